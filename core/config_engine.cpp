@@ -1,0 +1,3 @@
+#include "core/utils.h"
+int Utils::getIPAddress() { return 0; }
+int Utils::initIPAddress() { return 0; }

@@ -1,0 +1,84 @@
+#include "core/logMsg.h"
+
+#include "core/global.h"
+#include "platform/root.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// Appends src to a 512-byte line, cutting it to keep the line at 511
+// characters.
+void appendCut(char* line, const char* src) {
+    size_t have = std::strlen(line);
+    if (have >= 511) return;
+    std::strncat(line, src, 511 - have);
+}
+
+const char* tagOf(_LogType level) {
+    switch (level) {
+    case CRITICAL: return " [ENGINEASSEMBLY] [CRITICAL] ";
+    case ERROR: return " [ENGINEASSEMBLY] [ERROR   ] ";
+    case WARNING: return " [ENGINEASSEMBLY] [WARNING ] ";
+    case INFO: return " [ENGINEASSEMBLY] [INFO    ] ";
+    case DEBUG: return " [ENGINEASSEMBLY] [DEBUG   ] ";
+    }
+    return "";
+}
+
+bool echoed(_LogType level) {
+    const u8 sw = g_debugSwitch.load();
+    switch (level) {
+    case ERROR: return sw != 0;
+    case WARNING:
+    case INFO: return sw > 2;
+    case DEBUG: return sw > 3;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+void writeLogMsg(_LogType level, const std::string& message) {
+    const std::string text = message + "\n";
+    char line[512] = {};
+    std::time_t now = std::time(nullptr);
+    std::tm tmNow{};
+    localtime_r(&now, &tmNow);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %X]", &tmNow);
+    appendCut(line, stamp);
+    appendCut(line, tagOf(level));
+    if (echoed(level)) std::fputs(text.c_str(), stdout);
+    appendCut(line, "# PELKMSG # ");
+    appendCut(line, text.c_str());
+
+    const std::string path = Root::path(kLogFile);
+    FILE* f = std::fopen(path.c_str(), "a+");
+    if (!f) {
+        // The folder is missing on a first start; make it once and retry.
+        QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+        f = std::fopen(path.c_str(), "a+");
+        if (!f) return;
+    }
+    std::fputs(line, f);
+    std::fflush(f);
+    long size = std::ftell(f);
+    std::fclose(f);
+    if (size >= 0xA00000L) std::remove(path.c_str());
+}
+
+void debugPrintf(const char* fmt, ...) {
+    if (g_debugSwitch.load() != 254) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vprintf(fmt, ap);
+    va_end(ap);
+    std::fflush(stdout);
+}

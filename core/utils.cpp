@@ -1,0 +1,124 @@
+#include "core/utils.h"
+
+#include "core/logMsg.h"
+#include "platform/board.h"
+#include "platform/mtd.h"
+
+#include <QMutexLocker>
+#include <QStringList>
+
+#include <array>
+
+QMutex Utils::_system_mutex;
+QMutex Utils::_spi_mutex;
+QMutex Utils::_c331_bnk_mutex;
+QMutex Utils::_file_deal_mutex;
+QMutex Utils::_source_init_mutex;
+QMutex Utils::_source_hdminfo_mutex;
+QMutex Utils::_check_nosig_mutex;
+QMutex Utils::_test_signal_mutex;
+QMutex Utils::_led_para_init_mutex;
+QMutex Utils::_bri_set_mutex;
+QMutex Utils::_fpga_multicast_mutex;
+QMutex Utils::_usleep_mutex;
+
+u8 Utils::BCC(const u8* data, u32 len) {
+    u8 x = 0;
+    for (u32 i = 0; i < len; ++i) x ^= data[i];
+    return x;
+}
+
+namespace {
+std::array<u32, 256> makeCrcTable() {
+    std::array<u32, 256> t{};
+    for (u32 n = 0; n < 256; ++n) {
+        u32 c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[n] = c;
+    }
+    return t;
+}
+}  // namespace
+
+u32 Utils::calcCRC32(const u8* data, u32 len) {
+    static const std::array<u32, 256> table = makeCrcTable();
+    u32 crc = 0;
+    for (u32 i = 0; i < len; ++i) crc = table[(data[i] ^ crc) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+u32 Utils::getTimeSpace(u32 start) { return getTimeSpace(start, G_timeTicks.load()); }
+
+int Utils::system_mutex(const QString& command, int* status) {
+    QMutexLocker lock(&_system_mutex);
+    const int r = Board::get().shell().run(command.toLatin1().toStdString());
+    if (status) *status = r;
+    return r == 0 ? 0 : 255;
+}
+
+void Utils::sleep_us(u32 microseconds) { Board::get().clock().sleepUs(microseconds); }
+void Utils::sleep_ms(u32 milliseconds) { Board::get().clock().sleepMs(milliseconds); }
+
+int Utils::usleep_mutex(u32 microseconds) {
+    QMutexLocker lock(&_usleep_mutex);
+    sleep_us(microseconds);
+    return 0;
+}
+
+int Utils::msleep_mutex(u32 milliseconds) { return usleep_mutex(milliseconds * 1000); }
+
+u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) {
+    MtdInfo info;
+    // Without the geometry nothing can be erased: report it, the caller
+    // would otherwise write over old data.
+    if (mtd.getInfo(info) != 0 || info.erasesize == 0) return 9;
+    if (offset < 0 || length < 0) return 8;
+    u32 blocks = u32(length) / info.erasesize + ((u32(length) % info.erasesize) ? 1 : 0);
+    u32 start = u32(offset);
+    for (u32 i = 0; i < blocks; ++i) {
+        debugPrintf("\r\nPerforming Flash Erase of length %u at offset 0x%x\n", info.erasesize, start);
+        if (unlock && mtd.unlock(start, info.erasesize) != 0) return 8;
+        if (mtd.erase(start, info.erasesize) != 0) return 8;
+        start += info.erasesize;
+    }
+    return 0;
+}
+
+u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offset) {
+    MtdInfo info;
+    if (mtd.getInfo(info) != 0 || info.writesize == 0 || length < 0 || offset < 0) return 1;
+    const u32 piece = info.writesize;
+    u32 done = 0;
+    const u32 total = u32(length);
+    while (total - done >= piece) {
+        long n = mtd.pwrite(data + done, piece, u64(offset) + done);
+        if (n != long(piece)) {
+            debugPrintf("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", unsigned(n),
+                        piece, unsigned(offset) + done, total);
+            return 1;
+        }
+        done += piece;
+    }
+    if (done < total) {
+        long n = mtd.pwrite(data + done, total - done, u64(offset) + done);
+        if (n != long(total - done)) {
+            debugPrintf("\n nand non_region_write error %#x,size=%#x \n", unsigned(n), total - done);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool Utils::isDottedQuad(const QString& text) {
+    const QStringList parts = text.split('.');
+    if (parts.size() != 4) return false;
+    for (const QString& p : parts) {
+        if (p.isEmpty() || p.size() > 3) return false;
+        for (QChar c : p)
+            if (!c.isDigit() || c.unicode() > '9') return false;
+        if (p.toInt() > 255) return false;
+    }
+    return true;
+}
+
+// Settings-related statics live with the settings store (config_engine.cpp).

@@ -1,0 +1,49 @@
+#include "platform/board.h"
+
+#include "platform/root.h"
+
+#include <cstdlib>
+#include <memory>
+
+// Factories of the two backends (platform/linux and sim).
+std::unique_ptr<Board> makeLinuxBoard();
+std::unique_ptr<Board> makeSimBoard(const std::string& scenarioFile);
+
+#include <atomic>
+#include <vector>
+
+namespace {
+std::atomic<Board*> g_board{nullptr};
+// Replaced boards are kept: a thread started under one (the managers are
+// never destroyed) may still hold a device it opened there.
+std::vector<std::unique_ptr<Board>>& boards() {
+    static std::vector<std::unique_ptr<Board>> all;
+    return all;
+}
+}  // namespace
+
+Board& Board::get() {
+    Board* b = g_board.load();
+    if (!b) {
+        installFromEnvironment();
+        b = g_board.load();
+    }
+    return *b;
+}
+
+void Board::install(std::unique_ptr<Board> board) {
+    g_board.store(board.get());
+    boards().push_back(std::move(board));
+}
+
+void Board::installFromEnvironment() {
+    const char* root = std::getenv("ZRV_ROOT");
+    Root::setRoot(root && *root ? root : "/");
+    const char* kind = std::getenv("ZRV_BOARD");
+    if (kind && std::string(kind) == "sim") {
+        const char* scenario = std::getenv("ZRV_BOARD_CONFIG");
+        install(makeSimBoard(scenario ? scenario : ""));
+    } else {
+        install(makeLinuxBoard());
+    }
+}

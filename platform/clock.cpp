@@ -1,0 +1,19 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+
+uint64_t SystemClock::nowMs() {
+    using namespace std::chrono;
+    return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SystemClock::sleepUs(uint64_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
+
+uint64_t ManualClock::nowMs() { return m_us.load() / 1000; }
+void ManualClock::sleepUs(uint64_t us) {
+    m_us.fetch_add(us);
+    std::this_thread::yield();
+}
+void ManualClock::advanceMs(uint64_t ms) { m_us.fetch_add(ms * 1000); }
+void ManualClock::setMs(uint64_t ms) { m_us.store(ms * 1000); }

@@ -1,0 +1,32 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Monotonic time and sleeps. Everything that waits goes through here, so a
+// test can run a manager in virtual time.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual uint64_t nowMs() = 0;            // monotonic milliseconds
+    virtual void sleepUs(uint64_t us) = 0;
+    void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
+};
+
+// The host's monotonic clock and real sleeps.
+class SystemClock : public Clock {
+public:
+    uint64_t nowMs() override;
+    void sleepUs(uint64_t us) override;
+};
+
+// Virtual time for tests: time moves only by advance() and by sleeps, which
+// advance it by their length (and yield, so other threads run).
+class ManualClock : public Clock {
+public:
+    uint64_t nowMs() override;
+    void sleepUs(uint64_t us) override;
+    void advanceMs(uint64_t ms);
+    void setMs(uint64_t ms);
+private:
+    std::atomic<uint64_t> m_us{0};
+};

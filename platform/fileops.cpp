@@ -1,0 +1,106 @@
+#include "platform/fileops.h"
+
+#include "platform/root.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString q(const std::string& devicePath) { return QString::fromStdString(Root::path(devicePath)); }
+
+void syncFolderOf(const QString& file) {
+    const QByteArray dir = QFileInfo(file).absolutePath().toLocal8Bit();
+    int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+namespace FileOps {
+
+bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len) {
+    const QString target = q(devicePath);
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    QSaveFile f(target);
+    f.setDirectWriteFallback(false);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    if (len && f.write(static_cast<const char*>(data), qint64(len)) != qint64(len)) {
+        f.cancelWriting();
+        return false;
+    }
+    f.flush();
+    ::fsync(f.handle());
+    if (!f.commit()) return false;
+    syncFolderOf(target);
+    return true;
+}
+
+bool writeFileAtomic(const std::string& devicePath, const QByteArray& data) {
+    return writeFileAtomic(devicePath, data.constData(), size_t(data.size()));
+}
+
+bool readFile(const std::string& devicePath, QByteArray& out) {
+    QFile f(q(devicePath));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    out = f.readAll();
+    return f.error() == QFileDevice::NoError;
+}
+
+bool exists(const std::string& devicePath) { return QFileInfo::exists(q(devicePath)); }
+
+bool makeDirs(const std::string& devicePath) { return QDir().mkpath(q(devicePath)); }
+
+bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath) {
+    QByteArray data;
+    if (!readFile(fromDevicePath, data)) return false;
+    return writeFileAtomic(toDevicePath, data);
+}
+
+bool removePath(const std::string& devicePath) {
+    const QString p = q(devicePath);
+    QFileInfo fi(p);
+    if (!fi.exists() && !fi.isSymLink()) return true;
+    if (fi.isDir() && !fi.isSymLink()) return QDir(p).removeRecursively();
+    return QFile::remove(p);
+}
+
+bool renamePath(const std::string& fromDevicePath, const std::string& toDevicePath) {
+    const QByteArray from = q(fromDevicePath).toLocal8Bit();
+    const QByteArray to = q(toDevicePath).toLocal8Bit();
+    if (::rename(from.constData(), to.constData()) != 0) return false;
+    syncFolderOf(QString::fromLocal8Bit(to));
+    return true;
+}
+
+bool setPermissions(const std::string& devicePath, unsigned mode) {
+    return ::chmod(Root::path(devicePath).c_str(), mode_t(mode)) == 0;
+}
+
+bool setSyncFlag(const std::string& devicePath) {
+    int fd = ::open(Root::path(devicePath).c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags |= FS_SYNC_FL;
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+void syncAll() { ::sync(); }
+
+}  // namespace FileOps

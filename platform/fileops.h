@@ -1,0 +1,25 @@
+#pragma once
+// File work that a shell would otherwise do ("cp", "rm", "mv", "chmod",
+// "sync", "chattr"), done in-process so it behaves the same on the board and
+// in simulation. Every function takes device paths and resolves them under
+// the root itself.
+#include <QByteArray>
+#include <string>
+
+namespace FileOps {
+// Writes the whole file beside its place, flushes it, renames it over the old
+// one and flushes the folder, so a power cut leaves the old or the new file.
+bool writeFileAtomic(const std::string& devicePath, const QByteArray& data);
+bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len);
+// Reads the whole file; false when it is missing or unreadable.
+bool readFile(const std::string& devicePath, QByteArray& out);
+bool exists(const std::string& devicePath);
+bool makeDirs(const std::string& devicePath);
+bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath);
+bool removePath(const std::string& devicePath);  // file or folder tree; true when gone
+bool renamePath(const std::string& fromDevicePath, const std::string& toDevicePath);
+bool setPermissions(const std::string& devicePath, unsigned mode);
+// "chattr +S": synchronous writes where the file system supports it.
+bool setSyncFlag(const std::string& devicePath);
+void syncAll();  // "sync"
+}  // namespace FileOps

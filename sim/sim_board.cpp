@@ -1,0 +1,282 @@
+#include "sim/sim_board.h"
+
+#include "platform/root.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+// ---------------------------------------------------------------- GPIO
+
+int SimGpio::setLine(const std::string& name, int value) {
+    std::vector<Watcher> watchers;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines[name] = value ? 1 : 0;
+        m_history.emplace_back(name, value ? 1 : 0);
+        watchers = m_watchers;
+    }
+    for (auto& w : watchers) w(name, value ? 1 : 0);
+    return 0;
+}
+
+int SimGpio::getLine(const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_lines.find(name);
+    return it == m_lines.end() ? 0 : it->second;
+}
+
+void SimGpio::watch(Watcher w) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_watchers.push_back(std::move(w));
+}
+
+std::vector<std::pair<std::string, int>> SimGpio::history() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_history;
+}
+
+// ---------------------------------------------------------------- buses
+
+namespace {
+
+class SimSpiDevice : public SpiDevice {
+public:
+    explicit SimSpiDevice(std::shared_ptr<SpiModel> model) : m_model(std::move(model)) {}
+    bool isOpen() const override { return m_model != nullptr; }
+    int configure(uint8_t, uint32_t, uint8_t) override { return m_model ? 0 : -1; }
+    int transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) override {
+        if (!m_model) return -1;
+        std::vector<uint8_t> scratch;
+        if (!rx) {
+            scratch.resize(len);
+            rx = scratch.data();
+        }
+        std::memset(rx, 0, len);
+        m_model->transfer(tx, rx, len);
+        return 0;
+    }
+
+private:
+    std::shared_ptr<SpiModel> m_model;
+};
+
+class SimI2cBus : public I2cBus {
+public:
+    SimI2cBus(SimBoard& board, std::string path) : m_board(board), m_path(std::move(path)) {}
+    bool isOpen() const override { return true; }
+    int transfer(I2cMsg* msgs, int count) override {
+        if (!msgs || count <= 0) return -1;
+        for (int i = 0; i < count; ++i) {
+            auto model = m_board.i2cModel(m_path, msgs[i].addr);
+            if (!model) return -1;
+            bool ack = (msgs[i].flags & I2cMsg::Read) ? model->read(msgs[i].buf, msgs[i].len)
+                                                      : model->write(msgs[i].buf, msgs[i].len);
+            if (!ack) return -1;
+        }
+        return count;
+    }
+
+private:
+    SimBoard& m_board;
+    std::string m_path;
+};
+
+// A NOR-like flash in a file under the root: erase sets 0xFF, a write can
+// only clear bits, so a write without its erase shows up as corruption.
+class SimMtdDevice : public MtdDevice {
+public:
+    SimMtdDevice(const std::string& hostPath, uint32_t size, uint32_t erasesize, uint32_t writesize)
+        : m_size(size), m_erasesize(erasesize), m_writesize(writesize) {
+        QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
+        m_fd = ::open(hostPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0) return;
+        off_t have = ::lseek(m_fd, 0, SEEK_END);
+        if (have < off_t(size)) {
+            std::vector<uint8_t> ff(size - size_t(have), 0xFF);
+            if (::pwrite(m_fd, ff.data(), ff.size(), have) != ssize_t(ff.size())) {
+                ::close(m_fd);
+                m_fd = -1;
+            }
+        }
+    }
+    ~SimMtdDevice() override {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    bool isOpen() const override { return m_fd >= 0; }
+    int getInfo(MtdInfo& info) override {
+        if (m_fd < 0) return -1;
+        info.type = 3;  // NOR flash
+        info.flags = 0x400;
+        info.size = m_size;
+        info.erasesize = m_erasesize;
+        info.writesize = m_writesize;
+        return 0;
+    }
+    int unlock(uint32_t start, uint32_t length) override { return inRange(start, length) ? 0 : -1; }
+    int erase(uint32_t start, uint32_t length) override {
+        if (!inRange(start, length) || start % m_erasesize || length % m_erasesize) return -1;
+        std::vector<uint8_t> ff(length, 0xFF);
+        return ::pwrite(m_fd, ff.data(), length, start) == ssize_t(length) ? 0 : -1;
+    }
+    long pwrite(const void* data, size_t len, uint64_t offset) override {
+        if (m_fd < 0 || offset > m_size) return -1;
+        len = std::min<uint64_t>(len, m_size - offset);
+        std::vector<uint8_t> cur(len);
+        if (::pread(m_fd, cur.data(), len, off_t(offset)) != ssize_t(len)) return -1;
+        const uint8_t* in = static_cast<const uint8_t*>(data);
+        for (size_t i = 0; i < len; ++i) cur[i] &= in[i];
+        return ::pwrite(m_fd, cur.data(), len, off_t(offset));
+    }
+    long pread(void* data, size_t len, uint64_t offset) override {
+        if (m_fd < 0 || offset > m_size) return -1;
+        len = std::min<uint64_t>(len, m_size - offset);
+        return ::pread(m_fd, data, len, off_t(offset));
+    }
+
+private:
+    bool inRange(uint32_t start, uint32_t length) const {
+        return m_fd >= 0 && start <= m_size && length <= m_size - start;
+    }
+    int m_fd = -1;
+    uint32_t m_size, m_erasesize, m_writesize;
+};
+
+}  // namespace
+
+class SimUeventSource : public UeventSource {
+public:
+    explicit SimUeventSource(SimBoard& board) : m_board(board) {}
+    bool isOpen() const override { return true; }
+    long receive(char* buf, size_t cap, int timeoutMs) override {
+        std::unique_lock<std::mutex> lock(m_board.m_mutex);
+        if (!m_board.m_ueventCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                         [&] { return !m_board.m_uevents.empty(); }))
+            return 0;
+        std::string msg = std::move(m_board.m_uevents.front());
+        m_board.m_uevents.pop_front();
+        size_t n = std::min(cap, msg.size());
+        std::memcpy(buf, msg.data(), n);
+        return long(n);
+    }
+
+private:
+    SimBoard& m_board;
+};
+
+class SimTouchSource : public TouchSource {
+public:
+    explicit SimTouchSource(SimBoard& board) : m_board(board) {}
+    bool isOpen() const override { return true; }
+    bool takeActivity() override {
+        std::lock_guard<std::mutex> lock(m_board.m_mutex);
+        bool t = m_board.m_touched;
+        m_board.m_touched = false;
+        return t;
+    }
+
+private:
+    SimBoard& m_board;
+};
+
+// ---------------------------------------------------------------- board
+
+SimBoard::SimBoard() : m_clock(std::make_unique<SystemClock>()) {
+    // The kernel image and boot logo partitions of the device.
+    m_mtdGeometry["/dev/mtd8"] = {0x100000, 0x10000, 0x800};
+    m_mtdGeometry["/dev/mtd10"] = {0x800000, 0x10000, 0x800};
+}
+
+SimBoard::~SimBoard() = default;
+
+SimBoard* SimBoard::current() { return dynamic_cast<SimBoard*>(&Board::get()); }
+
+std::unique_ptr<SpiDevice> SimBoard::openSpi(const std::string& devicePath) {
+    return std::make_unique<SimSpiDevice>(spiModel(devicePath));
+}
+
+std::unique_ptr<I2cBus> SimBoard::openI2c(const std::string& devicePath) {
+    return std::make_unique<SimI2cBus>(*this, devicePath);
+}
+
+std::unique_ptr<MtdDevice> SimBoard::openMtd(const std::string& devicePath) {
+    MtdGeometry g{0x100000, 0x10000, 0x800};
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_mtdGeometry.find(devicePath);
+        if (it != m_mtdGeometry.end()) g = it->second;
+    }
+    return std::make_unique<SimMtdDevice>(Root::path(devicePath), g.size, g.erasesize, g.writesize);
+}
+
+std::unique_ptr<SerialPort> SimBoard::openSerial(const std::string& devicePath, int baud) {
+    return simOpenSerial(devicePath, baud);
+}
+
+std::unique_ptr<UeventSource> SimBoard::openUevents() { return std::make_unique<SimUeventSource>(*this); }
+
+std::unique_ptr<TouchSource> SimBoard::openTouch(const std::string&) {
+    return std::make_unique<SimTouchSource>(*this);
+}
+
+bool SimBoard::readSocIdWords(uint16_t& x, uint16_t& y, uint16_t& z) {
+    if (!m_socReadable) return false;
+    auto s = m_scenario.snapshot();
+    x = s.socIdWords[0];
+    y = s.socIdWords[1];
+    z = s.socIdWords[2];
+    return true;
+}
+
+void SimBoard::attachSpi(const std::string& devicePath, std::shared_ptr<SpiModel> model) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_spi[devicePath] = std::move(model);
+}
+
+std::shared_ptr<SpiModel> SimBoard::spiModel(const std::string& devicePath) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_spi.find(devicePath);
+    return it == m_spi.end() ? nullptr : it->second;
+}
+
+void SimBoard::attachI2c(const std::string& busPath, uint16_t address, std::shared_ptr<I2cModel> model) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_i2c[{busPath, address}] = std::move(model);
+}
+
+std::shared_ptr<I2cModel> SimBoard::i2cModel(const std::string& busPath, uint16_t address) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_i2c.find({busPath, address});
+    return it == m_i2c.end() ? nullptr : it->second;
+}
+
+void SimBoard::setMtdGeometry(const std::string& devicePath, uint32_t size, uint32_t erasesize,
+                              uint32_t writesize) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mtdGeometry[devicePath] = {size, erasesize, writesize};
+}
+
+void SimBoard::injectUevent(const std::string& message) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_uevents.push_back(message);
+    }
+    m_ueventCv.notify_all();
+}
+
+void SimBoard::pokeTouch() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_touched = true;
+}
+
+std::unique_ptr<Board> makeSimBoard(const std::string& scenarioFile) {
+    auto board = std::make_unique<SimBoard>();
+    if (!scenarioFile.empty()) board->scenario().loadFile(scenarioFile);
+    return board;
+}

@@ -1,0 +1,100 @@
+#pragma once
+// The simulated board: buses that route to device models, file-backed MTD
+// devices, recorded shell commands, injected uevents, the scenario.
+#include "platform/board.h"
+#include "sim/sim_models.h"
+#include "sim/sim_scenario.h"
+#include "sim/sim_shell.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class SimGpio : public GpioLines {
+public:
+    bool isOpen() const override { return true; }
+    int setLine(const std::string& name, int value) override;
+    int getLine(const std::string& name) override;
+    // Called (outside the lock) whenever a line is set; models watch resets.
+    using Watcher = std::function<void(const std::string& name, int value)>;
+    void watch(Watcher w);
+    // Every set in order, for tests.
+    std::vector<std::pair<std::string, int>> history() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, int> m_lines;
+    std::vector<Watcher> m_watchers;
+    std::vector<std::pair<std::string, int>> m_history;
+};
+
+class SimBoard : public Board {
+public:
+    SimBoard();
+    ~SimBoard() override;
+
+    // The installed board when it is simulated, else null.
+    static SimBoard* current();
+
+    bool isSimulated() const override { return true; }
+    std::unique_ptr<SpiDevice> openSpi(const std::string& devicePath) override;
+    std::unique_ptr<I2cBus> openI2c(const std::string& devicePath) override;
+    std::unique_ptr<MtdDevice> openMtd(const std::string& devicePath) override;
+    std::unique_ptr<SerialPort> openSerial(const std::string& devicePath, int baud) override;
+    std::unique_ptr<UeventSource> openUevents() override;
+    std::unique_ptr<TouchSource> openTouch(const std::string& devicePath) override;
+    GpioLines& gpio() override { return m_gpio; }
+    ShellRunner& shell() override { return m_shell; }
+    Clock& clock() override { return *m_clock; }
+    bool readSocIdWords(uint16_t& x, uint16_t& y, uint16_t& z) override;
+
+    // Models behind the buses. A device path with no model opens as absent
+    // (isOpen() false); an I2C address with no model NACKs.
+    void attachSpi(const std::string& devicePath, std::shared_ptr<SpiModel> model);
+    std::shared_ptr<SpiModel> spiModel(const std::string& devicePath) const;
+    void attachI2c(const std::string& busPath, uint16_t address, std::shared_ptr<I2cModel> model);
+    std::shared_ptr<I2cModel> i2cModel(const std::string& busPath, uint16_t address) const;
+
+    // MTD geometry used when the backing file under the root is created.
+    void setMtdGeometry(const std::string& devicePath, uint32_t size, uint32_t erasesize, uint32_t writesize);
+    void setSocIdReadable(bool readable) { m_socReadable = readable; }
+
+    void injectUevent(const std::string& message);  // NUL-separated like the kernel's
+    void setClock(std::unique_ptr<Clock> clock) { m_clock = std::move(clock); }
+
+    SimScenario& scenario() { return m_scenario; }
+    SimShell& simShell() { return m_shell; }
+    SimGpio& simGpio() { return m_gpio; }
+
+    // Touch activity injected by the PC front end or a test.
+    void pokeTouch();
+
+private:
+    friend class SimUeventSource;
+    friend class SimTouchSource;
+    struct MtdGeometry {
+        uint32_t size, erasesize, writesize;
+    };
+
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::shared_ptr<SpiModel>> m_spi;
+    std::map<std::pair<std::string, uint16_t>, std::shared_ptr<I2cModel>> m_i2c;
+    std::map<std::string, MtdGeometry> m_mtdGeometry;
+    std::deque<std::string> m_uevents;
+    std::condition_variable m_ueventCv;
+    bool m_touched = false;
+    bool m_socReadable = true;
+    SimGpio m_gpio;
+    SimShell m_shell;
+    SimScenario m_scenario;
+    std::unique_ptr<Clock> m_clock;
+};
+
+// The serial lines of the simulated board (pseudo-terminals); defined in
+// sim_serial.cpp.
+std::unique_ptr<SerialPort> simOpenSerial(const std::string& devicePath, int baud);

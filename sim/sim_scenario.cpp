@@ -1,0 +1,116 @@
+#include "sim/sim_scenario.h"
+
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <sstream>
+
+namespace pt = boost::property_tree;
+
+namespace {
+
+const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
+
+bool parseInto(const pt::ptree& tree, SimScenarioData& data) {
+    // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60,
+    //             "interlaced": false}}, "ports": {"0": 4, "13": 2},
+    //  "soc_id": [4660, 22136, 39612]}
+    if (auto inputs = tree.get_child_optional("inputs")) {
+        for (const auto& kv : *inputs) {
+            int input = SimScenario::inputByName(kv.first);
+            if (input < 0) continue;
+            SimSource s;
+            s.width = kv.second.get<uint32_t>("width", 0);
+            s.height = kv.second.get<uint32_t>("height", 0);
+            s.refreshHz = kv.second.get<uint32_t>("refresh", 60);
+            s.interlaced = kv.second.get<bool>("interlaced", false);
+            s.present = s.width && s.height && s.refreshHz;
+            data.inputs[size_t(input)] = s;
+        }
+    }
+    if (auto ports = tree.get_child_optional("ports")) {
+        for (const auto& kv : *ports) {
+            int port = -1;
+            try {
+                port = std::stoi(kv.first);
+            } catch (...) {
+                continue;
+            }
+            if (port < 0 || port >= 24) continue;
+            data.cardsPerPort[size_t(port)] = kv.second.get_value<uint16_t>(0);
+        }
+    }
+    if (auto soc = tree.get_child_optional("soc_id")) {
+        size_t i = 0;
+        for (const auto& kv : *soc) {
+            if (i >= 3) break;
+            data.socIdWords[i++] = kv.second.get_value<uint16_t>(0);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int SimScenario::inputByName(const std::string& name) {
+    for (int i = 0; i < 6; ++i)
+        if (name == kInputNames[i]) return i;
+    return -1;
+}
+
+bool SimScenario::loadFile(const std::string& hostPath) {
+    pt::ptree tree;
+    try {
+        pt::read_json(hostPath, tree);
+    } catch (const pt::ptree_error&) {
+        return false;
+    }
+    SimScenarioData data = snapshot();
+    try {
+        parseInto(tree, data);
+    } catch (const pt::ptree_error&) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data = data;
+    return true;
+}
+
+bool SimScenario::loadJson(const std::string& json) {
+    pt::ptree tree;
+    std::istringstream in(json);
+    SimScenarioData data = snapshot();
+    try {
+        pt::read_json(in, tree);
+        parseInto(tree, data);
+    } catch (const pt::ptree_error&) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data = data;
+    return true;
+}
+
+SimScenarioData SimScenario::snapshot() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data;
+}
+
+void SimScenario::setInput(int input, const SimSource& source) {
+    if (input < 0 || input >= 6) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data.inputs[size_t(input)] = source;
+}
+
+void SimScenario::unplug(int input) { setInput(input, SimSource{}); }
+
+void SimScenario::setCardsOnPort(int port, uint16_t count) {
+    if (port < 0 || port >= 24) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data.cardsPerPort[size_t(port)] = count;
+}
+
+void SimScenario::setSocIdWords(uint16_t x, uint16_t y, uint16_t z) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data.socIdWords = {{x, y, z}};
+}

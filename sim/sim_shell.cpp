@@ -1,0 +1,45 @@
+#include "sim/sim_shell.h"
+
+#include "platform/root.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int SimShell::run(const std::string& command) {
+    int status = 0;
+    size_t best = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_commands.push_back(command);
+        for (const auto& kv : m_results) {
+            if (command.compare(0, kv.first.size(), kv.first) == 0 && kv.first.size() >= best) {
+                best = kv.first.size();
+                status = kv.second;
+            }
+        }
+    }
+    const std::string path = Root::path(logDevicePath());
+    QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    if (FILE* f = std::fopen(path.c_str(), "a")) {
+        std::fprintf(f, "%s\n", command.c_str());
+        std::fclose(f);
+    }
+    return status;
+}
+
+std::vector<std::string> SimShell::commands() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_commands;
+}
+
+void SimShell::clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_commands.clear();
+}
+
+void SimShell::setResult(const std::string& prefix, int status) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_results[prefix] = status;
+}

@@ -1,0 +1,28 @@
+#pragma once
+#include "platform/shell.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Records every command and runs none. Each command is also appended to
+// "/var/log/sim_shell_commands.log" under the root, so a person watching a
+// PC run sees what the device would have run.
+class SimShell : public ShellRunner {
+public:
+    int run(const std::string& command) override;
+
+    std::vector<std::string> commands() const;
+    void clear();
+    // Status returned for commands that start with prefix (longest prefix
+    // wins); 0 otherwise.
+    void setResult(const std::string& prefix, int status);
+
+    static const char* logDevicePath() { return "/var/log/sim_shell_commands.log"; }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_commands;
+    std::map<std::string, int> m_results;
+};
