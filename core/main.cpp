@@ -1,3 +1,4 @@
+#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
@@ -7,8 +8,24 @@
 
 #include <cstdlib>
 
+namespace {
+
+// The device's loader starts us while the rest of the board is still
+// settling; a PC run may shorten the wait.
+void startDelay() {
+    unsigned ms = 3000;
+    if (const char* v = std::getenv("ZRV_START_DELAY_MS")) ms = unsigned(std::strtoul(v, nullptr, 10));
+    Utils::sleep_ms(ms);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     Board::installFromEnvironment();
+
+    startDelay();
+    ConfigEngine::pInstance();
+
     QApplication app(argc, argv);
     return app.exec();
 }

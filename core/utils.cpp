@@ -121,4 +121,3 @@ bool Utils::isDottedQuad(const QString& text) {
     return true;
 }
 
-// Settings-related statics live with the settings store (config_engine.cpp).

@@ -1,0 +1,76 @@
+#pragma once
+// The INI settings store "/data/configs/tcpip.ini" (group "config").
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <vector>
+
+class ConfigItem {
+public:
+    enum ConfigName {
+        TcpPort = 0,
+        UdpPort = 1,
+        IPAddress = 2,
+        SubNetMask = 3,
+        GateWay = 4,
+        MAC = 5,
+        Barcode = 6,
+        WifiIPAddress = 7,
+        EDIDCheck = 8,
+        SourceCheck = 9,
+        ImageLayoutPassword = 10,
+        Tarncloudserverip = 11,
+        Tarncloudserverport = 12,
+        Tarnclouduserip = 13,
+        Tarncloudcontrollername = 14,
+        ZrvMaxPixel_UINT = 15,
+        usbupgradedir = 16,
+        ItemCount = 17
+    };
+
+    ConfigItem(const QString& key, ConfigName id, const QVariant& defaultValue, bool noSave, quint8 number,
+               const QString& filePath);
+
+    QString key;
+    ConfigName id;
+    QVariant defaultValue;
+    bool noSave;
+    quint8 number;  // set for the numeric items
+    QString filePath;  // device path of the INI file
+    QVariant value;
+
+    static QMap<QString, ConfigName> _itemMap;
+};
+
+class ConfigEngine : public QObject {
+    Q_OBJECT
+public:
+    static ConfigEngine* p_config;
+    // Creates the store on first use (device id, settings into the globals,
+    // loader check); later calls refresh the globals and the loader check.
+    static ConfigEngine* pInstance();
+
+    QVariant read_config_variant(ConfigItem::ConfigName id);
+    // Sets the value and writes it to the INI file at once. Safe from any
+    // thread. Returns false for an unknown id or a failed write.
+    bool write_config_variant(ConfigItem::ConfigName id, const QVariant& value);
+
+    static constexpr const char* kIniFile = "/data/configs/tcpip.ini";
+    static constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";
+    static constexpr const char* kLoaderApp = "/data/app/zrvK57N -platform linuxfb";
+
+    // The device id rule over the SoC's three unique-id words (32 lower-case
+    // hexadecimal digits).
+    static void deriveDeviceId(quint16 x, quint16 y, quint16 z, char out[32]);
+
+private:
+    ConfigEngine();
+    void buildItems();
+    void afterEveryCall();
+
+    mutable QMutex m_mutex;  // the items; callers come from several threads
+    std::vector<ConfigItem> m_items;
+};
