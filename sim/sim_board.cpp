@@ -1,6 +1,7 @@
 #include "sim/sim_board.h"
 
 #include "platform/root.h"
+#include "sim/sim_devices.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -277,6 +279,8 @@ void SimBoard::pokeTouch() {
 
 std::unique_ptr<Board> makeSimBoard(const std::string& scenarioFile) {
     auto board = std::make_unique<SimBoard>();
-    if (!scenarioFile.empty()) board->scenario().loadFile(scenarioFile);
+    if (!scenarioFile.empty() && !board->scenario().loadFile(scenarioFile))
+        std::fprintf(stderr, "board scenario %s cannot be read; using the defaults\n", scenarioFile.c_str());
+    simAttachDevices(*board);
     return board;
 }
