@@ -1,0 +1,336 @@
+#pragma once
+// The parameter model: the one store of the device's parameters.
+//
+// Every subsystem reads and writes the same 4096-byte image of little-endian
+// 16-bit words. Writers follow the change protocol: lock the c331 manager's
+// mutex, edit the live image (never the shadow), raise the manager's apply
+// flag (1 parameters, 2 user-mode slots written by the protocol), unlock.
+// The c331 thread applies the change and calls test_signal(flag); the GUI
+// thread's refresh dispatcher refreshes the page in front and then calls
+// ram_para_persist(code), which carries out user-mode saves, writes the image
+// file when something changed and brings the shadow up to date.
+#include "core/global.h"
+
+#include <QMutex>
+#include <QObject>
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+// Byte offsets of the fields of PARA_RAM_IMAGE (u16 words unless noted).
+namespace RamOffset {
+constexpr u32 IMAGE_SIZE = 4096;
+
+// Run-time status, never stored.
+constexpr u32 SIGNAL_BASE = 256;   // SIGNAL_PARA of input i at 256 + 6 i
+constexpr u32 SIGNAL_SIZE = 6;
+constexpr u32 SIGNAL_END = 292;    // first byte after the six records
+
+// Persistent part: bytes 768 to 4095.
+constexpr u32 PERSIST_BEGIN = 768;
+constexpr u32 PERSIST_LEN = 3328;
+constexpr u32 LANGUAGE = 768;      // low byte = g_language
+constexpr u32 RESERVED_770 = 770;  // default 100, stored unchanged
+constexpr u32 KEY_LOCK = 772;
+constexpr u32 WIFI_AP = 774;
+constexpr u32 TEST_PATTERN = 864;  // u8, cleared at start
+constexpr u32 LOADED_MODE = 866;   // user mode last loaded or saved, 0 none
+constexpr u32 SAVE_REQUEST = 868;  // user-mode save request, 0 none
+
+// What a user mode keeps: bytes 896 to 4095.
+constexpr u32 MODE_BEGIN = 896;
+constexpr u32 MODE_LEN = 3200;
+
+constexpr u32 EDID_BASE = 896;     // input i at 896 + 6 i: width, height, refresh
+constexpr u32 EDID_SIZE = 6;
+
+constexpr u32 SPLICE_MODE = 1376;
+constexpr u32 WALL_WIDTH = 1378;
+constexpr u32 WALL_HEIGHT = 1380;
+constexpr u32 OUT_LAYOUT = 1382;   // seven words, 1382 to 1395
+constexpr u32 OUT_LAYOUT_WORDS = 7;
+constexpr u32 OUT1_WIDTH = 1412;
+constexpr u32 OUT1_HEIGHT = 1414;
+constexpr u32 OUT2_X = 1416;
+constexpr u32 OUT2_Y = 1418;
+constexpr u32 OUT2_WIDTH = 1420;
+constexpr u32 OUT2_HEIGHT = 1422;
+
+constexpr u32 CROP_BASE = 1472;    // CROP_RECORD r at 1472 + 10 r
+constexpr u32 CROP_SIZE = 10;
+constexpr u32 CROP_COUNT = 40;
+constexpr u32 CROP_PATTERN_END = 2112;  // default crop pattern runs to here
+
+constexpr u32 AUDIO_WINDOW = 2112;
+constexpr u32 DOT_BY_DOT = 2114;
+constexpr u32 BLACKOUT = 2116;
+constexpr u32 SWITCH_EFFECT = 2118;
+constexpr u32 OSD_ON = 2124;
+
+constexpr u32 BRIGHTNESS = 2176;
+constexpr u32 CONTRAST = 2178;
+constexpr u32 SHARPNESS = 2180;
+constexpr u32 SATURATION = 2182;
+constexpr u32 COLOR_TEMP = 2184;
+constexpr u32 RED_GAIN = 2186;
+constexpr u32 GREEN_GAIN = 2188;
+constexpr u32 BLUE_GAIN = 2190;
+
+constexpr u32 PRIORITY_BASE = 2208;  // sixteen words; 2208 + 2 w for window w
+constexpr u32 PRIORITY_COUNT = 16;
+constexpr u32 RESERVED_2270 = 2270;  // default 1, stored unchanged
+
+constexpr u32 WIN_BASE = 2272;     // WIN_RECORD w at 2272 + 26 w
+constexpr u32 WIN_SIZE = 26;
+constexpr u32 WIN_COUNT = 6;       // windows in use
+constexpr u32 WIN_SLOTS = 16;      // records with room reserved
+
+constexpr u32 FADE_BASE = 2816;    // fade-in 2816 + 4 s, fade-out 2818 + 4 s
+constexpr u32 FADE_WORDS = 32;
+
+// Field offsets inside one WIN_RECORD.
+constexpr u32 WIN_ENABLE = 0;
+constexpr u32 WIN_ATTR = 4;
+constexpr u32 WIN_SOURCE = 8;
+constexpr u32 WIN_X = 10;
+constexpr u32 WIN_Y = 12;
+constexpr u32 WIN_WIDTH = 14;
+constexpr u32 WIN_HEIGHT = 16;
+constexpr u32 WIN_OUTPUT = 18;
+constexpr u32 WIN_AUDIO = 20;
+constexpr u32 WIN_DBD_MODE = 22;
+
+// Field offsets inside one CROP_RECORD.
+constexpr u32 CROP_ID = 0;
+constexpr u32 CROP_X = 2;
+constexpr u32 CROP_Y = 4;
+constexpr u32 CROP_W = 6;
+constexpr u32 CROP_H = 8;
+
+constexpr u32 win(u32 w) { return WIN_BASE + WIN_SIZE * w; }
+constexpr u32 crop(u32 r) { return CROP_BASE + CROP_SIZE * r; }
+constexpr u32 edid(u32 input) { return EDID_BASE + EDID_SIZE * input; }
+constexpr u32 signal(u32 input) { return SIGNAL_BASE + SIGNAL_SIZE * input; }
+constexpr u32 priority(u32 w) { return PRIORITY_BASE + 2 * w; }
+constexpr u32 fadeIn(u32 s) { return FADE_BASE + 4 * s; }
+constexpr u32 fadeOut(u32 s) { return FADE_BASE + 4 * s + 2; }
+}  // namespace RamOffset
+
+// Layout of "/data/ram_device_info" and of the built-in default file.
+namespace RamFile {
+constexpr u32 FILE_SIZE = 4096;
+constexpr u8 MARKER = 0xAA;        // bytes 0 and 1
+constexpr u32 DATA_OFFSET = 2;     // image bytes 768 to 4095 start here
+constexpr u32 DATA_END = DATA_OFFSET + RamOffset::PERSIST_LEN;  // 3330; zeros follow
+}  // namespace RamFile
+
+constexpr int ZRV_INPUT_COUNT = 6;      // 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2, 4 HDMI3, 5 HDMI4
+constexpr int ZRV_USER_MODE_COUNT = 16;
+constexpr u8 USER_MODE_SAVED = 0xAA;
+constexpr u8 USER_MODE_EMPTY = 0xFF;
+
+#pragma pack(push, 1)
+// Signal summary of an input, written by the receiver drivers under the
+// model's mutex.
+struct SIGNAL_PARA {
+    u16 width;
+    u16 height;
+    u8 rate;
+    u8 reserved;
+};
+
+// One of the six windows.
+struct WIN_RECORD {
+    u16 enable;      // non-zero: shown
+    u16 reserved0;
+    u16 attr;        // bits 0-1 used
+    u16 reserved1;
+    u16 source;      // input 0-5, or 0x8000 | crop record index
+    u16 x;
+    u16 y;
+    u16 width;
+    u16 height;
+    u16 output;      // bit 0 black, 1 freeze, 2 fade on source change, 8 dot-by-dot
+    u16 audio;       // bit 15: this window gives the sound
+    u16 dbd_mode;    // dot-by-dot mode 0 to 9
+    u16 reserved2;
+};
+
+// One of the forty crops. Id word: bit 15 valid, bits 14-8 crop number - 1,
+// bits 7-0 input.
+struct CROP_RECORD {
+    u16 id;
+    u16 x;
+    u16 y;
+    u16 width;
+    u16 height;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(SIGNAL_PARA) == RamOffset::SIGNAL_SIZE, "SIGNAL_PARA layout");
+static_assert(sizeof(WIN_RECORD) == RamOffset::WIN_SIZE, "WIN_RECORD layout");
+static_assert(sizeof(CROP_RECORD) == RamOffset::CROP_SIZE, "CROP_RECORD layout");
+
+// A crop as the pages and the model pass it.
+struct CROP_PARA {
+    int id;
+    int x;
+    int y;
+    int w;
+    int h;
+};
+
+// The 4096-byte parameter image. The helpers read and write little-endian
+// words whatever the host, and copy records in and out whole; an offset
+// outside the image reads 0 and writes nothing.
+struct PARA_RAM_IMAGE {
+    u8 data[RamOffset::IMAGE_SIZE];
+
+    u8 byte(u32 off) const { return off < RamOffset::IMAGE_SIZE ? data[off] : 0; }
+    void setByte(u32 off, u8 v) {
+        if (off < RamOffset::IMAGE_SIZE) data[off] = v;
+    }
+    u16 word(u32 off) const {
+        return off + 1 < RamOffset::IMAGE_SIZE ? u16(data[off] | (data[off + 1] << 8)) : 0;
+    }
+    int16_t sword(u32 off) const { return int16_t(word(off)); }
+    void setWord(u32 off, u16 v) {
+        if (off + 1 >= RamOffset::IMAGE_SIZE) return;
+        data[off] = u8(v);
+        data[off + 1] = u8(v >> 8);
+    }
+
+    // Records (the host is little-endian, like the image). Out-of-range
+    // indices give a zero record and writes are ignored.
+    WIN_RECORD win(int w) const;
+    void setWin(int w, const WIN_RECORD& rec);
+    CROP_RECORD crop(int r) const;
+    void setCrop(int r, const CROP_RECORD& rec);
+    SIGNAL_PARA signal(int input) const;
+    void setSignal(int input, const SIGNAL_PARA& rec);
+};
+static_assert(sizeof(PARA_RAM_IMAGE) == RamOffset::IMAGE_SIZE, "PARA_RAM_IMAGE layout");
+
+// A user-mode slot: markers (0xAA 0xAA saved, 0xFF 0xFF empty) and a snapshot
+// whose byte k is image byte 896 + k.
+struct USER_MODE_SLOT {
+    u8 marker[2];
+    u8 snapshot[4096];
+};
+static_assert(sizeof(USER_MODE_SLOT) == 4098, "USER_MODE_SLOT layout");
+constexpr u32 USER_MODE_FILE_SIZE = 4096;  // markers and snapshot bytes 0 to 4093
+
+// Protocol registers and chip-status bytes, REG 0 to REG 1060.
+struct PARA_REG_BLOCK {
+    u8 REG[1061];
+};
+static_assert(sizeof(PARA_REG_BLOCK) == 1061, "PARA_REG_BLOCK layout");
+
+// The factory image as stored in "/data/ram_device_info": markers, image
+// bytes 768 to 4095 with their defaults, zeros.
+extern const std::array<u8, RamFile::FILE_SIZE> default_para_ramlist;
+
+// One bit per (input, crop number): bit (n - 1) + 40 * input, least
+// significant bit of the lowest byte first. Rebuilt by ZrvCropSourceInit.
+extern u8 g_cut_source_state[30];
+
+// Device paths of the model's files.
+namespace ZrvFiles {
+constexpr const char* RAM_DEVICE_INFO = "/data/ram_device_info";
+constexpr const char* MODES_DIR = "/data/modes";
+constexpr const char* OMENU = "/data/configs/omenu.json";
+std::string customModePath(int slot);  // "/data/modes/custom_mode" + (slot + 1)
+std::string modeOsdPath(int slot);     // "/data/modes/MO" + %02x of slot + 1 + ".json"
+}  // namespace ZrvFiles
+
+class ZrvRamPara : public QObject {
+    Q_OBJECT
+public:
+    // The singleton; the first call creates it and loads the image, the
+    // shadow, the user-mode slots and the register block. Never destroyed.
+    static ZrvRamPara* pInstance();
+    static ZrvRamPara* p_zrvrampara_config;
+
+    // Tests build their own object, call load() and may point
+    // p_zrvrampara_config at it.
+    explicit ZrvRamPara(QObject* parent = nullptr);
+    void load();
+
+    // The model's own mutex: guards the SIGNAL_PARA records only.
+    QMutex mutex;
+
+    PARA_RAM_IMAGE live_image;                       // what every writer edits
+    PARA_RAM_IMAGE shadow_image;                     // the image as last persisted
+    USER_MODE_SLOT user_mode[ZRV_USER_MODE_COUNT];   // slot 0 = user mode 1
+    PARA_REG_BLOCK reg_block;
+
+    PARA_RAM_IMAGE& live() { return live_image; }
+    PARA_RAM_IMAGE& shadow() { return shadow_image; }
+
+    // Emits sig_update_para(code); returns 1. The refresh dispatcher is
+    // connected queued, so this never runs the persisting step inline.
+    int test_signal(int code);
+    // test_signal(1): refresh and persist without chip work.
+    int ram_para_save();
+    // Rewrites the image file from the defaults and brings the defaults to
+    // the live image (apply flag raised) and the shadow. 0 done, 255 failed.
+    int ram_para_reset();
+
+    // The GUI-side persisting step after a change signal with reason code:
+    // pending user-mode save, protocol-written slots (code 2), then the image
+    // file when bytes 768 to 4095 differ from the shadow, and shadow := the
+    // persisted image. Returns 1 when the image file was written, 0 when
+    // nothing changed, 255 when writing failed.
+    int ram_para_persist(int code);
+
+    // Protocol parameter-RAM write into the live image: 0 done, 1 refused.
+    int ZrvRamParaDeal(const u8* data, u16 len, u32 offset);
+    // Protocol write into user-mode slot s - 1 (addr bits 19-12 = s, 1 to 16;
+    // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused.
+    int ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr);
+
+    // A window's source from an image (layout 0) or a user-mode snapshot
+    // (layout 1): the input; for a crop source *is_crop gets 1 and
+    // *crop_index the record. 255 for a window or crop out of range.
+    int ZrvGetImageSource(const u8* image, u8 window, short* is_crop, char* crop_index, u8 layout);
+    int ZrvGetSourceNum(int input, int count);
+    void ZrvCropSourceInit();
+    int ZrvGetCropID(int input, int n);
+    int ZrvAddCropID(int input);
+    void ZrvGetCropPara(int input, int n, CROP_PARA* para, int* index);
+    void ZrvSetCropPara(char input, char n, const CROP_PARA* para);
+    void ZrvAddNewCrop(int input, const CROP_PARA* para);
+    void ZrvDeleteCrop(char input, char n);
+    void ZrvSetImageSource(int sel, char input, char window);
+    void ZrvSetEDIDPara(int input, short width, short height, short refresh);
+    // Writes an input's signal summary under the model's mutex (receiver
+    // drivers); returns 0, or 255 for an input out of range.
+    int ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate);
+    int ZrvLanguageChanged();
+    int ZrvUserModeSaved(int n);
+    int ZrvGetCurrentModeIndex();
+
+    // Recall of user mode m (1 to 16) into the live image under the c331
+    // manager's mutex with the apply flag raised; 1 done, 0 empty or out of range.
+    int ZrvRecallUserMode(int m);
+    // Panel save request of user mode m (1 to 16): word 868 := m and apply
+    // flag 1, carried out by the persisting step; 1 requested, 0 refused.
+    int ZrvRequestUserModeSave(int m);
+
+    // Writes slot n (0 to 15) to its file. kind 0 panel save (copies the OSD
+    // menu file when the OSD is on), 1 snapshot the live image first, 2 slot
+    // written by the protocol. 1 written, 0 refused or failed.
+    int mode_file_write(int n, int kind);
+    // op 1 deletes slot n's files first; then loads slot n from its file.
+    // 1 loaded, 0 missing, torn or refused (the slot then reads empty).
+    int mode_file_deal(int n, int op);
+
+signals:
+    void sig_update_para(int code);
+
+private:
+    // Whole-file write of the image file from image bytes 768 to 4095.
+    bool writeRamFile(const u8* persist);
+};
