@@ -1,5 +1,7 @@
 #include "support/test_env.h"
 
+#include "sim/sim_devices.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -11,6 +13,7 @@ void SimEnv::SetUp() {
     Root::setRoot(m_dir.path().toStdString());
     auto board = std::make_unique<SimBoard>();
     m_board = board.get();
+    simAttachDevices(*m_board);
     Board::install(std::move(board));
 }
 
