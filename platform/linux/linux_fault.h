@@ -1,0 +1,42 @@
+#pragma once
+// One log line per fault, not one per failing call: a device that is gone
+// fails on every polling pass, and the log file is capped at 10 MiB.
+#include "core/logMsg.h"
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+namespace linuxfault {
+// strerror() shares one buffer between threads; strerror_r comes in a GNU
+// and an XSI flavour, and these two overloads take whichever the C library has.
+inline const char* pick(int rc, const char* buf) { return rc == 0 ? buf : "unknown error"; }
+inline const char* pick(const char* text, const char*) { return text; }
+
+inline std::string errorText(int err) {
+    char buf[128] = {};
+    return pick(strerror_r(err, buf, sizeof buf), buf);
+}
+
+// "<what> <path>: <errno text>", the shape of every device failure line.
+inline std::string describe(const std::string& what, const std::string& path, int err) {
+    std::string text = what;
+    if (!path.empty()) text += " " + path;
+    if (err) text += ": " + errorText(err);
+    return text;
+}
+}  // namespace linuxfault
+
+class FaultNote {
+public:
+    // Logs the line at ERROR unless this fault was already logged and no
+    // success came in between.
+    void fail(const std::string& line) {
+        if (m_noted.exchange(true)) return;
+        writeLogMsg(ERROR, line);
+    }
+    void ok() { m_noted.store(false, std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> m_noted{false};
+};
