@@ -1,8 +1,14 @@
 #include "video_engine/c331_manage.h"
 
-#include <mutex>
+#include "core/logMsg.h"
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
+
+c331_manage::c331_manage() {
+    writeLogMsg(INFO, "====c331_manage::c331_manage()=====");
+    drv = new c331_drv();
+    ops = new c331_chip_ops_unbuilt();
+}
 
 c331_manage* c331_manage::get() {
     static std::once_flag once;
@@ -11,3 +17,11 @@ c331_manage* c331_manage::get() {
 }
 
 c331_manage* c331_manage::pInstance() { return get(); }
+
+void c331_manage::wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_wakeRequested = true;
+    }
+    m_wakeCv.notify_one();
+}

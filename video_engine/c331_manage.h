@@ -2,26 +2,139 @@
 // The video-processor manager. Writers anywhere in the program take its
 // mutex, edit the live parameter image, raise the apply flag and unlock; the
 // c331 thread applies what changed.
+//
+// The thread identifies the chip (id 0x24 read five times), initialises it,
+// opens the FPGA thread's start gate (g_fpga_c331_start) and then runs
+// passes: the apply pass while the apply flag is set, then the poll step.
 #include "core/global.h"
+#include "video_engine/c331_chip_ops.h"
+#include "video_engine/c331_drv.h"
+#include "video_engine/c331_state.h"
 
 #include <QMutex>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
-class c331_manage {
+// Image layout the manager compares (byte offsets, little-endian words).
+namespace c331img {
+constexpr int kImageSize = 4096;
+constexpr int TEST_PATTERN = 864;        // low byte
+constexpr int CUSTOM_EDID = 896;         // 6 bytes per input, inputs 0-5
+constexpr int SPLICE_MODE = 1376;
+constexpr int LED_WIDTH = 1378;
+constexpr int LED_HEIGHT = 1380;
+constexpr int OCH_XOFFS = 1382;
+constexpr int OCH_YOFFS = 1384;
+constexpr int OUT1_WIDTH = 1412;
+constexpr int OUT1_HEIGHT = 1414;
+constexpr int CROP_TABLE = 1472;         // 40 records of 10 bytes
+constexpr int AUDIO_WIN = 2112;
+constexpr int BLACKOUT = 2116;
+constexpr int OSD_ON = 2124;
+constexpr int BRIGHTNESS = 2176;
+constexpr int CONTRAST = 2178;
+constexpr int SHARPNESS = 2180;
+constexpr int SATURATION = 2182;
+constexpr int COLOR_PRESET = 2184;
+constexpr int RED = 2186;
+constexpr int GREEN = 2188;
+constexpr int BLUE = 2190;
+constexpr int WIN_PRIORITY = 2208;       // one word per window
+constexpr int WIN_RECORDS = 2272;        // 6 x 26 bytes
+constexpr int WIN_RECORD_SIZE = 26;
+constexpr int FADES = 2816;              // per window: fade-in +0, fade-out +2
+// Protocol register block: debug requests.
+constexpr int REG_TEST = 33;
+constexpr int REG_DEBUG = 34;
+constexpr int REG_PARAM_DUMP = 35;
+constexpr int REG_GROUP_DUMP = 36;
+}  // namespace c331img
+
+class c331_manage : public c331_state {
 public:
     static c331_manage* p_c331_manage;
     // Creates the manager on first use without starting its thread. Writers
     // of the parameter image use this to reach the mutex and the apply flag.
     static c331_manage* get();
-    // Creates the manager and starts the c331 thread once (start-up).
+    // Creates the manager and starts the c331 thread once (start-up); later
+    // calls only return the pointer.
     static c331_manage* pInstance();
 
     // The change protocol's mutex and apply flag: 0 idle, 1 parameters
-    // changed, 2 user-mode slots written by the protocol.
+    // changed, 2 user-mode slots written by the protocol. A writer that
+    // raises the flag may call wake() so the thread starts at once.
     QMutex mutex;
     std::atomic<u8> apply_flag{0};
+    void wake();
+
+    // Register access and its handle.
+    c331_drv* drv = nullptr;
+    int c331_fd = -1;
+    // The chip operations (the stand-in until they are built).
+    c331_chip_ops* ops = nullptr;
+
+    // Thread state: 0-4 identifying, 5 initialising, 6 running.
+    std::atomic<u8> thread_state{0};
+
+    // Opens the SPI device, reads the chip id once and starts the thread;
+    // 0, or 255 when the thread cannot be started.
+    int initialize();
+    static void* c331manageThread(void* arg);
+    // One pass of the running thread: the apply pass when the flag is set,
+    // then the poll step.
+    void c331managerdeal(void* arg);
+    void load_system_param();
+    void define_param();
+    void Sleep(int ms);
+    void c331_debugEnv() {}
+
+    // Chip initialisation.
+    static const int parameters_txt[160];
+    void write_initial_setting(int fd, int mode);
+    void set_rtct(int fd, int mode);
+    void load_param();
+    void set_input_bkg(int fd, int port, int on);
+
+    // ---- driving the thread body step by step (start-up logic and tests)
+    // One turn of the thread body by its state (identify, initialise, run).
+    void thread_step();
+    // The identification step: one id read; advances the state on 0x24.
+    void identify_step();
+    // Brings the chip up (state 5) and opens the FPGA start gate.
+    void init_chip();
+    // The apply pass (takes the manager mutex itself).
+    void apply_pass();
+    // The poll step (without the manager mutex).
+    void poll_step();
+
+    // Longest wait for the FPGA thread's LED hand-over in the panel step.
+    static constexpr u32 kLedWaitMs = 3000;
+    // Upper bound of a fade step count taken from the image.
+    static constexpr s32 kMaxFadeSteps = 255;
+
+    // The image as last applied: the apply pass compares the live image
+    // against it, so no change is lost when the shadow is overwritten.
+    const u8* applied_image() const { return m_applied; }
+
+    void setChipOps(c331_chip_ops* chipOps) { ops = chipOps; }
 
 private:
-    c331_manage() = default;
+    c331_manage();
+
+    void reset_layout_descriptors();
+    void apply_panel(const u8* live);
+    void apply_windows(const u8* live);
+    void serve_debug_requests();
+    void wait_led_handover();
+    void idle_wait();
+
+    bool m_started = false;
+    u32 m_idFailures = 0;
+    u8 m_applied[c331img::kImageSize]{};
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wakeCv;
+    bool m_wakeRequested = false;
 };

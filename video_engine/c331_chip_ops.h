@@ -1,0 +1,150 @@
+#pragma once
+// The chip operations the c331 manager calls from its initialisation, apply
+// pass, poll step and debug requests. The manager holds one implementation;
+// the implementation reaches the shared working state, the register access
+// and the descriptor through the manager (c331_manage derives from
+// c331_state and has `drv` and `c331_fd`).
+//
+// Every operation runs in the c331 thread. Those called from the apply pass
+// run with the manager mutex held: they must not wait for another thread
+// that needs it.
+#include "video_engine/c331_state.h"
+
+#include <mutex>
+#include <set>
+#include <string>
+
+class c331_chip_ops {
+public:
+    virtual ~c331_chip_ops() = default;
+
+    // ---- window layout and channel allocation
+    virtual void zrvApi_forceColorDisable(int dev) = 0;
+    virtual void zrvApi_initEnvC331() = 0;
+    virtual void zrvApi_MultiWinChAlloc(char init) = 0;
+    virtual void zrvApi_MultiWinChInit() = 0;
+
+    // ---- panel and output timing
+    virtual int zrvApi_PnlInit2(int ledW, int ledH, int out1W, int out1H, int splice) = 0;
+
+    // ---- picture adjustments and test patterns
+    virtual void c331_SetBrightness(unsigned short value) = 0;
+    virtual void c331_SetContrast(int value) = 0;
+    virtual void c331_SetSharpness(int value) = 0;
+    virtual void c331_SetSaturation(int value) = 0;
+    // preset | blue << 8 | green << 16 | red << 24
+    virtual void c331_SetColorTemp(int value) = 0;
+    // 0 off, 1-8 patterns; 0 or -1 (more than one window).
+    virtual int c331_SetPattern(int pattern) = 0;
+
+    // ---- single-window operations
+    virtual void c331_SetWinPriority(int win, int priority) = 0;
+    virtual void c331_SetWinPriority1(int dev) = 0;
+    virtual void c331_SetWinAttr(char win, int data) = 0;
+    virtual void c331_SetInputsourceCrop(int win, int cropIndex) = 0;
+    // May change rect (clamped to the input's measured size).
+    virtual void c331_SetCrop(char win, char enable, ST_RECT* rect) = 0;
+    virtual void c331_SetInputsource(int win, int input) = 0;
+    virtual void c331_SetWinOutput(int dev, char win, int data) = 0;
+    virtual void c331_SetWinDbdMode(int dev, char win, int mode) = 0;
+
+    // ---- output channels and layers
+    virtual void set_output(int fd) = 0;
+
+    // ---- input ports and measurement
+    virtual void load_hdmi() = 0;
+    virtual void check_port_valid(int fd) = 0;
+    virtual void check_input_port(int fd) = 0;
+
+    // ---- OSD and its menu file
+    virtual int zrvApi_OsdSet(int kind, int value) = 0;
+    virtual void update_osd(int fd) = 0;
+    virtual void set_osd(int fd, int scroll) = 0;
+    virtual void set_scroll(int fd) = 0;
+    virtual void load_char() = 0;
+    virtual void read_c331_font(int fd) = 0;
+    virtual void update_font(int fd) = 0;
+    virtual void get_json_omenu_para(const char* path, OSD_MENU_LIST& list) = 0;
+    virtual void set_OSD_para(OSD_MENU_LIST& list) = 0;
+
+    // ---- debug requests (protocol registers 33 to 36)
+    virtual void input_slidebar(int dev) = 0;
+    virtual void output_slidebar(int dev) = 0;
+    virtual void disable_slidebar(int dev) = 0;
+    virtual void vbyone_rx_ch1_seq(int dev) = 0;
+    virtual void vbyone_rx_ch2_seq(int dev) = 0;
+    virtual void read_c331_b174bug(int dev) = 0;
+    virtual void write_read_c331_b80_iacthstch5(int dev) = 0;
+    virtual void zrvDbg_c331_param(int n) = 0;
+    virtual void zrvDbg_c331_print_regGrp(int grp) = 0;
+    virtual void sync_c331_device_test_input(int dev) = 0;
+    virtual void sync_c331_device_test_frame_lock(int dev) = 0;
+};
+
+// Stand-in for operations that are not built yet: each logs one line the
+// first time it is called and changes nothing. A real implementation may
+// derive from it and override what it builds.
+class c331_chip_ops_unbuilt : public c331_chip_ops {
+public:
+    void zrvApi_forceColorDisable(int) override { notBuilt("zrvApi_forceColorDisable"); }
+    void zrvApi_initEnvC331() override { notBuilt("zrvApi_initEnvC331"); }
+    void zrvApi_MultiWinChAlloc(char) override { notBuilt("zrvApi_MultiWinChAlloc"); }
+    void zrvApi_MultiWinChInit() override { notBuilt("zrvApi_MultiWinChInit"); }
+
+    int zrvApi_PnlInit2(int, int, int, int, int) override { return notBuilt("zrvApi_PnlInit2"), 0; }
+
+    void c331_SetBrightness(unsigned short) override { notBuilt("c331_SetBrightness"); }
+    void c331_SetContrast(int) override { notBuilt("c331_SetContrast"); }
+    void c331_SetSharpness(int) override { notBuilt("c331_SetSharpness"); }
+    void c331_SetSaturation(int) override { notBuilt("c331_SetSaturation"); }
+    void c331_SetColorTemp(int) override { notBuilt("c331_SetColorTemp"); }
+    int c331_SetPattern(int) override { return notBuilt("c331_SetPattern"), 0; }
+
+    void c331_SetWinPriority(int, int) override { notBuilt("c331_SetWinPriority"); }
+    void c331_SetWinPriority1(int) override { notBuilt("c331_SetWinPriority1"); }
+    void c331_SetWinAttr(char, int) override { notBuilt("c331_SetWinAttr"); }
+    void c331_SetInputsourceCrop(int, int) override { notBuilt("c331_SetInputsourceCrop"); }
+    void c331_SetCrop(char, char, ST_RECT*) override { notBuilt("c331_SetCrop"); }
+    void c331_SetInputsource(int, int) override { notBuilt("c331_SetInputsource"); }
+    void c331_SetWinOutput(int, char, int) override { notBuilt("c331_SetWinOutput"); }
+    void c331_SetWinDbdMode(int, char, int) override { notBuilt("c331_SetWinDbdMode"); }
+
+    void set_output(int) override { notBuilt("set_output"); }
+
+    void load_hdmi() override { notBuilt("load_hdmi"); }
+    void check_port_valid(int) override { notBuilt("check_port_valid"); }
+    void check_input_port(int) override { notBuilt("check_input_port"); }
+
+    int zrvApi_OsdSet(int, int) override { return notBuilt("zrvApi_OsdSet"), 0; }
+    void update_osd(int) override { notBuilt("update_osd"); }
+    void set_osd(int, int) override { notBuilt("set_osd"); }
+    void set_scroll(int) override { notBuilt("set_scroll"); }
+    void load_char() override { notBuilt("load_char"); }
+    void read_c331_font(int) override { notBuilt("read_c331_font"); }
+    void update_font(int) override { notBuilt("update_font"); }
+    void get_json_omenu_para(const char*, OSD_MENU_LIST& list) override {
+        list.osdcount = 0;
+        notBuilt("get_json_omenu_para");
+    }
+    void set_OSD_para(OSD_MENU_LIST&) override { notBuilt("set_OSD_para"); }
+
+    void input_slidebar(int) override { notBuilt("input_slidebar"); }
+    void output_slidebar(int) override { notBuilt("output_slidebar"); }
+    void disable_slidebar(int) override { notBuilt("disable_slidebar"); }
+    void vbyone_rx_ch1_seq(int) override { notBuilt("vbyone_rx_ch1_seq"); }
+    void vbyone_rx_ch2_seq(int) override { notBuilt("vbyone_rx_ch2_seq"); }
+    void read_c331_b174bug(int) override { notBuilt("read_c331_b174bug"); }
+    void write_read_c331_b80_iacthstch5(int) override { notBuilt("write_read_c331_b80_iacthstch5"); }
+    void zrvDbg_c331_param(int) override { notBuilt("zrvDbg_c331_param"); }
+    void zrvDbg_c331_print_regGrp(int) override { notBuilt("zrvDbg_c331_print_regGrp"); }
+    void sync_c331_device_test_input(int) override { notBuilt("sync_c331_device_test_input"); }
+    void sync_c331_device_test_frame_lock(int) override { notBuilt("sync_c331_device_test_frame_lock"); }
+
+protected:
+    // Logs "<name> not built" once per operation.
+    void notBuilt(const char* name);
+
+private:
+    std::mutex m_mutex;
+    std::set<std::string> m_logged;
+};

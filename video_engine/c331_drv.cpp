@@ -1,0 +1,165 @@
+#include "video_engine/c331_drv.h"
+
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/board.h"
+#include "platform/gpio.h"
+#include "platform/spi.h"
+
+#include <QMutexLocker>
+
+#include <cstdio>
+
+namespace {
+constexpr u32 kWriteHz = 10000000;
+constexpr u32 kReadHz = 5000000;
+// A failing bus reports at most once per this many ticks (plus a count of
+// what was suppressed), so a dead chip does not flood the log.
+constexpr u32 kReportEveryTicks = 500;
+}  // namespace
+
+c331_drv::c331_drv() {
+    writeLogMsg(INFO, "====c331_drv::c331_drv()=====");
+    m_cachedBank = -1;
+}
+
+c331_drv::~c331_drv() = default;
+
+int c331_drv::initialize() {
+    m_dev = Board::get().openSpi(c331reg::kSpiDevice);
+    if (!m_dev || !m_dev->isOpen()) {
+        writeLogMsg(ERROR, std::string("c331: can't open ") + c331reg::kSpiDevice);
+        m_fd = -1;
+        return m_fd;
+    }
+    if (m_dev->configure(3, kWriteHz, 8) != 0)
+        writeLogMsg(ERROR, std::string("c331: can't set SPI mode 3 / 8 bits / 10 MHz on ") + c331reg::kSpiDevice);
+    m_fd = 0;
+    m_cachedBank = -1;
+    return m_fd;
+}
+
+bool c331_drv::isOpen() const { return m_dev && m_dev->isOpen() && m_fd >= 0; }
+
+void c331_drv::init_reg_acc_param() {
+    QMutexLocker lock(&Utils::_c331_bnk_mutex);
+    m_cachedBank = -1;
+}
+
+void c331_drv::reportFailure(const char* what) {
+    m_failures.fetch_add(1);
+    const u32 now = G_timeTicks;
+    const u32 last = m_lastReportTick.load();
+    if (m_failures.load() > 1 && Utils::getTimeSpace(last, now) < kReportEveryTicks) {
+        m_suppressed.fetch_add(1);
+        return;
+    }
+    m_lastReportTick.store(now);
+    const u32 suppressed = m_suppressed.exchange(0);
+    char text[160];
+    std::snprintf(text, sizeof text, "c331: can't send spi message (%s)%s", what,
+                  suppressed ? (", " + std::to_string(suppressed) + " more since last report").c_str() : "");
+    writeLogMsg(ERROR, text);
+}
+
+int c331_drv::SPI_Transfer(int fd, const u8* tx, u8* rx, int len) {
+    if (len <= 0) return 0;
+    if (fd < 0 || fd != m_fd || !isOpen()) {
+        if (rx) std::fill(rx, rx + len, u8(0));
+        reportFailure("device not open");
+        return -1;
+    }
+    int result;
+    {
+        QMutexLocker lock(&Utils::_spi_mutex);
+        // The chip shares the bus with the FPGAs: make sure neither is selected.
+        GpioLines& gpio = Board::get().gpio();
+        gpio.setLine(GpioName::kFpga0Select, 1);
+        gpio.setLine(GpioName::kFpga1Select, 1);
+        m_dev->configure(3, kReadHz, 8);
+        result = m_dev->transfer(tx, rx, u32(len)) == 0 ? len : -1;
+    }
+    if (result <= 0) {
+        if (rx) std::fill(rx, rx + len, u8(0));
+        reportFailure("transfer");
+    }
+    return result;
+}
+
+int c331_drv::SPI_Transfer_Write(int fd, const u8* tx, int len) {
+    if (len <= 0) return 0;
+    if (fd < 0 || fd != m_fd || !isOpen()) {
+        reportFailure("device not open");
+        return -1;
+    }
+    int result;
+    {
+        QMutexLocker lock(&Utils::_spi_mutex);
+        GpioLines& gpio = Board::get().gpio();
+        gpio.setLine(GpioName::kFpga0Select, 1);
+        gpio.setLine(GpioName::kFpga1Select, 1);
+        m_dev->configure(3, kWriteHz, 8);
+        result = m_dev->transfer(tx, nullptr, u32(len)) == 0 ? len : -1;
+    }
+    if (result <= 0) reportFailure("transfer");
+    return result;
+}
+
+bool c331_drv::selectBank(int fd, int bank) {
+    if (bank == m_cachedBank) return true;
+    const u8 frame[2] = {0x80, u8(bank)};
+    if (SPI_Transfer_Write(fd, frame, 2) > 0) {
+        m_cachedBank = bank;
+        return true;
+    }
+    // The chip may or may not have switched: select again next time.
+    m_cachedBank = -1;
+    return false;
+}
+
+void c331_drv::write_C331(int fd, u32 code, u32 value, u32 base) {
+    const int bank = int((c331reg::bankOf(code) + base) & 0xFF);
+    const u32 reg = c331reg::regOf(code);
+    const u32 n = c331reg::widthOf(code);
+    QMutexLocker lock(&Utils::_c331_bnk_mutex);
+    if (!selectBank(fd, bank)) return;
+    for (u32 i = 0; i < n; ++i) {
+        const u8 frame[2] = {u8(0x80 | ((reg + i) & 0x7F)), u8(i < 4 ? (value >> (8 * i)) & 0xFF : 0)};
+        SPI_Transfer_Write(fd, frame, 2);
+    }
+}
+
+u32 c331_drv::read_C331(int fd, u32 code, u32 base) {
+    const int bank = int((c331reg::bankOf(code) + base) & 0xFF);
+    const u32 reg = c331reg::regOf(code);
+    const u32 n = c331reg::widthOf(code);
+    QMutexLocker lock(&Utils::_c331_bnk_mutex);
+    if (!selectBank(fd, bank)) return 0;
+    u32 value = 0;
+    for (u32 i = 0; i < n; ++i) {
+        const u8 tx[2] = {u8((reg + i) & 0x7F), 0xFF};
+        u8 rx[2] = {0, 0};
+        if (SPI_Transfer(fd, tx, rx, 2) <= 0) rx[1] = 0;
+        if (i < 4) value |= u32(rx[1]) << (8 * i);
+    }
+    return value;
+}
+
+void c331_drv::write_c331_mask(int fd, u32 code, u32 value, u32 mask, u32 base) {
+    const u32 old = read_C331(fd, code, base);
+    write_C331(fd, code, (old & ~mask) | (value & mask), base);
+}
+
+int c331_drv::wait_c331_bits(int fd, u32 code, u32 mask, u32 want, u32 maxPolls, u32 sleepUs, u32 base,
+                             const char* what) {
+    if (!isOpen() || fd != m_fd) return 255;
+    for (u32 i = 0; i < maxPolls; ++i) {
+        if ((read_C331(fd, code, base) & mask) == (want & mask)) return 0;
+        if (sleepUs) Utils::sleep_us(sleepUs);
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "c331: %s timed out (register %06X, mask %02X) after %u reads",
+                  what ? what : "status wait", code, mask, maxPolls);
+    writeLogMsg(ERROR, text);
+    return 255;
+}

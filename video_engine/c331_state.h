@@ -1,0 +1,169 @@
+#pragma once
+// The c331 manager's working state, shared by the manager (identification,
+// initialisation, apply pass, poll step) and the chip operations. It lives
+// in c331_manage (which derives from it) and is touched only by the c331
+// thread, except where a field says otherwise.
+//
+// Sections: the manager's own fields first; then one section each for the
+// input/channel/layout operations and for the panel/picture operations.
+// Each group edits only its own section.
+#include "core/global.h"
+
+#include <string>
+
+typedef int8_t s8;
+typedef int16_t s16;
+typedef int32_t s32;
+
+constexpr int C331_WIN_NUM = 6;    // windows
+constexpr int C331_PORT_NUM = 6;   // input ports
+constexpr int C331_CH_NUM = 8;     // input channels, output channels, layers
+constexpr int C331_MWIN_PRESETS = 10;
+
+// A rectangle in panel or input pixels.
+struct ST_RECT {
+    int x, y, w, h;
+};
+
+// A multi-window layout: window count and room for six rectangles.
+struct ST_MWIN {
+    int wincnt;
+    ST_RECT* win;
+};
+
+// The parsed OSD menu file; filled by the OSD menu reader.
+struct OSD_MENU_LIST {
+    int osdcount = 0;
+    int oactcount = 0;
+    std::string name;
+};
+
+// System-parameter block (load_system_param), 32-bit words in their order.
+struct C331_SYS_PARAM {
+    // Clocks.
+    u32 PS_XTAL_CLK;   // 32,000,000
+    u32 PS_MEM_CLK;    // 800,000,000
+    u32 PS_IN_CLK;     // 27,000,000
+    u32 PS_OUT_CLK;    // 27,000,000
+    // Output timing defaults (the panel set-up replaces them).
+    u32 PS_ACTHW, PS_ACTVW;      // active width, height
+    u32 PS_HTOTAL, PS_VTOTAL;
+    u32 PS_HSYNC, PS_HBP, PS_VSYNC, PS_VBP;
+    // Vby-One transmitter.
+    u32 PS_VBOTX_MODE, PS_VBOTX_LAYOUT;
+    // Clock settings; the first five go to 00:47 .. 00:4B.
+    u32 PS_PLL[9];
+    // Field buffers of input channel k: k*0x2000 + j*0x08800000, j = 0..4.
+    u32 PS_MEM_SC[C331_CH_NUM][5];
+    // Dot-by-dot field bases.
+    u32 PS_MEM_DBD_LINE;         // 64
+    u32 PS_MEM_DBD[5];
+    // Table addresses.
+    u32 PS_MEM_DBD_BLOCK;        // 0x01DC0000, stride of a dot-by-dot block
+    u32 PS_MEM_RSV0;             // 14
+    u32 PS_MEM_IP_P[4][2];       // progressive de-interlacer buffers
+    u32 PS_MEM_IP_I[4][2];       // interlaced de-interlacer buffers
+    u32 PS_MEM_IPYOFF[4];        // 207
+    u32 PS_MEM_NR[4];
+    u32 PS_MWI_IP[4];            // 35
+    u32 PS_MEM_WMODE[C331_WIN_NUM];  // 1
+    u32 PS_MEM_RSV1[6];          // 0
+    u32 PS_MEM_OSD_BMP;          // 0x70000000 bitmap staging
+    u32 PS_MEM_OSD_BUF;          // 0x725C0000 OSD buffer
+    u32 PS_MEM_OSD_SCROLL;       // 0x74B80000 scroll buffer
+    u32 PS_MEM_FONT;             // 0x7F000000 fonts
+};
+
+struct c331_state {
+    // ================= manager (c331core) =================
+    C331_SYS_PARAM sys{};
+    // Derived by define_param.
+    u32 PS_ACTHST = 0, PS_ACTHEND = 0, PS_ACTVST = 0, PS_ACTVEND = 0;
+    u32 PS_OAOIHST = 0, PS_OAOIHEND = 0, PS_OAOIVST = 0, PS_OAOIVEND = 0;
+    u32 PS_MEM_CLK_Q = 0;        // a quarter of the memory clock
+    u32 PS_CANVAS_W = 0, PS_CANVAS_H = 0;  // output canvas
+    u32 PS_OCH_H = 0, PS_OCH_V = 0;        // output channels across, down
+
+    // Window, channel and layer bookkeeping reset by define_param.
+    int win_port[C331_WIN_NUM]{};           // -1 none
+    int win_order[C331_WIN_NUM]{};
+    int ich_owner[C331_CH_NUM]{};           // window owning input channel k, -1 free
+    int win_ich[C331_WIN_NUM][C331_CH_NUM]{};    // channels of window w, -1 padded
+    int win_slice[C331_WIN_NUM][C331_CH_NUM]{};  // output slices of window w, -1 padded
+    int g_och_layer[C331_CH_NUM][C331_CH_NUM]{}; // per mixer, output channels bottom to top
+    int g_och_layer_cnt[C331_CH_NUM]{};
+
+    // PM values (load_param from parameters_txt).
+    s32 PM_WIN_SHAPE[C331_WIN_NUM][2]{};
+    s32 PM_INPUT[C331_WIN_NUM]{};           // c331 port feeding window w
+    s32 PM_WIN_OFFSET[C331_WIN_NUM][4]{};   // left, right, top, bottom
+    s32 PM_INPUT_OFFSET[C331_WIN_NUM][4]{}; // left, right, up, down
+    s32 PM_INPUT_OFFSET_EN[C331_WIN_NUM]{};
+    s32 PM_WIN_NUM[C331_CH_NUM]{};          // window shown by layer l
+    s32 PM_AREA_NUM[C331_CH_NUM]{};
+    s32 PM_OVERLAY[C331_CH_NUM]{};
+    s32 PM_OVERLAY_PRI[C331_WIN_NUM]{};
+    s32 PM_ENH_SW1[C331_WIN_NUM]{};         // enhancement switches, first group
+    s32 PM_ENH_SW2[C331_WIN_NUM]{};         // enhancement switches, second group
+    s32 PM_WIN_FADE_EN[C331_WIN_NUM]{};
+    s32 PM_WIN_FADE_IN[C331_WIN_NUM]{};     // fade step counts (from the image, clamped)
+    s32 PM_WIN_FADE_OUT[C331_WIN_NUM]{};
+    s32 PM_OUT_SW1[C331_WIN_NUM]{};         // output switches, first group
+    s32 PM_OUT_SW2[C331_WIN_NUM]{};         // second group: no background fill
+    s32 PM_OSD_EN = 0, PM_OSD_HZOOM_EN = 0, PM_OSD_VZOOM_EN = 0;
+    s32 PM_OSD_DATA_MODE = 0;
+    s32 PM_OSD_SCROLL_MODE = 0;
+    s32 PM_OSD_OUTPUT_OFFSET[4]{};
+    s32 PM_OSD_INPUT_OFFSET[4]{};
+    s32 PM_MISC_SW1 = 0, PM_MISC_SW2 = 0;   // the two further switches
+    s32 PM_OSD_UPDATE_BUTTON = 0;
+    s32 PM_OSD_SCROLL_SPEED = 0;
+    s32 PM_OSD_CHAR_64DOT = 0;
+    s32 PM_WIN_STITCHING[C331_WIN_NUM]{};
+    // Noise reduction per port; defaults set by define_param.
+    s32 PM_HNR[C331_PORT_NUM]{}, PM_VNR[C331_PORT_NUM]{}, PM_TNR[C331_PORT_NUM]{};
+    s32 PM_BNR[C331_PORT_NUM]{}, PM_MNR[C331_PORT_NUM]{}, PM_COMB[C331_PORT_NUM]{};
+    s32 PM_IPEN[C331_PORT_NUM]{}, PM_DIAG[C331_PORT_NUM]{}, PM_MVFLT[C331_PORT_NUM]{};
+    s32 PM_22PD[C331_PORT_NUM]{}, PM_23PD[C331_PORT_NUM]{}, PM_24SF[C331_PORT_NUM]{};
+    s32 PM_22PDSQTH[C331_PORT_NUM]{}, PM_23PDSQTH[C331_PORT_NUM]{};
+
+    // Change flags raised by load_param (and by the operations).
+    s32 chg_win[C331_WIN_NUM]{};     // window layout, source or size
+    s32 chg_overlay = 0;
+    s32 chg_priority = 0;
+    s32 chg_enh[C331_WIN_NUM]{};
+    s32 chg_fade[C331_WIN_NUM]{};
+    s32 chg_out[C331_WIN_NUM]{};
+    s32 chg_misc1 = 0, chg_misc2 = 0;
+
+    // Window update state: 1 input changed, 2 channels moved, 3 port timing
+    // re-established; cleared when the window is re-programmed.
+    s32 g_chg_input[C331_WIN_NUM]{};
+
+    // Per input port: measurement change flags and the active area
+    // (horizontal start, width, vertical start, height).
+    s32 PI_UPDATE[C331_PORT_NUM]{};
+    s32 PI_UPDATE2[C331_PORT_NUM]{};
+    s32 PI_ACT[C331_PORT_NUM][4]{};
+
+    // OSD requests: full redraw (update_osd), redraw and restart scrolling
+    // (set_osd + set_scroll).
+    s32 osd_update_req = 0;
+    s32 osd_redraw_req = 0;
+    // Nonzero while the pattern generator shows a test pattern.
+    s32 pattern_gen = 0;
+
+    // Preset layouts: counts 1, 2, 3, 3, 4, 4, 5, 5, 6, 6.
+    ST_MWIN mwin_preset[C331_MWIN_PRESETS]{};
+    ST_RECT mwin_room[C331_MWIN_PRESETS][C331_WIN_NUM]{};
+
+    // ================= input ports, channels, layers, layout (c331pipe) =================
+    // (append fields here)
+
+    // ================= end c331pipe =================
+
+    // ================= panel timing, picture, patterns (c331pic) =================
+    // (append fields here)
+
+    // ================= end c331pic =================
+};
