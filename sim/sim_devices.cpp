@@ -1,5 +1,10 @@
 #include "sim/sim_devices.h"
 
 #include "sim/sim_board.h"
+#include "sim/sim_c331.h"
 
-void simAttachDevices(SimBoard& board) { (void)board; }
+#include <memory>
+
+void simAttachDevices(SimBoard& board) {
+    board.attachSpi("/dev/spidev32766.0", std::make_shared<SimC331>());
+}

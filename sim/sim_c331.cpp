@@ -1,0 +1,225 @@
+#include "sim/sim_c331.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uint32_t kRegsPerBank = 128;
+
+// Registers of the chip the model gives behaviour to.
+constexpr uint8_t kIdBank = 0xB2, kIdReg = 0x08;
+constexpr uint8_t kSyncBank = 0x05, kPivsStat = 0x22, kPovsStat = 0x23;
+constexpr uint8_t kGeBank = 0x04;
+constexpr uint8_t kGeStatus = 0x17;
+constexpr uint8_t kSflCmdStart = 0x48, kSflEraseCmd = 0x4B, kSflAddr = 0x4E, kSflData = 0x52;
+constexpr uint8_t kSflDtctl = 0x53, kSflStat = 0x54, kSflRdsr = 0x55, kSflDmaSize = 0x56;
+constexpr uint8_t kSflDmaMode = 0x5A, kGeDst = 0x11;
+
+uint32_t idx(uint8_t bank, uint8_t reg) { return uint32_t(bank) * kRegsPerBank + (reg & 0x7F); }
+
+// A long PC run must not grow the logs without bound: past the limit the
+// older half goes.
+constexpr size_t kLogLimit = 1u << 20;
+template <typename T>
+void trim(std::vector<T>& v) {
+    if (v.size() >= kLogLimit) v.erase(v.begin(), v.begin() + v.size() / 2);
+}
+}  // namespace
+
+SimC331::SimC331() : m_regs(256 * kRegsPerBank, 0), m_flash(kFlashSize, 0xFF) {
+    m_regs[idx(kIdBank, kIdReg)] = 0x24;
+}
+
+void SimC331::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
+    if (!tx || len < 2) return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        trim(m_frames);
+        m_frames.emplace_back(tx, tx + len);
+    }
+    if (m_dead) return;
+    const uint8_t first = tx[0];
+    if (first & 0x80) {
+        const uint8_t reg = first & 0x7F;
+        if (reg == 0) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bank = tx[1];
+            m_log.push_back({true, m_bank, 0, tx[1]});
+            return;
+        }
+        uint8_t bank;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            bank = m_bank;
+        }
+        writeByte(bank, reg, tx[1]);
+    } else {
+        uint8_t bank;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            bank = m_bank;
+        }
+        const uint8_t value = readByte(bank, first & 0x7F);
+        if (rx) rx[1] = value;
+    }
+}
+
+uint8_t SimC331::readByte(uint8_t bank, uint8_t reg) {
+    std::vector<ReadHook> hooks;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        hooks = m_readHooks;
+    }
+    uint8_t value = 0;
+    bool supplied = false;
+    for (auto& hook : hooks) {
+        if (hook(bank, reg, value)) {
+            supplied = true;
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!supplied) {
+        value = m_regs[idx(bank, reg)];
+        if (bank == kSyncBank && (reg == kPivsStat || reg == kPovsStat)) {
+            value = m_vsyncMissing ? 0x00 : 0xFF;
+        } else if (bank == kGeBank) {
+            switch (reg) {
+            case kGeStatus: value = m_geBusy ? 0x01 : 0x00; break;
+            case kSflStat: value = m_flashBusy ? 0x0B : 0x00; break;
+            case kSflRdsr: value = m_flashBusy ? 0x01 : 0x00; break;
+            case kSflDtctl: value = uint8_t((m_regs[idx(bank, reg)] & 0x5F) | (m_flashBusy ? 0x80 : 0x20)); break;
+            case kSflData:
+                value = m_flash[m_flashPtr % kFlashSize];
+                m_flashPtr = (m_flashPtr + 1) % kFlashSize;
+                break;
+            default: break;
+            }
+        }
+    }
+    trim(m_log);
+    m_log.push_back({false, bank, reg, value});
+    return value;
+}
+
+void SimC331::writeByte(uint8_t bank, uint8_t reg, uint8_t value) {
+    std::vector<WriteHook> hooks;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        trim(m_log);
+        m_log.push_back({true, bank, reg, value});
+        if (bank == kGeBank && reg == kSflData) {
+            // Programming only clears bits, as on the real part.
+            m_flash[m_flashPtr % kFlashSize] &= value;
+            m_flashPtr = (m_flashPtr + 1) % kFlashSize;
+        } else {
+            m_regs[idx(bank, reg)] = value;
+            if (bank == kGeBank && reg >= kSflAddr && reg < kSflAddr + 4) m_flashPtr = flashAddress();
+            if (bank == kGeBank && reg == kSflCmdStart) flashCommand(value);
+        }
+        hooks = m_writeHooks;
+    }
+    for (auto& hook : hooks) hook(bank, reg, value);
+}
+
+uint32_t SimC331::flashAddress() const {
+    uint32_t a = 0;
+    for (int i = 0; i < 4; ++i) a |= uint32_t(m_regs[idx(kGeBank, uint8_t(kSflAddr + i))]) << (8 * i);
+    return a % kFlashSize;
+}
+
+void SimC331::flashCommand(uint8_t value) {
+    if (value == 4) {
+        // Sector / block erase at the address register.
+        uint32_t size = 64 * 1024;
+        switch (m_regs[idx(kGeBank, kSflEraseCmd)]) {
+        case 0x20: size = 4 * 1024; break;
+        case 0x52: size = 32 * 1024; break;
+        default: break;
+        }
+        const uint32_t start = flashAddress() / size * size;
+        std::fill(m_flash.begin() + start, m_flash.begin() + std::min<uint32_t>(start + size, kFlashSize), 0xFF);
+        ++m_eraseCount;
+    } else if (value == 2) {
+        uint32_t size = 0;
+        for (int i = 0; i < 4; ++i) size |= uint32_t(m_regs[idx(kGeBank, uint8_t(kSflDmaSize + i))]) << (8 * i);
+        uint32_t dst = 0;
+        for (int i = 0; i < 4; ++i) dst |= uint32_t(m_regs[idx(kGeBank, uint8_t(kGeDst + i))]) << (8 * i);
+        m_dmas.push_back({flashAddress(), dst, size & 0x7FFFFFFF, m_regs[idx(kGeBank, kSflDmaMode)]});
+    }
+}
+
+uint8_t SimC331::reg(uint8_t bank, uint8_t r) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_regs[idx(bank, r)];
+}
+
+uint16_t SimC331::reg16(uint8_t bank, uint8_t r) const {
+    return uint16_t(reg(bank, r) | (reg(bank, uint8_t(r + 1)) << 8));
+}
+
+uint32_t SimC331::reg32(uint8_t bank, uint8_t r) const {
+    return uint32_t(reg16(bank, r)) | uint32_t(reg16(bank, uint8_t(r + 2))) << 16;
+}
+
+void SimC331::setReg(uint8_t bank, uint8_t r, uint8_t value) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_regs[idx(bank, r)] = value;
+}
+
+uint8_t SimC331::selectedBank() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bank;
+}
+
+void SimC331::setChipId(uint8_t id) { setReg(kIdBank, kIdReg, id); }
+
+void SimC331::addReadHook(ReadHook hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_readHooks.push_back(std::move(hook));
+}
+
+void SimC331::addWriteHook(WriteHook hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_writeHooks.push_back(std::move(hook));
+}
+
+std::vector<SimC331::Access> SimC331::log() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_log;
+}
+
+void SimC331::clearLog() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_log.clear();
+    m_frames.clear();
+}
+
+std::vector<std::vector<uint8_t>> SimC331::frames() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frames;
+}
+
+std::vector<uint8_t> SimC331::writesTo(uint8_t bank, uint8_t r) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<uint8_t> out;
+    for (const auto& a : m_log)
+        if (a.write && a.bank == bank && a.reg == r) out.push_back(a.value);
+    return out;
+}
+
+std::vector<uint8_t> SimC331::flash(uint32_t address, uint32_t length) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (address >= kFlashSize) return {};
+    length = std::min(length, kFlashSize - address);
+    return std::vector<uint8_t>(m_flash.begin() + address, m_flash.begin() + address + length);
+}
+
+void SimC331::setFlash(uint32_t address, const std::vector<uint8_t>& data) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (size_t i = 0; i < data.size() && address + i < kFlashSize; ++i) m_flash[address + i] = data[i];
+}
+
+std::vector<SimC331::Dma> SimC331::dmas() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_dmas;
+}
