@@ -1,15 +1,204 @@
+#include "sim/sim_serial.h"
+
+#include "platform/root.h"
 #include "sim/sim_board.h"
 
-// Placeholder until the serial lines are built: every port opens as absent.
+#include <QDir>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+
 namespace {
-class AbsentSerial : public SerialPort {
+
+std::mutex g_rtsMutex;
+std::map<std::string, std::vector<bool>> g_rts;
+
+void makeRaw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return;
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Replaces whatever is at link with a symbolic link to target.
+bool publish(const std::string& link, const std::string& target) {
+    QDir().mkpath(QFileInfo(QString::fromStdString(link)).absolutePath());
+    ::unlink(link.c_str());
+    return ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+// Removes link only while it still points at target (a newer line may own it).
+void unpublish(const std::string& link, const std::string& target) {
+    char buf[256];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n <= 0) return;
+    buf[n] = 0;
+    if (target == buf) ::unlink(link.c_str());
+}
+
+class SimSerialLine : public SerialPort {
 public:
-    bool isOpen() const override { return false; }
-    long readTimeout(uint8_t*, size_t, int) override { return -1; }
-    long write(const uint8_t*, size_t) override { return -1; }
-    void drain() override {}
-    int setRts(bool) override { return -1; }
+    SimSerialLine(std::string devicePath, int baud) : m_device(std::move(devicePath)) {
+        if (::openpty(&m_masterA, &m_slaveA, nullptr, nullptr, nullptr) != 0) return;
+        if (::openpty(&m_masterB, &m_slaveB, nullptr, nullptr, nullptr) != 0) {
+            closeAll();
+            return;
+        }
+        for (int fd : {m_slaveA, m_slaveB}) {
+            makeRaw(fd);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        for (int fd : {m_masterA, m_masterB}) {
+            setNonBlocking(fd);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        setNonBlocking(m_slaveA);
+        termios t{};
+        if (tcgetattr(m_slaveA, &t) == 0) {
+            const speed_t s = baud == 9600 ? B9600 : baud == 57600 ? B57600 : B115200;
+            cfsetspeed(&t, s);
+            tcsetattr(m_slaveA, TCSANOW, &t);
+        }
+        m_nameA = ttyname(m_slaveA) ? ttyname(m_slaveA) : "";
+        m_nameB = ttyname(m_slaveB) ? ttyname(m_slaveB) : "";
+        // Published only under a run's own root: a simulation must never
+        // replace the host's real serial devices.
+        if (!Root::root().empty()) {
+            publish(Root::path(m_device), m_nameA);
+            publish(simSerialPcPath(m_device), m_nameB);
+        }
+        m_run = true;
+        m_relay = std::thread(&SimSerialLine::relay, this);
+    }
+
+    ~SimSerialLine() override {
+        m_run = false;
+        if (m_relay.joinable()) m_relay.join();
+        if (!Root::root().empty()) {
+            unpublish(Root::path(m_device), m_nameA);
+            unpublish(simSerialPcPath(m_device), m_nameB);
+        }
+        closeAll();
+    }
+
+    bool isOpen() const override { return m_slaveA >= 0; }
+
+    long readTimeout(uint8_t* buf, size_t cap, int timeoutMs) override {
+        if (m_slaveA < 0) return -1;
+        pollfd p{m_slaveA, POLLIN, 0};
+        const int r = ::poll(&p, 1, timeoutMs);
+        if (r < 0) return errno == EINTR ? 0 : -1;
+        if (r == 0) return 0;
+        const ssize_t n = ::read(m_slaveA, buf, cap);
+        if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+        return long(n);
+    }
+
+    long write(const uint8_t* data, size_t len) override {
+        if (m_slaveA < 0) return -1;
+        size_t done = 0;
+        while (done < len) {
+            const ssize_t n = ::write(m_slaveA, data + done, len - done);
+            if (n > 0) {
+                done += size_t(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
+            pollfd p{m_slaveA, POLLOUT, 0};
+            if (::poll(&p, 1, 1000) <= 0) break;  // the line stays full
+        }
+        return done ? long(done) : -1;
+    }
+
+    void drain() override {
+        // Bounded: the relay empties the queue at once, but a stopped relay
+        // must not hang the caller.
+        for (int i = 0; i < 100; ++i) {
+            int queued = 0;
+            if (ioctl(m_slaveA, TIOCOUTQ, &queued) != 0 || queued == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    int setRts(bool on) override {
+        std::lock_guard<std::mutex> lock(g_rtsMutex);
+        g_rts[m_device].push_back(on);
+        return 0;
+    }
+
+private:
+    void closeAll() {
+        for (int* fd : {&m_masterA, &m_slaveA, &m_masterB, &m_slaveB}) {
+            if (*fd >= 0) ::close(*fd);
+            *fd = -1;
+        }
+    }
+
+    // Copies what one side wrote to the other. Bytes the far side has no
+    // room for are lost, as on a line nobody listens to.
+    void relay() {
+        uint8_t buf[4096];
+        while (m_run) {
+            pollfd p[2] = {{m_masterA, POLLIN, 0}, {m_masterB, POLLIN, 0}};
+            if (::poll(p, 2, 20) <= 0) continue;
+            if (p[0].revents & POLLIN) copy(m_masterA, m_masterB, buf, sizeof buf);
+            if (p[1].revents & POLLIN) copy(m_masterB, m_masterA, buf, sizeof buf);
+            if ((p[0].revents | p[1].revents) & (POLLHUP | POLLERR))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    static void copy(int from, int to, uint8_t* buf, size_t cap) {
+        const ssize_t n = ::read(from, buf, cap);
+        if (n <= 0) return;
+        ssize_t done = 0;
+        for (int tries = 0; done < n && tries < 50; ++tries) {
+            const ssize_t w = ::write(to, buf + done, size_t(n - done));
+            if (w > 0) {
+                done += w;
+                continue;
+            }
+            if (w < 0 && errno != EAGAIN && errno != EINTR) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    std::string m_device;
+    std::string m_nameA, m_nameB;
+    int m_masterA = -1, m_slaveA = -1, m_masterB = -1, m_slaveB = -1;
+    std::atomic<bool> m_run{false};
+    std::thread m_relay;
 };
+
 }  // namespace
 
-std::unique_ptr<SerialPort> simOpenSerial(const std::string&, int) { return std::make_unique<AbsentSerial>(); }
+std::vector<bool> simSerialRtsHistory(const std::string& devicePath) {
+    std::lock_guard<std::mutex> lock(g_rtsMutex);
+    auto it = g_rts.find(devicePath);
+    return it == g_rts.end() ? std::vector<bool>{} : it->second;
+}
+
+void simSerialClearRtsHistory() {
+    std::lock_guard<std::mutex> lock(g_rtsMutex);
+    g_rts.clear();
+}
+
+std::string simSerialPcPath(const std::string& devicePath) { return Root::path(devicePath + ".pc"); }
+
+std::unique_ptr<SerialPort> simOpenSerial(const std::string& devicePath, int baud) {
+    return std::make_unique<SimSerialLine>(devicePath, baud);
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Small BSD-socket helpers of the network links.
+#include "core/global.h"
+
+#include <cstddef>
+
+namespace LinkSocket {
+// A UDP socket bound to port (0: any free one) on 127.0.0.1 when loopback,
+// else on every interface with broadcast allowed. -1 on failure; bound gets
+// the port actually bound.
+int openUdp(u16 port, bool loopback, u16* bound);
+// A listening TCP socket, same binding rules.
+int openTcpListen(u16 port, bool loopback, u16* bound);
+// Waits at most timeoutMs for fd to become readable: 1 readable, 0 not, -1 error.
+int waitReadable(int fd, int timeoutMs);
+// Writes all bytes, waiting at most timeoutMs for room each time; false
+// when the peer is gone or stays blocked.
+bool sendAll(int fd, const u8* data, size_t len, int timeoutMs);
+void closeFd(int& fd);
+}  // namespace LinkSocket
