@@ -1,0 +1,124 @@
+// Register access to the c331: what goes on the wire, the bank cache, and
+// what a caller gets when the bus fails.
+#include "platform/gpio.h"
+#include "sim/sim_c331.h"
+#include "support/test_env.h"
+#include "video_engine/c331_drv.h"
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Frames = std::vector<std::vector<uint8_t>>;
+
+class C331DrvTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        chip = std::make_shared<SimC331>();
+        board().attachSpi(c331reg::kSpiDevice, chip);
+        drv = std::make_unique<c331_drv>();
+        fd = drv->initialize();
+        ASSERT_GE(fd, 0);
+    }
+    std::shared_ptr<SimC331> chip;
+    std::unique_ptr<c331_drv> drv;
+    int fd = -1;
+};
+
+TEST_F(C331DrvTest, BankSelectionIsSentOnlyWhenTheBankChanges) {
+    // A three-byte write from an unknown bank: selection, then the bytes
+    // least significant first.
+    drv->write_C331(fd, 0x084903, 0xFF00);
+    EXPECT_EQ(chip->frames(), (Frames{{0x80, 0x08}, {0xC9, 0x00}, {0xCA, 0xFF}, {0xCB, 0x00}}));
+    EXPECT_EQ(chip->reg(0x08, 0x4A), 0xFF);
+
+    // Same bank again: no selection frame.
+    chip->clearLog();
+    drv->write_C331(fd, 0x084801, 1);
+    EXPECT_EQ(chip->frames(), (Frames{{0xC8, 0x01}}));
+
+    // A bank base of 0x10 reaches the copy 16 banks up.
+    chip->clearLog();
+    drv->write_C331(fd, 0x084801, 1, 0x10);
+    EXPECT_EQ(chip->frames(), (Frames{{0x80, 0x18}, {0xC8, 0x01}}));
+    EXPECT_EQ(chip->reg(0x18, 0x48), 1);
+
+    // After the chip may have been reset, the bank is selected again even
+    // when it is the one the chip had.
+    drv->init_reg_acc_param();
+    chip->clearLog();
+    drv->write_C331(fd, 0x184801, 0);
+    EXPECT_EQ(chip->frames(), (Frames{{0x80, 0x18}, {0xC8, 0x00}}));
+}
+
+TEST_F(C331DrvTest, ReadAssemblesBytesLeastSignificantFirst) {
+    chip->setReg(0x16, 0x08, 0x78);
+    chip->setReg(0x16, 0x09, 0x56);
+    chip->setReg(0x16, 0x0A, 0x34);
+    chip->setReg(0x16, 0x0B, 0x12);
+    EXPECT_EQ(drv->read_C331(fd, 0x160804), 0x12345678u);
+    EXPECT_EQ(chip->frames(),
+              (Frames{{0x80, 0x16}, {0x08, 0xFF}, {0x09, 0xFF}, {0x0A, 0xFF}, {0x0B, 0xFF}}));
+
+    // Width 0 selects the bank and reads nothing.
+    chip->clearLog();
+    EXPECT_EQ(drv->read_C331(fd, 0xB20800), 0u);
+    EXPECT_EQ(chip->frames(), (Frames{{0x80, 0xB2}}));
+
+    EXPECT_EQ(drv->read_C331(fd, c331reg::CHIP_ID), 0x24u);
+}
+
+TEST_F(C331DrvTest, MaskedWriteKeepsTheOtherBits) {
+    chip->setReg(0x00, 0x29, 0xA4);
+    drv->write_c331_mask(fd, 0x002901, 1, 1);
+    EXPECT_EQ(chip->reg(0x00, 0x29), 0xA5);
+    drv->write_c331_mask(fd, 0x002901, 0, 1);
+    EXPECT_EQ(chip->reg(0x00, 0x29), 0xA4);
+}
+
+TEST_F(C331DrvTest, FpgaSelectLinesAreInactiveForEveryTransfer) {
+    drv->write_C331(fd, 0x000801, 0x11);
+    int high0 = 0, high1 = 0;
+    for (const auto& set : board().simGpio().history()) {
+        if (set.first == GpioName::kFpga0Select && set.second == 1) ++high0;
+        if (set.first == GpioName::kFpga1Select && set.second == 1) ++high1;
+    }
+    EXPECT_EQ(high0, 2);  // selection frame and data frame
+    EXPECT_EQ(high1, 2);
+}
+
+TEST_F(C331DrvTest, DeadChipReadsZeroNeverTheChipId) {
+    chip->setDead(true);
+    EXPECT_EQ(drv->read_C331(fd, c331reg::CHIP_ID), 0u);
+}
+
+TEST_F(C331DrvTest, MissingDeviceReadsZeroAndCountsFailures) {
+    board().attachSpi(c331reg::kSpiDevice, nullptr);
+    c331_drv absent;
+    const int afd = absent.initialize();
+    EXPECT_LT(afd, 0);
+    EXPECT_EQ(absent.read_C331(afd, c331reg::CHIP_ID), 0u);
+    absent.write_C331(afd, 0x000801, 1);
+    EXPECT_GT(absent.failureCount(), 0u);
+    EXPECT_EQ(absent.wait_c331_bits(afd, c331reg::GE_STATUS, 1, 0, 10, 0), 255);
+}
+
+TEST_F(C331DrvTest, StatusWaitsAreBounded) {
+    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::GE_STATUS, 1, 0, 5, 0, 0, "graphics engine"), 0);
+    chip->setGraphicsBusy(true);
+    chip->clearLog();
+    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::GE_STATUS, 1, 0, 5, 0, 0, "graphics engine"), 255);
+    int reads = 0;
+    for (const auto& a : chip->log())
+        if (!a.write && a.bank == 0x04 && a.reg == 0x17) ++reads;
+    EXPECT_EQ(reads, 5);
+
+    chip->setVsyncMissing(true);
+    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0), 255);
+    chip->setVsyncMissing(false);
+    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0), 0);
+}
+
+}  // namespace

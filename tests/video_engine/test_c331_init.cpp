@@ -1,0 +1,165 @@
+// Chip initialisation: the set-up programme's given rows and their order,
+// the clock-domain control sequence, the layer background of an input port,
+// and the working parameter set.
+#include "sim/sim_c331.h"
+#include "support/test_env.h"
+#include "video_engine/c331_manage.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class C331InitTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        useManualClock();
+        chip = std::make_shared<SimC331>();
+        board().attachSpi(c331reg::kSpiDevice, chip);
+        mgr = c331_manage::get();
+        mgr->c331_fd = mgr->drv->initialize();
+        mgr->load_system_param();
+        mgr->define_param();
+        mgr->drv->init_reg_acc_param();
+        g_force_bkcolor = 1;
+    }
+    // Writes in order as (bank, reg, value), bank selections left out.
+    std::vector<std::tuple<int, int, int>> writes() const {
+        std::vector<std::tuple<int, int, int>> out;
+        for (const auto& a : chip->log())
+            if (a.write && a.reg != 0) out.emplace_back(a.bank, a.reg, a.value);
+        return out;
+    }
+    std::shared_ptr<SimC331> chip;
+    c331_manage* mgr = nullptr;
+};
+
+using W = std::tuple<int, int, int>;
+
+TEST_F(C331InitTest, SetUpProgrammeRunsItsPhasesInOrder) {
+    mgr->write_initial_setting(mgr->c331_fd, 1);
+    const auto w = writes();
+    ASSERT_GE(w.size(), 6u);
+    // Clock generator first.
+    EXPECT_EQ(std::vector<W>(w.begin(), w.begin() + 6),
+              (std::vector<W>{{0xFF, 0, 8}, {0xFF, 1, 0}, {0xFF, 2, 0xC8}, {0xFF, 3, 0}, {0xFF, 4, 0x61}, {0xFF, 5, 1}}));
+    // Clock words in bank 0 and the band (22 x 27 MHz / 4 MHz = 148 -> 0x4C).
+    EXPECT_EQ(chip->reg(0x00, 0x47), 0);
+    EXPECT_EQ(chip->reg(0x00, 0x48), 137);
+    EXPECT_EQ(chip->reg(0x00, 0x4A), 1);
+    EXPECT_EQ(chip->reg(0x00, 0x4B), 22);
+    EXPECT_EQ(chip->reg(0x00, 0x4C), 0x4C);
+    EXPECT_EQ(chip->reg(0x00, 0x0F), 0x11);
+    EXPECT_EQ(chip->reg(0x00, 0x17), 14);
+    EXPECT_EQ(chip->reg32(0x03, 0x5E), 0x76543210u);
+    EXPECT_EQ(chip->reg32(0x01, 0x0D), 0x66663445u);
+    EXPECT_EQ(chip->reg(0x01, 0x72), 0x33);  // last byte of 01:70/4
+    // Bank 2 is paged in this order.
+    EXPECT_EQ(chip->writesTo(0x02, 0x7F), (std::vector<uint8_t>{0x0E, 0x0F, 0x0D, 0x0F, 0x0B, 0x0F, 0x07, 0x0F}));
+    // The clock generator ends running again.
+    EXPECT_EQ(chip->writesTo(0xFF, 0x02), (std::vector<uint8_t>{0xC8, 0x00, 0x88, 0xC8}));
+
+    // Mode 0: the middle phase only.
+    chip->clearLog();
+    mgr->write_initial_setting(mgr->c331_fd, 0);
+    for (const auto& x : writes()) {
+        EXPECT_NE(std::get<0>(x), 0xFF);
+        EXPECT_NE(std::get<0>(x), 0x01);
+        EXPECT_NE(std::get<0>(x), 0x02);
+    }
+}
+
+TEST_F(C331InitTest, ClockDomainControlEndsWithTheHoldReleased) {
+    chip->setReg(0x00, 0x29, 0x80);
+    mgr->set_rtct(mgr->c331_fd, 2);
+    EXPECT_EQ(chip->writesTo(0x00, 0x29), (std::vector<uint8_t>{0x81, 0x80}));
+    for (int r = 0x22; r <= 0x28; ++r) EXPECT_EQ(chip->reg(0x00, uint8_t(r)), 0xFF) << r;
+
+    mgr->set_rtct(mgr->c331_fd, 1);
+    const uint8_t mode1[7] = {0x99, 0x99, 0x21, 0x43, 0x55, 0x77, 0x99};
+    for (int r = 0; r < 7; ++r) EXPECT_EQ(chip->reg(0x00, uint8_t(0x22 + r)), mode1[r]);
+    mgr->set_rtct(mgr->c331_fd, 9);
+    EXPECT_EQ(chip->reg(0x00, 0x24), 0xFF);
+    EXPECT_EQ(chip->reg(0x00, 0x22), 0x99);
+    EXPECT_EQ(chip->reg(0x00, 0x29), 0x80);
+}
+
+TEST_F(C331InitTest, InputBackgroundReachesTheLayersOfThatPortsWindows) {
+    mgr->load_param();  // layers: windows 0, 0, 1, 1, 2, 3, 4, 5; ports 4, 5, 1, 2, 3, 0
+    // A port no window uses: only the two clock-domain sequences.
+    for (int w = 0; w < 6; ++w)
+        if (mgr->PM_INPUT[w] == 5) mgr->PM_INPUT[w] = 1;
+    chip->clearLog();
+    mgr->set_input_bkg(mgr->c331_fd, 5, 1);
+    for (const auto& x : writes()) EXPECT_EQ(std::get<0>(x), 0x00);
+
+    // Port 4 feeds window 0, shown by layers 0 and 1; forced colour while
+    // the FPGAs are not up.
+    chip->clearLog();
+    mgr->set_input_bkg(mgr->c331_fd, 4, 0);
+    EXPECT_EQ(chip->reg32(0x08, 0x49) & 0xFFFFFF, 0xFF00u);
+    EXPECT_EQ(chip->reg(0x18, 0x48), 1);
+    EXPECT_TRUE(chip->writesTo(0x28, 0x48).empty());
+
+    // Released colour: fill only while the port has no signal.
+    g_force_bkcolor = 2;
+    mgr->PI_STATE[4] = 3;
+    mgr->set_input_bkg(mgr->c331_fd, 4, 0);
+    EXPECT_EQ(chip->reg(0x08, 0x48), 0);
+    EXPECT_EQ(chip->reg32(0x18, 0x49) & 0xFFFFFF, 0u);
+    mgr->PI_STATE[4] = 0;
+    mgr->set_input_bkg(mgr->c331_fd, 4, 0);
+    EXPECT_EQ(chip->reg(0x08, 0x48), 1);
+    g_force_bkcolor = 1;
+}
+
+TEST_F(C331InitTest, LoadParamRaisesFlagsOnlyForValuesThatChanged) {
+    // Start from the reset values of a fresh manager.
+    for (int w = 0; w < 6; ++w) {
+        mgr->PM_WIN_SHAPE[w][0] = mgr->PM_WIN_SHAPE[w][1] = 0;
+        mgr->PM_INPUT[w] = 0;
+        mgr->g_chg_input[w] = 0;
+        for (int i = 0; i < 4; ++i) mgr->PM_WIN_OFFSET[w][i] = mgr->PM_INPUT_OFFSET[w][i] = 0;
+        mgr->PM_INPUT_OFFSET_EN[w] = 0;
+    }
+    mgr->PM_OSD_DATA_MODE = 0;
+    mgr->load_param();
+    for (int w = 0; w < 6; ++w) EXPECT_EQ(mgr->chg_win[w], 1) << w;  // every shape differs from 0
+    EXPECT_EQ(mgr->g_chg_input[5], 0);                               // port 0 was already 0
+    EXPECT_EQ(mgr->g_chg_input[0], 1);
+    EXPECT_EQ(mgr->osd_update_req, 1);
+    EXPECT_EQ(mgr->PM_WIN_OFFSET[2][2], 540);
+    EXPECT_EQ(mgr->PM_INPUT_OFFSET[2][0], 400);
+    EXPECT_EQ(mgr->PM_WIN_FADE_IN[3], 60);
+    EXPECT_EQ(mgr->PM_WIN_STITCHING[4], 4);
+
+    mgr->load_param();
+    for (int w = 0; w < 6; ++w) {
+        EXPECT_EQ(mgr->chg_win[w], 0);
+        EXPECT_EQ(mgr->chg_fade[w], 0);
+        EXPECT_EQ(mgr->chg_out[w], 0);
+    }
+    EXPECT_EQ(mgr->chg_overlay, 0);
+    EXPECT_EQ(mgr->chg_priority, 0);
+}
+
+TEST_F(C331InitTest, OutputCanvasFollowsTheTransmitterMode) {
+    EXPECT_EQ(mgr->PS_ACTHST, 176u);
+    EXPECT_EQ(mgr->PS_ACTVST, 82u);
+    EXPECT_EQ(mgr->PS_CANVAS_W, 4u * 1920);
+    EXPECT_EQ(mgr->PS_OCH_H, 4u);
+    mgr->sys.PS_VBOTX_MODE = 2;
+    mgr->sys.PS_VBOTX_LAYOUT = 1;
+    mgr->define_param();
+    EXPECT_EQ(mgr->PS_CANVAS_W, 1920u);
+    EXPECT_EQ(mgr->PS_CANVAS_H, 2u * 2160);
+    EXPECT_EQ(mgr->PS_OCH_V, 2u);
+    mgr->sys.PS_VBOTX_MODE = 1;
+    mgr->sys.PS_VBOTX_LAYOUT = 0;
+    mgr->define_param();
+    EXPECT_EQ(mgr->PS_OCH_H, 8u);
+}
+
+}  // namespace
