@@ -9,7 +9,6 @@
 #include <QMutexLocker>
 #include <QSettings>
 
-#include <mutex>
 
 ConfigEngine* ConfigEngine::p_config = nullptr;
 QMap<QString, ConfigItem::ConfigName> ConfigItem::_itemMap;
@@ -117,8 +116,8 @@ void ConfigEngine::deriveDeviceId(quint16 x, quint16 y, quint16 z, char out[32])
 }
 
 ConfigEngine* ConfigEngine::pInstance() {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    // Built by start-up before any other thread runs.
+    if (!p_config) {
         p_config = new ConfigEngine();
         quint16 x = 0, y = 0, z = 0;
         if (Board::get().readSocIdWords(x, y, z)) {
@@ -129,7 +128,7 @@ ConfigEngine* ConfigEngine::pInstance() {
             // settings and the loader check must still take effect.
             writeLogMsg(ERROR, "device id: unique-id words cannot be read");
         }
-    });
+    }
     p_config->afterEveryCall();
     return p_config;
 }

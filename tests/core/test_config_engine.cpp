@@ -1,0 +1,117 @@
+#include "core/config_engine.h"
+#include "core/utils.h"
+#include "support/test_env.h"
+
+#include <QSettings>
+
+#include <cstring>
+
+class ConfigTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        ConfigEngine::p_config = nullptr;  // a fresh store for each test (the old one is left)
+        std::memset(g_pid, 0, sizeof g_pid);
+        g_update_status = 0;
+    }
+    QSettings ini() { return QSettings(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat); }
+};
+
+TEST_F(ConfigTest, FirstStartWritesAllDefaults) {
+    ConfigEngine::pInstance();
+    QSettings s(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat);
+    s.beginGroup("config");
+    EXPECT_EQ(s.childKeys().size(), 17);
+    EXPECT_EQ(s.value("TcpPort").toInt(), 5005);
+    EXPECT_EQ(s.value("UdpPort").toInt(), 5008);
+    EXPECT_EQ(s.value("usbupgradedir").toString(), "ZRV-K46");
+    EXPECT_EQ(s.value("ZrvMaxPixel_UINT").toUInt(), 0xF00000u);
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+    EXPECT_EQ(g_srt_mask, "255.255.255.0");
+    EXPECT_EQ(g_port, 5005u);
+    EXPECT_EQ(g_Tarn_cloud.load(), 0);
+    EXPECT_EQ(g_check_source.load(), 255);
+}
+
+TEST_F(ConfigTest, StoredValuesWinAndEmptyOnesFallBackToDefaults) {
+    writeHostFile(hostPath(ConfigEngine::kIniFile),
+                  "[config]\nTcpPort=6000\nIPAddress=\nTarncloudserverip=10.0.0.5\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_port, 6000u);
+    EXPECT_EQ(g_int_tcp_port, 6000);
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+    EXPECT_EQ(g_Tarn_cloud.load(), 1);  // only the server address set
+}
+
+TEST_F(ConfigTest, WritesReachTheFileAtOnce) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    EXPECT_TRUE(c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3")));
+    QSettings s(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat);
+    EXPECT_EQ(s.value("config/IPAddress").toString(), "10.1.2.3");
+    EXPECT_FALSE(c->write_config_variant(ConfigItem::ConfigName(17), 1));
+    Utils::getIPAddress();
+    EXPECT_EQ(g_str_ip, "10.1.2.3");
+}
+
+TEST(DeviceId, WorkedExample) {
+    char id[32];
+    ConfigEngine::deriveDeviceId(0x1234, 0x5678, 0x9ABC, id);
+    EXPECT_EQ(std::string(id, 32), "1597bca0886b31023001305032627494");
+}
+
+TEST_F(ConfigTest, DeviceIdAndLoaderCheck) {
+    board().scenario().setSocIdWords(0x1234, 0x5678, 0x9ABC);
+    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(std::string(g_pid, 32), "1597bca0886b31023001305032627494");
+    EXPECT_EQ(g_update_status.load(), 1);
+
+    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/other\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status.load(), 0);
+}
+
+TEST_F(ConfigTest, UnreadableIdWordsLeaveOnlyTheIdEmpty) {
+    board().setSocIdReadable(false);
+    writeHostFile(hostPath(ConfigEngine::kIniFile), "[config]\nTcpPort=7000\n");
+    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");
+    factoryage_log << "old line";
+    ConfigEngine::pInstance();
+    EXPECT_EQ(std::string(g_pid, 32), std::string(32, '\0'));
+    EXPECT_EQ(g_port, 7000u);
+    EXPECT_EQ(g_update_status.load(), 1);
+    EXPECT_TRUE(factoryage_log.isEmpty());
+}
+
+TEST_F(ConfigTest, NetworkSetUpRunsTheCommandsInOrder) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.0.0.9"));
+    c->write_config_variant(ConfigItem::GateWay, QStringLiteral("10.0.0.1"));
+    board().simShell().clear();
+    EXPECT_EQ(Utils::initIPAddress(), 0);
+    const std::vector<std::string> want = {
+        "ifconfig eth0 >/dev/null 2>&1",
+        "route del default wlan0",
+        "ifconfig eth0 10.0.0.9 netmask 255.255.255.0",
+        "route add -host 10.0.0.1 dev eth0",
+        "route add default gw 10.0.0.1 metric 100",
+        "route add -host 255.255.255.255 eth0",
+        "route del 255.255.255.255 wlan1",
+    };
+    EXPECT_EQ(board().simShell().commands(), want);
+}
+
+TEST_F(ConfigTest, NetworkSetUpRefusesWhatIsNotADottedQuad) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("1.2.3.4;reboot"));
+    board().simShell().clear();
+    EXPECT_EQ(Utils::initIPAddress(), 255);
+    EXPECT_EQ(board().simShell().commands(), std::vector<std::string>{"ifconfig eth0 >/dev/null 2>&1"});
+
+    // No eth0: nothing changes.
+    c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.0.0.9"));
+    board().simShell().clear();
+    board().simShell().setResult("ifconfig eth0 >", 256);
+    EXPECT_EQ(Utils::initIPAddress(), 255);
+    EXPECT_EQ(board().simShell().commands().size(), 1u);
+}

@@ -1,0 +1,142 @@
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/fileops.h"
+#include "support/test_env.h"
+
+#include <QFileInfo>
+
+#include <cstring>
+
+class UtilsTest : public SimEnv {};
+
+TEST(UtilsChecks, BccAndCrcVectors) {
+    const u8 a55a[] = {0xA5, 0x5A};
+    EXPECT_EQ(Utils::BCC(a55a, 2), 0xFF);
+    EXPECT_EQ(Utils::BCC(nullptr, 0), 0);
+    const u8 abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(Utils::calcCRC32(abc, 3), 0xCA6598D0u);
+    EXPECT_EQ(Utils::calcCRC32(nullptr, 0), 0u);
+}
+
+TEST(UtilsChecks, TickDifferenceIsModularAcrossTheWrap) {
+    EXPECT_EQ(Utils::getTimeSpace(5, 8), 3u);
+    // Two ticks really passed between 0xFFFFFFFF and 1.
+    EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFFFu, 1), 2u);
+    EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFF0u, 0x10), 0x20u);
+}
+
+TEST(UtilsChecks, DottedQuads) {
+    for (const char* ok : {"192.168.1.199", "0.0.0.0", "255.255.255.255"})
+        EXPECT_TRUE(Utils::isDottedQuad(QString::fromLatin1(ok))) << ok;
+    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4;reboot", "1..2.3", " 1.2.3.4",
+                            "1.2.3.4 ", "a.b.c.d", "1.2.3.0x1", "1.2.3.-1"})
+        EXPECT_FALSE(Utils::isDottedQuad(QString::fromLatin1(bad))) << bad;
+}
+
+TEST_F(UtilsTest, TicksFollowTheBoardClockNotTheGuiTimer) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(1000);
+    const u32 start = G_timeTicks;
+    EXPECT_EQ(start, 100u);
+    clock.advanceMs(250);
+    EXPECT_EQ(Utils::getTimeSpace(start), 25u);
+    Utils::sleep_ms(30);  // sleeps move virtual time
+    EXPECT_EQ(Utils::getTimeSpace(start), 28u);
+}
+
+TEST_F(UtilsTest, ShellCommandsAreRecordedNotRun) {
+    int status = -1;
+    EXPECT_EQ(Utils::system_mutex(QStringLiteral("reboot"), &status), 0);
+    EXPECT_EQ(status, 0);
+    board().simShell().setResult("ifconfig eth0", 256);
+    EXPECT_EQ(Utils::system_mutex(QStringLiteral("ifconfig eth0 >/dev/null 2>&1"), &status), 255);
+    EXPECT_EQ(status, 256);
+    const auto cmds = board().simShell().commands();
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], "reboot");
+    EXPECT_EQ(readHostFile(hostPath("/var/log/sim_shell_commands.log")),
+              "reboot\nifconfig eth0 >/dev/null 2>&1\n");
+}
+
+TEST_F(UtilsTest, MtdEraseCoversWholeBlocksAndWriteReadsBack) {
+    board().setMtdGeometry("/dev/mtd8", 4 * 0x1000, 0x1000, 0x100);
+    auto mtd = board().openMtd("/dev/mtd8");
+    ASSERT_TRUE(mtd->isOpen());
+    // Dirty the flash so the erase shows.
+    std::vector<u8> zeros(4 * 0x1000, 0);
+    ASSERT_EQ(mtd->pwrite(zeros.data(), zeros.size(), 0), long(zeros.size()));
+
+    EXPECT_EQ(Utils::non_region_erase(*mtd, 0, 1, 1), 0u);  // length 1: one whole block
+    std::vector<u8> back(4 * 0x1000);
+    ASSERT_EQ(mtd->pread(back.data(), back.size(), 0), long(back.size()));
+    EXPECT_EQ(back[0], 0xFF);
+    EXPECT_EQ(back[0xFFF], 0xFF);
+    EXPECT_EQ(back[0x1000], 0x00);
+
+    EXPECT_EQ(Utils::non_region_erase(*mtd, 0x1000, 2 * 0x1000, 0), 0u);  // exactly two blocks
+    mtd->pread(back.data(), back.size(), 0);
+    EXPECT_EQ(back[0x2FFF], 0xFF);
+    EXPECT_EQ(back[0x3000], 0x00);
+
+    std::vector<u8> data(0x1000 + 0x37);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = u8(i * 7);
+    EXPECT_EQ(Utils::non_region_write(*mtd, data.data(), int(data.size()), 0x1000), 0u);
+    std::vector<u8> got(data.size());
+    mtd->pread(got.data(), got.size(), 0x1000);
+    EXPECT_EQ(got, data);
+    // Past the end of the device: a short write is a failure.
+    EXPECT_EQ(Utils::non_region_write(*mtd, data.data(), int(data.size()), 3 * 0x1000), 1u);
+}
+
+namespace {
+class NoGeometryMtd : public MtdDevice {
+public:
+    bool isOpen() const override { return true; }
+    int getInfo(MtdInfo&) override { return -1; }
+    int unlock(uint32_t, uint32_t) override { return 0; }
+    int erase(uint32_t, uint32_t) override {
+        ++erases;
+        return 0;
+    }
+    long pwrite(const void*, size_t len, uint64_t) override { return long(len); }
+    long pread(void*, size_t len, uint64_t) override { return long(len); }
+    int erases = 0;
+};
+}  // namespace
+
+TEST(UtilsChecks, EraseWithoutGeometryIsAFailure) {
+    NoGeometryMtd mtd;
+    EXPECT_NE(Utils::non_region_erase(mtd, 0, 100, 1), 0u);
+    EXPECT_EQ(mtd.erases, 0);
+    EXPECT_NE(Utils::non_region_write(mtd, reinterpret_cast<const u8*>("x"), 1, 0), 0u);
+}
+
+TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
+    g_debugSwitch = 0;
+    writeLogMsg(WARNING, "hello");
+    writeLogMsg(_LogType(9), "untagged");
+    const std::string log = readHostFile(hostPath(kLogFile));
+    // "[YYYY-MM-DD HH:MM:SS] [ENGINEASSEMBLY] [WARNING ] # PELKMSG # hello\n"
+    ASSERT_GE(log.size(), 21u);
+    EXPECT_EQ(log[0], '[');
+    EXPECT_EQ(log[20], ']');
+    EXPECT_NE(log.find("] [ENGINEASSEMBLY] [WARNING ] # PELKMSG # hello\n"), std::string::npos);
+    EXPECT_NE(log.find("]# PELKMSG # untagged\n"), std::string::npos);
+
+    // A line that brings the file to 10 MiB is written, then the file goes;
+    // the next line starts a new one.
+    writeHostFile(hostPath(kLogFile), std::string(0xA00000 - 20, 'x'));
+    writeLogMsg(ERROR, "overflow");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(kLogFile))));
+    writeLogMsg(ERROR, "fresh");
+    const std::string fresh = readHostFile(hostPath(kLogFile));
+    EXPECT_NE(fresh.find("# PELKMSG # fresh\n"), std::string::npos);
+    EXPECT_LT(fresh.size(), 200u);
+
+    // A long text is cut so the line keeps to 511 characters.
+    FileOps::removePath(kLogFile);
+    writeLogMsg(INFO, std::string(2000, 'y'));
+    EXPECT_EQ(readHostFile(hostPath(kLogFile)).size(), 511u);
+    g_debugSwitch = 254;
+}
