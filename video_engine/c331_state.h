@@ -120,6 +120,7 @@ struct c331_state {
     s32 PM_OSD_SCROLL_SPEED = 0;
     s32 PM_OSD_CHAR_64DOT = 0;
     s32 PM_WIN_STITCHING[C331_WIN_NUM]{};
+    s32 PM_WIN_DBD_MODE[C331_WIN_NUM]{};    // dot-by-dot code, 0 off
     // Noise reduction per port; defaults set by define_param.
     s32 PM_HNR[C331_PORT_NUM]{}, PM_VNR[C331_PORT_NUM]{}, PM_TNR[C331_PORT_NUM]{};
     s32 PM_BNR[C331_PORT_NUM]{}, PM_MNR[C331_PORT_NUM]{}, PM_COMB[C331_PORT_NUM]{};
@@ -142,6 +143,7 @@ struct c331_state {
 
     // Per input port: measurement change flags and the active area
     // (horizontal start, width, vertical start, height).
+    s32 PI_STATE[C331_PORT_NUM]{};          // 0 no signal, 1-8 signal
     s32 PI_UPDATE[C331_PORT_NUM]{};
     s32 PI_UPDATE2[C331_PORT_NUM]{};
     s32 PI_ACT[C331_PORT_NUM][4]{};
@@ -158,7 +160,96 @@ struct c331_state {
     ST_RECT mwin_room[C331_MWIN_PRESETS][C331_WIN_NUM]{};
 
     // ================= input ports, channels, layers, layout (c331pipe) =================
-    // (append fields here)
+    // Receiver information of a port as last taken over (the first sixteen
+    // words of the receiver's record; the stable word is not kept).
+    struct PortHdmiInfo {
+        s32 Hact, Hsync, Hback, Hpol, Htotal;
+        s32 Vact, Vsync, Vback, Vpol, Vtotal;
+        float pfreq;  // MHz
+        s32 type, datamode, lane, ip, nosignal;
+    };
+    // A rectangle: horizontal start, width, vertical start, height.
+    struct _ImageWindowDef_st {
+        s32 HST, HW, VST, VW;
+    };
+    // One panel slice of a window, with its first / last flags per axis.
+    struct _ImageWindowDef2_St {
+        s32 HST, HW, VST, VW;
+        s32 hfirst, hlast, vfirst, vlast;
+    };
+    // Per axis: mode 0 none, 1 shrink, 2 zoom; ratios in 16.16 fixed point.
+    struct _ScalingSt {
+        s32 hmode, hshrink, hzoom;
+        s32 vmode, vshrink, vzoom;
+    };
+    // One window of the layout (32 bytes), in slot order.
+    struct WIN_INFO {
+        u16 x, y, w, h;     // panel coordinates, origin added
+        u8 attr;            // bits 0-1: horizontal, vertical mirror
+        u8 output;          // bit 0 black, bit 1 freeze
+        u8 enable;
+        u8 input;           // 0..5
+        u8 crop;            // crop record index 0..39
+        u8 layer;           // priority 0..5
+        u8 ch[8];           // pipelines drawing the window, 0xFF empty
+        u8 pos[8];          // output channel of each pipeline, 0xFF empty
+        u8 totalh, totalv;  // output channels covered across, down
+    };
+    // Indices into PI_PORT_INFO.
+    enum { PI_HTT = 0, PI_VTT, PI_VCNT, PI_FPERIOD, PI_HW, PI_PSTATE, PI_LANE, PI_NOSIG = 10, PI_IP = 11 };
+
+    // Port check byte: bit 7 asks check_port_valid to check the port, bit 0
+    // set while its measurement is invalid. Under Utils::_check_nosig_mutex.
+    s32 port_check[C331_PORT_NUM]{};
+    PortHdmiInfo PI_HDMI_INFO[C331_PORT_NUM]{};
+    s32 PI_PORT_INFO[C331_PORT_NUM][12]{};
+    s32 PI_ACT_FULL[C331_PORT_NUM][4]{};
+    s32 PI_SCAN_MODE[C331_PORT_NUM]{};
+    s32 PI_IFH[C331_PORT_NUM]{}, PI_IFV[C331_PORT_NUM]{};
+    s32 PI_HTOTAL[C331_PORT_NUM]{}, PI_VTOTAL[C331_PORT_NUM]{};
+    double PI_FV[C331_PORT_NUM]{}, PI_FPICLK[C331_PORT_NUM]{}, PI_FH[C331_PORT_NUM]{};
+
+    // Per window: second dot-by-dot word, dot-by-dot set-up pending, extra
+    // input start offsets, memory write mode in force, input and output
+    // rectangles, and whether the delivered width was limited to 2176.
+    s32 PM_WIN_DBD_MODE2[C331_WIN_NUM]{};
+    s32 g_chg_dbd[C331_WIN_NUM]{};
+    s32 PM_IACTHST[C331_WIN_NUM]{}, PM_IACTVST[C331_WIN_NUM]{};
+    s32 PM_MEM_WMODE[C331_WIN_NUM]{};
+    _ImageWindowDef_st IWIN[C331_WIN_NUM]{}, OWIN[C331_WIN_NUM]{};
+    s32 win_width_limited[C331_WIN_NUM]{};
+
+    // Dot-by-dot memory: block owner (window or -1), per window its blocks,
+    // five field addresses and line length (0: none taken).
+    s32 dbd_blk_owner[C331_WIN_NUM]{};
+    s32 dbd_win_blk[C331_WIN_NUM][4]{};
+    u32 dbd_win_mem[C331_WIN_NUM][5]{};
+    s32 dbd_win_line[C331_WIN_NUM]{};
+
+    // Change marks besides chg_win (window) and chg_out (output bits).
+    s32 chg_attr[C331_WIN_NUM]{};
+    s32 chg_stitch1[C331_WIN_NUM]{}, chg_stitch2[C331_WIN_NUM]{};
+
+    // Field-buffer order (five 3-bit indices) and freeze mark per window.
+    s32 win_field[C331_WIN_NUM][5]{};
+    s32 win_freeze[C331_WIN_NUM]{};
+    // Assignment kept at the end of every set_output.
+    s32 prev_win_num[C331_CH_NUM]{};
+    s32 prev_win_ich[C331_WIN_NUM][C331_CH_NUM]{};
+
+    // The layout: windows packed into slots 0..wincnt-1 in record order.
+    ST_MWIN gMwin{};
+    ST_RECT gMwinList[C331_WIN_NUM]{};
+    WIN_INFO gWininfo[C331_WIN_NUM]{};
+    s32 attr_hflip[C331_WIN_NUM]{}, attr_vflip[C331_WIN_NUM]{};
+    s32 pipe_used[C331_CH_NUM]{};
+    s32 source_changed = 0;
+    // Slot of each window record and record of each slot (-1 none).
+    s32 record_slot[C331_WIN_NUM]{};
+    s32 slot_record[C331_WIN_NUM]{};
+    // Crop rectangle (x, y, w, h of the crop record) each slot was last set
+    // up from; a crop edit is re-applied when the record differs.
+    ST_RECT crop_applied[C331_WIN_NUM]{};
 
     // ================= end c331pipe =================
 
