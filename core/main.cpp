@@ -3,6 +3,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/board.h"
+#include "ui/shell/shell_start.h"
 
 #include <QApplication>
 
@@ -27,5 +28,6 @@ int main(int argc, char** argv) {
     ConfigEngine::pInstance();
 
     QApplication app(argc, argv);
+    shell_gui_start();
     return app.exec();
 }

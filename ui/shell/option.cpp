@@ -1,0 +1,110 @@
+#include "ui/shell/option.h"
+
+#include "core/global.h"
+#include "core/zrvrampara.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/page_registry.h"
+#include "ui/shell/shell_text.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+QPointer<Option> g_option;
+
+namespace {
+const char* kTileStyle =
+    "QToolButton{background-color: rgb(33, 36, 53);color:#FFFFFF;border:1px solid #FFFFFF;"
+    "border-radius:8px;font: 20px;}QToolButton:pressed{background-color:#4777FF;}";
+}
+
+Option::Option(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("Option"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(800, 480);
+    setStyleSheet(QString::fromLatin1(ShellText::kPageBackground));
+
+    m_back = new QPushButton(this);
+    m_back->setObjectName(QStringLiteral("Button_back"));
+    m_back->setGeometry(11, 11, 50, 50);
+    m_back->setFocusPolicy(Qt::NoFocus);
+    m_back->setIcon(QIcon(ShellText::picture("back.png")));
+    m_back->setIconSize(QSize(32, 32));
+    m_back->setStyleSheet(QStringLiteral("border:none;"));
+    connect(m_back, &QPushButton::clicked, this, &Option::on_Button_back_clicked);
+
+    m_title = new QLabel(this);
+    m_title->setObjectName(QStringLiteral("label_title"));
+    m_title->setGeometry(80, 11, 640, 50);
+    m_title->setAlignment(Qt::AlignCenter);
+    m_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 28px;"));
+
+    m_tiles[0] = makeTile("output_set", 0, "icon_output.png");
+    m_tiles[1] = makeTile("input_cut", 1, "icon_crop.png");
+    m_tiles[2] = makeTile("link_set", 2, "icon_link.png");
+    m_tiles[3] = makeTile("AdvanceButton", 3, "icon_advanced.png");
+    m_tiles[4] = makeTile("test_chart", 4, "icon_test.png");
+    m_tiles[5] = makeTile("smart_mapping", 5, "icon_wizard.png");
+    connect(m_tiles[0], &QToolButton::clicked, this, &Option::on_output_set_clicked);
+    connect(m_tiles[1], &QToolButton::clicked, this, &Option::on_input_cut_clicked);
+    connect(m_tiles[2], &QToolButton::clicked, this, &Option::on_link_set_clicked);
+    connect(m_tiles[3], &QToolButton::clicked, this, &Option::on_AdvanceButton_clicked);
+    connect(m_tiles[4], &QToolButton::clicked, this, &Option::on_test_chart_clicked);
+    connect(m_tiles[5], &QToolButton::clicked, this, &Option::on_smart_mapping_clicked);
+
+    PageOps ops;
+    ops.refresh = [this](int code) { syncUpdate(code); };
+    ops.back = [this] { on_Button_back_clicked(); };
+    PageRegistry::enter(PageRegistry::Settings, this, ops);
+    language_changed();
+}
+
+Option::~Option() { PageRegistry::leave(PageRegistry::Settings, this); }
+
+QToolButton* Option::makeTile(const char* name, int index, const char* icon) {
+    auto* b = new QToolButton(this);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(20 + 260 * (index % 3), 100 + 180 * (index / 3), 240, 160);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setIcon(QIcon(ShellText::picture(QString::fromLatin1(icon))));
+    b->setIconSize(QSize(72, 72));
+    b->setStyleSheet(QString::fromLatin1(kTileStyle));
+    return b;
+}
+
+void Option::language_changed() {
+    m_title->setText(ShellText::pick("设置", "Settings", "Настройки", "Cài đặt", "設定"));
+    m_tiles[0]->setText(ShellText::pick("输出设置", "Output", "Выход", "Đầu ra", "輸出設定"));
+    m_tiles[1]->setText(ShellText::pick("输入裁剪", "Input crop", "Обрезка входа", "Cắt đầu vào", "輸入裁剪"));
+    m_tiles[2]->setText(ShellText::pick("通讯设置", "Communication", "Связь", "Truyền thông", "通訊設定"));
+    m_tiles[3]->setText(ShellText::pick("高级设置", "Advanced", "Дополнительно", "Nâng cao", "進階設定"));
+    m_tiles[4]->setText(ShellText::pick("测试画面", "Test pattern", "Тестовый шаблон", "Mẫu kiểm tra", "測試畫面"));
+    m_tiles[5]->setText(ShellText::pick("智能设置", "Smart setup", "Быстрая настройка", "Cài đặt nhanh", "智慧設定"));
+    m_back->setIcon(QIcon(ShellText::picture("back.png")));
+    m_wizard_flag = true;
+}
+
+void Option::syncUpdate(int) {
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    if (model && model->ZrvLanguageChanged()) language_changed();
+}
+
+void Option::on_Button_back_clicked() {
+    PageRegistry::leave(PageRegistry::Settings, this);
+    if (g_option == this) g_option = nullptr;
+    if (g_mainwindow) g_mainwindow->language_changed();
+    g_page_focus = PageRegistry::MainMenu;
+    close();
+}
+
+void Option::on_output_set_clicked() { PageRegistry::open(PageRegistry::Output); }
+void Option::on_input_cut_clicked() { PageRegistry::open(PageRegistry::Crop); }
+void Option::on_link_set_clicked() { PageRegistry::open(PageRegistry::Communication); }
+void Option::on_AdvanceButton_clicked() { PageRegistry::open(PageRegistry::Advanced); }
+void Option::on_test_chart_clicked() { PageRegistry::open(PageRegistry::TestPattern); }
+
+void Option::on_smart_mapping_clicked() {
+    if (!m_wizard_flag) return;
+    PageRegistry::open(PageRegistry::Wizard);
+}

@@ -1,0 +1,6 @@
+#pragma once
+// The front panel's part of start-up, run once the QApplication exists: the
+// main menu with the keypad and the tip, the home page on top, the 10 ms
+// tick, and the change signals of the parameter model and the USB watcher
+// wired to the refresh dispatcher.
+void shell_gui_start();

@@ -1,0 +1,54 @@
+#include "ui/shell/syncupdate.h"
+
+#include "core/global.h"
+#include "core/zrvrampara.h"
+#include "ui/shell/page_registry.h"
+#include "ui/shell/tip.h"
+
+SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
+
+SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
+
+SyncUpdate* SyncUpdate::pInstance() {
+    if (!p_syncupdate) p_syncupdate = new SyncUpdate();
+    return p_syncupdate;
+}
+
+int SyncUpdate::tipKind(int page, int code) {
+    switch (page) {
+    case PageRegistry::Output:
+    case PageRegistry::Advanced:
+        return TIP::Confirm;
+    case PageRegistry::Communication:
+        switch (code) {
+        case 100: return TIP::UsbInserted;
+        case 101: return TIP::UsbRemoved;
+        case 102: return TIP::Reading;
+        case 104: return TIP::None;
+        default: return TIP::Confirm;
+        }
+    case PageRegistry::Wizard:
+        switch (code) {
+        case 100: return TIP::UsbInserted;
+        case 101: return TIP::UsbRemoved;
+        case 102: return TIP::Reading;
+        default: return TIP::None;
+        }
+    default:
+        return TIP::None;
+    }
+}
+
+void SyncUpdate::para_sync(int code) {
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    const int page = g_page_focus.load();
+
+    // The page compares the new live image with the old shadow, so its
+    // refresh must run before the persisting step copies live to shadow.
+    if (!PageRegistry::refresh(page, code) && model) model->ZrvLanguageChanged();
+
+    const int kind = tipKind(page, code);
+    if (kind != TIP::None && g_tip) g_tip->tip_create(kind);
+
+    if (model) model->ram_para_persist(code);
+}

@@ -1,0 +1,62 @@
+#include "ui/shell/tip.h"
+
+#include "core/utils.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/shell_text.h"
+
+#include <QLabel>
+#include <QPixmap>
+
+QPointer<TIP> g_tip;
+
+namespace {
+constexpr int kX = 250, kY = 140, kW = 300, kH = 200;
+}
+
+TIP::TIP(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus) {
+    setObjectName(QStringLiteral("tip"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    resize(kW, kH);
+    m_picture = new QLabel(this);
+    m_picture->setObjectName(QStringLiteral("label_tip"));
+    m_picture->setGeometry(0, 0, kW, kH);
+    m_picture->setScaledContents(true);
+}
+
+QString TIP::pictureOf(int kind) {
+    switch (kind) {
+    case Confirm: return ShellText::picture(QStringLiteral("tip_ok.png"), true);
+    case UsbInserted: return ShellText::picture(QStringLiteral("tip_usb_in.png"), true);
+    case UsbRemoved: return ShellText::picture(QStringLiteral("tip_usb_out.png"), true);
+    case Reading: return ShellText::picture(QStringLiteral("tip_reading.png"), true);
+    case NoAnswer: return ShellText::picture(QStringLiteral("tip_no_answer.png"), true);
+    default: return QString();
+    }
+}
+
+void TIP::tip_create(int kind) {
+    m_picture->clear();
+    hide();
+    const QString name = pictureOf(kind);
+    if (name.isEmpty()) {
+        m_kind = None;
+        return;
+    }
+    m_kind = kind;
+    m_start = G_timeTicks;
+    m_picture->setPixmap(QPixmap(name));
+    move(panelOrigin() + QPoint(kX, kY));
+    show();
+    raise();
+}
+
+void TIP::tick() {
+    if (m_kind == None) return;
+    if (Utils::getTimeSpace(m_start) < kShowTicks) return;
+    m_kind = None;
+    m_picture->clear();
+    hide();
+}
