@@ -124,8 +124,12 @@ void c331_drv::write_C331(int fd, u32 code, u32 value, u32 base) {
     QMutexLocker lock(&Utils::_c331_bnk_mutex);
     if (!selectBank(fd, bank)) return;
     for (u32 i = 0; i < n; ++i) {
-        const u8 frame[2] = {u8(0x80 | ((reg + i) & 0x7F)), u8(i < 4 ? (value >> (8 * i)) & 0xFF : 0)};
-        SPI_Transfer_Write(fd, frame, 2);
+        const u8 r = u8((reg + i) & 0x7F);
+        const u8 frame[2] = {u8(0x80 | r), u8(i < 4 ? (value >> (8 * i)) & 0xFF : 0)};
+        const bool sent = SPI_Transfer_Write(fd, frame, 2) > 0;
+        // Register 0 is the bank selection itself: the chip now has the bank
+        // just written, so the cache follows it.
+        if (r == 0) m_cachedBank = sent ? frame[1] : -1;
     }
 }
 

@@ -53,6 +53,15 @@ TEST_F(C331DrvTest, BankSelectionIsSentOnlyWhenTheBankChanges) {
     EXPECT_EQ(chip->frames(), (Frames{{0x80, 0x18}, {0xC8, 0x00}}));
 }
 
+TEST_F(C331DrvTest, WritingRegisterZeroMovesTheCachedBank) {
+    // Register 0 of any bank selects the bank: the next access to bank 0xFF
+    // must select it again instead of landing in bank 8.
+    drv->write_C331(fd, 0xFF0001, 8);
+    drv->write_C331(fd, 0xFF0101, 0);
+    EXPECT_EQ(chip->frames(), (Frames{{0x80, 0xFF}, {0x80, 0x08}, {0x80, 0xFF}, {0x81, 0x00}}));
+    EXPECT_EQ(chip->selectedBank(), 0xFF);
+}
+
 TEST_F(C331DrvTest, ReadAssemblesBytesLeastSignificantFirst) {
     chip->setReg(0x16, 0x08, 0x78);
     chip->setReg(0x16, 0x09, 0x56);
