@@ -3,6 +3,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/board.h"
+#include "video_engine/c331_manage.h"
 #include "ui/shell/shell_start.h"
 
 #include <QApplication>
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
 
     startDelay();
     ConfigEngine::pInstance();
+    // The c331 thread identifies and initialises the chip, then opens the
+    // FPGA thread's start gate.
+    c331_manage::pInstance();
 
     QApplication app(argc, argv);
     shell_gui_start();
