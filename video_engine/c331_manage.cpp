@@ -68,11 +68,8 @@ void c331_manage::reset_layout_descriptors() {
 }
 
 void c331_manage::wake() {
-    {
-        std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_wakeRequested = true;
-    }
-    m_wakeCv.notify_one();
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    m_wakeRequested = true;
 }
 
 void c331_manage::Sleep(int ms) {

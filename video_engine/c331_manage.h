@@ -14,7 +14,6 @@
 #include <QMutex>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -135,6 +134,5 @@ private:
     u32 m_idFailures = 0;
     u8 m_applied[c331img::kImageSize]{};
     std::mutex m_wakeMutex;
-    std::condition_variable m_wakeCv;
     bool m_wakeRequested = false;
 };

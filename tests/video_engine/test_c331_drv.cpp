@@ -130,4 +130,27 @@ TEST_F(C331DrvTest, StatusWaitsAreBounded) {
     EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0), 0);
 }
 
+TEST_F(C331DrvTest, SimulatedSerialFlashErasesToOnesAndProgramsOnlyClearBits) {
+    EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x10000);
+    drv->write_C331(fd, c331reg::SFL_DATA, 0x5A);
+    drv->write_C331(fd, c331reg::SFL_DATA, 0x0F);
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x10000);
+    drv->write_C331(fd, c331reg::SFL_DATA, 0xF0);  // no erase in between
+    EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0x50, 0x0F}));
+
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x10001);
+    EXPECT_EQ(drv->read_C331(fd, c331reg::SFL_DATA), 0x0Fu);
+
+    // A 4 KiB sector erase at an address inside the sector.
+    drv->write_C331(fd, c331reg::SFL_ERASE_CMD, 0x20);
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x10800);
+    drv->write_C331(fd, c331reg::SFL_CMD_START, 4);
+    EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    EXPECT_EQ(chip->flashEraseCount(), 1u);
+    // Ready status: no busy bits, write FIFO empty.
+    EXPECT_EQ(drv->read_C331(fd, c331reg::SFL_STAT), 0u);
+    EXPECT_EQ(drv->read_C331(fd, c331reg::SFL_DTCTL) & 0xA0, 0x20u);
+}
+
 }  // namespace
