@@ -1,0 +1,213 @@
+// The real backends off the device: missing or wrong nodes fail cleanly,
+// the GPIO table drives the right registers, the SoC id is read from the
+// right words, harmless shell commands report their status.
+#include "platform/linux/linux_gpio.h"
+#include "platform/linux/linux_shell.h"
+#include "platform/linux/linux_touch.h"
+#include "platform/linux/linux_uevent.h"
+#include "support/test_env.h"
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <vector>
+
+std::unique_ptr<Board> makeLinuxBoard();
+
+namespace {
+
+using LinuxBackends = SimEnv;  // a temporary root to point the real board at
+
+TEST_F(LinuxBackends, MissingOrWrongNodesFailWithoutCrashing) {
+    auto real = makeLinuxBoard();
+    ASSERT_FALSE(real->isSimulated());
+
+    auto spi = real->openSpi("/dev/spidev32766.0");
+    ASSERT_TRUE(spi);
+    EXPECT_FALSE(spi->isOpen());
+    uint8_t buf[8] = {};
+    EXPECT_EQ(spi->configure(3, 10000000), -1);
+    EXPECT_EQ(spi->transfer(buf, buf, sizeof buf), -1);
+
+    auto i2c = real->openI2c("/dev/i2c-0");
+    I2cMsg msg{0x50, 0, 1, buf};
+    EXPECT_FALSE(i2c->isOpen());
+    EXPECT_EQ(i2c->transfer(&msg, 1), -1);
+
+    auto mtd = real->openMtd("/dev/mtd10");
+    MtdInfo info;
+    EXPECT_FALSE(mtd->isOpen());
+    EXPECT_EQ(mtd->getInfo(info), -1);
+    EXPECT_EQ(mtd->erase(0, 0x10000), -1);
+    EXPECT_EQ(mtd->pwrite(buf, sizeof buf, 0), -1);
+    EXPECT_EQ(mtd->pread(buf, sizeof buf, 0), -1);
+
+    EXPECT_FALSE(real->openSerial("/dev/ttyS2", 115200)->isOpen());
+    auto touch = real->openTouch("/dev/input/event1");
+    EXPECT_FALSE(touch->isOpen());
+    EXPECT_FALSE(touch->takeActivity());
+
+    EXPECT_FALSE(real->gpio().isOpen());
+    EXPECT_EQ(real->gpio().setLine(GpioName::kFpga0Select, 1), -1);
+    EXPECT_EQ(real->gpio().getLine(GpioName::kFpga0Irq), -1);
+
+    uint16_t x = 7, y = 7, z = 7;
+    EXPECT_FALSE(real->readSocIdWords(x, y, z));
+
+    // Plain files where device nodes belong: they open, but the set-up
+    // requests fail and say so.
+    writeHostFile(hostPath("/dev/spidev32766.1"), "x");
+    writeHostFile(hostPath("/dev/i2c-0"), "x");
+    writeHostFile(hostPath("/dev/mtd8"), std::string(64, 'x'));
+    writeHostFile(hostPath("/dev/ttyS1"), "x");
+    writeHostFile(hostPath("/dev/mem"), std::string(4096, '\0'));
+    EXPECT_EQ(real->openSpi("/dev/spidev32766.1")->configure(3, 10000000), -1);
+    EXPECT_EQ(real->openI2c("/dev/i2c-0")->transfer(&msg, 1), -1);
+    EXPECT_EQ(real->openMtd("/dev/mtd8")->getInfo(info), -1);
+    EXPECT_FALSE(real->openSerial("/dev/ttyS1", 115200)->isOpen());
+    EXPECT_FALSE(real->readSocIdWords(x, y, z)) << "a file ending before the id block must not be mapped";
+    EXPECT_EQ(x, 7);
+}
+
+TEST_F(LinuxBackends, SocIdWordsComeFromTheIdRegisters) {
+    // A sparse stand-in for "/dev/mem" reaching the SoC's id block.
+    const std::string mem = hostPath("/dev/mem");
+    writeHostFile(mem, "");
+    const int fd = ::open(mem.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 0x1F2B0000), 0);
+    auto put = [fd](off_t at, uint16_t v) { ASSERT_EQ(::pwrite(fd, &v, 2, at), 2); };
+    put(0x1F00400C, 0xFFFF);
+    put(0x1F004058, 0x1234);
+    put(0x1F00405C, 0x5678);
+    put(0x1F004060, 0x9ABC);
+    put(0x1F004054, 0x1111);  // neighbours that must not be taken
+    put(0x1F004064, 0x2222);
+
+    uint16_t x = 0, y = 0, z = 0;
+    ASSERT_TRUE(makeLinuxBoard()->readSocIdWords(x, y, z));
+    EXPECT_EQ(x, 0x1234);
+    EXPECT_EQ(y, 0x5678);
+    EXPECT_EQ(z, 0x9ABC);
+    uint16_t control = 0;
+    ASSERT_EQ(::pread(fd, &control, 2, 0x1F00400C), 2);
+    EXPECT_EQ(control, 0xFEFF) << "only bit 8 of the control register is cleared";
+    ::close(fd);
+}
+
+TEST(LinuxGpio, LinesDriveTheirRegistersAndNothingElse) {
+    std::vector<uint16_t> regs(0x208000 / 2, 0);
+    auto* window = reinterpret_cast<volatile uint8_t*>(regs.data());
+    LinuxGpio gpio(window, regs.size() * 2);
+    auto at = [&](uint32_t off) { return regs[off / 2]; };
+    ASSERT_TRUE(gpio.isOpen());
+
+    EXPECT_EQ(gpio.setLine(GpioName::kFpga0Select, 1), 0);
+    EXPECT_EQ(at(0x207810), 0x10);
+    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Select), 1);
+    EXPECT_EQ(gpio.setLine(GpioName::kFpga0Select, 0), 0);
+    EXPECT_EQ(at(0x207810), 0);
+
+    // FPGA 1's command phase and flash select are two registers each.
+    EXPECT_EQ(gpio.setLine(GpioName::kFpga1Command, 1), 0);
+    EXPECT_EQ(at(0x20794C), 0x10);
+    EXPECT_EQ(at(0x207954), 0x10);
+    EXPECT_EQ(gpio.setLine(GpioName::kFpga1FlashSelect, 1), 0);
+    EXPECT_EQ(at(0x20790C), 0x10);
+    EXPECT_EQ(at(0x207950), 0x10);
+
+    // The SDI receiver's reset takes 1, not 0x10.
+    EXPECT_EQ(gpio.setLine(GpioName::kGs2971Reset, 1), 0);
+    EXPECT_EQ(at(0x002848), 1);
+
+    // Interrupt inputs: bit 0 only, and never driven.
+    regs[0x207908 / 2] = 0x0010;
+    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 0);
+    regs[0x207908 / 2] = 0x0001;
+    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 1);
+    EXPECT_EQ(gpio.setLine(GpioName::kFpga0Irq, 0), -1);
+    EXPECT_EQ(at(0x207908), 1);
+
+    // Lines whose register is not known, and names that are no line, fail
+    // without writing anywhere.
+    const std::vector<uint16_t> before = regs;
+    for (const char* name : {GpioName::kIt6602Reset, GpioName::kIt6805Reset, GpioName::kEdidWrite,
+                             GpioName::kSdiTransmitter, "no_such_line"}) {
+        EXPECT_EQ(gpio.setLine(name, 1), -1) << name;
+        EXPECT_EQ(gpio.getLine(name), -1) << name;
+    }
+    EXPECT_TRUE(regs == before);
+
+    // A window too small for a line refuses it instead of writing past it.
+    LinuxGpio small(window, 0x3000);
+    EXPECT_EQ(small.setLine(GpioName::kGs2971Reset, 0), 0);
+    EXPECT_EQ(small.setLine(GpioName::kFpga0Select, 1), -1);
+}
+
+TEST(LinuxGpio, BoardTableHasNoDuplicates) {
+    size_t count = 0;
+    const GpioLineDesc* table = gpioBoardTable(count);
+    std::set<std::string> names;
+    std::set<uint32_t> offsets;
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_TRUE(names.insert(table[i].name).second) << table[i].name;
+        for (uint32_t off : {table[i].offset, table[i].offset2}) {
+            if (off == GpioLineDesc::kUnknown) continue;
+            EXPECT_EQ(off % 2, 0u) << table[i].name;
+            EXPECT_TRUE(offsets.insert(off).second) << table[i].name << " shares a register";
+        }
+    }
+}
+
+TEST_F(LinuxBackends, TouchDrainsEverythingPendingAtOnce) {
+    const std::string fifo = hostPath("/dev/input/event1");
+    writeHostFile(fifo, "");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    LinuxTouchSource touch(fifo);  // opened first: a non-blocking read end needs no writer
+    ASSERT_TRUE(touch.isOpen());
+    const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(w, 0);
+
+    EXPECT_FALSE(touch.takeActivity());
+    std::vector<input_event> burst(40);
+    std::memset(burst.data(), 0, burst.size() * sizeof(input_event));
+    const ssize_t bytes = ssize_t(burst.size() * sizeof(input_event));
+    ASSERT_EQ(::write(w, burst.data(), size_t(bytes)), bytes);
+    EXPECT_TRUE(touch.takeActivity());
+    EXPECT_FALSE(touch.takeActivity()) << "one touch burst reported twice";
+    ::close(w);
+}
+
+TEST(LinuxUevents, TwoListenersCanOpenAtOnce) {
+    LinuxUeventSource a;
+    if (!a.isOpen()) GTEST_SKIP() << "no kobject uevent netlink here";
+    // The watcher and any other listener of the host (or a second watcher
+    // after a restart) must not fight over one fixed port id.
+    LinuxUeventSource b;
+    EXPECT_TRUE(b.isOpen());
+    char buf[1024];
+    const auto t0 = std::chrono::steady_clock::now();
+    const long n = a.receive(buf, sizeof buf, 50);
+    EXPECT_GE(n, 0);
+    if (n > 0) {
+        EXPECT_EQ(buf[n], '\0');
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+}
+
+TEST(LinuxShell, RunsHarmlessCommandsAndReportsTheirStatus) {
+    LinuxShellRunner shell;
+    EXPECT_EQ(shell.run("true"), 0);
+    const int st = shell.run("false");
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+}
+
+}  // namespace

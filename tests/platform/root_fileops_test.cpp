@@ -1,0 +1,53 @@
+// Device paths under the root, and the whole-file replace every persisted
+// file relies on.
+#include "platform/fileops.h"
+#include "support/test_env.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using RootAndFiles = SimEnv;
+
+namespace {
+
+QStringList entriesOf(const std::string& hostFolder) {
+    return QDir(QString::fromStdString(hostFolder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+TEST_F(RootAndFiles, DevicePathsResolveUnderTheRoot) {
+    const std::string saved = Root::root();
+    Root::setRoot("/tmp/zrv-root///");
+    EXPECT_EQ(Root::root(), "/tmp/zrv-root");
+    EXPECT_EQ(Root::path("/data/ram_device_info"), "/tmp/zrv-root/data/ram_device_info");
+    EXPECT_EQ(Root::qpath("/dev/mtd8"), QString("/tmp/zrv-root/dev/mtd8"));
+    EXPECT_EQ(Root::path("relative/name"), "relative/name");
+    EXPECT_EQ(Root::path(""), "");
+    Root::setRoot("/");
+    EXPECT_EQ(Root::root(), "");
+    EXPECT_EQ(Root::path("/data/x"), "/data/x");
+    Root::setRoot(saved);
+}
+
+TEST_F(RootAndFiles, WriteFileAtomicReplacesTheWholeFileAndLeavesNoTemporary) {
+    const std::string file = "/data/configs/tcpip.ini";
+    ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray(5000, 'a')));  // creates the folders
+    ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray("short")));
+    QByteArray back;
+    ASSERT_TRUE(FileOps::readFile(file, back));
+    EXPECT_EQ(back, QByteArray("short")) << "the old, longer content must not survive past the new end";
+    EXPECT_EQ(readHostFile(hostPath(file)), "short");
+    EXPECT_EQ(entriesOf(hostPath("/data/configs")), QStringList{"tcpip.ini"});
+
+    ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray()));
+    ASSERT_TRUE(FileOps::readFile(file, back));
+    EXPECT_TRUE(back.isEmpty());
+
+    // A place that cannot take the file fails, keeps what is there and
+    // leaves no stray file beside it.
+    ASSERT_TRUE(FileOps::makeDirs("/data/modes/custom_mode1"));
+    EXPECT_FALSE(FileOps::writeFileAtomic("/data/modes/custom_mode1", QByteArray("x")));
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(hostPath("/data/modes/custom_mode1"))).isDir());
+    EXPECT_EQ(entriesOf(hostPath("/data/modes")), QStringList{"custom_mode1"});
+}
+
+}  // namespace
