@@ -23,6 +23,13 @@ int LinuxSpiDevice::configure(uint8_t mode, uint32_t speedHz, uint8_t bitsPerWor
         writeLogMsg(ERROR, "SPI set-up " + m_path + ": invalid mode, speed or word size");
         return -1;
     }
+    // Drivers sharing the bus set their clock before each transfer. The
+    // clock travels in every message anyway, so once the device is set up a
+    // change of speed alone needs no request.
+    if (m_configured && mode == m_mode && bitsPerWord == m_bits) {
+        m_speedHz = speedHz;
+        return 0;
+    }
     // Each setting is written and read back: a controller that silently
     // rounds or refuses a value would otherwise clock the chip wrongly.
     uint8_t m = mode, mBack = 0xFF;
@@ -46,6 +53,8 @@ int LinuxSpiDevice::configure(uint8_t mode, uint32_t speedHz, uint8_t bitsPerWor
     }
     m_speedHz = speedHz;
     m_bits = bitsPerWord;
+    m_mode = mode;
+    m_configured = true;
     return 0;
 }
 

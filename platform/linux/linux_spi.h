@@ -4,8 +4,8 @@
 
 #include <string>
 
-// A spidev character device. The clock and word size given to configure()
-// are also the ones of every transfer.
+// A spidev character device. The clock and word size given to the last
+// configure() are the ones of every transfer that follows.
 class LinuxSpiDevice : public SpiDevice {
 public:
     explicit LinuxSpiDevice(const std::string& hostPath);
@@ -22,5 +22,7 @@ private:
     int m_fd = -1;
     uint32_t m_speedHz = 10000000;
     uint8_t m_bits = 8;
+    uint8_t m_mode = 0;
+    bool m_configured = false;
     FaultNote m_transferFault;
 };
