@@ -22,6 +22,8 @@ public:
     // The first call opens the touch device (non-blocking); no thread.
     static lcd_touch* pInstance();
     static lcd_touch* p_lcd_touch;
+    // The program uses the singleton; a test may build its own watcher.
+    lcd_touch();
 
     // Run on every tick.
     void auto_timeout_back();
@@ -38,7 +40,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    lcd_touch();
     bool takeActivity();
 
     std::unique_ptr<TouchSource> m_touch;
