@@ -1,58 +1,649 @@
 #include "core/zrvrampara.h"
 
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/fileops.h"
+#include "video_engine/c331_manage.h"
+
+#include <QByteArray>
+#include <QMutexLocker>
+
+#include <cstdio>
+
 ZrvRamPara* ZrvRamPara::p_zrvrampara_config = nullptr;
 u8 g_cut_source_state[30];
-const std::array<u8, RamFile::FILE_SIZE> default_para_ramlist{};
 
-WIN_RECORD PARA_RAM_IMAGE::win(int) const { return WIN_RECORD{}; }
-void PARA_RAM_IMAGE::setWin(int, const WIN_RECORD&) {}
-CROP_RECORD PARA_RAM_IMAGE::crop(int) const { return CROP_RECORD{}; }
-void PARA_RAM_IMAGE::setCrop(int, const CROP_RECORD&) {}
-SIGNAL_PARA PARA_RAM_IMAGE::signal(int) const { return SIGNAL_PARA{}; }
-void PARA_RAM_IMAGE::setSignal(int, const SIGNAL_PARA&) {}
+namespace {
+
+using namespace RamOffset;
+
+// Image offset to offset in the stored file.
+constexpr u32 fileOff(u32 imageOff) { return imageOff - PERSIST_BEGIN + RamFile::DATA_OFFSET; }
+
+constexpr void putWord(std::array<u8, RamFile::FILE_SIZE>& f, u32 imageOff, u16 v) {
+    f[fileOff(imageOff)] = u8(v);
+    f[fileOff(imageOff) + 1] = u8(v >> 8);
+}
+
+constexpr std::array<u8, RamFile::FILE_SIZE> buildDefaults() {
+    std::array<u8, RamFile::FILE_SIZE> f{};
+    f[0] = RamFile::MARKER;
+    f[1] = RamFile::MARKER;
+    putWord(f, RESERVED_770, 100);
+    for (u32 i = 0; i < 6; ++i) {
+        putWord(f, edid(i), i < 4 ? 1920 : 3840);
+        putWord(f, edid(i) + 2, i < 4 ? 1080 : 2160);
+        putWord(f, edid(i) + 4, 60);
+    }
+    putWord(f, SPLICE_MODE, 4);
+    putWord(f, WALL_WIDTH, 1920);
+    putWord(f, WALL_HEIGHT, 1080);
+    putWord(f, 1386, 1);
+    putWord(f, 1388, 1);
+    putWord(f, 1390, 1920);
+    putWord(f, 1392, 1080);
+    putWord(f, OUT1_WIDTH, 1920);
+    putWord(f, OUT1_HEIGHT, 1080);
+    putWord(f, OUT2_WIDTH, 1920);
+    putWord(f, OUT2_HEIGHT, 1080);
+    // The crop pattern runs on past the forty records; one group of it has
+    // width 0.
+    for (u32 g = CROP_BASE; g < CROP_PATTERN_END; g += CROP_SIZE) {
+        putWord(f, g + CROP_ID, 2);
+        putWord(f, g + CROP_W, g == 2092 ? 0 : 1920);
+        putWord(f, g + CROP_H, 1080);
+    }
+    putWord(f, BRIGHTNESS, 100);
+    putWord(f, CONTRAST, 50);
+    putWord(f, SHARPNESS, 10);
+    putWord(f, SATURATION, 50);
+    putWord(f, COLOR_TEMP, 2);
+    putWord(f, RED_GAIN, 64);
+    putWord(f, GREEN_GAIN, 64);
+    putWord(f, BLUE_GAIN, 64);
+    for (u32 k = 0; k < PRIORITY_COUNT; ++k) putWord(f, priority(k), u16(k));
+    putWord(f, RESERVED_2270, 1);
+    constexpr u16 sources[6] = {2, 5, 3, 4, 1, 0};
+    for (u32 w = 0; w < WIN_COUNT; ++w) {
+        putWord(f, win(w) + WIN_ENABLE, w == 0 ? 1 : 0);
+        putWord(f, win(w) + WIN_SOURCE, sources[w]);
+        putWord(f, win(w) + WIN_WIDTH, 1920);
+        putWord(f, win(w) + WIN_HEIGHT, 1080);
+    }
+    return f;
+}
+
+bool validInput(int input) { return input >= 0 && input < ZRV_INPUT_COUNT; }
+bool validSlot(int n) { return n >= 0 && n < ZRV_USER_MODE_COUNT; }
+
+int cropNumber(u16 id) { return ((id >> 8) & 0x7F) + 1; }
+
+}  // namespace
+
+// Constant-initialised: usable before main and never torn by start-up order.
+constexpr std::array<u8, RamFile::FILE_SIZE> default_para_ramlist = buildDefaults();
+
+// ---------------------------------------------------------------------------
+// Record helpers of the image
+
+WIN_RECORD PARA_RAM_IMAGE::win(int w) const {
+    WIN_RECORD r{};
+    if (w >= 0 && u32(w) < WIN_SLOTS) std::memcpy(&r, &data[RamOffset::win(u32(w))], sizeof r);
+    return r;
+}
+
+void PARA_RAM_IMAGE::setWin(int w, const WIN_RECORD& rec) {
+    if (w >= 0 && u32(w) < WIN_SLOTS) std::memcpy(&data[RamOffset::win(u32(w))], &rec, sizeof rec);
+}
+
+CROP_RECORD PARA_RAM_IMAGE::crop(int r) const {
+    CROP_RECORD c{};
+    if (r >= 0 && u32(r) < CROP_COUNT) std::memcpy(&c, &data[RamOffset::crop(u32(r))], sizeof c);
+    return c;
+}
+
+void PARA_RAM_IMAGE::setCrop(int r, const CROP_RECORD& rec) {
+    if (r >= 0 && u32(r) < CROP_COUNT) std::memcpy(&data[RamOffset::crop(u32(r))], &rec, sizeof rec);
+}
+
+SIGNAL_PARA PARA_RAM_IMAGE::signal(int input) const {
+    SIGNAL_PARA s{};
+    if (validInput(input)) std::memcpy(&s, &data[RamOffset::signal(u32(input))], sizeof s);
+    return s;
+}
+
+void PARA_RAM_IMAGE::setSignal(int input, const SIGNAL_PARA& rec) {
+    if (validInput(input)) std::memcpy(&data[RamOffset::signal(u32(input))], &rec, sizeof rec);
+}
 
 namespace ZrvFiles {
 std::string customModePath(int slot) { return "/data/modes/custom_mode" + std::to_string(slot + 1); }
-std::string modeOsdPath(int) { return {}; }
+
+std::string modeOsdPath(int slot) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/data/modes/MO%02x.json", unsigned(slot + 1) & 0xFF);
+    return name;
+}
 }  // namespace ZrvFiles
 
-ZrvRamPara* ZrvRamPara::pInstance() {
-    if (!p_zrvrampara_config) {
-        p_zrvrampara_config = new ZrvRamPara();
-        p_zrvrampara_config->load();
-    }
-    return p_zrvrampara_config;
-}
+// ---------------------------------------------------------------------------
+// Construction and start-up load
+
 ZrvRamPara::ZrvRamPara(QObject* parent) : QObject(parent) {
     std::memset(&live_image, 0, sizeof live_image);
     std::memset(&shadow_image, 0, sizeof shadow_image);
-    std::memset(user_mode, 0xFF, sizeof user_mode);
+    std::memset(user_mode, 0, sizeof user_mode);
+    for (auto& slot : user_mode) slot.marker[0] = slot.marker[1] = USER_MODE_EMPTY;
     std::memset(&reg_block, 0, sizeof reg_block);
 }
-void ZrvRamPara::load() {}
-int ZrvRamPara::test_signal(int code) { emit sig_update_para(code); return 1; }
+
+ZrvRamPara* ZrvRamPara::pInstance() {
+    if (!p_zrvrampara_config) {
+        auto* p = new ZrvRamPara();
+        p->load();
+        p_zrvrampara_config = p;
+    }
+    return p_zrvrampara_config;
+}
+
+bool ZrvRamPara::writeRamFile(const u8* persist) {
+    std::array<u8, RamFile::FILE_SIZE> f{};
+    f[0] = RamFile::MARKER;
+    f[1] = RamFile::MARKER;
+    std::memcpy(&f[RamFile::DATA_OFFSET], persist, PERSIST_LEN);
+    return FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, f.data(), f.size());
+}
+
+void ZrvRamPara::load() {
+    const char* path = ZrvFiles::RAM_DEVICE_INFO;
+    bool loaded = false;
+    if (!FileOps::exists(path)) {
+        debugPrintf("\n %s file un exist \n", path);
+    } else {
+        debugPrintf("\n %s file exist \n", path);
+        QByteArray f;
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (FileOps::readFile(path, f)) {
+            const auto* b = reinterpret_cast<const u8*>(f.constData());
+            // A file too short to hold the whole image was torn: as bad as an
+            // unmarked one.
+            if (u32(f.size()) >= RamFile::DATA_END && b[0] == RamFile::MARKER && b[1] == RamFile::MARKER) {
+                std::memcpy(&live_image.data[PERSIST_BEGIN], b + RamFile::DATA_OFFSET, PERSIST_LEN);
+                loaded = true;
+            } else {
+                debugPrintf("\n ram_valid = %#x,%#x \n", f.size() > 0 ? b[0] : 0u, f.size() > 1 ? b[1] : 0u);
+                FileOps::removePath(path);
+                debugPrintf("\n delete %s ,use the default para\n", path);
+                lock.unlock();
+                Utils::sleep_ms(100);
+            }
+        }
+    }
+    if (!loaded) {
+        {
+            QMutexLocker lock(&Utils::_file_deal_mutex);
+            if (!FileOps::writeFileAtomic(path, default_para_ramlist.data(), default_para_ramlist.size()))
+                writeLogMsg(ERROR, "parameter image file cannot be written");
+        }
+        Utils::sleep_ms(100);
+        // The defaults go into the image even when the file could not be
+        // written: a zeroed image would drive a black, zero-sized wall.
+        std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
+    }
+    Utils::sleep_ms(100);
+
+    // Run-time fields never survive a restart.
+    live_image.setWord(BLACKOUT, 0);
+    live_image.setByte(869, 0);
+    for (u32 b = TEST_PATTERN; b < TEST_PATTERN + 4; ++b) live_image.setByte(b, 0);
+    g_language = live_image.byte(LANGUAGE);
+    for (u32 k = 0; k < FADE_WORDS; ++k) live_image.setByte(FADE_BASE + 2 * k, 60);
+
+    ZrvCropSourceInit();
+    shadow_image = live_image;
+
+    for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) {
+        mode_file_deal(slot, 0);
+        Utils::sleep_us(100);
+    }
+
+    std::memset(&reg_block.REG[37], 0, sizeof reg_block.REG - 37);
+    reg_block.REG[37] = 0x80;
+    reg_block.REG[38] = 0x1F;
+    reg_block.REG[39] = 0x06;
+}
+
+// ---------------------------------------------------------------------------
+// Change signal and persisting
+
+int ZrvRamPara::test_signal(int code) {
+    QMutexLocker lock(&Utils::_test_signal_mutex);
+    emit sig_update_para(code);
+    return 1;
+}
+
 int ZrvRamPara::ram_para_save() { return test_signal(1); }
-int ZrvRamPara::ram_para_reset() { return 0; }
-int ZrvRamPara::ram_para_persist(int) { return 0; }
-int ZrvRamPara::ZrvRamParaDeal(const u8*, u16, u32) { return 1; }
-int ZrvRamPara::ZrvModeUserRamParaDeal(const u8*, u16, u32) { return 1; }
-int ZrvRamPara::ZrvGetImageSource(const u8*, u8, short*, char*, u8) { return 255; }
-int ZrvRamPara::ZrvGetSourceNum(int, int) { return 0; }
-void ZrvRamPara::ZrvCropSourceInit() {}
-int ZrvRamPara::ZrvGetCropID(int, int) { return 0; }
-int ZrvRamPara::ZrvAddCropID(int) { return 0; }
-void ZrvRamPara::ZrvGetCropPara(int, int, CROP_PARA*, int* index) { if (index) *index = 40; }
-void ZrvRamPara::ZrvSetCropPara(char, char, const CROP_PARA*) {}
-void ZrvRamPara::ZrvAddNewCrop(int, const CROP_PARA*) {}
-void ZrvRamPara::ZrvDeleteCrop(char, char) {}
-void ZrvRamPara::ZrvSetImageSource(int, char, char) {}
-void ZrvRamPara::ZrvSetEDIDPara(int, short, short, short) {}
-int ZrvRamPara::ZrvSetSignalPara(int, u16, u16, u8) { return 255; }
-int ZrvRamPara::ZrvLanguageChanged() { return 0; }
-int ZrvRamPara::ZrvUserModeSaved(int) { return 0; }
-int ZrvRamPara::ZrvGetCurrentModeIndex() { return 0; }
-int ZrvRamPara::ZrvRecallUserMode(int) { return 0; }
-int ZrvRamPara::ZrvRequestUserModeSave(int) { return 0; }
-int ZrvRamPara::mode_file_write(int, int) { return 0; }
-int ZrvRamPara::mode_file_deal(int, int) { return 0; }
-bool ZrvRamPara::writeRamFile(const u8*) { return false; }
+
+int ZrvRamPara::ram_para_reset() {
+    int result = 0;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        debugPrintf("\n ready to write default para ramlist ");
+        if (!FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, default_para_ramlist.data(),
+                                      default_para_ramlist.size())) {
+            writeLogMsg(ERROR, "parameter image file cannot be reset");
+            result = 255;
+        }
+        Utils::sleep_ms(100);
+    }
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
+    std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
+    mgr->apply_flag = 1;
+    return result;
+}
+
+int ZrvRamPara::writeSlot(int n, USER_MODE_SLOT& next, bool copyOsd) {
+    next.marker[0] = next.marker[1] = USER_MODE_SAVED;
+    bool ok;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        ok = FileOps::writeFileAtomic(ZrvFiles::customModePath(n), &next, USER_MODE_FILE_SIZE);
+        Utils::sleep_ms(100);
+    }
+    if (!ok) {
+        // The slot stays as it was: marking it saved would recall data that
+        // is not on disk.
+        writeLogMsg(ERROR, "user mode " + std::to_string(n + 1) + " file cannot be written");
+        return 0;
+    }
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        user_mode[n] = next;
+    }
+    if (copyOsd) {
+        const std::string to = ZrvFiles::modeOsdPath(n);
+        debugPrintf("\n cp  %s %s \n", ZrvFiles::OMENU, to.c_str());
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        if (!FileOps::copyFile(ZrvFiles::OMENU, to)) writeLogMsg(WARNING, "OSD menu copy failed: " + to);
+    }
+    Utils::sleep_us(100);
+    return 1;
+}
+
+int ZrvRamPara::mode_file_write(int n, int kind) {
+    if (!validSlot(n)) return 0;
+    USER_MODE_SLOT next;
+    bool osdOn;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        next = user_mode[n];
+        if (kind == 1) std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
+        osdOn = live_image.word(OSD_ON) == 1;
+    }
+    return writeSlot(n, next, kind == 0 && osdOn);
+}
+
+int ZrvRamPara::mode_file_deal(int n, int op) {
+    if (!validSlot(n)) return 0;
+    if (op == 1) {
+        FileOps::removePath(ZrvFiles::customModePath(n));
+        Utils::sleep_us(100);
+        bool hadOsd;
+        {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            const u32 osd = OSD_ON - MODE_BEGIN;
+            hadOsd = (user_mode[n].snapshot[osd] | (user_mode[n].snapshot[osd + 1] << 8)) == 1;
+            if (hadOsd) user_mode[n].snapshot[osd] = user_mode[n].snapshot[osd + 1] = 0;
+        }
+        if (hadOsd) FileOps::removePath(ZrvFiles::modeOsdPath(n));
+        Utils::sleep_us(100);
+        FileOps::syncAll();
+        Utils::sleep_us(100);
+    }
+
+    QByteArray f;
+    bool present;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        present = FileOps::readFile(ZrvFiles::customModePath(n), f);
+    }
+    QMutexLocker lock(&c331_manage::get()->mutex);
+    // A short file was cut off while being written: the slot reads empty
+    // rather than recalling a half mode.
+    if (!present || u32(f.size()) < USER_MODE_FILE_SIZE) {
+        user_mode[n].marker[0] = user_mode[n].marker[1] = USER_MODE_EMPTY;
+        return 0;
+    }
+    std::memcpy(&user_mode[n], f.constData(), USER_MODE_FILE_SIZE);
+    lock.unlock();
+    Utils::sleep_ms(100);
+    return 1;
+}
+
+int ZrvRamPara::ram_para_persist(int code) {
+    c331_manage* mgr = c331_manage::get();
+
+    // 1. A save request from the panel.
+    int request, shadowRequest;
+    {
+        QMutexLocker lock(&mgr->mutex);
+        request = live_image.word(SAVE_REQUEST);
+        shadowRequest = shadow_image.word(SAVE_REQUEST);
+    }
+    if (request != 0 && request != shadowRequest) {
+        if (request >= 1 && request <= ZRV_USER_MODE_COUNT) {
+            USER_MODE_SLOT next;
+            bool osdOn;
+            {
+                QMutexLocker lock(&mgr->mutex);
+                next = user_mode[request - 1];
+                std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
+                osdOn = live_image.word(OSD_ON) == 1;
+            }
+            const int ok = writeSlot(request - 1, next, osdOn);
+            QMutexLocker lock(&mgr->mutex);
+            if (ok) live_image.setWord(LOADED_MODE, u16(request));
+            live_image.setWord(SAVE_REQUEST, 0);
+        } else {
+            // Not a mode number: drop the request instead of indexing past the slots.
+            QMutexLocker lock(&mgr->mutex);
+            live_image.setWord(SAVE_REQUEST, 0);
+        }
+        debugPrintf("\n user mode save change ,%#x \n", unsigned(request));
+    }
+
+    // 2. Slots written by the protocol.
+    if (code == 2) {
+        for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) {
+            u8 m0, m1;
+            {
+                QMutexLocker lock(&mgr->mutex);
+                m0 = user_mode[slot].marker[0];
+                m1 = user_mode[slot].marker[1];
+            }
+            if (m0 == USER_MODE_EMPTY || m1 == USER_MODE_EMPTY) {
+                mode_file_deal(slot, 1);
+                QMutexLocker lock(&mgr->mutex);
+                live_image.setWord(SAVE_REQUEST, 0);
+            } else if (m0 == USER_MODE_SAVED || m1 == USER_MODE_SAVED) {
+                mode_file_write(slot, 2);
+            }
+        }
+    }
+
+    // 3. The image file. The image is taken under the c331 manager's mutex
+    // so a writer's edit is either wholly in it or wholly after it; the
+    // shadow becomes exactly what was written, so a later edit still differs.
+    PARA_RAM_IMAGE snap;
+    {
+        QMutexLocker lock(&mgr->mutex);
+        snap = live_image;
+    }
+    if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0) return 0;
+    debugPrintf("\n ram_para diffrent !");
+    bool ok;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        ok = writeRamFile(&snap.data[PERSIST_BEGIN]);
+        Utils::sleep_ms(100);
+    }
+    if (!ok) {
+        // The shadow keeps the old image so the next signal tries again.
+        writeLogMsg(ERROR, "parameter image file cannot be written");
+        return 255;
+    }
+    QMutexLocker lock(&mgr->mutex);
+    shadow_image = snap;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Protocol writes
+
+int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
+    // Compared without adding, so no offset can wrap round into range.
+    if (offset > IMAGE_SIZE || len > IMAGE_SIZE - offset) return 1;
+    if (len == 0) return 0;
+    if (!data) return 1;
+    std::memcpy(&live_image.data[offset], data, len);
+    return 0;
+}
+
+int ZrvRamPara::ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr) {
+    const u32 s = (addr >> 12) & 0xFF;
+    // Address bits above 19 name no slot either.
+    if ((addr >> 20) != 0 || s < 1 || s > u32(ZRV_USER_MODE_COUNT)) return 1;
+    const u32 off = addr & 0xFFF;
+    if (u32(len) > sizeof(USER_MODE_SLOT) - off) return 1;
+    if (len && !data) return 1;
+    debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s));
+    if (len) std::memcpy(reinterpret_cast<u8*>(&user_mode[s - 1]) + off, data, len);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Sources and crops
+
+int ZrvRamPara::ZrvGetImageSource(const u8* image, u8 window, short* is_crop, char* crop_index, u8 layout) {
+    if (!image || window >= WIN_COUNT || layout > 1) return 255;
+    const u32 shift = layout == 1 ? MODE_BEGIN : 0;
+    auto word = [&](u32 off) { return u16(image[off - shift] | (image[off - shift + 1] << 8)); };
+    const u16 source = word(win(window) + WIN_SOURCE);
+    if (!(source & 0x8000)) {
+        if (is_crop) *is_crop = 0;
+        return source & 0xFF;
+    }
+    const u32 r = source & 0xFF;
+    if (is_crop) *is_crop = 1;
+    if (crop_index) *crop_index = char(r);
+    if (r >= CROP_COUNT) return 255;
+    return word(crop(r) + CROP_ID) & 0xFF;
+}
+
+int ZrvRamPara::ZrvGetSourceNum(int input, int count) {
+    if (count < 1 || !validInput(input)) return 0;
+    if (count > int(CROP_COUNT)) count = CROP_COUNT;
+    int n = 0;
+    for (int r = 0; r < count; ++r) {
+        const u16 id = live_image.word(crop(r) + CROP_ID);
+        if ((id & 0x8000) && (id & 0xFF) == input) ++n;
+    }
+    return n;
+}
+
+void ZrvRamPara::ZrvCropSourceInit() {
+    std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
+    for (u32 r = 0; r < CROP_COUNT; ++r) {
+        const u16 id = live_image.word(crop(r) + CROP_ID);
+        if (!(id & 0x8000)) continue;
+        const int input = id & 0xFF;
+        const int number = cropNumber(id);
+        // Bits beyond an input's forty would mark another input's crops.
+        if (!validInput(input) || number > int(CROP_COUNT)) continue;
+        const int bit = (number - 1) + 40 * input;
+        g_cut_source_state[bit / 8] |= u8(1u << (bit % 8));
+    }
+}
+
+int ZrvRamPara::ZrvGetCropID(int input, int n) {
+    if (!validInput(input) || n < 1) return 0;
+    int seen = 0;
+    for (int k = 0; k < int(CROP_COUNT); ++k) {
+        const int bit = k + 40 * input;
+        if (g_cut_source_state[bit / 8] & (1u << (bit % 8))) {
+            if (++seen == n) return k + 1;
+        }
+    }
+    return 0;
+}
+
+int ZrvRamPara::ZrvAddCropID(int input) {
+    if (!validInput(input)) return 0;
+    for (int k = 0; k < int(CROP_COUNT); ++k) {
+        const int bit = k + 40 * input;
+        if (!(g_cut_source_state[bit / 8] & (1u << (bit % 8)))) return k + 1;
+    }
+    return 0;
+}
+
+namespace {
+// Index of the valid record of `input` with crop number `number`; 40 when none.
+int findCropRecord(const PARA_RAM_IMAGE& img, int input, int number) {
+    if (number < 1) return CROP_COUNT;
+    for (u32 r = 0; r < CROP_COUNT; ++r) {
+        const u16 id = img.word(crop(r) + CROP_ID);
+        if ((id & 0x8000) && (id & 0xFF) == input && cropNumber(id) == number) return int(r);
+    }
+    return CROP_COUNT;
+}
+}  // namespace
+
+void ZrvRamPara::ZrvGetCropPara(int input, int n, CROP_PARA* para, int* index) {
+    const int r = validInput(input) ? findCropRecord(live_image, input, ZrvGetCropID(input, n)) : int(CROP_COUNT);
+    if (index) *index = r;
+    if (r >= int(CROP_COUNT) || !para) return;
+    const u32 b = crop(u32(r));
+    para->id = live_image.word(b + CROP_ID);
+    para->x = live_image.word(b + CROP_X);
+    para->y = live_image.word(b + CROP_Y);
+    para->w = live_image.word(b + CROP_W);
+    para->h = live_image.word(b + CROP_H);
+}
+
+void ZrvRamPara::ZrvSetCropPara(char input, char n, const CROP_PARA* para) {
+    const int in = static_cast<signed char>(input);
+    if (!validInput(in) || !para) return;
+    const int r = findCropRecord(live_image, in, ZrvGetCropID(in, static_cast<signed char>(n)));
+    if (r >= int(CROP_COUNT)) return;
+    // Applied and persisted at once, like adding or deleting: an edit left
+    // waiting for an unrelated change would be lost at power-off.
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
+    const u32 b = crop(u32(r));
+    live_image.setWord(b + CROP_X, u16(para->x));
+    live_image.setWord(b + CROP_Y, u16(para->y));
+    live_image.setWord(b + CROP_W, u16(para->w));
+    live_image.setWord(b + CROP_H, u16(para->h));
+    mgr->apply_flag = 1;
+}
+
+void ZrvRamPara::ZrvAddNewCrop(int input, const CROP_PARA* para) {
+    if (!validInput(input) || !para) return;
+    // Numbers come from the table as it is now, not from a stale bit map.
+    ZrvCropSourceInit();
+    const int number = ZrvAddCropID(input);
+    if (number == 0) return;
+    c331_manage* mgr = c331_manage::get();
+    {
+        QMutexLocker lock(&mgr->mutex);
+        u32 r = 0;
+        while (r < CROP_COUNT && (live_image.word(crop(r) + CROP_ID) & 0x8000)) ++r;
+        if (r == CROP_COUNT) return;
+        const u32 b = crop(r);
+        live_image.setWord(b + CROP_ID, u16(0x8000 | (((number - 1) & 0x7F) << 8) | input));
+        live_image.setWord(b + CROP_X, u16(para->x));
+        live_image.setWord(b + CROP_Y, u16(para->y));
+        live_image.setWord(b + CROP_W, u16(para->w));
+        live_image.setWord(b + CROP_H, u16(para->h));
+        mgr->apply_flag = 1;
+    }
+    ZrvCropSourceInit();
+}
+
+void ZrvRamPara::ZrvDeleteCrop(char input, char n) {
+    const int in = static_cast<signed char>(input);
+    if (!validInput(in)) return;
+    const int r = findCropRecord(live_image, in, ZrvGetCropID(in, static_cast<signed char>(n)));
+    if (r >= int(CROP_COUNT)) return;
+    c331_manage* mgr = c331_manage::get();
+    {
+        QMutexLocker lock(&mgr->mutex);
+        live_image.setWord(crop(u32(r)) + CROP_ID, 0);
+        mgr->apply_flag = 1;
+    }
+    ZrvCropSourceInit();
+}
+
+void ZrvRamPara::ZrvSetImageSource(int sel, char input, char window) {
+    const int in = static_cast<signed char>(input);
+    const int w = static_cast<signed char>(window);
+    if (!validInput(in) || w < 0 || w >= int(WIN_COUNT) || sel < 0) return;
+    u16 word = u16(in);
+    if (sel > 0) {
+        const int r = findCropRecord(live_image, in, ZrvGetCropID(in, sel));
+        // No such crop: leave the window alone rather than point it at
+        // record 0, which belongs to whatever crop happens to be there.
+        if (r >= int(CROP_COUNT)) return;
+        word = u16(0x8000 | r);
+    }
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
+    live_image.setWord(win(u32(w)) + WIN_SOURCE, word);
+    if (live_image.word(LOADED_MODE) == shadow_image.word(LOADED_MODE)) live_image.setWord(LOADED_MODE, 0);
+    mgr->apply_flag = 1;
+}
+
+void ZrvRamPara::ZrvSetEDIDPara(int input, short width, short height, short refresh) {
+    if (!validInput(input)) return;
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
+    const u32 b = edid(u32(input));
+    live_image.setWord(b, u16(width));
+    live_image.setWord(b + 2, u16(height));
+    live_image.setWord(b + 4, u16(refresh));
+    mgr->apply_flag = 1;
+}
+
+int ZrvRamPara::ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate) {
+    if (!validInput(input)) return 255;
+    QMutexLocker lock(&mutex);
+    live_image.setSignal(input, SIGNAL_PARA{width, height, rate, 0});
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Language and user modes
+
+int ZrvRamPara::ZrvLanguageChanged() {
+    if (live_image.word(LANGUAGE) == shadow_image.word(LANGUAGE)) return 0;
+    g_language = live_image.byte(LANGUAGE);
+    return 1;
+}
+
+int ZrvRamPara::ZrvUserModeSaved(int n) {
+    if (!validSlot(n)) return 0;
+    return user_mode[n].marker[0] == USER_MODE_SAVED && user_mode[n].marker[1] == USER_MODE_SAVED;
+}
+
+int ZrvRamPara::ZrvGetCurrentModeIndex() {
+    const u16 m = live_image.word(LOADED_MODE);
+    return m < 17 ? (m & 0xFF) : 0;
+}
+
+int ZrvRamPara::user_mode_recall_locked(int m) {
+    if (m < 1 || m > ZRV_USER_MODE_COUNT || !ZrvUserModeSaved(m - 1)) return 0;
+    std::memcpy(&live_image.data[MODE_BEGIN], user_mode[m - 1].snapshot, MODE_LEN);
+    live_image.setWord(LOADED_MODE, u16(m));
+    live_image.setWord(SAVE_REQUEST, 0);
+    return 1;
+}
+
+int ZrvRamPara::ZrvRecallUserMode(int m) {
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
+    if (!user_mode_recall_locked(m)) return 0;
+    mgr->apply_flag = 1;
+    return 1;
+}
+
+int ZrvRamPara::ZrvRequestUserModeSave(int m) {
+    if (m < 1 || m > ZRV_USER_MODE_COUNT) return 0;
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
+    if (live_image.word(SAVE_REQUEST) != m) {
+        live_image.setWord(SAVE_REQUEST, u16(m));
+        mgr->apply_flag = 1;
+    }
+    return 1;
+}

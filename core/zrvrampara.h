@@ -274,8 +274,12 @@ public:
     int test_signal(int code);
     // test_signal(1): refresh and persist without chip work.
     int ram_para_save();
-    // Rewrites the image file from the defaults and brings the defaults to
-    // the live image (apply flag raised) and the shadow. 0 done, 255 failed.
+    // Rewrites the image file from the defaults and brings the defaults into
+    // the live image with the apply flag raised, so the chip follows; the
+    // shadow keeps the old values until the persisting step, so the pages
+    // see every field that changed. 0 done, 255 the file could not be written
+    // (the live image still gets the defaults). Call without holding the
+    // c331 manager's mutex.
     int ram_para_reset();
 
     // The GUI-side persisting step after a change signal with reason code:
@@ -285,10 +289,13 @@ public:
     // nothing changed, 255 when writing failed.
     int ram_para_persist(int code);
 
-    // Protocol parameter-RAM write into the live image: 0 done, 1 refused.
+    // Protocol parameter-RAM write into the live image: 0 done, 1 refused
+    // (nothing written). Takes no lock: the caller holds the c331 manager's
+    // mutex and raises the apply flag.
     int ZrvRamParaDeal(const u8* data, u16 len, u32 offset);
     // Protocol write into user-mode slot s - 1 (addr bits 19-12 = s, 1 to 16;
-    // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused.
+    // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused
+    // (nothing written). Takes no lock, like ZrvRamParaDeal.
     int ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr);
 
     // A window's source from an image (layout 0) or a user-mode snapshot
@@ -315,10 +322,15 @@ public:
     // Recall of user mode m (1 to 16) into the live image under the c331
     // manager's mutex with the apply flag raised; 1 done, 0 empty or out of range.
     int ZrvRecallUserMode(int m);
+    // The same for a caller that already holds the c331 manager's mutex; it
+    // raises the apply flag itself.
+    int user_mode_recall_locked(int m);
     // Panel save request of user mode m (1 to 16): word 868 := m and apply
     // flag 1, carried out by the persisting step; 1 requested, 0 refused.
     int ZrvRequestUserModeSave(int m);
 
+    // The file routines below must be called without holding the c331
+    // manager's mutex: they take it briefly themselves.
     // Writes slot n (0 to 15) to its file. kind 0 panel save (copies the OSD
     // menu file when the OSD is on), 1 snapshot the live image first, 2 slot
     // written by the protocol. 1 written, 0 refused or failed.
@@ -333,4 +345,7 @@ signals:
 private:
     // Whole-file write of the image file from image bytes 768 to 4095.
     bool writeRamFile(const u8* persist);
+    // Writes slot n's file from `next` and, only when that succeeded,
+    // makes `next` (marked saved) the slot.
+    int writeSlot(int n, USER_MODE_SLOT& next, bool copyOsd);
 };
