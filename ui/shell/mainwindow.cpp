@@ -87,6 +87,7 @@ void countRise(int previous, int now, u32& d3, u32& d5, u32& d10, u32& d20, u32&
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("MainWindow"));
+    ShellText::installFont();
     setFixedSize(800, 480);
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -95,19 +96,19 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
 
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("label_title"));
-    m_title->setGeometry(20, 10, 440, 56);
+    m_title->setGeometry(20, 10, 370, 56);
     m_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 30px;"));
 
     m_blackout = new QPushButton(this);
     m_blackout->setObjectName(QStringLiteral("Button_blackout"));
-    m_blackout->setGeometry(470, 12, 155, 52);
+    m_blackout->setGeometry(405, 12, 185, 52);
     m_blackout->setFocusPolicy(Qt::NoFocus);
     m_blackout->setIconSize(QSize(32, 32));
     connect(m_blackout, &QPushButton::clicked, this, &MainWindow::on_Button_blackout_clicked);
 
     m_lock = new QPushButton(this);
     m_lock->setObjectName(QStringLiteral("Button_lock"));
-    m_lock->setGeometry(635, 12, 155, 52);
+    m_lock->setGeometry(600, 12, 185, 52);
     m_lock->setFocusPolicy(Qt::NoFocus);
     m_lock->setIconSize(QSize(32, 32));
     connect(m_lock, &QPushButton::clicked, this, &MainWindow::on_Button_lock_clicked);

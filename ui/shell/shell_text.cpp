@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QFont>
 
+// The pictures are compiled into the program's library; a static library
+// keeps them only when something names them.
+static void initPictures() { Q_INIT_RESOURCE(panel); }
+
 namespace ShellText {
 
 int language(int raw) { return (raw >= 0 && raw <= 4) ? raw : 1; }
@@ -31,6 +35,7 @@ QString picture(const QString& name, bool localized) {
 QString fontFamily() { return QStringLiteral("DejaVu Sans"); }
 
 void installFont() {
+    initPictures();
     // DejaVu Sans carries Latin, Cyrillic and the Vietnamese marks; the
     // Chinese glyphs come from Noto Sans CJK through the substitution.
     QFont::insertSubstitutions(fontFamily(), {QStringLiteral("Noto Sans CJK SC"),

@@ -1,0 +1,113 @@
+#pragma once
+// A front panel on the simulated board in virtual time: a parameter model of
+// its own, the main menu with keypad and tip, the home page, pages opened
+// without nested event loops.
+#include "support/test_env.h"
+
+#include "core/global.h"
+#include "core/zrvrampara.h"
+#include "ui/shell/QRoundProgressBar.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/machinestate.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
+#include "ui/shell/page_registry.h"
+#include "ui/shell/shell_text.h"
+#include "ui/shell/syncupdate.h"
+#include "ui/shell/tip.h"
+#include "video_engine/c331_manage.h"
+
+#include <QApplication>
+#include <QDialog>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class ShellTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        clock = &useManualClock();
+        clock->setMs(1000000);
+        ShellText::installFont();
+        PageRegistry::reset();
+        PageRegistry::setDialogsBlocking(false);
+        NumberKeyboard::clearAnswers();
+        g_page_focus = 1;
+        g_language = 1;
+        g_auto_lock_time = 30000;
+        g_back_to_mainwindow_time = 18000;
+        g_app_reset_flag = 0;
+        pc_cmd_valid = 0;
+        c331_manage::get()->apply_flag = 0;
+
+        model = std::make_unique<ZrvRamPara>();
+        model->load();
+        previousModel = ZrvRamPara::p_zrvrampara_config;
+        ZrvRamPara::p_zrvrampara_config = model.get();
+
+        g_mainwindow = new MainWindow();
+        g_lockwindow = new LockWindow();
+        g_mainwindow->show();
+    }
+
+    void TearDown() override {
+        delete g_qround_bar.data();
+        delete g_option.data();
+        delete g_machinestate.data();
+        delete g_lockwindow.data();
+        delete g_mainwindow.data();
+        for (auto& d : extra) delete d.data();
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        PageRegistry::reset();
+        PageRegistry::setDialogsBlocking(true);
+        ZrvRamPara::p_zrvrampara_config = previousModel;
+        model.reset();
+        SimEnv::TearDown();
+    }
+
+    // Moves virtual time on by ticks of 10 ms.
+    void advanceTicks(u32 ticks) { clock->advanceMs(10ull * ticks); }
+
+    // A stand-in for a page of another part of the panel: it registers like
+    // the real one and records what the shell asked of it.
+    struct FakePage {
+        QPointer<QDialog> dialog;
+        std::vector<std::string>* log = nullptr;
+        int refreshes = 0;
+        int backs = 0;
+    };
+    FakePage* openFake(int id, int parentFocus, std::vector<std::string>* log = nullptr) {
+        auto page = std::make_unique<FakePage>();
+        page->dialog = new QDialog();
+        page->log = log;
+        extra.push_back(page->dialog.data());
+        FakePage* raw = page.get();
+        PageOps ops;
+        ops.refresh = [raw, id](int code) {
+            ++raw->refreshes;
+            if (raw->log) raw->log->push_back("refresh " + std::to_string(id) + " " + std::to_string(code));
+        };
+        ops.back = [raw, id, parentFocus] {
+            ++raw->backs;
+            if (raw->log) raw->log->push_back("back " + std::to_string(id));
+            PageRegistry::leave(id, raw->dialog);
+            g_page_focus = parentFocus;
+            raw->dialog->close();
+        };
+        PageRegistry::enter(id, page->dialog, ops);
+        g_page_focus = id;
+        fakes.push_back(std::move(page));
+        return raw;
+    }
+
+    ManualClock* clock = nullptr;
+    std::unique_ptr<ZrvRamPara> model;
+    ZrvRamPara* previousModel = nullptr;
+    std::vector<QPointer<QWidget>> extra;
+    std::vector<std::unique_ptr<FakePage>> fakes;
+};

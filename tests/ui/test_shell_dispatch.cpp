@@ -1,0 +1,87 @@
+// The refresh dispatcher, the page registry and the road from worker
+// threads into the panel.
+#include "shell_fixture.h"
+
+#include "ui/shell/guibridge.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class DispatchTest : public ShellTest {};
+
+TEST_F(DispatchTest, TipKindFollowsThePageInFrontAndTheCode) {
+    struct Case {
+        int page, code, kind;
+    };
+    const Case cases[] = {
+        {6, 1, TIP::Confirm},      {6, 100, TIP::Confirm},     {12, 99, TIP::Confirm},
+        {10, 100, TIP::UsbInserted}, {10, 101, TIP::UsbRemoved}, {10, 102, TIP::Reading},
+        {10, 104, TIP::None},      {10, 1, TIP::Confirm},      {10, 103, TIP::Confirm},
+        {24, 100, TIP::UsbInserted}, {24, 101, TIP::UsbRemoved}, {24, 102, TIP::Reading},
+        {24, 1, TIP::None},        {1, 100, TIP::None},        {5, 102, TIP::None},
+        {3, 1, TIP::None},         {16, 100, TIP::None},       {0, 1, TIP::None},
+    };
+    for (const Case& c : cases) {
+        g_page_focus = c.page;
+        g_tip->tip_create(TIP::RemoveOnly);
+        SyncUpdate::pInstance()->para_sync(c.code);
+        EXPECT_EQ(g_tip->kind(), c.kind) << "page " << c.page << " code " << c.code;
+        EXPECT_EQ(g_tip->isVisible(), c.kind != TIP::None) << "page " << c.page << " code " << c.code;
+    }
+}
+
+TEST_F(DispatchTest, RegistryForgetsOnlyTheLeavingPage) {
+    QDialog a, b;
+    int backs = 0;
+    PageOps ops;
+    ops.back = [&] { ++backs; };
+    PageRegistry::enter(PageRegistry::Crop, &a, ops);
+    PageRegistry::enter(PageRegistry::Crop, &b, ops);  // reopened: b replaces a
+    PageRegistry::leave(PageRegistry::Crop, &a);       // a late leave of the old one
+    EXPECT_EQ(PageRegistry::page(PageRegistry::Crop), &b);
+    EXPECT_TRUE(PageRegistry::back(PageRegistry::Crop));
+    PageRegistry::leave(PageRegistry::Crop, &b);
+    EXPECT_FALSE(PageRegistry::back(PageRegistry::Crop));
+    EXPECT_EQ(backs, 1);
+    EXPECT_FALSE(PageRegistry::open(PageRegistry::Crop));  // no opener: nothing opens
+}
+
+TEST_F(DispatchTest, WorkerCallsRunInTheGuiThreadAndOnlyOnOpenPages) {
+    std::vector<std::string> log;
+    FakePage* wizard = openFake(PageRegistry::Wizard, PageRegistry::Settings, &log);
+    (void)wizard;
+    std::atomic<bool> ranInWorker{false};
+    std::thread worker([&] {
+        GuiBridge::pageCall(PageRegistry::Wizard, [&] {
+            if (!GuiBridge::inGuiThread()) ranInWorker = true;
+            log.push_back("call");
+        });
+        GuiBridge::pageBack(PageRegistry::Wizard);
+        GuiBridge::pageBack(PageRegistry::Wizard);  // already closed by then
+        GuiBridge::updateStart();
+    });
+    worker.join();
+    EXPECT_TRUE(log.empty());  // nothing ran in the worker
+    QTRY_VERIFY(g_mainwindow->isUpdating());
+    EXPECT_FALSE(ranInWorker);
+    EXPECT_EQ(log, (std::vector<std::string>{"call", "back 24"}));
+
+    std::thread([] { g_mainwindow->update_over(); }).join();
+    QTRY_VERIFY(!g_mainwindow->isUpdating());
+}
+
+TEST_F(DispatchTest, ProgressFromAWorkerMovesAndClosesTheOverlay) {
+    QDialog page;
+    QRoundProgressBar::create_qround_bar(&page);
+    ASSERT_TRUE(g_qround_bar);
+    std::thread([] { GuiBridge::progress(40); }).join();
+    QTRY_COMPARE(g_qround_bar ? g_qround_bar->value() : -1, 40);
+    std::thread([] { GuiBridge::progress(100); }).join();
+    QTRY_VERIFY(!g_qround_bar);
+}
+
+}  // namespace

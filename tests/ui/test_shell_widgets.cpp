@@ -1,0 +1,305 @@
+// The main window's tick and buttons, the keypad, the tip, the progress
+// overlay, the settings menu and the device-information page.
+#include "shell_fixture.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstring>
+
+namespace {
+
+class WidgetsTest : public ShellTest {
+protected:
+    template <class T>
+    T* child(QWidget* parent, const char* name) {
+        T* w = parent->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(w) << name;
+        return w;
+    }
+    std::vector<std::string> rebootCommands() {
+        std::vector<std::string> out;
+        for (const auto& c : board().simShell().commands())
+            if (c.find("reboot") != std::string::npos) out.push_back(c);
+        return out;
+    }
+};
+
+TEST_F(WidgetsTest, RebootRunsOnce300TicksAfterTheResetRequest) {
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+    advanceTicks(299);
+    g_mainwindow->slot_update_timer_ticks();
+    EXPECT_TRUE(rebootCommands().empty());
+    advanceTicks(1);
+    g_mainwindow->slot_update_timer_ticks();
+    for (int i = 0; i < 50; ++i) {
+        advanceTicks(1);
+        g_mainwindow->slot_update_timer_ticks();
+    }
+    EXPECT_EQ(rebootCommands(), std::vector<std::string>{"reboot"});
+    g_app_reset_flag = 0;
+}
+
+TEST_F(WidgetsTest, TipClosesItself300TicksAfterItWasShown) {
+    g_tip->tip_create(TIP::UsbInserted);
+    EXPECT_TRUE(g_tip->isVisible());
+    advanceTicks(299);
+    g_mainwindow->slot_update_timer_ticks();
+    EXPECT_TRUE(g_tip->isVisible());
+    advanceTicks(1);
+    g_mainwindow->slot_update_timer_ticks();
+    EXPECT_FALSE(g_tip->isVisible());
+    EXPECT_EQ(g_tip->kind(), TIP::None);
+
+    // A new tip replaces the old and starts its own time; kind 2 only clears.
+    g_tip->tip_create(TIP::Confirm);
+    advanceTicks(200);
+    g_tip->tip_create(TIP::Reading);
+    advanceTicks(200);
+    g_tip->tick();
+    EXPECT_EQ(g_tip->kind(), TIP::Reading);
+    g_tip->tip_create(TIP::RemoveOnly);
+    EXPECT_FALSE(g_tip->isVisible());
+    // Every kind has its picture in every language.
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        for (int kind : {1, 3, 4, 5, 6})
+            EXPECT_FALSE(QPixmap(TIP::pictureOf(kind)).isNull()) << kind << " " << lang;
+    }
+}
+
+TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing) {
+    NumberKeyboard* kb = g_numberkeyboard;
+    QSignalSpy spy(kb, &NumberKeyboard::sendKeyBoardUIDataToLineEdit);
+
+    kb->label_show(QStringLiteral("Width"), QStringLiteral("1920"));
+    kb->show();
+    QTest::mouseClick(child<QPushButton>(kb, "Button_ok"), Qt::LeftButton);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.takeFirst().at(0).toString(), QStringLiteral("1920"));
+    EXPECT_FALSE(kb->isVisible());
+
+    kb->label_show(QStringLiteral("Width"), QStringLiteral("1920"));
+    kb->show();
+    for (const char* key : {"Button_1", "Button_2", "Button_8", "Button_delete", "Button_0"})
+        QTest::mouseClick(child<QPushButton>(kb, key), Qt::LeftButton);
+    EXPECT_EQ(kb->displayText(), QStringLiteral("120"));
+    QTest::mouseClick(child<QPushButton>(kb, "Button_close"), Qt::LeftButton);
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_FALSE(kb->isVisible());
+
+    // A new title starts from nothing typed; the test seam answers exec().
+    kb->label_show(QStringLiteral("key"), QStringLiteral("**********"));
+    NumberKeyboard::setNextAnswer(QStringLiteral("5719"));
+    kb->exec();
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.takeFirst().at(0).toString(), QStringLiteral("5719"));
+    NumberKeyboard::setNextAnswer(QStringLiteral("12"), false);
+    EXPECT_EQ(kb->exec(), int(QDialog::Rejected));
+    EXPECT_EQ(spy.count(), 0);
+
+    // Typing is bounded and only takes digits and the point.
+    kb->label_show(QStringLiteral("IP"), QString());
+    NumberKeyboard::setNextAnswer(QString(40, QChar('9')) + "x");
+    kb->exec();
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.takeFirst().at(0).toString().size(), NumberKeyboard::kMaxTyped);
+
+    // Four-character titles use the smaller font.
+    kb->label_show(QStringLiteral("abcd"), QString());
+    EXPECT_EQ(child<QLabel>(kb, "label_title")->font().pixelSize(), 18);
+    kb->label_show(QStringLiteral("abcde"), QString());
+    EXPECT_EQ(child<QLabel>(kb, "label_title")->font().pixelSize(), 25);
+}
+
+TEST_F(WidgetsTest, LineEditOpensTheKeypadAndTheFieldPointerCannotDangle) {
+    auto* field = new My_lineEdit();
+    field->setText(QStringLiteral("64"));
+    QSignalSpy spy(field, &My_lineEdit::send_show);
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.takeFirst().at(0).toString(), QStringLiteral("64"));
+    field->setEnabled(false);
+    QTest::mouseClick(field, Qt::LeftButton);
+    EXPECT_EQ(spy.count(), 0);
+
+    g_lineedit = field;
+    delete field;
+    EXPECT_TRUE(g_lineedit.isNull());
+}
+
+TEST_F(WidgetsTest, OverlayIsMadeOnceAndClosesAt100) {
+    QDialog page;
+    QRoundProgressBar::create_qround_bar(&page);
+    QPointer<QRoundProgressBar> bar = g_qround_bar;
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->geometry(), QRect(300, 140, 200, 200));
+    EXPECT_EQ(bar->parentWidget(), &page);
+    EXPECT_EQ(bar->value(), 0);
+    QRoundProgressBar::create_qround_bar(&page);
+    EXPECT_EQ(g_qround_bar.data(), bar.data());
+
+    bar->para_sync(99);
+    EXPECT_EQ(bar->value(), 99);
+    bar->para_sync(100);
+    EXPECT_TRUE(g_qround_bar.isNull());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(bar.isNull());
+
+    // An overlay whose page goes away leaves no pointer behind.
+    auto* other = new QDialog();
+    QRoundProgressBar::create_qround_bar(other);
+    ASSERT_TRUE(g_qround_bar);
+    delete other;
+    EXPECT_TRUE(g_qround_bar.isNull());
+}
+
+TEST_F(WidgetsTest, OverlayNobodyReportsToClosesAfterALongSilenceWithATip) {
+    QDialog page;
+    QRoundProgressBar::create_qround_bar(&page);
+    advanceTicks(QRoundProgressBar::kSilenceTicks - 100);
+    g_qround_bar->para_sync(30);  // a report starts the silence again
+    advanceTicks(QRoundProgressBar::kSilenceTicks);
+    g_mainwindow->slot_update_timer_ticks();
+    ASSERT_TRUE(g_qround_bar);
+    advanceTicks(1);
+    g_mainwindow->slot_update_timer_ticks();
+    EXPECT_TRUE(g_qround_bar.isNull());
+    EXPECT_EQ(g_tip->kind(), TIP::NoAnswer);
+}
+
+TEST_F(WidgetsTest, UpdatingScreenCoversThePanelAndTurns) {
+    g_mainwindow->update_start();
+    FirmwareUpdate* screen = g_mainwindow->updateScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_EQ(screen->size(), QSize(800, 480));
+    EXPECT_EQ(QApplication::activeModalWidget(), screen);
+    const int frame = screen->frame();
+    for (unsigned i = 0; i < FirmwareUpdate::kFrameTicks; ++i) g_mainwindow->slot_update_timer_ticks();
+    EXPECT_EQ(screen->frame(), (frame + 1) % FirmwareUpdate::kFrames);
+    g_mainwindow->update_start();  // a second start keeps the one screen
+    EXPECT_EQ(g_mainwindow->updateScreen(), screen);
+    g_mainwindow->update_over();
+    EXPECT_FALSE(g_mainwindow->isUpdating());
+}
+
+TEST_F(WidgetsTest, AgeingSamplesCountTheRiseOfBothCounters) {
+    factoryage_log.clear();
+    const u32 d10 = factoryage_log_diff10, more = factoryage_log_diffmore, d3 = factoryage_log_diff3;
+    const u32 o2d5 = factoryage_log2_diff5;
+    MainWindow::appendAgeLine("01-02 03:04 250 31 0 10 31 0");
+    MainWindow::appendAgeLine("01-02 03:07 3 31 0 13 31 0");   // 250 -> 3 wraps: 9; out 2 rose 3
+    MainWindow::appendAgeLine("01-02 03:10 3 31 0 13 31 0");   // no rise: counts nowhere
+    MainWindow::appendAgeLine("01-02 03:13 23 31 0 14 31 0");  // exactly 20
+    EXPECT_EQ(factoryage_log_diff10, d10 + 1);
+    EXPECT_EQ(factoryage_log_diffmore, more + 1);
+    EXPECT_EQ(factoryage_log_diff3, d3);
+    EXPECT_EQ(factoryage_log2_diff5, o2d5 + 1);
+
+    factoryage_log.clear();
+    for (int i = 0; i < MainWindow::kAgeLogLines + 1; ++i)
+        MainWindow::appendAgeLine(QStringLiteral("01-01 00:00 %1 0 0 0 0 0").arg(i % 256));
+    EXPECT_EQ(factoryage_log.size(), MainWindow::kAgeLogLines);
+    EXPECT_TRUE(factoryage_log.first().startsWith("01-01 00:00 1 "));
+    factoryage_log.clear();
+}
+
+TEST_F(WidgetsTest, AgeingTickReachesTheOpenPagesEvery180Seconds) {
+    QDialog page;
+    int updates = 0;
+    PageOps ops;
+    ops.agelog = [&] { ++updates; };
+    PageRegistry::enter(PageRegistry::Advanced, &page, ops);
+    advanceTicks(MainWindow::kAgeSampleTicks);
+    g_mainwindow->slot_update_timer_ticks();
+    EXPECT_EQ(updates, 0);
+    advanceTicks(1);
+    g_mainwindow->slot_update_timer_ticks();
+    g_mainwindow->slot_update_timer_ticks();
+    EXPECT_EQ(updates, 1);
+    EXPECT_TRUE(factoryage_log.isEmpty());  // no FPGA manager: no sample
+}
+
+TEST_F(WidgetsTest, KeyLockAndBlackoutWriteTheImageUnderTheChangeProtocol) {
+    int sourceOpened = 0, settingsOpened = 0;
+    PageRegistry::setOpener(PageRegistry::SourceSelect, [&] { ++sourceOpened; });
+    auto* lock = child<QPushButton>(g_mainwindow, "Button_lock");
+    auto* black = child<QPushButton>(g_mainwindow, "Button_blackout");
+
+    QTest::mouseClick(lock, Qt::LeftButton);
+    EXPECT_EQ(model->live_image.word(RamOffset::KEY_LOCK), 1);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    EXPECT_EQ(g_mainwindow->keylock(), 1);
+
+    // Locked: the menu opens nothing and the blackout stays.
+    PageRegistry::setOpener(PageRegistry::Settings, [&] { ++settingsOpened; });
+    QTest::mouseClick(child<QToolButton>(g_mainwindow, "inputchoose"), Qt::LeftButton);
+    QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_option"), Qt::LeftButton);
+    QTest::mouseClick(black, Qt::LeftButton);
+    EXPECT_EQ(sourceOpened, 0);
+    EXPECT_EQ(settingsOpened, 0);
+    EXPECT_EQ(model->live_image.word(RamOffset::BLACKOUT), 0);
+
+    QTest::mouseClick(lock, Qt::LeftButton);
+    EXPECT_EQ(model->live_image.word(RamOffset::KEY_LOCK), 0);
+    QTest::mouseClick(child<QToolButton>(g_mainwindow, "inputchoose"), Qt::LeftButton);
+    EXPECT_EQ(sourceOpened, 1);
+    QTest::mouseClick(black, Qt::LeftButton);
+    EXPECT_EQ(model->live_image.word(RamOffset::BLACKOUT), 1);
+    QTest::mouseClick(black, Qt::LeftButton);
+    EXPECT_EQ(model->live_image.word(RamOffset::BLACKOUT), 0);
+}
+
+TEST_F(WidgetsTest, SettingsMenuOpensItsPagesAndGoesBackToTheMenu) {
+    QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_option"), Qt::LeftButton);
+    QPointer<Option> menu = g_option;
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::Settings);
+    EXPECT_TRUE(PageRegistry::isOpen(PageRegistry::Settings));
+    EXPECT_TRUE(menu->wizardFlag());
+    QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_option"), Qt::LeftButton);
+    EXPECT_EQ(g_option.data(), menu.data());  // a second tap opens no second menu
+
+    // Pages of other parts open through their opener; none registered opens nothing.
+    std::vector<int> opened;
+    for (int id : {6, 7, 10, 12, 16, 24})
+        PageRegistry::setOpener(id, [&opened, id] { opened.push_back(id); });
+    for (const char* name : {"output_set", "input_cut", "link_set", "AdvanceButton", "test_chart", "smart_mapping"})
+        QTest::mouseClick(child<QToolButton>(menu, name), Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<int>{6, 7, 10, 12, 16, 24}));
+    PageRegistry::setOpener(PageRegistry::Output, nullptr);
+    QTest::mouseClick(child<QToolButton>(menu, "output_set"), Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 6u);
+
+    // Back: closed, forgotten, the menu in front and relabelled.
+    g_language = 0;
+    QTest::mouseClick(child<QPushButton>(menu, "Button_back"), Qt::LeftButton);
+    EXPECT_TRUE(g_option.isNull());
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+    EXPECT_FALSE(PageRegistry::isOpen(PageRegistry::Settings));
+    EXPECT_EQ(child<QLabel>(g_mainwindow, "label_title")->text(), QString::fromUtf8("主菜单"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(menu.isNull());
+}
+
+TEST_F(WidgetsTest, DeviceInformationShowsTheIdAndAddresses) {
+    std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
+    g_str_ip = QStringLiteral("192.168.1.199");
+    QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_info"), Qt::LeftButton);
+    QPointer<machinestate> page = g_machinestate;
+    ASSERT_TRUE(page);
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::DeviceInfo);
+    EXPECT_EQ(child<QLabel>(page, "label_value0")->text(), QStringLiteral("0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(child<QLabel>(page, "label_value2")->text(), QStringLiteral("192.168.1.199"));
+    EXPECT_FALSE(child<QLabel>(page, "label_value6")->isVisibleTo(page));  // no FPGA manager
+    QTest::mouseClick(child<QPushButton>(page, "Button_back"), Qt::LeftButton);
+    EXPECT_TRUE(g_machinestate.isNull());
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+}
+
+}  // namespace
