@@ -1,10 +1,13 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/usbserver.h"
 #include "core/utils.h"
+#include "core/zrvrampara.h"
 #include "platform/board.h"
 #include "video_engine/c331_manage.h"
 #include "ui/shell/shell_start.h"
+#include "ui/shell/syncupdate.h"
 
 #include <QApplication>
 
@@ -27,11 +30,16 @@ int main(int argc, char** argv) {
 
     startDelay();
     ConfigEngine::pInstance();
+    // The parameter image before any manager reads it.
+    ZrvRamPara::pInstance();
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();
 
     QApplication app(argc, argv);
     shell_gui_start();
+    // USB stick events reach the same refresh as parameter changes.
+    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
     return app.exec();
 }
