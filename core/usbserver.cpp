@@ -1,13 +1,141 @@
 #include "core/usbserver.h"
 
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/board.h"
+#include "platform/fileops.h"
 #include "platform/uevent.h"
 
+#include <unistd.h>
+
 UsbServer* UsbServer::p_UsbServer = nullptr;
-UsbServer* UsbServer::pInstance() { return p_UsbServer; }
+
+namespace {
+constexpr const char* kUsbStorage = "/proc/scsi/usb-storage";
+// How long one receive waits for the kernel; the loop's only pause.
+constexpr int kReceiveWaitMs = 100;
+// The driver registers usb-storage within a second or two of the partition
+// event; after this the stick is taken as unusable.
+constexpr u32 kStorageWaitMs = 10000;
+constexpr u32 kStoragePollMs = 100;
+constexpr u32 kSettleTicks = 300;  // about 3 s for the mount to finish
+constexpr int kSettingsPage = 5;
+}  // namespace
+
+UsbServer* UsbServer::pInstance() {
+    if (!p_UsbServer) {
+        p_UsbServer = new UsbServer();
+        p_UsbServer->initialize();
+    }
+    return p_UsbServer;
+}
+
 UsbServer::UsbServer(QObject* parent) : QObject(parent) {}
-UsbServer::~UsbServer() = default;
-int UsbServer::initialize() { return 255; }
-int UsbServer::usb_signal(int code) { emit sig_usb_update(code); return 1; }
-u32 UsbServer::recvData() { return 0; }
-std::vector<int> UsbServer::classify(const std::string&) { return {}; }
-void UsbServer::storageReady() {}
+
+UsbServer::~UsbServer() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+}
+
+int UsbServer::initialize() {
+    debugPrintf("=========UsbServer::initialize()=========== ");
+    if (m_thread.joinable()) return 0;
+    m_source = Board::get().openUevents();
+    debugPrintf("\n usb server getpid = %d \n", int(getpid()));
+    if (!m_source || !m_source->isOpen()) {
+        debugPrintf(" UsbServer  bind error\n");
+        writeLogMsg(ERROR, "UsbServer bind error");
+        m_source.reset();
+        return 255;
+    }
+    try {
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                // The receive itself waits; after a failure pause so a broken
+                // socket does not spin.
+                if (recvData() != 0) Utils::sleep_ms(kReceiveWaitMs);
+            }
+        });
+    } catch (const std::system_error&) {
+        debugPrintf("UsbServer create accept thread failed\n");
+        writeLogMsg(ERROR, "UsbServer create accept thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+int UsbServer::usb_signal(int code) {
+    emit sig_usb_update(code);
+    return 1;
+}
+
+std::vector<int> UsbServer::classify(const std::string& header) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = header.find('/', start);
+        parts.push_back(header.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    // Readiness only follows an addition: the partition path of a removal
+    // looks the same and must not announce a stick that is gone.
+    const bool added = !parts.empty() && parts[0] == "add@";
+    std::vector<int> codes;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& p = parts[i];
+        if (p == "add@") {
+            codes.push_back(USB_ADDED);
+        } else if (p == "remove@") {
+            codes.push_back(USB_REMOVED);
+        } else if (p == "block" && added && i + 2 < parts.size() && parts[i + 1] == "sda") {
+            const std::string& part = parts[i + 2];
+            if (part.size() == 4 && part.compare(0, 3, "sda") == 0 && part[3] >= '0' && part[3] <= '9')
+                codes.push_back(USB_STORAGE_READY);
+        }
+    }
+    return codes;
+}
+
+u32 UsbServer::recvData() {
+    if (!m_source) return 255;
+    char buf[4097];
+    const long n = m_source->receive(buf, sizeof buf - 1, kReceiveWaitMs);
+    if (n < 0) {
+        debugPrintf("UsbServer select error\n");
+        return 255;
+    }
+    if (n == 0) return 0;
+    buf[n] = '\0';
+    // The header is the first NUL-terminated string of the message.
+    const std::string header(buf);
+    for (int code : classify(header)) {
+        if (code == USB_STORAGE_READY)
+            storageReady();
+        else
+            usb_signal(code);
+    }
+    return 0;
+}
+
+void UsbServer::storageReady() {
+    u32 waited = 0;
+    while (!FileOps::exists(kUsbStorage)) {
+        if (m_stop || waited >= kStorageWaitMs) {
+            writeLogMsg(WARNING, "USB partition appeared but usb-storage did not");
+            return;
+        }
+        Utils::sleep_ms(kStoragePollMs);
+        waited += kStoragePollMs;
+    }
+    debugPrintf("\n usb have mound ok ");
+    const u32 start = G_timeTicks;
+    while (Utils::getTimeSpace(start) <= kSettleTicks) {
+        if (m_stop) return;
+        Utils::sleep_ms(10);
+    }
+    usb_signal(USB_STORAGE_READY);
+    // The settings menu is closed by the shell in the GUI thread; this
+    // thread only asks.
+    if (g_page_focus == kSettingsPage) emit sig_storage_ready_close_settings();
+}
