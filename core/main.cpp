@@ -5,6 +5,11 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "platform/board.h"
+#include "protocol/k57_wifi_config.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/uart_inout_4G.h"
+#include "protocol/udpnetmanage.h"
 #include "video_engine/c331_manage.h"
 #include "ui/shell/shell_start.h"
 #include "ui/shell/syncupdate.h"
@@ -35,6 +40,12 @@ int main(int argc, char** argv) {
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();
+    // The PC links and the Wi-Fi access point, each with its own threads.
+    udpnetManage::pInstance();
+    Qd_uart_inout::pInstance();
+    networkManage::pInstance();
+    Qd_uart_inout_4G::pInstance();
+    K57_WIFI_CONFIG::pInstance();
 
     QApplication app(argc, argv);
     shell_gui_start();

@@ -1,0 +1,516 @@
+#include "protocol/message_deal.h"
+
+#include "core/config_engine.h"
+#include "core/logMsg.h"
+#include "core/md5.h"
+#include "core/utils.h"
+#include "core/zrvrampara.h"
+#include "platform/board.h"
+#include "platform/fileops.h"
+#include "platform/root.h"
+#include "video_engine/c331_manage.h"
+#include "ui/shell/guibridge.h"
+#include "ui/shell/page_registry.h"
+#include "video_io/source_handover.h"
+
+#include <QDate>
+#include <QDir>
+#include <QMutexLocker>
+
+#include <cstring>
+
+
+namespace {
+u32 rd32(const u8* p) { return u32(p[0]) | (u32(p[1]) << 8) | (u32(p[2]) << 16) | (u32(p[3]) << 24); }
+u16 rd16(const u8* p) { return u16(p[0] | (p[1] << 8)); }
+
+ZrvRamPara* model() { return ZrvRamPara::p_zrvrampara_config; }
+
+// Two BCD digits; -1 when either nibble is not a decimal digit.
+int fromBcd(u8 b) {
+    if ((b >> 4) > 9 || (b & 0x0F) > 9) return -1;
+    return (b >> 4) * 10 + (b & 0x0F);
+}
+
+// A network text for the settings and the command line: four bytes as a
+// dotted quad, which is the only form that may reach a shell.
+QString quad(const u8* p) { return QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]); }
+
+bool parseQuad(const QString& text, u8 out[4]) {
+    std::memset(out, 0, 4);
+    if (!Utils::isDottedQuad(text)) return false;
+    const QStringList parts = text.split('.');
+    for (int i = 0; i < 4; ++i) out[i] = u8(parts[i].toInt());
+    return true;
+}
+
+// The page reactions run in the GUI thread and only reach a page that is
+// still in front when they get there.
+void refreshIfInFront(int id) {
+    GuiBridge::post([id] {
+        if (g_page_focus.load() == id) PageRegistry::refresh(id, PcFile::ChangeCode);
+    });
+}
+void backIfInFront(int id) {
+    GuiBridge::post([id] {
+        if (g_page_focus.load() == id) PageRegistry::back(id);
+    });
+}
+}  // namespace
+
+message_deal* message_deal::pInstance() {
+    static message_deal* instance = new message_deal();
+    return instance;
+}
+
+message_deal::message_deal() {
+    m_table[PcCmd::RamWrite] = &message_deal::ram_write;
+    m_table[PcCmd::RamRead] = &message_deal::ram_read;
+    m_table[PcCmd::RegWrite] = &message_deal::write_register;
+    m_table[PcCmd::RegRead] = &message_deal::read_register;
+    m_table[PcCmd::FileStart] = &message_deal::file_start;
+    m_table[PcCmd::FileData] = &message_deal::file_data;
+    m_table[PcCmd::FileEnd] = &message_deal::file_end;
+    m_table[PcCmd::DeleteCardFiles] = &message_deal::delete_files;
+    m_table[PcCmd::DeviceInfo] = &message_deal::device_info;
+    m_table[PcCmd::SetClock] = &message_deal::set_clock;
+    m_table[PcCmd::TimeReport] = &message_deal::Time_to_RAM;
+    m_table[PcCmd::NetworkSetup] = &message_deal::network_setup;
+}
+
+u32 message_deal::message_group_deal(const u8* frame, u32 length, u8* reply, u32 replyCap) {
+    if (!frame || !reply || length < Frame::kMinLen || replyCap <= Frame::kMinLen) return 0;
+    const Cmd_Frame req{frame, length};
+    u8* out = reply + Frame::kHeaderLen;
+    const u32 cap = replyCap - Frame::kMinLen;
+    u32 n;
+    {
+        QMutexLocker lock(&m_dispatch);
+        const Handler h = m_table[req.command()];
+        n = h ? (this->*h)(req, out, cap) : status(out, cap, ReplyStatus::Unsupported);
+    }
+    if (n == 0) return 0;
+    return protocol_phy::finishReply(frame, reply, n, replyCap);
+}
+
+u32 message_deal::status(u8* out, u32 cap, u8 code) {
+    if (cap < 1) return 0;
+    out[0] = code;
+    return 1;
+}
+
+void message_deal::raiseApplyFlag(u8 want) {
+    c331_manage* m = c331_manage::get();
+    // A pending 2 also applies the parameters; a 1 over it would lose the
+    // persisting of the user-mode slots the PC wrote.
+    if (m->apply_flag.load() == 2 && want == 1) return;
+    m->apply_flag.store(want);
+}
+
+// ---------------------------------------------------------------- RAM
+
+u32 message_deal::ram_write(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
+    const u32 addr = rd32(req.data());
+    const u32 len = rd32(req.data() + 4);
+    if (len == 0 || len > 0xFFFF || len > req.dataLength() - 8) return status(out, cap, ReplyStatus::BadArgument);
+    const u8* bytes = req.data() + 8;
+
+    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return status(out, cap, ReplyStatus::Busy);
+    if (addr >= PcRam::StatusBase) return status(out, cap, ReplyStatus::BadArgument);
+    ZrvRamPara* p = model();
+    if (!p) return status(out, cap, ReplyStatus::Busy);
+
+    c331_manage* c331 = c331_manage::get();
+    if (addr < PcRam::ImageEnd) {
+        QMutexLocker lock(&c331->mutex);
+        if (p->ZrvRamParaDeal(bytes, u16(len), addr) != 0) return status(out, cap, ReplyStatus::BadArgument);
+        raiseApplyFlag(1);
+        return status(out, cap, ReplyStatus::Ok);
+    }
+    if (addr < PcRam::SlotEnd) {
+        // The slot is applied later through register 161 bit 2; a write may
+        // not run into the next slot.
+        if ((addr & 0xFFF) + len > PcRam::SlotBytes) return status(out, cap, ReplyStatus::BadArgument);
+        QMutexLocker lock(&c331->mutex);
+        if (p->ZrvModeUserRamParaDeal(bytes, u16(len), addr) != 0)
+            return status(out, cap, ReplyStatus::BadArgument);
+        return status(out, cap, ReplyStatus::Ok);
+    }
+    return status(out, cap, ReplyStatus::BadArgument);
+}
+
+u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
+    const u32 addr = rd32(req.data());
+    const u32 len = rd32(req.data() + 4);
+    if (len == 0 || len > PcRam::MaxRead) return status(out, cap, ReplyStatus::BadArgument);
+    if (cap < 1 + len) return status(out, cap, ReplyStatus::BadArgument);
+
+    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return status(out, cap, ReplyStatus::Busy);
+    ZrvRamPara* p = model();
+    if (!p) return status(out, cap, ReplyStatus::Busy);
+    c331_manage* c331 = c331_manage::get();
+
+    if (addr < PcRam::ImageEnd) {
+        if (addr + len > PcRam::ImageEnd) return status(out, cap, ReplyStatus::BadArgument);
+        QMutexLocker lock(&c331->mutex);
+        std::memcpy(out + 1, p->live_image.data + addr, len);
+    } else if (addr < PcRam::SlotEnd) {
+        const u32 slot = addr >> 12;
+        const u32 off = addr & 0xFFF;
+        if (slot < 1 || slot > u32(ZRV_USER_MODE_COUNT) || off + len > PcRam::SlotBytes)
+            return status(out, cap, ReplyStatus::BadArgument);
+        QMutexLocker lock(&c331->mutex);
+        std::memcpy(out + 1, reinterpret_cast<const u8*>(&p->user_mode[slot - 1]) + off, len);
+    } else if (addr >= PcRam::StatusBase && addr - PcRam::StatusBase + len <= PcRam::StatusBytes) {
+        QMutexLocker lock(&c331->mutex);
+        std::memcpy(out + 1, p->reg_block.REG + PcRam::StatusFirstReg + (addr - PcRam::StatusBase), len);
+    } else {
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    out[0] = ReplyStatus::Ok;
+    return 1 + len;
+}
+
+// ---------------------------------------------------------------- registers
+
+int message_deal::RegUpdate11(u8 mask) {
+    if (mask & 0x01) source_handover::raise_sdi_reset();
+    return 0;
+}
+
+int message_deal::REG_mcu_flag(u8 /*value*/, u8 mask) {
+    ZrvRamPara* p = model();
+    if (!p) return 0;
+    c331_manage* c331 = c331_manage::get();
+    using namespace RamOffset;
+
+    if (mask & 0x02) {
+        QMutexLocker lock(&c331->mutex);
+        PARA_RAM_IMAGE& live = p->live_image;
+        const PARA_RAM_IMAGE& shadow = p->shadow_image;
+
+        // The PC chose a user mode: recall it when its slot holds one.
+        const u16 mode = live.word(LOADED_MODE);
+        if (mode != shadow.word(LOADED_MODE) && mode >= 1 && mode <= ZRV_USER_MODE_COUNT) {
+            const USER_MODE_SLOT& slot = p->user_mode[mode - 1];
+            if (slot.marker[0] == USER_MODE_SAVED && slot.marker[1] == USER_MODE_SAVED) {
+                std::memcpy(live.data + MODE_BEGIN, slot.snapshot, MODE_LEN);
+                live.setWord(LOADED_MODE, mode);
+                live.setWord(SAVE_REQUEST, 0);
+            }
+        }
+        // The sound must come from a window that exists and is shown.
+        const u16 audio = live.word(AUDIO_WINDOW);
+        if (audio > 5 || live.word(win(audio) + WIN_ENABLE) == 0) live.setWord(AUDIO_WINDOW, 0);
+        // A new wall or splice mode invalidates the window layout.
+        if (live.word(WALL_WIDTH) != shadow.word(WALL_WIDTH) || live.word(WALL_HEIGHT) != shadow.word(WALL_HEIGHT) ||
+            live.word(SPLICE_MODE) != shadow.word(SPLICE_MODE)) {
+            live.setWord(win(0) + WIN_ENABLE, 1);
+            live.setWord(win(0) + WIN_X, 0);
+            live.setWord(win(0) + WIN_Y, 0);
+            live.setWord(win(0) + WIN_WIDTH, live.word(WALL_WIDTH));
+            live.setWord(win(0) + WIN_HEIGHT, live.word(WALL_HEIGHT));
+            for (u32 w = 1; w < WIN_COUNT; ++w) live.setWord(win(w) + WIN_ENABLE, 0);
+            // The FPGA outputs follow the wall once both FPGAs run; that
+            // hand-over belongs to the FPGA manager, which this build lacks.
+        }
+        const u16 effect = live.word(SWITCH_EFFECT) & 0x03;
+        for (u32 w = 0; w < WIN_COUNT; ++w) {
+            const u32 off = win(w) + WIN_OUTPUT;
+            live.setWord(off, u16((live.word(off) & ~0x000C) | (effect << 2)));
+        }
+        raiseApplyFlag(1);
+    }
+    if (mask & 0x04) {
+        QMutexLocker lock(&c331->mutex);
+        raiseApplyFlag(2);
+    }
+    if (mask & 0x08) {
+        QMutexLocker lock(&c331->mutex);
+        if (p->live_image.word(OSD_ON) == 1) {
+            raiseApplyFlag(1);
+            g_osd_update.store(1);
+        }
+    }
+    return 0;
+}
+
+u32 message_deal::write_register(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 4) return status(out, cap, ReplyStatus::BadArgument);
+    const u8 target = req.header(Frame::kTargetByte);
+    const u32 reg = rd16(req.data());
+    const u8 mask = req.data()[2];
+    const u8 value = req.data()[3];
+    if (target == PcReg::TargetFpga0 || target == PcReg::TargetFpga1) return status(out, cap, ReplyStatus::Busy);
+    if (target != PcReg::TargetController || reg > PcReg::LastWritable)
+        return status(out, cap, ReplyStatus::BadArgument);
+    ZrvRamPara* p = model();
+    if (!p) return status(out, cap, ReplyStatus::Busy);
+
+    if (reg == PcReg::McuFlag) {
+        REG_mcu_flag(value, mask);
+        return status(out, cap, ReplyStatus::Ok);
+    }
+    {
+        // The register bytes are read by the source and c331 threads, which
+        // serve their requests under the manager's mutex.
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        u8* regs = p->reg_block.REG;
+        if (reg == PcReg::SourceRequest) {
+            regs[PcReg::SourceCommand] = u8(value & mask);
+        } else {
+            regs[reg] = u8((regs[reg] & ~mask) | (value & mask));
+        }
+    }
+    if (reg == PcReg::SdiControl) RegUpdate11(mask);
+    return status(out, cap, ReplyStatus::Ok);
+}
+
+u32 message_deal::read_register(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 4) return status(out, cap, ReplyStatus::BadArgument);
+    const u8 target = req.header(Frame::kTargetByte);
+    const u32 reg = rd16(req.data());
+    const u32 count = rd16(req.data() + 2);
+    if (target == PcReg::TargetFpga0 || target == PcReg::TargetFpga1) return status(out, cap, ReplyStatus::Busy);
+    if (target != PcReg::TargetController || count == 0 || count > PcRam::MaxRead ||
+        reg + count > PcReg::LastReadable + 1 || cap < 1 + count)
+        return status(out, cap, ReplyStatus::BadArgument);
+    ZrvRamPara* p = model();
+    if (!p) return status(out, cap, ReplyStatus::Busy);
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        std::memcpy(out + 1, p->reg_block.REG + reg, count);
+    }
+    out[0] = ReplyStatus::Ok;
+    return 1 + count;
+}
+
+// ---------------------------------------------------------------- files
+
+std::string message_deal::safeFileName(const std::string& name) {
+    const size_t slash = name.find_last_of("/\\");
+    std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (base.empty() || base.size() > PcFile::MaxName || base == "." || base == "..") return {};
+    for (char c : base) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                        c == '_' || c == '-';
+        if (!ok) return {};
+    }
+    return base;
+}
+
+std::string message_deal::filePathFor(u8 type, const std::string& name) {
+    switch (type) {
+    case PcFile::RecoveryFile: return PcFile::RecoveryPath;
+    case PcFile::ScanFile: {
+        const std::string base = safeFileName(name);
+        if (base.compare(0, 4, "QDFR") != 0) return {};
+        return std::string(PcFile::ScanDir) + "/" + base;
+    }
+    case PcFile::OsdMenu: return PcFile::OsdMenuPath;
+    case PcFile::AliasFile: return PcFile::AliasPath;
+    case PcFile::KernelImage: return PcFile::KernelMtd;
+    case PcFile::BootLogo: return PcFile::LogoMtd;
+    default: return {};
+    }
+}
+
+u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
+    // type, length, digest: 21 bytes before the name.
+    if (req.dataLength() < 21) return status(out, cap, ReplyStatus::BadArgument);
+    const u8* d = req.data();
+    const u8 type = d[0];
+    const u32 total = rd32(d + 1);
+    const u32 nameLen = req.dataLength() - 21;
+    if (nameLen > PcFile::MaxName) return status(out, cap, ReplyStatus::BadArgument);
+    std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
+    const size_t nul = name.find('\0');
+    if (nul != std::string::npos) name.resize(nul);
+    const std::string path = filePathFor(type, name);
+    if (path.empty() || total == 0 || total > PcFile::MaxLength) {
+        writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", length " +
+                                 std::to_string(total));
+        m_file = ZrvFileDeal{};
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    m_file = ZrvFileDeal{};
+    m_file.active = true;
+    m_file.type = type;
+    m_file.total = total;
+    std::memcpy(m_file.md5, d + 5, 16);
+    m_file.path = path;
+    m_file.data.resize(int(total));
+    return status(out, cap, ReplyStatus::Ok);
+}
+
+u32 message_deal::file_data(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (!m_file.active) return status(out, cap, ReplyStatus::Busy);
+    if (req.dataLength() < 5) return status(out, cap, ReplyStatus::BadArgument);
+    const u32 offset = rd32(req.data());
+    const u32 len = req.dataLength() - 4;
+    // A piece may repeat what arrived (a retry after a lost reply) but may
+    // leave no gap and may not run past the announced length.
+    if (offset > m_file.received || offset > m_file.total || len > m_file.total - offset)
+        return status(out, cap, ReplyStatus::BadArgument);
+    std::memcpy(m_file.data.data() + offset, req.data() + 4, len);
+    if (offset + len > m_file.received) m_file.received = offset + len;
+    return status(out, cap, ReplyStatus::Ok);
+}
+
+u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
+    if (!m_file.active) return status(out, cap, ReplyStatus::Busy);
+    ZrvFileDeal done = std::move(m_file);
+    m_file = ZrvFileDeal{};
+    if (done.received != done.total) {
+        writeLogMsg(WARNING, "file transfer incomplete: " + std::to_string(done.received) + " of " +
+                                 std::to_string(done.total) + " bytes");
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    MD5 md5(done.data.constData(), u32(done.data.size()));
+    if (std::memcmp(md5.digest(), done.md5, 16) != 0) {
+        writeLogMsg(WARNING, "file transfer refused: MD5 mismatch for " + done.path);
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    m_file = std::move(done);
+    const u8 code = storeFile();
+    const int type = m_file.type;
+    m_file = ZrvFileDeal{};
+    if (code == ReplyStatus::Ok) write_file_end(type);
+    return status(out, cap, code);
+}
+
+u8 message_deal::storeFile() {
+    const std::string& path = m_file.path;
+    const QByteArray& data = m_file.data;
+    if (m_file.type == PcFile::KernelImage || m_file.type == PcFile::BootLogo) {
+        std::unique_ptr<MtdDevice> mtd = Board::get().openMtd(path);
+        MtdInfo info;
+        if (!mtd || !mtd->isOpen() || mtd->getInfo(info) != 0 || u32(data.size()) > info.size) {
+            writeLogMsg(ERROR, "flash " + path + " not available for " + std::to_string(data.size()) + " bytes");
+            return ReplyStatus::Busy;
+        }
+        if (Utils::non_region_erase(*mtd, 0, data.size(), 1) != 0 ||
+            Utils::non_region_write(*mtd, reinterpret_cast<const u8*>(data.constData()), data.size(), 0) != 0) {
+            writeLogMsg(ERROR, "writing " + path + " failed");
+            return ReplyStatus::Busy;
+        }
+        writeLogMsg(INFO, "flash " + path + " written, " + std::to_string(data.size()) + " bytes");
+        return ReplyStatus::Ok;
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) FileOps::makeDirs(path.substr(0, slash));
+    if (!FileOps::writeFileAtomic(path, data)) {
+        writeLogMsg(ERROR, "storing " + path + " failed");
+        return ReplyStatus::Busy;
+    }
+    writeLogMsg(INFO, "file " + path + " received, " + std::to_string(data.size()) + " bytes");
+    return ReplyStatus::Ok;
+}
+
+void message_deal::write_file_end(int fileType) {
+    if (ZrvRamPara* p = model()) p->test_signal(PcFile::ChangeCode);
+    if (fileType == PcFile::RecoveryFile) refreshIfInFront(PageRegistry::Advanced);
+    if (fileType == PcFile::ScanFile) backIfInFront(PageRegistry::Wizard);
+}
+
+bool message_deal::delete_file_name() {
+    bool recoveryDeleted = false;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        for (const char* dir : {PcFile::ScanDir, PcFile::RecoveryDir}) {
+            const QDir folder(Root::qpath(QString::fromLatin1(dir)));
+            const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+            for (const QString& f : files) {
+                const std::string device = std::string(dir) + "/" + f.toStdString();
+                if (FileOps::removePath(device) && dir == PcFile::RecoveryDir) recoveryDeleted = true;
+            }
+        }
+        FileOps::syncAll();
+    }
+    backIfInFront(PageRegistry::Wizard);
+    refreshIfInFront(PageRegistry::Settings);
+    if (recoveryDeleted) refreshIfInFront(PageRegistry::Advanced);
+    return recoveryDeleted;
+}
+
+u32 message_deal::delete_files(const Cmd_Frame&, u8* out, u32 cap) {
+    delete_file_name();
+    return status(out, cap, ReplyStatus::Ok);
+}
+
+// ---------------------------------------------------------------- device
+
+u32 message_deal::device_info(const Cmd_Frame&, u8* out, u32 cap) {
+    constexpr u32 kLen = 1 + 32 + 4 + 12;
+    if (cap < kLen) return status(out, cap, ReplyStatus::BadArgument);
+    out[0] = ReplyStatus::Ok;
+    std::memcpy(out + 1, g_pid, 32);
+    std::memcpy(out + 33, kSoftwareVersion.data(), 4);
+    QString ip, mask, gateway;
+    {
+        QMutexLocker lock(&settingsLock());
+        ip = g_str_ip;
+        mask = g_srt_mask;
+        gateway = g_str_gateway;
+    }
+    parseQuad(ip, out + 37);
+    parseQuad(mask, out + 41);
+    parseQuad(gateway, out + 45);
+    return kLen;
+}
+
+u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 7) return status(out, cap, ReplyStatus::BadArgument);
+    const u8* d = req.data();
+    const int sec = fromBcd(d[0]), min = fromBcd(d[1]), hour = fromBcd(d[2]);
+    const int day = fromBcd(d[3]), month = fromBcd(d[4]);
+    const int yearLow = fromBcd(d[5]), century = fromBcd(d[6]);
+    if (sec < 0 || sec > 59 || min < 0 || min > 59 || hour < 0 || hour > 23 || yearLow < 0 || century < 0)
+        return status(out, cap, ReplyStatus::BadArgument);
+    const int year = century * 100 + yearLow;
+    if (!QDate::isValid(year, month, day) || year < 2000) return status(out, cap, ReplyStatus::BadArgument);
+    // Only numbers checked above reach the command line.
+    const QString stamp = QStringLiteral("%1-%2-%3 %4:%5:%6")
+                              .arg(year, 4, 10, QChar('0'))
+                              .arg(month, 2, 10, QChar('0'))
+                              .arg(day, 2, 10, QChar('0'))
+                              .arg(hour, 2, 10, QChar('0'))
+                              .arg(min, 2, 10, QChar('0'))
+                              .arg(sec, 2, 10, QChar('0'));
+    if (Utils::system_mutex(QStringLiteral("date -s \"%1\"").arg(stamp)) != 0)
+        return status(out, cap, ReplyStatus::Busy);
+    Utils::system_mutex(QStringLiteral("hwclock -w"));
+    writeLogMsg(INFO, "clock set to " + stamp.toStdString());
+    return status(out, cap, ReplyStatus::Ok);
+}
+
+u32 message_deal::Time_to_RAM(const Cmd_Frame&, u8* out, u32 cap) {
+    // The run-time record lives with the FPGA manager, which this build
+    // does not have yet.
+    return status(out, cap, ReplyStatus::Busy);
+}
+
+u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 12) return status(out, cap, ReplyStatus::BadArgument);
+    const u8* ip = req.data();
+    const u8* mask = ip + 4;
+    const u8* gw = ip + 8;
+    // A unicast address and gateway and a contiguous mask; anything else
+    // would leave the device unreachable.
+    const u32 m = (u32(mask[0]) << 24) | (u32(mask[1]) << 16) | (u32(mask[2]) << 8) | mask[3];
+    const bool maskOk = m != 0 && ((~m + 1) & ~m) == 0;
+    auto unicast = [](const u8* a) { return a[0] != 0 && a[0] != 127 && a[0] < 224; };
+    if (!unicast(ip) || !maskOk || !unicast(gw))
+        return status(out, cap, ReplyStatus::BadArgument);
+    ConfigEngine* ce = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
+    if (!ce->write_config_variant(ConfigItem::IPAddress, quad(ip)) ||
+        !ce->write_config_variant(ConfigItem::SubNetMask, quad(mask)) ||
+        !ce->write_config_variant(ConfigItem::GateWay, quad(gw)))
+        return status(out, cap, ReplyStatus::Busy);
+    Utils::initIPAddress();
+    if (ZrvRamPara* p = model()) p->test_signal(1);
+    return status(out, cap, ReplyStatus::Ok);
+}

@@ -1,0 +1,91 @@
+#include "protocol/networkmanage.h"
+
+#include "core/logMsg.h"
+#include "platform/board.h"
+#include "protocol/link_socket.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+networkManage* networkManage::p_networkManage = nullptr;
+
+namespace {
+constexpr int kSendTimeoutMs = 1000;
+}
+
+networkManage* networkManage::pInstance() {
+    if (!p_networkManage) {
+        const u16 port = (g_port > 0 && g_port <= 0xFFFF) ? u16(g_port) : u16(5005);
+        p_networkManage = new networkManage(port, Board::get().isSimulated());
+        p_networkManage->initialize();
+    }
+    return p_networkManage;
+}
+
+networkManage::networkManage(u16 port, bool loopback)
+    : PcLink(PcLinkId::Tcp, kTcpRecordSize), m_port(port), m_loopback(loopback) {}
+
+networkManage::~networkManage() { stop(); }
+
+int networkManage::initialize() {
+    if (m_run.load()) return 0;
+    if (g_networkMode.load() == 0) return 255;
+    m_listenFd = LinkSocket::openTcpListen(m_port, m_loopback, &m_boundPort);
+    if (m_listenFd < 0) {
+        writeLogMsg(ERROR, "TCP command port " + std::to_string(m_port) + " cannot be opened");
+        return 255;
+    }
+    m_run.store(true);
+    m_thread = std::thread(&networkManage::serveLoop, this);
+    return 0;
+}
+
+void networkManage::stop() {
+    m_run.store(false);
+    if (m_thread.joinable()) m_thread.join();
+    dropClient();
+    LinkSocket::closeFd(m_listenFd);
+}
+
+void networkManage::dropClient() {
+    int fd = m_client.exchange(-1);
+    if (fd >= 0) ::close(fd);
+}
+
+void networkManage::serveLoop() {
+    std::vector<u8> buf(65536);
+    while (m_run.load()) {
+        servePassThrough();
+        const int client = m_client.load();
+        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {client, POLLIN, 0}};
+        const int r = ::poll(fds, client >= 0 ? 2 : 1, 10);
+        if (r <= 0) continue;
+        if (fds[0].revents & POLLIN) {
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                dropClient();
+                m_decoder.reset();
+                m_client.store(fd);
+                continue;
+            }
+        }
+        if (client >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const ssize_t n = ::recv(client, buf.data(), buf.size(), 0);
+            if (n <= 0) {
+                dropClient();
+                m_decoder.reset();
+                continue;
+            }
+            feed(buf.data(), size_t(n));
+        }
+    }
+}
+
+bool networkManage::sendEncoded(const u8* data, u32 length) {
+    const int fd = m_client.load();
+    if (fd < 0) return false;
+    return LinkSocket::sendAll(fd, data, length, kSendTimeoutMs);
+}

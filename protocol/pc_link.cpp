@@ -1,0 +1,126 @@
+#include "protocol/pc_link.h"
+
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "protocol/message_deal.h"
+
+#include <map>
+
+namespace {
+std::mutex g_hookMutex;
+PassThrough::Hook g_hook;
+
+std::mutex g_linksMutex;
+std::map<u8, PcLink*> g_links;
+}  // namespace
+
+void PassThrough::install(Hook hook) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_hook = std::move(hook);
+}
+
+PassThrough::Hook PassThrough::current() {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    return g_hook;
+}
+
+PcLink::PcLink(u8 linkId, u32 recordSize)
+    : m_decoder(recordSize - protocol_phy::kStartCount - 1),
+      m_id(linkId),
+      m_recordSize(recordSize),
+      // The largest reply whose encoding fits in one record.
+      m_reply((recordSize - protocol_phy::kStartCount - 1) / 2),
+      m_encoded(recordSize) {
+    std::lock_guard<std::mutex> lock(g_linksMutex);
+    g_links[m_id] = this;
+}
+
+PcLink::~PcLink() {
+    std::lock_guard<std::mutex> lock(g_linksMutex);
+    auto it = g_links.find(m_id);
+    if (it != g_links.end() && it->second == this) g_links.erase(it);
+}
+
+PcLink* PcLink::byId(u8 id) {
+    std::lock_guard<std::mutex> lock(g_linksMutex);
+    auto it = g_links.find(id);
+    return it == g_links.end() ? nullptr : it->second;
+}
+
+void PcLink::feed(const u8* data, size_t n) {
+    m_decoder.feed(data, n, [this](const u8* frame, u32 length) { handleFrame(frame, length); });
+}
+
+void PcLink::handleFrame(const u8* frame, u32 length) {
+    if (length < Frame::kMinLen) return;
+    pc_cmd_valid.store(1);
+    pc_cmd_time.store(G_timeTicks.load());
+
+    if (Frame::isPassThrough(frame)) {
+        const PassThrough::Hook hook = PassThrough::current();
+        if (!hook.send) {
+            writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
+                                     ": no receiving-card path");
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_listMutex);
+            m_replyList.clear();
+        }
+        notePassRequester();
+        m_pendingSince = G_timeTicks.load();
+        m_pending.store(true);
+        g_passby_trans_port.store(m_id);
+        hook.send(frame, length);
+        return;
+    }
+
+    const u32 n = message_deal::pInstance()->message_group_deal(frame, length, m_reply.data(), u32(m_reply.size()));
+    if (n == 0) return;
+    const u32 enc = protocol_phy::data_re_transf_meaning(m_reply.data(), n, m_encoded.data(), u32(m_encoded.size()));
+    if (enc == 0) {
+        writeLogMsg(ERROR, "reply of command " + std::to_string(frame[9]) + " does not fit the link record");
+        return;
+    }
+    sendEncoded(m_encoded.data(), enc);
+}
+
+bool PcLink::queuePassReply(const u8* frame, u32 length) {
+    std::vector<u8> rec(m_recordSize);
+    const u32 enc = protocol_phy::data_re_transf_meaning(frame, length, rec.data(), m_recordSize);
+    if (enc == 0) return false;
+    rec.resize(enc);
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    m_replyList.clear();
+    m_replyList.push_back(std::move(rec));
+    return true;
+}
+
+void PcLink::clearPassPort() {
+    u8 mine = m_id;
+    g_passby_trans_port.compare_exchange_strong(mine, PcLinkId::None);
+}
+
+void PcLink::servePassThrough() {
+    if (!m_pending.load()) return;
+    const PassThrough::Hook hook = PassThrough::current();
+    if (hook.poll) hook.poll();
+
+    std::vector<std::vector<u8>> out;
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        out.swap(m_replyList);
+    }
+    if (!out.empty()) {
+        for (const auto& rec : out) sendPassReply(rec.data(), u32(rec.size()));
+        m_pending.store(false);
+        pc_cmd_valid.store(1);
+        pc_cmd_time.store(G_timeTicks.load());
+        return;
+    }
+    if (Utils::getTimeSpace(m_pendingSince) > kPassTimeoutTicks) {
+        writeLogMsg(WARNING, "no reply from the receiving cards on link " + std::to_string(m_id) + ", given up");
+        m_pending.store(false);
+        clearPassPort();
+    }
+}

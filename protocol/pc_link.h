@@ -1,0 +1,92 @@
+#pragma once
+// What the four PC links (UDP, TCP, RS-485, 4G) share: the frame decoder,
+// the road of a decoded frame (dispatcher or receiving-card pass-through),
+// the pass-through reply list and its time-out.
+#include "core/global.h"
+#include "protocol/protocol_phy.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+// Link ids in g_passby_trans_port.
+namespace PcLinkId {
+constexpr u8 Serial = 1;
+constexpr u8 Tcp = 2;
+constexpr u8 Udp = 3;
+constexpr u8 Serial4G = 4;  // its own id, so a card reply goes back on the 4G line
+constexpr u8 None = 255;
+}  // namespace PcLinkId
+
+// Record sizes of the links' receive and reply lists (encoded bytes).
+constexpr u32 kUartRecordSize = 65556;   // Uart_Rec_Send_Data
+constexpr u32 kTcpRecordSize = 131072;   // Tcp_Rec_Send_Data
+constexpr u32 kUdpRecordSize = 131072;   // Udp_Rec_Send_Data
+
+// The receiving-card side of the pass-through, installed by the FPGA
+// manager. send hands one decoded PC frame for the cards over (it takes its
+// own port mutex); poll runs one poll for the cards' replies, which arrive
+// through PcLink::queuePassReply of the link that sent the frame. Both are
+// called from that link's receive thread. Without a hook such frames are
+// dropped with a log line.
+namespace PassThrough {
+struct Hook {
+    std::function<void(const u8* frame, u32 length)> send;
+    std::function<void()> poll;
+};
+void install(Hook hook);
+Hook current();
+}  // namespace PassThrough
+
+class PcLink {
+public:
+    // A pass-through without a reply is given up after this many ticks, so
+    // one unanswered frame never blocks the link.
+    static constexpr u32 kPassTimeoutTicks = 200;
+
+    PcLink(u8 linkId, u32 recordSize);
+    virtual ~PcLink();
+    PcLink(const PcLink&) = delete;
+    PcLink& operator=(const PcLink&) = delete;
+
+    u8 linkId() const { return m_id; }
+    // The live link with this id, or null. Used by the FPGA side to queue a
+    // card reply on the link named by g_passby_trans_port.
+    static PcLink* byId(u8 id);
+
+    // The cards' reply to this link's pending frame: encoded with this
+    // link's framing, it replaces the reply list. Returns false when it does
+    // not fit in the link's record.
+    bool queuePassReply(const u8* frame, u32 length);
+    bool passPending() const { return m_pending.load(); }
+
+protected:
+    // The road of one decoded frame; called from the receive thread.
+    void handleFrame(const u8* frame, u32 length);
+    // Feeds received bytes through the decoder into handleFrame.
+    void feed(const u8* data, size_t n);
+    // One step of a pending pass-through; every pass of the receive loop.
+    void servePassThrough();
+
+    // Sends one encoded frame on the link: a reply to the frame just handled.
+    virtual bool sendEncoded(const u8* data, u32 length) = 0;
+    // Sends a queued card reply; by default the same way as a reply.
+    virtual bool sendPassReply(const u8* data, u32 length) { return sendEncoded(data, length); }
+    // Remembers where the pending pass-through's reply goes (UDP).
+    virtual void notePassRequester() {}
+
+    FrameDecoder m_decoder;
+
+private:
+    void clearPassPort();
+
+    const u8 m_id;
+    const u32 m_recordSize;
+    std::vector<u8> m_reply;     // decoded reply frame
+    std::vector<u8> m_encoded;   // its encoding
+    std::mutex m_listMutex;
+    std::vector<std::vector<u8>> m_replyList;
+    std::atomic<bool> m_pending{false};
+    u32 m_pendingSince = 0;
+};

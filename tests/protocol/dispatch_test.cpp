@@ -1,0 +1,475 @@
+#include "frame_helpers.h"
+
+#include "core/config_engine.h"
+#include "core/md5.h"
+#include "core/zrvrampara.h"
+#include "platform/fileops.h"
+#include "protocol/message_deal.h"
+#include "support/test_env.h"
+#include "video_engine/c331_manage.h"
+#include "video_io/source_handover.h"
+
+#include <QMutexLocker>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+class DispatchTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        m_saved = ZrvRamPara::p_zrvrampara_config;
+        ZrvRamPara::p_zrvrampara_config = &m_model;
+        ConfigEngine::p_config = nullptr;
+        c331_manage::get()->apply_flag.store(0);
+        g_osd_update.store(0);
+        source_handover::g_sdi_reset_request.store(0);
+        QObject::connect(&m_model, &ZrvRamPara::sig_update_para, [this](int code) { m_codes.push_back(code); });
+    }
+    void TearDown() override {
+        ZrvRamPara::p_zrvrampara_config = m_saved;
+        SimEnv::TearDown();
+    }
+
+    Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
+        const Bytes req = makeFrame(cmd, data, target);
+        Bytes reply(2048);
+        reply.resize(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
+        return reply;
+    }
+    u8 ramWrite(u32 addr, const Bytes& bytes, u32 declared = ~0u) {
+        Bytes d;
+        put32(d, addr);
+        put32(d, declared == ~0u ? u32(bytes.size()) : declared);
+        d.insert(d.end(), bytes.begin(), bytes.end());
+        return replyStatus(call(PcCmd::RamWrite, d));
+    }
+    Bytes ramRead(u32 addr, u32 len, u8* status = nullptr) {
+        Bytes d;
+        put32(d, addr);
+        put32(d, len);
+        const Bytes r = call(PcCmd::RamRead, d);
+        if (status) *status = replyStatus(r);
+        return replyData(r);
+    }
+    u8 regWrite(u16 reg, u8 mask, u8 value, u8 target = 0) {
+        Bytes d;
+        put16(d, reg);
+        d.push_back(mask);
+        d.push_back(value);
+        return replyStatus(call(PcCmd::RegWrite, d, target));
+    }
+    u8 applyFlag() { return c331_manage::get()->apply_flag.load(); }
+    PARA_RAM_IMAGE& live() { return m_model.live_image; }
+
+    ZrvRamPara m_model;
+    message_deal m_deal;
+    std::vector<int> m_codes;
+
+private:
+    ZrvRamPara* m_saved = nullptr;
+};
+
+}  // namespace
+
+TEST_F(DispatchTest, RepliesSwapAddressesAndUnknownCommandsAreUnsupported) {
+    const Bytes req = makeFrame(0xC4, {1, 2, 3}, 0x09);
+    Bytes reply(64);
+    reply.resize(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
+    ASSERT_EQ(reply.size(), 12u);
+    EXPECT_EQ(Frame::destination(reply.data()), Frame::kPc);
+    EXPECT_EQ(Frame::source(reply.data()), Frame::kController);
+    EXPECT_TRUE(std::equal(req.begin() + 4, req.begin() + 10, reply.begin() + 4));
+    EXPECT_EQ(reply[10], ReplyStatus::Unsupported);
+    EXPECT_EQ(reply[11], Utils::BCC(reply.data(), 11));
+    // A reply buffer too small for even the status gives no reply.
+    EXPECT_EQ(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), 11), 0u);
+}
+
+TEST_F(DispatchTest, ParameterWriteWaitsForTheManagerMutexAndRaisesFlagOne) {
+    c331_manage* c331 = c331_manage::get();
+    std::atomic<int> status{-1};
+    std::thread writer;
+    {
+        QMutexLocker lock(&c331->mutex);
+        writer = std::thread([&] { status = ramWrite(RamOffset::CONTRAST, {60, 0}); });
+        Utils::sleep_ms(100);
+        // The c331 thread is in its pass: nothing may change under it.
+        EXPECT_EQ(status.load(), -1);
+        EXPECT_EQ(live().word(RamOffset::CONTRAST), 0);
+        EXPECT_EQ(applyFlag(), 0);
+    }
+    writer.join();
+    EXPECT_EQ(status.load(), ReplyStatus::Ok);
+    EXPECT_EQ(live().word(RamOffset::CONTRAST), 60);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(ramRead(RamOffset::CONTRAST, 2), (Bytes{60, 0}));
+}
+
+TEST_F(DispatchTest, ParameterWriteBoundsAndLengths) {
+    EXPECT_EQ(ramWrite(4092, {1, 2, 3, 4}), ReplyStatus::Ok);
+    c331_manage::get()->apply_flag.store(0);
+    EXPECT_EQ(ramWrite(4093, {9, 9, 9, 9}), ReplyStatus::BadArgument);
+    EXPECT_EQ(live().byte(4093), 2);  // refused whole
+    EXPECT_EQ(applyFlag(), 0);
+    // A declared length longer than the bytes sent, an empty write and a
+    // request without its length field are refused without reading on.
+    EXPECT_EQ(ramWrite(100, {1, 2}, 3), ReplyStatus::BadArgument);
+    EXPECT_EQ(ramWrite(100, {}, 0), ReplyStatus::BadArgument);
+    EXPECT_EQ(replyStatus(call(PcCmd::RamWrite, {0, 0, 0, 0, 2})), ReplyStatus::BadArgument);
+    EXPECT_EQ(applyFlag(), 0);
+    // FPGA blocks are not reachable yet; the status window is read only.
+    EXPECT_EQ(ramWrite(0x100000, {1}), ReplyStatus::Busy);
+    EXPECT_EQ(ramWrite(0x200000, {1}), ReplyStatus::BadArgument);
+    EXPECT_EQ(ramWrite(0x300000, {1}), ReplyStatus::BadArgument);
+}
+
+TEST_F(DispatchTest, PendingSlotApplyIsNotTurnedBackIntoParameterApply) {
+    c331_manage::get()->apply_flag.store(2);
+    EXPECT_EQ(ramWrite(RamOffset::BRIGHTNESS, {80, 0}), ReplyStatus::Ok);
+    EXPECT_EQ(applyFlag(), 2);
+    EXPECT_EQ(regWrite(PcReg::McuFlag, 0x02, 0x02), ReplyStatus::Ok);
+    EXPECT_EQ(applyFlag(), 2);
+}
+
+TEST_F(DispatchTest, RamReadsOfImageSlotsAndStatusWindow) {
+    u8 st = 0;
+    live().setWord(RamOffset::BRIGHTNESS, 100);
+    EXPECT_EQ(ramRead(RamOffset::BRIGHTNESS, 2, &st), (Bytes{100, 0}));
+    EXPECT_EQ(ramRead(0, 1024, &st).size(), 1024u);
+    ramRead(0, 1025, &st);
+    EXPECT_EQ(st, ReplyStatus::BadArgument);
+    ramRead(4095, 2, &st);
+    EXPECT_EQ(st, ReplyStatus::BadArgument);
+
+    for (int i = 0; i < 1024; ++i) m_model.reg_block.REG[37 + i] = u8(i * 7);
+    const Bytes window = ramRead(PcRam::StatusBase, 1024, &st);
+    ASSERT_EQ(window.size(), 1024u);
+    EXPECT_EQ(window[0], m_model.reg_block.REG[37]);
+    EXPECT_EQ(window[1023], m_model.reg_block.REG[1060]);
+    ramRead(PcRam::StatusBase + 1000, 25, &st);
+    EXPECT_EQ(st, ReplyStatus::BadArgument);
+
+    m_model.user_mode[2].marker[0] = 0xAA;
+    m_model.user_mode[2].snapshot[4093] = 0x40;
+    m_model.user_mode[2].snapshot[4094] = 0x41;
+    m_model.user_mode[2].snapshot[4095] = 0x42;
+    EXPECT_EQ(ramRead(0x3000, 1), Bytes{0xAA});
+    // The slot's last bytes lie beyond its 4 KiB of addresses: reachable
+    // from offset 4095 on, never from the next slot's address.
+    EXPECT_EQ(ramRead(0x3FFF, 3), (Bytes{0x40, 0x41, 0x42}));
+    ramRead(0x3FFF, 4, &st);  // would run past the slot
+    EXPECT_EQ(st, ReplyStatus::BadArgument);
+    ramRead(0x11000, 1, &st);
+    EXPECT_EQ(st, ReplyStatus::BadArgument);
+    ramRead(0x100000, 4, &st);
+    EXPECT_EQ(st, ReplyStatus::Busy);
+}
+
+TEST_F(DispatchTest, SlotWritesStayInsideTheirSlot) {
+    EXPECT_EQ(ramWrite(0x1000, {0xAA, 0xAA, 7}), ReplyStatus::Ok);
+    EXPECT_EQ(m_model.user_mode[0].marker[0], 0xAA);
+    EXPECT_EQ(m_model.user_mode[0].snapshot[0], 7);
+    EXPECT_EQ(ramWrite(0x10FFF, {1, 2, 3}), ReplyStatus::Ok);  // last bytes of slot 16
+    EXPECT_EQ(m_model.user_mode[15].snapshot[4095], 3);
+    EXPECT_EQ(ramWrite(0x2FFF, {1, 2, 3, 4}), ReplyStatus::BadArgument);
+    EXPECT_EQ(ramWrite(0x11000, {1}), ReplyStatus::BadArgument);
+    EXPECT_EQ(applyFlag(), 0);  // applied later through register 161 bit 2
+}
+
+TEST_F(DispatchTest, RegisterWritesAndReads) {
+    u8* reg = m_model.reg_block.REG;
+    reg[5] = 0xF0;
+    EXPECT_EQ(regWrite(5, 0x0F, 0xAB), ReplyStatus::Ok);
+    EXPECT_EQ(reg[5], 0xFB);  // only the masked bits change
+
+    EXPECT_EQ(regWrite(160, 0x3C, 0xFF), ReplyStatus::Ok);
+    EXPECT_EQ(reg[32], 0x3C);
+    EXPECT_EQ(reg[160], 0);
+
+    EXPECT_EQ(regWrite(17, 0x02, 0x02), ReplyStatus::Ok);
+    EXPECT_EQ(reg[17], 0x02);
+    EXPECT_EQ(source_handover::g_sdi_reset_request.load(), 0);
+    EXPECT_EQ(regWrite(17, 0x01, 0x00), ReplyStatus::Ok);
+    EXPECT_EQ(source_handover::g_sdi_reset_request.load(), 1);
+
+    EXPECT_EQ(regWrite(34, 0xFF, 0x05), ReplyStatus::Ok);
+    EXPECT_EQ(reg[34], 0x05);
+
+    EXPECT_EQ(regWrite(170, 0xFF, 1), ReplyStatus::BadArgument);
+    EXPECT_EQ(regWrite(5, 0xFF, 1, PcReg::TargetFpga0), ReplyStatus::Busy);
+    EXPECT_EQ(regWrite(5, 0xFF, 1, PcReg::TargetFpga1), ReplyStatus::Busy);
+    EXPECT_EQ(regWrite(5, 0xFF, 1, 3), ReplyStatus::BadArgument);
+    EXPECT_EQ(replyStatus(call(PcCmd::RegWrite, {5, 0, 0xFF})), ReplyStatus::BadArgument);
+
+    reg[1060] = 0x99;
+    Bytes d;
+    put16(d, 1059);
+    put16(d, 2);
+    const Bytes r = call(PcCmd::RegRead, d);
+    EXPECT_EQ(replyStatus(r), ReplyStatus::Ok);
+    EXPECT_EQ(replyData(r), (Bytes{0, 0x99}));
+    d.clear();
+    put16(d, 1060);
+    put16(d, 2);
+    EXPECT_EQ(replyStatus(call(PcCmd::RegRead, d)), ReplyStatus::BadArgument);
+}
+
+TEST_F(DispatchTest, FlagRegisterSlotAndOsdBits) {
+    EXPECT_EQ(regWrite(PcReg::McuFlag, 0x04, 0), ReplyStatus::Ok);
+    EXPECT_EQ(applyFlag(), 2);
+    c331_manage::get()->apply_flag.store(0);
+
+    regWrite(PcReg::McuFlag, 0x08, 0);  // OSD off: nothing to reload
+    EXPECT_EQ(applyFlag(), 0);
+    EXPECT_EQ(g_osd_update.load(), 0);
+    live().setWord(RamOffset::OSD_ON, 1);
+    regWrite(PcReg::McuFlag, 0x08, 0);
+    EXPECT_EQ(applyFlag(), 1);
+    EXPECT_EQ(g_osd_update.load(), 1);
+    EXPECT_EQ(m_model.reg_block.REG[161], 0);  // not a stored register
+}
+
+TEST_F(DispatchTest, FlagRegisterParameterApply) {
+    using namespace RamOffset;
+    PARA_RAM_IMAGE& img = live();
+    // Window 2 is disabled but carries the sound; the PC asked for fades.
+    img.setWord(win(0) + WIN_ENABLE, 1);
+    img.setWord(AUDIO_WINDOW, 2);
+    img.setWord(SWITCH_EFFECT, 1);
+    img.setWord(win(3) + WIN_OUTPUT, 0x010D);
+    m_model.shadow_image = img;
+    // and a new wall size.
+    img.setWord(WALL_WIDTH, 3840);
+    img.setWord(WALL_HEIGHT, 1080);
+    img.setWord(win(4) + WIN_ENABLE, 1);
+
+    EXPECT_EQ(regWrite(PcReg::McuFlag, 0x02, 0), ReplyStatus::Ok);
+    EXPECT_EQ(img.word(AUDIO_WINDOW), 0);
+    EXPECT_EQ(img.word(win(0) + WIN_WIDTH), 3840);
+    EXPECT_EQ(img.word(win(0) + WIN_HEIGHT), 1080);
+    EXPECT_EQ(img.word(win(4) + WIN_ENABLE), 0);
+    EXPECT_EQ(img.word(win(3) + WIN_OUTPUT), 0x0105);  // bits 2-3 = effect 1
+    EXPECT_EQ(img.word(win(0) + WIN_OUTPUT), 0x0004);
+    EXPECT_EQ(applyFlag(), 1);
+
+    // An audio window above 5 is reset as well.
+    img.setWord(AUDIO_WINDOW, 9);
+    regWrite(PcReg::McuFlag, 0x02, 0);
+    EXPECT_EQ(img.word(AUDIO_WINDOW), 0);
+}
+
+TEST_F(DispatchTest, FlagRegisterRecallsTheUserModeThePcChose) {
+    using namespace RamOffset;
+    USER_MODE_SLOT& slot = m_model.user_mode[4];
+    std::memset(&slot, 0, sizeof slot);
+    slot.marker[0] = slot.marker[1] = 0xAA;
+    slot.snapshot[CONTRAST - MODE_BEGIN] = 77;
+    live().setWord(LOADED_MODE, 5);
+    live().setWord(SAVE_REQUEST, 3);
+    regWrite(PcReg::McuFlag, 0x02, 0);
+    EXPECT_EQ(live().word(CONTRAST), 77);
+    EXPECT_EQ(live().word(LOADED_MODE), 5);
+    EXPECT_EQ(live().word(SAVE_REQUEST), 0);
+
+    // An empty slot is not recalled.
+    live().setWord(CONTRAST, 50);
+    m_model.shadow_image.setWord(LOADED_MODE, 0);
+    live().setWord(LOADED_MODE, 6);
+    regWrite(PcReg::McuFlag, 0x02, 0);
+    EXPECT_EQ(live().word(CONTRAST), 50);
+}
+
+// ---------------------------------------------------------------- files
+
+namespace {
+struct Transfer {
+    u8 type;
+    std::string name;
+    Bytes content;
+    Bytes md5;  // empty: the right one
+};
+}  // namespace
+
+class FileTransferTest : public DispatchTest {
+protected:
+    u8 start(const Transfer& t, u32 total) {
+        Bytes d = {t.type};
+        put32(d, total);
+        Bytes digest = t.md5;
+        if (digest.empty()) {
+            MD5 md5(t.content.data(), u32(t.content.size()));
+            digest.assign(md5.digest(), md5.digest() + 16);
+        }
+        d.insert(d.end(), digest.begin(), digest.end());
+        d.insert(d.end(), t.name.begin(), t.name.end());
+        return replyStatus(call(PcCmd::FileStart, d));
+    }
+    u8 piece(u32 offset, const Bytes& bytes) {
+        Bytes d;
+        put32(d, offset);
+        d.insert(d.end(), bytes.begin(), bytes.end());
+        return replyStatus(call(PcCmd::FileData, d));
+    }
+    u8 end() { return replyStatus(call(PcCmd::FileEnd, {})); }
+    // Whole transfer in pieces of 100 bytes; the status of the end.
+    u8 send(const Transfer& t) {
+        if (start(t, u32(t.content.size())) != 0) return 0xEE;
+        for (size_t off = 0; off < t.content.size(); off += 100) {
+            const Bytes p(t.content.begin() + off, t.content.begin() + std::min(t.content.size(), off + 100));
+            if (piece(u32(off), p) != 0) return 0xED;
+        }
+        return end();
+    }
+    static Bytes content(size_t n) {
+        Bytes b(n);
+        for (size_t i = 0; i < n; ++i) b[i] = u8(i * 31 + 5);
+        return b;
+    }
+};
+
+TEST_F(FileTransferTest, GoodFileIsStoredAndSignalled) {
+    const Bytes c = content(1000);
+    EXPECT_EQ(send({PcFile::ScanFile, "QDFR_hall-2.qdfile", c, {}}), ReplyStatus::Ok);
+    const std::string stored = readHostFile(hostPath("/data/smartmapping/QDFR_hall-2.qdfile"));
+    EXPECT_EQ(Bytes(stored.begin(), stored.end()), c);
+    EXPECT_EQ(m_codes, std::vector<int>{PcFile::ChangeCode});
+    EXPECT_FALSE(m_deal.fileState().active);
+
+    EXPECT_EQ(send({PcFile::RecoveryFile, "whatever", content(10), {}}), ReplyStatus::Ok);
+    EXPECT_EQ(readHostFile(hostPath("/data/rcvrecovery/QDFX")).size(), 10u);
+    EXPECT_EQ(send({PcFile::AliasFile, "alias.json", content(20), {}}), ReplyStatus::Ok);
+    EXPECT_EQ(readHostFile(hostPath("/data/configs/alias.json")).size(), 20u);
+}
+
+TEST_F(FileTransferTest, BadDigestOrShortTransferStoresNothing) {
+    writeHostFile(hostPath("/data/configs/omenu.json"), "old");
+    EXPECT_EQ(send({PcFile::OsdMenu, "omenu.json", content(300), Bytes(16, 0x11)}), ReplyStatus::BadArgument);
+    EXPECT_EQ(readHostFile(hostPath("/data/configs/omenu.json")), "old");
+    EXPECT_TRUE(m_codes.empty());
+
+    const Transfer t{PcFile::OsdMenu, "omenu.json", content(300), {}};
+    ASSERT_EQ(start(t, 300), ReplyStatus::Ok);
+    ASSERT_EQ(piece(0, Bytes(t.content.begin(), t.content.begin() + 200)), ReplyStatus::Ok);
+    EXPECT_EQ(end(), ReplyStatus::BadArgument);
+    EXPECT_EQ(readHostFile(hostPath("/data/configs/omenu.json")), "old");
+    // The transfer is over: more data or another end finds none.
+    EXPECT_EQ(piece(200, Bytes(100, 0)), ReplyStatus::Busy);
+    EXPECT_EQ(end(), ReplyStatus::Busy);
+}
+
+TEST_F(FileTransferTest, PiecesMayRepeatButNotSkipOrOverrun) {
+    const Transfer t{PcFile::AliasFile, "alias.json", content(300), {}};
+    ASSERT_EQ(start(t, 300), ReplyStatus::Ok);
+    EXPECT_EQ(piece(0, Bytes(t.content.begin(), t.content.begin() + 150)), ReplyStatus::Ok);
+    EXPECT_EQ(piece(200, Bytes(t.content.begin() + 200, t.content.end())), ReplyStatus::BadArgument);
+    EXPECT_EQ(piece(100, Bytes(t.content.begin() + 100, t.content.begin() + 250)), ReplyStatus::Ok);
+    EXPECT_EQ(piece(250, Bytes(60, 0)), ReplyStatus::BadArgument);  // past 300
+    EXPECT_EQ(piece(250, Bytes(t.content.begin() + 250, t.content.end())), ReplyStatus::Ok);
+    EXPECT_EQ(replyStatus(call(PcCmd::FileData, {0, 0, 0})), ReplyStatus::BadArgument);
+    EXPECT_EQ(end(), ReplyStatus::Ok);
+    const std::string stored = readHostFile(hostPath("/data/configs/alias.json"));
+    EXPECT_EQ(Bytes(stored.begin(), stored.end()), t.content);
+}
+
+TEST_F(FileTransferTest, HostileNamesAndSizesAreRefused) {
+    const Bytes c = content(10);
+    for (const std::string& name :
+         {std::string("../../etc/passwd"), std::string("QDFR x.qdfile"), std::string("QDFR$(reboot)"),
+          std::string("QDFR;rm -rf"), std::string("scan.qdfile"), std::string(""), std::string(".."),
+          std::string("QDFR") + std::string(61, 'a')}) {
+        EXPECT_EQ(start({PcFile::ScanFile, name, c, {}}, 10), ReplyStatus::BadArgument) << name;
+    }
+    // A directory part is dropped; the base name alone decides.
+    EXPECT_EQ(send({PcFile::ScanFile, "../../QDFR1.qdfile", c, {}}), ReplyStatus::Ok);
+    EXPECT_TRUE(FileOps::exists("/data/smartmapping/QDFR1.qdfile"));
+    EXPECT_FALSE(FileOps::exists("/QDFR1.qdfile"));
+
+    EXPECT_EQ(start({PcFile::AliasFile, "a.json", c, {}}, 0), ReplyStatus::BadArgument);
+    EXPECT_EQ(start({PcFile::AliasFile, "a.json", c, {}}, PcFile::MaxLength + 1), ReplyStatus::BadArgument);
+    EXPECT_EQ(start({77, "a.json", c, {}}, 10), ReplyStatus::BadArgument);
+    EXPECT_EQ(replyStatus(call(PcCmd::FileStart, Bytes(20, 0))), ReplyStatus::BadArgument);
+    EXPECT_EQ(message_deal::safeFileName("a/b\\QDFR-1_x.bin"), "QDFR-1_x.bin");
+}
+
+TEST_F(FileTransferTest, KernelImageReachesItsFlashOnlyAfterTheCheck) {
+    const Bytes c = content(5000);
+    EXPECT_EQ(send({PcFile::KernelImage, "uImage", c, Bytes(16, 0)}), ReplyStatus::BadArgument);
+    EXPECT_FALSE(FileOps::exists("/dev/mtd10"));
+
+    EXPECT_EQ(send({PcFile::KernelImage, "uImage", c, {}}), ReplyStatus::Ok);
+    const std::string flash = readHostFile(hostPath("/dev/mtd10"));
+    ASSERT_GE(flash.size(), c.size());
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + long(c.size())), c);
+}
+
+TEST_F(FileTransferTest, DeleteRemovesScanAndRecoveryFiles) {
+    writeHostFile(hostPath("/data/smartmapping/QDFR1.qdfile"), "x");
+    writeHostFile(hostPath("/data/smartmapping/QDFR2.qdfile"), "x");
+    writeHostFile(hostPath("/data/rcvrecovery/QDFX"), "x");
+    writeHostFile(hostPath("/data/configs/alias.json"), "keep");
+    EXPECT_EQ(replyStatus(call(PcCmd::DeleteCardFiles, {})), ReplyStatus::Ok);
+    EXPECT_FALSE(FileOps::exists("/data/smartmapping/QDFR1.qdfile"));
+    EXPECT_FALSE(FileOps::exists("/data/smartmapping/QDFR2.qdfile"));
+    EXPECT_FALSE(FileOps::exists("/data/rcvrecovery/QDFX"));
+    EXPECT_TRUE(FileOps::exists("/data/configs/alias.json"));
+    EXPECT_FALSE(message_deal::delete_file_name());  // nothing left to delete
+}
+
+// ---------------------------------------------------------------- device
+
+TEST_F(DispatchTest, DeviceInformation) {
+    std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
+    {
+        QMutexLocker lock(&settingsLock());
+        g_str_ip = "192.168.1.199";
+        g_srt_mask = "255.255.255.0";
+        g_str_gateway = "not an address";
+    }
+    const Bytes r = call(PcCmd::DeviceInfo, {});
+    ASSERT_EQ(replyStatus(r), ReplyStatus::Ok);
+    const Bytes d = replyData(r);
+    ASSERT_EQ(d.size(), 48u);
+    EXPECT_EQ(std::string(d.begin(), d.begin() + 32), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Bytes(d.begin() + 36, d.end()), (Bytes{192, 168, 1, 199, 255, 255, 255, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(DispatchTest, ClockIsSetOnlyFromValidBcd) {
+    board().simShell().clear();
+    EXPECT_EQ(replyStatus(call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20})), ReplyStatus::Ok);
+    EXPECT_EQ(board().simShell().commands(),
+              (std::vector<std::string>{"date -s \"2024-05-01 12:30:45\"", "hwclock -w"}));
+    board().simShell().clear();
+    for (const Bytes& bad : {Bytes{0x4A, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20},   // not BCD
+                             Bytes{0x00, 0x00, 0x24, 0x01, 0x05, 0x24, 0x20},   // hour 24
+                             Bytes{0x00, 0x00, 0x12, 0x30, 0x02, 0x24, 0x20},   // 30 February
+                             Bytes{0x00, 0x00, 0x12, 0x01, 0x05, 0x24}}) {      // short
+        EXPECT_EQ(replyStatus(call(PcCmd::SetClock, bad)), ReplyStatus::BadArgument);
+    }
+    EXPECT_TRUE(board().simShell().commands().empty());
+    EXPECT_EQ(replyStatus(call(PcCmd::TimeReport, {})), ReplyStatus::Busy);
+}
+
+TEST_F(DispatchTest, NetworkSetupStoresAndAppliesOnlySaneAddresses) {
+    ConfigEngine::pInstance();
+    board().simShell().clear();
+    EXPECT_EQ(replyStatus(call(PcCmd::NetworkSetup, {10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1})), ReplyStatus::Ok);
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.0.0.7");
+    const auto cmds = board().simShell().commands();
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "ifconfig eth0 10.0.0.7 netmask 255.255.0.0"), cmds.end());
+    EXPECT_EQ(m_codes, std::vector<int>{1});
+
+    board().simShell().clear();
+    for (const Bytes& bad : {Bytes{10, 0, 0, 7, 255, 0, 255, 0, 10, 0, 0, 1},    // holes in the mask
+                             Bytes{0, 0, 0, 0, 255, 255, 0, 0, 10, 0, 0, 1},     // no address
+                             Bytes{224, 0, 0, 1, 255, 255, 0, 0, 10, 0, 0, 1},   // multicast
+                             Bytes{10, 0, 0, 7, 255, 255, 0, 0, 255, 255, 255, 255},
+                             Bytes{10, 0, 0, 7, 255, 255, 0, 0}}) {
+        EXPECT_EQ(replyStatus(call(PcCmd::NetworkSetup, bad)), ReplyStatus::BadArgument);
+    }
+    EXPECT_TRUE(board().simShell().commands().empty());
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.0.0.7");
+}

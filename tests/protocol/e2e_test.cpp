@@ -1,0 +1,189 @@
+// The whole program against the simulated board, driven with the client
+// over UDP, TCP and the RS-485 line. The binaries are found beside the test
+// program's build folder, or through ZRV_APP_BINARY and ZRV_CLIENT_BINARY.
+#include "frame_helpers.h"
+
+#include "core/zrvrampara.h"
+#include "protocol/message_deal.h"
+#include "protocol/udpnetmanage.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+QString binary(const char* env, const char* name) {
+    if (const char* v = std::getenv(env)) return QString::fromLocal8Bit(v);
+    // tests/test_protocol -> the build folder holds the program and tools.
+    const QFileInfo self(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+    return self.dir().absoluteFilePath(QStringLiteral("../%1").arg(QLatin1String(name)));
+}
+
+// True when nothing on the loopback interface holds the UDP port.
+bool udpPortFree(u16 port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+u16 freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_app = binary("ZRV_APP_BINARY", "zrvK57N");
+        m_client = binary("ZRV_CLIENT_BINARY", "zrvctl");
+        if (!QFileInfo(m_app).isExecutable() || !QFileInfo(m_client).isExecutable())
+            GTEST_SKIP() << "program or client not built: " << m_app.toStdString();
+        if (!udpPortFree(udpnetManage::kCommandPort))
+            GTEST_SKIP() << "UDP port 5008 is in use on this host";
+        ASSERT_TRUE(m_root.isValid());
+        m_tcpPort = freeTcpPort();
+        QDir().mkpath(m_root.filePath("data/configs"));
+        QFile ini(m_root.filePath("data/configs/tcpip.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[config]\nTcpPort=%1\n").arg(m_tcpPort).toLatin1());
+        ini.close();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZRV_BOARD", "sim");
+        env.insert("ZRV_ROOT", m_root.path());
+        env.insert("ZRV_START_DELAY_MS", "0");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_proc.setProcessEnvironment(env);
+        m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_proc.setStandardOutputFile(m_root.filePath("program.out"));
+        m_proc.start(m_app, QStringList());
+        ASSERT_TRUE(m_proc.waitForStarted(10000));
+    }
+    void TearDown() override {
+        if (m_proc.state() != QProcess::NotRunning) {
+            m_proc.kill();
+            m_proc.waitForFinished(5000);
+        }
+    }
+
+    // Runs the client; its exit status, and its output in out.
+    int client(const QStringList& args, QString* out = nullptr) {
+        QProcess p;
+        p.start(m_client, QStringList{"--timeout", "1000"} + args);
+        if (!p.waitForFinished(10000)) {
+            p.kill();
+            p.waitForFinished(2000);
+            return -1;
+        }
+        if (out) *out = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
+        return p.exitCode();
+    }
+    QStringList udp() const { return {"--udp", "127.0.0.1:5008"}; }
+    QStringList tcp() const { return {"--tcp", QStringLiteral("127.0.0.1:%1").arg(m_tcpPort)}; }
+    QStringList serial() const { return {"--serial", m_root.filePath("dev/ttyS2.pc")}; }
+
+    // The program answers on UDP within the bound.
+    bool waitReady() {
+        for (int i = 0; i < 60; ++i) {
+            if (m_proc.state() == QProcess::NotRunning) return false;
+            if (client(udp() + QStringList{"info"}) == 0) return true;
+            QThread::msleep(250);
+        }
+        return false;
+    }
+    int persistedWord(u32 offset) {
+        QFile f(m_root.filePath("data/ram_device_info"));
+        if (!f.open(QIODevice::ReadOnly)) return -1;
+        const QByteArray b = f.readAll();
+        const int at = int(offset - RamOffset::PERSIST_BEGIN + RamFile::DATA_OFFSET);
+        if (b.size() < at + 2) return -1;
+        return u8(b[at]) | (u8(b[at + 1]) << 8);
+    }
+    void sendRaw(const Bytes& bytes) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(udpnetManage::kCommandPort);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::close(fd);
+    }
+
+    QTemporaryDir m_root;
+    QProcess m_proc;
+    QString m_app, m_client;
+    u16 m_tcpPort = 0;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, BrightnessOnEveryLinkAndContrastIsPersisted) {
+    ASSERT_TRUE(waitReady());
+    QString out;
+    EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
+    EXPECT_EQ(out, "100");
+    EXPECT_EQ(client(tcp() + QStringList{"word-read", "2176"}, &out), 0);
+    EXPECT_EQ(out, "100");
+    EXPECT_EQ(client(serial() + QStringList{"word-read", "2176"}, &out), 0);
+    EXPECT_EQ(out, "100");
+
+    const int before = persistedWord(RamOffset::CONTRAST);
+    const int wanted = before == 61 ? 62 : 61;
+    ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", QString::number(wanted)}), 0);
+    bool persisted = false;
+    for (int i = 0; i < 100 && !persisted; ++i) {
+        persisted = persistedWord(RamOffset::CONTRAST) == wanted;
+        if (!persisted) QThread::msleep(100);
+    }
+    EXPECT_TRUE(persisted) << "contrast in the image file: " << persistedWord(RamOffset::CONTRAST);
+    EXPECT_EQ(client(udp() + QStringList{"word-read", "2178"}, &out), 0);
+    EXPECT_EQ(out, QString::number(wanted));
+}
+
+TEST_F(EndToEnd, HostileFramesLeaveTheProgramServing) {
+    ASSERT_TRUE(waitReady());
+    sendRaw(Bytes(5000, 0xA5));
+    sendRaw({0xA5, 0xA5, 0xA5, 0x5A});
+    Bytes bad = encode(makeFrame(PcCmd::RamRead, {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+    sendRaw(bad);
+    bad[bad.size() - 2] ^= 0x40;
+    sendRaw(bad);
+    sendRaw(encode(makeFrame(PcCmd::RamWrite, {0xFC, 0x0F, 0, 0, 0xFF, 0xFF, 0, 0, 1})));
+    sendRaw(encode(makeFrame(PcCmd::FileStart, Bytes(5, 0xFF))));
+    Bytes hostile = {PcFile::ScanFile, 4, 0, 0, 0};
+    hostile.insert(hostile.end(), 16, 0);
+    for (char c : std::string("../../../etc/QDFRx")) hostile.push_back(u8(c));
+    sendRaw(encode(makeFrame(PcCmd::FileStart, hostile)));
+
+    QString out;
+    EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
+    EXPECT_EQ(out, "100");
+    EXPECT_EQ(client(udp() + QStringList{"ram-read", "0", "1025"}), 2);  // refused by the client itself
+    EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "1060", "2"}), 1);
+    EXPECT_EQ(m_proc.state(), QProcess::Running);
+    EXPECT_FALSE(QFileInfo::exists(m_root.filePath("etc/QDFRx")));
+}

@@ -1,0 +1,268 @@
+#include "frame_helpers.h"
+
+#include "core/zrvrampara.h"
+#include "protocol/k57_wifi_config.h"
+#include "protocol/message_deal.h"
+#include "protocol/networkmanage.h"
+#include "protocol/serial_modules.h"
+#include "protocol/udpnetmanage.h"
+#include "sim/sim_serial.h"
+#include "support/test_env.h"
+#include "video_engine/c331_manage.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// One end of a test connection: a socket or a tty, with a decoder.
+class Peer {
+public:
+    explicit Peer(int fd) : m_fd(fd) {}
+    ~Peer() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    int fd() const { return m_fd; }
+    void write(const Bytes& b) { ASSERT_EQ(::write(m_fd, b.data(), b.size()), ssize_t(b.size())); }
+    // The next decoded frame within timeoutMs; empty on time-out.
+    Bytes frame(int timeoutMs = 2000) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (m_frames.empty()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return {};
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, int(left.count())) <= 0) continue;
+            u8 buf[4096];
+            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            if (n <= 0) return {};
+            m_decoder.feed(buf, size_t(n), [this](const u8* f, u32 len) { m_frames.emplace_back(f, f + len); });
+        }
+        Bytes f = m_frames.front();
+        m_frames.erase(m_frames.begin());
+        return f;
+    }
+
+private:
+    int m_fd;
+    FrameDecoder m_decoder{65536};
+    std::vector<Bytes> m_frames;
+};
+
+int connectTo(int type, u16 port) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+int openTty(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd >= 0) {
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd, TCSANOW, &t);
+        tcflush(fd, TCIOFLUSH);
+    }
+    return fd;
+}
+
+Bytes brightnessRead() {
+    Bytes d;
+    put32(d, RamOffset::BRIGHTNESS);
+    put32(d, 2);
+    return makeFrame(PcCmd::RamRead, d);
+}
+
+template <class F>
+bool waitFor(F cond, int ms = 3000) {
+    for (int i = 0; i < ms / 10; ++i) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return cond();
+}
+
+class LinkTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        m_saved = ZrvRamPara::p_zrvrampara_config;
+        ZrvRamPara::p_zrvrampara_config = &m_model;
+        m_model.live_image.setWord(RamOffset::BRIGHTNESS, 100);
+        PassThrough::install({});
+        g_passby_trans_port.store(PcLinkId::None);
+        pc_cmd_valid.store(0);
+        simSerialClearRtsHistory();
+    }
+    void TearDown() override {
+        PassThrough::install({});
+        ZrvRamPara::p_zrvrampara_config = m_saved;
+        SimEnv::TearDown();
+    }
+    ZrvRamPara m_model;
+
+private:
+    ZrvRamPara* m_saved = nullptr;
+};
+
+}  // namespace
+
+TEST_F(LinkTest, UdpAnswersTheSenderAndSurvivesGarbage) {
+    udpnetManage udp(0, 0, true);
+    ASSERT_EQ(udp.initialize(), 0);
+    Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
+
+    Bytes garbage = encode(brightnessRead());
+    garbage[garbage.size() - 2] ^= 0xFF;  // broken check byte
+    pc.write(garbage);
+    pc.write({0xA5, 0xA5, 0xA6, 0x07, 0x5A});  // bad escape
+    pc.write(Bytes(3000, 0x5B));
+    // A good frame split over two datagrams is still answered.
+    const Bytes enc = encode(brightnessRead());
+    pc.write(Bytes(enc.begin(), enc.begin() + 7));
+    pc.write(Bytes(enc.begin() + 7, enc.end()));
+    const Bytes r = pc.frame();
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(replyStatus(r), ReplyStatus::Ok);
+    EXPECT_EQ(replyData(r), (Bytes{100, 0}));
+    EXPECT_TRUE(pc.frame(200).empty());  // the bad frames got no reply
+    EXPECT_EQ(pc_cmd_valid.load(), 1);
+    udp.stop();
+}
+
+TEST_F(LinkTest, TcpServesConcatenatedFramesAndANewClientTakesOver) {
+    networkManage tcp(0, true);
+    ASSERT_EQ(tcp.initialize(), 0);
+    Peer first(connectTo(SOCK_STREAM, tcp.port()));
+    Bytes two = encode(brightnessRead());
+    const Bytes info = encode(makeFrame(PcCmd::DeviceInfo, {}));
+    two.insert(two.end(), info.begin(), info.end());
+    first.write(two);
+    EXPECT_EQ(replyData(first.frame()), (Bytes{100, 0}));
+    EXPECT_EQ(first.frame()[9], PcCmd::DeviceInfo);
+
+    // A half-sent frame from the first client must not spoil the second.
+    first.write(Bytes(two.begin(), two.begin() + 6));
+    Peer second(connectTo(SOCK_STREAM, tcp.port()));
+    ASSERT_TRUE(waitFor([&] {
+        pollfd p{first.fd(), POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;  // closed by the device
+    }));
+    second.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(second.frame()), (Bytes{100, 0}));
+    tcp.stop();
+}
+
+TEST_F(LinkTest, Rs485RepliesWithRtsAroundTheWrite) {
+    serial_modules line(PcLinkId::Serial, "/dev/ttyS2", true);
+    ASSERT_EQ(line.initialize(115200), 0);
+    Peer pc(openTty(simSerialPcPath("/dev/ttyS2")));
+    ASSERT_GE(pc.fd(), 0);
+    pc.write({0x00, 0xA5});  // noise, then an unfinished start
+    pc.write(encode(brightnessRead()));
+    const Bytes r = pc.frame();
+    EXPECT_EQ(replyData(r), (Bytes{100, 0}));
+    // Listening at start, driven for the reply, released after it.
+    EXPECT_EQ(simSerialRtsHistory("/dev/ttyS2"), (std::vector<bool>{false, true, false}));
+    line.stop();
+}
+
+TEST_F(LinkTest, PassThroughWithoutCardPathIsDroppedAndTheLinkGoesOn) {
+    udpnetManage udp(0, 0, true);
+    ASSERT_EQ(udp.initialize(), 0);
+    Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
+    pc.write(encode(makeFrame(0x10, {0, 0, 0, 0}, 0, 0x0FFF, Frame::kPc)));
+    EXPECT_TRUE(pc.frame(200).empty());
+    EXPECT_EQ(g_passby_trans_port.load(), PcLinkId::None);
+    pc.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(pc.frame()), (Bytes{100, 0}));
+    udp.stop();
+}
+
+TEST_F(LinkTest, CardReplyGoesBackOnThe4GLineItCameFrom) {
+    serial_modules rs485(PcLinkId::Serial, "/dev/ttyS2", true);
+    serial_modules line4g(PcLinkId::Serial4G, "/dev/ttyS1", false);
+    ASSERT_EQ(rs485.initialize(115200), 0);
+    ASSERT_EQ(line4g.initialize(115200), 0);
+    Peer pc485(openTty(simSerialPcPath("/dev/ttyS2")));
+    Peer pc4g(openTty(simSerialPcPath("/dev/ttyS1")));
+
+    std::atomic<int> sent{0};
+    Bytes cardReply = makeFrame(0x10, {0, 3, 0}, 1, Frame::kPc, 0x0001);
+    PassThrough::install({[&](const u8*, u32) { ++sent; },
+                          [&] {
+                              // The FPGA side finds the link by the port it recorded.
+                              if (PcLink* l = PcLink::byId(g_passby_trans_port.load())) {
+                                  g_passby_trans_port.store(PcLinkId::None);
+                                  l->queuePassReply(cardReply.data(), u32(cardReply.size()));
+                              }
+                          }});
+    pc4g.write(encode(makeFrame(0x10, {0, 0, 0, 0}, 1, 0x0FFE, Frame::kPc)));
+    EXPECT_EQ(pc4g.frame(), cardReply);
+    EXPECT_EQ(sent.load(), 1);
+    EXPECT_TRUE(pc485.frame(200).empty());
+    EXPECT_TRUE(simSerialRtsHistory("/dev/ttyS1").empty());
+    line4g.stop();
+    rs485.stop();
+}
+
+TEST_F(LinkTest, UnansweredPassThroughIsGivenUp) {
+    ManualClock& clock = useManualClock();
+    udpnetManage udp(0, 0, true);
+    ASSERT_EQ(udp.initialize(), 0);
+    Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
+    std::atomic<int> polls{0};
+    PassThrough::install({[](const u8*, u32) {}, [&] { ++polls; }});
+
+    pc.write(encode(makeFrame(0x61, {0, 0, 0, 0, 8, 0, 0, 0}, 2, 0x0001, Frame::kPc)));
+    ASSERT_TRUE(waitFor([&] { return udp.passPending() && polls.load() > 2; }));
+    EXPECT_EQ(g_passby_trans_port.load(), PcLinkId::Udp);
+    clock.advanceMs(10 * (PcLink::kPassTimeoutTicks - 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(udp.passPending());
+    clock.advanceMs(200);
+    ASSERT_TRUE(waitFor([&] { return !udp.passPending(); }));
+    EXPECT_EQ(g_passby_trans_port.load(), PcLinkId::None);
+    pc.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(pc.frame()), (Bytes{100, 0}));
+    udp.stop();
+}
+
+TEST_F(LinkTest, WifiAccessPointStartsAndRestartsOnlyWhileSwitchedOn) {
+    m_model.live_image.setByte(RamOffset::WIFI_AP, 0);
+    {
+        K57_WIFI_CONFIG wifi;
+        wifi.initialize();
+        ASSERT_TRUE(waitFor([&] { return board().simShell().commands().size() >= 2; }));
+        EXPECT_EQ(board().simShell().commands(),
+                  (std::vector<std::string>{K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+        board().simShell().clear();
+        wifi.set_wifi_reset_flag();
+        wifi.set_wifi_reset_flag();  // pressed twice: restarted once
+        ASSERT_TRUE(waitFor([&] { return board().simShell().commands().size() >= 4; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(board().simShell().commands(),
+                  (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp,
+                                            K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+    }
+    board().simShell().clear();
+    m_model.live_image.setByte(RamOffset::WIFI_AP, 1);
+    K57_WIFI_CONFIG off;
+    off.initialize();
+    off.set_wifi_reset_flag();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(board().simShell().commands().empty());
+}
