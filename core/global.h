@@ -28,7 +28,7 @@ extern u32 g_BPS;                            // both serial lines
 extern u32 g_dataLen;                        // serial receive size in KiB
 extern std::atomic<u8> g_udpnetmode;
 extern std::atomic<u8> g_networkMode;
-extern std::atomic<u8> g_passby_trans_port;  // 1 serial, 2 TCP, 3 UDP, 255 none
+extern std::atomic<u8> g_passby_trans_port;  // 1 RS-485, 2 TCP, 3 UDP, 4 the 4G line, 255 none
 extern std::atomic<u8> ScreenState;          // 1 showing, 0 blacked out
 extern std::atomic<u8> g_force_bkcolor;
 extern std::atomic<u32> g_auto_lock_time;
