@@ -54,7 +54,7 @@ public:
     // The timing list, ascending by horizontal total.
     static const std::vector<c331_timing_pair>& timing_list();
     // First pair of the list with both totals at least the given ones.
-    static bool find_timing(u32 htt, u32 vtt, c331_timing_pair* found);
+    static bool find_timing(u32 htt, u32 vtt, c331_timing_pair* found = nullptr);
 
     static const char* splice_name(u32 mode);
 

@@ -1,0 +1,319 @@
+// Panel set-up: how the wall is cut over the output channels, which totals
+// the output gets, what reaches the timing registers and the output-channel
+// layout words the FPGA side reads.
+#include "core/zrvrampara.h"
+#include "sim/sim_c331.h"
+#include "support/test_env.h"
+#include "video_engine/c331_timing.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct RecordingHost : c331_pic_host {
+    std::vector<int> rtct;
+    int rebuilds = 0, dumps = 0;
+    void set_rtct(int, int mode) override { rtct.push_back(mode); }
+    void set_input_bkg2(int, int, int) override {}
+    void panel_layout_rebuild() override { ++rebuilds; }
+    int panel_param_dump() override { return ++dumps, 0; }
+};
+
+class C331TimingTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        chip = std::make_shared<SimC331>();
+        board().attachSpi(c331reg::kSpiDevice, chip);
+        drv = std::make_unique<c331_drv>();
+        fd = drv->initialize();
+        ASSERT_GE(fd, 0);
+        st = std::make_unique<c331_state>();
+        image = std::make_unique<PARA_RAM_IMAGE>();
+        timing = std::make_unique<c331_timing>(*drv, fd, *st, host, image.get());
+    }
+
+    const c331_state::ST_OCH_SPEC& och() const { return st->gOch; }
+    const c331_state::ST_PANEL& pnl() const { return st->gPnl; }
+    // Register of output channel n.
+    u16 och16(int n, u8 reg) const { return chip->reg16(u8(0x08 + 16 * n), reg); }
+
+    // The totals a frame of the given size gets from the list.
+    static c331_timing_pair listed(u32 htt, u32 vtt) {
+        c331_timing_pair p{};
+        EXPECT_TRUE(c331_timing::find_timing(htt, vtt, &p)) << htt << "x" << vtt;
+        return p;
+    }
+
+    // Whatever the wall, the timing written must hold the active area with
+    // porches that are not negative, on every output channel.
+    void expectSaneTiming() {
+        const auto& o = och();
+        ASSERT_GE(s64(o.htt), s64(o.width) + o.hsw + o.hfp);
+        ASSERT_GE(s64(o.vtt), s64(o.height) + o.vsw + o.vfp);
+        const u32 hst = o.htt - o.width - o.hfp;  // sync + back porch
+        const u32 vst = o.vtt - o.height - o.vfp;
+        for (int n = 0; n < 8; ++n) {
+            EXPECT_EQ(och16(n, 0x08), o.htt - 2) << n;
+            EXPECT_EQ(och16(n, 0x0C), o.vtt - 2) << n;
+            EXPECT_EQ(och16(n, 0x40), hst) << n;
+            EXPECT_EQ(och16(n, 0x28), hst) << n;
+            EXPECT_EQ(och16(n, 0x2A), hst + o.width) << n;
+            EXPECT_EQ(och16(n, 0x2E), vst + o.height) << n;
+            EXPECT_EQ(och16(n, 0x42), o.width) << n;
+            EXPECT_EQ(och16(n, 0x44), vst) << n;
+            EXPECT_EQ(och16(n, 0x46), o.height + 1) << n;
+        }
+    }
+
+    typedef int64_t s64;
+    std::shared_ptr<SimC331> chip;
+    std::unique_ptr<c331_drv> drv;
+    int fd = -1;
+    RecordingHost host;
+    std::unique_ptr<c331_state> st;
+    std::unique_ptr<PARA_RAM_IMAGE> image;
+    std::unique_ptr<c331_timing> timing;
+};
+
+TEST(C331TimingList, BoundsOrderAndEnds) {
+    const auto& list = c331_timing::timing_list();
+    ASSERT_GT(list.size(), 5000u);
+    ASSERT_LT(list.size(), 5400u);
+    EXPECT_EQ(list.front().htt, 660u);
+    EXPECT_EQ(list.front().vtt, 15000u);
+    EXPECT_EQ(list.back().htt, 8280u);
+    EXPECT_EQ(list.back().vtt, 1196u);
+    for (size_t i = 0; i < list.size(); ++i) {
+        const u64 product = u64(list[i].htt) * list[i].vtt;
+        ASSERT_GE(product, 5094049u) << i;
+        ASSERT_LE(product, 9933552u) << i;
+        if (i) ASSERT_GE(list[i].htt, list[i - 1].htt) << i;
+    }
+    // Nothing beyond the widest total.
+    EXPECT_FALSE(c331_timing::find_timing(8281, 1));
+    EXPECT_FALSE(c331_timing::find_timing(1940, 15001));
+}
+
+TEST_F(C331TimingTest, FullHdWallWithoutSplitFitsOneChannel) {
+    image->setWord(1382, 77);  // stale layout words are replaced
+    EXPECT_EQ(timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, c331_timing::SPLICE_NONE), 0);
+
+    const auto p = listed(1940, 1092);
+    EXPECT_EQ(och().arrang, 5u);
+    EXPECT_EQ(och().hcnt, 2);
+    EXPECT_EQ(och().vcnt, 1);
+    EXPECT_EQ(och().use1och, 1);
+    EXPECT_EQ(och().htt, p.htt);
+    EXPECT_EQ(och().vtt, p.vtt);
+    EXPECT_EQ(och().width, 1920u);
+    EXPECT_EQ(och().height, 1080u);
+    expectSaneTiming();
+    EXPECT_EQ(och16(0, 0x40), 16);  // sync 12 + back porch 4
+
+    // Layout words for the FPGAs.
+    EXPECT_EQ(image->word(1382), 0);
+    EXPECT_EQ(image->word(1384), 0);
+    EXPECT_EQ(image->word(1386), 1);
+    EXPECT_EQ(image->word(1388), 1);
+    EXPECT_EQ(image->word(1390), 1920);
+    EXPECT_EQ(image->word(1392), 1080);
+    EXPECT_EQ(image->word(1394), 0);
+
+    // Sync widths, lane map and output clock words.
+    EXPECT_EQ(chip->reg(0x03, 0x44), 5);
+    EXPECT_EQ(chip->reg(0x03, 0x45), 2);
+    EXPECT_EQ(chip->reg32(0x03, 0x55), 0x3020100u);
+    EXPECT_EQ(chip->reg32(0x03, 0x5E), 0x76543210u);
+    EXPECT_EQ(chip->reg(0x00, 0x4B), 11);
+    EXPECT_EQ(chip->reg(0x00, 0x48), 137);
+    EXPECT_EQ(chip->reg(0x00, 0x47), 33);
+    EXPECT_EQ(st->sys.PS_VBOTX_MODE, 2u);
+    EXPECT_EQ(st->PS_CANVAS_W, 3840u);
+    EXPECT_EQ(st->sys.PS_ACTHW, 1920u);
+
+    // The window layout follows every panel set-up, once.
+    EXPECT_EQ(host.rebuilds, 1);
+    EXPECT_EQ(host.dumps, 1);
+}
+
+TEST_F(C331TimingTest, SpliceModeIsTakenModuloSixAndCopyMapsLanes) {
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, 6);
+    EXPECT_EQ(och().splice, 0u);
+    EXPECT_EQ(och().arrang, 5u);
+
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, c331_timing::SPLICE_CP12);
+    EXPECT_EQ(och().splice, 4u);
+    EXPECT_EQ(och().arrang, 5u);
+    EXPECT_EQ(och().width, 1920u);
+    EXPECT_EQ(chip->reg32(0x03, 0x55), 0u);  // copy, one channel
+    EXPECT_EQ(image->word(1386), 1);
+    EXPECT_EQ(image->word(1388), 1);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, VerticalSplitStacksTwoChannels) {
+    // The output page's vertical split of a 1920 x 1080 wall: 542 over 538.
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 542, c331_timing::SPLICE_V);
+    EXPECT_EQ(pnl().out1h, 542);
+    EXPECT_EQ(pnl().out2h, 538);
+    EXPECT_EQ(och().arrang, 8u);
+    EXPECT_EQ(och().hcnt, 1);
+    EXPECT_EQ(och().vcnt, 2);
+    const auto p = listed(1940, 542 + 38);
+    EXPECT_EQ(och().htt, p.htt);
+    EXPECT_EQ(och().width, 1920u);
+    EXPECT_EQ(och().height, 542u);
+    EXPECT_EQ(och().vfp, 3u);
+    EXPECT_EQ(pnl().yoffs, 0);
+    EXPECT_EQ(image->word(1386), 1);
+    EXPECT_EQ(image->word(1388), 2);
+    EXPECT_EQ(image->word(1392), 542);
+    EXPECT_EQ(chip->reg32(0x03, 0x55), 0x10000u);
+    EXPECT_EQ(st->PS_CANVAS_H, 2 * 542u);
+    expectSaneTiming();
+
+    // A smaller top part: the taller bottom part sets the channel height and
+    // the top one starts lower by the difference.
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 400, c331_timing::SPLICE_V);
+    EXPECT_EQ(och().height, 680u);
+    EXPECT_EQ(pnl().yoffs, 280);
+    EXPECT_EQ(image->word(1384), 280);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, HorizontalSplitPutsOutputsSideBySide) {
+    timing->zrvApi_PnlInit2(1920, 1080, 960, 1080, c331_timing::SPLICE_H);
+    EXPECT_EQ(pnl().out1w, 960);
+    EXPECT_EQ(pnl().out2w, 960);
+    EXPECT_EQ(och().arrang, 5u);
+    EXPECT_EQ(och().hcnt, 2);
+    const auto p = listed(960 + 48, 1080 + 12);
+    EXPECT_EQ(och().htt, p.htt);
+    EXPECT_EQ(och().vtt, p.vtt);
+    EXPECT_EQ(och().width, 960u);
+    EXPECT_EQ(och().height, p.vtt - 12);
+    EXPECT_EQ(pnl().xoffs, 0);
+    EXPECT_EQ(image->word(1386), 2);
+    EXPECT_EQ(image->word(1388), 1);
+    expectSaneTiming();
+
+    // A narrower left part: the wider right part sets the channel width and
+    // the left one is shifted right.
+    timing->zrvApi_PnlInit2(1920, 1080, 900, 1080, c331_timing::SPLICE_H);
+    EXPECT_EQ(och().width, 1020u);
+    EXPECT_EQ(pnl().xoffs, 120);
+    EXPECT_EQ(image->word(1382), 120);
+
+    // Odd widths: the channel width lands on a group of four pixels and
+    // still fits its totals.
+    timing->zrvApi_PnlInit2(1923, 1080, 961, 1080, c331_timing::SPLICE_H);
+    EXPECT_EQ(och().width % 4, 0u);
+    EXPECT_GE(och().width, 962u);
+    EXPECT_LE(och().width + 48, och().htt);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, OutputOneLargerThanTheWallIsClamped) {
+    // A protocol write can put any output size into the image: the other
+    // output must not become negative.
+    timing->zrvApi_PnlInit2(1920, 1080, 3000, 1080, c331_timing::SPLICE_H);
+    EXPECT_EQ(pnl().out1w, 1920);
+    EXPECT_EQ(pnl().out2w, 0);
+    EXPECT_GE(pnl().xoffs, 0);
+    expectSaneTiming();
+
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 5000, c331_timing::SPLICE_V);
+    EXPECT_EQ(pnl().out1h, 1080);
+    EXPECT_EQ(pnl().out2h, 0);
+    EXPECT_GE(pnl().yoffs, 0);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, LargeWallsUseFourChannelsAcross) {
+    // 7680 x 2880 exceeds the one-channel limit: four across, blanking 76.
+    timing->zrvApi_PnlInit2(7680, 2880, 7680, 2880, c331_timing::SPLICE_NONE);
+    EXPECT_EQ(och().arrang, 6u);
+    EXPECT_EQ(och().hcnt, 4);
+    EXPECT_EQ(och().use1och, 0);
+    EXPECT_EQ(och().hfp, 32u);
+    EXPECT_EQ(och().width, 3840u);
+    EXPECT_EQ(och().height, 2880u);
+    EXPECT_EQ(image->word(1386), 2);
+    EXPECT_EQ(st->PS_CANVAS_W, 4 * 3840u);
+    // Half the wall still needs more than the clock carries: the totals
+    // grow to hold the picture instead of going below it.
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, PictureTooBigForOneChannelMovesToTwo) {
+    // 7680 x 2160 keeps the one-channel rows (blanking 20 / 12), but the
+    // reduced one-channel totals cannot hold 2160 lines: two channels per
+    // output, each half the width.
+    timing->zrvApi_PnlInit2(7680, 2160, 7680, 2160, c331_timing::SPLICE_NONE);
+    EXPECT_EQ(och().arrang, 5u);
+    EXPECT_EQ(och().hfp, 4u);
+    EXPECT_EQ(och().use1och, 0);
+    EXPECT_EQ(och().width, 3840u);
+    EXPECT_EQ(och().height, 2160u);
+    const auto p = listed(3840 + 20, 2160 + 12);
+    EXPECT_EQ(och().htt, p.htt);
+    EXPECT_EQ(och().vtt, p.vtt);
+    EXPECT_EQ(image->word(1386), 2);
+    expectSaneTiming();
+
+    // Wider than the list reaches for one channel: the search repeats for
+    // two channels with half the width.
+    timing->zrvApi_PnlInit2(8300, 1000, 8300, 1000, c331_timing::SPLICE_NONE);
+    EXPECT_EQ(och().use1och, 0);
+    EXPECT_EQ(och().htt, listed(4150 + 20, 1000 + 12).htt);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, CopyTwoToOneHasNoOutputSizes) {
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, c331_timing::SPLICE_CP21);
+    EXPECT_EQ(pnl().out1w, 0);
+    EXPECT_EQ(pnl().out2h, 0);
+    // The first pair of the list: the channel size is the blanking's.
+    EXPECT_EQ(och().htt, 660u);
+    EXPECT_EQ(och().width, 640u);
+    EXPECT_EQ(och().use1och, 1);
+    EXPECT_EQ(image->word(1388), 2);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, TotalsSmallerThanTheActiveAreaAreRaised) {
+    // A record whose totals do not hold its active area must not reach the
+    // chip as negative porches.
+    c331_state::ST_OCH_SPEC& o = st->gOch;
+    o.arrang = 5;
+    o.use1och = 1;
+    o.width = 2000;
+    o.height = 1200;
+    o.htt = 1900;
+    o.vtt = 1100;
+    o.hsw = 12;
+    o.hfp = 4;
+    o.vsw = 3;
+    o.vfp = 4;
+    timing->zrvApi_c331InitRegPanel();
+    EXPECT_EQ(o.htt, 2016u);
+    EXPECT_EQ(o.vtt, 1207u);
+    EXPECT_EQ(st->sys.PS_HBP, 0u);
+    EXPECT_EQ(st->sys.PS_VBP, 0u);
+    expectSaneTiming();
+}
+
+TEST_F(C331TimingTest, OnlyTheSpliceOffsetWritesTheImage) {
+    timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, 0);
+    PARA_RAM_IMAGE before = *image;
+    st->gPnl.xoffs = 5;
+    timing->zrvApi_WriteRam(1378);
+    EXPECT_EQ(0, std::memcmp(before.data, image->data, sizeof before.data));
+    timing->zrvApi_WriteRam(1376);
+    EXPECT_EQ(image->word(1382), 5);
+}
+
+}  // namespace
