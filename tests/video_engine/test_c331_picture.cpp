@@ -1,0 +1,286 @@
+// Picture adjustments and test patterns: the register values the picture
+// words give on the output pipelines, and the pattern generator of window 0.
+#include "sim/sim_c331.h"
+#include "support/test_env.h"
+#include "video_engine/c331_picture.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct RecordingHost : c331_pic_host {
+    std::vector<int> rtct;
+    std::vector<std::pair<int, int>> bkg;  // window, on
+    void set_rtct(int, int mode) override { rtct.push_back(mode); }
+    void set_input_bkg2(int, int win, int on) override { bkg.emplace_back(win, on); }
+    void panel_layout_rebuild() override {}
+    int panel_param_dump() override { return 0; }
+};
+
+class C331PictureTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        chip = std::make_shared<SimC331>();
+        board().attachSpi(c331reg::kSpiDevice, chip);
+        drv = std::make_unique<c331_drv>();
+        fd = drv->initialize();
+        ASSERT_GE(fd, 0);
+        st = std::make_unique<c331_state>();
+        pic = std::make_unique<c331_picture>(*drv, fd, *st, host);
+        // One window on port 1 with a signal, drawn by pipelines 0 and 1.
+        setWindow(0, 1920, {0, 1});
+        st->gMwin.wincnt = 1;
+        st->PM_INPUT[0] = 1;
+        st->PI_STATE[1] = 4;
+    }
+
+    void setWindow(int slot, u16 width, std::vector<u8> pipes) {
+        c331_state::WIN_INFO& wi = st->gWininfo[slot];
+        wi.w = width;
+        for (u8& c : wi.ch) c = 0xFF;
+        for (size_t k = 0; k < pipes.size(); ++k) wi.ch[k] = pipes[k];
+        wi.totalh = u8(pipes.size());
+        wi.totalv = 1;
+    }
+    // Register of pipeline p in bank b (banks repeat 16 apart).
+    u8 r8(int p, u8 bank, u8 reg) const { return chip->reg(u8(bank + 16 * p), reg); }
+    u16 r16(int p, u8 bank, u8 reg) const { return chip->reg16(u8(bank + 16 * p), reg); }
+
+    std::shared_ptr<SimC331> chip;
+    std::unique_ptr<c331_drv> drv;
+    int fd = -1;
+    RecordingHost host;
+    std::unique_ptr<c331_state> st;
+    std::unique_ptr<c331_picture> pic;
+};
+
+TEST(C331PictureValues, PercentWordsReduceModulo101) {
+    EXPECT_EQ(c331_picture::brightness_offset(0), 0xC00u);
+    EXPECT_EQ(c331_picture::brightness_offset(49), 0xFECu);
+    EXPECT_EQ(c331_picture::brightness_offset(50), 0u);
+    EXPECT_EQ(c331_picture::brightness_offset(51), 20u);
+    EXPECT_EQ(c331_picture::brightness_offset(100), 0x400u);
+    EXPECT_EQ(c331_picture::brightness_offset(151), 0u);
+
+    EXPECT_EQ(c331_picture::contrast_gain(0), 0u);
+    EXPECT_EQ(c331_picture::contrast_gain(100), 1023u);
+    EXPECT_EQ(c331_picture::contrast_gain(150), c331_picture::contrast_gain(49));
+    EXPECT_EQ(c331_picture::contrast_gain(-5), 0u);
+    EXPECT_EQ(c331_picture::saturation_gain(100), 1023u);
+    EXPECT_EQ(c331_picture::saturation_gain(50), 511u);
+}
+
+TEST(C331PictureValues, SharpnessLevelStaysWithinTheGainByte) {
+    EXPECT_EQ(c331_picture::sharpness_level(0), 0);
+    EXPECT_EQ(c331_picture::sharpness_level(10), 0);
+    EXPECT_EQ(c331_picture::sharpness_level(11), 1);
+    EXPECT_EQ(c331_picture::sharpness_level(20), 10);
+    EXPECT_EQ(c331_picture::sharpness_level(65535), 10);
+    EXPECT_EQ(c331_picture::sharpness_level(-3), 0);
+
+    u8 set[5];
+    c331_picture::sharpness_hset(3.0, set);
+    EXPECT_EQ(std::vector<u8>(set, set + 5), (std::vector<u8>{36, 43, 58, 4, 5}));
+    c331_picture::sharpness_hset(2.5, set);
+    EXPECT_EQ(set[0], 30);
+    c331_picture::sharpness_hset(2.0, set);
+    EXPECT_EQ(set[0], 28);
+    c331_picture::sharpness_vset(1.25, set);
+    EXPECT_EQ(std::vector<u8>(set, set + 5), (std::vector<u8>{44, 50, 56, 0, 0}));
+}
+
+TEST_F(C331PictureTest, BrightnessContrastSaturationOnEveryPipeline) {
+    pic->c331_SetBrightness(49);
+    for (int p = 0; p < 8; ++p) {
+        EXPECT_EQ(r16(p, 0x0C, 0x3A), 0xFEC) << p;
+        EXPECT_EQ(r16(p, 0x0C, 0x3E), 0xFEC) << p;
+    }
+    EXPECT_EQ(host.rtct, (std::vector<int>{2, 1}));
+
+    // The enable bit is set without disturbing its neighbours.
+    chip->setReg(0x7C, 0x21, 0x80);
+    pic->c331_SetContrast(100);
+    for (int p = 0; p < 8; ++p) {
+        EXPECT_EQ(r16(p, 0x0C, 0x28), 1023) << p;
+        EXPECT_EQ(r16(p, 0x0C, 0x2A), 1023) << p;
+        EXPECT_EQ(r16(p, 0x0C, 0x2C), 1023) << p;
+        EXPECT_EQ(r8(p, 0x0C, 0x21) & 1, 1) << p;
+    }
+    EXPECT_EQ(r8(7, 0x0C, 0x21), 0x81);
+
+    pic->c331_SetSaturation(150);
+    for (int p = 0; p < 8; ++p) {
+        EXPECT_EQ(r16(p, 0x0C, 0x1B), 501) << p;
+        EXPECT_EQ(r16(p, 0x0C, 0x1F), 501) << p;
+        EXPECT_EQ(r8(p, 0x0C, 0x14) & 1, 1) << p;
+    }
+    EXPECT_EQ(host.rtct, (std::vector<int>{2, 1, 2, 1, 2, 1}));
+}
+
+TEST_F(C331PictureTest, ColourTemperatureFillsTheMatrixDiagonal) {
+    // Stale values off the diagonal must be cleared.
+    for (int p = 0; p < 8; ++p) chip->setReg(u8(0x0C + 16 * p), 0x5D, 0x55);
+
+    // Custom gains of 128 are unity, like the nature preset.
+    pic->c331_SetColorTemp(int(0x80808000u));
+    for (int p = 0; p < 8; ++p) {
+        EXPECT_EQ(r16(p, 0x0C, 0x5B), 8192) << p;
+        EXPECT_EQ(r16(p, 0x0C, 0x63), 8192) << p;
+        EXPECT_EQ(r16(p, 0x0C, 0x6B), 8192) << p;
+        for (u8 reg : {0x5D, 0x5F, 0x61, 0x65, 0x67, 0x69}) EXPECT_EQ(r16(p, 0x0C, reg), 0) << p;
+    }
+    for (u8 reg = 0x59; reg <= 0x60; ++reg) EXPECT_EQ(chip->reg(0x00, reg) & 0x20, 0x20) << int(reg);
+
+    pic->c331_SetColorTemp(1);  // warm
+    EXPECT_EQ(r16(3, 0x0C, 0x5B), 8845);
+    EXPECT_EQ(r16(3, 0x0C, 0x63), 8113);
+    EXPECT_EQ(r16(3, 0x0C, 0x6B), 7056);
+    // Only the low two bits choose the preset: 7 is cool.
+    pic->c331_SetColorTemp(7);
+    EXPECT_EQ(r16(0, 0x0C, 0x6B), 10978);
+    pic->c331_SetColorTemp(int(0xFF000000u));  // custom red at most
+    EXPECT_EQ(r16(0, 0x0C, 0x5B), 255 * 64);
+    EXPECT_EQ(r16(0, 0x0C, 0x63), 0);
+}
+
+TEST_F(C331PictureTest, SharpnessFollowsTheWindowScaling) {
+    // Enlarged 3:1 across, 1:1 down.
+    st->IWIN[0] = {0, 1280, 0, 1080};
+    st->OWIN[0] = {0, 3840, 0, 1080};
+    pic->c331_SetSharpness(20);
+    for (int p : {0, 1}) {
+        EXPECT_EQ(r8(p, 0x0B, 0x08), 6) << p;
+        EXPECT_EQ(r8(p, 0x0B, 0x11), 6) << p;
+        EXPECT_EQ(r8(p, 0x0B, 0x09), 128) << p;
+        EXPECT_EQ(r8(p, 0x0B, 0x12), 128) << p;
+        EXPECT_EQ(r8(p, 0x0B, 0x5E), 1) << p;
+        const u8 h[5] = {36, 43, 58, 4, 5}, v[5] = {44, 50, 56, 0, 0};
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(r8(p, 0x0B, u8(0x0C + i)), h[i]) << p << ":" << i;
+            EXPECT_EQ(r8(p, 0x0B, u8(0x15 + i)), v[i]) << p << ":" << i;
+        }
+    }
+    EXPECT_EQ(r8(2, 0x0B, 0x09), 0);  // not this window's pipeline
+    EXPECT_EQ(host.rtct, (std::vector<int>{2, 1}));
+
+    // A protocol word far above 20 acts as 20 instead of wrapping the gain.
+    chip->setReg(0x0B, 0x09, 0);
+    pic->c331_SetSharpness(0x7FFF);
+    EXPECT_EQ(r8(0, 0x0B, 0x09), 128);
+
+    // Off: zero coefficients, gain and enables.
+    pic->c331_SetSharpness(10);
+    for (int p : {0, 1}) {
+        EXPECT_EQ(r8(p, 0x0B, 0x08), 0);
+        EXPECT_EQ(r8(p, 0x0B, 0x11), 0);
+        EXPECT_EQ(r8(p, 0x0B, 0x09), 0);
+        EXPECT_EQ(r8(p, 0x0B, 0x0C), 0);
+        EXPECT_EQ(r8(p, 0x0B, 0x15), 0);
+    }
+}
+
+TEST_F(C331PictureTest, SharpnessCountsInterlacedLinesAndSkipsWindowsWithoutSignal) {
+    // An interlaced field of 540 lines shown on 2160: twice, not four times.
+    st->PI_SCAN_MODE[1] = 1;
+    st->IWIN[0] = {0, 1920, 0, 540};
+    st->OWIN[0] = {0, 1920, 0, 2160};
+    // A second window on a port without signal.
+    st->gMwin.wincnt = 2;
+    setWindow(1, 960, {4});
+    st->PM_INPUT[1] = 3;
+    // A window without a measured input size counts as unscaled.
+    st->IWIN[1] = {0, 0, 0, 0};
+
+    pic->c331_SetSharpness(15);
+    EXPECT_EQ(r8(0, 0x0B, 0x15), 28);
+    EXPECT_EQ(r8(0, 0x0B, 0x0C), 44);
+    EXPECT_EQ(r8(0, 0x0B, 0x09), 64);
+    EXPECT_EQ(r8(4, 0x0B, 0x08), 0);
+    EXPECT_EQ(r8(4, 0x0B, 0x09), 0);
+
+    st->PI_STATE[3] = 4;
+    pic->c331_SetSharpness(15);
+    EXPECT_EQ(r8(4, 0x0B, 0x0C), 44);
+    EXPECT_EQ(r8(4, 0x0B, 0x09), 64);
+}
+
+TEST_F(C331PictureTest, SolidColourPatternOnAndOff) {
+    chip->setReg(0x08, 0x5F, 0x12);  // left over from another pattern
+    EXPECT_EQ(pic->c331_SetPattern(1), 0);
+    for (int p : {0, 1}) {
+        EXPECT_EQ(r8(p, 0x08, 0x57), 4) << p;
+        EXPECT_EQ(r16(p, 0x08, 0x5B), 0) << p;
+        EXPECT_EQ(r16(p, 0x08, 0x5F), 0) << p;
+        EXPECT_EQ(r8(p, 0x08, 0x63), 255) << p;
+        EXPECT_EQ(r8(p, 0x08, 0x64), 0) << p;
+        EXPECT_EQ(r8(p, 0x08, 0x65), 0) << p;
+        EXPECT_EQ(r8(p, 0x08, 0x66), 3) << p;
+        EXPECT_EQ(r8(p, 0x08, 0x68), 3) << p;
+    }
+    EXPECT_EQ(r8(2, 0x08, 0x57), 0);
+    EXPECT_EQ(pic->zrvApi_IsPatternGen(), 1);
+    EXPECT_EQ(host.rtct, (std::vector<int>{2, 1}));
+    EXPECT_EQ(host.bkg, (std::vector<std::pair<int, int>>{{0, 0}}));
+
+    EXPECT_EQ(pic->c331_SetPattern(0), 0);
+    for (int p : {0, 1}) {
+        for (u8 reg : {0x57, 0x58, 0x59, 0x5A, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68}) EXPECT_EQ(r8(p, 0x08, reg), 0);
+        for (u8 reg : {0x5B, 0x5D, 0x5F, 0x61}) EXPECT_EQ(r16(p, 0x08, reg), 0);
+    }
+    EXPECT_EQ(pic->zrvApi_IsPatternGen(), 0);
+    EXPECT_EQ(host.bkg.size(), 2u);
+}
+
+TEST_F(C331PictureTest, PatternTableWideWindowsAndWrapAround) {
+    // A wide window 0 tells the generator so.
+    st->gWininfo[0].w = 3840;
+    pic->c331_SetPattern(4);
+    EXPECT_EQ(r16(0, 0x08, 0x5B), 0x8000);
+    EXPECT_EQ(r8(0, 0x08, 0x64), 255);
+
+    st->gWininfo[0].w = 1920;
+    pic->c331_SetPattern(7);
+    EXPECT_EQ(r8(0, 0x08, 0x57), 14);
+    EXPECT_EQ(r16(0, 0x08, 0x5B), 14);
+    EXPECT_EQ(r16(0, 0x08, 0x5F), 1);
+    pic->c331_SetPattern(8);
+    EXPECT_EQ(r16(0, 0x08, 0x5B), 15);
+    EXPECT_EQ(r16(0, 0x08, 0x5F), 0);
+    EXPECT_EQ(r16(0, 0x08, 0x61), 1);
+
+    pic->c331_SetPattern(6);
+    EXPECT_EQ(r8(0, 0x08, 0x57), 1);
+    EXPECT_EQ(r16(0, 0x08, 0x5B), 0x8000);
+    EXPECT_EQ(r16(0, 0x08, 0x5F), 480);
+
+    pic->c331_SetPattern(16);
+    EXPECT_EQ(r8(0, 0x08, 0x58), 2);
+    EXPECT_EQ(r16(0, 0x08, 0x61), 0x8FFF);
+    EXPECT_EQ(r8(0, 0x08, 0x64), 120);
+    EXPECT_EQ(r8(0, 0x08, 0x66), 0);
+
+    // 21 shows what 1 shows.
+    pic->c331_SetPattern(21);
+    EXPECT_EQ(r8(0, 0x08, 0x57), 4);
+    EXPECT_EQ(r8(0, 0x08, 0x63), 255);
+    EXPECT_EQ(r8(0, 0x08, 0x64), 0);
+    EXPECT_EQ(r16(0, 0x08, 0x61), 0);
+}
+
+TEST_F(C331PictureTest, PatternIsRefusedWithSeveralWindows) {
+    st->gMwin.wincnt = 2;
+    chip->clearLog();
+    EXPECT_EQ(pic->c331_SetPattern(3), -1);
+    EXPECT_TRUE(chip->log().empty());
+    EXPECT_TRUE(host.rtct.empty());
+    EXPECT_EQ(pic->zrvApi_IsPatternGen(), 0);
+
+    st->gMwin.wincnt = 1;
+    EXPECT_EQ(pic->c331_SetPattern(-2), -1);
+    EXPECT_TRUE(chip->log().empty());
+}
+
+}  // namespace
