@@ -1,0 +1,545 @@
+#include "core/zrvrampara.h"
+#include "platform/fileops.h"
+#include "support/test_env.h"
+#include "video_engine/c331_manage.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QSignalSpy>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+namespace O = RamOffset;
+constexpr const char* kRam = "/data/ram_device_info";
+
+u16 fileWord(const std::string& f, u32 imageOff) {
+    const u32 p = imageOff - 766;
+    return u16(u8(f[p]) | (u8(f[p + 1]) << 8));
+}
+
+class ZrvRamParaTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        useManualClock();
+        c331_manage::get()->apply_flag = 0;
+    }
+
+    std::unique_ptr<ZrvRamPara> loadModel() {
+        auto m = std::make_unique<ZrvRamPara>();
+        m->load();
+        return m;
+    }
+
+    // A writer's edit by the change protocol.
+    void edit(ZrvRamPara& m, u32 off, u16 value) {
+        c331_manage* mgr = c331_manage::get();
+        QMutexLocker lock(&mgr->mutex);
+        m.live_image.setWord(off, value);
+        mgr->apply_flag = 1;
+    }
+
+    std::string ramFile() { return readHostFile(hostPath(kRam)); }
+};
+
+// ---------------------------------------------------------------------------
+// Start-up load and the stored file
+
+TEST_F(ZrvRamParaTest, FirstStartCreatesTheDefaultFile) {
+    auto m = loadModel();
+    const std::string f = ramFile();
+    ASSERT_EQ(f.size(), 4096u);
+    EXPECT_EQ(u8(f[0]), 0xAA);
+    EXPECT_EQ(u8(f[1]), 0xAA);
+
+    // Defaults at their places in the file (file offset = image offset - 766).
+    EXPECT_EQ(fileWord(f, 768), 0);        // simplified Chinese
+    EXPECT_EQ(fileWord(f, 770), 100);
+    EXPECT_EQ(fileWord(f, 896), 1920);
+    EXPECT_EQ(fileWord(f, 898), 1080);
+    EXPECT_EQ(fileWord(f, 900), 60);
+    EXPECT_EQ(fileWord(f, 896 + 6 * 3 + 2), 1080);
+    EXPECT_EQ(fileWord(f, 896 + 6 * 4), 3840);
+    EXPECT_EQ(fileWord(f, 896 + 6 * 5 + 2), 2160);
+    EXPECT_EQ(fileWord(f, 1376), 4);
+    EXPECT_EQ(fileWord(f, 1378), 1920);
+    EXPECT_EQ(fileWord(f, 1380), 1080);
+    EXPECT_EQ(fileWord(f, 1382), 0);
+    EXPECT_EQ(fileWord(f, 1386), 1);
+    EXPECT_EQ(fileWord(f, 1388), 1);
+    EXPECT_EQ(fileWord(f, 1390), 1920);
+    EXPECT_EQ(fileWord(f, 1392), 1080);
+    EXPECT_EQ(fileWord(f, 1412), 1920);
+    EXPECT_EQ(fileWord(f, 1416), 0);
+    EXPECT_EQ(fileWord(f, 1422), 1080);
+    // Crop records: input 2, not valid, whole 1080p; the pattern continues
+    // to 2111 with one group of width 0 at 2092.
+    EXPECT_EQ(fileWord(f, 1472), 2);
+    EXPECT_EQ(fileWord(f, 1472 + 6), 1920);
+    EXPECT_EQ(fileWord(f, 1472 + 10 * 39 + 8), 1080);
+    EXPECT_EQ(fileWord(f, 2082), 2);
+    EXPECT_EQ(fileWord(f, 2092 + 6), 0);
+    EXPECT_EQ(fileWord(f, 2092 + 8), 1080);
+    EXPECT_EQ(fileWord(f, 2102 + 6), 1920);
+    EXPECT_EQ(fileWord(f, 2112), 0);
+    EXPECT_EQ(fileWord(f, 2176), 100);
+    EXPECT_EQ(fileWord(f, 2178), 50);
+    EXPECT_EQ(fileWord(f, 2180), 10);
+    EXPECT_EQ(fileWord(f, 2182), 50);
+    EXPECT_EQ(fileWord(f, 2184), 2);
+    EXPECT_EQ(fileWord(f, 2190), 64);
+    EXPECT_EQ(fileWord(f, 2208), 0);
+    EXPECT_EQ(fileWord(f, 2238), 15);
+    EXPECT_EQ(fileWord(f, 2270), 1);
+    const u16 sources[6] = {2, 5, 3, 4, 1, 0};
+    for (u32 w = 0; w < 6; ++w) {
+        EXPECT_EQ(fileWord(f, 2272 + 26 * w), w == 0 ? 1 : 0) << w;
+        EXPECT_EQ(fileWord(f, 2272 + 26 * w + 8), sources[w]) << w;
+        EXPECT_EQ(fileWord(f, 2272 + 26 * w + 14), 1920) << w;
+        EXPECT_EQ(fileWord(f, 2272 + 26 * w + 16), 1080) << w;
+    }
+    EXPECT_EQ(fileWord(f, 2816), 0);  // the file keeps 0; the load sets 60
+    // Unlisted regions are zero, the tail after the image included.
+    auto zeroImage = [&](u32 from, u32 to) {
+        for (u32 off = from; off < to; ++off) ASSERT_EQ(f[off - 766], 0) << "image byte " << off;
+    };
+    zeroImage(772, 896);
+    zeroImage(932, 1376);
+    zeroImage(1396, 1412);
+    zeroImage(1424, 1472);
+    zeroImage(2114, 2176);
+    zeroImage(2192, 2208);
+    zeroImage(2240, 2270);
+    zeroImage(2428, 4096);
+    for (size_t i = 3330; i < f.size(); ++i) ASSERT_EQ(f[i], 0) << i;
+
+    EXPECT_EQ(std::memcmp(f.data(), default_para_ramlist.data(), 4096), 0);
+    EXPECT_EQ(m->live_image.word(O::BRIGHTNESS), 100);
+    EXPECT_EQ(g_language.load(), 0);
+    EXPECT_EQ(std::memcmp(&m->live_image, &m->shadow_image, 4096), 0);
+    for (int s = 0; s < 16; ++s) EXPECT_EQ(m->ZrvUserModeSaved(s), 0) << s;
+    EXPECT_EQ(m->user_mode[15].marker[0], 0xFF);
+    EXPECT_EQ(m->reg_block.REG[37], 0x80);
+    EXPECT_EQ(m->reg_block.REG[38], 0x1F);
+    EXPECT_EQ(m->reg_block.REG[39], 0x06);
+    EXPECT_EQ(m->reg_block.REG[1060], 0);
+}
+
+TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
+    for (const std::string bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07')}) {
+        writeHostFile(hostPath(kRam), bad);
+        auto m = loadModel();
+        const std::string f = ramFile();
+        ASSERT_EQ(f.size(), 4096u);
+        EXPECT_EQ(std::memcmp(f.data(), default_para_ramlist.data(), 4096), 0);
+        EXPECT_EQ(m->live_image.word(O::CONTRAST), 50);
+    }
+}
+
+TEST_F(ZrvRamParaTest, LoadClearsRunTimeFieldsAndKeepsTheRest) {
+    std::string f(reinterpret_cast<const char*>(default_para_ramlist.data()), 4096);
+    auto put = [&](u32 off, u16 v) {
+        f[off - 766] = char(v);
+        f[off - 765] = char(v >> 8);
+    };
+    put(O::LANGUAGE, 2);
+    put(O::BLACKOUT, 1);
+    put(O::TEST_PATTERN, 0x0503);
+    put(O::LOADED_MODE, 7);
+    put(O::SAVE_REQUEST, 0x0900);
+    put(O::FADE_BASE, 0x1234);
+    put(O::FADE_BASE + 62, 0x0001);
+    put(O::CONTRAST, 33);
+    writeHostFile(hostPath(kRam), f);
+
+    auto m = loadModel();
+    const PARA_RAM_IMAGE& img = m->live_image;
+    EXPECT_EQ(img.word(O::BLACKOUT), 0);
+    EXPECT_EQ(img.word(O::TEST_PATTERN), 0);
+    EXPECT_EQ(img.word(O::LOADED_MODE), 0);
+    EXPECT_EQ(img.byte(869), 0);
+    EXPECT_EQ(img.word(O::FADE_BASE), 0x123C);  // low byte 60, high byte kept
+    EXPECT_EQ(img.word(O::FADE_BASE + 62), 60);
+    for (u32 k = 0; k < 32; ++k) EXPECT_EQ(img.byte(O::FADE_BASE + 2 * k), 60) << k;
+    EXPECT_EQ(img.word(O::CONTRAST), 33);
+    EXPECT_EQ(g_language.load(), 2);
+    EXPECT_EQ(std::memcmp(&m->live_image, &m->shadow_image, 4096), 0);
+    g_language = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Persisting
+
+TEST_F(ZrvRamParaTest, ChangedParameterSurvivesRestartAndUnchangedImageWritesNothing) {
+    {
+        auto m = loadModel();
+        // Nothing changed: no file is written (the removed file stays away).
+        ASSERT_TRUE(FileOps::removePath(kRam));
+        EXPECT_EQ(m->ram_para_persist(1), 0);
+        EXPECT_FALSE(FileOps::exists(kRam));
+
+        edit(*m, O::CONTRAST, 77);
+        m->live_image.setWord(300, 0x4242);  // run-time bytes are not stored
+        EXPECT_EQ(m->ram_para_persist(1), 1);
+        EXPECT_EQ(m->shadow_image.word(O::CONTRAST), 77);
+        EXPECT_EQ(ramFile().size(), 4096u);
+    }
+    auto again = loadModel();
+    EXPECT_EQ(again->live_image.word(O::CONTRAST), 77);
+    EXPECT_EQ(again->live_image.word(300), 0);
+}
+
+TEST_F(ZrvRamParaTest, ChangeWaitingForTheChipSurvivesAPersistingStep) {
+    auto m = loadModel();
+    edit(*m, O::BRIGHTNESS, 40);  // apply flag still raised: the c331 thread has not run
+    EXPECT_EQ(m->ram_para_persist(1), 1);
+    // The pending change is neither undone nor taken away from the chip.
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    EXPECT_EQ(m->live_image.word(O::BRIGHTNESS), 40);
+    EXPECT_EQ(fileWord(ramFile(), O::BRIGHTNESS), 40);
+
+    // Writers racing with persisting steps: after a last step, the file
+    // holds exactly the live image.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (u16 v = 0; v < 2000; ++v) edit(*m, O::SATURATION, v);
+        done = true;
+    });
+    while (!done) m->ram_para_persist(1);
+    writer.join();
+    m->ram_para_persist(1);
+    EXPECT_EQ(fileWord(ramFile(), O::SATURATION), 1999);
+    EXPECT_EQ(m->shadow_image.word(O::SATURATION), 1999);
+}
+
+TEST_F(ZrvRamParaTest, FailedImageWriteKeepsTheShadowForTheNextTry) {
+    auto m = loadModel();
+    edit(*m, O::SHARPNESS, 3);
+    // A folder in place of the file: the write cannot succeed.
+    ASSERT_TRUE(FileOps::removePath(kRam));
+    ASSERT_TRUE(FileOps::makeDirs(std::string(kRam) + "/x"));
+    EXPECT_EQ(m->ram_para_persist(1), 255);
+    EXPECT_EQ(m->shadow_image.word(O::SHARPNESS), 10);
+    ASSERT_TRUE(FileOps::removePath(kRam));
+    EXPECT_EQ(m->ram_para_persist(1), 1);
+    EXPECT_EQ(fileWord(ramFile(), O::SHARPNESS), 3);
+}
+
+TEST_F(ZrvRamParaTest, ResetBringsTheDefaultsToFileAndChip) {
+    auto m = loadModel();
+    edit(*m, O::CONTRAST, 11);
+    m->ram_para_persist(1);
+    c331_manage::get()->apply_flag = 0;
+
+    EXPECT_EQ(m->ram_para_reset(), 0);
+    EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 4096), 0);
+    EXPECT_EQ(m->live_image.word(O::CONTRAST), 50);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    // The shadow still shows what changed, so the pages redraw it.
+    EXPECT_EQ(m->shadow_image.word(O::CONTRAST), 11);
+    EXPECT_EQ(m->ram_para_persist(1), 1);
+    EXPECT_EQ(m->shadow_image.word(O::CONTRAST), 50);
+}
+
+// ---------------------------------------------------------------------------
+// User modes
+
+TEST_F(ZrvRamParaTest, PanelSaveWritesTheModeFileAndTheOsdCopy) {
+    auto m = loadModel();
+    writeHostFile(hostPath("/data/configs/omenu.json"), "{\"osd\":1}");
+    edit(*m, O::OSD_ON, 1);
+    edit(*m, O::CONTRAST, 21);
+
+    for (int mode : {3, 10}) {
+        ASSERT_EQ(m->ZrvRequestUserModeSave(mode), 1);
+        EXPECT_EQ(m->live_image.word(O::SAVE_REQUEST), mode);
+        m->ram_para_persist(1);
+
+        const std::string f = readHostFile(hostPath("/data/modes/custom_mode" + std::to_string(mode)));
+        ASSERT_EQ(f.size(), 4096u) << mode;
+        EXPECT_EQ(u8(f[0]), 0xAA);
+        EXPECT_EQ(u8(f[1]), 0xAA);
+        // Snapshot byte k is image byte 896 + k.
+        EXPECT_EQ(u8(f[2 + (O::CONTRAST - 896)]), 21);
+        EXPECT_EQ(u8(f[2 + (O::OSD_ON - 896)]), 1);
+        EXPECT_EQ(m->ZrvUserModeSaved(mode - 1), 1);
+        EXPECT_EQ(m->live_image.word(O::LOADED_MODE), mode);
+        EXPECT_EQ(m->ZrvGetCurrentModeIndex(), mode);
+        EXPECT_EQ(m->live_image.word(O::SAVE_REQUEST), 0);
+    }
+    EXPECT_EQ(readHostFile(hostPath("/data/modes/MO03.json")), "{\"osd\":1}");
+    EXPECT_EQ(readHostFile(hostPath("/data/modes/MO0a.json")), "{\"osd\":1}");
+
+    // Restart: the saved modes come back, the others stay empty.
+    auto again = loadModel();
+    EXPECT_EQ(again->ZrvUserModeSaved(2), 1);
+    EXPECT_EQ(again->ZrvUserModeSaved(9), 1);
+    EXPECT_EQ(again->ZrvUserModeSaved(0), 0);
+    EXPECT_EQ(again->user_mode[2].snapshot[O::CONTRAST - 896], 21);
+}
+
+TEST_F(ZrvRamParaTest, FailedModeSaveLeavesTheSlotUnsaved) {
+    auto m = loadModel();
+    // A file where the modes folder should be: no mode file can be created.
+    writeHostFile(hostPath("/data/modes"), "not a folder");
+    m->ZrvRequestUserModeSave(4);
+    m->ram_para_persist(1);
+    EXPECT_EQ(m->ZrvUserModeSaved(3), 0);
+    EXPECT_EQ(m->user_mode[3].marker[0], 0xFF);
+    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 0);
+    EXPECT_EQ(m->live_image.word(O::SAVE_REQUEST), 0);
+    EXPECT_EQ(m->mode_file_write(3, 1), 0);
+    EXPECT_EQ(m->ZrvUserModeSaved(3), 0);
+}
+
+TEST_F(ZrvRamParaTest, ProtocolSlotWritesSaveOrDeleteModeFiles) {
+    auto m = loadModel();
+    ASSERT_EQ(m->mode_file_write(5, 1), 1);
+    ASSERT_TRUE(FileOps::exists("/data/modes/custom_mode6"));
+
+    // Slot 5 marked for deletion, slot 7 written as a saved mode.
+    const u8 ff[2] = {0xFF, 0xFF};
+    u8 mode8[4098];
+    std::memset(mode8, 0x11, sizeof mode8);
+    mode8[0] = mode8[1] = 0xAA;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        EXPECT_EQ(m->ZrvModeUserRamParaDeal(ff, 2, 0x6000), 0);
+        EXPECT_EQ(m->ZrvModeUserRamParaDeal(mode8, 4098, 0x8000), 0);
+    }
+    m->ram_para_persist(2);
+    EXPECT_FALSE(FileOps::exists("/data/modes/custom_mode6"));
+    EXPECT_EQ(m->ZrvUserModeSaved(5), 0);
+    const std::string f = readHostFile(hostPath("/data/modes/custom_mode8"));
+    ASSERT_EQ(f.size(), 4096u);
+    EXPECT_EQ(u8(f[0]), 0xAA);
+    EXPECT_EQ(u8(f[4095]), 0x11);
+    EXPECT_EQ(m->ZrvUserModeSaved(7), 1);
+    EXPECT_FALSE(FileOps::exists("/data/modes/MO08.json"));  // protocol writes copy no OSD menu
+}
+
+TEST_F(ZrvRamParaTest, DeletingASlotRemovesItsOsdCopy) {
+    auto m = loadModel();
+    writeHostFile(hostPath("/data/configs/omenu.json"), "{}");
+    edit(*m, O::OSD_ON, 1);
+    m->ZrvRequestUserModeSave(2);
+    m->ram_para_persist(1);
+    ASSERT_TRUE(FileOps::exists("/data/modes/MO02.json"));
+    EXPECT_EQ(m->mode_file_deal(1, 1), 0);
+    EXPECT_FALSE(FileOps::exists("/data/modes/MO02.json"));
+    EXPECT_FALSE(FileOps::exists("/data/modes/custom_mode2"));
+    EXPECT_EQ(m->ZrvUserModeSaved(1), 0);
+}
+
+TEST_F(ZrvRamParaTest, TornModeFileLoadsAsEmptySlot) {
+    writeHostFile(hostPath("/data/modes/custom_mode2"), std::string("\xAA\xAA") + std::string(500, 'x'));
+    writeHostFile(hostPath("/data/modes/custom_mode3"), std::string("\xAA\xAA") + std::string(4094, 'y'));
+    auto m = loadModel();
+    EXPECT_EQ(m->ZrvUserModeSaved(1), 0);
+    EXPECT_EQ(m->ZrvUserModeSaved(2), 1);
+    EXPECT_EQ(m->mode_file_deal(16, 0), 0);
+    EXPECT_EQ(m->mode_file_deal(-1, 1), 0);
+    EXPECT_EQ(m->mode_file_write(16, 0), 0);
+}
+
+TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {
+    auto m = loadModel();
+    edit(*m, O::WALL_WIDTH, 3840);
+    ASSERT_EQ(m->mode_file_write(0, 1), 1);
+    edit(*m, O::WALL_WIDTH, 1024);
+    c331_manage::get()->apply_flag = 0;
+
+    EXPECT_EQ(m->ZrvRecallUserMode(2), 0);  // empty slot
+    EXPECT_EQ(m->ZrvRecallUserMode(17), 0);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 0);
+    EXPECT_EQ(m->ZrvRecallUserMode(1), 1);
+    EXPECT_EQ(m->live_image.word(O::WALL_WIDTH), 3840);
+    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 1);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Protocol RAM writes
+
+TEST_F(ZrvRamParaTest, RamWritesRefuseAnythingThatDoesNotFit) {
+    auto m = loadModel();
+    const u8 four[4] = {1, 2, 3, 4};
+    EXPECT_EQ(m->ZrvRamParaDeal(four, 4, 4092), 0);
+    EXPECT_EQ(m->live_image.byte(4095), 4);
+    EXPECT_EQ(m->ZrvRamParaDeal(four, 4, 4093), 1);
+    EXPECT_EQ(m->ZrvRamParaDeal(four, 2, 0xFFFFFFFFu), 1);  // would wrap round
+    EXPECT_EQ(m->ZrvRamParaDeal(four, 4, 0xFFFFFFFEu), 1);
+    EXPECT_EQ(m->live_image.byte(0), 0);
+
+    std::vector<u8> big(4098, 0x5A);
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x0000), 1);
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x11000), 1);
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x101000), 1);  // bits above 19
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x1000), 0);
+    EXPECT_EQ(m->user_mode[0].marker[0], 1);
+    EXPECT_EQ(m->user_mode[0].marker[1], 2);
+    // The last slot: whole slot fits, one byte more does not.
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 4098, 0x10000), 0);
+    EXPECT_EQ(m->user_mode[15].snapshot[4095], 0x5A);
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 3, 0x10FFF), 0);
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 4, 0x10FFF), 1);
+    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 4098, 0x10001), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Crops and sources
+
+TEST_F(ZrvRamParaTest, CropBookkeepingFillsGapsAndFindsTheNthCrop) {
+    auto m = loadModel();
+    // Input 3 owns crops 1 and 3 in records 4 and 9; record 6 holds a bad
+    // input and record 7 a crop number beyond forty: both ignored.
+    m->live_image.setWord(O::crop(4), 0x8000 | (0 << 8) | 3);
+    m->live_image.setWord(O::crop(9), 0x8000 | (2 << 8) | 3);
+    m->live_image.setWord(O::crop(6), 0x8000 | (0 << 8) | 9);
+    m->live_image.setWord(O::crop(7), 0x8000 | (50 << 8) | 0);
+    m->ZrvCropSourceInit();
+    EXPECT_EQ(m->ZrvGetSourceNum(3, 40), 2);
+    EXPECT_EQ(m->ZrvGetSourceNum(3, 5), 1);
+    EXPECT_EQ(m->ZrvGetSourceNum(3, 0), 0);
+    EXPECT_EQ(m->ZrvGetCropID(3, 2), 3);
+    EXPECT_EQ(m->ZrvGetCropID(3, 3), 0);
+    EXPECT_EQ(m->ZrvGetCropID(0, 1), 0);  // record 7 set no bit of input 0 or 1
+    EXPECT_EQ(g_cut_source_state[5], 0);
+    EXPECT_EQ(m->ZrvAddCropID(3), 2);
+
+    CROP_PARA add{0, 10, 20, 640, 360};
+    m->ZrvAddNewCrop(3, &add);
+    EXPECT_EQ(m->live_image.word(O::crop(0)), 0x8000 | (1 << 8) | 3);
+    EXPECT_EQ(m->live_image.word(O::crop(0) + O::CROP_W), 640);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    m->ZrvCropSourceInit();
+    EXPECT_EQ(m->ZrvGetCropID(3, 2), 2);
+    EXPECT_EQ(m->ZrvGetCropID(3, 3), 3);
+
+    CROP_PARA got{-1, -1, -1, -1, -1};
+    int index = -1;
+    m->ZrvGetCropPara(3, 2, &got, &index);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(got.x, 10);
+    EXPECT_EQ(got.h, 360);
+    CROP_PARA untouched{7, 7, 7, 7, 7};
+    m->ZrvGetCropPara(3, 4, &untouched, &index);
+    EXPECT_EQ(index, 40);
+    EXPECT_EQ(untouched.x, 7);
+    m->ZrvGetCropPara(6, 1, &untouched, &index);
+    EXPECT_EQ(index, 40);
+
+    c331_manage::get()->apply_flag = 0;
+    CROP_PARA moved{0, 1, 2, 3, 4};
+    m->ZrvSetCropPara(3, 3, &moved);
+    EXPECT_EQ(m->live_image.word(O::crop(9) + O::CROP_X), 1);
+    EXPECT_EQ(m->live_image.word(O::crop(9)), 0x8000 | (2 << 8) | 3);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+
+    m->ZrvDeleteCrop(3, 1);
+    EXPECT_EQ(m->live_image.word(O::crop(4)), 0);
+    EXPECT_EQ(m->live_image.word(O::crop(4) + O::CROP_W), 1920);  // rectangle stays
+    EXPECT_EQ(m->ZrvGetSourceNum(3, 40), 2);
+    m->ZrvDeleteCrop(3, 9);  // no such crop: nothing happens
+    EXPECT_EQ(m->ZrvGetSourceNum(3, 40), 2);
+}
+
+TEST_F(ZrvRamParaTest, AddingACropWithAllRecordsUsedChangesNothing) {
+    auto m = loadModel();
+    for (u32 r = 0; r < 40; ++r) m->live_image.setWord(O::crop(r), u16(0x8000 | (r << 8) | 0));
+    m->ZrvCropSourceInit();
+    EXPECT_EQ(m->ZrvAddCropID(0), 0);
+    const PARA_RAM_IMAGE before = m->live_image;
+    CROP_PARA add{0, 1, 1, 1, 1};
+    m->ZrvAddNewCrop(0, &add);  // input full
+    m->ZrvAddNewCrop(1, &add);  // no free record
+    EXPECT_EQ(std::memcmp(&before, &m->live_image, 4096), 0);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 0);
+}
+
+TEST_F(ZrvRamParaTest, SettingASourceClearsTheCurrentModeUnlessARecallIsPending) {
+    auto m = loadModel();
+    // Mode 4 current and persisted: a new source means it is no longer current.
+    edit(*m, O::LOADED_MODE, 4);
+    m->ram_para_persist(1);
+    m->ZrvSetImageSource(0, 5, 1);
+    EXPECT_EQ(m->live_image.word(O::win(1) + O::WIN_SOURCE), 5);
+    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 0);
+
+    // A recall not yet persisted keeps its mode number.
+    edit(*m, O::LOADED_MODE, 6);
+    m->ZrvSetImageSource(0, 1, 0);
+    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 6);
+
+    // The first crop of input 2 in record 12.
+    m->live_image.setWord(O::crop(12), 0x8000 | (4 << 8) | 2);
+    m->ZrvCropSourceInit();
+    m->ZrvSetImageSource(1, 2, 3);
+    EXPECT_EQ(m->live_image.word(O::win(3) + O::WIN_SOURCE), 0x8000 | 12);
+    short isCrop = -1;
+    char record = -1;
+    EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 3, &isCrop, &record, 0), 2);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(record, 12);
+
+    // Out-of-range windows, inputs and missing crops change nothing.
+    const PARA_RAM_IMAGE before = m->live_image;
+    m->ZrvSetImageSource(0, 2, 6);
+    m->ZrvSetImageSource(0, 6, 0);
+    m->ZrvSetImageSource(2, 2, 0);
+    m->ZrvSetEDIDPara(6, 1, 2, 3);
+    EXPECT_EQ(std::memcmp(&before, &m->live_image, 4096), 0);
+    EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 6, &isCrop, &record, 0), 255);
+}
+
+TEST_F(ZrvRamParaTest, ImageSourceReadsFromASnapshotWithItsOwnLayout) {
+    auto m = loadModel();
+    m->live_image.setWord(O::crop(30), 0x8000 | 4);
+    m->live_image.setWord(O::win(2) + O::WIN_SOURCE, 0x8000 | 30);
+    ASSERT_EQ(m->mode_file_write(0, 1), 1);
+    m->live_image.setWord(O::win(2) + O::WIN_SOURCE, 1);  // live differs from the snapshot
+    short isCrop = 0;
+    char record = 0;
+    EXPECT_EQ(m->ZrvGetImageSource(m->user_mode[0].snapshot, 2, &isCrop, &record, 1), 4);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(record, 30);
+    EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 2, &isCrop, &record, 0), 1);
+    EXPECT_EQ(isCrop, 0);
+    // A crop source naming a record past the table has no input.
+    m->live_image.setWord(O::win(2) + O::WIN_SOURCE, 0x8000 | 45);
+    EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 2, &isCrop, &record, 0), 255);
+}
+
+TEST_F(ZrvRamParaTest, LanguageChangeIsReportedUntilPersisted) {
+    auto m = loadModel();
+    EXPECT_EQ(m->ZrvLanguageChanged(), 0);
+    edit(*m, O::LANGUAGE, 1);
+    EXPECT_EQ(m->ZrvLanguageChanged(), 1);
+    EXPECT_EQ(g_language.load(), 1);
+    m->ram_para_persist(1);
+    EXPECT_EQ(m->ZrvLanguageChanged(), 0);
+    g_language = 0;
+}
+
+TEST_F(ZrvRamParaTest, ChangeSignalIsQueuedAndMayBeRaisedAgainFromItsSlot) {
+    auto m = loadModel();
+    QSignalSpy spy(m.get(), &ZrvRamPara::sig_update_para);
+    int seen = 0;
+    QObject::connect(m.get(), &ZrvRamPara::sig_update_para, m.get(), [&](int code) {
+        ++seen;
+        if (code == 1) m->test_signal(11);  // a slot that signals again must not deadlock
+    }, Qt::QueuedConnection);
+    EXPECT_EQ(m->ram_para_save(), 1);
+    EXPECT_EQ(seen, 0);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen, 2);
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(spy.at(1).at(0).toInt(), 11);
+}
+
+}  // namespace
