@@ -250,6 +250,8 @@ struct c331_state {
     // Crop rectangle (x, y, w, h of the crop record) each slot was last set
     // up from; a crop edit is re-applied when the record differs.
     ST_RECT crop_applied[C331_WIN_NUM]{};
+    // Noise-reduction enable last written per CMOS port (-1 none yet).
+    s32 nr_last[4]{-1, -1, -1, -1};
 
     // ================= end c331pipe =================
 

@@ -1,0 +1,214 @@
+#pragma once
+// The c331 chip operations: input ports and their measurement, input
+// channels and scalers, output channels and layers, the window layout and
+// the single-window operations. Panel timing and picture adjustments are
+// forwarded to their own classes; enhancement, OSD and debug dumps stay with
+// the stand-in.
+//
+// Window numbers: the apply pass names windows by their RECORD in the
+// parameter image (0..5); the layout packs the enabled records into slots
+// 0..wincnt-1. Every single-window operation of the interface takes the
+// record and maps it to its slot, so a disabled lower record never makes a
+// change land on another window. Internal work is done per slot.
+#include "video_engine/c331_chip_ops.h"
+#include "video_engine/c331_pic_host.h"
+#include "video_engine/c331_state.h"
+
+#include <functional>
+#include <memory>
+
+class c331_manage;
+struct PARA_RAM_IMAGE;
+class c331_timing;
+class c331_picture;
+
+class c331_chip : public c331_chip_ops_unbuilt, public c331_pic_host {
+public:
+    using S = c331_state;
+    using Rect = c331_state::_ImageWindowDef_st;
+    using Slice = c331_state::_ImageWindowDef2_St;
+    using Scaling = c331_state::_ScalingSt;
+
+    explicit c331_chip(c331_manage& manager);
+    ~c331_chip() override;
+
+    // Start values of the channel, layer and layout bookkeeping of this
+    // class (also after the chip was initialised again).
+    void resetPipeState();
+
+    // The parameter image the layout is built from (and the panel set-up
+    // writes the output-channel layout into): the live image of the
+    // parameter model unless a test gives its own.
+    void setImage(PARA_RAM_IMAGE* image);
+    const PARA_RAM_IMAGE& image() const;
+
+    // ---- what the panel set-up and the picture operations use
+    void set_rtct(int fd, int mode) override;
+    void panel_layout_rebuild() override;
+    int panel_param_dump() override;
+    c331_timing& timing() { return *m_timing; }
+    c331_picture& picture() { return *m_picture; }
+
+    // How a receiver record is read: fills the sixteen words and the stable
+    // word of input d (0..5) under Utils::_source_hdminfo_mutex; false when
+    // no record is available. The default reads the source manager's table.
+    using HdmiReader = std::function<bool(int input, S::PortHdmiInfo& info, s32& stable)>;
+    void setHdmiReader(HdmiReader reader) { m_hdmiReader = std::move(reader); }
+
+    // ---- window layout (layout file)
+    void zrvApi_forceColorDisable(int dev) override;
+    void zrvApi_initEnvC331() override;
+    void zrvApi_MultiWinChAlloc(char init) override;
+    void zrvApi_MultiWinChInit() override;
+    void zrvApi_initEnvC331Default();
+    void zrvApi_MultiWinInit();
+    void zrvApi_MultiWinGet(ST_MWIN* mwin, int preset = 0);
+    void zrvApi_MultiWinChOverlay();
+    int zrvApi_OchGetWinOffset1(const S::WIN_INFO* win, int type);
+    int zrvApi_CropGetOffset(int port, const ST_RECT* rect, int type);
+    // Dot-by-dot code of a mode word (0..9) when bit 8 of the output word is
+    // set, else 0.
+    static int dbdCode(int outputWord, int modeWord, bool* outOfRange = nullptr);
+    // Slot of a window record, -1 when the record is not in the layout.
+    int slotOfRecord(int record) const;
+
+    // ---- panel timing and picture: forwarded
+    int zrvApi_PnlInit2(int ledW, int ledH, int out1W, int out1H, int splice) override;
+    void c331_SetBrightness(unsigned short value) override;
+    void c331_SetContrast(int value) override;
+    void c331_SetSharpness(int value) override;
+    void c331_SetSaturation(int value) override;
+    void c331_SetColorTemp(int value) override;
+    int c331_SetPattern(int pattern) override;
+
+    // ---- single-window operations (window = record number)
+    void c331_SetWinPriority(int win, int priority) override;
+    void c331_SetWinPriority1(int dev) override;
+    void c331_SetWinAttr(char win, int data) override;
+    void c331_SetInputsourceCrop(int win, int cropIndex) override;
+    void c331_SetCrop(char win, char enable, ST_RECT* rect) override;
+    void c331_SetInputsource(int win, int input) override;
+    void c331_SetWinOutput(int dev, char win, int data) override;
+    void c331_SetWinDbdMode(int dev, char win, int mode) override;
+    void zrvApi_updateCrop(int port);
+    void win_freeze_sel(int dev, int slot, int data);
+    // A window record switched to a crop: checks the crop record (index
+    // below 40, valid bit, input 0..5), then sets input and port, the crop
+    // offsets and reprograms once. False (window unchanged, logged) when the
+    // crop is refused.
+    bool setSourceCrop(int record, int cropIndex);
+    // A window record's whole source change in one step: crop on (checked
+    // as above), crop off and input, or input alone; one set_output.
+    void c331_SetWinSource(int win, int newWord, int oldWord);
+    // Crop rectangles edited since they were set up: every enabled window
+    // showing a changed crop record is set up again (one set_output).
+    // Returns the number of windows reprogrammed.
+    int applyCropEdits();
+
+    // ---- output channels and layers
+    void set_output(int fd) override;
+    void set_display_window_och(int fd, Rect src, Rect dst, int win);
+    void calc_oact(Rect owin, Slice* hslices, Slice* vslices, int win);
+    static void calc_scaling(Rect src, Rect dst, Scaling* out);
+    void get_och(int win, int* och);
+    void set_oscwct(int fd, int och);
+    void set_lut_vzoom_4sym(int fd, int ratio, int och);
+    int check_stitching_win(int* win, int* other);
+    void check_stitching_chg();
+    void update_overlay_info();
+    void set_overlay(int fd);
+    void reset_layer_coef(int fd, int mode);
+    void set_layer_coef(int fd, int win, int steps, int dir);
+    void reset_act(int fd, int phase);
+    void set_freeze(int fd, int on);
+    void wait1_povs(int fd, int n);
+
+    // ---- input channels and scalers
+    int check_ich_all(int win);
+    int check_ich(int interlaced, int pair);
+    int adjust_ich(int interlaced, int pair, int win);
+    int set_input(int win, int port);
+    void reset_ich(int win);
+    void set_ichsel(int fd, int win);
+    void set_idual(int fd, int ich, int on, int port);
+    void calc_iwin2(int win);
+    void calc_owin2(int win);
+    void set_display_window_ich(int fd, Rect in, Rect out, int win);
+    void set_display_window_ich_dbd(int fd, int win, int mode);
+    int set_dbd_mem(int fd, int win);
+    void set_lut_hshrnk(int fd, int ratio, int ich, int pair);
+    void set_lut_vshrnk_4sym(int fd, int ratio, int ich, int pair);
+    void set_input_bkg2(int fd, int win, int on) override;
+    // Input write mode and channel write control of a window's channels.
+    void set_iscwct(int fd, int win);
+    void set_mct(int fd, int win, int mode);
+    // De-interlacer and noise reduction of a channel (not built).
+    void set_ip(int fd, int ich);
+    int zrvApi_IsPatternGen() const;
+    static int hshrinkSet(int ratio);
+    static int vshrinkClass(int ratio);
+    static int shrinkRatio(int a, int b);
+    // Rebuilds every window's channel list from the owner table.
+    void rebuild_win_ich();
+    int firstIch(int win) const;
+    int ichCount(int win) const;
+
+    // ---- input ports and measurement
+    void load_hdmi() override;
+    void check_port_valid(int fd) override;
+    void check_input_port(int fd) override;
+    static int zrvApi_GetPortDevId(int port);
+    static int zrvApi_inputCvtC331(int input);
+    int zrvApi_GetWinDbdMultiPort(int win, int* ports);
+    void set_pict(int fd, int datamode, int port);
+    void set_sypol(int fd, int vbo, int idx);
+    void set_VBOInput(int fd, int ch);
+    void set_VBORXfrange(int fd, int ch, int mode, float rate);
+    void wait1_pivs(int fd, int idx);
+    void wait1_pivs2(int fd);
+    int check_dbd_input(int fd, int port);
+    void reset_dbd_mem(int win);
+
+    // The panel as the output set-up left it: wall size and origin, output
+    // channel size, grid columns and rows, arrangement and splice mode.
+    struct PanelView {
+        int w, h, xoff, yoff;
+        int ochW, ochH, cols, rows;
+        int arrang, splice;
+    };
+    PanelView panel() const;
+
+    // Ports a window shows (its dot-by-dot list or its one port); count.
+    int windowPorts(int win, int* ports);
+    bool windowInUse(int win) const;
+
+    // Longest wait for an output frame in wait1_povs (1 ms polls).
+    static constexpr int kPovsPolls = 200;
+
+private:
+    void wr(u32 code, u32 value, u32 base = 0);
+    u32 rd(u32 code, u32 base = 0);
+    void wrm(u32 code, u32 value, u32 mask, u32 base = 0);
+    void latch(bool on);
+    void restartVboRx(int ch, u32 laneMask);
+    bool readHdmi(int input, S::PortHdmiInfo& info, s32& stable);
+    void setupCropOffsets(int slot, const ST_RECT& rect);
+    void applyWindowOutput(int slot, int data);
+    bool portNoSignal(int port) const;
+    int vboLanes(int port) const;
+    u32 memUnits(int wmode, int n) const;
+    int dbdLineFor(int win, int mode);
+
+    c331_manage& m;
+    PARA_RAM_IMAGE* m_image = nullptr;
+    std::unique_ptr<c331_timing> m_timing;
+    std::unique_ptr<c331_picture> m_picture;
+    // A source change in progress (record): the crop step leaves the chip
+    // programming to the source step. Done / refused: the crop switch was
+    // completed or refused by c331_SetInputsourceCrop, so the apply pass's
+    // following c331_SetInputsource of that record has nothing left to do.
+    int m_pendingSource = -1;
+    int m_doneSource = -1;
+    int m_refusedSource = -1;
+    HdmiReader m_hdmiReader;
+};
