@@ -11,8 +11,6 @@
 
 namespace {
 int bindSocket(int fd, u16 port, bool loopback, u16* bound) {
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -42,6 +40,11 @@ int LinkSocket::openUdp(u16 port, bool loopback, u16* bound) {
 int LinkSocket::openTcpListen(u16 port, bool loopback, u16* bound) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
+    // A restart must not wait for the old connections' TIME_WAIT. UDP gets
+    // no such option: two programs sharing a command port would steal each
+    // other's frames.
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (bindSocket(fd, port, loopback, bound) != 0 || ::listen(fd, 4) != 0) {
         ::close(fd);
         return -1;

@@ -420,12 +420,12 @@ bool message_deal::delete_file_name() {
     bool recoveryDeleted = false;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        for (const char* dir : {PcFile::ScanDir, PcFile::RecoveryDir}) {
-            const QDir folder(Root::qpath(QString::fromLatin1(dir)));
+        for (const std::string dir : {PcFile::ScanDir, PcFile::RecoveryDir}) {
+            const QDir folder(Root::qpath(QString::fromStdString(dir)));
             const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
             for (const QString& f : files) {
-                const std::string device = std::string(dir) + "/" + f.toStdString();
-                if (FileOps::removePath(device) && dir == PcFile::RecoveryDir) recoveryDeleted = true;
+                if (FileOps::removePath(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
+                    recoveryDeleted = true;
             }
         }
         FileOps::syncAll();

@@ -17,6 +17,8 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,6 +60,10 @@ u16 freeTcpPort() {
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The program's ports are fixed: runs of this test in parallel
+        // processes take turns.
+        m_lock = ::open("/tmp/zrv_e2e_ports.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_lock >= 0) ::flock(m_lock, LOCK_EX);
         m_app = binary("ZRV_APP_BINARY", "zrvK57N");
         m_client = binary("ZRV_CLIENT_BINARY", "zrvctl");
         if (!QFileInfo(m_app).isExecutable() || !QFileInfo(m_client).isExecutable())
@@ -88,6 +94,7 @@ protected:
             m_proc.kill();
             m_proc.waitForFinished(5000);
         }
+        if (m_lock >= 0) ::close(m_lock);
     }
 
     // Runs the client; its exit status, and its output in out.
@@ -137,6 +144,7 @@ protected:
     QProcess m_proc;
     QString m_app, m_client;
     u16 m_tcpPort = 0;
+    int m_lock = -1;
 };
 
 }  // namespace
