@@ -46,6 +46,9 @@ protected:
 
         model = std::make_unique<ZrvRamPara>();
         model->load();
+        model->live_image.setWord(RamOffset::LANGUAGE, 1);  // English unless a test says otherwise
+        model->shadow_image.setWord(RamOffset::LANGUAGE, 1);
+        g_language = 1;
         previousModel = ZrvRamPara::p_zrvrampara_config;
         ZrvRamPara::p_zrvrampara_config = model.get();
 

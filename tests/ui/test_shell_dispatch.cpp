@@ -2,7 +2,9 @@
 // threads into the panel.
 #include "shell_fixture.h"
 
+#include "core/usbserver.h"
 #include "ui/shell/guibridge.h"
+#include "ui/shell/shell_start.h"
 
 #include <QTest>
 
@@ -82,6 +84,22 @@ TEST_F(DispatchTest, ProgressFromAWorkerMovesAndClosesTheOverlay) {
     QTRY_COMPARE(g_qround_bar ? g_qround_bar->value() : -1, 40);
     std::thread([] { GuiBridge::progress(100); }).join();
     QTRY_VERIFY(!g_qround_bar);
+}
+
+TEST_F(DispatchTest, StickReadyClosesTheSettingsMenuFromTheWatcherThread) {
+    UsbServer usb;
+    shell_follow_usb(&usb);
+    PageRegistry::open(PageRegistry::Settings);
+    ASSERT_TRUE(g_option);
+    std::thread([&] { emit usb.sig_storage_ready_close_settings(); }).join();
+    EXPECT_TRUE(g_option);  // nothing happens in the watcher's thread
+    QTRY_VERIFY(g_option.isNull());
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+
+    // Asked again with the menu already gone: nothing to close.
+    std::thread([&] { emit usb.sig_storage_ready_close_settings(); }).join();
+    QTest::qWait(20);
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
 }
 
 }  // namespace

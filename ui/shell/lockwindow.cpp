@@ -1,5 +1,6 @@
 #include "ui/shell/lockwindow.h"
 
+#include "core/JsonParse.h"
 #include "core/global.h"
 #include "core/zrvrampara.h"
 #include "ui/shell/fpga_panel.h"
@@ -13,13 +14,6 @@
 #include <QLocale>
 #include <QMutexLocker>
 #include <QTimerEvent>
-
-// The alias names come with the alias-file reader; without it the built-in
-// names show.
-#if __has_include("core/JsonParse.h")
-#include "core/JsonParse.h"
-#define ZRV_PANEL_HAS_ALIAS 1
-#endif
 
 QPointer<LockWindow> g_lockwindow;
 
@@ -153,10 +147,8 @@ void LockWindow::updateClock() {
 void LockWindow::updateNames() {
     for (int i = 0; i < 6; ++i) {
         QString name = ShellText::inputName(i);
-#ifdef ZRV_PANEL_HAS_ALIAS
         ALIAS_PARA alias;
         if (get_json_alias_para(&alias, "source", i) == 1) name = QString::fromStdString(alias.name);
-#endif
         const QFontMetrics fm(m_name[i]->font());
         m_name[i]->setText(fm.elidedText(name, Qt::ElideRight, m_name[i]->width()));
     }

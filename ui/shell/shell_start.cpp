@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/usbserver.h"
 #include "core/zrvrampara.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -10,6 +11,7 @@
 #include "ui/shell/shell_text.h"
 #include "ui/shell/syncupdate.h"
 
+#include <QApplication>
 #include <QTimer>
 
 void shell_gui_start() {
@@ -39,4 +41,20 @@ void shell_gui_start() {
                          &SyncUpdate::para_sync, Qt::QueuedConnection);
     else
         writeLogMsg(ERROR, "front panel started without the parameter model");
+
+    // Start-up connects the watcher's events to the dispatcher itself.
+    shell_follow_usb(UsbServer::pInstance());
+}
+
+void shell_follow_usb(UsbServer* usb) {
+    if (!usb) return;
+    // A stick that became ready while the settings menu was in front takes
+    // the panel back to the main menu, in the GUI thread and only if the
+    // menu is still open by then.
+    QObject::connect(
+        usb, &UsbServer::sig_storage_ready_close_settings, qApp,
+        [] {
+            if (g_page_focus.load() == PageRegistry::Settings) PageRegistry::back(PageRegistry::Settings);
+        },
+        Qt::QueuedConnection);
 }

@@ -1,0 +1,79 @@
+// The shell together with the parameter model: refresh before persisting,
+// language from the image, signal summaries and names on the home page.
+#include "shell_fixture.h"
+
+#include <QFrame>
+#include <QLabel>
+
+namespace {
+
+class ModelTest : public ShellTest {
+protected:
+    template <class T>
+    T* child(QWidget* parent, const char* name) {
+        T* w = parent->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(w) << name;
+        return w;
+    }
+};
+
+TEST_F(ModelTest, PageInFrontRefreshesBeforeTheImageIsPersisted) {
+    // The page compares the new live image with the old shadow: during its
+    // refresh the change is still a difference, after the dispatcher it is
+    // persisted and the shadow follows.
+    const u16 oldContrast = model->shadow_image.word(RamOffset::CONTRAST);
+    model->live_image.setWord(RamOffset::CONTRAST, u16(oldContrast + 7));
+
+    bool sawDifference = false;
+    u16 shadowSeen = 0;
+    QDialog page;
+    PageOps ops;
+    ops.refresh = [&](int code) {
+        EXPECT_EQ(code, 1);
+        shadowSeen = model->shadow_image.word(RamOffset::CONTRAST);
+        sawDifference = model->live_image.word(RamOffset::CONTRAST) != shadowSeen;
+    };
+    PageRegistry::enter(PageRegistry::ImageQuality, &page, ops);
+    g_page_focus = PageRegistry::ImageQuality;
+
+    SyncUpdate::pInstance()->para_sync(1);
+
+    EXPECT_TRUE(sawDifference);
+    EXPECT_EQ(shadowSeen, oldContrast);
+    EXPECT_EQ(model->shadow_image.word(RamOffset::CONTRAST), u16(oldContrast + 7));
+    const std::string file = readHostFile(hostPath("/data/ram_device_info"));
+    ASSERT_EQ(file.size(), 4096u);
+    const u32 at = RamFile::DATA_OFFSET + RamOffset::CONTRAST - RamOffset::PERSIST_BEGIN;
+    EXPECT_EQ(u8(file[at]) | (u8(file[at + 1]) << 8), oldContrast + 7);
+}
+
+TEST_F(ModelTest, ClosedPageIsNeverCalledAndLanguageStillFollowsTheImage) {
+    std::vector<std::string> log;
+    FakePage* page = openFake(PageRegistry::Output, PageRegistry::Settings, &log);
+    delete page->dialog.data();  // gone without saying so
+    g_page_focus = PageRegistry::Output;
+
+    model->live_image.setWord(RamOffset::LANGUAGE, 2);
+    SyncUpdate::pInstance()->para_sync(1);
+
+    EXPECT_TRUE(log.empty());
+    EXPECT_FALSE(PageRegistry::isOpen(PageRegistry::Output));
+    EXPECT_EQ(g_language.load(), 2);
+    EXPECT_EQ(model->shadow_image.word(RamOffset::LANGUAGE), 2);
+}
+
+TEST_F(ModelTest, HomePageShowsSignalsAndNames) {
+    model->ZrvSetSignalPara(2, 1920, 1080, 60);
+    model->ZrvSetSignalPara(3, 1920, 0, 60);  // no height: no signal
+    writeHostFile(hostPath("/data/configs/alias.json"),
+                  R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Stage left"},)"
+                  R"({"id":0,"valid":"off","name":"Hidden"}]}})");
+    g_lockwindow->lock_show();
+    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_signal2")->text(), QStringLiteral("1920x1080@60Hz"));
+    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_signal3")->text(), QStringLiteral("No signal"));
+    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_name2")->text(), QStringLiteral("Stage left"));
+    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_name0")->text(), QStringLiteral("EXT"));
+    EXPECT_FALSE(child<QFrame>(g_lockwindow, "frame_ports")->isVisibleTo(g_lockwindow));
+}
+
+}  // namespace
