@@ -1,4 +1,5 @@
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_chip.h"
 
 #include "core/logMsg.h"
 #include "core/utils.h"
@@ -38,7 +39,7 @@ c331_manage::c331_manage() {
     writeLogMsg(INFO, "====c331_manage::c331_manage()=====");
     drv = new c331_drv();
     // The chip operations that are built replace this stand-in here.
-    ops = new c331_chip_ops_unbuilt();
+    ops = new c331_chip(*this);
     std::memset(m_applied, 0, sizeof m_applied);
 }
 
