@@ -111,8 +111,15 @@ int c331_timing::zrvApi_PnlInit2(int ledW, int ledH, int out1W, int out1H, int s
     // The words come from the image, where the protocol may have put
     // anything: a wall or output size below zero or an output larger than
     // the wall would make the other output negative.
-    ledW = std::max(ledW, 0);
-    ledH = std::max(ledH, 0);
+    if (ledW < 0 || ledH < 0 || ledW > kMaxWall || ledH > kMaxWall) {
+        // Past the largest wall the outputs can carry the totals would no
+        // longer fit the 16-bit timing registers.
+        char msg[128];
+        std::snprintf(msg, sizeof msg, "c331: LED wall %dx%d out of range, limited to %d", ledW, ledH, kMaxWall);
+        writeLogMsg(WARNING, msg);
+        ledW = std::min(std::max(ledW, 0), kMaxWall);
+        ledH = std::min(std::max(ledH, 0), kMaxWall);
+    }
     if (out1W < 0 || out1W > ledW || out1H < 0 || out1H > ledH) {
         const int w1 = std::min(std::max(out1W, 0), ledW);
         const int h1 = std::min(std::max(out1H, 0), ledH);

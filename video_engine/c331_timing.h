@@ -32,6 +32,8 @@ public:
     static constexpr u64 kOneChannelLimit = 19600000;
     // Pixels per frame one output channel can carry (about 594 MHz at 60 Hz).
     static constexpr u64 kChannelPixels = 9900000;
+    // Largest LED wall side the outputs can carry (the output page's limit).
+    static constexpr int kMaxWall = 16376;
 
     // fd is read at every call (the manager opens the device after the
     // operations are made). image: where the output-channel layout words are

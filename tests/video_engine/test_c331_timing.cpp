@@ -306,6 +306,27 @@ TEST_F(C331TimingTest, TotalsSmallerThanTheActiveAreaAreRaised) {
     expectSaneTiming();
 }
 
+TEST_F(C331TimingTest, EveryWallAndModeGivesUsableTiming) {
+    const int walls[][2] = {{0, 0},        {640, 480},   {1920, 1080}, {3840, 2160}, {7680, 4320},
+                            {16376, 16376}, {8188, 1},    {1, 8188},    {5000, 3000}, {12010, 1080},
+                            {65535, 65535}, {-1, 70000}};
+    for (int mode = 0; mode < 6; ++mode) {
+        for (const auto& wall : walls) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << " wall " << wall[0] << "x" << wall[1]);
+            timing->zrvApi_PnlInit2(wall[0], wall[1], wall[0] / 2, wall[1] / 2, mode);
+            expectSaneTiming();
+            EXPECT_LE(pnl().w, c331_timing::kMaxWall);
+            EXPECT_LE(pnl().h, c331_timing::kMaxWall);
+            EXPECT_GE(pnl().xoffs, 0);
+            EXPECT_GE(pnl().yoffs, 0);
+            EXPECT_LE(och().htt, 0xFFFFu);  // 16-bit registers
+            EXPECT_LE(och().vtt, 0xFFFFu);
+            EXPECT_EQ(image->word(1390), och().width);
+            EXPECT_EQ(image->word(1392), och().height);
+        }
+    }
+}
+
 TEST_F(C331TimingTest, OnlyTheSpliceOffsetWritesTheImage) {
     timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, 0);
     PARA_RAM_IMAGE before = *image;
