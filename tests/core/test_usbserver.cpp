@@ -1,0 +1,114 @@
+#include "core/usbserver.h"
+#include "support/test_env.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using Codes = std::vector<int>;
+
+TEST(UsbServerClassify, HeadersGiveTheirCodes) {
+    const std::string dev = "/devices/platform/soc/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0";
+    const struct {
+        std::string header;
+        Codes codes;
+    } table[] = {
+        {"add@/devices/platform/soc/usb1/1-1", {100}},
+        {"remove@/devices/platform/soc/usb1/1-1", {101}},
+        {"add@" + dev + "/block/sda/sda1", {100, 102}},
+        {"add@" + dev + "/block/sda/sda9", {100, 102}},
+        {"add@" + dev + "/block/sda", {100}},
+        {"add@" + dev + "/block/sdb/sdb1", {100}},
+        {"add@" + dev + "/block/sda/sda10", {100}},
+        {"add@" + dev + "/block/sda/sdax", {100}},
+        {"add@" + dev + "/block//sda1", {100}},
+        // A partition that goes away is not storage that became ready.
+        {"remove@" + dev + "/block/sda/sda1", {101}},
+        {"change@" + dev + "/block/sda/sda1", {}},
+        {"add@", {100}},
+        {"", {}},
+        {"block/sda/sda1", {}},
+    };
+    for (const auto& row : table) EXPECT_EQ(UsbServer::classify(row.header), row.codes) << row.header;
+}
+
+class UsbServerTest : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        useManualClock();
+        g_page_focus = 0;
+        server = std::make_unique<UsbServer>();
+        QObject::connect(server.get(), &UsbServer::sig_usb_update, server.get(), [this](int code) {
+            std::lock_guard<std::mutex> lock(m);
+            codes.push_back(code);
+            if (code == 102) readyTick = G_timeTicks.load();
+        }, Qt::DirectConnection);
+        QObject::connect(server.get(), &UsbServer::sig_storage_ready_close_settings, server.get(),
+                         [this] { ++closeRequests; }, Qt::DirectConnection);
+    }
+    void TearDown() override {
+        server.reset();
+        g_page_focus = 0;
+        SimEnv::TearDown();
+    }
+
+    // Waits in real time for n codes.
+    Codes waitCodes(size_t n, int ms = 5000) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (codes.size() >= n) return codes;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        std::lock_guard<std::mutex> lock(m);
+        return codes;
+    }
+
+    std::unique_ptr<UsbServer> server;
+    std::mutex m;
+    Codes codes;
+    std::atomic<u32> readyTick{0};
+    std::atomic<int> closeRequests{0};
+    // NUL-separated like the kernel's messages.
+    const std::string partition =
+        std::string("add@/devices/platform/soc/usb1/1-1/host0/target0:0:0/0:0:0:0/block/sda/sda1") + '\0' +
+        "ACTION=add";
+};
+
+TEST_F(UsbServerTest, StorageReadyFollowsThePartitionAfterTheMountSettles) {
+    writeHostFile(hostPath("/proc/scsi/usb-storage"), "");
+    g_page_focus = 5;  // settings menu in front
+    ASSERT_EQ(server->initialize(), 0);
+    const u32 start = G_timeTicks;
+    board().injectUevent(partition);
+    EXPECT_EQ(waitCodes(2), (Codes{100, 102}));
+    EXPECT_GE(readyTick.load() - start, 300u);
+    EXPECT_EQ(closeRequests.load(), 1);
+
+    g_page_focus = 1;  // main menu: nothing to close
+    board().injectUevent(partition);
+    EXPECT_EQ(waitCodes(4), (Codes{100, 102, 100, 102}));
+    EXPECT_EQ(closeRequests.load(), 1);
+}
+
+TEST_F(UsbServerTest, RemovalAndMissingUsbStorageNeverReportReadiness) {
+    ASSERT_EQ(server->initialize(), 0);
+    board().injectUevent("remove@/devices/x/block/sda/sda1");
+    // No usb-storage driver: the bounded wait gives up without a 102.
+    board().injectUevent(partition);
+    board().injectUevent("add@/devices/platform/soc/usb1/1-2");
+    EXPECT_EQ(waitCodes(3), (Codes{101, 100, 100}));
+    EXPECT_EQ(waitCodes(4, 300), (Codes{101, 100, 100}));
+    EXPECT_EQ(closeRequests.load(), 0);
+}
+
+}  // namespace
