@@ -17,7 +17,7 @@
 
 namespace {
 
-class DispatchTest : public SimEnv {
+class CommandDispatch : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
@@ -75,14 +75,14 @@ private:
 
 }  // namespace
 
-TEST_F(DispatchTest, UnknownCommandsAreUnsupportedAndNoReplyIsCut) {
+TEST_F(CommandDispatch, UnknownCommandsAreUnsupportedAndNoReplyIsCut) {
     const Bytes req = makeFrame(0xC4, {1, 2, 3});
     EXPECT_EQ(replyStatus(call(0xC4, {1, 2, 3})), ReplyStatus::Unsupported);
     Bytes reply(11);  // no room for the status and the check byte
     EXPECT_EQ(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), 11), 0u);
 }
 
-TEST_F(DispatchTest, ParameterWriteWaitsForTheManagerMutexAndRaisesFlagOne) {
+TEST_F(CommandDispatch, ParameterWriteWaitsForTheManagerMutexAndRaisesFlagOne) {
     c331_manage* c331 = c331_manage::get();
     std::atomic<int> status{-1};
     std::thread writer;
@@ -102,7 +102,7 @@ TEST_F(DispatchTest, ParameterWriteWaitsForTheManagerMutexAndRaisesFlagOne) {
     EXPECT_EQ(ramRead(RamOffset::CONTRAST, 2), (Bytes{60, 0}));
 }
 
-TEST_F(DispatchTest, ParameterWriteBoundsAndLengths) {
+TEST_F(CommandDispatch, ParameterWriteBoundsAndLengths) {
     EXPECT_EQ(ramWrite(4092, {1, 2, 3, 4}), ReplyStatus::Ok);
     c331_manage::get()->apply_flag.store(0);
     EXPECT_EQ(ramWrite(4093, {9, 9, 9, 9}), ReplyStatus::BadArgument);
@@ -120,7 +120,7 @@ TEST_F(DispatchTest, ParameterWriteBoundsAndLengths) {
     EXPECT_EQ(ramWrite(0x300000, {1}), ReplyStatus::BadArgument);
 }
 
-TEST_F(DispatchTest, PendingSlotApplyIsNotTurnedBackIntoParameterApply) {
+TEST_F(CommandDispatch, PendingSlotApplyIsNotTurnedBackIntoParameterApply) {
     c331_manage::get()->apply_flag.store(2);
     EXPECT_EQ(ramWrite(RamOffset::BRIGHTNESS, {80, 0}), ReplyStatus::Ok);
     EXPECT_EQ(applyFlag(), 2);
@@ -128,7 +128,7 @@ TEST_F(DispatchTest, PendingSlotApplyIsNotTurnedBackIntoParameterApply) {
     EXPECT_EQ(applyFlag(), 2);
 }
 
-TEST_F(DispatchTest, RamReadsOfImageSlotsAndStatusWindow) {
+TEST_F(CommandDispatch, RamReadsOfImageSlotsAndStatusWindow) {
     u8 st = 0;
     live().setWord(RamOffset::BRIGHTNESS, 100);
     EXPECT_EQ(ramRead(RamOffset::BRIGHTNESS, 2, &st), (Bytes{100, 0}));
@@ -162,7 +162,7 @@ TEST_F(DispatchTest, RamReadsOfImageSlotsAndStatusWindow) {
     EXPECT_EQ(st, ReplyStatus::Busy);
 }
 
-TEST_F(DispatchTest, SlotWritesStayInsideTheirSlot) {
+TEST_F(CommandDispatch, SlotWritesStayInsideTheirSlot) {
     EXPECT_EQ(ramWrite(0x1000, {0xAA, 0xAA, 7}), ReplyStatus::Ok);
     EXPECT_EQ(m_model.user_mode[0].marker[0], 0xAA);
     EXPECT_EQ(m_model.user_mode[0].snapshot[0], 7);
@@ -173,7 +173,7 @@ TEST_F(DispatchTest, SlotWritesStayInsideTheirSlot) {
     EXPECT_EQ(applyFlag(), 0);  // applied later through register 161 bit 2
 }
 
-TEST_F(DispatchTest, RegisterWritesAndReads) {
+TEST_F(CommandDispatch, RegisterWritesAndReads) {
     u8* reg = m_model.reg_block.REG;
     reg[5] = 0xF0;
     EXPECT_EQ(regWrite(5, 0x0F, 0xAB), ReplyStatus::Ok);
@@ -211,7 +211,7 @@ TEST_F(DispatchTest, RegisterWritesAndReads) {
     EXPECT_EQ(replyStatus(call(PcCmd::RegRead, d)), ReplyStatus::BadArgument);
 }
 
-TEST_F(DispatchTest, FlagRegisterSlotAndOsdBits) {
+TEST_F(CommandDispatch, FlagRegisterSlotAndOsdBits) {
     EXPECT_EQ(regWrite(PcReg::McuFlag, 0x04, 0), ReplyStatus::Ok);
     EXPECT_EQ(applyFlag(), 2);
     c331_manage::get()->apply_flag.store(0);
@@ -226,7 +226,7 @@ TEST_F(DispatchTest, FlagRegisterSlotAndOsdBits) {
     EXPECT_EQ(m_model.reg_block.REG[161], 0);  // not a stored register
 }
 
-TEST_F(DispatchTest, FlagRegisterParameterApply) {
+TEST_F(CommandDispatch, FlagRegisterParameterApply) {
     using namespace RamOffset;
     PARA_RAM_IMAGE& img = live();
     // Window 2 is disabled but carries the sound; the PC asked for fades.
@@ -255,7 +255,7 @@ TEST_F(DispatchTest, FlagRegisterParameterApply) {
     EXPECT_EQ(img.word(AUDIO_WINDOW), 0);
 }
 
-TEST_F(DispatchTest, FlagRegisterRecallsTheUserModeThePcChose) {
+TEST_F(CommandDispatch, FlagRegisterRecallsTheUserModeThePcChose) {
     using namespace RamOffset;
     USER_MODE_SLOT& slot = m_model.user_mode[4];
     std::memset(&slot, 0, sizeof slot);
@@ -287,7 +287,7 @@ struct Transfer {
 };
 }  // namespace
 
-class FileTransferTest : public DispatchTest {
+class FileTransfer : public CommandDispatch {
 protected:
     u8 start(const Transfer& t, u32 total) {
         Bytes d = {t.type};
@@ -324,7 +324,7 @@ protected:
     }
 };
 
-TEST_F(FileTransferTest, GoodFileIsStoredAndSignalled) {
+TEST_F(FileTransfer, GoodFileIsStoredAndSignalled) {
     const Bytes c = content(1000);
     EXPECT_EQ(send({PcFile::ScanFile, "QDFR_hall-2.qdfile", c, {}}), ReplyStatus::Ok);
     const std::string stored = readHostFile(hostPath("/data/smartmapping/QDFR_hall-2.qdfile"));
@@ -338,7 +338,7 @@ TEST_F(FileTransferTest, GoodFileIsStoredAndSignalled) {
     EXPECT_EQ(readHostFile(hostPath("/data/configs/alias.json")).size(), 20u);
 }
 
-TEST_F(FileTransferTest, BadDigestOrShortTransferStoresNothing) {
+TEST_F(FileTransfer, BadDigestOrShortTransferStoresNothing) {
     writeHostFile(hostPath("/data/configs/omenu.json"), "old");
     EXPECT_EQ(send({PcFile::OsdMenu, "omenu.json", content(300), Bytes(16, 0x11)}), ReplyStatus::BadArgument);
     EXPECT_EQ(readHostFile(hostPath("/data/configs/omenu.json")), "old");
@@ -354,7 +354,7 @@ TEST_F(FileTransferTest, BadDigestOrShortTransferStoresNothing) {
     EXPECT_EQ(end(), ReplyStatus::Busy);
 }
 
-TEST_F(FileTransferTest, PiecesMayRepeatButNotSkipOrOverrun) {
+TEST_F(FileTransfer, PiecesMayRepeatButNotSkipOrOverrun) {
     const Transfer t{PcFile::AliasFile, "alias.json", content(300), {}};
     ASSERT_EQ(start(t, 300), ReplyStatus::Ok);
     EXPECT_EQ(piece(0, Bytes(t.content.begin(), t.content.begin() + 150)), ReplyStatus::Ok);
@@ -368,7 +368,7 @@ TEST_F(FileTransferTest, PiecesMayRepeatButNotSkipOrOverrun) {
     EXPECT_EQ(Bytes(stored.begin(), stored.end()), t.content);
 }
 
-TEST_F(FileTransferTest, HostileNamesAndSizesAreRefused) {
+TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
     const Bytes c = content(10);
     for (const std::string& name :
          {std::string("../../etc/passwd"), std::string("QDFR x.qdfile"), std::string("QDFR$(reboot)"),
@@ -388,7 +388,7 @@ TEST_F(FileTransferTest, HostileNamesAndSizesAreRefused) {
     EXPECT_EQ(message_deal::safeFileName("a/b\\QDFR-1_x.bin"), "QDFR-1_x.bin");
 }
 
-TEST_F(FileTransferTest, KernelImageReachesItsFlashOnlyAfterTheCheck) {
+TEST_F(FileTransfer, KernelImageReachesItsFlashOnlyAfterTheCheck) {
     const Bytes c = content(5000);
     EXPECT_EQ(send({PcFile::KernelImage, "uImage", c, Bytes(16, 0)}), ReplyStatus::BadArgument);
     EXPECT_FALSE(FileOps::exists("/dev/mtd10"));
@@ -399,7 +399,7 @@ TEST_F(FileTransferTest, KernelImageReachesItsFlashOnlyAfterTheCheck) {
     EXPECT_EQ(Bytes(flash.begin(), flash.begin() + long(c.size())), c);
 }
 
-TEST_F(FileTransferTest, DeleteRemovesScanAndRecoveryFiles) {
+TEST_F(FileTransfer, DeleteRemovesScanAndRecoveryFiles) {
     writeHostFile(hostPath("/data/smartmapping/QDFR1.qdfile"), "x");
     writeHostFile(hostPath("/data/smartmapping/QDFR2.qdfile"), "x");
     writeHostFile(hostPath("/data/rcvrecovery/QDFX"), "x");
@@ -414,7 +414,7 @@ TEST_F(FileTransferTest, DeleteRemovesScanAndRecoveryFiles) {
 
 // ---------------------------------------------------------------- device
 
-TEST_F(DispatchTest, DeviceInformation) {
+TEST_F(CommandDispatch, DeviceInformation) {
     std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
     {
         QMutexLocker lock(&settingsLock());
@@ -430,7 +430,7 @@ TEST_F(DispatchTest, DeviceInformation) {
     EXPECT_EQ(Bytes(d.begin() + 36, d.end()), (Bytes{192, 168, 1, 199, 255, 255, 255, 0, 0, 0, 0, 0}));
 }
 
-TEST_F(DispatchTest, ClockIsSetOnlyFromValidBcd) {
+TEST_F(CommandDispatch, ClockIsSetOnlyFromValidBcd) {
     board().simShell().clear();
     EXPECT_EQ(replyStatus(call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20})), ReplyStatus::Ok);
     EXPECT_EQ(board().simShell().commands(),
@@ -446,7 +446,7 @@ TEST_F(DispatchTest, ClockIsSetOnlyFromValidBcd) {
     EXPECT_EQ(replyStatus(call(PcCmd::TimeReport, {})), ReplyStatus::Busy);
 }
 
-TEST_F(DispatchTest, NetworkSetupStoresAndAppliesOnlySaneAddresses) {
+TEST_F(CommandDispatch, NetworkSetupStoresAndAppliesOnlySaneAddresses) {
     ConfigEngine::pInstance();
     board().simShell().clear();
     EXPECT_EQ(replyStatus(call(PcCmd::NetworkSetup, {10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1})), ReplyStatus::Ok);

@@ -95,7 +95,7 @@ bool waitFor(F cond, int ms = 3000) {
     return cond();
 }
 
-class LinkTest : public SimEnv {
+class PcLinks : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
@@ -120,7 +120,7 @@ private:
 
 }  // namespace
 
-TEST_F(LinkTest, UdpAnswersTheSenderAndSurvivesGarbage) {
+TEST_F(PcLinks, UdpAnswersTheSenderAndSurvivesGarbage) {
     udpnetManage udp(0, 0, true);
     ASSERT_EQ(udp.initialize(), 0);
     Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
@@ -143,7 +143,7 @@ TEST_F(LinkTest, UdpAnswersTheSenderAndSurvivesGarbage) {
     udp.stop();
 }
 
-TEST_F(LinkTest, TcpServesConcatenatedFramesAndANewClientTakesOver) {
+TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOver) {
     networkManage tcp(0, true);
     ASSERT_EQ(tcp.initialize(), 0);
     Peer first(connectTo(SOCK_STREAM, tcp.port()));
@@ -166,7 +166,7 @@ TEST_F(LinkTest, TcpServesConcatenatedFramesAndANewClientTakesOver) {
     tcp.stop();
 }
 
-TEST_F(LinkTest, Rs485RepliesWithRtsAroundTheWrite) {
+TEST_F(PcLinks, Rs485RepliesWithRtsAroundTheWrite) {
     serial_modules line(PcLinkId::Serial, "/dev/ttyS2", true);
     ASSERT_EQ(line.initialize(115200), 0);
     Peer pc(openTty(simSerialPcPath("/dev/ttyS2")));
@@ -180,7 +180,7 @@ TEST_F(LinkTest, Rs485RepliesWithRtsAroundTheWrite) {
     line.stop();
 }
 
-TEST_F(LinkTest, PassThroughWithoutCardPathIsDroppedAndTheLinkGoesOn) {
+TEST_F(PcLinks, PassThroughWithoutCardPathIsDroppedAndTheLinkGoesOn) {
     udpnetManage udp(0, 0, true);
     ASSERT_EQ(udp.initialize(), 0);
     Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
@@ -192,7 +192,7 @@ TEST_F(LinkTest, PassThroughWithoutCardPathIsDroppedAndTheLinkGoesOn) {
     udp.stop();
 }
 
-TEST_F(LinkTest, CardReplyGoesBackOnThe4GLineItCameFrom) {
+TEST_F(PcLinks, CardReplyGoesBackOnThe4GLineItCameFrom) {
     serial_modules rs485(PcLinkId::Serial, "/dev/ttyS2", true);
     serial_modules line4g(PcLinkId::Serial4G, "/dev/ttyS1", false);
     ASSERT_EQ(rs485.initialize(115200), 0);
@@ -219,7 +219,7 @@ TEST_F(LinkTest, CardReplyGoesBackOnThe4GLineItCameFrom) {
     rs485.stop();
 }
 
-TEST_F(LinkTest, UnansweredPassThroughIsGivenUp) {
+TEST_F(PcLinks, UnansweredPassThroughIsGivenUp) {
     ManualClock& clock = useManualClock();
     udpnetManage udp(0, 0, true);
     ASSERT_EQ(udp.initialize(), 0);
@@ -241,7 +241,7 @@ TEST_F(LinkTest, UnansweredPassThroughIsGivenUp) {
     udp.stop();
 }
 
-TEST_F(LinkTest, WifiAccessPointStartsAndRestartsOnlyWhileSwitchedOn) {
+TEST_F(PcLinks, WifiAccessPointStartsAndRestartsOnlyWhileSwitchedOn) {
     m_model.live_image.setByte(RamOffset::WIFI_AP, 0);
     {
         K57_WIFI_CONFIG wifi;
