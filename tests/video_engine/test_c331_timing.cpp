@@ -6,7 +6,6 @@
 #include "support/test_env.h"
 #include "video_engine/c331_timing.h"
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -325,16 +324,6 @@ TEST_F(C331TimingTest, EveryWallAndModeGivesUsableTiming) {
             EXPECT_EQ(image->word(1392), och().height);
         }
     }
-}
-
-TEST_F(C331TimingTest, OnlyTheSpliceOffsetWritesTheImage) {
-    timing->zrvApi_PnlInit2(1920, 1080, 1920, 1080, 0);
-    PARA_RAM_IMAGE before = *image;
-    st->gPnl.xoffs = 5;
-    timing->zrvApi_WriteRam(1378);
-    EXPECT_EQ(0, std::memcmp(before.data, image->data, sizeof before.data));
-    timing->zrvApi_WriteRam(1376);
-    EXPECT_EQ(image->word(1382), 5);
 }
 
 }  // namespace
