@@ -1,0 +1,123 @@
+#include "sim/sim_c331_inputs.h"
+
+#include "sim/sim_board.h"
+#include "sim/sim_c331.h"
+
+namespace {
+
+const int kPortInput[6] = {3, 2, 1, 0, 5, 4};
+constexpr uint32_t kMeasureClock = 200000000;
+
+struct Known {
+    uint32_t w, h, rate;
+    bool interlaced;
+    SimVideoTiming t;
+};
+
+// Usual timings: active, sync, back porch, total per direction.
+const Known kKnown[] = {
+    {1920, 1080, 60, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 60, false}},
+    {1920, 1080, 50, false, {1920, 44, 148, 2640, 1080, 5, 36, 1125, 50, false}},
+    {1920, 1080, 30, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 30, false}},
+    {1920, 1080, 60, true, {1920, 44, 148, 2200, 540, 5, 15, 562, 60, true}},
+    {1920, 1080, 50, true, {1920, 44, 148, 2640, 540, 5, 15, 562, 50, true}},
+    {1280, 720, 60, false, {1280, 40, 220, 1650, 720, 5, 20, 750, 60, false}},
+    {1280, 720, 50, false, {1280, 40, 220, 1980, 720, 5, 20, 750, 50, false}},
+    {3840, 2160, 60, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 60, false}},
+    {3840, 2160, 30, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 30, false}},
+    {720, 480, 60, false, {720, 62, 60, 858, 480, 6, 30, 525, 60, false}},
+    {720, 480, 60, true, {720, 62, 57, 858, 240, 3, 15, 262, 60, true}},
+    {720, 576, 50, false, {720, 64, 68, 864, 576, 5, 39, 625, 50, false}},
+    {720, 576, 50, true, {720, 63, 69, 864, 288, 3, 19, 312, 50, true}},
+};
+
+// Which measurement of which c331 port a register holds, and which byte.
+enum Field { NONE, HTT, VTT, VCNT, PERIOD, HW };
+struct Where {
+    Field field = NONE;
+    int port = -1;
+    int byte = 0;
+};
+
+Where locate(uint8_t bank, uint8_t reg) {
+    Where w;
+    auto in = [&](int start, int width, int count, int stride, Field f, int firstPort) {
+        for (int i = 0; i < count; ++i) {
+            const int r = start + stride * i;
+            if (reg >= r && reg < r + width) {
+                w.field = f;
+                w.port = firstPort + (firstPort >= 4 ? 0 : i);
+                w.byte = reg - r;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (bank == 0xAE) {
+        if (in(0x08, 2, 4, 2, HTT, 0)) return w;
+        if (in(0x10, 2, 1, 0, HTT, 4) || in(0x18, 2, 1, 0, HTT, 5)) return w;
+        if (in(0x20, 2, 4, 2, VTT, 0)) return w;
+        if (in(0x28, 2, 1, 0, VTT, 4) || in(0x30, 2, 1, 0, VTT, 5)) return w;
+        if (in(0x38, 2, 4, 2, VCNT, 0)) return w;
+        if (in(0x40, 2, 4, 2, VCNT, 4) || in(0x48, 2, 4, 2, VCNT, 5)) return w;
+        if (in(0x50, 3, 4, 3, PERIOD, 0)) return w;
+        if (in(0x5C, 3, 4, 3, PERIOD, 4) || in(0x68, 3, 4, 3, PERIOD, 5)) return w;
+    } else if (bank == 0xAF) {
+        if (in(0x08, 2, 4, 2, HW, 0)) return w;
+        if (in(0x10, 2, 1, 0, HW, 4) || in(0x18, 2, 1, 0, HW, 5)) return w;
+    }
+    return Where{};
+}
+
+}  // namespace
+
+SimVideoTiming simVideoTiming(const SimSource& s) {
+    if (!s.present || s.width == 0 || s.height == 0) return SimVideoTiming{};
+    const uint32_t rate = s.refreshHz ? s.refreshHz : 60;
+    for (const Known& k : kKnown)
+        if (k.w == s.width && k.h == s.height && k.rate == rate && k.interlaced == s.interlaced) return k.t;
+    SimVideoTiming t;
+    t.interlaced = s.interlaced;
+    t.rate = rate;
+    t.hact = s.width;
+    t.hsync = 32;
+    t.hback = 80;
+    t.htotal = s.width + 160;
+    t.vact = s.interlaced ? s.height / 2 : s.height;
+    t.vsync = 5;
+    t.vback = s.interlaced ? 10 : 20;
+    t.vtotal = t.vact + (s.interlaced ? 22 : 45);
+    return t;
+}
+
+bool simC331InputRegister(const SimScenarioData& sc, uint8_t bank, uint8_t reg, uint8_t& value) {
+    if (bank == 0xB2 && reg == 0x64) {
+        value = 0;
+        for (int c = 0; c < 2; ++c)
+            if (simVideoTiming(sc.inputs[kPortInput[4 + c]]).htotal) value |= uint8_t(1u << (5 + 2 * c));
+        return true;
+    }
+    const Where w = locate(bank, reg);
+    if (w.field == NONE) return false;
+    const SimVideoTiming t = simVideoTiming(sc.inputs[kPortInput[w.port]]);
+    const bool on = t.htotal != 0;
+    uint32_t v = 0;
+    switch (w.field) {
+    case HTT: v = on ? t.htotal - 1 : 0xFFFF; break;
+    case VTT: v = on ? t.vtotal : 0; break;
+    case VCNT: v = on ? t.vtotal - 1 : 0xFFFF; break;
+    case PERIOD: v = on ? (kMeasureClock + t.rate / 2) / t.rate - 1 : 0xFFFFFF; break;
+    case HW: v = on ? t.hact : 0; break;
+    default: break;
+    }
+    value = uint8_t(v >> (8 * w.byte));
+    return true;
+}
+
+void simC331AttachInputs(SimBoard& board, SimC331& chip) {
+    SimBoard* b = &board;
+    chip.addReadHook([b](uint8_t bank, uint8_t reg, uint8_t& value) {
+        if (bank != 0xAE && bank != 0xAF && bank != 0xB2) return false;
+        return simC331InputRegister(b->scenario().snapshot(), bank, reg, value);
+    });
+}
