@@ -4,6 +4,10 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QMutexLocker>
+#include <QTest>
+
+#include <thread>
 
 namespace {
 
@@ -74,6 +78,36 @@ TEST_F(ModelTest, HomePageShowsSignalsAndNames) {
     EXPECT_EQ(child<QLabel>(g_lockwindow, "label_name2")->text(), QStringLiteral("Stage left"));
     EXPECT_EQ(child<QLabel>(g_lockwindow, "label_name0")->text(), QStringLiteral("EXT"));
     EXPECT_FALSE(child<QFrame>(g_lockwindow, "frame_ports")->isVisibleTo(g_lockwindow));
+}
+
+TEST_F(ModelTest, ContrastWrittenByAnotherThreadIsShownAndPersisted) {
+    // The road of a protocol write: the writer edits the live image under
+    // the c331 mutex, the change signal comes from a worker thread and the
+    // dispatcher runs in the GUI thread.
+    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(),
+                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+    QDialog page;
+    std::vector<u16> shown;
+    PageOps ops;
+    ops.refresh = [&](int) { shown.push_back(model->live_image.word(RamOffset::CONTRAST)); };
+    PageRegistry::enter(PageRegistry::ImageQuality, &page, ops);
+    g_page_focus = PageRegistry::ImageQuality;
+
+    std::thread([&] {
+        {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            model->live_image.setWord(RamOffset::CONTRAST, 33);
+        }
+        model->test_signal(1);
+    }).join();
+    EXPECT_TRUE(shown.empty());  // nothing ran in the writer's thread
+    QTRY_COMPARE(model->shadow_image.word(RamOffset::CONTRAST), u16(33));
+    EXPECT_EQ(shown, std::vector<u16>{33});
+    const std::string file = readHostFile(hostPath("/data/ram_device_info"));
+    ASSERT_EQ(file.size(), 4096u);
+    const u32 at = RamFile::DATA_OFFSET + RamOffset::CONTRAST - RamOffset::PERSIST_BEGIN;
+    EXPECT_EQ(u8(file[at]), 33);
+    QObject::disconnect(model.get(), nullptr, SyncUpdate::pInstance(), nullptr);
 }
 
 }  // namespace
