@@ -350,7 +350,7 @@ u32 message_deal::file_data(const Cmd_Frame& req, u8* out, u32 cap) {
     if (req.dataLength() < 5) return status(out, cap, ReplyStatus::BadArgument);
     const u32 offset = rd32(req.data());
     const u32 len = req.dataLength() - 4;
-    // A piece may repeat what arrived (a retry after a lost reply) but may
+    // A chunk may repeat what arrived (a retry after a lost reply) but may
     // leave no gap and may not run past the announced length.
     if (offset > m_file.received || offset > m_file.total || len > m_file.total - offset)
         return status(out, cap, ReplyStatus::BadArgument);

@@ -12,7 +12,7 @@
 //   word-write OFFSET VALUE           one image word
 //   reg-read TARGET REG COUNT         TARGET 0 controller, 1 FPGA 0, 2 FPGA 1
 //   reg-write TARGET REG MASK VALUE
-//   send-file TYPE PATH [NAME]        start, data in pieces, end
+//   send-file TYPE PATH [NAME]        start, data in chunks, end
 //
 // The exit status is 0 when the device answered with status 0, 1 when it
 // answered with another status (printed), 2 on a usage error and 3 when no
@@ -122,16 +122,16 @@ protected:
     int m_fd;
 };
 
-void splitHostPort(const std::string& spec, u16 defPort, std::string* host, std::string* port) {
-    const size_t colon = spec.rfind(':');
-    *host = colon == std::string::npos ? spec : spec.substr(0, colon);
-    *port = colon == std::string::npos ? std::to_string(defPort) : spec.substr(colon + 1);
+void splitHostPort(const std::string& address, u16 defPort, std::string* host, std::string* port) {
+    const size_t colon = address.rfind(':');
+    *host = colon == std::string::npos ? address : address.substr(0, colon);
+    *port = colon == std::string::npos ? std::to_string(defPort) : address.substr(colon + 1);
     if (host->empty()) *host = "127.0.0.1";
 }
 
-std::unique_ptr<Link> openNet(const std::string& spec, bool tcp) {
+std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
     std::string host, port;
-    splitHostPort(spec, tcp ? 5005 : 5008, &host, &port);
+    splitHostPort(address, tcp ? 5005 : 5008, &host, &port);
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
@@ -227,12 +227,12 @@ int sendFile(Client& c, u8 type, const std::string& path, const std::string& nam
     start.insert(start.end(), name.begin(), name.end());
     int rc = checked(c.call(0x80, start), nullptr);
     if (rc) return rc;
-    constexpr size_t kPiece = 1024;
-    for (size_t off = 0; off < content.size(); off += kPiece) {
-        Bytes piece;
-        put32(piece, u32(off));
-        piece.insert(piece.end(), content.begin() + off, content.begin() + std::min(content.size(), off + kPiece));
-        rc = checked(c.call(0x81, piece), nullptr);
+    constexpr size_t kChunk = 1024;
+    for (size_t off = 0; off < content.size(); off += kChunk) {
+        Bytes chunk;
+        put32(chunk, u32(off));
+        chunk.insert(chunk.end(), content.begin() + off, content.begin() + std::min(content.size(), off + kChunk));
+        rc = checked(c.call(0x81, chunk), nullptr);
         if (rc) return rc;
     }
     return checked(c.call(0x82, {}), nullptr);

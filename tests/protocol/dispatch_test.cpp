@@ -301,19 +301,19 @@ protected:
         d.insert(d.end(), t.name.begin(), t.name.end());
         return replyStatus(call(PcCmd::FileStart, d));
     }
-    u8 piece(u32 offset, const Bytes& bytes) {
+    u8 chunk(u32 offset, const Bytes& bytes) {
         Bytes d;
         put32(d, offset);
         d.insert(d.end(), bytes.begin(), bytes.end());
         return replyStatus(call(PcCmd::FileData, d));
     }
     u8 end() { return replyStatus(call(PcCmd::FileEnd, {})); }
-    // Whole transfer in pieces of 100 bytes; the status of the end.
+    // Whole transfer in chunks of 100 bytes; the status of the end.
     u8 send(const Transfer& t) {
         if (start(t, u32(t.content.size())) != 0) return 0xEE;
         for (size_t off = 0; off < t.content.size(); off += 100) {
             const Bytes p(t.content.begin() + off, t.content.begin() + std::min(t.content.size(), off + 100));
-            if (piece(u32(off), p) != 0) return 0xED;
+            if (chunk(u32(off), p) != 0) return 0xED;
         }
         return end();
     }
@@ -346,22 +346,22 @@ TEST_F(FileTransfer, BadDigestOrShortTransferStoresNothing) {
 
     const Transfer t{PcFile::OsdMenu, "omenu.json", content(300), {}};
     ASSERT_EQ(start(t, 300), ReplyStatus::Ok);
-    ASSERT_EQ(piece(0, Bytes(t.content.begin(), t.content.begin() + 200)), ReplyStatus::Ok);
+    ASSERT_EQ(chunk(0, Bytes(t.content.begin(), t.content.begin() + 200)), ReplyStatus::Ok);
     EXPECT_EQ(end(), ReplyStatus::BadArgument);
     EXPECT_EQ(readHostFile(hostPath("/data/configs/omenu.json")), "old");
     // The transfer is over: more data or another end finds none.
-    EXPECT_EQ(piece(200, Bytes(100, 0)), ReplyStatus::Busy);
+    EXPECT_EQ(chunk(200, Bytes(100, 0)), ReplyStatus::Busy);
     EXPECT_EQ(end(), ReplyStatus::Busy);
 }
 
-TEST_F(FileTransfer, PiecesMayRepeatButNotSkipOrOverrun) {
+TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
     const Transfer t{PcFile::AliasFile, "alias.json", content(300), {}};
     ASSERT_EQ(start(t, 300), ReplyStatus::Ok);
-    EXPECT_EQ(piece(0, Bytes(t.content.begin(), t.content.begin() + 150)), ReplyStatus::Ok);
-    EXPECT_EQ(piece(200, Bytes(t.content.begin() + 200, t.content.end())), ReplyStatus::BadArgument);
-    EXPECT_EQ(piece(100, Bytes(t.content.begin() + 100, t.content.begin() + 250)), ReplyStatus::Ok);
-    EXPECT_EQ(piece(250, Bytes(60, 0)), ReplyStatus::BadArgument);  // past 300
-    EXPECT_EQ(piece(250, Bytes(t.content.begin() + 250, t.content.end())), ReplyStatus::Ok);
+    EXPECT_EQ(chunk(0, Bytes(t.content.begin(), t.content.begin() + 150)), ReplyStatus::Ok);
+    EXPECT_EQ(chunk(200, Bytes(t.content.begin() + 200, t.content.end())), ReplyStatus::BadArgument);
+    EXPECT_EQ(chunk(100, Bytes(t.content.begin() + 100, t.content.begin() + 250)), ReplyStatus::Ok);
+    EXPECT_EQ(chunk(250, Bytes(60, 0)), ReplyStatus::BadArgument);  // past 300
+    EXPECT_EQ(chunk(250, Bytes(t.content.begin() + 250, t.content.end())), ReplyStatus::Ok);
     EXPECT_EQ(replyStatus(call(PcCmd::FileData, {0, 0, 0})), ReplyStatus::BadArgument);
     EXPECT_EQ(end(), ReplyStatus::Ok);
     const std::string stored = readHostFile(hostPath("/data/configs/alias.json"));

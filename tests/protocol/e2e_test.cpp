@@ -68,8 +68,11 @@ protected:
         m_client = binary("ZRV_CLIENT_BINARY", "zrvctl");
         if (!QFileInfo(m_app).isExecutable() || !QFileInfo(m_client).isExecutable())
             GTEST_SKIP() << "program or client not built: " << m_app.toStdString();
-        if (!udpPortFree(udpnetManage::kCommandPort))
-            GTEST_SKIP() << "UDP port 5008 is in use on this host";
+        // Another program run (another test, a maintainer's PC run) may
+        // hold the port for a while.
+        bool free = false;
+        for (int i = 0; i < 120 && !(free = udpPortFree(udpnetManage::kCommandPort)); ++i) QThread::msleep(250);
+        if (!free) GTEST_SKIP() << "UDP port 5008 is in use on this host";
         ASSERT_TRUE(m_root.isValid());
         m_tcpPort = freeTcpPort();
         QDir().mkpath(m_root.filePath("data/configs"));
