@@ -104,6 +104,7 @@ public:
     // showing a changed crop record is set up again (one set_output).
     // Returns the number of windows reprogrammed.
     int applyCropEdits();
+    int zrvApi_applyCropEdits() override { return applyCropEdits(); }
 
     // ---- output channels and layers
     void set_output(int fd) override;

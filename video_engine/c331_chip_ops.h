@@ -47,6 +47,10 @@ public:
     virtual void c331_SetInputsource(int win, int input) = 0;
     virtual void c331_SetWinOutput(int dev, char win, int data) = 0;
     virtual void c331_SetWinDbdMode(int dev, char win, int mode) = 0;
+    // Crop rectangles edited in the image since they were set up: every
+    // enabled window showing such a crop is set up again. Called by the
+    // apply pass after the window records; returns the windows reprogrammed.
+    virtual int zrvApi_applyCropEdits() = 0;
 
     // ---- output channels and layers
     virtual void set_output(int fd) = 0;
@@ -108,6 +112,7 @@ public:
     void c331_SetInputsource(int, int) override { notBuilt("c331_SetInputsource"); }
     void c331_SetWinOutput(int, char, int) override { notBuilt("c331_SetWinOutput"); }
     void c331_SetWinDbdMode(int, char, int) override { notBuilt("c331_SetWinDbdMode"); }
+    int zrvApi_applyCropEdits() override { return notBuilt("zrvApi_applyCropEdits"), 0; }
 
     void set_output(int) override { notBuilt("set_output"); }
 

@@ -448,8 +448,10 @@ void c331_manage::apply_pass() {
                     word(live, off));
     }
 
-    // 5. Window records.
+    // 5. Window records, then crop rectangles edited under windows that
+    // already show them.
     apply_windows(live);
+    ops->zrvApi_applyCropEdits();
 
     // 6. Fade step counts, used by the next set_output. The image word is 16
     // bits; a fade runs one output frame per step under this mutex.
