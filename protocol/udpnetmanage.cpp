@@ -58,6 +58,10 @@ void udpnetManage::commandLoop() {
         const ssize_t n =
             ::recvfrom(m_fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n <= 0) continue;
+        // A frame is assembled from one sender's datagrams only.
+        if (from.sin_addr.s_addr != m_lastSender.sin_addr.s_addr || from.sin_port != m_lastSender.sin_port)
+            m_decoder.reset();
+        m_lastSender = from;
         m_replyAddr = from;
         if (!m_loopback) m_replyAddr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         feed(buf.data(), size_t(n));

@@ -45,6 +45,7 @@ private:
     int m_fd = -1;
     int m_wifiFd = -1;
     u16 m_boundPort = 0, m_boundWifiPort = 0;
+    sockaddr_in m_lastSender{};
     sockaddr_in m_replyAddr{};  // where the reply to the frame in hand goes
     sockaddr_in m_passAddr{};   // where the pending card reply goes
     std::atomic<bool> m_run{false};

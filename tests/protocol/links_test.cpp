@@ -134,6 +134,11 @@ TEST_F(PcLinks, UdpAnswersTheSenderAndSurvivesGarbage) {
     const Bytes enc = encode(brightnessRead());
     pc.write(Bytes(enc.begin(), enc.begin() + 7));
     pc.write(Bytes(enc.begin() + 7, enc.end()));
+    // Another sender cannot finish (or spoil) a frame this one started.
+    Peer other(connectTo(SOCK_DGRAM, udp.commandPort()));
+    pc.write(Bytes(enc.begin(), enc.begin() + 7));
+    other.write(Bytes(enc.begin() + 7, enc.end()));
+    EXPECT_TRUE(other.frame(200).empty());
     const Bytes r = pc.frame();
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(replyStatus(r), ReplyStatus::Ok);
