@@ -1,0 +1,183 @@
+// Window layout: packing of the window records into slots, refused layouts,
+// layers, output channels covered, pipelines of overlapping windows, window
+// and crop offsets.
+#include "test_c331_pipe_env.h"
+
+namespace {
+
+class C331LayoutTest : public C331PipeEnv {};
+
+TEST_F(C331LayoutTest, RecordsPackIntoSlotsAndMapBack) {
+    grid(6, 1920, 1080, 4, 1);
+    window(1, 2, 0, 0, 1920, 1080);
+    window(3, 3, 1920, 0, 1920, 1080);
+    layout();
+    ASSERT_EQ(m->gMwin.wincnt, 2);
+    EXPECT_EQ(chip->slotOfRecord(0), -1);
+    EXPECT_EQ(chip->slotOfRecord(1), 0);
+    EXPECT_EQ(chip->slotOfRecord(3), 1);
+    EXPECT_EQ(m->slot_record[1], 3);
+    EXPECT_EQ(m->PM_INPUT[0], 1);  // HDMI1 -> port 1
+    EXPECT_EQ(m->PM_INPUT[1], 0);  // HDMI2 -> port 0
+    EXPECT_EQ(m->PM_WIN_NUM[0], 0);
+    EXPECT_EQ(m->PM_WIN_NUM[1], 1);
+    EXPECT_EQ(m->PM_WIN_NUM[2], C331_WIN_NUM);
+}
+
+TEST_F(C331LayoutTest, UnusableLayoutsFallBackToOneFullPanelWindow) {
+    grid(5, 1920, 1080, 2, 1);
+    struct Case {
+        const char* what;
+        u16 enable, attr, x, width;
+    } cases[] = {{"first enable word with a zero low byte", 0x0100, 0, 0, 1920},
+                 {"attribute word 4", 1, 4, 0, 1920},
+                 {"wider than the channels", 1, 0, 100, 3840}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memset(img.data, 0, sizeof img.data);
+        WIN_RECORD r{};
+        r.enable = c.enable, r.attr = c.attr, r.source = 2, r.x = c.x, r.width = c.width, r.height = 1080;
+        img.setWin(0, r);
+        window(2, 3, 0, 0, 960, 540);
+        layout();
+        EXPECT_EQ(m->gMwin.wincnt, 1);
+        EXPECT_EQ(m->gWininfo[0].w, 3840);
+        EXPECT_EQ(m->gWininfo[0].h, 1080);
+        EXPECT_EQ(m->gWininfo[0].enable, 1);
+        // No record maps onto the stand-in window.
+        EXPECT_EQ(chip->slotOfRecord(0), -1);
+        EXPECT_EQ(chip->slotOfRecord(2), -1);
+    }
+    std::memset(img.data, 0, sizeof img.data);
+    layout();
+    EXPECT_EQ(m->gMwin.wincnt, 1);
+    EXPECT_EQ(m->gWininfo[0].x, 0);
+    EXPECT_EQ(m->gWininfo[0].totalh, 2);
+}
+
+TEST_F(C331LayoutTest, LayersAreMadeDistinct) {
+    grid(5, 1920, 1080, 2, 1);
+    window(0, 2, 0, 0, 100, 100);
+    window(1, 2, 0, 0, 100, 100);
+    window(2, 2, 0, 0, 100, 100);
+    img.setWord(RamOffset::priority(0), 3);
+    img.setWord(RamOffset::priority(1), 3);
+    img.setWord(RamOffset::priority(2), 7);  // becomes 1
+    layout();
+    EXPECT_EQ(m->gWininfo[0].layer, 3);
+    EXPECT_EQ(m->gWininfo[1].layer, 0);
+    EXPECT_EQ(m->gWininfo[2].layer, 1);
+    EXPECT_EQ(m->PM_OVERLAY_PRI[0], 2);
+    EXPECT_EQ(m->PM_OVERLAY_PRI[1], 5);
+}
+
+TEST_F(C331LayoutTest, OutputChannelsCoveredByAWindow) {
+    // Four channels side by side: a window across the first two.
+    grid(6, 1920, 1080, 4, 1);
+    window(0, 2, 100, 0, 2000, 1080);
+    layout();
+    const auto& a = m->gWininfo[0];
+    EXPECT_EQ(a.totalh, 2);
+    EXPECT_EQ(a.totalv, 1);
+    EXPECT_EQ(a.ch[0], 0);
+    EXPECT_EQ(a.ch[1], 1);
+    EXPECT_EQ(a.ch[2], 0xFF);
+    EXPECT_EQ(chip->zrvApi_OchGetWinOffset1(&a, 0), 100);
+    EXPECT_EQ(chip->zrvApi_OchGetWinOffset1(&a, 1), 2 * 1920 - 2100);
+
+    // Two by two: the top row, the whole panel, the right column.
+    grid(7, 1920, 1080, 2, 2);
+    struct Case {
+        u16 x, y, w, h;
+        int totalh, totalv;
+        std::vector<int> cells;
+    } cases[] = {{0, 0, 3840, 1080, 2, 1, {0, 1}},
+                 {0, 0, 3840, 2160, 2, 2, {0, 1, 2, 3}},
+                 {1920, 0, 1920, 2160, 1, 2, {1, 3}},
+                 {2000, 1200, 500, 500, 1, 1, {3}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y << " " << c.w << "x" << c.h);
+        std::memset(img.data, 0, sizeof img.data);
+        window(0, 2, c.x, c.y, c.w, c.h);
+        layout();
+        const auto& wi = m->gWininfo[0];
+        EXPECT_EQ(wi.totalh, c.totalh);
+        EXPECT_EQ(wi.totalv, c.totalv);
+        for (size_t k = 0; k < 8; ++k) EXPECT_EQ(wi.ch[k], k < c.cells.size() ? c.cells[k] : 0xFF);
+        for (size_t k = 0; k < c.cells.size(); ++k) {
+            EXPECT_EQ(m->PM_WIN_NUM[c.cells[k]], 0);
+            EXPECT_EQ(m->PM_AREA_NUM[c.cells[k]], int(k));
+        }
+    }
+}
+
+TEST_F(C331LayoutTest, OverlappingWindowsDrawThroughTheirOwnPipelines) {
+    grid(5, 1920, 1080, 2, 1);
+    window(0, 2, 0, 0, 1920, 1080);
+    window(1, 3, 100, 100, 640, 480);
+    window(2, 4, 1920, 0, 1920, 1080);
+    layout();
+    EXPECT_EQ(m->gWininfo[0].ch[0], 0);
+    EXPECT_EQ(m->gWininfo[2].ch[0], 1);
+    // Window 1 shares output channel 0 with window 0: it gets the lowest
+    // pipeline nobody names, and both pipelines feed output 0's mixer.
+    EXPECT_EQ(m->gWininfo[1].ch[0], 2);
+    EXPECT_EQ(m->gWininfo[1].pos[0], 0);
+    EXPECT_EQ(m->PM_OVERLAY[0], 1);
+    EXPECT_EQ(m->PM_OVERLAY[2], 1);
+    EXPECT_EQ(m->PM_WIN_NUM[2], 1);
+    EXPECT_EQ(m->chg_overlay, 1);
+
+    // The pipeline enable bits follow the owners.
+    EXPECT_EQ(reg8(0x00, 0x08) & 1, 1);
+    EXPECT_EQ(reg8(0x00, 0x0A) & 1, 1);
+    EXPECT_EQ(reg8(0x00, 0x0B) & 1, 0);
+}
+
+TEST_F(C331LayoutTest, AWindowWithoutAFreePipelineIsLeftUndrawn) {
+    // Eight channels side by side, every one taken by window 0: window 1 on
+    // top of it finds no pipeline and must not share one.
+    grid(0, 480, 1080, 8, 1);
+    window(0, 2, 0, 0, 3840, 1080);
+    window(1, 3, 0, 0, 480, 1080);
+    layout();
+    EXPECT_EQ(m->gWininfo[0].totalh, 8);
+    EXPECT_EQ(m->gWininfo[1].totalh, 0);
+    EXPECT_EQ(m->gWininfo[1].ch[0], 0xFF);
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(m->PM_WIN_NUM[c], 0);
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("no free pipeline for window 1"), std::string::npos);
+}
+
+TEST_F(C331LayoutTest, CropOffsetsFollowTheMeasuredPicture) {
+    m->PI_ACT[1][1] = 1920, m->PI_ACT[1][3] = 1080;
+    const ST_RECT r{100, 50, 800, 600};
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 0), 100);
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 1), 1020);
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 2), 50);
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 3), 430);
+    const ST_RECT wide{1000, 0, 1200, 100};
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &wide, 1), 0);  // negative: 0
+    // No signal: every offset 0; Vby-One two pixels per clock: twice the width.
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(2, &r, 0), 0);
+    m->PI_ACT[4][1] = 960, m->PI_ACT[4][3] = 1080, m->PI_STATE[4] = 1;
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(4, &r, 1), 1020);
+    EXPECT_EQ(chip->zrvApi_CropGetOffset(6, &r, 0), 0);
+}
+
+TEST_F(C331LayoutTest, ForcedColourEndsWithTheFillOfPortsWithoutSignal) {
+    grid(5, 1920, 1080, 2, 1);
+    window(0, 2, 0, 0, 1920, 1080);
+    window(1, 3, 1920, 0, 1920, 1080);
+    layout();
+    m->PI_PORT_INFO[1][c331_state::PI_NOSIG] = 0;
+    m->PI_PORT_INFO[0][c331_state::PI_NOSIG] = 1;
+    g_force_bkcolor = 0;
+    chip->zrvApi_forceColorDisable(m->c331_fd);
+    EXPECT_EQ(g_force_bkcolor.load(), 2);
+    for (int l = 0; l < 8; ++l) EXPECT_EQ(reg32(0x08, 0x49, 16 * l) & 0xFFFFFF, 0u);
+    EXPECT_EQ(reg8(0x08, 0x48, 0), 0);
+    EXPECT_EQ(reg8(0x08, 0x48, 16), 1);
+    g_force_bkcolor = 1;
+}
+
+}  // namespace
