@@ -146,6 +146,9 @@ bool c331_chip::setSourceCrop(int record, int cropIndex) {
     wi.crop = u8(cropIndex);
     wi.input = u8(input);
     m.PM_INPUT[slot] = zrvApi_inputCvtC331(input);
+    m.g_chg_input[slot] = 1;
+    // The port is measured before the crop is cut to its picture.
+    check_input_port(m.c331_fd);
     ST_RECT rect{c.x, c.y, c.width, c.height};
     const int saved = m_pendingSource;
     m_pendingSource = record;
@@ -154,8 +157,6 @@ bool c331_chip::setSourceCrop(int record, int cropIndex) {
     // The rectangle as recorded, not as clamped: an edit of the record is
     // what applyCropEdits looks for.
     m.crop_applied[slot] = ST_RECT{c.x, c.y, c.width, c.height};
-    m.g_chg_input[slot] = 1;
-    check_input_port(m.c331_fd);
     set_output(m.c331_fd);
     m.source_changed = 1;
     return true;

@@ -1,0 +1,118 @@
+// The whole road on the simulated board: a 1920 x 1080 60 Hz source on
+// HDMI1, the chip brought up by the manager from the factory image, then a
+// second window on a crop of that source applied through the change
+// protocol; the layout is read back from the chip's registers.
+#include "test_c331_pipe_env.h"
+#include "video_io/source_handover.h"
+
+#include <QMutexLocker>
+
+namespace {
+
+class C331RoadTest : public C331PipeEnv {
+protected:
+    void SetUp() override {
+        C331PipeEnv::SetUp();
+        model = std::make_unique<ZrvRamPara>();
+        model->load();
+        ZrvRamPara::p_zrvrampara_config = model.get();
+        chip->setImage(nullptr);  // the model's live image
+        savedOps = m->ops;
+        m->setChipOps(chip.get());
+        g_force_bkcolor = 1;
+        g_set_led_para = 0;
+    }
+    void TearDown() override {
+        m->setChipOps(savedOps);
+        m->thread_state.store(0);
+        ZrvRamPara::p_zrvrampara_config = nullptr;
+        C331PipeEnv::TearDown();
+    }
+    PARA_RAM_IMAGE& live() { return model->live_image; }
+    // A writer's change: under the manager's mutex, with the apply flag.
+    template <typename F>
+    void change(F edit) {
+        {
+            QMutexLocker lock(&m->mutex);
+            edit(live());
+            m->apply_flag = 1;
+        }
+        m->apply_pass();
+    }
+    u32 acthst() const { return m->PS_ACTHST; }
+    u32 actvst() const { return m->PS_ACTVST; }
+
+    std::unique_ptr<ZrvRamPara> model;
+    c331_chip_ops* savedOps = nullptr;
+};
+
+TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
+    plug(2, 1920, 1080, 60);
+    m->init_chip();
+    ASSERT_EQ(m->thread_state.load(), 6);
+    m->poll_step();
+
+    // Factory image: window 0 on HDMI1 over the whole 1920 x 1080 wall.
+    ASSERT_EQ(m->gMwin.wincnt, 1);
+    EXPECT_EQ(m->PM_INPUT[0], 1);
+    EXPECT_EQ(m->PI_STATE[1], 4);
+    EXPECT_EQ(m->IWIN[0].HW, 1920);
+    EXPECT_EQ(m->OWIN[0].HW, 1920);
+    EXPECT_EQ(m->OWIN[0].VW, 1080);
+    EXPECT_EQ(reg8(0x00, 0x10), 2);  // input channel 0 takes port 1
+    EXPECT_EQ(reg16(0x08, 0x40, 0), acthst());
+    EXPECT_EQ(reg16(0x08, 0x42, 0), 1920);
+    EXPECT_EQ(reg16(0x08, 0x44, 0), actvst());
+    EXPECT_EQ(reg16(0x08, 0x46, 0), 1080);
+    EXPECT_EQ(reg32(0x16, 0x08, 0), m->sys.PS_MEM_SC[0][0]);
+
+    // Window 1: the bottom-right quarter of HDMI1 at the same place, above
+    // window 0 and giving the sound.
+    source_handover::take_audio_changed();
+    change([](PARA_RAM_IMAGE& img) {
+        img.setCrop(0, CROP_RECORD{u16(0x8000 | 2), 960, 540, 960, 540});
+        WIN_RECORD w = img.win(1);
+        w.enable = 1, w.source = 0x8000, w.x = 960, w.y = 540, w.width = 960, w.height = 540, w.audio = 0x8000;
+        img.setWin(1, w);
+        img.setWord(RamOffset::priority(0), 1);
+        img.setWord(RamOffset::priority(1), 0);
+        img.setWord(RamOffset::AUDIO_WINDOW, 1);
+    });
+    EXPECT_TRUE(source_handover::take_audio_changed());
+    ASSERT_EQ(m->gMwin.wincnt, 2);
+    // Both on output channel 0; window 1 through its own pipeline 1.
+    EXPECT_EQ(m->gWininfo[1].ch[0], 1);
+    EXPECT_EQ(m->PM_OVERLAY[1], 1);
+    EXPECT_EQ(reg32(0x0E, 0x09, 0), 0x98u);  // pipeline 0 below, 1 on top
+    EXPECT_EQ(reg8(0x00, 0x11), 2);          // input channel 1 takes port 1 too
+    EXPECT_EQ(reg16(0x08, 0x40, 16), 960 + acthst());
+    EXPECT_EQ(reg16(0x08, 0x42, 16), 960);
+    EXPECT_EQ(reg16(0x08, 0x44, 16), 540 + actvst());
+    EXPECT_EQ(reg16(0x08, 0x46, 16), 540);
+    EXPECT_EQ(reg8(0x0A, 0x46, 16), 0x47);  // no zoom
+    // Reads the crop: 960 pixels (3072 memory units) and 540 lines in.
+    EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0] + 3072u + 540u * 64u * 1024u);
+    // Window 0 is unchanged.
+    EXPECT_EQ(reg16(0x08, 0x42, 0), 1920);
+    EXPECT_EQ(reg8(0x00, 0x10), 2);
+
+    // The crop rectangle is edited: window 1 follows at the next pass.
+    change([](PARA_RAM_IMAGE& img) { img.setCrop(0, CROP_RECORD{u16(0x8000 | 2), 0, 0, 960, 540}); });
+    EXPECT_EQ(m->IWIN[1].HST, 0);
+    EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0]);
+
+    // A source word naming no crop record leaves window 1 as it is.
+    change([](PARA_RAM_IMAGE& img) { img.setWord(RamOffset::win(1) + RamOffset::WIN_SOURCE, 0x8028); });
+    EXPECT_EQ(m->gWininfo[1].crop, 0);
+    EXPECT_EQ(m->PM_INPUT[1], 1);
+    EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0]);
+
+    // The source is unplugged: both windows show the background.
+    board().scenario().unplug(2);
+    m->poll_step();
+    EXPECT_EQ(m->PI_STATE[1], 0);
+    EXPECT_EQ(reg8(0x08, 0x48, 0), 1);
+    EXPECT_EQ(reg8(0x08, 0x48, 16), 1);
+}
+
+}  // namespace

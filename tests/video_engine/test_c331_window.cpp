@@ -1,0 +1,188 @@
+// Single-window operations as the apply pass calls them (window = record):
+// sources and crops, refused crops, crop edits, output bits, dot-by-dot
+// mode, priorities, and the reprogramming after a panel change.
+#include "test_c331_pipe_env.h"
+
+namespace {
+
+class C331WindowTest : public C331PipeEnv {
+protected:
+    void SetUp() override {
+        C331PipeEnv::SetUp();
+        grid(5, 1920, 1080, 2, 1);
+        plug(2, 1920, 1080, 60);  // HDMI1, port 1
+        plug(3, 1280, 720, 60);   // HDMI2, port 0
+        crop(4, 2, 960, 540, 960, 540);
+        // Record 0 disabled: records 1 and 2 are slots 0 and 1.
+        window(1, 3, 0, 0, 1920, 1080);
+        window(2, 3, 1920, 0, 1920, 1080);
+        layout();
+        poll();
+        chip->outputs = 0;
+    }
+};
+
+TEST_F(C331WindowTest, ACropSourceReachesTheRightWindowWithOneReprogramming) {
+    // The apply pass's sequence for record 2 switching to crop record 4.
+    chip->c331_SetInputsourceCrop(2, 4);
+    ST_RECT r{960, 540, 960, 540};
+    chip->c331_SetCrop(2, 1, &r);
+    chip->c331_SetInputsource(2, 2);
+    EXPECT_EQ(chip->outputs, 1);
+    EXPECT_EQ(m->PM_INPUT[1], 1);  // slot 1 now on HDM1's port
+    EXPECT_EQ(m->PM_INPUT[0], 0);  // slot 0 untouched
+    EXPECT_EQ(m->gWininfo[1].crop, 4);
+    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[1], 1);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[1][0], 960);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[1][1], 0);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[1][2], 540);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[1][3], 0);
+    EXPECT_EQ(m->IWIN[1].HST, 960);
+    EXPECT_EQ(m->IWIN[1].HW, 960);
+    EXPECT_EQ(m->IWIN[1].VW, 540);
+
+    // Back to a plain input: crop off before the input.
+    chip->outputs = 0;
+    chip->c331_SetWinSource(2, 3, 0x8004);
+    EXPECT_EQ(chip->outputs, 1);
+    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[1], 0);
+    EXPECT_EQ(m->PM_INPUT[1], 0);
+    EXPECT_EQ(m->IWIN[1].HW, 1280);
+}
+
+TEST_F(C331WindowTest, RefusedCropsLeaveTheWindowAlone) {
+    crop(5, 2, 0, 0, 100, 100, false);  // not in use
+    crop(6, 9, 0, 0, 100, 100);         // input out of range
+    struct Case {
+        const char* what;
+        int index;
+    } cases[] = {{"index 40", 40}, {"whole source word of index 40", 0x8028}, {"free record", 5}, {"input 9", 6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        chip->outputs = 0;
+        chip->c331_SetInputsourceCrop(2, c.index);
+        ST_RECT r{0, 0, 100, 100};
+        chip->c331_SetCrop(2, 1, &r);
+        chip->c331_SetInputsource(2, c.index & 0xF);
+        EXPECT_EQ(chip->outputs, 0);
+        EXPECT_EQ(m->PM_INPUT[1], 0);
+        EXPECT_EQ(m->gWininfo[1].input, 3);
+        EXPECT_EQ(m->PM_INPUT_OFFSET_EN[1], 0);
+    }
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("crop record 5 is not in use"), std::string::npos);
+    // The whole source word of a good crop is taken by its low byte.
+    chip->c331_SetInputsourceCrop(2, 0x8004);
+    chip->c331_SetInputsource(2, 2);
+    EXPECT_EQ(m->gWininfo[1].crop, 4);
+    EXPECT_EQ(m->PM_INPUT[1], 1);
+    // A record that is not shown changes nothing.
+    chip->outputs = 0;
+    chip->c331_SetWinSource(0, 2, 3);
+    chip->c331_SetInputsource(4, 2);
+    EXPECT_EQ(chip->outputs, 0);
+}
+
+TEST_F(C331WindowTest, EditedCropRectanglesAreApplied) {
+    chip->c331_SetWinSource(2, 0x8004, 3);
+    ASSERT_EQ(m->IWIN[1].HST, 960);
+    chip->outputs = 0;
+    EXPECT_EQ(chip->applyCropEdits(), 0);
+    EXPECT_EQ(chip->outputs, 0);
+
+    crop(4, 2, 100, 200, 640, 480);
+    EXPECT_EQ(chip->applyCropEdits(), 1);
+    EXPECT_EQ(chip->outputs, 1);
+    EXPECT_EQ(m->IWIN[1].HST, 100);
+    EXPECT_EQ(m->IWIN[1].HW, 640);
+    EXPECT_EQ(m->IWIN[1].VST, 200);
+    EXPECT_EQ(m->IWIN[1].VW, 480);
+    EXPECT_EQ(chip->applyCropEdits(), 0);
+
+    // An edit of a crop nobody shows reprograms nothing; a deleted crop
+    // leaves its window as it is.
+    crop(7, 2, 0, 0, 10, 10);
+    crop(4, 2, 0, 0, 10, 10, false);
+    chip->outputs = 0;
+    EXPECT_EQ(chip->applyCropEdits(), 0);
+    EXPECT_EQ(chip->outputs, 0);
+
+    // A rebuilt layout starts from the table as it is.
+    crop(4, 2, 0, 0, 960, 540);
+    img.setWord(RamOffset::win(2) + RamOffset::WIN_SOURCE, 0x8004);
+    layout();
+    EXPECT_EQ(chip->applyCropEdits(), 0);
+}
+
+TEST_F(C331WindowTest, OutputBits) {
+    // Freeze with signal, together with fade and dot-by-dot: all applied.
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0106);
+    EXPECT_EQ(m->gWininfo[1].output & 2, 2);
+    EXPECT_EQ(m->PM_WIN_FADE_EN[1], 1);
+    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 1);
+    EXPECT_EQ(chip->outputs, 1);
+    const int k = chip->firstIch(1);
+    ASSERT_GE(k, 0);
+    EXPECT_EQ(reg8(0x10, 0x09, 16 * k), 2);  // still frozen after the reprogramming
+
+    // Black: the window's layer shows the background.
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0001);
+    EXPECT_EQ(m->gWininfo[1].output, 1);
+    EXPECT_EQ(reg8(0x08, 0x48, 16), 1);
+    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 0);
+
+    // Freeze on a port without signal: the bit stays clear, the rest applies.
+    board().scenario().unplug(3);
+    chip->load_hdmi();
+    chip->check_input_port(m->c331_fd);
+    chip->c331_SetWinOutput(m->c331_fd, 1, 0x0006);
+    EXPECT_EQ(m->gWininfo[0].output & 2, 0);
+    EXPECT_EQ(m->PM_WIN_FADE_EN[0], 1);
+}
+
+TEST_F(C331WindowTest, DotByDotModeOnlyWhereTheOutputWordAllowsIt) {
+    img.setWord(RamOffset::win(2) + RamOffset::WIN_DBD_MODE, 8);
+    chip->c331_SetWinDbdMode(m->c331_fd, 2, 8);
+    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 0);
+    EXPECT_EQ(chip->outputs, 0);
+
+    img.setWord(RamOffset::win(2) + RamOffset::WIN_OUTPUT, 0x100);
+    chip->c331_SetWinDbdMode(m->c331_fd, 2, 8);
+    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 50);
+    EXPECT_EQ(chip->outputs, 1);
+    chip->c331_SetWinDbdMode(m->c331_fd, 2, 12);
+    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 1);
+}
+
+TEST_F(C331WindowTest, InputsAndPriorities) {
+    chip->c331_SetInputsource(1, 8);  // taken modulo 6: HDMI1
+    EXPECT_EQ(m->gWininfo[0].input, 2);
+    EXPECT_EQ(m->PM_INPUT[0], 1);
+    EXPECT_EQ(m->source_changed, 1);
+
+    chip->c331_SetWinPriority(2, 0);
+    chip->c331_SetWinPriority(1, 1);
+    chip->c331_SetWinPriority1(m->c331_fd);
+    EXPECT_EQ(m->PM_OVERLAY_PRI[1], 5);
+    EXPECT_EQ(m->PM_OVERLAY_PRI[0], 4);
+    EXPECT_EQ(m->PM_OVERLAY_PRI[2], 0);
+    chip->c331_SetWinPriority(2, 9);
+    EXPECT_EQ(m->gWininfo[1].layer, 3);
+
+    chip->c331_SetWinAttr(2, 3);
+    EXPECT_EQ(m->attr_hflip[1], 1);
+    EXPECT_EQ(m->attr_vflip[1], 1);
+    EXPECT_EQ(reg8(0x08, 0x22, 16 * m->gWininfo[1].ch[0]), 1);
+}
+
+TEST_F(C331WindowTest, APanelChangeReprogramsThePicturePath) {
+    m->thread_state.store(6);
+    chip->zrvApi_PnlInit2(1920, 1080, 1920, 1080, 4);
+    EXPECT_EQ(chip->outputs, 1);
+    // While the chip is being brought up, its start-up does it.
+    m->thread_state.store(5);
+    chip->zrvApi_PnlInit2(1920, 1080, 1920, 1080, 0);
+    EXPECT_EQ(chip->outputs, 1);
+    m->thread_state.store(0);
+}
+
+}  // namespace
