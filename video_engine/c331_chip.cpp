@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 
 #include <cstring>
+#include <mutex>
 
 c331_chip::c331_chip(c331_manage& manager)
     : m(manager),
@@ -78,11 +79,27 @@ void c331_chip::wrm(u32 code, u32 value, u32 mask, u32 base) {
 // (0x80) and its release (0) on 00:29/1.
 void c331_chip::latch(bool on) { wr(c331reg::RTCT_HOLD, on ? 0x80 : 0); }
 
+namespace {
+std::mutex g_readerMutex;
+c331_chip::HdmiReader g_installedReader;
+}  // namespace
+
+void c331_chip::installHdmiReader(HdmiReader reader) {
+    std::lock_guard<std::mutex> lock(g_readerMutex);
+    g_installedReader = std::move(reader);
+}
+
 bool c331_chip::readHdmi(int input, S::PortHdmiInfo& info, s32& stable) {
     info = S::PortHdmiInfo{};
     stable = 0;
-    if (input < 0 || input >= C331_PORT_NUM || !m_hdmiReader) return false;
-    return m_hdmiReader(input, info, stable);
+    if (input < 0 || input >= C331_PORT_NUM) return false;
+    if (m_hdmiReader) return m_hdmiReader(input, info, stable);
+    HdmiReader reader;
+    {
+        std::lock_guard<std::mutex> lock(g_readerMutex);
+        reader = g_installedReader;
+    }
+    return reader ? reader(input, info, stable) : false;
 }
 
 // ---------------------------------------------------------------------------

@@ -54,6 +54,10 @@ public:
     // no record is available. The default reads the source manager's table.
     using HdmiReader = std::function<bool(int input, S::PortHdmiInfo& info, s32& stable)>;
     void setHdmiReader(HdmiReader reader) { m_hdmiReader = std::move(reader); }
+    // The reader every chip object uses when it was given none: the input
+    // source manager installs the one over its per-input records. Until then
+    // no port is measured (every window shows its background).
+    static void installHdmiReader(HdmiReader reader);
 
     // ---- window layout (layout file)
     void zrvApi_forceColorDisable(int dev) override;
