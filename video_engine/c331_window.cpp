@@ -95,25 +95,32 @@ void c331_chip::zrvApi_updateCrop(int port) {
 int c331_chip::applyCropEdits() {
     const PARA_RAM_IMAGE& img = image();
     const int cnt = std::min(m.gMwin.wincnt, C331_WIN_NUM);
-    int changed = 0;
+    int changed = 0, reprogram = 0;
     for (int s = 0; s < cnt; ++s) {
         if (!m.PM_INPUT_OFFSET_EN[s]) continue;
         const int idx = m.gWininfo[s].crop;
         if (idx >= int(RamOffset::CROP_COUNT)) continue;
         const CROP_RECORD c = img.crop(idx);
-        const ST_RECT rect{c.x, c.y, c.width, c.height};
-        const ST_RECT& was = m.crop_applied[s];
-        if (rect.x == was.x && rect.y == was.y && rect.w == was.w && rect.h == was.h) continue;
         // A deleted crop (valid bit gone) leaves the window as it is until
         // its source word changes.
         if (!(c.id & 0x8000)) continue;
+        if ((c.id & 0xFF) != m.gWininfo[s].input && m.slot_record[s] >= 0) {
+            // The record now holds a crop of another input: the window
+            // follows its source word to it.
+            if (setSourceCrop(m.slot_record[s], idx)) ++changed;
+            continue;
+        }
+        const ST_RECT rect{c.x, c.y, c.width, c.height};
+        const ST_RECT& was = m.crop_applied[s];
+        if (rect.x == was.x && rect.y == was.y && rect.w == was.w && rect.h == was.h) continue;
         setupCropOffsets(s, rect);
         m.crop_applied[s] = rect;
         m.g_chg_input[s] = 1;
         ++changed;
+        ++reprogram;
         dbg("[applyCropEdits] win_%d crop %d now (%d,%d,%d,%d)\n", s, idx, rect.x, rect.y, rect.w, rect.h);
     }
-    if (changed) set_output(m.c331_fd);
+    if (reprogram) set_output(m.c331_fd);
     return changed;
 }
 

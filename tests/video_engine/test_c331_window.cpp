@@ -106,6 +106,15 @@ TEST_F(C331WindowTest, EditedCropRectanglesAreApplied) {
     EXPECT_EQ(chip->applyCropEdits(), 0);
     EXPECT_EQ(chip->outputs, 0);
 
+    // The record is reused for a crop of another input: the window follows.
+    crop(4, 3, 0, 0, 640, 360);
+    chip->outputs = 0;
+    EXPECT_EQ(chip->applyCropEdits(), 1);
+    EXPECT_EQ(chip->outputs, 1);
+    EXPECT_EQ(m->gWininfo[1].input, 3);
+    EXPECT_EQ(m->PM_INPUT[1], 0);
+    EXPECT_EQ(m->IWIN[1].HW, 640);
+
     // A rebuilt layout starts from the table as it is.
     crop(4, 2, 0, 0, 960, 540);
     img.setWord(RamOffset::win(2) + RamOffset::WIN_SOURCE, 0x8004);
