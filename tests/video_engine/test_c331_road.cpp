@@ -3,6 +3,7 @@
 // second window on a crop of that source applied through the change
 // protocol; the layout is read back from the chip's registers.
 #include "test_c331_pipe_env.h"
+#include "fpga/fpga_handover.h"
 #include "video_io/source_handover.h"
 
 #include <QMutexLocker>
@@ -23,6 +24,23 @@ protected:
         g_set_led_para = 0;
     }
     void TearDown() override {
+        // Leave the manager as if it had applied an empty image, so that a
+        // test run after this one in the same process starts from nothing.
+        c331_chip_ops_unbuilt quiet;
+        m->setChipOps(&quiet);
+        {
+            QMutexLocker lock(&m->mutex);
+            std::memset(live().data, 0, sizeof live().data);
+            m->apply_flag = 1;
+        }
+        m->apply_pass();
+        g_set_led_para = 0;
+        g_osd_update = 0;
+        fpga_handover::take_brightness();
+        fpga_handover::take_output_layout();
+        fpga_handover::take_output_status();
+        source_handover::take_audio_changed();
+        for (int i = 0; i < source_handover::kInputs; ++i) source_handover::take_custom_edid(i);
         m->setChipOps(savedOps);
         m->thread_state.store(0);
         ZrvRamPara::p_zrvrampara_config = nullptr;
