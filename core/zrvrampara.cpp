@@ -239,7 +239,7 @@ int ZrvRamPara::ram_para_reset() {
     c331_manage* mgr = c331_manage::get();
     QMutexLocker lock(&mgr->mutex);
     std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
-    mgr->apply_flag = 1;
+    mgr->raise_apply(1);
     return result;
 }
 
@@ -525,7 +525,7 @@ void ZrvRamPara::ZrvSetCropPara(char input, char n, const CROP_PARA* para) {
     live_image.setWord(b + CROP_Y, u16(para->y));
     live_image.setWord(b + CROP_W, u16(para->w));
     live_image.setWord(b + CROP_H, u16(para->h));
-    mgr->apply_flag = 1;
+    mgr->raise_apply(1);
 }
 
 void ZrvRamPara::ZrvAddNewCrop(int input, const CROP_PARA* para) {
@@ -546,7 +546,7 @@ void ZrvRamPara::ZrvAddNewCrop(int input, const CROP_PARA* para) {
         live_image.setWord(b + CROP_Y, u16(para->y));
         live_image.setWord(b + CROP_W, u16(para->w));
         live_image.setWord(b + CROP_H, u16(para->h));
-        mgr->apply_flag = 1;
+        mgr->raise_apply(1);
     }
     ZrvCropSourceInit();
 }
@@ -560,7 +560,7 @@ void ZrvRamPara::ZrvDeleteCrop(char input, char n) {
     {
         QMutexLocker lock(&mgr->mutex);
         live_image.setWord(crop(u32(r)) + CROP_ID, 0);
-        mgr->apply_flag = 1;
+        mgr->raise_apply(1);
     }
     ZrvCropSourceInit();
 }
@@ -581,7 +581,7 @@ void ZrvRamPara::ZrvSetImageSource(int sel, char input, char window) {
     QMutexLocker lock(&mgr->mutex);
     live_image.setWord(win(u32(w)) + WIN_SOURCE, word);
     if (live_image.word(LOADED_MODE) == shadow_image.word(LOADED_MODE)) live_image.setWord(LOADED_MODE, 0);
-    mgr->apply_flag = 1;
+    mgr->raise_apply(1);
 }
 
 void ZrvRamPara::ZrvSetEDIDPara(int input, short width, short height, short refresh) {
@@ -592,7 +592,7 @@ void ZrvRamPara::ZrvSetEDIDPara(int input, short width, short height, short refr
     live_image.setWord(b, u16(width));
     live_image.setWord(b + 2, u16(height));
     live_image.setWord(b + 4, u16(refresh));
-    mgr->apply_flag = 1;
+    mgr->raise_apply(1);
 }
 
 int ZrvRamPara::ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate) {
@@ -633,7 +633,7 @@ int ZrvRamPara::ZrvRecallUserMode(int m) {
     c331_manage* mgr = c331_manage::get();
     QMutexLocker lock(&mgr->mutex);
     if (!user_mode_recall_locked(m)) return 0;
-    mgr->apply_flag = 1;
+    mgr->raise_apply(1);
     return 1;
 }
 
@@ -643,7 +643,7 @@ int ZrvRamPara::ZrvRequestUserModeSave(int m) {
     QMutexLocker lock(&mgr->mutex);
     if (live_image.word(SAVE_REQUEST) != m) {
         live_image.setWord(SAVE_REQUEST, u16(m));
-        mgr->apply_flag = 1;
+        mgr->raise_apply(1);
     }
     return 1;
 }

@@ -100,11 +100,7 @@ u32 message_deal::status(u8* out, u32 cap, u8 code) {
 }
 
 void message_deal::raiseApplyFlag(u8 want) {
-    c331_manage* m = c331_manage::get();
-    // A pending 2 also applies the parameters; a 1 over it would lose the
-    // persisting of the user-mode slots the PC wrote.
-    if (m->apply_flag.load() == 2 && want == 1) return;
-    m->apply_flag.store(want);
+    c331_manage::get()->raise_apply(want);
 }
 
 // ---------------------------------------------------------------- RAM

@@ -68,6 +68,12 @@ public:
     QMutex mutex;
     std::atomic<u8> apply_flag{0};
     void wake();
+    // Raises the apply flag, with the mutex held. A pending 2 also applies
+    // the parameters, so a 1 never replaces it: that would lose the saving of
+    // the user-mode slots the PC wrote.
+    void raise_apply(u8 code) {
+        if (apply_flag.load() != 2 || code == 2) apply_flag.store(code);
+    }
 
     // Register access and its handle.
     c331_drv* drv = nullptr;

@@ -130,7 +130,7 @@ TEST_F(ZrvRamParaTest, FirstStartCreatesTheDefaultFile) {
 }
 
 TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
-    for (const std::string bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07')}) {
+    for (const std::string& bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07')}) {
         writeHostFile(hostPath(kRam), bad);
         auto m = loadModel();
         const std::string f = ramFile();
@@ -494,6 +494,18 @@ TEST_F(ZrvRamParaTest, SettingASourceClearsTheCurrentModeUnlessARecallIsPending)
     m->ZrvSetEDIDPara(6, 1, 2, 3);
     EXPECT_EQ(std::memcmp(&before, &m->live_image, 4096), 0);
     EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 6, &isCrop, &record, 0), 255);
+}
+
+TEST_F(ZrvRamParaTest, PageEditKeepsAPendingSlotWriteOfThePc) {
+    auto m = loadModel();
+    c331_manage::get()->apply_flag = 2;  // the PC wrote user-mode slots
+    m->ZrvSetEDIDPara(1, 1280, 720, 50);
+    // Lowered to 1, the pass would never signal code 2 and the slots the PC
+    // wrote would never reach their files.
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 2);
+    c331_manage::get()->apply_flag = 0;
+    m->ZrvSetEDIDPara(1, 1280, 720, 60);
+    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
 }
 
 TEST_F(ZrvRamParaTest, ImageSourceReadsFromASnapshotWithItsOwnLayout) {

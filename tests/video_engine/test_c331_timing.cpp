@@ -89,7 +89,9 @@ TEST(C331TimingList, BoundsOrderAndEnds) {
         const u64 product = u64(list[i].htt) * list[i].vtt;
         ASSERT_GE(product, 5094049u) << i;
         ASSERT_LE(product, 9933552u) << i;
-        if (i) ASSERT_GE(list[i].htt, list[i - 1].htt) << i;
+        if (i) {
+            ASSERT_GE(list[i].htt, list[i - 1].htt) << i;
+        }
     }
     // Nothing beyond the widest total.
     EXPECT_FALSE(c331_timing::find_timing(8281, 1));

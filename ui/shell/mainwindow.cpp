@@ -59,7 +59,7 @@ void writeLiveWord(u32 offset, u16 value) {
     c331_manage* c331 = c331_manage::get();
     QMutexLocker lock(&c331->mutex);
     model->live_image.setWord(offset, value);
-    c331->apply_flag = 1;
+    c331->raise_apply(1);
 }
 
 u16 liveWord(u32 offset) {
