@@ -11,6 +11,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "video_engine/c331_manage.h"
+#include "ui/shell/lcd_touch.h"
 #include "ui/shell/shell_start.h"
 #include "ui/shell/syncupdate.h"
 
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();
+    // Touch activity for the idle return.
+    lcd_touch::pInstance();
     // The PC links and the Wi-Fi access point, each with its own threads.
     udpnetManage::pInstance();
     Qd_uart_inout::pInstance();
