@@ -237,9 +237,14 @@ int ZrvRamPara::ram_para_reset() {
         Utils::sleep_ms(100);
     }
     c331_manage* mgr = c331_manage::get();
-    QMutexLocker lock(&mgr->mutex);
-    std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
-    mgr->raise_apply(1);
+    {
+        QMutexLocker lock(&mgr->mutex);
+        std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
+        mgr->raise_apply(1);
+    }
+    // The factory table has no crops: a bit map left from before would offer
+    // crops whose records are gone.
+    ZrvCropSourceInit();
     return result;
 }
 
