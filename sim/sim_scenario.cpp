@@ -3,6 +3,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <fstream>
 #include <sstream>
 
 namespace pt = boost::property_tree;
@@ -59,21 +60,11 @@ int SimScenario::inputByName(const std::string& name) {
 }
 
 bool SimScenario::loadFile(const std::string& hostPath) {
-    pt::ptree tree;
-    try {
-        pt::read_json(hostPath, tree);
-    } catch (const pt::ptree_error&) {
-        return false;
-    }
-    SimScenarioData data = snapshot();
-    try {
-        parseInto(tree, data);
-    } catch (const pt::ptree_error&) {
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_data = data;
-    return true;
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return loadJson(text.str());
 }
 
 bool SimScenario::loadJson(const std::string& json) {

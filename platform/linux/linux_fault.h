@@ -3,7 +3,10 @@
 // fails on every polling pass, and the log file is capped at 10 MiB.
 #include "core/logMsg.h"
 
+#include <poll.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -24,6 +27,17 @@ inline std::string describe(const std::string& what, const std::string& path, in
     if (!path.empty()) text += " " + path;
     if (err) text += ": " + errorText(err);
     return text;
+}
+
+// Waits up to timeoutMs for fd to become readable, across interrupting
+// signals: 1 readable (revents in p), 0 time-out, -1 error (errno set).
+inline int pollIn(int fd, pollfd& p, int timeoutMs) {
+    p = pollfd{fd, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 }  // namespace linuxfault
 

@@ -74,11 +74,8 @@ LinuxSerialPort::~LinuxSerialPort() {
 long LinuxSerialPort::readTimeout(uint8_t* buf, size_t cap, int timeoutMs) {
     if (m_fd < 0 || !buf) return -1;
     if (cap == 0) return 0;
-    pollfd p{m_fd, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
-    } while (r < 0 && errno == EINTR);
+    pollfd p;
+    const int r = linuxfault::pollIn(m_fd, p, timeoutMs);
     if (r < 0) {
         m_readFault.fail(linuxfault::describe("serial poll", m_path, errno));
         return -1;

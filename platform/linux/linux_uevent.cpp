@@ -37,11 +37,8 @@ LinuxUeventSource::~LinuxUeventSource() {
 
 long LinuxUeventSource::receive(char* buf, size_t cap, int timeoutMs) {
     if (m_fd < 0 || !buf || cap < 2) return -1;
-    pollfd p{m_fd, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
-    } while (r < 0 && errno == EINTR);
+    pollfd p;
+    const int r = linuxfault::pollIn(m_fd, p, timeoutMs);
     if (r < 0) {
         m_receiveFault.fail(linuxfault::describe("UsbServer select error", "", errno));
         return -1;
