@@ -53,12 +53,6 @@ TEST_F(ConfigTest, WritesReachTheFileAtOnce) {
     EXPECT_EQ(g_str_ip, "10.1.2.3");
 }
 
-TEST(DeviceId, WorkedExample) {
-    char id[32];
-    ConfigEngine::deriveDeviceId(0x1234, 0x5678, 0x9ABC, id);
-    EXPECT_EQ(std::string(id, 32), "1597bca0886b31023001305032627494");
-}
-
 TEST_F(ConfigTest, DeviceIdAndLoaderCheck) {
     board().scenario().setSocIdWords(0x1234, 0x5678, 0x9ABC);
     writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");

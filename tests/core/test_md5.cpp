@@ -39,10 +39,4 @@ TEST(MD5Test, DigestLeavesTheMessageOpen) {
     EXPECT_EQ(r.toString(), "d41d8cd98f00b204e9800998ecf8427e");
 }
 
-TEST(MD5Test, HexTextIsLowerCaseHighNibbleFirst) {
-    const u8 bytes[] = {0x00, 0x0F, 0xA5, 0xFF};
-    EXPECT_EQ(MD5::bytesToHexString(bytes, 4), "000fa5ff");
-    EXPECT_EQ(MD5::bytesToHexString(bytes, 0), "");
-}
-
 }  // namespace

@@ -42,6 +42,11 @@ TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
     const QString log = root.path() + "/data/vimraqd/log/mwrEnglneLog";
     EXPECT_TRUE(waitFor([&] { return QFileInfo::exists(ini); }, 20000));
     EXPECT_TRUE(waitFor([&] { return QFileInfo::exists(log); }, 20000));
+    // The parameter image of a first start: markers, then the defaults.
+    const QString ram = root.path() + "/data/ram_device_info";
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(ram).size() == 4096; }, 20000));
+    const std::string image = readHostFile(ram.toStdString());
+    EXPECT_EQ(image.substr(0, 2), "\xAA\xAA");
     EXPECT_EQ(app.state(), QProcess::Running);
 
     // Whatever start-up runs through the shell is recorded under the root,

@@ -49,14 +49,6 @@ protected:
     MtdInfo info;
 };
 
-TEST_P(MtdContract, GeometryIsUsable) {
-    EXPECT_GT(info.size, 0u);
-    ASSERT_GT(info.erasesize, 0u);
-    EXPECT_GT(info.writesize, 0u);
-    EXPECT_EQ(info.size % info.erasesize, 0u);
-    EXPECT_GE(info.size / info.erasesize, 2u);
-}
-
 TEST_P(MtdContract, EraseSetsOnlyItsBlocksToFF) {
     const uint32_t eb = info.erasesize;
     std::vector<uint8_t> zeros(2 * eb, 0x00);
