@@ -476,6 +476,12 @@ void c331_chip::zrvApi_MultiWinChInit() {
         m.chg_win[s] = m.g_chg_input[s] = m.chg_out[s] = 0;
         m.crop_applied[s] = ST_RECT{-1, -1, -1, -1};
     }
+    // The slots may now hold other windows than the input channels were
+    // taken for: every window in use takes its channels again below, from
+    // a free table, so that channels held for a window that moved to
+    // another slot never keep a window of the new layout from its own.
+    for (int k = 0; k < C331_CH_NUM; ++k) m.ich_owner[k] = -1;
+    rebuild_win_ich();
     const PARA_RAM_IMAGE& img = image();
     const int cnt = std::min(m.gMwin.wincnt, C331_WIN_NUM);
     for (int s = cnt; s < C331_WIN_NUM; ++s) {

@@ -148,6 +148,26 @@ TEST_F(C331LayoutTest, AWindowWithoutAFreePipelineIsLeftUndrawn) {
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find("no free pipeline for window 1"), std::string::npos);
 }
 
+TEST_F(C331LayoutTest, ARebuiltLayoutTakesItsInputChannelsAfresh) {
+    // Six windows needing all eight input channels; then the first two
+    // records swap their inputs, so slot 0 needs a pair where it held one
+    // channel and slot 1 the other way round.
+    grid(0, 480, 1080, 8, 1);
+    for (int i = 0; i < 6; ++i) plug(i, 1280, 720, 60);
+    const int before[6] = {2, 4, 5, 0, 1, 3}, after[6] = {4, 2, 5, 0, 1, 3};
+    for (const int* inputs : {before, after}) {
+        for (int w = 0; w < 6; ++w) window(w, u16(inputs[w]), u16(w * 480), 0, 480, 1080);
+        layout();
+        poll();
+        int taken = 0;
+        for (int w = 0; w < 6; ++w) {
+            EXPECT_EQ(chip->ichCount(w), inputs[w] >= 4 ? 2 : 1) << w;
+            taken += chip->ichCount(w);
+        }
+        EXPECT_EQ(taken, 8);
+    }
+}
+
 TEST_F(C331LayoutTest, CropOffsetsFollowTheMeasuredPicture) {
     m->PI_ACT[1][1] = 1920, m->PI_ACT[1][3] = 1080;
     const ST_RECT r{100, 50, 800, 600};
