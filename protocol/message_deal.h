@@ -138,9 +138,9 @@ public:
     // the type is unknown or the name is refused for it.
     static std::string filePathFor(u8 type, const std::string& name);
 
-    // Software version reported by the device information (major, minor,
-    // patch, build).
-    static constexpr std::array<u8, 4> kSoftwareVersion{1, 0, 0, 0};
+    // Software version of this program, the same four bytes the FPGA
+    // command block reports; the device-information page shows it too.
+    static constexpr std::array<u8, 4> kSoftwareVersion{1, 17, 0, 0};
 
     // State of the transfer, for tests.
     const ZrvFileDeal& fileState() const { return m_file; }

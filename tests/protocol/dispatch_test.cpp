@@ -427,6 +427,7 @@ TEST_F(CommandDispatch, DeviceInformation) {
     const Bytes d = replyData(r);
     ASSERT_EQ(d.size(), 48u);
     EXPECT_EQ(std::string(d.begin(), d.begin() + 32), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Bytes(d.begin() + 32, d.begin() + 36), (Bytes{1, 17, 0, 0}));  // as the FPGA block reports it
     EXPECT_EQ(Bytes(d.begin() + 36, d.end()), (Bytes{192, 168, 1, 199, 255, 255, 255, 0, 0, 0, 0, 0}));
 }
 

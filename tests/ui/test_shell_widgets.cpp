@@ -295,6 +295,7 @@ TEST_F(WidgetsTest, DeviceInformationShowsTheIdAndAddresses) {
     ASSERT_TRUE(page);
     EXPECT_EQ(g_page_focus.load(), PageRegistry::DeviceInfo);
     EXPECT_EQ(child<QLabel>(page, "label_value0")->text(), QStringLiteral("0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(child<QLabel>(page, "label_value1")->text(), QStringLiteral("1.17.0.0"));  // as the PC reads it
     EXPECT_EQ(child<QLabel>(page, "label_value2")->text(), QStringLiteral("192.168.1.199"));
     EXPECT_FALSE(child<QLabel>(page, "label_value6")->isVisibleTo(page));  // no FPGA manager
     QTest::mouseClick(child<QPushButton>(page, "Button_back"), Qt::LeftButton);

@@ -1,5 +1,6 @@
 #include "ui/shell/firmwareupdate.h"
 
+#include "ui/shell/page_frame.h"
 #include "ui/shell/shell_text.h"
 
 #include <QLabel>
@@ -10,11 +11,7 @@ FirmwareUpdate::FirmwareUpdate(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("firmwareupdate"));
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(800, 480);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(16, 16, 28));
-    setPalette(pal);
+    PageFrame::fillPanel(this);
 
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("label_update_title"));

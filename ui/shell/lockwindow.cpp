@@ -5,6 +5,7 @@
 #include "core/zrvrampara.h"
 #include "ui/shell/fpga_panel.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 
@@ -42,16 +43,14 @@ SIGNAL_PARA readSignal(int input) {
     return model->live_image.signal(input);
 }
 
+bool present(const SIGNAL_PARA& s) { return s.width != 0 && s.height != 0 && s.rate != 0; }
+
 }  // namespace
 
 LockWindow::LockWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("LockWindow"));
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(800, 480);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(16, 16, 28));
-    setPalette(pal);
+    PageFrame::fillPanel(this);
 
     m_time = new QLabel(this);
     m_time->setObjectName(QStringLiteral("label_time"));
@@ -126,16 +125,13 @@ void LockWindow::language_changed() {
     updatePorts();
 }
 
-bool LockWindow::signalPresent(int input) {
-    const SIGNAL_PARA s = readSignal(input);
-    return int16_t(s.width) > 0 && int16_t(s.height) > 0 && s.rate > 0;
-}
+bool LockWindow::signalPresent(int input) { return present(readSignal(input)); }
 
 QString LockWindow::signalText(int input) {
-    if (!signalPresent(input))
-        return ShellText::pick("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無訊號");
+    // One read, so the text never mixes two summaries.
     const SIGNAL_PARA s = readSignal(input);
-    return QStringLiteral("%1x%2@%3Hz").arg(int16_t(s.width)).arg(int16_t(s.height)).arg(s.rate);
+    if (!present(s)) return ShellText::pick("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無訊號");
+    return QStringLiteral("%1x%2@%3Hz").arg(s.width).arg(s.height).arg(s.rate);
 }
 
 void LockWindow::updateClock() {

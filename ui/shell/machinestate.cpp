@@ -2,8 +2,10 @@
 
 #include "core/global.h"
 #include "core/zrvrampara.h"
+#include "protocol/message_deal.h"
 #include "ui/shell/fpga_panel.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 
@@ -14,30 +16,15 @@
 
 QPointer<machinestate> g_machinestate;
 
-// Running version of the application: year, month, date, hardware,
-// software, function.
-const char* const machinestate::kSoftwareVersion = "24.10.20.11.2.1";
-
 machinestate::machinestate(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("machinestate"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(800, 480);
     setStyleSheet(QString::fromLatin1(ShellText::kPageBackground));
 
-    m_back = new QPushButton(this);
-    m_back->setObjectName(QStringLiteral("Button_back"));
-    m_back->setGeometry(11, 11, 50, 50);
-    m_back->setFocusPolicy(Qt::NoFocus);
-    m_back->setIcon(QIcon(ShellText::picture("back.png")));
-    m_back->setIconSize(QSize(32, 32));
-    m_back->setStyleSheet(QStringLiteral("border:none;"));
+    m_back = PageFrame::addBackButton(this);
     connect(m_back, &QPushButton::clicked, this, &machinestate::on_Button_back_clicked);
-
-    m_title = new QLabel(this);
-    m_title->setObjectName(QStringLiteral("label_title"));
-    m_title->setGeometry(80, 11, 640, 50);
-    m_title->setAlignment(Qt::AlignCenter);
-    m_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 28px;"));
+    m_title = PageFrame::addTitle(this);
 
     for (int i = 0; i < kRows; ++i) {
         const int y = 84 + 48 * i;
@@ -77,7 +64,9 @@ void machinestate::language_changed() {
 
 void machinestate::updateValues() {
     m_value[0]->setText(QString::fromLatin1(g_pid, sizeof(g_pid)).trimmed().remove(QChar('\0')));
-    m_value[1]->setText(QString::fromLatin1(kSoftwareVersion));
+    // One version for the panel and the PC software.
+    const auto& v = message_deal::kSoftwareVersion;
+    m_value[1]->setText(QStringLiteral("%1.%2.%3.%4").arg(v[0]).arg(v[1]).arg(v[2]).arg(v[3]));
     {
         QMutexLocker lock(&settingsLock());
         m_value[2]->setText(g_str_ip);

@@ -11,7 +11,6 @@ class machinestate : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kRows = 8;
-    static const char* const kSoftwareVersion;
 
     explicit machinestate(QWidget* parent = nullptr);
     ~machinestate() override;

@@ -11,6 +11,7 @@
 #include "ui/shell/machinestate.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
+#include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
@@ -39,9 +40,6 @@ QPoint panelOrigin() {
 
 namespace {
 
-const char* kTileStyle =
-    "QToolButton{background-color: rgb(33, 36, 53);color:#FFFFFF;border:1px solid #FFFFFF;"
-    "border-radius:8px;font: 20px;}QToolButton:pressed{background-color:#4777FF;}";
 const char* kTopStyle =
     "QPushButton{%1;border:1px solid #FFFFFF;border-radius:6px;font: 18px;}";
 const char* kModeSaved = "QPushButton{background-color: rgb(33, 36, 53);color:#FFFFFF;"
@@ -88,11 +86,7 @@ void countRise(int previous, int now, u32& d3, u32& d5, u32& d10, u32& d20, u32&
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("MainWindow"));
     ShellText::installFont();
-    setFixedSize(800, 480);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(16, 16, 28));
-    setPalette(pal);
+    PageFrame::fillPanel(this);
 
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("label_title"));
@@ -174,15 +168,7 @@ MainWindow::~MainWindow() {
 }
 
 QToolButton* MainWindow::makeTile(const char* name, int x, int y, const char* icon) {
-    auto* b = new QToolButton(this);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(x, y, 240, 112);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    b->setIcon(QIcon(ShellText::picture(QString::fromLatin1(icon))));
-    b->setIconSize(QSize(56, 56));
-    b->setStyleSheet(QString::fromLatin1(kTileStyle));
-    return b;
+    return PageFrame::addTile(this, name, QRect(x, y, 240, 112), icon, 56);
 }
 
 void MainWindow::language_changed() {
@@ -321,7 +307,6 @@ void MainWindow::slot_update_timer_ticks() {
         G_factoryage_ticks = G_timeTicks;
         if (FpgaPanel::exists() && pc_cmd_valid.load() == 0 && FpgaPanel::running()) getagelog();
         PageRegistry::agelogUpdated();
-        G_factoryage_ticks = G_timeTicks;
     }
 
     if (g_app_reset_flag.load() && !m_rebootIssued &&

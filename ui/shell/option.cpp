@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/zrvrampara.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 
@@ -12,32 +13,15 @@
 
 QPointer<Option> g_option;
 
-namespace {
-const char* kTileStyle =
-    "QToolButton{background-color: rgb(33, 36, 53);color:#FFFFFF;border:1px solid #FFFFFF;"
-    "border-radius:8px;font: 20px;}QToolButton:pressed{background-color:#4777FF;}";
-}
-
 Option::Option(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("Option"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(800, 480);
     setStyleSheet(QString::fromLatin1(ShellText::kPageBackground));
 
-    m_back = new QPushButton(this);
-    m_back->setObjectName(QStringLiteral("Button_back"));
-    m_back->setGeometry(11, 11, 50, 50);
-    m_back->setFocusPolicy(Qt::NoFocus);
-    m_back->setIcon(QIcon(ShellText::picture("back.png")));
-    m_back->setIconSize(QSize(32, 32));
-    m_back->setStyleSheet(QStringLiteral("border:none;"));
+    m_back = PageFrame::addBackButton(this);
     connect(m_back, &QPushButton::clicked, this, &Option::on_Button_back_clicked);
-
-    m_title = new QLabel(this);
-    m_title->setObjectName(QStringLiteral("label_title"));
-    m_title->setGeometry(80, 11, 640, 50);
-    m_title->setAlignment(Qt::AlignCenter);
-    m_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 28px;"));
+    m_title = PageFrame::addTitle(this);
 
     m_tiles[0] = makeTile("output_set", 0, "icon_output.png");
     m_tiles[1] = makeTile("input_cut", 1, "icon_crop.png");
@@ -62,15 +46,7 @@ Option::Option(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWind
 Option::~Option() { PageRegistry::leave(PageRegistry::Settings, this); }
 
 QToolButton* Option::makeTile(const char* name, int index, const char* icon) {
-    auto* b = new QToolButton(this);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(20 + 260 * (index % 3), 100 + 180 * (index / 3), 240, 160);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    b->setIcon(QIcon(ShellText::picture(QString::fromLatin1(icon))));
-    b->setIconSize(QSize(72, 72));
-    b->setStyleSheet(QString::fromLatin1(kTileStyle));
-    return b;
+    return PageFrame::addTile(this, name, QRect(20 + 260 * (index % 3), 100 + 180 * (index / 3), 240, 160), icon, 72);
 }
 
 void Option::language_changed() {
