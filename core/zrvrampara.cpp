@@ -194,7 +194,9 @@ void ZrvRamPara::load() {
 
     // Run-time fields never survive a restart.
     live_image.setWord(BLACKOUT, 0);
-    live_image.setByte(869, 0);
+    // A save request is never carried over a restart: left in both images it
+    // would look carried out and block every later save of that mode.
+    live_image.setWord(SAVE_REQUEST, 0);
     for (u32 b = TEST_PATTERN; b < TEST_PATTERN + 4; ++b) live_image.setByte(b, 0);
     g_language = live_image.byte(LANGUAGE);
     for (u32 k = 0; k < FADE_WORDS; ++k) live_image.setByte(FADE_BASE + 2 * k, 60);
@@ -400,6 +402,9 @@ int ZrvRamPara::ram_para_persist(int code) {
     }
     QMutexLocker lock(&mgr->mutex);
     shadow_image = snap;
+    // A save request that came in after step 1 is not carried out yet: the
+    // shadow must not hide it from the next step.
+    shadow_image.setWord(SAVE_REQUEST, 0);
     return 1;
 }
 

@@ -120,7 +120,7 @@ TEST_F(ZrvRamParaTest, LoadClearsRunTimeFieldsAndKeepsTheRest) {
     put(O::BLACKOUT, 1);
     put(O::TEST_PATTERN, 0x0503);
     put(O::LOADED_MODE, 7);
-    put(O::SAVE_REQUEST, 0x0900);
+    put(O::SAVE_REQUEST, 0x0905);
     put(O::FADE_BASE, 0x1234);
     put(O::FADE_BASE + 62, 0x0001);
     put(O::CONTRAST, 33);
@@ -131,13 +131,17 @@ TEST_F(ZrvRamParaTest, LoadClearsRunTimeFieldsAndKeepsTheRest) {
     EXPECT_EQ(img.word(O::BLACKOUT), 0);
     EXPECT_EQ(img.word(O::TEST_PATTERN), 0);
     EXPECT_EQ(img.word(O::LOADED_MODE), 0);
-    EXPECT_EQ(img.byte(869), 0);
+    EXPECT_EQ(img.word(O::SAVE_REQUEST), 0);
     EXPECT_EQ(img.word(O::FADE_BASE), 0x123C);  // low byte 60, high byte kept
     EXPECT_EQ(img.word(O::FADE_BASE + 62), 60);
     for (u32 k = 0; k < 32; ++k) EXPECT_EQ(img.byte(O::FADE_BASE + 2 * k), 60) << k;
     EXPECT_EQ(img.word(O::CONTRAST), 33);
     EXPECT_EQ(g_language.load(), 2);
     EXPECT_EQ(std::memcmp(&m->live_image, &m->shadow_image, 4096), 0);
+    // The request word the file held does not block a save of that mode.
+    m->ZrvRequestUserModeSave(5);
+    m->ram_para_persist(1);
+    EXPECT_EQ(m->ZrvUserModeSaved(4), 1);
     g_language = 0;
 }
 
