@@ -273,7 +273,13 @@ void c331_chip::c331_SetWinOutput(int dev, char win, int data) {
     }
     if ((wi.output ^ data) & 2) {
         if (portNoSignal(m.PM_INPUT[slot])) {
+            // Without a picture there is nothing to hold: the freeze is off,
+            // also when it was on and is now being released.
             dbg("\t change win_%d no signal, disable freeze\n", slot);
+            if (wi.output & 2) {
+                wi.output = u8(wi.output & ~2);
+                win_freeze_sel(dev, slot, 0);
+            }
         } else {
             wi.output = u8((wi.output & ~2) | (data & 2));
             dbg("\t change win_%d freeze:%s\n", slot, (data & 2) ? "Freeze" : "Normal");

@@ -146,6 +146,22 @@ TEST_F(C331WindowTest, OutputBits) {
     chip->c331_SetWinOutput(m->c331_fd, 1, 0x0006);
     EXPECT_EQ(m->gWininfo[0].output & 2, 0);
     EXPECT_EQ(m->PM_WIN_FADE_EN[0], 1);
+
+    // A frozen window whose source goes away is released when asked, and
+    // stays released when the source comes back.
+    plug(3, 1280, 720, 60);
+    poll();
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0002);
+    ASSERT_EQ(m->gWininfo[1].output & 2, 2);
+    board().scenario().unplug(3);
+    poll();
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0000);
+    EXPECT_EQ(m->gWininfo[1].output & 2, 0);
+    plug(3, 1280, 720, 60);
+    poll();
+    const int k1 = chip->firstIch(1);
+    ASSERT_GE(k1, 0);
+    EXPECT_EQ(reg8(0x10, 0x09, 16 * k1), 1);
 }
 
 TEST_F(C331WindowTest, DotByDotModeOnlyWhereTheOutputWordAllowsIt) {
