@@ -101,19 +101,12 @@ void c331_chip::load_hdmi() {
         TAKE(Vback)
         TAKE(Vpol)
         TAKE(Vtotal)
-#undef TAKE
         // Compared as floats; the copy may hold the invalidation pattern.
         if (!(c.pfreq == in.pfreq)) {
             dbg("\n [load_hdmi]pfreq=%f,%f,chaned! \n", double(c.pfreq), double(in.pfreq));
             c.pfreq = in.pfreq;
             changed = true;
         }
-#define TAKE(f)                                                                   \
-    if (c.f != in.f) {                                                            \
-        dbg("\n [load_hdmi]" #f "=%d,%d,chaned! \n", int(c.f), int(in.f));        \
-        c.f = in.f;                                                               \
-        changed = true;                                                           \
-    }
         TAKE(type)
         TAKE(lane)
         TAKE(ip)
