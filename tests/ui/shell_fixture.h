@@ -73,6 +73,14 @@ protected:
         SimEnv::TearDown();
     }
 
+    // A named widget of a page; a missing one fails the test.
+    template <class T>
+    T* child(QWidget* parent, const char* name) {
+        T* w = parent->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(w) << name;
+        return w;
+    }
+
     // Moves virtual time on by ticks of 10 ms.
     void advanceTicks(u32 ticks) { clock->advanceMs(10ull * ticks); }
 

@@ -120,6 +120,7 @@ TEST_F(TourTest, EveryShellPageInEveryLanguage) {
         for (int kind : {1, 3, 4, 5, 6}) {
             g_tip->tip_create(kind);
             EXPECT_EQ(g_tip->kind(), kind);
+            EXPECT_FALSE(QPixmap(TIP::pictureOf(kind)).isNull()) << kind << " " << lang;
             visit(g_tip, QStringLiteral("tip%1").arg(kind), lang);
         }
         g_tip->tip_create(TIP::RemoveOnly);

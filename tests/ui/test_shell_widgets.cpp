@@ -14,12 +14,6 @@ namespace {
 
 class WidgetsTest : public ShellTest {
 protected:
-    template <class T>
-    T* child(QWidget* parent, const char* name) {
-        T* w = parent->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_TRUE(w) << name;
-        return w;
-    }
     std::vector<std::string> rebootCommands() {
         std::vector<std::string> out;
         for (const auto& c : board().simShell().commands())
@@ -64,12 +58,6 @@ TEST_F(WidgetsTest, TipClosesItself300TicksAfterItWasShown) {
     EXPECT_EQ(g_tip->kind(), TIP::Reading);
     g_tip->tip_create(TIP::RemoveOnly);
     EXPECT_FALSE(g_tip->isVisible());
-    // Every kind has its picture in every language.
-    for (int lang = 0; lang < 5; ++lang) {
-        g_language = u8(lang);
-        for (int kind : {1, 3, 4, 5, 6})
-            EXPECT_FALSE(QPixmap(TIP::pictureOf(kind)).isNull()) << kind << " " << lang;
-    }
 }
 
 TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing) {
