@@ -38,7 +38,6 @@ const int kPresetCounts[C331_MWIN_PRESETS] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
 c331_manage::c331_manage() {
     writeLogMsg(INFO, "====c331_manage::c331_manage()=====");
     drv = new c331_drv();
-    // The chip operations that are built replace this stand-in here.
     ops = new c331_chip(*this);
     std::memset(m_applied, 0, sizeof m_applied);
 }
@@ -66,11 +65,6 @@ void c331_manage::reset_layout_descriptors() {
         mwin_preset[i].wincnt = kPresetCounts[i];
         mwin_preset[i].win = mwin_room[i];
     }
-}
-
-void c331_manage::wake() {
-    std::lock_guard<std::mutex> lock(m_wakeMutex);
-    m_wakeRequested = true;
 }
 
 void c331_manage::Sleep(int ms) {
@@ -108,13 +102,6 @@ void* c331_manage::c331manageThread(void* arg) {
 void c331_manage::idle_wait() {
     for (u32 i = 0; i < kIdleMs; ++i) {
         if (apply_flag.load() != 0) return;
-        {
-            std::lock_guard<std::mutex> lock(m_wakeMutex);
-            if (m_wakeRequested) {
-                m_wakeRequested = false;
-                return;
-            }
-        }
         Utils::sleep_ms(1);
     }
 }
@@ -423,7 +410,10 @@ void c331_manage::apply_pass() {
     if (g_force_bkcolor.load() == 0) ops->zrvApi_forceColorDisable(fd);
 
     // 2. Panel (may let go of the mutex while the FPGA thread finishes).
+    // The FPGA thread may have asked for the picture meanwhile; its apply
+    // flag is consumed by this pass, so the release is served here too.
     apply_panel(live);
+    if (g_force_bkcolor.load() == 0) ops->zrvApi_forceColorDisable(fd);
 
     // 3. Picture. The chip's brightness stays at 50: the FPGAs set the LEDs'.
     if (differs(c331img::BRIGHTNESS)) {

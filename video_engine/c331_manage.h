@@ -63,11 +63,10 @@ public:
     static c331_manage* pInstance();
 
     // The change protocol's mutex and apply flag: 0 idle, 1 parameters
-    // changed, 2 user-mode slots written by the protocol. A writer that
-    // raises the flag may call wake() so the thread starts at once.
+    // changed, 2 user-mode slots written by the protocol. The thread looks
+    // at the flag every millisecond while it idles.
     QMutex mutex;
     std::atomic<u8> apply_flag{0};
-    void wake();
     // Raises the apply flag, with the mutex held. A pending 2 also applies
     // the parameters, so a 1 never replaces it: that would lose the saving of
     // the user-mode slots the PC wrote.
@@ -78,7 +77,7 @@ public:
     // Register access and its handle.
     c331_drv* drv = nullptr;
     int c331_fd = -1;
-    // The chip operations (the stand-in until they are built).
+    // The chip operations the passes call (tests put a recording one here).
     c331_chip_ops* ops = nullptr;
 
     // Thread state: 0-4 identifying, 5 initialising, 6 running.
@@ -139,6 +138,4 @@ private:
     bool m_started = false;
     u32 m_idFailures = 0;
     u8 m_applied[c331img::kImageSize]{};
-    std::mutex m_wakeMutex;
-    bool m_wakeRequested = false;
 };

@@ -2,11 +2,8 @@
 // the chip operations: order, hand-over flags, nothing applied twice and
 // nothing lost, and the LED hand-over wait without the manager mutex.
 #include "core/zrvrampara.h"
-#include "fpga/fpga_handover.h"
-#include "sim/sim_c331.h"
-#include "support/test_env.h"
+#include "test_c331_sim.h"
 #include "video_engine/c331_manage.h"
-#include "video_io/source_handover.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -90,12 +87,10 @@ private:
     std::mutex m;
 };
 
-class C331ManageTest : public SimEnv {
+class C331ManageTest : public C331SimEnv {
 protected:
     void SetUp() override {
-        SimEnv::SetUp();
-        chip = std::make_shared<SimC331>();
-        board().attachSpi(c331reg::kSpiDevice, chip);
+        C331SimEnv::SetUp();
         model = new ZrvRamPara();
         ZrvRamPara::p_zrvrampara_config = model;
         QObject::connect(model, &ZrvRamPara::sig_update_para, [this](int code) { signals_.push_back(code); });
@@ -109,11 +104,7 @@ protected:
         g_force_bkcolor = 1;
         g_set_led_para = 0;
         g_osd_update = 0;
-        fpga_handover::take_brightness();
-        fpga_handover::take_output_layout();
-        fpga_handover::take_output_status();
-        source_handover::take_audio_changed();
-        for (int i = 0; i < 6; ++i) source_handover::g_edid_request[i] = 0;
+        c331_take_hand_overs();
 
         // Settle: whatever the singleton applied before, it now matches this image.
         mgr->apply_flag = 1;
@@ -125,7 +116,7 @@ protected:
         mgr->setChipOps(&fallback);
         ZrvRamPara::p_zrvrampara_config = nullptr;
         delete model;
-        SimEnv::TearDown();
+        C331SimEnv::TearDown();
     }
 
     void setWord(int off, u16 v) { model->live_image.setWord(u32(off), v); }
@@ -137,7 +128,6 @@ protected:
     }
     int win(int w, int r) { return c331img::WIN_RECORDS + 26 * w + r; }
 
-    std::shared_ptr<SimC331> chip;
     ZrvRamPara* model = nullptr;
     c331_manage* mgr = nullptr;
     RecordingOps ops;
@@ -179,6 +169,7 @@ TEST_F(C331ManageTest, PassCallsOperationsInOrderAndRaisesHandOverFlags) {
         setWord(win(3, 4), 1);
         setWord(win(4, 18), 4);
         setWord(c331img::FADES + 4, 30);
+        setWord(c331img::FADES + 8 + 2, 0xFFFF);  // a step count the fade must not run
         model->live_image.setByte(c331img::TEST_PATTERN, 6);
         setWord(c331img::CUSTOM_EDID + 6 * 1, 1280);
         setWord(c331img::CUSTOM_EDID + 6 * 3 + 4, 50);
@@ -192,6 +183,7 @@ TEST_F(C331ManageTest, PassCallsOperationsInOrderAndRaisesHandOverFlags) {
                                   "Priority(1,3)", "Priority1", "Attr(3,1)", "Output(4,4)", "Pattern(6)",
                                   "OsdSet(0,1)", "omenu(/data/configs/omenu.json)", "set_OSD_para"}));
     EXPECT_EQ(mgr->PM_WIN_FADE_IN[1], 30);
+    EXPECT_EQ(mgr->PM_WIN_FADE_OUT[2], c331_manage::kMaxFadeSteps);
     EXPECT_EQ(signals_, (std::vector<int>{2}));
     EXPECT_TRUE(fpga_handover::take_brightness());
     EXPECT_TRUE(fpga_handover::take_output_status());
@@ -258,25 +250,24 @@ TEST_F(C331ManageTest, SourceChangesCropsAndAudioWindow) {
     EXPECT_TRUE(ops.take().empty());
 }
 
-TEST_F(C331ManageTest, FadeCountsAreClamped) {
-    edit(c331img::FADES + 8 + 2, 0xFFFF);
-    mgr->apply_pass();
-    EXPECT_EQ(mgr->PM_WIN_FADE_OUT[2], c331_manage::kMaxFadeSteps);
-}
-
 TEST_F(C331ManageTest, PanelWaitForLedHandOverReleasesTheMutex) {
     g_set_led_para = 1;
     g_force_bkcolor = 0;  // makes the pass call forceColorDisable first, under the mutex
     edit(c331img::LED_WIDTH, 3840);
     std::thread pass([this] { mgr->apply_pass(); });
     while (!ops.entered) std::this_thread::yield();
-    // While the pass waits, a writer (or the FPGA thread) gets the mutex.
+    // While the pass waits, a writer (here the FPGA thread, asking for the
+    // picture again) gets the mutex; the pass that consumes its apply flag
+    // serves the request.
     ASSERT_TRUE(mgr->mutex.tryLock(2000));
+    g_force_bkcolor = 0;
+    mgr->apply_flag = 1;
     mgr->mutex.unlock();
     g_set_led_para = 0;
     pass.join();
-    EXPECT_EQ(ops.take(), (Calls{"forceColorDisable", "PnlInit2(3840,0,0,0,0)"}));
+    EXPECT_EQ(ops.take(), (Calls{"forceColorDisable", "PnlInit2(3840,0,0,0,0)", "forceColorDisable"}));
     EXPECT_EQ(g_set_led_para.load(), 2);
+    EXPECT_EQ(mgr->apply_flag.load(), 0);
 }
 
 TEST_F(C331ManageTest, PanelWaitForLedHandOverIsBounded) {
@@ -350,18 +341,11 @@ TEST_F(C331ManageTest, IdentificationNeedsFiveIdReadsAndBacksOffOnFailure) {
 }
 
 TEST_F(C331ManageTest, InitialisationProgramsFromTheImageAndOpensTheGate) {
-    setWord(c331img::LED_WIDTH, 1920);
-    setWord(c331img::LED_HEIGHT, 1080);
-    setWord(c331img::OUT1_WIDTH, 1920);
-    setWord(c331img::OUT1_HEIGHT, 1080);
-    setWord(c331img::SPLICE_MODE, 4);
-    setWord(c331img::CONTRAST, 50);
-    setWord(c331img::SHARPNESS, 10);
-    setWord(c331img::SATURATION, 50);
-    setWord(c331img::COLOR_PRESET, 2);
-    setWord(c331img::RED, 64);
-    setWord(c331img::GREEN, 64);
-    setWord(c331img::BLUE, 64);
+    const int words[][2] = {{c331img::LED_WIDTH, 1920}, {c331img::LED_HEIGHT, 1080}, {c331img::OUT1_WIDTH, 1920},
+                            {c331img::OUT1_HEIGHT, 1080}, {c331img::SPLICE_MODE, 4}, {c331img::CONTRAST, 50},
+                            {c331img::SHARPNESS, 10},     {c331img::SATURATION, 50}, {c331img::COLOR_PRESET, 2},
+                            {c331img::RED, 64},           {c331img::GREEN, 64},      {c331img::BLUE, 64}};
+    for (const auto& w : words) setWord(w[0], u16(w[1]));
     g_fpga_c331_start = 0;
     mgr->thread_state = 5;
     chip->clearLog();
