@@ -110,9 +110,6 @@ TEST_F(C331ScalerTest, ShrinkRatiosAndFilters) {
     EXPECT_EQ(c331_chip::hshrinkSet(32768), 4);
     EXPECT_EQ(c331_chip::vshrinkClass(32768), 3);
     EXPECT_EQ(c331_chip::hshrinkSet(65536), 44);
-    EXPECT_EQ(c331_chip::hshrinkSet(13107), 1);
-    EXPECT_EQ(c331_chip::hshrinkSet(13108), 2);
-    EXPECT_EQ(c331_chip::vshrinkClass(62260), 9);
 
     chip->set_lut_vshrnk_4sym(m->c331_fd, 32768, 2, 1);
     const u8 row3[16] = {0x06, 0x08, 0x09, 0x0B, 0x0C, 0x0E, 0x0F, 0x13, 0x12, 0x13, 0x14, 0x15, 0x17, 0x17, 0x19, 0x1A};
