@@ -219,6 +219,11 @@ void SimC331::setFlash(uint32_t address, const std::vector<uint8_t>& data) {
     for (size_t i = 0; i < data.size() && address + i < kFlashSize; ++i) m_flash[address + i] = data[i];
 }
 
+uint32_t SimC331::flashEraseCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_eraseCount;
+}
+
 std::vector<SimC331::Dma> SimC331::dmas() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_dmas;

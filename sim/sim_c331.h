@@ -68,7 +68,7 @@ public:
     // ---- serial flash
     std::vector<uint8_t> flash(uint32_t address, uint32_t length) const;
     void setFlash(uint32_t address, const std::vector<uint8_t>& data);
-    uint32_t flashEraseCount() const { return m_eraseCount; }
+    uint32_t flashEraseCount() const;
     // Flash-to-chip-memory copies started (source, destination, size).
     struct Dma {
         uint32_t src, dst, size, mode;

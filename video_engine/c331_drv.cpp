@@ -48,18 +48,19 @@ void c331_drv::init_reg_acc_param() {
 
 void c331_drv::reportFailure(const char* what) {
     m_failures.fetch_add(1);
+    logLimited(std::string("c331: can't send spi message (") + what + ")");
+}
+
+void c331_drv::logLimited(const std::string& text) {
     const u32 now = G_timeTicks;
     const u32 last = m_lastReportTick.load();
-    if (m_failures.load() > 1 && Utils::getTimeSpace(last, now) < kReportEveryTicks) {
+    if (m_reported.exchange(true) && Utils::getTimeSpace(last, now) < kReportEveryTicks) {
         m_suppressed.fetch_add(1);
         return;
     }
     m_lastReportTick.store(now);
     const u32 suppressed = m_suppressed.exchange(0);
-    char text[160];
-    std::snprintf(text, sizeof text, "c331: can't send spi message (%s)%s", what,
-                  suppressed ? (", " + std::to_string(suppressed) + " more since last report").c_str() : "");
-    writeLogMsg(ERROR, text);
+    writeLogMsg(ERROR, suppressed ? text + ", " + std::to_string(suppressed) + " more since last report" : text);
 }
 
 int c331_drv::SPI_Transfer(int fd, const u8* tx, u8* rx, int len) {
@@ -164,6 +165,6 @@ int c331_drv::wait_c331_bits(int fd, u32 code, u32 mask, u32 want, u32 maxPolls,
     char text[160];
     std::snprintf(text, sizeof text, "c331: %s timed out (register %06X, mask %02X) after %u reads",
                   what ? what : "status wait", code, mask, maxPolls);
-    writeLogMsg(ERROR, text);
+    logLimited(text);
     return 255;
 }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 class SpiDevice;
 
@@ -101,11 +102,15 @@ public:
 private:
     bool selectBank(int fd, int bank);  // caller holds _c331_bnk_mutex
     void reportFailure(const char* what);
+    // A failing bus or a stuck status bit reports at most once per few
+    // seconds, with a count of what was held back.
+    void logLimited(const std::string& text);
 
     std::unique_ptr<SpiDevice> m_dev;
     int m_fd = -1;
     int m_cachedBank = -1;  // guarded by Utils::_c331_bnk_mutex
     std::atomic<u32> m_failures{0};
+    std::atomic<bool> m_reported{false};
     std::atomic<u32> m_lastReportTick{0};
     std::atomic<u32> m_suppressed{0};
 };

@@ -14,8 +14,9 @@ public:
     virtual void set_rtct(int fd, int mode) = 0;
     // Background fill of the output channels that show layout slot `win`.
     virtual void set_input_bkg2(int fd, int win, int on) = 0;
-    // After a panel change: reset the multi-window slice table, then
-    // zrvApi_initEnvC331, zrvApi_MultiWinChAlloc(1), zrvApi_MultiWinChInit.
+    // After a panel change: the window layout again (zrvApi_initEnvC331,
+    // a fresh multi-window slice table, zrvApi_MultiWinChAlloc(1),
+    // zrvApi_MultiWinChInit).
     virtual void panel_layout_rebuild() = 0;
     // The full parameter dump that ends a panel set-up; its result is the
     // panel set-up's result.

@@ -1,31 +1,12 @@
 // Register access to the c331: what goes on the wire, the bank cache, and
 // what a caller gets when the bus fails.
 #include "platform/gpio.h"
-#include "sim/sim_c331.h"
-#include "support/test_env.h"
-#include "video_engine/c331_drv.h"
-
-#include <memory>
-#include <vector>
+#include "test_c331_sim.h"
 
 namespace {
 
 using Frames = std::vector<std::vector<uint8_t>>;
-
-class C331DrvTest : public SimEnv {
-protected:
-    void SetUp() override {
-        SimEnv::SetUp();
-        chip = std::make_shared<SimC331>();
-        board().attachSpi(c331reg::kSpiDevice, chip);
-        drv = std::make_unique<c331_drv>();
-        fd = drv->initialize();
-        ASSERT_GE(fd, 0);
-    }
-    std::shared_ptr<SimC331> chip;
-    std::unique_ptr<c331_drv> drv;
-    int fd = -1;
-};
+using C331DrvTest = C331SimEnv;
 
 TEST_F(C331DrvTest, BankSelectionIsSentOnlyWhenTheBankChanges) {
     // A three-byte write from an unknown bank: selection, then the bytes
@@ -98,12 +79,10 @@ TEST_F(C331DrvTest, FpgaSelectLinesAreInactiveForEveryTransfer) {
     EXPECT_EQ(high1, 2);
 }
 
-TEST_F(C331DrvTest, DeadChipReadsZeroNeverTheChipId) {
+TEST_F(C331DrvTest, FailedBusReadsZeroNeverTheChipId) {
     chip->setDead(true);
     EXPECT_EQ(drv->read_C331(fd, c331reg::CHIP_ID), 0u);
-}
 
-TEST_F(C331DrvTest, MissingDeviceReadsZeroAndCountsFailures) {
     board().attachSpi(c331reg::kSpiDevice, nullptr);
     c331_drv absent;
     const int afd = absent.initialize();
