@@ -71,20 +71,4 @@ TEST_F(C331PatternRoadTest, PatternOnAndOffThroughTheImage) {
     for (u8 reg : {0x57, 0x63, 0x64, 0x65, 0x66}) EXPECT_EQ(pat(reg), 0) << int(reg);
 }
 
-TEST_F(C331PatternRoadTest, NoPatternOverSeveralWindows) {
-    {
-        QMutexLocker lock(&m->mutex);
-        WIN_RECORD w = model->live_image.win(1);
-        w.enable = 1, w.source = 2, w.x = 0, w.y = 0, w.width = 960, w.height = 540;
-        model->live_image.setWin(1, w);
-        m->apply_flag = 1;
-    }
-    m->apply_pass();
-    ASSERT_EQ(m->gMwin.wincnt, 2);
-
-    choosePattern(1);
-    EXPECT_EQ(m->pattern_gen, 0);
-    EXPECT_EQ(pat(0x57), 0);
-}
-
 }  // namespace
