@@ -63,48 +63,29 @@ void c331_drv::logLimited(const std::string& text) {
     writeLogMsg(ERROR, suppressed ? text + ", " + std::to_string(suppressed) + " more since last report" : text);
 }
 
-int c331_drv::SPI_Transfer(int fd, const u8* tx, u8* rx, int len) {
+int c331_drv::transfer(int fd, const u8* tx, u8* rx, int len, u32 hz) {
     if (len <= 0) return 0;
-    if (fd < 0 || fd != m_fd || !isOpen()) {
-        if (rx) std::fill(rx, rx + len, u8(0));
-        reportFailure("device not open");
-        return -1;
-    }
-    int result;
-    {
+    int result = -1;
+    const bool usable = fd >= 0 && fd == m_fd && isOpen();
+    if (usable) {
         QMutexLocker lock(&Utils::_spi_mutex);
         // The chip shares the bus with the FPGAs: make sure neither is selected.
         GpioLines& gpio = Board::get().gpio();
         gpio.setLine(GpioName::kFpga0Select, 1);
         gpio.setLine(GpioName::kFpga1Select, 1);
-        m_dev->configure(3, kReadHz, 8);
+        m_dev->configure(3, hz, 8);
         result = m_dev->transfer(tx, rx, u32(len)) == 0 ? len : -1;
     }
     if (result <= 0) {
         if (rx) std::fill(rx, rx + len, u8(0));
-        reportFailure("transfer");
+        reportFailure(usable ? "transfer" : "device not open");
     }
     return result;
 }
 
-int c331_drv::SPI_Transfer_Write(int fd, const u8* tx, int len) {
-    if (len <= 0) return 0;
-    if (fd < 0 || fd != m_fd || !isOpen()) {
-        reportFailure("device not open");
-        return -1;
-    }
-    int result;
-    {
-        QMutexLocker lock(&Utils::_spi_mutex);
-        GpioLines& gpio = Board::get().gpio();
-        gpio.setLine(GpioName::kFpga0Select, 1);
-        gpio.setLine(GpioName::kFpga1Select, 1);
-        m_dev->configure(3, kWriteHz, 8);
-        result = m_dev->transfer(tx, nullptr, u32(len)) == 0 ? len : -1;
-    }
-    if (result <= 0) reportFailure("transfer");
-    return result;
-}
+int c331_drv::SPI_Transfer(int fd, const u8* tx, u8* rx, int len) { return transfer(fd, tx, rx, len, kReadHz); }
+
+int c331_drv::SPI_Transfer_Write(int fd, const u8* tx, int len) { return transfer(fd, tx, nullptr, len, kWriteHz); }
 
 bool c331_drv::selectBank(int fd, int bank) {
     if (bank == m_cachedBank) return true;

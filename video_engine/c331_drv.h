@@ -101,6 +101,7 @@ public:
 
 private:
     bool selectBank(int fd, int bank);  // caller holds _c331_bnk_mutex
+    int transfer(int fd, const u8* tx, u8* rx, int len, u32 hz);
     void reportFailure(const char* what);
     // A failing bus or a stuck status bit reports at most once per few
     // seconds, with a count of what was held back.
