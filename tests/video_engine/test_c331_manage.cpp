@@ -137,7 +137,7 @@ protected:
 
 using Calls = std::vector<std::string>;
 
-TEST_F(C331ManageTest, ContrastAloneProgramsContrastAndSignalsOnce) {
+TEST_F(C331ManageTest, EachChangeIsAppliedOnceAndNoneIsLost) {
     edit(c331img::CONTRAST, 60);
     mgr->apply_pass();
     EXPECT_EQ(ops.take(), (Calls{"Contrast(60)"}));
@@ -148,10 +148,9 @@ TEST_F(C331ManageTest, ContrastAloneProgramsContrastAndSignalsOnce) {
     mgr->apply_flag = 1;
     mgr->apply_pass();
     EXPECT_TRUE(ops.take().empty());
-}
 
-TEST_F(C331ManageTest, NoChangeIsLostWhenTheShadowIsOverwrittenFirst) {
-    // The GUI persists (shadow := live) before the c331 thread got to run.
+    // Nothing is lost when the GUI persists (shadow := live) before the
+    // c331 thread got to run.
     edit(c331img::SHARPNESS, 7);
     model->shadow_image = model->live_image;
     mgr->apply_pass();
