@@ -13,6 +13,14 @@ zrv_install_deps() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    local log
+    log=$(mktemp)
+    if ! { $sudo apt-get update -qq &&
+           DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+        cat "$log"
+        rm -f "$log"
+        echo "Installing the packages failed." >&2
+        return 1
+    fi
+    rm -f "$log"
 }
