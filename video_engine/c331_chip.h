@@ -126,7 +126,8 @@ public:
     void set_layer_coef(int fd, int win, int steps, int dir);
     void reset_act(int fd, int phase);
     void set_freeze(int fd, int on);
-    void wait1_povs(int fd, int n);
+    // False when no output frame came within the bound.
+    bool wait1_povs(int fd, int n);
 
     // ---- input channels and scalers
     int check_ich_all(int win);

@@ -469,19 +469,21 @@ void c331_chip::set_layer_coef(int fd, int win, int steps, int dir) {
         }
         wr(code(0x00, 0x22, 1), 169);
         wr(code(0x00, 0x23, 1), 203);
-        wait1_povs(fd, 0);
+        // Without output frames each step would cost a whole frame time-out
+        // under the manager's mutex; jump to the last step instead.
+        if (!wait1_povs(fd, 0) && s < steps) s = steps - 1;
     }
 }
 
-void c331_chip::wait1_povs(int fd, int n) {
+bool c331_chip::wait1_povs(int fd, int n) {
     (void)fd;
-    if (n < 0 || n >= 8) return;
+    if (n < 0 || n >= 8) return false;
     wr(c331reg::POVS_REQ, 1u << n);
     wr(c331reg::RTCT_HOLD, 0x80);
-    if (!(rd(c331reg::POVS_STAT) & (1u << n))) {
+    bool seen = rd(c331reg::POVS_STAT) & (1u << n);
+    if (!seen) {
         // A missing output frame must not hold the manager (and every writer
         // waiting for its mutex): give up after a few frames.
-        bool seen = false;
         for (int i = 0; i < kPovsPolls && !seen; ++i) {
             m.Sleep(1);
             seen = rd(c331reg::POVS_STAT) & (1u << n);
@@ -497,6 +499,7 @@ void c331_chip::wait1_povs(int fd, int n) {
     }
     wr(c331reg::POVS_REQ, 0);
     wr(c331reg::RTCT_HOLD, 0);
+    return seen;
 }
 
 void c331_chip::reset_act(int fd, int phase) {

@@ -95,6 +95,15 @@ TEST_F(C331OutputTest, OneSourceChangeFadesSeveralFreeze) {
     EXPECT_EQ(povs, 2u);  // the one frame of the freeze
     const auto frozen = sim->writesTo(0x10, 0x09);
     EXPECT_NE(std::find(frozen.begin() + long(hold.size()), frozen.end(), 2), frozen.end());
+
+    // Without output frames a fade jumps to its last step instead of waiting
+    // out every frame under the manager's mutex.
+    sim->setVsyncMissing(true);
+    const size_t before3 = sim->writesTo(0x05, 0x09).size();
+    m->g_chg_input[0] = 1;
+    chip->set_output(m->c331_fd);
+    EXPECT_EQ(sim->writesTo(0x05, 0x09).size() - before3, 2u * 2u * 2u);  // first and last step each way
+    sim->setVsyncMissing(false);
 }
 
 TEST_F(C331OutputTest, UnusedOutputChannelsStopDrawing) {
