@@ -189,14 +189,7 @@ int message_deal::REG_mcu_flag(u8 /*value*/, u8 mask) {
 
         // The PC chose a user mode: recall it when its slot holds one.
         const u16 mode = live.word(LOADED_MODE);
-        if (mode != shadow.word(LOADED_MODE) && mode >= 1 && mode <= ZRV_USER_MODE_COUNT) {
-            const USER_MODE_SLOT& slot = p->user_mode[mode - 1];
-            if (slot.marker[0] == USER_MODE_SAVED && slot.marker[1] == USER_MODE_SAVED) {
-                std::memcpy(live.data + MODE_BEGIN, slot.snapshot, MODE_LEN);
-                live.setWord(LOADED_MODE, mode);
-                live.setWord(SAVE_REQUEST, 0);
-            }
-        }
+        if (mode != shadow.word(LOADED_MODE)) p->user_mode_recall_locked(mode);
         // The sound must come from a window that exists and is shown.
         const u16 audio = live.word(AUDIO_WINDOW);
         if (audio > 5 || live.word(win(audio) + WIN_ENABLE) == 0) live.setWord(AUDIO_WINDOW, 0);
