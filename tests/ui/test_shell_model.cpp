@@ -28,6 +28,12 @@ TEST_F(ModelTest, ClosedPageIsNeverCalledAndLanguageStillFollowsTheImage) {
     EXPECT_FALSE(PageRegistry::isOpen(PageRegistry::Output));
     EXPECT_EQ(g_language.load(), 2);
     EXPECT_EQ(model->shadow_image.word(RamOffset::LANGUAGE), 2);
+
+    // Port states and the end of an upgrade only redraw: nothing persisted.
+    model->live_image.setWord(RamOffset::CONTRAST, 77);
+    SyncUpdate::pInstance()->para_sync(11);
+    SyncUpdate::pInstance()->para_sync(104);
+    EXPECT_NE(model->shadow_image.word(RamOffset::CONTRAST), 77);
 }
 
 TEST_F(ModelTest, HomePageShowsSignalsAndNames) {

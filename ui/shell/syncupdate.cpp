@@ -50,5 +50,7 @@ void SyncUpdate::para_sync(int code) {
     const int kind = tipKind(page, code);
     if (kind != TIP::None && g_tip) g_tip->tip_create(kind);
 
-    if (model) model->ram_para_persist(code);
+    // Port link states and the end of an upgrade change nothing of the
+    // image: they only redraw the page.
+    if (model && code != 11 && code != 104) model->ram_para_persist(code);
 }
