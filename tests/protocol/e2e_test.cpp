@@ -16,13 +16,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 
 namespace {
 
@@ -36,20 +34,15 @@ QString binary(const char* env, const char* name) {
 // True when nothing on the loopback interface holds the UDP port.
 bool udpPortFree(u16 port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = loopback(port);
+    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }
 
 u16 freeTcpPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -135,11 +128,8 @@ protected:
     }
     void sendRaw(const Bytes& bytes) {
         const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(udpnetManage::kCommandPort);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        const sockaddr_in a = loopback(udpnetManage::kCommandPort);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
         ::close(fd);
     }
 
@@ -155,22 +145,16 @@ protected:
 TEST_F(EndToEnd, BrightnessOnEveryLinkAndContrastIsPersisted) {
     ASSERT_TRUE(waitReady());
     QString out;
-    EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
-    EXPECT_EQ(out, "100");
-    EXPECT_EQ(client(tcp() + QStringList{"word-read", "2176"}, &out), 0);
-    EXPECT_EQ(out, "100");
-    EXPECT_EQ(client(serial() + QStringList{"word-read", "2176"}, &out), 0);
-    EXPECT_EQ(out, "100");
+    for (const QStringList& link : {udp(), tcp(), serial()}) {
+        EXPECT_EQ(client(link + QStringList{"word-read", "2176"}, &out), 0) << link.join(' ').toStdString();
+        EXPECT_EQ(out, "100") << link.join(' ').toStdString();
+    }
 
     const int before = persistedWord(RamOffset::CONTRAST);
     const int wanted = before == 61 ? 62 : 61;
     ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", QString::number(wanted)}), 0);
-    bool persisted = false;
-    for (int i = 0; i < 100 && !persisted; ++i) {
-        persisted = persistedWord(RamOffset::CONTRAST) == wanted;
-        if (!persisted) QThread::msleep(100);
-    }
-    EXPECT_TRUE(persisted) << "contrast in the image file: " << persistedWord(RamOffset::CONTRAST);
+    EXPECT_TRUE(waitFor([&] { return persistedWord(RamOffset::CONTRAST) == wanted; }, 10000))
+        << "contrast in the image file: " << persistedWord(RamOffset::CONTRAST);
     EXPECT_EQ(client(udp() + QStringList{"word-read", "2178"}, &out), 0);
     EXPECT_EQ(out, QString::number(wanted));
 }

@@ -3,8 +3,13 @@
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <thread>
 #include <vector>
 
 using Bytes = std::vector<u8>;
@@ -44,4 +49,23 @@ struct Collector {
 inline u8 replyStatus(const Bytes& reply) { return reply.size() > 10 ? reply[10] : 0xEE; }
 inline Bytes replyData(const Bytes& reply) {
     return reply.size() > 12 ? Bytes(reply.begin() + 11, reply.end() - 1) : Bytes{};
+}
+
+// The loopback address at a port.
+inline sockaddr_in loopback(u16 port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// Polls a condition every 10 ms for up to ms milliseconds.
+template <class F>
+bool waitFor(F cond, int ms = 3000) {
+    for (int i = 0; i < ms / 10; ++i) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return cond();
 }

@@ -10,7 +10,6 @@
 #include "support/test_env.h"
 #include "video_engine/c331_manage.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -59,11 +58,8 @@ private:
 
 int connectTo(int type, u16 port) {
     const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const sockaddr_in a = loopback(port);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
     return fd;
 }
 
@@ -86,21 +82,10 @@ Bytes brightnessRead() {
     return makeFrame(PcCmd::RamRead, d);
 }
 
-template <class F>
-bool waitFor(F cond, int ms = 3000) {
-    for (int i = 0; i < ms / 10; ++i) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return cond();
-}
-
 class PcLinks : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
-        m_saved = ZrvRamPara::p_zrvrampara_config;
-        ZrvRamPara::p_zrvrampara_config = &m_model;
         m_model.live_image.setWord(RamOffset::BRIGHTNESS, 100);
         PassThrough::install({});
         g_passby_trans_port.store(PcLinkId::None);
@@ -109,13 +94,10 @@ protected:
     }
     void TearDown() override {
         PassThrough::install({});
-        ZrvRamPara::p_zrvrampara_config = m_saved;
         SimEnv::TearDown();
     }
     ZrvRamPara m_model;
-
-private:
-    ZrvRamPara* m_saved = nullptr;
+    ModelInstall m_install{&m_model};
 };
 
 }  // namespace
@@ -140,8 +122,7 @@ TEST_F(PcLinks, UdpAnswersTheSenderAndSurvivesGarbage) {
     other.write(Bytes(enc.begin() + 7, enc.end()));
     EXPECT_TRUE(other.frame(200).empty());
     const Bytes r = pc.frame();
-    ASSERT_FALSE(r.empty());
-    EXPECT_EQ(replyStatus(r), ReplyStatus::Ok);
+    EXPECT_EQ(replyStatus(r), ReplyStatus::Ok);  // 0xEE when nothing came
     EXPECT_EQ(replyData(r), (Bytes{100, 0}));
     EXPECT_TRUE(pc.frame(200).empty());  // the bad frames got no reply
     EXPECT_EQ(pc_cmd_valid.load(), 1);

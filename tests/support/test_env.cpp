@@ -1,5 +1,6 @@
 #include "support/test_env.h"
 
+#include "core/zrvrampara.h"
 #include "sim/sim_devices.h"
 
 #include <QDir>
@@ -41,3 +42,8 @@ void writeHostFile(const std::string& hostPath, const std::string& data) {
     std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
     out << data;
 }
+
+ModelInstall::ModelInstall(ZrvRamPara* model) : m_saved(ZrvRamPara::p_zrvrampara_config) {
+    ZrvRamPara::p_zrvrampara_config = model;
+}
+ModelInstall::~ModelInstall() { ZrvRamPara::p_zrvrampara_config = m_saved; }

@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 
 #include <string>
+#include <vector>
+
+class ZrvRamPara;
 
 class SimEnv : public ::testing::Test {
 protected:
@@ -25,6 +28,23 @@ private:
     QTemporaryDir m_dir;
     SimBoard* m_board = nullptr;
     ManualClock* m_manual = nullptr;
+};
+
+// Several integer values checked in one assertion, evaluated left to
+// right: EXPECT_EQ((Vals{a, b}), (Vals{1, 2})).
+struct Vals : std::vector<long long> {
+    template <class... T>
+    Vals(T... v) : std::vector<long long>{static_cast<long long>(v)...} {}
+};
+
+// Makes a parameter model the process's one while it lives.
+class ModelInstall {
+public:
+    explicit ModelInstall(ZrvRamPara* model);
+    ~ModelInstall();
+
+private:
+    ZrvRamPara* m_saved;
 };
 
 // Reads a whole host file; empty when missing.
