@@ -26,23 +26,24 @@ TEST_F(AliasTest, LooksUpKindAndIdAndHonoursOffAndEmptyNames) {
         "crop": [ {"id": 0, "valid": "on", "name": "Left half"} ],
         "usermode": [ {"id": 5, "valid": "on", "name": "Evening"} ]
     }})");
-    ALIAS_PARA a;
-    EXPECT_EQ(get_json_alias_para(&a, "source", 0), 1);
-    EXPECT_EQ(a.name, "abcdefghijkl");
-    EXPECT_EQ(get_json_alias_para(&a, "source", 2), 1);  // numeric string id
-    EXPECT_EQ(a.id, 2);
-    EXPECT_EQ(a.name, "Camera");
-    EXPECT_EQ(get_json_alias_para(&a, "crop", 0), 1);
-    EXPECT_EQ(a.name, "Left half");
-    EXPECT_EQ(get_json_alias_para(&a, "usermode", 5), 1);
-
+    // Kind and id to the name found (a numeric string id counts), or none.
+    const struct {
+        const char* kind;
+        int id;
+        std::string name;
+    } table[] = {{"source", 0, "abcdefghijkl"}, {"source", 2, "Camera"}, {"crop", 0, "Left half"},
+                 {"usermode", 5, "Evening"},    {"source", 4, ""},       {"source", 1, ""},
+                 {"nosuchkind", 0, ""}};
+    for (const auto& row : table) {
+        ALIAS_PARA a;
+        EXPECT_EQ(get_json_alias_para(&a, row.kind, row.id), row.name.empty() ? 0 : 1) << row.kind << row.id;
+        if (row.name.empty()) continue;
+        EXPECT_EQ(a.id, row.id);
+        EXPECT_EQ(a.name, row.name);
+    }
     ALIAS_PARA off;
     EXPECT_EQ(get_json_alias_para(&off, "source", 3), 0);
-    EXPECT_EQ(off.valid, "off");  // filled although switched off
-    EXPECT_EQ(off.name, "Hidden");
-    EXPECT_EQ(get_json_alias_para(&a, "source", 4), 0);
-    EXPECT_EQ(get_json_alias_para(&a, "source", 1), 0);
-    EXPECT_EQ(get_json_alias_para(&a, "nosuchkind", 0), 0);
+    EXPECT_EQ(off.valid + " " + off.name, "off Hidden");  // filled although switched off
     EXPECT_TRUE(FileOps::exists(kAliasFile));
 }
 

@@ -19,35 +19,28 @@ protected:
 
 TEST_F(ConfigTest, FirstStartWritesAllDefaults) {
     ConfigEngine::pInstance();
-    QSettings s(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat);
+    QSettings s = ini();
     s.beginGroup("config");
-    EXPECT_EQ(s.childKeys().size(), 17);
-    EXPECT_EQ(s.value("TcpPort").toInt(), 5005);
-    EXPECT_EQ(s.value("UdpPort").toInt(), 5008);
+    EXPECT_EQ((Vals{s.childKeys().size(), s.value("TcpPort").toInt(), s.value("UdpPort").toInt(),
+                    s.value("ZrvMaxPixel_UINT").toUInt(), g_port, g_Tarn_cloud.load(), g_check_source.load()}),
+              (Vals{17, 5005, 5008, 0xF00000u, 5005, 0, 255}));
     EXPECT_EQ(s.value("usbupgradedir").toString(), "ZRV-K46");
-    EXPECT_EQ(s.value("ZrvMaxPixel_UINT").toUInt(), 0xF00000u);
-    EXPECT_EQ(g_str_ip, "192.168.1.199");
-    EXPECT_EQ(g_srt_mask, "255.255.255.0");
-    EXPECT_EQ(g_port, 5005u);
-    EXPECT_EQ(g_Tarn_cloud.load(), 0);
-    EXPECT_EQ(g_check_source.load(), 255);
+    EXPECT_EQ(g_str_ip + " " + g_srt_mask, "192.168.1.199 255.255.255.0");
 }
 
 TEST_F(ConfigTest, StoredValuesWinAndEmptyOnesFallBackToDefaults) {
     writeHostFile(hostPath(ConfigEngine::kIniFile),
                   "[config]\nTcpPort=6000\nIPAddress=\nTarncloudserverip=10.0.0.5\n");
     ConfigEngine::pInstance();
-    EXPECT_EQ(g_port, 6000u);
-    EXPECT_EQ(g_int_tcp_port, 6000);
     EXPECT_EQ(g_str_ip, "192.168.1.199");
-    EXPECT_EQ(g_Tarn_cloud.load(), 1);  // only the server address set
+    // Cloud on although only the server address is set.
+    EXPECT_EQ((Vals{g_port, g_int_tcp_port, g_Tarn_cloud.load()}), (Vals{6000, 6000, 1}));
 }
 
 TEST_F(ConfigTest, WritesReachTheFileAtOnce) {
     ConfigEngine* c = ConfigEngine::pInstance();
     EXPECT_TRUE(c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3")));
-    QSettings s(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat);
-    EXPECT_EQ(s.value("config/IPAddress").toString(), "10.1.2.3");
+    EXPECT_EQ(ini().value("config/IPAddress").toString(), "10.1.2.3");
     EXPECT_FALSE(c->write_config_variant(ConfigItem::ConfigName(17), 1));
     Utils::getIPAddress();
     EXPECT_EQ(g_str_ip, "10.1.2.3");
@@ -72,9 +65,7 @@ TEST_F(ConfigTest, UnreadableIdWordsLeaveOnlyTheIdEmpty) {
     factoryage_log << "old line";
     ConfigEngine::pInstance();
     EXPECT_EQ(std::string(g_pid, 32), std::string(32, '\0'));
-    EXPECT_EQ(g_port, 7000u);
-    EXPECT_EQ(g_update_status.load(), 1);
-    EXPECT_TRUE(factoryage_log.isEmpty());
+    EXPECT_EQ((Vals{g_port, g_update_status.load(), factoryage_log.isEmpty()}), (Vals{7000, 1, 1}));
 }
 
 TEST_F(ConfigTest, NetworkSetUpRunsTheCommandsInOrder) {
@@ -106,6 +97,5 @@ TEST_F(ConfigTest, NetworkSetUpRefusesWhatIsNotADottedQuad) {
     c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.0.0.9"));
     board().simShell().clear();
     board().simShell().setResult("ifconfig eth0 >", 256);
-    EXPECT_EQ(Utils::initIPAddress(), 255);
-    EXPECT_EQ(board().simShell().commands().size(), 1u);
+    EXPECT_EQ((Vals{Utils::initIPAddress(), board().simShell().commands().size()}), (Vals{255, 1}));
 }

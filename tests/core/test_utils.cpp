@@ -11,19 +11,17 @@
 class UtilsTest : public SimEnv {};
 
 TEST(UtilsChecks, BccAndCrcVectors) {
-    const u8 a55a[] = {0xA5, 0x5A};
-    EXPECT_EQ(Utils::BCC(a55a, 2), 0xFF);
-    EXPECT_EQ(Utils::BCC(nullptr, 0), 0);
-    const u8 abc[] = {'a', 'b', 'c'};
-    EXPECT_EQ(Utils::calcCRC32(abc, 3), 0xCA6598D0u);
-    EXPECT_EQ(Utils::calcCRC32(nullptr, 0), 0u);
+    const u8 a55a[] = {0xA5, 0x5A}, abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ((Vals{Utils::BCC(a55a, 2), Utils::BCC(nullptr, 0), Utils::calcCRC32(abc, 3),
+                    Utils::calcCRC32(nullptr, 0)}),
+              (Vals{0xFF, 0, 0xCA6598D0u, 0}));
 }
 
 TEST(UtilsChecks, TickDifferenceIsModularAcrossTheWrap) {
-    EXPECT_EQ(Utils::getTimeSpace(5, 8), 3u);
     // Two ticks really passed between 0xFFFFFFFF and 1.
-    EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFFFu, 1), 2u);
-    EXPECT_EQ(Utils::getTimeSpace(0xFFFFFFF0u, 0x10), 0x20u);
+    EXPECT_EQ((Vals{Utils::getTimeSpace(5, 8), Utils::getTimeSpace(0xFFFFFFFFu, 1),
+                    Utils::getTimeSpace(0xFFFFFFF0u, 0x10)}),
+              (Vals{3, 2, 0x20}));
 }
 
 TEST(UtilsChecks, DottedQuads) {
@@ -38,23 +36,19 @@ TEST_F(UtilsTest, TicksFollowTheBoardClockNotTheGuiTimer) {
     ManualClock& clock = useManualClock();
     clock.setMs(1000);
     const u32 start = G_timeTicks;
-    EXPECT_EQ(start, 100u);
     clock.advanceMs(250);
-    EXPECT_EQ(Utils::getTimeSpace(start), 25u);
+    const u32 after = Utils::getTimeSpace(start);
     Utils::sleep_ms(30);  // sleeps move virtual time
-    EXPECT_EQ(Utils::getTimeSpace(start), 28u);
+    EXPECT_EQ((Vals{start, after, Utils::getTimeSpace(start)}), (Vals{100, 25, 28}));
 }
 
 TEST_F(UtilsTest, ShellCommandsAreRecordedNotRun) {
     int status = -1;
-    EXPECT_EQ(Utils::system_mutex(QStringLiteral("reboot"), &status), 0);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ((Vals{Utils::system_mutex(QStringLiteral("reboot"), &status), status}), (Vals{0, 0}));
     board().simShell().setResult("ifconfig eth0", 256);
-    EXPECT_EQ(Utils::system_mutex(QStringLiteral("ifconfig eth0 >/dev/null 2>&1"), &status), 255);
-    EXPECT_EQ(status, 256);
-    const auto cmds = board().simShell().commands();
-    ASSERT_EQ(cmds.size(), 2u);
-    EXPECT_EQ(cmds[0], "reboot");
+    EXPECT_EQ((Vals{Utils::system_mutex(QStringLiteral("ifconfig eth0 >/dev/null 2>&1"), &status), status}),
+              (Vals{255, 256}));
+    EXPECT_EQ(board().simShell().commands(), (std::vector<std::string>{"reboot", "ifconfig eth0 >/dev/null 2>&1"}));
     EXPECT_EQ(readHostFile(hostPath("/var/log/sim_shell_commands.log")),
               "reboot\nifconfig eth0 >/dev/null 2>&1\n");
 }
@@ -70,14 +64,11 @@ TEST_F(UtilsTest, MtdEraseCoversWholeBlocksAndWriteReadsBack) {
     EXPECT_EQ(Utils::non_region_erase(*mtd, 0, 1, 1), 0u);  // length 1: one whole block
     std::vector<u8> back(4 * 0x1000);
     ASSERT_EQ(mtd->pread(back.data(), back.size(), 0), long(back.size()));
-    EXPECT_EQ(back[0], 0xFF);
-    EXPECT_EQ(back[0xFFF], 0xFF);
-    EXPECT_EQ(back[0x1000], 0x00);
+    EXPECT_EQ((Vals{back[0], back[0xFFF], back[0x1000]}), (Vals{0xFF, 0xFF, 0}));
 
     EXPECT_EQ(Utils::non_region_erase(*mtd, 0x1000, 2 * 0x1000, 0), 0u);  // exactly two blocks
     mtd->pread(back.data(), back.size(), 0);
-    EXPECT_EQ(back[0x2FFF], 0xFF);
-    EXPECT_EQ(back[0x3000], 0x00);
+    EXPECT_EQ((Vals{back[0x2FFF], back[0x3000]}), (Vals{0xFF, 0}));
 
     std::vector<u8> data(0x1000 + 0x37);
     for (size_t i = 0; i < data.size(); ++i) data[i] = u8(i * 7);
@@ -119,8 +110,7 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
     const std::string log = readHostFile(hostPath(kLogFile));
     // "[YYYY-MM-DD HH:MM:SS] [ENGINEASSEMBLY] [WARNING ] # PELKMSG # hello\n"
     ASSERT_GE(log.size(), 21u);
-    EXPECT_EQ(log[0], '[');
-    EXPECT_EQ(log[20], ']');
+    EXPECT_EQ((Vals{log[0], log[20]}), (Vals{'[', ']'}));
     EXPECT_NE(log.find("] [ENGINEASSEMBLY] [WARNING ] # PELKMSG # hello\n"), std::string::npos);
     EXPECT_NE(log.find("]# PELKMSG # untagged\n"), std::string::npos);
 

@@ -51,8 +51,7 @@ TEST_F(ZrvRamParaTest, FirstStartCreatesTheDefaultFile) {
     auto m = loadModel();
     const std::string f = ramFile();
     ASSERT_EQ(f.size(), 4096u);
-    EXPECT_EQ(u8(f[0]), 0xAA);
-    EXPECT_EQ(u8(f[1]), 0xAA);
+    EXPECT_EQ(f.substr(0, 2), "\xAA\xAA");
 
     // Defaults at their places in the file (file offset = image offset - 766).
     // The crop pattern (input 2, not valid, whole 1080p) continues to 2111
@@ -67,36 +66,24 @@ TEST_F(ZrvRamParaTest, FirstStartCreatesTheDefaultFile) {
     for (const auto& w : want) EXPECT_EQ(fileWord(f, w.first), w.second) << "image offset " << w.first;
     const u16 sources[6] = {2, 5, 3, 4, 1, 0};
     for (u32 w = 0; w < 6; ++w) {
-        EXPECT_EQ(fileWord(f, 2272 + 26 * w), w == 0 ? 1 : 0) << w;
-        EXPECT_EQ(fileWord(f, 2272 + 26 * w + 8), sources[w]) << w;
-        EXPECT_EQ(fileWord(f, 2272 + 26 * w + 14), 1920) << w;
-        EXPECT_EQ(fileWord(f, 2272 + 26 * w + 16), 1080) << w;
+        const u32 r = 2272 + 26 * w;  // window record: enable, source, width, height
+        EXPECT_EQ((Vals{fileWord(f, r), fileWord(f, r + 8), fileWord(f, r + 14), fileWord(f, r + 16)}),
+                  (Vals{w == 0 ? 1 : 0, sources[w], 1920, 1080})) << w;
     }
     EXPECT_EQ(fileWord(f, 2816), 0);  // the file keeps 0; the load sets 60
     // Unlisted regions are zero, the tail after the image included.
-    auto zeroImage = [&](u32 from, u32 to) {
-        for (u32 off = from; off < to; ++off) ASSERT_EQ(f[off - 766], 0) << "image byte " << off;
-    };
-    zeroImage(772, 896);
-    zeroImage(932, 1376);
-    zeroImage(1396, 1412);
-    zeroImage(1424, 1472);
-    zeroImage(2114, 2176);
-    zeroImage(2192, 2208);
-    zeroImage(2240, 2270);
-    zeroImage(2428, 4096);
-    for (size_t i = 3330; i < f.size(); ++i) ASSERT_EQ(f[i], 0) << i;
+    const u32 zeros[][2] = {{772, 896},   {932, 1376},  {1396, 1412}, {1424, 1472},
+                            {2114, 2176}, {2192, 2208}, {2240, 2270}, {2428, 4862}};
+    for (const auto& z : zeros)
+        for (u32 off = z[0]; off < z[1]; ++off) ASSERT_EQ(f[off - 766], 0) << "image byte " << off;
 
     EXPECT_EQ(std::memcmp(f.data(), default_para_ramlist.data(), 4096), 0);
-    EXPECT_EQ(m->live_image.word(O::BRIGHTNESS), 100);
-    EXPECT_EQ(g_language.load(), 0);
     EXPECT_EQ(std::memcmp(&m->live_image, &m->shadow_image, 4096), 0);
     for (int s = 0; s < 16; ++s) EXPECT_EQ(m->ZrvUserModeSaved(s), 0) << s;
-    EXPECT_EQ(m->user_mode[15].marker[0], 0xFF);
-    EXPECT_EQ(m->reg_block.REG[37], 0x80);
-    EXPECT_EQ(m->reg_block.REG[38], 0x1F);
-    EXPECT_EQ(m->reg_block.REG[39], 0x06);
-    EXPECT_EQ(m->reg_block.REG[1060], 0);
+    const u8* reg = m->reg_block.REG;
+    EXPECT_EQ((Vals{m->live_image.word(O::BRIGHTNESS), g_language.load(), m->user_mode[15].marker[0], reg[37], reg[38],
+                    reg[39], reg[1060]}),
+              (Vals{100, 0, 0xFF, 0x80, 0x1F, 0x06, 0}));
 }
 
 TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
@@ -128,15 +115,12 @@ TEST_F(ZrvRamParaTest, LoadClearsRunTimeFieldsAndKeepsTheRest) {
 
     auto m = loadModel();
     const PARA_RAM_IMAGE& img = m->live_image;
-    EXPECT_EQ(img.word(O::BLACKOUT), 0);
-    EXPECT_EQ(img.word(O::TEST_PATTERN), 0);
-    EXPECT_EQ(img.word(O::LOADED_MODE), 0);
-    EXPECT_EQ(img.word(O::SAVE_REQUEST), 0);
-    EXPECT_EQ(img.word(O::FADE_BASE), 0x123C);  // low byte 60, high byte kept
-    EXPECT_EQ(img.word(O::FADE_BASE + 62), 60);
+    // Fade words: low byte 60, high byte kept.
+    EXPECT_EQ((Vals{img.word(O::BLACKOUT), img.word(O::TEST_PATTERN), img.word(O::LOADED_MODE),
+                    img.word(O::SAVE_REQUEST), img.word(O::FADE_BASE), img.word(O::FADE_BASE + 62),
+                    img.word(O::CONTRAST), g_language.load()}),
+              (Vals{0, 0, 0, 0, 0x123C, 60, 33, 2}));
     for (u32 k = 0; k < 32; ++k) EXPECT_EQ(img.byte(O::FADE_BASE + 2 * k), 60) << k;
-    EXPECT_EQ(img.word(O::CONTRAST), 33);
-    EXPECT_EQ(g_language.load(), 2);
     EXPECT_EQ(std::memcmp(&m->live_image, &m->shadow_image, 4096), 0);
     // The request word the file held does not block a save of that mode.
     m->ZrvRequestUserModeSave(5);
@@ -158,23 +142,20 @@ TEST_F(ZrvRamParaTest, ChangedParameterSurvivesRestartAndUnchangedImageWritesNot
 
         edit(*m, O::CONTRAST, 77);
         m->live_image.setWord(300, 0x4242);  // run-time bytes are not stored
-        EXPECT_EQ(m->ram_para_persist(1), 1);
-        EXPECT_EQ(m->shadow_image.word(O::CONTRAST), 77);
-        EXPECT_EQ(ramFile().size(), 4096u);
+        EXPECT_EQ((Vals{m->ram_para_persist(1), m->shadow_image.word(O::CONTRAST), ramFile().size()}),
+                  (Vals{1, 77, 4096}));
     }
     auto again = loadModel();
-    EXPECT_EQ(again->live_image.word(O::CONTRAST), 77);
-    EXPECT_EQ(again->live_image.word(300), 0);
+    EXPECT_EQ((Vals{again->live_image.word(O::CONTRAST), again->live_image.word(300)}), (Vals{77, 0}));
 }
 
 TEST_F(ZrvRamParaTest, ChangeWaitingForTheChipSurvivesAPersistingStep) {
     auto m = loadModel();
     edit(*m, O::BRIGHTNESS, 40);  // apply flag still raised: the c331 thread has not run
-    EXPECT_EQ(m->ram_para_persist(1), 1);
     // The pending change is neither undone nor taken away from the chip.
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
-    EXPECT_EQ(m->live_image.word(O::BRIGHTNESS), 40);
-    EXPECT_EQ(fileWord(ramFile(), O::BRIGHTNESS), 40);
+    EXPECT_EQ((Vals{m->ram_para_persist(1), c331_manage::get()->apply_flag.load(), m->live_image.word(O::BRIGHTNESS),
+                    fileWord(ramFile(), O::BRIGHTNESS)}),
+              (Vals{1, 1, 40, 40}));
 
     // Writers racing with persisting steps: after a last step, the file
     // holds exactly the live image.
@@ -186,8 +167,7 @@ TEST_F(ZrvRamParaTest, ChangeWaitingForTheChipSurvivesAPersistingStep) {
     while (!done) m->ram_para_persist(1);
     writer.join();
     m->ram_para_persist(1);
-    EXPECT_EQ(fileWord(ramFile(), O::SATURATION), 1999);
-    EXPECT_EQ(m->shadow_image.word(O::SATURATION), 1999);
+    EXPECT_EQ((Vals{fileWord(ramFile(), O::SATURATION), m->shadow_image.word(O::SATURATION)}), (Vals{1999, 1999}));
 }
 
 TEST_F(ZrvRamParaTest, FailedImageWriteKeepsTheShadowForTheNextTry) {
@@ -196,11 +176,9 @@ TEST_F(ZrvRamParaTest, FailedImageWriteKeepsTheShadowForTheNextTry) {
     // A folder in place of the file: the write cannot succeed.
     ASSERT_TRUE(FileOps::removePath(kRam));
     ASSERT_TRUE(FileOps::makeDirs(std::string(kRam) + "/x"));
-    EXPECT_EQ(m->ram_para_persist(1), 255);
-    EXPECT_EQ(m->shadow_image.word(O::SHARPNESS), 10);
+    EXPECT_EQ((Vals{m->ram_para_persist(1), m->shadow_image.word(O::SHARPNESS)}), (Vals{255, 10}));
     ASSERT_TRUE(FileOps::removePath(kRam));
-    EXPECT_EQ(m->ram_para_persist(1), 1);
-    EXPECT_EQ(fileWord(ramFile(), O::SHARPNESS), 3);
+    EXPECT_EQ((Vals{m->ram_para_persist(1), fileWord(ramFile(), O::SHARPNESS)}), (Vals{1, 3}));
 }
 
 TEST_F(ZrvRamParaTest, ResetBringsTheDefaultsToFileAndChip) {
@@ -215,18 +193,17 @@ TEST_F(ZrvRamParaTest, ResetBringsTheDefaultsToFileAndChip) {
     EXPECT_EQ(m->ram_para_reset(), 0);
     EXPECT_EQ(m->ZrvGetCropID(1, 1), 0) << "the crop map still offers a crop the defaults do not have";
     EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 4096), 0);
-    EXPECT_EQ(m->live_image.word(O::CONTRAST), 50);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
-    // The shadow still shows what changed, so the pages redraw it.
-    EXPECT_EQ(m->shadow_image.word(O::CONTRAST), 11);
-    EXPECT_EQ(m->ram_para_persist(1), 1);
-    EXPECT_EQ(m->shadow_image.word(O::CONTRAST), 50);
+    // Defaults to the chip; the shadow still shows what changed, so the
+    // pages redraw it.
+    EXPECT_EQ((Vals{m->live_image.word(O::CONTRAST), c331_manage::get()->apply_flag.load(),
+                    m->shadow_image.word(O::CONTRAST), m->ram_para_persist(1), m->shadow_image.word(O::CONTRAST)}),
+              (Vals{50, 1, 11, 1, 50}));
 }
 
 // ---------------------------------------------------------------------------
 // User modes
 
-TEST_F(ZrvRamParaTest, PanelSaveWritesTheModeFileAndTheOsdCopy) {
+TEST_F(ZrvRamParaTest, PanelSaveWritesTheModeFileAndTheOsdCopyAndDeletingRemovesBoth) {
     auto m = loadModel();
     writeHostFile(hostPath("/data/configs/omenu.json"), "{\"osd\":1}");
     edit(*m, O::OSD_ON, 1);
@@ -239,25 +216,25 @@ TEST_F(ZrvRamParaTest, PanelSaveWritesTheModeFileAndTheOsdCopy) {
 
         const std::string f = readHostFile(hostPath("/data/modes/custom_mode" + std::to_string(mode)));
         ASSERT_EQ(f.size(), 4096u) << mode;
-        EXPECT_EQ(u8(f[0]), 0xAA);
-        EXPECT_EQ(u8(f[1]), 0xAA);
-        // Snapshot byte k is image byte 896 + k.
-        EXPECT_EQ(u8(f[2 + (O::CONTRAST - 896)]), 21);
-        EXPECT_EQ(u8(f[2 + (O::OSD_ON - 896)]), 1);
-        EXPECT_EQ(m->ZrvUserModeSaved(mode - 1), 1);
-        EXPECT_EQ(m->live_image.word(O::LOADED_MODE), mode);
-        EXPECT_EQ(m->ZrvGetCurrentModeIndex(), mode);
-        EXPECT_EQ(m->live_image.word(O::SAVE_REQUEST), 0);
+        // Markers, then snapshot byte k is image byte 896 + k.
+        EXPECT_EQ((Vals{u8(f[0]), u8(f[1]), u8(f[2 + (O::CONTRAST - 896)]), u8(f[2 + (O::OSD_ON - 896)]),
+                        m->ZrvUserModeSaved(mode - 1), m->live_image.word(O::LOADED_MODE), m->ZrvGetCurrentModeIndex(),
+                        m->live_image.word(O::SAVE_REQUEST)}),
+                  (Vals{0xAA, 0xAA, 21, 1, 1, mode, mode, 0}));
     }
     EXPECT_EQ(readHostFile(hostPath("/data/modes/MO03.json")), "{\"osd\":1}");
     EXPECT_EQ(readHostFile(hostPath("/data/modes/MO0a.json")), "{\"osd\":1}");
 
     // Restart: the saved modes come back, the others stay empty.
     auto again = loadModel();
-    EXPECT_EQ(again->ZrvUserModeSaved(2), 1);
-    EXPECT_EQ(again->ZrvUserModeSaved(9), 1);
-    EXPECT_EQ(again->ZrvUserModeSaved(0), 0);
-    EXPECT_EQ(again->user_mode[2].snapshot[O::CONTRAST - 896], 21);
+    EXPECT_EQ((Vals{again->ZrvUserModeSaved(2), again->ZrvUserModeSaved(9), again->ZrvUserModeSaved(0),
+                    again->user_mode[2].snapshot[O::CONTRAST - 896]}),
+              (Vals{1, 1, 0, 21}));
+
+    // Deleting slot 3 removes its mode file and its OSD copy.
+    EXPECT_EQ((Vals{m->mode_file_deal(2, 1), FileOps::exists("/data/modes/MO03.json"),
+                    FileOps::exists("/data/modes/custom_mode3"), m->ZrvUserModeSaved(2)}),
+              (Vals{0, 0, 0, 0}));
 }
 
 TEST_F(ZrvRamParaTest, FailedModeSaveLeavesTheSlotUnsaved) {
@@ -266,12 +243,9 @@ TEST_F(ZrvRamParaTest, FailedModeSaveLeavesTheSlotUnsaved) {
     writeHostFile(hostPath("/data/modes"), "not a folder");
     m->ZrvRequestUserModeSave(4);
     m->ram_para_persist(1);
-    EXPECT_EQ(m->ZrvUserModeSaved(3), 0);
-    EXPECT_EQ(m->user_mode[3].marker[0], 0xFF);
-    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 0);
-    EXPECT_EQ(m->live_image.word(O::SAVE_REQUEST), 0);
-    EXPECT_EQ(m->mode_file_write(3, 1), 0);
-    EXPECT_EQ(m->ZrvUserModeSaved(3), 0);
+    EXPECT_EQ((Vals{m->ZrvUserModeSaved(3), m->user_mode[3].marker[0], m->live_image.word(O::LOADED_MODE),
+                    m->live_image.word(O::SAVE_REQUEST), m->mode_file_write(3, 1), m->ZrvUserModeSaved(3)}),
+              (Vals{0, 0xFF, 0, 0, 0, 0}));
 }
 
 TEST_F(ZrvRamParaTest, ProtocolSlotWritesSaveOrDeleteModeFiles) {
@@ -290,38 +264,22 @@ TEST_F(ZrvRamParaTest, ProtocolSlotWritesSaveOrDeleteModeFiles) {
         EXPECT_EQ(m->ZrvModeUserRamParaDeal(mode8, 4098, 0x8000), 0);
     }
     m->ram_para_persist(2);
-    EXPECT_FALSE(FileOps::exists("/data/modes/custom_mode6"));
-    EXPECT_EQ(m->ZrvUserModeSaved(5), 0);
     const std::string f = readHostFile(hostPath("/data/modes/custom_mode8"));
     ASSERT_EQ(f.size(), 4096u);
-    EXPECT_EQ(u8(f[0]), 0xAA);
-    EXPECT_EQ(u8(f[4095]), 0x11);
-    EXPECT_EQ(m->ZrvUserModeSaved(7), 1);
-    EXPECT_FALSE(FileOps::exists("/data/modes/MO08.json"));  // protocol writes copy no OSD menu
-}
-
-TEST_F(ZrvRamParaTest, DeletingASlotRemovesItsOsdCopy) {
-    auto m = loadModel();
-    writeHostFile(hostPath("/data/configs/omenu.json"), "{}");
-    edit(*m, O::OSD_ON, 1);
-    m->ZrvRequestUserModeSave(2);
-    m->ram_para_persist(1);
-    ASSERT_TRUE(FileOps::exists("/data/modes/MO02.json"));
-    EXPECT_EQ(m->mode_file_deal(1, 1), 0);
-    EXPECT_FALSE(FileOps::exists("/data/modes/MO02.json"));
-    EXPECT_FALSE(FileOps::exists("/data/modes/custom_mode2"));
-    EXPECT_EQ(m->ZrvUserModeSaved(1), 0);
+    // Protocol writes copy no OSD menu.
+    EXPECT_EQ((Vals{FileOps::exists("/data/modes/custom_mode6"), m->ZrvUserModeSaved(5), u8(f[0]), u8(f[4095]),
+                    m->ZrvUserModeSaved(7), FileOps::exists("/data/modes/MO08.json")}),
+              (Vals{0, 0, 0xAA, 0x11, 1, 0}));
 }
 
 TEST_F(ZrvRamParaTest, TornModeFileLoadsAsEmptySlot) {
     writeHostFile(hostPath("/data/modes/custom_mode2"), std::string("\xAA\xAA") + std::string(500, 'x'));
     writeHostFile(hostPath("/data/modes/custom_mode3"), std::string("\xAA\xAA") + std::string(4094, 'y'));
     auto m = loadModel();
-    EXPECT_EQ(m->ZrvUserModeSaved(1), 0);
-    EXPECT_EQ(m->ZrvUserModeSaved(2), 1);
-    EXPECT_EQ(m->mode_file_deal(16, 0), 0);
-    EXPECT_EQ(m->mode_file_deal(-1, 1), 0);
-    EXPECT_EQ(m->mode_file_write(16, 0), 0);
+    // Slots outside the sixteen are refused.
+    EXPECT_EQ((Vals{m->ZrvUserModeSaved(1), m->ZrvUserModeSaved(2), m->mode_file_deal(16, 0), m->mode_file_deal(-1, 1),
+                    m->mode_file_write(16, 0)}),
+              (Vals{0, 1, 0, 0, 0}));
 }
 
 TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {
@@ -331,13 +289,11 @@ TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {
     edit(*m, O::WALL_WIDTH, 1024);
     c331_manage::get()->apply_flag = 0;
 
-    EXPECT_EQ(m->ZrvRecallUserMode(2), 0);  // empty slot
-    EXPECT_EQ(m->ZrvRecallUserMode(17), 0);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 0);
-    EXPECT_EQ(m->ZrvRecallUserMode(1), 1);
-    EXPECT_EQ(m->live_image.word(O::WALL_WIDTH), 3840);
-    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 1);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    // An empty slot, no slot, then slot 1.
+    EXPECT_EQ((Vals{m->ZrvRecallUserMode(2), m->ZrvRecallUserMode(17), c331_manage::get()->apply_flag.load(),
+                    m->ZrvRecallUserMode(1), m->live_image.word(O::WALL_WIDTH), m->live_image.word(O::LOADED_MODE),
+                    c331_manage::get()->apply_flag.load()}),
+              (Vals{0, 0, 0, 1, 3840, 1, 1}));
 }
 
 // ---------------------------------------------------------------------------
@@ -346,26 +302,25 @@ TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {
 TEST_F(ZrvRamParaTest, RamWritesRefuseAnythingThatDoesNotFit) {
     auto m = loadModel();
     const u8 four[4] = {1, 2, 3, 4};
-    EXPECT_EQ(m->ZrvRamParaDeal(four, 4, 4092), 0);
-    EXPECT_EQ(m->live_image.byte(4095), 4);
-    EXPECT_EQ(m->ZrvRamParaDeal(four, 4, 4093), 1);
-    EXPECT_EQ(m->ZrvRamParaDeal(four, 2, 0xFFFFFFFFu), 1);  // would wrap round
-    EXPECT_EQ(m->ZrvRamParaDeal(four, 4, 0xFFFFFFFEu), 1);
-    EXPECT_EQ(m->live_image.byte(0), 0);
+    // The last four bytes fit; one further, or offsets that would wrap
+    // round, do not.
+    EXPECT_EQ((Vals{m->ZrvRamParaDeal(four, 4, 4092), m->live_image.byte(4095), m->ZrvRamParaDeal(four, 4, 4093),
+                    m->ZrvRamParaDeal(four, 2, 0xFFFFFFFFu), m->ZrvRamParaDeal(four, 4, 0xFFFFFFFEu),
+                    m->live_image.byte(0)}),
+              (Vals{0, 4, 1, 1, 1, 0}));
 
-    std::vector<u8> big(4098, 0x5A);
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x0000), 1);
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x11000), 1);
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x101000), 1);  // bits above 19
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(four, 2, 0x1000), 0);
-    EXPECT_EQ(m->user_mode[0].marker[0], 1);
-    EXPECT_EQ(m->user_mode[0].marker[1], 2);
+    // Below the slots, beyond them, bits above 19, then slot 1.
+    EXPECT_EQ((Vals{m->ZrvModeUserRamParaDeal(four, 2, 0x0000), m->ZrvModeUserRamParaDeal(four, 2, 0x11000),
+                    m->ZrvModeUserRamParaDeal(four, 2, 0x101000), m->ZrvModeUserRamParaDeal(four, 2, 0x1000),
+                    m->user_mode[0].marker[0], m->user_mode[0].marker[1]}),
+              (Vals{1, 1, 1, 0, 1, 2}));
     // The last slot: whole slot fits, one byte more does not.
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 4098, 0x10000), 0);
-    EXPECT_EQ(m->user_mode[15].snapshot[4095], 0x5A);
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 3, 0x10FFF), 0);
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 4, 0x10FFF), 1);
-    EXPECT_EQ(m->ZrvModeUserRamParaDeal(big.data(), 4098, 0x10001), 1);
+    std::vector<u8> big(4098, 0x5A);
+    EXPECT_EQ((Vals{m->ZrvModeUserRamParaDeal(big.data(), 4098, 0x10000), m->user_mode[15].snapshot[4095],
+                    m->ZrvModeUserRamParaDeal(big.data(), 3, 0x10FFF),
+                    m->ZrvModeUserRamParaDeal(big.data(), 4, 0x10FFF),
+                    m->ZrvModeUserRamParaDeal(big.data(), 4098, 0x10001)}),
+              (Vals{0, 0x5A, 0, 1, 1}));
 }
 
 // ---------------------------------------------------------------------------
@@ -380,49 +335,42 @@ TEST_F(ZrvRamParaTest, CropBookkeepingFillsGapsAndFindsTheNthCrop) {
     m->live_image.setWord(O::crop(6), 0x8000 | (0 << 8) | 9);
     m->live_image.setWord(O::crop(7), 0x8000 | (50 << 8) | 0);
     m->ZrvCropSourceInit();
-    EXPECT_EQ(m->ZrvGetSourceNum(3, 40), 2);
-    EXPECT_EQ(m->ZrvGetSourceNum(3, 5), 1);
-    EXPECT_EQ(m->ZrvGetSourceNum(3, 0), 0);
-    EXPECT_EQ(m->ZrvGetCropID(3, 2), 3);
-    EXPECT_EQ(m->ZrvGetCropID(3, 3), 0);
-    EXPECT_EQ(m->ZrvGetCropID(0, 1), 0);  // record 7 set no bit of input 0 or 1
-    EXPECT_EQ(g_cut_source_state[5], 0);
-    EXPECT_EQ(m->ZrvAddCropID(3), 2);
+    // Record 7 set no bit of input 0 or 1; crop 2 is the first free one.
+    EXPECT_EQ((Vals{m->ZrvGetSourceNum(3, 40), m->ZrvGetSourceNum(3, 5), m->ZrvGetSourceNum(3, 0),
+                    m->ZrvGetCropID(3, 2), m->ZrvGetCropID(3, 3), m->ZrvGetCropID(0, 1), g_cut_source_state[5],
+                    m->ZrvAddCropID(3)}),
+              (Vals{2, 1, 0, 3, 0, 0, 0, 2}));
 
     CROP_PARA add{0, 10, 20, 640, 360};
     m->ZrvAddNewCrop(3, &add);
-    EXPECT_EQ(m->live_image.word(O::crop(0)), 0x8000 | (1 << 8) | 3);
-    EXPECT_EQ(m->live_image.word(O::crop(0) + O::CROP_W), 640);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
     m->ZrvCropSourceInit();
-    EXPECT_EQ(m->ZrvGetCropID(3, 2), 2);
-    EXPECT_EQ(m->ZrvGetCropID(3, 3), 3);
+    EXPECT_EQ((Vals{m->live_image.word(O::crop(0)), m->live_image.word(O::crop(0) + O::CROP_W),
+                    c331_manage::get()->apply_flag.load(), m->ZrvGetCropID(3, 2), m->ZrvGetCropID(3, 3)}),
+              (Vals{0x8000 | (1 << 8) | 3, 640, 1, 2, 3}));
 
     CROP_PARA got{-1, -1, -1, -1, -1};
     int index = -1;
     m->ZrvGetCropPara(3, 2, &got, &index);
-    EXPECT_EQ(index, 0);
-    EXPECT_EQ(got.x, 10);
-    EXPECT_EQ(got.h, 360);
+    EXPECT_EQ((Vals{index, got.x, got.h}), (Vals{0, 10, 360}));
     CROP_PARA untouched{7, 7, 7, 7, 7};
     m->ZrvGetCropPara(3, 4, &untouched, &index);
-    EXPECT_EQ(index, 40);
-    EXPECT_EQ(untouched.x, 7);
+    EXPECT_EQ((Vals{index, untouched.x}), (Vals{40, 7}));
     m->ZrvGetCropPara(6, 1, &untouched, &index);
     EXPECT_EQ(index, 40);
 
     c331_manage::get()->apply_flag = 0;
     CROP_PARA moved{0, 1, 2, 3, 4};
     m->ZrvSetCropPara(3, 3, &moved);
-    EXPECT_EQ(m->live_image.word(O::crop(9) + O::CROP_X), 1);
-    EXPECT_EQ(m->live_image.word(O::crop(9)), 0x8000 | (2 << 8) | 3);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    EXPECT_EQ((Vals{m->live_image.word(O::crop(9) + O::CROP_X), m->live_image.word(O::crop(9)),
+                    c331_manage::get()->apply_flag.load()}),
+              (Vals{1, 0x8000 | (2 << 8) | 3, 1}));
 
+    // The rectangle stays; no such crop: nothing happens.
     m->ZrvDeleteCrop(3, 1);
-    EXPECT_EQ(m->live_image.word(O::crop(4)), 0);
-    EXPECT_EQ(m->live_image.word(O::crop(4) + O::CROP_W), 1920);  // rectangle stays
-    EXPECT_EQ(m->ZrvGetSourceNum(3, 40), 2);
-    m->ZrvDeleteCrop(3, 9);  // no such crop: nothing happens
+    EXPECT_EQ((Vals{m->live_image.word(O::crop(4)), m->live_image.word(O::crop(4) + O::CROP_W),
+                    m->ZrvGetSourceNum(3, 40)}),
+              (Vals{0, 1920, 2}));
+    m->ZrvDeleteCrop(3, 9);
     EXPECT_EQ(m->ZrvGetSourceNum(3, 40), 2);
 }
 
@@ -445,8 +393,7 @@ TEST_F(ZrvRamParaTest, SettingASourceClearsTheCurrentModeUnlessARecallIsPending)
     edit(*m, O::LOADED_MODE, 4);
     m->ram_para_persist(1);
     m->ZrvSetImageSource(0, 5, 1);
-    EXPECT_EQ(m->live_image.word(O::win(1) + O::WIN_SOURCE), 5);
-    EXPECT_EQ(m->live_image.word(O::LOADED_MODE), 0);
+    EXPECT_EQ((Vals{m->live_image.word(O::win(1) + O::WIN_SOURCE), m->live_image.word(O::LOADED_MODE)}), (Vals{5, 0}));
 
     // A recall not yet persisted keeps its mode number.
     edit(*m, O::LOADED_MODE, 6);
@@ -457,12 +404,11 @@ TEST_F(ZrvRamParaTest, SettingASourceClearsTheCurrentModeUnlessARecallIsPending)
     m->live_image.setWord(O::crop(12), 0x8000 | (4 << 8) | 2);
     m->ZrvCropSourceInit();
     m->ZrvSetImageSource(1, 2, 3);
-    EXPECT_EQ(m->live_image.word(O::win(3) + O::WIN_SOURCE), 0x8000 | 12);
     short isCrop = -1;
     char record = -1;
-    EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 3, &isCrop, &record, 0), 2);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(record, 12);
+    EXPECT_EQ((Vals{m->live_image.word(O::win(3) + O::WIN_SOURCE),
+                    m->ZrvGetImageSource(m->live_image.data, 3, &isCrop, &record, 0), isCrop, record}),
+              (Vals{0x8000 | 12, 2, 1, 12}));
 
     // Out-of-range windows, inputs and missing crops change nothing.
     const PARA_RAM_IMAGE before = m->live_image;
@@ -480,8 +426,7 @@ TEST_F(ZrvRamParaTest, PageEditKeepsAPendingSlotWriteOfThePc) {
     m->ZrvSetEDIDPara(1, 1280, 720, 50);
     // Lowered to 1, the pass would never signal code 2 and the slots the PC
     // wrote would never reach their files.
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 2);
-    c331_manage::get()->apply_flag = 0;
+    EXPECT_EQ(c331_manage::get()->apply_flag.exchange(0), 2);
     m->ZrvSetEDIDPara(1, 1280, 720, 60);
     EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
 }
@@ -494,11 +439,9 @@ TEST_F(ZrvRamParaTest, ImageSourceReadsFromASnapshotWithItsOwnLayout) {
     m->live_image.setWord(O::win(2) + O::WIN_SOURCE, 1);  // live differs from the snapshot
     short isCrop = 0;
     char record = 0;
-    EXPECT_EQ(m->ZrvGetImageSource(m->user_mode[0].snapshot, 2, &isCrop, &record, 1), 4);
-    EXPECT_EQ(isCrop, 1);
-    EXPECT_EQ(record, 30);
-    EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 2, &isCrop, &record, 0), 1);
-    EXPECT_EQ(isCrop, 0);
+    EXPECT_EQ((Vals{m->ZrvGetImageSource(m->user_mode[0].snapshot, 2, &isCrop, &record, 1), isCrop, record}),
+              (Vals{4, 1, 30}));
+    EXPECT_EQ((Vals{m->ZrvGetImageSource(m->live_image.data, 2, &isCrop, &record, 0), isCrop}), (Vals{1, 0}));
     // A crop source naming a record past the table has no input.
     m->live_image.setWord(O::win(2) + O::WIN_SOURCE, 0x8000 | 45);
     EXPECT_EQ(m->ZrvGetImageSource(m->live_image.data, 2, &isCrop, &record, 0), 255);
@@ -508,10 +451,8 @@ TEST_F(ZrvRamParaTest, LanguageChangeIsReportedUntilPersisted) {
     auto m = loadModel();
     EXPECT_EQ(m->ZrvLanguageChanged(), 0);
     edit(*m, O::LANGUAGE, 1);
-    EXPECT_EQ(m->ZrvLanguageChanged(), 1);
-    EXPECT_EQ(g_language.load(), 1);
-    m->ram_para_persist(1);
-    EXPECT_EQ(m->ZrvLanguageChanged(), 0);
+    EXPECT_EQ((Vals{m->ZrvLanguageChanged(), g_language.load(), m->ram_para_persist(1), m->ZrvLanguageChanged()}),
+              (Vals{1, 1, 1, 0}));
     g_language = 0;
 }
 

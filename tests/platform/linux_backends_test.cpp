@@ -28,35 +28,21 @@ TEST_F(LinuxBackends, MissingOrWrongNodesFailWithoutCrashing) {
 
     auto spi = real->openSpi("/dev/spidev32766.0");
     ASSERT_TRUE(spi);
-    EXPECT_FALSE(spi->isOpen());
     uint8_t buf[8] = {};
-    EXPECT_EQ(spi->configure(3, 10000000), -1);
-    EXPECT_EQ(spi->transfer(buf, buf, sizeof buf), -1);
-
-    auto i2c = real->openI2c("/dev/i2c-0");
     I2cMsg msg{0x50, 0, 1, buf};
-    EXPECT_FALSE(i2c->isOpen());
-    EXPECT_EQ(i2c->transfer(&msg, 1), -1);
-
+    auto i2c = real->openI2c("/dev/i2c-0");
     auto mtd = real->openMtd("/dev/mtd10");
     MtdInfo info;
-    EXPECT_FALSE(mtd->isOpen());
-    EXPECT_EQ(mtd->getInfo(info), -1);
-    EXPECT_EQ(mtd->erase(0, 0x10000), -1);
-    EXPECT_EQ(mtd->pwrite(buf, sizeof buf, 0), -1);
-    EXPECT_EQ(mtd->pread(buf, sizeof buf, 0), -1);
-
-    EXPECT_FALSE(real->openSerial("/dev/ttyS2", 115200)->isOpen());
     auto touch = real->openTouch("/dev/input/event1");
-    EXPECT_FALSE(touch->isOpen());
-    EXPECT_FALSE(touch->takeActivity());
-
-    EXPECT_FALSE(real->gpio().isOpen());
-    EXPECT_EQ(real->gpio().setLine(GpioName::kFpga0Select, 1), -1);
-    EXPECT_EQ(real->gpio().getLine(GpioName::kFpga0Irq), -1);
-
     uint16_t x = 7, y = 7, z = 7;
-    EXPECT_FALSE(real->readSocIdWords(x, y, z));
+    // Every node missing: nothing opens and every request fails.
+    EXPECT_EQ((Vals{spi->isOpen(), spi->configure(3, 10000000), spi->transfer(buf, buf, sizeof buf), i2c->isOpen(),
+                    i2c->transfer(&msg, 1), mtd->isOpen(), mtd->getInfo(info), mtd->erase(0, 0x10000),
+                    mtd->pwrite(buf, sizeof buf, 0), mtd->pread(buf, sizeof buf, 0),
+                    real->openSerial("/dev/ttyS2", 115200)->isOpen(), touch->isOpen(), touch->takeActivity(),
+                    real->gpio().isOpen(), real->gpio().setLine(GpioName::kFpga0Select, 1),
+                    real->gpio().getLine(GpioName::kFpga0Irq), real->readSocIdWords(x, y, z)}),
+              (Vals{0, -1, -1, 0, -1, 0, -1, -1, -1, -1, 0, 0, 0, 0, -1, -1, 0}));
 
     // Plain files where device nodes belong: they open, but the set-up
     // requests fail and say so.
@@ -65,10 +51,10 @@ TEST_F(LinuxBackends, MissingOrWrongNodesFailWithoutCrashing) {
     writeHostFile(hostPath("/dev/mtd8"), std::string(64, 'x'));
     writeHostFile(hostPath("/dev/ttyS1"), "x");
     writeHostFile(hostPath("/dev/mem"), std::string(4096, '\0'));
-    EXPECT_EQ(real->openSpi("/dev/spidev32766.1")->configure(3, 10000000), -1);
-    EXPECT_EQ(real->openI2c("/dev/i2c-0")->transfer(&msg, 1), -1);
-    EXPECT_EQ(real->openMtd("/dev/mtd8")->getInfo(info), -1);
-    EXPECT_FALSE(real->openSerial("/dev/ttyS1", 115200)->isOpen());
+    EXPECT_EQ((Vals{real->openSpi("/dev/spidev32766.1")->configure(3, 10000000),
+                    real->openI2c("/dev/i2c-0")->transfer(&msg, 1), real->openMtd("/dev/mtd8")->getInfo(info),
+                    real->openSerial("/dev/ttyS1", 115200)->isOpen()}),
+              (Vals{-1, -1, -1, 0}));
     EXPECT_FALSE(real->readSocIdWords(x, y, z)) << "a file ending before the id block must not be mapped";
     EXPECT_EQ(x, 7);
 }
@@ -90,9 +76,7 @@ TEST_F(LinuxBackends, SocIdWordsComeFromTheIdRegisters) {
 
     uint16_t x = 0, y = 0, z = 0;
     ASSERT_TRUE(makeLinuxBoard()->readSocIdWords(x, y, z));
-    EXPECT_EQ(x, 0x1234);
-    EXPECT_EQ(y, 0x5678);
-    EXPECT_EQ(z, 0x9ABC);
+    EXPECT_EQ((Vals{x, y, z}), (Vals{0x1234, 0x5678, 0x9ABC}));
     uint16_t control = 0;
     ASSERT_EQ(::pread(fd, &control, 2, 0x1F00400C), 2);
     EXPECT_EQ(control, 0xFEFF) << "only bit 8 of the control register is cleared";
@@ -106,46 +90,35 @@ TEST(LinuxGpio, LinesDriveTheirRegistersAndNothingElse) {
     auto at = [&](uint32_t off) { return regs[off / 2]; };
     ASSERT_TRUE(gpio.isOpen());
 
-    EXPECT_EQ(gpio.setLine(GpioName::kFpga0Select, 1), 0);
-    EXPECT_EQ(at(0x207810), 0x10);
-    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Select), 1);
-    EXPECT_EQ(gpio.setLine(GpioName::kFpga0Select, 0), 0);
-    EXPECT_EQ(at(0x207810), 0);
-
-    // FPGA 1's command phase and flash select are two registers each.
-    EXPECT_EQ(gpio.setLine(GpioName::kFpga1Command, 1), 0);
-    EXPECT_EQ(at(0x20794C), 0x10);
-    EXPECT_EQ(at(0x207954), 0x10);
-    EXPECT_EQ(gpio.setLine(GpioName::kFpga1FlashSelect, 1), 0);
-    EXPECT_EQ(at(0x20790C), 0x10);
-    EXPECT_EQ(at(0x207950), 0x10);
-
-    // The SDI receiver's reset takes 1, not 0x10.
-    EXPECT_EQ(gpio.setLine(GpioName::kGs2971Reset, 1), 0);
-    EXPECT_EQ(at(0x002848), 1);
+    EXPECT_EQ((Vals{gpio.setLine(GpioName::kFpga0Select, 1), at(0x207810), gpio.getLine(GpioName::kFpga0Select),
+                    gpio.setLine(GpioName::kFpga0Select, 0), at(0x207810)}),
+              (Vals{0, 0x10, 1, 0, 0}));
+    // FPGA 1's command phase and flash select are two registers each; the
+    // SDI receiver's reset takes 1, not 0x10.
+    EXPECT_EQ((Vals{gpio.setLine(GpioName::kFpga1Command, 1), at(0x20794C), at(0x207954),
+                    gpio.setLine(GpioName::kFpga1FlashSelect, 1), at(0x20790C), at(0x207950),
+                    gpio.setLine(GpioName::kGs2971Reset, 1), at(0x002848)}),
+              (Vals{0, 0x10, 0x10, 0, 0x10, 0x10, 0, 1}));
 
     // Interrupt inputs: bit 0 only, and never driven.
     regs[0x207908 / 2] = 0x0010;
     EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 0);
     regs[0x207908 / 2] = 0x0001;
-    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 1);
-    EXPECT_EQ(gpio.setLine(GpioName::kFpga0Irq, 0), -1);
-    EXPECT_EQ(at(0x207908), 1);
+    EXPECT_EQ((Vals{gpio.getLine(GpioName::kFpga0Irq), gpio.setLine(GpioName::kFpga0Irq, 0), at(0x207908)}),
+              (Vals{1, -1, 1}));
 
     // Lines whose register is not known, and names that are no line, fail
     // without writing anywhere.
     const std::vector<uint16_t> before = regs;
     for (const char* name : {GpioName::kIt6602Reset, GpioName::kIt6805Reset, GpioName::kEdidWrite,
-                             GpioName::kSdiTransmitter, "no_such_line"}) {
-        EXPECT_EQ(gpio.setLine(name, 1), -1) << name;
-        EXPECT_EQ(gpio.getLine(name), -1) << name;
-    }
+                             GpioName::kSdiTransmitter, "no_such_line"})
+        EXPECT_EQ((Vals{gpio.setLine(name, 1), gpio.getLine(name)}), (Vals{-1, -1})) << name;
     EXPECT_TRUE(regs == before);
 
     // A window too small for a line refuses it instead of writing past it.
     LinuxGpio small(window, 0x3000);
-    EXPECT_EQ(small.setLine(GpioName::kGs2971Reset, 0), 0);
-    EXPECT_EQ(small.setLine(GpioName::kFpga0Select, 1), -1);
+    EXPECT_EQ((Vals{small.setLine(GpioName::kGs2971Reset, 0), small.setLine(GpioName::kFpga0Select, 1)}),
+              (Vals{0, -1}));
 }
 
 TEST(LinuxGpio, BoardTableHasNoDuplicates) {

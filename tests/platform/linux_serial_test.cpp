@@ -2,7 +2,7 @@
 // test is the slave side, the test plays the far end on the master.
 #include "platform/linux/linux_serial.h"
 
-#include <gtest/gtest.h>
+#include "support/test_env.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -49,13 +49,12 @@ TEST_F(SerialPty, SetUpIsRaw8N1AtTheRequestedRate) {
     ASSERT_TRUE(port.isOpen());
     termios tio;
     ASSERT_EQ(::tcgetattr(slave, &tio), 0);
-    EXPECT_EQ(::cfgetospeed(&tio), speed_t(B115200));
-    EXPECT_EQ(::cfgetispeed(&tio), speed_t(B115200));
-    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
-    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    // Rate both ways, eight data bits; no parity, second stop bit, flow
+    // control, line editing, echo, signals, input or output processing.
+    EXPECT_EQ((Vals{::cfgetospeed(&tio), ::cfgetispeed(&tio), tio.c_cflag & CSIZE,
+                    tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), tio.c_lflag & (ICANON | ECHO | ISIG),
+                    tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), tio.c_oflag & OPOST}),
+              (Vals{B115200, B115200, CS8, 0, 0, 0, 0}));
 
     LinuxSerialPort slow(slaveName, 9600);
     ASSERT_TRUE(slow.isOpen());
@@ -65,11 +64,9 @@ TEST_F(SerialPty, SetUpIsRaw8N1AtTheRequestedRate) {
 
 TEST_F(SerialPty, UnsupportedRateOrMissingNodeLeavesThePortClosed) {
     LinuxSerialPort odd(slaveName, 12345);
-    EXPECT_FALSE(odd.isOpen());
     uint8_t b[4] = {1, 2, 3, 4};
-    EXPECT_EQ(odd.write(b, 4), -1);
-    EXPECT_EQ(odd.readTimeout(b, 4, 10), -1);
-    EXPECT_EQ(odd.setRts(true), -1);
+    EXPECT_FALSE(odd.isOpen());
+    EXPECT_EQ((Vals{odd.write(b, 4), odd.readTimeout(b, 4, 10), odd.setRts(true)}), (Vals{-1, -1, -1}));
     odd.drain();
 
     LinuxSerialPort missing("/nonexistent/ttyS9", 115200);
