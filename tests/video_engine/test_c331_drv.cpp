@@ -44,10 +44,7 @@ TEST_F(C331DrvTest, WritingRegisterZeroMovesTheCachedBank) {
 }
 
 TEST_F(C331DrvTest, ReadAssemblesBytesLeastSignificantFirst) {
-    chip->setReg(0x16, 0x08, 0x78);
-    chip->setReg(0x16, 0x09, 0x56);
-    chip->setReg(0x16, 0x0A, 0x34);
-    chip->setReg(0x16, 0x0B, 0x12);
+    for (u8 i = 0; i < 4; ++i) chip->setReg(0x16, u8(0x08 + i), u8(0x78 - 0x22 * i));
     EXPECT_EQ(drv->read_C331(fd, 0x160804), 0x12345678u);
     EXPECT_EQ(chip->frames(),
               (Frames{{0x80, 0x16}, {0x08, 0xFF}, {0x09, 0xFF}, {0x0A, 0xFF}, {0x0B, 0xFF}}));
@@ -63,9 +60,9 @@ TEST_F(C331DrvTest, ReadAssemblesBytesLeastSignificantFirst) {
 TEST_F(C331DrvTest, MaskedWriteKeepsTheOtherBits) {
     chip->setReg(0x00, 0x29, 0xA4);
     drv->write_c331_mask(fd, 0x002901, 1, 1);
-    EXPECT_EQ(chip->reg(0x00, 0x29), 0xA5);
+    const u8 set = chip->reg(0x00, 0x29);
     drv->write_c331_mask(fd, 0x002901, 0, 1);
-    EXPECT_EQ(chip->reg(0x00, 0x29), 0xA4);
+    EXPECT_EQ((Vals{set, chip->reg(0x00, 0x29)}), (Vals{0xA5, 0xA4}));
 }
 
 TEST_F(C331DrvTest, FpgaSelectLinesAreInactiveForEveryTransfer) {
@@ -75,8 +72,7 @@ TEST_F(C331DrvTest, FpgaSelectLinesAreInactiveForEveryTransfer) {
         if (set.first == GpioName::kFpga0Select && set.second == 1) ++high0;
         if (set.first == GpioName::kFpga1Select && set.second == 1) ++high1;
     }
-    EXPECT_EQ(high0, 2);  // selection frame and data frame
-    EXPECT_EQ(high1, 2);
+    EXPECT_EQ((Vals{high0, high1}), (Vals{2, 2}));  // selection frame and data frame
 }
 
 TEST_F(C331DrvTest, FailedBusReadsZeroNeverTheChipId) {
@@ -126,10 +122,10 @@ TEST_F(C331DrvTest, SimulatedSerialFlashErasesToOnesAndProgramsOnlyClearBits) {
     drv->write_C331(fd, c331reg::SFL_ADDR, 0x10800);
     drv->write_C331(fd, c331reg::SFL_CMD_START, 4);
     EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
-    EXPECT_EQ(chip->flashEraseCount(), 1u);
     // Ready status: no busy bits, write FIFO empty.
-    EXPECT_EQ(drv->read_C331(fd, c331reg::SFL_STAT), 0u);
-    EXPECT_EQ(drv->read_C331(fd, c331reg::SFL_DTCTL) & 0xA0, 0x20u);
+    EXPECT_EQ((Vals{chip->flashEraseCount(), drv->read_C331(fd, c331reg::SFL_STAT),
+                    drv->read_C331(fd, c331reg::SFL_DTCTL) & 0xA0}),
+              (Vals{1, 0, 0x20}));
 }
 
 }  // namespace

@@ -43,11 +43,9 @@ TEST_F(C331InitTest, SetUpProgrammeRunsItsPhasesInOrder) {
     EXPECT_EQ(std::vector<W>(w.begin(), w.begin() + 5),
               (std::vector<W>{{0xFF, 1, 0}, {0xFF, 2, 0xC8}, {0xFF, 3, 0}, {0xFF, 4, 0x61}, {0xFF, 5, 1}}));
     // Clock words in bank 0 and the band (22 x 27 MHz / 4 MHz = 148 -> 0x4C).
-    EXPECT_EQ(chip->reg(0x00, 0x47), 0);
-    EXPECT_EQ(chip->reg(0x00, 0x48), 137);
-    EXPECT_EQ(chip->reg(0x00, 0x4A), 1);
-    EXPECT_EQ(chip->reg(0x00, 0x4B), 22);
-    EXPECT_EQ(chip->reg(0x00, 0x4C), 0x4C);
+    EXPECT_EQ((Vals{chip->reg(0x00, 0x47), chip->reg(0x00, 0x48), chip->reg(0x00, 0x4A), chip->reg(0x00, 0x4B),
+                    chip->reg(0x00, 0x4C)}),
+              (Vals{0, 137, 1, 22, 0x4C}));
     // Bank 2 is paged in this order.
     EXPECT_EQ(chip->writesTo(0x02, 0x7F), (std::vector<uint8_t>{0x0E, 0x0F, 0x0D, 0x0F, 0x0B, 0x0F, 0x07, 0x0F}));
     // The clock generator ends running again.
@@ -56,11 +54,8 @@ TEST_F(C331InitTest, SetUpProgrammeRunsItsPhasesInOrder) {
     // Mode 0: the middle phase only.
     chip->clearLog();
     mgr->write_initial_setting(mgr->c331_fd, 0);
-    for (const auto& x : writes()) {
-        EXPECT_NE(std::get<0>(x), 0xFF);
-        EXPECT_NE(std::get<0>(x), 0x01);
-        EXPECT_NE(std::get<0>(x), 0x02);
-    }
+    for (const auto& x : writes())
+        for (int bank : {0xFF, 0x01, 0x02}) EXPECT_NE(std::get<0>(x), bank);
 }
 
 TEST_F(C331InitTest, ClockDomainControlEndsWithTheHoldReleased) {
@@ -73,9 +68,7 @@ TEST_F(C331InitTest, ClockDomainControlEndsWithTheHoldReleased) {
     const uint8_t mode1[7] = {0x99, 0x99, 0x21, 0x43, 0x55, 0x77, 0x99};
     for (int r = 0; r < 7; ++r) EXPECT_EQ(chip->reg(0x00, uint8_t(0x22 + r)), mode1[r]);
     mgr->set_rtct(mgr->c331_fd, 9);
-    EXPECT_EQ(chip->reg(0x00, 0x24), 0xFF);
-    EXPECT_EQ(chip->reg(0x00, 0x22), 0x99);
-    EXPECT_EQ(chip->reg(0x00, 0x29), 0x80);
+    EXPECT_EQ((Vals{chip->reg(0x00, 0x24), chip->reg(0x00, 0x22), chip->reg(0x00, 0x29)}), (Vals{0xFF, 0x99, 0x80}));
 }
 
 TEST_F(C331InitTest, InputBackgroundReachesTheLayersOfThatPortsWindows) {
@@ -91,16 +84,14 @@ TEST_F(C331InitTest, InputBackgroundReachesTheLayersOfThatPortsWindows) {
     // the FPGAs are not up.
     chip->clearLog();
     mgr->set_input_bkg(mgr->c331_fd, 4, 0);
-    EXPECT_EQ(chip->reg32(0x08, 0x49) & 0xFFFFFF, 0xFF00u);
-    EXPECT_EQ(chip->reg(0x18, 0x48), 1);
-    EXPECT_TRUE(chip->writesTo(0x28, 0x48).empty());
+    EXPECT_EQ((Vals{chip->reg32(0x08, 0x49) & 0xFFFFFF, chip->reg(0x18, 0x48), chip->writesTo(0x28, 0x48).empty()}),
+              (Vals{0xFF00, 1, 1}));
 
     // Released colour: fill only while the port has no signal.
     g_force_bkcolor = 2;
     mgr->PI_STATE[4] = 3;
     mgr->set_input_bkg(mgr->c331_fd, 4, 0);
-    EXPECT_EQ(chip->reg(0x08, 0x48), 0);
-    EXPECT_EQ(chip->reg32(0x18, 0x49) & 0xFFFFFF, 0u);
+    EXPECT_EQ((Vals{chip->reg(0x08, 0x48), chip->reg32(0x18, 0x49) & 0xFFFFFF}), (Vals{0, 0}));
     mgr->PI_STATE[4] = 0;
     mgr->set_input_bkg(mgr->c331_fd, 4, 0);
     EXPECT_EQ(chip->reg(0x08, 0x48), 1);
@@ -119,18 +110,13 @@ TEST_F(C331InitTest, LoadParamRaisesFlagsOnlyForValuesThatChanged) {
     mgr->PM_OSD_DATA_MODE = 0;
     mgr->load_param();
     for (int w = 0; w < 6; ++w) EXPECT_EQ(mgr->chg_win[w], 1) << w;  // every shape differs from 0
-    EXPECT_EQ(mgr->g_chg_input[5], 0);                               // port 0 was already 0
-    EXPECT_EQ(mgr->g_chg_input[0], 1);
-    EXPECT_EQ(mgr->osd_update_req, 1);
+    // Window 5's port 0 was already 0.
+    EXPECT_EQ((Vals{mgr->g_chg_input[5], mgr->g_chg_input[0], mgr->osd_update_req}), (Vals{0, 1, 1}));
 
     mgr->load_param();
-    for (int w = 0; w < 6; ++w) {
-        EXPECT_EQ(mgr->chg_win[w], 0);
-        EXPECT_EQ(mgr->chg_fade[w], 0);
-        EXPECT_EQ(mgr->chg_out[w], 0);
-    }
-    EXPECT_EQ(mgr->chg_overlay, 0);
-    EXPECT_EQ(mgr->chg_priority, 0);
+    for (int w = 0; w < 6; ++w)
+        EXPECT_EQ((Vals{mgr->chg_win[w], mgr->chg_fade[w], mgr->chg_out[w]}), (Vals{0, 0, 0})) << w;
+    EXPECT_EQ((Vals{mgr->chg_overlay, mgr->chg_priority}), (Vals{0, 0}));
 }
 
 }  // namespace

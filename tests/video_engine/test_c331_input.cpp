@@ -16,26 +16,21 @@ protected:
 };
 
 TEST_F(C331InputTest, PortNumbering) {
-    const int input[6] = {3, 2, 1, 0, 5, 4};
-    for (int p = 0; p < 6; ++p) {
-        EXPECT_EQ(c331_chip::zrvApi_GetPortDevId(p), input[p]);
-        EXPECT_EQ(c331_chip::zrvApi_inputCvtC331(input[p]), p);
+    // Port -1 to 6 to input, and input -1 to 6 back to port.
+    Vals dev, port;
+    for (int p = -1; p <= 6; ++p) {
+        dev.push_back(c331_chip::zrvApi_GetPortDevId(p));
+        port.push_back(c331_chip::zrvApi_inputCvtC331(p));
     }
-    EXPECT_EQ(c331_chip::zrvApi_GetPortDevId(6), 3);
-    EXPECT_EQ(c331_chip::zrvApi_GetPortDevId(-1), 3);
-    EXPECT_EQ(c331_chip::zrvApi_inputCvtC331(6), 255);
-    EXPECT_EQ(c331_chip::zrvApi_inputCvtC331(-1), 255);
+    EXPECT_EQ(dev, (Vals{3, 3, 2, 1, 0, 5, 4, 3}));
+    EXPECT_EQ(port, (Vals{255, 3, 2, 1, 0, 5, 4, 255}));
 
     int ports[6];
     m->PM_WIN_DBD_MODE[0] = 50;
-    EXPECT_EQ(chip->zrvApi_GetWinDbdMultiPort(0, ports), 1);
-    EXPECT_EQ(ports[0], 5);
-    EXPECT_EQ(ports[1], 4);
-    EXPECT_EQ(ports[2], 6);
+    EXPECT_EQ((Vals{chip->zrvApi_GetWinDbdMultiPort(0, ports), ports[0], ports[1], ports[2]}), (Vals{1, 5, 4, 6}));
     m->PM_WIN_DBD_MODE[0] = 25;
-    EXPECT_EQ(chip->zrvApi_GetWinDbdMultiPort(0, ports), 0);
-    EXPECT_EQ(ports[0], 6);
-    EXPECT_EQ(chip->zrvApi_GetWinDbdMultiPort(7, ports), 0);
+    EXPECT_EQ((Vals{chip->zrvApi_GetWinDbdMultiPort(0, ports), ports[0], chip->zrvApi_GetWinDbdMultiPort(7, ports)}),
+              (Vals{0, 6, 0}));
 }
 
 TEST_F(C331InputTest, ASourceIsMeasuredAndItsWindowMarked) {
@@ -43,26 +38,20 @@ TEST_F(C331InputTest, ASourceIsMeasuredAndItsWindowMarked) {
     plug(2, 1920, 1080, 60);
     for (int w = 0; w < 6; ++w) m->g_chg_input[w] = 0;
     chip->load_hdmi();
-    EXPECT_EQ(m->g_chg_input[0], 1);
-    EXPECT_EQ(m->PI_HDMI_INFO[1].Htotal, 2200);
+    EXPECT_EQ((Vals{m->g_chg_input[0], m->PI_HDMI_INFO[1].Htotal}), (Vals{1, 2200}));
     chip->check_input_port(m->c331_fd);
-    EXPECT_EQ(m->PI_UPDATE[1], 1);
-    EXPECT_EQ(m->PI_STATE[1], 4);
-    EXPECT_EQ(m->PI_PORT_INFO[1][c331_state::PI_HTT], 2200);
-    EXPECT_EQ(m->PI_PORT_INFO[1][c331_state::PI_VCNT], 1125);
-    EXPECT_EQ(m->PI_PORT_INFO[1][c331_state::PI_NOSIG], 0);
+    const auto& info = m->PI_PORT_INFO[1];
+    EXPECT_EQ((Vals{m->PI_UPDATE[1], m->PI_STATE[1], info[c331_state::PI_HTT], info[c331_state::PI_VCNT],
+                    info[c331_state::PI_NOSIG]}),
+              (Vals{1, 4, 2200, 1125, 0}));
     EXPECT_NEAR(m->PI_FV[1], 60.0, 0.001);
-    EXPECT_EQ(m->PI_ACT[1][0], 192);
-    EXPECT_EQ(m->PI_ACT[1][1], 1920);
-    EXPECT_EQ(m->PI_ACT[1][2], 41);
-    EXPECT_EQ(m->PI_ACT[1][3], 1080);
+    EXPECT_EQ((Vals{m->PI_ACT[1][0], m->PI_ACT[1][1], m->PI_ACT[1][2], m->PI_ACT[1][3]}), (Vals{192, 1920, 41, 1080}));
 
     // Unchanged timing and no change pending: nothing to do.
     m->g_chg_input[0] = 0;
     chip->load_hdmi();
-    EXPECT_EQ(m->g_chg_input[0], 0);
     chip->check_input_port(m->c331_fd);
-    EXPECT_EQ(m->PI_UPDATE[1], 0);
+    EXPECT_EQ((Vals{m->g_chg_input[0], m->PI_UPDATE[1]}), (Vals{0, 0}));
 
     // A record that is not stable is not taken over.
     unstable[2] = true;
@@ -81,15 +70,12 @@ TEST_F(C331InputTest, UnpluggingShowsTheBackgroundAndReplugRestores) {
     board().scenario().unplug(2);
     chip->load_hdmi();
     chip->check_input_port(m->c331_fd);
-    EXPECT_EQ(m->PI_PORT_INFO[1][c331_state::PI_NOSIG], 1);
-    EXPECT_EQ(m->PI_STATE[1], 0);
-    EXPECT_EQ(m->PI_UPDATE[1], 1);
-    EXPECT_EQ(m->PI_ACT[1][0], 16);
-    EXPECT_EQ(m->PI_ACT[1][1], 0);
+    EXPECT_EQ((Vals{m->PI_PORT_INFO[1][c331_state::PI_NOSIG], m->PI_STATE[1], m->PI_UPDATE[1], m->PI_ACT[1][0],
+                    m->PI_ACT[1][1]}),
+              (Vals{1, 0, 1, 16, 0}));
     // Background on the window's layer, data mode bit of port 1 cleared.
     EXPECT_FALSE(sim->writesTo(0x08, 0x48).empty());
-    EXPECT_EQ(sim->reg(0x08, 0x48), 1);
-    EXPECT_EQ(reg16(0x00, 0x18) & 0x10, 0);
+    EXPECT_EQ((Vals{sim->reg(0x08, 0x48), reg16(0x00, 0x18) & 0x10}), (Vals{1, 0}));
 
     // Still unplugged: nothing more.
     m->PI_UPDATE[1] = 0;
@@ -98,10 +84,7 @@ TEST_F(C331InputTest, UnpluggingShowsTheBackgroundAndReplugRestores) {
 
     plug(2, 1280, 720, 60);
     poll();
-    EXPECT_EQ(m->PI_STATE[1], 4);
-    EXPECT_EQ(m->PI_ACT[1][1], 1280);
-    EXPECT_EQ(m->PI_ACT[1][3], 720);
-    EXPECT_EQ(m->IWIN[0].HW, 1280);
+    EXPECT_EQ((Vals{m->PI_STATE[1], m->PI_ACT[1][1], m->PI_ACT[1][3], m->IWIN[0].HW}), (Vals{4, 1280, 720, 1280}));
 }
 
 TEST_F(C331InputTest, InterlacedStates) {
@@ -115,17 +98,15 @@ TEST_F(C331InputTest, InterlacedStates) {
         plug(2, c.w, c.h, c.hz, true);
         chip->load_hdmi();
         chip->check_input_port(m->c331_fd);
-        EXPECT_EQ(m->PI_STATE[1], c.state);
-        EXPECT_EQ(m->PI_SCAN_MODE[1], 1);
-        EXPECT_EQ(m->PI_PORT_INFO[1][c331_state::PI_IP], 1);
+        EXPECT_EQ((Vals{m->PI_STATE[1], m->PI_SCAN_MODE[1], m->PI_PORT_INFO[1][c331_state::PI_IP]}),
+                  (Vals{c.state, 1, 1}));
     }
     // A progressive source on the same port is no longer interlaced.
     showInput(2);
     plug(2, 1920, 1080, 60, false);
     chip->load_hdmi();
     chip->check_input_port(m->c331_fd);
-    EXPECT_EQ(m->PI_STATE[1], 4);
-    EXPECT_EQ(m->PI_SCAN_MODE[1], 0);
+    EXPECT_EQ((Vals{m->PI_STATE[1], m->PI_SCAN_MODE[1]}), (Vals{4, 0}));
 }
 
 TEST_F(C331InputTest, VbyOneStatesByLanesAndWidth) {
@@ -140,24 +121,21 @@ TEST_F(C331InputTest, VbyOneStatesByLanesAndWidth) {
         plug(5, c.w, c.h, 60);
         chip->load_hdmi();
         chip->check_input_port(m->c331_fd);
-        EXPECT_EQ(m->PI_STATE[4], c.state);
-        EXPECT_EQ(m->PI_ACT_FULL[4][1], int(c.w));
-        EXPECT_EQ(m->PI_ACT[4][1], c.state < 4 ? int(c.w) / 2 : int(c.w));
+        EXPECT_EQ((Vals{m->PI_STATE[4], m->PI_ACT_FULL[4][1], m->PI_ACT[4][1]}),
+                  (Vals{c.state, c.w, c.state < 4 ? c.w / 2 : c.w}));
     }
     // The receiver was restarted with the lane mask of eight lanes and the
     // lane word of more than four.
     const auto restarts = sim->writesTo(0x02, 0x4F);
     ASSERT_FALSE(restarts.empty());
-    EXPECT_EQ(restarts.back(), 0xFF);
-    EXPECT_EQ(reg16(0x00, 0x1E), 0x404);
+    EXPECT_EQ((Vals{restarts.back(), reg16(0x00, 0x1E)}), (Vals{0xFF, 0x404}));
 
     // No signal on a Vby-One port: the receiver is restarted every pass.
     board().scenario().unplug(5);
     const size_t before = sim->writesTo(0x02, 0x40).size();
     chip->check_input_port(m->c331_fd);
     chip->check_input_port(m->c331_fd);
-    EXPECT_EQ(sim->writesTo(0x02, 0x40).size() - before, 2u);
-    EXPECT_EQ(m->PI_STATE[4], 0);
+    EXPECT_EQ((Vals{long(sim->writesTo(0x02, 0x40).size() - before), m->PI_STATE[4]}), (Vals{2, 0}));
 }
 
 TEST_F(C331InputTest, SimulatedMeasurementFollowsTheScenario) {

@@ -13,15 +13,11 @@ TEST_F(C331LayoutTest, RecordsPackIntoSlotsAndMapBack) {
     window(3, 3, 1920, 0, 1920, 1080);
     layout();
     ASSERT_EQ(m->gMwin.wincnt, 2);
-    EXPECT_EQ(chip->slotOfRecord(0), -1);
-    EXPECT_EQ(chip->slotOfRecord(1), 0);
-    EXPECT_EQ(chip->slotOfRecord(3), 1);
-    EXPECT_EQ(m->slot_record[1], 3);
-    EXPECT_EQ(m->PM_INPUT[0], 1);  // HDMI1 -> port 1
-    EXPECT_EQ(m->PM_INPUT[1], 0);  // HDMI2 -> port 0
-    EXPECT_EQ(m->PM_WIN_NUM[0], 0);
-    EXPECT_EQ(m->PM_WIN_NUM[1], 1);
-    EXPECT_EQ(m->PM_WIN_NUM[2], C331_WIN_NUM);
+    EXPECT_EQ((Vals{chip->slotOfRecord(0), chip->slotOfRecord(1), chip->slotOfRecord(3), m->slot_record[1]}),
+              (Vals{-1, 0, 1, 3}));
+    // HDMI1 -> port 1, HDMI2 -> port 0.
+    EXPECT_EQ((Vals{m->PM_INPUT[0], m->PM_INPUT[1], m->PM_WIN_NUM[0], m->PM_WIN_NUM[1], m->PM_WIN_NUM[2]}),
+              (Vals{1, 0, 0, 1, C331_WIN_NUM}));
 }
 
 TEST_F(C331LayoutTest, UnusableLayoutsFallBackToOneFullPanelWindow) {
@@ -40,19 +36,14 @@ TEST_F(C331LayoutTest, UnusableLayoutsFallBackToOneFullPanelWindow) {
         img.setWin(0, r);
         window(2, 3, 0, 0, 960, 540);
         layout();
-        EXPECT_EQ(m->gMwin.wincnt, 1);
-        EXPECT_EQ(m->gWininfo[0].w, 3840);
-        EXPECT_EQ(m->gWininfo[0].h, 1080);
-        EXPECT_EQ(m->gWininfo[0].enable, 1);
         // No record maps onto the stand-in window.
-        EXPECT_EQ(chip->slotOfRecord(0), -1);
-        EXPECT_EQ(chip->slotOfRecord(2), -1);
+        const auto& w0 = m->gWininfo[0];
+        EXPECT_EQ((Vals{m->gMwin.wincnt, w0.w, w0.h, w0.enable, chip->slotOfRecord(0), chip->slotOfRecord(2)}),
+                  (Vals{1, 3840, 1080, 1, -1, -1}));
     }
     std::memset(img.data, 0, sizeof img.data);
     layout();
-    EXPECT_EQ(m->gMwin.wincnt, 1);
-    EXPECT_EQ(m->gWininfo[0].x, 0);
-    EXPECT_EQ(m->gWininfo[0].totalh, 2);
+    EXPECT_EQ((Vals{m->gMwin.wincnt, m->gWininfo[0].x, m->gWininfo[0].totalh}), (Vals{1, 0, 2}));
 }
 
 TEST_F(C331LayoutTest, LayersAreMadeDistinct) {
@@ -64,11 +55,9 @@ TEST_F(C331LayoutTest, LayersAreMadeDistinct) {
     img.setWord(RamOffset::priority(1), 3);
     img.setWord(RamOffset::priority(2), 7);  // becomes 1
     layout();
-    EXPECT_EQ(m->gWininfo[0].layer, 3);
-    EXPECT_EQ(m->gWininfo[1].layer, 0);
-    EXPECT_EQ(m->gWininfo[2].layer, 1);
-    EXPECT_EQ(m->PM_OVERLAY_PRI[0], 2);
-    EXPECT_EQ(m->PM_OVERLAY_PRI[1], 5);
+    EXPECT_EQ((Vals{m->gWininfo[0].layer, m->gWininfo[1].layer, m->gWininfo[2].layer, m->PM_OVERLAY_PRI[0],
+                    m->PM_OVERLAY_PRI[1]}),
+              (Vals{3, 0, 1, 2, 5}));
 }
 
 TEST_F(C331LayoutTest, OutputChannelsCoveredByAWindow) {
@@ -77,13 +66,9 @@ TEST_F(C331LayoutTest, OutputChannelsCoveredByAWindow) {
     window(0, 2, 100, 0, 2000, 1080);
     layout();
     const auto& a = m->gWininfo[0];
-    EXPECT_EQ(a.totalh, 2);
-    EXPECT_EQ(a.totalv, 1);
-    EXPECT_EQ(a.ch[0], 0);
-    EXPECT_EQ(a.ch[1], 1);
-    EXPECT_EQ(a.ch[2], 0xFF);
-    EXPECT_EQ(chip->zrvApi_OchGetWinOffset1(&a, 0), 100);
-    EXPECT_EQ(chip->zrvApi_OchGetWinOffset1(&a, 1), 2 * 1920 - 2100);
+    EXPECT_EQ((Vals{a.totalh, a.totalv, a.ch[0], a.ch[1], a.ch[2], chip->zrvApi_OchGetWinOffset1(&a, 0),
+                    chip->zrvApi_OchGetWinOffset1(&a, 1)}),
+              (Vals{2, 1, 0, 1, 0xFF, 100, 2 * 1920 - 2100}));
 
     // Two by two: the top row, the whole panel, the right column.
     grid(7, 1920, 1080, 2, 2);
@@ -117,21 +102,14 @@ TEST_F(C331LayoutTest, OverlappingWindowsDrawThroughTheirOwnPipelines) {
     window(1, 3, 100, 100, 640, 480);
     window(2, 4, 1920, 0, 1920, 1080);
     layout();
-    EXPECT_EQ(m->gWininfo[0].ch[0], 0);
-    EXPECT_EQ(m->gWininfo[2].ch[0], 1);
+    EXPECT_EQ((Vals{m->gWininfo[0].ch[0], m->gWininfo[2].ch[0]}), (Vals{0, 1}));
     // Window 1 shares output channel 0 with window 0: it gets the lowest
     // pipeline nobody names, and both pipelines feed output 0's mixer.
-    EXPECT_EQ(m->gWininfo[1].ch[0], 2);
-    EXPECT_EQ(m->gWininfo[1].pos[0], 0);
-    EXPECT_EQ(m->PM_OVERLAY[0], 1);
-    EXPECT_EQ(m->PM_OVERLAY[2], 1);
-    EXPECT_EQ(m->PM_WIN_NUM[2], 1);
-    EXPECT_EQ(m->chg_overlay, 1);
-
+    EXPECT_EQ((Vals{m->gWininfo[1].ch[0], m->gWininfo[1].pos[0], m->PM_OVERLAY[0], m->PM_OVERLAY[2], m->PM_WIN_NUM[2],
+                    m->chg_overlay}),
+              (Vals{2, 0, 1, 1, 1, 1}));
     // The pipeline enable bits follow the owners.
-    EXPECT_EQ(reg8(0x00, 0x08) & 1, 1);
-    EXPECT_EQ(reg8(0x00, 0x0A) & 1, 1);
-    EXPECT_EQ(reg8(0x00, 0x0B) & 1, 0);
+    EXPECT_EQ((Vals{reg8(0x00, 0x08) & 1, reg8(0x00, 0x0A) & 1, reg8(0x00, 0x0B) & 1}), (Vals{1, 1, 0}));
 }
 
 TEST_F(C331LayoutTest, AWindowWithoutAFreePipelineIsLeftUndrawn) {
@@ -141,9 +119,7 @@ TEST_F(C331LayoutTest, AWindowWithoutAFreePipelineIsLeftUndrawn) {
     window(0, 2, 0, 0, 3840, 1080);
     window(1, 3, 0, 0, 480, 1080);
     layout();
-    EXPECT_EQ(m->gWininfo[0].totalh, 8);
-    EXPECT_EQ(m->gWininfo[1].totalh, 0);
-    EXPECT_EQ(m->gWininfo[1].ch[0], 0xFF);
+    EXPECT_EQ((Vals{m->gWininfo[0].totalh, m->gWininfo[1].totalh, m->gWininfo[1].ch[0]}), (Vals{8, 0, 0xFF}));
     for (int c = 0; c < 8; ++c) EXPECT_EQ(m->PM_WIN_NUM[c], 0);
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find("no free pipeline for window 1"), std::string::npos);
 }
@@ -170,18 +146,15 @@ TEST_F(C331LayoutTest, ARebuiltLayoutTakesItsInputChannelsAfresh) {
 
 TEST_F(C331LayoutTest, CropOffsetsFollowTheMeasuredPicture) {
     m->PI_ACT[1][1] = 1920, m->PI_ACT[1][3] = 1080;
-    const ST_RECT r{100, 50, 800, 600};
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 0), 100);
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 1), 1020);
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 2), 50);
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &r, 3), 430);
-    const ST_RECT wide{1000, 0, 1200, 100};
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(1, &wide, 1), 0);  // negative: 0
-    // No signal: every offset 0; Vby-One two pixels per clock: twice the width.
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(2, &r, 0), 0);
     m->PI_ACT[4][1] = 960, m->PI_ACT[4][3] = 1080, m->PI_STATE[4] = 1;
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(4, &r, 1), 1020);
-    EXPECT_EQ(chip->zrvApi_CropGetOffset(6, &r, 0), 0);
+    const ST_RECT r{100, 50, 800, 600}, wide{1000, 0, 1200, 100};
+    // Left, right, top, bottom; a negative offset is 0; no signal on port 2
+    // and no port 6: 0; Vby-One two pixels per clock: twice the width.
+    EXPECT_EQ((Vals{chip->zrvApi_CropGetOffset(1, &r, 0), chip->zrvApi_CropGetOffset(1, &r, 1),
+                    chip->zrvApi_CropGetOffset(1, &r, 2), chip->zrvApi_CropGetOffset(1, &r, 3),
+                    chip->zrvApi_CropGetOffset(1, &wide, 1), chip->zrvApi_CropGetOffset(2, &r, 0),
+                    chip->zrvApi_CropGetOffset(4, &r, 1), chip->zrvApi_CropGetOffset(6, &r, 0)}),
+              (Vals{100, 1020, 50, 430, 0, 0, 1020, 0}));
 }
 
 TEST_F(C331LayoutTest, ForcedColourEndsWithTheFillOfPortsWithoutSignal) {
@@ -195,8 +168,7 @@ TEST_F(C331LayoutTest, ForcedColourEndsWithTheFillOfPortsWithoutSignal) {
     chip->zrvApi_forceColorDisable(m->c331_fd);
     EXPECT_EQ(g_force_bkcolor.load(), 2);
     for (int l = 0; l < 8; ++l) EXPECT_EQ(reg32(0x08, 0x49, 16 * l) & 0xFFFFFF, 0u);
-    EXPECT_EQ(reg8(0x08, 0x48, 0), 0);
-    EXPECT_EQ(reg8(0x08, 0x48, 16), 1);
+    EXPECT_EQ((Vals{reg8(0x08, 0x48, 0), reg8(0x08, 0x48, 16)}), (Vals{0, 1}));
     g_force_bkcolor = 1;
 }
 

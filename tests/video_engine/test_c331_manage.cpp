@@ -91,9 +91,9 @@ class C331ManageTest : public C331SimEnv {
 protected:
     void SetUp() override {
         C331SimEnv::SetUp();
-        model = new ZrvRamPara();
-        ZrvRamPara::p_zrvrampara_config = model;
-        QObject::connect(model, &ZrvRamPara::sig_update_para, [this](int code) { signals_.push_back(code); });
+        model = std::make_unique<ZrvRamPara>();
+        install = std::make_unique<ModelInstall>(model.get());
+        QObject::connect(model.get(), &ZrvRamPara::sig_update_para, [this](int code) { signals_.push_back(code); });
 
         mgr = c331_manage::get();
         mgr->c331_fd = mgr->drv->initialize();
@@ -114,8 +114,6 @@ protected:
     }
     void TearDown() override {
         mgr->setChipOps(&fallback);
-        ZrvRamPara::p_zrvrampara_config = nullptr;
-        delete model;
         C331SimEnv::TearDown();
     }
 
@@ -128,7 +126,8 @@ protected:
     }
     int win(int w, int r) { return c331img::WIN_RECORDS + 26 * w + r; }
 
-    ZrvRamPara* model = nullptr;
+    std::unique_ptr<ZrvRamPara> model;
+    std::unique_ptr<ModelInstall> install;
     c331_manage* mgr = nullptr;
     RecordingOps ops;
     c331_chip_ops_unbuilt fallback;
@@ -181,17 +180,14 @@ TEST_F(C331ManageTest, PassCallsOperationsInOrderAndRaisesHandOverFlags) {
     EXPECT_EQ(ops.take(), (Calls{"Brightness(50)", "Contrast(55)", "Saturation(40)", "ColorTemp(00004600)",
                                   "Priority(1,3)", "Priority1", "Attr(3,1)", "Output(4,4)", "Pattern(6)",
                                   "OsdSet(0,1)", "omenu(/data/configs/omenu.json)", "set_OSD_para"}));
-    EXPECT_EQ(mgr->PM_WIN_FADE_IN[1], 30);
-    EXPECT_EQ(mgr->PM_WIN_FADE_OUT[2], c331_manage::kMaxFadeSteps);
     EXPECT_EQ(signals_, (std::vector<int>{2}));
-    EXPECT_TRUE(fpga_handover::take_brightness());
-    EXPECT_TRUE(fpga_handover::take_output_status());
-    EXPECT_TRUE(fpga_handover::take_output_layout());
-    // Every input whose custom EDID changed gets its request.
-    EXPECT_EQ(source_handover::g_edid_request[1].load(), 1);
-    EXPECT_EQ(source_handover::g_edid_request[3].load(), 1);
-    EXPECT_EQ(source_handover::g_edid_request[0].load(), 0);
-    EXPECT_EQ(g_osd_update.load(), 0);
+    // Hand-over flags raised, and every input whose custom EDID changed
+    // gets its request.
+    EXPECT_EQ((Vals{mgr->PM_WIN_FADE_IN[1], mgr->PM_WIN_FADE_OUT[2], fpga_handover::take_brightness(),
+                    fpga_handover::take_output_status(), fpga_handover::take_output_layout(),
+                    source_handover::g_edid_request[1].load(), source_handover::g_edid_request[3].load(),
+                    source_handover::g_edid_request[0].load(), g_osd_update.load()}),
+              (Vals{30, c331_manage::kMaxFadeSteps, 1, 1, 1, 1, 1, 0, 0}));
 }
 
 TEST_F(C331ManageTest, GeometryChangeRebuildsLayoutOnceAndSkipsTheRest) {
@@ -265,8 +261,7 @@ TEST_F(C331ManageTest, PanelWaitForLedHandOverReleasesTheMutex) {
     g_set_led_para = 0;
     pass.join();
     EXPECT_EQ(ops.take(), (Calls{"forceColorDisable", "PnlInit2(3840,0,0,0,0)", "forceColorDisable"}));
-    EXPECT_EQ(g_set_led_para.load(), 2);
-    EXPECT_EQ(mgr->apply_flag.load(), 0);
+    EXPECT_EQ((Vals{g_set_led_para.load(), mgr->apply_flag.load()}), (Vals{2, 0}));
 }
 
 TEST_F(C331ManageTest, PanelWaitForLedHandOverIsBounded) {
@@ -286,9 +281,7 @@ TEST_F(C331ManageTest, DebugRequestsServeTheFirstBitAndClear) {
     edit(c331img::CONTRAST, 61);
     mgr->apply_pass();
     EXPECT_EQ(ops.take(), (Calls{"Contrast(61)", "input_slidebar", "param(2)"}));
-    EXPECT_EQ(model->reg_block.REG[34], 0);
-    EXPECT_EQ(model->reg_block.REG[35], 0);
-    EXPECT_EQ(mgr->thread_state.load(), 6);
+    EXPECT_EQ((Vals{model->reg_block.REG[34], model->reg_block.REG[35], mgr->thread_state.load()}), (Vals{0, 0, 6}));
 
     model->reg_block.REG[34] = 0x40;
     mgr->apply_flag = 1;
@@ -305,10 +298,8 @@ TEST_F(C331ManageTest, PollStepFollowsMeasurementChangesAndYieldsToPatterns) {
     mgr->poll_step();
     EXPECT_EQ(ops.take(), (Calls{"load_hdmi", "check_port_valid", "update_osd", "check_input_port", "set_output",
                                   "set_output"}));
-    EXPECT_EQ(mgr->g_chg_input[0], 3);
-    EXPECT_EQ(mgr->g_chg_input[3], 3);
-    EXPECT_EQ(mgr->PI_UPDATE[4], 0);
-    EXPECT_EQ(mgr->osd_update_req, 0);
+    EXPECT_EQ((Vals{mgr->g_chg_input[0], mgr->g_chg_input[3], mgr->PI_UPDATE[4], mgr->osd_update_req}),
+              (Vals{3, 3, 0, 0}));
 
     mgr->pattern_gen = 1;
     mgr->PI_UPDATE2[0] = 1;
@@ -328,9 +319,9 @@ TEST_F(C331ManageTest, IdentificationNeedsFiveIdReadsAndBacksOffOnFailure) {
 
     chip->setChipId(0x24);
     for (int i = 0; i < 4; ++i) mgr->thread_step();
-    EXPECT_EQ(mgr->thread_state.load(), 4);
+    const int fourth = mgr->thread_state.load();
     mgr->thread_step();
-    EXPECT_EQ(mgr->thread_state.load(), 5);
+    EXPECT_EQ((Vals{fourth, mgr->thread_state.load()}), (Vals{4, 5}));
 
     // A chip that does not answer never passes for one.
     mgr->thread_state = 0;
@@ -349,16 +340,14 @@ TEST_F(C331ManageTest, InitialisationProgramsFromTheImageAndOpensTheGate) {
     mgr->thread_state = 5;
     chip->clearLog();
     mgr->thread_step();
-    EXPECT_EQ(mgr->thread_state.load(), 6);
-    EXPECT_EQ(g_fpga_c331_start.load(), 1);
+    EXPECT_EQ((Vals{mgr->thread_state.load(), g_fpga_c331_start.load()}), (Vals{6, 1}));
     EXPECT_EQ(ops.take(), (Calls{"check_input_port", "load_char", "read_c331_font", "update_font",
                                   "PnlInit2(1920,1080,1920,1080,4)", "Brightness(50)", "Contrast(50)",
                                   "Sharpness(10)", "ColorTemp(40404002)", "Saturation(50)", "set_output"}));
     // Forced background colour on every layer while the FPGAs are not up.
-    for (int l = 0; l < 8; ++l) {
-        EXPECT_EQ(chip->reg32(uint8_t(0x08 + 16 * l), 0x49) & 0xFFFFFF, 0xFF00u) << l;
-        EXPECT_EQ(chip->reg(uint8_t(0x08 + 16 * l), 0x48), 1) << l;
-    }
+    for (int l = 0; l < 8; ++l)
+        EXPECT_EQ((Vals{chip->reg32(u8(0x08 + 16 * l), 0x49) & 0xFFFFFF, chip->reg(u8(0x08 + 16 * l), 0x48)}),
+                  (Vals{0xFF00, 1})) << l;
     // The image it started from counts as applied.
     mgr->apply_flag = 1;
     mgr->apply_pass();

@@ -12,37 +12,23 @@ TEST_F(C331OutputTest, PanelSlicesOfAWindow) {
     m->PM_WIN_SHAPE[0][0] = 2, m->PM_WIN_SHAPE[0][1] = 1;
     c331_state::_ImageWindowDef2_St hs[8], vs[8];
     chip->calc_oact({1820, 300, 0, 1080}, hs, vs, 0);
-    EXPECT_EQ(hs[0].HST, 1820);
-    EXPECT_EQ(hs[0].HW, 100);
-    EXPECT_EQ(hs[1].HST, 0);
-    EXPECT_EQ(hs[1].HW, 200);
-    EXPECT_EQ(hs[0].hfirst, 1);
-    EXPECT_EQ(hs[0].hlast, 0);
-    EXPECT_EQ(hs[1].hlast, 1);
-    EXPECT_EQ(vs[0].VW, 1080);
+    EXPECT_EQ((Vals{hs[0].HST, hs[0].HW, hs[1].HST, hs[1].HW, hs[0].hfirst, hs[0].hlast, hs[1].hlast, vs[0].VW}),
+              (Vals{1820, 100, 0, 200, 1, 0, 1, 1080}));
 
     // Starting on the second panel: the first slice is empty.
     chip->calc_oact({2000, 500, 0, 1080}, hs, vs, 0);
-    EXPECT_EQ(hs[0].HW, 0);
-    EXPECT_EQ(hs[1].HST, 80);
-    EXPECT_EQ(hs[1].HW, 500);
-    EXPECT_EQ(hs[1].hfirst, 1);
+    EXPECT_EQ((Vals{hs[0].HW, hs[1].HST, hs[1].HW, hs[1].hfirst}), (Vals{0, 80, 500, 1}));
 }
 
 TEST_F(C331OutputTest, ScalingModesAndRatios) {
     c331_state::_ScalingSt s;
+    // Enlarged both ways, shrunk across only, no input size.
     c331_chip::calc_scaling({0, 1920, 0, 1080}, {0, 3840, 0, 2160}, &s);
-    EXPECT_EQ(s.hmode, 2);
-    EXPECT_EQ(s.hzoom, 32760);
-    EXPECT_EQ(s.hshrink, 0);
-    EXPECT_EQ(s.vmode, 2);
+    EXPECT_EQ((Vals{s.hmode, s.hzoom, s.hshrink, s.vmode}), (Vals{2, 32760, 0, 2}));
     c331_chip::calc_scaling({0, 3840, 0, 1080}, {0, 1920, 0, 1080}, &s);
-    EXPECT_EQ(s.hmode, 1);
-    EXPECT_EQ(s.hshrink, 32760);
-    EXPECT_EQ(s.vmode, 0);
+    EXPECT_EQ((Vals{s.hmode, s.hshrink, s.vmode}), (Vals{1, 32760, 0}));
     c331_chip::calc_scaling({0, 0, 0, 0}, {0, 1920, 0, 1080}, &s);
-    EXPECT_EQ(s.hmode, 0);
-    EXPECT_EQ(s.hzoom, 0);
+    EXPECT_EQ((Vals{s.hmode, s.hzoom}), (Vals{0, 0}));
 }
 
 TEST_F(C331OutputTest, MixerInputsInLayerOrder) {
@@ -58,15 +44,13 @@ TEST_F(C331OutputTest, MixerInputsInLayerOrder) {
     chip->set_overlay(m->c331_fd);
     EXPECT_EQ(reg32(0x0E, 0x09, 0), 0xADu);
     // A mixer without a window pipeline has no layer.
-    EXPECT_EQ(reg32(0x0E, 0x09, 16), 0u);
-    EXPECT_EQ(m->g_och_layer_cnt[1], 0);
+    EXPECT_EQ((Vals{reg32(0x0E, 0x09, 16), m->g_och_layer_cnt[1]}), (Vals{0, 0}));
 
     chip->reset_layer_coef(m->c331_fd, 0);
     // Layers 0 and 1 present (combination 3): the top one (layer 1) shows.
-    EXPECT_EQ(reg8(0x0E, 0x12 + 5 * 3 + 2, 0), 128);
-    EXPECT_EQ(reg8(0x0E, 0x12 + 5 * 3 + 1, 0), 0);
-    EXPECT_EQ(reg8(0x0E, 0x12 + 5 * 3 + 0, 0), 0);
-    EXPECT_EQ(reg8(0x0E, 0x12 + 5 * 3 + 2, 16), 0);
+    EXPECT_EQ((Vals{reg8(0x0E, 0x12 + 5 * 3 + 2, 0), reg8(0x0E, 0x12 + 5 * 3 + 1, 0), reg8(0x0E, 0x12 + 5 * 3 + 0, 0),
+                    reg8(0x0E, 0x12 + 5 * 3 + 2, 16)}),
+              (Vals{128, 0, 0, 0}));
 }
 
 TEST_F(C331OutputTest, OneSourceChangeFadesSeveralFreeze) {
@@ -112,16 +96,15 @@ TEST_F(C331OutputTest, UnusedOutputChannelsStopDrawing) {
     window(0, 2, 0, 0, 1920, 1080);
     layout();
     poll();
-    EXPECT_EQ(reg16(0x08, 0x42, 0), 960);
-    EXPECT_EQ(reg16(0x08, 0x42, 16), 960);
-    EXPECT_EQ(reg16(0x08, 0x42, 32), 0);
-    EXPECT_EQ(reg16(0x08, 0x42, 48), 0);
+    auto widths = [&] {
+        return Vals{reg16(0x08, 0x42, 0), reg16(0x08, 0x42, 16), reg16(0x08, 0x42, 32), reg16(0x08, 0x42, 48)};
+    };
+    EXPECT_EQ(widths(), (Vals{960, 960, 0, 0}));
     // The window shrinks to one channel: the second stops drawing.
     img.setWord(RamOffset::win(0) + RamOffset::WIN_WIDTH, 960);
     layout();
     chip->set_output(m->c331_fd);
-    EXPECT_EQ(reg16(0x08, 0x42, 16), 0);
-    EXPECT_EQ(reg16(0x08, 0x42, 0), 960);
+    EXPECT_EQ(widths(), (Vals{960, 0, 0, 0}));
 }
 
 TEST_F(C331OutputTest, AZoomedWindowAcrossTwoChannels) {
@@ -134,18 +117,14 @@ TEST_F(C331OutputTest, AZoomedWindowAcrossTwoChannels) {
     const u32 zh = u32(((1280 - 1) * 65536LL) / (1920 - 1) + 1);
     const u32 zv = u32(((720 - 1) * 65536LL) / (1080 - 1) + 1);
     for (int n : {0, 1}) {
-        SCOPED_TRACE(n);
-        EXPECT_EQ(reg16(0x08, 0x40, 16 * n), m->PS_ACTHST);
-        EXPECT_EQ(reg16(0x08, 0x42, 16 * n), 960);
-        EXPECT_EQ(reg16(0x08, 0x46, 16 * n), 1080);
-        EXPECT_EQ(reg8(0x0A, 0x46, 16 * n), 199);
-        EXPECT_EQ(reg16(0x0A, 0x49, 16 * n), zh);
-        EXPECT_EQ(reg16(0x0A, 0x4E, 16 * n), zv);
+        const int b = 16 * n;
+        EXPECT_EQ((Vals{reg16(0x08, 0x40, b), reg16(0x08, 0x42, b), reg16(0x08, 0x46, b), reg8(0x0A, 0x46, b),
+                        reg16(0x0A, 0x49, b), reg16(0x0A, 0x4E, b)}),
+                  (Vals{m->PS_ACTHST, 960, 1080, 199, zh, zv})) << n;
     }
     // The second channel runs locked to the first and reads from about two
     // thirds along the source line, less the filter margin.
-    EXPECT_EQ(reg16(0x08, 0x08, 0), 1);
-    EXPECT_EQ(reg16(0x08, 0x08, 16), 0x11 + 0x1000);
+    EXPECT_EQ((Vals{reg16(0x08, 0x08, 0), reg16(0x08, 0x08, 16)}), (Vals{1, 0x11 + 0x1000}));
     const long long fx = 960LL * zh;
     const u32 pos = u32(fx >> 16) + ((fx & 0xFFFF) >= zh ? 1 : 0) - 4;
     const u32 units = pos * 16 / 5;  // memory write mode 1

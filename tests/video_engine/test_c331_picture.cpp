@@ -36,19 +36,13 @@ protected:
 };
 
 TEST(C331PictureValues, PercentWordsReduceModulo101) {
-    EXPECT_EQ(c331_picture::brightness_offset(0), 0xC00u);
-    EXPECT_EQ(c331_picture::brightness_offset(49), 0xFECu);
-    EXPECT_EQ(c331_picture::brightness_offset(50), 0u);
-    EXPECT_EQ(c331_picture::brightness_offset(51), 20u);
-    EXPECT_EQ(c331_picture::brightness_offset(100), 0x400u);
-    EXPECT_EQ(c331_picture::brightness_offset(151), 0u);
-
-    EXPECT_EQ(c331_picture::contrast_gain(0), 0u);
-    EXPECT_EQ(c331_picture::contrast_gain(100), 1023u);
-    EXPECT_EQ(c331_picture::contrast_gain(150), c331_picture::contrast_gain(49));
-    EXPECT_EQ(c331_picture::contrast_gain(-5), 0u);
-    EXPECT_EQ(c331_picture::saturation_gain(100), 1023u);
-    EXPECT_EQ(c331_picture::saturation_gain(50), 511u);
+    using P = c331_picture;
+    EXPECT_EQ((Vals{P::brightness_offset(0), P::brightness_offset(49), P::brightness_offset(50),
+                    P::brightness_offset(51), P::brightness_offset(100), P::brightness_offset(151)}),
+              (Vals{0xC00, 0xFEC, 0, 20, 0x400, 0}));
+    EXPECT_EQ((Vals{P::contrast_gain(0), P::contrast_gain(100), P::contrast_gain(150), P::contrast_gain(-5),
+                    P::saturation_gain(100), P::saturation_gain(50)}),
+              (Vals{0, 1023, P::contrast_gain(49), 0, 1023, 511}));
 }
 
 TEST_F(C331PictureTest, BrightnessContrastSaturationOnEveryPipeline) {
@@ -74,17 +68,13 @@ TEST_F(C331PictureTest, ColourTemperatureFillsTheMatrixDiagonal) {
     // Custom gains of 128 are unity, like the nature preset.
     pic->c331_SetColorTemp(int(0x80808000u));
     for (int p = 0; p < 8; ++p) {
-        EXPECT_EQ(r16(p, 0x0C, 0x5B), 8192) << p;
-        EXPECT_EQ(r16(p, 0x0C, 0x63), 8192) << p;
-        EXPECT_EQ(r16(p, 0x0C, 0x6B), 8192) << p;
+        for (u8 reg : {0x5B, 0x63, 0x6B}) EXPECT_EQ(r16(p, 0x0C, reg), 8192) << p;
         for (u8 reg : {0x5D, 0x5F, 0x61, 0x65, 0x67, 0x69}) EXPECT_EQ(r16(p, 0x0C, reg), 0) << p;
     }
     for (u8 reg = 0x59; reg <= 0x60; ++reg) EXPECT_EQ(chip->reg(0x00, reg) & 0x20, 0x20) << int(reg);
 
     pic->c331_SetColorTemp(1);  // warm
-    EXPECT_EQ(r16(3, 0x0C, 0x5B), 8845);
-    EXPECT_EQ(r16(3, 0x0C, 0x63), 8113);
-    EXPECT_EQ(r16(3, 0x0C, 0x6B), 7056);
+    EXPECT_EQ((Vals{r16(3, 0x0C, 0x5B), r16(3, 0x0C, 0x63), r16(3, 0x0C, 0x6B)}), (Vals{8845, 8113, 7056}));
     // Only the low two bits choose the preset: 7 is cool.
     pic->c331_SetColorTemp(7);
     EXPECT_EQ(r16(0, 0x0C, 0x6B), 10978);
@@ -96,16 +86,12 @@ TEST_F(C331PictureTest, SharpnessFollowsTheWindowScaling) {
     st->OWIN[0] = {0, 3840, 0, 1080};
     pic->c331_SetSharpness(20);
     for (int p : {0, 1}) {
-        EXPECT_EQ(r8(p, 0x0B, 0x08), 6) << p;
-        EXPECT_EQ(r8(p, 0x0B, 0x11), 6) << p;
-        EXPECT_EQ(r8(p, 0x0B, 0x09), 128) << p;
-        EXPECT_EQ(r8(p, 0x0B, 0x12), 128) << p;
-        EXPECT_EQ(r8(p, 0x0B, 0x5E), 1) << p;
-        const u8 h[5] = {36, 43, 58, 4, 5}, v[5] = {44, 50, 56, 0, 0};
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(r8(p, 0x0B, u8(0x0C + i)), h[i]) << p << ":" << i;
-            EXPECT_EQ(r8(p, 0x0B, u8(0x15 + i)), v[i]) << p << ":" << i;
-        }
+        // Enables, gains, the filter switch, then five coefficients across
+        // and five down.
+        Vals got;
+        for (u8 reg : {0x08, 0x11, 0x09, 0x12, 0x5E, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x15, 0x16, 0x17, 0x18, 0x19})
+            got.push_back(r8(p, 0x0B, reg));
+        EXPECT_EQ(got, (Vals{6, 6, 128, 128, 1, 36, 43, 58, 4, 5, 44, 50, 56, 0, 0})) << p;
     }
     EXPECT_EQ(r8(2, 0x0B, 0x09), 0);  // not this window's pipeline
     EXPECT_EQ(host.rtct, (std::vector<int>{2, 1}));
@@ -134,30 +120,22 @@ TEST_F(C331PictureTest, SharpnessCountsInterlacedLinesAndSkipsWindowsWithoutSign
     st->IWIN[1] = {0, 0, 0, 0};
 
     pic->c331_SetSharpness(15);
-    EXPECT_EQ(r8(0, 0x0B, 0x15), 28);
-    EXPECT_EQ(r8(0, 0x0B, 0x0C), 44);
-    EXPECT_EQ(r8(0, 0x0B, 0x09), 64);
-    EXPECT_EQ(r8(4, 0x0B, 0x08), 0);
-    EXPECT_EQ(r8(4, 0x0B, 0x09), 0);
+    EXPECT_EQ((Vals{r8(0, 0x0B, 0x15), r8(0, 0x0B, 0x0C), r8(0, 0x0B, 0x09), r8(4, 0x0B, 0x08), r8(4, 0x0B, 0x09)}),
+              (Vals{28, 44, 64, 0, 0}));
 
     st->PI_STATE[3] = 4;
     pic->c331_SetSharpness(15);
-    EXPECT_EQ(r8(4, 0x0B, 0x0C), 44);
-    EXPECT_EQ(r8(4, 0x0B, 0x09), 64);
+    EXPECT_EQ((Vals{r8(4, 0x0B, 0x0C), r8(4, 0x0B, 0x09)}), (Vals{44, 64}));
 }
 
 TEST_F(C331PictureTest, SolidColourPatternOnAndOff) {
     chip->setReg(0x08, 0x5F, 0x12);  // left over from another pattern
     EXPECT_EQ(pic->c331_SetPattern(1), 0);
-    for (int p : {0, 1}) {
-        EXPECT_EQ(r8(p, 0x08, 0x57), 4) << p;
-        EXPECT_EQ(r16(p, 0x08, 0x5F), 0) << p;
-        EXPECT_EQ(r8(p, 0x08, 0x63), 255) << p;
-        EXPECT_EQ(r8(p, 0x08, 0x64), 0) << p;
-        EXPECT_EQ(r8(p, 0x08, 0x68), 3) << p;
-    }
-    EXPECT_EQ(r8(2, 0x08, 0x57), 0);
-    EXPECT_EQ(pic->zrvApi_IsPatternGen(), 1);
+    for (int p : {0, 1})
+        EXPECT_EQ((Vals{r8(p, 0x08, 0x57), r16(p, 0x08, 0x5F), r8(p, 0x08, 0x63), r8(p, 0x08, 0x64),
+                        r8(p, 0x08, 0x68)}),
+                  (Vals{4, 0, 255, 0, 3})) << p;
+    EXPECT_EQ((Vals{r8(2, 0x08, 0x57), pic->zrvApi_IsPatternGen()}), (Vals{0, 1}));
     EXPECT_EQ(host.rtct, (std::vector<int>{2, 1}));
     EXPECT_EQ(host.bkg, (std::vector<std::pair<int, int>>{{0, 0}}));
 
@@ -170,7 +148,7 @@ TEST_F(C331PictureTest, SolidColourPatternOnAndOff) {
     EXPECT_EQ(host.bkg.size(), 2u);
 }
 
-TEST_F(C331PictureTest, PatternWidthAndWrapAround) {
+TEST_F(C331PictureTest, PatternWidthWrapAroundAndRefusal) {
     // A wide window 0 tells the generator so; the line patterns keep their
     // own type there otherwise.
     st->gWininfo[0].w = 3840;
@@ -183,19 +161,16 @@ TEST_F(C331PictureTest, PatternWidthAndWrapAround) {
     // 21 shows what 1 shows, with nothing left of the pattern before.
     pic->c331_SetPattern(16);
     pic->c331_SetPattern(21);
-    EXPECT_EQ(r8(0, 0x08, 0x57), 4);
-    EXPECT_EQ(r8(0, 0x08, 0x63), 255);
-    EXPECT_EQ(r8(0, 0x08, 0x64), 0);
-    EXPECT_EQ(r16(0, 0x08, 0x61), 0);
-}
+    EXPECT_EQ((Vals{r8(0, 0x08, 0x57), r8(0, 0x08, 0x63), r8(0, 0x08, 0x64), r16(0, 0x08, 0x61)}),
+              (Vals{4, 255, 0, 0}));
 
-TEST_F(C331PictureTest, PatternIsRefusedWithSeveralWindows) {
+    // Refused with several windows, and below 0.
+    pic->c331_SetPattern(0);
+    host.rtct.clear();
     st->gMwin.wincnt = 2;
     chip->clearLog();
-    EXPECT_EQ(pic->c331_SetPattern(3), -1);
-    EXPECT_TRUE(chip->log().empty());
-    EXPECT_TRUE(host.rtct.empty());
-    EXPECT_EQ(pic->zrvApi_IsPatternGen(), 0);
+    EXPECT_EQ((Vals{pic->c331_SetPattern(3), chip->log().empty(), host.rtct.empty(), pic->zrvApi_IsPatternGen()}),
+              (Vals{-1, 1, 1, 0}));
 
     st->gMwin.wincnt = 1;
     EXPECT_EQ(pic->c331_SetPattern(-2), -1);

@@ -1,10 +1,10 @@
 // The whole road on the simulated board: a 1920 x 1080 60 Hz source on
-// HDMI1, the chip brought up by the manager from the factory image, then a
-// second window on a crop of that source applied through the change
-// protocol; the layout is read back from the chip's registers.
+// HDMI1, the chip brought up by the manager from the factory image, then
+// changes applied through the change protocol and read back from the chip's
+// registers: a second window on a crop of that source, and a test pattern
+// on and off.
 #include "test_c331_pipe_env.h"
-#include "fpga/fpga_handover.h"
-#include "video_io/source_handover.h"
+#include "test_c331_sim.h"
 
 #include <QMutexLocker>
 
@@ -16,7 +16,7 @@ protected:
         C331PipeEnv::SetUp();
         model = std::make_unique<ZrvRamPara>();
         model->load();
-        ZrvRamPara::p_zrvrampara_config = model.get();
+        install = std::make_unique<ModelInstall>(model.get());
         chip->setImage(nullptr);  // the model's live image
         savedOps = m->ops;
         m->setChipOps(chip.get());
@@ -36,14 +36,9 @@ protected:
         m->apply_pass();
         g_set_led_para = 0;
         g_osd_update = 0;
-        fpga_handover::take_brightness();
-        fpga_handover::take_output_layout();
-        fpga_handover::take_output_status();
-        source_handover::take_audio_changed();
-        for (int i = 0; i < source_handover::kInputs; ++i) source_handover::take_custom_edid(i);
+        c331_take_hand_overs();
         m->setChipOps(savedOps);
         m->thread_state.store(0);
-        ZrvRamPara::p_zrvrampara_config = nullptr;
         C331PipeEnv::TearDown();
     }
     PARA_RAM_IMAGE& live() { return model->live_image; }
@@ -57,31 +52,33 @@ protected:
         }
         m->apply_pass();
     }
-    u32 acthst() const { return m->PS_ACTHST; }
-    u32 actvst() const { return m->PS_ACTVST; }
+    // Output position and size of pipeline n.
+    Vals placed(int n) {
+        return {reg16(0x08, 0x40, 16 * n) - m->PS_ACTHST, reg16(0x08, 0x42, 16 * n),
+                reg16(0x08, 0x44, 16 * n) - m->PS_ACTVST, reg16(0x08, 0x46, 16 * n)};
+    }
+    // HDMI1 plugged, the chip brought up and the inputs polled once.
+    void start() {
+        plug(2, 1920, 1080, 60);
+        m->init_chip();
+        ASSERT_EQ(m->thread_state.load(), 6);
+        m->poll_step();
+    }
 
     std::unique_ptr<ZrvRamPara> model;
+    std::unique_ptr<ModelInstall> install;
     c331_chip_ops* savedOps = nullptr;
 };
 
 TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
-    plug(2, 1920, 1080, 60);
-    m->init_chip();
-    ASSERT_EQ(m->thread_state.load(), 6);
-    m->poll_step();
+    ASSERT_NO_FATAL_FAILURE(start());
 
-    // Factory image: window 0 on HDMI1 over the whole 1920 x 1080 wall.
+    // Factory image: window 0 on HDMI1 over the whole 1920 x 1080 wall;
+    // input channel 0 takes port 1.
     ASSERT_EQ(m->gMwin.wincnt, 1);
-    EXPECT_EQ(m->PM_INPUT[0], 1);
-    EXPECT_EQ(m->PI_STATE[1], 4);
-    EXPECT_EQ(m->IWIN[0].HW, 1920);
-    EXPECT_EQ(m->OWIN[0].HW, 1920);
-    EXPECT_EQ(m->OWIN[0].VW, 1080);
-    EXPECT_EQ(reg8(0x00, 0x10), 2);  // input channel 0 takes port 1
-    EXPECT_EQ(reg16(0x08, 0x40, 0), acthst());
-    EXPECT_EQ(reg16(0x08, 0x42, 0), 1920);
-    EXPECT_EQ(reg16(0x08, 0x44, 0), actvst());
-    EXPECT_EQ(reg16(0x08, 0x46, 0), 1080);
+    EXPECT_EQ((Vals{m->PM_INPUT[0], m->PI_STATE[1], m->IWIN[0].HW, m->OWIN[0].HW, m->OWIN[0].VW, reg8(0x00, 0x10)}),
+              (Vals{1, 4, 1920, 1920, 1080, 2}));
+    EXPECT_EQ(placed(0), (Vals{0, 1920, 0, 1080}));
     EXPECT_EQ(reg32(0x16, 0x08, 0), m->sys.PS_MEM_SC[0][0]);
 
     // Window 1: the bottom-right quarter of HDMI1 at the same place, above
@@ -98,39 +95,55 @@ TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
     });
     EXPECT_TRUE(source_handover::take_audio_changed());
     ASSERT_EQ(m->gMwin.wincnt, 2);
-    // Both on output channel 0; window 1 through its own pipeline 1.
-    EXPECT_EQ(m->gWininfo[1].ch[0], 1);
-    EXPECT_EQ(m->PM_OVERLAY[1], 1);
-    EXPECT_EQ(reg32(0x0E, 0x09, 0), 0x98u);  // pipeline 0 below, 1 on top
-    EXPECT_EQ(reg8(0x00, 0x11), 2);          // input channel 1 takes port 1 too
-    EXPECT_EQ(reg16(0x08, 0x40, 16), 960 + acthst());
-    EXPECT_EQ(reg16(0x08, 0x42, 16), 960);
-    EXPECT_EQ(reg16(0x08, 0x44, 16), 540 + actvst());
-    EXPECT_EQ(reg16(0x08, 0x46, 16), 540);
-    EXPECT_EQ(reg8(0x0A, 0x46, 16), 0x47);  // no zoom
+    // Both on output channel 0; window 1 through its own pipeline 1, on top
+    // of pipeline 0; input channel 1 takes port 1 too; no zoom.
+    EXPECT_EQ((Vals{m->gWininfo[1].ch[0], m->PM_OVERLAY[1], reg32(0x0E, 0x09, 0), reg8(0x00, 0x11), reg8(0x0A, 0x46, 16)}),
+              (Vals{1, 1, 0x98, 2, 0x47}));
+    EXPECT_EQ(placed(1), (Vals{960, 960, 540, 540}));
     // Reads the crop: 960 pixels (3072 memory units) and 540 lines in.
     EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0] + 3072u + 540u * 64u * 1024u);
     // Window 0 is unchanged.
-    EXPECT_EQ(reg16(0x08, 0x42, 0), 1920);
+    EXPECT_EQ(placed(0), (Vals{0, 1920, 0, 1080}));
     EXPECT_EQ(reg8(0x00, 0x10), 2);
 
     // The crop rectangle is edited: window 1 follows at the next pass.
     change([](PARA_RAM_IMAGE& img) { img.setCrop(0, CROP_RECORD{u16(0x8000 | 2), 0, 0, 960, 540}); });
-    EXPECT_EQ(m->IWIN[1].HST, 0);
-    EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0]);
+    EXPECT_EQ((Vals{m->IWIN[1].HST, reg32(0x16, 0x08, 16)}), (Vals{0, m->sys.PS_MEM_SC[1][0]}));
 
     // A source word naming no crop record leaves window 1 as it is.
     change([](PARA_RAM_IMAGE& img) { img.setWord(RamOffset::win(1) + RamOffset::WIN_SOURCE, 0x8028); });
-    EXPECT_EQ(m->gWininfo[1].crop, 0);
-    EXPECT_EQ(m->PM_INPUT[1], 1);
-    EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0]);
+    EXPECT_EQ((Vals{m->gWininfo[1].crop, m->PM_INPUT[1], reg32(0x16, 0x08, 16)}), (Vals{0, 1, m->sys.PS_MEM_SC[1][0]}));
 
     // The source is unplugged: both windows show the background.
     board().scenario().unplug(2);
     m->poll_step();
-    EXPECT_EQ(m->PI_STATE[1], 0);
-    EXPECT_EQ(reg8(0x08, 0x48, 0), 1);
-    EXPECT_EQ(reg8(0x08, 0x48, 16), 1);
+    EXPECT_EQ((Vals{m->PI_STATE[1], reg8(0x08, 0x48, 0), reg8(0x08, 0x48, 16)}), (Vals{0, 1, 1}));
+}
+
+TEST_F(C331RoadTest, TestPatternOnAndOffThroughTheImage) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    // The factory layout: one window over the 1920 x 1080 wall, pipeline 0.
+    ASSERT_EQ(m->gMwin.wincnt, 1);
+    ASSERT_EQ(m->gWininfo[0].ch[0], 0);
+    auto choosePattern = [this](u8 pattern) {
+        change([pattern](PARA_RAM_IMAGE& img) { img.setByte(RamOffset::TEST_PATTERN, pattern); });
+    };
+
+    choosePattern(2);  // green
+    EXPECT_EQ((Vals{m->pattern_gen, reg8(0x08, 0x57), reg8(0x08, 0x63), reg8(0x08, 0x64), reg8(0x08, 0x65),
+                    reg16(0x08, 0x5B), m->apply_flag.load()}),
+              (Vals{1, 4, 0, 255, 0, 0, 0}));
+
+    // While it is shown the inputs are not polled: a source unplugged now
+    // changes nothing on the chip.
+    plug(2, 0, 0, 0);
+    sim->clearLog();
+    m->poll_step();
+    EXPECT_TRUE(sim->log().empty());
+
+    choosePattern(0);
+    EXPECT_EQ(m->pattern_gen, 0);
+    for (u8 reg : {0x57, 0x63, 0x64, 0x65, 0x66}) EXPECT_EQ(reg8(0x08, reg), 0) << int(reg);
 }
 
 }  // namespace

@@ -6,6 +6,13 @@ namespace {
 
 class C331ScalerTest : public C331PipeEnv {
 protected:
+    void SetUp() override {
+        C331PipeEnv::SetUp();
+        freeAll();
+    }
+    void freeAll() {
+        for (int k = 0; k < 8; ++k) m->ich_owner[k] = -1;
+    }
     // n windows in use, window w on port ports[w].
     void windows(std::initializer_list<int> ports) {
         m->gMwin.wincnt = int(ports.size());
@@ -23,38 +30,29 @@ protected:
 };
 
 TEST_F(C331ScalerTest, ChoosingAFreeChannel) {
-    for (int k = 0; k < 8; ++k) m->ich_owner[k] = -1;
-    EXPECT_EQ(chip->check_ich(0, 0), 0);
-    EXPECT_EQ(chip->check_ich(0, 1), 4);
-    own({2});
-    EXPECT_EQ(chip->check_ich(0, 0), 3);  // 0 free, 2 taken, 3 free
-    own({0, 1});
-    EXPECT_EQ(chip->check_ich(0, 0), 3);
-    own({3});
-    EXPECT_EQ(chip->check_ich(1, 0), -1);  // interlaced needs 0-3
-    EXPECT_EQ(chip->check_ich(0, 0), 4);
-    own({6});
-    EXPECT_EQ(chip->check_ich(0, 0), 7);  // 4 free, 6 taken, 7 free
-    own({4});
-    EXPECT_EQ(chip->check_ich(0, 0), 5);
-    own({5});
-    EXPECT_EQ(chip->check_ich(0, 0), 7);
-    own({7});
-    EXPECT_EQ(chip->check_ich(0, 0), -1);
+    EXPECT_EQ((Vals{chip->check_ich(0, 0), chip->check_ich(0, 1)}), (Vals{0, 4}));
+    // Channels taken one after the other, and the choice after each: with
+    // 2 taken, 0 is free but 3 is chosen; with 0-3 taken no interlaced
+    // channel is left; with 6 taken, 7.
+    Vals got;
+    for (int k : {2, 0, 1, 3, 6, 4, 5, 7}) {
+        own({k});
+        if (k == 0) continue;  // 0 and 1 are taken together
+        got.push_back(chip->check_ich(0, 0));
+        if (k == 3) got.push_back(chip->check_ich(1, 0));
+    }
+    EXPECT_EQ(got, (Vals{3, 3, 4, -1, 7, 5, 7, -1}));
     EXPECT_EQ(chip->check_ich(0, 1), -1);
 }
 
 TEST_F(C331ScalerTest, SixWindowsFillTheEightChannels) {
-    for (int k = 0; k < 8; ++k) m->ich_owner[k] = -1;
     windows({0, 1, 2, 3, 4, 5});
     for (int w = 0; w < 6; ++w) EXPECT_NE(chip->set_input(w, m->PM_INPUT[w]), 2) << w;
     for (int k = 0; k < 8; ++k) EXPECT_GE(m->ich_owner[k], 0) << k;
-    EXPECT_EQ(chip->ichCount(4), 2);
-    EXPECT_EQ(chip->ichCount(5), 2);
-    // Two channels per window on every port is one too many.
+    EXPECT_EQ((Vals{chip->ichCount(4), chip->ichCount(5)}), (Vals{2, 2}));
+    // Two channels per window on every port is one too many; nothing is freed.
     m->PM_WIN_DBD_MODE[0] = 20;
-    EXPECT_EQ(chip->check_ich_all(0), -1);
-    EXPECT_EQ(chip->ichCount(0), 1);  // nothing was freed
+    EXPECT_EQ((Vals{chip->check_ich_all(0), chip->ichCount(0)}), (Vals{-1, 1}));
 }
 
 TEST_F(C331ScalerTest, WindowCountsOneToSix) {
@@ -62,7 +60,7 @@ TEST_F(C331ScalerTest, WindowCountsOneToSix) {
     const int ports[6] = {1, 0, 2, 3, 4, 5};
     for (int n = 1; n <= 6; ++n) {
         SCOPED_TRACE(n);
-        for (int k = 0; k < 8; ++k) m->ich_owner[k] = -1;
+        freeAll();
         m->gMwin.wincnt = n;
         for (int w = 0; w < 6; ++w) {
             m->PM_WIN_SHAPE[w][0] = m->PM_WIN_SHAPE[w][1] = w < n ? 1 : 0;
@@ -86,7 +84,6 @@ TEST_F(C331ScalerTest, WindowCountsOneToSix) {
 }
 
 TEST_F(C331ScalerTest, InterlacedInputMovesAProgressiveWindowOut) {
-    for (int k = 0; k < 8; ++k) m->ich_owner[k] = -1;
     windows({0, 1, 2, 3, 0});
     m->PI_SCAN_MODE[0] = 0;
     for (int w = 0; w < 4; ++w) ASSERT_EQ(chip->set_input(w, m->PM_INPUT[w]), 0);
@@ -95,21 +92,16 @@ TEST_F(C331ScalerTest, InterlacedInputMovesAProgressiveWindowOut) {
     m->PM_INPUT[4] = 2;
     m->PI_SCAN_MODE[2] = 1;
     m->PI_PORT_INFO[2][c331_state::PI_IP] = 1;
-    EXPECT_EQ(chip->set_input(4, 2), 1);
-    EXPECT_EQ(m->ich_owner[0], 4);
-    EXPECT_EQ(m->ich_owner[4], 0);
-    EXPECT_EQ(m->g_chg_input[0], 2);
+    EXPECT_EQ((Vals{chip->set_input(4, 2), m->ich_owner[0], m->ich_owner[4], m->g_chg_input[0]}), (Vals{1, 4, 0, 2}));
 }
 
 TEST_F(C331ScalerTest, ShrinkRatiosAndFilters) {
-    EXPECT_EQ(c331_chip::shrinkRatio(1920, 1920), 65536);
-    EXPECT_EQ(c331_chip::shrinkRatio(960, 1920), 65536);  // enlarging is not the input's job
-    EXPECT_EQ(c331_chip::shrinkRatio(1920, 0), 65536);
-    EXPECT_EQ(c331_chip::shrinkRatio(1921, 961), 32768 + 1);
-    EXPECT_EQ(c331_chip::shrinkRatio(3840, 1920), 32760);
-    EXPECT_EQ(c331_chip::hshrinkSet(32768), 4);
-    EXPECT_EQ(c331_chip::vshrinkClass(32768), 3);
-    EXPECT_EQ(c331_chip::hshrinkSet(65536), 44);
+    using C = c331_chip;
+    // Enlarging is not the input's job.
+    EXPECT_EQ((Vals{C::shrinkRatio(1920, 1920), C::shrinkRatio(960, 1920), C::shrinkRatio(1920, 0),
+                    C::shrinkRatio(1921, 961), C::shrinkRatio(3840, 1920)}),
+              (Vals{65536, 65536, 65536, 32768 + 1, 32760}));
+    EXPECT_EQ((Vals{C::hshrinkSet(32768), C::vshrinkClass(32768), C::hshrinkSet(65536)}), (Vals{4, 3, 44}));
 
     chip->set_lut_vshrnk_4sym(m->c331_fd, 32768, 2, 1);
     const u8 row3[16] = {0x06, 0x08, 0x09, 0x0B, 0x0C, 0x0E, 0x0F, 0x13, 0x12, 0x13, 0x14, 0x15, 0x17, 0x17, 0x19, 0x1A};
@@ -121,8 +113,7 @@ TEST_F(C331ScalerTest, ShrinkRatiosAndFilters) {
     EXPECT_EQ(sim->writesTo(0x00, 0x79).back(), 4);
     const auto cmds = sim->writesTo(0x00, 0x7A);
     ASSERT_GE(cmds.size(), 2u);
-    EXPECT_EQ(cmds[cmds.size() - 2], 4 * 2 + 131);
-    EXPECT_EQ(cmds.back(), 4 * 2 + 135);
+    EXPECT_EQ((Vals{cmds[cmds.size() - 2], cmds.back()}), (Vals{4 * 2 + 131, 4 * 2 + 135}));
 }
 
 TEST_F(C331ScalerTest, AWindowShrunkToHalfItsSize) {
@@ -134,17 +125,13 @@ TEST_F(C331ScalerTest, AWindowShrunkToHalfItsSize) {
     const int k = chip->firstIch(0);
     ASSERT_GE(k, 0);
     const int b = 16 * k;
-    EXPECT_EQ(reg8(0x00, u8(0x10 + k)), 2);  // HDMI1 is port 1
-    EXPECT_EQ(reg16(0x10, 0x17, b), 192 - 7);
-    EXPECT_EQ(reg16(0x10, 0x19, b), 1920);
-    EXPECT_EQ(reg16(0x10, 0x1B, b), 41 + 1);
-    EXPECT_EQ(reg16(0x10, 0x1D, b), 1080);
-    EXPECT_EQ(reg8(0x11, 0x44, b), 199);
-    EXPECT_EQ(reg16(0x11, 0x47, b), c331_chip::shrinkRatio(1920, 960));
-    EXPECT_EQ(reg8(0x11, 0x49, b), 0x84);
-    EXPECT_EQ(reg16(0x11, 0x4C, b), c331_chip::shrinkRatio(1080, 540));
-    EXPECT_EQ(reg32(0x16, 0x1C, b), m->sys.PS_MEM_SC[k][0]);
-    EXPECT_EQ(reg8(0x16, 0x31, b), 64);
+    // HDMI1 is port 1; the capture window; shrink by half both ways; memory.
+    EXPECT_EQ((Vals{reg8(0x00, u8(0x10 + k)), reg16(0x10, 0x17, b), reg16(0x10, 0x19, b), reg16(0x10, 0x1B, b),
+                    reg16(0x10, 0x1D, b)}),
+              (Vals{2, 192 - 7, 1920, 41 + 1, 1080}));
+    EXPECT_EQ((Vals{reg8(0x11, 0x44, b), reg16(0x11, 0x47, b), reg8(0x11, 0x49, b), reg16(0x11, 0x4C, b)}),
+              (Vals{199, c331_chip::shrinkRatio(1920, 960), 0x84, c331_chip::shrinkRatio(1080, 540)}));
+    EXPECT_EQ((Vals{reg32(0x16, 0x1C, b), reg8(0x16, 0x31, b)}), (Vals{m->sys.PS_MEM_SC[k][0], 64}));
 
     // The same picture at full size needs no shrink.
     img.setWord(RamOffset::win(0) + RamOffset::WIN_WIDTH, 1920);
@@ -152,12 +139,10 @@ TEST_F(C331ScalerTest, AWindowShrunkToHalfItsSize) {
     layout();
     chip->set_output(m->c331_fd);
     const int k2 = chip->firstIch(0);
-    EXPECT_EQ(reg8(0x11, 0x44, 16 * k2), 0x80);
-    EXPECT_EQ(reg16(0x11, 0x47, 16 * k2), 0);
+    EXPECT_EQ((Vals{reg8(0x11, 0x44, 16 * k2), reg16(0x11, 0x47, 16 * k2)}), (Vals{0x80, 0}));
 }
 
 TEST_F(C331ScalerTest, DotByDotMemory) {
-    for (int k = 0; k < 8; ++k) m->ich_owner[k] = -1;
     windows({4, 2});
     // A 3840 x 2160 Vby-One picture fits one channel: its own memory.
     m->PI_ACT_FULL[4][1] = 3840, m->PI_ACT_FULL[4][3] = 2160;
@@ -165,8 +150,7 @@ TEST_F(C331ScalerTest, DotByDotMemory) {
     m->g_chg_dbd[0] = 1;
     ASSERT_EQ(chip->set_input(0, 4), 0);
     ASSERT_EQ(chip->set_dbd_mem(m->c331_fd, 0), 0);
-    EXPECT_EQ(m->dbd_win_line[0], 64);
-    EXPECT_EQ(m->dbd_win_mem[0][0], m->sys.PS_MEM_SC[chip->firstIch(0)][0]);
+    EXPECT_EQ((Vals{m->dbd_win_line[0], m->dbd_win_mem[0][0]}), (Vals{64, m->sys.PS_MEM_SC[chip->firstIch(0)][0]}));
     for (int b = 0; b < 6; ++b) EXPECT_EQ(m->dbd_blk_owner[b], -1);
 
     // A CMOS picture 3000 wide does not: one block, lines of 10 x 320.
@@ -175,21 +159,17 @@ TEST_F(C331ScalerTest, DotByDotMemory) {
     m->g_chg_dbd[1] = 1;
     ASSERT_EQ(chip->set_input(1, 2), 0);
     ASSERT_EQ(chip->set_dbd_mem(m->c331_fd, 1), 0);
-    EXPECT_EQ(m->dbd_win_line[1], 10);
-    EXPECT_EQ(m->dbd_blk_owner[0], 1);
-    EXPECT_EQ(m->dbd_win_mem[1][0], 0x2A800000u);
+    EXPECT_EQ((Vals{m->dbd_win_line[1], m->dbd_blk_owner[0], m->dbd_win_mem[1][0]}), (Vals{10, 1, 0x2A800000u}));
 
     // A quad picture takes four blocks counting down and reads from the
     // lowest; a second one does not fit.
     m->PM_WIN_DBD_MODE[0] = 41;
     ASSERT_EQ(chip->set_dbd_mem(m->c331_fd, 0), 0);
-    EXPECT_EQ(m->dbd_blk_owner[5], 0);
-    EXPECT_EQ(m->dbd_blk_owner[2], 0);
-    EXPECT_EQ(m->dbd_win_mem[0][1], 0x35A80000u + 2 * 0x01DC0000u);
+    EXPECT_EQ((Vals{m->dbd_blk_owner[5], m->dbd_blk_owner[2], m->dbd_win_mem[0][1]}),
+              (Vals{0, 0, 0x35A80000u + 2 * 0x01DC0000u}));
+    // What the second took is given back.
     m->PM_WIN_DBD_MODE[1] = 40;
-    EXPECT_EQ(chip->set_dbd_mem(m->c331_fd, 1), -1);
-    EXPECT_EQ(m->dbd_blk_owner[0], -1);  // what it took is given back
-    EXPECT_EQ(m->dbd_blk_owner[1], -1);
+    EXPECT_EQ((Vals{chip->set_dbd_mem(m->c331_fd, 1), m->dbd_blk_owner[0], m->dbd_blk_owner[1]}), (Vals{-1, -1, -1}));
 }
 
 }  // namespace

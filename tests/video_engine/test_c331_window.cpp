@@ -28,26 +28,17 @@ TEST_F(C331WindowTest, ACropSourceReachesTheRightWindowWithOneReprogramming) {
     ST_RECT r{960, 540, 960, 540};
     chip->c331_SetCrop(2, 1, &r);
     chip->c331_SetInputsource(2, 2);
-    EXPECT_EQ(chip->outputs, 1);
-    EXPECT_EQ(m->PM_INPUT[1], 1);  // slot 1 now on HDM1's port
-    EXPECT_EQ(m->PM_INPUT[0], 0);  // slot 0 untouched
-    EXPECT_EQ(m->gWininfo[1].crop, 4);
-    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[1], 1);
-    EXPECT_EQ(m->PM_INPUT_OFFSET[1][0], 960);
-    EXPECT_EQ(m->PM_INPUT_OFFSET[1][1], 0);
-    EXPECT_EQ(m->PM_INPUT_OFFSET[1][2], 540);
-    EXPECT_EQ(m->PM_INPUT_OFFSET[1][3], 0);
-    EXPECT_EQ(m->IWIN[1].HST, 960);
-    EXPECT_EQ(m->IWIN[1].HW, 960);
-    EXPECT_EQ(m->IWIN[1].VW, 540);
+    // Slot 1 now on HDMI1's port, slot 0 untouched.
+    EXPECT_EQ((Vals{chip->outputs, m->PM_INPUT[1], m->PM_INPUT[0], m->gWininfo[1].crop, m->PM_INPUT_OFFSET_EN[1]}),
+              (Vals{1, 1, 0, 4, 1}));
+    const int* off = m->PM_INPUT_OFFSET[1];
+    EXPECT_EQ((Vals{off[0], off[1], off[2], off[3], m->IWIN[1].HST, m->IWIN[1].HW, m->IWIN[1].VW}),
+              (Vals{960, 0, 540, 0, 960, 960, 540}));
 
     // Back to a plain input: crop off before the input.
     chip->outputs = 0;
     chip->c331_SetWinSource(2, 3, 0x8004);
-    EXPECT_EQ(chip->outputs, 1);
-    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[1], 0);
-    EXPECT_EQ(m->PM_INPUT[1], 0);
-    EXPECT_EQ(m->IWIN[1].HW, 1280);
+    EXPECT_EQ((Vals{chip->outputs, m->PM_INPUT_OFFSET_EN[1], m->PM_INPUT[1], m->IWIN[1].HW}), (Vals{1, 0, 0, 1280}));
 }
 
 TEST_F(C331WindowTest, RefusedCropsLeaveTheWindowAlone) {
@@ -64,17 +55,14 @@ TEST_F(C331WindowTest, RefusedCropsLeaveTheWindowAlone) {
         ST_RECT r{0, 0, 100, 100};
         chip->c331_SetCrop(2, 1, &r);
         chip->c331_SetInputsource(2, c.index & 0xF);
-        EXPECT_EQ(chip->outputs, 0);
-        EXPECT_EQ(m->PM_INPUT[1], 0);
-        EXPECT_EQ(m->gWininfo[1].input, 3);
-        EXPECT_EQ(m->PM_INPUT_OFFSET_EN[1], 0);
+        EXPECT_EQ((Vals{chip->outputs, m->PM_INPUT[1], m->gWininfo[1].input, m->PM_INPUT_OFFSET_EN[1]}),
+                  (Vals{0, 0, 3, 0}));
     }
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find("crop record 5 is not in use"), std::string::npos);
     // The whole source word of a good crop is taken by its low byte.
     chip->c331_SetInputsourceCrop(2, 0x8004);
     chip->c331_SetInputsource(2, 2);
-    EXPECT_EQ(m->gWininfo[1].crop, 4);
-    EXPECT_EQ(m->PM_INPUT[1], 1);
+    EXPECT_EQ((Vals{m->gWininfo[1].crop, m->PM_INPUT[1]}), (Vals{4, 1}));
     // A record that is not shown changes nothing.
     chip->outputs = 0;
     chip->c331_SetWinSource(0, 2, 3);
@@ -86,34 +74,24 @@ TEST_F(C331WindowTest, EditedCropRectanglesAreApplied) {
     chip->c331_SetWinSource(2, 0x8004, 3);
     ASSERT_EQ(m->IWIN[1].HST, 960);
     chip->outputs = 0;
-    EXPECT_EQ(chip->applyCropEdits(), 0);
-    EXPECT_EQ(chip->outputs, 0);
+    EXPECT_EQ((Vals{chip->applyCropEdits(), chip->outputs}), (Vals{0, 0}));
 
     crop(4, 2, 100, 200, 640, 480);
-    EXPECT_EQ(chip->applyCropEdits(), 1);
-    EXPECT_EQ(chip->outputs, 1);
-    EXPECT_EQ(m->IWIN[1].HST, 100);
-    EXPECT_EQ(m->IWIN[1].HW, 640);
-    EXPECT_EQ(m->IWIN[1].VST, 200);
-    EXPECT_EQ(m->IWIN[1].VW, 480);
-    EXPECT_EQ(chip->applyCropEdits(), 0);
+    EXPECT_EQ((Vals{chip->applyCropEdits(), chip->outputs, m->IWIN[1].HST, m->IWIN[1].HW, m->IWIN[1].VST, m->IWIN[1].VW,
+                    chip->applyCropEdits()}),
+              (Vals{1, 1, 100, 640, 200, 480, 0}));
 
     // An edit of a crop nobody shows reprograms nothing; a deleted crop
     // leaves its window as it is.
     crop(7, 2, 0, 0, 10, 10);
     crop(4, 2, 0, 0, 10, 10, false);
     chip->outputs = 0;
-    EXPECT_EQ(chip->applyCropEdits(), 0);
-    EXPECT_EQ(chip->outputs, 0);
+    EXPECT_EQ((Vals{chip->applyCropEdits(), chip->outputs}), (Vals{0, 0}));
 
     // The record is reused for a crop of another input: the window follows.
     crop(4, 3, 0, 0, 640, 360);
-    chip->outputs = 0;
-    EXPECT_EQ(chip->applyCropEdits(), 1);
-    EXPECT_EQ(chip->outputs, 1);
-    EXPECT_EQ(m->gWininfo[1].input, 3);
-    EXPECT_EQ(m->PM_INPUT[1], 0);
-    EXPECT_EQ(m->IWIN[1].HW, 640);
+    EXPECT_EQ((Vals{chip->applyCropEdits(), chip->outputs, m->gWininfo[1].input, m->PM_INPUT[1], m->IWIN[1].HW}),
+              (Vals{1, 1, 3, 0, 640}));
 
     // A rebuilt layout starts from the table as it is.
     crop(4, 2, 0, 0, 960, 540);
@@ -125,27 +103,22 @@ TEST_F(C331WindowTest, EditedCropRectanglesAreApplied) {
 TEST_F(C331WindowTest, OutputBits) {
     // Freeze with signal, together with fade and dot-by-dot: all applied.
     chip->c331_SetWinOutput(m->c331_fd, 2, 0x0106);
-    EXPECT_EQ(m->gWininfo[1].output & 2, 2);
-    EXPECT_EQ(m->PM_WIN_FADE_EN[1], 1);
-    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 1);
-    EXPECT_EQ(chip->outputs, 1);
+    EXPECT_EQ((Vals{m->gWininfo[1].output & 2, m->PM_WIN_FADE_EN[1], m->PM_WIN_DBD_MODE[1], chip->outputs}),
+              (Vals{2, 1, 1, 1}));
     const int k = chip->firstIch(1);
     ASSERT_GE(k, 0);
     EXPECT_EQ(reg8(0x10, 0x09, 16 * k), 2);  // still frozen after the reprogramming
 
     // Black: the window's layer shows the background.
     chip->c331_SetWinOutput(m->c331_fd, 2, 0x0001);
-    EXPECT_EQ(m->gWininfo[1].output, 1);
-    EXPECT_EQ(reg8(0x08, 0x48, 16), 1);
-    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 0);
+    EXPECT_EQ((Vals{m->gWininfo[1].output, reg8(0x08, 0x48, 16), m->PM_WIN_DBD_MODE[1]}), (Vals{1, 1, 0}));
 
     // Freeze on a port without signal: the bit stays clear, the rest applies.
     board().scenario().unplug(3);
     chip->load_hdmi();
     chip->check_input_port(m->c331_fd);
     chip->c331_SetWinOutput(m->c331_fd, 1, 0x0006);
-    EXPECT_EQ(m->gWininfo[0].output & 2, 0);
-    EXPECT_EQ(m->PM_WIN_FADE_EN[0], 1);
+    EXPECT_EQ((Vals{m->gWininfo[0].output & 2, m->PM_WIN_FADE_EN[0]}), (Vals{0, 1}));
 
     // A frozen window whose source goes away is released when asked, and
     // stays released when the source comes back.
@@ -167,36 +140,28 @@ TEST_F(C331WindowTest, OutputBits) {
 TEST_F(C331WindowTest, DotByDotModeOnlyWhereTheOutputWordAllowsIt) {
     img.setWord(RamOffset::win(2) + RamOffset::WIN_DBD_MODE, 8);
     chip->c331_SetWinDbdMode(m->c331_fd, 2, 8);
-    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 0);
-    EXPECT_EQ(chip->outputs, 0);
+    EXPECT_EQ((Vals{m->PM_WIN_DBD_MODE[1], chip->outputs}), (Vals{0, 0}));
 
     img.setWord(RamOffset::win(2) + RamOffset::WIN_OUTPUT, 0x100);
     chip->c331_SetWinDbdMode(m->c331_fd, 2, 8);
-    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 50);
-    EXPECT_EQ(chip->outputs, 1);
+    EXPECT_EQ((Vals{m->PM_WIN_DBD_MODE[1], chip->outputs}), (Vals{50, 1}));
     chip->c331_SetWinDbdMode(m->c331_fd, 2, 12);
     EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 1);
 }
 
 TEST_F(C331WindowTest, InputsAndPriorities) {
     chip->c331_SetInputsource(1, 8);  // taken modulo 6: HDMI1
-    EXPECT_EQ(m->gWininfo[0].input, 2);
-    EXPECT_EQ(m->PM_INPUT[0], 1);
-    EXPECT_EQ(m->source_changed, 1);
+    EXPECT_EQ((Vals{m->gWininfo[0].input, m->PM_INPUT[0], m->source_changed}), (Vals{2, 1, 1}));
 
     chip->c331_SetWinPriority(2, 0);
     chip->c331_SetWinPriority(1, 1);
     chip->c331_SetWinPriority1(m->c331_fd);
-    EXPECT_EQ(m->PM_OVERLAY_PRI[1], 5);
-    EXPECT_EQ(m->PM_OVERLAY_PRI[0], 4);
-    EXPECT_EQ(m->PM_OVERLAY_PRI[2], 0);
+    EXPECT_EQ((Vals{m->PM_OVERLAY_PRI[0], m->PM_OVERLAY_PRI[1], m->PM_OVERLAY_PRI[2]}), (Vals{4, 5, 0}));
     chip->c331_SetWinPriority(2, 9);
     EXPECT_EQ(m->gWininfo[1].layer, 3);
 
     chip->c331_SetWinAttr(2, 3);
-    EXPECT_EQ(m->attr_hflip[1], 1);
-    EXPECT_EQ(m->attr_vflip[1], 1);
-    EXPECT_EQ(reg8(0x08, 0x22, 16 * m->gWininfo[1].ch[0]), 1);
+    EXPECT_EQ((Vals{m->attr_hflip[1], m->attr_vflip[1], reg8(0x08, 0x22, 16 * m->gWininfo[1].ch[0])}), (Vals{1, 1, 1}));
 }
 
 TEST_F(C331WindowTest, APanelChangeReprogramsThePicturePath) {
