@@ -49,8 +49,7 @@ protected:
         model->live_image.setWord(RamOffset::LANGUAGE, 1);  // English unless a test says otherwise
         model->shadow_image.setWord(RamOffset::LANGUAGE, 1);
         g_language = 1;
-        previousModel = ZrvRamPara::p_zrvrampara_config;
-        ZrvRamPara::p_zrvrampara_config = model.get();
+        install = std::make_unique<ModelInstall>(model.get());
 
         g_mainwindow = new MainWindow();
         g_lockwindow = new LockWindow();
@@ -68,7 +67,7 @@ protected:
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         PageRegistry::reset();
         PageRegistry::setDialogsBlocking(true);
-        ZrvRamPara::p_zrvrampara_config = previousModel;
+        install.reset();
         model.reset();
         SimEnv::TearDown();
     }
@@ -81,8 +80,13 @@ protected:
         return w;
     }
 
-    // Moves virtual time on by ticks of 10 ms.
+    // Moves virtual time on by ticks of 10 ms, then runs the main window's
+    // 10 ms duties once.
     void advanceTicks(u32 ticks) { clock->advanceMs(10ull * ticks); }
+    void tickAfter(u32 ticks) {
+        advanceTicks(ticks);
+        g_mainwindow->slot_update_timer_ticks();
+    }
 
     // A stand-in for a page of another part of the panel: it registers like
     // the real one and records what the shell asked of it.
@@ -118,7 +122,7 @@ protected:
 
     ManualClock* clock = nullptr;
     std::unique_ptr<ZrvRamPara> model;
-    ZrvRamPara* previousModel = nullptr;
+    std::unique_ptr<ModelInstall> install;
     std::vector<QPointer<QWidget>> extra;
     std::vector<std::unique_ptr<FakePage>> fakes;
 };

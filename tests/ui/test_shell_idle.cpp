@@ -75,9 +75,10 @@ TEST_F(IdleTest, HomePageComesBackAfterTheLockTimeAboveAnOpenDialog) {
     EXPECT_FALSE(home->isVisible());
     tick(*m_watcher, 1);
     EXPECT_TRUE(home->isVisible());
-    EXPECT_EQ(g_lockwindow.data(), home);  // the one home page, reused
+    // The one home page, reused; input goes to it, not the dialog.
+    EXPECT_EQ(g_lockwindow.data(), home);
+    EXPECT_EQ(QApplication::activeModalWidget(), home);
     EXPECT_EQ(g_page_focus.load(), PageRegistry::Home);
-    EXPECT_EQ(QApplication::activeModalWidget(), home);  // input goes to it, not the dialog
 
     // A touch takes the panel back to the page that was in front.
     QTest::mouseClick(home, Qt::LeftButton, {}, QPoint(400, 240));
@@ -99,32 +100,28 @@ TEST_F(IdleTest, HomePageReturnsToTheMenuWhenThePageClosedMeanwhile) {
 
 TEST_F(IdleTest, WhatStopsTheCount) {
     g_page_focus = PageRegistry::MainMenu;
-    tick(*m_watcher, 5);
-    EXPECT_EQ(m_watcher->idleCount(), 5u);
-
-    // A touch of the panel's device starts it again.
-    board().pokeTouch();
-    tick(*m_watcher, 1);
-    EXPECT_EQ(m_watcher->idleCount(), 0u);
-
-    // "Never" stops it.
+    Vals counts;
+    auto count = [&](int ticks) {
+        tick(*m_watcher, ticks);
+        counts.push_back(m_watcher->idleCount());
+    };
+    count(5);
+    board().pokeTouch();  // a touch of the panel's device starts it again
+    count(1);
+    // "Never" stops it; so do a job's progress overlay and the updating
+    // screen.
     g_auto_lock_time = lcd_touch::kNeverLock;
-    tick(*m_watcher, 50);
-    EXPECT_EQ(m_watcher->idleCount(), 0u);
+    count(50);
     g_auto_lock_time = 30000;
-
-    // So does a job's progress overlay and the updating screen.
     QDialog host;
     QRoundProgressBar::create_qround_bar(&host);
-    tick(*m_watcher, 50);
-    EXPECT_EQ(m_watcher->idleCount(), 0u);
+    count(50);
     g_qround_bar->para_sync(100);
     g_mainwindow->update_start();
-    tick(*m_watcher, 50);
-    EXPECT_EQ(m_watcher->idleCount(), 0u);
+    count(50);
     g_mainwindow->update_over();
-    tick(*m_watcher, 3);
-    EXPECT_EQ(m_watcher->idleCount(), 3u);
+    count(3);
+    EXPECT_EQ(counts, (Vals{5, 0, 0, 0, 0, 3}));
 }
 
 TEST_F(IdleTest, CountStopsAtItsLimitAndKeypadIsHidden) {

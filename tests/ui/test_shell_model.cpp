@@ -25,9 +25,9 @@ TEST_F(ModelTest, ClosedPageIsNeverCalledAndLanguageStillFollowsTheImage) {
     SyncUpdate::pInstance()->para_sync(1);
 
     EXPECT_TRUE(log.empty());
-    EXPECT_FALSE(PageRegistry::isOpen(PageRegistry::Output));
-    EXPECT_EQ(g_language.load(), 2);
-    EXPECT_EQ(model->shadow_image.word(RamOffset::LANGUAGE), 2);
+    EXPECT_EQ((Vals{PageRegistry::isOpen(PageRegistry::Output), g_language.load(),
+                    model->shadow_image.word(RamOffset::LANGUAGE)}),
+              (Vals{0, 2, 2}));
 
     // Port states and the end of an upgrade only redraw: nothing persisted.
     model->live_image.setWord(RamOffset::CONTRAST, 77);
@@ -43,10 +43,10 @@ TEST_F(ModelTest, HomePageShowsSignalsAndNames) {
                   R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Stage left"},)"
                   R"({"id":0,"valid":"off","name":"Hidden"}]}})");
     g_lockwindow->lock_show();
-    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_signal2")->text(), QStringLiteral("1920x1080@60Hz"));
-    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_signal3")->text(), QStringLiteral("No signal"));
-    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_name2")->text(), QStringLiteral("Stage left"));
-    EXPECT_EQ(child<QLabel>(g_lockwindow, "label_name0")->text(), QStringLiteral("EXT"));
+    QStringList texts;
+    for (const char* name : {"label_signal2", "label_signal3", "label_name2", "label_name0"})
+        texts << child<QLabel>(g_lockwindow, name)->text();
+    EXPECT_EQ(texts, (QStringList{"1920x1080@60Hz", "No signal", "Stage left", "EXT"}));
     EXPECT_FALSE(child<QFrame>(g_lockwindow, "frame_ports")->isVisibleTo(g_lockwindow));
 }
 
@@ -99,9 +99,9 @@ TEST_F(ModelTest, ModeButtonRecallsOnlySavedModes) {
     QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode2"), Qt::LeftButton);  // empty
     EXPECT_EQ(c331_manage::get()->apply_flag.load(), 0);
     QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode3"), Qt::LeftButton);
-    EXPECT_EQ(model->live_image.word(RamOffset::CONTRAST), 77);
-    EXPECT_EQ(model->live_image.word(RamOffset::LOADED_MODE), 3);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
+    EXPECT_EQ((Vals{model->live_image.word(RamOffset::CONTRAST), model->live_image.word(RamOffset::LOADED_MODE),
+                    c331_manage::get()->apply_flag.load()}),
+              (Vals{77, 3, 1}));
     EXPECT_TRUE(child<QPushButton>(g_mainwindow, "Button_mode3")->styleSheet().contains("#4777FF"));
 }
 

@@ -25,15 +25,9 @@ protected:
 TEST_F(WidgetsTest, RebootRunsOnce300TicksAfterTheResetRequest) {
     G_reboot_tickTicks = G_timeTicks.load();
     g_app_reset_flag = 1;
-    advanceTicks(299);
-    g_mainwindow->slot_update_timer_ticks();
+    tickAfter(299);
     EXPECT_TRUE(rebootCommands().empty());
-    advanceTicks(1);
-    g_mainwindow->slot_update_timer_ticks();
-    for (int i = 0; i < 50; ++i) {
-        advanceTicks(1);
-        g_mainwindow->slot_update_timer_ticks();
-    }
+    for (int i = 0; i < 51; ++i) tickAfter(1);
     EXPECT_EQ(rebootCommands(), std::vector<std::string>{"reboot"});
     g_app_reset_flag = 0;
 }
@@ -41,13 +35,10 @@ TEST_F(WidgetsTest, RebootRunsOnce300TicksAfterTheResetRequest) {
 TEST_F(WidgetsTest, TipClosesItself300TicksAfterItWasShown) {
     g_tip->tip_create(TIP::UsbInserted);
     EXPECT_TRUE(g_tip->isVisible());
-    advanceTicks(299);
-    g_mainwindow->slot_update_timer_ticks();
+    tickAfter(299);
     EXPECT_TRUE(g_tip->isVisible());
-    advanceTicks(1);
-    g_mainwindow->slot_update_timer_ticks();
-    EXPECT_FALSE(g_tip->isVisible());
-    EXPECT_EQ(g_tip->kind(), TIP::None);
+    tickAfter(1);
+    EXPECT_EQ((Vals{g_tip->isVisible(), g_tip->kind()}), (Vals{0, TIP::None}));
 
     // A new tip replaces the old and starts its own time; kind 2 only clears.
     g_tip->tip_create(TIP::Confirm);
@@ -64,11 +55,12 @@ TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing
     NumberKeyboard* kb = g_numberkeyboard;
     QSignalSpy spy(kb, &NumberKeyboard::sendKeyBoardUIDataToLineEdit);
 
+    // The answer the line edit gets, if one.
+    auto answer = [&spy]() -> QString { return spy.count() == 1 ? spy.takeFirst().at(0).toString() : "none"; };
     kb->label_show(QStringLiteral("Width"), QStringLiteral("1920"));
     kb->show();
     QTest::mouseClick(child<QPushButton>(kb, "Button_ok"), Qt::LeftButton);
-    ASSERT_EQ(spy.count(), 1);
-    EXPECT_EQ(spy.takeFirst().at(0).toString(), QStringLiteral("1920"));
+    EXPECT_EQ(answer(), QStringLiteral("1920"));
     EXPECT_FALSE(kb->isVisible());
 
     kb->label_show(QStringLiteral("Width"), QStringLiteral("1920"));
@@ -84,8 +76,7 @@ TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing
     kb->label_show(QStringLiteral("key"), QStringLiteral("**********"));
     NumberKeyboard::setNextAnswer(QStringLiteral("5719"));
     kb->exec();
-    ASSERT_EQ(spy.count(), 1);
-    EXPECT_EQ(spy.takeFirst().at(0).toString(), QStringLiteral("5719"));
+    EXPECT_EQ(answer(), QStringLiteral("5719"));
     NumberKeyboard::setNextAnswer(QStringLiteral("12"), false);
     EXPECT_EQ(kb->exec(), int(QDialog::Rejected));
     EXPECT_EQ(spy.count(), 0);
@@ -94,14 +85,13 @@ TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing
     kb->label_show(QStringLiteral("IP"), QString());
     NumberKeyboard::setNextAnswer(QString(40, QChar('9')) + "x");
     kb->exec();
-    ASSERT_EQ(spy.count(), 1);
-    EXPECT_EQ(spy.takeFirst().at(0).toString().size(), NumberKeyboard::kMaxTyped);
+    EXPECT_EQ(answer(), QString(NumberKeyboard::kMaxTyped, QChar('9')));
 
     // Four-character titles use the smaller font.
     kb->label_show(QStringLiteral("abcd"), QString());
-    EXPECT_EQ(child<QLabel>(kb, "label_title")->font().pixelSize(), 18);
+    const int small = child<QLabel>(kb, "label_title")->font().pixelSize();
     kb->label_show(QStringLiteral("abcde"), QString());
-    EXPECT_EQ(child<QLabel>(kb, "label_title")->font().pixelSize(), 25);
+    EXPECT_EQ((Vals{small, child<QLabel>(kb, "label_title")->font().pixelSize()}), (Vals{18, 25}));
 }
 
 TEST_F(WidgetsTest, LineEditOpensTheKeypadAndTheFieldPointerCannotDangle) {
@@ -120,19 +110,19 @@ TEST_F(WidgetsTest, LineEditOpensTheKeypadAndTheFieldPointerCannotDangle) {
     EXPECT_TRUE(g_lineedit.isNull());
 }
 
-TEST_F(WidgetsTest, OverlayIsMadeOnceAndClosesAt100) {
+TEST_F(WidgetsTest, OverlayIsMadeOnceAndClosesAt100OrAfterSilence) {
     QDialog page;
     QRoundProgressBar::create_qround_bar(&page);
     QPointer<QRoundProgressBar> bar = g_qround_bar;
     ASSERT_TRUE(bar);
     EXPECT_EQ(bar->geometry(), QRect(300, 140, 200, 200));
     EXPECT_EQ(bar->parentWidget(), &page);
-    EXPECT_EQ(bar->value(), 0);
     QRoundProgressBar::create_qround_bar(&page);
     EXPECT_EQ(g_qround_bar.data(), bar.data());
 
+    const int before = bar->value();
     bar->para_sync(99);
-    EXPECT_EQ(bar->value(), 99);
+    EXPECT_EQ((Vals{before, bar->value()}), (Vals{0, 99}));
     bar->para_sync(100);
     EXPECT_TRUE(g_qround_bar.isNull());
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -144,18 +134,14 @@ TEST_F(WidgetsTest, OverlayIsMadeOnceAndClosesAt100) {
     ASSERT_TRUE(g_qround_bar);
     delete other;
     EXPECT_TRUE(g_qround_bar.isNull());
-}
 
-TEST_F(WidgetsTest, OverlayNobodyReportsToClosesAfterALongSilenceWithATip) {
-    QDialog page;
+    // One nobody reports to closes after a long silence, with a tip.
     QRoundProgressBar::create_qround_bar(&page);
     advanceTicks(QRoundProgressBar::kSilenceTicks - 100);
     g_qround_bar->para_sync(30);  // a report starts the silence again
-    advanceTicks(QRoundProgressBar::kSilenceTicks);
-    g_mainwindow->slot_update_timer_ticks();
+    tickAfter(QRoundProgressBar::kSilenceTicks);
     ASSERT_TRUE(g_qround_bar);
-    advanceTicks(1);
-    g_mainwindow->slot_update_timer_ticks();
+    tickAfter(1);
     EXPECT_TRUE(g_qround_bar.isNull());
     EXPECT_EQ(g_tip->kind(), TIP::NoAnswer);
 }
@@ -184,10 +170,8 @@ TEST_F(WidgetsTest, AgeingSamplesCountTheRiseOfBothCounters) {
     MainWindow::appendAgeLine("01-02 03:07 3 31 0 13 31 0");   // 250 -> 3 wraps: 9; out 2 rose 3
     MainWindow::appendAgeLine("01-02 03:10 3 31 0 13 31 0");   // no rise: counts nowhere
     MainWindow::appendAgeLine("01-02 03:13 23 31 0 14 31 0");  // exactly 20
-    EXPECT_EQ(factoryage_log_diff10, d10 + 1);
-    EXPECT_EQ(factoryage_log_diffmore, more + 1);
-    EXPECT_EQ(factoryage_log_diff3, d3);
-    EXPECT_EQ(factoryage_log2_diff5, o2d5 + 1);
+    EXPECT_EQ((Vals{factoryage_log_diff10, factoryage_log_diffmore, factoryage_log_diff3, factoryage_log2_diff5}),
+              (Vals{d10 + 1, more + 1, d3, o2d5 + 1}));
 
     factoryage_log.clear();
     for (int i = 0; i < MainWindow::kAgeLogLines + 1; ++i)
@@ -203,11 +187,9 @@ TEST_F(WidgetsTest, AgeingTickReachesTheOpenPagesEvery180Seconds) {
     PageOps ops;
     ops.agelog = [&] { ++updates; };
     PageRegistry::enter(PageRegistry::Advanced, &page, ops);
-    advanceTicks(MainWindow::kAgeSampleTicks);
-    g_mainwindow->slot_update_timer_ticks();
+    tickAfter(MainWindow::kAgeSampleTicks);
     EXPECT_EQ(updates, 0);
-    advanceTicks(1);
-    g_mainwindow->slot_update_timer_ticks();
+    tickAfter(1);
     g_mainwindow->slot_update_timer_ticks();
     EXPECT_EQ(updates, 1);
     EXPECT_TRUE(factoryage_log.isEmpty());  // no FPGA manager: no sample
@@ -220,36 +202,33 @@ TEST_F(WidgetsTest, KeyLockAndBlackoutWriteTheImageUnderTheChangeProtocol) {
     auto* black = child<QPushButton>(g_mainwindow, "Button_blackout");
 
     QTest::mouseClick(lock, Qt::LeftButton);
-    EXPECT_EQ(model->live_image.word(RamOffset::KEY_LOCK), 1);
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 1);
-    EXPECT_EQ(g_mainwindow->keylock(), 1);
+    EXPECT_EQ((Vals{model->live_image.word(RamOffset::KEY_LOCK), c331_manage::get()->apply_flag.load(),
+                    g_mainwindow->keylock()}),
+              (Vals{1, 1, 1}));
 
     // Locked: the menu opens nothing and the blackout stays.
     PageRegistry::setOpener(PageRegistry::Settings, [&] { ++settingsOpened; });
     QTest::mouseClick(child<QToolButton>(g_mainwindow, "inputchoose"), Qt::LeftButton);
     QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_option"), Qt::LeftButton);
     QTest::mouseClick(black, Qt::LeftButton);
-    EXPECT_EQ(sourceOpened, 0);
-    EXPECT_EQ(settingsOpened, 0);
-    EXPECT_EQ(model->live_image.word(RamOffset::BLACKOUT), 0);
+    EXPECT_EQ((Vals{sourceOpened, settingsOpened, model->live_image.word(RamOffset::BLACKOUT)}), (Vals{0, 0, 0}));
 
     QTest::mouseClick(lock, Qt::LeftButton);
     EXPECT_EQ(model->live_image.word(RamOffset::KEY_LOCK), 0);
     QTest::mouseClick(child<QToolButton>(g_mainwindow, "inputchoose"), Qt::LeftButton);
     EXPECT_EQ(sourceOpened, 1);
     QTest::mouseClick(black, Qt::LeftButton);
-    EXPECT_EQ(model->live_image.word(RamOffset::BLACKOUT), 1);
+    const u16 blackout = model->live_image.word(RamOffset::BLACKOUT);
     QTest::mouseClick(black, Qt::LeftButton);
-    EXPECT_EQ(model->live_image.word(RamOffset::BLACKOUT), 0);
+    EXPECT_EQ((Vals{blackout, model->live_image.word(RamOffset::BLACKOUT)}), (Vals{1, 0}));
 }
 
 TEST_F(WidgetsTest, SettingsMenuOpensItsPagesAndGoesBackToTheMenu) {
     QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_option"), Qt::LeftButton);
     QPointer<Option> menu = g_option;
     ASSERT_TRUE(menu);
-    EXPECT_EQ(g_page_focus.load(), PageRegistry::Settings);
-    EXPECT_TRUE(PageRegistry::isOpen(PageRegistry::Settings));
-    EXPECT_TRUE(menu->wizardFlag());
+    EXPECT_EQ((Vals{g_page_focus.load(), PageRegistry::isOpen(PageRegistry::Settings), menu->wizardFlag()}),
+              (Vals{PageRegistry::Settings, 1, 1}));
     QTest::mouseClick(child<QToolButton>(g_mainwindow, "Button_option"), Qt::LeftButton);
     EXPECT_EQ(g_option.data(), menu.data());  // a second tap opens no second menu
 
@@ -267,9 +246,8 @@ TEST_F(WidgetsTest, SettingsMenuOpensItsPagesAndGoesBackToTheMenu) {
     // Back: closed, forgotten, the menu in front and relabelled.
     g_language = 0;
     QTest::mouseClick(child<QPushButton>(menu, "Button_back"), Qt::LeftButton);
-    EXPECT_TRUE(g_option.isNull());
-    EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
-    EXPECT_FALSE(PageRegistry::isOpen(PageRegistry::Settings));
+    EXPECT_EQ((Vals{g_option.isNull(), g_page_focus.load(), PageRegistry::isOpen(PageRegistry::Settings)}),
+              (Vals{1, PageRegistry::MainMenu, 0}));
     EXPECT_EQ(child<QLabel>(g_mainwindow, "label_title")->text(), QString::fromUtf8("主菜单"));
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(menu.isNull());
