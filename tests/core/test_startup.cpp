@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace {
 
 bool waitFor(const std::function<bool()>& cond, int ms) {
@@ -21,11 +25,24 @@ bool waitFor(const std::function<bool()>& cond, int ms) {
     return true;
 }
 
+// The program's UDP port is fixed and not shared: a start-up run takes its
+// turn with the end-to-end tests' runs, or one of them cannot bind it.
+struct PortTurn {
+    int fd = ::open("/tmp/zrv_e2e_ports.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    PortTurn() {
+        if (fd >= 0) ::flock(fd, LOCK_EX);
+    }
+    ~PortTurn() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 }  // namespace
 
 TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
+    const PortTurn turn;  // released after the program below is gone
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZRV_BOARD", "sim");
