@@ -139,30 +139,28 @@ void c331_picture::c331_SetBrightness(unsigned short value) {
     m_host.set_rtct(fd, 1);
 }
 
-void c331_picture::c331_SetContrast(int value) {
-    const u32 gain = contrast_gain(value);
-    const int fd = m_fd;
-    m_host.set_rtct(fd, 2);
+// One gain into the three colour registers of every input channel, with the
+// clock-domain registers held so the channels change in the same frame.
+void c331_picture::set_gain_all_channels(u32 enableCode, const u32 (&codes)[3], u32 gain) {
+    m_host.set_rtct(m_fd, 2);
     for (u32 c = 0; c < C331_CH_NUM; ++c) {
         const u32 base = c * c331reg::kBankBaseStep;
-        wm(PIC_GAIN_EN, 1, 1, base);
-        for (u32 code : PIC_CONTRAST) w(code, gain, base);
+        wm(enableCode, 1, 1, base);
+        for (u32 code : codes) w(code, gain, base);
     }
-    m_host.set_rtct(fd, 1);
+    m_host.set_rtct(m_fd, 1);
+}
+
+void c331_picture::c331_SetContrast(int value) {
+    const u32 gain = contrast_gain(value);
+    set_gain_all_channels(PIC_GAIN_EN, PIC_CONTRAST, gain);
     debugPrintf("\r\n[c331_SetContrast] val:%d, data:%d\r\n", value, gain);
 }
 
 void c331_picture::c331_SetSaturation(int value) {
     const u32 gain = saturation_gain(value);
     debugPrintf("[c331_SetSaturation] %d:%04x\r\n", value, gain);
-    const int fd = m_fd;
-    m_host.set_rtct(fd, 2);
-    for (u32 c = 0; c < C331_CH_NUM; ++c) {
-        const u32 base = c * c331reg::kBankBaseStep;
-        wm(PIC_SAT_EN, 1, 1, base);
-        for (u32 code : PIC_SAT) w(code, gain, base);
-    }
-    m_host.set_rtct(fd, 1);
+    set_gain_all_channels(PIC_SAT_EN, PIC_SAT, gain);
 }
 
 void c331_picture::c331_SetColorTemp(int value) {

@@ -50,6 +50,7 @@ public:
     static void sharpness_vset(double ratio, u8 out[5]);
 
 private:
+    void set_gain_all_channels(u32 enableCode, const u32 (&codes)[3], u32 gain);
     void w(u32 code, u32 value, u32 base = 0) { m_drv.write_C331(m_fd, code, value, base); }
     void wm(u32 code, u32 value, u32 mask, u32 base = 0) { m_drv.write_c331_mask(m_fd, code, value, mask, base); }
     // Pipelines of layout slot s (its channel list, totalh x totalv
