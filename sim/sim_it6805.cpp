@@ -9,64 +9,53 @@ using namespace it6805;
 
 // ---------------------------------------------------------------- bus faces
 
-class SimIt6805::RxFace : public I2cModel {
-public:
-    explicit RxFace(SimIt6805& chip) : m_chip(chip) {}
-    bool write(const uint8_t* data, uint16_t len) override {
-        std::lock_guard<std::mutex> lock(m_chip.m_mutex);
-        ++m_chip.m_messages;
-        if (m_chip.m_resetLow || m_chip.m_absent) return false;
-        if (len == 0) return true;
-        m_chip.m_rxPointer = data[0];
-        for (uint16_t i = 1; i < len; ++i) m_chip.rxWrite(m_chip.m_rxPointer++, data[i]);
-        return true;
-    }
-    bool read(uint8_t* buf, uint16_t len) override {
-        std::lock_guard<std::mutex> lock(m_chip.m_mutex);
-        ++m_chip.m_messages;
-        if (m_chip.m_resetLow || m_chip.m_absent) return false;
-        for (uint16_t i = 0; i < len; ++i) buf[i] = m_chip.rxRead(m_chip.m_rxPointer++);
-        return true;
-    }
+bool SimIt6805::write(const uint8_t* data, uint16_t len) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_messages;
+    if (m_resetLow || m_absent) return false;
+    if (len == 0) return true;
+    m_rxPointer = data[0];
+    for (uint16_t i = 1; i < len; ++i) rxWrite(m_rxPointer++, data[i]);
+    return true;
+}
 
-private:
-    SimIt6805& m_chip;
-};
+bool SimIt6805::read(uint8_t* buf, uint16_t len) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_messages;
+    if (m_resetLow || m_absent) return false;
+    for (uint16_t i = 0; i < len; ++i) buf[i] = rxRead(m_rxPointer++);
+    return true;
+}
 
-class SimIt6805::CecFace : public I2cModel {
-public:
-    explicit CecFace(SimIt6805& chip) : m_chip(chip) {}
-    bool write(const uint8_t* data, uint16_t len) override {
-        std::lock_guard<std::mutex> lock(m_chip.m_mutex);
-        ++m_chip.m_messages;
-        if (m_chip.m_resetLow || m_chip.m_absent) return false;
-        if (len == 0) return true;
-        m_chip.m_cecPointer = data[0];
-        for (uint16_t i = 1; i < len; ++i) m_chip.cecWrite(m_chip.m_cecPointer++, data[i]);
-        return true;
-    }
-    bool read(uint8_t* buf, uint16_t len) override {
-        std::lock_guard<std::mutex> lock(m_chip.m_mutex);
-        ++m_chip.m_messages;
-        if (m_chip.m_resetLow || m_chip.m_absent) return false;
-        for (uint16_t i = 0; i < len; ++i) {
-            buf[i] = m_chip.cecRead(m_chip.m_cecPointer);
-            // The operand register streams: reading it does not move on.
-            if (m_chip.m_cecPointer != CEC_REG_RX_OPERAND) ++m_chip.m_cecPointer;
-        }
-        return true;
-    }
+std::shared_ptr<I2cModel> SimIt6805::cec() { return std::shared_ptr<I2cModel>(shared_from_this(), &m_cecFace); }
 
-private:
-    SimIt6805& m_chip;
-};
+bool SimIt6805::CecFace::write(const uint8_t* data, uint16_t len) {
+    std::lock_guard<std::mutex> lock(m_chip.m_mutex);
+    ++m_chip.m_messages;
+    if (m_chip.m_resetLow || m_chip.m_absent) return false;
+    if (len == 0) return true;
+    m_chip.m_cecPointer = data[0];
+    for (uint16_t i = 1; i < len; ++i) m_chip.cecWrite(m_chip.m_cecPointer++, data[i]);
+    return true;
+}
+
+bool SimIt6805::CecFace::read(uint8_t* buf, uint16_t len) {
+    std::lock_guard<std::mutex> lock(m_chip.m_mutex);
+    ++m_chip.m_messages;
+    if (m_chip.m_resetLow || m_chip.m_absent) return false;
+    for (uint16_t i = 0; i < len; ++i) {
+        buf[i] = m_chip.cecRead(m_chip.m_cecPointer);
+        // The operand register streams: reading it does not move on.
+        if (m_chip.m_cecPointer != CEC_REG_RX_OPERAND) ++m_chip.m_cecPointer;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------- set-up
 
 SimIt6805::SimIt6805(SimScenario& scenario, int input, uint8_t revision, uint8_t id2)
     : m_scenario(scenario), m_input(input), m_revision(revision), m_id2(id2) {
-    m_rx = std::make_shared<RxFace>(*this);
-    m_cec = std::make_shared<CecFace>(*this);
+    for (auto& ch : m_ber) ch = {0x00, 0x80};  // a clean link: valid count, no errors
     std::lock_guard<std::mutex> lock(m_mutex);
     powerOn();
 }
@@ -81,7 +70,13 @@ void SimIt6805::powerOn() {
     m_pclkSample = 0;
     m_lastPower = signal().power;
     m_lastScdt = false;
+    m_lastHpd = false;
     m_lastAvi = 0;
+}
+
+void SimIt6805::setEdidReader(EdidReader reader) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_edid = std::move(reader);
 }
 
 void SimIt6805::setResetLow(bool low) {
@@ -132,6 +127,16 @@ void SimIt6805::setDfeReading(int channel, int index, uint8_t a, uint8_t b, uint
     std::lock_guard<std::mutex> lock(m_mutex);
     if (channel >= 0 && channel < 3 && index >= 0 && index < 16)
         m_dfe[size_t(channel)][size_t(index)] = {a, b, c, d};
+}
+
+void SimIt6805::setVic(int vic) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_vic = vic;
+}
+
+void SimIt6805::setChipFsCode(int code) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fsCode = code;
 }
 
 void SimIt6805::setParityOk(bool ok) {
@@ -195,24 +200,6 @@ std::vector<uint32_t> SimIt6805::writes() const {
 
 namespace {
 
-uint8_t vicOf(const SimVideoTiming& t) {
-    struct Row {
-        uint32_t w, h, rate;
-        bool i;
-        uint8_t vic;
-    };
-    static const Row rows[] = {
-        {640, 480, 60, false, 1},     {720, 480, 60, false, 2},    {1280, 720, 60, false, 4},
-        {1920, 540, 60, true, 5},     {1920, 1080, 60, false, 16}, {1280, 720, 50, false, 19},
-        {1920, 540, 50, true, 20},    {1920, 1080, 50, false, 31}, {1920, 1080, 30, false, 34},
-        {3840, 2160, 24, false, 93},  {3840, 2160, 25, false, 94}, {3840, 2160, 30, false, 95},
-        {3840, 2160, 50, false, 96},  {3840, 2160, 60, false, 97},
-    };
-    for (const Row& r : rows)
-        if (r.w == t.hact && r.h == t.vact && r.rate == t.rate && r.i == t.interlaced) return r.vic;
-    return 0;
-}
-
 // Sample-rate code the chip reports for a rate in Hz.
 uint8_t fsCode(uint32_t hz) {
     switch (hz) {
@@ -235,14 +222,18 @@ SimIt6805::Signal SimIt6805::signal() const {
     const SimSource& src = data.inputs[size_t(m_input)];
     s.power = src.present;
     const bool hpd = (m_regs[BANK_FRONTEND_P0][REG_HPD] & HPD_MASK) == HPD_HIGH;
+    const SimVideoTiming t = simVideoTiming(src);
     // A source sends only while the sink holds hot-plug high; it trains
     // again as soon as hot-plug comes back.
-    s.locked = s.power && hpd;
+    s.locked = s.power && hpd && t.htotal != 0;
     if (!s.locked) return s;
-    const SimVideoTiming t = simVideoTiming(src);
-    s.colour = 0;
-    s.audioHz = 48000;
-    s.vic = vicOf(t);
+    s.hdmi = !src.dvi;
+    s.colour = s.hdmi ? uint8_t(src.color) : 0;
+    s.quant = s.hdmi ? uint8_t(src.range) : 0;
+    s.colorimetry = s.hdmi ? uint8_t(src.colorimetry) : 0;
+    s.audioHz = s.hdmi ? src.audioRateHz : 0;
+    s.audioChannels = src.audioChannels ? src.audioChannels : 2;
+    s.vic = s.hdmi ? t.vic : 0;
     // 4:2:0 carries two pixels per clock: half the horizontal values.
     const uint32_t div = s.colour == 3 ? 2 : 1;
     s.hact = t.hact / div;
@@ -254,9 +245,17 @@ SimIt6805::Signal SimIt6805::signal() const {
     s.vtotal = t.vtotal;
     s.vfront = t.vtotal - t.vact - t.vsync - t.vback;
     s.interlaced = t.interlaced;
-    s.pclkKHz = uint32_t(uint64_t(t.htotal) * t.vtotal * t.rate / 1000 / div);
+    const uint32_t pixel = t.pixelKHz ? t.pixelKHz : uint32_t(uint64_t(t.htotal) * t.vtotal * t.rate / 1000);
+    s.pclkKHz = pixel / div;
     s.tmdsKHz = s.pclkKHz;
     return s;
+}
+
+void SimIt6805::followEdid() {
+    std::vector<uint8_t> edid;
+    if (!m_edid || !m_edid(edid)) return;
+    SimSource src = m_scenario.snapshot().inputs[size_t(m_input)];
+    if (simSourceFromEdid(edid, src)) m_scenario.setInput(m_input, src);
 }
 
 void SimIt6805::refreshLatches(const Signal& s) {
@@ -273,10 +272,21 @@ void SimIt6805::refreshLatches(const Signal& s) {
     if (s.locked) m_lastAvi = avi;
 }
 
-uint8_t SimIt6805::rxRead(uint8_t r) {
-    if (r == REG_BANK) return m_regs[0][REG_BANK];
+SimIt6805::Signal SimIt6805::sync() {
+    const bool hpd = (m_regs[BANK_FRONTEND_P0][REG_HPD] & HPD_MASK) == HPD_HIGH;
+    if (hpd && !m_lastHpd) {
+        const SimSource src = m_scenario.snapshot().inputs[size_t(m_input)];
+        if (src.present && src.followsEdid) followEdid();
+    }
+    m_lastHpd = hpd;
     const Signal s = signal();
     refreshLatches(s);
+    return s;
+}
+
+uint8_t SimIt6805::rxRead(uint8_t r) {
+    if (r == REG_BANK) return m_regs[0][REG_BANK];
+    const Signal s = sync();
     const int b = bank();
     auto& regs = m_regs[size_t(b)];
     if (b == 0) {
@@ -313,7 +323,7 @@ uint8_t SimIt6805::rxRead(uint8_t r) {
             // the average is exact however the counts round.
             uint32_t c = 0;
             if (s.locked && s.pclkKHz) {
-                const uint64_t sum = (10240ull * m_oscKHz + s.pclkKHz / 2) / s.pclkKHz;
+                const uint64_t sum = 10240ull * m_oscKHz / s.pclkKHz;  // never reads slow
                 const unsigned k = m_pclkSample % 20;
                 c = uint32_t(sum * (k + 1) / 20 - sum * k / 20);
                 c = std::min<uint32_t>(c, 0x3FF);
@@ -326,9 +336,10 @@ uint8_t SimIt6805::rxRead(uint8_t r) {
         }
         case REG_VID_POL:
             return uint8_t((regs[r] & POL_AVMUTE) | (s.hpol ? POL_H : 0) | (s.vpol ? POL_V : 0));
-        case REG_AUD_STATUS: return s.locked && s.hdmi && s.audioHz ? 0x81 : 0x00;
+        case REG_AUD_STATUS:
+            return s.audioHz ? uint8_t(0x80 | ((1u << ((s.audioChannels + 1) / 2)) - 1)) : 0x00;
         case REG_AUD_FS: {
-            const uint8_t code = s.locked ? fsCode(s.audioHz) : 0;
+            const uint8_t code = m_fsCode >= 0 ? uint8_t(m_fsCode) : s.locked ? fsCode(s.audioHz) : 0;
             return uint8_t(((code & 0x30) << 2) | (code & 0x0F));
         }
         default: break;
@@ -396,7 +407,7 @@ uint8_t SimIt6805::rxRead(uint8_t r) {
             case REG_AVI_DB1: return uint8_t(s.colour << 5);
             case REG_AVI_DB2: return uint8_t(s.colorimetry << 6);
             case REG_AVI_DB3: return uint8_t(s.quant << 2);
-            case REG_AVI_DB4: return s.vic;
+            case REG_AVI_DB4: return m_vic >= 0 ? uint8_t(m_vic) : s.vic;
             default: return 0;
             }
         }
@@ -443,7 +454,7 @@ void SimIt6805::rxWrite(uint8_t r, uint8_t v) {
         m_regs[0][REG_BANK] = v;
         return;
     }
-    refreshLatches(signal());
+    sync();
     auto& regs = m_regs[size_t(b)];
     if (b == 0) {
         switch (r) {
@@ -471,6 +482,10 @@ void SimIt6805::rxWrite(uint8_t r, uint8_t v) {
 
 uint8_t SimIt6805::cecRead(uint8_t r) {
     switch (r) {
+    case CEC_REG_INT:
+        // Messages left in the FIFO keep the receive interrupt raised.
+        if (!m_cecFifo.empty()) m_cecRegs[r] |= 0x10;
+        return m_cecRegs[r];
     case CEC_REG_RX_COUNT:
         return uint8_t((m_cecRegs[r] & 0xF0) | std::min<size_t>(m_cecFifo.size(), 15));
     case CEC_REG_RX_HEADER:

@@ -15,18 +15,26 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-class SimIt6805 {
+// The object itself is the receiver face at 0x90; cec() is the face at 0xC8
+// and keeps the chip alive like the receiver face does.
+class SimIt6805 : public I2cModel, public std::enable_shared_from_this<SimIt6805> {
 public:
     // `input` is the device input (4 or 5) whose source the chip receives.
     SimIt6805(SimScenario& scenario, int input, uint8_t revision = 0x10, uint8_t id2 = 0x05);
 
-    // The two bus faces of the chip.
-    std::shared_ptr<I2cModel> hdmirx() { return m_rx; }
-    std::shared_ptr<I2cModel> cec() { return m_cec; }
+    bool write(const uint8_t* data, uint16_t len) override;
+    bool read(uint8_t* buf, uint16_t len) override;
+    std::shared_ptr<I2cModel> cec();
+
+    // With "follows_edid" the source reads the input's EDID memory through
+    // this at each rise of hot-plug.
+    using EdidReader = std::function<bool(std::vector<uint8_t>& edid)>;
+    void setEdidReader(EdidReader reader);
 
     // The shared reset line: while held low both faces NACK; releasing it
     // returns the chip to its power-on registers.
@@ -46,7 +54,11 @@ public:
     void setEqResults(int channel, uint16_t first, uint16_t second);  // 0x63/64, 0x6D/6E
     void setBitErrors(int channel, uint8_t low, uint8_t high);   // 0xEA/0xEB
     void setDfeReading(int channel, int index, uint8_t a, uint8_t b, uint8_t c, uint8_t d);
-    void setParityOk(bool ok);  // 0xB9/0xBE read back 0 after 0xFF written
+    void setParityOk(bool ok);
+    // Overrides of what the source sends: the AVI video code, the sample-rate
+    // code the chip reports (-1: the source's).
+    void setVic(int vic);
+    void setChipFsCode(int code);  // 0xB9/0xBE read back 0 after 0xFF written
 
     // ---- CEC script
     // Queues a received message (header, opcode, operands). The size byte
@@ -72,10 +84,15 @@ public:
     std::vector<uint32_t> writes() const;
 
 private:
-    class RxFace;
-    class CecFace;
-    friend class RxFace;
-    friend class CecFace;
+    class CecFace : public I2cModel {
+    public:
+        explicit CecFace(SimIt6805& chip) : m_chip(chip) {}
+        bool write(const uint8_t* data, uint16_t len) override;
+        bool read(uint8_t* buf, uint16_t len) override;
+
+    private:
+        SimIt6805& m_chip;
+    };
 
     struct Signal {
         bool power = false, locked = false, hdmi = true;
@@ -85,9 +102,13 @@ private:
         bool interlaced = false, hpol = true, vpol = true;
         uint8_t colour = 0, quant = 0, colorimetry = 0, vic = 0;
         uint32_t audioHz = 0;
+        uint8_t audioChannels = 2;
     };
 
     void powerOn();
+    void followEdid();
+    // Follows hot-plug and the source, latching the change interrupts.
+    Signal sync();
     Signal signal() const;
     void refreshLatches(const Signal& s);
     uint8_t rxRead(uint8_t r);
@@ -101,8 +122,8 @@ private:
     const int m_input;
     uint8_t m_revision;
     uint8_t m_id2;
-    std::shared_ptr<I2cModel> m_rx;
-    std::shared_ptr<I2cModel> m_cec;
+    CecFace m_cecFace{*this};
+    EdidReader m_edid;
 
     mutable std::mutex m_mutex;
     bool m_resetLow = false;
@@ -113,7 +134,7 @@ private:
     bool m_oscHundredths = false;
     uint8_t m_outBits = 0;
     // Last signal state seen, for the change latches.
-    bool m_lastPower = false, m_lastScdt = false;
+    bool m_lastPower = false, m_lastScdt = false, m_lastHpd = false;
     uint8_t m_lastAvi = 0;
     unsigned m_pclkSample = 0;
 
@@ -121,6 +142,8 @@ private:
     std::array<std::array<uint8_t, 2>, 3> m_ber{};
     std::array<std::array<std::array<uint8_t, 4>, 16>, 3> m_dfe{};
     bool m_parityOk = true;
+    int m_vic = -1;
+    int m_fsCode = -1;
 
     struct CecMsg {
         std::vector<uint8_t> bytes;

@@ -197,3 +197,19 @@ void SimScenario::setSocIdWords(uint16_t x, uint16_t y, uint16_t z) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_data.socIdWords = {{x, y, z}};
 }
+
+bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& s) {
+    if (edid.size() < 72) return false;
+    const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
+    const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
+    const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
+    const uint32_t vact = uint32_t(d[5] | (d[7] & 0xF0) << 4), vblank = uint32_t(d[6] | (d[7] & 0x0F) << 8);
+    const uint64_t frame = uint64_t(hact + hblank) * (vact + vblank);
+    if (!clock10k || !hact || !vact || !frame) return false;
+    s.interlaced = d[17] & 0x80;
+    s.width = hact;
+    s.height = s.interlaced ? vact * 2 : vact;
+    s.refreshHz = uint32_t((uint64_t(clock10k) * 10000 + frame / 2) / frame);
+    s.present = true;
+    return true;
+}

@@ -45,6 +45,10 @@ struct SimSource {
     bool followsEdid = false;
 };
 
+// A source that follows the EDID takes the size, rate and scan of the
+// EDID's first detailed timing; false (source unchanged) when there is none.
+bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& source);
+
 struct SimScenarioData {
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.

@@ -2,7 +2,6 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
-#include "core/zrvrampara.h"
 #include "video_io/ite6805_cec_drv.h"
 #include "video_io/ite6805_cec_feture.h"
 #include "video_io/ite6805_cec_sys.h"
@@ -702,21 +701,16 @@ void ite6805_sys::iTE6805_Show_VID_Info(int rx) {
     const u32 width = u32(t.HActive) * (data[rx].Is420 ? 2 : 1);
     const u32 height = t.VActive;
     const u32 rate = t.FrameRate;
-    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    if (!model) return;
     const u8 raw[3] = {u8(width), u8(height), u8(rate)};
-    model->ZrvSetSignalPara(4 + rx, u16(width), u16(height), u8(rate >= 55 ? 60 : rate), u32(3 * rx), raw);
-    model->test_signal(1);
+    m_source.publish_signal(4 + rx, u16(width), u16(height), rate, u32(3 * rx), raw);
 }
 
 void ite6805_sys::publish_no_signal(int rx) {
-    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    if (model) model->ZrvSetSignalPara(4 + rx, 0, 0, 0);
+    m_source.clear_signal(4 + rx);
     m_source.update_hdminfo(4 + rx, [&](PI_HDMI_INFO& info) {
         iTE6805_Set_Stable(rx, 0, info);
         info.nosignal = 1;
         iTE6805_Get_Hdmi(rx, info);
         iTE6805_Set_Stable(rx, 1, info);
     });
-    if (model) model->test_signal(1);
 }
