@@ -3,6 +3,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -199,7 +200,8 @@ void SimScenario::setSocIdWords(uint16_t x, uint16_t y, uint16_t z) {
 }
 
 bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& s) {
-    if (edid.size() < 72) return false;
+    static const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    if (edid.size() < 72 || !std::equal(header, header + 8, edid.begin())) return false;
     const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
     const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
     const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);

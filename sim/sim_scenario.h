@@ -46,7 +46,8 @@ struct SimSource {
 };
 
 // A source that follows the EDID takes the size, rate and scan of the
-// EDID's first detailed timing; false (source unchanged) when there is none.
+// EDID's first detailed timing; false (source unchanged) when there is none
+// or the memory holds no EDID.
 bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& source);
 
 struct SimScenarioData {
