@@ -48,7 +48,7 @@ TEST_F(It6805EqTest, NoCompletionIn31PassesStartsTheManualSearchWithoutDfe) {
     ASSERT_EQ(state(0), 2u);
     chip(0)->setLogging(true);
     for (int i = 0; i < 30; ++i) eq().iTE6805_EQ_fsm(0);
-    EXPECT_EQ(state(0), 2u);
+    EXPECT_EQ((Vals{state(0), eq().st[0].result_flag, writesTo(0, BANK_FRONTEND_P0, 0x27).size()}), (Vals{2, 0, 0}));
     eq().iTE6805_EQ_fsm(0);
     // Four trials, then the skew pass of the best values, all without DFE.
     EXPECT_EQ((Vals{state(0), eq().st[0].result_flag, eq().st[0].skew_pending, eq().st[0].trial, dfeWrites(0)}),
