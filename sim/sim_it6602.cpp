@@ -3,6 +3,8 @@
 #include "platform/gpio.h"
 #include "sim/sim_board.h"
 #include "sim/sim_c331_inputs.h"
+#include "sim/sim_edid_eeprom.h"
+#include "video_io/source_map.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,20 +37,9 @@ uint8_t clampCount(double c) { return uint8_t(std::lround(std::min(255.0, std::m
 
 }  // namespace
 
-class SimIt6602::Port : public I2cModel {
-public:
-    Port(SimIt6602& chip, uint8_t address) : m_chip(chip), m_address(address) {}
-    bool write(const uint8_t* data, uint16_t len) override { return m_chip.write(m_address, data, len); }
-    bool read(uint8_t* buf, uint16_t len) override { return m_chip.read(m_address, buf, len); }
-
-private:
-    SimIt6602& m_chip;
-    uint8_t m_address;
-};
-
 SimIt6602::SimIt6602(SimScenario& scenario, int input) : m_scenario(scenario), m_input(input) { powerOn(); }
 
-std::shared_ptr<I2cModel> SimIt6602::at(uint8_t address) { return std::make_shared<Port>(*this, address); }
+std::shared_ptr<I2cModel> SimIt6602::at(uint8_t address) { return std::make_shared<Port>(shared_from_this(), address); }
 
 void SimIt6602::setStrap(Strap strap) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -293,11 +284,34 @@ bool SimIt6602::read(uint8_t address, uint8_t* buf, uint16_t len) {
     return true;
 }
 
-void simIt6602WatchReset(SimGpio& gpio, const std::vector<std::shared_ptr<SimIt6602>>& models) {
-    std::vector<std::weak_ptr<SimIt6602>> weak(models.begin(), models.end());
-    gpio.watch([weak](const std::string& name, int value) {
+void simAttachIt6602(SimBoard& board) {
+    using namespace source_bus;
+    std::vector<std::weak_ptr<SimIt6602>> chips;
+    for (int i = 0; i < 4; ++i) {
+        auto chip = std::make_shared<SimIt6602>(board.scenario(), i);
+        SimBoard* b = &board;
+        chip->setEdidReader([b, i](std::vector<uint8_t>& edid) {
+            auto mem = std::dynamic_pointer_cast<SimEdidEeprom>(
+                b->i2cModelBehind(kDevice, kMemSwitch >> 1, kChannel[i], kEeprom >> 1));
+            if (!mem) return false;
+            edid = mem->contents();
+            return true;
+        });
+        for (uint8_t address : {kIt6602, kIt6602Alt})
+            board.attachI2cBehind(kDevice, kRxSwitch >> 1, kChannel[i], address >> 1, chip->at(address));
+        chips.push_back(chip);
+    }
+    board.simGpio().watch([chips](const std::string& name, int value) {
         if (name != GpioName::kIt6602Reset) return;
-        for (const auto& w : weak)
+        for (const auto& w : chips)
             if (auto m = w.lock()) m->setReset(value == 0);
     });
+}
+
+std::shared_ptr<SimIt6602> simIt6602(SimBoard& board, int input) {
+    using namespace source_bus;
+    if (input < 0 || input > 3) return nullptr;
+    auto port = std::dynamic_pointer_cast<SimIt6602::Port>(
+        board.i2cModelBehind(kDevice, kRxSwitch >> 1, kChannel[input], kIt6602 >> 1));
+    return port ? port->chip().shared_from_this() : nullptr;
 }

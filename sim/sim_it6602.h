@@ -31,8 +31,21 @@
 #include <mutex>
 #include <vector>
 
-class SimIt6602 {
+class SimIt6602 : public std::enable_shared_from_this<SimIt6602> {
 public:
+    // The chip as one bus address sees it.
+    class Port : public I2cModel {
+    public:
+        Port(std::shared_ptr<SimIt6602> chip, uint8_t address) : m_chip(std::move(chip)), m_address(address) {}
+        bool write(const uint8_t* data, uint16_t len) override { return m_chip->write(m_address, data, len); }
+        bool read(uint8_t* buf, uint16_t len) override { return m_chip->read(m_address, buf, len); }
+        SimIt6602& chip() { return *m_chip; }
+
+    private:
+        std::shared_ptr<SimIt6602> m_chip;
+        uint8_t m_address;
+    };
+
     enum class Strap { At90, At94Only, Absent };
     struct Write {
         uint8_t bank, reg, value;
@@ -66,7 +79,6 @@ public:
     uint8_t hotPlug() const;  // bank 1 0xB0 bits 1-0
 
 private:
-    class Port;
     bool write(uint8_t address, const uint8_t* data, uint16_t len);
     bool read(uint8_t address, uint8_t* buf, uint16_t len);
     bool answers(uint8_t address) const;
@@ -94,7 +106,10 @@ private:
     bool m_power = false, m_scdt = false, m_hpd = false;
 };
 
-// One model per IT6602 input (0-3), all following the reset line of `gpio`
-// (watch). Attachment to the bus is the switch's business.
-class SimGpio;
-void simIt6602WatchReset(SimGpio& gpio, const std::vector<std::shared_ptr<SimIt6602>>& models);
+class SimBoard;
+// One model per IT6602 input (0-3) behind the receiver switch at 0x90 and
+// 0x94, following the board's reset line; the source reads its input's
+// EDID memory when it follows the EDID.
+void simAttachIt6602(SimBoard& board);
+// The model of an input attached by simAttachIt6602; null if none.
+std::shared_ptr<SimIt6602> simIt6602(SimBoard& board, int input);

@@ -1,8 +1,10 @@
 #include "video_io/vimra_it6602.h"
 
 #include "core/utils.h"
+#include "video_io/drv_i2c0.h"
 #include "video_io/it6602_reg.h"
 #include "video_io/it6602_tables.h"
+#include "video_io/vimrasource.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,29 +26,30 @@ constexpr u32 kOscDefault = 48696;
 
 }  // namespace
 
-vimra_it6602::vimra_it6602() = default;
-
-void vimra_it6602::setTransfer(Transfer read, Transfer write) {
-    m_read = std::move(read);
-    m_write = std::move(write);
-}
+vimra_it6602::vimra_it6602(vimrasource& source) : m_source(source) {}
+vimra_it6602::~vimra_it6602() = default;
 
 void vimra_it6602::select(int fd_, int input) {
     fd = fd_;
     m_in = clampInput(input);
 }
 
+void vimra_it6602::publishPresence(bool present) {
+    vimrasource::reg_assign_bit(source_reg::kChips, source_reg::kIt6602Bit[m_in], present);
+}
+
+void vimra_it6602::clearSummary() { m_source.clear_signal(m_in); }
+
 // ---------------------------------------------------------------------------
 // Register access
 
 u8 vimra_it6602::hdmirxrd_it6602(u8 reg) {
     u8 v = 0;
-    if (!m_read || m_read(fd, m_addr[m_in], reg, &v, 1) != 1) return 0;
-    return v;
+    return Drv_I2C0::i2c_read(fd, m_addr[m_in], reg, &v, 1) == 1 ? v : 0;
 }
 
 int vimra_it6602::hdmirxwr_it6602(u8 reg, u8 value) {
-    return m_write && m_write(fd, m_addr[m_in], reg, &value, 1) == 1 ? 0 : 1;
+    return Drv_I2C0::i2c_write(fd, m_addr[m_in], reg, &value, 1) == 1 ? 0 : 1;
 }
 
 void vimra_it6602::hdmirxset_it6602(u8 reg, u8 mask, u8 value) {
@@ -56,10 +59,7 @@ void vimra_it6602::hdmirxset_it6602(u8 reg, u8 mask, u8 value) {
 
 int vimra_it6602::hdmirxbwr_it6602(u8 reg, int count, const u8* data) {
     if (count <= 0) return 0;
-    u8 buf[64];
-    if (count > int(sizeof buf)) return 1;
-    std::memcpy(buf, data, size_t(count));
-    return m_write && m_write(fd, m_addr[m_in], reg, buf, count) == 1 ? 0 : 1;
+    return Drv_I2C0::i2c_write(fd, m_addr[m_in], reg, data, count) == 1 ? 0 : 1;
 }
 
 void vimra_it6602::chgbank_it6602(u8 bank) { hdmirxset_it6602(R::BANK, 0x03, bank & 0x03); }
@@ -112,12 +112,12 @@ int vimra_it6602::IT6602_Identify_Chip() {
         for (u8 reg = 0; reg < 4; ++reg) {
             if (hdmirxrd_it6602(u8(R::ID0 + reg)) != R::kId[reg]) {
                 std::printf("I2C Addr %X Error: Can not find IT6602 Chip !!!\n", addr);
-                if (m_pub.presence) m_pub.presence(m_in, false);
+                publishPresence(false);
                 ++m_idFail[m_in];
                 all = false;
                 break;
             }
-            if (m_pub.presence) m_pub.presence(m_in, true);
+            publishPresence(true);
         }
         if (all) {
             std::printf("OK , Find IT6602 Chip I2C Addr %X !!!\n", addr);
@@ -344,8 +344,7 @@ void vimra_it6602::IT6602SwitchVideoState(u8 state) {
         // so the c331 side never sees a signal with the previous timing.
         const float pfreq = it6602_measure_pfreq();
         const u16* t = m_timing[m_in];
-        if (m_pub.record)
-            m_pub.record(m_in, [&](PI_HDMI_INFO& r) {
+        m_source.update_hdminfo(m_in, [&](PI_HDMI_INFO& r) {
                 r.Hact = t[TM_HACT];
                 r.Vact = t[TM_VACT];
                 r.Htotal = t[TM_HTOTAL];
@@ -375,8 +374,8 @@ void vimra_it6602::IT6602SwitchVideoState(u8 state) {
 void vimra_it6602::IT6602VideoOutputEnable(bool on) {
     if (!on) {
         hdmirxset_it6602(R::VID_OUT, 0x0F, 0x0F);
-        if (m_pub.signal) m_pub.signal(m_in, 0, 0, 0);
-        if (m_pub.record) m_pub.record(m_in, [](PI_HDMI_INFO& r) { r.nosignal = 1; });
+        clearSummary();
+        m_source.update_hdminfo(m_in, [](PI_HDMI_INFO& r) { r.nosignal = 1; });
         return;
     }
     // nosignal is cleared together with the new timing (video-on entry).
@@ -606,7 +605,7 @@ void vimra_it6602::show_vid_info() {
     const u16* t = m_timing[m_in];
     const u64 frame = u64(t[TM_HTOTAL]) * t[TM_VTOTAL];
     const u32 rate = frame ? u32(1000000ull * t[TM_PCLK] / frame) : 0;
-    if (m_pub.signal) m_pub.signal(m_in, t[TM_HACT], t[TM_VACT], rate);
+    m_source.publish_signal(m_in, t[TM_HACT], t[TM_VACT], rate);
 }
 
 u32 vimra_it6602::CP_OCLK() {

@@ -5,10 +5,24 @@
 // input number, which picks that input's state block. Polled, no thread of
 // its own: each call reads the interrupt registers, steps the video and
 // audio machines and the equaliser, and publishes what an input carries.
+//
+// Contract with the input-source manager (vimrasource), which owns the one
+// object and calls it only from the source thread:
+//   - fd is the bus descriptor (Drv_I2C0), set by vimrasource::initialize.
+//   - Before each call the manager has written the input's channel code to
+//     the receiver switch 0xEE; the chip answers at 0x90 (or 0x94).
+//   - IT6602_fsm_init(fd, input): identify and reset; returns 1 when the chip
+//     was found. Called every pass while the input is in "not found" and
+//     again after a custom EDID was written for the input.
+//   - IT6602_fsm_init_1(fd, input): once after a successful init.
+//   - IT6602_fsm(fd, input): one poll per pass while running.
+// Results are published through the manager: presence bits of register 37,
+// the input's hdminfo record and its SIGNAL_PARA.
+// Tests derive from this class to record the calls.
 #include "core/global.h"
-#include "video_io/pi_hdmi_info.h"
+#include "video_io/source_map.h"
 
-#include <functional>
+class vimrasource;
 
 namespace it6602 {
 
@@ -77,29 +91,14 @@ struct EqBook {
 
 class vimra_it6602 {
 public:
-    // Register transfer on the bus named by fd: device is the 8-bit address;
-    // returns 1 when acknowledged.
-    using Transfer = std::function<int(int fd, u8 device, u8 reg, u8* data, int count)>;
-    // What the driver publishes through (bound by the source manager).
-    struct Publisher {
-        // SIGNAL_PARA of an input, followed by the change signal; all zero
-        // clears it.
-        std::function<void(int input, u16 width, u16 height, u32 rate)> signal;
-        // Runs fn on the input's record under the record mutex.
-        std::function<void(int input, const std::function<void(PI_HDMI_INFO&)>& fn)> record;
-        // Presence bit of an input's chip (register 37).
-        std::function<void(int input, bool present)> presence;
-    };
+    explicit vimra_it6602(vimrasource& source);
+    virtual ~vimra_it6602();
 
-    vimra_it6602();
+    int fd = -1;  // bus descriptor
 
-    void setTransfer(Transfer read, Transfer write);
-    void setPublisher(Publisher p) { m_pub = std::move(p); }
-
-    // Entry points of the source manager; the input's chip is selected.
-    int IT6602_fsm_init(int fd, int input);
-    void IT6602_fsm_init_1(int fd, int input);
-    void IT6602_fsm(int fd, int input);
+    virtual int IT6602_fsm_init(int fd, int input);
+    virtual void IT6602_fsm_init_1(int fd, int input);
+    virtual void IT6602_fsm(int fd, int input);
 
     // Read-only views for the manager and tests.
     const it6602::IT6602_dev_data& get_IT6602_dev_data(int input) const { return m_dev[clampInput(input)]; }
@@ -110,12 +109,15 @@ public:
     u8 polarityToggles(int input, int port) const { return m_toggles[clampInput(input)][port & 1]; }
     u32 tmdsClock(int input) const { return m_tmdsClk[clampInput(input)]; }
 
-    int fd = -1;  // bus descriptor (first field, as the manager hands it over)
+protected:
+    vimrasource& m_source;
 
 private:
     static int clampInput(int input) { return input < 0 ? 0 : input > 3 ? 3 : input; }
     it6602::IT6602_dev_data& dev() { return m_dev[m_in]; }
     void select(int fd, int input);
+    void publishPresence(bool present);
+    void clearSummary();
 
     // Register access on the current input's chip.
     u8 hdmirxrd_it6602(u8 reg);
@@ -193,8 +195,6 @@ private:
     bool eventIs(int port, u8 bit) { return dev().m_ucEventFlags & (bit << (4 * port)); }
     bool at94() const { return m_addr[m_in] == 0x94; }
 
-    Transfer m_read, m_write;
-    Publisher m_pub;
     int m_in = 0;  // input the current call works on
 
     u8 m_idFail[4] = {};

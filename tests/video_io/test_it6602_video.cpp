@@ -24,10 +24,10 @@ TEST_F(It6602Env, IdentificationKeepsEachInputsAddress) {
     chips[1]->setStrap(SimIt6602::Strap::Absent);
     for (int i = 0; i < 4; ++i) plug(i, source(1920, 1080, 60));
     for (int i = 0; i < 4; ++i) poll(i);
-    EXPECT_EQ((Vals{state[0], state[1], state[2], state[3]}), (Vals{1, 0, 1, 1}));
-    EXPECT_EQ((Vals{drv.chipAddress(0), drv.chipAddress(2), drv.chipAddress(3)}), (Vals{0x94, 0x90, 0x90}));
-    EXPECT_EQ((Vals{drv.identifyFailures(0), drv.identifyFailures(1), drv.identifyFailures(2)}), (Vals{1, 2, 0}));
-    EXPECT_EQ(reg37, 0x01 | 0x08 | 0x10);
+    EXPECT_EQ((Vals{state(0), state(1), state(2), state(3)}), (Vals{1, 0, 1, 1}));
+    EXPECT_EQ((Vals{drv().chipAddress(0), drv().chipAddress(2), drv().chipAddress(3)}), (Vals{0x94, 0x90, 0x90}));
+    EXPECT_EQ((Vals{drv().identifyFailures(0), drv().identifyFailures(1), drv().identifyFailures(2)}), (Vals{1, 2, 0}));
+    EXPECT_EQ(reg37() & 0x1D, 0x01 | 0x08 | 0x10);
     // The others come up although the chip before them was missing.
     for (int i : {0, 2, 3}) EXPECT_TRUE(untilVideoOn(i)) << i;
     EXPECT_NE(vstate(1), VSTATE_VideoOn);
@@ -45,8 +45,8 @@ TEST_F(It6602Env, IdentificationKeepsEachInputsAddress) {
     // The chip that was missing is found once it answers.
     chips[1]->setStrap(SimIt6602::Strap::At90);
     poll(1);
-    EXPECT_EQ(state[1], 1);
-    EXPECT_EQ(reg37, 0x01 | 0x04 | 0x08 | 0x10);
+    EXPECT_EQ(state(1), 1);
+    EXPECT_EQ(reg37() & 0x1D, 0x01 | 0x04 | 0x08 | 0x10);
 }
 
 TEST_F(It6602Env, SourceBringUpPublishesTiming) {
@@ -66,7 +66,7 @@ TEST_F(It6602Env, SourceBringUpPublishesTiming) {
     EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
     EXPECT_EQ((Vals{r.type, r.datamode, r.lane, r.ip, r.nosignal, r.stable}), (Vals{0, 0, 0, 0, 0, 1}));
     // The coarse clock of the timing words: 31620 / 21 / 10.
-    EXPECT_EQ(drv.timing(2)[TM_PCLK], 150);
+    EXPECT_EQ(drv().timing(2)[TM_PCLK], 150);
     EXPECT_EQ(reg(2, 0, R::VID_OUT) & 0x0F, 0);
 
     // A DVI source: the same polarity words.
@@ -76,7 +76,7 @@ TEST_F(It6602Env, SourceBringUpPublishesTiming) {
     ASSERT_TRUE(untilVideoOn(1));
     EXPECT_EQ(summary(1), (std::vector<u8>{0x00, 0x05, 0xD0, 0x02, 0x3C, 0x00}));
     EXPECT_EQ((Vals{record(1).Hpol, record(1).Vpol, record(1).Hact, record(1).Vtotal}), (Vals{1, 1, 1280, 750}));
-    EXPECT_FALSE(drv.get_IT6602_dev_data(1).m_ucFlags & FLAG_HDMI_MODE);
+    EXPECT_FALSE(drv().get_IT6602_dev_data(1).m_ucFlags & FLAG_HDMI_MODE);
 }
 
 TEST_F(It6602Env, SyncSeenWhileWaitingTurnsVideoOnTwoPollsLater) {
@@ -103,26 +103,26 @@ TEST_F(It6602Env, RatesAndMeasurementFaults) {
     } cases[] = {{1920, 1080, 50, 50}, {1920, 1080, 60, 60}, {720, 480, 60, 60}, {720, 576, 50, 50}};
     for (const Case& c : cases) {
         plug(2, source(c.w, c.h, c.hz));
-        state[2] = 0;
+        state(2) = 0;
         ASSERT_TRUE(untilVideoOn(2)) << c.w << "x" << c.h << "@" << c.hz;
         EXPECT_EQ(summary(2)[4], c.published) << c.w << "x" << c.h << "@" << c.hz;
     }
     // 720x480 at 59.94 measures 59 with the coarse clock word (27 MHz) and
     // is published as 60.
-    EXPECT_EQ(drv.timing(2)[TM_PCLK], 27);
+    EXPECT_EQ(drv().timing(2)[TM_PCLK], 27);
 
     // No clock count (a NACKed or empty 0x9A) and no clock word: clock 0,
     // rate 0, no crash.
     chips[2]->force(0, R::PCLK_CNT, 0);
     for (u8 r : {R::B2_PCLK0, R::B2_PCLK1, R::B2_PCLK2}) chips[2]->force(2, r, 0);
-    state[2] = 0;
+    state(2) = 0;
     ASSERT_TRUE(untilVideoOn(2));
-    EXPECT_EQ((Vals{drv.timing(2)[TM_PCLK], summary(2)[4]}), (Vals{0, 0}));
+    EXPECT_EQ((Vals{drv().timing(2)[TM_PCLK], summary(2)[4]}), (Vals{0, 0}));
     EXPECT_EQ(record(2).pfreq, 0.0f);
     // Zero totals.
     chips[2]->force(0, R::PCLK_CNT, -1);
     for (u8 r : {R::HTOTAL_L, R::HTOTAL_H, R::VTOTAL_L, R::V_H}) chips[2]->force(0, r, 0);
-    state[2] = 0;
+    state(2) = 0;
     ASSERT_TRUE(untilVideoOn(2));
     EXPECT_EQ(summary(2)[4], 0);
 }
@@ -211,7 +211,7 @@ TEST_F(It6602Env, AudioFollowsTheVideo) {
     poll(2);
     EXPECT_EQ(astate(2), ASTATE_AudioOn);
     EXPECT_EQ(reg(2, 0, R::OUT_CTRL) & 0x1F, 0);
-    EXPECT_EQ((Vals{drv.get_IT6602_dev_data(2).m_bAudioSampleFreq, drv.get_IT6602_dev_data(2).m_bAudioChannel}),
+    EXPECT_EQ((Vals{drv().get_IT6602_dev_data(2).m_bAudioSampleFreq, drv().get_IT6602_dev_data(2).m_bAudioChannel}),
               (Vals{0x2, 0x1}));
 
     // Another sample rate: requested again within the check period.
