@@ -8,6 +8,7 @@
 #include "sim/sim_edid_eeprom.h"
 #include "sim/sim_i2c_switch.h"
 #include "sim/sim_it66121.h"
+#include "sim/sim_it6602.h"
 #include "video_io/source_map.h"
 
 #include <memory>
@@ -25,6 +26,7 @@ void attachSourceBus(SimBoard& board) {
         board.attachI2cBehind(bus, kMemSwitch >> 1, kClockChannel[o], kClockChip >> 1, std::make_shared<SimClockChip>());
     // The SDI-path transmitter sits on the bus itself, behind no switch.
     board.attachI2c(bus, kIt66121 >> 1, std::make_shared<SimIt66121>());
+    simAttachIt6602(board);
 }
 }  // namespace
 
