@@ -361,6 +361,7 @@ TEST_F(C331ManageTest, InitialisationProgramsFromTheImageAndOpensTheGate) {
 TEST_F(C331ManageTest, ChangesMadeBeforeTheChipRunsReachItInTheFirstPass) {
     // Written while the chip is still being identified: words start-up
     // programs and words it leaves to the passes.
+    const u32 edidBefore = source_handover::custom_edid_requests(2);
     {
         QMutexLocker lock(&mgr->mutex);
         setWord(c331img::CONTRAST, 70);
@@ -374,12 +375,13 @@ TEST_F(C331ManageTest, ChangesMadeBeforeTheChipRunsReachItInTheFirstPass) {
     mgr->thread_state = 5;
     mgr->thread_step();
     ops.take();
+    mgr->osd_update_req = mgr->osd_redraw_req = 0;  // a first start-up asks for OSD redraws
     ASSERT_EQ(mgr->apply_flag.load(), 1);
     mgr->thread_step();  // running: the pass for the pending flag
     EXPECT_EQ(ops.take(), (Calls{"Brightness(50)", "Pattern(3)", "OsdSet(0,1)", "omenu(/data/configs/omenu.json)",
                                   "set_OSD_para", "load_hdmi", "check_port_valid", "check_input_port"}));
     EXPECT_EQ((Vals{fpga_handover::take_output_status(), fpga_handover::take_brightness(),
-                    source_handover::g_edid_request[2].load()}),
+                    source_handover::custom_edid_requests(2) - edidBefore}),
               (Vals{1, 1, 1}));
 }
 
