@@ -17,6 +17,7 @@
 #include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QLabel>
 #include <QMutexLocker>
@@ -252,6 +253,12 @@ void MainWindow::zrv_button_mode_clicked() {
     if (mode < 1 || mode > 16) return;
     model->ZrvRecallUserMode(mode);
     updateStates();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->size() == size()) PageFrame::coverPanel(w);
 }
 
 bool MainWindow::isUpdating() const { return m_update && m_update->isVisible(); }
