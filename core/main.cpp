@@ -11,6 +11,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "video_engine/c331_manage.h"
+#include "video_io/vimrasource.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/shell_start.h"
 #include "ui/shell/syncupdate.h"
@@ -38,6 +39,12 @@ int main(int argc, char** argv) {
     ConfigEngine::pInstance();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();
+    // The input-source manager and its driver objects; construction touches
+    // no bus and no line.
+    vimrasource::pInstance();
+    // The source thread: receivers out of reset, EDID check, output clocks,
+    // then the FPGAs are released.
+    vimrasource::p_vimra_source->initialize();
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();
@@ -54,6 +61,6 @@ int main(int argc, char** argv) {
     shell_gui_start();
     // USB stick events reach the same refresh as parameter changes.
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+                     &SyncUpdate::post, Qt::DirectConnection);
     return app.exec();
 }
