@@ -1,11 +1,19 @@
 #include "sim/sim_edid_eeprom.h"
 
+#include "video_io/source_map.h"
+
 #include "platform/fileops.h"
 #include "sim/sim_board.h"
 
-#include <QByteArray>
+#include "platform/root.h"
 
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 
 SimEdidEeprom::SimEdidEeprom(SimBoard& board, int input) : m_board(board), m_path(devicePath(input)) {
     std::memset(m_mem, 0xFF, sizeof m_mem);
@@ -78,4 +86,23 @@ void SimEdidEeprom::setAbsent(bool absent) {
     m_absent = absent;
 }
 
-void SimEdidEeprom::save() { FileOps::writeFileAtomic(m_path, m_mem, sizeof m_mem); }
+// Kept in step with the memory; a model needs no flush to disk.
+void SimEdidEeprom::save() {
+    const std::string host = Root::path(m_path);
+    QDir().mkpath(QFileInfo(QString::fromStdString(host)).absolutePath());
+    std::ofstream out(host, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(m_mem), sizeof m_mem);
+}
+
+std::function<bool(std::vector<uint8_t>&)> simEdidReader(SimBoard& board, int input) {
+    SimBoard* b = &board;
+    return [b, input](std::vector<uint8_t>& edid) {
+        using namespace source_bus;
+        if (!validInput(input)) return false;
+        auto mem = std::dynamic_pointer_cast<SimEdidEeprom>(
+            b->i2cModelBehind(kDevice, kMemSwitch >> 1, kChannel[input], kEeprom >> 1));
+        if (!mem) return false;
+        edid = mem->contents();
+        return true;
+    };
+}

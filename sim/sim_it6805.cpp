@@ -1,6 +1,10 @@
 #include "sim/sim_it6805.h"
 
+#include "platform/gpio.h"
+#include "sim/sim_board.h"
 #include "sim/sim_c331_inputs.h"
+#include "sim/sim_edid_eeprom.h"
+#include "video_io/source_map.h"
 #include "video_io/ite6805_reg.h"
 
 #include <algorithm>
@@ -531,4 +535,32 @@ void SimIt6805::cecWrite(uint8_t r, uint8_t v) {
         return;
     default: m_cecRegs[r] = v; return;
     }
+}
+
+// ---------------------------------------------------------------- board
+
+void simAttachIt6805(SimBoard& board) {
+    using namespace source_bus;
+    const uint8_t revision[2] = {0x10, 0x20}, id2[2] = {0x05, 0x07};
+    std::vector<std::weak_ptr<SimIt6805>> chips;
+    for (int rx = 0; rx < 2; ++rx) {
+        const int input = 4 + rx;
+        auto chip = std::make_shared<SimIt6805>(board.scenario(), input, revision[rx], id2[rx]);
+        board.attachI2cBehind(kDevice, kRxSwitch >> 1, kChannel[input], kIt6805 >> 1, chip);
+        board.attachI2cBehind(kDevice, kRxSwitch >> 1, kChannel[input], kIt6805Cec >> 1, chip->cec());
+        chip->setEdidReader(simEdidReader(board, input));
+        chips.push_back(chip);
+    }
+    board.simGpio().watch([chips](const std::string& name, int value) {
+        if (name != GpioName::kIt6805Reset) return;
+        for (const auto& w : chips)
+            if (auto c = w.lock()) c->setResetLow(value == 0);
+    });
+}
+
+std::shared_ptr<SimIt6805> simIt6805(SimBoard& board, int rx) {
+    using namespace source_bus;
+    if (rx < 0 || rx > 1) return nullptr;
+    return std::dynamic_pointer_cast<SimIt6805>(
+        board.i2cModelBehind(kDevice, kRxSwitch >> 1, kChannel[4 + rx], kIt6805 >> 1));
 }

@@ -162,3 +162,11 @@ private:
     bool m_logging = false;
     std::vector<uint32_t> m_writes;
 };
+
+class SimBoard;
+// The two receivers of inputs 4 and 5 behind the receiver switch, with
+// their CEC blocks, on the shared IT6805 reset line. Revisions 0x10 and
+// 0x20, so a PC run sees both register layouts.
+void simAttachIt6805(SimBoard& board);
+// The model of receiver rx (0 or 1) attached by simAttachIt6805; null if none.
+std::shared_ptr<SimIt6805> simIt6805(SimBoard& board, int rx);

@@ -200,8 +200,12 @@ void SimScenario::setSocIdWords(uint16_t x, uint16_t y, uint16_t z) {
 }
 
 bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& s) {
+    // A blank or broken memory gives the source nothing to follow.
     static const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    if (edid.size() < 72 || !std::equal(header, header + 8, edid.begin())) return false;
+    if (edid.size() < 128 || !std::equal(header, header + 8, edid.begin())) return false;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 128; ++i) sum = uint8_t(sum + edid[i]);
+    if (sum != 0) return false;
     const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
     const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
     const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);

@@ -267,7 +267,11 @@ void vimrasource::about_source_init_deault_edid() {
     write_audio(kAudioIdleBit);
     enter_state(5);
     if (once) {
-        if (ConfigEngine* c = ConfigEngine::pInstance()) c->write_config_variant(ConfigItem::EDIDCheck, "Never");
+        // The store exists since start-up; its pInstance() would refresh
+        // globals the GUI thread owns, so it is not called from here.
+        ConfigEngine* c = ConfigEngine::p_config;
+        if (!c || !c->write_config_variant(ConfigItem::EDIDCheck, QStringLiteral("Never")))
+            writeLogMsg(ERROR, "EDID check: \"Never\" could not be stored");
         Utils::sleep_ms(1);
         FileOps::syncAll();
     } else if (never) {

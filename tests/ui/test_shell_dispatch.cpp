@@ -6,6 +6,8 @@
 #include "ui/shell/guibridge.h"
 #include "ui/shell/shell_start.h"
 
+#include <QMutexLocker>
+#include <QPushButton>
 #include <QTest>
 
 #include <atomic>
@@ -34,6 +36,44 @@ TEST_F(DispatchTest, TipKindFollowsThePageInFrontAndTheCode) {
         EXPECT_EQ(g_tip->kind(), c.kind) << "page " << c.page << " code " << c.code;
         EXPECT_EQ(g_tip->isVisible(), c.kind != TIP::None) << "page " << c.page << " code " << c.code;
     }
+}
+
+TEST_F(DispatchTest, SignalsFromWorkersFoldIntoOneRefreshAndNoneIsLost) {
+    // The road start-up builds: the model's signal straight into the merge.
+    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
+                     Qt::DirectConnection);
+    std::vector<std::string> log;
+    FakePage* page = openFake(PageRegistry::Advanced, PageRegistry::Settings, &log);
+    g_tip->hide();
+
+    // A burst from the c331 thread and the USB watcher while the GUI thread is busy.
+    std::thread([&] {
+        for (int i = 0; i < 500; ++i) model->test_signal(1);
+        for (int code : {103, 1, 11, 2, 11, 1}) model->test_signal(code);
+    }).join();
+    EXPECT_TRUE(log.empty());  // nothing ran in the worker
+    EXPECT_EQ(SyncUpdate::pInstance()->pendingCodes(), (std::vector<int>{1, 103, 11, 2}));
+    QTRY_COMPARE(page->refreshes, 4);
+    QTest::qWait(20);
+    EXPECT_EQ(log, (std::vector<std::string>{"refresh 12 1", "refresh 12 103", "refresh 12 11", "refresh 12 2"}));
+
+    // A change signalled while the refresh runs is served by the next one.
+    log.clear();
+    bool again = true;
+    PageOps ops;
+    ops.refresh = [&](int code) {
+        log.push_back("refresh " + std::to_string(code));
+        if (again) {
+            again = false;
+            std::thread([&] { model->test_signal(1); }).join();
+        }
+    };
+    PageRegistry::enter(PageRegistry::Advanced, page->dialog, ops);
+    model->test_signal(99);
+    QTRY_COMPARE(log.size(), size_t(2));
+    EXPECT_EQ(log, (std::vector<std::string>{"refresh 99", "refresh 1"}));
+    EXPECT_TRUE(SyncUpdate::pInstance()->pendingCodes().empty());
+    QObject::disconnect(model.get(), nullptr, SyncUpdate::pInstance(), nullptr);
 }
 
 TEST_F(DispatchTest, RegistryForgetsOnlyTheLeavingPage) {
@@ -100,6 +140,23 @@ TEST_F(DispatchTest, StickReadyClosesTheSettingsMenuFromTheWatcherThread) {
     std::thread([&] { emit usb.sig_storage_ready_close_settings(); }).join();
     QTest::qWait(20);
     EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+}
+
+TEST_F(DispatchTest, AModeSavedByThePersistingStepIsMarkedAtOnce) {
+    // Mode 3 is marked; the PC asks to save mode 5 (word 868), as a
+    // word-write of the protocol does.
+    model->user_mode[2].marker[0] = model->user_mode[2].marker[1] = USER_MODE_SAVED;
+    model->live_image.setWord(RamOffset::LOADED_MODE, 3);
+    model->shadow_image = model->live_image;
+    g_page_focus = PageRegistry::MainMenu;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::SAVE_REQUEST, 5);
+    }
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ((Vals{model->live_image.word(RamOffset::LOADED_MODE), model->ZrvUserModeSaved(4)}), (Vals{5, 1}));
+    EXPECT_TRUE(child<QPushButton>(g_mainwindow, "Button_mode5")->styleSheet().contains("#4777FF"));
+    EXPECT_FALSE(child<QPushButton>(g_mainwindow, "Button_mode3")->styleSheet().contains("#4777FF"));
 }
 
 }  // namespace

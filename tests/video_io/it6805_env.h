@@ -34,11 +34,7 @@ protected:
         SimEnv::TearDown();
     }
 
-    std::shared_ptr<SimIt6805> chip(int rx) {
-        using namespace source_bus;
-        return std::dynamic_pointer_cast<SimIt6805>(
-            board().i2cModelBehind(kDevice, kRxSwitch >> 1, kChannel[4 + rx], kIt6805 >> 1));
-    }
+    std::shared_ptr<SimIt6805> chip(int rx) { return simIt6805(board(), rx); }
     void select(int rx) { Drv_I2C0::i2c_write(src->fd, source_bus::kRxSwitch, source_bus::kChannel[4 + rx], nullptr, 0); }
     void plug(int rx, uint32_t w, uint32_t h, uint32_t hz, SimSource::Color c = SimSource::Color::RGB) {
         SimSource s;

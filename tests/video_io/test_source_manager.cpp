@@ -3,6 +3,9 @@
 // and what reaches the lines, the clock chips and the audio switch.
 #include "source_env.h"
 
+#include "core/config_engine.h"
+#include "video_engine/c331_chip.h"
+#include "video_engine/c331_manage.h"
 #include "video_io/drv_i2c0.h"
 
 #include <vector>
@@ -172,6 +175,18 @@ TEST_F(SourceManagerTest, AudioSourceFollowsTheAudioWindow) {
     EXPECT_TRUE(source_handover::g_audio_changed.load());
     src->about_volume_deal();
     EXPECT_EQ((Vals{audio()->history().back(), source_handover::g_audio_changed.load()}), (Vals{0x81, 0}));
+
+    // A change raised while the switch is written is kept for the next pass.
+    struct RaisingSwitch : SimAudioSwitch {
+        bool write(const uint8_t* d, uint16_t n) override {
+            source_handover::raise_audio_changed();
+            return SimAudioSwitch::write(d, n);
+        }
+    };
+    board().attachI2c(bus(), kAudioSwitch >> 1, std::make_shared<RaisingSwitch>());
+    source_handover::raise_audio_changed();
+    src->about_volume_deal();
+    EXPECT_TRUE(source_handover::take_audio_changed());
 }
 
 TEST_F(SourceManagerTest, TransmitterIsGivenUpAfterTenMisses) {
@@ -215,4 +230,49 @@ TEST_F(SourceManagerTest, DriversPublishSignalRecordsAndStatusBits) {
     vimrasource::reg_clear_bit(37, 0x80);
     vimrasource::reg_assign_bit(39, 0x01, true);
     EXPECT_EQ((Vals{reg(37), reg(39) & 1}), (Vals{0x05, 1}));
+}
+
+TEST_F(SourceManagerTest, WholeManagerBringsTheBoardUpInVirtualTime) {
+    ConfigEngine::pInstance();
+    {
+        QMutexLocker lock(&settingsLock());
+        g_check_edid = "Once";
+    }
+    src->poll_mask = 0xFF;
+    while (clock->nowMs() < 8000) src->step();
+    ASSERT_FALSE(line(GpioName::kFpga0Reset).empty()) << int(src->startup_state()) << " at " << clock->nowMs();
+    ASSERT_FALSE(line(GpioName::kFpga1Reset).empty());
+    for (int i = 0; i < kInputs; ++i) {
+        const auto e = eeprom(i)->contents();
+        EXPECT_TRUE(vimrasource::edid_valid(e.data()) && vimrasource::CalcSum4LCD(0, e.data() + 128, 128) == 0)
+            << "input " << i;
+    }
+    EXPECT_EQ((Vals{src->startup_state(), line(GpioName::kFpga0Reset).back(), line(GpioName::kFpga1Reset).back(),
+                    reg(source_reg::kEeproms) & 0x80, reg(source_reg::kClocks) & 1,
+                    board().simShell().commands().size()}),
+              (Vals{5, 1, 1, 0x80, 1, 0}));
+    EXPECT_NE(readHostFile(hostPath(ConfigEngine::kIniFile)).find("EDIDCheck=Never"), std::string::npos);
+}
+
+TEST_F(SourceManagerTest, InstalledReaderHandsTheRecordToTheVideoProcessor) {
+    vimrasource* s = vimrasource::pInstance();
+    PI_HDMI_INFO in{};
+    in.Hact = 1920, in.Htotal = 2200, in.Vact = 1080, in.Vtotal = 1125, in.pfreq = 148.5f, in.stable = 1;
+    in.type = 1, in.lane = 4;
+    s->fill_hdminfo(2, in);
+    c331_manage* m = c331_manage::get();
+    static_cast<c331_state&>(*m) = c331_state{};
+    m->c331_fd = m->drv->initialize();
+    m->load_system_param();
+    m->define_param();
+    c331_chip chip(*m);
+    chip.load_hdmi();
+    int port = -1;
+    for (int p = 0; p < C331_PORT_NUM; ++p)
+        if (chip.zrvApi_GetPortDevId(p) == 2) port = p;
+    ASSERT_GE(port, 0);
+    const auto& got = m->PI_HDMI_INFO[port];
+    EXPECT_EQ((Vals{got.Hact, got.Htotal, got.Vact, got.Vtotal, got.pfreq == 148.5f, got.type, got.lane}),
+              (Vals{1920, 2200, 1080, 1125, 1, 1, 4}));
+    s->clear_hdminfo(2);
 }
