@@ -68,3 +68,39 @@ TEST_F(It6805RoadTest, CustomEdidRestartsTheInputAndTheSourceFollows) {
     const SimSource now = board().scenario().snapshot().inputs[4];
     EXPECT_EQ((Vals{now.width, now.height, now.refreshHz}), (Vals{1920, 1080, 60}));
 }
+
+TEST_F(It6805RoadTest, WholeBoardBringsUpSixDifferentSourcesTogether) {
+    struct In {
+        uint32_t w, h, hz;
+    };
+    const In in[6] = {{1280, 720, 60}, {1920, 1080, 50}, {1920, 1080, 60},
+                      {720, 480, 60}, {3840, 2160, 30}, {1280, 720, 50}};
+    for (int i = 0; i < 6; ++i) {
+        SimSource s;
+        s.present = true, s.width = in[i].w, s.height = in[i].h, s.refreshHz = in[i].hz;
+        board().scenario().setInput(i, s);
+    }
+    src->poll_mask = 0x3F;
+    auto allUp = [&] {
+        for (int i = 0; i < 6; ++i) {
+            const SIGNAL_PARA p = model->live_image.signal(i);
+            if (p.width != in[i].w || p.height != in[i].h || p.rate != in[i].hz) return false;
+        }
+        return true;
+    };
+    int passes = 0;
+    while (!allUp() && passes < 80) {
+        src->step();
+        ++passes;
+    }
+    for (int i = 0; i < 6; ++i) {
+        const SIGNAL_PARA p = model->live_image.signal(i);
+        EXPECT_EQ((Vals{p.width, p.height, p.rate}), (Vals{in[i].w, in[i].h, in[i].hz})) << i;
+    }
+    PI_HDMI_INFO hdmi3{}, hdmi1{};
+    src->read_hdminfo(4, hdmi3);
+    src->read_hdminfo(2, hdmi1);
+    EXPECT_EQ((Vals{hdmi3.Hact, hdmi3.Vtotal, hdmi3.lane, hdmi3.stable, hdmi1.Hact, hdmi1.Vtotal, hdmi1.stable}),
+              (Vals{3840, 2250, 4, 1, 1920, 1125, 1}));
+    EXPECT_EQ(board().i2cCollisions(), 0);
+}
