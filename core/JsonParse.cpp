@@ -1,5 +1,6 @@
 #include "core/JsonParse.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -14,25 +15,48 @@
 
 namespace pt = boost::property_tree;
 
+namespace {
+// Parses the text after the shape check; false when the parser refuses it.
+bool parseAlias(const QByteArray& text, pt::ptree& root) {
+    if (text.size() > FileCheck::kAliasMax || !FileCheck::jsonNestingWithin(text, FileCheck::kJsonDepth))
+        return false;
+    try {
+        std::istringstream in(text.toStdString());
+        pt::read_json(in, root);
+    } catch (const pt::ptree_error& e) {
+        debugPrintf("json error: %s", e.what());
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool alias_file_ok(const QByteArray& text) {
+    pt::ptree root;
+    return parseAlias(text, root);
+}
+
 int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
     if (!out) return 0;
     QByteArray text;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
+        const long long size = FileCheck::fileSize(kAliasFile);
+        if (size < 0) return 0;
+        // Never read a file that big into memory: it is not an alias file.
+        if (size > FileCheck::kAliasMax) {
+            FileCheck::discard(kAliasFile, "larger than 64 KiB");
+            return 0;
+        }
         if (!FileOps::readFile(kAliasFile, text)) return 0;
     }
 
     pt::ptree root;
-    try {
-        std::istringstream in(text.toStdString());
-        pt::read_json(in, root);
-    } catch (const pt::json_parser_error& e) {
-        // Unreadable as a whole: remove it so the built-in names show until
-        // the PC uploads a new one.
-        debugPrintf("json error: %s", e.what());
+    if (!parseAlias(text, root)) {
+        // Unusable as a whole: remove it so the built-in names show until
+        // the PC uploads a new one, and so no start trips over it again.
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        FileOps::removePath(kAliasFile);
-        FileOps::syncAll();
+        FileCheck::discard(kAliasFile, "not a well-formed alias file");
         return 0;
     }
 

@@ -81,6 +81,12 @@ bool removePath(const std::string& devicePath) {
     return QFile::remove(p);
 }
 
+bool removeDurably(const std::string& devicePath) {
+    const bool gone = removePath(devicePath);
+    syncFolderOf(q(devicePath));
+    return gone;
+}
+
 bool renamePath(const std::string& fromDevicePath, const std::string& toDevicePath) {
     const QByteArray from = q(fromDevicePath).toLocal8Bit();
     const QByteArray to = q(toDevicePath).toLocal8Bit();

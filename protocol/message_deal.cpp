@@ -1,6 +1,8 @@
 #include "protocol/message_deal.h"
 
+#include "core/JsonParse.h"
 #include "core/config_engine.h"
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/utils.h"
@@ -318,7 +320,9 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     const size_t nul = name.find('\0');
     if (nul != std::string::npos) name.resize(nul);
     const std::string path = filePathFor(type, name);
-    if (path.empty() || total == 0 || total > PcFile::MaxLength) {
+    // An alias file is a few KiB: refuse a larger one before buffering it.
+    const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax) : PcFile::MaxLength;
+    if (path.empty() || total == 0 || total > most) {
         writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", length " +
                                  std::to_string(total));
         m_file = ZrvFileDeal{};
@@ -360,6 +364,12 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     MD5 md5(done.data.constData(), u32(done.data.size()));
     if (std::memcmp(md5.digest(), done.md5, 16) != 0) {
         writeLogMsg(WARNING, "file transfer refused: MD5 mismatch for " + done.path);
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    // A file the program parses later is checked now: stored, a bad one
+    // would fail at every start.
+    if (done.type == PcFile::AliasFile && !alias_file_ok(done.data)) {
+        writeLogMsg(WARNING, "file transfer refused: " + done.path + " is not a well-formed alias file");
         return status(out, cap, ReplyStatus::BadArgument);
     }
     m_file = std::move(done);
@@ -413,11 +423,13 @@ bool message_deal::delete_file_name() {
             const QDir folder(Root::qpath(QString::fromStdString(dir)));
             const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
             for (const QString& f : files) {
-                if (FileOps::removePath(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
+                // Each removal flushes its own folder: a global sync here
+                // would hold both mutexes for as long as every other
+                // writer's data takes to reach the disk.
+                if (FileOps::removeDurably(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
                     recoveryDeleted = true;
             }
         }
-        FileOps::syncAll();
     }
     backIfInFront(PageRegistry::Wizard);
     refreshIfInFront(PageRegistry::Settings);

@@ -37,6 +37,29 @@ TEST_F(ConfigTest, StoredValuesWinAndEmptyOnesFallBackToDefaults) {
     EXPECT_EQ((Vals{g_port, g_int_tcp_port, g_Tarn_cloud.load()}), (Vals{6000, 6000, 1}));
 }
 
+TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
+    std::string binary(2000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 37 + 1);
+    const std::string hostile[] = {
+        "[config]\nTcpPort=6000\nBarcode=" + std::string(70000, 'x') + "\n",  // over 64 KiB
+        binary,
+        "[config]\nTcpPort=6000\n" + std::string(20, '[') + "\n",            // an open section
+        "[config]\nTcpPort=6000\nIPAddr",                                    // cut off mid-key
+    };
+    for (const std::string& text : hostile) {
+        writeHostFile(hostPath(ConfigEngine::kIniFile), text);
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine::pInstance();
+        EXPECT_EQ(g_port, 5005u) << text.substr(0, 30);
+        EXPECT_EQ(ini().value("config/TcpPort").toInt(), 5005) << "the file holds the defaults again";
+    }
+    // The loader's own file is never removed, only not believed.
+    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n" + binary);
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 0);
+    EXPECT_FALSE(readHostFile(hostPath(ConfigEngine::kLoaderIni)).empty());
+}
+
 TEST_F(ConfigTest, WritesReachTheFileAtOnce) {
     ConfigEngine* c = ConfigEngine::pInstance();
     EXPECT_TRUE(c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.1.2.3")));

@@ -285,9 +285,10 @@ TEST_F(FileTransfer, GoodFileIsStoredAndSignalled) {
     EXPECT_FALSE(m_deal.fileState().active);
 
     EXPECT_EQ(send({PcFile::RecoveryFile, "whatever", content(10), {}}), Ok);
-    EXPECT_EQ(send({PcFile::AliasFile, "alias.json", content(20), {}}), Ok);
+    const std::string alias = R"({"namelist": {"source": [{"id": 0, "valid": "on", "name": "Desk"}]}})";
+    EXPECT_EQ(send({PcFile::AliasFile, "alias.json", Bytes(alias.begin(), alias.end()), {}}), Ok);
     EXPECT_EQ((Vals{stored("/data/rcvrecovery/QDFX").size(), stored("/data/configs/alias.json").size()}),
-              (Vals{10, 20}));
+              (Vals{10, alias.size()}));
 }
 
 TEST_F(FileTransfer, BadDigestOrShortTransferStoresNothing) {
@@ -310,11 +311,11 @@ TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
     auto part = [&](long from, long to) { return Bytes(c.begin() + from, c.begin() + to); };
     // 0-150, a gap at 200, 100-250 over the end of the first, 60 bytes past
     // 300, the rest, a chunk without its offset, the end.
-    EXPECT_EQ((Vals{start({PcFile::AliasFile, "alias.json", c, {}}, 300), chunk(0, part(0, 150)),
+    EXPECT_EQ((Vals{start({PcFile::OsdMenu, "omenu.json", c, {}}, 300), chunk(0, part(0, 150)),
                     chunk(200, part(200, 300)), chunk(100, part(100, 250)), chunk(250, Bytes(60, 0)),
                     chunk(250, part(250, 300)), replyStatus(call(PcCmd::FileData, {0, 0, 0})), end()}),
               (Vals{Ok, Ok, Bad, Ok, Bad, Ok, Bad, Ok}));
-    EXPECT_EQ(stored("/data/configs/alias.json"), c);
+    EXPECT_EQ(stored("/data/configs/omenu.json"), c);
 }
 
 TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
@@ -337,6 +338,22 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
                     replyStatus(call(PcCmd::FileStart, Bytes(20, 0)))}),
               (Vals{Bad, Bad, Bad, Bad}));
     EXPECT_EQ(message_deal::safeFileName("a/b\\QDFR-1_x.bin"), "QDFR-1_x.bin");
+}
+
+TEST_F(FileTransfer, AliasFileThatCannotBeParsedIsRefusedAndTheOldOneKept) {
+    writeHostFile(hostPath(PcFile::AliasPath), "{}");
+    auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    const std::string deep = std::string(300000, '[') + std::string(300000, ']');
+    const std::string nested = std::string(17, '[') + std::string(17, ']');
+    const std::string hugeName = "{\"namelist\": {\"source\": [{\"id\": 0, \"name\": \"" + std::string(70000, 'x') + "\"}]}}";
+    EXPECT_EQ((Vals{send({PcFile::AliasFile, "alias.json", bytes(nested), {}}),
+                    send({PcFile::AliasFile, "alias.json", bytes("{\"namelist\": [1, 2"), {}}),
+                    send({PcFile::AliasFile, "alias.json", content(500), {}}),
+                    start({PcFile::AliasFile, "alias.json", bytes(deep), {}}, u32(deep.size())),
+                    start({PcFile::AliasFile, "alias.json", bytes(hugeName), {}}, u32(hugeName.size()))}),
+              (Vals{Bad, Bad, Bad, Bad, Bad}));
+    EXPECT_EQ(readHostFile(hostPath(PcFile::AliasPath)), "{}");
+    EXPECT_TRUE(m_codes.empty());
 }
 
 TEST_F(FileTransfer, KernelImageReachesItsFlashOnlyAfterTheCheck) {
