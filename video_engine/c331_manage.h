@@ -105,6 +105,9 @@ public:
     // ---- driving the thread body step by step (start-up logic and tests)
     // One turn of the thread body by its state (identify, initialise, run).
     void thread_step();
+    // While the chip is not running: a raised apply flag is cleared and
+    // signalled without programming anything, so the change persists.
+    void signal_without_chip();
     // The identification step: one id read; advances the state on 0x24.
     void identify_step();
     // Brings the chip up (state 5) and opens the FPGA start gate.
