@@ -38,7 +38,8 @@ const int kPresetCounts[C331_MWIN_PRESETS] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
 c331_manage::c331_manage() {
     writeLogMsg(INFO, "====c331_manage::c331_manage()=====");
     drv = new c331_drv();
-    ops = new c331_chip(*this);
+    m_ownOps = std::make_unique<c331_chip>(*this);
+    ops = m_ownOps.get();
     std::memset(m_applied, 0, sizeof m_applied);
 }
 
@@ -79,7 +80,7 @@ int c331_manage::initialize() {
     debugPrintf("\n c331_id = %02x \n", id);
     if (m_started) return 0;
     try {
-        std::thread(&c331_manage::c331manageThread, this).detach();
+        m_thread = std::thread(&c331_manage::c331manageThread, this);
         m_started = true;
     } catch (const std::system_error&) {
         debugPrintf("create manage thread failed");
@@ -92,11 +93,16 @@ int c331_manage::initialize() {
 void* c331_manage::c331manageThread(void* arg) {
     if (!arg) return nullptr;
     auto* m = static_cast<c331_manage*>(arg);
-    for (;;) {
+    while (!m->m_stop.load()) {
         m->thread_step();
         m->idle_wait();
     }
     return nullptr;
+}
+
+void c331_manage::stop() {
+    m_stop.store(true);
+    if (m_thread.joinable()) m_thread.join();
 }
 
 void c331_manage::idle_wait() {

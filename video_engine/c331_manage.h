@@ -14,6 +14,7 @@
 #include <QMutex>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -77,7 +78,8 @@ public:
     // Register access and its handle.
     c331_drv* drv = nullptr;
     int c331_fd = -1;
-    // The chip operations the passes call (tests put a recording one here).
+    // The chip operations the passes call (tests put a recording one here);
+    // the manager's own stay owned by it when replaced.
     c331_chip_ops* ops = nullptr;
 
     // Thread state: 0-4 identifying, 5 initialising, 6 running.
@@ -86,6 +88,9 @@ public:
     // Opens the SPI device, reads the chip id once and starts the thread;
     // 0, or 255 when the thread cannot be started.
     int initialize();
+    // Ends the c331 thread after its current step and joins it (orderly
+    // shutdown); the manager stays usable for the persisting step.
+    void stop();
     static void* c331manageThread(void* arg);
     // One pass of the running thread: the apply pass when the flag is set,
     // then the poll step.
@@ -138,7 +143,10 @@ private:
     void wait_led_handover();
     void idle_wait();
 
+    std::unique_ptr<c331_chip_ops> m_ownOps;
     bool m_started = false;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
     u32 m_idFailures = 0;
     u8 m_applied[c331img::kImageSize]{};
 };

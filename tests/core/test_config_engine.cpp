@@ -10,7 +10,8 @@ class ConfigTest : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
-        ConfigEngine::p_config = nullptr;  // a fresh store for each test (the old one is left)
+        delete ConfigEngine::p_config;  // a fresh store for each test
+        ConfigEngine::p_config = nullptr;
         std::memset(g_pid, 0, sizeof g_pid);
         g_update_status = 0;
     }
@@ -48,6 +49,7 @@ TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
     };
     for (const std::string& text : hostile) {
         writeHostFile(hostPath(ConfigEngine::kIniFile), text);
+        delete ConfigEngine::p_config;
         ConfigEngine::p_config = nullptr;
         ConfigEngine::pInstance();
         EXPECT_EQ(g_port, 5005u) << text.substr(0, 30);

@@ -23,6 +23,7 @@ class CommandDispatch : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
+        delete ConfigEngine::p_config;
         ConfigEngine::p_config = nullptr;
         c331_manage::get()->apply_flag.store(0);
         g_osd_update.store(0);

@@ -34,20 +34,26 @@ void shell_gui_start() {
                      &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
 
+    shell_connect_model();
+    // Connected before the watcher's thread starts, so no event is lost.
+    shell_follow_usb(UsbServer::get());
+    UsbServer::pInstance();
+}
+
+void shell_connect_model() {
     // Queued even from the GUI thread: a page that asks for a save while it
     // edits is refreshed after its handler has returned, never inside it.
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config)
-        QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(),
-                         &SyncUpdate::para_sync, Qt::QueuedConnection);
+        QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                         Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     else
         writeLogMsg(ERROR, "front panel started without the parameter model");
-
-    // Start-up connects the watcher's events to the dispatcher itself.
-    shell_follow_usb(UsbServer::pInstance());
 }
 
 void shell_follow_usb(UsbServer* usb) {
     if (!usb) return;
+    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                     Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     // A stick that became ready while the settings menu was in front takes
     // the panel back to the main menu, in the GUI thread and only if the
     // menu is still open by then.
