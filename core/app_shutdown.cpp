@@ -9,6 +9,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "video_engine/c331_manage.h"
+#include "video_io/vimrasource.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -91,6 +92,7 @@ void stopWorkersAndPersist() {
     if (Qd_uart_inout_4G* p = Qd_uart_inout_4G::p_uart_4g) p->stop();
     if (K57_WIFI_CONFIG* p = K57_WIFI_CONFIG::p_wifi) p->stop();
     if (UsbServer* p = UsbServer::p_UsbServer) p->stop();
+    if (vimrasource* p = vimrasource::p_vimra_source) p->stop();
     c331_manage* c331 = c331_manage::p_c331_manage;
     if (c331) c331->stop();
 

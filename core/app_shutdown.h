@@ -13,8 +13,8 @@ void installSignalHandlers();
 // Watches the pipe from the GUI thread; call once the QApplication exists.
 void watchSignals();
 
-// Stops and joins the links, the Wi-Fi thread, the USB watcher and the c331
-// thread, then delivers the change signals already queued and persists the
+// Stops and joins the links, the Wi-Fi thread, the USB watcher, the source
+// thread and the c331 thread, then delivers the change signals already queued and persists the
 // change the c331 thread had not taken yet. GUI thread; runs once.
 void stopWorkersAndPersist();
 

@@ -11,6 +11,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "video_engine/c331_manage.h"
+#include "video_io/vimrasource.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/shell_start.h"
 
@@ -41,6 +42,12 @@ int main(int argc, char** argv) {
     // Wired before any worker can raise the change signal, so no change
     // made in the first moments is lost. Delivered once the loop runs.
     shell_connect_model();
+    // The input-source manager and its driver objects; construction touches
+    // no bus and no line.
+    vimrasource::pInstance();
+    // The source thread: receivers out of reset, EDID check, output clocks,
+    // then the FPGAs are released.
+    vimrasource::p_vimra_source->initialize();
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();
