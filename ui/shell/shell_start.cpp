@@ -41,19 +41,19 @@ void shell_gui_start() {
 }
 
 void shell_connect_model() {
-    // Queued even from the GUI thread: a page that asks for a save while it
-    // edits is refreshed after its handler has returned, never inside it.
+    // Direct: the dispatcher merges the signal into its one pending refresh,
+    // which it runs in the GUI thread.
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config)
-        QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
-                         Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
+                         Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
     else
         writeLogMsg(ERROR, "front panel started without the parameter model");
 }
 
 void shell_follow_usb(UsbServer* usb) {
     if (!usb) return;
-    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
-                     Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::post,
+                     Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
     // A stick that became ready while the settings menu was in front takes
     // the panel back to the main menu, in the GUI thread and only if the
     // menu is still open by then.
