@@ -1,6 +1,8 @@
 #include "frame_helpers.h"
 
+#include "core/JsonParse.h"
 #include "core/config_engine.h"
+#include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
 #include "platform/fileops.h"
@@ -286,7 +288,7 @@ TEST_F(FileTransfer, GoodFileIsStoredAndSignalled) {
     EXPECT_FALSE(m_deal.fileState().active);
 
     EXPECT_EQ(send({PcFile::RecoveryFile, "whatever", content(10), {}}), Ok);
-    const std::string alias = R"({"namelist": {"source": [{"id": 0, "valid": "on", "name": "Desk"}]}})";
+    const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"abcdefghijkl"}]}})";
     EXPECT_EQ(send({PcFile::AliasFile, "alias.json", Bytes(alias.begin(), alias.end()), {}}), Ok);
     EXPECT_EQ((Vals{stored("/data/rcvrecovery/QDFX").size(), stored("/data/configs/alias.json").size()}),
               (Vals{10, alias.size()}));
@@ -355,6 +357,38 @@ TEST_F(FileTransfer, AliasFileThatCannotBeParsedIsRefusedAndTheOldOneKept) {
               (Vals{Bad, Bad, Bad, Bad, Bad}));
     EXPECT_EQ(readHostFile(hostPath(PcFile::AliasPath)), "{}");
     EXPECT_TRUE(m_codes.empty());
+}
+
+TEST_F(FileTransfer, AnAliasFileOfAnotherShapeIsRefusedAndEveryRefusalLogsItsCheck) {
+    writeHostFile(hostPath(kAliasFile), "old");
+    auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    const std::string shapes[] = {
+        R"({"names":{"source":[]}})",
+        R"({"namelist":[{"id":0,"valid":"on","name":"a"}]})",
+        R"({"namelist":{"source":{"id":0,"valid":"on","name":"a"}}})",
+        R"({"namelist":{"source":[{"id":"zero","valid":"on","name":"a"}]}})",
+        R"({"namelist":{"source":[{"id":0,"name":"a"}]}})",
+        R"({"namelist":{"source":[{"id":0,"valid":"on","name":{"en":"a"}}]}})",
+        R"({"namelist":)",
+    };
+    for (const std::string& json : shapes)
+        EXPECT_EQ(send({PcFile::AliasFile, "alias.json", bytes(json), {}}), Bad) << json;
+    EXPECT_EQ(readHostFile(hostPath(kAliasFile)), "old");
+    EXPECT_TRUE(m_codes.empty());
+    // A numeric string is a number, and an empty list is no names.
+    EXPECT_EQ(send({PcFile::AliasFile, "alias.json",
+                    bytes(R"({"namelist":{"usermode":[{"id":"3","valid":"off","name":"x"}],"crop":[]}})"), {}}),
+              Ok);
+
+    const Bytes c = content(10);
+    start({77, "a.bin", c, {}}, 10);
+    start({PcFile::ScanFile, "scan.qdfile", c, {}}, 10);
+    start({PcFile::OsdMenu, "omenu.json", c, {}}, PcFile::MaxLength + 1);
+    send({PcFile::OsdMenu, "omenu.json", c, Bytes(16, 0)});
+    const std::string log = readHostFile(hostPath(kLogFile));
+    for (const char* check : {"type 77, unknown type", "name \"scan.qdfile\"", "length 5242881",
+                              "refused: digest", "refused: alias file shape, no \"namelist\""})
+        EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
 }
 
 TEST_F(FileTransfer, KernelImageReachesItsFlashOnlyAfterTheCheck) {

@@ -165,9 +165,10 @@ TEST_F(PcLinks, Rs485RepliesWithRtsAroundTheWrite) {
     const Bytes r = pc.frame();
     EXPECT_EQ(replyData(r), (Bytes{100, 0}));
     // Listening at start, driven for the reply, released after it (the
-    // release may come just after the PC has the last byte).
+    // release follows the drain, so it may come just after the reply).
     const std::vector<bool> rts{false, true, false};
     EXPECT_TRUE(waitFor([&] { return simSerialRtsHistory("/dev/ttyS2") == rts; }));
+    EXPECT_EQ(simSerialRtsHistory("/dev/ttyS2"), rts);
     line.stop();
 }
 
