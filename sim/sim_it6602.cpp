@@ -130,9 +130,7 @@ void SimIt6602::powerOn() {
 
 void SimIt6602::followEdid() {
     std::vector<uint8_t> edid;
-    if (!m_edid || !m_edid(edid)) return;
-    SimSource s = m_scenario.snapshot().inputs[size_t(m_input)];
-    if (simSourceFromEdid(edid, s)) m_scenario.setInput(m_input, s);
+    if (m_edid && m_edid(edid)) m_scenario.followEdid(m_input, edid);
 }
 
 void SimIt6602::sync() {

@@ -258,8 +258,7 @@ SimIt6805::Signal SimIt6805::signal() const {
 void SimIt6805::followEdid() {
     std::vector<uint8_t> edid;
     if (!m_edid || !m_edid(edid)) return;
-    SimSource src = m_scenario.snapshot().inputs[size_t(m_input)];
-    if (simSourceFromEdid(edid, src)) m_scenario.setInput(m_input, src);
+    m_scenario.followEdid(m_input, edid);
 }
 
 void SimIt6805::refreshLatches(const Signal& s) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
@@ -188,6 +189,28 @@ void SimScenario::setInput(int input, const SimSource& source) {
 
 void SimScenario::unplug(int input) { setInput(input, SimSource{}); }
 
+bool SimScenario::followEdid(int input, const std::vector<uint8_t>& edid) {
+    static const uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    if (input < 0 || input >= 6 || edid.size() < 128) return false;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 128; ++i) sum = uint8_t(sum + edid[i]);
+    if (sum != 0 || !std::equal(std::begin(kHeader), std::end(kHeader), edid.begin())) return false;
+    const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
+    const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
+    const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
+    const uint32_t vact = uint32_t(d[5] | (d[7] & 0xF0) << 4), vblank = uint32_t(d[6] | (d[7] & 0x0F) << 8);
+    const uint64_t field = uint64_t(hact + hblank) * (vact + vblank);
+    if (!clock10k || !hact || !vact) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SimSource& s = m_data.inputs[size_t(input)];
+    s.interlaced = d[17] & 0x80;
+    s.width = hact;
+    s.height = s.interlaced ? vact * 2 : vact;  // a descriptor counts the lines of one field
+    s.refreshHz = uint32_t((uint64_t(clock10k) * 10000 + field / 2) / field);
+    s.present = true;
+    return true;
+}
+
 void SimScenario::setCardsOnPort(int port, uint16_t count) {
     if (port < 0 || port >= 24) return;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -197,25 +220,4 @@ void SimScenario::setCardsOnPort(int port, uint16_t count) {
 void SimScenario::setSocIdWords(uint16_t x, uint16_t y, uint16_t z) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_data.socIdWords = {{x, y, z}};
-}
-
-bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& s) {
-    // A blank or broken memory gives the source nothing to follow.
-    static const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    if (edid.size() < 128 || !std::equal(header, header + 8, edid.begin())) return false;
-    uint8_t sum = 0;
-    for (size_t i = 0; i < 128; ++i) sum = uint8_t(sum + edid[i]);
-    if (sum != 0) return false;
-    const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
-    const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
-    const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
-    const uint32_t vact = uint32_t(d[5] | (d[7] & 0xF0) << 4), vblank = uint32_t(d[6] | (d[7] & 0x0F) << 8);
-    const uint64_t frame = uint64_t(hact + hblank) * (vact + vblank);
-    if (!clock10k || !hact || !vact || !frame) return false;
-    s.interlaced = d[17] & 0x80;
-    s.width = hact;
-    s.height = s.interlaced ? vact * 2 : vact;
-    s.refreshHz = uint32_t((uint64_t(clock10k) * 10000 + frame / 2) / frame);
-    s.present = true;
-    return true;
 }

@@ -45,11 +45,6 @@ struct SimSource {
     bool followsEdid = false;
 };
 
-// A source that follows the EDID takes the size, rate and scan of the
-// EDID's first detailed timing; false (source unchanged) when there is none
-// or the memory holds no EDID.
-bool simSourceFromEdid(const std::vector<uint8_t>& edid, SimSource& source);
-
 struct SimScenarioData {
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.
@@ -72,6 +67,10 @@ public:
     SimScenarioData snapshot() const;
     void setInput(int input, const SimSource& source);  // input 0-5, others ignored
     void unplug(int input);
+    // A source that follows its input's EDID takes the size and rate of the
+    // first timing descriptor of a valid EDID (header and base checksum);
+    // false, and the source unchanged, for a blank or broken one.
+    bool followEdid(int input, const std::vector<uint8_t>& edid);
     void setCardsOnPort(int port, uint16_t count);      // port 0-23
     void setSocIdWords(uint16_t x, uint16_t y, uint16_t z);
 
