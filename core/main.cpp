@@ -4,6 +4,7 @@
 #include "core/usbserver.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/board.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
@@ -38,6 +39,9 @@ int main(int argc, char** argv) {
     ConfigEngine::pInstance();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();
+    // The FPGA manager sets the lines' start levels and starts its thread,
+    // which waits for the c331 thread's start gate.
+    fpga_manage::pInstance();
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();

@@ -17,3 +17,24 @@ void ManualClock::sleepUs(uint64_t us) {
 }
 void ManualClock::advanceMs(uint64_t ms) { m_us.fetch_add(ms * 1000); }
 void ManualClock::setMs(uint64_t ms) { m_us.store(ms * 1000); }
+
+std::tm SystemClock::wallTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    return t;
+}
+
+std::tm ManualClock::wallTime() {
+    const std::time_t now =
+        std::time_t(m_wallBase.load() + int64_t((m_us.load() - m_wallSetUs.load()) / 1000000));
+    std::tm t{};
+    gmtime_r(&now, &t);
+    return t;
+}
+
+void ManualClock::setWallTime(const std::tm& t) {
+    std::tm copy = t;
+    m_wallBase.store(int64_t(timegm(&copy)));
+    m_wallSetUs.store(m_us.load());
+}

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 
 // Monotonic time and sleeps. Everything that waits goes through here, so a
 // test can run a manager in virtual time.
@@ -9,6 +10,8 @@ public:
     virtual ~Clock() = default;
     virtual uint64_t nowMs() = 0;            // monotonic milliseconds
     virtual void sleepUs(uint64_t us) = 0;
+    // The wall-clock calendar time (local time on the device).
+    virtual std::tm wallTime() = 0;
     void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
 };
 
@@ -17,6 +20,7 @@ class SystemClock : public Clock {
 public:
     uint64_t nowMs() override;
     void sleepUs(uint64_t us) override;
+    std::tm wallTime() override;
 };
 
 // Virtual time for tests: time moves only by advance() and by sleeps, which
@@ -27,6 +31,11 @@ public:
     void sleepUs(uint64_t us) override;
     void advanceMs(uint64_t ms);
     void setMs(uint64_t ms);
+    // Wall time: the calendar time set here, advancing with virtual time.
+    std::tm wallTime() override;
+    void setWallTime(const std::tm& t);
 private:
     std::atomic<uint64_t> m_us{0};
+    std::atomic<int64_t> m_wallBase{0};     // seconds (UTC calendar) at m_wallSetUs
+    std::atomic<uint64_t> m_wallSetUs{0};
 };

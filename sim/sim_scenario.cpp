@@ -3,6 +3,8 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include "core/logMsg.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -11,6 +13,58 @@ namespace pt = boost::property_tree;
 namespace {
 
 const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
+
+void refuse(const std::string& member, const std::string& value) {
+    writeLogMsg(WARNING, "board scenario: fpga." + member + " = \"" + value + "\" refused; kept the default");
+}
+
+// A whole number in [lo, hi], else the member is refused and left as it was.
+template <class T>
+void takeNumber(const pt::ptree& tree, const char* member, long long lo, long long hi, T& out) {
+    auto text = tree.get_optional<std::string>(member);
+    if (!text) return;
+    try {
+        size_t used = 0;
+        const long long v = std::stoll(*text, &used, 0);
+        if (used == text->size() && v >= lo && v <= hi) {
+            out = T(v);
+            return;
+        }
+    } catch (...) {
+    }
+    refuse(member, *text);
+}
+
+// "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
+//          "flash_uid": "0102030405060708", "ready_after_reads": 0,
+//          "lock_errors": 0, "flash_busy_polls": 0}
+void parseFpga(const pt::ptree& tree, SimFpgaScenario& f) {
+    if (auto input = tree.get_child_optional("input")) {
+        takeNumber(*input, "width", 0, 0xFFFF, f.inputWidth);
+        takeNumber(*input, "height", 0, 0xFFFF, f.inputHeight);
+        takeNumber(*input, "period", 0, 0xFFFFFFFFLL, f.inputPeriod);
+    }
+    if (auto uid = tree.get_optional<std::string>("flash_uid")) {
+        std::array<uint8_t, 8> bytes{};
+        bool ok = uid->size() == 16;
+        for (size_t i = 0; ok && i < 8; ++i) {
+            try {
+                size_t used = 0;
+                bytes[i] = uint8_t(std::stoul(uid->substr(2 * i, 2), &used, 16));
+                ok = used == 2;
+            } catch (...) {
+                ok = false;
+            }
+        }
+        if (ok)
+            f.flashUid = bytes;
+        else
+            refuse("flash_uid", *uid);
+    }
+    takeNumber(tree, "ready_after_reads", 0, 1000000, f.readyAfterReads);
+    takeNumber(tree, "lock_errors", 0, 1000000, f.lockErrors);
+    takeNumber(tree, "flash_busy_polls", -1, 1000000, f.flashBusyPolls);
+}
 
 bool parseInto(const pt::ptree& tree, SimScenarioData& data) {
     // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60,
@@ -48,6 +102,7 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data) {
             data.socIdWords[i++] = kv.second.get_value<uint16_t>(0);
         }
     }
+    if (auto fpga = tree.get_child_optional("fpga")) parseFpga(*fpga, data.fpga);
     return true;
 }
 
