@@ -2,6 +2,7 @@
 // read, a 1024-byte RAM write, and an idle pass of the FPGA thread with both
 // FPGAs running.
 #include "fpga/fpga_manage.h"
+#include "video_io/source_handover.h"
 #include "platform/root.h"
 #include "sim/sim_board.h"
 #include "sim/sim_devices.h"
@@ -33,7 +34,7 @@ struct FpgaBench {
         m->initialize(false);
     }
     ~FpgaBench() {
-        for (auto& s : fpga_release::g_output_clock_state) s.store(0);
+        for (auto& s : source_handover::g_output_clock_state) s.store(0);
         g_fpga_c331_start.store(0);
     }
 };
@@ -65,8 +66,8 @@ BENCHMARK(BM_RamWrite1024);
 
 void BM_IdlePassBothRunning(benchmark::State& state) {
     FpgaBench b;
-    fpga_release::g_output_clock_state[0].store(2);
-    fpga_release::g_output_clock_state[1].store(2);
+    source_handover::g_output_clock_state[0].store(2);
+    source_handover::g_output_clock_state[1].store(2);
     g_fpga_c331_start.store(1);
     for (int i = 0; i < 5000 && !b.m->get_fpga_status(); ++i) {
         b.clock->advanceMs(10);

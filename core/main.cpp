@@ -12,6 +12,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "video_engine/c331_manage.h"
+#include "video_io/vimrasource.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/shell_start.h"
 #include "ui/shell/syncupdate.h"
@@ -39,9 +40,16 @@ int main(int argc, char** argv) {
     ConfigEngine::pInstance();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();
+    // The input-source manager and its driver objects; construction touches
+    // no bus and no line.
+    vimrasource::pInstance();
     // The FPGA manager sets the lines' start levels and starts its thread,
-    // which waits for the c331 thread's start gate.
+    // which waits for the c331 thread's start gate and for the source
+    // thread to release each FPGA.
     fpga_manage::pInstance();
+    // The source thread: receivers out of reset, EDID check, output clocks,
+    // then the FPGAs are released.
+    vimrasource::p_vimra_source->initialize();
     // The c331 thread identifies and initialises the chip, then opens the
     // FPGA thread's start gate.
     c331_manage::pInstance();

@@ -6,6 +6,7 @@
 #include "fpga/fpga_handover.h"
 #include "platform/board.h"
 #include "video_engine/c331_manage.h"
+#include "video_io/source_handover.h"
 
 #include <QMutexLocker>
 
@@ -150,7 +151,7 @@ void fpga_manage::thread_turn() {
 }
 
 bool fpga_manage::released(u8 fpga) const {
-    return fpga < 2 && fpga_release::output_clock_state(fpga) == 2 && !st[fpga].held;
+    return fpga < 2 && source_handover::output_clock_state(fpga) == 2 && !st[fpga].held;
 }
 
 void fpga_manage::pass() {

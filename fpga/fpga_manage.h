@@ -33,15 +33,6 @@ struct TimeRealType {
     u16 year = 0;
 };
 
-// Output-clock state of each output as the input-source manager publishes
-// it; an FPGA counts as released at 2 (clock programmed, reset released).
-namespace fpga_release {
-inline std::atomic<u8> g_output_clock_state[2]{};
-inline u8 output_clock_state(int output) {
-    return output == 0 || output == 1 ? g_output_clock_state[output].load() : 0;
-}
-}  // namespace fpga_release
-
 class fpga_manage {
 public:
     // Creates the manager on first call (the recovery reader checks its

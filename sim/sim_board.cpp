@@ -2,6 +2,7 @@
 
 #include "platform/root.h"
 #include "sim/sim_devices.h"
+#include "sim/sim_i2c_switch.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,13 +19,27 @@
 
 int SimGpio::setLine(const std::string& name, int value) {
     std::vector<Watcher> watchers;
+    const int v = value ? 1 : 0;
+    bool changed = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines[name] = value ? 1 : 0;
-        m_history.emplace_back(name, value ? 1 : 0);
+        auto it = m_lines.find(name);
+        changed = it == m_lines.end() || it->second != v;
+        m_lines[name] = v;
+        m_history.emplace_back(name, v);
         watchers = m_watchers;
+        if (changed) {
+            const std::string path = Root::path(kLogDevicePath);
+            QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+            if (FILE* f = std::fopen(path.c_str(), "a")) {
+                std::fprintf(f, "%llu ms %s %d\n", static_cast<unsigned long long>(m_now ? m_now() : 0),
+                             name.c_str(), v);
+                std::fclose(f);
+            }
+        }
     }
-    for (auto& w : watchers) w(name, value ? 1 : 0);
+    if (m_sink) m_sink(name + "=" + std::to_string(v));
+    for (auto& w : watchers) w(name, v);
     return 0;
 }
 
@@ -76,16 +91,32 @@ public:
     int transfer(I2cMsg* msgs, int count) override {
         if (!msgs || count <= 0) return -1;
         for (int i = 0; i < count; ++i) {
-            auto model = m_board.i2cModel(m_path, msgs[i].addr);
-            if (!model) return -1;
-            bool ack = (msgs[i].flags & I2cMsg::Read) ? model->read(msgs[i].buf, msgs[i].len)
-                                                      : model->write(msgs[i].buf, msgs[i].len);
+            auto model = m_board.i2cRoute(m_path, msgs[i].addr);
+            const bool read = msgs[i].flags & I2cMsg::Read;
+            bool ack = model && (read ? model->read(msgs[i].buf, msgs[i].len) : model->write(msgs[i].buf, msgs[i].len));
+            logMessage(msgs[i], read, ack);
             if (!ack) return -1;
         }
         return count;
     }
 
 private:
+    void logMessage(const I2cMsg& m, bool read, bool ack) {
+        char b[16];
+        std::snprintf(b, sizeof b, "%c %02X", read ? 'R' : 'W', m.addr);
+        std::string text = b;
+        if (read) {
+            text += " " + std::to_string(m.len);
+        } else {
+            for (int k = 0; k < m.len; ++k) {
+                std::snprintf(b, sizeof b, " %02X", m.buf[k]);
+                text += b;
+            }
+        }
+        if (!ack) text += " nack";
+        m_board.logEvent(text);
+    }
+
     SimBoard& m_board;
     std::string m_path;
 };
@@ -190,6 +221,8 @@ private:
 // ---------------------------------------------------------------- board
 
 SimBoard::SimBoard() : m_clock(std::make_unique<SystemClock>()) {
+    m_gpio.setTimeSource([this] { return m_clock->nowMs(); });
+    m_gpio.setEventSink([this](const std::string& text) { logEvent(text); });
     // The kernel image and boot logo partitions of the device.
     m_mtdGeometry["/dev/mtd8"] = {0x100000, 0x10000, 0x800};
     m_mtdGeometry["/dev/mtd10"] = {0x800000, 0x10000, 0x800};
@@ -283,4 +316,62 @@ std::unique_ptr<Board> makeSimBoard(const std::string& scenarioFile) {
         std::fprintf(stderr, "board scenario %s cannot be read; using the defaults\n", scenarioFile.c_str());
     simAttachDevices(*board);
     return board;
+}
+
+// ---------------------------------------------------------------- I2C switches
+
+void SimBoard::attachI2cBehind(const std::string& busPath, uint16_t switchAddress, uint8_t channel, uint16_t address,
+                               std::shared_ptr<I2cModel> model) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_behind.push_back(Behind{busPath, switchAddress, channel, address, std::move(model)});
+}
+
+std::shared_ptr<I2cModel> SimBoard::i2cModelBehind(const std::string& busPath, uint16_t switchAddress,
+                                                   uint8_t channel, uint16_t address) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Behind& b : m_behind)
+        if (b.bus == busPath && b.switchAddress == switchAddress && b.channel == channel && b.address == address)
+            return b.model;
+    return nullptr;
+}
+
+std::shared_ptr<I2cModel> SimBoard::i2cRoute(const std::string& busPath, uint16_t address) {
+    std::vector<std::shared_ptr<I2cModel>> found;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_i2c.find({busPath, address});
+        if (it != m_i2c.end()) found.push_back(it->second);
+        for (const Behind& b : m_behind) {
+            if (b.bus != busPath || b.address != address) continue;
+            auto sw = m_i2c.find({busPath, b.switchAddress});
+            auto* s = sw == m_i2c.end() ? nullptr : dynamic_cast<SimI2cSwitch*>(sw->second.get());
+            if (s && (s->control() & b.channel)) found.push_back(b.model);
+        }
+    }
+    if (found.size() > 1) {
+        m_collisions.fetch_add(1);
+        logEvent("collision at " + std::to_string(address));
+        return nullptr;
+    }
+    return found.empty() ? nullptr : found.front();
+}
+
+void SimBoard::enableEventLog(bool on) {
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    m_eventsOn = on;
+}
+
+std::vector<std::string> SimBoard::eventLog() const {
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    return m_events;
+}
+
+void SimBoard::clearEventLog() {
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    m_events.clear();
+}
+
+void SimBoard::logEvent(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    if (m_eventsOn) m_events.push_back(text);
 }

@@ -6,6 +6,7 @@
 #include "sim/sim_scenario.h"
 #include "sim/sim_shell.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,9 +26,20 @@ public:
     void watch(Watcher w);
     // Every set in order, for tests.
     std::vector<std::pair<std::string, int>> history() const;
+    // Board time of a set (milliseconds), for the log file.
+    void setTimeSource(std::function<uint64_t()> now) { m_now = std::move(now); }
+    // Device path of the log every set that changes a line is appended to,
+    // with the board time, as the recording shell does for commands. A set
+    // that leaves the line as it was is not appended: the c331 driver
+    // re-asserts the FPGA select lines on every transfer.
+    static constexpr const char* kLogDevicePath = "/var/log/sim_gpio.log";
+    // Also called on every set, with the line's event text (board event log).
+    void setEventSink(std::function<void(const std::string&)> sink) { m_sink = std::move(sink); }
 
 private:
     mutable std::mutex m_mutex;
+    std::function<uint64_t()> m_now;
+    std::function<void(const std::string&)> m_sink;
     std::map<std::string, int> m_lines;
     std::vector<Watcher> m_watchers;
     std::vector<std::pair<std::string, int>> m_history;
@@ -59,6 +71,24 @@ public:
     std::shared_ptr<SpiModel> spiModel(const std::string& devicePath) const;
     void attachI2c(const std::string& busPath, uint16_t address, std::shared_ptr<I2cModel> model);
     std::shared_ptr<I2cModel> i2cModel(const std::string& busPath, uint16_t address) const;
+    // A device behind channel bit(s) `channel` of the switch model (a
+    // SimI2cSwitch) at switchAddress: a message to `address` reaches it while
+    // the switch has one of its channel bits set. Addresses are 7-bit.
+    void attachI2cBehind(const std::string& busPath, uint16_t switchAddress, uint8_t channel, uint16_t address,
+                         std::shared_ptr<I2cModel> model);
+    std::shared_ptr<I2cModel> i2cModelBehind(const std::string& busPath, uint16_t switchAddress, uint8_t channel,
+                                             uint16_t address) const;
+    // The model a message to `address` reaches now: null (NACK) when none
+    // or when two answer, which counts as a collision.
+    std::shared_ptr<I2cModel> i2cRoute(const std::string& busPath, uint16_t address);
+    int i2cCollisions() const { return m_collisions.load(); }
+
+    // Ordered log of I2C messages and GPIO sets (off until enabled):
+    // "W 77 00 04", "R 50 8 nack", "edid_write=0".
+    void enableEventLog(bool on);
+    std::vector<std::string> eventLog() const;
+    void clearEventLog();
+    void logEvent(const std::string& text);
 
     // MTD geometry used when the backing file under the root is created.
     void setMtdGeometry(const std::string& devicePath, uint32_t size, uint32_t erasesize, uint32_t writesize);
@@ -84,6 +114,18 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, std::shared_ptr<SpiModel>> m_spi;
     std::map<std::pair<std::string, uint16_t>, std::shared_ptr<I2cModel>> m_i2c;
+    struct Behind {
+        std::string bus;
+        uint16_t switchAddress;
+        uint8_t channel;
+        uint16_t address;
+        std::shared_ptr<I2cModel> model;
+    };
+    std::vector<Behind> m_behind;
+    std::atomic<int> m_collisions{0};
+    mutable std::mutex m_eventMutex;
+    bool m_eventsOn = false;
+    std::vector<std::string> m_events;
     std::map<std::string, MtdGeometry> m_mtdGeometry;
     std::deque<std::string> m_uevents;
     std::condition_variable m_ueventCv;

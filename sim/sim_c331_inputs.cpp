@@ -14,21 +14,22 @@ struct Known {
     SimVideoTiming t;
 };
 
-// Usual timings: active, sync, back porch, total per direction.
+// Usual timings: active, sync, back porch, total per direction, CEA code,
+// pixel clock.
 const Known kKnown[] = {
-    {1920, 1080, 60, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 60, false}},
-    {1920, 1080, 50, false, {1920, 44, 148, 2640, 1080, 5, 36, 1125, 50, false}},
-    {1920, 1080, 30, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 30, false}},
-    {1920, 1080, 60, true, {1920, 44, 148, 2200, 540, 5, 15, 562, 60, true}},
-    {1920, 1080, 50, true, {1920, 44, 148, 2640, 540, 5, 15, 562, 50, true}},
-    {1280, 720, 60, false, {1280, 40, 220, 1650, 720, 5, 20, 750, 60, false}},
-    {1280, 720, 50, false, {1280, 40, 220, 1980, 720, 5, 20, 750, 50, false}},
-    {3840, 2160, 60, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 60, false}},
-    {3840, 2160, 30, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 30, false}},
-    {720, 480, 60, false, {720, 62, 60, 858, 480, 6, 30, 525, 60, false}},
-    {720, 480, 60, true, {720, 62, 57, 858, 240, 3, 15, 262, 60, true}},
-    {720, 576, 50, false, {720, 64, 68, 864, 576, 5, 39, 625, 50, false}},
-    {720, 576, 50, true, {720, 63, 69, 864, 288, 3, 19, 312, 50, true}},
+    {1920, 1080, 60, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 60, false, 16, 148500}},
+    {1920, 1080, 50, false, {1920, 44, 148, 2640, 1080, 5, 36, 1125, 50, false, 31, 148500}},
+    {1920, 1080, 30, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 30, false, 34, 74250}},
+    {1920, 1080, 60, true, {1920, 44, 148, 2200, 540, 5, 15, 562, 60, true, 5, 74250}},
+    {1920, 1080, 50, true, {1920, 44, 148, 2640, 540, 5, 15, 562, 50, true, 20, 74250}},
+    {1280, 720, 60, false, {1280, 40, 220, 1650, 720, 5, 20, 750, 60, false, 4, 74250}},
+    {1280, 720, 50, false, {1280, 40, 220, 1980, 720, 5, 20, 750, 50, false, 19, 74250}},
+    {3840, 2160, 60, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 60, false, 97, 594000}},
+    {3840, 2160, 30, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 30, false, 95, 297000}},
+    {720, 480, 60, false, {720, 62, 60, 858, 480, 6, 30, 525, 60, false, 2, 27000}},
+    {720, 480, 60, true, {720, 62, 57, 858, 240, 3, 15, 262, 60, true, 6, 13500}},
+    {720, 576, 50, false, {720, 64, 68, 864, 576, 5, 39, 625, 50, false, 17, 27000}},
+    {720, 576, 50, true, {720, 63, 69, 864, 288, 3, 19, 312, 50, true, 21, 13500}},
 };
 
 // Which measurement of which c331 port a register holds, and which byte.
@@ -87,6 +88,10 @@ SimVideoTiming simVideoTiming(const SimSource& s) {
     t.vsync = 5;
     t.vback = s.interlaced ? 10 : 20;
     t.vtotal = t.vact + (s.interlaced ? 22 : 45);
+    // An interlaced frame has one line more than its two fields.
+    const uint64_t frameLines = s.interlaced ? 2ull * t.vtotal + 1 : t.vtotal;
+    const uint64_t frameRate10 = s.interlaced ? 5ull * rate : 10ull * rate;
+    t.pixelKHz = uint32_t((uint64_t(t.htotal) * frameLines * frameRate10 + 5000) / 10000);
     return t;
 }
 

@@ -24,12 +24,15 @@ class SimC331;
 // The timing a source of the scenario is sent with: the usual CEA timings
 // for the sizes that have one, a reduced blanking otherwise. For an
 // interlaced source the vertical values are those of one field and the
-// rate is the field rate.
+// rate is the field rate. `vic` is the CEA video code of the usual
+// timings (0 for the others); `pixelKHz` the pixel clock they are sent with.
 struct SimVideoTiming {
     uint32_t hact = 0, hsync = 0, hback = 0, htotal = 0;
     uint32_t vact = 0, vsync = 0, vback = 0, vtotal = 0;
     uint32_t rate = 0;
     bool interlaced = false;
+    uint8_t vic = 0;
+    uint32_t pixelKHz = 0;
 };
 SimVideoTiming simVideoTiming(const SimSource& source);
 

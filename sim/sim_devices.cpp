@@ -1,19 +1,39 @@
 #include "sim/sim_devices.h"
 
 #include "platform/root.h"
+#include "sim/sim_audio_switch.h"
 #include "sim/sim_board.h"
 #include "sim/sim_c331.h"
 #include "sim/sim_c331_inputs.h"
+#include "sim/sim_clock_chip.h"
+#include "sim/sim_edid_eeprom.h"
 #include "sim/sim_fpga.h"
 #include "sim/sim_fpga_flash.h"
+#include "sim/sim_i2c_switch.h"
+#include "video_io/source_map.h"
 
 #include <memory>
 #include <string>
+
+namespace {
+void attachSourceBus(SimBoard& board) {
+    using namespace source_bus;
+    const std::string bus = kDevice;
+    board.attachI2c(bus, kRxSwitch >> 1, std::make_shared<SimI2cSwitch>());
+    board.attachI2c(bus, kMemSwitch >> 1, std::make_shared<SimI2cSwitch>());
+    board.attachI2c(bus, kAudioSwitch >> 1, std::make_shared<SimAudioSwitch>());
+    for (int i = 0; i < kInputs; ++i)
+        board.attachI2cBehind(bus, kMemSwitch >> 1, kChannel[i], kEeprom >> 1, std::make_shared<SimEdidEeprom>(board, i));
+    for (int o = 0; o < kOutputs; ++o)
+        board.attachI2cBehind(bus, kMemSwitch >> 1, kClockChannel[o], kClockChip >> 1, std::make_shared<SimClockChip>());
+}
+}  // namespace
 
 void simAttachDevices(SimBoard& board) {
     board.attachSpi("/dev/spidev32766.0", std::make_shared<SimC331>());
     if (auto c331 = std::dynamic_pointer_cast<SimC331>(board.spiModel("/dev/spidev32766.0")))
         simC331AttachInputs(board, *c331);
+    attachSourceBus(board);
 
     const auto fpga = board.scenario().snapshot().fpga;
     for (int k = 0; k < 2; ++k) {

@@ -3,8 +3,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include "core/logMsg.h"
-
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -14,73 +13,133 @@ namespace {
 
 const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
 
-void refuse(const std::string& member, const std::string& value) {
-    writeLogMsg(WARNING, "board scenario: fpga." + member + " = \"" + value + "\" refused; kept the default");
-}
+// Reads the keys of one input; a value it does not know leaves the field
+// at its default and adds a refusal naming input and key.
+class SourceReader {
+public:
+    SourceReader(const pt::ptree& node, const std::string& input, std::vector<std::string>& refusals)
+        : m_node(node), m_input(input), m_refusals(refusals) {}
 
-// A whole number in [lo, hi], else the member is refused and left as it was.
-template <class T>
-void takeNumber(const pt::ptree& tree, const char* member, long long lo, long long hi, T& out) {
-    auto text = tree.get_optional<std::string>(member);
-    if (!text) return;
-    try {
-        size_t used = 0;
-        const long long v = std::stoll(*text, &used, 0);
-        if (used == text->size() && v >= lo && v <= hi) {
-            out = T(v);
-            return;
+    template <class T>
+    void number(const char* key, T& field, T low, T high) {
+        auto text = m_node.get_optional<std::string>(key);
+        if (!text) return;
+        try {
+            size_t used = 0;
+            const long long v = std::stoll(*text, &used);
+            if (used == text->size() && v >= (long long)low && v <= (long long)high) {
+                field = T(v);
+                return;
+            }
+        } catch (const std::exception&) {
         }
-    } catch (...) {
+        refuse(key, *text);
     }
-    refuse(member, *text);
+    void flag(const char* key, bool& field) {
+        auto text = m_node.get_optional<std::string>(key);
+        if (!text) return;
+        if (*text == "true" || *text == "false")
+            field = *text == "true";
+        else
+            refuse(key, *text);
+    }
+    template <class E, size_t N>
+    void choice(const char* key, E& field, const std::pair<const char*, E> (&names)[N]) {
+        auto text = m_node.get_optional<std::string>(key);
+        if (!text) return;
+        for (const auto& n : names)
+            if (*text == n.first) {
+                field = n.second;
+                return;
+            }
+        refuse(key, *text);
+    }
+
+private:
+    void refuse(const char* key, const std::string& value) {
+        std::string msg = "board scenario: " + m_input + ", key \"" + key + "\": unknown value \"" +
+                          value + "\"; the default stays";
+        std::fprintf(stderr, "%s\n", msg.c_str());
+        m_refusals.push_back(std::move(msg));
+    }
+    const pt::ptree& m_node;
+    const std::string& m_input;
+    std::vector<std::string>& m_refusals;
+};
+
+const std::pair<const char*, bool> kSignals[] = {{"HDMI", false}, {"DVI", true}};
+const std::pair<const char*, SimSource::Color> kColors[] = {{"RGB", SimSource::Color::RGB},
+                                                            {"4:2:2", SimSource::Color::YUV422},
+                                                            {"4:4:4", SimSource::Color::YUV444},
+                                                            {"4:2:0", SimSource::Color::YUV420}};
+const std::pair<const char*, SimSource::Range> kRanges[] = {{"default", SimSource::Range::Default},
+                                                            {"limited", SimSource::Range::Limited},
+                                                            {"full", SimSource::Range::Full}};
+const std::pair<const char*, SimSource::Colorimetry> kColorimetries[] = {
+    {"none", SimSource::Colorimetry::None}, {"601", SimSource::Colorimetry::BT601}, {"709", SimSource::Colorimetry::BT709}};
+const std::pair<const char*, uint32_t> kAudioRates[] = {{"32000", 32000},   {"44100", 44100},   {"48000", 48000},
+                                                        {"88200", 88200},   {"96000", 96000},   {"176400", 176400},
+                                                        {"192000", 192000}};
+
+SimSource parseSource(const pt::ptree& node, const std::string& name, std::vector<std::string>& refusals) {
+    SimSource s;
+    s.refreshHz = 60;
+    const std::string where = "input " + name;
+    SourceReader r(node, where, refusals);
+    r.number<uint32_t>("width", s.width, 0, 8192);
+    r.number<uint32_t>("height", s.height, 0, 8192);
+    r.number<uint32_t>("refresh", s.refreshHz, 0, 240);
+    r.flag("interlaced", s.interlaced);
+    r.choice("signal", s.dvi, kSignals);
+    r.choice("color", s.color, kColors);
+    r.choice("quantization", s.range, kRanges);
+    r.choice("colorimetry", s.colorimetry, kColorimetries);
+    r.choice("audio_rate", s.audioRateHz, kAudioRates);
+    if (s.audioRateHz) s.audioChannels = 2;
+    r.number<uint8_t>("audio_channels", s.audioChannels, 2, 8);
+    if (!s.audioRateHz) s.audioChannels = 0;
+    r.flag("follows_edid", s.followsEdid);
+    s.present = s.width && s.height && s.refreshHz;
+    return s;
 }
 
 // "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
 //          "flash_uid": "0102030405060708", "ready_after_reads": 0,
 //          "lock_errors": 0, "flash_busy_polls": 0}
-void parseFpga(const pt::ptree& tree, SimFpgaScenario& f) {
-    if (auto input = tree.get_child_optional("input")) {
-        takeNumber(*input, "width", 0, 0xFFFF, f.inputWidth);
-        takeNumber(*input, "height", 0, 0xFFFF, f.inputHeight);
-        takeNumber(*input, "period", 0, 0xFFFFFFFFLL, f.inputPeriod);
+void parseFpga(const pt::ptree& node, SimFpgaScenario& f, std::vector<std::string>& refusals) {
+    const std::string where = "fpga";
+    SourceReader r(node, where, refusals);
+    r.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
+    r.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
+    r.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
+    if (auto input = node.get_child_optional("input")) {
+        SourceReader in(*input, where, refusals);
+        in.number<uint32_t>("width", f.inputWidth, 0, 0xFFFF);
+        in.number<uint32_t>("height", f.inputHeight, 0, 0xFFFF);
+        in.number<uint32_t>("period", f.inputPeriod, 0, 0xFFFFFFFF);
     }
-    if (auto uid = tree.get_optional<std::string>("flash_uid")) {
+    if (auto uid = node.get_optional<std::string>("flash_uid")) {
         std::array<uint8_t, 8> bytes{};
-        bool ok = uid->size() == 16;
-        for (size_t i = 0; ok && i < 8; ++i) {
-            try {
-                size_t used = 0;
-                bytes[i] = uint8_t(std::stoul(uid->substr(2 * i, 2), &used, 16));
-                ok = used == 2;
-            } catch (...) {
-                ok = false;
-            }
-        }
-        if (ok)
+        bool ok = uid->size() == 16 && uid->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        for (size_t i = 0; ok && i < 8; ++i) bytes[i] = uint8_t(std::stoul(uid->substr(2 * i, 2), nullptr, 16));
+        if (ok) {
             f.flashUid = bytes;
-        else
-            refuse("flash_uid", *uid);
+        } else {
+            std::string msg = "board scenario: fpga, key \"flash_uid\": unknown value \"" + *uid + "\"; the default stays";
+            std::fprintf(stderr, "%s\n", msg.c_str());
+            refusals.push_back(std::move(msg));
+        }
     }
-    takeNumber(tree, "ready_after_reads", 0, 1000000, f.readyAfterReads);
-    takeNumber(tree, "lock_errors", 0, 1000000, f.lockErrors);
-    takeNumber(tree, "flash_busy_polls", -1, 1000000, f.flashBusyPolls);
 }
 
-bool parseInto(const pt::ptree& tree, SimScenarioData& data) {
-    // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60,
-    //             "interlaced": false}}, "ports": {"0": 4, "13": 2},
-    //  "soc_id": [4660, 22136, 39612]}
+bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::string>& refusals) {
+    // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60, ...}},
+    //  "ports": {"0": 4, "13": 2}, "soc_id": [4660, 22136, 39612]}
     if (auto inputs = tree.get_child_optional("inputs")) {
         for (const auto& kv : *inputs) {
             int input = SimScenario::inputByName(kv.first);
             if (input < 0) continue;
-            SimSource s;
-            s.width = kv.second.get<uint32_t>("width", 0);
-            s.height = kv.second.get<uint32_t>("height", 0);
-            s.refreshHz = kv.second.get<uint32_t>("refresh", 60);
-            s.interlaced = kv.second.get<bool>("interlaced", false);
-            s.present = s.width && s.height && s.refreshHz;
-            data.inputs[size_t(input)] = s;
+            data.inputs[size_t(input)] = parseSource(kv.second, kv.first, refusals);
         }
     }
     if (auto ports = tree.get_child_optional("ports")) {
@@ -102,11 +161,13 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data) {
             data.socIdWords[i++] = kv.second.get_value<uint16_t>(0);
         }
     }
-    if (auto fpga = tree.get_child_optional("fpga")) parseFpga(*fpga, data.fpga);
+    if (auto fpga = tree.get_child_optional("fpga")) parseFpga(*fpga, data.fpga, refusals);
     return true;
 }
 
 }  // namespace
+
+const char* SimScenario::inputName(int input) { return input >= 0 && input < 6 ? kInputNames[input] : ""; }
 
 int SimScenario::inputByName(const std::string& name) {
     for (int i = 0; i < 6; ++i)
@@ -126,15 +187,22 @@ bool SimScenario::loadJson(const std::string& json) {
     pt::ptree tree;
     std::istringstream in(json);
     SimScenarioData data = snapshot();
+    std::vector<std::string> refusals;
     try {
         pt::read_json(in, tree);
-        parseInto(tree, data);
+        parseInto(tree, data, refusals);
     } catch (const pt::ptree_error&) {
         return false;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_data = data;
+    m_warnings = std::move(refusals);
     return true;
+}
+
+std::vector<std::string> SimScenario::warnings() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_warnings;
 }
 
 SimScenarioData SimScenario::snapshot() const {

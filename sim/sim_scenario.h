@@ -6,13 +6,43 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
+// A video source on one input: its timing (width, height, refresh,
+// interlaced; the line timing itself is simVideoTiming's) and what a
+// receiver reads of it besides. JSON keys of an input, all optional:
+//   "width", "height", "refresh" (Hz, default 60), "interlaced" (bool)
+//   "signal"       "HDMI" (default) or "DVI"; a DVI source sends no
+//                  InfoFrames and no audio
+//   "color"        AVI colour format: "RGB" (default), "4:2:2", "4:4:4",
+//                  "4:2:0"
+//   "quantization" AVI range: "default", "limited" or "full"
+//   "colorimetry"  AVI colorimetry: "none" (default), "601" or "709"
+//   "audio_rate"   sample rate in Hz: 32000, 44100, 48000, 88200, 96000,
+//                  176400 or 192000; absent: no audio
+//   "audio_channels" 2 to 8 (default 2 when a rate is given)
+//   "follows_edid" (bool, default false): at each rise of the input's
+//                  hot-plug the source reads the input's EDID memory and
+//                  takes the size and rate of its first timing descriptor
+// An unknown value is refused with a message naming the input and the key,
+// and that field keeps its default.
 struct SimSource {
+    enum class Color : uint8_t { RGB = 0, YUV422 = 1, YUV444 = 2, YUV420 = 3 };  // AVI Y1Y0
+    enum class Range : uint8_t { Default = 0, Limited = 1, Full = 2 };          // AVI Q1Q0
+    enum class Colorimetry : uint8_t { None = 0, BT601 = 1, BT709 = 2 };        // AVI C1C0
+
     bool present = false;
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t refreshHz = 0;
     bool interlaced = false;
+    bool dvi = false;
+    Color color = Color::RGB;
+    Range range = Range::Default;
+    Colorimetry colorimetry = Colorimetry::None;
+    uint32_t audioRateHz = 0;  // 0: no audio
+    uint8_t audioChannels = 0;
+    bool followsEdid = false;
 };
 
 // The FPGAs and their flashes.
@@ -45,9 +75,12 @@ struct SimScenarioData {
 class SimScenario {
 public:
     // Reads the JSON scenario; false (and the defaults kept) when the file
-    // cannot be read or parsed. Unknown members are ignored.
+    // cannot be read or parsed. Unknown members are ignored; unknown values
+    // are refused (see SimSource) and listed in warnings().
     bool loadFile(const std::string& hostPath);
     bool loadJson(const std::string& json);
+    // The refusals of the last load, one message each (also on stderr).
+    std::vector<std::string> warnings() const;
 
     SimScenarioData snapshot() const;
     void setInput(int input, const SimSource& source);  // input 0-5, others ignored
@@ -56,8 +89,10 @@ public:
     void setSocIdWords(uint16_t x, uint16_t y, uint16_t z);
 
     static int inputByName(const std::string& name);    // "HDMI1" -> 2, -1 unknown
+    static const char* inputName(int input);            // 2 -> "HDMI1", "" out of range
 
 private:
     mutable std::mutex m_mutex;
     SimScenarioData m_data;
+    std::vector<std::string> m_warnings;
 };

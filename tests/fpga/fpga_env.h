@@ -4,6 +4,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/fpga_handover.h"
 #include "fpga/fpga_manage.h"
+#include "video_io/source_handover.h"
 #include "sim/sim_fpga.h"
 #include "sim/sim_fpga_flash.h"
 #include "support/test_env.h"
@@ -33,7 +34,7 @@ protected:
             fpga[k] = std::dynamic_pointer_cast<SimFpga>(board().spiModel(fpgareg::kSpiDevices[k]));
             flash[k] = std::dynamic_pointer_cast<SimFpgaFlash>(board().spiModel(fpgareg::kSpiDevices[2 + k]));
             ASSERT_TRUE(fpga[k] && flash[k]);
-            fpga_release::g_output_clock_state[k].store(0);
+            source_handover::g_output_clock_state[k].store(0);
         }
         model = std::make_unique<ZrvRamPara>();
         model->load();
@@ -51,7 +52,7 @@ protected:
     }
     void TearDown() override {
         m.reset();
-        for (auto& s : fpga_release::g_output_clock_state) s.store(0);
+        for (auto& s : source_handover::g_output_clock_state) s.store(0);
         g_fpga_c331_start.store(0);
         g_set_led_para.store(0);
         takeHandOvers();
@@ -66,7 +67,7 @@ protected:
     // What the input-source manager does once output k's clock is set up.
     void release(int k) {
         board().simGpio().setLine(k ? GpioName::kFpga1Reset : GpioName::kFpga0Reset, 1);
-        fpga_release::g_output_clock_state[k].store(2);
+        source_handover::g_output_clock_state[k].store(2);
     }
     // One tick, then one turn of the thread body; counts the hand-backs to
     // the c331 (apply flag raised and taken, as the c331 thread would).

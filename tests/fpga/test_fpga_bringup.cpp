@@ -44,7 +44,7 @@ TEST_F(FpgaBringUp, NothingHappensBeforeTheGateOrTheRelease) {
     EXPECT_EQ(board().simGpio().history().size(), lines);
 
     // Gate open, only FPGA 0 released: only it steps; flag steps wait.
-    fpga_release::g_output_clock_state[1].store(0);
+    source_handover::g_output_clock_state[1].store(0);
     g_fpga_c331_start.store(1);
     fpga_handover::raise_output_layout();
     tick(600);

@@ -157,6 +157,9 @@ TEST_F(C331ManageTest, EachChangeIsAppliedOnceAndNoneIsLost) {
 }
 
 TEST_F(C331ManageTest, PassCallsOperationsInOrderAndRaisesHandOverFlags) {
+    u32 edidBefore[source_handover::kInputs];
+    for (int i = 0; i < source_handover::kInputs; ++i) edidBefore[i] = source_handover::custom_edid_requests(i);
+    auto edidRequests = [&](int i) { return source_handover::custom_edid_requests(i) - edidBefore[i]; };
     {
         QMutexLocker lock(&mgr->mutex);
         setWord(c331img::BRIGHTNESS, 80);
@@ -185,8 +188,7 @@ TEST_F(C331ManageTest, PassCallsOperationsInOrderAndRaisesHandOverFlags) {
     // gets its request.
     EXPECT_EQ((Vals{mgr->PM_WIN_FADE_IN[1], mgr->PM_WIN_FADE_OUT[2], fpga_handover::take_brightness(),
                     fpga_handover::take_output_status(), fpga_handover::take_output_layout(),
-                    source_handover::g_edid_request[1].load(), source_handover::g_edid_request[3].load(),
-                    source_handover::g_edid_request[0].load(), g_osd_update.load()}),
+                    edidRequests(1), edidRequests(3), edidRequests(0), g_osd_update.load()}),
               (Vals{30, c331_manage::kMaxFadeSteps, 1, 1, 1, 1, 1, 0, 0}));
 }
 

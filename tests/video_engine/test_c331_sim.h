@@ -46,5 +46,4 @@ inline void c331_take_hand_overs() {
     fpga_handover::take_output_layout();
     fpga_handover::take_output_status();
     source_handover::take_audio_changed();
-    for (int i = 0; i < source_handover::kInputs; ++i) source_handover::take_custom_edid(i);
 }

@@ -1,0 +1,75 @@
+// What a source of the board scenario carries besides its timing, and how
+// the file's values are refused.
+#include "sim/sim_c331_inputs.h"
+#include "sim/sim_scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+TEST(SimScenarioSource, ReceiverKeysAreRead) {
+    SimScenario sc;
+    ASSERT_TRUE(sc.loadJson(R"({"inputs": {
+        "DVI":   {"width": 1280, "height": 720, "signal": "DVI"},
+        "HDMI2": {"width": 1920, "height": 1080, "refresh": 50, "color": "4:4:4",
+                  "quantization": "limited", "colorimetry": "709", "audio_rate": 48000,
+                  "audio_channels": 8, "follows_edid": true},
+        "HDMI3": {"width": 3840, "height": 2160, "color": "4:2:0", "audio_rate": 44100}}})"));
+    const auto d = sc.snapshot();
+    const SimSource& dvi = d.inputs[1];
+    EXPECT_TRUE(dvi.present && dvi.dvi);
+    EXPECT_EQ(dvi.refreshHz, 60u);
+    EXPECT_EQ(dvi.audioRateHz, 0u);
+    EXPECT_EQ(dvi.audioChannels, 0);
+    const SimSource& h2 = d.inputs[3];
+    EXPECT_FALSE(h2.dvi);
+    EXPECT_EQ(h2.color, SimSource::Color::YUV444);
+    EXPECT_EQ(h2.range, SimSource::Range::Limited);
+    EXPECT_EQ(h2.colorimetry, SimSource::Colorimetry::BT709);
+    EXPECT_EQ(h2.audioRateHz, 48000u);
+    EXPECT_EQ(h2.audioChannels, 8);
+    EXPECT_TRUE(h2.followsEdid);
+    // A rate without a channel count is stereo.
+    EXPECT_EQ(d.inputs[4].color, SimSource::Color::YUV420);
+    EXPECT_EQ(d.inputs[4].audioChannels, 2);
+    EXPECT_TRUE(sc.warnings().empty());
+}
+
+TEST(SimScenarioSource, UnknownValuesAreRefusedAndDefaultsStay) {
+    SimScenario sc;
+    ASSERT_TRUE(sc.loadJson(R"({"inputs": {"HDMI1": {"width": 1920, "height": 1080,
+        "refresh": 59.94, "signal": "VGA", "color": "4:1:1", "quantization": "16-235",
+        "colorimetry": "2020", "audio_rate": 22050, "audio_channels": 12,
+        "follows_edid": "yes", "interlaced": 1}}})"));
+    const SimSource s = sc.snapshot().inputs[2];
+    EXPECT_TRUE(s.present);
+    EXPECT_EQ(s.refreshHz, 60u);
+    EXPECT_FALSE(s.dvi || s.interlaced || s.followsEdid);
+    EXPECT_EQ(s.color, SimSource::Color::RGB);
+    EXPECT_EQ(s.range, SimSource::Range::Default);
+    EXPECT_EQ(s.colorimetry, SimSource::Colorimetry::None);
+    EXPECT_EQ(s.audioRateHz, 0u);
+    const auto w = sc.warnings();
+    const char* keys[] = {"refresh", "interlaced", "signal", "color", "quantization", "colorimetry",
+                          "audio_rate", "audio_channels", "follows_edid"};
+    ASSERT_EQ(w.size(), std::size(keys));
+    for (size_t i = 0; i < w.size(); ++i) {
+        EXPECT_NE(w[i].find("HDMI1"), std::string::npos) << w[i];
+        EXPECT_NE(w[i].find(std::string("\"") + keys[i] + "\""), std::string::npos) << w[i];
+    }
+}
+
+TEST(SimScenarioSource, TimingCarriesCodeAndPixelClock) {
+    SimSource s;
+    s.present = true, s.width = 1920, s.height = 1080, s.refreshHz = 60;
+    SimVideoTiming t = simVideoTiming(s);
+    EXPECT_EQ((std::pair<int, uint32_t>{t.vic, t.pixelKHz}), (std::pair<int, uint32_t>{16, 148500}));
+    // A size without a CEA timing has no code; its clock follows its totals.
+    s.width = 1000, s.height = 600, s.refreshHz = 60;
+    t = simVideoTiming(s);
+    EXPECT_EQ(t.vic, 0);
+    EXPECT_EQ(t.pixelKHz, (t.htotal * t.vtotal * 60 + 500) / 1000);
+    s.interlaced = true;
+    t = simVideoTiming(s);
+    EXPECT_EQ(t.pixelKHz, (t.htotal * (2 * t.vtotal + 1) * 30 + 500) / 1000);
+}
