@@ -10,6 +10,8 @@
 
 #include <QMutexLocker>
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -101,6 +103,7 @@ int fpga_manage::initialize(bool startThread) {
     if (!startThread) return 0;
     try {
         m_thread = std::thread(&fpga_manage::thread_main, this);
+        pthread_setname_np(m_thread.native_handle(), "fpga");
     } catch (const std::system_error&) {
         writeLogMsg(ERROR, "create check source thread failed");
         return 255;

@@ -84,6 +84,9 @@ TEST_F(FpgaWire, FlashProgramReadEraseAndId) {
                                                              {0x02, 0x300LL << 12 | 28}}));
     EXPECT_EQ(flash[0]->read(0x1F0, 300), std::vector<u8>(buffer.begin() + 4, buffer.end()));
     EXPECT_EQ(flash[1]->read(0x1F0, 4), std::vector<u8>(4, 0xFF));
+    // The contents outlive the model (a restart of the program).
+    SimFpgaFlash again(0, board().simGpio(), hostPath("/var/lib/sim/fpga0_flash.bin"));
+    EXPECT_EQ(again.read(0x1F0, 300), std::vector<u8>(buffer.begin() + 4, buffer.end()));
 
     flash[0]->clearLog();
     ASSERT_EQ(drv.FPGA_SPI_FLASH_VBYONE_WRITE(2, 0x400, buffer.data(), 100), 1);
