@@ -3,6 +3,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
+#include "platform/root.h"
 
 #include <QMutexLocker>
 
@@ -10,22 +11,54 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <sys/stat.h>
+
+#include <mutex>
 #include <sstream>
 
 namespace pt = boost::property_tree;
 
-int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
-    if (!out) return 0;
+namespace {
+
+// The parsed file and what it was parsed from. Guarded by g_aliasMutex; the
+// panel reads names from the GUI thread, the protocol marks changes from its
+// link threads.
+struct AliasCache {
+    bool valid = false;   // root reflects the file as identified below
+    bool present = false; // the file existed and parsed
+    std::string host;  // the file's place (the root may change between runs)
+    struct stat id {};
+    pt::ptree root;
+};
+std::mutex g_aliasMutex;
+AliasCache g_alias;
+unsigned g_aliasParses = 0;
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_ino == b.st_ino && a.st_dev == b.st_dev && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Brings the cache up to date with the file; caller holds g_aliasMutex.
+void refreshAlias() {
+    struct stat now {};
+    const std::string host = Root::path(kAliasFile);
+    if (::stat(host.c_str(), &now) != 0) {
+        g_alias = AliasCache{};  // no file: built-in names until one comes
+        return;
+    }
+    if (g_alias.valid && g_alias.present && g_alias.host == host && sameFile(g_alias.id, now)) return;
+
+    g_alias = AliasCache{};
     QByteArray text;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (!FileOps::readFile(kAliasFile, text)) return 0;
+        if (!FileOps::readFile(kAliasFile, text)) return;  // tried again next time
     }
-
-    pt::ptree root;
+    ++g_aliasParses;
     try {
         std::istringstream in(text.toStdString());
-        pt::read_json(in, root);
+        pt::read_json(in, g_alias.root);
     } catch (const pt::json_parser_error& e) {
         // Unreadable as a whole: remove it so the built-in names show until
         // the PC uploads a new one.
@@ -33,10 +66,34 @@ int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         FileOps::removePath(kAliasFile);
         FileOps::syncAll();
-        return 0;
+        g_alias = AliasCache{};
+        return;
     }
+    g_alias.valid = true;
+    g_alias.present = true;
+    g_alias.host = host;
+    g_alias.id = now;
+}
 
-    const boost::optional<pt::ptree&> namelist = root.get_child_optional("namelist");
+}  // namespace
+
+void alias_file_changed() {
+    std::lock_guard<std::mutex> lock(g_aliasMutex);
+    g_alias.valid = false;
+}
+
+unsigned alias_file_parses() {
+    std::lock_guard<std::mutex> lock(g_aliasMutex);
+    return g_aliasParses;
+}
+
+int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
+    if (!out) return 0;
+    std::lock_guard<std::mutex> lock(g_aliasMutex);
+    refreshAlias();
+    if (!g_alias.present) return 0;
+
+    const boost::optional<const pt::ptree&> namelist = static_cast<const pt::ptree&>(g_alias.root).get_child_optional("namelist");
     if (!namelist) return 0;
     for (const auto& k : *namelist) {
         if (k.first != kind) continue;

@@ -14,4 +14,12 @@ constexpr const char* kAliasFile = "/data/configs/alias.json";
 // Looks up the alias of `kind` ("source", "usermode", "crop") with `id`.
 // 1 when found, not switched off ("off") and named; else 0. Found but off or
 // unnamed still fills `out`. A file that does not parse at all is removed.
+// The file is parsed once and the result kept until the file changes (its
+// modification time, size or identity) or alias_file_changed() is called.
 int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id);
+
+// The alias file was replaced (change code 103): the next look-up parses it
+// again even if its time stamp looks the same.
+void alias_file_changed();
+// How many times the alias file was parsed since the start.
+unsigned alias_file_parses();

@@ -66,6 +66,6 @@ int main(int argc, char** argv) {
     shell_gui_start();
     // USB stick events reach the same refresh as parameter changes.
     QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+                     &SyncUpdate::post, Qt::DirectConnection);
     return app.exec();
 }

@@ -174,8 +174,6 @@ void ZrvRamPara::load() {
                 debugPrintf("\n ram_valid = %#x,%#x \n", f.size() > 0 ? b[0] : 0u, f.size() > 1 ? b[1] : 0u);
                 FileOps::removePath(path);
                 debugPrintf("\n delete %s ,use the default para\n", path);
-                lock.unlock();
-                Utils::sleep_ms(100);
             }
         }
     }
@@ -185,12 +183,10 @@ void ZrvRamPara::load() {
             if (!FileOps::writeFileAtomic(path, default_para_ramlist.data(), default_para_ramlist.size()))
                 writeLogMsg(ERROR, "parameter image file cannot be written");
         }
-        Utils::sleep_ms(100);
         // The defaults go into the image even when the file could not be
         // written: a zeroed image would drive a black, zero-sized wall.
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
     }
-    Utils::sleep_ms(100);
 
     // Run-time fields never survive a restart.
     live_image.setWord(BLACKOUT, 0);
@@ -204,10 +200,9 @@ void ZrvRamPara::load() {
     ZrvCropSourceInit();
     shadow_image = live_image;
 
-    for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) {
-        mode_file_deal(slot, 0);
-        Utils::sleep_us(100);
-    }
+    // Nothing here waits: the links open right after the load, and the
+    // files are written whole and renamed, so no pause makes them safer.
+    for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) mode_file_deal(slot, 0);
 
     std::memset(&reg_block.REG[37], 0, sizeof reg_block.REG - 37);
     reg_block.REG[37] = 0x80;
@@ -323,8 +318,6 @@ int ZrvRamPara::mode_file_deal(int n, int op) {
         return 0;
     }
     std::memcpy(&user_mode[n], f.constData(), USER_MODE_FILE_SIZE);
-    lock.unlock();
-    Utils::sleep_ms(100);
     return 1;
 }
 

@@ -8,11 +8,11 @@
 // thread's next timed pass instead of spinning.
 #include "core/global.h"
 #include "core/utils.h"
+#include "platform/clock.h"
 
 #include <QMutexLocker>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -31,12 +31,11 @@ inline void wake_fpga_thread() {
     }
     g_wake_cv.notify_all();
 }
-// Sleeps until woken or `bound` has passed (or `stop` is set); consumes the
-// wake-up.
-template <class Duration>
-inline void wait_for_wake(Duration bound, const std::atomic<bool>& stop) {
+// Sleeps until woken or `ms` have passed on the platform clock (or `stop`
+// is set); consumes the wake-up.
+inline void wait_for_wake(Clock& clock, uint64_t ms, const std::atomic<bool>& stop) {
     std::unique_lock<std::mutex> lock(g_wake_mutex);
-    g_wake_cv.wait_for(lock, bound, [&] { return g_wake_pending || stop.load(); });
+    clock.waitFor(g_wake_cv, lock, ms, [&] { return g_wake_pending || stop.load(); });
     g_wake_pending = false;
 }
 

@@ -140,7 +140,7 @@ void fpga_manage::thread_main() {
     while (!m_stop.load()) {
         thread_turn();
         const bool open = g_fpga_c331_start.load() != 0;
-        fpga_handover::wait_for_wake(std::chrono::milliseconds(open ? kPassMs : kGateClosedMs), m_stop);
+        fpga_handover::wait_for_wake(Board::get().clock(), open ? kPassMs : kGateClosedMs, m_stop);
     }
 }
 

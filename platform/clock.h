@@ -1,7 +1,11 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <mutex>
 
 // Monotonic time and sleeps. Everything that waits goes through here, so a
 // test can run a manager in virtual time.
@@ -13,6 +17,12 @@ public:
     // The wall-clock calendar time (local time on the device).
     virtual std::tm wallTime() = 0;
     void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
+    // Waits on `cv` (with `lock` held) until `ready` is true or `ms` have
+    // passed; returns ready(). A thread that sleeps until there is work.
+    virtual bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t ms,
+                         const std::function<bool()>& ready) {
+        return cv.wait_for(lock, std::chrono::milliseconds(ms), ready);
+    }
 };
 
 // The host's monotonic clock and real sleeps.
@@ -29,6 +39,9 @@ class ManualClock : public Clock {
 public:
     uint64_t nowMs() override;
     void sleepUs(uint64_t us) override;
+    // Not ready: the whole bound passes in virtual time.
+    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t ms,
+                 const std::function<bool()>& ready) override;
     void advanceMs(uint64_t ms);
     void setMs(uint64_t ms);
     // Wall time: the calendar time set here, advancing with virtual time.

@@ -7,6 +7,8 @@ class SerialPort {
 public:
     virtual ~SerialPort() = default;
     virtual bool isOpen() const = 0;
+    // The descriptor a reader waits on in poll() for input (-1: closed).
+    virtual int descriptor() const = 0;
     // Waits at most timeoutMs for data; bytes read, 0 on time-out, -1 on error.
     virtual long readTimeout(uint8_t* buf, size_t cap, int timeoutMs) = 0;
     virtual long write(const uint8_t* data, size_t len) = 0;  // bytes or -1

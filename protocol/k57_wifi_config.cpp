@@ -7,6 +7,9 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <chrono>
+
 K57_WIFI_CONFIG* K57_WIFI_CONFIG::p_wifi = nullptr;
 
 K57_WIFI_CONFIG* K57_WIFI_CONFIG::pInstance() {
@@ -26,13 +29,21 @@ int K57_WIFI_CONFIG::initialize() {
 }
 
 void K57_WIFI_CONFIG::stop() {
-    m_run.store(false);
+    {
+        std::lock_guard<std::mutex> lock(m_waitMutex);
+        m_run.store(false);
+    }
+    m_wait.notify_all();
     if (m_thread.joinable()) m_thread.join();
 }
 
 void K57_WIFI_CONFIG::set_wifi_reset_flag() {
-    m_resetTick.store(G_timeTicks.load());
-    m_resetFlag.store(1);
+    {
+        std::lock_guard<std::mutex> lock(m_waitMutex);
+        m_resetTick.store(G_timeTicks.load());
+        m_resetFlag.store(1);
+    }
+    m_wait.notify_all();
 }
 
 int K57_WIFI_CONFIG::apSwitch() {
@@ -50,8 +61,21 @@ void K57_WIFI_CONFIG::startAp() {
 void K57_WIFI_CONFIG::loop() {
     if (apSwitch() == 0) startAp();
     while (m_run.load()) {
-        Utils::sleep_ms(100);
-        if (m_resetFlag.load() == 0 || Utils::getTimeSpace(m_resetTick.load()) < kSettleTicks) continue;
+        {
+            std::unique_lock<std::mutex> lock(m_waitMutex);
+            if (m_resetFlag.load() == 0) {
+                m_wait.wait(lock, [this] { return !m_run.load() || m_resetFlag.load() != 0; });
+                continue;
+            }
+            const u32 waited = Utils::getTimeSpace(m_resetTick.load());
+            if (waited < kSettleTicks) {
+                // Until the requests settle; looked at again at least every
+                // 100 ms, as the tick clock may be a test's virtual one.
+                const u32 leftMs = std::min<u32>((kSettleTicks - waited) * 10, 100);
+                m_wait.wait_for(lock, std::chrono::milliseconds(leftMs));
+                continue;
+            }
+        }
         m_resetFlag.store(0);
         if (apSwitch() == 1) continue;
         writeLogMsg(INFO, "Wi-Fi access point restarted");

@@ -4,6 +4,8 @@
 #include "core/global.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 class K57_WIFI_CONFIG {
@@ -37,5 +39,8 @@ private:
     std::atomic<u8> m_resetFlag{0};
     std::atomic<u32> m_resetTick{0};
     std::atomic<bool> m_run{false};
+    // The thread sleeps on this until a restart request or a stop.
+    std::mutex m_waitMutex;
+    std::condition_variable m_wait;
     std::thread m_thread;
 };

@@ -31,21 +31,19 @@ networkManage::networkManage(u16 port, bool loopback)
 networkManage::~networkManage() { stop(); }
 
 int networkManage::initialize() {
-    if (m_run.load()) return 0;
+    if (running()) return 0;
     if (g_networkMode.load() == 0) return 255;
     m_listenFd = LinkSocket::openTcpListen(m_port, m_loopback, &m_boundPort);
     if (m_listenFd < 0) {
         writeLogMsg(ERROR, "TCP command port " + std::to_string(m_port) + " cannot be opened");
         return 255;
     }
-    m_run.store(true);
-    m_thread = std::thread(&networkManage::serveLoop, this);
+    startThread([this] { serveLoop(); });
     return 0;
 }
 
 void networkManage::stop() {
-    m_run.store(false);
-    if (m_thread.joinable()) m_thread.join();
+    stopThread();
     dropClient();
     LinkSocket::closeFd(m_listenFd);
 }
@@ -57,12 +55,16 @@ void networkManage::dropClient() {
 
 void networkManage::serveLoop() {
     std::vector<u8> buf(65536);
-    while (m_run.load()) {
+    while (running()) {
         servePassThrough();
         const int client = m_client.load();
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {client, POLLIN, 0}};
-        const int r = ::poll(fds, client >= 0 ? 2 : 1, 10);
-        if (r <= 0) continue;
+        const int r = waitEvents(fds, client >= 0 ? 2 : 1);
+        if (r < 0) {
+            pause(100);  // a descriptor that fails keeps failing: do not spin
+            continue;
+        }
+        if (r == 0) continue;
         if (fds[0].revents & POLLIN) {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {

@@ -5,7 +5,6 @@
 #include "protocol/pc_link.h"
 
 #include <atomic>
-#include <thread>
 
 class networkManage : public PcLink {
 public:
@@ -20,7 +19,7 @@ public:
     // Listens on the port and starts the thread while g_networkMode is not
     // 0; 0 when listening, else 255.
     int initialize();
-    void stop();
+    void stop() override;
     u16 port() const { return m_boundPort; }
 
 private:
@@ -33,6 +32,4 @@ private:
     int m_listenFd = -1;
     std::atomic<int> m_client{-1};
     u16 m_boundPort = 0;
-    std::atomic<bool> m_run{false};
-    std::thread m_thread;
 };

@@ -4,6 +4,11 @@
 #include "core/utils.h"
 #include "protocol/message_deal.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <map>
 
 namespace {
@@ -30,15 +35,68 @@ PcLink::PcLink(u8 linkId, u32 recordSize)
       m_recordSize(recordSize),
       // The largest reply whose encoding fits in one record.
       m_reply((recordSize - protocol_phy::kStartCount - 1) / 2),
-      m_encoded(recordSize) {
+      m_encoded(recordSize),
+      m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (m_wakeFd < 0) writeLogMsg(ERROR, "link " + std::to_string(m_id) + ": no wake descriptor");
     std::lock_guard<std::mutex> lock(g_linksMutex);
     g_links[m_id] = this;
 }
 
 PcLink::~PcLink() {
-    std::lock_guard<std::mutex> lock(g_linksMutex);
-    auto it = g_links.find(m_id);
-    if (it != g_links.end() && it->second == this) g_links.erase(it);
+    // The derived link has stopped its thread in its own destructor; this
+    // only guards a link that never did.
+    stopThread();
+    {
+        std::lock_guard<std::mutex> lock(g_linksMutex);
+        auto it = g_links.find(m_id);
+        if (it != g_links.end() && it->second == this) g_links.erase(it);
+    }
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
+
+void PcLink::startThread(std::function<void()> fn) {
+    m_run.store(true);
+    m_thread = std::thread(std::move(fn));
+}
+
+void PcLink::stopThread() {
+    m_run.store(false);
+    wake();
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+void PcLink::wake() {
+    if (m_wakeFd < 0) return;
+    const uint64_t one = 1;
+    // Only fails when the counter is already huge: the thread is woken anyway.
+    (void)!::write(m_wakeFd, &one, sizeof one);
+}
+
+int PcLink::waitEvents(pollfd* fds, int count) {
+    pollfd all[4];
+    if (count < 0 || count > 3) return -1;
+    for (int i = 0; i < count; ++i) all[i] = fds[i];
+    all[count] = pollfd{m_wakeFd, POLLIN, 0};
+    // Without a wake descriptor a stop is seen at the latest after 100 ms.
+    const int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
+    const int r = ::poll(all, nfds_t(count + 1), timeout);
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    for (int i = 0; i < count; ++i) fds[i].revents = all[i].revents;
+    int ready = r;
+    if (all[count].revents) {
+        uint64_t n;
+        (void)!::read(m_wakeFd, &n, sizeof n);
+        --ready;
+    }
+    return ready;
+}
+
+void PcLink::pause(int ms) {
+    pollfd p{m_wakeFd, POLLIN, 0};
+    if (m_run.load() && ::poll(&p, 1, ms) > 0) {
+        uint64_t n;
+        (void)!::read(m_wakeFd, &n, sizeof n);
+    }
 }
 
 PcLink* PcLink::byId(u8 id) {
@@ -93,6 +151,7 @@ bool PcLink::queuePassReply(const u8* frame, u32 length) {
     std::lock_guard<std::mutex> lock(m_listMutex);
     m_replyList.clear();
     m_replyList.push_back(std::move(rec));
+    wake();  // sent at once, not at the next poll step
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 // Link ids in g_passby_trans_port.
@@ -39,11 +40,19 @@ void install(Hook hook);
 Hook current();
 }  // namespace PassThrough
 
+struct pollfd;
+
+// Each link's receive thread sleeps in poll() on its descriptors and the
+// link's wake descriptor, with no periodic wake: stop() and a queued card
+// reply write the wake descriptor. Only while a pass-through waits for the
+// cards does the thread also wake at the card poll step.
 class PcLink {
 public:
     // A pass-through without a reply is given up after this many ticks, so
     // one unanswered frame never blocks the link.
     static constexpr u32 kPassTimeoutTicks = 200;
+    // While a pass-through waits, the cards are polled at this step.
+    static constexpr int kPassPollMs = 10;
 
     PcLink(u8 linkId, u32 recordSize);
     virtual ~PcLink();
@@ -61,7 +70,25 @@ public:
     bool queuePassReply(const u8* frame, u32 length);
     bool passPending() const { return m_pending.load(); }
 
+    // Stops the receive thread and closes the link; idempotent. Any thread
+    // but the link's own.
+    virtual void stop() = 0;
+
 protected:
+    // Starts fn as the receive thread; it runs while running() is true.
+    void startThread(std::function<void()> fn);
+    // Ends the receive thread: clears running(), wakes and joins it.
+    void stopThread();
+    bool running() const { return m_run.load(); }
+    // Sleeps until one of fds (count of them, may be 0) is ready, the link
+    // is woken, or the pending pass-through's next poll step. Returns the
+    // number of fds ready (0 when only woken or timed out), -1 on an error.
+    int waitEvents(pollfd* fds, int count);
+    // Sleeps at most ms, or less when woken (a back-off after a failure).
+    void pause(int ms);
+    // Makes the receive thread's wait return.
+    void wake();
+
     // The road of one decoded frame; called from the receive thread.
     void handleFrame(const u8* frame, u32 length);
     // Feeds received bytes through the decoder into handleFrame.
@@ -89,4 +116,7 @@ private:
     std::vector<std::vector<u8>> m_replyList;
     std::atomic<bool> m_pending{false};
     u32 m_pendingSince = 0;
+    int m_wakeFd = -1;
+    std::atomic<bool> m_run{false};
+    std::thread m_thread;
 };

@@ -4,6 +4,8 @@
 #include "core/utils.h"
 #include "platform/board.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -18,7 +20,7 @@ u32 serial_modules::readSize() {
 }
 
 int serial_modules::initialize(int baud) {
-    if (m_run.load()) return 0;
+    if (running()) return 0;
     m_port = Board::get().openSerial(m_path, baud);
     if (!m_port || !m_port->isOpen()) {
         writeLogMsg(ERROR, "serial line " + m_path + " cannot be opened");
@@ -26,27 +28,27 @@ int serial_modules::initialize(int baud) {
         return 255;
     }
     if (m_rs485) m_port->setRts(false);  // listen
-    m_run.store(true);
-    m_thread = std::thread(&serial_modules::receiveLoop, this);
+    startThread([this] { receiveLoop(); });
     return 0;
 }
 
 void serial_modules::stop() {
-    m_run.store(false);
-    if (m_thread.joinable()) m_thread.join();
+    stopThread();
     m_port.reset();
 }
 
 void serial_modules::receiveLoop() {
     std::vector<u8> buf(readSize());
-    while (m_run.load()) {
+    while (running()) {
         servePassThrough();
-        const long n = m_port->readTimeout(buf.data(), buf.size(), 10);
+        pollfd line{m_port->descriptor(), POLLIN, 0};
+        if (waitEvents(&line, 1) <= 0) continue;
+        const long n = m_port->readTimeout(buf.data(), buf.size(), 0);
         if (n > 0) {
             feed(buf.data(), size_t(n));
         } else if (n < 0) {
             // A line that fails keeps failing; do not spin on it.
-            Utils::sleep_ms(100);
+            pause(100);
         }
     }
 }

@@ -4,10 +4,8 @@
 #include "platform/serial.h"
 #include "protocol/pc_link.h"
 
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 
 class serial_modules : public PcLink {
 public:
@@ -17,7 +15,7 @@ public:
     // Opens the line at baud and starts the receive thread; 0 when open,
     // else 255.
     int initialize(int baud);
-    void stop();
+    void stop() override;
     const std::string& devicePath() const { return m_path; }
 
     // Bytes asked of each read: g_dataLen KiB plus 28, kept within the record.
@@ -30,6 +28,4 @@ private:
     std::string m_path;
     bool m_rs485;
     std::unique_ptr<SerialPort> m_port;
-    std::atomic<bool> m_run{false};
-    std::thread m_thread;
 };

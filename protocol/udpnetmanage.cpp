@@ -6,6 +6,7 @@
 #include "protocol/link_socket.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <vector>
@@ -26,7 +27,7 @@ udpnetManage::udpnetManage(u16 commandPort, u16 wifiPort, bool loopback)
 udpnetManage::~udpnetManage() { stop(); }
 
 int udpnetManage::initialize() {
-    if (m_run.load()) return 0;
+    if (running()) return 0;
     m_fd = LinkSocket::openUdp(m_port, m_loopback, &m_boundPort);
     if (m_fd < 0) {
         writeLogMsg(ERROR, "UDP command port " + std::to_string(m_port) + " cannot be opened");
@@ -34,52 +35,53 @@ int udpnetManage::initialize() {
     }
     m_wifiFd = LinkSocket::openUdp(m_wifiPort, m_loopback, &m_boundWifiPort);
     if (m_wifiFd < 0) writeLogMsg(ERROR, "UDP port " + std::to_string(m_wifiPort) + " cannot be opened");
-    m_run.store(true);
-    m_thread = std::thread(&udpnetManage::commandLoop, this);
-    if (m_wifiFd >= 0) m_wifiThread = std::thread(&udpnetManage::wifiLoop, this);
+    // One thread serves both ports: the access point's port is only read.
+    startThread([this] { serveLoop(); });
     return 0;
 }
 
 void udpnetManage::stop() {
-    m_run.store(false);
-    if (m_thread.joinable()) m_thread.join();
-    if (m_wifiThread.joinable()) m_wifiThread.join();
+    stopThread();
     LinkSocket::closeFd(m_fd);
     LinkSocket::closeFd(m_wifiFd);
 }
 
-void udpnetManage::commandLoop() {
+void udpnetManage::serveLoop() {
     std::vector<u8> buf(65536);
-    while (m_run.load()) {
+    while (running()) {
         servePassThrough();
-        if (LinkSocket::waitReadable(m_fd, 10) <= 0) continue;
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        const ssize_t n =
-            ::recvfrom(m_fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-        if (n <= 0) continue;
-        // A frame is assembled from one sender's datagrams only.
-        if (from.sin_addr.s_addr != m_lastSender.sin_addr.s_addr || from.sin_port != m_lastSender.sin_port)
-            m_decoder.reset();
-        m_lastSender = from;
-        m_replyAddr = from;
-        if (!m_loopback) m_replyAddr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        feed(buf.data(), size_t(n));
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wifiFd, POLLIN, 0}};
+        const int ready = waitEvents(fds, m_wifiFd >= 0 ? 2 : 1);
+        if (ready < 0) {
+            pause(100);  // a descriptor that fails keeps failing: do not spin
+            continue;
+        }
+        if (m_wifiFd >= 0 && fds[1].revents) readWifi(buf);
+        if (fds[0].revents & (POLLIN | POLLERR)) readCommand(buf);
     }
 }
 
-void udpnetManage::wifiLoop() {
-    std::vector<u8> buf(2048);
-    while (m_run.load()) {
-        if (g_udpnetmode.load() == 0) {
-            Utils::sleep_ms(100);
-            continue;
-        }
-        if (LinkSocket::waitReadable(m_wifiFd, 100) <= 0) continue;
-        const ssize_t n = ::recv(m_wifiFd, buf.data(), buf.size(), 0);
-        // The access point's command set is not served by this build.
-        if (n > 0) debugPrintf("\n udp %u: %d bytes ignored \n", unsigned(m_boundWifiPort), int(n));
-    }
+void udpnetManage::readCommand(std::vector<u8>& buf) {
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n =
+        ::recvfrom(m_fd, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n <= 0) return;
+    // A frame is assembled from one sender's datagrams only.
+    if (from.sin_addr.s_addr != m_lastSender.sin_addr.s_addr || from.sin_port != m_lastSender.sin_port)
+        m_decoder.reset();
+    m_lastSender = from;
+    m_replyAddr = from;
+    if (!m_loopback) m_replyAddr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    feed(buf.data(), size_t(n));
+}
+
+void udpnetManage::readWifi(std::vector<u8>& buf) {
+    const ssize_t n = ::recv(m_wifiFd, buf.data(), buf.size(), MSG_DONTWAIT);
+    // The access point's command set is not served by this build; with the
+    // port switched off its datagrams are dropped unread all the same.
+    if (n > 0 && g_udpnetmode.load() != 0)
+        debugPrintf("\n udp %u: %d bytes ignored \n", unsigned(m_boundWifiPort), int(n));
 }
 
 bool udpnetManage::sendTo(const sockaddr_in& to, const u8* data, u32 length) {

@@ -8,8 +8,7 @@
 
 #include <netinet/in.h>
 
-#include <atomic>
-#include <thread>
+#include <vector>
 
 class udpnetManage : public PcLink {
 public:
@@ -17,7 +16,7 @@ public:
     static constexpr u16 kWifiPort = 13769;
 
     static udpnetManage* p_udpnetManage;
-    // Creates the link and starts its threads on the first call.
+    // Creates the link and starts its thread on the first call.
     static udpnetManage* pInstance();
 
     // Ports 0 pick free ones (tests). loopback: bind to 127.0.0.1 and answer
@@ -25,16 +24,17 @@ public:
     udpnetManage(u16 commandPort, u16 wifiPort, bool loopback);
     ~udpnetManage() override;
 
-    // Opens both ports and starts their threads; 0 when the command port
+    // Opens both ports and starts the thread serving them; 0 when the command port
     // is open, else 255.
     int initialize();
-    void stop();
+    void stop() override;
     u16 commandPort() const { return m_boundPort; }
     u16 wifiPort() const { return m_boundWifiPort; }
 
 private:
-    void commandLoop();
-    void wifiLoop();
+    void serveLoop();
+    void readCommand(std::vector<u8>& buf);
+    void readWifi(std::vector<u8>& buf);
     bool sendEncoded(const u8* data, u32 length) override;
     bool sendPassReply(const u8* data, u32 length) override;
     void notePassRequester() override;
@@ -48,6 +48,4 @@ private:
     sockaddr_in m_lastSender{};
     sockaddr_in m_replyAddr{};  // where the reply to the frame in hand goes
     sockaddr_in m_passAddr{};   // where the pending card reply goes
-    std::atomic<bool> m_run{false};
-    std::thread m_thread, m_wifiThread;
 };

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -81,13 +82,18 @@ public:
             publish(Root::path(m_device), m_nameA);
             publish(simSerialPcPath(m_device), m_nameB);
         }
-        m_run = true;
+        m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         m_relay = std::thread(&SimSerialLine::relay, this);
     }
 
     ~SimSerialLine() override {
-        m_run = false;
+        m_stop = true;
+        if (m_stopFd >= 0) {
+            const uint64_t one = 1;
+            (void)!::write(m_stopFd, &one, sizeof one);
+        }
         if (m_relay.joinable()) m_relay.join();
+        if (m_stopFd >= 0) ::close(m_stopFd);
         if (!Root::root().empty()) {
             unpublish(Root::path(m_device), m_nameA);
             unpublish(simSerialPcPath(m_device), m_nameB);
@@ -96,6 +102,7 @@ public:
     }
 
     bool isOpen() const override { return m_slaveA >= 0; }
+    int descriptor() const override { return m_slaveA; }
 
     long readTimeout(uint8_t* buf, size_t cap, int timeoutMs) override {
         if (m_slaveA < 0) return -1;
@@ -148,17 +155,25 @@ private:
         }
     }
 
-    // Copies what one side wrote to the other. Bytes the far side has no
-    // room for are lost, as on a line nobody listens to.
+    // Copies what one side wrote to the other, sleeping in poll() until a
+    // side has bytes or the line is closed. Bytes the far side has no room
+    // for are lost, as on a line nobody listens to.
     void relay() {
         uint8_t buf[4096];
-        while (m_run) {
-            pollfd p[2] = {{m_masterA, POLLIN, 0}, {m_masterB, POLLIN, 0}};
-            if (::poll(p, 2, 20) <= 0) continue;
+        for (;;) {
+            pollfd p[3] = {{m_masterA, POLLIN, 0}, {m_masterB, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+            const int r = ::poll(p, 3, m_stopFd < 0 ? 100 : -1);
+            if (r < 0 && errno != EINTR) return;
+            if (p[2].revents || (m_stopFd < 0 && m_stop)) return;
+            if (r <= 0) continue;
             if (p[0].revents & POLLIN) copy(m_masterA, m_masterB, buf, sizeof buf);
             if (p[1].revents & POLLIN) copy(m_masterB, m_masterA, buf, sizeof buf);
-            if ((p[0].revents | p[1].revents) & (POLLHUP | POLLERR))
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // A side without a reader reports a hang-up until one opens it:
+            // wait for the stop descriptor a while instead of spinning.
+            if ((p[0].revents | p[1].revents) & (POLLHUP | POLLERR)) {
+                pollfd stop{m_stopFd, POLLIN, 0};
+                if (::poll(&stop, 1, 10) > 0) return;
+            }
         }
     }
 
@@ -166,21 +181,26 @@ private:
         const ssize_t n = ::read(from, buf, cap);
         if (n <= 0) return;
         ssize_t done = 0;
-        for (int tries = 0; done < n && tries < 50; ++tries) {
+        // The far side's queue drains as its reader reads; give it a bounded
+        // time in all, then drop the rest.
+        for (int waits = 0; done < n && waits < 5;) {
             const ssize_t w = ::write(to, buf + done, size_t(n - done));
             if (w > 0) {
                 done += w;
                 continue;
             }
             if (w < 0 && errno != EAGAIN && errno != EINTR) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            pollfd out{to, POLLOUT, 0};
+            ::poll(&out, 1, 10);
+            ++waits;
         }
     }
 
     std::string m_device;
     std::string m_nameA, m_nameB;
     int m_masterA = -1, m_slaveA = -1, m_masterB = -1, m_slaveB = -1;
-    std::atomic<bool> m_run{false};
+    int m_stopFd = -1;
+    std::atomic<bool> m_stop{false};
     std::thread m_relay;
 };
 

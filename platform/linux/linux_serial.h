@@ -14,6 +14,7 @@ public:
     LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
 
     bool isOpen() const override { return m_fd >= 0; }
+    int descriptor() const override { return m_fd; }
     long readTimeout(uint8_t* buf, size_t cap, int timeoutMs) override;
     long write(const uint8_t* data, size_t len) override;
     void drain() override;

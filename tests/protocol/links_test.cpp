@@ -17,6 +17,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <chrono>
 #include <thread>
 
@@ -225,6 +228,53 @@ TEST_F(PcLinks, UnansweredPassThroughIsGivenUp) {
     pc.write(encode(brightnessRead()));
     EXPECT_EQ(replyData(pc.frame()), (Bytes{100, 0}));
     udp.stop();
+}
+
+namespace {
+std::set<std::string> taskIds() {
+    std::set<std::string> ids;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(e.path().filename());
+    return ids;
+}
+
+// Times the given threads went to sleep, all together.
+long sleepsOf(const std::set<std::string>& tasks) {
+    long total = 0;
+    for (const std::string& t : tasks) {
+        std::ifstream in("/proc/self/task/" + t + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(24));
+    }
+    return total;
+}
+}  // namespace
+
+TEST_F(PcLinks, IdleLinksSleepUntilAFrameOrAStop) {
+    const std::set<std::string> before = taskIds();
+    udpnetManage udp(0, 0, true);
+    networkManage tcp(0, true);
+    serial_modules line(PcLinkId::Serial, "/dev/ttyS2", true);
+    ASSERT_EQ((Vals{udp.initialize(), tcp.initialize(), line.initialize(115200)}), (Vals{0, 0, 0}));
+    std::set<std::string> threads;
+    for (const std::string& t : taskIds())
+        if (!before.count(t)) threads.insert(t);
+    ASSERT_GE(threads.size(), 4u);  // three links and the line's relay
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const long start = sleepsOf(threads);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LE(sleepsOf(threads) - start, 4);  // a 10 ms step would be 200
+
+    // Still serving, and a stop ends a thread asleep in its wait at once.
+    Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
+    pc.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(pc.frame()), (Bytes{100, 0}));
+    const auto t0 = std::chrono::steady_clock::now();
+    udp.stop();
+    tcp.stop();
+    line.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
 }
 
 TEST_F(PcLinks, WifiAccessPointStartsAndRestartsOnlyWhileSwitchedOn) {

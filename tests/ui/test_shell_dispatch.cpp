@@ -36,6 +36,44 @@ TEST_F(DispatchTest, TipKindFollowsThePageInFrontAndTheCode) {
     }
 }
 
+TEST_F(DispatchTest, SignalsFromWorkersFoldIntoOneRefreshAndNoneIsLost) {
+    // The road start-up builds: the model's signal straight into the merge.
+    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
+                     Qt::DirectConnection);
+    std::vector<std::string> log;
+    FakePage* page = openFake(PageRegistry::Advanced, PageRegistry::Settings, &log);
+    g_tip->hide();
+
+    // A burst from the c331 thread and the USB watcher while the GUI thread is busy.
+    std::thread([&] {
+        for (int i = 0; i < 500; ++i) model->test_signal(1);
+        for (int code : {103, 1, 11, 2, 11, 1}) model->test_signal(code);
+    }).join();
+    EXPECT_TRUE(log.empty());  // nothing ran in the worker
+    EXPECT_EQ(SyncUpdate::pInstance()->pendingCodes(), (std::vector<int>{1, 103, 11, 2}));
+    QTRY_COMPARE(page->refreshes, 4);
+    QTest::qWait(20);
+    EXPECT_EQ(log, (std::vector<std::string>{"refresh 12 1", "refresh 12 103", "refresh 12 11", "refresh 12 2"}));
+
+    // A change signalled while the refresh runs is served by the next one.
+    log.clear();
+    bool again = true;
+    PageOps ops;
+    ops.refresh = [&](int code) {
+        log.push_back("refresh " + std::to_string(code));
+        if (again) {
+            again = false;
+            std::thread([&] { model->test_signal(1); }).join();
+        }
+    };
+    PageRegistry::enter(PageRegistry::Advanced, page->dialog, ops);
+    model->test_signal(99);
+    QTRY_COMPARE(log.size(), size_t(2));
+    EXPECT_EQ(log, (std::vector<std::string>{"refresh 99", "refresh 1"}));
+    EXPECT_TRUE(SyncUpdate::pInstance()->pendingCodes().empty());
+    QObject::disconnect(model.get(), nullptr, SyncUpdate::pInstance(), nullptr);
+}
+
 TEST_F(DispatchTest, RegistryForgetsOnlyTheLeavingPage) {
     QDialog a, b;
     int backs = 0;

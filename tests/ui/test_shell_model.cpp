@@ -2,9 +2,12 @@
 // language from the image, signal summaries and names on the home page.
 #include "shell_fixture.h"
 
+#include "core/JsonParse.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QMutexLocker>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 
@@ -50,14 +53,48 @@ TEST_F(ModelTest, HomePageShowsSignalsAndNames) {
     EXPECT_FALSE(child<QFrame>(g_lockwindow, "frame_ports")->isVisibleTo(g_lockwindow));
 }
 
+TEST_F(ModelTest, HomePageRedrawsOnlyWhatChangedAndReadsTheAliasFileOnlyWhenItChanged) {
+    const std::string aliasFile = hostPath("/data/configs/alias.json");
+    writeHostFile(aliasFile, R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Desk"}]}})");
+    g_lockwindow->lock_show();
+    auto* name1 = child<QLabel>(g_lockwindow, "label_name1");
+    auto* picture2 = child<QLabel>(g_lockwindow, "label_picture2");
+    auto* state3 = child<QLabel>(g_lockwindow, "label_state3");
+    // Marked pictures show whether the page drew them again.
+    QPixmap mark(3, 3);
+    mark.fill(Qt::red);
+    picture2->setPixmap(mark);
+    state3->setPixmap(mark);
+    const auto marked = [&](QLabel* l) { return l->pixmap() && l->pixmap()->cacheKey() == mark.cacheKey(); };
+    const unsigned parses = alias_file_parses();
+
+    for (int i = 0; i < 50; ++i) SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ((Vals{marked(picture2), marked(state3), alias_file_parses()}), (Vals{1, 1, parses}));
+    EXPECT_EQ(name1->text(), "Desk");
+
+    // A signal appears on HDMI1: only its pictures are drawn again.
+    model->ZrvSetSignalPara(2, 1920, 1080, 60);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ((Vals{marked(picture2), marked(state3)}), (Vals{0, 1}));
+
+    // A new alias file is seen by its time stamp and size...
+    writeHostFile(aliasFile, R"({"namelist":{"source":[{"id":1,"valid":"on","name":"Desk two"}]}})");
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ((Vals{alias_file_parses()}), (Vals{parses + 1}));
+    EXPECT_EQ(name1->text(), "Desk two");
+    // ... and one stored over the protocol (103) is read again in any case.
+    SyncUpdate::pInstance()->para_sync(103);
+    EXPECT_EQ((Vals{alias_file_parses()}), (Vals{parses + 2}));
+}
+
 TEST_F(ModelTest, ContrastWrittenByAnotherThreadIsShownBeforeItIsPersisted) {
     // The road of a protocol write: the writer edits the live image under
     // the c331 mutex, the change signal comes from a worker thread and the
     // dispatcher runs in the GUI thread. The page compares the new live
     // image with the old shadow, so it must be refreshed before the
     // persisting step copies live to shadow.
-    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(),
-                     &SyncUpdate::para_sync, Qt::QueuedConnection);
+    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
+                     Qt::DirectConnection);
     QDialog page;
     const u16 oldContrast = model->shadow_image.word(RamOffset::CONTRAST);
     std::vector<u16> shown, shadowSeen;

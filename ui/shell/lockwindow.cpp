@@ -16,6 +16,9 @@
 #include <QMutexLocker>
 #include <QTimerEvent>
 
+#include <algorithm>
+#include <iterator>
+
 QPointer<LockWindow> g_lockwindow;
 
 namespace {
@@ -48,6 +51,7 @@ bool present(const SIGNAL_PARA& s) { return s.width != 0 && s.height != 0 && s.r
 }  // namespace
 
 LockWindow::LockWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    std::fill(std::begin(m_inputOn), std::end(m_inputOn), -1);
     setObjectName(QStringLiteral("LockWindow"));
     setWindowModality(Qt::ApplicationModal);
     PageFrame::fillPanel(this);
@@ -116,6 +120,9 @@ LockWindow::LockWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
 LockWindow::~LockWindow() { PageRegistry::leave(PageRegistry::Home, this); }
 
 void LockWindow::language_changed() {
+    // Pictures carry the language's prefix: all of them are drawn again.
+    std::fill(std::begin(m_inputOn), std::end(m_inputOn), -1);
+    m_portMask = -1;
     m_hint->setText(ShellText::pick("轻触屏幕进入主菜单", "Touch the screen to open the menu",
                                     "Коснитесь экрана, чтобы открыть меню",
                                     "Chạm vào màn hình để mở menu", "輕觸螢幕進入主選單"));
@@ -127,12 +134,15 @@ void LockWindow::language_changed() {
 
 bool LockWindow::signalPresent(int input) { return present(readSignal(input)); }
 
-QString LockWindow::signalText(int input) {
-    // One read, so the text never mixes two summaries.
-    const SIGNAL_PARA s = readSignal(input);
+namespace {
+QString textOf(const SIGNAL_PARA& s) {
     if (!present(s)) return ShellText::pick("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無訊號");
     return QStringLiteral("%1x%2@%3Hz").arg(s.width).arg(s.height).arg(s.rate);
 }
+}  // namespace
+
+// One read, so the text never mixes two summaries.
+QString LockWindow::signalText(int input) { return textOf(readSignal(input)); }
 
 void LockWindow::updateClock() {
     const QDateTime now = QDateTime::currentDateTime();
@@ -146,16 +156,21 @@ void LockWindow::updateNames() {
         ALIAS_PARA alias;
         if (get_json_alias_para(&alias, "source", i) == 1) name = QString::fromStdString(alias.name);
         const QFontMetrics fm(m_name[i]->font());
+        // QLabel leaves an unchanged text alone.
         m_name[i]->setText(fm.elidedText(name, Qt::ElideRight, m_name[i]->width()));
     }
 }
 
 void LockWindow::updateInputs() {
     for (int i = 0; i < 6; ++i) {
-        const bool on = signalPresent(i);
-        m_picture[i]->setPixmap(QPixmap(ShellText::picture(on ? kPictureLit[i] : kPicture[i])));
-        m_state[i]->setPixmap(QPixmap(ShellText::picture(on ? "state_on.png" : "state_off.png")));
-        m_signal[i]->setText(signalText(i));
+        const SIGNAL_PARA s = readSignal(i);
+        const int on = present(s) ? 1 : 0;
+        if (on != m_inputOn[i]) {
+            m_inputOn[i] = on;
+            m_picture[i]->setPixmap(QPixmap(ShellText::picture(on ? kPictureLit[i] : kPicture[i])));
+            m_state[i]->setPixmap(QPixmap(ShellText::picture(on ? "state_on.png" : "state_off.png")));
+        }
+        m_signal[i]->setText(textOf(s));
     }
 }
 
@@ -163,19 +178,28 @@ void LockWindow::updatePorts() {
     u32 mask = 0;
     if (!FpgaPanel::portLinks(&mask)) {
         m_ports->hide();
+        m_portMask = -1;
         return;
     }
-    for (int p = 0; p < 24; ++p)
-        m_port[p]->setPixmap(QPixmap(ShellText::picture((mask >> p) & 1 ? "online.png" : "offline.png")));
+    for (int p = 0; p < 24; ++p) {
+        const bool on = (mask >> p) & 1;
+        if (m_portMask >= 0 && bool((m_portMask >> p) & 1) == on) continue;
+        m_port[p]->setPixmap(QPixmap(ShellText::picture(on ? "online.png" : "offline.png")));
+    }
+    m_portMask = mask;
     m_ports->show();
 }
 
 void LockWindow::refresh(int code) {
+    (void)code;  // an alias file that arrived (103) is seen by the name look-up
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    if (model) model->ZrvLanguageChanged();
-    // The alias file may just have arrived over the protocol (103).
-    (void)code;
-    language_changed();
+    if (model && model->ZrvLanguageChanged()) {
+        language_changed();
+        return;
+    }
+    updateNames();
+    updateInputs();
+    updatePorts();
 }
 
 void LockWindow::lock_show() {

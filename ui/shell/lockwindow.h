@@ -51,6 +51,11 @@ private:
     QLabel* m_port[24];
     QBasicTimer m_clock;
     int m_previousFocus = 1;
+    // What the labels show, so a refresh redraws only what changed: the
+    // signal state of each input (-1 not drawn yet), the port link mask
+    // (-1 not drawn yet).
+    int m_inputOn[6];
+    qint64 m_portMask = -1;
 };
 
 extern QPointer<LockWindow> g_lockwindow;

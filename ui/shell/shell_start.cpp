@@ -34,11 +34,11 @@ void shell_gui_start() {
                      &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
 
-    // Queued even from the GUI thread: a page that asks for a save while it
-    // edits is refreshed after its handler has returned, never inside it.
+    // Direct: the dispatcher merges the signal into its one pending refresh,
+    // which it runs in the GUI thread.
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config)
-        QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(),
-                         &SyncUpdate::para_sync, Qt::QueuedConnection);
+        QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
+                         Qt::DirectConnection);
     else
         writeLogMsg(ERROR, "front panel started without the parameter model");
 

@@ -1,9 +1,14 @@
 #include "ui/shell/syncupdate.h"
 
+#include "core/JsonParse.h"
 #include "core/global.h"
 #include "core/zrvrampara.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/tip.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
 
 SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
 
@@ -39,9 +44,42 @@ int SyncUpdate::tipKind(int page, int code) {
     }
 }
 
+void SyncUpdate::post(int code) {
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        if (std::find(m_pending.begin(), m_pending.end(), code) == m_pending.end()) m_pending.push_back(code);
+        if (m_scheduled) return;
+        m_scheduled = true;
+    }
+    // Queued even from the GUI thread: a page that asks for a save while it
+    // edits is refreshed after its handler has returned, never inside it.
+    QMetaObject::invokeMethod(this, &SyncUpdate::flush, Qt::QueuedConnection);
+}
+
+std::vector<int> SyncUpdate::pendingCodes() const {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    return m_pending;
+}
+
+void SyncUpdate::flush() {
+    std::vector<int> codes;
+    {
+        // Signals from now on schedule the next refresh: a change applied
+        // while this one runs is never left unserved.
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        codes.swap(m_pending);
+        m_scheduled = false;
+    }
+    for (int code : codes) para_sync(code);
+}
+
 void SyncUpdate::para_sync(int code) {
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
     const int page = g_page_focus.load();
+
+    // A file stored over the protocol may be the alias file: names are
+    // looked up afresh even if its time stamp did not move.
+    if (code == 103) alias_file_changed();
 
     // The page compares the new live image with the old shadow, so its
     // refresh must run before the persisting step copies live to shadow.

@@ -4,7 +4,16 @@
 // what differs between the live image and the shadow, the tip shows what
 // happened, and only then does the model persist the image and bring the
 // shadow up to date.
+//
+// Signals are merged: a PC writing as fast as it can makes the c331 thread
+// signal hundreds of changes a second, and one full refresh and persisting
+// step per signal would starve the panel's tick. post() keeps at most one
+// refresh pending in the GUI thread; signals that come while it waits fold
+// into it.
 #include <QObject>
+
+#include <mutex>
+#include <vector>
 
 class SyncUpdate : public QObject {
     Q_OBJECT
@@ -15,9 +24,23 @@ public:
     // Tip kind raised for a change code while page id is in front (0: none).
     static int tipKind(int page, int code);
 
+    // Any thread: adds code to the pending refresh, scheduling one in the
+    // GUI thread when none is pending. A code already pending is not added
+    // again; the codes are served in the order they first came. Connect
+    // change signals here with Qt::DirectConnection.
+    void post(int code);
+    // The codes the pending refresh will serve.
+    std::vector<int> pendingCodes() const;
+
 public slots:
     void para_sync(int code);
+    // Serves the pending refresh: para_sync for each of its codes.
+    void flush();
 
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
+
+    mutable std::mutex m_pendingMutex;
+    std::vector<int> m_pending;
+    bool m_scheduled = false;
 };

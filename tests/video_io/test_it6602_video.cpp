@@ -1,0 +1,234 @@
+// IT6602 receivers against the simulated chips: identification, the video
+// machine up to video-on, what is published, losing the source, the output
+// colour path and the audio machine.
+#include "it6602_fixture.h"
+#include "video_io/it6602_tables.h"
+
+#include <cstring>
+
+using namespace it6602;
+namespace R = it6602reg;
+
+namespace {
+std::vector<u8> matrixAt(const std::shared_ptr<SimIt6602>& chip) {
+    std::vector<u8> m;
+    for (int i = 0; i < kCscBytes; ++i) m.push_back(chip->stored(1, u8(R::B1_CSC_MATRIX + i)));
+    return m;
+}
+std::vector<u8> bytes(const u8* p, int n) { return std::vector<u8>(p, p + n); }
+}  // namespace
+
+TEST_F(It6602Env, IdentificationKeepsEachInputsAddress) {
+    // Input 0 answers only at 0x94, input 1 is absent; 2 and 3 at 0x90.
+    chips[0]->setStrap(SimIt6602::Strap::At94Only);
+    chips[1]->setStrap(SimIt6602::Strap::Absent);
+    for (int i = 0; i < 4; ++i) plug(i, source(1920, 1080, 60));
+    for (int i = 0; i < 4; ++i) poll(i);
+    EXPECT_EQ((Vals{state(0), state(1), state(2), state(3)}), (Vals{1, 0, 1, 1}));
+    EXPECT_EQ((Vals{drv().chipAddress(0), drv().chipAddress(2), drv().chipAddress(3)}), (Vals{0x94, 0x90, 0x90}));
+    EXPECT_EQ((Vals{drv().identifyFailures(0), drv().identifyFailures(1), drv().identifyFailures(2)}), (Vals{1, 2, 0}));
+    EXPECT_EQ(reg37() & 0x1D, 0x01 | 0x08 | 0x10);
+    // The others come up although the chip before them was missing.
+    for (int i : {0, 2, 3}) EXPECT_TRUE(untilVideoOn(i)) << i;
+    EXPECT_NE(vstate(1), VSTATE_VideoOn);
+
+    // A chip at 0x94 takes the writes meant only for that strapping.
+    chips[0]->clearWrites();
+    chips[0]->raise(R::INT_SYS, R::sys_int::PLL_LOCK);
+    poll(0);
+    EXPECT_EQ(reg(0, 1, R::B1_DESKEW_CTRL) & 0x07, 0x03);
+    EXPECT_EQ(reg(0, 1, R::B1_PLL_CTRL) & 0x07, 0x04);
+    chips[2]->raise(R::INT_SYS, R::sys_int::PLL_LOCK);
+    poll(2);
+    EXPECT_EQ(reg(2, 1, R::B1_PLL_CTRL) & 0x07, 0x00);
+
+    // The chip that was missing is found once it answers.
+    chips[1]->setStrap(SimIt6602::Strap::At90);
+    poll(1);
+    EXPECT_EQ(state(1), 1);
+    EXPECT_EQ(reg37() & 0x1D, 0x01 | 0x04 | 0x08 | 0x10);
+}
+
+TEST_F(It6602Env, SourceBringUpPublishesTiming) {
+    plug(2, source(1920, 1080, 60));
+    polls(2, 2);  // identified and reset, port selected
+    EXPECT_EQ(vstate(2), VSTATE_SWReset);
+    EXPECT_EQ(chips[2]->hotPlug(), 3);
+    poll(2);  // +5 V and SCDT interrupts
+    EXPECT_EQ(vstate(2), VSTATE_SyncChecking);
+    EXPECT_EQ(summary(2), (std::vector<u8>{0, 0, 0, 0, 0, 0}));
+    poll(2);
+    EXPECT_EQ(vstate(2), VSTATE_VideoOn);
+    EXPECT_EQ(summary(2), (std::vector<u8>{0x80, 0x07, 0x38, 0x04, 0x3C, 0x00}));
+    const PI_HDMI_INFO& r = record(2);
+    EXPECT_EQ((Vals{r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal, r.Vact, r.Vsync, r.Vback, r.Vpol, r.Vtotal}),
+              (Vals{1920, 44, 148, 1, 2200, 1080, 5, 36, 1, 1125}));
+    EXPECT_FLOAT_EQ(r.pfreq, 148.5f);
+    EXPECT_EQ((Vals{r.type, r.datamode, r.lane, r.ip, r.nosignal, r.stable}), (Vals{0, 0, 0, 0, 0, 1}));
+    // The coarse clock of the timing words: 31620 / 21 / 10.
+    EXPECT_EQ(drv().timing(2)[TM_PCLK], 150);
+    EXPECT_EQ(reg(2, 0, R::VID_OUT) & 0x0F, 0);
+
+    // A DVI source: the same polarity words.
+    SimSource dvi = source(1280, 720, 60);
+    dvi.dvi = true;
+    plug(1, dvi);
+    ASSERT_TRUE(untilVideoOn(1));
+    EXPECT_EQ(summary(1), (std::vector<u8>{0x00, 0x05, 0xD0, 0x02, 0x3C, 0x00}));
+    EXPECT_EQ((Vals{record(1).Hpol, record(1).Vpol, record(1).Hact, record(1).Vtotal}), (Vals{1, 1, 1280, 750}));
+    EXPECT_FALSE(drv().get_IT6602_dev_data(1).m_ucFlags & FLAG_HDMI_MODE);
+}
+
+TEST_F(It6602Env, SyncSeenWhileWaitingTurnsVideoOnTwoPollsLater) {
+    plug(3, source(1920, 1080, 60));
+    // +5 V and clock, no SCDT yet: the input waits in SyncWait.
+    chips[3]->force(0, R::STATUS_P0, R::status::PWR5V | R::status::CLOCK);
+    polls(3, 4);
+    ASSERT_EQ(vstate(3), VSTATE_SyncWait);
+    // SCDT appears in the status without its interrupt.
+    chips[3]->force(0, R::STATUS_P0, -1);
+    chips[3]->setRegister(0, R::INT_SYS, 0);
+    poll(3);
+    EXPECT_EQ(vstate(3), VSTATE_SyncChecking);
+    chips[3]->setRegister(0, R::INT_SYS, 0);
+    poll(3);
+    EXPECT_EQ(vstate(3), VSTATE_SyncChecking);
+    poll(3);
+    EXPECT_EQ(vstate(3), VSTATE_VideoOn);
+}
+
+TEST_F(It6602Env, RatesAndMeasurementFaults) {
+    struct Case {
+        u32 w, h, hz, published;
+    } cases[] = {{1920, 1080, 50, 50}, {1920, 1080, 60, 60}, {720, 480, 60, 60}, {720, 576, 50, 50}};
+    for (const Case& c : cases) {
+        plug(2, source(c.w, c.h, c.hz));
+        state(2) = 0;
+        ASSERT_TRUE(untilVideoOn(2)) << c.w << "x" << c.h << "@" << c.hz;
+        EXPECT_EQ(summary(2)[4], c.published) << c.w << "x" << c.h << "@" << c.hz;
+    }
+    // 720x480 at 59.94 measures 59 with the coarse clock word (27 MHz) and
+    // is published as 60.
+    EXPECT_EQ(drv().timing(2)[TM_PCLK], 27);
+
+    // No clock count (a NACKed or empty 0x9A) and no clock word: clock 0,
+    // rate 0, no crash.
+    chips[2]->force(0, R::PCLK_CNT, 0);
+    for (u8 r : {R::B2_PCLK0, R::B2_PCLK1, R::B2_PCLK2}) chips[2]->force(2, r, 0);
+    state(2) = 0;
+    ASSERT_TRUE(untilVideoOn(2));
+    EXPECT_EQ((Vals{drv().timing(2)[TM_PCLK], summary(2)[4]}), (Vals{0, 0}));
+    EXPECT_EQ(record(2).pfreq, 0.0f);
+    // Zero totals.
+    chips[2]->force(0, R::PCLK_CNT, -1);
+    for (u8 r : {R::HTOTAL_L, R::HTOTAL_H, R::VTOTAL_L, R::V_H}) chips[2]->force(0, r, 0);
+    state(2) = 0;
+    ASSERT_TRUE(untilVideoOn(2));
+    EXPECT_EQ(summary(2)[4], 0);
+}
+
+TEST_F(It6602Env, LosingTheSourceClearsWhatWasPublished) {
+    plug(2, source(1920, 1080, 60));
+    ASSERT_TRUE(untilVideoOn(2));
+    // SCDT lost, +5 V stays.
+    chips[2]->force(0, R::STATUS_P0, R::status::PWR5V | R::status::CLOCK);
+    chips[2]->raise(R::INT_SYS, R::sys_int::SCDT_CHG);
+    poll(2);
+    EXPECT_EQ((Vals{vstate(2), astate(2)}), (Vals{VSTATE_SyncWait, ASTATE_AudioOff}));
+    EXPECT_EQ(summary(2), (std::vector<u8>{0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ((Vals{record(2).nosignal, record(2).stable, record(2).Hact, record(2).Vtotal}), (Vals{1, 1, 1920, 1125}));
+    EXPECT_EQ(reg(2, 0, R::VID_OUT) & 0x0F, 0x0F);
+    chips[2]->force(0, R::STATUS_P0, -1);
+    chips[2]->raise(R::INT_SYS, R::sys_int::SCDT_CHG);
+    ASSERT_TRUE(untilVideoOn(2));
+    EXPECT_EQ(record(2).nosignal, 0);
+
+    // +5 V lost: hot-plug off, back to SWReset; plugging in again brings the
+    // new source up.
+    board().scenario().unplug(2);
+    poll(2);
+    EXPECT_NE(vstate(2), VSTATE_VideoOn);
+    EXPECT_EQ(chips[2]->hotPlug(), 0);
+    EXPECT_EQ(summary(2)[0], 0);
+    plug(2, source(1280, 720, 60));
+    ASSERT_TRUE(untilVideoOn(2, 4));
+    EXPECT_EQ(summary(2), (std::vector<u8>{0x00, 0x05, 0xD0, 0x02, 0x3C, 0x00}));
+    EXPECT_EQ(record(2).Htotal, 1650);
+}
+
+TEST_F(It6602Env, OutputColourPathFollowsTheInfoFrame) {
+    SimSource s = source(1920, 1080, 60);
+    s.color = SimSource::Color::YUV444;
+    s.colorimetry = SimSource::Colorimetry::BT709;
+    plug(0, s);
+    ASSERT_TRUE(untilVideoOn(0));
+    EXPECT_EQ(matrixAt(chips[0]), bytes(bCSCMtx_YUV2RGB_ITU709_0_255, kCscBytes));
+    EXPECT_EQ((Vals{reg(0, 0, R::OUT_FMT) & 0x03, reg(0, 0, R::PORT_SEL) & 0x80, reg(0, 0, R::CSC_CTRL) & 0x03}),
+              (Vals{3, 0, 2}));
+
+    s.color = SimSource::Color::YUV422, s.colorimetry = SimSource::Colorimetry::BT601;
+    plug(1, s);
+    ASSERT_TRUE(untilVideoOn(1));
+    EXPECT_EQ(matrixAt(chips[1]), bytes(bCSCMtx_YUV2RGB_ITU601_0_255, kCscBytes));
+
+    s = source(1920, 1080, 60);
+    s.range = SimSource::Range::Limited;
+    plug(2, s);
+    ASSERT_TRUE(untilVideoOn(2));
+    EXPECT_EQ(matrixAt(chips[2]), bytes(bCSCMtx_RGB_16_235_RGB_0_255, kCscBytes));
+    EXPECT_EQ((Vals{reg(2, 0, R::CSC_OFFSET), reg(2, 0, R::OUT_FMT) & 0x03, reg(2, 0, R::CSC_SEL) & 0x78}),
+              (Vals{0xED, 2, 0x78}));
+
+    s.range = SimSource::Range::Full;
+    plug(3, s);
+    ASSERT_TRUE(untilVideoOn(3));
+    EXPECT_EQ((Vals{reg(3, 0, R::PORT_SEL) & 0x80, reg(3, 0, R::OUT_FMT) & 0x03, reg(3, 0, R::CSC_OFFSET)}),
+              (Vals{0x80, 0, 0}));
+    EXPECT_EQ(matrixAt(chips[3]), std::vector<u8>(kCscBytes, 0));
+
+    // A new InfoFrame while video is on: the path is set up again.
+    s.range = SimSource::Range::Limited;
+    plug(3, s);
+    chips[3]->raise(R::INT_MISC, 0x01);
+    polls(3, 2);
+    EXPECT_EQ(reg(3, 0, R::CSC_OFFSET), 0xED);
+    EXPECT_EQ(reg(3, 0, R::PORT_SEL) & 0x80, 0);
+}
+
+TEST_F(It6602Env, AudioFollowsTheVideo) {
+    SimSource s = source(1920, 1080, 60);
+    s.audioRateHz = 48000, s.audioChannels = 2;
+    plug(2, s);
+    polls(2, 3);
+    EXPECT_EQ(astate(2), ASTATE_AudioOff);
+    EXPECT_EQ(reg(2, 0, R::OUT_CTRL) & 0x1F, 0x1F);
+    // Video-on requests the audio, which is there: the same poll waits for
+    // it to settle, three polls.
+    poll(2);
+    EXPECT_EQ((Vals{vstate(2), astate(2)}), (Vals{VSTATE_VideoOn, ASTATE_WaitForReady}));
+    polls(2, 2);
+    EXPECT_EQ(astate(2), ASTATE_WaitForReady);
+    poll(2);
+    EXPECT_EQ(astate(2), ASTATE_AudioOn);
+    EXPECT_EQ(reg(2, 0, R::OUT_CTRL) & 0x1F, 0);
+    EXPECT_EQ((Vals{drv().get_IT6602_dev_data(2).m_bAudioSampleFreq, drv().get_IT6602_dev_data(2).m_bAudioChannel}),
+              (Vals{0x2, 0x1}));
+
+    // Another sample rate: requested again within the check period.
+    auto pollUntilRequested = [&] {
+        for (int i = 0; i < 3 && astate(2) != ASTATE_RequestAudio; ++i) poll(2);
+        return astate(2) == ASTATE_RequestAudio;
+    };
+    s.audioRateHz = 44100;
+    plug(2, s);
+    EXPECT_TRUE(pollUntilRequested());
+    polls(2, 4);
+    EXPECT_EQ(astate(2), ASTATE_AudioOn);
+    // The audio gone: it stays requested with the output off.
+    s.audioRateHz = 0;
+    plug(2, s);
+    EXPECT_TRUE(pollUntilRequested());
+    polls(2, 4);
+    EXPECT_EQ(astate(2), ASTATE_RequestAudio);
+    EXPECT_EQ(reg(2, 0, R::OUT_CTRL) & 0x1F, 0x1F);
+}
