@@ -26,11 +26,43 @@ u64 load64(const u8* p) {
     return w;
 }
 
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Index within a word of its first marked byte (the lowest set bit of a
+// mark is exact); mark is not 0.
+size_t firstMarked(u64 mark) { return size_t(__builtin_ctzll(mark)) / 8; }
+
+// Sixteen bytes at a time in the vector unit (SSE2, NEON), as the compiler's
+// generic vectors: marks each stuffed byte with 0xFF.
+typedef u8 V16 __attribute__((vector_size(16)));
+constexpr V16 splat(u8 b) { return V16{b, b, b, b, b, b, b, b, b, b, b, b, b, b, b, b}; }
+
+inline void specialMarks16(const u8* p, u64& lo, u64& hi) {
+    V16 v;
+    std::memcpy(&v, p, sizeof v);
+    const auto m = (v == splat(protocol_phy::kStart)) | (v == splat(protocol_phy::kEscA6)) |
+                   ((v | splat(1)) == splat(protocol_phy::kEsc5B));
+    std::memcpy(&lo, &m, 8);
+    std::memcpy(&hi, reinterpret_cast<const u8*>(&m) + 8, 8);
+}
+
 }  // namespace
 
 size_t protocol_phy::nextSpecial(const u8* data, size_t from, size_t n) {
     size_t i = from;
-    while (i + 8 <= n && !specialByte(load64(data + i))) i += 8;
+    for (; i + 16 <= n; i += 16) {
+        u64 lo, hi;
+        specialMarks16(data + i, lo, hi);
+        if ((lo | hi) == 0) continue;
+        if (kLittleEndian) return i + (lo ? firstMarked(lo) : 8 + firstMarked(hi));
+        break;
+    }
+    for (; i + 8 <= n; i += 8) {
+        const u64 mark = specialByte(load64(data + i));
+        if (mark == 0) continue;
+        if (kLittleEndian) return i + firstMarked(mark);
+        break;
+    }
     while (i < n && !isSpecial(data[i])) ++i;
     return i;
 }
