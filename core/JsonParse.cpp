@@ -1,5 +1,6 @@
 #include "core/JsonParse.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -19,6 +20,20 @@
 namespace pt = boost::property_tree;
 
 namespace {
+
+// Parses the text after the shape check; false when the parser refuses it.
+bool parseAlias(const QByteArray& text, pt::ptree& root) {
+    if (text.size() > FileCheck::kAliasMax || !FileCheck::jsonNestingWithin(text, FileCheck::kJsonDepth))
+        return false;
+    try {
+        std::istringstream in(text.toStdString());
+        pt::read_json(in, root);
+    } catch (const pt::ptree_error& e) {
+        debugPrintf("json error: %s", e.what());
+        return false;
+    }
+    return true;
+}
 
 // The parsed file and what it was parsed from. Guarded by g_aliasMutex; the
 // panel reads names from the GUI thread, the protocol marks changes from its
@@ -53,19 +68,19 @@ void refreshAlias() {
     QByteArray text;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
+        // Never read a file that big into memory: it is not an alias file.
+        if (now.st_size > FileCheck::kAliasMax) {
+            FileCheck::discard(kAliasFile, "larger than 64 KiB");
+            return;
+        }
         if (!FileOps::readFile(kAliasFile, text)) return;  // tried again next time
     }
     ++g_aliasParses;
-    try {
-        std::istringstream in(text.toStdString());
-        pt::read_json(in, g_alias.root);
-    } catch (const pt::json_parser_error& e) {
-        // Unreadable as a whole: remove it so the built-in names show until
-        // the PC uploads a new one.
-        debugPrintf("json error: %s", e.what());
+    if (!parseAlias(text, g_alias.root)) {
+        // Unusable as a whole: remove it so the built-in names show until
+        // the PC uploads a new one, and so no start trips over it again.
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        FileOps::removePath(kAliasFile);
-        FileOps::syncAll();
+        FileCheck::discard(kAliasFile, "not a well-formed alias file");
         g_alias = AliasCache{};
         return;
     }
@@ -112,4 +127,51 @@ int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
         return 0;
     }
     return 0;
+}
+
+namespace {
+
+// Boost's tree keeps the members of an object under their names and the
+// elements of an array under empty names; a text value has no children.
+bool isObject(const pt::ptree& t) {
+    for (const auto& c : t)
+        if (c.first.empty()) return false;
+    return true;
+}
+bool isArray(const pt::ptree& t) {
+    for (const auto& c : t)
+        if (!c.first.empty()) return false;
+    return true;  // an empty array reads like an empty text: both are no names
+}
+bool isText(const boost::optional<const pt::ptree&>& t) { return t && t->empty(); }
+
+// The reason text is not an alias file; empty when it is one.
+std::string aliasShapeFault(const std::string& text) {
+    pt::ptree root;
+    if (!parseAlias(QByteArray::fromStdString(text), root))
+        return "not JSON of at most 64 KiB nested at most " + std::to_string(FileCheck::kJsonDepth) + " deep";
+    const pt::ptree& whole = root;
+    const boost::optional<const pt::ptree&> namelist = whole.get_child_optional("namelist");
+    if (!namelist || !isObject(*namelist)) return "no \"namelist\" object";
+    for (const auto& kind : *namelist) {
+        if (!isArray(kind.second)) return "\"" + kind.first + "\" is not an array";
+        int index = 0;
+        for (const auto& element : kind.second) {
+            const pt::ptree& e = element.second;
+            if (!isText(e.get_child_optional("id")) || !e.get_optional<int>("id") ||
+                !isText(e.get_child_optional("valid")) || !isText(e.get_child_optional("name")))
+                return "element " + std::to_string(index) + " of \"" + kind.first +
+                       "\" needs a numeric \"id\", a \"valid\" and a \"name\"";
+            ++index;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+bool alias_file_well_formed(const std::string& text, std::string* why) {
+    const std::string fault = aliasShapeFault(text);
+    if (why) *why = fault;
+    return fault.empty();
 }

@@ -17,3 +17,12 @@ void ManualClock::sleepUs(uint64_t us) {
 }
 void ManualClock::advanceMs(uint64_t ms) { m_us.fetch_add(ms * 1000); }
 void ManualClock::setMs(uint64_t ms) { m_us.store(ms * 1000); }
+
+bool ManualClock::waitFor(std::condition_variable&, std::unique_lock<std::mutex>& lock, uint64_t ms,
+                          const std::function<bool()>& ready) {
+    if (ready()) return true;
+    lock.unlock();
+    sleepUs(ms * 1000);
+    lock.lock();
+    return ready();
+}

@@ -1,6 +1,10 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 // Monotonic time and sleeps. Everything that waits goes through here, so a
 // test can run a manager in virtual time.
@@ -10,6 +14,12 @@ public:
     virtual uint64_t nowMs() = 0;            // monotonic milliseconds
     virtual void sleepUs(uint64_t us) = 0;
     void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
+    // Waits on `cv` (with `lock` held) until `ready` is true or `ms` have
+    // passed; returns ready(). A thread that sleeps until there is work.
+    virtual bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t ms,
+                         const std::function<bool()>& ready) {
+        return cv.wait_for(lock, std::chrono::milliseconds(ms), ready);
+    }
 };
 
 // The host's monotonic clock and real sleeps.
@@ -25,6 +35,9 @@ class ManualClock : public Clock {
 public:
     uint64_t nowMs() override;
     void sleepUs(uint64_t us) override;
+    // Not ready: the whole bound passes in virtual time.
+    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t ms,
+                 const std::function<bool()>& ready) override;
     void advanceMs(uint64_t ms);
     void setMs(uint64_t ms);
 private:

@@ -1,5 +1,7 @@
 #include "sim/sim_c331.h"
 
+#include "platform/board.h"
+
 #include <algorithm>
 
 namespace {
@@ -7,7 +9,7 @@ constexpr uint32_t kRegsPerBank = 128;
 
 // Registers of the chip the model gives behaviour to.
 constexpr uint8_t kIdBank = 0xB2, kIdReg = 0x08;
-constexpr uint8_t kSyncBank = 0x05, kPivsStat = 0x22, kPovsStat = 0x23;
+constexpr uint8_t kSyncBank = 0x05, kPivsReq = 0x08, kPovsReq = 0x09, kPivsStat = 0x22, kPovsStat = 0x23;
 constexpr uint8_t kGeBank = 0x04;
 constexpr uint8_t kGeStatus = 0x17;
 constexpr uint8_t kSflCmdStart = 0x48, kSflEraseCmd = 0x4B, kSflAddr = 0x4E, kSflData = 0x52;
@@ -19,6 +21,29 @@ uint32_t idx(uint8_t bank, uint8_t reg) { return uint32_t(bank) * kRegsPerBank +
 
 SimC331::SimC331() : m_regs(256 * kRegsPerBank, 0), m_flash(kFlashSize / kBlockSize) {
     m_regs[idx(kIdBank, kIdReg)] = 0x24;
+    std::fill(m_pivsAsked, m_pivsAsked + 8, -1);
+    std::fill(m_povsAsked, m_povsAsked + 8, -1);
+}
+
+namespace {
+uint64_t framesAt(uint32_t rateHz) { return Board::get().clock().nowMs() * rateHz / 1000; }
+}  // namespace
+
+void SimC331::setChannelRate(ChannelRate rate) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_channelRate = std::move(rate);
+}
+
+uint64_t SimC331::outputFrame() const { return m_vsyncMissing ? 0 : framesAt(kOutputRateHz); }
+
+uint64_t SimC331::inputFrame(int channel) const {
+    ChannelRate rate;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        rate = m_channelRate;
+    }
+    if (m_vsyncMissing) return 0;
+    return framesAt(rate ? rate(channel) : kOutputRateHz);
 }
 
 uint8_t SimC331::flashByte(uint32_t address) const {
@@ -92,6 +117,11 @@ void SimC331::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
 }
 
 uint8_t SimC331::readByte(uint8_t bank, uint8_t reg) {
+    // Frame counts first: the channel rate may read the register file.
+    uint64_t frames[8] = {};
+    const bool sync = bank == kSyncBank && (reg == kPivsStat || reg == kPovsStat);
+    if (sync)
+        for (int n = 0; n < 8; ++n) frames[n] = reg == kPovsStat ? outputFrame() : inputFrame(n);
     std::vector<ReadHook> hooks;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -108,8 +138,11 @@ uint8_t SimC331::readByte(uint8_t bank, uint8_t reg) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!supplied) {
         value = m_regs[idx(bank, reg)];
-        if (bank == kSyncBank && (reg == kPivsStat || reg == kPovsStat)) {
-            value = m_vsyncMissing ? 0x00 : 0xFF;
+        if (sync) {
+            const int64_t* asked = reg == kPovsStat ? m_povsAsked : m_pivsAsked;
+            value = 0;
+            for (int n = 0; n < 8; ++n)
+                if (asked[n] >= 0 && int64_t(frames[n]) > asked[n] && !m_vsyncMissing) value |= uint8_t(1u << n);
         } else if (bank == kGeBank) {
             switch (reg) {
             case kGeStatus: value = m_geBusy ? 0x01 : 0x00; break;
@@ -129,9 +162,18 @@ uint8_t SimC331::readByte(uint8_t bank, uint8_t reg) {
 }
 
 void SimC331::writeByte(uint8_t bank, uint8_t reg, uint8_t value) {
+    uint64_t frames[8] = {};
+    const bool ask = bank == kSyncBank && (reg == kPivsReq || reg == kPovsReq);
+    if (ask)
+        for (int n = 0; n < 8; ++n)
+            if (value & (1u << n)) frames[n] = reg == kPovsReq ? outputFrame() : inputFrame(n);
     std::vector<WriteHook> hooks;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (ask) {
+            int64_t* asked = reg == kPovsReq ? m_povsAsked : m_pivsAsked;
+            for (int n = 0; n < 8; ++n) asked[n] = (value & (1u << n)) ? int64_t(frames[n]) : -1;
+        }
         m_log.push({true, bank, reg, value});
         if (bank == kGeBank && reg == kSflData) {
             // Programming only clears bits, as on the real part.

@@ -2,9 +2,15 @@
 // Model of the c331 video processor behind its SPI chip select: a register
 // file per bank behind the two-byte frames (bank select {0x80, bank}, byte
 // write {0x80 | reg, data}, byte read {reg, 0xFF} answered in the second
-// byte), the chip id, the status bits the driver waits on in their ready
-// state, and the 32 MiB serial flash behind the chip's flash controller
-// (its blocks are allocated on their first write: an idle run stays small).
+// byte), the chip id, the status bits the driver waits on, and the 32 MiB
+// serial flash behind the chip's flash controller (its blocks are allocated
+// on their first write: an idle run stays small).
+//
+// Frames run on the board clock: the output at kOutputRateHz, each input
+// channel at the rate of its source (sim_c331_inputs; 60 Hz without one).
+// A sync status bit (05:22 input channel n, 05:23 output channel n) reads
+// set only while 05:08 / 05:09 asks for it and a frame has begun since it
+// was asked for, so a wait takes the time it takes on the chip.
 //
 // Attach with SimBoard::attachSpi("/dev/spidev32766.0", model).
 #include "sim/sim_models.h"
@@ -65,6 +71,16 @@ public:
     bool dead() const { return m_dead; }
     // Value of the chip id register (0x24 on a working chip).
     void setChipId(uint8_t id);
+    // Output frames per second.
+    static constexpr uint32_t kOutputRateHz = 60;
+    // Frames of input channel n per second (0: none); replaces the 60 Hz.
+    using ChannelRate = std::function<uint32_t(int channel)>;
+    void setChannelRate(ChannelRate rate);
+    // Output frames begun since start, on the board clock.
+    uint64_t outputFrame() const;
+    // Frames of input channel n begun since start (0 without a source).
+    uint64_t inputFrame(int channel) const;
+
     // Keep a status bit busy: graphics engine, flash, output / input vsync.
     void setGraphicsBusy(bool busy) { m_geBusy = busy; }
     void setFlashBusy(bool busy) { m_flashBusy = busy; }
@@ -100,6 +116,11 @@ private:
     std::atomic<bool> m_geBusy{false};
     std::atomic<bool> m_flashBusy{false};
     std::atomic<bool> m_vsyncMissing{false};
+
+    // Frame at which 05:08 / 05:09 asked for bit n; -1 not asked.
+    int64_t m_pivsAsked[8];
+    int64_t m_povsAsked[8];
+    ChannelRate m_channelRate;
 
     // Flash in blocks; an absent block reads erased (0xFF). Caller holds m_mutex.
     static constexpr uint32_t kBlockSize = 64 * 1024;

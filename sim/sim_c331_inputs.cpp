@@ -3,6 +3,9 @@
 #include "sim/sim_board.h"
 #include "sim/sim_c331.h"
 
+#include <memory>
+#include <mutex>
+
 namespace {
 
 const int kPortInput[6] = {3, 2, 1, 0, 5, 4};
@@ -119,10 +122,65 @@ bool simC331InputRegister(const SimScenarioData& sc, uint8_t bank, uint8_t reg, 
     return true;
 }
 
+namespace {
+
+// Port whose picture input channel n takes, by its source select 00:(10+n):
+// 2p for CMOS port p, 8 to 10 for Vby-One port 4, 12 to 14 for port 5.
+int channelPort(const SimC331& chip, int n) {
+    const uint8_t sel = chip.reg(0x00, uint8_t(0x10 + n));
+    if (sel < 8) return sel / 2;
+    if (sel <= 10) return 4;
+    if (sel >= 12 && sel <= 14) return 5;
+    return -1;
+}
+
+// What the channel's source sends, from the live scenario.
+SimVideoTiming channelTiming(SimBoard& board, const SimC331& chip, int n) {
+    const int port = channelPort(chip, n);
+    if (port < 0) return SimVideoTiming{};
+    return simVideoTiming(board.scenario().snapshot().inputs[kPortInput[port]]);
+}
+
+// The measurement registers hold what was measured when 00:29 was last
+// written with bit 7 set.
+struct Latch {
+    std::mutex mutex;
+    SimScenarioData measured;
+};
+
+}  // namespace
+
 void simC331AttachInputs(SimBoard& board, SimC331& chip) {
     SimBoard* b = &board;
-    chip.addReadHook([b](uint8_t bank, uint8_t reg, uint8_t& value) {
-        if (bank != 0xAE && bank != 0xAF && bank != 0xB2) return false;
-        return simC331InputRegister(b->scenario().snapshot(), bank, reg, value);
+    SimC331* c = &chip;
+    auto latch = std::make_shared<Latch>();
+    chip.setChannelRate([b, c](int n) { return channelTiming(*b, *c, n).rate; });
+    chip.addWriteHook([b, latch](uint8_t bank, uint8_t reg, uint8_t value) {
+        if (bank != 0x00 || reg != 0x29 || !(value & 0x80)) return;
+        SimScenarioData now = b->scenario().snapshot();
+        std::lock_guard<std::mutex> lock(latch->mutex);
+        latch->measured = std::move(now);
+    });
+    chip.addReadHook([b, c, latch](uint8_t bank, uint8_t reg, uint8_t& value) {
+        if (bank == 0xB2) return simC331InputRegister(b->scenario().snapshot(), bank, reg, value);
+        if (bank == 0xAE || bank == 0xAF) {
+            std::lock_guard<std::mutex> lock(latch->mutex);
+            return simC331InputRegister(latch->measured, bank, reg, value);
+        }
+        // A8:(3F + 5n) reads 0xFF while input channel n has no picture.
+        if (bank == 0xA8 && reg >= 0x3F && (reg - 0x3F) % 5 == 0 && (reg - 0x3F) / 5 < 8) {
+            value = channelTiming(*b, *c, (reg - 0x3F) / 5).rate ? 0x00 : 0xFF;
+            return true;
+        }
+        // AB:(47 + n) bits 3-2: the field buffer channel n writes now, one
+        // further per field (frame) of its source; bit 0 the field parity.
+        if (bank == 0xAB && reg >= 0x47 && reg < 0x47 + 8) {
+            const int n = reg - 0x47;
+            const SimVideoTiming t = channelTiming(*b, *c, n);
+            const uint64_t field = c->inputFrame(n);
+            value = t.rate ? uint8_t(((field % 4) << 2) | (t.interlaced ? (field & 1) : 0)) : 0;
+            return true;
+        }
+        return false;
     });
 }

@@ -14,6 +14,14 @@
 //   hw             active pixels (0xAF)  CMOS p: 08+2p/2   Vby-One c: 10+8c/2
 // An input without a picture reads the saturated values (all ones) in the
 // counters. B2:64 bit 5 + 2c: Vby-One channel c locked.
+//
+// The measurement registers hold what was measured when 00:29 was last
+// written with bit 7 set (the read latch): a reader that does not latch
+// reads old values, before the first latch those of no picture at all.
+// Input channel n takes the port its source select 00:(10+n) names: its
+// frames (for the sync status and the field register AB:(47+n)) run at the
+// source's rate, fields for an interlaced source; A8:(3F+5n) reads 0xFF
+// while the channel has no picture.
 #include "sim/sim_scenario.h"
 
 #include <cstdint>
@@ -40,5 +48,6 @@ SimVideoTiming simVideoTiming(const SimSource& source);
 // for a register that is not one of them.
 bool simC331InputRegister(const SimScenarioData& scenario, uint8_t bank, uint8_t reg, uint8_t& value);
 
-// Hooks the measurement registers of `chip` to the scenario of `board`.
+// Hooks the measurement and field registers and the input channels' frames
+// of `chip` to the scenario of `board`.
 void simC331AttachInputs(SimBoard& board, SimC331& chip);

@@ -48,13 +48,13 @@ void c331_chip::resetPipeState() {
         m.dbd_win_line[w] = 0;
         m.record_slot[w] = m.slot_record[w] = -1;
         m.crop_applied[w] = ST_RECT{-1, -1, -1, -1};
+        m.crop_refused_id[w] = -1;
         m.g_chg_dbd[w] = 0;
         m.chg_attr[w] = m.chg_stitch1[w] = m.chg_stitch2[w] = 0;
     }
     for (int n = 0; n < C331_CH_NUM; ++n) m.prev_win_num[n] = C331_WIN_NUM;
     for (int p = 0; p < 4; ++p) m.nr_last[p] = -1;
     m.gMwin.win = m.gMwinList;
-    m_pendingSource = m_doneSource = m_refusedSource = -1;
 }
 
 c331_chip::~c331_chip() = default;

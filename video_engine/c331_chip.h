@@ -103,7 +103,10 @@ public:
     bool setSourceCrop(int record, int cropIndex);
     // A window record's whole source change in one step: crop on (checked
     // as above), crop off and input, or input alone; one set_output.
-    void c331_SetWinSource(int win, int newWord, int oldWord);
+    void c331_SetWinSource(int win, int newWord, int oldWord) override;
+    // The input a crop record's id word names (its low byte), -1 when that
+    // is no input (above 5). The one reading of the id everywhere.
+    static int cropInput(u16 id);
     // Crop rectangles edited since they were set up: every enabled window
     // showing a changed crop record is set up again (one set_output).
     // Returns the number of windows reprogrammed.
@@ -190,6 +193,8 @@ public:
 
     // Longest wait for an output frame in wait1_povs (1 ms polls).
     static constexpr int kPovsPolls = 200;
+    // Longest wait for an input frame in wait1_pivs (1 ms polls).
+    static constexpr int kPivsPolls = 45;
 
 private:
     void wr(u32 code, u32 value, u32 base = 0);
@@ -199,6 +204,12 @@ private:
     void restartVboRx(int ch, u32 laneMask);
     bool readHdmi(int input, S::PortHdmiInfo& info, s32& stable);
     void setupCropOffsets(int slot, const ST_RECT& rect);
+    // Crop on (rectangle clamped to the port's picture) / off for a slot,
+    // without programming the chip.
+    void cropOn(int slot, ST_RECT& rect);
+    void cropOff(int slot);
+    // The slot's input without a crop change; false for no input.
+    bool setInputOnly(int slot, int input);
     void applyWindowOutput(int slot, int data);
     bool portNoSignal(int port) const;
     int vboLanes(int port) const;
@@ -209,12 +220,5 @@ private:
     PARA_RAM_IMAGE* m_image = nullptr;
     std::unique_ptr<c331_timing> m_timing;
     std::unique_ptr<c331_picture> m_picture;
-    // A source change in progress (record): the crop step leaves the chip
-    // programming to the source step. Done / refused: the crop switch was
-    // completed or refused by c331_SetInputsourceCrop, so the apply pass's
-    // following c331_SetInputsource of that record has nothing left to do.
-    int m_pendingSource = -1;
-    int m_doneSource = -1;
-    int m_refusedSource = -1;
     HdmiReader m_hdmiReader;
 };

@@ -45,6 +45,11 @@ public:
     // May change rect (clamped to the input's measured size).
     virtual void c331_SetCrop(char win, char enable, ST_RECT* rect) = 0;
     virtual void c331_SetInputsource(int win, int input) = 0;
+    // A window record's source word changed from oldWord to newWord (bit 15:
+    // crop record index in the low byte, else the input): the whole switch,
+    // crop on or off and input, programmed once. A crop record that cannot
+    // be shown is refused (logged) and the window keeps its source.
+    virtual void c331_SetWinSource(int win, int newWord, int oldWord) = 0;
     virtual void c331_SetWinOutput(int dev, char win, int data) = 0;
     virtual void c331_SetWinDbdMode(int dev, char win, int mode) = 0;
     // Crop rectangles edited in the image since they were set up: every
@@ -110,6 +115,7 @@ public:
     void c331_SetInputsourceCrop(int, int) override { notBuilt("c331_SetInputsourceCrop"); }
     void c331_SetCrop(char, char, ST_RECT*) override { notBuilt("c331_SetCrop"); }
     void c331_SetInputsource(int, int) override { notBuilt("c331_SetInputsource"); }
+    void c331_SetWinSource(int, int, int) override { notBuilt("c331_SetWinSource"); }
     void c331_SetWinOutput(int, char, int) override { notBuilt("c331_SetWinOutput"); }
     void c331_SetWinDbdMode(int, char, int) override { notBuilt("c331_SetWinDbdMode"); }
     int zrvApi_applyCropEdits() override { return notBuilt("zrvApi_applyCropEdits"), 0; }

@@ -256,8 +256,13 @@ void c331_chip::wait1_pivs(int fd, int idx) {
     wr(c331reg::RTCT_HOLD, 0x80);
     const u32 stat = c331reg::PIVS_STAT, cnt = code(0xA8, 0x3F + 5 * idx, 1);
     if (!(rd(stat) & (1u << idx)) && rd(cnt) != 0xFF) {
-        for (int i = 0; i < 45; ++i)
-            if ((rd(stat) & (1u << idx)) || rd(cnt) == 0xFF) break;
+        // Up to 45 re-reads a millisecond apart: about three input frames.
+        m.without_mutex([&] {
+            for (int i = 0; i < kPivsPolls; ++i) {
+                Utils::sleep_ms(1);
+                if ((rd(stat) & (1u << idx)) || rd(cnt) == 0xFF) break;
+            }
+        });
     }
     wr(c331reg::PIVS_REQ, 0);
     wr(c331reg::RTCT_HOLD, 0);

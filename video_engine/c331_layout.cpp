@@ -111,7 +111,6 @@ void c331_chip::zrvApi_initEnvC331() {
     const char* spliceText = pv.splice == 0 ? "SPLICE_NONE " : "SPLICE_CP1TO2 ";
 
     for (int i = 0; i < C331_WIN_NUM; ++i) m.record_slot[i] = m.slot_record[i] = -1;
-    m_pendingSource = m_doneSource = m_refusedSource = -1;
 
     int cnt = 0;
     for (int w = 0; w < C331_WIN_NUM; ++w)
@@ -152,9 +151,10 @@ void c331_chip::zrvApi_initEnvC331() {
             const int idx = rec.source & 0xFF;
             m.PM_INPUT_OFFSET_EN[s] = 1;
             wi.crop = u8(idx);
-            // A crop index past the table names no record: the window is
-            // refused like one with an input out of range.
-            input = idx < int(RamOffset::CROP_COUNT) ? (img.crop(idx).id & 0xFF) & 7 : 0xFF;
+            // A crop index past the table, or a record whose id names no
+            // input, is refused like an input out of range.
+            const int cropIn = idx < int(RamOffset::CROP_COUNT) ? cropInput(img.crop(idx).id) : -1;
+            input = cropIn >= 0 ? cropIn : 0xFF;
         }
         wi.input = u8(input);
         wi.enable = u8(rec.enable & 0xFF);

@@ -27,9 +27,24 @@ u16 word(const u8* image, int off) { return u16(image[off] | (image[off + 1] << 
 // Identification retries back off from 10 ms to one second.
 constexpr u32 kIdBackoffMinMs = 10;
 constexpr u32 kIdBackoffMaxMs = 1000;
-// Between passes with nothing to apply the thread sleeps this long, in 1 ms
-// steps so that a raised apply flag is served at once.
-constexpr u32 kIdleMs = 5;
+
+// Words the chip start-up programs from the image (offset, length in bytes):
+// the panel, the picture words and everything the window layout is built
+// from. The rest (brightness, blackout, pattern, OSD, custom EDIDs, audio)
+// is left to the first pass.
+struct Range {
+    int off, len;
+};
+const Range kStartupWords[] = {
+    {c331img::SPLICE_MODE, 6},                            // splice mode, LED wall width and height
+    {c331img::OUT1_WIDTH, 4},                             // output 1 width and height
+    {c331img::CONTRAST, 6},                               // contrast, sharpness, saturation
+    {c331img::COLOR_PRESET, 8},                           // colour preset, red, green, blue
+    {c331img::WIN_PRIORITY, 2 * C331_WIN_NUM},            // window priorities
+    {c331img::WIN_RECORDS, c331img::WIN_RECORD_SIZE * C331_WIN_NUM},
+    {c331img::CROP_TABLE, 10 * int(RamOffset::CROP_COUNT)},
+    {c331img::FADES, 4 * C331_WIN_NUM},
+};
 
 const int kPresetCounts[C331_MWIN_PRESETS] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
 
@@ -38,7 +53,8 @@ const int kPresetCounts[C331_MWIN_PRESETS] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
 c331_manage::c331_manage() {
     writeLogMsg(INFO, "====c331_manage::c331_manage()=====");
     drv = new c331_drv();
-    ops = new c331_chip(*this);
+    m_ownOps = std::make_unique<c331_chip>(*this);
+    ops = m_ownOps.get();
     std::memset(m_applied, 0, sizeof m_applied);
 }
 
@@ -55,6 +71,13 @@ c331_manage* c331_manage::pInstance() {
         m->reset_layout_descriptors();
         m->apply_flag.store(0);
         m->pattern_gen = 0;
+        // What the rest of the device starts from: words the chip start-up
+        // does not program compare against this, so a change written while
+        // the chip is identified is applied by the first pass.
+        if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config) {
+            QMutexLocker lock(&m->mutex);
+            std::memcpy(m->m_applied, zp->live_image.data, sizeof m->m_applied);
+        }
         m->initialize();
     });
     return m;
@@ -68,7 +91,38 @@ void c331_manage::reset_layout_descriptors() {
 }
 
 void c331_manage::Sleep(int ms) {
-    if (ms > 0) Utils::sleep_ms(u32(ms));
+    if (ms > 0) without_mutex([ms] { Utils::sleep_ms(u32(ms)); });
+}
+
+void c331_manage::take_mutex() {
+    mutex.lock();
+    m_passHolds = true;
+}
+
+void c331_manage::give_mutex() {
+    m_passHolds = false;
+    mutex.unlock();
+}
+
+void c331_manage::wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_woken = true;
+    }
+    m_wakeCv.notify_all();
+}
+
+void c331_manage::stop() {
+    m_stop.store(true);
+    wake();
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+void c331_manage::wait_for_work(u32 ms) {
+    std::unique_lock<std::mutex> lock(m_wakeMutex);
+    Board::get().clock().waitFor(m_wakeCv, lock, ms,
+                                 [this] { return m_woken || m_stop.load() || apply_flag.load() != 0; });
+    m_woken = false;
 }
 
 int c331_manage::initialize() {
@@ -79,7 +133,7 @@ int c331_manage::initialize() {
     debugPrintf("\n c331_id = %02x \n", id);
     if (m_started) return 0;
     try {
-        std::thread(&c331_manage::c331manageThread, this).detach();
+        m_thread = std::thread(&c331_manage::c331manageThread, this);
         m_started = true;
     } catch (const std::system_error&) {
         debugPrintf("create manage thread failed");
@@ -92,23 +146,34 @@ int c331_manage::initialize() {
 void* c331_manage::c331manageThread(void* arg) {
     if (!arg) return nullptr;
     auto* m = static_cast<c331_manage*>(arg);
-    for (;;) {
+    while (!m->stopping()) {
         m->thread_step();
-        m->idle_wait();
+        // Running: sleep until a change or the next input poll. Identifying
+        // backs off in its own step; initialising goes straight on.
+        if (m->thread_state.load() == 6 && m->apply_flag.load() == 0) m->wait_for_work(kPollPeriodMs);
     }
     return nullptr;
 }
 
-void c331_manage::idle_wait() {
-    for (u32 i = 0; i < kIdleMs; ++i) {
-        if (apply_flag.load() != 0) return;
-        Utils::sleep_ms(1);
+void c331_manage::signal_without_chip() {
+    ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
+    if (!zp || apply_flag.load() == 0) return;
+    int code;
+    {
+        QMutexLocker lock(&mutex);
+        code = apply_flag.exchange(0);
     }
+    // Nothing to program yet; once the chip comes up it is initialised
+    // from the live image, which holds this change.
+    if (code) zp->test_signal(code);
 }
 
 void c331_manage::thread_step() {
     const u8 state = thread_state.load();
     if (state <= 4) {
+        // A chip that is absent or not yet identified must not keep the
+        // panel's and the PC's changes from reaching the files.
+        signal_without_chip();
         identify_step();
     } else if (state == 5) {
         init_chip();
@@ -135,7 +200,7 @@ void c331_manage::identify_step() {
     // Back off: a chip that is absent or held in reset is not worth a busy bus.
     u32 delay = kIdBackoffMinMs;
     for (u32 i = 1; i < m_idFailures && delay < kIdBackoffMaxMs; ++i) delay *= 2;
-    Utils::sleep_ms(std::min(delay, kIdBackoffMaxMs));
+    wait_for_work(std::min(delay, kIdBackoffMaxMs));
 }
 
 void c331_manage::load_system_param() {
@@ -246,12 +311,14 @@ void c331_manage::define_param() {
 }
 
 void c331_manage::init_chip() {
-    // Writers wait while the chip is brought up from the image, so the record
-    // of what was applied matches what the chip got.
-    QMutexLocker lock(&mutex);
+    PassHold hold(*this);
     ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
-    static u8 empty[c331img::kImageSize];
-    const u8* live = zp ? zp->live_image.data : empty;
+    // The image start-up programs from. The waits below let writers in: what
+    // they change after this copy differs from the record and is applied by
+    // the first pass.
+    u8 seen[c331img::kImageSize] = {};
+    if (zp) std::memcpy(seen, zp->live_image.data, sizeof seen);
+    const u8* live = seen;
     const int fd = c331_fd;
 
     load_system_param();
@@ -291,8 +358,8 @@ void c331_manage::init_chip() {
     c331_debugEnv();
     ops->set_output(fd);
 
-    // Everything above came from this image: it is what the chip shows now.
-    std::memcpy(m_applied, live, sizeof m_applied);
+    // Only what start-up programmed counts as applied.
+    for (const Range& r : kStartupWords) std::memcpy(m_applied + r.off, seen + r.off, size_t(r.len));
 
     thread_state.store(6);
     g_fpga_c331_start.store(1);
@@ -308,18 +375,15 @@ void c331_manage::wait_led_handover() {
     if (g_set_led_para.load() != 1) return;
     // The FPGA thread and the front panel need this mutex while the LED
     // settings are applied: let go of it while waiting, and not for ever.
-    mutex.unlock();
-    Clock& clock = Board::get().clock();
-    const u64 start = clock.nowMs();
-    bool timedOut = false;
-    while (g_set_led_para.load() == 1) {
-        if (clock.nowMs() - start >= kLedWaitMs) {
-            timedOut = true;
-            break;
+    const bool timedOut = without_mutex([] {
+        Clock& clock = Board::get().clock();
+        const u64 start = clock.nowMs();
+        while (g_set_led_para.load() == 1) {
+            if (clock.nowMs() - start >= kLedWaitMs) return true;
+            Utils::sleep_ms(1);
         }
-        Utils::sleep_ms(1);
-    }
-    mutex.lock();
+        return false;
+    });
     if (timedOut) writeLogMsg(WARNING, "c331: LED settings still being applied after 3 s; setting up the panel anyway");
 }
 
@@ -363,28 +427,7 @@ void c331_manage::apply_windows(const u8* live) {
                 ops->set_output(fd);
                 return;
             case 4: ops->c331_SetWinAttr(char(w), newv); break;
-            case 8: {
-                int input = newv;
-                if (newv & 0x8000) {
-                    const int i = newv & 0xFF;
-                    if (i >= 40) {
-                        char text[96];
-                        std::snprintf(text, sizeof text, "c331: window %d source names crop %d, ignored", w, i);
-                        writeLogMsg(WARNING, text);
-                        break;
-                    }
-                    const int crop = c331img::CROP_TABLE + 10 * i;
-                    ops->c331_SetInputsourceCrop(w, i);
-                    ST_RECT rect{word(live, crop + 2), word(live, crop + 4), word(live, crop + 6), word(live, crop + 8)};
-                    ops->c331_SetCrop(char(w), 1, &rect);
-                    input = live[crop] & 0x0F;
-                } else if (oldv & 0x8000) {
-                    ST_RECT rect{0, 0, 0, 0};
-                    ops->c331_SetCrop(char(w), 0, &rect);
-                }
-                ops->c331_SetInputsource(w, input);
-                break;
-            }
+            case 8: ops->c331_SetWinSource(w, newv, oldv); break;
             case 18: ops->c331_SetWinOutput(fd, char(w), newv); break;
             case 22: ops->c331_SetWinDbdMode(fd, char(w), newv); break;
             default: break;
@@ -393,8 +436,26 @@ void c331_manage::apply_windows(const u8* live) {
     }
 }
 
+void c331_manage::apply_pattern(const u8* seen) {
+    const u8 pattern = seen[c331img::TEST_PATTERN];
+    if (pattern == m_applied[c331img::TEST_PATTERN]) return;
+    if (ops->c331_SetPattern(pattern) < 0 && pattern != 0) {
+        // Refused (several windows): not applied, so the next pass that finds
+        // one window again shows it.
+        if (pattern != m_refusedPattern) {
+            char text[96];
+            std::snprintf(text, sizeof text, "c331: test pattern %d waits until one window is shown", pattern);
+            writeLogMsg(WARNING, text);
+        }
+        m_refusedPattern = pattern;
+        return;
+    }
+    m_refusedPattern = 0;
+    m_applied[c331img::TEST_PATTERN] = pattern;
+}
+
 void c331_manage::apply_pass() {
-    QMutexLocker lock(&mutex);
+    PassHold hold(*this);
     if (apply_flag.load() == 0) return;
     ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
     if (!zp) {
@@ -402,7 +463,13 @@ void c331_manage::apply_pass() {
         apply_flag.store(0);
         return;
     }
-    const u8* live = zp->live_image.data;
+    // The pass works on the image as it is now and takes the flag that asked
+    // for it: a writer who edits the image while the pass waits for the chip
+    // raises the flag again, and the next pass finds the difference.
+    u8 seen[c331img::kImageSize];
+    std::memcpy(seen, zp->live_image.data, sizeof seen);
+    const int code = apply_flag.exchange(0);
+    const u8* live = seen;
     const int fd = c331_fd;
     auto differs = [&](int off) { return word(live, off) != word(m_applied, off); };
 
@@ -444,7 +511,7 @@ void c331_manage::apply_pass() {
     ops->zrvApi_applyCropEdits();
 
     // 6. Fade step counts, used by the next set_output. The image word is 16
-    // bits; a fade runs one output frame per step under this mutex.
+    // bits; a fade runs one output frame per step.
     for (int w = 0; w < C331_WIN_NUM; ++w) {
         const int in = c331img::FADES + 4 * w, out = in + 2;
         if (differs(in)) {
@@ -460,8 +527,7 @@ void c331_manage::apply_pass() {
     }
 
     // 7. Test pattern.
-    if (live[c331img::TEST_PATTERN] != m_applied[c331img::TEST_PATTERN])
-        ops->c331_SetPattern(live[c331img::TEST_PATTERN]);
+    apply_pattern(live);
 
     // 8. Custom EDIDs: every input whose record changed.
     for (int i = 0; i < source_handover::kInputs; ++i) {
@@ -496,9 +562,11 @@ void c331_manage::apply_pass() {
         if (v) g_osd_update.store(1);
     }
 
-    // 12. Record what was applied, then signal it.
+    // 12. Record what was applied (a refused pattern stays pending), then
+    // signal it.
+    const u8 pattern = m_applied[c331img::TEST_PATTERN];
     std::memcpy(m_applied, live, sizeof m_applied);
-    const int code = apply_flag.exchange(0);
+    m_applied[c331img::TEST_PATTERN] = pattern;
     zp->test_signal(code);
 
     // 13. OSD menu file.

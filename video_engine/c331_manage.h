@@ -14,6 +14,8 @@
 #include <QMutex>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -63,21 +65,50 @@ public:
     static c331_manage* pInstance();
 
     // The change protocol's mutex and apply flag: 0 idle, 1 parameters
-    // changed, 2 user-mode slots written by the protocol. The thread looks
-    // at the flag every millisecond while it idles.
+    // changed, 2 user-mode slots written by the protocol. The thread sleeps
+    // on a condition until the flag is raised, a wake or its next poll.
     QMutex mutex;
     std::atomic<u8> apply_flag{0};
-    // Raises the apply flag, with the mutex held. A pending 2 also applies
-    // the parameters, so a 1 never replaces it: that would lose the saving of
-    // the user-mode slots the PC wrote.
+    // Raises the apply flag, with the mutex held, and wakes the thread. A
+    // pending 2 also applies the parameters, so a 1 never replaces it: that
+    // would lose the saving of the user-mode slots the PC wrote.
     void raise_apply(u8 code) {
         if (apply_flag.load() != 2 || code == 2) apply_flag.store(code);
+        wake();
+    }
+    // Ends the thread's current wait at once.
+    void wake();
+    // Asks the thread to end (it leaves its loop at the next wait) and wakes
+    // it; joins it unless called from the thread itself.
+    void stop();
+    bool stopping() const { return m_stop.load(); }
+
+    // Period of the input poll step: the longest the idle thread sleeps.
+    static constexpr u32 kPollPeriodMs = 20;
+
+    // Runs `wait` (for a frame, a status bit or a settle time of the chip)
+    // without the manager's mutex when this thread holds it for a pass, and
+    // takes the mutex again before it returns. Only the c331 thread programs
+    // the chip, so a writer may edit the image meanwhile: its apply flag
+    // brings the change to the next pass.
+    template <class F>
+    auto without_mutex(F&& wait) -> decltype(wait()) {
+        struct Relock {
+            c331_manage& m;
+            bool held;
+            ~Relock() {
+                if (held) m.take_mutex();
+            }
+        } relock{*this, m_passHolds};
+        if (relock.held) give_mutex();
+        return wait();
     }
 
     // Register access and its handle.
     c331_drv* drv = nullptr;
     int c331_fd = -1;
-    // The chip operations the passes call (tests put a recording one here).
+    // The chip operations the passes call (tests put a recording one here);
+    // the manager's own stay owned by it when replaced.
     c331_chip_ops* ops = nullptr;
 
     // Thread state: 0-4 identifying, 5 initialising, 6 running.
@@ -105,6 +136,9 @@ public:
     // ---- driving the thread body step by step (start-up logic and tests)
     // One turn of the thread body by its state (identify, initialise, run).
     void thread_step();
+    // While the chip is not running: a raised apply flag is cleared and
+    // signalled without programming anything, so the change persists.
+    void signal_without_chip();
     // The identification step: one id read; advances the state on 0x24.
     void identify_step();
     // Brings the chip up (state 5) and opens the FPGA start gate.
@@ -119,10 +153,6 @@ public:
     // Upper bound of a fade step count taken from the image.
     static constexpr s32 kMaxFadeSteps = 255;
 
-    // The image as last applied: the apply pass compares the live image
-    // against it, so no change is lost when the shadow is overwritten.
-    const u8* applied_image() const { return m_applied; }
-
     void setChipOps(c331_chip_ops* chipOps) { ops = chipOps; }
 
 private:
@@ -131,11 +161,37 @@ private:
     void reset_layout_descriptors();
     void apply_panel(const u8* live);
     void apply_windows(const u8* live);
+    void apply_pattern(const u8* seen);
     void serve_debug_requests();
     void wait_led_handover();
-    void idle_wait();
+    // Sleeps until the apply flag, a wake, stop() or at most `ms`.
+    void wait_for_work(u32 ms);
+    // The pass's hold on the manager mutex (c331 thread only): taken for a
+    // whole pass, given up only inside without_mutex.
+    void take_mutex();
+    void give_mutex();
+    struct PassHold {
+        explicit PassHold(c331_manage& m) : m(m) { m.take_mutex(); }
+        ~PassHold() { m.give_mutex(); }
+        PassHold(const PassHold&) = delete;
+        PassHold& operator=(const PassHold&) = delete;
+        c331_manage& m;
+    };
 
+    std::unique_ptr<c331_chip_ops> m_ownOps;
     bool m_started = false;
     u32 m_idFailures = 0;
+    // The image as last applied: the apply pass compares the image it took
+    // at its start against it, so no change is lost when the shadow is
+    // overwritten or the image is edited while the pass waits for the chip.
     u8 m_applied[c331img::kImageSize]{};
+    bool m_passHolds = false;
+    // Last pattern refused for several windows (logged once).
+    u8 m_refusedPattern = 0;
+
+    std::thread m_thread;
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wakeCv;
+    bool m_woken = false;  // under m_wakeMutex
+    std::atomic<bool> m_stop{false};
 };

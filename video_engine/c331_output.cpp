@@ -5,8 +5,10 @@
 #include "video_engine/c331_chip.h"
 
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_picture.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -135,6 +137,11 @@ void c331_chip::set_output(int fd) {
 
     // 11.
     m.set_rtct(fd, 1);
+
+    // A window placed on pipelines, or whose source appeared, takes the
+    // sharpness on them: the peaking stage belongs to the pipeline.
+    for (int w = 0; w < C331_WIN_NUM; ++w)
+        if (reprogram[w]) m_picture->sharpen_slot(w);
 
     // 12. The assignment the next change starts from.
     for (int n = 0; n < C331_CH_NUM; ++n) m.prev_win_num[n] = m.PM_WIN_NUM[n];
@@ -482,12 +489,14 @@ bool c331_chip::wait1_povs(int fd, int n) {
     wr(c331reg::RTCT_HOLD, 0x80);
     bool seen = rd(c331reg::POVS_STAT) & (1u << n);
     if (!seen) {
-        // A missing output frame must not hold the manager (and every writer
-        // waiting for its mutex): give up after a few frames.
-        for (int i = 0; i < kPovsPolls && !seen; ++i) {
-            m.Sleep(1);
-            seen = rd(c331reg::POVS_STAT) & (1u << n);
-        }
+        // Writers get the manager's mutex while the frame comes; a missing
+        // output frame is given up after a few frame times.
+        m.without_mutex([&] {
+            for (int i = 0; i < kPovsPolls && !seen; ++i) {
+                Utils::sleep_ms(1);
+                seen = rd(c331reg::POVS_STAT) & (1u << n);
+            }
+        });
         if (!seen) {
             static u32 lastLog = 0;
             const u32 now = G_timeTicks;

@@ -181,80 +181,89 @@ void c331_picture::c331_SetColorTemp(int value) {
 }
 
 void c331_picture::c331_SetSharpness(int value) {
-    const int level = sharpness_level(value);
+    m_sharpness = value;
+    debugPrintf("[c331_SetSharpness] :%04x\r\n", u32(value));
+    wm(PIC_GAIN_EN, 1, 1, 0);
+    const int wincnt = std::min(std::max(m_st.gMwin.wincnt, 0), C331_WIN_NUM);
+    for (int s = 0; s < wincnt; ++s) sharpen_slot(s);
+}
+
+void c331_picture::sharpen_slot(int s) {
+    const int level = sharpness_level(m_sharpness);
     const u32 gain = u32(level * 128 / 10);  // level x 12.8, at most 128
     const u32 enable = level ? 6 : 0;
-    debugPrintf("[c331_SetSharpness] :%04x\r\n", u32(value));
     const int fd = m_fd;
-    wm(PIC_GAIN_EN, 1, 1, 0);
+    if (s < 0 || s >= std::min(std::max(m_st.gMwin.wincnt, 0), C331_WIN_NUM)) return;
+    const int port = m_st.PM_INPUT[s];
+    // A window on a port without signal has nothing to sharpen yet: it is
+    // sharpened when its source appears and the window is set up again.
+    if (port < 0 || port >= C331_PORT_NUM || m_st.PI_STATE[port] == 0) return;
+    int pipes[C331_CH_NUM];
+    const int n = slot_pipes(s, pipes);
+    for (int k = 0; k < n; ++k) w(SHP_H_EN, enable, u32(pipes[k]) * c331reg::kBankBaseStep);
 
-    const int wincnt = std::min(std::max(m_st.gMwin.wincnt, 0), C331_WIN_NUM);
-    for (int s = 0; s < wincnt; ++s) {
-        const int port = m_st.PM_INPUT[s];
-        // A window on a port without signal has nothing to sharpen.
-        if (port < 0 || port >= C331_PORT_NUM || m_st.PI_STATE[port] == 0) continue;
-        int pipes[C331_CH_NUM];
-        const int n = slot_pipes(s, pipes);
-        for (int k = 0; k < n; ++k) w(SHP_H_EN, enable, u32(pipes[k]) * c331reg::kBankBaseStep);
-
-        u8 hset[5] = {0, 0, 0, 0, 0}, vset[5] = {0, 0, 0, 0, 0};
-        if (level) {
-            // The window's own input window: the ratio is that of the
-            // scaler in front of this window's pipelines.
-            const double rh = ratioOf(m_st.OWIN[s].HW, double(m_st.IWIN[s].HW));
-            const double rv =
-                ratioOf(m_st.OWIN[s].VW, double(m_st.IWIN[s].VW) * (1 + (m_st.PI_SCAN_MODE[port] ? 1 : 0)));
-            sharpness_hset(rh, hset);
-            sharpness_vset(rv, vset);
-        }
-
-        m_host.set_rtct(fd, 2);
-        for (int k = 0; k < n; ++k) {
-            const u32 base = u32(pipes[k]) * c331reg::kBankBaseStep;
-            for (u32 i = 0; i < 5; ++i) w(c331reg::code(0x0B, SHP_H_COEF + i, 1), hset[i], base);
-            w(SHP_H_GAIN, gain, base);
-        }
-        for (int k = 0; k < n; ++k) w(SHP_H_EN2, enable, u32(pipes[k]) * c331reg::kBankBaseStep);
-        for (int k = 0; k < n; ++k) {
-            const u32 base = u32(pipes[k]) * c331reg::kBankBaseStep;
-            w(SHP_V_EN, 1, base);
-            for (u32 i = 0; i < 5; ++i) w(c331reg::code(0x0B, SHP_V_COEF + i, 1), vset[i], base);
-            w(SHP_V_GAIN, gain, base);
-        }
-        m_host.set_rtct(fd, 1);
+    u8 hset[5] = {0, 0, 0, 0, 0}, vset[5] = {0, 0, 0, 0, 0};
+    if (level) {
+        // The window's own input window: the ratio is that of the scaler in
+        // front of this window's pipelines.
+        const double rh = ratioOf(m_st.OWIN[s].HW, double(m_st.IWIN[s].HW));
+        const double rv =
+            ratioOf(m_st.OWIN[s].VW, double(m_st.IWIN[s].VW) * (1 + (m_st.PI_SCAN_MODE[port] ? 1 : 0)));
+        sharpness_hset(rh, hset);
+        sharpness_vset(rv, vset);
     }
+
+    m_host.set_rtct(fd, 2);
+    for (int k = 0; k < n; ++k) {
+        const u32 base = u32(pipes[k]) * c331reg::kBankBaseStep;
+        for (u32 i = 0; i < 5; ++i) w(c331reg::code(0x0B, SHP_H_COEF + i, 1), hset[i], base);
+        w(SHP_H_GAIN, gain, base);
+    }
+    for (int k = 0; k < n; ++k) w(SHP_H_EN2, enable, u32(pipes[k]) * c331reg::kBankBaseStep);
+    for (int k = 0; k < n; ++k) {
+        const u32 base = u32(pipes[k]) * c331reg::kBankBaseStep;
+        w(SHP_V_EN, 1, base);
+        for (u32 i = 0; i < 5; ++i) w(c331reg::code(0x0B, SHP_V_COEF + i, 1), vset[i], base);
+        w(SHP_V_GAIN, gain, base);
+    }
+    m_host.set_rtct(fd, 1);
 }
 
 int c331_picture::c331_SetPattern(int pattern) {
     const int wincnt = m_st.gMwin.wincnt;
-    int pipes[C331_CH_NUM];
-    const int n = slot_pipes(0, pipes);
-    debugPrintf("\r\n[c331_SetPattern] pattern:%d,chcnt=%d\r\n", pattern, n);
+    debugPrintf("\r\n[c331_SetPattern] pattern:%d\r\n", pattern);
     if (pattern < 0) {
         char msg[64];
         std::snprintf(msg, sizeof msg, "c331: test pattern %d refused", pattern);
         writeLogMsg(WARNING, msg);
         return -1;
     }
-    if (wincnt > 1) {
-        debugPrintf("\t wincnt:%d OOR, return fail\r\n", wincnt);
-        return -1;
-    }
-
     const int fd = m_fd;
-    m_host.set_rtct(fd, 2);
-    for (int k = 0; k < n; ++k) {
-        const u32 base = u32(pipes[k]) * c331reg::kBankBaseStep;
-        for (u32 code : PAT_REGS) w(code, 0, base);
-    }
     if (pattern == 0) {
+        // Off always works, whatever the layout became since the pattern
+        // went on: every pipeline's generator is cleared, and the inputs are
+        // measured again.
+        m_host.set_rtct(fd, 2);
+        for (u32 c = 0; c < C331_CH_NUM; ++c)
+            for (u32 code : PAT_REGS) w(code, 0, c * c331reg::kBankBaseStep);
         m_st.pattern_gen = 0;
         debugPrintf("    turn off pattern\r");
         m_host.set_input_bkg2(fd, 0, 0);
         m_host.set_rtct(fd, 1);
         return 0;
     }
+    if (wincnt > 1) {
+        debugPrintf("\t wincnt:%d OOR, return fail\r\n", wincnt);
+        return -1;
+    }
 
+    int pipes[C331_CH_NUM];
+    const int n = slot_pipes(0, pipes);
+    m_host.set_rtct(fd, 2);
+    for (int k = 0; k < n; ++k) {
+        const u32 base = u32(pipes[k]) * c331reg::kBankBaseStep;
+        for (u32 code : PAT_REGS) w(code, 0, base);
+    }
     const int idx = (pattern - 1) % kPatternCount;
     debugPrintf("    zrv pattern Idx:%d \r\n", idx);
     m_st.pattern_gen = 1;

@@ -29,10 +29,15 @@ public:
     // value = preset (bits 0-7) | blue << 8 | green << 16 | red << 24;
     // preset 0 custom (gain bytes, 128 unity), 1 warm, 2 nature, 3 cool.
     void c331_SetColorTemp(int value);
-    // 0 to 10 off, 11 to 20 levels 1 to 10.
+    // 0 to 10 off, 11 to 20 levels 1 to 10; kept for the windows set up later.
     void c331_SetSharpness(int value);
-    // 0 off, 1 to 20 a pattern drawn by window 0's pipelines. 0, or -1
-    // (nothing written) with more than one window or a pattern below 0.
+    // The kept sharpness on the pipelines of layout slot s (nothing while
+    // its port has no signal). Whenever a window is placed on pipelines or
+    // its source appears, its pipelines take the sharpness again.
+    void sharpen_slot(int s);
+    // 0 off (always: clears the generator of every pipeline), 1 to 20 a
+    // pattern drawn by window 0's pipelines. 0, or -1 (nothing written) for
+    // a pattern with more than one window or a pattern below 0.
     int c331_SetPattern(int pattern);
 
     // Nonzero while a test pattern is shown (the input checks pause).
@@ -61,4 +66,5 @@ private:
     const int& m_fd;
     c331_state& m_st;
     c331_pic_host& m_host;
+    int m_sharpness = 0;
 };

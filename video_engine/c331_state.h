@@ -243,13 +243,14 @@ struct c331_state {
     WIN_INFO gWininfo[C331_WIN_NUM]{};
     s32 attr_hflip[C331_WIN_NUM]{}, attr_vflip[C331_WIN_NUM]{};
     s32 pipe_used[C331_CH_NUM]{};
-    s32 source_changed = 0;
     // Slot of each window record and record of each slot (-1 none).
     s32 record_slot[C331_WIN_NUM]{};
     s32 slot_record[C331_WIN_NUM]{};
     // Crop rectangle (x, y, w, h of the crop record) each slot was last set
     // up from; a crop edit is re-applied when the record differs.
     ST_RECT crop_applied[C331_WIN_NUM]{};
+    // Crop id last refused per slot (-1 none), so a bad record is logged once.
+    s32 crop_refused_id[C331_WIN_NUM]{-1, -1, -1, -1, -1, -1};
     // Noise-reduction enable last written per CMOS port (-1 none yet).
     s32 nr_last[4]{-1, -1, -1, -1};
 

@@ -31,11 +31,39 @@ void c331_chip::setupCropOffsets(int slot, const ST_RECT& rect) {
         m.PM_INPUT_OFFSET[slot][2], m.PM_INPUT_OFFSET[slot][3]);
 }
 
-void c331_chip::c331_SetCrop(char win, char enable, ST_RECT* rect) {
-    if (m_pendingSource != win && (win == m_doneSource || win == m_refusedSource)) {
-        // Middle of a crop switch already completed or refused.
-        return;
+int c331_chip::cropInput(u16 id) {
+    const int input = id & 0xFF;
+    return input <= 5 ? input : -1;
+}
+
+void c331_chip::cropOn(int slot, ST_RECT& rect) {
+    const int port = m.PM_INPUT[slot];
+    int hw = m.PI_ACT[port][1];
+    if ((port == 4 || port == 5) && m.PI_STATE[port] < 4) hw *= 2;
+    const int vh = m.PI_ACT[port][3];
+    if (rect.x + rect.w > hw) {
+        dbg("    x:%d + w:%d OOR, reset it to C331input\r\n", rect.x, rect.w);
+        rect.x = 0;
+        rect.w = hw;
     }
+    if (rect.y + rect.h > vh) {
+        dbg("    y:%d + h:%d OOR, reset it to C331input\r\n", rect.y, rect.h);
+        rect.y = 0;
+        rect.h = vh;
+    }
+    m.PM_INPUT_OFFSET_EN[slot] = 1;
+    setupCropOffsets(slot, rect);
+    m.g_chg_input[slot] = 1;
+}
+
+void c331_chip::cropOff(int slot) {
+    m.PM_INPUT_OFFSET_EN[slot] = 0;
+    for (int t = 0; t < 4; ++t) m.PM_INPUT_OFFSET[slot][t] = 0;
+    m.crop_applied[slot] = ST_RECT{-1, -1, -1, -1};
+    m.g_chg_input[slot] = 1;
+}
+
+void c331_chip::c331_SetCrop(char win, char enable, ST_RECT* rect) {
     const int slot = slotOfRecord(win);
     if (slot < 0) {
         dbg("  not found win:%d\r\n", win);
@@ -45,32 +73,11 @@ void c331_chip::c331_SetCrop(char win, char enable, ST_RECT* rect) {
     const int port = zrvApi_inputCvtC331(m.gWininfo[slot].input);
     if (port > 5) return;
     if (enable) {
-        int hw = m.PI_ACT[port][1];
-        if ((port == 4 || port == 5) && m.PI_STATE[port] < 4) hw *= 2;
-        const int vh = m.PI_ACT[port][3];
-        if (rect->x + rect->w > hw) {
-            dbg("    x:%d + w:%d OOR, reset it to C331input\r\n", rect->x, rect->w);
-            rect->x = 0;
-            rect->w = hw;
-        }
-        if (rect->y + rect->h > vh) {
-            dbg("    y:%d + h:%d OOR, reset it to C331input\r\n", rect->y, rect->h);
-            rect->y = 0;
-            rect->h = vh;
-        }
-        m.PM_INPUT_OFFSET_EN[slot] = 1;
         m.PM_INPUT[slot] = port;
-        setupCropOffsets(slot, *rect);
+        cropOn(slot, *rect);
     } else {
-        m.PM_INPUT_OFFSET_EN[slot] = 0;
-        for (int t = 0; t < 4; ++t) m.PM_INPUT_OFFSET[slot][t] = 0;
-        m.crop_applied[slot] = ST_RECT{-1, -1, -1, -1};
+        cropOff(slot);
     }
-    // The window's input picture changed: its channels are set up again.
-    m.g_chg_input[slot] = 1;
-    // Part of a source change of this window: the source operation that
-    // follows programs the chip once for everything.
-    if (m_pendingSource == win) return;
     set_output(m.c331_fd);
 }
 
@@ -104,7 +111,16 @@ int c331_chip::applyCropEdits() {
         // A deleted crop (valid bit gone) leaves the window as it is until
         // its source word changes.
         if (!(c.id & 0x8000)) continue;
-        if ((c.id & 0xFF) != m.gWininfo[s].input && m.slot_record[s] >= 0) {
+        const int input = cropInput(c.id);
+        if (input < 0) {
+            // An id that names no input: the window keeps its picture; said
+            // once, not at every pass.
+            if (m.crop_refused_id[s] != c.id)
+                logWarn("c331: crop record %d names input %d; window keeps its picture", idx, c.id & 0xFF);
+            m.crop_refused_id[s] = c.id;
+            continue;
+        }
+        if (input != m.gWininfo[s].input && m.slot_record[s] >= 0) {
             // The record now holds a crop of another input: the window
             // follows its source word to it.
             if (setSourceCrop(m.slot_record[s], idx)) ++changed;
@@ -142,8 +158,8 @@ bool c331_chip::setSourceCrop(int record, int cropIndex) {
         return false;
     }
     const CROP_RECORD c = image().crop(cropIndex);
-    const int input = c.id & 0xFF;
-    if (!(c.id & 0x8000) || input > 5) {
+    const int input = cropInput(c.id);
+    if (!(c.id & 0x8000) || input < 0) {
         logWarn("c331: window %d: crop record %d is not in use (id %04X); source unchanged", record, cropIndex, c.id);
         return false;
     }
@@ -154,39 +170,48 @@ bool c331_chip::setSourceCrop(int record, int cropIndex) {
     wi.input = u8(input);
     m.PM_INPUT[slot] = zrvApi_inputCvtC331(input);
     m.g_chg_input[slot] = 1;
+    m.crop_refused_id[slot] = -1;
     // The port is measured before the crop is cut to its picture.
     check_input_port(m.c331_fd);
     ST_RECT rect{c.x, c.y, c.width, c.height};
-    const int saved = m_pendingSource;
-    m_pendingSource = record;
-    c331_SetCrop(char(record), 1, &rect);
-    m_pendingSource = saved;
+    cropOn(slot, rect);
     // The rectangle as recorded, not as clamped: an edit of the record is
     // what applyCropEdits looks for.
     m.crop_applied[slot] = ST_RECT{c.x, c.y, c.width, c.height};
     set_output(m.c331_fd);
-    m.source_changed = 1;
     return true;
 }
 
-void c331_chip::c331_SetInputsourceCrop(int win, int cropIndex) {
-    // The apply pass follows with c331_SetCrop and c331_SetInputsource for
-    // the same window; the whole change is done here, once, and those two
-    // calls then find nothing left to do.
-    m_refusedSource = -1;
-    m_pendingSource = -1;
-    if (setSourceCrop(win, cropIndex)) {
-        m_doneSource = win;
-    } else {
-        m_refusedSource = win;
-        m_doneSource = -1;
+void c331_chip::c331_SetInputsourceCrop(int win, int cropIndex) { setSourceCrop(win, cropIndex); }
+
+bool c331_chip::setInputOnly(int slot, int input) {
+    input = ((input % 6) + 6) % 6;
+    const int port = zrvApi_inputCvtC331(input);
+    if (port > 5) {
+        dbg("    input:%d OOR\r\n", input);
+        return false;
     }
+    m.gWininfo[slot].input = u8(input);
+    m.PM_INPUT[slot] = port;
+    m.g_chg_input[slot] = 1;
+    dbg("[c331_SetInputsource] win_%d, port_%d\n", slot, port);
+    return true;
 }
 
 void c331_chip::c331_SetInputsource(int win, int input) {
-    if (win == m_refusedSource || win == m_doneSource) {
-        // Tail of a crop switch handled (or refused) by c331_SetInputsourceCrop.
-        m_refusedSource = m_doneSource = -1;
+    const int slot = slotOfRecord(win);
+    if (slot < 0) {
+        dbg("    win:%d OOR, wincnt:%d\r\n", win, m.gMwin.wincnt);
+        return;
+    }
+    if (!setInputOnly(slot, input)) return;
+    check_input_port(m.c331_fd);
+    set_output(m.c331_fd);
+}
+
+void c331_chip::c331_SetWinSource(int win, int newWord, int oldWord) {
+    if (newWord & 0x8000) {
+        setSourceCrop(win, newWord & 0xFF);
         return;
     }
     const int slot = slotOfRecord(win);
@@ -194,34 +219,11 @@ void c331_chip::c331_SetInputsource(int win, int input) {
         dbg("    win:%d OOR, wincnt:%d\r\n", win, m.gMwin.wincnt);
         return;
     }
-    input = ((input % 6) + 6) % 6;
-    const int port = zrvApi_inputCvtC331(input);
-    if (port > 5) {
-        dbg("    input:%d OOR\r\n", input);
-        return;
-    }
-    m.gWininfo[slot].input = u8(input);
-    m.PM_INPUT[slot] = port;
-    m.g_chg_input[slot] = 1;
-    dbg("[c331_SetInputsource] win_%d, port_%d\n", slot, port);
+    // Crop off, then the input: programmed once.
+    if (oldWord & 0x8000) cropOff(slot);
+    setInputOnly(slot, newWord);
     check_input_port(m.c331_fd);
     set_output(m.c331_fd);
-    m.source_changed = 1;
-}
-
-void c331_chip::c331_SetWinSource(int win, int newWord, int oldWord) {
-    m_refusedSource = m_doneSource = m_pendingSource = -1;
-    if (newWord & 0x8000) {
-        setSourceCrop(win, newWord & 0xFF);
-        return;
-    }
-    if (oldWord & 0x8000) {
-        // Crop off, then the input: programmed once by the input change.
-        m_pendingSource = win;
-        c331_SetCrop(char(win), 0, nullptr);
-        m_pendingSource = -1;
-    }
-    c331_SetInputsource(win, newWord);
 }
 
 // ---------------------------------------------------------------------------

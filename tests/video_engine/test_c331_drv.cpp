@@ -99,10 +99,17 @@ TEST_F(C331DrvTest, StatusWaitsAreBounded) {
         if (!a.write && a.bank == 0x04 && a.reg == 0x17) ++reads;
     EXPECT_EQ(reads, 5);
 
+    // An output frame shows only after it was asked for and one began.
+    useManualClock();
+    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 40, 1000), 255);
+    drv->write_C331(fd, c331reg::POVS_REQ, 1);
     chip->setVsyncMissing(true);
-    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0), 255);
+    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 40, 1000), 255);
     chip->setVsyncMissing(false);
-    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0), 0);
+    drv->write_C331(fd, c331reg::POVS_REQ, 1);
+    EXPECT_EQ((Vals{drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0),
+                    drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 40, 1000)}),
+              (Vals{255, 0}));
 }
 
 TEST_F(C331DrvTest, SimulatedSerialFlashErasesToOnesAndProgramsOnlyClearBits) {

@@ -65,6 +65,7 @@ public:
             rec("Crop(%d,0)", w);
     }
     void c331_SetInputsource(int w, int in) override { rec("Source(%d,%d)", w, in); }
+    void c331_SetWinSource(int w, int now, int was) override { rec("WinSource(%d,%04x,%04x)", w, now, was); }
     void c331_SetWinOutput(int, char w, int v) override { rec("Output(%d,%d)", w, v); }
     void c331_SetWinDbdMode(int, char w, int v) override { rec("Dbd(%d,%d)", w, v); }
     void set_output(int) override { rec("set_output"); }
@@ -100,6 +101,7 @@ protected:
         mgr->setChipOps(&ops);
         mgr->thread_state = 6;
         mgr->pattern_gen = 0;
+        mgr->osd_update_req = mgr->osd_redraw_req = 0;
         for (int p = 0; p < C331_PORT_NUM; ++p) mgr->PI_UPDATE[p] = mgr->PI_UPDATE2[p] = 0;
         g_force_bkcolor = 1;
         g_set_led_para = 0;
@@ -224,27 +226,22 @@ TEST_F(C331ManageTest, SourceChangesCropsAndAudioWindow) {
     ops.take();
     source_handover::take_audio_changed();
 
-    // Another window's source: no audio re-selection.
+    // Another window's source: one source switch, no audio re-selection.
     edit(win(1, 8), 0x8003);
     mgr->apply_pass();
-    EXPECT_EQ(ops.take(), (Calls{"SourceCrop(1,3)", "Crop(1,1,10,20,300,200)", "Source(1,5)"}));
+    EXPECT_EQ(ops.take(), (Calls{"WinSource(1,8003,0000)"}));
     EXPECT_FALSE(source_handover::take_audio_changed());
 
-    // Back to a plain input: the crop goes off before the input is set.
+    // Back to a plain input: the switch knows the crop was on.
     edit(win(1, 8), 2);
     mgr->apply_pass();
-    EXPECT_EQ(ops.take(), (Calls{"Crop(1,0)", "Source(1,2)"}));
+    EXPECT_EQ(ops.take(), (Calls{"WinSource(1,0002,8003)"}));
 
     // The audio window's source: the source thread re-selects the audio.
     edit(win(0, 8), 4);
     mgr->apply_pass();
-    EXPECT_EQ(ops.take(), (Calls{"Source(0,4)"}));
+    EXPECT_EQ(ops.take(), (Calls{"WinSource(0,0004,0000)"}));
     EXPECT_TRUE(source_handover::take_audio_changed());
-
-    // A crop index beyond the table is not used.
-    edit(win(2, 8), 0x8000 | 45);
-    mgr->apply_pass();
-    EXPECT_TRUE(ops.take().empty());
 }
 
 TEST_F(C331ManageTest, PanelWaitForLedHandOverReleasesTheMutex) {
@@ -263,7 +260,10 @@ TEST_F(C331ManageTest, PanelWaitForLedHandOverReleasesTheMutex) {
     g_set_led_para = 0;
     pass.join();
     EXPECT_EQ(ops.take(), (Calls{"forceColorDisable", "PnlInit2(3840,0,0,0,0)", "forceColorDisable"}));
-    EXPECT_EQ((Vals{g_set_led_para.load(), mgr->apply_flag.load()}), (Vals{2, 0}));
+    // The flag raised meanwhile stays for the next pass, which finds nothing left.
+    EXPECT_EQ((Vals{g_set_led_para.load(), mgr->apply_flag.load()}), (Vals{2, 1}));
+    mgr->apply_pass();
+    EXPECT_TRUE(ops.take().empty());
 }
 
 TEST_F(C331ManageTest, PanelWaitForLedHandOverIsBounded) {
@@ -332,7 +332,23 @@ TEST_F(C331ManageTest, IdentificationNeedsFiveIdReadsAndBacksOffOnFailure) {
     EXPECT_EQ(mgr->thread_state.load(), 0);
 }
 
+TEST_F(C331ManageTest, ChangesAreSignalledWhileTheChipIsNotIdentified) {
+    useManualClock();
+    mgr->thread_state = 0;
+    chip->setDead(true);
+    edit(c331img::CONTRAST, 61);
+    mgr->thread_step();
+    edit(c331img::CONTRAST, 62, 2);
+    mgr->thread_step();
+    mgr->thread_step();
+    EXPECT_EQ(signals_, (std::vector<int>{1, 2})) << "each change once, with its code";
+    EXPECT_EQ((Vals{mgr->apply_flag.load(), mgr->thread_state.load()}), (Vals{0, 0}));
+    EXPECT_TRUE(ops.take().empty()) << "nothing is programmed without a chip";
+    chip->setDead(false);
+}
+
 TEST_F(C331ManageTest, InitialisationProgramsFromTheImageAndOpensTheGate) {
+    const u16 contrastBefore = model->live_image.word(c331img::CONTRAST);
     const int words[][2] = {{c331img::LED_WIDTH, 1920}, {c331img::LED_HEIGHT, 1080}, {c331img::OUT1_WIDTH, 1920},
                             {c331img::OUT1_HEIGHT, 1080}, {c331img::SPLICE_MODE, 4}, {c331img::CONTRAST, 50},
                             {c331img::SHARPNESS, 10},     {c331img::SATURATION, 50}, {c331img::COLOR_PRESET, 2},
@@ -350,10 +366,38 @@ TEST_F(C331ManageTest, InitialisationProgramsFromTheImageAndOpensTheGate) {
     for (int l = 0; l < 8; ++l)
         EXPECT_EQ((Vals{chip->reg32(u8(0x08 + 16 * l), 0x49) & 0xFFFFFF, chip->reg(u8(0x08 + 16 * l), 0x48)}),
                   (Vals{0xFF00, 1})) << l;
-    // The image it started from counts as applied.
+    // What start-up programmed counts as applied.
     mgr->apply_flag = 1;
     mgr->apply_pass();
     EXPECT_TRUE(ops.take().empty());
+    (void)contrastBefore;
+}
+
+TEST_F(C331ManageTest, ChangesMadeBeforeTheChipRunsReachItInTheFirstPass) {
+    // Written while the chip is still being identified: words start-up
+    // programs and words it leaves to the passes.
+    const u32 edidBefore = source_handover::custom_edid_requests(2);
+    {
+        QMutexLocker lock(&mgr->mutex);
+        setWord(c331img::CONTRAST, 70);
+        setWord(c331img::BLACKOUT, 1);
+        setWord(c331img::BRIGHTNESS, 90);
+        setWord(c331img::CUSTOM_EDID + 6 * 2, 1024);
+        setWord(c331img::OSD_ON, 1);
+        model->live_image.setByte(c331img::TEST_PATTERN, 3);
+        mgr->raise_apply(1);
+    }
+    mgr->thread_state = 5;
+    mgr->thread_step();
+    ops.take();
+    mgr->osd_update_req = mgr->osd_redraw_req = 0;  // a first start-up asks for OSD redraws
+    ASSERT_EQ(mgr->apply_flag.load(), 1);
+    mgr->thread_step();  // running: the pass for the pending flag
+    EXPECT_EQ(ops.take(), (Calls{"Brightness(50)", "Pattern(3)", "OsdSet(0,1)", "omenu(/data/configs/omenu.json)",
+                                  "set_OSD_para", "load_hdmi", "check_port_valid", "check_input_port"}));
+    EXPECT_EQ((Vals{fpga_handover::take_output_status(), fpga_handover::take_brightness(),
+                    source_handover::custom_edid_requests(2) - edidBefore}),
+              (Vals{1, 1, 1}));
 }
 
 }  // namespace

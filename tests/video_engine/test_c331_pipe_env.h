@@ -46,6 +46,14 @@ protected:
             return receiver(input, info, stable);
         });
         sim = std::dynamic_pointer_cast<SimC331>(board().spiModel("/dev/spidev32766.0"));
+        savedOps = m->ops;
+        m->setChipOps(chip.get());
+        m->pattern_gen = 0;
+        m->osd_update_req = m->osd_redraw_req = 0;
+    }
+    void TearDown() override {
+        m->setChipOps(savedOps);
+        SimEnv::TearDown();
     }
 
     // The receiver record of an input from the scenario.
@@ -76,13 +84,13 @@ protected:
     void window(int w, u16 source, u16 x, u16 y, u16 width, u16 height, u16 output = 0) {
         WIN_RECORD r{};
         r.enable = 1, r.source = source, r.x = x, r.y = y, r.width = width, r.height = height, r.output = output;
-        img.setWin(w, r);
+        image->setWin(w, r);
     }
     void crop(int r, int input, u16 x, u16 y, u16 w, u16 h, bool valid = true) {
         CROP_RECORD c{};
         c.id = u16((valid ? 0x8000 : 0) | input);
         c.x = x, c.y = y, c.width = w, c.height = h;
-        img.setCrop(r, c);
+        image->setCrop(r, c);
     }
 
     // Panel set-up for a wall (splice none), which lays the windows out.
@@ -100,20 +108,9 @@ protected:
         chip->zrvApi_MultiWinChAlloc(1);
         chip->zrvApi_MultiWinChInit();
     }
-    // One poll of the running manager: receiver take-over and measurement,
-    // then the windows of updated ports are programmed.
-    void poll() {
-        chip->load_hdmi();
-        chip->check_input_port(m->c331_fd);
-        for (int p = 0; p < C331_PORT_NUM; ++p) {
-            for (int w = 0; w < C331_WIN_NUM; ++w) {
-                if (m->PM_INPUT[w] != p || !m->PI_UPDATE[p]) continue;
-                m->g_chg_input[w] = 3;
-                chip->set_output(m->c331_fd);
-            }
-            m->PI_UPDATE[p] = 0;
-        }
-    }
+    // One poll step of the running manager: receiver take-over and
+    // measurement, then the windows of updated ports are programmed.
+    void poll() { m->poll_step(); }
 
     u16 reg16(u8 bank, u8 reg, int base = 0) { return sim->reg16(u8(bank + base), reg); }
     u32 reg32(u8 bank, u8 reg, int base = 0) { return sim->reg32(u8(bank + base), reg); }
@@ -123,7 +120,59 @@ protected:
     std::unique_ptr<CountingChip> chip;
     std::shared_ptr<SimC331> sim;
     PARA_RAM_IMAGE img{};
+    // Where window() and crop() write: img, or the model's live image.
+    PARA_RAM_IMAGE* image = &img;
+    c331_chip_ops* savedOps = nullptr;
     std::array<int, 6> lanes{};
     bool seen[6] = {};
     bool unstable[6] = {};
+};
+
+// The whole manager on the simulated chip: a parameter model whose live
+// image the chip operations read, the chip brought up by the manager's
+// start-up, and changes applied by its passes.
+class C331PassEnv : public C331PipeEnv {
+protected:
+    void SetUp() override {
+        C331PipeEnv::SetUp();
+        model = std::make_unique<ZrvRamPara>();
+        install = std::make_unique<ModelInstall>(model.get());
+        image = &model->live_image;
+        chip->setImage(nullptr);
+        g_force_bkcolor = 2;
+        g_set_led_para = 0;
+        g_osd_update = 0;
+    }
+    void TearDown() override {
+        install.reset();
+        C331PipeEnv::TearDown();
+    }
+    // The LED wall and output 1 (splice none).
+    void wall(u16 w, u16 h) {
+        for (auto [off, v] : {std::pair<int, u16>{c331img::LED_WIDTH, w}, {c331img::LED_HEIGHT, h},
+                              {c331img::OUT1_WIDTH, w}, {c331img::OUT1_HEIGHT, h}})
+            image->setWord(u32(off), v);
+    }
+    // Brings the chip up from the image, then one pass (the manager is
+    // shared by every test: what an earlier one left applied is set right)
+    // and one poll step.
+    void start() {
+        m->apply_flag = 0;
+        m->thread_state = 5;
+        m->thread_step();
+        m->apply_flag = 1;
+        pass();
+    }
+    // A writer's edit, under the manager mutex with the apply flag.
+    template <class F>
+    void edit(F&& change) {
+        QMutexLocker lock(&m->mutex);
+        change();
+        m->raise_apply(1);
+    }
+    // One turn of the running thread: the apply pass, then the poll step.
+    void pass() { m->thread_step(); }
+
+    std::unique_ptr<ZrvRamPara> model;
+    std::unique_ptr<ModelInstall> install;
 };

@@ -23,11 +23,8 @@ protected:
 };
 
 TEST_F(C331WindowTest, ACropSourceReachesTheRightWindowWithOneReprogramming) {
-    // The apply pass's sequence for record 2 switching to crop record 4.
-    chip->c331_SetInputsourceCrop(2, 4);
-    ST_RECT r{960, 540, 960, 540};
-    chip->c331_SetCrop(2, 1, &r);
-    chip->c331_SetInputsource(2, 2);
+    // Record 2 switches to crop record 4, as the apply pass asks.
+    chip->c331_SetWinSource(2, 0x8004, 3);
     // Slot 1 now on HDMI1's port, slot 0 untouched.
     EXPECT_EQ((Vals{chip->outputs, m->PM_INPUT[1], m->PM_INPUT[0], m->gWininfo[1].crop, m->PM_INPUT_OFFSET_EN[1]}),
               (Vals{1, 1, 0, 4, 1}));
@@ -46,28 +43,49 @@ TEST_F(C331WindowTest, RefusedCropsLeaveTheWindowAlone) {
     crop(6, 9, 0, 0, 100, 100);         // input out of range
     struct Case {
         const char* what;
-        int index;
-    } cases[] = {{"index 40", 40}, {"whole source word of index 40", 0x8028}, {"free record", 5}, {"input 9", 6}};
+        int word;
+    } cases[] = {{"index 40", 0x8028}, {"free record", 0x8005}, {"input 9", 0x8006}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         chip->outputs = 0;
-        chip->c331_SetInputsourceCrop(2, c.index);
-        ST_RECT r{0, 0, 100, 100};
-        chip->c331_SetCrop(2, 1, &r);
-        chip->c331_SetInputsource(2, c.index & 0xF);
+        chip->c331_SetWinSource(2, c.word, 3);
         EXPECT_EQ((Vals{chip->outputs, m->PM_INPUT[1], m->gWininfo[1].input, m->PM_INPUT_OFFSET_EN[1]}),
                   (Vals{0, 0, 3, 0}));
     }
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find("crop record 5 is not in use"), std::string::npos);
-    // The whole source word of a good crop is taken by its low byte.
-    chip->c331_SetInputsourceCrop(2, 0x8004);
-    chip->c331_SetInputsource(2, 2);
-    EXPECT_EQ((Vals{m->gWininfo[1].crop, m->PM_INPUT[1]}), (Vals{4, 1}));
     // A record that is not shown changes nothing.
     chip->outputs = 0;
     chip->c331_SetWinSource(0, 2, 3);
     chip->c331_SetInputsource(4, 2);
     EXPECT_EQ(chip->outputs, 0);
+}
+
+TEST_F(C331WindowTest, ACropIdIsReadOneWayEverywhere) {
+    // Valid bit, crop number 1, input byte 0x12: no input. Masked to three
+    // or four bits it would pass for input 2.
+    crop(8, 0x12, 0, 0, 640, 360);
+    chip->c331_SetWinSource(2, 3 | 0x8000 | 8, 3);
+    EXPECT_EQ((Vals{chip->outputs, m->gWininfo[1].input, m->PM_INPUT_OFFSET_EN[1]}), (Vals{0, 3, 0}));
+
+    // A window showing a good crop whose record is rewritten with that id
+    // keeps its picture, and later passes neither retry nor log it again.
+    chip->c331_SetWinSource(2, 0x8004, 3);
+    img.setWord(RamOffset::crop(4), 0x8012);
+    chip->outputs = 0;
+    const auto logLines = [&] {
+        const std::string log = readHostFile(hostPath(kLogFile));
+        size_t n = 0;
+        for (size_t at = log.find("names input 18"); at != std::string::npos; at = log.find("names input 18", at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ((Vals{chip->applyCropEdits(), chip->applyCropEdits(), chip->outputs, m->gWininfo[1].input, logLines()}),
+              (Vals{0, 0, 0, 2, 1}));
+
+    // The layout refuses it like an input out of range: one full-panel window.
+    img.setWord(RamOffset::win(2) + RamOffset::WIN_SOURCE, 0x8004);
+    layout();
+    EXPECT_EQ((Vals{m->gMwin.wincnt, m->slot_record[0]}), (Vals{1, -1}));
 }
 
 TEST_F(C331WindowTest, EditedCropRectanglesAreApplied) {
@@ -151,7 +169,7 @@ TEST_F(C331WindowTest, DotByDotModeOnlyWhereTheOutputWordAllowsIt) {
 
 TEST_F(C331WindowTest, InputsAndPriorities) {
     chip->c331_SetInputsource(1, 8);  // taken modulo 6: HDMI1
-    EXPECT_EQ((Vals{m->gWininfo[0].input, m->PM_INPUT[0], m->source_changed}), (Vals{2, 1, 1}));
+    EXPECT_EQ((Vals{m->gWininfo[0].input, m->PM_INPUT[0], chip->outputs}), (Vals{2, 1, 1}));
 
     chip->c331_SetWinPriority(2, 0);
     chip->c331_SetWinPriority(1, 1);

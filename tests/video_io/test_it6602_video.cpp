@@ -4,6 +4,8 @@
 #include "it6602_fixture.h"
 #include "video_io/it6602_tables.h"
 
+#include "platform/gpio.h"
+
 #include <cstring>
 
 using namespace it6602;
@@ -47,6 +49,20 @@ TEST_F(It6602Env, IdentificationKeepsEachInputsAddress) {
     poll(1);
     EXPECT_EQ(state(1), 1);
     EXPECT_EQ(reg37() & 0x1D, 0x01 | 0x04 | 0x08 | 0x10);
+}
+
+TEST_F(It6602Env, ResetLineHoldsTheChips) {
+    plug(0, source(1920, 1080, 60));
+    board().gpio().setLine(GpioName::kIt6602Reset, 0);
+    polls(0, 2);
+    EXPECT_EQ(state(0), 0);
+    EXPECT_EQ(reg37() & 0x01, 0);
+    // Released with +5 V present: found, and the +5 V interrupt is pending.
+    board().gpio().setLine(GpioName::kIt6602Reset, 1);
+    EXPECT_EQ(reg(0, 0, R::INT_P0), 0);
+    poll(0);
+    EXPECT_EQ((Vals{state(0), reg(0, 0, R::INT_P0) & 0x01}), (Vals{1, 0x01}));
+    EXPECT_TRUE(untilVideoOn(0));
 }
 
 TEST_F(It6602Env, SourceBringUpPublishesTiming) {
@@ -156,6 +172,27 @@ TEST_F(It6602Env, LosingTheSourceClearsWhatWasPublished) {
     EXPECT_EQ(record(2).Htotal, 1650);
 }
 
+TEST_F(It6602Env, ANewSignalIsNeverShownWithTheOldTiming) {
+    plug(2, source(1920, 1080, 60));
+    ASSERT_TRUE(untilVideoOn(2));
+    board().scenario().unplug(2);
+    polls(2, 2);
+    ASSERT_EQ(record(2).nosignal, 1);
+    // Between any two bus accesses of the new bring-up, the c331 side sees
+    // either no signal or the new timing.
+    int stale = 0, seen = 0;
+    chips[2]->setAccessHook([&] {
+        const PI_HDMI_INFO r = record(2);
+        seen += r.nosignal == 0;
+        stale += r.nosignal == 0 && r.Hact != 1280;
+    });
+    plug(2, source(1280, 720, 60));
+    ASSERT_TRUE(untilVideoOn(2));
+    chips[2]->setAccessHook(nullptr);
+    EXPECT_EQ(stale, 0);
+    EXPECT_GT(seen, 0);
+}
+
 TEST_F(It6602Env, OutputColourPathFollowsTheInfoFrame) {
     SimSource s = source(1920, 1080, 60);
     s.color = SimSource::Color::YUV444;
@@ -231,4 +268,18 @@ TEST_F(It6602Env, AudioFollowsTheVideo) {
     polls(2, 4);
     EXPECT_EQ(astate(2), ASTATE_RequestAudio);
     EXPECT_EQ(reg(2, 0, R::OUT_CTRL) & 0x1F, 0x1F);
+
+    // The source turns to DVI: audio off, the DVI path; and back to HDMI.
+    s.audioRateHz = 48000, s.dvi = true;
+    plug(2, s);
+    chips[2]->raise(R::INT_P0, R::port_int::HDMI_MODE_CHG);
+    poll(2);
+    EXPECT_EQ((Vals{astate(2), reg(2, 0, R::DVI_PATH) & 0x07}), (Vals{ASTATE_AudioOff, 0x04}));
+    EXPECT_FALSE(drv().get_IT6602_dev_data(2).m_ucFlags & FLAG_HDMI_MODE);
+    s.dvi = false;
+    plug(2, s);
+    chips[2]->raise(R::INT_P0, R::port_int::HDMI_MODE_CHG);
+    poll(2);
+    EXPECT_TRUE(drv().get_IT6602_dev_data(2).m_ucFlags & FLAG_HDMI_MODE);
+    EXPECT_EQ(astate(2), ASTATE_WaitForReady);
 }

@@ -6,7 +6,6 @@
 #include "core/zrvrampara.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
-#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/syncupdate.h"
@@ -23,31 +22,31 @@ void shell_gui_start() {
     g_page_focus = PageRegistry::Home;
     g_lockwindow->lock_show();
 
-    // The keypad covers the right part of the panel, beside the field.
-    const QPoint origin = panelOrigin();
-    if (g_numberkeyboard)
-        g_numberkeyboard->setGeometry(origin.x() + 420, origin.y(), NumberKeyboard::kWidth,
-                                      NumberKeyboard::kHeight);
-
     g_timer = new QTimer();
     QObject::connect(g_timer.data(), &QTimer::timeout, g_mainwindow.data(),
                      &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
 
+    shell_connect_model();
+    // Connected before the watcher's thread starts, so no event is lost.
+    shell_follow_usb(UsbServer::get());
+    UsbServer::pInstance();
+}
+
+void shell_connect_model() {
     // Direct: the dispatcher merges the signal into its one pending refresh,
     // which it runs in the GUI thread.
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config)
         QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
-                         Qt::DirectConnection);
+                         Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
     else
         writeLogMsg(ERROR, "front panel started without the parameter model");
-
-    // Start-up connects the watcher's events to the dispatcher itself.
-    shell_follow_usb(UsbServer::pInstance());
 }
 
 void shell_follow_usb(UsbServer* usb) {
     if (!usb) return;
+    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::post,
+                     Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
     // A stick that became ready while the settings menu was in front takes
     // the panel back to the main menu, in the GUI thread and only if the
     // menu is still open by then.
