@@ -18,6 +18,13 @@ constexpr const char* kAliasFile = "/data/configs/alias.json";
 // modification time, size or identity) or alias_file_changed() is called.
 int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id);
 
+// Whether text is an alias file of the shape the lookup reads: an object
+// with "namelist", an object of kinds, each an array of elements with "id"
+// (a number or a numeric string), "valid" and "name" (texts). A file of
+// another shape would be stored and never show a name. Else false with the
+// reason in why.
+bool alias_file_well_formed(const std::string& text, std::string* why);
+
 // The alias file was replaced (change code 103): the next look-up parses it
 // again even if its time stamp looks the same.
 void alias_file_changed();

@@ -1,5 +1,6 @@
 #include "protocol/message_deal.h"
 
+#include "core/JsonParse.h"
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
@@ -16,6 +17,7 @@
 #include <QDate>
 #include <QDir>
 #include <QMutexLocker>
+#include <QStorageInfo>
 
 #include <cstring>
 
@@ -313,14 +315,25 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     const u8 type = d[0];
     const u32 total = rd32(d + 1);
     const u32 nameLen = req.dataLength() - 21;
-    if (nameLen > PcFile::MaxName) return status(out, cap, ReplyStatus::BadArgument);
+    if (nameLen > PcFile::MaxName) {
+        writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", name of " +
+                                 std::to_string(nameLen) + " bytes (at most " + std::to_string(PcFile::MaxName) + ")");
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
     std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
     const size_t nul = name.find('\0');
     if (nul != std::string::npos) name.resize(nul);
     const std::string path = filePathFor(type, name);
-    if (path.empty() || total == 0 || total > PcFile::MaxLength) {
-        writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", length " +
-                                 std::to_string(total));
+    // Which check refused it goes to the log: the PC only sees status 1.
+    std::string refusal;
+    if (filePathFor(type, "QDFR").empty())
+        refusal = "unknown type " + std::to_string(type);
+    else if (path.empty())
+        refusal = "name \"" + name + "\" (a scan file's name starts with QDFR; letters, digits, '.', '_', '-')";
+    else if (total == 0 || total > PcFile::MaxLength)
+        refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(PcFile::MaxLength) + ")";
+    if (!refusal.empty()) {
+        writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", " + refusal);
         m_file = ZrvFileDeal{};
         return status(out, cap, ReplyStatus::BadArgument);
     }
@@ -353,13 +366,20 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     ZrvFileDeal done = std::move(m_file);
     m_file = ZrvFileDeal{};
     if (done.received != done.total) {
-        writeLogMsg(WARNING, "file transfer incomplete: " + std::to_string(done.received) + " of " +
-                                 std::to_string(done.total) + " bytes");
+        writeLogMsg(WARNING, "file transfer refused: length, " + std::to_string(done.received) + " of " +
+                                 std::to_string(done.total) + " bytes arrived for " + done.path);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     MD5 md5(done.data.constData(), u32(done.data.size()));
     if (std::memcmp(md5.digest(), done.md5, 16) != 0) {
-        writeLogMsg(WARNING, "file transfer refused: MD5 mismatch for " + done.path);
+        writeLogMsg(WARNING, "file transfer refused: digest, MD5 " + md5.toString() + " does not match for " +
+                                 done.path);
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    // An alias file of another shape would be stored and never show a name.
+    std::string shape;
+    if (done.type == PcFile::AliasFile && !alias_file_well_formed(done.data.toStdString(), &shape)) {
+        writeLogMsg(WARNING, "file transfer refused: alias file shape, " + shape);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     m_file = std::move(done);
@@ -391,6 +411,13 @@ u8 message_deal::storeFile() {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     const size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0) FileOps::makeDirs(path.substr(0, slash));
+    // The new file is written beside the old one before the rename.
+    const QStorageInfo disk(Root::qpath(QString::fromStdString(path.substr(0, slash))));
+    if (disk.isValid() && disk.bytesAvailable() < data.size()) {
+        writeLogMsg(ERROR, "file transfer refused: space, " + std::to_string(disk.bytesAvailable()) +
+                               " bytes free for " + std::to_string(data.size()) + " of " + path);
+        return ReplyStatus::Busy;
+    }
     if (!FileOps::writeFileAtomic(path, data)) {
         writeLogMsg(ERROR, "storing " + path + " failed");
         return ReplyStatus::Busy;

@@ -57,6 +57,11 @@ void SimIt6602::setEdidReader(EdidReader reader) {
     m_edid = std::move(reader);
 }
 
+void SimIt6602::setAccessHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hook = std::move(hook);
+}
+
 void SimIt6602::raise(uint8_t reg, uint8_t bits) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (reg < 0x10)
@@ -125,7 +130,12 @@ void SimIt6602::powerOn() {
 
 void SimIt6602::followEdid() {
     std::vector<uint8_t> edid;
-    if (!m_edid || !m_edid(edid) || edid.size() < 72) return;
+    if (!m_edid || !m_edid(edid) || edid.size() < 128) return;
+    // A blank or broken memory gives the source nothing to follow.
+    static const uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    uint8_t sum = 0;
+    for (int i = 0; i < 128; ++i) sum = uint8_t(sum + edid[size_t(i)]);
+    if (sum != 0 || !std::equal(std::begin(kHeader), std::end(kHeader), edid.begin())) return;
     const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
     const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
     const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
@@ -264,7 +274,17 @@ void SimIt6602::writeReg(uint8_t reg, uint8_t value) {
         cell(reg) = value;
 }
 
+void SimIt6602::runHook() {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        hook = m_hook;
+    }
+    if (hook) hook();
+}
+
 bool SimIt6602::write(uint8_t address, const uint8_t* data, uint16_t len) {
+    runHook();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!answers(address)) return false;
     ++m_messages;
@@ -276,6 +296,7 @@ bool SimIt6602::write(uint8_t address, const uint8_t* data, uint16_t len) {
 }
 
 bool SimIt6602::read(uint8_t address, uint8_t* buf, uint16_t len) {
+    runHook();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!answers(address)) return false;
     ++m_messages;

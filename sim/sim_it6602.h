@@ -62,6 +62,9 @@ public:
     // at their power-on values.
     void setReset(bool held);
     void setEdidReader(EdidReader reader);
+    // Called at every message before the chip answers (outside its lock):
+    // lets a test look at the rest of the system between two accesses.
+    void setAccessHook(std::function<void()> hook);
 
     // Test knobs: latch interrupt bits (0x05-0x09, or 0xD0 of bank 0);
     // write a plain register as the chip would (errors, amplitudes); force
@@ -82,6 +85,7 @@ private:
     bool write(uint8_t address, const uint8_t* data, uint16_t len);
     bool read(uint8_t address, uint8_t* buf, uint16_t len);
     bool answers(uint8_t address) const;
+    void runHook();
     void powerOn();
     void sync();  // scenario -> status and latches; caller holds m_mutex
     uint8_t readReg(uint8_t reg);
@@ -102,6 +106,7 @@ private:
     std::vector<Write> m_writes;
     uint64_t m_messages = 0;
     EdidReader m_edid;
+    std::function<void()> m_hook;
     SimSource m_source;
     bool m_power = false, m_scdt = false, m_hpd = false;
 };

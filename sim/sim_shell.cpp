@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <ctime>
 
 int SimShell::run(const std::string& command) {
     int status = 0;
@@ -22,8 +23,15 @@ int SimShell::run(const std::string& command) {
     }
     const std::string path = Root::path(logDevicePath());
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    // The wall-clock time of each line, so a person can match it with what
+    // they did on the panel or with the client.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S]", &local);
     if (FILE* f = std::fopen(path.c_str(), "a")) {
-        std::fprintf(f, "%s\n", command.c_str());
+        std::fprintf(f, "%s %s\n", stamp, command.c_str());
         std::fclose(f);
     }
     return status;

@@ -7,8 +7,9 @@
 #include <vector>
 
 // Records every command and runs none. Each command is also appended to
-// "/var/log/sim_shell_commands.log" under the root, so a person watching a
-// PC run sees what the device would have run.
+// "/var/log/sim_shell_commands.log" under the root with its time
+// ("[YYYY-MM-DD hh:mm:ss] command"), so a person watching a PC run sees
+// what the device would have run, and when.
 class SimShell : public ShellRunner {
 public:
     int run(const std::string& command) override;

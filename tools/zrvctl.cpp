@@ -1,22 +1,11 @@
 // zrvctl: a small client of the device's command protocol for maintainers
 // and the end-to-end tests. It speaks over UDP, TCP or a serial line.
-//
-//   zrvctl [--udp HOST[:PORT] | --tcp HOST[:PORT] | --serial PATH]
-//          [--timeout MS] COMMAND ARGS...
-//
-// Commands (numbers in decimal or 0x hexadecimal):
-//   info                              device id, version, address, mask, gateway
-//   ram-read ADDR LEN                 bytes as hexadecimal
-//   ram-write ADDR HEXBYTES           e.g. ram-write 0x882 3c00
-//   word-read OFFSET                  one image word, decimal
-//   word-write OFFSET VALUE           one image word
-//   reg-read TARGET REG COUNT         TARGET 0 controller, 1 FPGA 0, 2 FPGA 1
-//   reg-write TARGET REG MASK VALUE
-//   send-file TYPE PATH [NAME]        start, data in chunks, end
+// `zrvctl help` lists the commands; each is one entry of kCommands below,
+// so a new protocol command is one new entry there.
 //
 // The exit status is 0 when the device answered with status 0, 1 when it
-// answered with another status (printed), 2 on a usage error and 3 when no
-// answer came in time.
+// answered with another status (printed with its meaning), 2 on a usage
+// error and 3 when no answer came in time.
 #include "core/md5.h"
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
@@ -29,11 +18,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -43,37 +35,48 @@
 namespace {
 
 using Bytes = std::vector<u8>;
+using Args = std::vector<std::string>;
 
-[[noreturn]] void usage(const char* why) {
-    std::fprintf(stderr, "zrvctl: %s\nsee the comment at the top of tools/zrvctl.cpp or docs/protocol.md\n", why);
+constexpr u16 kUdpPort = 5008;
+constexpr u16 kTcpPort = 5005;
+constexpr int kDefaultTimeoutMs = 2000;
+
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "zrvctl: %s\nrun 'zrvctl help' for the commands and their arguments\n", why.c_str());
     std::exit(2);
 }
 
-bool parseNumber(const std::string& s, u64* out) {
-    if (s.empty()) return false;
+// A number in decimal or 0x hexadecimal within [lo, hi]; what is wrong is
+// named with the argument's name and the range.
+u64 number(const std::string& s, const char* what, u64 lo, u64 hi) {
     char* end = nullptr;
     errno = 0;
-    const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
-    if (errno || *end) return false;
-    *out = v;
-    return true;
-}
-
-u64 number(const std::string& s, u64 max) {
-    u64 v = 0;
-    if (!parseNumber(s, &v) || v > max) usage(("bad number: " + s).c_str());
+    const unsigned long long v = s.empty() || s[0] == '-' ? 0 : std::strtoull(s.c_str(), &end, 0);
+    if (s.empty() || s[0] == '-' || errno || *end)
+        fail(std::string(what) + " must be a number (decimal or 0x hexadecimal), not \"" + s + "\"");
+    if (v < lo || v > hi)
+        fail(std::string(what) + " must be " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + s);
     return v;
 }
 
 Bytes hexBytes(const std::string& s) {
-    if (s.size() % 2) usage("hexadecimal bytes need an even count of digits");
+    if (s.empty() || s.size() % 2) fail("BYTES needs an even, non-zero count of hexadecimal digits");
     Bytes out;
     for (size_t i = 0; i < s.size(); i += 2) {
-        u64 v = 0;
-        if (!parseNumber("0x" + s.substr(i, 2), &v)) usage("bad hexadecimal bytes");
-        out.push_back(u8(v));
+        const std::string pair = s.substr(i, 2);
+        if (!std::isxdigit(u8(pair[0])) || !std::isxdigit(u8(pair[1])))
+            fail("BYTES holds \"" + pair + "\", which is not a hexadecimal byte");
+        out.push_back(u8(std::stoul(pair, nullptr, 16)));
     }
     return out;
+}
+
+// Four bytes of a dotted IPv4 address.
+void putAddress(Bytes& b, const std::string& s, const char* what) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, s.c_str(), &a) != 1) fail(std::string(what) + " must be a dotted address like 192.168.1.10, not \"" + s + "\"");
+    const auto* p = reinterpret_cast<const u8*>(&a.s_addr);
+    b.insert(b.end(), p, p + 4);
 }
 
 void put16(Bytes& b, u32 v) {
@@ -83,6 +86,7 @@ void put16(Bytes& b, u32 v) {
 void put32(Bytes& b, u32 v) {
     for (int i = 0; i < 4; ++i) b.push_back(u8(v >> (8 * i)));
 }
+u8 bcd(int v) { return u8(((v / 10) << 4) | (v % 10)); }
 
 // One way to the device.
 class Link {
@@ -118,30 +122,27 @@ public:
         return buf;
     }
 
-protected:
+private:
     int m_fd;
 };
 
-void splitHostPort(const std::string& address, u16 defPort, std::string* host, std::string* port) {
-    const size_t colon = address.rfind(':');
-    *host = colon == std::string::npos ? address : address.substr(0, colon);
-    *port = colon == std::string::npos ? std::to_string(defPort) : address.substr(colon + 1);
-    if (host->empty()) *host = "127.0.0.1";
-}
-
 std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
-    std::string host, port;
-    splitHostPort(address, tcp ? 5005 : 5008, &host, &port);
+    const size_t colon = address.rfind(':');
+    std::string host = colon == std::string::npos ? address : address.substr(0, colon);
+    const std::string port = colon == std::string::npos ? std::to_string(tcp ? kTcpPort : kUdpPort)
+                                                        : std::to_string(number(address.substr(colon + 1), "PORT", 1, 65535));
+    if (host.empty()) host = "127.0.0.1";
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
     addrinfo* res = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0 || !res) usage("unknown host or port");
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0 || !res) fail("unknown host \"" + host + "\"");
     const int fd = ::socket(res->ai_family, res->ai_socktype | SOCK_CLOEXEC, 0);
     const bool ok = fd >= 0 && ::connect(fd, res->ai_addr, res->ai_addrlen) == 0;
+    const int err = errno;
     freeaddrinfo(res);
     if (!ok) {
-        std::perror("zrvctl: connect");
+        std::fprintf(stderr, "zrvctl: cannot reach %s port %s: %s\n", host.c_str(), port.c_str(), std::strerror(err));
         if (fd >= 0) ::close(fd);
         std::exit(3);
     }
@@ -151,7 +152,7 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
 std::unique_ptr<Link> openSerial(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        std::perror("zrvctl: open");
+        std::fprintf(stderr, "zrvctl: cannot open the serial line %s: %s\n", path.c_str(), std::strerror(errno));
         std::exit(3);
     }
     termios t{};
@@ -191,136 +192,311 @@ public:
         return reply;
     }
 
+    // Status 0 with the reply data, or the exit status after saying why.
+    int checked(const Bytes& reply, Bytes* data = nullptr) {
+        if (reply.size() < 12) {
+            std::fprintf(stderr, "zrvctl: no answer within %d ms\n", m_timeout);
+            return 3;
+        }
+        if (reply[10] != 0) {
+            std::fprintf(stderr, "zrvctl: status %u: %s\n", reply[10], statusMeaning(reply[10]));
+            return 1;
+        }
+        if (data) data->assign(reply.begin() + 11, reply.end() - 1);
+        return 0;
+    }
+    int run(u8 cmd, const Bytes& req = {}, Bytes* data = nullptr, u8 target = 0) {
+        return checked(call(cmd, req, target), data);
+    }
+
+    static const char* statusMeaning(u8 s) {
+        switch (s) {
+        case 0: return "done";
+        case 1: return "bad argument or out of range";
+        case 2: return "busy or not ready";
+        case 0xFF: return "unsupported command";
+        default: return "unknown status";
+        }
+    }
+
 private:
     std::unique_ptr<Link> m_link;
     int m_timeout;
     FrameDecoder m_decoder{65536};
 };
 
-void printHex(const u8* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) std::printf("%02x", p[i]);
+void printHex(const Bytes& b) {
+    for (u8 v : b) std::printf("%02x", v);
     std::printf("\n");
 }
 
-// Status 0 with the reply data, or the exit status.
-int checked(const Bytes& reply, Bytes* data) {
-    if (reply.size() < 12) {
-        std::fprintf(stderr, "zrvctl: no answer\n");
-        return 3;
+// ---------------------------------------------------------------- commands
+
+int cmdInfo(Client& c, const Args&) {
+    Bytes d;
+    const int rc = c.run(0x90, {}, &d);
+    if (rc == 0 && d.size() >= 48) {
+        std::printf("id %.*s\nversion %u.%u.%u.%u\n", 32, reinterpret_cast<const char*>(d.data()), d[32], d[33],
+                    d[34], d[35]);
+        std::printf("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40],
+                    d[41], d[42], d[43], d[44], d[45], d[46], d[47]);
     }
-    if (reply[10] != 0) {
-        std::fprintf(stderr, "zrvctl: status %u\n", reply[10]);
-        return 1;
-    }
-    if (data) data->assign(reply.begin() + 11, reply.end() - 1);
-    return 0;
+    return rc;
 }
 
-int sendFile(Client& c, u8 type, const std::string& path, const std::string& name) {
+int cmdRamRead(Client& c, const Args& a) {
+    Bytes req, d;
+    put32(req, u32(number(a[0], "ADDR", 0, 0xFFFFFFFF)));
+    put32(req, u32(number(a[1], "LEN", 1, 1024)));
+    const int rc = c.run(0x61, req, &d);
+    if (rc == 0) printHex(d);
+    return rc;
+}
+
+int cmdRamWrite(Client& c, const Args& a) {
+    const u32 addr = u32(number(a[0], "ADDR", 0, 0xFFFFFFFF));
+    const Bytes bytes = hexBytes(a[1]);
+    Bytes req;
+    put32(req, addr);
+    put32(req, u32(bytes.size()));
+    req.insert(req.end(), bytes.begin(), bytes.end());
+    return c.run(0x60, req);
+}
+
+// A word of the image starts at an even offset.
+u32 wordOffset(const std::string& s) {
+    const u32 off = u32(number(s, "OFFSET", 0, 4094));
+    if (off % 2) fail("OFFSET must be even: a word of the image starts at an even offset, not at " + s);
+    return off;
+}
+
+int cmdWordRead(Client& c, const Args& a) {
+    Bytes req, d;
+    put32(req, wordOffset(a[0]));
+    put32(req, 2);
+    const int rc = c.run(0x61, req, &d);
+    if (rc == 0 && d.size() == 2) std::printf("%u\n", unsigned(d[0] | (d[1] << 8)));
+    return rc;
+}
+
+int cmdWordWrite(Client& c, const Args& a) {
+    Bytes req;
+    put32(req, wordOffset(a[0]));
+    put32(req, 2);
+    put16(req, u32(number(a[1], "VALUE", 0, 0xFFFF)));
+    return c.run(0x60, req);
+}
+
+int cmdRegRead(Client& c, const Args& a) {
+    const u8 target = u8(number(a[0], "TARGET", 0, 2));
+    Bytes req, d;
+    put16(req, u32(number(a[1], "REG", 0, 1060)));
+    put16(req, u32(number(a[2], "COUNT", 1, 1024)));
+    const int rc = c.run(0xA1, req, &d, target);
+    if (rc == 0) printHex(d);
+    return rc;
+}
+
+int cmdRegWrite(Client& c, const Args& a) {
+    const u8 target = u8(number(a[0], "TARGET", 0, 2));
+    Bytes req;
+    put16(req, u32(number(a[1], "REG", 0, 169)));
+    req.push_back(u8(number(a[2], "MASK", 0, 255)));
+    req.push_back(u8(number(a[3], "VALUE", 0, 255)));
+    return c.run(0xA0, req, nullptr, target);
+}
+
+int cmdSendFile(Client& c, const Args& a) {
+    const u8 type = u8(number(a[0], "TYPE", 0, 255));
+    const std::string& path = a[1];
+    const std::string name = a.size() == 3 ? a[2] : path.substr(path.find_last_of('/') + 1);
     std::ifstream in(path, std::ios::binary);
-    if (!in) usage("file cannot be read");
+    if (!in) fail("cannot read the file " + path + ": " + std::strerror(errno));
     const Bytes content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (content.empty() || content.size() > 5u * 1024 * 1024)
+        fail("the file " + path + " must hold 1 byte to 5 MiB, not " + std::to_string(content.size()));
     MD5 md5(content.data(), u32(content.size()));
     Bytes start = {type};
     put32(start, u32(content.size()));
     start.insert(start.end(), md5.digest(), md5.digest() + 16);
     start.insert(start.end(), name.begin(), name.end());
-    int rc = checked(c.call(0x80, start), nullptr);
-    if (rc) return rc;
+    int rc = c.run(0x80, start);
     constexpr size_t kChunk = 1024;
-    for (size_t off = 0; off < content.size(); off += kChunk) {
+    for (size_t off = 0; rc == 0 && off < content.size(); off += kChunk) {
         Bytes chunk;
         put32(chunk, u32(off));
-        chunk.insert(chunk.end(), content.begin() + off, content.begin() + std::min(content.size(), off + kChunk));
-        rc = checked(c.call(0x81, chunk), nullptr);
-        if (rc) return rc;
+        chunk.insert(chunk.end(), content.begin() + long(off),
+                     content.begin() + long(std::min(content.size(), off + kChunk)));
+        rc = c.run(0x81, chunk);
     }
-    return checked(c.call(0x82, {}), nullptr);
+    return rc ? rc : c.run(0x82);
 }
+
+int cmdDeleteFiles(Client& c, const Args&) { return c.run(0x83); }
+
+int cmdSetClock(Client& c, const Args& a) {
+    std::tm t{};
+    if (a.empty() || a[0] == "now") {
+        const std::time_t now = std::time(nullptr);
+        localtime_r(&now, &t);
+    } else {
+        const std::string when = a.size() == 2 ? a[0] + " " + a[1] : a[0];
+        const char* end = strptime(when.c_str(), "%Y-%m-%d %H:%M:%S", &t);
+        if (!end || *end) fail("the time must read YYYY-MM-DD HH:MM:SS, not \"" + when + "\"");
+    }
+    const int year = t.tm_year + 1900;
+    if (year < 2000 || year > 9999) fail("the year must be 2000 to 9999, not " + std::to_string(year));
+    const Bytes req = {bcd(t.tm_sec), bcd(t.tm_min), bcd(t.tm_hour), bcd(t.tm_mday), bcd(t.tm_mon + 1),
+                       bcd(year % 100), bcd(year / 100)};
+    return c.run(0x91, req);
+}
+
+int cmdTimeReport(Client& c, const Args&) {
+    Bytes d;
+    const int rc = c.run(0x92, {}, &d);
+    if (rc == 0) printHex(d);
+    return rc;
+}
+
+int cmdNetwork(Client& c, const Args& a) {
+    Bytes req;
+    putAddress(req, a[0], "IP");
+    putAddress(req, a[1], "MASK");
+    putAddress(req, a[2], "GATEWAY");
+    return c.run(0x93, req);
+}
+
+struct Command {
+    const char* name;
+    const char* args;
+    u8 code;  // protocol command
+    size_t minArgs, maxArgs;
+    const char* summary;
+    const char* detail;
+    int (*run)(Client&, const Args&);
+};
+
+const Command kCommands[] = {
+    {"info", "", 0x90, 0, 0, "device id, software version, address, mask, gateway", "", cmdInfo},
+    {"ram-read", "ADDR LEN", 0x61, 2, 2, "LEN (1 to 1024) bytes from ADDR, as hexadecimal",
+     "ADDR 0x000000-0x000FFF is the parameter image, 0x001000-0x010FFF the user-mode slots\n"
+     "(slot s at s x 0x1000), 0x200000-0x2003FF the status registers.",
+     cmdRamRead},
+    {"ram-write", "ADDR BYTES", 0x60, 2, 2, "writes hexadecimal BYTES at ADDR, e.g. ram-write 0x882 3c00",
+     "Image writes are applied at once; user-mode slot writes once register 161 bit 2 is set\n"
+     "(reg-write 0 161 0x04 0x04).",
+     cmdRamWrite},
+    {"word-read", "OFFSET", 0x61, 1, 1, "one 16-bit word of the parameter image, in decimal",
+     "OFFSET is the word's even byte offset in the image, 0 to 4094 (docs/parameters.md).", cmdWordRead},
+    {"word-write", "OFFSET VALUE", 0x60, 2, 2, "writes one 16-bit word of the parameter image",
+     "OFFSET is even, 0 to 4094; VALUE 0 to 65535. Example: word-write 868 5 saves the\n"
+     "current settings as user mode 5.",
+     cmdWordWrite},
+    {"reg-read", "TARGET REG COUNT", 0xA1, 3, 3, "COUNT bytes of registers from REG, as hexadecimal",
+     "TARGET 0 the controller (REG 0 to 1060), 1 FPGA 0, 2 FPGA 1.", cmdRegRead},
+    {"reg-write", "TARGET REG MASK VALUE", 0xA0, 4, 4, "stores VALUE under MASK in register REG",
+     "TARGET 0 the controller (REG 0 to 169), 1 FPGA 0, 2 FPGA 1. Register 161 acts on the\n"
+     "mask bits: 0x02 applies what was written into the image, 0x04 the user-mode slots.",
+     cmdRegWrite},
+    {"send-file", "TYPE PATH [NAME]", 0x80, 2, 3, "sends a file (commands 0x80, 0x81, 0x82)",
+     "TYPE 9 card recovery file, 13 scan file (NAME starts with QDFR), 20 OSD menu,\n"
+     "21 alias names, 30 kernel image, 31 boot logo. NAME defaults to the file's name.",
+     cmdSendFile},
+    {"delete-files", "", 0x83, 0, 0, "deletes the scan and card recovery files on the device", "", cmdDeleteFiles},
+    {"set-clock", "[YYYY-MM-DD HH:MM:SS]", 0x91, 0, 2, "sets the device's clock (default: this PC's time)",
+     "Without a time, or with \"now\", this PC's local time is sent.\nExample: set-clock 2024-05-06 07:08:09", cmdSetClock},
+    {"time-report", "", 0x92, 0, 0, "the run-time record, as hexadecimal", "", cmdTimeReport},
+    {"network", "IP MASK GATEWAY", 0x93, 3, 3, "sets the device's address, mask and gateway",
+     "Example: network 192.168.1.199 255.255.255.0 192.168.1.1\n"
+     "The reply may be lost when the address changes.",
+     cmdNetwork},
+};
+
+const Command* findCommand(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+std::string usageLine(const Command& c) {
+    return std::string("zrvctl [LINK] ") + c.name + (*c.args ? " " : "") + c.args;
+}
+
+void printHelp() {
+    std::printf(
+        "zrvctl: client of the device's command protocol\n\n"
+        "usage: zrvctl [LINK] [--timeout MS] COMMAND ARGS...\n"
+        "       zrvctl help [COMMAND]\n\n"
+        "LINK:\n"
+        "  --udp HOST[:PORT]   UDP, port %u by default (the default link: --udp 127.0.0.1)\n"
+        "  --tcp HOST[:PORT]   TCP, port %u by default\n"
+        "  --serial PATH       serial line at 115200 baud\n"
+        "  --timeout MS        wait for an answer this long (default %d)\n\n"
+        "Commands (numbers in decimal or 0x hexadecimal; protocol command in brackets):\n",
+        kUdpPort, kTcpPort, kDefaultTimeoutMs);
+    for (const Command& c : kCommands) {
+        const std::string left = std::string(c.name) + (*c.args ? " " : "") + c.args;
+        std::printf("  %-31s [0x%02X] %s\n", left.c_str(), c.code, c.summary);
+    }
+    std::printf(
+        "\nExit status: 0 the device answered status 0; 1 another status (printed with its\n"
+        "meaning); 2 a usage error; 3 no answer.\n");
+}
+
+void printCommandHelp(const Command& c) {
+    std::printf("usage: %s\n[0x%02X] %s\n", usageLine(c).c_str(), c.code, c.summary);
+    if (*c.detail) std::printf("%s\n", c.detail);
+}
+
+bool isHelp(const std::string& s) { return s == "help" || s == "--help" || s == "-h"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::unique_ptr<Link> link;
-    int timeoutMs = 2000;
+    const Args args(argv + 1, argv + argc);
+    if (args.empty()) {
+        printHelp();
+        return 2;
+    }
+    std::string linkKind = "--udp", linkWhere = "127.0.0.1";
+    int timeoutMs = kDefaultTimeoutMs;
     size_t i = 0;
-    for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
-        if (i + 1 >= args.size()) usage("option without value");
+    for (; i < args.size() && args[i].rfind("-", 0) == 0 && !isHelp(args[i]); ++i) {
+        const std::string& opt = args[i];
+        if (opt != "--udp" && opt != "--tcp" && opt != "--serial" && opt != "--timeout")
+            fail("unknown option " + opt);
+        if (i + 1 >= args.size()) fail(opt + " needs a value");
         const std::string& v = args[++i];
-        if (args[i - 1] == "--udp") link = openNet(v, false);
-        else if (args[i - 1] == "--tcp") link = openNet(v, true);
-        else if (args[i - 1] == "--serial") link = openSerial(v);
-        else if (args[i - 1] == "--timeout") timeoutMs = int(number(v, 600000));
-        else usage("unknown option");
-    }
-    if (!link) link = openNet("127.0.0.1", false);
-    if (i >= args.size()) usage("no command");
-    const std::string cmd = args[i++];
-    const std::vector<std::string> a(args.begin() + long(i), args.end());
-    Client c(std::move(link), timeoutMs);
-    Bytes data;
-    int rc;
-
-    if (cmd == "info" && a.empty()) {
-        rc = checked(c.call(0x90, {}), &data);
-        if (rc == 0 && data.size() >= 48) {
-            std::printf("id %.*s\nversion %u.%u.%u.%u\n", 32, reinterpret_cast<const char*>(data.data()), data[32],
-                        data[33], data[34], data[35]);
-            std::printf("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", data[36], data[37], data[38],
-                        data[39], data[40], data[41], data[42], data[43], data[44], data[45], data[46], data[47]);
+        if (opt == "--timeout") {
+            timeoutMs = int(number(v, "MS", 1, 600000));
+        } else {
+            linkKind = opt;
+            linkWhere = v;
         }
-        return rc;
     }
-    if (cmd == "ram-read" && a.size() == 2) {
-        Bytes req;
-        put32(req, u32(number(a[0], 0xFFFFFFFF)));
-        put32(req, u32(number(a[1], 1024)));
-        rc = checked(c.call(0x61, req), &data);
-        if (rc == 0) printHex(data.data(), data.size());
-        return rc;
+    if (i >= args.size()) fail("no command given");
+    const std::string name = args[i++];
+    const Args rest(args.begin() + long(i), args.end());
+
+    if (isHelp(name)) {
+        if (rest.empty()) {
+            printHelp();
+            return 0;
+        }
+        const Command* c = findCommand(rest[0]);
+        if (!c) fail("no command \"" + rest[0] + "\"");
+        printCommandHelp(*c);
+        return 0;
     }
-    if (cmd == "ram-write" && a.size() == 2) {
-        const Bytes bytes = hexBytes(a[1]);
-        Bytes req;
-        put32(req, u32(number(a[0], 0xFFFFFFFF)));
-        put32(req, u32(bytes.size()));
-        req.insert(req.end(), bytes.begin(), bytes.end());
-        return checked(c.call(0x60, req), nullptr);
+    const Command* cmd = findCommand(name);
+    if (!cmd) fail("no command \"" + name + "\"");
+    if (rest.size() == 1 && isHelp(rest[0])) {
+        printCommandHelp(*cmd);
+        return 0;
     }
-    if (cmd == "word-read" && a.size() == 1) {
-        Bytes req;
-        put32(req, u32(number(a[0], 4094)));
-        put32(req, 2);
-        rc = checked(c.call(0x61, req), &data);
-        if (rc == 0 && data.size() == 2) std::printf("%u\n", unsigned(data[0] | (data[1] << 8)));
-        return rc;
-    }
-    if (cmd == "word-write" && a.size() == 2) {
-        Bytes req;
-        put32(req, u32(number(a[0], 4094)));
-        put32(req, 2);
-        put16(req, u32(number(a[1], 0xFFFF)));
-        return checked(c.call(0x60, req), nullptr);
-    }
-    if (cmd == "reg-read" && a.size() == 3) {
-        Bytes req;
-        put16(req, u32(number(a[1], 0xFFFF)));
-        put16(req, u32(number(a[2], 1024)));
-        rc = checked(c.call(0xA1, req, u8(number(a[0], 255))), &data);
-        if (rc == 0) printHex(data.data(), data.size());
-        return rc;
-    }
-    if (cmd == "reg-write" && a.size() == 4) {
-        Bytes req;
-        put16(req, u32(number(a[1], 0xFFFF)));
-        req.push_back(u8(number(a[2], 255)));
-        req.push_back(u8(number(a[3], 255)));
-        return checked(c.call(0xA0, req, u8(number(a[0], 255))), nullptr);
-    }
-    if (cmd == "send-file" && (a.size() == 2 || a.size() == 3)) {
-        const std::string name = a.size() == 3 ? a[2] : a[1].substr(a[1].find_last_of('/') + 1);
-        return sendFile(c, u8(number(a[0], 255)), a[1], name);
-    }
-    usage("unknown command or wrong arguments");
+    if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
+
+    std::unique_ptr<Link> link = linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp");
+    Client client(std::move(link), timeoutMs);
+    return cmd->run(client, rest);
 }

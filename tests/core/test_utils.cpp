@@ -5,6 +5,8 @@
 #include "support/test_env.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <cstring>
 
@@ -49,8 +51,15 @@ TEST_F(UtilsTest, ShellCommandsAreRecordedNotRun) {
     EXPECT_EQ((Vals{Utils::system_mutex(QStringLiteral("ifconfig eth0 >/dev/null 2>&1"), &status), status}),
               (Vals{255, 256}));
     EXPECT_EQ(board().simShell().commands(), (std::vector<std::string>{"reboot", "ifconfig eth0 >/dev/null 2>&1"}));
-    EXPECT_EQ(readHostFile(hostPath("/var/log/sim_shell_commands.log")),
-              "reboot\nifconfig eth0 >/dev/null 2>&1\n");
+    // Each line of the log carries its time.
+    const QString log = QString::fromStdString(readHostFile(hostPath("/var/log/sim_shell_commands.log")));
+    const QRegularExpression line(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] (.*)$"));
+    QStringList logged;
+    for (const QString& l : log.split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = line.match(l);
+        logged << (m.hasMatch() ? m.captured(1) : QStringLiteral("no time: ") + l);
+    }
+    EXPECT_EQ(logged, (QStringList{"reboot", "ifconfig eth0 >/dev/null 2>&1"}));
 }
 
 TEST_F(UtilsTest, MtdEraseCoversWholeBlocksAndWriteReadsBack) {

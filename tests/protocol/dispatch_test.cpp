@@ -1,6 +1,8 @@
 #include "frame_helpers.h"
 
+#include "core/JsonParse.h"
 #include "core/config_engine.h"
+#include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
 #include "platform/fileops.h"
@@ -285,9 +287,10 @@ TEST_F(FileTransfer, GoodFileIsStoredAndSignalled) {
     EXPECT_FALSE(m_deal.fileState().active);
 
     EXPECT_EQ(send({PcFile::RecoveryFile, "whatever", content(10), {}}), Ok);
-    EXPECT_EQ(send({PcFile::AliasFile, "alias.json", content(20), {}}), Ok);
+    const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"abcdefghijkl"}]}})";
+    EXPECT_EQ(send({PcFile::AliasFile, "alias.json", Bytes(alias.begin(), alias.end()), {}}), Ok);
     EXPECT_EQ((Vals{stored("/data/rcvrecovery/QDFX").size(), stored("/data/configs/alias.json").size()}),
-              (Vals{10, 20}));
+              (Vals{10, alias.size()}));
 }
 
 TEST_F(FileTransfer, BadDigestOrShortTransferStoresNothing) {
@@ -310,11 +313,11 @@ TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
     auto part = [&](long from, long to) { return Bytes(c.begin() + from, c.begin() + to); };
     // 0-150, a gap at 200, 100-250 over the end of the first, 60 bytes past
     // 300, the rest, a chunk without its offset, the end.
-    EXPECT_EQ((Vals{start({PcFile::AliasFile, "alias.json", c, {}}, 300), chunk(0, part(0, 150)),
+    EXPECT_EQ((Vals{start({PcFile::OsdMenu, "omenu.json", c, {}}, 300), chunk(0, part(0, 150)),
                     chunk(200, part(200, 300)), chunk(100, part(100, 250)), chunk(250, Bytes(60, 0)),
                     chunk(250, part(250, 300)), replyStatus(call(PcCmd::FileData, {0, 0, 0})), end()}),
               (Vals{Ok, Ok, Bad, Ok, Bad, Ok, Bad, Ok}));
-    EXPECT_EQ(stored("/data/configs/alias.json"), c);
+    EXPECT_EQ(stored("/data/configs/omenu.json"), c);
 }
 
 TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
@@ -337,6 +340,38 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
                     replyStatus(call(PcCmd::FileStart, Bytes(20, 0)))}),
               (Vals{Bad, Bad, Bad, Bad}));
     EXPECT_EQ(message_deal::safeFileName("a/b\\QDFR-1_x.bin"), "QDFR-1_x.bin");
+}
+
+TEST_F(FileTransfer, AnAliasFileOfAnotherShapeIsRefusedAndEveryRefusalLogsItsCheck) {
+    writeHostFile(hostPath(kAliasFile), "old");
+    auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    const std::string shapes[] = {
+        R"({"names":{"source":[]}})",
+        R"({"namelist":[{"id":0,"valid":"on","name":"a"}]})",
+        R"({"namelist":{"source":{"id":0,"valid":"on","name":"a"}}})",
+        R"({"namelist":{"source":[{"id":"zero","valid":"on","name":"a"}]}})",
+        R"({"namelist":{"source":[{"id":0,"name":"a"}]}})",
+        R"({"namelist":{"source":[{"id":0,"valid":"on","name":{"en":"a"}}]}})",
+        R"({"namelist":)",
+    };
+    for (const std::string& json : shapes)
+        EXPECT_EQ(send({PcFile::AliasFile, "alias.json", bytes(json), {}}), Bad) << json;
+    EXPECT_EQ(readHostFile(hostPath(kAliasFile)), "old");
+    EXPECT_TRUE(m_codes.empty());
+    // A numeric string is a number, and an empty list is no names.
+    EXPECT_EQ(send({PcFile::AliasFile, "alias.json",
+                    bytes(R"({"namelist":{"usermode":[{"id":"3","valid":"off","name":"x"}],"crop":[]}})"), {}}),
+              Ok);
+
+    const Bytes c = content(10);
+    start({77, "a.bin", c, {}}, 10);
+    start({PcFile::ScanFile, "scan.qdfile", c, {}}, 10);
+    start({PcFile::OsdMenu, "omenu.json", c, {}}, PcFile::MaxLength + 1);
+    send({PcFile::OsdMenu, "omenu.json", c, Bytes(16, 0)});
+    const std::string log = readHostFile(hostPath(kLogFile));
+    for (const char* check : {"type 77, unknown type", "name \"scan.qdfile\"", "length 5242881",
+                              "refused: digest", "refused: alias file shape, no \"namelist\""})
+        EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
 }
 
 TEST_F(FileTransfer, KernelImageReachesItsFlashOnlyAfterTheCheck) {

@@ -24,13 +24,6 @@
 
 namespace {
 
-QString binary(const char* env, const char* name) {
-    if (const char* v = std::getenv(env)) return QString::fromLocal8Bit(v);
-    // tests/test_protocol -> the build folder holds the program and tools.
-    const QFileInfo self(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
-    return self.dir().absoluteFilePath(QStringLiteral("../%1").arg(QLatin1String(name)));
-}
-
 // True when nothing on the loopback interface holds the UDP port.
 bool udpPortFree(u16 port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -94,7 +87,7 @@ protected:
     }
 
     // Runs the client; its exit status, and its output in out.
-    int client(const QStringList& args, QString* out = nullptr) {
+    int client(const QStringList& args, QString* out = nullptr, QString* err = nullptr) {
         QProcess p;
         p.start(m_client, QStringList{"--timeout", "1000"} + args);
         if (!p.waitForFinished(10000)) {
@@ -103,6 +96,7 @@ protected:
             return -1;
         }
         if (out) *out = QString::fromLatin1(p.readAllStandardOutput()).trimmed();
+        if (err) *err = QString::fromLatin1(p.readAllStandardError()).trimmed();
         return p.exitCode();
     }
     QStringList udp() const { return {"--udp", "127.0.0.1:5008"}; }
@@ -181,4 +175,30 @@ TEST_F(EndToEnd, HostileFramesLeaveTheProgramServing) {
     EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "1060", "2"}), 1);
     EXPECT_EQ(m_proc.state(), QProcess::Running);
     EXPECT_FALSE(QFileInfo::exists(m_root.filePath("etc/QDFRx")));
+}
+
+TEST_F(EndToEnd, EveryCommandOfTheClientIsAnsweredAndAModeSaveIsKept) {
+    ASSERT_TRUE(waitReady());
+    QString out, err;
+    EXPECT_EQ(client(udp() + QStringList{"set-clock", "2024-05-06", "07:08:09"}), 0);
+    EXPECT_EQ(client(udp() + QStringList{"delete-files"}), 0);
+    // The run-time record is not kept: the status is printed with its meaning.
+    EXPECT_EQ(client(udp() + QStringList{"time-report"}, &out, &err), 1);
+    EXPECT_EQ(err, "zrvctl: status 2: busy or not ready");
+    EXPECT_EQ(client(tcp() + QStringList{"network", "192.168.7.20", "255.255.255.0", "192.168.7.1"}), 0);
+    EXPECT_EQ(client(udp() + QStringList{"info"}, &out), 0);
+    EXPECT_TRUE(out.contains("ip 192.168.7.20\nmask 255.255.255.0\ngateway 192.168.7.1")) << out.toStdString();
+    const QByteArray shell = [&] {
+        QFile f(m_root.filePath("var/log/sim_shell_commands.log"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    EXPECT_TRUE(shell.contains("date -s \"2024-05-06 07:08:09\"")) << shell.toStdString();
+
+    // A user mode saved over the protocol: the persisting step carries out
+    // the request and marks the mode.
+    ASSERT_EQ(client(udp() + QStringList{"word-write", "868", "5"}), 0);
+    EXPECT_TRUE(waitFor([&] { return persistedWord(RamOffset::LOADED_MODE) == 5; }, 10000));
+    EXPECT_EQ(client(udp() + QStringList{"word-read", "866"}, &out), 0);
+    EXPECT_EQ(out, "5");
+    EXPECT_TRUE(QFileInfo::exists(m_root.filePath("data/modes/custom_mode5")));
 }

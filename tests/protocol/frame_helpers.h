@@ -3,11 +3,17 @@
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <thread>
 #include <vector>
@@ -68,4 +74,13 @@ bool waitFor(F cond, int ms = 3000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return cond();
+}
+
+// A program of the build: beside the test program's build folder, or named
+// by an environment variable.
+inline QString binary(const char* env, const char* name) {
+    if (const char* v = std::getenv(env)) return QString::fromLocal8Bit(v);
+    // tests/test_protocol -> the build folder holds the program and tools.
+    const QFileInfo self(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+    return self.dir().absoluteFilePath(QStringLiteral("../%1").arg(QLatin1String(name)));
 }

@@ -6,6 +6,8 @@
 #include "ui/shell/guibridge.h"
 #include "ui/shell/shell_start.h"
 
+#include <QMutexLocker>
+#include <QPushButton>
 #include <QTest>
 
 #include <atomic>
@@ -138,6 +140,23 @@ TEST_F(DispatchTest, StickReadyClosesTheSettingsMenuFromTheWatcherThread) {
     std::thread([&] { emit usb.sig_storage_ready_close_settings(); }).join();
     QTest::qWait(20);
     EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+}
+
+TEST_F(DispatchTest, AModeSavedByThePersistingStepIsMarkedAtOnce) {
+    // Mode 3 is marked; the PC asks to save mode 5 (word 868), as a
+    // word-write of the protocol does.
+    model->user_mode[2].marker[0] = model->user_mode[2].marker[1] = USER_MODE_SAVED;
+    model->live_image.setWord(RamOffset::LOADED_MODE, 3);
+    model->shadow_image = model->live_image;
+    g_page_focus = PageRegistry::MainMenu;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::SAVE_REQUEST, 5);
+    }
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ((Vals{model->live_image.word(RamOffset::LOADED_MODE), model->ZrvUserModeSaved(4)}), (Vals{5, 1}));
+    EXPECT_TRUE(child<QPushButton>(g_mainwindow, "Button_mode5")->styleSheet().contains("#4777FF"));
+    EXPECT_FALSE(child<QPushButton>(g_mainwindow, "Button_mode3")->styleSheet().contains("#4777FF"));
 }
 
 }  // namespace

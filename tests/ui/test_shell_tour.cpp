@@ -76,8 +76,16 @@ QStringList overflowing(QWidget* root) {
 
 class TourTest : public ShellTest {
 protected:
-    void visit(QWidget* page, const QString& name, int lang) {
+    // A page takes the panel's place (the main menu's position and size) and
+    // has no frame; a smaller window (keypad, tip) lies on the panel.
+    void visit(QWidget* page, const QString& name, int lang, bool wholePanel = true) {
         ASSERT_TRUE(page) << name.toStdString();
+        const QRect panel(g_mainwindow->pos(), g_mainwindow->size());
+        if (wholePanel)
+            EXPECT_EQ(page->geometry(), panel) << name.toStdString();
+        else
+            EXPECT_TRUE(panel.contains(page->geometry())) << name.toStdString();
+        EXPECT_TRUE(page->windowFlags() & Qt::FramelessWindowHint) << name.toStdString();
         const QString file = QStringLiteral("%1/%2_lang%3.png").arg(tourFolder(), name).arg(lang);
         EXPECT_TRUE(page->grab().save(file)) << file.toStdString();
         const QStringList bad = overflowing(page);
@@ -90,6 +98,12 @@ TEST_F(TourTest, EveryShellPageInEveryLanguage) {
     QDir().mkpath(tourFolder());
     model->ZrvSetSignalPara(2, 1920, 1080, 60);
     model->ZrvSetSignalPara(5, 3840, 2160, 30);
+    // On a desktop the window manager places the panel away from the
+    // screen's corner, after the home page opened: the page follows it.
+    g_lockwindow->lock_show();
+    g_mainwindow->move(70, 40);
+    QApplication::processEvents();
+    EXPECT_EQ(g_lockwindow->pos(), QPoint(70, 40));
     for (int lang = 0; lang < 5; ++lang) {
         g_language = u8(lang);
 
@@ -109,7 +123,7 @@ TEST_F(TourTest, EveryShellPageInEveryLanguage) {
 
         g_numberkeyboard->label_show(ShellText::pick("宽度", "Width", "Ширина", "Chiều rộng", "寬度"),
                                      QStringLiteral("1920"));
-        visit(g_numberkeyboard, "keypad", lang);
+        visit(g_numberkeyboard, "keypad", lang, false);
 
         QRoundProgressBar::create_qround_bar(g_option);
         g_qround_bar->para_sync(42);
@@ -121,7 +135,7 @@ TEST_F(TourTest, EveryShellPageInEveryLanguage) {
             g_tip->tip_create(kind);
             EXPECT_EQ(g_tip->kind(), kind);
             EXPECT_FALSE(QPixmap(TIP::pictureOf(kind)).isNull()) << kind << " " << lang;
-            visit(g_tip, QStringLiteral("tip%1").arg(kind), lang);
+            visit(g_tip, QStringLiteral("tip%1").arg(kind), lang, false);
         }
         g_tip->tip_create(TIP::RemoveOnly);
 

@@ -2,6 +2,9 @@
 // overlay, the settings menu and the device-information page.
 #include "shell_fixture.h"
 
+#include "core/JsonParse.h"
+
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -267,6 +270,35 @@ TEST_F(WidgetsTest, DeviceInformationShowsTheIdAndAddresses) {
     QTest::mouseClick(child<QPushButton>(page, "Button_back"), Qt::LeftButton);
     EXPECT_TRUE(g_machinestate.isNull());
     EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+}
+
+TEST_F(WidgetsTest, ALockedPanelDrawsWhatTheLockBlocksGreyed) {
+    auto* source = child<QToolButton>(g_mainwindow, "inputchoose");
+    auto* info = child<QToolButton>(g_mainwindow, "Button_info");
+    auto* mode = child<QPushButton>(g_mainwindow, "Button_mode1");
+    model->user_mode[0].marker[0] = model->user_mode[0].marker[1] = USER_MODE_SAVED;
+    g_mainwindow->language_changed();
+    const QImage sourceFree = source->grab().toImage(), infoFree = info->grab().toImage();
+    const QImage modeFree = mode->grab().toImage();
+
+    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_lock"), Qt::LeftButton);
+    EXPECT_NE(source->grab().toImage(), sourceFree);
+    EXPECT_NE(mode->grab().toImage(), modeFree);
+    EXPECT_EQ(info->grab().toImage(), infoFree);  // still usable, looks the same
+
+    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_lock"), Qt::LeftButton);
+    EXPECT_EQ(source->grab().toImage(), sourceFree);
+}
+
+TEST_F(WidgetsTest, ALongInputNameIsElidedWithTheFontItIsDrawnIn) {
+    writeHostFile(hostPath(kAliasFile),
+                  R"({"namelist":{"source":[{"id":2,"valid":"on","name":"Stage left camera of the main hall"}]}})");
+    // A home page that has never been shown, as at start-up.
+    LockWindow fresh;
+    auto* name = child<QLabel>(&fresh, "label_name2");
+    name->ensurePolished();
+    EXPECT_TRUE(name->text().endsWith(QChar(0x2026))) << name->text().toStdString();
+    EXPECT_LE(QFontMetrics(name->font()).horizontalAdvance(name->text()), name->width());
 }
 
 }  // namespace

@@ -156,6 +156,27 @@ TEST_F(It6602Env, LosingTheSourceClearsWhatWasPublished) {
     EXPECT_EQ(record(2).Htotal, 1650);
 }
 
+TEST_F(It6602Env, ANewSignalIsNeverShownWithTheOldTiming) {
+    plug(2, source(1920, 1080, 60));
+    ASSERT_TRUE(untilVideoOn(2));
+    board().scenario().unplug(2);
+    polls(2, 2);
+    ASSERT_EQ(record(2).nosignal, 1);
+    // Between any two bus accesses of the new bring-up, the c331 side sees
+    // either no signal or the new timing.
+    int stale = 0, seen = 0;
+    chips[2]->setAccessHook([&] {
+        const PI_HDMI_INFO r = record(2);
+        seen += r.nosignal == 0;
+        stale += r.nosignal == 0 && r.Hact != 1280;
+    });
+    plug(2, source(1280, 720, 60));
+    ASSERT_TRUE(untilVideoOn(2));
+    chips[2]->setAccessHook(nullptr);
+    EXPECT_EQ(stale, 0);
+    EXPECT_GT(seen, 0);
+}
+
 TEST_F(It6602Env, OutputColourPathFollowsTheInfoFrame) {
     SimSource s = source(1920, 1080, 60);
     s.color = SimSource::Color::YUV444;

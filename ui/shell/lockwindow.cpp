@@ -155,6 +155,9 @@ void LockWindow::updateNames() {
         QString name = ShellText::inputName(i);
         ALIAS_PARA alias;
         if (get_json_alias_para(&alias, "source", i) == 1) name = QString::fromStdString(alias.name);
+        // Measured with the style sheet's font, the one that is drawn; before
+        // the first show the label still has the application's font.
+        m_name[i]->ensurePolished();
         const QFontMetrics fm(m_name[i]->font());
         // QLabel leaves an unchanged text alone.
         m_name[i]->setText(fm.elidedText(name, Qt::ElideRight, m_name[i]->width()));
@@ -210,7 +213,7 @@ void LockWindow::lock_show() {
     ops.refresh = [this](int code) { refresh(code); };
     PageRegistry::enter(PageRegistry::Home, this, ops);
     language_changed();
-    move(panelOrigin());
+    PageFrame::coverPanel(this);
     show();
     raise();
     activateWindow();

@@ -17,6 +17,7 @@
 #include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QLabel>
 #include <QMutexLocker>
@@ -40,14 +41,18 @@ QPoint panelOrigin() {
 
 namespace {
 
+// A control the key lock blocks is disabled and drawn in the grey of an
+// empty mode, so a locked panel looks locked.
+#define ZRV_LOCKED_LOOK "QPushButton:disabled{color:#60647A;border-color:#60647A;}"
 const char* kTopStyle =
-    "QPushButton{%1;border:1px solid #FFFFFF;border-radius:6px;font: 18px;}";
+    "QPushButton{%1;border:1px solid #FFFFFF;border-radius:6px;font: 18px;}" ZRV_LOCKED_LOOK;
 const char* kModeSaved = "QPushButton{background-color: rgb(33, 36, 53);color:#FFFFFF;"
-                         "border:1px solid #FFFFFF;border-radius:6px;font: 20px;}";
+                         "border:1px solid #FFFFFF;border-radius:6px;font: 20px;}" ZRV_LOCKED_LOOK;
 const char* kModeEmpty = "QPushButton{background-color: rgb(33, 36, 53);color:#60647A;"
                          "border:1px solid #60647A;border-radius:6px;font: 20px;}";
 const char* kModeCurrent = "QPushButton{background-color:#4777FF;color:#FFFFFF;"
-                           "border:1px solid #FFFFFF;border-radius:6px;font: 20px;}";
+                           "border:1px solid #FFFFFF;border-radius:6px;font: 20px;}" ZRV_LOCKED_LOOK;
+#undef ZRV_LOCKED_LOOK
 
 // A word of the live image changed under the change protocol, so the c331
 // thread applies it and the persisting step stores it.
@@ -200,7 +205,12 @@ void MainWindow::updateStates() {
         const bool saved = model && model->ZrvUserModeSaved(i);
         const char* style = (current == i + 1 && saved) ? kModeCurrent : saved ? kModeSaved : kModeEmpty;
         m_modes[i]->setStyleSheet(QString::fromLatin1(style));
+        m_modes[i]->setEnabled(!m_keylock);
     }
+    // The device information and the lock itself stay usable.
+    for (QToolButton* tile : m_tiles)
+        if (tile != m_tiles[5]) tile->setEnabled(!m_keylock);
+    m_blackout->setEnabled(!m_keylock);
 }
 
 void MainWindow::refresh(int) {
@@ -245,6 +255,12 @@ void MainWindow::zrv_button_mode_clicked() {
     updateStates();
 }
 
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->size() == size()) PageFrame::coverPanel(w);
+}
+
 bool MainWindow::isUpdating() const { return m_update && m_update->isVisible(); }
 
 void MainWindow::update_start() {
@@ -254,7 +270,7 @@ void MainWindow::update_start() {
     }
     if (!m_update) m_update = new FirmwareUpdate();
     m_update->language_changed();
-    m_update->move(panelOrigin());
+    PageFrame::coverPanel(m_update);
     m_update->show();
     m_update->raise();
     m_update->activateWindow();

@@ -53,6 +53,11 @@ public slots:
     void on_Button_blackout_clicked();
     void zrv_button_mode_clicked();
 
+protected:
+    // On a desktop the window manager places the panel, often after the
+    // first pages opened: the open pages follow it.
+    void moveEvent(QMoveEvent* event) override;
+
 private:
     QToolButton* makeTile(const char* name, int x, int y, const char* icon);
     // Redraws lock, blackout and user-mode states from the live image.

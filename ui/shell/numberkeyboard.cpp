@@ -1,5 +1,6 @@
 #include "ui/shell/numberkeyboard.h"
 
+#include "ui/shell/page_frame.h"
 #include "ui/shell/shell_text.h"
 
 #include <QFont>
@@ -96,6 +97,8 @@ void NumberKeyboard::label_show(const QString& title, const QString& value) {
     m_value = value;
     showDisplay();
     language_changed();
+    // The keypad covers the right part of the panel, beside the field.
+    PageFrame::placeOnPanel(this, QPoint(kPanelX, 0));
 }
 
 QString NumberKeyboard::displayText() const { return m_typed.isEmpty() ? m_value : m_typed; }

@@ -18,6 +18,7 @@ class NumberKeyboard : public QDialog {
 public:
     static constexpr int kWidth = 380;
     static constexpr int kHeight = 480;
+    static constexpr int kPanelX = 420;  // left edge on the panel
     static constexpr int kMaxTyped = 20;
 
     explicit NumberKeyboard(QWidget* parent = nullptr);

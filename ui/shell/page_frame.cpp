@@ -1,5 +1,6 @@
 #include "ui/shell/page_frame.h"
 
+#include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_text.h"
 
 #include <QLabel>
@@ -15,6 +16,18 @@ void fillPanel(QWidget* page) {
     QPalette pal = page->palette();
     pal.setColor(QPalette::Window, QColor(16, 16, 28));
     page->setPalette(pal);
+}
+
+void coverPanel(QWidget* page) {
+    if (!page) return;
+    const QSize size = g_mainwindow ? g_mainwindow->size() : QSize(800, 480);
+    if (!(page->windowFlags() & Qt::FramelessWindowHint))
+        page->setWindowFlags(page->windowFlags() | Qt::FramelessWindowHint);
+    page->setGeometry(QRect(panelOrigin(), size));
+}
+
+void placeOnPanel(QWidget* window, const QPoint& offset) {
+    if (window) window->move(panelOrigin() + offset);
 }
 
 QPushButton* addBackButton(QWidget* page) {
@@ -47,7 +60,8 @@ QToolButton* addTile(QWidget* parent, const char* name, const QRect& where, cons
     b->setIconSize(QSize(iconSize, iconSize));
     b->setStyleSheet(QStringLiteral(
         "QToolButton{background-color: rgb(33, 36, 53);color:#FFFFFF;border:1px solid #FFFFFF;"
-        "border-radius:8px;font: 20px;}QToolButton:pressed{background-color:#4777FF;}"));
+        "border-radius:8px;font: 20px;}QToolButton:pressed{background-color:#4777FF;}"
+        "QToolButton:disabled{color:#60647A;border-color:#60647A;}"));
     return b;
 }
 

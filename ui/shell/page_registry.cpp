@@ -1,5 +1,7 @@
 #include "ui/shell/page_registry.h"
 
+#include "ui/shell/page_frame.h"
+
 #include <QDialog>
 
 #include <map>
@@ -99,6 +101,7 @@ bool PageRegistry::open(int id) {
 
 void PageRegistry::runDialog(QDialog* dialog) {
     if (!dialog) return;
+    PageFrame::coverPanel(dialog);
     if (s_blocking) {
         dialog->exec();
     } else {

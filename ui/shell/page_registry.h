@@ -50,7 +50,7 @@ public:
     static bool hasOpener(int id);
     static bool open(int id);
 
-    // Runs a page dialog: exec() on the device. Tests switch to show() so
+    // Runs a page dialog over the panel: exec() on the device. Tests switch to show() so
     // that no test blocks in a nested event loop.
     static void runDialog(QDialog* dialog);
     static void setDialogsBlocking(bool blocking);

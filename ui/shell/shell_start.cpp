@@ -6,7 +6,6 @@
 #include "core/zrvrampara.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
-#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/syncupdate.h"
@@ -22,12 +21,6 @@ void shell_gui_start() {
     g_mainwindow->show();
     g_page_focus = PageRegistry::Home;
     g_lockwindow->lock_show();
-
-    // The keypad covers the right part of the panel, beside the field.
-    const QPoint origin = panelOrigin();
-    if (g_numberkeyboard)
-        g_numberkeyboard->setGeometry(origin.x() + 420, origin.y(), NumberKeyboard::kWidth,
-                                      NumberKeyboard::kHeight);
 
     g_timer = new QTimer();
     QObject::connect(g_timer.data(), &QTimer::timeout, g_mainwindow.data(),

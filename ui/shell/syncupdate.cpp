@@ -5,12 +5,36 @@
 #include "core/zrvrampara.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/tip.h"
+#include "video_engine/c331_manage.h"
+
+#include <QMutexLocker>
 
 #include <QMetaObject>
 
 #include <algorithm>
 
 SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
+
+namespace {
+
+// What of the user modes a page may show: the marked mode and which slots
+// hold one.
+struct ModeState {
+    int current = 0;
+    u32 saved = 0;
+    bool operator!=(const ModeState& o) const { return current != o.current || saved != o.saved; }
+};
+
+ModeState modeState(ZrvRamPara* model) {
+    ModeState s;
+    QMutexLocker lock(&c331_manage::get()->mutex);
+    s.current = model->ZrvGetCurrentModeIndex();
+    for (int i = 0; i < ZRV_USER_MODE_COUNT; ++i)
+        if (model->ZrvUserModeSaved(i)) s.saved |= 1u << i;
+    return s;
+}
+
+}  // namespace
 
 SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
 
@@ -90,5 +114,11 @@ void SyncUpdate::para_sync(int code) {
 
     // Port link states and the end of an upgrade change nothing of the
     // image: they only redraw the page.
-    if (model && code != 11 && code != 104) model->ram_para_persist(code);
+    if (!model || code == 11 || code == 104) return;
+    const ModeState before = modeState(model);
+    model->ram_para_persist(code);
+    // A save request carried out by the persisting step (a mode saved over
+    // the protocol) changes the marked and saved modes after the page drew
+    // them: the page in front shows them now, not at the next change.
+    if (modeState(model) != before) PageRegistry::refresh(g_page_focus.load(), code);
 }

@@ -2,6 +2,7 @@
 
 #include "core/utils.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/page_frame.h"
 #include "ui/shell/shell_text.h"
 
 #include <QLabel>
@@ -48,7 +49,7 @@ void TIP::tip_create(int kind) {
     m_kind = kind;
     m_start = G_timeTicks;
     m_picture->setPixmap(QPixmap(name));
-    move(panelOrigin() + QPoint(kX, kY));
+    PageFrame::placeOnPanel(this, QPoint(kX, kY));
     show();
     raise();
 }
