@@ -3,7 +3,9 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
@@ -186,6 +188,28 @@ void SimScenario::setInput(int input, const SimSource& source) {
 }
 
 void SimScenario::unplug(int input) { setInput(input, SimSource{}); }
+
+bool SimScenario::followEdid(int input, const std::vector<uint8_t>& edid) {
+    static const uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    if (input < 0 || input >= 6 || edid.size() < 128) return false;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 128; ++i) sum = uint8_t(sum + edid[i]);
+    if (sum != 0 || !std::equal(std::begin(kHeader), std::end(kHeader), edid.begin())) return false;
+    const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
+    const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
+    const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
+    const uint32_t vact = uint32_t(d[5] | (d[7] & 0xF0) << 4), vblank = uint32_t(d[6] | (d[7] & 0x0F) << 8);
+    const uint64_t field = uint64_t(hact + hblank) * (vact + vblank);
+    if (!clock10k || !hact || !vact) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SimSource& s = m_data.inputs[size_t(input)];
+    s.interlaced = d[17] & 0x80;
+    s.width = hact;
+    s.height = s.interlaced ? vact * 2 : vact;  // a descriptor counts the lines of one field
+    s.refreshHz = uint32_t((uint64_t(clock10k) * 10000 + field / 2) / field);
+    s.present = true;
+    return true;
+}
 
 void SimScenario::setCardsOnPort(int port, uint16_t count) {
     if (port < 0 || port >= 24) return;

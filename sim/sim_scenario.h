@@ -67,6 +67,10 @@ public:
     SimScenarioData snapshot() const;
     void setInput(int input, const SimSource& source);  // input 0-5, others ignored
     void unplug(int input);
+    // A source that follows its input's EDID takes the size and rate of the
+    // first timing descriptor of a valid EDID (header and base checksum);
+    // false, and the source unchanged, for a blank or broken one.
+    bool followEdid(int input, const std::vector<uint8_t>& edid);
     void setCardsOnPort(int port, uint16_t count);      // port 0-23
     void setSocIdWords(uint16_t x, uint16_t y, uint16_t z);
 

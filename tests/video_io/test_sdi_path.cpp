@@ -168,3 +168,15 @@ TEST_F(SdiPathTest, LoopStaysQuietUntilEnabledThenFollowsTheSink) {
     tx().HDMITX_DevLoopProc();
     EXPECT_EQ((Vals{sys().bHDMIMode, sys().bAudioEnable}), (Vals{0, 0}));
 }
+
+TEST_F(SdiPathTest, CeaParseStaysInsideItsDataBlocks) {
+    // One HDMI vendor block of 6 bytes after the header: the descriptors
+    // start at 4 + 1 + 5 = 10 when it fits exactly.
+    u8 b[128] = {0x02, 0x03, 10, 0x70, 0x65, 0x03, 0x0C, 0x00, 0x10, 0x00};
+    bool hdmi = false;
+    EXPECT_EQ((Vals{it66121_hdmitx_sys::ParseCEAEDID(b, &hdmi), hdmi}), (Vals{1, 1}));
+    b[2] = 9;  // the block runs one byte past the offset
+    EXPECT_EQ((Vals{it66121_hdmitx_sys::ParseCEAEDID(b, &hdmi), hdmi}), (Vals{0, 0}));
+    b[2] = 200;  // an offset beyond the block
+    EXPECT_EQ(it66121_hdmitx_sys::ParseCEAEDID(b, &hdmi), 0);
+}
