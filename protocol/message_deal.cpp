@@ -2,6 +2,7 @@
 
 #include "core/JsonParse.h"
 #include "core/config_engine.h"
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/utils.h"
@@ -325,13 +326,15 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     if (nul != std::string::npos) name.resize(nul);
     const std::string path = filePathFor(type, name);
     // Which check refused it goes to the log: the PC only sees status 1.
+    // An alias file is a few KiB: a larger one is refused before buffering.
+    const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax) : PcFile::MaxLength;
     std::string refusal;
     if (filePathFor(type, "QDFR").empty())
         refusal = "unknown type " + std::to_string(type);
     else if (path.empty())
         refusal = "name \"" + name + "\" (a scan file's name starts with QDFR; letters, digits, '.', '_', '-')";
-    else if (total == 0 || total > PcFile::MaxLength)
-        refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(PcFile::MaxLength) + ")";
+    else if (total == 0 || total > most)
+        refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(most) + ")";
     if (!refusal.empty()) {
         writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", " + refusal);
         m_file = ZrvFileDeal{};
@@ -440,11 +443,13 @@ bool message_deal::delete_file_name() {
             const QDir folder(Root::qpath(QString::fromStdString(dir)));
             const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
             for (const QString& f : files) {
-                if (FileOps::removePath(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
+                // Each removal flushes its own folder: a global sync here
+                // would hold both mutexes for as long as every other
+                // writer's data takes to reach the disk.
+                if (FileOps::removeDurably(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
                     recoveryDeleted = true;
             }
         }
-        FileOps::syncAll();
     }
     backIfInFront(PageRegistry::Wizard);
     refreshIfInFront(PageRegistry::Settings);

@@ -14,9 +14,12 @@
 // Tests derive from this class to record the calls.
 #include "core/global.h"
 
-#include <atomic>
+#include <memory>
 
 class vimrasource;
+class it66121_hdmitx_sys;
+class it66121_hdmitx_drv;
+class sdi_it66121;
 
 class it66121_sys {
 public:
@@ -25,6 +28,9 @@ public:
 
     u8 last_test = 0;   // result of the last IT66121_Test
     u8 fail_count = 0;  // unsuccessful identifications
+    std::unique_ptr<it66121_hdmitx_sys> hdmitx_sys;
+    std::unique_ptr<it66121_hdmitx_drv> hdmitx_drv;
+    std::unique_ptr<sdi_it66121> sdi;
 
     virtual void sdi_it66121_init();
     virtual int IT66121_Test();
@@ -32,9 +38,12 @@ public:
     virtual void GS2971_Reset();
     virtual void HDMITX_DevLoopProc();
 
+    // Display option by code: code mod 18 = 1..17 gives VIC 2, 3, 4, 5, 6, 7,
+    // 16, 17, 18, 19, 20, 21, 22, 31, 32, 33, 34, anything else VIC 1; RGB.
+    void CHANGE_INPUT(int code);
+    void InitHDMITX_Variable();
+    void InitHDMITX();
+
 protected:
     vimrasource& m_source;
-
-private:
-    std::atomic<bool> m_notBuilt[5]{};
 };

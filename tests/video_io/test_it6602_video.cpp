@@ -4,6 +4,8 @@
 #include "it6602_fixture.h"
 #include "video_io/it6602_tables.h"
 
+#include "platform/gpio.h"
+
 #include <cstring>
 
 using namespace it6602;
@@ -47,6 +49,20 @@ TEST_F(It6602Env, IdentificationKeepsEachInputsAddress) {
     poll(1);
     EXPECT_EQ(state(1), 1);
     EXPECT_EQ(reg37() & 0x1D, 0x01 | 0x04 | 0x08 | 0x10);
+}
+
+TEST_F(It6602Env, ResetLineHoldsTheChips) {
+    plug(0, source(1920, 1080, 60));
+    board().gpio().setLine(GpioName::kIt6602Reset, 0);
+    polls(0, 2);
+    EXPECT_EQ(state(0), 0);
+    EXPECT_EQ(reg37() & 0x01, 0);
+    // Released with +5 V present: found, and the +5 V interrupt is pending.
+    board().gpio().setLine(GpioName::kIt6602Reset, 1);
+    EXPECT_EQ(reg(0, 0, R::INT_P0), 0);
+    poll(0);
+    EXPECT_EQ((Vals{state(0), reg(0, 0, R::INT_P0) & 0x01}), (Vals{1, 0x01}));
+    EXPECT_TRUE(untilVideoOn(0));
 }
 
 TEST_F(It6602Env, SourceBringUpPublishesTiming) {
@@ -252,4 +268,18 @@ TEST_F(It6602Env, AudioFollowsTheVideo) {
     polls(2, 4);
     EXPECT_EQ(astate(2), ASTATE_RequestAudio);
     EXPECT_EQ(reg(2, 0, R::OUT_CTRL) & 0x1F, 0x1F);
+
+    // The source turns to DVI: audio off, the DVI path; and back to HDMI.
+    s.audioRateHz = 48000, s.dvi = true;
+    plug(2, s);
+    chips[2]->raise(R::INT_P0, R::port_int::HDMI_MODE_CHG);
+    poll(2);
+    EXPECT_EQ((Vals{astate(2), reg(2, 0, R::DVI_PATH) & 0x07}), (Vals{ASTATE_AudioOff, 0x04}));
+    EXPECT_FALSE(drv().get_IT6602_dev_data(2).m_ucFlags & FLAG_HDMI_MODE);
+    s.dvi = false;
+    plug(2, s);
+    chips[2]->raise(R::INT_P0, R::port_int::HDMI_MODE_CHG);
+    poll(2);
+    EXPECT_TRUE(drv().get_IT6602_dev_data(2).m_ucFlags & FLAG_HDMI_MODE);
+    EXPECT_EQ(astate(2), ASTATE_WaitForReady);
 }
