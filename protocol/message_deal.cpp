@@ -7,6 +7,7 @@
 #include "core/md5.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/board.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
@@ -205,8 +206,8 @@ int message_deal::REG_mcu_flag(u8 /*value*/, u8 mask) {
             live.setWord(win(0) + WIN_WIDTH, live.word(WALL_WIDTH));
             live.setWord(win(0) + WIN_HEIGHT, live.word(WALL_HEIGHT));
             for (u32 w = 1; w < WIN_COUNT; ++w) live.setWord(win(w) + WIN_ENABLE, 0);
-            // The FPGA outputs follow the wall once both FPGAs run; that
-            // hand-over belongs to the FPGA manager, which this build lacks.
+            // The FPGA outputs follow the wall once both FPGAs run.
+            fpga_manage::request_led_para_if_running();
         }
         const u16 effect = live.word(SWITCH_EFFECT) & 0x03;
         for (u32 w = 0; w < WIN_COUNT; ++w) {
