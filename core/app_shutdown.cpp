@@ -8,6 +8,7 @@
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
+#include "fpga/fpga_manage.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/vimrasource.h"
 
@@ -93,6 +94,7 @@ void stopWorkersAndPersist() {
     if (K57_WIFI_CONFIG* p = K57_WIFI_CONFIG::p_wifi) p->stop();
     if (UsbServer* p = UsbServer::p_UsbServer) p->stop();
     if (vimrasource* p = vimrasource::p_vimra_source) p->stop();
+    if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
     c331_manage* c331 = c331_manage::p_c331_manage;
     if (c331) c331->stop();
 

@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/board.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
     // The input-source manager and its driver objects; construction touches
     // no bus and no line.
     vimrasource::pInstance();
+    // The FPGA manager sets the lines' start levels and starts its thread,
+    // which waits for the c331 thread's start gate and for the source
+    // thread to release each FPGA.
+    fpga_manage::pInstance();
     // The source thread: receivers out of reset, EDID check, output clocks,
     // then the FPGAs are released.
     vimrasource::p_vimra_source->initialize();

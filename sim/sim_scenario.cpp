@@ -59,7 +59,7 @@ public:
 
 private:
     void refuse(const char* key, const std::string& value) {
-        std::string msg = "board scenario: input " + m_input + ", key \"" + key + "\": unknown value \"" +
+        std::string msg = "board scenario: " + m_input + ", key \"" + key + "\": unknown value \"" +
                           value + "\"; the default stays";
         std::fprintf(stderr, "%s\n", msg.c_str());
         m_refusals.push_back(std::move(msg));
@@ -86,7 +86,8 @@ const std::pair<const char*, uint32_t> kAudioRates[] = {{"32000", 32000},   {"44
 SimSource parseSource(const pt::ptree& node, const std::string& name, std::vector<std::string>& refusals) {
     SimSource s;
     s.refreshHz = 60;
-    SourceReader r(node, name, refusals);
+    const std::string where = "input " + name;
+    SourceReader r(node, where, refusals);
     r.number<uint32_t>("width", s.width, 0, 8192);
     r.number<uint32_t>("height", s.height, 0, 8192);
     r.number<uint32_t>("refresh", s.refreshHz, 0, 240);
@@ -102,6 +103,35 @@ SimSource parseSource(const pt::ptree& node, const std::string& name, std::vecto
     r.flag("follows_edid", s.followsEdid);
     s.present = s.width && s.height && s.refreshHz;
     return s;
+}
+
+// "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
+//          "flash_uid": "0102030405060708", "ready_after_reads": 0,
+//          "lock_errors": 0, "flash_busy_polls": 0}
+void parseFpga(const pt::ptree& node, SimFpgaScenario& f, std::vector<std::string>& refusals) {
+    const std::string where = "fpga";
+    SourceReader r(node, where, refusals);
+    r.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
+    r.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
+    r.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
+    if (auto input = node.get_child_optional("input")) {
+        SourceReader in(*input, where, refusals);
+        in.number<uint32_t>("width", f.inputWidth, 0, 0xFFFF);
+        in.number<uint32_t>("height", f.inputHeight, 0, 0xFFFF);
+        in.number<uint32_t>("period", f.inputPeriod, 0, 0xFFFFFFFF);
+    }
+    if (auto uid = node.get_optional<std::string>("flash_uid")) {
+        std::array<uint8_t, 8> bytes{};
+        bool ok = uid->size() == 16 && uid->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        for (size_t i = 0; ok && i < 8; ++i) bytes[i] = uint8_t(std::stoul(uid->substr(2 * i, 2), nullptr, 16));
+        if (ok) {
+            f.flashUid = bytes;
+        } else {
+            std::string msg = "board scenario: fpga, key \"flash_uid\": unknown value \"" + *uid + "\"; the default stays";
+            std::fprintf(stderr, "%s\n", msg.c_str());
+            refusals.push_back(std::move(msg));
+        }
+    }
 }
 
 bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::string>& refusals) {
@@ -133,6 +163,7 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
             data.socIdWords[i++] = kv.second.get_value<uint16_t>(0);
         }
     }
+    if (auto fpga = tree.get_child_optional("fpga")) parseFpga(*fpga, data.fpga, refusals);
     return true;
 }
 

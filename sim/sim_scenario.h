@@ -45,6 +45,23 @@ struct SimSource {
     bool followsEdid = false;
 };
 
+// The FPGAs and their flashes.
+struct SimFpgaScenario {
+    // What FPGA RAM page 1 reports of the picture it receives.
+    uint32_t inputWidth = 1920;
+    uint32_t inputHeight = 1080;
+    uint32_t inputPeriod = 833333;
+    // Unique id of both flashes.
+    std::array<uint8_t, 8> flashUid{{1, 2, 3, 4, 5, 6, 7, 8}};
+    // Register 22 shows the ready bit only after this many reads.
+    uint32_t readyAfterReads = 0;
+    // Register 22 shows a Vby-One lock error on this many reads.
+    uint32_t lockErrors = 0;
+    // The flashes stay busy this many status polls after each command
+    // (-1: for ever, an absent or broken flash).
+    int flashBusyPolls = 0;
+};
+
 struct SimScenarioData {
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.
@@ -52,6 +69,7 @@ struct SimScenarioData {
     // Receiving cards behind each output port, 12 ports per FPGA.
     std::array<uint16_t, 24> cardsPerPort{};
     std::array<uint16_t, 3> socIdWords{{0x1234, 0x5678, 0x9ABC}};
+    SimFpgaScenario fpga;
 };
 
 class SimScenario {
