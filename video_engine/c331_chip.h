@@ -151,8 +151,27 @@ public:
     // Input write mode and channel write control of a window's channels.
     void set_iscwct(int fd, int win);
     void set_mct(int fd, int win, int mode);
-    // De-interlacer and noise reduction of a channel (not built).
+    // De-interlacer and noise reduction of input channel ich (0-3) for the
+    // port its owner shows; a channel above 3, without owner or whose
+    // window shows no port is left alone. May wait two input frames
+    // without the manager's mutex.
     void set_ip(int fd, int ich);
+    // The blocks set_ip programs, for channel ich (0-3) and port (0-5);
+    // anything else writes nothing. Levels outside a block's table are off.
+    void set_nr(int fd, int ich, int port);
+    void set_nr_block(int fd, int ich, int port);
+    void set_nr_b_1080i(int fd, int ich, int port);
+    void set_nr_b_1080p(int fd, int ich, int port);
+    void set_nr_b_480i(int fd, int ich, int port);
+    void set_nr_b_480p(int fd, int ich, int port);
+    void set_nr_b_720p(int fd, int ich, int port);
+    void set_nr_tpx(int fd, int ich, int port);
+    void set_nr_hvpx(int fd, int ich, int port);
+    void set_nr_mosq(int fd, int ich, int port);
+    void set_comb(int fd, int ich, int port);
+    void set_mvflt(int fd, int ich, int port);
+    void set_ipregs(int fd, int ich, int port);
+    void set_diag(int fd, int ich, int port);
     int zrvApi_IsPatternGen() const;
     static int hshrinkSet(int ratio);
     static int vshrinkClass(int ratio);
@@ -200,6 +219,11 @@ public:
     static constexpr int kPivsPolls = 45;
 
 private:
+    // Port of the window owning enhanced channel ich, -1 for none.
+    int enhancedPort(int ich) const;
+    bool enhanceArgs(int ich, int port) const;
+    // The block reducer's sequence for the member of a field height.
+    void set_nr_b(int ich, int port, int height);
     void wr(u32 code, u32 value, u32 base = 0);
     u32 rd(u32 code, u32 base = 0);
     void wrm(u32 code, u32 value, u32 mask, u32 base = 0);
