@@ -436,6 +436,8 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
             update_eth_rcv_num(frame, u8(std::min<u32>(port, 255)), fpga);
         }
+        // A search broadcast completes like any other.
+        if (bc_collect && frame[CLASS] == bc_class) replied_mask |= 1u << (16 * fpga + portInGroup);
     } else if ((frame[PORT] == PORT_ALL || bc_collect) && cmd != CMD_SEARCH) {
         if (frame[CLASS] != bc_class) return;
         replied_mask |= 1u << (16 * fpga + portInGroup);

@@ -32,6 +32,15 @@ struct TestLink : PcLink {
     std::vector<Bytes> replies;
 };
 
+// The frames in a link's encoded reply.
+struct Decoded {
+    FrameDecoder decoder{65536};
+    std::vector<Bytes> frames;
+    void collect(const Bytes& encoded) {
+        decoder.feed(encoded.data(), encoded.size(), [this](const u8* f, u32 n) { frames.emplace_back(f, f + n); });
+    }
+};
+
 class FpgaCards : public FpgaEnv {
 protected:
     void SetUp() override {
@@ -228,10 +237,21 @@ TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     EXPECT_EQ(reply, encode(want));
     EXPECT_EQ(link.replies.size(), 1u);
 
+    // A search broadcast: one reply, source 0x0FFE.
+    Bytes req = hex("FE 0F 10 F0 10 AA FF FF 00 10 00 00 00 00 00");
+    card_frame::seal(req.data(), u32(req.size()));
+    const Bytes search = passThrough(link, req);
+    ASSERT_FALSE(search.empty());
+    EXPECT_EQ(link.replies.size(), 1u);
+    Decoded d;
+    d.collect(search);
+    ASSERT_EQ(d.frames.size(), 1u);
+    EXPECT_EQ((Vals{d.frames[0][2], d.frames[0][3], d.frames[0][7], d.frames[0][9]}), (Vals{0xFE, 0x0F, 0xFF, 0x10}));
+
     // An FPGA that is not running gets nothing.
     m->write_to_register(80, 0xFF, 0, 1);
     link.handleFrame(bc.data(), u32(bc.size()));
-    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{2, 2}));
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{3, 4}));
 }
 
 TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {
