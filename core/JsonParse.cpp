@@ -1,5 +1,6 @@
 #include "core/JsonParse.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -19,6 +20,20 @@
 namespace pt = boost::property_tree;
 
 namespace {
+
+// Parses the text after the shape check; false when the parser refuses it.
+bool parseAlias(const QByteArray& text, pt::ptree& root) {
+    if (text.size() > FileCheck::kAliasMax || !FileCheck::jsonNestingWithin(text, FileCheck::kJsonDepth))
+        return false;
+    try {
+        std::istringstream in(text.toStdString());
+        pt::read_json(in, root);
+    } catch (const pt::ptree_error& e) {
+        debugPrintf("json error: %s", e.what());
+        return false;
+    }
+    return true;
+}
 
 // The parsed file and what it was parsed from. Guarded by g_aliasMutex; the
 // panel reads names from the GUI thread, the protocol marks changes from its
@@ -53,19 +68,19 @@ void refreshAlias() {
     QByteArray text;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
+        // Never read a file that big into memory: it is not an alias file.
+        if (now.st_size > FileCheck::kAliasMax) {
+            FileCheck::discard(kAliasFile, "larger than 64 KiB");
+            return;
+        }
         if (!FileOps::readFile(kAliasFile, text)) return;  // tried again next time
     }
     ++g_aliasParses;
-    try {
-        std::istringstream in(text.toStdString());
-        pt::read_json(in, g_alias.root);
-    } catch (const pt::json_parser_error& e) {
-        // Unreadable as a whole: remove it so the built-in names show until
-        // the PC uploads a new one.
-        debugPrintf("json error: %s", e.what());
+    if (!parseAlias(text, g_alias.root)) {
+        // Unusable as a whole: remove it so the built-in names show until
+        // the PC uploads a new one, and so no start trips over it again.
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        FileOps::removePath(kAliasFile);
-        FileOps::syncAll();
+        FileCheck::discard(kAliasFile, "not a well-formed alias file");
         g_alias = AliasCache{};
         return;
     }
@@ -133,12 +148,8 @@ bool isText(const boost::optional<const pt::ptree&>& t) { return t && t->empty()
 // The reason text is not an alias file; empty when it is one.
 std::string aliasShapeFault(const std::string& text) {
     pt::ptree root;
-    try {
-        std::istringstream in(text);
-        pt::read_json(in, root);
-    } catch (const pt::json_parser_error& e) {
-        return std::string("not JSON: ") + e.what();
-    }
+    if (!parseAlias(QByteArray::fromStdString(text), root))
+        return "not JSON of at most 64 KiB nested at most " + std::to_string(FileCheck::kJsonDepth) + " deep";
     const pt::ptree& whole = root;
     const boost::optional<const pt::ptree&> namelist = whole.get_child_optional("namelist");
     if (!namelist || !isObject(*namelist)) return "no \"namelist\" object";

@@ -1,5 +1,6 @@
 #include "core/config_engine.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/board.h"
@@ -24,6 +25,15 @@ QString iniHostPath(const QString& devicePath) { return Root::qpath(devicePath);
 
 bool isEmptyValue(const QVariant& v) { return !v.isValid() || v.toString().isEmpty(); }
 
+// True when the INI file at the device path may be handed to QSettings,
+// which reads it whole and takes whatever it finds.
+bool iniUsable(const char* devicePath) {
+    const long long size = FileCheck::fileSize(devicePath);
+    if (size < 0 || size > FileCheck::kIniMax) return false;
+    QByteArray text;
+    return FileOps::readFile(devicePath, text) && FileCheck::iniShapeOk(text);
+}
+
 }  // namespace
 
 ConfigEngine::ConfigEngine() { buildItems(); }
@@ -31,6 +41,9 @@ ConfigEngine::ConfigEngine() { buildItems(); }
 void ConfigEngine::buildItems() {
     const QString file = QString::fromLatin1(kIniFile);
     FileOps::makeDirs("/data/configs");
+    // A settings file that is not one is replaced by the defaults below.
+    if (FileCheck::fileSize(kIniFile) >= 0 && !iniUsable(kIniFile))
+        FileCheck::discard(kIniFile, "not a settings file of at most 64 KiB");
     // Synchronous writes for the settings file, where the file system has
     // them (a first start creates the file with its first default below).
     struct Def {
@@ -135,8 +148,13 @@ ConfigEngine* ConfigEngine::pInstance() {
 
 void ConfigEngine::afterEveryCall() {
     Utils::getIPAddress();
-    QSettings loader(iniHostPath(QString::fromLatin1(kLoaderIni)), QSettings::IniFormat);
-    const QString app = loader.value(QStringLiteral("app-1/app_path")).toString();
+    // The loader's file belongs to the loader: one that is not a settings
+    // file is left alone and read as empty.
+    QString app;
+    if (iniUsable(kLoaderIni)) {
+        QSettings loader(iniHostPath(QString::fromLatin1(kLoaderIni)), QSettings::IniFormat);
+        app = loader.value(QStringLiteral("app-1/app_path")).toString();
+    }
     g_update_status = (app == QLatin1String(kLoaderApp)) ? 1 : 0;
     factoryage_log.clear();
     factoryage_log_num = 0;

@@ -1,9 +1,10 @@
+#include "core/app_shutdown.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
-#include "core/usbserver.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/board.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
@@ -14,7 +15,6 @@
 #include "video_io/vimrasource.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/shell_start.h"
-#include "ui/shell/syncupdate.h"
 
 #include <QApplication>
 
@@ -33,15 +33,23 @@ void startDelay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    AppShutdown::installSignalHandlers();
     Board::installFromEnvironment();
 
     startDelay();
     ConfigEngine::pInstance();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();
+    // Wired before any worker can raise the change signal, so no change
+    // made in the first moments is lost. Delivered once the loop runs.
+    shell_connect_model();
     // The input-source manager and its driver objects; construction touches
     // no bus and no line.
     vimrasource::pInstance();
+    // The FPGA manager sets the lines' start levels and starts its thread,
+    // which waits for the c331 thread's start gate and for the source
+    // thread to release each FPGA.
+    fpga_manage::pInstance();
     // The source thread: receivers out of reset, EDID check, output clocks,
     // then the FPGAs are released.
     vimrasource::p_vimra_source->initialize();
@@ -58,9 +66,10 @@ int main(int argc, char** argv) {
     K57_WIFI_CONFIG::pInstance();
 
     QApplication app(argc, argv);
+    AppShutdown::watchSignals();
     shell_gui_start();
-    // USB stick events reach the same refresh as parameter changes.
-    QObject::connect(UsbServer::pInstance(), &UsbServer::sig_usb_update, SyncUpdate::pInstance(),
-                     &SyncUpdate::post, Qt::DirectConnection);
-    return app.exec();
+    const int status = app.exec();
+    // Before static destruction takes the board from under the workers.
+    AppShutdown::stopWorkersAndPersist();
+    return status;
 }

@@ -22,17 +22,22 @@ constexpr u32 kSettleTicks = 300;  // about 3 s for the mount to finish
 constexpr int kSettingsPage = 5;
 }  // namespace
 
-UsbServer* UsbServer::pInstance() {
-    if (!p_UsbServer) {
-        p_UsbServer = new UsbServer();
-        p_UsbServer->initialize();
-    }
+UsbServer* UsbServer::get() {
+    if (!p_UsbServer) p_UsbServer = new UsbServer();
     return p_UsbServer;
+}
+
+UsbServer* UsbServer::pInstance() {
+    UsbServer* usb = get();
+    usb->initialize();
+    return usb;
 }
 
 UsbServer::UsbServer(QObject* parent) : QObject(parent) {}
 
-UsbServer::~UsbServer() {
+UsbServer::~UsbServer() { stop(); }
+
+void UsbServer::stop() {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
 }

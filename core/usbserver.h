@@ -28,8 +28,12 @@ public:
     explicit UsbServer(QObject* parent = nullptr);
     ~UsbServer() override;  // tests only: the device never destroys it
 
+    // The watcher without its thread (start-up connects it first).
+    static UsbServer* get();
     // Opens the uevent source and starts the watcher thread: 0 running, 255 failed.
     int initialize();
+    // Ends the watcher thread and joins it; at most one receive wait.
+    void stop();
     // Emits sig_usb_update(code); returns 1.
     int usb_signal(int code);
     // One receive pass: 0, or 255 when the source failed.

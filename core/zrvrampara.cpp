@@ -1,5 +1,6 @@
 #include "core/zrvrampara.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -163,7 +164,10 @@ void ZrvRamPara::load() {
         debugPrintf("\n %s file exist \n", path);
         QByteArray f;
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (FileOps::readFile(path, f)) {
+        // Anything larger than the image file is not one: never read it whole.
+        if (FileCheck::fileSize(path) > RamFile::FILE_SIZE)
+            FileCheck::discard(path, "larger than the parameter image file");
+        else if (FileOps::readFile(path, f)) {
             const auto* b = reinterpret_cast<const u8*>(f.constData());
             // A file too short to hold the whole image was torn: as bad as an
             // unmarked one.
@@ -231,7 +235,6 @@ int ZrvRamPara::ram_para_reset() {
             writeLogMsg(ERROR, "parameter image file cannot be reset");
             result = 255;
         }
-        Utils::sleep_ms(100);
     }
     c331_manage* mgr = c331_manage::get();
     {
@@ -245,13 +248,14 @@ int ZrvRamPara::ram_para_reset() {
     return result;
 }
 
-int ZrvRamPara::writeSlot(int n, USER_MODE_SLOT& next, bool copyOsd) {
+int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT next, bool copyOsd) {
     next.marker[0] = next.marker[1] = USER_MODE_SAVED;
+    // Written whole beside its place and renamed over it: nothing is gained
+    // by waiting here, and every other writer would wait with us.
     bool ok;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         ok = FileOps::writeFileAtomic(ZrvFiles::customModePath(n), &next, USER_MODE_FILE_SIZE);
-        Utils::sleep_ms(100);
     }
     if (!ok) {
         // The slot stays as it was: marking it saved would recall data that
@@ -261,7 +265,10 @@ int ZrvRamPara::writeSlot(int n, USER_MODE_SLOT& next, bool copyOsd) {
     }
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        user_mode[n] = next;
+        // A PC write into the slot while the file was written is newer than
+        // what was written: keep it (its own flag-2 pass writes it), never
+        // put the older copy back over it.
+        if (std::memcmp(&user_mode[n], &before, sizeof before) == 0) user_mode[n] = next;
     }
     if (copyOsd) {
         const std::string to = ZrvFiles::modeOsdPath(n);
@@ -269,28 +276,26 @@ int ZrvRamPara::writeSlot(int n, USER_MODE_SLOT& next, bool copyOsd) {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         if (!FileOps::copyFile(ZrvFiles::OMENU, to)) writeLogMsg(WARNING, "OSD menu copy failed: " + to);
     }
-    Utils::sleep_us(100);
     return 1;
 }
 
 int ZrvRamPara::mode_file_write(int n, int kind) {
     if (!validSlot(n)) return 0;
-    USER_MODE_SLOT next;
+    USER_MODE_SLOT before, next;
     bool osdOn;
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        next = user_mode[n];
+        before = next = user_mode[n];
         if (kind == 1) std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
         osdOn = live_image.word(OSD_ON) == 1;
     }
-    return writeSlot(n, next, kind == 0 && osdOn);
+    return writeSlot(n, before, next, kind == 0 && osdOn);
 }
 
 int ZrvRamPara::mode_file_deal(int n, int op) {
     if (!validSlot(n)) return 0;
     if (op == 1) {
-        FileOps::removePath(ZrvFiles::customModePath(n));
-        Utils::sleep_us(100);
+        FileOps::removeDurably(ZrvFiles::customModePath(n));
         bool hadOsd;
         {
             QMutexLocker lock(&c331_manage::get()->mutex);
@@ -298,22 +303,25 @@ int ZrvRamPara::mode_file_deal(int n, int op) {
             hadOsd = (user_mode[n].snapshot[osd] | (user_mode[n].snapshot[osd + 1] << 8)) == 1;
             if (hadOsd) user_mode[n].snapshot[osd] = user_mode[n].snapshot[osd + 1] = 0;
         }
-        if (hadOsd) FileOps::removePath(ZrvFiles::modeOsdPath(n));
-        Utils::sleep_us(100);
-        FileOps::syncAll();
-        Utils::sleep_us(100);
+        if (hadOsd) FileOps::removeDurably(ZrvFiles::modeOsdPath(n));
     }
 
+    const std::string path = ZrvFiles::customModePath(n);
     QByteArray f;
-    bool present;
+    bool present = false;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        present = FileOps::readFile(ZrvFiles::customModePath(n), f);
+        const long long size = FileCheck::fileSize(path);
+        // A file of another size is no slot file: a short one was cut off
+        // while being written, a longer one is someone else's. The slot
+        // reads empty rather than recalling a half or foreign mode.
+        if (size >= 0 && size != USER_MODE_FILE_SIZE)
+            FileCheck::discard(path, "not a user-mode file of " + std::to_string(USER_MODE_FILE_SIZE) + " bytes");
+        else if (size >= 0)
+            present = FileOps::readFile(path, f) && u32(f.size()) == USER_MODE_FILE_SIZE;
     }
     QMutexLocker lock(&c331_manage::get()->mutex);
-    // A short file was cut off while being written: the slot reads empty
-    // rather than recalling a half mode.
-    if (!present || u32(f.size()) < USER_MODE_FILE_SIZE) {
+    if (!present) {
         user_mode[n].marker[0] = user_mode[n].marker[1] = USER_MODE_EMPTY;
         return 0;
     }
@@ -333,15 +341,15 @@ int ZrvRamPara::ram_para_persist(int code) {
     }
     if (request != 0 && request != shadowRequest) {
         if (request >= 1 && request <= ZRV_USER_MODE_COUNT) {
-            USER_MODE_SLOT next;
+            USER_MODE_SLOT before, next;
             bool osdOn;
             {
                 QMutexLocker lock(&mgr->mutex);
-                next = user_mode[request - 1];
+                before = next = user_mode[request - 1];
                 std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
                 osdOn = live_image.word(OSD_ON) == 1;
             }
-            const int ok = writeSlot(request - 1, next, osdOn);
+            const int ok = writeSlot(request - 1, before, next, osdOn);
             QMutexLocker lock(&mgr->mutex);
             if (ok) live_image.setWord(LOADED_MODE, u16(request));
             live_image.setWord(SAVE_REQUEST, 0);
@@ -386,7 +394,6 @@ int ZrvRamPara::ram_para_persist(int code) {
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         ok = writeRamFile(&snap.data[PERSIST_BEGIN]);
-        Utils::sleep_ms(100);
     }
     if (!ok) {
         // The shadow keeps the old image so the next signal tries again.

@@ -345,7 +345,8 @@ signals:
 private:
     // Whole-file write of the image file from image bytes 768 to 4095.
     bool writeRamFile(const u8* persist);
-    // Writes slot n's file from `next` and, only when that succeeded,
-    // makes `next` (marked saved) the slot.
-    int writeSlot(int n, USER_MODE_SLOT& next, bool copyOsd);
+    // Writes slot n's file from `next` (marked saved) and, only when that
+    // succeeded and the slot still equals `before` (the slot `next` was made
+    // from), makes it the slot.
+    int writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT next, bool copyOsd);
 };

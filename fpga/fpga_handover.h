@@ -3,15 +3,41 @@
 // c331 thread when it applied a changed image word and served by the FPGA
 // thread. The consumer takes a request with take() (an exchange, so a raise
 // that arrives while it works is kept for its next pass) and puts it back
-// with restore() when serving it failed.
+// with restore() when serving it failed. A raise wakes the FPGA thread; a
+// restore does not, so a request that cannot be served yet is retried on the
+// thread's next timed pass instead of spinning.
 #include "core/global.h"
 #include "core/utils.h"
+#include "platform/clock.h"
 
 #include <QMutexLocker>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace fpga_handover {
+
+// The FPGA thread's wake-up: raised requests, posted jobs and pass-through
+// frames set it; the thread sleeps until it is set or its next pass is due.
+inline std::mutex g_wake_mutex;
+inline std::condition_variable g_wake_cv;
+inline bool g_wake_pending = false;  // guarded by g_wake_mutex
+
+inline void wake_fpga_thread() {
+    {
+        std::lock_guard<std::mutex> lock(g_wake_mutex);
+        g_wake_pending = true;
+    }
+    g_wake_cv.notify_all();
+}
+// Sleeps until woken or `ms` have passed on the platform clock (or `stop`
+// is set); consumes the wake-up.
+inline void wait_for_wake(Clock& clock, uint64_t ms, const std::atomic<bool>& stop) {
+    std::unique_lock<std::mutex> lock(g_wake_mutex);
+    clock.waitFor(g_wake_cv, lock, ms, [&] { return g_wake_pending || stop.load(); });
+    g_wake_pending = false;
+}
 
 // Brightness word (image 2176) changed; written under Utils::_bri_set_mutex.
 inline std::atomic<u8> g_bri_set_flag{0};
@@ -21,20 +47,32 @@ inline std::atomic<u8> g_lcd_set_flag{0};
 inline std::atomic<u8> g_output_status_flag{0};
 
 inline void raise_brightness() {
-    QMutexLocker lock(&Utils::_bri_set_mutex);
-    g_bri_set_flag.store(1);
+    {
+        QMutexLocker lock(&Utils::_bri_set_mutex);
+        g_bri_set_flag.store(1);
+    }
+    wake_fpga_thread();
 }
 inline bool take_brightness() {
     QMutexLocker lock(&Utils::_bri_set_mutex);
     return g_bri_set_flag.exchange(0) != 0;
 }
-inline void restore_brightness() { raise_brightness(); }
+inline void restore_brightness() {
+    QMutexLocker lock(&Utils::_bri_set_mutex);
+    g_bri_set_flag.store(1);
+}
 
-inline void raise_output_layout() { g_lcd_set_flag.store(1); }
+inline void raise_output_layout() {
+    g_lcd_set_flag.store(1);
+    wake_fpga_thread();
+}
 inline bool take_output_layout() { return g_lcd_set_flag.exchange(0) != 0; }
 inline void restore_output_layout() { g_lcd_set_flag.store(1); }
 
-inline void raise_output_status() { g_output_status_flag.store(1); }
+inline void raise_output_status() {
+    g_output_status_flag.store(1);
+    wake_fpga_thread();
+}
 inline bool take_output_status() { return g_output_status_flag.exchange(0) != 0; }
 inline void restore_output_status() { g_output_status_flag.store(1); }
 

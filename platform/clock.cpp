@@ -26,3 +26,24 @@ bool ManualClock::waitFor(std::condition_variable&, std::unique_lock<std::mutex>
     lock.lock();
     return ready();
 }
+
+std::tm SystemClock::wallTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    return t;
+}
+
+std::tm ManualClock::wallTime() {
+    const std::time_t now =
+        std::time_t(m_wallBase.load() + int64_t((m_us.load() - m_wallSetUs.load()) / 1000000));
+    std::tm t{};
+    gmtime_r(&now, &t);
+    return t;
+}
+
+void ManualClock::setWallTime(const std::tm& t) {
+    std::tm copy = t;
+    m_wallBase.store(int64_t(timegm(&copy)));
+    m_wallSetUs.store(m_us.load());
+}

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <mutex>
 
@@ -13,6 +14,8 @@ public:
     virtual ~Clock() = default;
     virtual uint64_t nowMs() = 0;            // monotonic milliseconds
     virtual void sleepUs(uint64_t us) = 0;
+    // The wall-clock calendar time (local time on the device).
+    virtual std::tm wallTime() = 0;
     void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
     // Waits on `cv` (with `lock` held) until `ready` is true or `ms` have
     // passed; returns ready(). A thread that sleeps until there is work.
@@ -27,6 +30,7 @@ class SystemClock : public Clock {
 public:
     uint64_t nowMs() override;
     void sleepUs(uint64_t us) override;
+    std::tm wallTime() override;
 };
 
 // Virtual time for tests: time moves only by advance() and by sleeps, which
@@ -40,6 +44,11 @@ public:
                  const std::function<bool()>& ready) override;
     void advanceMs(uint64_t ms);
     void setMs(uint64_t ms);
+    // Wall time: the calendar time set here, advancing with virtual time.
+    std::tm wallTime() override;
+    void setWallTime(const std::tm& t);
 private:
     std::atomic<uint64_t> m_us{0};
+    std::atomic<int64_t> m_wallBase{0};     // seconds (UTC calendar) at m_wallSetUs
+    std::atomic<uint64_t> m_wallSetUs{0};
 };

@@ -40,8 +40,13 @@ bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len
         f.cancelWriting();
         return false;
     }
-    f.flush();
-    ::fsync(f.handle());
+    // Any failure before the rename leaves the old file whole: renaming a
+    // file whose data never reached the disk would put the defaults in its
+    // place after a power cut.
+    if (!f.flush() || ::fsync(f.handle()) != 0) {
+        f.cancelWriting();
+        return false;
+    }
     if (!f.commit()) return false;
     syncFolderOf(target);
     return true;
@@ -74,6 +79,12 @@ bool removePath(const std::string& devicePath) {
     if (!fi.exists() && !fi.isSymLink()) return true;
     if (fi.isDir() && !fi.isSymLink()) return QDir(p).removeRecursively();
     return QFile::remove(p);
+}
+
+bool removeDurably(const std::string& devicePath) {
+    const bool gone = removePath(devicePath);
+    syncFolderOf(q(devicePath));
+    return gone;
 }
 
 bool renamePath(const std::string& fromDevicePath, const std::string& toDevicePath) {

@@ -17,6 +17,9 @@ bool exists(const std::string& devicePath);
 bool makeDirs(const std::string& devicePath);
 bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath);
 bool removePath(const std::string& devicePath);  // file or folder tree; true when gone
+// removePath, then flushes the folder that held it, so the removal itself
+// survives a power cut without a global sync.
+bool removeDurably(const std::string& devicePath);
 bool renamePath(const std::string& fromDevicePath, const std::string& toDevicePath);
 bool setPermissions(const std::string& devicePath, unsigned mode);
 // "chattr +S": synchronous writes where the file system supports it.

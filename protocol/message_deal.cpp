@@ -2,10 +2,12 @@
 
 #include "core/JsonParse.h"
 #include "core/config_engine.h"
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/board.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
@@ -253,8 +255,8 @@ int message_deal::REG_mcu_flag(u8 /*value*/, u8 mask) {
             live.setWord(win(0) + WIN_WIDTH, live.word(WALL_WIDTH));
             live.setWord(win(0) + WIN_HEIGHT, live.word(WALL_HEIGHT));
             for (u32 w = 1; w < WIN_COUNT; ++w) live.setWord(win(w) + WIN_ENABLE, 0);
-            // The FPGA outputs follow the wall once both FPGAs run; that
-            // hand-over belongs to the FPGA manager, which this build lacks.
+            // The FPGA outputs follow the wall once both FPGAs run.
+            fpga_manage::request_led_para_if_running();
         }
         const u16 effect = live.word(SWITCH_EFFECT) & 0x03;
         for (u32 w = 0; w < WIN_COUNT; ++w) {
@@ -374,13 +376,15 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     if (nul != std::string::npos) name.resize(nul);
     const std::string path = filePathFor(type, name);
     // Which check refused it goes to the log: the PC only sees status 1.
+    // An alias file is a few KiB: a larger one is refused before buffering.
+    const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax) : PcFile::MaxLength;
     std::string refusal;
     if (filePathFor(type, "QDFR").empty())
         refusal = "unknown type " + std::to_string(type);
     else if (path.empty())
         refusal = "name \"" + name + "\" (a scan file's name starts with QDFR; letters, digits, '.', '_', '-')";
-    else if (total == 0 || total > PcFile::MaxLength)
-        refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(PcFile::MaxLength) + ")";
+    else if (total == 0 || total > most)
+        refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(most) + ")";
     if (!refusal.empty()) {
         writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", " + refusal);
         m_file = ZrvFileDeal{};
@@ -489,11 +493,13 @@ bool message_deal::delete_file_name() {
             const QDir folder(Root::qpath(QString::fromStdString(dir)));
             const QStringList files = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
             for (const QString& f : files) {
-                if (FileOps::removePath(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
+                // Each removal flushes its own folder: a global sync here
+                // would hold both mutexes for as long as every other
+                // writer's data takes to reach the disk.
+                if (FileOps::removeDurably(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
                     recoveryDeleted = true;
             }
         }
-        FileOps::syncAll();
     }
     backIfInFront(PageRegistry::Wizard);
     refreshIfInFront(PageRegistry::Settings);

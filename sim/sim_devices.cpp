@@ -1,17 +1,21 @@
 #include "sim/sim_devices.h"
 
+#include "platform/root.h"
 #include "sim/sim_audio_switch.h"
 #include "sim/sim_board.h"
 #include "sim/sim_c331.h"
 #include "sim/sim_c331_inputs.h"
 #include "sim/sim_clock_chip.h"
 #include "sim/sim_edid_eeprom.h"
+#include "sim/sim_fpga.h"
+#include "sim/sim_fpga_flash.h"
 #include "sim/sim_i2c_switch.h"
 #include "sim/sim_it66121.h"
 #include "sim/sim_it6602.h"
 #include "video_io/source_map.h"
 
 #include <memory>
+#include <string>
 
 namespace {
 void attachSourceBus(SimBoard& board) {
@@ -37,4 +41,17 @@ void simAttachDevices(SimBoard& board) {
         for (const std::string& font : board.scenario().snapshot().c331Fonts) c331->preloadFont(font);
     }
     attachSourceBus(board);
+
+    const auto fpga = board.scenario().snapshot().fpga;
+    for (int k = 0; k < 2; ++k) {
+        const std::string n = std::to_string(k);
+        board.attachSpi("/dev/spidev32766." + std::to_string(1 + k),
+                        SimFpga::create(k, board.simGpio(), board.scenario(),
+                                        Root::path("/var/log/sim_fpga" + n + "_writes.log")));
+        auto flash =
+            std::make_shared<SimFpgaFlash>(k, board.simGpio(), Root::path("/var/lib/sim/fpga" + n + "_flash.bin"));
+        flash->setUid(fpga.flashUid);
+        flash->setBusyPolls(fpga.flashBusyPolls);
+        board.attachSpi("/dev/spidev32766." + std::to_string(3 + k), flash);
+    }
 }

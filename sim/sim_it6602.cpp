@@ -130,25 +130,7 @@ void SimIt6602::powerOn() {
 
 void SimIt6602::followEdid() {
     std::vector<uint8_t> edid;
-    if (!m_edid || !m_edid(edid) || edid.size() < 128) return;
-    // A blank or broken memory gives the source nothing to follow.
-    static const uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    uint8_t sum = 0;
-    for (int i = 0; i < 128; ++i) sum = uint8_t(sum + edid[size_t(i)]);
-    if (sum != 0 || !std::equal(std::begin(kHeader), std::end(kHeader), edid.begin())) return;
-    const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
-    const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
-    const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
-    const uint32_t vact = uint32_t(d[5] | (d[7] & 0xF0) << 4), vblank = uint32_t(d[6] | (d[7] & 0x0F) << 8);
-    const uint64_t frame = uint64_t(hact + hblank) * (vact + vblank);
-    if (!clock10k || !hact || !vact || !frame) return;
-    SimSource s = m_scenario.snapshot().inputs[size_t(m_input)];
-    s.interlaced = d[17] & 0x80;
-    s.width = hact;
-    s.height = s.interlaced ? vact * 2 : vact;
-    s.refreshHz = uint32_t((uint64_t(clock10k) * 10000 + frame / 2) / frame);
-    s.present = true;
-    m_scenario.setInput(m_input, s);
+    if (m_edid && m_edid(edid)) m_scenario.followEdid(m_input, edid);
 }
 
 void SimIt6602::sync() {

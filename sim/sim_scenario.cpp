@@ -3,7 +3,9 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
@@ -57,7 +59,7 @@ public:
 
 private:
     void refuse(const char* key, const std::string& value) {
-        std::string msg = "board scenario: input " + m_input + ", key \"" + key + "\": unknown value \"" +
+        std::string msg = "board scenario: " + m_input + ", key \"" + key + "\": unknown value \"" +
                           value + "\"; the default stays";
         std::fprintf(stderr, "%s\n", msg.c_str());
         m_refusals.push_back(std::move(msg));
@@ -84,7 +86,8 @@ const std::pair<const char*, uint32_t> kAudioRates[] = {{"32000", 32000},   {"44
 SimSource parseSource(const pt::ptree& node, const std::string& name, std::vector<std::string>& refusals) {
     SimSource s;
     s.refreshHz = 60;
-    SourceReader r(node, name, refusals);
+    const std::string where = "input " + name;
+    SourceReader r(node, where, refusals);
     r.number<uint32_t>("width", s.width, 0, 8192);
     r.number<uint32_t>("height", s.height, 0, 8192);
     r.number<uint32_t>("refresh", s.refreshHz, 0, 240);
@@ -100,6 +103,35 @@ SimSource parseSource(const pt::ptree& node, const std::string& name, std::vecto
     r.flag("follows_edid", s.followsEdid);
     s.present = s.width && s.height && s.refreshHz;
     return s;
+}
+
+// "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
+//          "flash_uid": "0102030405060708", "ready_after_reads": 0,
+//          "lock_errors": 0, "flash_busy_polls": 0}
+void parseFpga(const pt::ptree& node, SimFpgaScenario& f, std::vector<std::string>& refusals) {
+    const std::string where = "fpga";
+    SourceReader r(node, where, refusals);
+    r.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
+    r.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
+    r.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
+    if (auto input = node.get_child_optional("input")) {
+        SourceReader in(*input, where, refusals);
+        in.number<uint32_t>("width", f.inputWidth, 0, 0xFFFF);
+        in.number<uint32_t>("height", f.inputHeight, 0, 0xFFFF);
+        in.number<uint32_t>("period", f.inputPeriod, 0, 0xFFFFFFFF);
+    }
+    if (auto uid = node.get_optional<std::string>("flash_uid")) {
+        std::array<uint8_t, 8> bytes{};
+        bool ok = uid->size() == 16 && uid->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        for (size_t i = 0; ok && i < 8; ++i) bytes[i] = uint8_t(std::stoul(uid->substr(2 * i, 2), nullptr, 16));
+        if (ok) {
+            f.flashUid = bytes;
+        } else {
+            std::string msg = "board scenario: fpga, key \"flash_uid\": unknown value \"" + *uid + "\"; the default stays";
+            std::fprintf(stderr, "%s\n", msg.c_str());
+            refusals.push_back(std::move(msg));
+        }
+    }
 }
 
 bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::string>& refusals) {
@@ -140,6 +172,7 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
             data.socIdWords[i++] = kv.second.get_value<uint16_t>(0);
         }
     }
+    if (auto fpga = tree.get_child_optional("fpga")) parseFpga(*fpga, data.fpga, refusals);
     return true;
 }
 
@@ -195,6 +228,28 @@ void SimScenario::setInput(int input, const SimSource& source) {
 }
 
 void SimScenario::unplug(int input) { setInput(input, SimSource{}); }
+
+bool SimScenario::followEdid(int input, const std::vector<uint8_t>& edid) {
+    static const uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    if (input < 0 || input >= 6 || edid.size() < 128) return false;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 128; ++i) sum = uint8_t(sum + edid[i]);
+    if (sum != 0 || !std::equal(std::begin(kHeader), std::end(kHeader), edid.begin())) return false;
+    const uint8_t* d = edid.data() + 54;  // first detailed timing descriptor
+    const uint32_t clock10k = uint32_t(d[0] | d[1] << 8);
+    const uint32_t hact = uint32_t(d[2] | (d[4] & 0xF0) << 4), hblank = uint32_t(d[3] | (d[4] & 0x0F) << 8);
+    const uint32_t vact = uint32_t(d[5] | (d[7] & 0xF0) << 4), vblank = uint32_t(d[6] | (d[7] & 0x0F) << 8);
+    const uint64_t field = uint64_t(hact + hblank) * (vact + vblank);
+    if (!clock10k || !hact || !vact) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SimSource& s = m_data.inputs[size_t(input)];
+    s.interlaced = d[17] & 0x80;
+    s.width = hact;
+    s.height = s.interlaced ? vact * 2 : vact;  // a descriptor counts the lines of one field
+    s.refreshHz = uint32_t((uint64_t(clock10k) * 10000 + field / 2) / field);
+    s.present = true;
+    return true;
+}
 
 void SimScenario::setCardsOnPort(int port, uint16_t count) {
     if (port < 0 || port >= 24) return;

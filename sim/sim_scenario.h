@@ -45,6 +45,23 @@ struct SimSource {
     bool followsEdid = false;
 };
 
+// The FPGAs and their flashes.
+struct SimFpgaScenario {
+    // What FPGA RAM page 1 reports of the picture it receives.
+    uint32_t inputWidth = 1920;
+    uint32_t inputHeight = 1080;
+    uint32_t inputPeriod = 833333;
+    // Unique id of both flashes.
+    std::array<uint8_t, 8> flashUid{{1, 2, 3, 4, 5, 6, 7, 8}};
+    // Register 22 shows the ready bit only after this many reads.
+    uint32_t readyAfterReads = 0;
+    // Register 22 shows a Vby-One lock error on this many reads.
+    uint32_t lockErrors = 0;
+    // The flashes stay busy this many status polls after each command
+    // (-1: for ever, an absent or broken flash).
+    int flashBusyPolls = 0;
+};
+
 struct SimScenarioData {
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.
@@ -55,6 +72,7 @@ struct SimScenarioData {
     // OSD fonts whose headers the c331's serial flash holds at start:
     // "ascii32", "cjk32", "ascii64", "cjk64" (key "c331_fonts", a list).
     std::vector<std::string> c331Fonts;
+    SimFpgaScenario fpga;
 };
 
 class SimScenario {
@@ -70,6 +88,10 @@ public:
     SimScenarioData snapshot() const;
     void setInput(int input, const SimSource& source);  // input 0-5, others ignored
     void unplug(int input);
+    // A source that follows its input's EDID takes the size and rate of the
+    // first timing descriptor of a valid EDID (header and base checksum);
+    // false, and the source unchanged, for a blank or broken one.
+    bool followEdid(int input, const std::vector<uint8_t>& edid);
     void setCardsOnPort(int port, uint16_t count);      // port 0-23
     void setSocIdWords(uint16_t x, uint16_t y, uint16_t z);
 

@@ -53,7 +53,8 @@ const int kPresetCounts[C331_MWIN_PRESETS] = {1, 2, 3, 3, 4, 4, 5, 5, 6, 6};
 c331_manage::c331_manage() {
     writeLogMsg(INFO, "====c331_manage::c331_manage()=====");
     drv = new c331_drv();
-    ops = new c331_chip(*this);
+    m_ownOps = std::make_unique<c331_chip>(*this);
+    ops = m_ownOps.get();
     std::memset(m_applied, 0, sizeof m_applied);
 }
 
@@ -154,9 +155,25 @@ void* c331_manage::c331manageThread(void* arg) {
     return nullptr;
 }
 
+void c331_manage::signal_without_chip() {
+    ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
+    if (!zp || apply_flag.load() == 0) return;
+    int code;
+    {
+        QMutexLocker lock(&mutex);
+        code = apply_flag.exchange(0);
+    }
+    // Nothing to program yet; once the chip comes up it is initialised
+    // from the live image, which holds this change.
+    if (code) zp->test_signal(code);
+}
+
 void c331_manage::thread_step() {
     const u8 state = thread_state.load();
     if (state <= 4) {
+        // A chip that is absent or not yet identified must not keep the
+        // panel's and the PC's changes from reaching the files.
+        signal_without_chip();
         identify_step();
     } else if (state == 5) {
         init_chip();

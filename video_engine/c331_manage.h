@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -106,7 +107,8 @@ public:
     // Register access and its handle.
     c331_drv* drv = nullptr;
     int c331_fd = -1;
-    // The chip operations the passes call (tests put a recording one here).
+    // The chip operations the passes call (tests put a recording one here);
+    // the manager's own stay owned by it when replaced.
     c331_chip_ops* ops = nullptr;
 
     // Thread state: 0-4 identifying, 5 initialising, 6 running.
@@ -134,6 +136,9 @@ public:
     // ---- driving the thread body step by step (start-up logic and tests)
     // One turn of the thread body by its state (identify, initialise, run).
     void thread_step();
+    // While the chip is not running: a raised apply flag is cleared and
+    // signalled without programming anything, so the change persists.
+    void signal_without_chip();
     // The identification step: one id read; advances the state on 0x24.
     void identify_step();
     // Brings the chip up (state 5) and opens the FPGA start gate.
@@ -215,6 +220,7 @@ private:
         c331_manage& m;
     };
 
+    std::unique_ptr<c331_chip_ops> m_ownOps;
     bool m_started = false;
     u32 m_idFailures = 0;
     // The image as last applied: the apply pass compares the image it took

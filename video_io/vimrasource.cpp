@@ -52,9 +52,13 @@ vimrasource::vimrasource()
 }
 
 vimrasource::~vimrasource() {
+    stop();
+    if (fd >= 0) Drv_I2C0::release(fd);
+}
+
+void vimrasource::stop() {
     m_stop.store(true);
     if (m_thread.joinable()) m_thread.join();
-    if (fd >= 0) Drv_I2C0::release(fd);
 }
 
 vimrasource* vimrasource::pInstance() {

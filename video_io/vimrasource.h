@@ -38,6 +38,9 @@ public:
     // A manager of its own (tests); touches no bus and no line.
     vimrasource();
     ~vimrasource();
+    // Ends the source thread after its current step and joins it (orderly
+    // shutdown).
+    void stop();
     vimrasource(const vimrasource&) = delete;
     vimrasource& operator=(const vimrasource&) = delete;
 

@@ -1,9 +1,17 @@
 #pragma once
 #include "platform/shell.h"
 
-// Runs commands with the C library's system(). Callers serialise through
-// Utils::system_mutex.
+// Runs commands with "/bin/sh -c" in a process group of their own and waits
+// at most the time-out for them: a command that hangs (a "hwclock" on a dead
+// RTC, a "route" waiting for a resolver) is killed with its children and
+// reported as failed, so no caller holds its mutex for longer than that.
+// Callers serialise through Utils::system_mutex.
 class LinuxShellRunner : public ShellRunner {
 public:
+    static constexpr int kDefaultTimeoutMs = 5000;
+    explicit LinuxShellRunner(int timeoutMs = kDefaultTimeoutMs) : m_timeoutMs(timeoutMs) {}
     int run(const std::string& command) override;
+
+private:
+    int m_timeoutMs;
 };

@@ -73,4 +73,29 @@ TEST_F(AliasTest, UnparseableFileIsRemovedOnFirstUse) {
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0);
 }
 
+TEST_F(AliasTest, HostileFilesOnDiskAreRemovedAndNeverCrashTheLookup) {
+    const std::string good = R"({"namelist": {"source": [{"id": 0, "valid": "on", "name": "Desk"}]}})";
+    std::string binary(3000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 131 + 7);
+    const std::string hostile[] = {
+        std::string(300000, '[') + std::string(300000, ']'),             // nested far too deep
+        std::string(300000, '{'),                                        // nested and cut off
+        R"({"namelist": {"source": [{"id": 0, "valid": "on", "name": ")" + std::string(70000, 'x') + "\"}]}}",
+        binary,
+        good.substr(0, good.size() - 3),                                 // truncated
+        R"({"a": "]]]]", "b": [[[[[[[[[[[[[[[[[["x"]]]]]]]]]]]]]]]]]]})",  // 19 levels
+    };
+    for (const std::string& text : hostile) {
+        writeAlias(text);
+        ALIAS_PARA a;
+        EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0) << text.substr(0, 40);
+        EXPECT_FALSE(FileOps::exists(kAliasFile)) << text.substr(0, 40);
+    }
+    // Brackets inside names and escaped quotes are text, not nesting.
+    writeAlias(R"({"namelist": {"source": [{"id": 0, "valid": "on", "name": "[[{\"]]"}]}})");
+    ALIAS_PARA a;
+    EXPECT_EQ(get_json_alias_para(&a, "source", 0), 1);
+    EXPECT_EQ(a.name, "[[{\"]]");
+}
+
 }  // namespace

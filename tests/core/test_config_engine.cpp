@@ -10,7 +10,8 @@ class ConfigTest : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
-        ConfigEngine::p_config = nullptr;  // a fresh store for each test (the old one is left)
+        delete ConfigEngine::p_config;  // a fresh store for each test
+        ConfigEngine::p_config = nullptr;
         std::memset(g_pid, 0, sizeof g_pid);
         g_update_status = 0;
     }
@@ -35,6 +36,30 @@ TEST_F(ConfigTest, StoredValuesWinAndEmptyOnesFallBackToDefaults) {
     EXPECT_EQ(g_str_ip, "192.168.1.199");
     // Cloud on although only the server address is set.
     EXPECT_EQ((Vals{g_port, g_int_tcp_port, g_Tarn_cloud.load()}), (Vals{6000, 6000, 1}));
+}
+
+TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
+    std::string binary(2000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 37 + 1);
+    const std::string hostile[] = {
+        "[config]\nTcpPort=6000\nBarcode=" + std::string(70000, 'x') + "\n",  // over 64 KiB
+        binary,
+        "[config]\nTcpPort=6000\n" + std::string(20, '[') + "\n",            // an open section
+        "[config]\nTcpPort=6000\nIPAddr",                                    // cut off mid-key
+    };
+    for (const std::string& text : hostile) {
+        writeHostFile(hostPath(ConfigEngine::kIniFile), text);
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine::pInstance();
+        EXPECT_EQ(g_port, 5005u) << text.substr(0, 30);
+        EXPECT_EQ(ini().value("config/TcpPort").toInt(), 5005) << "the file holds the defaults again";
+    }
+    // The loader's own file is never removed, only not believed.
+    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n" + binary);
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 0);
+    EXPECT_FALSE(readHostFile(hostPath(ConfigEngine::kLoaderIni)).empty());
 }
 
 TEST_F(ConfigTest, WritesReachTheFileAtOnce) {

@@ -9,9 +9,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,30 +22,19 @@ bool waitFor(const std::function<bool()>& cond, int ms) {
     return true;
 }
 
-// The program's UDP port is fixed and not shared: a start-up run takes its
-// turn with the end-to-end tests' runs, or one of them cannot bind it.
-struct PortTurn {
-    int fd = ::open("/tmp/zrv_e2e_ports.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    PortTurn() {
-        if (fd >= 0) ::flock(fd, LOCK_EX);
-    }
-    ~PortTurn() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 }  // namespace
 
 TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    const PortTurn turn;  // released after the program below is gone
+    const ProgramNetwork net;  // outlives the program below
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZRV_BOARD", "sim");
     env.insert("ZRV_ROOT", root.path());
     env.insert("ZRV_START_DELAY_MS", "0");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("LSAN_OPTIONS", "suppressions=" ZRV_LSAN_SUPP);
     env.remove("ZRV_BOARD_CONFIG");
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::MergedChannels);

@@ -1,3 +1,4 @@
+#include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "platform/fileops.h"
 #include "support/test_env.h"
@@ -6,6 +7,7 @@
 #include <QMutexLocker>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -87,7 +89,9 @@ TEST_F(ZrvRamParaTest, FirstStartCreatesTheDefaultFile) {
 }
 
 TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
-    for (const std::string& bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07')}) {
+    // Unmarked, cut off, and a marked file far larger than any image file.
+    for (const std::string& bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07'),
+                                   std::string(1 << 20, '\xAA')}) {
         writeHostFile(hostPath(kRam), bad);
         auto m = loadModel();
         const std::string f = ramFile();
@@ -272,14 +276,50 @@ TEST_F(ZrvRamParaTest, ProtocolSlotWritesSaveOrDeleteModeFiles) {
               (Vals{0, 0, 0xAA, 0x11, 1, 0}));
 }
 
-TEST_F(ZrvRamParaTest, TornModeFileLoadsAsEmptySlot) {
+TEST_F(ZrvRamParaTest, TornOrForeignModeFileIsRemovedAndLoadsAsEmptySlot) {
     writeHostFile(hostPath("/data/modes/custom_mode2"), std::string("\xAA\xAA") + std::string(500, 'x'));
     writeHostFile(hostPath("/data/modes/custom_mode3"), std::string("\xAA\xAA") + std::string(4094, 'y'));
+    writeHostFile(hostPath("/data/modes/custom_mode4"), std::string(1 << 20, '\xAA'));
     auto m = loadModel();
     // Slots outside the sixteen are refused.
-    EXPECT_EQ((Vals{m->ZrvUserModeSaved(1), m->ZrvUserModeSaved(2), m->mode_file_deal(16, 0), m->mode_file_deal(-1, 1),
-                    m->mode_file_write(16, 0)}),
-              (Vals{0, 1, 0, 0, 0}));
+    EXPECT_EQ((Vals{m->ZrvUserModeSaved(1), m->ZrvUserModeSaved(2), m->ZrvUserModeSaved(3), m->mode_file_deal(16, 0),
+                    m->mode_file_deal(-1, 1), m->mode_file_write(16, 0)}),
+              (Vals{0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ((Vals{FileOps::exists("/data/modes/custom_mode2"), FileOps::exists("/data/modes/custom_mode3"),
+                    FileOps::exists("/data/modes/custom_mode4")}),
+              (Vals{0, 1, 0}));
+}
+
+TEST_F(ZrvRamParaTest, PcWriteIntoASlotWhileItsFileIsWrittenIsKept) {
+    auto m = loadModel();
+    c331_manage* mgr = c331_manage::get();
+    const u8 first[3] = {0xAA, 0xAA, 1};
+    const u8 second = 2;
+    {
+        QMutexLocker lock(&mgr->mutex);
+        // Only slot 4 takes part: the others are neither saved nor empty.
+        for (auto& slot : m->user_mode) slot.marker[0] = slot.marker[1] = 0;
+        ASSERT_EQ(m->ZrvModeUserRamParaDeal(first, 3, 0x5000), 0);
+    }
+    {
+        // The step copies the slot, then waits for the file mutex; the PC
+        // writes the slot again meanwhile.
+        QMutexLocker files(&Utils::_file_deal_mutex);
+        std::thread step([&] { m->ram_para_persist(2); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        {
+            QMutexLocker lock(&mgr->mutex);
+            ASSERT_EQ(m->ZrvModeUserRamParaDeal(&second, 1, 0x5002), 0);
+        }
+        files.unlock();
+        step.join();
+    }
+    EXPECT_EQ(m->user_mode[4].snapshot[0], 2) << "the step put its older copy back over the PC's write";
+    // The PC's own flag-2 pass then writes what it sent.
+    m->ram_para_persist(2);
+    const std::string f = readHostFile(hostPath("/data/modes/custom_mode5"));
+    ASSERT_EQ(f.size(), 4096u);
+    EXPECT_EQ((Vals{u8(f[0]), u8(f[2]), m->ZrvUserModeSaved(4)}), (Vals{0xAA, 2, 1}));
 }
 
 TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {

@@ -2,6 +2,7 @@
 // the GPIO table drives the right registers, the SoC id is read from the
 // right words, and the uevent socket shares the netlink group.
 #include "platform/linux/linux_gpio.h"
+#include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_touch.h"
 #include "platform/linux/linux_uevent.h"
 #include "support/test_env.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <set>
+#include <thread>
 #include <vector>
 
 std::unique_ptr<Board> makeLinuxBoard();
@@ -81,6 +83,21 @@ TEST_F(LinuxBackends, SocIdWordsComeFromTheIdRegisters) {
     ASSERT_EQ(::pread(fd, &control, 2, 0x1F00400C), 2);
     EXPECT_EQ(control, 0xFEFF) << "only bit 8 of the control register is cleared";
     ::close(fd);
+}
+
+TEST_F(LinuxBackends, ShellCommandsEndWithinTheirTimeOutWithTheirChildren) {
+    // Harmless commands only: this runs the host's real shell.
+    LinuxShellRunner shell(300);
+    EXPECT_EQ((Vals{shell.run("true"), WEXITSTATUS(shell.run("exit 3"))}), (Vals{0, 3}));
+
+    const std::string marker = hostPath("/late");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(shell.run("(sleep 1; touch '" + marker + "') & sleep 30"), -1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(3));
+    // The command's own child went with it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(readHostFile(marker).empty() && ::access(marker.c_str(), F_OK) != 0);
 }
 
 TEST(LinuxGpio, LinesDriveTheirRegistersAndNothingElse) {

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using RootAndFiles = SimEnv;
 
 namespace {
@@ -46,6 +49,41 @@ TEST_F(RootAndFiles, WriteFileAtomicReplacesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_FALSE(FileOps::writeFileAtomic("/data/modes/custom_mode1", QByteArray("x")));
     EXPECT_TRUE(QFileInfo(QString::fromStdString(hostPath("/data/modes/custom_mode1"))).isDir());
     EXPECT_EQ(entriesOf(hostPath("/data/modes")), QStringList{"custom_mode1"});
+}
+
+// A disk that takes no more than `bytes` per file, as a full data
+// partition does: writes past it fail with EFBIG instead of a signal.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit l = m_saved;
+        l.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
+
+TEST_F(RootAndFiles, AFailedWriteIsReportedAndTheOldFileStaysWhole) {
+    const std::string file = "/data/ram_device_info";
+    const QByteArray old(500, 'o');
+    ASSERT_TRUE(FileOps::writeFileAtomic(file, old));
+    {
+        FileSizeLimit full(1024);
+        EXPECT_FALSE(FileOps::writeFileAtomic(file, QByteArray(3000, 'n')));
+    }
+    QByteArray back;
+    ASSERT_TRUE(FileOps::readFile(file, back));
+    EXPECT_EQ(back, old);
+    EXPECT_EQ(entriesOf(hostPath("/data")), QStringList{"ram_device_info"});
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ class CommandDispatch : public SimEnv {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
+        delete ConfigEngine::p_config;
         ConfigEngine::p_config = nullptr;
         c331_manage::get()->apply_flag.store(0);
         g_osd_update.store(0);
@@ -340,6 +341,22 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
                     replyStatus(call(PcCmd::FileStart, Bytes(20, 0)))}),
               (Vals{Bad, Bad, Bad, Bad}));
     EXPECT_EQ(message_deal::safeFileName("a/b\\QDFR-1_x.bin"), "QDFR-1_x.bin");
+}
+
+TEST_F(FileTransfer, AliasFileThatCannotBeParsedIsRefusedAndTheOldOneKept) {
+    writeHostFile(hostPath(PcFile::AliasPath), "{}");
+    auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    const std::string deep = std::string(300000, '[') + std::string(300000, ']');
+    const std::string nested = std::string(17, '[') + std::string(17, ']');
+    const std::string hugeName = "{\"namelist\": {\"source\": [{\"id\": 0, \"name\": \"" + std::string(70000, 'x') + "\"}]}}";
+    EXPECT_EQ((Vals{send({PcFile::AliasFile, "alias.json", bytes(nested), {}}),
+                    send({PcFile::AliasFile, "alias.json", bytes("{\"namelist\": [1, 2"), {}}),
+                    send({PcFile::AliasFile, "alias.json", content(500), {}}),
+                    start({PcFile::AliasFile, "alias.json", bytes(deep), {}}, u32(deep.size())),
+                    start({PcFile::AliasFile, "alias.json", bytes(hugeName), {}}, u32(hugeName.size()))}),
+              (Vals{Bad, Bad, Bad, Bad, Bad}));
+    EXPECT_EQ(readHostFile(hostPath(PcFile::AliasPath)), "{}");
+    EXPECT_TRUE(m_codes.empty());
 }
 
 TEST_F(FileTransfer, AnAliasFileOfAnotherShapeIsRefusedAndEveryRefusalLogsItsCheck) {

@@ -73,3 +73,29 @@ TEST(SimScenarioSource, TimingCarriesCodeAndPixelClock) {
     t = simVideoTiming(s);
     EXPECT_EQ(t.pixelKHz, (t.htotal * (2 * t.vtotal + 1) * 30 + 500) / 1000);
 }
+
+TEST(SimScenarioSource, FollowsOnlyAValidEdid) {
+    std::vector<uint8_t> edid(256, 0xFF);
+    SimScenario sc;
+    SimSource s;
+    s.present = true, s.width = 1920, s.height = 1080, s.refreshHz = 60, s.followsEdid = true;
+    sc.setInput(2, s);
+    EXPECT_FALSE(sc.followEdid(2, edid));  // blank memory
+    std::fill(edid.begin(), edid.begin() + 128, 0);
+    const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    std::copy(header, header + 8, edid.begin());
+    // 1280x720, 74.25 MHz, blanking 370 x 30.
+    const uint8_t dtd[8] = {0x01, 0x1D, 0x00, 0x72, 0x51, 0xD0, 0x1E, 0x20};
+    std::copy(dtd, dtd + 8, edid.begin() + 54);
+    uint8_t sum = 0;
+    for (int i = 0; i < 127; ++i) sum = uint8_t(sum + edid[size_t(i)]);
+    edid[127] = uint8_t(0x100 - sum);
+    edid[127] ^= 1;
+    EXPECT_FALSE(sc.followEdid(2, edid));  // wrong checksum
+    EXPECT_EQ(sc.snapshot().inputs[2].width, 1920u);
+    edid[127] ^= 1;
+    ASSERT_TRUE(sc.followEdid(2, edid));
+    const SimSource f = sc.snapshot().inputs[2];
+    EXPECT_EQ((std::vector<uint32_t>{f.width, f.height, f.refreshHz}), (std::vector<uint32_t>{1280, 720, 60}));
+    EXPECT_TRUE(f.followsEdid);
+}

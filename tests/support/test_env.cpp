@@ -6,6 +6,15 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -47,3 +56,31 @@ ModelInstall::ModelInstall(ZrvRamPara* model) : m_saved(ZrvRamPara::p_zrvrampara
     ZrvRamPara::p_zrvrampara_config = model;
 }
 ModelInstall::~ModelInstall() { ZrvRamPara::p_zrvrampara_config = m_saved; }
+
+namespace {
+bool loopbackUp() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    if (ok) {
+        ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
+        ok = ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+}  // namespace
+
+ProgramNetwork::ProgramNetwork() {
+    // The namespace is the calling thread's; processes it starts inherit it.
+    m_private = ::geteuid() == 0 && ::unshare(CLONE_NEWNET) == 0 && loopbackUp();
+    if (m_private) return;
+    m_lock = ::open("/tmp/zrv_e2e_ports.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (m_lock >= 0) ::flock(m_lock, LOCK_EX);
+}
+
+ProgramNetwork::~ProgramNetwork() {
+    if (m_lock >= 0) ::close(m_lock);
+}

@@ -8,6 +8,8 @@
 
 #include <QTemporaryDir>
 
+#include <cstdlib>
+
 #include <string>
 #include <vector>
 
@@ -50,3 +52,29 @@ private:
 // Reads a whole host file; empty when missing.
 std::string readHostFile(const std::string& hostPath);
 void writeHostFile(const std::string& hostPath, const std::string& data);
+
+// The program listens on fixed ports. Where the test may (root, as in CI),
+// it enters a network namespace of its own with the loopback interface up,
+// so the programs it starts from this thread share nothing with the host or
+// with other tests; elsewhere the tests that start the program take turns
+// through a lock file for as long as this object lives.
+class ProgramNetwork {
+public:
+    ProgramNetwork();
+    ~ProgramNetwork();
+    bool isPrivate() const { return m_private; }
+
+private:
+    bool m_private = false;
+    int m_lock = -1;
+};
+
+// A test that cannot run here is skipped, except under CI (CI set in the
+// environment), where a skip would hide that it never ran: there it fails.
+#define ZRV_SKIP_OR_FAIL_UNDER_CI(why)                                   \
+    do {                                                                \
+        if (std::getenv("CI"))                                          \
+            FAIL() << why << " (a skip under CI counts as a failure)"; \
+        else                                                            \
+            GTEST_SKIP() << why;                                        \
+    } while (0)

@@ -332,6 +332,21 @@ TEST_F(C331ManageTest, IdentificationNeedsFiveIdReadsAndBacksOffOnFailure) {
     EXPECT_EQ(mgr->thread_state.load(), 0);
 }
 
+TEST_F(C331ManageTest, ChangesAreSignalledWhileTheChipIsNotIdentified) {
+    useManualClock();
+    mgr->thread_state = 0;
+    chip->setDead(true);
+    edit(c331img::CONTRAST, 61);
+    mgr->thread_step();
+    edit(c331img::CONTRAST, 62, 2);
+    mgr->thread_step();
+    mgr->thread_step();
+    EXPECT_EQ(signals_, (std::vector<int>{1, 2})) << "each change once, with its code";
+    EXPECT_EQ((Vals{mgr->apply_flag.load(), mgr->thread_state.load()}), (Vals{0, 0}));
+    EXPECT_TRUE(ops.take().empty()) << "nothing is programmed without a chip";
+    chip->setDead(false);
+}
+
 TEST_F(C331ManageTest, InitialisationProgramsFromTheImageAndOpensTheGate) {
     const u16 contrastBefore = model->live_image.word(c331img::CONTRAST);
     const int words[][2] = {{c331img::LED_WIDTH, 1920}, {c331img::LED_HEIGHT, 1080}, {c331img::OUT1_WIDTH, 1920},

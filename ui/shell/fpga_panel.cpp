@@ -1,17 +1,8 @@
 #include "ui/shell/fpga_panel.h"
 
-// The FPGA manager is reached through its singleton pointer and is compiled
-// in once its header is part of the tree; until then every answer is "no".
-#if __has_include("fpga/fpga_manage.h")
 #include "fpga/fpga_manage.h"
-#define ZRV_PANEL_HAS_FPGA 1
-#else
-#define ZRV_PANEL_HAS_FPGA 0
-#endif
 
 namespace FpgaPanel {
-
-#if ZRV_PANEL_HAS_FPGA
 
 bool exists() { return fpga_manage::p_fpga_manage != nullptr; }
 
@@ -42,8 +33,7 @@ bool readAgeRegisters(u8 out[6]) {
 
 bool jobRunning() {
     if (!fpga_manage::p_fpga_manage) return false;
-    const u8* mailbox = reinterpret_cast<const u8*>(&g_send_para);
-    return mailbox[0] != 0 || g_usb_grade != 0;
+    return !g_send_para.idle() || g_usb_grade.load() != 0;
 }
 
 bool version(int fpga, QString* text) {
@@ -55,16 +45,5 @@ bool version(int fpga, QString* text) {
             QString::number(u8(r[28]));
     return true;
 }
-
-#else
-
-bool exists() { return false; }
-bool running() { return false; }
-bool portLinks(u32*) { return false; }
-bool readAgeRegisters(u8*) { return false; }
-bool jobRunning() { return false; }
-bool version(int, QString*) { return false; }
-
-#endif
 
 }  // namespace FpgaPanel

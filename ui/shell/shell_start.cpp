@@ -27,20 +27,26 @@ void shell_gui_start() {
                      &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
 
+    shell_connect_model();
+    // Connected before the watcher's thread starts, so no event is lost.
+    shell_follow_usb(UsbServer::get());
+    UsbServer::pInstance();
+}
+
+void shell_connect_model() {
     // Direct: the dispatcher merges the signal into its one pending refresh,
     // which it runs in the GUI thread.
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config)
         QObject::connect(model, &ZrvRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::post,
-                         Qt::DirectConnection);
+                         Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
     else
         writeLogMsg(ERROR, "front panel started without the parameter model");
-
-    // Start-up connects the watcher's events to the dispatcher itself.
-    shell_follow_usb(UsbServer::pInstance());
 }
 
 void shell_follow_usb(UsbServer* usb) {
     if (!usb) return;
+    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::post,
+                     Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
     // A stick that became ready while the settings menu was in front takes
     // the panel back to the main menu, in the GUI thread and only if the
     // menu is still open by then.

@@ -1,0 +1,111 @@
+#include "core/app_shutdown.h"
+
+#include "core/logMsg.h"
+#include "core/usbserver.h"
+#include "core/zrvrampara.h"
+#include "protocol/k57_wifi_config.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/uart_inout_4G.h"
+#include "protocol/udpnetmanage.h"
+#include "fpga/fpga_manage.h"
+#include "video_engine/c331_manage.h"
+#include "video_io/vimrasource.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+QtMessageHandler g_previousHandler = nullptr;
+
+extern "C" void onSignal(int sig) {
+    const int saved = errno;
+    const char b = char(sig);
+    if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &b, 1);
+    errno = saved;
+}
+
+// Qt's X11 platform reports a broken display connection with this warning
+// and then calls exit(1) while every worker still runs.
+void onMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("The X11 connection broke"))) {
+        writeLogMsg(WARNING, "display lost: stopping");
+        AppShutdown::stopWorkersAndPersist();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+}
+
+}  // namespace
+
+namespace AppShutdown {
+
+void installSignalHandlers() {
+    if (g_signalPipe[0] >= 0) return;
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        writeLogMsg(ERROR, "no signal pipe: SIGTERM and SIGINT end the program without persisting");
+        return;
+    }
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    g_previousHandler = qInstallMessageHandler(onMessage);
+}
+
+void watchSignals() {
+    if (g_signalPipe[0] < 0 || !QCoreApplication::instance()) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char b = 0;
+        while (::read(g_signalPipe[0], &b, 1) == 1) {
+        }
+        writeLogMsg(INFO, std::string("signal ") + std::to_string(int(b)) + ": stopping");
+        QCoreApplication::quit();
+    });
+}
+
+void stopWorkersAndPersist() {
+    static std::atomic<bool> done{false};
+    if (done.exchange(true)) return;
+    // The links first, so no new change comes in; the c331 thread last, as
+    // the links' writers raise its flag.
+    if (udpnetManage* p = udpnetManage::p_udpnetManage) p->stop();
+    if (networkManage* p = networkManage::p_networkManage) p->stop();
+    if (Qd_uart_inout* p = Qd_uart_inout::p_uart) p->stop();
+    if (Qd_uart_inout_4G* p = Qd_uart_inout_4G::p_uart_4g) p->stop();
+    if (K57_WIFI_CONFIG* p = K57_WIFI_CONFIG::p_wifi) p->stop();
+    if (UsbServer* p = UsbServer::p_UsbServer) p->stop();
+    if (vimrasource* p = vimrasource::p_vimra_source) p->stop();
+    if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
+    c331_manage* c331 = c331_manage::p_c331_manage;
+    if (c331) c331->stop();
+
+    // Change signals already raised wait in the GUI thread's queue.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    // A change the c331 thread had not taken up yet.
+    if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) {
+        const int code = c331 ? c331->apply_flag.exchange(0) : 0;
+        model->ram_para_persist(code ? code : 1);
+    }
+    writeLogMsg(INFO, "worker threads stopped, parameters persisted");
+}
+
+}  // namespace AppShutdown

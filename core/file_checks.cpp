@@ -1,0 +1,70 @@
+#include "core/file_checks.h"
+
+#include "core/logMsg.h"
+#include "platform/fileops.h"
+#include "platform/root.h"
+
+#include <QFileInfo>
+#include <QList>
+
+namespace FileCheck {
+
+bool jsonNestingWithin(const QByteArray& text, int maxDepth) {
+    QByteArray open;  // the brackets still open, innermost last
+    bool inString = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        switch (c) {
+        case '"': inString = true; break;
+        case '{':
+        case '[':
+            if (open.size() >= maxDepth) return false;
+            open.append(c);
+            break;
+        case '}':
+        case ']':
+            if (open.isEmpty() || open.back() != (c == '}' ? '{' : '[')) return false;
+            open.chop(1);
+            break;
+        default: break;
+        }
+    }
+    return !inString && open.isEmpty();
+}
+
+bool iniShapeOk(const QByteArray& text) {
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 && c != '\t' && c != '\r' && c != '\n') return false;
+    }
+    const QList<QByteArray> lines = text.split('\n');
+    for (const QByteArray& raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
+        if (line.startsWith('[')) {
+            if (!line.endsWith(']')) return false;
+            continue;
+        }
+        if (line.indexOf('=') <= 0) return false;
+    }
+    return true;
+}
+
+long long fileSize(const std::string& devicePath) {
+    const QFileInfo fi(Root::qpath(QString::fromStdString(devicePath)));
+    return fi.exists() && fi.isFile() ? fi.size() : -1;
+}
+
+void discard(const std::string& devicePath, const std::string& why) {
+    writeLogMsg(ERROR, devicePath + " removed: " + why + "; built-in values used");
+    FileOps::removeDurably(devicePath);
+}
+
+}  // namespace FileCheck

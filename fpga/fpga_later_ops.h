@@ -1,0 +1,57 @@
+#pragma once
+// The FPGA thread's operations that come with the receiving-card, schedule,
+// upgrade and run-time-record work. The manager holds one implementation;
+// until those are built the stand-in below logs "not built" once per
+// operation, and a flag step whose operation is missing keeps its flag.
+#include "core/global.h"
+
+#include <mutex>
+#include <set>
+#include <string>
+
+class fpga_later_ops {
+public:
+    virtual ~fpga_later_ops() = default;
+
+    // Receive poll of one FPGA's ports (the caller holds the port mutex).
+    virtual void reg_IRQ_Dealwith(u8 fpga, u8 force) = 0;
+    // One step of a posted receiving-card job (job byte 1 to 6).
+    virtual void run_job(u8 job) = 0;
+    // Idle work: one step of the periodic card search, then the
+    // multifunction-card work.
+    virtual void Search_Card_Cmd() = 0;
+    virtual void Extension_function() = 0;
+    // Applies the brightness; 1 when done, 0 to keep the request.
+    virtual int set_brightness() = 0;
+    // Runs the command block MCU_RAM_CMD (register 2 bit 2).
+    virtual void run_command_block() = 0;
+    // Reloads the stored brightness record and on/off schedule (bring-up).
+    virtual void reload_brightness_records(u8 fpga) = 0;
+    // Run-time record: opened once at start, one step per pass.
+    virtual void record_open() = 0;
+    virtual void record_step() = 0;
+    // One step of the USB upgrade (while g_usb_grade is set).
+    virtual void usb_upgrade_deal() = 0;
+};
+
+class fpga_later_ops_unbuilt : public fpga_later_ops {
+public:
+    void reg_IRQ_Dealwith(u8, u8) override { notBuilt("reg_IRQ_Dealwith"); }
+    void run_job(u8) override { notBuilt("receiving-card jobs"); }
+    void Search_Card_Cmd() override { notBuilt("Search_Card_Cmd"); }
+    void Extension_function() override { notBuilt("Extension_function"); }
+    int set_brightness() override { return notBuilt("set_brightness"), 0; }
+    void run_command_block() override { notBuilt("command block"); }
+    void reload_brightness_records(u8) override { notBuilt("brightness record reload"); }
+    void record_open() override { notBuilt("run-time record"); }
+    void record_step() override { notBuilt("run-time record"); }
+    void usb_upgrade_deal() override { notBuilt("usb_upgrade_deal"); }
+
+protected:
+    // Logs "fpga: <name> not built" once per name.
+    void notBuilt(const char* name);
+
+private:
+    std::mutex m_mutex;
+    std::set<std::string> m_logged;
+};

@@ -1,0 +1,202 @@
+#pragma once
+// The manager of the two output FPGAs: register and RAM mirrors, the FPGA
+// thread with its start gate and eleven-step pass, bring-up, output geometry
+// and screen control.
+//
+// Locks, in the order they may be taken: the c331 manager's mutex;
+// Utils::_led_para_init_mutex or Utils::_bri_set_mutex; the port mutex;
+// Utils::_fpga_multicast_mutex (RAM mirrors); the register lock (one masked
+// register write from read to wire); Utils::_spi_mutex (inside every wire
+// access); the shadow mutex (register images, screen state), only after the
+// SPI mutex was released.
+#include "core/global.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_jobs.h"
+#include "fpga/fpga_later_ops.h"
+#include "fpga/fpga_regs.h"
+#include "fpga/rcv_recovery_file.h"
+
+#include <QMutex>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+// Calendar time as the schedules and the run-time record keep it.
+struct TimeRealType {
+    u8 second = 0;
+    u8 minute = 0;
+    u8 hour = 0;
+    u8 day = 0;
+    u8 unused = 0;
+    u8 month = 0;
+    u16 year = 0;
+};
+
+class fpga_manage {
+public:
+    // Creates the manager on first call (the recovery reader checks its
+    // folders), initialises it and starts the FPGA thread.
+    static fpga_manage* pInstance();
+    static fpga_manage* p_fpga_manage;
+
+    // A manager of its own, with no thread and the given later operations
+    // (null: the not-built stand-in); it becomes the one the static pointer
+    // arrays point into. Tests and benchmarks drive it pass by pass.
+    explicit fpga_manage(fpga_later_ops* ops = nullptr);
+    ~fpga_manage();
+    fpga_manage(const fpga_manage&) = delete;
+    fpga_manage& operator=(const fpga_manage&) = delete;
+
+    // Opens the SPI devices, sets the lines' start levels, softinit, the
+    // platform sleep of 2 s, closes the start gate and starts the thread
+    // (unless startThread is false). 0, or 255 when the GPIO window is not
+    // mapped or the thread cannot start.
+    int initialize(bool startThread = true);
+    // Start values of the blocks, the g_change words and the mailbox.
+    void softinit();
+    // Stops and joins the FPGA thread (orderly shutdown).
+    void stop();
+
+    // ---- the thread
+    // One turn of the thread body: nothing while the start gate is closed,
+    // the upgrade step while g_usb_grade is set, else one pass.
+    void thread_turn();
+    // The eleven steps of one pass.
+    void pass();
+    // Pass interval while running, and while the start gate is closed.
+    static constexpr u32 kPassMs = 10;
+    static constexpr u32 kGateClosedMs = 50;
+
+    // ---- wire access (one access each, under Utils::_spi_mutex)
+    void read_fpga_register(u8 reg, u8* value, u8 fpga);
+    void write_fpga_register(u8 reg, u8 value, u8 fpga, u8 mask);
+    void read_fpga_ram(u8* dst, u16 address, u16 length, u8 page, u8 fpga);
+    void write_fpga_ram(const u8* src, u16 address, u16 length, u8 page, u8 fpga);
+    static void fpga_reg_cmd_to_spi_data(u8 cls, u8 page, u8 reg, u8 read, u8 mask, u8 out[4]);
+    static void fpga_cmd_to_spi_data(u8 cls, u8 page, u16 address, u8 read, u8 out[4]);
+
+    // ---- register image
+    // Reads a mirrored register into the image; others are ignored.
+    void read_from_register(u8 reg, u8 fpga);
+    // The one masked register write (image and wire). Takes the register
+    // lock and, for a blackout write of register 0, the c331 manager's mutex
+    // after it: no caller may hold the c331 manager's mutex.
+    void write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
+    // Copies the version registers 28-31 to MCU_RAM_CMD bytes 12-15.
+    void FPGA_to_RAM(u8 fpga);
+    // Wall time of the platform clock.
+    int IT8563WE_Get(TimeRealType* time);
+
+    // ---- bring-up and supervision
+    void power_up_fpga_start(u8 skipWhenDone, u8 fpga);
+    void fpgainit(u8 fpga);
+    void power_up_check_fpga_status(u8 fpga);
+    void reset_fpga_rst(u8 fpga);
+    void check_fpga_rst();
+    bool get_fpga_status();
+    u8 check_vbo_status(u8 fpga);
+    u8 check_fpga_ram_param(u8 fpga);
+    void eth_param_init(u8 defaults, u8 fpga);
+    void get_control_uid(u8 fpga);
+    // The output's clock is released and the FPGA is not held in reset.
+    bool released(u8 fpga) const;
+    // Idle work: lanes, card search, multifunction cards, port online state.
+    void Check_search_card();
+
+    // ---- output geometry and screen control
+    static u8 get_eth_param_addr(u8 port, u16* x, u16* y, u16* w, u16* h);
+    void K57_back_mcu_set_net_para(u8 fpga);
+    void K57_mcu_set_net_para(u8 fpga);
+    void K57_mcu_set_lcd_x_y_para(u8 fpga);
+    void get_eth_min_x_y(u8 fpga, u16* x, u16* y);
+    void get_eth_max_border(u8 fpga, u16* x, u16* y);
+    void get_eth_lcd_x_y(u8 fpga, u16* x, u16* y);
+    void get_eth_lcd_w_h(u8 fpga, u16* w, u16* h);
+    void update_eth_state(u8 fpga);
+    u32 get_wlan_state();
+    void check_wlanonline_state();
+    int set_fpga_lcd();
+    int set_output_status();
+    void set_led_para_deal();
+    void SCREEN_fpgactrl_status(u8 code);
+    void SCREEN_fpgactrl_status2(u8 code, u8 fpga);
+    // The wall or splice mode changed: when both FPGAs run (register 80 of
+    // both images at 3) raise the LED-parameter request. Writers call it
+    // with the c331 manager's mutex held; true when raised.
+    static bool request_led_para_if_running();
+
+    // ---- mirrors and blocks
+    static u8* MCU_REG_func[2];
+    static u8* MCU_RAM_PARA_func[2];
+    static u8* MCU_RAM_RX_func[2];
+    static u8* MCU_RAM_TX_func[2];
+    static u8* MCU_RAM_ETH_PARA_func[2];
+    static u8* MCU_RAM_ETH_BACK_PARA_func[2];
+    static u8 MCU_RAM_CMD[1024];
+    static u8 MCU_RAM_EXTEND[1024];
+    static u8 MCU_RAM_ZOOM[1024];
+    // The parameter area used when the flash holds none (bytes 0-255).
+    static const u8 RAM1[256];
+
+    QMutex shadow_mutex;  // register images, MCU_RAM_EXTEND's screen state
+    QMutex port_mutex;    // receive polls and pass-through frames
+
+    // Tick stamps and state of the subsystem (words 0-48).
+    u32 g_change[49] = {};
+    u8 control_uid[16] = {};
+    u32 device_id = 0;
+    TimeRealType current_time;
+
+    // Per FPGA state of the start sequence.
+    struct FpgaState {
+        // Read by other threads (get_fpga_status).
+        std::atomic<u8> vbo{0};  // Vby-One state: 1, 2, 3, 5, 6, 7; 17 reset while starting
+        std::atomic<u8> run{0};  // run state: 0, 7, 1, 8, 2, 9, 10, 3, 14, 15, 18
+        u8 done41 = 0;
+        u32 run_tick = 0;
+        u8 c1 = 0, c2 = 0;     // ready-bit polls and resets (never cleared)
+        u16 errors = 0;
+        u8 resets = 0;
+        std::atomic<u8> held{0};  // reset line held low
+        u32 reset_tick = 0;
+        u8 lane_fault = 0, lane_step = 0;
+        u16 lane_retries = 0;
+        u8 ram_ok = 0;
+    };
+    FpgaState st[2];
+    std::unique_ptr<rcvRecovery> recovery;
+
+    fpga_later_ops& ops() { return *m_ops; }
+    fpga_drv& drv() { return *m_drv; }
+    int fd(int index) const { return m_fd[index]; }
+
+private:
+    void thread_main();
+    void select_fpga(u8 fpga, bool command);
+    void deselect(u8 fpga);
+    u16 area_word(u8 fpga, int offset) const;
+    void set_area_word(u8 fpga, int offset, u16 value);
+    // Writes an area range of FPGA fpga's mirror to its page 1.
+    void write_area(u8 fpga, int offset, int length);
+    void hand_back_to_c331();
+
+    u8 m_reg[2][fpgareg::kImageSize] = {};
+    u8 m_para[2][fpgareg::kAreaSize] = {};
+    u8 m_rx[2][1024] = {};
+    u8 m_tx[2][1024] = {};
+    u8 m_eth[2][fpgareg::kBackSize] = {};
+    u8 m_back[2][fpgareg::kBackSize] = {};
+
+    QMutex m_reg_lock;
+    std::unique_ptr<fpga_drv> m_drv;
+    int m_fd[4] = {-1, -1, -1, -1};
+    std::unique_ptr<fpga_later_ops> m_ownOps;
+    fpga_later_ops* m_ops = nullptr;
+    bool m_handed_back = false;  // the c331 got its picture back since the last release
+    u32 m_time_tick = 0;
+    u32 m_led_tick = 0;
+    u32 m_online_word[2] = {0, 0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

@@ -1,0 +1,71 @@
+#pragma once
+// Model of the 8 MB SPI NOR flash behind one FPGA. One message is one
+// command, taken only while the FPGA's select line and the flash-select line
+// are both low: 0x06 write enable; 0x05 status (bit 0 busy, bit 1 write
+// enabled); 0x20/0x52/0xD8 erase of an aligned 4/32/64 KB block (needs write
+// enable); 0x02 page program, clearing bits only and wrapping inside its
+// 256-byte page (needs write enable); 0x0B fast read with one dummy byte;
+// 0x4B the 8-byte unique id after four dummy bytes.
+//
+// The contents live in a file under the root, created (all 0xFF) on the
+// first erase or program and read and written in place, so a restart keeps
+// them and an untouched flash costs neither memory nor disk.
+#include "sim/sim_models.h"
+
+#include <array>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class SimGpio;
+
+class SimFpgaFlash : public SpiModel {
+public:
+    static constexpr uint32_t kSize = 0x800000;
+
+    struct Command {
+        uint8_t op;
+        uint32_t address;
+        uint32_t length;  // data bytes (program, read)
+    };
+
+    // fpga: 0 or 1 (which select lines it answers on).
+    SimFpgaFlash(int fpga, SimGpio& gpio, const std::string& hostPath);
+    ~SimFpgaFlash() override;
+
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) override;
+
+    // ---- tests
+    std::vector<uint8_t> read(uint32_t address, uint32_t length);
+    // Programs bytes as the chip would (AND), without the command dance.
+    void preload(uint32_t address, const std::vector<uint8_t>& bytes);
+    std::vector<Command> commands() const;
+    void clearLog();
+    uint32_t eraseCount(uint32_t sector) const;  // 4 KB sector
+    int ignoredMessages() const;
+
+    // ---- knobs
+    // Busy for this many status polls after each erase or program; -1 for ever.
+    void setBusyPolls(int polls);
+    void setUid(const std::array<uint8_t, 8>& uid);
+
+private:
+    bool open(bool create);  // caller holds m_mutex
+    void readLocked(uint32_t address, uint8_t* out, uint32_t length);
+    void programLocked(uint32_t address, const uint8_t* data, uint32_t length);
+    void eraseLocked(uint32_t address, uint32_t length);
+
+    const int m_fpga;
+    SimGpio& m_gpio;
+    const std::string m_path;
+    mutable std::mutex m_mutex;
+    int m_fd = -1;
+    bool m_writeEnabled = false;
+    int m_busyPolls = 0;
+    int m_busyLeft = 0;
+    std::array<uint8_t, 8> m_uid{};
+    std::vector<Command> m_log;
+    std::map<uint32_t, uint32_t> m_erases;
+    int m_ignored = 0;
+};

@@ -1,0 +1,125 @@
+#pragma once
+// A manager of the two simulated FPGAs in virtual time, with a parameter
+// model of its own and the later operations recorded.
+#include "core/zrvrampara.h"
+#include "fpga/fpga_handover.h"
+#include "fpga/fpga_manage.h"
+#include "video_io/source_handover.h"
+#include "sim/sim_fpga.h"
+#include "sim/sim_fpga_flash.h"
+#include "support/test_env.h"
+#include "video_engine/c331_manage.h"
+
+#include <QMutexLocker>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct RecordingLaterOps : fpga_later_ops_unbuilt {
+    int commandBlocks = 0;
+    int brightnessCalls = 0;
+    int brightnessResult = 0;
+    void run_command_block() override { ++commandBlocks; }
+    int set_brightness() override { return ++brightnessCalls, brightnessResult; }
+};
+
+class FpgaEnv : public SimEnv {
+protected:
+    void SetUp() override {
+        SimEnv::SetUp();
+        clock = &useManualClock();
+        clock->setMs(1000000);
+        for (int k = 0; k < 2; ++k) {
+            fpga[k] = std::dynamic_pointer_cast<SimFpga>(board().spiModel(fpgareg::kSpiDevices[k]));
+            flash[k] = std::dynamic_pointer_cast<SimFpgaFlash>(board().spiModel(fpgareg::kSpiDevices[2 + k]));
+            ASSERT_TRUE(fpga[k] && flash[k]);
+            source_handover::g_output_clock_state[k].store(0);
+        }
+        model = std::make_unique<ZrvRamPara>();
+        model->load();
+        install = std::make_unique<ModelInstall>(model.get());
+        QObject::connect(model.get(), &ZrvRamPara::sig_update_para, [this](int code) { signals_.push_back(code); });
+        takeHandOvers();
+        g_set_led_para.store(0);
+        g_set_led_setup.store(0);
+        g_fpga_c331_start.store(0);
+        g_force_bkcolor.store(1);
+        c331_manage::get()->apply_flag.store(0);
+        m = std::make_unique<fpga_manage>(&ops);
+        fpga_manage::p_fpga_manage = m.get();
+        ASSERT_EQ(m->initialize(false), 0);
+    }
+    void TearDown() override {
+        m.reset();
+        for (auto& s : source_handover::g_output_clock_state) s.store(0);
+        g_fpga_c331_start.store(0);
+        g_set_led_para.store(0);
+        takeHandOvers();
+        SimEnv::TearDown();
+    }
+    static void takeHandOvers() {
+        fpga_handover::take_brightness();
+        fpga_handover::take_output_layout();
+        fpga_handover::take_output_status();
+    }
+
+    // What the input-source manager does once output k's clock is set up.
+    void release(int k) {
+        board().simGpio().setLine(k ? GpioName::kFpga1Reset : GpioName::kFpga0Reset, 1);
+        source_handover::g_output_clock_state[k].store(2);
+    }
+    // One tick, then one turn of the thread body; counts the hand-backs to
+    // the c331 (apply flag raised and taken, as the c331 thread would).
+    void tick(int ticks = 1) {
+        for (int i = 0; i < ticks; ++i) {
+            clock->advanceMs(10);
+            m->thread_turn();
+            c331_manage* c331 = c331_manage::get();
+            if (c331->apply_flag.exchange(0) == 1) ++handBacks;
+        }
+    }
+    bool runUntil(const std::function<bool()>& done, int maxTicks) {
+        for (int i = 0; i < maxTicks; ++i) {
+            if (done()) return true;
+            tick();
+        }
+        return done();
+    }
+    bool bringUpBoth() {
+        release(0);
+        release(1);
+        g_fpga_c331_start.store(1);
+        return runUntil([this] { return m->get_fpga_status(); }, 3000);
+    }
+    u8 image(int k, int reg) const { return fpga_manage::MCU_REG_func[k][reg]; }
+    u16 area(int k, int off) const {
+        const u8* a = fpga_manage::MCU_RAM_PARA_func[k];
+        return u16(a[off] | a[off + 1] << 8);
+    }
+    u16 ramWord(int k, int off) const {
+        const auto b = fpga[k]->ram(1, u16(off), 2);
+        return u16(b[0] | b[1] << 8);
+    }
+    void setOffset(u16 x, u16 y) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::OUT_LAYOUT, x);
+        model->live_image.setWord(RamOffset::OUT_LAYOUT + 2, y);
+    }
+    int resetsOf(int k) const {
+        int n = 0;
+        for (const auto& e : const_cast<FpgaEnv*>(this)->board().simGpio().history())
+            if (e.first == (k ? GpioName::kFpga1Reset : GpioName::kFpga0Reset) && e.second == 0) ++n;
+        return n;
+    }
+
+    ManualClock* clock = nullptr;
+    std::shared_ptr<SimFpga> fpga[2];
+    std::shared_ptr<SimFpgaFlash> flash[2];
+    std::unique_ptr<ZrvRamPara> model;
+    std::unique_ptr<ModelInstall> install;
+    std::vector<int> signals_;
+    RecordingLaterOps ops;
+    std::unique_ptr<fpga_manage> m;
+    int handBacks = 0;
+};

@@ -1,0 +1,74 @@
+// The masked register write: image, wire, command block and blackout word.
+#include "fpga_env.h"
+
+#include <thread>
+
+namespace {
+class FpgaRegister : public FpgaEnv {
+protected:
+    void SetUp() override {
+        FpgaEnv::SetUp();
+        release(0);
+        release(1);
+    }
+};
+}  // namespace
+
+TEST_F(FpgaRegister, ControlRegisterRunsTheCommandBlockAndNeverSendsBitsOneAndTwo) {
+    m->write_to_register(2, 0x04, 0x04, 0);
+    EXPECT_EQ(ops.commandBlocks, 1);
+    ASSERT_EQ(fpga[0]->writesTo(2).size(), 1u);
+    EXPECT_EQ(fpga[0]->writesTo(2)[0] & 0x06, 0);
+    EXPECT_EQ(image(0, 2), 0x04);
+    // The next write starts from what the FPGA holds: no second run.
+    m->write_to_register(2, 0x03, 0x03, 0);
+    EXPECT_EQ((Vals{ops.commandBlocks, fpga[0]->writesTo(2).back(), image(0, 2)}), (Vals{1, 0x01, 0x03}));
+}
+
+TEST_F(FpgaRegister, BlackoutBitKeepsTheImageWordAndScreenStateInStep) {
+    m->write_to_register(0, 0x04, 0x04, 0);
+    EXPECT_EQ((Vals{model->live_image.byte(2116), model->live_image.byte(2117), fpga_manage::MCU_RAM_EXTEND[29],
+                    ScreenState.load(), fpga[0]->reg(0)}),
+              (Vals{1, 0, 0, 0, 0x04}));
+    EXPECT_EQ(signals_, std::vector<int>{1});
+
+    // During an LED re-initialisation the screen state follows, the word not.
+    g_set_led_para.store(1);
+    m->write_to_register(0, 0x04, 0x00, 1);
+    EXPECT_EQ((Vals{model->live_image.byte(2116), fpga_manage::MCU_RAM_EXTEND[29], signals_.size()}),
+              (Vals{1, 1, 1}));
+    // A write of another bit of register 0 leaves the word alone.
+    g_set_led_para.store(0);
+    m->write_to_register(0, 0x0C, 0x00, 0);
+    EXPECT_EQ((Vals{model->live_image.byte(2116), signals_.size()}), (Vals{1, 1}));
+}
+
+TEST_F(FpgaRegister, RegistersOutsideTheMirrorStayOffTheWire) {
+    m->write_to_register(70, 0x0F, 0x35, 0);
+    EXPECT_EQ(image(0, 70), 0x05);
+    m->write_to_register(100, 0xFF, 0x12, 0);
+    m->write_to_register(170, 0xFF, 0x12, 0);
+    m->read_from_register(100, 0);
+    m->read_from_register(170, 1);
+    EXPECT_EQ(image(0, 100), 0);
+    EXPECT_TRUE(fpga[0]->regWrites().empty());
+    EXPECT_TRUE(fpga[1]->regWrites().empty());
+}
+
+TEST_F(FpgaRegister, TwoWritersOfRegisterZeroNeverLoseABit) {
+    // The pages' mapping bit and the screen bits are written from different
+    // threads; each write reads, merges and sends under one lock.
+    for (int round = 0; round < 40; ++round) {
+        const u8 set = round % 2 ? 0 : 0xFF;
+        std::thread a([&] {
+            for (u8 bit : {0x01, 0x02, 0x08}) m->write_to_register(0, bit, set, 0);
+        });
+        std::thread b([&] {
+            for (u8 bit : {0x10, 0x20, 0x40, 0x80}) m->write_to_register(0, bit, set, 0);
+        });
+        a.join();
+        b.join();
+        ASSERT_EQ(fpga[0]->reg(0), set & 0xFB) << "round " << round;
+        ASSERT_EQ(image(0, 0), set & 0xFB) << "round " << round;
+    }
+}

@@ -1,0 +1,73 @@
+// The FPGA manager with its neighbours: the c331 manager that opens its gate
+// and takes the picture back, and the protocol's flag register.
+#include "fpga_env.h"
+
+#include "protocol/message_deal.h"
+#include "video_engine/c331_chip_ops.h"
+
+using FpgaRoad = FpgaEnv;
+
+TEST_F(FpgaRoad, GateOpensBothRunTheC331GetsItsPassAndBlackoutReachesBoth) {
+    c331_manage* c = c331_manage::get();
+    static_cast<c331_state&>(*c) = c331_state{};
+    c->thread_state.store(5);
+    c->c331_fd = c->drv->initialize();
+    c->drv->init_reg_acc_param();
+    c->load_system_param();
+    c->define_param();
+    c331_chip_ops_unbuilt quiet;
+    c331_chip_ops* saved = c->ops;
+    c->setChipOps(&quiet);
+
+    release(0);
+    release(1);
+    tick(100);
+    EXPECT_TRUE(fpga[0]->regWrites().empty());
+    c->init_chip();
+    ASSERT_EQ(g_fpga_c331_start.load(), 1);
+    int c331Passes = 0;
+    for (int i = 0; i < 3000 && !m->get_fpga_status(); ++i) {
+        clock->advanceMs(10);
+        m->thread_turn();
+        if (c->apply_flag.load() == 1) ++c331Passes;
+        c->c331managerdeal(c);
+    }
+    ASSERT_TRUE(m->get_fpga_status());
+    EXPECT_EQ((Vals{c331Passes, c->apply_flag.load(), g_force_bkcolor.load()}), (Vals{1, 0, 0}));
+
+    // The operator's blackout: a writer's change, applied by the c331 pass,
+    // handed to the FPGA thread.
+    {
+        QMutexLocker lock(&c->mutex);
+        model->live_image.setByte(RamOffset::BLACKOUT, 1);
+        c->raise_apply(1);
+    }
+    c->apply_pass();
+    tick();
+    EXPECT_EQ((Vals{fpga[0]->reg(0) & 4, fpga[1]->reg(0) & 4, ScreenState.load()}), (Vals{4, 4, 0}));
+
+    c->setChipOps(saved);
+    c->thread_state.store(0);
+    c->apply_flag.store(0);
+}
+
+TEST_F(FpgaRoad, FlagRegisterAsksForTheLedSequenceOnlyWhileBothRun) {
+    auto changeWall = [this] {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::WALL_WIDTH, u16(model->shadow_image.word(RamOffset::WALL_WIDTH) + 64));
+    };
+    changeWall();
+    message_deal::REG_mcu_flag(0x02, 0x02);
+    EXPECT_EQ(g_set_led_para.load(), 0);
+
+    ASSERT_TRUE(bringUpBoth());
+    m->write_to_register(80, 0xFF, 0, 1);
+    message_deal::REG_mcu_flag(0x02, 0x02);
+    EXPECT_EQ(g_set_led_para.load(), 0);
+
+    m->write_to_register(80, 0xFF, 3, 1);
+    g_set_led_setup.store(2);
+    message_deal::REG_mcu_flag(0x02, 0x02);
+    EXPECT_EQ((Vals{g_set_led_para.load(), g_set_led_setup.load()}), (Vals{1, 0}));
+    c331_manage::get()->apply_flag.store(0);
+}
