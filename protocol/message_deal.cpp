@@ -18,6 +18,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QStorageInfo>
 
@@ -443,9 +444,51 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     return status(out, cap, code);
 }
 
+std::string message_deal::cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes) {
+    u64 files = 1, bytes = size, replaced = 0;
+    for (const char* dir : {PcFile::ScanDir, PcFile::RecoveryDir}) {
+        const QFileInfoList list =
+            QDir(Root::qpath(QString::fromLatin1(dir))).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QFileInfo& fi : list) {
+            if (std::string(dir) + "/" + fi.fileName().toStdString() == target) {
+                replaced = u64(fi.size());
+                continue;
+            }
+            ++files;
+            bytes += u64(fi.size());
+        }
+    }
+    if (files > PcFile::MaxCardFiles) return std::to_string(files) + " scan and recovery files";
+    if (bytes > PcFile::MaxCardBytes) return std::to_string(bytes) + " bytes of scan and recovery files";
+    if (freeBytes + replaced < size + PcFile::MinFreeBytes)
+        return "less than 8 MiB would stay free (" + std::to_string(freeBytes) + " bytes free)";
+    return {};
+}
+
+namespace {
+// Free bytes of the file system that holds the device path (or the nearest
+// folder above it that exists); 0 when it cannot be told.
+u64 freeBytesAt(const std::string& devicePath) {
+    QFileInfo at(Root::qpath(QString::fromStdString(devicePath)));
+    while (!at.exists() && !at.isRoot()) at = QFileInfo(at.absolutePath());
+    const QStorageInfo fs(at.absoluteFilePath());
+    return fs.isValid() && fs.bytesAvailable() > 0 ? u64(fs.bytesAvailable()) : 0;
+}
+}  // namespace
+
 u8 message_deal::storeFile() {
     const std::string& path = m_file.path;
     const QByteArray& data = m_file.data;
+    if (m_file.type == PcFile::ScanFile || m_file.type == PcFile::RecoveryFile) {
+        // A PC (or a loop in one) must not fill the data partition, which
+        // also holds the parameter image and the user modes.
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        const std::string fault = cardFileRoomFault(path, u64(data.size()), freeBytesAt(path));
+        if (!fault.empty()) {
+            writeLogMsg(WARNING, "file transfer refused: no room for " + path + ", " + fault);
+            return ReplyStatus::Busy;
+        }
+    }
     if (m_file.type == PcFile::KernelImage || m_file.type == PcFile::BootLogo) {
         std::unique_ptr<MtdDevice> mtd = Board::get().openMtd(path);
         MtdInfo info;

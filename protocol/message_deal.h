@@ -87,6 +87,11 @@ constexpr const char* AliasPath = "/data/configs/alias.json";
 constexpr const char* KernelMtd = "/dev/mtd10";
 constexpr const char* LogoMtd = "/dev/mtd8";
 constexpr int ChangeCode = 103;  // change signal after a stored file
+// Scan and recovery files together: at most this many files and bytes, and
+// a store never leaves less than kMinFreeBytes on the data file system.
+constexpr u32 MaxCardFiles = 64;
+constexpr u64 MaxCardBytes = 64ull * 1024 * 1024;
+constexpr u64 MinFreeBytes = 8ull * 1024 * 1024;
 }  // namespace PcFile
 
 // The one file transfer in progress.
@@ -140,6 +145,12 @@ public:
     // Device path where a file of this type and name is stored; empty when
     // the type is unknown or the name is refused for it.
     static std::string filePathFor(u8 type, const std::string& name);
+    // Whether a scan or recovery file of `size` bytes may be stored at
+    // device path `target` (replacing what is there) with `freeBytes` free
+    // on the data file system: the files of both folders stay within
+    // PcFile::MaxCardFiles and PcFile::MaxCardBytes and at least
+    // PcFile::MinFreeBytes stay free. Empty when it may, else the reason.
+    static std::string cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes);
 
     // Software version of this program, the same four bytes the FPGA
     // command block reports; the device-information page shows it too.

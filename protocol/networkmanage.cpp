@@ -67,10 +67,15 @@ void networkManage::serveLoop() {
         if (r == 0) continue;
         if (fds[0].revents & POLLIN) {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
+            if (fd >= 0 && !clientMayBeReplaced()) {
+                // Any host that connects must not cut off a PC at work.
+                writeLogMsg(WARNING, "TCP connection refused: the current client is still active");
+                ::close(fd);
+            } else if (fd >= 0) {
                 dropClient();
                 m_decoder.reset();
                 m_client.store(fd);
+                m_lastHeardMs = Board::get().clock().nowMs();
                 continue;
             }
         }
@@ -81,9 +86,22 @@ void networkManage::serveLoop() {
                 m_decoder.reset();
                 continue;
             }
+            m_lastHeardMs = Board::get().clock().nowMs();
             feed(buf.data(), size_t(n));
         }
     }
+}
+
+bool networkManage::clientMayBeReplaced() {
+    const int client = m_client.load();
+    if (client < 0) return true;
+    if (Board::get().clock().nowMs() - m_lastHeardMs >= kClientSilenceMs) return true;
+    // A peer that closed or reset its end is gone, however recently it spoke.
+    pollfd p{client, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0) return true;
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
+    char c;
+    return (p.revents & POLLIN) && ::recv(client, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
 bool networkManage::sendEncoded(const u8* data, u32 length) {

@@ -1,7 +1,9 @@
 #pragma once
 // The TCP link: PC command frames on the TCP command port (setting
-// "TcpPort"), one client at a time. A new client takes over from the one
-// before, so a PC that vanished without closing never locks the others out.
+// "TcpPort"), one client at a time. A new connection takes over only from a
+// client that has been silent for 10 s or whose socket is dead, so a PC that
+// vanished without closing never locks the others out for long, and no host
+// that merely connects can cut off a PC at work.
 #include "protocol/pc_link.h"
 
 #include <atomic>
@@ -22,14 +24,20 @@ public:
     void stop() override;
     u16 port() const { return m_boundPort; }
 
+    // Silence after which the current client yields to a new connection.
+    static constexpr u64 kClientSilenceMs = 10000;
+
 private:
     void serveLoop();
     bool sendEncoded(const u8* data, u32 length) override;
     void dropClient();
+    // True when a new connection may replace the current client.
+    bool clientMayBeReplaced();
 
     u16 m_port;
     bool m_loopback;
     int m_listenFd = -1;
     std::atomic<int> m_client{-1};
     u16 m_boundPort = 0;
+    u64 m_lastHeardMs = 0;  // link thread only
 };

@@ -22,17 +22,10 @@ constexpr uint8_t kOsdBank = 0x09, kColourIndex = 0x1F, kColourData = 0x20;
 constexpr uint32_t kFlashPage = 256;
 
 uint32_t idx(uint8_t bank, uint8_t reg) { return uint32_t(bank) * kRegsPerBank + (reg & 0x7F); }
-
-// A long PC run must not grow the logs without bound: past the limit the
-// older half goes.
-constexpr size_t kLogLimit = 1u << 20;
-template <typename T>
-void trim(std::vector<T>& v) {
-    if (v.size() >= kLogLimit) v.erase(v.begin(), v.begin() + v.size() / 2);
-}
 }  // namespace
 
-SimC331::SimC331() : m_regs(256 * kRegsPerBank, 0), m_flash(kFlashSize, 0xFF), m_colourTable(kColourTableBytes, 0) {
+SimC331::SimC331()
+    : m_regs(256 * kRegsPerBank, 0), m_flash(kFlashSize / kBlockSize), m_colourTable(kColourTableBytes, 0) {
     m_regs[idx(kIdBank, kIdReg)] = 0x24;
     std::fill(m_pivsAsked, m_pivsAsked + 8, -1);
     std::fill(m_povsAsked, m_povsAsked + 8, -1);
@@ -59,12 +52,48 @@ uint64_t SimC331::inputFrame(int channel) const {
     return framesAt(rate ? rate(channel) : kOutputRateHz);
 }
 
+uint8_t SimC331::flashByte(uint32_t address) const {
+    address %= kFlashSize;
+    const auto& block = m_flash[address / kBlockSize];
+    return block ? block[address % kBlockSize] : 0xFF;
+}
+
+uint8_t* SimC331::flashBlockFor(uint32_t address) {
+    address %= kFlashSize;
+    auto& block = m_flash[address / kBlockSize];
+    if (!block) {
+        block.reset(new uint8_t[kBlockSize]);
+        std::fill(block.get(), block.get() + kBlockSize, 0xFF);
+    }
+    return block.get() + address % kBlockSize;
+}
+
+void SimC331::eraseFlash(uint32_t start, uint32_t size) {
+    const uint32_t end = std::min<uint32_t>(start + size, kFlashSize);
+    for (uint32_t a = start; a < end;) {
+        auto& block = m_flash[a / kBlockSize];
+        const uint32_t blockEnd = (a / kBlockSize + 1) * kBlockSize;
+        const uint32_t stop = std::min(end, blockEnd);
+        if (a % kBlockSize == 0 && stop == blockEnd)
+            block.reset();  // erased whole: back to nothing
+        else if (block)
+            std::fill(block.get() + a % kBlockSize, block.get() + (stop - 1) % kBlockSize + 1, 0xFF);
+        a = stop;
+    }
+}
+
+size_t SimC331::flashResident() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    size_t n = 0;
+    for (const auto& b : m_flash) n += b ? kBlockSize : 0;
+    return n;
+}
+
 void SimC331::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     if (!tx || len < 2) return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        trim(m_frames);
-        m_frames.emplace_back(tx, tx + len);
+        m_frames.push(std::vector<uint8_t>(tx, tx + len));
     }
     if (m_dead) return;
     const uint8_t first = tx[0];
@@ -73,7 +102,7 @@ void SimC331::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
         if (reg == 0) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bank = tx[1];
-            m_log.push_back({true, m_bank, 0, tx[1]});
+            m_log.push({true, m_bank, 0, tx[1]});
             return;
         }
         uint8_t bank;
@@ -136,15 +165,14 @@ uint8_t SimC331::readByte(uint8_t bank, uint8_t reg) {
                                 (busy || held(Hold::FifoNotEmpty) ? 0 : 0x20));
                 break;
             case kSflData:
-                value = m_flash[m_flashPtr % kFlashSize];
+                value = flashByte(m_flashPtr);
                 m_flashPtr = (m_flashPtr + 1) % kFlashSize;
                 break;
             default: break;
             }
         }
     }
-    trim(m_log);
-    m_log.push_back({false, bank, reg, value});
+    m_log.push({false, bank, reg, value});
     return value;
 }
 
@@ -161,8 +189,7 @@ void SimC331::writeByte(uint8_t bank, uint8_t reg, uint8_t value) {
             int64_t* asked = reg == kPovsReq ? m_povsAsked : m_pivsAsked;
             for (int n = 0; n < 8; ++n) asked[n] = (value & (1u << n)) ? int64_t(frames[n]) : -1;
         }
-        trim(m_log);
-        m_log.push_back({true, bank, reg, value});
+        m_log.push({true, bank, reg, value});
         if (bank == kGeBank) {
             bankFourWrite(reg, value);
         } else {
@@ -214,23 +241,24 @@ void SimC331::programPage() {
     const uint32_t pageBase = m_pageAddr / kFlashPage * kFlashPage;
     for (size_t i = 0; i < m_page.size(); ++i) {
         // Programming only clears bits, as on the real part.
-        const uint32_t a = pageBase + (m_pageAddr + uint32_t(i)) % kFlashPage;
-        m_flash[a % kFlashSize] &= m_page[i];
+        *flashBlockFor(pageBase + (m_pageAddr + uint32_t(i)) % kFlashPage) &= m_page[i];
     }
     m_page.clear();
     if (m_latchLeftSet) m_wel = true;
 }
 
-void SimC331::memoryWrite(uint32_t address, const uint8_t* data, uint32_t length) {
-    while (length) {
-        const uint32_t page = address / kMemPage, off = address % kMemPage;
-        const uint32_t n = std::min(length, kMemPage - off);
-        std::vector<uint8_t>& p = m_memory[page];
-        if (p.empty()) p.assign(kMemPage, 0);
-        std::copy(data, data + n, p.begin() + off);
-        data += n;
-        address += n;
-        length -= n;
+void SimC331::dmaToMemory(uint32_t src, uint32_t dst, uint32_t length) {
+    // Erased flash copies as 0xFF, which is what memory never written reads:
+    // only pages that exist or that receive something else are kept.
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t b = flashByte(src + i);
+        const uint32_t a = dst + i;
+        auto it = m_memory.find(a / kMemPage);
+        if (it == m_memory.end()) {
+            if (b == 0xFF) continue;
+            it = m_memory.emplace(a / kMemPage, std::vector<uint8_t>(kMemPage, 0xFF)).first;
+        }
+        it->second[a % kMemPage] = b;
     }
 }
 
@@ -244,7 +272,7 @@ void SimC331::flashCommand(uint8_t value) {
         default: break;
         }
         const uint32_t start = flashAddress() / size * size;
-        std::fill(m_flash.begin() + start, m_flash.begin() + std::min<uint32_t>(start + size, kFlashSize), 0xFF);
+        eraseFlash(start, size);
         ++m_eraseCount;
         if (m_latchLeftSet) m_wel = true;
     } else if (value == 5) {
@@ -258,10 +286,11 @@ void SimC331::flashCommand(uint8_t value) {
         const uint32_t n = std::min(size, kFlashSize - src);
         m_dmas.push_back({src, dst, size, mode});
         if (mode == 0) {
-            memoryWrite(dst, m_flash.data() + src, n);
+            dmaToMemory(src, dst, n);
         } else if (mode == 4) {
             const uint32_t start = m_regs[idx(kOsdBank, kColourIndex)] * 3u;
-            for (uint32_t i = 0; i < n; ++i) m_colourTable[(start + i) % kColourTableBytes] = m_flash[src + i];
+            for (uint32_t i = 0; i < n && i < kColourTableBytes; ++i)
+                m_colourTable[(start + i) % kColourTableBytes] = flashByte(src + i);
         }
     }
 }
@@ -285,8 +314,7 @@ void SimC331::graphicsCommand(uint8_t value) {
                                 m_charBytes[i + 4]});
         m_charBytes.clear();
     }
-    trim(m_graphics);
-    m_graphics.push_back(std::move(op));
+    m_graphics.push(std::move(op));
 }
 
 uint8_t SimC331::reg(uint8_t bank, uint8_t r) const {
@@ -326,7 +354,7 @@ void SimC331::addWriteHook(WriteHook hook) {
 
 std::vector<SimC331::Access> SimC331::log() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
+    return m_log.items();
 }
 
 void SimC331::clearLog() {
@@ -337,7 +365,7 @@ void SimC331::clearLog() {
 
 std::vector<std::vector<uint8_t>> SimC331::frames() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames;
+    return m_frames.items();
 }
 
 std::vector<uint8_t> SimC331::writesTo(uint8_t bank, uint8_t r) const {
@@ -352,12 +380,14 @@ std::vector<uint8_t> SimC331::flash(uint32_t address, uint32_t length) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (address >= kFlashSize) return {};
     length = std::min(length, kFlashSize - address);
-    return std::vector<uint8_t>(m_flash.begin() + address, m_flash.begin() + address + length);
+    std::vector<uint8_t> out(length);
+    for (uint32_t i = 0; i < length; ++i) out[i] = flashByte(address + i);
+    return out;
 }
 
 void SimC331::setFlash(uint32_t address, const std::vector<uint8_t>& data) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (size_t i = 0; i < data.size() && address + i < kFlashSize; ++i) m_flash[address + i] = data[i];
+    for (size_t i = 0; i < data.size() && address + i < kFlashSize; ++i) *flashBlockFor(uint32_t(address + i)) = data[i];
 }
 
 uint32_t SimC331::flashEraseCount() const {
@@ -408,7 +438,7 @@ bool SimC331::preloadFont(const std::string& name) {
 
 std::vector<uint8_t> SimC331::chipMemory(uint32_t address, uint32_t length) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<uint8_t> out(length, 0);
+    std::vector<uint8_t> out(length, 0xFF);
     for (uint32_t i = 0; i < length; ++i) {
         const uint32_t a = address + i;
         auto it = m_memory.find(a / kMemPage);
@@ -426,7 +456,7 @@ std::vector<uint8_t> SimC331::colourTable(uint32_t index, uint32_t entries) cons
 
 std::vector<SimC331::GraphicsOp> SimC331::graphics() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_graphics;
+    return m_graphics.items();
 }
 
 void SimC331::clearGraphics() {

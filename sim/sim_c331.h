@@ -3,7 +3,8 @@
 // file per bank behind the two-byte frames (bank select {0x80, bank}, byte
 // write {0x80 | reg, data}, byte read {reg, 0xFF} answered in the second
 // byte), the chip id, the status bits the driver waits on, the 32 MiB
-// serial flash behind the chip's flash controller, the flash-to-memory DMA
+// serial flash behind the chip's flash controller (its blocks are allocated
+// on their first write: an idle run stays small), the flash-to-memory DMA
 // and the graphics engine that draws the OSD.
 //
 // Flash programming: bytes written to 04:52 collect in a page buffer at the
@@ -20,12 +21,14 @@
 //
 // Attach with SimBoard::attachSpi("/dev/spidev32766.0", model).
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -62,12 +65,14 @@ public:
     using WriteHook = std::function<void(uint8_t bank, uint8_t reg, uint8_t value)>;
     void addWriteHook(WriteHook hook);
 
-    // ---- transfer log
+    // ---- transfer log: the newest kLogKeep accesses and kFramesKeep frames
+    static constexpr size_t kLogKeep = 1u << 16;
+    static constexpr size_t kFramesKeep = 1u << 14;
     std::vector<Access> log() const;
     void clearLog();
     // Raw frames as they came on the wire (two bytes each).
     std::vector<std::vector<uint8_t>> frames() const;
-    // Writes of one register (bank, reg) in order.
+    // Writes of one register (bank, reg) in order, from the kept log.
     std::vector<uint8_t> writesTo(uint8_t bank, uint8_t reg) const;
 
     // ---- fault knobs
@@ -105,6 +110,8 @@ public:
     std::vector<uint8_t> flash(uint32_t address, uint32_t length) const;
     void setFlash(uint32_t address, const std::vector<uint8_t>& data);
     uint32_t flashEraseCount() const;
+    // Bytes of flash that have been allocated by writes.
+    size_t flashResident() const;
     // Flash-to-chip-memory copies started (source, destination, size).
     struct Dma {
         uint32_t src, dst, size, mode;
@@ -118,7 +125,8 @@ public:
     bool preloadFont(const std::string& name);
 
     // ---- chip memory, colour table, graphics engine
-    // DMA mode 0 copies into the chip memory (bytes never written read 0).
+    // DMA mode 0 copies into the chip memory (bytes never written read
+    // 0xFF, as erased flash copied there would).
     std::vector<uint8_t> chipMemory(uint32_t address, uint32_t length) const;
     // DMA mode 4 copies into the OSD colour table from the index in 09:1F
     // (three bytes per entry); so do writes of 09:20 after an index in 09:1F.
@@ -136,6 +144,7 @@ public:
         uint8_t fontSize;        // 04:2A
         std::vector<std::array<uint8_t, 5>> chars;
     };
+    static constexpr size_t kGraphicsKeep = 1u << 14;
     std::vector<GraphicsOp> graphics() const;
     void clearGraphics();
 
@@ -148,14 +157,14 @@ private:
     void programPage();                // caller holds m_mutex
     void graphicsCommand(uint8_t value);  // caller holds m_mutex
     void bankFourWrite(uint8_t reg, uint8_t value);  // caller holds m_mutex
-    void memoryWrite(uint32_t address, const uint8_t* data, uint32_t length);  // caller holds m_mutex
+    void dmaToMemory(uint32_t src, uint32_t dst, uint32_t length);  // caller holds m_mutex
     bool held(Hold bit) const { return m_held[int(bit)].load(); }
 
     mutable std::mutex m_mutex;
     std::vector<uint8_t> m_regs;  // 256 banks x 128 registers
     uint8_t m_bank = 0;
-    std::vector<Access> m_log;
-    std::vector<std::vector<uint8_t>> m_frames;
+    SimRing<Access> m_log{kLogKeep};
+    SimRing<std::vector<uint8_t>> m_frames{kFramesKeep};
     std::vector<ReadHook> m_readHooks;
     std::vector<WriteHook> m_writeHooks;
 
@@ -168,7 +177,12 @@ private:
     int64_t m_povsAsked[8];
     ChannelRate m_channelRate;
 
-    std::vector<uint8_t> m_flash;
+    // Flash in blocks; an absent block reads erased (0xFF). Caller holds m_mutex.
+    static constexpr uint32_t kBlockSize = 64 * 1024;
+    uint8_t flashByte(uint32_t address) const;
+    uint8_t* flashBlockFor(uint32_t address);  // allocates
+    void eraseFlash(uint32_t start, uint32_t size);
+    std::vector<std::unique_ptr<uint8_t[]>> m_flash;
     uint32_t m_flashPtr = 0;
     uint32_t m_eraseCount = 0;
     std::vector<Dma> m_dmas;
@@ -183,7 +197,7 @@ private:
     std::map<uint32_t, std::vector<uint8_t>> m_memory;  // by page number
     std::vector<uint8_t> m_colourTable;
     uint32_t m_colourPos = 0;
-    std::vector<GraphicsOp> m_graphics;
+    SimRing<GraphicsOp> m_graphics{kGraphicsKeep};
     bool m_collectChars = false;
     std::vector<uint8_t> m_charBytes;
 };

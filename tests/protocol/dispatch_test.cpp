@@ -11,6 +11,7 @@
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
 
+#include <QFile>
 #include <QMutexLocker>
 
 #include <atomic>
@@ -389,6 +390,36 @@ TEST_F(FileTransfer, AnAliasFileOfAnotherShapeIsRefusedAndEveryRefusalLogsItsChe
     for (const char* check : {"type 77, unknown type", "name \"scan.qdfile\"", "length 5242881",
                               "refused: digest", "refused: alias file shape, no \"namelist\""})
         EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
+}
+
+TEST_F(FileTransfer, ScanAndRecoveryFilesStayWithinTheirCountSizeAndFreeSpace) {
+    const Bytes c = content(100);
+    // 63 files in the two folders: one more fits, a second does not.
+    for (int i = 0; i < 62; ++i) writeHostFile(hostPath("/data/smartmapping/QDFR" + std::to_string(i)), "x");
+    writeHostFile(hostPath(PcFile::RecoveryPath), "x");
+    EXPECT_EQ((Vals{send({PcFile::ScanFile, "QDFRnew", c, {}}), send({PcFile::ScanFile, "QDFRmore", c, {}}),
+                    send({PcFile::RecoveryFile, "QDFX", c, {}})}),
+              (Vals{Ok, Busy, Ok}))
+        << "replacing a file adds none";
+    EXPECT_FALSE(FileOps::exists("/data/smartmapping/QDFRmore"));
+    EXPECT_EQ(m_codes, (std::vector<int>{PcFile::ChangeCode, PcFile::ChangeCode}));
+
+    // 64 MiB together, counted by size (a sparse file takes no disk here).
+    FileOps::removePath(PcFile::ScanDir);
+    FileOps::makeDirs(PcFile::ScanDir);
+    QFile big(QString::fromStdString(hostPath("/data/smartmapping/QDFRbig")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64(PcFile::MaxCardBytes) - 150));
+    big.close();
+    EXPECT_EQ((Vals{send({PcFile::ScanFile, "QDFRa", content(40), {}}), send({PcFile::ScanFile, "QDFRb", c, {}})}),
+              (Vals{Ok, Busy}));
+
+    // The free space the store would leave.
+    const std::string scan = "/data/smartmapping/QDFRz";
+    const u64 mib = 1024 * 1024;
+    FileOps::removePath(PcFile::ScanDir);
+    EXPECT_EQ((Vals{message_deal::cardFileRoomFault(scan, mib, 9 * mib).empty(),
+                    message_deal::cardFileRoomFault(scan, mib, 9 * mib - 1).empty()}),
+              (Vals{1, 0}));
 }
 
 TEST_F(FileTransfer, KernelImageReachesItsFlashOnlyAfterTheCheck) {

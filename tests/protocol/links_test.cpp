@@ -132,7 +132,8 @@ TEST_F(PcLinks, UdpAnswersTheSenderAndSurvivesGarbage) {
     udp.stop();
 }
 
-TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOver) {
+TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOverOnlyFromASilentOrDeadOne) {
+    ManualClock& clock = useManualClock();
     networkManage tcp(0, true);
     ASSERT_EQ(tcp.initialize(), 0);
     Peer first(connectTo(SOCK_STREAM, tcp.port()));
@@ -142,16 +143,35 @@ TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOver) {
     first.write(two);
     EXPECT_EQ(replyData(first.frame()), (Bytes{100, 0}));
     EXPECT_EQ(first.frame()[9], PcCmd::DeviceInfo);
+    auto closedByDevice = [](const Peer& p) {
+        return waitFor([&] {
+            pollfd f{p.fd(), POLLIN, 0};
+            char c;
+            return ::poll(&f, 1, 0) > 0 && ::recv(p.fd(), &c, 1, MSG_DONTWAIT) == 0;
+        });
+    };
 
-    // A half-sent frame from the first client must not spoil the second.
+    // A host that connects while the client works is turned away.
+    clock.advanceMs(networkManage::kClientSilenceMs - 1000);
+    Peer intruder(connectTo(SOCK_STREAM, tcp.port()));
+    EXPECT_TRUE(closedByDevice(intruder));
+    first.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(first.frame()), (Bytes{100, 0}));
+
+    // Silent for 10 s, with a half-sent frame that must not spoil the next
+    // client's: the next connection takes over.
     first.write(Bytes(two.begin(), two.begin() + 6));
+    clock.advanceMs(networkManage::kClientSilenceMs);
     Peer second(connectTo(SOCK_STREAM, tcp.port()));
-    ASSERT_TRUE(waitFor([&] {
-        pollfd p{first.fd(), POLLIN, 0};
-        return ::poll(&p, 1, 0) > 0;  // closed by the device
-    }));
+    EXPECT_TRUE(closedByDevice(first));
     second.write(encode(brightnessRead()));
     EXPECT_EQ(replyData(second.frame()), (Bytes{100, 0}));
+
+    // A client that hung up yields at once.
+    ::shutdown(second.fd(), SHUT_RDWR);
+    Peer third(connectTo(SOCK_STREAM, tcp.port()));
+    third.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(third.frame()), (Bytes{100, 0}));
     tcp.stop();
 }
 
