@@ -249,16 +249,27 @@ void SimC331::programPage() {
 
 void SimC331::dmaToMemory(uint32_t src, uint32_t dst, uint32_t length) {
     // Erased flash copies as 0xFF, which is what memory never written reads:
-    // only pages that exist or that receive something else are kept.
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint8_t b = flashByte(src + i);
-        const uint32_t a = dst + i;
-        auto it = m_memory.find(a / kMemPage);
-        if (it == m_memory.end()) {
-            if (b == 0xFF) continue;
-            it = m_memory.emplace(a / kMemPage, std::vector<uint8_t>(kMemPage, 0xFF)).first;
+    // a run of erased flash only touches memory pages that exist, so copying
+    // the (mostly erased) fonts keeps the run small.
+    uint32_t i = 0;
+    while (i < length) {
+        const uint32_t s = src + i;
+        const uint32_t run = std::min(length - i, kBlockSize - s % kBlockSize);
+        const bool erased = !m_flash[(s % kFlashSize) / kBlockSize];
+        for (uint32_t k = 0; k < run; ++k) {
+            const uint32_t a = dst + i + k;
+            auto it = m_memory.find(a / kMemPage);
+            if (it == m_memory.end()) {
+                if (erased) {
+                    // Skip to the next memory page.
+                    k += kMemPage - a % kMemPage - 1;
+                    continue;
+                }
+                it = m_memory.emplace(a / kMemPage, std::vector<uint8_t>(kMemPage, 0xFF)).first;
+            }
+            it->second[a % kMemPage] = erased ? 0xFF : flashByte(s + k);
         }
-        it->second[a % kMemPage] = b;
+        i += run;
     }
 }
 
