@@ -3,12 +3,12 @@
 #include "core/logMsg.h"
 #include "core/usbserver.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
-#include "fpga/fpga_manage.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/vimrasource.h"
 
