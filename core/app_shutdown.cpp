@@ -3,6 +3,7 @@
 #include "core/logMsg.h"
 #include "core/usbserver.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_manage.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
@@ -94,6 +95,7 @@ void stopWorkersAndPersist() {
     if (K57_WIFI_CONFIG* p = K57_WIFI_CONFIG::p_wifi) p->stop();
     if (UsbServer* p = UsbServer::p_UsbServer) p->stop();
     if (vimrasource* p = vimrasource::p_vimra_source) p->stop();
+    if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
     if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
     c331_manage* c331 = c331_manage::p_c331_manage;
     if (c331) c331->stop();
