@@ -1,5 +1,6 @@
-// Costs of the command protocol: the frame codec, and one parameter read
-// over UDP on the loopback interface from request to reply.
+// Costs of the command protocol: the frame codec beside memcpy of the same
+// bytes, and one parameter read over UDP on the loopback interface from
+// request to reply.
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "platform/root.h"
@@ -7,6 +8,8 @@
 #include "protocol/protocol_phy.h"
 #include "protocol/udpnetmanage.h"
 #include "sim/sim_board.h"
+
+#include "bench_ref.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -30,13 +34,34 @@ std::vector<u8> frameOf(size_t dataLen, unsigned seed) {
     return f;
 }
 
+// The reference of the codec: copying the same bytes.
+double memcpyNs(size_t n) {
+    std::vector<u8> a(n, 0x11), b(2 * n + 8);
+    return benchref::referenceNs([&] {
+        std::memcpy(b.data(), a.data(), n);
+        benchmark::ClobberMemory();
+    });
+}
+
+void BM_Memcpy(benchmark::State& state) {
+    std::vector<u8> a(size_t(state.range(0)), 0x11), b(a.size());
+    for (auto _ : state) {
+        std::memcpy(b.data(), a.data(), a.size());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(a.size()));
+}
+BENCHMARK(BM_Memcpy)->Arg(16)->Arg(1024)->Arg(16384);
+
 void BM_Encode(benchmark::State& state) {
     const auto f = frameOf(size_t(state.range(0)), 1);
     std::vector<u8> out(protocol_phy::encodedMax(u32(f.size())));
+    benchref::Ratio ratio(state, memcpyNs(f.size()));
     for (auto _ : state) {
         benchmark::DoNotOptimize(
             protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), out.data(), u32(out.size())));
     }
+    ratio.done();
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(f.size()));
 }
 BENCHMARK(BM_Encode)->Arg(16)->Arg(1024)->Arg(16384);
@@ -47,7 +72,9 @@ void BM_Decode(benchmark::State& state) {
     enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
     FrameDecoder d(65536);
     u32 frames = 0;
+    benchref::Ratio ratio(state, memcpyNs(enc.size()));
     for (auto _ : state) d.feed(enc.data(), enc.size(), [&](const u8*, u32) { ++frames; });
+    ratio.done();
     if (frames != state.iterations()) state.SkipWithError("frame lost");
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(enc.size()));
 }

@@ -9,7 +9,6 @@
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
-#include "fpga/fpga_manage.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/vimrasource.h"
 

@@ -110,6 +110,78 @@ void message_deal::raiseApplyFlag(u8 want) {
 
 // ---------------------------------------------------------------- RAM
 
+namespace {
+
+// The FPGA manager's block that holds [addr, addr + len), or null when the
+// range leaves its block or lies between blocks. area: the FPGA whose
+// parameter area it is, else -1.
+u8* fpgaBlock(u32 addr, u32 len, int* area) {
+    *area = -1;
+    struct Block {
+        u32 base;
+        u32 size;
+        u8* data;
+        int area;
+    };
+    const Block blocks[] = {
+        {PcRam::FpgaCmd, 1024, fpga_manage::MCU_RAM_CMD, -1},
+        {PcRam::FpgaExtend, 1024, fpga_manage::MCU_RAM_EXTEND, -1},
+        {PcRam::FpgaZoom, 1024, fpga_manage::MCU_RAM_ZOOM, -1},
+        {PcRam::FpgaPara, 1024, fpga_manage::MCU_RAM_PARA_func[0], 0},
+        {PcRam::FpgaPara + 0x400, 1024, fpga_manage::MCU_RAM_PARA_func[1], 1},
+        {PcRam::FpgaTx, 1024, fpga_manage::MCU_RAM_TX_func[0], -1},
+        {PcRam::FpgaTx + 0x400, 1024, fpga_manage::MCU_RAM_TX_func[1], -1},
+        {PcRam::FpgaBack, fpgareg::kBackSize, fpga_manage::MCU_RAM_ETH_BACK_PARA_func[0], -1},
+        {PcRam::FpgaBack + 0x400, fpgareg::kBackSize, fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1], -1},
+    };
+    for (const Block& b : blocks) {
+        if (addr < b.base || addr >= b.base + b.size) continue;
+        if (!b.data || len > b.base + b.size - addr) return nullptr;
+        *area = b.area;
+        return b.data + (addr - b.base);
+    }
+    return nullptr;
+}
+
+// The range [off, off + len) of a parameter area touches a port's or the
+// output window's geometry words.
+bool touchesGeometry(u32 off, u32 len) {
+    auto overlaps = [&](u32 at, u32 n) { return off < at + n && at < off + len; };
+    for (int entry : fpgareg::kPortEntry)
+        if (overlaps(u32(entry), 8)) return true;
+    return overlaps(fpgareg::AREA_WIN_X, 8);
+}
+
+}  // namespace
+
+u32 message_deal::fpga_ram_write(u32 addr, const u8* bytes, u32 len, u8* out, u32 cap) {
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    if (!f) return status(out, cap, ReplyStatus::Busy);
+    int area = -1;
+    {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        u8* dst = fpgaBlock(addr, len, &area);
+        if (!dst) return status(out, cap, ReplyStatus::BadArgument);
+        std::memcpy(dst, bytes, len);
+    }
+    // The back-up area keeps the geometry without the output offset; the
+    // FPGA gets it with the next geometry step.
+    const u32 areaBase = PcRam::FpgaPara + 0x400 * u32(area < 0 ? 0 : area);
+    if (area >= 0 && touchesGeometry(addr - areaBase, len)) f->K57_back_mcu_set_net_para(u8(area));
+    return status(out, cap, ReplyStatus::Ok);
+}
+
+u32 message_deal::fpga_ram_read(u32 addr, u32 len, u8* out, u32 cap) {
+    if (!fpga_manage::p_fpga_manage) return status(out, cap, ReplyStatus::Busy);
+    int area = -1;
+    QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+    const u8* src = fpgaBlock(addr, len, &area);
+    if (!src) return status(out, cap, ReplyStatus::BadArgument);
+    std::memcpy(out + 1, src, len);
+    out[0] = ReplyStatus::Ok;
+    return 1 + len;
+}
+
 u32 message_deal::ram_write(const Cmd_Frame& req, u8* out, u32 cap) {
     if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
     const u32 addr = rd32(req.data());
@@ -117,7 +189,7 @@ u32 message_deal::ram_write(const Cmd_Frame& req, u8* out, u32 cap) {
     if (len == 0 || len > 0xFFFF || len > req.dataLength() - 8) return status(out, cap, ReplyStatus::BadArgument);
     const u8* bytes = req.data() + 8;
 
-    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return status(out, cap, ReplyStatus::Busy);
+    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return fpga_ram_write(addr, bytes, len, out, cap);
     if (addr >= PcRam::StatusBase) return status(out, cap, ReplyStatus::BadArgument);
     ZrvRamPara* p = model();
     if (!p) return status(out, cap, ReplyStatus::Busy);
@@ -148,7 +220,7 @@ u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
     if (len == 0 || len > PcRam::MaxRead) return status(out, cap, ReplyStatus::BadArgument);
     if (cap < 1 + len) return status(out, cap, ReplyStatus::BadArgument);
 
-    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return status(out, cap, ReplyStatus::Busy);
+    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return fpga_ram_read(addr, len, out, cap);
     ZrvRamPara* p = model();
     if (!p) return status(out, cap, ReplyStatus::Busy);
     c331_manage* c331 = c331_manage::get();
@@ -237,7 +309,13 @@ u32 message_deal::write_register(const Cmd_Frame& req, u8* out, u32 cap) {
     const u32 reg = rd16(req.data());
     const u8 mask = req.data()[2];
     const u8 value = req.data()[3];
-    if (target == PcReg::TargetFpga0 || target == PcReg::TargetFpga1) return status(out, cap, ReplyStatus::Busy);
+    if (target == PcReg::TargetFpga0 || target == PcReg::TargetFpga1) {
+        if (reg >= u32(fpgareg::kImageSize)) return status(out, cap, ReplyStatus::BadArgument);
+        fpga_manage* f = fpga_manage::p_fpga_manage;
+        if (!f) return status(out, cap, ReplyStatus::Busy);
+        f->write_to_register(u8(reg), mask, value, u8(target - PcReg::TargetFpga0));
+        return status(out, cap, ReplyStatus::Ok);
+    }
     if (target != PcReg::TargetController || reg > PcReg::LastWritable)
         return status(out, cap, ReplyStatus::BadArgument);
     ZrvRamPara* p = model();
@@ -267,7 +345,20 @@ u32 message_deal::read_register(const Cmd_Frame& req, u8* out, u32 cap) {
     const u8 target = req.header(Frame::kTargetByte);
     const u32 reg = rd16(req.data());
     const u32 count = rd16(req.data() + 2);
-    if (target == PcReg::TargetFpga0 || target == PcReg::TargetFpga1) return status(out, cap, ReplyStatus::Busy);
+    if (target == PcReg::TargetFpga0 || target == PcReg::TargetFpga1) {
+        if (count == 0 || reg + count > u32(fpgareg::kImageSize) || cap < 1 + count)
+            return status(out, cap, ReplyStatus::BadArgument);
+        fpga_manage* f = fpga_manage::p_fpga_manage;
+        if (!f) return status(out, cap, ReplyStatus::Busy);
+        const u8 fpga = u8(target - PcReg::TargetFpga0);
+        for (u32 r = reg; r < reg + count; ++r) f->read_from_register(u8(r), fpga);
+        {
+            QMutexLocker lock(&f->shadow_mutex);
+            std::memcpy(out + 1, fpga_manage::MCU_REG_func[fpga] + reg, count);
+        }
+        out[0] = ReplyStatus::Ok;
+        return 1 + count;
+    }
     if (target != PcReg::TargetController || count == 0 || count > PcRam::MaxRead ||
         reg + count > PcReg::LastReadable + 1 || cap < 1 + count)
         return status(out, cap, ReplyStatus::BadArgument);

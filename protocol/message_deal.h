@@ -44,7 +44,13 @@ constexpr u32 ImageEnd = 0x001000;
 constexpr u32 SlotBase = 0x001000;      // user mode s (1 to 16) at s * 0x1000
 constexpr u32 SlotEnd = 0x011000;
 constexpr u32 SlotBytes = 4098;         // markers and snapshot
-constexpr u32 FpgaBase = 0x100000;      // FPGA blocks
+constexpr u32 FpgaBase = 0x100000;      // FPGA blocks:
+constexpr u32 FpgaCmd = 0x100000;       //   MCU_RAM_CMD, 1024 bytes
+constexpr u32 FpgaExtend = 0x100400;    //   MCU_RAM_EXTEND, 1024 bytes
+constexpr u32 FpgaZoom = 0x100800;      //   MCU_RAM_ZOOM, 1024 bytes
+constexpr u32 FpgaPara = 0x101000;      //   + 0x400 f: parameter area of FPGA f, 1024 bytes
+constexpr u32 FpgaTx = 0x102000;        //   + 0x400 f: send area of FPGA f, 1024 bytes
+constexpr u32 FpgaBack = 0x103000;      //   + 0x400 f: port back-up area of FPGA f, 136 bytes
 constexpr u32 StatusBase = 0x200000;    // REG 37 to REG 1060, read only
 constexpr u32 StatusFirstReg = 37;
 constexpr u32 StatusBytes = 1024;
@@ -162,6 +168,9 @@ private:
     // out, at most cap bytes, and returns how many it wrote.
     u32 ram_write(const Cmd_Frame& req, u8* out, u32 cap);
     u32 ram_read(const Cmd_Frame& req, u8* out, u32 cap);
+    // The FPGA manager's blocks from 0x100000, byte for byte.
+    u32 fpga_ram_write(u32 addr, const u8* bytes, u32 len, u8* out, u32 cap);
+    u32 fpga_ram_read(u32 addr, u32 len, u8* out, u32 cap);
     u32 write_register(const Cmd_Frame& req, u8* out, u32 cap);
     u32 read_register(const Cmd_Frame& req, u8* out, u32 cap);
     u32 file_start(const Cmd_Frame& req, u8* out, u32 cap);

@@ -4,29 +4,89 @@
 
 #include <cstring>
 
+namespace {
+
+constexpr u64 kOnes = 0x0101010101010101ull;
+constexpr u64 kHigh = 0x8080808080808080ull;
+
+// Non-zero when some byte of x is zero (exact as a whole; which bit is set
+// may be wrong above the first zero byte, so only the answer "any" is used).
+constexpr u64 zeroByte(u64 x) { return (x - kOnes) & ~x & kHigh; }
+
+// Non-zero when some byte of w is a stuffed byte. 0x5A and 0x5B differ
+// only in the lowest bit, so one test takes both.
+constexpr u64 specialByte(u64 w) {
+    return zeroByte(w ^ (kOnes * protocol_phy::kStart)) | zeroByte(w ^ (kOnes * protocol_phy::kEscA6)) |
+           zeroByte((w | kOnes) ^ (kOnes * protocol_phy::kEsc5B));
+}
+
+u64 load64(const u8* p) {
+    u64 w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Index within a word of its first marked byte (the lowest set bit of a
+// mark is exact); mark is not 0.
+size_t firstMarked(u64 mark) { return size_t(__builtin_ctzll(mark)) / 8; }
+
+// Sixteen bytes at a time in the vector unit (SSE2, NEON), as the compiler's
+// generic vectors: marks each stuffed byte with 0xFF.
+typedef u8 V16 __attribute__((vector_size(16)));
+constexpr V16 splat(u8 b) { return V16{b, b, b, b, b, b, b, b, b, b, b, b, b, b, b, b}; }
+
+inline void specialMarks16(const u8* p, u64& lo, u64& hi) {
+    V16 v;
+    std::memcpy(&v, p, sizeof v);
+    const auto m = (v == splat(protocol_phy::kStart)) | (v == splat(protocol_phy::kEscA6)) |
+                   ((v | splat(1)) == splat(protocol_phy::kEsc5B));
+    std::memcpy(&lo, &m, 8);
+    std::memcpy(&hi, reinterpret_cast<const u8*>(&m) + 8, 8);
+}
+
+}  // namespace
+
+size_t protocol_phy::nextSpecial(const u8* data, size_t from, size_t n) {
+    size_t i = from;
+    for (; i + 16 <= n; i += 16) {
+        u64 lo, hi;
+        specialMarks16(data + i, lo, hi);
+        if ((lo | hi) == 0) continue;
+        if (kLittleEndian) return i + (lo ? firstMarked(lo) : 8 + firstMarked(hi));
+        break;
+    }
+    for (; i + 8 <= n; i += 8) {
+        const u64 mark = specialByte(load64(data + i));
+        if (mark == 0) continue;
+        if (kLittleEndian) return i + firstMarked(mark);
+        break;
+    }
+    while (i < n && !isSpecial(data[i])) ++i;
+    return i;
+}
+
 u32 protocol_phy::data_re_transf_meaning(const u8* frame, u32 length, u8* out, u32 outCap) {
     if (!frame || !out || length == 0) return 0;
-    // Check the worst case only when it could matter, so a big buffer never
-    // pays for a count of the special bytes.
-    if (outCap < encodedMax(length)) {
-        u32 need = kStartCount + 1 + length;
-        for (u32 i = 0; i < length; ++i) {
-            const u8 b = frame[i];
-            if (b == kStart || b == kEscA6 || b == kEnd || b == kEsc5B) ++need;
-        }
-        if (need > outCap) return 0;
-    }
+    // Room is checked as the output grows: one pass, and the worst case is
+    // never charged to a buffer that is big enough anyway.
+    if (outCap < kStartCount + 1 + length) return 0;
     u32 n = 0;
     for (u32 i = 0; i < kStartCount; ++i) out[n++] = kStart;
-    for (u32 i = 0; i < length; ++i) {
-        const u8 b = frame[i];
-        switch (b) {
-        case kStart: out[n++] = kEscA6; out[n++] = 0x01; break;
-        case kEscA6: out[n++] = kEscA6; out[n++] = 0x02; break;
-        case kEnd: out[n++] = kEsc5B; out[n++] = 0x01; break;
-        case kEsc5B: out[n++] = kEsc5B; out[n++] = 0x02; break;
-        default: out[n++] = b; break;
-        }
+    size_t i = 0;
+    while (i < length) {
+        const size_t j = nextSpecial(frame, i, length);
+        const u32 run = u32(j - i);
+        // The run, its escape pair and the end byte must all fit.
+        if (u64(n) + run + (j < length ? 2 : 0) + 1 > outCap) return 0;
+        std::memcpy(out + n, frame + i, run);
+        n += run;
+        if (j == length) break;
+        const u8 b = frame[j];
+        out[n++] = (b == kStart || b == kEscA6) ? kEscA6 : kEsc5B;
+        out[n++] = (b == kStart || b == kEnd) ? 0x01 : 0x02;
+        i = j + 1;
     }
     out[n++] = kEnd;
     return n;
@@ -55,6 +115,27 @@ void FrameDecoder::reset() {
 void FrameDecoder::drop() {
     ++m_dropped;
     reset();
+}
+
+size_t FrameDecoder::skipToStart(const u8* data, size_t i, size_t n) {
+    const void* p = std::memchr(data + i, protocol_phy::kStart, n - i);
+    return p ? size_t(static_cast<const u8*>(p) - data) : n;
+}
+
+size_t FrameDecoder::takeRun(const u8* data, size_t i, size_t n) {
+    const size_t j = protocol_phy::nextSpecial(data, i, n);
+    const size_t run = j - i;
+    if (run == 0) return j;
+    if (run > m_max - m_len) {
+        // Byte by byte the body would fill up and the byte after it drop
+        // the frame; the rest of the run is then outside any frame.
+        drop();
+        return j;
+    }
+    std::memcpy(m_buf.data() + m_len, data + i, run);
+    m_len += u32(run);
+    m_state = Body;
+    return j;
 }
 
 bool FrameDecoder::step(u8 byte) {

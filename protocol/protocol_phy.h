@@ -46,6 +46,12 @@ public:
     // Room an encoded frame of len bytes can need at most.
     static constexpr u32 encodedMax(u32 len) { return 2 * len + kStartCount + 1; }
 
+    // True for the bytes that are stuffed in a body (0xA5, 0xA6, 0x5A, 0x5B).
+    static bool isSpecial(u8 b) { return (b | 1) == kEsc5B || b == kStart || b == kEscA6; }
+    // Index of the first stuffed byte in data[from, n), or n when none.
+    // Scans a word at a time: runs between stuffed bytes are copied whole.
+    static size_t nextSpecial(const u8* data, size_t from, size_t n);
+
     // Encodes a frame for a PC link into out. Returns the encoded length, or
     // 0 when the frame is empty or the encoding would not fit in outCap.
     static u32 data_re_transf_meaning(const u8* frame, u32 length, u8* out, u32 outCap);
@@ -70,8 +76,17 @@ public:
     // during the call.
     template <class F>
     void feed(const u8* data, size_t n, F&& onFrame) {
-        for (size_t i = 0; i < n; ++i)
-            if (step(data[i])) onFrame(m_buf.data(), m_len);
+        size_t i = 0;
+        while (i < n) {
+            // Outside a frame only a start byte matters; inside one, the run
+            // up to the next stuffed byte is body as it stands.
+            if (m_state == Idle) {
+                i = skipToStart(data, i, n);
+            } else if (m_state != Escape) {
+                i = takeRun(data, i, n);
+            }
+            if (i < n && step(data[i++])) onFrame(m_buf.data(), m_len);
+        }
     }
 
     void reset();
@@ -83,6 +98,11 @@ private:
     enum State { Idle, Start, Body, Escape };
     // True when byte completed a good frame.
     bool step(u8 byte);
+    // Index of the next start byte from i (n when none).
+    static size_t skipToStart(const u8* data, size_t i, size_t n);
+    // Appends the bytes from i up to the next stuffed byte to the body;
+    // returns that byte's index (n when none).
+    size_t takeRun(const u8* data, size_t i, size_t n);
     void drop();
 
     std::vector<u8> m_buf;

@@ -26,7 +26,7 @@ int SimGpio::setLine(const std::string& name, int value) {
         auto it = m_lines.find(name);
         changed = it == m_lines.end() || it->second != v;
         m_lines[name] = v;
-        m_history.emplace_back(name, v);
+        m_history.push({name, v});
         watchers = m_watchers;
         if (changed) {
             const std::string path = Root::path(kLogDevicePath);
@@ -56,7 +56,7 @@ void SimGpio::watch(Watcher w) {
 
 std::vector<std::pair<std::string, int>> SimGpio::history() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_history;
+    return m_history.items();
 }
 
 // ---------------------------------------------------------------- buses

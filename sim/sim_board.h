@@ -3,6 +3,7 @@
 // devices, recorded shell commands, injected uevents, the scenario.
 #include "platform/board.h"
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 #include "sim/sim_scenario.h"
 #include "sim/sim_shell.h"
 
@@ -24,7 +25,8 @@ public:
     // Called (outside the lock) whenever a line is set; models watch resets.
     using Watcher = std::function<void(const std::string& name, int value)>;
     void watch(Watcher w);
-    // Every set in order, for tests.
+    // The newest kHistoryKeep sets in order, for tests.
+    static constexpr size_t kHistoryKeep = 4096;
     std::vector<std::pair<std::string, int>> history() const;
     // Board time of a set (milliseconds), for the log file.
     void setTimeSource(std::function<uint64_t()> now) { m_now = std::move(now); }
@@ -42,7 +44,7 @@ private:
     std::function<void(const std::string&)> m_sink;
     std::map<std::string, int> m_lines;
     std::vector<Watcher> m_watchers;
-    std::vector<std::pair<std::string, int>> m_history;
+    SimRing<std::pair<std::string, int>> m_history{kHistoryKeep};
 };
 
 class SimBoard : public Board {

@@ -17,17 +17,9 @@ constexpr uint8_t kSflDtctl = 0x53, kSflStat = 0x54, kSflRdsr = 0x55, kSflDmaSiz
 constexpr uint8_t kSflDmaMode = 0x5A, kGeDst = 0x11;
 
 uint32_t idx(uint8_t bank, uint8_t reg) { return uint32_t(bank) * kRegsPerBank + (reg & 0x7F); }
-
-// A long PC run must not grow the logs without bound: past the limit the
-// older half goes.
-constexpr size_t kLogLimit = 1u << 20;
-template <typename T>
-void trim(std::vector<T>& v) {
-    if (v.size() >= kLogLimit) v.erase(v.begin(), v.begin() + v.size() / 2);
-}
 }  // namespace
 
-SimC331::SimC331() : m_regs(256 * kRegsPerBank, 0), m_flash(kFlashSize, 0xFF) {
+SimC331::SimC331() : m_regs(256 * kRegsPerBank, 0), m_flash(kFlashSize / kBlockSize) {
     m_regs[idx(kIdBank, kIdReg)] = 0x24;
     std::fill(m_pivsAsked, m_pivsAsked + 8, -1);
     std::fill(m_povsAsked, m_povsAsked + 8, -1);
@@ -54,12 +46,48 @@ uint64_t SimC331::inputFrame(int channel) const {
     return framesAt(rate ? rate(channel) : kOutputRateHz);
 }
 
+uint8_t SimC331::flashByte(uint32_t address) const {
+    address %= kFlashSize;
+    const auto& block = m_flash[address / kBlockSize];
+    return block ? block[address % kBlockSize] : 0xFF;
+}
+
+uint8_t* SimC331::flashBlockFor(uint32_t address) {
+    address %= kFlashSize;
+    auto& block = m_flash[address / kBlockSize];
+    if (!block) {
+        block.reset(new uint8_t[kBlockSize]);
+        std::fill(block.get(), block.get() + kBlockSize, 0xFF);
+    }
+    return block.get() + address % kBlockSize;
+}
+
+void SimC331::eraseFlash(uint32_t start, uint32_t size) {
+    const uint32_t end = std::min<uint32_t>(start + size, kFlashSize);
+    for (uint32_t a = start; a < end;) {
+        auto& block = m_flash[a / kBlockSize];
+        const uint32_t blockEnd = (a / kBlockSize + 1) * kBlockSize;
+        const uint32_t stop = std::min(end, blockEnd);
+        if (a % kBlockSize == 0 && stop == blockEnd)
+            block.reset();  // erased whole: back to nothing
+        else if (block)
+            std::fill(block.get() + a % kBlockSize, block.get() + (stop - 1) % kBlockSize + 1, 0xFF);
+        a = stop;
+    }
+}
+
+size_t SimC331::flashResident() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    size_t n = 0;
+    for (const auto& b : m_flash) n += b ? kBlockSize : 0;
+    return n;
+}
+
 void SimC331::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     if (!tx || len < 2) return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        trim(m_frames);
-        m_frames.emplace_back(tx, tx + len);
+        m_frames.push(std::vector<uint8_t>(tx, tx + len));
     }
     if (m_dead) return;
     const uint8_t first = tx[0];
@@ -68,7 +96,7 @@ void SimC331::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
         if (reg == 0) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bank = tx[1];
-            m_log.push_back({true, m_bank, 0, tx[1]});
+            m_log.push({true, m_bank, 0, tx[1]});
             return;
         }
         uint8_t bank;
@@ -122,15 +150,14 @@ uint8_t SimC331::readByte(uint8_t bank, uint8_t reg) {
             case kSflRdsr: value = m_flashBusy ? 0x01 : 0x00; break;
             case kSflDtctl: value = uint8_t((m_regs[idx(bank, reg)] & 0x5F) | (m_flashBusy ? 0x80 : 0x20)); break;
             case kSflData:
-                value = m_flash[m_flashPtr % kFlashSize];
+                value = flashByte(m_flashPtr);
                 m_flashPtr = (m_flashPtr + 1) % kFlashSize;
                 break;
             default: break;
             }
         }
     }
-    trim(m_log);
-    m_log.push_back({false, bank, reg, value});
+    m_log.push({false, bank, reg, value});
     return value;
 }
 
@@ -147,11 +174,10 @@ void SimC331::writeByte(uint8_t bank, uint8_t reg, uint8_t value) {
             int64_t* asked = reg == kPovsReq ? m_povsAsked : m_pivsAsked;
             for (int n = 0; n < 8; ++n) asked[n] = (value & (1u << n)) ? int64_t(frames[n]) : -1;
         }
-        trim(m_log);
-        m_log.push_back({true, bank, reg, value});
+        m_log.push({true, bank, reg, value});
         if (bank == kGeBank && reg == kSflData) {
             // Programming only clears bits, as on the real part.
-            m_flash[m_flashPtr % kFlashSize] &= value;
+            *flashBlockFor(m_flashPtr) &= value;
             m_flashPtr = (m_flashPtr + 1) % kFlashSize;
         } else {
             m_regs[idx(bank, reg)] = value;
@@ -179,7 +205,7 @@ void SimC331::flashCommand(uint8_t value) {
         default: break;
         }
         const uint32_t start = flashAddress() / size * size;
-        std::fill(m_flash.begin() + start, m_flash.begin() + std::min<uint32_t>(start + size, kFlashSize), 0xFF);
+        eraseFlash(start, size);
         ++m_eraseCount;
     } else if (value == 2) {
         uint32_t size = 0;
@@ -227,7 +253,7 @@ void SimC331::addWriteHook(WriteHook hook) {
 
 std::vector<SimC331::Access> SimC331::log() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
+    return m_log.items();
 }
 
 void SimC331::clearLog() {
@@ -238,7 +264,7 @@ void SimC331::clearLog() {
 
 std::vector<std::vector<uint8_t>> SimC331::frames() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames;
+    return m_frames.items();
 }
 
 std::vector<uint8_t> SimC331::writesTo(uint8_t bank, uint8_t r) const {
@@ -253,12 +279,14 @@ std::vector<uint8_t> SimC331::flash(uint32_t address, uint32_t length) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (address >= kFlashSize) return {};
     length = std::min(length, kFlashSize - address);
-    return std::vector<uint8_t>(m_flash.begin() + address, m_flash.begin() + address + length);
+    std::vector<uint8_t> out(length);
+    for (uint32_t i = 0; i < length; ++i) out[i] = flashByte(address + i);
+    return out;
 }
 
 void SimC331::setFlash(uint32_t address, const std::vector<uint8_t>& data) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (size_t i = 0; i < data.size() && address + i < kFlashSize; ++i) m_flash[address + i] = data[i];
+    for (size_t i = 0; i < data.size() && address + i < kFlashSize; ++i) *flashBlockFor(uint32_t(address + i)) = data[i];
 }
 
 uint32_t SimC331::flashEraseCount() const {

@@ -3,7 +3,8 @@
 // file per bank behind the two-byte frames (bank select {0x80, bank}, byte
 // write {0x80 | reg, data}, byte read {reg, 0xFF} answered in the second
 // byte), the chip id, the status bits the driver waits on, and the 32 MiB
-// serial flash behind the chip's flash controller.
+// serial flash behind the chip's flash controller (its blocks are allocated
+// on their first write: an idle run stays small).
 //
 // Frames run on the board clock: the output at kOutputRateHz, each input
 // channel at the rate of its source (sim_c331_inputs; 60 Hz without one).
@@ -13,10 +14,12 @@
 //
 // Attach with SimBoard::attachSpi("/dev/spidev32766.0", model).
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -52,12 +55,14 @@ public:
     using WriteHook = std::function<void(uint8_t bank, uint8_t reg, uint8_t value)>;
     void addWriteHook(WriteHook hook);
 
-    // ---- transfer log
+    // ---- transfer log: the newest kLogKeep accesses and kFramesKeep frames
+    static constexpr size_t kLogKeep = 1u << 16;
+    static constexpr size_t kFramesKeep = 1u << 14;
     std::vector<Access> log() const;
     void clearLog();
     // Raw frames as they came on the wire (two bytes each).
     std::vector<std::vector<uint8_t>> frames() const;
-    // Writes of one register (bank, reg) in order.
+    // Writes of one register (bank, reg) in order, from the kept log.
     std::vector<uint8_t> writesTo(uint8_t bank, uint8_t reg) const;
 
     // ---- fault knobs
@@ -85,6 +90,8 @@ public:
     std::vector<uint8_t> flash(uint32_t address, uint32_t length) const;
     void setFlash(uint32_t address, const std::vector<uint8_t>& data);
     uint32_t flashEraseCount() const;
+    // Bytes of flash that have been allocated by writes.
+    size_t flashResident() const;
     // Flash-to-chip-memory copies started (source, destination, size).
     struct Dma {
         uint32_t src, dst, size, mode;
@@ -100,8 +107,8 @@ private:
     mutable std::mutex m_mutex;
     std::vector<uint8_t> m_regs;  // 256 banks x 128 registers
     uint8_t m_bank = 0;
-    std::vector<Access> m_log;
-    std::vector<std::vector<uint8_t>> m_frames;
+    SimRing<Access> m_log{kLogKeep};
+    SimRing<std::vector<uint8_t>> m_frames{kFramesKeep};
     std::vector<ReadHook> m_readHooks;
     std::vector<WriteHook> m_writeHooks;
 
@@ -115,7 +122,12 @@ private:
     int64_t m_povsAsked[8];
     ChannelRate m_channelRate;
 
-    std::vector<uint8_t> m_flash;
+    // Flash in blocks; an absent block reads erased (0xFF). Caller holds m_mutex.
+    static constexpr uint32_t kBlockSize = 64 * 1024;
+    uint8_t flashByte(uint32_t address) const;
+    uint8_t* flashBlockFor(uint32_t address);  // allocates
+    void eraseFlash(uint32_t start, uint32_t size);
+    std::vector<std::unique_ptr<uint8_t[]>> m_flash;
     uint32_t m_flashPtr = 0;
     uint32_t m_eraseCount = 0;
     std::vector<Dma> m_dmas;

@@ -7,7 +7,7 @@ bool SimClockChip::write(const uint8_t* data, uint16_t len) {
     for (uint16_t i = 1; i < len; ++i) {
         if (m_pointer >= kRegisters || m_pointer == m_nackAt) return false;
         m_regs[m_pointer] = data[i];
-        m_writes.emplace_back(m_pointer, data[i]);
+        m_writes.push({m_pointer, data[i]});
         ++m_pointer;
     }
     return true;
@@ -21,7 +21,7 @@ bool SimClockChip::read(uint8_t* buf, uint16_t len) {
 
 std::vector<std::pair<uint8_t, uint8_t>> SimClockChip::writes() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writes;
+    return m_writes.items();
 }
 
 std::vector<uint8_t> SimClockChip::registers() const {

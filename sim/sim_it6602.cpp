@@ -93,7 +93,7 @@ uint8_t SimIt6602::stored(uint8_t bank, uint8_t reg) const {
 
 std::vector<SimIt6602::Write> SimIt6602::writes() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writes;
+    return m_writes.items();
 }
 
 void SimIt6602::clearWrites() {
@@ -248,7 +248,7 @@ uint8_t SimIt6602::readReg(uint8_t reg) {
 
 void SimIt6602::writeReg(uint8_t reg, uint8_t value) {
     const uint8_t bank = m_common[kBankReg] & 0x03;
-    m_writes.push_back({bank, reg, value});
+    m_writes.push({bank, reg, value});
     if (reg < 0x04) return;  // identification is read-only
     if (writeOneToClear(reg < 0x10 ? 0 : bank, reg))
         cell(reg) &= uint8_t(~value);

@@ -22,6 +22,7 @@
 // EDID through the reader given at that rise and takes the first timing
 // descriptor's size and rate into the scenario.
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 #include "sim/sim_scenario.h"
 
 #include <cstdint>
@@ -73,8 +74,9 @@ public:
     void setRegister(uint8_t bank, uint8_t reg, uint8_t value);
     void force(uint8_t bank, uint8_t reg, int value);
 
-    // What the driver left: a register as stored, the writes in order, the
-    // messages seen (one per read or write message).
+    // What the driver left: a register as stored, the writes in order (the
+    // newest kWritesKeep), the messages seen (one per read or write message).
+    static constexpr size_t kWritesKeep = 1u << 14;
     uint8_t stored(uint8_t bank, uint8_t reg) const;
     std::vector<Write> writes() const;
     void clearWrites();
@@ -103,7 +105,7 @@ private:
     uint8_t m_bank[3][256] = {};
     uint8_t m_pointer = 0;
     std::map<std::pair<uint8_t, uint8_t>, uint8_t> m_forced;
-    std::vector<Write> m_writes;
+    SimRing<Write> m_writes{kWritesKeep};
     uint64_t m_messages = 0;
     EdidReader m_edid;
     std::function<void()> m_hook;

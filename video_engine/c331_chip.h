@@ -189,6 +189,9 @@ public:
 
     // Ports a window shows (its dot-by-dot list or its one port); count.
     int windowPorts(int win, int* ports);
+    bool windowShowsPort(int win, int port);
+    // The window joins several ports dot by dot.
+    bool windowJoinsPorts(int win);
     bool windowInUse(int win) const;
 
     // Longest wait for an output frame in wait1_povs (1 ms polls).

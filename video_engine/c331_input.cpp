@@ -8,14 +8,16 @@
 #include "core/utils.h"
 #include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_regs.h"
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 using namespace c331print;
-using c331reg::code;
+using namespace c331reg;
 
 namespace {
 using s64 = int64_t;
@@ -28,17 +30,6 @@ constexpr s32 kMaxPeriod = 16777214;    // 24-bit frame period, + 1
 constexpr double kMeasureClock = 200000000.0;
 
 bool inRange(s64 v, s64 lo, s64 hi) { return v >= lo && v <= hi; }
-
-// Measurement registers of a port.
-u32 httReg(int p) { return p < 4 ? code(0xAE, 0x08 + 2 * p, 2) : code(0xAE, 0x10 + 8 * (p - 4), 2); }
-u32 vttReg(int p) { return p < 4 ? code(0xAE, 0x20 + 2 * p, 2) : code(0xAE, 0x28 + 8 * (p - 4), 2); }
-u32 vcntReg(int p, int lane = 0) {
-    return p < 4 ? code(0xAE, 0x38 + 2 * p, 2) : code(0xAE, 0x40 + 8 * (p - 4) + 2 * lane, 2);
-}
-u32 periodReg(int p, int lane = 0) {
-    return p < 4 ? code(0xAE, 0x50 + 3 * p, 3) : code(0xAE, 0x5C + 0x0C * (p - 4) + 3 * lane, 3);
-}
-u32 hwReg(int p) { return p < 4 ? code(0xAF, 0x08 + 2 * p, 2) : code(0xAF, 0x10 + 8 * (p - 4), 2); }
 }  // namespace
 
 int c331_chip::zrvApi_GetPortDevId(int port) { return port >= 0 && port <= 5 ? kPortInput[port] : 3; }
@@ -62,9 +53,21 @@ int c331_chip::zrvApi_GetWinDbdMultiPort(int win, int* ports) {
     }
 }
 
+bool c331_chip::windowJoinsPorts(int win) {
+    int list[6];
+    return m.PM_WIN_DBD_MODE[win] > 1 && zrvApi_GetWinDbdMultiPort(win, list);
+}
+
+bool c331_chip::windowShowsPort(int win, int port) {
+    int ports[6];
+    const int n = windowPorts(win, ports);
+    return std::find(ports, ports + n, port) != ports + n;
+}
+
 int c331_chip::windowPorts(int win, int* ports) {
     int list[6];
-    if (m.PM_WIN_DBD_MODE[win] > 1 && zrvApi_GetWinDbdMultiPort(win, list)) {
+    if (windowJoinsPorts(win)) {
+        zrvApi_GetWinDbdMultiPort(win, list);
         int n = 0;
         for (int i = 0; i < 6 && list[i] < 6; ++i) ports[n++] = list[i];
         return n;
@@ -120,20 +123,12 @@ void c331_chip::load_hdmi() {
         dbg("\t pfreq:%f, type:%d, lane:%d, ip:%d, datamode:%d, nosignal:%d\n", double(c.pfreq), c.type, c.lane, c.ip,
             c.datamode, c.nosignal);
         for (int w = 0; w < C331_WIN_NUM; ++w) {
-            int ports[6];
-            bool multi = false;
-            if (m.PM_WIN_DBD_MODE[w] > 1 && zrvApi_GetWinDbdMultiPort(w, ports)) {
-                for (int i = 0; i < 6; ++i)
-                    if (ports[i] == p) multi = true;
-                if (multi) {
-                    m.g_chg_input[w] = 1;
-                    always("\n[load_hdmi] g_chg_input[%d] = 1 for dbd:%d\n", w, m.PM_WIN_DBD_MODE[w]);
-                    set_ichsel(m.c331_fd, w);
-                    continue;
-                }
-            }
-            if (m.PM_INPUT[w] == p) {
-                m.g_chg_input[w] = 1;
+            if (!windowShowsPort(w, p)) continue;
+            m.g_chg_input[w] = 1;
+            if (windowJoinsPorts(w)) {
+                always("\n[load_hdmi] g_chg_input[%d] = 1 for dbd:%d\n", w, m.PM_WIN_DBD_MODE[w]);
+                set_ichsel(m.c331_fd, w);
+            } else {
                 always("\n[load_hdmi] g_chg_input[%d] = 1\n", w);
             }
         }
@@ -144,10 +139,10 @@ void c331_chip::load_hdmi() {
 
 void c331_chip::restartVboRx(int ch, u32 laneMask) {
     if (ch < 0 || ch > 1) return;
-    wr(code(0x02, 0x7F, 1), ch == 0 ? 14 : 13);
-    wr(code(0x02, 0x7F, 1), 15);
-    wr(code(0x02, 0x40 + 0x1C * ch, 1), 5);
-    wr(code(0x02, 0x4F + 0x1C * ch, 1), laneMask);
+    wr(VBORX_PAGE, ch == 0 ? 14 : 13);
+    wr(VBORX_PAGE, 15);
+    wr(VBORX_RESET(ch), 5);
+    wr(VBORX_LANE_EN(ch), laneMask);
 }
 
 void c331_chip::check_port_valid(int fd) {
@@ -165,11 +160,11 @@ void c331_chip::check_port_valid(int fd) {
                 if (!(m.port_check[p] & 0x80)) continue;
             }
             latch(true);
-            const s64 H = s64(rd(httReg(p))) + 1;
-            (void)rd(vttReg(p));
-            const s64 V = s64(rd(vcntReg(p))) + 1;
-            const s64 F = s64(rd(periodReg(p))) + 1;
-            (void)rd(hwReg(p));
+            const s64 H = s64(rd(MEAS_HTT(p))) + 1;
+            (void)rd(MEAS_VTT(p));
+            const s64 V = s64(rd(MEAS_VCNT(p))) + 1;
+            const s64 F = s64(rd(MEAS_PERIOD(p))) + 1;
+            (void)rd(MEAS_HW(p));
             latch(false);
             const bool valid = inRange(H, 2, kMaxCount) && inRange(V, 2, kMaxCount) && inRange(F, 2, kMaxPeriod);
             {
@@ -190,7 +185,7 @@ void c331_chip::check_port_valid(int fd) {
 void c331_chip::set_pict(int fd, int datamode, int port) {
     (void)fd;
     if (port < 0 || port > 3) return;
-    wrm(code(0x00, 0x18, 2), datamode ? 1u << (4 * port) : 0, 1u << (4 * port));
+    wrm(IN_DATAMODE, datamode ? 1u << (4 * port) : 0, 1u << (4 * port));
 }
 
 void c331_chip::set_sypol(int fd, int vbo, int idx) {
@@ -199,7 +194,7 @@ void c331_chip::set_sypol(int fd, int vbo, int idx) {
     if (port < 0 || port >= C331_PORT_NUM || (vbo && idx > 1)) return;
     const S::PortHdmiInfo& h = m.PI_HDMI_INFO[port];
     const u32 pol = u32((h.Vpol & 1) + 2 * (h.Hpol & 1));
-    const u32 reg = vbo ? code(0x06, 0x3C, 4) : code(0x06, 0x38, 4);
+    const u32 reg = vbo ? SYNC_POL_VBO : SYNC_POL_CMOS;
     latch(true);
     u32 v = rd(reg);
     latch(false);
@@ -228,24 +223,24 @@ void c331_chip::set_VBOInput(int fd, int ch) {
     case 4: laneWord = 0x11, modeByte = 0x04; break;
     default: laneWord = 0x404, modeByte = 0x02; break;
     }
-    wr(code(0x00, 0x1E + 2 * ch, 2), laneWord);
-    wrm(code(0x00, 0x39, 2), modeByte << (8 * ch), 0xFFu << (8 * ch));
+    wr(VBORX_LANES(ch), laneWord);
+    wrm(VBORX_MODE, modeByte << (8 * ch), 0xFFu << (8 * ch));
 }
 
 void c331_chip::set_VBORXfrange(int fd, int ch, int mode, float rate) {
     (void)fd;
     if (ch < 0 || ch > 1) return;
-    const u32 R = code(0x02, 0x4C + 0x1C * ch, 1);
+    const u32 R = VBORX_FRANGE(ch);
     if (mode == 1) {
         wr(R, rd(R) ^ 0x08);
         return;
     }
     wrm(R, rate < 50000000.0f ? 0x08 : 0, 0x08);
     const u32 lockBit = 1u << (5 + 2 * ch);
-    if (rd(code(0xB2, 0x64, 1)) & lockBit) return;
+    if (rd(VBORX_LOCK) & lockBit) return;
     for (int i = 0; i < 250; ++i) {
-        if (rd(code(0xAE, 0x5C + 0x0C * ch, 3)) < u32(kMaxPeriod)) break;
-        if (rd(code(0xB2, 0x64, 1)) & lockBit) break;
+        if (rd(MEAS_PERIOD(ch + 4)) < u32(kMaxPeriod)) break;
+        if (rd(VBORX_LOCK) & lockBit) break;
     }
 }
 
@@ -254,7 +249,7 @@ void c331_chip::wait1_pivs(int fd, int idx) {
     if (idx < 0 || idx > 7) return;
     wr(c331reg::PIVS_REQ, 1u << idx);
     wr(c331reg::RTCT_HOLD, 0x80);
-    const u32 stat = c331reg::PIVS_STAT, cnt = code(0xA8, 0x3F + 5 * idx, 1);
+    const u32 stat = PIVS_STAT, cnt = ICH_NOINPUT(idx);
     if (!(rd(stat) & (1u << idx)) && rd(cnt) != 0xFF) {
         // Up to 45 re-reads a millisecond apart: about three input frames.
         m.without_mutex([&] {
@@ -308,17 +303,9 @@ void c331_chip::reset_dbd_mem(int win) {
 void c331_chip::check_input_port(int fd) {
     for (int p = 0; p < C331_PORT_NUM; ++p) {
         // 1. The first window that shows the port.
-        int w = -1;
-        for (int s = 0; s < C331_WIN_NUM && w < 0; ++s) {
-            int ports[6];
-            if (zrvApi_GetWinDbdMultiPort(s, ports)) {
-                for (int i = 0; i < 6; ++i)
-                    if (ports[i] == p) w = s;
-            } else if (m.PM_INPUT[s] == p) {
-                w = s;
-            }
-        }
-        if (w < 0) continue;
+        int w = 0;
+        while (w < C331_WIN_NUM && !windowShowsPort(w, p)) ++w;
+        if (w == C331_WIN_NUM) continue;
 
         // 2. Only a receiver with a stable record is measured.
         S::PortHdmiInfo rx;
@@ -331,11 +318,11 @@ void c331_chip::check_input_port(int fd) {
         const s32 prevHtt = info[S::PI_HTT], prevVtt = info[S::PI_VTT], prevVcnt = info[S::PI_VCNT];
         const s32 prevPeriod = info[S::PI_FPERIOD], prevHw = info[S::PI_HW], prevNosig = info[S::PI_NOSIG];
         latch(true);
-        info[S::PI_HTT] = s32(rd(httReg(p))) + 1;
-        info[S::PI_VTT] = s32(rd(vttReg(p)));
-        info[S::PI_VCNT] = s32(rd(vcntReg(p))) + 1;
-        info[S::PI_FPERIOD] = s32(rd(periodReg(p))) + 1;
-        info[S::PI_HW] = s32(rd(hwReg(p)));
+        info[S::PI_HTT] = s32(rd(MEAS_HTT(p))) + 1;
+        info[S::PI_VTT] = s32(rd(MEAS_VTT(p)));
+        info[S::PI_VCNT] = s32(rd(MEAS_VCNT(p))) + 1;
+        info[S::PI_FPERIOD] = s32(rd(MEAS_PERIOD(p))) + 1;
+        info[S::PI_HW] = s32(rd(MEAS_HW(p)));
         latch(false);
 
         // 4. Signal or not.
@@ -446,8 +433,8 @@ void c331_chip::check_input_port(int fd) {
             bool bad = false;
             latch(true);
             s64 vc[4], fp[4];
-            for (int i = 0; i < 4; ++i) vc[i] = s64(rd(vcntReg(p, i))) + 1;
-            for (int i = 0; i < 4; ++i) fp[i] = s64(rd(periodReg(p, i))) + 1;
+            for (int i = 0; i < 4; ++i) vc[i] = s64(rd(MEAS_VCNT(p, i))) + 1;
+            for (int i = 0; i < 4; ++i) fp[i] = s64(rd(MEAS_PERIOD(p, i))) + 1;
             latch(false);
             for (int i = 0; i < pairs; ++i)
                 if (!inRange(vc[i], 2, kMaxCount) || !inRange(fp[i], 2, kMaxPeriod)) bad = true;

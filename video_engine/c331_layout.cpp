@@ -7,6 +7,7 @@
 #include "core/zrvrampara.h"
 #include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_regs.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -528,7 +529,7 @@ void c331_chip::zrvApi_MultiWinChInit() {
         }
     }
     for (int c = 0; c < C331_CH_NUM; ++c)
-        wrm(c331reg::code(0x00, 0x08 + c, 1), m.PM_WIN_NUM[c] < C331_WIN_NUM ? 1 : 0, 1);
+        wrm(c331reg::CH_CTRL(c), m.PM_WIN_NUM[c] < C331_WIN_NUM ? 1 : 0, 1);
 }
 
 int c331_chip::zrvApi_OchGetWinOffset1(const S::WIN_INFO* win, int type) {

@@ -9,12 +9,13 @@
 #include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
 #include "video_engine/c331_picture.h"
+#include "video_engine/c331_regs.h"
 
 #include <algorithm>
 #include <cstdio>
 
 using namespace c331print;
-using c331reg::code;
+using namespace c331reg;
 
 namespace {
 constexpr u32 chBase(int k) { return u32(k) * c331reg::kBankBaseStep; }
@@ -227,8 +228,7 @@ void c331_chip::set_oscwct(int fd, int och) {
     if (w < 0 || w >= C331_WIN_NUM) return;
     int s = w;
     if (check_stitching_win(&s, &other) != 2) s = w;
-    const int wm = m.PM_MEM_WMODE[s];
-    wr(code(0x00, 0x69 + och, 1), wm == 1 ? 0x80 : wm == 2 ? 1 : wm == 3 ? 0x11 : 0);
+    wr(OCH_WMODE(och), wmodeCode(m.PM_MEM_WMODE[s]));
 }
 
 void c331_chip::set_lut_vzoom_4sym(int fd, int ratio, int och) {
@@ -237,7 +237,7 @@ void c331_chip::set_lut_vzoom_4sym(int fd, int ratio, int och) {
     static const u8 table[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 254, 253, 252, 252, 253, 0, 5, 13, 24, 35, 46, 56, 62, 64};
     for (int i = 0; i < 24; ++i) {
         const u32 v = ratio < 1 ? (i == 0 ? 64u : 0u) : table[i];
-        wr(code(0x0A, 0x68 + i, 1), v, chBase(och));
+        wr(OZ_VLUT(i), v, chBase(och));
     }
 }
 
@@ -258,7 +258,7 @@ void c331_chip::set_display_window_och(int fd, Rect src, Rect dst, int win) {
     if (!dbdMem && (k0 < 0 || k0 >= C331_CH_NUM)) {
         // No input channel: the window's output channels must not draw.
         for (int i = 0; i < 8; ++i)
-            if (och[i] >= 0) wr(code(0x08, 0x42, 2), 0, chBase(och[i]));
+            if (och[i] >= 0) wr(OCH_ACT_HW, 0, chBase(och[i]));
         return;
     }
     u32 mem[5];
@@ -324,30 +324,30 @@ void c331_chip::set_display_window_och(int fd, Rect src, Rect dst, int win) {
             const u32 b = chBase(n);
             const u32 lock = n == 0 ? 1u : 0x11u;
             if (u32(n) == first)
-                wr(code(0x08, 0x08, 2), u32(s) * 256 + lock, b);
+                wr(OCH_CTRL, u32(s) * 256 + lock, b);
             else
-                wr(code(0x08, 0x08, 2), lock + 256 * first + 0x1000, b);
+                wr(OCH_CTRL, lock + 256 * first + 0x1000, b);
             const int64_t rowOff = int64_t(vp.pos) * int64_t(line0) * 1024;
             const int64_t off = base + units(hp.pos) + (vmirror ? -rowOff : rowOff);
-            for (int f = 0; f < 5; ++f) wr(code(0x16, 0x08 + 4 * f, 4), u32(int64_t(mem[f]) + off), b);
-            wr(code(0x16, 0x30, 1), line & 0xFF, b);
+            for (int f = 0; f < 5; ++f) wr(OCH_MEM(f), u32(int64_t(mem[f]) + off), b);
+            wr(OCH_LINE, line & 0xFF, b);
             const bool narrow = hs[j].HW < 10, shallow = vs[i].VW < 3;
-            wr(code(0x08, 0x40, 2), u32(hs[j].HST) + m.PS_ACTHST, b);
-            wr(code(0x08, 0x42, 2), narrow ? 0 : u32(hs[j].HW), b);
-            wr(code(0x08, 0x44, 2), u32(vs[i].VST) + m.PS_ACTVST, b);
-            wr(code(0x08, 0x46, 2), shallow ? 0 : u32(vs[i].VW), b);
-            wr(code(0x08, 0x22, 1), hmirror ? 1 : 0, b);
-            wr(code(0x08, 0x32, 2), m.PS_OAOIHST, b);
+            wr(OCH_ACT_HST, u32(hs[j].HST) + m.PS_ACTHST, b);
+            wr(OCH_ACT_HW, narrow ? 0 : u32(hs[j].HW), b);
+            wr(OCH_ACT_VST, u32(vs[i].VST) + m.PS_ACTVST, b);
+            wr(OCH_ACT_VW, shallow ? 0 : u32(vs[i].VW), b);
+            wr(OCH_HMIRROR, hmirror ? 1 : 0, b);
+            wr(OCH_AOI_HST, m.PS_OAOIHST, b);
             const bool hz = sc.hmode == 2 && hs[j].HW > 0, vz = sc.vmode == 2 && vs[i].VW > 0;
-            wr(code(0x0A, 0x46, 1), hz ? 199 : 0x47, b);
-            wr(code(0x0A, 0x47, 1), u32(hp.phase), b);
-            wr(code(0x0A, 0x48, 1), u32(hp.phase), b);
-            wr(code(0x0A, 0x49, 2), sc.hmode == 2 ? u32(sc.hzoom) : 0, b);
-            wr(code(0x0A, 0x44, 1), vz ? 199 : 0x47, b);
-            wr(code(0x0A, 0x4B, 1), vz && vp.phase ? 1 : 0, b);
-            wr(code(0x0A, 0x4C, 1), u32(vp.phase), b);
-            wr(code(0x0A, 0x4D, 1), u32(vp.phase), b);
-            wr(code(0x0A, 0x4E, 2), sc.vmode == 2 ? u32(sc.vzoom) : 0, b);
+            wr(OZ_HMODE, hz ? 199 : 0x47, b);
+            wr(OZ_HPHASE, u32(hp.phase), b);
+            wr(OZ_HPHASE2, u32(hp.phase), b);
+            wr(OZ_HRATIO, sc.hmode == 2 ? u32(sc.hzoom) : 0, b);
+            wr(OZ_VMODE, vz ? 199 : 0x47, b);
+            wr(OZ_VPHASE_EN, vz && vp.phase ? 1 : 0, b);
+            wr(OZ_VPHASE, u32(vp.phase), b);
+            wr(OZ_VPHASE2, u32(vp.phase), b);
+            wr(OZ_VRATIO, sc.vmode == 2 ? u32(sc.vzoom) : 0, b);
             set_oscwct(fd, n);
             set_lut_vzoom_4sym(fd, sc.vmode == 2 ? sc.vzoom : 0, n);
         }
@@ -420,7 +420,7 @@ void c331_chip::set_overlay(int fd) {
         u32 v = 0;
         const int cnt = std::min(m.g_och_layer_cnt[mx], C331_CH_NUM);
         for (int i = 0; i < cnt; ++i) v |= u32(m.g_och_layer[mx][i] + 8) << (4 * i);
-        wr(code(0x0E, 0x09, 4), v, chBase(mx));
+        wr(MIX_LAYERS, v, chBase(mx));
     }
 }
 
@@ -431,8 +431,8 @@ void c331_chip::reset_layer_coef(int fd, int mode) {
         const u32 v = m.g_och_layer_cnt[mx] > 0 ? 128 : 0;
         for (int c = 0; c < 16; ++c) {
             const int top = topLayer(c) + 1;  // 0 = background
-            for (int i = 0; i < 5; ++i) wr(code(0x0E, 0x12 + 5 * c + i, 1), i == top ? v : 0, chBase(mx));
-            wr(code(0x0E, 0x0F, 2), mix, chBase(mx));
+            for (int i = 0; i < 5; ++i) wr(MIX_COEF(c, i), i == top ? v : 0, chBase(mx));
+            wr(MIX_SEL, mix, chBase(mx));
         }
     }
 }
@@ -447,8 +447,8 @@ void c331_chip::set_layer_coef(int fd, int win, int steps, int dir) {
         else
             a = dir ? u32(s * 128 / steps) : u32(128 - s * 128 / steps);
         const u32 b = 128 - a;
-        wr(code(0x00, 0x22, 1), 255);
-        wr(code(0x00, 0x23, 1), 255);
+        wr(RTCT(0), 255);
+        wr(RTCT(1), 255);
         for (int mx = 0; mx < 4; ++mx) {
             const int cnt = std::min(m.g_och_layer_cnt[mx], C331_CH_NUM);
             for (int j = 0; j < cnt; ++j) {
@@ -460,7 +460,7 @@ void c331_chip::set_layer_coef(int fd, int win, int steps, int dir) {
                     mix = pos == 4 ? 256 : 512;
                     pos = 3;
                 }
-                wr(code(0x0E, 0x0F, 2), mix, chBase(mx));
+                wr(MIX_SEL, mix, chBase(mx));
                 for (int c = 0; c < 16; ++c) {
                     if (topLayer(c) != pos) continue;
                     int lower = 0;  // background
@@ -469,13 +469,13 @@ void c331_chip::set_layer_coef(int fd, int win, int steps, int dir) {
                             lower = i + 1;
                             break;
                         }
-                    wr(code(0x0E, 0x12 + 5 * c + pos + 1, 1), a, chBase(mx));
-                    wr(code(0x0E, 0x12 + 5 * c + lower, 1), b, chBase(mx));
+                    wr(MIX_COEF(c, pos + 1), a, chBase(mx));
+                    wr(MIX_COEF(c, lower), b, chBase(mx));
                 }
             }
         }
-        wr(code(0x00, 0x22, 1), 169);
-        wr(code(0x00, 0x23, 1), 203);
+        wr(RTCT(0), 169);
+        wr(RTCT(1), 203);
         // Without output frames each step would cost a whole frame time-out
         // under the manager's mutex; jump to the last step instead.
         if (!wait1_povs(fd, 0) && s < steps) s = steps - 1;
@@ -485,16 +485,16 @@ void c331_chip::set_layer_coef(int fd, int win, int steps, int dir) {
 bool c331_chip::wait1_povs(int fd, int n) {
     (void)fd;
     if (n < 0 || n >= 8) return false;
-    wr(c331reg::POVS_REQ, 1u << n);
-    wr(c331reg::RTCT_HOLD, 0x80);
-    bool seen = rd(c331reg::POVS_STAT) & (1u << n);
+    wr(POVS_REQ, 1u << n);
+    wr(RTCT_HOLD, 0x80);
+    bool seen = rd(POVS_STAT) & (1u << n);
     if (!seen) {
         // Writers get the manager's mutex while the frame comes; a missing
         // output frame is given up after a few frame times.
         m.without_mutex([&] {
             for (int i = 0; i < kPovsPolls && !seen; ++i) {
                 Utils::sleep_ms(1);
-                seen = rd(c331reg::POVS_STAT) & (1u << n);
+                seen = rd(POVS_STAT) & (1u << n);
             }
         });
         if (!seen) {
@@ -506,8 +506,8 @@ bool c331_chip::wait1_povs(int fd, int n) {
             }
         }
     }
-    wr(c331reg::POVS_REQ, 0);
-    wr(c331reg::RTCT_HOLD, 0);
+    wr(POVS_REQ, 0);
+    wr(RTCT_HOLD, 0);
     return seen;
 }
 
@@ -515,7 +515,7 @@ void c331_chip::reset_act(int fd, int phase) {
     (void)fd;
     if (phase == 0 || phase == 2)
         for (int k = 0; k < C331_CH_NUM; ++k)
-            if (m.ich_owner[k] < 0) wr(code(0x10, 0x19, 2), 0, chBase(k));
+            if (m.ich_owner[k] < 0) wr(ICH_HW, 0, chBase(k));
     if (phase == 1 || phase == 2) {
         for (int n = 0; n < C331_CH_NUM; ++n) {
             const int w = m.PM_WIN_NUM[n];
@@ -525,7 +525,7 @@ void c331_chip::reset_act(int fd, int phase) {
                 const bool hasSource = ichCount(w) > 0 || (m.PM_WIN_DBD_MODE[w] != 0 && m.dbd_win_line[w] > 0);
                 used = h != 0 && v != 0 && m.PM_AREA_NUM[n] < h * v && hasSource;
             }
-            if (!used) wr(code(0x08, 0x42, 2), 0, chBase(n));
+            if (!used) wr(OCH_ACT_HW, 0, chBase(n));
         }
     }
 }
@@ -534,7 +534,6 @@ void c331_chip::reset_act(int fd, int phase) {
 // Freeze
 
 void c331_chip::set_freeze(int fd, int on) {
-    auto pack = [](const s32* f) { return u32(f[0] | f[1] << 4 | f[2] << 8 | f[3] << 12 | f[4] << 16); };
     if (!on) {
         for (int w = 0; w < C331_WIN_NUM; ++w) {
             int s = w, other = -1;
@@ -542,7 +541,7 @@ void c331_chip::set_freeze(int fd, int on) {
             const s32* f = m.win_field[s];
             for (int n = 0; n < C331_CH_NUM; ++n)
                 if (m.PM_WIN_NUM[n] == w)
-                    wr(code(0x16, 0x6C, 2), u32(f[3] + 16 * f[0] + 256 * f[1] + 4096 * f[2]), chBase(n));
+                    wr(OCH_FIELDS, readOrder(f), chBase(n));
             m.win_freeze[w] = 0;
         }
         return;
@@ -561,16 +560,16 @@ void c331_chip::set_freeze(int fd, int on) {
     if (cnt == 0) return;
     m.set_rtct(fd, 0);
     const int c0 = chans[0];
-    wr(code(0x10, 0x09, 1), 2, chBase(c0));
-    const u32 q = (rd(code(0xAB, 0x47 + c0, 1)) >> 2) & 3;
+    wr(ICH_CTRL, 2, chBase(c0));
+    const u32 q = (rd(ICH_FIELD(c0)) >> 2) & 3;
     bool frozen[C331_WIN_NUM] = {};
     frozen[0] = true;
     for (int pass = 0; pass < 251; ++pass) {
         bool all = true;
         for (int i = 1; i < cnt; ++i) {
             if (frozen[i]) continue;
-            if (((rd(code(0xAB, 0x47 + chans[i], 1)) >> 2) & 3) == q) {
-                wr(code(0x10, 0x09, 1), 2, chBase(chans[i]));
+            if (((rd(ICH_FIELD(chans[i])) >> 2) & 3) == q) {
+                wr(ICH_CTRL, 2, chBase(chans[i]));
                 frozen[i] = true;
             } else {
                 all = false;
@@ -581,7 +580,7 @@ void c331_chip::set_freeze(int fd, int on) {
     for (int i = 0; i < cnt; ++i)
         for (int k = 0; k < C331_CH_NUM; ++k) {
             const int c = m.prev_win_ich[wins[i]][k];
-            if (c >= 0 && c < C331_CH_NUM) wr(code(0x00, 0x08 + c, 1), 1);
+            if (c >= 0 && c < C331_CH_NUM) wr(CH_CTRL(c), 1);
         }
     wait1_povs(fd, 0);
 
@@ -593,7 +592,7 @@ void c331_chip::set_freeze(int fd, int on) {
             for (int j = 0; j < 5; ++j) m.win_field[w][j] = f[j];
         for (int k = 0; k < C331_CH_NUM; ++k) {
             const int c = m.win_ich[w][k];
-            if (c >= 0 && c < C331_CH_NUM) wr(code(0x16, 0x66, 3), pack(m.win_field[w]), chBase(c));
+            if (c >= 0 && c < C331_CH_NUM) wr(ICH_FIELDS, packFields(m.win_field[w]), chBase(c));
         }
         m.win_freeze[w] = 1;
     }
@@ -601,6 +600,6 @@ void c331_chip::set_freeze(int fd, int on) {
         const int pw = m.prev_win_num[n];
         bool shown = false;
         for (int i = 0; i < cnt; ++i) shown = shown || pw == wins[i];
-        if (shown) wr(code(0x16, 0x6C, 2), u32(f[4]) * 0x1111u, chBase(n));
+        if (shown) wr(OCH_FIELDS, u32(f[4]) * 0x1111u, chBase(n));
     }
 }

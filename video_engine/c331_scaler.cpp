@@ -6,12 +6,13 @@
 #include "core/logMsg.h"
 #include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_regs.h"
 
 #include <algorithm>
 #include <cstdio>
 
 using namespace c331print;
-using c331reg::code;
+using namespace c331reg;
 
 namespace {
 constexpr u32 chBase(int k) { return u32(k) * c331reg::kBankBaseStep; }
@@ -250,7 +251,7 @@ void c331_chip::set_ichsel(int fd, int win) {
     if (n == 0) return;
     const s32* ch = m.win_ich[win];
     auto sel = [&](int k, u32 v) {
-        if (k >= 0 && k < C331_CH_NUM) wr(code(0x00, 0x10 + k, 1), v);
+        if (k >= 0 && k < C331_CH_NUM) wr(ICH_SOURCE(k), v);
     };
     auto vboCode = [&](int port) { return u32(port == 4 ? 8 : 12); };
     auto lanesOver4 = [&](int port) {
@@ -306,11 +307,11 @@ void c331_chip::set_idual(int fd, int ich, int on, int port) {
     if (ich < 0 || ich >= C331_CH_NUM) return;
     const int g = ich / 2;
     if (on && port >= 0 && port < C331_PORT_NUM) {
-        wr(code(0x03, 0x08 + 9 * g, 1), 3);
-        wr(code(0x03, 0x09 + 9 * g, 2), u32(m.PI_ACT[port][0]));
-        wr(code(0x03, 0x0B + 9 * g, 2), u32(2 * m.PI_ACT[port][1]));
+        wr(ICH_DUAL(g), 3);
+        wr(ICH_DUAL_HST(g), u32(m.PI_ACT[port][0]));
+        wr(ICH_DUAL_HW(g), u32(2 * m.PI_ACT[port][1]));
     } else {
-        wr(code(0x03, 0x08 + 9 * g, 1), 0);
+        wr(ICH_DUAL(g), 0);
     }
 }
 
@@ -426,9 +427,9 @@ int c331_chip::vshrinkClass(int r) {
 void c331_chip::set_lut_hshrnk(int fd, int ratio, int ich, int pair) {
     (void)fd;
     if (ich < 0 || ich >= C331_CH_NUM) return;
-    wr(code(0x00, 0x79, 1), u32(hshrinkSet(ratio)));
-    wr(code(0x00, 0x7A, 1), u32(4 * ich + 131));
-    if (pair && ich + 1 < C331_CH_NUM) wr(code(0x00, 0x7A, 1), u32(4 * ich + 135));
+    wr(HSHRINK_SET, u32(hshrinkSet(ratio)));
+    wr(HSHRINK_LOAD, hshrinkLoadCommand(ich));
+    if (pair && ich + 1 < C331_CH_NUM) wr(HSHRINK_LOAD, hshrinkLoadCommand(ich + 1));
 }
 
 void c331_chip::set_lut_vshrnk_4sym(int fd, int ratio, int ich, int pair) {
@@ -437,7 +438,7 @@ void c331_chip::set_lut_vshrnk_4sym(int fd, int ratio, int ich, int pair) {
     const u8* row = kVShrink[vshrinkClass(ratio) - 1];
     const int last = pair && ich + 1 < C331_CH_NUM ? ich + 1 : ich;
     for (int k = ich; k <= last; ++k)
-        for (int i = 0; i < 24; ++i) wr(code(0x11, 0x68 + i, 1), i < 8 ? 0 : row[i - 8], chBase(k));
+        for (int i = 0; i < 24; ++i) wr(IS_VLUT(i), i < 8 ? 0 : row[i - 8], chBase(k));
 }
 
 // ---------------------------------------------------------------------------
@@ -459,9 +460,8 @@ u32 c331_chip::memUnits(int wmode, int n) const {
 void c331_chip::set_iscwct(int fd, int win) {
     (void)fd;
     const int n = ichCount(win);
-    const int wm = m.PM_MEM_WMODE[win];
-    const u32 v = wm == 1 ? 0x80 : wm == 2 ? 1 : wm == 3 ? 0x11 : 0;
-    for (int i = 0; i < n; ++i) wr(code(0x00, 0x71 + m.win_ich[win][i], 1), v);
+    const u32 v = wmodeCode(m.PM_MEM_WMODE[win]);
+    for (int i = 0; i < n; ++i) wr(ICH_WMODE(m.win_ich[win][i]), v);
 }
 
 void c331_chip::set_mct(int fd, int win, int mode) {
@@ -485,24 +485,24 @@ void c331_chip::set_mct(int fd, int win, int mode) {
     auto further = [&] {
         for (int i = 1; i < n; ++i) {
             const int c = m.win_ich[win][i];
-            wr(code(0x00, 0x08 + c, 1), base);
-            wr(code(0x10, 0x09, 1), u32(c0 + 8), chBase(c));
+            wr(CH_CTRL(c), base);
+            wr(ICH_CTRL, u32(c0 + 8), chBase(c));
         }
     };
     if (port >= 4) {
-        wr(code(0x00, 0x08 + c0, 1), base);
-        wr(code(0x10, 0x09, 1), 1, chBase(c0));
+        wr(CH_CTRL(c0), base);
+        wr(ICH_CTRL, 1, chBase(c0));
         further();
         return;
     }
     const bool ip = m.PI_SCAN_MODE[port] != 0 && mode == 0;
     const int r = m.PM_BNR[port] ? 2 : (m.PM_HNR[port] || m.PM_VNR[port] || m.PM_TNR[port] || m.PM_MNR[port]) ? 1 : 0;
     const bool nrPath = c0 <= 3 && (dmode == 0 || dmode == 1) && (r != 0 || ip);
-    wr(code(0x00, 0x08 + c0, 1), nrPath ? base + 14 : base);
-    wr(code(0x10, 0x09, 1), (ip || (m.PM_BNR[port] && mode == 0 && m.PI_SCAN_MODE[port])) ? 0 : 1, chBase(c0));
+    wr(CH_CTRL(c0), nrPath ? base + 14 : base);
+    wr(ICH_CTRL, (ip || (m.PM_BNR[port] && mode == 0 && m.PI_SCAN_MODE[port])) ? 0 : 1, chBase(c0));
     if (r != m.nr_last[port]) {
         m.nr_last[port] = r;
-        if (!ip) wr(code(0x15, 0x08, 1), r == 2 ? 3u : u32(r), chBase(c0));
+        if (!ip) wr(NR_MODE, r == 2 ? 3u : u32(r), chBase(c0));
     }
     further();
 }
@@ -549,26 +549,25 @@ void c331_chip::set_display_window_ich(int fd, Rect in, Rect out, int win) {
 
     auto program = [&](int c, s32 start, s32 width, bool second) {
         const u32 b = chBase(c);
-        wr(code(0x10, 0x09, 1), second ? u32((k & ~1) + 8) : 1, b);
-        wr(code(0x10, 0x17, 2), u32(std::max(0, start)), b);
-        wr(code(0x10, 0x19, 2), u32(std::max(0, width)), b);
-        wr(code(0x10, 0x1B, 2), u32(std::max(0, act[2] + m.PM_IACTVST[win] + 1)), b);
-        wr(code(0x10, 0x1D, 2), u32(std::max(0, act[3])), b);
-        wr(code(0x11, 0x42, 1), (hp ? 128u : 0u) + (vp ? 8u : 0u), b);
-        wr(code(0x11, 0x44, 1), hshrink ? 199 : 0x80, b);
-        wr(code(0x11, 0x47, 2), hshrink ? u32(rh) : 0, b);
-        wr(code(0x11, 0x49, 1), vshrink ? 0x84 : 0x80, b);
-        wr(code(0x11, 0x4C, 2), vshrink ? u32(rv) : 0, b);
-        wr(code(0x11, 0x43, 1), 2, b);
-        wr(code(0x11, 0x45, 1), u32(hp), b);
-        wr(code(0x11, 0x46, 1), u32(hp), b);
-        wr(code(0x11, 0x4A, 1), u32(vp), b);
-        wr(code(0x11, 0x4B, 1), u32(vp), b);
+        wr(ICH_CTRL, second ? u32((k & ~1) + 8) : 1, b);
+        wr(ICH_HST, u32(std::max(0, start)), b);
+        wr(ICH_HW, u32(std::max(0, width)), b);
+        wr(ICH_VST, u32(std::max(0, act[2] + m.PM_IACTVST[win] + 1)), b);
+        wr(ICH_VW, u32(std::max(0, act[3])), b);
+        wr(IS_PHASE_EN, (hp ? 128u : 0u) + (vp ? 8u : 0u), b);
+        wr(IS_HMODE, hshrink ? 199 : 0x80, b);
+        wr(IS_HRATIO, hshrink ? u32(rh) : 0, b);
+        wr(IS_VMODE, vshrink ? 0x84 : 0x80, b);
+        wr(IS_VRATIO, vshrink ? u32(rv) : 0, b);
+        wr(IS_MODE, 2, b);
+        wr(IS_HPHASE, u32(hp), b);
+        wr(IS_HPHASE2, u32(hp), b);
+        wr(IS_VPHASE, u32(vp), b);
+        wr(IS_VPHASE2, u32(vp), b);
         const u32 extra = second ? secondOffset : firstCorrection;
-        for (int j = 0; j < 5; ++j) wr(code(0x16, 0x1C + 4 * j, 4), m.sys.PS_MEM_SC[k][j] + extra, b);
-        wr(code(0x16, 0x31, 1), 64, b);
-        const s32* f = m.win_field[win];
-        wr(code(0x16, 0x66, 3), u32(f[0] | f[1] << 4 | f[2] << 8 | f[3] << 12 | f[4] << 16), b);
+        for (int j = 0; j < 5; ++j) wr(ICH_MEM(j), m.sys.PS_MEM_SC[k][j] + extra, b);
+        wr(ICH_LINE, 64, b);
+        wr(ICH_FIELDS, packFields(m.win_field[win]), b);
     };
     program(k, hst, hwid, false);
     if (pair) program(m.win_ich[win][1], act[0] - 7, hwid, true);
@@ -668,17 +667,10 @@ void c331_chip::set_display_window_ich_dbd(int fd, int win, int mode) {
     const int wmode = m.PM_MEM_WMODE[win];
 
     int ports[6];
-    int np = 0;
-    if (mode > 1 && zrvApi_GetWinDbdMultiPort(win, ports)) {
-        while (np < 6 && ports[np] < 6) ++np;
-    } else if (port >= 0 && port < C331_PORT_NUM) {
-        ports[0] = port;
-        np = 1;
-    }
+    const int np = windowPorts(win, ports);
     const u32 line = u32(std::max(0, m.dbd_win_line[win]));
-    const s32* f = m.win_field[win];
-    const u32 fields = u32(f[0] | f[1] << 4 | f[2] << 8 | f[3] << 12 | f[4] << 16);
-    const u32 writeMode = wmode == 1 ? 0x80 : wmode == 2 ? 1 : wmode == 3 ? 0x11 : 0;
+    const u32 fields = packFields(m.win_field[win]);
+    const u32 writeMode = wmodeCode(wmode);
 
     int sumWidth = 0;  // widths of the pictures already placed side by side
     for (int i = 0; i < n; ++i) {
@@ -712,15 +704,15 @@ void c331_chip::set_display_window_ich_dbd(int fd, int win, int mode) {
             }
             sumWidth += a[1];
         }
-        wr(code(0x10, 0x17, 2), u32(std::max(0, hst)), b);
-        wr(code(0x10, 0x19, 2), u32(std::max(0, hw)), b);
-        wr(code(0x10, 0x1B, 2), u32(std::max(0, vst)), b);
-        wr(code(0x10, 0x1D, 2), u32(std::max(0, vh)), b);
-        for (int r = 0x42; r <= 0x4B; ++r) wr(code(0x11, r, 1), 0, b);
-        for (int j = 0; j < 5; ++j) wr(code(0x16, 0x1C + 4 * j, 4), m.dbd_win_mem[win][j] + offset, b);
-        wr(code(0x16, 0x31, 1), line, b);
-        wr(code(0x16, 0x66, 3), fields, b);
-        wr(code(0x00, 0x71 + c, 1), writeMode);
+        wr(ICH_HST, u32(std::max(0, hst)), b);
+        wr(ICH_HW, u32(std::max(0, hw)), b);
+        wr(ICH_VST, u32(std::max(0, vst)), b);
+        wr(ICH_VW, u32(std::max(0, vh)), b);
+        for (u32 r = IS_FIRST; r <= IS_LAST; ++r) wr(code(0x11, r, 1), 0, b);
+        for (int j = 0; j < 5; ++j) wr(ICH_MEM(j), m.dbd_win_mem[win][j] + offset, b);
+        wr(ICH_LINE, line, b);
+        wr(ICH_FIELDS, fields, b);
+        wr(ICH_WMODE(c), writeMode);
     }
     set_mct(fd, win, mode);
     m.g_chg_dbd[win] = 0;

@@ -2,18 +2,24 @@
 
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
+#include "video_engine/c331_regs.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 // Output timing registers, per output channel (bank base 16 x channel).
-constexpr u32 OCH_HTOTAL = 0x080802;
+using c331reg::OCH_ACT_HST;
+using c331reg::OCH_ACT_HW;
+using c331reg::OCH_ACT_VST;
+using c331reg::OCH_ACT_VW;
+// The total pixels less 2 share the register a window's set-up later
+// writes its source into.
+constexpr u32 OCH_HTOTAL = c331reg::OCH_CTRL;
 constexpr u32 OCH_VTOTAL = 0x080C02;
 constexpr u32 OCH_1D = 0x081D02;
 constexpr u32 OCH_HST_A = 0x082802, OCH_HEND_A = 0x082A02, OCH_VST_A = 0x082C02, OCH_VEND_A = 0x082E02;
 constexpr u32 OCH_HST_B = 0x083002, OCH_HEND_B = 0x083202, OCH_VST_B = 0x083402, OCH_VEND_B = 0x083602;
-constexpr u32 OCH_ACT_HST = 0x084002, OCH_ACT_HW = 0x084202, OCH_ACT_VST = 0x084402, OCH_ACT_VW = 0x084602;
 // Sync widths of the output (bank 3).
 constexpr u32 OUT_HSW_A = 0x034401, OUT_VSW_A = 0x034501, OUT_HSW_B = 0x034C01, OUT_VSW_B = 0x034D01;
 // Vby-One transmitter lanes and maps.

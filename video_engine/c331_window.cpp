@@ -7,6 +7,7 @@
 #include "core/zrvrampara.h"
 #include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_regs.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -325,5 +326,5 @@ void c331_chip::win_freeze_sel(int dev, int slot, int data) {
     (void)dev;
     const int ich = firstIch(slot);
     if (ich < 0 || ich > 7) return;
-    wr(c331reg::code(0x10, 0x09, 1), (data & 2) ? 2 : 1, u32(ich) * c331reg::kBankBaseStep);
+    wr(c331reg::ICH_CTRL, (data & 2) ? 2 : 1, u32(ich) * c331reg::kBankBaseStep);
 }

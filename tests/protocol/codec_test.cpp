@@ -60,6 +60,61 @@ TEST(FrameCodec, RandomFramesRoundTripAndReencodeTheSame) {
     }
 }
 
+TEST(FrameCodec, PropertiesHoldForEveryLengthDensityAndSplit) {
+    // Word-wide scans must give what a byte-wide reading of the framing
+    // gives: at every length around the word size, at every alignment, with
+    // stuffed bytes rare, common or everywhere, fed in any pieces.
+    std::mt19937 rng(11);
+    const u8 specials[4] = {0xA5, 0xA6, 0x5A, 0x5B};
+    for (int round = 0; round < 2000; ++round) {
+        const size_t len = round < 100 ? size_t(round) : size_t(rng() % 700);
+        const unsigned density = rng() % 4;  // 0 none .. 3 every byte
+        Bytes data(len);
+        size_t stuffed = 0;
+        for (auto& b : data) {
+            const bool special = density == 3 || (density > 0 && rng() % (density == 1 ? 64 : 3) == 0);
+            b = special ? specials[rng() % 4] : u8(rng());
+            stuffed += protocol_phy::isSpecial(b);
+        }
+        Bytes f = makeFrame(u8(rng()), data);
+        stuffed += protocol_phy::isSpecial(f[9]) + protocol_phy::isSpecial(f.back());
+        for (size_t k = 0; k < 4; ++k) stuffed += protocol_phy::isSpecial(f[k]);
+
+        // The check byte is the XOR of all bytes, from any starting address.
+        const size_t skew = rng() % 8;
+        Bytes shifted(skew);
+        shifted.insert(shifted.end(), f.begin(), f.end() - 1);
+        u8 x = 0;
+        for (size_t k = 0; k + 1 < f.size(); ++k) x ^= f[k];
+        ASSERT_EQ(Utils::BCC(shifted.data() + skew, u32(f.size() - 1)), x) << "length " << f.size();
+
+        const Bytes enc = encode(f);
+        ASSERT_EQ(enc.size(), f.size() + stuffed + 4) << "round " << round;
+        ASSERT_TRUE(noFlagInsideBody(enc));
+        // Exactly the room it needs is enough; a byte less is refused.
+        Bytes out(enc.size());
+        ASSERT_EQ((Vals{protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), out.data(), u32(enc.size())),
+                        protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), out.data(),
+                                                             u32(enc.size() - 1))}),
+                  (Vals{enc.size(), 0}));
+
+        // Garbage, the frame in random pieces, then the frame once more.
+        Bytes stream(rng() % 20);
+        for (auto& b : stream) b = u8(rng() & 0x7F);  // never a start byte
+        stream.insert(stream.end(), enc.begin(), enc.end());
+        stream.insert(stream.end(), enc.begin(), enc.end());
+        FrameDecoder d(4096);
+        Collector c;
+        for (size_t i = 0; i < stream.size();) {
+            const size_t piece = std::min(stream.size() - i, size_t(1 + rng() % 40));
+            c.feed(d, Bytes(stream.begin() + i, stream.begin() + i + piece));
+            i += piece;
+        }
+        ASSERT_EQ(c.frames, (std::vector<Bytes>{f, f})) << "round " << round;
+        ASSERT_EQ(encode(c.frames[0]), enc);
+    }
+}
+
 TEST(FrameCodec, EncoderRefusesWhatDoesNotFit) {
     const Bytes f = makeFrame(0x60, {0xA5, 0xA5, 0xA5, 0xA5});
     const u32 exact = u32(encode(f).size());
@@ -124,6 +179,10 @@ TEST(FrameDecoding, BodyLongerThanTheRecordIsDropped) {
     EXPECT_TRUE(c.frames.empty());
     const Bytes fits = makeFrame(0x60, Bytes(53, 0x11));  // 64 bytes decoded
     c.feed(d, encode(fits));
+    EXPECT_EQ(c.frames, std::vector<Bytes>{fits});
+    // One byte over, in a single run without stuffed bytes.
+    const Bytes over = makeFrame(0x60, Bytes(54, 0x11));
+    c.feed(d, encode(over));
     EXPECT_EQ(c.frames, std::vector<Bytes>{fits});
 }
 

@@ -103,7 +103,7 @@ TEST_F(CommandDispatch, ParameterWriteBoundsAndLengths) {
     EXPECT_EQ(applyFlag(), 0);
     // A declared length longer than the bytes sent, an empty write and a
     // request without its length field are refused without reading on.
-    // FPGA blocks are not reachable yet; the status window is read only.
+    // No FPGA manager: its blocks answer busy; the status window is read only.
     EXPECT_EQ((Vals{ramWrite(100, {1, 2}, 3), ramWrite(100, {}, 0), replyStatus(call(PcCmd::RamWrite, {0, 0, 0, 0, 2})),
                     ramWrite(0x100000, {1}), ramWrite(0x200000, {1}), ramWrite(0x300000, {1}), applyFlag()}),
               (Vals{Bad, Bad, Bad, Busy, Bad, Bad, 0}));
@@ -125,7 +125,7 @@ TEST_F(CommandDispatch, RamReadsOfImageSlotsAndStatusWindow) {
     // from offset 4095 on, never from the next slot's address.
     EXPECT_EQ(ramRead(0x3FFF, 3), (Bytes{0x40, 0x41, 0x42}));
     // Too long, past the image, the status window or the slot (0x3FFF + 4),
-    // beyond the slots; FPGA blocks not reachable yet.
+    // beyond the slots; FPGA blocks busy without the FPGA manager.
     const u32 refused[][3] = {{0, 1025, Bad}, {4095, 2, Bad}, {PcRam::StatusBase + 1000, 25, Bad}, {0x3FFF, 4, Bad},
                               {0x11000, 1, Bad}, {0x100000, 4, Busy}};
     for (const auto& r : refused) {

@@ -6,11 +6,13 @@
 #include "ui/shell/guibridge.h"
 #include "ui/shell/shell_start.h"
 
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -74,6 +76,30 @@ TEST_F(DispatchTest, SignalsFromWorkersFoldIntoOneRefreshAndNoneIsLost) {
     EXPECT_EQ(log, (std::vector<std::string>{"refresh 99", "refresh 1"}));
     EXPECT_TRUE(SyncUpdate::pInstance()->pendingCodes().empty());
     QObject::disconnect(model.get(), nullptr, SyncUpdate::pInstance(), nullptr);
+}
+
+TEST_F(DispatchTest, ARefreshThatHeldTheGuiThreadLongIsFollowedByAPause) {
+    // A slow disk under the persisting step: the next refresh waits, so the
+    // panel's tick gets its turns in between; nothing is lost meanwhile.
+    QDialog page;
+    std::vector<qint64> starts;
+    QElapsedTimer clock;
+    clock.start();
+    PageOps ops;
+    ops.refresh = [&](int) {
+        starts.push_back(clock.elapsed());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    };
+    PageRegistry::enter(PageRegistry::Advanced, &page, ops);
+    g_page_focus = PageRegistry::Advanced;
+    g_tip->hide();
+    SyncUpdate::pInstance()->post(1);
+    QTRY_COMPARE(starts.size(), size_t(1));
+    SyncUpdate::pInstance()->post(1);
+    SyncUpdate::pInstance()->post(99);
+    QTRY_COMPARE(starts.size(), size_t(3));
+    EXPECT_GE(starts[1] - starts[0], 30 + SyncUpdate::pauseAfterMs(30) - 5);
+    EXPECT_EQ(SyncUpdate::pauseAfterMs(30), 220);
 }
 
 TEST_F(DispatchTest, RegistryForgetsOnlyTheLeavingPage) {

@@ -65,7 +65,7 @@ TEST_F(ModelTest, HomePageRedrawsOnlyWhatChangedAndReadsTheAliasFileOnlyWhenItCh
     mark.fill(Qt::red);
     picture2->setPixmap(mark);
     state3->setPixmap(mark);
-    const auto marked = [&](QLabel* l) { return l->pixmap() && l->pixmap()->cacheKey() == mark.cacheKey(); };
+    const auto marked = [&](QLabel* l) { return l->pixmap(Qt::ReturnByValue).cacheKey() == mark.cacheKey(); };
     const unsigned parses = alias_file_parses();
 
     for (int i = 0; i < 50; ++i) SyncUpdate::pInstance()->para_sync(1);

@@ -2,6 +2,7 @@
 // the real chip operations: test patterns with several windows, sharpness on
 // the pipelines a window gets, and the manager mutex during a fade.
 #include "test_c331_pipe_env.h"
+#include "test_c331_sim.h"
 
 #include <algorithm>
 
@@ -90,6 +91,29 @@ TEST_F(C331PassTest, SharpnessFollowsItsWindow) {
     ASSERT_EQ(m->gMwin.wincnt, 2);
     for (int s = 0; s < 2; ++s)
         for (int p : pipes(s)) EXPECT_EQ(reg8(0x0B, kSharpGain, 16 * p), 64) << "slot " << s << " pipe " << p;
+}
+
+TEST_F(C331PassTest, ANewWallReachesTheTimingAndTheWindows) {
+    start();
+    c331_take_hand_overs();
+    // Twice as wide: one output channel carries the 3840 x 1080 wall, the
+    // full-wall window is drawn 3840 wide by one pipeline; the FPGAs reset.
+    edit([&] {
+        wall(3840, 1080);
+        window(0, 2, 0, 0, 3840, 1080);
+    });
+    pass();
+    const std::vector<int> ch = pipes(0);
+    ASSERT_EQ(ch.size(), 1u);
+    EXPECT_EQ((Vals{m->gOch.width, m->gOch.height, reg16(0x08, 0x42, 16 * ch[0]), g_set_led_para.load()}),
+              (Vals{3840, 1080, 3840, 2}));
+    // Every output channel runs the new timing: total lines less 2 in 08:0C;
+    // the total pixels less 2 in 08:08 stay where no pipeline took that
+    // register over for its source (the other channel).
+    const int idle = ch[0] == 0 ? 1 : 0;
+    EXPECT_EQ((Vals{reg16(0x08, 0x0C, 16 * ch[0]) + 2, reg16(0x08, 0x0C, 16 * idle) + 2, reg16(0x08, 0x08, 16 * idle) + 2}),
+              (Vals{m->gOch.vtt, m->gOch.vtt, m->gOch.htt}));
+    EXPECT_GE(m->gOch.htt, 3840u + m->gOch.hsw + m->gOch.hfp);
 }
 
 TEST_F(C331PassTest, AWriterNeverWaitsLongForTheMutexWhileAFadeRuns) {

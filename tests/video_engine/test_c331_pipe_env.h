@@ -67,7 +67,7 @@ protected:
         if (!t.htotal) return true;
         info.Hact = s32(t.hact), info.Hsync = s32(t.hsync), info.Hback = s32(t.hback), info.Htotal = s32(t.htotal);
         info.Vact = s32(t.vact), info.Vsync = s32(t.vsync), info.Vback = s32(t.vback), info.Vtotal = s32(t.vtotal);
-        info.Hpol = info.Vpol = 1;
+        info.Hpol = hpol[input], info.Vpol = vpol[input];
         info.pfreq = float(double(t.htotal) * t.vtotal * t.rate / 1e6);
         info.ip = t.interlaced ? 1 : 0;
         if (input >= 4) info.type = 1, info.datamode = 1, info.lane = lanes[input];
@@ -124,6 +124,7 @@ protected:
     PARA_RAM_IMAGE* image = &img;
     c331_chip_ops* savedOps = nullptr;
     std::array<int, 6> lanes{};
+    std::array<int, 6> hpol{1, 1, 1, 1, 1, 1}, vpol{1, 1, 1, 1, 1, 1};
     bool seen[6] = {};
     bool unstable[6] = {};
 };

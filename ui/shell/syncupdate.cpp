@@ -36,7 +36,14 @@ ModeState modeState(ZrvRamPara* model) {
 
 }  // namespace
 
-SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
+SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {
+    m_pause.setSingleShot(true);
+    m_pause.setTimerType(Qt::PreciseTimer);
+    connect(&m_pause, &QTimer::timeout, this, &SyncUpdate::flush);
+    m_clock.start();
+}
+
+qint64 SyncUpdate::pauseAfterMs(qint64 busyMs) { return std::max<qint64>(0, 10 * busyMs - 80); }
 
 SyncUpdate* SyncUpdate::pInstance() {
     if (!p_syncupdate) p_syncupdate = new SyncUpdate();
@@ -77,7 +84,15 @@ void SyncUpdate::post(int code) {
     }
     // Queued even from the GUI thread: a page that asks for a save while it
     // edits is refreshed after its handler has returned, never inside it.
-    QMetaObject::invokeMethod(this, &SyncUpdate::flush, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &SyncUpdate::kick, Qt::QueuedConnection);
+}
+
+void SyncUpdate::kick() {
+    const qint64 wait = m_readyAtMs - m_clock.elapsed();
+    if (wait <= 0)
+        flush();
+    else if (!m_pause.isActive())
+        m_pause.start(int(wait));
 }
 
 std::vector<int> SyncUpdate::pendingCodes() const {
@@ -94,7 +109,11 @@ void SyncUpdate::flush() {
         codes.swap(m_pending);
         m_scheduled = false;
     }
+    m_pause.stop();
+    const qint64 start = m_clock.elapsed();
     for (int code : codes) para_sync(code);
+    const qint64 end = m_clock.elapsed();
+    m_readyAtMs = end + pauseAfterMs(end - start);
 }
 
 void SyncUpdate::para_sync(int code) {

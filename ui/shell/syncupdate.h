@@ -9,8 +9,12 @@
 // signal hundreds of changes a second, and one full refresh and persisting
 // step per signal would starve the panel's tick. post() keeps at most one
 // refresh pending in the GUI thread; signals that come while it waits fold
-// into it.
+// into it. And a refresh that held the GUI thread long (a slow disk under
+// the persisting step) is followed by a pause before the next, so that the
+// 10 ms tick keeps at least nine in ten of its turns.
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <mutex>
 #include <vector>
@@ -32,6 +36,11 @@ public:
     // The codes the pending refresh will serve.
     std::vector<int> pendingCodes() const;
 
+    // The pause owed after a refresh that took busyMs: none up to 8 ms,
+    // then ten times the time less 80 ms, so a 10 ms tick loses under a
+    // tenth of its turns however slow the refresh.
+    static qint64 pauseAfterMs(qint64 busyMs);
+
 public slots:
     void para_sync(int code);
     // Serves the pending refresh: para_sync for each of its codes.
@@ -39,8 +48,13 @@ public slots:
 
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
+    // GUI thread: runs the pending refresh now, or when the pause is over.
+    void kick();
 
     mutable std::mutex m_pendingMutex;
     std::vector<int> m_pending;
     bool m_scheduled = false;
+    QTimer m_pause;           // single shot: the end of the pause
+    QElapsedTimer m_clock;    // monotonic
+    qint64 m_readyAtMs = 0;   // on m_clock: no refresh before
 };

@@ -1,0 +1,91 @@
+// A long PC run keeps the simulated board small: the records the models
+// keep for tests are bounded rings holding the newest entries, and the
+// c331's 32 MiB flash takes room only where it was written.
+#include "sim/sim_board.h"
+#include "sim/sim_c331.h"
+#include "support/test_env.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The chip's wire: bank select, then byte writes into that bank.
+struct Wire {
+    SimC331& chip;
+    void bank(uint8_t b) { send(0x80, b); }
+    void write(uint8_t reg, uint8_t value) { send(uint8_t(0x80 | reg), value); }
+    void send(uint8_t a, uint8_t b) {
+        const uint8_t tx[2] = {a, b};
+        uint8_t rx[2];
+        chip.transfer(tx, rx, 2);
+    }
+    // Flash controller registers in the graphics bank.
+    void address(uint32_t a) {
+        bank(0x04);
+        for (int i = 0; i < 4; ++i) write(uint8_t(0x4E + i), uint8_t(a >> (8 * i)));
+    }
+    void program(uint32_t a, const Bytes& data) {
+        address(a);
+        for (uint8_t v : data) write(0x52, v);
+    }
+    void erase(uint32_t a, uint8_t kind) {  // 0x20 4 KiB, 0xD8 64 KiB
+        address(a);
+        write(0x4B, kind);
+        write(0x48, 4);
+    }
+};
+
+class SimBounds : public SimEnv {};
+
+TEST_F(SimBounds, C331FlashTakesRoomOnlyWhereWritten) {
+    SimC331 chip;
+    Wire w{chip};
+    constexpr uint32_t kBlock = 64 * 1024;
+    EXPECT_EQ(chip.flashResident(), 0u);
+    EXPECT_EQ(chip.flash(kBlock - 2, 4), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+
+    // Across a block boundary; programming again only clears bits.
+    w.program(2 * kBlock - 1, {0x0F, 0xF0, 0x3C});
+    w.program(2 * kBlock - 1, {0xFF, 0x0F, 0xFF});
+    EXPECT_EQ(chip.flash(2 * kBlock - 2, 5), (Bytes{0xFF, 0x0F, 0x00, 0x3C, 0xFF}));
+    EXPECT_EQ(chip.flashResident(), 2 * kBlock);
+
+    // A sector erase erases only its sector: the next block keeps its bytes.
+    w.erase(2 * kBlock - 4096, 0x20);
+    EXPECT_EQ(chip.flash(2 * kBlock - 2, 3), (Bytes{0xFF, 0xFF, 0x00}));
+    // A whole block erased gives its room back.
+    w.erase(2 * kBlock, 0xD8);
+    EXPECT_EQ(chip.flash(2 * kBlock, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ((Vals{chip.flashResident(), chip.flashEraseCount()}), (Vals{kBlock, 2}));
+
+    // The last byte of the flash, set from a test.
+    chip.setFlash(SimC331::kFlashSize - 1, {0x5A});
+    EXPECT_EQ(chip.flash(SimC331::kFlashSize - 2, 4), (Bytes{0xFF, 0x5A}));
+}
+
+TEST_F(SimBounds, RecordsKeepTheNewestEntries) {
+    SimC331 chip;
+    Wire w{chip};
+    w.bank(0x01);
+    const size_t n = SimC331::kLogKeep + 100;
+    for (size_t i = 0; i < n; ++i) w.write(0x05, uint8_t(i));
+    const auto log = chip.log();
+    const auto frames = chip.frames();
+    const auto writes = chip.writesTo(0x01, 0x05);
+    EXPECT_EQ((Vals{log.size(), frames.size(), writes.size()}),
+              (Vals{SimC331::kLogKeep, SimC331::kFramesKeep, SimC331::kLogKeep}));
+    EXPECT_EQ((Vals{log.back().value, frames.back()[1], writes.front()}),
+              (Vals{uint8_t(n - 1), uint8_t(n - 1), uint8_t(n - SimC331::kLogKeep)}));
+
+    SimGpio& gpio = board().simGpio();
+    const size_t sets = SimGpio::kHistoryKeep + 7;
+    for (size_t i = 0; i < sets; ++i) gpio.setLine(i + 1 == sets ? "last" : "line", int(i & 1));
+    const auto history = gpio.history();
+    EXPECT_EQ(history.size(), SimGpio::kHistoryKeep);
+    EXPECT_EQ(history.back(), (std::pair<std::string, int>{"last", int((sets - 1) & 1)}));
+}
+
+}  // namespace
