@@ -6,6 +6,7 @@
 
 #include "core/global.h"
 #include "core/zrvrampara.h"
+#include "ui/settings/settings_pages.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
@@ -34,6 +35,7 @@ protected:
         clock->setMs(1000000);
         ShellText::installFont();
         PageRegistry::reset();
+        SettingsPages::install();
         PageRegistry::setDialogsBlocking(false);
         NumberKeyboard::clearAnswers();
         g_page_focus = 1;

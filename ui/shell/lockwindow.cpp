@@ -132,6 +132,7 @@ void LockWindow::language_changed() {
     updatePorts();
 }
 
+SIGNAL_PARA LockWindow::readSignal(int input) { return ::readSignal(input); }
 bool LockWindow::signalPresent(int input) { return present(readSignal(input)); }
 
 namespace {

@@ -4,6 +4,8 @@
 // ports. It is made once and reused: the idle return raises the same page
 // over whatever is open, modal to the whole panel, and a touch takes the
 // panel back to the page that was in front.
+#include "core/zrvrampara.h"
+
 #include <QBasicTimer>
 #include <QPointer>
 #include <QWidget>
@@ -28,6 +30,8 @@ public:
     // Text of an input's signal summary ("1920x1080@60Hz", or no signal).
     static QString signalText(int input);
     static bool signalPresent(int input);
+    // One read of an input's signal summary (a zero summary out of range).
+    static SIGNAL_PARA readSignal(int input);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

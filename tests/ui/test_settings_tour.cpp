@@ -1,0 +1,42 @@
+// The video settings pages in every language: saved under the build
+// folder's "tour/" and checked for texts that do not fit.
+#include "page_tour.h"
+#include "settings_fixture.h"
+
+namespace {
+
+class SettingsTourTest : public TourTest {
+protected:
+    void TearDown() override {
+        delete g_inputchoose.data();
+        TourTest::TearDown();
+    }
+    void putCrop(int r, int input, int number, int w, int h) {
+        const u32 b = RamOffset::crop(u32(r));
+        model->live_image.setWord(b + RamOffset::CROP_ID, u16(0x8000 | ((number - 1) << 8) | input));
+        model->live_image.setWord(b + RamOffset::CROP_W, u16(w));
+        model->live_image.setWord(b + RamOffset::CROP_H, u16(h));
+    }
+};
+
+TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
+    model->ZrvSetSignalPara(2, 1920, 1080, 60);
+    model->ZrvSetSignalPara(5, 3840, 2160, 30);
+    for (int n = 1; n <= 7; ++n) putCrop(n, 2, n, 960, 540);
+    model->live_image.setWord(RamOffset::win(0) + RamOffset::WIN_SOURCE, 0x8003);  // HDMI1's crop 3
+    model->live_image.setWord(RamOffset::win(2) + RamOffset::WIN_ENABLE, 1);
+    model->shadow_image = model->live_image;
+    g_mainwindow->move(70, 40);
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        PageRegistry::open(PageRegistry::SourceSelect);
+        InputChoose* source = g_inputchoose.data();
+        visit(source, "source_select", lang);
+        source->findChild<QPushButton*>("Button_menu")->click();
+        visit(source, "source_select_popup", lang);
+        source->on_Button_back_clicked();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+#include "ui/settings/settings_pages.h"
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/zrvrampara.h"
+#include "ui/settings/input_entries.h"
+#include "ui/settings/inputchoose.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/page_registry.h"
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QVariant>
+
+namespace SettingsPages {
+
+namespace {
+
+// An opener: the page without parent, its global, the page id in front,
+// then the page runs over the panel.
+template <class Page>
+void openPage(QPointer<Page>& global, int id) {
+    if (!ZrvRamPara::p_zrvrampara_config) return;
+    auto* page = new Page(nullptr);
+    global = page;
+    g_page_focus = u8(id);
+    PageRegistry::runDialog(page);
+}
+
+}  // namespace
+
+void install() {
+    PageRegistry::setOpener(PageRegistry::SourceSelect, [] { openPage(g_inputchoose, PageRegistry::SourceSelect); });
+}
+
+int columnOf(int input) {
+    for (int k = 0; k < 6; ++k)
+        if (kColumnInput[k] == input) return k;
+    return 0;
+}
+
+const char* const kColumnMarkerStyle =
+    "border:1px solid;border-left-color:rgb(71, 119, 255);"
+    "                                     "
+    "border-right-color:rgb(71, 119, 255);"
+    "                                     "
+    "border-top-color:rgb(71, 119, 255);";
+
+InputStrip::InputStrip(QWidget* page, std::function<void(int)> chosen) {
+    m_marker = new QFrame(page);
+    m_marker->setStyleSheet(QString::fromLatin1(kColumnMarkerStyle));
+    for (int k = 0; k < 6; ++k) {
+        auto* b = new QPushButton(page);
+        b->setObjectName(QString::number(k));
+        b->setGeometry(21 + 130 * k, 69, 118, 83);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setFlat(true);
+        QObject::connect(b, &QPushButton::clicked, page, [chosen, k] { chosen(k); });
+    }
+    select(0);
+    m_marker->lower();
+}
+
+void InputStrip::select(int column) { m_marker->setGeometry(20 + 130 * column, 68, 120, 85); }
+
+QLabel* addPicture(QWidget* parent, const char* name, const QRect& where, const QString& picture) {
+    auto* l = new QLabel(parent);
+    if (name) l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(where);
+    l->setScaledContents(true);
+    l->setPixmap(QPixmap(picture));
+    return l;
+}
+
+QFrame* renewFrame(QPointer<QFrame>& frame, QWidget* parent, const char* name, const QRect& where,
+                   const QString& style) {
+    if (QFrame* old = frame.data()) {
+        old->hide();
+        old->setParent(nullptr);
+        old->deleteLater();
+    }
+    auto* f = new QFrame(parent);
+    f->setObjectName(QString::fromLatin1(name));
+    f->setGeometry(where);
+    f->setStyleSheet(style);
+    frame = f;
+    return f;
+}
+
+QPushButton* addEntryTile(QWidget* list, const QPoint& o, int input, const QString& name, const QString& size,
+                          const QFont& font) {
+    auto* inner = new QFrame(list);
+    inner->setGeometry(o.x() + 10, o.y() + 15, 220, 90);
+    inner->setStyleSheet(QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
+    auto* dot = new QLabel(list);
+    dot->setGeometry(o.x() + 20, o.y() + 25, 14, 14);
+    dot->setStyleSheet(QStringLiteral("background-color:#00D65B;border:0px groove gray;border-radius:7px;"));
+    QLabel* picture = addPicture(list, nullptr, QRect(o.x() + 39, o.y() + 20, 63, 24), InputEntries::entryPicture(input));
+    picture->setStyleSheet(QStringLiteral("background-color: #212435;"));
+    for (int row = 0; row < 2; ++row) {
+        auto* l = new QLabel(list);
+        l->setObjectName(QString::fromLatin1(row == 0 ? "label_name" : "label_size"));
+        l->setGeometry(o.x() + 20, o.y() + 44 + 28 * row, 172, 28);
+        l->setFont(font);
+        l->setStyleSheet(QStringLiteral("background-color:#212435;color:#FFFFFF"));
+        fitText(l, row == 0 ? name : size);
+    }
+    auto* b = new QPushButton(list);
+    b->setGeometry(o.x() + 11, o.y() + 16, 218, 88);
+    b->setFlat(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+QPushButton* addEditButton(QWidget* page, const char* name, const QFont& font) {
+    auto* b = new QPushButton(page);
+    b->setObjectName(QString::fromLatin1(name));
+    b->resize(180, 60);
+    b->setFont(font);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px"));
+    b->hide();
+    return b;
+}
+
+namespace {
+int fittingSize(const QFont& font, const QString& text, int room) {
+    QFont f = font;
+    int px = f.pixelSize() > 0 ? f.pixelSize() : QFontMetrics(f).height();
+    for (; px > 10; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).horizontalAdvance(text) <= room) break;
+    }
+    return px;
+}
+}  // namespace
+
+namespace {
+// Restores the widget's own style, then adds a smaller font when the text
+// would not fit room pixels.
+void fitInto(QWidget* w, const QString& text, int margin) {
+    QVariant base = w->property("fitBaseStyle");
+    if (!base.isValid()) {
+        base = w->styleSheet();
+        w->setProperty("fitBaseStyle", base);
+    }
+    w->setStyleSheet(base.toString());
+    w->ensurePolished();
+    const int room = w->contentsRect().width() - margin;
+    if (QFontMetrics(w->font()).horizontalAdvance(text) > room)
+        w->setStyleSheet(base.toString() + QStringLiteral(";font: %1px;").arg(fittingSize(w->font(), text, room)));
+}
+}  // namespace
+
+void fitText(QLabel* label, const QString& text) {
+    fitInto(label, text, 0);
+    label->setText(text);
+}
+
+void fitText(QPushButton* button, const QString& text) {
+    fitInto(button, text, 8);
+    button->setText(text);
+}
+
+bool ownsKeypadField(const QWidget* page) {
+    QLineEdit* field = g_lineedit.data();
+    return field && page && page->isAncestorOf(field);
+}
+
+void openKeypad(QLineEdit* field, const QString& title) {
+    if (!field || !g_numberkeyboard) return;
+    g_lineedit = field;
+    g_numberkeyboard->label_show(title, field->text());
+    g_numberkeyboard->exec();
+}
+
+int limitedValue(const QString& text, int lo, int hi, const char* field) {
+    bool digits = !text.isEmpty();
+    for (QChar c : text) digits = digits && c.isDigit();
+    bool ok = false;
+    const qulonglong v = digits ? text.toULongLong(&ok) : 0;
+    int value;
+    if (!digits)
+        value = lo;
+    else if (!ok || v > qulonglong(hi))
+        value = hi;
+    else
+        value = std::max(lo, int(v));
+    if (!digits || !ok || v != qulonglong(value))
+        writeLogMsg(WARNING, std::string(field) + " \"" + text.toStdString() + "\" held to " + std::to_string(value));
+    return value;
+}
+
+QString limitedText(const QString& text, int lo, int hi, const char* field) {
+    return QString::number(limitedValue(text, lo, hi, field));
+}
+
+}  // namespace SettingsPages

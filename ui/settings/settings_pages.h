@@ -1,0 +1,76 @@
+#pragma once
+// The video settings pages' place in the shell and the widgets they share:
+// the openers, the input-column strip, frames rebuilt whole, the entry tile
+// of a list, the edit buttons and keypad values held to their limits.
+#include <QPointer>
+#include <QRect>
+#include <QString>
+
+#include <functional>
+
+class QFont;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace SettingsPages {
+
+// Sets the openers of the video settings pages; the shell calls it once
+// its main window exists (tests after PageRegistry::reset()).
+void install();
+
+// Columns from left to right: HDMI1, HDMI2, HDMI3, HDMI4, DVI, EXT.
+constexpr int kColumnInput[6] = {2, 3, 4, 5, 1, 0};
+int columnOf(int input);
+
+// The marker over the chosen column: blue left, right and top edges.
+extern const char* const kColumnMarkerStyle;
+
+// The strip of the crop and EDID pages: six flat buttons "0" to "5" over the
+// columns (y 69) and the marker below them; chosen(column) on a press.
+class InputStrip {
+public:
+    InputStrip(QWidget* page, std::function<void(int column)> chosen);
+    void select(int column);
+    QFrame* marker() const { return m_marker; }
+
+private:
+    QFrame* m_marker;
+};
+
+// A picture label scaled to fill its rectangle.
+QLabel* addPicture(QWidget* parent, const char* name, const QRect& where, const QString& picture);
+
+// Replaces frame by a new empty one. The old frame may hold the button whose
+// click is being handled: it is hidden, taken off the page and deleted once
+// control is back in the event loop.
+QFrame* renewFrame(QPointer<QFrame>& frame, QWidget* parent, const char* name, const QRect& where,
+                   const QString& style);
+
+// One entry of a list of the crop and EDID pages at origin in the list frame:
+// its frame, dot, picture, name and size; returns the flat button over it.
+QPushButton* addEntryTile(QWidget* list, const QPoint& origin, int input, const QString& name,
+                          const QString& size, const QFont& font);
+
+// Cancel, OK (Save) and Delete of the edit panels: 180 x 60, hidden.
+QPushButton* addEditButton(QWidget* page, const char* name, const QFont& font);
+
+// The text shrunk a pixel at a time (down to 10 px) until it fits the
+// label or button; the pages' fonts are fixed, the languages' words are not.
+void fitText(QLabel* label, const QString& text);
+void fitText(QPushButton* button, const QString& text);
+
+// Keypad: whether the field the keypad was opened for belongs to page, and
+// opening it for field with title.
+bool ownsKeypadField(const QWidget* page);
+void openKeypad(QLineEdit* field, const QString& title);
+
+// A keypad value held to lo..hi: no number at all counts as lo. A limited
+// value writes one log line naming field.
+int limitedValue(const QString& text, int lo, int hi, const char* field);
+// The text the field shows after a value arrived (the limit when limited).
+QString limitedText(const QString& text, int lo, int hi, const char* field);
+
+}  // namespace SettingsPages
