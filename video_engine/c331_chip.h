@@ -72,6 +72,48 @@ public:
     // no port is measured (every window shows its background).
     static void installHdmiReader(HdmiReader reader);
 
+    // ---- debug dumps and factory sequences (protocol registers 33 to 36)
+    void input_slidebar(int dev) override;
+    void output_slidebar(int dev) override;
+    void disable_slidebar(int dev) override;
+    void vbyone_rx_ch1_seq(int dev) override;
+    void vbyone_rx_ch2_seq(int dev) override;
+    void read_c331_b174bug(int dev) override;
+    void write_read_c331_b80_iacthstch5(int dev) override;
+    // Dump or action n mod 14 (0 the full dump with its name line).
+    void zrvDbg_c331_param(int n) override;
+    // The full parameter dump, without name line; reads nothing from the chip.
+    int zrvDbg_c331_param();
+    void zrvDbg_c331_print_regGrp(int grp) override;
+    // Waits 100 ms without the manager's mutex.
+    void sync_c331_device_test_input(int dev) override;
+    void sync_c331_device_test_frame_lock(int dev) override;
+    // Every register of the register list with its value. Safe from any
+    // thread: it reads chip registers only (never a data port, whose read
+    // would take a byte of a running transfer) and no manager state.
+    void c331_print();
+    static int registerListSize();
+    // Code (bank << 16 | register << 8 | width) of entry i, 0 outside.
+    static u32 registerListEntry(int i);
+    // Bring-up helpers (nothing calls them).
+    void c331_outputTimmingCtrlReg(char ctrl1, char ctrl2);
+    void c331_calc_PixelCLK();
+    // The IT6805 receivers' read-out for dump action 10: refreshes the video
+    // record of input 4 + rx from the receiver driver (as its own read-out
+    // does) and returns it; false when there is none. Called in the c331
+    // thread with the manager's mutex held: it may take
+    // Utils::_source_hdminfo_mutex, no lock under which the source thread
+    // waits for the manager's mutex, and leaves the record's no-signal and
+    // stable words alone. Until installed, action 10 says it is not
+    // available.
+    using It6805Readout = std::function<bool(int rx, S::PortHdmiInfo& info)>;
+    static void installIt6805Readout(It6805Readout readout);
+
+    struct SlideBar {
+        int pipeline;
+        u8 colour1[3], colour2[3];
+    };
+
     // ---- window layout (layout file)
     void zrvApi_forceColorDisable(int dev) override;
     void zrvApi_initEnvC331() override;
@@ -235,6 +277,10 @@ private:
     // Port of the window owning enhanced channel ich, -1 for none.
     int enhancedPort(int ich) const;
     bool enhanceArgs(int ich, int port) const;
+    void dumpMemory();
+    void it6805Readout();
+    void vboRxRestart(int ch, u32 page);
+    void slideBars(const SlideBar* bars, int n, u32 type, u32 width);
     // The block reducer's sequence for the member of a field height.
     void set_nr_b(int ich, int port, int height);
     void wr(u32 code, u32 value, u32 base = 0);

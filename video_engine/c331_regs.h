@@ -34,6 +34,11 @@ constexpr u32 HSHRINK_SET = code(0x00, 0x79, 1);
 constexpr u32 HSHRINK_LOAD = code(0x00, 0x7A, 1);
 constexpr u32 hshrinkLoadCommand(int k) { return 4 * u32(k) + 131; }
 
+// Clock set-up bytes 00:47 to 00:4B (the first five PS_PLL words).
+constexpr u32 PLL(int i) { return code(0x00, 0x47 + u32(i), 1); }
+// Output timing control: output 1 in the low byte, output 2 in the high.
+constexpr u32 OUT_TIMING_CTRL = code(0x00, 0x55, 2);
+
 // ---- bank 2: Vby-One receivers (register page in 02:7F) ---------------------
 constexpr u32 VBORX_PAGE = code(0x02, 0x7F, 1);
 constexpr u32 VBORX_RESET(int ch) { return code(0x02, 0x40 + 0x1C * u32(ch), 1); }
@@ -55,6 +60,21 @@ constexpr u32 SYNC_POL_VBO = code(0x06, 0x3C, 4);
 // window's set-up then the window it reads and its lock to the first channel.
 constexpr u32 OCH_CTRL = code(0x08, 0x08, 2);
 constexpr u32 OCH_HMIRROR = code(0x08, 0x22, 1);
+// Device-test settings of an output channel: its test mode, line total
+// and sync source.
+constexpr u32 OCH_TEST_MODE = code(0x08, 0x0F, 1);
+constexpr u32 OCH_TEST_HTT = code(0x08, 0x0C, 2);
+constexpr u32 OCH_TEST_SYNC = code(0x08, 0x18, 2);
+// Pattern generator of an output channel: type (0 off), geometry, and the
+// two colours (red, green, blue each).
+constexpr u32 PAT_TYPE = code(0x08, 0x57, 1);
+constexpr u32 PAT_CTRL(int i) { return code(0x08, 0x58 + u32(i), 1); }  // 0x58 to 0x5A
+constexpr u32 PAT_HSTEP = code(0x08, 0x5B, 2);
+constexpr u32 PAT_HSTART = code(0x08, 0x5D, 2);
+constexpr u32 PAT_BAR = code(0x08, 0x5F, 2);
+constexpr u32 PAT_WIDTH = code(0x08, 0x61, 2);
+constexpr u32 PAT_COLOR1(int i) { return code(0x08, 0x63 + u32(i), 1); }
+constexpr u32 PAT_COLOR2(int i) { return code(0x08, 0x66 + u32(i), 1); }
 constexpr u32 OCH_AOI_HST = code(0x08, 0x32, 2);
 // The drawn part of the channel (start, size); width 0 draws nothing.
 constexpr u32 OCH_ACT_HST = code(0x08, 0x40, 2);
@@ -81,6 +101,10 @@ constexpr u32 MIX_LAYERS = code(0x0E, 0x09, 4);
 constexpr u32 MIX_SEL = code(0x0E, 0x0F, 2);
 // Weight of input i (0 background, 1 to 4 layers) in layer combination c.
 constexpr u32 MIX_COEF(int c, int i) { return code(0x0E, 0x12 + 5 * u32(c) + u32(i), 1); }
+
+// ---- bank 0x50, per output channel: input-change colour -------------------
+constexpr u32 OCH_CHG_COLOR_EN = code(0x50, 0x4A, 1);
+constexpr u32 OCH_CHG_COLOR = code(0x50, 0x4B, 3);
 
 // ---- bank 0x10, per input channel: capture --------------------------------
 // 1 runs, 2 holds (freeze), pair partner + 8 locks to it.
@@ -173,6 +197,11 @@ constexpr u32 OCH_FIELDS = code(0x16, 0x6C, 2);
 // order OCH_FIELDS reads them in while the window runs (f3, f0, f1, f2).
 constexpr u32 packFields(const int32_t f[5]) { return u32(f[0] | f[1] << 4 | f[2] << 8 | f[3] << 12 | f[4] << 16); }
 constexpr u32 readOrder(const int32_t f[5]) { return u32(f[3] + 16 * f[0] + 256 * f[1] + 4096 * f[2]); }
+
+// ---- data ports: a read takes the next byte of a running transfer --------
+constexpr u32 STR_DATA = code(0x04, 0x29, 1);   // OSD string transfer
+constexpr u32 CLUT_DATA = code(0x09, 0x20, 1);  // colour-table transfer
+// (and SFL_DATA, 04:52, the serial flash's read data)
 
 // ---- status and measurement (read between 0x80 and 0 in 00:29) ------------
 // Field size of input channel k (0-3): total pixels - 1, active lines.
