@@ -1,9 +1,9 @@
 #pragma once
 // The c331 chip operations: input ports and their measurement, input
 // channels and scalers, output channels and layers, the window layout and
-// the single-window operations. Panel timing, picture adjustments and the
-// OSD are forwarded to their own classes; enhancement and debug dumps stay
-// with the stand-in.
+// the single-window operations, the enhancement blocks of input channels
+// 0-3, and the debug dumps and factory sequences. Panel timing, picture
+// adjustments and the OSD are forwarded to their own classes.
 //
 // Window numbers: the apply pass names windows by their RECORD in the
 // parameter image (0..5); the layout packs the enabled records into slots
@@ -23,7 +23,7 @@ class c331_timing;
 class c331_picture;
 class c331_osd;
 
-class c331_chip : public c331_chip_ops_unbuilt, public c331_pic_host {
+class c331_chip : public c331_chip_ops, public c331_pic_host {
 public:
     using S = c331_state;
     using Rect = c331_state::_ImageWindowDef_st;

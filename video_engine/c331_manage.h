@@ -85,6 +85,7 @@ public:
         m_debugPending.store(true);
         wake();
     }
+    bool debug_pending() const { return m_debugPending.load(); }
     // Asks the thread to end (it leaves its loop at the next wait) and wakes
     // it; joins it unless called from the thread itself.
     void stop();
