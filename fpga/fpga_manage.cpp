@@ -97,7 +97,10 @@ int fpga_manage::initialize(bool startThread) {
     gpio.setLine(GpioName::kBoardOne, 1);
 
     softinit();
-    Utils::sleep_ms(2000);
+    // The lines settle for kSettleMs before the FPGAs are driven. With its
+    // thread the wait is the thread's first step: start-up goes on, and the
+    // PC links open without waiting for the FPGAs.
+    if (!startThread) Utils::sleep_ms(kSettleMs);
     g_fpga_c331_start.store(0);
     m_ops->record_open();
     if (!startThread) return 0;
@@ -137,6 +140,10 @@ void fpga_manage::stop() {
 // ---------------------------------------------------------------- thread
 
 void fpga_manage::thread_main() {
+    Clock& clock = Board::get().clock();
+    const uint64_t settled = clock.nowMs() + kSettleMs;
+    while (!m_stop.load() && clock.nowMs() < settled)
+        fpga_handover::wait_for_wake(clock, settled - clock.nowMs(), m_stop);
     while (!m_stop.load()) {
         thread_turn();
         const bool open = g_fpga_c331_start.load() != 0;

@@ -66,6 +66,8 @@ public:
     void pass();
     // Pass interval while running, and while the start gate is closed.
     static constexpr u32 kPassMs = 10;
+    // Settling time of the lines' start levels before the FPGAs are driven.
+    static constexpr u32 kSettleMs = 2000;
     static constexpr u32 kGateClosedMs = 50;
 
     // ---- wire access (one access each, under Utils::_spi_mutex)

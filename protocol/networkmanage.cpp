@@ -38,7 +38,7 @@ int networkManage::initialize() {
         writeLogMsg(ERROR, "TCP command port " + std::to_string(m_port) + " cannot be opened");
         return 255;
     }
-    startThread([this] { serveLoop(); });
+    startThread("link tcp", [this] { serveLoop(); });
     return 0;
 }
 

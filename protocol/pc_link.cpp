@@ -5,6 +5,7 @@
 #include "protocol/message_deal.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -54,9 +55,10 @@ PcLink::~PcLink() {
     if (m_wakeFd >= 0) ::close(m_wakeFd);
 }
 
-void PcLink::startThread(std::function<void()> fn) {
+void PcLink::startThread(const char* name, std::function<void()> fn) {
     m_run.store(true);
     m_thread = std::thread(std::move(fn));
+    pthread_setname_np(m_thread.native_handle(), name);
 }
 
 void PcLink::stopThread() {

@@ -75,8 +75,9 @@ public:
     virtual void stop() = 0;
 
 protected:
-    // Starts fn as the receive thread; it runs while running() is true.
-    void startThread(std::function<void()> fn);
+    // Starts fn as the receive thread, named name (at most 15 characters);
+    // it runs while running() is true.
+    void startThread(const char* name, std::function<void()> fn);
     // Ends the receive thread: clears running(), wakes and joins it.
     void stopThread();
     bool running() const { return m_run.load(); }

@@ -28,7 +28,7 @@ int serial_modules::initialize(int baud) {
         return 255;
     }
     if (m_rs485) m_port->setRts(false);  // listen
-    startThread([this] { receiveLoop(); });
+    startThread(m_rs485 ? "link rs485" : "link serial", [this] { receiveLoop(); });
     return 0;
 }
 

@@ -36,7 +36,7 @@ int udpnetManage::initialize() {
     m_wifiFd = LinkSocket::openUdp(m_wifiPort, m_loopback, &m_boundWifiPort);
     if (m_wifiFd < 0) writeLogMsg(ERROR, "UDP port " + std::to_string(m_wifiPort) + " cannot be opened");
     // One thread serves both ports: the access point's port is only read.
-    startThread([this] { serveLoop(); });
+    startThread("link udp", [this] { serveLoop(); });
     return 0;
 }
 

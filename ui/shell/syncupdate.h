@@ -38,7 +38,9 @@ public:
 
     // The pause owed after a refresh that took busyMs: none up to 8 ms,
     // then ten times the time less 80 ms, so a 10 ms tick loses under a
-    // tenth of its turns however slow the refresh.
+    // tenth of its turns; never more than kMaxPauseMs, so one stall of the
+    // disk does not hold the next change back from its file for long.
+    static constexpr qint64 kMaxPauseMs = 200;
     static qint64 pauseAfterMs(qint64 busyMs);
 
 public slots:
