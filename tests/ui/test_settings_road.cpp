@@ -3,6 +3,7 @@
 // the image file; an EDID saved for HDMI1 becomes a custom-EDID request.
 #include "video_engine/test_c331_pipe_env.h"
 #include "video_engine/test_c331_sim.h"
+#include "support/quiet_c331_ops.h"
 
 #include "ui/settings/edidset.h"
 #include "ui/settings/inputchoose.h"
@@ -64,7 +65,7 @@ protected:
         PageRegistry::setDialogsBlocking(true);
         // The manager is shared by every test of the program: leave it as
         // if it had applied an empty image.
-        c331_chip_ops_unbuilt quiet;
+        QuietC331Ops quiet;
         m->setChipOps(&quiet);
         {
             QMutexLocker lock(&m->mutex);
