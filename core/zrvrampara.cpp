@@ -612,6 +612,14 @@ int ZrvRamPara::ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate) {
     return 0;
 }
 
+int ZrvRamPara::ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate, u32 rawOffset, const u8 raw[3]) {
+    if (!validInput(input)) return 255;
+    QMutexLocker lock(&mutex);
+    live_image.setSignal(input, SIGNAL_PARA{width, height, rate, 0});
+    for (u32 i = 0; i < 3; ++i) live_image.setByte(rawOffset + i, raw[i]);
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Language and user modes
 

@@ -315,6 +315,10 @@ public:
     // Writes an input's signal summary under the model's mutex (receiver
     // drivers); returns 0, or 255 for an input out of range.
     int ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate);
+    // The same together with three raw bytes at image offset rawOffset (the
+    // IT6805 receivers keep the low bytes of their measurement there), all
+    // under the one lock so a reader never sees the two halves disagree.
+    int ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate, u32 rawOffset, const u8 raw[3]);
     int ZrvLanguageChanged();
     int ZrvUserModeSaved(int n);
     int ZrvGetCurrentModeIndex();

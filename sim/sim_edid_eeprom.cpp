@@ -1,5 +1,7 @@
 #include "sim/sim_edid_eeprom.h"
 
+#include "video_io/source_map.h"
+
 #include "platform/fileops.h"
 #include "sim/sim_board.h"
 
@@ -90,4 +92,17 @@ void SimEdidEeprom::save() {
     QDir().mkpath(QFileInfo(QString::fromStdString(host)).absolutePath());
     std::ofstream out(host, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(m_mem), sizeof m_mem);
+}
+
+std::function<bool(std::vector<uint8_t>&)> simEdidReader(SimBoard& board, int input) {
+    SimBoard* b = &board;
+    return [b, input](std::vector<uint8_t>& edid) {
+        using namespace source_bus;
+        if (!validInput(input)) return false;
+        auto mem = std::dynamic_pointer_cast<SimEdidEeprom>(
+            b->i2cModelBehind(kDevice, kMemSwitch >> 1, kChannel[input], kEeprom >> 1));
+        if (!mem) return false;
+        edid = mem->contents();
+        return true;
+    };
 }

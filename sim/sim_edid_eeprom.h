@@ -10,6 +10,7 @@
 #include "sim/sim_models.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -49,3 +50,7 @@ private:
     bool m_absent = false;
     int m_pageWrites = 0;
 };
+
+// How a source reads an input's EDID memory (the receivers' "follows_edid"
+// sources): false when no memory is attached for the input.
+std::function<bool(std::vector<uint8_t>& edid)> simEdidReader(SimBoard& board, int input);

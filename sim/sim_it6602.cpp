@@ -292,14 +292,7 @@ void simAttachIt6602(SimBoard& board) {
     std::vector<std::weak_ptr<SimIt6602>> chips;
     for (int i = 0; i < 4; ++i) {
         auto chip = std::make_shared<SimIt6602>(board.scenario(), i);
-        SimBoard* b = &board;
-        chip->setEdidReader([b, i](std::vector<uint8_t>& edid) {
-            auto mem = std::dynamic_pointer_cast<SimEdidEeprom>(
-                b->i2cModelBehind(kDevice, kMemSwitch >> 1, kChannel[i], kEeprom >> 1));
-            if (!mem) return false;
-            edid = mem->contents();
-            return true;
-        });
+        chip->setEdidReader(simEdidReader(board, i));
         for (uint8_t address : {kIt6602, kIt6602Alt})
             board.attachI2cBehind(kDevice, kRxSwitch >> 1, kChannel[i], address >> 1, chip->at(address));
         chips.push_back(chip);

@@ -223,6 +223,13 @@ void vimrasource::publish_signal(int input, u16 width, u16 height, u32 rate) {
     p->test_signal(1);
 }
 
+void vimrasource::publish_signal(int input, u16 width, u16 height, u32 rate, u32 rawOffset, const u8 raw[3]) {
+    ZrvRamPara* p = model();
+    if (!p || !validInput(input)) return;
+    p->ZrvSetSignalPara(input, width, height, u8(rate >= 55 ? 60 : rate), rawOffset, raw);
+    p->test_signal(1);
+}
+
 void vimrasource::clear_signal(int input) {
     ZrvRamPara* p = model();
     if (!p || !validInput(input)) return;

@@ -66,6 +66,9 @@ public:
     // SIGNAL_PARA of an input; a rate of 55 and above is stored as 60. Then
     // the change signal (test_signal(1)) so the pages refresh.
     void publish_signal(int input, u16 width, u16 height, u32 rate);
+    // The same with three raw bytes written at image offset rawOffset under
+    // the same lock (the IT6805 driver's unclamped low bytes).
+    void publish_signal(int input, u16 width, u16 height, u32 rate, u32 rawOffset, const u8 raw[3]);
     void clear_signal(int input);
     // The input's hdminfo record, under Utils::_source_hdminfo_mutex.
     void fill_hdminfo(int input, const PI_HDMI_INFO& info);
