@@ -81,6 +81,9 @@ message_deal::message_deal() {
     m_table[PcCmd::SetClock] = &message_deal::set_clock;
     m_table[PcCmd::TimeReport] = &message_deal::Time_to_RAM;
     m_table[PcCmd::NetworkSetup] = &message_deal::network_setup;
+    m_table[PcCmd::FlashErase] = &message_deal::flash_erase;
+    m_table[PcCmd::FlashWrite] = &message_deal::flash_write;
+    m_table[PcCmd::FlashRead] = &message_deal::flash_read;
 }
 
 u32 message_deal::message_group_deal(const u8* frame, u32 length, u8* reply, u32 replyCap) {
@@ -242,6 +245,52 @@ u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
     } else {
         return status(out, cap, ReplyStatus::BadArgument);
     }
+    out[0] = ReplyStatus::Ok;
+    return 1 + len;
+}
+
+// ---------------------------------------------------------------- serial flash
+
+namespace {
+// The flash is driven only by a running chip: not before its set-up, nor
+// while a restart identifies it again.
+bool flashReady(c331_manage* c331) { return c331->thread_state.load() == 6; }
+// No answer and a lock held by another user both read "busy" on the wire.
+u8 flashStatus(int result) { return result == 0 ? ReplyStatus::Ok : result == 1 ? ReplyStatus::BadArgument : ReplyStatus::Busy; }
+}  // namespace
+
+u32 message_deal::flash_erase(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 5) return status(out, cap, ReplyStatus::BadArgument);
+    const int block = rd16(req.data());
+    const int mode = req.data()[2];
+    const int count = rd16(req.data() + 3);
+    if (mode > 2 || !c331_manage::flash_erase_ok(block, count, mode)) return status(out, cap, ReplyStatus::BadArgument);
+    c331_manage* c331 = c331_manage::get();
+    if (!flashReady(c331)) return status(out, cap, ReplyStatus::Busy);
+    return status(out, cap, flashStatus(c331->erase_flash(c331->c331_fd, block, count, mode)));
+}
+
+u32 message_deal::flash_write(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
+    const u32 addr = rd32(req.data());
+    const u32 len = rd32(req.data() + 4);
+    if (len == 0 || len != req.dataLength() - 8 || !c331_manage::flash_range_ok(addr, len))
+        return status(out, cap, ReplyStatus::BadArgument);
+    c331_manage* c331 = c331_manage::get();
+    if (!flashReady(c331)) return status(out, cap, ReplyStatus::Busy);
+    return status(out, cap, flashStatus(c331->write_flash(c331->c331_fd, addr, len, req.data() + 8)));
+}
+
+u32 message_deal::flash_read(const Cmd_Frame& req, u8* out, u32 cap) {
+    if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
+    const u32 addr = rd32(req.data());
+    const u32 len = rd32(req.data() + 4);
+    if (len == 0 || len > PcRam::MaxRead || cap < 1 + len || !c331_manage::flash_range_ok(addr, len))
+        return status(out, cap, ReplyStatus::BadArgument);
+    c331_manage* c331 = c331_manage::get();
+    if (!flashReady(c331)) return status(out, cap, ReplyStatus::Busy);
+    const int result = c331->read_flash(c331->c331_fd, addr, len, out + 1);
+    if (result != 0) return status(out, cap, flashStatus(result));
     out[0] = ReplyStatus::Ok;
     return 1 + len;
 }

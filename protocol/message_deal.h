@@ -23,6 +23,9 @@ constexpr u8 Unsupported = 0xFF;
 
 // Command byte (frame byte 9).
 namespace PcCmd {
+constexpr u8 FlashErase = 0x70;
+constexpr u8 FlashWrite = 0x71;
+constexpr u8 FlashRead = 0x72;
 constexpr u8 RamWrite = 0x60;
 constexpr u8 RamRead = 0x61;
 constexpr u8 FileStart = 0x80;
@@ -181,6 +184,10 @@ private:
     u32 set_clock(const Cmd_Frame& req, u8* out, u32 cap);
     u32 Time_to_RAM(const Cmd_Frame& req, u8* out, u32 cap);
     u32 network_setup(const Cmd_Frame& req, u8* out, u32 cap);
+    // The video processor's serial flash (fonts, OSD bitmap).
+    u32 flash_erase(const Cmd_Frame& req, u8* out, u32 cap);
+    u32 flash_write(const Cmd_Frame& req, u8* out, u32 cap);
+    u32 flash_read(const Cmd_Frame& req, u8* out, u32 cap);
 
     static u32 status(u8* out, u32 cap, u8 code);
     // Stores the checked file; status code.

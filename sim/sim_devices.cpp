@@ -38,8 +38,10 @@ void attachSourceBus(SimBoard& board) {
 
 void simAttachDevices(SimBoard& board) {
     board.attachSpi("/dev/spidev32766.0", std::make_shared<SimC331>());
-    if (auto c331 = std::dynamic_pointer_cast<SimC331>(board.spiModel("/dev/spidev32766.0")))
+    if (auto c331 = std::dynamic_pointer_cast<SimC331>(board.spiModel("/dev/spidev32766.0"))) {
         simC331AttachInputs(board, *c331);
+        for (const std::string& font : board.scenario().snapshot().c331Fonts) c331->preloadFont(font);
+    }
     attachSourceBus(board);
 
     const auto fpga = board.scenario().snapshot().fpga;

@@ -156,6 +156,15 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
             data.cardsPerPort[size_t(port)] = kv.second.get_value<uint16_t>(0);
         }
     }
+    if (auto fonts = tree.get_child_optional("c331_fonts")) {
+        for (const auto& kv : *fonts) {
+            const std::string name = kv.second.get_value<std::string>();
+            if (name == "ascii32" || name == "cjk32" || name == "ascii64" || name == "cjk64")
+                data.c331Fonts.push_back(name);
+            else
+                refusals.push_back("c331_fonts: unknown font \"" + name + "\"");
+        }
+    }
     if (auto soc = tree.get_child_optional("soc_id")) {
         size_t i = 0;
         for (const auto& kv : *soc) {

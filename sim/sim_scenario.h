@@ -69,6 +69,9 @@ struct SimScenarioData {
     // Receiving cards behind each output port, 12 ports per FPGA.
     std::array<uint16_t, 24> cardsPerPort{};
     std::array<uint16_t, 3> socIdWords{{0x1234, 0x5678, 0x9ABC}};
+    // OSD fonts whose headers the c331's serial flash holds at start:
+    // "ascii32", "cjk32", "ascii64", "cjk64" (key "c331_fonts", a list).
+    std::vector<std::string> c331Fonts;
     SimFpgaScenario fpga;
 };
 

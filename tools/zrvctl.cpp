@@ -208,6 +208,8 @@ public:
     int run(u8 cmd, const Bytes& req = {}, Bytes* data = nullptr, u8 target = 0) {
         return checked(call(cmd, req, target), data);
     }
+    int timeout() const { return m_timeout; }
+    void setTimeout(int ms) { m_timeout = ms; }
 
     static const char* statusMeaning(u8 s) {
         switch (s) {
@@ -366,6 +368,68 @@ int cmdNetwork(Client& c, const Args& a) {
     return c.run(0x93, req);
 }
 
+// The serial flash goes in chunks of at most one reply's worth.
+constexpr u32 kFlashChunk = 1024;
+constexpr u64 kFlashBytes = 32u * 1024 * 1024;
+
+int cmdFlashErase(Client& c, const Args& a) {
+    Bytes req;
+    put16(req, u32(number(a[0], "START", 0, 0xFFFF)));
+    req.push_back(u8(number(a[1], "MODE", 0, 2)));
+    const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
+    put16(req, count);
+    // A block erase takes up to 3 s on the device before it answers.
+    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3000ull * count)));
+    return c.run(0x70, req);
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fail("cannot read the file " + path + ": " + std::strerror(errno));
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int cmdFlashWrite(Client& c, const Args& a) {
+    const u64 addr = number(a[0], "ADDRESS", 0, kFlashBytes - 1);
+    const Bytes content = readFile(a[1]);
+    if (content.empty() || content.size() > kFlashBytes - addr)
+        fail("the file " + a[1] + " must hold 1 byte up to the flash's end, not " + std::to_string(content.size()));
+    int rc = 0;
+    for (size_t off = 0; rc == 0 && off < content.size(); off += kFlashChunk) {
+        const size_t n = std::min<size_t>(kFlashChunk, content.size() - off);
+        Bytes req;
+        put32(req, u32(addr + off));
+        put32(req, u32(n));
+        req.insert(req.end(), content.begin() + long(off), content.begin() + long(off + n));
+        rc = c.run(0x71, req);
+    }
+    return rc;
+}
+
+int cmdFlashRead(Client& c, const Args& a) {
+    const u64 addr = number(a[0], "ADDRESS", 0, kFlashBytes - 1);
+    const u64 len = number(a[1], "LENGTH", 1, kFlashBytes - addr);
+    Bytes all;
+    int rc = 0;
+    for (u64 off = 0; rc == 0 && off < len; off += kFlashChunk) {
+        const u32 n = u32(std::min<u64>(kFlashChunk, len - off));
+        Bytes req, d;
+        put32(req, u32(addr + off));
+        put32(req, n);
+        rc = c.run(0x72, req, &d);
+        if (rc == 0 && d.size() != n) {
+            std::fprintf(stderr, "zrvctl: %zu bytes came instead of %u\n", d.size(), n);
+            return 1;
+        }
+        all.insert(all.end(), d.begin(), d.end());
+    }
+    if (rc != 0) return rc;
+    std::ofstream out(a[2], std::ios::binary | std::ios::trunc);
+    if (!out.write(reinterpret_cast<const char*>(all.data()), std::streamsize(all.size())))
+        fail("cannot write the file " + a[2] + ": " + std::strerror(errno));
+    return 0;
+}
+
 struct Command {
     const char* name;
     const char* args;
@@ -410,6 +474,17 @@ const Command kCommands[] = {
      "Example: network 192.168.1.199 255.255.255.0 192.168.1.1\n"
      "The reply may be lost when the address changes.",
      cmdNetwork},
+    {"flash-erase", "START MODE COUNT", 0x70, 3, 3, "erases COUNT blocks of the video processor's serial flash",
+     "START is a 4 KiB block number; MODE 0 erases 4 KiB blocks, 1 32 KiB, 2 64 KiB (START\n"
+     "aligned to the block size); the range must end within the 32 MiB flash. Waits 3 s\n"
+     "per block for the answer. Example: flash-erase 16 0 1 erases 0x10000-0x10FFF.",
+     cmdFlashErase},
+    {"flash-write", "ADDRESS FILE", 0x71, 2, 2, "writes FILE into the serial flash at ADDRESS",
+     "Sent in 1024-byte pieces. The flash is not erased first: erase the range with\n"
+     "flash-erase before, or the bytes come back wrong.",
+     cmdFlashWrite},
+    {"flash-read", "ADDRESS LENGTH FILE", 0x72, 3, 3, "reads LENGTH bytes of the serial flash into FILE",
+     "Read in 1024-byte pieces. Example: flash-read 0x10000 1024 back.bin", cmdFlashRead},
 };
 
 const Command* findCommand(const std::string& name) {

@@ -149,3 +149,19 @@ int c331_drv::wait_c331_bits(int fd, u32 code, u32 mask, u32 want, u32 maxPolls,
     logLimited(text);
     return 255;
 }
+
+int c331_drv::wait_c331_bits_for(int fd, u32 code, u32 mask, u32 want, u32 boundMs) {
+    if (!isOpen() || fd != m_fd) return 255;
+    constexpr u32 kBackToBack = 100;
+    constexpr u32 kSleepUs = 100;
+    auto reached = [&] { return (read_C331(fd, code) & mask) == (want & mask); };
+    for (u32 i = 0; i < kBackToBack; ++i)
+        if (reached()) return 0;
+    Clock& clock = Board::get().clock();
+    const u64 start = clock.nowMs();
+    while (clock.nowMs() - start < boundMs) {
+        clock.sleepUs(kSleepUs);
+        if (reached()) return 0;
+    }
+    return 255;
+}

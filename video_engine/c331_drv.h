@@ -93,6 +93,12 @@ public:
     // once when the device is not open. sleepUs between reads (0: none).
     int wait_c331_bits(int fd, u32 code, u32 mask, u32 want, u32 maxPolls, u32 sleepUs, u32 base = 0,
                        const char* what = nullptr);
+    // The same bounded in time on the board clock, for the flash controller
+    // and the graphics engine, whose operations take from microseconds (a
+    // FIFO) to seconds (a block erase): 100 reads back to back, then one
+    // read per 100 us sleep until boundMs passed. 0 when reached, 255 at the
+    // bound (not logged: the caller reports its own message).
+    int wait_c331_bits_for(int fd, u32 code, u32 mask, u32 want, u32 boundMs);
 
     // Failed transfers since start (tests, diagnostics).
     u32 failureCount() const { return m_failures.load(); }

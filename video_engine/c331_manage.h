@@ -155,6 +155,48 @@ public:
 
     void setChipOps(c331_chip_ops* chipOps) { ops = chipOps; }
 
+    // ---- the serial flash behind the chip (any thread)
+    // Results: 0 done; 1 refused, nothing touched; 2 the flash did not
+    // answer within its bound; 3 the flash lock was not obtained in 1 s.
+    static constexpr u32 kFlashSize = 32u * 1024 * 1024;
+    // The checks the operations make before touching anything: a range
+    // inside the flash (computed without overflow), an erase aligned to its
+    // block size.
+    static bool flash_range_ok(u64 address, u64 length);
+    static bool flash_erase_ok(int block, int count, int type);
+    // `count` blocks from 4 KiB block `block`, each 4 KiB (type 0), 32 KiB
+    // (1) or 64 KiB (any other), aligned to its size. Count 0: nothing.
+    int erase_flash(int fd, int block, int count, int type);
+    // Programs without erasing first: the bytes must land on erased flash.
+    int write_flash(int fd, u32 address, u32 length, const u8* data);
+    int read_flash(int fd, u32 address, u32 length, u8* buffer);
+    // Asks the c331 thread to read the font headers again, copy the fonts
+    // into the chip and redraw the OSD (after new fonts were written).
+    void request_font_reload();
+    bool font_reload_pending() const { return m_fontReload.load(); }
+    // Fonts found in the flash: bit 0 32-dot Chinese, 1 32-dot English,
+    // 2 64-dot Chinese, 3 64-dot English. Read without the manager's mutex.
+    u32 font_status() const { return m_fontStatus.load(); }
+    void set_font_status(u32 bits) { m_fontStatus.store(bits); }
+
+    // The flash lock, held for each whole erase, write, read and DMA, for a
+    // redraw and a font load. Lock order: manager mutex, flash lock, bank
+    // lock, SPI lock; nothing takes the manager mutex inside it. With `wait`
+    // the caller tries for at most kFlashLockWaitMs; the c331 thread only
+    // tries once and leaves its work pending.
+    static constexpr u32 kFlashLockWaitMs = 1000;
+    std::unique_lock<std::mutex> flash_lock(bool wait);
+    // The operations with the flash lock held by the caller; results as
+    // above (no refusal: the ranges are the caller's).
+    int sfl_erase(int fd, u32 address, int count, int type);
+    int sfl_write(int fd, u32 address, u32 length, const u8* data);
+    int sfl_read(int fd, u32 address, u32 length, u8* buffer);
+    int osd_write_dma_sfl(int fd, u32 src, u32 dst, int mode, u32 size);
+    // Bounds of the flash waits on the board clock.
+    static constexpr u32 kSflWaitMs = 100;
+    static constexpr u32 kSflEraseMs = 3000;
+    static constexpr u32 kSflDmaMs = 10000;
+
 private:
     c331_manage();
 
@@ -194,4 +236,16 @@ private:
     std::condition_variable m_wakeCv;
     bool m_woken = false;  // under m_wakeMutex
     std::atomic<bool> m_stop{false};
+
+    // Serial flash.
+    void sfl_pins(int fd);
+    // Waits for a controller status; at the bound logs `message`, sets the
+    // controller idle and returns false.
+    bool sfl_wait(int fd, u32 code, u32 mask, u32 want, u32 boundMs, const char* message);
+    // After a program or erase: clears a write-enable latch left set.
+    bool sfl_clear_latch(int fd);
+    bool sfl_reissue(int fd, u32 address);
+    std::mutex m_flashMutex;
+    std::atomic<bool> m_fontReload{false};
+    std::atomic<u32> m_fontStatus{0};
 };

@@ -27,9 +27,15 @@ struct Wire {
         bank(0x04);
         for (int i = 0; i < 4; ++i) write(uint8_t(0x4E + i), uint8_t(a >> (8 * i)));
     }
+    // Bytes are programmed when the address is written again: at each page
+    // boundary and after the last byte.
     void program(uint32_t a, const Bytes& data) {
         address(a);
-        for (uint8_t v : data) write(0x52, v);
+        for (uint8_t v : data) {
+            write(0x52, v);
+            if (++a % 256 == 0) address(a);
+        }
+        address(a);
     }
     void erase(uint32_t a, uint8_t kind) {  // 0x20 4 KiB, 0xD8 64 KiB
         address(a);

@@ -114,12 +114,27 @@ TEST_F(C331DrvTest, StatusWaitsAreBounded) {
 
 TEST_F(C331DrvTest, SimulatedSerialFlashErasesToOnesAndProgramsOnlyClearBits) {
     EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    // Bytes collect in the page buffer until the address is written again.
     drv->write_C331(fd, c331reg::SFL_ADDR, 0x10000);
     drv->write_C331(fd, c331reg::SFL_DATA, 0x5A);
     drv->write_C331(fd, c331reg::SFL_DATA, 0x0F);
+    EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
     drv->write_C331(fd, c331reg::SFL_ADDR, 0x10000);
     drv->write_C331(fd, c331reg::SFL_DATA, 0xF0);  // no erase in between
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x10000);
     EXPECT_EQ(chip->flash(0x10000, 2), (std::vector<uint8_t>{0x50, 0x0F}));
+    // Past the page's end the buffer wraps to the page's start; a reset of
+    // the controller drops what was collected.
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x100FF);
+    drv->write_C331(fd, c331reg::SFL_DATA, 0x11);
+    drv->write_C331(fd, c331reg::SFL_DATA, 0x22);
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x20000);
+    drv->write_C331(fd, c331reg::SFL_DATA, 0x33);
+    drv->write_C331(fd, c331reg::SFL_CTRL, 0x80);
+    drv->write_C331(fd, c331reg::SFL_ADDR, 0x20000);
+    EXPECT_EQ((Vals{chip->flash(0x100FF, 1)[0], chip->flash(0x10100, 1)[0], chip->flash(0x10000, 1)[0],
+                    chip->flash(0x20000, 1)[0]}),
+              (Vals{0x11, 0xFF, 0x22 & 0x50, 0xFF}));
 
     drv->write_C331(fd, c331reg::SFL_ADDR, 0x10001);
     EXPECT_EQ(drv->read_C331(fd, c331reg::SFL_DATA), 0x0Fu);

@@ -1,0 +1,183 @@
+// The c331's serial flash through the manager: what an erase and a write
+// reach, the page re-issue the controller needs, every stuck status bit
+// failing its operation at its bound, refusals that touch nothing, and the
+// flash lock between threads.
+#include "test_c331_sim.h"
+#include "video_engine/c331_manage.h"
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using Hold = SimC331::Hold;
+using Data = std::vector<uint8_t>;
+
+class C331FlashTest : public C331SimEnv {
+protected:
+    void SetUp() override {
+        C331SimEnv::SetUp();
+        // The manager's driver on this test's board.
+        mgr = c331_manage::get();
+        mfd = mgr->drv->initialize();
+        chip = std::dynamic_pointer_cast<SimC331>(board().spiModel(c331reg::kSpiDevice));
+        ASSERT_TRUE(chip);
+    }
+    // Addresses written to the flash controller's address register, in order.
+    std::vector<u32> addressWrites() const {
+        std::vector<u32> out;
+        u32 a = 0;
+        for (const auto& x : chip->log()) {
+            if (!x.write || x.bank != 0x04 || x.reg < 0x4E || x.reg > 0x51) continue;
+            const int i = x.reg - 0x4E;
+            a = (a & ~(0xFFu << (8 * i))) | u32(x.value) << (8 * i);
+            if (i == 3) out.push_back(a);
+        }
+        return out;
+    }
+    static Data pattern(size_t n, u8 seed) {
+        Data d(n);
+        for (size_t i = 0; i < n; ++i) d[i] = u8(seed + i * 7);
+        return d;
+    }
+    int write(u32 address, const Data& d) { return mgr->write_flash(mfd, address, u32(d.size()), d.data()); }
+
+    c331_manage* mgr = nullptr;
+    int mfd = -1;
+};
+
+TEST_F(C331FlashTest, EraseReachesExactlyItsBlocks) {
+    chip->setFlash(0x0F000, Data(0x5000, 0x00));
+    EXPECT_EQ(mgr->erase_flash(mfd, 16, 3, 0), 0);
+    EXPECT_EQ(chip->flash(0x0FFFF, 1), Data{0x00});
+    EXPECT_EQ(chip->flash(0x10000, 0x3000), Data(0x3000, 0xFF));
+    EXPECT_EQ(chip->flash(0x13000, 1), Data{0x00});
+    EXPECT_EQ(chip->flashEraseCount(), 3u);
+
+    // 32 and 64 KiB blocks at their alignment.
+    chip->setFlash(0x20000, Data(0x30000, 0x00));
+    EXPECT_EQ((Vals{mgr->erase_flash(mfd, 0x28, 1, 1), mgr->erase_flash(mfd, 0x40, 1, 2)}), (Vals{0, 0}));
+    EXPECT_EQ((Vals{chip->flash(0x27FFF, 1)[0], chip->flash(0x28000, 1)[0], chip->flash(0x2FFFF, 1)[0],
+                    chip->flash(0x30000, 1)[0], chip->flash(0x40000, 1)[0], chip->flash(0x4FFFF, 1)[0]}),
+              (Vals{0x00, 0xFF, 0xFF, 0x00, 0xFF, 0xFF}));
+}
+
+TEST_F(C331FlashTest, WriteReissuesTheAddressAtEachPageAndAfterTheLastByte) {
+    const Data d = pattern(300, 3);
+    chip->clearLog();
+    EXPECT_EQ(write(0x100, d), 0);
+    EXPECT_EQ(addressWrites(), (std::vector<u32>{0x100, 0x100, 0x200, 0x22C}));
+    EXPECT_EQ(chip->flash(0x100, 300), d);
+
+    // Ending on a page boundary needs no extra re-issue; a write across
+    // three pages lands whole.
+    chip->clearLog();
+    const Data e = pattern(0x300, 9);
+    EXPECT_EQ(write(0x1000, e), 0);
+    EXPECT_EQ(addressWrites(), (std::vector<u32>{0x1000, 0x1000, 0x1100, 0x1200, 0x1300}));
+    EXPECT_EQ(chip->flash(0x1000, 0x300), e);
+
+    // Read back through the controller.
+    Data back(300);
+    EXPECT_EQ(mgr->read_flash(mfd, 0x100, 300, back.data()), 0);
+    EXPECT_EQ(back, d);
+}
+
+TEST_F(C331FlashTest, EachStuckBitFailsItsOperationAtItsBoundAndTheNextWorks) {
+    ManualClock& clock = useManualClock();
+    struct Case {
+        Hold bit;
+        int op;  // 0 erase, 1 write, 2 read, 3 DMA
+        u64 bound;
+    };
+    const Case cases[] = {
+        {Hold::EraseBusy, 0, 3000}, {Hold::Wip, 0, 3000},       {Hold::FifoNotEmpty, 1, 100},
+        {Hold::WriteBusy, 1, 100},  {Hold::Wip, 1, 100},        {Hold::Wel, 1, 100},
+        {Hold::ReadBusy, 2, 100},   {Hold::DmaBusy, 3, 10000},
+    };
+    Data buf(16);
+    const Data d = pattern(16, 1);
+    auto run = [&](int op) {
+        switch (op) {
+        case 0: return mgr->erase_flash(mfd, 32, 1, 0);
+        case 1: return write(0x20000, d);
+        case 2: return mgr->read_flash(mfd, 0x20000, 16, buf.data());
+        default: {
+            auto lock = mgr->flash_lock(true);
+            return mgr->osd_write_dma_sfl(mfd, 0x20000, 0x7F000000, 0, 16);
+        }
+        }
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.bit));
+        chip->setHeld(c.bit, true);
+        const u64 t0 = clock.nowMs();
+        EXPECT_EQ(run(c.op), 2);
+        const u64 spent = clock.nowMs() - t0;
+        EXPECT_GE(spent, c.bound);
+        EXPECT_LE(spent, c.bound + 5);
+        // The controller is left idle.
+        EXPECT_EQ(chip->writesTo(0x04, 0x48).back(), 0);
+        chip->setHeld(c.bit, false);
+        EXPECT_EQ(mgr->erase_flash(mfd, 32, 1, 0), 0);
+        EXPECT_EQ(run(c.op), 0);
+        if (c.op == 1) EXPECT_EQ(chip->flash(0x20000, 16), d);
+        if (c.op == 2) EXPECT_EQ(buf, Data(16, 0xFF));
+    }
+}
+
+TEST_F(C331FlashTest, ALatchLeftSetIsClearedAndEveryBlockKeepsItsEraseSize) {
+    chip->setLatchLeftSet(true);
+    chip->setFlash(0x10000, Data(0x10000, 0x00));
+    EXPECT_EQ(mgr->erase_flash(mfd, 16, 3, 0), 0);
+    EXPECT_EQ((Vals{chip->writeDisableCount(), chip->writeEnableLatch()}), (Vals{3, 0}));
+    // A write disable shares the erase command register: the blocks after
+    // it still erase 4 KiB.
+    EXPECT_EQ(chip->flash(0x13000, 1), Data{0x00});
+
+    const Data d = pattern(300, 5);
+    EXPECT_EQ(write(0x10100, d), 0);
+    EXPECT_EQ((Vals{chip->writeDisableCount(), chip->writeEnableLatch()}), (Vals{5, 0}));
+    EXPECT_EQ(chip->flash(0x10100, 300), d);
+}
+
+TEST_F(C331FlashTest, RefusedRangesTouchNothing) {
+    chip->clearLog();
+    const Data d(16, 0);
+    Data buf(16);
+    EXPECT_EQ((Vals{mgr->erase_flash(mfd, 1, 1, 2),                // 64 KiB erase not aligned
+                    mgr->erase_flash(mfd, 4, 1, 1),                // 32 KiB erase not aligned
+                    mgr->erase_flash(mfd, 8191, 2, 0),             // past the end
+                    mgr->erase_flash(mfd, 0, 513, 2),              // 513 x 64 KiB
+                    mgr->erase_flash(mfd, -1, 1, 0),
+                    mgr->write_flash(mfd, SimC331::kFlashSize - 8, 16, d.data()),
+                    mgr->write_flash(mfd, 0xFFFFFFF8u, 16, d.data()),  // would wrap in 32 bits
+                    mgr->write_flash(mfd, 0, 0, d.data()),
+                    mgr->read_flash(mfd, SimC331::kFlashSize, 1, buf.data())}),
+              (Vals{1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    EXPECT_TRUE(chip->frames().empty());
+    // The last block and count 0 are fine.
+    EXPECT_EQ((Vals{mgr->erase_flash(mfd, 8191, 1, 0), mgr->erase_flash(mfd, 16, 0, 2), chip->flashEraseCount()}),
+              (Vals{0, 0, 1}));
+}
+
+TEST_F(C331FlashTest, AnotherThreadWaitsAtMostOneSecondForTheLock) {
+    ManualClock& clock = useManualClock();
+    auto held = mgr->flash_lock(false);
+    ASSERT_TRUE(held.owns_lock());
+    // The c331 thread's try gives up at once; another thread's after 1 s.
+    EXPECT_FALSE(mgr->flash_lock(false).owns_lock());
+    int result = -1;
+    u64 spent = 0;
+    std::thread other([&] {
+        const u64 t0 = clock.nowMs();
+        const Data d(4, 0);
+        result = mgr->write_flash(mfd, 0x1000, 4, d.data());
+        spent = clock.nowMs() - t0;
+    });
+    other.join();
+    EXPECT_EQ((Vals{result, spent >= 1000, spent <= 1002}), (Vals{3, 1, 1}));
+    EXPECT_EQ(chip->flash(0x1000, 4), Data(4, 0xFF));
+}
+
+}  // namespace
