@@ -13,13 +13,9 @@ class fpga_later_ops {
 public:
     virtual ~fpga_later_ops() = default;
 
-    // Receive poll of one FPGA's ports (the caller holds the port mutex).
-    virtual void reg_IRQ_Dealwith(u8 fpga, u8 force) = 0;
     // One step of a posted receiving-card job (job byte 1 to 6).
     virtual void run_job(u8 job) = 0;
-    // Idle work: one step of the periodic card search, then the
-    // multifunction-card work.
-    virtual void Search_Card_Cmd() = 0;
+    // Idle work: the multifunction-card work.
     virtual void Extension_function() = 0;
     // Applies the brightness; 1 when done, 0 to keep the request.
     virtual int set_brightness() = 0;
@@ -36,9 +32,7 @@ public:
 
 class fpga_later_ops_unbuilt : public fpga_later_ops {
 public:
-    void reg_IRQ_Dealwith(u8, u8) override { notBuilt("reg_IRQ_Dealwith"); }
     void run_job(u8) override { notBuilt("receiving-card jobs"); }
-    void Search_Card_Cmd() override { notBuilt("Search_Card_Cmd"); }
     void Extension_function() override { notBuilt("Extension_function"); }
     int set_brightness() override { return notBuilt("set_brightness"), 0; }
     void run_command_block() override { notBuilt("command block"); }

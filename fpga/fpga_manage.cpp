@@ -5,6 +5,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/fpga_handover.h"
 #include "platform/board.h"
+#include "protocol/pc_link.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
 
@@ -61,6 +62,7 @@ fpga_manage::fpga_manage(fpga_later_ops* ops) {
 
 fpga_manage::~fpga_manage() {
     stop();
+    if (m_hookInstalled) PassThrough::install({});
     if (MCU_REG_func[0] == m_reg[0]) {
         for (int k = 0; k < 2; ++k) {
             MCU_REG_func[k] = MCU_RAM_PARA_func[k] = MCU_RAM_RX_func[k] = nullptr;
@@ -97,6 +99,17 @@ int fpga_manage::initialize(bool startThread) {
     gpio.setLine(GpioName::kBoardOne, 1);
 
     softinit();
+    // PC frames for the cards reach the ports through this manager.
+    PassThrough::install({[this](const u8* frame, u32 length) {
+                              QMutexLocker lock(&port_mutex);
+                              Dealwith1_PC_to_eth(length, frame);
+                          },
+                          [this] {
+                              QMutexLocker lock(&port_mutex);
+                              reg_IRQ_Dealwith(0, 0);
+                              reg_IRQ_Dealwith(1, 0);
+                          }});
+    m_hookInstalled = true;
     // The lines settle for kSettleMs before the FPGAs are driven. With its
     // thread the wait is the thread's first step: start-up goes on, and the
     // PC links open without waiting for the FPGAs.
@@ -171,7 +184,7 @@ void fpga_manage::pass() {
     {
         QMutexLocker lock(&port_mutex);
         for (u8 k = 0; k < 2; ++k)
-            if (released(k)) m_ops->reg_IRQ_Dealwith(k, 0);
+            if (released(k)) reg_IRQ_Dealwith(k, 0);
     }
     for (u8 k = 0; k < 2; ++k)
         if (released(k)) power_up_check_fpga_status(k);
@@ -195,11 +208,12 @@ void fpga_manage::Check_search_card() {
     if (pc_cmd_valid.load() == 0 && get_fpga_status()) {
         check_vbo_status(0);
         check_vbo_status(1);
-        m_ops->Search_Card_Cmd();
+        Search_Card_Cmd();
         m_ops->Extension_function();
         check_wlanonline_state();
     } else if (pc_cmd_valid.load() != 0 && Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
         pc_cmd_valid.store(0);
+        searched_mask = 0;
     }
 }
 

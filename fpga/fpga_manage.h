@@ -128,6 +128,67 @@ public:
     // with the c331 manager's mutex held; true when raised.
     static bool request_led_para_if_running();
 
+    // ---- receiving-card frames (each builder seals the frame; port is the
+    // port within its FPGA, 0-11; the length is returned and, where the
+    // jobs need it, stored in the mailbox)
+    // Card position frame: card `g_send_para.card_index` of the port at x, y
+    // (offsets already added by the caller); 23 bytes.
+    static u32 rcv_card_cmd_create(u8* buf, u8 port, u16 x, u16 y);
+    static u32 load_write_ram_cmd_create(u8 port, u16 card, u32 address, const u8* data, u32 len, u8* buf, bool all);
+    static u32 rcv_active_firmware_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf);
+    // Register write to all cards of the port: byte 10 = `a`, 11 = low byte
+    // of `b`, 12 = 1, 13 = high byte of `b` (the quick set-up: 1, 0xFFFF).
+    static u32 ram_reset_cmd_create(u8* buf, u8 a, u16 b, u8 port);
+    static u32 save_para_cmd_create(u8* buf, u8 port);
+    static u32 load_write_reg_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf, bool all);
+    static u32 load_write_user_defined_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf, bool all);
+    static u32 rcv_reconfig_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf);
+    static u32 load_search_rxc_cmd_create(u8 port, const u8* data, u32 len, u8* buf);
+    static u32 save_para2flash_cmd_create(u8 port, u16 card, u8* buf, bool all);
+    static u32 mapping_enable_cmd_create(u8 port, u8* buf);
+    // The 30-byte search frame: u32 `a` at 17, u32 `b` at 23, flag at 16.
+    static u32 search_frame_create(u8* buf, u8 port, u32 a, u32 b, u8 flag);
+
+    // ---- sending on the ports
+    void Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga);
+    u8 wait_fpga_send_ready(u8 port, u8 fpga);
+    int Dealwith1_PC_to_eth(u32 length, const u8* frame);
+    void multi_port_send(u8* frame, u32 length);
+    u16 get_port_card_num(u8 port);
+    u16 check_netport_card(u8 fpga);
+    // Longest wait for a port pair's send buffer, and for all of one PC frame.
+    static constexpr u32 kSendWaitTicks = 300;
+
+    // ---- receiving
+    void reg_IRQ_Dealwith(u8 fpga, u8 force);
+    void Rcv_data_from_eth(u8 fpga);
+    u8 deal_with_search_concurrent(u8 fpga);
+    void Search_concurrent_back_result(u8* frame, u8 group, u8 fpga, u32 length);
+    void update_eth_rcv_num(const u8* frame, u8 port, u8 fpga);
+    void check_fpga_net_data_status(u8 fpga);
+
+    // ---- periodic search
+    void Search_Card_Cmd();
+    void CHECK_search_cmd_status();
+    void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag);
+
+    // Pass-through and search state.
+    u8 bc_collect = 0;        // replies to a broadcast PC frame are collected
+    u32 bc_tick = 0;
+    u32 replied_mask = 0;     // bit 16 x FPGA + port
+    u8 bc_sent = 0;
+    u8 bc_class = 0;
+    u8 bc_search = 0;         // the broadcast was a search (0x0FFE)
+    u32 answered39_mask = 0;
+    u8 ctrl_reply_flag = 0;
+    u8 ctrl_reply[130] = {};
+    u8 explicit_mask_flag = 0;   // kept, never set
+    u32 explicit_masks[2] = {};
+    u32 search_result_mask = 0;  // bit 8 x FPGA + pair
+    u32 searched_mask = 0;       // bit 16 x FPGA + port
+    u16 total_cards = 0;
+    u32 recovery_identity = 0;   // identity the recovery job waits for
+
     // ---- mirrors and blocks
     static u8* MCU_REG_func[2];
     static u8* MCU_RAM_PARA_func[2];
@@ -182,6 +243,7 @@ private:
     // Writes an area range of FPGA fpga's mirror to its page 1.
     void write_area(u8 fpga, int offset, int length);
     void hand_back_to_c331();
+    bool m_hookInstalled = false;
 
     u8 m_reg[2][fpgareg::kImageSize] = {};
     u8 m_para[2][fpgareg::kAreaSize] = {};
@@ -199,6 +261,7 @@ private:
     u32 m_time_tick = 0;
     u32 m_led_tick = 0;
     u32 m_online_word[2] = {0, 0};
+    u32 m_send_budget = kSendWaitTicks;  // ticks a send may still wait for a busy pair
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

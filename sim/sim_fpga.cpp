@@ -72,6 +72,7 @@ void SimFpga::boot() {
     m_vboReady = false;
     m_statusReads = 0;
     m_lockErrorsShown = 0;
+    for (auto& q : m_rx) q.clear();
 }
 
 std::vector<uint8_t>& SimFpga::page(uint8_t p) {
@@ -96,6 +97,31 @@ uint8_t SimFpga::readReg(uint8_t r) {
         return v;
     }
     case 40: return uint8_t(m_regs[40] & ~m_laneDrop);
+    case 129:
+    case 145: {
+        const int first = r == 129 ? 0 : 4;
+        uint8_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (first + i < 6 && head(first + i)) v |= uint8_t(1 << (2 * i));
+            if (m_sendBusy != 0) v |= uint8_t(2 << (2 * i));
+        }
+        if (m_sendBusy > 0) --m_sendBusy;
+        return v;
+    }
+    case 24: case 133: case 135: case 137: case 149: case 150: {
+        static const uint8_t low[6] = {24, 133, 135, 137, 149, 150};
+        const int pair = int(std::find(low, low + 6, r) - low);
+        const auto* f = head(pair);
+        return f ? uint8_t((f->size() - 1) & 0xFF) : 0;
+    }
+    case 25:
+    case 153: {
+        const int first = r == 25 ? 0 : 4;
+        uint8_t v = 0;
+        for (int i = 0; i < 4 && first + i < 6; ++i)
+            if (const auto* f = head(first + i)) v |= uint8_t((((f->size() - 1) >> 8) & 3) << (2 * i));
+        return v;
+    }
     case 42: return m_regs[42]++;
     case 128:
     case 144: {
@@ -114,6 +140,139 @@ uint8_t SimFpga::readReg(uint8_t r) {
 void SimFpga::writeReg(uint8_t r, uint8_t value, uint8_t mask) {
     m_regs[r] = uint8_t((m_regs[r] & ~mask) | (value & mask));
     if (r == 3 && (mask & value & 0x80)) m_vboReady = true;
+    if (r == 22 && (mask & 0x40) && !(value & 0x40)) m_restarted = false;
+    if (r == 130 || r == 146) {
+        const int first = r == 130 ? 0 : 4;
+        const uint8_t set = uint8_t(value & mask);
+        for (int i = 0; i < 4; ++i) {
+            if (set & (0x10 << i)) startSend(first + i);
+            if ((set & (1 << i)) && first + i < 6 && !m_rx[first + i].empty()) m_rx[first + i].pop_front();
+        }
+        m_regs[r] &= 0x0F;  // start bits clear themselves
+    }
+}
+
+const std::vector<uint8_t>* SimFpga::head(int pair) const {
+    return pair >= 0 && pair < 6 && !m_rx[pair].empty() ? &m_rx[pair].front() : nullptr;
+}
+
+int SimFpga::irqLevel() const {
+    if (m_restarted) return 1;
+    for (const auto& q : m_rx)
+        if (!q.empty()) return 1;
+    return 0;
+}
+
+std::vector<SimFpga::Card>& SimFpga::chain(int port) {
+    auto& c = m_chains[port];
+    const size_t want = m_scenario.snapshot().cardsPerPort[size_t(m_index * 12 + port)];
+    if (c.size() != want) c.resize(want);
+    return c;
+}
+
+void SimFpga::startSend(int pair) {
+    const uint8_t sel = m_regs[pair < 4 ? 132 : 148];
+    const int base = 2 * pair;
+    int port = -1;
+    for (int p : {base, base + 1})
+        if (sel & (1 << (p % 8))) port = p;
+    static const uint8_t low[8] = {26, 134, 136, 138, 154, 155, 156, 157};
+    const uint8_t high = m_regs[pair < 4 ? 27 : 158];
+    const uint32_t n = (m_regs[low[pair]] | ((high >> (2 * (pair % 4))) & 3) << 8) + 1;
+    const std::vector<uint8_t>& mem = page(uint8_t(3 + 2 * pair));
+    std::vector<uint8_t> frame(mem.begin(), mem.begin() + n);
+    m_sent.emplace_back(port, frame);
+    if (port >= 0 && port < 12) answer(port, frame);
+}
+
+namespace {
+uint8_t xorOf(const std::vector<uint8_t>& f, size_t n) {
+    uint8_t x = 0;
+    for (size_t i = 0; i < n; ++i) x ^= f[i];
+    return x;
+}
+uint32_t le32(const std::vector<uint8_t>& f, size_t at) {
+    return at + 4 <= f.size() ? uint32_t(f[at]) | uint32_t(f[at + 1]) << 8 | uint32_t(f[at + 2]) << 16 |
+                                    uint32_t(f[at + 3]) << 24
+                              : 0;
+}
+}  // namespace
+
+// The cards of one port act on a frame and answer it.
+void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
+    if (f.size() < 11 || f.back() != xorOf(f, f.size() - 1)) return;  // the cards ignore a bad frame
+    std::vector<Card>& cards = chain(port);
+    if (cards.empty() || m_silent[port]) return;
+    const uint16_t dst = uint16_t(f[0] | f[1] << 8);
+    const uint8_t cmd = f[9];
+    auto reply = [&](uint32_t index, std::vector<uint8_t> data) {
+        std::vector<uint8_t> r = {f[2], f[3], 0, 0, 0x10, f[5], f[6], f[7], 0, cmd, 0};
+        const uint16_t src = uint16_t(((port % 4) << 12) | (index & 0x0FFF));
+        r[2] = uint8_t(src);
+        r[3] = uint8_t(src >> 8);
+        r.insert(r.end(), data.begin(), data.end());
+        r.push_back(xorOf(r, r.size()));
+        if (m_corruptReplies) r.back() ^= 0x5A;
+        m_rx[port / 2].push_back(std::move(r));
+    };
+    if (cmd == 0x10) {
+        const uint32_t count = uint32_t(cards.size());
+        bool sensor = false;
+        for (const Card& c : cards) sensor = sensor || c.sensor;
+        std::vector<uint8_t> data = {uint8_t(count), uint8_t(count >> 8), uint8_t(sensor ? 1 : 0)};
+        if (f.size() == 30) {
+            const uint32_t identity = cards[0].identity;
+            data.resize(13, 0);  // up to byte 23 of the reply
+            data[7] = uint8_t(identity);
+            data[8] = uint8_t(identity >> 8);
+            data[9] = uint8_t(identity >> 16);
+            data[10] = uint8_t(identity >> 24);
+            uint16_t marked = 0xFF;
+            if (le32(f, 17) == identity)
+                for (size_t i = 0; i < cards.size(); ++i)
+                    if (cards[i].needsRecovery) {
+                        marked = uint16_t(i);
+                        break;
+                    }
+            data[11] = uint8_t(marked);
+            data[12] = uint8_t(marked >> 8);
+        }
+        reply(count - 1, data);
+        return;
+    }
+    size_t first = 0, last = cards.size() - 1;
+    if ((dst & 0x0FFF) < 0x0FFE) {
+        first = last = dst & 0x0FFF;
+        if (first >= cards.size()) return;
+    }
+    std::vector<uint8_t> data;
+    for (size_t i = first; i <= last; ++i) {
+        Card& c = cards[i];
+        switch (cmd) {
+        case 0x60: {
+            const uint32_t a = le32(f, 10), n = le32(f, 14);
+            for (uint32_t k = 0; k < n && 18 + k < f.size() - 1; ++k) c.ram[a + k] = f[18 + k];
+            break;
+        }
+        case 0x61: {
+            const uint32_t a = le32(f, 10), n = std::min<uint32_t>(le32(f, 14), 128);
+            data.clear();
+            for (uint32_t k = 0; k < n; ++k) {
+                auto it = c.ram.find(a + k);
+                data.push_back(it == c.ram.end() ? 0 : it->second);
+            }
+            break;
+        }
+        case 0xA0:
+            if (f.size() >= 15) c.regs[uint16_t(f[10] | f[11] << 8)] = f[13];
+            break;
+        case 0x81: ++c.saves; break;
+        case 0xB4: ++c.activations; break;
+        case 0x84: ++c.reconfigs; break;
+        default: c.otherCommands.push_back(cmd); break;
+        }
+    }
+    reply(uint32_t(last), data);
 }
 
 void SimFpga::logLine(const std::string& line) {
@@ -126,41 +285,57 @@ void SimFpga::logLine(const std::string& line) {
 void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     const bool selected = m_gpio.getLine(kSelect[m_index]) == 0;
     const bool command = m_gpio.getLine(kCommand[m_index]) == 1;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    int irq;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        irq = transferLocked(tx, rx, len, selected, command);
+    }
+    // The line is driven outside the model's lock: the board calls its
+    // watchers from setLine.
+    const char* line = m_index ? GpioName::kFpga1Irq : GpioName::kFpga0Irq;
+    if (irq >= 0 && m_gpio.getLine(line) != irq) m_gpio.setLine(line, irq);
+}
+
+int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool selected, bool command) {
     std::fill(rx, rx + len, uint8_t(0));
     if (!selected) {
         if (m_ignored++ == 0)
             writeLogMsg(WARNING, "sim fpga" + std::to_string(m_index) + ": message while not selected, ignored");
-        return;
+        return -1;
     }
     if (command) {
         m_havePending = len == 4;
         if (m_havePending) std::memcpy(m_pending, tx, 4);
-        return;
+        return -1;
     }
-    if (!m_havePending) return;
+    if (!m_havePending) return -1;
     m_havePending = false;
     const uint8_t cmd = m_pending[0];
-    if (m_reset) return;  // reads stay 0, writes are lost
+    if (m_reset) return -1;  // reads stay 0, writes are lost
     char text[64];
     if (cmd == 0x04 || cmd == 0x05) {
         const uint8_t r = m_pending[2];
         if (cmd == 0x05) {
             rx[0] = readReg(r);
-            return;
+            return irqLevel();
         }
         writeReg(r, tx[0], m_pending[3]);
         m_regLog.push_back({r, tx[0], m_pending[3]});
         std::snprintf(text, sizeof text, "reg %u = 0x%02X mask 0x%02X", r, tx[0], m_pending[3]);
         logLine(text);
-        return;
+        return irqLevel();
     }
-    if (cmd != 0x02 && cmd != 0x03) return;
+    if (cmd != 0x02 && cmd != 0x03) return -1;
     const uint8_t p = m_pending[1];
     const uint16_t address = uint16_t(m_pending[2] | (m_pending[3] & 0x0F) << 8);
     std::vector<uint8_t>& mem = page(p);
     if (cmd == 0x03) {
         std::vector<uint8_t> view = mem;
+        if (p >= 2 && p <= 12 && p % 2 == 0) {
+            const auto* f = head(p / 2 - 1);
+            view.assign(kPageSize, 0);
+            if (f) std::copy(f->begin(), f->end(), view.begin());
+        }
         if (p == 1) {
             const auto f = m_scenario.snapshot().fpga;
             put16(view, 116, f.inputWidth);
@@ -170,7 +345,7 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
             if (m_corrupt) put16(view, 12, uint32_t(view[12] | view[13] << 8) + 1);
         }
         for (uint32_t i = 0; i < len; ++i) rx[i] = view[(address + i) % kPageSize];
-        return;
+        return -1;
     }
     RamWrite w{p, address, std::vector<uint8_t>(tx, tx + len)};
     for (uint32_t i = 0; i < len; ++i) mem[(address + i) % kPageSize] = tx[i];
@@ -183,6 +358,7 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     }
     logLine(line);
     m_ramLog.push_back(std::move(w));
+    return -1;
 }
 
 uint8_t SimFpga::reg(uint8_t r) const {
@@ -237,6 +413,7 @@ void SimFpga::clearLog() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_regLog.clear();
     m_ramLog.clear();
+    m_sent.clear();
 }
 
 int SimFpga::ignoredMessages() const {
@@ -257,4 +434,46 @@ void SimFpga::setRestarted(bool on) {
 void SimFpga::setCorruptGeometry(bool on) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_corrupt = on;
+}
+
+void SimFpga::setSendBusy(int reads) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sendBusy = reads;
+}
+
+void SimFpga::setSilentPort(int port, bool silent) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (port >= 0 && port < 12) m_silent[port] = silent;
+}
+
+void SimFpga::setCorruptReplies(bool on) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_corruptReplies = on;
+}
+
+void SimFpga::injectReply(int port, const std::vector<uint8_t>& frame) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (port < 0 || port >= 12) return;
+        m_rx[port / 2].push_back(frame);
+    }
+    m_gpio.setLine(m_index ? GpioName::kFpga1Irq : GpioName::kFpga0Irq, 1);
+}
+
+SimFpga::Card SimFpga::card(int port, int index) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (port < 0 || port >= 12 || index < 0 || size_t(index) >= m_chains[port].size()) return Card{};
+    return m_chains[port][size_t(index)];
+}
+
+void SimFpga::setCard(int port, int index, const Card& c) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (port < 0 || port >= 12 || index < 0) return;
+    auto& ch = chain(port);
+    if (size_t(index) < ch.size()) ch[size_t(index)] = c;
+}
+
+std::vector<std::pair<int, std::vector<uint8_t>>> SimFpga::sentFrames() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sent;
 }

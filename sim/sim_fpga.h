@@ -12,10 +12,20 @@
 // Held in reset (line low) it reads 0 and ignores writes; on release it
 // starts with its boot values and cleared RAM.
 //
+// Ports: writing a pair's start bit (register 130 or 146, upper nibble)
+// sends the pair's send page (length in its length registers + 1 bytes) to
+// the card chain of the port selected in register 132 or 148. The chains
+// come from the scenario's "ports" (0-11 this FPGA's for FPGA 0, 12-23 for
+// FPGA 1). Replies queue per port pair; the head lies in the pair's receive
+// page with its length and ready bit, and the acknowledge bit (register 130
+// or 146, lower nibble) takes it away. The interrupt line is high while a
+// reply waits or a restart is shown.
+//
 // Attach with SimBoard::attachSpi("/dev/spidev32766.1" or ".2", model).
 #include "sim/sim_models.h"
 
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,10 +75,40 @@ public:
     void setRestarted(bool on);
     // Page 1 reads one geometry word (port 0's width) off by one.
     void setCorruptGeometry(bool on);
+    // The send buffers read busy for this many reads (-1: for ever).
+    void setSendBusy(int reads);
+    // The cards of local port `port` answer nothing / corrupt every reply's
+    // check byte.
+    void setSilentPort(int port, bool silent);
+    void setCorruptReplies(bool on);
+    // Puts a frame into a port's receive queue as if a card had sent it.
+    void injectReply(int port, const std::vector<uint8_t>& frame);
+
+    // What the cards of a port hold (tests).
+    struct Card {
+        std::map<uint32_t, uint8_t> ram;
+        std::map<uint16_t, uint8_t> regs;
+        int saves = 0, activations = 0, reconfigs = 0;
+        uint32_t identity = 0;
+        bool needsRecovery = false;
+        bool sensor = false;
+        std::vector<uint8_t> otherCommands;
+    };
+    Card card(int port, int index) const;
+    void setCard(int port, int index, const Card& card);
+    // Frames the FPGA sent on each port, in order (tests).
+    std::vector<std::pair<int, std::vector<uint8_t>>> sentFrames() const;
 
 private:
     void boot();  // caller holds m_mutex
     void resetLine(int value);
+    // The rest of transfer, under m_mutex; returns the interrupt level.
+    int transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool selected, bool command);
+    void startSend(int pair);
+    void answer(int port, const std::vector<uint8_t>& frame);
+    std::vector<Card>& chain(int port);
+    const std::vector<uint8_t>* head(int pair) const;
+    int irqLevel() const;
     uint8_t readReg(uint8_t r);
     void writeReg(uint8_t r, uint8_t value, uint8_t mask);
     std::vector<uint8_t>& page(uint8_t p);
@@ -90,6 +130,12 @@ private:
     bool m_restarted = false;
     bool m_corrupt = false;
     int m_ignored = 0;
+    int m_sendBusy = 0;
+    bool m_corruptReplies = false;
+    bool m_silent[12] = {};
+    std::vector<Card> m_chains[12];
+    std::deque<std::vector<uint8_t>> m_rx[6];
+    std::vector<std::pair<int, std::vector<uint8_t>>> m_sent;
     std::vector<RegWrite> m_regLog;
     std::vector<RamWrite> m_ramLog;
     std::FILE* m_logFile = nullptr;

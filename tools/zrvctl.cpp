@@ -174,6 +174,12 @@ public:
     Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
         Bytes f = {0x00, 0xF0, 0x10, 0xF0, 0x00, 0x00, 0x00, target, 0x00, cmd};
         f.insert(f.end(), data.begin(), data.end());
+        return exchange(f);
+    }
+    // Sends a frame (without its check byte, which is appended) and returns
+    // the first frame back to the PC with the same command byte.
+    Bytes exchange(Bytes f) {
+        const u8 cmd = f.size() > 9 ? f[9] : 0;
         f.push_back(Utils::BCC(f.data(), u32(f.size())));
         Bytes enc(protocol_phy::encodedMax(u32(f.size())));
         enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
@@ -360,6 +366,21 @@ int cmdTimeReport(Client& c, const Args&) {
     return rc;
 }
 
+// A frame for the receiving cards, passed through the FPGAs; the reply is
+// printed whole.
+int cmdCard(Client& c, const Args& a) {
+    const Bytes frame = hexBytes(a[0]);
+    if (frame.size() < 10 || frame.size() > 1022) fail("card: 10 to 1022 bytes before the check byte");
+    const Bytes reply = c.exchange(frame);
+    if (reply.empty()) {
+        std::fprintf(stderr, "zrvctl: no answer from the cards\n");
+        return 3;
+    }
+    printHex(reply);
+    std::printf("\n");
+    return 0;
+}
+
 int cmdNetwork(Client& c, const Args& a) {
     Bytes req;
     putAddress(req, a[0], "IP");
@@ -470,6 +491,11 @@ const Command kCommands[] = {
     {"set-clock", "[YYYY-MM-DD HH:MM:SS]", 0x91, 0, 2, "sets the device's clock (default: this PC's time)",
      "Without a time, or with \"now\", this PC's local time is sent.\nExample: set-clock 2024-05-06 07:08:09", cmdSetClock},
     {"time-report", "", 0x92, 0, 0, "the run-time record, as hexadecimal", "", cmdTimeReport},
+    {"card", "HEX", 0x00, 1, 1, "sends a frame to the receiving cards and prints the reply",
+     "HEX is the frame without its check byte: destination, source F010, 10, class, mode,\n"
+     "port (1-12 FPGA 0, 13-24 FPGA 1, 0xFF all), 0, command, data. Example, a card search\n"
+     "on port 6: card fe0f10f010aaff060010000000\n",
+     cmdCard},
     {"network", "IP MASK GATEWAY", 0x93, 3, 3, "sets the device's address, mask and gateway",
      "Example: network 192.168.1.199 255.255.255.0 192.168.1.1\n"
      "The reply may be lost when the address changes.",

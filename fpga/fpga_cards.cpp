@@ -1,0 +1,576 @@
+// Frames to and from the LED receiving cards: builders, the send path of
+// the FPGAs' ports, the PC pass-through, the receive pages and the periodic
+// card search.
+#include "fpga/card_frame.h"
+#include "fpga/fpga_manage.h"
+
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/board.h"
+#include "protocol/pc_link.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace fpgareg;
+using namespace card_frame;
+
+// ---------------------------------------------------------------- format
+
+void card_frame::seal(u8* f, u32 n) {
+    if (n >= 1) f[n - 1] = Utils::BCC(f, n - 1);
+}
+
+bool card_frame::checkOk(const u8* f, u32 n) { return n >= 1 && f[n - 1] == Utils::BCC(f, n - 1); }
+
+void card_frame::setDestinationPort(u8* f, u32 n, u32 port) {
+    const u8 old = f[1];
+    f[1] = u8((f[1] & 0xCF) | ((port & 3) << 4));
+    if (n >= 2) f[n - 1] ^= u8(old ^ f[1]);
+}
+
+namespace {
+
+// Header of a frame built here: destination, source 0xF000, class, mode,
+// byte 7, command.
+void header(u8* buf, u16 dst, u8 cls, u8 port7, u8 cmd) {
+    wr16(buf, DST, dst);
+    wr16(buf, SRC, kController);
+    buf[MAGIC] = kMagic;
+    buf[CLASS] = cls;
+    buf[MODE] = MODE_CONFIG;
+    buf[PORT] = port7;
+    buf[8] = 0;
+    buf[CMD] = cmd;
+}
+
+u32 finish(u8* buf, u32 n, bool storeLength) {
+    seal(buf, n);
+    if (storeLength) g_send_para.frame_length = u16(n);
+    return n;
+}
+
+u32 withData(u8* buf, u16 dst, u8 port7, u8 cmd, const u8* data, u32 len) {
+    len = std::min(len, kMaxLength - kMinLength);
+    header(buf, dst, CLASS_CONFIG, port7, cmd);
+    if (len) std::memcpy(buf + DATA, data, len);
+    return finish(buf, len + kMinLength, true);
+}
+
+const int kSendPage[8] = {3, 5, 7, 9, 11, 13, 15, 17};
+const u8 kSendLow[8] = {26, 134, 136, 138, 154, 155, 156, 157};
+const u8 kRecvLow[6] = {24, 133, 135, 137, 149, 150};
+
+struct Ready {
+    u8 r129 = 0, r25 = 0, r145 = 0, r153 = 0;
+    bool ready(int pair) const { return pair < 4 ? (r129 >> (2 * pair)) & 1 : (r145 >> (2 * (pair - 4))) & 1; }
+    u32 highBits(int pair) const {
+        return pair < 4 ? (r25 >> (2 * pair)) & 3 : (r153 >> (2 * (pair - 4))) & 3;
+    }
+};
+
+}  // namespace
+
+u32 fpga_manage::rcv_card_cmd_create(u8* buf, u8 port, u16 x, u16 y) {
+    header(buf, address(port, g_send_para.card_index), CLASS_CONFIG, u8(port + 1), CMD_RAM_WRITE);
+    wr32(buf, 10, 0x180);
+    wr32(buf, 14, 4);
+    wr16(buf, 18, x);
+    wr16(buf, 20, y);
+    return finish(buf, 23, false);
+}
+
+u32 fpga_manage::load_write_ram_cmd_create(u8 port, u16 card, u32 addr, const u8* data, u32 len, u8* buf,
+                                           bool all) {
+    len = std::min(len, kMaxLength - 19);
+    header(buf, all ? kAllCards : address(port, card), CLASS_CONFIG, u8(port + 1), CMD_RAM_WRITE);
+    wr32(buf, 10, addr);
+    wr32(buf, 14, len);
+    if (len) std::memcpy(buf + 18, data, len);
+    return finish(buf, len + 19, true);
+}
+
+u32 fpga_manage::rcv_active_firmware_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf) {
+    return withData(buf, address(port, card), u8(port + 1), CMD_ACTIVATE, data, len);
+}
+
+u32 fpga_manage::ram_reset_cmd_create(u8* buf, u8 a, u16 b, u8 port) {
+    header(buf, u16(address(port, 0) | kPortCards), CLASS_CONFIG, u8(port + 1), CMD_REG_WRITE);
+    buf[10] = a;
+    buf[11] = u8(b);
+    buf[12] = 1;
+    buf[13] = u8(b >> 8);
+    return finish(buf, 15, true);
+}
+
+u32 fpga_manage::save_para_cmd_create(u8* buf, u8 port) {
+    header(buf, kAllCards, CLASS_CONFIG, u8(port + 1), CMD_SAVE);
+    buf[10] = 0xFF;
+    buf[11] = 0;
+    return finish(buf, 13, true);
+}
+
+u32 fpga_manage::load_write_reg_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf, bool all) {
+    return withData(buf, all ? kAllCards : address(port, card), 0, CMD_REG_WRITE, data, len);
+}
+
+u32 fpga_manage::load_write_user_defined_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf,
+                                                    bool all) {
+    if (len == 0) return 0;
+    len = std::min(len, kMaxLength - 10);
+    header(buf, all ? kAllCards : address(port, card), CLASS_CONFIG, 0, data[0]);
+    std::memcpy(buf + CMD, data, len);
+    return finish(buf, len + 10, true);
+}
+
+u32 fpga_manage::rcv_reconfig_cmd_create(u8 port, u16 card, const u8* data, u32 len, u8* buf) {
+    return withData(buf, address(port, card), u8(port + 1), CMD_RECONFIG, data, len);
+}
+
+u32 fpga_manage::load_search_rxc_cmd_create(u8 port, const u8* data, u32 len, u8* buf) {
+    return withData(buf, u16(address(port, 0) | kPortCards), u8(port + 1), CMD_SEARCH, data, len);
+}
+
+u32 fpga_manage::save_para2flash_cmd_create(u8 port, u16 card, u8* buf, bool all) {
+    header(buf, all ? kAllCards : address(port, card), CLASS_CONFIG, 0, CMD_SAVE);
+    buf[10] = 0xFF;
+    buf[11] = 0;
+    return finish(buf, 13, true);
+}
+
+u32 fpga_manage::mapping_enable_cmd_create(u8 port, u8* buf) {
+    header(buf, kAllCards, CLASS_CONFIG, u8(port + 1), CMD_REG_WRITE);
+    buf[10] = 0x03;
+    buf[11] = 0x0F;
+    buf[12] = 0x01;
+    buf[13] = u8(g_send_para.mapping_value);
+    return finish(buf, 15, true);
+}
+
+u32 fpga_manage::search_frame_create(u8* buf, u8 port, u32 a, u32 b, u8 flag) {
+    std::memset(buf, 0, 30);
+    wr16(buf, DST, u16(address(port, 0) | kPortCards));
+    wr16(buf, SRC, kController);
+    buf[MAGIC] = kMagic;
+    buf[CLASS] = CLASS_SEARCH;
+    buf[MODE] = MODE_SEARCH;
+    buf[PORT] = u8(port + 1);
+    buf[CMD] = CMD_SEARCH;
+    buf[16] = flag;
+    wr32(buf, 17, a);
+    buf[21] = 0xFF;
+    wr32(buf, 23, b);
+    return finish(buf, 30, false);
+}
+
+// ---------------------------------------------------------------- send
+
+u16 fpga_manage::get_port_card_num(u8 port) {
+    if (port > 23) return 0;
+    const u8 fpga = port < 12 ? 0 : 1;
+    return area_word(fpga, kT1[port % 12]);
+}
+
+u16 fpga_manage::check_netport_card(u8 fpga) {
+    if (fpga > 1) return 0;
+    u16 sum = 0;
+    for (int p = 0; p < 16; ++p) sum = u16(sum + area_word(fpga, kT1[p]));
+    return sum;
+}
+
+u8 fpga_manage::wait_fpga_send_ready(u8 port, u8 fpga) {
+    if (port > 15 || fpga > 1) return 0;
+    const int pair = port / 2;
+    const u8 reg = pair < 4 ? 129 : 145;
+    const u8 bit = u8(1 << (1 + 2 * (pair % 4)));
+    const u32 start = G_timeTicks;
+    for (;;) {
+        read_from_register(reg, fpga);
+        if (!(m_reg[fpga][reg] & bit)) return 1;
+        if (Utils::getTimeSpace(start) >= m_send_budget) return 0;
+        Utils::sleep_ms(1);
+    }
+}
+
+void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga) {
+    if (port > 15 || fpga > 1 || !frame || length < 1 || length > kMaxLength) return;
+    const int pair = port / 2;
+    // A pair whose send buffer stays busy gets the frame anyway once the
+    // wait is spent; the time spent counts against the whole PC frame.
+    const u32 before = G_timeTicks;
+    if (m_send_budget > 0) {
+        wait_fpga_send_ready(port, fpga);
+        const u32 spent = Utils::getTimeSpace(before);
+        m_send_budget = spent >= m_send_budget ? 0 : m_send_budget - spent;
+    }
+    write_to_register(port < 8 ? 132 : 148, 0xFF, u8(1 << (port % 8)), fpga);
+    write_fpga_ram(frame, 0, u16(length), u8(kSendPage[pair]), fpga);
+    const u32 n = length - 1;
+    write_to_register(kSendLow[pair], 0xFF, u8(n), fpga);
+    const int shift = 2 * (pair % 4);
+    write_to_register(pair < 4 ? 27 : 158, u8(3 << shift), u8(((n >> 8) & 3) << shift), fpga);
+    write_to_register(pair < 4 ? 130 : 146, 0xF0, u8(0x10 << (pair % 4)), fpga);
+}
+
+int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
+    if (!in || length < kMinLength || length > kMaxLength) {
+        writeLogMsg(WARNING, "fpga: a PC frame for the cards of " + std::to_string(length) + " bytes is not sent");
+        return 1;
+    }
+    // One PC frame, broadcast included, waits for busy ports 300 ticks in all.
+    m_send_budget = kSendWaitTicks;
+    u8 frame[kMaxLength];
+    std::memcpy(frame, in, length);
+    bc_collect = 0;
+    for (u8 k = 0; k < 2; ++k) {
+        write_to_register(147, 0x0F, 0, k);
+        write_to_register(131, 0x0F, 0, k);
+    }
+    const u8 mode = frame[MODE], p7 = frame[PORT];
+    auto single = [&](u8 port, u8 fpga) {
+        setDestinationPort(frame, length, port);
+        Send_to_port(frame, length, port, fpga);
+    };
+    if (mode == 1 || mode == 3 || mode == 0xFF) {
+        if (p7 == PORT_ALL) {
+            bc_collect = 1;
+            replied_mask = 0;
+            bc_sent = 0;
+            bc_search = rd16(frame, DST) == kPortCards;
+            bc_class = frame[CLASS];
+            multi_port_send(frame, length);
+        } else if (p7 == 0) {
+            single(u8(portBits(rd16(frame, DST))), 0);
+        } else if (p7 <= 12) {
+            single(u8(p7 - 1), 0);
+        } else if (p7 <= 44) {
+            single(u8(p7 - 13), 1);
+        }
+    } else if (mode == 0) {
+        if (p7 == 0) {
+            Send_to_port(frame, length, 0, 0);
+            Send_to_port(frame, length, 0, 1);
+        } else if (p7 <= 12) {
+            single(u8(p7 - 1), 0);
+        } else if (p7 <= 44) {
+            single(u8(p7 - 13), 1);
+        }
+    }
+    m_send_budget = kSendWaitTicks;
+    return 1;
+}
+
+void fpga_manage::multi_port_send(u8* frame, u32 length) {
+    u32 links[2] = {0, 0};
+    for (u8 k = 0; k < 2; ++k) {
+        read_from_register(LINK_LOW, k);
+        read_from_register(LINK_HIGH, k);
+        QMutexLocker lock(&shadow_mutex);
+        if (m_reg[k][RUN_MARK] == RUNNING) links[k] = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
+    }
+    for (u8 pair = 0; pair < 6; ++pair) {
+        for (u8 k = 0; k < 2; ++k) {
+            for (u8 port = u8(2 * pair); port < 2 * pair + 2; ++port) {
+                if (!(links[k] & (1u << port)) || get_port_card_num(u8(12 * k + port)) == 0) continue;
+                setDestinationPort(frame, length, port);
+                Send_to_port(frame, length, port, k);
+            }
+        }
+    }
+    bc_sent = 1;
+    bc_tick = G_timeTicks;
+}
+
+// ---------------------------------------------------------------- receive
+
+void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force) {
+    if (fpga > 1) return;
+    const u8 mark = m_reg[fpga][RUN_MARK];
+    if (mark != 2 && mark != RUNNING) return;
+    const bool irq =
+        force || Board::get().gpio().getLine(fpga ? GpioName::kFpga1Irq : GpioName::kFpga0Irq) == 1;
+    if (!irq) {
+        g_change[36 + fpga] = 0;
+        if (pc_cmd_valid.load() == 1 && bc_sent == 1) {
+            if (g_change[42 + fpga] == 0) {
+                g_change[42 + fpga] = 1;
+                g_change[40 + fpga] = G_timeTicks;
+            } else if (Utils::getTimeSpace(g_change[40 + fpga]) > 1) {
+                check_fpga_net_data_status(fpga);
+                g_change[42 + fpga] = 0;
+            }
+        }
+        return;
+    }
+    g_change[36 + fpga] = 0;
+    g_change[42 + fpga] = 0;
+    write_to_register(STATUS, STATUS_LOAD, 0, fpga);
+    read_from_register(STATUS, fpga);
+    if (m_reg[fpga][STATUS] & STATUS_RESTARTED) {
+        write_to_register(STATUS, 0x60, 0, fpga);
+        read_from_register(VERSION3, fpga);
+        const u8 version = m_reg[fpga][VERSION3];
+        if (version < VERSION_MIN || version > VERSION_MAX) {
+            // The FPGA restarted by itself: the whole start again, run-state
+            // sequence included, so its outputs come back on.
+            writeLogMsg(WARNING, "fpga: FPGA " + std::to_string(fpga + 1) + " restarted; starting it again");
+            {
+                QMutexLocker lock(&shadow_mutex);
+                m_reg[fpga][RUN_MARK] = 0;
+            }
+            g_change[38 + fpga] = G_timeTicks;
+            st[fpga].vbo.store(0);
+            st[fpga].run.store(0);
+            st[fpga].errors = 0;
+            m_handed_back = false;
+            return;
+        }
+    }
+    read_from_register(129, fpga);
+    read_from_register(145, fpga);
+    if ((m_reg[fpga][129] | m_reg[fpga][145]) & 0x55) Rcv_data_from_eth(fpga);
+    update_eth_state(fpga);
+}
+
+void fpga_manage::check_fpga_net_data_status(u8 fpga) {
+    const u8 mark = m_reg[fpga][RUN_MARK];
+    if (mark != 2 && mark != RUNNING) return;
+    read_from_register(129, fpga);
+    read_from_register(145, fpga);
+    if (((m_reg[fpga][129] | m_reg[fpga][145]) & 0x55) && g_change[36 + fpga] == 0) g_change[36 + fpga] = 1;
+}
+
+namespace {
+// Sets, then clears, the pair's acknowledge bits.
+void acknowledge(fpga_manage& m, u8 fpga, int pair) {
+    const u8 bit = u8(1 << (pair % 4));
+    m.write_to_register(pair < 4 ? 130 : 146, bit, bit, fpga);
+    m.write_to_register(pair < 4 ? 131 : 147, bit, 0, fpga);
+}
+}  // namespace
+
+u8 fpga_manage::deal_with_search_concurrent(u8 fpga) {
+    Ready r;
+    auto readReady = [&] {
+        for (u8 reg : {u8(129), u8(25), u8(145), u8(153)}) read_from_register(reg, fpga);
+        QMutexLocker lock(&shadow_mutex);
+        r = Ready{m_reg[fpga][129], m_reg[fpga][25], m_reg[fpga][145], m_reg[fpga][153]};
+    };
+    readReady();
+    u8 took = 0;
+    u8* frame = m_rx[fpga];
+    for (int pair = 0; pair < 6; ++pair) {
+        if (!r.ready(pair)) continue;
+        read_from_register(kRecvLow[pair], fpga);
+        const u32 L = m_reg[fpga][kRecvLow[pair]] | r.highBits(pair) << 8;
+        if (L + 1 > kPageSize || L < kMinLength - 1) {
+            acknowledge(*this, fpga, pair);  // cannot be a frame: dropped
+            continue;
+        }
+        read_fpga_ram(frame, 0, u16(L + 1), u8(2 + 2 * pair), fpga);
+        if (rd16(frame, DST) != kController || frame[CMD] != CMD_SEARCH) continue;
+        if (checkOk(frame, L + 1)) {
+            search_result_mask |= 1u << (8 * fpga + pair);
+            if (L >= kCountReplyLength && frame[REPLY_STATUS] == 0)
+                Search_concurrent_back_result(frame, u8(pair / 2), fpga, L + 1);
+            readReady();
+        }
+        acknowledge(*this, fpga, pair);
+        took = 1;
+    }
+    return took;
+}
+
+void fpga_manage::Search_concurrent_back_result(u8* frame, u8 group, u8 fpga, u32 length) {
+    if (fpga > 1 || length < kCountReplyLength + 1) return;
+    if (frame[PORT] == 0) frame[PORT] = u8(4 * group + portBits(rd16(frame, SRC)) + 1);
+    const u32 port = u32(frame[PORT]) - 1;
+    if (port > 15) return;
+    if (length >= kLongReplyLength + 1 && rd32(frame, IDENTITY) == recovery_identity)
+        g_send_para.card_to_recover.store(rd16(frame, RECOVER));
+    update_eth_rcv_num(frame, u8(port), fpga);
+}
+
+void fpga_manage::update_eth_rcv_num(const u8* frame, u8 port, u8 fpga) {
+    if (port > 15 || fpga > 1) return;
+    QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+    std::memcpy(m_para[fpga] + kT1[port], frame + COUNT, 2);
+    m_para[fpga][kT2[port]] = frame[COUNT_STATUS];
+    write_area(fpga, kT1[port], kT2[port] - kT1[port] + 1);
+}
+
+void fpga_manage::Rcv_data_from_eth(u8 fpga) {
+    deal_with_search_concurrent(fpga);
+    Ready r;
+    for (u8 reg : {u8(129), u8(25), u8(145), u8(153)}) read_from_register(reg, fpga);
+    {
+        QMutexLocker lock(&shadow_mutex);
+        r = Ready{m_reg[fpga][129], m_reg[fpga][25], m_reg[fpga][145], m_reg[fpga][153]};
+    }
+    int pair = 0;
+    while (pair < 6 && !r.ready(pair)) ++pair;
+    if (pair == 6) return;
+    read_from_register(kRecvLow[pair], fpga);
+    const u32 L = m_reg[fpga][kRecvLow[pair]] | r.highBits(pair) << 8;
+    const u32 n = L + 1;
+    u8* frame = m_rx[fpga];
+    if (n > kPageSize || n < kMinLength) {
+        writeLogMsg(WARNING, "fpga: a card reply of " + std::to_string(n) + " bytes dropped");
+        acknowledge(*this, fpga, pair);
+        return;
+    }
+    read_fpga_ram(frame, 0, u16(n), u8(2 + 2 * pair), fpga);
+    const u16 dst = rd16(frame, DST), src = rd16(frame, SRC);
+    const u8 cmd = frame[CMD];
+    const bool controllerSearch = dst == kController && cmd == CMD_SEARCH;
+    if (!controllerSearch) acknowledge(*this, fpga, pair);
+    if (!checkOk(frame, n)) return;  // acknowledged, nothing else
+
+    const u8 group = u8(pair / 2);
+    const u32 portInGroup = 4u * group + portBits(src);
+    if (dst == kPc && cmd == CMD_SEARCH) {
+        if (L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
+            u32 port = portInGroup;
+            if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
+            update_eth_rcv_num(frame, u8(std::min<u32>(port, 255)), fpga);
+        }
+        // A search broadcast completes like any other.
+        if (bc_collect && frame[CLASS] == bc_class) replied_mask |= 1u << (16 * fpga + portInGroup);
+    } else if ((frame[PORT] == PORT_ALL || bc_collect) && cmd != CMD_SEARCH) {
+        if (frame[CLASS] != bc_class) return;
+        replied_mask |= 1u << (16 * fpga + portInGroup);
+        if (cmd == CMD_ANSWERED) answered39_mask |= 1u << (16 * fpga + portInGroup);
+    } else if (dst >= kController && dst <= kController + 15 && src < kController) {
+        if ((cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController) {
+            ctrl_reply_flag = 1;
+            std::memcpy(ctrl_reply, frame + CMD, std::min<u32>(130, n - CMD));
+        }
+        if (frame[CLASS] == CLASS_CONFIG) {
+            g_send_para.reply.store(1);
+            return;
+        }
+        if (frame[CLASS] == CLASS_BRIGHT) return;
+        if (controllerSearch) {
+            deal_with_search_concurrent(fpga);
+            return;
+        }
+    }
+
+    // Forwarding to the PC.
+    if (!bc_collect) {
+        if (frame[PORT] == 0) frame[PORT] = u8((fpga == 0 ? 1 : 13) + portInGroup);
+        if (frame[PORT] != PORT_ALL) frame[3] &= 0xCF;
+        seal(frame, n);
+    } else {
+        u32 expected = 0;
+        for (u8 k = 0; k < 2; ++k) {
+            QMutexLocker lock(&shadow_mutex);
+            u32 links = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
+            for (int p = 0; p < 12; ++p)
+                if (area_word(k, kT1[p]) == 0) links &= ~(1u << p);
+            expected |= (links & 0xFFFF) << (16 * k);
+        }
+        if (replied_mask != expected) return;
+        wr16(frame, SRC, bc_search ? kPortCards : kAllCards);
+        bc_search = 0;
+        frame[PORT] = PORT_ALL;
+        seal(frame, n);
+        if (bc_sent == 1) {
+            QMutexLocker lock(&Utils::_system_mutex);
+            replied_mask = 0;
+            bc_sent = 0;
+        }
+    }
+    const u8 id = g_passby_trans_port.exchange(255);
+    PcLink* link = id == 255 ? nullptr : PcLink::byId(id);
+    if (!link || !link->passPending()) {
+        writeLogMsg(INFO, "fpga: a card reply came with no PC frame waiting; dropped");
+        return;
+    }
+    link->queuePassReply(frame, n);
+}
+
+// ---------------------------------------------------------------- search
+
+void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag) {
+    if (port > 15 || fpga > 1) return;
+    const int pair = port / 2;
+    write_to_register(port < 8 ? 131 : 147, u8(1 << (pair % 4)), 0, fpga);
+    u8 frame[30];
+    search_frame_create(frame, port, a, b, flag);
+    m_send_budget = kSendWaitTicks;
+    Send_to_port(frame, sizeof frame, port, fpga);
+    m_send_budget = kSendWaitTicks;
+}
+
+void fpga_manage::Search_Card_Cmd() {
+    u32& tick = g_change[2];
+    if ((m_reg[0][SCREEN] & SCREEN_HOLD) || (m_reg[1][SCREEN] & SCREEN_HOLD)) {
+        tick = G_timeTicks;
+        return;
+    }
+    u32 links[2] = {0, 0};
+    if (Utils::getTimeSpace(tick) > 79) {
+        for (u8 k = 0; k < 2; ++k) {
+            read_from_register(LINK_LOW, k);
+            read_from_register(LINK_HIGH, k);
+            QMutexLocker lock(&shadow_mutex);
+            if (m_reg[k][RUN_MARK] == RUNNING) links[k] = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
+        }
+        if (g_change[34] != 15 || (links[0] == 0 && links[1] == 0)) {
+            g_change[1] = 0;
+            tick = G_timeTicks;
+            return;
+        }
+        g_change[1] = 1;
+    } else if (g_change[1] == 0) {
+        return;
+    }
+    ++g_change[8];
+    CHECK_search_cmd_status();
+    const bool odd = g_change[8] & 1;
+    if (odd)
+        search_result_mask |= 0xC0000000u;
+    else
+        search_result_mask &= ~(0xFFFF0000u | (1u << 14));
+    for (u8 pair = 0; pair < 6; ++pair) {
+        for (u8 k = 0; k < 2; ++k) {
+            const u8 first = u8(2 * pair + (odd ? 1 : 0)), second = u8(2 * pair + (odd ? 0 : 1));
+            for (u8 port : {first, second}) {
+                if (!(links[k] & (1u << port))) continue;
+                check_error_rcv_search_card_cmd(port, k, 0, 0, 0);
+                searched_mask |= 1u << (16 * k + port);
+            }
+        }
+    }
+    g_change[1] = 0;
+    tick = G_timeTicks;
+}
+
+void fpga_manage::CHECK_search_cmd_status() {
+    if ((search_result_mask & 0xC0000000u) == 0xC0000000u) {
+        for (u8 k = 0; k < 2; ++k) {
+            for (int pair = 0; pair < 8; ++pair) {
+                if (search_result_mask & (1u << (8 * k + pair))) continue;
+                const int even = 2 * pair, oddPort = even + 1;
+                const bool evenSearched = searched_mask & (1u << (16 * k + even));
+                const bool oddSearched = searched_mask & (1u << (16 * k + oddPort));
+                if (!evenSearched && !oddSearched) continue;
+                int port;
+                if (pair < 4)
+                    port = oddSearched ? oddPort : even;
+                else
+                    port = evenSearched ? even : oddPort;
+                QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+                set_area_word(k, kT1[port], 0);
+                m_para[k][kT2[port]] = 0;
+                write_area(k, kT1[port], kT2[port] - kT1[port] + 1);
+            }
+        }
+    }
+    search_result_mask = 0;
+    searched_mask = 0;
+    total_cards = u16(check_netport_card(0) + check_netport_card(1));
+}

@@ -1,0 +1,287 @@
+// Receiving-card frames: builders, the ports' send path, the pass-through
+// of PC frames over a link and the cards' replies, the periodic search.
+#include "fpga_env.h"
+
+#include "../protocol/frame_helpers.h"
+#include "fpga/card_frame.h"
+#include "protocol/pc_link.h"
+
+#include <sstream>
+
+namespace {
+
+Bytes hex(const std::string& text) {
+    std::istringstream in(text);
+    Bytes out;
+    std::string b;
+    while (in >> b) out.push_back(u8(std::stoul(b, nullptr, 16)));
+    return out;
+}
+
+// A PC link whose replies the test reads.
+struct TestLink : PcLink {
+    TestLink() : PcLink(PcLinkId::Udp, kUdpRecordSize) {}
+    ~TestLink() override { stop(); }
+    void stop() override {}
+    using PcLink::handleFrame;
+    using PcLink::servePassThrough;
+    bool sendEncoded(const u8* data, u32 length) override {
+        replies.emplace_back(data, data + length);
+        return true;
+    }
+    std::vector<Bytes> replies;
+};
+
+// The frames in a link's encoded reply.
+struct Decoded {
+    FrameDecoder decoder{65536};
+    std::vector<Bytes> frames;
+    void collect(const Bytes& encoded) {
+        decoder.feed(encoded.data(), encoded.size(), [this](const u8* f, u32 n) { frames.emplace_back(f, f + n); });
+    }
+};
+
+class FpgaCards : public FpgaEnv {
+protected:
+    void SetUp() override {
+        FpgaEnv::SetUp();
+        board().scenario().loadJson(R"({"ports": {"5": 6, "12": 4, "13": 6}})");
+        ASSERT_TRUE(bringUpBoth());
+        for (auto& f : fpga) f->clearLog();
+        pc_cmd_valid.store(0);
+    }
+    void TearDown() override {
+        g_passby_trans_port.store(255);
+        FpgaEnv::TearDown();
+    }
+    // A PC frame through the link, then the link's polls until it has sent
+    // a reply or gave up.
+    Bytes passThrough(TestLink& link, const Bytes& frame, int ticks = 50) {
+        link.replies.clear();
+        link.handleFrame(frame.data(), u32(frame.size()));
+        for (int i = 0; i < ticks && link.passPending(); ++i) {
+            clock->advanceMs(10);
+            link.servePassThrough();
+        }
+        return link.replies.empty() ? Bytes{} : link.replies.back();
+    }
+    std::vector<std::pair<int, Bytes>> sent(int k) { return fpga[k]->sentFrames(); }
+};
+
+}  // namespace
+
+TEST(CardFrames, BuildersGiveTheCardsExactBytes) {
+    u8 b[64];
+    g_send_para.card_index = 2;
+    g_send_para.mapping_value = 9;
+    auto frame = [&](u32 n) { return Bytes(b, b + n); };
+    EXPECT_EQ(Bytes(card_frame::SEARCH_CARD_BUF, card_frame::SEARCH_CARD_BUF + 14),
+              Bytes(hex("FE 0F 00 F0 10 AA FF 00 00 10 00 00 00 00")));
+    EXPECT_EQ(Utils::BCC(card_frame::SEARCH_CARD_BUF, 14), 0x54);
+    EXPECT_EQ(frame(fpga_manage::save_para_cmd_create(b, 5)), hex("FF 0F 00 F0 10 67 01 06 00 81 FF 00 0E"));
+    EXPECT_EQ(g_send_para.frame_length, 13);
+    EXPECT_EQ(frame(fpga_manage::mapping_enable_cmd_create(0, b)),
+              hex("FF 0F 00 F0 10 67 01 01 00 A0 03 0F 01 09 D3"));
+    EXPECT_EQ(frame(fpga_manage::rcv_card_cmd_create(b, 5, 266, 20)),
+              hex("02 10 00 F0 10 67 01 06 00 60 80 01 00 00 04 00 00 00 0A 01 14 00 68"));
+    EXPECT_EQ(frame(fpga_manage::ram_reset_cmd_create(b, 1, 0xFFFF, 1)),
+              hex("FE 1F 00 F0 10 67 01 02 00 A0 01 FF 01 FF C5"));
+    EXPECT_EQ(frame(fpga_manage::search_frame_create(b, 0, 0, 0, 0)),
+              hex("FE 0F 00 F0 10 AA FF 01 00 10 00 00 00 00 00 00 00 00 00 00 00 FF 00 00 00 00 00 00 00 AA"));
+    EXPECT_EQ(frame(fpga_manage::search_frame_create(b, 5, 0x12345678, 0, 1)),
+              hex("FE 1F 00 F0 10 AA FF 06 00 10 00 00 00 00 00 00 01 78 56 34 12 FF 00 00 00 00 00 00 00 B4"));
+    g_send_para.card_index = 0;
+    g_send_para.mapping_value = 0;
+}
+
+TEST_F(FpgaCards, SendToPortUsesThePairsRegistersAndPage) {
+    Bytes frame(300, 0x11);
+    m->Send_to_port(frame.data(), 300, 9, 0);
+    std::vector<std::tuple<int, int, int>> regs;
+    for (const auto& w : fpga[0]->regWrites()) regs.emplace_back(w.reg, w.value, w.mask);
+    EXPECT_EQ(regs, (std::vector<std::tuple<int, int, int>>{{148, 0x02, 0xFF}, {154, 0x2B, 0xFF}, {158, 0x01, 0x03},
+                                                            {146, 0x10, 0xF0}}));
+    const auto ram = fpga[0]->ramWrites();
+    ASSERT_EQ(ram.size(), 1u);
+    EXPECT_EQ((Vals{ram[0].page, ram[0].address, ram[0].bytes.size()}), (Vals{11, 0, 300}));
+    ASSERT_EQ(sent(0).size(), 1u);
+    EXPECT_EQ(sent(0)[0].first, 9);
+
+    fpga[0]->clearLog();
+    m->Send_to_port(frame.data(), 300, 16, 0);
+    m->Send_to_port(frame.data(), 0, 3, 0);
+    EXPECT_TRUE(fpga[0]->regWrites().empty());
+
+    // A pair that stays busy gets its frame after 300 ticks; a PC
+    // broadcast to three such ports waits 300 ticks in all.
+    fpga[0]->setSendBusy(-1);
+    u64 t0 = clock->nowMs();
+    m->Send_to_port(frame.data(), 20, 2, 0);
+    EXPECT_EQ(clock->nowMs() - t0, 3000u);
+    EXPECT_EQ(sent(0).size(), 1u);
+    board().scenario().loadJson(R"({"ports": {"0": 1, "5": 6, "9": 2, "12": 4, "13": 6}})");
+    m->update_eth_state(0);
+    for (int p : {0, 5, 9}) m->MCU_RAM_PARA_func[0][card_frame::kT1[p]] = 1;
+    for (int p : {0, 1}) m->MCU_RAM_PARA_func[1][card_frame::kT1[p]] = 1;
+    Bytes bc = hex("FF 0F 10 F0 10 67 01 FF 00 81 FF 00 00");
+    card_frame::seal(bc.data(), u32(bc.size()));
+    fpga[1]->setSendBusy(-1);
+    t0 = clock->nowMs();
+    m->Dealwith1_PC_to_eth(u32(bc.size()), bc.data());
+    EXPECT_LE(clock->nowMs() - t0, 3010u);
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{4, 2}));
+}
+
+TEST_F(FpgaCards, PassThroughReachesTheCardAndTheReplyComesBackOnTheLink) {
+    TestLink link;
+    // FPGA 1 port 1 (byte 7 = 14): card 5 answers, the controller numbers
+    // the port and clears the port bits for the PC.
+    const Bytes reply = passThrough(link, hex("05 00 10 F0 10 67 01 0E 00 A0 00 10 01 05 29"));
+    ASSERT_EQ(sent(1).size(), 1u);
+    EXPECT_EQ((Vals{sent(1)[0].first}), (Vals{1}));
+    EXPECT_EQ(sent(1)[0].second, hex("05 10 10 F0 10 67 01 0E 00 A0 00 10 01 05 39"));
+    EXPECT_EQ(fpga[1]->card(1, 5).regs.at(0x1000), 5);
+    EXPECT_EQ(reply, encode(hex("10 F0 05 00 10 67 01 0E 00 A0 00 3D")));
+    EXPECT_EQ(g_passby_trans_port.load(), 255);
+
+    // Byte 7 = 5: FPGA 0 port 4, address bits 0. Too long: not sent.
+    Bytes f = hex("05 30 10 F0 10 67 01 05 00 81 FF 00 00");
+    card_frame::seal(f.data(), u32(f.size()));
+    link.handleFrame(f.data(), u32(f.size()));
+    ASSERT_EQ(sent(0).size(), 1u);
+    EXPECT_EQ((Vals{sent(0)[0].first, sent(0)[0].second[1] & 0x30, card_frame::checkOk(sent(0)[0].second.data(), 13)}),
+              (Vals{4, 0, 1}));
+    Bytes big(1024, 0);
+    big[0] = 5, big[2] = 0x10, big[3] = 0xF0, big[6] = 1, big[7] = 6;
+    m->Dealwith1_PC_to_eth(1024, big.data());
+    EXPECT_EQ(sent(0).size(), 1u);
+    m->Dealwith1_PC_to_eth(1023, big.data());
+    EXPECT_EQ(sent(0).size(), 2u);
+
+    // Modes 2 and 4 go nowhere; mode 0 with byte 7 = 0 to port 0 of both
+    // unchanged; mode 1 with byte 7 = 0 to FPGA 0 only.
+    for (u8 mode : {2, 4}) {
+        f[6] = mode;
+        m->Dealwith1_PC_to_eth(u32(f.size()), f.data());
+    }
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{2, 1}));
+    f = hex("05 10 10 F0 10 67 01 00 00 81 FF 00 00");
+    card_frame::seal(f.data(), u32(f.size()));
+    f[6] = 0;
+    card_frame::seal(f.data(), u32(f.size()));
+    m->Dealwith1_PC_to_eth(u32(f.size()), f.data());
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size(), sent(0).back().first, sent(1).back().first}), (Vals{3, 2, 0, 0}));
+    EXPECT_EQ(sent(1).back().second, f);
+    f[6] = 1;
+    card_frame::seal(f.data(), u32(f.size()));
+    m->Dealwith1_PC_to_eth(u32(f.size()), f.data());
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size(), sent(0).back().first}), (Vals{4, 2, 1}));
+}
+
+TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
+    TestLink link;
+    // A frame to a port without cards leaves the link waiting.
+    Bytes quiet = hex("00 00 10 F0 10 67 01 0C 00 81 FF 00 00");
+    card_frame::seal(quiet.data(), u32(quiet.size()));
+    auto pending = [&] {
+        link.replies.clear();
+        link.handleFrame(quiet.data(), u32(quiet.size()));
+    };
+    // A PC search reply from FPGA 0 port 5: count stored in mirror and
+    // page 1, forwarded with its port number and the port bits cleared.
+    pending();
+    fpga[0]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 06 00 00 A6"));
+    link.servePassThrough();
+    EXPECT_EQ((Vals{area(0, 564), ramWord(0, 564), fpga_manage::MCU_RAM_PARA_func[0][566]}), (Vals{6, 6, 0}));
+    ASSERT_EQ(link.replies.size(), 1u);
+    EXPECT_EQ(link.replies[0], encode(hex("10 F0 05 00 10 AA FF 06 00 10 00 06 00 00 B0")));
+    EXPECT_EQ(g_passby_trans_port.load(), 255);
+
+    // The same from FPGA 1 port 5: byte 7 = 13 + 5.
+    board().scenario().setCardsOnPort(17, 3);
+    pending();
+    fpga[1]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 03 00 00 A3"));
+    link.servePassThrough();
+    ASSERT_EQ(link.replies.size(), 1u);
+    EXPECT_EQ(link.replies[0], encode(hex("10 F0 05 00 10 AA FF 12 00 10 00 03 00 00 A1")));
+    EXPECT_EQ(area(1, 564), 3);
+
+    // Bad check byte: acknowledged, no count, not forwarded.
+    pending();
+    fpga[0]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 09 00 00 00"));
+    link.servePassThrough();
+    EXPECT_EQ((Vals{area(0, 564), link.replies.size()}), (Vals{6, 0}));
+    m->read_from_register(129, 0);
+    EXPECT_EQ(image(0, 129) & 0x55, 0);
+
+    // Nothing pending: counted, dropped.
+    link.servePassThrough();
+    g_passby_trans_port.store(255);
+    fpga[0]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 02 00 00 A2"));
+    m->reg_IRQ_Dealwith(0, 0);
+    EXPECT_EQ(area(0, 564), 2);
+}
+
+TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
+    TestLink link;
+    for (int p : {5}) m->MCU_RAM_PARA_func[0][card_frame::kT1[p]] = 6;
+    m->MCU_RAM_PARA_func[1][card_frame::kT1[0]] = 4;
+    m->MCU_RAM_PARA_func[1][card_frame::kT1[1]] = 6;
+    Bytes bc = hex("FF 0F 10 F0 10 67 01 FF 00 81 FF 00 00");
+    card_frame::seal(bc.data(), u32(bc.size()));
+    const Bytes reply = passThrough(link, bc);
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{1, 2}));
+    ASSERT_FALSE(reply.empty());
+    Bytes want = hex("10 F0 FF 0F 10 67 01 FF 00 81 00 00");
+    card_frame::seal(want.data(), u32(want.size()));
+    EXPECT_EQ(reply, encode(want));
+    EXPECT_EQ(link.replies.size(), 1u);
+
+    // A search broadcast: one reply, source 0x0FFE.
+    Bytes req = hex("FE 0F 10 F0 10 AA FF FF 00 10 00 00 00 00 00");
+    card_frame::seal(req.data(), u32(req.size()));
+    const Bytes search = passThrough(link, req);
+    ASSERT_FALSE(search.empty());
+    EXPECT_EQ(link.replies.size(), 1u);
+    Decoded d;
+    d.collect(search);
+    ASSERT_EQ(d.frames.size(), 1u);
+    EXPECT_EQ((Vals{d.frames[0][2], d.frames[0][3], d.frames[0][7], d.frames[0][9]}), (Vals{0xFE, 0x0F, 0xFF, 0x10}));
+
+    // An FPGA that is not running gets nothing.
+    m->write_to_register(80, 0xFF, 0, 1);
+    link.handleFrame(bc.data(), u32(bc.size()));
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{3, 4}));
+}
+
+TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {
+    EXPECT_TRUE(runUntil([this] { return m->get_port_card_num(5) == 6 && m->get_port_card_num(12) == 4 &&
+                                         m->get_port_card_num(13) == 6; },
+                         400));
+    fpga[0]->setSilentPort(5, true);
+    EXPECT_TRUE(runUntil([this] { return m->get_port_card_num(5) == 0; }, 400));
+    EXPECT_EQ(ramWord(0, 564), 0);
+    EXPECT_EQ(m->get_port_card_num(13), 6);
+
+    // A PC command in progress holds the search; 80 ticks later it is over.
+    fpga[0]->setSilentPort(5, false);
+    pc_cmd_valid.store(1);
+    pc_cmd_time.store(G_timeTicks);
+    const size_t before = sent(0).size();
+    tick(80);
+    EXPECT_EQ((Vals{sent(0).size(), pc_cmd_valid.load()}), (Vals{before, 1}));
+    tick(2);
+    EXPECT_EQ(pc_cmd_valid.load(), 0);
+    EXPECT_TRUE(runUntil([this] { return m->get_port_card_num(5) == 6; }, 400));
+}
+
+TEST_F(FpgaCards, AnFpgaThatRestartedByItselfStartsAgainWithOutputsOn) {
+    fpga[1]->setReg(31, 24);
+    fpga[1]->setRestarted(true);
+    EXPECT_TRUE(runUntil([this] { return image(1, 80) == 0; }, 20));
+    EXPECT_EQ((Vals{image(1, 80), m->st[1].run.load()}), (Vals{0, 0}));
+    fpga[1]->setReg(31, 0x24);
+    fpga[1]->setReg(3, 0);
+    EXPECT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 2000));
+    EXPECT_EQ(fpga[1]->reg(3) & 0x20, 0x20);
+}
