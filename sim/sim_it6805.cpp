@@ -75,6 +75,7 @@ void SimIt6805::powerOn() {
     m_lastPower = signal().power;
     m_lastScdt = false;
     m_lastHpd = false;
+    m_lastHdmi = true;
     m_lastAvi = 0;
 }
 
@@ -270,6 +271,9 @@ void SimIt6805::refreshLatches(const Signal& s) {
         m_lastScdt = s.locked;
         m_regs[0][REG_INT_VID] |= INT10_SCDT;
     }
+    // HDMI/DVI mode change, seen while the clock runs.
+    if (s.locked && s.hdmi != m_lastHdmi) m_regs[0][REG_INT_P0_SYS] |= INT5_HDMI_MODE;
+    if (s.locked) m_lastHdmi = s.hdmi;
     const uint8_t avi = s.locked && s.hdmi ? uint8_t(s.colour << 5) : 0;
     if (s.locked && avi != m_lastAvi) m_regs[0][REG_INT_PKT] |= INT12_AVI;
     if (s.locked) m_lastAvi = avi;

@@ -134,7 +134,7 @@ private:
     bool m_oscHundredths = false;
     uint8_t m_outBits = 0;
     // Last signal state seen, for the change latches.
-    bool m_lastPower = false, m_lastScdt = false, m_lastHpd = false;
+    bool m_lastPower = false, m_lastScdt = false, m_lastHpd = false, m_lastHdmi = true;
     uint8_t m_lastAvi = 0;
     unsigned m_pclkSample = 0;
 
