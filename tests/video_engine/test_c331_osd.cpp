@@ -148,12 +148,6 @@ TEST_F(C331OsdTest, SettingsByKind) {
     EXPECT_EQ((Vals{m->PM_OSD_SCROLL_SPEED, m->osd_redraw_req, m->osd_update_req}), (Vals{-44, 1, 0}));
     osd->zrvApi_OsdSet(3, 1);
     EXPECT_EQ(m->osd_update_req, 1);
-    // Margins: kind 6 and 8 give the window's width and height.
-    osd->zrvApi_OsdSet(19, 4000), osd->zrvApi_OsdSet(20, 2000);
-    osd->zrvApi_OsdSet(5, 100), osd->zrvApi_OsdSet(6, 500), osd->zrvApi_OsdSet(7, 10), osd->zrvApi_OsdSet(8, 40);
-    EXPECT_EQ((Vals{m->PM_OSD_OUTPUT_OFFSET[0], m->PM_OSD_OUTPUT_OFFSET[1], m->PM_OSD_OUTPUT_OFFSET[2],
-                    m->PM_OSD_OUTPUT_OFFSET[3]}),
-              (Vals{100, 3400, 10, 1950}));
     osd->zrvApi_OsdSet(16, int(0xAB123456)), osd->zrvApi_OsdSet(32, 0xC0);
     EXPECT_EQ((Vals{m->osd_bg_color, m->osd_redraw_req, m->osd_update_req}), (Vals{0x123456, 1, 1}));
 
@@ -239,6 +233,21 @@ TEST_F(C331OsdTest, SlicesPerOutputChannelAndScrollingInTwoPasses) {
     osd->zrvApi_OsdSet(4, 0);
     osd->set_scroll(m->c331_fd);
     EXPECT_EQ(sim->writesTo(0x09, 0x3C), (Data{0, 0xA1, 0, 0x80}));
+}
+
+TEST_F(C331OsdTest, AGraphicsEngineThatStaysBusyStopsTheRedrawAtItsBound) {
+    ManualClock& clock = static_cast<ManualClock&>(Board::get().clock());
+    osd->zrvApi_OsdSet(19, 200), osd->zrvApi_OsdSet(20, 100), osd->zrvApi_OsdSet(3, 1), osd->zrvApi_OsdSet(14, 0);
+    text({U"A", U"B"});
+    sim->setGraphicsBusy(true);
+    const u64 t0 = clock.nowMs();
+    EXPECT_EQ(osd->update_osd(m->c331_fd), 0);
+    const u64 spent = clock.nowMs() - t0;
+    EXPECT_EQ((Vals{spent >= 1000, spent <= 1010, ops(1).size(), ops(3).size(), sim->writesTo(0x04, 0x08).back()}),
+              (Vals{1, 1, 1, 0, 0}));
+    sim->setGraphicsBusy(false);
+    EXPECT_EQ(osd->update_osd(m->c331_fd), 0);
+    EXPECT_EQ(ops(3).size(), 2u);
 }
 
 TEST_F(C331OsdTest, InputOffsetsLargerThanTheAreaLeaveScrollBufferAndSlicesAlone) {
