@@ -1,77 +1,13 @@
 // The front panel's receiving-card jobs on the simulated card chains:
 // posting, the grid walk of the quick set-up, parameter save, mapping switch,
 // the pause for PC commands.
-#include "fpga_env.h"
-
-#include "fpga/card_frame.h"
+#include "card_jobs_env.h"
 
 #include <atomic>
 #include <sstream>
 #include <thread>
 
 namespace {
-
-class CardJobs : public FpgaEnv {
-protected:
-    void SetUp() override {
-        FpgaEnv::SetUp();
-        auto& n = fpga_job_notifier::get();
-        conns.push_back(QObject::connect(&n, &fpga_job_notifier::quick_progress, [this](int v) { progress.push_back(v); }));
-        conns.push_back(QObject::connect(&n, &fpga_job_notifier::advanced_progress, [this](int v) { progress.push_back(v); }));
-        pc_cmd_valid.store(0);
-        g_usb_grade.store(0);
-    }
-    void TearDown() override {
-        for (auto& c : conns) QObject::disconnect(c);
-        g_send_para.finish();
-        g_usb_grade.store(0);
-        pc_cmd_valid.store(0);
-        FpgaEnv::TearDown();
-    }
-    // Cards per port, the FPGAs up and the counts found by the search.
-    void start(const std::string& ports) {
-        board().scenario().loadJson("{\"ports\": " + ports + "}");
-        ASSERT_TRUE(bringUpBoth());
-        ASSERT_TRUE(runUntil([this] { return m->total_cards == expectedCards(); }, 600));
-        for (auto& f : fpga) f->clearLog();
-        g_send_para.job_step.store(0);
-    }
-    u16 expectedCards() {
-        u16 n = 0;
-        for (u16 c : board().scenario().snapshot().cardsPerPort) n = u16(n + c);
-        return n;
-    }
-    bool runJob(int maxTicks) { return runUntil([] { return g_send_para.job_step.load() == 0; }, maxTicks); }
-    // Frames sent to the cards with command `cmd`, on FPGA k.
-    int framesWith(int k, u8 cmd) {
-        int n = 0;
-        for (auto& f : fpga[k]->sentFrames()) n += f.second.size() > 9 && f.second[9] == cmd;
-        return n;
-    }
-    static u32 ram32(const SimFpga::Card& c, u32 at) {
-        u32 v = 0;
-        for (int i = 0; i < 4; ++i) {
-            auto it = c.ram.find(at + i);
-            v |= u32(it == c.ram.end() ? 0 : it->second) << (8 * i);
-        }
-        return v;
-    }
-    static LINE_TYPE_PARA grid(u8 port, u8 rows, u8 cols, u8 routing) {
-        LINE_TYPE_PARA l;
-        l.cabinet_width = 64;
-        l.cabinet_height = 32;
-        l.x_offset = 10;
-        l.y_offset = 20;
-        l.port = port;
-        l.rows = rows;
-        l.columns = cols;
-        l.routing = routing;
-        return l;
-    }
-
-    std::vector<int> progress;
-    std::vector<QMetaObject::Connection> conns;
-};
 
 // The index at each cabinet, rows from the top, for every routing type.
 struct Routing {
