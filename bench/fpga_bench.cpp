@@ -6,9 +6,13 @@
 #include "platform/root.h"
 #include "sim/sim_board.h"
 #include "sim/sim_devices.h"
+#include "sim/sim_fpga.h"
+#include "fpga/card_frame.h"
+#include "protocol/pc_link.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QMutexLocker>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -20,6 +24,7 @@ struct FpgaBench {
     QTemporaryDir dir;
     std::unique_ptr<fpga_manage> m;
     ManualClock* clock = nullptr;
+    SimBoard* board = nullptr;
     FpgaBench() {
         Root::setRoot(dir.path().toStdString());
         auto board = std::make_unique<SimBoard>();
@@ -27,6 +32,8 @@ struct FpgaBench {
         clock = manual.get();
         board->setClock(std::move(manual));
         simAttachDevices(*board);
+        board->scenario().loadJson(R"({"ports": {"5": 6, "12": 4}})");
+        this->board = board.get();
         board->simGpio().setLine(GpioName::kFpga0Reset, 1);
         board->simGpio().setLine(GpioName::kFpga1Reset, 1);
         Board::install(std::move(board));
@@ -64,8 +71,7 @@ void BM_RamWrite1024(benchmark::State& state) {
 }
 BENCHMARK(BM_RamWrite1024);
 
-void BM_IdlePassBothRunning(benchmark::State& state) {
-    FpgaBench b;
+bool bringUp(FpgaBench& b) {
     source_handover::g_output_clock_state[0].store(2);
     source_handover::g_output_clock_state[1].store(2);
     g_fpga_c331_start.store(1);
@@ -73,12 +79,60 @@ void BM_IdlePassBothRunning(benchmark::State& state) {
         b.clock->advanceMs(10);
         b.m->thread_turn();
     }
-    if (!b.m->get_fpga_status()) state.SkipWithError("the FPGAs did not come up");
+    return b.m->get_fpga_status();
+}
+
+void BM_IdlePassBothRunning(benchmark::State& state) {
+    FpgaBench b;
+    if (!bringUp(b)) state.SkipWithError("the FPGAs did not come up");
     for (auto _ : state) {
         b.clock->advanceMs(10);
         b.m->thread_turn();
     }
 }
 BENCHMARK(BM_IdlePassBothRunning);
+
+// A link whose replies are counted.
+struct BenchLink : PcLink {
+    BenchLink() : PcLink(PcLinkId::Udp, kUdpRecordSize) {}
+    void stop() override {}
+    using PcLink::handleFrame;
+    using PcLink::servePassThrough;
+    bool sendEncoded(const u8*, u32) override { return ++replies, true; }
+    int replies = 0;
+};
+
+// A card search on FPGA 0 port 6 through the pass-through, to its reply.
+void BM_PassThroughSearchRoundTrip(benchmark::State& state) {
+    FpgaBench b;
+    if (!bringUp(b)) state.SkipWithError("the FPGAs did not come up");
+    BenchLink link;
+    u8 frame[15] = {0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, 0x06, 0x00, 0x10, 0, 0, 0, 0, 0};
+    card_frame::seal(frame, sizeof frame);
+    for (auto _ : state) {
+        const int before = link.replies;
+        link.handleFrame(frame, sizeof frame);
+        while (link.replies == before && link.passPending()) link.servePassThrough();
+    }
+    g_passby_trans_port.store(255);
+}
+BENCHMARK(BM_PassThroughSearchRoundTrip);
+
+// One receive poll that finds a card's reply in its page.
+void BM_ReceivePollReadyPage(benchmark::State& state) {
+    FpgaBench b;
+    if (!bringUp(b)) state.SkipWithError("the FPGAs did not come up");
+    auto model = std::dynamic_pointer_cast<SimFpga>(b.board->spiModel("/dev/spidev32766.1"));
+    std::vector<u8> reply = {0x00, 0xF0, 0x05, 0x10, 0x10, 0x67, 0x01, 0x06, 0x00, 0xA0, 0x00, 0x00};
+    card_frame::seal(reply.data(), u32(reply.size()));
+    for (auto _ : state) {
+        state.PauseTiming();
+        model->injectReply(5, reply);
+        state.ResumeTiming();
+        QMutexLocker lock(&b.m->port_mutex);
+        b.m->reg_IRQ_Dealwith(0, 0);
+    }
+}
+BENCHMARK(BM_ReceivePollReadyPage);
 
 }  // namespace

@@ -14,8 +14,9 @@ void installSignalHandlers();
 void watchSignals();
 
 // Stops and joins the links, the Wi-Fi thread, the USB watcher, the source
-// thread, the FPGA thread and the c331 thread, then delivers the change signals already queued and persists the
-// change the c331 thread had not taken yet. GUI thread; runs once.
+// thread, the FPGA thread and the c331 thread, then delivers the change
+// signals already queued and persists the change the c331 thread had not
+// taken yet. GUI thread; runs once.
 void stopWorkersAndPersist();
 
 }  // namespace AppShutdown

@@ -10,6 +10,8 @@
 namespace FileCheck {
 // Largest alias file taken; a normal one is a few KiB.
 constexpr long long kAliasMax = 64 * 1024;
+// Largest OSD menu file taken; a normal one is a few KiB.
+constexpr long long kOsdMenuMax = 1024 * 1024;
 // Largest settings file taken.
 constexpr long long kIniMax = 64 * 1024;
 // Deepest JSON nesting taken: the alias file needs four levels.

@@ -143,12 +143,18 @@ void fpga_manage::update_eth_state(u8 fpga) {
         area[offsets[i]] = values[i];
         write_area(fpga, offsets[i], 1);
     }
+    // The mirror and page 1 change together everywhere, so a count that is
+    // already 0 in the mirror is 0 in the FPGA: only what changes is sent.
     for (int n = 0; n < kPortsPerFpga; ++n) {
         if (linked(area, n)) continue;
-        set_area_word(fpga, kCardCount[n], 0);
-        area[kCardStatus[n]] = 0;
-        write_area(fpga, kCardCount[n], 2);
-        write_area(fpga, kCardStatus[n], 1);
+        if (area_word(fpga, kCardCount[n]) != 0) {
+            set_area_word(fpga, kCardCount[n], 0);
+            write_area(fpga, kCardCount[n], 2);
+        }
+        if (area[kCardStatus[n]] != 0) {
+            area[kCardStatus[n]] = 0;
+            write_area(fpga, kCardStatus[n], 1);
+        }
     }
 }
 

@@ -469,7 +469,9 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     const std::string path = filePathFor(type, name);
     // Which check refused it goes to the log: the PC only sees status 1.
     // An alias file is a few KiB: a larger one is refused before buffering.
-    const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax) : PcFile::MaxLength;
+    const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax)
+                     : type == PcFile::OsdMenu ? u32(FileCheck::kOsdMenuMax)
+                                               : PcFile::MaxLength;
     std::string refusal;
     if (filePathFor(type, "QDFR").empty())
         refusal = "unknown type " + std::to_string(type);
@@ -525,6 +527,12 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     std::string shape;
     if (done.type == PcFile::AliasFile && !alias_file_well_formed(done.data.toStdString(), &shape)) {
         writeLogMsg(WARNING, "file transfer refused: alias file shape, " + shape);
+        return status(out, cap, ReplyStatus::BadArgument);
+    }
+    // The OSD menu reader takes JSON nested no deeper than a menu needs.
+    if (done.type == PcFile::OsdMenu && !FileCheck::jsonNestingWithin(done.data, FileCheck::kJsonDepth)) {
+        writeLogMsg(WARNING, "file transfer refused: OSD menu not JSON or nested deeper than " +
+                                 std::to_string(FileCheck::kJsonDepth));
         return status(out, cap, ReplyStatus::BadArgument);
     }
     m_file = std::move(done);

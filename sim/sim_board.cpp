@@ -28,7 +28,13 @@ int SimGpio::setLine(const std::string& name, int value) {
         m_lines[name] = v;
         m_history.push({name, v});
         watchers = m_watchers;
-        if (changed) {
+        // The FPGAs' select and command lines move with every SPI access:
+        // the history keeps them, the file would only grow without bound.
+        const bool busLine = name == GpioName::kFpga0Select || name == GpioName::kFpga1Select ||
+                             name == GpioName::kFpga0Command || name == GpioName::kFpga1Command ||
+                             name == GpioName::kFpga0FlashSelect || name == GpioName::kFpga1FlashSelect ||
+                             name == GpioName::kFpga0Irq || name == GpioName::kFpga1Irq;
+        if (changed && !busLine) {
             const std::string path = Root::path(kLogDevicePath);
             QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
             if (FILE* f = std::fopen(path.c_str(), "a")) {

@@ -33,7 +33,9 @@ public:
     // Device path of the log every set that changes a line is appended to,
     // with the board time, as the recording shell does for commands. A set
     // that leaves the line as it was is not appended: the c331 driver
-    // re-asserts the FPGA select lines on every transfer.
+    // re-asserts the FPGA select lines on every transfer. The FPGAs' select,
+    // command, flash-select and interrupt lines, which move with every SPI
+    // access, are kept out of the file.
     static constexpr const char* kLogDevicePath = "/var/log/sim_gpio.log";
     // Also called on every set, with the line's event text (board event log).
     void setEventSink(std::function<void(const std::string&)> sink) { m_sink = std::move(sink); }

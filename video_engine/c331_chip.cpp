@@ -4,6 +4,7 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_osd.h"
 #include "video_engine/c331_picture.h"
 #include "video_engine/c331_timing.h"
 
@@ -15,7 +16,8 @@
 c331_chip::c331_chip(c331_manage& manager)
     : m(manager),
       m_timing(std::make_unique<c331_timing>(*manager.drv, manager.c331_fd, manager, *this)),
-      m_picture(std::make_unique<c331_picture>(*manager.drv, manager.c331_fd, manager, *this)) {
+      m_picture(std::make_unique<c331_picture>(*manager.drv, manager.c331_fd, manager, *this)),
+      m_osd(std::make_unique<c331_osd>(manager, *this)) {
     resetPipeState();
 }
 
@@ -25,6 +27,16 @@ void c331_chip::setImage(PARA_RAM_IMAGE* image) {
 }
 
 void c331_chip::set_rtct(int fd, int mode) { m.set_rtct(fd, mode); }
+
+int c331_chip::zrvApi_OsdSet(int kind, int value) { return m_osd->zrvApi_OsdSet(kind, value); }
+int c331_chip::update_osd(int fd) { return m_osd->update_osd(fd); }
+void c331_chip::set_osd(int fd, int scroll) { m_osd->set_osd(fd, scroll); }
+void c331_chip::set_scroll(int fd) { m_osd->set_scroll(fd); }
+void c331_chip::load_char() { m_osd->load_char(); }
+int c331_chip::read_c331_font(int fd) { return m_osd->read_c331_font(fd); }
+void c331_chip::update_font(int fd) { m_osd->update_font(fd); }
+void c331_chip::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) { m_osd->get_json_omenu_para(path, list); }
+void c331_chip::set_OSD_para(OSD_MENU_LIST& list) { m_osd->set_OSD_para(list); }
 
 void c331_chip::panel_layout_rebuild() {
     // The channel lists of every window are reset by the allocation itself.

@@ -1,9 +1,9 @@
 #pragma once
 // The c331 chip operations: input ports and their measurement, input
 // channels and scalers, output channels and layers, the window layout and
-// the single-window operations. Panel timing and picture adjustments are
-// forwarded to their own classes; enhancement, OSD and debug dumps stay with
-// the stand-in.
+// the single-window operations. Panel timing, picture adjustments and the
+// OSD are forwarded to their own classes; enhancement and debug dumps stay
+// with the stand-in.
 //
 // Window numbers: the apply pass names windows by their RECORD in the
 // parameter image (0..5); the layout packs the enabled records into slots
@@ -21,6 +21,7 @@ class c331_manage;
 struct PARA_RAM_IMAGE;
 class c331_timing;
 class c331_picture;
+class c331_osd;
 
 class c331_chip : public c331_chip_ops_unbuilt, public c331_pic_host {
 public:
@@ -48,6 +49,18 @@ public:
     int panel_param_dump() override;
     c331_timing& timing() { return *m_timing; }
     c331_picture& picture() { return *m_picture; }
+    c331_osd& osd() { return *m_osd; }
+
+    // ---- OSD: forwarded
+    int zrvApi_OsdSet(int kind, int value) override;
+    int update_osd(int fd) override;
+    void set_osd(int fd, int scroll) override;
+    void set_scroll(int fd) override;
+    void load_char() override;
+    int read_c331_font(int fd) override;
+    void update_font(int fd) override;
+    void get_json_omenu_para(const char* path, OSD_MENU_LIST& list) override;
+    void set_OSD_para(OSD_MENU_LIST& list) override;
 
     // How a receiver record is read: fills the sixteen words and the stable
     // word of input d (0..5) under Utils::_source_hdminfo_mutex; false when
@@ -223,5 +236,6 @@ private:
     PARA_RAM_IMAGE* m_image = nullptr;
     std::unique_ptr<c331_timing> m_timing;
     std::unique_ptr<c331_picture> m_picture;
+    std::unique_ptr<c331_osd> m_osd;
     HdmiReader m_hdmiReader;
 };

@@ -67,11 +67,14 @@ public:
 
     // ---- OSD and its menu file
     virtual int zrvApi_OsdSet(int kind, int value) = 0;
-    virtual void update_osd(int fd) = 0;
+    // 0 drawn; nonzero: the serial flash was busy, the request stays.
+    virtual int update_osd(int fd) = 0;
     virtual void set_osd(int fd, int scroll) = 0;
     virtual void set_scroll(int fd) = 0;
     virtual void load_char() = 0;
-    virtual void read_c331_font(int fd) = 0;
+    // The caller holds the manager's flash lock for the font operations.
+    // 0, or nonzero when the flash did not answer (update_font then skips).
+    virtual int read_c331_font(int fd) = 0;
     virtual void update_font(int fd) = 0;
     virtual void get_json_omenu_para(const char* path, OSD_MENU_LIST& list) = 0;
     virtual void set_OSD_para(OSD_MENU_LIST& list) = 0;
@@ -125,19 +128,6 @@ public:
     void load_hdmi() override { notBuilt("load_hdmi"); }
     void check_port_valid(int) override { notBuilt("check_port_valid"); }
     void check_input_port(int) override { notBuilt("check_input_port"); }
-
-    int zrvApi_OsdSet(int, int) override { return notBuilt("zrvApi_OsdSet"), 0; }
-    void update_osd(int) override { notBuilt("update_osd"); }
-    void set_osd(int, int) override { notBuilt("set_osd"); }
-    void set_scroll(int) override { notBuilt("set_scroll"); }
-    void load_char() override { notBuilt("load_char"); }
-    void read_c331_font(int) override { notBuilt("read_c331_font"); }
-    void update_font(int) override { notBuilt("update_font"); }
-    void get_json_omenu_para(const char*, OSD_MENU_LIST& list) override {
-        list.osdcount = 0;
-        notBuilt("get_json_omenu_para");
-    }
-    void set_OSD_para(OSD_MENU_LIST&) override { notBuilt("set_OSD_para"); }
 
     void input_slidebar(int) override { notBuilt("input_slidebar"); }
     void output_slidebar(int) override { notBuilt("output_slidebar"); }

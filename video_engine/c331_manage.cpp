@@ -333,8 +333,11 @@ void c331_manage::init_chip() {
 
     ops->check_input_port(fd);
     ops->load_char();
-    ops->read_c331_font(fd);
-    ops->update_font(fd);
+    // The font copies take a while: writers get the manager's mutex
+    // meanwhile. A flash held by another user leaves them to the poll step.
+    without_mutex([&] {
+        if (!load_fonts(fd)) m_fontReload.store(true);
+    });
 
     if (g_force_bkcolor.load() == 1) {
         for (u32 l = 0; l < C331_CH_NUM; ++l) {
@@ -364,6 +367,13 @@ void c331_manage::init_chip() {
     thread_state.store(6);
     g_fpga_c331_start.store(1);
     writeLogMsg(INFO, "c331: chip initialised, c331 thread running");
+}
+
+bool c331_manage::load_fonts(int fd) {
+    std::unique_lock<std::mutex> lock = flash_lock(false);
+    if (!lock.owns_lock()) return false;
+    if (ops->read_c331_font(fd) == 0) ops->update_font(fd);
+    return true;
 }
 
 void c331_manage::c331managerdeal(void*) {
@@ -621,9 +631,14 @@ void c331_manage::poll_step() {
     const int fd = c331_fd;
     ops->load_hdmi();
     ops->check_port_valid(fd);
+    // New fonts first, then the redraws; each meeting a busy flash stays
+    // pending for the next pass.
+    if (m_fontReload.load() && load_fonts(fd)) {
+        m_fontReload.store(false);
+        if (PM_OSD_EN) osd_update_req = 1;
+    }
     if (osd_update_req) {
-        ops->update_osd(fd);
-        osd_update_req = 0;
+        if (ops->update_osd(fd) == 0) osd_update_req = 0;
     } else if (osd_redraw_req) {
         ops->set_osd(fd, 1);
         ops->set_scroll(fd);

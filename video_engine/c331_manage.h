@@ -238,6 +238,9 @@ private:
     std::atomic<bool> m_stop{false};
 
     // Serial flash.
+    // Reads the font headers and copies the fonts into the chip when the
+    // flash lock is free (c331 thread); false when it was held.
+    bool load_fonts(int fd);
     void sfl_pins(int fd);
     // Waits for a controller status; at the bound logs `message`, sets the
     // controller idle and returns false.

@@ -14,6 +14,7 @@
 typedef int8_t s8;
 typedef int16_t s16;
 typedef int32_t s32;
+typedef int64_t s64;
 
 constexpr int C331_WIN_NUM = 6;    // windows
 constexpr int C331_PORT_NUM = 6;   // input ports
@@ -31,10 +32,24 @@ struct ST_MWIN {
     ST_RECT* win;
 };
 
+// One item of the OSD menu file "/data/configs/omenu.json".
+struct OMENU_PARA {
+    int type = 0;              // 0 text, 1 bitmap
+    std::string status;        // "on" shows the OSD
+    int x = 0, y = 0, w = 0, h = 0;
+    int effect = 0, speed = 0, staytime = 0;
+    std::string bk_enable, bk_color, layer;  // "off" transparent; RRGGBB; "buttom" under the picture
+    int startx = 0, starty = 0, fontw = 0, fonth = 0, wordspace = 0, verticalspace = 0;
+    std::string font_color;    // RRGGBB
+    std::string text;          // "\n" separates lines
+    int start = 0, end = 0;    // bitmap range
+};
+
 // The parsed OSD menu file; filled by the OSD menu reader.
 struct OSD_MENU_LIST {
     int osdcount = 0;
     int oactcount = 0;
+    OMENU_PARA items[3];
     std::string name;
 };
 
@@ -281,4 +296,25 @@ struct c331_state {
     } gOch;
 
     // ================= end c331pic =================
+
+    // ================= OSD (c331osd) =================
+    // The OSD area (the output canvas unless set), its colours (0xBBGGRR),
+    // the text origin, the fonts (flash data address, size, place in chip
+    // memory: 32-dot ASCII, 32-dot CJK, 64-dot ASCII, 64-dot CJK), spacings.
+    s32 osd_area_w = 0, osd_area_h = 0;
+    u32 osd_bg_color = 0, osd_char_color = 0;
+    s32 osd_transparent = 0;
+    s32 osd_org_x = 0, osd_org_y = 0;
+    u32 osd_font_src[4]{}, osd_font_size[4]{}, osd_font_mem[4]{};
+    s32 osd_bottom = 0;
+    s32 osd_word_space = 0, osd_line_space = 0;
+    // The text: 64 lines of up to 127 characters and a terminating 0.
+    u16 osd_text[64][128]{};
+    s32 osd_lines = 0;
+    // Buffer stride in 128-byte units (512 with the wide flag).
+    s32 osd_stride = 0, osd_wide = 0;
+    // The bitmap in the serial flash and its colour table.
+    u32 osd_bmp_src = 0, osd_bmp_ctab = 0;
+    s32 osd_bmp_w = 0, osd_bmp_h = 0;
+    // ================= end c331osd =================
 };

@@ -1,5 +1,6 @@
 // The FPGA manager with its neighbours: the c331 manager that opens its gate
 // and takes the picture back, and the protocol's flag register.
+#include "support/quiet_c331_ops.h"
 #include "fpga_env.h"
 
 #include "protocol/message_deal.h"
@@ -15,7 +16,7 @@ TEST_F(FpgaRoad, GateOpensBothRunTheC331GetsItsPassAndBlackoutReachesBoth) {
     c->drv->init_reg_acc_param();
     c->load_system_param();
     c->define_param();
-    c331_chip_ops_unbuilt quiet;
+    QuietC331Ops quiet;
     c331_chip_ops* saved = c->ops;
     c->setChipOps(&quiet);
 

@@ -295,6 +295,18 @@ TEST_F(FileTransfer, GoodFileIsStoredAndSignalled) {
               (Vals{10, alias.size()}));
 }
 
+TEST_F(FileTransfer, AnOsdMenuAboveOneMiBOrNestedTooDeepIsRefusedAndTheStoredOneKept) {
+    writeHostFile(hostPath("/data/configs/omenu.json"), "old");
+    const Bytes big(1024 * 1024 + 1, ' ');
+    const std::string deep = std::string(40, '[') + std::string(40, ']');
+    const std::string fine = R"({"name":"m","osdcount":0,"oactcount":0})";
+    EXPECT_EQ((Vals{start({PcFile::OsdMenu, "omenu.json", big, {}}, u32(big.size())),
+                    send({PcFile::OsdMenu, "omenu.json", Bytes(deep.begin(), deep.end()), {}})}),
+              (Vals{Bad, Bad}));
+    EXPECT_EQ(stored("/data/configs/omenu.json"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(send({PcFile::OsdMenu, "omenu.json", Bytes(fine.begin(), fine.end()), {}}), Ok);
+}
+
 TEST_F(FileTransfer, BadDigestOrShortTransferStoresNothing) {
     writeHostFile(hostPath("/data/configs/omenu.json"), "old");
     EXPECT_EQ(send({PcFile::OsdMenu, "omenu.json", content(300), Bytes(16, 0x11)}), Bad);
@@ -311,7 +323,9 @@ TEST_F(FileTransfer, BadDigestOrShortTransferStoresNothing) {
 }
 
 TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
-    const Bytes c = content(300);
+    // An OSD menu: JSON of 300 bytes.
+    std::string json = "{\"name\":\"" + std::string(300 - 11, 'a') + "\"}";
+    const Bytes c(json.begin(), json.end());
     auto part = [&](long from, long to) { return Bytes(c.begin() + from, c.begin() + to); };
     // 0-150, a gap at 200, 100-250 over the end of the first, 60 bytes past
     // 300, the rest, a chunk without its offset, the end.

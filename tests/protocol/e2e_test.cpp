@@ -70,12 +70,14 @@ protected:
         ini.close();
         startProgram();
     }
-    void startProgram() {
+    // display: an X display to draw on instead of the offscreen platform.
+    void startProgram(const QString& display = QString()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ZRV_BOARD", "sim");
         env.insert("ZRV_ROOT", m_root.path());
         env.insert("ZRV_START_DELAY_MS", "0");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+        if (!display.isEmpty()) env.insert("DISPLAY", display);
         env.insert("LSAN_OPTIONS", "suppressions=" ZRV_LSAN_SUPP);
         m_proc.setProcessEnvironment(env);
         m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -204,6 +206,28 @@ TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
     ASSERT_EQ(client(udp() + QStringList{"word-write", "2178", "72"}), 0);
     EXPECT_EQ(endWith(SIGINT), 0);
     EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 72);
+}
+
+TEST_F(EndToEnd, LosingTheDisplayEndsWithStatusZeroAndTheLastChangeOnDisk) {
+    // The panel on an X server of its own, which then dies.
+    QProcess x;
+    x.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x480x24", "-nolisten", "tcp"});
+    if (!x.waitForStarted(5000)) ZRV_SKIP_OR_FAIL_UNDER_CI("no Xvfb to lose");
+    QByteArray number;
+    for (int i = 0; i < 100 && !number.contains('\n'); ++i) {
+        x.waitForReadyRead(100);
+        number += x.readAllStandardOutput();
+    }
+    ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display number";
+    endWith(SIGKILL);  // the offscreen one the fixture started
+    startProgram(":" + QString::fromLatin1(number.trimmed()));
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(client(udp() + QStringList{"word-write", "2178", "73"}), 0);
+    x.kill();
+    x.waitForFinished(5000);
+    ASSERT_TRUE(m_proc.waitForFinished(15000));
+    EXPECT_EQ((Vals{m_proc.exitStatus(), m_proc.exitCode()}), (Vals{QProcess::NormalExit, 0}));
+    EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 73);
 }
 
 TEST_F(EndToEnd, HostileFilesAreRefusedOrKeptInTheirFolderAndTheProgramGoesOn) {

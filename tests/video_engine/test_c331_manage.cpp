@@ -1,6 +1,7 @@
 // The c331 manager's apply pass and poll step against a recording fake of
 // the chip operations: order, hand-over flags, nothing applied twice and
 // nothing lost, and the LED hand-over wait without the manager mutex.
+#include "support/quiet_c331_ops.h"
 #include "core/zrvrampara.h"
 #include "test_c331_sim.h"
 #include "video_engine/c331_manage.h"
@@ -73,11 +74,11 @@ public:
     void check_port_valid(int) override { rec("check_port_valid"); }
     void check_input_port(int) override { rec("check_input_port"); }
     int zrvApi_OsdSet(int k, int v) override { return rec("OsdSet(%d,%d)", k, v), 1; }
-    void update_osd(int) override { rec("update_osd"); }
+    int update_osd(int) override { return rec("update_osd"), 0; }
     void set_osd(int, int s) override { rec("set_osd(%d)", s); }
     void set_scroll(int) override { rec("set_scroll"); }
     void load_char() override { rec("load_char"); }
-    void read_c331_font(int) override { rec("read_c331_font"); }
+    int read_c331_font(int) override { return rec("read_c331_font"), 0; }
     void update_font(int) override { rec("update_font"); }
     void get_json_omenu_para(const char* path, OSD_MENU_LIST&) override { rec("omenu(%s)", path); }
     void set_OSD_para(OSD_MENU_LIST&) override { rec("set_OSD_para"); }
@@ -132,7 +133,7 @@ protected:
     std::unique_ptr<ModelInstall> install;
     c331_manage* mgr = nullptr;
     RecordingOps ops;
-    c331_chip_ops_unbuilt fallback;
+    QuietC331Ops fallback;
     std::vector<int> signals_;
 };
 

@@ -3,6 +3,7 @@
 // changes applied through the change protocol and read back from the chip's
 // registers: a second window on a crop of that source, and a test pattern
 // on and off.
+#include "support/quiet_c331_ops.h"
 #include "test_c331_pipe_env.h"
 #include "test_c331_sim.h"
 
@@ -26,7 +27,7 @@ protected:
     void TearDown() override {
         // Leave the manager as if it had applied an empty image, so that a
         // test run after this one in the same process starts from nothing.
-        c331_chip_ops_unbuilt quiet;
+        QuietC331Ops quiet;
         m->setChipOps(&quiet);
         {
             QMutexLocker lock(&m->mutex);
