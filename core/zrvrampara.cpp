@@ -570,6 +570,13 @@ void ZrvRamPara::ZrvDeleteCrop(char input, char n) {
     {
         QMutexLocker lock(&mgr->mutex);
         live_image.setWord(crop(u32(r)) + CROP_ID, 0);
+        // Windows that show the crop fall back to its input's whole picture
+        // in the same edit: left on the freed record they would silently
+        // show whatever crop is added there next, maybe of another input.
+        for (u32 w = 0; w < WIN_SLOTS; ++w) {
+            const u16 source = live_image.word(win(w) + WIN_SOURCE);
+            if ((source & 0x8000) && (source & 0xFF) == u32(r)) live_image.setWord(win(w) + WIN_SOURCE, u16(in));
+        }
         mgr->raise_apply(1);
     }
     ZrvCropSourceInit();

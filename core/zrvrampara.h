@@ -309,6 +309,8 @@ public:
     void ZrvGetCropPara(int input, int n, CROP_PARA* para, int* index);
     void ZrvSetCropPara(char input, char n, const CROP_PARA* para);
     void ZrvAddNewCrop(int input, const CROP_PARA* para);
+    // Frees the record of the input's n-th crop; windows showing it get the
+    // input itself in the same locked edit.
     void ZrvDeleteCrop(char input, char n);
     void ZrvSetImageSource(int sel, char input, char window);
     void ZrvSetEDIDPara(int input, short width, short height, short refresh);

@@ -557,7 +557,7 @@ void c331_osd::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) {
         std::istringstream in(text.toStdString());
         pt::read_json(in, root);
     } catch (const pt::json_parser_error& e) {
-        debugPrintf("json error: %s", e.what());
+        debugPrintf("json error: %s\n", e.what());
         FileCheck::discard(path, std::string("OSD menu not JSON: ") + e.what());
         return;
     }

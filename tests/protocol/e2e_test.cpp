@@ -79,6 +79,9 @@ protected:
         env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
         if (!display.isEmpty()) env.insert("DISPLAY", display);
         env.insert("LSAN_OPTIONS", "suppressions=" ZRV_LSAN_SUPP);
+        // A test that wants a board scenario leaves it in the root.
+        env.remove("ZRV_BOARD_CONFIG");
+        if (QFileInfo::exists(m_root.filePath("board.json"))) env.insert("ZRV_BOARD_CONFIG", m_root.filePath("board.json"));
         m_proc.setProcessEnvironment(env);
         m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_proc.setStandardOutputFile(m_root.filePath("program.out"), QIODevice::Append);
@@ -315,4 +318,55 @@ TEST_F(EndToEnd, EveryCommandOfTheClientIsAnsweredAndAModeSaveIsKept) {
     EXPECT_EQ(client(udp() + QStringList{"word-read", "866"}, &out), 0);
     EXPECT_EQ(out, "5");
     EXPECT_TRUE(QFileInfo::exists(m_root.filePath("data/modes/custom_mode5")));
+}
+
+namespace {
+// The program with receiving cards behind ports 6 of FPGA 0 and 1 of FPGA 1.
+class EndToEndCards : public EndToEnd {
+protected:
+    void SetUp() override {
+        QFile f(m_root.filePath("board.json"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"({"ports": {"5": 6, "12": 4}})");
+        f.close();
+        EndToEnd::SetUp();
+    }
+};
+}  // namespace
+
+TEST_F(EndToEndCards, FpgaRegistersRamBlocksAndCardsOnEveryLink) {
+    ASSERT_TRUE(waitReady());
+    QString out;
+    // The FPGAs come up within seconds of the start, and the search counts
+    // the cards. Every PC frame pauses the search for 80 ticks: ask once a
+    // second.
+    bool counted = false;
+    for (int i = 0; i < 45 && !counted; ++i) {
+        QThread::msleep(1000);
+        counted = client(udp() + QStringList{"ram-read", "0x101234", "2"}, &out) == 0 && out == "0600";
+    }
+    ASSERT_TRUE(counted) << out.toStdString();
+    EXPECT_EQ(client(udp() + QStringList{"reg-read", "1", "31", "1"}, &out), 0);
+    EXPECT_EQ(out, "24");
+    EXPECT_EQ(client(udp() + QStringList{"ram-read", "0x10000C", "4"}, &out), 0);
+    EXPECT_EQ(out, "01201024");
+    EXPECT_EQ(client(udp() + QStringList{"ram-read", "0x101464", "2"}, &out), 0);
+    EXPECT_EQ(out, "0400");
+    EXPECT_EQ(client(tcp() + QStringList{"ram-read", "0x100018", "4"}, &out), 0);
+    EXPECT_EQ(out, "01110000");
+    EXPECT_EQ((Vals{client(udp() + QStringList{"reg-read", "2", "170", "1"}),
+                    client(udp() + QStringList{"reg-read", "2", "160", "20"}),
+                    client(udp() + QStringList{"ram-read", "0x1003FF", "2"})}),
+              (Vals{1, 1, 1}));
+    EXPECT_EQ(client(udp() + QStringList{"reg-write", "2", "23", "0xF0", "0x50"}), 0);
+    EXPECT_EQ(client(serial() + QStringList{"reg-read", "2", "23", "1"}, &out), 0);
+    EXPECT_EQ(out, "51");  // bit 0 set at bring-up, kept by the masked write
+    // A card search on port 6 through every link answers 6 cards.
+    for (const QStringList& link : {udp(), tcp(), serial()}) {
+        EXPECT_EQ(client(link + QStringList{"card", "fe0f10f010aaff060010000000"}, &out), 0);
+        EXPECT_EQ(out, "10f0050010aaff06001000060000b0") << link.join(' ').toStdString();
+    }
+    // A port without cards: no answer, and the link serves the next frame.
+    EXPECT_EQ(client(udp() + QStringList{"card", "fe0f10f010aaff0a0010000000"}), 3);
+    EXPECT_EQ(client(udp() + QStringList{"card", "fe0f10f010aaff060010000000"}, &out), 0);
 }

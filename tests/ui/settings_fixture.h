@@ -4,7 +4,9 @@
 // and the pages' widgets found by object name.
 #include "shell_fixture.h"
 
+#include "ui/settings/edidset.h"
 #include "ui/settings/inputchoose.h"
+#include "ui/settings/inputcut.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -13,7 +15,9 @@
 class SettingsTest : public ShellTest {
 protected:
     void TearDown() override {
-        for (QWidget* page : {static_cast<QWidget*>(g_inputchoose.data())}) delete page;
+        delete g_edidset.data();
+        delete g_inputcut.data();
+        delete g_inputchoose.data();
         ShellTest::TearDown();
     }
 

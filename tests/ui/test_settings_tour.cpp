@@ -8,6 +8,8 @@ namespace {
 class SettingsTourTest : public TourTest {
 protected:
     void TearDown() override {
+        delete g_edidset.data();
+        delete g_inputcut.data();
         delete g_inputchoose.data();
         TourTest::TearDown();
     }
@@ -34,6 +36,22 @@ TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
         visit(source, "source_select", lang);
         source->findChild<QPushButton*>("Button_menu")->click();
         visit(source, "source_select_popup", lang);
+        source->findChild<QPushButton*>("Button_inputcut")->click();
+        InputCut* cut = g_inputcut.data();
+        ASSERT_TRUE(cut);
+        cut->findChild<QPushButton*>("Button_add")->click();
+        visit(cut, "input_crop_add", lang);
+        cut->findChild<QFrame*>("frame_source")->findChild<QPushButton*>("2")->click();
+        visit(cut, "input_crop_edit", lang);
+        cut->on_Button_back_clicked();
+
+        source->findChild<QPushButton*>("Button_menu")->click();
+        source->findChild<QPushButton*>("Button_EDID")->click();
+        EDIDset* edid = g_edidset.data();
+        ASSERT_TRUE(edid);
+        edid->findChild<QPushButton*>("Button_source")->click();
+        visit(edid, "edid_settings", lang);
+        edid->on_Button_back_clicked();
         source->on_Button_back_clicked();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -107,14 +107,14 @@ TEST_F(DispatchTest, RegistryForgetsOnlyTheLeavingPage) {
     int backs = 0;
     PageOps ops;
     ops.back = [&] { ++backs; };
-    PageRegistry::enter(PageRegistry::Crop, &a, ops);
-    PageRegistry::enter(PageRegistry::Crop, &b, ops);  // reopened: b replaces a
-    PageRegistry::leave(PageRegistry::Crop, &a);       // a late leave of the old one
-    EXPECT_EQ(PageRegistry::page(PageRegistry::Crop), &b);
-    EXPECT_TRUE(PageRegistry::back(PageRegistry::Crop));
-    PageRegistry::leave(PageRegistry::Crop, &b);
+    PageRegistry::enter(PageRegistry::Communication, &a, ops);
+    PageRegistry::enter(PageRegistry::Communication, &b, ops);  // reopened: b replaces a
+    PageRegistry::leave(PageRegistry::Communication, &a);       // a late leave of the old one
+    EXPECT_EQ(PageRegistry::page(PageRegistry::Communication), &b);
+    EXPECT_TRUE(PageRegistry::back(PageRegistry::Communication));
+    PageRegistry::leave(PageRegistry::Communication, &b);
     // Gone: no back; no opener: nothing opens.
-    EXPECT_EQ((Vals{PageRegistry::back(PageRegistry::Crop), backs, PageRegistry::open(PageRegistry::Crop)}),
+    EXPECT_EQ((Vals{PageRegistry::back(PageRegistry::Communication), backs, PageRegistry::open(PageRegistry::Communication)}),
               (Vals{0, 1, 0}));
 }
 

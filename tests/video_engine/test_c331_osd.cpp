@@ -241,6 +241,21 @@ TEST_F(C331OsdTest, SlicesPerOutputChannelAndScrollingInTwoPasses) {
     EXPECT_EQ(sim->writesTo(0x09, 0x3C), (Data{0, 0xA1, 0, 0x80}));
 }
 
+TEST_F(C331OsdTest, AGraphicsEngineThatStaysBusyStopsTheRedrawAtItsBound) {
+    ManualClock& clock = static_cast<ManualClock&>(Board::get().clock());
+    osd->zrvApi_OsdSet(19, 200), osd->zrvApi_OsdSet(20, 100), osd->zrvApi_OsdSet(3, 1), osd->zrvApi_OsdSet(14, 0);
+    text({U"A", U"B"});
+    sim->setGraphicsBusy(true);
+    const u64 t0 = clock.nowMs();
+    EXPECT_EQ(osd->update_osd(m->c331_fd), 0);
+    const u64 spent = clock.nowMs() - t0;
+    EXPECT_EQ((Vals{spent >= 1000, spent <= 1010, ops(1).size(), ops(3).size(), sim->writesTo(0x04, 0x08).back()}),
+              (Vals{1, 1, 1, 0, 0}));
+    sim->setGraphicsBusy(false);
+    EXPECT_EQ(osd->update_osd(m->c331_fd), 0);
+    EXPECT_EQ(ops(3).size(), 2u);
+}
+
 TEST_F(C331OsdTest, InputOffsetsLargerThanTheAreaLeaveScrollBufferAndSlicesAlone) {
     osd->zrvApi_OsdSet(19, 200), osd->zrvApi_OsdSet(20, 100), osd->zrvApi_OsdSet(3, 1);
     osd->zrvApi_OsdSet(9, 150), osd->zrvApi_OsdSet(10, 60);

@@ -2,6 +2,7 @@
 
 #include "core/JsonParse.h"
 #include "core/zrvrampara.h"
+#include "ui/shell/lockwindow.h"
 #include "ui/shell/shell_text.h"
 
 #include <QFontMetrics>
@@ -34,6 +35,13 @@ int usedEntry(const PARA_RAM_IMAGE& image, int record) {
         if ((other & 0x8000) && (other & 0xFF) == (id & 0xFF) && ((other >> 8) & 0x7F) < number) ++entry;
     }
     return entry;
+}
+
+QString signalText(int input) {
+    const SIGNAL_PARA s = LockWindow::readSignal(input);
+    if (s.width == 0 || s.height == 0 || s.rate == 0)
+        return ShellText::pick("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號");
+    return QStringLiteral("%1x%2@%3Hz").arg(s.width).arg(s.height).arg(s.rate);
 }
 
 QString entryPicture(int input) { return ShellText::picture(input == 1 ? "DVI.png" : "HDMI.png"); }

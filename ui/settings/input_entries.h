@@ -24,6 +24,10 @@ int shownOnPage(int count, int page);
 // input with a smaller crop number. -1 when the record holds no crop.
 int usedEntry(const PARA_RAM_IMAGE& image, int record);
 
+// The input's signal summary as the lists show it ("1920x1080@60Hz"), or
+// the no-signal text of the language.
+QString signalText(int input);
+
 // The input whose picture the list shows for input (DVI has its own).
 QString entryPicture(int input);
 

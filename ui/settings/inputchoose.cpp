@@ -54,30 +54,8 @@ const char* const kWhite = "color: rgb(255, 255, 255);";
 
 bool windowShown(int w) { return w == 0 || model().live_image.byte(win(u32(w)) + WIN_ENABLE) == 1; }
 
-QString noSignalText() {
-    return ShellText::pick("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號");
-}
-
-QString timingText(int input) {
-    const SIGNAL_PARA s = LockWindow::readSignal(input);
-    if (s.width == 0 || s.height == 0 || s.rate == 0) return noSignalText();
-    return QStringLiteral("%1x%2@%3Hz").arg(s.width).arg(s.height).arg(s.rate);
-}
-
 bool differs(u32 begin, u32 len) {
     return std::memcmp(&model().live_image.data[begin], &model().shadow_image.data[begin], len) != 0;
-}
-
-QPushButton* addIconButton(QWidget* parent, const char* name, const QRect& where, const char* icon) {
-    auto* b = new QPushButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(where);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setFlat(true);
-    b->setStyleSheet(QStringLiteral("border:none;"));
-    b->setIcon(QIcon(ShellText::picture(QString::fromLatin1(icon))));
-    b->setIconSize(QSize(50, 50));
-    return b;
 }
 
 }  // namespace
@@ -105,9 +83,7 @@ InputChoose::InputChoose(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     line->setStyleSheet(QStringLiteral("background-color: rgb(133, 129, 153);"));
-    m_title = PageFrame::addTitle(this);
-    m_title->setGeometry(101, 15, 598, 42);
-    m_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 18pt;"));
+    m_title = SettingsPages::addPageTitle(this, QRect(101, 15, 598, 42));
 
     auto addName = [this](int k) {
         m_inputName[k] = new QLabel(this);
@@ -168,10 +144,8 @@ InputChoose::InputChoose(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     if (!m_grid) chooseInput(SettingsPages::columnOf(m_input));
     language_changed();
 
-    PageOps ops;
-    ops.refresh = [this](int code) { syncUpdate(code); };
-    ops.back = [this] { on_Button_back_clicked(); };
-    PageRegistry::enter(PageRegistry::SourceSelect, this, ops);
+    SettingsPages::enterPage(this, PageRegistry::SourceSelect, [this](int code) { syncUpdate(code); },
+                             [this] { on_Button_back_clicked(); });
 }
 
 InputChoose::~InputChoose() { PageRegistry::leave(PageRegistry::SourceSelect, this); }
@@ -290,7 +264,7 @@ void InputChoose::initSource() {
         size->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 20px"));
         if (e == 0) {
             SettingsPages::fitText(name, ShellText::inputName(m_input));
-            SettingsPages::fitText(size, timingText(m_input));
+            SettingsPages::fitText(size, InputEntries::signalText(m_input));
         } else {
             CROP_PARA para{};
             int index = int(CROP_COUNT);
@@ -328,13 +302,13 @@ void InputChoose::initSource() {
         connect(button, &QPushButton::clicked, this, &InputChoose::zrv_source_button_clicked);
     }
 
-    connect(addIconButton(grid, "Button_menu", QRect(715, 10, 50, 50), "menu.png"), &QPushButton::clicked, this,
+    connect(SettingsPages::addIconButton(grid, "Button_menu", QRect(715, 10, 50, 50), "menu.png"), &QPushButton::clicked, this,
             &InputChoose::zrv_Button_menu_clicked);
     if (m_page != 0)
-        connect(addIconButton(grid, "Button_previous", QRect(715, 95, 50, 50), "previous.png"),
+        connect(SettingsPages::addIconButton(grid, "Button_previous", QRect(715, 95, 50, 50), "previous.png"),
                 &QPushButton::clicked, this, &InputChoose::zrv_Button_previous_clicked);
     if (m_page < m_lastPage)
-        connect(addIconButton(grid, "Button_next", QRect(715, 155, 50, 50), "next.png"), &QPushButton::clicked,
+        connect(SettingsPages::addIconButton(grid, "Button_next", QRect(715, 155, 50, 50), "next.png"), &QPushButton::clicked,
                 this, &InputChoose::zrv_Button_next_clicked);
     grid->show();
     m_popupCrop->hide();

@@ -4,9 +4,13 @@
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
 #include "ui/settings/input_entries.h"
+#include "ui/settings/edidset.h"
 #include "ui/settings/inputchoose.h"
+#include "ui/settings/inputcut.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/shell_text.h"
 
 #include <QFontMetrics>
 #include <QFrame>
@@ -33,6 +37,8 @@ void openPage(QPointer<Page>& global, int id) {
 
 void install() {
     PageRegistry::setOpener(PageRegistry::SourceSelect, [] { openPage(g_inputchoose, PageRegistry::SourceSelect); });
+    PageRegistry::setOpener(PageRegistry::Crop, [] { openPage(g_inputcut, PageRegistry::Crop); });
+    PageRegistry::setOpener(PageRegistry::Edid, [] { openPage(g_edidset, PageRegistry::Edid); });
 }
 
 int columnOf(int input) {
@@ -64,6 +70,23 @@ InputStrip::InputStrip(QWidget* page, std::function<void(int)> chosen) {
 }
 
 void InputStrip::select(int column) { m_marker->setGeometry(20 + 130 * column, 68, 120, 85); }
+
+void addColumnHeads(QWidget* page, const ColumnHeads& heads) {
+    static const char* const names[6] = {"HDMI1", "HDMI2", "HDMI3", "HDMI4", "DVI", "EXT"};
+    static const char* const pictures[6] = {"HDMI13.png", "HDMI13.png", "HDMI20.png", "HDMI20.png", "DVI.png", "HDMI.png"};
+    static const int nameX[6] = {36, 166, 296, 426, 572, 699};
+    for (int k = 0; k < 6; ++k) {
+        auto* l = new QLabel(page);
+        l->setObjectName(QStringLiteral("label_%1").arg(k + 3));
+        l->setGeometry(nameX[k], 73, k < 4 ? heads.nameWidth : heads.dviWidth, 28);
+        l->setAlignment(heads.align);
+        l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 13pt;"));
+        fitText(l, QString::fromLatin1(names[k]));
+        const int x = k < 4 ? 30 + 130 * k : (k == 4 ? heads.dviX : 680);
+        addPicture(page, QStringLiteral("label_%1").arg(names[k]).toLatin1().constData(), QRect(x, heads.pictureY, 100, 32),
+                   ShellText::picture(QString::fromLatin1(pictures[k])));
+    }
+}
 
 QLabel* addPicture(QWidget* parent, const char* name, const QRect& where, const QString& picture) {
     auto* l = new QLabel(parent);
@@ -112,6 +135,65 @@ QPushButton* addEntryTile(QWidget* list, const QPoint& o, int input, const QStri
     b->setFlat(true);
     b->setFocusPolicy(Qt::NoFocus);
     return b;
+}
+
+QPushButton* addIconButton(QWidget* parent, const char* name, const QRect& where, const char* icon) {
+    auto* b = new QPushButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(where);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setFlat(true);
+    b->setStyleSheet(QStringLiteral("border:none;"));
+    b->setIcon(QIcon(ShellText::picture(QString::fromLatin1(icon))));
+    b->setIconSize(QSize(50, 50));
+    return b;
+}
+
+void enterPage(QWidget* page, int id, std::function<void(int)> refresh, std::function<void()> back) {
+    PageOps ops;
+    ops.refresh = std::move(refresh);
+    ops.back = std::move(back);
+    PageRegistry::enter(id, page, ops);
+}
+
+const char* const kFieldStyle =
+    "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);";
+
+QLabel* addFormLabel(QWidget* parent, const char* name, const QRect& where, int pointSize, Qt::Alignment align) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(where);
+    l->setAlignment(align);
+    l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: %1pt;").arg(pointSize));
+    return l;
+}
+
+My_lineEdit* addField(QWidget* parent, const char* name, const QRect& where, int pointSize) {
+    auto* e = new My_lineEdit(parent);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setGeometry(where);
+    e->setAlignment(Qt::AlignCenter);
+    e->setReadOnly(true);  // typed only on the keypad
+    e->setFocusPolicy(Qt::NoFocus);
+    e->setStyleSheet(QString::fromLatin1(kFieldStyle) + QStringLiteral("font: %1pt;").arg(pointSize));
+    return e;
+}
+
+QLabel* addPageTitle(QWidget* page, const QRect& where) {
+    QLabel* title = PageFrame::addTitle(page);
+    title->setGeometry(where);
+    title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 18pt;"));
+    return title;
+}
+
+QFrame* addEditPanel(QWidget* page) {
+    auto* f = new QFrame(page);
+    f->setObjectName(QStringLiteral("frame_add"));
+    f->setGeometry(21, 260, 768, 130);
+    f->setFrameShape(QFrame::StyledPanel);
+    f->setFrameShadow(QFrame::Raised);
+    f->hide();
+    return f;
 }
 
 QPushButton* addEditButton(QWidget* page, const char* name, const QFont& font) {

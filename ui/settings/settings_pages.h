@@ -3,11 +3,13 @@
 // the openers, the input-column strip, frames rebuilt whole, the entry tile
 // of a list, the edit buttons and keypad values held to their limits.
 #include <QPointer>
+#include <Qt>
 #include <QRect>
 #include <QString>
 
 #include <functional>
 
+class My_lineEdit;
 class QFont;
 class QFrame;
 class QLabel;
@@ -40,6 +42,19 @@ private:
     QFrame* m_marker;
 };
 
+// The column heads of the crop and EDID pages: names "label_3" to "label_8"
+// (HDMI1 ... EXT, 13 pt, white) at y 73, nameWidth wide (dviWidth for DVI and
+// EXT), and the pictures "label_HDMI1" ... "label_EXT" at pictureY, the DVI
+// picture at dviX.
+struct ColumnHeads {
+    int nameWidth;
+    int dviWidth;
+    Qt::Alignment align;
+    int pictureY;
+    int dviX;
+};
+void addColumnHeads(QWidget* page, const ColumnHeads& heads);
+
 // A picture label scaled to fill its rectangle.
 QLabel* addPicture(QWidget* parent, const char* name, const QRect& where, const QString& picture);
 
@@ -53,6 +68,23 @@ QFrame* renewFrame(QPointer<QFrame>& frame, QWidget* parent, const char* name, c
 // its frame, dot, picture, name and size; returns the flat button over it.
 QPushButton* addEntryTile(QWidget* list, const QPoint& origin, int input, const QString& name,
                           const QString& size, const QFont& font);
+
+// Form pieces of the edit panels: a white label, and a numeric field that
+// opens the keypad (style E: white on the list colour, white frame).
+QLabel* addFormLabel(QWidget* parent, const char* name, const QRect& where, int pointSize, Qt::Alignment align);
+My_lineEdit* addField(QWidget* parent, const char* name, const QRect& where, int pointSize);
+extern const char* const kFieldStyle;
+
+// The page's own title at where, 18 pt, white, centred.
+QLabel* addPageTitle(QWidget* page, const QRect& where);
+// The edit panel "frame_add" (21, 260, 768, 130), hidden.
+QFrame* addEditPanel(QWidget* page);
+
+// A 50 x 50 picture button of a list frame (menu, add, previous, next).
+QPushButton* addIconButton(QWidget* parent, const char* name, const QRect& where, const char* icon);
+
+// Enters page under id in the page registry with its refresh and back.
+void enterPage(QWidget* page, int id, std::function<void(int code)> refresh, std::function<void()> back);
 
 // Cancel, OK (Save) and Delete of the edit panels: 180 x 60, hidden.
 QPushButton* addEditButton(QWidget* page, const char* name, const QFont& font);
