@@ -5,13 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
 
 namespace {
 
@@ -33,21 +36,37 @@ namespace FileOps {
 bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len) {
     const QString target = q(devicePath);
     QDir().mkpath(QFileInfo(target).absolutePath());
-    QSaveFile f(target);
-    f.setDirectWriteFallback(false);
-    if (!f.open(QIODevice::WriteOnly)) return false;
-    if (len && f.write(static_cast<const char*>(data), qint64(len)) != qint64(len)) {
-        f.cancelWriting();
-        return false;
+    const QByteArray path = QFile::encodeName(target);
+    // Beside its place, under a name no other writer (thread or process) uses.
+    static std::atomic<unsigned> serial{0};
+    const std::string tmp =
+        path.toStdString() + ".new" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat old;
+    if (::stat(path.constData(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);  // keeps its permissions
+    const char* p = static_cast<const char*>(data);
+    size_t left = len;
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= size_t(n);
     }
     // Any failure before the rename leaves the old file whole: renaming a
     // file whose data never reached the disk would put the defaults in its
-    // place after a power cut.
-    if (!f.flush() || ::fsync(f.handle()) != 0) {
-        f.cancelWriting();
+    // place after a power cut. One sync of the data, one of the folder.
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (!ok || ::rename(tmp.c_str(), path.constData()) != 0) {
+        ::unlink(tmp.c_str());
         return false;
     }
-    if (!f.commit()) return false;
     syncFolderOf(target);
     return true;
 }

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -39,9 +41,14 @@ TEST_F(RootAndFiles, WriteFileAtomicReplacesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_EQ(readHostFile(hostPath(file)), "short");
     EXPECT_EQ(entriesOf(hostPath("/data/configs")), QStringList{"tcpip.ini"});
 
+    // A file replaced keeps the permissions it had.
+    ASSERT_TRUE(FileOps::setPermissions(file, 0600));
     ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray()));
     ASSERT_TRUE(FileOps::readFile(file, back));
     EXPECT_TRUE(back.isEmpty());
+    struct stat st {};
+    ASSERT_EQ(::stat(hostPath(file).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     // A place that cannot take the file fails, keeps what is there and
     // leaves no stray file beside it.

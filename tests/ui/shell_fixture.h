@@ -6,6 +6,7 @@
 
 #include "core/global.h"
 #include "core/zrvrampara.h"
+#include "ui/service/service_pages.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/lcd_touch.h"
@@ -36,6 +37,7 @@ protected:
         ShellText::installFont();
         PageRegistry::reset();
         SettingsPages::install();
+        ServicePages::install();
         PageRegistry::setDialogsBlocking(false);
         NumberKeyboard::clearAnswers();
         g_page_focus = 1;

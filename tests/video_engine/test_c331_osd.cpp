@@ -148,12 +148,6 @@ TEST_F(C331OsdTest, SettingsByKind) {
     EXPECT_EQ((Vals{m->PM_OSD_SCROLL_SPEED, m->osd_redraw_req, m->osd_update_req}), (Vals{-44, 1, 0}));
     osd->zrvApi_OsdSet(3, 1);
     EXPECT_EQ(m->osd_update_req, 1);
-    // Margins: kind 6 and 8 give the window's width and height.
-    osd->zrvApi_OsdSet(19, 4000), osd->zrvApi_OsdSet(20, 2000);
-    osd->zrvApi_OsdSet(5, 100), osd->zrvApi_OsdSet(6, 500), osd->zrvApi_OsdSet(7, 10), osd->zrvApi_OsdSet(8, 40);
-    EXPECT_EQ((Vals{m->PM_OSD_OUTPUT_OFFSET[0], m->PM_OSD_OUTPUT_OFFSET[1], m->PM_OSD_OUTPUT_OFFSET[2],
-                    m->PM_OSD_OUTPUT_OFFSET[3]}),
-              (Vals{100, 3400, 10, 1950}));
     osd->zrvApi_OsdSet(16, int(0xAB123456)), osd->zrvApi_OsdSet(32, 0xC0);
     EXPECT_EQ((Vals{m->osd_bg_color, m->osd_redraw_req, m->osd_update_req}), (Vals{0x123456, 1, 1}));
 

@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/usbserver.h"
 #include "core/zrvrampara.h"
+#include "ui/service/service_pages.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -20,6 +21,7 @@ void shell_gui_start() {
     g_mainwindow = new MainWindow();
     g_lockwindow = new LockWindow();
     SettingsPages::install();
+    ServicePages::install();
     g_mainwindow->show();
     g_page_focus = PageRegistry::Home;
     g_lockwindow->lock_show();

@@ -1,0 +1,29 @@
+#include "ui/service/service_pages.h"
+
+#include "core/global.h"
+#include "core/zrvrampara.h"
+#include "ui/service/test_chart.h"
+#include "ui/shell/page_registry.h"
+
+namespace ServicePages {
+
+namespace {
+
+// The page without parent, its global, the page id in front, then the page
+// runs over the panel.
+template <class Page>
+void openPage(QPointer<Page>& global, int id) {
+    if (!ZrvRamPara::p_zrvrampara_config) return;
+    auto* page = new Page(nullptr);
+    global = page;
+    g_page_focus = u8(id);
+    PageRegistry::runDialog(page);
+}
+
+}  // namespace
+
+void install() {
+    PageRegistry::setOpener(PageRegistry::TestPattern, [] { openPage(g_test_chart, PageRegistry::TestPattern); });
+}
+
+}  // namespace ServicePages
