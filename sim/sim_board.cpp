@@ -5,6 +5,7 @@
 #include "sim/sim_i2c_switch.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -194,6 +195,7 @@ public:
     explicit SimUeventSource(SimBoard& board) : m_board(board) {}
     bool isOpen() const override { return true; }
     long receive(char* buf, size_t cap, int timeoutMs) override {
+        followStickFolder();
         std::unique_lock<std::mutex> lock(m_board.m_mutex);
         if (!m_board.m_ueventCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                          [&] { return !m_board.m_uevents.empty(); }))
@@ -206,7 +208,28 @@ public:
     }
 
 private:
+    // A PC run plugs a stick by making the folder "/mnt/usb1" under the root:
+    // the kernel's add events of the disk and its partition when it appears
+    // (and the usb-storage driver's entry), its remove events when it goes.
+    void followStickFolder() {
+        const bool present = QFileInfo(QString::fromStdString(Root::path("/mnt/usb1"))).isDir();
+        if (present == m_stick) return;
+        m_stick = present;
+        const std::string disk = "/devices/platform/soc/usb1/1-1/host0/target0:0:0/0:0:0:0/block/sda";
+        const std::string action = present ? "add" : "remove";
+        if (present) {
+            const QString storage = QString::fromStdString(Root::path("/proc/scsi/usb-storage"));
+            QDir().mkpath(QFileInfo(storage).path());
+            QFile f(storage);
+            if (!f.exists() && !f.open(QIODevice::WriteOnly)) std::fprintf(stderr, "sim: cannot create %s\n", qPrintable(storage));
+        }
+        for (const std::string& dev : present ? std::vector<std::string>{disk, disk + "/sda1"}
+                                              : std::vector<std::string>{disk + "/sda1", disk})
+            m_board.injectUevent(action + "@" + dev + '\0' + "ACTION=" + action);
+    }
+
     SimBoard& m_board;
+    bool m_stick = false;
 };
 
 class SimTouchSource : public TouchSource {

@@ -1,8 +1,17 @@
 #pragma once
-// The service pages on the shell fixture, opened from the settings menu.
+// The service pages on the shell fixture, opened from the settings menu:
+// the settings store loaded from its defaults, the change signal connected
+// to the dispatcher, a stick folder under the root.
 #include "shell_fixture.h"
 
+#include "core/config_engine.h"
+#include "ui/service/linkoption.h"
 #include "ui/service/test_chart.h"
+#include "ui/shell/fpga_panel.h"
+#include "ui/shell/shell_start.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QFrame>
 #include <QLabel>
@@ -10,9 +19,35 @@
 
 class ServiceTest : public ShellTest {
 protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        delete ConfigEngine::p_config;  // the defaults again for each test
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine::pInstance();
+        shell_connect_model();
+        board().simShell().clear();
+    }
     void TearDown() override {
         delete g_test_chart.data();
+        delete g_linkoption.data();
+        FpgaPanel::setUsbUpgradeRequest(nullptr);
+        FpgaPanel::setUsbGradeTimeReader(nullptr);
         ShellTest::TearDown();
+    }
+
+    LinkOption* openLink() {
+        g_page_focus = PageRegistry::Settings;
+        PageRegistry::open(PageRegistry::Communication);
+        return g_linkoption.data();
+    }
+    // Files in the stick's folder, in the order given.
+    void stickFiles(const QString& folder, const QStringList& names, const std::string& stick = "/mnt/usb1/") {
+        const QString dir = QString::fromStdString(hostPath(stick + folder.toStdString()));
+        QDir().mkpath(dir);
+        for (const QString& n : names) {
+            QFile f(dir + "/" + n);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << n.toStdString();
+        }
     }
 
     test_chart* openPattern() {

@@ -2,8 +2,11 @@
 
 #include "core/global.h"
 #include "core/zrvrampara.h"
+#include "ui/service/linkoption.h"
 #include "ui/service/test_chart.h"
 #include "ui/shell/page_registry.h"
+
+#include <QWidget>
 
 namespace ServicePages {
 
@@ -23,7 +26,14 @@ void openPage(QPointer<Page>& global, int id) {
 }  // namespace
 
 void install() {
+    PageRegistry::setOpener(PageRegistry::Communication, [] { openPage(g_linkoption, PageRegistry::Communication); });
     PageRegistry::setOpener(PageRegistry::TestPattern, [] { openPage(g_test_chart, PageRegistry::TestPattern); });
+}
+
+QFont pointFont(const QWidget* w, int pt) {
+    QFont f = w->font();
+    f.setPointSize(pt);
+    return f;
 }
 
 }  // namespace ServicePages

@@ -1,10 +1,16 @@
 #pragma once
 // The service pages' place in the shell: the openers of the communication
 // and test pattern pages.
+class QFont;
+class QWidget;
+
 namespace ServicePages {
 
 // Sets the openers of the service pages; the shell calls it once its main
 // window exists (tests after PageRegistry::reset()).
 void install();
+
+// The widget's font at a size in points (the forms give their sizes so).
+QFont pointFont(const QWidget* w, int pt);
 
 }  // namespace ServicePages

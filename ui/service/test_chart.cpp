@@ -2,6 +2,7 @@
 
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
+#include "ui/service/service_pages.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
@@ -15,6 +16,8 @@
 
 QPointer<test_chart> g_test_chart;
 
+using ServicePages::pointFont;
+
 namespace {
 
 const char* const kPlain = "border:1px solid rgb(255, 255, 255);";
@@ -25,12 +28,6 @@ const char* const kNameObjects[8] = {"label_red",   "label_green",  "label_blue"
 // Names under the pictures: y 130 for the first row, 290 for the second.
 const QRect kNameRects[8] = {{21, 130, 88, 28},  {161, 130, 88, 28}, {301, 130, 88, 28}, {441, 130, 88, 28},
                              {21, 290, 88, 28},  {161, 290, 88, 28}, {290, 290, 110, 28}, {420, 290, 130, 28}};
-
-QFont pointFont(const QWidget* w, int pt) {
-    QFont f = w->font();
-    f.setPointSize(pt);
-    return f;
-}
 
 }  // namespace
 

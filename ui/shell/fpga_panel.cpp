@@ -1,5 +1,6 @@
 #include "ui/shell/fpga_panel.h"
 
+#include "core/logMsg.h"
 #include "fpga/fpga_manage.h"
 
 namespace FpgaPanel {
@@ -45,5 +46,37 @@ bool version(int fpga, QString* text) {
             QString::number(u8(r[28]));
     return true;
 }
+
+namespace {
+std::function<bool()>& upgradeRequest() {
+    static std::function<bool()> request;
+    return request;
+}
+std::function<QString()>& upgradeTimeReader() {
+    static std::function<QString()> reader;
+    return reader;
+}
+}  // namespace
+
+bool postUsbUpgrade() {
+    const char* refusal = nullptr;
+    if (!exists())
+        refusal = "USB upgrade refused: the FPGA manager is not running";
+    else if (jobRunning())
+        refusal = "USB upgrade refused: a card job or an upgrade is in progress";
+    else if (!upgradeRequest())
+        refusal = "USB upgrade refused: this build has no USB upgrade run";
+    if (refusal) {
+        writeLogMsg(ERROR, refusal);
+        return false;
+    }
+    return upgradeRequest()();
+}
+
+void setUsbUpgradeRequest(std::function<bool()> request) { upgradeRequest() = std::move(request); }
+
+QString usbGradeTime() { return upgradeTimeReader() ? upgradeTimeReader()() : QString(); }
+
+void setUsbGradeTimeReader(std::function<QString()> reader) { upgradeTimeReader() = std::move(reader); }
 
 }  // namespace FpgaPanel

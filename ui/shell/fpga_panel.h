@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace FpgaPanel {
 
 bool exists();
@@ -20,5 +22,17 @@ bool readAgeRegisters(u8 out[6]);
 bool jobRunning();
 // Version text of one FPGA ("yy-mm-dd Fn").
 bool version(int fpga, QString* text);
+
+// Asks the FPGA thread for a USB upgrade run. One job at a time: refused
+// (false, one log line) while a card job runs or an upgrade is already
+// requested, without the manager, and while no upgrade run is installed.
+bool postUsbUpgrade();
+// The upgrade run's request operation (the step byte, then g_usb_grade),
+// installed by the upgrade itself; null removes it.
+void setUsbUpgradeRequest(std::function<bool()> request);
+// Start and end times of the last upgrade run; empty while no run is
+// installed.
+QString usbGradeTime();
+void setUsbGradeTimeReader(std::function<QString()> reader);
 
 }  // namespace FpgaPanel

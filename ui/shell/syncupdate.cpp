@@ -43,7 +43,7 @@ SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {
     m_clock.start();
 }
 
-qint64 SyncUpdate::pauseAfterMs(qint64 busyMs) { return std::clamp<qint64>(10 * busyMs - 80, 0, kMaxPauseMs); }
+qint64 SyncUpdate::pauseAfterMs(qint64 busyMs) { return std::clamp<qint64>(20 * busyMs - 80, 0, kMaxPauseMs); }
 
 SyncUpdate* SyncUpdate::pInstance() {
     if (!p_syncupdate) p_syncupdate = new SyncUpdate();

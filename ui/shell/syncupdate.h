@@ -36,10 +36,12 @@ public:
     // The codes the pending refresh will serve.
     std::vector<int> pendingCodes() const;
 
-    // The pause owed after a refresh that took busyMs: none up to 8 ms,
-    // then ten times the time less 80 ms, so a 10 ms tick loses under a
-    // tenth of its turns; never more than kMaxPauseMs, so one stall of the
-    // disk does not hold the next change back from its file for long.
+    // The pause owed after a refresh that took busyMs: none up to 4 ms,
+    // then twenty times the time less 80 ms (a refresh blocking for d ms
+    // costs the 10 ms tick about d / 10 turns; the margin covers a busy
+    // machine), so the tick keeps over nine in ten of its turns; never more
+    // than kMaxPauseMs, so one stall of the disk does not hold the next
+    // change back from its file for long.
     static constexpr qint64 kMaxPauseMs = 200;
     static qint64 pauseAfterMs(qint64 busyMs);
 
