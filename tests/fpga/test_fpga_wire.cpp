@@ -1,6 +1,8 @@
 // What goes on the wire to the FPGAs and their flashes.
 #include "fpga_env.h"
 
+#include "platform/linux/linux_gpio.h"
+#include "sim/sim_devices.h"
 #include "video_engine/c331_drv.h"
 
 #include <QMutex>
@@ -173,4 +175,28 @@ TEST_F(FpgaWire, BusyOrAbsentFlashFailsWithinItsBoundAndFreesTheBus) {
     EXPECT_EQ(readResult.load(), 0);
     ASSERT_TRUE(Utils::_spi_mutex.tryLock());
     Utils::_spi_mutex.unlock();
+}
+
+namespace {
+// A simulated board whose GPIO window could not be mapped.
+struct UnmappedGpioBoard : SimBoard {
+    LinuxGpio closed;
+    GpioLines& gpio() override { return closed; }
+};
+}  // namespace
+
+TEST(FpgaStart, WithoutTheGpioWindowInitialiseFailsAndStartsNoThread) {
+    const std::string savedRoot = Root::root().empty() ? "/" : Root::root();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Root::setRoot(dir.path().toStdString());
+    auto board = std::make_unique<UnmappedGpioBoard>();
+    simAttachDevices(*board);
+    Board::install(std::move(board));
+    {
+        fpga_manage m;
+        EXPECT_EQ(m.initialize(), 255);
+    }  // nothing to join
+    Root::setRoot(savedRoot);
+    Board::install(std::make_unique<SimBoard>());
 }
