@@ -197,7 +197,7 @@ void fpga_manage::pass() {
     }
     const u8 job = g_send_para.job();
     if (job >= 1 && job <= 6)
-        m_ops->run_job(job);
+        run_card_job(job);
     else
         Check_search_card();
     if (fpga_handover::take_output_status() && set_output_status() != 1) fpga_handover::restore_output_status();
