@@ -386,6 +386,9 @@ u32 message_deal::write_register(const Cmd_Frame& req, u8* out, u32 cap) {
         }
     }
     if (reg == PcReg::SdiControl) RegUpdate11(mask);
+    // A debug request is no parameter change: the c331 thread is woken for
+    // it alone, and the apply flag is left as it is.
+    if (reg >= u32(c331img::REG_TEST) && reg <= u32(c331img::REG_GROUP_DUMP)) c331_manage::get()->request_debug();
     return status(out, cap, ReplyStatus::Ok);
 }
 
@@ -643,6 +646,9 @@ bool message_deal::delete_file_name() {
             }
         }
     }
+    // The pages read the reader's lists for what is stored.
+    if (fpga_manage* m = fpga_manage::p_fpga_manage)
+        if (m->recovery) m->recovery->clear_lists();
     backIfInFront(PageRegistry::Wizard);
     refreshIfInFront(PageRegistry::Settings);
     if (recoveryDeleted) refreshIfInFront(PageRegistry::Advanced);
@@ -697,13 +703,16 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
         return status(out, cap, ReplyStatus::Busy);
     Utils::system_mutex(QStringLiteral("hwclock -w"));
     writeLogMsg(INFO, "clock set to " + stamp.toStdString());
+    if (fpga_manage* f = fpga_manage::p_fpga_manage) f->clock_record.dealwith_record_timing();
     return status(out, cap, ReplyStatus::Ok);
 }
 
 u32 message_deal::Time_to_RAM(const Cmd_Frame&, u8* out, u32 cap) {
-    // The run-time record lives with the FPGA manager, which this build
-    // does not have yet.
-    return status(out, cap, ReplyStatus::Busy);
+    constexpr u32 kLen = 1 + clock_record_run::kReportBytes;
+    if (cap < kLen) return status(out, cap, ReplyStatus::BadArgument);
+    if (!clock_record_run::report(out + 1)) return status(out, cap, ReplyStatus::Busy);
+    out[0] = ReplyStatus::Ok;
+    return kLen;
 }
 
 u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {

@@ -302,9 +302,10 @@ TEST_F(EndToEnd, EveryCommandOfTheClientIsAnsweredAndAModeSaveIsKept) {
     QString out, err;
     EXPECT_EQ(client(udp() + QStringList{"set-clock", "2024-05-06", "07:08:09"}), 0);
     EXPECT_EQ(client(udp() + QStringList{"delete-files"}), 0);
-    // The run-time record is not kept: the status is printed with its meaning.
-    EXPECT_EQ(client(udp() + QStringList{"time-report"}, &out, &err), 1);
-    EXPECT_EQ(err, "zrvctl: status 2: busy or not ready");
+    // The run-time record's 22 bytes; the run is younger than a minute.
+    EXPECT_EQ(client(udp() + QStringList{"time-report"}, &out, &err), 0);
+    EXPECT_EQ(out.trimmed().size(), 44) << out.toStdString();
+    EXPECT_TRUE(out.startsWith("0000000000000000")) << out.toStdString();
     EXPECT_EQ(client(tcp() + QStringList{"network", "192.168.7.20", "255.255.255.0", "192.168.7.1"}), 0);
     EXPECT_EQ(client(udp() + QStringList{"info"}, &out), 0);
     EXPECT_TRUE(out.contains("ip 192.168.7.20\nmask 255.255.255.0\ngateway 192.168.7.1")) << out.toStdString();
@@ -321,6 +322,25 @@ TEST_F(EndToEnd, EveryCommandOfTheClientIsAnsweredAndAModeSaveIsKept) {
     EXPECT_EQ(client(udp() + QStringList{"word-read", "866"}, &out), 0);
     EXPECT_EQ(out, "5");
     EXPECT_TRUE(QFileInfo::exists(m_root.filePath("data/modes/custom_mode5")));
+}
+
+TEST_F(EndToEnd, ADebugDumpRequestIsPrintedAtOnceAndClearedAfter) {
+    ASSERT_TRUE(waitReady());
+    auto console = [&] {
+        QFile f(m_root.filePath("program.out"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    // The panel set-up at start ends with the full dump (no name line): the
+    // video processor thread is running once it is there.
+    ASSERT_TRUE(waitFor([&] { return console().contains("<<===PI HDMI INFO"); }, 10000));
+    ASSERT_FALSE(console().contains("[zrvDbg_c331_param] c331_param"));
+    ASSERT_EQ(client(udp() + QStringList{"reg-write", "0", "35", "0xFF", "1"}), 0);
+    // Served without any parameter change to wake the thread.
+    EXPECT_TRUE(waitFor([&] { return console().contains("[zrvDbg_c331_param] c331_param\n<<===OCH SPEC"); }, 1000));
+    QString out;
+    EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "35", "1"}, &out), 0);
+    EXPECT_FALSE(out.isEmpty());
+    EXPECT_EQ(out.toInt(nullptr, 16), 0) << out.toStdString();
 }
 
 namespace {
