@@ -386,6 +386,9 @@ u32 message_deal::write_register(const Cmd_Frame& req, u8* out, u32 cap) {
         }
     }
     if (reg == PcReg::SdiControl) RegUpdate11(mask);
+    // A debug request is no parameter change: the c331 thread is woken for
+    // it alone, and the apply flag is left as it is.
+    if (reg >= u32(c331img::REG_TEST) && reg <= u32(c331img::REG_GROUP_DUMP)) c331_manage::get()->request_debug();
     return status(out, cap, ReplyStatus::Ok);
 }
 

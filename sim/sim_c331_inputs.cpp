@@ -125,12 +125,12 @@ bool simC331InputRegister(const SimScenarioData& sc, uint8_t bank, uint8_t reg, 
 namespace {
 
 // Port whose picture input channel n takes, by its source select 00:(10+n):
-// 2p for CMOS port p, 8 to 10 for Vby-One port 4, 12 to 14 for port 5.
+// 2p for CMOS port p, 8 to 11 for Vby-One port 4, 12 to 15 for port 5.
 int channelPort(const SimC331& chip, int n) {
     const uint8_t sel = chip.reg(0x00, uint8_t(0x10 + n));
     if (sel < 8) return sel / 2;
-    if (sel <= 10) return 4;
-    if (sel >= 12 && sel <= 14) return 5;
+    if (sel <= 11) return 4;
+    if (sel >= 12 && sel <= 15) return 5;
     return -1;
 }
 
@@ -166,6 +166,15 @@ void simC331AttachInputs(SimBoard& board, SimC331& chip) {
         if (bank == 0xAE || bank == 0xAF) {
             std::lock_guard<std::mutex> lock(latch->mutex);
             return simC331InputRegister(latch->measured, bank, reg, value);
+        }
+        // A8:(08 + 6k)/2 and A8:(0A + 6k)/2: total pixels per line - 1 and
+        // active lines per field of what input channel k (0-3) receives.
+        if (bank == 0xA8 && reg >= 0x08 && reg < 0x08 + 4 * 6 && (reg - 0x08) % 6 < 4) {
+            const int k = (reg - 0x08) / 6, at = (reg - 0x08) % 6;
+            const SimVideoTiming t = channelTiming(*b, *c, k);
+            const uint32_t v = at < 2 ? (t.htotal ? t.htotal - 1 : 0) : t.vact;
+            value = uint8_t(v >> (8 * (at % 2)));
+            return true;
         }
         // A8:(3F + 5n) reads 0xFF while input channel n has no picture.
         if (bank == 0xA8 && reg >= 0x3F && (reg - 0x3F) % 5 == 0 && (reg - 0x3F) / 5 < 8) {

@@ -481,7 +481,9 @@ const Command kCommands[] = {
      "TARGET 0 the controller (REG 0 to 1060), 1 FPGA 0, 2 FPGA 1.", cmdRegRead},
     {"reg-write", "TARGET REG MASK VALUE", 0xA0, 4, 4, "stores VALUE under MASK in register REG",
      "TARGET 0 the controller (REG 0 to 169), 1 FPGA 0, 2 FPGA 1. Register 161 acts on the\n"
-     "mask bits: 0x02 applies what was written into the image, 0x04 the user-mode slots.",
+     "mask bits: 0x02 applies what was written into the image, 0x04 the user-mode slots.\n"
+     "Registers 33 to 36 ask for debug dumps and tests printed on the program's console,\n"
+     "e.g. reg-write 0 35 0xFF 1 (full parameter dump); see docs/protocol.md.",
      cmdRegWrite},
     {"send-file", "TYPE PATH [NAME]", 0x80, 2, 3, "sends a file (commands 0x80, 0x81, 0x82)",
      "TYPE 9 card recovery file, 13 scan file (NAME starts with QDFR), 20 OSD menu,\n"

@@ -45,11 +45,6 @@ void c331_chip::panel_layout_rebuild() {
     zrvApi_MultiWinChInit();
 }
 
-int c331_chip::panel_param_dump() {
-    zrvDbg_c331_param(0);
-    return 0;
-}
-
 void c331_chip::resetPipeState() {
     for (int w = 0; w < C331_WIN_NUM; ++w) {
         for (int j = 0; j < 5; ++j) m.win_field[w][j] = j;

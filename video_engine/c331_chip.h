@@ -1,9 +1,9 @@
 #pragma once
 // The c331 chip operations: input ports and their measurement, input
 // channels and scalers, output channels and layers, the window layout and
-// the single-window operations. Panel timing, picture adjustments and the
-// OSD are forwarded to their own classes; enhancement and debug dumps stay
-// with the stand-in.
+// the single-window operations, the enhancement blocks of input channels
+// 0-3, and the debug dumps and factory sequences. Panel timing, picture
+// adjustments and the OSD are forwarded to their own classes.
 //
 // Window numbers: the apply pass names windows by their RECORD in the
 // parameter image (0..5); the layout packs the enabled records into slots
@@ -23,7 +23,7 @@ class c331_timing;
 class c331_picture;
 class c331_osd;
 
-class c331_chip : public c331_chip_ops_unbuilt, public c331_pic_host {
+class c331_chip : public c331_chip_ops, public c331_pic_host {
 public:
     using S = c331_state;
     using Rect = c331_state::_ImageWindowDef_st;
@@ -71,6 +71,48 @@ public:
     // source manager installs the one over its per-input records. Until then
     // no port is measured (every window shows its background).
     static void installHdmiReader(HdmiReader reader);
+
+    // ---- debug dumps and factory sequences (protocol registers 33 to 36)
+    void input_slidebar(int dev) override;
+    void output_slidebar(int dev) override;
+    void disable_slidebar(int dev) override;
+    void vbyone_rx_ch1_seq(int dev) override;
+    void vbyone_rx_ch2_seq(int dev) override;
+    void read_c331_b174bug(int dev) override;
+    void write_read_c331_b80_iacthstch5(int dev) override;
+    // Dump or action n mod 14 (0 the full dump with its name line).
+    void zrvDbg_c331_param(int n) override;
+    // The full parameter dump, without name line; reads nothing from the chip.
+    int zrvDbg_c331_param();
+    void zrvDbg_c331_print_regGrp(int grp) override;
+    // Waits 100 ms without the manager's mutex.
+    void sync_c331_device_test_input(int dev) override;
+    void sync_c331_device_test_frame_lock(int dev) override;
+    // Every register of the register list with its value. Safe from any
+    // thread: it reads chip registers only (never a data port, whose read
+    // would take a byte of a running transfer) and no manager state.
+    void c331_print();
+    static int registerListSize();
+    // Code (bank << 16 | register << 8 | width) of entry i, 0 outside.
+    static u32 registerListEntry(int i);
+    // Bring-up helpers (nothing calls them).
+    void c331_outputTimmingCtrlReg(char ctrl1, char ctrl2);
+    void c331_calc_PixelCLK();
+    // The IT6805 receivers' read-out for dump action 10: refreshes the video
+    // record of input 4 + rx from the receiver driver (as its own read-out
+    // does) and returns it; false when there is none. Called in the c331
+    // thread with the manager's mutex held: it may take
+    // Utils::_source_hdminfo_mutex, no lock under which the source thread
+    // waits for the manager's mutex, and leaves the record's no-signal and
+    // stable words alone. Until installed, action 10 says it is not
+    // available.
+    using It6805Readout = std::function<bool(int rx, S::PortHdmiInfo& info)>;
+    static void installIt6805Readout(It6805Readout readout);
+
+    struct SlideBar {
+        int pipeline;
+        u8 colour1[3], colour2[3];
+    };
 
     // ---- window layout (layout file)
     void zrvApi_forceColorDisable(int dev) override;
@@ -164,8 +206,27 @@ public:
     // Input write mode and channel write control of a window's channels.
     void set_iscwct(int fd, int win);
     void set_mct(int fd, int win, int mode);
-    // De-interlacer and noise reduction of a channel (not built).
+    // De-interlacer and noise reduction of input channel ich (0-3) for the
+    // port its owner shows; a channel above 3, without owner or whose
+    // window shows no port is left alone. May wait two input frames
+    // without the manager's mutex.
     void set_ip(int fd, int ich);
+    // The blocks set_ip programs, for channel ich (0-3) and port (0-5);
+    // anything else writes nothing. Levels outside a block's table are off.
+    void set_nr(int fd, int ich, int port);
+    void set_nr_block(int fd, int ich, int port);
+    void set_nr_b_1080i(int fd, int ich, int port);
+    void set_nr_b_1080p(int fd, int ich, int port);
+    void set_nr_b_480i(int fd, int ich, int port);
+    void set_nr_b_480p(int fd, int ich, int port);
+    void set_nr_b_720p(int fd, int ich, int port);
+    void set_nr_tpx(int fd, int ich, int port);
+    void set_nr_hvpx(int fd, int ich, int port);
+    void set_nr_mosq(int fd, int ich, int port);
+    void set_comb(int fd, int ich, int port);
+    void set_mvflt(int fd, int ich, int port);
+    void set_ipregs(int fd, int ich, int port);
+    void set_diag(int fd, int ich, int port);
     int zrvApi_IsPatternGen() const;
     static int hshrinkSet(int ratio);
     static int vshrinkClass(int ratio);
@@ -213,6 +274,15 @@ public:
     static constexpr int kPivsPolls = 45;
 
 private:
+    // Port of the window owning enhanced channel ich, -1 for none.
+    int enhancedPort(int ich) const;
+    bool enhanceArgs(int ich, int port) const;
+    void dumpMemory();
+    void it6805Readout();
+    void vboRxRestart(int ch, u32 page);
+    void slideBars(const SlideBar* bars, int n, u32 type, u32 width);
+    // The block reducer's sequence for the member of a field height.
+    void set_nr_b(int ich, int port, int height);
     void wr(u32 code, u32 value, u32 base = 0);
     u32 rd(u32 code, u32 base = 0);
     void wrm(u32 code, u32 value, u32 mask, u32 base = 0);

@@ -10,9 +10,6 @@
 // that needs it.
 #include "video_engine/c331_state.h"
 
-#include <mutex>
-#include <set>
-#include <string>
 
 class c331_chip_ops {
 public:
@@ -91,61 +88,4 @@ public:
     virtual void zrvDbg_c331_print_regGrp(int grp) = 0;
     virtual void sync_c331_device_test_input(int dev) = 0;
     virtual void sync_c331_device_test_frame_lock(int dev) = 0;
-};
-
-// Stand-in for operations that are not built yet: each logs one line the
-// first time it is called and changes nothing. A real implementation may
-// derive from it and override what it builds.
-class c331_chip_ops_unbuilt : public c331_chip_ops {
-public:
-    void zrvApi_forceColorDisable(int) override { notBuilt("zrvApi_forceColorDisable"); }
-    void zrvApi_initEnvC331() override { notBuilt("zrvApi_initEnvC331"); }
-    void zrvApi_MultiWinChAlloc(char) override { notBuilt("zrvApi_MultiWinChAlloc"); }
-    void zrvApi_MultiWinChInit() override { notBuilt("zrvApi_MultiWinChInit"); }
-
-    int zrvApi_PnlInit2(int, int, int, int, int) override { return notBuilt("zrvApi_PnlInit2"), 0; }
-
-    void c331_SetBrightness(unsigned short) override { notBuilt("c331_SetBrightness"); }
-    void c331_SetContrast(int) override { notBuilt("c331_SetContrast"); }
-    void c331_SetSharpness(int) override { notBuilt("c331_SetSharpness"); }
-    void c331_SetSaturation(int) override { notBuilt("c331_SetSaturation"); }
-    void c331_SetColorTemp(int) override { notBuilt("c331_SetColorTemp"); }
-    int c331_SetPattern(int) override { return notBuilt("c331_SetPattern"), 0; }
-
-    void c331_SetWinPriority(int, int) override { notBuilt("c331_SetWinPriority"); }
-    void c331_SetWinPriority1(int) override { notBuilt("c331_SetWinPriority1"); }
-    void c331_SetWinAttr(char, int) override { notBuilt("c331_SetWinAttr"); }
-    void c331_SetInputsourceCrop(int, int) override { notBuilt("c331_SetInputsourceCrop"); }
-    void c331_SetCrop(char, char, ST_RECT*) override { notBuilt("c331_SetCrop"); }
-    void c331_SetInputsource(int, int) override { notBuilt("c331_SetInputsource"); }
-    void c331_SetWinSource(int, int, int) override { notBuilt("c331_SetWinSource"); }
-    void c331_SetWinOutput(int, char, int) override { notBuilt("c331_SetWinOutput"); }
-    void c331_SetWinDbdMode(int, char, int) override { notBuilt("c331_SetWinDbdMode"); }
-    int zrvApi_applyCropEdits() override { return notBuilt("zrvApi_applyCropEdits"), 0; }
-
-    void set_output(int) override { notBuilt("set_output"); }
-
-    void load_hdmi() override { notBuilt("load_hdmi"); }
-    void check_port_valid(int) override { notBuilt("check_port_valid"); }
-    void check_input_port(int) override { notBuilt("check_input_port"); }
-
-    void input_slidebar(int) override { notBuilt("input_slidebar"); }
-    void output_slidebar(int) override { notBuilt("output_slidebar"); }
-    void disable_slidebar(int) override { notBuilt("disable_slidebar"); }
-    void vbyone_rx_ch1_seq(int) override { notBuilt("vbyone_rx_ch1_seq"); }
-    void vbyone_rx_ch2_seq(int) override { notBuilt("vbyone_rx_ch2_seq"); }
-    void read_c331_b174bug(int) override { notBuilt("read_c331_b174bug"); }
-    void write_read_c331_b80_iacthstch5(int) override { notBuilt("write_read_c331_b80_iacthstch5"); }
-    void zrvDbg_c331_param(int) override { notBuilt("zrvDbg_c331_param"); }
-    void zrvDbg_c331_print_regGrp(int) override { notBuilt("zrvDbg_c331_print_regGrp"); }
-    void sync_c331_device_test_input(int) override { notBuilt("sync_c331_device_test_input"); }
-    void sync_c331_device_test_frame_lock(int) override { notBuilt("sync_c331_device_test_frame_lock"); }
-
-protected:
-    // Logs "<name> not built" once per operation.
-    void notBuilt(const char* name);
-
-private:
-    std::mutex m_mutex;
-    std::set<std::string> m_logged;
 };

@@ -3,16 +3,27 @@
 // for errors, printed while debug printing is on; `always` ones regardless.
 #include "core/global.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
 namespace c331print {
 
+// Where every message goes: the console (stdout) unless a test captures it.
+inline std::atomic<FILE*> g_sink{nullptr};
+inline FILE* sink() {
+    FILE* f = g_sink.load();
+    return f ? f : stdout;
+}
+// nullptr: back to stdout.
+inline void setSink(FILE* f) { g_sink.store(f); }
+
 inline void vout(const char* colour, const char* fmt, va_list ap) {
-    std::fputs(colour, stdout);
-    std::vprintf(fmt, ap);
-    std::fputs("\033[0m", stdout);
-    std::fflush(stdout);
+    FILE* f = sink();
+    std::fputs(colour, f);
+    std::vfprintf(f, fmt, ap);
+    std::fputs("\033[0m", f);
+    std::fflush(f);
 }
 
 __attribute__((format(printf, 1, 2))) inline void dbg(const char* fmt, ...) {
@@ -33,10 +44,31 @@ __attribute__((format(printf, 1, 2))) inline void err(const char* fmt, ...) {
 
 // Printed whatever the debug switch says.
 __attribute__((format(printf, 1, 2))) inline void always(const char* fmt, ...) {
+    FILE* f = sink();
     va_list ap;
     va_start(ap, fmt);
-    std::vprintf(fmt, ap);
-    std::fflush(stdout);
+    std::vfprintf(f, fmt, ap);
+    std::fflush(f);
+    va_end(ap);
+}
+
+// A line as puts prints it (the text and a newline), whatever the switch.
+inline void line(const char* text) {
+    FILE* f = sink();
+    std::fputs(text, f);
+    std::fputc('\n', f);
+    std::fflush(f);
+}
+
+// Plain text (no colour) printed only while debug printing is on: the
+// closing messages of the factory sequences.
+__attribute__((format(printf, 1, 2))) inline void closing(const char* fmt, ...) {
+    if (g_debugSwitch.load() != 254) return;
+    FILE* f = sink();
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(f, fmt, ap);
+    std::fflush(f);
     va_end(ap);
 }
 

@@ -121,7 +121,7 @@ void c331_manage::stop() {
 void c331_manage::wait_for_work(u32 ms) {
     std::unique_lock<std::mutex> lock(m_wakeMutex);
     Board::get().clock().waitFor(m_wakeCv, lock, ms,
-                                 [this] { return m_woken || m_stop.load() || apply_flag.load() != 0; });
+                                 [this] { return m_woken || m_stop.load() || apply_flag.load() != 0 || m_debugPending.load(); });
     m_woken = false;
 }
 
@@ -150,7 +150,8 @@ void* c331_manage::c331manageThread(void* arg) {
         m->thread_step();
         // Running: sleep until a change or the next input poll. Identifying
         // backs off in its own step; initialising goes straight on.
-        if (m->thread_state.load() == 6 && m->apply_flag.load() == 0) m->wait_for_work(kPollPeriodMs);
+        if (m->thread_state.load() == 6 && m->apply_flag.load() == 0 && !m->m_debugPending.load())
+            m->wait_for_work(kPollPeriodMs);
     }
     return nullptr;
 }
@@ -377,7 +378,10 @@ bool c331_manage::load_fonts(int fd) {
 }
 
 void c331_manage::c331managerdeal(void*) {
-    if (apply_flag.load() != 0) apply_pass();
+    if (apply_flag.load() != 0)
+        apply_pass();
+    else if (m_debugPending.load())
+        debug_pass();
     if (thread_state.load() == 6) poll_step();
 }
 
@@ -590,7 +594,15 @@ void c331_manage::apply_pass() {
     serve_debug_requests();
 }
 
+void c331_manage::debug_pass() {
+    PassHold hold(*this);
+    serve_debug_requests();
+}
+
 void c331_manage::serve_debug_requests() {
+    // Cleared before the bytes are taken: a request written from here on
+    // wakes another pass.
+    m_debugPending.store(false);
     ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
     if (!zp) return;
     u8* reg = zp->reg_block.REG;

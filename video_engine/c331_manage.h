@@ -78,6 +78,14 @@ public:
     }
     // Ends the thread's current wait at once.
     void wake();
+    // A debug request (protocol registers 33 to 36) was written: the thread
+    // serves it in its next pass, without an apply flag, so no parameter is
+    // applied or signalled for it and a pending flag stays as it is.
+    void request_debug() {
+        m_debugPending.store(true);
+        wake();
+    }
+    bool debug_pending() const { return m_debugPending.load(); }
     // Asks the thread to end (it leaves its loop at the next wait) and wakes
     // it; joins it unless called from the thread itself.
     void stop();
@@ -147,6 +155,9 @@ public:
     void apply_pass();
     // The poll step (without the manager mutex).
     void poll_step();
+    // A pass that serves only the pending debug requests (takes the manager
+    // mutex itself).
+    void debug_pass();
 
     // Longest wait for the FPGA thread's LED hand-over in the panel step.
     static constexpr u32 kLedWaitMs = 3000;
@@ -236,6 +247,7 @@ private:
     std::condition_variable m_wakeCv;
     bool m_woken = false;  // under m_wakeMutex
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_debugPending{false};
 
     // Serial flash.
     // Reads the font headers and copies the fonts into the chip when the

@@ -579,13 +579,6 @@ void c331_chip::set_display_window_ich(int fd, Rect in, Rect out, int win) {
     set_ip(fd, k);
 }
 
-void c331_chip::set_ip(int fd, int ich) {
-    (void)fd;
-    (void)ich;
-    // De-interlacer and noise reduction are not built.
-    notBuilt("set_ip");
-}
-
 int c331_chip::dbdLineFor(int win, int mode) {
     const int port = m.PM_INPUT[win];
     auto F = [&](int p) { return m.PI_ACT_FULL[p][1]; };

@@ -169,6 +169,24 @@ TEST_F(CommandDispatch, RegisterWritesAndReads) {
     EXPECT_EQ(replyStatus(call(PcCmd::RegRead, {0x24, 0x04, 2, 0})), Bad);
 }
 
+TEST_F(CommandDispatch, DebugRequestsWakeTheVideoThreadAndApplyNothing) {
+    c331_manage* c331 = c331_manage::get();
+    // A pending slot apply (2) stays as it is; no change is signalled.
+    EXPECT_EQ((Vals{regWrite(PcReg::McuFlag, 0x04, 0), regWrite(33, 0x01, 0xFF), regWrite(35, 0xFF, 1),
+                    regWrite(36, 0x01, 0x01), applyFlag(), c331->debug_pending()}),
+              (Vals{Ok, Ok, Ok, Ok, 2, 1}));
+    const u8* reg = m_model.reg_block.REG;
+    EXPECT_EQ((Vals{reg[33], reg[35], reg[36]}), (Vals{1, 1, 1}));
+    EXPECT_TRUE(m_codes.empty());
+    c331->apply_flag.store(0);
+    // Served by the thread's debug pass: cleared, and still no change signal.
+    c331->debug_pass();
+    EXPECT_EQ((Vals{reg[33], reg[35], reg[36], applyFlag(), c331->debug_pending(), long(m_codes.size())}),
+              (Vals{0, 0, 0, 0, 0, 0}));
+    // Other registers do not wake it.
+    EXPECT_EQ((Vals{regWrite(37, 0xFF, 1), c331->debug_pending()}), (Vals{Ok, 0}));
+}
+
 TEST_F(CommandDispatch, FlagRegisterSlotAndOsdBits) {
     // A pending slot apply is not turned back into a parameter apply.
     EXPECT_EQ((Vals{regWrite(PcReg::McuFlag, 0x04, 0), applyFlag(), ramWrite(RamOffset::BRIGHTNESS, {80, 0}),

@@ -320,6 +320,25 @@ TEST_F(EndToEnd, EveryCommandOfTheClientIsAnsweredAndAModeSaveIsKept) {
     EXPECT_TRUE(QFileInfo::exists(m_root.filePath("data/modes/custom_mode5")));
 }
 
+TEST_F(EndToEnd, ADebugDumpRequestIsPrintedAtOnceAndClearedAfter) {
+    ASSERT_TRUE(waitReady());
+    auto console = [&] {
+        QFile f(m_root.filePath("program.out"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    // The panel set-up at start ends with the full dump (no name line): the
+    // video processor thread is running once it is there.
+    ASSERT_TRUE(waitFor([&] { return console().contains("<<===PI HDMI INFO"); }, 10000));
+    ASSERT_FALSE(console().contains("[zrvDbg_c331_param] c331_param"));
+    ASSERT_EQ(client(udp() + QStringList{"reg-write", "0", "35", "0xFF", "1"}), 0);
+    // Served without any parameter change to wake the thread.
+    EXPECT_TRUE(waitFor([&] { return console().contains("[zrvDbg_c331_param] c331_param\n<<===OCH SPEC"); }, 1000));
+    QString out;
+    EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "35", "1"}, &out), 0);
+    EXPECT_FALSE(out.isEmpty());
+    EXPECT_EQ(out.toInt(nullptr, 16), 0) << out.toStdString();
+}
+
 namespace {
 // The program with receiving cards behind port 6 of FPGA 0 and port 1 of
 // FPGA 1.

@@ -16,7 +16,7 @@
 
 namespace {
 
-class RecordingOps : public c331_chip_ops_unbuilt {
+class RecordingOps : public QuietC331Ops {
 public:
     std::vector<std::string> calls;
     std::atomic<bool> entered{false};
