@@ -1,6 +1,6 @@
 #pragma once
-// The FPGA thread's operations that come with the receiving-card, schedule,
-// upgrade and run-time-record work. The manager holds one implementation;
+// The FPGA thread's operations that come with the receiving-card, schedule
+// and upgrade work. The manager holds one implementation;
 // until those are built the stand-in below logs "not built" once per
 // operation, and a flag step whose operation is missing keeps its flag.
 #include "core/global.h"
@@ -23,9 +23,6 @@ public:
     virtual void run_command_block() = 0;
     // Reloads the stored brightness record and on/off schedule (bring-up).
     virtual void reload_brightness_records(u8 fpga) = 0;
-    // Run-time record: opened once at start, one step per pass.
-    virtual void record_open() = 0;
-    virtual void record_step() = 0;
     // One step of the USB upgrade (while g_usb_grade is set).
     virtual void usb_upgrade_deal() = 0;
 };
@@ -37,8 +34,6 @@ public:
     int set_brightness() override { return notBuilt("set_brightness"), 0; }
     void run_command_block() override { notBuilt("command block"); }
     void reload_brightness_records(u8) override { notBuilt("brightness record reload"); }
-    void record_open() override { notBuilt("run-time record"); }
-    void record_step() override { notBuilt("run-time record"); }
     void usb_upgrade_deal() override { notBuilt("usb_upgrade_deal"); }
 
 protected:

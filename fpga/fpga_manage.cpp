@@ -115,7 +115,7 @@ int fpga_manage::initialize(bool startThread) {
     // PC links open without waiting for the FPGAs.
     if (!startThread) Utils::sleep_ms(kSettleMs);
     g_fpga_c331_start.store(0);
-    m_ops->record_open();
+    clock_record.clock_record_init();
     if (!startThread) return 0;
     try {
         m_thread = std::thread(&fpga_manage::thread_main, this);
@@ -201,7 +201,7 @@ void fpga_manage::pass() {
     else
         Check_search_card();
     if (fpga_handover::take_output_status() && set_output_status() != 1) fpga_handover::restore_output_status();
-    m_ops->record_step();
+    clock_record.clock_record_deal();
 }
 
 void fpga_manage::Check_search_card() {

@@ -10,6 +10,7 @@
 // access); the shadow mutex (register images, screen state), only after the
 // SPI mutex was released.
 #include "core/global.h"
+#include "fpga/clock_record_run.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_jobs.h"
 #include "fpga/fpga_later_ops.h"
@@ -229,6 +230,8 @@ public:
     };
     FpgaState st[2];
     std::unique_ptr<rcvRecovery> recovery;
+    // The running-time log in FPGA 0's flash.
+    clock_record_run clock_record{*this};
 
     fpga_later_ops& ops() { return *m_ops; }
     fpga_drv& drv() { return *m_drv; }

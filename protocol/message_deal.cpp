@@ -700,13 +700,16 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
         return status(out, cap, ReplyStatus::Busy);
     Utils::system_mutex(QStringLiteral("hwclock -w"));
     writeLogMsg(INFO, "clock set to " + stamp.toStdString());
+    if (fpga_manage* f = fpga_manage::p_fpga_manage) f->clock_record.dealwith_record_timing();
     return status(out, cap, ReplyStatus::Ok);
 }
 
 u32 message_deal::Time_to_RAM(const Cmd_Frame&, u8* out, u32 cap) {
-    // The run-time record lives with the FPGA manager, which this build
-    // does not have yet.
-    return status(out, cap, ReplyStatus::Busy);
+    constexpr u32 kLen = 1 + clock_record_run::kReportBytes;
+    if (cap < kLen) return status(out, cap, ReplyStatus::BadArgument);
+    if (!clock_record_run::report(out + 1)) return status(out, cap, ReplyStatus::Busy);
+    out[0] = ReplyStatus::Ok;
+    return kLen;
 }
 
 u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {

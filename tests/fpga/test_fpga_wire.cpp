@@ -74,6 +74,7 @@ TEST_F(FpgaWire, FlashProgramReadEraseAndId) {
     std::vector<u8> buffer(4 + 300);
     for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = u8(i * 7 + 3);
     const std::vector<u8> before = buffer;
+    flash[0]->clearLog();
     ASSERT_EQ(drv.FPGA_SPI_FLASH_VBYONE_WRITE(2, 0x1F0, buffer.data(), 300), 1);
     EXPECT_EQ(buffer, before);
     std::vector<std::pair<int, long long>> cmds;

@@ -161,6 +161,9 @@ TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOverOnlyFromASilent
     // Silent for 10 s, with a half-sent frame that must not spoil the next
     // client's: the next connection takes over.
     first.write(Bytes(two.begin(), two.begin() + 6));
+    // The link reads those bytes on its own thread; the silence is counted
+    // from then, so virtual time moves on only after it has read them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     clock.advanceMs(networkManage::kClientSilenceMs);
     Peer second(connectTo(SOCK_STREAM, tcp.port()));
     EXPECT_TRUE(closedByDevice(first));
