@@ -61,6 +61,9 @@ constexpr u8 CMD_ANSWERED = 0x39;
 constexpr int kT1[16] = {100, 102, 108, 110, 560, 564, 568, 572, 640, 644, 648, 652, 656, 660, 664, 668};
 constexpr int kT2[16] = {104, 106, 112, 114, 562, 566, 570, 574, 642, 646, 650, 654, 658, 662, 666, 670};
 
+// Output port 0-23 of the two FPGAs: its FPGA and its port there.
+constexpr u8 fpgaOfPort(u32 port) { return port < 12 ? 0 : 1; }
+constexpr u8 localPort(u32 port) { return u8(port % 12); }
 constexpr u16 address(u32 port, u32 card) { return u16(((port << 12) & 0x3000) | (card & 0x0FFF)); }
 constexpr u16 portBits(u16 addr) { return u16((addr >> 12) & 3); }
 inline u16 rd16(const u8* f, int at) { return u16(f[at] | f[at + 1] << 8); }

@@ -7,6 +7,9 @@
 #include "core/global.h"
 #include "fpga/fpga_handover.h"
 
+#include <QObject>
+#include <QString>
+
 #include <atomic>
 
 struct SEND_PARA {
@@ -31,11 +34,6 @@ struct SEND_PARA {
 
     u8 job() const { return u8(job_step.load() & 0xFF); }
     u8 step() const { return u8(job_step.load() >> 8); }
-    // A page posts a job with step 0 as one store, and wakes the thread.
-    void post(u8 job) {
-        job_step.store(job);
-        fpga_handover::wake_fpga_thread();
-    }
     void setStep(u8 step) { job_step.store(u16(job() | step << 8)); }
     void finish() { job_step.store(0); }
     bool idle() const { return job() == 0; }
@@ -50,6 +48,46 @@ struct LINE_TYPE_PARA {
     u8 rows = 0;             // 9
     u8 columns = 0;          // 10
     u8 routing = 0;          // 11: 1-16
+};
+
+// The parameters a page hands over with a job.
+struct CardJobParams {
+    const LINE_TYPE_PARA* line = nullptr;  // jobs 1 and 2: the quick set-up record
+    const u32* mapping_value = nullptr;    // job 4: 9 on, 0 off
+};
+
+enum class JobPost { Posted, Busy };
+
+// Posts card job 1-6: the parameters are written first, then job and step 0
+// go into the job word by a compare-exchange from an idle word, so the FPGA
+// thread never sees a job before its parameters. Busy, changing nothing,
+// while a job runs or a USB upgrade is requested. Pages post only here.
+JobPost post_card_job(u8 job, const CardJobParams& params = {});
+
+// The scan file chosen on the quick set-up page (a device path); job 2
+// copies it when it starts.
+void set_qdfile_name(const QString& path);
+QString qdfile_name();
+
+// Progress and findings of the card jobs, for the service pages. Every
+// emission is posted to the GUI thread in the order it was raised; the FPGA
+// thread never touches a page.
+class fpga_job_notifier : public QObject {
+    Q_OBJECT
+public:
+    static fpga_job_notifier& get();
+
+    // Posting side (any thread): the progress of `job`, to the quick set-up
+    // page (jobs 1-4) or the advanced page (jobs 5, 6).
+    void progress(u8 job, int value);
+    void entry_found(const QString& text);
+    void list_to_clear();
+
+signals:
+    void quick_progress(int value);
+    void advanced_progress(int value);
+    void recovery_entry_found(const QString& text);
+    void recovery_list_cleared();
 };
 
 extern SEND_PARA g_send_para;

@@ -1,6 +1,6 @@
 #pragma once
-// The FPGA thread's operations that come with the receiving-card, schedule
-// and upgrade work. The manager holds one implementation;
+// The FPGA thread's operations that come with the schedule and upgrade
+// work. The manager holds one implementation;
 // until those are built the stand-in below logs "not built" once per
 // operation, and a flag step whose operation is missing keeps its flag.
 #include "core/global.h"
@@ -13,8 +13,6 @@ class fpga_later_ops {
 public:
     virtual ~fpga_later_ops() = default;
 
-    // One step of a posted receiving-card job (job byte 1 to 6).
-    virtual void run_job(u8 job) = 0;
     // Idle work: the multifunction-card work.
     virtual void Extension_function() = 0;
     // Applies the brightness; 1 when done, 0 to keep the request.
@@ -29,7 +27,6 @@ public:
 
 class fpga_later_ops_unbuilt : public fpga_later_ops {
 public:
-    void run_job(u8) override { notBuilt("receiving-card jobs"); }
     void Extension_function() override { notBuilt("Extension_function"); }
     int set_brightness() override { return notBuilt("set_brightness"), 0; }
     void run_command_block() override { notBuilt("command block"); }

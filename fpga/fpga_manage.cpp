@@ -197,7 +197,7 @@ void fpga_manage::pass() {
     }
     const u8 job = g_send_para.job();
     if (job >= 1 && job <= 6)
-        m_ops->run_job(job);
+        run_card_job(job);
     else
         Check_search_card();
     if (fpga_handover::take_output_status() && set_output_status() != 1) fpga_handover::restore_output_status();
@@ -358,7 +358,7 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
         }
         write_fpga_register(reg, send, fpga, mask);
     }
-    if (runBlock) m_ops->run_command_block();
+    if (runBlock) Dealwith_mcu_ram();
     if (blackoutWord) {
         ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
         if (!p) return;

@@ -86,6 +86,9 @@ public:
     // lock and, for a blackout write of register 0, the c331 manager's mutex
     // after it: no caller may hold the c331 manager's mutex.
     void write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
+    // Runs the command block MCU_RAM_CMD (a copy of it): the clock setting
+    // here, the other kinds through the later operations.
+    void Dealwith_mcu_ram();
     // Copies the version registers 28-31 to MCU_RAM_CMD bytes 12-15.
     void FPGA_to_RAM(u8 fpga);
     // Wall time of the platform clock.
@@ -190,6 +193,34 @@ public:
     u16 total_cards = 0;
     u32 recovery_identity = 0;   // identity the recovery job waits for
 
+    // ---- receiving-card jobs (one step per pass, posted through
+    // post_card_job)
+    // The pass's job dispatch: job 1-6 of the mailbox, one step.
+    void run_card_job(u8 job);
+    void SmartMapping_deal();
+    void save_para_deal();
+    void mapping_enable_deal();
+    // Position of card `index` along the quick set-up port's chain in the
+    // cabinet grid of line_type (offsets not added). False, leaving 0, 0,
+    // for an index outside the grid and for a grid that cannot be walked
+    // (no rows or columns, routing type outside 1-16).
+    static bool get_rcvcard_x_y(u16 index, u16* x, u16* y);
+    enum RCV_CHECK_OR_RECOVERY : u8 { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_SCAN = 2 };
+    void rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode);
+    // One sub-step of the current operation: 0 running, 1 finished, 2 the
+    // operation cannot be replayed (the job ends through its error end).
+    int load_rcv_xy_operate(const QString& path, u64 dataOffset, bool all);
+    // Waits of the jobs, in ticks.
+    static constexpr u32 kCardAckTicks = 1200;
+    static constexpr u32 kJobEndTicks = 200;
+    static constexpr u32 kHeartbeatTicks = 100;
+    static constexpr u32 kPcPauseTicks = 80;
+    // Recovery target: the card the last check found (port 0-23).
+    u8 recovery_screen = 0;
+    u8 recovery_port = 0;
+    u8 recovery_card = 0;
+    u8 recovery_net = 0;     // the net of the screen that holds it
+
     // ---- mirrors and blocks
     static u8* MCU_REG_func[2];
     static u8* MCU_RAM_PARA_func[2];
@@ -247,6 +278,22 @@ private:
     void write_area(u8 fpga, int offset, int length);
     void hand_back_to_c331();
     bool m_hookInstalled = false;
+    // Card jobs: true while a PC command for the cards holds the job (time
+    // and heartbeat restart at its end).
+    bool job_paused();
+    void job_progress(int value);
+    // Clears job and step, then reports 100 for the job that ended.
+    void job_done();
+    void heartbeat();
+    void heartbeat_reset();
+    // Sends a built frame on port 0-23 (FPGA 1 for 12-23) with the reply
+    // flag cleared.
+    void send_job_frame(const u8* frame, u32 length, u8 port);
+    void port_walk_deal(bool save);
+    void end_with_error();
+    void finish_check(RCV_CHECK_OR_RECOVERY mode);
+    QString m_job_file;     // package or scan file of the running job 2, 5, 6
+    u32 m_op_wait_ms = 0;   // acknowledgement wait or pause of the operation
 
     u8 m_reg[2][fpgareg::kImageSize] = {};
     u8 m_para[2][fpgareg::kAreaSize] = {};

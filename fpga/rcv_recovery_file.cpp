@@ -1,11 +1,228 @@
 #include "fpga/rcv_recovery_file.h"
 
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "platform/fileops.h"
+#include "platform/root.h"
+
+#include <QDir>
+#include <QMutexLocker>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kRecoveryDir = "/data/rcvrecovery";
+constexpr const char* kScanDir = "/data/smartmapping";
+constexpr const char* kStickDir = "/mnt/usb1";
+
+u16 le16(const u8* b) { return u16(b[0] | b[1] << 8); }
+u32 le32(const u8* b) { return u32(b[0]) | u32(b[1]) << 8 | u32(b[2]) << 16 | u32(b[3]) << 24; }
+
+void refuse(const QString& path, const std::string& why) {
+    writeLogMsg(WARNING, "card package " + path.toStdString() + ": " + why);
+}
+
+}  // namespace
 
 int rcvRecovery::check_file_dir(const QString& dir) {
     const std::string path = dir.toStdString();
     if (FileOps::exists(path)) return 0;
     if (!FileOps::makeDirs(path)) writeLogMsg(ERROR, "can't create " + path);
     return 1;
+}
+
+int rcvRecovery::get_dir_file(const QString& dir) {
+    QString d = dir;
+    while (d.size() > 1 && d.endsWith('/')) d.chop(1);
+    const bool recovery = d == kRecoveryDir;
+    if (!recovery && d != kScanDir && d != kStickDir) return 0;
+    const QDir folder(Root::qpath(d));
+    if (!folder.exists()) return 1;
+    QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    std::lock_guard<std::mutex> lock(m_lists);
+    (recovery ? m_recovery : m_scan) = std::move(names);
+    return 0;
+}
+
+QStringList rcvRecovery::recovery_files() const {
+    std::lock_guard<std::mutex> lock(m_lists);
+    return m_recovery;
+}
+
+QStringList rcvRecovery::scan_files() const {
+    std::lock_guard<std::mutex> lock(m_lists);
+    return m_scan;
+}
+
+void rcvRecovery::clear_lists() {
+    std::lock_guard<std::mutex> lock(m_lists);
+    m_recovery.clear();
+    m_scan.clear();
+}
+
+bool rcvRecovery::readAt(const QString& path, u64 offset, u8* out, u32 length) const {
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    // Read-only: a stick may be mounted read-only.
+    std::FILE* f = std::fopen(Root::path(path.toStdString()).c_str(), "rb");
+    if (!f) {
+        refuse(path, "cannot be opened");
+        return false;
+    }
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(f) : -1;
+    if (size < 0 || offset > u64(size) || length > u64(size) - offset) {
+        refuse(path, std::to_string(length) + " bytes at " + std::to_string(offset) + " lie beyond its " +
+                         std::to_string(size) + " bytes");
+        ok = false;
+    } else {
+        ok = std::fseek(f, long(offset), SEEK_SET) == 0 && std::fread(out, 1, length, f) == length;
+        if (!ok) refuse(path, "short read at " + std::to_string(offset));
+    }
+    std::fclose(f);
+    return ok;
+}
+
+int rcvRecovery::get_rcvPackedFileNum(const QString& path) {
+    u8 b[4];
+    if (!readAt(path, 0, b, 4)) return 1;
+    if (b[3] > kMaxPacked) {
+        refuse(path, std::to_string(b[3]) + " packed files announced, at most 6 are read");
+        return 1;
+    }
+    std::copy(b, b + 4, head);
+    packed_count = b[3];
+    package_path = path;
+    return 0;
+}
+
+int rcvRecovery::get_rcvPackedFileInfo(const QString& path, u32 k) {
+    if (k >= packed_count) return 1;
+    u8 b[12];
+    if (!readAt(path, 4 + 12u * k, b, 12)) return 1;
+    packed[k] = {b[0], le32(b + 4), le32(b + 8)};
+    return 0;
+}
+
+const rcvRecovery::PackedEntry* rcvRecovery::entry(u8 type) const {
+    const PackedEntry* found = nullptr;
+    for (u32 k = 0; k < packed_count; ++k)
+        if (packed[k].type == type) found = &packed[k];
+    return found;
+}
+
+int rcvRecovery::update_rcvScreenHead(const QString& path) {
+    const PackedEntry* e = entry(10);
+    u8 b[32];
+    if (!e || !readAt(path, e->offset, b, 32)) return 1;
+    screen_head = {b[2], le32(b + 4), le32(b + 8), le32(b + 12), le32(b + 16), b[20]};
+    return 0;
+}
+
+int rcvRecovery::update_rcvScreenIDinfo(const QString& path, u32 i) {
+    const PackedEntry* e = entry(10);
+    if (!e || i >= screen_head.screen_count) return 1;
+    u8 b[52];
+    if (!readAt(path, u64(e->offset) + 32 + 52ull * i, b, 52)) return 1;
+    screen = {le32(b), le32(b + 4), le32(b + 36), le32(b + 40), le32(b + 44), le32(b + 48)};
+    return 0;
+}
+
+u64 rcvRecovery::coord_base() const {
+    const PackedEntry* e = entry(11);
+    return (e ? e->offset : 0) + u64(screen.coord_offset);
+}
+
+u64 rcvRecovery::para_base() const {
+    const PackedEntry* e = entry(12);
+    return (e ? e->offset : 0) + u64(screen.para_offset);
+}
+
+int rcvRecovery::update_rcvXYscreenNetnum(const QString& path) {
+    u8 b[2];
+    if (!entry(11) || !readAt(path, coord_base(), b, 2)) return 1;
+    if (le16(b) > kMaxIndex) {
+        refuse(path, std::to_string(le16(b)) + " nets on a screen");
+        return 1;
+    }
+    net_count = le16(b);
+    return 0;
+}
+
+int rcvRecovery::update_rcvXYscreenNetpara(const QString& path, u32 n) {
+    if (n >= net_count) return 1;
+    u8 b[12];
+    if (!readAt(path, coord_base() + 4 + 12ull * n, b, 12)) return 1;
+    const NetRecord r{le16(b), le16(b + 2), le32(b + 4), le32(b + 8)};
+    if (r.port > 23 || r.cards > kMaxIndex) {
+        refuse(path, "net on port " + std::to_string(r.port) + " with " + std::to_string(r.cards) + " cards");
+        return 1;
+    }
+    net = r;
+    return 0;
+}
+
+int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& path, u32 j) {
+    if (j > kMaxIndex) return 1;
+    // Each card's block follows the one before: walk them from card 0.
+    u64 offset = 0;
+    u8 b[2];
+    for (u32 card = 0;; ++card) {
+        if (!readAt(path, net_base() + offset, b, 2)) return 1;
+        if (le16(b) > kMaxIndex) {
+            refuse(path, std::to_string(le16(b)) + " operations for a card");
+            return 1;
+        }
+        if (card == j) break;
+        offset += 4 + u64(kOperationSize) * le16(b);
+        if (offset > 0xFFFFFFFFull) return 1;
+    }
+    card_block_offset = u32(offset);
+    operation_count = le16(b);
+    return 0;
+}
+
+namespace {
+rcvRecovery::Operation operationFrom(const u8* b) {
+    return {le32(b), le32(b + 4), le32(b + 8), le32(b + 12), b[16], b[17]};
+}
+}  // namespace
+
+int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, u32 r) {
+    if (r >= operation_count) return 1;
+    u8 b[kOperationSize];
+    if (!readAt(path, net_base() + card_block_offset + 4 + u64(kOperationSize) * r, b, kOperationSize)) return 1;
+    operation = operationFrom(b);
+    return 0;
+}
+
+int rcvRecovery::update_smartDebugingOperateTimes(const QString& path, bool scan) {
+    if (!scan && !entry(12)) return 1;
+    u8 b[2];
+    if (!readAt(path, scan ? kScanBlock : para_base(), b, 2)) return 1;
+    if (le16(b) > kMaxIndex) {
+        refuse(path, std::to_string(le16(b)) + " operations");
+        return 1;
+    }
+    operation_count = le16(b);
+    return 0;
+}
+
+int rcvRecovery::update_smartDebugingOperatepara(const QString& path, u32 r, bool scan) {
+    if (r >= operation_count) return 1;
+    u8 b[kOperationSize];
+    const u64 block = scan ? kScanBlock : para_base();
+    if (!readAt(path, block + 4 + u64(kOperationSize) * r, b, kOperationSize)) return 1;
+    operation = operationFrom(b);
+    return 0;
+}
+
+int rcvRecovery::update_rcvOperatedata(const QString& path, u64 offset, u8* buffer, u32 length) {
+    if (!buffer) return 1;
+    return readAt(path, offset, buffer, length) ? 0 : 1;
+}
+
+void rcvRecovery::init_para() {
+    screen.para_offset = screen.para_length = 0;
+    screen.coord_offset = screen.coord_length = 0;
 }

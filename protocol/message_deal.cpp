@@ -646,6 +646,9 @@ bool message_deal::delete_file_name() {
             }
         }
     }
+    // The pages read the reader's lists for what is stored.
+    if (fpga_manage* m = fpga_manage::p_fpga_manage)
+        if (m->recovery) m->recovery->clear_lists();
     backIfInFront(PageRegistry::Wizard);
     refreshIfInFront(PageRegistry::Settings);
     if (recoveryDeleted) refreshIfInFront(PageRegistry::Advanced);

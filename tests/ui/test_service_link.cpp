@@ -263,7 +263,7 @@ TEST_F(UsbListTest, OkAsksOnceAndOnlyWhenNothingRuns) {
     } restore;
 
     // A card job in the mailbox: its step byte is left alone.
-    g_send_para.post(3);
+    ASSERT_EQ(post_card_job(3), JobPost::Posted);
     g_send_para.setStep(5);
     ok->click();
     EXPECT_EQ((Vals{requests, g_send_para.step(), g_usb_grade.load()}), (Vals{0, 5, 0}));

@@ -1,0 +1,263 @@
+// The front panel's receiving-card jobs on the simulated card chains:
+// posting, the grid walk of the quick set-up, parameter save, mapping switch,
+// the pause for PC commands.
+#include "card_jobs_env.h"
+
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// The index at each cabinet, rows from the top, for every routing type.
+struct Routing {
+    int type;
+    const char* twoByThree;   // 2 rows x 3 columns
+    const char* threeByTwo;   // 3 rows x 2 columns
+};
+const Routing kRoutings[] = {
+    {1, "3 4 5 / 2 1 0", "5 4 / 2 3 / 1 0"},
+    {2, "5 4 3 / 0 1 2", "4 5 / 3 2 / 0 1"},
+    {3, "2 1 0 / 3 4 5", "1 0 / 2 3 / 5 4"},
+    {4, "0 1 2 / 5 4 3", "0 1 / 3 2 / 4 5"},
+    {5, "5 2 1 / 4 3 0", "3 2 / 4 1 / 5 0"},
+    {6, "4 3 0 / 5 2 1", "5 0 / 4 1 / 3 2"},
+    {7, "0 3 4 / 1 2 5", "0 5 / 1 4 / 2 3"},
+    {8, "1 2 5 / 0 3 4", "2 3 / 1 4 / 0 5"},
+    {9, "5 4 3 / 2 1 0", "5 4 / 3 2 / 1 0"},
+    {10, "0 1 2 / 3 4 5", "0 1 / 2 3 / 4 5"},
+    {11, "3 4 5 / 0 1 2", "4 5 / 2 3 / 0 1"},
+    // Columns from the left, rows counted up from the column count: off a
+    // square grid some cards fall outside it and are refused.
+    {12, "- - - / 1 3 5", "1 4 / 0 3 / - -"},
+    {13, "5 3 1 / 4 2 0", "5 2 / 4 1 / 3 0"},
+    {14, "0 2 4 / 1 3 5", "0 3 / 1 4 / 2 5"},
+    {15, "1 3 5 / 0 2 4", "2 5 / 1 4 / 0 3"},
+    {16, "4 2 0 / 5 3 1", "3 0 / 4 1 / 5 2"},
+};
+
+// Walks every index through get_rcvcard_x_y and draws the grid.
+std::string drawn(int rows, int cols, int type) {
+    line_type = LINE_TYPE_PARA{};
+    line_type.cabinet_width = 64;
+    line_type.cabinet_height = 32;
+    line_type.rows = u8(rows);
+    line_type.columns = u8(cols);
+    line_type.routing = u8(type);
+    std::vector<std::string> cell(size_t(rows * cols), "-");
+    for (int i = 0; i < rows * cols; ++i) {
+        u16 x = 0xEEEE, y = 0xEEEE;
+        if (!fpga_manage::get_rcvcard_x_y(u16(i), &x, &y)) continue;
+        if (x % 64 || y % 32 || x / 64 >= cols || y / 32 >= rows) return "index " + std::to_string(i) + " off grid";
+        std::string& c = cell[size_t(y / 32 * cols + x / 64)];
+        c = c == "-" ? std::to_string(i) : "twice";
+    }
+    std::ostringstream out;
+    for (int r = 0; r < rows; ++r) {
+        if (r) out << " / ";
+        for (int c = 0; c < cols; ++c) out << (c ? " " : "") << cell[size_t(r * cols + c)];
+    }
+    return out.str();
+}
+
+}  // namespace
+
+TEST(CardRouting, EveryTypeWalksTheGridAsDrawn) {
+    for (const Routing& r : kRoutings) {
+        EXPECT_EQ(drawn(2, 3, r.type), r.twoByThree) << "type " << r.type;
+        EXPECT_EQ(drawn(3, 2, r.type), r.threeByTwo) << "type " << r.type;
+    }
+    // Type 2, 2 x 3: index 3 at the right end of the top row, 5 at 0, 0.
+    drawn(2, 3, 2);
+    u16 x, y;
+    ASSERT_TRUE(fpga_manage::get_rcvcard_x_y(3, &x, &y));
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(u16(128), u16(0)));
+    ASSERT_TRUE(fpga_manage::get_rcvcard_x_y(5, &x, &y));
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(u16(0), u16(0)));
+}
+
+TEST(CardRouting, GridsThatCannotBeWalkedPlaceNothing) {
+    u16 x = 7, y = 7;
+    drawn(0, 3, 2);
+    EXPECT_FALSE(fpga_manage::get_rcvcard_x_y(0, &x, &y));
+    drawn(2, 0, 2);
+    EXPECT_FALSE(fpga_manage::get_rcvcard_x_y(0, &x, &y));
+    for (int bad : {0, 17, 255}) {
+        drawn(2, 3, bad);
+        EXPECT_FALSE(fpga_manage::get_rcvcard_x_y(0, &x, &y)) << bad;
+    }
+    drawn(2, 3, 2);
+    EXPECT_FALSE(fpga_manage::get_rcvcard_x_y(6, &x, &y));
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(u16(0), u16(0)));
+}
+
+TEST_F(CardJobs, PostingIsRefusedWhileBusyAndChangesNothing) {
+    start(R"({"5": 3})");
+    pc_cmd_valid.store(1);  // holds the job where it is
+    pc_cmd_time.store(G_timeTicks);
+    const LINE_TYPE_PARA first = grid(5, 1, 3, 10);
+    ASSERT_EQ(post_card_job(1, {&first}), JobPost::Posted);
+    EXPECT_EQ(g_send_para.job_step.load(), 1);
+    const LINE_TYPE_PARA other = grid(7, 2, 2, 4);
+    const u32 nine = 9;
+    EXPECT_EQ(post_card_job(4, {&other, &nine}), JobPost::Busy);
+    EXPECT_EQ(line_type.port, 5);
+    EXPECT_EQ(line_type.routing, 10);
+    EXPECT_EQ(g_send_para.job_step.load(), 1);
+    EXPECT_NE(g_send_para.mapping_value, 9u);
+
+    g_send_para.job_step.store(0);
+    g_usb_grade.store(1);
+    EXPECT_EQ(post_card_job(1, {&other}), JobPost::Busy);
+    EXPECT_EQ(line_type.port, 5);
+    EXPECT_EQ(g_send_para.job_step.load(), 0);
+    g_usb_grade.store(0);
+    EXPECT_EQ(post_card_job(0), JobPost::Busy);
+    EXPECT_EQ(post_card_job(7), JobPost::Busy);
+    // The start-up word (step 0xFF, no job) is idle.
+    g_send_para.job_step.store(0xFF00);
+    EXPECT_EQ(post_card_job(3), JobPost::Posted);
+    EXPECT_EQ(g_send_para.job_step.load(), 3);
+}
+
+TEST(CardJobPosting, TheJobWordAppearsOnlyAfterItsParameters) {
+    g_send_para.job_step.store(0);
+    g_usb_grade.store(0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0}, seen{0};
+    // The FPGA thread's side: takes each job and checks its record.
+    std::thread taker([&] {
+        while (!stop.load()) {
+            const u16 w = g_send_para.job_step.load();
+            if (w == 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            if (line_type.cabinet_width != u16(line_type.rows * 7)) ++wrong;
+            ++seen;
+            g_send_para.job_step.store(0);
+        }
+    });
+    for (int i = 1; i <= 300; ++i) {
+        LINE_TYPE_PARA l;
+        l.rows = u8(i);
+        l.cabinet_width = u16(l.rows * 7);
+        while (post_card_job(1, {&l}) == JobPost::Busy) std::this_thread::yield();
+    }
+    while (seen.load() < 300) std::this_thread::yield();
+    stop.store(true);
+    taker.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(CardJobs, QuickSetUpPlacesEveryCardAndResetsThePort) {
+    start(R"({"5": 3, "6": 2})");
+    const LINE_TYPE_PARA l = grid(5, 2, 2, 4);
+    ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runJob(400));
+    EXPECT_EQ(progress, (std::vector<int>{25, 50, 75, 75, 90, 100}));
+    const u32 expected[3][2] = {{10, 20}, {74, 20}, {74, 52}};
+    for (int i = 0; i < 3; ++i) {
+        const SimFpga::Card c = fpga[0]->card(5, i);
+        EXPECT_EQ(ram32(c, 0x180), expected[i][0] | expected[i][1] << 16) << "card " << i;
+        EXPECT_EQ(c.regs.count(0xFF01), 1u) << "card " << i;
+    }
+    EXPECT_TRUE(fpga[0]->card(6, 0).ram.empty());
+    EXPECT_EQ(g_send_para.job_step.load(), 0);
+}
+
+TEST_F(CardJobs, QuickSetUpOfSixCardsOnTheSecondFpga) {
+    start(R"({"14": 6})");
+    const LINE_TYPE_PARA l = grid(14, 2, 3, 2);
+    ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runJob(600));
+    // Type 2, 2 x 3: bottom row left to right, top row back.
+    const u32 col[6] = {0, 1, 2, 2, 1, 0}, row[6] = {1, 1, 1, 0, 0, 0};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(ram32(fpga[1]->card(2, i), 0x180), (10 + 64 * col[i]) | (20 + 32 * row[i]) << 16) << i;
+}
+
+TEST_F(CardJobs, QuickSetUpWaitsForASilentCardThenGoesOn) {
+    start(R"({"5": 2})");
+    fpga[0]->setSilentPort(5, true);
+    const LINE_TYPE_PARA l = grid(5, 1, 2, 10);
+    ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runUntil([this] { return framesWith(0, card_frame::CMD_RAM_WRITE) == 1; }, 10));
+    int ticks = 0;
+    while (framesWith(0, card_frame::CMD_RAM_WRITE) == 1 && ticks < 2000) tick(), ++ticks;
+    EXPECT_GE(ticks, 1200);
+    EXPECT_LE(ticks, 1203);
+    // The heartbeat rolls while it waits.
+    EXPECT_GE(std::count(progress.begin(), progress.end(), 1), 1);
+}
+
+TEST_F(CardJobs, QuickSetUpOfAPortWithoutCardsOrGridEndsAtOnce) {
+    start(R"({"5": 3})");
+    for (const LINE_TYPE_PARA& l : {grid(7, 2, 2, 4), grid(5, 0, 2, 4), grid(5, 2, 0, 4), grid(5, 2, 2, 17)}) {
+        progress.clear();
+        ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
+        tick(5);
+        EXPECT_EQ(progress, std::vector<int>{90});
+        tick(195);
+        EXPECT_NE(g_send_para.job_step.load(), 0);
+        ASSERT_TRUE(runJob(10));
+        EXPECT_EQ(progress, (std::vector<int>{90, 100}));
+        EXPECT_EQ(fpga[0]->sentFrames().size(), 0u);
+    }
+}
+
+TEST_F(CardJobs, SaveReachesEveryCardOfEveryPort) {
+    start(R"({"0": 2, "13": 3})");
+    ASSERT_EQ(post_card_job(3), JobPost::Posted);
+    ASSERT_TRUE(runJob(600));
+    EXPECT_EQ(progress, (std::vector<int>{0, 52, 95, 100}));
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(fpga[0]->card(0, i).saves, 1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(fpga[1]->card(1, i).saves, 1);
+}
+
+TEST_F(CardJobs, SaveWaitsLongerForLongerChains) {
+    start(R"({"0": 10, "13": 1})");
+    fpga[0]->setSilentPort(0, true);
+    ASSERT_EQ(post_card_job(3), JobPost::Posted);
+    ASSERT_TRUE(runUntil([this] { return framesWith(0, card_frame::CMD_SAVE) == 1; }, 10));
+    int ticks = 0;
+    while (framesWith(1, card_frame::CMD_SAVE) == 0 && ticks < 3000) tick(), ++ticks;
+    EXPECT_GE(ticks, 2200);
+    EXPECT_LE(ticks, 2204);
+}
+
+TEST_F(CardJobs, MappingSwitchWritesTheValueIntoEveryCard) {
+    start(R"({"2": 2, "20": 2})");
+    const u32 nine = 9;
+    ASSERT_EQ(post_card_job(4, {nullptr, &nine}), JobPost::Posted);
+    ASSERT_TRUE(runJob(600));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(fpga[0]->card(2, i).regs[0x0F03], 9);
+        EXPECT_EQ(fpga[1]->card(8, i).regs[0x0F03], 9);
+    }
+    EXPECT_EQ(progress.back(), 100);
+}
+
+TEST_F(CardJobs, APcCommandHoldsTheJobAndItsTimeOutRestartsAfter) {
+    start(R"({"5": 2})");
+    fpga[0]->setSilentPort(5, true);
+    const LINE_TYPE_PARA l = grid(5, 1, 2, 10);
+    ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runUntil([this] { return framesWith(0, card_frame::CMD_RAM_WRITE) == 1; }, 10));
+    tick(600);
+    // A PC command for the cards, renewed for 1500 ticks.
+    for (int i = 0; i < 1500; ++i) {
+        pc_cmd_valid.store(1);
+        pc_cmd_time.store(G_timeTicks);
+        tick();
+    }
+    EXPECT_EQ(framesWith(0, card_frame::CMD_RAM_WRITE), 1);
+    EXPECT_EQ(g_send_para.step(), 3);
+    // The pause ends 80 ticks after the last sign of the command; the card
+    // then gets its whole wait again.
+    int ticks = 0;
+    while (framesWith(0, card_frame::CMD_RAM_WRITE) == 1 && ticks < 3000) tick(), ++ticks;
+    EXPECT_GE(ticks, 80 + 1200);
+    EXPECT_LE(ticks, 80 + 1206);
+    EXPECT_EQ(pc_cmd_valid.load(), 0);
+}

@@ -1,0 +1,474 @@
+// Recovery packages and scan files: the reader on well-formed and hostile
+// files, the card check, the recovery replay and the scan-file job on the
+// simulated card chains.
+#include "card_jobs_env.h"
+#include "card_package.h"
+
+#include "fpga/rcv_recovery_file.h"
+#include "platform/fileops.h"
+#include "protocol/message_deal.h"
+#include "ui/shell/guibridge.h"
+
+#include <QCoreApplication>
+
+#include <thread>
+
+using pkg::Bytes;
+
+namespace {
+
+constexpr const char* kQdfx = "/data/rcvrecovery/QDFX";
+
+void store(const std::string& devicePath, const Bytes& b) {
+    const std::string dir = devicePath.substr(0, devicePath.rfind('/'));
+    ASSERT_TRUE(FileOps::makeDirs(dir));
+    ASSERT_TRUE(FileOps::writeFileAtomic(devicePath, b.data(), b.size()));
+}
+
+Bytes counting(u32 n) {
+    Bytes b(n);
+    for (u32 i = 0; i < n; ++i) b[i] = u8(i * 7 + i / 256);
+    return b;
+}
+
+// One screen, one net of cards 0-2 on port 9 with 3, 1 and 2 operations.
+pkg::Package threeCards() {
+    pkg::Net net{9, {{pkg::save(), pkg::save(), pkg::save()}, {pkg::delay(10)},
+                     {pkg::ramWrite(0x100, {1, 2, 3}), pkg::regWrite({0x34, 0x12, 1, 0x77})}}};
+    return {{{0x1234, {net}, {}}}};
+}
+
+// Walks a package as the check and the recovery do; the first reader that
+// refuses stops it. 0 when every read succeeded.
+int walk(rcvRecovery& r, const QString& f) {
+    if (r.get_rcvPackedFileNum(f)) return 1;
+    for (u32 k = 0; k < r.packed_count; ++k)
+        if (r.get_rcvPackedFileInfo(f, k)) return 2;
+    if (r.update_rcvScreenHead(f)) return 3;
+    for (u32 s = 0; s < r.screen_head.screen_count; ++s) {
+        if (r.update_rcvScreenIDinfo(f, s) || r.update_rcvXYscreenNetnum(f)) return 4;
+        for (u32 n = 0; n < r.net_count; ++n) {
+            if (r.update_rcvXYscreenNetpara(f, n)) return 5;
+            for (u32 c = 0; c < r.net.cards; ++c) {
+                if (r.update_rcvXYrcvOperateTimes(f, c)) return 6;
+                for (u32 o = 0; o < r.operation_count; ++o) {
+                    if (r.update_rcvXYrcvOperatepara(f, o)) return 7;
+                    u8 data[1024];
+                    if (r.operation.length <= sizeof data &&
+                        r.update_rcvOperatedata(f, r.net_base() + r.operation.offset, data, r.operation.length))
+                        return 8;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+class PackageReader : public SimEnv {};
+
+}  // namespace
+
+TEST_F(PackageReader, BlocksRecordsAndDataLieWhereTheFormatPutsThem) {
+    store(kQdfx, pkg::package(threeCards()));
+    rcvRecovery r;
+    const QString f = kQdfx;
+    ASSERT_EQ(walk(r, f), 0);
+    ASSERT_EQ(r.update_rcvXYscreenNetpara(f, 0), 0);
+    EXPECT_EQ((std::vector<u32>{r.net.port, r.net.cards}), (std::vector<u32>{9, 3}));
+    ASSERT_EQ(r.update_rcvXYrcvOperateTimes(f, 2), 0);
+    EXPECT_EQ(r.card_block_offset, 4u + 54 + 4 + 18);
+    EXPECT_EQ(r.operation_count, 2);
+    ASSERT_EQ(r.update_rcvXYrcvOperatepara(f, 1), 0);
+    EXPECT_EQ((std::vector<u32>{r.operation.type, r.operation.target, r.operation.length}),
+              (std::vector<u32>{1, 2, 4}));
+    u8 data[4];
+    ASSERT_EQ(r.update_rcvOperatedata(f, r.net_base() + r.operation.offset, data, 4), 0);
+    EXPECT_EQ(Bytes(data, data + 4), (Bytes{0x34, 0x12, 1, 0x77}));
+    EXPECT_EQ(r.screen.identity, 0x1234u);
+    // Screen index 2 of 2 is refused, the record kept.
+    pkg::Package two = threeCards();
+    two.screens.push_back(two.screens[0]);
+    two.screens[1].identity = 0x5678;
+    store(kQdfx, pkg::package(two));
+    ASSERT_EQ(walk(r, f), 0);
+    EXPECT_EQ(r.update_rcvScreenIDinfo(f, 2), 1);
+    EXPECT_EQ(r.screen.identity, 0x5678u);
+
+    // A scan file of 2 operations: records at 20 and 38, data counted from 16.
+    const Bytes scan = pkg::scanFile({pkg::ramWrite(0x40, {9, 8, 7}), pkg::regWrite({5, 6, 7, 8}, 250)});
+    store("/mnt/usb1/a.qdfile", scan);
+    const QString s = "/mnt/usb1/a.qdfile";
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(s, true), 0);
+    EXPECT_EQ(r.operation_count, 2);
+    ASSERT_EQ(r.update_smartDebugingOperatepara(s, 1, true), 0);
+    EXPECT_EQ(r.operation.time_ms, 250u);
+    EXPECT_EQ(scan[38 + 12], 250);
+    EXPECT_EQ(scan[20 + 16], 1);
+    ASSERT_EQ(r.update_rcvOperatedata(s, 16 + r.operation.offset, data, 4), 0);
+    EXPECT_EQ(Bytes(data, data + 4), (Bytes{5, 6, 7, 8}));
+    EXPECT_EQ(r.update_smartDebugingOperatepara(s, 2, true), 1);
+}
+
+TEST_F(PackageReader, HostileFilesAreRefusedBeforeTheirFieldsAreUsed) {
+    rcvRecovery r;
+    const QString f = kQdfx;
+    const Bytes whole = pkg::package(threeCards());
+    // Every cut of the file stops at some reader; a short read is an error.
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+        store(kQdfx, Bytes(whole.begin(), whole.begin() + long(cut)));
+        rcvRecovery fresh;
+        EXPECT_NE(walk(fresh, f), 0) << "cut at " << cut;
+    }
+    // More than six packed files.
+    pkg::Package seven = threeCards();
+    seven.announced = 7;
+    store(kQdfx, pkg::package(seven));
+    EXPECT_EQ(walk(r, f), 1);
+    EXPECT_EQ(r.packed_count, 0);
+    // Counts over 255 would wrap the job's one-byte indices.
+    pkg::Package nets = threeCards();
+    nets.screens[0].netCount = 256;
+    store(kQdfx, pkg::package(nets));
+    EXPECT_EQ(walk(r, f), 4);
+    pkg::Package cards = threeCards();
+    cards.screens[0].nets[0].cardCount = 300;
+    store(kQdfx, pkg::package(cards));
+    EXPECT_EQ(walk(r, f), 5);
+    pkg::Package ops;
+    ops.screens = {{1, {{0, {std::vector<pkg::Op>(256, pkg::save())}}}, {}}};
+    store(kQdfx, pkg::package(ops));
+    EXPECT_EQ(walk(r, f), 6);
+    // Data that the record says is longer than the file.
+    pkg::Package lie = threeCards();
+    lie.screens[0].nets[0].cards[2][0].length = 0x7FFFFFF0;
+    store(kQdfx, pkg::package(lie));
+    ASSERT_EQ(walk(r, f), 0);  // the walk skips what does not fit its buffer
+    ASSERT_EQ(r.update_rcvXYrcvOperateTimes(f, 2), 0);
+    ASSERT_EQ(r.update_rcvXYrcvOperatepara(f, 0), 0);
+    u8 data[16];
+    EXPECT_EQ(r.update_rcvOperatedata(f, r.net_base() + r.operation.offset, data, 16), 1);
+    EXPECT_EQ(r.update_rcvOperatedata(f, ~0ull - 4, data, 16), 1);
+    // A missing file.
+    EXPECT_EQ(r.get_rcvPackedFileNum("/data/rcvrecovery/none"), 1);
+}
+
+TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
+    rcvRecovery r;
+    EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 1);
+    store("/data/rcvrecovery/QDFX", {1});
+    ASSERT_TRUE(FileOps::makeDirs("/data/rcvrecovery/sub"));
+    EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 0);
+    EXPECT_EQ(r.recovery_files(), QStringList{"QDFX"});
+    store("/mnt/usb1/x.qdfile", {1});
+    store("/mnt/usb1/notes.txt", {1});
+    EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 0);
+    EXPECT_EQ(r.scan_files().size(), 2);
+    // A missing folder keeps the list; other folders change nothing.
+    EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 1);
+    EXPECT_EQ(r.scan_files().size(), 2);
+    store("/data/other/y", {1});
+    EXPECT_EQ(r.get_dir_file("/data/other"), 0);
+    EXPECT_EQ(r.scan_files().size(), 2);
+    EXPECT_EQ(r.recovery_files().size(), 1);
+}
+
+namespace {
+
+class CardRecovery : public CardJobs {
+protected:
+    // Every card of FPGA k's port gets the identity; `marked` needs
+    // recovery.
+    void identify(int k, int port, u32 identity, int marked = -1) {
+        const int n = board().scenario().snapshot().cardsPerPort[size_t(12 * k + port)];
+        for (int i = 0; i < n; ++i) {
+            SimFpga::Card c = fpga[k]->card(port, i);
+            c.identity = identity;
+            c.needsRecovery = i == marked;
+            fpga[k]->setCard(port, i, c);
+        }
+    }
+    int searches() {
+        int n = 0;
+        for (auto& f : fpga)
+            for (auto& s : f->sentFrames()) n += s.second.size() == 30 && s.second[card_frame::CLASS] == 0xAA;
+        return n;
+    }
+    // Frames sent on FPGA k's port with command cmd, in order.
+    std::vector<Bytes> framesOn(int k, int port, u8 cmd) {
+        std::vector<Bytes> out;
+        for (auto& s : fpga[k]->sentFrames())
+            if (s.first == port && s.second.size() > 9 && s.second[9] == cmd) out.push_back(s.second);
+        return out;
+    }
+    bool checkFinds() {
+        events.clear();
+        progress.clear();
+        if (post_card_job(5) != JobPost::Posted) return false;
+        return runJob(1500);
+    }
+    // An error end: 100, then after more than 100 ticks an empty job word
+    // and code 1.
+    void expectErrorEnd(const char* what) {
+        ASSERT_TRUE(runUntil([this] { return !progress.empty() && progress.back() == 100; }, 2000)) << what;
+        EXPECT_NE(g_send_para.job_step.load(), 0) << what;
+        int ticks = 0;
+        while (g_send_para.job_step.load() != 0 && ticks < 500) tick(), ++ticks;
+        EXPECT_GE(ticks, 100) << what;
+        EXPECT_LE(ticks, 103) << what;
+        EXPECT_EQ(events.back(), "code 1") << what;
+    }
+};
+
+pkg::Package twoScreens() {
+    pkg::Package p;
+    for (u32 s = 0; s < 2; ++s) {
+        pkg::Screen screen{0x100 + s, {}, {}};
+        for (u16 n = 0; n < 3; ++n)
+            screen.nets.push_back({u16(3 * s + n), std::vector<std::vector<pkg::Op>>(3, {pkg::save()})});
+        p.screens.push_back(screen);
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST_F(CardRecovery, CheckAsksEveryNetAndReportsTheMarkedCard) {
+    start(R"({"0": 3, "1": 3, "2": 3, "3": 3, "4": 3, "5": 3})");
+    for (int port = 0; port < 6; ++port) identify(0, port, 0x100 + port / 3);
+    store(kQdfx, pkg::package(twoScreens()));
+    ASSERT_TRUE(checkFinds());
+    // Every net answered "none" at once: six searches, no waiting.
+    EXPECT_EQ(searches(), 6);
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.rfind("entry", 0) == 0; }), 0);
+    EXPECT_EQ(progress.back(), 100);
+
+    identify(0, 5, 0x101, 1);
+    for (auto& f : fpga) f->clearLog();
+    ASSERT_TRUE(checkFinds());
+    EXPECT_EQ(searches(), 6);
+    const std::vector<std::string> tail(events.end() - 3, events.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"entry 02/06/02/03", "code 1", "p100"}));
+    EXPECT_EQ((std::vector<int>{m->recovery_screen, m->recovery_port, m->recovery_card}),
+              (std::vector<int>{1, 5, 1}));
+    EXPECT_EQ(g_send_para.job_step.load(), 0);
+}
+
+TEST_F(CardRecovery, CheckWaitsForASilentNetThenGoesOn) {
+    start(R"({"0": 3, "1": 3, "2": 3, "3": 3, "4": 3, "5": 3})");
+    for (int port = 0; port < 6; ++port) identify(0, port, 0x100 + port / 3);
+    fpga[0]->setSilentPort(1, true);
+    store(kQdfx, pkg::package(twoScreens()));
+    ASSERT_EQ(post_card_job(5), JobPost::Posted);
+    ASSERT_TRUE(runUntil([this] { return searches() == 2; }, 600));
+    int ticks = 0;
+    while (searches() == 2 && ticks < 1000) tick(), ++ticks;
+    EXPECT_GE(ticks, 500);
+    EXPECT_LE(ticks, 504);
+    ASSERT_TRUE(runJob(600));
+    EXPECT_EQ(searches(), 6);
+}
+
+TEST_F(CardRecovery, CheckWithTwoFilesOrNoScreenFileEndsWithoutSending) {
+    start(R"({"0": 3})");
+    store(kQdfx, pkg::package(twoScreens()));
+    store("/data/rcvrecovery/QDFX2", {1, 2, 3});
+    ASSERT_TRUE(checkFinds());
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_EQ(searches(), 0);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "code 1"), 0);
+
+    ASSERT_TRUE(FileOps::removePath("/data/rcvrecovery/QDFX2"));
+    pkg::Package noScreen = twoScreens();
+    noScreen.screenFile = false;
+    store(kQdfx, pkg::package(noScreen));
+    events.clear();
+    progress.clear();
+    ASSERT_EQ(post_card_job(5), JobPost::Posted);
+    expectErrorEnd("no screen file");
+    EXPECT_EQ(fpga[0]->sentFrames().size(), 0u);
+}
+
+TEST_F(CardRecovery, RecoveryReplaysTheMarkedCardsOperations) {
+    start(R"({"3": 3})");
+    identify(0, 3, 0x77, 1);
+    const Bytes big = counting(2500);
+    pkg::Net net{3, {{pkg::save()},
+                     {pkg::ramWrite(0x1000, big), pkg::ramWrite(0x8000, counting(2000)),
+                      pkg::regWrite({0x34, 0x12, 1, 0x5A}), pkg::delay(1500)},
+                     {pkg::save()}}};
+    store(kQdfx, pkg::package({{{0x77, {net}, {}}}}));
+    ASSERT_TRUE(checkFinds());
+    ASSERT_EQ(m->recovery_card, 1);
+    for (auto& f : fpga) f->clearLog();
+    events.clear();
+    ASSERT_EQ(post_card_job(6), JobPost::Posted);
+    ASSERT_TRUE(runUntil([this] { return framesOn(0, 3, card_frame::CMD_REG_WRITE).size() == 1; }, 600));
+    int ticks = 0;
+    while (g_send_para.job_step.load() != 0 && ticks < 400) tick(), ++ticks;
+    // The pause of 1500 ms after the register write (its acknowledgement
+    // and the next operation's sub-steps take a pass each).
+    EXPECT_GE(ticks, 150);
+    EXPECT_LE(ticks, 160);
+
+    const auto ram = framesOn(0, 3, card_frame::CMD_RAM_WRITE);
+    // 2500 bytes in three packets, 2000 in two (no empty third).
+    ASSERT_EQ(ram.size(), 5u);
+    const u32 lengths[5] = {1000, 1000, 500, 1000, 1000};
+    const u32 addresses[5] = {0x1000, 0x1000 + 1000, 0x1000 + 2000, 0x8000, 0x8000 + 1000};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(card_frame::rd32(ram[size_t(i)].data(), 10), addresses[i]);
+        EXPECT_EQ(card_frame::rd32(ram[size_t(i)].data(), 14), lengths[i]);
+        EXPECT_EQ(card_frame::rd16(ram[size_t(i)].data(), 0) & 0x0FFF, 1);
+    }
+    // Nothing after the register write but the pause.
+    const auto all = fpga[0]->sentFrames();
+    EXPECT_EQ(all.back().second[9], card_frame::CMD_REG_WRITE);
+    const SimFpga::Card c = fpga[0]->card(3, 1);
+    Bytes got;
+    for (u32 i = 0; i < 2500; ++i) got.push_back(c.ram.count(0x1000 + i) ? c.ram.at(0x1000 + i) : 0);
+    EXPECT_EQ(got, big);
+    EXPECT_EQ(c.regs.at(0x1234), 0x5A);
+    EXPECT_TRUE(fpga[0]->card(3, 0).ram.empty());
+    EXPECT_EQ(fpga[0]->card(3, 0).saves + fpga[0]->card(3, 2).saves, 0);
+    // A recovery ends by emptying the shown entry.
+    EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()), (std::vector<std::string>{"clear", "p100"}));
+}
+
+TEST_F(CardRecovery, HostilePackagesEndCleanly) {
+    start(R"({"3": 3})");
+    identify(0, 3, 0x77, 1);
+    pkg::Net net{3, {{pkg::save()}, {pkg::regWrite(counting(1013))}, {pkg::save()}}};
+    const pkg::Package oversized{{{0x77, {net}, {}}}};
+    store(kQdfx, pkg::package(oversized));
+    ASSERT_TRUE(checkFinds());
+    ASSERT_EQ(m->recovery_card, 1);
+    for (auto& f : fpga) f->clearLog();
+    events.clear();
+    progress.clear();
+    ASSERT_EQ(post_card_job(6), JobPost::Posted);
+    expectErrorEnd("oversized register write");
+    EXPECT_TRUE(framesOn(0, 3, card_frame::CMD_REG_WRITE).empty());
+
+    pkg::Package user = oversized;
+    user.screens[0].nets[0].cards[1] = {pkg::user(counting(1014))};
+    pkg::Package seven = oversized;
+    seven.announced = 7;
+    pkg::Package nets = oversized;
+    nets.screens[0].netCount = 256;
+    pkg::Package cards = oversized;
+    cards.screens[0].nets[0].cardCount = 256;
+    const Bytes whole = pkg::package(oversized);
+    struct Case {
+        const char* what;
+        Bytes file;
+        u8 job;
+    };
+    const std::vector<Case> cases = {
+        {"user data over 1013", pkg::package(user), 6},
+        {"seven packed files", pkg::package(seven), 5},
+        {"256 nets", pkg::package(nets), 5},
+        {"256 cards", pkg::package(cards), 5},
+        {"cut in the screen head", Bytes(whole.begin(), whole.begin() + 50), 5},
+        {"cut in the operations", Bytes(whole.begin(), whole.end() - 500), 6},
+    };
+    for (const Case& c : cases) {
+        store(kQdfx, c.file);
+        events.clear();
+        progress.clear();
+        ASSERT_EQ(post_card_job(c.job), JobPost::Posted) << c.what;
+        expectErrorEnd(c.what);
+    }
+}
+
+TEST_F(CardRecovery, ScanFileFromTheStickConfiguresThePortCardByCard) {
+    start(R"({"4": 3, "5": 2})");
+    ASSERT_TRUE(FileOps::makeDirs("/data/smartmapping"));
+    store("/mnt/usb1/wall.qdfile", pkg::scanFile({pkg::ramWrite(0x2000, {1, 2, 3, 4}), pkg::activate()}));
+    set_qdfile_name("/mnt/usb1/wall.qdfile");
+    LINE_TYPE_PARA l;
+    l.port = 4;
+    ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runJob(1000));
+    EXPECT_EQ(progress.back(), 100);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ram32(fpga[0]->card(4, i), 0x2000), 0x04030201u) << i;
+        EXPECT_EQ(fpga[0]->card(4, i).activations, 1) << i;
+    }
+    EXPECT_TRUE(fpga[0]->card(5, 0).ram.empty());
+    auto targets = [this] {
+        std::vector<int> out;
+        for (auto& f : framesOn(0, 4, card_frame::CMD_ACTIVATE)) out.push_back(card_frame::rd16(f.data(), 0) & 0x0FFF);
+        return out;
+    };
+    EXPECT_EQ(targets(), (std::vector<int>{2, 1, 0}));
+
+    // Cards that never answer: each gets the frame and three retries.
+    fpga[0]->setSilentPort(4, true);
+    fpga[0]->clearLog();
+    progress.clear();
+    ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runJob(3000));
+    EXPECT_EQ(targets(), (std::vector<int>{2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(framesOn(0, 4, card_frame::CMD_RAM_WRITE).size(), 4u);
+
+    // No file chosen: finished at once, nothing sent.
+    set_qdfile_name("");
+    fpga[0]->clearLog();
+    progress.clear();
+    ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
+    ASSERT_TRUE(runJob(300));
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_TRUE(fpga[0]->sentFrames().empty());
+    // A name outside the scan folders is refused.
+    set_qdfile_name("/data/rcvrecovery/QDFX");
+    progress.clear();
+    events.clear();
+    ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
+    expectErrorEnd("file outside the scan folders");
+}
+
+TEST_F(CardRecovery, DeletedFilesEmptyTheReadersLists) {
+    start(R"({"0": 1})");
+    store(kQdfx, {1});
+    store("/data/smartmapping/QDFR1", {1});
+    ASSERT_EQ(m->recovery->get_dir_file("/data/rcvrecovery"), 0);
+    ASSERT_EQ(m->recovery->get_dir_file("/data/smartmapping"), 0);
+    EXPECT_TRUE(message_deal::delete_file_name());
+    EXPECT_TRUE(m->recovery->recovery_files().isEmpty());
+    EXPECT_TRUE(m->recovery->scan_files().isEmpty());
+}
+
+TEST_F(CardRecovery, FindingsReachTheGuiThreadInOrderFromTheFpgaThread) {
+    start(R"({"0": 3, "1": 3, "2": 3, "3": 3, "4": 3, "5": 3})");
+    for (int port = 0; port < 6; ++port) identify(0, port, 0x100 + port / 3);
+    identify(0, 4, 0x101, 2);
+    store(kQdfx, pkg::package(twoScreens()));
+    // A page's connections: queued to the GUI thread it lives in.
+    QObject page;
+    std::vector<std::string> seen;
+    bool allInGui = true;
+    auto note = [&](const std::string& what) {
+        allInGui = allInGui && GuiBridge::inGuiThread();
+        seen.push_back(what);
+    };
+    auto& n = fpga_job_notifier::get();
+    QObject::connect(&n, &fpga_job_notifier::recovery_entry_found, &page,
+                     [&](const QString& t) { note("entry " + t.toStdString()); });
+    QObject::connect(&n, &fpga_job_notifier::advanced_progress, &page, [&](int v) {
+        if (v == 100) note("p100");
+    });
+    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, &page, [&](int c) { note("code " + std::to_string(c)); });
+    ASSERT_EQ(post_card_job(5), JobPost::Posted);
+    std::thread fpgaThread([this] {
+        for (int i = 0; i < 3000 && g_send_para.job_step.load() != 0; ++i) {
+            clock->advanceMs(10);
+            m->thread_turn();
+        }
+    });
+    fpgaThread.join();
+    EXPECT_TRUE(seen.empty());  // nothing ran in the FPGA thread
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(seen, (std::vector<std::string>{"entry 02/05/03/03", "code 1", "p100"}));
+    EXPECT_TRUE(allInGui);
+    EXPECT_EQ(g_send_para.job_step.load(), 0);
+}
