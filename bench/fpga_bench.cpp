@@ -9,6 +9,9 @@
 #include "sim/sim_fpga.h"
 #include "fpga/card_frame.h"
 #include "protocol/pc_link.h"
+#include "fpga/rcv_recovery_file.h"
+#include "platform/fileops.h"
+#include "../tests/fpga/card_package.h"
 
 #include <benchmark/benchmark.h>
 
@@ -136,3 +139,24 @@ void BM_ReceivePollReadyPage(benchmark::State& state) {
 BENCHMARK(BM_ReceivePollReadyPage);
 
 }  // namespace
+
+// The recovery reader walking to the last card's block of a net of 255
+// cards with 16 operations each: every earlier block is read again.
+static void BM_ReaderWalkToLastCard(benchmark::State& state) {
+    QTemporaryDir dir;
+    Root::setRoot(dir.path().toStdString());
+    pkg::Net net{0, std::vector<std::vector<pkg::Op>>(255, std::vector<pkg::Op>(16, pkg::save()))};
+    const pkg::Bytes file = pkg::package({{{1, {net}, {}}}});
+    FileOps::makeDirs("/data/rcvrecovery");
+    FileOps::writeFileAtomic("/data/rcvrecovery/QDFX", file.data(), file.size());
+    rcvRecovery r;
+    const QString f = "/data/rcvrecovery/QDFX";
+    bool ok = r.get_rcvPackedFileNum(f) == 0;
+    for (u32 k = 0; ok && k < r.packed_count; ++k) ok = r.get_rcvPackedFileInfo(f, k) == 0;
+    ok = ok && r.update_rcvScreenHead(f) == 0 && r.update_rcvScreenIDinfo(f, 0) == 0 &&
+         r.update_rcvXYscreenNetnum(f) == 0 && r.update_rcvXYscreenNetpara(f, 0) == 0;
+    if (!ok) state.SkipWithError("package refused");
+    for (auto _ : state)
+        if (r.update_rcvXYrcvOperateTimes(f, 254) != 0) state.SkipWithError("walk refused");
+}
+BENCHMARK(BM_ReaderWalkToLastCard);

@@ -358,7 +358,7 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
         }
         write_fpga_register(reg, send, fpga, mask);
     }
-    if (runBlock) m_ops->run_command_block();
+    if (runBlock) Dealwith_mcu_ram();
     if (blackoutWord) {
         ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
         if (!p) return;

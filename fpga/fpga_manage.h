@@ -86,6 +86,9 @@ public:
     // lock and, for a blackout write of register 0, the c331 manager's mutex
     // after it: no caller may hold the c331 manager's mutex.
     void write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
+    // Runs the command block MCU_RAM_CMD (a copy of it): the clock setting
+    // here, the other kinds through the later operations.
+    void Dealwith_mcu_ram();
     // Copies the version registers 28-31 to MCU_RAM_CMD bytes 12-15.
     void FPGA_to_RAM(u8 fpga);
     // Wall time of the platform clock.

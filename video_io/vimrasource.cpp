@@ -61,6 +61,14 @@ void vimrasource::stop() {
     if (m_thread.joinable()) m_thread.join();
 }
 
+namespace {
+c331_state::PortHdmiInfo toPortInfo(const PI_HDMI_INFO& h) {
+    return c331_state::PortHdmiInfo{h.Hact,  h.Hsync, h.Hback, h.Hpol,     h.Htotal, h.Vact,
+                                    h.Vsync, h.Vback, h.Vpol,  h.Vtotal,   h.pfreq,  h.type,
+                                    h.datamode, h.lane, h.ip, h.nosignal};
+}
+}  // namespace
+
 vimrasource* vimrasource::pInstance() {
     static vimrasource* instance = [] {
         auto* s = new vimrasource();
@@ -68,10 +76,17 @@ vimrasource* vimrasource::pInstance() {
         c331_chip::installHdmiReader([s](int input, c331_state::PortHdmiInfo& info, s32& stable) {
             PI_HDMI_INFO h;
             if (!s->read_hdminfo(input, h)) return false;
-            info = c331_state::PortHdmiInfo{h.Hact,  h.Hsync, h.Hback, h.Hpol,     h.Htotal, h.Vact,
-                                            h.Vsync, h.Vback, h.Vpol,  h.Vtotal,   h.pfreq,  h.type,
-                                            h.datamode, h.lane, h.ip, h.nosignal};
+            info = toPortInfo(h);
             stable = h.stable;
+            return true;
+        });
+        // The dump shows what the IT6805 driver last published rather than
+        // reading the chip: the source thread owns the bus and its switches,
+        // and a read from the c331 thread could select a channel under it.
+        c331_chip::installIt6805Readout([s](int rx, c331_state::PortHdmiInfo& info) {
+            PI_HDMI_INFO h;
+            if (rx < 0 || rx > 1 || !s->read_hdminfo(4 + rx, h)) return false;
+            info = toPortInfo(h);
             return true;
         });
         return s;
@@ -143,7 +158,9 @@ void vimrasource::step() {
     const bool polled = sourcecheck();
     if (p_it66121->fail_count < 10) it66121_sdi_enable();
     // Polling an input sleeps 10 ms; a pass that polled none must not spin.
-    Utils::sleep_us(polled ? 1 : 10000);
+    // The bare yields between bus steps are left out: each cost a wake-up
+    // and gave the bus nothing.
+    if (!polled) Utils::sleep_ms(10);
 }
 
 // ---------------------------------------------------------------------------
@@ -283,7 +300,6 @@ void vimrasource::set_clock_state(int output, u8 state) {
 
 void vimrasource::about_outxx_clk_create_deal() {
     for (int o = 0; o < kOutputs; ++o) {
-        Utils::sleep_us(1);
         const bool ok = select_mem(kClockChannel[o]);
         reg_assign_bit(source_reg::kEeproms, source_reg::kSwitchAck, ok);
         if (!ok || clock_done[o]) continue;
@@ -440,7 +456,6 @@ bool vimrasource::sourcecheck() {
         if (!(poll_mask.load() & kPollBit[input])) continue;
         polled = true;
         reg_assign_bit(source_reg::kEeproms, source_reg::kSwitchAck, select_rx(kChannel[input]));
-        Utils::sleep_us(1);
         // One restart per EDID written, so the source reads the new one.
         if (edid_restarted[input] != edid_written[input]) {
             edid_restarted[input] = edid_written[input];

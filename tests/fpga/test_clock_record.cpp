@@ -227,4 +227,41 @@ TEST_F(ClockRecord, ProtocolClockSettingMarksTheRecordAndTheReportAnswers) {
     EXPECT_EQ(g_clock_record.marker, 0xFF);
 }
 
+TEST_F(ClockRecord, CommandBlockSetsTheClockFromCheckedBcdAndMarksTheRecord) {
+    release(0);
+    reopen();
+    message_deal deal;
+    auto run = [&](const Bytes& block) {
+        Bytes d;
+        put32(d, PcRam::FpgaCmd);
+        put32(d, u32(block.size()));
+        d.insert(d.end(), block.begin(), block.end());
+        Bytes req = makeFrame(PcCmd::RamWrite, d, 0), reply(2048);
+        deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size()));
+        board().simShell().clear();
+        m->write_to_register(2, 0x04, 0x04, 0);
+        return board().simShell().commands();
+    };
+    const Bytes head = {0xAA, 0x01, 0x00, 0, 0, 0, 7, 0};
+    auto block = [&](const Bytes& data, u16 len) {
+        Bytes b = head;
+        b[6] = u8(len);
+        b[7] = u8(len >> 8);
+        b.insert(b.end(), data.begin(), data.end());
+        return b;
+    };
+    for (const Bytes& bad : {block({0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x5A}, 7),  // not BCD
+                             block({0x30, 0x20, 0x02, 0x30, 0x03, 0x04, 0x05}, 7),  // 30 February
+                             block({0x30, 0x20, 0x01, 0x02, 0x24, 0x04, 0x05}, 7),  // hour 24
+                             block({0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05}, 6),  // short
+                             block({0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05}, 1017)})
+        EXPECT_TRUE(run(bad).empty());
+    EXPECT_EQ(rec(R::kCopyA + 44, 1)[0], 0xFF);
+    EXPECT_EQ(run(block({0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05}, 7)),
+              std::vector<std::string>{"date \"2030-1-2 3:4:5\";hwclock -wu"});
+    EXPECT_EQ(rec(R::kCopyA + 44, 1)[0], 0x5A);
+    EXPECT_EQ(ops.commandBlocks, 0);
+    std::memset(fpga_manage::MCU_RAM_CMD, 0, 16);
+}
+
 }  // namespace

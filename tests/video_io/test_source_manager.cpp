@@ -5,6 +5,7 @@
 
 #include "core/config_engine.h"
 #include "video_engine/c331_chip.h"
+#include "video_engine/c331_chip_print.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/drv_i2c0.h"
 
@@ -275,4 +276,27 @@ TEST_F(SourceManagerTest, InstalledReaderHandsTheRecordToTheVideoProcessor) {
     EXPECT_EQ((Vals{got.Hact, got.Htotal, got.Vact, got.Vtotal, got.pfreq == 148.5f, got.type, got.lane}),
               (Vals{1920, 2200, 1080, 1125, 1, 1, 4}));
     s->clear_hdminfo(2);
+
+    // The dump's IT6805 read-out shows what input 4 + rx published, without
+    // touching the bus the source thread owns.
+    in.Hact = 3840, in.Vact = 2160;
+    s->fill_hdminfo(5, in);
+    board().enableEventLog(true);
+    board().clearEventLog();
+    std::FILE* out = std::tmpfile();
+    c331print::setSink(out);
+    chip.zrvDbg_c331_param(10);
+    c331print::setSink(nullptr);
+    std::rewind(out);
+    std::string text(1 << 16, '\0');
+    text.resize(std::fread(&text[0], 1, text.size(), out));
+    std::fclose(out);
+    s->clear_hdminfo(5);
+    EXPECT_TRUE(board().eventLog().empty());
+    board().enableEventLog(false);
+    EXPECT_EQ(text.find("not available"), std::string::npos);
+    const auto rx1 = text.find("dev_id:1, idx:5");
+    ASSERT_NE(rx1, std::string::npos);
+    EXPECT_NE(text.find("3840", rx1), std::string::npos);
+    EXPECT_EQ(text.substr(0, rx1).find("3840"), std::string::npos);
 }

@@ -5,6 +5,7 @@
 #include "core/zrvrampara.h"
 #include "ui/settings/input_entries.h"
 #include "ui/settings/edidset.h"
+#include "ui/settings/imagequality.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/settings/inputcut.h"
 #include "ui/shell/numberkeyboard.h"
@@ -39,6 +40,8 @@ void install() {
     PageRegistry::setOpener(PageRegistry::SourceSelect, [] { openPage(g_inputchoose, PageRegistry::SourceSelect); });
     PageRegistry::setOpener(PageRegistry::Crop, [] { openPage(g_inputcut, PageRegistry::Crop); });
     PageRegistry::setOpener(PageRegistry::Edid, [] { openPage(g_edidset, PageRegistry::Edid); });
+    PageRegistry::setOpener(PageRegistry::ImageQuality,
+                            [] { openPage(g_imagequality, PageRegistry::ImageQuality); });
 }
 
 int columnOf(int input) {
