@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -84,6 +85,7 @@ public:
         }
         m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         m_relay = std::thread(&SimSerialLine::relay, this);
+        pthread_setname_np(m_relay.native_handle(), "sim serial");
     }
 
     ~SimSerialLine() override {

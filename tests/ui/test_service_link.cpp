@@ -15,6 +15,8 @@
 #include <QTest>
 
 #include <unistd.h>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -304,12 +306,19 @@ TEST_F(UsbListTest, TheEndOfARunShowsOnlyOnTheUsbTab) {
 // A stick folder moved under the root reaches the page through the
 // simulated uevents, the watcher and the dispatcher.
 TEST_F(UsbListTest, AStickFolderAppearsAndGoes) {
+    // Recorded in the watcher thread that emits them, read here; they outlive
+    // the watcher, which may still emit until it is joined.
+    std::mutex codesMutex;
+    std::vector<int> codes;
     UsbServer server;
     shell_follow_usb(&server);
     LinkOption* page = openLink();
     page->on_Button_usb_clicked();
     EXPECT_EQ(rows(page), QStringList{"No loaded file!"});
-    QSignalSpy codes(&server, &UsbServer::sig_usb_update);
+    QObject::connect(&server, &UsbServer::sig_usb_update, [&](int code) {
+        std::lock_guard<std::mutex> lock(codesMutex);
+        codes.push_back(code);
+    });
     ASSERT_EQ(server.initialize(), 0);
 
     stickFiles("ZRV-K46", {"a.ZRV", "c.ZRVZK"}, "/mnt/prepared/");
@@ -317,8 +326,11 @@ TEST_F(UsbListTest, AStickFolderAppearsAndGoes) {
                               QString::fromStdString(hostPath("/mnt/usb1"))));
     // Inserted (tip 3) comes first, the ready storage's reading tip (5) last.
     QTRY_COMPARE_WITH_TIMEOUT(g_tip->kind(), int(TIP::Reading), 5000);
-    ASSERT_GE(codes.size(), 2);
-    EXPECT_EQ((Vals{codes.front().at(0).toInt(), codes.back().at(0).toInt()}), (Vals{100, 102}));
+    {
+        std::lock_guard<std::mutex> lock(codesMutex);
+        ASSERT_GE(codes.size(), 2u);
+        EXPECT_EQ((Vals{codes.front(), codes.back()}), (Vals{100, 102}));
+    }
     QStringList got = rows(page);
     got.sort();
     EXPECT_EQ(got, (QStringList{"a.ZRV *", "c.ZRVZK *"}));

@@ -1,11 +1,13 @@
 // The whole road of the video settings pages on the simulated board: a crop
 // made on the crop page and chosen on the source page reaches the c331 and
-// the image file; an EDID saved for HDMI1 becomes a custom-EDID request.
+// the image file; an EDID saved for HDMI1 becomes a custom-EDID request; a
+// contrast set on the image quality page reaches the chip's gain and the file.
 #include "video_engine/test_c331_pipe_env.h"
 #include "video_engine/test_c331_sim.h"
 #include "support/quiet_c331_ops.h"
 
 #include "ui/settings/edidset.h"
+#include "ui/settings/imagequality.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/settings/inputcut.h"
 #include "ui/settings/settings_pages.h"
@@ -23,6 +25,7 @@
 #include <QLineEdit>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 
 namespace {
@@ -55,6 +58,7 @@ protected:
         g_page_focus = PageRegistry::MainMenu;
     }
     void TearDown() override {
+        delete g_imagequality.data();
         delete g_edidset.data();
         delete g_inputcut.data();
         delete g_inputchoose.data();
@@ -164,6 +168,24 @@ TEST_F(SettingsRoadTest, ACropMadeAndChosenOnThePagesReachesTheChipAndTheFile) {
     applied();
     EXPECT_EQ(source_handover::custom_edid_requests(2) - before, 1u);
     EXPECT_EQ(fileWords(edid(2), 3), (Vals{1280, 720, 30}));
+}
+
+TEST_F(SettingsRoadTest, ContrastReleasedOnTheQualityPageReachesTheChipAndTheFile) {
+    plug(2, 1920, 1080, 60);
+    m->init_chip();
+    ASSERT_EQ(m->thread_state.load(), 6);
+    m->poll_step();
+
+    g_mainwindow->findChild<QAbstractButton*>("Button_quality")->click();
+    ImageQuality* page = g_imagequality.data();
+    ASSERT_TRUE(page);
+    QSlider* contrast = page->findChild<QSlider*>("horizontalSlider_contrast");
+    contrast->setSliderDown(true);
+    contrast->setValue(60);
+    contrast->setSliderDown(false);
+    applied();
+    EXPECT_EQ(reg16(0x0C, 0x28), 613);
+    EXPECT_EQ(fileWords(CONTRAST, 1), (Vals{60}));
 }
 
 }  // namespace

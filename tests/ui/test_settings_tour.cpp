@@ -3,11 +3,14 @@
 #include "page_tour.h"
 #include "settings_fixture.h"
 
+#include "ui/settings/imagequality.h"
+
 namespace {
 
 class SettingsTourTest : public TourTest {
 protected:
     void TearDown() override {
+        delete g_imagequality.data();
         delete g_edidset.data();
         delete g_inputcut.data();
         delete g_inputchoose.data();
@@ -53,6 +56,14 @@ TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
         visit(edid, "edid_settings", lang);
         edid->on_Button_back_clicked();
         source->on_Button_back_clicked();
+
+        g_mainwindow->findChild<QAbstractButton*>("Button_quality")->click();
+        ImageQuality* quality = g_imagequality.data();
+        ASSERT_TRUE(quality);
+        visit(quality, "image_quality", lang);
+        quality->findChild<QPushButton*>("Button_temperature")->click();
+        visit(quality, "image_quality_temperature", lang);
+        quality->on_Button_back_clicked();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }

@@ -10,24 +10,9 @@
 
 namespace ServicePages {
 
-namespace {
-
-// The page without parent, its global, the page id in front, then the page
-// runs over the panel.
-template <class Page>
-void openPage(QPointer<Page>& global, int id) {
-    if (!ZrvRamPara::p_zrvrampara_config) return;
-    auto* page = new Page(nullptr);
-    global = page;
-    g_page_focus = u8(id);
-    PageRegistry::runDialog(page);
-}
-
-}  // namespace
-
 void install() {
-    PageRegistry::setOpener(PageRegistry::Communication, [] { openPage(g_linkoption, PageRegistry::Communication); });
-    PageRegistry::setOpener(PageRegistry::TestPattern, [] { openPage(g_test_chart, PageRegistry::TestPattern); });
+    PageRegistry::setPageOpener(PageRegistry::Communication, g_linkoption);
+    PageRegistry::setPageOpener(PageRegistry::TestPattern, g_test_chart);
 }
 
 QFont pointFont(const QWidget* w, int pt) {

@@ -5,6 +5,7 @@
 #include "core/zrvrampara.h"
 #include "ui/settings/input_entries.h"
 #include "ui/settings/edidset.h"
+#include "ui/settings/imagequality.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/settings/inputcut.h"
 #include "ui/shell/numberkeyboard.h"
@@ -20,25 +21,11 @@
 
 namespace SettingsPages {
 
-namespace {
-
-// An opener: the page without parent, its global, the page id in front,
-// then the page runs over the panel.
-template <class Page>
-void openPage(QPointer<Page>& global, int id) {
-    if (!ZrvRamPara::p_zrvrampara_config) return;
-    auto* page = new Page(nullptr);
-    global = page;
-    g_page_focus = u8(id);
-    PageRegistry::runDialog(page);
-}
-
-}  // namespace
-
 void install() {
-    PageRegistry::setOpener(PageRegistry::SourceSelect, [] { openPage(g_inputchoose, PageRegistry::SourceSelect); });
-    PageRegistry::setOpener(PageRegistry::Crop, [] { openPage(g_inputcut, PageRegistry::Crop); });
-    PageRegistry::setOpener(PageRegistry::Edid, [] { openPage(g_edidset, PageRegistry::Edid); });
+    PageRegistry::setPageOpener(PageRegistry::SourceSelect, g_inputchoose);
+    PageRegistry::setPageOpener(PageRegistry::Crop, g_inputcut);
+    PageRegistry::setPageOpener(PageRegistry::Edid, g_edidset);
+    PageRegistry::setPageOpener(PageRegistry::ImageQuality, g_imagequality);
 }
 
 int columnOf(int input) {

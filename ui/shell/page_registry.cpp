@@ -1,5 +1,7 @@
 #include "ui/shell/page_registry.h"
 
+#include "core/global.h"
+#include "core/zrvrampara.h"
 #include "ui/shell/page_frame.h"
 
 #include <QDialog>
@@ -98,6 +100,10 @@ bool PageRegistry::open(int id) {
     fn();
     return true;
 }
+
+bool PageRegistry::modelReady() { return ZrvRamPara::p_zrvrampara_config != nullptr; }
+
+void PageRegistry::setFocus(int id) { g_page_focus = u8(id); }
 
 void PageRegistry::runDialog(QDialog* dialog) {
     if (!dialog) return;

@@ -47,6 +47,19 @@ public:
     // nothing.
     using Opener = std::function<void()>;
     static void setOpener(int id, Opener opener);
+    // The opener of a page class: the page without parent, kept in its
+    // global, its id in front, then it runs over the panel. Nothing opens
+    // while there is no parameter model.
+    template <class Page>
+    static void setPageOpener(int id, QPointer<Page>& global) {
+        setOpener(id, [id, &global] {
+            if (!modelReady()) return;
+            auto* page = new Page(nullptr);
+            global = page;
+            setFocus(id);
+            runDialog(page);
+        });
+    }
     static bool hasOpener(int id);
     static bool open(int id);
 
@@ -55,6 +68,9 @@ public:
     static void runDialog(QDialog* dialog);
     static void setDialogsBlocking(bool blocking);
     static bool dialogsBlocking();
+
+    static bool modelReady();
+    static void setFocus(int id);
 
     // Forgets every entry and opener (tests).
     static void reset();
