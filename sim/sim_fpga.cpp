@@ -165,8 +165,19 @@ int SimFpga::irqLevel() const {
 
 std::vector<SimFpga::Card>& SimFpga::chain(int port) {
     auto& c = m_chains[port];
-    const size_t want = m_scenario.snapshot().cardsPerPort[size_t(m_index * 12 + port)];
-    if (c.size() != want) c.resize(want);
+    const SimScenarioData d = m_scenario.snapshot();
+    const size_t at = size_t(m_index * 12 + port);
+    const size_t want = d.cardsPerPort[at];
+    if (c.size() != want) {
+        const size_t had = std::min(c.size(), want);
+        c.resize(want);
+        // Cards new on the chain take the scenario's identity and marks.
+        for (size_t i = had; i < want; ++i) {
+            c[i].identity = d.cardIdentity[at];
+            const auto& marks = d.needsRecovery[at];
+            c[i].needsRecovery = std::find(marks.begin(), marks.end(), i) != marks.end();
+        }
+    }
     return c;
 }
 

@@ -1,5 +1,7 @@
 #include "sim/sim_scenario.h"
 
+#include <functional>
+
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
@@ -156,6 +158,27 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
             data.cardsPerPort[size_t(port)] = kv.second.get_value<uint16_t>(0);
         }
     }
+    // {"card_identity": {"3": 4660}, "needs_recovery": {"3": [1]}}
+    auto perPort = [&](const char* key, const std::function<void(size_t, const pt::ptree&)>& take) {
+        if (auto ports = tree.get_child_optional(key)) {
+            for (const auto& kv : *ports) {
+                int port = -1;
+                try {
+                    port = std::stoi(kv.first);
+                } catch (...) {
+                }
+                if (port < 0 || port >= 24) {
+                    refusals.push_back(std::string(key) + ": no port \"" + kv.first + "\"");
+                    continue;
+                }
+                take(size_t(port), kv.second);
+            }
+        }
+    };
+    perPort("card_identity", [&](size_t port, const pt::ptree& v) { data.cardIdentity[port] = v.get_value<uint32_t>(0); });
+    perPort("needs_recovery", [&](size_t port, const pt::ptree& v) {
+        for (const auto& card : v) data.needsRecovery[port].push_back(card.second.get_value<uint16_t>(0));
+    });
     if (auto fonts = tree.get_child_optional("c331_fonts")) {
         for (const auto& kv : *fonts) {
             const std::string name = kv.second.get_value<std::string>();

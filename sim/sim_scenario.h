@@ -68,6 +68,10 @@ struct SimScenarioData {
     std::array<SimSource, 6> inputs{};
     // Receiving cards behind each output port, 12 ports per FPGA.
     std::array<uint16_t, 24> cardsPerPort{};
+    // Identity every card of a port reports to a check search, and the
+    // cards (by index on the chain) that lost their configuration.
+    std::array<uint32_t, 24> cardIdentity{};
+    std::array<std::vector<uint16_t>, 24> needsRecovery{};
     std::array<uint16_t, 3> socIdWords{{0x1234, 0x5678, 0x9ABC}};
     // OSD fonts whose headers the c331's serial flash holds at start:
     // "ascii32", "cjk32", "ascii64", "cjk64" (key "c331_fonts", a list).

@@ -43,8 +43,8 @@ protected:
     }
     // Cards per port, then a manager whose own thread brings both FPGAs
     // up and searches the chains.
-    void start(const std::string& ports) {
-        board().scenario().loadJson("{\"ports\": " + ports + "}");
+    void start(const std::string& ports, const std::string& more = "") {
+        ASSERT_TRUE(board().scenario().loadJson("{\"ports\": " + ports + more + "}"));
         u16 expected = 0;
         for (u16 c : board().scenario().snapshot().cardsPerPort) expected = u16(expected + c);
         m.reset();
@@ -143,9 +143,8 @@ TEST_F(CardRoad, QuickSetUpOfTwoRowsOfThreeCardsPlacesEveryCard) {
 }
 
 TEST_F(CardRoad, PackageSentByThePcIsFoundByACheckAndReplayedIntoTheMarkedCard) {
-    start(R"({"2": 3, "3": 2})");
-    mark(0, 2, 3, 0x55AA, -1);
-    mark(0, 3, 2, 0x55AA, 1);
+    // Identities and the mark from the board scenario.
+    start(R"({"2": 3, "3": 2})", R"(, "card_identity": {"2": 21930, "3": 21930}, "needs_recovery": {"3": [1]})");
     const Bytes table = counting(1800);
     pkg::Net first{2, {{pkg::save()}, {pkg::save()}, {pkg::save()}}};
     pkg::Net second{3, {{pkg::ramWrite(0x400, {9, 9})},
