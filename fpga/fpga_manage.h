@@ -190,7 +190,8 @@ public:
     u32 explicit_masks[2] = {};
     u32 search_result_mask = 0;  // bit 8 x FPGA + pair
     u32 searched_mask = 0;       // bit 16 x FPGA + port
-    u16 total_cards = 0;
+    // Read by tests and pages while the FPGA thread counts.
+    std::atomic<u16> total_cards{0};
     u32 recovery_identity = 0;   // identity the recovery job waits for
 
     // ---- receiving-card jobs (one step per pass, posted through
