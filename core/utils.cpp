@@ -68,6 +68,11 @@ int Utils::system_mutex(const QString& command, int* status) {
     return r == 0 ? 0 : 255;
 }
 
+int Utils::fromBcd(u8 b) {
+    if ((b >> 4) > 9 || (b & 0x0F) > 9) return -1;
+    return (b >> 4) * 10 + (b & 0x0F);
+}
+
 void Utils::sleep_us(u32 microseconds) { Board::get().clock().sleepUs(microseconds); }
 void Utils::sleep_ms(u32 milliseconds) { Board::get().clock().sleepMs(milliseconds); }
 

@@ -26,6 +26,8 @@ public:
 
     // XOR of all bytes; 0 for an empty buffer.
     static u8 BCC(const u8* data, u32 len);
+    // One BCD byte as a number; -1 when a digit is above 9.
+    static int fromBcd(u8 b);
     // CRC-32 over the standard reflected table, initial value 0, no final XOR.
     static u32 calcCRC32(const u8* data, u32 len);
     // Ticks of G_timeTicks since start (modular, so right across the wrap).

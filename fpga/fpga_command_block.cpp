@@ -16,11 +16,6 @@ constexpr u8 kPresent = 0xAA;
 constexpr u32 kHead = 8;
 constexpr u32 kClockBytes = 7;
 
-int fromBcd(u8 b) {
-    if ((b >> 4) > 9 || (b & 0x0F) > 9) return -1;
-    return (b >> 4) * 10 + (b & 0x0F);
-}
-
 }  // namespace
 
 void fpga_manage::Dealwith_mcu_ram() {
@@ -39,8 +34,8 @@ void fpga_manage::Dealwith_mcu_ram() {
         return;
     }
     const u8* d = block + kHead;
-    const int yearLow = fromBcd(d[0]), century = fromBcd(d[1]), month = fromBcd(d[2]), day = fromBcd(d[3]);
-    const int hour = fromBcd(d[4]), minute = fromBcd(d[5]), second = fromBcd(d[6]);
+    const int yearLow = Utils::fromBcd(d[0]), century = Utils::fromBcd(d[1]), month = Utils::fromBcd(d[2]), day = Utils::fromBcd(d[3]);
+    const int hour = Utils::fromBcd(d[4]), minute = Utils::fromBcd(d[5]), second = Utils::fromBcd(d[6]);
     // Only checked numbers reach the command line.
     if (yearLow < 0 || century < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
         second > 59 || !QDate::isValid(century * 100 + yearLow, month, day)) {

@@ -32,11 +32,6 @@ u16 rd16(const u8* p) { return u16(p[0] | (p[1] << 8)); }
 ZrvRamPara* model() { return ZrvRamPara::p_zrvrampara_config; }
 
 // Two BCD digits; -1 when either nibble is not a decimal digit.
-int fromBcd(u8 b) {
-    if ((b >> 4) > 9 || (b & 0x0F) > 9) return -1;
-    return (b >> 4) * 10 + (b & 0x0F);
-}
-
 // A network text for the settings and the command line: four bytes as a
 // dotted quad, which is the only form that may reach a shell.
 QString quad(const u8* p) { return QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]); }
@@ -684,9 +679,9 @@ u32 message_deal::device_info(const Cmd_Frame&, u8* out, u32 cap) {
 u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
     if (req.dataLength() < 7) return status(out, cap, ReplyStatus::BadArgument);
     const u8* d = req.data();
-    const int sec = fromBcd(d[0]), min = fromBcd(d[1]), hour = fromBcd(d[2]);
-    const int day = fromBcd(d[3]), month = fromBcd(d[4]);
-    const int yearLow = fromBcd(d[5]), century = fromBcd(d[6]);
+    const int sec = Utils::fromBcd(d[0]), min = Utils::fromBcd(d[1]), hour = Utils::fromBcd(d[2]);
+    const int day = Utils::fromBcd(d[3]), month = Utils::fromBcd(d[4]);
+    const int yearLow = Utils::fromBcd(d[5]), century = Utils::fromBcd(d[6]);
     if (sec < 0 || sec > 59 || min < 0 || min > 59 || hour < 0 || hour > 23 || yearLow < 0 || century < 0)
         return status(out, cap, ReplyStatus::BadArgument);
     const int year = century * 100 + yearLow;
