@@ -8,6 +8,7 @@
 #include "ui/settings/imagequality.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/settings/inputcut.h"
+#include "ui/settings/outputset.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
@@ -26,6 +27,7 @@ void install() {
     PageRegistry::setPageOpener(PageRegistry::Crop, g_inputcut);
     PageRegistry::setPageOpener(PageRegistry::Edid, g_edidset);
     PageRegistry::setPageOpener(PageRegistry::ImageQuality, g_imagequality);
+    PageRegistry::setPageOpener(PageRegistry::Output, g_outputset);
 }
 
 int columnOf(int input) {
