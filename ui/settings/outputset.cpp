@@ -31,8 +31,8 @@ using namespace SpliceRules;
 namespace {
 
 const char* const kWhite = "color: rgb(255, 255, 255);";
-const char* const kTabChosen = "background-color: #4777FF;color: #FFFFFF";
-const char* const kTabOther = "color: #FFFFFF";
+const char* const kTabChosen = "background-color: #4777FF;color: #FFFFFF;";
+const char* const kTabOther = "color: #FFFFFF;";
 // Cancel and apply buttons are styled like the port group buttons.
 const char* const kButtonChosen = PortTiles::kGroupChosen;
 const char* const kButtonOther = PortTiles::kGroupOther;
@@ -270,19 +270,26 @@ void OutputSet::show(const SpliceRules::Fields& f) {
     m_mode = f.mode;
 }
 
+namespace {
+void setNumber(QLineEdit* e, int v) {
+    const QString text = QString::number(v);
+    if (e->text() != text) e->setText(text);
+}
+}  // namespace
+
 void OutputSet::para_init() {
     const PARA_RAM_IMAGE& img = ZrvRamPara::p_zrvrampara_config->live_image;
     using namespace RamOffset;
-    ui->lineEdit_width->setText(QString::number(img.sword(WALL_WIDTH)));
-    ui->lineEdit_height->setText(QString::number(img.sword(WALL_HEIGHT)));
+    setNumber(ui->lineEdit_width, img.sword(WALL_WIDTH));
+    setNumber(ui->lineEdit_height, img.sword(WALL_HEIGHT));
     m_mode = modeOfWord(img.word(SPLICE_MODE));
     ui->comboBox->setCurrentIndex(itemOfMode(m_mode));
     m_mode = modeOfWord(img.word(SPLICE_MODE));
     out_label_changed();
-    ui->lineEdit_out1_width->setText(QString::number(img.word(OUT1_WIDTH)));
-    ui->lineEdit_out1_height->setText(QString::number(img.word(OUT1_HEIGHT)));
-    ui->lineEdit_out2_width->setText(QString::number(img.word(OUT2_WIDTH)));
-    ui->lineEdit_out2_height->setText(QString::number(img.word(OUT2_HEIGHT)));
+    setNumber(ui->lineEdit_out1_width, img.word(OUT1_WIDTH));
+    setNumber(ui->lineEdit_out1_height, img.word(OUT1_HEIGHT));
+    setNumber(ui->lineEdit_out2_width, img.word(OUT2_WIDTH));
+    setNumber(ui->lineEdit_out2_height, img.word(OUT2_HEIGHT));
 }
 
 void OutputSet::syncUpdate() {
@@ -299,7 +306,10 @@ void OutputSet::out_label_changed() {
                                         {"out_vertical.png", QRect(430, 130, 100, 80)},
                                         {"out_copy.png", QRect(388, 155, 100, 40)}};
     const int item = ui->comboBox->currentIndex();
-    if (item < 0 || item > 2) return;
+    // The refresh after every signal lands here: the picture is loaded
+    // only when the mode shown changes.
+    if (item < 0 || item > 2 || item == m_picture) return;
+    m_picture = item;
     ui->out_label->setGeometry(pictures[item].where);
     ui->out_label->setPixmap(QPixmap(ShellText::picture(QString::fromLatin1(pictures[item].name))));
 }

@@ -121,6 +121,7 @@ private:
     int m_group = 0;
     int m_mode = SpliceRules::Copy;
     int m_tile = 0;
+    int m_picture = -1;  // selector item whose picture is shown
 };
 
 extern QPointer<OutputSet> g_outputset;
