@@ -65,9 +65,11 @@ QFrame* addLine(QWidget* parent, const char* name) {
 
 // The eight port tiles of one group, on a frame at `origin` of `page`: a
 // framed tile per port, the port picture, its name and a flat button
-// "0" to "7" over it. `chosen` is the tile to mark (-1: none).
+// "0" to "7" over it, its clicks connected to the receiver's slot. `chosen`
+// is the tile to mark (-1: none).
+template <class Receiver>
 QFrame* buildPortTiles(QPointer<QFrame>& holder, QWidget* page, const QPoint& origin, int group, int chosen,
-                       QFrame* tiles[8], const std::function<void()>& pressed) {
+                       QFrame* tiles[8], Receiver* receiver, void (Receiver::*pressed)()) {
     QFrame* frame = SettingsPages::renewFrame(holder, page, "frame_wlan", QRect(origin, QSize(608, 165)), QString());
     const QFont font = pointFont(page, 12);
     for (int i = 0; i < 8; ++i) {
@@ -90,7 +92,7 @@ QFrame* buildPortTiles(QPointer<QFrame>& holder, QWidget* page, const QPoint& or
         button->setGeometry(x + 10, y + 15, 128, 58);
         button->setFlat(true);
         button->setFocusPolicy(Qt::NoFocus);
-        QObject::connect(button, &QPushButton::clicked, frame, pressed);
+        QObject::connect(button, &QPushButton::clicked, receiver, pressed);
     }
     frame->show();
     return frame;
@@ -574,8 +576,8 @@ void SmartMapping::wlan_init(unsigned char kind) {
     m_tilesKind = kind ? 1 : 0;
     const int port = record().port;
     const int chosen = port / 8 == m_group ? port % 8 : -1;
-    buildPortTiles(m_portFrame, page(m_tilesKind ? 4 : 1), QPoint(1, 135), m_group, chosen, m_tileFrames,
-                   [this] { zrv_button_wlan_clicked(); });
+    buildPortTiles(m_portFrame, page(m_tilesKind ? 4 : 1), QPoint(1, 135), m_group, chosen, m_tileFrames, this,
+                   &SmartMapping::zrv_button_wlan_clicked);
 }
 
 void SmartMapping::zrv_button_wlan_clicked() {
