@@ -124,7 +124,7 @@ protected:
     void progress(int value) { fpga_job_notifier::get().progress(g_send_para.job(), value); }
     u8 jobWord() const { return g_send_para.job(); }
     QString tileStyle(SmartMapping* w, int k) {
-        auto* frame = stack(w)->currentWidget()->findChild<QFrame*>(QStringLiteral("frame_wlan"));
+        QFrame* frame = ports(w);
         QList<QFrame*> tiles;
         for (QFrame* f : frame->findChildren<QFrame*>(QString(), Qt::FindDirectChildrenOnly))
             if (f->metaObject() == &QFrame::staticMetaObject) tiles << f;  // not the labels
@@ -184,10 +184,10 @@ TEST_F(WizardPageTest, PortTilesAndRoutingPictures) {
     EXPECT_EQ(markedTile(w), -1);  // LED1 lies in group 0
     tile(w, 3)->click();
     EXPECT_EQ((Vals{SmartMapping::record().port, markedTile(w)}), (Vals{19, 3}));
-    EXPECT_EQ(stack(w)->currentWidget()->findChild<QLabel*>("label_wlan3")->text(), "LED20");
+    EXPECT_EQ(tileText(w, 3), "LED20");
     click(w, "Button_wlan2");
     EXPECT_EQ((Vals{markedTile(w), SmartMapping::record().port}), (Vals{-1, 19}));
-    EXPECT_EQ(stack(w)->currentWidget()->findChild<QLabel*>("label_wlan0")->text(), "LED9");
+    EXPECT_EQ(tileText(w, 0), "LED9");
     click(w, "Button_wlan3");
     EXPECT_EQ(markedTile(w), 3);
 
@@ -212,7 +212,7 @@ TEST_F(WizardPageTest, PortTilesAndRoutingPictures) {
     w->language_changed();
     EXPECT_EQ(text(w, "Button_route"), QString::fromUtf8("走线7"));
     click(w, "Button_front_3");
-    EXPECT_EQ(stack(w)->currentWidget()->findChild<QLabel*>("label_wlan3")->text(), QString::fromUtf8("网口LED20"));
+    EXPECT_EQ(tileText(w, 3), QString::fromUtf8("网口LED20"));
     EXPECT_EQ((Vals{markedTile(w), SmartMapping::record().port}), (Vals{3, 19}));
 
     // The record outlives the page: a new one resets only port and routing.

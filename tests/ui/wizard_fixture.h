@@ -70,9 +70,16 @@ protected:
         QTest::mouseClick(child<QLineEdit>(w, field), Qt::LeftButton);
     }
     // Tile `tile` of the port frame shown.
+    QFrame* ports(SmartMapping* w) {
+        return stack(w)->currentWidget()->findChild<QFrame*>(QStringLiteral("frame_ports"));
+    }
     QPushButton* tile(SmartMapping* w, int k) {
-        auto* frame = stack(w)->currentWidget()->findChild<QFrame*>(QStringLiteral("frame_wlan"));
+        QFrame* frame = ports(w);
         return frame ? frame->findChild<QPushButton*>(QString::number(k)) : nullptr;
+    }
+    QString tileText(SmartMapping* w, int k) {
+        QFrame* frame = ports(w);
+        return frame ? frame->findChildren<QLabel*>(QStringLiteral("label_port")).value(k)->text() : QString();
     }
     // Labels of the file page's rows, and their styles.
     QStringList rows(SmartMapping* w) {

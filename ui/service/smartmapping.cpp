@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
 #include "ui/service/service_pages.h"
+#include "ui/settings/port_tiles.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/fpga_panel.h"
@@ -32,11 +33,6 @@ namespace {
 const char* const kOutlined = "color: rgb(255, 255, 255);\nborder:1px solid rgb(255, 255, 255);";
 const char* const kMenuStyle =
     "QPushButton::checked{background-color: rgb(71, 119, 255);}\nQPushButton {color: rgb(255, 255, 255);}";
-const char* const kGroupPlain = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kGroupChosen =
-    "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
-const char* const kTilePlain = "background-color: #212435;border:1px solid #FFFFFF;";
-const char* const kTileChosen = "background-color: #212435;border:1px solid #00D65B;";
 const char* const kFileFrame = "#frame_file{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}";
 const char* const kListText = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 
@@ -61,41 +57,6 @@ QFrame* addLine(QWidget* parent, const char* name) {
     line->setFrameShape(QFrame::HLine);
     line->setStyleSheet(QStringLiteral("background-color: rgb(133, 129, 153);"));
     return line;
-}
-
-// The eight port tiles of one group, on a frame at `origin` of `page`: a
-// framed tile per port, the port picture, its name and a flat button
-// "0" to "7" over it, its clicks connected to the receiver's slot. `chosen`
-// is the tile to mark (-1: none).
-template <class Receiver>
-QFrame* buildPortTiles(QPointer<QFrame>& holder, QWidget* page, const QPoint& origin, int group, int chosen,
-                       QFrame* tiles[8], Receiver* receiver, void (Receiver::*pressed)()) {
-    QFrame* frame = SettingsPages::renewFrame(holder, page, "frame_wlan", QRect(origin, QSize(608, 165)), QString());
-    const QFont font = pointFont(page, 12);
-    for (int i = 0; i < 8; ++i) {
-        const int x = 150 * (i % 4), y = 75 * (i / 4);
-        auto* tile = new QFrame(frame);
-        tile->setGeometry(x + 9, y + 14, 130, 60);
-        tile->setStyleSheet(QString::fromLatin1(i == chosen ? kTileChosen : kTilePlain));
-        tiles[i] = tile;
-        SettingsPages::addPicture(frame, nullptr, QRect(x + 59, y + 17, 32, 28), ShellText::picture("offline.png"));
-        auto* text = new QLabel(frame);
-        text->setObjectName(QStringLiteral("label_wlan%1").arg(i));
-        text->setGeometry(x + 29, y + 45, 91, 28);
-        text->setFont(font);
-        text->setAlignment(Qt::AlignCenter);
-        text->setStyleSheet(QStringLiteral("background-color: #212435;color: #FFFFFF"));
-        const int port = i + 1 + group * 8;
-        SettingsPages::fitText(text, pick("网口LED%1", "LED%1", "LED%1", "LED%1", "網口LED%1").arg(port));
-        auto* button = new QPushButton(frame);
-        button->setObjectName(QString::number(i));
-        button->setGeometry(x + 10, y + 15, 128, 58);
-        button->setFlat(true);
-        button->setFocusPolicy(Qt::NoFocus);
-        QObject::connect(button, &QPushButton::clicked, receiver, pressed);
-    }
-    frame->show();
-    return frame;
 }
 
 }  // namespace
@@ -128,7 +89,8 @@ QString SmartMapping::routingText(int type) {
     return pick("走线%1", "Routing %1", "След%1", "Dấu vết%1", "走線%1").arg(type);
 }
 
-SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent) {
+SmartMapping::SmartMapping(QWidget* parent)
+    : QDialog(parent), m_grid([this](int tile) { zrv_button_wlan_clicked(tile); }) {
     setObjectName(QStringLiteral("SmartMapping"));
     setWindowTitle(QStringLiteral("Dialog"));
     PageFrame::fillPanel(this);
@@ -147,10 +109,8 @@ SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent) {
     m_menu = m_menuButtons[0];
     m_menu->setStyleSheet(QString::fromLatin1(ShellText::kSelected));
     m_groupButton = m_groups[0];
-    for (int set = 0; set < 2; ++set) {
-        m_groups[set * 4 + 3]->hide();
-        for (int k = 0; k < 3; ++k) m_groups[set * 4 + k]->setGeometry(85 + 150 * k, 59, 130, 50);
-    }
+    PortTiles::placeGroupButtons(&m_groups[0], 59);
+    PortTiles::placeGroupButtons(&m_groups[4], 59);
     record().port = 0;
     language_changed();
     line_select(1);
@@ -248,7 +208,7 @@ void SmartMapping::buildQuickPages() {
     // Port groups: 1-4 on the quick set-up's port step, 5-8 on the load's.
     for (int k = 0; k < 8; ++k) {
         m_groups[k] = addButton(page(k < 4 ? 1 : 4), QStringLiteral("Button_wlan%1").arg(k + 1).toLatin1().constData(),
-                                QRect(85 + 150 * (k % 4), 59, 130, 50), 14, kGroupPlain);
+                                QRect(85 + 150 * (k % 4), 59, 130, 50), 14, PortTiles::kGroupOther);
         connect(m_groups[k], &QPushButton::clicked, this, [this, k] { groupClicked(k + 1); });
     }
 }
@@ -318,19 +278,13 @@ void SmartMapping::language_for_shortcutt_page0() {
     setText(p, "Button_next", nextText());
 }
 
-namespace {
-QString groupText(int group) {
-    return pick("网口%1~%2", "LED%1~%2", "LED%1~%2", "LED%1~%2", "網口%1~%2").arg(group * 8 + 1).arg(group * 8 + 8);
-}
-}  // namespace
-
 void SmartMapping::language_for_shortcutt_page1() {
     QWidget* p = page(1);
     setText(p, "label_step2", pick("第二步 选择网口", "Step 2 Select port", "Шаг 2. Выбор порта", "Bước 2 Chọn cổng",
                                    "第二步 選擇網口"));
     setText(p, "Button_front_2", previousText());
     setText(p, "Button_next_2", nextText());
-    for (int k = 0; k < 4; ++k) m_groups[k]->setText(groupText(k));
+    for (int k = 0; k < 4; ++k) m_groups[k]->setText(PortTiles::groupText(k));
 }
 
 void SmartMapping::language_for_shortcutt_page2() {
@@ -366,7 +320,7 @@ void SmartMapping::language_for_loadscan_page4() {
     setText(p, "label_step1_5", pick("第一步 选择网口", "Step 1 Select network port", "Шаг 1. Выбор сетевого порта",
                                      "Bước 1 Chọn cổng mạng", "第一步 選擇網口"));
     setText(p, "Button_next_5", nextText());
-    for (int k = 0; k < 4; ++k) m_groups[4 + k]->setText(groupText(k));
+    for (int k = 0; k < 4; ++k) m_groups[4 + k]->setText(PortTiles::groupText(k));
 }
 
 void SmartMapping::language_for_loadscan_page5() {
@@ -406,7 +360,7 @@ void SmartMapping::language_changed() {
     language_for_loadscan_page4();
     language_for_loadscan_page5();
     language_for_paraweld_page6();
-    if (m_portFrame) wlan_init(m_tilesKind);
+    if (m_grid.frame()) wlan_init(m_tilesKind);
 
     countScanFiles();
     m_title->setText(pick("智能调屏", "Smart debugging screen", "Умная настройка экрана", "Gỡ lỗi màn hình thông minh",
@@ -565,9 +519,7 @@ void SmartMapping::line_select(char type) {
 // ---- port picker
 
 void SmartMapping::groupClicked(int button) {
-    if (m_groupButton) m_groupButton->setStyleSheet(QString::fromLatin1(kGroupPlain));
-    m_groupButton = m_groups[button - 1];
-    m_groupButton->setStyleSheet(QString::fromLatin1(kGroupChosen));
+    PortTiles::chooseGroup(m_groupButton, m_groups[button - 1]);
     m_group = (button - 1) % 4;
     wlan_init(button <= 4 ? 0 : 1);
 }
@@ -575,20 +527,13 @@ void SmartMapping::groupClicked(int button) {
 void SmartMapping::wlan_init(unsigned char kind) {
     m_tilesKind = kind ? 1 : 0;
     const int port = record().port;
-    const int chosen = port / 8 == m_group ? port % 8 : -1;
-    buildPortTiles(m_portFrame, page(m_tilesKind ? 4 : 1), QPoint(1, 135), m_group, chosen, m_tileFrames, this,
-                   &SmartMapping::zrv_button_wlan_clicked);
+    m_grid.build(page(m_tilesKind ? 4 : 1), QPoint(1, 135), m_group, port / PortTiles::kTiles == m_group ? port % PortTiles::kTiles : -1);
 }
 
-void SmartMapping::zrv_button_wlan_clicked() {
-    QObject* button = sender();
-    bool ok = false;
-    const int tile = button ? button->objectName().toInt(&ok) : -1;
-    if (!ok || tile < 0 || tile > 7) return;
-    m_tileFrames[m_tile]->setStyleSheet(QString::fromLatin1(kTilePlain));
-    m_tile = tile;
-    record().port = u8(m_group * 8 + tile);
-    m_tileFrames[tile]->setStyleSheet(QString::fromLatin1(kTileChosen));
+void SmartMapping::zrv_button_wlan_clicked(int tile) {
+    // The only place a port is chosen: changing the group alone changes none.
+    m_grid.mark(tile);
+    record().port = u8(PortTiles::portOf(m_group, tile));
 }
 
 // ---- scan files

@@ -7,6 +7,7 @@
 // followed on the round progress overlay; while the overlay is up the page
 // is busy.
 #include "fpga/fpga_jobs.h"
+#include "ui/settings/port_tiles.h"
 #include "ui/service/scan_files.h"
 
 #include <QDialog>
@@ -90,7 +91,7 @@ public slots:
     void on_Button_confirm_clicked();
     void on_Button_mapping_state_clicked();
     void on_Button_back_clicked();
-    void zrv_button_wlan_clicked();
+    void zrv_button_wlan_clicked(int tile);
     void zrv_button_file_clicked();
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
@@ -146,7 +147,7 @@ private:
     QLabel* m_title = nullptr;
     QPushButton* m_menuButtons[4] = {};
     QPushButton* m_menu = nullptr;        // the current menu button
-    QPushButton* m_groupButton = nullptr; // the current port-group button
+    QPointer<QPushButton> m_groupButton;  // the current port-group button
     QPushButton* m_groups[8] = {};
     QToolButton* m_routes[16] = {};
     QPushButton* m_route = nullptr;
@@ -169,11 +170,9 @@ private:
     int m_slot = 0;
 
     // Port picker.
-    QPointer<QFrame> m_portFrame;
-    QFrame* m_tileFrames[8] = {};
+    PortTiles::Grid m_grid;
     unsigned char m_tilesKind = 0;
     int m_group = 0;
-    int m_tile = 0;
 
     // The nine style sheets of the file list and the menu.
     QString m_styleStickChosen, m_styleStickChosen2, m_styleStick;
