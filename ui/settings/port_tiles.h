@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace PortTiles {
 
 constexpr int kPorts = 24;
