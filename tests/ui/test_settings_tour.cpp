@@ -57,13 +57,17 @@ TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
         edid->on_Button_back_clicked();
         source->on_Button_back_clicked();
 
-        g_mainwindow->findChild<QAbstractButton*>("Button_quality")->click();
+        PageRegistry::open(PageRegistry::Settings);
+        ASSERT_TRUE(g_option);
+        g_option->findChild<QAbstractButton*>("Button_quality")->click();
         ImageQuality* quality = g_imagequality.data();
         ASSERT_TRUE(quality);
         visit(quality, "image_quality", lang);
         quality->findChild<QPushButton*>("Button_temperature")->click();
         visit(quality, "image_quality_temperature", lang);
         quality->on_Button_back_clicked();
+        EXPECT_EQ(g_page_focus.load(), PageRegistry::Settings);
+        g_option->on_Button_back_clicked();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
