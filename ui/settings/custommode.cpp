@@ -105,7 +105,7 @@ void CustomMode::mode_update() {
             name = QFontMetrics(b->font()).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
                                                       b->width() - 12, Qt::TextShowMnemonic);
         }
-        SettingsPages::fitText(b, name);
+        b->setText(name);
     }
 }
 

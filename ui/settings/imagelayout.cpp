@@ -41,7 +41,8 @@ ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     auto* panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("frame_window"));
     panel->setGeometry(20, 175, 760, 210);
-    panel->setStyleSheet(QStringLiteral("#frame_window{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}"));
+    panel->setStyleSheet(QStringLiteral("#frame_window{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}"
+                                        "QLabel{background-color: rgb(33, 36, 53);}"));
     m_windowName = SettingsPages::addFormLabel(panel, "label_window", QRect(20, 8, 720, 40), 16,
                                                Qt::AlignLeft | Qt::AlignVCenter);
     for (int r = 0; r < RowCount; ++r) {
