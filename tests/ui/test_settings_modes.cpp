@@ -1,6 +1,7 @@
 // The user-mode page: save carried out by the persisting step, recall through
 // the panel's one recall (also the main menu's mode buttons), delete, the
 // saved and current marks, alias names and the way back.
+#include "fpga_panel_double.h"
 #include "settings_fixture.h"
 
 #include "core/JsonParse.h"
@@ -17,6 +18,7 @@ using namespace RamOffset;
 class ModesPageTest : public SettingsTest {
 protected:
     void TearDown() override {
+        FpgaPanel::setBackend(nullptr);
         delete g_custommode.data();
         SettingsTest::TearDown();
     }
@@ -98,6 +100,42 @@ TEST_F(ModesPageTest, RecallCopiesTheSnapshotOnThePageAndFromTheMainMenu) {
     signalled();
     QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode5"), Qt::LeftButton);
     EXPECT_EQ((Vals{word(CONTRAST), word(LOADED_MODE), flag()}), (Vals{70, 5, 1}));
+}
+
+TEST_F(ModesPageTest, RecallOfAnotherWallRaisesTheLedRequestUnderTheManagersMutex) {
+    RecordingPanel panel;
+    FpgaPanel::setBackend(&panel);
+    auto saveWall = [&](int m, int splice, int width) {
+        model->live_image.setWord(SPLICE_MODE, u16(splice));
+        model->live_image.setWord(WALL_WIDTH, u16(width));
+        ASSERT_EQ(model->ZrvRequestUserModeSave(m), 1);
+        signalled();
+    };
+    model->live_image.setWord(win(3) + WIN_ENABLE, 1);  // the mode's own windows
+    saveWall(4, 3, 3840);
+    model->live_image.setWord(win(3) + WIN_ENABLE, 0);
+    saveWall(6, 4, 1920);
+
+    CustomMode* page = openModes();
+    ASSERT_TRUE(page);
+    choose(page, 6);  // the wall in use: no request
+    press(page, "Button_recall");
+    EXPECT_EQ(panel.requests, 0);
+    signalled();
+    choose(page, 4);
+    press(page, "Button_recall");
+    EXPECT_EQ((Vals{panel.requests, panel.requestsUnlocked, word(SPLICE_MODE), word(WALL_WIDTH),
+                    word(win(3) + WIN_ENABLE), flag()}),
+              (Vals{1, 0, 3, 3840, 1, 1}));
+    signalled();
+    page->on_Button_back_clicked();
+
+    // The main menu's mode buttons go the same road.
+    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode6"), Qt::LeftButton);
+    EXPECT_EQ((Vals{panel.requests, panel.requestsUnlocked, word(WALL_WIDTH)}), (Vals{2, 0, 1920}));
+    signalled();
+    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode6"), Qt::LeftButton);
+    EXPECT_EQ(panel.requests, 2);
 }
 
 TEST_F(ModesPageTest, DeleteEmptiesTheSlotRemovesTheFileAndTheCurrentMark) {

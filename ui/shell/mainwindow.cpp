@@ -253,6 +253,14 @@ bool MainWindow::recallUserMode(int m) {
     c331_manage* c331 = c331_manage::get();
     QMutexLocker lock(&c331->mutex);
     if (!model->user_mode_recall_locked(m)) return false;
+    // The recalled mode may split another wall: the LED outputs follow it
+    // like any other change of the wall (its own windows stay as saved).
+    for (u32 off : {RamOffset::SPLICE_MODE, RamOffset::WALL_WIDTH, RamOffset::WALL_HEIGHT}) {
+        if (model->live_image.word(off) != model->shadow_image.word(off)) {
+            FpgaPanel::requestLedReinit();
+            break;
+        }
+    }
     c331->raise_apply(1);
     return true;
 }

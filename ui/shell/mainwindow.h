@@ -38,7 +38,8 @@ public:
 
     // The panel's one recall of user mode m (1 to 16), for the mode buttons
     // here and on the user-mode page: the saved snapshot into the live image
-    // under the c331 manager's mutex with the apply flag. False for an
+    // under the c331 manager's mutex with the apply flag, and the LED
+    // re-initialisation request when the mode's wall differs. False for an
     // empty slot or a mode out of range.
     static bool recallUserMode(int m);
 
