@@ -39,6 +39,11 @@ u8 fpga_manage::level_to_value(u8 level, u8 mode) {
     return u8(l * 16 - 1);
 }
 
+void fpga_manage::set_level_images(u8 level) {
+    write_to_register(BRI_LEVEL, 0xFF, level, 0);
+    write_to_register(BRI_LEVEL, 0xFF, level, 1);
+}
+
 // ---------------------------------------------------------------- the write
 
 int fpga_manage::set_fpga_bri_val() {
@@ -74,8 +79,7 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         }
         v = u8(std::min<u32>(b * 255 / 100, 255));
         if (!rawMode(bri_mode)) v = std::max<u8>(v, 15);
-        write_to_register(BRI_LEVEL, 0xFF, v, 0);
-        write_to_register(BRI_LEVEL, 0xFF, v, 1);
+        set_level_images(v);
     } else {
         u8 level0;
         {
@@ -169,8 +173,7 @@ void fpga_manage::reload_bright_record() {
     switch (mode) {
     case 0:
     case 16:
-        write_to_register(BRI_LEVEL, 0xFF, rec[9], 0);
-        write_to_register(BRI_LEVEL, 0xFF, rec[9], 1);
+        set_level_images(rec[9]);
         g_change[16] = rec[9];
         g_change[18] = 0;
         g_change[14] = 1;
@@ -251,8 +254,7 @@ void fpga_manage::brightness_task() {
         }
         const u8 level = HalfHourValue[slot];
         g_change[16] = level;
-        write_to_register(BRI_LEVEL, 0xFF, level, 0);
-        write_to_register(BRI_LEVEL, 0xFF, level, 1);
+        set_level_images(level);
         Brightness_hand_dealwith(false);
         bri_last_slot = slot;
         repeat = 0;
@@ -337,14 +339,12 @@ void fpga_manage::filter_sensor() {
         else if (level > target)
             --level;
         level = std::clamp<u32>(level, 1, 16);
-        write_to_register(BRI_LEVEL, 0xFF, u8(level), 0);
-        write_to_register(BRI_LEVEL, 0xFF, u8(level), 1);
+        set_level_images(u8(level));
         g_change[29] = 0;
     }
     if (g_change[26] >= kSensorFailures) {
         level = 16;
-        write_to_register(BRI_LEVEL, 0xFF, 16, 0);
-        write_to_register(BRI_LEVEL, 0xFF, 16, 1);
+        set_level_images(16);
         g_change[26] = 0;
     }
 }
@@ -353,20 +353,16 @@ void fpga_manage::filter_sensor() {
 
 void fpga_manage::dealwith_onoff() {
     const TimeRealType now = current_time;
-    for (u8 i = 0; i < onoff_count; ++i) {
-        OnOffEntry& e = onoff[i];
-        if (e.on_armed && e.on_hour == now.hour && e.on_minute == now.minute) {
-            SCREEN_fpgactrl_status(1);
-            e.on_armed = false;
-            onoff_state = 0;
-        }
-    }
-    for (u8 i = 0; i < onoff_count; ++i) {
-        OnOffEntry& e = onoff[i];
-        if (e.off_armed && e.off_hour == now.hour && e.off_minute == now.minute) {
-            SCREEN_fpgactrl_status(0);
-            e.off_armed = false;
-            onoff_state = 1;
+    // On-times first, then off-times: screen code 1 shows, 0 blacks out.
+    for (const bool on : {true, false}) {
+        for (u8 i = 0; i < onoff_count; ++i) {
+            OnOffEntry& e = onoff[i];
+            bool& armed = on ? e.on_armed : e.off_armed;
+            if (!armed || (on ? e.on_hour : e.off_hour) != now.hour || (on ? e.on_minute : e.off_minute) != now.minute)
+                continue;
+            SCREEN_fpgactrl_status(on ? 1 : 0);
+            armed = false;
+            onoff_state = on ? 0 : 1;
         }
     }
     if (now.day != onoff_day) {

@@ -88,8 +88,7 @@ void fpga_manage::Dealwith_mcu_ram() {
         return;
     }
     bri_mode = mode;
-    write_to_register(BRI_LEVEL, 0xFF, data[1], 0);
-    write_to_register(BRI_LEVEL, 0xFF, data[1], 1);
+    set_level_images(data[1]);
     g_change[16] = data[1];
     Brightness_hand_dealwith(false);
     if (store == kStore) {

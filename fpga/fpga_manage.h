@@ -147,6 +147,8 @@ public:
     // Level x 16 - 1 for a 16-step mode (level clamped to 1-16), the level
     // itself for modes 16 and 17.
     static u8 level_to_value(u8 level, u8 mode);
+    // Register image 64 of both FPGAs := level.
+    void set_level_images(u8 level);
     // The value this manager last wrote into image word 2176 itself (-1:
     // none pending); guarded by bri_mutex.
     int own_bri_word = -1;
