@@ -47,6 +47,45 @@ bool version(int fpga, QString* text) {
     return true;
 }
 
+bool recoveryFileCount(int* count) {
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m || !m->recovery || !count) return false;
+    if (m->recovery->get_dir_file(QStringLiteral("/data/rcvrecovery")) != 0) return false;
+    *count = m->recovery->recovery_files().size();
+    return true;
+}
+
+bool cardToRecover(u16* card) {
+    if (!fpga_manage::p_fpga_manage || !card) return false;
+    *card = g_send_para.card_to_recover.load();
+    return true;
+}
+
+bool postJob(u8 job, const CardJobParams& params) {
+    const char* refusal = nullptr;
+    if (!exists())
+        refusal = "refused: the FPGA manager is not running";
+    else if (post_card_job(job, params) != JobPost::Posted)
+        refusal = "refused: a card job or an upgrade is in progress";
+    if (!refusal) return true;
+    writeLogMsg(ERROR, "card job " + std::to_string(job) + " " + refusal);
+    return false;
+}
+
+namespace {
+std::function<bool()>& ledRequest() {
+    static std::function<bool()> request;
+    return request;
+}
+}  // namespace
+
+bool requestLedReinit() {
+    if (ledRequest()) return ledRequest()();
+    return fpga_manage::request_led_para_if_running();
+}
+
+void setLedReinitRequest(std::function<bool()> request) { ledRequest() = std::move(request); }
+
 namespace {
 std::function<bool()>& upgradeRequest() {
     static std::function<bool()> request;

@@ -3,6 +3,7 @@
 // while the manager does not exist, so the panel runs before the FPGAs are
 // up and on a build without the FPGA part.
 #include "core/global.h"
+#include "fpga/fpga_jobs.h"
 
 #include <QString>
 
@@ -22,6 +23,22 @@ bool readAgeRegisters(u8 out[6]);
 bool jobRunning();
 // Version text of one FPGA ("yy-mm-dd Fn").
 bool version(int fpga, QString* text);
+
+// Number of files in "/data/rcvrecovery" as the manager's recovery reader
+// lists them; false, *count untouched, without the manager or the folder.
+bool recoveryFileCount(int* count);
+// The card word of the job mailbox: the card the last check found to need
+// recovery, 0xFFFF or 0xFF when none.
+bool cardToRecover(u16* card);
+// Posts a receiving-card job. One job at a time: refused (false, one log
+// line) without the manager, while a job runs or an upgrade is requested.
+bool postJob(u8 job, const CardJobParams& params = {});
+// Asks the FPGA thread to take the LED screen through its off-and-on
+// sequence, only while both FPGAs are in run state 3; the caller holds the
+// c331 manager's mutex. True when asked.
+bool requestLedReinit();
+// Replaces the request (tests); null restores the manager's own.
+void setLedReinitRequest(std::function<bool()> request);
 
 // Asks the FPGA thread for a USB upgrade run. One job at a time: refused
 // (false, one log line) while a card job runs or an upgrade is already
