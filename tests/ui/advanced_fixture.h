@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <ostream>
