@@ -275,7 +275,7 @@ TEST_F(AdvancedPageTest, LanguageButtonsRelabelAndTheCurrentOneRaisesNothing) {
 class FactoryTest : public AdvancedPageTest {
 protected:
     void TearDown() override {
-        FpgaPanel::setLedReinitRequest(nullptr);
+        FpgaPanel::setBackend(nullptr);
         c331_manage::get()->set_font_status(0);
         AdvancedPageTest::TearDown();
     }
@@ -380,13 +380,19 @@ TEST_F(FactoryTest, ResetAllResetsTheNetworkWhenAnyOfTheThreeDiffers) {
 }
 
 TEST_F(FactoryTest, LedRequestOnlyForAChangedWallInsideTheLockAndTheAccessPointBack) {
-    std::vector<int> requests;  // c331 mutex free (1) or held (0) at the request
-    FpgaPanel::setLedReinitRequest([&] {
-        const bool free = c331_manage::get()->mutex.tryLock();
-        if (free) c331_manage::get()->mutex.unlock();
-        requests.push_back(free);
-        return true;
-    });
+    // Records whether the c331 manager's mutex was held at each request.
+    struct LedDouble : FpgaPanel::Backend {
+        std::vector<int> requests;  // 1 free, 0 held
+        bool portRegion(int, FpgaPanel::PortRegion*) override { return false; }
+        bool requestLedReinit() override {
+            const bool free = c331_manage::get()->mutex.tryLock();
+            if (free) c331_manage::get()->mutex.unlock();
+            requests.push_back(free);
+            return true;
+        }
+    } led;
+    std::vector<int>& requests = led.requests;
+    FpgaPanel::setBackend(&led);
     K57_WIFI_CONFIG wifi;  // no thread: the request is only recorded
     K57_WIFI_CONFIG::p_wifi = &wifi;
     AdvancedOption* page = openAdvanced();
@@ -408,7 +414,7 @@ TEST_F(FactoryTest, LedRequestOnlyForAChangedWallInsideTheLockAndTheAccessPointB
     K57_WIFI_CONFIG::p_wifi = nullptr;
 
     // The manager's own request: only with both FPGAs in run state 3.
-    FpgaPanel::setLedReinitRequest(nullptr);
+    FpgaPanel::setBackend(nullptr);
     fpga_manage m;
     fpga_manage::p_fpga_manage = &m;
     g_set_led_para = 0;

@@ -1,7 +1,10 @@
 #include "ui/shell/fpga_panel.h"
 
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "fpga/fpga_manage.h"
+
+#include <QMutexLocker>
 
 namespace FpgaPanel {
 
@@ -73,18 +76,33 @@ bool postJob(u8 job, const CardJobParams& params) {
 }
 
 namespace {
-std::function<bool()>& ledRequest() {
-    static std::function<bool()> request;
-    return request;
-}
+Backend* g_backend = nullptr;
 }  // namespace
 
-bool requestLedReinit() {
-    if (ledRequest()) return ledRequest()();
-    return fpga_manage::request_led_para_if_running();
+void setBackend(Backend* backend) { g_backend = backend; }
+
+bool portRegion(int port, PortRegion* region) {
+    if (g_backend) return g_backend->portRegion(port, region);
+    if (!region || !exists()) return false;
+    const int fpga = port >= 12 && port < 24 ? 1 : 0;
+    const int local = port >= 0 && port < 24 ? port - 12 * fpga : 0;
+    u16 at[4];
+    fpga_manage::get_eth_param_addr(u8(local), &at[0], &at[1], &at[2], &at[3]);
+    u16 words[4];
+    {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        const u8* area = fpga_manage::MCU_RAM_PARA_func[fpga];
+        if (!area) return false;
+        for (int k = 0; k < 4; ++k) words[k] = u16(area[at[k]] | area[at[k] + 1] << 8);
+    }
+    *region = PortRegion{words[0], words[1], words[2], words[3]};
+    return true;
 }
 
-void setLedReinitRequest(std::function<bool()> request) { ledRequest() = std::move(request); }
+bool requestLedReinit() {
+    if (g_backend) return g_backend->requestLedReinit();
+    return fpga_manage::request_led_para_if_running();
+}
 
 namespace {
 std::function<bool()>& upgradeRequest() {

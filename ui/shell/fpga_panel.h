@@ -33,12 +33,32 @@ bool cardToRecover(u16* card);
 // Posts a receiving-card job. One job at a time: refused (false, one log
 // line) without the manager, while a job runs or an upgrade is requested.
 bool postJob(u8 job, const CardJobParams& params = {});
-// Asks the FPGA thread to take the LED screen through its off-and-on
-// sequence, only while both FPGAs are in run state 3; the caller holds the
-// c331 manager's mutex. True when asked.
+// Where an output port's picture lies on the wall, as its FPGA's parameter
+// area holds it.
+struct PortRegion {
+    u16 x = 0, y = 0, w = 0, h = 0;
+};
+// Output port 0-23: 0-11 are FPGA 0's local ports, 12-23 FPGA 1's; any
+// other number reads FPGA 0's port 0. Read under the lock the FPGA thread
+// rewrites the area with, so a region is never half old, half new.
+bool portRegion(int port, PortRegion* region);
+
+// Asks the FPGA thread to re-initialise the LED outputs after the wall or
+// the splice mode changed: raised only when both FPGAs are in run state 3,
+// with g_set_led_para and g_set_led_setup written under
+// Utils::_led_para_init_mutex. The caller holds the c331 manager's mutex
+// (the lock order of the FPGA manager). True when raised.
 bool requestLedReinit();
-// Replaces the request (tests); null restores the manager's own.
-void setLedReinitRequest(std::function<bool()> request);
+
+// What portRegion and requestLedReinit answer instead of the manager
+// (tests); null returns to the manager.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual bool portRegion(int port, PortRegion* region) = 0;
+    virtual bool requestLedReinit() = 0;
+};
+void setBackend(Backend* backend);
 
 // Asks the FPGA thread for a USB upgrade run. One job at a time: refused
 // (false, one log line) while a card job runs or an upgrade is already
