@@ -287,7 +287,7 @@ bool AdvancedOption::startJob(u8 job) {
     if (g_qround_bar)
         connect(this, &AdvancedOption::sig_qround_bar_update, g_qround_bar.data(), &QRoundProgressBar::para_sync,
                 Qt::UniqueConnection);
-    if (FpgaPanel::postJob(job)) return true;
+    if (FpgaPanel::postJob(job, nullptr)) return true;
     // Posted by someone else meanwhile: nobody would report to this overlay.
     if (g_qround_bar) g_qround_bar->para_sync(100);
     return false;

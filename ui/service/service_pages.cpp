@@ -4,6 +4,7 @@
 #include "core/zrvrampara.h"
 #include "ui/service/advancedoption.h"
 #include "ui/service/linkoption.h"
+#include "ui/service/smartmapping.h"
 #include "ui/service/test_chart.h"
 #include "ui/shell/page_registry.h"
 
@@ -15,6 +16,7 @@ void install() {
     PageRegistry::setPageOpener(PageRegistry::Communication, g_linkoption);
     PageRegistry::setPageOpener(PageRegistry::TestPattern, g_test_chart);
     PageRegistry::setPageOpener(PageRegistry::Advanced, g_advancedoption);
+    PageRegistry::setPageOpener(PageRegistry::Wizard, g_smartmapping);
 }
 
 QFont pointFont(const QWidget* w, int pt) {

@@ -3,13 +3,13 @@
 // them: LED1 to LED24 in groups of eight tiles (port = 8 x group + tile),
 // chosen with three group buttons. The pages keep what a tile means; the
 // grid only builds the tiles, marks one and reports a press.
+#include <QFrame>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
 
 #include <functional>
 
-class QFrame;
 class QPushButton;
 class QWidget;
 

@@ -64,17 +64,6 @@ bool cardToRecover(u16* card) {
     return true;
 }
 
-bool postJob(u8 job, const CardJobParams& params) {
-    const char* refusal = nullptr;
-    if (!exists())
-        refusal = "refused: the FPGA manager is not running";
-    else if (post_card_job(job, params) != JobPost::Posted)
-        refusal = "refused: a card job or an upgrade is in progress";
-    if (!refusal) return true;
-    writeLogMsg(ERROR, "card job " + std::to_string(job) + " " + refusal);
-    return false;
-}
-
 namespace {
 Backend* g_backend = nullptr;
 }  // namespace
@@ -135,5 +124,64 @@ void setUsbUpgradeRequest(std::function<bool()> request) { upgradeRequest() = st
 QString usbGradeTime() { return upgradeTimeReader() ? upgradeTimeReader()() : QString(); }
 
 void setUsbGradeTimeReader(std::function<QString()> reader) { upgradeTimeReader() = std::move(reader); }
+
+bool mappingOn() {
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m) return false;
+    bool on = true;
+    for (u8 fpga = 0; fpga < 2; ++fpga) {
+        m->read_from_register(0, fpga);
+        on = on && (m->MCU_REG_func[fpga][0] & 0x80) != 0;
+    }
+    return on;
+}
+
+namespace {
+// Why a card job cannot be posted now; null when it can.
+const char* jobRefusal() {
+    if (!exists()) return "the FPGA manager is not running";
+    if (jobRunning()) return "a card job or an upgrade is in progress";
+    return nullptr;
+}
+bool refuse(u8 job, const char* why) {
+    writeLogMsg(WARNING, "card job " + std::to_string(job) + " refused: " + why);
+    return false;
+}
+}  // namespace
+
+bool postJob(u8 job, const LINE_TYPE_PARA* line) {
+    if (const char* why = jobRefusal()) return refuse(job, why);
+    CardJobParams params;
+    params.line = line;
+    if (post_card_job(job, params) != JobPost::Posted) return refuse(job, "a card job or an upgrade is in progress");
+    return true;
+}
+
+bool switchMapping(bool* on) {
+    if (const char* why = jobRefusal()) return refuse(4, why);
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    const bool next = !mappingOn();
+    for (u8 fpga = 0; fpga < 2; ++fpga) m->write_to_register(0, 0x80, next ? 0x80 : 0, fpga);
+    const u32 value = next ? 9 : 0;
+    CardJobParams params;
+    params.mapping_value = &value;
+    if (on) *on = next;
+    // Only a poster of another thread can take the mailbox between the check
+    // and here; the FPGAs then keep the new state and the cards the old one.
+    if (post_card_job(4, params) != JobPost::Posted) return refuse(4, "the mailbox was taken meanwhile");
+    return true;
+}
+
+bool deviceScanFiles(int* count) {
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m || !m->recovery || !count) return false;
+    *count = 0;
+    if (m->recovery->get_dir_file(QStringLiteral("/data/smartmapping")) == 0)
+        *count = int(m->recovery->scan_files().size());
+    return true;
+}
+
+void setScanFile(const QString& path) { set_qdfile_name(path); }
+QString scanFile() { return qdfile_name(); }
 
 }  // namespace FpgaPanel

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+struct LINE_TYPE_PARA;
+
 namespace FpgaPanel {
 
 bool exists();
@@ -30,9 +32,6 @@ bool recoveryFileCount(int* count);
 // The card word of the job mailbox: the card the last check found to need
 // recovery, 0xFFFF or 0xFF when none.
 bool cardToRecover(u16* card);
-// Posts a receiving-card job. One job at a time: refused (false, one log
-// line) without the manager, while a job runs or an upgrade is requested.
-bool postJob(u8 job, const CardJobParams& params = {});
 // Where an output port's picture lies on the wall, as its FPGA's parameter
 // area holds it.
 struct PortRegion {
@@ -71,5 +70,27 @@ void setUsbUpgradeRequest(std::function<bool()> request);
 // installed.
 QString usbGradeTime();
 void setUsbGradeTimeReader(std::function<QString()> reader);
+
+// ---- the card jobs of the smart set-up wizard and the advanced page
+// The receiving cards' mapping: on when bit 7 of register 0 reads back set
+// from FPGA 0 and from FPGA 1 (read in that order).
+bool mappingOn();
+// Posts card job 1-3, 5 or 6, with the quick set-up record when line is set (jobs
+// 1 and 2 take their port from it): refused (false, one log line) without
+// the manager and while a job runs or an upgrade is requested.
+bool postJob(u8 job, const LINE_TYPE_PARA* line);
+// The mapping switch: off when it reads on, else on. Refused like postJob
+// before anything is written; otherwise writes bit 7 of register 0 of FPGA
+// 0 then FPGA 1 and posts job 4 with the cards' value (9 on, 0 off). Never
+// called with the c331 manager's mutex held (a register 0 write takes it).
+// *on: the state switched to.
+bool switchMapping(bool* on);
+// The plain files of "/data/smartmapping" as the load job's package reader
+// lists them (any name; 0 for a missing folder); false without the manager.
+bool deviceScanFiles(int* count);
+// The scan file the load job opens (a device path); the job copies it when
+// it starts.
+void setScanFile(const QString& path);
+QString scanFile();
 
 }  // namespace FpgaPanel
