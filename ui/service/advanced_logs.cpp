@@ -14,6 +14,9 @@
 #include "ui/shell/shell_text.h"
 
 #include <QDateTime>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QTextDocument>
 #include <QMutexLocker>
 
 namespace {
@@ -81,6 +84,30 @@ bool blocks(const QStringList& entries) {
     return false;
 }
 
+// The log's lines are as wide as their fixed format: on a panel font wider
+// than the form's they are set a pixel smaller at a time until the widest
+// line fits (not below 8 px).
+void fitLines(QLabel* label, const QString& text) {
+    QTextDocument doc;
+    if (label->textFormat() == Qt::RichText)
+        doc.setHtml(text);
+    else
+        doc.setPlainText(text);
+    const QStringList lines = doc.toPlainText().split('\n');
+    QFont fitted = ServicePages::pointFont(label->parentWidget(), 9);
+    int px = QFontInfo(fitted).pixelSize();
+    for (; px > 8; --px) {
+        fitted.setPixelSize(px);
+        const QFontMetrics fm(fitted);
+        int widest = 0;
+        for (const QString& l : lines) widest = std::max(widest, fm.horizontalAdvance(l));
+        if (widest <= label->contentsRect().width()) break;
+    }
+    fitted.setPixelSize(px);
+    label->setFont(fitted);
+    label->setText(text);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- ageing log
@@ -139,13 +166,13 @@ void AdvancedOption::update_agelog() {
         text += f[0] + ' ' + f[1] + ' ' + threeDigits(f[2]) + ' ' + statusBits(f[3]) + threeDigits(f[4]) +
                 QStringLiteral("    ,") + threeDigits(f[5]) + ' ' + statusBits(f[6]) + threeDigits(f[7]);
     }
-    ui->label_log1->setText(text);
-    ui->label_3->setText(QStringLiteral("OUT1:") +
-                         buckets(factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10,
-                                 factoryage_log_diff20, factoryage_log_diffmore) +
-                         QStringLiteral("    OUT2:") +
-                         buckets(factoryage_log2_diff3, factoryage_log2_diff5, factoryage_log2_diff10,
-                                 factoryage_log2_diff20, factoryage_log2_diffmore));
+    fitLines(ui->label_log1, text);
+    fitLines(ui->label_3, QStringLiteral("OUT1:") +
+                              buckets(factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10,
+                                      factoryage_log_diff20, factoryage_log_diffmore) +
+                              QStringLiteral("    OUT2:") +
+                              buckets(factoryage_log2_diff3, factoryage_log2_diff5, factoryage_log2_diff10,
+                                      factoryage_log2_diff20, factoryage_log2_diffmore));
     ui->label_page->setText(QStringLiteral("%1/%2").arg(m_agePage + 1).arg(pages));
     ui->page_info->setText(QString::number(n));
 }

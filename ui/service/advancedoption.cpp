@@ -458,7 +458,7 @@ void AdvancedOption::language_changed() {
 
     using ShellText::pick;
     using SettingsPages::fitText;
-    ui->label_title->setText(pick("高级设置", "Advanced Settings", "Доп.опции", "Cài đặt nâng cao", "高級設置"));
+    fitText(ui->label_title, pick("高级设置", "Advanced Settings", "Доп.опции", "Cài đặt nâng cao", "高級設置"));
     fitText(ui->label_backmainwindow,
             pick("返回主界面时长", "To main interface", "Возврат к главному", "Quay lại màn hình chính", "返回主界麵時長"));
     fitText(ui->label_autolock,
@@ -470,9 +470,8 @@ void AdvancedOption::language_changed() {
                                        "Nhận thông tin cập nhập về thẻ", "接收卡更新"));
     fitText(ui->Button_self_recovery, pick("恢复", "Restore", "Восстановить", "Phục hồi", "恢複"));
     fitText(ui->Button_check, pick("查询", "Query", "Считать", "Tìm hiểu", "查詢"));
-    ui->Button_plan->setText(
-        pick("计划任务", "Planning Tasks", "Расписание задач", "Nhiệm vụ theo lịch trình", "計劃任務"));
-    ui->Button_switch->setText(pick("定时切换", "Timer switch", "Расписание задач", "Kế hoạch thời gian", "定時切換"));
+    fitText(ui->Button_plan, pick("计划任务", "Planning Tasks", "Расписание задач", "Nhiệm vụ theo lịch trình", "計劃任務"));
+    fitText(ui->Button_switch, pick("定时切换", "Timer switch", "Расписание задач", "Kế hoạch thời gian", "定時切換"));
     fitText(ui->label_name_volume, pick("音量", "Volume", "Звук", "âm thanh", "音量"));
     fitText(ui->label_name_switch, pick("切换特效", "Switch mode", "Эффект", "Hiệu ứng", "切換特效"));
     fitText(ui->label_name_mode, pick("投屏设备", "Projection", "Радиоприбор", "Cài đặt Thiết bị", "投屏設備"));

@@ -203,6 +203,7 @@ void Ui_AdvancedOption::setupUi(QDialog* dialog) {
     label_log1->setTextFormat(Qt::RichText);
     label_log1->setText(QStringLiteral("TextLabel"));
     label_3 = text(page_8_osd, "label_3", QRect(10, 375, 490, 17), 9);
+    label_3->setTextFormat(Qt::PlainText);
     label_3->setText(QStringLiteral("0<3"));
     page_info = text(page_8_osd, "page_info", QRect(520, 80, 60, 17));
     page_info->setAlignment(Qt::AlignCenter);
