@@ -1,6 +1,7 @@
 // The advanced dialog: idle times, the other settings, languages, the
 // factory page with its resets, and the ageing log.
 #include "advanced_fixture.h"
+#include "fpga_panel_double.h"
 
 #include "fpga/fpga_manage.h"
 #include "protocol/k57_wifi_config.h"
@@ -380,24 +381,11 @@ TEST_F(FactoryTest, ResetAllResetsTheNetworkWhenAnyOfTheThreeDiffers) {
 }
 
 TEST_F(FactoryTest, LedRequestOnlyForAChangedWallInsideTheLockAndTheAccessPointBack) {
-    // Records whether the c331 manager's mutex was held at each request.
-    struct LedDouble : FpgaPanel::Backend {
-        std::vector<int> requests;  // 1 free, 0 held
-        bool portRegion(int, FpgaPanel::PortRegion*) override { return false; }
-        bool requestLedReinit() override {
-            const bool free = c331_manage::get()->mutex.tryLock();
-            if (free) c331_manage::get()->mutex.unlock();
-            requests.push_back(free);
-            return true;
-        }
-    } led;
-    std::vector<int>& requests = led.requests;
+    RecordingPanel led;
     FpgaPanel::setBackend(&led);
-    K57_WIFI_CONFIG wifi;  // no thread: the request is only recorded
-    K57_WIFI_CONFIG::p_wifi = &wifi;
     AdvancedOption* page = openAdvanced();
     page->on_Button_reset1_clicked();
-    EXPECT_TRUE(requests.empty());  // defaults already
+    EXPECT_EQ(led.requests, 0);  // defaults already
 
     for (u32 field : {WALL_WIDTH, WALL_HEIGHT, SPLICE_MODE}) {
         {
@@ -406,11 +394,35 @@ TEST_F(FactoryTest, LedRequestOnlyForAChangedWallInsideTheLockAndTheAccessPointB
             live().setByte(WIFI_AP, 1);
             model->shadow_image = model->live_image;
         }
-        requests.clear();
+        led.requests = led.requestsUnlocked = 0;
         page->on_Button_reset2_clicked();
-        EXPECT_EQ(requests, (std::vector<int>{0})) << field;
+        EXPECT_EQ((Vals{led.requests, led.requestsUnlocked}), (Vals{1, 0})) << field;
         EXPECT_EQ(live().byte(WIFI_AP), 0);
     }
+
+    // A reset that turns the access point from off to on restarts it; one
+    // that leaves it on asks nothing.
+    K57_WIFI_CONFIG wifi;
+    K57_WIFI_CONFIG::p_wifi = &wifi;
+    wifi.initialize();
+    QTRY_COMPARE_WITH_TIMEOUT(board().simShell().commands().size(), size_t(2), 5000);
+    board().simShell().clear();
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        live().setByte(WIFI_AP, 1);
+    }
+    page->on_Button_reset1_clicked();
+    advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(board().simShell().commands().size(), size_t(4), 5000);
+    EXPECT_EQ(board().simShell().commands(),
+              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp,
+                                        K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+    board().simShell().clear();
+    page->on_Button_reset1_clicked();
+    advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
+    QTest::qWait(300);
+    EXPECT_TRUE(board().simShell().commands().empty());
+    wifi.stop();
     K57_WIFI_CONFIG::p_wifi = nullptr;
 
     // The manager's own request: only with both FPGAs in run state 3.
