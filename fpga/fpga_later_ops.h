@@ -1,6 +1,5 @@
 #pragma once
-// The FPGA thread's operations that come with the schedule and upgrade
-// work. The manager holds one implementation;
+// The FPGA thread's operations that come with the schedule work. The manager holds one implementation;
 // until those are built the stand-in below logs "not built" once per
 // operation, and a flag step whose operation is missing keeps its flag.
 #include "core/global.h"
@@ -21,8 +20,6 @@ public:
     virtual void run_command_block() = 0;
     // Reloads the stored brightness record and on/off schedule (bring-up).
     virtual void reload_brightness_records(u8 fpga) = 0;
-    // One step of the USB upgrade (while g_usb_grade is set).
-    virtual void usb_upgrade_deal() = 0;
 };
 
 class fpga_later_ops_unbuilt : public fpga_later_ops {
@@ -31,7 +28,6 @@ public:
     int set_brightness() override { return notBuilt("set_brightness"), 0; }
     void run_command_block() override { notBuilt("command block"); }
     void reload_brightness_records(u8) override { notBuilt("brightness record reload"); }
-    void usb_upgrade_deal() override { notBuilt("usb_upgrade_deal"); }
 
 protected:
     // Logs "fpga: <name> not built" once per name.

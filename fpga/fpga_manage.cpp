@@ -6,6 +6,7 @@
 #include "fpga/fpga_handover.h"
 #include "platform/board.h"
 #include "protocol/pc_link.h"
+#include "ui/shell/fpga_panel.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
 
@@ -35,6 +36,7 @@ u8 fpga_manage::MCU_RAM_ZOOM[1024] = {};
 SEND_PARA g_send_para;
 LINE_TYPE_PARA line_type;
 std::atomic<u32> g_usb_grade{0};
+std::atomic<u8> g_update_flag{0};
 
 namespace {
 constexpr const char* kSelect[2] = {GpioName::kFpga0Select, GpioName::kFpga1Select};
@@ -80,6 +82,16 @@ fpga_manage* fpga_manage::pInstance() {
         m->recovery->check_file_dir("/data/smartmapping");
         m->recovery->check_file_dir("/data/rcvrecovery");
         m->initialize();
+        // The communication page asks for upgrade runs and shows their times.
+        FpgaPanel::setUsbUpgradeRequest([] {
+            if (post_usb_upgrade() == JobPost::Posted) return true;
+            writeLogMsg(ERROR, "USB upgrade refused: a card job or an upgrade is in progress");
+            return false;
+        });
+        FpgaPanel::setUsbGradeTimeReader([] {
+            fpga_manage* f = p_fpga_manage;
+            return f ? f->usb_grade_time() : QString();
+        });
     });
     return p_fpga_manage;
 }
@@ -166,10 +178,7 @@ void fpga_manage::thread_main() {
 
 void fpga_manage::thread_turn() {
     if (g_fpga_c331_start.load() == 0) return;
-    if (g_usb_grade.load() != 0) {
-        m_ops->usb_upgrade_deal();
-        return;
-    }
+    if (usb_upgrade_manage_deal()) return;
     pass();
 }
 

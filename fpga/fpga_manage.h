@@ -18,8 +18,10 @@
 #include "fpga/rcv_recovery_file.h"
 
 #include <QMutex>
+#include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -65,6 +67,9 @@ public:
     void thread_turn();
     // The eleven steps of one pass.
     void pass();
+    // The upgrade's turn while g_usb_grade is set: one step, true; false
+    // when no upgrade is requested.
+    bool usb_upgrade_manage_deal();
     // Pass interval while running, and while the start gate is closed.
     static constexpr u32 kPassMs = 10;
     // Settling time of the lines' start levels before the FPGAs are driven.
@@ -222,6 +227,31 @@ public:
     u8 recovery_card = 0;
     u8 recovery_net = 0;     // the net of the screen that holds it
 
+    // ---- USB upgrade (FPGA thread; requested through post_usb_upgrade)
+    // One step of the run, by the step byte of g_send_para: 0 updating
+    // screen and start time, 1 listing, 2 every package, 3 end time, screen
+    // closed, code 104, request cleared.
+    void usb_upgrade_deal();
+    // The packages of the stick's upgrade folder into usb_file_list.
+    void get_usb_file_list_path();
+    // Writes what the listed packages hold, then installs the application
+    // (and has the device rebooted) or resets the FPGAs whose flash was
+    // written and reloads the fonts.
+    void usb_upgrade_main_deal();
+    // Entry writers; offset and length are the entry's (checked against the
+    // package here).
+    enum class EntryWrite { Written, Refused, Failed };  // Failed: the target was touched
+    EntryWrite update_muc_file(const QString& path, u32 offset, u32 length);
+    EntryWrite update_txc_file(const QString& path, u8 flash, u32 offset, u32 length);
+    EntryWrite update_c331_osd_font_file(const QString& path, u32 offset, u32 length);
+    // Start and end of the last run ("9:5:7    9:6:30"), copied under a lock.
+    QString usb_grade_time() const;
+    QStringList usb_file_list;
+    int usb_file_count = 0;
+    // Test seam: called with the host path of the staged application once it
+    // is written, before it is read back.
+    std::function<void(const std::string&)> on_app_staged;
+
     // ---- mirrors and blocks
     static u8* MCU_REG_func[2];
     static u8* MCU_RAM_PARA_func[2];
@@ -293,6 +323,14 @@ private:
     void port_walk_deal(bool save);
     void end_with_error();
     void finish_check(RCV_CHECK_OR_RECOVERY mode);
+    // Renames the staged application over the running one, registers it
+    // with the loader and hands the reboot to the panel's tick.
+    void install_application();
+    struct UpgradeFlags {
+        bool app = false, fpga[2] = {false, false}, font = false;
+    } m_upgrade;
+    QString m_usb_grade_time;
+    mutable QMutex m_grade_time_mutex;
     QString m_job_file;     // package or scan file of the running job 2, 5, 6
     u32 m_op_wait_ms = 0;   // acknowledgement wait or pause of the operation
 
