@@ -6,7 +6,6 @@
 #include "fpga/fpga_handover.h"
 #include "platform/board.h"
 #include "protocol/pc_link.h"
-#include "ui/shell/fpga_panel.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
 
@@ -82,16 +81,7 @@ fpga_manage* fpga_manage::pInstance() {
         m->recovery->check_file_dir("/data/smartmapping");
         m->recovery->check_file_dir("/data/rcvrecovery");
         m->initialize();
-        // The communication page asks for upgrade runs and shows their times.
-        FpgaPanel::setUsbUpgradeRequest([] {
-            if (post_usb_upgrade() == JobPost::Posted) return true;
-            writeLogMsg(ERROR, "USB upgrade refused: a card job or an upgrade is in progress");
-            return false;
-        });
-        FpgaPanel::setUsbGradeTimeReader([] {
-            fpga_manage* f = p_fpga_manage;
-            return f ? f->usb_grade_time() : QString();
-        });
+        install_usb_upgrade_request();
     });
     return p_fpga_manage;
 }

@@ -228,6 +228,9 @@ public:
     u8 recovery_net = 0;     // the net of the screen that holds it
 
     // ---- USB upgrade (FPGA thread; requested through post_usb_upgrade)
+    // Hands the communication page the request (post_usb_upgrade) and the
+    // reader of usb_grade_time; pInstance does it for the program's manager.
+    static void install_usb_upgrade_request();
     // One step of the run, by the step byte of g_send_para: 0 updating
     // screen and start time, 1 listing, 2 every package, 3 end time, screen
     // closed, code 104, request cleared.

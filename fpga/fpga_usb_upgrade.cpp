@@ -15,6 +15,7 @@
 #include "fpga/usb_upgrade.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
+#include "ui/shell/fpga_panel.h"
 #include "ui/shell/guibridge.h"
 #include "video_engine/c331_manage.h"
 
@@ -76,6 +77,18 @@ bool eraseRange(u32 address, u32 length, Erase erase) {
 }  // namespace
 
 // ---------------------------------------------------------------- steps
+
+void fpga_manage::install_usb_upgrade_request() {
+    FpgaPanel::setUsbUpgradeRequest([] {
+        if (post_usb_upgrade() == JobPost::Posted) return true;
+        writeLogMsg(ERROR, "USB upgrade refused: a card job or an upgrade is in progress");
+        return false;
+    });
+    FpgaPanel::setUsbGradeTimeReader([] {
+        fpga_manage* f = p_fpga_manage;
+        return f ? f->usb_grade_time() : QString();
+    });
+}
 
 bool fpga_manage::usb_upgrade_manage_deal() {
     if (g_usb_grade.load(std::memory_order_acquire) == 0) return false;

@@ -202,7 +202,7 @@ TEST_F(UsbUpgradeTest, FpgaImageIsErasedWrittenVerifiedAndTheFpgaRestarts) {
     // Reset, released and brought up again by the normal passes.
     EXPECT_EQ((Vals{resetsOf(0), resetsOf(1)}), (Vals{1, 0}));
     EXPECT_TRUE(fpga[0]->inReset());
-    EXPECT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 3000));
+    EXPECT_TRUE(runUntil([this] { return !fpga[0]->inReset() && m->get_fpga_status(); }, 3000));
 
     // A release of the version FPGA 1 runs (24-10-20 F1) is skipped.
     stick({128, 0x7652, {upkg::fpga(1, upkg::fpgaImage(image), {24, 10, 20, 0, 0, 1})}});
