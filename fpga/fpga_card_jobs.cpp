@@ -2,6 +2,7 @@
 // the pause for PC commands, the progress heartbeat, quick set-up, parameter
 // save and mapping switch.
 #include "fpga/card_frame.h"
+#include "fpga/card_walk.h"
 #include "fpga/fpga_manage.h"
 
 #include "core/logMsg.h"
@@ -11,54 +12,10 @@
 
 using namespace card_frame;
 
-namespace {
-
-// How a routing type walks the grid: by rows or by columns; the first line
-// at the far end (bottom row, right column); the first line walked from its
-// far end (right to left, upwards); every second line reversed.
-struct Walk {
-    bool columns, lineFromEnd, posFromEnd, serpentine;
-};
-constexpr Walk kWalks[17] = {
-    {},
-    {false, true, true, true},    // 1
-    {false, true, false, true},   // 2
-    {false, false, true, true},   // 3
-    {false, false, false, true},  // 4
-    {true, true, true, true},     // 5
-    {true, true, false, true},    // 6
-    {true, false, false, true},   // 7
-    {true, false, true, true},    // 8
-    {false, true, true, false},   // 9
-    {false, false, false, false}, // 10
-    {false, true, false, false},  // 11
-    {true, false, true, false},   // 12: its rows count from the column count
-    {true, true, true, false},    // 13
-    {true, false, false, false},  // 14
-    {true, false, true, false},   // 15
-    {true, true, false, false},   // 16
-};
-
-}  // namespace
-
 bool fpga_manage::get_rcvcard_x_y(u16 index, u16* x, u16* y) {
     *x = *y = 0;
-    const u32 R = line_type.rows, C = line_type.columns, type = line_type.routing;
-    if (R == 0 || C == 0 || type < 1 || type > 16 || index >= R * C) return false;
-    const Walk& w = kWalks[type];
-    const u32 perLine = w.columns ? R : C, lines = w.columns ? C : R;
-    const u32 line = index / perLine;
-    u32 pos = index % perLine;
-    if (w.posFromEnd != (w.serpentine && (line & 1))) pos = perLine - 1 - pos;
-    const u32 across = w.lineFromEnd ? lines - 1 - line : line;
-    u32 row = w.columns ? pos : across, col = w.columns ? across : pos;
-    if (type == 12) {
-        // Rows counted up from the column count: unless the grid is square
-        // some cards fall outside it.
-        const long r = long(C) - 1 - long(index % perLine);
-        if (r < 0 || r >= long(R)) return false;
-        row = u32(r);
-    }
+    u32 row = 0, col = 0;
+    if (!card_walk::cell(line_type.routing, line_type.rows, line_type.columns, index, &row, &col)) return false;
     *x = u16(col * line_type.cabinet_width);
     *y = u16(row * line_type.cabinet_height);
     return true;

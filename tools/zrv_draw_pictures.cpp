@@ -6,6 +6,8 @@
 // The pictures are plain line art in the panel's colours so that they stay
 // legible on the 800x480 screen; the ones that carry words exist once per
 // language with the prefixes "", "en_", "ru_", "vn_", "tn_".
+#include "tools/route_order.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -284,36 +286,6 @@ void drawTestPattern(int n) {
 }
 
 // --- Routing of the receiving cards ------------------------------------------
-
-// Cabinet order of a routing type on a 3 x 3 screen: (column, row) pairs
-// along the cable, row 0 at the top.
-std::vector<QPoint> routeOrder(int type) {
-    struct Walk {
-        bool rows;        // rows (else columns)
-        bool farFirst;    // bottom row / right column first
-        bool reverse;     // first line runs right-to-left / upwards
-        bool serpentine;
-    };
-    static const Walk walks[17] = {
-        {}, {true, true, true, true},   {true, true, false, true},  {true, false, true, true},
-        {true, false, false, true},     {false, true, true, true},  {false, true, false, true},
-        {false, false, false, true},    {false, false, true, true}, {true, true, true, false},
-        {true, false, false, false},    {true, true, false, false}, {false, false, true, false},
-        {false, true, true, false},     {false, false, false, false}, {false, false, true, false},
-        {false, true, false, false}};
-    const Walk w = walks[type];
-    const int n = 3;
-    std::vector<QPoint> order;
-    for (int line = 0; line < n; ++line) {
-        const int l = w.farFirst ? n - 1 - line : line;
-        const bool rev = w.serpentine && (line % 2) ? !w.reverse : w.reverse;
-        for (int k = 0; k < n; ++k) {
-            const int pos = rev ? n - 1 - k : k;
-            order.push_back(w.rows ? QPoint(pos, l) : QPoint(l, pos));
-        }
-    }
-    return order;
-}
 
 void drawRoute(int type) {
     Canvas c(96, 96);

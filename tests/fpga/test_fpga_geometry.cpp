@@ -161,3 +161,51 @@ TEST_F(FpgaRunning, LaneFaultRestartsTheVbyOneSteps) {
     EXPECT_EQ(m->check_vbo_status(0), 0);
     EXPECT_EQ(fpga[0]->reg(3) & 0xC0, 0xC0);
 }
+
+TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun) {
+    // FPGA 1's local port 0 and FPGA 0's local port 11, written as the
+    // FPGA thread writes its mirror.
+    {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        u8* a1 = fpga_manage::MCU_RAM_PARA_func[1];
+        const u8 entry0[8] = {0x34, 0x12, 0x20, 0x00, 0x80, 0x02, 0x68, 0x01};
+        std::copy(entry0, entry0 + 8, a1 + fpgareg::kPortEntry[0]);
+        u8* a0 = fpga_manage::MCU_RAM_PARA_func[0];
+        const u8 entry11[8] = {0x00, 0x05, 0x10, 0x00, 0x40, 0x01, 0xB4, 0x00};
+        std::copy(entry11, entry11 + 8, a0 + fpgareg::kPortEntry[11]);
+    }
+    auto region = [](int port) {
+        FpgaPanel::PortRegion r;
+        EXPECT_TRUE(FpgaPanel::portRegion(port, &r));
+        return Vals{r.x, r.y, r.w, r.h};
+    };
+    EXPECT_EQ(region(12), (Vals{0x1234, 0x20, 640, 360}));
+    EXPECT_EQ(region(11), (Vals{1280, 16, 320, 180}));
+    // Any other number reads FPGA 0's port 0.
+    EXPECT_EQ(region(24), region(0));
+    EXPECT_EQ(region(-1), region(0));
+
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        EXPECT_TRUE(FpgaPanel::requestLedReinit());
+    }
+    EXPECT_EQ((Vals{g_set_led_para.load(), g_set_led_setup.load()}), (Vals{1, 0}));
+    {
+        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        g_set_led_para.store(0);
+    }
+    m->write_to_register(80, 0xFF, 0, 0);
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        EXPECT_FALSE(FpgaPanel::requestLedReinit());
+    }
+    EXPECT_EQ(g_set_led_para.load(), 0);
+
+    // Without the manager: nothing read, nothing raised.
+    m.reset();
+    FpgaPanel::PortRegion r{1, 2, 3, 4};
+    EXPECT_FALSE(FpgaPanel::portRegion(12, &r));
+    EXPECT_EQ((Vals{r.x, r.y, r.w, r.h}), (Vals{1, 2, 3, 4}));
+    EXPECT_FALSE(FpgaPanel::requestLedReinit());
+    EXPECT_EQ(g_set_led_para.load(), 0);
+}

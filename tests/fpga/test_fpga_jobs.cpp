@@ -3,6 +3,10 @@
 // the pause for PC commands.
 #include "card_jobs_env.h"
 
+#include "tools/route_order.h"
+
+#include <set>
+
 #include <atomic>
 #include <sstream>
 #include <thread>
@@ -74,6 +78,25 @@ TEST(CardRouting, EveryTypeWalksTheGridAsDrawn) {
     EXPECT_EQ(std::make_pair(x, y), std::make_pair(u16(128), u16(0)));
     ASSERT_TRUE(fpga_manage::get_rcvcard_x_y(5, &x, &y));
     EXPECT_EQ(std::make_pair(x, y), std::make_pair(u16(0), u16(0)));
+}
+
+// The panel's routing pictures are drawn from the order of a 3 x 3 screen:
+// the same cabinets, in the same order, as the cards of that type get.
+TEST(CardRouting, RoutingPicturesFollowTheCards) {
+    for (int type = 1; type <= 16; ++type) {
+        drawn(3, 3, type);
+        const std::vector<QPoint> picture = routeOrder(type);
+        ASSERT_EQ(picture.size(), 9u) << "type " << type;
+        std::set<std::pair<int, int>> cells;
+        for (int i = 0; i < 9; ++i) {
+            u16 x = 0, y = 0;
+            ASSERT_TRUE(fpga_manage::get_rcvcard_x_y(u16(i), &x, &y)) << type << " " << i;
+            EXPECT_EQ(std::make_pair(int(x / 64), int(y / 32)), std::make_pair(picture[size_t(i)].x(), picture[size_t(i)].y()))
+                << "type " << type << " card " << i;
+            cells.insert({picture[size_t(i)].x(), picture[size_t(i)].y()});
+        }
+        EXPECT_EQ(cells.size(), 9u) << "type " << type;
+    }
 }
 
 TEST(CardRouting, GridsThatCannotBeWalkedPlaceNothing) {

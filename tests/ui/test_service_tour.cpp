@@ -3,6 +3,12 @@
 #include "page_tour.h"
 #include "service_fixture.h"
 
+#include "fpga/fpga_manage.h"
+#include "ui/service/smartmapping.h"
+
+#include <QStackedWidget>
+#include <memory>
+
 namespace {
 
 class ServiceTourTest : public TourTest {
@@ -18,8 +24,12 @@ protected:
         QDir().mkpath(dir);
         for (const QString& n : names) QFile(dir + "/" + n).open(QIODevice::WriteOnly);
     }
+    std::unique_ptr<fpga_manage> wizardManager;
 
     void TearDown() override {
+        delete g_smartmapping.data();
+        fpga_manage::p_fpga_manage = nullptr;
+        wizardManager.reset();
         delete g_test_chart.data();
         delete g_linkoption.data();
         TourTest::TearDown();
@@ -50,6 +60,62 @@ TEST_F(ServiceTourTest, ServicePagesInEveryLanguage) {
         pattern->findChild<QPushButton*>("5")->click();
         visit(pattern, "test_pattern", lang);
         pattern->on_Button_back_clicked();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// Every sub-page of the wizard, its sixteen routing pictures and a file
+// list of device and stick files.
+TEST_F(ServiceTourTest, SmartSetupWizardInEveryLanguage) {
+    g_mainwindow->move(70, 40);
+    wizardManager = std::make_unique<fpga_manage>();
+    fpga_manage::p_fpga_manage = wizardManager.get();
+    ASSERT_EQ(wizardManager->initialize(false), 0);
+    const QString device = QString::fromStdString(hostPath("/data/smartmapping"));
+    QDir().mkpath(device);
+    for (const char* n : {"QDFR_hall-2.qdfile", "lobby_wall_left.qdfile"}) QFile(device + "/" + n).open(QIODevice::WriteOnly);
+    stickFiles("", {"stage.qdfile", "QDFR07", "backup_2026_12_07_night_show_main_screen.qdfile", "d.qdfile"});
+    g_option = new Option();
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        g_page_focus = PageRegistry::Settings;
+        g_option->on_smart_mapping_clicked();
+        SmartMapping* w = g_smartmapping.data();
+        ASSERT_TRUE(w);
+        visit(w, "wizard_cabinet", lang);
+        w->on_Button_next_clicked();
+        visit(w, "wizard_port", lang);
+        w->on_Button_next_2_clicked();
+        w->on_Button_route7_clicked();
+        visit(w, "wizard_screen", lang);
+        w->on_Button_route_clicked();
+        visit(w, "wizard_routing", lang);
+        w->on_Button_cancel_clicked();
+        w->on_Button_loadscan_clicked();
+        visit(w, "wizard_load_port", lang);
+        w->on_Button_next_5_clicked();
+        visit(w, "wizard_load_files", lang);
+        w->zrv_Button_next_clicked();
+        visit(w, "wizard_load_files2", lang);
+        w->on_Button_paraweld_clicked();
+        visit(w, "wizard_save", lang);
+        w->on_Button_mapping_clicked();
+        visit(w, "wizard_mapping", lang);
+        w->on_Button_back_clicked();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_TRUE(g_smartmapping.isNull());
+    }
+    // No files at all: the load task is grey and its list says so.
+    QDir(device).removeRecursively();
+    QDir(QString::fromStdString(hostPath("/mnt/usb1"))).removeRecursively();
+    for (int lang = 0; lang < 5; ++lang) {
+        g_language = u8(lang);
+        g_page_focus = PageRegistry::Settings;
+        g_option->on_smart_mapping_clicked();
+        SmartMapping* w = g_smartmapping.data();
+        w->on_Button_next_5_clicked();
+        visit(w, "wizard_load_nofile", lang);
+        w->on_Button_back_clicked();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }

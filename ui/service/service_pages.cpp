@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/zrvrampara.h"
 #include "ui/service/linkoption.h"
+#include "ui/service/smartmapping.h"
 #include "ui/service/test_chart.h"
 #include "ui/shell/page_registry.h"
 
@@ -13,6 +14,7 @@ namespace ServicePages {
 void install() {
     PageRegistry::setPageOpener(PageRegistry::Communication, g_linkoption);
     PageRegistry::setPageOpener(PageRegistry::TestPattern, g_test_chart);
+    PageRegistry::setPageOpener(PageRegistry::Wizard, g_smartmapping);
 }
 
 QFont pointFont(const QWidget* w, int pt) {
