@@ -367,8 +367,13 @@ TEST_F(WizardPageTest, StickEventsAndTheEmptyList) {
     EXPECT_EQ(w->currentMenu()->objectName(), "Button_shortcut");
     EXPECT_EQ(child<QPushButton>(w, "Button_loadscan")->styleSheet(), "background-color:#10101C;color: #FFFFFF");
     QDir(QString::fromStdString(hostPath("/mnt/usb1"))).removeRecursively();
+    // While a job runs the count stands and the list stays.
+    g_send_para.job_step.store(3);
     w->syncUpdate(101);
-    EXPECT_EQ(rows(w).size(), 0);
+    EXPECT_EQ((Vals{w->scanFileCount(), rows(w).size()}), (Vals{1, 1}));
+    g_send_para.finish();
+    w->syncUpdate(101);
+    EXPECT_EQ((Vals{w->scanFileCount(), rows(w).size()}), (Vals{0, 0}));
     EXPECT_EQ(w->findChild<QLabel*>("label_nofile")->text(), "No loaded file!");
     click(w, "Button_load");
     EXPECT_TRUE(g_qround_bar.isNull());

@@ -14,6 +14,7 @@
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/syncupdate.h"
@@ -59,6 +60,7 @@ protected:
     }
     void TearDown() override {
         delete g_imagequality.data();
+        delete g_option.data();
         delete g_edidset.data();
         delete g_inputcut.data();
         delete g_inputchoose.data();
@@ -176,7 +178,9 @@ TEST_F(SettingsRoadTest, ContrastReleasedOnTheQualityPageReachesTheChipAndTheFil
     ASSERT_EQ(m->thread_state.load(), 6);
     m->poll_step();
 
-    g_mainwindow->findChild<QAbstractButton*>("Button_quality")->click();
+    g_mainwindow->findChild<QAbstractButton*>("Button_option")->click();
+    ASSERT_TRUE(g_option);
+    g_option->findChild<QAbstractButton*>("Button_quality")->click();
     ImageQuality* page = g_imagequality.data();
     ASSERT_TRUE(page);
     QSlider* contrast = page->findChild<QSlider*>("horizontalSlider_contrast");

@@ -1,5 +1,6 @@
 // The rules that split the LED wall over OUT1 and OUT2, without widgets:
 // the selector, the OUT1 entries with their limits, and what apply writes.
+#include "fpga_panel_double.h"
 #include "support/test_env.h"
 
 #include "core/utils.h"
@@ -128,24 +129,6 @@ TEST(SpliceRules, StoredWordsShowAsTheirModes) {
 }
 
 namespace {
-
-// The FPGA side as the page sees it: records whether the c331 manager's
-// mutex was held when the LED request came.
-struct RecordingPanel : FpgaPanel::Backend {
-    int requests = 0;
-    int requestsUnlocked = 0;
-    bool running = true;
-    bool portRegion(int, FpgaPanel::PortRegion*) override { return false; }
-    bool requestLedReinit() override {
-        ++requests;
-        QMutex& m = c331_manage::get()->mutex;
-        if (m.tryLock()) {
-            ++requestsUnlocked;
-            m.unlock();
-        }
-        return running;
-    }
-};
 
 class SpliceApply : public SimEnv {
 protected:

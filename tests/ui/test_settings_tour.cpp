@@ -3,6 +3,8 @@
 #include "page_tour.h"
 #include "settings_fixture.h"
 
+#include "ui/settings/custommode.h"
+#include "ui/settings/imagelayout.h"
 #include "ui/settings/imagequality.h"
 
 namespace {
@@ -10,6 +12,8 @@ namespace {
 class SettingsTourTest : public TourTest {
 protected:
     void TearDown() override {
+        delete g_custommode.data();
+        delete g_imagelayout.data();
         delete g_imagequality.data();
         delete g_edidset.data();
         delete g_inputcut.data();
@@ -30,6 +34,11 @@ TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
     for (int n = 1; n <= 7; ++n) putCrop(n, 2, n, 960, 540);
     model->live_image.setWord(RamOffset::win(0) + RamOffset::WIN_SOURCE, 0x8003);  // HDMI1's crop 3
     model->live_image.setWord(RamOffset::win(2) + RamOffset::WIN_ENABLE, 1);
+    model->live_image.setWord(RamOffset::win(2) + RamOffset::WIN_SOURCE, 0x8005);  // HDMI1's crop 5
+    model->live_image.setWord(RamOffset::win(2) + RamOffset::WIN_X, 1920);
+    model->live_image.setWord(RamOffset::win(2) + RamOffset::WIN_WIDTH, 3840);
+    for (int slot : {0, 2, 4}) model->user_mode[slot].marker[0] = model->user_mode[slot].marker[1] = USER_MODE_SAVED;
+    model->live_image.setWord(RamOffset::LOADED_MODE, 3);
     model->shadow_image = model->live_image;
     g_mainwindow->move(70, 40);
     for (int lang = 0; lang < 5; ++lang) {
@@ -57,13 +66,32 @@ TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
         edid->on_Button_back_clicked();
         source->on_Button_back_clicked();
 
-        g_mainwindow->findChild<QAbstractButton*>("Button_quality")->click();
+        PageRegistry::open(PageRegistry::Settings);
+        ASSERT_TRUE(g_option);
+        g_option->findChild<QAbstractButton*>("Button_quality")->click();
         ImageQuality* quality = g_imagequality.data();
         ASSERT_TRUE(quality);
         visit(quality, "image_quality", lang);
         quality->findChild<QPushButton*>("Button_temperature")->click();
         visit(quality, "image_quality_temperature", lang);
         quality->on_Button_back_clicked();
+        EXPECT_EQ(g_page_focus.load(), PageRegistry::Settings);
+
+        g_option->findChild<QAbstractButton*>("Button_layout")->click();
+        ImageLayout* layout = g_imagelayout.data();
+        ASSERT_TRUE(layout);
+        visit(layout, "image_layout", lang);
+        layout->findChild<QFrame*>("frame_windows")->findChild<QPushButton*>("2")->click();
+        visit(layout, "image_layout_window3", lang);
+        layout->on_Button_back_clicked();
+        g_option->on_Button_back_clicked();
+
+        g_mainwindow->findChild<QAbstractButton*>("Button_usermode")->click();
+        CustomMode* modes = g_custommode.data();
+        ASSERT_TRUE(modes);
+        modes->findChild<QPushButton*>("Button_mode6")->click();
+        visit(modes, "user_modes", lang);
+        modes->on_Button_back_clicked();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }

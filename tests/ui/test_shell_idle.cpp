@@ -55,6 +55,21 @@ TEST_F(IdleTest, CascadesReachOnlyOpenPages) {
     tick(*m_watcher, 1);
     EXPECT_EQ(log, (std::vector<std::string>{"back 3", "back 9"}));
 
+    // The image layout and quality pages return into the settings menu,
+    // which closes too; the user-mode page returns to the main menu.
+    for (int id : {PageRegistry::ImageLayout, PageRegistry::ImageQuality}) {
+        log.clear();
+        openFake(PageRegistry::Settings, PageRegistry::MainMenu, &log);
+        openFake(id, PageRegistry::Settings, &log);
+        tick(*m_watcher, 1);
+        EXPECT_EQ(log, (std::vector<std::string>{"back " + std::to_string(id), "back 5"}));
+        EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
+    }
+    log.clear();
+    openFake(PageRegistry::UserModes, PageRegistry::MainMenu, &log);
+    tick(*m_watcher, 1);
+    EXPECT_EQ(log, (std::vector<std::string>{"back 4"}));
+
     // The test pattern page stays open.
     log.clear();
     openFake(PageRegistry::TestPattern, PageRegistry::Settings, &log);

@@ -237,14 +237,20 @@ TEST_F(WidgetsTest, SettingsMenuOpensItsPagesAndGoesBackToTheMenu) {
 
     // Pages of other parts open through their opener; none registered opens nothing.
     std::vector<int> opened;
-    for (int id : {6, 7, 10, 12, 16, 24})
+    for (int id : {6, 7, 9, 10, 11, 12, 16, 24})
         PageRegistry::setOpener(id, [&opened, id] { opened.push_back(id); });
-    for (const char* name : {"output_set", "input_cut", "link_set", "AdvanceButton", "test_chart", "smart_mapping"})
+    for (const char* name : {"output_set", "Button_layout", "Button_quality", "input_cut", "link_set", "AdvanceButton",
+                             "test_chart", "smart_mapping"})
         QTest::mouseClick(child<QToolButton>(menu, name), Qt::LeftButton);
-    EXPECT_EQ(opened, (std::vector<int>{6, 7, 10, 12, 16, 24}));
+    EXPECT_EQ(opened, (std::vector<int>{6, 9, 11, 7, 10, 12, 16, 24}));
     PageRegistry::setOpener(PageRegistry::Output, nullptr);
     QTest::mouseClick(child<QToolButton>(menu, "output_set"), Qt::LeftButton);
-    EXPECT_EQ(opened.size(), 6u);
+    EXPECT_EQ(opened.size(), 8u);
+    // The layout and quality tiles moved here from the main menu, which keeps
+    // source, user modes, settings and device information.
+    EXPECT_FALSE(g_mainwindow->findChild<QToolButton*>("Button_layout"));
+    EXPECT_FALSE(g_mainwindow->findChild<QToolButton*>("Button_quality"));
+    EXPECT_EQ(g_mainwindow->findChildren<QToolButton*>().size(), 4);
 
     // Back: closed, forgotten, the menu in front and relabelled.
     g_language = 0;

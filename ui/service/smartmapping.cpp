@@ -539,10 +539,14 @@ void SmartMapping::zrv_button_wlan_clicked(int tile) {
 // ---- scan files
 
 void SmartMapping::countScanFiles() {
-    int count = 0;
-    if (FpgaPanel::deviceScanFiles(&count) && count == 0)
-        count = int(ScanFiles::listFolder(QString::fromLatin1(ScanFiles::kStickDir), ScanFiles::kMaxOffered).size());
-    m_scanCount = std::min(count, ScanFiles::kMaxOffered);
+    // The count relists the load job's folder list, which a load reads as
+    // it starts: while a job runs the last count stands.
+    if (!FpgaPanel::jobRunning()) {
+        int count = 0;
+        if (FpgaPanel::deviceScanFiles(&count) && count == 0)
+            count = int(ScanFiles::listFolder(QString::fromLatin1(ScanFiles::kStickDir), ScanFiles::kMaxOffered).size());
+        m_scanCount = std::min(count, ScanFiles::kMaxOffered);
+    }
     // Grey and refused while there is nothing to load.
     m_menuButtons[1]->setStyleSheet(m_scanCount == 0                 ? m_styleLoadscanNone
                                     : m_menu == m_menuButtons[1] ? m_styleLoadscanCurrent

@@ -4,8 +4,6 @@
 #include "core/zrvrampara.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/settings/ui_imagequality.h"
-#include "ui/shell/mainwindow.h"
-#include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
@@ -215,11 +213,5 @@ void ImageQuality::on_Button_back_clicked() {
     setAttribute(Qt::WA_DeleteOnClose);
     close();
     if (g_imagequality == this) g_imagequality = nullptr;
-    if (Option* menu = g_option.data()) {
-        menu->language_changed();
-        g_page_focus = PageRegistry::Settings;
-    } else {
-        if (g_mainwindow) g_mainwindow->language_changed();
-        g_page_focus = PageRegistry::MainMenu;
-    }
+    SettingsPages::returnToSettingsMenu();
 }

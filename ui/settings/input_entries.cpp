@@ -74,4 +74,9 @@ QString crop(int record, int input, int number, const QFont& font, int width) {
     return name;
 }
 
+QString windowInput(ZrvRamPara& model, int window) {
+    const int input = model.ZrvGetImageSource(model.live_image.data, u8(window), nullptr, nullptr, 0);
+    return input >= 0 && input < ZRV_INPUT_COUNT ? ShellText::inputName(input) : QString();
+}
+
 }  // namespace SourceNames

@@ -42,5 +42,8 @@ QString input(int input, const QFont& font, int width);
 // the input's built-in name, "_crop" and the crop number (none when the crop
 // has no record: number 0).
 QString crop(int record, int input, int number, const QFont& font, int width);
+// The built-in name of the input a window shows (a crop's input); empty for
+// a source naming no input.
+QString windowInput(ZrvRamPara& model, int window);
 
 }  // namespace SourceNames

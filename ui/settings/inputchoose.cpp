@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/zrvrampara.h"
+#include "ui/settings/imagelayout.h"
 #include "ui/settings/input_entries.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/lockwindow.h"
@@ -44,15 +45,7 @@ const Column kColumns[6] = {
     {"EXT", {681, 178, 66, 28}, 747, {680, 206, 100, 32}, "HDMI.png", "extlv.png"},
 };
 
-const char* const kTileStyle[6] = {
-    "background-color: #867AE9;font: 16px", "background-color: #005A8D;font: 16px",
-    "background-color: #39A9CB;font: 16px", "background-color: #EBA83A;font: 16px",
-    "background-color: #FF96AD;font: 16px", "background-color: #D5E5FF;font: 16px",
-};
-
 const char* const kWhite = "color: rgb(255, 255, 255);";
-
-bool windowShown(int w) { return w == 0 || model().live_image.byte(win(u32(w)) + WIN_ENABLE) == 1; }
 
 bool differs(u32 begin, u32 len) {
     return std::memcmp(&model().live_image.data[begin], &model().shadow_image.data[begin], len) != 0;
@@ -172,10 +165,9 @@ QString InputChoose::windowSourceName(int window, bool withCrop) const {
     const PARA_RAM_IMAGE& img = model().live_image;
     short isCrop = 0;
     char record = 0;
-    const int input = model().ZrvGetImageSource(img.data, u8(window), &isCrop, &record, 0);
-    if (input < 0 || input >= ZRV_INPUT_COUNT) return QString();
-    QString name = ShellText::inputName(input);
-    if (withCrop && isCrop) {
+    model().ZrvGetImageSource(img.data, u8(window), &isCrop, &record, 0);
+    QString name = SourceNames::windowInput(model(), window);
+    if (withCrop && isCrop && !name.isEmpty()) {
         const u16 id = img.word(crop(u8(record)) + CROP_ID);
         name += QStringLiteral("_Crop%1").arg(((id >> 8) & 0x7F) + 1);
     }
@@ -183,37 +175,13 @@ QString InputChoose::windowSourceName(int window, bool withCrop) const {
 }
 
 void InputChoose::initMenu() {
-    QFrame* menu = SettingsPages::renewFrame(m_menu, this, "frame_windows", QRect(0, 64, 800, 96), QString());
     for (auto& label : m_tileLabel) label = nullptr;
-    m_windowMarker = new QFrame(menu);
-    m_windowMarker->setObjectName(QStringLiteral("frame_window_marker"));
-    m_windowMarker->setStyleSheet(QStringLiteral("border:2px solid rgb(255,171,84);"));
-    int slot = 0;
-    for (int w = 0; w < int(WIN_COUNT); ++w) {
-        if (!windowShown(w)) continue;
-        auto* tile = new QLabel(QString::number(w + 1), menu);
-        tile->setObjectName(QStringLiteral("tile_%1").arg(w));
-        tile->setGeometry(130 * slot + 20, 3, 120, 90);
-        tile->setAlignment(Qt::AlignCenter);
-        tile->setStyleSheet(QString::fromLatin1(kTileStyle[w]));
-        auto* label = new QLabel(tile);
-        label->setObjectName(QStringLiteral("label_tile"));
-        label->setGeometry(0, 3, 100, 28);
-        SettingsPages::fitText(label, windowSourceName(w, false));
-        m_tileLabel[w] = label;
-        auto* dot = new QLabel(tile);
-        dot->setGeometry(101, 8, 14, 14);
-        dot->setStyleSheet(QStringLiteral("background-color:#00D65B;border:0px groove gray;border-radius:7px;"));
-        auto* button = new QPushButton(menu);
-        button->setObjectName(QString::number(w));
-        button->setGeometry(130 * slot + 17, 0, 126, 96);
-        button->setFlat(true);
-        button->setFocusPolicy(Qt::NoFocus);
-        connect(button, &QPushButton::clicked, this, &InputChoose::zrv_image_button_clicked);
-        if (w == m_window) m_windowMarker->setGeometry(button->geometry());
-        ++slot;
+    const auto tiles = SettingsPages::addWindowMenu(m_menu, this, m_window, m_windowMarker,
+                                                    [this](int w) { return windowSourceName(w, false); });
+    for (const SettingsPages::WindowTile& t : tiles) {
+        m_tileLabel[t.window] = t.label;
+        connect(t.button, &QPushButton::clicked, this, &InputChoose::zrv_image_button_clicked);
     }
-    menu->show();
 }
 
 void InputChoose::input_source_changed(int window) {
@@ -439,8 +407,13 @@ void InputChoose::on_Button_back_clicked() {
 }
 
 void InputChoose::backToImageLayout() {
-    // The layout page opened this one: it redraws its window tiles from the
-    // live image through its own refresh, and is in front again.
+    // The layout page opened this one. The sources chosen here may already
+    // be persisted (live equal to shadow), so its refresh would see nothing:
+    // it redraws from the live image.
+    if (ImageLayout* layout = g_imagelayout.data()) {
+        layout->language_changed();
+        layout->image_para_update();
+        layout->image_init();
+    }
     g_page_focus = PageRegistry::ImageLayout;
-    PageRegistry::refresh(PageRegistry::ImageLayout, 1);
 }

@@ -4,11 +4,15 @@
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
 #include "ui/settings/input_entries.h"
+#include "ui/settings/custommode.h"
 #include "ui/settings/edidset.h"
+#include "ui/settings/imagelayout.h"
 #include "ui/settings/imagequality.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/settings/inputcut.h"
+#include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
@@ -26,6 +30,8 @@ void install() {
     PageRegistry::setPageOpener(PageRegistry::Crop, g_inputcut);
     PageRegistry::setPageOpener(PageRegistry::Edid, g_edidset);
     PageRegistry::setPageOpener(PageRegistry::ImageQuality, g_imagequality);
+    PageRegistry::setPageOpener(PageRegistry::ImageLayout, g_imagelayout);
+    PageRegistry::setPageOpener(PageRegistry::UserModes, g_custommode);
 }
 
 int columnOf(int input) {
@@ -134,6 +140,62 @@ QPushButton* addIconButton(QWidget* parent, const char* name, const QRect& where
     b->setIcon(QIcon(ShellText::picture(QString::fromLatin1(icon))));
     b->setIconSize(QSize(50, 50));
     return b;
+}
+
+bool windowShown(const PARA_RAM_IMAGE& image, int window) {
+    return window == 0 || (window > 0 && window < int(RamOffset::WIN_COUNT) &&
+                           image.byte(RamOffset::win(u32(window)) + RamOffset::WIN_ENABLE) == 1);
+}
+
+std::vector<WindowTile> addWindowMenu(QPointer<QFrame>& frame, QWidget* page, int chosen, QPointer<QFrame>& marker,
+                                      const std::function<QString(int)>& tileText) {
+    static const char* const kTileStyle[6] = {
+        "background-color: #867AE9;font: 16px", "background-color: #005A8D;font: 16px",
+        "background-color: #39A9CB;font: 16px", "background-color: #EBA83A;font: 16px",
+        "background-color: #FF96AD;font: 16px", "background-color: #D5E5FF;font: 16px",
+    };
+    const PARA_RAM_IMAGE& image = ZrvRamPara::p_zrvrampara_config->live_image;
+    QFrame* menu = renewFrame(frame, page, "frame_windows", QRect(0, 64, 800, 96), QString());
+    // Made first, so it lies below the tiles.
+    marker = new QFrame(menu);
+    marker->setObjectName(QStringLiteral("frame_window_marker"));
+    marker->setStyleSheet(QStringLiteral("border:2px solid rgb(255,171,84);"));
+    std::vector<WindowTile> tiles;
+    for (int w = 0; w < int(RamOffset::WIN_COUNT); ++w) {
+        if (!windowShown(image, w)) continue;
+        const int slot = int(tiles.size());
+        auto* tile = new QLabel(QString::number(w + 1), menu);
+        tile->setObjectName(QStringLiteral("tile_%1").arg(w));
+        tile->setGeometry(130 * slot + 20, 3, 120, 90);
+        tile->setAlignment(Qt::AlignCenter);
+        tile->setStyleSheet(QString::fromLatin1(kTileStyle[w]));
+        auto* label = new QLabel(tile);
+        label->setObjectName(QStringLiteral("label_tile"));
+        label->setGeometry(0, 3, 100, 28);
+        fitText(label, tileText(w));
+        auto* dot = new QLabel(tile);
+        dot->setGeometry(101, 8, 14, 14);
+        dot->setStyleSheet(QStringLiteral("background-color:#00D65B;border:0px groove gray;border-radius:7px;"));
+        auto* button = new QPushButton(menu);
+        button->setObjectName(QString::number(w));
+        button->setGeometry(130 * slot + 17, 0, 126, 96);
+        button->setFlat(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        if (w == chosen) marker->setGeometry(button->geometry());
+        tiles.push_back({w, button, label});
+    }
+    menu->show();
+    return tiles;
+}
+
+void returnToSettingsMenu() {
+    if (Option* menu = g_option.data()) {
+        menu->language_changed();
+        g_page_focus = PageRegistry::Settings;
+    } else {
+        if (g_mainwindow) g_mainwindow->language_changed();
+        g_page_focus = PageRegistry::MainMenu;
+    }
 }
 
 void enterPage(QWidget* page, int id, std::function<void(int)> refresh, std::function<void()> back) {

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class My_lineEdit;
 class QFont;
@@ -16,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
+struct PARA_RAM_IMAGE;
 
 namespace SettingsPages {
 
@@ -83,8 +85,27 @@ QFrame* addEditPanel(QWidget* page);
 // A 50 x 50 picture button of a list frame (menu, add, previous, next).
 QPushButton* addIconButton(QWidget* parent, const char* name, const QRect& where, const char* icon);
 
+// The window menu of the source and image layout pages: a tile for window 0
+// and for each other window whose enable byte is 1, packed from the left in
+// window order, in the frame "frame_windows" (0, 64, 800, 96) rebuilt whole.
+// The marker frames the chosen window's tile button. Each tile's label
+// shows tileText(window); the caller connects the buttons, whose object
+// names are the window numbers.
+bool windowShown(const PARA_RAM_IMAGE& image, int window);
+struct WindowTile {
+    int window;
+    QPushButton* button;
+    QLabel* label;
+};
+std::vector<WindowTile> addWindowMenu(QPointer<QFrame>& menu, QWidget* page, int chosen, QPointer<QFrame>& marker,
+                                      const std::function<QString(int window)>& tileText);
+
 // Enters page under id in the page registry with its refresh and back.
 void enterPage(QWidget* page, int id, std::function<void(int code)> refresh, std::function<void()> back);
+
+// Back of a page the settings menu opened: the menu is re-labelled and in
+// front again (the main menu when no settings menu is open).
+void returnToSettingsMenu();
 
 // Cancel, OK (Save) and Delete of the edit panels: 180 x 60, hidden.
 QPushButton* addEditButton(QWidget* page, const char* name, const QFont& font);

@@ -60,6 +60,8 @@ void lcd_touch::idleBack(int page) {
         R::back(R::Settings);
         break;
     case R::Output:
+    case R::ImageLayout:
+    case R::ImageQuality:
     case R::Communication:
     case R::Advanced:
     case R::Wizard:
@@ -76,6 +78,9 @@ void lcd_touch::idleBack(int page) {
         break;
     case R::Settings:
         R::back(R::Settings);
+        break;
+    case R::UserModes:
+        R::back(page);
         break;
     default:  // the test pattern page stays open; menus and home stay
         break;

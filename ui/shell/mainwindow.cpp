@@ -113,17 +113,13 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
     connect(m_lock, &QPushButton::clicked, this, &MainWindow::on_Button_lock_clicked);
 
     m_tiles[0] = makeTile("inputchoose", 20, 80, "icon_source.png");
-    m_tiles[1] = makeTile("Button_layout", 280, 80, "icon_layout.png");
-    m_tiles[2] = makeTile("Button_quality", 540, 80, "icon_quality.png");
-    m_tiles[3] = makeTile("Button_usermode", 20, 205, "icon_mode.png");
-    m_tiles[4] = makeTile("Button_option", 280, 205, "icon_settings.png");
-    m_tiles[5] = makeTile("Button_info", 540, 205, "icon_info.png");
+    m_tiles[1] = makeTile("Button_usermode", 415, 80, "icon_mode.png");
+    m_tiles[2] = makeTile("Button_option", 20, 205, "icon_settings.png");
+    m_tiles[3] = makeTile("Button_info", 415, 205, "icon_info.png");
     connect(m_tiles[0], &QToolButton::clicked, this, &MainWindow::on_inputchoose_clicked);
-    connect(m_tiles[1], &QToolButton::clicked, this, &MainWindow::on_Button_layout_clicked);
-    connect(m_tiles[2], &QToolButton::clicked, this, &MainWindow::on_Button_quality_clicked);
-    connect(m_tiles[3], &QToolButton::clicked, this, &MainWindow::on_Button_usermode_clicked);
-    connect(m_tiles[4], &QToolButton::clicked, this, &MainWindow::on_Button_option_clicked);
-    connect(m_tiles[5], &QToolButton::clicked, this, &MainWindow::on_Button_info_clicked);
+    connect(m_tiles[1], &QToolButton::clicked, this, &MainWindow::on_Button_usermode_clicked);
+    connect(m_tiles[2], &QToolButton::clicked, this, &MainWindow::on_Button_option_clicked);
+    connect(m_tiles[3], &QToolButton::clicked, this, &MainWindow::on_Button_info_clicked);
 
     m_modeTitle = new QLabel(this);
     m_modeTitle->setObjectName(QStringLiteral("label_mode"));
@@ -173,17 +169,15 @@ MainWindow::~MainWindow() {
 }
 
 QToolButton* MainWindow::makeTile(const char* name, int x, int y, const char* icon) {
-    return PageFrame::addTile(this, name, QRect(x, y, 240, 112), icon, 56);
+    return PageFrame::addTile(this, name, QRect(x, y, 370, 112), icon, 56);
 }
 
 void MainWindow::language_changed() {
     m_title->setText(ShellText::pick("主菜单", "Main menu", "Главное меню", "Menu chính", "主選單"));
     m_tiles[0]->setText(ShellText::pick("信号源", "Source", "Источник", "Nguồn tín hiệu", "訊號源"));
-    m_tiles[1]->setText(ShellText::pick("画面布局", "Image layout", "Раскладка", "Bố cục hình ảnh", "畫面佈局"));
-    m_tiles[2]->setText(ShellText::pick("画质调节", "Image quality", "Качество", "Chất lượng hình", "畫質調節"));
-    m_tiles[3]->setText(ShellText::pick("用户模式", "User modes", "Режимы", "Chế độ người dùng", "使用者模式"));
-    m_tiles[4]->setText(ShellText::pick("设置", "Settings", "Настройки", "Cài đặt", "設定"));
-    m_tiles[5]->setText(ShellText::pick("设备信息", "Device info", "Об устройстве", "Thông tin thiết bị", "裝置資訊"));
+    m_tiles[1]->setText(ShellText::pick("用户模式", "User modes", "Режимы", "Chế độ người dùng", "使用者模式"));
+    m_tiles[2]->setText(ShellText::pick("设置", "Settings", "Настройки", "Cài đặt", "設定"));
+    m_tiles[3]->setText(ShellText::pick("设备信息", "Device info", "Об устройстве", "Thông tin thiết bị", "裝置資訊"));
     m_blackout->setText(ShellText::pick("黑屏", "Blackout", "Затемнить", "Tắt hình", "黑屏"));
     m_lock->setText(ShellText::pick("按键锁", "Key lock", "Блокировка", "Khóa phím", "按鍵鎖"));
     m_modeTitle->setText(ShellText::pick("调用用户模式", "Recall user mode", "Вызов режима",
@@ -209,7 +203,7 @@ void MainWindow::updateStates() {
     }
     // The device information and the lock itself stay usable.
     for (QToolButton* tile : m_tiles)
-        if (tile != m_tiles[5]) tile->setEnabled(!m_keylock);
+        if (tile != m_tiles[3]) tile->setEnabled(!m_keylock);
     m_blackout->setEnabled(!m_keylock);
 }
 
@@ -227,8 +221,6 @@ void MainWindow::openLocked(int id) {
 }
 
 void MainWindow::on_inputchoose_clicked() { openLocked(PageRegistry::SourceSelect); }
-void MainWindow::on_Button_layout_clicked() { openLocked(PageRegistry::ImageLayout); }
-void MainWindow::on_Button_quality_clicked() { openLocked(PageRegistry::ImageQuality); }
 void MainWindow::on_Button_usermode_clicked() { openLocked(PageRegistry::UserModes); }
 void MainWindow::on_Button_option_clicked() { openLocked(PageRegistry::Settings); }
 void MainWindow::on_Button_info_clicked() { PageRegistry::open(PageRegistry::DeviceInfo); }
@@ -251,8 +243,26 @@ void MainWindow::zrv_button_mode_clicked() {
     if (!model || !b) return;
     const int mode = b->text().toInt();
     if (mode < 1 || mode > 16) return;
-    model->ZrvRecallUserMode(mode);
+    recallUserMode(mode);
     updateStates();
+}
+
+bool MainWindow::recallUserMode(int m) {
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    if (!model) return false;
+    c331_manage* c331 = c331_manage::get();
+    QMutexLocker lock(&c331->mutex);
+    if (!model->user_mode_recall_locked(m)) return false;
+    // The recalled mode may split another wall: the LED outputs follow it
+    // like any other change of the wall (its own windows stay as saved).
+    for (u32 off : {RamOffset::SPLICE_MODE, RamOffset::WALL_WIDTH, RamOffset::WALL_HEIGHT}) {
+        if (model->live_image.word(off) != model->shadow_image.word(off)) {
+            FpgaPanel::requestLedReinit();
+            break;
+        }
+    }
+    c331->raise_apply(1);
+    return true;
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {

@@ -36,6 +36,13 @@ public:
     // Appends a sample line and counts the rise of both output counters.
     static void appendAgeLine(const QString& line);
 
+    // The panel's one recall of user mode m (1 to 16), for the mode buttons
+    // here and on the user-mode page: the saved snapshot into the live image
+    // under the c331 manager's mutex with the apply flag, and the LED
+    // re-initialisation request when the mode's wall differs. False for an
+    // empty slot or a mode out of range.
+    static bool recallUserMode(int m);
+
     // Panel key lock (image word 772) as last read.
     u8 keylock() const { return m_keylock; }
     bool rebootIssued() const { return m_rebootIssued; }
@@ -44,8 +51,6 @@ public slots:
     void slot_update_timer_ticks();
 
     void on_inputchoose_clicked();
-    void on_Button_layout_clicked();
-    void on_Button_quality_clicked();
     void on_Button_usermode_clicked();
     void on_Button_option_clicked();
     void on_Button_info_clicked();
@@ -70,7 +75,7 @@ private:
     QLabel* m_modeTitle;
     QPushButton* m_lock;
     QPushButton* m_blackout;
-    QToolButton* m_tiles[6];
+    QToolButton* m_tiles[4];
     QPushButton* m_modes[16];
     QPointer<FirmwareUpdate> m_update;
     u8 m_keylock = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// The settings menu (page 5): opens the output, crop, communication,
-// advanced, test pattern and smart set-up pages. Pages it opened return to
+// The settings menu (page 5): opens the output, image layout, image quality,
+// crop, communication, advanced, test pattern and smart set-up pages. Pages it opened return to
 // it through language_changed, which re-labels it for g_language.
 #include <QDialog>
 #include <QPointer>
@@ -23,6 +23,8 @@ public:
 public slots:
     void on_Button_back_clicked();
     void on_output_set_clicked();
+    void on_Button_layout_clicked();
+    void on_Button_quality_clicked();
     void on_input_cut_clicked();
     void on_link_set_clicked();
     void on_AdvanceButton_clicked();
@@ -34,7 +36,7 @@ private:
 
     QPushButton* m_back;
     QLabel* m_title;
-    QToolButton* m_tiles[6];
+    QToolButton* m_tiles[8];
     bool m_wizard_flag = false;
 };
 

@@ -1,0 +1,173 @@
+#include "ui/settings/custommode.h"
+
+#include "core/JsonParse.h"
+#include "core/global.h"
+#include "core/zrvrampara.h"
+#include "ui/settings/settings_pages.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/page_frame.h"
+#include "ui/shell/page_registry.h"
+#include "ui/shell/shell_text.h"
+#include "video_engine/c331_manage.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMutexLocker>
+#include <QPushButton>
+
+QPointer<CustomMode> g_custommode;
+
+using namespace RamOffset;
+
+namespace {
+
+ZrvRamPara& model() { return *ZrvRamPara::p_zrvrampara_config; }
+
+// Empty, saved and current like the main menu's mode buttons; the chosen
+// mode has the orange frame of the window menus.
+const char* const kModeStyle = "background-color: %1;color:%2;border:%3;border-radius:6px;font: 18px;";
+const char* const kActionStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px";
+
+bool pendingSave(int m) {
+    const ZrvRamPara& p = model();
+    return p.live_image.word(SAVE_REQUEST) == m && p.shadow_image.word(SAVE_REQUEST) != m;
+}
+
+}  // namespace
+
+CustomMode::CustomMode(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("CustomMode"));
+    setFixedSize(800, 480);
+    setStyleSheet(QString::fromLatin1(ShellText::kPageBackground));
+
+    QPushButton* back = PageFrame::addBackButton(this);
+    connect(back, &QPushButton::clicked, this, &CustomMode::on_Button_back_clicked);
+    m_title = SettingsPages::addPageTitle(this, QRect(101, 15, 598, 42));
+
+    for (int i = 0; i < 16; ++i) {
+        auto* b = new QPushButton(this);
+        b->setObjectName(QStringLiteral("Button_mode%1").arg(i + 1));
+        b->setGeometry(20 + 150 * (i % 4), 80 + 96 * (i / 4), 140, 84);
+        b->setFocusPolicy(Qt::NoFocus);
+        connect(b, &QPushButton::clicked, this, &CustomMode::zrv_button_mode_clicked);
+        m_modes[i] = b;
+    }
+    int y = 100;
+    for (QPushButton** b : {&m_recall, &m_save, &m_delete}) {
+        *b = new QPushButton(this);
+        (*b)->setGeometry(630, y, 150, 70);
+        (*b)->setFocusPolicy(Qt::NoFocus);
+        (*b)->setStyleSheet(QString::fromLatin1(kActionStyle));
+        y += 100;
+    }
+    m_recall->setObjectName(QStringLiteral("Button_recall"));
+    m_save->setObjectName(QStringLiteral("Button_save"));
+    m_delete->setObjectName(QStringLiteral("Button_delete"));
+    connect(m_recall, &QPushButton::clicked, this, &CustomMode::on_Button_recall_clicked);
+    connect(m_save, &QPushButton::clicked, this, &CustomMode::on_Button_save_clicked);
+    connect(m_delete, &QPushButton::clicked, this, &CustomMode::on_Button_delete_clicked);
+
+    language_changed();
+    SettingsPages::enterPage(this, PageRegistry::UserModes, [this](int code) { syncUpdate(code); },
+                             [this] { on_Button_back_clicked(); });
+}
+
+CustomMode::~CustomMode() { PageRegistry::leave(PageRegistry::UserModes, this); }
+
+bool CustomMode::shownSaved(int m) { return model().ZrvUserModeSaved(m - 1) || pendingSave(m); }
+
+bool CustomMode::shownCurrent(int m) {
+    return pendingSave(m) || (model().ZrvGetCurrentModeIndex() == m && model().ZrvUserModeSaved(m - 1));
+}
+
+void CustomMode::language_changed() {
+    using ShellText::pick;
+    m_title->setText(pick("用户模式", "User modes", "Пользовательские режимы", "Chế độ người dùng", "使用者模式"));
+    SettingsPages::fitText(m_recall, pick("调用", "Recall", "Вызвать", "Gọi lại", "調用"));
+    SettingsPages::fitText(m_save, pick("保存", "Save", "Сохранить", "Lưu", "儲存"));
+    SettingsPages::fitText(m_delete, pick("删除", "Delete", "Удалить", "Xóa", "刪除"));
+    mode_update();
+}
+
+void CustomMode::mode_update() {
+    for (int m = 1; m <= 16; ++m) {
+        QPushButton* b = m_modes[m - 1];
+        const bool saved = shownSaved(m);
+        const bool current = shownCurrent(m);
+        const QString border = m == m_mode ? QStringLiteral("3px solid rgb(255,171,84)")
+                                           : QStringLiteral("1px solid %1").arg(saved ? "#FFFFFF" : "#60647A");
+        b->setStyleSheet(QString::fromLatin1(kModeStyle)
+                             .arg(current ? "#4777FF" : "rgb(33, 36, 53)", saved ? "#FFFFFF" : "#60647A", border));
+        ALIAS_PARA alias;
+        QString name = ShellText::pick("模式%1", "Mode %1", "Режим %1", "Chế độ %1", "模式%1").arg(m);
+        if (get_json_alias_para(&alias, "usermode", m) == 1) {
+            b->ensurePolished();
+            name = QFontMetrics(b->font()).elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
+                                                      b->width() - 12, Qt::TextShowMnemonic);
+        }
+        b->setText(name);
+    }
+}
+
+void CustomMode::zrv_button_mode_clicked() {
+    auto* b = qobject_cast<QPushButton*>(sender());
+    if (!b) return;
+    const int m = b->objectName().mid(int(qstrlen("Button_mode"))).toInt();
+    if (m < 1 || m > 16) return;
+    m_mode = m;
+    mode_update();
+}
+
+void CustomMode::on_Button_recall_clicked() {
+    if (!model().ZrvUserModeSaved(m_mode - 1)) return;
+    MainWindow::recallUserMode(m_mode);
+    mode_update();
+}
+
+void CustomMode::on_Button_save_clicked() {
+    model().ZrvRequestUserModeSave(m_mode);
+    mode_update();
+}
+
+void CustomMode::on_Button_delete_clicked() {
+    // The file routine takes the manager's mutex itself.
+    model().mode_file_deal(m_mode - 1, 1);
+    c331_manage* c331 = c331_manage::get();
+    {
+        QMutexLocker lock(&c331->mutex);
+        PARA_RAM_IMAGE& live = model().live_image;
+        bool changed = false;
+        if (live.word(LOADED_MODE) == m_mode) {
+            live.setWord(LOADED_MODE, 0);
+            changed = true;
+        }
+        // A save of this mode not carried out yet would bring it back right
+        // after the delete.
+        if (live.word(SAVE_REQUEST) == m_mode) {
+            live.setWord(SAVE_REQUEST, 0);
+            changed = true;
+        }
+        if (changed) c331->raise_apply(1);
+    }
+    mode_update();
+}
+
+void CustomMode::syncUpdate(int code) {
+    ZrvRamPara& m = model();
+    if (m.ZrvLanguageChanged()) {
+        language_changed();
+        return;
+    }
+    if (code == 2 || m.live_image.word(LOADED_MODE) != m.shadow_image.word(LOADED_MODE) ||
+        m.live_image.word(SAVE_REQUEST) != m.shadow_image.word(SAVE_REQUEST))
+        mode_update();
+}
+
+void CustomMode::on_Button_back_clicked() {
+    PageRegistry::leave(PageRegistry::UserModes, this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_custommode == this) g_custommode = nullptr;
+    if (g_mainwindow) g_mainwindow->language_changed();
+    g_page_focus = PageRegistry::MainMenu;
+}
