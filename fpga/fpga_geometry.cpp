@@ -3,6 +3,7 @@
 //
 // The area and back-up mirrors change under Utils::_fpga_multicast_mutex,
 // which each routine here takes itself: callers must not hold it.
+#include "fpga/fpga_handover.h"
 #include "fpga/fpga_manage.h"
 #include "video_io/source_handover.h"
 
@@ -244,8 +245,8 @@ void fpga_manage::set_led_para_deal() {
         request = g_set_led_para.load();
         step = g_set_led_setup.load();
         if (request == 2) {
-            g_set_led_para.store(0);
             g_set_led_setup.store(0);
+            fpga_handover::end_led_para(0);
         }
     }
     if (request == 2) {
@@ -273,7 +274,7 @@ void fpga_manage::set_led_para_deal() {
     QMutexLocker lock(&Utils::_led_para_init_mutex);
     if (g_set_led_para.load() != 1 || g_set_led_setup.load() != step) return;
     g_set_led_setup.store(next);
-    if (step == 2) g_set_led_para.store(0);
+    if (step == 2) fpga_handover::end_led_para(0);
 }
 
 bool fpga_manage::request_led_para_if_running() {

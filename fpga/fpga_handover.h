@@ -39,6 +39,24 @@ inline void wait_for_wake(Clock& clock, uint64_t ms, const std::atomic<bool>& st
     g_wake_pending = false;
 }
 
+// The LED-parameter sequence (g_set_led_para 1) ends in the FPGA thread;
+// the c331 thread waits for that end before it sets up the panel. Every
+// store that moves the word off 1 goes through end_led_para, so the waiter
+// sleeps until then (or its bound) instead of looking every millisecond.
+inline std::mutex g_led_para_mutex;
+inline std::condition_variable g_led_para_cv;
+
+inline void end_led_para(u8 value) {
+    g_set_led_para.store(value);
+    { std::lock_guard<std::mutex> lock(g_led_para_mutex); }
+    g_led_para_cv.notify_all();
+}
+// True when the sequence is over, false when `ms` passed first.
+inline bool wait_led_para_end(Clock& clock, uint64_t ms) {
+    std::unique_lock<std::mutex> lock(g_led_para_mutex);
+    return clock.waitFor(g_led_para_cv, lock, ms, [] { return g_set_led_para.load() != 1; });
+}
+
 // Brightness word (image 2176) changed; written under Utils::_bri_set_mutex.
 inline std::atomic<u8> g_bri_set_flag{0};
 // Output-channel layout words (image 1382, 1384) changed.

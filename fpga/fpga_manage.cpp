@@ -161,9 +161,20 @@ void fpga_manage::thread_main() {
         fpga_handover::wait_for_wake(clock, settled - clock.nowMs(), m_stop);
     while (!m_stop.load()) {
         thread_turn();
-        const bool open = g_fpga_c331_start.load() != 0;
-        fpga_handover::wait_for_wake(Board::get().clock(), open ? kPassMs : kGateClosedMs, m_stop);
+        fpga_handover::wait_for_wake(Board::get().clock(), pass_interval_ms(), m_stop);
     }
+}
+
+u32 fpga_manage::pass_interval_ms() {
+    if (g_fpga_c331_start.load() == 0) return kGateClosedMs;
+    // Bring-up, jobs, pass-through waits and lane recovery count their
+    // steps in passes or poll for answers: they keep the short pass.
+    const u8 job = g_send_para.job();
+    const bool busy = g_usb_grade.load() != 0 || (job >= 1 && job <= 6) || pc_cmd_valid.load() != 0 ||
+                      g_set_led_para.load() != 0 || fpga_handover::g_bri_set_flag.load() != 0 ||
+                      fpga_handover::g_lcd_set_flag.load() != 0 || fpga_handover::g_output_status_flag.load() != 0 ||
+                      st[0].lane_fault || st[1].lane_fault || !get_fpga_status();
+    return busy ? kPassMs : kQuietPassMs;
 }
 
 void fpga_manage::thread_turn() {

@@ -72,6 +72,12 @@ public:
     bool usb_upgrade_manage_deal();
     // Pass interval while running, and while the start gate is closed.
     static constexpr u32 kPassMs = 10;
+    // Pass interval while both FPGAs run and nothing is in hand: the idle
+    // work is due every 10 ticks or more, and whatever brings work (a
+    // request raised, a job posted, a PC frame) wakes the thread at once.
+    static constexpr u32 kQuietPassMs = 50;
+    // How long the thread sleeps after a turn.
+    u32 pass_interval_ms();
     // Settling time of the lines' start levels before the FPGAs are driven.
     static constexpr u32 kSettleMs = 2000;
     static constexpr u32 kGateClosedMs = 50;

@@ -19,23 +19,28 @@
 // ---------------------------------------------------------------- GPIO
 
 int SimGpio::setLine(const std::string& name, int value) {
-    std::vector<Watcher> watchers;
+    std::shared_ptr<const std::vector<Watcher>> watchers;
     const int v = value ? 1 : 0;
     bool changed = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_lines.find(name);
         changed = it == m_lines.end() || it->second != v;
-        m_lines[name] = v;
+        if (it == m_lines.end())
+            m_lines.emplace(name, v);
+        else
+            it->second = v;
         m_history.push({name, v});
         watchers = m_watchers;
         // The FPGAs' select and command lines move with every SPI access:
         // the history keeps them, the file would only grow without bound.
-        const bool busLine = name == GpioName::kFpga0Select || name == GpioName::kFpga1Select ||
-                             name == GpioName::kFpga0Command || name == GpioName::kFpga1Command ||
-                             name == GpioName::kFpga0FlashSelect || name == GpioName::kFpga1FlashSelect ||
-                             name == GpioName::kFpga0Irq || name == GpioName::kFpga1Irq;
-        if (changed && !busLine) {
+        const auto busLine = [&name] {
+            return name == GpioName::kFpga0Select || name == GpioName::kFpga1Select ||
+                   name == GpioName::kFpga0Command || name == GpioName::kFpga1Command ||
+                   name == GpioName::kFpga0FlashSelect || name == GpioName::kFpga1FlashSelect ||
+                   name == GpioName::kFpga0Irq || name == GpioName::kFpga1Irq;
+        };
+        if (changed && !busLine()) {
             const std::string path = Root::path(kLogDevicePath);
             QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
             if (FILE* f = std::fopen(path.c_str(), "a")) {
@@ -45,8 +50,8 @@ int SimGpio::setLine(const std::string& name, int value) {
             }
         }
     }
-    if (m_sink) m_sink(name + "=" + std::to_string(v));
-    for (auto& w : watchers) w(name, v);
+    if (m_sink) m_sink(name, v);
+    for (auto& w : *watchers) w(name, v);
     return 0;
 }
 
@@ -58,7 +63,9 @@ int SimGpio::getLine(const std::string& name) {
 
 void SimGpio::watch(Watcher w) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_watchers.push_back(std::move(w));
+    auto more = std::make_shared<std::vector<Watcher>>(*m_watchers);
+    more->push_back(std::move(w));
+    m_watchers = std::move(more);
 }
 
 std::vector<std::pair<std::string, int>> SimGpio::history() const {
@@ -109,6 +116,7 @@ public:
 
 private:
     void logMessage(const I2cMsg& m, bool read, bool ack) {
+        if (!m_board.eventLogOn()) return;
         char b[16];
         std::snprintf(b, sizeof b, "%c %02X", read ? 'R' : 'W', m.addr);
         std::string text = b;
@@ -251,7 +259,9 @@ private:
 
 SimBoard::SimBoard() : m_clock(std::make_unique<SystemClock>()) {
     m_gpio.setTimeSource([this] { return m_clock->nowMs(); });
-    m_gpio.setEventSink([this](const std::string& text) { logEvent(text); });
+    m_gpio.setEventSink([this](const std::string& name, int value) {
+        if (eventLogOn()) logEvent(name + "=" + std::to_string(value));
+    });
     // The kernel image and boot logo partitions of the device.
     m_mtdGeometry["/dev/mtd8"] = {0x100000, 0x10000, 0x800};
     m_mtdGeometry["/dev/mtd10"] = {0x800000, 0x10000, 0x800};
@@ -387,7 +397,7 @@ std::shared_ptr<I2cModel> SimBoard::i2cRoute(const std::string& busPath, uint16_
 
 void SimBoard::enableEventLog(bool on) {
     std::lock_guard<std::mutex> lock(m_eventMutex);
-    m_eventsOn = on;
+    m_eventsOn.store(on);
 }
 
 std::vector<std::string> SimBoard::eventLog() const {

@@ -37,15 +37,17 @@ public:
     // command, flash-select and interrupt lines, which move with every SPI
     // access, are kept out of the file.
     static constexpr const char* kLogDevicePath = "/var/log/sim_gpio.log";
-    // Also called on every set, with the line's event text (board event log).
-    void setEventSink(std::function<void(const std::string&)> sink) { m_sink = std::move(sink); }
+    // Also called on every set, with the line and its value (board event log).
+    void setEventSink(std::function<void(const std::string&, int)> sink) { m_sink = std::move(sink); }
 
 private:
     mutable std::mutex m_mutex;
     std::function<uint64_t()> m_now;
-    std::function<void(const std::string&)> m_sink;
+    std::function<void(const std::string&, int)> m_sink;
     std::map<std::string, int> m_lines;
-    std::vector<Watcher> m_watchers;
+    // Replaced whole by watch(): a set calls the list it found without
+    // copying every watcher (the FPGAs' lines move with each SPI access).
+    std::shared_ptr<const std::vector<Watcher>> m_watchers = std::make_shared<std::vector<Watcher>>();
     SimRing<std::pair<std::string, int>> m_history{kHistoryKeep};
 };
 
@@ -93,6 +95,8 @@ public:
     std::vector<std::string> eventLog() const;
     void clearEventLog();
     void logEvent(const std::string& text);
+    // Whether logEvent keeps anything: callers skip building the text.
+    bool eventLogOn() const { return m_eventsOn.load(std::memory_order_relaxed); }
 
     // MTD geometry used when the backing file under the root is created.
     void setMtdGeometry(const std::string& devicePath, uint32_t size, uint32_t erasesize, uint32_t writesize);
@@ -128,7 +132,7 @@ private:
     std::vector<Behind> m_behind;
     std::atomic<int> m_collisions{0};
     mutable std::mutex m_eventMutex;
-    bool m_eventsOn = false;
+    std::atomic<bool> m_eventsOn{false};
     std::vector<std::string> m_events;
     std::map<std::string, MtdGeometry> m_mtdGeometry;
     std::deque<std::string> m_uevents;

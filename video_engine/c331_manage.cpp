@@ -389,15 +389,8 @@ void c331_manage::wait_led_handover() {
     if (g_set_led_para.load() != 1) return;
     // The FPGA thread and the front panel need this mutex while the LED
     // settings are applied: let go of it while waiting, and not for ever.
-    const bool timedOut = without_mutex([] {
-        Clock& clock = Board::get().clock();
-        const u64 start = clock.nowMs();
-        while (g_set_led_para.load() == 1) {
-            if (clock.nowMs() - start >= kLedWaitMs) return true;
-            Utils::sleep_ms(1);
-        }
-        return false;
-    });
+    const bool timedOut =
+        without_mutex([] { return !fpga_handover::wait_led_para_end(Board::get().clock(), kLedWaitMs); });
     if (timedOut) writeLogMsg(WARNING, "c331: LED settings still being applied after 3 s; setting up the panel anyway");
 }
 
@@ -413,8 +406,9 @@ void c331_manage::apply_panel(const u8* live) {
                          word(live, c331img::SPLICE_MODE));
     {
         QMutexLocker lock(&Utils::_led_para_init_mutex);
-        g_set_led_para.store(2);
+        fpga_handover::end_led_para(2);
     }
+    fpga_handover::wake_fpga_thread();  // it resets both FPGAs for the new panel
     if (word(live, c331img::OSD_ON) != 0) g_osd_update.store(1);
 }
 

@@ -57,7 +57,11 @@ vimrasource::~vimrasource() {
 }
 
 void vimrasource::stop() {
-    m_stop.store(true);
+    {
+        std::lock_guard<std::mutex> lock(m_napMutex);
+        m_stop.store(true);
+    }
+    m_napCv.notify_all();
     if (m_thread.joinable()) m_thread.join();
 }
 
@@ -182,16 +186,30 @@ void vimrasource::about_source_init_work_reset() {
     Utils::sleep_ms(1);
 }
 
-// The waits are tick comparisons; between them the thread sleeps one tick.
+// The waits are tick comparisons; between them the thread sleeps until the
+// wait is over: nothing else runs in these states.
+void vimrasource::wait_startup(u32 ticks) {
+    u32 left;
+    {
+        QMutexLocker lock(&Utils::_source_init_mutex);
+        const u32 spent = Utils::getTimeSpace(init_tick);
+        left = spent > ticks ? 0 : ticks + 1 - spent;
+    }
+    if (left == 0) return;
+    std::unique_lock<std::mutex> lock(m_napMutex);
+    Board::get().clock().waitFor(m_napCv, lock, u64(left) * 10, [this] { return m_stop.load(); });
+}
+
 void vimrasource::about_source_init_work_reset_wait_ticks() {
     {
         QMutexLocker lock(&Utils::_source_init_mutex);
         if (Utils::getTimeSpace(init_tick) > 100) {
             init_state = 2;
             init_tick = G_timeTicks;
+            return;
         }
     }
-    Utils::sleep_ms(10);
+    wait_startup(100);
 }
 
 void vimrasource::about_source_init_work_ok() {
@@ -215,9 +233,10 @@ void vimrasource::about_source_init_work_ok_wait_ticks() {
         if (Utils::getTimeSpace(init_tick) > 500) {
             init_state = 4;
             init_tick = G_timeTicks;
+            return;
         }
     }
-    Utils::sleep_ms(10);
+    wait_startup(500);
 }
 
 // ---------------------------------------------------------------------------

@@ -18,8 +18,10 @@
 #include "video_io/source_map.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class ite6805_sys;
@@ -161,7 +163,12 @@ private:
     void poll_input(int input);
     void set_clock_state(int output, u8 state);
     void enter_state(u8 state);
+    // A start-up wait of `ticks` since init_tick: sleeps until it is over
+    // (or stop() is called) instead of waking every tick to look.
+    void wait_startup(u32 ticks);
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::mutex m_napMutex;
+    std::condition_variable m_napCv;
 };

@@ -3,6 +3,7 @@
 #include "support/quiet_c331_ops.h"
 #include "fpga_env.h"
 
+#include "fpga/fpga_jobs.h"
 #include "protocol/message_deal.h"
 #include "video_engine/c331_chip_ops.h"
 
@@ -71,4 +72,46 @@ TEST_F(FpgaRoad, FlagRegisterAsksForTheLedSequenceOnlyWhileBothRun) {
     message_deal::REG_mcu_flag(0x02, 0x02);
     EXPECT_EQ((Vals{g_set_led_para.load(), g_set_led_setup.load()}), (Vals{1, 0}));
     c331_manage::get()->apply_flag.store(0);
+}
+
+// The thread sleeps the long pass only while both FPGAs run and nothing is
+// in hand; whatever counts in passes or waits for answers brings back the
+// short one until it is over.
+TEST_F(FpgaRoad, LongPassOnlyWhileBothRunWithNothingInHand) {
+    auto interval = [this] { return static_cast<long long>(m->pass_interval_ms()); };
+    const long long shortPass = fpga_manage::kPassMs, longPass = fpga_manage::kQuietPassMs;
+    Vals seen{interval()};  // gate closed
+    ASSERT_TRUE(bringUpBoth());
+    tick(20);
+    seen.push_back(interval());
+
+    // A card job posted by a page, until it is done.
+    ASSERT_EQ(post_card_job(3), JobPost::Posted);
+    seen.push_back(interval());
+    ASSERT_TRUE(runUntil([] { return g_send_para.job() == 0; }, 3000));
+    seen.push_back(interval());
+
+    // A PC command for the cards, until its 80 ticks are over.
+    pc_cmd_valid.store(1);
+    pc_cmd_time.store(G_timeTicks);
+    seen.push_back(interval());
+    ASSERT_TRUE(runUntil([] { return pc_cmd_valid.load() == 0; }, 200));
+    seen.push_back(interval());
+
+    // Lost Vby-One lanes, until they are locked again.
+    fpga[1]->setLaneDrop(0x08);
+    ASSERT_TRUE(runUntil([this] { return m->st[1].lane_fault != 0; }, 100));
+    seen.push_back(interval());
+    fpga[1]->setLaneDrop(0);
+    ASSERT_TRUE(runUntil([this] { return m->st[1].lane_fault == 0; }, 100));
+    seen.push_back(interval());
+
+    // A change handed over by the c331 thread, until it is served.
+    fpga_handover::raise_output_status();
+    seen.push_back(interval());
+    tick();
+    seen.push_back(interval());
+
+    EXPECT_EQ(seen, (Vals{fpga_manage::kGateClosedMs, longPass, shortPass, longPass, shortPass, longPass, shortPass,
+                          longPass, shortPass, longPass}));
 }

@@ -5,6 +5,7 @@
 #include "video_engine/test_c331_pipe_env.h"
 #include "video_engine/test_c331_sim.h"
 #include "support/quiet_c331_ops.h"
+#include "image_file.h"
 
 #include "ui/settings/edidset.h"
 #include "ui/settings/imagequality.h"
@@ -100,16 +101,7 @@ protected:
         QTest::mouseClick(page->findChild<QLineEdit*>(name), Qt::LeftButton);
     }
     QPushButton* button(QWidget* page, const char* name) { return page->findChild<QPushButton*>(name); }
-    // Image bytes as the persisted file holds them.
-    Vals fileWords(u32 offset, int words) {
-        const std::string file = readHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO));
-        Vals v;
-        for (int i = 0; i < words; ++i) {
-            const size_t at = RamFile::DATA_OFFSET + offset + 2 * u32(i) - PERSIST_BEGIN;
-            v.push_back(at + 1 < file.size() ? u8(file[at]) | (u8(file[at + 1]) << 8) : -1);
-        }
-        return v;
-    }
+    Vals fileWords(u32 offset, int words) { return persistedWords(offset, words); }
 
     std::unique_ptr<ZrvRamPara> model;
     std::unique_ptr<ModelInstall> install;

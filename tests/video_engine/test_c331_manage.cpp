@@ -4,9 +4,12 @@
 #include "support/quiet_c331_ops.h"
 #include "core/zrvrampara.h"
 #include "test_c331_sim.h"
+#include "fpga/fpga_handover.h"
 #include "video_engine/c331_manage.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -245,7 +248,29 @@ TEST_F(C331ManageTest, SourceChangesCropsAndAudioWindow) {
     EXPECT_TRUE(source_handover::take_audio_changed());
 }
 
+// Real waits whose bound lies far beyond the test: a wait that ends before
+// it was ended by its notification, and one that reaches it is counted.
+class NotifiedClock : public SystemClock {
+public:
+    std::atomic<int> boundsReached{0};
+    std::atomic<int> waiting{0};
+    bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t,
+                 const std::function<bool()>& ready) override {
+        if (!ready()) ++waiting;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!ready())
+            if (cv.wait_until(lock, deadline) == std::cv_status::timeout) {
+                ++boundsReached;
+                return ready();
+            }
+        return true;
+    }
+};
+
 TEST_F(C331ManageTest, PanelWaitForLedHandOverReleasesTheMutex) {
+    auto owned = std::make_unique<NotifiedClock>();
+    NotifiedClock* clock = owned.get();
+    board().setClock(std::move(owned));
     g_set_led_para = 1;
     g_force_bkcolor = 0;  // makes the pass call forceColorDisable first, under the mutex
     edit(c331img::LED_WIDTH, 3840);
@@ -258,8 +283,11 @@ TEST_F(C331ManageTest, PanelWaitForLedHandOverReleasesTheMutex) {
     g_force_bkcolor = 0;
     mgr->apply_flag = 1;
     mgr->mutex.unlock();
-    g_set_led_para = 0;
+    // The FPGA thread ends the sequence while the pass sleeps: it goes on at once.
+    while (clock->waiting.load() == 0) std::this_thread::yield();
+    fpga_handover::end_led_para(0);
     pass.join();
+    EXPECT_EQ(clock->boundsReached.load(), 0);
     EXPECT_EQ(ops.take(), (Calls{"forceColorDisable", "PnlInit2(3840,0,0,0,0)", "forceColorDisable"}));
     // The flag raised meanwhile stays for the next pass, which finds nothing left.
     EXPECT_EQ((Vals{g_set_led_para.load(), mgr->apply_flag.load()}), (Vals{2, 1}));

@@ -21,15 +21,17 @@ TEST_F(SourceManagerTest, StartupHoldsResetThenWaitsAndPulsesOnlyFlaggedFamilies
     EXPECT_EQ((Vals{src->startup_state(), line(GpioName::kIt6602Reset).size(), line(GpioName::kIt6805Reset).size()}),
               (Vals{1, 1, 1}));
     EXPECT_EQ(calls.take(), (Calls{"reset_init @00"}));
+    // Each wait is one sleep to its end, not a wake-up every tick.
     const u32 t0 = src->init_tick;
-    while (src->startup_state() == 1) src->step();
-    EXPECT_EQ(Utils::getTimeSpace(t0, src->init_tick), 101u);  // strictly more than 100
+    int steps = 0;
+    for (; src->startup_state() == 1; ++steps) src->step();
+    EXPECT_EQ((Vals{Utils::getTimeSpace(t0, src->init_tick), u32(steps)}), (Vals{101, 2}));  // strictly more than 100
     src->step();  // state 2
     EXPECT_EQ((Vals{line(GpioName::kIt6602Reset)[1], line(GpioName::kIt6805Reset)[1], src->startup_state()}),
               (Vals{1, 1, 3}));
     const u32 t1 = src->init_tick;
-    while (src->startup_state() == 3) src->step();
-    EXPECT_EQ(Utils::getTimeSpace(t1, src->init_tick), 501u);
+    for (steps = 0; src->startup_state() == 3; ++steps) src->step();
+    EXPECT_EQ((Vals{Utils::getTimeSpace(t1, src->init_tick), u32(steps)}), (Vals{501, 2}));
     src->step();  // state 4: check ("Never" here)
     EXPECT_EQ(src->startup_state(), 5);
 

@@ -6,11 +6,11 @@
 #include <QFrame>
 #include <QPoint>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 
 #include <functional>
 
-class QPushButton;
 class QWidget;
 
 namespace PortTiles {

@@ -10,6 +10,7 @@
 #include "ui/settings/imagequality.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/settings/inputcut.h"
+#include "ui/settings/outputset.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
@@ -30,6 +31,7 @@ void install() {
     PageRegistry::setPageOpener(PageRegistry::Crop, g_inputcut);
     PageRegistry::setPageOpener(PageRegistry::Edid, g_edidset);
     PageRegistry::setPageOpener(PageRegistry::ImageQuality, g_imagequality);
+    PageRegistry::setPageOpener(PageRegistry::Output, g_outputset);
     PageRegistry::setPageOpener(PageRegistry::ImageLayout, g_imagelayout);
     PageRegistry::setPageOpener(PageRegistry::UserModes, g_custommode);
 }
