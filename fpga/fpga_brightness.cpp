@@ -22,7 +22,6 @@ using namespace card_frame;
 
 namespace {
 
-constexpr u32 kSectorBright = FLASH_BRIGHT / kSectorSize;
 constexpr u8 kSensorValid = 0xFF;
 constexpr int kSensorValidByte = 49;
 constexpr int kSensorTargetByte = 52;
@@ -42,6 +41,14 @@ u8 fpga_manage::level_to_value(u8 level, u8 mode) {
 void fpga_manage::set_level_images(u8 level) {
     write_to_register(BRI_LEVEL, 0xFF, level, 0);
     write_to_register(BRI_LEVEL, 0xFF, level, 1);
+}
+
+bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
+    bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
+    if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
+    if (!ok) writeLogMsg(ERROR, address == FLASH_ONOFF ? "fpga: on/off schedule record not stored"
+                                                       : "fpga: brightness record not stored");
+    return ok;
 }
 
 // ---------------------------------------------------------------- the write
@@ -133,8 +140,7 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
         std::memcpy(record + 4, head, sizeof head);
         std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
-        m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, kSectorBright, 0, 1);
-        m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, FLASH_BRIGHT, record, kBrightRecordBytes);
+        store_record(FLASH_BRIGHT, record, kBrightRecordBytes);
         // The live state is what that record gives at the next start: a
         // later task run must not read the value as a 16-step level.
         bri_mode = 16;
@@ -207,8 +213,8 @@ void fpga_manage::OnOff_time(const u8* block) {
     for (auto& e : onoff) e.on_armed = e.off_armed = false;
     for (u8 i = 0; i < onoff_count; ++i) {
         const u8* t = d + 1 + 4 * i;
-        // A byte that is not BCD stays 255 and never matches the clock.
-        auto plain = [](u8 b) { return u8(std::max(Utils::fromBcd(b), -1)); };
+        // A byte that is not BCD (-1) becomes 255 and never matches the clock.
+        auto plain = [](u8 b) { return u8(Utils::fromBcd(b)); };
         onoff[i] = OnOffEntry{plain(t[0]), plain(t[1]), plain(t[2]), plain(t[3]), true, true};
     }
 }

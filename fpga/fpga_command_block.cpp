@@ -20,8 +20,6 @@ constexpr u8 kStore = 0xAA;
 constexpr u8 kErase = 0x55;
 constexpr u32 kHead = 8;
 constexpr u32 kClockBytes = 7;
-constexpr u32 kSectorOnOff = FLASH_ONOFF / kSectorSize;
-constexpr u32 kSectorBright = FLASH_BRIGHT / kSectorSize;
 
 bool fixedLevelMode(u8 mode) { return mode == 0 || mode == 16; }
 
@@ -72,16 +70,16 @@ void fpga_manage::Dealwith_mcu_ram() {
     QMutexLocker lock(&bri_mutex);
     if (kind == 2) {
         OnOff_time(block);
-        if (store == kStore || store == kErase) m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, kSectorOnOff, 0, 1);
-        if (store == kStore) m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, FLASH_ONOFF, record, len + kHead);
-        if (store == kStore || store == kErase) write_to_register(ONOFF_ACTIVE, 0xFF, store == kStore ? 1 : 0, 0);
+        if (store == kStore || store == kErase) {
+            store_record(FLASH_ONOFF, store == kStore ? record : nullptr, len + kHead);
+            write_to_register(ONOFF_ACTIVE, 0xFF, store == kStore ? 1 : 0, 0);
+        }
         return;
     }
     const u8 mode = data[0];
     if (!fixedLevelMode(mode)) {
         if (store == kStore || store == kErase) {
-            m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, kSectorBright, 0, 1);
-            if (store == kStore) m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, FLASH_BRIGHT, record, len + kHead);
+            store_record(FLASH_BRIGHT, store == kStore ? record : nullptr, len + kHead);
             g_change[17] = 1;
         }
         g_change[26] = 0;
@@ -92,8 +90,7 @@ void fpga_manage::Dealwith_mcu_ram() {
     g_change[16] = data[1];
     Brightness_hand_dealwith(false);
     if (store == kStore) {
-        m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, kSectorBright, 0, 1);
-        m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, FLASH_BRIGHT, record, len + kHead);
+        store_record(FLASH_BRIGHT, record, len + kHead);
         g_change[17] = 1;
     }
 }

@@ -158,6 +158,10 @@ public:
     static u8 level_to_value(u8 level, u8 mode);
     // Register image 64 of both FPGAs := level.
     void set_level_images(u8 level);
+    // Erases the record's sector in the flash behind FPGA 0 and, unless
+    // record is null, programs length bytes from record + 4 at address;
+    // false (logged) when the flash failed.
+    bool store_record(u32 address, const u8* record, u32 length);
     // The value this manager last wrote into image word 2176 itself (-1:
     // none pending); guarded by bri_mutex.
     int own_bri_word = -1;

@@ -4,6 +4,7 @@
 #include "fpga_env.h"
 
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -140,6 +141,9 @@ TEST_F(Brightness, StoredLevelComesBackAfterARestart) {
     up();
     ASSERT_TRUE(runUntil([&] { return !fpga[1]->writesTo(6).empty(); }, 1200));
     EXPECT_EQ((Vals{fpga[0]->writesTo(6).back(), fpga[1]->writesTo(6).back()}), (Vals{127, 127}));
+    // The record was read into a buffer of its own: the block the PC reads
+    // holds no command that a later run of register 2 would carry out again.
+    EXPECT_EQ((Vals{fpga_manage::MCU_RAM_CMD[0], fpga_manage::MCU_RAM_CMD[12]}), (Vals{0, 0x01}));
 }
 
 TEST_F(Brightness, PanelWordIsWrittenAndStoredAsAFixedLevel) {
@@ -209,8 +213,10 @@ TEST_F(Brightness, HalfHourTableAndOwnWordsComingBack) {
 TEST_F(Brightness, SensorFoundReadFilteredAndCountedWhenSilent) {
     board().scenario().setCardsOnPort(5, 3);
     board().scenario().setSensor(5, SimSensor{true, 10, false, false});
+    board().scenario().setCardsOnPort(14, 1);  // one on FPGA 1 comes later in the search
+    board().scenario().setSensor(14, SimSensor{true, 1, false, false});
     up();
-    runUntil([&] { return m->total_cards.load() == 5; }, 300);
+    runUntil([&] { return m->total_cards.load() == 6; }, 300);
     run(3, 0xAA, {2});
     m->Extension_function();  // the reload, and the task's first run
     EXPECT_EQ((Vals{m->g_change[27], m->g_change[28], m->g_change[16], reg6(0)}), (Vals{2, 0x5000, 15, 239}));
@@ -231,6 +237,23 @@ TEST_F(Brightness, SensorFoundReadFilteredAndCountedWhenSilent) {
     EXPECT_EQ((Vals{m->g_change[26], m->g_change[16]}), (Vals{9, 12}));
     taskRun();
     EXPECT_EQ((Vals{m->g_change[26], m->g_change[16], reg6(1)}), (Vals{0, 16, 255}));
+}
+
+TEST_F(Brightness, CommandBlocksFromAProtocolThreadWhileTheTaskRuns) {
+    up();
+    run(3, 0xAA, table());
+    m->Extension_function();
+    std::thread pc([&] {
+        for (int i = 0; i < 20; ++i) run(3, i % 2 ? 0xAA : 0, i % 2 ? table() : Bytes{0, u8(i % 16)});
+    });
+    for (int i = 0; i < 20; ++i) {
+        at(2, i, 0);
+        taskRun();
+    }
+    pc.join();
+    m->Extension_function();
+    // The last block stored the table; its reload brought the table back.
+    EXPECT_EQ((Vals{m->bri_mode, m->HalfHourValue[47], rec(FLASH_BRIGHT, 1)[0]}), (Vals{1, 16, 0xAA}));
 }
 
 }  // namespace
