@@ -47,7 +47,7 @@ protected:
         u16 expected = 0;
         for (u16 c : board().scenario().snapshot().cardsPerPort) expected = u16(expected + c);
         m.reset();
-        m = std::make_unique<fpga_manage>(&ops);
+        m = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = m.get();
         ASSERT_EQ(m->initialize(true), 0);
         // What the input-source and c331 managers do: outputs clocked, the

@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(board().scenario().loadJson("{\"ports\": " + ports + more + "}"));
         u16 expected = 0;
         for (u16 c : board().scenario().snapshot().cardsPerPort) expected = u16(expected + c);
-        m = std::make_unique<fpga_manage>(&ops);
+        m = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = m.get();
         ASSERT_EQ(m->initialize(true), 0);
         for (int k = 0; k < 2; ++k) {
@@ -53,7 +53,6 @@ protected:
         return out;
     }
 
-    RecordingLaterOps ops;
     std::unique_ptr<fpga_manage> m;
     message_deal deal;
 };
