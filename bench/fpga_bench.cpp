@@ -7,6 +7,7 @@
 #include "sim/sim_board.h"
 #include "sim/sim_devices.h"
 #include "sim/sim_fpga.h"
+#include "sim/sim_fpga_flash.h"
 #include "fpga/card_frame.h"
 #include "protocol/pc_link.h"
 #include "fpga/rcv_recovery_file.h"
@@ -137,6 +138,35 @@ void BM_ReceivePollReadyPage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReceivePollReadyPage);
+
+// Opening the run-time record at start, as the FPGA manager's start waits
+// for it: all eight groups used in both copies, the sequence slots in use
+// well into their sectors.
+void BM_OpenFullRunTimeRecord(benchmark::State& state) {
+    using R = clock_record_run;
+    FpgaBench b;
+    auto flash = std::dynamic_pointer_cast<SimFpgaFlash>(b.board->spiModel("/dev/spidev32766.3"));
+    auto put = [&](u32 address, const std::vector<u8>& bytes) { flash->preload(address + R::kFlashOffset, bytes); };
+    constexpr u32 kFirstSeq = 4000;
+    put(R::kHeader, {0xAA, 0x5A, 0xA5});
+    for (u32 g = 0; g < R::kGroups; ++g) {
+        const u32 cumulative = g * R::kGroupMinutes, seq = kFirstSeq + g;
+        for (u32 base : {R::kCopyA, R::kCopyB}) {
+            const u32 a = base + R::kGroupBytes * g;
+            put(a, {0xAA, 0x26, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00, u8(cumulative), u8(cumulative >> 8),
+                    u8(cumulative >> 16), u8(cumulative >> 24), 0xFF, u8(seq), u8(seq >> 8), u8(seq >> 16)});
+            put(a + R::kProgressStart, std::vector<u8>(R::kProgressBytes, 0x55));
+        }
+    }
+    for (u32 q = 0; q < kFirstSeq + R::kGroups; ++q) {
+        std::vector<u8> slot(R::kSlotBytes, 0);
+        slot[0] = 0xAA;
+        put(R::kSlots + R::kSlotBytes * q, slot);
+    }
+    for (auto _ : state) b.m->clock_record.clock_record_init();
+    if (g_clock_record.group_index != R::kGroups) state.SkipWithError("the record did not open all groups");
+}
+BENCHMARK(BM_OpenFullRunTimeRecord);
 
 }  // namespace
 

@@ -188,7 +188,8 @@ void fpga_manage::fpgainit(u8 fpga) {
     read_from_register(STATUS, fpga);
     write_to_register(STATUS, STATUS_LOAD, 0, fpga);
 
-    m_ops->reload_brightness_records(fpga);
+    record_bright_change();
+    record_onoff_time(flash);
 
     for (int i = 0; i < 3; ++i) read_from_register(PROBE, fpga);
 

@@ -445,13 +445,16 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     } else if (dst >= kController && dst <= kController + 15 && src < kController) {
         if ((cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController) {
             ctrl_reply_flag = 1;
-            std::memcpy(ctrl_reply, frame + CMD, std::min<u32>(130, n - CMD));
+            ctrl_reply_len = std::min<u32>(130, n - 1 - CMD);
+            std::memcpy(ctrl_reply, frame + CMD, ctrl_reply_len);
         }
         if (frame[CLASS] == CLASS_CONFIG) {
             g_send_para.reply.store(1);
             return;
         }
         if (frame[CLASS] == CLASS_BRIGHT) return;
+        // A reply the controller asked for is no answer to a PC's frame.
+        if ((cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController) return;
         if (controllerSearch) {
             deal_with_search_concurrent(fpga);
             return;

@@ -1,6 +1,6 @@
 // The command block the PC leaves in MCU_RAM_CMD and runs through register 2
-// bit 2. The clock setting is handled here; the schedule and brightness kinds
-// go to the later operations.
+// bit 2: the clock setting, the daily on/off schedule and the brightness
+// mode, the last two kept in the flash behind FPGA 0.
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
@@ -8,13 +8,35 @@
 #include <QDate>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstring>
+
+using namespace fpgareg;
 
 namespace {
 
 constexpr u8 kPresent = 0xAA;
+constexpr u8 kStore = 0xAA;
+constexpr u8 kErase = 0x55;
 constexpr u32 kHead = 8;
 constexpr u32 kClockBytes = 7;
+
+bool fixedLevelMode(u8 mode) { return mode == 0 || mode == 16; }
+
+// Data bytes a block of this kind needs (from data byte 8 on); 0 for a kind
+// that is not run.
+u32 needed(u8 kind, const u8* data, u32 len) {
+    switch (kind) {
+    case 1: return kClockBytes;
+    case 2: return len < 1 ? 1 : 1 + 4 * std::min<u32>(data[0], 4);
+    case 3:
+        if (len < 1) return 1;
+        if (fixedLevelMode(data[0])) return 2;
+        if (data[0] == 1 || data[0] == 17) return 49;
+        return 1;
+    default: return 0;
+    }
+}
 
 }  // namespace
 
@@ -24,23 +46,65 @@ void fpga_manage::Dealwith_mcu_ram() {
         QMutexLocker lock(&Utils::_fpga_multicast_mutex);
         std::memcpy(block, MCU_RAM_CMD, sizeof block);
     }
-    if (block[0] != kPresent || block[1] != 1) {
-        m_ops->run_command_block();
-        return;
-    }
+    if (block[0] != kPresent) return;
+    const u8 kind = block[1];
     const u32 len = u32(block[6]) | u32(block[7]) << 8;
-    if (len + kHead > sizeof block || len < kClockBytes) {
-        writeLogMsg(ERROR, "command block: clock setting refused, length " + std::to_string(len));
+    const u8* data = block + kHead;
+    const u32 need = needed(kind, data, len);
+    if (need == 0) {
+        writeLogMsg(WARNING, "command block: unknown kind " + std::to_string(kind) + " ignored");
         return;
     }
+    if (len + kHead > sizeof block || len < need) {
+        writeLogMsg(ERROR, "command block: kind " + std::to_string(kind) + " refused, length " + std::to_string(len));
+        return;
+    }
+    if (kind == 1) {
+        Checktime(block);
+        return;
+    }
+    // The flash driver programs from four bytes into its buffer.
+    u8 record[4 + sizeof block];
+    std::memcpy(record + 4, block, len + kHead);
+    const u8 store = block[2];
+    QMutexLocker lock(&bri_mutex);
+    if (kind == 2) {
+        OnOff_time(block);
+        if (store == kStore || store == kErase) {
+            store_record(FLASH_ONOFF, store == kStore ? record : nullptr, len + kHead);
+            write_to_register(ONOFF_ACTIVE, 0xFF, store == kStore ? 1 : 0, 0);
+        }
+        return;
+    }
+    const u8 mode = data[0];
+    if (!fixedLevelMode(mode)) {
+        if (store == kStore || store == kErase) {
+            store_record(FLASH_BRIGHT, store == kStore ? record : nullptr, len + kHead);
+            g_change[17] = 1;
+        }
+        g_change[26] = 0;
+        return;
+    }
+    bri_mode = mode;
+    set_level_images(data[1]);
+    g_change[16] = data[1];
+    Brightness_hand_dealwith(false);
+    if (store == kStore) {
+        store_record(FLASH_BRIGHT, record, len + kHead);
+        g_change[17] = 1;
+    }
+}
+
+int fpga_manage::Checktime(const u8* block) {
     const u8* d = block + kHead;
-    const int yearLow = Utils::fromBcd(d[0]), century = Utils::fromBcd(d[1]), month = Utils::fromBcd(d[2]), day = Utils::fromBcd(d[3]);
+    const int yearLow = Utils::fromBcd(d[0]), century = Utils::fromBcd(d[1]), month = Utils::fromBcd(d[2]),
+              day = Utils::fromBcd(d[3]);
     const int hour = Utils::fromBcd(d[4]), minute = Utils::fromBcd(d[5]), second = Utils::fromBcd(d[6]);
     // Only checked numbers reach the command line.
     if (yearLow < 0 || century < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
         second > 59 || !QDate::isValid(century * 100 + yearLow, month, day)) {
         writeLogMsg(ERROR, "command block: clock setting refused, not a valid BCD time");
-        return;
+        return -1;
     }
     const QString command = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\";hwclock -wu")
                                 .arg(century * 100 + yearLow)
@@ -51,7 +115,8 @@ void fpga_manage::Dealwith_mcu_ram() {
                                 .arg(second);
     if (Utils::system_mutex(command) != 0) {
         writeLogMsg(ERROR, "command block: clock setting failed");
-        return;
+        return -1;
     }
     clock_record.dealwith_record_timing();
+    return 0;
 }

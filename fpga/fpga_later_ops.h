@@ -1,8 +1,7 @@
 #pragma once
-// The FPGA thread's operations that come with the schedule and upgrade
-// work. The manager holds one implementation;
-// until those are built the stand-in below logs "not built" once per
-// operation, and a flag step whose operation is missing keeps its flag.
+// The FPGA thread's operation that comes with the upgrade work. The manager
+// holds one implementation; until it is built the stand-in below logs "not
+// built" once.
 #include "core/global.h"
 
 #include <mutex>
@@ -13,24 +12,12 @@ class fpga_later_ops {
 public:
     virtual ~fpga_later_ops() = default;
 
-    // Idle work: the multifunction-card work.
-    virtual void Extension_function() = 0;
-    // Applies the brightness; 1 when done, 0 to keep the request.
-    virtual int set_brightness() = 0;
-    // Runs the command block MCU_RAM_CMD (register 2 bit 2).
-    virtual void run_command_block() = 0;
-    // Reloads the stored brightness record and on/off schedule (bring-up).
-    virtual void reload_brightness_records(u8 fpga) = 0;
     // One step of the USB upgrade (while g_usb_grade is set).
     virtual void usb_upgrade_deal() = 0;
 };
 
 class fpga_later_ops_unbuilt : public fpga_later_ops {
 public:
-    void Extension_function() override { notBuilt("Extension_function"); }
-    int set_brightness() override { return notBuilt("set_brightness"), 0; }
-    void run_command_block() override { notBuilt("command block"); }
-    void reload_brightness_records(u8) override { notBuilt("brightness record reload"); }
     void usb_upgrade_deal() override { notBuilt("usb_upgrade_deal"); }
 
 protected:

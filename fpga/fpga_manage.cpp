@@ -13,6 +13,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -132,7 +133,7 @@ void fpga_manage::softinit() {
     for (int w : {3, 4, 32, 33, 38, 39, 45}) g_change[w] = now;
     g_change[34] = g_change[35] = 15;
     g_change[42] = g_change[43] = g_change[44] = 0;
-    // The power-control start state belongs to the schedules, not built.
+    std::fill(std::begin(HalfHourValue), std::end(HalfHourValue), u8(0x0F));
     const u8 software[4] = {1, 17, 0, 0};
     std::memcpy(MCU_RAM_CMD + 24, software, 4);
     std::memset(MCU_RAM_CMD + 30, 0, 4);
@@ -200,7 +201,7 @@ void fpga_manage::pass() {
     for (u8 k = 0; k < 2; ++k)
         if (released(k)) power_up_check_fpga_status(k);
     if (fpga_handover::take_output_layout() && set_fpga_lcd() != 1) fpga_handover::restore_output_layout();
-    if (fpga_handover::take_brightness() && m_ops->set_brightness() != 1) fpga_handover::restore_brightness();
+    if (fpga_handover::take_brightness() && set_fpga_bri_val() != 1) fpga_handover::restore_brightness();
     if (g_set_led_para.load() != 0) set_led_para_deal();
     if (get_fpga_status() && Utils::getTimeSpace(m_time_tick) >= 26) {
         IT8563WE_Get(&current_time);
@@ -220,7 +221,7 @@ void fpga_manage::Check_search_card() {
         check_vbo_status(0);
         check_vbo_status(1);
         Search_Card_Cmd();
-        m_ops->Extension_function();
+        Extension_function();
         check_wlanonline_state();
     } else if (pc_cmd_valid.load() != 0 && Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
         pc_cmd_valid.store(0);

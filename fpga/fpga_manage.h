@@ -3,7 +3,8 @@
 // thread with its start gate and eleven-step pass, bring-up, output geometry
 // and screen control.
 //
-// Locks, in the order they may be taken: the c331 manager's mutex;
+// Locks, in the order they may be taken: bri_mutex (brightness and
+// schedules); the c331 manager's mutex;
 // Utils::_led_para_init_mutex or Utils::_bri_set_mutex; the port mutex;
 // Utils::_fpga_multicast_mutex (RAM mirrors); the register lock (one masked
 // register write from read to wire); Utils::_spi_mutex (inside every wire
@@ -92,9 +93,14 @@ public:
     // lock and, for a blackout write of register 0, the c331 manager's mutex
     // after it: no caller may hold the c331 manager's mutex.
     void write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
-    // Runs the command block MCU_RAM_CMD (a copy of it): the clock setting
-    // here, the other kinds through the later operations.
+    // Runs the command block MCU_RAM_CMD (a copy of it): kind 1 the clock,
+    // 2 the on/off schedule, 3 the brightness. A block whose length does
+    // not fit the block or is short for its kind is refused and logged.
     void Dealwith_mcu_ram();
+    // Sets the system clock from a kind-1 block (date and hwclock through the
+    // shell runner) and marks the run-time record; 0 done, -1 refused or
+    // failed (logged).
+    int Checktime(const u8* block);
     // Copies the version registers 28-31 to MCU_RAM_CMD bytes 12-15.
     void FPGA_to_RAM(u8 fpga);
     // Wall time of the platform clock.
@@ -115,6 +121,65 @@ public:
     bool released(u8 fpga) const;
     // Idle work: lanes, card search, multifunction cards, port online state.
     void Check_search_card();
+
+    // ---- brightness and on/off schedules (one lock, bri_mutex, over their
+    // state and the two records in the flash behind FPGA 0; taken before the
+    // c331 manager's mutex and the port mutex)
+    // Pass step 6, with the brightness flag taken: applies the panel's word,
+    // unless the word is the one this manager wrote itself; 1 when done, 0
+    // to put the flag back.
+    int set_fpga_bri_val();
+    // Writes the brightness to both FPGAs; `panel`: from the panel's word
+    // (then stored as a fixed-level record), else from the current level.
+    // 1 done, 0 when the FPGAs read back different values. Caller holds
+    // bri_mutex.
+    int Brightness_hand_dealwith(bool panel);
+    // Reload the stored records (parameter load at bring-up).
+    void record_bright_change();
+    void record_onoff_time(u8 flash);
+    void reload_bright_record();  // caller holds bri_mutex
+    // Idle work: record reload request, brightness task, on/off check.
+    void Extension_function();
+    void brightness_task();
+    // Sensor on a multifunction card: search, read (bounded wait for its
+    // reply), filter into the current level.
+    void search_sensor();
+    void read_sensor();
+    void filter_sensor();
+    void dealwith_onoff();
+    // Arms the entries of a schedule block (data byte 8 the count, at most
+    // four used). Caller holds bri_mutex.
+    void OnOff_time(const u8* block);
+    // Level x 16 - 1 for a 16-step mode (level clamped to 1-16), the level
+    // itself for modes 16 and 17.
+    static u8 level_to_value(u8 level, u8 mode);
+    // Register image 64 of both FPGAs := level.
+    void set_level_images(u8 level);
+    // Erases the record's sector in the flash behind FPGA 0 and, unless
+    // record is null, programs length bytes from record + 4 at address;
+    // false (logged) when the flash failed.
+    bool store_record(u32 address, const u8* record, u32 length);
+    // The value this manager last wrote into image word 2176 itself (-1:
+    // none pending); guarded by bri_mutex.
+    int own_bri_word = -1;
+    u8 HalfHourValue[48];
+    u8 bri_mode = 0;
+    u8 bri_last_slot = 255;
+    u8 sensor_block[128] = {};
+    struct OnOffEntry {
+        u8 on_hour = 0, on_minute = 0, off_hour = 0, off_minute = 0;
+        bool on_armed = false, off_armed = false;
+    };
+    OnOffEntry onoff[4];
+    u8 onoff_count = 0;
+    u8 onoff_state = 0;  // 0 on, 1 off
+    u8 onoff_day = 0;    // day of month of the last re-arm
+    QMutex bri_mutex;
+    // Longest wait for the sensor's reply, in ticks; failures before the
+    // level goes back to 16.
+    static constexpr u32 kSensorTicks = 35;
+    static constexpr u32 kSensorFailures = 10;
+    static constexpr u32 kTaskTicks = 1000;
 
     // ---- output geometry and screen control
     static u8 get_eth_param_addr(u8 port, u16* x, u16* y, u16* w, u16* h);
@@ -190,8 +255,9 @@ public:
     u8 bc_class = 0;
     u8 bc_search = 0;         // the broadcast was a search (0x0FFE)
     u32 answered39_mask = 0;
-    u8 ctrl_reply_flag = 0;
+    u8 ctrl_reply_flag = 0;     // under the port mutex
     u8 ctrl_reply[130] = {};
+    u32 ctrl_reply_len = 0;     // bytes of ctrl_reply the last reply filled
     u8 explicit_mask_flag = 0;   // kept, never set
     u32 explicit_masks[2] = {};
     u32 search_result_mask = 0;  // bit 8 x FPGA + pair

@@ -41,6 +41,8 @@ constexpr u8 OUTPUT = 3;       // bit 5 outputs on, bits 6/7 Vby-One steps
 constexpr u8 OUTPUT_ON = 0x20;
 constexpr u8 OUTPUT_VBO1 = 0x40;
 constexpr u8 OUTPUT_VBO3 = 0x80;
+constexpr u8 BRIGHTNESS = 6;   // LED brightness 0-255
+constexpr u8 OUTPUT_BRI_LOAD = 0x04;  // register 3: take the new brightness
 constexpr u8 VERSION_ID = 7;
 constexpr u8 PROBE = 21;
 constexpr u8 STATUS = 22;      // bit 3 lock error, 4 Vby-One ready, 5 cleared at load, 6 restarted, 7 ready
@@ -64,6 +66,9 @@ constexpr u8 LANES_LOCKED = 0x1C;
 constexpr u8 START = 41;       // bit 0 start request
 constexpr u8 AGE_COUNTER = 42;
 constexpr u8 AGE_STATUS = 43;
+constexpr u8 BRI_LEVEL = 64;   // image only: the current brightness level
+constexpr u8 ONOFF_ACTIVE = 66;  // image only, FPGA 0: 1 while an on/off schedule is active
+constexpr u8 SENSOR_FAILS = 85;  // image only, FPGA 0: sensor replies that did not succeed
 constexpr u8 RUN_MARK = 80;    // image only: 3 the FPGA runs
 constexpr u8 RUNNING = 3;
 constexpr u8 LINK_LOW = 128;   // link bits of ports 1-8
@@ -126,5 +131,13 @@ constexpr u32 FLASH_TABLE = 0x6C0001;   // 256 bytes for RAM page 50
 constexpr u32 FLASH_AREA_MARK = 0x6C7000;  // 0xAA: a stored parameter area follows
 constexpr u32 FLASH_AREA = 0x6C7001;
 constexpr u8 kAreaStored = 0xAA;
+// Records kept by the brightness and schedule work in the flash behind
+// FPGA 0 (a record is valid when its first byte is 0xAA).
+constexpr u32 FLASH_ONOFF = 0x6CD000;   // the on/off schedule's command block
+constexpr u32 FLASH_BRIGHT = 0x6CE000;  // the brightness command block
+constexpr u32 kOnOffRecordBytes = 50;
+constexpr u32 kBrightRecordBytes = 57;
+constexpr u8 kRecordValid = 0xAA;
+constexpr u8 kRecordFlash = 2;
 
 }  // namespace fpgareg

@@ -226,11 +226,24 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
         if (m_corruptReplies) r.back() ^= 0x5A;
         m_rx[port / 2].push_back(std::move(r));
     };
+    const SimSensor sensor = m_scenario.snapshot().sensors[size_t(m_index * 12 + port)];
+    if (dst & 0x4000) {
+        // The multifunction card: its sensor block at 0x02000000.
+        if (!sensor.present || sensor.silent || cmd != 0x61 || le32(f, 10) != 0x02000000u) return;
+        std::vector<uint8_t> block(std::min<uint32_t>(le32(f, 14), 128), 0);
+        if (block.size() > 52) {
+            block[49] = sensor.invalid ? 0 : 0xFF;
+            block[52] = sensor.level;
+        }
+        std::vector<uint8_t> r = {f[2], f[3], uint8_t(dst), uint8_t(dst >> 8), 0x10, f[5], f[6], f[7], 0, cmd, 0};
+        r.insert(r.end(), block.begin(), block.end());
+        r.push_back(xorOf(r, r.size()));
+        m_rx[port / 2].push_back(std::move(r));
+        return;
+    }
     if (cmd == 0x10) {
         const uint32_t count = uint32_t(cards.size());
-        bool sensor = false;
-        for (const Card& c : cards) sensor = sensor || c.sensor;
-        std::vector<uint8_t> data = {uint8_t(count), uint8_t(count >> 8), uint8_t(sensor ? 1 : 0)};
+        std::vector<uint8_t> data = {uint8_t(count), uint8_t(count >> 8), uint8_t(sensor.present ? 1 : 0)};
         if (f.size() == 30) {
             const uint32_t identity = cards[0].identity;
             data.resize(13, 0);  // up to byte 23 of the reply

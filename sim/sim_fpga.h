@@ -19,7 +19,8 @@
 // FPGA 1). Replies queue per port pair; the head lies in the pair's receive
 // page with its length and ready bit, and the acknowledge bit (register 130
 // or 146, lower nibble) takes it away. The interrupt line is high while a
-// reply waits or a restart is shown.
+// reply waits or a restart is shown. A port may also carry the scenario's
+// light sensor (SimSensor), which answers the frames addressed to it.
 //
 // Attach with SimBoard::attachSpi("/dev/spidev32766.1" or ".2", model).
 #include "sim/sim_models.h"
@@ -91,7 +92,6 @@ public:
         int saves = 0, activations = 0, reconfigs = 0;
         uint32_t identity = 0;
         bool needsRecovery = false;
-        bool sensor = false;
         std::vector<uint8_t> otherCommands;
     };
     Card card(int port, int index) const;

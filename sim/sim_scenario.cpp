@@ -179,6 +179,13 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
     perPort("needs_recovery", [&](size_t port, const pt::ptree& v) {
         for (const auto& card : v) data.needsRecovery[port].push_back(card.second.get_value<uint16_t>(0));
     });
+    perPort("sensors", [&](size_t port, const pt::ptree& v) {
+        SimSensor& s = data.sensors[port];
+        s.present = true;
+        s.level = uint8_t(std::min(v.get<unsigned>("level", 16), 255u));
+        s.silent = v.get<bool>("silent", false);
+        s.invalid = v.get<bool>("invalid", false);
+    });
     if (auto fonts = tree.get_child_optional("c331_fonts")) {
         for (const auto& kv : *fonts) {
             const std::string name = kv.second.get_value<std::string>();
@@ -278,6 +285,12 @@ void SimScenario::setCardsOnPort(int port, uint16_t count) {
     if (port < 0 || port >= 24) return;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_data.cardsPerPort[size_t(port)] = count;
+}
+
+void SimScenario::setSensor(int port, const SimSensor& sensor) {
+    if (port < 0 || port >= 24) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data.sensors[size_t(port)] = sensor;
 }
 
 void SimScenario::setSocIdWords(uint16_t x, uint16_t y, uint16_t z) {

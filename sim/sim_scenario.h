@@ -62,6 +62,19 @@ struct SimFpgaScenario {
     int flashBusyPolls = 0;
 };
 
+// A light sensor on a multifunction card in a port's chain, addressed as
+// 0x4000 | (port % 4) << 12. It makes the port's search reply show a
+// non-zero status byte and answers a 128-byte RAM read at 0x02000000 with
+// its block: byte 49 0xFF while the reading is valid, byte 52 the level it
+// asks for. JSON (key "sensors"): {"3": {"level": 10, "silent": false,
+// "invalid": false}}.
+struct SimSensor {
+    bool present = false;
+    uint8_t level = 16;
+    bool silent = false;   // found by the search, answers no read
+    bool invalid = false;  // answers with byte 49 not 0xFF
+};
+
 struct SimScenarioData {
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.
@@ -72,6 +85,7 @@ struct SimScenarioData {
     // cards (by index on the chain) that lost their configuration.
     std::array<uint32_t, 24> cardIdentity{};
     std::array<std::vector<uint16_t>, 24> needsRecovery{};
+    std::array<SimSensor, 24> sensors{};
     std::array<uint16_t, 3> socIdWords{{0x1234, 0x5678, 0x9ABC}};
     // OSD fonts whose headers the c331's serial flash holds at start:
     // "ascii32", "cjk32", "ascii64", "cjk64" (key "c331_fonts", a list).
@@ -97,6 +111,7 @@ public:
     // false, and the source unchanged, for a blank or broken one.
     bool followEdid(int input, const std::vector<uint8_t>& edid);
     void setCardsOnPort(int port, uint16_t count);      // port 0-23
+    void setSensor(int port, const SimSensor& sensor);  // port 0-23
     void setSocIdWords(uint16_t x, uint16_t y, uint16_t z);
 
     static int inputByName(const std::string& name);    // "HDMI1" -> 2, -1 unknown

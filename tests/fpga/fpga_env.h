@@ -12,17 +12,20 @@
 
 #include <QMutexLocker>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
 
-struct RecordingLaterOps : fpga_later_ops_unbuilt {
-    int commandBlocks = 0;
-    int brightnessCalls = 0;
-    int brightnessResult = 0;
-    void run_command_block() override { ++commandBlocks; }
-    int set_brightness() override { return ++brightnessCalls, brightnessResult; }
-};
+struct RecordingLaterOps : fpga_later_ops_unbuilt {};
+
+// A kind-1 command block (set the clock to 2030-01-02 03:04:05) in
+// MCU_RAM_CMD: running it records one shell command.
+inline void putClockBlock() {
+    const u8 b[15] = {0xAA, 0x01, 0x00, 0, 0, 0, 7, 0, 0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05};
+    std::memcpy(fpga_manage::MCU_RAM_CMD, b, sizeof b);
+}
+inline void clearCommandBlock() { std::memset(fpga_manage::MCU_RAM_CMD, 0, 16); }
 
 class FpgaEnv : public SimEnv {
 protected:

@@ -214,6 +214,16 @@ TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
     m->read_from_register(129, 0);
     EXPECT_EQ(image(0, 129) & 0x55, 0);
 
+    // A RAM-read reply to the controller (the sensor's) is the controller's,
+    // never the answer to a waiting PC frame.
+    pending();
+    Bytes own = hex("00 F0 00 50 10 BB 03 00 00 61 00 07 09 00");
+    card_frame::seal(own.data(), u32(own.size()));
+    fpga[0]->injectReply(5, own);
+    link.servePassThrough();
+    EXPECT_EQ((Vals{link.replies.size(), m->ctrl_reply_flag, m->ctrl_reply_len, m->ctrl_reply[2]}),
+              (Vals{0, 1, 4, 7}));
+
     // Nothing pending: counted, dropped.
     link.servePassThrough();
     g_passby_trans_port.store(255);

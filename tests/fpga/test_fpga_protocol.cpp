@@ -61,8 +61,11 @@ TEST_F(FpgaProtocol, RegistersOfBothFpgasThroughTheMaskedWrite) {
     EXPECT_EQ(regRead(28, 4, PcReg::TargetFpga1), (Bytes{0x01, 0x20, 0x10, 0x24}));
     EXPECT_EQ(regWrite(23, 0xF0, 0x50, PcReg::TargetFpga1), Ok);
     EXPECT_EQ((Vals{fpga[1]->reg(23) & 0xF0, fpga[0]->reg(23) & 0xF0}), (Vals{0x50, 0}));
+    putClockBlock();
+    board().simShell().clear();
     EXPECT_EQ(regWrite(2, 0x04, 0x04, PcReg::TargetFpga0), Ok);
-    EXPECT_EQ(ops.commandBlocks, 1);
+    EXPECT_EQ(board().simShell().commands().size(), 1u);
+    clearCommandBlock();
     // Registers 0 to 169 only.
     u8 st = 0;
     EXPECT_EQ((Vals{regWrite(170, 0xFF, 1, PcReg::TargetFpga0), regWrite(169, 0xFF, 1, PcReg::TargetFpga0)}),

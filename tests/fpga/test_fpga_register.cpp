@@ -16,14 +16,18 @@ protected:
 }  // namespace
 
 TEST_F(FpgaRegister, ControlRegisterRunsTheCommandBlockAndNeverSendsBitsOneAndTwo) {
+    putClockBlock();
+    board().simShell().clear();
     m->write_to_register(2, 0x04, 0x04, 0);
-    EXPECT_EQ(ops.commandBlocks, 1);
+    EXPECT_EQ(board().simShell().commands().size(), 1u);
     ASSERT_EQ(fpga[0]->writesTo(2).size(), 1u);
     EXPECT_EQ(fpga[0]->writesTo(2)[0] & 0x06, 0);
     EXPECT_EQ(image(0, 2), 0x04);
     // The next write starts from what the FPGA holds: no second run.
     m->write_to_register(2, 0x03, 0x03, 0);
-    EXPECT_EQ((Vals{ops.commandBlocks, fpga[0]->writesTo(2).back(), image(0, 2)}), (Vals{1, 0x01, 0x03}));
+    EXPECT_EQ((Vals{board().simShell().commands().size(), fpga[0]->writesTo(2).back(), image(0, 2)}),
+              (Vals{1, 0x01, 0x03}));
+    clearCommandBlock();
 }
 
 TEST_F(FpgaRegister, BlackoutBitKeepsTheImageWordAndScreenStateInStep) {

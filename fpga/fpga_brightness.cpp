@@ -1,0 +1,382 @@
+// The LED wall's brightness (register 6 of both FPGAs) from the panel's
+// word, a fixed level, the half-hour table or a light sensor on a
+// multifunction card, and the daily on/off schedule.
+//
+// The brightness state, the schedule and their two flash records are
+// guarded by bri_mutex: the command block changes them from a protocol
+// thread, the task, the reload and the schedule from the FPGA thread.
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/zrvrampara.h"
+#include "fpga/card_frame.h"
+#include "fpga/fpga_manage.h"
+#include "video_engine/c331_manage.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace fpgareg;
+using namespace card_frame;
+
+namespace {
+
+constexpr u8 kSensorValid = 0xFF;
+constexpr int kSensorValidByte = 49;
+constexpr int kSensorTargetByte = 52;
+constexpr u32 kSensorBase = 0x4000;
+
+bool rawMode(u8 mode) { return mode == 16 || mode == 17; }
+
+}  // namespace
+
+u8 fpga_manage::level_to_value(u8 level, u8 mode) {
+    if (rawMode(mode)) return level;
+    // Level 0 would wrap to 255, full brightness.
+    const int l = std::clamp<int>(level, 1, 16);
+    return u8(l * 16 - 1);
+}
+
+void fpga_manage::set_level_images(u8 level) {
+    write_to_register(BRI_LEVEL, 0xFF, level, 0);
+    write_to_register(BRI_LEVEL, 0xFF, level, 1);
+}
+
+bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
+    bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
+    if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
+    if (!ok) writeLogMsg(ERROR, address == FLASH_ONOFF ? "fpga: on/off schedule record not stored"
+                                                       : "fpga: brightness record not stored");
+    return ok;
+}
+
+// ---------------------------------------------------------------- the write
+
+int fpga_manage::set_fpga_bri_val() {
+    QMutexLocker lock(&bri_mutex);
+    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
+    if (p && own_bri_word >= 0) {
+        u16 word;
+        {
+            QMutexLocker c331(&c331_manage::get()->mutex);
+            word = p->live_image.word(RamOffset::BRIGHTNESS);
+        }
+        // The c331 thread hands back the word this manager wrote from its own
+        // level: the level stands and the stored record is kept.
+        const bool own = word == own_bri_word;
+        own_bri_word = -1;
+        if (own) return 1;
+    }
+    return Brightness_hand_dealwith(true);
+}
+
+int fpga_manage::Brightness_hand_dealwith(bool panel) {
+    g_change[12] = 0;
+    g_change[13] = 1;
+    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
+    // The value is worked out, and the panel's taken as the level, whether
+    // or not a port is linked: the panel's value is stored either way.
+    u8 v;
+    if (panel) {
+        u32 b = 100;
+        if (p) {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            b = p->live_image.word(RamOffset::BRIGHTNESS);
+        }
+        v = u8(std::min<u32>(b * 255 / 100, 255));
+        if (!rawMode(bri_mode)) v = std::max<u8>(v, 15);
+        set_level_images(v);
+    } else {
+        u8 level0;
+        {
+            QMutexLocker lock(&shadow_mutex);
+            level0 = m_reg[0][BRI_LEVEL];
+        }
+        v = level_to_value(level0, bri_mode);
+        const u16 word = u16(u32(v) * 100 / 255);
+        bool changed = false;
+        if (p) {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            if (p->live_image.word(RamOffset::BRIGHTNESS) != word) {
+                p->live_image.setWord(RamOffset::BRIGHTNESS, word);
+                own_bri_word = word;
+                changed = true;
+            }
+        }
+        if (changed) p->test_signal(1);
+    }
+    for (u8 k = 0; k < 2; ++k) {
+        read_from_register(LINK_LOW, k);
+        read_from_register(LINK_HIGH, k);
+    }
+    bool linked;
+    {
+        QMutexLocker lock(&shadow_mutex);
+        linked = (m_reg[0][LINK_LOW] | m_reg[0][LINK_HIGH] | m_reg[1][LINK_LOW] | m_reg[1][LINK_HIGH]) != 0;
+    }
+    if (linked) {
+        g_change[12] = 2;
+        {
+            QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+            m_para[0][256] = 1;
+        }
+        for (u8 k = 0; k < 2; ++k) {
+            write_to_register(BRIGHTNESS, 0xFF, v, k);
+            write_to_register(OUTPUT, OUTPUT_BRI_LOAD, OUTPUT_BRI_LOAD, k);
+        }
+        u8 back[2] = {0, 0};
+        for (u8 k = 0; k < 2; ++k) read_fpga_register(BRIGHTNESS, &back[k], k);
+        g_change[31] = 1;
+        if (back[0] != back[1]) {
+            g_change[13] = 0;
+            return 0;
+        }
+    }
+    g_change[13] = 0;
+    if (panel) {
+        // A fixed level of the panel's value, levels used as they are.
+        u8 record[4 + kBrightRecordBytes];
+        const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+        std::memcpy(record + 4, head, sizeof head);
+        std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
+        store_record(FLASH_BRIGHT, record, kBrightRecordBytes);
+        // The live state is what that record gives at the next start: a
+        // later task run must not read the value as a 16-step level.
+        bri_mode = 16;
+        g_change[16] = v;
+        g_change[18] = 5;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------- stored records
+
+void fpga_manage::record_bright_change() {
+    QMutexLocker lock(&bri_mutex);
+    reload_bright_record();
+}
+
+void fpga_manage::reload_bright_record() {
+    {
+        QMutexLocker shadow(&shadow_mutex);
+        if (m_reg[0][RUN_MARK] != RUNNING && m_reg[1][RUN_MARK] != RUNNING) return;
+    }
+    // Read into a buffer of its own: MCU_RAM_CMD holds what the PC reads.
+    u8 rec[kBrightRecordBytes];
+    const bool valid = m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_BRIGHT, sizeof rec, rec) &&
+                       rec[0] == kRecordValid;
+    if (!valid) {
+        g_change[14] = 0;
+        g_change[16] = 16;
+        return;
+    }
+    const u8 mode = rec[8];
+    bri_mode = mode;
+    bri_last_slot = 255;
+    g_change[19] = 0xFFFFFFFFu;
+    g_change[14] = 0;
+    switch (mode) {
+    case 0:
+    case 16:
+        set_level_images(rec[9]);
+        g_change[16] = rec[9];
+        g_change[18] = 0;
+        g_change[14] = 1;
+        break;
+    case 1:
+    case 17:
+        std::memcpy(HalfHourValue, rec + 9, sizeof HalfHourValue);
+        g_change[14] = 1;
+        break;
+    case 2: g_change[14] = 1; break;
+    default: break;
+    }
+}
+
+void fpga_manage::record_onoff_time(u8 flash) {
+    QMutexLocker lock(&bri_mutex);
+    {
+        QMutexLocker shadow(&shadow_mutex);
+        if (m_reg[0][RUN_MARK] != RUNNING && flash != kRecordFlash) return;
+    }
+    u8 rec[kOnOffRecordBytes];
+    if (!m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_ONOFF, sizeof rec, rec) || rec[0] != kRecordValid)
+        return;
+    OnOff_time(rec);
+    write_to_register(ONOFF_ACTIVE, 0xFF, 1, 0);
+}
+
+void fpga_manage::OnOff_time(const u8* block) {
+    const u8* d = block + 8;
+    onoff_count = std::min<u8>(d[0], 4);
+    for (auto& e : onoff) e.on_armed = e.off_armed = false;
+    for (u8 i = 0; i < onoff_count; ++i) {
+        const u8* t = d + 1 + 4 * i;
+        // A byte that is not BCD (-1) becomes 255 and never matches the clock.
+        auto plain = [](u8 b) { return u8(Utils::fromBcd(b)); };
+        onoff[i] = OnOffEntry{plain(t[0]), plain(t[1]), plain(t[2]), plain(t[3]), true, true};
+    }
+}
+
+// ---------------------------------------------------------------- idle work
+
+void fpga_manage::Extension_function() {
+    QMutexLocker lock(&bri_mutex);
+    if (g_change[17] != 0) {
+        reload_bright_record();
+        g_change[17] = 0;
+    }
+    if (g_change[14] != 0) brightness_task();
+    u8 active;
+    {
+        QMutexLocker shadow(&shadow_mutex);
+        active = m_reg[0][ONOFF_ACTIVE];
+    }
+    if (active == 1) dealwith_onoff();
+}
+
+void fpga_manage::brightness_task() {
+    if (Utils::getTimeSpace(g_change[15]) < kTaskTicks) return;
+    u32& repeat = g_change[18];
+    switch (bri_mode) {
+    case 0:
+    case 16:
+        if (repeat > 4) break;
+        if (Brightness_hand_dealwith(false) == 1 || repeat + 1 < 5)
+            ++repeat;
+        else
+            repeat = 0;
+        break;
+    case 1:
+    case 17: {
+        const u8 slot = u8(std::min((current_time.hour * 60 + current_time.minute) / 30, 47));
+        if (slot == bri_last_slot) {
+            if (repeat <= 1) {
+                Brightness_hand_dealwith(false);
+                ++repeat;
+            }
+            break;
+        }
+        const u8 level = HalfHourValue[slot];
+        g_change[16] = level;
+        set_level_images(level);
+        Brightness_hand_dealwith(false);
+        bri_last_slot = slot;
+        repeat = 0;
+        Brightness_hand_dealwith(false);
+        repeat = 1;
+        break;
+    }
+    case 2:
+        search_sensor();
+        read_sensor();
+        filter_sensor();
+        Brightness_hand_dealwith(false);
+        break;
+    default: break;
+    }
+    g_change[15] = G_timeTicks;
+}
+
+// ---------------------------------------------------------------- the sensor
+
+void fpga_manage::search_sensor() {
+    QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+    g_change[27] = g_change[28] = 0;
+    for (u32 pos = 0; pos < 32; ++pos) {
+        if (m_para[pos / 16][kT2[pos % 16]] == 0) continue;
+        g_change[27] = pos / 4 + 1;
+        g_change[28] = kSensorBase + 0x1000 * (pos % 4);
+        return;
+    }
+}
+
+void fpga_manage::read_sensor() {
+    if (g_change[28] == 0) return;
+    const u32 group = g_change[27];
+    const u8 fpga = group > 4 ? 1 : 0;
+    const u8 port = u8(((group - 1) * 4 + (g_change[28] - kSensorBase) / 0x1000) % 16);
+    u8 frame[19] = {u8(g_change[28]), u8(g_change[28] >> 8), 0x00, 0xF0, kMagic, CLASS_MULTI, MODE_MULTI_READ, 0x00,
+                    0x00, CMD_RAM_READ, 0x00, 0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00, 0};
+    seal(frame, sizeof frame);
+    g_change[29] = g_change[31] = 0;
+    g_change[30] = CMD_RAM_READ;
+    {
+        QMutexLocker lock(&port_mutex);
+        ctrl_reply_flag = 0;
+        m_send_budget = kSendWaitTicks;
+        Send_to_port(frame, sizeof frame, port, fpga);
+    }
+    // The receive path raises no notification: poll it, a tick apart, for
+    // at most kSensorTicks; the port mutex is let go between polls so a PC's
+    // pass-through is not held up.
+    const u32 start = G_timeTicks;
+    for (;;) {
+        {
+            QMutexLocker lock(&port_mutex);
+            reg_IRQ_Dealwith(0, 0);
+            reg_IRQ_Dealwith(1, 0);
+            if (ctrl_reply_flag) {
+                ctrl_reply_flag = 0;
+                if (ctrl_reply_len >= 2 + sizeof sensor_block && ctrl_reply[0] == g_change[30] &&
+                    ctrl_reply[1] == 0) {
+                    std::memcpy(sensor_block, ctrl_reply + 2, sizeof sensor_block);
+                    g_change[29] = g_change[31] = 1;
+                } else {
+                    g_change[6] = 2;
+                    write_to_register(SENSOR_FAILS, 0xFF, u8(m_reg[0][SENSOR_FAILS] + 1), 0);
+                }
+            }
+        }
+        if (g_change[31] == 1) return;
+        if (Utils::getTimeSpace(start) >= kSensorTicks) break;
+        Utils::sleep_ms(10);
+    }
+    ++g_change[26];
+}
+
+void fpga_manage::filter_sensor() {
+    u32& level = g_change[16];
+    if (g_change[29] != 0 && sensor_block[kSensorValidByte] == kSensorValid) {
+        const u32 target = sensor_block[kSensorTargetByte];
+        if (level < target)
+            ++level;
+        else if (level > target)
+            --level;
+        level = std::clamp<u32>(level, 1, 16);
+        set_level_images(u8(level));
+        g_change[29] = 0;
+    }
+    if (g_change[26] >= kSensorFailures) {
+        level = 16;
+        set_level_images(16);
+        g_change[26] = 0;
+    }
+}
+
+// ---------------------------------------------------------------- the schedule
+
+void fpga_manage::dealwith_onoff() {
+    const TimeRealType now = current_time;
+    // On-times first, then off-times: screen code 1 shows, 0 blacks out.
+    for (const bool on : {true, false}) {
+        for (u8 i = 0; i < onoff_count; ++i) {
+            OnOffEntry& e = onoff[i];
+            bool& armed = on ? e.on_armed : e.off_armed;
+            if (!armed || (on ? e.on_hour : e.off_hour) != now.hour || (on ? e.on_minute : e.off_minute) != now.minute)
+                continue;
+            SCREEN_fpgactrl_status(on ? 1 : 0);
+            armed = false;
+            onoff_state = on ? 0 : 1;
+        }
+    }
+    if (now.day != onoff_day) {
+        // The first check of a run only notes the day: the entries were
+        // armed when the schedule was read, and re-arming them now would
+        // act on a time just acted on a second time.
+        if (onoff_day != 0)
+            for (u8 i = 0; i < onoff_count; ++i) onoff[i].on_armed = onoff[i].off_armed = true;
+        onoff_day = now.day;
+    }
+}
