@@ -38,9 +38,8 @@ int main(int argc, char** argv) {
 
     startDelay();
     ConfigEngine::pInstance();
-    // The parameter image before any manager reads it. Its file is written
-    // off the GUI thread, so a PC writing fast never stalls the panel.
-    ZrvRamPara::pInstance()->writeImageFileInBackground();
+    // The parameter image before any manager reads it.
+    ZrvRamPara::pInstance();
     // Wired before any worker can raise the change signal, so no change
     // made in the first moments is lost. Delivered once the loop runs.
     shell_connect_model();

@@ -141,6 +141,9 @@ ZrvRamPara::ZrvRamPara(QObject* parent) : QObject(parent) {
 ZrvRamPara* ZrvRamPara::pInstance() {
     if (!p_zrvrampara_config) {
         auto* p = new ZrvRamPara();
+        // The program's image file is written off its start-up road and off
+        // the GUI thread: the links open without waiting for the disk.
+        p->writeImageFileInBackground();
         p->load();
         p_zrvrampara_config = p;
     }
@@ -158,6 +161,17 @@ bool ZrvRamPara::writeRamFile(const u8* persist) {
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
     return FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, f.data(), f.size());
+}
+
+bool ZrvRamPara::writeDefaultFile() {
+    if (m_imageWriter) {
+        // After any image still on its way, never overtaken by it.
+        m_imageWriter->post(LatestFileWriter::Bytes(default_para_ramlist.begin(), default_para_ramlist.end()));
+        return true;
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    return FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, default_para_ramlist.data(),
+                                    default_para_ramlist.size());
 }
 
 void ZrvRamPara::writeImageFileInBackground() {
@@ -199,11 +213,7 @@ void ZrvRamPara::load() {
         }
     }
     if (!loaded) {
-        {
-            QMutexLocker lock(&Utils::_file_deal_mutex);
-            if (!FileOps::writeFileAtomic(path, default_para_ramlist.data(), default_para_ramlist.size()))
-                writeLogMsg(ERROR, "parameter image file cannot be written");
-        }
+        if (!writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
         // The defaults go into the image even when the file could not be
         // written: a zeroed image would drive a black, zero-sized wall.
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
@@ -244,17 +254,10 @@ int ZrvRamPara::ram_para_save() { return test_signal(1); }
 
 int ZrvRamPara::ram_para_reset() {
     int result = 0;
-    if (m_imageWriter) {
-        // After any image still on its way, never overtaken by it.
-        m_imageWriter->post(LatestFileWriter::Bytes(default_para_ramlist.begin(), default_para_ramlist.end()));
-    } else {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        debugPrintf("\n ready to write default para ramlist ");
-        if (!FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, default_para_ramlist.data(),
-                                      default_para_ramlist.size())) {
-            writeLogMsg(ERROR, "parameter image file cannot be reset");
-            result = 255;
-        }
+    debugPrintf("\n ready to write default para ramlist ");
+    if (!writeDefaultFile()) {
+        writeLogMsg(ERROR, "parameter image file cannot be reset");
+        result = 255;
     }
     c331_manage* mgr = c331_manage::get();
     {

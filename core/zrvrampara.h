@@ -252,6 +252,7 @@ class ZrvRamPara : public QObject {
 public:
     // The singleton; the first call creates it and loads the image, the
     // shadow, the user-mode slots and the register block. Never destroyed.
+    // Its image file is written in the background (below).
     static ZrvRamPara* pInstance();
     static ZrvRamPara* p_zrvrampara_config;
 
@@ -294,7 +295,7 @@ public:
     // From now on the image file is written by a thread of its own: the
     // persisting step hands it the newest image and returns, so the GUI
     // thread never waits for the disk; a failed write is retried there.
-    // The program turns it on; without it the file is written in place.
+    // The singleton has it; other objects write the file in place.
     void writeImageFileInBackground();
     // Waits until the newest image handed over is on disk (true), or its
     // write failed (false; it is tried again). True without the writer.
@@ -363,6 +364,8 @@ private:
     // Whole-file write of the image file from image bytes 768 to 4095
     // (takes Utils::_file_deal_mutex), or its hand-over to the writer.
     bool writeRamFile(const u8* persist);
+    // The same with the default file.
+    bool writeDefaultFile();
     std::unique_ptr<LatestFileWriter> m_imageWriter;
     // Writes slot n's file from `next` (marked saved) and, only when that
     // succeeded and the slot still equals `before` (the slot `next` was made
