@@ -2,9 +2,7 @@
 // HDMI1, the chip brought up by the manager from the factory image, then
 // changes applied through the change protocol and read back from the chip's
 // registers: a second window on a crop of that source.
-#include "support/quiet_c331_ops.h"
 #include "test_c331_pipe_env.h"
-#include "test_c331_sim.h"
 
 #include <QMutexLocker>
 
@@ -18,27 +16,11 @@ protected:
         model->load();
         install = std::make_unique<ModelInstall>(model.get());
         chip->setImage(nullptr);  // the model's live image
-        savedOps = m->ops;
-        m->setChipOps(chip.get());
         g_force_bkcolor = 1;
         g_set_led_para = 0;
     }
     void TearDown() override {
-        // Leave the manager as if it had applied an empty image, so that a
-        // test run after this one in the same process starts from nothing.
-        QuietC331Ops quiet;
-        m->setChipOps(&quiet);
-        {
-            QMutexLocker lock(&m->mutex);
-            std::memset(live().data, 0, sizeof live().data);
-            m->apply_flag = 1;
-        }
-        m->apply_pass();
-        g_set_led_para = 0;
-        g_osd_update = 0;
-        c331_take_hand_overs();
-        m->setChipOps(savedOps);
-        m->thread_state.store(0);
+        leaveManagerEmpty(live());
         C331PipeEnv::TearDown();
     }
     PARA_RAM_IMAGE& live() { return model->live_image; }
@@ -67,7 +49,6 @@ protected:
 
     std::unique_ptr<ZrvRamPara> model;
     std::unique_ptr<ModelInstall> install;
-    c331_chip_ops* savedOps = nullptr;
 };
 
 TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
