@@ -13,6 +13,8 @@
 #include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
 #include "../tests/fpga/card_package.h"
+#include "../tests/fpga/upgrade_package.h"
+#include "bench_ref.h"
 
 #include <benchmark/benchmark.h>
 
@@ -190,3 +192,28 @@ static void BM_ReaderWalkToLastCard(benchmark::State& state) {
         if (r.update_rcvXYrcvOperateTimes(f, 254) != 0) state.SkipWithError("walk refused");
 }
 BENCHMARK(BM_ReaderWalkToLastCard);
+
+// The USB upgrade writing a 4 MB FPGA image from a package on the stick into
+// the flash model (erase, program in 32 KB chunks, read-back), which keeps
+// the FPGA thread from its passes; beside a bare read of the package's
+// bytes. Every iteration writes the whole image again.
+static void BM_UsbUpgradeFpgaImage4MB(benchmark::State& state) {
+    FpgaBench b;
+    const upkg::Bytes image = upkg::pattern(4u << 20, 7);
+    const upkg::Bytes file = upkg::build({0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image))}});
+    upkg::onStick("ZRV-K46", "fpga.ZRV", file);
+    const QString path = "/mnt/usb1/ZRV-K46/fpga.ZRV";
+    const u32 offset = 49 + 21;
+    std::vector<char> plain(file.size());
+    const double ref = benchref::referenceNs([&] {
+        QFile f(Root::qpath(path));
+        if (f.open(QIODevice::ReadOnly)) f.read(plain.data(), qint64(plain.size()));
+    }, 50);
+    benchref::Ratio ratio(state, ref);
+    for (auto _ : state)
+        if (b.m->update_txc_file(path, 2, offset, u32(image.size() + 64)) != fpga_manage::EntryWrite::Written)
+            state.SkipWithError("image not written");
+    ratio.done();
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(image.size()));
+}
+BENCHMARK(BM_UsbUpgradeFpgaImage4MB)->Unit(benchmark::kMillisecond)->UseRealTime();

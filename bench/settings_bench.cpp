@@ -6,6 +6,7 @@
 // while it is in front. Each beside
 // the comparison of two whole images, what every refresh starts from.
 #include "bench_ref.h"
+#include "gui_bench_env.h"
 #include "sim_bench_env.h"
 
 #include "ui/settings/inputchoose.h"
@@ -22,15 +23,7 @@
 
 namespace {
 
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "zrv_bench";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance()) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(argc, argv);
-    ShellText::installFont();
-}
+using benchgui::ensureApplication;
 
 double imageCompareNs(ZrvRamPara& model) {
     volatile int sink = 0;

@@ -2,6 +2,7 @@
 
 #include "core/file_checks.h"
 #include "core/logMsg.h"
+#include "core/usb_packages.h"
 #include "core/utils.h"
 #include "platform/board.h"
 #include "platform/fileops.h"
@@ -69,7 +70,7 @@ void ConfigEngine::buildItems() {
         {"config/Tarnclouduserip", ConfigItem::Tarnclouduserip, " ", 0},
         {"config/Tarncloudcontrollername", ConfigItem::Tarncloudcontrollername, " ", 0},
         {"config/ZrvMaxPixel_UINT", ConfigItem::ZrvMaxPixel_UINT, 0xF00000, 1},
-        {"config/usbupgradedir", ConfigItem::usbupgradedir, "ZRV-K46", 0},
+        {"config/usbupgradedir", ConfigItem::usbupgradedir, UsbPackages::kDefaultFolder, 0},
     };
     QSettings settings(iniHostPath(file), QSettings::IniFormat);
     for (const Def& d : defs) {
@@ -158,6 +159,19 @@ void ConfigEngine::afterEveryCall() {
     g_update_status = (app == QLatin1String(kLoaderApp)) ? 1 : 0;
     factoryage_log.clear();
     factoryage_log_num = 0;
+}
+
+bool ConfigEngine::write_loader_keys() {
+    if (FileCheck::fileSize(kLoaderIni) >= 0 && !iniUsable(kLoaderIni)) {
+        writeLogMsg(ERROR, std::string("loader: ") + kLoaderIni + " is not a settings file; left as it is");
+        return false;
+    }
+    FileOps::makeDirs("/data/configs");
+    QSettings loader(iniHostPath(QString::fromLatin1(kLoaderIni)), QSettings::IniFormat);
+    loader.setValue(QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderApp));
+    loader.setValue(QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N"));
+    loader.sync();
+    return loader.status() == QSettings::NoError;
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {

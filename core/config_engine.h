@@ -62,6 +62,12 @@ public:
     static constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";
     static constexpr const char* kLoaderApp = "/data/app/zrvK57N -platform linuxfb";
 
+    // Registers this application with the start-up loader: in group
+    // "app-1", "app_path" = kLoaderApp and "app_name" = "zrvK57N". A loader
+    // file that is not a settings file is the loader's and is left alone.
+    // False when nothing was written.
+    static bool write_loader_keys();
+
     // The device id rule over the SoC's three unique-id words (32 lower-case
     // hexadecimal digits).
     static void deriveDeviceId(quint16 x, quint16 y, quint16 z, char out[32]);

@@ -10,7 +10,10 @@ namespace UsbPackages {
 
 QString folder(const QString& setting) {
     const QString stick = QStringLiteral("/mnt/usb1/");
-    return setting == QLatin1String(" ") ? stick : stick + setting;
+    if (setting == QLatin1String(" ")) return stick;
+    if (setting.contains('/') || setting.contains(QLatin1String("..")))
+        return stick + QLatin1String(kDefaultFolder);
+    return stick + setting;
 }
 
 Listing scan(const QString& setting) {

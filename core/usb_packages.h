@@ -13,8 +13,12 @@ namespace UsbPackages {
 
 constexpr int kMaxPackages = 100;
 
-// The folder on the stick (device path, ending in "/"): "/mnt/usb1/" followed
-// by the folder setting, or "/mnt/usb1/" itself for the setting " ".
+constexpr const char* kDefaultFolder = "ZRV-K46";
+
+// The folder on the stick (device path): "/mnt/usb1/" followed by the folder
+// setting, or "/mnt/usb1/" itself for the setting " ". The setting names one
+// folder on the stick: one with "/" or ".." in it (which could reach outside
+// the stick) gives the default folder.
 QString folder(const QString& setting);
 
 struct Listing {

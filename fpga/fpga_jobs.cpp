@@ -33,6 +33,17 @@ JobPost post_card_job(u8 job, const CardJobParams& params) {
     return JobPost::Posted;
 }
 
+JobPost post_usb_upgrade() {
+    std::lock_guard<std::mutex> lock(g_post_mutex);
+    u16 idle = g_send_para.job_step.load();
+    if ((idle & 0xFF) != 0 || g_usb_grade.load() != 0) return JobPost::Busy;
+    // Job 0 and step 0: only a poster (queued behind this one) sets a job.
+    if (!g_send_para.job_step.compare_exchange_strong(idle, 0)) return JobPost::Busy;
+    g_usb_grade.store(1, std::memory_order_release);
+    fpga_handover::wake_fpga_thread();
+    return JobPost::Posted;
+}
+
 void set_qdfile_name(const QString& path) {
     std::lock_guard<std::mutex> lock(g_qdfile_mutex);
     g_qdfile_name = path;

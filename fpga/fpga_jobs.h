@@ -64,6 +64,12 @@ enum class JobPost { Posted, Busy };
 // while a job runs or a USB upgrade is requested. Pages post only here.
 JobPost post_card_job(u8 job, const CardJobParams& params = {});
 
+// Asks the FPGA thread for a USB upgrade run: step byte 0, then g_usb_grade
+// 1 (the thread reads the flag first, then the step). Busy, changing
+// nothing, while a card job runs or an upgrade is already requested: a step
+// byte written under a running job would corrupt it.
+JobPost post_usb_upgrade();
+
 // The scan file chosen on the quick set-up page (a device path); job 2
 // copies it when it starts.
 void set_qdfile_name(const QString& path);
@@ -94,3 +100,5 @@ extern SEND_PARA g_send_para;
 extern LINE_TYPE_PARA line_type;
 // 1 turns the FPGA thread over to the USB upgrade.
 extern std::atomic<u32> g_usb_grade;
+// 1 while the upgrade's updating screen is up.
+extern std::atomic<u8> g_update_flag;

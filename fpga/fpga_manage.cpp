@@ -36,19 +36,15 @@ u8 fpga_manage::MCU_RAM_ZOOM[1024] = {};
 SEND_PARA g_send_para;
 LINE_TYPE_PARA line_type;
 std::atomic<u32> g_usb_grade{0};
+std::atomic<u8> g_update_flag{0};
 
 namespace {
 constexpr const char* kSelect[2] = {GpioName::kFpga0Select, GpioName::kFpga1Select};
 constexpr const char* kCommand[2] = {GpioName::kFpga0Command, GpioName::kFpga1Command};
 }  // namespace
 
-fpga_manage::fpga_manage(fpga_later_ops* ops) {
+fpga_manage::fpga_manage() {
     writeLogMsg(INFO, "====fpga_manage::fpga_manage()=====");
-    if (!ops) {
-        m_ownOps = std::make_unique<fpga_later_ops_unbuilt>();
-        ops = m_ownOps.get();
-    }
-    m_ops = ops;
     m_drv = std::make_unique<fpga_drv>();
     for (int k = 0; k < 2; ++k) {
         MCU_REG_func[k] = m_reg[k];
@@ -81,6 +77,7 @@ fpga_manage* fpga_manage::pInstance() {
         m->recovery->check_file_dir("/data/smartmapping");
         m->recovery->check_file_dir("/data/rcvrecovery");
         m->initialize();
+        install_usb_upgrade_request();
     });
     return p_fpga_manage;
 }
@@ -178,10 +175,7 @@ u32 fpga_manage::pass_interval_ms() {
 
 void fpga_manage::thread_turn() {
     if (g_fpga_c331_start.load() == 0) return;
-    if (g_usb_grade.load() != 0) {
-        m_ops->usb_upgrade_deal();
-        return;
-    }
+    if (usb_upgrade_manage_deal()) return;
     pass();
 }
 

@@ -14,13 +14,14 @@
 #include "fpga/clock_record_run.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_jobs.h"
-#include "fpga/fpga_later_ops.h"
 #include "fpga/fpga_regs.h"
 #include "fpga/rcv_recovery_file.h"
 
 #include <QMutex>
+#include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -42,10 +43,9 @@ public:
     static fpga_manage* pInstance();
     static fpga_manage* p_fpga_manage;
 
-    // A manager of its own, with no thread and the given later operations
-    // (null: the not-built stand-in); it becomes the one the static pointer
-    // arrays point into. Tests and benchmarks drive it pass by pass.
-    explicit fpga_manage(fpga_later_ops* ops = nullptr);
+    // A manager of its own, with no thread; it becomes the one the static
+    // pointer arrays point into. Tests and benchmarks drive it pass by pass.
+    fpga_manage();
     ~fpga_manage();
     fpga_manage(const fpga_manage&) = delete;
     fpga_manage& operator=(const fpga_manage&) = delete;
@@ -66,6 +66,9 @@ public:
     void thread_turn();
     // The eleven steps of one pass.
     void pass();
+    // The upgrade's turn while g_usb_grade is set: one step, true; false
+    // when no upgrade is requested.
+    bool usb_upgrade_manage_deal();
     // Pass interval while running, and while the start gate is closed.
     static constexpr u32 kPassMs = 10;
     // Pass interval while both FPGAs run and nothing is in hand: the idle
@@ -294,6 +297,34 @@ public:
     u8 recovery_card = 0;
     u8 recovery_net = 0;     // the net of the screen that holds it
 
+    // ---- USB upgrade (FPGA thread; requested through post_usb_upgrade)
+    // Hands the communication page the request (post_usb_upgrade) and the
+    // reader of usb_grade_time; pInstance does it for the program's manager.
+    static void install_usb_upgrade_request();
+    // One step of the run, by the step byte of g_send_para: 0 updating
+    // screen and start time, 1 listing, 2 every package, 3 end time, screen
+    // closed, code 104, request cleared.
+    void usb_upgrade_deal();
+    // The packages of the stick's upgrade folder into usb_file_list.
+    void get_usb_file_list_path();
+    // Writes what the listed packages hold, then installs the application
+    // (and has the device rebooted) or resets the FPGAs whose flash was
+    // written and reloads the fonts.
+    void usb_upgrade_main_deal();
+    // Entry writers; offset and length are the entry's (checked against the
+    // package here).
+    enum class EntryWrite { Written, Refused, Failed };  // Failed: the target was touched
+    EntryWrite update_muc_file(const QString& path, u32 offset, u32 length);
+    EntryWrite update_txc_file(const QString& path, u8 flash, u32 offset, u32 length);
+    EntryWrite update_c331_osd_font_file(const QString& path, u32 offset, u32 length);
+    // Start and end of the last run ("9:5:7    9:6:30"), copied under a lock.
+    QString usb_grade_time() const;
+    QStringList usb_file_list;
+    int usb_file_count = 0;
+    // Test seam: called with the host path of the staged application once it
+    // is written, before it is read back.
+    std::function<void(const std::string&)> on_app_staged;
+
     // ---- mirrors and blocks
     static u8* MCU_REG_func[2];
     static u8* MCU_RAM_PARA_func[2];
@@ -337,7 +368,6 @@ public:
     // The running-time log in FPGA 0's flash.
     clock_record_run clock_record{*this};
 
-    fpga_later_ops& ops() { return *m_ops; }
     fpga_drv& drv() { return *m_drv; }
     int fd(int index) const { return m_fd[index]; }
 
@@ -365,6 +395,14 @@ private:
     void port_walk_deal(bool save);
     void end_with_error();
     void finish_check(RCV_CHECK_OR_RECOVERY mode);
+    // Renames the staged application over the running one, registers it
+    // with the loader and hands the reboot to the panel's tick.
+    void install_application();
+    struct UpgradeFlags {
+        bool app = false, fpga[2] = {false, false}, font = false;
+    } m_upgrade;
+    QString m_usb_grade_time;
+    mutable QMutex m_grade_time_mutex;
     QString m_job_file;     // package or scan file of the running job 2, 5, 6
     u32 m_op_wait_ms = 0;   // acknowledgement wait or pause of the operation
 
@@ -378,8 +416,6 @@ private:
     QMutex m_reg_lock;
     std::unique_ptr<fpga_drv> m_drv;
     int m_fd[4] = {-1, -1, -1, -1};
-    std::unique_ptr<fpga_later_ops> m_ownOps;
-    fpga_later_ops* m_ops = nullptr;
     bool m_handed_back = false;  // the c331 got its picture back since the last release
     u32 m_time_tick = 0;
     u32 m_led_tick = 0;

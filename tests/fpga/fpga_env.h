@@ -17,8 +17,6 @@
 #include <memory>
 #include <vector>
 
-struct RecordingLaterOps : fpga_later_ops_unbuilt {};
-
 // A kind-1 command block (set the clock to 2030-01-02 03:04:05) in
 // MCU_RAM_CMD: running it records one shell command.
 inline void putClockBlock() {
@@ -49,7 +47,7 @@ protected:
         g_fpga_c331_start.store(0);
         g_force_bkcolor.store(1);
         c331_manage::get()->apply_flag.store(0);
-        m = std::make_unique<fpga_manage>(&ops);
+        m = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = m.get();
         ASSERT_EQ(m->initialize(false), 0);
     }
@@ -122,7 +120,6 @@ protected:
     std::unique_ptr<ZrvRamPara> model;
     std::unique_ptr<ModelInstall> install;
     std::vector<int> signals_;
-    RecordingLaterOps ops;
     std::unique_ptr<fpga_manage> m;
     int handBacks = 0;
 };

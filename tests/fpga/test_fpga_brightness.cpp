@@ -135,7 +135,7 @@ TEST_F(Brightness, StoredLevelComesBackAfterARestart) {
     m.reset();
     fpga_manage::p_fpga_manage = nullptr;
     for (int k = 0; k < 2; ++k) fpga[k]->clearLog();
-    m = std::make_unique<fpga_manage>(&ops);
+    m = std::make_unique<fpga_manage>();
     fpga_manage::p_fpga_manage = m.get();
     ASSERT_EQ(m->initialize(false), 0);
     up();

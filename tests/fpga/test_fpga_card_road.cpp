@@ -3,10 +3,9 @@
 // the command protocol's file transfer, the findings collected in the GUI
 // thread. Virtual time: the thread's pass waits advance the clock, so the
 // jobs' long time-outs pass at once; the test only polls with a bound.
-#include "card_package.h"
 #include "fpga_env.h"
+#include "pc_file.h"
 
-#include "core/md5.h"
 #include "fpga/card_frame.h"
 #include "fpga/fpga_jobs.h"
 #include "protocol/message_deal.h"
@@ -48,7 +47,7 @@ protected:
         u16 expected = 0;
         for (u16 c : board().scenario().snapshot().cardsPerPort) expected = u16(expected + c);
         m.reset();
-        m = std::make_unique<fpga_manage>(&ops);
+        m = std::make_unique<fpga_manage>();
         fpga_manage::p_fpga_manage = m.get();
         ASSERT_EQ(m->initialize(true), 0);
         // What the input-source and c331 managers do: outputs clocked, the
@@ -67,31 +66,8 @@ protected:
         return QTest::qWaitFor(
             [this] { return g_send_para.job_step.load() == 0 && !progress.empty() && progress.back() == 100; }, 10000);
     }
-    // A PC's file transfer through the dispatcher: start, 100-byte chunks,
-    // end; the status of the end.
     u8 sendFile(u8 type, const std::string& name, const Bytes& content) {
-        auto call = [this](u8 cmd, const Bytes& data) {
-            Bytes f = {u8(Frame::kController), u8(Frame::kController >> 8), u8(Frame::kPc), u8(Frame::kPc >> 8),
-                       0x11, 0x22, 0x33, 0, 0x55, cmd};
-            f.insert(f.end(), data.begin(), data.end());
-            f.push_back(Utils::BCC(f.data(), u32(f.size())));
-            Bytes reply(2048);
-            reply.resize(deal.message_group_deal(f.data(), u32(f.size()), reply.data(), u32(reply.size())));
-            return reply.size() > 10 ? reply[10] : u8(0xEE);
-        };
-        Bytes d = {type};
-        pkg::put32(d, 1, u32(content.size()));
-        MD5 md5(content.data(), u32(content.size()));
-        d.insert(d.end(), md5.digest(), md5.digest() + 16);
-        d.insert(d.end(), name.begin(), name.end());
-        if (call(PcCmd::FileStart, d) != 0) return 0xEE;
-        for (size_t off = 0; off < content.size(); off += 100) {
-            Bytes c(4, 0);
-            pkg::put32(c, 0, u32(off));
-            c.insert(c.end(), content.begin() + long(off), content.begin() + long(std::min(content.size(), off + 100)));
-            if (call(PcCmd::FileData, c) != 0) return 0xED;
-        }
-        return call(PcCmd::FileEnd, {});
+        return pkg::sendFile(deal, type, name, content);
     }
     static u32 ram32(const SimFpga::Card& c, u32 at) {
         u32 v = 0;

@@ -38,7 +38,7 @@ protected:
 TEST_F(FpgaWire, RegisterAndRamMessagesWithTheirLines) {
     auto rec = std::make_shared<RecordingSpi>();
     board().attachSpi(fpgareg::kSpiDevices[0], rec);
-    fpga_manage local(&ops);
+    fpga_manage local;
     ASSERT_EQ(local.initialize(false), 0);
 
     const size_t from = lineCount();
@@ -124,7 +124,7 @@ TEST_F(FpgaWire, FlashProgramReadEraseAndId) {
     // id is the CRC-32 of the 16-byte field that holds it.
     auto rec = std::make_shared<RecordingSpi>();
     board().attachSpi(fpgareg::kSpiDevices[3], rec);
-    fpga_manage local(&ops);
+    fpga_manage local;
     ASSERT_EQ(local.initialize(false), 0);
     u8 uid[8];
     local.drv().FPGA_SPI_FLASH_SSTF016B_RD_UID(3, uid);
@@ -162,7 +162,7 @@ TEST_F(FpgaWire, BusyOrAbsentFlashFailsWithinItsBoundAndFreesTheBus) {
 
     // No flash at all: fails at once, while the c331 keeps its bus.
     board().attachSpi(fpgareg::kSpiDevices[3], nullptr);
-    fpga_manage local(&ops);
+    fpga_manage local;
     ASSERT_EQ(local.initialize(false), 0);
     std::atomic<int> readResult{-1};
     std::thread reader([&] {

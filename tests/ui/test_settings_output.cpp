@@ -151,6 +151,10 @@ TEST_F(OutputPageTest, OpensOnTheStoredWallAndSplitsItOverBothOutputs) {
     EXPECT_FALSE(g_outputset);
     page = open();
     EXPECT_EQ(ledFields(), (Vals{1920, 1080, 1000, 1080, 920, 1080}));
+    // The idle return's back, like the arrow.
+    EXPECT_TRUE(PageRegistry::back(PageRegistry::Output));
+    EXPECT_EQ(g_page_focus.load(), PageRegistry::Settings);
+    EXPECT_FALSE(g_outputset);
 }
 
 TEST_F(OutputPageTest, Out1EntriesFollowTheRulesAndARefreshReloadsTheImage) {

@@ -234,6 +234,14 @@ TEST_F(SpliceApply, UnchangedWallKeepsTheWindowsAndRaisesNoRequest) {
     EXPECT_EQ((Vals{panel.requests, panel.requestsUnlocked}), (Vals{1, 0}));
 }
 
+TEST_F(SpliceApply, CopyOnAWallWiderThanOneOutputStoresTheHeldWall) {
+    Fields f = wall(10000, 1080, Horizontal);
+    selected(f, ItemCopy);
+    EXPECT_TRUE(apply(f));
+    EXPECT_EQ(model->live_image.word(RamOffset::WALL_WIDTH), 8188);
+    EXPECT_EQ(words(), (Vals{4, 8188, 1080, 0, 0, 8188, 1080}));
+}
+
 TEST_F(SpliceApply, FieldsOutsideTheWallAreHeldBeforeTheyAreStored) {
     // Fields loaded from an image the page did not write: OUT1 wider than
     // the wall would have stored a negative OUT2 width.

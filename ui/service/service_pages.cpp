@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/zrvrampara.h"
+#include "ui/service/advancedoption.h"
 #include "ui/service/linkoption.h"
 #include "ui/service/smartmapping.h"
 #include "ui/service/test_chart.h"
@@ -14,6 +15,7 @@ namespace ServicePages {
 void install() {
     PageRegistry::setPageOpener(PageRegistry::Communication, g_linkoption);
     PageRegistry::setPageOpener(PageRegistry::TestPattern, g_test_chart);
+    PageRegistry::setPageOpener(PageRegistry::Advanced, g_advancedoption);
     PageRegistry::setPageOpener(PageRegistry::Wizard, g_smartmapping);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The service pages' place in the shell: the openers of the communication,
-// test pattern and smart set-up pages.
+// test pattern, advanced and smart set-up pages.
 class QFont;
 class QWidget;
 

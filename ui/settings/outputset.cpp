@@ -200,6 +200,7 @@ OutputSet::OutputSet(QWidget* parent)
     ui->setupUi(this);
     QPushButton* groups[4] = {ui->Button_wlan1, ui->Button_wlan2, ui->Button_wlan3, ui->Button_wlan4};
     PortTiles::placeGroupButtons(groups, 10);
+    for (QPushButton* b : groups) b->setStyleSheet(QString::fromLatin1(kButtonOther) + QStringLiteral("font: 14pt;"));
     wlan_init();
     para_init();
     wlan_para_get(0);

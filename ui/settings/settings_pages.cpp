@@ -259,12 +259,20 @@ QPushButton* addEditButton(QWidget* page, const char* name, const QFont& font) {
 }
 
 namespace {
+// Width of the widest line of text (a button may carry two lines).
+int widestLine(const QFont& font, const QString& text) {
+    const QFontMetrics fm(font);
+    int w = 0;
+    for (const QString& line : text.split(QLatin1Char('\n'))) w = std::max(w, fm.horizontalAdvance(line));
+    return w;
+}
+
 int fittingSize(const QFont& font, const QString& text, int room) {
     QFont f = font;
     int px = f.pixelSize() > 0 ? f.pixelSize() : QFontMetrics(f).height();
     for (; px > 10; --px) {
         f.setPixelSize(px);
-        if (QFontMetrics(f).horizontalAdvance(text) <= room) break;
+        if (widestLine(f, text) <= room) break;
     }
     return px;
 }
@@ -282,7 +290,7 @@ void fitInto(QWidget* w, const QString& text, int margin) {
     w->setStyleSheet(base.toString());
     w->ensurePolished();
     const int room = w->contentsRect().width() - margin;
-    if (QFontMetrics(w->font()).horizontalAdvance(text) > room)
+    if (widestLine(w->font(), text) > room)
         w->setStyleSheet(base.toString() + QStringLiteral(";font: %1px;").arg(fittingSize(w->font(), text, room)));
 }
 }  // namespace

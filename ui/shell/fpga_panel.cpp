@@ -50,6 +50,20 @@ bool version(int fpga, QString* text) {
     return true;
 }
 
+bool recoveryFileCount(int* count) {
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m || !m->recovery || !count) return false;
+    if (m->recovery->get_dir_file(QStringLiteral("/data/rcvrecovery")) != 0) return false;
+    *count = m->recovery->recovery_files().size();
+    return true;
+}
+
+bool cardToRecover(u16* card) {
+    if (!fpga_manage::p_fpga_manage || !card) return false;
+    *card = g_send_para.card_to_recover.load();
+    return true;
+}
+
 namespace {
 Backend* g_backend = nullptr;
 }  // namespace

@@ -25,6 +25,12 @@ bool jobRunning();
 // Version text of one FPGA ("yy-mm-dd Fn").
 bool version(int fpga, QString* text);
 
+// Number of files in "/data/rcvrecovery" as the manager's recovery reader
+// lists them; false, *count untouched, without the manager or the folder.
+bool recoveryFileCount(int* count);
+// The card word of the job mailbox: the card the last check found to need
+// recovery, 0xFFFF or 0xFF when none.
+bool cardToRecover(u16* card);
 // Where an output port's picture lies on the wall, as its FPGA's parameter
 // area holds it.
 struct PortRegion {
@@ -64,11 +70,11 @@ void setUsbUpgradeRequest(std::function<bool()> request);
 QString usbGradeTime();
 void setUsbGradeTimeReader(std::function<QString()> reader);
 
-// ---- the smart set-up wizard's card jobs
+// ---- the card jobs of the smart set-up wizard and the advanced page
 // The receiving cards' mapping: on when bit 7 of register 0 reads back set
 // from FPGA 0 and from FPGA 1 (read in that order).
 bool mappingOn();
-// Posts card job 1-3, with the quick set-up record when line is set (jobs
+// Posts card job 1-3, 5 or 6, with the quick set-up record when line is set (jobs
 // 1 and 2 take their port from it): refused (false, one log line) without
 // the manager and while a job runs or an upgrade is requested.
 bool postJob(u8 job, const LINE_TYPE_PARA* line);

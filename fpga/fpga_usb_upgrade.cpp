@@ -1,0 +1,390 @@
+// The USB upgrade: the FPGA thread, turned over to it by g_usb_grade, lists
+// the packages of the stick's upgrade folder and writes what they hold that
+// is newer than what runs: the application, the image in either FPGA's
+// flash, the OSD fonts in the c331's serial flash. Every length and offset
+// comes from the stick and is checked against the package and the target
+// before anything is erased or written; a target that was touched is only
+// put to use (application installed, FPGA reset) after a verified write.
+#include "fpga/fpga_manage.h"
+
+#include "core/config_engine.h"
+#include "core/logMsg.h"
+#include "core/usb_packages.h"
+#include "core/utils.h"
+#include "core/zrvrampara.h"
+#include "fpga/usb_upgrade.h"
+#include "platform/fileops.h"
+#include "platform/root.h"
+#include "ui/shell/fpga_panel.h"
+#include "ui/shell/guibridge.h"
+#include "video_engine/c331_manage.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QMutexLocker>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+using namespace usbupgrade;
+
+namespace {
+
+// A package on the stick, opened read-only. Stick files are nobody else's:
+// reads take no lock.
+class Package {
+public:
+    explicit Package(const QString& devicePath) : m_file(Root::qpath(devicePath)) {
+        m_open = m_file.open(QIODevice::ReadOnly);
+        m_size = m_open ? u64(m_file.size()) : 0;
+    }
+    bool isOpen() const { return m_open; }
+    // The whole range lies inside the package.
+    bool holds(u64 offset, u64 length) const { return offset <= m_size && length <= m_size - offset; }
+    // Exactly len bytes or false.
+    bool read(u64 offset, void* dst, u32 len) {
+        if (!m_open || !holds(offset, len) || !m_file.seek(qint64(offset))) return false;
+        return m_file.read(static_cast<char*>(dst), len) == qint64(len);
+    }
+
+private:
+    QFile m_file;
+    bool m_open = false;
+    u64 m_size = 0;
+};
+
+QString clockText(const TimeRealType& t) {
+    return QStringLiteral("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+}
+
+void upgradeLog(const QString& text) { writeLogMsg(ERROR, "USB upgrade: " + text.toStdString()); }
+
+// Erases from `address` on over `length` bytes: a 32 KB block where one is
+// aligned and fits, else a 4 KB sector. false at the first failed erase.
+template <class Erase>
+bool eraseRange(u32 address, u32 length, Erase erase) {
+    const u32 end = address + length;
+    for (u32 a = address; a < end;) {
+        const bool block = a % 0x8000 == 0 && end - a >= 0x8000;
+        if (!erase(a, block)) return false;
+        a += block ? 0x8000 : 0x1000;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- steps
+
+void fpga_manage::install_usb_upgrade_request() {
+    FpgaPanel::setUsbUpgradeRequest([] {
+        if (post_usb_upgrade() == JobPost::Posted) return true;
+        writeLogMsg(ERROR, "USB upgrade refused: a card job or an upgrade is in progress");
+        return false;
+    });
+    FpgaPanel::setUsbGradeTimeReader([] {
+        fpga_manage* f = p_fpga_manage;
+        return f ? f->usb_grade_time() : QString();
+    });
+}
+
+bool fpga_manage::usb_upgrade_manage_deal() {
+    if (g_usb_grade.load(std::memory_order_acquire) == 0) return false;
+    usb_upgrade_deal();
+    return true;
+}
+
+QString fpga_manage::usb_grade_time() const {
+    QMutexLocker lock(&m_grade_time_mutex);
+    return m_usb_grade_time;
+}
+
+void fpga_manage::usb_upgrade_deal() {
+    TimeRealType now;
+    switch (g_send_para.step()) {
+    case 0:
+        if (g_update_flag.load() == 0) GuiBridge::updateStart();
+        IT8563WE_Get(&now);
+        {
+            QMutexLocker lock(&m_grade_time_mutex);
+            m_usb_grade_time = clockText(now);
+        }
+        g_update_flag.store(1);
+        usb_file_list.clear();
+        usb_file_count = 0;
+        g_send_para.setStep(1);
+        break;
+    case 1:
+        get_usb_file_list_path();
+        debugPrintf("\n usb_updata_list = %d \n", usb_file_count);
+        g_send_para.setStep(2);
+        break;
+    case 2:
+        usb_upgrade_main_deal();
+        g_send_para.setStep(3);
+        break;
+    case 3:
+        IT8563WE_Get(&now);
+        {
+            QMutexLocker lock(&m_grade_time_mutex);
+            m_usb_grade_time += QStringLiteral("    ") + clockText(now);
+        }
+        if (g_update_flag.load() != 0) GuiBridge::updateOver();
+        // The page reads the times on this code: they are complete by now.
+        if (ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config) p->test_signal(104);
+        g_update_flag.store(0);
+        g_send_para.setStep(0);
+        g_usb_grade.store(0, std::memory_order_release);
+        break;
+    default:
+        // Not a step of a run (a request always writes step 0): start one.
+        g_send_para.setStep(0);
+        break;
+    }
+}
+
+void fpga_manage::get_usb_file_list_path() {
+    QString setting;
+    {
+        QMutexLocker lock(&settingsLock());
+        setting = g_usb_grade_path;
+    }
+    const UsbPackages::Listing listing = UsbPackages::scan(setting);
+    usb_file_list = listing.paths;
+    usb_file_count = listing.count();
+}
+
+// ---------------------------------------------------------------- packages
+
+void fpga_manage::usb_upgrade_main_deal() {
+    // Each flag: an entry of its type was written in this run (an entry
+    // skipped as current leaves it as it was).
+    m_upgrade = UpgradeFlags{};
+    u8 reg43 = 0;
+    for (const QString& path : usb_file_list) {
+        debugPrintf("\n usb upgrade file: %s (%s)\n", qPrintable(path),
+                    qPrintable(path.mid(path.lastIndexOf('.') + 1)));
+        Package pkg(path);
+        u8 hb[kHeadBytes];
+        if (!pkg.isOpen() || !pkg.read(0, hb, kHeadBytes)) {
+            upgradeLog(path + " cannot be read; skipped");
+            continue;
+        }
+        const Head head = parseHead(hb);
+        const bool ours = head.ControllerType == kController;
+        const bool release = head.PublishType == kRelease;
+        for (u32 i = 0; i < head.FileNum; ++i) {
+            u8 eb[kEntryBytes];
+            if (!pkg.read(kHeadBytes + u64(i) * kEntryBytes, eb, kEntryBytes)) {
+                upgradeLog(QStringLiteral("%1: entry table ends at entry %2 of %3").arg(path).arg(i).arg(head.FileNum));
+                break;
+            }
+            const Entry e = parseEntry(eb);
+            debugPrintf("\n entry %u: type %u, length %u, offset %u, flash address %#x, sectors %u\n", i, e.type,
+                        e.length, e.offset, e.File_Flashaddr, e.SecNum);
+            if (e.type == kApplication && ours) {
+                if (release && std::memcmp(e.version, kAppVersion, sizeof kAppVersion) == 0) continue;
+                const EntryWrite r = update_muc_file(path, e.offset, e.length);
+                if (r != EntryWrite::Refused) m_upgrade.app = r == EntryWrite::Written;
+            } else if ((e.type == kFpga0Image || e.type == kFpga1Image) && ours) {
+                const u8 k = e.type == kFpga0Image ? 0 : 1;
+                if (release) {
+                    for (u8 r = fpgareg::VERSION0; r <= fpgareg::VERSION3; ++r) read_from_register(r, k);
+                    const u8* v = MCU_REG_func[k];
+                    if (Utils::fromBcd(v[31]) == e.version[0] && Utils::fromBcd(v[30]) == e.version[1] &&
+                        Utils::fromBcd(v[29]) == e.version[2] && v[28] == e.version[5])
+                        continue;
+                }
+                const EntryWrite r = update_txc_file(path, u8(k + 2), e.offset, e.length);
+                if (r != EntryWrite::Refused) m_upgrade.fpga[k] = r == EntryWrite::Written;
+            } else if (e.type == kOsdFont) {
+                if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config)
+                    reg43 = __atomic_load_n(&zp->reg_block.REG[43], __ATOMIC_SEQ_CST);
+                if ((reg43 & 0x3F) == 0x3F) continue;  // every font is there
+                if (update_c331_osd_font_file(path, e.offset, e.length) == EntryWrite::Written) m_upgrade.font = true;
+            }
+        }
+    }
+
+    if (m_upgrade.app) {
+        if (g_app_reset_flag.load() == 0) install_application();
+        return;
+    }
+    for (u8 k = 0; k < 2; ++k) {
+        if (!m_upgrade.fpga[k]) continue;
+        writeLogMsg(INFO, "USB upgrade: FPGA " + std::to_string(k) + " image written; FPGA reset");
+        // Released 200 ticks later by the normal pass; it starts from its
+        // new image and is brought up again.
+        reset_fpga_rst(k);
+    }
+    if (m_upgrade.font) c331_manage::get()->request_font_reload();
+}
+
+// ---------------------------------------------------------------- application
+
+fpga_manage::EntryWrite fpga_manage::update_muc_file(const QString& path, u32 offset, u32 length) {
+    if (length == 0 || length > kAppMax) {
+        upgradeLog(QStringLiteral("application of %1 bytes refused (1 to %2)").arg(length).arg(kAppMax));
+        return EntryWrite::Refused;
+    }
+    Package pkg(path);
+    if (!pkg.holds(offset, length)) {
+        upgradeLog(QStringLiteral("application entry beyond the end of %1; refused").arg(path));
+        return EntryWrite::Refused;
+    }
+    auto fail = [](const QString& why) {
+        upgradeLog(why + "; application not installed");
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FileOps::removeDurably(kAppStaged);
+        return EntryWrite::Failed;
+    };
+    std::vector<u8> buf(length);
+    if (!pkg.read(offset, buf.data(), length)) return fail("short read of " + path);
+
+    const QString staged = Root::qpath(QString::fromLatin1(kAppStaged));
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FileOps::makeDirs(kAppFolder);
+        QFile out(staged);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            out.write(reinterpret_cast<const char*>(buf.data()), length) != qint64(length) || !out.flush() ||
+            ::fsync(out.handle()) != 0) {
+            lock.unlock();
+            return fail(QStringLiteral("cannot write %1").arg(kAppStaged));
+        }
+    }
+    Utils::sleep_ms(10);
+    if (on_app_staged) on_app_staged(staged.toStdString());
+
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    QFile in(staged);
+    if (!in.open(QIODevice::ReadOnly) || u64(in.size()) != length) {
+        lock.unlock();
+        return fail(QStringLiteral("%1 reads back at another length").arg(kAppStaged));
+    }
+    char block[1024];
+    for (u32 done = 0; done < length;) {
+        const u32 n = std::min<u32>(sizeof block, length - done);
+        if (in.read(block, n) != qint64(n) || std::memcmp(block, buf.data() + done, n) != 0) {
+            debugPrintf(n == sizeof block ? "\n read app found comare 01!!!!!! " : "\n read app found comare 02!!!!!! ");
+            lock.unlock();
+            return fail(QStringLiteral("%1 reads back different at byte %2").arg(kAppStaged).arg(done));
+        }
+        done += n;
+    }
+    return EntryWrite::Written;
+}
+
+void fpga_manage::install_application() {
+    // "chmod 777 -R /data/app", without following links out of the folder.
+    FileOps::setPermissions(kAppFolder, 0777);
+    const QString folder = Root::qpath(QString::fromLatin1(kAppFolder));
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString rel = it.next().mid(folder.size());
+        FileOps::setPermissions(std::string(kAppFolder) + rel.toStdString(), 0777);
+    }
+    Utils::sleep_ms(10);
+    if (!FileOps::renamePath(kAppStaged, kAppFile)) {
+        upgradeLog(QStringLiteral("%1 cannot be renamed over %2; no reboot").arg(kAppStaged, kAppFile));
+        return;
+    }
+    if (g_update_status.load() == 0 && !ConfigEngine::write_loader_keys())
+        upgradeLog("the loader's settings were not written");
+    FileOps::syncAll();
+    Utils::sleep_ms(10);
+    FileOps::syncAll();
+    Utils::sleep_ms(1000);
+    writeLogMsg(INFO, "USB upgrade: application installed; reboot follows");
+    G_reboot_tickTicks.store(G_timeTicks);
+    g_app_reset_flag.store(1);
+}
+
+// ---------------------------------------------------------------- FPGA image
+
+fpga_manage::EntryWrite fpga_manage::update_txc_file(const QString& path, u8 flash, u32 offset, u32 length) {
+    Package pkg(path);
+    u8 sub[kSubHeadBytes];
+    if (length < kSubHeadBytes || !pkg.read(offset, sub, kSubHeadBytes)) {
+        upgradeLog(QStringLiteral("FPGA entry of %1 has no sub-head; refused").arg(path));
+        return EntryWrite::Refused;
+    }
+    const u32 len = rd32(sub + kSubHeadLength);
+    debugPrintf("\n fpga file type %u, version %u, class %u, kind %u, version %02x%02x%02x%02x, length %u\n", sub[16],
+                sub[17], rd16(sub + 18), sub[20], sub[23], sub[24], sub[25], sub[26], len);
+    // Checked before any erase: an image inside its entry, inside the
+    // package and below the flash's stored areas.
+    if (len == 0 || len > length - kSubHeadBytes || len > kFpgaImageMax ||
+        !pkg.holds(u64(offset) + kSubHeadBytes, len)) {
+        upgradeLog(QStringLiteral("FPGA image of %1 bytes in an entry of %2 refused").arg(len).arg(length));
+        return EntryWrite::Refused;
+    }
+
+    const bool erased = eraseRange(0, len, [&](u32 a, bool block) {
+        return m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, a / fpgareg::kSectorSize, block ? 1 : 0, 1) == 1;
+    });
+    if (!erased) {
+        upgradeLog("FPGA flash erase failed; FPGA left running");
+        return EntryWrite::Failed;
+    }
+    // Four bytes of room in front of each chunk, as the program routine
+    // takes it.
+    std::vector<u8> buf(4 + kFpgaChunk), back(kFpgaChunk);
+    for (u32 at = 0; at < len; at += kFpgaChunk) {
+        const u32 n = std::min(kFpgaChunk, len - at);
+        if (!pkg.read(u64(offset) + kSubHeadBytes + at, buf.data() + 4, n)) {
+            upgradeLog("short read of " + path + "; FPGA left running");
+            return EntryWrite::Failed;
+        }
+        if (m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, at, buf.data(), n) != 1 ||
+            m_drv->FPGA_SPI_FLASH_VBYONE_READ(flash, at, n, back.data()) != 1 ||
+            std::memcmp(back.data(), buf.data() + 4, n) != 0) {
+            upgradeLog(QStringLiteral("FPGA flash write not verified at %1; FPGA left running").arg(at));
+            return EntryWrite::Failed;
+        }
+    }
+    debugPrintf("\n write over !!!!!\n ");
+    return EntryWrite::Written;
+}
+
+// ---------------------------------------------------------------- fonts
+
+fpga_manage::EntryWrite fpga_manage::update_c331_osd_font_file(const QString& path, u32 offset, u32 length) {
+    Package pkg(path);
+    u8 head[kFontHeadBytes];
+    if (length < kFontHeadBytes || !pkg.read(offset, head, kFontHeadBytes)) {
+        upgradeLog(QStringLiteral("font entry of %1 has no head; refused").arg(path));
+        return EntryWrite::Refused;
+    }
+    FontPlace place;
+    if (!fontPlace(head[kFontEncoding], head[kFontDots], &place)) {
+        // An unknown dot size would land on the 32-dot font at 0.
+        upgradeLog(QStringLiteral("font of encoding %1, dot size %2 skipped").arg(head[kFontEncoding]).arg(head[kFontDots]));
+        return EntryWrite::Refused;
+    }
+    if (length > place.limit || !pkg.holds(offset, length)) {
+        upgradeLog(QStringLiteral("font of %1 bytes beyond its place or its package; refused").arg(length));
+        return EntryWrite::Refused;
+    }
+    c331_manage* c331 = c331_manage::get();
+    const int fd = c331->c331_fd;
+    const bool erased = eraseRange(place.address, length, [&](u32 a, bool block) {
+        return c331->erase_flash(fd, int(a / 4096), 1, block ? 1 : 0) == 0;
+    });
+    if (!erased) {
+        upgradeLog("serial flash erase failed; font entry stopped");
+        return EntryWrite::Failed;
+    }
+    std::vector<u8> buf(kFontChunk);
+    for (u32 at = 0; at < length; at += kFontChunk) {
+        const u32 n = std::min(kFontChunk, length - at);
+        if (!pkg.read(u64(offset) + at, buf.data(), n) || c331->write_flash(fd, place.address + at, n, buf.data()) != 0) {
+            upgradeLog(QStringLiteral("font write failed at %1; font entry stopped").arg(at));
+            return EntryWrite::Failed;
+        }
+    }
+    return EntryWrite::Written;
+}

@@ -1,0 +1,369 @@
+// The USB upgrade against the simulated flashes, a stick folder under the
+// root and the recording shell, in virtual time: what each entry type writes
+// and where, what is skipped as current, what a lying package is refused
+// before anything is touched, the install and the FPGA reset only after a
+// verified write, the run's steps and its request.
+#include "fpga_env.h"
+#include "upgrade_package.h"
+
+#include "core/config_engine.h"
+#include "core/usb_packages.h"
+#include "fpga/usb_upgrade.h"
+#include "sim/sim_c331.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <fstream>
+
+namespace {
+
+using upkg::Bytes;
+
+class UsbUpgradeTest : public FpgaEnv {
+protected:
+    void SetUp() override {
+        FpgaEnv::SetUp();
+        {
+            QMutexLocker lock(&settingsLock());
+            savedFolder = g_usb_grade_path;
+            g_usb_grade_path = "ZRV-K46";
+        }
+        g_usb_grade.store(0);
+        g_update_flag.store(0);
+        g_app_reset_flag.store(0);
+        g_update_status.store(0);
+        c331 = c331_manage::get();
+        c331->c331_fd = c331->drv->initialize();
+        chip = std::dynamic_pointer_cast<SimC331>(board().spiModel(c331reg::kSpiDevice));
+        ASSERT_TRUE(chip);
+        ASSERT_TRUE(bringUpBoth());
+        model->reg_block.REG[43] = 0;
+        for (auto& f : flash) f->clearLog();
+        signals_.clear();
+    }
+    void TearDown() override {
+        {
+            QMutexLocker lock(&settingsLock());
+            g_usb_grade_path = savedFolder;
+        }
+        g_usb_grade.store(0);
+        g_update_flag.store(0);
+        g_app_reset_flag.store(0);
+        g_update_status.store(0);
+        g_send_para.finish();
+        FpgaEnv::TearDown();
+    }
+
+    void stick(const upkg::Package& p, const std::string& name = "a.ZRV", const std::string& folder = "ZRV-K46") {
+        upkg::onStick(folder, name, upkg::build(p));
+    }
+    // Requests a run and turns the thread until it has ended.
+    void run() {
+        ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
+        ASSERT_TRUE(runUntil([] { return g_usb_grade.load() == 0; }, 10));
+    }
+    std::vector<SimFpgaFlash::Command> erases(int k) {
+        std::vector<SimFpgaFlash::Command> out;
+        for (const auto& c : flash[k]->commands())
+            if (c.op == 0x20 || c.op == 0x52 || c.op == 0xD8) out.push_back(c);
+        return out;
+    }
+    int touches(int k) {
+        int n = 0;
+        for (const auto& c : flash[k]->commands()) n += c.op == 0x20 || c.op == 0x52 || c.op == 0xD8 || c.op == 0x02;
+        return n;
+    }
+    std::string appFile(const char* devicePath = usbupgrade::kAppFile) { return readHostFile(hostPath(devicePath)); }
+    static std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+    QString loaderValue(const char* key) {
+        QSettings s(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)), QSettings::IniFormat);
+        return s.value(key).toString();
+    }
+
+    QString savedFolder;
+    c331_manage* c331 = nullptr;
+    std::shared_ptr<SimC331> chip;
+};
+
+// ---- application
+
+TEST_F(UsbUpgradeTest, ApplicationIsWrittenOnlyWhenNotTheRunningReleaseAndInstalledForTheLoader) {
+    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    const Bytes bytes = upkg::pattern(70000, 1);
+
+    // A release of the running version: nothing written, no reboot.
+    stick({128, 0x7652, {upkg::app(bytes, upkg::kRunningApp)}});
+    run();
+    EXPECT_EQ(appFile(), "old");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)))}),
+              (Vals{0, 0}));
+
+    // Not a release: the application is replaced, executable, registered
+    // with the loader, and the reboot is handed to the panel's tick.
+    stick({0, 0x7652, {upkg::app(bytes, upkg::kRunningApp)}});
+    run();
+    EXPECT_TRUE(appFile() == str(bytes));
+    const QFileInfo installed(QString::fromStdString(hostPath(usbupgrade::kAppFile)));
+    EXPECT_TRUE(installed.isExecutable());
+    EXPECT_EQ(installed.permissions() & QFile::ExeOther, QFile::ExeOther);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
+    EXPECT_EQ(loaderValue("app-1/app_path"), ConfigEngine::kLoaderApp);
+    EXPECT_EQ(loaderValue("app-1/app_name"), "zrvK57N");
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), G_reboot_tickTicks.load() + 1 >= G_timeTicks.load()}), (Vals{1, 1}));
+    // No FPGA reset: the reboot follows.
+    EXPECT_EQ((Vals{resetsOf(0), resetsOf(1)}), (Vals{0, 0}));
+
+    // A loader that already starts this application keeps its file.
+    g_app_reset_flag.store(0);
+    QFile::remove(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)));
+    g_update_status.store(1);
+    run();
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)))}),
+              (Vals{1, 0}));
+    // A pending reboot: nothing installed again.
+    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    run();
+    EXPECT_EQ(appFile(), "old");
+}
+
+TEST_F(UsbUpgradeTest, ApplicationThatDoesNotReadBackOrDoesNotFitIsNotInstalled) {
+    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    const Bytes bytes = upkg::pattern(5000, 2);
+
+    // The staged file reads back different: removed, nothing renamed, no
+    // reboot; the run still ends with code 104.
+    m->on_app_staged = [](const std::string& host) {
+        std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4321);
+        f.put('\x5A');
+    };
+    stick({0, 0x7652, {upkg::app(bytes)}});
+    run();
+    m->on_app_staged = nullptr;
+    EXPECT_EQ(appFile(), "old");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), signals_.back()}), (Vals{0, 104}));
+
+    // A good entry, then one that fails its read-back: the staged file is
+    // gone, so nothing is installed.
+    int calls = 0;
+    m->on_app_staged = [&calls](const std::string& host) {
+        if (++calls == 2) std::ofstream(host, std::ios::binary | std::ios::trunc) << "cut";
+    };
+    stick({0, 0x7652, {upkg::app(bytes), upkg::app(upkg::pattern(6000, 3))}});
+    run();
+    m->on_app_staged = nullptr;
+    EXPECT_EQ((Vals{calls, g_app_reset_flag.load()}), (Vals{2, 0}));
+    EXPECT_EQ(appFile(), "old");
+
+    // Beyond the package, and over the 5 MiB buffer: refused, nothing staged.
+    upkg::Entry beyond = upkg::app(bytes);
+    beyond.length = long(bytes.size()) + 1;
+    upkg::Entry wrapping = upkg::app(bytes);
+    wrapping.offset = 0xFFFFFFF0L;
+    stick({0, 0x7652, {wrapping, upkg::app(Bytes(usbupgrade::kAppMax + 1, 0x11)), beyond}});
+    run();
+    EXPECT_EQ(appFile(), "old");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+}
+
+TEST_F(UsbUpgradeTest, AWrittenApplicationStaysInstalledWhenALaterEntryIsCurrent) {
+    // The flag means "written in this run": a later entry skipped as current
+    // does not leave the written one uninstalled.
+    const Bytes bytes = upkg::pattern(3000, 4);
+    stick({128, 0x7652, {upkg::app(bytes), upkg::app(upkg::pattern(10, 5), upkg::kRunningApp)}});
+    run();
+    EXPECT_TRUE(appFile() == str(bytes));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+}
+
+// ---- FPGA images
+
+TEST_F(UsbUpgradeTest, FpgaImageIsErasedWrittenVerifiedAndTheFpgaRestarts) {
+    const Bytes image = upkg::pattern(40 * 1024, 7);
+    stick({0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image))}});
+    run();
+    const auto e = erases(0);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ((Vals{e[0].op, e[0].address, e[1].op, e[1].address, e[2].op, e[2].address}),
+              (Vals{0x52, 0, 0x20, 0x8000, 0x20, 0x9000}));
+    EXPECT_TRUE(flash[0]->read(0, u32(image.size())) == image);
+    EXPECT_EQ(flash[0]->read(u32(image.size()), 16), Bytes(16, 0xFF));
+    // Read back over the whole image.
+    u32 readBack = 0;
+    for (const auto& c : flash[0]->commands())
+        if (c.op == 0x0B && c.address < image.size()) readBack += c.length;
+    EXPECT_EQ(readBack, image.size());
+    EXPECT_EQ(touches(1), 0);
+    // Reset, released and brought up again by the normal passes.
+    EXPECT_EQ((Vals{resetsOf(0), resetsOf(1)}), (Vals{1, 0}));
+    EXPECT_TRUE(fpga[0]->inReset());
+    EXPECT_TRUE(runUntil([this] { return !fpga[0]->inReset() && m->get_fpga_status(); }, 3000));
+
+    // A release of the version FPGA 1 runs (24-10-20 F1) is skipped.
+    stick({128, 0x7652, {upkg::fpga(1, upkg::fpgaImage(image), {24, 10, 20, 0, 0, 1})}});
+    run();
+    EXPECT_EQ((Vals{touches(1), resetsOf(1)}), (Vals{0, 0}));
+}
+
+TEST_F(UsbUpgradeTest, FpgaImageThatLiesAboutItsLengthErasesNothing) {
+    const Bytes image = upkg::pattern(8192, 8);
+    // Longer than its entry, zero, beyond the package, over the flash's
+    // stored areas.
+    upkg::Entry cut = upkg::fpga(0, upkg::fpgaImage(image, long(image.size()) + 100));
+    cut.length = long(image.size()) + 64 + 100;
+    Bytes big(0x6C0001, 0xA5);
+    stick({0, 0x7652,
+           {upkg::fpga(0, upkg::fpgaImage(image, long(image.size()) + 1)), upkg::fpga(0, upkg::fpgaImage(image, 0)),
+            upkg::fpga(1, Bytes(40, 0)), upkg::fpga(1, upkg::fpgaImage(big)), cut}});
+    run();
+    EXPECT_EQ((Vals{touches(0), touches(1), resetsOf(0), resetsOf(1)}), (Vals{0, 0, 0, 0}));
+}
+
+TEST_F(UsbUpgradeTest, FpgaIsResetOnlyAfterAVerifiedWrite) {
+    // A flash that stays busy: the erase fails, the FPGA keeps running.
+    flash[1]->setBusyPolls(-1);
+    stick({0, 0x7652, {upkg::fpga(1, upkg::fpgaImage(upkg::pattern(4096, 9)))}});
+    run();
+    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status()}), (Vals{0, 1}));
+
+    // Busy long enough for an erase but past a page program's bound: erased,
+    // never completely written, so not reset either.
+    flash[1]->setBusyPolls(1000);
+    flash[1]->clearLog();
+    run();
+    flash[1]->setBusyPolls(0);
+    EXPECT_EQ(erases(1).size(), 1u);
+    EXPECT_TRUE(flash[1]->read(0, 4096) != upkg::pattern(4096, 9));
+    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status()}), (Vals{0, 1}));
+}
+
+// ---- fonts
+
+TEST_F(UsbUpgradeTest, FontsGoToTheirPlaceInTheSerialFlashUnlessPresentOrUnknown) {
+    const Bytes cjk32 = upkg::fontData(0, 0x20, 0x9000 - 35);
+    stick({0, 0x7652, {upkg::font(cjk32)}});
+    run();
+    EXPECT_TRUE(chip->flash(0x010000, u32(cjk32.size())) == cjk32);
+    EXPECT_EQ(chip->flash(0x000000, 16), Bytes(16, 0xFF));
+    EXPECT_EQ(chip->flashEraseCount(), 2u);  // 32 KB, then 4 KB
+    EXPECT_TRUE(c331->font_reload_pending());
+
+    // Unknown dot size and encoding: skipped; longer than its place
+    // (encoding 1, 32 dots: 64 KB at 0): refused.
+    const u32 erasesBefore = chip->flashEraseCount();
+    stick({0, 0x7652,
+           {upkg::font(upkg::fontData(1, 0x30, 100)), upkg::font(upkg::fontData(2, 0x20, 100)),
+            upkg::font(upkg::fontData(1, 0x20, 0x10000))}});
+    run();
+    EXPECT_EQ(chip->flashEraseCount(), erasesBefore);
+    EXPECT_EQ(chip->flash(0x000000, 16), Bytes(16, 0xFF));
+
+    // All six presence bits of REG 43: skipped.
+    model->reg_block.REG[43] = 0xFF;
+    stick({0, 0x7652, {upkg::font(upkg::fontData(1, 0x40, 100))}});
+    run();
+    EXPECT_EQ(chip->flashEraseCount(), erasesBefore);
+    model->reg_block.REG[43] = 0x1F;
+    run();
+    EXPECT_TRUE(chip->flash(0x410000, 135) == upkg::fontData(1, 0x40, 100));
+}
+
+// ---- folder, controller
+
+TEST_F(UsbUpgradeTest, FolderSettingAndControllerTypeChooseWhatIsApplied) {
+    EXPECT_EQ(UsbPackages::folder(" "), "/mnt/usb1/");
+    EXPECT_EQ(UsbPackages::folder("../x"), "/mnt/usb1/ZRV-K46");
+    EXPECT_EQ(UsbPackages::folder("a/b"), "/mnt/usb1/ZRV-K46");
+    EXPECT_EQ(UsbPackages::folder("mine"), "/mnt/usb1/mine");
+
+    // " ": the packages directly on the stick.
+    {
+        QMutexLocker lock(&settingsLock());
+        g_usb_grade_path = " ";
+    }
+    const Bytes f = upkg::fontData(1, 0x20, 200);
+    stick({0, 0x7652, {upkg::font(f)}}, "top.ZRVZK", "");
+    run();
+    EXPECT_EQ(m->usb_file_list, QStringList{"/mnt/usb1/top.ZRVZK"});
+    EXPECT_TRUE(chip->flash(0, u32(f.size())) == f);
+
+    // "../x": the default folder, never the folder beside the stick.
+    {
+        QMutexLocker lock(&settingsLock());
+        g_usb_grade_path = "../x";
+    }
+    stick({0, 0x7652, {}}, "outside.ZRV", "../x");
+    stick({0, 0x7652, {}}, "d.ZRV");
+    run();
+    EXPECT_EQ(m->usb_file_list, QStringList{"/mnt/usb1/ZRV-K46/d.ZRV"});
+
+    // Another controller: application and images skipped, the font written.
+    {
+        QMutexLocker lock(&settingsLock());
+        g_usb_grade_path = "ZRV-K46";
+    }
+    QFile::remove(QString::fromStdString(hostPath("/mnt/usb1/ZRV-K46/d.ZRV")));
+    const Bytes f2 = upkg::fontData(1, 0x40, 300);
+    stick({0, 0x1234,
+           {upkg::app(upkg::pattern(100, 1)), upkg::fpga(0, upkg::fpgaImage(upkg::pattern(4096, 2))),
+            upkg::fpga(1, upkg::fpgaImage(upkg::pattern(4096, 3))), upkg::font(f2)}});
+    run();
+    EXPECT_EQ((Vals{touches(0), touches(1), g_app_reset_flag.load()}), (Vals{0, 0, 0}));
+    EXPECT_TRUE(chip->flash(0x410000, u32(f2.size())) == f2);
+}
+
+// ---- steps and request
+
+TEST_F(UsbUpgradeTest, StepsRunInOrderAndTheEndIsReportedLast) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 5;
+    t.tm_mday = 1;
+    t.tm_hour = 9;
+    t.tm_min = 5;
+    t.tm_sec = 7;
+    clock->setWallTime(t);
+    stick({0, 0x7652, {upkg::font(upkg::fontData(1, 0x20, 50))}});
+    ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
+    std::vector<int> steps;
+    for (int i = 0; i < 3; ++i) {
+        m->thread_turn();
+        steps.push_back(g_send_para.step());
+        steps.push_back(g_update_flag.load());
+    }
+    EXPECT_EQ(steps, (std::vector<int>{1, 1, 2, 1, 3, 1}));
+    EXPECT_TRUE(signals_.empty());
+    EXPECT_EQ(m->usb_file_count, 1);
+    t.tm_min = 6;
+    t.tm_sec = 30;
+    clock->setWallTime(t);
+    m->thread_turn();
+    EXPECT_EQ(m->usb_grade_time(), "9:5:7    9:6:30");
+    EXPECT_EQ(signals_, std::vector<int>{104});
+    EXPECT_EQ((Vals{g_usb_grade.load(), g_send_para.job_step.load(), g_update_flag.load()}), (Vals{0, 0, 0}));
+    // The normal passes run again.
+    m->thread_turn();
+    EXPECT_EQ(signals_, std::vector<int>{104});
+}
+
+TEST_F(UsbUpgradeTest, RequestIsBusyWhileACardJobRunsOrAnUpgradeIsRequested) {
+    ASSERT_EQ(post_card_job(3), JobPost::Posted);
+    g_send_para.setStep(5);
+    EXPECT_EQ(post_usb_upgrade(), JobPost::Busy);
+    EXPECT_EQ((Vals{g_send_para.job(), g_send_para.step(), g_usb_grade.load()}), (Vals{3, 5, 0}));
+    g_send_para.finish();
+
+    g_send_para.setStep(0xFF);  // the mailbox's start value
+    ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
+    EXPECT_EQ((Vals{g_send_para.job_step.load(), g_usb_grade.load()}), (Vals{0, 1}));
+    EXPECT_EQ(post_usb_upgrade(), JobPost::Busy);
+    EXPECT_EQ(post_card_job(3), JobPost::Busy);
+    EXPECT_EQ(g_send_para.job_step.load(), 0);
+}
+
+}  // namespace

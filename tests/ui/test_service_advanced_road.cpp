@@ -1,0 +1,103 @@
+// The advanced dialog's card check and self-recovery on the whole road: the
+// FPGA thread running on its own over simulated card chains, a recovery
+// package sent by the PC through the command dispatcher while the dialog is
+// open, the jobs started from the dialog's buttons.
+#include "advanced_fixture.h"
+#include "fpga/fpga_env.h"
+#include "fpga/pc_file.h"
+
+namespace {
+
+class AdvancedRoadTest : public AdvancedTest {
+protected:
+    void SetUp() override {
+        AdvancedTest::SetUp();
+        pc_cmd_valid.store(0);
+        g_usb_grade.store(0);
+        g_set_led_para.store(0);
+        g_set_led_setup.store(0);
+        g_fpga_c331_start.store(0);
+        g_force_bkcolor.store(1);
+        g_send_para.finish();
+        for (auto& s : source_handover::g_output_clock_state) s.store(0);
+    }
+    void TearDown() override {
+        if (m) m->stop();
+        g_send_para.finish();
+        AdvancedTest::TearDown();
+        m.reset();
+        for (auto& s : source_handover::g_output_clock_state) s.store(0);
+        g_fpga_c331_start.store(0);
+    }
+    // Cards per port, then a manager whose own thread brings both FPGAs up
+    // and searches the chains.
+    void start(const std::string& ports, const std::string& more) {
+        ASSERT_TRUE(board().scenario().loadJson("{\"ports\": " + ports + more + "}"));
+        u16 expected = 0;
+        for (u16 c : board().scenario().snapshot().cardsPerPort) expected = u16(expected + c);
+        m = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = m.get();
+        ASSERT_EQ(m->initialize(true), 0);
+        for (int k = 0; k < 2; ++k) {
+            board().simGpio().setLine(k ? GpioName::kFpga1Reset : GpioName::kFpga0Reset, 1);
+            source_handover::g_output_clock_state[k].store(2);
+        }
+        g_fpga_c331_start.store(1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m->get_fpga_status() && m->total_cards == expected; }, 5000));
+        g_send_para.job_step.store(0);
+    }
+    QStringList rows(AdvancedOption* page) {
+        QStringList out;
+        if (page->fileFrame())
+            for (QLabel* l : page->fileFrame()->findChildren<QLabel*>()) out << l->text();
+        return out;
+    }
+
+    std::unique_ptr<fpga_manage> m;
+    message_deal deal;
+};
+
+TEST_F(AdvancedRoadTest, APackageSentWhileOpenIsCheckedAndTheCardRecovered) {
+    start(R"({"2": 3, "3": 2})", R"(, "card_identity": {"2": 21930, "3": 21930}, "needs_recovery": {"3": [1]})");
+    AdvancedOption* page = openAdvanced();
+    Ui_AdvancedOption* ui = page->form();
+    EXPECT_EQ(page->recoveryFileCount(), 0);
+
+    pkg::Bytes table(1800);
+    for (size_t i = 0; i < table.size(); ++i) table[i] = u8(i * 13 + 7);
+    pkg::Net first{2, {{pkg::save()}, {pkg::save()}, {pkg::save()}}};
+    pkg::Net second{3, {{pkg::ramWrite(0x400, {9, 9})}, {pkg::ramWrite(0x2000, table)}}};
+    ASSERT_EQ(pkg::sendFile(deal, PcFile::RecoveryFile, "package.bin", pkg::package({{{0x55AA, {first, second}, {}}}})),
+              0);
+    QTRY_COMPARE_WITH_TIMEOUT(int(page->recoveryFileCount()), 1, 5000);
+    EXPECT_EQ(ui->Button_rcv_recovery->styleSheet(), "background-color: #10101C;color:rgb(255,255,255)");
+
+    QTest::mouseClick(ui->Button_rcv_recovery, Qt::LeftButton);
+    QTest::mouseClick(ui->Button_check, Qt::LeftButton);
+    EXPECT_FALSE(g_qround_bar.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(g_qround_bar.isNull() && g_send_para.idle(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(page), (QStringList{"Find Screen01, LED04, Rcv<font color = #FFFFFF >02</font>"}),
+                              5000);
+    EXPECT_EQ(page->entries(), (QStringList{"01/04/02/02"}));
+
+    QTest::mouseClick(ui->Button_self_recovery, Qt::LeftButton);
+    EXPECT_FALSE(g_qround_bar.isNull());
+    QSignalSpy progress(page, &AdvancedOption::sig_qround_bar_update);
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toInt() == 100, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(page), (QStringList{"No receiving cards that need to be updated!"}), 5000);
+    EXPECT_EQ((Vals{page->shownCount(), page->entries().size(), g_qround_bar.isNull()}), (Vals{0, 0, 1}));
+    const SimFpga::Card card = std::dynamic_pointer_cast<SimFpga>(board().spiModel(fpgareg::kSpiDevices[0]))->card(3, 1);
+    pkg::Bytes got;
+    for (u32 i = 0; i < table.size(); ++i) got.push_back(card.ram.count(0x2000 + i) ? card.ram.at(0x2000 + i) : 0);
+    EXPECT_EQ(got, table);
+
+    // Back works again, and the files deleted over the protocol leave the
+    // next dialog's entry grey.
+    page->on_Button_back_clicked();
+    EXPECT_TRUE(g_advancedoption.isNull());
+    deal.delete_file_name();
+    page = openAdvanced();
+    EXPECT_EQ(page->recoveryFileCount(), 0);
+}
+
+}  // namespace
