@@ -105,6 +105,7 @@ void stopWorkersAndPersist() {
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) {
         const int code = c331 ? c331->apply_flag.exchange(0) : 0;
         model->ram_para_persist(code ? code : 1);
+        model->drainImageFile();
     }
     writeLogMsg(INFO, "worker threads stopped, parameters persisted");
 }

@@ -6,6 +6,7 @@
 #include "platform/fileops.h"
 #include "platform/uevent.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 UsbServer* UsbServer::p_UsbServer = nullptr;
@@ -61,6 +62,7 @@ int UsbServer::initialize() {
                 if (recvData() != 0) Utils::sleep_ms(kReceiveWaitMs);
             }
         });
+        pthread_setname_np(m_thread.native_handle(), "usb");
     } catch (const std::system_error&) {
         debugPrintf("UsbServer create accept thread failed\n");
         writeLogMsg(ERROR, "UsbServer create accept thread failed");

@@ -141,6 +141,9 @@ ZrvRamPara::ZrvRamPara(QObject* parent) : QObject(parent) {
 ZrvRamPara* ZrvRamPara::pInstance() {
     if (!p_zrvrampara_config) {
         auto* p = new ZrvRamPara();
+        // The program's image file is written off its start-up road and off
+        // the GUI thread: the links open without waiting for the disk.
+        p->writeImageFileInBackground();
         p->load();
         p_zrvrampara_config = p;
     }
@@ -148,12 +151,40 @@ ZrvRamPara* ZrvRamPara::pInstance() {
 }
 
 bool ZrvRamPara::writeRamFile(const u8* persist) {
-    std::array<u8, RamFile::FILE_SIZE> f{};
+    LatestFileWriter::Bytes f(RamFile::FILE_SIZE, 0);
     f[0] = RamFile::MARKER;
     f[1] = RamFile::MARKER;
     std::memcpy(&f[RamFile::DATA_OFFSET], persist, PERSIST_LEN);
+    if (m_imageWriter) {
+        m_imageWriter->post(std::move(f));  // the writer takes the file mutex
+        return true;
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
     return FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, f.data(), f.size());
 }
+
+bool ZrvRamPara::writeDefaultFile() {
+    if (m_imageWriter) {
+        // After any image still on its way, never overtaken by it.
+        m_imageWriter->post(LatestFileWriter::Bytes(default_para_ramlist.begin(), default_para_ramlist.end()));
+        return true;
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    return FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, default_para_ramlist.data(),
+                                    default_para_ramlist.size());
+}
+
+void ZrvRamPara::writeImageFileInBackground() {
+    if (m_imageWriter) return;
+    m_imageWriter = std::make_unique<LatestFileWriter>(
+        [](const LatestFileWriter::Bytes& f) {
+            QMutexLocker lock(&Utils::_file_deal_mutex);
+            return FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, f.data(), f.size());
+        },
+        "parameter image file");
+}
+
+bool ZrvRamPara::drainImageFile() { return !m_imageWriter || m_imageWriter->drain(); }
 
 void ZrvRamPara::load() {
     const char* path = ZrvFiles::RAM_DEVICE_INFO;
@@ -182,11 +213,7 @@ void ZrvRamPara::load() {
         }
     }
     if (!loaded) {
-        {
-            QMutexLocker lock(&Utils::_file_deal_mutex);
-            if (!FileOps::writeFileAtomic(path, default_para_ramlist.data(), default_para_ramlist.size()))
-                writeLogMsg(ERROR, "parameter image file cannot be written");
-        }
+        if (!writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
         // The defaults go into the image even when the file could not be
         // written: a zeroed image would drive a black, zero-sized wall.
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
@@ -227,14 +254,10 @@ int ZrvRamPara::ram_para_save() { return test_signal(1); }
 
 int ZrvRamPara::ram_para_reset() {
     int result = 0;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        debugPrintf("\n ready to write default para ramlist ");
-        if (!FileOps::writeFileAtomic(ZrvFiles::RAM_DEVICE_INFO, default_para_ramlist.data(),
-                                      default_para_ramlist.size())) {
-            writeLogMsg(ERROR, "parameter image file cannot be reset");
-            result = 255;
-        }
+    debugPrintf("\n ready to write default para ramlist ");
+    if (!writeDefaultFile()) {
+        writeLogMsg(ERROR, "parameter image file cannot be reset");
+        result = 255;
     }
     c331_manage* mgr = c331_manage::get();
     {
@@ -390,11 +413,7 @@ int ZrvRamPara::ram_para_persist(int code) {
     }
     if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0) return 0;
     debugPrintf("\n ram_para diffrent !");
-    bool ok;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        ok = writeRamFile(&snap.data[PERSIST_BEGIN]);
-    }
+    const bool ok = writeRamFile(&snap.data[PERSIST_BEGIN]);
     if (!ok) {
         // The shadow keeps the old image so the next signal tries again.
         writeLogMsg(ERROR, "parameter image file cannot be written");

@@ -10,6 +10,7 @@
 // ram_para_persist(code), which carries out user-mode saves, writes the image
 // file when something changed and brings the shadow up to date.
 #include "core/global.h"
+#include "core/latest_file_writer.h"
 
 #include <QMutex>
 #include <QObject>
@@ -17,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string>
 
 // Byte offsets of the fields of PARA_RAM_IMAGE (u16 words unless noted).
@@ -250,6 +252,7 @@ class ZrvRamPara : public QObject {
 public:
     // The singleton; the first call creates it and loads the image, the
     // shadow, the user-mode slots and the register block. Never destroyed.
+    // Its image file is written in the background (below).
     static ZrvRamPara* pInstance();
     static ZrvRamPara* p_zrvrampara_config;
 
@@ -285,9 +288,18 @@ public:
     // The GUI-side persisting step after a change signal with reason code:
     // pending user-mode save, protocol-written slots (code 2), then the image
     // file when bytes 768 to 4095 differ from the shadow, and shadow := the
-    // persisted image. Returns 1 when the image file was written, 0 when
-    // nothing changed, 255 when writing failed.
+    // persisted image. Returns 1 when the image file was written (or handed
+    // to the background writer), 0 when nothing changed, 255 when writing
+    // failed.
     int ram_para_persist(int code);
+    // From now on the image file is written by a thread of its own: the
+    // persisting step hands it the newest image and returns, so the GUI
+    // thread never waits for the disk; a failed write is retried there.
+    // The singleton has it; other objects write the file in place.
+    void writeImageFileInBackground();
+    // Waits until the newest image handed over is on disk (true), or its
+    // write failed (false; it is tried again). True without the writer.
+    bool drainImageFile();
 
     // Protocol parameter-RAM write into the live image: 0 done, 1 refused
     // (nothing written). Takes no lock: the caller holds the c331 manager's
@@ -349,8 +361,12 @@ signals:
     void sig_update_para(int code);
 
 private:
-    // Whole-file write of the image file from image bytes 768 to 4095.
+    // Whole-file write of the image file from image bytes 768 to 4095
+    // (takes Utils::_file_deal_mutex), or its hand-over to the writer.
     bool writeRamFile(const u8* persist);
+    // The same with the default file.
+    bool writeDefaultFile();
+    std::unique_ptr<LatestFileWriter> m_imageWriter;
     // Writes slot n's file from `next` (marked saved) and, only when that
     // succeeded and the slot still equals `before` (the slot `next` was made
     // from), makes it the slot.

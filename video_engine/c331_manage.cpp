@@ -10,6 +10,8 @@
 
 #include <QMutexLocker>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -134,6 +136,7 @@ int c331_manage::initialize() {
     if (m_started) return 0;
     try {
         m_thread = std::thread(&c331_manage::c331manageThread, this);
+        pthread_setname_np(m_thread.native_handle(), "c331");
         m_started = true;
     } catch (const std::system_error&) {
         debugPrintf("create manage thread failed");

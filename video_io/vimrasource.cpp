@@ -13,6 +13,8 @@
 
 #include <QMutexLocker>
 
+#include <pthread.h>
+
 #include <cstring>
 
 using namespace source_bus;
@@ -119,6 +121,7 @@ int vimrasource::initialize() {
     if (m_thread.joinable()) return 0;
     try {
         m_thread = std::thread([this] { checksourceThread(this); });
+        pthread_setname_np(m_thread.native_handle(), "source");
     } catch (...) {
         std::printf("create manage thread failed\n");
         writeLogMsg(ERROR, "create check source thread failed");
