@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTest>
 
 #include <atomic>
 #include <mutex>
@@ -92,11 +93,14 @@ TEST_F(UsbServerTest, StorageReadyFollowsThePartitionAfterTheMountSettles) {
     board().injectUevent(partition);
     EXPECT_EQ(waitCodes(2), (Codes{100, 102}));
     EXPECT_GE(readyTick.load() - start, 300u);
-    EXPECT_EQ(closeRequests.load(), 1);
+    // The watcher asks to close the menu after it reported the code: wait
+    // for that before the menu goes, or the watcher may find it gone.
+    EXPECT_TRUE(QTest::qWaitFor([this] { return closeRequests.load() == 1; }, 5000));
 
     g_page_focus = 1;  // main menu: nothing to close
     board().injectUevent(partition);
     EXPECT_EQ(waitCodes(4), (Codes{100, 102, 100, 102}));
+    server->stop();  // whatever the watcher would still ask has been asked
     EXPECT_EQ(closeRequests.load(), 1);
 }
 
