@@ -359,10 +359,25 @@ int cmdSetClock(Client& c, const Args& a) {
     return c.run(0x91, req);
 }
 
+// The run-time record's 22 bytes, one named value a line.
 int cmdTimeReport(Client& c, const Args&) {
     Bytes d;
     const int rc = c.run(0x92, {}, &d);
-    if (rc == 0) printHex(d);
+    if (rc != 0) return rc;
+    if (d.size() != 22) {
+        printHex(d);
+        return rc;
+    }
+    auto le = [&](size_t at, size_t n) {
+        u32 v = 0;
+        for (size_t k = n; k-- > 0;) v = v << 8 | d[at + k];
+        return unsigned(v);
+    };
+    auto two = [&](size_t at) { return Utils::fromBcd(d[at]); };
+    std::printf("total minutes %u\nminutes since power-on %u\nsequence %u\n", le(0, 4), le(4, 4), le(8, 3));
+    std::printf("power-on %02d%02d-%02d-%02d %02d:%02d:%02d\n", two(12), two(11), two(13), two(14), two(15), two(16),
+                two(17));
+    std::printf("minutes reported since power-on %u\n", le(18, 4));
     return rc;
 }
 
@@ -492,11 +507,18 @@ const Command kCommands[] = {
     {"delete-files", "", 0x83, 0, 0, "deletes the scan and card recovery files on the device", "", cmdDeleteFiles},
     {"set-clock", "[YYYY-MM-DD HH:MM:SS]", 0x91, 0, 2, "sets the device's clock (default: this PC's time)",
      "Without a time, or with \"now\", this PC's local time is sent.\nExample: set-clock 2024-05-06 07:08:09", cmdSetClock},
-    {"time-report", "", 0x92, 0, 0, "the run-time record, as hexadecimal", "", cmdTimeReport},
+    {"time-report", "", 0x92, 0, 0, "the run-time record: minutes, sequence, power-on time",
+     "Total minutes counted, minutes since power-on, the sequence number of the record group,\n"
+     "the power-on time (from the device clock) and the minutes reported since power-on;\n"
+     "see docs/protocol.md (0x92).",
+     cmdTimeReport},
     {"card", "HEX", 0x00, 1, 1, "sends a frame to the receiving cards and prints the reply",
      "HEX is the frame without its check byte: destination, source F010, 10, class, mode,\n"
      "port (1-12 FPGA 0, 13-24 FPGA 1, 0xFF all), 0, command, data. Example, a card search\n"
-     "on port 6: card fe0f10f010aaff060010000000\n",
+     "on port 6: card fe0f10f010aaff060010000000\n"
+     "Reading 4 bytes of RAM at 0x180 (the position the quick set-up stores, x then y, u16\n"
+     "each) of card 2 on port 1, command 0x61 with u32 address and u32 length:\n"
+     "card 020010f010aa0101006180010000040000; the bytes follow the reply's 11th byte.\n",
      cmdCard},
     {"network", "IP MASK GATEWAY", 0x93, 3, 3, "sets the device's address, mask and gateway",
      "Example: network 192.168.1.199 255.255.255.0 192.168.1.1\n"

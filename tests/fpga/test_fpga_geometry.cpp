@@ -2,6 +2,7 @@
 // lane supervision on two running FPGAs.
 #include "fpga_env.h"
 
+#include "core/logMsg.h"
 #include "ui/shell/fpga_panel.h"
 
 namespace {
@@ -136,6 +137,7 @@ TEST_F(FpgaRunning, LedParameterSequenceBlacksOutSwitchesOffAndRestarts) {
     g_set_led_para.store(2);
     tick();
     EXPECT_EQ((Vals{g_set_led_para.load(), fpga[0]->inReset(), fpga[1]->inReset()}), (Vals{0, 1, 1}));
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("LED outputs re-initialised"), std::string::npos);
     EXPECT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 3000));
 
     // FPGA 1 not running: the request waits.

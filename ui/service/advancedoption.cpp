@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
+#include "fpga/fpga_jobs.h"
 #include "platform/fileops.h"
 #include "protocol/k57_wifi_config.h"
 #include "ui/service/ui_advancedoption.h"

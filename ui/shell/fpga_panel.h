@@ -3,7 +3,6 @@
 // while the manager does not exist, so the panel runs before the FPGAs are
 // up and on a build without the FPGA part.
 #include "core/global.h"
-#include "fpga/fpga_jobs.h"
 
 #include <QString>
 
