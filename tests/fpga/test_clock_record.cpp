@@ -186,16 +186,10 @@ TEST_F(ClockRecord, TheNinthGroupWrapsToGroupZeroOverErasedSectors) {
 }
 
 TEST_F(ClockRecord, ProtocolClockSettingMarksTheRecordAndTheReportAnswers) {
-    message_deal deal;
-    auto call = [&](u8 cmd, const Bytes& data) {
-        const Bytes req = makeFrame(cmd, data, 0);
-        Bytes reply(2048);
-        reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
-        return reply;
-    };
+    PcRequests pc;
     reopen();
     // No group open yet: the mark waits in the group that opens next.
-    EXPECT_EQ(replyStatus(call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20})), ReplyStatus::Ok);
+    EXPECT_EQ(replyStatus(pc.call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20})), ReplyStatus::Ok);
     EXPECT_EQ(board().simShell().commands(),
               (std::vector<std::string>{"date -s \"2024-05-01 12:30:45\"", "hwclock -w"}));
     EXPECT_EQ(rec(R::kCopyA + 44, 1)[0], 0x5A);
@@ -213,7 +207,7 @@ TEST_F(ClockRecord, ProtocolClockSettingMarksTheRecordAndTheReportAnswers) {
     EXPECT_EQ(rec(a + 44, 1)[0], 0x5A);
     EXPECT_EQ(rec(R::kSlots + 16 + 12, 1)[0], 0x5A);
 
-    const Bytes r = call(PcCmd::TimeReport, {});
+    const Bytes r = pc.call(PcCmd::TimeReport, {});
     ASSERT_EQ(replyStatus(r), ReplyStatus::Ok);
     const Bytes d = replyData(r);
     ASSERT_EQ(d.size(), 22u);
@@ -223,21 +217,16 @@ TEST_F(ClockRecord, ProtocolClockSettingMarksTheRecordAndTheReportAnswers) {
     EXPECT_EQ(le32(d, 18), 30u);
     // A bad clock setting marks nothing.
     g_clock_record.marker = 0xFF;
-    EXPECT_EQ(replyStatus(call(PcCmd::SetClock, {0x4A, 0, 0, 1, 1, 0x24, 0x20})), ReplyStatus::BadArgument);
+    EXPECT_EQ(replyStatus(pc.call(PcCmd::SetClock, {0x4A, 0, 0, 1, 1, 0x24, 0x20})), ReplyStatus::BadArgument);
     EXPECT_EQ(g_clock_record.marker, 0xFF);
 }
 
 TEST_F(ClockRecord, CommandBlockSetsTheClockFromCheckedBcdAndMarksTheRecord) {
     release(0);
     reopen();
-    message_deal deal;
+    PcRequests pc;
     auto run = [&](const Bytes& block) {
-        Bytes d;
-        put32(d, PcRam::FpgaCmd);
-        put32(d, u32(block.size()));
-        d.insert(d.end(), block.begin(), block.end());
-        Bytes req = makeFrame(PcCmd::RamWrite, d, 0), reply(2048);
-        deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size()));
+        pc.ramWrite(PcRam::FpgaCmd, block);
         board().simShell().clear();
         m->write_to_register(2, 0x04, 0x04, 0);
         return board().simShell().commands();

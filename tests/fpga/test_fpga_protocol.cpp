@@ -9,49 +9,12 @@ namespace {
 
 constexpr u8 Ok = ReplyStatus::Ok, Bad = ReplyStatus::BadArgument;
 
-class FpgaProtocol : public FpgaEnv {
+class FpgaProtocol : public FpgaEnv, protected PcRequests {
 protected:
     void SetUp() override {
         FpgaEnv::SetUp();
         ASSERT_TRUE(bringUpBoth());
     }
-    Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
-        const Bytes req = makeFrame(cmd, data, target);
-        Bytes reply(2048);
-        reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
-        return reply;
-    }
-    u8 regWrite(u16 reg, u8 mask, u8 value, u8 target) {
-        Bytes d;
-        put16(d, reg);
-        d.push_back(mask);
-        d.push_back(value);
-        return replyStatus(call(PcCmd::RegWrite, d, target));
-    }
-    Bytes regRead(u16 reg, u16 count, u8 target, u8* status = nullptr) {
-        Bytes d;
-        put16(d, reg);
-        put16(d, count);
-        const Bytes r = call(PcCmd::RegRead, d, target);
-        if (status) *status = replyStatus(r);
-        return replyData(r);
-    }
-    u8 ramWrite(u32 addr, const Bytes& bytes) {
-        Bytes d;
-        put32(d, addr);
-        put32(d, u32(bytes.size()));
-        d.insert(d.end(), bytes.begin(), bytes.end());
-        return replyStatus(call(PcCmd::RamWrite, d));
-    }
-    Bytes ramRead(u32 addr, u32 len, u8* status = nullptr) {
-        Bytes d;
-        put32(d, addr);
-        put32(d, len);
-        const Bytes r = call(PcCmd::RamRead, d);
-        if (status) *status = replyStatus(r);
-        return replyData(r);
-    }
-    message_deal deal;
 };
 
 }  // namespace

@@ -22,7 +22,7 @@ namespace {
 
 constexpr u8 Ok = ReplyStatus::Ok, Bad = ReplyStatus::BadArgument, Busy = ReplyStatus::Busy;
 
-class CommandDispatch : public SimEnv {
+class CommandDispatch : public SimEnv, protected PcRequests {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
@@ -33,40 +33,11 @@ protected:
         source_handover::g_sdi_reset_request.store(0);
         QObject::connect(&m_model, &ZrvRamPara::sig_update_para, [this](int code) { m_codes.push_back(code); });
     }
-    Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
-        const Bytes req = makeFrame(cmd, data, target);
-        Bytes reply(2048);
-        reply.resize(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
-        return reply;
-    }
-    u8 ramWrite(u32 addr, const Bytes& bytes, u32 declared = ~0u) {
-        Bytes d;
-        put32(d, addr);
-        put32(d, declared == ~0u ? u32(bytes.size()) : declared);
-        d.insert(d.end(), bytes.begin(), bytes.end());
-        return replyStatus(call(PcCmd::RamWrite, d));
-    }
-    Bytes ramRead(u32 addr, u32 len, u8* status = nullptr) {
-        Bytes d;
-        put32(d, addr);
-        put32(d, len);
-        const Bytes r = call(PcCmd::RamRead, d);
-        if (status) *status = replyStatus(r);
-        return replyData(r);
-    }
-    u8 regWrite(u16 reg, u8 mask, u8 value, u8 target = 0) {
-        Bytes d;
-        put16(d, reg);
-        d.push_back(mask);
-        d.push_back(value);
-        return replyStatus(call(PcCmd::RegWrite, d, target));
-    }
     u8 applyFlag() { return c331_manage::get()->apply_flag.load(); }
     PARA_RAM_IMAGE& live() { return m_model.live_image; }
 
     ZrvRamPara m_model;
     ModelInstall m_install{&m_model};
-    message_deal m_deal;
     std::vector<int> m_codes;
 };
 
@@ -76,7 +47,7 @@ TEST_F(CommandDispatch, UnknownCommandsAreUnsupportedAndNoReplyIsCut) {
     const Bytes req = makeFrame(0xC4, {1, 2, 3});
     EXPECT_EQ(replyStatus(call(0xC4, {1, 2, 3})), ReplyStatus::Unsupported);
     Bytes reply(11);  // no room for the status and the check byte
-    EXPECT_EQ(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), 11), 0u);
+    EXPECT_EQ(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), 11), 0u);
 }
 
 TEST_F(CommandDispatch, ParameterWriteWaitsForTheManagerMutexAndRaisesFlagOne) {
@@ -304,7 +275,7 @@ TEST_F(FileTransfer, GoodFileIsStoredAndSignalled) {
     EXPECT_EQ(send({PcFile::ScanFile, "QDFR_hall-2.qdfile", c, {}}), Ok);
     EXPECT_EQ(stored("/data/smartmapping/QDFR_hall-2.qdfile"), c);
     EXPECT_EQ(m_codes, std::vector<int>{PcFile::ChangeCode});
-    EXPECT_FALSE(m_deal.fileState().active);
+    EXPECT_FALSE(deal.fileState().active);
 
     EXPECT_EQ(send({PcFile::RecoveryFile, "whatever", content(10), {}}), Ok);
     const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"abcdefghijkl"}]}})";

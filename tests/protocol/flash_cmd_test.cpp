@@ -13,7 +13,7 @@ namespace {
 
 constexpr u8 Ok = ReplyStatus::Ok, Bad = ReplyStatus::BadArgument, Busy = ReplyStatus::Busy;
 
-class FlashCommands : public SimEnv {
+class FlashCommands : public SimEnv, protected PcRequests {
 protected:
     void SetUp() override {
         SimEnv::SetUp();
@@ -27,12 +27,6 @@ protected:
     void TearDown() override {
         mgr->thread_state = m_state;
         SimEnv::TearDown();
-    }
-    Bytes call(u8 cmd, const Bytes& data) {
-        const Bytes req = makeFrame(cmd, data);
-        Bytes reply(2048);
-        reply.resize(m_deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
-        return reply;
     }
     u8 erase(u32 start, u32 mode, u32 count) {
         Bytes d;
@@ -61,7 +55,6 @@ protected:
     std::shared_ptr<SimC331> chip;
     ZrvRamPara m_model;
     ModelInstall m_install{&m_model};
-    message_deal m_deal;
     u8 m_state = 0;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // Building and reading command frames in the protocol tests.
 #include "core/utils.h"
+#include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
 
 #include <QDir>
@@ -56,6 +57,50 @@ inline u8 replyStatus(const Bytes& reply) { return reply.size() > 10 ? reply[10]
 inline Bytes replyData(const Bytes& reply) {
     return reply.size() > 12 ? Bytes(reply.begin() + 11, reply.end() - 1) : Bytes{};
 }
+
+// The PC's requests handed to a dispatcher of its own, as a link hands them
+// over; the replies as they would go back.
+struct PcRequests {
+    Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
+        const Bytes req = makeFrame(cmd, data, target);
+        Bytes reply(2048);
+        reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
+        return reply;
+    }
+    u8 regWrite(u16 reg, u8 mask, u8 value, u8 target = 0) {
+        Bytes d;
+        put16(d, reg);
+        d.push_back(mask);
+        d.push_back(value);
+        return replyStatus(call(PcCmd::RegWrite, d, target));
+    }
+    Bytes regRead(u16 reg, u16 count, u8 target = 0, u8* status = nullptr) {
+        Bytes d;
+        put16(d, reg);
+        put16(d, count);
+        const Bytes r = call(PcCmd::RegRead, d, target);
+        if (status) *status = replyStatus(r);
+        return replyData(r);
+    }
+    // `declared`: the length field when it is not the bytes' own.
+    u8 ramWrite(u32 addr, const Bytes& bytes, u32 declared = ~0u) {
+        Bytes d;
+        put32(d, addr);
+        put32(d, declared == ~0u ? u32(bytes.size()) : declared);
+        d.insert(d.end(), bytes.begin(), bytes.end());
+        return replyStatus(call(PcCmd::RamWrite, d));
+    }
+    Bytes ramRead(u32 addr, u32 len, u8* status = nullptr) {
+        Bytes d;
+        put32(d, addr);
+        put32(d, len);
+        const Bytes r = call(PcCmd::RamRead, d);
+        if (status) *status = replyStatus(r);
+        return replyData(r);
+    }
+
+    message_deal deal;
+};
 
 // The loopback address at a port.
 inline sockaddr_in loopback(u16 port) {

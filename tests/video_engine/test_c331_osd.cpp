@@ -1,7 +1,7 @@
 // The OSD on the simulated c331: font presence and copies, the settings,
 // glyphs and what reaches the graphics engine, slices and scrolling, the
 // flash lock between a redraw and another user, and the OSD menu file.
-#include "protocol/message_deal.h"
+#include "../protocol/frame_helpers.h"
 #include "test_c331_pipe_env.h"
 #include "video_engine/c331_osd.h"
 
@@ -377,35 +377,13 @@ TEST_F(C331OsdTest, AMalformedFileIsRemovedAndAFileTheReaderCannotUseIsKept) {
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(menuPath())));
 }
 
-}  // namespace
-
-namespace {
-
-// The PC's side: frames to the controller's dispatcher.
-std::vector<u8> pcFrame(u8 cmd, const std::vector<u8>& data) {
-    std::vector<u8> f = {u8(Frame::kController), u8(Frame::kController >> 8), u8(Frame::kPc), u8(Frame::kPc >> 8),
-                         0, 0, 0, 0, 0, cmd};
-    f.insert(f.end(), data.begin(), data.end());
-    f.push_back(Utils::BCC(f.data(), u32(f.size())));
-    return f;
-}
-void put32(std::vector<u8>& b, u32 v) {
-    for (int i = 0; i < 4; ++i) b.push_back(u8(v >> (8 * i)));
-}
-u8 send(message_deal& deal, u8 cmd, const std::vector<u8>& data) {
-    const std::vector<u8> req = pcFrame(cmd, data);
-    std::vector<u8> reply(2048);
-    reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
-    return reply.size() > 10 ? reply[10] : 0xEE;
-}
-
 TEST_F(C331OsdTest, AMenuFileAndTheOsdWordOverTheProtocolDrawTheText) {
     for (const char* f : {"ascii32", "cjk32", "ascii64", "cjk64"}) sim->preloadFont(f);
     wall(1920, 1080);
     start();
     EXPECT_EQ((Vals{model->reg_block.REG[43] & 0x3F, m->font_status()}), (Vals{0x3F, 0xF}));
 
-    message_deal deal;
+    PcRequests pc;
     const std::string text = menu(item("HELLO"));
     MD5 md5(reinterpret_cast<const u8*>(text.data()), u32(text.size()));
     std::vector<u8> start = {PcFile::OsdMenu};
@@ -415,10 +393,8 @@ TEST_F(C331OsdTest, AMenuFileAndTheOsdWordOverTheProtocolDrawTheText) {
     std::vector<u8> chunk;
     put32(chunk, 0);
     chunk.insert(chunk.end(), text.begin(), text.end());
-    std::vector<u8> osdOn;
-    put32(osdOn, c331img::OSD_ON), put32(osdOn, 2), osdOn.push_back(1), osdOn.push_back(0);
-    EXPECT_EQ((Vals{send(deal, PcCmd::FileStart, start), send(deal, PcCmd::FileData, chunk),
-                    send(deal, PcCmd::FileEnd, {}), send(deal, PcCmd::RamWrite, osdOn)}),
+    EXPECT_EQ((Vals{replyStatus(pc.call(PcCmd::FileStart, start)), replyStatus(pc.call(PcCmd::FileData, chunk)),
+                    replyStatus(pc.call(PcCmd::FileEnd, {})), pc.ramWrite(c331img::OSD_ON, {1, 0})}),
               (Vals{0, 0, 0, 0}));
     sim->clearGraphics();
     pass();
