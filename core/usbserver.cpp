@@ -39,7 +39,11 @@ UsbServer::UsbServer(QObject* parent) : QObject(parent) {}
 UsbServer::~UsbServer() { stop(); }
 
 void UsbServer::stop() {
-    m_stop = true;
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        m_stop = true;
+    }
+    m_stopCv.notify_all();
     if (m_thread.joinable()) m_thread.join();
 }
 
@@ -136,11 +140,12 @@ void UsbServer::storageReady() {
         waited += kStoragePollMs;
     }
     debugPrintf("\n usb have mound ok ");
-    const u32 start = G_timeTicks;
-    while (Utils::getTimeSpace(start) <= kSettleTicks) {
-        if (m_stop) return;
-        Utils::sleep_ms(10);
+    {
+        // One wait for the whole settle time; a stop ends it at once.
+        std::unique_lock<std::mutex> lock(m_stopMutex);
+        Board::get().clock().waitFor(m_stopCv, lock, u64(kSettleTicks) * 10, [this] { return m_stop.load(); });
     }
+    if (m_stop) return;
     usb_signal(USB_STORAGE_READY);
     // The settings menu is closed by the shell in the GUI thread; this
     // thread only asks.

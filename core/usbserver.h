@@ -7,7 +7,9 @@
 #include <QObject>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,4 +58,7 @@ private:
     std::unique_ptr<UeventSource> m_source;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    // The settle wait sleeps on this until its bound or a stop.
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopCv;
 };

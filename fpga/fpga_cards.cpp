@@ -185,12 +185,20 @@ u8 fpga_manage::wait_fpga_send_ready(u8 port, u8 fpga) {
     const int pair = port / 2;
     const u8 reg = pair < 4 ? 129 : 145;
     const u8 bit = u8(1 << (1 + 2 * (pair % 4)));
+    // A frame leaves the buffer in well under a millisecond: the first look
+    // again comes after 1 ms, later ones back off to kSendPollMaxMs, so a
+    // pair that stays busy is not read a thousand times a second.
     const u32 start = G_timeTicks;
+    u32 pause = 1;
     for (;;) {
         read_from_register(reg, fpga);
         if (!(m_reg[fpga][reg] & bit)) return 1;
-        if (Utils::getTimeSpace(start) >= m_send_budget) return 0;
-        Utils::sleep_ms(1);
+        const u32 spent = Utils::getTimeSpace(start);
+        if (spent >= m_send_budget) return 0;
+        // Never past the tick that ends the budget.
+        const u32 left = (m_send_budget - spent) * 10 - u32(Board::get().clock().nowMs() % 10);
+        Utils::sleep_ms(std::min(pause, left));
+        pause = std::min(2 * pause, kSendPollMaxMs);
     }
 }
 

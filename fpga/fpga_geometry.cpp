@@ -250,6 +250,7 @@ void fpga_manage::set_led_para_deal() {
         }
     }
     if (request == 2) {
+        writeLogMsg(INFO, "fpga: LED outputs re-initialised for the new panel, both FPGAs restart");
         reset_fpga_rst(0);
         reset_fpga_rst(1);
         return;

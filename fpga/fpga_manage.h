@@ -236,6 +236,8 @@ public:
     u16 check_netport_card(u8 fpga);
     // Longest wait for a port pair's send buffer, and for all of one PC frame.
     static constexpr u32 kSendWaitTicks = 300;
+    // Longest pause between two looks at a busy send buffer.
+    static constexpr u32 kSendPollMaxMs = 8;
 
     // ---- receiving
     void reg_IRQ_Dealwith(u8 fpga, u8 force);

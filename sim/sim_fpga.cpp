@@ -465,6 +465,11 @@ void SimFpga::setSendBusy(int reads) {
     m_sendBusy = reads;
 }
 
+int SimFpga::sendBusyLeft() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sendBusy;
+}
+
 void SimFpga::setSilentPort(int port, bool silent) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (port >= 0 && port < 12) m_silent[port] = silent;

@@ -78,6 +78,7 @@ public:
     void setCorruptGeometry(bool on);
     // The send buffers read busy for this many reads (-1: for ever).
     void setSendBusy(int reads);
+    int sendBusyLeft() const;
     // The cards of local port `port` answer nothing / corrupt every reply's
     // check byte.
     void setSilentPort(int port, bool silent);

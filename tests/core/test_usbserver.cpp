@@ -59,8 +59,9 @@ protected:
         SimEnv::TearDown();
     }
 
-    // Waits in real time for n codes.
-    Codes waitCodes(size_t n, int ms = 5000) {
+    // Waits in real time for n codes; the default only bounds codes that
+    // are due, so a loaded machine gets its time.
+    Codes waitCodes(size_t n, int ms = 30000) {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < ms) {

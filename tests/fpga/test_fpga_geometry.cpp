@@ -2,6 +2,7 @@
 // lane supervision on two running FPGAs.
 #include "fpga_env.h"
 
+#include "core/logMsg.h"
 #include "ui/shell/fpga_panel.h"
 
 namespace {
@@ -101,18 +102,6 @@ TEST_F(FpgaRunning, LinkStateFollowsThePortsAndClearsDroppedCounts) {
     EXPECT_LT(m->get_wlan_state(), 4096u);
 }
 
-TEST_F(FpgaRunning, BlackoutWordReachesBothFpgas) {
-    for (u8 blackout : {1, 0}) {
-        {
-            QMutexLocker lock(&c331_manage::get()->mutex);
-            model->live_image.setByte(RamOffset::BLACKOUT, blackout);
-        }
-        fpga_handover::raise_output_status();
-        tick();
-        EXPECT_EQ((Vals{fpga[0]->reg(0) & 4, fpga[1]->reg(0) & 4}), (Vals{4 * blackout, 4 * blackout}));
-    }
-    EXPECT_FALSE(fpga_handover::take_output_status());
-}
 
 TEST_F(FpgaRunning, LedParameterSequenceBlacksOutSwitchesOffAndRestarts) {
     {
@@ -136,6 +125,7 @@ TEST_F(FpgaRunning, LedParameterSequenceBlacksOutSwitchesOffAndRestarts) {
     g_set_led_para.store(2);
     tick();
     EXPECT_EQ((Vals{g_set_led_para.load(), fpga[0]->inReset(), fpga[1]->inReset()}), (Vals{0, 1, 1}));
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("LED outputs re-initialised"), std::string::npos);
     EXPECT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 3000));
 
     // FPGA 1 not running: the request waits.

@@ -34,8 +34,9 @@ public:
     }
     int fd() const { return m_fd; }
     void write(const Bytes& b) { ASSERT_EQ(::write(m_fd, b.data(), b.size()), ssize_t(b.size())); }
-    // The next decoded frame within timeoutMs; empty on time-out.
-    Bytes frame(int timeoutMs = 2000) {
+    // The next decoded frame within timeoutMs; empty on time-out. The
+    // default only bounds a reply that is due: a loaded machine may be slow.
+    Bytes frame(int timeoutMs = 10000) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (m_frames.empty()) {
             const auto left =
@@ -155,15 +156,14 @@ TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOverOnlyFromASilent
     clock.advanceMs(networkManage::kClientSilenceMs - 1000);
     Peer intruder(connectTo(SOCK_STREAM, tcp.port()));
     EXPECT_TRUE(closedByDevice(intruder));
-    first.write(encode(brightnessRead()));
-    EXPECT_EQ(replyData(first.frame()), (Bytes{100, 0}));
-
     // Silent for 10 s, with a half-sent frame that must not spoil the next
-    // client's: the next connection takes over.
-    first.write(Bytes(two.begin(), two.begin() + 6));
-    // The link reads those bytes on its own thread; the silence is counted
-    // from then, so virtual time moves on only after it has read them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // client's: the next connection takes over. The half frame rides behind
+    // a whole one, so the reply shows the link has read it (the silence is
+    // counted from then) before virtual time moves on.
+    Bytes whole = encode(brightnessRead());
+    whole.insert(whole.end(), two.begin(), two.begin() + 6);
+    first.write(whole);
+    EXPECT_EQ(replyData(first.frame()), (Bytes{100, 0}));
     clock.advanceMs(networkManage::kClientSilenceMs);
     Peer second(connectTo(SOCK_STREAM, tcp.port()));
     EXPECT_TRUE(closedByDevice(first));
@@ -207,32 +207,6 @@ TEST_F(PcLinks, PassThroughWithoutCardPathIsDroppedAndTheLinkGoesOn) {
     udp.stop();
 }
 
-TEST_F(PcLinks, CardReplyGoesBackOnThe4GLineItCameFrom) {
-    serial_modules rs485(PcLinkId::Serial, "/dev/ttyS2", true);
-    serial_modules line4g(PcLinkId::Serial4G, "/dev/ttyS1", false);
-    ASSERT_EQ(rs485.initialize(115200), 0);
-    ASSERT_EQ(line4g.initialize(115200), 0);
-    Peer pc485(openTty(simSerialPcPath("/dev/ttyS2")));
-    Peer pc4g(openTty(simSerialPcPath("/dev/ttyS1")));
-
-    std::atomic<int> sent{0};
-    Bytes cardReply = makeFrame(0x10, {0, 3, 0}, 1, Frame::kPc, 0x0001);
-    PassThrough::install({[&](const u8*, u32) { ++sent; },
-                          [&] {
-                              // The FPGA side finds the link by the port it recorded.
-                              if (PcLink* l = PcLink::byId(g_passby_trans_port.load())) {
-                                  g_passby_trans_port.store(PcLinkId::None);
-                                  l->queuePassReply(cardReply.data(), u32(cardReply.size()));
-                              }
-                          }});
-    pc4g.write(encode(makeFrame(0x10, {0, 0, 0, 0}, 1, 0x0FFE, Frame::kPc)));
-    EXPECT_EQ(pc4g.frame(), cardReply);
-    EXPECT_EQ(sent.load(), 1);
-    EXPECT_TRUE(pc485.frame(200).empty());
-    EXPECT_TRUE(simSerialRtsHistory("/dev/ttyS1").empty());
-    line4g.stop();
-    rs485.stop();
-}
 
 TEST_F(PcLinks, UnansweredPassThroughIsGivenUp) {
     ManualClock& clock = useManualClock();
