@@ -102,18 +102,6 @@ TEST_F(FpgaRunning, LinkStateFollowsThePortsAndClearsDroppedCounts) {
     EXPECT_LT(m->get_wlan_state(), 4096u);
 }
 
-TEST_F(FpgaRunning, BlackoutWordReachesBothFpgas) {
-    for (u8 blackout : {1, 0}) {
-        {
-            QMutexLocker lock(&c331_manage::get()->mutex);
-            model->live_image.setByte(RamOffset::BLACKOUT, blackout);
-        }
-        fpga_handover::raise_output_status();
-        tick();
-        EXPECT_EQ((Vals{fpga[0]->reg(0) & 4, fpga[1]->reg(0) & 4}), (Vals{4 * blackout, 4 * blackout}));
-    }
-    EXPECT_FALSE(fpga_handover::take_output_status());
-}
 
 TEST_F(FpgaRunning, LedParameterSequenceBlacksOutSwitchesOffAndRestarts) {
     {

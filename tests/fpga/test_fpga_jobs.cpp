@@ -189,16 +189,6 @@ TEST_F(CardJobs, QuickSetUpPlacesEveryCardAndResetsThePort) {
     EXPECT_EQ(g_send_para.job_step.load(), 0);
 }
 
-TEST_F(CardJobs, QuickSetUpOfSixCardsOnTheSecondFpga) {
-    start(R"({"14": 6})");
-    const LINE_TYPE_PARA l = grid(14, 2, 3, 2);
-    ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
-    ASSERT_TRUE(runJob(600));
-    // Type 2, 2 x 3: bottom row left to right, top row back.
-    const u32 col[6] = {0, 1, 2, 2, 1, 0}, row[6] = {1, 1, 1, 0, 0, 0};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(ram32(fpga[1]->card(2, i), 0x180), (10 + 64 * col[i]) | (20 + 32 * row[i]) << 16) << i;
-}
 
 TEST_F(CardJobs, QuickSetUpWaitsForASilentCardThenGoesOn) {
     start(R"({"5": 2})");
@@ -229,14 +219,6 @@ TEST_F(CardJobs, QuickSetUpOfAPortWithoutCardsOrGridEndsAtOnce) {
     }
 }
 
-TEST_F(CardJobs, SaveReachesEveryCardOfEveryPort) {
-    start(R"({"0": 2, "13": 3})");
-    ASSERT_EQ(post_card_job(3), JobPost::Posted);
-    ASSERT_TRUE(runJob(600));
-    EXPECT_EQ(progress, (std::vector<int>{0, 52, 95, 100}));
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(fpga[0]->card(0, i).saves, 1);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(fpga[1]->card(1, i).saves, 1);
-}
 
 TEST_F(CardJobs, SaveWaitsLongerForLongerChains) {
     start(R"({"0": 10, "13": 1})");
@@ -249,17 +231,6 @@ TEST_F(CardJobs, SaveWaitsLongerForLongerChains) {
     EXPECT_LE(ticks, 2204);
 }
 
-TEST_F(CardJobs, MappingSwitchWritesTheValueIntoEveryCard) {
-    start(R"({"2": 2, "20": 2})");
-    const u32 nine = 9;
-    ASSERT_EQ(post_card_job(4, {nullptr, &nine}), JobPost::Posted);
-    ASSERT_TRUE(runJob(600));
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(fpga[0]->card(2, i).regs[0x0F03], 9);
-        EXPECT_EQ(fpga[1]->card(8, i).regs[0x0F03], 9);
-    }
-    EXPECT_EQ(progress.back(), 100);
-}
 
 TEST_F(CardJobs, APcCommandHoldsTheJobAndItsTimeOutRestartsAfter) {
     start(R"({"5": 2})");

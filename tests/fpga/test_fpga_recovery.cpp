@@ -7,11 +7,6 @@
 #include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
 #include "protocol/message_deal.h"
-#include "ui/shell/guibridge.h"
-
-#include <QCoreApplication>
-
-#include <thread>
 
 using pkg::Bytes;
 
@@ -436,39 +431,4 @@ TEST_F(CardRecovery, DeletedFilesEmptyTheReadersLists) {
     EXPECT_TRUE(message_deal::delete_file_name());
     EXPECT_TRUE(m->recovery->recovery_files().isEmpty());
     EXPECT_TRUE(m->recovery->scan_files().isEmpty());
-}
-
-TEST_F(CardRecovery, FindingsReachTheGuiThreadInOrderFromTheFpgaThread) {
-    start(R"({"0": 3, "1": 3, "2": 3, "3": 3, "4": 3, "5": 3})");
-    for (int port = 0; port < 6; ++port) identify(0, port, 0x100 + port / 3);
-    identify(0, 4, 0x101, 2);
-    store(kQdfx, pkg::package(twoScreens()));
-    // A page's connections: queued to the GUI thread it lives in.
-    QObject page;
-    std::vector<std::string> seen;
-    bool allInGui = true;
-    auto note = [&](const std::string& what) {
-        allInGui = allInGui && GuiBridge::inGuiThread();
-        seen.push_back(what);
-    };
-    auto& n = fpga_job_notifier::get();
-    QObject::connect(&n, &fpga_job_notifier::recovery_entry_found, &page,
-                     [&](const QString& t) { note("entry " + t.toStdString()); });
-    QObject::connect(&n, &fpga_job_notifier::advanced_progress, &page, [&](int v) {
-        if (v == 100) note("p100");
-    });
-    QObject::connect(model.get(), &ZrvRamPara::sig_update_para, &page, [&](int c) { note("code " + std::to_string(c)); });
-    ASSERT_EQ(post_card_job(5), JobPost::Posted);
-    std::thread fpgaThread([this] {
-        for (int i = 0; i < 3000 && g_send_para.job_step.load() != 0; ++i) {
-            clock->advanceMs(10);
-            m->thread_turn();
-        }
-    });
-    fpgaThread.join();
-    EXPECT_TRUE(seen.empty());  // nothing ran in the FPGA thread
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-    EXPECT_EQ(seen, (std::vector<std::string>{"entry 02/05/03/03", "code 1", "p100"}));
-    EXPECT_TRUE(allInGui);
-    EXPECT_EQ(g_send_para.job_step.load(), 0);
 }

@@ -37,16 +37,20 @@ TEST_F(FpgaRoad, GateOpensBothRunTheC331GetsItsPassAndBlackoutReachesBoth) {
     ASSERT_TRUE(m->get_fpga_status());
     EXPECT_EQ((Vals{c331Passes, c->apply_flag.load(), g_force_bkcolor.load()}), (Vals{1, 0, 0}));
 
-    // The operator's blackout: a writer's change, applied by the c331 pass,
-    // handed to the FPGA thread.
-    {
-        QMutexLocker lock(&c->mutex);
-        model->live_image.setByte(RamOffset::BLACKOUT, 1);
-        c->raise_apply(1);
+    // The operator's blackout on and off: a writer's change, applied by the
+    // c331 pass, handed to the FPGA thread.
+    for (u8 blackout : {1, 0}) {
+        {
+            QMutexLocker lock(&c->mutex);
+            model->live_image.setByte(RamOffset::BLACKOUT, blackout);
+            c->raise_apply(1);
+        }
+        c->apply_pass();
+        tick();
+        EXPECT_EQ((Vals{fpga[0]->reg(0) & 4, fpga[1]->reg(0) & 4, ScreenState.load()}),
+                  (Vals{4 * blackout, 4 * blackout, 1 - blackout}));
     }
-    c->apply_pass();
-    tick();
-    EXPECT_EQ((Vals{fpga[0]->reg(0) & 4, fpga[1]->reg(0) & 4, ScreenState.load()}), (Vals{4, 4, 0}));
+    EXPECT_FALSE(fpga_handover::take_output_status());
 
     c->setChipOps(saved);
     c->thread_state.store(0);

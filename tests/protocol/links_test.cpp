@@ -207,32 +207,6 @@ TEST_F(PcLinks, PassThroughWithoutCardPathIsDroppedAndTheLinkGoesOn) {
     udp.stop();
 }
 
-TEST_F(PcLinks, CardReplyGoesBackOnThe4GLineItCameFrom) {
-    serial_modules rs485(PcLinkId::Serial, "/dev/ttyS2", true);
-    serial_modules line4g(PcLinkId::Serial4G, "/dev/ttyS1", false);
-    ASSERT_EQ(rs485.initialize(115200), 0);
-    ASSERT_EQ(line4g.initialize(115200), 0);
-    Peer pc485(openTty(simSerialPcPath("/dev/ttyS2")));
-    Peer pc4g(openTty(simSerialPcPath("/dev/ttyS1")));
-
-    std::atomic<int> sent{0};
-    Bytes cardReply = makeFrame(0x10, {0, 3, 0}, 1, Frame::kPc, 0x0001);
-    PassThrough::install({[&](const u8*, u32) { ++sent; },
-                          [&] {
-                              // The FPGA side finds the link by the port it recorded.
-                              if (PcLink* l = PcLink::byId(g_passby_trans_port.load())) {
-                                  g_passby_trans_port.store(PcLinkId::None);
-                                  l->queuePassReply(cardReply.data(), u32(cardReply.size()));
-                              }
-                          }});
-    pc4g.write(encode(makeFrame(0x10, {0, 0, 0, 0}, 1, 0x0FFE, Frame::kPc)));
-    EXPECT_EQ(pc4g.frame(), cardReply);
-    EXPECT_EQ(sent.load(), 1);
-    EXPECT_TRUE(pc485.frame(200).empty());
-    EXPECT_TRUE(simSerialRtsHistory("/dev/ttyS1").empty());
-    line4g.stop();
-    rs485.stop();
-}
 
 TEST_F(PcLinks, UnansweredPassThroughIsGivenUp) {
     ManualClock& clock = useManualClock();

@@ -10,9 +10,6 @@
 #include "ui/shell/fpga_panel.h"
 #include "ui/shell/shell_start.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -42,12 +39,7 @@ protected:
     }
     // Files in the stick's folder, in the order given.
     void stickFiles(const QString& folder, const QStringList& names, const std::string& stick = "/mnt/usb1/") {
-        const QString dir = QString::fromStdString(hostPath(stick + folder.toStdString()));
-        QDir().mkpath(dir);
-        for (const QString& n : names) {
-            QFile f(dir + "/" + n);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << n.toStdString();
-        }
+        touchFiles(stick + folder.toStdString(), names);
     }
 
     test_chart* openPattern() {

@@ -23,10 +23,22 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
 
 #include <memory>
 #include <string>
 #include <vector>
+
+// Empty files of these names in a device folder under the run's root.
+inline void touchFiles(const std::string& deviceDir, const QStringList& names) {
+    const QString d = QString::fromStdString(Root::path(deviceDir));
+    QDir().mkpath(d);
+    for (const QString& n : names) {
+        QFile f(d + "/" + n);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << n.toStdString();
+    }
+}
 
 class ShellTest : public SimEnv {
 protected:

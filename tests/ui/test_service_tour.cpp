@@ -19,11 +19,6 @@ protected:
         ConfigEngine::p_config = nullptr;
         ConfigEngine::pInstance();
     }
-    void stickFiles(const QString& folder, const QStringList& names) {
-        const QString dir = QString::fromStdString(hostPath("/mnt/usb1/" + folder.toStdString()));
-        QDir().mkpath(dir);
-        for (const QString& n : names) QFile(dir + "/" + n).open(QIODevice::WriteOnly);
-    }
     std::unique_ptr<fpga_manage> wizardManager;
 
     void TearDown() override {
@@ -38,7 +33,7 @@ protected:
 
 TEST_F(ServiceTourTest, ServicePagesInEveryLanguage) {
     g_mainwindow->move(70, 40);
-    stickFiles("ZRV-K46", {"a.ZRV", "b.ZRV", "c.ZRVZK", "upgrade_2026_12_07.ZRVZK"});
+    touchFiles("/mnt/usb1/ZRV-K46", {"a.ZRV", "b.ZRV", "c.ZRVZK", "upgrade_2026_12_07.ZRVZK"});
     for (int lang = 0; lang < 5; ++lang) {
         g_language = u8(lang);
         PageRegistry::open(PageRegistry::Communication);
@@ -72,9 +67,8 @@ TEST_F(ServiceTourTest, SmartSetupWizardInEveryLanguage) {
     fpga_manage::p_fpga_manage = wizardManager.get();
     ASSERT_EQ(wizardManager->initialize(false), 0);
     const QString device = QString::fromStdString(hostPath("/data/smartmapping"));
-    QDir().mkpath(device);
-    for (const char* n : {"QDFR_hall-2.qdfile", "lobby_wall_left.qdfile"}) QFile(device + "/" + n).open(QIODevice::WriteOnly);
-    stickFiles("", {"stage.qdfile", "QDFR07", "backup_2026_12_07_night_show_main_screen.qdfile", "d.qdfile"});
+    touchFiles("/data/smartmapping", {"QDFR_hall-2.qdfile", "lobby_wall_left.qdfile"});
+    touchFiles("/mnt/usb1", {"stage.qdfile", "QDFR07", "backup_2026_12_07_night_show_main_screen.qdfile", "d.qdfile"});
     g_option = new Option();
     for (int lang = 0; lang < 5; ++lang) {
         g_language = u8(lang);

@@ -19,17 +19,7 @@ using Vals = std::vector<long>;
 
 // ---- pure
 
-class ScanFileListTest : public SimEnv {
-protected:
-    void files(const std::string& dir, const QStringList& names) {
-        const QString d = QString::fromStdString(hostPath(dir));
-        QDir().mkpath(d);
-        for (const QString& n : names) {
-            QFile f(d + "/" + n);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << n.toStdString();
-        }
-    }
-};
+class ScanFileListTest : public SimEnv {};
 
 TEST_F(ScanFileListTest, NamesThatAreScanFiles) {
     for (const char* yes : {"a.qdfile", "x.y.qdfile", ".qdfile", "QDFR01", "QDFR_hall-2.qdfile", "QDFR"})
@@ -39,8 +29,8 @@ TEST_F(ScanFileListTest, NamesThatAreScanFiles) {
 }
 
 TEST_F(ScanFileListTest, DeviceFilesComeFirstPlainFilesOnly) {
-    files("/mnt/usb1", {"s1.qdfile", "S2.QDFILE", "notes.txt"});
-    files("/data/smartmapping", {"QDFR01", "d1.qdfile", "d2.bin"});
+    touchFiles("/mnt/usb1", {"s1.qdfile", "S2.QDFILE", "notes.txt"});
+    touchFiles("/data/smartmapping", {"QDFR01", "d1.qdfile", "d2.bin"});
     QDir().mkpath(QString::fromStdString(hostPath("/mnt/usb1/folder.qdfile")));
     ASSERT_EQ(symlink(hostPath("/mnt/usb1/s1.qdfile").c_str(), hostPath("/mnt/usb1/link.qdfile").c_str()), 0);
     const ScanFiles::Listing l = ScanFiles::list();
@@ -58,13 +48,13 @@ TEST_F(ScanFileListTest, DeviceFilesComeFirstPlainFilesOnly) {
 TEST_F(ScanFileListTest, AHundredFilesOnTwentyPages) {
     QStringList many;
     for (int i = 0; i < 120; ++i) many << QStringLiteral("f%1.qdfile").arg(i);
-    files("/mnt/usb1", many);
+    touchFiles("/mnt/usb1", many);
     const ScanFiles::Listing l = ScanFiles::list();
     EXPECT_EQ((Vals{l.total(), l.fromDevice, ScanFiles::lastPage(l.total()), ScanFiles::rowsOnPage(l.total(), 19),
                     ScanFiles::rowsOnPage(l.total(), 20)}),
               (Vals{100, 0, 19, 5, 0}));
     // Device files take their room first.
-    files("/data/smartmapping", {"a.qdfile", "b.qdfile"});
+    touchFiles("/data/smartmapping", {"a.qdfile", "b.qdfile"});
     EXPECT_EQ((Vals{ScanFiles::list().total(), ScanFiles::list().fromDevice}), (Vals{100, 2}));
 }
 
@@ -285,8 +275,8 @@ TEST_F(WizardPageTest, SendPostsTheQuickSetUpOnceAtATime) {
 
 TEST_F(WizardPageTest, FileListPagesAndLoad) {
     startFpgas();
-    files("/data/smartmapping", {"d1.qdfile", "d2.qdfile", "QDFR3"});
-    files("/mnt/usb1", {"s1.qdfile", "s2.qdfile", "s3.qdfile", "s4.qdfile", "S5.QDFILE"});
+    touchFiles("/data/smartmapping", {"d1.qdfile", "d2.qdfile", "QDFR3"});
+    touchFiles("/mnt/usb1", {"s1.qdfile", "s2.qdfile", "s3.qdfile", "s4.qdfile", "S5.QDFILE"});
     SmartMapping* w = openWizard();
     EXPECT_EQ(w->scanFileCount(), 3);
     click(w, "Button_loadscan");
@@ -361,7 +351,7 @@ TEST_F(WizardPageTest, StickEventsAndTheEmptyList) {
     click(w, "Button_next_2");
     w->syncUpdate(101);
     EXPECT_EQ(index(w), 2);
-    files("/mnt/usb1", {"s1.qdfile"});
+    touchFiles("/mnt/usb1", {"s1.qdfile"});
     w->syncUpdate(102);
     EXPECT_EQ((Vals{index(w), w->filePageShown(), w->scanFileCount(), rows(w).size()}), (Vals{5, 1, 1, 1}));
     EXPECT_EQ(w->currentMenu()->objectName(), "Button_shortcut");

@@ -94,12 +94,16 @@ TEST_F(ModesPageTest, RecallCopiesTheSnapshotOnThePageAndFromTheMainMenu) {
     page->on_Button_back_clicked();
     EXPECT_EQ(g_page_focus.load(), PageRegistry::MainMenu);
 
-    // The main menu's mode button: the same recall.
+    // The main menu's mode buttons: the same recall, marked; an empty slot's
+    // does nothing.
     model->live_image.setWord(CONTRAST, 20);
     model->live_image.setWord(LOADED_MODE, 0);
     signalled();
+    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode2"), Qt::LeftButton);
+    EXPECT_EQ((Vals{word(CONTRAST), flag()}), (Vals{20, 0}));
     QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode5"), Qt::LeftButton);
     EXPECT_EQ((Vals{word(CONTRAST), word(LOADED_MODE), flag()}), (Vals{70, 5, 1}));
+    EXPECT_TRUE(child<QPushButton>(g_mainwindow, "Button_mode5")->styleSheet().contains("#4777FF"));
 }
 
 TEST_F(ModesPageTest, RecallOfAnotherWallRaisesTheLedRequestUnderTheManagersMutex) {

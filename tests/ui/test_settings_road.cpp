@@ -3,8 +3,6 @@
 // the image file; an EDID saved for HDMI1 becomes a custom-EDID request; a
 // contrast set on the image quality page reaches the chip's gain and the file.
 #include "video_engine/test_c331_pipe_env.h"
-#include "video_engine/test_c331_sim.h"
-#include "support/quiet_c331_ops.h"
 #include "image_file.h"
 
 #include "ui/settings/edidset.h"
@@ -45,8 +43,6 @@ protected:
         g_language = 1;
         install = std::make_unique<ModelInstall>(model.get());
         chip->setImage(nullptr);  // the model's live image
-        savedOps = m->ops;
-        m->setChipOps(chip.get());
         g_force_bkcolor = 1;
         g_set_led_para = 0;
 
@@ -70,21 +66,7 @@ protected:
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         PageRegistry::reset();
         PageRegistry::setDialogsBlocking(true);
-        // The manager is shared by every test of the program: leave it as
-        // if it had applied an empty image.
-        QuietC331Ops quiet;
-        m->setChipOps(&quiet);
-        {
-            QMutexLocker lock(&m->mutex);
-            std::memset(model->live_image.data, 0, sizeof model->live_image.data);
-            m->apply_flag = 1;
-        }
-        m->apply_pass();
-        g_set_led_para = 0;
-        g_osd_update = 0;
-        c331_take_hand_overs();
-        m->setChipOps(savedOps);
-        m->thread_state.store(0);
+        leaveManagerEmpty(model->live_image);
         install.reset();
         model.reset();
         C331PipeEnv::TearDown();
@@ -105,7 +87,6 @@ protected:
 
     std::unique_ptr<ZrvRamPara> model;
     std::unique_ptr<ModelInstall> install;
-    c331_chip_ops* savedOps = nullptr;
 };
 
 TEST_F(SettingsRoadTest, ACropMadeAndChosenOnThePagesReachesTheChipAndTheFile) {

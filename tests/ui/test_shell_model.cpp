@@ -8,10 +8,8 @@
 #include <QLabel>
 #include <QMutexLocker>
 #include <QPixmap>
-#include <QPushButton>
 #include <QTest>
 
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -125,21 +123,5 @@ TEST_F(ModelTest, ContrastWrittenByAnotherThreadIsShownBeforeItIsPersisted) {
     QObject::disconnect(model.get(), nullptr, SyncUpdate::pInstance(), nullptr);
 }
 
-TEST_F(ModelTest, ModeButtonRecallsOnlySavedModes) {
-    USER_MODE_SLOT& slot = model->user_mode[2];
-    slot.marker[0] = slot.marker[1] = USER_MODE_SAVED;
-    std::memcpy(slot.snapshot, &model->live_image.data[RamOffset::MODE_BEGIN], RamOffset::MODE_LEN);
-    const u32 contrastInSnapshot = RamOffset::CONTRAST - RamOffset::MODE_BEGIN;
-    slot.snapshot[contrastInSnapshot] = 77;
-    slot.snapshot[contrastInSnapshot + 1] = 0;
-
-    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode2"), Qt::LeftButton);  // empty
-    EXPECT_EQ(c331_manage::get()->apply_flag.load(), 0);
-    QTest::mouseClick(child<QPushButton>(g_mainwindow, "Button_mode3"), Qt::LeftButton);
-    EXPECT_EQ((Vals{model->live_image.word(RamOffset::CONTRAST), model->live_image.word(RamOffset::LOADED_MODE),
-                    c331_manage::get()->apply_flag.load()}),
-              (Vals{77, 3, 1}));
-    EXPECT_TRUE(child<QPushButton>(g_mainwindow, "Button_mode3")->styleSheet().contains("#4777FF"));
-}
 
 }  // namespace

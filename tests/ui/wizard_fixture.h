@@ -95,15 +95,6 @@ protected:
                 out << l->property("fitBaseStyle").toString();
         return out;
     }
-    void files(const std::string& dir, const QStringList& names) {
-        const QString d = QString::fromStdString(hostPath(dir));
-        QDir().mkpath(d);
-        for (const QString& n : names) {
-            QFile f(d + "/" + n);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << n.toStdString();
-        }
-    }
-
     std::shared_ptr<SimFpga> fpga[2];
     std::unique_ptr<fpga_manage> manager;
 };

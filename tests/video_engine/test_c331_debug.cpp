@@ -209,14 +209,6 @@ TEST_F(C331DebugTest, WriteAndReadBackAndDeviceTests) {
               (Vals{4, 3, 5612, 5612}));
 }
 
-TEST_F(C331DebugTest, APanelSetUpEndsWithTheFullDumpAndNoNameLine) {
-    Console out;
-    start();
-    const std::string t = out.text();
-    EXPECT_NE(t.find("<<===OCH SPEC"), std::string::npos);
-    EXPECT_NE(t.find("<<===PI HDMI INFO"), std::string::npos);
-    EXPECT_EQ(t.find("[zrvDbg_c331_param]"), std::string::npos);
-}
 
 TEST_F(C331DebugTest, RegisterListDump) {
     const int n = c331_chip::registerListSize();

@@ -10,6 +10,10 @@
 #include "video_engine/c331_manage.h"
 #include "video_engine/c331_timing.h"
 #include "core/logMsg.h"
+#include "support/quiet_c331_ops.h"
+#include "test_c331_sim.h"
+
+#include <QMutexLocker>
 
 #include <array>
 #include <cstring>
@@ -111,6 +115,24 @@ protected:
     // One poll step of the running manager: receiver take-over and
     // measurement, then the windows of updated ports are programmed.
     void poll() { m->poll_step(); }
+
+    // The manager is shared by every test of the program: leave it as if it
+    // had applied an empty image, so that a later test starts from nothing.
+    void leaveManagerEmpty(PARA_RAM_IMAGE& live) {
+        QuietC331Ops quiet;
+        m->setChipOps(&quiet);
+        {
+            QMutexLocker lock(&m->mutex);
+            std::memset(live.data, 0, sizeof live.data);
+            m->apply_flag = 1;
+        }
+        m->apply_pass();
+        g_set_led_para = 0;
+        g_osd_update = 0;
+        c331_take_hand_overs();
+        m->setChipOps(savedOps);
+        m->thread_state.store(0);
+    }
 
     u16 reg16(u8 bank, u8 reg, int base = 0) { return sim->reg16(u8(bank + base), reg); }
     u32 reg32(u8 bank, u8 reg, int base = 0) { return sim->reg32(u8(bank + base), reg); }

@@ -1,11 +1,8 @@
 // The whole road on the simulated board: a 1920 x 1080 60 Hz source on
 // HDMI1, the chip brought up by the manager from the factory image, then
 // changes applied through the change protocol and read back from the chip's
-// registers: a second window on a crop of that source, and a test pattern
-// on and off.
-#include "support/quiet_c331_ops.h"
+// registers: a second window on a crop of that source.
 #include "test_c331_pipe_env.h"
-#include "test_c331_sim.h"
 
 #include <QMutexLocker>
 
@@ -19,27 +16,11 @@ protected:
         model->load();
         install = std::make_unique<ModelInstall>(model.get());
         chip->setImage(nullptr);  // the model's live image
-        savedOps = m->ops;
-        m->setChipOps(chip.get());
         g_force_bkcolor = 1;
         g_set_led_para = 0;
     }
     void TearDown() override {
-        // Leave the manager as if it had applied an empty image, so that a
-        // test run after this one in the same process starts from nothing.
-        QuietC331Ops quiet;
-        m->setChipOps(&quiet);
-        {
-            QMutexLocker lock(&m->mutex);
-            std::memset(live().data, 0, sizeof live().data);
-            m->apply_flag = 1;
-        }
-        m->apply_pass();
-        g_set_led_para = 0;
-        g_osd_update = 0;
-        c331_take_hand_overs();
-        m->setChipOps(savedOps);
-        m->thread_state.store(0);
+        leaveManagerEmpty(live());
         C331PipeEnv::TearDown();
     }
     PARA_RAM_IMAGE& live() { return model->live_image; }
@@ -68,7 +49,6 @@ protected:
 
     std::unique_ptr<ZrvRamPara> model;
     std::unique_ptr<ModelInstall> install;
-    c331_chip_ops* savedOps = nullptr;
 };
 
 TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
@@ -119,32 +99,6 @@ TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
     board().scenario().unplug(2);
     m->poll_step();
     EXPECT_EQ((Vals{m->PI_STATE[1], reg8(0x08, 0x48, 0), reg8(0x08, 0x48, 16)}), (Vals{0, 1, 1}));
-}
-
-TEST_F(C331RoadTest, TestPatternOnAndOffThroughTheImage) {
-    ASSERT_NO_FATAL_FAILURE(start());
-    // The factory layout: one window over the 1920 x 1080 wall, pipeline 0.
-    ASSERT_EQ(m->gMwin.wincnt, 1);
-    ASSERT_EQ(m->gWininfo[0].ch[0], 0);
-    auto choosePattern = [this](u8 pattern) {
-        change([pattern](PARA_RAM_IMAGE& img) { img.setByte(RamOffset::TEST_PATTERN, pattern); });
-    };
-
-    choosePattern(2);  // green
-    EXPECT_EQ((Vals{m->pattern_gen, reg8(0x08, 0x57), reg8(0x08, 0x63), reg8(0x08, 0x64), reg8(0x08, 0x65),
-                    reg16(0x08, 0x5B), m->apply_flag.load()}),
-              (Vals{1, 4, 0, 255, 0, 0, 0}));
-
-    // While it is shown the inputs are not polled: a source unplugged now
-    // changes nothing on the chip.
-    plug(2, 0, 0, 0);
-    sim->clearLog();
-    m->poll_step();
-    EXPECT_TRUE(sim->log().empty());
-
-    choosePattern(0);
-    EXPECT_EQ(m->pattern_gen, 0);
-    for (u8 reg : {0x57, 0x63, 0x64, 0x65, 0x66}) EXPECT_EQ(reg8(0x08, reg), 0) << int(reg);
 }
 
 }  // namespace
