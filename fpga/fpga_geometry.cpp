@@ -162,7 +162,12 @@ void fpga_manage::update_eth_state(u8 fpga) {
 u32 fpga_manage::get_wlan_state() {
     u32 mask = 0;
     for (u8 k = 0; k < 2; ++k) {
-        if (m_reg[k][RUN_MARK] != RUNNING) continue;
+        {
+            // The panel asks from the GUI thread while the FPGA thread sets
+            // the mark: read it under the images' mutex.
+            QMutexLocker lock(&shadow_mutex);
+            if (m_reg[k][RUN_MARK] != RUNNING) continue;
+        }
         read_from_register(LINK_LOW, k);
         read_from_register(LINK_HIGH, k);
         QMutexLocker lock(&shadow_mutex);

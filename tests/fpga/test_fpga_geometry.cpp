@@ -5,6 +5,9 @@
 #include "core/logMsg.h"
 #include "ui/shell/fpga_panel.h"
 
+#include <atomic>
+#include <thread>
+
 namespace {
 class FpgaRunning : public FpgaEnv {
 protected:
@@ -100,6 +103,16 @@ TEST_F(FpgaRunning, LinkStateFollowsThePortsAndClearsDroppedCounts) {
     // FPGA 1 not running: its ports count for nothing.
     m->write_to_register(80, 0xFF, 0, 1);
     EXPECT_LT(m->get_wlan_state(), 4096u);
+
+    // The panel asks from the GUI thread while the FPGA thread sets the run
+    // mark (the thread checker sees any unguarded read of it).
+    std::atomic<bool> asked{false};
+    std::thread fpgaThread([&] {
+        for (int i = 0; !asked.load(); ++i) m->write_to_register(80, 0xFF, i % 2 ? 3 : 0, 1);
+    });
+    for (int i = 0; i < 100; ++i) FpgaPanel::portLinks(&mask);
+    asked.store(true);
+    fpgaThread.join();
 }
 
 

@@ -4,6 +4,7 @@
 
 #include "core/JsonParse.h"
 
+#include <QDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -95,6 +96,29 @@ TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing
     const int small = child<QLabel>(kb, "label_title")->font().pixelSize();
     kb->label_show(QStringLiteral("abcde"), QString());
     EXPECT_EQ((Vals{small, child<QLabel>(kb, "label_title")->font().pixelSize()}), (Vals{18, 25}));
+}
+
+// The keypad is made once; a page opened after it covers its old place in
+// the window stack, so every showing must bring it above (no window manager
+// does it on the PC's virtual screen).
+TEST_F(WidgetsTest, KeypadShownAgainComesAboveAPageOpenedAfterIt) {
+    NumberKeyboard* kb = g_numberkeyboard;
+    struct Raises : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            count += e->type() == QEvent::ZOrderChange;
+            return false;
+        }
+    } raises;
+    kb->show();
+    kb->hide();
+    QDialog later;
+    later.show();
+    kb->installEventFilter(&raises);
+    kb->show();
+    EXPECT_GE(raises.count, 1);
+    EXPECT_TRUE(kb->isVisible());
+    kb->hide();
 }
 
 TEST_F(WidgetsTest, LineEditOpensTheKeypadAndTheFieldPointerCannotDangle) {

@@ -84,6 +84,12 @@ bool blocks(const QStringList& entries) {
     return false;
 }
 
+// The log's lines are shown as written: rich text would fold their runs of
+// blanks (before the second output's figures, after the time) into one.
+QString asWritten(const QString& html) {
+    return QStringLiteral("<div style=\"white-space:pre\">") + html + QStringLiteral("</div>");
+}
+
 // The log's lines are as wide as their fixed format: on a panel font wider
 // than the form's they are set a pixel smaller at a time until the widest
 // line fits (not below 8 px).
@@ -141,7 +147,7 @@ void AdvancedOption::ageloginit() {
         update_agelog();
         return;
     }
-    ui->label_log1->setText(now() + QStringLiteral("  ") + QStringLiteral("正在老化中..."));
+    ui->label_log1->setText(asWritten(now() + QStringLiteral("  ") + QStringLiteral("正在老化中...")));
     ui->label_3->setText(QStringLiteral("OUT1:0<3 0<5 0<10 0<20 0>20    OUT2:0<3 0<5 0<10 0<20 0>20"));
     ui->page_info->setText(QStringLiteral("0"));
     ui->label_page->setText(QStringLiteral("0/0"));
@@ -166,7 +172,7 @@ void AdvancedOption::update_agelog() {
         text += f[0] + ' ' + f[1] + ' ' + threeDigits(f[2]) + ' ' + statusBits(f[3]) + threeDigits(f[4]) +
                 QStringLiteral("    ,") + threeDigits(f[5]) + ' ' + statusBits(f[6]) + threeDigits(f[7]);
     }
-    fitLines(ui->label_log1, text);
+    fitLines(ui->label_log1, asWritten(text));
     fitLines(ui->label_3, QStringLiteral("OUT1:") +
                               buckets(factoryage_log_diff3, factoryage_log_diff5, factoryage_log_diff10,
                                       factoryage_log_diff20, factoryage_log_diffmore) +

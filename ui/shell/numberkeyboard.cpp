@@ -135,6 +135,16 @@ void NumberKeyboard::on_Button_close_clicked() {
     setResult(QDialog::Rejected);
 }
 
+void NumberKeyboard::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The keypad is made once and shown again over pages opened after it:
+    // without a window manager (the PC's virtual screen) a window shown again
+    // keeps its old place in the stack, below those pages, and the modal
+    // keypad would take every touch while nobody can see it.
+    raise();
+    activateWindow();
+}
+
 int NumberKeyboard::exec() {
     if (!s_answers.empty()) {
         const Answer a = s_answers.front();

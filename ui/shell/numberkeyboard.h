@@ -46,6 +46,9 @@ public slots:
     void on_Button_ok_clicked();
     void on_Button_close_clicked();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void typeText(const QString& text);
     void showDisplay();
