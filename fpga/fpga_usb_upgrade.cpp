@@ -41,11 +41,10 @@ public:
         m_size = m_open ? u64(m_file.size()) : 0;
     }
     bool isOpen() const { return m_open; }
-    // The whole range lies inside the package.
-    bool holds(u64 offset, u64 length) const { return offset <= m_size && length <= m_size - offset; }
+    u64 size() const { return m_size; }
     // Exactly len bytes or false.
     bool read(u64 offset, void* dst, u32 len) {
-        if (!m_open || !holds(offset, len) || !m_file.seek(qint64(offset))) return false;
+        if (!m_open || !holds(m_size, offset, len) || !m_file.seek(qint64(offset))) return false;
         return m_file.read(static_cast<char*>(dst), len) == qint64(len);
     }
 
@@ -177,7 +176,7 @@ void fpga_manage::usb_upgrade_main_deal() {
         const bool release = head.PublishType == kRelease;
         for (u32 i = 0; i < head.FileNum; ++i) {
             u8 eb[kEntryBytes];
-            if (!pkg.read(kHeadBytes + u64(i) * kEntryBytes, eb, kEntryBytes)) {
+            if (!pkg.read(entryOffset(i), eb, kEntryBytes)) {
                 upgradeLog(QStringLiteral("%1: entry table ends at entry %2 of %3").arg(path).arg(i).arg(head.FileNum));
                 break;
             }
@@ -225,14 +224,15 @@ void fpga_manage::usb_upgrade_main_deal() {
 // ---------------------------------------------------------------- application
 
 fpga_manage::EntryWrite fpga_manage::update_muc_file(const QString& path, u32 offset, u32 length) {
-    if (length == 0 || length > kAppMax) {
+    Package pkg(path);
+    switch (checkApp(pkg.size(), offset, length)) {
+    case AppCheck::BadLength:
         upgradeLog(QStringLiteral("application of %1 bytes refused (1 to %2)").arg(length).arg(kAppMax));
         return EntryWrite::Refused;
-    }
-    Package pkg(path);
-    if (!pkg.holds(offset, length)) {
+    case AppCheck::BeyondPackage:
         upgradeLog(QStringLiteral("application entry beyond the end of %1; refused").arg(path));
         return EntryWrite::Refused;
+    case AppCheck::Fits: break;
     }
     auto fail = [](const QString& why) {
         upgradeLog(why + "; application not installed");
@@ -312,14 +312,12 @@ fpga_manage::EntryWrite fpga_manage::update_txc_file(const QString& path, u8 fla
         upgradeLog(QStringLiteral("FPGA entry of %1 has no sub-head; refused").arg(path));
         return EntryWrite::Refused;
     }
-    const u32 len = rd32(sub + kSubHeadLength);
+    const u32 len = fpgaImageLength(sub, pkg.size(), offset, length);
     debugPrintf("\n fpga file type %u, version %u, class %u, kind %u, version %02x%02x%02x%02x, length %u\n", sub[16],
-                sub[17], rd16(sub + 18), sub[20], sub[23], sub[24], sub[25], sub[26], len);
-    // Checked before any erase: an image inside its entry, inside the
-    // package and below the flash's stored areas.
-    if (len == 0 || len > length - kSubHeadBytes || len > kFpgaImageMax ||
-        !pkg.holds(u64(offset) + kSubHeadBytes, len)) {
-        upgradeLog(QStringLiteral("FPGA image of %1 bytes in an entry of %2 refused").arg(len).arg(length));
+                sub[17], rd16(sub + 18), sub[20], sub[23], sub[24], sub[25], sub[26], rd32(sub + kSubHeadLength));
+    // Checked before any erase.
+    if (len == 0) {
+        upgradeLog(QStringLiteral("FPGA image of %1 bytes in an entry of %2 refused").arg(rd32(sub + kSubHeadLength)).arg(length));
         return EntryWrite::Refused;
     }
 
@@ -360,14 +358,15 @@ fpga_manage::EntryWrite fpga_manage::update_c331_osd_font_file(const QString& pa
         return EntryWrite::Refused;
     }
     FontPlace place;
-    if (!fontPlace(head[kFontEncoding], head[kFontDots], &place)) {
+    switch (checkFont(head, pkg.size(), offset, length, &place)) {
+    case FontCheck::NoPlace:
         // An unknown dot size would land on the 32-dot font at 0.
         upgradeLog(QStringLiteral("font of encoding %1, dot size %2 skipped").arg(head[kFontEncoding]).arg(head[kFontDots]));
         return EntryWrite::Refused;
-    }
-    if (length > place.limit || !pkg.holds(offset, length)) {
+    case FontCheck::BeyondPlace:
         upgradeLog(QStringLiteral("font of %1 bytes beyond its place or its package; refused").arg(length));
         return EntryWrite::Refused;
+    case FontCheck::Fits: break;
     }
     c331_manage* c331 = c331_manage::get();
     const int fd = c331->c331_fd;

@@ -73,6 +73,9 @@ inline Head parseHead(const u8 (&b)[kHeadBytes]) {
     return h;
 }
 
+// Where entry i of the table starts in the package.
+inline u64 entryOffset(u32 i) { return kHeadBytes + u64(i) * kEntryBytes; }
+
 inline Entry parseEntry(const u8 (&b)[kEntryBytes]) {
     Entry e;
     e.type = b[0];
@@ -99,6 +102,40 @@ inline bool fontPlace(u8 encoding, u8 dots, FontPlace* out) {
     };
     *out = places[encoding][dots == 0x40 ? 1 : 0];
     return true;
+}
+
+// The checks an entry passes before anything is erased or written, on the
+// bytes read from the package and the package's size alone, so that they can
+// be run on any bytes without a target to write.
+
+// The whole range lies inside a package of `size` bytes.
+inline bool holds(u64 size, u64 offset, u64 length) { return offset <= size && length <= size - offset; }
+
+// An application entry of 1 to kAppMax bytes inside the package.
+enum class AppCheck { Fits, BadLength, BeyondPackage };
+inline AppCheck checkApp(u64 size, u32 offset, u32 length) {
+    if (length == 0 || length > kAppMax) return AppCheck::BadLength;
+    return holds(size, offset, length) ? AppCheck::Fits : AppCheck::BeyondPackage;
+}
+
+// The image length of an FPGA entry whose sub-head has been read: an image
+// inside its entry (behind the sub-head), inside the package and below the
+// flash's stored areas; 0 when refused.
+inline u32 fpgaImageLength(const u8 (&sub)[kSubHeadBytes], u64 size, u32 offset, u32 length) {
+    const u32 len = rd32(sub + kSubHeadLength);
+    if (length < kSubHeadBytes || len == 0 || len > length - kSubHeadBytes || len > kFpgaImageMax ||
+        !holds(size, u64(offset) + kSubHeadBytes, len))
+        return 0;
+    return len;
+}
+
+// Where a font entry whose head has been read goes: false for a font with no
+// place, or one reaching beyond its place or its package.
+enum class FontCheck { Fits, NoPlace, BeyondPlace };
+inline FontCheck checkFont(const u8 (&head)[kFontHeadBytes], u64 size, u32 offset, u32 length, FontPlace* out) {
+    if (!fontPlace(head[kFontEncoding], head[kFontDots], out)) return FontCheck::NoPlace;
+    if (length < kFontHeadBytes || length > out->limit || !holds(size, offset, length)) return FontCheck::BeyondPlace;
+    return FontCheck::Fits;
 }
 
 }  // namespace usbupgrade
