@@ -39,7 +39,7 @@ protected:
     static QString radio(QAbstractButton* b) { return iconOf(b, {"checked.png", "unchecked.png"}); }
     static QString toggle(QAbstractButton* b) { return iconOf(b, {"button_on.png", "button_off.png"}); }
     static QString markOf(QLabel* l) {
-        const QImage shown = l->pixmap() ? l->pixmap()->toImage() : QImage();
+        const QImage shown = l->pixmap(Qt::ReturnByValue).toImage();
         for (const char* n : {"osd_yes.bmp", "osd_no.bmp"})
             if (shown == QPixmap(ShellText::picture(QString::fromLatin1(n))).toImage()) return QString::fromLatin1(n);
         return QStringLiteral("?");

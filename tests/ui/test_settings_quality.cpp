@@ -74,7 +74,9 @@ TEST_F(QualityPageTest, SharpnessLevelsMapToTheChipsWords) {
     using namespace ImageQualityWords;
     for (auto [w, level] : {std::pair{0, 0}, {10, 0}, {11, 1}, {20, 10}}) {
         EXPECT_EQ(sliderFromWord(Sharpness, w), level) << w;
-        if (level > 0) EXPECT_EQ(wordFromSlider(Sharpness, level), w) << level;
+        if (level > 0) {
+            EXPECT_EQ(wordFromSlider(Sharpness, level), w) << level;
+        }
     }
     EXPECT_EQ(wordFromSlider(Sharpness, 0), 10);
     EXPECT_EQ((Vals{sliderFromWord(Contrast, 7), wordFromSlider(Bright, 7)}), (Vals{7, 7}));

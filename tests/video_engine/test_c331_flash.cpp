@@ -106,8 +106,12 @@ TEST_F(C331FlashTest, EachStuckBitFailsItsOperationAtItsBoundAndTheNextWorks) {
         chip->setHeld(c.bit, false);
         EXPECT_EQ(mgr->erase_flash(mfd, 32, 1, 0), 0);
         EXPECT_EQ(run(c.op), 0);
-        if (c.op == 1) EXPECT_EQ(chip->flash(0x20000, 16), d);
-        if (c.op == 2) EXPECT_EQ(buf, Data(16, 0xFF));
+        if (c.op == 1) {
+            EXPECT_EQ(chip->flash(0x20000, 16), d);
+        }
+        if (c.op == 2) {
+            EXPECT_EQ(buf, Data(16, 0xFF));
+        }
     }
 }
 

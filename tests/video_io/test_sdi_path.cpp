@@ -71,7 +71,9 @@ TEST_F(SdiPathTest, PresentTransmitterIsIdentifiedAndSetUpOnceInTableOrder) {
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ((Vals{got[i].bank, got[i].reg}), (Vals{expected[i].bank, expected[i].reg})) << "row " << i;
-        if (expected[i].value) EXPECT_EQ(got[i].value, expected[i].value) << "row " << i;
+        if (expected[i].value) {
+            EXPECT_EQ(got[i].value, expected[i].value) << "row " << i;
+        }
     }
     // The InfoFrames the tables leave make their bytes sum to 0.
     int avi = 0x82 + 2 + 13, aud = 0x84 + 1 + 10 + chip->reg(1, 0x71);

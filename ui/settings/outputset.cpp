@@ -30,7 +30,6 @@ using namespace SpliceRules;
 
 namespace {
 
-const char* const kWhite = "color: rgb(255, 255, 255);";
 const char* const kTabChosen = "background-color: #4777FF;color: #FFFFFF;";
 const char* const kTabOther = "color: #FFFFFF;";
 // Cancel and apply buttons are styled like the port group buttons.
