@@ -25,6 +25,7 @@
 QPointer<LinkOption> g_linkoption;
 
 using ServicePages::pointFont;
+using ServicePages::addButton;
 
 namespace {
 
@@ -38,16 +39,6 @@ QLabel* addLabel(QWidget* parent, const char* name, const QRect& where, int pt) 
     l->setFont(pointFont(parent, pt));
     l->setStyleSheet(QString::fromLatin1(ShellText::kWhiteText));
     return l;
-}
-
-QPushButton* addButton(QWidget* parent, const char* name, const QRect& where, int pt, const char* style) {
-    auto* b = new QPushButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(where);
-    b->setFont(pointFont(parent, pt));
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setStyleSheet(QString::fromLatin1(style));
-    return b;
 }
 
 // An octet as the operator typed it, in plain decimal: "010" is 10, never

@@ -8,6 +8,7 @@
 #include "ui/service/test_chart.h"
 #include "ui/shell/page_registry.h"
 
+#include <QPushButton>
 #include <QWidget>
 
 namespace ServicePages {
@@ -23,6 +24,16 @@ QFont pointFont(const QWidget* w, int pt) {
     QFont f = w->font();
     f.setPointSize(pt);
     return f;
+}
+
+QPushButton* addButton(QWidget* parent, const char* name, const QRect& where, int pt, const char* style) {
+    auto* b = new QPushButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(where);
+    b->setFont(pointFont(parent, pt));
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setStyleSheet(QString::fromLatin1(style));
+    return b;
 }
 
 }  // namespace ServicePages

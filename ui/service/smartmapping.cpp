@@ -26,6 +26,7 @@
 QPointer<SmartMapping> g_smartmapping;
 
 using ServicePages::pointFont;
+using ServicePages::addButton;
 using ShellText::pick;
 
 namespace {
@@ -38,16 +39,6 @@ const char* const kListText = "background-color: rgb(33, 36, 53);color: #FFFFFF"
 
 QLabel* addLabel(QWidget* parent, const char* name, const QRect& where) {
     return SettingsPages::addFormLabel(parent, name, where, 13, Qt::AlignLeft | Qt::AlignVCenter);
-}
-
-QPushButton* addButton(QWidget* parent, const char* name, const QRect& where, int pt, const char* style) {
-    auto* b = new QPushButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(where);
-    b->setFont(pointFont(parent, pt));
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setStyleSheet(QString::fromLatin1(style));
-    return b;
 }
 
 QFrame* addLine(QWidget* parent, const char* name) {
