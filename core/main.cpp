@@ -6,6 +6,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/fpga_manage.h"
 #include "platform/board.h"
+#include "platform/tick_cpu.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     Board::installFromEnvironment();
 
     startDelay();
+    // Before the periodic threads start: they join this CPU (the GUI thread
+    // last, once the threads it starts itself are running).
+    tick_cpu::choose();
     ConfigEngine::pInstance();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();

@@ -9,12 +9,15 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
+
 UsbServer* UsbServer::p_UsbServer = nullptr;
 
 namespace {
 constexpr const char* kUsbStorage = "/proc/scsi/usb-storage";
-// How long one receive waits for the kernel; the loop's only pause.
-constexpr int kReceiveWaitMs = 100;
+// How long one receive waits for the kernel. Events and the stop end it at
+// once; the bound only lets the simulated board look for its stick folder.
+constexpr int kReceiveWaitMs = 1000;
 // The driver registers usb-storage within a second or two of the partition
 // event; after this the stick is taken as unusable.
 constexpr u32 kStorageWaitMs = 10000;
@@ -44,7 +47,10 @@ void UsbServer::stop() {
         m_stop = true;
     }
     m_stopCv.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable()) {
+        m_source->interrupt();
+        m_thread.join();
+    }
 }
 
 int UsbServer::initialize() {
@@ -63,7 +69,10 @@ int UsbServer::initialize() {
             while (!m_stop) {
                 // The receive itself waits; after a failure pause so a broken
                 // socket does not spin.
-                if (recvData() != 0) Utils::sleep_ms(kReceiveWaitMs);
+                if (recvData() != 0) {
+                    std::unique_lock<std::mutex> lock(m_stopMutex);
+                    m_stopCv.wait_for(lock, std::chrono::milliseconds(kReceiveWaitMs), [this] { return m_stop.load(); });
+                }
             }
         });
         pthread_setname_np(m_thread.native_handle(), "usb");

@@ -34,7 +34,7 @@ public:
     static UsbServer* get();
     // Opens the uevent source and starts the watcher thread: 0 running, 255 failed.
     int initialize();
-    // Ends the watcher thread and joins it; at most one receive wait.
+    // Ends the watcher thread and joins it, without waiting out a receive.
     void stop();
     // Emits sig_usb_update(code); returns 1.
     int usb_signal(int code);

@@ -31,11 +31,11 @@ inline void wake_fpga_thread() {
     }
     g_wake_cv.notify_all();
 }
-// Sleeps until woken or `ms` have passed on the platform clock (or `stop`
-// is set); consumes the wake-up.
+// Sleeps until woken or `ms` have passed on the platform clock, paced onto
+// the tick (or `stop` is set); consumes the wake-up.
 inline void wait_for_wake(Clock& clock, uint64_t ms, const std::atomic<bool>& stop) {
     std::unique_lock<std::mutex> lock(g_wake_mutex);
-    clock.waitFor(g_wake_cv, lock, ms, [&] { return g_wake_pending || stop.load(); });
+    clock.waitPaced(g_wake_cv, lock, ms, [&] { return g_wake_pending || stop.load(); });
     g_wake_pending = false;
 }
 

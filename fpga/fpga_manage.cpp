@@ -5,6 +5,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/fpga_handover.h"
 #include "platform/board.h"
+#include "platform/tick_cpu.h"
 #include "protocol/pc_link.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
@@ -151,6 +152,7 @@ void fpga_manage::stop() {
 // ---------------------------------------------------------------- thread
 
 void fpga_manage::thread_main() {
+    tick_cpu::join();
     Clock& clock = Board::get().clock();
     const uint64_t settled = clock.nowMs() + kSettleMs;
     while (!m_stop.load() && clock.nowMs() < settled)

@@ -206,13 +206,22 @@ public:
         followStickFolder();
         std::unique_lock<std::mutex> lock(m_board.m_mutex);
         if (!m_board.m_ueventCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                         [&] { return !m_board.m_uevents.empty(); }))
+                                         [&] { return m_interrupted || !m_board.m_uevents.empty(); }) ||
+            m_interrupted)
             return 0;
         std::string msg = std::move(m_board.m_uevents.front());
         m_board.m_uevents.pop_front();
         size_t n = std::min(cap, msg.size());
         std::memcpy(buf, msg.data(), n);
         return long(n);
+    }
+
+    void interrupt() override {
+        {
+            std::lock_guard<std::mutex> lock(m_board.m_mutex);
+            m_interrupted = true;
+        }
+        m_board.m_ueventCv.notify_all();
     }
 
 private:
@@ -238,6 +247,7 @@ private:
 
     SimBoard& m_board;
     bool m_stick = false;
+    bool m_interrupted = false;  // guarded by the board's mutex
 };
 
 class SimTouchSource : public TouchSource {
@@ -375,24 +385,33 @@ std::shared_ptr<I2cModel> SimBoard::i2cModelBehind(const std::string& busPath, u
 }
 
 std::shared_ptr<I2cModel> SimBoard::i2cRoute(const std::string& busPath, uint16_t address) {
-    std::vector<std::shared_ptr<I2cModel>> found;
+    // Every transfer of the source thread's polls comes through here: no
+    // allocation on the way.
+    std::shared_ptr<I2cModel> found;
+    int count = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_i2c.find({busPath, address});
-        if (it != m_i2c.end()) found.push_back(it->second);
+        if (it != m_i2c.end()) {
+            found = it->second;
+            ++count;
+        }
         for (const Behind& b : m_behind) {
-            if (b.bus != busPath || b.address != address) continue;
+            if (b.address != address || b.bus != busPath) continue;
             auto sw = m_i2c.find({busPath, b.switchAddress});
             auto* s = sw == m_i2c.end() ? nullptr : dynamic_cast<SimI2cSwitch*>(sw->second.get());
-            if (s && (s->control() & b.channel)) found.push_back(b.model);
+            if (s && (s->control() & b.channel)) {
+                found = b.model;
+                ++count;
+            }
         }
     }
-    if (found.size() > 1) {
+    if (count > 1) {
         m_collisions.fetch_add(1);
         logEvent("collision at " + std::to_string(address));
         return nullptr;
     }
-    return found.empty() ? nullptr : found.front();
+    return found;
 }
 
 void SimBoard::enableEventLog(bool on) {

@@ -99,15 +99,19 @@ SimVideoTiming simVideoTiming(const SimSource& s) {
 }
 
 bool simC331InputRegister(const SimScenarioData& sc, uint8_t bank, uint8_t reg, uint8_t& value) {
+    return simC331InputRegister(sc.inputs, bank, reg, value);
+}
+
+bool simC331InputRegister(const std::array<SimSource, 6>& inputs, uint8_t bank, uint8_t reg, uint8_t& value) {
     if (bank == 0xB2 && reg == 0x64) {
         value = 0;
         for (int c = 0; c < 2; ++c)
-            if (simVideoTiming(sc.inputs[kPortInput[4 + c]]).htotal) value |= uint8_t(1u << (5 + 2 * c));
+            if (simVideoTiming(inputs[kPortInput[4 + c]]).htotal) value |= uint8_t(1u << (5 + 2 * c));
         return true;
     }
     const Where w = locate(bank, reg);
     if (w.field == NONE) return false;
-    const SimVideoTiming t = simVideoTiming(sc.inputs[kPortInput[w.port]]);
+    const SimVideoTiming t = simVideoTiming(inputs[kPortInput[w.port]]);
     const bool on = t.htotal != 0;
     uint32_t v = 0;
     switch (w.field) {
@@ -138,14 +142,14 @@ int channelPort(const SimC331& chip, int n) {
 SimVideoTiming channelTiming(SimBoard& board, const SimC331& chip, int n) {
     const int port = channelPort(chip, n);
     if (port < 0) return SimVideoTiming{};
-    return simVideoTiming(board.scenario().snapshot().inputs[kPortInput[port]]);
+    return simVideoTiming(board.scenario().input(int(kPortInput[port])));
 }
 
 // The measurement registers hold what was measured when 00:29 was last
 // written with bit 7 set.
 struct Latch {
     std::mutex mutex;
-    SimScenarioData measured;
+    std::array<SimSource, 6> measured{};
 };
 
 }  // namespace
@@ -157,12 +161,12 @@ void simC331AttachInputs(SimBoard& board, SimC331& chip) {
     chip.setChannelRate([b, c](int n) { return channelTiming(*b, *c, n).rate; });
     chip.addWriteHook([b, latch](uint8_t bank, uint8_t reg, uint8_t value) {
         if (bank != 0x00 || reg != 0x29 || !(value & 0x80)) return;
-        SimScenarioData now = b->scenario().snapshot();
+        const std::array<SimSource, 6> now = b->scenario().inputs();
         std::lock_guard<std::mutex> lock(latch->mutex);
-        latch->measured = std::move(now);
+        latch->measured = now;
     });
     chip.addReadHook([b, c, latch](uint8_t bank, uint8_t reg, uint8_t& value) {
-        if (bank == 0xB2) return simC331InputRegister(b->scenario().snapshot(), bank, reg, value);
+        if (bank == 0xB2) return simC331InputRegister(b->scenario().inputs(), bank, reg, value);
         if (bank == 0xAE || bank == 0xAF) {
             std::lock_guard<std::mutex> lock(latch->mutex);
             return simC331InputRegister(latch->measured, bank, reg, value);

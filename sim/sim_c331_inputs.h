@@ -47,6 +47,7 @@ SimVideoTiming simVideoTiming(const SimSource& source);
 // Register value of a measurement register for the given scenario; false
 // for a register that is not one of them.
 bool simC331InputRegister(const SimScenarioData& scenario, uint8_t bank, uint8_t reg, uint8_t& value);
+bool simC331InputRegister(const std::array<SimSource, 6>& inputs, uint8_t bank, uint8_t reg, uint8_t& value);
 
 // Hooks the measurement and field registers and the input channels' frames
 // of `chip` to the scenario of `board`.

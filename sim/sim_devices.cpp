@@ -44,7 +44,7 @@ void simAttachDevices(SimBoard& board) {
     }
     attachSourceBus(board);
 
-    const auto fpga = board.scenario().snapshot().fpga;
+    const auto fpga = board.scenario().fpga();
     for (int k = 0; k < 2; ++k) {
         const std::string n = std::to_string(k);
         board.attachSpi("/dev/spidev32766." + std::to_string(1 + k),

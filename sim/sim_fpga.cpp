@@ -84,7 +84,7 @@ std::vector<uint8_t>& SimFpga::page(uint8_t p) {
 uint8_t SimFpga::readReg(uint8_t r) {
     switch (r) {
     case 22: {
-        const auto f = m_scenario.snapshot().fpga;
+        const auto f = m_scenario.fpga();
         uint8_t v = m_regs[22] & 0x20;
         if (m_vboReady) v |= 0x10;
         if (m_restarted) v |= 0x40;
@@ -361,7 +361,7 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
             if (f) std::copy(f->begin(), f->end(), view.begin());
         }
         if (p == 1) {
-            const auto f = m_scenario.snapshot().fpga;
+            const auto f = m_scenario.fpga();
             put16(view, 116, f.inputWidth);
             put16(view, 118, f.inputHeight);
             put16(view, 120, f.inputPeriod);

@@ -135,10 +135,10 @@ void SimIt6602::followEdid() {
 
 void SimIt6602::sync() {
     const bool hpd = (m_bank[1][kHpdReg] & 0x03) == 0x03;
-    SimSource s = m_scenario.snapshot().inputs[size_t(m_input)];
+    SimSource s = m_scenario.input(m_input);
     if (hpd && !m_hpd && s.present && s.followsEdid) {
         followEdid();
-        s = m_scenario.snapshot().inputs[size_t(m_input)];
+        s = m_scenario.input(m_input);
     }
     m_hpd = hpd;
     m_source = s;

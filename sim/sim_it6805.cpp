@@ -222,9 +222,8 @@ uint8_t fsCode(uint32_t hz) {
 
 SimIt6805::Signal SimIt6805::signal() const {
     Signal s;
-    const SimScenarioData data = m_scenario.snapshot();
-    if (m_input < 0 || m_input >= int(data.inputs.size())) return s;
-    const SimSource& src = data.inputs[size_t(m_input)];
+    if (m_input < 0 || m_input >= 6) return s;
+    const SimSource src = m_scenario.input(m_input);
     s.power = src.present;
     const bool hpd = (m_regs[BANK_FRONTEND_P0][REG_HPD] & HPD_MASK) == HPD_HIGH;
     const SimVideoTiming t = simVideoTiming(src);
@@ -282,7 +281,7 @@ void SimIt6805::refreshLatches(const Signal& s) {
 SimIt6805::Signal SimIt6805::sync() {
     const bool hpd = (m_regs[BANK_FRONTEND_P0][REG_HPD] & HPD_MASK) == HPD_HIGH;
     if (hpd && !m_lastHpd) {
-        const SimSource src = m_scenario.snapshot().inputs[size_t(m_input)];
+        const SimSource src = m_scenario.input(m_input);
         if (src.present && src.followsEdid) followEdid();
     }
     m_lastHpd = hpd;

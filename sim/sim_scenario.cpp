@@ -251,6 +251,22 @@ SimScenarioData SimScenario::snapshot() const {
     return m_data;
 }
 
+SimSource SimScenario::input(int input) const {
+    if (input < 0 || input >= 6) return SimSource{};
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data.inputs[size_t(input)];
+}
+
+std::array<SimSource, 6> SimScenario::inputs() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data.inputs;
+}
+
+SimFpgaScenario SimScenario::fpga() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data.fpga;
+}
+
 void SimScenario::setInput(int input, const SimSource& source) {
     if (input < 0 || input >= 6) return;
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -104,6 +104,10 @@ public:
     std::vector<std::string> warnings() const;
 
     SimScenarioData snapshot() const;
+    // The parts the models read at every poll, without copying the rest.
+    SimSource input(int input) const;  // input 0-5; an absent source otherwise
+    std::array<SimSource, 6> inputs() const;
+    SimFpgaScenario fpga() const;
     void setInput(int input, const SimSource& source);  // input 0-5, others ignored
     void unplug(int input);
     // A source that follows its input's EDID takes the size and rate of the

@@ -6,6 +6,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/fpga_handover.h"
 #include "platform/board.h"
+#include "platform/tick_cpu.h"
 #include "video_io/source_handover.h"
 
 #include <QMutexLocker>
@@ -122,7 +123,7 @@ void c331_manage::stop() {
 
 void c331_manage::wait_for_work(u32 ms) {
     std::unique_lock<std::mutex> lock(m_wakeMutex);
-    Board::get().clock().waitFor(m_wakeCv, lock, ms,
+    Board::get().clock().waitPaced(m_wakeCv, lock, ms,
                                  [this] { return m_woken || m_stop.load() || apply_flag.load() != 0 || m_debugPending.load(); });
     m_woken = false;
 }
@@ -149,6 +150,7 @@ int c331_manage::initialize() {
 void* c331_manage::c331manageThread(void* arg) {
     if (!arg) return nullptr;
     auto* m = static_cast<c331_manage*>(arg);
+    tick_cpu::join();
     while (!m->stopping()) {
         m->thread_step();
         // Running: sleep until a change or the next input poll. Identifying

@@ -4,6 +4,7 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "platform/board.h"
+#include "platform/tick_cpu.h"
 #include "video_engine/c331_chip.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/it66121_sys.h"
@@ -132,6 +133,7 @@ int vimrasource::initialize() {
 
 void* vimrasource::checksourceThread(void* arg) {
     auto* s = static_cast<vimrasource*>(arg);
+    tick_cpu::join();
     while (!s->m_stop.load()) s->step();
     return nullptr;
 }
@@ -167,7 +169,7 @@ void vimrasource::step() {
     // Polling an input sleeps 10 ms; a pass that polled none must not spin.
     // The bare yields between bus steps are left out: each cost a wake-up
     // and gave the bus nothing.
-    if (!polled) Utils::sleep_ms(10);
+    if (!polled) Board::get().clock().sleepPacedMs(10);
 }
 
 // ---------------------------------------------------------------------------
@@ -485,7 +487,7 @@ bool vimrasource::sourcecheck() {
         } else {
             poll_input(input);
         }
-        Utils::sleep_ms(10);
+        Board::get().clock().sleepPacedMs(10);
     }
     return polled;
 }

@@ -2,10 +2,12 @@
 
 #include <linux/netlink.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 LinuxUeventSource::LinuxUeventSource() {
@@ -28,22 +30,41 @@ LinuxUeventSource::LinuxUeventSource() {
         ::close(fd);
         return;
     }
+    m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_stopFd < 0) {
+        writeLogMsg(ERROR, linuxfault::describe("UsbServer eventfd error", "", errno));
+        ::close(fd);
+        return;
+    }
     m_fd = fd;
 }
 
 LinuxUeventSource::~LinuxUeventSource() {
     if (m_fd >= 0) ::close(m_fd);
+    if (m_stopFd >= 0) ::close(m_stopFd);
+}
+
+void LinuxUeventSource::interrupt() {
+    if (m_stopFd < 0) return;
+    const uint64_t one = 1;
+    // Never read back: the descriptor stays readable, so every later
+    // receive returns at once too.
+    if (::write(m_stopFd, &one, sizeof one) < 0) {
+    }
 }
 
 long LinuxUeventSource::receive(char* buf, size_t cap, int timeoutMs) {
     if (m_fd < 0 || !buf || cap < 2) return -1;
-    pollfd p;
-    const int r = linuxfault::pollIn(m_fd, p, timeoutMs);
+    pollfd p[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    int r;
+    do {
+        r = ::poll(p, 2, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (r < 0 && errno == EINTR);
     if (r < 0) {
         m_receiveFault.fail(linuxfault::describe("UsbServer select error", "", errno));
         return -1;
     }
-    if (r == 0) return 0;
+    if (r == 0 || p[1].revents != 0 || !(p[0].revents & POLLIN)) return 0;
     sockaddr_nl from;
     socklen_t fromLen = sizeof from;
     std::memset(&from, 0, sizeof from);

@@ -14,8 +14,10 @@ public:
     // The message is followed by a NUL inside buf, so its header can be
     // taken as a C string even when the kernel's message was cut at cap.
     long receive(char* buf, size_t cap, int timeoutMs) override;
+    void interrupt() override;
 
 private:
     int m_fd = -1;
+    int m_stopFd = -1;  // an eventfd, readable once interrupted
     FaultNote m_receiveFault;
 };

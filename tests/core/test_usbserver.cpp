@@ -6,7 +6,10 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -103,6 +106,19 @@ TEST_F(UsbServerTest, StorageReadyFollowsThePartitionAfterTheMountSettles) {
     EXPECT_EQ(waitCodes(4), (Codes{100, 102, 100, 102}));
     server->stop();  // whatever the watcher would still ask has been asked
     EXPECT_EQ(closeRequests.load(), 1);
+}
+
+TEST_F(UsbServerTest, InterruptEndsTheSimulatedReceiveInProgressAndLaterOnes) {
+    // What the watcher's stop relies on to join at once.
+    auto source = board().openUevents();
+    char buf[256];
+    auto waiting = std::async(std::launch::async, [&] { return source->receive(buf, sizeof buf, 60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    source->interrupt();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), 0);
+    board().injectUevent(partition);
+    EXPECT_EQ(source->receive(buf, sizeof buf, 60000), 0) << "an interrupted source went on receiving";
 }
 
 TEST_F(UsbServerTest, RemovalAndMissingUsbStorageNeverReportReadiness) {

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <set>
 #include <thread>
 #include <vector>
@@ -188,6 +189,19 @@ TEST(LinuxUevents, TwoListenersCanOpenAtOnce) {
         EXPECT_EQ(buf[n], '\0');
     }
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+}
+
+TEST(LinuxUevents, InterruptEndsTheReceiveInProgressAndLaterOnes) {
+    LinuxUeventSource source;
+    if (!source.isOpen()) GTEST_SKIP() << "no kobject uevent netlink here";
+    // The watcher's stop must not wait out the receive's bound.
+    char buf[256];
+    auto waiting = std::async(std::launch::async, [&] { return source.receive(buf, sizeof buf, 60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    source.interrupt();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), 0);
+    EXPECT_EQ(source.receive(buf, sizeof buf, 60000), 0);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include "core/logMsg.h"
 #include "core/usbserver.h"
 #include "core/zrvrampara.h"
+#include "platform/board.h"
+#include "platform/tick_cpu.h"
 #include "ui/service/service_pages.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/lockwindow.h"
@@ -26,15 +28,22 @@ void shell_gui_start() {
     g_page_focus = PageRegistry::Home;
     g_lockwindow->lock_show();
 
-    g_timer = new QTimer();
-    QObject::connect(g_timer.data(), &QTimer::timeout, g_mainwindow.data(),
-                     &MainWindow::slot_update_timer_ticks);
-    g_timer->start(10);
-
     shell_connect_model();
     // Connected before the watcher's thread starts, so no event is lost.
     shell_follow_usb(UsbServer::get());
     UsbServer::pInstance();
+
+    // The panel's tick joins the worker threads' CPU and starts on a tick
+    // boundary; a precise timer keeps it there, where the workers' periodic
+    // waits end too. Threads started before this point stay free.
+    tick_cpu::join();
+    Clock& clock = Board::get().clock();
+    clock.sleepUntilUs((clock.nowUs() / Clock::kTickUs + 1) * Clock::kTickUs);
+    g_timer = new QTimer();
+    g_timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(g_timer.data(), &QTimer::timeout, g_mainwindow.data(),
+                     &MainWindow::slot_update_timer_ticks);
+    g_timer->start(10);
 }
 
 void shell_connect_model() {
