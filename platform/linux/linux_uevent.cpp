@@ -64,7 +64,9 @@ long LinuxUeventSource::receive(char* buf, size_t cap, int timeoutMs) {
         m_receiveFault.fail(linuxfault::describe("UsbServer select error", "", errno));
         return -1;
     }
-    if (r == 0 || p[1].revents != 0 || !(p[0].revents & POLLIN)) return 0;
+    // Stopped, or nothing on the socket. An error condition on it goes on
+    // to the receive, which reports it (the watcher then pauses).
+    if (r == 0 || p[1].revents != 0 || p[0].revents == 0) return 0;
     sockaddr_nl from;
     socklen_t fromLen = sizeof from;
     std::memset(&from, 0, sizeof from);
