@@ -31,9 +31,7 @@ public:
     // Waits on `cv` (with `lock` held) until `ready` is true or `ms` have
     // passed; returns ready(). A thread that sleeps until there is work.
     virtual bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t ms,
-                         const std::function<bool()>& ready) {
-        return cv.wait_for(lock, std::chrono::milliseconds(ms), ready);
-    }
+                         const std::function<bool()>& ready) = 0;
     // As waitFor, to the monotonic time `us` (with the slack of sleepUntilUs).
     virtual bool waitUntilUs(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint64_t us,
                              uint64_t slackUs, const std::function<bool()>& ready) = 0;
