@@ -100,3 +100,8 @@ void SimIt66121::setSinkEdid(const std::vector<uint8_t>& edid) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_edid = edid;
 }
+
+void SimIt66121::setRegister(int bank, uint8_t r, uint8_t v) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_regs[r >= 0x30 ? (bank & 1) : 0][r] = v;
+}

@@ -35,6 +35,8 @@ public:
     void setInterrupts(uint8_t i1, uint8_t i2);
     void setDdcStatus(uint8_t status);
     void setSinkEdid(const std::vector<uint8_t>& edid);
+    // A register holding a value before the driver touches it.
+    void setRegister(int bank, uint8_t r, uint8_t v);
 
 private:
     uint8_t& at(uint8_t r);

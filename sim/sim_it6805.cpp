@@ -106,6 +106,16 @@ void SimIt6805::setOutputStatusBits(uint8_t bits32) {
     m_outBits = bits32 & 0x0C;
 }
 
+void SimIt6805::preset(int bank, uint8_t r, uint8_t v) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_regs[size_t(bank & 7)][r] = v;
+}
+
+void SimIt6805::setCalibrationStalls(int port, bool stalls) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calStalls[port & 1] = stalls;
+}
+
 void SimIt6805::raise(uint8_t bank0Reg, uint8_t bits) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_regs[0][bank0Reg] |= bits;
@@ -473,10 +483,10 @@ void SimIt6805::rxWrite(uint8_t r, uint8_t v) {
             regs[r] = m_parityOk ? uint8_t(regs[r] & ~v) : 0x01;
             return;
         case 0x2A:
-            if (v & 0x40) regs[REG_INT_P0_CLK] |= INT8_CAL_DONE;
+            if ((v & 0x40) && !m_calStalls[0]) regs[REG_INT_P0_CLK] |= INT8_CAL_DONE;
             break;
         case 0x32:
-            if (v & 0x40) regs[REG_INT_P1_CLK] |= INT8_CAL_DONE;
+            if ((v & 0x40) && !m_calStalls[1]) regs[REG_INT_P1_CLK] |= INT8_CAL_DONE;
             break;
         default: break;
         }

@@ -47,6 +47,10 @@ public:
     void setOscillatorKHz(uint32_t khz, bool inHundredths = false);
     // Bank 5 0xDB bits 3-2 (output block status).
     void setOutputStatusBits(uint8_t bits32);
+    // A plain register holding a value before the driver touches it.
+    void preset(int bank, uint8_t r, uint8_t v);
+    // A port whose front-end calibration never reports done.
+    void setCalibrationStalls(int port, bool stalls);
 
     // ---- equaliser script (front-end bank unless noted)
     void raise(uint8_t bank0Reg, uint8_t bits);                  // latch interrupt bits
@@ -133,6 +137,7 @@ private:
     uint32_t m_oscKHz = 20000;
     bool m_oscHundredths = false;
     uint8_t m_outBits = 0;
+    bool m_calStalls[2] = {false, false};
     // Last signal state seen, for the change latches.
     bool m_lastPower = false, m_lastScdt = false, m_lastHpd = false, m_lastHdmi = true;
     uint8_t m_lastAvi = 0;

@@ -23,6 +23,7 @@ constexpr u16 kVideoTimer = 101;     // two polls
 constexpr u16 kAudioReadyTimer = 201;
 constexpr u16 kAudioCheckTimer = 151;
 constexpr u32 kOscDefault = 48696;
+constexpr u32 kOscTolerance = 24349;  // a reading this far off the nominal is not trusted
 
 }  // namespace
 
@@ -641,7 +642,7 @@ u32 vimra_it6602::OSCvalueCompare(u32 v) {
     if (v != 0) {
         const u32 scaled = v / 100;
         const u32 diff = scaled > kOscDefault ? scaled - kOscDefault : kOscDefault - scaled;
-        if (diff < kOscDefault / 2) return scaled;
+        if (diff < kOscTolerance) return scaled;
     }
     return kOscDefault;
 }

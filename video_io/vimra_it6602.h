@@ -108,6 +108,8 @@ public:
     const it6602::EqBook& eqBook(int input, int port) const { return m_eq[clampInput(input)][port & 1]; }
     u8 polarityToggles(int input, int port) const { return m_toggles[clampInput(input)][port & 1]; }
     u32 tmdsClock(int input) const { return m_tmdsClk[clampInput(input)]; }
+    // The oscillator reading (in hundredths) if plausible, else the nominal value.
+    static u32 OSCvalueCompare(u32 v);
 
 protected:
     vimrasource& m_source;
@@ -161,7 +163,6 @@ private:
     void show_vid_info();
     float it6602_measure_pfreq();
     u32 CP_OCLK();
-    static u32 OSCvalueCompare(u32 v);
     void IT6602_SetVideoMute(bool mute);
     void IT6602SwitchAudioState(u8 state);
     void IT6602AudioHandler();

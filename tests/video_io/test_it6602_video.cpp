@@ -2,7 +2,6 @@
 // machine up to video-on, what is published, losing the source, the output
 // colour path and the audio machine.
 #include "it6602_fixture.h"
-#include "video_io/it6602_tables.h"
 
 #include "platform/gpio.h"
 
@@ -12,12 +11,18 @@ using namespace it6602;
 namespace R = it6602reg;
 
 namespace {
+// The 21 conversion bytes in bank 1 from 0x70.
 std::vector<u8> matrixAt(const std::shared_ptr<SimIt6602>& chip) {
     std::vector<u8> m;
-    for (int i = 0; i < kCscBytes; ++i) m.push_back(chip->stored(1, u8(R::B1_CSC_MATRIX + i)));
+    for (int i = 0; i < 21; ++i) m.push_back(chip->stored(1, u8(0x70 + i)));
     return m;
 }
-std::vector<u8> bytes(const u8* p, int n) { return std::vector<u8>(p, p + n); }
+const std::vector<u8> kYuvToRgb709Full = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0xBA, 0x3B, 0x4B, 0x3E, 0x4F, 0x09,
+                                          0x57, 0x0E, 0x02, 0x00, 0x4F, 0x09, 0xFE, 0x3F, 0xE8, 0x10};
+const std::vector<u8> kYuvToRgb601Full = {0x04, 0x00, 0xA7, 0x4F, 0x09, 0x81, 0x39, 0xDD, 0x3C, 0x4F, 0x09,
+                                          0xC4, 0x0C, 0x01, 0x00, 0x4F, 0x09, 0xFD, 0x3F, 0x1F, 0x10};
+const std::vector<u8> kLimitedToFullRgb = {0xED, 0xED, 0x00, 0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                           0x50, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x09};
 }  // namespace
 
 TEST_F(It6602Env, IdentificationKeepsEachInputsAddress) {
@@ -93,6 +98,49 @@ TEST_F(It6602Env, SourceBringUpPublishesTiming) {
     EXPECT_EQ(summary(1), (std::vector<u8>{0x00, 0x05, 0xD0, 0x02, 0x3C, 0x00}));
     EXPECT_EQ((Vals{record(1).Hpol, record(1).Vpol, record(1).Hact, record(1).Vtotal}), (Vals{1, 1, 1280, 750}));
     EXPECT_FALSE(drv().get_IT6602_dev_data(1).m_ucFlags & FLAG_HDMI_MODE);
+}
+
+TEST_F(It6602Env, StandardDefinitionSourceIsMeasuredWhole) {
+    plug(2, source(720, 480, 60));
+    // The chip's registers for 720x480 at 59.94 Hz (totals 858 x 525, front
+    // porches 16 and 9, syncs 62 and 6), with the bits the layout leaves out
+    // set, so only the fields the driver should use decide.
+    const std::pair<u8, u8> timing[] = {
+        {0x9E, 0xD0}, {0x9F, 0xC2},                // H active 0x2D0
+        {0x9C, 0x5A}, {0x9D, 0xC3},                // H total 0x35A
+        {0xA0, 0x3E}, {0xA1, 0x0E}, {0xA2, 0x10},  // H sync 0x03E, H front porch 0x010
+        {0xA3, 0x0D}, {0xA4, 0x12}, {0xA5, 0xE0},  // V total 0x20D, V active 0x1E0
+        {0xA6, 0xE6}, {0xA7, 0xC9},                // V sync 6, V front porch 9
+        {0x9A, 117},                               // coarse clock: 31620 / 117 / 10 = 27
+        {0x90, 0x01}, {0x91, 228},                 // TMDS: 6144 / 228 = 26
+    };
+    for (const auto& r : timing) chips[2]->force(0, r.first, r.second);
+    // Fine clock 26973 kHz = (0x06 << 12) + 0x95 x 16 + (0xD0 >> 4).
+    chips[2]->force(2, 0xC0, 0xD0);
+    chips[2]->force(2, 0xC1, 0x06);
+    chips[2]->force(2, 0xC2, 0x95);
+    ASSERT_TRUE(untilVideoOn(2));
+
+    const u16* t = drv().timing(2);
+    EXPECT_EQ((Vals{t[0], t[1], t[2], t[3], t[4], t[7], t[8], t[9], t[10], t[11], t[12], t[13] & 0x07}),
+              (Vals{720, 480, 858, 525, 27, 16, 62, 60, 9, 6, 30, 0}));
+    EXPECT_EQ(drv().tmdsClock(2), 26u);
+    const PI_HDMI_INFO r = record(2);
+    EXPECT_EQ((Vals{r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal, r.Vact, r.Vsync, r.Vback, r.Vpol, r.Vtotal, r.ip}),
+              (Vals{720, 62, 60, 1, 858, 480, 6, 30, 1, 525, 0}));
+    EXPECT_FLOAT_EQ(r.pfreq, 26.973f);
+    // 1000000 x 27 / (858 x 525) = 59, shown as 60.
+    EXPECT_EQ(summary(2), (std::vector<u8>{0xD0, 0x02, 0xE0, 0x01, 0x3C, 0x00}));
+}
+
+TEST(It6602Oscillator, ReadingIsTrustedWithinItsToleranceOfTheNominal) {
+    // Readings are in hundredths; the nominal is 48696 and a reading must
+    // differ from it by less than 24349.
+    EXPECT_EQ((Vals{vimra_it6602::OSCvalueCompare(7304400), vimra_it6602::OSCvalueCompare(7304499),
+                    vimra_it6602::OSCvalueCompare(7304500), vimra_it6602::OSCvalueCompare(2434800),
+                    vimra_it6602::OSCvalueCompare(2434799), vimra_it6602::OSCvalueCompare(0),
+                    vimra_it6602::OSCvalueCompare(4870000)}),
+              (Vals{73044, 73044, 48696, 24348, 48696, 48696, 48700}));
 }
 
 TEST_F(It6602Env, SyncSeenWhileWaitingTurnsVideoOnTwoPollsLater) {
@@ -199,20 +247,20 @@ TEST_F(It6602Env, OutputColourPathFollowsTheInfoFrame) {
     s.colorimetry = SimSource::Colorimetry::BT709;
     plug(0, s);
     ASSERT_TRUE(untilVideoOn(0));
-    EXPECT_EQ(matrixAt(chips[0]), bytes(bCSCMtx_YUV2RGB_ITU709_0_255, kCscBytes));
+    EXPECT_EQ(matrixAt(chips[0]), kYuvToRgb709Full);
     EXPECT_EQ((Vals{reg(0, 0, R::OUT_FMT) & 0x03, reg(0, 0, R::PORT_SEL) & 0x80, reg(0, 0, R::CSC_CTRL) & 0x03}),
               (Vals{3, 0, 2}));
 
     s.color = SimSource::Color::YUV422, s.colorimetry = SimSource::Colorimetry::BT601;
     plug(1, s);
     ASSERT_TRUE(untilVideoOn(1));
-    EXPECT_EQ(matrixAt(chips[1]), bytes(bCSCMtx_YUV2RGB_ITU601_0_255, kCscBytes));
+    EXPECT_EQ(matrixAt(chips[1]), kYuvToRgb601Full);
 
     s = source(1920, 1080, 60);
     s.range = SimSource::Range::Limited;
     plug(2, s);
     ASSERT_TRUE(untilVideoOn(2));
-    EXPECT_EQ(matrixAt(chips[2]), bytes(bCSCMtx_RGB_16_235_RGB_0_255, kCscBytes));
+    EXPECT_EQ(matrixAt(chips[2]), kLimitedToFullRgb);
     EXPECT_EQ((Vals{reg(2, 0, R::CSC_OFFSET), reg(2, 0, R::OUT_FMT) & 0x03, reg(2, 0, R::CSC_SEL) & 0x78}),
               (Vals{0xED, 2, 0x78}));
 
@@ -221,7 +269,7 @@ TEST_F(It6602Env, OutputColourPathFollowsTheInfoFrame) {
     ASSERT_TRUE(untilVideoOn(3));
     EXPECT_EQ((Vals{reg(3, 0, R::PORT_SEL) & 0x80, reg(3, 0, R::OUT_FMT) & 0x03, reg(3, 0, R::CSC_OFFSET)}),
               (Vals{0x80, 0, 0}));
-    EXPECT_EQ(matrixAt(chips[3]), std::vector<u8>(kCscBytes, 0));
+    EXPECT_EQ(matrixAt(chips[3]), std::vector<u8>(21, 0));
 
     // A new InfoFrame while video is on: the path is set up again.
     s.range = SimSource::Range::Limited;

@@ -29,7 +29,9 @@ protected:
 TEST_F(It6805CecTest, DisplayRequestsAreAnswered) {
     const auto sent0 = answer({{0x40, 0x46}});
     EXPECT_EQ(sent0, (std::vector<Bytes>{{0x04, 0x47, 0x68, 0x05}}));
-    const auto fire = chip(0)->cecSent().back().fireWrites;
+    const auto sent = chip(0)->cecSent();
+    ASSERT_FALSE(sent.empty());
+    const auto fire = sent.back().fireWrites;
     ASSERT_EQ(fire.size(), 2u);
     EXPECT_EQ((Vals{fire[0] & 0x88, fire[1] & 0x88}), (Vals{0x08, 0x88}));
 

@@ -127,8 +127,21 @@ TEST_F(It6805IrqTest, ColourChangeWhileStableRepublishesWithItsConversion) {
     EXPECT_EQ((Vals{sys->count[0].color_change_pending, sys->data[0].AVI_ColorFormat, sys->data[0].AVI_Colorimetry,
                     chip(0)->reg(0, 0x6C) & 0x03, sys->data[0].STATEV, emitted >= 1}),
               (Vals{0, 2, 2, 3, STATEV_VidStable, 1}));
-    // BT.709 YCbCr to RGB: the row at offset 154 in bank 1 from 0x70.
-    for (int i = 0; i < 22; ++i) EXPECT_EQ(chip(0)->reg(1, uint8_t(0x70 + i)), ite6805_drv::CSC_Matrix[154 + i]) << i;
+    auto matrix = [&] {
+        std::vector<int> m;
+        for (int i = 0; i < 22; ++i) m.push_back(chip(0)->reg(1, uint8_t(0x70 + i)));
+        return m;
+    };
+    // BT.709 YCbCr to RGB in bank 1 from 0x70.
+    EXPECT_EQ(matrix(), (std::vector<int>{0x04, 0x00, 0xA7, 0x4F, 0x09, 0xBA, 0x3B, 0x4B, 0x3E, 0x4F, 0x09,
+                                          0x57, 0x0E, 0x02, 0x00, 0x4F, 0x09, 0xFE, 0x3F, 0xE8, 0x10, 0x00}));
+    // BT.601 YCbCr 4:2:2 to RGB.
+    s.color = SimSource::Color::YUV422, s.colorimetry = SimSource::Colorimetry::BT601;
+    board().scenario().setInput(4, s);
+    step(0, 2);
+    EXPECT_EQ((Vals{sys->data[0].AVI_Colorimetry, chip(0)->reg(0, 0x6C) & 0x03}), (Vals{1, 3}));
+    EXPECT_EQ(matrix(), (std::vector<int>{0x04, 0x00, 0xA7, 0x4F, 0x09, 0x81, 0x39, 0xDD, 0x3C, 0x4F, 0x09,
+                                          0xC4, 0x0C, 0x01, 0x00, 0x4F, 0x09, 0xFD, 0x3F, 0x1F, 0x10, 0x00}));
 }
 
 TEST_F(It6805IrqTest, EqualiserCompletionInterruptTunesTheLinkAndTheCheckWatchesIt) {

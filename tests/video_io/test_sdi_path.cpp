@@ -9,7 +9,6 @@
 
 #include <thread>
 
-using namespace it66121tables;
 using W = SimIt66121::Write;
 
 class SdiPathTest : public SourceEnv {
@@ -22,19 +21,6 @@ protected:
     }
     it66121_sys& tx() { return src->it66121(); }
     it66121_hdmitx_sys& sys() { return *tx().hdmitx_sys; }
-    // Registers and banks a table touches, and the values of its plain writes.
-    template <size_t N>
-    void expectRows(const RegSetEntry (&t)[N], std::vector<W>& out, int& bank) {
-        for (const RegSetEntry& r : t) {
-            if (r.invAndMask == 0) {
-                if (r.offset == 0) return;
-                continue;
-            }
-            int value = r.invAndMask == 0xFF ? r.OrMask : -1;
-            if (r.offset == 0x0F && (r.invAndMask & 1)) bank = r.OrMask & 1;
-            out.push_back(W{r.offset >= 0x30 ? bank : 0, r.offset, u8(value < 0 ? 0 : value)});
-        }
-    }
     std::shared_ptr<SimIt66121> chip;
 };
 
@@ -55,31 +41,60 @@ TEST_F(SdiPathTest, PresentTransmitterIsIdentifiedAndSetUpOnceInTableOrder) {
     for (int i = 0; i < 2; ++i) src->it66121_sdi_enable();
     EXPECT_EQ((Vals{reg(source_reg::kChips) & source_reg::kIt66121Found, tx().last_test}),
               (Vals{source_reg::kIt66121Found, 1}));
+    // Before the set-up the registers of the merged rows hold all ones (the
+    // bank register 0xF6: bank 0, bits 6 and 3 showing), the status reads
+    // 0xFC; so a merge that wrote its whole byte, or the wrong bits, shows.
+    for (uint8_t r : {0x62, 0x64, 0x04, 0xD1, 0x65, 0x71, 0x5D, 0x59, 0xE1, 0x05, 0x88, 0xC0, 0xC1, 0xC6, 0xCD, 0xCE})
+        chip->setRegister(0, r, 0xFF);
+    chip->setRegister(0, 0x0F, 0xF6);
+    chip->setStatus(0xFC);
     chip->clearLog();
     src->it66121_sdi_enable();  // set-up
     for (int i = 0; i < 3; ++i) src->it66121_sdi_enable();  // loop steps, disabled
-    std::vector<W> expected;
-    int bank = 0;
-    expectRows(HDMITX_Init_Table, expected, bank);
-    expectRows(HDMITX_DefaultVideo_Table, expected, bank);
-    expectRows(HDMITX_SetHDMI_Table, expected, bank);
-    expectRows(HDMITX_DefaultAVIInfo_Table, expected, bank);
-    expectRows(HDMITX_DeaultAudioInfo_Table, expected, bank);
-    expectRows(HDMITX_Aud_CHStatus_LPCM_20bit_48Khz, expected, bank);
-    expectRows(HDMITX_AUD_SPDIF_2ch_24bit, expected, bank);
-    auto got = chip->writes();
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ((Vals{got[i].bank, got[i].reg}), (Vals{expected[i].bank, expected[i].reg})) << "row " << i;
-        if (expected[i].value) {
-            EXPECT_EQ(got[i].value, expected[i].value) << "row " << i;
-        }
-    }
-    // The InfoFrames the tables leave make their bytes sum to 0.
-    int avi = 0x82 + 2 + 13, aud = 0x84 + 1 + 10 + chip->reg(1, 0x71);
-    for (int r = 0x58; r <= 0x65; ++r) avi += chip->reg(1, u8(r));
-    for (int r = 0x68; r <= 0x6D; ++r) aud += chip->reg(1, u8(r));
-    EXPECT_EQ((Vals{avi % 256, aud % 256, chip->reg(1, 0x5D)}), (Vals{0, 0, 0x57}));
+    const std::vector<W> expected = {
+        // Power-up and interrupt set-up; the sleeps write nothing.
+        {0, 0x0F, 0xB6}, {0, 0x62, 0xF7}, {0, 0x64, 0xFB}, {0, 0x04, 0xFF}, {0, 0x04, 0xFF}, {0, 0x0F, 0xB6},
+        {0, 0xD1, 0xFD}, {0, 0x65, 0xFC}, {0, 0x71, 0x1F}, {0, 0x8D, 0x9C}, {0, 0x0F, 0xBE}, {0, 0xF8, 0xC3},
+        {0, 0xF8, 0xA5}, {0, 0xF8, 0xFF}, {0, 0x5D, 0xFD}, {0, 0x59, 0x67}, {0, 0xE1, 0xDF}, {0, 0x05, 0x7F},
+        {0, 0x09, 0xFC}, {0, 0x0A, 0xF8}, {0, 0x0B, 0xF7}, {0, 0x0C, 0xFF}, {0, 0x0D, 0xFF}, {0, 0x0E, 0xFF},
+        {0, 0x0C, 0x00}, {0, 0x0D, 0x00}, {0, 0x0E, 0xFC}, {0, 0x09, 0xFC},
+        // Default video: input mode, conversion control, video reset released.
+        {0, 0x70, 0x00}, {0, 0x88, 0x0F}, {0, 0x04, 0xF7},
+        // HDMI mode.
+        {0, 0xC0, 0xFF}, {0, 0xC1, 0xFF}, {0, 0xC6, 0xFF},
+        // AVI InfoFrame in bank 1: RGB, same aspect as the picture, checksum 0x57.
+        {0, 0x0F, 0xBF}, {1, 0x58, 0x10}, {1, 0x59, 0x08}, {1, 0x5A, 0x00}, {1, 0x5B, 0x00}, {1, 0x5C, 0x00},
+        {1, 0x5D, 0x57}, {1, 0x5E, 0x00}, {1, 0x5F, 0x00}, {1, 0x60, 0x00}, {1, 0x61, 0x00}, {1, 0x62, 0x00},
+        {1, 0x63, 0x00}, {1, 0x64, 0x00}, {1, 0x65, 0x00}, {0, 0x0F, 0xBE}, {0, 0xCD, 0xFF}};
+    const std::vector<W> got = chip->writes();
+    ASSERT_GE(got.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ((Vals{got[i].bank, got[i].reg, got[i].value}),
+                  (Vals{expected[i].bank, expected[i].reg, expected[i].value}))
+            << "write " << i;
+    // The audio InfoFrame: bank 1 0x68 to 0x6D and its checksum at 0x71,
+    // whose bytes with the header 0x84 0x01 0x0A sum to 0.
+    std::vector<Vals> rest;
+    for (size_t i = expected.size(); i < got.size(); ++i) rest.push_back(Vals{got[i].bank, got[i].reg});
+    const std::vector<Vals> audioInfo = {{0, 0x0F}, {1, 0x68}, {1, 0x69}, {1, 0x6A}, {1, 0x6B},
+                                         {1, 0x6C}, {1, 0x6D}, {1, 0x71}, {0, 0x0F}, {0, 0xCE}};
+    ASSERT_EQ(rest.size(), audioInfo.size() + 19);  // and the 19 audio writes below
+    EXPECT_EQ(std::vector<Vals>(rest.begin(), rest.begin() + 10), audioInfo);
+    int aud = 0x84 + 0x01 + 0x0A;
+    for (uint8_t r : {0x68, 0x69, 0x6A, 0x6B, 0x6C, 0x6D, 0x71}) aud += chip->reg(1, r);
+    EXPECT_EQ((Vals{aud % 256, chip->reg(0, 0xCE), chip->reg(0, 0x0F)}), (Vals{0, 0xFF, 0xBE}));
+    // Channel status for 48 kHz LPCM, then S/PDIF input with the audio held
+    // in reset while it is set.
+    const std::vector<W> audio = {
+        {0, 0x0F, 0xBF}, {1, 0x33, 0x00}, {1, 0x34, 0x18}, {1, 0x35, 0x00}, {1, 0x91, 0x00}, {1, 0x92, 0x00},
+        {1, 0x93, 0x01}, {1, 0x94, 0x00}, {1, 0x98, 0x02}, {1, 0x99, 0xDA}, {0, 0x0F, 0xBE},
+        {0, 0x04, 0xE7}, {0, 0xE0, 0xD1}, {0, 0xE1, 0x01}, {0, 0xE2, 0xE4}, {0, 0xE3, 0x10}, {0, 0xE4, 0x00},
+        {0, 0xE5, 0x00}, {0, 0x04, 0xE3}};
+    const size_t from = expected.size() + audioInfo.size();
+    for (size_t i = 0; i < audio.size(); ++i)
+        EXPECT_EQ((Vals{got[from + i].bank, got[from + i].reg, got[from + i].value}),
+                  (Vals{audio[i].bank, audio[i].reg, audio[i].value}))
+            << "audio write " << i;
     // Then the GS2971 pulse, and the display option of 1080p60 RGB.
     EXPECT_EQ(line(GpioName::kGs2971Reset), (std::vector<int>{1, 0, 1}));
     EXPECT_EQ((Vals{sys().VIC, sys().bOutputColorMode, sys().VideoPixelClock}), (Vals{16, 0, 148500000}));
