@@ -287,7 +287,9 @@ void c331_chip::c331_SetWinOutput(int dev, char win, int data) {
             wi.output = u8((wi.output & ~2) | (data & 2));
             dbg("\t change win_%d freeze:%s\n", slot, (data & 2) ? "Freeze" : "Normal");
             win_freeze_sel(dev, slot, data);
-            // The rest of the word (fade, dot-by-dot) is applied as well.
+            // Reprogramming the window now would drop the picture just
+            // held: the rest of the word waits for the next change of it.
+            return;
         }
     }
     m.PM_WIN_FADE_EN[slot] = (data >> 2) & 1;
