@@ -394,17 +394,16 @@ void c331_chip::update_overlay_info() {
             if (m.PM_WIN_NUM[n] == w) m.win_slice[w][k++] = n;
         for (; k < C331_CH_NUM; ++k) m.win_slice[w][k] = -1;
     }
+    // A pipeline without a window has no priority of its own: it lies at
+    // the bottom (it draws nothing once reset_act has stopped it).
     auto prio = [&](int n) {
         const int w = m.PM_WIN_NUM[n];
         return w >= 0 && w < C331_WIN_NUM ? m.PM_OVERLAY_PRI[w] : 0;
     };
     for (int mx = 0; mx < C331_CH_NUM; ++mx) {
         int cnt = 0;
-        for (int n = 0; n < C331_CH_NUM && cnt < C331_CH_NUM; ++n) {
-            // A pipeline without a window is no layer.
-            if (m.PM_OVERLAY[n] != mx + 1 || m.PM_WIN_NUM[n] < 0 || m.PM_WIN_NUM[n] >= C331_WIN_NUM) continue;
-            m.g_och_layer[mx][cnt++] = n;
-        }
+        for (int n = 0; n < C331_CH_NUM && cnt < C331_CH_NUM; ++n)
+            if (m.PM_OVERLAY[n] == mx + 1) m.g_och_layer[mx][cnt++] = n;
         for (int i = cnt; i < C331_CH_NUM; ++i) m.g_och_layer[mx][i] = -1;
         m.g_och_layer_cnt[mx] = cnt;
         for (int i = 0; i < cnt; ++i)

@@ -287,7 +287,10 @@ void c331_chip::c331_SetWinOutput(int dev, char win, int data) {
             wi.output = u8((wi.output & ~2) | (data & 2));
             dbg("\t change win_%d freeze:%s\n", slot, (data & 2) ? "Freeze" : "Normal");
             win_freeze_sel(dev, slot, data);
-            // The rest of the word (fade, dot-by-dot) is applied as well.
+            // Reprogramming the window in the same call could replace the
+            // frame just held: fade and dot-by-dot wait for the next change
+            // of the word.
+            return;
         }
     }
     m.PM_WIN_FADE_EN[slot] = (data >> 2) & 1;
@@ -310,7 +313,9 @@ void c331_chip::c331_SetWinDbdMode(int dev, char win, int mode) {
     const int output = r >= 0 ? image().word(RamOffset::win(r) + RamOffset::WIN_OUTPUT) : 0;
     if (!(output & 0x100)) {
         // Dot-by-dot is off for this window: it stays a normal window; the
-        // mode takes effect when the output word turns it on.
+        // mode takes effect when the output word turns it on. Not kept as
+        // the window's code meanwhile: the next source change would lay the
+        // window out pixel for pixel.
         return;
     }
     bool oor = false;

@@ -64,6 +64,58 @@ TEST_F(ZrvRamParaTest, FirstStartCreatesTheDefaultFile) {
               (Vals{100, 0, 0xFF, 0x80, 0x1F, 0x06, 0}));
 }
 
+TEST_F(ZrvRamParaTest, FirstStartFileHoldsTheDefaultsFieldByField) {
+    // The default file written out by hand: markers, then image bytes 768 to
+    // 4095 at file offset image offset - 766, every byte not listed 0.
+    std::string want(4096, '\0');
+    want[0] = want[1] = char(0xAA);
+    auto put = [&](u32 imageOff, u16 v) {
+        want[imageOff - 766] = char(v & 0xFF);
+        want[imageOff - 765] = char(v >> 8);
+    };
+    put(770, 100);
+    for (u32 i = 0; i < 6; ++i) {  // custom EDID timings
+        put(896 + 6 * i, i < 4 ? 1920 : 3840);
+        put(898 + 6 * i, i < 4 ? 1080 : 2160);
+        put(900 + 6 * i, 60);
+    }
+    put(1376, 4), put(1378, 1920), put(1380, 1080);
+    put(1386, 1), put(1388, 1), put(1390, 1920), put(1392, 1080);
+    put(1412, 1920), put(1414, 1080), put(1420, 1920), put(1422, 1080);
+    // Forty crop records and the 24 groups after them: {2, 0, 0, 1920, 1080},
+    // the group at 2092 0 wide.
+    for (u32 g = 1472; g < 2112; g += 10) {
+        put(g, 2);
+        put(g + 6, g == 2092 ? 0 : 1920);
+        put(g + 8, 1080);
+    }
+    put(2176, 100), put(2178, 50), put(2180, 10), put(2182, 50), put(2184, 2);
+    put(2186, 64), put(2188, 64), put(2190, 64);
+    for (u32 k = 0; k < 16; ++k) put(2208 + 2 * k, u16(k));
+    put(2270, 1);
+    const u16 source[6] = {2, 5, 3, 4, 1, 0};
+    for (u32 w = 0; w < 6; ++w) {
+        const u32 r = 2272 + 26 * w;
+        put(r, w == 0 ? 1 : 0);
+        put(r + 8, source[w]);
+        put(r + 14, 1920);
+        put(r + 16, 1080);
+    }
+
+    auto m = loadModel();
+    const std::string f = ramFile();
+    ASSERT_EQ(f.size(), 4096u);
+    for (u32 at = 0; at < 4096; ++at)
+        EXPECT_EQ(u8(f[at]), u8(want[at])) << "file byte " << at << " (image byte " << at + 766 << ")";
+
+    // The image after the start-up load: the same, and the fade words get
+    // their low byte 60.
+    for (u32 off = 768; off < 4096; ++off) {
+        const bool fade = off >= 2816 && off < 2880 && off % 2 == 0;
+        EXPECT_EQ(m->live_image.byte(off), fade ? 60 : u8(want[off - 766])) << "image byte " << off;
+    }
+}
+
 TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
     // Unmarked, cut off, and a marked file far larger than any image file.
     for (const std::string& bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07'),

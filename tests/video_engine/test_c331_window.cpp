@@ -119,17 +119,27 @@ TEST_F(C331WindowTest, EditedCropRectanglesAreApplied) {
 }
 
 TEST_F(C331WindowTest, OutputBits) {
-    // Freeze with signal, together with fade and dot-by-dot: all applied.
-    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0106);
-    EXPECT_EQ((Vals{m->gWininfo[1].output & 2, m->PM_WIN_FADE_EN[1], m->PM_WIN_DBD_MODE[1], chip->outputs}),
-              (Vals{2, 1, 1, 1}));
     const int k = chip->firstIch(1);
     ASSERT_GE(k, 0);
-    EXPECT_EQ(reg8(0x10, 0x09, 16 * k), 2);  // still frozen after the reprogramming
+    // Black and freeze together, with fade and dot-by-dot asked as well: the
+    // window goes black and is held; fade and dot-by-dot wait, nothing is
+    // reprogrammed.
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0107);
+    EXPECT_EQ((Vals{m->gWininfo[1].output, reg8(0x08, 0x48, 16), reg8(0x10, 0x09, 16 * k), m->PM_WIN_FADE_EN[1],
+                    m->PM_WIN_DBD_MODE[1], chip->outputs}),
+              (Vals{3, 1, 2, 0, 0, 0}));
 
-    // Black: the window's layer shows the background.
-    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0001);
-    EXPECT_EQ((Vals{m->gWininfo[1].output, reg8(0x08, 0x48, 16), m->PM_WIN_DBD_MODE[1]}), (Vals{1, 1, 0}));
+    // Black off, the same word otherwise: now the rest is applied, and the
+    // window stays frozen after its reprogramming.
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0106);
+    EXPECT_EQ((Vals{m->gWininfo[1].output, m->PM_WIN_FADE_EN[1], m->PM_WIN_DBD_MODE[1], chip->outputs,
+                    reg8(0x10, 0x09, 16 * chip->firstIch(1))}),
+              (Vals{2, 1, 1, 1, 2}));
+
+    // Black on with the other bits as they are: the window's layer shows the
+    // background and dot-by-dot goes off.
+    chip->c331_SetWinOutput(m->c331_fd, 2, 0x0003);
+    EXPECT_EQ((Vals{m->gWininfo[1].output, reg8(0x08, 0x48, 16), m->PM_WIN_DBD_MODE[1]}), (Vals{3, 1, 0}));
 
     // Freeze on a port without signal: the bit stays clear, the rest applies.
     board().scenario().unplug(3);
@@ -156,9 +166,20 @@ TEST_F(C331WindowTest, OutputBits) {
 }
 
 TEST_F(C331WindowTest, DotByDotModeOnlyWhereTheOutputWordAllowsIt) {
-    img.setWord(RamOffset::win(2) + RamOffset::WIN_DBD_MODE, 8);
-    chip->c331_SetWinDbdMode(m->c331_fd, 2, 8);
+    plug(0, 1280, 720, 60);  // EXT, port 3
+    poll();
+    const int och = m->gWininfo[1].ch[0];
+    ASSERT_EQ(reg8(0x0A, 0x46, 16 * och), 199);  // 1280 x 720 enlarged to the window
+    img.setWord(RamOffset::win(2) + RamOffset::WIN_DBD_MODE, 0);
+    chip->c331_SetWinDbdMode(m->c331_fd, 2, 0);
     EXPECT_EQ((Vals{m->PM_WIN_DBD_MODE[1], chip->outputs}), (Vals{0, 0}));
+    // With dot-by-dot off the mode is not taken as the window's code: were
+    // it, the next source change would lay the window out pixel for pixel
+    // although the output word has dot-by-dot off.
+    chip->c331_SetWinSource(2, 0, 3);
+    EXPECT_EQ((Vals{m->PM_WIN_DBD_MODE[1], chip->outputs, m->PM_INPUT[1], reg8(0x0A, 0x46, 16 * och)}),
+              (Vals{0, 1, 3, 199}));
+    chip->outputs = 0;
 
     img.setWord(RamOffset::win(2) + RamOffset::WIN_OUTPUT, 0x100);
     chip->c331_SetWinDbdMode(m->c331_fd, 2, 8);
