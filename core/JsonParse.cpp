@@ -14,7 +14,9 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 namespace pt = boost::property_tree;
@@ -102,76 +104,128 @@ unsigned alias_file_parses() {
     return g_aliasParses;
 }
 
+namespace {
+
+// Boost's tree keeps the members of an object under their names and the
+// elements of an array under empty names; a text or a number has no
+// children but a value. An empty object, an empty array and an empty text
+// read alike: each holds no names.
+bool isObject(const pt::ptree& t) {
+    for (const auto& c : t)
+        if (c.first.empty()) return false;
+    return !t.empty() || t.data().empty();
+}
+bool isArray(const pt::ptree& t) {
+    for (const auto& c : t)
+        if (!c.first.empty()) return false;
+    return !t.empty() || t.data().empty();
+}
+bool isText(const boost::optional<const pt::ptree&>& t) { return t && t->empty(); }
+
+// What the walk does with an element once it has read its id.
+enum class Visit { Pass, Read, ReadAndStop };
+
+struct Walk {
+    std::string fault;  // why a look-up that went this way removes the file
+    bool found = false; // an element was read and the walk stopped there
+    ALIAS_PARA entry;
+};
+
+// The one way through the file that a look-up takes: "namelist" (an
+// object), its first member named kind (an array), the elements in order,
+// each one's "id" (a number or a numeric string) and, for the elements
+// `visit` asks for, "valid" and "name" (texts). Members of other kinds and
+// the entries of elements not asked for are never looked at.
+Walk walkKind(const pt::ptree& root, const std::string& kind, const std::function<Visit(int)>& visit) {
+    Walk w;
+    const boost::optional<const pt::ptree&> namelist = root.get_child_optional("namelist");
+    if (!namelist || !isObject(*namelist)) {
+        w.fault = "no \"namelist\" object";
+        return w;
+    }
+    for (const auto& k : *namelist) {
+        if (k.first != kind) continue;
+        if (!isArray(k.second)) {
+            w.fault = "\"" + kind + "\" is not an array";
+            return w;
+        }
+        int index = 0;
+        for (const auto& element : k.second) {
+            const pt::ptree& e = element.second;
+            const boost::optional<int> id =
+                isText(e.get_child_optional("id")) ? e.get_optional<int>("id") : boost::none;
+            if (!id) {
+                w.fault = "element " + std::to_string(index) + " of \"" + kind + "\" has no numeric \"id\"";
+                return w;
+            }
+            const Visit v = visit(*id);
+            if (v != Visit::Pass) {
+                if (!isText(e.get_child_optional("valid")) || !isText(e.get_child_optional("name"))) {
+                    w.fault = "element " + std::to_string(index) + " of \"" + kind +
+                              "\" lacks a \"valid\" or \"name\" text";
+                    return w;
+                }
+                if (v == Visit::ReadAndStop) {
+                    w.found = true;
+                    w.entry.id = *id;
+                    w.entry.valid = e.get<std::string>("valid");
+                    w.entry.name = e.get<std::string>("name");
+                    return w;
+                }
+            }
+            ++index;
+        }
+        return w;  // only the first member of that name counts
+    }
+    return w;
+}
+
+// Removes the alias file after a look-up found it broken, unless another
+// one has taken its place since it was parsed; caller holds g_aliasMutex.
+void discardParsed(const std::string& why) {
+    debugPrintf("json error: %s", why.c_str());
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        struct stat now {};
+        if (::stat(Root::path(kAliasFile).c_str(), &now) == 0 && sameFile(g_alias.id, now))
+            FileCheck::discard(kAliasFile, why);
+    }
+    g_alias = AliasCache{};
+}
+
+}  // namespace
+
 int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
     if (!out) return 0;
     std::lock_guard<std::mutex> lock(g_aliasMutex);
     refreshAlias();
     if (!g_alias.present) return 0;
-
-    const boost::optional<const pt::ptree&> namelist = static_cast<const pt::ptree&>(g_alias.root).get_child_optional("namelist");
-    if (!namelist) return 0;
-    for (const auto& k : *namelist) {
-        if (k.first != kind) continue;
-        for (const auto& element : k.second) {
-            // An element the PC got wrong hides only itself, not the file.
-            const boost::optional<int> eid = element.second.get_optional<int>("id");
-            if (!eid || *eid != id) continue;
-            const boost::optional<std::string> valid = element.second.get_optional<std::string>("valid");
-            const boost::optional<std::string> name = element.second.get_optional<std::string>("name");
-            if (!valid || !name) continue;
-            out->id = *eid;
-            out->valid = *valid;
-            out->name = *name;
-            return (out->valid != "off" && !out->name.empty()) ? 1 : 0;
-        }
+    const Walk w = walkKind(g_alias.root, kind, [id](int e) { return e == id ? Visit::ReadAndStop : Visit::Pass; });
+    if (!w.fault.empty()) {
+        // The built-in names show until the PC uploads a usable file.
+        discardParsed(w.fault);
         return 0;
     }
-    return 0;
+    if (!w.found) return 0;
+    *out = w.entry;
+    return (out->valid != "off" && !out->name.empty()) ? 1 : 0;
 }
-
-namespace {
-
-// Boost's tree keeps the members of an object under their names and the
-// elements of an array under empty names; a text value has no children.
-bool isObject(const pt::ptree& t) {
-    for (const auto& c : t)
-        if (c.first.empty()) return false;
-    return true;
-}
-bool isArray(const pt::ptree& t) {
-    for (const auto& c : t)
-        if (!c.first.empty()) return false;
-    return true;  // an empty array reads like an empty text: both are no names
-}
-bool isText(const boost::optional<const pt::ptree&>& t) { return t && t->empty(); }
-
-// The reason text is not an alias file; empty when it is one.
-std::string aliasShapeFault(const std::string& text) {
-    pt::ptree root;
-    if (!parseAlias(QByteArray::fromStdString(text), root))
-        return "not JSON of at most 64 KiB nested at most " + std::to_string(FileCheck::kJsonDepth) + " deep";
-    const pt::ptree& whole = root;
-    const boost::optional<const pt::ptree&> namelist = whole.get_child_optional("namelist");
-    if (!namelist || !isObject(*namelist)) return "no \"namelist\" object";
-    for (const auto& kind : *namelist) {
-        if (!isArray(kind.second)) return "\"" + kind.first + "\" is not an array";
-        int index = 0;
-        for (const auto& element : kind.second) {
-            const pt::ptree& e = element.second;
-            if (!isText(e.get_child_optional("id")) || !e.get_optional<int>("id") ||
-                !isText(e.get_child_optional("valid")) || !isText(e.get_child_optional("name")))
-                return "element " + std::to_string(index) + " of \"" + kind.first +
-                       "\" needs a numeric \"id\", a \"valid\" and a \"name\"";
-            ++index;
-        }
-    }
-    return {};
-}
-
-}  // namespace
 
 bool alias_file_well_formed(const std::string& text, std::string* why) {
-    const std::string fault = aliasShapeFault(text);
+    std::string fault;
+    pt::ptree root;
+    if (!parseAlias(QByteArray::fromStdString(text), root)) {
+        fault = "not JSON of at most 64 KiB nested at most " + std::to_string(FileCheck::kJsonDepth) + " deep";
+    } else {
+        // Some look-up reads the entry of the first element of each id, and
+        // a look-up of an id the file lacks reads every id of its kind.
+        for (const char* kind : kAliasKinds) {
+            std::set<int> seen;
+            fault = walkKind(root, kind, [&seen](int e) { return seen.insert(e).second ? Visit::Read : Visit::Pass; })
+                        .fault;
+            if (!fault.empty()) break;
+        }
+    }
     if (why) *why = fault;
     return fault.empty();
 }

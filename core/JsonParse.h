@@ -12,21 +12,24 @@ struct ALIAS_PARA {
 };
 
 constexpr const char* kAliasFile = "/data/configs/alias.json";
+// The kinds the panel looks up.
+constexpr const char* kAliasKinds[] = {"source", "usermode", "crop"};
 
 // Looks up the alias of `kind` ("source", "usermode", "crop") with `id`.
 // 1 when found, not switched off ("off") and named; else 0. Found but off or
 // unnamed still fills `out`. A file over 64 KiB, nested deeper than the
-// names need or not JSON is removed with a log line. The file is parsed once and the result kept until the
-// file changes (its modification time, size or identity) or
+// names need or not JSON is removed with a log line, and so is one whose
+// look-up meets a broken step: no "namelist" object, the kind not an array,
+// an element before the match without a numeric "id" (a number or a numeric
+// string), or the matching element without a "valid" or "name" text. A
+// missing kind or id removes nothing. The file is parsed once and the result
+// kept until the file changes (its modification time, size or identity) or
 // alias_file_changed() is called.
 int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id);
 
-// Whether text is an alias file of the shape the lookup reads: at most
-// 64 KiB, nested no deeper than the names need, and an object
-// with "namelist", an object of kinds, each an array of elements with "id"
-// (a number or a numeric string), "valid" and "name" (texts). A file of
-// another shape would be stored and never show a name. Else false with the
-// reason in why.
+// Whether the look-up keeps the file whatever it is asked: false, with the
+// reason in why, when some look-up of a kind above would remove it. The
+// protocol refuses such an upload, so a file it takes is never removed.
 bool alias_file_well_formed(const std::string& text, std::string* why);
 
 // The alias file was replaced (change code 103): the next look-up parses it

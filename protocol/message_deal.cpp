@@ -12,6 +12,7 @@
 #include "platform/fileops.h"
 #include "platform/root.h"
 #include "video_engine/c331_manage.h"
+#include "video_engine/c331_osd.h"
 #include "ui/shell/guibridge.h"
 #include "ui/shell/page_registry.h"
 #include "video_io/source_handover.h"
@@ -521,16 +522,15 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
                                  done.path);
         return status(out, cap, ReplyStatus::BadArgument);
     }
-    // An alias file of another shape would be stored and never show a name.
+    // A file its reader would remove on first use is refused here, while the
+    // stored one is still whole: taking it would lose the good file.
     std::string shape;
     if (done.type == PcFile::AliasFile && !alias_file_well_formed(done.data.toStdString(), &shape)) {
         writeLogMsg(WARNING, "file transfer refused: alias file shape, " + shape);
         return status(out, cap, ReplyStatus::BadArgument);
     }
-    // The OSD menu reader takes JSON nested no deeper than a menu needs.
-    if (done.type == PcFile::OsdMenu && !FileCheck::jsonNestingWithin(done.data, FileCheck::kJsonDepth)) {
-        writeLogMsg(WARNING, "file transfer refused: OSD menu not JSON or nested deeper than " +
-                                 std::to_string(FileCheck::kJsonDepth));
+    if (done.type == PcFile::OsdMenu && !c331_osd::omenu_text_usable(done.data, &shape)) {
+        writeLogMsg(WARNING, "file transfer refused: OSD menu " + shape);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     m_file = std::move(done);

@@ -535,6 +535,37 @@ void readItem(const pt::ptree& it, OMENU_PARA& p) {
 }
 }  // namespace
 
+namespace {
+// The steps of the menu reader that remove the file: false with the reason
+// when the text is over 1 MiB, nested deeper than a menu needs or not JSON.
+bool parseMenu(const QByteArray& text, pt::ptree& root, std::string* why) {
+    if (text.size() > FileCheck::kOsdMenuMax) {
+        *why = "larger than 1 MiB";
+        return false;
+    }
+    if (!FileCheck::jsonNestingWithin(text, FileCheck::kJsonDepth)) {
+        *why = "not JSON or nested deeper than " + std::to_string(FileCheck::kJsonDepth);
+        return false;
+    }
+    try {
+        std::istringstream in(text.toStdString());
+        pt::read_json(in, root);
+    } catch (const pt::json_parser_error& e) {
+        *why = std::string("not JSON: ") + e.what();
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool c331_osd::omenu_text_usable(const QByteArray& text, std::string* why) {
+    pt::ptree root;
+    std::string fault;
+    const bool ok = parseMenu(text, root, &fault);
+    if (why) *why = fault;
+    return ok;
+}
+
 void c331_osd::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) {
     list.osdcount = 0;
     const long long size = FileCheck::fileSize(path);
@@ -548,17 +579,11 @@ void c331_osd::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) {
         writeLogMsg(ERROR, std::string("OSD menu: can't read ") + path);
         return;
     }
-    if (!FileCheck::jsonNestingWithin(text, FileCheck::kJsonDepth)) {
-        FileCheck::discard(path, "OSD menu not JSON or nested deeper than " + std::to_string(FileCheck::kJsonDepth));
-        return;
-    }
     pt::ptree root;
-    try {
-        std::istringstream in(text.toStdString());
-        pt::read_json(in, root);
-    } catch (const pt::json_parser_error& e) {
-        debugPrintf("json error: %s\n", e.what());
-        FileCheck::discard(path, std::string("OSD menu not JSON: ") + e.what());
+    std::string why;
+    if (!parseMenu(text, root, &why)) {
+        debugPrintf("json error: %s\n", why.c_str());
+        FileCheck::discard(path, "OSD menu " + why);
         return;
     }
     // A well-formed file that lacks a key or holds a wrong type is kept (a

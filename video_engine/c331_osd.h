@@ -12,6 +12,8 @@
 // pitch for its four copies side by side.
 #include "video_engine/c331_state.h"
 
+#include <QByteArray>
+
 #include <string>
 #include <vector>
 
@@ -73,6 +75,10 @@ public:
 
     // ---- menu file
     void get_json_omenu_para(const char* path, OSD_MENU_LIST& list);
+    // Whether the reader above keeps a file of this text: false, with the
+    // reason, for one it removes (not JSON, too big, nested too deep). A file
+    // it keeps may still lack keys and show no item.
+    static bool omenu_text_usable(const QByteArray& text, std::string* why);
     void set_OSD_para(OSD_MENU_LIST& list);
 
 private:

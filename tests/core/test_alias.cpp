@@ -47,22 +47,75 @@ TEST_F(AliasTest, LooksUpKindAndIdAndHonoursOffAndEmptyNames) {
     EXPECT_TRUE(FileOps::exists(kAliasFile));
 }
 
-TEST_F(AliasTest, MalformedElementHidesOnlyItself) {
-    writeAlias(R"({"namelist": {"source": [
-        {"valid": "on", "name": "no id"},
-        {"id": "x1", "valid": "on", "name": "bad id"},
-        {"id": 1, "name": "no valid"},
-        "not an object",
-        {"id": 1, "valid": "on", "name": "DVI desk"}
-    ]}})");
-    ALIAS_PARA a;
-    EXPECT_EQ(get_json_alias_para(&a, "source", 1), 1);
-    EXPECT_EQ(a.name, "DVI desk");
-    EXPECT_TRUE(FileOps::exists(kAliasFile));
+std::string sources(const std::string& elements) { return R"({"namelist": {"source": [)" + elements + "]}}"; }
+const std::string kDvi = R"({"id": 1, "valid": "on", "name": "DVI desk"})";
 
-    writeAlias(R"({"other": 1})");  // parses, but has no names
-    EXPECT_EQ(get_json_alias_para(&a, "source", 1), 0);
-    EXPECT_TRUE(FileOps::exists(kAliasFile));
+TEST_F(AliasTest, ALookUpThatMeetsABrokenStepRemovesTheFileAndOneThatDoesNotKeepsIt) {
+    // Each file looked up for source 1.
+    const struct {
+        std::string text;
+        int result;
+        bool kept;
+    } table[] = {
+        {R"({"other": 1})", 0, false},            // no "namelist"
+        {R"({"namelist": "source"})", 0, false},  // "namelist" not an object
+        {R"({"namelist": {"source": "DVI desk"}})", 0, false},  // kind not an array
+        {sources(R"({"valid": "on", "name": "no id"}, )" + kDvi), 0, false},  // before the match
+        {sources(R"({"id": "x1", "valid": "on", "name": "bad id"}, )" + kDvi), 0, false},
+        {sources(R"("not an object", )" + kDvi), 0, false},
+        {sources(R"({"id": 1, "name": "no valid"}, )" + kDvi), 0, false},  // the match itself
+        {sources(R"({"id": "1", "valid": "on"})"), 0, false},
+        // Steps this look-up never takes.
+        {sources(R"({"id": 0, "valid": "on"}, )" + kDvi), 1, true},  // only the match's entry is read
+        {sources(kDvi + R"(, {"name": "no id, after the match"})"), 1, true},
+        {sources(kDvi + R"(, {"id": 1, "name": "a second 1 is never read"})"), 1, true},
+        {R"({"namelist": {"crop": "another kind", "source": [)" + kDvi + "]}}", 1, true},
+        {R"({"namelist": {"crop": []}})", 0, true},                          // no such kind
+        {sources(R"({"id": 2, "valid": "on", "name": "HDMI1"})"), 0, true},  // no such id
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.text);
+        writeAlias(row.text);
+        ALIAS_PARA a;
+        EXPECT_EQ(get_json_alias_para(&a, "source", 1), row.result);
+        EXPECT_EQ(FileOps::exists(kAliasFile), row.kept);
+        if (row.result == 1) EXPECT_EQ(a.name, "DVI desk");
+    }
+}
+
+TEST_F(AliasTest, TheUploadCheckRefusesExactlyTheFilesSomeLookUpRemoves) {
+    const struct {
+        std::string text;
+        const char* kind;
+        int id;
+    } removed[] = {
+        {R"({"namelist": {"crop": "Stage", "source": [)" + kDvi + "]}}", "crop", 0},
+        {sources(kDvi + R"(, {"name": "no id"})"), "source", 7},  // an id the file lacks reads every id
+        {sources(kDvi + R"(, {"id": 4, "valid": "on"})"), "source", 4},
+        {R"({"namelist": {"usermode": [{"id": "2", "name": "Evening"}]}})", "usermode", 2},
+    };
+    for (const auto& row : removed) {
+        SCOPED_TRACE(row.text);
+        EXPECT_FALSE(alias_file_well_formed(row.text, nullptr));
+        writeAlias(row.text);
+        ALIAS_PARA a;
+        get_json_alias_para(&a, row.kind, row.id);
+        EXPECT_FALSE(FileOps::exists(kAliasFile));
+    }
+    const std::string kept[] = {
+        sources(kDvi + R"(, {"id": 1, "name": "a second 1 is never read"})"),
+        R"({"namelist": {"output": "a kind the panel never reads", "crop": []}})",
+        R"({"namelist": {}})",
+    };
+    for (const std::string& text : kept) {
+        SCOPED_TRACE(text);
+        EXPECT_TRUE(alias_file_well_formed(text, nullptr));
+        writeAlias(text);
+        ALIAS_PARA a;
+        for (const char* kind : {"source", "usermode", "crop"})
+            for (int id = -1; id <= 40; ++id) get_json_alias_para(&a, kind, id);
+        EXPECT_TRUE(FileOps::exists(kAliasFile));
+    }
 }
 
 TEST_F(AliasTest, UnparseableFileIsRemovedOnFirstUse) {

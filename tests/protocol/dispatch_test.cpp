@@ -11,6 +11,7 @@
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMutexLocker>
 
@@ -393,6 +394,41 @@ TEST_F(FileTransfer, AnAliasFileOfAnotherShapeIsRefusedAndEveryRefusalLogsItsChe
     for (const char* check : {"type 77, unknown type", "name \"scan.qdfile\"", "length 5242881",
                               "refused: digest", "refused: alias file shape, no \"namelist\""})
         EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
+}
+
+TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteForByte) {
+    auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    const std::string menu = R"({"name":"m","osdcount":0,"oactcount":0})";
+    const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"Desk"}]}})";
+    writeHostFile(hostPath(PcFile::OsdMenuPath), menu);
+    writeHostFile(hostPath(PcFile::AliasPath), alias);
+    // Each with its right digest: text whose brackets pair but that is no
+    // JSON, a "namelist" that is a text, a kind that is a text.
+    EXPECT_EQ((Vals{send({PcFile::OsdMenu, "omenu.json", bytes("welcome {to the hall}"), {}}),
+                    send({PcFile::OsdMenu, "omenu.json", bytes(R"({"name":"m" "osdcount":1})"), {}}),
+                    send({PcFile::AliasFile, "alias.json", bytes(R"({"namelist":"source"})"), {}}),
+                    send({PcFile::AliasFile, "alias.json", bytes(R"({"namelist":{"crop":"Stage"}})"), {}})}),
+              (Vals{Bad, Bad, Bad, Bad}));
+    EXPECT_EQ(stored(PcFile::OsdMenuPath), bytes(menu));
+    EXPECT_EQ(stored(PcFile::AliasPath), bytes(alias));
+    EXPECT_EQ(QDir(QString::fromStdString(hostPath("/data/configs"))).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"alias.json", "omenu.json"}));
+    EXPECT_TRUE(m_codes.empty());
+    const std::string log = readHostFile(hostPath(kLogFile));
+    for (const char* check : {"refused: OSD menu not JSON", "refused: alias file shape, no \"namelist\" object",
+                              "refused: alias file shape, \"crop\" is not an array"})
+        EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
+
+    // What the readers keep is taken: a menu without its "menu" list shows
+    // no item but stays, and a good alias file.
+    const std::string noMenu = R"({"name":"m","osdcount":1,"oactcount":0})";
+    const std::string good = R"({"namelist":{"crop":[{"id":3,"valid":"on","name":"Stage"}]}})";
+    EXPECT_EQ((Vals{send({PcFile::OsdMenu, "omenu.json", bytes(noMenu), {}}),
+                    send({PcFile::AliasFile, "alias.json", bytes(good), {}})}),
+              (Vals{Ok, Ok}));
+    EXPECT_EQ(stored(PcFile::OsdMenuPath), bytes(noMenu));
+    EXPECT_EQ(stored(PcFile::AliasPath), bytes(good));
+    EXPECT_EQ(m_codes, (std::vector<int>{PcFile::ChangeCode, PcFile::ChangeCode}));
 }
 
 TEST_F(FileTransfer, ScanAndRecoveryFilesStayWithinTheirCountSizeAndFreeSpace) {
