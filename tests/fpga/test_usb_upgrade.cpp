@@ -304,19 +304,21 @@ TEST_F(UsbUpgradeTest, AStopEndsTheRunAfterTheEntryInProgressIsWrittenAndReadBac
     // The stop arrives with the first page of FPGA 0's image on its way.
     const Bytes image0 = upkg::pattern(40 * 1024, 12);
     stick({0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image0)), upkg::fpga(1, upkg::fpgaImage(upkg::pattern(4096, 13)))}});
-    bool stopped = false;
-    board().simGpio().watch([&](const std::string&, int) {
-        if (stopped) return;
-        for (const auto& c : flash[0]->commands())
+    // The watcher outlives this body (the board's lines move until the
+    // manager is gone): it holds its own state and does nothing once fired.
+    auto stopped = std::make_shared<bool>(false);
+    board().simGpio().watch([stopped, f = flash[0].get(), mgr = m.get()](const std::string&, int) {
+        if (*stopped) return;
+        for (const auto& c : f->commands())
             if (c.op == 0x02) {
-                stopped = true;
-                m->stop();
+                *stopped = true;
+                mgr->stop();
                 return;
             }
     });
     ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
     for (int step = 0; step < 3; ++step) m->thread_turn();
-    ASSERT_TRUE(stopped);
+    ASSERT_TRUE(*stopped);
 
     // The entry in progress is whole in the flash and was read back over
     // its 40 KB.
