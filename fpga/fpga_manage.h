@@ -311,7 +311,8 @@ public:
     void get_usb_file_list_path();
     // Writes what the listed packages hold, then installs the application
     // (and has the device rebooted) or resets the FPGAs whose flash was
-    // written and reloads the fonts.
+    // written and reloads the fonts. A stop of the thread ends it between
+    // two entries, with nothing installed or reset.
     void usb_upgrade_main_deal();
     // Entry writers; offset and length are the entry's (checked against the
     // package here).
@@ -321,6 +322,9 @@ public:
     EntryWrite update_c331_osd_font_file(const QString& path, u32 offset, u32 length);
     // Start and end of the last run ("9:5:7    9:6:30"), copied under a lock.
     QString usb_grade_time() const;
+    // The last run refused a package or did not write an entry (or was
+    // stopped); set before its code 104.
+    bool usb_grade_failed() const;
     QStringList usb_file_list;
     int usb_file_count = 0;
     // Test seam: called with the host path of the staged application once it
@@ -397,12 +401,17 @@ private:
     void port_walk_deal(bool save);
     void end_with_error();
     void finish_check(RCV_CHECK_OR_RECOVERY mode);
+    // The entries of one package, in order; returns early on a stop.
+    void upgrade_package(const QString& path);
     // Renames the staged application over the running one, registers it
-    // with the loader and hands the reboot to the panel's tick.
-    void install_application();
+    // with the loader and hands the reboot to the panel's tick; false when
+    // the rename or the loader's settings failed.
+    bool install_application();
     struct UpgradeFlags {
         bool app = false, fpga[2] = {false, false}, font = false;
+        bool failed = false;  // a package refused or an entry not written
     } m_upgrade;
+    std::atomic<bool> m_grade_failed{false};  // m_upgrade.failed of the last finished run
     QString m_usb_grade_time;
     mutable QMutex m_grade_time_mutex;
     QString m_job_file;     // package or scan file of the running job 2, 5, 6

@@ -5,6 +5,8 @@
 // comes from the stick and is checked against the package and the target
 // before anything is erased or written; a target that was touched is only
 // put to use (application installed, FPGA reset) after a verified write.
+// An orderly stop of the program ends a run between two entries, never
+// inside one entry's erase, write and read-back.
 #include "fpga/fpga_manage.h"
 
 #include "core/config_engine.h"
@@ -87,6 +89,10 @@ void fpga_manage::install_usb_upgrade_request() {
         fpga_manage* f = p_fpga_manage;
         return f ? f->usb_grade_time() : QString();
     });
+    FpgaPanel::setUsbGradeFailedReader([] {
+        fpga_manage* f = p_fpga_manage;
+        return f && f->usb_grade_failed();
+    });
 }
 
 bool fpga_manage::usb_upgrade_manage_deal() {
@@ -99,6 +105,8 @@ QString fpga_manage::usb_grade_time() const {
     QMutexLocker lock(&m_grade_time_mutex);
     return m_usb_grade_time;
 }
+
+bool fpga_manage::usb_grade_failed() const { return m_grade_failed.load(); }
 
 void fpga_manage::usb_upgrade_deal() {
     TimeRealType now;
@@ -131,7 +139,9 @@ void fpga_manage::usb_upgrade_deal() {
             m_usb_grade_time += QStringLiteral("    ") + clockText(now);
         }
         if (g_update_flag.load() != 0) GuiBridge::updateOver();
-        // The page reads the times on this code: they are complete by now.
+        // The page reads the times and the outcome on this code: both are
+        // complete by now.
+        m_grade_failed.store(m_upgrade.failed);
         if (ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config) p->test_signal(104);
         g_update_flag.store(0);
         g_send_para.setStep(0);
@@ -161,54 +171,21 @@ void fpga_manage::usb_upgrade_main_deal() {
     // Each flag: an entry of its type was written in this run (an entry
     // skipped as current leaves it as it was).
     m_upgrade = UpgradeFlags{};
-    u8 reg43 = 0;
     for (const QString& path : usb_file_list) {
-        debugPrintf("\n usb upgrade file: %s (%s)\n", qPrintable(path),
-                    qPrintable(path.mid(path.lastIndexOf('.') + 1)));
-        Package pkg(path);
-        u8 hb[kHeadBytes];
-        if (!pkg.isOpen() || !pkg.read(0, hb, kHeadBytes)) {
-            upgradeLog(path + " cannot be read; skipped");
-            continue;
-        }
-        const Head head = parseHead(hb);
-        const bool ours = head.ControllerType == kController;
-        const bool release = head.PublishType == kRelease;
-        for (u32 i = 0; i < head.FileNum; ++i) {
-            u8 eb[kEntryBytes];
-            if (!pkg.read(entryOffset(i), eb, kEntryBytes)) {
-                upgradeLog(QStringLiteral("%1: entry table ends at entry %2 of %3").arg(path).arg(i).arg(head.FileNum));
-                break;
-            }
-            const Entry e = parseEntry(eb);
-            debugPrintf("\n entry %u: type %u, length %u, offset %u, flash address %#x, sectors %u\n", i, e.type,
-                        e.length, e.offset, e.File_Flashaddr, e.SecNum);
-            if (e.type == kApplication && ours) {
-                if (release && std::memcmp(e.version, kAppVersion, sizeof kAppVersion) == 0) continue;
-                const EntryWrite r = update_muc_file(path, e.offset, e.length);
-                if (r != EntryWrite::Refused) m_upgrade.app = r == EntryWrite::Written;
-            } else if ((e.type == kFpga0Image || e.type == kFpga1Image) && ours) {
-                const u8 k = e.type == kFpga0Image ? 0 : 1;
-                if (release) {
-                    for (u8 r = fpgareg::VERSION0; r <= fpgareg::VERSION3; ++r) read_from_register(r, k);
-                    const u8* v = MCU_REG_func[k];
-                    if (Utils::fromBcd(v[31]) == e.version[0] && Utils::fromBcd(v[30]) == e.version[1] &&
-                        Utils::fromBcd(v[29]) == e.version[2] && v[28] == e.version[5])
-                        continue;
-                }
-                const EntryWrite r = update_txc_file(path, u8(k + 2), e.offset, e.length);
-                if (r != EntryWrite::Refused) m_upgrade.fpga[k] = r == EntryWrite::Written;
-            } else if (e.type == kOsdFont) {
-                if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config)
-                    reg43 = __atomic_load_n(&zp->reg_block.REG[43], __ATOMIC_SEQ_CST);
-                if ((reg43 & 0x3F) == 0x3F) continue;  // every font is there
-                if (update_c331_osd_font_file(path, e.offset, e.length) == EntryWrite::Written) m_upgrade.font = true;
-            }
-        }
+        if (m_stop.load()) break;
+        upgrade_package(path);
+    }
+    if (m_stop.load()) {
+        // The program ends: nothing more is put to use. An image already
+        // verified in a flash starts at the next power-up; a staged
+        // application stays staged.
+        upgradeLog("stopped by the end of the program; nothing installed, no FPGA reset");
+        m_upgrade.failed = true;
+        return;
     }
 
     if (m_upgrade.app) {
-        if (g_app_reset_flag.load() == 0) install_application();
+        if (g_app_reset_flag.load() == 0 && !install_application()) m_upgrade.failed = true;
         return;
     }
     for (u8 k = 0; k < 2; ++k) {
@@ -219,6 +196,74 @@ void fpga_manage::usb_upgrade_main_deal() {
         reset_fpga_rst(k);
     }
     if (m_upgrade.font) c331_manage::get()->request_font_reload();
+}
+
+void fpga_manage::upgrade_package(const QString& path) {
+    debugPrintf("\n usb upgrade file: %s (%s)\n", qPrintable(path), qPrintable(path.mid(path.lastIndexOf('.') + 1)));
+    Package pkg(path);
+    u8 hb[kHeadBytes];
+    if (!pkg.isOpen() || !pkg.read(0, hb, kHeadBytes)) {
+        upgradeLog(path + " cannot be read; skipped");
+        m_upgrade.failed = true;
+        return;
+    }
+    const Head head = parseHead(hb);
+    if (!entryCountFits(head.FileNum)) {
+        upgradeLog(QStringLiteral("%1 announces %2 entries, more than the %3 a package may hold; refused")
+                       .arg(path)
+                       .arg(head.FileNum)
+                       .arg(kMaxEntries));
+        m_upgrade.failed = true;
+        return;
+    }
+    const bool ours = head.ControllerType == kController;
+    const bool release = head.PublishType == kRelease;
+    // An entry that is not written (refused or failed) fails the run.
+    auto written = [this](EntryWrite r) {
+        if (r != EntryWrite::Written) m_upgrade.failed = true;
+        return r == EntryWrite::Written;
+    };
+    u8 reg43 = 0;
+    for (u32 i = 0; i < head.FileNum; ++i) {
+        // Checked between entries only: an entry once begun is erased,
+        // written and read back whole.
+        if (m_stop.load()) {
+            upgradeLog(QStringLiteral("%1: stopped before entry %2 of %3").arg(path).arg(i).arg(head.FileNum));
+            return;
+        }
+        u8 eb[kEntryBytes];
+        if (!pkg.read(entryOffset(i), eb, kEntryBytes)) {
+            upgradeLog(QStringLiteral("%1: entry table ends at entry %2 of %3").arg(path).arg(i).arg(head.FileNum));
+            m_upgrade.failed = true;
+            return;
+        }
+        const Entry e = parseEntry(eb);
+        debugPrintf("\n entry %u: type %u, length %u, offset %u, flash address %#x, sectors %u\n", i, e.type,
+                    e.length, e.offset, e.File_Flashaddr, e.SecNum);
+        if (e.type == kApplication && ours) {
+            if (release && std::memcmp(e.version, kAppVersion, sizeof kAppVersion) == 0) continue;
+            const EntryWrite r = update_muc_file(path, e.offset, e.length);
+            if (r != EntryWrite::Refused) m_upgrade.app = r == EntryWrite::Written;
+            written(r);
+        } else if ((e.type == kFpga0Image || e.type == kFpga1Image) && ours) {
+            const u8 k = e.type == kFpga0Image ? 0 : 1;
+            if (release) {
+                for (u8 r = fpgareg::VERSION0; r <= fpgareg::VERSION3; ++r) read_from_register(r, k);
+                const u8* v = MCU_REG_func[k];
+                if (Utils::fromBcd(v[31]) == e.version[0] && Utils::fromBcd(v[30]) == e.version[1] &&
+                    Utils::fromBcd(v[29]) == e.version[2] && v[28] == e.version[5])
+                    continue;
+            }
+            const EntryWrite r = update_txc_file(path, u8(k + 2), e.offset, e.length);
+            if (r != EntryWrite::Refused) m_upgrade.fpga[k] = r == EntryWrite::Written;
+            written(r);
+        } else if (e.type == kOsdFont) {
+            if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config)
+                reg43 = __atomic_load_n(&zp->reg_block.REG[43], __ATOMIC_SEQ_CST);
+            if ((reg43 & 0x3F) == 0x3F) continue;  // every font is there
+            if (written(update_c331_osd_font_file(path, e.offset, e.length))) m_upgrade.font = true;
+        }
+    }
 }
 
 // ---------------------------------------------------------------- application
@@ -277,7 +322,7 @@ fpga_manage::EntryWrite fpga_manage::update_muc_file(const QString& path, u32 of
     return EntryWrite::Written;
 }
 
-void fpga_manage::install_application() {
+bool fpga_manage::install_application() {
     // "chmod 777 -R /data/app", without following links out of the folder.
     FileOps::setPermissions(kAppFolder, 0777);
     const QString folder = Root::qpath(QString::fromLatin1(kAppFolder));
@@ -290,10 +335,13 @@ void fpga_manage::install_application() {
     Utils::sleep_ms(10);
     if (!FileOps::renamePath(kAppStaged, kAppFile)) {
         upgradeLog(QStringLiteral("%1 cannot be renamed over %2; no reboot").arg(kAppStaged, kAppFile));
-        return;
+        return false;
     }
-    if (g_update_status.load() == 0 && !ConfigEngine::write_loader_keys())
+    bool ok = true;
+    if (g_update_status.load() == 0 && !ConfigEngine::write_loader_keys()) {
         upgradeLog("the loader's settings were not written");
+        ok = false;
+    }
     FileOps::syncAll();
     Utils::sleep_ms(10);
     FileOps::syncAll();
@@ -301,6 +349,7 @@ void fpga_manage::install_application() {
     writeLogMsg(INFO, "USB upgrade: application installed; reboot follows");
     G_reboot_tickTicks.store(G_timeTicks);
     g_app_reset_flag.store(1);
+    return ok;
 }
 
 // ---------------------------------------------------------------- FPGA image

@@ -18,6 +18,15 @@ constexpr u8 kFpga0Image = 7;
 constexpr u8 kFpga1Image = 8;
 constexpr u8 kOsdFont = 13;
 
+// A package carries at most one application, one image for each FPGA and
+// the four OSD fonts (two encodings, two dot sizes): seven entries. Each
+// FPGA entry erases and reprograms its flash from address 0, so a table that
+// repeats entries by the thousand wears the flash out and holds the FPGA
+// thread for minutes. A table announcing more than kMaxEntries is no package
+// of this device: it is refused whole, before any entry is read.
+constexpr u16 kMaxEntries = 64;
+inline bool entryCountFits(u16 fileNum) { return fileNum <= kMaxEntries; }
+
 // The running application's version: year, month, date, hardware,
 // software, function.
 constexpr u8 kAppVersion[6] = {24, 10, 20, 11, 2, 1};

@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     u8 hb[kHeadBytes];
     std::memcpy(hb, data, kHeadBytes);
     const Head head = parseHead(hb);
+    if (!entryCountFits(head.FileNum)) return 0;  // refused whole
     for (u32 i = 0; i < head.FileNum; ++i) {
         if (!holds(size, entryOffset(i), kEntryBytes)) break;
         u8 eb[kEntryBytes];

@@ -7,6 +7,7 @@
 #include "upgrade_package.h"
 
 #include "core/config_engine.h"
+#include "core/logMsg.h"
 #include "core/usb_packages.h"
 #include "fpga/usb_upgrade.h"
 #include "sim/sim_c331.h"
@@ -207,7 +208,7 @@ TEST_F(UsbUpgradeTest, FpgaImageIsErasedWrittenVerifiedAndTheFpgaRestarts) {
     // A release of the version FPGA 1 runs (24-10-20 F1) is skipped.
     stick({128, 0x7652, {upkg::fpga(1, upkg::fpgaImage(image), {24, 10, 20, 0, 0, 1})}});
     run();
-    EXPECT_EQ((Vals{touches(1), resetsOf(1)}), (Vals{0, 0}));
+    EXPECT_EQ((Vals{touches(1), resetsOf(1), m->usb_grade_failed()}), (Vals{0, 0, 0}));
 }
 
 TEST_F(UsbUpgradeTest, FpgaImageThatLiesAboutItsLengthErasesNothing) {
@@ -221,7 +222,7 @@ TEST_F(UsbUpgradeTest, FpgaImageThatLiesAboutItsLengthErasesNothing) {
            {upkg::fpga(0, upkg::fpgaImage(image, long(image.size()) + 1)), upkg::fpga(0, upkg::fpgaImage(image, 0)),
             upkg::fpga(1, Bytes(40, 0)), upkg::fpga(1, upkg::fpgaImage(big)), cut}});
     run();
-    EXPECT_EQ((Vals{touches(0), touches(1), resetsOf(0), resetsOf(1)}), (Vals{0, 0, 0, 0}));
+    EXPECT_EQ((Vals{touches(0), touches(1), resetsOf(0), resetsOf(1), m->usb_grade_failed()}), (Vals{0, 0, 0, 0, 1}));
 }
 
 TEST_F(UsbUpgradeTest, FpgaIsResetOnlyAfterAVerifiedWrite) {
@@ -229,7 +230,7 @@ TEST_F(UsbUpgradeTest, FpgaIsResetOnlyAfterAVerifiedWrite) {
     flash[1]->setBusyPolls(-1);
     stick({0, 0x7652, {upkg::fpga(1, upkg::fpgaImage(upkg::pattern(4096, 9)))}});
     run();
-    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status()}), (Vals{0, 1}));
+    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status(), m->usb_grade_failed()}), (Vals{0, 1, 1}));
 
     // Busy long enough for an erase but past a page program's bound: erased,
     // never completely written, so not reset either.
@@ -239,7 +240,7 @@ TEST_F(UsbUpgradeTest, FpgaIsResetOnlyAfterAVerifiedWrite) {
     flash[1]->setBusyPolls(0);
     EXPECT_EQ(erases(1).size(), 1u);
     EXPECT_TRUE(flash[1]->read(0, 4096) != upkg::pattern(4096, 9));
-    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status()}), (Vals{0, 1}));
+    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status(), m->usb_grade_failed()}), (Vals{0, 1, 1}));
 }
 
 // ---- fonts
@@ -271,6 +272,63 @@ TEST_F(UsbUpgradeTest, FontsGoToTheirPlaceInTheSerialFlashUnlessPresentOrUnknown
     model->reg_block.REG[43] = 0x1F;
     run();
     EXPECT_TRUE(chip->flash(0x410000, 135) == upkg::fontData(1, 0x40, 100));
+}
+
+// ---- entry count and stop
+
+TEST_F(UsbUpgradeTest, APackageOfMoreThan64EntriesIsRefusedWholeAndOneOf64IsApplied) {
+    const Bytes image = upkg::pattern(4096, 11);
+    const upkg::Entry skipped{0, {}, {}};  // a type no target takes
+
+    // 65 entries, the first an image and a font: nothing reaches a flash.
+    upkg::Package over{0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image)), upkg::font(upkg::fontData(1, 0x20, 100))}};
+    over.entries.resize(65, skipped);
+    stick(over);
+    const u32 chipErases = chip->flashEraseCount();
+    run();
+    EXPECT_EQ((Vals{touches(0), touches(1), chip->flashEraseCount() - chipErases, resetsOf(0), m->usb_grade_failed()}),
+              (Vals{0, 0, 0, 0, 1}));
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("announces 65 entries"), std::string::npos);
+
+    // 64 entries, the last the image: written, verified, the FPGA reset.
+    upkg::Package at{0, 0x7652, {}};
+    at.entries.resize(63, skipped);
+    at.entries.push_back(upkg::fpga(0, upkg::fpgaImage(image)));
+    stick(at);
+    run();
+    EXPECT_TRUE(flash[0]->read(0, 4096) == image);
+    EXPECT_EQ((Vals{resetsOf(0), m->usb_grade_failed()}), (Vals{1, 0}));
+}
+
+TEST_F(UsbUpgradeTest, AStopEndsTheRunAfterTheEntryInProgressIsWrittenAndReadBack) {
+    // The stop arrives with the first page of FPGA 0's image on its way.
+    const Bytes image0 = upkg::pattern(40 * 1024, 12);
+    stick({0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image0)), upkg::fpga(1, upkg::fpgaImage(upkg::pattern(4096, 13)))}});
+    // The watcher outlives this body (the board's lines move until the
+    // manager is gone): it holds its own state and does nothing once fired.
+    auto stopped = std::make_shared<bool>(false);
+    board().simGpio().watch([stopped, f = flash[0].get(), mgr = m.get()](const std::string&, int) {
+        if (*stopped) return;
+        for (const auto& c : f->commands())
+            if (c.op == 0x02) {
+                *stopped = true;
+                mgr->stop();
+                return;
+            }
+    });
+    ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
+    for (int step = 0; step < 3; ++step) m->thread_turn();
+    ASSERT_TRUE(*stopped);
+
+    // The entry in progress is whole in the flash and was read back over
+    // its 40 KB.
+    EXPECT_TRUE(flash[0]->read(0, u32(image0.size())) == image0);
+    u32 readBack = 0;
+    for (const auto& c : flash[0]->commands())
+        if (c.op == 0x0B && c.address < image0.size()) readBack += c.length;
+    EXPECT_EQ(readBack, image0.size());
+    // The next entry never began; nothing is put to use.
+    EXPECT_EQ((Vals{touches(1), resetsOf(0), resetsOf(1)}), (Vals{0, 0, 0}));
 }
 
 // ---- folder, controller

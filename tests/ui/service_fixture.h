@@ -29,6 +29,7 @@ protected:
         delete g_linkoption.data();
         FpgaPanel::setUsbUpgradeRequest(nullptr);
         FpgaPanel::setUsbGradeTimeReader(nullptr);
+        FpgaPanel::setUsbGradeFailedReader(nullptr);
         ShellTest::TearDown();
     }
 

@@ -298,6 +298,19 @@ TEST_F(UsbListTest, TheEndOfARunShowsOnlyOnTheUsbTab) {
     page->on_Button_usb_clicked();
     page->syncUpdate(104);
     EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #51BB28 >downing over<br>9:5:7    9:6:30</font>");
+
+    // A run that failed: red, the same times, the text in the page's
+    // language.
+    FpgaPanel::setUsbGradeFailedReader([] { return true; });
+    page->syncUpdate(104);
+    EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #FF0000 >downing failed<br>9:5:7    9:6:30</font>");
+    g_language = 2;
+    page->syncUpdate(104);
+    EXPECT_EQ(log->text(),
+              "<font style = 'font-size:20px' color = #FF0000 >Ошибка обновления<br>9:5:7    9:6:30</font>");
+    g_language = 4;
+    page->syncUpdate(104);
+    EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #FF0000 >升級失敗<br>9:5:7    9:6:30</font>");
 }
 
 // A stick folder moved under the root reaches the page through the

@@ -1,7 +1,9 @@
 // The USB upgrade from the operator's side: OK on the communication page,
 // the FPGA manager's turns over the stick's packages with the updating
-// screen up, "downing over" at the end, and what each run leaves behind in
-// the simulated flashes, under "/data/app" and in the recorded shell.
+// screen up, "downing over" at the end of a clean run and a red failure
+// text at the end of one that refused a package, and what each run leaves
+// behind in the simulated flashes, under "/data/app" and in the recorded
+// shell.
 #include "service_fixture.h"
 
 #include "../fpga/upgrade_package.h"
@@ -70,8 +72,13 @@ protected:
         return done();
     }
     // The operator swaps the stick's package and presses OK; the run goes
-    // to its end and the page has shown it.
-    void upgradeWith(LinkOption* page, const upkg::Package& p) {
+    // to its end and the page has shown it. Returns what the page shows.
+    QString upgradeWith(LinkOption* page, const upkg::Package& p) {
+        QString shown;
+        upgradeRun(page, p, &shown);
+        return shown;
+    }
+    void upgradeRun(LinkOption* page, const upkg::Package& p, QString* shown) {
         QDir(QString::fromStdString(hostPath("/mnt/usb1"))).removeRecursively();
         page->syncUpdate(101);
         upkg::onStick("ZRV-K46", "pkg.ZRV", upkg::build(p));
@@ -82,8 +89,19 @@ protected:
         ASSERT_TRUE(turnUntil([] { return g_send_para.step() != 0; }, 1));
         EXPECT_TRUE(g_mainwindow->updateScreen() && g_mainwindow->updateScreen()->isVisible());
         ASSERT_TRUE(turnUntil([] { return g_usb_grade.load() == 0; }, 5));
-        QTRY_VERIFY(page->findChild<QLabel*>("label_log")->text().contains("downing over"));
+        QTRY_VERIFY(!page->findChild<QLabel*>("label_log")->text().isEmpty());
         EXPECT_FALSE(g_mainwindow->updateScreen());
+        *shown = page->findChild<QLabel*>("label_log")->text();
+    }
+    // The board's clock at that time of day (2026-01-01).
+    void wallClock(int hour, int minute, int second) {
+        std::tm t{};
+        t.tm_year = 126;
+        t.tm_mday = 1;
+        t.tm_hour = hour;
+        t.tm_min = minute;
+        t.tm_sec = second;
+        clock->setWallTime(t);
     }
     int flashTouches() {
         int n = 0;
@@ -118,8 +136,10 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
     for (auto& f : flash) f->clearLog();
     const u32 chipErases = chip->flashEraseCount();
 
-    // A hostile package: a count beyond its table, lengths and offsets that
-    // lie, an image over its entry, a font over its place. Nothing written.
+    // A hostile package: a count beyond its table and beyond what any
+    // package holds, lengths and offsets that lie, an image over its entry,
+    // a font over its place. Nothing written, and the page says the run
+    // failed, in red, with its times.
     upkg::Entry wrapping = upkg::app(upkg::pattern(100, 1));
     wrapping.offset = 0xFFFFFFF0L;
     upkg::Entry longApp = upkg::app(Bytes(10, 1));
@@ -131,7 +151,9 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
                           {wrapping, longApp, upkg::fpga(0, upkg::fpgaImage(upkg::pattern(4096, 3), 4097)), farImage,
                            bigFont, upkg::font(upkg::fontData(0, 0x21, 64))},
                           60000};
-    upgradeWith(page, hostile);
+    wallClock(14, 3, 9);
+    EXPECT_EQ(upgradeWith(page, hostile),
+              "<font style = 'font-size:20px' color = #FF0000 >downing failed<br>14:3:9    14:3:9</font>");
     EXPECT_EQ((Vals{flashTouches(), chip->flashEraseCount() - chipErases, resetsOf(0), resetsOf(1)}),
               (Vals{0, 0, 0, 0}));
     EXPECT_EQ(readHostFile(hostPath(usbupgrade::kAppFile)), "old");
@@ -142,7 +164,9 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
     // the FPGA up again on it, the font in the serial flash and reloaded.
     const Bytes image = upkg::pattern(40 * 1024, 4);
     const Bytes font = upkg::fontData(1, 0x40, 5000);
-    upgradeWith(page, {0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image)), upkg::font(font)}});
+    wallClock(14, 30, 9);
+    EXPECT_EQ(upgradeWith(page, {0, 0x7652, {upkg::fpga(0, upkg::fpgaImage(image)), upkg::font(font)}}),
+              "<font style = 'font-size:20px' color = #51BB28 >downing over<br>14:30:9    14:30:9</font>");
     EXPECT_TRUE(flash[0]->read(0, u32(image.size())) == image);
     EXPECT_TRUE(chip->flash(0x410000, u32(font.size())) == font);
     EXPECT_TRUE(c331->font_reload_pending());
@@ -152,7 +176,7 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
     // The application: installed, and the panel's tick reboots 300 ticks
     // after the install (recorded, never run).
     const Bytes app = upkg::pattern(300000, 5);
-    upgradeWith(page, {0, 0x7652, {upkg::app(app)}});
+    EXPECT_TRUE(upgradeWith(page, {0, 0x7652, {upkg::app(app)}}).contains("downing over"));
     EXPECT_TRUE(readHostFile(hostPath(usbupgrade::kAppFile)) == std::string(app.begin(), app.end()));
     ASSERT_EQ(g_app_reset_flag.load(), 1);
     advanceTicks(G_reboot_tickTicks.load() + 299 - G_timeTicks.load());

@@ -404,9 +404,17 @@ void LinkOption::syncUpdate(int code) {
         rcv_self_recovery_file_list();
         break;
     case 104:
-        if (m_tab == m_tabs[2])
-            m_log->setText(QStringLiteral("<font style = 'font-size:20px' color = #51BB28 >%1</font>")
-                               .arg(QStringLiteral("downing over<br>") + FpgaPanel::usbGradeTime()));
+        if (m_tab == m_tabs[2]) {
+            // A run that refused a package or did not write an entry must not
+            // read as done.
+            const bool failed = FpgaPanel::usbGradeFailed();
+            const QString what = failed ? ShellText::pick("升级失败", "downing failed", "Ошибка обновления",
+                                                          "Cập nhật thất bại", "升級失敗")
+                                        : QStringLiteral("downing over");
+            m_log->setText(QStringLiteral("<font style = 'font-size:20px' color = %1 >%2</font>")
+                               .arg(QLatin1String(failed ? "#FF0000" : "#51BB28"),
+                                    what + QStringLiteral("<br>") + FpgaPanel::usbGradeTime()));
+        }
         break;
     default:
         break;

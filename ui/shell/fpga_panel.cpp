@@ -102,6 +102,10 @@ std::function<QString()>& upgradeTimeReader() {
     static std::function<QString()> reader;
     return reader;
 }
+std::function<bool()>& upgradeFailedReader() {
+    static std::function<bool()> reader;
+    return reader;
+}
 }  // namespace
 
 bool postUsbUpgrade() {
@@ -124,6 +128,10 @@ void setUsbUpgradeRequest(std::function<bool()> request) { upgradeRequest() = st
 QString usbGradeTime() { return upgradeTimeReader() ? upgradeTimeReader()() : QString(); }
 
 void setUsbGradeTimeReader(std::function<QString()> reader) { upgradeTimeReader() = std::move(reader); }
+
+bool usbGradeFailed() { return upgradeFailedReader() && upgradeFailedReader()(); }
+
+void setUsbGradeFailedReader(std::function<bool()> reader) { upgradeFailedReader() = std::move(reader); }
 
 bool mappingOn() {
     fpga_manage* m = fpga_manage::p_fpga_manage;

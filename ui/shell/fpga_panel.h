@@ -69,6 +69,10 @@ void setUsbUpgradeRequest(std::function<bool()> request);
 // installed.
 QString usbGradeTime();
 void setUsbGradeTimeReader(std::function<QString()> reader);
+// The last upgrade run refused a package or did not write an entry; false
+// while no run is installed.
+bool usbGradeFailed();
+void setUsbGradeFailedReader(std::function<bool()> reader);
 
 // ---- the card jobs of the smart set-up wizard and the advanced page
 // The receiving cards' mapping: on when bit 7 of register 0 reads back set
