@@ -320,30 +320,21 @@ TEST_F(Brightness, ABurstOfChangesReachesTheFpgasAtOnceAndCostsOneErase) {
     quietSecond();
     EXPECT_LE(erases(FLASH_BRIGHT), e + 2);
     EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(222));
-}
 
-TEST_F(Brightness, ARecordTheFlashAlreadyHoldsIsNotWrittenAgain) {
-    up();
-    panelChange(87);
-    quietSecond();
+    // What the flash already holds is not written again: the same value, a
+    // level changed and changed back within the second, the same blocks.
     const u32 e3 = erases(FLASH_BRIGHT);
     panelChange(87);
     quietSecond();
-    // A level changed and changed back within the second: nothing to store.
     panelChange(40);
     clock->advanceMs(500);
     panelChange(87);
     quietSecond();
     EXPECT_EQ(erases(FLASH_BRIGHT), e3);
-
-    run(3, 0xAA, {16, 200});
-    quietSecond();
-    run(3, 0xAA, {16, 200});
-    quietSecond();
-    run(3, 0x55, {2});
-    quietSecond();
-    run(3, 0x55, {2});
-    quietSecond();
+    for (const Bytes& data : {Bytes{16, 200}, Bytes{16, 200}, Bytes{2}, Bytes{2}}) {
+        run(3, data.size() == 1 ? 0x55 : 0xAA, data);
+        quietSecond();
+    }
     const Bytes entries = {1, 0x08, 0x30, 0x20, 0x00};
     run(2, 0xAA, entries);
     run(2, 0xAA, entries);
