@@ -31,6 +31,14 @@ bool rawMode(u8 mode) { return mode == 16 || mode == 17; }
 
 }  // namespace
 
+u8 fpga_manage::percent_to_value(u32 percent) {
+    // Both ways round to the nearest, so a percentage comes back from the
+    // value it was stored as.
+    return u8(std::min<u32>((percent * 255 + 50) / 100, 255));
+}
+
+u16 fpga_manage::value_to_percent(u8 value) { return u16((u32(value) * 100 + 127) / 255); }
+
 u8 fpga_manage::level_to_value(u8 level, u8 mode) {
     if (rawMode(mode)) return level;
     // Level 0 would wrap to 255, full brightness.
@@ -44,11 +52,36 @@ void fpga_manage::set_level_images(u8 level) {
 }
 
 bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
+    // Each store costs the sector an erase and leaves it without a record
+    // until it is programmed: compare what is read back, and the bytes
+    // programmed, with what the flash holds first.
+    const u32 readBack = address == FLASH_ONOFF ? kOnOffRecordBytes : kBrightRecordBytes;
+    std::vector<u8> want(std::max(readBack, record ? length : 0), 0xFF);
+    if (record) std::memcpy(want.data(), record + 4, length);
+    std::vector<u8> have(want.size());
+    if (m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, address, u32(have.size()), have.data()) && have == want)
+        return true;
     bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
     if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
     if (!ok) writeLogMsg(ERROR, address == FLASH_ONOFF ? "fpga: on/off schedule record not stored"
                                                        : "fpga: brightness record not stored");
     return ok;
+}
+
+void fpga_manage::queue_bright_record(const u8* record, u32 length) {
+    bri_pending.waiting = true;
+    bri_pending.bytes.assign(record ? record + 4 : nullptr, record ? record + 4 + length : nullptr);
+    bri_pending.tick = G_timeTicks;
+}
+
+void fpga_manage::store_pending_bright(bool now) {
+    QMutexLocker lock(&bri_mutex);
+    if (!bri_pending.waiting || (!now && Utils::getTimeSpace(bri_pending.tick) < kRecordQuietTicks)) return;
+    std::vector<u8> record(4 + bri_pending.bytes.size());
+    std::copy(bri_pending.bytes.begin(), bri_pending.bytes.end(), record.begin() + 4);
+    // A failed store is logged and not retried: the next change queues again.
+    store_record(FLASH_BRIGHT, bri_pending.bytes.empty() ? nullptr : record.data(), u32(bri_pending.bytes.size()));
+    bri_pending = PendingRecord{};
 }
 
 // ---------------------------------------------------------------- the write
@@ -75,8 +108,8 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
     g_change[12] = 0;
     g_change[13] = 1;
     ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
-    // The value is worked out, and the panel's taken as the level, whether
-    // or not a port is linked: the panel's value is stored either way.
+    // The value is worked out whether or not a port is linked: the panel's
+    // value is stored either way.
     u8 v;
     if (panel) {
         u32 b = 100;
@@ -84,9 +117,15 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
             QMutexLocker lock(&c331_manage::get()->mutex);
             b = p->live_image.word(RamOffset::BRIGHTNESS);
         }
-        v = u8(std::min<u32>(b * 255 / 100, 255));
-        if (!rawMode(bri_mode)) v = std::max<u8>(v, 15);
-        set_level_images(v);
+        v = percent_to_value(b);
+        // The live mode stays until the stored record is reloaded. In a
+        // 16-step mode the level images keep the task's level: the value
+        // read back as a level would be full brightness at the next run of
+        // the half-hour table, the sensor or the fixed level.
+        if (!rawMode(bri_mode))
+            v = std::max<u8>(v, 15);
+        else
+            set_level_images(v);
     } else {
         u8 level0;
         {
@@ -94,7 +133,7 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
             level0 = m_reg[0][BRI_LEVEL];
         }
         v = level_to_value(level0, bri_mode);
-        const u16 word = u16(u32(v) * 100 / 255);
+        const u16 word = value_to_percent(v);
         bool changed = false;
         if (p) {
             QMutexLocker lock(&c331_manage::get()->mutex);
@@ -140,12 +179,7 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
         std::memcpy(record + 4, head, sizeof head);
         std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
-        store_record(FLASH_BRIGHT, record, kBrightRecordBytes);
-        // The live state is what that record gives at the next start: a
-        // later task run must not read the value as a 16-step level.
-        bri_mode = 16;
-        g_change[16] = v;
-        g_change[18] = 5;
+        queue_bright_record(record, kBrightRecordBytes);
     }
     return 1;
 }
@@ -163,9 +197,16 @@ void fpga_manage::reload_bright_record() {
         if (m_reg[0][RUN_MARK] != RUNNING && m_reg[1][RUN_MARK] != RUNNING) return;
     }
     // Read into a buffer of its own: MCU_RAM_CMD holds what the PC reads.
+    // A record still waiting for its store is what the flash will hold.
     u8 rec[kBrightRecordBytes];
-    const bool valid = m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_BRIGHT, sizeof rec, rec) &&
-                       rec[0] == kRecordValid;
+    bool read = true;
+    if (bri_pending.waiting) {
+        std::memset(rec, 0xFF, sizeof rec);
+        std::copy_n(bri_pending.bytes.begin(), std::min(bri_pending.bytes.size(), sizeof rec), rec);
+    } else {
+        read = m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_BRIGHT, sizeof rec, rec);
+    }
+    const bool valid = read && rec[0] == kRecordValid;
     if (!valid) {
         g_change[14] = 0;
         g_change[16] = 16;

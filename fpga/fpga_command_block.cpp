@@ -1,6 +1,7 @@
 // The command block the PC leaves in MCU_RAM_CMD and runs through register 2
 // bit 2: the clock setting, the daily on/off schedule and the brightness
-// mode, the last two kept in the flash behind FPGA 0.
+// mode, the last two kept in the flash behind FPGA 0 (the brightness record
+// once it has stood for a quiet second, as the panel's).
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
@@ -79,7 +80,7 @@ void fpga_manage::Dealwith_mcu_ram() {
     const u8 mode = data[0];
     if (!fixedLevelMode(mode)) {
         if (store == kStore || store == kErase) {
-            store_record(FLASH_BRIGHT, store == kStore ? record : nullptr, len + kHead);
+            queue_bright_record(store == kStore ? record : nullptr, len + kHead);
             g_change[17] = 1;
         }
         g_change[26] = 0;
@@ -90,7 +91,7 @@ void fpga_manage::Dealwith_mcu_ram() {
     g_change[16] = data[1];
     Brightness_hand_dealwith(false);
     if (store == kStore) {
-        store_record(FLASH_BRIGHT, record, len + kHead);
+        queue_bright_record(record, len + kHead);
         g_change[17] = 1;
     }
 }

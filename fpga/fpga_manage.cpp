@@ -147,6 +147,7 @@ void fpga_manage::stop() {
     m_stop.store(true);
     fpga_handover::wake_fpga_thread();
     if (m_thread.joinable()) m_thread.join();
+    store_pending_bright(true);
 }
 
 // ---------------------------------------------------------------- thread
@@ -198,6 +199,7 @@ void fpga_manage::pass() {
         if (released(k)) power_up_check_fpga_status(k);
     if (fpga_handover::take_output_layout() && set_fpga_lcd() != 1) fpga_handover::restore_output_layout();
     if (fpga_handover::take_brightness() && set_fpga_bri_val() != 1) fpga_handover::restore_brightness();
+    store_pending_bright(false);
     if (g_set_led_para.load() != 0) set_led_para_deal();
     if (get_fpga_status() && Utils::getTimeSpace(m_time_tick) >= 26) {
         IT8563WE_Get(&current_time);
@@ -339,7 +341,12 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
     }
     if (!mirrored(reg)) return;
 
-    bool runBlock = false, blackoutWord = false;
+    // The command block runs before register 2 reaches the wire, and
+    // outside the register lock, which its own register writes take. The
+    // request is in the value written: bit 2 is never sent, so the FPGA
+    // never holds it.
+    if (reg == CONTROL && (value & mask & CONTROL_CMD_BLOCK)) Dealwith_mcu_ram();
+    bool blackoutWord = false;
     u8 screen = 1;
     {
         // One lock from the read to the wire write, so two writers of
@@ -355,7 +362,6 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
         }
         u8 send = merged;
         if (reg == CONTROL) {
-            runBlock = (send & CONTROL_CMD_BLOCK) != 0;
             send &= u8(~(CONTROL_CMD_BLOCK | CONTROL_NEVER_SENT));
         } else if (reg == SCREEN) {
             screen = (merged & SCREEN_BLACK) ? 0 : 1;
@@ -366,7 +372,6 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
         }
         write_fpga_register(reg, send, fpga, mask);
     }
-    if (runBlock) Dealwith_mcu_ram();
     if (blackoutWord) {
         ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
         if (!p) return;

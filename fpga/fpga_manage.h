@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 // Calendar time as the schedules and the run-time record keep it.
 struct TimeRealType {
@@ -57,7 +58,8 @@ public:
     int initialize(bool startThread = true);
     // Start values of the blocks, the g_change words and the mailbox.
     void softinit();
-    // Stops and joins the FPGA thread (orderly shutdown).
+    // Stops and joins the FPGA thread (orderly shutdown) and stores a
+    // brightness record still waiting for its quiet second.
     void stop();
 
     // ---- the thread
@@ -156,12 +158,33 @@ public:
     // Level x 16 - 1 for a 16-step mode (level clamped to 1-16), the level
     // itself for modes 16 and 17.
     static u8 level_to_value(u8 level, u8 mode);
+    // The panel's percentage (image word 2176) as a register-6 value and
+    // back, each rounded to the nearest.
+    static u8 percent_to_value(u32 percent);
+    static u16 value_to_percent(u8 value);
     // Register image 64 of both FPGAs := level.
     void set_level_images(u8 level);
-    // Erases the record's sector in the flash behind FPGA 0 and, unless
-    // record is null, programs length bytes from record + 4 at address;
-    // false (logged) when the flash failed.
+    // Makes the record at address in the flash behind FPGA 0 hold length
+    // bytes from record + 4 (null: an erased record): erases its sector and
+    // programs them, unless the flash already reads back what that would
+    // give. False (logged) when the flash failed.
     bool store_record(u32 address, const u8* record, u32 length);
+    // The brightness record is stored once its value has stood for
+    // kRecordQuietTicks (or at stop()): a dragged slider or a burst of PC
+    // writes costs one erase of its sector, not one per step. Until then a
+    // reload reads the record waiting here, as the flash will hold it.
+    // Caller holds bri_mutex.
+    void queue_bright_record(const u8* record, u32 length);
+    // Stores the waiting record once it has stood long enough, or at once
+    // when `now`. Takes bri_mutex.
+    void store_pending_bright(bool now);
+    static constexpr u32 kRecordQuietTicks = 100;
+    struct PendingRecord {
+        bool waiting = false;
+        std::vector<u8> bytes;  // from byte 0 of the record; empty: erased
+        u32 tick = 0;           // when it last changed
+    };
+    PendingRecord bri_pending;  // guarded by bri_mutex
     // The value this manager last wrote into image word 2176 itself (-1:
     // none pending); guarded by bri_mutex.
     int own_bri_word = -1;

@@ -47,6 +47,45 @@ protected:
         clock->advanceMs(10 * fpga_manage::kTaskTicks);
         m->Extension_function();
     }
+    // Changes stand for the quiet second; one pass stores the record.
+    void quietSecond() {
+        clock->advanceMs(10 * fpga_manage::kRecordQuietTicks);
+        m->thread_turn();
+    }
+    // A new manager over the same FPGAs and flash (the old one stopped in
+    // order).
+    void restart() {
+        m.reset();
+        fpga_manage::p_fpga_manage = nullptr;
+        for (int k = 0; k < 2; ++k) fpga[k]->clearLog();
+        m = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = m.get();
+        ASSERT_EQ(m->initialize(false), 0);
+    }
+    // A restart, the reload of the stored record once the FPGAs run, and the
+    // task's first run.
+    void restartAndReload() {
+        restart();
+        m->write_to_register(fpgareg::RUN_MARK, 0xFF, fpgareg::RUNNING, 0);
+        m->record_bright_change();
+        taskRun();
+    }
+    u16 panel() {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        return model->live_image.word(RamOffset::BRIGHTNESS);
+    }
+    // The panel's change as the c331 thread hands it over, and one pass.
+    void panelChange(u16 v) {
+        setPanel(v);
+        fpga_handover::raise_brightness();
+        m->thread_turn();
+    }
+    // The record a panel value gives: a fixed level used as it is.
+    static Bytes panelRecord(u8 v) {
+        Bytes r = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+        r.insert(r.end(), 48, v);
+        return r;
+    }
     Bytes rec(u32 address, u32 len) { return flash[0]->read(address, len); }
     u32 erases(u32 address) { return flash[0]->eraseCount(address / 0x1000); }
     u8 reg6(int k) { return fpga[k]->reg(6); }
@@ -104,6 +143,7 @@ TEST_F(Brightness, CommandBlockLevelsEraseAndRefusedLengths) {
     up();
     run(3, 0xAA, {0, 8});
     EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{127, 127}));
+    quietSecond();
     EXPECT_EQ(rec(FLASH_BRIGHT, 11), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 2, 0, 0, 8, 0xFF}));
     run(3, 0, {0, 0});  // level 0 is the lowest step, not full brightness
     EXPECT_EQ(reg6(0), 15);
@@ -124,20 +164,16 @@ TEST_F(Brightness, CommandBlockLevelsEraseAndRefusedLengths) {
     m->Extension_function();
     EXPECT_EQ(m->g_change[14], 1u);
     run(3, 0x55, {2});
-    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), rec(FLASH_BRIGHT, 1)[0]}), (Vals{e3 + 1, 0xFF}));
     m->Extension_function();
     EXPECT_EQ((Vals{m->g_change[14], m->g_change[16], m->g_change[17]}), (Vals{0, 16, 0}));
+    quietSecond();
+    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), rec(FLASH_BRIGHT, 1)[0]}), (Vals{e3 + 1, 0xFF}));
 }
 
 TEST_F(Brightness, StoredLevelComesBackAfterARestart) {
     up();
     run(3, 0xAA, {0, 8});
-    m.reset();
-    fpga_manage::p_fpga_manage = nullptr;
-    for (int k = 0; k < 2; ++k) fpga[k]->clearLog();
-    m = std::make_unique<fpga_manage>();
-    fpga_manage::p_fpga_manage = m.get();
-    ASSERT_EQ(m->initialize(false), 0);
+    restart();
     up();
     ASSERT_TRUE(runUntil([&] { return !fpga[1]->writesTo(6).empty(); }, 1200));
     EXPECT_EQ((Vals{fpga[0]->writesTo(6).back(), fpga[1]->writesTo(6).back()}), (Vals{127, 127}));
@@ -151,23 +187,26 @@ TEST_F(Brightness, PanelWordIsWrittenAndStoredAsAFixedLevel) {
     setPanel(3);
     EXPECT_EQ(m->set_fpga_bri_val(), 1);
     EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{15, 15}));
+    quietSecond();
     Bytes stored = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
     stored.insert(stored.end(), 48, 15);
     EXPECT_EQ(rec(FLASH_BRIGHT, 57), stored);
     run(3, 0, {16, 50});
     setPanel(3);
     EXPECT_EQ(m->set_fpga_bri_val(), 1);
-    EXPECT_EQ(reg6(0), 7);
+    EXPECT_EQ(reg6(0), 8);  // 7.65
     setPanel(1000);  // the word is 16 bits: never beyond full brightness
     m->set_fpga_bri_val();
     EXPECT_EQ(reg6(1), 255);
 
     // FPGA 1 reads back another value: 0, the flag stays, nothing stored.
+    quietSecond();
     const u32 e = erases(FLASH_BRIGHT);
     board().simGpio().setLine(GpioName::kFpga1Reset, 0);
     setPanel(60);
     fpga_handover::raise_brightness();
     m->pass();
+    quietSecond();
     EXPECT_EQ((Vals{fpga_handover::g_bri_set_flag.load(), erases(FLASH_BRIGHT)}), (Vals{1, e}));
 }
 
@@ -177,6 +216,7 @@ TEST_F(Brightness, NoLinkedPortSendsNothingButStoresThePanelValue) {
     setPanel(40);
     EXPECT_EQ(m->set_fpga_bri_val(), 1);
     EXPECT_TRUE(fpga[0]->writesTo(6).empty());
+    quietSecond();
     EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 102);
 }
 
@@ -184,6 +224,7 @@ TEST_F(Brightness, HalfHourTableAndOwnWordsComingBack) {
     up();
     run(3, 0xAA, table());
     m->Extension_function();  // reload: the table and the task
+    quietSecond();
     at(2, 23, 59);
     taskRun();
     EXPECT_EQ((Vals{m->bri_last_slot, reg6(0), reg6(1)}), (Vals{47, 16 * 16 - 1, 255}));
@@ -194,7 +235,7 @@ TEST_F(Brightness, HalfHourTableAndOwnWordsComingBack) {
     // The word written from the table comes back from the c331 thread: the
     // table's record stays and so does the level.
     const Bytes record = rec(FLASH_BRIGHT, 57);
-    EXPECT_EQ(model->live_image.word(RamOffset::BRIGHTNESS), 15 * 100 / 255);
+    EXPECT_EQ(model->live_image.word(RamOffset::BRIGHTNESS), 6);  // 5.88
     fpga_handover::raise_brightness();
     m->pass();
     EXPECT_EQ((Vals{rec(FLASH_BRIGHT, 57) == record, reg6(0)}), (Vals{1, 15}));
@@ -207,6 +248,7 @@ TEST_F(Brightness, HalfHourTableAndOwnWordsComingBack) {
     setPanel(80);
     fpga_handover::raise_brightness();
     m->pass();
+    quietSecond();
     EXPECT_EQ((Vals{reg6(0), rec(FLASH_BRIGHT, 7)[6]}), (Vals{204, 49}));
 }
 
@@ -252,8 +294,114 @@ TEST_F(Brightness, CommandBlocksFromAProtocolThreadWhileTheTaskRuns) {
     }
     pc.join();
     m->Extension_function();
+    quietSecond();
     // The last block stored the table; its reload brought the table back.
     EXPECT_EQ((Vals{m->bri_mode, m->HalfHourValue[47], rec(FLASH_BRIGHT, 1)[0]}), (Vals{1, 16, 0xAA}));
+}
+
+TEST_F(Brightness, ABurstOfChangesReachesTheFpgasAtOnceAndCostsOneErase) {
+    up();
+    const u32 e = erases(FLASH_BRIGHT);
+    // 1,000 changes within 0.8 s, as a dragged slider or a PC gives them:
+    // four quick runs with the slider held still for 0.2 s between them.
+    int i = 0;
+    for (int run = 0; run < 4; ++run) {
+        for (int j = 0; j < 250; ++j, ++i) {
+            if (i % 5 == 0) clock->advanceMs(1);
+            panelChange(i == 999 ? 87 : u16(i % 100));
+            if (i == 50) EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{128, 128}));  // 127.5
+        }
+        for (int pause = 0; run < 3 && pause < 20; ++pause) {
+            clock->advanceMs(10);
+            m->thread_turn();
+        }
+    }
+    EXPECT_EQ((Vals{reg6(0), reg6(1), erases(FLASH_BRIGHT)}), (Vals{222, 222, e}));  // 221.85
+    quietSecond();
+    EXPECT_LE(erases(FLASH_BRIGHT), e + 2);
+    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(222));
+
+    // What the flash already holds is not written again: the same value, a
+    // level changed and changed back within the second, the same blocks.
+    const u32 e3 = erases(FLASH_BRIGHT);
+    panelChange(87);
+    quietSecond();
+    panelChange(40);
+    clock->advanceMs(500);
+    panelChange(87);
+    quietSecond();
+    EXPECT_EQ(erases(FLASH_BRIGHT), e3);
+    for (const Bytes& data : {Bytes{16, 200}, Bytes{16, 200}, Bytes{2}, Bytes{2}}) {
+        run(3, data.size() == 1 ? 0x55 : 0xAA, data);
+        quietSecond();
+    }
+    const Bytes entries = {1, 0x08, 0x30, 0x20, 0x00};
+    run(2, 0xAA, entries);
+    run(2, 0xAA, entries);
+    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), erases(FLASH_ONOFF), rec(FLASH_ONOFF, 9)[8]}), (Vals{e3 + 2, 1, 1}));
+}
+
+TEST_F(Brightness, AnOrderlyStopInTheQuietSecondStoresThePendingValue) {
+    up();
+    panelChange(64);
+    clock->advanceMs(500);
+    m->thread_turn();
+    EXPECT_EQ(rec(FLASH_BRIGHT, 1)[0], 0xFF);
+    m->stop();
+    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(163));  // 163.2
+}
+
+TEST_F(Brightness, EveryPercentageComesBackAfterStoreRestartAndReload) {
+    up();
+    // Value 128 stored: the panel shows 50 (50.2).
+    flash[0]->preload(FLASH_BRIGHT, {0xAA, 3, 0xAA, 0, 0, 0, 2, 0, 16, 128});
+    setPanel(999);
+    restartAndReload();
+    EXPECT_EQ(panel(), 50);
+    std::vector<int> drifted;
+    for (u16 b = 0; b <= 100; ++b) {
+        setPanel(b);
+        ASSERT_EQ(m->set_fpga_bri_val(), 1);
+        setPanel(999);
+        restartAndReload();
+        if (b == 50) EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 128);
+        if (b == 87) EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 222);
+        if (panel() != b) drifted.push_back(b);
+    }
+    EXPECT_EQ(drifted, std::vector<int>{});
+}
+
+TEST_F(Brightness, APanelWriteLeavesTheRunningTableActingUntilTheReload) {
+    up();
+    at(2, 0, 10);
+    run(3, 0xAA, table());
+    m->Extension_function();  // the reload and a new slot, 0: level 1
+    EXPECT_EQ(reg6(0), 15);
+    panelChange(50);
+    EXPECT_EQ((Vals{reg6(0), m->bri_mode}), (Vals{128, 1}));
+    // The slot's second write is the table's level again, not the panel's
+    // value read as a level (full brightness).
+    taskRun();
+    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{15, 15, 6}));  // 5.88
+    at(2, 0, 40);
+    taskRun();  // slot 1: level 2
+    EXPECT_EQ(reg6(0), 31);
+    // The store holds the panel's value as a fixed level; the reload takes it.
+    quietSecond();
+    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(128));
+    restartAndReload();
+    EXPECT_EQ((Vals{m->bri_mode, reg6(0), panel()}), (Vals{16, 128, 50}));
+}
+
+TEST_F(Brightness, TheCommandBlockRunsBeforeRegisterTwoIsWritten) {
+    up();
+    fpga[0]->clearLog();
+    run(3, 0, {16, 77});
+    std::vector<int> order;
+    for (const auto& w : fpga[0]->regWrites())
+        if (w.reg == 2 || w.reg == 6) order.push_back(w.reg);
+    EXPECT_EQ(order, (std::vector<int>{6, 2}));
+    EXPECT_EQ((Vals{fpga[0]->writesTo(2).back() & 0x04, reg6(0)}), (Vals{0, 77}));
 }
 
 }  // namespace
