@@ -95,7 +95,6 @@ void stopWorkersAndPersist() {
     if (UsbServer* p = UsbServer::p_UsbServer) p->stop();
     if (vimrasource* p = vimrasource::p_vimra_source) p->stop();
     if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
-    if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
     c331_manage* c331 = c331_manage::p_c331_manage;
     if (c331) c331->stop();
 
