@@ -107,7 +107,9 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui_Adv
         m_entries.clear();
         m_entries << text;
         m_shown = 1;
+        m_checkFailed = false;
     });
+    connect(&jobs, &fpga_job_notifier::advanced_failed, this, &AdvancedOption::jobFailed);
     connect(&jobs, &fpga_job_notifier::recovery_list_cleared, this, [this] {
         if (m_shown == 0) return;
         m_entries.clear();
