@@ -108,6 +108,9 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui_Adv
         m_entries << text;
         m_shown = 1;
         m_checkFailed = false;
+        // Drawn now: by the time the job's change signal is served, the
+        // periodic search may have put "none" into the card word again.
+        if (rcv_self_recovery_ornot()) rcv_self_recovery_file_list();
     });
     connect(&jobs, &fpga_job_notifier::advanced_failed, this, &AdvancedOption::jobFailed);
     connect(&jobs, &fpga_job_notifier::recovery_list_cleared, this, [this] {
