@@ -291,8 +291,9 @@ protected:
 
 TEST_F(CardSearch, EveryCycleClearsEachPairsBitAndWalksThePairsOddOrEvenPortFirst) {
     start(R"({"0": 2, "1": 3, "4": 1, "8": 2, "9": 3, "12": 2, "13": 1})");
+    std::set<bool> kinds;
     for (int round = 0; round < 2; ++round) {
-        cycle();
+        for (int k = 0; k <= round; ++k) cycle();  // one odd, one even cycle below
         tick(40);  // every reply taken and acknowledged
         for (auto& f : fpga) {
             f->setReg(131, 0x0F);
@@ -300,6 +301,7 @@ TEST_F(CardSearch, EveryCycleClearsEachPairsBitAndWalksThePairsOddOrEvenPortFirs
             f->clearLog();
         }
         const bool odd = cycle() & 1;
+        kinds.insert(odd);
         // Bit 0 of 131 for ports 0-1, bit 2 for 4-5; bit 0 of 147 for 8-9;
         // each cleared before the pair's first search.
         EXPECT_EQ((std::vector<int>{fpga[0]->pairBitsAtLastSearch(0), fpga[0]->pairBitsAtLastSearch(1),
@@ -322,6 +324,7 @@ TEST_F(CardSearch, EveryCycleClearsEachPairsBitAndWalksThePairsOddOrEvenPortFirs
         tick(40);
         EXPECT_EQ(m->search_result_mask & 0x3FFFu, 0x0115u);
     }
+    EXPECT_EQ(kinds.size(), 2u);
 }
 
 TEST_F(CardSearch, ASilentPairLosesOnePortsCardsOnlyAfterAnOddCycle) {
