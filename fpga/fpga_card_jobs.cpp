@@ -53,6 +53,13 @@ void fpga_manage::job_done() {
     const u8 job = g_send_para.job();
     g_send_para.finish();
     fpga_job_notifier::get().progress(job, 100);
+    if (m_job_failed) fpga_job_notifier::get().failed(job);
+    m_job_failed = false;
+}
+
+void fpga_manage::report_failure() {
+    if (m_job_failed) fpga_job_notifier::get().failed(g_send_para.job());
+    m_job_failed = false;
 }
 
 void fpga_manage::heartbeat() {
@@ -85,12 +92,14 @@ void fpga_manage::SmartMapping_deal() {
     case 0:
         p.card_index = 0;
         p.port = line_type.port;
+        m_job_failed = false;
         if (line_type.rows == 0 || line_type.columns == 0 || line_type.routing < 1 || line_type.routing > 16 ||
             line_type.port > 23) {
             writeLogMsg(WARNING, "fpga: quick set-up of " + std::to_string(line_type.rows) + " x " +
                                      std::to_string(line_type.columns) + " cabinets, routing " +
                                      std::to_string(line_type.routing) + ", port " +
                                      std::to_string(line_type.port) + " cannot be placed; nothing sent");
+            m_job_failed = true;
             p.setStep(4);
             break;
         }

@@ -59,14 +59,18 @@ fpga_job_notifier& fpga_job_notifier::get() {
     return notifier;
 }
 
+void fpga_job_notifier::toPage(u8 job, void (fpga_job_notifier::*quick)(int),
+                               void (fpga_job_notifier::*advanced)(int), int value) {
+    auto signal = job >= 1 && job <= 4 ? quick : advanced;
+    GuiBridge::post([this, signal, value] { emit(this->*signal)(value); });
+}
+
 void fpga_job_notifier::progress(u8 job, int value) {
-    const bool quick = job >= 1 && job <= 4;
-    GuiBridge::post([this, quick, value] {
-        if (quick)
-            emit quick_progress(value);
-        else
-            emit advanced_progress(value);
-    });
+    toPage(job, &fpga_job_notifier::quick_progress, &fpga_job_notifier::advanced_progress, value);
+}
+
+void fpga_job_notifier::failed(u8 job) {
+    toPage(job, &fpga_job_notifier::quick_failed, &fpga_job_notifier::advanced_failed, job);
 }
 
 void fpga_job_notifier::entry_found(const QString& text) {

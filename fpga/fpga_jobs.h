@@ -88,12 +88,21 @@ public:
     void progress(u8 job, int value);
     void entry_found(const QString& text);
     void list_to_clear();
+    // `job` ended in an error: what it was to do is not done, although its
+    // progress ended at 100 like any other end.
+    void failed(u8 job);
 
 signals:
     void quick_progress(int value);
     void advanced_progress(int value);
+    void quick_failed(int job);
+    void advanced_failed(int job);
     void recovery_entry_found(const QString& text);
     void recovery_list_cleared();
+
+private:
+    // Emits quick (jobs 1-4) or advanced (5, 6) in the GUI thread.
+    void toPage(u8 job, void (fpga_job_notifier::*quick)(int), void (fpga_job_notifier::*advanced)(int), int value);
 };
 
 extern SEND_PARA g_send_para;

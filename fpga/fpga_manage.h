@@ -316,10 +316,12 @@ public:
     static constexpr u32 kJobEndTicks = 200;
     static constexpr u32 kHeartbeatTicks = 100;
     static constexpr u32 kPcPauseTicks = 80;
-    // Recovery target: the card the last check found (port 0-23).
+    // Recovery target: the card the last check found (port 0-23). The card
+    // is the index a card reported, kept whole: it may lie beyond the cards
+    // the package describes, and the recovery refuses it then.
     u8 recovery_screen = 0;
     u8 recovery_port = 0;
-    u8 recovery_card = 0;
+    u16 recovery_card = 0;
     u8 recovery_net = 0;     // the net of the screen that holds it
 
     // ---- USB upgrade (FPGA thread; requested through post_usb_upgrade)
@@ -422,7 +424,12 @@ private:
     // flag cleared.
     void send_job_frame(const u8* frame, u32 length, u8 port);
     void port_walk_deal(bool save);
-    void end_with_error();
+    // To the error end (progress 100, the job word cleared a second later).
+    // `failed` false: the job found nothing to work on, which the page is
+    // not told as a failure.
+    void end_with_error(bool failed = true);
+    // Tells the posting page that the job failed, when it did; once per job.
+    void report_failure();
     void finish_check(RCV_CHECK_OR_RECOVERY mode);
     // The entries of one package, in order; returns early on a stop.
     void upgrade_package(const QString& path);
@@ -439,6 +446,7 @@ private:
     mutable QMutex m_grade_time_mutex;
     QString m_job_file;     // package or scan file of the running job 2, 5, 6
     u32 m_op_wait_ms = 0;   // acknowledgement wait or pause of the operation
+    bool m_job_failed = false;  // the running job's end is a failure
 
     u8 m_reg[2][fpgareg::kImageSize] = {};
     u8 m_para[2][fpgareg::kAreaSize] = {};

@@ -63,7 +63,10 @@ void raiseChange(int code) {
 
 }  // namespace
 
-void fpga_manage::end_with_error() { g_send_para.setStep(S_ERROR); }
+void fpga_manage::end_with_error(bool failed) {
+    m_job_failed = failed;
+    g_send_para.setStep(S_ERROR);
+}
 
 void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
     SEND_PARA& p = g_send_para;
@@ -77,6 +80,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
     switch (p.step()) {
     case 0:
         p.card_to_recover.store(0xFFFF);
+        m_job_failed = false;
         if (!get_fpga_status()) {
             writeLogMsg(WARNING, "fpga: card job " + std::to_string(p.job()) + " while the FPGAs are not running");
             end_with_error();
@@ -178,7 +182,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
             job_progress((p.net_index * 100 + 100) / (rr.net_count + 1));
             p.setStep(0x0D);
         } else if (recovery_card < rr.net.cards) {
-            p.card_index = p.net_card_index = recovery_card;
+            p.card_index = recovery_card;
+            p.net_card_index = u8(recovery_card);
             p.port = u8(rr.net.port);  // the coordinate part goes to the net's port
             job_progress(28);
             p.setStep(10);
@@ -251,7 +256,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
         if (cards == 0 || (!scan && recovery_card >= cards)) {
             writeLogMsg(WARNING, "fpga: port " + std::to_string(p.port + 1) + " has " + std::to_string(cards) +
                                      " cards; nothing replayed");
-            end_with_error();
+            // A scan file for a port without cards has nothing to do; a
+            // recovery whose card is not there has failed.
+            end_with_error(!scan || cards != 0);
             break;
         }
         if (!scan) p.card_index = recovery_card;
@@ -274,6 +281,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
         break;
     case S_ERROR:
         job_progress(100);
+        report_failure();
         p.setStep(S_ERROR_WAIT);
         g_change[2] = G_timeTicks;
         break;
@@ -294,13 +302,10 @@ void fpga_manage::finish_check(RCV_CHECK_OR_RECOVERY mode) {
     SEND_PARA& p = g_send_para;
     const rcvRecovery& rr = *recovery;
     const u16 card = p.card_to_recover.load();
-    // Only a check searches; the card word of another mode is no finding.
-    bool found = mode == RCV_CHECK && card != 0xFFFF && card != 0xFF;
-    if (found && card >= rr.net.cards) {
-        writeLogMsg(WARNING, "fpga: card " + std::to_string(card) + " reported on a net of " +
-                                 std::to_string(rr.net.cards) + " cards; ignored");
-        found = false;
-    }
+    // A check asks for the card, and a recovery may meet another card that
+    // asks for its data while it replays a search; the card word of a scan
+    // file names nothing on the package's nets.
+    const bool found = mode != RCV_SCAN && card != 0xFFFF && card != 0xFF;
     if (!found) {
         if (mode == RCV_RECOVERY) fpga_job_notifier::get().list_to_clear();
         job_done();
@@ -309,7 +314,12 @@ void fpga_manage::finish_check(RCV_CHECK_OR_RECOVERY mode) {
     recovery_screen = p.screen_index;
     recovery_net = p.net_index;
     recovery_port = u8(rr.net.port);
-    recovery_card = u8(card);
+    // A card beyond the ones the package describes is shown, marked, and
+    // refused by the recovery: its index is never looked up.
+    recovery_card = card;
+    if (card >= rr.net.cards)
+        writeLogMsg(WARNING, "fpga: card " + std::to_string(card + 1) + " needs recovery on a net the package gives " +
+                                 std::to_string(rr.net.cards) + " cards");
     fpga_job_notifier::get().entry_found(QString::asprintf("%02d/%02d/%02d/%02d", p.screen_index + 1,
                                                            recovery_port + 1, card + 1, rr.net.cards));
     raiseChange(1);

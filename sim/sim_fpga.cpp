@@ -192,6 +192,7 @@ void SimFpga::startSend(int pair) {
     const uint32_t n = (m_regs[low[pair]] | ((high >> (2 * (pair % 4))) & 3) << 8) + 1;
     const std::vector<uint8_t>& mem = page(uint8_t(3 + 2 * pair));
     std::vector<uint8_t> frame(mem.begin(), mem.begin() + n);
+    if (port >= 0 && port < 12 && n == 30 && frame[9] == 0x10) m_pairBitsAtSearch[port] = m_regs[port < 8 ? 131 : 147];
     m_sent.emplace_back(port, frame);
     if (port >= 0 && port < 12) answer(port, frame);
 }
@@ -339,6 +340,14 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
     char text[64];
     if (cmd == 0x04 || cmd == 0x05) {
         const uint8_t r = m_pending[2];
+        SimBoard* board = SimBoard::current();
+        if (board && board->eventLogOn()) {
+            if (cmd == 0x05)
+                std::snprintf(text, sizeof text, "spi fpga%d R %u", m_index, r);
+            else
+                std::snprintf(text, sizeof text, "spi fpga%d W %u 0x%02X/0x%02X", m_index, r, tx[0], m_pending[3]);
+            board->logEvent(text);
+        }
         if (cmd == 0x05) {
             rx[0] = readReg(r);
             return irqLevel();
@@ -500,6 +509,11 @@ void SimFpga::setCard(int port, int index, const Card& c) {
     if (port < 0 || port >= 12 || index < 0) return;
     auto& ch = chain(port);
     if (size_t(index) < ch.size()) ch[size_t(index)] = c;
+}
+
+int SimFpga::pairBitsAtLastSearch(int port) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return port >= 0 && port < 12 ? m_pairBitsAtSearch[port] : -1;
 }
 
 std::vector<std::pair<int, std::vector<uint8_t>>> SimFpga::sentFrames() const {

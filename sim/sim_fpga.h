@@ -22,6 +22,13 @@
 // reply waits or a restart is shown. A port may also carry the scenario's
 // light sensor (SimSensor), which answers the frames addressed to it.
 //
+// Registers 131 and 147 hold one bit per port pair, bit pair % 4 (131 for
+// ports 0-7, 147 for 8-15), which the controller clears before it sends a
+// search: the model keeps what the pair's register held when a port's last
+// search (a 30-byte frame with command 0x10) went out. With the board's event
+// log on, every register access is logged: "spi fpga0 R 42", "spi fpga1 W 0
+// 0x80/0x80" (value/mask).
+//
 // Attach with SimBoard::attachSpi("/dev/spidev32766.1" or ".2", model).
 #include "sim/sim_models.h"
 
@@ -97,6 +104,9 @@ public:
     };
     Card card(int port, int index) const;
     void setCard(int port, int index, const Card& card);
+    // Register 131 (ports 0-7) or 147 (ports 8-11) as it was when the last
+    // search went out on local port `port`; -1 before the first.
+    int pairBitsAtLastSearch(int port) const;
     // Frames the FPGA sent on each port, in order (tests).
     std::vector<std::pair<int, std::vector<uint8_t>>> sentFrames() const;
 
@@ -136,6 +146,7 @@ private:
     bool m_silent[12] = {};
     std::vector<Card> m_chains[12];
     std::deque<std::vector<uint8_t>> m_rx[6];
+    int m_pairBitsAtSearch[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     std::vector<std::pair<int, std::vector<uint8_t>>> m_sent;
     std::vector<RegWrite> m_regLog;
     std::vector<RamWrite> m_ramLog;

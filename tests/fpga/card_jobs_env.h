@@ -20,6 +20,8 @@ protected:
                                          [this](const QString& t) { events.push_back("entry " + t.toStdString()); }));
         conns.push_back(QObject::connect(&n, &fpga_job_notifier::recovery_list_cleared,
                                          [this] { events.push_back("clear"); }));
+        for (auto failed : {&fpga_job_notifier::quick_failed, &fpga_job_notifier::advanced_failed})
+            conns.push_back(QObject::connect(&n, failed, [this](int job) { events.push_back("failed " + std::to_string(job)); }));
         conns.push_back(QObject::connect(model.get(), &ZrvRamPara::sig_update_para,
                                          [this](int code) { events.push_back("code " + std::to_string(code)); }));
         pc_cmd_valid.store(0);
@@ -74,7 +76,7 @@ protected:
     }
 
     std::vector<int> progress;
-    std::vector<std::string> events;  // progress, entries, list clears and change codes in order
+    std::vector<std::string> events;  // progress, entries, list clears, failures and change codes in order
     std::vector<QMetaObject::Connection> conns;
 };
 

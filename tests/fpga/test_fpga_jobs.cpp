@@ -208,6 +208,7 @@ TEST_F(CardJobs, QuickSetUpOfAPortWithoutCardsOrGridEndsAtOnce) {
     start(R"({"5": 3})");
     for (const LINE_TYPE_PARA& l : {grid(7, 2, 2, 4), grid(5, 0, 2, 4), grid(5, 2, 0, 4), grid(5, 2, 2, 17)}) {
         progress.clear();
+        events.clear();
         ASSERT_EQ(post_card_job(1, {&l}), JobPost::Posted);
         tick(5);
         EXPECT_EQ(progress, std::vector<int>{90});
@@ -216,6 +217,12 @@ TEST_F(CardJobs, QuickSetUpOfAPortWithoutCardsOrGridEndsAtOnce) {
         ASSERT_TRUE(runJob(10));
         EXPECT_EQ(progress, (std::vector<int>{90, 100}));
         EXPECT_EQ(fpga[0]->sentFrames().size(), 0u);
+        // A port without cards has nothing to set up; a grid that cannot be
+        // walked leaves the cards of port 6 unplaced: a failure.
+        if (l.port == 7)
+            EXPECT_EQ(events, (std::vector<std::string>{"p90", "p100"}));
+        else
+            EXPECT_EQ(events, (std::vector<std::string>{"p90", "p100", "failed 1"}));
     }
 }
 
@@ -254,4 +261,88 @@ TEST_F(CardJobs, APcCommandHoldsTheJobAndItsTimeOutRestartsAfter) {
     EXPECT_GE(ticks, 80 + 1200);
     EXPECT_LE(ticks, 80 + 1206);
     EXPECT_EQ(pc_cmd_valid.load(), 0);
+}
+
+namespace {
+
+class CardSearch : public CardJobs {
+protected:
+    // Runs to the end of the next search cycle; its number.
+    u32 cycle() {
+        const u32 before = m->g_change[8];
+        EXPECT_TRUE(runUntil([&] { return m->g_change[8] != before; }, 100));
+        return m->g_change[8];
+    }
+    // The ports FPGA k sent a search (30 bytes, class 0xAA) to, in order.
+    std::vector<int> searched(int k) {
+        std::vector<int> out;
+        for (auto& f : fpga[k]->sentFrames())
+            if (f.second.size() == 30 && f.second[card_frame::CLASS] == 0xAA) out.push_back(f.first);
+        return out;
+    }
+    std::vector<int> counts(std::initializer_list<int> ports) {
+        std::vector<int> out;
+        for (int p : ports) out.push_back(m->get_port_card_num(u8(p)));
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(CardSearch, EveryCycleClearsEachPairsBitAndWalksThePairsOddOrEvenPortFirst) {
+    start(R"({"0": 2, "1": 3, "4": 1, "8": 2, "9": 3, "12": 2, "13": 1})");
+    std::set<bool> kinds;
+    for (int round = 0; round < 2; ++round) {
+        for (int k = 0; k <= round; ++k) cycle();  // one odd, one even cycle below
+        tick(40);  // every reply taken and acknowledged
+        for (auto& f : fpga) {
+            f->setReg(131, 0x0F);
+            f->setReg(147, 0x0F);
+            f->clearLog();
+        }
+        const bool odd = cycle() & 1;
+        kinds.insert(odd);
+        // Bit 0 of 131 for ports 0-1, bit 2 for 4-5; bit 0 of 147 for 8-9;
+        // each cleared before the pair's first search.
+        EXPECT_EQ((std::vector<int>{fpga[0]->pairBitsAtLastSearch(0), fpga[0]->pairBitsAtLastSearch(1),
+                                    fpga[0]->pairBitsAtLastSearch(4), fpga[0]->pairBitsAtLastSearch(8),
+                                    fpga[0]->pairBitsAtLastSearch(9), fpga[1]->pairBitsAtLastSearch(0),
+                                    fpga[1]->pairBitsAtLastSearch(1)}),
+                  (std::vector<int>{0x0E, 0x0E, 0x0A, 0x0E, 0x0E, 0x0E, 0x0E}));
+        EXPECT_EQ((std::vector<int>{fpga[0]->reg(131), fpga[0]->reg(147), fpga[1]->reg(131), fpga[1]->reg(147)}),
+                  (std::vector<int>{0x0A, 0x0E, 0x0E, 0x0F}));
+        if (odd) {
+            EXPECT_EQ(searched(0), (std::vector<int>{1, 0, 4, 9, 8}));
+            EXPECT_EQ(searched(1), (std::vector<int>{1, 0}));
+            EXPECT_EQ(m->search_result_mask & 0xC0000000u, 0xC0000000u);
+        } else {
+            EXPECT_EQ(searched(0), (std::vector<int>{0, 1, 4, 8, 9}));
+            EXPECT_EQ(searched(1), (std::vector<int>{0, 1}));
+            EXPECT_EQ(m->search_result_mask & 0xFFFF4000u, 0u);
+        }
+        // Replies from FPGA 0's pairs 0, 2, 4 and FPGA 1's pair 0.
+        tick(40);
+        EXPECT_EQ(m->search_result_mask & 0x3FFFu, 0x0115u);
+    }
+    EXPECT_EQ(kinds.size(), 2u);
+}
+
+TEST_F(CardSearch, ASilentPairLosesOnePortsCardsOnlyAfterAnOddCycle) {
+    start(R"({"0": 2, "1": 3, "4": 1, "8": 2, "9": 3, "12": 2, "13": 1})");
+    const u32 n = cycle();
+    tick(40);
+    for (int port : {0, 1, 4, 8, 9}) fpga[0]->setSilentPort(port, true);
+    // Cycle n + 1 is the first without replies; the next cycle after an odd
+    // one acts on it.
+    const u32 dropAt = n % 2 == 0 ? n + 2 : n + 3;
+    const std::vector<int> all = {2, 3, 1, 2, 3, 2, 1};
+    for (u32 k = n + 1; k <= n + 5; ++k) {
+        ASSERT_EQ(cycle(), k);
+        tick(40);
+        // Of a pair of ports 0-7 both searched the odd port goes to 0, of a
+        // pair of 8-15 the even one; a lone port goes itself.
+        const std::vector<int> want = k < dropAt ? all : std::vector<int>{2, 0, 0, 0, 3, 2, 1};
+        EXPECT_EQ(counts({0, 1, 4, 8, 9, 12, 13}), want) << "cycle " << k - n;
+    }
+    EXPECT_EQ(m->total_cards, 2 + 3 + 2 + 1);
 }

@@ -201,11 +201,17 @@ protected:
         if (post_card_job(5) != JobPost::Posted) return false;
         return runJob(1500);
     }
-    // An error end: 100, then after more than 100 ticks an empty job word
-    // and code 1.
-    void expectErrorEnd(const char* what) {
+    // An error end: 100 and the failure, then after more than 100 ticks an
+    // empty job word and code 1. Without `failed` the job found nothing to
+    // do: no failure is told.
+    void expectErrorEnd(const char* what, bool failed = true) {
+        const std::string job = std::to_string(g_send_para.job());
         ASSERT_TRUE(runUntil([this] { return !progress.empty() && progress.back() == 100; }, 2000)) << what;
         EXPECT_NE(g_send_para.job_step.load(), 0) << what;
+        tick();
+        const auto end = std::find(events.begin(), events.end(), "p100");
+        ASSERT_NE(end, events.end()) << what;
+        EXPECT_EQ(end + 1 == events.end() ? "" : end[1], failed ? "failed " + job : "") << what;
         int ticks = 0;
         while (g_send_para.job_step.load() != 0 && ticks < 500) tick(), ++ticks;
         EXPECT_GE(ticks, 100) << what;
@@ -271,6 +277,7 @@ TEST_F(CardRecovery, CheckWithTwoFilesOrNoScreenFileEndsWithoutSending) {
     EXPECT_EQ(progress.back(), 100);
     EXPECT_EQ(searches(), 0);
     EXPECT_EQ(std::count(events.begin(), events.end(), "code 1"), 0);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "failed 5"), 0);
 
     ASSERT_TRUE(FileOps::removePath("/data/rcvrecovery/QDFX2"));
     pkg::Package noScreen = twoScreens();
@@ -420,6 +427,21 @@ TEST_F(CardRecovery, ScanFileFromTheStickConfiguresThePortCardByCard) {
     events.clear();
     ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
     expectErrorEnd("file outside the scan folders");
+
+    // A file cut inside its operation count cannot be read; a port without
+    // cards has nothing to load.
+    store("/data/smartmapping/cut.qdfile", Bytes(17, 0));
+    set_qdfile_name("/data/smartmapping/cut.qdfile");
+    progress.clear();
+    events.clear();
+    ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
+    expectErrorEnd("cut scan file");
+    set_qdfile_name("/mnt/usb1/wall.qdfile");
+    l.port = 6;
+    progress.clear();
+    events.clear();
+    ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
+    expectErrorEnd("port without cards", false);
 }
 
 TEST_F(CardRecovery, DeletedFilesEmptyTheReadersLists) {

@@ -1,10 +1,15 @@
 // The advanced dialog's card check and self-recovery on the whole road: the
 // FPGA thread running on its own over simulated card chains, a recovery
 // package sent by the PC through the command dispatcher while the dialog is
-// open, the jobs started from the dialog's buttons.
+// open, the jobs started from the dialog's buttons; and an ageing sample
+// read from the simulated FPGAs.
 #include "advanced_fixture.h"
 #include "fpga/fpga_env.h"
 #include "fpga/pc_file.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/tip.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -53,9 +58,27 @@ protected:
         return out;
     }
 
+    // The recovery page shown, a package sent by the PC, then a check run
+    // from the page to its end, the job's change signal served.
+    void sendPackage(AdvancedOption* page, const pkg::Package& p) {
+        ASSERT_EQ(pkg::sendFile(deal, PcFile::RecoveryFile, "package.bin", pkg::package(p)), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->recoveryFileCount()), 1, 5000);
+        QTest::mouseClick(page->form()->Button_rcv_recovery, Qt::LeftButton);
+    }
+    void runFromPage(QPushButton* button) {
+        QSignalSpy changes(model.get(), &ZrvRamPara::sig_update_para);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(g_qround_bar.isNull() && g_send_para.idle(), 5000);
+        QApplication::processEvents();
+        if (!changes.isEmpty()) settle();
+    }
+    SimFpga& simFpga(int k) { return *std::dynamic_pointer_cast<SimFpga>(board().spiModel(fpgareg::kSpiDevices[k])); }
+
     std::unique_ptr<fpga_manage> m;
     message_deal deal;
 };
+
+const char* const kNothingToUpdate = "No receiving cards that need to be updated!";
 
 TEST_F(AdvancedRoadTest, APackageSentWhileOpenIsCheckedAndTheCardRecovered) {
     start(R"({"2": 3, "3": 2})", R"(, "card_identity": {"2": 21930, "3": 21930}, "needs_recovery": {"3": [1]})");
@@ -98,6 +121,98 @@ TEST_F(AdvancedRoadTest, APackageSentWhileOpenIsCheckedAndTheCardRecovered) {
     deal.delete_file_name();
     page = openAdvanced();
     EXPECT_EQ(page->recoveryFileCount(), 0);
+}
+
+TEST_F(AdvancedRoadTest, ACheckThatFailsSaysSoAndOneThatFindsNothingKeepsItsText) {
+    start(R"({"3": 2})", R"(, "card_identity": {"3": 21930})");
+    AdvancedOption* page = openAdvanced();
+    const pkg::Package good{{{0x55AA, {{3, {{pkg::save()}, {pkg::save()}}}}, {}}}};
+    pkg::Package noScreen = good;
+    noScreen.screenFile = false;
+    sendPackage(page, noScreen);
+    runFromPage(page->form()->Button_check);
+    // The job's change signal brings no confirmation over the failure.
+    EXPECT_EQ(g_tip->kind(), TIP::Failed);
+    EXPECT_EQ(g_tip->text(), "Receiving card query failed!");
+    EXPECT_EQ(rows(page), (QStringList{"Receiving card query failed!"}));
+
+    sendPackage(page, good);
+    g_tip->tip_create(TIP::RemoveOnly);  // the confirmation of the stored file
+    runFromPage(page->form()->Button_check);
+    EXPECT_EQ(rows(page), (QStringList{kNothingToUpdate}));
+    EXPECT_NE(g_tip->kind(), TIP::Failed);
+}
+
+TEST_F(AdvancedRoadTest, ACardBeyondThePackagesCardsIsShownRedAndNotRecovered) {
+    // Three cards on LED4, the third asking for its data; the package
+    // describes two.
+    start(R"({"3": 3})", R"(, "card_identity": {"3": 21930}, "needs_recovery": {"3": [2]})");
+    AdvancedOption* page = openAdvanced();
+    sendPackage(page, {{{0x55AA, {{3, {{pkg::save()}, {pkg::save()}}}}, {}}}});
+    runFromPage(page->form()->Button_check);
+    EXPECT_EQ(page->entries(), (QStringList{"01/04/03/02"}));
+    EXPECT_EQ(rows(page), (QStringList{"Find Screen01, LED04, Rcv<font color = #FF0000 >03</font>"}));
+    EXPECT_TRUE(page->recoveryBlocked());
+
+    simFpga(0).clearLog();
+    QTest::mouseClick(page->form()->Button_self_recovery, Qt::LeftButton);
+    EXPECT_TRUE(g_qround_bar.isNull());
+    EXPECT_TRUE(g_send_para.idle());
+    EXPECT_EQ(page->entries(), (QStringList{"01/04/03/02"}));
+}
+
+TEST_F(AdvancedRoadTest, ARecoveryThatMeetsAnotherCardShowsThatCard) {
+    start(R"({"3": 3})", R"(, "card_identity": {"3": 21930}, "needs_recovery": {"3": [1]})");
+    AdvancedOption* page = openAdvanced();
+    // Card 1's operations end with a search of the port for the package's
+    // cards (identity 0x55AA at bytes 7-10 of its data).
+    pkg::Op search{7, 0, 0, 100, pkg::Bytes(19, 0)};
+    pkg::put32(search.data, 7, 0x55AA);
+    sendPackage(page, {{{0x55AA, {{3, {{pkg::save()}, {pkg::save(), search}, {pkg::save()}}}}, {}}}});
+    runFromPage(page->form()->Button_check);
+    ASSERT_EQ(page->entries(), (QStringList{"01/04/02/03"}));
+
+    // Card 1 takes its data back; card 2 has lost its own meanwhile.
+    SimFpga::Card one = simFpga(0).card(3, 1), two = simFpga(0).card(3, 2);
+    one.needsRecovery = false;
+    two.needsRecovery = true;
+    simFpga(0).setCard(3, 1, one);
+    simFpga(0).setCard(3, 2, two);
+    runFromPage(page->form()->Button_self_recovery);
+    EXPECT_EQ(simFpga(0).card(3, 1).saves, 1);
+    EXPECT_EQ(page->entries(), (QStringList{"01/04/03/03"}));
+    EXPECT_EQ(rows(page), (QStringList{"Find Screen01, LED04, Rcv<font color = #FFFFFF >03</font>"}));
+    EXPECT_EQ(page->shownCount(), 1u);
+}
+
+TEST_F(AdvancedRoadTest, AnAgeingSampleReadsFpga0ThenFpga1AndWritesCounterStatusAndThird) {
+    start(R"({"3": 1})", "");
+    m->stop();  // only the sample reads the registers now
+    const u8 values[2][3] = {{7, 27, 200}, {99, 5, 0}};  // registers 42, 40, 43
+    for (int k = 0; k < 2; ++k)
+        for (int r = 0; r < 3; ++r) simFpga(k).setReg(u8(r == 0 ? 42 : r == 1 ? 40 : 43), values[k][r]);
+    factoryage_log.clear();
+    board().clearEventLog();
+    board().enableEventLog(true);
+    g_mainwindow->getagelog();
+    board().enableEventLog(false);
+    ASSERT_EQ(factoryage_log.size(), 1);
+    EXPECT_EQ(factoryage_log[0].section(' ', 2), "7 27 200 99 5 0");
+    std::vector<std::string> reads[2];
+    std::vector<int> fpgaOrder;
+    for (const std::string& e : board().eventLog()) {
+        for (int k = 0; k < 2; ++k) {
+            const std::string head = "spi fpga" + std::to_string(k) + " R ";
+            if (e.rfind(head, 0) != 0) continue;
+            reads[k].push_back(e.substr(head.size()));
+            if (fpgaOrder.empty() || fpgaOrder.back() != k) fpgaOrder.push_back(k);
+        }
+    }
+    for (auto& r : reads) std::sort(r.begin(), r.end());
+    EXPECT_EQ(reads[0], (std::vector<std::string>{"40", "42", "43"}));
+    EXPECT_EQ(reads[1], (std::vector<std::string>{"40", "42", "43"}));
+    EXPECT_EQ(fpgaOrder, (std::vector<int>{0, 1}));
+    factoryage_log.clear();
 }
 
 }  // namespace

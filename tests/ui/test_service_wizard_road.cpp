@@ -4,9 +4,12 @@
 // page's overlay to its end.
 #include "wizard_fixture.h"
 
+#include "fpga/card_package.h"
+#include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 
 #include <functional>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -102,7 +105,26 @@ TEST_F(WizardRoadTest, ParameterSaveAndMappingReachEveryCard) {
 
     progress.clear();
     click(w, "Button_mapping");
+    board().clearEventLog();
+    board().enableEventLog(true);
     click(w, "Button_mapping_state");
+    board().enableEventLog(false);
+    // Read on both, then switched on FPGA 0 before FPGA 1.
+    std::vector<std::string> reg0;
+    for (const std::string& e : board().eventLog()) {
+        std::istringstream in(e);
+        std::string spi, fpga, op, rest;
+        int reg = -1;
+        if (!(in >> spi >> fpga >> op >> reg) || spi != "spi" || reg != 0) continue;
+        in >> rest;
+        reg0.push_back(fpga + " " + op + (rest.empty() ? "" : " " + rest));
+    }
+    std::vector<std::string> writes;
+    for (const std::string& r : reg0)
+        if (r.find(" W ") != std::string::npos) writes.push_back(r);
+    ASSERT_GE(reg0.size(), 2u);
+    EXPECT_EQ((std::vector<std::string>{reg0[0], reg0[1]}), (std::vector<std::string>{"fpga0 R", "fpga1 R"}));
+    EXPECT_EQ(writes, (std::vector<std::string>{"fpga0 W 0x80/0x80", "fpga1 W 0x80/0x80"}));
     ASSERT_TRUE(jobRan(2 * 1200 + 600));
     EXPECT_EQ((Vals{fpga[0]->reg(0) & 0x80, fpga[1]->reg(0) & 0x80}), (Vals{0x80, 0x80}));
     for (int i = 0; i < 4; ++i) EXPECT_EQ(fpga[0]->card(0, i).regs[0x0F03], 9) << i;
@@ -114,6 +136,32 @@ TEST_F(WizardRoadTest, ParameterSaveAndMappingReachEveryCard) {
     click(w, "Button_mapping_state");
     ASSERT_TRUE(jobRan(2 * 1200 + 600));
     EXPECT_EQ((Vals{fpga[0]->reg(0) & 0x80, fpga[1]->reg(0) & 0x80, fpga[0]->card(0, 3).regs[0x0F03]}), (Vals{0, 0, 0}));
+}
+
+TEST_F(WizardRoadTest, AScanFileThatCannotBeReadEndsWithAFailureTip) {
+    bringUp(R"({"1": 2})", 2);
+    const pkg::Bytes good = pkg::scanFile({pkg::ramWrite(0x2000, {1, 2, 3, 4})});
+    writeHostFile(hostPath("/data/smartmapping/a.qdfile"), std::string(good.begin(), good.end()));
+    SmartMapping* w = openWizard();
+    auto load = [&] {
+        g_tip->tip_create(TIP::RemoveOnly);
+        click(w, "Button_loadscan");  // LED1, which has no cards
+        click(w, "Button_next_5");
+        ASSERT_EQ(FpgaPanel::scanFile(), "/data/smartmapping/a.qdfile");
+        click(w, "Button_load");
+        ASSERT_TRUE(g_qround_bar);
+        ASSERT_TRUE(jobRan(600));
+        QApplication::processEvents();
+    };
+    // Nothing to load on a port without cards: no message, as ever.
+    load();
+    EXPECT_EQ(g_tip->kind(), TIP::None);
+
+    // Cut inside its operation count.
+    writeHostFile(hostPath("/data/smartmapping/a.qdfile"), std::string(17, '\0'));
+    load();
+    EXPECT_EQ(g_tip->kind(), TIP::Failed);
+    EXPECT_EQ(g_tip->text(), "Loading the scan file failed!");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/shell_text.h"
+#include "ui/shell/tip.h"
 
 #include <QDateTime>
 #include <QFontInfo>
@@ -35,6 +36,12 @@ constexpr int kRowsPerPage = 5;
 QString now() {
     QMutexLocker lock(&Utils::_system_mutex);
     return QDateTime::currentDateTime().toString(QStringLiteral("MM-dd hh:mm"));
+}
+
+// A check that ended in an error (the package cannot be read or used).
+QString checkFailedText() {
+    return ShellText::pick("接收卡查询失败!", "Receiving card query failed!", "Ошибка считывания карт!",
+                           "Tìm hiểu thẻ nhận thất bại!", "接收卡查詢失敗!");
 }
 
 QString threeDigits(const QString& field) { return QStringLiteral("%1").arg(field.toInt(), 3, 10, QLatin1Char('0')); }
@@ -238,10 +245,13 @@ void AdvancedOption::rcv_self_recovery_file_list() {
     };
 
     if (m_shown == 0) {
+        // A check that failed found nothing, but it did not find that no
+        // card needs its data either.
         QLabel* l = label(QRect(5, 5, 570, 40),
-                          ShellText::pick("暂无接收卡需要更新!", "No receiving cards that need to be updated!",
-                                          "Обновление принимающих карт не требуется!",
-                                          "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"),
+                          m_checkFailed ? checkFailedText()
+                                        : ShellText::pick("暂无接收卡需要更新!", "No receiving cards that need to be updated!",
+                                                          "Обновление принимающих карт не требуется!",
+                                                          "Chưa có thẻ nhận nào để cập nhật!", "暫無接收卡需要更新!"),
                           kRowPlain);
         SettingsPages::fitText(l, l->text());
     } else {
@@ -333,6 +343,7 @@ void AdvancedOption::on_Button_check_clicked() {
         return;
     }
     m_shown = 0;
+    m_checkFailed = false;
     restyleFitted(ui->Button_self_recovery, kJobIdle);
     restyleFitted(ui->Button_check, kJobActive);
     rcv_self_recovery_file_list();
@@ -350,4 +361,16 @@ void AdvancedOption::on_Button_self_recovery_clicked() {
     restyleFitted(ui->Button_self_recovery, kJobActive);
     rcv_self_recovery_file_list();
     startJob(6);
+}
+
+void AdvancedOption::jobFailed(int job) {
+    if (job == 5) {
+        m_checkFailed = true;
+        if (rcv_self_recovery_ornot()) rcv_self_recovery_file_list();
+    }
+    if (g_tip)
+        g_tip->tip_failed(job == 5 ? checkFailedText()
+                                   : ShellText::pick("接收卡恢复失败!", "Receiving card restore failed!",
+                                                     "Ошибка восстановления карты!", "Phục hồi thẻ nhận thất bại!",
+                                                     "接收卡恢複失敗!"));
 }

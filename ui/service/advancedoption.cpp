@@ -107,7 +107,12 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui_Adv
         m_entries.clear();
         m_entries << text;
         m_shown = 1;
+        m_checkFailed = false;
+        // Drawn now: by the time the job's change signal is served, the
+        // periodic search may have put "none" into the card word again.
+        if (rcv_self_recovery_ornot()) rcv_self_recovery_file_list();
     });
+    connect(&jobs, &fpga_job_notifier::advanced_failed, this, &AdvancedOption::jobFailed);
     connect(&jobs, &fpga_job_notifier::recovery_list_cleared, this, [this] {
         if (m_shown == 0) return;
         m_entries.clear();

@@ -116,6 +116,8 @@ private:
     void resetNetwork();
     // Starts card job 5 or 6 under the overlay; false when refused.
     bool startJob(u8 job);
+    // Job 5 or 6 ended in an error.
+    void jobFailed(int job);
     // The window of list index i of ImageVolume; -1 when none.
     int audioWindow(int index) const;
     void setRadio(QPushButton* on, std::initializer_list<QPushButton*> off);
@@ -141,6 +143,7 @@ private:
     u8 m_lastPage = 0;
     int m_selectedRow = -1;  // a drawn row, or -1
     QStringList m_entries;
+    bool m_checkFailed = false;  // the last check ended in an error
     QPointer<QLabel> m_rowLabel[5];
     QString m_rowText[5];
 };

@@ -13,6 +13,7 @@
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
+#include "ui/shell/tip.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -116,6 +117,13 @@ SmartMapping::SmartMapping(QWidget* parent)
     // and stops with the page.
     connect(&fpga_job_notifier::get(), &fpga_job_notifier::quick_progress, this,
             &SmartMapping::sig_qround_bar_update);
+    connect(&fpga_job_notifier::get(), &fpga_job_notifier::quick_failed, this, [](int job) {
+        if (!g_tip) return;
+        g_tip->tip_failed(job == 2 ? pick("扫描文件加载失败!", "Loading the scan file failed!",
+                                          "Ошибка загрузки файла скана!", "Tải tệp quét thất bại!", "掃描文件加載失敗!")
+                                   : pick("发送失败!", "Sending failed!", "Ошибка отправки!", "Gửi thất bại!",
+                                          "發送失敗!"));
+    });
 
     SettingsPages::enterPage(this, PageRegistry::Wizard, [this](int code) { syncUpdate(code); },
                              [this] { on_Button_back_clicked(); });

@@ -39,7 +39,9 @@ QString TIP::pictureOf(int kind) {
 }
 
 void TIP::tip_create(int kind) {
+    if (kind == Confirm && m_kind == Failed) return;
     m_picture->clear();
+    m_picture->setStyleSheet(QString());
     hide();
     const QString name = pictureOf(kind);
     if (name.isEmpty()) {
@@ -53,6 +55,27 @@ void TIP::tip_create(int kind) {
     show();
     raise();
 }
+
+void TIP::tip_failed(const QString& text) {
+    m_picture->clear();
+    hide();
+    m_kind = Failed;
+    m_start = G_timeTicks;
+    QFont f = m_picture->font();
+    f.setPixelSize(26);
+    f.setBold(true);
+    m_picture->setFont(f);
+    m_picture->setWordWrap(true);
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setStyleSheet(QStringLiteral(
+        "background-color: rgb(33, 36, 53);color: #FFFFFF;border:3px solid #FF4040;border-radius:14px;padding:12px;"));
+    m_picture->setText(text);
+    PageFrame::placeOnPanel(this, QPoint(kX, kY));
+    show();
+    raise();
+}
+
+QString TIP::text() const { return m_kind == Failed ? m_picture->text() : QString(); }
 
 void TIP::tick() {
     if (m_kind == None) return;

@@ -20,18 +20,25 @@ public:
         UsbInserted = 3,
         UsbRemoved = 4,
         Reading = 5,      // reading data from the stick
-        NoAnswer = 6      // a job did not answer; its progress was closed
+        NoAnswer = 6,     // a job did not answer; its progress was closed
+        Failed = 7        // a job ended in an error; shows the page's text
     };
     static constexpr u32 kShowTicks = 300;
 
     explicit TIP(QWidget* parent = nullptr);
 
     // Replaces what is shown by the picture of kind (see Kind).
+    // A confirmation never covers a failure that is still shown: the change
+    // signal a failed job raises must not read as success.
     void tip_create(int kind);
+    // Shows a job's failure with the posting page's text, in its language.
+    void tip_failed(const QString& text);
     // Closes a shown tip once kShowTicks have passed; run by the tick.
     void tick();
 
     int kind() const { return m_kind; }
+    // The failure text shown ("" for a picture).
+    QString text() const;
     // Name of the picture of a kind for the current language ("" for none).
     static QString pictureOf(int kind);
 
