@@ -524,7 +524,7 @@ void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b
 
 void fpga_manage::Search_Card_Cmd() {
     u32& tick = g_change[2];
-    if ((m_reg[0][SCREEN] & SCREEN_HOLD) || (m_reg[1][SCREEN] & SCREEN_HOLD)) {
+    if ((reg_image(0, SCREEN) & SCREEN_HOLD) || (reg_image(1, SCREEN) & SCREEN_HOLD)) {
         tick = G_timeTicks;
         return;
     }
