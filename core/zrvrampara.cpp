@@ -409,7 +409,7 @@ int ZrvRamPara::ram_para_persist(int code) {
     PARA_RAM_IMAGE snap;
     {
         QMutexLocker lock(&mgr->mutex);
-        snap = live_image;
+        copy_live(snap.data, 0, IMAGE_SIZE);
     }
     if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0) return 0;
     debugPrintf("\n ram_para diffrent !");
@@ -435,8 +435,16 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
     if (offset > IMAGE_SIZE || len > IMAGE_SIZE - offset) return 1;
     if (len == 0) return 0;
     if (!data) return 1;
+    // The run-time bytes include the signal summaries of the receivers.
+    QMutexLocker lock(&mutex);
     std::memcpy(&live_image.data[offset], data, len);
     return 0;
+}
+
+void ZrvRamPara::copy_live(void* dst, u32 offset, u32 len) {
+    if (!dst || offset > IMAGE_SIZE || len > IMAGE_SIZE - offset) return;
+    QMutexLocker lock(&mutex);
+    std::memcpy(dst, &live_image.data[offset], len);
 }
 
 int ZrvRamPara::ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr) {

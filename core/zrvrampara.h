@@ -261,7 +261,9 @@ public:
     explicit ZrvRamPara(QObject* parent = nullptr);
     void load();
 
-    // The model's own mutex: guards the SIGNAL_PARA records only.
+    // The model's own mutex: guards the SIGNAL_PARA records only. It is
+    // taken last: a reader of the whole image may hold the c331 manager's
+    // mutex when it takes this one.
     QMutex mutex;
 
     PARA_RAM_IMAGE live_image;                       // what every writer edits
@@ -270,6 +272,10 @@ public:
     PARA_REG_BLOCK reg_block;
 
     PARA_RAM_IMAGE& live() { return live_image; }
+    // Copies len bytes of the live image from offset under the model's
+    // mutex, so signal summaries written meanwhile are never torn. Callers
+    // that need a writer's edit whole hold the c331 manager's mutex too.
+    void copy_live(void* dst, u32 offset, u32 len);
     PARA_RAM_IMAGE& shadow() { return shadow_image; }
 
     // Emits sig_update_para(code); returns 1. The refresh dispatcher is

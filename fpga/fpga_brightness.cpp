@@ -366,7 +366,7 @@ void fpga_manage::read_sensor() {
                     g_change[29] = g_change[31] = 1;
                 } else {
                     g_change[6] = 2;
-                    write_to_register(SENSOR_FAILS, 0xFF, u8(m_reg[0][SENSOR_FAILS] + 1), 0);
+                    write_to_register(SENSOR_FAILS, 0xFF, u8(reg_image(0, SENSOR_FAILS) + 1), 0);
                 }
             }
         }

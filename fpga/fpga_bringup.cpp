@@ -80,11 +80,11 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
     if (fpga > 1) return;
     FpgaState& s = st[fpga];
     u32& stepTick = g_change[32 + fpga];
-    if (skipWhenDone && m_reg[fpga][RUN_MARK] == RUNNING && s.vbo.load() == 7) return;
+    if (skipWhenDone && reg_image(fpga, RUN_MARK) == RUNNING && s.vbo.load() == 7) return;
     if (Utils::getTimeSpace(stepTick) <= 30) return;
     const int n = fpga + 1;
 
-    const u8 version = m_reg[fpga][VERSION3];
+    const u8 version = reg_image(fpga, VERSION3);
     if (version < VERSION_MIN || version > VERSION_MAX) {
         for (u8 r : {u8(31), u8(30), u8(29), u8(28), VERSION_ID}) read_from_register(r, fpga);
         s.vbo.store(1);
@@ -102,7 +102,7 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
     case 2:
         debugPrintf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n", n);
         read_from_register(STATUS, fpga);
-        if (!(m_reg[fpga][STATUS] & STATUS_LOCK_ERROR)) {
+        if (!(reg_image(fpga, STATUS) & STATUS_LOCK_ERROR)) {
             s.vbo.store(3);
         } else if (++s.errors >= 5) {
             debugPrintf("\n FPGA[%d] Vby-One lock error, reset %d\n", n, s.resets + 1);
@@ -127,7 +127,7 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
     case 5:
         debugPrintf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n", n);
         read_from_register(STATUS, fpga);
-        if (m_reg[fpga][STATUS] & STATUS_VBO_READY) {
+        if (reg_image(fpga, STATUS) & STATUS_VBO_READY) {
             s.vbo.store(6);
             s.resets = 0;
             write_to_register(HANDSHAKE, HS_VBO_DONE, 0, fpga);
@@ -260,13 +260,13 @@ u8 fpga_manage::check_fpga_ram_param(u8 fpga) {
 void fpga_manage::power_up_check_fpga_status(u8 fpga) {
     if (fpga > 1) return;
     FpgaState& s = st[fpga];
-    if (m_reg[fpga][RUN_MARK] != RUNNING || s.vbo.load() != 7) return;
+    if (reg_image(fpga, RUN_MARK) != RUNNING || s.vbo.load() != 7) return;
     u32& handshake = g_change[47 + fpga];
     switch (s.run.load()) {
     case 0:
         if (Utils::getTimeSpace(s.run_tick) <= 10) return;
         read_from_register(STATUS, fpga);
-        if (m_reg[fpga][STATUS] & STATUS_READY) {
+        if (reg_image(fpga, STATUS) & STATUS_READY) {
             s.run.store(7);
         } else if (s.c1 < (s.c2 + 1) * 20) {
             ++s.c1;
@@ -306,7 +306,7 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga) {
     case 8:
         if (Utils::getTimeSpace(handshake) <= 5) return;
         read_from_register(HANDSHAKE, fpga);
-        s.run.store((m_reg[fpga][HANDSHAKE] & HS_START) ? 2 : 1);
+        s.run.store((reg_image(fpga, HANDSHAKE) & HS_START) ? 2 : 1);
         handshake = G_timeTicks;
         return;
     case 2:
@@ -323,7 +323,7 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga) {
     case 10:
         if (Utils::getTimeSpace(handshake) <= 5) return;
         read_from_register(HANDSHAKE, fpga);
-        s.run.store((m_reg[fpga][HANDSHAKE] & HS_START) ? 9 : 3);
+        s.run.store((reg_image(fpga, HANDSHAKE) & HS_START) ? 9 : 3);
         return;
     case 3: {
         // Both have read their start result, and the other has also left
@@ -369,7 +369,7 @@ u8 fpga_manage::check_vbo_status(u8 fpga) {
         int missing = 0;
         for (int i = 0; i < 8; ++i) {
             read_from_register(LANES, fpga);
-            if ((m_reg[fpga][LANES] & LANES_LOCKED) != LANES_LOCKED) ++missing;
+            if ((reg_image(fpga, LANES) & LANES_LOCKED) != LANES_LOCKED) ++missing;
         }
         if (missing > 3) {
             s.lane_fault = 1;
@@ -383,7 +383,7 @@ u8 fpga_manage::check_vbo_status(u8 fpga) {
     } else {
         read_from_register(STATUS, fpga);
         ++s.lane_retries;
-        if (!(m_reg[fpga][STATUS] & STATUS_LOCK_ERROR) || s.lane_retries >= 1000) {
+        if (!(reg_image(fpga, STATUS) & STATUS_LOCK_ERROR) || s.lane_retries >= 1000) {
             write_to_register(OUTPUT, OUTPUT_VBO3, OUTPUT_VBO3, fpga);
             s.lane_fault = 0;
         }

@@ -192,7 +192,7 @@ u8 fpga_manage::wait_fpga_send_ready(u8 port, u8 fpga) {
     u32 pause = 1;
     for (;;) {
         read_from_register(reg, fpga);
-        if (!(m_reg[fpga][reg] & bit)) return 1;
+        if (!(reg_image(fpga, reg) & bit)) return 1;
         const u32 spent = Utils::getTimeSpace(start);
         if (spent >= m_send_budget) return 0;
         // Never past the tick that ends the budget.
@@ -293,9 +293,15 @@ void fpga_manage::multi_port_send(u8* frame, u32 length) {
 
 // ---------------------------------------------------------------- receive
 
+u8 fpga_manage::reg_image(u8 fpga, u8 reg) {
+    if (fpga > 1 || reg >= kImageSize) return 0;
+    QMutexLocker lock(&shadow_mutex);
+    return m_reg[fpga][reg];
+}
+
 void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force) {
     if (fpga > 1) return;
-    const u8 mark = m_reg[fpga][RUN_MARK];
+    const u8 mark = reg_image(fpga, RUN_MARK);
     if (mark != 2 && mark != RUNNING) return;
     const bool irq =
         force || Board::get().gpio().getLine(fpga ? GpioName::kFpga1Irq : GpioName::kFpga0Irq) == 1;
@@ -316,10 +322,10 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force) {
     g_change[42 + fpga] = 0;
     write_to_register(STATUS, STATUS_LOAD, 0, fpga);
     read_from_register(STATUS, fpga);
-    if (m_reg[fpga][STATUS] & STATUS_RESTARTED) {
+    if (reg_image(fpga, STATUS) & STATUS_RESTARTED) {
         write_to_register(STATUS, 0x60, 0, fpga);
         read_from_register(VERSION3, fpga);
-        const u8 version = m_reg[fpga][VERSION3];
+        const u8 version = reg_image(fpga, VERSION3);
         if (version < VERSION_MIN || version > VERSION_MAX) {
             // The FPGA restarted by itself: the whole start again, run-state
             // sequence included, so its outputs come back on.
@@ -338,16 +344,16 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force) {
     }
     read_from_register(129, fpga);
     read_from_register(145, fpga);
-    if ((m_reg[fpga][129] | m_reg[fpga][145]) & 0x55) Rcv_data_from_eth(fpga);
+    if ((reg_image(fpga, 129) | reg_image(fpga, 145)) & 0x55) Rcv_data_from_eth(fpga);
     update_eth_state(fpga);
 }
 
 void fpga_manage::check_fpga_net_data_status(u8 fpga) {
-    const u8 mark = m_reg[fpga][RUN_MARK];
+    const u8 mark = reg_image(fpga, RUN_MARK);
     if (mark != 2 && mark != RUNNING) return;
     read_from_register(129, fpga);
     read_from_register(145, fpga);
-    if (((m_reg[fpga][129] | m_reg[fpga][145]) & 0x55) && g_change[36 + fpga] == 0) g_change[36 + fpga] = 1;
+    if (((reg_image(fpga, 129) | reg_image(fpga, 145)) & 0x55) && g_change[36 + fpga] == 0) g_change[36 + fpga] = 1;
 }
 
 namespace {
@@ -372,7 +378,7 @@ u8 fpga_manage::deal_with_search_concurrent(u8 fpga) {
     for (int pair = 0; pair < 6; ++pair) {
         if (!r.ready(pair)) continue;
         read_from_register(kRecvLow[pair], fpga);
-        const u32 L = m_reg[fpga][kRecvLow[pair]] | r.highBits(pair) << 8;
+        const u32 L = reg_image(fpga, kRecvLow[pair]) | r.highBits(pair) << 8;
         if (L + 1 > kPageSize || L < kMinLength - 1) {
             acknowledge(*this, fpga, pair);  // cannot be a frame: dropped
             continue;
@@ -421,7 +427,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     while (pair < 6 && !r.ready(pair)) ++pair;
     if (pair == 6) return;
     read_from_register(kRecvLow[pair], fpga);
-    const u32 L = m_reg[fpga][kRecvLow[pair]] | r.highBits(pair) << 8;
+    const u32 L = reg_image(fpga, kRecvLow[pair]) | r.highBits(pair) << 8;
     const u32 n = L + 1;
     u8* frame = m_rx[fpga];
     if (n > kPageSize || n < kMinLength) {
@@ -518,7 +524,7 @@ void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b
 
 void fpga_manage::Search_Card_Cmd() {
     u32& tick = g_change[2];
-    if ((m_reg[0][SCREEN] & SCREEN_HOLD) || (m_reg[1][SCREEN] & SCREEN_HOLD)) {
+    if ((reg_image(0, SCREEN) & SCREEN_HOLD) || (reg_image(1, SCREEN) & SCREEN_HOLD)) {
         tick = G_timeTicks;
         return;
     }

@@ -179,7 +179,7 @@ u32 fpga_manage::get_wlan_state() {
 void fpga_manage::check_wlanonline_state() {
     u32 word[2] = {0, 0};
     for (u8 k = 0; k < 2; ++k) {
-        if (source_handover::output_clock_state(k) != 2 || m_reg[k][RUN_MARK] != RUNNING) continue;
+        if (source_handover::output_clock_state(k) != 2 || reg_image(k, RUN_MARK) != RUNNING) continue;
         read_from_register(LINK_LOW, k);
         read_from_register(LINK_HIGH, k);
         QMutexLocker lock(&shadow_mutex);

@@ -99,8 +99,9 @@ int fpga_manage::initialize(bool startThread) {
 
     softinit();
     // PC frames for the cards reach the ports through this manager.
-    PassThrough::install({[this](const u8* frame, u32 length) {
+    PassThrough::install({[this](const u8* frame, u32 length, const std::function<void()>& enter) {
                               QMutexLocker lock(&port_mutex);
+                              enter();
                               Dealwith1_PC_to_eth(length, frame);
                           },
                           [this] {

@@ -269,6 +269,10 @@ public:
     void Search_concurrent_back_result(u8* frame, u8 group, u8 fpga, u32 length);
     void update_eth_rcv_num(const u8* frame, u8 port, u8 fpga);
     void check_fpga_net_data_status(u8 fpga);
+    // A register's image value, read under the shadow mutex: the PC links'
+    // receive polls and register commands and the panel refresh the images
+    // from their own threads.
+    u8 reg_image(u8 fpga, u8 reg);
 
     // ---- periodic search
     void Search_Card_Cmd();

@@ -249,9 +249,9 @@ void fpga_manage::upgrade_package(const QString& path) {
             const u8 k = e.type == kFpga0Image ? 0 : 1;
             if (release) {
                 for (u8 r = fpgareg::VERSION0; r <= fpgareg::VERSION3; ++r) read_from_register(r, k);
-                const u8* v = MCU_REG_func[k];
-                if (Utils::fromBcd(v[31]) == e.version[0] && Utils::fromBcd(v[30]) == e.version[1] &&
-                    Utils::fromBcd(v[29]) == e.version[2] && v[28] == e.version[5])
+                const auto v = [&](u8 reg) { return reg_image(k, reg); };
+                if (Utils::fromBcd(v(31)) == e.version[0] && Utils::fromBcd(v(30)) == e.version[1] &&
+                    Utils::fromBcd(v(29)) == e.version[2] && v(28) == e.version[5])
                     continue;
             }
             const EntryWrite r = update_txc_file(path, u8(k + 2), e.offset, e.length);

@@ -212,6 +212,22 @@ u32 message_deal::ram_write(const Cmd_Frame& req, u8* out, u32 cap) {
     return status(out, cap, ReplyStatus::BadArgument);
 }
 
+namespace {
+// The register bytes are set and taken by the source and c331 threads with
+// atomic operations and without the c331 manager's mutex: the protocol's
+// reads and writes of them are atomic too, byte by byte.
+void regCopy(u8* dst, u8* regs, u32 count) {
+    for (u32 i = 0; i < count; ++i) dst[i] = __atomic_load_n(&regs[i], __ATOMIC_SEQ_CST);
+}
+
+void regStoreMasked(u8* reg, u8 mask, u8 value) {
+    u8 old = __atomic_load_n(reg, __ATOMIC_SEQ_CST);
+    while (!__atomic_compare_exchange_n(reg, &old, u8((old & ~mask) | (value & mask)), false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_SEQ_CST)) {
+    }
+}
+}  // namespace
+
 u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
     if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
     const u32 addr = rd32(req.data());
@@ -227,7 +243,7 @@ u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
     if (addr < PcRam::ImageEnd) {
         if (addr + len > PcRam::ImageEnd) return status(out, cap, ReplyStatus::BadArgument);
         QMutexLocker lock(&c331->mutex);
-        std::memcpy(out + 1, p->live_image.data + addr, len);
+        p->copy_live(out + 1, addr, len);
     } else if (addr < PcRam::SlotEnd) {
         const u32 slot = addr >> 12;
         const u32 off = addr & 0xFFF;
@@ -237,7 +253,7 @@ u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
         std::memcpy(out + 1, reinterpret_cast<const u8*>(&p->user_mode[slot - 1]) + off, len);
     } else if (addr >= PcRam::StatusBase && addr - PcRam::StatusBase + len <= PcRam::StatusBytes) {
         QMutexLocker lock(&c331->mutex);
-        std::memcpy(out + 1, p->reg_block.REG + PcRam::StatusFirstReg + (addr - PcRam::StatusBase), len);
+        regCopy(out + 1, p->reg_block.REG + PcRam::StatusFirstReg + (addr - PcRam::StatusBase), len);
     } else {
         return status(out, cap, ReplyStatus::BadArgument);
     }
@@ -376,9 +392,9 @@ u32 message_deal::write_register(const Cmd_Frame& req, u8* out, u32 cap) {
         QMutexLocker lock(&c331_manage::get()->mutex);
         u8* regs = p->reg_block.REG;
         if (reg == PcReg::SourceRequest) {
-            regs[PcReg::SourceCommand] = u8(value & mask);
+            __atomic_store_n(&regs[PcReg::SourceCommand], u8(value & mask), __ATOMIC_SEQ_CST);
         } else {
-            regs[reg] = u8((regs[reg] & ~mask) | (value & mask));
+            regStoreMasked(&regs[reg], mask, value);
         }
     }
     if (reg == PcReg::SdiControl) RegUpdate11(mask);
@@ -414,7 +430,7 @@ u32 message_deal::read_register(const Cmd_Frame& req, u8* out, u32 cap) {
     if (!p) return status(out, cap, ReplyStatus::Busy);
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        std::memcpy(out + 1, p->reg_block.REG + reg, count);
+        regCopy(out + 1, p->reg_block.REG + reg, count);
     }
     out[0] = ReplyStatus::Ok;
     return 1 + count;

@@ -123,15 +123,16 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
                                      ": no receiving-card path");
             return;
         }
-        {
-            std::lock_guard<std::mutex> lock(m_listMutex);
-            m_replyList.clear();
-        }
-        notePassRequester();
-        m_pendingSince = G_timeTicks.load();
-        m_pending.store(true);
-        g_passby_trans_port.store(m_id);
-        hook.send(frame, length);
+        hook.send(frame, length, [this] {
+            {
+                std::lock_guard<std::mutex> lock(m_listMutex);
+                m_replyList.clear();
+            }
+            notePassRequester();
+            m_pendingSince = G_timeTicks.load();
+            m_pending.store(true);
+            g_passby_trans_port.store(m_id);
+        });
         return;
     }
 

@@ -480,7 +480,9 @@ void c331_manage::apply_pass() {
     // for it: a writer who edits the image while the pass waits for the chip
     // raises the flag again, and the next pass finds the difference.
     u8 seen[c331img::kImageSize];
-    std::memcpy(seen, zp->live_image.data, sizeof seen);
+    // The receiver drivers write the signal summaries under the model's
+    // mutex, not under ours.
+    zp->copy_live(seen, 0, sizeof seen);
     const int code = apply_flag.exchange(0);
     const u8* live = seen;
     const int fd = c331_fd;

@@ -185,6 +185,29 @@ TEST_F(FpgaCards, PassThroughReachesTheCardAndTheReplyComesBackOnTheLink) {
     EXPECT_EQ((Vals{sent(0).size(), sent(1).size(), sent(0).back().first}), (Vals{4, 2, 1}));
 }
 
+TEST_F(FpgaCards, ALateReplyIsNotTakenForTheAnswerToTheNextFrame) {
+    TestLink link;
+    // The FPGA thread's poll takes the port mutex just before the link
+    // does, with a late reply to an earlier search of FPGA 0 port 5 waiting:
+    // the link is not pending yet, so the reply is dropped, and the new
+    // frame (FPGA 1 port 1, card 5) gets its own answer.
+    const PassThrough::Hook real = PassThrough::current();
+    PassThrough::install({[&](const u8* f, u32 n, const std::function<void()>& enter) {
+                              fpga[0]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 06 00 00 A6"));
+                              {
+                                  QMutexLocker lock(&m->port_mutex);
+                                  m->reg_IRQ_Dealwith(0, 0);
+                              }
+                              real.send(f, n, enter);
+                          },
+                          real.poll});
+    const Bytes reply = passThrough(link, hex("05 00 10 F0 10 67 01 0E 00 A0 00 10 01 05 29"));
+    PassThrough::install(real);
+    EXPECT_EQ(link.replies.size(), 1u);
+    EXPECT_EQ(reply, encode(hex("10 F0 05 00 10 67 01 0E 00 A0 00 3D")));
+    EXPECT_EQ(area(0, 564), 6);  // the late reply was still counted
+}
+
 TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
     TestLink link;
     // A frame to a port without cards leaves the link waiting.

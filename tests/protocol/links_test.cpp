@@ -216,7 +216,7 @@ TEST_F(PcLinks, UnansweredPassThroughIsGivenUp) {
     ASSERT_EQ(udp.initialize(), 0);
     Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
     std::atomic<int> polls{0};
-    PassThrough::install({[](const u8*, u32) {}, [&] { ++polls; }});
+    PassThrough::install({[](const u8*, u32, const std::function<void()>& enter) { enter(); }, [&] { ++polls; }});
 
     pc.write(encode(makeFrame(0x61, {0, 0, 0, 0, 8, 0, 0, 0}, 2, 0x0001, Frame::kPc)));
     ASSERT_TRUE(waitFor([&] { return udp.passPending() && polls.load() > 2; }));

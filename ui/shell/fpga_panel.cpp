@@ -29,7 +29,7 @@ bool readAgeRegisters(u8 out[6]) {
     for (u8 fpga = 0; fpga < 2; ++fpga) {
         for (int k = 0; k < 3; ++k) {
             m->read_from_register(regs[k], fpga);
-            out[fpga * 3 + k] = u8(m->MCU_REG_func[fpga][regs[k]]);
+            out[fpga * 3 + k] = m->reg_image(fpga, regs[k]);
         }
     }
     return true;
@@ -44,9 +44,8 @@ bool version(int fpga, QString* text) {
     fpga_manage* m = fpga_manage::p_fpga_manage;
     if (!m || !text || fpga < 0 || fpga > 1) return false;
     auto bcd = [](u8 v) { return QString::number(v >> 4) + QString::number(v & 15); };
-    const auto& r = m->MCU_REG_func[fpga];
-    *text = bcd(u8(r[31])) + "-" + bcd(u8(r[30])) + "-" + bcd(u8(r[29])) + " F" +
-            QString::number(u8(r[28]));
+    const auto r = [&](u8 reg) { return m->reg_image(u8(fpga), reg); };
+    *text = bcd(r(31)) + "-" + bcd(r(30)) + "-" + bcd(r(29)) + " F" + QString::number(r(28));
     return true;
 }
 
@@ -139,7 +138,7 @@ bool mappingOn() {
     bool on = true;
     for (u8 fpga = 0; fpga < 2; ++fpga) {
         m->read_from_register(0, fpga);
-        on = on && (m->MCU_REG_func[fpga][0] & 0x80) != 0;
+        on = on && (m->reg_image(fpga, 0) & 0x80) != 0;
     }
     return on;
 }
