@@ -123,17 +123,18 @@ TEST_F(SimBounds, FpgaRecordsKeepTheNewestEntries) {
     auto fpga = SimFpga::create(0, gpio, board().scenario(), hostPath("/var/log/bounds_fpga.log"));
     FpgaWire w{gpio, *fpga};
 
-    // 65546 writes of register 7: the first ten (values 0 to 9) are gone,
-    // the newest is 65545, that is 9 in the byte.
-    for (size_t i = 0; i < 65546; ++i) w.reg(7, uint8_t(i));
+    // 131082 writes of register 7, twice the record and ten more: the
+    // oldest kept is write 65546, 10 in the byte; the newest is 131081, 9.
+    for (size_t i = 0; i < 131082; ++i) w.reg(7, uint8_t(i));
     const auto regs = fpga->writesTo(7);
     EXPECT_EQ((Vals{regs.size(), fpga->regWrites().size(), regs.front(), regs.back()}), (Vals{65536, 65536, 10, 9}));
 
-    // 2053 one-byte frames: each is put into the send page of pair 0 and
-    // sent (register 130, start bit of pair 0; no port selected). The first
-    // five (0 to 4) are gone; the newest is 2052, 4 in the byte.
+    // 6149 one-byte frames, three times the records and five more: each is
+    // put into the send page of pair 0 and sent (register 130, start bit of
+    // pair 0; no port selected). The oldest kept is frame 4101, 5 in the
+    // byte; the newest is 6148, 4.
     fpga->clearLog();
-    for (size_t i = 0; i < 2053; ++i) {
+    for (size_t i = 0; i < 6149; ++i) {
         w.ram(3, 0, {uint8_t(i)});
         w.reg(130, 0x10);
     }
