@@ -40,15 +40,9 @@ int SimGpio::setLine(const std::string& name, int value) {
                    name == GpioName::kFpga0FlashSelect || name == GpioName::kFpga1FlashSelect ||
                    name == GpioName::kFpga0Irq || name == GpioName::kFpga1Irq;
         };
-        if (changed && !busLine()) {
-            const std::string path = Root::path(kLogDevicePath);
-            QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-            if (FILE* f = std::fopen(path.c_str(), "a")) {
-                std::fprintf(f, "%llu ms %s %d\n", static_cast<unsigned long long>(m_now ? m_now() : 0),
-                             name.c_str(), v);
-                std::fclose(f);
-            }
-        }
+        if (changed && !busLine())
+            m_logFile.append(Root::path(kLogDevicePath), std::to_string(m_now ? m_now() : 0) + " ms " + name + " " +
+                                                             std::to_string(v));
     }
     if (m_sink) m_sink(name, v);
     for (auto& w : *watchers) w(name, v);

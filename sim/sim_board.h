@@ -35,7 +35,7 @@ public:
     // that leaves the line as it was is not appended: the c331 driver
     // re-asserts the FPGA select lines on every transfer. The FPGAs' select,
     // command, flash-select and interrupt lines, which move with every SPI
-    // access, are kept out of the file.
+    // access, are kept out of the file. Past 4 MiB it moves to ".1".
     static constexpr const char* kLogDevicePath = "/var/log/sim_gpio.log";
     // Also called on every set, with the line and its value (board event log).
     void setEventSink(std::function<void(const std::string&, int)> sink) { m_sink = std::move(sink); }
@@ -49,6 +49,7 @@ private:
     // copying every watcher (the FPGAs' lines move with each SPI access).
     std::shared_ptr<const std::vector<Watcher>> m_watchers = std::make_shared<std::vector<Watcher>>();
     SimRing<std::pair<std::string, int>> m_history{kHistoryKeep};
+    SimLogFile m_logFile;
 };
 
 class SimBoard : public Board {

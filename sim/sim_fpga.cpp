@@ -4,10 +4,8 @@
 #include "platform/gpio.h"
 #include "sim/sim_board.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -32,11 +30,7 @@ void put16(std::vector<uint8_t>& p, size_t at, uint32_t v) {
 }  // namespace
 
 SimFpga::SimFpga(int index, SimGpio& gpio, SimScenario& scenario, const std::string& logHostPath)
-    : m_index(index & 1), m_gpio(gpio), m_scenario(scenario) {
-    if (!logHostPath.empty()) {
-        QDir().mkpath(QFileInfo(QString::fromStdString(logHostPath)).absolutePath());
-        m_logFile = std::fopen(logHostPath.c_str(), "a");
-    }
+    : m_index(index & 1), m_gpio(gpio), m_scenario(scenario), m_logPath(logHostPath) {
     m_reset = m_gpio.getLine(kReset[m_index]) == 0;
     if (!m_reset) boot();
 }
@@ -60,9 +54,7 @@ void SimFpga::resetLine(int value) {
     if (wasReset && !m_reset) boot();
 }
 
-SimFpga::~SimFpga() {
-    if (m_logFile) std::fclose(m_logFile);
-}
+SimFpga::~SimFpga() = default;
 
 void SimFpga::boot() {
     std::memset(m_regs, 0, sizeof m_regs);
@@ -193,7 +185,7 @@ void SimFpga::startSend(int pair) {
     const std::vector<uint8_t>& mem = page(uint8_t(3 + 2 * pair));
     std::vector<uint8_t> frame(mem.begin(), mem.begin() + n);
     if (port >= 0 && port < 12 && n == 30 && frame[9] == 0x10) m_pairBitsAtSearch[port] = m_regs[port < 8 ? 131 : 147];
-    m_sent.emplace_back(port, frame);
+    m_sent.push({port, frame});
     if (port >= 0 && port < 12) answer(port, frame);
 }
 
@@ -300,12 +292,7 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
     reply(uint32_t(last), data);
 }
 
-void SimFpga::logLine(const std::string& line) {
-    if (!m_logFile) return;
-    std::fputs(line.c_str(), m_logFile);
-    std::fputc('\n', m_logFile);
-    std::fflush(m_logFile);
-}
+void SimFpga::logLine(const std::string& line) { m_logFile.append(m_logPath, line); }
 
 void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     const bool selected = m_gpio.getLine(kSelect[m_index]) == 0;
@@ -353,7 +340,7 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
             return irqLevel();
         }
         writeReg(r, tx[0], m_pending[3]);
-        m_regLog.push_back({r, tx[0], m_pending[3]});
+        m_regLog.push({r, tx[0], m_pending[3]});
         std::snprintf(text, sizeof text, "reg %u = 0x%02X mask 0x%02X", r, tx[0], m_pending[3]);
         logLine(text);
         return irqLevel();
@@ -390,7 +377,7 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
         line += text;
     }
     logLine(line);
-    m_ramLog.push_back(std::move(w));
+    m_ramLog.push(std::move(w));
     return -1;
 }
 
@@ -426,12 +413,12 @@ bool SimFpga::inReset() const {
 
 std::vector<SimFpga::RegWrite> SimFpga::regWrites() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_regLog;
+    return m_regLog.items();
 }
 
 std::vector<SimFpga::RamWrite> SimFpga::ramWrites() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_ramLog;
+    return m_ramLog.items();
 }
 
 std::vector<uint8_t> SimFpga::writesTo(uint8_t r) const {
@@ -518,5 +505,5 @@ int SimFpga::pairBitsAtLastSearch(int port) const {
 
 std::vector<std::pair<int, std::vector<uint8_t>>> SimFpga::sentFrames() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_sent;
+    return m_sent.items();
 }

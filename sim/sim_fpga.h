@@ -30,9 +30,10 @@
 // 0x80/0x80" (value/mask).
 //
 // Attach with SimBoard::attachSpi("/dev/spidev32766.1" or ".2", model).
+#include "sim/sim_log_file.h"
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -64,6 +65,12 @@ public:
     void transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) override;
 
     // ---- state (tests)
+    // The write and frame records keep the newest kRegLogKeep register
+    // writes, kRamLogKeep RAM writes and kSentKeep frames: a PC run under a
+    // stream of frames stays small.
+    static constexpr size_t kRegLogKeep = 1u << 16;
+    static constexpr size_t kRamLogKeep = 1u << 11;
+    static constexpr size_t kSentKeep = 1u << 11;
     uint8_t reg(uint8_t r) const;
     void setReg(uint8_t r, uint8_t value);
     std::vector<uint8_t> ram(uint8_t page, uint16_t address, uint16_t length) const;
@@ -147,8 +154,9 @@ private:
     std::vector<Card> m_chains[12];
     std::deque<std::vector<uint8_t>> m_rx[6];
     int m_pairBitsAtSearch[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-    std::vector<std::pair<int, std::vector<uint8_t>>> m_sent;
-    std::vector<RegWrite> m_regLog;
-    std::vector<RamWrite> m_ramLog;
-    std::FILE* m_logFile = nullptr;
+    SimRing<std::pair<int, std::vector<uint8_t>>> m_sent{kSentKeep};
+    SimRing<RegWrite> m_regLog{kRegLogKeep};
+    SimRing<RamWrite> m_ramLog{kRamLogKeep};
+    const std::string m_logPath;
+    SimLogFile m_logFile;
 };

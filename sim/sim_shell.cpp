@@ -2,10 +2,6 @@
 
 #include "platform/root.h"
 
-#include <QDir>
-#include <QFileInfo>
-
-#include <cstdio>
 #include <ctime>
 
 int SimShell::run(const std::string& command) {
@@ -21,8 +17,6 @@ int SimShell::run(const std::string& command) {
             }
         }
     }
-    const std::string path = Root::path(logDevicePath());
-    QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     // The wall-clock time of each line, so a person can match it with what
     // they did on the panel or with the client.
     const std::time_t now = std::time(nullptr);
@@ -30,10 +24,7 @@ int SimShell::run(const std::string& command) {
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S]", &local);
-    if (FILE* f = std::fopen(path.c_str(), "a")) {
-        std::fprintf(f, "%s %s\n", stamp, command.c_str());
-        std::fclose(f);
-    }
+    m_logFile.append(Root::path(logDevicePath()), std::string(stamp) + " " + command);
     return status;
 }
 

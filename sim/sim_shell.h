@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/shell.h"
+#include "sim/sim_log_file.h"
 
 #include <map>
 #include <mutex>
@@ -9,7 +10,8 @@
 // Records every command and runs none. Each command is also appended to
 // "/var/log/sim_shell_commands.log" under the root with its time
 // ("[YYYY-MM-DD hh:mm:ss] command"), so a person watching a PC run sees
-// what the device would have run, and when.
+// what the device would have run, and when. Past 4 MiB the file moves to
+// ".1" and a new one starts.
 class SimShell : public ShellRunner {
 public:
     int run(const std::string& command) override;
@@ -26,4 +28,5 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_commands;
     std::map<std::string, int> m_results;
+    SimLogFile m_logFile;
 };

@@ -10,6 +10,11 @@
 //       answered. With FILE (the persisted image), then waits until FILE
 //       holds the last value and prints "file_ms <ms>" counted from the
 //       last write's answer.
+//   zrv_bench_client cards PORT RATE SECONDS
+//       sends RATE frames a second for the receiving cards for SECONDS, as
+//       the PC software does while it sets cards up: each writes 256 bytes
+//       into the RAM of the first card on output port 1; prints the frames
+//       sent and the answers that came back.
 //   zrv_bench_client durable-write FILE
 //       the reference of the file row: "durable_ms <ms>" for writing 4 KiB
 //       beside FILE, fsync and rename over it (median of 20).
@@ -42,8 +47,12 @@ double msSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-Bytes encodeCommand(u8 cmd, const Bytes& data) {
-    Bytes f = {0x00, 0xF0, 0x10, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00, cmd};
+// header: the nine bytes before the command; by default from the PC to the
+// controller, else to a card.
+Bytes encodeCommand(u8 cmd, const Bytes& data,
+                    const Bytes& header = {0x00, 0xF0, 0x10, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00}) {
+    Bytes f = header;
+    f.push_back(cmd);
     f.insert(f.end(), data.begin(), data.end());
     f.push_back(Utils::BCC(f.data(), u32(f.size())));
     Bytes enc(protocol_phy::encodedMax(u32(f.size())));
@@ -123,35 +132,49 @@ bool fileHolds(const std::string& file, u32 offset, u16 value) {
     return ok;
 }
 
-int load(u16 port, u32 offset, int rate, int seconds, const char* file) {
-    const int fd = openUdp(port);
-    FrameDecoder d(4096);
+// Sends frame(n) for n = 0, 1, ... at RATE a second, at an even pace and
+// without waiting for answers, for SECONDS; then waits up to settle_ms for
+// the last answers. Prints "sent N answered M".
+struct Stream {
     long sent = 0, answered = 0;
-    u16 value = 0;
+};
+template <class MakeFrame>
+Stream stream(int fd, int rate, int seconds, int settle_ms, MakeFrame frame) {
+    FrameDecoder d(4096);
+    Stream s;
     const long total = long(rate) * seconds;
     const auto step = std::chrono::nanoseconds(1000000000L / rate);
     auto next = Clock::now();
-    for (; sent < total; ++sent) {
-        value = u16(sent % 2 ? 20 + sent % 60 : 80 - sent % 60);
+    for (; s.sent < total; ++s.sent) {
+        const Bytes enc = frame(s.sent);
+        (void)!::send(fd, enc.data(), enc.size(), 0);
+        s.answered += drainAnswers(fd, d);
+        next += step;
+        std::this_thread::sleep_until(next);
+    }
+    const auto t0 = Clock::now();
+    while (s.answered < s.sent && msSince(t0) < settle_ms) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0) s.answered += drainAnswers(fd, d);
+    }
+    std::printf("sent %ld answered %ld\n", s.sent, s.answered);
+    return s;
+}
+
+int load(u16 port, u32 offset, int rate, int seconds, const char* file) {
+    const int fd = openUdp(port);
+    auto valueOf = [](long n) { return u16(n % 2 ? 20 + n % 60 : 80 - n % 60); };
+    const Stream s = stream(fd, rate, seconds, 5000, [&](long n) {
+        const u16 value = valueOf(n);
         Bytes req;
         put32(req, offset);
         put32(req, 2);
         req.push_back(u8(value));
         req.push_back(u8(value >> 8));
-        const Bytes enc = encodeCommand(0x60, req);
-        (void)!::send(fd, enc.data(), enc.size(), 0);
-        answered += drainAnswers(fd, d);
-        next += step;
-        std::this_thread::sleep_until(next);
-    }
-    // The last answers.
-    const auto t0 = Clock::now();
-    while (answered < sent && msSince(t0) < 5000) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) > 0) answered += drainAnswers(fd, d);
-    }
+        return encodeCommand(0x60, req);
+    });
     const auto lastAnswer = Clock::now();
-    std::printf("sent %ld answered %ld\n", sent, answered);
+    const u16 value = valueOf(s.sent - 1);
     if (file) {
         while (!fileHolds(file, offset, value) && msSince(lastAnswer) < 10000)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -160,6 +183,20 @@ int load(u16 port, u32 offset, int rate, int seconds, const char* file) {
         else
             std::printf("file_ms none\n");
     }
+    return 0;
+}
+
+int cards(u16 port, int rate, int seconds) {
+    // Card 0 of the first port; source the PC; configuration class, single
+    // port mode, port number 1.
+    const Bytes header = {0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00};
+    stream(openUdp(port), rate, seconds, 2000, [&](long n) {
+        Bytes req;
+        put32(req, u32(n % 64) * 256);
+        put32(req, 256);
+        for (int i = 0; i < 256; ++i) req.push_back(u8(n + i));
+        return encodeCommand(0x60, req, header);
+    });
     return 0;
 }
 
@@ -191,6 +228,7 @@ int main(int argc, char** argv) {
     if (mode == "load" && argc > 5)
         return load(u16(std::atoi(argv[2])), u32(std::atoi(argv[3])), std::atoi(argv[4]), std::atoi(argv[5]),
                     argc > 6 ? argv[6] : nullptr);
+    if (mode == "cards" && argc > 4) return cards(u16(std::atoi(argv[2])), std::atoi(argv[3]), std::atoi(argv[4]));
     if (mode == "durable-write" && argc > 2) return durableWrite(argv[2]);
     std::fprintf(stderr, "usage: see the comment at the top of bench/run/bench_client.cpp\n");
     return 2;

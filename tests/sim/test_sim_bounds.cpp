@@ -1,9 +1,16 @@
 // A long PC run keeps the simulated board small: the records the models
 // keep for tests are bounded rings holding the newest entries, and the
-// c331's 32 MiB flash takes room only where it was written.
+// c331's 32 MiB flash takes room only where it was written; the board's log
+// files move aside at their limit and keep the newest lines.
+#include "platform/gpio.h"
 #include "sim/sim_board.h"
 #include "sim/sim_c331.h"
+#include "sim/sim_fpga.h"
+#include "sim/sim_log_file.h"
 #include "support/test_env.h"
+
+#include <QFileInfo>
+#include <QString>
 
 #include <cstdint>
 #include <vector>
@@ -92,6 +99,75 @@ TEST_F(SimBounds, RecordsKeepTheNewestEntries) {
     const auto history = gpio.history();
     EXPECT_EQ(history.size(), SimGpio::kHistoryKeep);
     EXPECT_EQ(history.back(), (std::pair<std::string, int>{"last", int((sets - 1) & 1)}));
+}
+
+// The FPGA's wire: the header with the command line high, then the data.
+struct FpgaWire {
+    SimGpio& gpio;
+    SimFpga& fpga;
+    void message(const Bytes& header, const Bytes& data) {
+        Bytes rx(4 + data.size());
+        gpio.setLine(GpioName::kFpga0Command, 1);
+        fpga.transfer(header.data(), rx.data(), uint32_t(header.size()));
+        gpio.setLine(GpioName::kFpga0Command, 0);
+        fpga.transfer(data.data(), rx.data(), uint32_t(data.size()));
+    }
+    void reg(uint8_t r, uint8_t v) { message({0x04, 0, r, 0xFF}, {v}); }
+    void ram(uint8_t page, uint16_t a, const Bytes& d) { message({0x02, page, uint8_t(a), uint8_t(a >> 8)}, d); }
+};
+
+TEST_F(SimBounds, FpgaRecordsKeepTheNewestEntries) {
+    SimGpio& gpio = board().simGpio();
+    gpio.setLine(GpioName::kFpga0Reset, 1);
+    gpio.setLine(GpioName::kFpga0Select, 0);
+    auto fpga = SimFpga::create(0, gpio, board().scenario(), hostPath("/var/log/bounds_fpga.log"));
+    FpgaWire w{gpio, *fpga};
+
+    // 131082 writes of register 7, twice the record and ten more: the
+    // oldest kept is write 65546, 10 in the byte; the newest is 131081, 9.
+    for (size_t i = 0; i < 131082; ++i) w.reg(7, uint8_t(i));
+    const auto regs = fpga->writesTo(7);
+    EXPECT_EQ((Vals{regs.size(), fpga->regWrites().size(), regs.front(), regs.back()}), (Vals{65536, 65536, 10, 9}));
+
+    // 6149 one-byte frames, three times the records and five more: each is
+    // put into the send page of pair 0 and sent (register 130, start bit of
+    // pair 0; no port selected). The oldest kept is frame 4101, 5 in the
+    // byte; the newest is 6148, 4.
+    fpga->clearLog();
+    for (size_t i = 0; i < 6149; ++i) {
+        w.ram(3, 0, {uint8_t(i)});
+        w.reg(130, 0x10);
+    }
+    const auto ram = fpga->ramWrites();
+    const auto sent = fpga->sentFrames();
+    EXPECT_EQ((Vals{ram.size(), sent.size()}), (Vals{2048, 2048}));
+    EXPECT_EQ((Vals{ram.front().bytes[0], ram.back().bytes[0], sent.front().second[0], sent.back().second[0]}),
+              (Vals{5, 4, 5, 4}));
+    EXPECT_EQ(sent.back().first, -1);
+}
+
+TEST_F(SimBounds, LogFileMovesAsideAtItsLimitKeepingTheNewestLines) {
+    const std::string path = hostPath("/var/log/bounds.log");
+    {
+        // Lines of 5 bytes ("L000" and its end) under a 60-byte limit: twelve
+        // fill a file, the thirteenth starts a new one. Of 100 lines the
+        // eighth file (84 to 95) was moved aside, the ninth holds 96 to 99.
+        SimLogFile log(60);
+        for (int i = 0; i < 100; ++i) log.append(path, QString::asprintf("L%03d", i).toStdString());
+    }
+    std::string older;
+    for (int i = 84; i < 96; ++i) older += QString::asprintf("L%03d\n", i).toStdString();
+    EXPECT_EQ(readHostFile(path), "L096\nL097\nL098\nL099\n");
+    EXPECT_EQ(readHostFile(path + ".1"), older);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path + ".2")));
+
+    // A file left by an earlier run counts: 56 bytes there, the next 5-byte
+    // line would make 61.
+    writeHostFile(path, std::string(55, 'x') + "\n");
+    SimLogFile again(60);
+    again.append(path, "L100");
+    EXPECT_EQ(readHostFile(path), "L100\n");
+    EXPECT_EQ(readHostFile(path + ".1").size(), 56u);
 }
 
 }  // namespace

@@ -454,7 +454,9 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
     const bool ended = m_proc.waitForFinished(20000);
     const int seconds = int(std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - start).count());
 
-    const std::string fpgaLog = readFile(m_root.filePath("var/log/sim_fpga0_writes.log"));
+    // The simulated board moves its log aside to ".1" at a size: both parts.
+    const std::string fpgaLog = readFile(m_root.filePath("var/log/sim_fpga0_writes.log.1")) +
+                                readFile(m_root.filePath("var/log/sim_fpga0_writes.log"));
     // The panel's jobs as FPGA 0 sent them to port 0: the first card's
     // position (quick set-up), the save and the mapping switch.
     const size_t setups = countOf(fpgaLog, "ram page 3 address 0x000: 00 00 00 F0 10 67 01 01 00 60 80 01");

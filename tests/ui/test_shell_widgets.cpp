@@ -6,7 +6,9 @@
 
 #include <QDialog>
 #include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -53,6 +55,21 @@ TEST_F(WidgetsTest, TipClosesItself300TicksAfterItWasShown) {
     EXPECT_EQ(g_tip->kind(), TIP::Reading);
     g_tip->tip_create(TIP::RemoveOnly);
     EXPECT_FALSE(g_tip->isVisible());
+}
+
+TEST_F(WidgetsTest, TipCornersOutsideItsRoundedFrameShowThePageBelow) {
+    g_tip->tip_create(TIP::Confirm);
+    const QImage tip = g_tip->grab().toImage();
+    ASSERT_EQ(tip.size(), QSize(300, 200));
+    // Laid on the page background, rgb(16, 16, 28): the corner outside the
+    // rounded frame is the page's, the middle is the picture's own.
+    QImage onPage(tip.size(), QImage::Format_ARGB32);
+    onPage.fill(QColor(16, 16, 28));
+    QPainter(&onPage).drawImage(0, 0, tip);
+    EXPECT_EQ(onPage.pixelColor(0, 0).name().toStdString(), "#10101c");
+    EXPECT_EQ(onPage.pixelColor(299, 199).name().toStdString(), "#10101c");
+    EXPECT_NE(onPage.pixelColor(150, 20).name().toStdString(), "#10101c");
+    g_tip->tip_create(TIP::RemoveOnly);
 }
 
 TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing) {

@@ -145,12 +145,14 @@ InputChoose::~InputChoose() { PageRegistry::leave(PageRegistry::SourceSelect, th
 
 void InputChoose::language_changed() {
     m_title->setText(ShellText::pick("信源切换", "Source switch", "Переключение источника", "Chuyển đổi nguồn", "信源切換"));
-    SettingsPages::fitText(m_popupCrop, ShellText::pick("输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"));
-    SettingsPages::fitText(m_popupEdid, ShellText::pick("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
+    // The buttons take their width for the language first: a text fitted to
+    // the width they had before would be drawn far too small.
     const int lang = ShellText::language();
     const int x = (lang == 0 || lang == 4) ? 680 : (lang == 1 ? 620 : 640);
     m_popupCrop->setGeometry(x, 310, 780 - x, 60);
     m_popupEdid->setGeometry(x, 370, 780 - x, 60);
+    SettingsPages::fitText(m_popupCrop, ShellText::pick("输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"));
+    SettingsPages::fitText(m_popupEdid, ShellText::pick("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
 }
 
 void InputChoose::chooseInput(int column) {

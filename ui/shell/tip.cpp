@@ -20,6 +20,9 @@ TIP::TIP(QWidget* parent)
     setObjectName(QStringLiteral("tip"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The pictures have rounded corners: outside them the window shows what
+    // lies below instead of the window colour.
+    setAttribute(Qt::WA_TranslucentBackground);
     resize(kW, kH);
     m_picture = new QLabel(this);
     m_picture->setObjectName(QStringLiteral("label_tip"));
