@@ -21,7 +21,7 @@ protected:
     std::vector<u16> geometryWords(int k) {
         std::vector<u16> w;
         for (int n = 0; n < 12; ++n)
-            for (int i = 0; i < 8; i += 2) w.push_back(area(k, fpgareg::kPortEntry[n] + i));
+            for (int i = 0; i < 8; i += 2) w.push_back(area(k, kPortAt[n] + i));
         for (int off : {56, 58, 60, 62}) w.push_back(area(k, off));
         return w;
     }
@@ -172,10 +172,10 @@ TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun)
         QMutexLocker lock(&Utils::_fpga_multicast_mutex);
         u8* a1 = fpga_manage::MCU_RAM_PARA_func[1];
         const u8 entry0[8] = {0x34, 0x12, 0x20, 0x00, 0x80, 0x02, 0x68, 0x01};
-        std::copy(entry0, entry0 + 8, a1 + fpgareg::kPortEntry[0]);
+        std::copy(entry0, entry0 + 8, a1 + kPortAt[0]);
         u8* a0 = fpga_manage::MCU_RAM_PARA_func[0];
         const u8 entry11[8] = {0x00, 0x05, 0x10, 0x00, 0x40, 0x01, 0xB4, 0x00};
-        std::copy(entry11, entry11 + 8, a0 + fpgareg::kPortEntry[11]);
+        std::copy(entry11, entry11 + 8, a0 + kPortAt[11]);
     }
     auto region = [](int port) {
         FpgaPanel::PortRegion r;
