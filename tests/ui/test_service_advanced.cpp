@@ -15,11 +15,6 @@ namespace {
 
 using namespace RamOffset;
 
-u16 factoryWord(u32 off) {
-    const u32 at = off - PERSIST_BEGIN + RamFile::DATA_OFFSET;
-    return u16(default_para_ramlist[at] | default_para_ramlist[at + 1] << 8);
-}
-
 class AdvancedPageTest : public AdvancedTest {
 protected:
     void enableWindows(std::initializer_list<int> on) {
@@ -323,7 +318,10 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
         model->ZrvAddNewCrop(2, &crop);
         QMutexLocker lock(&c331_manage::get()->mutex);
         live().setWord(1374, 0x1234);  // last kept word
-        live().setWord(SPLICE_MODE, 4);
+        live().setWord(SPLICE_MODE, 2);  // first word after them, factory 4
+        live().setByte(767, 0x33);       // run-time status, never reset
+        live().setByte(895, 0x77);       // last byte before the kept ones, factory 0
+        live().setByte(4095, 0x77);      // last byte of the image, factory 0
         live().setWord(BRIGHTNESS, 7);
         live().setByte(LANGUAGE, 1);
         model->shadow_image = model->live_image;
@@ -336,7 +334,9 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
     QTest::mouseClick(ui->Button_reset2, Qt::LeftButton);
     EXPECT_EQ((Vals{live().word(edid(0)), live().word(edid(0) + 2), live().word(1374), live().word(BRIGHTNESS),
                     applyFlag()}),
-              (Vals{1280, 720, 0x1234, factoryWord(BRIGHTNESS), 1}));
+              (Vals{1280, 720, 0x1234, 100, 1}));
+    EXPECT_EQ((Vals{live().byte(767), live().byte(895), live().word(SPLICE_MODE), live().byte(4095)}),
+              (Vals{0x33, 0, 4, 0}));
     EXPECT_EQ(model->ZrvGetCropID(2, 1), 0);  // the factory table's crops only
     EXPECT_EQ(page->highlightedReset(), ui->Button_reset2);
 
@@ -355,7 +355,7 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
     applied();
     EXPECT_EQ((Vals{g_language.load()}), (Vals{0}));
     EXPECT_EQ(ui->label_title->text(), "高级设置");
-    EXPECT_EQ(persisted(BRIGHTNESS), u8(factoryWord(BRIGHTNESS)));
+    EXPECT_EQ(persisted(BRIGHTNESS), 100);
     EXPECT_EQ(page->highlightedReset()->styleSheet().left(28), "background-color:#4777FF;col");
 }
 
