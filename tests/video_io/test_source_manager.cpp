@@ -84,11 +84,17 @@ TEST_F(SourceManagerTest, MaskZeroStillRunsTheOtherStepsAndSleeps) {
 TEST_F(SourceManagerTest, ClockChipsAreWrittenThenTheirFpgasReleased) {
     polling();
     src->about_outxx_clk_create_deal();
-    auto w = clockChip(0)->writes();
-    ASSERT_EQ(w.size(), 63u);
-    EXPECT_EQ((Vals{w[0].first, w[17].second, w[62].first, w[62].second, src->clock_state[0],
-                    source_handover::output_clock_state(0), line(GpioName::kFpga0Reset).size()}),
-              (Vals{0, 0x30, 62, 0x05, 1, 1, 0}));
+    // Both chips get the same 63 bytes, registers 0 to 62 one at a time.
+    const u8 table[63] = {0x00, 0x00, 0x11, 0x32, 0x7B, 0x53, 0xEC, 0x01, 0x19, 0x52, 0xF2, 0x06, 0x63, 0x24, 0xC7, 0x13,
+                          0x00, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x24, 0x03, 0x11, 0x33, 0x38, 0x80, 0x04,
+                          0x00, 0x00, 0x74, 0x74, 0x90, 0x7D, 0x69, 0xE1, 0xA0, 0xEF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                          0xF3, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC3, 0xC2, 0x00, 0x00, 0x00, 0x00, 0x05};
+    std::vector<std::pair<uint8_t, uint8_t>> want;
+    for (int r = 0; r < 63; ++r) want.emplace_back(u8(r), table[r]);
+    EXPECT_EQ(clockChip(0)->writes(), want);
+    EXPECT_EQ(clockChip(1)->writes(), want);
+    EXPECT_EQ((Vals{src->clock_state[0], source_handover::output_clock_state(0), line(GpioName::kFpga0Reset).size()}),
+              (Vals{1, 1, 0}));
     src->about_outxx_clk_create_deal();
     EXPECT_EQ((Vals{line(GpioName::kFpga0Reset).back(), line(GpioName::kFpga1Reset).back(),
                     reg(source_reg::kEeproms) & source_reg::kClock0Done, reg(source_reg::kClocks) & 1,
