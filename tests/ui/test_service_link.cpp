@@ -19,6 +19,8 @@
 #include <mutex>
 #include <vector>
 
+constexpr const char* kIniFile = "/data/configs/tcpip.ini";
+
 namespace {
 
 class LinkPageTest : public ServiceTest {
@@ -36,7 +38,7 @@ protected:
     }
     QString keypadTitle() { return g_numberkeyboard->findChild<QLabel*>("label_title")->text(); }
     QSettings ini() {
-        return QSettings(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat);
+        return QSettings(QString::fromStdString(hostPath(kIniFile)), QSettings::IniFormat);
     }
 };
 

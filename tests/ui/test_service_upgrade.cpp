@@ -17,6 +17,9 @@
 
 #include <QTest>
 
+constexpr const char* kAppFile = "/data/app/zrvK57N";
+constexpr const char* kAppStaged = "/data/app/zrvK57N2";
+
 namespace {
 
 using upkg::Bytes;
@@ -112,7 +115,7 @@ protected:
 };
 
 TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
-    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    writeHostFile(hostPath(kAppFile), "old");
     LinkOption* page = openLink();
     page->on_Button_usb_clicked();
     for (auto& f : flash) f->clearLog();
@@ -134,8 +137,8 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
     upgradeWith(page, hostile);
     EXPECT_EQ((Vals{flashTouches(), chip->flashEraseCount() - chipErases, resetsOf(0), resetsOf(1)}),
               (Vals{0, 0, 0, 0}));
-    EXPECT_EQ(readHostFile(hostPath(usbupgrade::kAppFile)), "old");
-    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged)))}),
+    EXPECT_EQ(readHostFile(hostPath(kAppFile)), "old");
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(kAppStaged)))}),
               (Vals{0, 0}));
 
     // FPGA 0's image and a 64-dot font: the image verified in the flash and
@@ -153,7 +156,7 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
     // after the install (recorded, never run).
     const Bytes app = upkg::pattern(300000, 5);
     upgradeWith(page, {0, 0x7652, {upkg::app(app)}});
-    EXPECT_TRUE(readHostFile(hostPath(usbupgrade::kAppFile)) == std::string(app.begin(), app.end()));
+    EXPECT_TRUE(readHostFile(hostPath(kAppFile)) == std::string(app.begin(), app.end()));
     ASSERT_EQ(g_app_reset_flag.load(), 1);
     advanceTicks(G_reboot_tickTicks.load() + 299 - G_timeTicks.load());
     g_mainwindow->slot_update_timer_ticks();

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <vector>
 
+constexpr const char* kIniFile = "/data/configs/tcpip.ini";
+
 using Bytes = std::vector<u8>;
 using namespace source_bus;
 
@@ -162,7 +164,7 @@ TEST_F(SourceEdidTest, StartupCheckRepairsBadEepromsAndStoresNever) {
                     eeprom(4)->pageWrites(), src->startup_state()}),
               (Vals{0, 32, 32, 0, 5}));
     EXPECT_EQ(eeprom(3)->contents(), builtIn(3));
-    EXPECT_NE(readHostFile(hostPath(ConfigEngine::kIniFile)).find("EDIDCheck=Never"), std::string::npos);
+    EXPECT_NE(readHostFile(hostPath(kIniFile)).find("EDIDCheck=Never"), std::string::npos);
     EXPECT_TRUE(board().simShell().commands().empty());
 }
 

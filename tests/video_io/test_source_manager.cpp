@@ -11,6 +11,8 @@
 
 #include <vector>
 
+constexpr const char* kIniFile = "/data/configs/tcpip.ini";
+
 using Calls = std::vector<std::string>;
 using namespace source_bus;
 
@@ -260,7 +262,7 @@ TEST_F(SourceManagerTest, WholeManagerBringsTheBoardUpInVirtualTime) {
                     reg(38) & 0x80, reg(39) & 1,
                     board().simShell().commands().size()}),
               (Vals{5, 1, 1, 0x80, 1, 0}));
-    EXPECT_NE(readHostFile(hostPath(ConfigEngine::kIniFile)).find("EDIDCheck=Never"), std::string::npos);
+    EXPECT_NE(readHostFile(hostPath(kIniFile)).find("EDIDCheck=Never"), std::string::npos);
 }
 
 TEST_F(SourceManagerTest, InstalledReaderHandsTheRecordToTheVideoProcessor) {
