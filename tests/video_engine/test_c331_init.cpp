@@ -98,6 +98,52 @@ TEST_F(C331InitTest, InputBackgroundReachesTheLayersOfThatPortsWindows) {
     g_force_bkcolor = 1;
 }
 
+TEST_F(C331InitTest, LoadParamGivesTheWorkingSetItsDefaults) {
+    mgr->load_param();
+    c331_manage& m = *mgr;
+    Vals shape, offsets;
+    for (int w = 0; w < 6; ++w) {
+        shape.insert(shape.end(), {m.PM_WIN_SHAPE[w][0], m.PM_WIN_SHAPE[w][1]});
+        for (int i = 0; i < 4; ++i) offsets.push_back(m.PM_WIN_OFFSET[w][i]);
+    }
+    for (int w = 0; w < 6; ++w)
+        for (int i = 0; i < 4; ++i) offsets.push_back(m.PM_INPUT_OFFSET[w][i]);
+    for (int w = 0; w < 6; ++w) offsets.push_back(m.PM_INPUT_OFFSET_EN[w]);
+    EXPECT_EQ(shape, (Vals{2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    Vals wantOffsets = {100, 100, 100, 100, 0, 0, 0, 0, 0, 0, 540, 0, 0, 0, 1080, 0, 0, 0, 1080, 0, 0, 0, 540, 0,
+                        100, 100, 200, 200, 0, 0, 0, 0, 400, 0, 200, 0};
+    wantOffsets.resize(54, 0);
+    EXPECT_EQ(offsets, wantOffsets);
+    auto row = [](const s32* v, int n) {
+        Vals r;
+        r.assign(v, v + n);
+        return r;
+    };
+    auto same = [](int n, long long v) {
+        Vals r;
+        r.assign(size_t(n), v);
+        return r;
+    };
+    EXPECT_EQ(row(m.PM_INPUT, 6), (Vals{4, 5, 1, 2, 3, 0}));
+    EXPECT_EQ(row(m.PM_WIN_NUM, 8), (Vals{0, 0, 1, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(row(m.PM_AREA_NUM, 8), (Vals{0, 1, 0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(row(m.PM_OVERLAY, 8), (Vals{0, 0, 0, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(row(m.PM_OVERLAY_PRI, 6), (Vals{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(row(m.PM_ENH_SW1, 6), (Vals{0, 0, 0, 1, 1, 1}));
+    EXPECT_EQ(row(m.PM_ENH_SW2, 6), (Vals{0, 0, 1, 0, 1, 0}));
+    EXPECT_EQ(row(m.PM_WIN_FADE_EN, 6), (Vals{0, 1, 1, 1, 0, 1}));
+    EXPECT_EQ(row(m.PM_WIN_FADE_IN, 6), same(6, 60));
+    EXPECT_EQ(row(m.PM_WIN_FADE_OUT, 6), same(6, 60));
+    EXPECT_EQ(row(m.PM_OUT_SW1, 6), (Vals{0, 0, 1, 0, 1, 1}));
+    EXPECT_EQ(row(m.PM_OUT_SW2, 6), same(6, 0));
+    EXPECT_EQ((Vals{m.PM_OSD_EN, m.PM_OSD_HZOOM_EN, m.PM_OSD_VZOOM_EN, m.PM_OSD_DATA_MODE, m.PM_OSD_SCROLL_MODE,
+                    m.PM_MISC_SW1, m.PM_MISC_SW2}),
+              (Vals{0, 0, 0, 1, 2, 0, 0}));
+    EXPECT_EQ(row(m.PM_OSD_OUTPUT_OFFSET, 4), same(4, 0));
+    EXPECT_EQ(row(m.PM_OSD_INPUT_OFFSET, 4), same(4, 0));
+    for (int w = 0; w < 6; ++w) EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
+}
+
 TEST_F(C331InitTest, LoadParamRaisesFlagsOnlyForValuesThatChanged) {
     // Start from the reset values of a fresh manager.
     for (int w = 0; w < 6; ++w) {
