@@ -51,8 +51,8 @@ TEST_F(LinkPageTest, OpensOnTheSerialTabWithTheStoredAddress) {
     EXPECT_EQ(row(page, "Gate"), (QStringList{"192", "168", "1", "1"}));
     page->on_Button_usb_clicked();
     page->on_Button_com_clicked();
-    EXPECT_EQ(page->highlightedTab()->styleSheet(), ShellText::kSelected);
-    EXPECT_EQ(child<QPushButton>(page, "Button_usb")->styleSheet(), ShellText::kUnselected);
+    EXPECT_EQ(page->highlightedTab()->styleSheet(), "background-color:#4777FF;color:#FFFFFF");
+    EXPECT_EQ(child<QPushButton>(page, "Button_usb")->styleSheet(), "background-color:#10101C;color:#FFFFFF");
 
     // A stored address of three parts: the fourth field stays empty.
     g_linkoption->on_Button_back_clicked();
