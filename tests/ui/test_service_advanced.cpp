@@ -11,6 +11,12 @@
 #include <QSignalSpy>
 #include <QTextDocument>
 
+// The access point's commands, as the shell receives them (recorded, never run).
+constexpr const char* kStopAp = "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`";
+constexpr const char* kStopDhcp = "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`";
+constexpr const char* kStartDhcp = "udhcpd -fS /etc/udhcpd.conf &";
+constexpr const char* kStartAp = "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B";
+
 namespace {
 
 using namespace RamOffset;
@@ -188,7 +194,7 @@ TEST_F(AdvancedPageTest, WifiOffRunsTheTwoKillsOnRestartsTheAccessPointAndBothAr
     EXPECT_EQ(toggle(ui->Button_wifi_state), "button_on.png");
     QTest::mouseClick(ui->Button_wifi_state, Qt::LeftButton);
     EXPECT_EQ(board().simShell().commands(),
-              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp}));
+              (std::vector<std::string>{kStopAp, kStopDhcp}));
     EXPECT_EQ((Vals{live().byte(WIFI_AP), applyFlag()}), (Vals{1, 1}));
     EXPECT_EQ(toggle(ui->Button_wifi_state), "button_off.png");
     applied();
@@ -200,8 +206,8 @@ TEST_F(AdvancedPageTest, WifiOffRunsTheTwoKillsOnRestartsTheAccessPointAndBothAr
     advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
     QTRY_COMPARE_WITH_TIMEOUT(board().simShell().commands().size(), size_t(4), 5000);
     EXPECT_EQ(board().simShell().commands(),
-              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp,
-                                        K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+              (std::vector<std::string>{kStopAp, kStopDhcp,
+                                        kStartDhcp, kStartAp}));
     applied();
     EXPECT_EQ(persisted(WIFI_AP), 0);
     wifi.stop();
@@ -415,8 +421,8 @@ TEST_F(FactoryTest, LedRequestOnlyForAChangedWallInsideTheLockAndTheAccessPointB
     advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
     QTRY_COMPARE_WITH_TIMEOUT(board().simShell().commands().size(), size_t(4), 5000);
     EXPECT_EQ(board().simShell().commands(),
-              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp,
-                                        K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+              (std::vector<std::string>{kStopAp, kStopDhcp,
+                                        kStartDhcp, kStartAp}));
     board().simShell().clear();
     page->on_Button_reset1_clicked();
     advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
