@@ -166,8 +166,8 @@ TEST_F(FpgaRunning, LaneFaultRestartsTheVbyOneSteps) {
 }
 
 TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun) {
-    // FPGA 1's local port 0 and FPGA 0's local port 11, written as the
-    // FPGA thread writes its mirror.
+    // FPGA 1's local port 0 and FPGA 0's local ports 11 and 0, written as
+    // the FPGA thread writes its mirror.
     {
         QMutexLocker lock(&Utils::_fpga_multicast_mutex);
         u8* a1 = fpga_manage::MCU_RAM_PARA_func[1];
@@ -176,6 +176,8 @@ TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun)
         u8* a0 = fpga_manage::MCU_RAM_PARA_func[0];
         const u8 entry11[8] = {0x00, 0x05, 0x10, 0x00, 0x40, 0x01, 0xB4, 0x00};
         std::copy(entry11, entry11 + 8, a0 + kPortAt[11]);
+        const u8 first[8] = {0x10, 0x00, 0x20, 0x00, 0x30, 0x00, 0x40, 0x00};
+        std::copy(first, first + 8, a0 + kPortAt[0]);
     }
     auto region = [](int port) {
         FpgaPanel::PortRegion r;
@@ -185,8 +187,7 @@ TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun)
     EXPECT_EQ(region(12), (Vals{0x1234, 0x20, 640, 360}));
     EXPECT_EQ(region(11), (Vals{1280, 16, 320, 180}));
     // Any other number reads FPGA 0's port 0.
-    EXPECT_EQ(region(24), region(0));
-    EXPECT_EQ(region(-1), region(0));
+    for (int port : {0, 24, -1}) EXPECT_EQ(region(port), (Vals{16, 32, 48, 64})) << port;
 
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
