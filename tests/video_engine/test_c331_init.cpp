@@ -58,6 +58,31 @@ TEST_F(C331InitTest, SetUpProgrammeRunsItsPhasesInOrder) {
         for (int bank : {0xFF, 0x01, 0x02}) EXPECT_NE(std::get<0>(x), bank);
 }
 
+TEST_F(C331InitTest, SetUpProgrammeLeavesItsGivenRows) {
+    // Registers the programme clears hold ones before it.
+    const u8 cleared3[6] = {0x2C, 0x2F, 0x36, 0x39, 0x46, 0x4E};  // two bytes each
+    for (u8 r : cleared3) chip->setReg(0x03, r, 0xFF), chip->setReg(0x03, u8(r + 1), 0xFF);
+    chip->setReg(0x01, 0x26, 0xFF);
+    mgr->write_initial_setting(mgr->c331_fd, 1);
+    // Bank 0 opens with 08-0F := 0x11 and 10-17 := 0, 2, ..., 14.
+    std::vector<W> bank0;
+    for (const W& x : writes())
+        if (std::get<0>(x) == 0x00 && bank0.size() < 16) bank0.push_back(x);
+    std::vector<W> want;
+    for (int r = 0x08; r <= 0x0F; ++r) want.emplace_back(0x00, r, 0x11);
+    for (int r = 0x10; r <= 0x17; ++r) want.emplace_back(0x00, r, 2 * (r - 0x10));
+    EXPECT_EQ(bank0, want);
+    // Bank 3's lane words.
+    EXPECT_EQ((Vals{chip->reg32(0x03, 0x55), chip->reg32(0x03, 0x5E), chip->reg32(0x03, 0x62)}),
+              (Vals{0x10000, 0x76543210, 0x76543210}));
+    for (u8 r : cleared3) EXPECT_EQ(chip->reg16(0x03, r), 0) << int(r);
+    // Bank 1's first and last rows.
+    EXPECT_EQ((Vals{chip->reg(0x01, 0x08), chip->reg32(0x01, 0x09), chip->reg32(0x01, 0x0D), chip->reg32(0x01, 0x11),
+                    chip->reg32(0x01, 0x15), chip->reg(0x01, 0x19), chip->reg32(0x01, 0x6D) & 0xFFFFFF,
+                    chip->reg32(0x01, 0x70), chip->reg(0x01, 0x26)}),
+              (Vals{0x30, 0x22222222, 0x66663445, 0x22222222, 0x77777777, 7, 0x6DB6DB, 0x33333333, 0}));
+}
+
 TEST_F(C331InitTest, ClockDomainControlEndsWithTheHoldReleased) {
     chip->setReg(0x00, 0x29, 0x80);
     mgr->set_rtct(mgr->c331_fd, 2);
