@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+constexpr const char* kIniFile = "/data/configs/tcpip.ini";
+constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";
+
 class ConfigTest : public SimEnv {
 protected:
     void SetUp() override {
@@ -15,7 +18,7 @@ protected:
         std::memset(g_pid, 0, sizeof g_pid);
         g_update_status = 0;
     }
-    QSettings ini() { return QSettings(QString::fromStdString(hostPath(ConfigEngine::kIniFile)), QSettings::IniFormat); }
+    QSettings ini() { return QSettings(QString::fromStdString(hostPath(kIniFile)), QSettings::IniFormat); }
 };
 
 TEST_F(ConfigTest, FirstStartWritesAllDefaults) {
@@ -30,7 +33,7 @@ TEST_F(ConfigTest, FirstStartWritesAllDefaults) {
 }
 
 TEST_F(ConfigTest, StoredValuesWinAndEmptyOnesFallBackToDefaults) {
-    writeHostFile(hostPath(ConfigEngine::kIniFile),
+    writeHostFile(hostPath(kIniFile),
                   "[config]\nTcpPort=6000\nIPAddress=\nTarncloudserverip=10.0.0.5\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(g_str_ip, "192.168.1.199");
@@ -48,7 +51,7 @@ TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
         "[config]\nTcpPort=6000\nIPAddr",                                    // cut off mid-key
     };
     for (const std::string& text : hostile) {
-        writeHostFile(hostPath(ConfigEngine::kIniFile), text);
+        writeHostFile(hostPath(kIniFile), text);
         delete ConfigEngine::p_config;
         ConfigEngine::p_config = nullptr;
         ConfigEngine::pInstance();
@@ -56,10 +59,10 @@ TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
         EXPECT_EQ(ini().value("config/TcpPort").toInt(), 5005) << "the file holds the defaults again";
     }
     // The loader's own file is never removed, only not believed.
-    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n" + binary);
+    writeHostFile(hostPath(kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n" + binary);
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 0);
-    EXPECT_FALSE(readHostFile(hostPath(ConfigEngine::kLoaderIni)).empty());
+    EXPECT_FALSE(readHostFile(hostPath(kLoaderIni)).empty());
 }
 
 TEST_F(ConfigTest, WritesReachTheFileAtOnce) {
@@ -73,20 +76,20 @@ TEST_F(ConfigTest, WritesReachTheFileAtOnce) {
 
 TEST_F(ConfigTest, DeviceIdAndLoaderCheck) {
     board().scenario().setSocIdWords(0x1234, 0x5678, 0x9ABC);
-    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");
+    writeHostFile(hostPath(kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(std::string(g_pid, 32), "1597bca0886b31023001305032627494");
     EXPECT_EQ(g_update_status.load(), 1);
 
-    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/other\n");
+    writeHostFile(hostPath(kLoaderIni), "[app-1]\napp_path=/data/app/other\n");
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status.load(), 0);
 }
 
 TEST_F(ConfigTest, UnreadableIdWordsLeaveOnlyTheIdEmpty) {
     board().setSocIdReadable(false);
-    writeHostFile(hostPath(ConfigEngine::kIniFile), "[config]\nTcpPort=7000\n");
-    writeHostFile(hostPath(ConfigEngine::kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");
+    writeHostFile(hostPath(kIniFile), "[config]\nTcpPort=7000\n");
+    writeHostFile(hostPath(kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n");
     factoryage_log << "old line";
     ConfigEngine::pInstance();
     EXPECT_EQ(std::string(g_pid, 32), std::string(32, '\0'));

@@ -98,6 +98,9 @@ protected:
         const u8* a = fpga_manage::MCU_RAM_PARA_func[k];
         return u16(a[off] | a[off + 1] << 8);
     }
+    // Where the x, y, width and height words of each of an FPGA's twelve
+    // ports and of its four spare entries lie in the parameter area.
+    static constexpr int kPortAt[16] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584, 592, 600, 608, 616, 624, 632};
     u16 ramWord(int k, int off) const {
         const auto b = fpga[k]->ram(1, u16(off), 2);
         return u16(b[0] | b[1] << 8);

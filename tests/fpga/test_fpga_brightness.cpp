@@ -9,8 +9,9 @@
 namespace {
 
 using Bytes = std::vector<u8>;
-using fpgareg::FLASH_BRIGHT;
-using fpgareg::FLASH_ONOFF;
+// Where the records lie in the flash behind FPGA 0 (sectors 1741 and 1742).
+constexpr u32 FLASH_ONOFF = 0x6CD000;
+constexpr u32 FLASH_BRIGHT = 0x6CE000;
 
 class Brightness : public FpgaEnv {
 protected:

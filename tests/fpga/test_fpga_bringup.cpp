@@ -14,7 +14,7 @@ TEST_F(FpgaBringUp, BothRunHandTheChipBackOnceAndLoadTheDefaultArea) {
         // No stored area: every port 1280 x 512 at 0, 0, the spares 1 x 1,
         // the global port numbers, all of it in the FPGA's page 1 too.
         for (int n = 0; n < 16; ++n) {
-            const int e = fpgareg::kPortEntry[n];
+            const int e = kPortAt[n];
             const bool spare = n >= 12;
             EXPECT_EQ((Vals{area(k, e), area(k, e + 2), area(k, e + 4), area(k, e + 6)}),
                       (Vals{0, 0, spare ? 1 : 1280, spare ? 1 : 512}))

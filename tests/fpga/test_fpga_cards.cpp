@@ -128,8 +128,10 @@ TEST_F(FpgaCards, SendToPortUsesThePairsRegistersAndPage) {
     fpga[0]->setSendBusy(-1);
     board().scenario().loadJson(R"({"ports": {"0": 1, "5": 6, "9": 2, "12": 4, "13": 6}})");
     m->update_eth_state(0);
-    for (int p : {0, 5, 9}) m->MCU_RAM_PARA_func[0][card_frame::kT1[p]] = 1;
-    for (int p : {0, 1}) m->MCU_RAM_PARA_func[1][card_frame::kT1[p]] = 1;
+    // One card on ports 1, 6 and 10 of FPGA 0 and ports 1 and 2 of FPGA 1:
+    // the card counts of ports 1, 2, 6 and 10 lie at 100, 102, 564 and 644.
+    for (int at : {100, 564, 644}) m->MCU_RAM_PARA_func[0][at] = 1;
+    for (int at : {100, 102}) m->MCU_RAM_PARA_func[1][at] = 1;
     Bytes bc = hex("FF 0F 10 F0 10 67 01 FF 00 81 FF 00 00");
     card_frame::seal(bc.data(), u32(bc.size()));
     fpga[1]->setSendBusy(-1);
@@ -264,17 +266,16 @@ TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
 
 TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     TestLink link;
-    for (int p : {5}) m->MCU_RAM_PARA_func[0][card_frame::kT1[p]] = 6;
-    m->MCU_RAM_PARA_func[1][card_frame::kT1[0]] = 4;
-    m->MCU_RAM_PARA_func[1][card_frame::kT1[1]] = 6;
+    // Cards on FPGA 0 port 6 (count at 564) and FPGA 1 ports 1 and 2 (100, 102).
+    m->MCU_RAM_PARA_func[0][564] = 6;
+    m->MCU_RAM_PARA_func[1][100] = 4;
+    m->MCU_RAM_PARA_func[1][102] = 6;
     Bytes bc = hex("FF 0F 10 F0 10 67 01 FF 00 81 FF 00 00");
     card_frame::seal(bc.data(), u32(bc.size()));
     const Bytes reply = passThrough(link, bc);
     EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{1, 2}));
     ASSERT_FALSE(reply.empty());
-    Bytes want = hex("10 F0 FF 0F 10 67 01 FF 00 81 00 00");
-    card_frame::seal(want.data(), u32(want.size()));
-    EXPECT_EQ(reply, encode(want));
+    EXPECT_EQ(reply, encode(hex("10 F0 FF 0F 10 67 01 FF 00 81 00 18")));
     EXPECT_EQ(link.replies.size(), 1u);
 
     // One port with cards that does not answer: no reply at all, the PC

@@ -21,7 +21,7 @@ protected:
     std::vector<u16> geometryWords(int k) {
         std::vector<u16> w;
         for (int n = 0; n < 12; ++n)
-            for (int i = 0; i < 8; i += 2) w.push_back(area(k, fpgareg::kPortEntry[n] + i));
+            for (int i = 0; i < 8; i += 2) w.push_back(area(k, kPortAt[n] + i));
         for (int off : {56, 58, 60, 62}) w.push_back(area(k, off));
         return w;
     }
@@ -166,16 +166,18 @@ TEST_F(FpgaRunning, LaneFaultRestartsTheVbyOneSteps) {
 }
 
 TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun) {
-    // FPGA 1's local port 0 and FPGA 0's local port 11, written as the
-    // FPGA thread writes its mirror.
+    // FPGA 1's local port 0 and FPGA 0's local ports 11 and 0, written as
+    // the FPGA thread writes its mirror.
     {
         QMutexLocker lock(&Utils::_fpga_multicast_mutex);
         u8* a1 = fpga_manage::MCU_RAM_PARA_func[1];
         const u8 entry0[8] = {0x34, 0x12, 0x20, 0x00, 0x80, 0x02, 0x68, 0x01};
-        std::copy(entry0, entry0 + 8, a1 + fpgareg::kPortEntry[0]);
+        std::copy(entry0, entry0 + 8, a1 + kPortAt[0]);
         u8* a0 = fpga_manage::MCU_RAM_PARA_func[0];
         const u8 entry11[8] = {0x00, 0x05, 0x10, 0x00, 0x40, 0x01, 0xB4, 0x00};
-        std::copy(entry11, entry11 + 8, a0 + fpgareg::kPortEntry[11]);
+        std::copy(entry11, entry11 + 8, a0 + kPortAt[11]);
+        const u8 first[8] = {0x10, 0x00, 0x20, 0x00, 0x30, 0x00, 0x40, 0x00};
+        std::copy(first, first + 8, a0 + kPortAt[0]);
     }
     auto region = [](int port) {
         FpgaPanel::PortRegion r;
@@ -185,8 +187,7 @@ TEST_F(FpgaRunning, PanelReadsPortRegionsAndRaisesTheLedRequestOnlyWhileBothRun)
     EXPECT_EQ(region(12), (Vals{0x1234, 0x20, 640, 360}));
     EXPECT_EQ(region(11), (Vals{1280, 16, 320, 180}));
     // Any other number reads FPGA 0's port 0.
-    EXPECT_EQ(region(24), region(0));
-    EXPECT_EQ(region(-1), region(0));
+    for (int port : {0, 24, -1}) EXPECT_EQ(region(port), (Vals{16, 32, 48, 64})) << port;
 
     {
         QMutexLocker lock(&c331_manage::get()->mutex);

@@ -18,6 +18,11 @@
 #include <algorithm>
 #include <fstream>
 
+constexpr const char* kAppFile = "/data/app/zrvK57N";
+constexpr const char* kAppStaged = "/data/app/zrvK57N2";
+constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";
+constexpr const char* kLoaderApp = "/data/app/zrvK57N -platform linuxfb";
+
 namespace {
 
 using upkg::Bytes;
@@ -76,10 +81,10 @@ protected:
         for (const auto& c : flash[k]->commands()) n += c.op == 0x20 || c.op == 0x52 || c.op == 0xD8 || c.op == 0x02;
         return n;
     }
-    std::string appFile(const char* devicePath = usbupgrade::kAppFile) { return readHostFile(hostPath(devicePath)); }
+    std::string appFile(const char* devicePath = kAppFile) { return readHostFile(hostPath(devicePath)); }
     static std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
     QString loaderValue(const char* key) {
-        QSettings s(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)), QSettings::IniFormat);
+        QSettings s(QString::fromStdString(hostPath(kLoaderIni)), QSettings::IniFormat);
         return s.value(key).toString();
     }
 
@@ -91,15 +96,15 @@ protected:
 // ---- application
 
 TEST_F(UsbUpgradeTest, ApplicationIsWrittenOnlyWhenNotTheRunningReleaseAndInstalledForTheLoader) {
-    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    writeHostFile(hostPath(kAppFile), "old");
     const Bytes bytes = upkg::pattern(70000, 1);
 
     // A release of the running version: nothing written, no reboot.
     stick({128, 0x7652, {upkg::app(bytes, upkg::kRunningApp)}});
     run();
     EXPECT_EQ(appFile(), "old");
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
-    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)))}),
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(kAppStaged))));
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(kLoaderIni)))}),
               (Vals{0, 0}));
 
     // Not a release: the application is replaced, executable, registered
@@ -107,11 +112,11 @@ TEST_F(UsbUpgradeTest, ApplicationIsWrittenOnlyWhenNotTheRunningReleaseAndInstal
     stick({0, 0x7652, {upkg::app(bytes, upkg::kRunningApp)}});
     run();
     EXPECT_TRUE(appFile() == str(bytes));
-    const QFileInfo installed(QString::fromStdString(hostPath(usbupgrade::kAppFile)));
+    const QFileInfo installed(QString::fromStdString(hostPath(kAppFile)));
     EXPECT_TRUE(installed.isExecutable());
     EXPECT_EQ(installed.permissions() & QFile::ExeOther, QFile::ExeOther);
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
-    EXPECT_EQ(loaderValue("app-1/app_path"), ConfigEngine::kLoaderApp);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(kAppStaged))));
+    EXPECT_EQ(loaderValue("app-1/app_path"), kLoaderApp);
     EXPECT_EQ(loaderValue("app-1/app_name"), "zrvK57N");
     EXPECT_EQ((Vals{g_app_reset_flag.load(), G_reboot_tickTicks.load() + 1 >= G_timeTicks.load()}), (Vals{1, 1}));
     // No FPGA reset: the reboot follows.
@@ -119,19 +124,19 @@ TEST_F(UsbUpgradeTest, ApplicationIsWrittenOnlyWhenNotTheRunningReleaseAndInstal
 
     // A loader that already starts this application keeps its file.
     g_app_reset_flag.store(0);
-    QFile::remove(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)));
+    QFile::remove(QString::fromStdString(hostPath(kLoaderIni)));
     g_update_status.store(1);
     run();
-    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(ConfigEngine::kLoaderIni)))}),
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(kLoaderIni)))}),
               (Vals{1, 0}));
     // A pending reboot: nothing installed again.
-    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    writeHostFile(hostPath(kAppFile), "old");
     run();
     EXPECT_EQ(appFile(), "old");
 }
 
 TEST_F(UsbUpgradeTest, ApplicationThatDoesNotReadBackOrDoesNotFitIsNotInstalled) {
-    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    writeHostFile(hostPath(kAppFile), "old");
     const Bytes bytes = upkg::pattern(5000, 2);
 
     // The staged file reads back different: removed, nothing renamed, no
@@ -145,7 +150,7 @@ TEST_F(UsbUpgradeTest, ApplicationThatDoesNotReadBackOrDoesNotFitIsNotInstalled)
     run();
     m->on_app_staged = nullptr;
     EXPECT_EQ(appFile(), "old");
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(kAppStaged))));
     EXPECT_EQ((Vals{g_app_reset_flag.load(), signals_.back()}), (Vals{0, 104}));
 
     // A good entry, then one that fails its read-back: the staged file is
@@ -168,7 +173,7 @@ TEST_F(UsbUpgradeTest, ApplicationThatDoesNotReadBackOrDoesNotFitIsNotInstalled)
     stick({0, 0x7652, {wrapping, upkg::app(Bytes(usbupgrade::kAppMax + 1, 0x11)), beyond}});
     run();
     EXPECT_EQ(appFile(), "old");
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged))));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(hostPath(kAppStaged))));
     EXPECT_EQ(g_app_reset_flag.load(), 0);
 }
 

@@ -139,6 +139,40 @@ TEST(LinuxGpio, LinesDriveTheirRegistersAndNothingElse) {
               (Vals{0, -1}));
 }
 
+TEST(LinuxGpio, EveryLineDrivesItsBoardRegistersOnly) {
+    std::vector<uint16_t> regs(0x208000 / 2, 0);
+    LinuxGpio gpio(reinterpret_cast<volatile uint8_t*>(regs.data()), regs.size() * 2);
+    struct Line {
+        const char* name;
+        std::vector<uint32_t> at;
+        uint16_t high;
+    };
+    const Line lines[] = {{GpioName::kFpga0Select, {0x207810}, 0x10},
+                          {GpioName::kFpga1Select, {0x207900}, 0x10},
+                          {GpioName::kFpga0Command, {0x207838}, 0x10},
+                          {GpioName::kFpga1Command, {0x20794C, 0x207954}, 0x10},
+                          {GpioName::kFpga0FlashSelect, {0x207860}, 0x10},
+                          {GpioName::kFpga1FlashSelect, {0x20790C, 0x207950}, 0x10},
+                          {GpioName::kFpga0Reset, {0x207858}, 0x10},
+                          {GpioName::kFpga1Reset, {0x207864}, 0x10},
+                          {GpioName::kBoardLow0, {0x207940}, 0x10},
+                          {GpioName::kBoardLow1, {0x207944}, 0x10},
+                          {GpioName::kBoardHigh, {0x207948}, 0x10},
+                          {GpioName::kBoardOne, {0x001F1C}, 1},
+                          {GpioName::kGs2971Reset, {0x002848}, 1}};
+    for (const Line& l : lines) {
+        std::fill(regs.begin(), regs.end(), 0);
+        std::vector<uint16_t> want(regs.size(), 0);
+        for (uint32_t off : l.at) want[off / 2] = l.high;
+        EXPECT_EQ(gpio.setLine(l.name, 1), 0) << l.name;
+        EXPECT_TRUE(regs == want) << l.name;
+    }
+    // The interrupt inputs are read at 0x207908 and 0x207910.
+    std::fill(regs.begin(), regs.end(), 0);
+    regs[0x207910 / 2] = 1;
+    EXPECT_EQ((Vals{gpio.getLine(GpioName::kFpga0Irq), gpio.getLine(GpioName::kFpga1Irq)}), (Vals{0, 1}));
+}
+
 TEST(LinuxGpio, BoardTableHasNoDuplicates) {
     size_t count = 0;
     const GpioLineDesc* table = gpioBoardTable(count);

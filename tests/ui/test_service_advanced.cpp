@@ -11,14 +11,15 @@
 #include <QSignalSpy>
 #include <QTextDocument>
 
+// The access point's commands, as the shell receives them (recorded, never run).
+constexpr const char* kStopAp = "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`";
+constexpr const char* kStopDhcp = "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`";
+constexpr const char* kStartDhcp = "udhcpd -fS /etc/udhcpd.conf &";
+constexpr const char* kStartAp = "/usr/bin/hostapd /etc/rtl_hostapd_2G.conf -B";
+
 namespace {
 
 using namespace RamOffset;
-
-u16 factoryWord(u32 off) {
-    const u32 at = off - PERSIST_BEGIN + RamFile::DATA_OFFSET;
-    return u16(default_para_ramlist[at] | default_para_ramlist[at + 1] << 8);
-}
 
 class AdvancedPageTest : public AdvancedTest {
 protected:
@@ -193,7 +194,7 @@ TEST_F(AdvancedPageTest, WifiOffRunsTheTwoKillsOnRestartsTheAccessPointAndBothAr
     EXPECT_EQ(toggle(ui->Button_wifi_state), "button_on.png");
     QTest::mouseClick(ui->Button_wifi_state, Qt::LeftButton);
     EXPECT_EQ(board().simShell().commands(),
-              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp}));
+              (std::vector<std::string>{kStopAp, kStopDhcp}));
     EXPECT_EQ((Vals{live().byte(WIFI_AP), applyFlag()}), (Vals{1, 1}));
     EXPECT_EQ(toggle(ui->Button_wifi_state), "button_off.png");
     applied();
@@ -205,8 +206,8 @@ TEST_F(AdvancedPageTest, WifiOffRunsTheTwoKillsOnRestartsTheAccessPointAndBothAr
     advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
     QTRY_COMPARE_WITH_TIMEOUT(board().simShell().commands().size(), size_t(4), 5000);
     EXPECT_EQ(board().simShell().commands(),
-              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp,
-                                        K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+              (std::vector<std::string>{kStopAp, kStopDhcp,
+                                        kStartDhcp, kStartAp}));
     applied();
     EXPECT_EQ(persisted(WIFI_AP), 0);
     wifi.stop();
@@ -323,7 +324,10 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
         model->ZrvAddNewCrop(2, &crop);
         QMutexLocker lock(&c331_manage::get()->mutex);
         live().setWord(1374, 0x1234);  // last kept word
-        live().setWord(SPLICE_MODE, 4);
+        live().setWord(SPLICE_MODE, 2);  // first word after them, factory 4
+        live().setByte(767, 0x33);       // run-time status, never reset
+        live().setByte(895, 0x77);       // last byte before the kept ones, factory 0
+        live().setByte(4095, 0x77);      // last byte of the image, factory 0
         live().setWord(BRIGHTNESS, 7);
         live().setByte(LANGUAGE, 1);
         model->shadow_image = model->live_image;
@@ -336,7 +340,9 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
     QTest::mouseClick(ui->Button_reset2, Qt::LeftButton);
     EXPECT_EQ((Vals{live().word(edid(0)), live().word(edid(0) + 2), live().word(1374), live().word(BRIGHTNESS),
                     applyFlag()}),
-              (Vals{1280, 720, 0x1234, factoryWord(BRIGHTNESS), 1}));
+              (Vals{1280, 720, 0x1234, 100, 1}));
+    EXPECT_EQ((Vals{live().byte(767), live().byte(895), live().word(SPLICE_MODE), live().byte(4095)}),
+              (Vals{0x33, 0, 4, 0}));
     EXPECT_EQ(model->ZrvGetCropID(2, 1), 0);  // the factory table's crops only
     EXPECT_EQ(page->highlightedReset(), ui->Button_reset2);
 
@@ -355,7 +361,7 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
     applied();
     EXPECT_EQ((Vals{g_language.load()}), (Vals{0}));
     EXPECT_EQ(ui->label_title->text(), "高级设置");
-    EXPECT_EQ(persisted(BRIGHTNESS), u8(factoryWord(BRIGHTNESS)));
+    EXPECT_EQ(persisted(BRIGHTNESS), 100);
     EXPECT_EQ(page->highlightedReset()->styleSheet().left(28), "background-color:#4777FF;col");
 }
 
@@ -415,8 +421,8 @@ TEST_F(FactoryTest, LedRequestOnlyForAChangedWallInsideTheLockAndTheAccessPointB
     advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
     QTRY_COMPARE_WITH_TIMEOUT(board().simShell().commands().size(), size_t(4), 5000);
     EXPECT_EQ(board().simShell().commands(),
-              (std::vector<std::string>{K57_WIFI_CONFIG::kStopAp, K57_WIFI_CONFIG::kStopDhcp,
-                                        K57_WIFI_CONFIG::kStartDhcp, K57_WIFI_CONFIG::kStartAp}));
+              (std::vector<std::string>{kStopAp, kStopDhcp,
+                                        kStartDhcp, kStartAp}));
     board().simShell().clear();
     page->on_Button_reset1_clicked();
     advanceTicks(K57_WIFI_CONFIG::kSettleTicks + 1);
@@ -556,7 +562,7 @@ TEST_F(AgeLogTest, TheTickRedrawsAnOpenPage) {
     EXPECT_EQ(page->form()->page_info->text(), "0");
     MainWindow::appendAgeLine("12-07 10:00 1 31 0 2 31 0");
     G_factoryage_ticks = G_timeTicks;
-    tickAfter(MainWindow::kAgeSampleTicks);
+    tickAfter(17999);  // a sample once more than 17999 ticks have passed
     EXPECT_EQ(page->form()->page_info->text(), "0");
     tickAfter(2);
     EXPECT_EQ(page->form()->page_info->text(), "1");

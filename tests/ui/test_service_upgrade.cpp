@@ -19,6 +19,9 @@
 
 #include <QTest>
 
+constexpr const char* kAppFile = "/data/app/zrvK57N";
+constexpr const char* kAppStaged = "/data/app/zrvK57N2";
+
 namespace {
 
 using upkg::Bytes;
@@ -130,7 +133,7 @@ protected:
 };
 
 TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
-    writeHostFile(hostPath(usbupgrade::kAppFile), "old");
+    writeHostFile(hostPath(kAppFile), "old");
     LinkOption* page = openLink();
     page->on_Button_usb_clicked();
     for (auto& f : flash) f->clearLog();
@@ -156,8 +159,8 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
               "<font style = 'font-size:20px' color = #FF0000 >downing failed<br>14:3:9    14:3:9</font>");
     EXPECT_EQ((Vals{flashTouches(), chip->flashEraseCount() - chipErases, resetsOf(0), resetsOf(1)}),
               (Vals{0, 0, 0, 0}));
-    EXPECT_EQ(readHostFile(hostPath(usbupgrade::kAppFile)), "old");
-    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(usbupgrade::kAppStaged)))}),
+    EXPECT_EQ(readHostFile(hostPath(kAppFile)), "old");
+    EXPECT_EQ((Vals{g_app_reset_flag.load(), QFileInfo::exists(QString::fromStdString(hostPath(kAppStaged)))}),
               (Vals{0, 0}));
 
     // FPGA 0's image and a 64-dot font: the image verified in the flash and
@@ -177,7 +180,7 @@ TEST_F(UpgradeRoadTest, OkInstallsTheStickPackagesAndRefusesAHostileOne) {
     // after the install (recorded, never run).
     const Bytes app = upkg::pattern(300000, 5);
     EXPECT_TRUE(upgradeWith(page, {0, 0x7652, {upkg::app(app)}}).contains("downing over"));
-    EXPECT_TRUE(readHostFile(hostPath(usbupgrade::kAppFile)) == std::string(app.begin(), app.end()));
+    EXPECT_TRUE(readHostFile(hostPath(kAppFile)) == std::string(app.begin(), app.end()));
     ASSERT_EQ(g_app_reset_flag.load(), 1);
     advanceTicks(G_reboot_tickTicks.load() + 299 - G_timeTicks.load());
     g_mainwindow->slot_update_timer_ticks();

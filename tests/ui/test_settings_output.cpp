@@ -16,6 +16,12 @@
 
 #include <map>
 
+// The tile and group button styles of the output page.
+constexpr const char* kTileMarked = "background-color: #212435;border:1px solid #00D65B;";
+constexpr const char* kTileOther = "background-color: #212435;border:1px solid #FFFFFF;";
+constexpr const char* kGroupChosen =
+    "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
+
 namespace {
 
 class PortTilesTest : public ShellTest {};
@@ -88,13 +94,13 @@ TEST_F(PortTilesTest, GridNumbersTheGroupMarksOneTileAndReportsPresses) {
     EXPECT_EQ(grid.frame()->geometry(), QRect(1, 135, 608, 165));
     EXPECT_EQ(tileTexts(grid.frame()),
               (QStringList{"LED17", "LED18", "LED19", "LED20", "LED21", "LED22", "LED23", "LED24"}));
-    EXPECT_EQ(grid.tile(3)->styleSheet(), PortTiles::kTileMarked);
+    EXPECT_EQ(grid.tile(3)->styleSheet(), kTileMarked);
     EXPECT_EQ(grid.tile(7)->geometry(), QRect(459, 89, 130, 60));
     grid.frame()->findChild<QPushButton*>("5")->click();
     EXPECT_EQ(pressed, std::vector<int>{5});
     grid.mark(5);
     EXPECT_EQ((QStringList{grid.tile(3)->styleSheet(), grid.tile(5)->styleSheet()}),
-              (QStringList{PortTiles::kTileOther, PortTiles::kTileMarked}));
+              (QStringList{kTileOther, kTileMarked}));
 
     // Rebuilt for another group in Chinese, with no tile marked; the old
     // frame goes.
@@ -105,7 +111,7 @@ TEST_F(PortTilesTest, GridNumbersTheGroupMarksOneTileAndReportsPresses) {
     EXPECT_FALSE(old);
     EXPECT_EQ(tileTexts(grid.frame()).first(), QString::fromUtf8("网口LED1"));
     EXPECT_EQ(grid.marked(), -1);
-    for (int t = 0; t < PortTiles::kTiles; ++t) EXPECT_EQ(grid.tile(t)->styleSheet(), PortTiles::kTileOther);
+    for (int t = 0; t < 8; ++t) EXPECT_EQ(grid.tile(t)->styleSheet(), kTileOther);
     EXPECT_EQ(PortTiles::groupText(1), QString::fromUtf8("网口9~16"));
     g_language = 4;
     EXPECT_EQ(PortTiles::tileText(23), QString::fromUtf8("網口LED24"));
@@ -210,14 +216,14 @@ TEST_F(OutputPageTest, PortSubPageShowsTheChosenPortsRegion) {
     EXPECT_EQ(tileTexts(tiles).last(), "LED16");
     EXPECT_EQ((Vals{page->group(), page->selectedTile()}), (Vals{1, 0}));
     EXPECT_EQ(portFields(), (QStringList{"0", "540", "480", "270"}));
-    EXPECT_EQ(child<QPushButton>(page, "Button_wlan2")->styleSheet().startsWith(PortTiles::kGroupChosen), true);
+    EXPECT_EQ(child<QPushButton>(page, "Button_wlan2")->styleSheet().startsWith(kGroupChosen), true);
 
     tiles->findChild<QPushButton*>("4")->click();
     EXPECT_EQ(portFields(), (QStringList{"1920", "0", "640", "360"}));
     EXPECT_EQ(page->selectedTile(), 4);
     QList<QFrame*> frames;
     for (QObject* o : tiles->children())
-        if (auto* f = qobject_cast<QFrame*>(o); f && !qobject_cast<QLabel*>(o) && f->styleSheet() == PortTiles::kTileMarked)
+        if (auto* f = qobject_cast<QFrame*>(o); f && !qobject_cast<QLabel*>(o) && f->styleSheet() == kTileMarked)
             frames << f;
     EXPECT_EQ(frames.size(), 1);
     EXPECT_EQ(frames.value(0)->geometry(), QRect(9, 89, 130, 60));

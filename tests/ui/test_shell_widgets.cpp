@@ -218,9 +218,10 @@ TEST_F(WidgetsTest, AgeingSamplesCountTheRiseOfBothCounters) {
               (Vals{d10 + 1, more + 1, d3, o2d5 + 1}));
 
     factoryage_log.clear();
-    for (int i = 0; i < MainWindow::kAgeLogLines + 1; ++i)
+    // Seven days of three-minute samples: 3360 lines, the oldest dropped.
+    for (int i = 0; i < 3360 + 1; ++i)
         MainWindow::appendAgeLine(QStringLiteral("01-01 00:00 %1 0 0 0 0 0").arg(i % 256));
-    EXPECT_EQ(factoryage_log.size(), MainWindow::kAgeLogLines);
+    EXPECT_EQ(factoryage_log.size(), 3360);
     EXPECT_TRUE(factoryage_log.first().startsWith("01-01 00:00 1 "));
     factoryage_log.clear();
 }
@@ -231,7 +232,7 @@ TEST_F(WidgetsTest, AgeingTickReachesTheOpenPagesEvery180Seconds) {
     PageOps ops;
     ops.agelog = [&] { ++updates; };
     PageRegistry::enter(PageRegistry::Advanced, &page, ops);
-    tickAfter(MainWindow::kAgeSampleTicks);
+    tickAfter(17999);  // a sample once more than 17999 ticks have passed
     EXPECT_EQ(updates, 0);
     tickAfter(1);
     g_mainwindow->slot_update_timer_ticks();

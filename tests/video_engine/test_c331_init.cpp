@@ -58,6 +58,31 @@ TEST_F(C331InitTest, SetUpProgrammeRunsItsPhasesInOrder) {
         for (int bank : {0xFF, 0x01, 0x02}) EXPECT_NE(std::get<0>(x), bank);
 }
 
+TEST_F(C331InitTest, SetUpProgrammeLeavesItsGivenRows) {
+    // Registers the programme clears hold ones before it.
+    const u8 cleared3[6] = {0x2C, 0x2F, 0x36, 0x39, 0x46, 0x4E};  // two bytes each
+    for (u8 r : cleared3) chip->setReg(0x03, r, 0xFF), chip->setReg(0x03, u8(r + 1), 0xFF);
+    chip->setReg(0x01, 0x26, 0xFF);
+    mgr->write_initial_setting(mgr->c331_fd, 1);
+    // Bank 0 opens with 08-0F := 0x11 and 10-17 := 0, 2, ..., 14.
+    std::vector<W> bank0;
+    for (const W& x : writes())
+        if (std::get<0>(x) == 0x00 && bank0.size() < 16) bank0.push_back(x);
+    std::vector<W> want;
+    for (int r = 0x08; r <= 0x0F; ++r) want.emplace_back(0x00, r, 0x11);
+    for (int r = 0x10; r <= 0x17; ++r) want.emplace_back(0x00, r, 2 * (r - 0x10));
+    EXPECT_EQ(bank0, want);
+    // Bank 3's lane words.
+    EXPECT_EQ((Vals{chip->reg32(0x03, 0x55), chip->reg32(0x03, 0x5E), chip->reg32(0x03, 0x62)}),
+              (Vals{0x10000, 0x76543210, 0x76543210}));
+    for (u8 r : cleared3) EXPECT_EQ(chip->reg16(0x03, r), 0) << int(r);
+    // Bank 1's first and last rows.
+    EXPECT_EQ((Vals{chip->reg(0x01, 0x08), chip->reg32(0x01, 0x09), chip->reg32(0x01, 0x0D), chip->reg32(0x01, 0x11),
+                    chip->reg32(0x01, 0x15), chip->reg(0x01, 0x19), chip->reg32(0x01, 0x6D) & 0xFFFFFF,
+                    chip->reg32(0x01, 0x70), chip->reg(0x01, 0x26)}),
+              (Vals{0x30, 0x22222222, 0x66663445, 0x22222222, 0x77777777, 7, 0x6DB6DB, 0x33333333, 0}));
+}
+
 TEST_F(C331InitTest, ClockDomainControlEndsWithTheHoldReleased) {
     chip->setReg(0x00, 0x29, 0x80);
     mgr->set_rtct(mgr->c331_fd, 2);
@@ -96,6 +121,52 @@ TEST_F(C331InitTest, InputBackgroundReachesTheLayersOfThatPortsWindows) {
     mgr->set_input_bkg(mgr->c331_fd, 4, 0);
     EXPECT_EQ(chip->reg(0x08, 0x48), 1);
     g_force_bkcolor = 1;
+}
+
+TEST_F(C331InitTest, LoadParamGivesTheWorkingSetItsDefaults) {
+    mgr->load_param();
+    c331_manage& m = *mgr;
+    Vals shape, offsets;
+    for (int w = 0; w < 6; ++w) {
+        shape.insert(shape.end(), {m.PM_WIN_SHAPE[w][0], m.PM_WIN_SHAPE[w][1]});
+        for (int i = 0; i < 4; ++i) offsets.push_back(m.PM_WIN_OFFSET[w][i]);
+    }
+    for (int w = 0; w < 6; ++w)
+        for (int i = 0; i < 4; ++i) offsets.push_back(m.PM_INPUT_OFFSET[w][i]);
+    for (int w = 0; w < 6; ++w) offsets.push_back(m.PM_INPUT_OFFSET_EN[w]);
+    EXPECT_EQ(shape, (Vals{2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    Vals wantOffsets = {100, 100, 100, 100, 0, 0, 0, 0, 0, 0, 540, 0, 0, 0, 1080, 0, 0, 0, 1080, 0, 0, 0, 540, 0,
+                        100, 100, 200, 200, 0, 0, 0, 0, 400, 0, 200, 0};
+    wantOffsets.resize(54, 0);
+    EXPECT_EQ(offsets, wantOffsets);
+    auto row = [](const s32* v, int n) {
+        Vals r;
+        r.assign(v, v + n);
+        return r;
+    };
+    auto same = [](int n, long long v) {
+        Vals r;
+        r.assign(size_t(n), v);
+        return r;
+    };
+    EXPECT_EQ(row(m.PM_INPUT, 6), (Vals{4, 5, 1, 2, 3, 0}));
+    EXPECT_EQ(row(m.PM_WIN_NUM, 8), (Vals{0, 0, 1, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(row(m.PM_AREA_NUM, 8), (Vals{0, 1, 0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(row(m.PM_OVERLAY, 8), (Vals{0, 0, 0, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(row(m.PM_OVERLAY_PRI, 6), (Vals{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(row(m.PM_ENH_SW1, 6), (Vals{0, 0, 0, 1, 1, 1}));
+    EXPECT_EQ(row(m.PM_ENH_SW2, 6), (Vals{0, 0, 1, 0, 1, 0}));
+    EXPECT_EQ(row(m.PM_WIN_FADE_EN, 6), (Vals{0, 1, 1, 1, 0, 1}));
+    EXPECT_EQ(row(m.PM_WIN_FADE_IN, 6), same(6, 60));
+    EXPECT_EQ(row(m.PM_WIN_FADE_OUT, 6), same(6, 60));
+    EXPECT_EQ(row(m.PM_OUT_SW1, 6), (Vals{0, 0, 1, 0, 1, 1}));
+    EXPECT_EQ(row(m.PM_OUT_SW2, 6), same(6, 0));
+    EXPECT_EQ((Vals{m.PM_OSD_EN, m.PM_OSD_HZOOM_EN, m.PM_OSD_VZOOM_EN, m.PM_OSD_DATA_MODE, m.PM_OSD_SCROLL_MODE,
+                    m.PM_MISC_SW1, m.PM_MISC_SW2}),
+              (Vals{0, 0, 0, 1, 2, 0, 0}));
+    EXPECT_EQ(row(m.PM_OSD_OUTPUT_OFFSET, 4), same(4, 0));
+    EXPECT_EQ(row(m.PM_OSD_INPUT_OFFSET, 4), same(4, 0));
+    for (int w = 0; w < 6; ++w) EXPECT_EQ(m.PM_WIN_STITCHING[w], w);
 }
 
 TEST_F(C331InitTest, LoadParamRaisesFlagsOnlyForValuesThatChanged) {

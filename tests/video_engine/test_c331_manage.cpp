@@ -195,7 +195,7 @@ TEST_F(C331ManageTest, PassCallsOperationsInOrderAndRaisesHandOverFlags) {
     EXPECT_EQ((Vals{mgr->PM_WIN_FADE_IN[1], mgr->PM_WIN_FADE_OUT[2], fpga_handover::take_brightness(),
                     fpga_handover::take_output_status(), fpga_handover::take_output_layout(),
                     edidRequests(1), edidRequests(3), edidRequests(0), g_osd_update.load()}),
-              (Vals{30, c331_manage::kMaxFadeSteps, 1, 1, 1, 1, 1, 0, 0}));
+              (Vals{30, 255, 1, 1, 1, 1, 1, 0, 0}));  // 0xFFFF steps held to 255
 }
 
 TEST_F(C331ManageTest, GeometryChangeRebuildsLayoutOnceAndSkipsTheRest) {

@@ -167,7 +167,9 @@ TEST_F(C331OsdTest, GlyphsOfTheFontsAndQuestionMarksForTheRest) {
     EXPECT_EQ(g(0x4E2D), (std::vector<int>{141, 35}));
     EXPECT_EQ(g('A', 64), (std::vector<int>{33, 35}));
     EXPECT_EQ(g(0x4E2D, 64), (std::vector<int>{0xC000 / 512 + 0x2D, 67}));
-    for (u16 c : {u16(0x00E9), u16(0x0410), u16(0x1F), u16(0xA000), u16(0x4DFF)}) EXPECT_EQ(g(c), g('?')) << c;
+    // Characters without a glyph draw the question mark, glyph 0x3F - 0x20.
+    for (u16 c : {u16('?'), u16(0x00E9), u16(0x0410), u16(0x1F), u16(0xA000), u16(0x4DFF)})
+        EXPECT_EQ(g(c), (std::vector<int>{31, 19})) << c;
     // Spacing from a file: the advance stays within 1 to 255.
     osd->zrvApi_OsdSet(34, -1000);
     EXPECT_EQ(g('A')[1], 1);

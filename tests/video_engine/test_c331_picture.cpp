@@ -42,7 +42,7 @@ TEST(C331PictureValues, PercentWordsReduceModulo101) {
               (Vals{0xC00, 0xFEC, 0, 20, 0x400, 0}));
     EXPECT_EQ((Vals{P::contrast_gain(0), P::contrast_gain(100), P::contrast_gain(150), P::contrast_gain(-5),
                     P::saturation_gain(100), P::saturation_gain(50)}),
-              (Vals{0, 1023, P::contrast_gain(49), 0, 1023, 511}));
+              (Vals{0, 1023, 501, 0, 1023, 511}));  // 150 acts as 49: 49 x 1023 / 100
 }
 
 TEST_F(C331PictureTest, BrightnessContrastSaturationOnEveryPipeline) {

@@ -60,7 +60,7 @@ TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
     EXPECT_EQ((Vals{m->PM_INPUT[0], m->PI_STATE[1], m->IWIN[0].HW, m->OWIN[0].HW, m->OWIN[0].VW, reg8(0x00, 0x10)}),
               (Vals{1, 4, 1920, 1920, 1080, 2}));
     EXPECT_EQ(placed(0), (Vals{0, 1920, 0, 1080}));
-    EXPECT_EQ(reg32(0x16, 0x08, 0), m->sys.PS_MEM_SC[0][0]);
+    EXPECT_EQ(reg32(0x16, 0x08, 0), 0u);  // input channel 0's first field buffer
 
     // Window 1: the bottom-right quarter of HDMI1 at the same place, above
     // window 0 and giving the sound.
@@ -81,19 +81,20 @@ TEST_F(C331RoadTest, HdmiOneFullScreenAndACropOfItOnTop) {
     EXPECT_EQ((Vals{m->gWininfo[1].ch[0], m->PM_OVERLAY[1], reg32(0x0E, 0x09, 0), reg8(0x00, 0x11), reg8(0x0A, 0x46, 16)}),
               (Vals{1, 1, 0x98, 2, 0x47}));
     EXPECT_EQ(placed(1), (Vals{960, 960, 540, 540}));
-    // Reads the crop: 960 pixels (3072 memory units) and 540 lines in.
-    EXPECT_EQ(reg32(0x16, 0x08, 16), m->sys.PS_MEM_SC[1][0] + 3072u + 540u * 64u * 1024u);
+    // Reads the crop from input channel 1's first field buffer (0x2000): 960
+    // pixels (3072 memory units) and 540 lines in.
+    EXPECT_EQ(reg32(0x16, 0x08, 16), 0x2000u + 3072u + 540u * 64u * 1024u);
     // Window 0 is unchanged.
     EXPECT_EQ(placed(0), (Vals{0, 1920, 0, 1080}));
     EXPECT_EQ(reg8(0x00, 0x10), 2);
 
     // The crop rectangle is edited: window 1 follows at the next pass.
     change([](PARA_RAM_IMAGE& img) { img.setCrop(0, CROP_RECORD{u16(0x8000 | 2), 0, 0, 960, 540}); });
-    EXPECT_EQ((Vals{m->IWIN[1].HST, reg32(0x16, 0x08, 16)}), (Vals{0, m->sys.PS_MEM_SC[1][0]}));
+    EXPECT_EQ((Vals{m->IWIN[1].HST, reg32(0x16, 0x08, 16)}), (Vals{0, 0x2000}));
 
     // A source word naming no crop record leaves window 1 as it is.
     change([](PARA_RAM_IMAGE& img) { img.setWord(RamOffset::win(1) + RamOffset::WIN_SOURCE, 0x8028); });
-    EXPECT_EQ((Vals{m->gWininfo[1].crop, m->PM_INPUT[1], reg32(0x16, 0x08, 16)}), (Vals{0, 1, m->sys.PS_MEM_SC[1][0]}));
+    EXPECT_EQ((Vals{m->gWininfo[1].crop, m->PM_INPUT[1], reg32(0x16, 0x08, 16)}), (Vals{0, 1, 0x2000}));
 
     // The source is unplugged: both windows show the background.
     board().scenario().unplug(2);

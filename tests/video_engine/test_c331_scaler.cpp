@@ -130,8 +130,9 @@ TEST_F(C331ScalerTest, AWindowShrunkToHalfItsSize) {
                     reg16(0x10, 0x1D, b)}),
               (Vals{2, 192 - 7, 1920, 41 + 1, 1080}));
     EXPECT_EQ((Vals{reg8(0x11, 0x44, b), reg16(0x11, 0x47, b), reg8(0x11, 0x49, b), reg16(0x11, 0x4C, b)}),
-              (Vals{199, c331_chip::shrinkRatio(1920, 960), 0x84, c331_chip::shrinkRatio(1080, 540)}));
-    EXPECT_EQ((Vals{reg32(0x16, 0x1C, b), reg8(0x16, 0x31, b)}), (Vals{m->sys.PS_MEM_SC[k][0], 64}));
+              (Vals{199, 32751, 0x84, 32738}));  // 959 x 65536 / 1919 + 1, 539 x 65536 / 1079 + 1
+    // The channel's first field buffer lies at k x 0x2000.
+    EXPECT_EQ((Vals{reg32(0x16, 0x1C, b), reg8(0x16, 0x31, b)}), (Vals{k * 0x2000, 64}));
 
     // The same picture at full size needs no shrink.
     img.setWord(RamOffset::win(0) + RamOffset::WIN_WIDTH, 1920);
@@ -150,7 +151,7 @@ TEST_F(C331ScalerTest, DotByDotMemory) {
     m->g_chg_dbd[0] = 1;
     ASSERT_EQ(chip->set_input(0, 4), 0);
     ASSERT_EQ(chip->set_dbd_mem(m->c331_fd, 0), 0);
-    EXPECT_EQ((Vals{m->dbd_win_line[0], m->dbd_win_mem[0][0]}), (Vals{64, m->sys.PS_MEM_SC[chip->firstIch(0)][0]}));
+    EXPECT_EQ((Vals{m->dbd_win_line[0], m->dbd_win_mem[0][0]}), (Vals{64, chip->firstIch(0) * 0x2000}));
     for (int b = 0; b < 6; ++b) EXPECT_EQ(m->dbd_blk_owner[b], -1);
 
     // A CMOS picture 3000 wide does not: one block, lines of 10 x 320.

@@ -70,7 +70,7 @@ protected:
         src->read_hdminfo(input, r);
         return r;
     }
-    u8 reg37() const { return model->reg_block.REG[source_reg::kChips]; }
+    u8 reg37() const { return model->reg_block.REG[37]; }
     // The chip's register as the driver left it.
     u8 reg(int input, u8 bank, u8 r) const { return chips[size_t(input)]->stored(bank, r); }
 

@@ -166,11 +166,20 @@ TEST_F(It6805EqTest, DfeCoefficientsSaturate) {
     chip(0)->setLogging(true);
     eq().iTE6805_Set_DFE(0x7E, 1, 0);  // RS_Value index 1
     EXPECT_EQ((Vals{chip(0)->reg(3, 0x4E), chip(0)->reg(3, 0x4F), chip(0)->reg(3, 0x50)}), c(1));
-    eq().iTE6805_Set_DFE(0x55, 1, 0);  // not in the table: index 4
-    EXPECT_EQ(chip(0)->reg(3, 0x4E), eq().st[0].dfe[4][1][0]);
+    // Every value finds its own index: readings a - b = 2i + 2 give index i
+    // the first coefficient 0x61 + i; a value not in the table takes index 4.
+    for (int i = 0; i < 14; ++i) chip(0)->setDfeReading(1, i, u8(42 + 2 * i), 40, 40, 40);
+    eq().iTE6805_Get_DFE(1, 0);
+    const u8 values[14] = {0x7F, 0x7E, 0x3F, 0x3E, 0x1F, 0x1E, 0x0F, 0x0E, 0x07, 0x06, 0x03, 0x02, 0x01, 0x00};
+    for (int i = 0; i < 14; ++i) {
+        eq().iTE6805_Set_DFE(values[i], 1, 0);
+        EXPECT_EQ(chip(0)->reg(3, 0x4E), 0x61 + i) << i;
+    }
+    eq().iTE6805_Set_DFE(0x55, 1, 0);
+    EXPECT_EQ(chip(0)->reg(3, 0x4E), 0x65);
     // The result flag leaves the stored coefficients alone.
     eq().st[0].result_flag = 1;
     chip(0)->setDfeReading(1, 0, 0, 0, 0, 0);
     eq().iTE6805_Get_DFE(1, 0);
-    EXPECT_EQ(c(0), (Vals{0x7F, 0x3F, 0x1F}));
+    EXPECT_EQ(c(0), (Vals{0x61, 0x31, 0x19}));
 }
