@@ -84,8 +84,13 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
     if (Utils::getTimeSpace(stepTick) <= 30) return;
     const int n = fpga + 1;
 
+    // A start (state 0 at power-up or after a release, 17 after a reset of
+    // the run-state wait) always reads the version first: the PC's register
+    // reads refresh the image from other threads, so a valid version there
+    // may predate this start, and no state would take the start further.
     const u8 version = reg_image(fpga, VERSION3);
-    if (version < VERSION_MIN || version > VERSION_MAX) {
+    const bool starting = s.vbo.load() == 0 || s.vbo.load() == 17;
+    if (starting || version < VERSION_MIN || version > VERSION_MAX) {
         for (u8 r : {u8(31), u8(30), u8(29), u8(28), VERSION_ID}) read_from_register(r, fpga);
         s.vbo.store(1);
         s.errors = 0;

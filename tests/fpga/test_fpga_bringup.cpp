@@ -106,6 +106,28 @@ TEST_F(FpgaBringUp, AParameterAreaThatDoesNotReadBackResetsAndStartsOver) {
     EXPECT_EQ(resetsOf(0), 1);
 }
 
+// FPGA 0 reset at the very start (as the USB upgrade does after writing its
+// image) is released by the pass 200 ticks later, before the source thread
+// has set up its output clock; meanwhile the PC reads its registers, which
+// puts its version into the image before its start has read it. The start
+// still begins from the beginning once the clock is there.
+TEST_F(FpgaBringUp, AnFpgaWhoseVersionThePcReadBeforeItsStartStillComesUp) {
+    release(1);
+    g_fpga_c331_start.store(1);
+    m->reset_fpga_rst(0);
+    tick(202);
+    ASSERT_FALSE(fpga[0]->inReset());
+    for (u8 r = 28; r <= 31; ++r) m->read_from_register(r, 0);
+    ASSERT_EQ(image(0, 31), 0x24);
+    tick(100);
+    EXPECT_EQ((Vals{m->st[0].vbo.load(), int(fpga[0]->writesTo(3).size())}), (Vals{0, 0}));
+    release(0);
+    EXPECT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 3000));
+    // Its first register 3 write is the Vby-One start's bit 6.
+    const auto writes = fpga[0]->writesTo(3);
+    EXPECT_EQ(writes.empty() ? -1 : int(writes.front()), 0x40);
+}
+
 TEST_F(FpgaBringUp, LockErrorsResetAtMostTwiceThenGoOn) {
     board().scenario().loadJson(R"({"fpga": {"lock_errors": 5}})");
     EXPECT_TRUE(bringUpBoth());
