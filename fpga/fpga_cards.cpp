@@ -180,6 +180,8 @@ u16 fpga_manage::check_netport_card(u8 fpga) {
     return sum;
 }
 
+thread_local u32 fpga_manage::m_send_budget = fpga_manage::kSendWaitTicks;
+
 u8 fpga_manage::wait_fpga_send_ready(u8 port, u8 fpga) {
     if (port > 15 || fpga > 1) return 0;
     const int pair = port / 2;

@@ -466,7 +466,10 @@ private:
     u32 m_time_tick = 0;
     u32 m_led_tick = 0;
     u32 m_online_word[2] = {0, 0};
-    u32 m_send_budget = kSendWaitTicks;  // ticks a send may still wait for a busy pair
+    // Ticks a send may still wait for a busy pair: one budget per frame of
+    // the thread that sends it (a link's PC frame, the FPGA thread's search
+    // or job), so the threads neither race on it nor spend each other's.
+    static thread_local u32 m_send_budget;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
