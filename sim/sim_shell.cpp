@@ -9,7 +9,7 @@ int SimShell::run(const std::string& command) {
     size_t best = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_commands.push_back(command);
+        m_commands.push(command);
         for (const auto& kv : m_results) {
             if (command.compare(0, kv.first.size(), kv.first) == 0 && kv.first.size() >= best) {
                 best = kv.first.size();
@@ -30,7 +30,7 @@ int SimShell::run(const std::string& command) {
 
 std::vector<std::string> SimShell::commands() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_commands;
+    return m_commands.items();
 }
 
 void SimShell::clear() {

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/shell.h"
 #include "sim/sim_log_file.h"
+#include "sim/sim_ring.h"
 
 #include <map>
 #include <mutex>
@@ -16,7 +17,10 @@ class SimShell : public ShellRunner {
 public:
     int run(const std::string& command) override;
 
+    // The newest kKeep commands, oldest first: a PC that sets the clock
+    // again and again must not grow a long run.
     std::vector<std::string> commands() const;
+    static constexpr size_t kKeep = 4096;
     void clear();
     // Status returned for commands that start with prefix (longest prefix
     // wins); 0 otherwise.
@@ -26,7 +30,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<std::string> m_commands;
+    SimRing<std::string> m_commands{kKeep};
     std::map<std::string, int> m_results;
     SimLogFile m_logFile;
 };

@@ -99,6 +99,14 @@ TEST_F(SimBounds, RecordsKeepTheNewestEntries) {
     const auto history = gpio.history();
     EXPECT_EQ(history.size(), SimGpio::kHistoryKeep);
     EXPECT_EQ(history.back(), (std::pair<std::string, int>{"last", int((sets - 1) & 1)}));
+
+    SimShell& shell = board().simShell();
+    shell.clear();
+    for (int i = 0; i < 5000; ++i) shell.run("date -s " + std::to_string(i));
+    const auto commands = shell.commands();
+    ASSERT_EQ(commands.size(), size_t(4096));
+    EXPECT_EQ((std::vector<std::string>{commands.front(), commands.back()}),
+              (std::vector<std::string>{"date -s 904", "date -s 4999"}));
 }
 
 // The FPGA's wire: the header with the command line high, then the data.
