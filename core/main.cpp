@@ -5,6 +5,7 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/usb_upgrade.h"
 #include "platform/board.h"
 #include "platform/tick_cpu.h"
 #include "protocol/k57_wifi_config.h"
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
     // last, once the threads it starts itself are running).
     tick_cpu::choose();
     ConfigEngine::pInstance();
+    // Before the FPGA thread exists: it alone stages an application.
+    usbupgrade::removeLeftStagedApplication();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();
     // Wired before any worker can raise the change signal, so no change

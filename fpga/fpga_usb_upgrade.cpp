@@ -77,6 +77,13 @@ bool eraseRange(u32 address, u32 length, Erase erase) {
 
 }  // namespace
 
+void usbupgrade::removeLeftStagedApplication() {
+    if (!FileOps::exists(kAppStaged)) return;
+    const bool gone = FileOps::removeDurably(kAppStaged);
+    writeLogMsg(INFO, std::string("USB upgrade: ") + kAppStaged + " left by an upgrade that did not end, never installed; " +
+                          (gone ? "removed" : "cannot be removed"));
+}
+
 // ---------------------------------------------------------------- steps
 
 void fpga_manage::install_usb_upgrade_request() {

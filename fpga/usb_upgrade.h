@@ -37,6 +37,13 @@ constexpr const char* kAppFile = "/data/app/zrvK57N";
 constexpr const char* kAppFolder = "/data/app";
 constexpr const char* kAppName = "zrvK57N";
 
+// A staged application is only ever installed by the run that wrote and
+// verified it. One found at start-up was left by a run cut short (power cut,
+// kill): it was never installed, and up to kAppMax bytes of it would stay on
+// the data partition for good. Removed, with a log line, before the FPGA
+// thread can stage another.
+void removeLeftStagedApplication();
+
 // FPGA image: a sub-head, then the image, written to the flash from 0. The
 // parameter areas, the stored records and the run-time log lie from
 // 0x6C0000 up: an image never reaches them.

@@ -381,18 +381,39 @@ int cmdTimeReport(Client& c, const Args&) {
     return rc;
 }
 
-// A frame for the receiving cards, passed through the FPGAs; the reply is
-// printed whole.
+// A frame for the receiving cards, passed through the FPGAs. The reply of a
+// RAM read (command 0x61: u32 address, u32 length) is cut to the bytes asked
+// for, which follow its status byte: a card may answer with a whole page.
+// Any other reply is printed whole.
 int cmdCard(Client& c, const Args& a) {
     const Bytes frame = hexBytes(a[0]);
     if (frame.size() < 10 || frame.size() > 1022) fail("card: 10 to 1022 bytes before the check byte");
+    // A short read would have the check byte taken for the top of its length.
+    if (frame[9] == 0x61 && frame.size() < 18) fail("card: a RAM read (0x61) takes a u32 address and a u32 length");
     const Bytes reply = c.exchange(frame);
     if (reply.empty()) {
         std::fprintf(stderr, "zrvctl: no answer from the cards\n");
         return 3;
     }
-    printHex(reply);
-    std::printf("\n");
+    constexpr size_t kData = 11;  // after the command and the status byte
+    if (frame[9] != 0x61) {
+        printHex(reply);
+        std::printf("\n");
+        return 0;
+    }
+    if (reply[10] != 0) {
+        std::fprintf(stderr, "zrvctl: the cards answered status %u\n", reply[10]);
+        return 1;
+    }
+    const u32 asked = u32(frame[14]) | u32(frame[15]) << 8 | u32(frame[16]) << 16 | u32(frame[17]) << 24;
+    // The reply ends in its check byte.
+    const size_t got = reply.size() > kData + 1 ? reply.size() - kData - 1 : 0;
+    const size_t n = std::min<size_t>(asked, got);
+    printHex(Bytes(reply.begin() + long(kData), reply.begin() + long(kData + n)));
+    if (n < asked) {
+        std::fprintf(stderr, "zrvctl: the cards answered %zu of the %u bytes asked for\n", n, asked);
+        return 1;
+    }
     return 0;
 }
 
@@ -514,11 +535,12 @@ const Command kCommands[] = {
      cmdTimeReport},
     {"card", "HEX", 0x00, 1, 1, "sends a frame to the receiving cards and prints the reply",
      "HEX is the frame without its check byte: destination, source F010, 10, class, mode,\n"
-     "port (1-12 FPGA 0, 13-24 FPGA 1, 0xFF all), 0, command, data. Example, a card search\n"
-     "on port 6: card fe0f10f010aaff060010000000\n"
+     "port (1-12 FPGA 0, 13-24 FPGA 1, 0xFF all), 0, command, data. The reply is printed\n"
+     "whole, but for a RAM read (command 0x61) only the bytes read. Example, a card search\n"
+     "on port 1: card fe0f10f010aaff010010000000\n"
      "Reading 4 bytes of RAM at 0x180 (the position the quick set-up stores, x then y, u16\n"
      "each) of card 2 on port 1, command 0x61 with u32 address and u32 length:\n"
-     "card 020010f010aa0101006180010000040000; the bytes follow the reply's 11th byte.\n",
+     "card 020010f010aa010100618001000004000000 prints those 4 bytes.\n",
      cmdCard},
     {"network", "IP MASK GATEWAY", 0x93, 3, 3, "sets the device's address, mask and gateway",
      "Example: network 192.168.1.199 255.255.255.0 192.168.1.1\n"

@@ -75,6 +75,8 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"set-clock", "2024-13-01", "00:00:00"}, "YYYY-MM-DD HH:MM:SS"},
         {{"info", "extra"}, "usage: zrvctl [LINK] info"},
         {{"frob"}, "no command \"frob\""},
+        // A RAM read one byte short of its u32 length.
+        {{"card", "020010f010aa0101006180010000040000"}, "u32 length"},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {

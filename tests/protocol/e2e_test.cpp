@@ -432,3 +432,56 @@ TEST_F(EndToEndCards, FpgaRegistersRamBlocksAndCardsOnEveryLink) {
     EXPECT_EQ(client(udp() + QStringList{"card", "fe0f10f010aaff0a0010000000"}), 3);
     EXPECT_EQ(client(udp() + QStringList{"card", "fe0f10f010aaff060010000000"}, &out), 0);
 }
+
+namespace {
+// The program on the board `scripts/run` gives a maintainer's PC run, taken
+// from the script itself.
+class EndToEndRunBoard : public EndToEnd {
+protected:
+    void SetUp() override {
+        QFile script(QStringLiteral(ZRV_SOURCE_DIR "/scripts/run"));
+        ASSERT_TRUE(script.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(script.readAll());
+        const QRegularExpression json(QStringLiteral("<<'JSON'\\n(.*?)\\nJSON\\n"),
+                                      QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch m = json.match(text);
+        ASSERT_TRUE(m.hasMatch());
+        QFile f(m_root.filePath("board.json"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(m.captured(1).toUtf8());
+        f.close();
+        EndToEnd::SetUp();
+    }
+};
+}  // namespace
+
+// What `zrvctl help card` gives as examples answers on that board, and a
+// RAM read prints the bytes it asked for, no more.
+TEST_F(EndToEndRunBoard, CardHelpExamplesAnswerAndAReadPrintsTheBytesAsked) {
+    ASSERT_TRUE(waitReady());
+    QString help;
+    ASSERT_EQ(client({"help", "card"}, &help), 0);
+    const QRegularExpression example(QStringLiteral("\\bcard ([0-9a-f]{20,})"));
+    QStringList frames;
+    for (auto it = example.globalMatch(help); it.hasNext();) frames << it.next().captured(1);
+    ASSERT_EQ(frames.size(), 2) << help.toStdString();
+    // The FPGAs come up and find their cards within seconds; every PC frame
+    // pauses the search for 80 ticks: ask once a second.
+    QString out;
+    bool answered = false;
+    for (int i = 0; i < 45 && !answered; ++i) {
+        QThread::msleep(1000);
+        answered = client(udp() + QStringList{"card", frames[0]}, &out) == 0;
+    }
+    ASSERT_TRUE(answered) << frames[0].toStdString();
+    // Four cards on port 1: count 4 in bytes 11-12 of the search reply.
+    EXPECT_EQ(out.mid(22, 4), "0400") << out.toStdString();
+    // Card 2 of port 1 keeps 0x1234 at 0x180 (command 0x60, u32 address,
+    // u32 length 2, the bytes); the example reads 4 bytes from there.
+    EXPECT_EQ(client(udp() + QStringList{"card", "020010f010aa0101006080010000020000003412"}), 0);
+    EXPECT_EQ(client(udp() + QStringList{"card", frames[1]}, &out), 0);
+    EXPECT_EQ(out, "34120000");
+    // One byte asked for at 0x181: one byte printed.
+    EXPECT_EQ(client(udp() + QStringList{"card", "020010f010aa010100618101000001000000"}, &out), 0);
+    EXPECT_EQ(out, "12");
+}
