@@ -3,7 +3,6 @@
 #include "core/logMsg.h"
 #include "core/usbserver.h"
 #include "core/zrvrampara.h"
-#include "fpga/fpga_handover.h"
 #include "fpga/fpga_manage.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
@@ -98,14 +97,10 @@ void stopWorkersAndPersist() {
     if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
     c331_manage* c331 = c331_manage::p_c331_manage;
     if (c331) c331->stop();
-    // A brightness change that never reached the FPGA thread (written while
-    // the threads started, or just before the stop) is in the image file
-    // below; its flash record is what the next start applies, so it is
-    // stored too, or the older brightness would come back.
-    if (fpga_manage* p = fpga_manage::p_fpga_manage) {
-        if (c331 && c331->brightness_unapplied()) fpga_handover::raise_brightness();
-        p->finish_brightness();
-    }
+    // The c331 thread may have handed a brightness change over after the
+    // FPGA thread's last pass: the image file below keeps it, and so must
+    // its flash record, or the next start brings the older one back.
+    if (fpga_manage* p = fpga_manage::p_fpga_manage) p->finish_brightness();
 
     // Change signals already raised wait in the GUI thread's queue.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);

@@ -152,6 +152,8 @@ void fpga_manage::stop() {
 }
 
 void fpga_manage::finish_brightness() {
+    // A change raised after the last pass, or while the thread still
+    // settled before its first: the pass never took it.
     if (fpga_handover::take_brightness()) set_fpga_bri_val();
     store_pending_bright(true);
 }

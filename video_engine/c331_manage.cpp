@@ -121,15 +121,6 @@ void c331_manage::stop() {
     if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
 }
 
-bool c331_manage::brightness_unapplied() {
-    ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
-    if (!zp) return false;
-    u8 live[2];
-    zp->copy_live(live, c331img::BRIGHTNESS, sizeof live);
-    QMutexLocker lock(&mutex);
-    return word(live, 0) != word(m_applied, c331img::BRIGHTNESS);
-}
-
 void c331_manage::wait_for_work(u32 ms) {
     std::unique_lock<std::mutex> lock(m_wakeMutex);
     Board::get().clock().waitPaced(m_wakeCv, lock, ms,

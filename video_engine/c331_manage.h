@@ -90,10 +90,6 @@ public:
     // it; joins it unless called from the thread itself.
     void stop();
     bool stopping() const { return m_stop.load(); }
-    // True when the image's brightness word is not the one the last pass
-    // handed to the FPGA thread (written while the chip started, or since
-    // the last pass).
-    bool brightness_unapplied();
 
     // Period of the input poll step: the longest the idle thread sleeps.
     static constexpr u32 kPollPeriodMs = 20;

@@ -499,7 +499,10 @@ TEST_F(EndToEndBrightness, AThousandWritesInASecondEraseTheRecordAtMostThreeTime
     const int before = recordErases();
 
     // The writes as the client's word-write sends them, each waiting for
-    // its answer; the values wander over the whole range and end at 64.
+    // its answer, a millisecond apart and every hundredth a few passes of
+    // the FPGA thread later, so they span about a second as a PC's slider
+    // does, with its pauses; the values wander over the whole range and end
+    // at 64.
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(fd, 0);
     const sockaddr_in to = loopback(udpnetManage::kCommandPort);
@@ -517,6 +520,7 @@ TEST_F(EndToEndBrightness, AThousandWritesInASecondEraseTheRecordAtMostThreeTime
         ::send(fd, frame.data(), frame.size(), 0);
         u8 reply[256];
         if (::recv(fd, reply, sizeof reply, 0) > 0) ++answered;
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 100 == 99 ? 30 : 1));
     }
     ::close(fd);
     EXPECT_EQ(answered, 1000);
@@ -541,8 +545,11 @@ TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndASta
         int percent;
         u8 value;
     } cases[] = {{87, 222}, {70, 179}, {50, 128}, {33, 84}};
-    // The first is written as soon as the program answers, while its
-    // threads may still be starting; the others while the FPGAs run.
+    // The first is written as soon as a restarted program answers, while
+    // its threads are still starting; the others while the FPGAs run.
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(endWith(SIGTERM), 0);
+    startProgram();
     ASSERT_TRUE(waitReady());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.percent);
