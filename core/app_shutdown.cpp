@@ -97,6 +97,10 @@ void stopWorkersAndPersist() {
     if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
     c331_manage* c331 = c331_manage::p_c331_manage;
     if (c331) c331->stop();
+    // The c331 thread may have handed a brightness change over after the
+    // FPGA thread's last pass: the image file below keeps it, and so must
+    // its flash record, or the next start brings the older one back.
+    if (fpga_manage* p = fpga_manage::p_fpga_manage) p->finish_brightness();
 
     // Change signals already raised wait in the GUI thread's queue.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);

@@ -148,6 +148,13 @@ void fpga_manage::stop() {
     m_stop.store(true);
     fpga_handover::wake_fpga_thread();
     if (m_thread.joinable()) m_thread.join();
+    finish_brightness();
+}
+
+void fpga_manage::finish_brightness() {
+    // A change raised after the last pass, or while the thread still
+    // settled before its first: the pass never took it.
+    if (fpga_handover::take_brightness()) set_fpga_bri_val();
     store_pending_bright(true);
 }
 

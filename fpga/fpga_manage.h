@@ -58,9 +58,12 @@ public:
     int initialize(bool startThread = true);
     // Start values of the blocks, the g_change words and the mailbox.
     void softinit();
-    // Stops and joins the FPGA thread (orderly shutdown) and stores a
-    // brightness record still waiting for its quiet second.
+    // Stops and joins the FPGA thread (orderly shutdown) and settles the
+    // brightness record (finish_brightness).
     void stop();
+    // With the thread stopped: applies a brightness change handed over after
+    // its last pass and stores a record still waiting for its quiet second.
+    void finish_brightness();
 
     // ---- the thread
     // One turn of the thread body: nothing while the start gate is closed,

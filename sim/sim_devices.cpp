@@ -50,8 +50,8 @@ void simAttachDevices(SimBoard& board) {
         board.attachSpi("/dev/spidev32766." + std::to_string(1 + k),
                         SimFpga::create(k, board.simGpio(), board.scenario(),
                                         Root::path("/var/log/sim_fpga" + n + "_writes.log")));
-        auto flash =
-            std::make_shared<SimFpgaFlash>(k, board.simGpio(), Root::path("/var/lib/sim/fpga" + n + "_flash.bin"));
+        auto flash = std::make_shared<SimFpgaFlash>(k, board.simGpio(), Root::path("/var/lib/sim/fpga" + n + "_flash.bin"),
+                                                    Root::path("/var/log/sim_fpga" + n + "_flash.log"));
         flash->setUid(fpga.flashUid);
         flash->setBusyPolls(fpga.flashBusyPolls);
         board.attachSpi("/dev/spidev32766." + std::to_string(3 + k), flash);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -22,8 +23,8 @@ constexpr uint32_t kSector = 4096;
 uint32_t addr24(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 }  // namespace
 
-SimFpgaFlash::SimFpgaFlash(int fpga, SimGpio& gpio, const std::string& hostPath)
-    : m_fpga(fpga & 1), m_gpio(gpio), m_path(hostPath) {}
+SimFpgaFlash::SimFpgaFlash(int fpga, SimGpio& gpio, const std::string& hostPath, const std::string& logHostPath)
+    : m_fpga(fpga & 1), m_gpio(gpio), m_path(hostPath), m_logPath(logHostPath) {}
 
 SimFpgaFlash::~SimFpgaFlash() {
     if (m_fd >= 0) ::close(m_fd);
@@ -75,6 +76,11 @@ void SimFpgaFlash::eraseLocked(uint32_t address, uint32_t length) {
     if (::pwrite(m_fd, erased.data(), length, off_t(address)) != ssize_t(length))
         writeLogMsg(ERROR, "sim flash: can't write " + m_path);
     for (uint32_t s = address / kSector; s < (address + length) / kSector; ++s) ++m_erases[s];
+    if (!m_logPath.empty()) {
+        char line[48];
+        std::snprintf(line, sizeof line, "erase 0x%06X %u", unsigned(address), unsigned(length));
+        m_logFile.append(m_logPath, line);
+    }
 }
 
 void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {

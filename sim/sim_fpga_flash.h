@@ -9,7 +9,10 @@
 //
 // The contents live in a file under the root, created (all 0xFF) on the
 // first erase or program and read and written in place, so a restart keeps
-// them and an untouched flash costs neither memory nor disk.
+// them and an untouched flash costs neither memory nor disk. Each erase
+// also goes, as a line, to a log file when one is given: a test outside the
+// process counts a sector's erases from it.
+#include "sim/sim_log_file.h"
 #include "sim/sim_models.h"
 
 #include <array>
@@ -30,8 +33,9 @@ public:
         uint32_t length;  // data bytes (program, read)
     };
 
-    // fpga: 0 or 1 (which select lines it answers on).
-    SimFpgaFlash(int fpga, SimGpio& gpio, const std::string& hostPath);
+    // fpga: 0 or 1 (which select lines it answers on); logHostPath: the
+    // erase log, none when empty.
+    SimFpgaFlash(int fpga, SimGpio& gpio, const std::string& hostPath, const std::string& logHostPath = {});
     ~SimFpgaFlash() override;
 
     void transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) override;
@@ -59,6 +63,8 @@ private:
     const int m_fpga;
     SimGpio& m_gpio;
     const std::string m_path;
+    const std::string m_logPath;
+    SimLogFile m_logFile;
     mutable std::mutex m_mutex;
     int m_fd = -1;
     bool m_writeEnabled = false;

@@ -485,3 +485,143 @@ TEST_F(EndToEndRunBoard, CardHelpExamplesAnswerAndAReadPrintsTheBytesAsked) {
     EXPECT_EQ(client(udp() + QStringList{"card", "020010f010aa010100618101000001000000"}, &out), 0);
     EXPECT_EQ(out, "12");
 }
+
+namespace {
+// The brightness as the PC sets it (image word 2176, a percentage) and the
+// record of it in the flash behind FPGA 0, which the simulated board keeps
+// in a file and whose erases it lists in a log.
+class EndToEndBrightness : public EndToEnd {
+protected:
+    static constexpr u32 kRecord = 0x6CE000;  // the record's 4 KB sector
+
+    // Both FPGAs report running (register image 80 = 3).
+    bool fpgasUp() {
+        return waitFor(
+            [&] {
+                QString a, b;
+                const bool up = client(udp() + QStringList{"reg-read", "1", "80", "1"}, &a) == 0 && a == "03" &&
+                                client(udp() + QStringList{"reg-read", "2", "80", "1"}, &b) == 0 && b == "03";
+                // Every PC frame holds the FPGA thread's idle work back
+                // for a while: ask seldom.
+                if (!up) QThread::msleep(500);
+                return up;
+            },
+            45000);
+    }
+    // Erases that took in the record's sector, from both files of the log.
+    int recordErases() {
+        int n = 0;
+        for (const char* name : {"var/log/sim_fpga0_flash.log.1", "var/log/sim_fpga0_flash.log"}) {
+            QFile f(m_root.filePath(name));
+            if (!f.open(QIODevice::ReadOnly)) continue;
+            for (const QByteArray& line : f.readAll().split('\n')) {
+                const QList<QByteArray> w = line.split(' ');
+                if (w.size() != 3 || w[0] != "erase") continue;
+                const u32 at = w[1].toUInt(nullptr, 16), len = w[2].toUInt();
+                if (at <= kRecord && kRecord < at + len) ++n;
+            }
+        }
+        return n;
+    }
+    // The record's 57 bytes, read from the flash's file.
+    Bytes record() {
+        QFile f(m_root.filePath("var/lib/sim/fpga0_flash.bin"));
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(kRecord)) return {};
+        const QByteArray b = f.read(57);
+        return Bytes(b.begin(), b.end());
+    }
+    // A fixed level of `value` used as it is: mode 16 and 48 copies of it.
+    static Bytes fixedLevel(u8 value) {
+        Bytes r = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+        r.insert(r.end(), 48, value);
+        return r;
+    }
+    void setPersistedWord(u32 offset, u16 value) {
+        QFile f(m_root.filePath("data/ram_device_info"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(qint64(offset - RamOffset::PERSIST_BEGIN + RamFile::DATA_OFFSET)));
+        const char b[2] = {char(value & 0xFF), char(value >> 8)};
+        ASSERT_EQ(f.write(b, 2), 2);
+    }
+};
+}  // namespace
+
+TEST_F(EndToEndBrightness, AThousandWritesInASecondEraseTheRecordAtMostThreeTimes) {
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(fpgasUp());
+    const int before = recordErases();
+
+    // The writes as the client's word-write sends them, each waiting for
+    // its answer, a millisecond apart and every hundredth a few passes of
+    // the FPGA thread later, so they span about a second as a PC's slider
+    // does, with its pauses; the values wander over the whole range and end
+    // at 64.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    const sockaddr_in to = loopback(udpnetManage::kCommandPort);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+    timeval limit{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    int answered = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const u16 value = i == 999 ? 64 : u16((i * 37 + 11) % 101);
+        Bytes d;
+        put32(d, 2176);
+        put32(d, 2);
+        put16(d, value);
+        const Bytes frame = encode(makeFrame(PcCmd::RamWrite, d));
+        ::send(fd, frame.data(), frame.size(), 0);
+        u8 reply[256];
+        if (::recv(fd, reply, sizeof reply, 0) > 0) ++answered;
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 100 == 99 ? 30 : 1));
+    }
+    ::close(fd);
+    EXPECT_EQ(answered, 1000);
+    QString out;
+    EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
+    EXPECT_EQ(out, "64");
+
+    // The stop stores what has not been stored yet; after it nothing erases.
+    EXPECT_EQ(endWith(SIGTERM), 0);
+    // 64% of 255 is 163.2.
+    EXPECT_EQ(record(), fixedLevel(163));
+    const int erases = recordErases() - before;
+    std::printf("[ brightness ] record sector erased %d times for 1000 writes\n", erases);
+    EXPECT_GE(erases, 1);
+    EXPECT_LE(erases, 3);
+}
+
+TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndAStart) {
+    // Percentage and the FPGA value it is stored as, b x 255 / 100 to the
+    // nearest: 221.85, 178.5, 127.5, 84.15.
+    const struct {
+        int percent;
+        u8 value;
+    } cases[] = {{87, 222}, {70, 179}, {50, 128}, {33, 84}};
+    // The first is written as soon as a restarted program answers, while
+    // its threads are still starting; the others while the FPGAs run.
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(endWith(SIGTERM), 0);
+    startProgram();
+    ASSERT_TRUE(waitReady());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.percent);
+        ASSERT_EQ(client(udp() + QStringList{"word-write", "2176", QString::number(c.percent)}), 0);
+        // At once: the stop stores a change that has not stood its second.
+        ASSERT_EQ(endWith(SIGTERM), 0);
+        EXPECT_EQ(record(), fixedLevel(c.value));
+
+        // The image file keeps the word too; spoiled, the word can only come
+        // back from the record, once the FPGAs run and their brightness is
+        // taken up again (the image file follows the word).
+        setPersistedWord(RamOffset::BRIGHTNESS, 100);
+        startProgram();
+        ASSERT_TRUE(waitFor([&] { return persistedWord(RamOffset::BRIGHTNESS) != 100; }, 45000))
+            << "the stored brightness was not taken up";
+        QString out;
+        EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
+        EXPECT_EQ(out, QString::number(c.percent));
+        std::printf("[ brightness ] %d%% stored as %d, read back %s\n", c.percent,
+                    record().size() > 9 ? int(record()[9]) : -1, qPrintable(out));
+    }
+}
