@@ -312,9 +312,10 @@ TEST_F(UsbListTest, TheEndOfARunShowsOnlyOnTheUsbTab) {
     EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #FF0000 >升級失敗<br>9:5:7    9:6:30</font>");
 
     // The language changes after the run, with another tab in front: the
-    // outcome is relabelled with the times of its own run, not those the
-    // clock text holds by then.
+    // outcome is relabelled with the outcome and times of its own run, not
+    // those the FPGA thread holds by then.
     FpgaPanel::setUsbGradeTimeReader([] { return QStringLiteral("10:0:0"); });
+    FpgaPanel::setUsbGradeFailedReader([] { return false; });
     page->on_Button_com_clicked();
     const std::pair<int, const char*> relabelled[] = {
         {2, "Ошибка обновления"}, {1, "downing failed"}, {3, "Cập nhật thất bại"}, {0, "升级失败"}, {4, "升級失敗"}};
@@ -325,10 +326,10 @@ TEST_F(UsbListTest, TheEndOfARunShowsOnlyOnTheUsbTab) {
                                    .arg(QString::fromUtf8(text)));
     }
     // A clean run reads the same in every language, and keeps its times.
-    FpgaPanel::setUsbGradeFailedReader([] { return false; });
     page->on_Button_usb_clicked();
     page->syncUpdate(104);
     FpgaPanel::setUsbGradeTimeReader([] { return QStringLiteral("11:0:0"); });
+    FpgaPanel::setUsbGradeFailedReader([] { return true; });
     model->live_image.setWord(RamOffset::LANGUAGE, 2);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #51BB28 >downing over<br>10:0:0</font>");

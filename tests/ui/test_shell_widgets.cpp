@@ -3,6 +3,7 @@
 #include "shell_fixture.h"
 
 #include "core/JsonParse.h"
+#include "ui/shell/firmwareupdate.h"
 
 #include <QDialog>
 #include <QFontMetrics>
@@ -112,13 +113,23 @@ TEST_F(WidgetsTest, TipIsDrawnInTheWindowInFrontAndItsCornersShowThatWindow) {
     tickAfter(1);
     EXPECT_EQ(g_tip->window(), g_mainwindow.data());
 
+    // The updating screen stays above a page opened after it; when it
+    // closes the page has the tip at once.
+    g_mainwindow->update_start();
+    PageRegistry::open(PageRegistry::Settings);
+    tickAfter(1);
+    EXPECT_EQ(g_tip->window(), static_cast<QWidget*>(g_mainwindow->updateScreen()));
+    g_mainwindow->update_over();
+    EXPECT_EQ(g_tip->window(), g_option.data());
+    g_option->on_Button_back_clicked();
+
     // The home page over everything, then the end of the tip's time.
     g_lockwindow->lock_show();
     tickAfter(1);
     EXPECT_EQ(g_tip->window(), g_lockwindow.data());
     g_lockwindow->unlock();
     EXPECT_EQ(g_tip->window(), g_mainwindow.data());
-    tickAfter(300 - 105);
+    tickAfter(300 - 106);
     EXPECT_EQ((Vals{g_tip->kind(), g_tip->isVisible(), g_tip->parentWidget() == nullptr}), (Vals{TIP::None, 0, 1}));
 }
 

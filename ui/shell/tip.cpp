@@ -2,7 +2,6 @@
 
 #include "core/utils.h"
 #include "ui/shell/firmwareupdate.h"
-#include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_text.h"
 
@@ -34,8 +33,10 @@ TIP::TIP(QWidget* parent) : QWidget(parent) {
 }
 
 QWidget* TIP::frontWindow() {
+    // The updating screen stays above everything, a page shown after it too.
     if (g_mainwindow && g_mainwindow->isUpdating()) return g_mainwindow->updateScreen();
-    if (g_lockwindow && g_lockwindow->isVisible()) return g_lockwindow;
+    // The pages, the keypad and the home page run modal: the one shown last
+    // is in front.
     QWidget* modal = QApplication::activeModalWidget();
     if (modal && modal->isVisible()) return modal;
     return g_mainwindow;

@@ -46,8 +46,8 @@ public:
     QString text() const;
     // Name of the picture of a kind for the current language ("" for none).
     static QString pictureOf(int kind);
-    // The window the tip is drawn in: the updating screen, the home page, the
-    // modal page or keypad on top, else the main menu.
+    // The window the tip is drawn in: the updating screen, else the modal
+    // page, keypad or home page on top, else the main menu.
     static QWidget* frontWindow();
 
 protected:
