@@ -102,7 +102,7 @@ inline QStringList shrunken(QWidget* root, const QStringList& smallByDesign) {
 class TourTest : public ShellTest {
 protected:
     // A page takes the panel's place (the main menu's position and size) and
-    // has no frame; a smaller window (keypad, tip) lies on the panel.
+    // has no frame; a smaller window (the keypad) lies on the panel.
     void visit(QWidget* page, const QString& name, int lang, bool wholePanel = true,
                const QStringList& smallByDesign = {}) {
         ASSERT_TRUE(page) << name.toStdString();

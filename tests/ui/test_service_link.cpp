@@ -8,6 +8,7 @@
 #include "fpga/fpga_jobs.h"
 #include "fpga/fpga_manage.h"
 
+#include <QPainter>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QSignalSpy>
@@ -306,13 +307,71 @@ TEST_F(UsbListTest, TheEndOfARunShowsOnlyOnTheUsbTab) {
     FpgaPanel::setUsbGradeFailedReader([] { return true; });
     page->syncUpdate(104);
     EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #FF0000 >downing failed<br>9:5:7    9:6:30</font>");
-    g_language = 2;
-    page->syncUpdate(104);
-    EXPECT_EQ(log->text(),
-              "<font style = 'font-size:20px' color = #FF0000 >Ошибка обновления<br>9:5:7    9:6:30</font>");
     g_language = 4;
     page->syncUpdate(104);
     EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #FF0000 >升級失敗<br>9:5:7    9:6:30</font>");
+
+    // The language changes after the run, with another tab in front: the
+    // outcome is relabelled with the outcome and times of its own run, not
+    // those the FPGA thread holds by then.
+    FpgaPanel::setUsbGradeTimeReader([] { return QStringLiteral("10:0:0"); });
+    FpgaPanel::setUsbGradeFailedReader([] { return false; });
+    page->on_Button_com_clicked();
+    const std::pair<int, const char*> relabelled[] = {
+        {2, "Ошибка обновления"}, {1, "downing failed"}, {3, "Cập nhật thất bại"}, {0, "升级失败"}, {4, "升級失敗"}};
+    for (const auto& [lang, text] : relabelled) {
+        model->live_image.setWord(RamOffset::LANGUAGE, u16(lang));
+        SyncUpdate::pInstance()->para_sync(1);
+        EXPECT_EQ(log->text(), QStringLiteral("<font style = 'font-size:20px' color = #FF0000 >%1<br>9:5:7    9:6:30</font>")
+                                   .arg(QString::fromUtf8(text)));
+    }
+    // A clean run reads the same in every language, and keeps its times.
+    page->on_Button_usb_clicked();
+    page->syncUpdate(104);
+    FpgaPanel::setUsbGradeTimeReader([] { return QStringLiteral("11:0:0"); });
+    FpgaPanel::setUsbGradeFailedReader([] { return true; });
+    model->live_image.setWord(RamOffset::LANGUAGE, 2);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(log->text(), "<font style = 'font-size:20px' color = #51BB28 >downing over<br>10:0:0</font>");
+}
+
+TEST_F(UsbListTest, TheTipsCornersShowTheListBoxBelowIt) {
+    // The picture of the page in front as the framebuffer gets it: the
+    // tip's bottom corners lie on the light list box and show its colour,
+    // never black; its top corners show the page's own pixels.
+    LinkOption* page = openLink();
+    page->on_Button_usb_clicked();
+    const QImage under = page->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QPoint top[] = {{250, 140}, {549, 140}}, bottom[] = {{250, 339}, {549, 339}};
+    for (const QPoint& p : bottom) ASSERT_EQ(under.pixelColor(p).name().toStdString(), "#212435");
+    auto shown = [&](const char* what) {
+        EXPECT_EQ(g_tip->window(), page) << what;
+        const QImage with = page->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        for (const QPoint& p : bottom) EXPECT_EQ(with.pixelColor(p).name().toStdString(), "#212435") << what;
+        for (const QPoint& p : top)
+            EXPECT_EQ(with.pixelColor(p).name().toStdString(), under.pixelColor(p).name().toStdString()) << what;
+        return with;
+    };
+    // A picture is laid over the page as it is, its own translucency included.
+    for (int kind : {TIP::Confirm, TIP::UsbInserted, TIP::UsbRemoved, TIP::Reading, TIP::NoAnswer}) {
+        g_tip->tip_create(kind);
+        const QImage with = shown(QByteArray::number(kind).constData());
+        QImage expected = under;
+        {
+            QPainter painter(&expected);
+            painter.drawImage(QRect(250, 140, 300, 200), QImage(TIP::pictureOf(kind)));
+        }
+        int off = 0;
+        for (int y = 140; y < 340; ++y)
+            for (int x = 250; x < 550; ++x) {
+                const QColor a = with.pixelColor(x, y), b = expected.pixelColor(x, y);
+                off += std::abs(a.red() - b.red()) > 2 || std::abs(a.green() - b.green()) > 2 ||
+                       std::abs(a.blue() - b.blue()) > 2;
+            }
+        EXPECT_EQ(off, 0) << kind;
+    }
+    g_tip->tip_failed(QStringLiteral("Loading the scan file failed!"));
+    shown("failed");
 }
 
 // A stick folder moved under the root reaches the page through the

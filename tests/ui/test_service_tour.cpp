@@ -27,6 +27,8 @@ protected:
         wizardManager.reset();
         delete g_test_chart.data();
         delete g_linkoption.data();
+        FpgaPanel::setUsbGradeTimeReader(nullptr);
+        FpgaPanel::setUsbGradeFailedReader(nullptr);
         TourTest::TearDown();
     }
 };
@@ -56,6 +58,29 @@ TEST_F(ServiceTourTest, ServicePagesInEveryLanguage) {
         visit(pattern, "test_pattern", lang);
         pattern->on_Button_back_clicked();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// The language changes while the USB tab is in front with a failed run's
+// outcome on it: the outcome and every other text follow; the confirmation
+// tip the change brings lies over the list.
+TEST_F(ServiceTourTest, UsbTabRelabelledInFrontInEveryLanguage) {
+    g_mainwindow->move(70, 40);
+    touchFiles("/mnt/usb1/ZRV-K46", {"a.ZRV", "c.ZRVZK"});
+    FpgaPanel::setUsbGradeTimeReader([] { return QStringLiteral("9:5:7    9:6:30"); });
+    FpgaPanel::setUsbGradeFailedReader([] { return true; });
+    PageRegistry::open(PageRegistry::Communication);
+    LinkOption* link = g_linkoption.data();
+    ASSERT_TRUE(link);
+    link->on_Button_usb_clicked();
+    link->syncUpdate(104);
+    for (int lang : {2, 3, 4, 0, 1}) {
+        model->live_image.setWord(RamOffset::LANGUAGE, u16(lang));
+        SyncUpdate::pInstance()->para_sync(1);
+        ASSERT_EQ(g_tip->kind(), TIP::Confirm);
+        visit(link, "communication_usb_relabelled_tip", lang);
+        g_tip->tip_create(TIP::RemoveOnly);
+        visit(link, "communication_usb_relabelled", lang);
     }
 }
 

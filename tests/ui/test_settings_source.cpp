@@ -97,6 +97,39 @@ TEST_F(SourcePageTest, FreshPageShowsHdmi1AndTheInputRow) {
     EXPECT_TRUE(texts(grid(page), "label_using").isEmpty());
 }
 
+TEST_F(SourcePageTest, ALanguageChangeWithThePageInFrontRelabelsTheWholeGrid) {
+    // HDMI1 without a signal is window 0's source: its one entry shows both
+    // the no-signal text and the badge. The language comes as a change of
+    // image word 768, through the dispatcher that persists it.
+    InputChoose* page = openSource();
+    grid(page)->findChild<QPushButton*>("Button_menu")->click();
+    struct Case {
+        int lang;
+        const char *title, *noSignal, *badge, *cropButton;
+    };
+    const Case cases[] = {
+        {2, "Переключение источника", "Нет сигнала", "Использовать", "Источник"},
+        {1, "Source switch", "No signal", "Using", "Input intercept"},
+        {3, "Chuyển đổi nguồn", "Không có tín hiệu", "sử dụng", "Chặn nguồn vào"},
+        {0, "信源切换", "无信号", "使用中\u00AD", "输入截取"},
+        {4, "信源切換", "無信號", "使用中\u00AD", "輸入截取"},
+        {1, "Source switch", "No signal", "Using", "Input intercept"},
+    };
+    for (const Case& c : cases) {
+        model->live_image.setWord(LANGUAGE, u16(c.lang));
+        SyncUpdate::pInstance()->para_sync(1);
+        EXPECT_EQ((QStringList{child<QLabel>(page, "label_title")->text(), texts(grid(page), "label_size").join('|'),
+                               texts(grid(page), "label_using").join('|'),
+                               child<QPushButton>(page, "Button_inputcut")->text()}),
+                  (QStringList{QString::fromUtf8(c.title), QString::fromUtf8(c.noSignal), QString::fromUtf8(c.badge),
+                               QString::fromUtf8(c.cropButton)}))
+            << "language " << c.lang;
+    }
+    // The grid is new: the pop-up it opened is closed.
+    EXPECT_FALSE(child<QPushButton>(page, "Button_inputcut")->isVisibleTo(page));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TEST_F(SourcePageTest, ChoosingAnEntryWritesTheSourceWordThroughTheChangeProtocol) {
     putCrop(4, 2, 1);
     putCrop(9, 2, 2);

@@ -110,6 +110,26 @@ TEST_F(SettingsTourTest, VideoSettingsPagesInEveryLanguage) {
     }
 }
 
+// The language changes (from the PC or the advanced page) while the source
+// page is in front: the grid's badge and no-signal text follow with the rest.
+TEST_F(SettingsTourTest, SourcePageRelabelledInFrontInEveryLanguage) {
+    for (int n = 1; n <= 3; ++n) putCrop(n, 2, n, 960, 540);
+    model->shadow_image = model->live_image;  // window 0 shows HDMI1, which has no signal
+    g_mainwindow->move(70, 40);
+    PageRegistry::open(PageRegistry::SourceSelect);
+    InputChoose* source = g_inputchoose.data();
+    ASSERT_TRUE(source);
+    for (int lang : {2, 3, 4, 0, 1}) {
+        model->live_image.setWord(RamOffset::LANGUAGE, u16(lang));
+        SyncUpdate::pInstance()->para_sync(1);
+        ASSERT_EQ(g_language.load(), lang);
+        visit(source, "source_select_relabelled", lang);
+        source->findChild<QPushButton*>("Button_menu")->click();
+        visit(source, "source_select_popup_relabelled", lang);
+        source->findChild<QPushButton*>("Button_menu")->click();
+    }
+}
+
 TEST_F(SettingsTourTest, OutputPageInEveryLanguage) {
     WidePorts ports;
     FpgaPanel::setBackend(&ports);

@@ -46,7 +46,10 @@ TEST_F(TourTest, EveryShellPageInEveryLanguage) {
             g_tip->tip_create(kind);
             EXPECT_EQ(g_tip->kind(), kind);
             EXPECT_FALSE(QPixmap(TIP::pictureOf(kind)).isNull()) << kind << " " << lang;
-            visit(g_tip, QStringLiteral("tip%1").arg(kind), lang, false);
+            // Drawn inside the window in front, at its place on the panel.
+            ASSERT_EQ(g_tip->window(), g_mainwindow.data());
+            EXPECT_EQ(g_tip->geometry(), QRect(250, 140, 300, 200));
+            visit(g_mainwindow, QStringLiteral("tip%1").arg(kind), lang);
         }
         g_tip->tip_create(TIP::RemoveOnly);
 

@@ -3,6 +3,7 @@
 #include "shell_fixture.h"
 
 #include "core/JsonParse.h"
+#include "ui/shell/firmwareupdate.h"
 
 #include <QDialog>
 #include <QFontMetrics>
@@ -57,19 +58,79 @@ TEST_F(WidgetsTest, TipClosesItself300TicksAfterItWasShown) {
     EXPECT_FALSE(g_tip->isVisible());
 }
 
-TEST_F(WidgetsTest, TipCornersOutsideItsRoundedFrameShowThePageBelow) {
+TEST_F(WidgetsTest, TipIsDrawnInTheWindowInFrontAndItsCornersShowThatWindow) {
+    // The picture of the main menu with the tip on it, as the framebuffer
+    // gets it: outside the rounded frame the corners are the menu's own
+    // pixels, the middle is the picture's.
+    const QImage under = g_mainwindow->grab().toImage();
     g_tip->tip_create(TIP::Confirm);
-    const QImage tip = g_tip->grab().toImage();
-    ASSERT_EQ(tip.size(), QSize(300, 200));
-    // Laid on the page background, rgb(16, 16, 28): the corner outside the
-    // rounded frame is the page's, the middle is the picture's own.
-    QImage onPage(tip.size(), QImage::Format_ARGB32);
-    onPage.fill(QColor(16, 16, 28));
-    QPainter(&onPage).drawImage(0, 0, tip);
-    EXPECT_EQ(onPage.pixelColor(0, 0).name().toStdString(), "#10101c");
-    EXPECT_EQ(onPage.pixelColor(299, 199).name().toStdString(), "#10101c");
-    EXPECT_NE(onPage.pixelColor(150, 20).name().toStdString(), "#10101c");
-    g_tip->tip_create(TIP::RemoveOnly);
+    EXPECT_FALSE(g_tip->isWindow());
+    EXPECT_EQ(g_tip->window(), g_mainwindow.data());
+    EXPECT_EQ(g_tip->geometry(), QRect(250, 140, 300, 200));
+    const QImage with = g_mainwindow->grab().toImage();
+    for (const QPoint& p : {QPoint(250, 140), QPoint(549, 140), QPoint(250, 339), QPoint(549, 339)})
+        EXPECT_EQ(with.pixelColor(p).name().toStdString(), under.pixelColor(p).name().toStdString())
+            << p.x() << "," << p.y();
+    EXPECT_NE(with.pixelColor(400, 160).name().toStdString(), under.pixelColor(400, 160).name().toStdString());
+
+    auto lastWidgetOf = [](QWidget* w) {
+        QWidget* last = nullptr;
+        for (QObject* o : w->children())
+            if (o->isWidgetType()) last = static_cast<QWidget*>(o);
+        return last;
+    };
+    // A page opened over the menu takes the tip at the next tick, above a
+    // widget it makes afterwards; it keeps its time.
+    PageRegistry::open(PageRegistry::Settings);
+    tickAfter(100);
+    EXPECT_EQ(g_tip->window(), g_option.data());
+    QRoundProgressBar::create_qround_bar(g_option);
+    tickAfter(1);
+    EXPECT_EQ(lastWidgetOf(g_option), g_tip.data());
+    g_qround_bar->para_sync(100);
+
+    // The keypad runs over the page: the tip lies in the keypad's middle.
+    g_numberkeyboard->label_show(QStringLiteral("IP"), QStringLiteral("192"));
+    g_numberkeyboard->setModal(true);
+    g_numberkeyboard->show();
+    tickAfter(1);
+    EXPECT_EQ((std::pair<QWidget*, QRect>{g_tip->window(), g_tip->geometry()}),
+              (std::pair<QWidget*, QRect>{g_numberkeyboard.data(), QRect(40, 140, 300, 200)}));
+    g_numberkeyboard->hide();
+    EXPECT_EQ(g_tip->window(), g_option.data());
+
+    // The page closes and is deleted, or is deleted while shown: the one tip
+    // survives and is back on the menu at once.
+    g_option->on_Button_back_clicked();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(g_tip);
+    EXPECT_EQ((Vals{g_tip->window() == g_mainwindow.data(), g_tip->isVisible()}), (Vals{1, 1}));
+    PageRegistry::open(PageRegistry::Settings);
+    tickAfter(1);
+    ASSERT_EQ(g_tip->window(), g_option.data());
+    delete g_option.data();
+    ASSERT_TRUE(g_tip);
+    tickAfter(1);
+    EXPECT_EQ(g_tip->window(), g_mainwindow.data());
+
+    // The updating screen stays above a page opened after it; when it
+    // closes the page has the tip at once.
+    g_mainwindow->update_start();
+    PageRegistry::open(PageRegistry::Settings);
+    tickAfter(1);
+    EXPECT_EQ(g_tip->window(), static_cast<QWidget*>(g_mainwindow->updateScreen()));
+    g_mainwindow->update_over();
+    EXPECT_EQ(g_tip->window(), g_option.data());
+    g_option->on_Button_back_clicked();
+
+    // The home page over everything, then the end of the tip's time.
+    g_lockwindow->lock_show();
+    tickAfter(1);
+    EXPECT_EQ(g_tip->window(), g_lockwindow.data());
+    g_lockwindow->unlock();
+    EXPECT_EQ(g_tip->window(), g_mainwindow.data());
+    tickAfter(300 - 106);
+    EXPECT_EQ((Vals{g_tip->kind(), g_tip->isVisible(), g_tip->parentWidget() == nullptr}), (Vals{TIP::None, 0, 1}));
 }
 
 TEST_F(WidgetsTest, KeypadOkGivesTheShownValueOrWhatWasTypedAndCloseGivesNothing) {

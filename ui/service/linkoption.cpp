@@ -234,8 +234,10 @@ void LinkOption::language_changed() {
     m_cancel->setText(ShellText::pick("取消", "Cancle", "Отмена", "Hủy", "取消"));
     m_apply->setText(ShellText::pick("应用", "Apply", "Применить", "Áp dụng", "應用"));
     m_ok->setText(ShellText::pick("确定", "OK", "OK", "OK", "確定"));
-    // The list's no-file text follows the language too.
+    // The list's no-file text and the last run's outcome follow the
+    // language too; the outcome keeps the times of its own run.
     if (m_listFrame) rcv_self_recovery_file_list();
+    showOutcome();
 }
 
 void LinkOption::showTab(int index, QPushButton* tab) {
@@ -377,6 +379,16 @@ void LinkOption::rcv_self_recovery_file_list() {
     frame->show();
 }
 
+void LinkOption::showOutcome() {
+    if (m_outcome == NoRun) return;
+    const bool failed = m_outcome == RunFailed;
+    const QString what = failed ? ShellText::pick("升级失败", "downing failed", "Ошибка обновления",
+                                                  "Cập nhật thất bại", "升級失敗")
+                                : QStringLiteral("downing over");
+    m_log->setText(QStringLiteral("<font style = 'font-size:20px' color = %1 >%2</font>")
+                       .arg(QLatin1String(failed ? "#FF0000" : "#51BB28"), what + QStringLiteral("<br>") + m_outcomeTimes));
+}
+
 void LinkOption::on_Button_ok_clicked() { menulist_button_ok_page(); }
 
 void LinkOption::menulist_button_ok_page() {
@@ -407,13 +419,9 @@ void LinkOption::syncUpdate(int code) {
         if (m_tab == m_tabs[2]) {
             // A run that refused a package or did not write an entry must not
             // read as done.
-            const bool failed = FpgaPanel::usbGradeFailed();
-            const QString what = failed ? ShellText::pick("升级失败", "downing failed", "Ошибка обновления",
-                                                          "Cập nhật thất bại", "升級失敗")
-                                        : QStringLiteral("downing over");
-            m_log->setText(QStringLiteral("<font style = 'font-size:20px' color = %1 >%2</font>")
-                               .arg(QLatin1String(failed ? "#FF0000" : "#51BB28"),
-                                    what + QStringLiteral("<br>") + FpgaPanel::usbGradeTime()));
+            m_outcome = FpgaPanel::usbGradeFailed() ? RunFailed : RunOver;
+            m_outcomeTimes = FpgaPanel::usbGradeTime();
+            showOutcome();
         }
         break;
     default:

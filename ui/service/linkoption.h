@@ -55,6 +55,8 @@ private:
     // The row's text from its four fields, each a plain decimal 0-255; false
     // when a field holds anything else.
     static bool joinRow(QLineEdit* const row[4], QString* text);
+    // The last run's outcome with its times, in the current language.
+    void showOutcome();
 
     QLabel* m_title;
     QPushButton* m_tabs[3];
@@ -82,6 +84,9 @@ private:
     QLabel* m_log;
     QPointer<QFrame> m_listFrame;
     u8 m_started = 0;
+    enum Outcome { NoRun, RunOver, RunFailed };
+    Outcome m_outcome = NoRun;  // of the last run shown on the USB tab
+    QString m_outcomeTimes;
     UsbPackages::Listing m_list;
 };
 

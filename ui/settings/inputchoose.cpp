@@ -353,7 +353,12 @@ void InputChoose::source_check_update() {
 
 void InputChoose::syncUpdate(int code) {
     ZrvRamPara& m = model();
-    if (m.ZrvLanguageChanged()) language_changed();
+    if (m.ZrvLanguageChanged()) {
+        language_changed();
+        // The grid's "Using" badge and no-signal text are chosen when it is
+        // built: a new language needs a new grid.
+        initSource();
+    }
 
     bool enables = false;
     for (int w = 0; w < int(WIN_COUNT); ++w) {

@@ -19,7 +19,7 @@ void fillPanel(QWidget* page);
 // window somewhere on the desktop. A page or dialog takes its place: same
 // position and size, frameless, so nothing opens beside the panel.
 void coverPanel(QWidget* page);
-// A smaller window (keypad, tip) at offset from the panel's top-left corner.
+// A smaller window (the keypad) at offset from the panel's top-left corner.
 void placeOnPanel(QWidget* window, const QPoint& offset);
 
 // The back arrow at the top left ("Button_back") and the title beside it

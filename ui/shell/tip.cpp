@@ -1,10 +1,12 @@
 #include "ui/shell/tip.h"
 
 #include "core/utils.h"
+#include "ui/shell/firmwareupdate.h"
 #include "ui/shell/mainwindow.h"
-#include "ui/shell/page_frame.h"
 #include "ui/shell/shell_text.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QPixmap>
 
@@ -12,22 +14,77 @@ QPointer<TIP> g_tip;
 
 namespace {
 constexpr int kX = 250, kY = 140, kW = 300, kH = 200;
-}
+// A page's background rule reaches every widget on it: the picture's own
+// corners must stay clear.
+const char* const kPictureStyle = "background: transparent;border: none;";
+}  // namespace
 
-TIP::TIP(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                          Qt::WindowDoesNotAcceptFocus) {
+TIP::TIP(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("tip"));
-    setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    // The pictures have rounded corners: outside them the window shows what
-    // lies below instead of the window colour.
     setAttribute(Qt::WA_TranslucentBackground);
     resize(kW, kH);
     m_picture = new QLabel(this);
     m_picture->setObjectName(QStringLiteral("label_tip"));
     m_picture->setGeometry(0, 0, kW, kH);
     m_picture->setScaledContents(true);
+    m_picture->setStyleSheet(QString::fromLatin1(kPictureStyle));
+    hide();
+}
+
+QWidget* TIP::frontWindow() {
+    // The updating screen stays above everything, a page shown after it too.
+    if (g_mainwindow && g_mainwindow->isUpdating()) return g_mainwindow->updateScreen();
+    // The pages, the keypad and the home page run modal: the one shown last
+    // is in front.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible()) return modal;
+    return g_mainwindow;
+}
+
+void TIP::showInFront() {
+    QWidget* host = frontWindow();
+    if (!host) {
+        leaveWindow();
+        return;
+    }
+    if (host != parentWidget()) {
+        leaveWindow();
+        setParent(host);
+        host->installEventFilter(this);
+        m_host = host;
+    }
+    QRect place(QPoint(kX, kY) - (host->mapToGlobal(QPoint(0, 0)) - panelOrigin()), QSize(kW, kH));
+    if (!host->rect().contains(place)) place.moveCenter(host->rect().center());
+    setGeometry(place);
+    show();
+    raise();
+}
+
+void TIP::leaveWindow() {
+    hide();
+    if (m_host) m_host->removeEventFilter(this);
+    m_host = nullptr;
+    if (parentWidget()) setParent(nullptr);
+}
+
+bool TIP::onTopOfItsWindow() const {
+    const QWidget* host = parentWidget();
+    if (!host) return false;
+    const QObjectList& siblings = host->children();
+    for (auto it = siblings.crbegin(); it != siblings.crend(); ++it)
+        if ((*it)->isWidgetType()) return *it == this;
+    return false;
+}
+
+bool TIP::eventFilter(QObject* watched, QEvent* event) {
+    // Its window closes (a page's back, the end of an update, the home page
+    // unlocked): the tip goes over the window in front now, or away.
+    if (watched == m_host && event->type() == QEvent::Hide) {
+        leaveWindow();
+        if (m_kind != None) showInFront();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString TIP::pictureOf(int kind) {
@@ -44,24 +101,21 @@ QString TIP::pictureOf(int kind) {
 void TIP::tip_create(int kind) {
     if (kind == Confirm && m_kind == Failed) return;
     m_picture->clear();
-    m_picture->setStyleSheet(QString());
-    hide();
+    m_picture->setStyleSheet(QString::fromLatin1(kPictureStyle));
     const QString name = pictureOf(kind);
     if (name.isEmpty()) {
         m_kind = None;
+        leaveWindow();
         return;
     }
     m_kind = kind;
     m_start = G_timeTicks;
     m_picture->setPixmap(QPixmap(name));
-    PageFrame::placeOnPanel(this, QPoint(kX, kY));
-    show();
-    raise();
+    showInFront();
 }
 
 void TIP::tip_failed(const QString& text) {
     m_picture->clear();
-    hide();
     m_kind = Failed;
     m_start = G_timeTicks;
     QFont f = m_picture->font();
@@ -73,17 +127,19 @@ void TIP::tip_failed(const QString& text) {
     m_picture->setStyleSheet(QStringLiteral(
         "background-color: rgb(33, 36, 53);color: #FFFFFF;border:3px solid #FF4040;border-radius:14px;padding:12px;"));
     m_picture->setText(text);
-    PageFrame::placeOnPanel(this, QPoint(kX, kY));
-    show();
-    raise();
+    showInFront();
 }
 
 QString TIP::text() const { return m_kind == Failed ? m_picture->text() : QString(); }
 
 void TIP::tick() {
     if (m_kind == None) return;
-    if (Utils::getTimeSpace(m_start) < kShowTicks) return;
-    m_kind = None;
-    m_picture->clear();
-    hide();
+    if (Utils::getTimeSpace(m_start) >= kShowTicks) {
+        m_kind = None;
+        m_picture->clear();
+        leaveWindow();
+        return;
+    }
+    // A page opened over its window, or a widget was added above it.
+    if (frontWindow() != parentWidget() || !onTopOfItsWindow()) showInFront();
 }

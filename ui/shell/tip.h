@@ -3,6 +3,11 @@
 // 300 ticks after it was shown. It never takes input and never runs an event
 // loop of its own, so raising it from the refresh dispatcher cannot re-enter
 // anything; the main window's tick closes it.
+//
+// It is drawn inside the window in front, not as a window of its own: the
+// framebuffer's compositor copies the transparent pixels of a window of its
+// own as black, so the square corners around the rounded picture showed
+// black over the page. As a child, the page's own pixels lie under them.
 #include "core/global.h"
 
 #include <QPointer>
@@ -41,11 +46,26 @@ public:
     QString text() const;
     // Name of the picture of a kind for the current language ("" for none).
     static QString pictureOf(int kind);
+    // The window the tip is drawn in: the updating screen, else the modal
+    // page, keypad or home page on top, else the main menu.
+    static QWidget* frontWindow();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Puts the shown tip into the window in front, at its place on the panel
+    // (in the middle of a smaller window), above that window's other widgets.
+    void showInFront();
+    // Hidden and out of any window, so that a page deleted on close never
+    // takes the one tip with it.
+    void leaveWindow();
+    bool onTopOfItsWindow() const;
+
     QLabel* m_picture;
     int m_kind = None;
     u32 m_start = 0;
+    QPointer<QWidget> m_host;  // the window the tip is drawn in, while shown
 };
 
 extern QPointer<TIP> g_tip;
