@@ -74,13 +74,14 @@ void PcLink::wake() {
     (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
-int PcLink::waitEvents(pollfd* fds, int count) {
+int PcLink::waitEvents(pollfd* fds, int count, int boundMs) {
     pollfd all[4];
     if (count < 0 || count > 3) return -1;
     for (int i = 0; i < count; ++i) all[i] = fds[i];
     all[count] = pollfd{m_wakeFd, POLLIN, 0};
     // Without a wake descriptor a stop is seen at the latest after 100 ms.
-    const int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
+    int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
+    if (boundMs >= 0 && (timeout < 0 || boundMs < timeout)) timeout = boundMs;
     const int r = ::poll(all, nfds_t(count + 1), timeout);
     if (r < 0) return errno == EINTR ? 0 : -1;
     for (int i = 0; i < count; ++i) fds[i].revents = all[i].revents;

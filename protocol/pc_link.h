@@ -85,9 +85,10 @@ protected:
     void stopThread();
     bool running() const { return m_run.load(); }
     // Sleeps until one of fds (count of them, may be 0) is ready, the link
-    // is woken, or the pending pass-through's next poll step. Returns the
-    // number of fds ready (0 when only woken or timed out), -1 on an error.
-    int waitEvents(pollfd* fds, int count);
+    // is woken, the pending pass-through's next poll step or, with a bound
+    // of 0 or more, boundMs have passed. Returns the number of fds ready (0
+    // when only woken or timed out), -1 on an error.
+    int waitEvents(pollfd* fds, int count, int boundMs = -1);
     // Sleeps at most ms, or less when woken (a back-off after a failure).
     void pause(int ms);
     // Makes the receive thread's wait return.

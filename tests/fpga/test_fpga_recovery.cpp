@@ -156,8 +156,15 @@ TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
     EXPECT_EQ(r.recovery_files(), QStringList{"QDFX"});
     store("/mnt/usb1/x.qdfile", {1});
     store("/mnt/usb1/notes.txt", {1});
+    // A FIFO is no file to list, and one put in a listed file's place is
+    // refused at once, not waited on for a writer.
+    ASSERT_TRUE(fifoAt("/mnt/usb1/QDFRfifo"));
     EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 0);
     EXPECT_EQ(r.scan_files().size(), 2);
+    EXPECT_FALSE(r.scan_files().contains("QDFRfifo"));
+    int opened = 0;
+    EXPECT_TRUE(endsWithoutAWriter("/mnt/usb1/QDFRfifo", [&] { opened = r.get_rcvPackedFileNum("/mnt/usb1/QDFRfifo"); }));
+    EXPECT_EQ(opened, 1);
     // A missing folder keeps the list; other folders change nothing.
     EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 1);
     EXPECT_EQ(r.scan_files().size(), 2);
