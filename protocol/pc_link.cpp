@@ -120,8 +120,15 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
     if (Frame::isPassThrough(frame)) {
         const PassThrough::Hook hook = PassThrough::current();
         if (!hook.send) {
-            writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
-                                     ": no receiving-card path");
+            m_noCardPath.occur(
+                [this] {
+                    writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
+                                             ": no receiving-card path");
+                },
+                [this](u64 n) {
+                    writeLogMsg(WARNING, std::to_string(n) + " more frames for the receiving cards dropped on link " +
+                                             std::to_string(m_id) + " in the last second");
+                });
             return;
         }
         hook.send(frame, length, [this] {

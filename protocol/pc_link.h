@@ -3,6 +3,7 @@
 // the road of a decoded frame (dispatcher or receiving-card pass-through),
 // the pass-through reply list and its time-out.
 #include "core/global.h"
+#include "core/line_limiter.h"
 #include "protocol/protocol_phy.h"
 
 #include <atomic>
@@ -120,6 +121,7 @@ private:
     std::mutex m_listMutex;
     std::vector<std::vector<u8>> m_replyList;
     std::atomic<bool> m_pending{false};
+    LineLimiter m_noCardPath;  // a PC may send such frames at will
     u32 m_pendingSince = 0;
     int m_wakeFd = -1;
     std::atomic<bool> m_run{false};
