@@ -4,6 +4,7 @@
 #include "fpga/card_frame.h"
 #include "fpga/fpga_manage.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/board.h"
@@ -226,7 +227,17 @@ void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga) {
 
 int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     if (!in || length < kMinLength || length > kMaxLength) {
-        writeLogMsg(WARNING, "fpga: a PC frame for the cards of " + std::to_string(length) + " bytes is not sent");
+        // A PC may send such frames as fast as its link carries them.
+        static LineLimiter unsent;
+        unsent.occur(
+            [&] {
+                writeLogMsg(WARNING,
+                            "fpga: a PC frame for the cards of " + std::to_string(length) + " bytes is not sent");
+            },
+            [](u64 n) {
+                writeLogMsg(WARNING, "fpga: " + std::to_string(n) +
+                                         " more PC frames for the cards not sent in the last second");
+            });
         return 1;
     }
     // One PC frame, broadcast included, waits for busy ports 300 ticks in all.

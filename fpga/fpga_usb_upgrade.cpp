@@ -17,6 +17,7 @@
 #include "fpga/usb_upgrade.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
+#include "platform/stick_file.h"
 #include "ui/shell/fpga_panel.h"
 #include "ui/shell/guibridge.h"
 #include "video_engine/c331_manage.h"
@@ -34,15 +35,20 @@ using namespace usbupgrade;
 
 namespace {
 
-// A package on the stick, opened read-only. Stick files are nobody else's:
-// reads take no lock.
+// A package on the stick, opened read-only, and only while it is a regular
+// file (a FIFO put in its place after the listing would hold the thread in
+// its open). Stick files are nobody else's: reads take no lock.
 class Package {
 public:
-    explicit Package(const QString& devicePath) : m_file(Root::qpath(devicePath)) {
-        m_open = m_file.open(QIODevice::ReadOnly);
+    explicit Package(const QString& devicePath) {
+        const int fd = StickFile::openForRead(devicePath.toStdString(), &m_why);
+        m_open = fd >= 0 && m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        if (fd >= 0 && !m_open) ::close(fd);
         m_size = m_open ? u64(m_file.size()) : 0;
     }
     bool isOpen() const { return m_open; }
+    // Why it did not open.
+    QString why() const { return QString::fromStdString(m_why); }
     u64 size() const { return m_size; }
     // Exactly len bytes or false.
     bool read(u64 offset, void* dst, u32 len) {
@@ -54,6 +60,7 @@ private:
     QFile m_file;
     bool m_open = false;
     u64 m_size = 0;
+    std::string m_why;
 };
 
 QString clockText(const TimeRealType& t) {
@@ -210,7 +217,7 @@ void fpga_manage::upgrade_package(const QString& path) {
     Package pkg(path);
     u8 hb[kHeadBytes];
     if (!pkg.isOpen() || !pkg.read(0, hb, kHeadBytes)) {
-        upgradeLog(path + " cannot be read; skipped");
+        upgradeLog(path + " cannot be read" + (pkg.isOpen() ? QString() : " (" + pkg.why() + ")") + "; skipped");
         m_upgrade.failed = true;
         return;
     }

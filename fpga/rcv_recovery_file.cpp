@@ -4,9 +4,12 @@
 #include "core/utils.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
+#include "platform/stick_file.h"
 
 #include <QDir>
 #include <QMutexLocker>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -39,7 +42,8 @@ int rcvRecovery::get_dir_file(const QString& dir) {
     if (!recovery && d != kScanDir && d != kStickDir) return 0;
     const QDir folder(Root::qpath(d));
     if (!folder.exists()) return 1;
-    QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    // Without QDir::System: FIFOs, sockets and devices are no packages.
+    QStringList names = folder.entryList(QDir::Files | QDir::Hidden, QDir::Unsorted);
     std::lock_guard<std::mutex> lock(m_lists);
     (recovery ? m_recovery : m_scan) = std::move(names);
     return 0;
@@ -63,10 +67,15 @@ void rcvRecovery::clear_lists() {
 
 bool rcvRecovery::readAt(const QString& path, u64 offset, u8* out, u32 length) const {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    // Read-only: a stick may be mounted read-only.
-    std::FILE* f = std::fopen(Root::path(path.toStdString()).c_str(), "rb");
+    // Read-only: a stick may be mounted read-only. A FIFO or a device in
+    // the listed file's place is refused without waiting on it (with the
+    // file mutex held, a FIFO would stall every file user).
+    std::string why;
+    const int fd = StickFile::openForRead(path.toStdString(), &why);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (!f) {
-        refuse(path, "cannot be opened");
+        if (fd >= 0) ::close(fd);
+        refuse(path, "cannot be opened (" + (fd >= 0 ? std::string("no stream") : why) + ")");
         return false;
     }
     bool ok = std::fseek(f, 0, SEEK_END) == 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -62,6 +63,8 @@ int LinkSocket::waitReadable(int fd, int timeoutMs) {
 }
 
 bool LinkSocket::sendAll(int fd, const u8* data, size_t len, int timeoutMs) {
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point end = Steady::now() + std::chrono::milliseconds(timeoutMs);
     size_t done = 0;
     while (done < len) {
         const ssize_t n = ::send(fd, data + done, len - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -71,8 +74,10 @@ bool LinkSocket::sendAll(int fd, const u8* data, size_t len, int timeoutMs) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Steady::now()).count();
             pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, timeoutMs) <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+            if (left <= 0 || ::poll(&p, 1, int(left)) <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return false;
             continue;
         }
         return false;

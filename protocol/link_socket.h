@@ -13,8 +13,9 @@ int openUdp(u16 port, bool loopback, u16* bound);
 int openTcpListen(u16 port, bool loopback, u16* bound);
 // Waits at most timeoutMs for fd to become readable: 1 readable, 0 not, -1 error.
 int waitReadable(int fd, int timeoutMs);
-// Writes all bytes, waiting at most timeoutMs for room each time; false
-// when the peer is gone or stays blocked.
+// Writes all bytes, waiting for room at most timeoutMs in all; false when
+// the peer is gone or the bytes are not all taken by then (a peer that reads
+// a trickle is as stuck as one that does not read at all).
 bool sendAll(int fd, const u8* data, size_t len, int timeoutMs);
 void closeFd(int& fd);
 }  // namespace LinkSocket

@@ -12,10 +12,6 @@
 
 networkManage* networkManage::p_networkManage = nullptr;
 
-namespace {
-constexpr int kSendTimeoutMs = 1000;
-}
-
 networkManage* networkManage::pInstance() {
     if (!p_networkManage) {
         const u16 port = (g_port > 0 && g_port <= 0xFFFF) ? u16(g_port) : u16(5005);
@@ -44,6 +40,7 @@ int networkManage::initialize() {
 
 void networkManage::stop() {
     stopThread();
+    logRefusals(m_refusals.takeAll());
     dropClient();
     LinkSocket::closeFd(m_listenFd);
 }
@@ -59,7 +56,8 @@ void networkManage::serveLoop() {
         servePassThrough();
         const int client = m_client.load();
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {client, POLLIN, 0}};
-        const int r = waitEvents(fds, client >= 0 ? 2 : 1);
+        const int r = waitEvents(fds, client >= 0 ? 2 : 1, m_refusals.msUntilDue());
+        logRefusals(m_refusals.takeDue());
         if (r < 0) {
             pause(100);  // a descriptor that fails keeps failing: do not spin
             continue;
@@ -69,7 +67,9 @@ void networkManage::serveLoop() {
             const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0 && !clientMayBeReplaced()) {
                 // Any host that connects must not cut off a PC at work.
-                writeLogMsg(WARNING, "TCP connection refused: the current client is still active");
+                m_refusals.occur(
+                    [] { writeLogMsg(WARNING, "TCP connection refused: the current client is still active"); },
+                    [this](u64 n) { logRefusals(n); });
                 ::close(fd);
             } else if (fd >= 0) {
                 dropClient();
@@ -88,8 +88,15 @@ void networkManage::serveLoop() {
             }
             m_lastHeardMs = Board::get().clock().nowMs();
             feed(buf.data(), size_t(n));
+            // Closed for not reading its answers: the next client starts clean.
+            if (m_client.load() != client) m_decoder.reset();
         }
     }
+}
+
+void networkManage::logRefusals(u64 count) {
+    if (count == 0) return;
+    writeLogMsg(WARNING, "TCP connection refused: " + std::to_string(count) + " more in the last second");
 }
 
 bool networkManage::clientMayBeReplaced() {
@@ -107,5 +114,13 @@ bool networkManage::clientMayBeReplaced() {
 bool networkManage::sendEncoded(const u8* data, u32 length) {
     const int fd = m_client.load();
     if (fd < 0) return false;
-    return LinkSocket::sendAll(fd, data, length, kSendTimeoutMs);
+    if (LinkSocket::sendAll(fd, data, length, kAnswerBoundMs)) return true;
+    // A client that does not take its answers is not reading (or is gone):
+    // its requests alone would keep it "active" for ever, every answer
+    // waiting out the bound, and every other PC locked out. It is closed and
+    // the next connection is let in.
+    writeLogMsg(WARNING,
+                "TCP client closed: an answer was not taken within " + std::to_string(kAnswerBoundMs) + " ms");
+    dropClient();
+    return false;
 }

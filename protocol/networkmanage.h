@@ -3,7 +3,10 @@
 // "TcpPort"), one client at a time. A new connection takes over only from a
 // client that has been silent for 10 s or whose socket is dead, so a PC that
 // vanished without closing never locks the others out for long, and no host
-// that merely connects can cut off a PC at work.
+// that merely connects can cut off a PC at work. A client that does not read
+// its answers is closed at the first answer its socket does not take in
+// time, however busily it sends.
+#include "core/line_limiter.h"
 #include "protocol/pc_link.h"
 
 #include <atomic>
@@ -26,11 +29,16 @@ public:
 
     // Silence after which the current client yields to a new connection.
     static constexpr u64 kClientSilenceMs = 10000;
+    // An answer not handed to the socket within this bound closes the
+    // client: it does not read.
+    static constexpr int kAnswerBoundMs = 1000;
 
 private:
     void serveLoop();
     bool sendEncoded(const u8* data, u32 length) override;
     void dropClient();
+    // The count line of the refusals held back.
+    void logRefusals(u64 count);
     // True when a new connection may replace the current client.
     bool clientMayBeReplaced();
 
@@ -40,4 +48,5 @@ private:
     std::atomic<int> m_client{-1};
     u16 m_boundPort = 0;
     u64 m_lastHeardMs = 0;  // link thread only
+    LineLimiter m_refusals;  // a host may connect as often as it likes
 };

@@ -74,13 +74,14 @@ void PcLink::wake() {
     (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
-int PcLink::waitEvents(pollfd* fds, int count) {
+int PcLink::waitEvents(pollfd* fds, int count, int boundMs) {
     pollfd all[4];
     if (count < 0 || count > 3) return -1;
     for (int i = 0; i < count; ++i) all[i] = fds[i];
     all[count] = pollfd{m_wakeFd, POLLIN, 0};
     // Without a wake descriptor a stop is seen at the latest after 100 ms.
-    const int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
+    int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
+    if (boundMs >= 0 && (timeout < 0 || boundMs < timeout)) timeout = boundMs;
     const int r = ::poll(all, nfds_t(count + 1), timeout);
     if (r < 0) return errno == EINTR ? 0 : -1;
     for (int i = 0; i < count; ++i) fds[i].revents = all[i].revents;
@@ -119,8 +120,15 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
     if (Frame::isPassThrough(frame)) {
         const PassThrough::Hook hook = PassThrough::current();
         if (!hook.send) {
-            writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
-                                     ": no receiving-card path");
+            m_noCardPath.occur(
+                [this] {
+                    writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
+                                             ": no receiving-card path");
+                },
+                [this](u64 n) {
+                    writeLogMsg(WARNING, std::to_string(n) + " more frames for the receiving cards dropped on link " +
+                                             std::to_string(m_id) + " in the last second");
+                });
             return;
         }
         hook.send(frame, length, [this] {

@@ -3,6 +3,7 @@
 // the road of a decoded frame (dispatcher or receiving-card pass-through),
 // the pass-through reply list and its time-out.
 #include "core/global.h"
+#include "core/line_limiter.h"
 #include "protocol/protocol_phy.h"
 
 #include <atomic>
@@ -85,9 +86,10 @@ protected:
     void stopThread();
     bool running() const { return m_run.load(); }
     // Sleeps until one of fds (count of them, may be 0) is ready, the link
-    // is woken, or the pending pass-through's next poll step. Returns the
-    // number of fds ready (0 when only woken or timed out), -1 on an error.
-    int waitEvents(pollfd* fds, int count);
+    // is woken, the pending pass-through's next poll step or, with a bound
+    // of 0 or more, boundMs have passed. Returns the number of fds ready (0
+    // when only woken or timed out), -1 on an error.
+    int waitEvents(pollfd* fds, int count, int boundMs = -1);
     // Sleeps at most ms, or less when woken (a back-off after a failure).
     void pause(int ms);
     // Makes the receive thread's wait return.
@@ -119,6 +121,7 @@ private:
     std::mutex m_listMutex;
     std::vector<std::vector<u8>> m_replyList;
     std::atomic<bool> m_pending{false};
+    LineLimiter m_noCardPath;  // a PC may send such frames at will
     u32 m_pendingSince = 0;
     int m_wakeFd = -1;
     std::atomic<bool> m_run{false};

@@ -42,6 +42,7 @@ int udpnetManage::initialize() {
 
 void udpnetManage::stop() {
     stopThread();
+    printWifiNoise(m_wifiNoise.takeAll());
     LinkSocket::closeFd(m_fd);
     LinkSocket::closeFd(m_wifiFd);
 }
@@ -51,7 +52,10 @@ void udpnetManage::serveLoop() {
     while (running()) {
         servePassThrough();
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wifiFd, POLLIN, 0}};
-        const int ready = waitEvents(fds, m_wifiFd >= 0 ? 2 : 1);
+        // Held-back datagrams are counted on the console once their second
+        // is over, whether more come or not.
+        const int ready = waitEvents(fds, m_wifiFd >= 0 ? 2 : 1, m_wifiNoise.msUntilDue());
+        printWifiNoise(m_wifiNoise.takeDue());
         if (ready < 0) {
             pause(100);  // a descriptor that fails keeps failing: do not spin
             continue;
@@ -81,7 +85,14 @@ void udpnetManage::readWifi(std::vector<u8>& buf) {
     // The access point's command set is not served by this build; with the
     // port switched off its datagrams are dropped unread all the same.
     if (n > 0 && g_udpnetmode.load() != 0)
-        debugPrintf("\n udp %u: %d bytes ignored \n", unsigned(m_boundWifiPort), int(n));
+        m_wifiNoise.occur([&] { debugPrintf("\n udp %u: %d bytes ignored \n", unsigned(m_boundWifiPort), int(n)); },
+                          [this](u64 count) { printWifiNoise(count); });
+}
+
+void udpnetManage::printWifiNoise(u64 count) {
+    if (count == 0) return;
+    debugPrintf("\n udp %u: %llu datagrams ignored in the last second \n", unsigned(m_boundWifiPort),
+                static_cast<unsigned long long>(count));
 }
 
 bool udpnetManage::sendTo(const sockaddr_in& to, const u8* data, u32 length) {

@@ -4,6 +4,7 @@
 // port, so a PC on another subnet still hears the device; on a simulated
 // board everything stays on the loopback interface and replies go to the
 // sender itself.
+#include "core/line_limiter.h"
 #include "protocol/pc_link.h"
 
 #include <netinet/in.h>
@@ -35,6 +36,8 @@ private:
     void serveLoop();
     void readCommand(std::vector<u8>& buf);
     void readWifi(std::vector<u8>& buf);
+    // Prints the count line of the port 13769 datagrams held back.
+    void printWifiNoise(u64 count);
     bool sendEncoded(const u8* data, u32 length) override;
     bool sendPassReply(const u8* data, u32 length) override;
     void notePassRequester() override;
@@ -48,4 +51,5 @@ private:
     sockaddr_in m_lastSender{};
     sockaddr_in m_replyAddr{};  // where the reply to the frame in hand goes
     sockaddr_in m_passAddr{};   // where the pending card reply goes
+    LineLimiter m_wifiNoise;    // port 13769's "ignored" lines
 };

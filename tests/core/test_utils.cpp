@@ -1,4 +1,5 @@
 #include "core/global.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -138,4 +139,54 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
     writeLogMsg(INFO, std::string(2000, 'y'));
     EXPECT_EQ(readHostFile(hostPath(kLogFile)).size(), 511u);
     g_debugSwitch = 254;
+}
+
+TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    LineLimiter lim;
+    std::vector<std::string> out;
+    auto occur = [&](u64 atMs) {
+        clock.setMs(atMs);
+        lim.occur([&] { out.push_back("line"); }, [&](u64 n) { out.push_back("count " + std::to_string(n)); });
+    };
+    auto takeDue = [&](u64 atMs) {
+        clock.setMs(atMs);
+        return lim.takeDue();
+    };
+    occur(0);
+    for (u64 t = 10; t < 1000; t += 10) occur(t);  // 99 held back
+    EXPECT_EQ(out, std::vector<std::string>{"line"});
+    clock.setMs(990);
+    EXPECT_EQ(lim.msUntilDue(), 10);
+    // Due when the second ends, more coming or not.
+    EXPECT_EQ((Vals{takeDue(999), takeDue(1000), lim.msUntilDue()}), (Vals{0, 99, -1}));
+    // The count opened the next second: these are held for its end.
+    occur(1200);
+    occur(1700);
+    EXPECT_EQ((Vals{takeDue(1999), lim.msUntilDue(), takeDue(2000)}), (Vals{0, 1, 2}));
+    // A quiet second closes the burst: the next one is printed again.
+    EXPECT_EQ(takeDue(3000), 0u);
+    occur(3050);
+    occur(3100);
+    occur(3200);
+    // A stop hands over what is held, due or not, and starts afresh.
+    EXPECT_EQ(lim.takeAll(), 2u);
+    occur(3300);
+    occur(3400);
+    occur(4400);  // the held one comes out first; this one is held
+    EXPECT_EQ(takeDue(5400), 1u);
+    EXPECT_EQ(out, (std::vector<std::string>{"line", "line", "line", "count 1"}));
+
+    // A stream of one a millisecond for 5 s: the first line, a count at each
+    // second, and every occurrence in a line or a count.
+    out.clear();
+    clock.setMs(100000);
+    LineLimiter stream;
+    for (u64 t = 100000; t < 105000; ++t) {
+        clock.setMs(t);
+        stream.occur([&] { out.push_back("line"); }, [&](u64 n) { out.push_back("count " + std::to_string(n)); });
+    }
+    EXPECT_EQ(out, (std::vector<std::string>{"line", "count 999", "count 1000", "count 1000", "count 1000"}));
+    EXPECT_EQ(stream.takeAll(), 1000u);
 }

@@ -4,6 +4,7 @@
 #include "card_jobs_env.h"
 #include "card_package.h"
 
+#include "core/logMsg.h"
 #include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
 #include "protocol/message_deal.h"
@@ -156,8 +157,17 @@ TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
     EXPECT_EQ(r.recovery_files(), QStringList{"QDFX"});
     store("/mnt/usb1/x.qdfile", {1});
     store("/mnt/usb1/notes.txt", {1});
+    // A FIFO is no file to list, and one put in a listed file's place is
+    // refused at once, not waited on for a writer.
+    ASSERT_TRUE(fifoAt("/mnt/usb1/QDFRfifo"));
     EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 0);
     EXPECT_EQ(r.scan_files().size(), 2);
+    EXPECT_FALSE(r.scan_files().contains("QDFRfifo"));
+    int opened = 0;
+    EXPECT_TRUE(endsWithoutAWriter("/mnt/usb1/QDFRfifo", [&] { opened = r.get_rcvPackedFileNum("/mnt/usb1/QDFRfifo"); }));
+    EXPECT_EQ(opened, 1);
+    const std::string refused = "card package /mnt/usb1/QDFRfifo: cannot be opened (not a regular file)";
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find(refused), std::string::npos);
     // A missing folder keeps the list; other folders change nothing.
     EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 1);
     EXPECT_EQ(r.scan_files().size(), 2);

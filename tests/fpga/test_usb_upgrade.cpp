@@ -380,6 +380,34 @@ TEST_F(UsbUpgradeTest, FolderSettingAndControllerTypeChooseWhatIsApplied) {
     EXPECT_TRUE(chip->flash(0x410000, u32(f2.size())) == f2);
 }
 
+// ---- special files on the stick
+
+TEST_F(UsbUpgradeTest, APackageTurnedIntoAFifoAfterTheListingIsSkippedWithoutWaitingForAWriter) {
+    const Bytes f = upkg::fontData(1, 0x40, 300);
+    stick({0, 0x7652, {upkg::font(upkg::fontData(1, 0x20, 200))}}, "a.ZRV");
+    stick({0, 0x7652, {upkg::font(f)}}, "b.ZRVZK");
+    // A FIFO is never listed, whatever its name.
+    ASSERT_TRUE(fifoAt("/mnt/usb1/ZRV-K46/c.ZRV"));
+    ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
+    m->thread_turn();
+    m->thread_turn();
+    ASSERT_EQ(g_send_para.step(), 2);
+    QStringList listed = m->usb_file_list;
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{"/mnt/usb1/ZRV-K46/a.ZRV", "/mnt/usb1/ZRV-K46/b.ZRVZK"}));
+
+    // Listed as a file, a FIFO by the time it is opened: no writer ever
+    // comes, the run goes on with the next package and ends failed.
+    ASSERT_TRUE(fifoAt("/mnt/usb1/ZRV-K46/a.ZRV"));
+    EXPECT_TRUE(endsWithoutAWriter("/mnt/usb1/ZRV-K46/a.ZRV", [&] { m->thread_turn(); }));
+    m->thread_turn();
+    EXPECT_EQ(g_usb_grade.load(), 0);
+    EXPECT_TRUE(chip->flash(0x410000, u32(f.size())) == f);
+    EXPECT_TRUE(m->usb_grade_failed());
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("a.ZRV cannot be read (not a regular file); skipped"),
+              std::string::npos);
+}
+
 // ---- steps and request
 
 TEST_F(UsbUpgradeTest, StepsRunInOrderAndTheEndIsReportedLast) {

@@ -1,5 +1,6 @@
 #include "frame_helpers.h"
 
+#include "core/line_limiter.h"
 #include "core/zrvrampara.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/message_deal.h"
@@ -18,10 +19,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <set>
+#include <sstream>
 #include <chrono>
 #include <thread>
 
@@ -338,4 +343,177 @@ TEST_F(PcLinks, WifiAccessPointStartsAndRestartsOnlyWhileSwitchedOn) {
     off.set_wifi_reset_flag();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_TRUE(board().simShell().commands().empty());
+}
+
+namespace {
+// What the program prints on standard output while this lives, readable at
+// any moment.
+class StdoutTap {
+public:
+    StdoutTap() : m_file(std::tmpfile()) {
+        std::fflush(stdout);
+        m_saved = ::dup(1);
+        ::dup2(fileno(m_file), 1);
+    }
+    ~StdoutTap() {
+        std::fflush(stdout);
+        ::dup2(m_saved, 1);
+        ::close(m_saved);
+        std::fclose(m_file);
+    }
+    std::string text() {
+        std::fflush(stdout);
+        std::string s;
+        char buf[4096];
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(fileno(m_file), buf, sizeof buf, at);
+            if (n <= 0) return s;
+            s.append(buf, size_t(n));
+            at += n;
+        }
+    }
+
+private:
+    std::FILE* m_file;
+    int m_saved = -1;
+};
+
+// Bytes waiting in the receive queue of the local UDP socket on port.
+long udpQueued(u16 port) {
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string sl, local, remote, st, queues;
+        f >> sl >> local >> remote >> st >> queues;
+        if (std::stoul(local.substr(local.find(':') + 1), nullptr, 16) == port)
+            return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
+    }
+    return -1;
+}
+
+bool inPoll(const std::string& task) {
+    std::ifstream in("/proc/self/task/" + task + "/syscall");
+    long nr = -1;
+    if (!(in >> nr)) return false;
+#ifdef SYS_poll
+    if (nr == SYS_poll) return true;
+#endif
+    return nr == SYS_ppoll;
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+}  // namespace
+
+TEST_F(PcLinks, GarbageOnTheAccessPointPortPrintsItsFirstLineThenACountASecond) {
+    ManualClock& clock = useManualClock();
+    const u8 savedSwitch = g_debugSwitch.load();
+    g_debugSwitch.store(254);
+    udpnetManage udp(0, 0, true);
+    ASSERT_EQ(udp.initialize(), 0);
+    const std::set<std::string> thread = tasksNamed("link udp");
+    ASSERT_EQ(thread.size(), 1u);
+    const std::string port = std::to_string(udp.wifiPort());
+    const std::string first = " udp " + port + ": 7 bytes ignored ";
+    const std::string counted = " udp " + port + ": 49 datagrams ignored in the last second ";
+    {
+        StdoutTap out;
+        Peer ap(connectTo(SOCK_DGRAM, udp.wifiPort()));
+        for (int i = 0; i < 50; ++i) ap.write(Bytes(7, u8(i)));
+        // All 50 taken and the thread back in its wait: every one is
+        // printed or counted by now.
+        ASSERT_TRUE(waitFor([&] { return udpQueued(udp.wifiPort()) == 0 && inPoll(*thread.begin()); }, 10000));
+        std::string text = out.text();
+        EXPECT_EQ((Vals{count(text, " bytes ignored "), count(text, " datagrams ignored ")}), (Vals{1, 0})) << text;
+        EXPECT_NE(text.find(first), std::string::npos) << text;
+        // The count comes when the second is over, with no datagram to
+        // bring it.
+        clock.advanceMs(LineLimiter::kPeriodMs);
+        EXPECT_TRUE(waitFor([&] { return out.text().find(counted) != std::string::npos; }, 10000)) << out.text();
+        udp.stop();
+        text = out.text();
+        EXPECT_EQ((Vals{count(text, " bytes ignored "), count(text, " datagrams ignored ")}), (Vals{1, 1})) << text;
+    }
+    g_debugSwitch.store(savedSwitch);
+}
+
+TEST_F(PcLinks, ATcpClientThatNeverReadsIsClosedAndTheNextClientIsAnswered) {
+    networkManage tcp(0, true);
+    ASSERT_EQ(tcp.initialize(), 0);
+    // The hog: a small receive window, requests as fast as the link takes
+    // them, not one answer read.
+    const int hog = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ASSERT_EQ(::setsockopt(hog, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    const sockaddr_in a = loopback(tcp.port());
+    ASSERT_EQ(::connect(hog, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    Bytes burst;
+    for (int i = 0; i < 200; ++i) {
+        const Bytes one = encode(brightnessRead());
+        burst.insert(burst.end(), one.begin(), one.end());
+    }
+    std::atomic<bool> end{false};
+    std::atomic<long> sent{0};
+    std::atomic<int> hogError{0};
+    std::thread flood([&] {
+        while (!end.load()) {
+            const ssize_t n = ::send(hog, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                sent += n;
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                hogError.store(errno);  // the device closed it
+                return;
+            } else {
+                pollfd p{hog, POLLOUT, 0};
+                ::poll(&p, 1, 50);
+            }
+        }
+    });
+    // The hog holds the link: many requests in, its answers piling up.
+    ASSERT_TRUE(waitFor([&] { return sent.load() > 100000; }, 10000));
+
+    // Another PC tries, and tries again when turned away, as PC software
+    // does; it is answered within a few seconds.
+    const auto start = std::chrono::steady_clock::now();
+    Bytes reply;
+    int tries = 0;
+    while (reply.empty() && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+        ++tries;
+        // Bounded: a link that never accepts leaves the connection hanging.
+        Peer pc(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        const sockaddr_in to = loopback(tcp.port());
+        pollfd p{pc.fd(), POLLOUT, 0};
+        if (::connect(pc.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ||
+            (errno == EINPROGRESS && ::poll(&p, 1, 2000) == 1 && !(p.revents & (POLLERR | POLLHUP)))) {
+            ::fcntl(pc.fd(), F_SETFL, 0);
+            pc.write(encode(brightnessRead()));
+            reply = pc.frame(2000);
+        }
+        if (reply.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    end.store(true);
+    flood.join();
+    // Once closed by the device, the hog's next writes fail.
+    for (int i = 0; i < 100 && hogError.load() == 0; ++i) {
+        const u8 b = 0;
+        if (::send(hog, &b, 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            hogError.store(errno);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(replyData(reply), (Bytes{100, 0}));
+    EXPECT_LT(waited, 5000) << tries << " tries";
+    // The hog was closed, not merely outlived.
+    EXPECT_TRUE(hogError.load() == EPIPE || hogError.load() == ECONNRESET) << hogError.load();
+    std::printf("a second client %s after %lld ms (%d tries), %ld request bytes from the hog\n",
+                reply.empty() ? "still unanswered" : "answered", static_cast<long long>(waited), tries, sent.load());
+    ::close(hog);
+    tcp.stop();
 }
