@@ -1,5 +1,6 @@
 #include "fpga/rcv_recovery_file.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -40,6 +42,10 @@ int rcvRecovery::get_dir_file(const QString& dir) {
     const QDir folder(Root::qpath(d));
     if (!folder.exists()) return 1;
     QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    // A write cut off leaves a temporary beside its file: never a card file.
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const QString& n) { return !FileCheck::listable(d, n); }),
+                names.end());
     std::lock_guard<std::mutex> lock(m_lists);
     (recovery ? m_recovery : m_scan) = std::move(names);
     return 0;

@@ -152,10 +152,15 @@ TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
     EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 1);
     store("/data/rcvrecovery/QDFX", {1});
     ASSERT_TRUE(FileOps::makeDirs("/data/rcvrecovery/sub"));
+    // What a write cut off before its rename leaves, and a name the device
+    // never stores: neither is a card file (the recovery job wants one).
+    store("/data/rcvrecovery/QDFX.new812-3", {1});
+    store("/data/rcvrecovery/QDFX copy", {1});
     EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 0);
     EXPECT_EQ(r.recovery_files(), QStringList{"QDFX"});
     store("/mnt/usb1/x.qdfile", {1});
     store("/mnt/usb1/notes.txt", {1});
+    store("/mnt/usb1/x.qdfile.new9-0", {1});
     EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 0);
     EXPECT_EQ(r.scan_files().size(), 2);
     // A missing folder keeps the list; other folders change nothing.
