@@ -8,6 +8,7 @@
 #include "platform/fileops.h"
 #include "platform/root.h"
 
+#include <QFile>
 #include <QMutexLocker>
 #include <QSettings>
 
@@ -33,6 +34,32 @@ bool iniUsable(const char* devicePath) {
     if (size < 0 || size > FileCheck::kIniMax) return false;
     QByteArray text;
     return FileOps::readFile(devicePath, text) && FileCheck::iniShapeOk(text);
+}
+
+// Sets the keys in the INI file at the device path in one rewrite.
+// QSettings formats the text in a scratch copy beside the file, under a
+// temporary name, and the result replaces the file whole: a power cut then
+// leaves the old file or the new one, never some keys of a change without
+// the others. A missing file starts empty.
+bool storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& values) {
+    QByteArray text;
+    FileOps::readFile(devicePath, text);
+    const QString scratch = QFile::decodeName(FileOps::temporaryPathFor(devicePath).c_str());
+    QFile copy(scratch);
+    bool ok = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) && copy.write(text) == text.size();
+    copy.close();
+    if (ok) {
+        QSettings settings(scratch, QSettings::IniFormat);
+        for (const auto& kv : values) settings.setValue(kv.first, kv.second);
+        settings.sync();
+        ok = settings.status() == QSettings::NoError;
+    }
+    ok = ok && copy.open(QIODevice::ReadOnly);
+    if (ok) text = copy.readAll();
+    ok = ok && copy.error() == QFileDevice::NoError;
+    copy.close();
+    QFile::remove(scratch);
+    return ok && FileOps::writeFileAtomic(devicePath, text);
 }
 
 }  // namespace
@@ -72,19 +99,23 @@ void ConfigEngine::buildItems() {
         {"config/ZrvMaxPixel_UINT", ConfigItem::ZrvMaxPixel_UINT, 0xF00000, 1},
         {"config/usbupgradedir", ConfigItem::usbupgradedir, UsbPackages::kDefaultFolder, 0},
     };
-    QSettings settings(iniHostPath(file), QSettings::IniFormat);
-    for (const Def& d : defs) {
-        ConfigItem item(QString::fromLatin1(d.key), d.id, d.def, false, d.number, file);
-        const QVariant stored = settings.value(item.key);
-        if (!isEmptyValue(stored)) {
-            item.value = stored;
-        } else if (!isEmptyValue(item.defaultValue)) {
-            item.value = item.defaultValue;
-            if (!item.noSave) settings.setValue(item.key, item.value);
+    QList<QPair<QString, QVariant>> defaults;
+    {
+        const QSettings settings(iniHostPath(file), QSettings::IniFormat);
+        for (const Def& d : defs) {
+            ConfigItem item(QString::fromLatin1(d.key), d.id, d.def, false, d.number, file);
+            const QVariant stored = settings.value(item.key);
+            if (!isEmptyValue(stored)) {
+                item.value = stored;
+            } else if (!isEmptyValue(item.defaultValue)) {
+                item.value = item.defaultValue;
+                if (!item.noSave) defaults.append({item.key, item.value});
+            }
+            m_items.push_back(item);
         }
-        m_items.push_back(item);
     }
-    settings.sync();
+    if (!defaults.isEmpty() && !storeIni(kIniFile, defaults))
+        writeLogMsg(ERROR, std::string("settings: the defaults cannot be written to ") + kIniFile);
     FileOps::setSyncFlag(kIniFile);
 }
 
@@ -167,11 +198,8 @@ bool ConfigEngine::write_loader_keys() {
         return false;
     }
     FileOps::makeDirs("/data/configs");
-    QSettings loader(iniHostPath(QString::fromLatin1(kLoaderIni)), QSettings::IniFormat);
-    loader.setValue(QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderApp));
-    loader.setValue(QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N"));
-    loader.sync();
-    return loader.status() == QSettings::NoError;
+    return storeIni(kLoaderIni, {{QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderApp)},
+                                 {QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N")}});
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
@@ -181,15 +209,26 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
 }
 
 bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, const QVariant& value) {
+    return write_config_variants({{id, value}});
+}
+
+bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values) {
     QMutexLocker lock(&m_mutex);
-    if (id < 0 || size_t(id) >= m_items.size()) return false;
-    ConfigItem& item = m_items[size_t(id)];
-    item.value = value;
-    if (item.noSave) return true;
-    QSettings settings(iniHostPath(item.filePath), QSettings::IniFormat);
-    settings.setValue(item.key, value);
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    QList<QPair<QString, QVariant>> stored;
+    for (const auto& v : values) {
+        if (v.first < 0 || size_t(v.first) >= m_items.size()) return false;
+        const ConfigItem& item = m_items[size_t(v.first)];
+        if (!item.noSave) stored.append({item.key, v.second});
+    }
+    // Every item lives in the one settings file.
+    if (!stored.isEmpty() && !storeIni(kIniFile, stored)) return false;
+    for (const auto& v : values) m_items[size_t(v.first)].value = v.second;
+    return true;
+}
+
+bool ConfigEngine::write_network(const QString& ip, const QString& mask, const QString& gateway) {
+    return write_config_variants(
+        {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}});
 }
 
 // ------------------------------------------------------------------ network

@@ -1,8 +1,10 @@
 #pragma once
 // The INI settings store "/data/configs/tcpip.ini" (group "config").
+#include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVariant>
 
@@ -57,6 +59,12 @@ public:
     // Sets the value and writes it to the INI file at once. Safe from any
     // thread. Returns false for an unknown id or a failed write.
     bool write_config_variant(ConfigItem::ConfigName id, const QVariant& value);
+    // Sets several values in one rewrite of the INI file: after a power cut
+    // the file holds all of them or none (the address, mask and gateway of
+    // one request belong together). A failed write changes no value.
+    bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
+    // The Ethernet address, mask and gateway together, as above.
+    bool write_network(const QString& ip, const QString& mask, const QString& gateway);
 
     static constexpr const char* kIniFile = "/data/configs/tcpip.ini";
     static constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";

@@ -4,6 +4,8 @@
 #include "platform/fileops.h"
 #include "platform/root.h"
 
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 
@@ -65,6 +67,41 @@ long long fileSize(const std::string& devicePath) {
 void discard(const std::string& devicePath, const std::string& why) {
     writeLogMsg(ERROR, devicePath + " removed: " + why + "; built-in values used");
     FileOps::removeDurably(devicePath);
+}
+
+bool storedNameOk(const std::string& name) {
+    if (name.empty() || name.size() > kNameMax || name == "." || name == "..") return false;
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                        c == '_' || c == '-';
+        if (!ok) return false;
+    }
+    return !FileOps::isTemporaryName(name);
+}
+
+bool listable(const QString& folder, const QString& name) {
+    const std::string n = QFile::encodeName(name).toStdString();
+    if (folder == QLatin1String("/data") || folder.startsWith(QLatin1String("/data/"))) return storedNameOk(n);
+    return !FileOps::isTemporaryName(n);
+}
+
+int removeLeftTemporaries() {
+    int removed = 0;
+    for (const char* folder : kWrittenFolders) {
+        // Files only, this folder only; a link is removed, never followed.
+        QDirIterator it(Root::qpath(QString::fromLatin1(folder)), QDir::Files | QDir::Hidden | QDir::System);
+        while (it.hasNext()) {
+            it.next();
+            const std::string name = QFile::encodeName(it.fileName()).toStdString();
+            if (!FileOps::isTemporaryName(name)) continue;
+            const std::string devicePath = std::string(folder) + "/" + name;
+            const bool gone = FileOps::removeDurably(devicePath);
+            writeLogMsg(WARNING, devicePath + " left unfinished by a write that was cut off; " +
+                                     (gone ? "removed" : "cannot be removed"));
+            if (gone) ++removed;
+        }
+    }
+    return removed;
 }
 
 }  // namespace FileCheck

@@ -4,6 +4,7 @@
 // any parser sees it: a file that fails at arrival is refused, one found on
 // disk is removed and the built-in values are used.
 #include <QByteArray>
+#include <QString>
 
 #include <string>
 
@@ -33,4 +34,25 @@ long long fileSize(const std::string& devicePath);
 
 // Removes a file found bad on disk, with a log line saying why.
 void discard(const std::string& devicePath, const std::string& why);
+
+// The one rule for the name of a file the device stores from the wire and
+// lists from its own folders: 1 to 64 characters, each a letter, a digit,
+// ".", "_" or "-", not "." or "..", and not a temporary name
+// (FileOps::isTemporaryName). Names on a USB stick are the operator's and
+// are only kept from being temporary names.
+constexpr size_t kNameMax = 64;
+bool storedNameOk(const std::string& name);
+// Whether a list of the folder (a device path) shows the file: in the
+// device's own folders ("/data/...") a name storedNameOk takes, elsewhere
+// (a USB stick) any name but a temporary one.
+bool listable(const QString& folder, const QString& name);
+
+// Every folder under "/data" the program writes files into.
+constexpr const char* kWrittenFolders[] = {"/data",           "/data/configs",     "/data/modes",
+                                           "/data/smartmapping", "/data/rcvrecovery", "/data/app",
+                                           "/data/vimraqd/log"};
+// Removes the temporary files a write cut off by a power cut or a kill left
+// in those folders, with a log line each; the number removed. Run at start,
+// before anything lists or reads them.
+int removeLeftTemporaries();
 }  // namespace FileCheck

@@ -1,5 +1,6 @@
 #include "core/app_shutdown.h"
 #include "core/config_engine.h"
+#include "core/file_checks.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
     ConfigEngine::pInstance();
     // Before the FPGA thread exists: it alone stages an application.
     usbupgrade::removeLeftStagedApplication();
+    // Before anything lists or reads the folders: a write cut off by a power
+    // cut or a kill leaves its temporary beside the file it was to replace.
+    FileCheck::removeLeftTemporaries();
     // The parameter image before any manager reads it.
     ZrvRamPara::pInstance();
     // Wired before any worker can raise the change signal, so no change

@@ -1,5 +1,6 @@
 #include "core/usb_packages.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "platform/root.h"
 
@@ -27,7 +28,7 @@ Listing scan(const QString& setting) {
         it.next();
         const QString name = it.fileName();
         const int dot = name.lastIndexOf('.');
-        if (dot < 0) continue;
+        if (dot < 0 || !FileCheck::listable(dir, name)) continue;
         const QStringRef suffix = name.midRef(dot + 1);
         const bool zrv = suffix == QLatin1String("ZRV");
         if (!zrv && suffix != QLatin1String("ZRVZK")) continue;

@@ -1,5 +1,6 @@
 #include "fpga/rcv_recovery_file.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -11,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -44,6 +46,10 @@ int rcvRecovery::get_dir_file(const QString& dir) {
     if (!folder.exists()) return 1;
     // Without QDir::System: FIFOs, sockets and devices are no packages.
     QStringList names = folder.entryList(QDir::Files | QDir::Hidden, QDir::Unsorted);
+    // A write cut off leaves a temporary beside its file: never a card file.
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const QString& n) { return !FileCheck::listable(d, n); }),
+                names.end());
     std::lock_guard<std::mutex> lock(m_lists);
     (recovery ? m_recovery : m_scan) = std::move(names);
     return 0;

@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -29,18 +31,58 @@ void syncFolderOf(const QString& file) {
     }
 }
 
+std::mutex g_cutMutex;
+std::function<bool(const std::string&)> g_cut;
+std::atomic<bool> g_cutSet{false};
+
+bool cutHere(const std::string& devicePath) {
+    if (!g_cutSet.load()) return false;
+    std::function<bool(const std::string&)> cut;
+    {
+        std::lock_guard<std::mutex> lock(g_cutMutex);
+        cut = g_cut;
+    }
+    return cut && cut(devicePath);
+}
+
 }  // namespace
 
 namespace FileOps {
+
+std::string temporaryPathFor(const std::string& devicePath) {
+    // Unique in the process by the serial, across processes by the pid.
+    static std::atomic<unsigned> serial{0};
+    return QFile::encodeName(q(devicePath)).toStdString() + ".new" + std::to_string(::getpid()) + "-" +
+           std::to_string(serial.fetch_add(1));
+}
+
+bool isTemporaryName(const std::string& name) {
+    auto digits = [&](size_t& i) {
+        const size_t from = i;
+        while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) ++i;
+        return i > from;
+    };
+    for (size_t at = name.find(".new", 1); at != std::string::npos; at = name.find(".new", at + 1)) {
+        size_t i = at + 4;
+        if (!digits(i) || i >= name.size() || name[i] != '-') continue;
+        ++i;
+        if (digits(i) && (i == name.size() || name[i] == '.')) return true;
+    }
+    return false;
+}
+
+void setCutBeforeRename(std::function<bool(const std::string&)> cut) {
+    std::lock_guard<std::mutex> lock(g_cutMutex);
+    g_cutSet.store(bool(cut));
+    g_cut = std::move(cut);
+}
 
 bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len) {
     const QString target = q(devicePath);
     QDir().mkpath(QFileInfo(target).absolutePath());
     const QByteArray path = QFile::encodeName(target);
     // Beside its place, under a name no other writer (thread or process) uses.
-    static std::atomic<unsigned> serial{0};
-    const std::string tmp =
-        path.toStdString() + ".new" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
+    const std::string tmp = temporaryPathFor(devicePath);
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     struct stat old;
@@ -63,6 +105,7 @@ bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len
     // place after a power cut. One sync of the data, one of the folder.
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
+    if (ok && cutHere(devicePath)) return false;
     if (!ok || ::rename(tmp.c_str(), path.constData()) != 0) {
         ::unlink(tmp.c_str());
         return false;

@@ -4,6 +4,7 @@
 // in simulation. Every function takes device paths and resolves them under
 // the root itself.
 #include <QByteArray>
+#include <functional>
 #include <string>
 
 namespace FileOps {
@@ -11,6 +12,19 @@ namespace FileOps {
 // one and flushes the folder, so a power cut leaves the old or the new file.
 bool writeFileAtomic(const std::string& devicePath, const QByteArray& data);
 bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len);
+// The name writeFileAtomic writes beside its place: "<place>.new<pid>-<n>",
+// a host path, unique in the process and across processes.
+std::string temporaryPathFor(const std::string& devicePath);
+// True for a file name (no folder) that a writer left unfinished: one that
+// holds ".new<digits>-<digits>" after its first character, at its end or
+// before a further "." that a library writer adds for its own temporary
+// (QSettings writing such a file leaves "<it>.XXXXXX" and "<it>.lock").
+// Such a file is never a finished one: nothing lists, reads or takes it.
+bool isTemporaryName(const std::string& fileName);
+// Test seam: while set, writeFileAtomic asks it before the rename and, when
+// it says true, stops there as a power cut would (the temporary stays, the
+// old file is untouched) and fails. Null removes it.
+void setCutBeforeRename(std::function<bool(const std::string& devicePath)> cut);
 // Reads the whole file; false when it is missing or unreadable.
 bool readFile(const std::string& devicePath, QByteArray& out);
 bool exists(const std::string& devicePath);

@@ -32,6 +32,14 @@ u16 rd16(const u8* p) { return u16(p[0] | (p[1] << 8)); }
 
 ZrvRamPara* model() { return ZrvRamPara::p_zrvrampara_config; }
 
+// A name from the wire as the log shows it: a NUL or a line break would cut
+// or forge log lines, so every byte outside printable ASCII shows as "?".
+std::string printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+    return text;
+}
+
 // Two BCD digits; -1 when either nibble is not a decimal digit.
 // A network text for the settings and the command line: four bytes as a
 // dotted quad, which is the only form that may reach a shell.
@@ -439,15 +447,12 @@ u32 message_deal::read_register(const Cmd_Frame& req, u8* out, u32 cap) {
 // ---------------------------------------------------------------- files
 
 std::string message_deal::safeFileName(const std::string& name) {
+    // A NUL anywhere would let the name the log and the checks see differ
+    // from the one a C string takes.
+    if (name.find('\0') != std::string::npos) return {};
     const size_t slash = name.find_last_of("/\\");
     std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-    if (base.empty() || base.size() > PcFile::MaxName || base == "." || base == "..") return {};
-    for (char c : base) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                        c == '_' || c == '-';
-        if (!ok) return {};
-    }
-    return base;
+    return FileCheck::storedNameOk(base) ? base : std::string();
 }
 
 std::string message_deal::filePathFor(u8 type, const std::string& name) {
@@ -478,9 +483,8 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
                                  std::to_string(nameLen) + " bytes (at most " + std::to_string(PcFile::MaxName) + ")");
         return status(out, cap, ReplyStatus::BadArgument);
     }
-    std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
-    const size_t nul = name.find('\0');
-    if (nul != std::string::npos) name.resize(nul);
+    // Taken whole: a name cut at a NUL would pass checks the full one fails.
+    const std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
     const std::string path = filePathFor(type, name);
     // Which check refused it goes to the log: the PC only sees status 1.
     // An alias file is a few KiB: a larger one is refused before buffering.
@@ -491,7 +495,8 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     if (filePathFor(type, "QDFR").empty())
         refusal = "unknown type " + std::to_string(type);
     else if (path.empty())
-        refusal = "name \"" + name + "\" (a scan file's name starts with QDFR; letters, digits, '.', '_', '-')";
+        refusal = "name \"" + printable(name) +
+                  "\" (a scan file's name starts with QDFR and holds letters, digits, '.', '_', '-', no temporary name)";
     else if (total == 0 || total > most)
         refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(most) + ")";
     if (!refusal.empty()) {
@@ -739,10 +744,7 @@ u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {
     if (!unicast(ip) || !maskOk || !unicast(gw))
         return status(out, cap, ReplyStatus::BadArgument);
     ConfigEngine* ce = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
-    if (!ce->write_config_variant(ConfigItem::IPAddress, quad(ip)) ||
-        !ce->write_config_variant(ConfigItem::SubNetMask, quad(mask)) ||
-        !ce->write_config_variant(ConfigItem::GateWay, quad(gw)))
-        return status(out, cap, ReplyStatus::Busy);
+    if (!ce->write_network(quad(ip), quad(mask), quad(gw))) return status(out, cap, ReplyStatus::Busy);
     Utils::initIPAddress();
     if (ZrvRamPara* p = model()) p->test_signal(1);
     return status(out, cap, ReplyStatus::Ok);

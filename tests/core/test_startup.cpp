@@ -79,27 +79,45 @@ TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
 }
 
 // An upgrade killed between staging and installing leaves its 5 MiB
-// application behind; the next start removes it and says so.
-TEST(StartUp, RemovesAnApplicationLeftStagedAndLogsIt) {
+// application behind, and a write killed before its rename leaves its
+// temporary beside its file; the next start removes them, each with a log
+// line, before anything lists the folders.
+TEST(StartUp, RemovesWhatAKilledUpgradeOrWriteLeftAndLogsIt) {
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    const QString staged = root.path() + "/data/app/zrvK57N2";
-    ASSERT_TRUE(QDir().mkpath(root.path() + "/data/app"));
-    {
-        QFile f(staged);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(QByteArray(4096, '\x5A')), 4096);
-    }
+    auto put = [&](const QString& devicePath, int size) {
+        const QString path = root.path() + devicePath;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(QByteArray(size, '\x5A')) == size;
+    };
+    const QString staged = "/data/app/zrvK57N2";
+    ASSERT_TRUE(put(staged, 4096));
+    const QStringList left = {"/data/ram_device_info.new4242-0",  "/data/modes/custom_mode3.new4242-1",
+                              "/data/smartmapping/QDFR7.new4242-2", "/data/rcvrecovery/QDFX.new77-0",
+                              "/data/configs/alias.json.new9-12",   "/data/configs/tcpip.ini.new9-13.Ab3dEf",
+                              "/data/app/zrvK57N.new5-0",          "/data/vimraqd/log/x.new1-1"};
+    // Whole files, some named near the pattern, stay.
+    const QStringList kept = {"/data/smartmapping/QDFR7", "/data/smartmapping/QDFR8.new", "/data/modes/x.new1-",
+                              "/data/configs/notes.new"};
+    for (const QString& f : left + kept) ASSERT_TRUE(put(f, f.endsWith("QDFR7.new4242-2") ? 2097152 : 64)) << qPrintable(f);
     const ProgramNetwork net;
     QProcess app;
     startProgram(app, root.path());
     ASSERT_TRUE(app.waitForStarted(10000));
     ASSERT_TRUE(waitForImage(root.path()));
-    EXPECT_FALSE(QFileInfo::exists(staged));
     const std::string log = readHostFile((root.path() + "/data/vimraqd/log/mwrEnglneLog").toStdString());
+    EXPECT_FALSE(QFileInfo::exists(root.path() + staged));
     EXPECT_NE(log.find("/data/app/zrvK57N2 left by an upgrade that did not end, never installed; removed"),
               std::string::npos)
         << log;
+    for (const QString& f : left) {
+        EXPECT_FALSE(QFileInfo::exists(root.path() + f)) << qPrintable(f);
+        EXPECT_NE(log.find(f.toStdString() + " left unfinished by a write that was cut off; removed"),
+                  std::string::npos)
+            << qPrintable(f);
+    }
+    for (const QString& f : kept) EXPECT_TRUE(QFileInfo::exists(root.path() + f)) << qPrintable(f);
     app.kill();
     app.waitForFinished(5000);
 }

@@ -153,6 +153,10 @@ TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
     EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 1);
     store("/data/rcvrecovery/QDFX", {1});
     ASSERT_TRUE(FileOps::makeDirs("/data/rcvrecovery/sub"));
+    // What a write cut off before its rename leaves, and a name the device
+    // never stores: neither is a card file (the recovery job wants one).
+    store("/data/rcvrecovery/QDFX.new812-3", {1});
+    store("/data/rcvrecovery/QDFX copy", {1});
     EXPECT_EQ(r.get_dir_file("/data/rcvrecovery"), 0);
     EXPECT_EQ(r.recovery_files(), QStringList{"QDFX"});
     store("/mnt/usb1/x.qdfile", {1});
@@ -160,6 +164,7 @@ TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
     // A FIFO is no file to list, and one put in a listed file's place is
     // refused at once, not waited on for a writer.
     ASSERT_TRUE(fifoAt("/mnt/usb1/QDFRfifo"));
+    store("/mnt/usb1/x.qdfile.new9-0", {1});
     EXPECT_EQ(r.get_dir_file("/mnt/usb1/"), 0);
     EXPECT_EQ(r.scan_files().size(), 2);
     EXPECT_FALSE(r.scan_files().contains("QDFRfifo"));

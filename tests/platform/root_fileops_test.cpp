@@ -93,4 +93,27 @@ TEST_F(RootAndFiles, AFailedWriteIsReportedAndTheOldFileStaysWhole) {
     EXPECT_EQ(entriesOf(hostPath("/data")), QStringList{"ram_device_info"});
 }
 
+// What a write cut before its rename leaves is known by its name alone, so
+// a start can remove it and no list shows it.
+TEST_F(RootAndFiles, AWriteCutBeforeItsRenameLeavesATemporaryKnownByItsName) {
+    const std::string file = "/data/modes/custom_mode3";
+    ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray("old")));
+    FileOps::setCutBeforeRename([&](const std::string& path) { return path == file; });
+    EXPECT_FALSE(FileOps::writeFileAtomic(file, QByteArray("new")));
+    FileOps::setCutBeforeRename(nullptr);
+    EXPECT_EQ(readHostFile(hostPath(file)), "old");
+    const QStringList names = entriesOf(hostPath("/data/modes"));
+    ASSERT_EQ(names.size(), 2);
+    EXPECT_EQ(names[0], "custom_mode3");
+    EXPECT_TRUE(FileOps::isTemporaryName(names[1].toStdString())) << qPrintable(names[1]);
+    EXPECT_EQ(readHostFile(hostPath("/data/modes/") + names[1].toStdString()), "new");
+
+    for (const char* yes : {"ram_device_info.new12-0", "a.new1-2", "tcpip.ini.new9-13.Ab3dEf", "QDFR1.new7-1.lock",
+                            "x.new0-0", "a.new1-2.new"})
+        EXPECT_TRUE(FileOps::isTemporaryName(yes)) << yes;
+    for (const char* no : {".new1-2", "a.new12", "a.new-3", "a.new12-3x", "a.new12-", "anew1-2", "a.NEW1-2",
+                           "QDFR8.new", "a.new1_2", "a.new1-2x.b", "custom_mode3"})
+        EXPECT_FALSE(FileOps::isTemporaryName(no)) << no;
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "core/JsonParse.h"
 #include "core/config_engine.h"
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
@@ -331,9 +332,21 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
     for (const std::string& name :
          {std::string("../../etc/passwd"), std::string("QDFR x.qdfile"), std::string("QDFR$(reboot)"),
           std::string("QDFR;rm -rf"), std::string("scan.qdfile"), std::string(""), std::string(".."),
-          std::string("QDFR") + std::string(61, 'a')}) {
+          std::string("QDFR") + std::string(61, 'a'),
+          // A NUL: what a C string keeps of the name is not what was checked.
+          std::string("QDFR\0/../../x", 13), std::string("QDFR1\0", 6), std::string("../QDFR\0x/QDFR1", 15),
+          // Names of files a cut-off write leaves, which nothing may take.
+          std::string("QDFR1.new12-3"), std::string("QDFR1.qdfile.new0-0"), std::string("QDFR1.new7-1.lock"),
+          std::string("QDFR\xC3\xA9"), std::string("QDFR\n1")}) {
         EXPECT_EQ(start({PcFile::ScanFile, name, c, {}}, 10), Bad) << name;
     }
+    EXPECT_EQ(QDir(QString::fromStdString(hostPath(PcFile::ScanDir))).entryList(QDir::Files | QDir::Hidden),
+              QStringList{});
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("name \"QDFR?/../../x\""), std::string::npos);
+    // Names near the temporary pattern that are none.
+    EXPECT_EQ((Vals{send({PcFile::ScanFile, "QDFR1.new12", c, {}}), send({PcFile::ScanFile, "QDFR1.new-3", c, {}}),
+                    send({PcFile::ScanFile, "QDFR1.new12-3x", c, {}})}),
+              (Vals{Ok, Ok, Ok}));
     // A directory part is dropped; the base name alone decides.
     EXPECT_EQ(send({PcFile::ScanFile, "../../QDFR1.qdfile", c, {}}), Ok);
     EXPECT_TRUE(FileOps::exists("/data/smartmapping/QDFR1.qdfile"));
@@ -540,4 +553,45 @@ TEST_F(CommandDispatch, NetworkSetupStoresAndAppliesOnlySaneAddresses) {
     }
     EXPECT_TRUE(board().simShell().commands().empty());
     EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.0.0.7");
+}
+
+// A power cut at any write of a network request leaves, at the next start,
+// the address, mask and gateway of one request: the old three or the new.
+TEST_F(CommandDispatch, NetworkSetupCutAtAnyWriteLeavesOneRequestsThreeValuesAtTheNextStart) {
+    const std::string ini = "/data/configs/tcpip.ini";
+    const QStringList before = {"10.0.0.7", "255.255.0.0", "10.0.0.1"};
+    const QStringList after = {"192.168.5.20", "255.255.255.0", "192.168.5.1"};
+    // The write cut: the first of the request (its only one), then any later.
+    const struct {
+        int cutAt;
+        u8 status;
+        QStringList found;
+    } rows[] = {{1, Busy, before}, {2, Ok, after}, {3, Ok, after}};
+    for (const auto& row : rows) {
+        std::remove(hostPath(ini).c_str());
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine::pInstance();
+        ASSERT_EQ(replyStatus(call(PcCmd::NetworkSetup, {10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1})), Ok);
+        std::atomic<int> writes{0};
+        FileOps::setCutBeforeRename([&](const std::string& path) { return path == ini && ++writes == row.cutAt; });
+        EXPECT_EQ(replyStatus(call(PcCmd::NetworkSetup, {192, 168, 5, 20, 255, 255, 255, 0, 192, 168, 5, 1})),
+                  row.status)
+            << "cut at write " << row.cutAt;
+        FileOps::setCutBeforeRename(nullptr);
+        EXPECT_EQ(writes.load(), 1) << "one rewrite of the settings file per request";
+        // The next start: what a cut left beside the file goes, then the
+        // store reads the file.
+        EXPECT_EQ(FileCheck::removeLeftTemporaries(), row.cutAt == 1 ? 1 : 0);
+        EXPECT_EQ(QDir(QString::fromStdString(hostPath("/data/configs"))).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{"tcpip.ini"});
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine* c = ConfigEngine::pInstance();
+        EXPECT_EQ((QStringList{c->read_config_variant(ConfigItem::IPAddress).toString(),
+                               c->read_config_variant(ConfigItem::SubNetMask).toString(),
+                               c->read_config_variant(ConfigItem::GateWay).toString()}),
+                  row.found)
+            << "cut at write " << row.cutAt;
+    }
 }

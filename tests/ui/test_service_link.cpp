@@ -187,7 +187,8 @@ protected:
 
 TEST_F(UsbListTest, ListingKeepsToThePackageRule) {
     using UsbPackages::scan;
-    stickFiles("ZRV-K46", {"a.ZRV", "b.zrv", "c.ZRVZK", "d.ZRV.bak", ".e.ZRV", "ZRV"});
+    // "f.new12-3.ZRV": what a writer cut off leaves, never a package.
+    stickFiles("ZRV-K46", {"a.ZRV", "b.zrv", "c.ZRVZK", "d.ZRV.bak", ".e.ZRV", "ZRV", "f.new12-3.ZRV"});
     QDir().mkpath(QString::fromStdString(hostPath("/mnt/usb1/ZRV-K46/x.ZRV")));
     ASSERT_EQ(symlink(hostPath("/mnt/usb1/ZRV-K46/a.ZRV").c_str(), hostPath("/mnt/usb1/ZRV-K46/l.ZRV").c_str()), 0);
     UsbPackages::Listing l = scan("ZRV-K46");

@@ -30,7 +30,11 @@ TEST_F(ScanFileListTest, NamesThatAreScanFiles) {
 
 TEST_F(ScanFileListTest, DeviceFilesComeFirstPlainFilesOnly) {
     touchFiles("/mnt/usb1", {"s1.qdfile", "S2.QDFILE", "notes.txt"});
-    touchFiles("/data/smartmapping", {"QDFR01", "d1.qdfile", "d2.bin"});
+    // Beside them what writes cut off before their renames left, on the
+    // device and (as a library writer names its own) on the stick, and a
+    // name the device never stores.
+    touchFiles("/data/smartmapping", {"QDFR01", "d1.qdfile", "d2.bin", "QDFR01.new4242-7", "QDFR 02.qdfile"});
+    touchFiles("/mnt/usb1", {"s3.new17-0.qdfile"});
     QDir().mkpath(QString::fromStdString(hostPath("/mnt/usb1/folder.qdfile")));
     ASSERT_EQ(symlink(hostPath("/mnt/usb1/s1.qdfile").c_str(), hostPath("/mnt/usb1/link.qdfile").c_str()), 0);
     const ScanFiles::Listing l = ScanFiles::list();
@@ -275,7 +279,8 @@ TEST_F(WizardPageTest, SendPostsTheQuickSetUpOnceAtATime) {
 
 TEST_F(WizardPageTest, FileListPagesAndLoad) {
     startFpgas();
-    touchFiles("/data/smartmapping", {"d1.qdfile", "d2.qdfile", "QDFR3"});
+    // A torn scan file beside a whole one: a transfer killed before its rename.
+    touchFiles("/data/smartmapping", {"d1.qdfile", "d2.qdfile", "QDFR3", "QDFR3.new4242-0"});
     touchFiles("/mnt/usb1", {"s1.qdfile", "s2.qdfile", "s3.qdfile", "s4.qdfile", "S5.QDFILE"});
     SmartMapping* w = openWizard();
     EXPECT_EQ(w->scanFileCount(), 3);

@@ -568,9 +568,8 @@ void AdvancedOption::resetNetwork() {
         writeLogMsg(ERROR, "factory reset: the settings store is not loaded, the network settings are kept");
         return;
     }
-    config->write_config_variant(ConfigItem::IPAddress, QString::fromLatin1(kDefaultIp));
-    config->write_config_variant(ConfigItem::SubNetMask, QString::fromLatin1(kDefaultMask));
-    config->write_config_variant(ConfigItem::GateWay, QString::fromLatin1(kDefaultGateway));
+    config->write_network(QString::fromLatin1(kDefaultIp), QString::fromLatin1(kDefaultMask),
+                          QString::fromLatin1(kDefaultGateway));
     FileOps::syncAll();
     Utils::sleep_us(100);
     Utils::initIPAddress();

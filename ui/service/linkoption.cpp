@@ -318,9 +318,7 @@ void LinkOption::on_Button_net_apply_clicked() {
         writeLogMsg(ERROR, "network settings not applied: the settings store is not loaded");
         return;
     }
-    config->write_config_variant(ConfigItem::IPAddress, ip);
-    config->write_config_variant(ConfigItem::SubNetMask, mask);
-    config->write_config_variant(ConfigItem::GateWay, gateway);
+    config->write_network(ip, mask, gateway);
     FileOps::syncAll();
     Utils::initIPAddress();
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) model->test_signal(1);

@@ -1,5 +1,6 @@
 #include "ui/service/scan_files.h"
 
+#include "core/file_checks.h"
 #include "platform/root.h"
 
 #include <QDirIterator>
@@ -24,7 +25,7 @@ QStringList listFolder(const QString& dir, int room) {
     QDirIterator it(Root::qpath(prefix), QDir::Files | QDir::NoSymLinks);
     while (it.hasNext() && out.size() < room) {
         it.next();
-        if (isScanFile(it.fileName())) out << prefix + it.fileName();
+        if (isScanFile(it.fileName()) && FileCheck::listable(dir, it.fileName())) out << prefix + it.fileName();
     }
     return out;
 }
