@@ -592,12 +592,12 @@ TEST_F(EndToEndBrightness, AThousandWritesInASecondEraseTheRecordAtMostThreeTime
 }
 
 TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndAStart) {
-    // Percentage and the FPGA value it is stored as, b x 255 / 100 to the
-    // nearest: 221.85, 178.5, 127.5, 84.15.
+    // Percentage and the FPGA value it is stored as, b x 255 / 100 with the
+    // fraction dropped: 221.85, 178.5, 127.5, 84.15.
     const struct {
         int percent;
         u8 value;
-    } cases[] = {{87, 222}, {70, 179}, {50, 128}, {33, 84}};
+    } cases[] = {{87, 221}, {70, 178}, {50, 127}, {33, 84}};
     // The first is written as soon as a restarted program answers, while
     // its threads are still starting; the others while the FPGAs run.
     ASSERT_TRUE(waitReady());
