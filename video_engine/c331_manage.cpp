@@ -122,8 +122,8 @@ void c331_manage::stop() {
     if (m_thread.joinable()) m_thread.join();
     // The thread leaves at its next wait: a change raised while it
     // identified or initialised the chip, or after its last pass, was never
-    // taken up. Its brightness still goes to the FPGA manager, whose stop
-    // stores the record.
+    // taken up. Its brightness still goes to the FPGA manager, which sends
+    // it and stores its record when it finishes after this.
     if (apply_flag.load() != 0) hand_over_brightness();
 }
 
