@@ -108,19 +108,9 @@ namespace {
 
 // Boost's tree keeps the members of an object under their names and the
 // elements of an array under empty names; a text or a number has no
-// children but a value. An empty object, an empty array and an empty text
-// read alike: each holds no names.
-bool isObject(const pt::ptree& t) {
-    for (const auto& c : t)
-        if (c.first.empty()) return false;
-    return !t.empty() || t.data().empty();
-}
-bool isArray(const pt::ptree& t) {
-    for (const auto& c : t)
-        if (!c.first.empty()) return false;
-    return !t.empty() || t.data().empty();
-}
-bool isText(const boost::optional<const pt::ptree&>& t) { return t && t->empty(); }
+// children but a value. The walk goes through the children as they are: a
+// text or a number has none, so it is walked as empty, and an object's
+// members are walked in order as an array's elements are.
 
 // What the walk does with an element once it has read its id.
 enum class Visit { Pass, Read, ReadAndStop };
@@ -131,45 +121,42 @@ struct Walk {
     ALIAS_PARA entry;
 };
 
-// The one way through the file that a look-up takes: "namelist" (an
-// object), its first member named kind (an array), the elements in order,
-// each one's "id" (a number or a numeric string) and, for the elements
-// `visit` asks for, "valid" and "name" (texts). Members of other kinds and
-// the entries of elements not asked for are never looked at.
+// The one way through the file that a look-up takes: "namelist", its first
+// member named kind, that kind's elements in order, each one's "id" (a
+// number or a numeric string) and, for the elements `visit` asks for,
+// "valid" and "name" (their text; an object or an array reads as an empty
+// one). Members of other kinds and the entries of elements not asked for
+// are never looked at.
 Walk walkKind(const pt::ptree& root, const std::string& kind, const std::function<Visit(int)>& visit) {
     Walk w;
     const boost::optional<const pt::ptree&> namelist = root.get_child_optional("namelist");
-    if (!namelist || !isObject(*namelist)) {
-        w.fault = "no \"namelist\" object";
+    if (!namelist) {
+        w.fault = "no \"namelist\"";
         return w;
     }
     for (const auto& k : *namelist) {
         if (k.first != kind) continue;
-        if (!isArray(k.second)) {
-            w.fault = "\"" + kind + "\" is not an array";
-            return w;
-        }
         int index = 0;
         for (const auto& element : k.second) {
             const pt::ptree& e = element.second;
-            const boost::optional<int> id =
-                isText(e.get_child_optional("id")) ? e.get_optional<int>("id") : boost::none;
+            const boost::optional<int> id = e.get_optional<int>("id");
             if (!id) {
                 w.fault = "element " + std::to_string(index) + " of \"" + kind + "\" has no numeric \"id\"";
                 return w;
             }
             const Visit v = visit(*id);
             if (v != Visit::Pass) {
-                if (!isText(e.get_child_optional("valid")) || !isText(e.get_child_optional("name"))) {
-                    w.fault = "element " + std::to_string(index) + " of \"" + kind +
-                              "\" lacks a \"valid\" or \"name\" text";
+                const boost::optional<const pt::ptree&> valid = e.get_child_optional("valid");
+                const boost::optional<const pt::ptree&> name = e.get_child_optional("name");
+                if (!valid || !name) {
+                    w.fault = "element " + std::to_string(index) + " of \"" + kind + "\" lacks \"valid\" or \"name\"";
                     return w;
                 }
                 if (v == Visit::ReadAndStop) {
                     w.found = true;
                     w.entry.id = *id;
-                    w.entry.valid = e.get<std::string>("valid");
-                    w.entry.name = e.get<std::string>("name");
+                    w.entry.valid = valid->data();
+                    w.entry.name = name->data();
                     return w;
                 }
             }

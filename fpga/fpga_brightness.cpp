@@ -31,12 +31,10 @@ bool rawMode(u8 mode) { return mode == 16 || mode == 17; }
 
 }  // namespace
 
-u8 fpga_manage::percent_to_value(u32 percent) {
-    // Both ways round to the nearest, so a percentage comes back from the
-    // value it was stored as.
-    return u8(std::min<u32>((percent * 255 + 50) / 100, 255));
-}
+u8 fpga_manage::percent_to_value(u32 percent) { return u8(std::min<u32>(percent * 255 / 100, 255)); }
 
+// Rounded to the nearest: a percentage sent truncated comes back as itself,
+// as the value lies less than one below b x 2.55, which is 0.4 of a percent.
 u16 fpga_manage::value_to_percent(u8 value) { return u16((u32(value) * 100 + 127) / 255); }
 
 u8 fpga_manage::level_to_value(u8 level, u8 mode) {
@@ -169,19 +167,25 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         g_change[31] = 1;
         if (back[0] != back[1]) {
             g_change[13] = 0;
+            // The pass tries again while the flag stays. After the stop
+            // none comes: the record keeps the panel's value for the next
+            // start, which writes it to both.
+            if (panel && m_stop.load()) queue_panel_record(v);
             return 0;
         }
     }
     g_change[13] = 0;
-    if (panel) {
-        // A fixed level of the panel's value, levels used as they are.
-        u8 record[4 + kBrightRecordBytes];
-        const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
-        std::memcpy(record + 4, head, sizeof head);
-        std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
-        queue_bright_record(record, kBrightRecordBytes);
-    }
+    if (panel) queue_panel_record(v);
     return 1;
+}
+
+void fpga_manage::queue_panel_record(u8 v) {
+    // A fixed level of the panel's value, levels used as they are.
+    u8 record[4 + kBrightRecordBytes];
+    const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+    std::memcpy(record + 4, head, sizeof head);
+    std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
+    queue_bright_record(record, kBrightRecordBytes);
 }
 
 // ---------------------------------------------------------------- stored records

@@ -161,8 +161,8 @@ public:
     // Level x 16 - 1 for a 16-step mode (level clamped to 1-16), the level
     // itself for modes 16 and 17.
     static u8 level_to_value(u8 level, u8 mode);
-    // The panel's percentage (image word 2176) as a register-6 value and
-    // back, each rounded to the nearest.
+    // The panel's percentage (image word 2176) as a register-6 value,
+    // truncated, and back, rounded to the nearest.
     static u8 percent_to_value(u32 percent);
     static u16 value_to_percent(u8 value);
     // Register image 64 of both FPGAs := level.
@@ -178,6 +178,8 @@ public:
     // reload reads the record waiting here, as the flash will hold it.
     // Caller holds bri_mutex.
     void queue_bright_record(const u8* record, u32 length);
+    // Queues the fixed level of a panel value. Caller holds bri_mutex.
+    void queue_panel_record(u8 v);
     // Stores the waiting record once it has stood long enough, or at once
     // when `now`. Takes bri_mutex.
     void store_pending_bright(bool now);

@@ -118,7 +118,27 @@ void c331_manage::wake() {
 void c331_manage::stop() {
     m_stop.store(true);
     wake();
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+    if (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()) return;
+    if (m_thread.joinable()) m_thread.join();
+    // The thread leaves at its next wait: a change raised while it
+    // identified or initialised the chip, or after its last pass, was never
+    // taken up. Its brightness still goes to the FPGA manager, which sends
+    // it and stores its record when it finishes after this.
+    if (apply_flag.load() != 0) hand_over_brightness();
+}
+
+void c331_manage::hand_over_brightness() {
+    ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
+    if (!zp) return;
+    const int at = c331img::BRIGHTNESS;
+    {
+        QMutexLocker lock(&mutex);
+        const u16 now = zp->live_image.word(u32(at));
+        if (now == word(m_applied, at)) return;
+        m_applied[at] = u8(now);
+        m_applied[at + 1] = u8(now >> 8);
+    }
+    fpga_handover::raise_brightness();
 }
 
 void c331_manage::wait_for_work(u32 ms) {
@@ -169,9 +189,13 @@ void c331_manage::signal_without_chip() {
         QMutexLocker lock(&mutex);
         code = apply_flag.exchange(0);
     }
+    if (!code) return;
     // Nothing to program yet; once the chip comes up it is initialised
-    // from the live image, which holds this change.
-    if (code) zp->test_signal(code);
+    // from the live image, which holds this change. The brightness is the
+    // FPGAs', not the chip's: it goes to them and their record now, or a
+    // stop before the chip runs would leave the record with the old one.
+    hand_over_brightness();
+    zp->test_signal(code);
 }
 
 void c331_manage::thread_step() {

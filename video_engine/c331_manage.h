@@ -87,7 +87,8 @@ public:
     }
     bool debug_pending() const { return m_debugPending.load(); }
     // Asks the thread to end (it leaves its loop at the next wait) and wakes
-    // it; joins it unless called from the thread itself.
+    // it; joins it unless called from the thread itself, then hands over the
+    // brightness of a change the thread never took up.
     void stop();
     bool stopping() const { return m_stop.load(); }
 
@@ -145,8 +146,12 @@ public:
     // One turn of the thread body by its state (identify, initialise, run).
     void thread_step();
     // While the chip is not running: a raised apply flag is cleared and
-    // signalled without programming anything, so the change persists.
+    // signalled without programming anything, so the change persists; a
+    // changed brightness is handed to the FPGA manager all the same.
     void signal_without_chip();
+    // Hands the brightness word to the FPGA manager when it differs from
+    // the one last handed over or applied (c331 thread, or after stop()).
+    void hand_over_brightness();
     // The identification step: one id read; advances the state on 0x24.
     void identify_step();
     // Brings the chip up (state 5) and opens the FPGA start gate.

@@ -57,14 +57,22 @@ TEST_F(AliasTest, ALookUpThatMeetsABrokenStepRemovesTheFileAndOneThatDoesNotKeep
         int result;
         bool kept;
     } table[] = {
-        {R"({"other": 1})", 0, false},            // no "namelist"
-        {R"({"namelist": "source"})", 0, false},  // "namelist" not an object
-        {R"({"namelist": {"source": "DVI desk"}})", 0, false},  // kind not an array
+        {R"({"other": 1})", 0, false},  // no "namelist"
         {sources(R"({"valid": "on", "name": "no id"}, )" + kDvi), 0, false},  // before the match
         {sources(R"({"id": "x1", "valid": "on", "name": "bad id"}, )" + kDvi), 0, false},
         {sources(R"("not an object", )" + kDvi), 0, false},
+        {R"({"namelist": {"source": {"a": "DVI desk"}}})", 0, false},
         {sources(R"({"id": 1, "name": "no valid"}, )" + kDvi), 0, false},  // the match itself
         {sources(R"({"id": "1", "valid": "on"})"), 0, false},
+        // A kind given as an object holds its members as elements; a text
+        // or a number holds nothing, and neither do an array's elements,
+        // which have no names.
+        {R"({"namelist": {"source": {"a": {"id": 1, "valid": "on", "name": "DVI desk"}}}})", 1, true},
+        {R"({"namelist": "source"})", 0, true},
+        {R"({"namelist": {"source": "DVI desk"}})", 0, true},
+        {R"({"namelist": {"source": 7}})", 0, true},
+        {R"({"namelist": [{"source": [)" + kDvi + "]}]}", 0, true},
+        {sources(R"({"id": 1, "valid": "on", "name": {"en": "DVI desk"}})"), 0, true},  // no text: no name
         // Steps this look-up never takes.
         {sources(R"({"id": 0, "valid": "on"}, )" + kDvi), 1, true},  // only the match's entry is read
         {sources(kDvi + R"(, {"name": "no id, after the match"})"), 1, true},
@@ -89,7 +97,7 @@ TEST_F(AliasTest, TheUploadCheckRefusesExactlyTheFilesSomeLookUpRemoves) {
         const char* kind;
         int id;
     } removed[] = {
-        {R"({"namelist": {"crop": "Stage", "source": [)" + kDvi + "]}}", "crop", 0},
+        {R"({"namelist": {"crop": {"left": {"valid": "on", "name": "Stage"}}}})", "crop", 0},
         {sources(kDvi + R"(, {"name": "no id"})"), "source", 7},  // an id the file lacks reads every id
         {sources(kDvi + R"(, {"id": 4, "valid": "on"})"), "source", 4},
         {R"({"namelist": {"usermode": [{"id": "2", "name": "Evening"}]}})", "usermode", 2},
@@ -106,6 +114,9 @@ TEST_F(AliasTest, TheUploadCheckRefusesExactlyTheFilesSomeLookUpRemoves) {
         sources(kDvi + R"(, {"id": 1, "name": "a second 1 is never read"})"),
         R"({"namelist": {"output": "a kind the panel never reads", "crop": []}})",
         R"({"namelist": {}})",
+        R"({"namelist": "source"})",
+        R"({"namelist": {"crop": "Stage", "source": [)" + kDvi + "]}}",
+        R"({"namelist": {"source": {"a": {"id": 1, "valid": "on", "name": "DVI desk"}}}})",
     };
     for (const std::string& text : kept) {
         SCOPED_TRACE(text);

@@ -128,6 +128,57 @@ TEST_F(FpgaBringUp, AnFpgaWhoseVersionThePcReadBeforeItsStartStillComesUp) {
     EXPECT_EQ(writes.empty() ? -1 : int(writes.front()), 0x40);
 }
 
+// The Vby-One start of FPGA 0 one step at a time, each step more than 30
+// ticks after the last, on an FPGA whose first two status reads report a
+// lock error.
+TEST_F(FpgaBringUp, TheVbyOneStartStepByStep) {
+    board().scenario().loadJson(R"({"fpga": {"lock_errors": 2}})");
+    release(0);
+    struct Write {
+        int reg, mask, value;
+        bool operator==(const Write& o) const { return reg == o.reg && mask == o.mask && value == o.value; }
+    };
+    const struct {
+        const char* step;
+        int ticks;             // since the last step
+        std::vector<Write> writes;  // register, mask, the value's masked bits
+        int next;              // Vby-One state after it
+    } steps[] = {
+        {"start: the version read", 31, {}, 1},
+        {"too early", 30, {}, 1},
+        {"1: output register bit 6", 1, {{3, 0x40, 0x40}}, 2},
+        {"2: status bit 3, a lock error", 31, {}, 2},
+        {"2: a second lock error", 31, {}, 2},
+        {"2: status bit 3 clear", 31, {}, 3},
+        {"3: output register bit 7", 31, {{3, 0x80, 0x80}}, 5},
+        {"5: status bit 4, ready: handshake bit 0 cleared", 31, {{23, 0x01, 0x00}}, 6},
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.step);
+        fpga[0]->clearLog();
+        clock->advanceMs(10 * u64(st.ticks));
+        m->power_up_fpga_start(1, 0);
+        std::vector<Write> writes;
+        for (const auto& w : fpga[0]->regWrites()) writes.push_back({w.reg, w.mask, w.value & w.mask});
+        EXPECT_TRUE(writes == st.writes) << writes.size() << " writes";
+        EXPECT_EQ(m->st[0].vbo.load(), st.next);
+    }
+    // 6: handshake bit 0 set, the parameter load, marked running; done.
+    fpga[0]->clearLog();
+    clock->advanceMs(310);
+    m->power_up_fpga_start(1, 0);
+    const auto writes = fpga[0]->regWrites();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ((Vals{writes[0].reg, writes[0].mask, writes[0].value & 1, m->st[0].vbo.load(), image(0, 80)}),
+              (Vals{23, 0x01, 0x01, 7, 3}));
+    EXPECT_FALSE(fpga[0]->ramWrites().empty());
+    fpga[0]->clearLog();
+    clock->advanceMs(310);
+    m->power_up_fpga_start(1, 0);
+    EXPECT_TRUE(fpga[0]->regWrites().empty());
+    EXPECT_EQ(m->st[0].vbo.load(), 7);
+}
+
 TEST_F(FpgaBringUp, LockErrorsResetAtMostTwiceThenGoOn) {
     board().scenario().loadJson(R"({"fpga": {"lock_errors": 5}})");
     EXPECT_TRUE(bringUpBoth());

@@ -377,26 +377,34 @@ TEST_F(FileTransfer, AliasFileThatCannotBeParsedIsRefusedAndTheOldOneKept) {
     EXPECT_TRUE(m_codes.empty());
 }
 
-TEST_F(FileTransfer, AnAliasFileOfAnotherShapeIsRefusedAndEveryRefusalLogsItsCheck) {
+TEST_F(FileTransfer, AnAliasFileIsRefusedExactlyWhenItsReaderWouldRemoveItAndEveryRefusalLogsItsCheck) {
     writeHostFile(hostPath(kAliasFile), "old");
     auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
     const std::string shapes[] = {
         R"({"names":{"source":[]}})",
-        R"({"namelist":[{"id":0,"valid":"on","name":"a"}]})",
-        R"({"namelist":{"source":{"id":0,"valid":"on","name":"a"}}})",
+        R"({"namelist":{"source":{"id":0,"valid":"on","name":"a"}}})",  // members 0, "on", "a" hold no "id"
         R"({"namelist":{"source":[{"id":"zero","valid":"on","name":"a"}]}})",
         R"({"namelist":{"source":[{"id":0,"name":"a"}]}})",
-        R"({"namelist":{"source":[{"id":0,"valid":"on","name":{"en":"a"}}]}})",
         R"({"namelist":)",
     };
     for (const std::string& json : shapes)
         EXPECT_EQ(send({PcFile::AliasFile, "alias.json", bytes(json), {}}), Bad) << json;
     EXPECT_EQ(readHostFile(hostPath(kAliasFile)), "old");
     EXPECT_TRUE(m_codes.empty());
-    // A numeric string is a number, and an empty list is no names.
-    EXPECT_EQ(send({PcFile::AliasFile, "alias.json",
-                    bytes(R"({"namelist":{"usermode":[{"id":"3","valid":"off","name":"x"}],"crop":[]}})"), {}}),
-              Ok);
+    // Taken as the reader takes them: a numeric string is a number, an empty
+    // list, a text or an array where names are looked up hold no names, a
+    // kind's object holds its members, and a name that is no text is empty.
+    const std::string taken[] = {
+        R"({"namelist":{"usermode":[{"id":"3","valid":"off","name":"x"}],"crop":[]}})",
+        R"({"namelist":"source"})",
+        R"({"namelist":[{"id":0,"valid":"on","name":"a"}]})",
+        R"({"namelist":{"source":{"a":{"id":1,"valid":"on","name":"DVI desk"}}}})",
+        R"({"namelist":{"source":[{"id":0,"valid":"on","name":{"en":"a"}}]}})",
+    };
+    for (const std::string& json : taken) {
+        EXPECT_EQ(send({PcFile::AliasFile, "alias.json", bytes(json), {}}), Ok) << json;
+        EXPECT_EQ(readHostFile(hostPath(kAliasFile)), json);
+    }
 
     const Bytes c = content(10);
     start({77, "a.bin", c, {}}, 10);
@@ -416,11 +424,12 @@ TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteFo
     writeHostFile(hostPath(PcFile::OsdMenuPath), menu);
     writeHostFile(hostPath(PcFile::AliasPath), alias);
     // Each with its right digest: text whose brackets pair but that is no
-    // JSON, a "namelist" that is a text, a kind that is a text.
+    // JSON, no "namelist", a kind's member without an id.
     EXPECT_EQ((Vals{send({PcFile::OsdMenu, "omenu.json", bytes("welcome {to the hall}"), {}}),
                     send({PcFile::OsdMenu, "omenu.json", bytes(R"({"name":"m" "osdcount":1})"), {}}),
-                    send({PcFile::AliasFile, "alias.json", bytes(R"({"namelist":"source"})"), {}}),
-                    send({PcFile::AliasFile, "alias.json", bytes(R"({"namelist":{"crop":"Stage"}})"), {}})}),
+                    send({PcFile::AliasFile, "alias.json", bytes(R"({"name list":{"crop":[]}})"), {}}),
+                    send({PcFile::AliasFile, "alias.json",
+                          bytes(R"({"namelist":{"crop":{"left":{"valid":"on","name":"Stage"}}}})"), {}})}),
               (Vals{Bad, Bad, Bad, Bad}));
     EXPECT_EQ(stored(PcFile::OsdMenuPath), bytes(menu));
     EXPECT_EQ(stored(PcFile::AliasPath), bytes(alias));
@@ -428,8 +437,8 @@ TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteFo
               (QStringList{"alias.json", "omenu.json"}));
     EXPECT_TRUE(m_codes.empty());
     const std::string log = readHostFile(hostPath(kLogFile));
-    for (const char* check : {"refused: OSD menu not JSON", "refused: alias file shape, no \"namelist\" object",
-                              "refused: alias file shape, \"crop\" is not an array"})
+    for (const char* check : {"refused: OSD menu not JSON", "refused: alias file shape, no \"namelist\"",
+                              "refused: alias file shape, element 0 of \"crop\" has no numeric \"id\""})
         EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
 
     // What the readers keep is taken: a menu without its "menu" list shows

@@ -592,16 +592,21 @@ TEST_F(EndToEndBrightness, AThousandWritesInASecondEraseTheRecordAtMostThreeTime
 }
 
 TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndAStart) {
-    // Percentage and the FPGA value it is stored as, b x 255 / 100 to the
-    // nearest: 221.85, 178.5, 127.5, 84.15.
+    // Percentage and the FPGA value it is stored as, b x 255 / 100 with the
+    // fraction dropped: 221.85, 178.5, 127.5, 84.15.
     const struct {
         int percent;
         u8 value;
-    } cases[] = {{87, 222}, {70, 179}, {50, 128}, {33, 84}};
+    } cases[] = {{87, 221}, {70, 178}, {50, 127}, {33, 84}};
     // The first is written as soon as a restarted program answers, while
-    // its threads are still starting; the others while the FPGAs run.
+    // its threads are still starting; the others while the FPGAs run. A card
+    // behind each FPGA, so the brightness is sent to both.
     ASSERT_TRUE(waitReady());
     ASSERT_EQ(endWith(SIGTERM), 0);
+    QFile board(m_root.filePath("board.json"));
+    ASSERT_TRUE(board.open(QIODevice::WriteOnly));
+    board.write(R"({"ports": {"0": 1, "12": 1}})");
+    board.close();
     startProgram();
     ASSERT_TRUE(waitReady());
     for (const auto& c : cases) {
@@ -618,9 +623,14 @@ TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndASta
         startProgram();
         ASSERT_TRUE(waitFor([&] { return persistedWord(RamOffset::BRIGHTNESS) != 100; }, 45000))
             << "the stored brightness was not taken up";
-        QString out;
+        QString out, fpga1, fpga2;
         EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
         EXPECT_EQ(out, QString::number(c.percent));
+        // Both FPGAs were given the stored value.
+        EXPECT_EQ((Vals{client(udp() + QStringList{"reg-read", "1", "6", "1"}, &fpga1),
+                        client(udp() + QStringList{"reg-read", "2", "6", "1"}, &fpga2), fpga1.toInt(nullptr, 16),
+                        fpga2.toInt(nullptr, 16)}),
+                  (Vals{0, 0, c.value, c.value}));
         std::printf("[ brightness ] %d%% stored as %d, read back %s\n", c.percent,
                     record().size() > 9 ? int(record()[9]) : -1, qPrintable(out));
     }

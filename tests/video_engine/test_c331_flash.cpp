@@ -47,12 +47,35 @@ protected:
 };
 
 TEST_F(C331FlashTest, EraseReachesExactlyItsBlocks) {
-    chip->setFlash(0x0F000, Data(0x5000, 0x00));
-    EXPECT_EQ(mgr->erase_flash(mfd, 16, 3, 0), 0);
-    EXPECT_EQ(chip->flash(0x0FFFF, 1), Data{0x00});
-    EXPECT_EQ(chip->flash(0x10000, 0x3000), Data(0x3000, 0xFF));
-    EXPECT_EQ(chip->flash(0x13000, 1), Data{0x00});
-    EXPECT_EQ(chip->flashEraseCount(), 3u);
+    // Start block (4 KiB units), count, erase type; the erase command and
+    // the address given for each block, block x 4096 + i x the type's size.
+    const struct {
+        int block, count, type;
+        u8 command;
+        std::vector<u32> addresses;
+    } rows[] = {
+        {16, 3, 0, 0x20, {0x10000, 0x11000, 0x12000}},
+        {8, 1, 1, 0x52, {0x8000}},
+        {8, 3, 1, 0x52, {0x8000, 0x10000, 0x18000}},
+        {16, 1, 2, 0xD8, {0x10000}},
+        {32, 3, 2, 0xD8, {0x20000, 0x30000, 0x40000}},
+        {48, 2, 7, 0xD8, {0x30000, 0x40000}},  // any other type: 64 KiB
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.block) + " " + std::to_string(row.count) + " " + std::to_string(row.type));
+        const u32 first = row.addresses.front();
+        const u32 end = row.addresses.back() + (row.type == 0 ? 0x1000 : row.type == 1 ? 0x8000 : 0x10000);
+        chip->setFlash(first - 0x1000, Data(end - first + 0x2000, 0x00));
+        const u64 erasesBefore = chip->flashEraseCount();
+        chip->clearLog();
+        EXPECT_EQ(mgr->erase_flash(mfd, row.block, row.count, row.type), 0);
+        EXPECT_EQ(addressWrites(), row.addresses);
+        EXPECT_EQ(chip->writesTo(0x04, 0x4B), Data(row.addresses.size(), row.command));
+        EXPECT_EQ(chip->flash(first - 1, 1), Data{0x00});
+        EXPECT_EQ(chip->flash(first, end - first), Data(end - first, 0xFF));
+        EXPECT_EQ(chip->flash(end, 1), Data{0x00});
+        EXPECT_EQ(chip->flashEraseCount() - erasesBefore, u64(row.count));
+    }
 }
 
 TEST_F(C331FlashTest, WriteReissuesTheAddressAtEachPageAndAfterTheLastByte) {
