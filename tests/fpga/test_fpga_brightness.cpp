@@ -310,7 +310,7 @@ TEST_F(Brightness, ABurstOfChangesReachesTheFpgasAtOnceAndCostsOneErase) {
         for (int j = 0; j < 250; ++j, ++i) {
             if (i % 5 == 0) clock->advanceMs(1);
             panelChange(i == 999 ? 87 : u16(i % 100));
-            if (i == 50) EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{128, 128}));  // 127.5
+            if (i == 50) { EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{128, 128})); }  // 127.5
         }
         for (int pause = 0; run < 3 && pause < 20; ++pause) {
             clock->advanceMs(10);
@@ -365,8 +365,8 @@ TEST_F(Brightness, EveryPercentageComesBackAfterStoreRestartAndReload) {
         ASSERT_EQ(m->set_fpga_bri_val(), 1);
         setPanel(999);
         restartAndReload();
-        if (b == 50) EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 128);
-        if (b == 87) EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 222);
+        if (b == 50) { EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 128); }
+        if (b == 87) { EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 222); }
         if (panel() != b) drifted.push_back(b);
     }
     EXPECT_EQ(drifted, std::vector<int>{});
