@@ -87,7 +87,7 @@ TEST_F(AliasTest, ALookUpThatMeetsABrokenStepRemovesTheFileAndOneThatDoesNotKeep
         ALIAS_PARA a;
         EXPECT_EQ(get_json_alias_para(&a, "source", 1), row.result);
         EXPECT_EQ(FileOps::exists(kAliasFile), row.kept);
-        if (row.result == 1) EXPECT_EQ(a.name, "DVI desk");
+        if (row.result == 1) { EXPECT_EQ(a.name, "DVI desk"); }
     }
 }
 

@@ -315,7 +315,7 @@ TEST_F(Brightness, ADragReachesTheFpgasAtOnceAndCostsOneEraseASecondAfterItsLast
         clock->advanceMs(20);
         const u16 v = i == 149 ? 87 : u16(i % 100);
         panelChange(v);
-        if (v == 50) EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{127, 127}));  // 127.5
+        if (v == 50) { EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{127, 127})); }  // 127.5
         ASSERT_EQ(erases(FLASH_BRIGHT), e) << "erased " << (i + 1) * 20 << " ms into the drag";
     }
     EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{221, 221}));  // 221.85
@@ -423,8 +423,8 @@ TEST_F(Brightness, EveryPercentageComesBackAfterStoreRestartAndReload) {
         setPanel(999);
         restartAndReload();
         // Stored truncated, 127.5 and 221.85, read back rounded.
-        if (b == 50) EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 127);
-        if (b == 87) EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 221);
+        if (b == 50) { EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 127); }
+        if (b == 87) { EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 221); }
         if (panel() != b) drifted.push_back(b);
     }
     EXPECT_EQ(drifted, std::vector<int>{});

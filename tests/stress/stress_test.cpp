@@ -1,11 +1,19 @@
 // The program of the thread-checking build under load: started in a network
-// namespace of its own on the simulated board and driven on every road at
-// once for about 30 s (a UDP storm of parameter writes, user-mode saves and
-// reads; TCP writes and FPGA command blocks; frames and searches for the
-// receiving cards; the video processor's serial flash; the panel's quick
-// set-up jobs and a USB upgrade through the panel, clicked over the
-// program's own VNC display), then ended with SIGTERM. Any report of the
-// thread checker fails the test. Built and run only with ZRV_TSAN.
+// namespace of its own on the simulated board, given a USB upgrade clicked
+// through the panel over the program's own VNC display while the FPGAs come
+// up, then, from the FPGA thread's first card search on, driven on every
+// road for 28 s and ended with SIGTERM. Each 6 s turn has a busy half, every
+// link at once (a UDP storm of parameter writes, user-mode saves, register
+// block reads and writes, FPGA registers and a receiver's hot-plug pulled
+// and given back; TCP writes, FPGA command blocks and FPGA registers; frames
+// and searches for the receiving cards; the video processor's serial flash),
+// and a quiet half in which the FPGA thread runs the panel's jobs (clicked
+// in turn) and its periodic card search, and a card frame from the 4G line
+// follows each search as soon as it shows. Any report of the thread checker
+// fails the test, and so does a road left unanswered or refused, a panel
+// job never seen, or the upgrade's font not found whole in the flash. The
+// figures are printed whether the run passes or not. Built and run only
+// with ZRV_TSAN.
 #include "../fpga/upgrade_package.h"
 #include "../protocol/frame_helpers.h"
 
@@ -26,10 +34,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <string>
@@ -41,9 +52,41 @@ using Steady = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kDriveSeconds = 28;
+constexpr int kTurnMs = 6000;  // a busy half, then a quiet one
 constexpr u16 kTcpPort = 5005;
 constexpr u16 kVncPort = 5901;
 constexpr int kReplyMs = 1000;
+
+// What came back for a request: its answer with status 0, a refusal (an
+// answer with another status, "Busy" for one), an answer whose data is not
+// what was written, or nothing in time.
+enum class Reply { Ok, Refused, Wrong, Silent };
+
+// The end of the drive, which every wait of a driver gives way to.
+class Stop {
+public:
+    void set() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_set = true;
+        }
+        m_cv.notify_all();
+    }
+    bool isSet() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_set;
+    }
+    // Waits ms, or less when the drive ends; false when it has ended.
+    bool pause(int ms) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return !m_cv.wait_for(lock, milliseconds(ms > 0 ? ms : 0), [this] { return m_set; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_set = false;
+};
 
 // One way to the program: a connected UDP or TCP socket, or a serial line.
 class Wire {
@@ -87,45 +130,48 @@ public:
         }
         return reply;
     }
-    // A command to the controller; true when answered with status 0.
-    bool command(u8 cmd, const Bytes& data, u8 target = 0, Bytes* out = nullptr, int ms = kReplyMs) {
+    // A command to the controller and what came back.
+    Reply command(u8 cmd, const Bytes& data, u8 target = 0, Bytes* out = nullptr, int ms = kReplyMs) {
         const Bytes r = exchange(makeFrame(cmd, data, target), ms);
         if (out) *out = replyData(r);
-        return !r.empty() && replyStatus(r) == 0;
+        if (r.empty()) return Reply::Silent;
+        return replyStatus(r) == 0 ? Reply::Ok : Reply::Refused;
     }
-    bool wordWrite(u32 offset, u16 value) {
+    Reply wordWrite(u32 offset, u16 value) {
         Bytes d;
         put32(d, offset);
         put32(d, 2);
         put16(d, value);
         return command(PcCmd::RamWrite, d);
     }
-    bool ramWrite(u32 addr, const Bytes& bytes) {
+    Reply ramWrite(u32 addr, const Bytes& bytes) {
         Bytes d;
         put32(d, addr);
         put32(d, u32(bytes.size()));
         d.insert(d.end(), bytes.begin(), bytes.end());
         return command(PcCmd::RamWrite, d);
     }
-    bool ramRead(u32 addr, u32 len, Bytes* out = nullptr) {
+    Reply ramRead(u32 addr, u32 len) {
         Bytes d;
         put32(d, addr);
         put32(d, len);
-        return command(PcCmd::RamRead, d, 0, out);
+        return command(PcCmd::RamRead, d);
     }
-    bool regWrite(u8 target, u16 reg, u8 mask, u8 value) {
+    Reply regWrite(u8 target, u16 reg, u8 mask, u8 value) {
         Bytes d;
         put16(d, reg);
         d.push_back(mask);
         d.push_back(value);
         return command(PcCmd::RegWrite, d, target);
     }
-    bool regRead(u8 target, u16 reg, u16 count, Bytes* out = nullptr) {
+    Reply regRead(u8 target, u16 reg, u16 count) {
         Bytes d;
         put16(d, reg);
         put16(d, count);
-        return command(PcCmd::RegRead, d, target, out);
+        return command(PcCmd::RegRead, d, target);
     }
+    // A frame for the receiving cards: any answer counts.
+    Reply cardFrame(const Bytes& frame) { return exchange(frame).empty() ? Reply::Silent : Reply::Ok; }
 
 private:
     explicit Wire(int fd) : m_fd(fd) {}
@@ -149,6 +195,7 @@ Bytes cardFrame(Bytes head) {
 // The panel over the program's VNC display: pointer events only.
 class Panel {
 public:
+    explicit Panel(Stop& stop) : m_stop(stop) {}
     ~Panel() {
         if (m_fd >= 0) ::close(m_fd);
     }
@@ -178,16 +225,18 @@ public:
         return nameLen > 4096 || readAll(name.data(), nameLen);
     }
     // Press and release at a point of the 800 x 480 screen, then a pause so
-    // the page it opens is up before the next click.
+    // the page it opens is up before the next click; false, and no click,
+    // once the drive has ended.
     bool click(int x, int y, int pauseMs = 350) {
+        if (m_stop.isSet()) return false;
         const bool ok = pointer(0, x, y) && pointer(1, x, y) && pointer(0, x, y);
-        std::this_thread::sleep_for(milliseconds(pauseMs));
         if (ok) ++clicks;
-        return ok;
+        return m_stop.pause(pauseMs) && ok;
     }
     int clicks = 0;
 
 private:
+    Stop& m_stop;
     bool pointer(u8 mask, int x, int y) {
         const u8 m[6] = {5, mask, u8(x >> 8), u8(x), u8(y >> 8), u8(y)};
         return writeAll(m, 6);
@@ -238,6 +287,93 @@ size_t countOf(const std::string& text, const std::string& what) {
     return n;
 }
 
+// The first FPGA's frames for the cards as the simulated board logs them,
+// followed from a thread of its own while the program runs: the FPGA
+// thread's periodic searches and the panel's jobs on port 0, counted as
+// they show. The board moves its log aside to ".1" at a size; the rest of
+// the moved file is read first.
+class FrameLog {
+public:
+    enum Kind { Search, SetUp, Save, Mapping, kKinds };
+
+    FrameLog(const QString& path, Stop& stop) : m_path(path), m_stop(stop), m_thread([this] { follow(); }) {}
+    ~FrameLog() {
+        m_stop.set();
+        m_thread.join();
+    }
+    int count(Kind k) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_counts[k];
+    }
+    // Waits until more than `seen` frames of a kind have shown, at most ms
+    // or until the drive ends; true when they have.
+    bool waitBeyond(Kind k, int seen, int ms) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, milliseconds(ms), [&] { return m_counts[k] > seen || m_ended; }) &&
+               m_counts[k] > seen;
+    }
+
+private:
+    void follow() {
+        qint64 offset = 0;
+        std::string partial;
+        for (;;) {
+            const bool last = !m_stop.pause(3);
+            QFile f(m_path);
+            if (f.open(QIODevice::ReadOnly)) {
+                if (f.size() < offset) {
+                    QFile moved(m_path + ".1");
+                    if (moved.open(QIODevice::ReadOnly) && moved.seek(offset)) take(partial, moved.readAll());
+                    offset = 0;
+                }
+                if (f.seek(offset)) {
+                    const QByteArray more = f.readAll();
+                    offset += more.size();
+                    take(partial, more);
+                }
+            }
+            if (last) break;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ended = true;
+        }
+        m_cv.notify_all();
+    }
+    void take(std::string& partial, const QByteArray& bytes) {
+        partial.append(bytes.constData(), size_t(bytes.size()));
+        size_t start = 0;
+        int found[kKinds] = {};
+        for (size_t end = partial.find('\n'); end != std::string::npos; end = partial.find('\n', start)) {
+            const std::string line = partial.substr(start, end - start);
+            start = end + 1;
+            if (line.find("ram page") != 0) continue;
+            // A search the FPGA thread sends (from the controller, 0xF000),
+            // not one of the PC's (from 0xF010).
+            if (line.find(": FE 0F 00 F0 10 AA FF") != std::string::npos) ++found[Search];
+            // The first card's position (quick set-up), the save and the
+            // mapping switch, all on port 0's page.
+            if (line.find("ram page 3 address 0x000: 00 00 00 F0 10 67 01 01 00 60 80 01") == 0) ++found[SetUp];
+            if (line.find("ram page 3 address 0x000: FF 0F 00 F0 10 67 01 01 00 81 FF 00") == 0) ++found[Save];
+            if (line.find("ram page 3 address 0x000: FF 0F 00 F0 10 67 01 01 00 A0 03 0F 01") == 0) ++found[Mapping];
+        }
+        partial.erase(0, start);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (int k = 0; k < kKinds; ++k) m_counts[k] += found[k];
+        }
+        m_cv.notify_all();
+    }
+
+    const QString m_path;
+    Stop& m_stop;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    int m_counts[kKinds] = {};
+    bool m_ended = false;
+    std::thread m_thread;
+};
+
 class Stress : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -250,10 +386,13 @@ protected:
         ini.write(QStringLiteral("[config]\nTcpPort=%1\n").arg(kTcpPort).toLatin1());
         ini.close();
         // Cards behind FPGA 0 ports 0 (the quick set-up's) and 5, and behind
-        // FPGA 1 port 1.
+        // FPGA 1 port 1; a source on HDMI3, whose hot-plug the PC pulls and
+        // gives back, and one on HDMI1.
         QFile board(m_root.filePath("board.json"));
         ASSERT_TRUE(board.open(QIODevice::WriteOnly));
-        board.write(R"({"ports": {"0": 4, "5": 6, "13": 6}})");
+        board.write(R"({"ports": {"0": 4, "5": 6, "13": 6},
+                        "inputs": {"HDMI3": {"width": 1920, "height": 1080},
+                                   "HDMI1": {"width": 1280, "height": 720}}})");
         board.close();
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -284,10 +423,18 @@ protected:
     QProcess m_proc;
 };
 
-// Counted operations of one kind: answered ones, and those left unanswered.
+// Counted requests of one road by what came back.
 struct Count {
-    std::atomic<int> done{0}, unanswered{0};
-    void add(bool ok) { ++(ok ? done : unanswered); }
+    std::atomic<int> ok{0}, refused{0}, wrong{0}, silent{0};
+    void add(Reply r) {
+        switch (r) {
+        case Reply::Ok: ++ok; break;
+        case Reply::Refused: ++refused; break;
+        case Reply::Wrong: ++wrong; break;
+        case Reply::Silent: ++silent; break;
+        }
+    }
+    int total() const { return ok + refused + wrong + silent; }
 };
 
 }  // namespace
@@ -299,31 +446,60 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
         Wire probe = Wire::udp();
         bool ready = false;
         for (int i = 0; i < 120 && !ready && m_proc.state() == QProcess::Running; ++i) {
-            ready = probe.command(PcCmd::DeviceInfo, {}, 0, nullptr, 250);
+            ready = probe.command(PcCmd::DeviceInfo, {}, 0, nullptr, 250) == Reply::Ok;
             if (!ready) std::this_thread::sleep_for(milliseconds(250));
         }
         ASSERT_TRUE(ready) << reports();
     }
 
+    Stop stop;
+    FrameLog frames(m_root.filePath("var/log/sim_fpga0_writes.log"), stop);
+    // Before the drive, the panel: a stick with a font package for the video
+    // processor and its upgrade from the communication page; then the quick
+    // set-up menu. The drive starts once the FPGAs are up and the FPGA
+    // thread searches for cards.
+    const Bytes font = upkg::fontData(1, 0x40, 5000);
+    {
+        const QString folder = m_root.filePath("mnt/usb1/ZRV-K46");
+        QDir().mkpath(folder);
+        const Bytes pkg = upkg::build({0, 0x7652, {upkg::font(font)}});
+        QFile f(folder + "/pkg.ZRV");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(pkg.data()), qint64(pkg.size()));
+    }
+    Panel panel(stop);
+    auto click = [&](const int* xy, int pauseMs = 350) { return panel.click(xy[0], xy[1], pauseMs); };
+    const bool panelOpen = panel.open(kVncPort);
+    const bool upgradeClicked = panelOpen && click(at::unlock) && click(at::settingsTile) && click(at::linkTile) &&
+                                click(at::usbTab) && click(at::upgradeOk, 4000) && click(at::back) &&
+                                click(at::wizardTile);
+    ASSERT_TRUE(frames.waitBeyond(FrameLog::Search, 0, 60000)) << "the FPGA thread never searched for cards";
+
     const auto start = Steady::now();
     const auto deadline = start + std::chrono::seconds(kDriveSeconds);
-    std::atomic<bool> stop{false};
-    // Every PC frame holds the FPGA thread's card work for 80 ticks: the
-    // links rest 3 s of every 6 s, so the panel's jobs and the card search
-    // run too.
-    auto linksRest = [&] {
-        if (stop.load() || Steady::now() >= deadline) return false;
-        const auto phase = std::chrono::duration_cast<milliseconds>(Steady::now() - start).count() % 6000;
-        if (phase >= 3000) std::this_thread::sleep_for(milliseconds(6000 - phase));
-        return !stop.load() && Steady::now() < deadline;
+    auto msIntoTurn = [&] {
+        return int(std::chrono::duration_cast<milliseconds>(Steady::now() - start).count() % kTurnMs);
+    };
+    // Every PC frame holds the FPGA thread's search and the panel's jobs for
+    // 80 ticks: the roads of the busy half rest in the quiet half. False
+    // once the drive has ended.
+    auto busyHalf = [&] {
+        const int at = msIntoTurn();
+        if (at >= kTurnMs / 2 && !stop.pause(kTurnMs - at)) return false;
+        return !stop.isSet() && Steady::now() < deadline;
+    };
+    auto quietLeftMs = [&] {
+        const int at = msIntoTurn();
+        return at < kTurnMs / 2 ? 0 : kTurnMs - at;
     };
     constexpr int kBound = 200000;  // operations per driver at most
 
     std::map<std::string, Count> n;
     for (const char* k : {"udp image writes", "udp user-mode saves", "udp register and image reads",
-                          "tcp image writes", "tcp command blocks", "tcp FPGA register reads",
-                          "tcp card register writes", "4G card searches", "4G card broadcast searches",
-                          "flash erases", "flash writes", "flash reads (verified)", "panel clicks"})
+                          "udp controller register writes", "udp FPGA register reads", "tcp image writes",
+                          "tcp command blocks", "tcp FPGA register reads", "tcp card register writes",
+                          "4G card searches", "4G card broadcast searches", "4G card frames after a search",
+                          "flash erases", "flash writes", "flash reads (verified)", "rs485 FPGA register reads"})
         n[k];
 
     // One frame for the cards at a time, as one PC program sends them: the
@@ -331,57 +507,94 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
     std::mutex cardTurn;
     std::vector<std::thread> drivers;
     // UDP: parameter writes as fast as they are answered, a user-mode save
-    // every tenth, and the register block and signal summaries read back.
+    // every tenth, the register block and signal summaries read back, a
+    // register write that changes no bit of the byte the source thread
+    // keeps its switch acknowledgement in, and HDMI3's hot-plug pulled and
+    // given back (register 160, carried out by the source thread), so the
+    // receiver writes its signal summary while the image is read and copied;
+    // and both FPGAs' status and port 0 receive registers, which the card
+    // polls of the 4G line (FPGA 0) and of TCP (FPGA 1) read meanwhile.
     drivers.emplace_back([&] {
         Wire w = Wire::udp();
-        for (int i = 0; i < kBound && linksRest(); ++i) {
+        auto hotPlug = Steady::now();
+        bool plugged = true;
+        for (int i = 0; i < kBound && busyHalf(); ++i) {
             n.at("udp image writes").add(w.wordWrite(RamOffset::CONTRAST, u16(40 + i % 50)));
             n.at("udp image writes").add(w.wordWrite(RamOffset::SATURATION, u16(30 + i % 40)));
-            if (i % 10 == 0) n.at("udp user-mode saves").add(w.wordWrite(RamOffset::SAVE_REQUEST, u16(1 + (i / 10) % 16)));
+            if (i % 10 == 0)
+                n.at("udp user-mode saves").add(w.wordWrite(RamOffset::SAVE_REQUEST, u16(1 + (i / 10) % 16)));
             n.at("udp register and image reads").add(w.regRead(0, 37, 7));
             n.at("udp register and image reads").add(w.ramRead(PcRam::StatusBase, 8));
             n.at("udp register and image reads").add(w.ramRead(RamOffset::SIGNAL_BASE, 36));
+            n.at("udp controller register writes").add(w.regWrite(0, 38, 0x00, 0x00));
+            for (u8 fpga : {1, 2}) {
+                n.at("udp FPGA register reads").add(w.regRead(fpga, 22, 4));
+                n.at("udp FPGA register reads").add(w.regRead(fpga, 129, 17));
+            }
+            if (Steady::now() - hotPlug > milliseconds(400)) {
+                plugged = !plugged;
+                n.at("udp controller register writes").add(w.regWrite(0, 160, 0xC0, plugged ? 0x80 : 0x40));
+                hotPlug = Steady::now();
+            }
         }
+        if (!plugged) w.regWrite(0, 160, 0xC0, 0x80);
     });
     // TCP: brightness and sharpness, the FPGA command blocks (a fixed
-    // brightness level, then the clock), FPGA registers, and a register
-    // write to card 5 of FPGA 1 port 1.
+    // brightness level, then the clock), FPGA registers (the first FPGA's
+    // receive registers too, which the links' card polls read), and a
+    // register write to card 5 of FPGA 1 port 1.
     drivers.emplace_back([&] {
         Wire w = Wire::tcp();
-        for (int i = 0; i < kBound && linksRest(); ++i) {
+        for (int i = 0; i < kBound && busyHalf(); ++i) {
             n.at("tcp image writes").add(w.wordWrite(RamOffset::BRIGHTNESS, u16(60 + i % 40)));
             n.at("tcp image writes").add(w.wordWrite(RamOffset::SHARPNESS, u16(i % 30)));
             const Bytes block = i % 2 ? Bytes{0xAA, 3, 0, 0, 0, 0, 2, 0, 16, u8(1 + i % 16)}
                                       : Bytes{0xAA, 1, 0, 0, 0, 0, 7, 0, 0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05};
-            n.at("tcp command blocks").add(w.ramWrite(PcRam::FpgaCmd, block) && w.regWrite(1, 2, 0x04, 0x04));
-            n.at("tcp FPGA register reads").add(w.regRead(1, 0, 32) && w.regRead(2, 128, 42));
+            n.at("tcp command blocks").add(w.ramWrite(PcRam::FpgaCmd, block));
+            n.at("tcp command blocks").add(w.regWrite(1, 2, 0x04, 0x04));
+            n.at("tcp FPGA register reads").add(w.regRead(1, 0, 32));
+            n.at("tcp FPGA register reads").add(w.regRead(1, 128, 42));
+            n.at("tcp FPGA register reads").add(w.regRead(2, 128, 42));
             std::lock_guard<std::mutex> turn(cardTurn);
-            const Bytes r = w.exchange(cardFrame({0x05, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x0E, 0x00, 0xA0, 0x00,
-                                                  0x10, 0x01, u8(i)}));
-            n.at("tcp card register writes").add(!r.empty());
+            n.at("tcp card register writes")
+                .add(w.cardFrame(cardFrame({0x05, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x0E, 0x00, 0xA0, 0x00,
+                                            0x10, 0x01, u8(i)})));
         }
     });
-    // The 4G line: broadcast searches and searches of FPGA 0 ports 0 and 5.
-    // A broadcast's collection takes every card reply until the next PC
-    // frame for the cards, the jobs' too: a single-port search follows each.
+    // The 4G line. Busy half: broadcast searches and searches of FPGA 0
+    // ports 0 and 5; a broadcast's collection takes every card reply until
+    // the next PC frame for the cards, the jobs' too: a single-port search
+    // follows each. Quiet half: a register write to card 1 of FPGA 0 port 0
+    // as soon as the FPGA thread's own search shows, so that the PC frame is
+    // sent while the FPGA thread is still in or just out of its search (a
+    // search of that port would have its answer taken for the FPGA
+    // thread's).
     drivers.emplace_back([&] {
         Wire w = Wire::serial(m_root.filePath("dev/ttyS1.pc"));
-        for (int i = 0; i < kBound && w.ok() && linksRest(); ++i) {
-            std::lock_guard<std::mutex> turn(cardTurn);
-            if (i % 4 == 0) {
-                const Bytes all = cardFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, 0xFF, 0x00, 0x10, 0, 0, 0});
-                n.at("4G card broadcast searches").add(!w.exchange(all).empty());
+        auto search = [](u8 port7) {
+            return cardFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, port7, 0x00, 0x10, 0, 0, 0});
+        };
+        for (int i = 0; i < kBound && w.ok() && !stop.isSet() && Steady::now() < deadline; ++i) {
+            if (const int quiet = quietLeftMs()) {
+                const int seen = frames.count(FrameLog::Search);
+                if (frames.waitBeyond(FrameLog::Search, seen, quiet) && !stop.isSet()) {
+                    std::lock_guard<std::mutex> turn(cardTurn);
+                    n.at("4G card frames after a search")
+                        .add(w.cardFrame(cardFrame({0x01, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0xA0, 0x00,
+                                                    0x10, 0x01, u8(i)})));
+                }
+                continue;
             }
-            const u8 port7 = i % 2 ? 6 : 1;
-            const Bytes port = cardFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, port7, 0x00, 0x10, 0, 0, 0});
-            n.at("4G card searches").add(!w.exchange(port).empty());
+            std::lock_guard<std::mutex> turn(cardTurn);
+            if (i % 4 == 0) n.at("4G card broadcast searches").add(w.cardFrame(search(0xFF)));
+            n.at("4G card searches").add(w.cardFrame(search(i % 2 ? 6 : 1)));
         }
     });
     // RS-485: the video processor's serial flash, one block at 24 MiB
-    // erased, written and read back.
+    // erased, written and read back, and the receive registers of FPGA 0.
     drivers.emplace_back([&] {
         Wire w = Wire::serial(m_root.filePath("dev/ttyS2.pc"));
-        for (int i = 0; i < kBound && w.ok() && linksRest(); ++i) {
+        for (int i = 0; i < kBound && w.ok() && busyHalf(); ++i) {
             Bytes erase;
             put16(erase, 0x1800);
             erase.push_back(0);
@@ -396,89 +609,109 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
             Bytes read, back;
             put32(read, 0x1800000);
             put32(read, u32(data.size()));
-            n.at("flash reads (verified)").add(w.command(PcCmd::FlashRead, read, 0, &back) && back == data);
+            const Reply r = w.command(PcCmd::FlashRead, read, 0, &back);
+            n.at("flash reads (verified)").add(r == Reply::Ok && back != data ? Reply::Wrong : r);
+            n.at("rs485 FPGA register reads").add(w.regRead(1, 129, 17));
         }
     });
-    // The panel: a stick with a font package for the video processor and its
-    // upgrade from the communication page first, then the quick set-up
-    // (job 1), saving to the cards (job 3) and the mapping switch (job 4) in
-    // turn; a click while a job runs is refused by the page.
-    const Bytes font = upkg::fontData(1, 0x40, 5000);
-    bool panelOpen = false;
+    // The panel: the quick set-up (job 1), saving to the cards (job 3) and
+    // the mapping switch (job 4), each clicked in a quiet half until its
+    // frame shows on port 0, and then followed until the FPGA thread's next
+    // search, which it runs only once no job is left (the page refuses its
+    // buttons while a job runs). The quiet halves after them are the card
+    // search's alone.
+    std::atomic<long long> panelEndMs{-1};
     drivers.emplace_back([&] {
-        const QString folder = m_root.filePath("mnt/usb1/ZRV-K46");
-        QDir().mkpath(folder);
-        const Bytes pkg = upkg::build({0, 0x7652, {upkg::font(font)}});
-        QFile f(folder + "/pkg.ZRV");
-        if (f.open(QIODevice::WriteOnly)) f.write(reinterpret_cast<const char*>(pkg.data()), qint64(pkg.size()));
-        f.close();
-
-        Panel p;
-        panelOpen = p.open(kVncPort);
-        if (!panelOpen) return;
-        auto click = [&](const int* xy, int pauseMs = 350) { return p.click(xy[0], xy[1], pauseMs); };
-        click(at::unlock);
-        click(at::settingsTile);
-        click(at::linkTile);
-        click(at::usbTab);
-        click(at::upgradeOk, 4000);
-        click(at::back);
-        click(at::wizardTile);
-        for (int i = 0; i < kBound && !stop.load() && Steady::now() < deadline; ++i) {
-            click(at::shortcut);
-            click(at::nextOrSend);
-            click(at::nextOrSend);
-            click(at::nextOrSend, 2000);
-            click(at::curing);
-            click(at::confirm, 2000);
-            click(at::mapping);
-            click(at::mappingSwitch, 2000);
-        }
-        n.at("panel clicks").done = p.clicks;
+        auto job = [&](std::initializer_list<const int*> clicks, FrameLog::Kind kind) {
+            while (!stop.isSet()) {
+                if (!stop.pause(quietLeftMs() > 0 ? 0 : kTurnMs / 2 - msIntoTurn())) return false;
+                const int seen = frames.count(kind);
+                for (const int* xy : clicks)
+                    if (!click(xy)) return false;
+                if (frames.waitBeyond(kind, seen, 2 * kTurnMs)) {
+                    frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), 2 * kTurnMs);
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (upgradeClicked && job({at::shortcut, at::nextOrSend, at::nextOrSend, at::nextOrSend}, FrameLog::SetUp) &&
+            job({at::curing, at::confirm}, FrameLog::Save))
+            job({at::mapping, at::mappingSwitch}, FrameLog::Mapping);
+        panelEndMs = std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
     });
 
     // The checker stops the program at its first report: stop driving then.
     while (Steady::now() < deadline && reports().find("ThreadSanitizer") == std::string::npos &&
            m_proc.state() == QProcess::Running)
         std::this_thread::sleep_for(milliseconds(500));
-    stop.store(true);
+    const long long stopMs = std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
+    stop.set();
     for (auto& t : drivers) t.join();
 
-    // The 64-dot font of the package where the chip's serial flash keeps it.
-    Bytes read, fontBack;
-    put32(read, 0x410000);
-    put32(read, u32(font.size() < 1024 ? font.size() : 1024));
-    const bool upgradeWritten = Wire::serial(m_root.filePath("dev/ttyS2.pc")).command(PcCmd::FlashRead, read, 0, &fontBack) &&
-                                fontBack == Bytes(font.begin(), font.begin() + long(fontBack.size())) && !fontBack.empty();
+    // The 64-dot font of the package, whole, where the chip's serial flash
+    // keeps it.
+    Bytes fontBack;
+    {
+        Wire rs485 = Wire::serial(m_root.filePath("dev/ttyS2.pc"));
+        for (u32 at = 0; at < font.size();) {
+            const u32 len = std::min<u32>(1024, u32(font.size()) - at);
+            Bytes read, part;
+            put32(read, 0x410000 + at);
+            put32(read, len);
+            if (rs485.command(PcCmd::FlashRead, read, 0, &part) != Reply::Ok || part.size() != len) break;
+            fontBack.insert(fontBack.end(), part.begin(), part.end());
+            at += len;
+        }
+    }
+    const bool upgradeWritten = fontBack == font;
     ::kill(pid_t(m_proc.processId()), SIGTERM);
     const bool ended = m_proc.waitForFinished(20000);
     const int seconds = int(std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - start).count());
 
-    // The simulated board moves its log aside to ".1" at a size: both parts.
-    const std::string fpgaLog = readFile(m_root.filePath("var/log/sim_fpga0_writes.log.1")) +
-                                readFile(m_root.filePath("var/log/sim_fpga0_writes.log"));
-    // The panel's jobs as FPGA 0 sent them to port 0: the first card's
-    // position (quick set-up), the save and the mapping switch.
-    const size_t setups = countOf(fpgaLog, "ram page 3 address 0x000: 00 00 00 F0 10 67 01 01 00 60 80 01");
-    const size_t saves = countOf(fpgaLog, "ram page 3 address 0x000: FF 0F 00 F0 10 67 01 01 00 81 FF 00");
-    const size_t mappings = countOf(fpgaLog, "ram page 3 address 0x000: FF 0F 00 F0 10 67 01 01 00 A0 03 0F 01");
-
+    const int setups = frames.count(FrameLog::SetUp), saves = frames.count(FrameLog::Save),
+              mappings = frames.count(FrameLog::Mapping), searches = frames.count(FrameLog::Search);
     const std::string report = reports();
     const size_t reportCount = countOf(report, "WARNING: ThreadSanitizer");
-    std::printf("stress run of %d s:\n", seconds);
-    for (auto& [kind, c] : n)
-        std::printf("  %-32s %6d answered, %d unanswered\n", kind.c_str(), c.done.load(), c.unanswered.load());
-    std::printf("  %-32s %6zu\n  %-32s %6zu\n  %-32s %6zu\n  %-32s %6s\n", "panel quick set-ups on port 0",
-                setups, "panel card saves on port 0", saves, "panel mapping jobs on port 0", mappings,
-                "USB upgrade: font in the flash", upgradeWritten ? "yes" : "no");
-    std::printf("  thread reports: %zu\n", reportCount);
+    std::string figures = "stress run of " + std::to_string(seconds) + " s (requests: ok, refused, wrong, silent):\n";
+    char line[1024];
+    for (auto& [kind, c] : n) {
+        std::snprintf(line, sizeof line, "  %-32s %6d %6d %6d %6d\n", kind.c_str(), c.ok.load(), c.refused.load(),
+                      c.wrong.load(), c.silent.load());
+        figures += line;
+    }
+    std::snprintf(line, sizeof line,
+                  "  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d, the last %lld ms after the stop\n"
+                  "  %-32s %6s\n  %-32s %6zu\n",
+                  "FPGA searches of port 0", searches, "panel quick set-ups on port 0", setups,
+                  "panel card saves on port 0", saves, "panel mapping jobs on port 0", mappings, "panel clicks",
+                  panel.clicks, panelEndMs.load() - stopMs, "USB upgrade: font whole in flash",
+                  upgradeWritten ? "yes" : "no", "thread reports", reportCount);
+    figures += line;
+    std::fputs(figures.c_str(), stdout);
+    // Printed by scripts/test after ctest, which shows a passing test's
+    // output nowhere.
+    QFile out(QStringLiteral(ZRV_BUILD_DIR "/stress-figures.txt"));
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) out.write(figures.c_str());
 
     EXPECT_EQ(report.find("ThreadSanitizer"), std::string::npos) << report.substr(0, 20000);
     EXPECT_TRUE(ended && m_proc.exitStatus() == QProcess::NormalExit && m_proc.exitCode() == 0)
         << "exit " << m_proc.exitCode();
-    // Every road was taken.
+    // Every road was taken and answered: a road may lose one request in ten
+    // to a loaded machine, not more; a refusal is an answer, but at most half
+    // of a road's requests may be refused; no answer may carry wrong data.
     EXPECT_TRUE(panelOpen);
-    for (auto& [kind, c] : n) EXPECT_GT(c.done.load(), 0) << kind;
-    EXPECT_GT(setups + saves + mappings, 0u);
-    EXPECT_TRUE(upgradeWritten);
+    for (auto& [kind, c] : n) {
+        EXPECT_GT(c.ok.load(), 0) << kind;
+        EXPECT_LE(c.silent.load(), 2 + c.total() / 10) << kind << ": unanswered";
+        EXPECT_LE(2 * c.refused.load(), c.total()) << kind << ": refused";
+        EXPECT_EQ(c.wrong.load(), 0) << kind << ": answered with other data";
+    }
+    EXPECT_GT(setups, 0);
+    EXPECT_GT(saves, 0);
+    EXPECT_GT(mappings, 0);
+    EXPECT_TRUE(upgradeWritten) << fontBack.size() << " of " << font.size() << " bytes read back";
+    // The panel's pauses give way to the stop: its thread ends within a
+    // click's pause, not a job's.
+    EXPECT_LE(panelEndMs.load() - stopMs, 1000);
 }

@@ -10,16 +10,29 @@
 // released, on the same address the fast path uses.
 //
 // Queued calls: a worker builds a call object and hands it to Qt's event
-// queue (QMetaObject::invokeMethod); the GUI thread runs it when Qt delivers
-// the event. Handing over is a release, every delivery an acquire.
+// queue (QMetaObject::invokeMethod, QCoreApplication::postEvent); the thread
+// of the receiver runs it when Qt delivers the event. Each thread has its own
+// queue under its own mutex, so Qt orders a post only before the deliveries
+// of the thread it was posted to: handing over is a release on the receiving
+// thread's sync object, every delivery an acquire on the delivering thread's.
+// One object for all threads would order a post before deliveries in every
+// thread, more than Qt does, and hide a race.
 #include <sanitizer/tsan_interface.h>
 
-#include <QtCore/qnamespace.h>
+#include <QtCore/QObject>
+#include <QtCore/QThread>
 
 #include <dlfcn.h>
 
 namespace {
-char g_queuedCalls;  // the sync object of every queued call
+// The sync object of the queue of an object's thread: the thread object's
+// address (a thread without one, a plain std::thread, gets one from Qt at
+// its first post or delivery and keeps it).
+void* queueOf(void* receiver) { return receiver ? static_cast<QObject*>(receiver)->thread() : nullptr; }
+
+void handOver(void* receiver) {
+    if (void* q = queueOf(receiver)) __tsan_release(q);
+}
 
 template <class F>
 F next(const char* name) {
@@ -72,22 +85,22 @@ bool _ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN
     void* object, void* slot, int type, void* ret) {
     static auto real = next<bool (*)(void*, void*, int, void*)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
-    __tsan_release(&g_queuedCalls);
+    handOver(object);
     return real(object, slot, type, ret);
 }
 
 void _ZN16QCoreApplication9postEventEP7QObjectP6QEventi(void* receiver, void* event, int priority) {
     static auto real = next<void (*)(void*, void*, int)>("_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
-    __tsan_release(&g_queuedCalls);
+    handOver(receiver);
     real(receiver, event, priority);
 }
 
 }  // extern "C"
 
 namespace {
-// Qt calls this before it delivers any event.
+// Qt calls this before it delivers any event, in the thread delivering it.
 bool beforeDelivery(void**) {
-    __tsan_acquire(&g_queuedCalls);
+    __tsan_acquire(QThread::currentThread());
     return false;  // deliver as usual
 }
 const bool g_registered = QInternal::registerCallback(QInternal::EventNotifyCallback, beforeDelivery);
