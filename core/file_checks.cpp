@@ -84,8 +84,8 @@ bool nameShapeOk(const std::string& name) {
     return true;
 }
 
-// "<temporary>.lock" or "<temporary>.XXXXXX", six random letters (digits
-// taken too: the library's alphabet is its own business).
+// "<temporary>.lock" or "<temporary>.XXXXXX": six random characters, which
+// the library draws from letters; digits are taken too.
 bool settingsLibraryFile(const std::string& name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || !FileOps::isTemporaryName(name.substr(0, dot))) return false;
