@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QList>
 
+#include <algorithm>
+#include <cctype>
+
 namespace FileCheck {
 
 bool jsonNestingWithin(const QByteArray& text, int maxDepth) {
@@ -69,20 +72,42 @@ void discard(const std::string& devicePath, const std::string& why) {
     FileOps::removeDurably(devicePath);
 }
 
-bool storedNameOk(const std::string& name) {
+namespace {
+
+bool nameShapeOk(const std::string& name) {
     if (name.empty() || name.size() > kNameMax || name == "." || name == "..") return false;
     for (char c : name) {
         const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                         c == '_' || c == '-';
         if (!ok) return false;
     }
-    return !FileOps::isTemporaryName(name);
+    return true;
+}
+
+// "<temporary>.lock" or "<temporary>.XXXXXX": six random characters, which
+// the library draws from letters; digits are taken too.
+bool settingsLibraryFile(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || !FileOps::isTemporaryName(name.substr(0, dot))) return false;
+    const std::string tail = name.substr(dot + 1);
+    if (tail == "lock") return true;
+    return tail.size() == 6 &&
+           std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+}  // namespace
+
+bool storedNameOk(const std::string& name) { return nameShapeOk(name) && !FileOps::isTemporaryName(name); }
+
+bool leftByCutWrite(const QString& folder, const std::string& name) {
+    return FileOps::isTemporaryName(name) ||
+           (folder == QLatin1String(kSettingsFolder) && settingsLibraryFile(name));
 }
 
 bool listable(const QString& folder, const QString& name) {
     const std::string n = QFile::encodeName(name).toStdString();
-    if (folder == QLatin1String("/data") || folder.startsWith(QLatin1String("/data/"))) return storedNameOk(n);
-    return !FileOps::isTemporaryName(n);
+    const bool own = folder == QLatin1String("/data") || folder.startsWith(QLatin1String("/data/"));
+    return (!own || nameShapeOk(n)) && !leftByCutWrite(folder, n);
 }
 
 int removeLeftTemporaries() {
@@ -93,7 +118,7 @@ int removeLeftTemporaries() {
         while (it.hasNext()) {
             it.next();
             const std::string name = QFile::encodeName(it.fileName()).toStdString();
-            if (!FileOps::isTemporaryName(name)) continue;
+            if (!leftByCutWrite(QString::fromLatin1(folder), name)) continue;
             const std::string devicePath = std::string(folder) + "/" + name;
             const bool gone = FileOps::removeDurably(devicePath);
             writeLogMsg(WARNING, devicePath + " left unfinished by a write that was cut off; " +

@@ -35,20 +35,30 @@ long long fileSize(const std::string& devicePath);
 // Removes a file found bad on disk, with a log line saying why.
 void discard(const std::string& devicePath, const std::string& why);
 
-// The one rule for the name of a file the device stores from the wire and
-// lists from its own folders: 1 to 64 characters, each a letter, a digit,
-// ".", "_" or "-", not "." or "..", and not a temporary name
-// (FileOps::isTemporaryName). Names on a USB stick are the operator's and
-// are only kept from being temporary names.
+// The one rule for the name of a file the device stores from the wire: 1 to
+// 64 characters, each a letter, a digit, ".", "_" or "-", not "." or "..",
+// and not a name the start would remove from the folders such files go to
+// (FileOps::isTemporaryName).
 constexpr size_t kNameMax = 64;
 bool storedNameOk(const std::string& name);
 // Whether a list of the folder (a device path) shows the file: in the
-// device's own folders ("/data/...") a name storedNameOk takes, elsewhere
-// (a USB stick) any name but a temporary one.
+// device's own folders ("/data/...") a name of storedNameOk's shape, and
+// never one a cut-off write left there (leftByCutWrite). Names on a USB
+// stick are the operator's and are only kept from being such names.
 bool listable(const QString& folder, const QString& name);
 
+// The settings folder. The settings store hands its temporary to the
+// settings library (QSettings), which locks it as "<temporary>.lock" and
+// rewrites it through "<temporary>.XXXXXX" (six random characters); a cut
+// leaves them.
+constexpr const char* kSettingsFolder = "/data/configs";
+// True for a file name that a write cut off left in the folder (a device
+// path): in every folder the writer's temporary, in the settings folder also
+// the library's files beside one. Anything else there is someone's file.
+bool leftByCutWrite(const QString& folder, const std::string& name);
+
 // Every folder under "/data" the program writes files into.
-constexpr const char* kWrittenFolders[] = {"/data",           "/data/configs",     "/data/modes",
+constexpr const char* kWrittenFolders[] = {"/data",           kSettingsFolder,     "/data/modes",
                                            "/data/smartmapping", "/data/rcvrecovery", "/data/app",
                                            "/data/vimraqd/log"};
 // Removes the temporary files a write cut off by a power cut or a kill left

@@ -57,18 +57,18 @@ std::string temporaryPathFor(const std::string& devicePath) {
 }
 
 bool isTemporaryName(const std::string& name) {
-    auto digits = [&](size_t& i) {
+    // Only digits and "-" may follow the ".new", so the last one is the one.
+    const size_t at = name.rfind(".new");
+    if (at == std::string::npos || at == 0) return false;
+    size_t i = at + 4;
+    auto digits = [&] {
         const size_t from = i;
         while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) ++i;
         return i > from;
     };
-    for (size_t at = name.find(".new", 1); at != std::string::npos; at = name.find(".new", at + 1)) {
-        size_t i = at + 4;
-        if (!digits(i) || i >= name.size() || name[i] != '-') continue;
-        ++i;
-        if (digits(i) && (i == name.size() || name[i] == '.')) return true;
-    }
-    return false;
+    if (!digits() || i >= name.size() || name[i] != '-') return false;
+    ++i;
+    return digits() && i == name.size();
 }
 
 void setCutBeforeRename(std::function<bool(const std::string&)> cut) {

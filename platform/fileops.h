@@ -15,11 +15,10 @@ bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len
 // The name writeFileAtomic writes beside its place: "<place>.new<pid>-<n>",
 // a host path, unique in the process and across processes.
 std::string temporaryPathFor(const std::string& devicePath);
-// True for a file name (no folder) that a writer left unfinished: one that
-// holds ".new<digits>-<digits>" after its first character, at its end or
-// before a further "." that a library writer adds for its own temporary
-// (QSettings writing such a file leaves "<it>.XXXXXX" and "<it>.lock").
-// Such a file is never a finished one: nothing lists, reads or takes it.
+// True for a file name (no folder) of the shape temporaryPathFor gives:
+// "<name>.new<digits>-<digits>", ending there, <name> not empty. Such a file
+// is never a finished one: nothing lists, reads or takes it. A name that
+// goes on past the digits ("QDFR_hall.new2024-10.qdfile") is none.
 bool isTemporaryName(const std::string& fileName);
 // Test seam: while set, writeFileAtomic asks it before the rename and, when
 // it says true, stops there as a power cut would (the temporary stays, the

@@ -483,8 +483,11 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
                                  std::to_string(nameLen) + " bytes (at most " + std::to_string(PcFile::MaxName) + ")");
         return status(out, cap, ReplyStatus::BadArgument);
     }
-    // Taken whole: a name cut at a NUL would pass checks the full one fails.
-    const std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
+    // NULs at the end are a PC's padding of the field and dropped; any other
+    // NUL stays, so the checks refuse it: a name cut there would pass checks
+    // the full one fails.
+    std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
+    while (!name.empty() && name.back() == '\0') name.pop_back();
     const std::string path = filePathFor(type, name);
     // Which check refused it goes to the log: the PC only sees status 1.
     // An alias file is a few KiB: a larger one is refused before buffering.

@@ -96,10 +96,19 @@ TEST(StartUp, RemovesWhatAKilledUpgradeOrWriteLeftAndLogsIt) {
     const QStringList left = {"/data/ram_device_info.new4242-0",  "/data/modes/custom_mode3.new4242-1",
                               "/data/smartmapping/QDFR7.new4242-2", "/data/rcvrecovery/QDFX.new77-0",
                               "/data/configs/alias.json.new9-12",   "/data/configs/tcpip.ini.new9-13.Ab3dEf",
-                              "/data/app/zrvK57N.new5-0",          "/data/vimraqd/log/x.new1-1"};
-    // Whole files, some named near the pattern, stay.
-    const QStringList kept = {"/data/smartmapping/QDFR7", "/data/smartmapping/QDFR8.new", "/data/modes/x.new1-",
-                              "/data/configs/notes.new"};
+                              "/data/configs/tcpip.ini.new9-14.lock", "/data/app/zrvK57N.new5-0",
+                              "/data/vimraqd/log/x.new1-1"};
+    // Whole files, some named near the pattern, stay: a scan file and a
+    // recovery file an older build named so, a package copied in, and a
+    // lock's name outside the settings folder.
+    const QStringList kept = {"/data/smartmapping/QDFR7",
+                              "/data/smartmapping/QDFR8.new",
+                              "/data/modes/x.new1-",
+                              "/data/configs/notes.new",
+                              "/data/smartmapping/QDFR_hall.new2024-10.qdfile",
+                              "/data/rcvrecovery/QDFX.new2025-3.bak",
+                              "/data/app/K57.new2024-10.ZRV",
+                              "/data/smartmapping/QDFR1.new7-1.lock"};
     for (const QString& f : left + kept) ASSERT_TRUE(put(f, f.endsWith("QDFR7.new4242-2") ? 2097152 : 64)) << qPrintable(f);
     const ProgramNetwork net;
     QProcess app;

@@ -1,5 +1,7 @@
 // Device paths under the root, and the whole-file replace every persisted
 // file relies on.
+#include "core/file_checks.h"
+#include "core/logMsg.h"
 #include "platform/fileops.h"
 #include "support/test_env.h"
 
@@ -108,12 +110,68 @@ TEST_F(RootAndFiles, AWriteCutBeforeItsRenameLeavesATemporaryKnownByItsName) {
     EXPECT_TRUE(FileOps::isTemporaryName(names[1].toStdString())) << qPrintable(names[1]);
     EXPECT_EQ(readHostFile(hostPath("/data/modes/") + names[1].toStdString()), "new");
 
-    for (const char* yes : {"ram_device_info.new12-0", "a.new1-2", "tcpip.ini.new9-13.Ab3dEf", "QDFR1.new7-1.lock",
-                            "x.new0-0", "a.new1-2.new"})
+    // The writer's names end at the serial; a name going on past it is
+    // someone's file (a scan file of an older build, a stick package).
+    for (const char* yes : {"ram_device_info.new12-0", "a.new1-2", "x.new0-0", "QDFR_hall.new2024-10", "a.new1-2.new3-4"})
         EXPECT_TRUE(FileOps::isTemporaryName(yes)) << yes;
     for (const char* no : {".new1-2", "a.new12", "a.new-3", "a.new12-3x", "a.new12-", "anew1-2", "a.NEW1-2",
-                           "QDFR8.new", "a.new1_2", "a.new1-2x.b", "custom_mode3"})
+                           "QDFR8.new", "a.new1_2", "a.new1-2x.b", "custom_mode3", "QDFR_hall.new2024-10.qdfile",
+                           "QDFX.new2025-3.bak", "K57.new2024-10.ZRV", "tcpip.ini.new9-13.Ab3dEf", "QDFR1.new7-1.lock",
+                           "a.new1-2.new", "a.new1-2-3", "a.new1--2"})
         EXPECT_FALSE(FileOps::isTemporaryName(no)) << no;
+}
+
+// The start removes what the writers leave, folder by folder, and nothing
+// else; a list shows what stays and the upload check takes what it keeps.
+TEST_F(RootAndFiles, TheStartRemovesWhatTheWritersLeaveAndNothingElse) {
+    const struct {
+        const char* folder;
+        const char* name;
+        bool removed;
+    } rows[] = {
+        {"/data/smartmapping", "QDFR1.new12-3", true},
+        {"/data/smartmapping", "QDFR_hall.new2024-10.qdfile", false},
+        {"/data/smartmapping", "QDFR1.new12-3.lock", false},
+        {"/data/smartmapping", "QDFR1.new12-3.AbCdEf", false},
+        {"/data/rcvrecovery", "QDFX.new2025-3.bak", false},
+        {"/data/rcvrecovery", "QDFX.new812-3", true},
+        {"/data/app", "K57.new2024-10.ZRV", false},
+        {"/data/modes", "custom_mode3.new4-1.lock", false},
+        {"/data", "ram_device_info.new12-0", true},
+        {"/data", "ram_device_info.new12-0.AbCdEf", false},
+        {"/data/vimraqd/log", "mwrEnglneLog.new1-1", true},
+        // The settings library's lock and rewrite beside the store's
+        // temporary, in the settings folder alone.
+        {"/data/configs", "tcpip.ini.new9-13", true},
+        {"/data/configs", "tcpip.ini.new9-13.lock", true},
+        {"/data/configs", "tcpip.ini.new9-13.AbCdEf", true},
+        {"/data/configs", "tcpip.ini.new9-13.AbCdE", false},
+        {"/data/configs", "tcpip.ini.new9-13.AbCdEfG", false},
+        {"/data/configs", "tcpip.ini.new9-13.AbC3Ef", true},
+        {"/data/configs", "tcpip.ini.new9-13.AbC_Ef", false},
+        {"/data/configs", "tcpip.ini.new9-13.locks", false},
+        {"/data/configs", "tcpip.ini.lock", false},
+        {"/data/configs", "tcpip.ini.AbCdEf", false},
+        {"/data/configs", "notes.new9-13x.lock", false},
+    };
+    for (const auto& row : rows) {
+        const std::string path = std::string(row.folder) + "/" + row.name;
+        ASSERT_TRUE(FileOps::writeFileAtomic(path, QByteArray("x"))) << path;
+    }
+    int removed = 0;
+    for (const auto& row : rows) removed += row.removed ? 1 : 0;
+    EXPECT_EQ(FileCheck::removeLeftTemporaries(), removed);
+    const std::string log = readHostFile(hostPath(kLogFile));
+    for (const auto& row : rows) {
+        const std::string path = std::string(row.folder) + "/" + row.name;
+        EXPECT_EQ(FileOps::exists(path), !row.removed) << path;
+        EXPECT_EQ(log.find(path + " left unfinished") != std::string::npos, row.removed) << path;
+        EXPECT_EQ(FileCheck::listable(QString::fromLatin1(row.folder), QString::fromLatin1(row.name)), !row.removed)
+            << path;
+        if (std::string(row.folder) == "/data/smartmapping") {
+            EXPECT_EQ(FileCheck::storedNameOk(row.name), !row.removed) << path;
+        }
+    }
 }
 
 }  // namespace

@@ -333,20 +333,35 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
          {std::string("../../etc/passwd"), std::string("QDFR x.qdfile"), std::string("QDFR$(reboot)"),
           std::string("QDFR;rm -rf"), std::string("scan.qdfile"), std::string(""), std::string(".."),
           std::string("QDFR") + std::string(61, 'a'),
-          // A NUL: what a C string keeps of the name is not what was checked.
-          std::string("QDFR\0/../../x", 13), std::string("QDFR1\0", 6), std::string("../QDFR\0x/QDFR1", 15),
-          // Names of files a cut-off write leaves, which nothing may take.
-          std::string("QDFR1.new12-3"), std::string("QDFR1.qdfile.new0-0"), std::string("QDFR1.new7-1.lock"),
+          // A NUL before another byte: what a C string keeps of the name is
+          // not what was checked. Only NULs at the end are padding.
+          std::string("QDFR\0/../../x", 13), std::string("QDFR1\0x", 7), std::string("../QDFR\0x/QDFR1", 15),
+          std::string("QDFR1\0\0x\0\0", 9), std::string("\0QDFR1", 6), std::string("\0\0\0", 3),
+          // Names of files a cut-off write leaves, which nothing may take,
+          // padded or not.
+          std::string("QDFR1.new12-3"), std::string("QDFR1.qdfile.new0-0"), std::string("QDFR1.new12-3\0\0", 15),
           std::string("QDFR\xC3\xA9"), std::string("QDFR\n1")}) {
         EXPECT_EQ(start({PcFile::ScanFile, name, c, {}}, 10), Bad) << name;
     }
     EXPECT_EQ(QDir(QString::fromStdString(hostPath(PcFile::ScanDir))).entryList(QDir::Files | QDir::Hidden),
               QStringList{});
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find("name \"QDFR?/../../x\""), std::string::npos);
-    // Names near the temporary pattern that are none.
-    EXPECT_EQ((Vals{send({PcFile::ScanFile, "QDFR1.new12", c, {}}), send({PcFile::ScanFile, "QDFR1.new-3", c, {}}),
-                    send({PcFile::ScanFile, "QDFR1.new12-3x", c, {}})}),
-              (Vals{Ok, Ok, Ok}));
+    // Names near the temporary pattern that are none: the writer's names
+    // end at the serial, and a name going on past it is the PC's own (the
+    // start keeps such files in the scan folder).
+    for (const char* near : {"QDFR1.new12", "QDFR1.new-3", "QDFR1.new12-3x", "QDFR_hall.new2024-10.qdfile",
+                             "QDFR1.new7-1.lock", "QDFR1.new7-1.AbCdEf"}) {
+        EXPECT_EQ(send({PcFile::ScanFile, near, c, {}}), Ok) << near;
+        EXPECT_EQ(stored(std::string(PcFile::ScanDir) + "/" + near), c) << near;
+    }
+    // A name field padded with NULs stores the name before them.
+    for (const std::string& padded : {std::string("QDFR2\0", 6), std::string("QDFR3\0\0\0", 8),
+                                      std::string("QDFR4") + std::string(PcFile::MaxName - 5, '\0')}) {
+        EXPECT_EQ(send({PcFile::ScanFile, padded, c, {}}), Ok) << padded.size() << " bytes";
+        const std::string name = padded.substr(0, 5);
+        EXPECT_EQ(stored(std::string(PcFile::ScanDir) + "/" + name), c) << name;
+    }
+    EXPECT_EQ(QDir(QString::fromStdString(hostPath(PcFile::ScanDir))).entryList(QDir::Files | QDir::Hidden).size(), 9);
     // A directory part is dropped; the base name alone decides.
     EXPECT_EQ(send({PcFile::ScanFile, "../../QDFR1.qdfile", c, {}}), Ok);
     EXPECT_TRUE(FileOps::exists("/data/smartmapping/QDFR1.qdfile"));

@@ -187,15 +187,17 @@ protected:
 
 TEST_F(UsbListTest, ListingKeepsToThePackageRule) {
     using UsbPackages::scan;
-    // "f.new12-3.ZRV": what a writer cut off leaves, never a package.
-    stickFiles("ZRV-K46", {"a.ZRV", "b.zrv", "c.ZRVZK", "d.ZRV.bak", ".e.ZRV", "ZRV", "f.new12-3.ZRV"});
+    // "K57.new2024-10.ZRV" goes on past where a writer's temporary ends:
+    // a package like any other.
+    stickFiles("ZRV-K46", {"a.ZRV", "b.zrv", "c.ZRVZK", "d.ZRV.bak", ".e.ZRV", "ZRV", "K57.new2024-10.ZRV"});
     QDir().mkpath(QString::fromStdString(hostPath("/mnt/usb1/ZRV-K46/x.ZRV")));
     ASSERT_EQ(symlink(hostPath("/mnt/usb1/ZRV-K46/a.ZRV").c_str(), hostPath("/mnt/usb1/ZRV-K46/l.ZRV").c_str()), 0);
     UsbPackages::Listing l = scan("ZRV-K46");
     QStringList names = l.paths;
     names.sort();
-    EXPECT_EQ(names, (QStringList{"/mnt/usb1/ZRV-K46/a.ZRV", "/mnt/usb1/ZRV-K46/c.ZRVZK"}));
-    EXPECT_EQ((Vals{l.highlight[0], l.highlight[1], l.zrvCount}), (Vals{1, 1, 1}));
+    EXPECT_EQ(names, (QStringList{"/mnt/usb1/ZRV-K46/K57.new2024-10.ZRV", "/mnt/usb1/ZRV-K46/a.ZRV",
+                                  "/mnt/usb1/ZRV-K46/c.ZRVZK"}));
+    EXPECT_EQ((Vals{l.highlight[0] + l.highlight[1] + l.highlight[2], l.zrvCount}), (Vals{2, 2}));
 
     // Two "ZRV" and one "ZRVZK": the first "ZRV" in directory order and the
     // "ZRVZK" are highlighted.

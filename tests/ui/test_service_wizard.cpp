@@ -31,18 +31,21 @@ TEST_F(ScanFileListTest, NamesThatAreScanFiles) {
 TEST_F(ScanFileListTest, DeviceFilesComeFirstPlainFilesOnly) {
     touchFiles("/mnt/usb1", {"s1.qdfile", "S2.QDFILE", "notes.txt"});
     // Beside them what writes cut off before their renames left, on the
-    // device and (as a library writer names its own) on the stick, and a
-    // name the device never stores.
-    touchFiles("/data/smartmapping", {"QDFR01", "d1.qdfile", "d2.bin", "QDFR01.new4242-7", "QDFR 02.qdfile"});
-    touchFiles("/mnt/usb1", {"s3.new17-0.qdfile"});
+    // device and on the stick, a name the device never stores, and names
+    // that go on past where a temporary's ends (an older build's scan file).
+    touchFiles("/data/smartmapping",
+               {"QDFR01", "d1.qdfile", "d2.bin", "QDFR01.new4242-7", "QDFR 02.qdfile", "QDFR_hall.new2024-10.qdfile"});
+    touchFiles("/mnt/usb1", {"QDFR9.new17-0", "s3.new17-0.qdfile"});
     QDir().mkpath(QString::fromStdString(hostPath("/mnt/usb1/folder.qdfile")));
     ASSERT_EQ(symlink(hostPath("/mnt/usb1/s1.qdfile").c_str(), hostPath("/mnt/usb1/link.qdfile").c_str()), 0);
     const ScanFiles::Listing l = ScanFiles::list();
-    EXPECT_EQ(l.fromDevice, 2);
-    QStringList device = l.paths.mid(0, 2), stick = l.paths.mid(2);
+    EXPECT_EQ(l.fromDevice, 3);
+    QStringList device = l.paths.mid(0, 3), stick = l.paths.mid(3);
     device.sort();
-    EXPECT_EQ(device, (QStringList{"/data/smartmapping/QDFR01", "/data/smartmapping/d1.qdfile"}));
-    EXPECT_EQ(stick, (QStringList{"/mnt/usb1/s1.qdfile"}));
+    stick.sort();
+    EXPECT_EQ(device, (QStringList{"/data/smartmapping/QDFR01", "/data/smartmapping/QDFR_hall.new2024-10.qdfile",
+                                   "/data/smartmapping/d1.qdfile"}));
+    EXPECT_EQ(stick, (QStringList{"/mnt/usb1/s1.qdfile", "/mnt/usb1/s3.new17-0.qdfile"}));
     // Neither folder there: nothing, and no page beyond the first.
     QDir(QString::fromStdString(hostPath("/data/smartmapping"))).removeRecursively();
     QDir(QString::fromStdString(hostPath("/mnt/usb1"))).removeRecursively();
