@@ -28,6 +28,15 @@ namespace {
 int g_signalPipe[2] = {-1, -1};
 QtMessageHandler g_previousHandler = nullptr;
 
+// The console is often left in the middle of a line (the debug prints end
+// without a newline, a terminal echoes "^C"): the line that says why the
+// program stops starts on one of its own. The log file gets the line alone.
+void stopLine(_LogType level, const std::string& text) {
+    std::fputc('\n', stdout);
+    writeLogMsg(level, text);
+    std::fflush(stdout);
+}
+
 extern "C" void onSignal(int sig) {
     const int saved = errno;
     const char b = char(sig);
@@ -43,7 +52,7 @@ void onMessage(QtMsgType type, const QMessageLogContext& context, const QString&
     else
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     if (type == QtWarningMsg && text.startsWith(QLatin1String("The X11 connection broke"))) {
-        writeLogMsg(WARNING, "display lost: stopping");
+        stopLine(WARNING, "display lost: stopping");
         AppShutdown::stopWorkersAndPersist();
         std::fflush(nullptr);
         std::_Exit(0);
@@ -77,7 +86,7 @@ void watchSignals() {
         char b = 0;
         while (::read(g_signalPipe[0], &b, 1) == 1) {
         }
-        writeLogMsg(INFO, std::string("signal ") + std::to_string(int(b)) + ": stopping");
+        stopLine(INFO, "signal " + std::to_string(int(b)) + ": stopping");
         QCoreApplication::quit();
     });
 }

@@ -549,14 +549,15 @@ const Command kCommands[] = {
     {"flash-erase", "START MODE COUNT", 0x70, 3, 3, "erases COUNT blocks of the video processor's serial flash",
      "START is a 4 KiB block number; MODE 0 erases 4 KiB blocks, 1 32 KiB, 2 64 KiB (START\n"
      "aligned to the block size); the range must end within the 32 MiB flash. Waits 3 s\n"
-     "per block for the answer. Example: flash-erase 16 0 1 erases 0x10000-0x10FFF.",
+     "per block for the answer. The fonts and the OSD bitmap lie below 0x10D4000; above\n"
+     "it the flash is free. Example: flash-erase 6144 0 1 erases 0x1800000-0x1800FFF.",
      cmdFlashErase},
     {"flash-write", "ADDRESS FILE", 0x71, 2, 2, "writes FILE into the serial flash at ADDRESS",
      "Sent in 1024-byte pieces. The flash is not erased first: erase the range with\n"
-     "flash-erase before, or the bytes come back wrong.",
+     "flash-erase before, or the bytes come back wrong. Example: flash-write 0x1800000 my.bin",
      cmdFlashWrite},
     {"flash-read", "ADDRESS LENGTH FILE", 0x72, 3, 3, "reads LENGTH bytes of the serial flash into FILE",
-     "Read in 1024-byte pieces. Example: flash-read 0x10000 1024 back.bin", cmdFlashRead},
+     "Read in 1024-byte pieces. Example: flash-read 0x1800000 1024 back.bin", cmdFlashRead},
 };
 
 const Command* findCommand(const std::string& name) {

@@ -214,6 +214,16 @@ TEST_F(UsbUpgradeTest, FpgaImageIsErasedWrittenVerifiedAndTheFpgaRestarts) {
     stick({128, 0x7652, {upkg::fpga(1, upkg::fpgaImage(image), {24, 10, 20, 0, 0, 1})}});
     run();
     EXPECT_EQ((Vals{touches(1), resetsOf(1), m->usb_grade_failed()}), (Vals{0, 0, 0}));
+
+    // Not a release: written, and that FPGA reset. The log numbers the FPGAs
+    // 1 and 2, as the bring-up lines and the device information do.
+    stick({0, 0x7652, {upkg::fpga(1, upkg::fpgaImage(image), {24, 10, 20, 0, 0, 1})}});
+    run();
+    EXPECT_EQ(resetsOf(1), 1);
+    const std::string log = readHostFile(hostPath(kLogFile));
+    EXPECT_NE(log.find("USB upgrade: FPGA 1 image written; FPGA reset\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("USB upgrade: FPGA 2 image written; FPGA reset\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("USB upgrade: FPGA 0 "), std::string::npos) << log;
 }
 
 TEST_F(UsbUpgradeTest, FpgaImageThatLiesAboutItsLengthErasesNothing) {

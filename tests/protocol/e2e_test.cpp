@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <sys/socket.h>
@@ -219,8 +220,21 @@ TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
     EXPECT_EQ(client(udp() + QStringList{"word-read", "2178"}, &out), 0);
     EXPECT_EQ(out, "71");
     ASSERT_EQ(client(udp() + QStringList{"word-write", "2178", "72"}), 0);
+    // Stored: the console was left in the middle of the image file's debug
+    // line, which ends without a newline.
+    EXPECT_TRUE(waitFor([&] { return persistedWord(RamOffset::CONTRAST) == 72; }, 10000));
     EXPECT_EQ(endWith(SIGINT), 0);
     EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 72);
+
+    // Each stop line starts a line of the console of its own.
+    QFile console(m_root.filePath("program.out"));
+    ASSERT_TRUE(console.open(QIODevice::ReadOnly));
+    const QByteArray text = console.readAll();
+    for (const char* line : {"signal 15: stopping\n", "signal 2: stopping\n"}) {
+        const int at = text.indexOf(line);
+        ASSERT_GT(at, 0) << line;
+        EXPECT_EQ(text[at - 1], '\n') << text.mid(std::max(0, at - 40), 80).toStdString();
+    }
 }
 
 TEST_F(EndToEnd, LosingTheDisplayEndsWithStatusZeroAndTheLastChangeOnDisk) {

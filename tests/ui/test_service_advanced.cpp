@@ -262,7 +262,7 @@ TEST_F(AdvancedPageTest, LanguageButtonsRelabelAndTheCurrentOneRaisesNothing) {
     EXPECT_EQ(persisted(LANGUAGE), 3);
 
     // A language written over the protocol reaches the dialog through the
-    // refresh.
+    // refresh, the marks of the open languages tab included.
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
         live().setByte(LANGUAGE, 1);
@@ -270,6 +270,8 @@ TEST_F(AdvancedPageTest, LanguageButtonsRelabelAndTheCurrentOneRaisesNothing) {
     applied();
     EXPECT_EQ(ui->label_title->text(), "Advanced Settings");
     EXPECT_EQ(ui->Button_self_recovery->text(), "Restore");
+    EXPECT_EQ((QStringList{radio(ui->Button_vn), radio(ui->Button_english), radio(ui->Button_chinese)}),
+              (QStringList{"unchecked.png", "checked.png", "unchecked.png"}));
 }
 
 // ---------------------------------------------------------------- factory
@@ -362,6 +364,10 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
     EXPECT_EQ((Vals{g_language.load()}), (Vals{0}));
     EXPECT_EQ(ui->label_title->text(), "高级设置");
     EXPECT_EQ(persisted(BRIGHTNESS), 100);
+    // Back on the languages tab, the factory language is the one marked.
+    page->on_Button_language_clicked();
+    EXPECT_EQ((QStringList{radio(ui->Button_chinese), radio(ui->Button_english)}),
+              (QStringList{"checked.png", "unchecked.png"}));
     EXPECT_EQ(page->highlightedReset()->styleSheet().left(28), "background-color:#4777FF;col");
 }
 

@@ -179,12 +179,7 @@ void AdvancedOption::on_Button_other_clicked() {
 
 void AdvancedOption::on_Button_factory_clicked() {
     if (!showSubPage(4, ui->Button_factory)) return;
-    QPushButton* langs[5] = {ui->Button_chinese, ui->Button_english, ui->Button_ru, ui->Button_vn, ui->Button_tn};
-    const int current = ShellText::language();
-    for (int k = 0; k < 5; ++k) {
-        langs[k]->setIcon(picture(k == current ? "checked.png" : "unchecked.png"));
-        langs[k]->setIconSize(QSize(32, 32));
-    }
+    markLanguage(ShellText::language());
     // The marks show the word as the video processor manager holds it now.
     u32 fonts = 0;
     if (c331_manage* c = c331_manage::p_c331_manage)
@@ -195,6 +190,14 @@ void AdvancedOption::on_Button_factory_clicked() {
     for (int k = 0; k < 6; ++k)
         ui->fontMark[k]->setPixmap(QPixmap(ShellText::picture(
             QString::fromLatin1(fonts & (1u << bitOf[k]) ? "osd_yes.bmp" : "osd_no.bmp"))));
+}
+
+void AdvancedOption::markLanguage(int current) {
+    QPushButton* langs[5] = {ui->Button_chinese, ui->Button_english, ui->Button_ru, ui->Button_vn, ui->Button_tn};
+    for (int k = 0; k < 5; ++k) {
+        langs[k]->setIcon(picture(k == current ? "checked.png" : "unchecked.png"));
+        langs[k]->setIconSize(QSize(32, 32));
+    }
 }
 
 void AdvancedOption::setTab(QPushButton* active, QPushButton* other, QFrame* bar, int barX) {
@@ -444,8 +447,7 @@ void AdvancedOption::setLanguage(int n) {
         p->live_image.setByte(LANGUAGE, u8(n));
         mgr->raise_apply(1);
     }
-    QPushButton* langs[5] = {ui->Button_chinese, ui->Button_english, ui->Button_ru, ui->Button_vn, ui->Button_tn};
-    for (int k = 0; k < 5; ++k) langs[k]->setIcon(picture(k == n ? "checked.png" : "unchecked.png"));
+    markLanguage(n);
     g_language.store(u8(n));
     language_changed();
 }
@@ -523,7 +525,12 @@ void AdvancedOption::syncUpdate(int code) {
     ZrvRamPara* p = model();
     if (!p) return;
     const bool language = p->ZrvLanguageChanged() != 0;
-    if (language) language_changed();
+    if (language) {
+        language_changed();
+        // A language written by the PC or by a factory reset: the marks of
+        // the languages tab show it too, not the one chosen before.
+        markLanguage(ShellText::language());
+    }
 
     bool audioChanged;
     {

@@ -108,6 +108,8 @@ private:
     void setTab(QPushButton* active, QPushButton* other, QFrame* bar, int barX);
     void setAutoLock(u32 ticks);
     void setLanguage(int n);
+    // The radio marks of the languages tab: the given language marked.
+    void markLanguage(int current);
     void setEffect(bool fade);
     void setPointToPoint(bool on);
     // Factory reset k (1 to 3): 2 keeps image bytes 896 to 1375, 3 resets the
