@@ -3,6 +3,7 @@
 #include "core/JsonParse.h"
 #include "core/config_engine.h"
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
@@ -328,6 +329,8 @@ TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
 }
 
 TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
+    // A second apart, so each refusal's line is logged whole.
+    ManualClock& clock = useManualClock();
     const Bytes c = content(10);
     for (const std::string& name :
          {std::string("../../etc/passwd"), std::string("QDFR x.qdfile"), std::string("QDFR$(reboot)"),
@@ -338,6 +341,7 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
           // Names of files a cut-off write leaves, which nothing may take.
           std::string("QDFR1.new12-3"), std::string("QDFR1.qdfile.new0-0"), std::string("QDFR1.new7-1.lock"),
           std::string("QDFR\xC3\xA9"), std::string("QDFR\n1")}) {
+        clock.advanceMs(LineLimiter::kPeriodMs);
         EXPECT_EQ(start({PcFile::ScanFile, name, c, {}}, 10), Bad) << name;
     }
     EXPECT_EQ(QDir(QString::fromStdString(hostPath(PcFile::ScanDir))).entryList(QDir::Files | QDir::Hidden),
@@ -417,6 +421,58 @@ TEST_F(FileTransfer, AnAliasFileIsRefusedExactlyWhenItsReaderWouldRemoveItAndEve
         EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
 }
 
+TEST_F(FileTransfer, TenSecondsOfRefusedTransfersLogAFewDozenLinesAndEveryRefusalIsCounted) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    writeLogMsg(INFO, "the log's first line");
+    const std::string before = readHostFile(hostPath(kLogFile));
+    const Bytes c = content(10);
+    // Each millisecond for 10 s: an unknown type, a scan file's bad name, a
+    // length of 0, and a start whose end comes with no data.
+    for (u64 t = 0; t < 10000; ++t) {
+        clock.setMs(t);
+        start({77, "a.bin", c, {}}, 10);
+        start({PcFile::ScanFile, "scan.qdfile", c, {}}, 10);
+        start({PcFile::ScanFile, "QDFR1", c, {}}, 0);
+        start({PcFile::ScanFile, "QDFR2", c, {}}, 10);
+        end();
+    }
+    clock.setMs(10000);
+    deal.writeDueRefusalCounts();
+    // A burst after a quiet second, held when the program stops.
+    for (u64 t = 12000; t < 12003; ++t) {
+        clock.setMs(t);
+        start({77, "a.bin", c, {}}, 10);
+    }
+    deal.writeHeldRefusalCounts();
+
+    const std::string after = readHostFile(hostPath(kLogFile));
+    ASSERT_EQ(after.compare(0, before.size(), before), 0) << "the log lost lines";
+    std::vector<std::string> lines;
+    for (size_t at = before.size(); at < after.size();) {
+        const size_t eol = after.find('\n', at);
+        const std::string line = after.substr(at, eol - at);
+        lines.push_back(line.substr(line.find("# PELKMSG # ") + 12));
+        at = eol + 1;
+    }
+    // The first of each burst whole, then a count at each second: 999 at
+    // 1 s (1 ms to 999 ms), 1000 at each later second.
+    const std::string kinds[] = {"unknown type", "name", "length", "length arrived"};
+    std::vector<std::string> want = {
+        "file transfer refused: type 77, unknown type 77",
+        "file transfer refused: type 13, name \"scan.qdfile\" (a scan file's name starts with QDFR and holds letters, "
+        "digits, '.', '_', '-', no temporary name)",
+        "file transfer refused: type 13, length 0 (1 to 5242880)",
+        "file transfer refused: length, 0 of 10 bytes arrived for /data/smartmapping/QDFR2"};
+    for (int second = 1; second <= 10; ++second)
+        for (const std::string& kind : kinds)
+            want.push_back("file transfer refused: " + std::string(second == 1 ? "999" : "1000") + " more for " + kind +
+                           " in the last second");
+    want.push_back("file transfer refused: type 77, unknown type 77");
+    want.push_back("file transfer refused: 2 more for unknown type in the last second");
+    EXPECT_EQ(lines, want);
+}
+
 TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteForByte) {
     auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
     const std::string menu = R"({"name":"m","osdcount":0,"oactcount":0})";
@@ -424,12 +480,18 @@ TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteFo
     writeHostFile(hostPath(PcFile::OsdMenuPath), menu);
     writeHostFile(hostPath(PcFile::AliasPath), alias);
     // Each with its right digest: text whose brackets pair but that is no
-    // JSON, no "namelist", a kind's member without an id.
-    EXPECT_EQ((Vals{send({PcFile::OsdMenu, "omenu.json", bytes("welcome {to the hall}"), {}}),
-                    send({PcFile::OsdMenu, "omenu.json", bytes(R"({"name":"m" "osdcount":1})"), {}}),
-                    send({PcFile::AliasFile, "alias.json", bytes(R"({"name list":{"crop":[]}})"), {}}),
-                    send({PcFile::AliasFile, "alias.json",
-                          bytes(R"({"namelist":{"crop":{"left":{"valid":"on","name":"Stage"}}}})"), {}})}),
+    // JSON, no "namelist", a kind's member without an id; a second apart,
+    // so each refusal's line is logged whole.
+    ManualClock& clock = useManualClock();
+    auto later = [&](const Transfer& t) {
+        clock.advanceMs(LineLimiter::kPeriodMs);
+        return send(t);
+    };
+    EXPECT_EQ((Vals{later({PcFile::OsdMenu, "omenu.json", bytes("welcome {to the hall}"), {}}),
+                    later({PcFile::OsdMenu, "omenu.json", bytes(R"({"name":"m" "osdcount":1})"), {}}),
+                    later({PcFile::AliasFile, "alias.json", bytes(R"({"name list":{"crop":[]}})"), {}}),
+                    later({PcFile::AliasFile, "alias.json",
+                           bytes(R"({"namelist":{"crop":{"left":{"valid":"on","name":"Stage"}}}})"), {}})}),
               (Vals{Bad, Bad, Bad, Bad}));
     EXPECT_EQ(stored(PcFile::OsdMenuPath), bytes(menu));
     EXPECT_EQ(stored(PcFile::AliasPath), bytes(alias));
