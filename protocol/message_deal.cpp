@@ -790,7 +790,12 @@ u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {
     if (!unicast(ip) || !maskOk || !unicast(gw))
         return status(out, cap, ReplyStatus::BadArgument);
     ConfigEngine* ce = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
-    if (!ce->write_network(quad(ip), quad(mask), quad(gw))) return status(out, cap, ReplyStatus::Busy);
+    // A settings file that cannot be read is refused for good; a write that
+    // failed may pass on a retry.
+    ConfigEngine::WriteFault fault = ConfigEngine::WriteFault::None;
+    if (!ce->write_network(quad(ip), quad(mask), quad(gw), &fault))
+        return status(out, cap,
+                      fault == ConfigEngine::WriteFault::Unreadable ? ReplyStatus::BadArgument : ReplyStatus::Busy);
     Utils::initIPAddress();
     if (ZrvRamPara* p = model()) p->test_signal(1);
     return status(out, cap, ReplyStatus::Ok);

@@ -15,10 +15,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMutexLocker>
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -624,6 +627,51 @@ TEST_F(CommandDispatch, NetworkSetupStoresAndAppliesOnlySaneAddresses) {
     }
     EXPECT_TRUE(board().simShell().commands().empty());
     EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.0.0.7");
+}
+
+// A settings file that is there but cannot be read (an I/O error of the
+// flash) would be rewritten holding only the request's three keys: the
+// request fails with status 1 and the file is left. A missing one starts
+// empty.
+TEST_F(CommandDispatch, NetworkSetupOverASettingsFileThatCannotBeReadFailsAndLeavesIt) {
+    const QString host = QString::fromStdString(hostPath(ConfigEngine::kIniFile));
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        std::function<bool()> left;  // the file is as it was made
+        u8 status;
+    } rows[] = {
+        {"a folder in its place", [&] { QDir().mkpath(host); }, [&] { return QFileInfo(host).isDir(); }, Bad},
+        {"a file whose reads fail", [&] { QFile::link("/proc/self/mem", host); },
+         [&] { return QFileInfo(host).symLinkTarget() == "/proc/self/mem"; }, Bad},
+        {"missing", [] {}, [] { return true; }, Ok},
+    };
+    for (const auto& row : rows) {
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine* c = ConfigEngine::pInstance();
+        FileOps::removePath(ConfigEngine::kIniFile);
+        row.make();
+        board().simShell().clear();
+        m_codes.clear();
+        const size_t logged = readHostFile(hostPath(kLogFile)).size();
+        EXPECT_EQ(replyStatus(call(PcCmd::NetworkSetup, {10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1})), row.status)
+            << row.what;
+        const bool told = readHostFile(hostPath(kLogFile))
+                              .find("settings: /data/configs/tcpip.ini cannot be read; not rewritten", logged) !=
+                          std::string::npos;
+        EXPECT_EQ(told, row.status != Ok) << row.what;
+        EXPECT_TRUE(row.left()) << row.what;
+        if (row.status == Ok) {
+            QSettings ini(host, QSettings::IniFormat);
+            EXPECT_EQ(ini.allKeys(), (QStringList{"config/GateWay", "config/IPAddress", "config/SubNetMask"}));
+            continue;
+        }
+        EXPECT_EQ(c->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.1.199") << row.what;
+        EXPECT_TRUE(board().simShell().commands().empty()) << row.what;
+        EXPECT_TRUE(m_codes.empty()) << row.what;
+        FileOps::removePath(ConfigEngine::kIniFile);
+    }
 }
 
 // A power cut at any write of a network request leaves, at the next start,
