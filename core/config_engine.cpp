@@ -28,22 +28,37 @@ QString iniHostPath(const QString& devicePath) { return Root::qpath(devicePath);
 bool isEmptyValue(const QVariant& v) { return !v.isValid() || v.toString().isEmpty(); }
 
 // True when the INI file at the device path may be handed to QSettings,
-// which reads it whole and takes whatever it finds.
-bool iniUsable(const char* devicePath) {
+// which reads it whole and takes whatever it finds. unreadable, when given,
+// tells a file that is there but cannot be read (an I/O error) from one
+// that holds no settings.
+bool iniUsable(const char* devicePath, bool* unreadable = nullptr) {
+    if (unreadable) *unreadable = false;
     const long long size = FileCheck::fileSize(devicePath);
     if (size < 0 || size > FileCheck::kIniMax) return false;
     QByteArray text;
-    return FileOps::readFile(devicePath, text) && FileCheck::iniShapeOk(text);
+    if (!FileOps::readFile(devicePath, text)) {
+        if (unreadable) *unreadable = true;
+        return false;
+    }
+    return FileCheck::iniShapeOk(text);
 }
 
 // Sets the keys in the INI file at the device path in one rewrite.
 // QSettings formats the text in a scratch copy beside the file, under a
 // temporary name, and the result replaces the file whole: a power cut then
 // leaves the old file or the new one, never some keys of a change without
-// the others. A missing file starts empty.
-bool storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& values) {
+// the others. A missing file starts empty; one that is there but cannot be
+// read is left as it is, since a rewrite would hold only these keys.
+ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& values) {
+    using Fault = ConfigEngine::WriteFault;
     QByteArray text;
-    FileOps::readFile(devicePath, text);
+    if (!FileOps::readFile(devicePath, text)) {
+        if (FileOps::exists(devicePath)) {
+            writeLogMsg(ERROR, std::string("settings: ") + devicePath + " cannot be read; not rewritten");
+            return Fault::Unreadable;
+        }
+        text.clear();
+    }
     const QString scratch = QFile::decodeName(FileOps::temporaryPathFor(devicePath).c_str());
     QFile copy(scratch);
     bool ok = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) && copy.write(text) == text.size();
@@ -59,7 +74,7 @@ bool storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& val
     ok = ok && copy.error() == QFileDevice::NoError;
     copy.close();
     QFile::remove(scratch);
-    return ok && FileOps::writeFileAtomic(devicePath, text);
+    return ok && FileOps::writeFileAtomic(devicePath, text) ? Fault::None : Fault::NotWritten;
 }
 
 }  // namespace
@@ -69,9 +84,16 @@ ConfigEngine::ConfigEngine() { buildItems(); }
 void ConfigEngine::buildItems() {
     const QString file = QString::fromLatin1(kIniFile);
     FileOps::makeDirs("/data/configs");
-    // A settings file that is not one is replaced by the defaults below.
-    if (FileCheck::fileSize(kIniFile) >= 0 && !iniUsable(kIniFile))
-        FileCheck::discard(kIniFile, "not a settings file of at most 64 KiB");
+    // A settings file that is not one is replaced by the defaults below; one
+    // that cannot be read may hold good settings and is left for a later
+    // start, the built-in values serving this one.
+    bool unreadable = false;
+    if (FileCheck::fileSize(kIniFile) >= 0 && !iniUsable(kIniFile, &unreadable)) {
+        if (unreadable)
+            writeLogMsg(ERROR, std::string("settings: ") + kIniFile + " cannot be read; built-in values used");
+        else
+            FileCheck::discard(kIniFile, "not a settings file of at most 64 KiB");
+    }
     // Synchronous writes for the settings file, where the file system has
     // them (a first start creates the file with its first default below).
     struct Def {
@@ -114,7 +136,7 @@ void ConfigEngine::buildItems() {
             m_items.push_back(item);
         }
     }
-    if (!defaults.isEmpty() && !storeIni(kIniFile, defaults))
+    if (!defaults.isEmpty() && storeIni(kIniFile, defaults) != WriteFault::None)
         writeLogMsg(ERROR, std::string("settings: the defaults cannot be written to ") + kIniFile);
     FileOps::setSyncFlag(kIniFile);
 }
@@ -199,7 +221,7 @@ bool ConfigEngine::write_loader_keys() {
     }
     FileOps::makeDirs("/data/configs");
     return storeIni(kLoaderIni, {{QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderApp)},
-                                 {QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N")}});
+                                 {QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N")}}) == WriteFault::None;
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
@@ -212,7 +234,11 @@ bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, const QVarian
     return write_config_variants({{id, value}});
 }
 
-bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values) {
+bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values,
+                                         WriteFault* fault) {
+    WriteFault spare;
+    WriteFault& why = fault ? *fault : spare;
+    why = WriteFault::NotWritten;
     QMutexLocker lock(&m_mutex);
     QList<QPair<QString, QVariant>> stored;
     for (const auto& v : values) {
@@ -221,14 +247,15 @@ bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigNam
         if (!item.noSave) stored.append({item.key, v.second});
     }
     // Every item lives in the one settings file.
-    if (!stored.isEmpty() && !storeIni(kIniFile, stored)) return false;
+    why = stored.isEmpty() ? WriteFault::None : storeIni(kIniFile, stored);
+    if (why != WriteFault::None) return false;
     for (const auto& v : values) m_items[size_t(v.first)].value = v.second;
     return true;
 }
 
-bool ConfigEngine::write_network(const QString& ip, const QString& mask, const QString& gateway) {
+bool ConfigEngine::write_network(const QString& ip, const QString& mask, const QString& gateway, WriteFault* fault) {
     return write_config_variants(
-        {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}});
+        {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}}, fault);
 }
 
 // ------------------------------------------------------------------ network

@@ -59,12 +59,20 @@ public:
     // Sets the value and writes it to the INI file at once. Safe from any
     // thread. Returns false for an unknown id or a failed write.
     bool write_config_variant(ConfigItem::ConfigName id, const QVariant& value);
+    // Why a write did not reach the INI file.
+    enum class WriteFault {
+        None,
+        Unreadable,  // the file is there but cannot be read: it is left as it is
+        NotWritten,  // an unknown id, or the rewrite failed
+    };
     // Sets several values in one rewrite of the INI file: after a power cut
     // the file holds all of them or none (the address, mask and gateway of
-    // one request belong together). A failed write changes no value.
-    bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values);
+    // one request belong together). A failed write changes no value; fault,
+    // when given, tells why it failed.
+    bool write_config_variants(const QList<QPair<ConfigItem::ConfigName, QVariant>>& values,
+                               WriteFault* fault = nullptr);
     // The Ethernet address, mask and gateway together, as above.
-    bool write_network(const QString& ip, const QString& mask, const QString& gateway);
+    bool write_network(const QString& ip, const QString& mask, const QString& gateway, WriteFault* fault = nullptr);
 
     static constexpr const char* kIniFile = "/data/configs/tcpip.ini";
     static constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";

@@ -108,6 +108,10 @@ void fpga_manage::SmartMapping_deal() {
     case 1:
         p.cards_on_port = get_port_card_num(p.port);
         if (p.cards_on_port == 0) {
+            // Nothing was set up: the operator must not read the end as done.
+            writeLogMsg(WARNING, "fpga: quick set-up of port LED" + std::to_string(p.port + 1) +
+                                     ": no cards on it; nothing sent");
+            m_job_failed = true;
             p.setStep(4);
         } else if (p.card_index >= p.cards_on_port) {
             p.port = line_type.port;

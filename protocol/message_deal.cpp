@@ -479,8 +479,8 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     const u32 total = rd32(d + 1);
     const u32 nameLen = req.dataLength() - 21;
     if (nameLen > PcFile::MaxName) {
-        writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", name of " +
-                                 std::to_string(nameLen) + " bytes (at most " + std::to_string(PcFile::MaxName) + ")");
+        refuse(NameSize, "type " + std::to_string(type) + ", name of " + std::to_string(nameLen) + " bytes (at most " +
+                             std::to_string(PcFile::MaxName) + ")");
         return status(out, cap, ReplyStatus::BadArgument);
     }
     // NULs at the end are a PC's padding of the field and dropped; any other
@@ -494,16 +494,21 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax)
                      : type == PcFile::OsdMenu ? u32(FileCheck::kOsdMenuMax)
                                                : PcFile::MaxLength;
+    Refusal check = kRefusals;
     std::string refusal;
-    if (filePathFor(type, "QDFR").empty())
+    if (filePathFor(type, "QDFR").empty()) {
+        check = Type;
         refusal = "unknown type " + std::to_string(type);
-    else if (path.empty())
+    } else if (path.empty()) {
+        check = Name;
         refusal = "name \"" + printable(name) +
                   "\" (a scan file's name starts with QDFR and holds letters, digits, '.', '_', '-', no temporary name)";
-    else if (total == 0 || total > most)
+    } else if (total == 0 || total > most) {
+        check = Length;
         refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(most) + ")";
-    if (!refusal.empty()) {
-        writeLogMsg(WARNING, "file transfer refused: type " + std::to_string(type) + ", " + refusal);
+    }
+    if (check != kRefusals) {
+        refuse(check, "type " + std::to_string(type) + ", " + refusal);
         m_file = ZrvFileDeal{};
         return status(out, cap, ReplyStatus::BadArgument);
     }
@@ -536,25 +541,24 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     ZrvFileDeal done = std::move(m_file);
     m_file = ZrvFileDeal{};
     if (done.received != done.total) {
-        writeLogMsg(WARNING, "file transfer refused: length, " + std::to_string(done.received) + " of " +
-                                 std::to_string(done.total) + " bytes arrived for " + done.path);
+        refuse(Arrived, "length, " + std::to_string(done.received) + " of " + std::to_string(done.total) +
+                            " bytes arrived for " + done.path);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     MD5 md5(done.data.constData(), u32(done.data.size()));
     if (std::memcmp(md5.digest(), done.md5, 16) != 0) {
-        writeLogMsg(WARNING, "file transfer refused: digest, MD5 " + md5.toString() + " does not match for " +
-                                 done.path);
+        refuse(Digest, "digest, MD5 " + md5.toString() + " does not match for " + done.path);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     // A file its reader would remove on first use is refused here, while the
     // stored one is still whole: taking it would lose the good file.
     std::string shape;
     if (done.type == PcFile::AliasFile && !alias_file_well_formed(done.data.toStdString(), &shape)) {
-        writeLogMsg(WARNING, "file transfer refused: alias file shape, " + shape);
+        refuse(AliasShape, "alias file shape, " + shape);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     if (done.type == PcFile::OsdMenu && !c331_osd::omenu_text_usable(done.data, &shape)) {
-        writeLogMsg(WARNING, "file transfer refused: OSD menu " + shape);
+        refuse(OsdMenu, "OSD menu " + shape);
         return status(out, cap, ReplyStatus::BadArgument);
     }
     m_file = std::move(done);
@@ -563,6 +567,48 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     m_file = ZrvFileDeal{};
     if (code == ReplyStatus::Ok) write_file_end(type);
     return status(out, cap, code);
+}
+
+namespace {
+// What each count line names; the level of the check's lines.
+struct RefusalKind {
+    const char* check;
+    _LogType level;
+};
+constexpr RefusalKind kRefusalKinds[] = {
+    {"name size", WARNING}, {"unknown type", WARNING}, {"name", WARNING},       {"length", WARNING},
+    {"length arrived", WARNING}, {"digest", WARNING}, {"alias file shape", WARNING}, {"OSD menu", WARNING},
+    {"no room", WARNING},   {"space", ERROR},
+};
+}  // namespace
+
+void message_deal::refuse(Refusal check, const std::string& why) {
+    static_assert(sizeof kRefusalKinds / sizeof kRefusalKinds[0] == kRefusals, "a name for each check");
+    m_refusals[check].occur([&] { writeLogMsg(kRefusalKinds[check].level, "file transfer refused: " + why); },
+                            [&](u64 n) { writeRefusalCount(check, n); });
+}
+
+void message_deal::writeRefusalCount(Refusal check, u64 n) {
+    if (n == 0) return;
+    writeLogMsg(kRefusalKinds[check].level, "file transfer refused: " + std::to_string(n) + " more for " +
+                                                kRefusalKinds[check].check + " in the last second");
+}
+
+void message_deal::writeDueRefusalCounts() {
+    for (u8 k = 0; k < kRefusals; ++k) writeRefusalCount(Refusal(k), m_refusals[k].takeDue());
+}
+
+int message_deal::msUntilRefusalCountDue() {
+    int soonest = -1;
+    for (LineLimiter& l : m_refusals) {
+        const int ms = l.msUntilDue();
+        if (ms >= 0 && (soonest < 0 || ms < soonest)) soonest = ms;
+    }
+    return soonest;
+}
+
+void message_deal::writeHeldRefusalCounts() {
+    for (u8 k = 0; k < kRefusals; ++k) writeRefusalCount(Refusal(k), m_refusals[k].takeAll());
 }
 
 std::string message_deal::cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes) {
@@ -606,7 +652,7 @@ u8 message_deal::storeFile() {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         const std::string fault = cardFileRoomFault(path, u64(data.size()), freeBytesAt(path));
         if (!fault.empty()) {
-            writeLogMsg(WARNING, "file transfer refused: no room for " + path + ", " + fault);
+            refuse(Room, "no room for " + path + ", " + fault);
             return ReplyStatus::Busy;
         }
     }
@@ -631,8 +677,8 @@ u8 message_deal::storeFile() {
     // The new file is written beside the old one before the rename.
     const QStorageInfo disk(Root::qpath(QString::fromStdString(path.substr(0, slash))));
     if (disk.isValid() && disk.bytesAvailable() < data.size()) {
-        writeLogMsg(ERROR, "file transfer refused: space, " + std::to_string(disk.bytesAvailable()) +
-                               " bytes free for " + std::to_string(data.size()) + " of " + path);
+        refuse(Space, "space, " + std::to_string(disk.bytesAvailable()) + " bytes free for " +
+                          std::to_string(data.size()) + " of " + path);
         return ReplyStatus::Busy;
     }
     if (!FileOps::writeFileAtomic(path, data)) {
@@ -747,7 +793,12 @@ u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {
     if (!unicast(ip) || !maskOk || !unicast(gw))
         return status(out, cap, ReplyStatus::BadArgument);
     ConfigEngine* ce = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
-    if (!ce->write_network(quad(ip), quad(mask), quad(gw))) return status(out, cap, ReplyStatus::Busy);
+    // A settings file that cannot be read is refused for good; a write that
+    // failed may pass on a retry.
+    ConfigEngine::WriteFault fault = ConfigEngine::WriteFault::None;
+    if (!ce->write_network(quad(ip), quad(mask), quad(gw), &fault))
+        return status(out, cap,
+                      fault == ConfigEngine::WriteFault::Unreadable ? ReplyStatus::BadArgument : ReplyStatus::Busy);
     Utils::initIPAddress();
     if (ZrvRamPara* p = model()) p->test_signal(1);
     return status(out, cap, ReplyStatus::Ok);

@@ -4,6 +4,7 @@
 // the handlers one at a time, because the file transfer in progress and the
 // flashes exist once.
 #include "core/global.h"
+#include "core/line_limiter.h"
 #include "protocol/protocol_phy.h"
 
 #include <QByteArray>
@@ -165,6 +166,15 @@ public:
     // State of the transfer, for tests.
     const ZrvFileDeal& fileState() const { return m_file; }
 
+    // A PC may send refused file transfers as fast as they are answered:
+    // each check's refusals are logged as one line for the first of a burst
+    // and then one count a second (see LineLimiter). The links' threads
+    // write the counts that fell due, waiting at most
+    // msUntilRefusalCountDue() (-1: none held); the stop writes what is held.
+    void writeDueRefusalCounts();
+    int msUntilRefusalCountDue();
+    void writeHeldRefusalCounts();
+
 private:
     using Handler = u32 (message_deal::*)(const Cmd_Frame& req, u8* out, u32 cap);
     // Each handler writes its reply from frame byte 10 (status first) into
@@ -193,7 +203,14 @@ private:
     // Stores the checked file; status code.
     u8 storeFile();
 
+    // The checks that refuse a file transfer, each counted on its own.
+    enum Refusal : u8 { NameSize, Type, Name, Length, Arrived, Digest, AliasShape, OsdMenu, Room, Space, kRefusals };
+    // Logs "file transfer refused: <why>" or counts it.
+    void refuse(Refusal check, const std::string& why);
+    void writeRefusalCount(Refusal check, u64 n);
+
     QMutex m_dispatch;
     std::array<Handler, 256> m_table{};
     ZrvFileDeal m_file;
+    std::array<LineLimiter, kRefusals> m_refusals;
 };

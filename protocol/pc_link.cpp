@@ -65,6 +65,13 @@ void PcLink::stopThread() {
     m_run.store(false);
     wake();
     if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+    logNoCardPath(m_noCardPath.takeAll());
+}
+
+void PcLink::logNoCardPath(u64 n) {
+    if (n == 0) return;
+    writeLogMsg(WARNING, std::to_string(n) + " more frames for the receiving cards dropped on link " +
+                             std::to_string(m_id) + " in the last second");
 }
 
 void PcLink::wake() {
@@ -81,8 +88,13 @@ int PcLink::waitEvents(pollfd* fds, int count, int boundMs) {
     all[count] = pollfd{m_wakeFd, POLLIN, 0};
     // Without a wake descriptor a stop is seen at the latest after 100 ms.
     int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
-    if (boundMs >= 0 && (timeout < 0 || boundMs < timeout)) timeout = boundMs;
+    // The counts of lines held back fall due with no frame to bring them.
+    message_deal* deal = message_deal::pInstance();
+    for (const int due : {boundMs, deal->msUntilRefusalCountDue(), m_noCardPath.msUntilDue()})
+        if (due >= 0 && (timeout < 0 || due < timeout)) timeout = due;
     const int r = ::poll(all, nfds_t(count + 1), timeout);
+    deal->writeDueRefusalCounts();
+    logNoCardPath(m_noCardPath.takeDue());
     if (r < 0) return errno == EINTR ? 0 : -1;
     for (int i = 0; i < count; ++i) fds[i].revents = all[i].revents;
     int ready = r;
@@ -125,10 +137,7 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
                     writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
                                              ": no receiving-card path");
                 },
-                [this](u64 n) {
-                    writeLogMsg(WARNING, std::to_string(n) + " more frames for the receiving cards dropped on link " +
-                                             std::to_string(m_id) + " in the last second");
-                });
+                [this](u64 n) { logNoCardPath(n); });
             return;
         }
         hook.send(frame, length, [this] {

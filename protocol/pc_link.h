@@ -113,6 +113,8 @@ protected:
 
 private:
     void clearPassPort();
+    // The count line of frames for the cards dropped without a path.
+    void logNoCardPath(u64 n);
 
     const u8 m_id;
     const u32 m_recordSize;

@@ -1,7 +1,11 @@
 #include "core/config_engine.h"
+#include "core/logMsg.h"
 #include "core/utils.h"
 #include "support/test_env.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <cstring>
@@ -63,6 +67,26 @@ TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 0);
     EXPECT_FALSE(readHostFile(hostPath(kLoaderIni)).empty());
+}
+
+// A settings file that is there but cannot be read (an I/O error of the
+// flash; here a link to a file whose every read fails) may hold good
+// settings: it is neither removed nor rewritten, and a write fails.
+TEST_F(ConfigTest, ASettingsFileThatCannotBeReadIsLeftAsItIs) {
+    const QString host = QString::fromStdString(hostPath(kIniFile));
+    QDir().mkpath(QFileInfo(host).path());
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), host));
+    ConfigEngine* c = ConfigEngine::pInstance();
+    EXPECT_EQ(g_port, 5005u) << "the built-in values serve";
+    ConfigEngine::WriteFault fault = ConfigEngine::WriteFault::None;
+    EXPECT_FALSE(c->write_config_variants({{ConfigItem::TcpPort, 6000}}, &fault));
+    EXPECT_EQ(fault, ConfigEngine::WriteFault::Unreadable);
+    EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
+    EXPECT_EQ(QFileInfo(host).symLinkTarget(), QStringLiteral("/proc/self/mem"));
+    const std::string log = readHostFile(hostPath(kLogFile));
+    EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read; built-in values used"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read; not rewritten"), std::string::npos) << log;
 }
 
 TEST_F(ConfigTest, WritesReachTheFileAtOnce) {

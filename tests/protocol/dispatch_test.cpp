@@ -3,6 +3,7 @@
 #include "core/JsonParse.h"
 #include "core/config_engine.h"
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
@@ -14,10 +15,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMutexLocker>
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -328,6 +332,8 @@ TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
 }
 
 TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
+    // A second apart, so each refusal's line is logged whole.
+    ManualClock& clock = useManualClock();
     const Bytes c = content(10);
     for (const std::string& name :
          {std::string("../../etc/passwd"), std::string("QDFR x.qdfile"), std::string("QDFR$(reboot)"),
@@ -341,6 +347,7 @@ TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
           // padded or not.
           std::string("QDFR1.new12-3"), std::string("QDFR1.qdfile.new0-0"), std::string("QDFR1.new12-3\0\0", 15),
           std::string("QDFR\xC3\xA9"), std::string("QDFR\n1")}) {
+        clock.advanceMs(LineLimiter::kPeriodMs);
         EXPECT_EQ(start({PcFile::ScanFile, name, c, {}}, 10), Bad) << name;
     }
     EXPECT_EQ(QDir(QString::fromStdString(hostPath(PcFile::ScanDir))).entryList(QDir::Files | QDir::Hidden),
@@ -432,6 +439,58 @@ TEST_F(FileTransfer, AnAliasFileIsRefusedExactlyWhenItsReaderWouldRemoveItAndEve
         EXPECT_NE(log.find(check), std::string::npos) << check << " not in the log:\n" << log;
 }
 
+TEST_F(FileTransfer, TenSecondsOfRefusedTransfersLogAFewDozenLinesAndEveryRefusalIsCounted) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    writeLogMsg(INFO, "the log's first line");
+    const std::string before = readHostFile(hostPath(kLogFile));
+    const Bytes c = content(10);
+    // Each millisecond for 10 s: an unknown type, a scan file's bad name, a
+    // length of 0, and a start whose end comes with no data.
+    for (u64 t = 0; t < 10000; ++t) {
+        clock.setMs(t);
+        start({77, "a.bin", c, {}}, 10);
+        start({PcFile::ScanFile, "scan.qdfile", c, {}}, 10);
+        start({PcFile::ScanFile, "QDFR1", c, {}}, 0);
+        start({PcFile::ScanFile, "QDFR2", c, {}}, 10);
+        end();
+    }
+    clock.setMs(10000);
+    deal.writeDueRefusalCounts();
+    // A burst after a quiet second, held when the program stops.
+    for (u64 t = 12000; t < 12003; ++t) {
+        clock.setMs(t);
+        start({77, "a.bin", c, {}}, 10);
+    }
+    deal.writeHeldRefusalCounts();
+
+    const std::string after = readHostFile(hostPath(kLogFile));
+    ASSERT_EQ(after.compare(0, before.size(), before), 0) << "the log lost lines";
+    std::vector<std::string> lines;
+    for (size_t at = before.size(); at < after.size();) {
+        const size_t eol = after.find('\n', at);
+        const std::string line = after.substr(at, eol - at);
+        lines.push_back(line.substr(line.find("# PELKMSG # ") + 12));
+        at = eol + 1;
+    }
+    // The first of each burst whole, then a count at each second: 999 at
+    // 1 s (1 ms to 999 ms), 1000 at each later second.
+    const std::string kinds[] = {"unknown type", "name", "length", "length arrived"};
+    std::vector<std::string> want = {
+        "file transfer refused: type 77, unknown type 77",
+        "file transfer refused: type 13, name \"scan.qdfile\" (a scan file's name starts with QDFR and holds letters, "
+        "digits, '.', '_', '-', no temporary name)",
+        "file transfer refused: type 13, length 0 (1 to 5242880)",
+        "file transfer refused: length, 0 of 10 bytes arrived for /data/smartmapping/QDFR2"};
+    for (int second = 1; second <= 10; ++second)
+        for (const std::string& kind : kinds)
+            want.push_back("file transfer refused: " + std::string(second == 1 ? "999" : "1000") + " more for " + kind +
+                           " in the last second");
+    want.push_back("file transfer refused: type 77, unknown type 77");
+    want.push_back("file transfer refused: 2 more for unknown type in the last second");
+    EXPECT_EQ(lines, want);
+}
+
 TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteForByte) {
     auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
     const std::string menu = R"({"name":"m","osdcount":0,"oactcount":0})";
@@ -439,12 +498,18 @@ TEST_F(FileTransfer, AFileItsReaderWouldRemoveIsRefusedAndTheStoredOneKeptByteFo
     writeHostFile(hostPath(PcFile::OsdMenuPath), menu);
     writeHostFile(hostPath(PcFile::AliasPath), alias);
     // Each with its right digest: text whose brackets pair but that is no
-    // JSON, no "namelist", a kind's member without an id.
-    EXPECT_EQ((Vals{send({PcFile::OsdMenu, "omenu.json", bytes("welcome {to the hall}"), {}}),
-                    send({PcFile::OsdMenu, "omenu.json", bytes(R"({"name":"m" "osdcount":1})"), {}}),
-                    send({PcFile::AliasFile, "alias.json", bytes(R"({"name list":{"crop":[]}})"), {}}),
-                    send({PcFile::AliasFile, "alias.json",
-                          bytes(R"({"namelist":{"crop":{"left":{"valid":"on","name":"Stage"}}}})"), {}})}),
+    // JSON, no "namelist", a kind's member without an id; a second apart,
+    // so each refusal's line is logged whole.
+    ManualClock& clock = useManualClock();
+    auto later = [&](const Transfer& t) {
+        clock.advanceMs(LineLimiter::kPeriodMs);
+        return send(t);
+    };
+    EXPECT_EQ((Vals{later({PcFile::OsdMenu, "omenu.json", bytes("welcome {to the hall}"), {}}),
+                    later({PcFile::OsdMenu, "omenu.json", bytes(R"({"name":"m" "osdcount":1})"), {}}),
+                    later({PcFile::AliasFile, "alias.json", bytes(R"({"name list":{"crop":[]}})"), {}}),
+                    later({PcFile::AliasFile, "alias.json",
+                           bytes(R"({"namelist":{"crop":{"left":{"valid":"on","name":"Stage"}}}})"), {}})}),
               (Vals{Bad, Bad, Bad, Bad}));
     EXPECT_EQ(stored(PcFile::OsdMenuPath), bytes(menu));
     EXPECT_EQ(stored(PcFile::AliasPath), bytes(alias));
@@ -577,6 +642,51 @@ TEST_F(CommandDispatch, NetworkSetupStoresAndAppliesOnlySaneAddresses) {
     }
     EXPECT_TRUE(board().simShell().commands().empty());
     EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.0.0.7");
+}
+
+// A settings file that is there but cannot be read (an I/O error of the
+// flash) would be rewritten holding only the request's three keys: the
+// request fails with status 1 and the file is left. A missing one starts
+// empty.
+TEST_F(CommandDispatch, NetworkSetupOverASettingsFileThatCannotBeReadFailsAndLeavesIt) {
+    const QString host = QString::fromStdString(hostPath(ConfigEngine::kIniFile));
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        std::function<bool()> left;  // the file is as it was made
+        u8 status;
+    } rows[] = {
+        {"a folder in its place", [&] { QDir().mkpath(host); }, [&] { return QFileInfo(host).isDir(); }, Bad},
+        {"a file whose reads fail", [&] { QFile::link("/proc/self/mem", host); },
+         [&] { return QFileInfo(host).symLinkTarget() == "/proc/self/mem"; }, Bad},
+        {"missing", [] {}, [] { return true; }, Ok},
+    };
+    for (const auto& row : rows) {
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine* c = ConfigEngine::pInstance();
+        FileOps::removePath(ConfigEngine::kIniFile);
+        row.make();
+        board().simShell().clear();
+        m_codes.clear();
+        const size_t logged = readHostFile(hostPath(kLogFile)).size();
+        EXPECT_EQ(replyStatus(call(PcCmd::NetworkSetup, {10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1})), row.status)
+            << row.what;
+        const bool told = readHostFile(hostPath(kLogFile))
+                              .find("settings: /data/configs/tcpip.ini cannot be read; not rewritten", logged) !=
+                          std::string::npos;
+        EXPECT_EQ(told, row.status != Ok) << row.what;
+        EXPECT_TRUE(row.left()) << row.what;
+        if (row.status == Ok) {
+            QSettings ini(host, QSettings::IniFormat);
+            EXPECT_EQ(ini.allKeys(), (QStringList{"config/GateWay", "config/IPAddress", "config/SubNetMask"}));
+            continue;
+        }
+        EXPECT_EQ(c->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.1.199") << row.what;
+        EXPECT_TRUE(board().simShell().commands().empty()) << row.what;
+        EXPECT_TRUE(m_codes.empty()) << row.what;
+        FileOps::removePath(ConfigEngine::kIniFile);
+    }
 }
 
 // A power cut at any write of a network request leaves, at the next start,

@@ -3,6 +3,7 @@
 // program's build folder, or through ZRV_APP_BINARY and ZRV_CLIENT_BINARY.
 #include "frame_helpers.h"
 
+#include "core/line_limiter.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
 #include "protocol/message_deal.h"
@@ -205,6 +206,72 @@ TEST_F(EndToEnd, HostileFramesLeaveTheProgramServing) {
     EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "1060", "2"}), 1);
     EXPECT_EQ(m_proc.state(), QProcess::Running);
     EXPECT_FALSE(QFileInfo::exists(m_root.filePath("etc/QDFRx")));
+}
+
+TEST_F(EndToEnd, AFloodOfRefusedFileStartsLogsAFewLinesAndTheStopWritesTheCountHeld) {
+    ASSERT_TRUE(waitReady());
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = loopback(m_tcpPort);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    const timeval bound{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    Bytes unknownType = {77, 10, 0, 0, 0};
+    unknownType.insert(unknownType.end(), 17, 'a');
+    const Bytes one = encode(makeFrame(PcCmd::FileStart, unknownType));
+    // n refused starts at once; true when each was answered with status 1.
+    auto flood = [&](int n) {
+        Bytes burst;
+        for (int i = 0; i < n; ++i) burst.insert(burst.end(), one.begin(), one.end());
+        if (::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL) != ssize_t(burst.size())) return false;
+        FrameDecoder decoder(4096);
+        Collector replies;
+        u8 buf[4096];
+        while (int(replies.frames.size()) < n) {
+            const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
+            if (got <= 0) return false;
+            replies.feed(decoder, Bytes(buf, buf + got));
+        }
+        for (const Bytes& r : replies.frames)
+            if (replyStatus(r) != ReplyStatus::BadArgument) return false;
+        return true;
+    };
+    const QString logPath = m_root.filePath("data/vimraqd/log/mwrEnglneLog");
+    auto text = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QString();
+    };
+    // Refusals the log tells of: a line each, or the number a count line
+    // gives; and the lines that do.
+    auto told = [](const QString& log, int* lines) {
+        const QRegularExpression count("file transfer refused: (\\d+) more for unknown type in the last second");
+        int n = 0;
+        *lines = 0;
+        for (const QString& line : log.split('\n')) {
+            if (!line.contains("file transfer refused: ")) continue;
+            ++*lines;
+            const QRegularExpressionMatch m = count.match(line);
+            n += m.hasMatch() ? m.captured(1).toInt() : 1;
+        }
+        return n;
+    };
+    int lines = 0;
+    ASSERT_TRUE(flood(300));
+    // The count falls due with no frame to bring it.
+    EXPECT_TRUE(waitFor([&] { return told(text(logPath), &lines) == 300; }, 10000)) << text(logPath).toStdString();
+    // A quiet second ends the burst; the next one's count is still held
+    // when the program stops.
+    QThread::msleep(LineLimiter::kPeriodMs + 100);
+    ASSERT_TRUE(flood(300));
+    ::close(fd);
+    EXPECT_EQ(endWith(SIGTERM), 0);
+    const QString log = text(logPath);
+    EXPECT_EQ(told(log, &lines), 600) << log.toStdString();
+    EXPECT_LE(lines, 12) << log.toStdString();
+    EXPECT_LT(log.lastIndexOf("file transfer refused: "), log.indexOf("worker threads stopped")) << log.toStdString();
+    // The console echoes the log's lines, no more.
+    int echoed = 0;
+    EXPECT_EQ(told(text(m_root.filePath("program.out")), &echoed), 600);
+    EXPECT_EQ(echoed, lines);
 }
 
 TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {

@@ -112,11 +112,6 @@ protected:
         board().simGpio().setLine(GpioName::kFpga0Reset, 1);
         board().simGpio().setLine(GpioName::kFpga1Reset, 1);
     }
-    bool logHas(const std::string& text) {
-        QFile f(QString::fromStdString(hostPath("/data/vimraqd/log/mwrEnglneLog")));
-        if (!f.open(QIODevice::ReadOnly)) return false;
-        return QString::fromUtf8(f.readAll()).contains(QString::fromStdString(text));
-    }
     // What the FPGA thread would report for the running job.
     void progress(int value) { fpga_job_notifier::get().progress(g_send_para.job(), value); }
     u8 jobWord() const { return g_send_para.job(); }

@@ -65,7 +65,7 @@ protected:
     std::vector<int> progress;
 };
 
-TEST_F(WizardRoadTest, QuickSetUpPlacesTheCardsOfLed1) {
+TEST_F(WizardRoadTest, QuickSetUpPlacesTheCardsOfLed1AndFailsVisiblyOnLed5WithoutCards) {
     bringUp(R"({"0": 4})", 4);
     SmartMapping* w = openWizard();
     follow(w);
@@ -85,6 +85,20 @@ TEST_F(WizardRoadTest, QuickSetUpPlacesTheCardsOfLed1) {
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end())) << "no heartbeat expected with answering cards";
+    QApplication::processEvents();
+    EXPECT_EQ(g_tip->kind(), TIP::None);
+
+    // LED5 has no cards: nothing is placed, and the end says so.
+    click(w, "Button_front_3");
+    tile(w, 4)->click();
+    click(w, "Button_next_2");
+    click(w, "Button_send");
+    ASSERT_TRUE(g_qround_bar);
+    ASSERT_TRUE(jobRan(600));
+    QApplication::processEvents();
+    EXPECT_EQ(g_tip->kind(), TIP::Failed);
+    EXPECT_EQ(g_tip->text(), "Sending failed!");
+    EXPECT_TRUE(logHas("quick set-up of port LED5: no cards on it"));
 
     // The back button works again once the job has ended.
     click(w, "Button_back");

@@ -45,6 +45,10 @@ protected:
         ASSERT_EQ(manager->initialize(false), 0);
     }
 
+    bool logHas(const std::string& text) {
+        return readHostFile(hostPath("/data/vimraqd/log/mwrEnglneLog")).find(text) != std::string::npos;
+    }
+
     SmartMapping* openWizard() {
         g_page_focus = PageRegistry::Settings;
         if (!g_option) g_option = new Option();
