@@ -8,9 +8,11 @@
 // and given back; TCP writes, FPGA command blocks and FPGA registers; frames
 // and searches for the receiving cards; the video processor's serial flash),
 // and a quiet half in which the FPGA thread runs the panel's jobs (clicked
-// in turn) and its periodic card search, and a card frame from the 4G line
-// follows each search as soon as it shows. Any report of the thread checker
-// fails the test, and so does a road left unanswered or refused, a panel
+// in turn) and its periodic card search, and a search of the same port from
+// the 4G line follows each search as soon as it shows. Any report of the
+// thread checker fails the test, and so does a road left unanswered or
+// refused, an answer with other data (a flash read, or a card reply from
+// another port, for another command or with another card count), a panel
 // job never seen, or the upgrade's font not found whole in the flash. The
 // figures are printed whether the run passes or not. Built and run only
 // with ZRV_TSAN.
@@ -56,6 +58,14 @@ constexpr int kTurnMs = 6000;  // a busy half, then a quiet one
 constexpr u16 kTcpPort = 5005;
 constexpr u16 kVncPort = 5901;
 constexpr int kReplyMs = 1000;
+// The cards of the board (FPGA, offset of the port's count in the FPGA's
+// parameter area, cards): FPGA 0 ports 0 to 7, FPGA 1 ports 0 and 1.
+struct CardCount {
+    u32 fpga, at;
+    u8 cards;
+};
+constexpr CardCount kCounts[] = {{0, 100, 4}, {0, 102, 0}, {0, 108, 2}, {0, 110, 3}, {0, 560, 0},
+                                 {0, 564, 6}, {0, 568, 2}, {0, 572, 3}, {1, 100, 0}, {1, 102, 6}};
 
 // What came back for a request: its answer with status 0, a refusal (an
 // answer with another status, "Busy" for one), an answer whose data is not
@@ -110,9 +120,11 @@ public:
     bool ok() const { return m_fd >= 0; }
 
     // Sends a frame (check byte included) and returns the first frame back
-    // to the PC with the same command byte; empty when none came in time.
-    Bytes exchange(const Bytes& frame, int ms = kReplyMs) {
+    // to the PC with the same command byte (with anyCommand, the first
+    // frame back to the PC); empty when none came in time.
+    Bytes exchange(const Bytes& frame, int ms = kReplyMs, bool anyCommand = false) {
         const Bytes enc = encode(frame);
+        drain();
         if (m_fd < 0 || ::write(m_fd, enc.data(), enc.size()) != ssize_t(enc.size())) return {};
         const auto until = Steady::now() + milliseconds(ms);
         Bytes reply;
@@ -125,7 +137,8 @@ public:
             const ssize_t n = ::read(m_fd, buf, sizeof buf);
             if (n <= 0) break;
             m_decoder.feed(buf, size_t(n), [&](const u8* f, u32 len) {
-                if (len >= 11 && Frame::destination(f) == Frame::kPc && f[9] == frame[9]) reply.assign(f, f + len);
+                if (reply.empty() && len >= 11 && Frame::destination(f) == Frame::kPc && (anyCommand || f[9] == frame[9]))
+                    reply.assign(f, f + len);
             });
         }
         return reply;
@@ -170,11 +183,27 @@ public:
         put16(d, count);
         return command(PcCmd::RegRead, d, target);
     }
-    // A frame for the receiving cards: any answer counts.
-    Reply cardFrame(const Bytes& frame) { return exchange(frame).empty() ? Reply::Silent : Reply::Ok; }
+    // A frame for the receiving cards and the first card reply back: it must
+    // come from the port asked (byte 7), answer the command asked and, for a
+    // search, give the number of cards on that port (0: any count).
+    Reply cardFrame(const Bytes& frame, u8 port7, u16 cards = 0) {
+        const Bytes r = exchange(frame, kReplyMs, true);
+        if (r.empty()) return Reply::Silent;
+        const bool count = frame[9] != 0x10 || cards == 0 || (r.size() > 13 && (r[11] | r[12] << 8) == cards);
+        return r[7] == port7 && r[9] == frame[9] && r[10] == 0 && count ? Reply::Ok : Reply::Wrong;
+    }
 
 private:
     explicit Wire(int fd) : m_fd(fd) {}
+    // What came after the last exchange's answer (a late reply the program
+    // still sent) is not taken for the next one's.
+    void drain() {
+        u8 buf[4096];
+        pollfd p{m_fd, POLLIN, 0};
+        while (m_fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && ::read(m_fd, buf, sizeof buf) > 0) {
+        }
+        m_decoder = FrameDecoder{65536};
+    }
     static int net(int type, u16 port) {
         const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
         const sockaddr_in a = loopback(port);
@@ -385,12 +414,13 @@ protected:
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral("[config]\nTcpPort=%1\n").arg(kTcpPort).toLatin1());
         ini.close();
-        // Cards behind FPGA 0 ports 0 (the quick set-up's) and 5, and behind
-        // FPGA 1 port 1; a source on HDMI3, whose hot-plug the PC pulls and
-        // gives back, and one on HDMI1.
+        // Cards behind FPGA 0 ports 0 (the quick set-up's), 2, 3, 5, 6 and 7
+        // (every pair of the first port select register), and behind FPGA 1
+        // port 1; a source on HDMI3, whose hot-plug the PC pulls and gives
+        // back, and one on HDMI1.
         QFile board(m_root.filePath("board.json"));
         ASSERT_TRUE(board.open(QIODevice::WriteOnly));
-        board.write(R"({"ports": {"0": 4, "5": 6, "13": 6},
+        board.write(R"({"ports": {"0": 4, "2": 2, "3": 3, "5": 6, "6": 2, "7": 3, "13": 6},
                         "inputs": {"HDMI3": {"width": 1920, "height": 1080},
                                    "HDMI1": {"width": 1280, "height": 720}}})");
         board.close();
@@ -496,9 +526,9 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
 
     std::map<std::string, Count> n;
     for (const char* k : {"udp image writes", "udp user-mode saves", "udp register and image reads",
-                          "udp controller register writes", "udp FPGA register reads", "tcp image writes",
-                          "tcp command blocks", "tcp FPGA register reads", "tcp card register writes",
-                          "4G card searches", "4G card broadcast searches", "4G card frames after a search",
+                          "udp controller register writes", "udp FPGA register reads", "udp card counts (verified)",
+                          "tcp image writes", "tcp command blocks", "tcp FPGA register reads", "tcp card register writes",
+                          "4G card searches", "4G card broadcast searches", "4G card searches after the FPGA's",
                           "flash erases", "flash writes", "flash reads (verified)", "rs485 FPGA register reads"})
         n[k];
 
@@ -512,8 +542,9 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
     // keeps its switch acknowledgement in, and HDMI3's hot-plug pulled and
     // given back (register 160, carried out by the source thread), so the
     // receiver writes its signal summary while the image is read and copied;
-    // and both FPGAs' status and port 0 receive registers, which the card
-    // polls of the 4G line (FPGA 0) and of TCP (FPGA 1) read meanwhile.
+    // both FPGAs' status and port 0 receive registers, which the card polls
+    // of the 4G line (FPGA 0) and of TCP (FPGA 1) read meanwhile; and the
+    // card counts of both FPGAs' ports.
     drivers.emplace_back([&] {
         Wire w = Wire::udp();
         auto hotPlug = Steady::now();
@@ -530,6 +561,19 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
             for (u8 fpga : {1, 2}) {
                 n.at("udp FPGA register reads").add(w.regRead(fpga, 22, 4));
                 n.at("udp FPGA register reads").add(w.regRead(fpga, 129, 17));
+            }
+            // The card counts the FPGA thread's searches keep, from the
+            // second turn on (a quiet half's searches have run): a search
+            // that went nowhere counts its port's cards as 0.
+            if (Steady::now() - start >= milliseconds(kTurnMs)) {
+                for (const auto& [fpga, at, want] : kCounts) {
+                    Bytes read, back;
+                    put32(read, PcRam::FpgaPara + 0x400 * fpga + at);
+                    put32(read, 2);
+                    const Reply r = w.command(PcCmd::RamRead, read, 0, &back);
+                    n.at("udp card counts (verified)")
+                        .add(r == Reply::Ok && back != Bytes{u8(want), 0} ? Reply::Wrong : r);
+                }
             }
             if (Steady::now() - hotPlug > milliseconds(400)) {
                 plugged = !plugged;
@@ -558,17 +602,17 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
             std::lock_guard<std::mutex> turn(cardTurn);
             n.at("tcp card register writes")
                 .add(w.cardFrame(cardFrame({0x05, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x0E, 0x00, 0xA0, 0x00,
-                                            0x10, 0x01, u8(i)})));
+                                            0x10, 0x01, u8(i)}),
+                                 0x0E));
         }
     });
     // The 4G line. Busy half: broadcast searches and searches of FPGA 0
-    // ports 0 and 5; a broadcast's collection takes every card reply until
-    // the next PC frame for the cards, the jobs' too: a single-port search
-    // follows each. Quiet half: a register write to card 1 of FPGA 0 port 0
-    // as soon as the FPGA thread's own search shows, so that the PC frame is
-    // sent while the FPGA thread is still in or just out of its search (a
-    // search of that port would have its answer taken for the FPGA
-    // thread's).
+    // ports 0 (4 cards) and 5 (6 cards); a broadcast's collection takes
+    // every card reply until the next PC frame for the cards, the jobs' too:
+    // a single-port search follows each. Quiet half: a search of FPGA 0 port
+    // 0 as soon as the FPGA thread's own search of that port shows, so that
+    // the PC's frame reaches the ports while the FPGA thread still sends its
+    // searches of the other ports.
     drivers.emplace_back([&] {
         Wire w = Wire::serial(m_root.filePath("dev/ttyS1.pc"));
         auto search = [](u8 port7) {
@@ -579,15 +623,13 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
                 const int seen = frames.count(FrameLog::Search);
                 if (frames.waitBeyond(FrameLog::Search, seen, quiet) && !stop.isSet()) {
                     std::lock_guard<std::mutex> turn(cardTurn);
-                    n.at("4G card frames after a search")
-                        .add(w.cardFrame(cardFrame({0x01, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0xA0, 0x00,
-                                                    0x10, 0x01, u8(i)})));
+                    n.at("4G card searches after the FPGA's").add(w.cardFrame(search(1), 1, 4));
                 }
                 continue;
             }
             std::lock_guard<std::mutex> turn(cardTurn);
-            if (i % 4 == 0) n.at("4G card broadcast searches").add(w.cardFrame(search(0xFF)));
-            n.at("4G card searches").add(w.cardFrame(search(i % 2 ? 6 : 1)));
+            if (i % 4 == 0) n.at("4G card broadcast searches").add(w.cardFrame(search(0xFF), 0xFF));
+            n.at("4G card searches").add(w.cardFrame(search(i % 2 ? 6 : 1), i % 2 ? 6 : 1, i % 2 ? 6 : 4));
         }
     });
     // RS-485: the video processor's serial flash, one block at 24 MiB
@@ -619,7 +661,8 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
     // frame shows on port 0, and then followed until the FPGA thread's next
     // search, which it runs only once no job is left (the page refuses its
     // buttons while a job runs). The quiet halves after them are the card
-    // search's alone.
+    // search's alone: the panel goes on following the searches, as after a
+    // job, so that the stop finds its thread in a job's wait.
     std::atomic<long long> panelEndMs{-1};
     drivers.emplace_back([&] {
         auto job = [&](std::initializer_list<const int*> clicks, FrameLog::Kind kind) {
@@ -638,6 +681,8 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
         if (upgradeClicked && job({at::shortcut, at::nextOrSend, at::nextOrSend, at::nextOrSend}, FrameLog::SetUp) &&
             job({at::curing, at::confirm}, FrameLog::Save))
             job({at::mapping, at::mappingSwitch}, FrameLog::Mapping);
+        while (upgradeClicked && !stop.isSet())
+            frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), 2 * kTurnMs);
         panelEndMs = std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
     });
 
@@ -699,7 +744,8 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
         << "exit " << m_proc.exitCode();
     // Every road was taken and answered: a road may lose one request in ten
     // to a loaded machine, not more; a refusal is an answer, but at most half
-    // of a road's requests may be refused; no answer may carry wrong data.
+    // of a road's requests may be refused; no answer may carry wrong data
+    // (flash reads, and the port, command and card count of card replies).
     EXPECT_TRUE(panelOpen);
     for (auto& [kind, c] : n) {
         EXPECT_GT(c.ok.load(), 0) << kind;
@@ -711,7 +757,8 @@ TEST_F(Stress, EveryRoadAtOnceForHalfAMinuteGivesNoThreadReport) {
     EXPECT_GT(saves, 0);
     EXPECT_GT(mappings, 0);
     EXPECT_TRUE(upgradeWritten) << fontBack.size() << " of " << font.size() << " bytes read back";
-    // The panel's pauses give way to the stop: its thread ends within a
-    // click's pause, not a job's.
+    // The panel's pauses give way to the stop: its thread, still at work
+    // when the stop comes, ends within a click's pause, not a job's.
+    EXPECT_GE(panelEndMs.load() - stopMs, 0) << "the panel's thread ended before the stop";
     EXPECT_LE(panelEndMs.load() - stopMs, 1000);
 }
