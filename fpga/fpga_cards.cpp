@@ -526,6 +526,12 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
 
 void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag) {
     if (port > 15 || fpga > 1) return;
+    // A send is several register steps, and the port select register is
+    // shared by four pairs: a PC frame sent between them would move the
+    // select away, and one of the two frames would go nowhere. One send at a
+    // time under the port lock, held for this port only (its wait for a busy
+    // pair is bounded), so a PC frame waits at most one search send.
+    QMutexLocker lock(&port_mutex);
     const int pair = port / 2;
     write_to_register(port < 8 ? 131 : 147, u8(1 << (pair % 4)), 0, fpga);
     u8 frame[30];

@@ -282,6 +282,8 @@ public:
     // ---- periodic search
     void Search_Card_Cmd();
     void CHECK_search_cmd_status();
+    // Sends one search frame under the port lock: never call it holding
+    // port_mutex (it is not recursive).
     void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag);
 
     // Pass-through and search state.
@@ -379,7 +381,7 @@ public:
     static const u8 RAM1[256];
 
     QMutex shadow_mutex;  // register images, MCU_RAM_EXTEND's screen state
-    QMutex port_mutex;    // receive polls and pass-through frames
+    QMutex port_mutex;    // receive polls and every frame sent on the ports
 
     // Tick stamps and state of the subsystem (words 0-48).
     u32 g_change[49] = {};

@@ -7,7 +7,6 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 
-#include <QMutexLocker>
 
 using namespace card_frame;
 
@@ -219,11 +218,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
     case 0x0D: {
         recovery_identity = rr.screen.identity;
         const u8 port = u8(rr.net.port);
-        {
-            QMutexLocker lock(&port_mutex);
-            check_error_rcv_search_card_cmd(localPort(port), fpgaOfPort(port), rr.screen.identity, 0,
-                                            rr.recovery_files().isEmpty() ? 0 : 1);
-        }
+        // The search takes the port lock itself.
+        check_error_rcv_search_card_cmd(localPort(port), fpgaOfPort(port), rr.screen.identity, 0,
+                                        rr.recovery_files().isEmpty() ? 0 : 1);
         job_progress(13 * 100 / 35);
         p.step_tick = G_timeTicks;
         heartbeat_reset();

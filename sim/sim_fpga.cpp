@@ -185,6 +185,9 @@ void SimFpga::startSend(int pair) {
     const std::vector<uint8_t>& mem = page(uint8_t(3 + 2 * pair));
     std::vector<uint8_t> frame(mem.begin(), mem.begin() + n);
     if (port >= 0 && port < 12 && n == 30 && frame[9] == 0x10) m_pairBitsAtSearch[port] = m_regs[port < 8 ? 131 : 147];
+    // The select register serves four pairs: a start whose pair has no port
+    // selected sends nothing.
+    if (port < 0) logLine("pair " + std::to_string(pair) + " started with no port selected: frame lost");
     m_sent.push({port, frame});
     if (port >= 0 && port < 12) answer(port, frame);
 }
@@ -298,14 +301,23 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     const bool selected = m_gpio.getLine(kSelect[m_index]) == 0;
     const bool command = m_gpio.getLine(kCommand[m_index]) == 1;
     int irq;
+    std::function<void(uint8_t, uint8_t)> hook;
+    uint8_t reg = 0, value = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_hookReg = -1;
         irq = transferLocked(tx, rx, len, selected, command);
+        if (m_hookReg >= 0 && m_regWriteHook) {
+            hook = m_regWriteHook;
+            reg = uint8_t(m_hookReg);
+            value = m_regs[reg];
+        }
     }
     // The line is driven outside the model's lock: the board calls its
     // watchers from setLine.
     const char* line = m_index ? GpioName::kFpga1Irq : GpioName::kFpga0Irq;
     if (irq >= 0 && m_gpio.getLine(line) != irq) m_gpio.setLine(line, irq);
+    if (hook) hook(reg, value);
 }
 
 int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool selected, bool command) {
@@ -340,6 +352,7 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
             return irqLevel();
         }
         writeReg(r, tx[0], m_pending[3]);
+        m_hookReg = r;
         m_regLog.push({r, tx[0], m_pending[3]});
         std::snprintf(text, sizeof text, "reg %u = 0x%02X mask 0x%02X", r, tx[0], m_pending[3]);
         logLine(text);
@@ -483,6 +496,11 @@ void SimFpga::injectReply(int port, const std::vector<uint8_t>& frame) {
         m_rx[port / 2].push_back(frame);
     }
     m_gpio.setLine(m_index ? GpioName::kFpga1Irq : GpioName::kFpga0Irq, 1);
+}
+
+void SimFpga::setRegWriteHook(std::function<void(uint8_t reg, uint8_t value)> hook) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_regWriteHook = std::move(hook);
 }
 
 SimFpga::Card SimFpga::card(int port, int index) const {

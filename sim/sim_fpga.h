@@ -14,7 +14,9 @@
 //
 // Ports: writing a pair's start bit (register 130 or 146, upper nibble)
 // sends the pair's send page (length in its length registers + 1 bytes) to
-// the card chain of the port selected in register 132 or 148. The chains
+// the card chain of the port selected in register 132 or 148 (a start with
+// no port of the pair selected sends nothing and logs "pair N started with
+// no port selected: frame lost" in the write log). The chains
 // come from the scenario's "ports" (0-11 this FPGA's for FPGA 0, 12-23 for
 // FPGA 1). Replies queue per port pair; the head lies in the pair's receive
 // page with its length and ready bit, and the acknowledge bit (register 130
@@ -35,6 +37,7 @@
 #include "sim/sim_ring.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -99,6 +102,11 @@ public:
     void setCorruptReplies(bool on);
     // Puts a frame into a port's receive queue as if a card had sent it.
     void injectReply(int port, const std::vector<uint8_t>& frame);
+    // Called after every register write with the register and the bits it
+    // now holds, outside the model's lock (the writer may still hold its own
+    // bus lock): a test looks at the writer's state between two of its
+    // register steps. An empty function removes the hook.
+    void setRegWriteHook(std::function<void(uint8_t reg, uint8_t value)> hook);
 
     // What the cards of a port hold (tests).
     struct Card {
@@ -153,6 +161,8 @@ private:
     bool m_silent[12] = {};
     std::vector<Card> m_chains[12];
     std::deque<std::vector<uint8_t>> m_rx[6];
+    std::function<void(uint8_t, uint8_t)> m_regWriteHook;
+    int m_hookReg = -1;  // the register the transfer under way wrote
     int m_pairBitsAtSearch[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     SimRing<std::pair<int, std::vector<uint8_t>>> m_sent{kSentKeep};
     SimRing<RegWrite> m_regLog{kRegLogKeep};

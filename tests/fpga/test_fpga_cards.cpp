@@ -210,6 +210,36 @@ TEST_F(FpgaCards, ALateReplyIsNotTakenForTheAnswerToTheNextFrame) {
     EXPECT_EQ(area(0, 564), 6);  // the late reply was still counted
 }
 
+TEST_F(FpgaCards, APcSearchRightAfterTheFpgaThreadsOwnIsAnsweredAndNeitherGoesAstray) {
+    // The FPGA thread's search of FPGA 0 port 5 is five register steps (the
+    // pair's bit of register 131 cleared, port select, length, high length
+    // bits, start). A PC frame for the cards goes out under the port lock:
+    // were the lock free between two of the steps, a link's thread could
+    // move the port select, which ports 0-7 share, and one of the two
+    // frames would go nowhere.
+    TestLink link;
+    int steps = 0, open = 0;
+    fpga[0]->setRegWriteHook([&](u8, u8) {
+        ++steps;
+        if (m->port_mutex.tryLock()) {
+            ++open;
+            m->port_mutex.unlock();
+        }
+    });
+    m->check_error_rcv_search_card_cmd(5, 0, 0, 0, 0);
+    fpga[0]->setRegWriteHook({});
+    EXPECT_EQ((Vals{steps, open}), (Vals{5, 0}));
+    // The PC's search of the same port right after it: both reach port 5,
+    // the FPGA thread's reply counts for the search (pair 2), the PC's
+    // reaches the PC with the port's 6 cards.
+    const Bytes reply = passThrough(link, hex("FE 0F 10 F0 10 AA FF 06 00 10 00 00 00 00 42"));
+    ASSERT_EQ(sent(0).size(), 2u);
+    EXPECT_EQ((Vals{sent(0)[0].first, sent(0)[0].second.size(), sent(0)[1].first, sent(0)[1].second.size()}),
+              (Vals{5, 30, 5, 15}));
+    EXPECT_EQ(reply, encode(hex("10 F0 05 00 10 AA FF 06 00 10 00 06 00 00 B0")));
+    EXPECT_EQ((Vals{m->search_result_mask & 4u, area(0, 564)}), (Vals{4, 6}));
+}
+
 TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
     TestLink link;
     // A frame to a port without cards leaves the link waiting.
