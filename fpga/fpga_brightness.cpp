@@ -87,10 +87,16 @@ void fpga_manage::queue_bright_record(const u8* record, u32 length, u32 gen) {
 void fpga_manage::store_pending_bright(bool now) {
     QMutexLocker lock(&bri_mutex);
     if (!bri_pending.waiting || (!now && Utils::getTimeSpace(bri_pending.tick) < kRecordQuietTicks)) return;
-    // The flash behind an FPGA that was never started is not touched; a
-    // stop leaves the value to the image file, which is newer than the
-    // record at the next start.
-    if (!started(0)) {
+    // The flash behind FPGA 0 is the program's once FPGA 0 was brought up
+    // (until then it may be loading itself from it); a stop before that
+    // leaves the value to the image file, newer than the record at the next
+    // start.
+    bool up;
+    {
+        QMutexLocker shadow(&shadow_mutex);
+        up = m_reg[0][RUN_MARK] == RUNNING;
+    }
+    if (!started(0) || !up) {
         if (now) writeLogMsg(WARNING, "fpga: brightness record not stored, FPGA 0 never started");
         return;
     }

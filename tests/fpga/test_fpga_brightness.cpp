@@ -418,6 +418,9 @@ TEST_F(Brightness, AStopTouchesNoFpgaNeverStartedAndTheChangeComesBackAtTheNextS
             }
         }
         g_fpga_c331_start.store(row.gate ? 1 : 0);
+        if (row.gate) {
+            ASSERT_TRUE(runUntil([&] { return image(0, fpgareg::RUN_MARK) == fpgareg::RUNNING; }, 3000));
+        }
         const Bytes before = rec(FLASH_BRIGHT, 57);
         const int seen[2] = {fpga[0]->commandsSeen(), fpga[1]->commandsSeen()};
         const size_t flashSeen[2] = {flash[0]->commands().size(), flash[1]->commands().size()};
