@@ -254,7 +254,8 @@ void fpga_manage::reload_bright_record() {
         // Acknowledged after the record was made, and not yet stored (a
         // power cut, or a stop before the FPGAs were started): the word is
         // the panel's value, stored in the record's place.
-        writeLogMsg(INFO, "fpga: brightness " + std::to_string(newer) + " % of the image file is newer than the record");
+        writeLogMsg(INFO, "fpga: brightness " + std::to_string(newer) +
+                              " % of the image file is newer than the record: stored in its place");
         queue_panel_record(percent_to_value(u32(newer)), gen);
         std::copy_n(bri_pending.bytes.begin(), sizeof rec, rec);
         valid = true;
