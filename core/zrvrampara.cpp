@@ -150,11 +150,16 @@ ZrvRamPara* ZrvRamPara::pInstance() {
     return p_zrvrampara_config;
 }
 
-bool ZrvRamPara::writeRamFile(const u8* persist) {
+bool ZrvRamPara::writeRamFile(const u8* persist, u32 briGen) {
     LatestFileWriter::Bytes f(RamFile::FILE_SIZE, 0);
     f[0] = RamFile::MARKER;
     f[1] = RamFile::MARKER;
     std::memcpy(&f[RamFile::DATA_OFFSET], persist, PERSIST_LEN);
+    if (briGen != 0) {
+        f[RamFile::BRI_GEN_OFFSET] = RamFile::BRI_GEN_MARK[0];
+        f[RamFile::BRI_GEN_OFFSET + 1] = RamFile::BRI_GEN_MARK[1];
+        for (u32 i = 0; i < 4; ++i) f[RamFile::BRI_GEN_OFFSET + 2 + i] = u8(briGen >> (8 * i));
+    }
     if (m_imageWriter) {
         m_imageWriter->post(std::move(f));  // the writer takes the file mutex
         return true;
@@ -205,6 +210,12 @@ void ZrvRamPara::load() {
             if (u32(f.size()) >= RamFile::DATA_END && b[0] == RamFile::MARKER && b[1] == RamFile::MARKER) {
                 std::memcpy(&live_image.data[PERSIST_BEGIN], b + RamFile::DATA_OFFSET, PERSIST_LEN);
                 loaded = true;
+                const u32 g = RamFile::BRI_GEN_OFFSET;
+                bri_gen = 0;
+                if (u32(f.size()) == RamFile::FILE_SIZE && b[g] == RamFile::BRI_GEN_MARK[0] &&
+                    b[g + 1] == RamFile::BRI_GEN_MARK[1])
+                    bri_gen = u32(b[g + 2]) | u32(b[g + 3]) << 8 | u32(b[g + 4]) << 16 | u32(b[g + 5]) << 24;
+                m_briGenWritten = bri_gen;
             } else {
                 debugPrintf("\n ram_valid = %#x,%#x \n", f.size() > 0 ? b[0] : 0u, f.size() > 1 ? b[1] : 0u);
                 FileOps::removePath(path);
@@ -213,6 +224,7 @@ void ZrvRamPara::load() {
         }
     }
     if (!loaded) {
+        bri_gen = m_briGenWritten = 0;
         if (!writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
         // The defaults go into the image even when the file could not be
         // written: a zeroed image would drive a black, zero-sized wall.
@@ -230,6 +242,8 @@ void ZrvRamPara::load() {
 
     ZrvCropSourceInit();
     shadow_image = live_image;
+    // The generation read belongs to the word read with it.
+    bri_gen_word = bri_gen != 0 ? live_image.word(BRIGHTNESS) : -1;
 
     // Nothing here waits: the links open right after the load, and the
     // files are written whole and renamed, so no pause makes them safer.
@@ -407,18 +421,26 @@ int ZrvRamPara::ram_para_persist(int code) {
     // so a writer's edit is either wholly in it or wholly after it; the
     // shadow becomes exactly what was written, so a later edit still differs.
     PARA_RAM_IMAGE snap;
+    u32 gen;
     {
         QMutexLocker lock(&mgr->mutex);
         copy_live(snap.data, 0, IMAGE_SIZE);
+        // A brightness word changed since the file was written goes into it
+        // with its generation, so the word and the generation never part.
+        if (snap.word(BRIGHTNESS) != shadow_image.word(BRIGHTNESS)) noteBrightnessWord();
+        gen = bri_gen;
     }
-    if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0) return 0;
+    if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0 &&
+        gen == m_briGenWritten)
+        return 0;
     debugPrintf("\n ram_para diffrent !");
-    const bool ok = writeRamFile(&snap.data[PERSIST_BEGIN]);
+    const bool ok = writeRamFile(&snap.data[PERSIST_BEGIN], gen);
     if (!ok) {
         // The shadow keeps the old image so the next signal tries again.
         writeLogMsg(ERROR, "parameter image file cannot be written");
         return 255;
     }
+    m_briGenWritten = gen;
     QMutexLocker lock(&mgr->mutex);
     shadow_image = snap;
     // A save request that came in after step 1 is not carried out yet: the
@@ -439,6 +461,19 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
     QMutexLocker lock(&mutex);
     std::memcpy(&live_image.data[offset], data, len);
     return 0;
+}
+
+void ZrvRamPara::noteBrightnessWord() {
+    const int word = live_image.word(BRIGHTNESS);
+    if (word == bri_gen_word || word == bri_own_word) return;
+    // 24 bits, as the record keeps it; 0 is never a generation.
+    bri_gen = bri_gen % 0xFFFFFFu + 1;
+    bri_gen_word = word;
+}
+
+void ZrvRamPara::noteOwnBrightness(u16 word) {
+    bri_own_word = word;
+    bri_gen_word = -1;
 }
 
 void ZrvRamPara::copy_live(void* dst, u32 offset, u32 len) {

@@ -126,6 +126,10 @@ constexpr u32 FILE_SIZE = 4096;
 constexpr u8 MARKER = 0xAA;        // bytes 0 and 1
 constexpr u32 DATA_OFFSET = 2;     // image bytes 768 to 4095 start here
 constexpr u32 DATA_END = DATA_OFFSET + RamOffset::PERSIST_LEN;  // 3330; zeros follow
+// The brightness word's generation (ZrvRamPara::bri_gen) in the zeros after
+// the image: 'B' 'G' and a u32. Older files hold zeros there: generation 0.
+constexpr u32 BRI_GEN_OFFSET = 4090;
+constexpr u8 BRI_GEN_MARK[2] = {'B', 'G'};
 }  // namespace RamFile
 
 constexpr int ZRV_INPUT_COUNT = 6;      // 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2, 4 HDMI3, 5 HDMI4
@@ -272,6 +276,25 @@ public:
     PARA_REG_BLOCK reg_block;
 
     PARA_RAM_IMAGE& live() { return live_image; }
+
+    // Which is newer after a power cut, the brightness word in the image
+    // file or the brightness record in the flash behind FPGA 0: a generation
+    // of the word as someone other than the FPGA manager set it (panel, PC
+    // image write, user-mode recall), kept in the image file beside it; the
+    // record carries the generation it was made at. 0: the file says nothing
+    // (older file, or a record erased by the PC since). All three under the
+    // c331 manager's mutex.
+    u32 bri_gen = 0;
+    // The word the generation belongs to, and the last word the FPGA
+    // manager wrote itself from a level (-1 none): neither counts again.
+    int bri_gen_word = -1;
+    int bri_own_word = -1;
+    // A new generation for the live brightness word unless it already has
+    // one or is the manager's own. Caller holds the c331 manager's mutex.
+    void noteBrightnessWord();
+    // The manager wrote `word` from a level of its own. Caller holds the
+    // c331 manager's mutex.
+    void noteOwnBrightness(u16 word);
     // Copies len bytes of the live image from offset under the model's
     // mutex, so signal summaries written meanwhile are never torn. Callers
     // that need a writer's edit whole hold the c331 manager's mutex too.
@@ -369,7 +392,8 @@ signals:
 private:
     // Whole-file write of the image file from image bytes 768 to 4095
     // (takes Utils::_file_deal_mutex), or its hand-over to the writer.
-    bool writeRamFile(const u8* persist);
+    bool writeRamFile(const u8* persist, u32 briGen);
+    u32 m_briGenWritten = 0;  // the generation the image file holds
     // The same with the default file.
     bool writeDefaultFile();
     std::unique_ptr<LatestFileWriter> m_imageWriter;

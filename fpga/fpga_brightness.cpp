@@ -26,6 +26,8 @@ constexpr u8 kSensorValid = 0xFF;
 constexpr int kSensorValidByte = 49;
 constexpr int kSensorTargetByte = 52;
 constexpr u32 kSensorBase = 0x4000;
+// Record bytes 3-5: the brightness word's generation it was made at.
+constexpr size_t kGenAt = 3;
 
 bool rawMode(u8 mode) { return mode == 16 || mode == 17; }
 
@@ -57,7 +59,15 @@ bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
     std::vector<u8> want(std::max(readBack, record ? length : 0), 0xFF);
     if (record) std::memcpy(want.data(), record + 4, length);
     std::vector<u8> have(want.size());
-    if (m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, address, u32(have.size()), have.data()) && have == want)
+    // A brightness record that differs only in its generation gives the
+    // same brightness: the older generation stays (the reload compares the
+    // value too).
+    auto same = [&] {
+        if (address != FLASH_BRIGHT || !record || have.size() < kGenAt + 3) return have == want;
+        return std::equal(have.begin(), have.begin() + kGenAt, want.begin()) &&
+               std::equal(have.begin() + kGenAt + 3, have.end(), want.begin() + kGenAt + 3);
+    };
+    if (m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, address, u32(have.size()), have.data()) && same())
         return true;
     bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
     if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
@@ -66,15 +76,30 @@ bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
     return ok;
 }
 
-void fpga_manage::queue_bright_record(const u8* record, u32 length) {
+void fpga_manage::queue_bright_record(const u8* record, u32 length, u32 gen) {
     bri_pending.waiting = true;
     bri_pending.bytes.assign(record ? record + 4 : nullptr, record ? record + 4 + length : nullptr);
+    if (bri_pending.bytes.size() >= kGenAt + 3)
+        for (size_t i = 0; i < 3; ++i) bri_pending.bytes[kGenAt + i] = u8(gen >> (8 * i));
     bri_pending.tick = G_timeTicks;
 }
 
 void fpga_manage::store_pending_bright(bool now) {
     QMutexLocker lock(&bri_mutex);
     if (!bri_pending.waiting || (!now && Utils::getTimeSpace(bri_pending.tick) < kRecordQuietTicks)) return;
+    // The flash behind FPGA 0 is the program's once FPGA 0 was brought up
+    // (until then it may be loading itself from it); a stop before that
+    // leaves the value to the image file, newer than the record at the next
+    // start.
+    bool up;
+    {
+        QMutexLocker shadow(&shadow_mutex);
+        up = m_reg[0][RUN_MARK] == RUNNING;
+    }
+    if (!started(0) || !up) {
+        if (now) writeLogMsg(WARNING, "fpga: brightness record not stored, FPGA 0 never started");
+        return;
+    }
     std::vector<u8> record(4 + bri_pending.bytes.size());
     std::copy(bri_pending.bytes.begin(), bri_pending.bytes.end(), record.begin() + 4);
     // A failed store is logged and not retried: the next change queues again.
@@ -109,11 +134,14 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
     // The value is worked out whether or not a port is linked: the panel's
     // value is stored either way.
     u8 v;
+    u32 gen = 0;
     if (panel) {
         u32 b = 100;
         if (p) {
             QMutexLocker lock(&c331_manage::get()->mutex);
             b = p->live_image.word(RamOffset::BRIGHTNESS);
+            p->noteBrightnessWord();
+            gen = p->bri_gen;
         }
         v = percent_to_value(b);
         // The live mode stays until the stored record is reloaded. In a
@@ -135,6 +163,7 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         bool changed = false;
         if (p) {
             QMutexLocker lock(&c331_manage::get()->mutex);
+            p->noteOwnBrightness(word);
             if (p->live_image.word(RamOffset::BRIGHTNESS) != word) {
                 p->live_image.setWord(RamOffset::BRIGHTNESS, word);
                 own_bri_word = word;
@@ -143,49 +172,57 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         }
         if (changed) p->test_signal(1);
     }
+    // Only FPGAs that were started are read or written: one not started
+    // takes the value from the record or the image when it starts.
+    const bool on[2] = {started(0), started(1)};
+    u8 link = 0;
     for (u8 k = 0; k < 2; ++k) {
+        if (!on[k]) continue;
         read_from_register(LINK_LOW, k);
         read_from_register(LINK_HIGH, k);
-    }
-    bool linked;
-    {
         QMutexLocker lock(&shadow_mutex);
-        linked = (m_reg[0][LINK_LOW] | m_reg[0][LINK_HIGH] | m_reg[1][LINK_LOW] | m_reg[1][LINK_HIGH]) != 0;
+        link |= m_reg[k][LINK_LOW] | m_reg[k][LINK_HIGH];
     }
-    if (linked) {
+    if (link != 0) {
         g_change[12] = 2;
         {
             QMutexLocker lock(&Utils::_fpga_multicast_mutex);
             m_para[0][256] = 1;
         }
         for (u8 k = 0; k < 2; ++k) {
+            if (!on[k]) continue;
             write_to_register(BRIGHTNESS, 0xFF, v, k);
             write_to_register(OUTPUT, OUTPUT_BRI_LOAD, OUTPUT_BRI_LOAD, k);
         }
         u8 back[2] = {0, 0};
-        for (u8 k = 0; k < 2; ++k) read_fpga_register(BRIGHTNESS, &back[k], k);
+        for (u8 k = 0; k < 2; ++k)
+            if (on[k]) read_fpga_register(BRIGHTNESS, &back[k], k);
         g_change[31] = 1;
-        if (back[0] != back[1]) {
+        if (on[0] && on[1] && back[0] != back[1]) {
             g_change[13] = 0;
             // The pass tries again while the flag stays. After the stop
             // none comes: the record keeps the panel's value for the next
             // start, which writes it to both.
-            if (panel && m_stop.load()) queue_panel_record(v);
+            if (panel && m_stop.load()) queue_panel_record(v, gen);
             return 0;
         }
     }
     g_change[13] = 0;
-    if (panel) queue_panel_record(v);
+    if (panel) queue_panel_record(v, gen);
     return 1;
 }
 
-void fpga_manage::queue_panel_record(u8 v) {
+void fpga_manage::queue_panel_record(u8 v, u32 gen) {
     // A fixed level of the panel's value, levels used as they are.
     u8 record[4 + kBrightRecordBytes];
     const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
     std::memcpy(record + 4, head, sizeof head);
     std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
-    queue_bright_record(record, kBrightRecordBytes);
+    queue_bright_record(record, kBrightRecordBytes, gen);
+    // A fixed level in use gives way to the panel's value, or the task
+    // would write the old level back in its repeats. A half-hour table or
+    // the sensor keeps acting until the record is read at the next start.
+    if (bri_mode == 0 || bri_mode == 16) g_change[17] = 1;
 }
 
 // ---------------------------------------------------------------- stored records
@@ -210,7 +247,19 @@ void fpga_manage::reload_bright_record() {
     } else {
         read = m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_BRIGHT, sizeof rec, rec);
     }
-    const bool valid = read && rec[0] == kRecordValid;
+    bool valid = read && rec[0] == kRecordValid;
+    u32 gen = 0;
+    const int newer = newer_image_word(rec, valid, &gen);
+    if (newer >= 0) {
+        // Acknowledged after the record was made, and not yet stored (a
+        // power cut, or a stop before the FPGAs were started): the word is
+        // the panel's value, stored in the record's place.
+        writeLogMsg(INFO, "fpga: brightness " + std::to_string(newer) +
+                              " % of the image file is newer than the record: stored in its place");
+        queue_panel_record(percent_to_value(u32(newer)), gen);
+        std::copy_n(bri_pending.bytes.begin(), sizeof rec, rec);
+        valid = true;
+    }
     if (!valid) {
         g_change[14] = 0;
         g_change[16] = 16;
@@ -237,6 +286,28 @@ void fpga_manage::reload_bright_record() {
     case 2: g_change[14] = 1; break;
     default: break;
     }
+}
+
+int fpga_manage::newer_image_word(const u8* rec, bool valid, u32* genOut) {
+    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
+    if (!p) return -1;
+    u32 gen;
+    u16 word;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        gen = p->bri_gen;
+        word = p->live_image.word(RamOffset::BRIGHTNESS);
+    }
+    *genOut = gen;
+    // Generation 0: an older image file, or the PC erased the record since.
+    if (gen == 0) return -1;
+    if (valid) {
+        const u32 tag = u32(rec[kGenAt]) | u32(rec[kGenAt + 1]) << 8 | u32(rec[kGenAt + 2]) << 16;
+        if (tag == gen) return -1;
+        // The record gives the word's value already: nothing to take over.
+        if (rec[8] == 16 && rec[9] == percent_to_value(word)) return -1;
+    }
+    return word;
 }
 
 void fpga_manage::record_onoff_time(u8 flash) {

@@ -4,7 +4,9 @@
 // once it has stood for a quiet second, as the panel's).
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/zrvrampara.h"
 #include "fpga/fpga_manage.h"
+#include "video_engine/c331_manage.h"
 
 #include <QDate>
 #include <QMutexLocker>
@@ -80,7 +82,7 @@ void fpga_manage::Dealwith_mcu_ram() {
     const u8 mode = data[0];
     if (!fixedLevelMode(mode)) {
         if (store == kStore || store == kErase) {
-            queue_bright_record(store == kStore ? record : nullptr, len + kHead);
+            queue_bright_record(store == kStore ? record : nullptr, len + kHead, pc_record_gen(store == kErase));
             g_change[17] = 1;
         }
         g_change[26] = 0;
@@ -91,9 +93,28 @@ void fpga_manage::Dealwith_mcu_ram() {
     g_change[16] = data[1];
     Brightness_hand_dealwith(false);
     if (store == kStore) {
-        queue_bright_record(record, len + kHead);
+        queue_bright_record(record, len + kHead, pc_record_gen(false));
         g_change[17] = 1;
     }
+}
+
+u32 fpga_manage::pc_record_gen(bool erased) {
+    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
+    if (!p) return 0;
+    u32 gen;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        // The PC's record is newer than the image's word as it stands; a
+        // later change of the word, even back to this one, is newer again.
+        p->bri_gen_word = -1;
+        // With no record left, the word is newer than nothing stored: the
+        // image file must say so too, or the next start would take its
+        // word for a change the record lacks.
+        if (erased) p->bri_gen = 0;
+        gen = p->bri_gen;
+    }
+    if (erased) p->test_signal(1);
+    return gen;
 }
 
 int fpga_manage::Checktime(const u8* block) {

@@ -194,6 +194,8 @@ bool fpga_manage::released(u8 fpga) const {
     return fpga < 2 && source_handover::output_clock_state(fpga) == 2 && !st[fpga].held;
 }
 
+bool fpga_manage::started(u8 fpga) const { return g_fpga_c331_start.load() != 0 && released(fpga); }
+
 void fpga_manage::pass() {
     check_fpga_rst();
     for (u8 k = 0; k < 2; ++k)

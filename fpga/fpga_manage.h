@@ -127,6 +127,11 @@ public:
     void get_control_uid(u8 fpga);
     // The output's clock is released and the FPGA is not held in reset.
     bool released(u8 fpga) const;
+    // The start gate is open and the FPGA released: the program may drive
+    // it and, for FPGA 0, the flash behind it. Before that an FPGA held in
+    // reset or loading itself may answer anything, and the flash is not the
+    // program's yet.
+    bool started(u8 fpga) const;
     // Idle work: lanes, card search, multifunction cards, port online state.
     void Check_search_card();
 
@@ -177,9 +182,22 @@ public:
     // writes costs one erase of its sector, not one per step. Until then a
     // reload reads the record waiting here, as the flash will hold it.
     // Caller holds bri_mutex.
-    void queue_bright_record(const u8* record, u32 length);
-    // Queues the fixed level of a panel value. Caller holds bri_mutex.
-    void queue_panel_record(u8 v);
+    // `gen`: the brightness word's generation the record is made at
+    // (ZrvRamPara::bri_gen), kept in record bytes 3-5, which the command
+    // block leaves unused.
+    void queue_bright_record(const u8* record, u32 length, u32 gen);
+    // The generation a record the PC stores through the command block is
+    // made at (erased: none left, generation 0 from now on). Takes the c331
+    // manager's mutex.
+    u32 pc_record_gen(bool erased);
+    // Queues the fixed level of a panel value; in a fixed-level mode the
+    // live state follows it (reload request). Caller holds bri_mutex.
+    void queue_panel_record(u8 v, u32 gen);
+    // The image's brightness word when it is newer than the record `rec`
+    // (valid: its first byte is 0xAA): a generation the record was not made
+    // at, and a value the record does not give. -1 otherwise. *gen: the
+    // word's generation. Caller holds bri_mutex.
+    int newer_image_word(const u8* rec, bool valid, u32* gen);
     // Stores the waiting record once it has stood long enough, or at once
     // when `now`. Takes bri_mutex.
     void store_pending_bright(bool now);

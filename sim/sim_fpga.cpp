@@ -328,6 +328,7 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
         return -1;
     }
     if (command) {
+        ++m_commands;
         m_havePending = len == 4;
         if (m_havePending) std::memcpy(m_pending, tx, 4);
         return -1;
@@ -392,6 +393,11 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
     logLine(line);
     m_ramLog.push(std::move(w));
     return -1;
+}
+
+int SimFpga::commandsSeen() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_commands;
 }
 
 uint8_t SimFpga::reg(uint8_t r) const {

@@ -85,6 +85,9 @@ public:
     std::vector<uint8_t> writesTo(uint8_t r) const;
     void clearLog();
     int ignoredMessages() const;
+    // Command headers received (register and RAM reads and writes), held
+    // in reset or not.
+    int commandsSeen() const;
 
     // ---- knobs
     // Register 40 reads with these lane bits cleared.
@@ -156,6 +159,7 @@ private:
     bool m_restarted = false;
     bool m_corrupt = false;
     int m_ignored = 0;
+    int m_commands = 0;
     int m_sendBusy = 0;
     bool m_corruptReplies = false;
     bool m_silent[12] = {};

@@ -65,9 +65,11 @@ protected:
         ASSERT_EQ(m->initialize(false), 0);
     }
     // A restart, the reload of the stored record once the FPGAs run, and the
-    // task's first run.
+    // task's first run (the outputs stay released).
     void restartAndReload() {
         restart();
+        // The FPGAs run only once the start gate opened.
+        g_fpga_c331_start.store(1);
         m->write_to_register(fpgareg::RUN_MARK, 0xFF, fpgareg::RUNNING, 0);
         m->record_bright_change();
         taskRun();
@@ -89,6 +91,24 @@ protected:
         return r;
     }
     Bytes rec(u32 address, u32 len) { return flash[0]->read(address, len); }
+    // The brightness record without bytes 3-5, the generation of the image's
+    // word it was made at, and that generation.
+    Bytes record() {
+        Bytes r = rec(FLASH_BRIGHT, 57);
+        std::fill(r.begin() + 3, r.begin() + 6, 0);
+        return r;
+    }
+    u32 recordGen() {
+        const Bytes g = rec(FLASH_BRIGHT + 3, 3);
+        return u32(g[0]) | u32(g[1]) << 8 | u32(g[2]) << 16;
+    }
+    // What a power cut leaves and the next start finds: the image file as
+    // last written, the flash, a new manager.
+    void powerCutAndStart() {
+        model->load();
+        restart();
+        up();
+    }
     u32 erases(u32 address) { return flash[0]->eraseCount(address / 0x1000); }
     u8 reg6(int k) { return fpga[k]->reg(6); }
     void setPanel(u16 v) {
@@ -192,7 +212,7 @@ TEST_F(Brightness, PanelWordIsWrittenAndStoredAsAFixedLevel) {
     quietSecond();
     Bytes stored = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
     stored.insert(stored.end(), 48, 15);
-    EXPECT_EQ(rec(FLASH_BRIGHT, 57), stored);
+    EXPECT_EQ(record(), stored);
     run(3, 0, {16, 50});
     setPanel(3);
     EXPECT_EQ(m->set_fpga_bri_val(), 1);
@@ -213,7 +233,7 @@ TEST_F(Brightness, PanelWordIsWrittenAndStoredAsAFixedLevel) {
     // No pass follows the stop: the record takes the value all the same,
     // for the next start to write to both.
     m->stop();
-    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(153));
+    EXPECT_EQ(record(), panelRecord(153));
 }
 
 TEST_F(Brightness, NoLinkedPortSendsNothingButStoresThePanelValue) {
@@ -240,16 +260,16 @@ TEST_F(Brightness, HalfHourTableAndOwnWordsComingBack) {
 
     // The word written from the table comes back from the c331 thread: the
     // table's record stays and so does the level.
-    const Bytes record = rec(FLASH_BRIGHT, 57);
+    const Bytes stored = rec(FLASH_BRIGHT, 57);
     EXPECT_EQ(model->live_image.word(RamOffset::BRIGHTNESS), 6);  // 5.88
     fpga_handover::raise_brightness();
     m->pass();
-    EXPECT_EQ((Vals{rec(FLASH_BRIGHT, 57) == record, reg6(0)}), (Vals{1, 15}));
+    EXPECT_EQ((Vals{rec(FLASH_BRIGHT, 57) == stored, reg6(0)}), (Vals{1, 15}));
 
     run(3, 0, {0, 8});
     fpga_handover::raise_brightness();
     m->pass();
-    EXPECT_EQ((Vals{reg6(0), reg6(1), rec(FLASH_BRIGHT, 57) == record}), (Vals{127, 127, 1}));
+    EXPECT_EQ((Vals{reg6(0), reg6(1), rec(FLASH_BRIGHT, 57) == stored}), (Vals{127, 127, 1}));
     // A change at the panel after that is the panel's.
     setPanel(80);
     fpga_handover::raise_brightness();
@@ -329,7 +349,7 @@ TEST_F(Brightness, ADragReachesTheFpgasAtOnceAndCostsOneEraseASecondAfterItsLast
         m->thread_turn();
     }
     EXPECT_EQ(erases(FLASH_BRIGHT), e + 1);
-    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(221));
+    EXPECT_EQ(record(), panelRecord(221));
 
     // What the flash already holds is not written again: the same value, a
     // level changed and changed back within the second, the same blocks.
@@ -358,32 +378,59 @@ TEST_F(Brightness, AnOrderlyStopInTheQuietSecondStoresThePendingValue) {
     m->thread_turn();
     EXPECT_EQ(rec(FLASH_BRIGHT, 1)[0], 0xFF);
     m->stop();
-    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(163));  // 163.2
+    EXPECT_EQ(record(), panelRecord(163));  // 163.2
 }
 
 // Written over the protocol while the video processor is still being
 // identified (it never gives its id) or initialised, with the FPGAs' start
-// gate still shut, then an orderly stop as the program makes it: the FPGA
-// thread, the c331 thread, what is left of the brightness.
-TEST_F(Brightness, AChangeBeforeTheVideoChipRunsComesBackAfterAStopAndAStart) {
+// gate still shut, or once it runs with only FPGA 0's output released (and
+// FPGA 0 brought up) or both released (and neither brought up yet); then an
+// orderly stop as the program makes it: the FPGA thread, the c331 thread,
+// what is left of the brightness, the image file. An FPGA never started is
+// neither read nor written, nor is the flash behind FPGA 0 before it was
+// brought up: the value comes back from the image file, or from the record
+// where FPGA 0 ran.
+TEST_F(Brightness, AStopTouchesNoFpgaNeverStartedAndTheChangeComesBackAtTheNextStart) {
     auto chip = std::dynamic_pointer_cast<SimC331>(board().spiModel(c331reg::kSpiDevice));
     ASSERT_TRUE(chip);
     chip->setChipId(0x23);
     c331_manage* c331 = c331_manage::get();
     const int fd = c331->c331_fd;
     c331->c331_fd = c331->drv->initialize();
-    // Thread state, percentage and the value stored, b x 255 / 100 with the
-    // fraction dropped.
+    // Thread state, gate, FPGAs whose output is released, FPGA 0 brought up,
+    // percentage and the value, b x 255 / 100 with the fraction dropped:
+    // 221.85, 84.15, 178.5, 102.
     const struct {
         u8 state;
+        bool gate;
+        int released;
+        bool up;
         u16 percent;
         u8 value;
-    } rows[] = {{0, 87, 221}, {5, 33, 84}};  // 221.85, 84.15
+    } rows[] = {{0, false, 2, false, 87, 221},
+                {5, false, 2, false, 33, 84},
+                {6, true, 1, true, 70, 178},
+                {6, true, 2, false, 40, 102}};
     for (const auto& row : rows) {
         SCOPED_TRACE(int(row.state));
         g_fpga_c331_start.store(0);
         restart();
-        tick(20);
+        // Out of reset, an FPGA answers and logs what reaches it.
+        for (int k = 0; k < 2; ++k) {
+            if (k < row.released) {
+                release(k);
+            } else {
+                source_handover::g_output_clock_state[k].store(0);
+                board().simGpio().setLine(k ? GpioName::kFpga1Reset : GpioName::kFpga0Reset, 1);
+            }
+        }
+        g_fpga_c331_start.store(row.gate ? 1 : 0);
+        if (row.up) {
+            ASSERT_TRUE(runUntil([&] { return image(0, fpgareg::RUN_MARK) == fpgareg::RUNNING; }, 3000));
+        }
+        const Bytes before = rec(FLASH_BRIGHT, 57);
+        const int seen[2] = {fpga[0]->commandsSeen(), fpga[1]->commandsSeen()};
+        const size_t flashSeen[2] = {flash[0]->commands().size(), flash[1]->commands().size()};
         c331->thread_state = row.state;
         {
             QMutexLocker lock(&c331->mutex);
@@ -395,14 +442,19 @@ TEST_F(Brightness, AChangeBeforeTheVideoChipRunsComesBackAfterAStopAndAStart) {
         m->stop();
         c331->stop();
         m->finish_brightness();
-        EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(row.value));
+        model->ram_para_persist(1);
+        for (int k = 0; k < 2; ++k) {
+            if (!row.gate || k >= row.released) { EXPECT_EQ(fpga[k]->commandsSeen(), seen[k]) << "FPGA " << k; }
+            if (!row.up) { EXPECT_EQ(flash[k]->commands().size(), flashSeen[k]) << "flash " << k; }
+        }
+        EXPECT_EQ(row.up ? record() : rec(FLASH_BRIGHT, 57), row.up ? panelRecord(row.value) : before);
 
-        // The image's word lost: only the record can bring it back.
-        setPanel(100);
-        restart();
-        up();
-        EXPECT_TRUE(runUntil([&] { return panel() == row.percent; }, 1500)) << panel();
-        EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{row.value, row.value}));
+        powerCutAndStart();
+        EXPECT_TRUE(runUntil([&] { return reg6(0) == row.value && reg6(1) == row.value; }, 1500))
+            << int(reg6(0)) << " " << int(reg6(1));
+        EXPECT_EQ(panel(), row.percent);
+        quietSecond();
+        EXPECT_EQ(record(), panelRecord(row.value));
     }
     c331->c331_fd = fd;
     c331->thread_state = 0;
@@ -447,9 +499,81 @@ TEST_F(Brightness, APanelWriteLeavesTheRunningTableActingUntilTheReload) {
     EXPECT_EQ(reg6(0), 31);
     // The store holds the panel's value as a fixed level; the reload takes it.
     quietSecond();
-    EXPECT_EQ(rec(FLASH_BRIGHT, 57), panelRecord(127));
+    EXPECT_EQ(record(), panelRecord(127));
     restartAndReload();
     EXPECT_EQ((Vals{m->bri_mode, reg6(0), panel()}), (Vals{16, 127, 50}));
+}
+
+// A fixed level in 16 steps stored by the PC (level 4: 4 x 16 - 1 = 63,
+// shown as 25 %, 24.7), then 80 % set at the panel a second after the FPGAs
+// run: 80 x 255 / 100 = 204 holds through the task's five repeats and
+// after a restart.
+TEST_F(Brightness, AFixedLevelInSixteenStepsGivesWayToThePanelsValue) {
+    up();
+    run(3, 0xAA, {0, 4});
+    m->Extension_function();  // the reload: the task repeats level 4
+    EXPECT_EQ((Vals{reg6(0), panel(), m->bri_mode}), (Vals{63, 25, 0}));
+    clock->advanceMs(1000);
+    panelChange(80);
+    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{204, 204, 80}));
+    for (int i = 0; i < 6; ++i) {
+        taskRun();
+        EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{204, 204, 80})) << "task run " << i + 1;
+    }
+    quietSecond();
+    EXPECT_EQ(record(), panelRecord(204));
+    restartAndReload();
+    EXPECT_EQ((Vals{m->bri_mode, reg6(0), reg6(1), panel()}), (Vals{16, 204, 204, 80}));
+}
+
+// Which is newer after a power cut: the image file's word, written ~0.2 s
+// after it was acknowledged, or the record, stored a quiet second later and
+// only once the FPGAs run. Each word set outside the FPGA manager counts one
+// generation (1, 2, ...), which the record made for it carries in bytes 3-5.
+TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
+    up();
+    panelChange(50);  // 127.5
+    quietSecond();
+    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 9, 1)[0], recordGen()}), (Vals{127, 1}));
+    model->ram_para_persist(1);
+
+    // 70 % acknowledged and in the image file, cut before its record.
+    setPanel(70);
+    model->ram_para_persist(1);
+    powerCutAndStart();
+    EXPECT_TRUE(runUntil([&] { return reg6(0) == 178 && reg6(1) == 178; }, 1500)) << int(reg6(0));  // 178.5
+    EXPECT_EQ(panel(), 70);
+    quietSecond();
+    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 9, 1)[0], recordGen()}), (Vals{178, 2}));
+
+    // The other way round: a half-hour table the PC stores after 70 % was
+    // set, while its frames keep the idle work (the table's reload) back,
+    // wins over the older word at the next start.
+    pc_cmd_valid.store(1);
+    pc_cmd_time.store(G_timeTicks);
+    run(3, 0xAA, table());
+    quietSecond();
+    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 8, 1)[0], recordGen(), panel()}), (Vals{1, 2, 70}));
+    model->ram_para_persist(1);
+    at(2, 1, 10);  // slot 2: level 3, 3 x 16 - 1
+    powerCutAndStart();
+    EXPECT_TRUE(runUntil([&] { return reg6(0) == 47; }, 1500)) << int(reg6(0));
+    EXPECT_EQ((Vals{m->bri_mode, reg6(1), panel()}), (Vals{1, 47, 18}));  // 18.4
+
+    // An image file of an older program (zeros after the image, no
+    // generation) leaves the record as it was: the table.
+    setPanel(90);
+    model->ram_para_persist(1);
+    std::string file = readHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO));
+    ASSERT_EQ(file.size(), 4096u);
+    std::fill(file.begin() + 3330, file.end(), '\0');
+    writeHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO), file);
+    model->load();
+    EXPECT_EQ(model->bri_gen, 0u);
+    restart();
+    up();
+    EXPECT_TRUE(runUntil([&] { return reg6(0) == 47; }, 1500)) << int(reg6(0));
+    EXPECT_EQ(m->bri_mode, 1);
 }
 
 TEST_F(Brightness, TheCommandBlockRunsBeforeRegisterTwoIsWritten) {
