@@ -291,12 +291,14 @@ void fpga_manage::multi_port_send(u8* frame, u32 length) {
         QMutexLocker lock(&shadow_mutex);
         if (m_reg[k][RUN_MARK] == RUNNING) links[k] = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
     }
+    bc_ports = 0;
     for (u8 pair = 0; pair < 6; ++pair) {
         for (u8 k = 0; k < 2; ++k) {
             for (u8 port = u8(2 * pair); port < 2 * pair + 2; ++port) {
                 if (!(links[k] & (1u << port)) || get_port_card_num(u8(12 * k + port)) == 0) continue;
                 setDestinationPort(frame, length, port);
                 Send_to_port(frame, length, port, k);
+                bc_ports |= 1u << (16 * k + port);
             }
         }
     }
@@ -494,15 +496,13 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
         if (frame[PORT] != PORT_ALL) frame[3] &= 0xCF;
         seal(frame, n);
     } else {
-        u32 expected = 0;
-        for (u8 k = 0; k < 2; ++k) {
-            QMutexLocker lock(&shadow_mutex);
-            u32 links = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
-            for (int p = 0; p < 12; ++p)
-                if (area_word(k, kT1[p]) == 0) links &= ~(1u << p);
-            expected |= (links & 0xFFFF) << (16 * k);
-        }
-        if (replied_mask != expected) return;
+        // Complete once every port the broadcast went to has answered. The
+        // card counts that chose those ports may change meanwhile (the FPGA
+        // thread's own search replies, polled during the collection, fill
+        // them in after start-up): ports judged afresh from them would
+        // differ from the ports asked, and the collected replies would
+        // never reach the PC.
+        if (bc_ports == 0 || (replied_mask & bc_ports) != bc_ports) return;
         wr16(frame, SRC, bc_search ? kPortCards : kAllCards);
         bc_search = 0;
         frame[PORT] = PORT_ALL;

@@ -308,6 +308,7 @@ public:
     u8 bc_collect = 0;        // replies to a broadcast PC frame are collected
     u32 bc_tick = 0;
     u32 replied_mask = 0;     // bit 16 x FPGA + port
+    u32 bc_ports = 0;         // the ports the broadcast went to, bit 16 x FPGA + port
     u8 bc_sent = 0;
     u8 bc_class = 0;
     u8 bc_search = 0;         // the broadcast was a search (0x0FFE)

@@ -325,10 +325,27 @@ TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     ASSERT_EQ(d.frames.size(), 1u);
     EXPECT_EQ((Vals{d.frames[0][2], d.frames[0][3], d.frames[0][7], d.frames[0][9]}), (Vals{0xFE, 0x0F, 0xFF, 0x10}));
 
+    // Right after start-up the FPGA thread has sent its first searches, and
+    // FPGA 1 port 1's count is not known yet when a search broadcast comes:
+    // it goes to FPGA 0 port 5 and FPGA 1 port 0 only. The thread's search
+    // reply, polled during the collection, makes the count 6; the broadcast
+    // is still complete once both ports it went to have answered.
+    m->MCU_RAM_PARA_func[1][102] = 0;
+    m->check_error_rcv_search_card_cmd(1, 1, 0, 0, 0);
+    const size_t before[2] = {sent(0).size(), sent(1).size()};
+    const Bytes early = passThrough(link, req);
+    EXPECT_EQ((Vals{sent(0).size() - before[0], sent(1).size() - before[1], sent(1).back().first}), (Vals{1, 1, 0}));
+    EXPECT_EQ(m->get_port_card_num(13), 6);
+    ASSERT_FALSE(early.empty()) << "the broadcast's replies were collected but never forwarded";
+    Decoded e;
+    e.collect(early);
+    ASSERT_EQ(e.frames.size(), 1u);
+    EXPECT_EQ((Vals{e.frames[0][2], e.frames[0][3], e.frames[0][7], e.frames[0][9]}), (Vals{0xFE, 0x0F, 0xFF, 0x10}));
+
     // An FPGA that is not running gets nothing.
     m->write_to_register(80, 0xFF, 0, 1);
     link.handleFrame(bc.data(), u32(bc.size()));
-    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{4, 6}));
+    EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{5, 8}));
 }
 
 TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {
