@@ -8,6 +8,9 @@
 #include "fpga/fpga_jobs.h"
 #include "fpga/fpga_manage.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QSettings>
 #include <QStackedWidget>
@@ -139,6 +142,25 @@ TEST_F(LinkPageTest, ApplyWritesAndSetsUpOnlyWhatChanged) {
     board().simShell().clear();
     child<QPushButton>(page, "Button_net_apply")->click();
     EXPECT_TRUE(board().simShell().commands().empty());
+
+    // A settings file that cannot be read takes nothing: the failure shows,
+    // not the confirmation, and eth0 is not set up again.
+    const QString host = QString::fromStdString(hostPath(kIniFile));
+    ASSERT_TRUE(QFile::remove(host));
+    ASSERT_TRUE(QDir().mkpath(host));
+    g_tip->hide();
+    enter(page, "lineEditMask3", "255");
+    child<QPushButton>(page, "Button_net_apply")->click();
+    QApplication::processEvents();
+    EXPECT_EQ(g_tip->kind(), int(TIP::Failed));
+    EXPECT_EQ(g_tip->text(), "Saving the network settings failed!");
+    EXPECT_TRUE(g_tip->isVisible());
+    EXPECT_TRUE(board().simShell().commands().empty());
+    EXPECT_EQ(changes.size(), 1);
+    EXPECT_TRUE(QFileInfo(host).isDir());
+    EXPECT_NE(readHostFile(hostPath("/data/vimraqd/log/mwrEnglneLog"))
+                  .find("network settings not applied: the settings file did not take them"),
+              std::string::npos);
 }
 
 TEST_F(LinkPageTest, ApplyNeverSendsWhatIsNotAnAddress) {

@@ -13,6 +13,7 @@
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
+#include "ui/shell/tip.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -318,7 +319,17 @@ void LinkOption::on_Button_net_apply_clicked() {
         writeLogMsg(ERROR, "network settings not applied: the settings store is not loaded");
         return;
     }
-    config->write_network(ip, mask, gateway);
+    if (!config->write_network(ip, mask, gateway)) {
+        // The change signal would raise the confirmation: an address the
+        // settings file did not take must not read as applied, and eth0
+        // keeps what the file holds.
+        writeLogMsg(ERROR, "network settings not applied: the settings file did not take them");
+        if (g_tip)
+            g_tip->tip_failed(ShellText::pick("网络设置保存失败!", "Saving the network settings failed!",
+                                              "Ошибка сохранения настроек сети!", "Lưu cài đặt mạng thất bại!",
+                                              "網絡設置保存失敗!"));
+        return;
+    }
     FileOps::syncAll();
     Utils::initIPAddress();
     if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) model->test_signal(1);
