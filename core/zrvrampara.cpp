@@ -463,12 +463,19 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
     return 0;
 }
 
-void ZrvRamPara::noteBrightnessWord() {
+u32 ZrvRamPara::noteBrightnessWord() {
     const int word = live_image.word(BRIGHTNESS);
-    if (word == bri_gen_word || word == bri_own_word) return;
+    if (word == bri_gen_word || word == bri_own_word) return bri_gen;
     // 24 bits, as the record keeps it; 0 is never a generation.
     bri_gen = bri_gen % 0xFFFFFFu + 1;
     bri_gen_word = word;
+    return bri_gen;
+}
+
+u32 ZrvRamPara::notePcBrightnessRecord(bool erased) {
+    bri_gen_word = -1;
+    if (erased) bri_gen = 0;
+    return bri_gen;
 }
 
 void ZrvRamPara::noteOwnBrightness(u16 word) {

@@ -285,16 +285,20 @@ public:
     // (older file, or a record erased by the PC since). All three under the
     // c331 manager's mutex.
     u32 bri_gen = 0;
-    // The word the generation belongs to, and the last word the FPGA
-    // manager wrote itself from a level (-1 none): neither counts again.
-    int bri_gen_word = -1;
-    int bri_own_word = -1;
     // A new generation for the live brightness word unless it already has
-    // one or is the manager's own. Caller holds the c331 manager's mutex.
-    void noteBrightnessWord();
+    // one or is the manager's own; returns the word's generation. Caller
+    // holds the c331 manager's mutex.
+    u32 noteBrightnessWord();
     // The manager wrote `word` from a level of its own. Caller holds the
     // c331 manager's mutex.
     void noteOwnBrightness(u16 word);
+    // The PC stored (or, erased, removed) the brightness record: it is
+    // newer than the word as it stands, and a later change of the word,
+    // even back to this value, is newer again. With no record left the
+    // generation is 0, so the next start does not take the word for a
+    // change the record lacks. Returns the generation the record is made
+    // at. Caller holds the c331 manager's mutex.
+    u32 notePcBrightnessRecord(bool erased);
     // Copies len bytes of the live image from offset under the model's
     // mutex, so signal summaries written meanwhile are never torn. Callers
     // that need a writer's edit whole hold the c331 manager's mutex too.
@@ -394,6 +398,10 @@ private:
     // (takes Utils::_file_deal_mutex), or its hand-over to the writer.
     bool writeRamFile(const u8* persist, u32 briGen);
     u32 m_briGenWritten = 0;  // the generation the image file holds
+    // The word the generation belongs to, and the last word the FPGA
+    // manager wrote itself from a level (-1 none): neither counts again.
+    int bri_gen_word = -1;
+    int bri_own_word = -1;
     // The same with the default file.
     bool writeDefaultFile();
     std::unique_ptr<LatestFileWriter> m_imageWriter;

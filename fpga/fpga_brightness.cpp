@@ -140,8 +140,7 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         if (p) {
             QMutexLocker lock(&c331_manage::get()->mutex);
             b = p->live_image.word(RamOffset::BRIGHTNESS);
-            p->noteBrightnessWord();
-            gen = p->bri_gen;
+            gen = p->noteBrightnessWord();
         }
         v = percent_to_value(b);
         // The live mode stays until the stored record is reloaded. In a

@@ -104,15 +104,9 @@ u32 fpga_manage::pc_record_gen(bool erased) {
     u32 gen;
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        // The PC's record is newer than the image's word as it stands; a
-        // later change of the word, even back to this one, is newer again.
-        p->bri_gen_word = -1;
-        // With no record left, the word is newer than nothing stored: the
-        // image file must say so too, or the next start would take its
-        // word for a change the record lacks.
-        if (erased) p->bri_gen = 0;
-        gen = p->bri_gen;
+        gen = p->notePcBrightnessRecord(erased);
     }
+    // The image file must hold generation 0 too.
     if (erased) p->test_signal(1);
     return gen;
 }

@@ -7,7 +7,6 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 
-
 using namespace card_frame;
 
 namespace {
