@@ -72,17 +72,17 @@ void refreshAlias() {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         // Never read a file that big into memory: it is not an alias file.
         if (now.st_size > FileCheck::kAliasMax) {
-            FileCheck::discard(kAliasFile, "larger than 64 KiB");
+            FileCheck::keepAside(FileCheck::Checked::AliasNames, kAliasFile, "larger than 64 KiB");
             return;
         }
         if (!FileOps::readFile(kAliasFile, text)) return;  // tried again next time
     }
     ++g_aliasParses;
     if (!parseAlias(text, g_alias.root)) {
-        // Unusable as a whole: remove it so the built-in names show until
+        // Unusable as a whole: kept aside so the built-in names show until
         // the PC uploads a new one, and so no start trips over it again.
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        FileCheck::discard(kAliasFile, "not a well-formed alias file");
+        FileCheck::keepAside(FileCheck::Checked::AliasNames, kAliasFile, "not a well-formed alias file");
         g_alias = AliasCache{};
         return;
     }
@@ -116,7 +116,7 @@ namespace {
 enum class Visit { Pass, Read, ReadAndStop };
 
 struct Walk {
-    std::string fault;  // why a look-up that went this way removes the file
+    std::string fault;  // why a look-up that went this way refuses the file
     bool found = false; // an element was read and the walk stopped there
     ALIAS_PARA entry;
 };
@@ -167,15 +167,15 @@ Walk walkKind(const pt::ptree& root, const std::string& kind, const std::functio
     return w;
 }
 
-// Removes the alias file after a look-up found it broken, unless another
+// Keeps the alias file aside after a look-up found it broken, unless another
 // one has taken its place since it was parsed; caller holds g_aliasMutex.
-void discardParsed(const std::string& why) {
+void refuseParsed(const std::string& why) {
     debugPrintf("json error: %s", why.c_str());
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         struct stat now {};
         if (::stat(Root::path(kAliasFile).c_str(), &now) == 0 && sameFile(g_alias.id, now))
-            FileCheck::discard(kAliasFile, why);
+            FileCheck::keepAside(FileCheck::Checked::AliasNames, kAliasFile, why);
     }
     g_alias = AliasCache{};
 }
@@ -190,7 +190,7 @@ int get_json_alias_para(ALIAS_PARA* out, std::string kind, int id) {
     const Walk w = walkKind(g_alias.root, kind, [id](int e) { return e == id ? Visit::ReadAndStop : Visit::Pass; });
     if (!w.fault.empty()) {
         // The built-in names show until the PC uploads a usable file.
-        discardParsed(w.fault);
+        refuseParsed(w.fault);
         return 0;
     }
     if (!w.found) return 0;

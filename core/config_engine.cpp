@@ -8,9 +8,13 @@
 #include "platform/fileops.h"
 #include "platform/root.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QTemporaryFile>
+
+#include <memory>
 
 
 ConfigEngine* ConfigEngine::p_config = nullptr;
@@ -23,57 +27,132 @@ ConfigItem::ConfigItem(const QString& k, ConfigName i, const QVariant& def, bool
 
 namespace {
 
-QString iniHostPath(const QString& devicePath) { return Root::qpath(devicePath); }
-
 bool isEmptyValue(const QVariant& v) { return !v.isValid() || v.toString().isEmpty(); }
 
-// True when the INI file at the device path may be handed to QSettings,
-// which reads it whole and takes whatever it finds. unreadable, when given,
-// tells a file that is there but cannot be read (an I/O error) from one
-// that holds no settings.
-bool iniUsable(const char* devicePath, bool* unreadable = nullptr) {
-    if (unreadable) *unreadable = false;
-    const long long size = FileCheck::fileSize(devicePath);
-    if (size < 0 || size > FileCheck::kIniMax) return false;
-    QByteArray text;
-    if (!FileOps::readFile(devicePath, text)) {
-        if (unreadable) *unreadable = true;
-        return false;
+// The settings library reads a UTF-8 byte-order mark at the start of the
+// file as one, but still reports the file as malformed; without it the text
+// reads the same.
+QByteArray withoutByteOrderMark(QByteArray text) {
+    static const QByteArray mark = QByteArrayLiteral("\xEF\xBB\xBF");
+    if (text.startsWith(mark)) text.remove(0, mark.size());
+    return text;
+}
+
+// The settings library reads and writes only files: a scratch copy of the
+// text for it, beside the file at the device path under the writer's
+// temporary name (a kill leaves it to the start-up clean-up), else in the
+// temporary folder when the settings folder takes no file. Removed when it
+// goes.
+class IniScratch {
+public:
+    IniScratch(const char* devicePath, const QByteArray& text) {
+        const QString beside = QFile::decodeName(FileOps::temporaryPathFor(devicePath).c_str());
+        QFile f(beside);
+        if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            m_path = beside;
+            m_ok = f.write(text) == text.size();
+            f.close();
+            m_ok = m_ok && f.error() == QFileDevice::NoError;
+            return;
+        }
+        m_temp = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/zrv-settings-XXXXXX"));
+        if (!m_temp->open()) return;
+        m_path = m_temp->fileName();
+        m_ok = m_temp->write(text) == text.size() && m_temp->flush();
     }
-    return FileCheck::iniShapeOk(text);
+    ~IniScratch() {
+        if (!m_temp && !m_path.isEmpty()) QFile::remove(m_path);
+    }
+    IniScratch(const IniScratch&) = delete;
+    IniScratch& operator=(const IniScratch&) = delete;
+
+    bool ok() const { return m_ok; }
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    bool m_ok = false;
+    std::unique_ptr<QTemporaryFile> m_temp;
+};
+
+// An INI file as one read of it found it.
+struct IniFile {
+    enum State { Missing, Unreadable, Refused, Read } state = Missing;
+    QByteArray text;                  // the bytes read (Read)
+    QMap<QString, QVariant> values;   // what the settings library reads from them (Read)
+    std::string why;                  // Unreadable, Refused
+};
+
+// Reads the INI file at the device path once and has the settings library
+// parse exactly those bytes: a second read could find other bytes, or fail
+// where the first did not. The file is refused when it is larger than a
+// settings file may be or the library finds it malformed.
+IniFile readIniOnce(const char* devicePath) {
+    IniFile ini;
+    if (!FileOps::exists(devicePath)) return ini;
+    ini.state = IniFile::Refused;
+    if (FileCheck::fileSize(devicePath) > FileCheck::kIniMax) {
+        ini.why = "larger than 64 KiB";
+        return ini;
+    }
+    if (!FileOps::readFile(devicePath, ini.text)) {
+        ini.state = IniFile::Unreadable;
+        ini.why = "a read failed";
+        return ini;
+    }
+    const IniScratch scratch(devicePath, withoutByteOrderMark(ini.text));
+    if (!scratch.ok()) {
+        ini.state = IniFile::Unreadable;
+        ini.why = "no scratch copy can be made for the settings library";
+        return ini;
+    }
+    const QSettings settings(scratch.path(), QSettings::IniFormat);
+    // The library reads the file at its first look-up, and only then knows.
+    const QStringList keys = settings.allKeys();
+    if (settings.status() != QSettings::NoError) {
+        ini.why = "the settings library finds it malformed";
+        return ini;
+    }
+    for (const QString& key : keys) ini.values.insert(key, settings.value(key));
+    ini.state = IniFile::Read;
+    return ini;
 }
 
 // Sets the keys in the INI file at the device path in one rewrite.
-// QSettings formats the text in a scratch copy beside the file, under a
-// temporary name, and the result replaces the file whole: a power cut then
-// leaves the old file or the new one, never some keys of a change without
-// the others. A missing file starts empty; one that is there but cannot be
-// read is left as it is, since a rewrite would hold only these keys.
-ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& values) {
+// QSettings formats the text in a scratch copy, and the result replaces the
+// file whole: a power cut then leaves the old file or the new one, never
+// some keys of a change without the others. The keys go over `base`, the
+// bytes of the file as the caller read it, when given; else the file is read
+// here. A missing file starts empty; one that is there but cannot be read
+// is left as it is, since a rewrite would hold only these keys, and so is
+// one the library finds malformed, whose rewrite would drop what it could
+// not read.
+ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& values,
+                                  const QByteArray* base = nullptr) {
     using Fault = ConfigEngine::WriteFault;
     QByteArray text;
-    if (!FileOps::readFile(devicePath, text)) {
+    if (base) {
+        text = *base;
+    } else if (!FileOps::readFile(devicePath, text)) {
         if (FileOps::exists(devicePath)) {
             writeLogMsg(ERROR, std::string("settings: ") + devicePath + " cannot be read; not rewritten");
             return Fault::Unreadable;
         }
         text.clear();
     }
-    const QString scratch = QFile::decodeName(FileOps::temporaryPathFor(devicePath).c_str());
-    QFile copy(scratch);
-    bool ok = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) && copy.write(text) == text.size();
-    copy.close();
+    const IniScratch scratch(devicePath, withoutByteOrderMark(text));
+    bool ok = scratch.ok();
     if (ok) {
-        QSettings settings(scratch, QSettings::IniFormat);
+        QSettings settings(scratch.path(), QSettings::IniFormat);
         for (const auto& kv : values) settings.setValue(kv.first, kv.second);
         settings.sync();
         ok = settings.status() == QSettings::NoError;
     }
+    QFile copy(scratch.path());
     ok = ok && copy.open(QIODevice::ReadOnly);
     if (ok) text = copy.readAll();
     ok = ok && copy.error() == QFileDevice::NoError;
     copy.close();
-    QFile::remove(scratch);
     return ok && FileOps::writeFileAtomic(devicePath, text) ? Fault::None : Fault::NotWritten;
 }
 
@@ -84,16 +163,20 @@ ConfigEngine::ConfigEngine() { buildItems(); }
 void ConfigEngine::buildItems() {
     const QString file = QString::fromLatin1(kIniFile);
     FileOps::makeDirs("/data/configs");
-    // A settings file that is not one is replaced by the defaults below; one
-    // that cannot be read may hold good settings and is left for a later
-    // start, the built-in values serving this one.
-    bool unreadable = false;
-    if (FileCheck::fileSize(kIniFile) >= 0 && !iniUsable(kIniFile, &unreadable)) {
-        if (unreadable)
-            writeLogMsg(ERROR, std::string("settings: ") + kIniFile + " cannot be read; built-in values used");
-        else
-            FileCheck::discard(kIniFile, "not a settings file of at most 64 KiB");
+    // The settings come from one read of the file. One that cannot be read
+    // may hold good settings: the built-in values serve this start and the
+    // file is left for a later one. One the check refuses is kept aside and
+    // a new one starts from the defaults.
+    const IniFile stored = readIniOnce(kIniFile);
+    bool writable = true;
+    if (stored.state == IniFile::Unreadable) {
+        writeLogMsg(ERROR, std::string("settings: ") + kIniFile + " cannot be read (" + stored.why +
+                               "); built-in values used, the file is not written this run");
+        writable = false;
+    } else if (stored.state == IniFile::Refused) {
+        writable = FileCheck::keepAside(FileCheck::Checked::Settings, kIniFile, stored.why);
     }
+    const QByteArray base = stored.state == IniFile::Read ? stored.text : QByteArray();
     // Synchronous writes for the settings file, where the file system has
     // them (a first start creates the file with its first default below).
     struct Def {
@@ -122,21 +205,19 @@ void ConfigEngine::buildItems() {
         {"config/usbupgradedir", ConfigItem::usbupgradedir, UsbPackages::kDefaultFolder, 0},
     };
     QList<QPair<QString, QVariant>> defaults;
-    {
-        const QSettings settings(iniHostPath(file), QSettings::IniFormat);
-        for (const Def& d : defs) {
-            ConfigItem item(QString::fromLatin1(d.key), d.id, d.def, false, d.number, file);
-            const QVariant stored = settings.value(item.key);
-            if (!isEmptyValue(stored)) {
-                item.value = stored;
-            } else if (!isEmptyValue(item.defaultValue)) {
-                item.value = item.defaultValue;
-                if (!item.noSave) defaults.append({item.key, item.value});
-            }
-            m_items.push_back(item);
+    for (const Def& d : defs) {
+        ConfigItem item(QString::fromLatin1(d.key), d.id, d.def, false, d.number, file);
+        const QVariant value = stored.values.value(item.key);
+        if (!isEmptyValue(value)) {
+            item.value = value;
+        } else if (!isEmptyValue(item.defaultValue)) {
+            item.value = item.defaultValue;
+            if (!item.noSave) defaults.append({item.key, item.value});
         }
+        m_items.push_back(item);
     }
-    if (!defaults.isEmpty() && storeIni(kIniFile, defaults) != WriteFault::None)
+    // The missing keys go over the bytes read above, never over a new read.
+    if (writable && !defaults.isEmpty() && storeIni(kIniFile, defaults, &base) != WriteFault::None)
         writeLogMsg(ERROR, std::string("settings: the defaults cannot be written to ") + kIniFile);
     FileOps::setSyncFlag(kIniFile);
 }
@@ -204,24 +285,24 @@ void ConfigEngine::afterEveryCall() {
     Utils::getIPAddress();
     // The loader's file belongs to the loader: one that is not a settings
     // file is left alone and read as empty.
-    QString app;
-    if (iniUsable(kLoaderIni)) {
-        QSettings loader(iniHostPath(QString::fromLatin1(kLoaderIni)), QSettings::IniFormat);
-        app = loader.value(QStringLiteral("app-1/app_path")).toString();
-    }
+    const IniFile loader = readIniOnce(kLoaderIni);
+    const QString app = loader.values.value(QStringLiteral("app-1/app_path")).toString();
     g_update_status = (app == QLatin1String(kLoaderApp)) ? 1 : 0;
     factoryage_log.clear();
     factoryage_log_num = 0;
 }
 
 bool ConfigEngine::write_loader_keys() {
-    if (FileCheck::fileSize(kLoaderIni) >= 0 && !iniUsable(kLoaderIni)) {
-        writeLogMsg(ERROR, std::string("loader: ") + kLoaderIni + " is not a settings file; left as it is");
+    const IniFile loader = readIniOnce(kLoaderIni);
+    if (loader.state == IniFile::Unreadable || loader.state == IniFile::Refused) {
+        writeLogMsg(ERROR, std::string("loader: ") + kLoaderIni + " not taken (" + loader.why + "); left as it is");
         return false;
     }
     FileOps::makeDirs("/data/configs");
-    return storeIni(kLoaderIni, {{QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderApp)},
-                                 {QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N")}}) == WriteFault::None;
+    return storeIni(kLoaderIni,
+                    {{QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderApp)},
+                     {QStringLiteral("app-1/app_name"), QStringLiteral("zrvK57N")}},
+                    &loader.text) == WriteFault::None;
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace FileCheck {
 
@@ -44,32 +45,39 @@ bool jsonNestingWithin(const QByteArray& text, int maxDepth) {
     return !inString && open.isEmpty();
 }
 
-bool iniShapeOk(const QByteArray& text) {
-    for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 && c != '\t' && c != '\r' && c != '\n') return false;
-    }
-    const QList<QByteArray> lines = text.split('\n');
-    for (const QByteArray& raw : lines) {
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
-        if (line.startsWith('[')) {
-            if (!line.endsWith(']')) return false;
-            continue;
-        }
-        if (line.indexOf('=') <= 0) return false;
-    }
-    return true;
-}
-
 long long fileSize(const std::string& devicePath) {
     const QFileInfo fi(Root::qpath(QString::fromStdString(devicePath)));
     return fi.exists() && fi.isFile() ? fi.size() : -1;
 }
 
-void discard(const std::string& devicePath, const std::string& why) {
-    writeLogMsg(ERROR, devicePath + " removed: " + why + "; built-in values used");
-    FileOps::removeDurably(devicePath);
+const char* checkedName(Checked kind) {
+    switch (kind) {
+    case Checked::Settings: return "settings file";
+    case Checked::ParameterImage: return "parameter image file";
+    case Checked::UserMode: return "user-mode file";
+    case Checked::AliasNames: return "alias file";
+    case Checked::OsdMenu: return "OSD menu file";
+    case Checked::Count: break;
+    }
+    return "file";
+}
+
+std::string keptAsidePath(const std::string& devicePath) { return devicePath + kKeptAsideSuffix; }
+
+bool keptAsideName(const std::string& name) {
+    const size_t n = std::char_traits<char>::length(kKeptAsideSuffix);
+    return name.size() > n && name.compare(name.size() - n, n, kKeptAsideSuffix) == 0;
+}
+
+bool keepAside(Checked kind, const std::string& devicePath, const std::string& why) {
+    const std::string kept = keptAsidePath(devicePath);
+    // A rename keeps the bytes as they were found and replaces an older
+    // kept copy in one step.
+    const bool moved = FileOps::renamePath(devicePath, kept);
+    writeLogMsg(ERROR, std::string(checkedName(kind)) + " " + devicePath + " refused: " + why + "; " +
+                           (moved ? "kept as " + kept : "cannot be kept aside, left as it is") +
+                           "; built-in values used");
+    return moved;
 }
 
 namespace {
@@ -97,7 +105,9 @@ bool settingsLibraryFile(const std::string& name) {
 
 }  // namespace
 
-bool storedNameOk(const std::string& name) { return nameShapeOk(name) && !FileOps::isTemporaryName(name); }
+bool storedNameOk(const std::string& name) {
+    return nameShapeOk(name) && !FileOps::isTemporaryName(name) && !keptAsideName(name);
+}
 
 bool leftByCutWrite(const QString& folder, const std::string& name) {
     return FileOps::isTemporaryName(name) ||
@@ -107,7 +117,7 @@ bool leftByCutWrite(const QString& folder, const std::string& name) {
 bool listable(const QString& folder, const QString& name) {
     const std::string n = QFile::encodeName(name).toStdString();
     const bool own = folder == QLatin1String("/data") || folder.startsWith(QLatin1String("/data/"));
-    return (!own || nameShapeOk(n)) && !leftByCutWrite(folder, n);
+    return (!own || (nameShapeOk(n) && !keptAsideName(n))) && !leftByCutWrite(folder, n);
 }
 
 int removeLeftTemporaries() {

@@ -2,7 +2,8 @@
 // Size and shape checks of the files the program parses. Every such file
 // can come from a PC, a USB stick or a torn write, so it is checked before
 // any parser sees it: a file that fails at arrival is refused, one found on
-// disk is removed and the built-in values are used.
+// disk is kept aside (never removed: a maintainer may still recover what it
+// holds) and the built-in values are used.
 #include <QByteArray>
 #include <QString>
 
@@ -24,26 +25,35 @@ constexpr int kJsonDepth = 16;
 // text: the parser still has to accept it.
 bool jsonNestingWithin(const QByteArray& text, int maxDepth);
 
-// True when the text looks like an INI file: no NUL or other control byte
-// but tab, CR and LF, and every line blank, a comment, a "[section]" or a
-// "key=value".
-bool iniShapeOk(const QByteArray& text);
-
 // Size of the file at a device path; -1 when there is none.
 long long fileSize(const std::string& devicePath);
 
-// Removes a file found bad on disk, with a log line saying why.
-void discard(const std::string& devicePath, const std::string& why);
+// The kinds of file the program checks on disk before it parses them.
+enum class Checked { Settings, ParameterImage, UserMode, AliasNames, OsdMenu, Count };
+// What the log calls a kind ("settings file", ...).
+const char* checkedName(Checked kind);
+
+// Where a refused file is kept: "<place>.refused", beside it. One copy, the
+// newest: a later refusal of the same place replaces it.
+constexpr const char* kKeptAsideSuffix = ".refused";
+std::string keptAsidePath(const std::string& devicePath);
+// True for a file name (no folder) of that shape. No list shows such a
+// file, no upload may take its name, and the start-up clean-up leaves it.
+bool keptAsideName(const std::string& fileName);
+// Moves a file found bad on disk to its kept-aside place, with a log line
+// naming both and saying why. False when it could not be moved: the file is
+// then left where it is, and the caller must not write over it this run.
+bool keepAside(Checked kind, const std::string& devicePath, const std::string& why);
 
 // The one rule for the name of a file the device stores from the wire: 1 to
 // 64 characters, each a letter, a digit, ".", "_" or "-", not "." or "..",
-// and not a name the start would remove from the folders such files go to
-// (FileOps::isTemporaryName).
+// not a name the start would remove from the folders such files go to
+// (FileOps::isTemporaryName) and not a kept-aside one (keptAsideName).
 constexpr size_t kNameMax = 64;
 bool storedNameOk(const std::string& name);
 // Whether a list of the folder (a device path) shows the file: in the
-// device's own folders ("/data/...") a name of storedNameOk's shape, and
-// never one a cut-off write left there (leftByCutWrite). Names on a USB
+// device's own folders ("/data/...") a name of storedNameOk's shape but no
+// kept-aside one, and never one a cut-off write left there (leftByCutWrite). Names on a USB
 // stick are the operator's and are only kept from being such names.
 bool listable(const QString& folder, const QString& name);
 
@@ -54,7 +64,8 @@ bool listable(const QString& folder, const QString& name);
 constexpr const char* kSettingsFolder = "/data/configs";
 // True for a file name that a write cut off left in the folder (a device
 // path): in every folder the writer's temporary, in the settings folder also
-// the library's files beside one. Anything else there is someone's file.
+// the library's files beside one. Anything else there is someone's file,
+// a kept-aside one included.
 bool leftByCutWrite(const QString& folder, const std::string& name);
 
 // Every folder under "/data" the program writes files into.

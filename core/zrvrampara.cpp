@@ -192,8 +192,10 @@ void ZrvRamPara::writeImageFileInBackground() {
 bool ZrvRamPara::drainImageFile() { return !m_imageWriter || m_imageWriter->drain(); }
 
 void ZrvRamPara::load() {
+    using FileCheck::Checked;
     const char* path = ZrvFiles::RAM_DEVICE_INFO;
     bool loaded = false;
+    bool held = false;  // the file stays as it is: not written this run
     if (!FileOps::exists(path)) {
         debugPrintf("\n %s file un exist \n", path);
     } else {
@@ -201,9 +203,14 @@ void ZrvRamPara::load() {
         QByteArray f;
         QMutexLocker lock(&Utils::_file_deal_mutex);
         // Anything larger than the image file is not one: never read it whole.
-        if (FileCheck::fileSize(path) > RamFile::FILE_SIZE)
-            FileCheck::discard(path, "larger than the parameter image file");
-        else if (FileOps::readFile(path, f)) {
+        if (FileCheck::fileSize(path) > RamFile::FILE_SIZE) {
+            held = !FileCheck::keepAside(Checked::ParameterImage, path, "larger than the parameter image file");
+        } else if (!FileOps::readFile(path, f)) {
+            // A read error of the flash says nothing of what the file holds.
+            writeLogMsg(ERROR, std::string("parameter image file ") + path +
+                                   " cannot be read; built-in values used, the file is not written this run");
+            held = true;
+        } else {
             const auto* b = reinterpret_cast<const u8*>(f.constData());
             // A file too short to hold the whole image was torn: as bad as an
             // unmarked one.
@@ -218,14 +225,16 @@ void ZrvRamPara::load() {
                 m_briGenWritten = bri_gen;
             } else {
                 debugPrintf("\n ram_valid = %#x,%#x \n", f.size() > 0 ? b[0] : 0u, f.size() > 1 ? b[1] : 0u);
-                FileOps::removePath(path);
-                debugPrintf("\n delete %s ,use the default para\n", path);
+                held = !FileCheck::keepAside(Checked::ParameterImage, path,
+                                             f.size() < int(RamFile::DATA_END) ? "shorter than the parameter image"
+                                                                              : "not marked 0xAA 0xAA");
             }
         }
     }
     if (!loaded) {
         bri_gen = m_briGenWritten = 0;
-        if (!writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
+        m_imageFileHeld = held;
+        if (!held && !writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
         // The defaults go into the image even when the file could not be
         // written: a zeroed image would drive a black, zero-sized wall.
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
@@ -272,6 +281,8 @@ int ZrvRamPara::ram_para_reset() {
     if (!writeDefaultFile()) {
         writeLogMsg(ERROR, "parameter image file cannot be reset");
         result = 255;
+    } else {
+        m_imageFileHeld = false;  // replaced on purpose
     }
     c331_manage* mgr = c331_manage::get();
     {
@@ -346,20 +357,27 @@ int ZrvRamPara::mode_file_deal(int n, int op) {
     const std::string path = ZrvFiles::customModePath(n);
     QByteArray f;
     bool present = false;
+    bool held = false;  // the file stays where it is, unread
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         const long long size = FileCheck::fileSize(path);
         // A file of another size is no slot file: a short one was cut off
         // while being written, a longer one is someone else's. The slot
         // reads empty rather than recalling a half or foreign mode.
-        if (size >= 0 && size != USER_MODE_FILE_SIZE)
-            FileCheck::discard(path, "not a user-mode file of " + std::to_string(USER_MODE_FILE_SIZE) + " bytes");
-        else if (size >= 0)
+        if (size >= 0 && size != USER_MODE_FILE_SIZE) {
+            held = !FileCheck::keepAside(FileCheck::Checked::UserMode, path,
+                                         "not " + std::to_string(USER_MODE_FILE_SIZE) + " bytes");
+        } else if (size >= 0) {
             present = FileOps::readFile(path, f) && u32(f.size()) == USER_MODE_FILE_SIZE;
+            if (!present) writeLogMsg(ERROR, "user-mode file " + path + " cannot be read; slot left unread");
+            held = !present;
+        }
     }
     QMutexLocker lock(&c331_manage::get()->mutex);
     if (!present) {
-        user_mode[n].marker[0] = user_mode[n].marker[1] = USER_MODE_EMPTY;
+        // An empty slot's file is removed by the protocol's next slot pass:
+        // one that could not be read must not read empty.
+        user_mode[n].marker[0] = user_mode[n].marker[1] = held ? USER_MODE_UNREAD : USER_MODE_EMPTY;
         return 0;
     }
     std::memcpy(&user_mode[n], f.constData(), USER_MODE_FILE_SIZE);
@@ -434,7 +452,8 @@ int ZrvRamPara::ram_para_persist(int code) {
         gen == m_briGenWritten)
         return 0;
     debugPrintf("\n ram_para diffrent !");
-    const bool ok = writeRamFile(&snap.data[PERSIST_BEGIN], gen);
+    // A file this start could not use is left as it is (the start said so).
+    const bool ok = m_imageFileHeld || writeRamFile(&snap.data[PERSIST_BEGIN], gen);
     if (!ok) {
         // The shadow keeps the old image so the next signal tries again.
         writeLogMsg(ERROR, "parameter image file cannot be written");

@@ -16,6 +16,7 @@
 #include <QObject>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -136,6 +137,9 @@ constexpr int ZRV_INPUT_COUNT = 6;      // 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2, 4 HDM
 constexpr int ZRV_USER_MODE_COUNT = 16;
 constexpr u8 USER_MODE_SAVED = 0xAA;
 constexpr u8 USER_MODE_EMPTY = 0xFF;
+// A slot whose file is there but could not be read or kept aside: neither
+// saved nor empty, so no recall takes it and no pass removes its file.
+constexpr u8 USER_MODE_UNREAD = 0x00;
 
 #pragma pack(push, 1)
 // Signal summary of an input, written by the receiver drivers under the
@@ -387,7 +391,8 @@ public:
     // written by the protocol. 1 written, 0 refused or failed.
     int mode_file_write(int n, int kind);
     // op 1 deletes slot n's files first; then loads slot n from its file.
-    // 1 loaded, 0 missing, torn or refused (the slot then reads empty).
+    // 1 loaded, 0 missing or refused (the slot then reads empty; a refused
+    // file is kept aside) or unreadable (the slot reads USER_MODE_UNREAD).
     int mode_file_deal(int n, int op);
 
 signals:
@@ -405,6 +410,11 @@ private:
     // The same with the default file.
     bool writeDefaultFile();
     std::unique_ptr<LatestFileWriter> m_imageWriter;
+    // The image file is there but this start could not use it (a read
+    // failed, or a refused file could not be kept aside): it may hold the
+    // stored parameters, so no change of this run is written over it. A
+    // reset to the defaults, which replaces it on purpose, clears it.
+    std::atomic<bool> m_imageFileHeld{false};
     // Writes slot n's file from `next` (marked saved) and, only when that
     // succeeded and the slot still equals `before` (the slot `next` was made
     // from), makes it the slot.

@@ -536,7 +536,7 @@ void readItem(const pt::ptree& it, OMENU_PARA& p) {
 }  // namespace
 
 namespace {
-// The steps of the menu reader that remove the file: false with the reason
+// The steps of the menu reader that refuse the file: false with the reason
 // when the text is over 1 MiB, nested deeper than a menu needs or not JSON.
 bool parseMenu(const QByteArray& text, pt::ptree& root, std::string* why) {
     if (text.size() > FileCheck::kOsdMenuMax) {
@@ -571,7 +571,7 @@ void c331_osd::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) {
     const long long size = FileCheck::fileSize(path);
     if (size < 0) return;
     if (size > FileCheck::kOsdMenuMax) {
-        FileCheck::discard(path, "OSD menu larger than 1 MiB, not read");
+        FileCheck::keepAside(FileCheck::Checked::OsdMenu, path, "larger than 1 MiB, not read");
         return;
     }
     QByteArray text;
@@ -583,7 +583,7 @@ void c331_osd::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) {
     std::string why;
     if (!parseMenu(text, root, &why)) {
         debugPrintf("json error: %s\n", why.c_str());
-        FileCheck::discard(path, "OSD menu " + why);
+        FileCheck::keepAside(FileCheck::Checked::OsdMenu, path, why);
         return;
     }
     // A well-formed file that lacks a key or holds a wrong type is kept (a

@@ -75,9 +75,9 @@ public:
 
     // ---- menu file
     void get_json_omenu_para(const char* path, OSD_MENU_LIST& list);
-    // Whether the reader above keeps a file of this text: false, with the
-    // reason, for one it removes (not JSON, too big, nested too deep). A file
-    // it keeps may still lack keys and show no item.
+    // Whether the reader above takes a file of this text: false, with the
+    // reason, for one it refuses and keeps aside (not JSON, too big, nested
+    // too deep). A file it takes may still lack keys and show no item.
     static bool omenu_text_usable(const QByteArray& text, std::string* why);
     void set_OSD_para(OSD_MENU_LIST& list);
 

@@ -50,7 +50,7 @@ TEST_F(AliasTest, LooksUpKindAndIdAndHonoursOffAndEmptyNames) {
 std::string sources(const std::string& elements) { return R"({"namelist": {"source": [)" + elements + "]}}"; }
 const std::string kDvi = R"({"id": 1, "valid": "on", "name": "DVI desk"})";
 
-TEST_F(AliasTest, ALookUpThatMeetsABrokenStepRemovesTheFileAndOneThatDoesNotKeepsIt) {
+TEST_F(AliasTest, ALookUpThatMeetsABrokenStepSetsTheFileAsideAndOneThatDoesNotKeepsIt) {
     // Each file looked up for source 1.
     const struct {
         std::string text;
@@ -91,7 +91,7 @@ TEST_F(AliasTest, ALookUpThatMeetsABrokenStepRemovesTheFileAndOneThatDoesNotKeep
     }
 }
 
-TEST_F(AliasTest, TheUploadCheckRefusesExactlyTheFilesSomeLookUpRemoves) {
+TEST_F(AliasTest, TheUploadCheckRefusesExactlyTheFilesSomeLookUpSetsAside) {
     const struct {
         std::string text;
         const char* kind;
@@ -129,15 +129,17 @@ TEST_F(AliasTest, TheUploadCheckRefusesExactlyTheFilesSomeLookUpRemoves) {
     }
 }
 
-TEST_F(AliasTest, UnparseableFileIsRemovedOnFirstUse) {
-    writeAlias("{\"namelist\": {\"source\": [ {\"id\": 0, ");
+TEST_F(AliasTest, UnparseableFileIsKeptAsideOnFirstUse) {
+    const std::string cut = "{\"namelist\": {\"source\": [ {\"id\": 0, ";
+    writeAlias(cut);
     ALIAS_PARA a;
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0);
     EXPECT_FALSE(FileOps::exists(kAliasFile));
+    EXPECT_EQ(readHostFile(hostPath(kAliasFile) + ".refused"), cut);
     EXPECT_EQ(get_json_alias_para(&a, "source", 0), 0);
 }
 
-TEST_F(AliasTest, HostileFilesOnDiskAreRemovedAndNeverCrashTheLookup) {
+TEST_F(AliasTest, HostileFilesOnDiskAreSetAsideAndNeverCrashTheLookup) {
     const std::string good = R"({"namelist": {"source": [{"id": 0, "valid": "on", "name": "Desk"}]}})";
     std::string binary(3000, '\0');
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 131 + 7);

@@ -1,6 +1,7 @@
 #include "core/config_engine.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "read_faults.h"
 #include "support/test_env.h"
 
 #include <QDir>
@@ -45,28 +46,53 @@ TEST_F(ConfigTest, StoredValuesWinAndEmptyOnesFallBackToDefaults) {
     EXPECT_EQ((Vals{g_port, g_int_tcp_port, g_Tarn_cloud.load()}), (Vals{6000, 6000, 1}));
 }
 
-TEST_F(ConfigTest, HostileSettingsFilesAreReplacedByTheDefaults) {
+// What the settings library reads as settings is taken, a UTF-8 byte-order
+// mark included; a file it finds malformed, or one too large to be a
+// settings file, is kept aside whole and a new one starts from the defaults.
+TEST_F(ConfigTest, SettingsTheLibraryReadsAreTakenAndOthersAreKeptAside) {
     std::string binary(2000, '\0');
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 37 + 1);
-    const std::string hostile[] = {
-        "[config]\nTcpPort=6000\nBarcode=" + std::string(70000, 'x') + "\n",  // over 64 KiB
-        binary,
-        "[config]\nTcpPort=6000\n" + std::string(20, '[') + "\n",            // an open section
-        "[config]\nTcpPort=6000\nIPAddr",                                    // cut off mid-key
+    const std::string ip = "IPAddress=10.1.2.3\n";
+    const struct {
+        std::string text;
+        bool taken;
+    } rows[] = {
+        {"\xEF\xBB\xBF[config]\nTcpPort=6000\n" + ip, true},         // byte-order mark
+        {"[config]\nTcpPort=6000\nBarcode=A\x01" "B\n" + ip, true},  // a control byte in a value
+        {"[config]\r\nTcpPort=6000\r\n" + ip, true},                 // CR LF
+        {"; note\n[config]\nTcpPort=6000\n" + ip, true},             // a comment
+        {"[config]\nTcpPort=6000\nBarcode=" + std::string(70000, 'x') + "\n" + ip, false},  // over 64 KiB
+        {binary, false},
+        {"[config]\nTcpPort=6000\n" + std::string(20, '[') + "\n" + ip, false},  // an open section
+        {"[config]\nTcpPort=6000\n" + ip + "IPAddr", false},                     // cut off mid-key
+        {"[config]\nTcpPort=6000\n\x07\n" + ip, false},                          // a line of no setting
     };
-    for (const std::string& text : hostile) {
-        writeHostFile(hostPath(kIniFile), text);
+    const std::string kept = hostPath(std::string(kIniFile) + ".refused");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 30));
+        QFile::remove(QString::fromStdString(kept));
+        writeHostFile(hostPath(kIniFile), row.text);
         delete ConfigEngine::p_config;
         ConfigEngine::p_config = nullptr;
         ConfigEngine::pInstance();
-        EXPECT_EQ(g_port, 5005u) << text.substr(0, 30);
-        EXPECT_EQ(ini().value("config/TcpPort").toInt(), 5005) << "the file holds the defaults again";
+        EXPECT_EQ(g_port, row.taken ? 6000u : 5005u);
+        EXPECT_EQ(g_str_ip.toStdString(), row.taken ? "10.1.2.3" : "192.168.1.199");
+        // The file holds the values this start uses, and all the keys.
+        QSettings s = ini();
+        EXPECT_EQ((Vals{s.value("config/TcpPort").toInt(), s.allKeys().size()}), (Vals{g_port, 17}));
+        EXPECT_TRUE(readHostFile(kept) == (row.taken ? "" : row.text)) << "kept aside whole, or nothing kept";
     }
-    // The loader's own file is never removed, only not believed.
-    writeHostFile(hostPath(kLoaderIni), "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n" + binary);
+    EXPECT_NE(readHostFile(hostPath(kLogFile))
+                  .find("settings file /data/configs/tcpip.ini refused: the settings library finds it malformed; kept "
+                        "as /data/configs/tcpip.ini.refused"),
+              std::string::npos);
+    // The loader's own file is never moved, only not believed.
+    const std::string loader = "[app-1]\napp_path=/data/app/zrvK57N -platform linuxfb\n" + binary;
+    writeHostFile(hostPath(kLoaderIni), loader);
     ConfigEngine::pInstance();
     EXPECT_EQ(g_update_status, 0);
-    EXPECT_FALSE(readHostFile(hostPath(kLoaderIni)).empty());
+    EXPECT_FALSE(ConfigEngine::write_loader_keys());
+    EXPECT_EQ(readHostFile(hostPath(kLoaderIni)), loader);
 }
 
 // A settings file that is there but cannot be read (an I/O error of the
@@ -84,9 +110,41 @@ TEST_F(ConfigTest, ASettingsFileThatCannotBeReadIsLeftAsItIs) {
     EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
     EXPECT_EQ(QFileInfo(host).symLinkTarget(), QStringLiteral("/proc/self/mem"));
     const std::string log = readHostFile(hostPath(kLogFile));
-    EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read; built-in values used"), std::string::npos)
+    EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read (a read failed); built-in values used"),
+              std::string::npos)
         << log;
     EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read; not rewritten"), std::string::npos) << log;
+}
+
+// The start takes its settings from one read of the file. Whichever read
+// fails once, the stored values are never replaced by the built-in ones:
+// either the start uses them, or it uses the built-in values, says so and
+// leaves the file as it is.
+TEST_F(ConfigTest, OneFailedReadNeverPutsTheDefaultsOverTheStoredSettings) {
+    // Two keys stored: the start has fifteen defaults to add.
+    const std::string stored = "[config]\nTcpPort=6000\nIPAddress=10.1.2.3\n";
+    for (int failing = 0; failing <= 3; ++failing) {
+        SCOPED_TRACE(failing);
+        writeHostFile(hostPath(kIniFile), stored);
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        QFile::remove(QString::fromStdString(hostPath(kLogFile)));
+        ReadFaults::arm(hostPath(kIniFile), failing ? std::set<int>{failing} : std::set<int>{});
+        ConfigEngine::pInstance();
+        const int passes = ReadFaults::passes();
+        ReadFaults::disarm();
+        EXPECT_EQ(passes, 1) << "the file is read once";
+        const bool builtIn = failing == 1;
+        EXPECT_EQ((Vals{g_port, g_int_tcp_port}), builtIn ? (Vals{5005, 5005}) : (Vals{6000, 6000}));
+        EXPECT_EQ(g_str_ip.toStdString(), builtIn ? "192.168.1.199" : "10.1.2.3");
+        QSettings s = ini();
+        EXPECT_EQ((s.value("config/IPAddress").toString() + " " + s.value("config/TcpPort").toString()).toStdString(),
+                  "10.1.2.3 6000");
+        const std::string log = readHostFile(hostPath(kLogFile));
+        EXPECT_EQ(log.find("settings: /data/configs/tcpip.ini cannot be read") != std::string::npos, builtIn) << log;
+        if (builtIn) EXPECT_EQ(readHostFile(hostPath(kIniFile)), stored) << "not written";
+        else EXPECT_EQ(s.allKeys().size(), 17);
+    }
 }
 
 TEST_F(ConfigTest, WritesReachTheFileAtOnce) {

@@ -1,7 +1,15 @@
 // Starts the program itself against the simulated board in a temporary
-// root and checks what start-up leaves there.
+// root and checks what start-up leaves there; and what becomes of each kind
+// of file the start checks when it refuses one.
+#include "core/JsonParse.h"
+#include "core/config_engine.h"
+#include "core/file_checks.h"
+#include "core/logMsg.h"
+#include "core/zrvrampara.h"
 #include "platform/fileops.h"
+#include "protocol/message_deal.h"
 #include "support/test_env.h"
+#include "video_engine/c331_manage.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,6 +18,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <functional>
+#include <set>
 
 
 namespace {
@@ -129,4 +140,78 @@ TEST(StartUp, RemovesWhatAKilledUpgradeOrWriteLeftAndLogsIt) {
     for (const QString& f : kept) EXPECT_TRUE(QFileInfo::exists(root.path() + f)) << qPrintable(f);
     app.kill();
     app.waitForFinished(5000);
+}
+
+// Every kind of file the program checks on disk, refused twice: each time
+// it is kept aside whole as "<place>.refused" (one copy, the newest) with a
+// log line naming it, never removed; no list shows it, no upload may take
+// its name, and the start-up clean-up leaves it. A kind added to the checks
+// without a row here fails the first assertion.
+class RefusedFiles : public SimEnv {};
+
+TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
+    using FileCheck::Checked;
+    const auto loadModel = [] {
+        ZrvRamPara m;
+        m.load();
+    };
+    const struct {
+        Checked kind;
+        std::string place;
+        std::string first, second;  // two refused files, one after the other
+        std::function<void()> read;  // what reads the place
+    } rows[] = {
+        {Checked::Settings, "/data/configs/tcpip.ini", "[config]\nTcpPort=6000\n\x07\n", std::string(70000, 's'),
+         [] {
+             delete ConfigEngine::p_config;
+             ConfigEngine::p_config = nullptr;
+             ConfigEngine::pInstance();
+         }},
+        {Checked::ParameterImage, "/data/ram_device_info", std::string(4096, '\x55'),
+         "\xAA\xAA" + std::string(300, '\x01'), loadModel},
+        {Checked::UserMode, "/data/modes/custom_mode7", std::string(100, 'm'), std::string(5000, '\xAA'), loadModel},
+        {Checked::AliasNames, kAliasFile, "{\"namelist\": ", "{\"other\": 1}",
+         [] {
+             ALIAS_PARA a;
+             get_json_alias_para(&a, "source", 0);
+         }},
+        {Checked::OsdMenu, ZrvFiles::OMENU, "{\"osdcount\": ", std::string(2 << 20, ' '),
+         [] {
+             OSD_MENU_LIST list;
+             c331_manage::get()->ops->get_json_omenu_para(ZrvFiles::OMENU, list);
+         }},
+    };
+    std::set<Checked> covered;
+    for (const auto& row : rows) covered.insert(row.kind);
+    ASSERT_EQ(covered.size(), size_t(Checked::Count)) << "a kind of checked file without a row";
+
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.place);
+        const std::string kept = row.place + ".refused";
+        for (const std::string* bytes : {&row.first, &row.second}) {
+            writeHostFile(hostPath(row.place), *bytes);
+            row.read();
+            EXPECT_TRUE(readHostFile(hostPath(kept)) == *bytes) << "kept aside whole, the newest";
+            EXPECT_FALSE(readHostFile(hostPath(row.place)) == *bytes) << "still taken from its place";
+        }
+        const size_t slash = row.place.rfind('/');
+        const QString folder = QString::fromStdString(row.place.substr(0, slash));
+        const std::string name = row.place.substr(slash + 1);
+        // One copy: the folder holds the place (or not) and the kept file.
+        QStringList copies = QDir(QString::fromStdString(hostPath(folder.toStdString())))
+                                 .entryList({QString::fromStdString(name) + "*"}, QDir::Files | QDir::Hidden);
+        copies.removeAll(QString::fromStdString(name));
+        EXPECT_EQ(copies, QStringList{QString::fromStdString(name + ".refused")});
+        EXPECT_NE(readHostFile(hostPath(kLogFile))
+                      .find(std::string(FileCheck::checkedName(row.kind)) + " " + row.place + " refused: "),
+                  std::string::npos);
+        EXPECT_NE(readHostFile(hostPath(kLogFile)).find("; kept as " + kept + ";"), std::string::npos);
+        EXPECT_FALSE(FileCheck::listable(folder, QString::fromStdString(name + ".refused")));
+        EXPECT_FALSE(FileCheck::storedNameOk(name + ".refused"));
+        FileCheck::removeLeftTemporaries();
+        EXPECT_TRUE(FileOps::exists(kept)) << "removed by the start-up clean-up";
+    }
+    // A scan file's upload may not take a kept-aside name either.
+    EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1.refused"), "");
+    EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1"), "/data/smartmapping/QDFR1");
 }

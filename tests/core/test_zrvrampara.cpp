@@ -1,6 +1,8 @@
+#include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "platform/fileops.h"
+#include "read_faults.h"
 #include "support/test_env.h"
 #include "video_engine/c331_manage.h"
 
@@ -116,7 +118,7 @@ TEST_F(ZrvRamParaTest, FirstStartFileHoldsTheDefaultsFieldByField) {
     }
 }
 
-TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
+TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsKeptAsideAndTheDefaultsServe) {
     // Unmarked, cut off, and a marked file far larger than any image file.
     for (const std::string& bad : {std::string(4096, '\x55'), std::string("\xAA\xAA") + std::string(100, '\x07'),
                                    std::string(1 << 20, '\xAA')}) {
@@ -126,7 +128,32 @@ TEST_F(ZrvRamParaTest, UnmarkedOrShortFileIsReplacedByTheDefaults) {
         ASSERT_EQ(f.size(), 4096u);
         EXPECT_EQ(std::memcmp(f.data(), default_para_ramlist.data(), 4096), 0);
         EXPECT_EQ(m->live_image.word(O::CONTRAST), 50);
+        EXPECT_TRUE(readHostFile(hostPath(kRam) + ".refused") == bad) << "kept aside whole";
     }
+}
+
+// An image file that is there but cannot be read may hold the stored
+// parameters: the defaults serve this run and nothing is written over it,
+// until a reset asks for the defaults on purpose.
+TEST_F(ZrvRamParaTest, AnImageFileThatCannotBeReadIsNotWrittenOverThisRun) {
+    std::string stored(reinterpret_cast<const char*>(default_para_ramlist.data()), 4096);
+    stored[O::CONTRAST - 766] = 77;
+    writeHostFile(hostPath(kRam), stored);
+    ReadFaults::arm(hostPath(kRam), {1});
+    auto m = loadModel();
+    ReadFaults::disarm();
+    EXPECT_EQ(m->live_image.word(O::CONTRAST), 50);
+    edit(*m, O::SHARPNESS, 3);
+    EXPECT_EQ((Vals{m->ram_para_persist(1), m->shadow_image.word(O::SHARPNESS)}), (Vals{1, 3}));
+    EXPECT_TRUE(ramFile() == stored) << "written over";
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("parameter image file /data/ram_device_info cannot be read"),
+              std::string::npos);
+    EXPECT_EQ(m->ram_para_reset(), 0);
+    EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 4096), 0);
+    // The next start reads what this one stored.
+    edit(*m, O::SHARPNESS, 4);
+    m->ram_para_persist(1);
+    EXPECT_EQ(loadModel()->live_image.word(O::SHARPNESS), 4);
 }
 
 TEST_F(ZrvRamParaTest, LoadClearsRunTimeFieldsAndKeepsTheRest) {
@@ -304,10 +331,12 @@ TEST_F(ZrvRamParaTest, ProtocolSlotWritesSaveOrDeleteModeFiles) {
               (Vals{0, 0, 0xAA, 0x11, 1, 0}));
 }
 
-TEST_F(ZrvRamParaTest, TornOrForeignModeFileIsRemovedAndLoadsAsEmptySlot) {
-    writeHostFile(hostPath("/data/modes/custom_mode2"), std::string("\xAA\xAA") + std::string(500, 'x'));
+TEST_F(ZrvRamParaTest, TornOrForeignModeFileIsKeptAsideAndLoadsAsEmptySlot) {
+    const std::string torn = std::string("\xAA\xAA") + std::string(500, 'x');
+    const std::string foreign(1 << 20, '\xAA');
+    writeHostFile(hostPath("/data/modes/custom_mode2"), torn);
     writeHostFile(hostPath("/data/modes/custom_mode3"), std::string("\xAA\xAA") + std::string(4094, 'y'));
-    writeHostFile(hostPath("/data/modes/custom_mode4"), std::string(1 << 20, '\xAA'));
+    writeHostFile(hostPath("/data/modes/custom_mode4"), foreign);
     auto m = loadModel();
     // Slots outside the sixteen are refused.
     EXPECT_EQ((Vals{m->ZrvUserModeSaved(1), m->ZrvUserModeSaved(2), m->ZrvUserModeSaved(3), m->mode_file_deal(16, 0),
@@ -316,6 +345,32 @@ TEST_F(ZrvRamParaTest, TornOrForeignModeFileIsRemovedAndLoadsAsEmptySlot) {
     EXPECT_EQ((Vals{FileOps::exists("/data/modes/custom_mode2"), FileOps::exists("/data/modes/custom_mode3"),
                     FileOps::exists("/data/modes/custom_mode4")}),
               (Vals{0, 1, 0}));
+    EXPECT_TRUE(readHostFile(hostPath("/data/modes/custom_mode2.refused")) == torn);
+    EXPECT_TRUE(readHostFile(hostPath("/data/modes/custom_mode4.refused")) == foreign);
+}
+
+// A mode file that cannot be read reads neither saved nor empty: the
+// protocol's next slot pass, which removes the files of empty slots, leaves
+// it, and no recall takes the slot.
+TEST_F(ZrvRamParaTest, AModeFileThatCannotBeReadIsNeitherRecalledNorRemoved) {
+    std::string saved(4096, '\x22');
+    saved[0] = saved[1] = char(0xAA);
+    writeHostFile(hostPath("/data/modes/custom_mode5"), saved);
+    ReadFaults::arm(hostPath("/data/modes/custom_mode5"), {1});
+    auto m = loadModel();
+    ReadFaults::disarm();
+    EXPECT_EQ((Vals{m->ZrvUserModeSaved(4), m->user_mode[4].marker[0], m->ZrvRecallUserMode(5)}), (Vals{0, 0x00, 0}));
+    // The PC writes slot 1 (markers and all): a code-2 pass over every slot.
+    u8 mode1[4098];
+    std::memset(mode1, 0x33, sizeof mode1);
+    mode1[0] = mode1[1] = 0xAA;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        ASSERT_EQ(m->ZrvModeUserRamParaDeal(mode1, sizeof mode1, 0x1000), 0);
+    }
+    m->ram_para_persist(2);
+    EXPECT_TRUE(readHostFile(hostPath("/data/modes/custom_mode5")) == saved) << "removed or written over";
+    EXPECT_EQ(loadModel()->ZrvUserModeSaved(4), 1);
 }
 
 TEST_F(ZrvRamParaTest, PcWriteIntoASlotWhileItsFileIsWrittenIsKept) {

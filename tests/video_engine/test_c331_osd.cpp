@@ -349,7 +349,7 @@ TEST_F(C331OsdTest, MenuFileEdgeCases) {
     EXPECT_EQ((Vals{l.items[0].start, l.items[0].end}), (Vals{1, 4}));
 }
 
-TEST_F(C331OsdTest, AMalformedFileIsRemovedAndAFileTheReaderCannotUseIsKept) {
+TEST_F(C331OsdTest, AMalformedFileIsSetAsideAndAFileTheReaderCannotUseIsKept) {
     l_apply(R"({"name":"m","osdcount":1,)");
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(menuPath())));
 
@@ -372,7 +372,7 @@ TEST_F(C331OsdTest, AMalformedFileIsRemovedAndAFileTheReaderCannotUseIsKept) {
     osd->zrvApi_OsdSet(17, 0x123456);
     l_apply(menu(it));
     EXPECT_EQ((Vals{m->osd_char_color, m->osd_bg_color}), (Vals{0xC0C0FF, 0x00FF00}));
-    // Deeper than any menu needs, or above 1 MiB: removed unread.
+    // Deeper than any menu needs, or above 1 MiB: set aside unread.
     l_apply(std::string(40, '[') + std::string(40, ']'));
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(menuPath())));
     l_apply(menu(item(std::string(1100000, 'a'))));
