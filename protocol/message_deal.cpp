@@ -797,9 +797,10 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
                               .arg(hour, 2, 10, QChar('0'))
                               .arg(min, 2, 10, QChar('0'))
                               .arg(sec, 2, 10, QChar('0'));
-    const int dated = Utils::system_mutex(QStringLiteral("date -s \"%1\"").arg(stamp));
-    if (dated != 0) {
-        writeFailed(ClockNotSet, "clock not set to " + stamp.toStdString() + ": date ended with " + std::to_string(dated));
+    int dated = 0;
+    if (Utils::system_mutex(QStringLiteral("date -s \"%1\"").arg(stamp), &dated) != 0) {
+        writeFailed(ClockNotSet, "clock not set to " + stamp.toStdString() + ": date ended with status " +
+                                     std::to_string(dated));
         return status(out, cap, ReplyStatus::Busy);
     }
     Utils::system_mutex(QStringLiteral("hwclock -w"));
