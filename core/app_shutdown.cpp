@@ -122,6 +122,7 @@ void stopWorkersAndPersist() {
         const int code = c331 ? c331->apply_flag.exchange(0) : 0;
         model->ram_para_persist(code ? code : 1);
         model->drainImageFile();
+        model->writeHeldModeFileFaults();
     }
     writeLogMsg(INFO, "worker threads stopped, parameters persisted");
 }

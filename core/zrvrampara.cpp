@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QMutexLocker>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -308,7 +309,7 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
     if (!ok) {
         // The slot stays as it was: marking it saved would recall data that
         // is not on disk.
-        writeLogMsg(ERROR, "user mode " + std::to_string(n + 1) + " file cannot be written");
+        modeFileFault("user mode " + std::to_string(n + 1) + " file cannot be written");
         return 0;
     }
     {
@@ -340,10 +341,40 @@ int ZrvRamPara::mode_file_write(int n, int kind) {
     return writeSlot(n, before, next, kind == 0 && osdOn);
 }
 
-int ZrvRamPara::mode_file_deal(int n, int op) {
+void ZrvRamPara::modeFileFault(const std::string& line) {
+    m_modeFileFaults.occur([&] { writeLogMsg(ERROR, line); }, [&](u64 n) { writeModeFileFaultCount(n); });
+    if (m_modeFileFaults.msUntilDue() >= 0 && !m_modeFileCountArmed.exchange(true))
+        QMetaObject::invokeMethod(this, [this] { armModeFileFaultCount(); }, Qt::QueuedConnection);
+}
+
+void ZrvRamPara::armModeFileFaultCount() {
+    int ms = m_modeFileFaults.msUntilDue();
+    if (ms < 0) {
+        m_modeFileCountArmed.store(false);
+        // A failure held back meanwhile found the count armed: look again.
+        ms = m_modeFileFaults.msUntilDue();
+        if (ms < 0 || m_modeFileCountArmed.exchange(true)) return;
+    }
+    QTimer::singleShot(ms, this, [this] {
+        writeModeFileFaultCount(m_modeFileFaults.takeDue());
+        armModeFileFaultCount();
+    });
+}
+
+void ZrvRamPara::writeModeFileFaultCount(u64 n) {
+    if (n) writeLogMsg(ERROR, "user mode files: " + std::to_string(n) + " more failures in the last second");
+}
+
+void ZrvRamPara::writeHeldModeFileFaults() { writeModeFileFaultCount(m_modeFileFaults.takeAll()); }
+
+int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
     if (!validSlot(n)) return 0;
+    if (removed) *removed = true;
     if (op == 1) {
-        FileOps::removeDurably(ZrvFiles::customModePath(n));
+        const bool gone = FileOps::removeDurably(ZrvFiles::customModePath(n));
+        if (removed) *removed = gone;
+        // Reloaded below: the slot keeps showing the mode that stayed.
+        if (!gone) modeFileFault("user mode " + std::to_string(n + 1) + " file cannot be removed");
         bool hadOsd;
         {
             QMutexLocker lock(&c331_manage::get()->mutex);
@@ -351,7 +382,8 @@ int ZrvRamPara::mode_file_deal(int n, int op) {
             hadOsd = (user_mode[n].snapshot[osd] | (user_mode[n].snapshot[osd + 1] << 8)) == 1;
             if (hadOsd) user_mode[n].snapshot[osd] = user_mode[n].snapshot[osd + 1] = 0;
         }
-        if (hadOsd) FileOps::removeDurably(ZrvFiles::modeOsdPath(n));
+        if (hadOsd && !FileOps::removeDurably(ZrvFiles::modeOsdPath(n)))
+            modeFileFault("user mode " + std::to_string(n + 1) + " OSD menu copy cannot be removed");
     }
 
     const std::string path = ZrvFiles::customModePath(n);
@@ -384,8 +416,9 @@ int ZrvRamPara::mode_file_deal(int n, int op) {
     return 1;
 }
 
-int ZrvRamPara::ram_para_persist(int code) {
+int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
     c331_manage* mgr = c331_manage::get();
+    if (failedSave) *failedSave = 0;
 
     // 1. A save request from the panel.
     int request, shadowRequest;
@@ -405,6 +438,7 @@ int ZrvRamPara::ram_para_persist(int code) {
                 osdOn = live_image.word(OSD_ON) == 1;
             }
             const int ok = writeSlot(request - 1, before, next, osdOn);
+            if (!ok && failedSave) *failedSave = request;
             QMutexLocker lock(&mgr->mutex);
             if (ok) live_image.setWord(LOADED_MODE, u16(request));
             live_image.setWord(SAVE_REQUEST, 0);
@@ -430,7 +464,10 @@ int ZrvRamPara::ram_para_persist(int code) {
                 QMutexLocker lock(&mgr->mutex);
                 live_image.setWord(SAVE_REQUEST, 0);
             } else if (m0 == USER_MODE_SAVED || m1 == USER_MODE_SAVED) {
-                mode_file_write(slot, 2);
+                // A slot its file did not take reads as what the file holds
+                // (or empty): the PC reading it back and the pages must not
+                // see a mode that a restart would not find.
+                if (!mode_file_write(slot, 2)) mode_file_deal(slot, 0);
             }
         }
     }

@@ -11,6 +11,7 @@
 // file when something changed and brings the shadow up to date.
 #include "core/global.h"
 #include "core/latest_file_writer.h"
+#include "core/line_limiter.h"
 
 #include <QMutex>
 #include <QObject>
@@ -327,8 +328,11 @@ public:
     // file when bytes 768 to 4095 differ from the shadow, and shadow := the
     // persisted image. Returns 1 when the image file was written (or handed
     // to the background writer), 0 when nothing changed, 255 when writing
-    // failed.
-    int ram_para_persist(int code);
+    // failed. failedSave, when given, gets the mode (1 to 16) of a save
+    // request whose file could not be written, else 0; a slot the PC wrote
+    // whose file could not be written is loaded again from its file, so it
+    // reads as what is stored.
+    int ram_para_persist(int code, int* failedSave = nullptr);
     // From now on the image file is written by a thread of its own: the
     // persisting step hands it the newest image and returns, so the GUI
     // thread never waits for the disk; a failed write is retried there.
@@ -393,7 +397,11 @@ public:
     // op 1 deletes slot n's files first; then loads slot n from its file.
     // 1 loaded, 0 missing or refused (the slot then reads empty; a refused
     // file is kept aside) or unreadable (the slot reads USER_MODE_UNREAD).
-    int mode_file_deal(int n, int op);
+    // removed, when given, tells whether the mode's file is gone after op
+    // 1 (one that could not be removed is loaded again and logged).
+    int mode_file_deal(int n, int op, bool* removed = nullptr);
+    // Writes the count of user-mode file failures held back (the stop).
+    void writeHeldModeFileFaults();
 
 signals:
     void sig_update_para(int code);
@@ -419,4 +427,13 @@ private:
     // succeeded and the slot still equals `before` (the slot `next` was made
     // from), makes it the slot.
     int writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT next, bool copyOsd);
+    // A user-mode file that could not be written or removed. The PC can
+    // cause these as often as it writes slots: limited like every line a
+    // peer can cause, the count written a second later from this object's
+    // thread whether another failure comes or not.
+    void modeFileFault(const std::string& line);
+    void armModeFileFaultCount();
+    void writeModeFileFaultCount(u64 n);
+    LineLimiter m_modeFileFaults;
+    std::atomic<bool> m_modeFileCountArmed{false};
 };

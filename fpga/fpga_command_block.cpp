@@ -43,29 +43,26 @@ u32 needed(u8 kind, const u8* data, u32 len) {
 
 }  // namespace
 
-void fpga_manage::Dealwith_mcu_ram() {
+int fpga_manage::Dealwith_mcu_ram() {
     u8 block[sizeof MCU_RAM_CMD];
     {
         QMutexLocker lock(&Utils::_fpga_multicast_mutex);
         std::memcpy(block, MCU_RAM_CMD, sizeof block);
     }
-    if (block[0] != kPresent) return;
+    if (block[0] != kPresent) return 0;
     const u8 kind = block[1];
     const u32 len = u32(block[6]) | u32(block[7]) << 8;
     const u8* data = block + kHead;
     const u32 need = needed(kind, data, len);
     if (need == 0) {
         writeLogMsg(WARNING, "command block: unknown kind " + std::to_string(kind) + " ignored");
-        return;
+        return 0;
     }
     if (len + kHead > sizeof block || len < need) {
         writeLogMsg(ERROR, "command block: kind " + std::to_string(kind) + " refused, length " + std::to_string(len));
-        return;
+        return 1;
     }
-    if (kind == 1) {
-        Checktime(block);
-        return;
-    }
+    if (kind == 1) return Checktime(block);
     // The flash driver programs from four bytes into its buffer.
     u8 record[4 + sizeof block];
     std::memcpy(record + 4, block, len + kHead);
@@ -74,10 +71,11 @@ void fpga_manage::Dealwith_mcu_ram() {
     if (kind == 2) {
         OnOff_time(block);
         if (store == kStore || store == kErase) {
-            store_record(FLASH_ONOFF, store == kStore ? record : nullptr, len + kHead);
+            // A record the flash did not take is not marked as stored.
+            if (!store_record(FLASH_ONOFF, store == kStore ? record : nullptr, len + kHead)) return 2;
             write_to_register(ONOFF_ACTIVE, 0xFF, store == kStore ? 1 : 0, 0);
         }
-        return;
+        return 0;
     }
     const u8 mode = data[0];
     if (!fixedLevelMode(mode)) {
@@ -86,7 +84,7 @@ void fpga_manage::Dealwith_mcu_ram() {
             g_change[17] = 1;
         }
         g_change[26] = 0;
-        return;
+        return 0;
     }
     bri_mode = mode;
     set_level_images(data[1]);
@@ -96,6 +94,7 @@ void fpga_manage::Dealwith_mcu_ram() {
         queue_bright_record(record, len + kHead, pc_record_gen(false));
         g_change[17] = 1;
     }
+    return 0;
 }
 
 u32 fpga_manage::pc_record_gen(bool erased) {
@@ -120,7 +119,7 @@ int fpga_manage::Checktime(const u8* block) {
     if (yearLow < 0 || century < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
         second > 59 || !QDate::isValid(century * 100 + yearLow, month, day)) {
         writeLogMsg(ERROR, "command block: clock setting refused, not a valid BCD time");
-        return -1;
+        return 1;
     }
     const QString command = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\";hwclock -wu")
                                 .arg(century * 100 + yearLow)
@@ -131,7 +130,7 @@ int fpga_manage::Checktime(const u8* block) {
                                 .arg(second);
     if (Utils::system_mutex(command) != 0) {
         writeLogMsg(ERROR, "command block: clock setting failed");
-        return -1;
+        return 2;
     }
     clock_record.dealwith_record_timing();
     return 0;

@@ -342,20 +342,20 @@ void fpga_manage::read_from_register(u8 reg, u8 fpga) {
     m_reg[fpga][reg] = value;
 }
 
-void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
-    if (fpga > 1 || reg >= kImageSize) return;
+int fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
+    if (fpga > 1 || reg >= kImageSize) return 0;
     if (imageOnly(reg)) {
         QMutexLocker lock(&shadow_mutex);
         m_reg[fpga][reg] = u8((m_reg[fpga][reg] & ~mask) | (value & mask));
-        return;
+        return 0;
     }
-    if (!mirrored(reg)) return;
+    if (!mirrored(reg)) return 0;
 
     // The command block runs before register 2 reaches the wire, and
     // outside the register lock, which its own register writes take. The
     // request is in the value written: bit 2 is never sent, so the FPGA
     // never holds it.
-    if (reg == CONTROL && (value & mask & CONTROL_CMD_BLOCK)) Dealwith_mcu_ram();
+    const int block = reg == CONTROL && (value & mask & CONTROL_CMD_BLOCK) ? Dealwith_mcu_ram() : 0;
     bool blackoutWord = false;
     u8 screen = 1;
     {
@@ -384,7 +384,7 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
     }
     if (blackoutWord) {
         ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
-        if (!p) return;
+        if (!p) return block;
         {
             QMutexLocker lock(&c331_manage::get()->mutex);
             p->live_image.setByte(RamOffset::BLACKOUT, screen ? 0 : 1);
@@ -392,6 +392,7 @@ void fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
         }
         p->test_signal(1);
     }
+    return block;
 }
 
 void fpga_manage::FPGA_to_RAM(u8 fpga) {

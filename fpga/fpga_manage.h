@@ -99,15 +99,19 @@ public:
     void read_from_register(u8 reg, u8 fpga);
     // The one masked register write (image and wire). Takes the register
     // lock and, for a blackout write of register 0, the c331 manager's mutex
-    // after it: no caller may hold the c331 manager's mutex.
-    void write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
+    // after it: no caller may hold the c331 manager's mutex. Returns what
+    // the command block it ran returned (register 2 bit 2), else 0.
+    int write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
     // Runs the command block MCU_RAM_CMD (a copy of it): kind 1 the clock,
     // 2 the on/off schedule, 3 the brightness. A block whose length does
     // not fit the block or is short for its kind is refused and logged.
-    void Dealwith_mcu_ram();
+    // 0 run (or nothing to run), 1 refused, 2 the clock or the flash did not
+    // take it (logged). The brightness record is stored a quiet second
+    // later: its store is not known here.
+    int Dealwith_mcu_ram();
     // Sets the system clock from a kind-1 block (date and hwclock through the
-    // shell runner) and marks the run-time record; 0 done, -1 refused or
-    // failed (logged).
+    // shell runner) and marks the run-time record; 0 done, 1 refused (not a
+    // valid time), 2 the clock was not set (both logged).
     int Checktime(const u8* block);
     // Copies the version registers 28-31 to MCU_RAM_CMD bytes 12-15.
     void FPGA_to_RAM(u8 fpga);

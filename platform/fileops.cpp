@@ -31,18 +31,40 @@ void syncFolderOf(const QString& file) {
     }
 }
 
-std::mutex g_cutMutex;
-std::function<bool(const std::string&)> g_cut;
-std::atomic<bool> g_cutSet{false};
-
-bool cutHere(const std::string& devicePath) {
-    if (!g_cutSet.load()) return false;
-    std::function<bool(const std::string&)> cut;
-    {
-        std::lock_guard<std::mutex> lock(g_cutMutex);
-        cut = g_cut;
+// A test seam: a question about device paths, set and removed from any
+// thread, asked by the file operations only while set.
+class PathSeam {
+public:
+    void set(std::function<bool(const std::string&)> ask) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_set.store(bool(ask));
+        m_ask = std::move(ask);
     }
-    return cut && cut(devicePath);
+    bool operator()(const std::string& devicePath) {
+        if (!m_set.load()) return false;
+        std::function<bool(const std::string&)> ask;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ask = m_ask;
+        }
+        return ask && ask(devicePath);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<bool(const std::string&)> m_ask;
+    std::atomic<bool> m_set{false};
+};
+
+PathSeam g_cutBeforeRename;
+PathSeam g_readOnly;
+
+bool cutHere(const std::string& devicePath) { return g_cutBeforeRename(devicePath); }
+
+bool readOnlyAt(const std::string& devicePath) {
+    if (!g_readOnly(devicePath)) return false;
+    errno = EROFS;
+    return true;
 }
 
 }  // namespace
@@ -71,13 +93,12 @@ bool isTemporaryName(const std::string& name) {
     return digits() && i == name.size();
 }
 
-void setCutBeforeRename(std::function<bool(const std::string&)> cut) {
-    std::lock_guard<std::mutex> lock(g_cutMutex);
-    g_cutSet.store(bool(cut));
-    g_cut = std::move(cut);
-}
+void setCutBeforeRename(std::function<bool(const std::string&)> cut) { g_cutBeforeRename.set(std::move(cut)); }
+
+void setReadOnly(std::function<bool(const std::string&)> readOnly) { g_readOnly.set(std::move(readOnly)); }
 
 bool writeFileAtomic(const std::string& devicePath, const void* data, size_t len) {
+    if (readOnlyAt(devicePath)) return false;
     const QString target = q(devicePath);
     QDir().mkpath(QFileInfo(target).absolutePath());
     const QByteArray path = QFile::encodeName(target);
@@ -127,7 +148,10 @@ bool readFile(const std::string& devicePath, QByteArray& out) {
 
 bool exists(const std::string& devicePath) { return QFileInfo::exists(q(devicePath)); }
 
-bool makeDirs(const std::string& devicePath) { return QDir().mkpath(q(devicePath)); }
+bool makeDirs(const std::string& devicePath) {
+    if (QFileInfo(q(devicePath)).isDir()) return true;
+    return !readOnlyAt(devicePath) && QDir().mkpath(q(devicePath));
+}
 
 bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath) {
     QByteArray data;
@@ -139,6 +163,7 @@ bool removePath(const std::string& devicePath) {
     const QString p = q(devicePath);
     QFileInfo fi(p);
     if (!fi.exists() && !fi.isSymLink()) return true;
+    if (readOnlyAt(devicePath)) return false;
     if (fi.isDir() && !fi.isSymLink()) return QDir(p).removeRecursively();
     return QFile::remove(p);
 }
@@ -150,6 +175,7 @@ bool removeDurably(const std::string& devicePath) {
 }
 
 bool renamePath(const std::string& fromDevicePath, const std::string& toDevicePath) {
+    if (readOnlyAt(fromDevicePath) || readOnlyAt(toDevicePath)) return false;
     const QByteArray from = q(fromDevicePath).toLocal8Bit();
     const QByteArray to = q(toDevicePath).toLocal8Bit();
     if (::rename(from.constData(), to.constData()) != 0) return false;

@@ -24,6 +24,11 @@ bool isTemporaryName(const std::string& fileName);
 // it says true, stops there as a power cut would (the temporary stays, the
 // old file is untouched) and fails. Null removes it.
 void setCutBeforeRename(std::function<bool(const std::string& devicePath)> cut);
+// Test seam: while set, it is asked for the device path of every write,
+// copy, rename, removal and folder creation; where it says true, the call
+// fails as on a read-only file system (EROFS) and changes nothing. Null
+// removes it.
+void setReadOnly(std::function<bool(const std::string& devicePath)> readOnly);
 // Reads the whole file; false when it is missing or unreadable.
 bool readFile(const std::string& devicePath, QByteArray& out);
 bool exists(const std::string& devicePath);

@@ -382,8 +382,10 @@ u32 message_deal::write_register(const Cmd_Frame& req, u8* out, u32 cap) {
         if (reg >= u32(fpgareg::kImageSize)) return status(out, cap, ReplyStatus::BadArgument);
         fpga_manage* f = fpga_manage::p_fpga_manage;
         if (!f) return status(out, cap, ReplyStatus::Busy);
-        f->write_to_register(u8(reg), mask, value, u8(target - PcReg::TargetFpga0));
-        return status(out, cap, ReplyStatus::Ok);
+        // A command block the write ran (register 2 bit 2) that was refused
+        // or not taken is not done (its own lines tell why).
+        const int block = f->write_to_register(u8(reg), mask, value, u8(target - PcReg::TargetFpga0));
+        return status(out, cap, block == 0 ? ReplyStatus::Ok : block == 1 ? ReplyStatus::BadArgument : ReplyStatus::Busy);
     }
     if (target != PcReg::TargetController || reg > PcReg::LastWritable)
         return status(out, cap, ReplyStatus::BadArgument);
@@ -596,19 +598,38 @@ void message_deal::writeRefusalCount(Refusal check, u64 n) {
 
 void message_deal::writeDueRefusalCounts() {
     for (u8 k = 0; k < kRefusals; ++k) writeRefusalCount(Refusal(k), m_refusals[k].takeDue());
+    for (u8 k = 0; k < kWriteFaults; ++k) writeFaultCount(WriteFault(k), m_writeFaults[k].takeDue());
 }
 
 int message_deal::msUntilRefusalCountDue() {
     int soonest = -1;
-    for (LineLimiter& l : m_refusals) {
+    auto consider = [&](LineLimiter& l) {
         const int ms = l.msUntilDue();
         if (ms >= 0 && (soonest < 0 || ms < soonest)) soonest = ms;
-    }
+    };
+    for (LineLimiter& l : m_refusals) consider(l);
+    for (LineLimiter& l : m_writeFaults) consider(l);
     return soonest;
 }
 
 void message_deal::writeHeldRefusalCounts() {
     for (u8 k = 0; k < kRefusals; ++k) writeRefusalCount(Refusal(k), m_refusals[k].takeAll());
+    for (u8 k = 0; k < kWriteFaults; ++k) writeFaultCount(WriteFault(k), m_writeFaults[k].takeAll());
+}
+
+namespace {
+// What each write fault's count line names.
+constexpr const char* kWriteFaultNames[] = {"scan and recovery files kept", "clock not set", "network settings not stored"};
+}  // namespace
+
+void message_deal::writeFailed(WriteFault kind, const std::string& line) {
+    static_assert(sizeof kWriteFaultNames / sizeof kWriteFaultNames[0] == kWriteFaults, "a name for each fault");
+    m_writeFaults[kind].occur([&] { writeLogMsg(ERROR, line); }, [&](u64 n) { writeFaultCount(kind, n); });
+}
+
+void message_deal::writeFaultCount(WriteFault kind, u64 n) {
+    if (n == 0) return;
+    writeLogMsg(ERROR, std::string(kWriteFaultNames[kind]) + ": " + std::to_string(n) + " more in the last second");
 }
 
 std::string message_deal::cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes) {
@@ -695,8 +716,9 @@ void message_deal::write_file_end(int fileType) {
     if (fileType == PcFile::ScanFile) backIfInFront(PageRegistry::Wizard);
 }
 
-bool message_deal::delete_file_name() {
+bool message_deal::delete_file_name(Kept* kept) {
     bool recoveryDeleted = false;
+    Kept left;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         for (const std::string dir : {PcFile::ScanDir, PcFile::RecoveryDir}) {
@@ -706,11 +728,16 @@ bool message_deal::delete_file_name() {
                 // Each removal flushes its own folder: a global sync here
                 // would hold both mutexes for as long as every other
                 // writer's data takes to reach the disk.
-                if (FileOps::removeDurably(dir + "/" + f.toStdString()) && dir == PcFile::RecoveryDir)
+                const std::string path = dir + "/" + f.toStdString();
+                if (!FileOps::removeDurably(path)) {
+                    if (left.count++ == 0) left.first = path;
+                } else if (dir == PcFile::RecoveryDir) {
                     recoveryDeleted = true;
+                }
             }
         }
     }
+    if (kept) *kept = left;
     // The pages read the reader's lists for what is stored.
     if (fpga_manage* m = fpga_manage::p_fpga_manage)
         if (m->recovery) m->recovery->clear_lists();
@@ -721,8 +748,14 @@ bool message_deal::delete_file_name() {
 }
 
 u32 message_deal::delete_files(const Cmd_Frame&, u8* out, u32 cap) {
-    delete_file_name();
-    return status(out, cap, ReplyStatus::Ok);
+    Kept kept;
+    delete_file_name(&kept);
+    if (kept.count == 0) return status(out, cap, ReplyStatus::Ok);
+    // The files still there are still offered: the PC must not take them
+    // for gone.
+    writeFailed(CardFilesKept, "deleting scan and recovery files: " + std::to_string(kept.count) +
+                                   " could not be removed, " + printable(kept.first) + " among them");
+    return status(out, cap, ReplyStatus::Busy);
 }
 
 // ---------------------------------------------------------------- device
@@ -764,8 +797,12 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
                               .arg(hour, 2, 10, QChar('0'))
                               .arg(min, 2, 10, QChar('0'))
                               .arg(sec, 2, 10, QChar('0'));
-    if (Utils::system_mutex(QStringLiteral("date -s \"%1\"").arg(stamp)) != 0)
+    int dated = 0;
+    if (Utils::system_mutex(QStringLiteral("date -s \"%1\"").arg(stamp), &dated) != 0) {
+        writeFailed(ClockNotSet, "clock not set to " + stamp.toStdString() + ": date ended with status " +
+                                     std::to_string(dated));
         return status(out, cap, ReplyStatus::Busy);
+    }
     Utils::system_mutex(QStringLiteral("hwclock -w"));
     writeLogMsg(INFO, "clock set to " + stamp.toStdString());
     if (fpga_manage* f = fpga_manage::p_fpga_manage) f->clock_record.dealwith_record_timing();
@@ -796,9 +833,14 @@ u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {
     // A settings file that cannot be read is refused for good; a write that
     // failed may pass on a retry.
     ConfigEngine::WriteFault fault = ConfigEngine::WriteFault::None;
-    if (!ce->write_network(quad(ip), quad(mask), quad(gw), &fault))
+    if (!ce->write_network(quad(ip), quad(mask), quad(gw), &fault)) {
+        // An unreadable file has its own line from the store.
+        if (fault != ConfigEngine::WriteFault::Unreadable)
+            writeFailed(SettingsNotStored, std::string("network settings not stored: ") + ConfigEngine::kIniFile +
+                                               " cannot be written");
         return status(out, cap,
                       fault == ConfigEngine::WriteFault::Unreadable ? ReplyStatus::BadArgument : ReplyStatus::Busy);
+    }
     Utils::initIPAddress();
     if (ZrvRamPara* p = model()) p->test_signal(1);
     return status(out, cap, ReplyStatus::Ok);

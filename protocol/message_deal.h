@@ -142,8 +142,13 @@ public:
     // Deletes every scan and recovery file and posts the reaction of the
     // page in front: the wizard closes, the settings menu (5) redraws, the
     // advanced page gets change code 103 when a recovery file went. True
-    // when a recovery file was among them.
-    static bool delete_file_name();
+    // when a recovery file was among them. kept, when given, gets the files
+    // that could not be removed (their count, and the first one's path).
+    struct Kept {
+        int count = 0;
+        std::string first;
+    };
+    static bool delete_file_name(Kept* kept = nullptr);
 
     // Reduces a file name from the PC to a safe base name: the part after
     // the last '/' or '\\', letters, digits, '.', '_' and '-' only, not "."
@@ -209,8 +214,16 @@ private:
     void refuse(Refusal check, const std::string& why);
     void writeRefusalCount(Refusal check, u64 n);
 
+    // Writes a PC asked for that did not take (the answer is a non-zero
+    // status), each kind limited like the refusals: a PC may repeat them as
+    // fast as they are answered.
+    enum WriteFault : u8 { CardFilesKept, ClockNotSet, SettingsNotStored, kWriteFaults };
+    void writeFailed(WriteFault kind, const std::string& line);
+    void writeFaultCount(WriteFault kind, u64 n);
+
     QMutex m_dispatch;
     std::array<Handler, 256> m_table{};
     ZrvFileDeal m_file;
     std::array<LineLimiter, kRefusals> m_refusals;
+    std::array<LineLimiter, kWriteFaults> m_writeFaults;
 };

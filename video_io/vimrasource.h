@@ -90,6 +90,11 @@ public:
     // height at rate Hz; false (nothing changed, WARNING logged) for values
     // out of range.
     bool Set_Custom_HDMI_EDID(int width, int height, int rate, int input);
+    // Whether input's EDID can carry width x height at rate Hz (12-bit sizes,
+    // a pixel clock of at most 655.35 MHz with the input's blanking); clock,
+    // when given, gets that clock in 10 kHz units. The custom EDID page asks
+    // before it stores a timing, so it never shows one the input refuses.
+    static bool custom_edid_fits(int width, int height, int rate, int input, int64_t* clock = nullptr);
     void about_set_edid_deal();
     void about_source_init_deault_edid();
     // The built-in EDID of an input (256 bytes), patched by custom timings.

@@ -125,16 +125,24 @@ bool vimrasource::edid_valid(const u8* e) {
     return CalcSum4LCD(0, e, 128) == 0;
 }
 
+bool vimrasource::custom_edid_fits(int width, int height, int rate, int input, int64_t* clock) {
+    const Blanking& b = isIt6805Input(input) ? kIt6805Blanking : kIt6602Blanking;
+    const int64_t htotal = int64_t(width) + b.hfp + b.hsw + b.hbp;
+    const int64_t vtotal = int64_t(height) + b.vfp + b.vsw + b.vbp;
+    const int64_t c = int64_t(rate) * htotal * vtotal / 10000;  // 10 kHz units
+    if (clock) *clock = c;
+    return validInput(input) && width >= 1 && width <= 4095 && height >= 1 && height <= 4095 && rate > 0 && c >= 1 &&
+           c <= 65535;
+}
+
 bool vimrasource::Set_Custom_HDMI_EDID(int width, int height, int rate, int input) {
     u8* e = default_edid(input);
     if (!e) return false;
     const Blanking& b = isIt6805Input(input) ? kIt6805Blanking : kIt6602Blanking;
     const int hblank = b.hfp + b.hsw + b.hbp;
     const int vblank = b.vfp + b.vsw + b.vbp;
-    const int64_t htotal = int64_t(width) + hblank;
-    const int64_t vtotal = int64_t(height) + vblank;
-    const int64_t clock = int64_t(rate) * htotal * vtotal / 10000;  // 10 kHz units
-    if (width < 1 || width > 4095 || height < 1 || height > 4095 || rate <= 0 || clock < 1 || clock > 65535) {
+    int64_t clock = 0;
+    if (!custom_edid_fits(width, height, rate, input, &clock)) {
         writeLogMsg(WARNING, "custom EDID of input " + std::to_string(input) + " refused: " + std::to_string(width) +
                                  "x" + std::to_string(height) + " at " + std::to_string(rate) + " Hz, clock " +
                                  std::to_string(clock) + " x 10 kHz");

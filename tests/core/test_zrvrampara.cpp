@@ -7,6 +7,7 @@
 #include "video_engine/c331_manage.h"
 
 #include <QMutexLocker>
+#include <QTest>
 
 #include <atomic>
 #include <chrono>
@@ -329,6 +330,42 @@ TEST_F(ZrvRamParaTest, ProtocolSlotWritesSaveOrDeleteModeFiles) {
     EXPECT_EQ((Vals{FileOps::exists("/data/modes/custom_mode6"), m->ZrvUserModeSaved(5), u8(f[0]), u8(f[4095]),
                     m->ZrvUserModeSaved(7), FileOps::exists("/data/modes/MO08.json")}),
               (Vals{0, 0, 0xAA, 0x11, 1, 0}));
+}
+
+// A PC that writes a slot and applies it again and again while the modes
+// folder cannot take a file: each time the slot reads back empty (what is
+// stored), and the log gets one line a second, the rest counted; the count
+// is written when it falls due, with no further failure to bring it.
+TEST_F(ZrvRamParaTest, SlotFilesThePcCannotHaveWrittenReadBackEmptyAndLogALineASecond) {
+    auto m = loadModel();
+    writeHostFile(hostPath("/data/modes"), "not a folder");
+    ManualClock& clock = useManualClock();
+    clock.setMs(5000000);
+    const u8 saved[2] = {0xAA, 0xAA};
+    const size_t logged = readHostFile(hostPath(kLogFile)).size();
+    int readBackSaved = 0;
+    for (int i = 0; i < 50; ++i) {
+        {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            ASSERT_EQ(m->ZrvModeUserRamParaDeal(saved, 2, 0x3000), 0);
+        }
+        m->ram_para_persist(2);
+        readBackSaved += m->ZrvUserModeSaved(2);
+        clock.advanceMs(10);
+    }
+    EXPECT_EQ(readBackSaved, 0);
+    auto logSince = [&] { return readHostFile(hostPath(kLogFile)).substr(logged); };
+    auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(logSince(), "user mode 3 file cannot be written"), 1u);
+    clock.advanceMs(1000);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return logSince().find("user mode files: 49 more failures in the last second") != std::string::npos; },
+        5000));
+    EXPECT_EQ(count(logSince(), "user mode"), 2u);
 }
 
 TEST_F(ZrvRamParaTest, TornOrForeignModeFileIsKeptAsideAndLoadsAsEmptySlot) {

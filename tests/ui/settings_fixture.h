@@ -12,6 +12,19 @@
 #include <QLabel>
 #include <QPushButton>
 
+// "saved", "current" or both, as the user-mode page draws the button of
+// mode m.
+inline QString modeMarks(QWidget* page, int m) {
+    auto* b = page->findChild<QPushButton*>(QStringLiteral("Button_mode%1").arg(m));
+    EXPECT_TRUE(b) << m;
+    if (!b) return QStringLiteral("?");
+    const QString style = b->styleSheet();
+    QStringList out;
+    if (style.contains("color:#FFFFFF")) out << "saved";
+    if (style.contains("background-color: #4777FF")) out << "current";
+    return out.join(' ');
+}
+
 class SettingsTest : public ShellTest {
 protected:
     void TearDown() override {

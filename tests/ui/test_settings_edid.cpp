@@ -2,10 +2,14 @@
 // panel, Save through the change protocol and the keypad's limits.
 #include "settings_fixture.h"
 
+#include "core/logMsg.h"
 #include "ui/shell/numberkeyboard.h"
+#include "ui/shell/tip.h"
 
 #include <QLineEdit>
 #include <QTest>
+
+#include <cstdlib>
 
 namespace {
 
@@ -90,6 +94,60 @@ TEST_F(EdidPageTest, CancelAndDeleteWriteNothingAndValuesAreHeldToWhatAnEdidCarr
     press(page, "Button_ok");
     EXPECT_EQ(record(2)[0], 4095);
     EXPECT_EQ(record(2)[1], 1);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Stored, a timing the input's EDID cannot carry (a pixel clock above
+// 655.35 MHz with the input's blanking: 160 x 62 on the IT6602 inputs, 560 x
+// 90 on HDMI3 and HDMI4) would stay in the image and on this page while the
+// input went on offering its old EDID.
+TEST_F(EdidPageTest, ATimingTheInputsEdidCannotCarryIsRefusedAndNothingStored) {
+    EDIDset* page = openEdid();
+    const struct {
+        int column;
+        int input;
+        const char* width;
+        const char* height;
+        bool thirty;  // the arrow pressed once: 30 Hz
+        bool stored;
+    } rows[] = {
+        {0, 2, "4000", "4000", false, false},  // 4160 x 4062 x 60 Hz: 1013.9 MHz
+        {0, 2, "4095", "2400", false, true},   // 4255 x 2462 x 60 Hz: 628.5 MHz
+        {2, 4, "4095", "2400", false, false},  // 4655 x 2490 x 60 Hz: 695.5 MHz
+        {2, 4, "4095", "2160", false, true},   // 4655 x 2250 x 60 Hz: 628.4 MHz
+        {0, 2, "4000", "4000", true, true},    // 4160 x 4062 x 30 Hz: 506.9 MHz
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.width) + "x" + row.height + " on input " + std::to_string(row.input));
+        page->zrv_button_input_clicked(row.column);
+        const Vals before = record(row.input);
+        press(page, "Button_source");
+        typeInto(page, "lineEdit_W", row.width);
+        typeInto(page, "lineEdit_H", row.height);
+        if (row.thirty) press(page, "Button_left");
+        g_tip->tip_create(TIP::RemoveOnly);
+        c331_manage::get()->apply_flag = 0;
+        const size_t logged = readHostFile(hostPath(kLogFile)).size();
+        press(page, "Button_ok");
+        const Vals want = {atoi(row.width), atoi(row.height), row.thirty ? 30 : 60};
+        EXPECT_EQ(record(row.input), row.stored ? want : before);
+        EXPECT_EQ(c331_manage::get()->apply_flag.load(), row.stored ? 1 : 0);
+        EXPECT_EQ(g_tip->kind(), row.stored ? int(TIP::None) : int(TIP::Failed));
+        // Refused, the panel stays open with the values for another try.
+        EXPECT_EQ(child<QFrame>(page, "frame_add")->isVisibleTo(page), !row.stored);
+        const bool told = readHostFile(hostPath(kLogFile))
+                              .find("EDID page: " + std::string(row.width) + "x" + row.height + " at 60 Hz for input " +
+                                        std::to_string(row.input) + " not stored",
+                                    logged) != std::string::npos;
+        EXPECT_EQ(told, !row.stored);
+    }
+    EXPECT_EQ(g_tip->text(), QString());
+    press(page, "Button_source");
+    typeInto(page, "lineEdit_W", "4000");
+    typeInto(page, "lineEdit_H", "4000");
+    press(page, "Button_right");  // back to 60 Hz
+    press(page, "Button_ok");
+    EXPECT_EQ(g_tip->text(), "The EDID cannot carry this timing!");
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

@@ -28,15 +28,7 @@ protected:
     }
     void press(QWidget* page, const char* name) { QTest::mouseClick(child<QPushButton>(page, name), Qt::LeftButton); }
     void choose(QWidget* page, int m) { press(page, QByteArray("Button_mode").append(QByteArray::number(m)).constData()); }
-    // "saved", "current" or both, as the button of mode m is drawn.
-    QString marks(QWidget* page, int m) {
-        const QString style =
-            child<QPushButton>(page, QByteArray("Button_mode").append(QByteArray::number(m)).constData())->styleSheet();
-        QStringList out;
-        if (style.contains("color:#FFFFFF")) out << "saved";
-        if (style.contains("background-color: #4777FF")) out << "current";
-        return out.join(' ');
-    }
+    QString marks(QWidget* page, int m) { return modeMarks(page, m); }
     // What the c331 thread and the dispatcher do after an edit.
     void signalled(int code = 1) {
         c331_manage::get()->apply_flag = 0;

@@ -15,6 +15,7 @@
 #include "ui/shell/option.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
+#include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/it66121_sys.h"
 #include "video_io/vimrasource.h"
@@ -562,31 +563,45 @@ void AdvancedOption::syncUpdate(int code) {
 
 // ---------------------------------------------------------------- factory resets
 
-void AdvancedOption::resetNetwork() {
+bool AdvancedOption::resetNetwork() {
     bool same;
     {
         QMutexLocker lock(&settingsLock());
         same = g_str_ip == QLatin1String(kDefaultIp) && g_srt_mask == QLatin1String(kDefaultMask) &&
                g_str_gateway == QLatin1String(kDefaultGateway);
     }
-    if (same) return;
+    if (same) return true;
     ConfigEngine* config = ConfigEngine::p_config;
     if (!config) {
         writeLogMsg(ERROR, "factory reset: the settings store is not loaded, the network settings are kept");
-        return;
+        return false;
     }
-    config->write_network(QString::fromLatin1(kDefaultIp), QString::fromLatin1(kDefaultMask),
-                          QString::fromLatin1(kDefaultGateway));
+    if (!config->write_network(QString::fromLatin1(kDefaultIp), QString::fromLatin1(kDefaultMask),
+                               QString::fromLatin1(kDefaultGateway))) {
+        // Setting eth0 up again would only bring back the old address.
+        writeLogMsg(ERROR, "factory reset: the network settings were not reset, the settings file did not take them");
+        return false;
+    }
     FileOps::syncAll();
     Utils::sleep_us(100);
     Utils::initIPAddress();
+    return true;
 }
 
 void AdvancedOption::factoryReset(int k, QPushButton* b) {
     ZrvRamPara* p = model();
     if (!p) return;
     if (m_reset) restyleFitted(m_reset, kResetNormal);
-    if (k == 3) resetNetwork();
+    m_reset = nullptr;
+    // "Reset ALL" that cannot reset the network is not done at all: the
+    // device stays as it was, no button reads as done, the failure shows.
+    if (k == 3 && !resetNetwork()) {
+        if (g_tip)
+            g_tip->tip_failed(ShellText::pick("网络设置复位失败!", "Resetting the network settings failed!",
+                                              "Ошибка сброса настроек сети!", "Khôi phục cài đặt mạng thất bại!",
+                                              "網絡設置複位失敗!"));
+        return;
+    }
     bool wifiBack;
     {
         c331_manage* mgr = c331_manage::get();

@@ -113,9 +113,11 @@ private:
     void setEffect(bool fade);
     void setPointToPoint(bool on);
     // Factory reset k (1 to 3): 2 keeps image bytes 896 to 1375, 3 resets the
-    // network settings first.
+    // network settings first and stops there when they could not be reset.
     void factoryReset(int k, QPushButton* b);
-    void resetNetwork();
+    // The network settings to the factory values; false when the settings
+    // file did not take them (logged; eth0 is then left as it is).
+    bool resetNetwork();
     // Starts card job 5 or 6 under the overlay; false when refused.
     bool startJob(u8 job);
     // Job 5 or 6 ended in an error.

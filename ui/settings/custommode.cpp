@@ -8,6 +8,7 @@
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
+#include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 
 #include <QFontMetrics>
@@ -80,6 +81,15 @@ bool CustomMode::shownCurrent(int m) {
     return pendingSave(m) || (model().ZrvGetCurrentModeIndex() == m && model().ZrvUserModeSaved(m - 1));
 }
 
+u32 CustomMode::shownMarks() {
+    u32 marks = 0;
+    for (int m = 1; m <= 16; ++m) {
+        if (shownSaved(m)) marks |= 1u << (m - 1);
+        if (shownCurrent(m)) marks |= 1u << (m + 15);
+    }
+    return marks;
+}
+
 void CustomMode::language_changed() {
     using ShellText::pick;
     m_title->setText(pick("用户模式", "User modes", "Пользовательские режимы", "Chế độ người dùng", "使用者模式"));
@@ -90,6 +100,7 @@ void CustomMode::language_changed() {
 }
 
 void CustomMode::mode_update() {
+    m_drawnMarks = shownMarks();
     for (int m = 1; m <= 16; ++m) {
         QPushButton* b = m_modes[m - 1];
         const bool saved = shownSaved(m);
@@ -131,13 +142,15 @@ void CustomMode::on_Button_save_clicked() {
 
 void CustomMode::on_Button_delete_clicked() {
     // The file routine takes the manager's mutex itself.
-    model().mode_file_deal(m_mode - 1, 1);
+    bool removed = true;
+    model().mode_file_deal(m_mode - 1, 1, &removed);
     c331_manage* c331 = c331_manage::get();
     {
         QMutexLocker lock(&c331->mutex);
         PARA_RAM_IMAGE& live = model().live_image;
         bool changed = false;
-        if (live.word(LOADED_MODE) == m_mode) {
+        // A mode whose file stayed is still stored, and still current.
+        if (removed && live.word(LOADED_MODE) == m_mode) {
             live.setWord(LOADED_MODE, 0);
             changed = true;
         }
@@ -150,6 +163,12 @@ void CustomMode::on_Button_delete_clicked() {
         if (changed) c331->raise_apply(1);
     }
     mode_update();
+    // The log has the line (the file routine's).
+    if (!removed && g_tip)
+        g_tip->tip_failed(ShellText::pick("用户模式%1删除失败!", "Deleting user mode %1 failed!",
+                                          "Ошибка удаления режима %1!", "Xóa chế độ %1 thất bại!",
+                                          "使用者模式%1刪除失敗!")
+                              .arg(m_mode));
 }
 
 void CustomMode::syncUpdate(int code) {
@@ -158,9 +177,10 @@ void CustomMode::syncUpdate(int code) {
         language_changed();
         return;
     }
-    if (code == 2 || m.live_image.word(LOADED_MODE) != m.shadow_image.word(LOADED_MODE) ||
-        m.live_image.word(SAVE_REQUEST) != m.shadow_image.word(SAVE_REQUEST))
-        mode_update();
+    // What the buttons show, not what changed in the image: a save drawn
+    // while pending is drawn again once the persisting step carried it out
+    // or failed.
+    if (code == 2 || shownMarks() != m_drawnMarks) mode_update();
 }
 
 void CustomMode::on_Button_back_clicked() {

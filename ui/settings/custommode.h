@@ -4,6 +4,8 @@
 // delete act on the chosen one. Recall goes through the shell's one recall,
 // save through the persisting step's save request, delete removes the
 // mode's file at once.
+#include "core/global.h"
+
 #include <QDialog>
 #include <QPointer>
 
@@ -27,6 +29,9 @@ public:
     // right after the refresh.
     static bool shownSaved(int m);
     static bool shownCurrent(int m);
+    // The marks of all sixteen modes as the page would draw them now: bit
+    // m - 1 saved, bit m + 15 current.
+    static u32 shownMarks();
 
 public slots:
     void zrv_button_mode_clicked();
@@ -42,6 +47,7 @@ private:
     QPushButton* m_save;
     QPushButton* m_delete;
     int m_mode = 1;
+    u32 m_drawnMarks = 0;  // shownMarks() when the buttons were last drawn
 };
 
 extern QPointer<CustomMode> g_custommode;

@@ -1,12 +1,15 @@
 #include "ui/settings/edidset.h"
 
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "core/zrvrampara.h"
 #include "ui/settings/inputchoose.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
+#include "ui/shell/tip.h"
+#include "video_io/vimrasource.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -175,7 +178,22 @@ void EDIDset::zrv_button_ok_clicked() {
     const int height = limitedValue(m_h->text(), 1, kMaxEdidSize, "EDID height");
     bool ok = false;
     const short refresh = m_rate->text().toShort(&ok);
-    model().ZrvSetEDIDPara(m_input, short(width), short(height), ok ? refresh : short(0));
+    int64_t clock = 0;
+    if (!vimrasource::custom_edid_fits(width, height, ok ? refresh : 0, m_input, &clock)) {
+        // Stored, the input would refuse it and keep offering its old EDID
+        // while this page showed the new one: nothing is stored, the panel
+        // stays open for another value.
+        writeLogMsg(WARNING, "EDID page: " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                                 std::to_string(ok ? refresh : 0) + " Hz for input " + std::to_string(m_input) +
+                                 " not stored, the EDID cannot carry it (pixel clock " + std::to_string(clock) +
+                                 " x 10 kHz)");
+        if (g_tip)
+            g_tip->tip_failed(ShellText::pick("EDID不支持该分辨率!", "The EDID cannot carry this timing!",
+                                              "EDID не поддерживает это разрешение!",
+                                              "EDID không hỗ trợ độ phân giải này!", "EDID不支持該分辨率!"));
+        return;
+    }
+    model().ZrvSetEDIDPara(m_input, short(width), short(height), refresh);
     source_init();
     zrv_button_cancel_clicked();
 }

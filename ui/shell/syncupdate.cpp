@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/zrvrampara.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 
@@ -17,12 +18,15 @@ SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
 
 namespace {
 
-// What of the user modes a page may show: the marked mode and which slots
-// hold one.
+// What of the user modes a page may show: the marked mode, which slots
+// hold one, and the save still pending, which a page draws as done.
 struct ModeState {
     int current = 0;
     u32 saved = 0;
-    bool operator!=(const ModeState& o) const { return current != o.current || saved != o.saved; }
+    int pending = 0;
+    bool operator!=(const ModeState& o) const {
+        return current != o.current || saved != o.saved || pending != o.pending;
+    }
 };
 
 ModeState modeState(ZrvRamPara* model) {
@@ -31,6 +35,8 @@ ModeState modeState(ZrvRamPara* model) {
     s.current = model->ZrvGetCurrentModeIndex();
     for (int i = 0; i < ZRV_USER_MODE_COUNT; ++i)
         if (model->ZrvUserModeSaved(i)) s.saved |= 1u << i;
+    const u16 request = model->live_image.word(RamOffset::SAVE_REQUEST);
+    if (request != model->shadow_image.word(RamOffset::SAVE_REQUEST)) s.pending = request;
     return s;
 }
 
@@ -135,9 +141,17 @@ void SyncUpdate::para_sync(int code) {
     // image: they only redraw the page.
     if (!model || code == 11 || code == 104) return;
     const ModeState before = modeState(model);
-    model->ram_para_persist(code);
+    int failedSave = 0;
+    model->ram_para_persist(code, &failedSave);
     // A save request carried out by the persisting step (a mode saved over
     // the protocol) changes the marked and saved modes after the page drew
-    // them: the page in front shows them now, not at the next change.
+    // them, and one that failed leaves them as they were after the page drew
+    // the save as done: the page in front shows what is stored now, not at
+    // the next change.
     if (modeState(model) != before) PageRegistry::refresh(g_page_focus.load(), code);
+    if (failedSave && g_tip)
+        g_tip->tip_failed(ShellText::pick("用户模式%1保存失败!", "Saving user mode %1 failed!",
+                                          "Ошибка сохранения режима %1!", "Lưu chế độ %1 thất bại!",
+                                          "使用者模式%1儲存失敗!")
+                              .arg(failedSave));
 }
