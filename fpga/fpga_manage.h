@@ -215,6 +215,9 @@ public:
     u8 bri_mode = 0;
     u8 bri_last_slot = 255;
     u8 sensor_block[128] = {};
+    // The last sensor read gave no reading: logged once until it reads
+    // again (FPGA thread).
+    bool sensor_unread = false;
     struct OnOffEntry {
         u8 on_hour = 0, on_minute = 0, off_hour = 0, off_minute = 0;
         bool on_armed = false, off_armed = false;

@@ -530,6 +530,15 @@ TEST_F(FpgaCards, TheLightSensorIsStillReadAfterAPcBroadcast) {
     tick(81);
     for (int i = 0; i < 12; ++i) taskRun();
     EXPECT_EQ((Vals{m->g_change[26], m->g_change[16], fpga[0]->reg(6), fpga[1]->reg(6)}), (Vals{0, 4, 63, 63}));
+    // A sensor that stops answering is logged once for the run of failed
+    // reads, and once when it answers again.
+    const std::string none = "light sensor gave no reading", again = "light sensor gives readings again";
+    EXPECT_EQ((Vals{logged(none), logged(again)}), (Vals{0, 0}));
+    board().scenario().setSensor(5, SimSensor{true, 4, true, false});
+    for (int i = 0; i < 3; ++i) taskRun();
+    board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+    for (int i = 0; i < 3; ++i) taskRun();
+    EXPECT_EQ((Vals{logged(none), logged(again), m->g_change[26]}), (Vals{1, 1, 3}));
 }
 
 TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {
