@@ -485,8 +485,9 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             g_send_para.reply.store(1);
             return;
         }
-        // A reply the controller asked for is no answer to a PC's frame.
-        if (frame[CLASS] == CLASS_BRIGHT || asked) return;
+        // A reply the controller asked for is no answer to a PC's frame,
+        // and no other frame for it answers a PC's broadcast.
+        if (frame[CLASS] == CLASS_BRIGHT || asked || bc_collect) return;
     } else if (dst == kPc && cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
         u32 port = portInGroup;
         if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);

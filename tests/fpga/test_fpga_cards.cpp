@@ -389,6 +389,9 @@ const OwnReply kOwnReplies[] = {
     {"brightness save acknowledgement", "00 F0 05 10 10 66 01 00 00 81 00", 0, 0, 0},
     {"light sensor block", "00 F0 00 50 10 BB 03 00 00 61 00 07 09 00", 0, 0x61, 0},
     {"the controller's search", "00 F0 05 10 10 AA FF 02 00 10 00 06 00 00", 0, 0, 1},
+    // Of a class the controller never asks for: the PC's only when no
+    // broadcast is collected, and here no frame of the PC is pending.
+    {"a frame of another class", "00 F0 05 10 10 CC 01 02 00 A5 00", 0, 0, 0},
 };
 
 // A PC broadcast of each class the controller's replies have, still
