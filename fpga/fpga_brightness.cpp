@@ -444,11 +444,21 @@ void fpga_manage::read_sensor() {
                 }
             }
         }
-        if (g_change[31] == 1) return;
+        if (g_change[31] == 1) {
+            if (sensor_unread) writeLogMsg(INFO, "fpga: the light sensor gives readings again");
+            sensor_unread = false;
+            return;
+        }
         if (Utils::getTimeSpace(start) >= kSensorTicks) break;
         Utils::sleep_ms(10);
     }
     ++g_change[26];
+    // Its failures put full brightness on the wall in the end: the log
+    // says why, once for a run of them.
+    if (!sensor_unread)
+        writeLogMsg(WARNING, "fpga: the light sensor gave no reading; after " + std::to_string(kSensorFailures) +
+                                 " such reads the level goes back to 16");
+    sensor_unread = true;
 }
 
 void fpga_manage::filter_sensor() {

@@ -283,22 +283,29 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     return 1;
 }
 
-void fpga_manage::multi_port_send(u8* frame, u32 length) {
-    u32 links[2] = {0, 0};
+u32 fpga_manage::link_mask() {
+    u32 mask = 0;
     for (u8 k = 0; k < 2; ++k) {
         read_from_register(LINK_LOW, k);
         read_from_register(LINK_HIGH, k);
         QMutexLocker lock(&shadow_mutex);
-        if (m_reg[k][RUN_MARK] == RUNNING) links[k] = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
+        if (m_reg[k][RUN_MARK] == RUNNING)
+            mask |= (u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW]) << (16 * k);
     }
+    return mask;
+}
+
+void fpga_manage::multi_port_send(u8* frame, u32 length) {
+    const u32 links = link_mask();
     bc_ports = 0;
     for (u8 pair = 0; pair < 6; ++pair) {
         for (u8 k = 0; k < 2; ++k) {
             for (u8 port = u8(2 * pair); port < 2 * pair + 2; ++port) {
-                if (!(links[k] & (1u << port)) || get_port_card_num(u8(12 * k + port)) == 0) continue;
+                const u32 bit = 1u << (16 * k + port);
+                if (!(links & bit) || get_port_card_num(u8(12 * k + port)) == 0) continue;
                 setDestinationPort(frame, length, port);
                 Send_to_port(frame, length, port, k);
-                bc_ports |= 1u << (16 * k + port);
+                bc_ports |= bit;
             }
         }
     }
@@ -459,20 +466,17 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
 
     const u8 group = u8(pair / 2);
     const u32 portInGroup = 4u * group + portBits(src);
-    if (dst == kPc && cmd == CMD_SEARCH) {
-        if (L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
-            u32 port = portInGroup;
-            if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
-            update_eth_rcv_num(frame, u8(std::min<u32>(port, 255)), fpga);
+    // The controller's own replies first: its jobs, its brightness and
+    // sensor code and its searches wait for them, whatever a PC broadcast
+    // collects meanwhile or collected before.
+    const bool forController = dst >= kController && dst <= kController + 15 && src < kController;
+    if (forController) {
+        if (controllerSearch) {
+            deal_with_search_concurrent(fpga);
+            return;
         }
-        // A search broadcast completes like any other.
-        if (bc_collect && frame[CLASS] == bc_class) replied_mask |= 1u << (16 * fpga + portInGroup);
-    } else if ((frame[PORT] == PORT_ALL || bc_collect) && cmd != CMD_SEARCH) {
-        if (frame[CLASS] != bc_class) return;
-        replied_mask |= 1u << (16 * fpga + portInGroup);
-        if (cmd == CMD_ANSWERED) answered39_mask |= 1u << (16 * fpga + portInGroup);
-    } else if (dst >= kController && dst <= kController + 15 && src < kController) {
-        if ((cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController) {
+        const bool asked = (cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController;
+        if (asked) {
             ctrl_reply_flag = 1;
             ctrl_reply_len = std::min<u32>(130, n - 1 - CMD);
             std::memcpy(ctrl_reply, frame + CMD, ctrl_reply_len);
@@ -481,30 +485,36 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             g_send_para.reply.store(1);
             return;
         }
-        if (frame[CLASS] == CLASS_BRIGHT) return;
-        // A reply the controller asked for is no answer to a PC's frame.
-        if ((cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController) return;
-        if (controllerSearch) {
-            deal_with_search_concurrent(fpga);
-            return;
-        }
+        // A reply the controller asked for is no answer to a PC's frame,
+        // and no other frame for it answers a PC's broadcast.
+        if (frame[CLASS] == CLASS_BRIGHT || asked || bc_collect) return;
+    } else if (dst == kPc && cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
+        u32 port = portInGroup;
+        if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
+        update_eth_rcv_num(frame, u8(std::min<u32>(port, 255)), fpga);
     }
 
-    // Forwarding to the PC.
-    if (!bc_collect) {
-        if (frame[PORT] == 0) frame[PORT] = u8((fpga == 0 ? 1 : 13) + portInGroup);
-        if (frame[PORT] != PORT_ALL) frame[3] &= 0xCF;
-        seal(frame, n);
-    } else {
+    if (!forController && (bc_collect || frame[PORT] == PORT_ALL)) {
+        // A reply to a broadcast whose answer has gone (or that a newer PC
+        // frame replaced) answers nothing any more: it neither completes
+        // the broadcast again nor stands for the next frame's answer.
+        if (!bc_collect || frame[CLASS] != bc_class) return;
+        const u32 bit = 1u << (16 * fpga + portInGroup);
+        if (!(bc_ports & bit)) return;
+        replied_mask |= bit;
+        if (cmd == CMD_ANSWERED) answered39_mask |= bit;
         // Complete once every port the broadcast went to has answered. The
         // card counts that chose those ports may change meanwhile (the FPGA
         // thread's own search replies, polled during the collection, fill
         // them in after start-up): ports judged afresh from them would
         // differ from the ports asked, and the collected replies would
-        // never reach the PC.
-        if (bc_ports == 0 || (replied_mask & bc_ports) != bc_ports) return;
+        // never reach the PC. A port whose link has dropped since will not
+        // answer: it is no longer waited for.
+        const u32 expected = bc_ports & link_mask();
+        if ((replied_mask & expected) != expected) return;
         wr16(frame, SRC, bc_search ? kPortCards : kAllCards);
         bc_search = 0;
+        bc_collect = 0;
         frame[PORT] = PORT_ALL;
         seal(frame, n);
         if (bc_sent == 1) {
@@ -512,6 +522,10 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             replied_mask = 0;
             bc_sent = 0;
         }
+    } else {
+        if (frame[PORT] == 0) frame[PORT] = u8((fpga == 0 ? 1 : 13) + portInGroup);
+        if (frame[PORT] != PORT_ALL) frame[3] &= 0xCF;
+        seal(frame, n);
     }
     const u8 id = g_passby_trans_port.exchange(255);
     PcLink* link = id == 255 ? nullptr : PcLink::byId(id);
@@ -549,13 +563,10 @@ void fpga_manage::Search_Card_Cmd() {
     }
     u32 links[2] = {0, 0};
     if (Utils::getTimeSpace(tick) > 79) {
-        for (u8 k = 0; k < 2; ++k) {
-            read_from_register(LINK_LOW, k);
-            read_from_register(LINK_HIGH, k);
-            QMutexLocker lock(&shadow_mutex);
-            if (m_reg[k][RUN_MARK] == RUNNING) links[k] = u32(m_reg[k][LINK_HIGH]) << 8 | m_reg[k][LINK_LOW];
-        }
-        if (g_change[34] != 15 || (links[0] == 0 && links[1] == 0)) {
+        const u32 mask = link_mask();
+        links[0] = mask & 0xFFFF;
+        links[1] = mask >> 16;
+        if (g_change[34] != 15 || mask == 0) {
             g_change[1] = 0;
             tick = G_timeTicks;
             return;

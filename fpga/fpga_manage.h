@@ -219,6 +219,9 @@ public:
     u8 bri_mode = 0;
     u8 bri_last_slot = 255;
     u8 sensor_block[128] = {};
+    // The last sensor read gave no reading: logged once until it reads
+    // again (FPGA thread).
+    bool sensor_unread = false;
     struct OnOffEntry {
         u8 on_hour = 0, on_minute = 0, off_hour = 0, off_minute = 0;
         bool on_armed = false, off_armed = false;
@@ -282,6 +285,9 @@ public:
     u8 wait_fpga_send_ready(u8 port, u8 fpga);
     int Dealwith1_PC_to_eth(u32 length, const u8* frame);
     void multi_port_send(u8* frame, u32 length);
+    // The ports with a link, read from both FPGAs now (bit 16 x FPGA +
+    // port); an FPGA that does not run has none.
+    u32 link_mask();
     u16 get_port_card_num(u8 port);
     u16 check_netport_card(u8 fpga);
     // Longest wait for a port pair's send buffer, and for all of one PC frame.
@@ -309,7 +315,7 @@ public:
     void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag);
 
     // Pass-through and search state.
-    u8 bc_collect = 0;        // replies to a broadcast PC frame are collected
+    u8 bc_collect = 0;        // replies to a broadcast PC frame are collected (until its answer)
     u32 bc_tick = 0;
     u32 replied_mask = 0;     // bit 16 x FPGA + port
     u32 bc_ports = 0;         // the ports the broadcast went to, bit 16 x FPGA + port

@@ -18,6 +18,14 @@ Bytes hex(const std::string& text) {
     return out;
 }
 
+// The frame of the bytes given, its check byte appended.
+Bytes sealed(const std::string& text) {
+    Bytes f = hex(text);
+    f.push_back(0);
+    card_frame::seal(f.data(), u32(f.size()));
+    return f;
+}
+
 // A PC link whose replies the test reads.
 struct TestLink : PcLink {
     TestLink() : PcLink(PcLinkId::Udp, kUdpRecordSize) {}
@@ -66,6 +74,19 @@ protected:
         return link.replies.empty() ? Bytes{} : link.replies.back();
     }
     std::vector<std::pair<int, Bytes>> sent(int k) { return fpga[k]->sentFrames(); }
+    // The cards counted on FPGA 0 port 5 and FPGA 1 ports 0 and 1, as the
+    // search finds them.
+    void counted(u8 port5, u8 port12, u8 port13) {
+        m->MCU_RAM_PARA_func[0][564] = port5;
+        m->MCU_RAM_PARA_func[1][100] = port12;
+        m->MCU_RAM_PARA_func[1][102] = port13;
+    }
+    size_t logged(const std::string& text) {
+        const std::string log = readHostFile(hostPath(kLogFile));
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
 };
 
 }  // namespace
@@ -346,6 +367,181 @@ TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     m->write_to_register(80, 0xFF, 0, 1);
     link.handleFrame(bc.data(), u32(bc.size()));
     EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{5, 8}));
+}
+
+namespace {
+
+// The replies the cards send the controller itself (destination 0xF000 to
+// 0xF00F), as they come back on FPGA 1 port 1, and where each lands on the
+// controller's side: the jobs' reply flag, the stored reply of the
+// brightness and sensor code (its command), the search result of the pair.
+struct OwnReply {
+    const char* what;
+    const char* frame;  // without its check byte
+    int flag, stored, searched;
+};
+const OwnReply kOwnReplies[] = {
+    {"quick set-up acknowledgement", "00 F0 01 10 10 67 01 02 00 60 00", 1, 0, 0},
+    {"parameter save acknowledgement", "00 F0 05 10 10 67 01 02 00 81 00", 1, 0, 0},
+    {"mapping switch acknowledgement", "00 F0 05 10 10 67 01 02 00 A0 00", 1, 0xA0, 0},
+    {"acknowledgement to a second controller address", "0F F0 05 10 10 67 01 02 00 A0 00", 1, 0, 0},
+    {"brightness register acknowledgement", "00 F0 05 10 10 66 01 00 00 A0 00", 0, 0xA0, 0},
+    {"brightness save acknowledgement", "00 F0 05 10 10 66 01 00 00 81 00", 0, 0, 0},
+    {"light sensor block", "00 F0 00 50 10 BB 03 00 00 61 00 07 09 00", 0, 0x61, 0},
+    {"the controller's search", "00 F0 05 10 10 AA FF 02 00 10 00 06 00 00", 0, 0, 1},
+    // Of a class the controller never asks for: the PC's only when no
+    // broadcast is collected, and here no frame of the PC is pending.
+    {"a frame of another class", "00 F0 05 10 10 CC 01 02 00 A5 00", 0, 0, 0},
+};
+
+// A PC broadcast of each class the controller's replies have, still
+// collecting (FPGA 1 port 1 silent) or answered.
+struct Collection {
+    const char* what;
+    const char* broadcast;  // none: before any broadcast
+    bool open;
+};
+const Collection kCollections[] = {
+    {"before any broadcast", nullptr, false},
+    {"a search broadcast collecting", "FE 0F 10 F0 10 AA FF FF 00 10 00 00 00 00", true},
+    {"a search broadcast answered", "FE 0F 10 F0 10 AA FF FF 00 10 00 00 00 00", false},
+    {"a save broadcast collecting", "FF 0F 10 F0 10 67 01 FF 00 81 FF 00", true},
+    {"a save broadcast answered", "FF 0F 10 F0 10 67 01 FF 00 81 FF 00", false},
+    {"a brightness broadcast collecting", "FF 0F 10 F0 10 66 01 FF 00 81 09 00", true},
+    {"a brightness broadcast answered", "FF 0F 10 F0 10 66 01 FF 00 81 09 00", false},
+    {"a card read broadcast collecting", "FF 0F 10 F0 10 BB 03 FF 00 61 00 00 00 02 80 00 00 00", true},
+    {"a card read broadcast answered", "FF 0F 10 F0 10 BB 03 FF 00 61 00 00 00 02 80 00 00 00", false},
+};
+
+}  // namespace
+
+// A PC's broadcast collects the replies for the PC; the controller's own
+// (the jobs', the brightness and sensor code's, its searches) reach the
+// controller whether a collection runs, has completed or never began, and
+// none of them answers the PC.
+TEST_F(FpgaCards, TheControllersRepliesAreItsOwnWhateverBroadcastCameBefore) {
+    TestLink link;
+    counted(6, 4, 6);
+    for (const Collection& c : kCollections) {
+        for (const OwnReply& r : kOwnReplies) {
+            fpga[1]->setSilentPort(1, c.open);
+            if (c.broadcast) {
+                const Bytes answer = passThrough(link, sealed(c.broadcast), c.open ? 5 : 50);
+                ASSERT_EQ(answer.empty(), c.open) << c.what;
+            }
+            {
+                // Whatever else waits in the receive pages first.
+                QMutexLocker lock(&m->port_mutex);
+                for (int i = 0; i < 12; ++i) m->reg_IRQ_Dealwith(u8(i % 2), 0);
+            }
+            g_send_para.reply.store(0);
+            m->ctrl_reply_flag = 0;
+            m->ctrl_reply[0] = 0;
+            m->search_result_mask = 0;
+            link.replies.clear();
+            fpga[1]->injectReply(1, sealed(r.frame));
+            if (link.passPending()) {
+                link.servePassThrough();
+            } else {
+                QMutexLocker lock(&m->port_mutex);
+                m->reg_IRQ_Dealwith(1, 0);
+            }
+            EXPECT_EQ((Vals{link.replies.size(), g_send_para.reply.load(), m->ctrl_reply_flag ? m->ctrl_reply[0] : 0,
+                            (m->search_result_mask >> 8) & 1}),
+                      (Vals{0, r.flag, r.stored, r.searched}))
+                << r.what << ", " << c.what;
+        }
+    }
+    fpga[1]->setSilentPort(1, false);
+}
+
+TEST_F(FpgaCards, ABroadcastIsAnsweredOnceAndNotHeldBackByAPortWhoseLinkDropped) {
+    TestLink link;
+    // A broadcast to FPGA 0 port 5 alone: its reply completes it.
+    counted(6, 0, 0);
+    const Bytes save = sealed("FF 0F 10 F0 10 67 01 FF 00 81 FF 00");
+    EXPECT_EQ(passThrough(link, save), encode(hex("10 F0 FF 0F 10 67 01 FF 00 81 00 18")));
+    // The port answers again (a card that repeats itself): no log line
+    // each for an answer nobody waits for, and no answer to the next PC
+    // frame (a save of FPGA 0 port 11, which has no cards).
+    const Bytes again = sealed("10 F0 05 10 10 67 01 FF 00 81 00");
+    const std::string unrequested = "came with no PC frame waiting";
+    const size_t before = logged(unrequested);
+    for (int i = 0; i < 3; ++i) {
+        fpga[0]->injectReply(5, again);
+        QMutexLocker lock(&m->port_mutex);
+        m->reg_IRQ_Dealwith(0, 0);
+    }
+    EXPECT_EQ(logged(unrequested), before);
+    link.replies.clear();
+    const Bytes quiet = sealed("00 30 10 F0 10 67 01 0C 00 81 FF 00");
+    link.handleFrame(quiet.data(), u32(quiet.size()));
+    for (int i = 0; i < 3; ++i) {
+        fpga[0]->injectReply(5, again);
+        link.servePassThrough();
+    }
+    EXPECT_EQ(link.replies.size(), 0u);
+
+    // A broadcast that went to no port (no card counted yet) is not
+    // answered by a late reply to an earlier frame.
+    counted(0, 0, 0);
+    link.handleFrame(save.data(), u32(save.size()));
+    fpga[0]->injectReply(5, sealed("10 F0 05 10 10 67 01 06 00 81 00"));
+    for (int i = 0; i < 3; ++i) link.servePassThrough();
+    EXPECT_EQ(link.replies.size(), 0u);
+
+    // A broadcast to three ports, one of them silent: once its link has
+    // dropped, the other two complete the broadcast.
+    counted(6, 4, 6);
+    fpga[1]->setSilentPort(1, true);
+    link.replies.clear();
+    link.handleFrame(save.data(), u32(save.size()));
+    board().scenario().setCardsOnPort(13, 0);
+    for (int i = 0; i < 50 && link.passPending(); ++i) {
+        clock->advanceMs(10);
+        link.servePassThrough();
+    }
+    ASSERT_EQ(link.replies.size(), 1u) << "the broadcast waited for a port without a link";
+    Decoded d;
+    d.collect(link.replies[0]);
+    ASSERT_EQ(d.frames.size(), 1u);
+    EXPECT_EQ((Vals{d.frames[0][2], d.frames[0][3], d.frames[0][7], d.frames[0][9]}), (Vals{0xFF, 0x0F, 0xFF, 0x81}));
+    fpga[1]->setSilentPort(1, false);
+}
+
+// What the issue measured on the running program: sensor mode stored, the
+// sensor asking for level 4 and register 6 at 63; one PC broadcast search,
+// answered, and nothing more from the PC. Every sensor read after it still
+// gets its reading: register 6 stays 63.
+TEST_F(FpgaCards, TheLightSensorIsStillReadAfterAPcBroadcast) {
+    TestLink link;
+    board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+    ASSERT_TRUE(runUntil([this] { return fpga_manage::MCU_RAM_PARA_func[0][566] == 1; }, 400));
+    const u8 block[9] = {0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2};
+    {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        std::memcpy(fpga_manage::MCU_RAM_CMD, block, sizeof block);
+    }
+    m->write_to_register(2, 0x04, 0x04, 0);
+    auto taskRun = [&] {
+        clock->advanceMs(10 * fpga_manage::kTaskTicks);
+        m->Extension_function();
+    };
+    for (int i = 0; i < 12; ++i) taskRun();  // from level 16 to 4, a step a reading
+    ASSERT_EQ((Vals{m->g_change[16], fpga[0]->reg(6)}), (Vals{4, 63}));
+    ASSERT_FALSE(passThrough(link, sealed("FE 0F 10 F0 10 AA FF FF 00 10 00 00 00 00")).empty());
+    tick(81);
+    for (int i = 0; i < 12; ++i) taskRun();
+    EXPECT_EQ((Vals{m->g_change[26], m->g_change[16], fpga[0]->reg(6), fpga[1]->reg(6)}), (Vals{0, 4, 63, 63}));
+    // A sensor that stops answering is logged once for the run of failed
+    // reads, and once when it answers again.
+    const std::string none = "light sensor gave no reading", again = "light sensor gives readings again";
+    EXPECT_EQ((Vals{logged(none), logged(again)}), (Vals{0, 0}));
+    board().scenario().setSensor(5, SimSensor{true, 4, true, false});
+    for (int i = 0; i < 3; ++i) taskRun();
+    board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+    for (int i = 0; i < 3; ++i) taskRun();
+    EXPECT_EQ((Vals{logged(none), logged(again), m->g_change[26]}), (Vals{1, 1, 3}));
 }
 
 TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {

@@ -8,14 +8,17 @@
 // and given back; TCP writes, FPGA command blocks and FPGA registers; frames
 // and searches for the receiving cards; the video processor's serial flash),
 // and a quiet half in which the FPGA thread runs the panel's jobs (clicked
-// in turn) and its periodic card search, and a search of the same port from
-// the 4G line follows each search as soon as it shows. Any report of the
-// thread checker fails the test, and so does a road left unanswered or
-// refused, an answer with other data (a flash read, or a card reply from
+// in turn), its periodic card search and its light sensor reads, and a
+// broadcast search from the 4G line, which reaches the same port, follows
+// each search as soon as it shows. A broadcast search is also the busy
+// half's last frame for the cards, so that the FPGA thread's own card
+// traffic always comes after an answered PC broadcast. Any report
+// of the thread checker fails the test, and so does a road left unanswered
+// or refused, an answer with other data (a flash read, or a card reply from
 // another port, for another command or with another card count), a panel
-// job never seen, or the upgrade's font not found whole in the flash. The
-// figures are printed whether the run passes or not. Built and run only
-// with ZRV_TSAN.
+// job never seen or not ended in time, a sensor read without its reading,
+// or the upgrade's font not found whole in the flash. The figures are
+// printed whether the run passes or not. Built and run only with ZRV_TSAN.
 #include "../fpga/upgrade_package.h"
 #include "../protocol/frame_helpers.h"
 
@@ -53,9 +56,9 @@ namespace {
 using Steady = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Three quiet halves go to the panel's jobs; the others give the search of
-// the same port from the 4G line the tries it needs to come while the FPGA
-// thread still sends its own searches.
+// Three quiet halves go to the panel's jobs; the others give the broadcast
+// search from the 4G line the tries it needs to come while the FPGA thread
+// still sends its own searches, and the light sensor its reads.
 constexpr int kDriveSeconds = 40;
 constexpr int kTurnMs = 6000;  // a busy half, then a quiet one
 constexpr u16 kTcpPort = 5005;
@@ -322,12 +325,13 @@ size_t countOf(const std::string& text, const std::string& what) {
 
 // The first FPGA's frames for the cards as the simulated board logs them,
 // followed from a thread of its own while the program runs: the FPGA
-// thread's periodic searches and the panel's jobs on port 0, and frames
-// that went to no port, counted as they show. The board moves its log aside
+// thread's periodic searches and the panel's jobs on port 0, the light
+// sensor's reads on port 5, and frames that went to no port, counted as
+// they show. The board moves its log aside
 // to ".1" at a size; the rest of the moved file is read first.
 class FrameLog {
 public:
-    enum Kind { Search, SetUp, Save, Mapping, Lost, kKinds };
+    enum Kind { Search, SetUp, Save, Mapping, Sensor, Lost, kKinds };
 
     FrameLog(const QString& path, Stop& stop) : m_path(path), m_stop(stop), m_thread([this] { follow(); }) {}
     ~FrameLog() {
@@ -392,6 +396,8 @@ private:
             if (line.find("ram page 3 address 0x000: 00 00 00 F0 10 67 01 01 00 60 80 01") == 0) ++found[SetUp];
             if (line.find("ram page 3 address 0x000: FF 0F 00 F0 10 67 01 01 00 81 FF 00") == 0) ++found[Save];
             if (line.find("ram page 3 address 0x000: FF 0F 00 F0 10 67 01 01 00 A0 03 0F 01") == 0) ++found[Mapping];
+            // The light sensor's read, on port 5's page.
+            if (line.find("ram page 7 address 0x000: 00 50 00 F0 10 BB 03 00 00 61") == 0) ++found[Sensor];
         }
         partial.erase(0, start);
         {
@@ -424,12 +430,14 @@ protected:
         // Cards behind ports 0 to 7 of both FPGAs (kCounts; port 0 is the
         // quick set-up's), so that the FPGA thread's search of port 0 is
         // followed by searches of every pair of both FPGAs' first port
-        // select register; a source on HDMI3, whose hot-plug the PC pulls and
-        // gives back, and one on HDMI1.
+        // select register; the light sensor, asking for level 4, on FPGA 0
+        // port 5; a source on HDMI3, whose hot-plug the PC pulls and gives
+        // back, and one on HDMI1.
         QFile board(m_root.filePath("board.json"));
         ASSERT_TRUE(board.open(QIODevice::WriteOnly));
         board.write(R"({"ports": {"0": 4, "1": 2, "2": 2, "3": 3, "4": 1, "5": 6, "6": 2, "7": 3,
                                   "12": 2, "13": 6, "14": 1, "15": 3, "16": 2, "17": 2, "18": 3, "19": 1},
+                        "sensors": {"5": {"level": 4}},
                         "inputs": {"HDMI3": {"width": 1920, "height": 1080},
                                    "HDMI1": {"width": 1280, "height": 720}}})");
         board.close();
@@ -537,13 +545,16 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     for (const char* k : {"udp image writes", "udp user-mode saves", "udp register and image reads",
                           "udp controller register writes", "udp FPGA register reads", "udp card counts (verified)",
                           "tcp image writes", "tcp command blocks", "tcp FPGA register reads", "tcp card register writes",
-                          "4G card searches", "4G card broadcast searches", "4G card searches after the FPGA's",
+                          "4G card searches", "4G card broadcast searches", "4G broadcasts after the FPGA's search",
+                          "tcp sensor mode blocks",
                           "flash erases", "flash writes", "flash reads (verified)", "rs485 FPGA register reads"})
         n[k];
 
     // One frame for the cards at a time, as one PC program sends them: the
-    // program answers the link whose frame is the latest.
+    // program answers the link whose frame is the latest. The last half
+    // second of a busy half is for the 4G line's broadcast, sent last.
     std::mutex cardTurn;
+    auto cardsInBusyHalf = [&] { return msIntoTurn() < kTurnMs / 2 - 500; };
     std::vector<std::thread> drivers;
     // UDP: parameter writes as fast as they are answered, a user-mode save
     // every tenth, the register block and signal summaries read back, a
@@ -602,10 +613,19 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     // TCP: brightness and sharpness, the FPGA command blocks (a fixed
     // brightness level, then the clock), FPGA registers (the first FPGA's
     // receive registers too, which the links' card polls read), and a
-    // register write to card 5 of FPGA 1 port 1.
+    // register write to card 5 of FPGA 1 port 1. In the busy half's last
+    // half second, after its last brightness change, the light sensor's mode
+    // stored, which the fixed levels left: the quiet half reads the sensor.
     drivers.emplace_back([&] {
         Wire w = Wire::tcp();
+        const Bytes sensorMode = {0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2};
         for (int i = 0; i < kBound && busyHalf(); ++i) {
+            if (!cardsInBusyHalf()) {
+                n.at("tcp sensor mode blocks").add(w.ramWrite(PcRam::FpgaCmd, sensorMode));
+                n.at("tcp sensor mode blocks").add(w.regWrite(1, 2, 0x04, 0x04));
+                stop.pause(kTurnMs / 2 - msIntoTurn());
+                continue;
+            }
             n.at("tcp image writes").add(w.wordWrite(RamOffset::BRIGHTNESS, u16(60 + i % 40)));
             n.at("tcp image writes").add(w.wordWrite(RamOffset::SHARPNESS, u16(i % 30)));
             const Bytes block = i % 2 ? Bytes{0xAA, 3, 0, 0, 0, 0, 2, 0, 16, u8(1 + i % 16)}
@@ -615,7 +635,9 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
             n.at("tcp FPGA register reads").add(w.regRead(1, 0, 32));
             n.at("tcp FPGA register reads").add(w.regRead(1, 128, 42));
             n.at("tcp FPGA register reads").add(w.regRead(2, 128, 42));
+            // Not once the 4G line has sent the busy half's last broadcast.
             std::lock_guard<std::mutex> turn(cardTurn);
+            if (!cardsInBusyHalf()) continue;
             n.at("tcp card register writes")
                 .add(w.cardFrame(cardFrame({0x05, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x0E, 0x00, 0xA0, 0x00,
                                             0x10, 0x01, u8(i)}),
@@ -623,12 +645,15 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
         }
     });
     // The 4G line. Busy half: broadcast searches and searches of FPGA 0
-    // ports 0 (4 cards) and 5 (6 cards); a broadcast's collection takes
-    // every card reply until the next PC frame for the cards, the jobs' too:
-    // a single-port search follows each. Quiet half: a search of FPGA 0 port
-    // 0 as soon as the FPGA thread's own search of that port shows, so that
-    // the PC's frame reaches the ports while the FPGA thread still sends its
-    // searches of the other ports.
+    // ports 0 (4 cards) and 5 (6 cards), and last a broadcast search, after
+    // every other road's frame for the cards. Quiet half: a broadcast
+    // search as soon as the FPGA thread's own search of FPGA 0 port 0
+    // shows, so that the PC's frames reach that port and the others while
+    // the FPGA thread still sends its searches (a frame that went to no port
+    // leaves the broadcast unanswered). The panel's jobs and the sensor
+    // reads, which the FPGA thread runs in the quiet half only, so always
+    // follow an answered PC broadcast, whose collection must leave the
+    // controller's replies to the controller.
     drivers.emplace_back([&] {
         Wire w = Wire::serial(m_root.filePath("dev/ttyS1.pc"));
         auto search = [](u8 port7) {
@@ -639,8 +664,16 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
                 const int seen = frames.count(FrameLog::Search);
                 if (frames.waitBeyond(FrameLog::Search, seen, quiet) && !stop.isSet()) {
                     std::lock_guard<std::mutex> turn(cardTurn);
-                    n.at("4G card searches after the FPGA's").add(w.cardFrame(search(1), 1, 4));
+                    n.at("4G broadcasts after the FPGA's search").add(w.cardFrame(search(0xFF), 0xFF));
                 }
+                continue;
+            }
+            if (!cardsInBusyHalf()) {
+                {
+                    std::lock_guard<std::mutex> turn(cardTurn);
+                    n.at("4G card broadcast searches").add(w.cardFrame(search(0xFF), 0xFF));
+                }
+                stop.pause(kTurnMs / 2 - msIntoTurn());
                 continue;
             }
             std::lock_guard<std::mutex> turn(cardTurn);
@@ -680,6 +713,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     // search's alone: the panel goes on following the searches, as after a
     // job, so that the stop finds its thread in a job's wait.
     std::atomic<long long> panelEndMs{-1};
+    std::atomic<int> jobsUnended{0};
     drivers.emplace_back([&] {
         auto job = [&](std::initializer_list<const int*> clicks, FrameLog::Kind kind) {
             while (!stop.isSet()) {
@@ -688,7 +722,11 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
                 for (const int* xy : clicks)
                     if (!click(xy)) return false;
                 if (frames.waitBeyond(kind, seen, 2 * kTurnMs)) {
-                    frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), 2 * kTurnMs);
+                    // A job whose cards' acknowledgements are lost waits
+                    // 1200 ticks for each.
+                    if (!frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), 2 * kTurnMs) &&
+                        !stop.isSet())
+                        ++jobsUnended;
                     return true;
                 }
             }
@@ -732,7 +770,10 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
 
     const int setups = frames.count(FrameLog::SetUp), saves = frames.count(FrameLog::Save),
               mappings = frames.count(FrameLog::Mapping), searches = frames.count(FrameLog::Search),
-              lost = frames.count(FrameLog::Lost);
+              lost = frames.count(FrameLog::Lost), sensorReads = frames.count(FrameLog::Sensor);
+    // The program logs a sensor read that got no reading, once for a run.
+    const size_t unread = countOf(readFile(m_root.filePath("data/vimraqd/log/mwrEnglneLog")),
+                                  "light sensor gave no reading");
     const std::string report = reports();
     const size_t reportCount = countOf(report, "WARNING: ThreadSanitizer");
     std::string figures = "stress run of " + std::to_string(seconds) + " s (requests: ok, refused, wrong, silent):\n";
@@ -743,11 +784,14 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
         figures += line;
     }
     std::snprintf(line, sizeof line,
-                  "  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n"
+                  "  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n"
+                  "  %-32s %6d\n  %-32s %6zu\n"
                   "  %-32s %6d, the last %lld ms after the stop\n  %-32s %6s\n  %-32s %6zu\n",
                   "FPGA searches of port 0", searches, "FPGA 0 frames sent to no port", lost,
                   "panel quick set-ups on port 0", setups,
-                  "panel card saves on port 0", saves, "panel mapping jobs on port 0", mappings, "panel clicks",
+                  "panel card saves on port 0", saves, "panel mapping jobs on port 0", mappings,
+                  "panel jobs not ended in 12 s", jobsUnended.load(), "light sensor reads", sensorReads,
+                  "sensor runs without a reading", unread, "panel clicks",
                   panel.clicks, panelEndMs.load() - stopMs, "USB upgrade: font whole in flash",
                   upgradeWritten ? "yes" : "no", "thread reports", reportCount);
     figures += line;
@@ -776,6 +820,11 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     EXPECT_GT(setups, 0);
     EXPECT_GT(saves, 0);
     EXPECT_GT(mappings, 0);
+    // The FPGA thread's own card traffic after a PC broadcast: every job's
+    // acknowledgements and every sensor reading reached it.
+    EXPECT_EQ(jobsUnended.load(), 0) << "panel jobs whose cards' acknowledgements did not come";
+    EXPECT_GT(sensorReads, 0);
+    EXPECT_EQ(unread, 0u) << "sensor reads that got no reading";
     EXPECT_TRUE(upgradeWritten) << fontBack.size() << " of " << font.size() << " bytes read back";
     // The panel's pauses give way to the stop: its thread, still at work
     // when the stop comes, ends within a click's pause, not a job's.
