@@ -7,6 +7,12 @@
 
 #include <cstdlib>
 
+// Qt Test's check macros are gtest checks in every test program: the build
+// puts support/qt_checks.h before each of its sources.
+#ifndef ZRV_QT_CHECK_
+#error "tests/CMakeLists.txt must put support/qt_checks.h before every test source"
+#endif
+
 // Leak checking is on. The reports that are Qt's own and not ours are
 // listed in support/lsan.supp, each with its reason; the same list is built
 // into every test program (so listing the tests needs no environment) and
