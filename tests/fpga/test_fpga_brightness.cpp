@@ -111,7 +111,14 @@ protected:
     }
     u32 erases(u32 address) { return flash[0]->eraseCount(address / 0x1000); }
     u8 reg6(int k) { return fpga[k]->reg(6); }
+    // The panel's setter: the word written, a change of it counted.
     void setPanel(u16 v) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::BRIGHTNESS, v);
+        model->countBrightnessWrite();
+    }
+    // The word spoiled behind everyone's back: no change counted.
+    void spoilWord(u16 v) {
         QMutexLocker lock(&c331_manage::get()->mutex);
         model->live_image.setWord(RamOffset::BRIGHTNESS, v);
     }
@@ -166,7 +173,8 @@ TEST_F(Brightness, CommandBlockLevelsEraseAndRefusedLengths) {
     run(3, 0xAA, {0, 8});
     EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{127, 127}));
     quietSecond();
-    EXPECT_EQ(rec(FLASH_BRIGHT, 11), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 2, 0, 0, 8, 0xFF}));
+    // Bytes 3-5: the change it holds, the first counted.
+    EXPECT_EQ(rec(FLASH_BRIGHT, 11), (Bytes{0xAA, 3, 0xAA, 1, 0, 0, 2, 0, 0, 8, 0xFF}));
     run(3, 0, {0, 0});  // level 0 is the lowest step, not full brightness
     EXPECT_EQ(reg6(0), 15);
     run(3, 0, {16, 200});
@@ -351,8 +359,11 @@ TEST_F(Brightness, ADragReachesTheFpgasAtOnceAndCostsOneEraseASecondAfterItsLast
     EXPECT_EQ(erases(FLASH_BRIGHT), e + 1);
     EXPECT_EQ(record(), panelRecord(221));
 
-    // What the flash already holds is not written again: the same value, a
-    // level changed and changed back within the second, the same blocks.
+    // What the flash already holds is not written again: the panel's value
+    // again, a level changed and changed back within the second (the image
+    // file's word gives that record back), the same schedule. The PC's
+    // record, the same bytes as the flash holds, is a later change: stored
+    // again, once per settled store, and so is an erase.
     const u32 e3 = erases(FLASH_BRIGHT);
     panelChange(87);
     quietSecond();
@@ -368,7 +379,7 @@ TEST_F(Brightness, ADragReachesTheFpgasAtOnceAndCostsOneEraseASecondAfterItsLast
     const Bytes entries = {1, 0x08, 0x30, 0x20, 0x00};
     run(2, 0xAA, entries);
     run(2, 0xAA, entries);
-    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), erases(FLASH_ONOFF), rec(FLASH_ONOFF, 9)[8]}), (Vals{e3 + 2, 1, 1}));
+    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), erases(FLASH_ONOFF), rec(FLASH_ONOFF, 9)[8]}), (Vals{e3 + 4, 1, 1}));
 }
 
 TEST_F(Brightness, AnOrderlyStopInTheQuietSecondStoresThePendingValue) {
@@ -433,8 +444,10 @@ TEST_F(Brightness, AStopTouchesNoFpgaNeverStartedAndTheChangeComesBackAtTheNextS
         const size_t flashSeen[2] = {flash[0]->commands().size(), flash[1]->commands().size()};
         c331->thread_state = row.state;
         {
+            // The protocol's RAM write of the word.
+            const u8 bytes[2] = {u8(row.percent), u8(row.percent >> 8)};
             QMutexLocker lock(&c331->mutex);
-            model->live_image.setWord(RamOffset::BRIGHTNESS, row.percent);
+            ASSERT_EQ(model->ZrvRamParaDeal(bytes, 2, RamOffset::BRIGHTNESS), 0);
             c331->raise_apply(1);
         }
         if (row.state == 0) c331->thread_step();
@@ -465,14 +478,14 @@ TEST_F(Brightness, EveryPercentageComesBackAfterStoreRestartAndReload) {
     up();
     // Value 127 stored: the panel shows 50 (49.8).
     flash[0]->preload(FLASH_BRIGHT, {0xAA, 3, 0xAA, 0, 0, 0, 2, 0, 16, 127});
-    setPanel(999);
+    spoilWord(999);
     restartAndReload();
     EXPECT_EQ(panel(), 50);
     std::vector<int> drifted;
     for (u16 b = 0; b <= 100; ++b) {
         setPanel(b);
         ASSERT_EQ(m->set_fpga_bri_val(), 1);
-        setPanel(999);
+        spoilWord(999);
         restartAndReload();
         // Stored truncated, 127.5 and 221.85, read back rounded.
         if (b == 50) { EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 127); }
@@ -491,15 +504,19 @@ TEST_F(Brightness, APanelWriteLeavesTheRunningTableActingUntilTheReload) {
     panelChange(50);
     EXPECT_EQ((Vals{reg6(0), m->bri_mode}), (Vals{127, 1}));
     // The slot's second write is the table's level again, not the panel's
-    // value read as a level (full brightness).
+    // value read as a level (full brightness); the word keeps the panel's
+    // value until the flash holds it.
     taskRun();
-    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{15, 15, 6}));  // 5.88
+    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{15, 15, 50}));
     at(2, 0, 40);
     taskRun();  // slot 1: level 2
-    EXPECT_EQ(reg6(0), 31);
-    // The store holds the panel's value as a fixed level; the reload takes it.
+    EXPECT_EQ((Vals{reg6(0), panel()}), (Vals{31, 50}));
+    // The store holds the panel's value as a fixed level; from then on the
+    // word follows the table (12.2), and the reload takes the record.
     quietSecond();
     EXPECT_EQ(record(), panelRecord(127));
+    taskRun();
+    EXPECT_EQ((Vals{reg6(0), panel()}), (Vals{31, 12}));
     restartAndReload();
     EXPECT_EQ((Vals{m->bri_mode, reg6(0), panel()}), (Vals{16, 127, 50}));
 }
@@ -553,7 +570,7 @@ TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     pc_cmd_time.store(G_timeTicks);
     run(3, 0xAA, table());
     quietSecond();
-    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 8, 1)[0], recordGen(), panel()}), (Vals{1, 2, 70}));
+    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 8, 1)[0], recordGen(), panel()}), (Vals{1, 3, 70}));
     model->ram_para_persist(1);
     at(2, 1, 10);  // slot 2: level 3, 3 x 16 - 1
     powerCutAndStart();
@@ -569,7 +586,7 @@ TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     std::fill(file.begin() + 3330, file.end(), '\0');
     writeHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO), file);
     model->load();
-    EXPECT_EQ(model->bri_gen, 0u);
+    EXPECT_EQ((Vals{model->bri_word_change, model->bri_last_change}), (Vals{0, 0}));
     restart();
     up();
     EXPECT_TRUE(runUntil([&] { return reg6(0) == 47; }, 1500)) << int(reg6(0));
