@@ -224,7 +224,12 @@ TEST_F(ZrvRamParaTest, ResetBringsTheDefaultsToFileAndChip) {
 
     EXPECT_EQ(m->ram_para_reset(), 0);
     EXPECT_EQ(m->ZrvGetCropID(1, 1), 0) << "the crop map still offers a crop the defaults do not have";
-    EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 4096), 0);
+    // The defaults, and after them the brightness counts: the reset is the
+    // first change counted ('B' 'C' 1), and the word holds it ('B' 'G' 1).
+    const std::string file = ramFile();
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(std::memcmp(file.data(), default_para_ramlist.data(), 4084), 0);
+    EXPECT_EQ(file.substr(4084), std::string("BC\1\0\0\0BG\1\0\0\0", 12));
     // Defaults to the chip; the shadow still shows what changed, so the
     // pages redraw it.
     EXPECT_EQ((Vals{m->live_image.word(O::CONTRAST), c331_manage::get()->apply_flag.load(),

@@ -2,14 +2,17 @@
 // the task with its half-hour table and light sensor, and the on/off
 // schedule, on the simulated FPGAs in virtual time.
 #include "fpga_env.h"
+#include "protocol/frame_helpers.h"
 #include "sim/sim_c331.h"
+#include "support/quiet_c331_ops.h"
+#include "ui/settings/imagequality.h"
+
+#include <QSlider>
 
 #include <ctime>
 #include <thread>
 
 namespace {
-
-using Bytes = std::vector<u8>;
 // Where the records lie in the flash behind FPGA 0 (sectors 1741 and 1742).
 constexpr u32 FLASH_ONOFF = 0x6CD000;
 constexpr u32 FLASH_BRIGHT = 0x6CE000;
@@ -602,6 +605,258 @@ TEST_F(Brightness, TheCommandBlockRunsBeforeRegisterTwoIsWritten) {
         if (w.reg == 2 || w.reg == 6) order.push_back(w.reg);
     EXPECT_EQ(order, (std::vector<int>{6, 2}));
     EXPECT_EQ((Vals{fpga[0]->writesTo(2).back() & 0x04, reg6(0)}), (Vals{0, 77}));
+}
+
+// ---------------------------------------------------------------- who changed it
+
+// A user's brightness on the road the program gives it: the panel's page or
+// the PC's RAM write of word 2176, the c331 pass that hands it to the FPGA
+// thread, the FPGA pass that writes it, the record stored a quiet second
+// later, and the image file written by the GUI's persisting step.
+class BrightnessRoad : public Brightness {
+protected:
+    void SetUp() override {
+        Brightness::SetUp();
+        c331 = c331_manage::get();
+        static_cast<c331_state&>(*c331) = c331_state{};
+        savedFd = c331->c331_fd;
+        c331->c331_fd = c331->drv->initialize();
+        c331->drv->init_reg_acc_param();
+        c331->load_system_param();
+        c331->define_param();
+        savedOps = c331->ops;
+        c331->setChipOps(&quiet);
+        c331->thread_state.store(6);
+        // The c331 starts from the image as it stands.
+        {
+            QMutexLocker lock(&c331->mutex);
+            c331->raise_apply(1);
+        }
+        c331->apply_pass();
+        g_set_led_para.store(0);
+        takeHandOvers();
+    }
+    void TearDown() override {
+        c331->setChipOps(savedOps);
+        c331->c331_fd = savedFd;
+        c331->thread_state.store(0);
+        c331->apply_flag.store(0);
+        Brightness::TearDown();
+    }
+    // The PC's RAM write of word 2176 (command 0x60: address, length, bytes).
+    void pcWrite(u16 percent) {
+        Bytes d;
+        put32(d, RamOffset::BRIGHTNESS);
+        put32(d, 2);
+        put16(d, percent);
+        const Bytes f = makeFrame(PcCmd::RamWrite, d);
+        u8 reply[64];
+        message_deal deal;
+        ASSERT_GT(deal.message_group_deal(f.data(), u32(f.size()), reply, sizeof reply), 0u);
+        ASSERT_EQ(reply[10], 0);
+    }
+    // The panel's brightness slider set to `percent` by a tap.
+    void panelWrite(u16 percent) {
+        ImageQuality page;
+        auto* slider = page.findChild<QSlider*>(QStringLiteral("horizontalSlider_bright"));
+        ASSERT_TRUE(slider);
+        ASSERT_NE(slider->value(), percent);
+        slider->setValue(percent);
+    }
+    void c331Pass() { c331->apply_pass(); }
+    void fpgaPass() {
+        clock->advanceMs(10);
+        m->thread_turn();
+    }
+    // The GUI's persisting step after the change signal.
+    void persist() {
+        clock->advanceMs(200);
+        model->ram_para_persist(1);
+    }
+    // What a power cut leaves: the image file as last written and the flash;
+    // the hand-over and a record waiting for its quiet second are lost.
+    void powerCut() {
+        takeHandOvers();
+        m->bri_pending = fpga_manage::PendingRecord{};
+        startAgain();
+    }
+    // An orderly stop as the program makes it: the FPGA thread, what is left
+    // of the brightness, the image file.
+    void orderlyStop() {
+        m->stop();
+        m->finish_brightness();
+        model->ram_para_persist(1);
+        startAgain();
+    }
+    void startAgain() {
+        model->load();
+        restart();
+        up();
+        taskRun();
+    }
+    // A record the PC stores: the first L + 8 bytes of its block.
+    static Bytes blockRecord(const Bytes& data) {
+        Bytes r = {0xAA, 3, 0xAA, 0, 0, 0, u8(data.size()), 0};
+        r.insert(r.end(), data.begin(), data.end());
+        r.resize(57, 0xFF);
+        return r;
+    }
+
+    c331_manage* c331 = nullptr;
+    QuietC331Ops quiet;
+    c331_chip_ops* savedOps = nullptr;
+    int savedFd = -1;
+};
+
+// A brightness task run placed between each pair of steps of the hand-over
+// of a user's 30 % (76.5: register 6 = 76), while a fixed level the PC
+// stored (mode 16, 204, shown as 80 %) or a half-hour table (at 00:10 its
+// level 1: 15, shown as 6 %) runs: the task never writes its level over the
+// user's word before the FPGAs take it; the value reaches register 6 and the
+// word, and after a restart the record. A fixed level then holds the value;
+// a table goes on acting until the restart.
+TEST_F(BrightnessRoad, ATaskRunBetweenAnyTwoStepsOfTheHandOverLeavesTheUsersValue) {
+    const struct {
+        const char* running;
+        Bytes block;
+        u8 level;     // register 6 the running mode gives
+        u16 percent;  // and the word
+    } modes[] = {{"fixed level", {16, 204}, 204, 80}, {"half-hour table", table(), 15, 6}};
+    const char* steps[] = {"word written", "c331 pass", "FPGA pass", "record stored"};
+    for (const auto& mode : modes) {
+        for (const bool fromPanel : {true, false}) {
+            for (int taskAfter = 0; taskAfter < 4; ++taskAfter) {
+                SCOPED_TRACE(std::string(mode.running) + (fromPanel ? ", panel" : ", PC") + ", task run after " +
+                             steps[taskAfter]);
+                restart();
+                up();
+                at(2, 0, 10);
+                run(3, 0xAA, mode.block);
+                m->Extension_function();  // the reload
+                quietSecond();
+                taskRun();                // the task's level in the word
+                ASSERT_EQ((Vals{reg6(0), panel()}), (Vals{mode.level, mode.percent}));
+                c331Pass();
+                persist();
+                fpga[0]->clearLog();
+
+                fromPanel ? panelWrite(30) : pcWrite(30);
+                if (taskAfter == 0) taskRun();
+                EXPECT_EQ(panel(), 30) << "after the word was written";
+                c331Pass();
+                if (taskAfter == 1) taskRun();
+                EXPECT_EQ(panel(), 30) << "after the c331 pass";
+                fpgaPass();
+                EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{76, 76, 30})) << "after the FPGA pass";
+                if (taskAfter == 2) taskRun();
+                persist();
+                quietSecond();
+                EXPECT_EQ(record(), panelRecord(76)) << "after the quiet second";
+                if (taskAfter == 3) taskRun();
+                if (mode.block[0] == 16) {
+                    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{76, 76, 30}));
+                }
+                persist();
+                orderlyStop();
+                EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{76, 76, 30})) << "after the restart";
+                EXPECT_EQ(record(), panelRecord(76));
+            }
+        }
+    }
+}
+
+// Power cuts and stops after each order of a user's word (the PC's RAM
+// write) and the PC's stored record: the later change comes back, whatever
+// the values. A cut within the quiet second after the PC's store loses that
+// store (the flash does not hold it yet): the change before it comes back.
+// Values by hand: 70 % = 178.5, 50 % = 127.5, 6 % = 15.3; level 4 in 16 steps
+// = 63 (24.7 %), level 8 = 127 (49.8 %); the table's level at 00:10 is 1, 15
+// (5.9 %).
+TEST_F(BrightnessRoad, AfterAnyStopOrPowerCutTheLaterChangeComesBack) {
+    enum Kind { Word, Store, Persist, Quiet, Task };
+    struct Step {
+        Kind kind;
+        u16 percent;
+        Bytes block;
+    };
+    const Bytes level4 = {0, 4}, level8 = {0, 8};
+    struct Later {
+        Bytes record;
+        u8 value;
+        u16 percent;
+    };
+    const Later word70{panelRecord(178), 178, 70}, word50{panelRecord(127), 127, 50}, word6{panelRecord(15), 15, 6};
+    const Later pc4{blockRecord(level4), 63, 25}, pc8{blockRecord(level8), 127, 50},
+        pcTable{blockRecord(table()), 15, 6};
+    const struct {
+        const char* order;
+        std::vector<Step> steps;
+        Later later;
+        Later inQuietSecond;  // what a cut 0.2 s after the last step brings back
+    } rows[] = {
+        {"word, then the PC's level, different values",
+         {{Word, 70, {}}, {Store, 0, level4}, {Persist, 0, {}}}, pc4, word70},
+        {"word, then the PC's level, the same value",
+         {{Word, 50, {}}, {Store, 0, level8}, {Persist, 0, {}}}, pc8, word50},
+        {"the PC's level, then a word, different values",
+         {{Store, 0, level4}, {Persist, 0, {}}, {Quiet, 0, {}}, {Word, 70, {}}, {Persist, 0, {}}}, word70, word70},
+        {"the PC's level, then a word, the same value",
+         {{Store, 0, level8}, {Persist, 0, {}}, {Quiet, 0, {}}, {Word, 50, {}}, {Persist, 0, {}}}, word50, word50},
+        {"the PC's table stored again, identical, after a word",
+         {{Store, 0, table()}, {Persist, 0, {}}, {Quiet, 0, {}}, {Word, 70, {}}, {Persist, 0, {}},
+          {Store, 0, table()}, {Persist, 0, {}}},
+         pcTable, word70},
+        {"a word equal to the level the table wrote into it",
+         {{Store, 0, table()}, {Persist, 0, {}}, {Quiet, 0, {}}, {Task, 0, {}}, {Persist, 0, {}}, {Word, 6, {}},
+          {Persist, 0, {}}},
+         word6, word6},
+        {"the table's word, 50 stored, then 6",
+         {{Store, 0, table()}, {Persist, 0, {}}, {Quiet, 0, {}}, {Task, 0, {}}, {Persist, 0, {}}, {Word, 50, {}},
+          {Persist, 0, {}}, {Quiet, 0, {}}, {Word, 6, {}}, {Persist, 0, {}}},
+         word6, word6},
+    };
+    enum Cut { InQuietSecond, AfterQuietSecond, Stop };
+    const char* cuts[] = {"power cut in the quiet second", "power cut after it", "orderly stop"};
+    for (const auto& row : rows) {
+        for (const Cut cut : {InQuietSecond, AfterQuietSecond, Stop}) {
+            SCOPED_TRACE(std::string(row.order) + ", " + cuts[cut]);
+            // Each row from a device whose flash holds no brightness record.
+            flash[0]->preload(FLASH_BRIGHT, Bytes(57, 0xFF));
+            restart();
+            up();
+            at(2, 0, 10);
+            c331Pass();
+            persist();
+            for (const Step& step : row.steps) {
+                switch (step.kind) {
+                case Word:
+                    pcWrite(step.percent);
+                    c331Pass();
+                    fpgaPass();
+                    break;
+                case Store:
+                    clock->advanceMs(300);
+                    run(3, 0xAA, step.block);
+                    break;
+                case Persist: persist(); break;
+                case Quiet: quietSecond(); break;
+                case Task: taskRun(); break;
+                }
+            }
+            if (cut == AfterQuietSecond) {
+                quietSecond();
+                persist();
+            }
+            if (cut == Stop)
+                orderlyStop();
+            else
+                powerCut();
+            const Later& want = cut == InQuietSecond ? row.inQuietSecond : row.later;
+            EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{want.value, want.value, want.percent}));
+            quietSecond();
+            EXPECT_EQ(record(), want.record);
+        }
+    }
 }
 
 }  // namespace
