@@ -775,14 +775,14 @@ TEST_F(BrightnessRoad, ATaskRunBetweenAnyTwoStepsOfTheHandOverLeavesTheUsersValu
 TEST_F(BrightnessRoad, AfterAnyStopOrPowerCutTheLaterChangeComesBack) {
     // Steps: a word written by the PC (c331 and FPGA pass follow), the PC's
     // block stored (0.3 s later), the PC's erase, the GUI's persisting step,
-    // a quiet second, a task run, and an orderly stop with a start that
-    // leaves the FPGAs down.
+    // a quiet second, a task run, the next half hour, and an orderly stop
+    // with a start that leaves the FPGAs down.
     struct Step {
-        char kind;  // W, S, E, P, Q, T, R
+        char kind;  // W, S, E, P, Q, T, H, R
         u16 percent = 0;
         Bytes block = {};
     };
-    const Step P{'P'}, Q{'Q'}, T{'T'}, E{'E'}, R{'R'};
+    const Step P{'P'}, Q{'Q'}, T{'T'}, E{'E'}, R{'R'}, H{'H'};
     auto W = [](u16 percent) { return Step{'W', percent}; };
     auto S = [](const Bytes& block) { return Step{'S', 0, block}; };
     const Bytes level4 = {0, 4}, level8 = {0, 8};
@@ -814,6 +814,8 @@ TEST_F(BrightnessRoad, AfterAnyStopOrPowerCutTheLaterChangeComesBack) {
         {"a word equal to the level the table wrote into it", {S(table()), P, Q, T, P, W(6), P}, word6, word6},
         {"the table's word, 50 stored, then 6", {S(table()), P, Q, T, P, W(50), P, Q, W(6), P}, word6, word6},
         {"word, then the PC's erase", {W(70), P, Q, E, P}, erased, word70},
+        {"50 stored while the table runs, the table's level in the word, 50 written again",
+         {S(table()), P, Q, T, W(50), P, Q, T, P, W(50), P, Q, H, T, P}, word50, word50},
         {"the PC's level after a word, then after a restart a word before the FPGAs run",
          {W(70), P, S(level4), P, Q, R, W(50), P}, word50, word50},
     };
@@ -844,6 +846,7 @@ TEST_F(BrightnessRoad, AfterAnyStopOrPowerCutTheLaterChangeComesBack) {
                 case 'P': persist(); break;
                 case 'Q': quietSecond(); break;
                 case 'T': taskRun(); break;
+                case 'H': at(2, 0, 40); break;
                 case 'R':
                     m->stop();
                     model->ram_para_persist(1);
