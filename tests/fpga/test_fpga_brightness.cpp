@@ -5,8 +5,11 @@
 #include "protocol/frame_helpers.h"
 #include "sim/sim_c331.h"
 #include "support/quiet_c331_ops.h"
+#include "ui/service/advancedoption.h"
 #include "ui/settings/imagequality.h"
+#include "ui/shell/mainwindow.h"
 
+#include <QPushButton>
 #include <QSlider>
 
 #include <ctime>
@@ -644,13 +647,14 @@ protected:
         Brightness::TearDown();
     }
     // The PC's RAM write of word 2176 (command 0x60: address, length, bytes).
-    void pcWrite(u16 percent) {
+    void pcWrite(u16 percent) { pcWrite(RamOffset::BRIGHTNESS, {u8(percent), u8(percent >> 8)}); }
+    void pcWrite(u32 address, const Bytes& bytes) {
         Bytes d;
-        put32(d, RamOffset::BRIGHTNESS);
-        put32(d, 2);
-        put16(d, percent);
+        put32(d, address);
+        put32(d, u32(bytes.size()));
+        d.insert(d.end(), bytes.begin(), bytes.end());
         const Bytes f = makeFrame(PcCmd::RamWrite, d);
-        u8 reply[64];
+        u8 reply[256];
         message_deal deal;
         ASSERT_GT(deal.message_group_deal(f.data(), u32(f.size()), reply, sizeof reply), 0u);
         ASSERT_EQ(reply[10], 0);
@@ -872,6 +876,87 @@ TEST_F(BrightnessRoad, AfterAnyStopOrPowerCutTheLaterChangeComesBack) {
             quietSecond();
             EXPECT_EQ(record(), want.record);
         }
+    }
+}
+
+// Every place a user's write of the brightness word enters counts a change,
+// whatever the value: each writes the 100 % the word already holds, while a
+// half-hour table runs whose level at 07:40 (16, 255) the task wrote into
+// the word as its own. The c331 hands the write over, the FPGAs take it, and
+// after a power cut in the quiet second the user's 100 % comes back as a
+// fixed level (mode 16, 255), not the table.
+TEST_F(BrightnessRoad, EveryUsersWriteOfTheWordIsAChangeWhateverItsValue) {
+    auto image = [&](u32 from, u32 to) {
+        QMutexLocker lock(&c331->mutex);
+        return Bytes(model->live_image.data + from, model->live_image.data + to);
+    };
+    auto advanced = [](void (AdvancedOption::*reset)()) {
+        AdvancedOption page;
+        (page.*reset)();
+    };
+    const struct {
+        const char* entry;
+        std::function<void()> write;
+    } rows[] = {
+        {"the panel's slider, 99 then 100",
+         [&] {
+             ImageQuality page;
+             auto* slider = page.findChild<QSlider*>(QStringLiteral("horizontalSlider_bright"));
+             ASSERT_TRUE(slider);
+             slider->setValue(99);
+             slider->setValue(100);
+         }},
+        {"the panel's picture defaults",
+         [&] {
+             ImageQuality page;
+             auto* reset = page.findChild<QPushButton*>(QStringLiteral("Button_reset"));
+             ASSERT_TRUE(reset);
+             reset->click();
+         }},
+        {"the PC's RAM write of the word", [&] { pcWrite(100); }},
+        {"the PC's RAM write of the word's high byte", [&] { pcWrite(RamOffset::BRIGHTNESS + 1, {0}); }},
+        {"the PC's RAM write of the word's low byte", [&] { pcWrite(RamOffset::BRIGHTNESS, {100}); }},
+        {"the PC's RAM write of a block across the word", [&] { pcWrite(2160, image(2160, 2200)); }},
+        {"the PC's RAM write of the whole stored image", [&] { pcWrite(768, image(768, 4096)); }},
+        {"a user mode recalled at the panel", [&] { MainWindow::recallUserMode(3); }},
+        {"a user mode recalled by the PC",
+         [&] {
+             pcWrite(RamOffset::LOADED_MODE, {3, 0});
+             message_deal::REG_mcu_flag(0x02, 0x02);
+         }},
+        {"factory reset 1", [&] { advanced(&AdvancedOption::on_Button_reset1_clicked); }},
+        {"factory reset 2", [&] { advanced(&AdvancedOption::on_Button_reset2_clicked); }},
+        {"the parameter model's reset", [&] { model->ram_para_reset(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.entry);
+        flash[0]->preload(FLASH_BRIGHT, Bytes(57, 0xFF));
+        restart();
+        up();
+        at(2, 7, 40);
+        run(3, 0xAA, table());
+        m->Extension_function();  // the reload and the task: 255, 100 %
+        quietSecond();
+        // Mode 3 holds the image as it stands.
+        {
+            QMutexLocker lock(&c331->mutex);
+            model->user_mode[2].marker[0] = model->user_mode[2].marker[1] = USER_MODE_SAVED;
+            std::memcpy(model->user_mode[2].snapshot, model->live_image.data + RamOffset::MODE_BEGIN,
+                        RamOffset::MODE_LEN);
+        }
+        c331Pass();
+        persist();
+        ASSERT_EQ((Vals{reg6(0), panel(), record() == blockRecord(table())}), (Vals{255, 100, 1}));
+
+        row.write();
+        c331Pass();
+        fpgaPass();
+        persist();
+        EXPECT_EQ(panel(), 100);
+        powerCut();
+        EXPECT_EQ((Vals{reg6(0), reg6(1), panel(), m->bri_mode}), (Vals{255, 255, 100, 16}));
+        quietSecond();
+        EXPECT_EQ(record(), panelRecord(255));
     }
 }
 
