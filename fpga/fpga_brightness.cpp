@@ -195,7 +195,8 @@ int fpga_manage::write_brightness(const BriWord* panel) {
             // whatever its value: the FPGAs take it next, and after a power
             // cut the image file gives it back.
             const u32 held = p->bri_word_change;
-            if ((held == 0 || !BriChange::later(held, bri_settled)) && p->live_image.word(RamOffset::BRIGHTNESS) != word) {
+            const bool mayWrite = held == 0 || !BriChange::later(held, bri_settled);
+            if (mayWrite && p->live_image.word(RamOffset::BRIGHTNESS) != word) {
                 p->setOwnBrightness(word);
                 changed = true;
             }

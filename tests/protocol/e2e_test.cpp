@@ -816,7 +816,8 @@ TEST_F(EndToEndBrightness, AnIdenticalTableStoredAgainAfterAWordComesBackAfterAS
         ASSERT_TRUE(fpgasUp());
         EXPECT_TRUE(waitAsking([&] { return reg6() == Vals{0, 0, 127, 127}; }, 20)) << ::testing::PrintToString(reg6());
         QString out;
-        EXPECT_TRUE(waitAsking([&] { return client(udp() + QStringList{"word-read", "2176"}, &out) == 0 && out == "50"; }, 20))
+        EXPECT_TRUE(waitAsking(
+            [&] { return client(udp() + QStringList{"word-read", "2176"}, &out) == 0 && out == "50"; }, 20))
             << out.toStdString();
         EXPECT_EQ(record(), block);
         ASSERT_EQ(endWith(SIGTERM), 0);
