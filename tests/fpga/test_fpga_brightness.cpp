@@ -97,8 +97,8 @@ protected:
         return r;
     }
     Bytes rec(u32 address, u32 len) { return flash[0]->read(address, len); }
-    // The brightness record without bytes 3-5, the generation of the image's
-    // word it was made at, and that generation.
+    // The brightness record without bytes 3-5 (the change it holds), and
+    // that change.
     Bytes record() {
         Bytes r = rec(FLASH_BRIGHT, 57);
         std::fill(r.begin() + 3, r.begin() + 6, 0);
@@ -551,8 +551,9 @@ TEST_F(Brightness, AFixedLevelInSixteenStepsGivesWayToThePanelsValue) {
 
 // Which is newer after a power cut: the image file's word, written ~0.2 s
 // after it was acknowledged, or the record, stored a quiet second later and
-// only once the FPGAs run. Each word set outside the FPGA manager counts one
-// generation (1, 2, ...), which the record made for it carries in bytes 3-5.
+// only once the FPGAs run. Each word set outside the FPGA manager, and each
+// record the PC stores, counts one change (1, 2, ...), which the record made
+// for it carries in bytes 3-5.
 TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     up();
     panelChange(50);  // 127.5
@@ -583,8 +584,8 @@ TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     EXPECT_TRUE(runUntil([&] { return reg6(0) == 47; }, 1500)) << int(reg6(0));
     EXPECT_EQ((Vals{m->bri_mode, reg6(1), panel()}), (Vals{1, 47, 18}));  // 18.4
 
-    // An image file of an older program (zeros after the image, no
-    // generation) leaves the record as it was: the table.
+    // An image file of an older program (zeros after the image, nothing
+    // counted) leaves the record as it was: the table.
     setPanel(90);
     model->ram_para_persist(1);
     std::string file = readHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO));

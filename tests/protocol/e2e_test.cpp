@@ -605,7 +605,7 @@ protected:
         return n;
     }
     // The record's 57 bytes, read from the flash's file, without bytes 3-5
-    // (the generation of the image's word it was made at).
+    // (the change it holds).
     Bytes record() {
         QFile f(m_root.filePath("var/lib/sim/fpga0_flash.bin"));
         if (!f.open(QIODevice::ReadOnly) || !f.seek(kRecord)) return {};
@@ -731,8 +731,8 @@ TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndASta
         }
         EXPECT_EQ(record(), fixedLevel(c.value));
 
-        // The image file keeps the word too; spoiled (the word alone, its
-        // generation kept), the word can only come back from the record,
+        // The image file keeps the word too; spoiled (the word alone, the
+        // change it holds kept), the word can only come back from the record,
         // once the FPGAs run and their brightness is taken up again (the
         // image file follows the word).
         setPersistedWord(RamOffset::BRIGHTNESS, 100);
