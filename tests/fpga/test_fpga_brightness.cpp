@@ -621,15 +621,9 @@ class BrightnessRoad : public Brightness {
 protected:
     void SetUp() override {
         Brightness::SetUp();
-        c331 = c331_manage::get();
-        static_cast<c331_state&>(*c331) = c331_state{};
-        savedFd = c331->c331_fd;
-        c331->c331_fd = c331->drv->initialize();
-        c331->drv->init_reg_acc_param();
-        c331->load_system_param();
-        c331->define_param();
-        savedOps = c331->ops;
-        c331->setChipOps(&quiet);
+        savedFd = c331_manage::get()->c331_fd;
+        chip = std::make_unique<QuietC331Manager>();
+        c331 = chip->c;
         c331->thread_state.store(6);
         // The c331 starts from the image as it stands.
         {
@@ -641,10 +635,8 @@ protected:
         takeHandOvers();
     }
     void TearDown() override {
-        c331->setChipOps(savedOps);
+        chip.reset();
         c331->c331_fd = savedFd;
-        c331->thread_state.store(0);
-        c331->apply_flag.store(0);
         Brightness::TearDown();
     }
     // The PC's RAM write of word 2176 (command 0x60: address, length, bytes).
@@ -707,9 +699,8 @@ protected:
         return r;
     }
 
+    std::unique_ptr<QuietC331Manager> chip;
     c331_manage* c331 = nullptr;
-    QuietC331Ops quiet;
-    c331_chip_ops* savedOps = nullptr;
     int savedFd = -1;
 };
 
