@@ -151,16 +151,29 @@ ZrvRamPara* ZrvRamPara::pInstance() {
     return p_zrvrampara_config;
 }
 
-bool ZrvRamPara::writeRamFile(const u8* persist, u32 briGen) {
+namespace {
+// A brightness count after the image: two marker bytes and a u32, or zeros
+// for none (as older files hold).
+void putCount(LatestFileWriter::Bytes& f, u32 at, const u8 mark[2], u32 count) {
+    if (count == 0) return;
+    f[at] = mark[0];
+    f[at + 1] = mark[1];
+    for (u32 i = 0; i < 4; ++i) f[at + 2 + i] = u8(count >> (8 * i));
+}
+u32 getCount(const u8* b, u32 at, const u8 mark[2]) {
+    if (b[at] != mark[0] || b[at + 1] != mark[1]) return 0;
+    const u32 c = u32(b[at + 2]) | u32(b[at + 3]) << 8 | u32(b[at + 4]) << 16 | u32(b[at + 5]) << 24;
+    return c <= BriChange::kCycle ? c : 0;
+}
+}  // namespace
+
+bool ZrvRamPara::writeRamFile(const u8* persist, u32 lastChange, u32 wordChange) {
     LatestFileWriter::Bytes f(RamFile::FILE_SIZE, 0);
     f[0] = RamFile::MARKER;
     f[1] = RamFile::MARKER;
     std::memcpy(&f[RamFile::DATA_OFFSET], persist, PERSIST_LEN);
-    if (briGen != 0) {
-        f[RamFile::BRI_GEN_OFFSET] = RamFile::BRI_GEN_MARK[0];
-        f[RamFile::BRI_GEN_OFFSET + 1] = RamFile::BRI_GEN_MARK[1];
-        for (u32 i = 0; i < 4; ++i) f[RamFile::BRI_GEN_OFFSET + 2 + i] = u8(briGen >> (8 * i));
-    }
+    putCount(f, RamFile::BRI_COUNT_OFFSET, RamFile::BRI_COUNT_MARK, lastChange);
+    putCount(f, RamFile::BRI_GEN_OFFSET, RamFile::BRI_GEN_MARK, wordChange);
     if (m_imageWriter) {
         m_imageWriter->post(std::move(f));  // the writer takes the file mutex
         return true;
@@ -196,7 +209,7 @@ void ZrvRamPara::load() {
     using FileCheck::Checked;
     const char* path = ZrvFiles::RAM_DEVICE_INFO;
     bool loaded = false;
-    bool held = false;  // the file stays as it is: not written this run
+    bool fileHeld = false;  // the file stays as it is: not written this run
     if (!FileOps::exists(path)) {
         debugPrintf("\n %s file un exist \n", path);
     } else {
@@ -205,12 +218,12 @@ void ZrvRamPara::load() {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         // Anything larger than the image file is not one: never read it whole.
         if (FileCheck::fileSize(path) > RamFile::FILE_SIZE) {
-            held = !FileCheck::keepAside(Checked::ParameterImage, path, "larger than the parameter image file");
+            fileHeld = !FileCheck::keepAside(Checked::ParameterImage, path, "larger than the parameter image file");
         } else if (!FileOps::readFile(path, f)) {
             // A read error of the flash says nothing of what the file holds.
             writeLogMsg(ERROR, std::string("parameter image file ") + path +
                                    " cannot be read; built-in values used, the file is not written this run");
-            held = true;
+            fileHeld = true;
         } else {
             const auto* b = reinterpret_cast<const u8*>(f.constData());
             // A file too short to hold the whole image was torn: as bad as an
@@ -218,24 +231,28 @@ void ZrvRamPara::load() {
             if (u32(f.size()) >= RamFile::DATA_END && b[0] == RamFile::MARKER && b[1] == RamFile::MARKER) {
                 std::memcpy(&live_image.data[PERSIST_BEGIN], b + RamFile::DATA_OFFSET, PERSIST_LEN);
                 loaded = true;
-                const u32 g = RamFile::BRI_GEN_OFFSET;
-                bri_gen = 0;
-                if (u32(f.size()) == RamFile::FILE_SIZE && b[g] == RamFile::BRI_GEN_MARK[0] &&
-                    b[g + 1] == RamFile::BRI_GEN_MARK[1])
-                    bri_gen = u32(b[g + 2]) | u32(b[g + 3]) << 8 | u32(b[g + 4]) << 16 | u32(b[g + 5]) << 24;
-                m_briGenWritten = bri_gen;
+                u32 last = 0, held = 0;
+                if (u32(f.size()) == RamFile::FILE_SIZE) {
+                    last = getCount(b, RamFile::BRI_COUNT_OFFSET, RamFile::BRI_COUNT_MARK);
+                    held = getCount(b, RamFile::BRI_GEN_OFFSET, RamFile::BRI_GEN_MARK);
+                }
+                m_briWritten[0] = last;
+                m_briWritten[1] = held;
+                bri_word_change = held;
+                // A file of an older version keeps the word's change alone.
+                bri_last_change = BriChange::later(held, last) ? held : last;
             } else {
                 debugPrintf("\n ram_valid = %#x,%#x \n", f.size() > 0 ? b[0] : 0u, f.size() > 1 ? b[1] : 0u);
-                held = !FileCheck::keepAside(Checked::ParameterImage, path,
-                                             f.size() < int(RamFile::DATA_END) ? "shorter than the parameter image"
-                                                                              : "not marked 0xAA 0xAA");
+                fileHeld = !FileCheck::keepAside(Checked::ParameterImage, path,
+                                                 f.size() < int(RamFile::DATA_END) ? "shorter than the parameter image"
+                                                                                  : "not marked 0xAA 0xAA");
             }
         }
     }
     if (!loaded) {
-        bri_gen = m_briGenWritten = 0;
-        m_imageFileHeld = held;
-        if (!held && !writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
+        bri_last_change = bri_word_change = m_briWritten[0] = m_briWritten[1] = 0;
+        m_imageFileHeld = fileHeld;
+        if (!fileHeld && !writeDefaultFile()) writeLogMsg(ERROR, "parameter image file cannot be written");
         // The defaults go into the image even when the file could not be
         // written: a zeroed image would drive a black, zero-sized wall.
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
@@ -252,8 +269,6 @@ void ZrvRamPara::load() {
 
     ZrvCropSourceInit();
     shadow_image = live_image;
-    // The generation read belongs to the word read with it.
-    bri_gen_word = bri_gen != 0 ? live_image.word(BRIGHTNESS) : -1;
 
     // Nothing here waits: the links open right after the load, and the
     // files are written whole and renamed, so no pause makes them safer.
@@ -279,17 +294,25 @@ int ZrvRamPara::ram_para_save() { return test_signal(1); }
 int ZrvRamPara::ram_para_reset() {
     int result = 0;
     debugPrintf("\n ready to write default para ramlist ");
-    if (!writeDefaultFile()) {
-        writeLogMsg(ERROR, "parameter image file cannot be reset");
-        result = 255;
-    } else {
-        m_imageFileHeld = false;  // replaced on purpose
-    }
     c331_manage* mgr = c331_manage::get();
+    u32 last, held;
     {
         QMutexLocker lock(&mgr->mutex);
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
+        countBrightnessWrite();
+        last = bri_last_change;
+        held = bri_word_change;
         mgr->raise_apply(1);
+    }
+    // The default file with the brightness counts: a start from it counts
+    // on after the records already stored.
+    if (!writeRamFile(&default_para_ramlist[RamFile::DATA_OFFSET], last, held)) {
+        writeLogMsg(ERROR, "parameter image file cannot be reset");
+        result = 255;
+    } else {
+        m_briWritten[0] = last;
+        m_briWritten[1] = held;
+        m_imageFileHeld = false;  // replaced on purpose
     }
     // The factory table has no crops: a bit map left from before would offer
     // crops whose records are gone.
@@ -476,27 +499,28 @@ int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
     // so a writer's edit is either wholly in it or wholly after it; the
     // shadow becomes exactly what was written, so a later edit still differs.
     PARA_RAM_IMAGE snap;
-    u32 gen;
+    u32 last, held;
     {
         QMutexLocker lock(&mgr->mutex);
         copy_live(snap.data, 0, IMAGE_SIZE);
-        // A brightness word changed since the file was written goes into it
-        // with its generation, so the word and the generation never part.
-        if (snap.word(BRIGHTNESS) != shadow_image.word(BRIGHTNESS)) noteBrightnessWord();
-        gen = bri_gen;
+        // Taken with the image, so the brightness word and the change it
+        // holds never part.
+        last = bri_last_change;
+        held = bri_word_change;
     }
     if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0 &&
-        gen == m_briGenWritten)
+        last == m_briWritten[0] && held == m_briWritten[1])
         return 0;
     debugPrintf("\n ram_para diffrent !");
     // A file this start could not use is left as it is (the start said so).
-    const bool ok = m_imageFileHeld || writeRamFile(&snap.data[PERSIST_BEGIN], gen);
+    const bool ok = m_imageFileHeld || writeRamFile(&snap.data[PERSIST_BEGIN], last, held);
     if (!ok) {
         // The shadow keeps the old image so the next signal tries again.
         writeLogMsg(ERROR, "parameter image file cannot be written");
         return 255;
     }
-    m_briGenWritten = gen;
+    m_briWritten[0] = last;
+    m_briWritten[1] = held;
     QMutexLocker lock(&mgr->mutex);
     shadow_image = snap;
     // A save request that came in after step 1 is not carried out yet: the
@@ -514,29 +538,31 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
     if (len == 0) return 0;
     if (!data) return 1;
     // The run-time bytes include the signal summaries of the receivers.
-    QMutexLocker lock(&mutex);
-    std::memcpy(&live_image.data[offset], data, len);
+    {
+        QMutexLocker lock(&mutex);
+        std::memcpy(&live_image.data[offset], data, len);
+    }
+    if (offset < BRIGHTNESS + 2 && BRIGHTNESS < offset + len) countBrightnessWrite();
     return 0;
 }
 
-u32 ZrvRamPara::noteBrightnessWord() {
-    const int word = live_image.word(BRIGHTNESS);
-    if (word == bri_gen_word || word == bri_own_word) return bri_gen;
-    // 24 bits, as the record keeps it; 0 is never a generation.
-    bri_gen = bri_gen % 0xFFFFFFu + 1;
-    bri_gen_word = word;
-    return bri_gen;
+u32 ZrvRamPara::countBrightnessWrite() {
+    bri_word_change = countBrightnessRecord();
+    return bri_word_change;
 }
 
-u32 ZrvRamPara::notePcBrightnessRecord(bool erased) {
-    bri_gen_word = -1;
-    if (erased) bri_gen = 0;
-    return bri_gen;
+u32 ZrvRamPara::countBrightnessRecord() {
+    bri_last_change = BriChange::next(bri_last_change);
+    return bri_last_change;
 }
 
-void ZrvRamPara::noteOwnBrightness(u16 word) {
-    bri_own_word = word;
-    bri_gen_word = -1;
+void ZrvRamPara::setOwnBrightness(u16 word) {
+    live_image.setWord(BRIGHTNESS, word);
+    bri_word_change = 0;
+}
+
+void ZrvRamPara::noteBrightnessRecord(u32 c) {
+    if (BriChange::later(c, bri_last_change)) bri_last_change = c;
 }
 
 void ZrvRamPara::copy_live(void* dst, u32 offset, u32 len) {
@@ -774,6 +800,7 @@ int ZrvRamPara::ZrvGetCurrentModeIndex() {
 int ZrvRamPara::user_mode_recall_locked(int m) {
     if (m < 1 || m > ZRV_USER_MODE_COUNT || !ZrvUserModeSaved(m - 1)) return 0;
     std::memcpy(&live_image.data[MODE_BEGIN], user_mode[m - 1].snapshot, MODE_LEN);
+    countBrightnessWrite();
     live_image.setWord(LOADED_MODE, u16(m));
     live_image.setWord(SAVE_REQUEST, 0);
     return 1;

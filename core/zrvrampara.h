@@ -128,11 +128,30 @@ constexpr u32 FILE_SIZE = 4096;
 constexpr u8 MARKER = 0xAA;        // bytes 0 and 1
 constexpr u32 DATA_OFFSET = 2;     // image bytes 768 to 4095 start here
 constexpr u32 DATA_END = DATA_OFFSET + RamOffset::PERSIST_LEN;  // 3330; zeros follow
-// The brightness word's generation (ZrvRamPara::bri_gen) in the zeros after
-// the image: 'B' 'G' and a u32. Older files hold zeros there: generation 0.
+// Brightness changes (ZrvRamPara) in the zeros after the image: 'B' 'C' and
+// the last change counted (u32), then 'B' 'G' and the change the brightness
+// word holds (u32). Older files hold zeros there: nothing counted.
+constexpr u32 BRI_COUNT_OFFSET = 4084;
+constexpr u8 BRI_COUNT_MARK[2] = {'B', 'C'};
 constexpr u32 BRI_GEN_OFFSET = 4090;
 constexpr u8 BRI_GEN_MARK[2] = {'B', 'G'};
 }  // namespace RamFile
+
+// Counts of brightness changes: 1 to kCycle, then 1 again; 0 is none, and
+// 0xFFFFFF, what an erased flash reads, is never one. The brightness record
+// keeps them in 24 bits.
+namespace BriChange {
+constexpr u32 kCycle = 0xFFFFFE;
+constexpr u32 next(u32 c) { return c % kCycle + 1; }
+// Change a was counted after change b (b none: any change is later), the
+// nearer way round the cycle.
+constexpr bool later(u32 a, u32 b) {
+    if (a == 0 || a > kCycle) return false;
+    if (b == 0 || b > kCycle) return true;
+    const u32 d = (a + kCycle - b) % kCycle;
+    return d != 0 && d < kCycle / 2;
+}
+}  // namespace BriChange
 
 constexpr int ZRV_INPUT_COUNT = 6;      // 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2, 4 HDMI3, 5 HDMI4
 constexpr int ZRV_USER_MODE_COUNT = 16;
@@ -282,28 +301,29 @@ public:
 
     PARA_RAM_IMAGE& live() { return live_image; }
 
-    // Which is newer after a power cut, the brightness word in the image
-    // file or the brightness record in the flash behind FPGA 0: a generation
-    // of the word as someone other than the FPGA manager set it (panel, PC
-    // image write, user-mode recall), kept in the image file beside it; the
-    // record carries the generation it was made at. 0: the file says nothing
-    // (older file, or a record erased by the PC since). All three under the
-    // c331 manager's mutex.
-    u32 bri_gen = 0;
-    // A new generation for the live brightness word unless it already has
-    // one or is the manager's own; returns the word's generation. Caller
-    // holds the c331 manager's mutex.
-    u32 noteBrightnessWord();
-    // The manager wrote `word` from a level of its own. Caller holds the
-    // c331 manager's mutex.
-    void noteOwnBrightness(u16 word);
-    // The PC stored (or, erased, removed) the brightness record: it is
-    // newer than the word as it stands, and a later change of the word,
-    // even back to this value, is newer again. With no record left the
-    // generation is 0, so the next start does not take the word for a
-    // change the record lacks. Returns the generation the record is made
-    // at. Caller holds the c331 manager's mutex.
-    u32 notePcBrightnessRecord(bool erased);
+    // Who changed the brightness, counted where the change enters and never
+    // told from values. A user's write of word 2176 (the panel's setter, a
+    // protocol RAM write covering the word, a user-mode recall, a factory
+    // reset) and the PC's store or erase of the brightness record (command
+    // block) each count a change; the FPGA manager's own level written into
+    // the word counts none. The image file keeps both counts below, the
+    // brightness record the change it holds: after a stop or a power cut the
+    // later of word and record comes back. Both under the c331 manager's
+    // mutex.
+    u32 bri_last_change = 0;  // the last change counted
+    u32 bri_word_change = 0;  // the change the word holds; 0 the device's own level
+    // A user's write of the word entered: a new change, held by the word;
+    // returns it. Caller holds the c331 manager's mutex.
+    u32 countBrightnessWrite();
+    // The PC stored or erased the brightness record: a new change, held by
+    // the record alone; returns it. Caller holds the c331 manager's mutex.
+    u32 countBrightnessRecord();
+    // The FPGA manager writes its own level into the word: no change, and
+    // the word holds none from now on. Caller holds the c331 manager's mutex.
+    void setOwnBrightness(u16 word);
+    // A brightness record of change c was read: changes counted from now on
+    // are later than it. Caller holds the c331 manager's mutex.
+    void noteBrightnessRecord(u32 c);
     // Copies len bytes of the live image from offset under the model's
     // mutex, so signal summaries written meanwhile are never torn. Callers
     // that need a writer's edit whole hold the c331 manager's mutex too.
@@ -343,8 +363,9 @@ public:
     bool drainImageFile();
 
     // Protocol parameter-RAM write into the live image: 0 done, 1 refused
-    // (nothing written). Takes no lock: the caller holds the c331 manager's
-    // mutex and raises the apply flag.
+    // (nothing written). A write that covers a byte of the brightness word
+    // counts a change of it, whatever the bytes. Takes no lock: the caller
+    // holds the c331 manager's mutex and raises the apply flag.
     int ZrvRamParaDeal(const u8* data, u16 len, u32 offset);
     // Protocol write into user-mode slot s - 1 (addr bits 19-12 = s, 1 to 16;
     // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused
@@ -409,12 +430,9 @@ signals:
 private:
     // Whole-file write of the image file from image bytes 768 to 4095
     // (takes Utils::_file_deal_mutex), or its hand-over to the writer.
-    bool writeRamFile(const u8* persist, u32 briGen);
-    u32 m_briGenWritten = 0;  // the generation the image file holds
-    // The word the generation belongs to, and the last word the FPGA
-    // manager wrote itself from a level (-1 none): neither counts again.
-    int bri_gen_word = -1;
-    int bri_own_word = -1;
+    bool writeRamFile(const u8* persist, u32 lastChange, u32 wordChange);
+    // The brightness counts the image file holds (last change, word's change).
+    u32 m_briWritten[2] = {0, 0};
     // The same with the default file.
     bool writeDefaultFile();
     std::unique_ptr<LatestFileWriter> m_imageWriter;

@@ -26,7 +26,7 @@ constexpr u8 kSensorValid = 0xFF;
 constexpr int kSensorValidByte = 49;
 constexpr int kSensorTargetByte = 52;
 constexpr u32 kSensorBase = 0x4000;
-// Record bytes 3-5: the brightness word's generation it was made at.
+// Record bytes 3-5: the change the record holds (ZrvRamPara's count).
 constexpr size_t kGenAt = 3;
 
 bool rawMode(u8 mode) { return mode == 16 || mode == 17; }
@@ -59,15 +59,7 @@ bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
     std::vector<u8> want(std::max(readBack, record ? length : 0), 0xFF);
     if (record) std::memcpy(want.data(), record + 4, length);
     std::vector<u8> have(want.size());
-    // A brightness record that differs only in its generation gives the
-    // same brightness: the older generation stays (the reload compares the
-    // value too).
-    auto same = [&] {
-        if (address != FLASH_BRIGHT || !record || have.size() < kGenAt + 3) return have == want;
-        return std::equal(have.begin(), have.begin() + kGenAt, want.begin()) &&
-               std::equal(have.begin() + kGenAt + 3, have.end(), want.begin() + kGenAt + 3);
-    };
-    if (m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, address, u32(have.size()), have.data()) && same())
+    if (m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, address, u32(have.size()), have.data()) && have == want)
         return true;
     bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
     if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
@@ -76,12 +68,30 @@ bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
     return ok;
 }
 
-void fpga_manage::queue_bright_record(const u8* record, u32 length, u32 gen) {
+namespace {
+u32 record_change(const u8* rec) {
+    const u32 c = u32(rec[kGenAt]) | u32(rec[kGenAt + 1]) << 8 | u32(rec[kGenAt + 2]) << 16;
+    return c <= BriChange::kCycle ? c : 0;
+}
+void raise_to(u32& held, u32 c) {
+    if (BriChange::later(c, held)) held = c;
+}
+}  // namespace
+
+void fpga_manage::queue_bright_record(const u8* record, u32 length, u32 change, bool fromWord) {
     bri_pending.waiting = true;
-    bri_pending.bytes.assign(record ? record + 4 : nullptr, record ? record + 4 + length : nullptr);
+    // An erased record keeps the erase's change too (its first byte stays
+    // 0xFF: no record for any reader).
+    if (record)
+        bri_pending.bytes.assign(record + 4, record + 4 + length);
+    else
+        bri_pending.bytes.assign(kBrightRecordBytes, 0xFF);
     if (bri_pending.bytes.size() >= kGenAt + 3)
-        for (size_t i = 0; i < 3; ++i) bri_pending.bytes[kGenAt + i] = u8(gen >> (8 * i));
+        for (size_t i = 0; i < 3; ++i) bri_pending.bytes[kGenAt + i] = u8(change >> (8 * i));
+    bri_pending.change = change;
+    bri_pending.fromWord = fromWord;
     bri_pending.tick = G_timeTicks;
+    raise_to(bri_acted, change);
 }
 
 void fpga_manage::store_pending_bright(bool now) {
@@ -100,49 +110,68 @@ void fpga_manage::store_pending_bright(bool now) {
         if (now) writeLogMsg(WARNING, "fpga: brightness record not stored, FPGA 0 never started");
         return;
     }
-    std::vector<u8> record(4 + bri_pending.bytes.size());
-    std::copy(bri_pending.bytes.begin(), bri_pending.bytes.end(), record.begin() + 4);
-    // A failed store is logged and not retried: the next change queues again.
-    store_record(FLASH_BRIGHT, bri_pending.bytes.empty() ? nullptr : record.data(), u32(bri_pending.bytes.size()));
+    const std::vector<u8>& want = bri_pending.bytes;
+    // The fixed level of a word's change that the flash holds already, made
+    // for an earlier change, is not stored again: the image file's word gives
+    // the same record back. A record of the PC's is: the image cannot give
+    // it back, so the flash must hold its change.
+    bool held = false;
+    if (bri_pending.fromWord && want.size() >= kGenAt + 3) {
+        std::vector<u8> have(want.size());
+        held = m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_BRIGHT, u32(have.size()), have.data()) &&
+               std::equal(have.begin(), have.begin() + kGenAt, want.begin()) &&
+               std::equal(have.begin() + kGenAt + 3, have.end(), want.begin() + kGenAt + 3);
+    }
+    if (!held) {
+        std::vector<u8> record(4 + want.size());
+        std::copy(want.begin(), want.end(), record.begin() + 4);
+        // A failed store is logged and not retried: the next change queues
+        // again, and the image file keeps the word's change meanwhile.
+        held = store_record(FLASH_BRIGHT, record.data(), u32(want.size()));
+    }
+    if (held) raise_to(bri_settled, bri_pending.change);
     bri_pending = PendingRecord{};
 }
 
 // ---------------------------------------------------------------- the write
 
+fpga_manage::BriWord fpga_manage::bri_word() {
+    BriWord w;
+    if (ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        w.percent = p->live_image.word(RamOffset::BRIGHTNESS);
+        w.change = p->bri_word_change;
+    }
+    return w;
+}
+
 int fpga_manage::set_fpga_bri_val() {
     QMutexLocker lock(&bri_mutex);
-    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
-    if (p && own_bri_word >= 0) {
-        u16 word;
-        {
-            QMutexLocker c331(&c331_manage::get()->mutex);
-            word = p->live_image.word(RamOffset::BRIGHTNESS);
-        }
-        // The c331 thread hands back the word this manager wrote from its own
-        // level: the level stands and the stored record is kept.
-        const bool own = word == own_bri_word;
-        own_bri_word = -1;
-        if (own) return 1;
-    }
-    return Brightness_hand_dealwith(true);
+    const BriWord w = bri_word();
+    // The word holds this manager's own level, a change it took already, or
+    // one a later change (a record the PC stored or erased) superseded:
+    // nothing to take. Without a model the word reads as 100 %.
+    if (ZrvRamPara::p_zrvrampara_config && !BriChange::later(w.change, bri_acted)) return 1;
+    if (write_brightness(&w) != 1) return 0;
+    raise_to(bri_acted, w.change);
+    return 1;
 }
 
 int fpga_manage::Brightness_hand_dealwith(bool panel) {
+    if (!panel) return write_brightness(nullptr);
+    const BriWord w = bri_word();
+    return write_brightness(&w);
+}
+
+int fpga_manage::write_brightness(const BriWord* panel) {
     g_change[12] = 0;
     g_change[13] = 1;
     ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
     // The value is worked out whether or not a port is linked: the panel's
     // value is stored either way.
     u8 v;
-    u32 gen = 0;
     if (panel) {
-        u32 b = 100;
-        if (p) {
-            QMutexLocker lock(&c331_manage::get()->mutex);
-            b = p->live_image.word(RamOffset::BRIGHTNESS);
-            gen = p->noteBrightnessWord();
-        }
-        v = percent_to_value(b);
+        v = percent_to_value(panel->percent);
         // The live mode stays until the stored record is reloaded. In a
         // 16-step mode the level images keep the task's level: the value
         // read back as a level would be full brightness at the next run of
@@ -162,10 +191,13 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
         bool changed = false;
         if (p) {
             QMutexLocker lock(&c331_manage::get()->mutex);
-            p->noteOwnBrightness(word);
-            if (p->live_image.word(RamOffset::BRIGHTNESS) != word) {
-                p->live_image.setWord(RamOffset::BRIGHTNESS, word);
-                own_bri_word = word;
+            // A user's change the flash does not hold yet stays in the word,
+            // whatever its value: the FPGAs take it next, and after a power
+            // cut the image file gives it back.
+            const u32 held = p->bri_word_change;
+            const bool mayWrite = held == 0 || !BriChange::later(held, bri_settled);
+            if (mayWrite && p->live_image.word(RamOffset::BRIGHTNESS) != word) {
+                p->setOwnBrightness(word);
                 changed = true;
             }
         }
@@ -202,22 +234,22 @@ int fpga_manage::Brightness_hand_dealwith(bool panel) {
             // The pass tries again while the flag stays. After the stop
             // none comes: the record keeps the panel's value for the next
             // start, which writes it to both.
-            if (panel && m_stop.load()) queue_panel_record(v, gen);
+            if (panel && m_stop.load()) queue_panel_record(v, panel->change);
             return 0;
         }
     }
     g_change[13] = 0;
-    if (panel) queue_panel_record(v, gen);
+    if (panel) queue_panel_record(v, panel->change);
     return 1;
 }
 
-void fpga_manage::queue_panel_record(u8 v, u32 gen) {
+void fpga_manage::queue_panel_record(u8 v, u32 change) {
     // A fixed level of the panel's value, levels used as they are.
     u8 record[4 + kBrightRecordBytes];
     const u8 head[9] = {kRecordValid, 3, 0xAA, 0, 0, 0, 49, 0, 16};
     std::memcpy(record + 4, head, sizeof head);
     std::memset(record + 4 + sizeof head, v, kBrightRecordBytes - sizeof head);
-    queue_bright_record(record, kBrightRecordBytes, gen);
+    queue_bright_record(record, kBrightRecordBytes, change, true);
     // A fixed level in use gives way to the panel's value, or the task
     // would write the old level back in its repeats. A half-hour table or
     // the sensor keeps acting until the record is read at the next start.
@@ -239,23 +271,35 @@ void fpga_manage::reload_bright_record() {
     // Read into a buffer of its own: MCU_RAM_CMD holds what the PC reads.
     // A record still waiting for its store is what the flash will hold.
     u8 rec[kBrightRecordBytes];
+    const bool waiting = bri_pending.waiting;
     bool read = true;
-    if (bri_pending.waiting) {
+    if (waiting) {
         std::memset(rec, 0xFF, sizeof rec);
         std::copy_n(bri_pending.bytes.begin(), std::min(bri_pending.bytes.size(), sizeof rec), rec);
     } else {
         read = m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_BRIGHT, sizeof rec, rec);
     }
     bool valid = read && rec[0] == kRecordValid;
-    u32 gen = 0;
-    const int newer = newer_image_word(rec, valid, &gen);
-    if (newer >= 0) {
-        // Acknowledged after the record was made, and not yet stored (a
-        // power cut, or a stop before the FPGAs were started): the word is
-        // the panel's value, stored in the record's place.
-        writeLogMsg(INFO, "fpga: brightness " + std::to_string(newer) +
-                              " % of the image file is newer than the record: stored in its place");
-        queue_panel_record(percent_to_value(u32(newer)), gen);
+    // The change the record holds, or an erased one (0: a record of an
+    // older version, or none).
+    const u32 recChange = read ? record_change(rec) : 0;
+    if (read && !waiting) raise_to(bri_settled, recChange);
+    raise_to(bri_acted, recChange);
+    BriWord w;
+    if (ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        // Changes counted from now on are later than the record, even when
+        // the image file was written before it.
+        p->noteBrightnessRecord(recChange);
+        w.percent = p->live_image.word(RamOffset::BRIGHTNESS);
+        w.change = p->bri_word_change;
+    }
+    if (BriChange::later(w.change, recChange)) {
+        // The word holds a later change than the record (made before a power
+        // cut, or before FPGA 0 was started): stored in the record's place.
+        writeLogMsg(INFO, "fpga: brightness " + std::to_string(w.percent) +
+                              " % of the image is a later change than the record: stored in its place");
+        queue_panel_record(percent_to_value(w.percent), w.change);
         std::copy_n(bri_pending.bytes.begin(), sizeof rec, rec);
         valid = true;
     }
@@ -285,28 +329,6 @@ void fpga_manage::reload_bright_record() {
     case 2: g_change[14] = 1; break;
     default: break;
     }
-}
-
-int fpga_manage::newer_image_word(const u8* rec, bool valid, u32* genOut) {
-    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
-    if (!p) return -1;
-    u32 gen;
-    u16 word;
-    {
-        QMutexLocker lock(&c331_manage::get()->mutex);
-        gen = p->bri_gen;
-        word = p->live_image.word(RamOffset::BRIGHTNESS);
-    }
-    *genOut = gen;
-    // Generation 0: an older image file, or the PC erased the record since.
-    if (gen == 0) return -1;
-    if (valid) {
-        const u32 tag = u32(rec[kGenAt]) | u32(rec[kGenAt + 1]) << 8 | u32(rec[kGenAt + 2]) << 16;
-        if (tag == gen) return -1;
-        // The record gives the word's value already: nothing to take over.
-        if (rec[8] == 16 && rec[9] == percent_to_value(word)) return -1;
-    }
-    return word;
 }
 
 void fpga_manage::record_onoff_time(u8 flash) {

@@ -80,34 +80,38 @@ int fpga_manage::Dealwith_mcu_ram() {
     const u8 mode = data[0];
     if (!fixedLevelMode(mode)) {
         if (store == kStore || store == kErase) {
-            queue_bright_record(store == kStore ? record : nullptr, len + kHead, pc_record_gen(store == kErase));
+            queue_bright_record(store == kStore ? record : nullptr, len + kHead, count_pc_record(), false);
             g_change[17] = 1;
         }
         g_change[26] = 0;
         return 0;
     }
+    // A stored level is a change, counted before the level reaches the word:
+    // a user's word it supersedes is not handed to the FPGAs after it.
+    const u32 change = store == kStore ? count_pc_record() : 0;
     bri_mode = mode;
     set_level_images(data[1]);
     g_change[16] = data[1];
     Brightness_hand_dealwith(false);
     if (store == kStore) {
-        queue_bright_record(record, len + kHead, pc_record_gen(false));
+        queue_bright_record(record, len + kHead, change, false);
         g_change[17] = 1;
     }
     return 0;
 }
 
-u32 fpga_manage::pc_record_gen(bool erased) {
+u32 fpga_manage::count_pc_record() {
     ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
     if (!p) return 0;
-    u32 gen;
+    u32 change;
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        gen = p->notePcBrightnessRecord(erased);
+        change = p->countBrightnessRecord();
     }
-    // The image file must hold generation 0 too.
-    if (erased) p->test_signal(1);
-    return gen;
+    // The image file keeps the count, so that a change made after the next
+    // start, before the record is read, counts past the record's.
+    p->test_signal(1);
+    return change;
 }
 
 int fpga_manage::Checktime(const u8* block) {

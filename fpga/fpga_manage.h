@@ -142,15 +142,24 @@ public:
     // ---- brightness and on/off schedules (one lock, bri_mutex, over their
     // state and the two records in the flash behind FPGA 0; taken before the
     // c331 manager's mutex and the port mutex)
-    // Pass step 6, with the brightness flag taken: applies the panel's word,
-    // unless the word is the one this manager wrote itself; 1 when done, 0
-    // to put the flag back.
+    // Pass step 6, with the brightness flag taken: applies the word when it
+    // holds a user's change this manager has not taken yet (nor a later
+    // change superseded: a record the PC stored since); 1 when done, 0 to
+    // put the flag back.
     int set_fpga_bri_val();
-    // Writes the brightness to both FPGAs; `panel`: from the panel's word
-    // (then stored as a fixed-level record), else from the current level.
-    // 1 done, 0 when the FPGAs read back different values. Caller holds
-    // bri_mutex.
+    // Writes the brightness to both FPGAs; `panel`: the word and the change
+    // it holds (then stored as a fixed-level record), else the current
+    // level. 1 done, 0 when the FPGAs read back different values. Caller
+    // holds bri_mutex.
     int Brightness_hand_dealwith(bool panel);
+    struct BriWord {
+        u16 percent = 100;
+        u32 change = 0;  // ZrvRamPara::bri_word_change
+    };
+    // The image's brightness word and the change it holds. Takes the c331
+    // manager's mutex.
+    BriWord bri_word();
+    int write_brightness(const BriWord* panel);
     // Reload the stored records (parameter load at bring-up).
     void record_bright_change();
     void record_onoff_time(u8 flash);
@@ -185,36 +194,36 @@ public:
     // kRecordQuietTicks (or at stop()): a dragged slider or a burst of PC
     // writes costs one erase of its sector, not one per step. Until then a
     // reload reads the record waiting here, as the flash will hold it.
-    // Caller holds bri_mutex.
-    // `gen`: the brightness word's generation the record is made at
-    // (ZrvRamPara::bri_gen), kept in record bytes 3-5, which the command
-    // block leaves unused.
-    void queue_bright_record(const u8* record, u32 length, u32 gen);
-    // The generation a record the PC stores through the command block is
-    // made at (erased: none left, generation 0 from now on). Takes the c331
-    // manager's mutex.
-    u32 pc_record_gen(bool erased);
-    // Queues the fixed level of a panel value; in a fixed-level mode the
+    // Record bytes 3-5, which the command block leaves unused, keep the
+    // change the record holds (`change`, a ZrvRamPara count); the PC's erase
+    // leaves them in the erased record. `fromWord`: a fixed level made from
+    // the word's change. Caller holds bri_mutex.
+    void queue_bright_record(const u8* record, u32 length, u32 change, bool fromWord);
+    // Counts the PC's store or erase of the brightness record as a change
+    // and returns it. Takes the c331 manager's mutex.
+    u32 count_pc_record();
+    // Queues the fixed level of the word's change; in a fixed-level mode the
     // live state follows it (reload request). Caller holds bri_mutex.
-    void queue_panel_record(u8 v, u32 gen);
-    // The image's brightness word when it is newer than the record `rec`
-    // (valid: its first byte is 0xAA): a generation the record was not made
-    // at, and a value the record does not give. -1 otherwise. *gen: the
-    // word's generation. Caller holds bri_mutex.
-    int newer_image_word(const u8* rec, bool valid, u32* gen);
+    void queue_panel_record(u8 v, u32 change);
     // Stores the waiting record once it has stood long enough, or at once
     // when `now`. Takes bri_mutex.
     void store_pending_bright(bool now);
     static constexpr u32 kRecordQuietTicks = 100;
     struct PendingRecord {
         bool waiting = false;
-        std::vector<u8> bytes;  // from byte 0 of the record; empty: erased
+        std::vector<u8> bytes;  // from byte 0 of the record
+        u32 change = 0;         // the change it holds
+        bool fromWord = false;
         u32 tick = 0;           // when it last changed
     };
     PendingRecord bri_pending;  // guarded by bri_mutex
-    // The value this manager last wrote into image word 2176 itself (-1:
-    // none pending); guarded by bri_mutex.
-    int own_bri_word = -1;
+    // The latest change this manager acted on (a word taken, a record the PC
+    // stored or erased, a record read), and the latest whose record the flash
+    // holds. Until the flash holds the word's change the brightness task
+    // leaves the word alone: after a power cut the image file gives it back.
+    // Guarded by bri_mutex.
+    u32 bri_acted = 0;
+    u32 bri_settled = 0;
     u8 HalfHourValue[48];
     u8 bri_mode = 0;
     u8 bri_last_slot = 255;

@@ -80,6 +80,7 @@ c331_manage* c331_manage::pInstance() {
         if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config) {
             QMutexLocker lock(&m->mutex);
             std::memcpy(m->m_applied, zp->live_image.data, sizeof m->m_applied);
+            m->m_appliedBriChange = zp->bri_word_change;
         }
         m->initialize();
     });
@@ -134,9 +135,10 @@ void c331_manage::hand_over_brightness() {
     {
         QMutexLocker lock(&mutex);
         const u16 now = zp->live_image.word(u32(at));
-        if (now == word(m_applied, at)) return;
+        if (now == word(m_applied, at) && zp->bri_word_change == m_appliedBriChange) return;
         m_applied[at] = u8(now);
         m_applied[at + 1] = u8(now >> 8);
+        m_appliedBriChange = zp->bri_word_change;
     }
     fpga_handover::raise_brightness();
 }
@@ -507,6 +509,7 @@ void c331_manage::apply_pass() {
     // The receiver drivers write the signal summaries under the model's
     // mutex, not under ours.
     zp->copy_live(seen, 0, sizeof seen);
+    const u32 briChange = zp->bri_word_change;
     const int code = apply_flag.exchange(0);
     const u8* live = seen;
     const int fd = c331_fd;
@@ -522,7 +525,7 @@ void c331_manage::apply_pass() {
     if (g_force_bkcolor.load() == 0) ops->zrvApi_forceColorDisable(fd);
 
     // 3. Picture. The chip's brightness stays at 50: the FPGAs set the LEDs'.
-    if (differs(c331img::BRIGHTNESS)) {
+    if (differs(c331img::BRIGHTNESS) || briChange != m_appliedBriChange) {
         ops->c331_SetBrightness(50);
         fpga_handover::raise_brightness();
     }
@@ -606,6 +609,7 @@ void c331_manage::apply_pass() {
     const u8 pattern = m_applied[c331img::TEST_PATTERN];
     std::memcpy(m_applied, live, sizeof m_applied);
     m_applied[c331img::TEST_PATTERN] = pattern;
+    m_appliedBriChange = briChange;
     zp->test_signal(code);
 
     // 13. OSD menu file.

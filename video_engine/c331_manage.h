@@ -149,8 +149,9 @@ public:
     // signalled without programming anything, so the change persists; a
     // changed brightness is handed to the FPGA manager all the same.
     void signal_without_chip();
-    // Hands the brightness word to the FPGA manager when it differs from
-    // the one last handed over or applied (c331 thread, or after stop()).
+    // Hands the brightness word to the FPGA manager when it, or the change
+    // it holds, differs from the one last handed over or applied (c331
+    // thread, or after stop()).
     void hand_over_brightness();
     // The identification step: one id read; advances the state on 0x24.
     void identify_step();
@@ -243,6 +244,10 @@ private:
     // at its start against it, so no change is lost when the shadow is
     // overwritten or the image is edited while the pass waits for the chip.
     u8 m_applied[c331img::kImageSize]{};
+    // The brightness change (ZrvRamPara::bri_word_change) last handed to the
+    // FPGA manager: a user's change hands the word over even when its value
+    // is the one applied.
+    u32 m_appliedBriChange = 0;
     bool m_passHolds = false;
     // Last pattern refused for several windows (logged once).
     u8 m_refusedPattern = 0;

@@ -150,7 +150,8 @@ TEST_F(ZrvRamParaTest, AnImageFileThatCannotBeReadIsNotWrittenOverThisRun) {
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find("parameter image file /data/ram_device_info cannot be read"),
               std::string::npos);
     EXPECT_EQ(m->ram_para_reset(), 0);
-    EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 4096), 0);
+    // The markers and the 3328 image bytes (the brightness counts follow).
+    EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 2 + 3328), 0);
     // The next start reads what this one stored.
     edit(*m, O::SHARPNESS, 4);
     m->ram_para_persist(1);
@@ -252,7 +253,12 @@ TEST_F(ZrvRamParaTest, ResetBringsTheDefaultsToFileAndChip) {
 
     EXPECT_EQ(m->ram_para_reset(), 0);
     EXPECT_EQ(m->ZrvGetCropID(1, 1), 0) << "the crop map still offers a crop the defaults do not have";
-    EXPECT_EQ(std::memcmp(ramFile().data(), default_para_ramlist.data(), 4096), 0);
+    // The defaults, and after them the brightness counts: the reset is the
+    // first change counted ('B' 'C' 1), and the word holds it ('B' 'G' 1).
+    const std::string file = ramFile();
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(std::memcmp(file.data(), default_para_ramlist.data(), 4084), 0);
+    EXPECT_EQ(file.substr(4084), std::string("BC\1\0\0\0BG\1\0\0\0", 12));
     // Defaults to the chip; the shadow still shows what changed, so the
     // pages redraw it.
     EXPECT_EQ((Vals{m->live_image.word(O::CONTRAST), c331_manage::get()->apply_flag.load(),

@@ -2,14 +2,20 @@
 // the task with its half-hour table and light sensor, and the on/off
 // schedule, on the simulated FPGAs in virtual time.
 #include "fpga_env.h"
+#include "protocol/frame_helpers.h"
 #include "sim/sim_c331.h"
+#include "support/quiet_c331_ops.h"
+#include "ui/service/advancedoption.h"
+#include "ui/settings/imagequality.h"
+#include "ui/shell/mainwindow.h"
+
+#include <QPushButton>
+#include <QSlider>
 
 #include <ctime>
 #include <thread>
 
 namespace {
-
-using Bytes = std::vector<u8>;
 // Where the records lie in the flash behind FPGA 0 (sectors 1741 and 1742).
 constexpr u32 FLASH_ONOFF = 0x6CD000;
 constexpr u32 FLASH_BRIGHT = 0x6CE000;
@@ -91,8 +97,8 @@ protected:
         return r;
     }
     Bytes rec(u32 address, u32 len) { return flash[0]->read(address, len); }
-    // The brightness record without bytes 3-5, the generation of the image's
-    // word it was made at, and that generation.
+    // The brightness record without bytes 3-5 (the change it holds), and
+    // that change.
     Bytes record() {
         Bytes r = rec(FLASH_BRIGHT, 57);
         std::fill(r.begin() + 3, r.begin() + 6, 0);
@@ -111,7 +117,14 @@ protected:
     }
     u32 erases(u32 address) { return flash[0]->eraseCount(address / 0x1000); }
     u8 reg6(int k) { return fpga[k]->reg(6); }
+    // The panel's setter: the word written, a change of it counted.
     void setPanel(u16 v) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::BRIGHTNESS, v);
+        model->countBrightnessWrite();
+    }
+    // The word spoiled behind everyone's back: no change counted.
+    void spoilWord(u16 v) {
         QMutexLocker lock(&c331_manage::get()->mutex);
         model->live_image.setWord(RamOffset::BRIGHTNESS, v);
     }
@@ -166,7 +179,8 @@ TEST_F(Brightness, CommandBlockLevelsEraseAndRefusedLengths) {
     run(3, 0xAA, {0, 8});
     EXPECT_EQ((Vals{reg6(0), reg6(1)}), (Vals{127, 127}));
     quietSecond();
-    EXPECT_EQ(rec(FLASH_BRIGHT, 11), (Bytes{0xAA, 3, 0xAA, 0, 0, 0, 2, 0, 0, 8, 0xFF}));
+    // Bytes 3-5: the change it holds, the first counted.
+    EXPECT_EQ(rec(FLASH_BRIGHT, 11), (Bytes{0xAA, 3, 0xAA, 1, 0, 0, 2, 0, 0, 8, 0xFF}));
     run(3, 0, {0, 0});  // level 0 is the lowest step, not full brightness
     EXPECT_EQ(reg6(0), 15);
     run(3, 0, {16, 200});
@@ -351,8 +365,11 @@ TEST_F(Brightness, ADragReachesTheFpgasAtOnceAndCostsOneEraseASecondAfterItsLast
     EXPECT_EQ(erases(FLASH_BRIGHT), e + 1);
     EXPECT_EQ(record(), panelRecord(221));
 
-    // What the flash already holds is not written again: the same value, a
-    // level changed and changed back within the second, the same blocks.
+    // What the flash already holds is not written again: the panel's value
+    // again, a level changed and changed back within the second (the image
+    // file's word gives that record back), the same schedule. The PC's
+    // record, the same bytes as the flash holds, is a later change: stored
+    // again, once per settled store, and so is an erase.
     const u32 e3 = erases(FLASH_BRIGHT);
     panelChange(87);
     quietSecond();
@@ -368,7 +385,7 @@ TEST_F(Brightness, ADragReachesTheFpgasAtOnceAndCostsOneEraseASecondAfterItsLast
     const Bytes entries = {1, 0x08, 0x30, 0x20, 0x00};
     run(2, 0xAA, entries);
     run(2, 0xAA, entries);
-    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), erases(FLASH_ONOFF), rec(FLASH_ONOFF, 9)[8]}), (Vals{e3 + 2, 1, 1}));
+    EXPECT_EQ((Vals{erases(FLASH_BRIGHT), erases(FLASH_ONOFF), rec(FLASH_ONOFF, 9)[8]}), (Vals{e3 + 4, 1, 1}));
 }
 
 TEST_F(Brightness, AnOrderlyStopInTheQuietSecondStoresThePendingValue) {
@@ -433,8 +450,10 @@ TEST_F(Brightness, AStopTouchesNoFpgaNeverStartedAndTheChangeComesBackAtTheNextS
         const size_t flashSeen[2] = {flash[0]->commands().size(), flash[1]->commands().size()};
         c331->thread_state = row.state;
         {
+            // The protocol's RAM write of the word.
+            const u8 bytes[2] = {u8(row.percent), u8(row.percent >> 8)};
             QMutexLocker lock(&c331->mutex);
-            model->live_image.setWord(RamOffset::BRIGHTNESS, row.percent);
+            ASSERT_EQ(model->ZrvRamParaDeal(bytes, 2, RamOffset::BRIGHTNESS), 0);
             c331->raise_apply(1);
         }
         if (row.state == 0) c331->thread_step();
@@ -465,14 +484,14 @@ TEST_F(Brightness, EveryPercentageComesBackAfterStoreRestartAndReload) {
     up();
     // Value 127 stored: the panel shows 50 (49.8).
     flash[0]->preload(FLASH_BRIGHT, {0xAA, 3, 0xAA, 0, 0, 0, 2, 0, 16, 127});
-    setPanel(999);
+    spoilWord(999);
     restartAndReload();
     EXPECT_EQ(panel(), 50);
     std::vector<int> drifted;
     for (u16 b = 0; b <= 100; ++b) {
         setPanel(b);
         ASSERT_EQ(m->set_fpga_bri_val(), 1);
-        setPanel(999);
+        spoilWord(999);
         restartAndReload();
         // Stored truncated, 127.5 and 221.85, read back rounded.
         if (b == 50) { EXPECT_EQ(rec(FLASH_BRIGHT + 9, 1)[0], 127); }
@@ -491,15 +510,19 @@ TEST_F(Brightness, APanelWriteLeavesTheRunningTableActingUntilTheReload) {
     panelChange(50);
     EXPECT_EQ((Vals{reg6(0), m->bri_mode}), (Vals{127, 1}));
     // The slot's second write is the table's level again, not the panel's
-    // value read as a level (full brightness).
+    // value read as a level (full brightness); the word keeps the panel's
+    // value until the flash holds it.
     taskRun();
-    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{15, 15, 6}));  // 5.88
+    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{15, 15, 50}));
     at(2, 0, 40);
     taskRun();  // slot 1: level 2
-    EXPECT_EQ(reg6(0), 31);
-    // The store holds the panel's value as a fixed level; the reload takes it.
+    EXPECT_EQ((Vals{reg6(0), panel()}), (Vals{31, 50}));
+    // The store holds the panel's value as a fixed level; from then on the
+    // word follows the table (12.2), and the reload takes the record.
     quietSecond();
     EXPECT_EQ(record(), panelRecord(127));
+    taskRun();
+    EXPECT_EQ((Vals{reg6(0), panel()}), (Vals{31, 12}));
     restartAndReload();
     EXPECT_EQ((Vals{m->bri_mode, reg6(0), panel()}), (Vals{16, 127, 50}));
 }
@@ -528,8 +551,9 @@ TEST_F(Brightness, AFixedLevelInSixteenStepsGivesWayToThePanelsValue) {
 
 // Which is newer after a power cut: the image file's word, written ~0.2 s
 // after it was acknowledged, or the record, stored a quiet second later and
-// only once the FPGAs run. Each word set outside the FPGA manager counts one
-// generation (1, 2, ...), which the record made for it carries in bytes 3-5.
+// only once the FPGAs run. Each word set outside the FPGA manager, and each
+// record the PC stores, counts one change (1, 2, ...), which the record made
+// for it carries in bytes 3-5.
 TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     up();
     panelChange(50);  // 127.5
@@ -553,15 +577,15 @@ TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     pc_cmd_time.store(G_timeTicks);
     run(3, 0xAA, table());
     quietSecond();
-    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 8, 1)[0], recordGen(), panel()}), (Vals{1, 2, 70}));
+    EXPECT_EQ((Vals{rec(FLASH_BRIGHT + 8, 1)[0], recordGen(), panel()}), (Vals{1, 3, 70}));
     model->ram_para_persist(1);
     at(2, 1, 10);  // slot 2: level 3, 3 x 16 - 1
     powerCutAndStart();
     EXPECT_TRUE(runUntil([&] { return reg6(0) == 47; }, 1500)) << int(reg6(0));
     EXPECT_EQ((Vals{m->bri_mode, reg6(1), panel()}), (Vals{1, 47, 18}));  // 18.4
 
-    // An image file of an older program (zeros after the image, no
-    // generation) leaves the record as it was: the table.
+    // An image file of an older program (zeros after the image, nothing
+    // counted) leaves the record as it was: the table.
     setPanel(90);
     model->ram_para_persist(1);
     std::string file = readHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO));
@@ -569,7 +593,7 @@ TEST_F(Brightness, AfterAPowerCutTheNewerOfImageWordAndRecordComesBack) {
     std::fill(file.begin() + 3330, file.end(), '\0');
     writeHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO), file);
     model->load();
-    EXPECT_EQ(model->bri_gen, 0u);
+    EXPECT_EQ((Vals{model->bri_word_change, model->bri_last_change}), (Vals{0, 0}));
     restart();
     up();
     EXPECT_TRUE(runUntil([&] { return reg6(0) == 47; }, 1500)) << int(reg6(0));
@@ -585,6 +609,347 @@ TEST_F(Brightness, TheCommandBlockRunsBeforeRegisterTwoIsWritten) {
         if (w.reg == 2 || w.reg == 6) order.push_back(w.reg);
     EXPECT_EQ(order, (std::vector<int>{6, 2}));
     EXPECT_EQ((Vals{fpga[0]->writesTo(2).back() & 0x04, reg6(0)}), (Vals{0, 77}));
+}
+
+// ---------------------------------------------------------------- who changed it
+
+// A user's brightness on the road the program gives it: the panel's page or
+// the PC's RAM write of word 2176, the c331 pass that hands it to the FPGA
+// thread, the FPGA pass that writes it, the record stored a quiet second
+// later, and the image file written by the GUI's persisting step.
+class BrightnessRoad : public Brightness {
+protected:
+    void SetUp() override {
+        Brightness::SetUp();
+        savedFd = c331_manage::get()->c331_fd;
+        chip = std::make_unique<QuietC331Manager>();
+        c331 = chip->c;
+        c331->thread_state.store(6);
+        // The c331 starts from the image as it stands.
+        {
+            QMutexLocker lock(&c331->mutex);
+            c331->raise_apply(1);
+        }
+        c331->apply_pass();
+        g_set_led_para.store(0);
+        takeHandOvers();
+    }
+    void TearDown() override {
+        chip.reset();
+        c331->c331_fd = savedFd;
+        Brightness::TearDown();
+    }
+    // The PC's RAM write of word 2176 (command 0x60: address, length, bytes).
+    void pcWrite(u16 percent) { pcWrite(RamOffset::BRIGHTNESS, {u8(percent), u8(percent >> 8)}); }
+    void pcWrite(u32 address, const Bytes& bytes) {
+        Bytes d;
+        put32(d, address);
+        put32(d, u32(bytes.size()));
+        d.insert(d.end(), bytes.begin(), bytes.end());
+        const Bytes f = makeFrame(PcCmd::RamWrite, d);
+        u8 reply[256];
+        message_deal deal;
+        ASSERT_GT(deal.message_group_deal(f.data(), u32(f.size()), reply, sizeof reply), 0u);
+        ASSERT_EQ(reply[10], 0);
+    }
+    // The panel's brightness slider set to `percent` by a tap.
+    void panelWrite(u16 percent) {
+        ImageQuality page;
+        auto* slider = page.findChild<QSlider*>(QStringLiteral("horizontalSlider_bright"));
+        ASSERT_TRUE(slider);
+        ASSERT_NE(slider->value(), percent);
+        slider->setValue(percent);
+    }
+    void c331Pass() { c331->apply_pass(); }
+    void fpgaPass() {
+        clock->advanceMs(10);
+        m->thread_turn();
+    }
+    // The GUI's persisting step after the change signal.
+    void persist() {
+        clock->advanceMs(200);
+        model->ram_para_persist(1);
+    }
+    // What a power cut leaves: the image file as last written and the flash;
+    // the hand-over and a record waiting for its quiet second are lost.
+    void powerCut() {
+        takeHandOvers();
+        m->bri_pending = fpga_manage::PendingRecord{};
+        startAgain();
+    }
+    // An orderly stop as the program makes it: the FPGA thread, what is left
+    // of the brightness, the image file.
+    void orderlyStop() {
+        m->stop();
+        m->finish_brightness();
+        model->ram_para_persist(1);
+        startAgain();
+    }
+    void startAgain() {
+        model->load();
+        restart();
+        up();
+        taskRun();
+    }
+    // A record the PC stores: the first L + 8 bytes of its block.
+    static Bytes blockRecord(const Bytes& data) {
+        Bytes r = {0xAA, 3, 0xAA, 0, 0, 0, u8(data.size()), 0};
+        r.insert(r.end(), data.begin(), data.end());
+        r.resize(57, 0xFF);
+        return r;
+    }
+
+    std::unique_ptr<QuietC331Manager> chip;
+    c331_manage* c331 = nullptr;
+    int savedFd = -1;
+};
+
+// A brightness task run placed between each pair of steps of the hand-over
+// of a user's 30 % (76.5: register 6 = 76), while a fixed level the PC
+// stored (mode 16, 204, shown as 80 %) or a half-hour table (at 00:10 its
+// level 1: 15, shown as 6 %) runs: the task never writes its level over the
+// user's word before the FPGAs take it; the value reaches register 6 and the
+// word, and after a restart the record. A fixed level then holds the value;
+// a table goes on acting until the restart.
+TEST_F(BrightnessRoad, ATaskRunBetweenAnyTwoStepsOfTheHandOverLeavesTheUsersValue) {
+    const struct {
+        const char* running;
+        Bytes block;
+        u8 level;     // register 6 the running mode gives
+        u16 percent;  // and the word
+    } modes[] = {{"fixed level", {16, 204}, 204, 80}, {"half-hour table", table(), 15, 6}};
+    const char* steps[] = {"word written", "c331 pass", "FPGA pass", "record stored"};
+    for (const auto& mode : modes) {
+        for (const bool fromPanel : {true, false}) {
+            for (int taskAfter = 0; taskAfter < 4; ++taskAfter) {
+                SCOPED_TRACE(std::string(mode.running) + (fromPanel ? ", panel" : ", PC") + ", task run after " +
+                             steps[taskAfter]);
+                restart();
+                up();
+                at(2, 0, 10);
+                run(3, 0xAA, mode.block);
+                m->Extension_function();  // the reload
+                quietSecond();
+                taskRun();                // the task's level in the word
+                ASSERT_EQ((Vals{reg6(0), panel()}), (Vals{mode.level, mode.percent}));
+                c331Pass();
+                persist();
+                fpga[0]->clearLog();
+
+                fromPanel ? panelWrite(30) : pcWrite(30);
+                if (taskAfter == 0) taskRun();
+                EXPECT_EQ(panel(), 30) << "after the word was written";
+                c331Pass();
+                if (taskAfter == 1) taskRun();
+                EXPECT_EQ(panel(), 30) << "after the c331 pass";
+                fpgaPass();
+                EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{76, 76, 30})) << "after the FPGA pass";
+                if (taskAfter == 2) taskRun();
+                persist();
+                quietSecond();
+                EXPECT_EQ(record(), panelRecord(76)) << "after the quiet second";
+                if (taskAfter == 3) taskRun();
+                if (mode.block[0] == 16) {
+                    EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{76, 76, 30}));
+                }
+                persist();
+                orderlyStop();
+                EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{76, 76, 30})) << "after the restart";
+                EXPECT_EQ(record(), panelRecord(76));
+            }
+        }
+    }
+}
+
+// Power cuts and stops after each order of a user's word (the PC's RAM
+// write) and the PC's stored or erased record: the later change comes back,
+// whatever the values. A cut within the quiet second after the PC's store
+// loses that store (the flash does not hold it yet): the change before it
+// comes back. Values by hand: 70 % = 178.5, 50 % = 127.5, 6 % = 15.3; level 4
+// in 16 steps = 63 (24.7 %), level 8 = 127 (49.8 %); the table's level at
+// 00:10 is 1, 15 (5.9 %).
+TEST_F(BrightnessRoad, AfterAnyStopOrPowerCutTheLaterChangeComesBack) {
+    // Steps: a word written by the PC (c331 and FPGA pass follow), the PC's
+    // block stored (0.3 s later), the PC's erase, the GUI's persisting step,
+    // a quiet second, a task run, the next half hour, and an orderly stop
+    // with a start that leaves the FPGAs down.
+    struct Step {
+        char kind;  // W, S, E, P, Q, T, H, R
+        u16 percent = 0;
+        Bytes block = {};
+    };
+    const Step P{'P'}, Q{'Q'}, T{'T'}, E{'E'}, R{'R'}, H{'H'};
+    auto W = [](u16 percent) { return Step{'W', percent}; };
+    auto S = [](const Bytes& block) { return Step{'S', 0, block}; };
+    const Bytes level4 = {0, 4}, level8 = {0, 8};
+    // What comes back: the record, register 6 of both FPGAs and the word;
+    // after an erase no record and the task off.
+    struct Later {
+        Bytes record;
+        int value;
+        int percent;
+    };
+    const Later word70{panelRecord(178), 178, 70}, word50{panelRecord(127), 127, 50}, word6{panelRecord(15), 15, 6};
+    const Later pc4{blockRecord(level4), 63, 25}, pc8{blockRecord(level8), 127, 50},
+        pcTable{blockRecord(table()), 15, 6};
+    Bytes none(57, 0xFF);
+    std::fill(none.begin() + 3, none.begin() + 6, 0);  // record() blanks the change
+    const Later erased{none, -1, 70};
+    const struct {
+        const char* order;
+        std::vector<Step> steps;
+        Later later;
+        Later inQuietSecond;  // what a cut 0.2 s after the last step brings back
+    } rows[] = {
+        {"word, then the PC's level, different values", {W(70), S(level4), P}, pc4, word70},
+        {"word, then the PC's level, the same value", {W(50), S(level8), P}, pc8, word50},
+        {"the PC's level, then a word, different values", {S(level4), P, Q, W(70), P}, word70, word70},
+        {"the PC's level, then a word, the same value", {S(level8), P, Q, W(50), P}, word50, word50},
+        {"the PC's table stored again, identical, after a word",
+         {S(table()), P, Q, W(70), P, S(table()), P}, pcTable, word70},
+        {"a word equal to the level the table wrote into it", {S(table()), P, Q, T, P, W(6), P}, word6, word6},
+        {"the table's word, 50 stored, then 6", {S(table()), P, Q, T, P, W(50), P, Q, W(6), P}, word6, word6},
+        {"word, then the PC's erase", {W(70), P, Q, E, P}, erased, word70},
+        {"50 stored while the table runs, the table's level in the word, 50 written again",
+         {S(table()), P, Q, T, W(50), P, Q, T, P, W(50), P, Q, H, T, P}, word50, word50},
+        {"the PC's level after a word, then after a restart a word before the FPGAs run",
+         {W(70), P, S(level4), P, Q, R, W(50), P}, word50, word50},
+    };
+    enum Cut { InQuietSecond, AfterQuietSecond, Stop };
+    const char* cuts[] = {"power cut in the quiet second", "power cut after it", "orderly stop"};
+    for (const auto& row : rows) {
+        for (const Cut cut : {InQuietSecond, AfterQuietSecond, Stop}) {
+            SCOPED_TRACE(std::string(row.order) + ", " + cuts[cut]);
+            // Each row from a device whose flash holds no brightness record.
+            flash[0]->preload(FLASH_BRIGHT, Bytes(57, 0xFF));
+            restart();
+            up();
+            at(2, 0, 10);
+            c331Pass();
+            persist();
+            for (const Step& step : row.steps) {
+                switch (step.kind) {
+                case 'W':
+                    pcWrite(step.percent);
+                    c331Pass();
+                    fpgaPass();
+                    break;
+                case 'S':
+                case 'E':
+                    clock->advanceMs(300);
+                    step.kind == 'S' ? run(3, 0xAA, step.block) : run(3, 0x55, {2});
+                    break;
+                case 'P': persist(); break;
+                case 'Q': quietSecond(); break;
+                case 'T': taskRun(); break;
+                case 'H': at(2, 0, 40); break;
+                case 'R':
+                    m->stop();
+                    model->ram_para_persist(1);
+                    model->load();
+                    restart();
+                    break;
+                }
+            }
+            if (cut == AfterQuietSecond) {
+                quietSecond();
+                persist();
+            }
+            if (cut == Stop)
+                orderlyStop();
+            else
+                powerCut();
+            const Later& want = cut == InQuietSecond ? row.inQuietSecond : row.later;
+            if (want.value < 0) {
+                EXPECT_EQ((Vals{m->g_change[14], panel()}), (Vals{0, want.percent})) << "the task is off";
+            } else {
+                EXPECT_EQ((Vals{reg6(0), reg6(1), panel()}), (Vals{want.value, want.value, want.percent}));
+            }
+            quietSecond();
+            EXPECT_EQ(record(), want.record);
+        }
+    }
+}
+
+// Every place a user's write of the brightness word enters counts a change,
+// whatever the value: each writes the 100 % the word already holds, while a
+// half-hour table runs whose level at 07:40 (16, 255) the task wrote into
+// the word as its own. The c331 hands the write over, the FPGAs take it, and
+// after a power cut in the quiet second the user's 100 % comes back as a
+// fixed level (mode 16, 255), not the table.
+TEST_F(BrightnessRoad, EveryUsersWriteOfTheWordIsAChangeWhateverItsValue) {
+    auto image = [&](u32 from, u32 to) {
+        QMutexLocker lock(&c331->mutex);
+        return Bytes(model->live_image.data + from, model->live_image.data + to);
+    };
+    auto advanced = [](void (AdvancedOption::*reset)()) {
+        AdvancedOption page;
+        (page.*reset)();
+    };
+    const struct {
+        const char* entry;
+        std::function<void()> write;
+    } rows[] = {
+        {"the panel's slider, 99 then 100",
+         [&] {
+             ImageQuality page;
+             auto* slider = page.findChild<QSlider*>(QStringLiteral("horizontalSlider_bright"));
+             ASSERT_TRUE(slider);
+             slider->setValue(99);
+             slider->setValue(100);
+         }},
+        {"the panel's picture defaults",
+         [&] {
+             ImageQuality page;
+             auto* reset = page.findChild<QPushButton*>(QStringLiteral("Button_reset"));
+             ASSERT_TRUE(reset);
+             reset->click();
+         }},
+        {"the PC's RAM write of the word", [&] { pcWrite(100); }},
+        {"the PC's RAM write of the word's high byte", [&] { pcWrite(RamOffset::BRIGHTNESS + 1, {0}); }},
+        {"the PC's RAM write of the word's low byte", [&] { pcWrite(RamOffset::BRIGHTNESS, {100}); }},
+        {"the PC's RAM write of a block across the word", [&] { pcWrite(2160, image(2160, 2200)); }},
+        {"the PC's RAM write of the whole stored image", [&] { pcWrite(768, image(768, 4096)); }},
+        {"a user mode recalled at the panel", [&] { MainWindow::recallUserMode(3); }},
+        {"a user mode recalled by the PC",
+         [&] {
+             pcWrite(RamOffset::LOADED_MODE, {3, 0});
+             message_deal::REG_mcu_flag(0x02, 0x02);
+         }},
+        {"factory reset 1", [&] { advanced(&AdvancedOption::on_Button_reset1_clicked); }},
+        {"factory reset 2", [&] { advanced(&AdvancedOption::on_Button_reset2_clicked); }},
+        {"the parameter model's reset", [&] { model->ram_para_reset(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.entry);
+        flash[0]->preload(FLASH_BRIGHT, Bytes(57, 0xFF));
+        restart();
+        up();
+        at(2, 7, 40);
+        run(3, 0xAA, table());
+        m->Extension_function();  // the reload and the task: 255, 100 %
+        quietSecond();
+        // Mode 3 holds the image as it stands.
+        {
+            QMutexLocker lock(&c331->mutex);
+            model->user_mode[2].marker[0] = model->user_mode[2].marker[1] = USER_MODE_SAVED;
+            std::memcpy(model->user_mode[2].snapshot, model->live_image.data + RamOffset::MODE_BEGIN,
+                        RamOffset::MODE_LEN);
+        }
+        c331Pass();
+        persist();
+        ASSERT_EQ((Vals{reg6(0), panel(), record() == blockRecord(table())}), (Vals{255, 100, 1}));
+
+        row.write();
+        c331Pass();
+        fpgaPass();
+        persist();
+        EXPECT_EQ(panel(), 100);
+        powerCut();
+        EXPECT_EQ((Vals{reg6(0), reg6(1), panel(), m->bri_mode}), (Vals{255, 255, 100, 16}));
+        quietSecond();
+        EXPECT_EQ(record(), panelRecord(255));
+    }
 }
 
 }  // namespace

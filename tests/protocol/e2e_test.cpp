@@ -605,7 +605,7 @@ protected:
         return n;
     }
     // The record's 57 bytes, read from the flash's file, without bytes 3-5
-    // (the generation of the image's word it was made at).
+    // (the change it holds).
     Bytes record() {
         QFile f(m_root.filePath("var/lib/sim/fpga0_flash.bin"));
         if (!f.open(QIODevice::ReadOnly) || !f.seek(kRecord)) return {};
@@ -731,8 +731,8 @@ TEST_F(EndToEndBrightness, EachPercentageComesBackFromTheRecordAfterAStopAndASta
         }
         EXPECT_EQ(record(), fixedLevel(c.value));
 
-        // The image file keeps the word too; spoiled (the word alone, its
-        // generation kept), the word can only come back from the record,
+        // The image file keeps the word too; spoiled (the word alone, the
+        // change it holds kept), the word can only come back from the record,
         // once the FPGAs run and their brightness is taken up again (the
         // image file follows the word).
         setPersistedWord(RamOffset::BRIGHTNESS, 100);
@@ -779,4 +779,47 @@ TEST_F(EndToEndBrightness, ABrightnessAcknowledgedBeforeTheFpgasRunOutlivesAPowe
     EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
     EXPECT_EQ(out, "80");
     EXPECT_TRUE(waitFor([&] { return record() == fixedLevel(204); }, 20000));
+}
+
+// The PC's half-hour table of level 8 stored, 70 % written to the word, the
+// same table stored again 0.3 s later: the table is the later change. After
+// an orderly stop or a kill -9 3 s later, the next start brings the table
+// back (level 8 in 16 steps: register 6 = 8 x 16 - 1 = 127, shown as 50 %,
+// 49.8), not the 70 % (178).
+TEST_F(EndToEndBrightness, AnIdenticalTableStoredAgainAfterAWordComesBackAfterAStopOrAKill) {
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(endWith(SIGTERM), 0);
+    writeBoard(R"({"ports": {"0": 1, "12": 1}})");
+    Bytes block = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 1};
+    block.insert(block.end(), 48, 8);
+    QString hex;
+    for (u8 b : block) hex += QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0'));
+    // The block into MCU_RAM_CMD, run by register 2 bit 2 of the first FPGA.
+    auto storeTable = [&] {
+        return client(udp() + QStringList{"ram-write", "0x100000", hex}) == 0 &&
+               client(udp() + QStringList{"reg-write", "1", "2", "0x04", "0x04"}) == 0;
+    };
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        startProgram();
+        ASSERT_TRUE(waitReady());
+        ASSERT_TRUE(fpgasUp());
+        ASSERT_TRUE(storeTable());
+        ASSERT_EQ(client(udp() + QStringList{"word-write", "2176", "70"}), 0);
+        QThread::msleep(300);
+        ASSERT_TRUE(storeTable());
+        QThread::msleep(3000);
+        EXPECT_EQ(endWith(sig), sig == SIGTERM ? 0 : -1);
+
+        startProgram();
+        ASSERT_TRUE(waitReady());
+        ASSERT_TRUE(fpgasUp());
+        EXPECT_TRUE(waitAsking([&] { return reg6() == Vals{0, 0, 127, 127}; }, 20)) << ::testing::PrintToString(reg6());
+        QString out;
+        EXPECT_TRUE(waitAsking(
+            [&] { return client(udp() + QStringList{"word-read", "2176"}, &out) == 0 && out == "50"; }, 20))
+            << out.toStdString();
+        EXPECT_EQ(record(), block);
+        ASSERT_EQ(endWith(SIGTERM), 0);
+    }
 }

@@ -2,6 +2,7 @@
 // Chip operations that do nothing, for tests that run the c331 manager's
 // passes without a chip behind them (a test overrides what it records).
 #include "video_engine/c331_chip_ops.h"
+#include "video_engine/c331_manage.h"
 
 class QuietC331Ops : public c331_chip_ops {
 public:
@@ -50,4 +51,31 @@ public:
     void zrvDbg_c331_print_regGrp(int) override {}
     void sync_c331_device_test_input(int) override {}
     void sync_c331_device_test_frame_lock(int) override {}
+};
+
+// The c331 manager with fresh chip state and quiet operations, its passes
+// run by the test; puts its own operations back and leaves it idle.
+class QuietC331Manager {
+public:
+    QuietC331Manager() : c(c331_manage::get()) {
+        static_cast<c331_state&>(*c) = c331_state{};
+        c->c331_fd = c->drv->initialize();
+        c->drv->init_reg_acc_param();
+        c->load_system_param();
+        c->define_param();
+        saved = c->ops;
+        c->setChipOps(&quiet);
+    }
+    ~QuietC331Manager() {
+        c->setChipOps(saved);
+        c->thread_state.store(0);
+        c->apply_flag.store(0);
+    }
+    QuietC331Manager(const QuietC331Manager&) = delete;
+    QuietC331Manager& operator=(const QuietC331Manager&) = delete;
+    c331_manage* const c;
+    QuietC331Ops quiet;
+
+private:
+    c331_chip_ops* saved = nullptr;
 };

@@ -20,28 +20,19 @@ class OutputRoadTest : public FpgaEnv {
 protected:
     void SetUp() override {
         FpgaEnv::SetUp();
-        c = c331_manage::get();
-        static_cast<c331_state&>(*c) = c331_state{};
-        c->c331_fd = c->drv->initialize();
-        c->drv->init_reg_acc_param();
-        c->load_system_param();
-        c->define_param();
-        saved = c->ops;
-        c->setChipOps(&quiet);
+        chip = std::make_unique<QuietC331Manager>();
+        c = chip->c;
         PageRegistry::reset();
     }
     void TearDown() override {
         delete g_outputset.data();
         PageRegistry::reset();
-        c->setChipOps(saved);
-        c->thread_state.store(0);
-        c->apply_flag.store(0);
+        chip.reset();
         FpgaEnv::TearDown();
     }
 
+    std::unique_ptr<QuietC331Manager> chip;
     c331_manage* c = nullptr;
-    QuietC331Ops quiet;
-    c331_chip_ops* saved = nullptr;
 };
 
 }  // namespace

@@ -155,6 +155,7 @@ void ImageQuality::write(int control) {
             }
         } else {
             img.setWord(wordOf(control), u16(word));
+            if (control == Bright) model().countBrightnessWrite();
         }
         mgr->raise_apply(1);
     }
@@ -175,6 +176,7 @@ void ImageQuality::on_Button_reset_clicked() {
         QMutexLocker lock(&mgr->mutex);
         for (u32 off = RamOffset::BRIGHTNESS; off < RamOffset::BLUE_GAIN + 2; ++off)
             model().live_image.setByte(off, default_para_ramlist[RamFile::DATA_OFFSET + off - RamOffset::PERSIST_BEGIN]);
+        model().countBrightnessWrite();
         mgr->raise_apply(1);
     }
     para_init();
