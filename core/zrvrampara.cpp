@@ -1,6 +1,7 @@
 #include "core/zrvrampara.h"
 
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -395,7 +396,10 @@ int ZrvRamPara::ram_para_persist(int code) {
             QMutexLocker lock(&mgr->mutex);
             live_image.setWord(SAVE_REQUEST, 0);
         }
-        debugPrintf("\n user mode save change ,%#x \n", unsigned(request));
+        static LineLimiter saves([](u64 n) {
+            debugPrintf("\n %llu more user mode saves in the last second \n", static_cast<unsigned long long>(n));
+        });
+        saves.occur([request] { debugPrintf("\n user mode save change ,%#x \n", unsigned(request)); });
     }
 
     // 2. Slots written by the protocol.
@@ -433,7 +437,11 @@ int ZrvRamPara::ram_para_persist(int code) {
     if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0 &&
         gen == m_briGenWritten)
         return 0;
-    debugPrintf("\n ram_para diffrent !");
+    // Once for each change the c331 thread signals, as often as a PC sends.
+    static LineLimiter stores([](u64 n) {
+        debugPrintf("\n %llu more parameter stores in the last second \n", static_cast<unsigned long long>(n));
+    });
+    stores.occur([] { debugPrintf("\n ram_para diffrent !"); });
     const bool ok = writeRamFile(&snap.data[PERSIST_BEGIN], gen);
     if (!ok) {
         // The shadow keeps the old image so the next signal tries again.
@@ -496,7 +504,11 @@ int ZrvRamPara::ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr) {
     const u32 off = addr & 0xFFF;
     if (u32(len) > sizeof(USER_MODE_SLOT) - off) return 1;
     if (len && !data) return 1;
-    debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s));
+    // The PC writes slots as fast as it is answered.
+    static LineLimiter slotWrites([](u64 n) {
+        debugPrintf("\n %llu more writes of user modes in the last second \n", static_cast<unsigned long long>(n));
+    });
+    slotWrites.occur([s] { debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s)); });
     if (len) std::memcpy(reinterpret_cast<u8*>(&user_mode[s - 1]) + off, data, len);
     return 0;
 }
