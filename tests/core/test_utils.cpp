@@ -11,12 +11,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 class UtilsTest : public SimEnv {};
 
@@ -146,6 +149,29 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
     writeLogMsg(INFO, std::string(2000, 'y'));
     EXPECT_EQ(readHostFile(hostPath(kLogFile)).size(), 511u);
     g_debugSwitch = 254;
+}
+
+// A console sent to a file, as the README suggests, gets each echoed line
+// when it is written, not once stdio's buffer is full.
+TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnce) {
+    g_debugSwitch = 254;
+    std::fflush(stdout);
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const int saved = ::dup(1);
+    ::dup2(fileno(file), 1);
+    // As stdio buffers a file or a pipe: whole blocks.
+    static char block[BUFSIZ];
+    std::setvbuf(stdout, block, _IOFBF, sizeof block);
+    writeLogMsg(WARNING, "fpga: FPGA 2 running");
+    char got[256] = {};
+    const ssize_t n = ::pread(fileno(file), got, sizeof got - 1, 0);
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::fclose(file);
+    EXPECT_EQ(std::string(got, size_t(std::max<ssize_t>(n, 0))), "fpga: FPGA 2 running\n");
 }
 
 TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
