@@ -298,7 +298,9 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
     if (!ok) {
         // The slot stays as it was: marking it saved would recall data that
         // is not on disk.
-        writeLogMsg(ERROR, "user mode " + std::to_string(n + 1) + " file cannot be written");
+        // A PC may write and save slots as fast as it is answered.
+        static LineLimiter unwritten(LineLimiter::logCount(ERROR, "user mode", "files not written"));
+        unwritten.occur([n] { writeLogMsg(ERROR, "user mode " + std::to_string(n + 1) + " file cannot be written"); });
         return 0;
     }
     {
@@ -312,7 +314,9 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
         const std::string to = ZrvFiles::modeOsdPath(n);
         debugPrintf("\n cp  %s %s \n", ZrvFiles::OMENU, to.c_str());
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (!FileOps::copyFile(ZrvFiles::OMENU, to)) writeLogMsg(WARNING, "OSD menu copy failed: " + to);
+        static LineLimiter uncopied(LineLimiter::logCount(WARNING, "OSD menu", "copies failed"));
+        if (!FileOps::copyFile(ZrvFiles::OMENU, to))
+            uncopied.occur([&] { writeLogMsg(WARNING, "OSD menu copy failed: " + to); });
     }
     return 1;
 }
@@ -444,8 +448,10 @@ int ZrvRamPara::ram_para_persist(int code) {
     stores.occur([] { debugPrintf("\n ram_para diffrent !"); });
     const bool ok = writeRamFile(&snap.data[PERSIST_BEGIN], gen);
     if (!ok) {
-        // The shadow keeps the old image so the next signal tries again.
-        writeLogMsg(ERROR, "parameter image file cannot be written");
+        // The shadow keeps the old image so the next signal tries again,
+        // which a PC's writes bring as often as it sends them.
+        static LineLimiter unwritten(LineLimiter::logCount(ERROR, "parameter image", "writes failed"));
+        unwritten.occur([] { writeLogMsg(ERROR, "parameter image file cannot be written"); });
         return 255;
     }
     m_briGenWritten = gen;
