@@ -813,12 +813,13 @@ struct FloodRow {
     bool raw = false;           // the frames go out as they are, not encoded
     // Prepares the root before the program starts.
     std::function<void(const QTemporaryDir&)> prepare = nullptr;
-    // Each frame's occurrence of a counted line: the first line of a burst
-    // holds `tally`, a count line "<tally> <n> ..." or "<n> more ..." holds
-    // the number; together they must come to the frames that arrived.
+    // Each frame causes one line holding `tally`, written or counted: a line
+    // of its own stands for 1, a count line ("... <n> more ...") for n, and
+    // together they must come to the frames sent (over a link that loses
+    // none).
     const char* tally = nullptr;
-    // Console lines the row may add: one dump per request register is
-    // asked for and longer than a line.
+    // Console lines the row may add: more where one occurrence prints a
+    // dump of many.
     int consoleLines = kFloodLines;
     // At most four kinds of line a row: the first of each, ten counts and
     // one more at the edges of the seconds.
@@ -1195,7 +1196,7 @@ protected:
         std::atomic<long> made{0};
         std::atomic<bool> stop{false};
         std::vector<std::thread> hosts;
-        for (int h = 0; h < 8; ++h)
+        for (int h = 0; h < 16; ++h)
             hosts.emplace_back([&] {
                 while (!stop.load()) {
                     const int fd = open(Via::Tcp);
@@ -1276,8 +1277,8 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
                 lineCount(logStopped) - lineCount(logBefore), lineCount(consoleAfter) - lineCount(consoleBefore));
 
     // A flood the table would not tell from a limited one is no flood: a
-    // line of its own per frame would come to five times the bound.
-    EXPECT_GE(sent, 5 * FloodRow::kFloodLines);
+    // line of its own per frame would come to at least twice the bound.
+    EXPECT_GE(sent, 2 * FloodRow::kFloodLines);
     if (row.answered && row.via != Via::Udp) {
         EXPECT_EQ(answers, sent + 1);
     }
