@@ -929,15 +929,18 @@ std::vector<FloodRow> floodRows() {
          Via::Udp,
          {ramWriteFrame(BRIGHTNESS, {40, 0}), ramWriteFrame(BRIGHTNESS, {41, 0}), ramWriteFrame(win(0) + WIN_X, {8, 0}),
           ramWriteFrame(win(0) + WIN_X, {0, 0}), ramWriteFrame(SAVE_REQUEST, {5, 0}), regWriteFrame(161, 0x02, 0x02)},
-         true},
+         true, false, false, nullptr, nullptr,
+         // A pass that moves a window prints some 50 lines, and prints whole
+         // again after any quiet second (a loaded machine has some).
+         400},
         {"WallSizeChanges",
          Via::Udp,
          {ramWriteFrame(WALL_WIDTH, {0x80, 0x07}), regWriteFrame(161, 0x02, 0x02), ramWriteFrame(WALL_WIDTH, {0x00, 0x04}),
           regWriteFrame(161, 0x02, 0x02)},
          true, false, false, nullptr, nullptr,
-         // The pass that sets the panel up prints its dump, some 150 lines,
+         // The pass that sets the panel up prints its dump, some 300 lines,
          // and comes every few seconds, while the FPGAs restart.
-         2000},
+         3000},
         {"RamWritesRefused",
          Via::Udp,
          {ramWriteFrame(4093, {9, 9, 9, 9}), ramWriteFrame(PcRam::StatusBase, {1}), ramWriteFrame(100, {1, 2}, 3),
@@ -1020,7 +1023,10 @@ std::vector<FloodRow> floodRows() {
          Via::Udp,
          {regWriteFrame(33, 0x01, 0x01), regWriteFrame(34, 0xFF, 0x20), regWriteFrame(35, 0xFF, 1),
           regWriteFrame(36, 0x01, 0x01)},
-         true, false, false, nullptr, nullptr, 1000},
+         true, false, false, nullptr, nullptr,
+         // Each register's first request prints its dump or sequence, some
+         // 350 lines in all, whole again after any quiet second.
+         2000},
         {"FpgaRegisterWritesAndCommandBlocks",
          Via::Udp,
          joined({{regWriteFrame(23, 0xF0, 0x50, PcReg::TargetFpga0), regWriteFrame(200, 0xFF, 1, PcReg::TargetFpga1)},
