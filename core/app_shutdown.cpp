@@ -1,11 +1,11 @@
 #include "core/app_shutdown.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/usbserver.h"
 #include "core/zrvrampara.h"
 #include "fpga/fpga_manage.h"
 #include "protocol/k57_wifi_config.h"
-#include "protocol/message_deal.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
@@ -102,9 +102,6 @@ void stopWorkersAndPersist() {
     if (Qd_uart_inout* p = Qd_uart_inout::p_uart) p->stop();
     if (Qd_uart_inout_4G* p = Qd_uart_inout_4G::p_uart_4g) p->stop();
     if (K57_WIFI_CONFIG* p = K57_WIFI_CONFIG::p_wifi) p->stop();
-    // Refusals counted since their last line, with no link left to write
-    // the count when it falls due.
-    message_deal::pInstance()->writeHeldRefusalCounts();
     if (UsbServer* p = UsbServer::p_UsbServer) p->stop();
     if (vimrasource* p = vimrasource::p_vimra_source) p->stop();
     if (fpga_manage* p = fpga_manage::p_fpga_manage) p->stop();
@@ -122,8 +119,10 @@ void stopWorkersAndPersist() {
         const int code = c331 ? c331->apply_flag.exchange(0) : 0;
         model->ram_para_persist(code ? code : 1);
         model->drainImageFile();
-        model->writeHeldModeFileFaults();
     }
+    // Lines counted since their last line, with no tick left to write the
+    // count when it falls due.
+    LineLimiter::writeHeldCounts();
     writeLogMsg(INFO, "worker threads stopped, parameters persisted");
 }
 

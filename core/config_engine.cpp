@@ -1,6 +1,7 @@
 #include "core/config_engine.h"
 
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/usb_packages.h"
 #include "core/utils.h"
@@ -135,7 +136,11 @@ ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QStr
         text = *base;
     } else if (!FileOps::readFile(devicePath, text)) {
         if (FileOps::exists(devicePath)) {
-            writeLogMsg(ERROR, std::string("settings: ") + devicePath + " cannot be read; not rewritten");
+            // A PC may send its network settings as fast as they are refused.
+            static LineLimiter unread(LineLimiter::logCount(ERROR, "settings", "writes refused, the file unread"));
+            unread.occur([&] {
+                writeLogMsg(ERROR, std::string("settings: ") + devicePath + " cannot be read; not rewritten");
+            });
             return Fault::Unreadable;
         }
         text.clear();

@@ -2,9 +2,59 @@
 
 #include "platform/board.h"
 
-bool LineLimiter::admit() {
-    const u64 now = Board::get().clock().nowMs();
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+namespace {
+
+// The limiters alive and what they hold in all. Never destroyed: a limiter
+// that is a static of its function leaves the list at exit, after any
+// static this file could own.
+struct Registry {
+    std::mutex mutex;
+    std::vector<LineLimiter*> all;
+};
+Registry& registry() {
+    static Registry* r = new Registry;
+    return *r;
+}
+std::atomic<u64> g_heldAnywhere{0};
+
+}  // namespace
+
+LineLimiter::LineLimiter(std::function<void(u64 n)> count) : m_count(std::move(count)) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.all.push_back(this);
+}
+
+LineLimiter::~LineLimiter() {
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.all.erase(std::remove(r.all.begin(), r.all.end(), this), r.all.end());
+    }
+    // What it held leaves the total with it, unprinted: its owner (a link
+    // of a test) printed what it wanted at its stop.
     std::lock_guard<std::mutex> lock(m_mutex);
+    g_heldAnywhere -= m_held;
+}
+
+std::function<void(u64 n)> LineLimiter::logCount(_LogType level, std::string head, std::string what) {
+    if (!head.empty()) head += ": ";
+    if (!what.empty()) what += ' ';
+    return [level, head, what](u64 n) {
+        writeLogMsg(level, head + std::to_string(n) + " more " + what + "in the last second");
+    };
+}
+
+bool LineLimiter::admit() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Read under the lock: a thread that read the clock and was pre-empted
+    // before the lock would take an older time than the second opened
+    // meanwhile, and the window would run backwards.
+    const u64 now = Board::get().clock().nowMs();
     // A second that ended with nothing held back is over: this one starts
     // the next burst and is printed.
     if (!m_open || (m_held == 0 && now - m_since >= kPeriodMs)) {
@@ -13,15 +63,17 @@ bool LineLimiter::admit() {
         return true;
     }
     ++m_held;
+    ++g_heldAnywhere;
     return false;
 }
 
 u64 LineLimiter::takeDue() {
-    const u64 now = Board::get().clock().nowMs();
     std::lock_guard<std::mutex> lock(m_mutex);
+    const u64 now = Board::get().clock().nowMs();
     if (!m_open || now - m_since < kPeriodMs) return 0;
     const u64 n = m_held;
     m_held = 0;
+    g_heldAnywhere -= n;
     // A count line opens the next second; a second without one closes the
     // burst.
     m_open = n != 0;
@@ -29,18 +81,24 @@ u64 LineLimiter::takeDue() {
     return n;
 }
 
-int LineLimiter::msUntilDue() {
-    const u64 now = Board::get().clock().nowMs();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_open || m_held == 0) return -1;
-    const u64 end = m_since + kPeriodMs;
-    return now >= end ? 0 : int(end - now);
-}
-
 u64 LineLimiter::takeAll() {
     std::lock_guard<std::mutex> lock(m_mutex);
     const u64 n = m_held;
     m_held = 0;
+    g_heldAnywhere -= n;
     m_open = false;
     return n;
+}
+
+void LineLimiter::writeDueCounts() {
+    if (g_heldAnywhere.load() == 0) return;
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    for (LineLimiter* l : r.all) l->print(l->takeDue());
+}
+
+void LineLimiter::writeHeldCounts() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    for (LineLimiter* l : r.all) l->printHeld();
 }

@@ -1,41 +1,69 @@
 #pragma once
 // A console or log line that a peer can cause as often as it sends (a
-// garbage datagram, a refused connection, a frame too long to pass on): the
-// first of a burst is printed whole, the rest are only counted and the count
-// is printed at most once a second. A hostile stream then costs a line a
-// second instead of one per datagram, and the counts still add up to what
-// came. Time is the board's clock.
+// garbage datagram, a refused connection, a frame too long to pass on, a
+// file stored, a clock set): the first of a burst is printed whole, the rest
+// are only counted and the count is printed once its second is over. A
+// hostile stream then costs a line a second instead of one per frame, and
+// the counts still add up to what came. Time is the board's clock.
+//
+// Every limiter of the process is on one list, so no count waits for an
+// occurrence to bring it: the panel's 10 ms tick writes the counts that fell
+// due (writeDueCounts), and the stop writes those still held
+// (writeHeldCounts) once the threads that count are gone.
 #include "core/global.h"
+#include "core/logMsg.h"
 
+#include <functional>
 #include <mutex>
+#include <string>
 
 class LineLimiter {
 public:
     static constexpr u64 kPeriodMs = 1000;
 
-    // One occurrence. Calls count(n) first when n held-back occurrences have
-    // fallen due, then line() when this one is to be printed itself (the
-    // first after a quiet second).
-    template <class Line, class Count>
-    void occur(Line line, Count count) {
-        const u64 due = takeDue();
-        if (due) count(due);
+    // count(n) prints the line of n occurrences held back (n > 0); it may
+    // run in any thread that calls into a limiter, so it only prints.
+    explicit LineLimiter(std::function<void(u64 n)> count);
+    ~LineLimiter();
+    LineLimiter(const LineLimiter&) = delete;
+    LineLimiter& operator=(const LineLimiter&) = delete;
+
+    // The usual count line, written to the log at `level`:
+    // "<head>: <n> more <what> in the last second" (no "<head>: " when head
+    // is empty, no "<what> " when what is).
+    static std::function<void(u64 n)> logCount(_LogType level, std::string head, std::string what);
+
+    // One occurrence: prints a count that fell due, then calls line() when
+    // this one is to be printed itself (the first after a quiet second);
+    // otherwise it is held back in the count.
+    template <class Line>
+    void occur(Line line) {
+        print(takeDue());
         if (admit()) line();
     }
-    // One occurrence: true when its own line is to be printed; otherwise it
-    // is held back in the count.
+    // Prints every occurrence held back, due or not; the limiter starts
+    // afresh (a link that stops).
+    void printHeld() { print(takeAll()); }
+
+    // Every limiter of the process: the counts that fell due (the tick),
+    // and every count held (the stop). Cheap while nothing is held.
+    static void writeDueCounts();
+    static void writeHeldCounts();
+
+    // The steps of occur, for tests. admit: true when this occurrence is
+    // printed, else it is held back. takeDue: the occurrences held back
+    // over a second that has ended, handed over once; 0 when none is due.
+    // takeAll: every occurrence held back, due or not; starts afresh.
     bool admit();
-    // The occurrences held back over a second that has ended, handed over
-    // once for one count line; 0 when none is due.
     u64 takeDue();
-    // Milliseconds until takeDue hands a count over; -1 while none is held
-    // (a thread waits for the count with this bound, and without one else).
-    int msUntilDue();
-    // Every occurrence held back and not handed over, due or not; the
-    // limiter starts afresh (a link that stops).
     u64 takeAll();
 
 private:
+    void print(u64 n) {
+        if (n) m_count(n);
+    }
+
+    const std::function<void(u64)> m_count;
     std::mutex m_mutex;
     bool m_open = false;  // a second runs since the last line printed
     u64 m_since = 0;      // its start, board clock ms

@@ -55,7 +55,12 @@ void writeLogMsg(_LogType level, const std::string& message) {
     std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %X]", &tmNow);
     appendCut(line, stamp);
     appendCut(line, tagOf(level));
-    if (echoed(level)) std::fputs(text.c_str(), stdout);
+    if (echoed(level)) {
+        // On a console sent to a file or a pipe stdio would keep the line
+        // in its buffer until a few KiB more came, for minutes or for ever.
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
     appendCut(line, "# PELKMSG # ");
     appendCut(line, text.c_str());
 
@@ -74,8 +79,18 @@ void writeLogMsg(_LogType level, const std::string& message) {
     if (size >= 0xA00000L) std::remove(path.c_str());
 }
 
+namespace {
+thread_local bool t_quiet = false;
+}  // namespace
+
+DebugQuiet::DebugQuiet(bool quiet) : m_outer(t_quiet) { t_quiet = quiet; }
+DebugQuiet::~DebugQuiet() { t_quiet = m_outer; }
+bool DebugQuiet::on() { return t_quiet; }
+
+bool debugConsoleOn() { return g_debugSwitch.load() == 254 && !t_quiet; }
+
 void debugPrintf(const char* fmt, ...) {
-    if (g_debugSwitch.load() != 254) return;
+    if (!debugConsoleOn()) return;
     va_list ap;
     va_start(ap, fmt);
     std::vprintf(fmt, ap);

@@ -21,6 +21,7 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -36,6 +37,10 @@ void startDelay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The console is often a file or a pipe (a maintainer's "> console.txt"),
+    // where stdio would hold what is printed until a few KiB more came: each
+    // line goes out when it ends.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     AppShutdown::installSignalHandlers();
     Board::installFromEnvironment();
 

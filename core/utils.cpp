@@ -1,5 +1,6 @@
 #include "core/utils.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "platform/board.h"
 #include "platform/mtd.h"
@@ -84,6 +85,24 @@ int Utils::usleep_mutex(u32 microseconds) {
 
 int Utils::msleep_mutex(u32 milliseconds) { return usleep_mutex(milliseconds * 1000); }
 
+namespace {
+// The PC sends kernel and logo images as often as it likes: the lines of
+// their erases and failed writes print the first of a burst, then a count.
+LineLimiter& eraseLines() {
+    static LineLimiter l([](u64 n) {
+        debugPrintf("\r\n%llu more flash erases in the last second\n", static_cast<unsigned long long>(n));
+    });
+    return l;
+}
+LineLimiter& writeErrors() {
+    static LineLimiter l([](u64 n) {
+        debugPrintf("\n nand non_region_write: %llu more errors in the last second\n",
+                    static_cast<unsigned long long>(n));
+    });
+    return l;
+}
+}  // namespace
+
 u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) {
     MtdInfo info;
     // Without the geometry nothing can be erased: report it, the caller
@@ -93,7 +112,9 @@ u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) 
     u32 blocks = u32(length) / info.erasesize + ((u32(length) % info.erasesize) ? 1 : 0);
     u32 start = u32(offset);
     for (u32 i = 0; i < blocks; ++i) {
-        debugPrintf("\r\nPerforming Flash Erase of length %u at offset 0x%x\n", info.erasesize, start);
+        eraseLines().occur([&] {
+            debugPrintf("\r\nPerforming Flash Erase of length %u at offset 0x%x\n", info.erasesize, start);
+        });
         if (unlock && mtd.unlock(start, info.erasesize) != 0) return 8;
         if (mtd.erase(start, info.erasesize) != 0) return 8;
         start += info.erasesize;
@@ -110,8 +131,10 @@ u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offs
     while (total - done >= piece) {
         long n = mtd.pwrite(data + done, piece, u64(offset) + done);
         if (n != long(piece)) {
-            debugPrintf("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", unsigned(n),
-                        piece, unsigned(offset) + done, total);
+            writeErrors().occur([&] {
+                debugPrintf("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", unsigned(n),
+                            piece, unsigned(offset) + done, total);
+            });
             return 1;
         }
         done += piece;
@@ -119,7 +142,8 @@ u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offs
     if (done < total) {
         long n = mtd.pwrite(data + done, total - done, u64(offset) + done);
         if (n != long(total - done)) {
-            debugPrintf("\n nand non_region_write error %#x,size=%#x \n", unsigned(n), total - done);
+            writeErrors().occur(
+                [&] { debugPrintf("\n nand non_region_write error %#x,size=%#x \n", unsigned(n), total - done); });
             return 1;
         }
     }

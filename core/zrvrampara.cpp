@@ -1,6 +1,7 @@
 #include "core/zrvrampara.h"
 
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -346,7 +347,9 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
         const std::string to = ZrvFiles::modeOsdPath(n);
         debugPrintf("\n cp  %s %s \n", ZrvFiles::OMENU, to.c_str());
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        if (!FileOps::copyFile(ZrvFiles::OMENU, to)) writeLogMsg(WARNING, "OSD menu copy failed: " + to);
+        static LineLimiter uncopied(LineLimiter::logCount(WARNING, "OSD menu", "copies failed"));
+        if (!FileOps::copyFile(ZrvFiles::OMENU, to))
+            uncopied.occur([&] { writeLogMsg(WARNING, "OSD menu copy failed: " + to); });
     }
     return 1;
 }
@@ -365,30 +368,8 @@ int ZrvRamPara::mode_file_write(int n, int kind) {
 }
 
 void ZrvRamPara::modeFileFault(const std::string& line) {
-    m_modeFileFaults.occur([&] { writeLogMsg(ERROR, line); }, [&](u64 n) { writeModeFileFaultCount(n); });
-    if (m_modeFileFaults.msUntilDue() >= 0 && !m_modeFileCountArmed.exchange(true))
-        QMetaObject::invokeMethod(this, [this] { armModeFileFaultCount(); }, Qt::QueuedConnection);
+    m_modeFileFaults.occur([&] { writeLogMsg(ERROR, line); });
 }
-
-void ZrvRamPara::armModeFileFaultCount() {
-    int ms = m_modeFileFaults.msUntilDue();
-    if (ms < 0) {
-        m_modeFileCountArmed.store(false);
-        // A failure held back meanwhile found the count armed: look again.
-        ms = m_modeFileFaults.msUntilDue();
-        if (ms < 0 || m_modeFileCountArmed.exchange(true)) return;
-    }
-    QTimer::singleShot(ms, this, [this] {
-        writeModeFileFaultCount(m_modeFileFaults.takeDue());
-        armModeFileFaultCount();
-    });
-}
-
-void ZrvRamPara::writeModeFileFaultCount(u64 n) {
-    if (n) writeLogMsg(ERROR, "user mode files: " + std::to_string(n) + " more failures in the last second");
-}
-
-void ZrvRamPara::writeHeldModeFileFaults() { writeModeFileFaultCount(m_modeFileFaults.takeAll()); }
 
 int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
     if (!validSlot(n)) return 0;
@@ -470,7 +451,10 @@ int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
             QMutexLocker lock(&mgr->mutex);
             live_image.setWord(SAVE_REQUEST, 0);
         }
-        debugPrintf("\n user mode save change ,%#x \n", unsigned(request));
+        static LineLimiter saves([](u64 n) {
+            debugPrintf("\n %llu more user mode saves in the last second \n", static_cast<unsigned long long>(n));
+        });
+        saves.occur([request] { debugPrintf("\n user mode save change ,%#x \n", unsigned(request)); });
     }
 
     // 2. Slots written by the protocol.
@@ -511,12 +495,18 @@ int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
     if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0 &&
         last == m_briWritten[0] && held == m_briWritten[1])
         return 0;
-    debugPrintf("\n ram_para diffrent !");
+    // Once for each change the c331 thread signals, as often as a PC sends.
+    static LineLimiter stores([](u64 n) {
+        debugPrintf("\n %llu more parameter stores in the last second \n", static_cast<unsigned long long>(n));
+    });
+    stores.occur([] { debugPrintf("\n ram_para diffrent !"); });
     // A file this start could not use is left as it is (the start said so).
     const bool ok = m_imageFileHeld || writeRamFile(&snap.data[PERSIST_BEGIN], last, held);
     if (!ok) {
-        // The shadow keeps the old image so the next signal tries again.
-        writeLogMsg(ERROR, "parameter image file cannot be written");
+        // The shadow keeps the old image so the next signal tries again,
+        // which a PC's writes bring as often as it sends them.
+        static LineLimiter unwritten(LineLimiter::logCount(ERROR, "parameter image", "writes failed"));
+        unwritten.occur([] { writeLogMsg(ERROR, "parameter image file cannot be written"); });
         return 255;
     }
     m_briWritten[0] = last;
@@ -578,7 +568,11 @@ int ZrvRamPara::ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr) {
     const u32 off = addr & 0xFFF;
     if (u32(len) > sizeof(USER_MODE_SLOT) - off) return 1;
     if (len && !data) return 1;
-    debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s));
+    // The PC writes slots as fast as it is answered.
+    static LineLimiter slotWrites([](u64 n) {
+        debugPrintf("\n %llu more writes of user modes in the last second \n", static_cast<unsigned long long>(n));
+    });
+    slotWrites.occur([s] { debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s)); });
     if (len) std::memcpy(reinterpret_cast<u8*>(&user_mode[s - 1]) + off, data, len);
     return 0;
 }

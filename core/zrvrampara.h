@@ -421,8 +421,6 @@ public:
     // removed, when given, tells whether the mode's file is gone after op
     // 1 (one that could not be removed is loaded again and logged).
     int mode_file_deal(int n, int op, bool* removed = nullptr);
-    // Writes the count of user-mode file failures held back (the stop).
-    void writeHeldModeFileFaults();
 
 signals:
     void sig_update_para(int code);
@@ -447,11 +445,7 @@ private:
     int writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT next, bool copyOsd);
     // A user-mode file that could not be written or removed. The PC can
     // cause these as often as it writes slots: limited like every line a
-    // peer can cause, the count written a second later from this object's
-    // thread whether another failure comes or not.
+    // peer can cause.
     void modeFileFault(const std::string& line);
-    void armModeFileFaultCount();
-    void writeModeFileFaultCount(u64 n);
-    LineLimiter m_modeFileFaults;
-    std::atomic<bool> m_modeFileCountArmed{false};
+    LineLimiter m_modeFileFaults{LineLimiter::logCount(ERROR, "user mode files", "failures")};
 };

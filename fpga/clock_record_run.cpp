@@ -1,5 +1,6 @@
 #include "fpga/clock_record_run.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "fpga/fpga_manage.h"
 
@@ -40,6 +41,15 @@ clock_record_run::~clock_record_run() {
     g_clock_record.running = 0;
 }
 
+namespace {
+// A PC may set the clock (which marks the record) as fast as it is
+// answered: a failing flash logs the first of a burst, then a count.
+void flashFailed(const char* what) {
+    static LineLimiter failures(LineLimiter::logCount(ERROR, "run-time record", "flash operations failed"));
+    failures.occur([what] { writeLogMsg(ERROR, std::string("run-time record: flash ") + what + " failed"); });
+}
+}  // namespace
+
 QMutex& clock_record_run::record_mutex() {
     static QMutex m;
     return m;
@@ -48,7 +58,7 @@ QMutex& clock_record_run::record_mutex() {
 bool clock_record_run::ExFlash_RD(u32 address, u8* dst, u32 len) {
     if (m_manager.drv().FPGA_SPI_FLASH_VBYONE_READ(kFlash0, address + kFlashOffset, len, dst)) return true;
     std::memset(dst, 0xFF, len);
-    writeLogMsg(ERROR, "run-time record: flash read failed");
+    flashFailed("read");
     return false;
 }
 
@@ -58,14 +68,14 @@ bool clock_record_run::ExFlash_WR(u32 address, const u8* src, u32 len) {
     if (len == 0 || len > kSectorBytes) return false;
     std::memcpy(buf + 4, src, len);
     if (m_manager.drv().FPGA_SPI_FLASH_VBYONE_WRITE(kFlash0, address + kFlashOffset, buf, len)) return true;
-    writeLogMsg(ERROR, "run-time record: flash write failed");
+    flashFailed("write");
     return false;
 }
 
 bool clock_record_run::ExFlash_Erase_Format(u32 sector, u8 type, u32 count) {
     if (m_manager.drv().FPGA_SPI_FLASH_VBYONE_ERASE(kFlash0, sector + kFlashOffset / kSectorBytes, type, count))
         return true;
-    writeLogMsg(ERROR, "run-time record: flash erase failed");
+    flashFailed("erase");
     return false;
 }
 

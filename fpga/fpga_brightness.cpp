@@ -5,6 +5,7 @@
 // The brightness state, the schedule and their two flash records are
 // guarded by bri_mutex: the command block changes them from a protocol
 // thread, the task, the reload and the schedule from the FPGA thread.
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
@@ -63,8 +64,14 @@ bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
         return true;
     bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
     if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
-    if (!ok) writeLogMsg(ERROR, address == FLASH_ONOFF ? "fpga: on/off schedule record not stored"
-                                                       : "fpga: brightness record not stored");
+    if (!ok) {
+        // The PC's command block stores its schedule as often as it is run.
+        static LineLimiter failures(LineLimiter::logCount(ERROR, "fpga", "records not stored"));
+        failures.occur([address] {
+            writeLogMsg(ERROR, address == FLASH_ONOFF ? "fpga: on/off schedule record not stored"
+                                                      : "fpga: brightness record not stored");
+        });
+    }
     return ok;
 }
 

@@ -6,6 +6,7 @@
 #include "core/utils.h"
 #include "core/zrvrampara.h"
 #include "platform/board.h"
+#include "video_engine/c331_manage.h"
 
 #include <QMutexLocker>
 
@@ -21,9 +22,13 @@ constexpr u32 kResetTicks = 200;
 u16 le16(const u8* p) { return u16(p[0] | p[1] << 8); }
 u32 le32(const u8* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24; }
 
+// Under the video processor manager's mutex, as every writer of the image
+// holds it: a PC writes the wall size from its link's thread.
 u16 imageWord(u32 off) {
     ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
-    return p ? p->live_image.word(off) : 0;
+    if (!p) return 0;
+    QMutexLocker lock(&c331_manage::get()->mutex);
+    return p->live_image.word(off);
 }
 }  // namespace
 

@@ -228,16 +228,10 @@ void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga) {
 int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     if (!in || length < kMinLength || length > kMaxLength) {
         // A PC may send such frames as fast as its link carries them.
-        static LineLimiter unsent;
-        unsent.occur(
-            [&] {
-                writeLogMsg(WARNING,
-                            "fpga: a PC frame for the cards of " + std::to_string(length) + " bytes is not sent");
-            },
-            [](u64 n) {
-                writeLogMsg(WARNING, "fpga: " + std::to_string(n) +
-                                         " more PC frames for the cards not sent in the last second");
-            });
+        static LineLimiter unsent(LineLimiter::logCount(WARNING, "fpga", "PC frames for the cards not sent"));
+        unsent.occur([&] {
+            writeLogMsg(WARNING, "fpga: a PC frame for the cards of " + std::to_string(length) + " bytes is not sent");
+        });
         return 1;
     }
     // One PC frame, broadcast included, waits for busy ports 300 ticks in all.
@@ -453,7 +447,9 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     const u32 n = L + 1;
     u8* frame = m_rx[fpga];
     if (n > kPageSize || n < kMinLength) {
-        writeLogMsg(WARNING, "fpga: a card reply of " + std::to_string(n) + " bytes dropped");
+        // The cards answer the PC's frames, as many as it sends.
+        static LineLimiter odd(LineLimiter::logCount(WARNING, "fpga", "card replies of no frame's length dropped"));
+        odd.occur([&] { writeLogMsg(WARNING, "fpga: a card reply of " + std::to_string(n) + " bytes dropped"); });
         acknowledge(*this, fpga, pair);
         return;
     }
@@ -530,7 +526,10 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     const u8 id = g_passby_trans_port.exchange(255);
     PcLink* link = id == 255 ? nullptr : PcLink::byId(id);
     if (!link || !link->passPending()) {
-        writeLogMsg(INFO, "fpga: a card reply came with no PC frame waiting; dropped");
+        // Every card behind a port answers a PC frame to all of them; only
+        // the first answer finds the frame waiting.
+        static LineLimiter late(LineLimiter::logCount(INFO, "fpga", "card replies with no PC frame waiting dropped"));
+        late.occur([] { writeLogMsg(INFO, "fpga: a card reply came with no PC frame waiting; dropped"); });
         return;
     }
     link->queuePassReply(frame, n);

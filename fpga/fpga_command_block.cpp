@@ -2,6 +2,7 @@
 // bit 2: the clock setting, the daily on/off schedule and the brightness
 // mode, the last two kept in the flash behind FPGA 0 (the brightness record
 // once it has stood for a quiet second, as the panel's).
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
@@ -17,6 +18,13 @@
 using namespace fpgareg;
 
 namespace {
+
+// The PC runs the block as often as it writes the register: each refusal
+// is logged for the first of a burst, then counted.
+LineLimiter& refusedBlocks() {
+    static LineLimiter l(LineLimiter::logCount(WARNING, "command block", "blocks refused"));
+    return l;
+}
 
 constexpr u8 kPresent = 0xAA;
 constexpr u8 kStore = 0xAA;
@@ -55,11 +63,14 @@ int fpga_manage::Dealwith_mcu_ram() {
     const u8* data = block + kHead;
     const u32 need = needed(kind, data, len);
     if (need == 0) {
-        writeLogMsg(WARNING, "command block: unknown kind " + std::to_string(kind) + " ignored");
+        refusedBlocks().occur(
+            [&] { writeLogMsg(WARNING, "command block: unknown kind " + std::to_string(kind) + " ignored"); });
         return 0;
     }
     if (len + kHead > sizeof block || len < need) {
-        writeLogMsg(ERROR, "command block: kind " + std::to_string(kind) + " refused, length " + std::to_string(len));
+        refusedBlocks().occur([&] {
+            writeLogMsg(ERROR, "command block: kind " + std::to_string(kind) + " refused, length " + std::to_string(len));
+        });
         return 1;
     }
     if (kind == 1) return Checktime(block);
@@ -122,7 +133,7 @@ int fpga_manage::Checktime(const u8* block) {
     // Only checked numbers reach the command line.
     if (yearLow < 0 || century < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
         second > 59 || !QDate::isValid(century * 100 + yearLow, month, day)) {
-        writeLogMsg(ERROR, "command block: clock setting refused, not a valid BCD time");
+        refusedBlocks().occur([] { writeLogMsg(ERROR, "command block: clock setting refused, not a valid BCD time"); });
         return 1;
     }
     const QString command = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\";hwclock -wu")
@@ -133,7 +144,8 @@ int fpga_manage::Checktime(const u8* block) {
                                 .arg(minute)
                                 .arg(second);
     if (Utils::system_mutex(command) != 0) {
-        writeLogMsg(ERROR, "command block: clock setting failed");
+        static LineLimiter failed(LineLimiter::logCount(ERROR, "command block", "clock settings failed"));
+        failed.occur([] { writeLogMsg(ERROR, "command block: clock setting failed"); });
         return 2;
     }
     clock_record.dealwith_record_timing();

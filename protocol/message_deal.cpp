@@ -65,6 +65,25 @@ void backIfInFront(int id) {
         if (g_page_focus.load() == id) PageRegistry::back(id);
     });
 }
+
+// What each refusal's count line names, and the level of the check's
+// lines, in the order of message_deal::Refusal.
+struct RefusalKind {
+    const char* check;
+    _LogType level;
+};
+constexpr RefusalKind kRefusalKinds[] = {
+    {"name size", WARNING}, {"unknown type", WARNING}, {"name", WARNING},       {"length", WARNING},
+    {"length arrived", WARNING}, {"digest", WARNING}, {"alias file shape", WARNING}, {"OSD menu", WARNING},
+    {"no room", WARNING},   {"space", ERROR},
+};
+// What each write fault's count line names, in the order of
+// message_deal::WriteFault.
+constexpr const char* kWriteFaultNames[] = {"scan and recovery files kept", "clock not set", "network settings not stored"};
+std::function<void(u64)> refusalCount(u8 check) {
+    return LineLimiter::logCount(kRefusalKinds[check].level, "file transfer refused",
+                                 std::string("for ") + kRefusalKinds[check].check);
+}
 }  // namespace
 
 message_deal* message_deal::pInstance() {
@@ -72,7 +91,18 @@ message_deal* message_deal::pInstance() {
     return instance;
 }
 
-message_deal::message_deal() {
+message_deal::message_deal()
+    : m_flashMissing(LineLimiter::logCount(ERROR, "flash", "received images found no flash to take them")),
+      m_flashFailed(LineLimiter::logCount(ERROR, "flash", "writes of a received image failed")),
+      m_flashWritten(LineLimiter::logCount(INFO, "flash", "received images written")),
+      m_storeFailed(LineLimiter::logCount(ERROR, "file transfer", "received files not stored")),
+      m_received(LineLimiter::logCount(INFO, "file transfer", "files received")),
+      m_clockSet(LineLimiter::logCount(INFO, "clock set", "times")) {
+    static_assert(sizeof kRefusalKinds / sizeof kRefusalKinds[0] == kRefusals, "a name for each check");
+    for (u8 k = 0; k < kRefusals; ++k) m_refusals.push_back(std::make_unique<LineLimiter>(refusalCount(Refusal(k))));
+    static_assert(sizeof kWriteFaultNames / sizeof kWriteFaultNames[0] == kWriteFaults, "a name for each fault");
+    for (const char* name : kWriteFaultNames)
+        m_writeFaults.push_back(std::make_unique<LineLimiter>(LineLimiter::logCount(ERROR, name, "")));
     m_table[PcCmd::RamWrite] = &message_deal::ram_write;
     m_table[PcCmd::RamRead] = &message_deal::ram_read;
     m_table[PcCmd::RegWrite] = &message_deal::write_register;
@@ -571,65 +601,12 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     return status(out, cap, code);
 }
 
-namespace {
-// What each count line names; the level of the check's lines.
-struct RefusalKind {
-    const char* check;
-    _LogType level;
-};
-constexpr RefusalKind kRefusalKinds[] = {
-    {"name size", WARNING}, {"unknown type", WARNING}, {"name", WARNING},       {"length", WARNING},
-    {"length arrived", WARNING}, {"digest", WARNING}, {"alias file shape", WARNING}, {"OSD menu", WARNING},
-    {"no room", WARNING},   {"space", ERROR},
-};
-}  // namespace
-
 void message_deal::refuse(Refusal check, const std::string& why) {
-    static_assert(sizeof kRefusalKinds / sizeof kRefusalKinds[0] == kRefusals, "a name for each check");
-    m_refusals[check].occur([&] { writeLogMsg(kRefusalKinds[check].level, "file transfer refused: " + why); },
-                            [&](u64 n) { writeRefusalCount(check, n); });
+    m_refusals[check]->occur([&] { writeLogMsg(kRefusalKinds[check].level, "file transfer refused: " + why); });
 }
-
-void message_deal::writeRefusalCount(Refusal check, u64 n) {
-    if (n == 0) return;
-    writeLogMsg(kRefusalKinds[check].level, "file transfer refused: " + std::to_string(n) + " more for " +
-                                                kRefusalKinds[check].check + " in the last second");
-}
-
-void message_deal::writeDueRefusalCounts() {
-    for (u8 k = 0; k < kRefusals; ++k) writeRefusalCount(Refusal(k), m_refusals[k].takeDue());
-    for (u8 k = 0; k < kWriteFaults; ++k) writeFaultCount(WriteFault(k), m_writeFaults[k].takeDue());
-}
-
-int message_deal::msUntilRefusalCountDue() {
-    int soonest = -1;
-    auto consider = [&](LineLimiter& l) {
-        const int ms = l.msUntilDue();
-        if (ms >= 0 && (soonest < 0 || ms < soonest)) soonest = ms;
-    };
-    for (LineLimiter& l : m_refusals) consider(l);
-    for (LineLimiter& l : m_writeFaults) consider(l);
-    return soonest;
-}
-
-void message_deal::writeHeldRefusalCounts() {
-    for (u8 k = 0; k < kRefusals; ++k) writeRefusalCount(Refusal(k), m_refusals[k].takeAll());
-    for (u8 k = 0; k < kWriteFaults; ++k) writeFaultCount(WriteFault(k), m_writeFaults[k].takeAll());
-}
-
-namespace {
-// What each write fault's count line names.
-constexpr const char* kWriteFaultNames[] = {"scan and recovery files kept", "clock not set", "network settings not stored"};
-}  // namespace
 
 void message_deal::writeFailed(WriteFault kind, const std::string& line) {
-    static_assert(sizeof kWriteFaultNames / sizeof kWriteFaultNames[0] == kWriteFaults, "a name for each fault");
-    m_writeFaults[kind].occur([&] { writeLogMsg(ERROR, line); }, [&](u64 n) { writeFaultCount(kind, n); });
-}
-
-void message_deal::writeFaultCount(WriteFault kind, u64 n) {
-    if (n == 0) return;
-    writeLogMsg(ERROR, std::string(kWriteFaultNames[kind]) + ": " + std::to_string(n) + " more in the last second");
+    m_writeFaults[kind]->occur([&] { writeLogMsg(ERROR, line); });
 }
 
 std::string message_deal::cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes) {
@@ -681,15 +658,18 @@ u8 message_deal::storeFile() {
         std::unique_ptr<MtdDevice> mtd = Board::get().openMtd(path);
         MtdInfo info;
         if (!mtd || !mtd->isOpen() || mtd->getInfo(info) != 0 || u32(data.size()) > info.size) {
-            writeLogMsg(ERROR, "flash " + path + " not available for " + std::to_string(data.size()) + " bytes");
+            m_flashMissing.occur([&] {
+                writeLogMsg(ERROR, "flash " + path + " not available for " + std::to_string(data.size()) + " bytes");
+            });
             return ReplyStatus::Busy;
         }
         if (Utils::non_region_erase(*mtd, 0, data.size(), 1) != 0 ||
             Utils::non_region_write(*mtd, reinterpret_cast<const u8*>(data.constData()), data.size(), 0) != 0) {
-            writeLogMsg(ERROR, "writing " + path + " failed");
+            m_flashFailed.occur([&] { writeLogMsg(ERROR, "writing " + path + " failed"); });
             return ReplyStatus::Busy;
         }
-        writeLogMsg(INFO, "flash " + path + " written, " + std::to_string(data.size()) + " bytes");
+        m_flashWritten.occur(
+            [&] { writeLogMsg(INFO, "flash " + path + " written, " + std::to_string(data.size()) + " bytes"); });
         return ReplyStatus::Ok;
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
@@ -703,10 +683,10 @@ u8 message_deal::storeFile() {
         return ReplyStatus::Busy;
     }
     if (!FileOps::writeFileAtomic(path, data)) {
-        writeLogMsg(ERROR, "storing " + path + " failed");
+        m_storeFailed.occur([&] { writeLogMsg(ERROR, "storing " + path + " failed"); });
         return ReplyStatus::Busy;
     }
-    writeLogMsg(INFO, "file " + path + " received, " + std::to_string(data.size()) + " bytes");
+    m_received.occur([&] { writeLogMsg(INFO, "file " + path + " received, " + std::to_string(data.size()) + " bytes"); });
     return ReplyStatus::Ok;
 }
 
@@ -804,7 +784,7 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
         return status(out, cap, ReplyStatus::Busy);
     }
     Utils::system_mutex(QStringLiteral("hwclock -w"));
-    writeLogMsg(INFO, "clock set to " + stamp.toStdString());
+    m_clockSet.occur([&] { writeLogMsg(INFO, "clock set to " + stamp.toStdString()); });
     if (fpga_manage* f = fpga_manage::p_fpga_manage) f->clock_record.dealwith_record_timing();
     return status(out, cap, ReplyStatus::Ok);
 }

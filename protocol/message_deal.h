@@ -12,7 +12,9 @@
 #include <QString>
 
 #include <array>
+#include <memory>
 #include <string>
+#include <vector>
 
 // Reply status byte (frame byte 10).
 namespace ReplyStatus {
@@ -171,15 +173,6 @@ public:
     // State of the transfer, for tests.
     const ZrvFileDeal& fileState() const { return m_file; }
 
-    // A PC may send refused file transfers as fast as they are answered:
-    // each check's refusals are logged as one line for the first of a burst
-    // and then one count a second (see LineLimiter). The links' threads
-    // write the counts that fell due, waiting at most
-    // msUntilRefusalCountDue() (-1: none held); the stop writes what is held.
-    void writeDueRefusalCounts();
-    int msUntilRefusalCountDue();
-    void writeHeldRefusalCounts();
-
 private:
     using Handler = u32 (message_deal::*)(const Cmd_Frame& req, u8* out, u32 cap);
     // Each handler writes its reply from frame byte 10 (status first) into
@@ -208,22 +201,25 @@ private:
     // Stores the checked file; status code.
     u8 storeFile();
 
-    // The checks that refuse a file transfer, each counted on its own.
+    // A PC may send its frames as fast as they are answered: every line a
+    // frame causes is logged whole for the first of a burst and then
+    // counted a second (see LineLimiter), each check's refusals on their
+    // own.
     enum Refusal : u8 { NameSize, Type, Name, Length, Arrived, Digest, AliasShape, OsdMenu, Room, Space, kRefusals };
     // Logs "file transfer refused: <why>" or counts it.
     void refuse(Refusal check, const std::string& why);
-    void writeRefusalCount(Refusal check, u64 n);
 
     // Writes a PC asked for that did not take (the answer is a non-zero
     // status), each kind limited like the refusals: a PC may repeat them as
     // fast as they are answered.
     enum WriteFault : u8 { CardFilesKept, ClockNotSet, SettingsNotStored, kWriteFaults };
     void writeFailed(WriteFault kind, const std::string& line);
-    void writeFaultCount(WriteFault kind, u64 n);
 
     QMutex m_dispatch;
     std::array<Handler, 256> m_table{};
     ZrvFileDeal m_file;
-    std::array<LineLimiter, kRefusals> m_refusals;
-    std::array<LineLimiter, kWriteFaults> m_writeFaults;
+    std::vector<std::unique_ptr<LineLimiter>> m_refusals;
+    std::vector<std::unique_ptr<LineLimiter>> m_writeFaults;
+    // The other lines of the handlers, by what they tell.
+    LineLimiter m_flashMissing, m_flashFailed, m_flashWritten, m_storeFailed, m_received, m_clockSet;
 };

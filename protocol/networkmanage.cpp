@@ -22,7 +22,10 @@ networkManage* networkManage::pInstance() {
 }
 
 networkManage::networkManage(u16 port, bool loopback)
-    : PcLink(PcLinkId::Tcp, kTcpRecordSize), m_port(port), m_loopback(loopback) {}
+    : PcLink(PcLinkId::Tcp, kTcpRecordSize),
+      m_port(port),
+      m_loopback(loopback),
+      m_refusals(LineLimiter::logCount(WARNING, "TCP connection refused", "")) {}
 
 networkManage::~networkManage() { stop(); }
 
@@ -40,7 +43,7 @@ int networkManage::initialize() {
 
 void networkManage::stop() {
     stopThread();
-    logRefusals(m_refusals.takeAll());
+    m_refusals.printHeld();
     dropClient();
     LinkSocket::closeFd(m_listenFd);
 }
@@ -56,8 +59,7 @@ void networkManage::serveLoop() {
         servePassThrough();
         const int client = m_client.load();
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {client, POLLIN, 0}};
-        const int r = waitEvents(fds, client >= 0 ? 2 : 1, m_refusals.msUntilDue());
-        logRefusals(m_refusals.takeDue());
+        const int r = waitEvents(fds, client >= 0 ? 2 : 1);
         if (r < 0) {
             pause(100);  // a descriptor that fails keeps failing: do not spin
             continue;
@@ -68,8 +70,7 @@ void networkManage::serveLoop() {
             if (fd >= 0 && !clientMayBeReplaced()) {
                 // Any host that connects must not cut off a PC at work.
                 m_refusals.occur(
-                    [] { writeLogMsg(WARNING, "TCP connection refused: the current client is still active"); },
-                    [this](u64 n) { logRefusals(n); });
+                    [] { writeLogMsg(WARNING, "TCP connection refused: the current client is still active"); });
                 ::close(fd);
             } else if (fd >= 0) {
                 dropClient();
@@ -92,11 +93,6 @@ void networkManage::serveLoop() {
             if (m_client.load() != client) m_decoder.reset();
         }
     }
-}
-
-void networkManage::logRefusals(u64 count) {
-    if (count == 0) return;
-    writeLogMsg(WARNING, "TCP connection refused: " + std::to_string(count) + " more in the last second");
 }
 
 bool networkManage::clientMayBeReplaced() {

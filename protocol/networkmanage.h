@@ -37,8 +37,6 @@ private:
     void serveLoop();
     bool sendEncoded(const u8* data, u32 length) override;
     void dropClient();
-    // The count line of the refusals held back.
-    void logRefusals(u64 count);
     // True when a new connection may replace the current client.
     bool clientMayBeReplaced();
 

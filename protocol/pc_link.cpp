@@ -37,6 +37,8 @@ PcLink::PcLink(u8 linkId, u32 recordSize)
       // The largest reply whose encoding fits in one record.
       m_reply((recordSize - protocol_phy::kStartCount - 1) / 2),
       m_encoded(recordSize),
+      m_noCardPath(LineLimiter::logCount(WARNING, "", "frames for the receiving cards dropped on link " +
+                                                          std::to_string(linkId))),
       m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (m_wakeFd < 0) writeLogMsg(ERROR, "link " + std::to_string(m_id) + ": no wake descriptor");
     std::lock_guard<std::mutex> lock(g_linksMutex);
@@ -65,13 +67,7 @@ void PcLink::stopThread() {
     m_run.store(false);
     wake();
     if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
-    logNoCardPath(m_noCardPath.takeAll());
-}
-
-void PcLink::logNoCardPath(u64 n) {
-    if (n == 0) return;
-    writeLogMsg(WARNING, std::to_string(n) + " more frames for the receiving cards dropped on link " +
-                             std::to_string(m_id) + " in the last second");
+    m_noCardPath.printHeld();
 }
 
 void PcLink::wake() {
@@ -81,20 +77,14 @@ void PcLink::wake() {
     (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
-int PcLink::waitEvents(pollfd* fds, int count, int boundMs) {
+int PcLink::waitEvents(pollfd* fds, int count) {
     pollfd all[4];
     if (count < 0 || count > 3) return -1;
     for (int i = 0; i < count; ++i) all[i] = fds[i];
     all[count] = pollfd{m_wakeFd, POLLIN, 0};
     // Without a wake descriptor a stop is seen at the latest after 100 ms.
-    int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
-    // The counts of lines held back fall due with no frame to bring them.
-    message_deal* deal = message_deal::pInstance();
-    for (const int due : {boundMs, deal->msUntilRefusalCountDue(), m_noCardPath.msUntilDue()})
-        if (due >= 0 && (timeout < 0 || due < timeout)) timeout = due;
+    const int timeout = m_pending.load() ? kPassPollMs : m_wakeFd < 0 ? 100 : -1;
     const int r = ::poll(all, nfds_t(count + 1), timeout);
-    deal->writeDueRefusalCounts();
-    logNoCardPath(m_noCardPath.takeDue());
     if (r < 0) return errno == EINTR ? 0 : -1;
     for (int i = 0; i < count; ++i) fds[i].revents = all[i].revents;
     int ready = r;
@@ -132,12 +122,10 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
     if (Frame::isPassThrough(frame)) {
         const PassThrough::Hook hook = PassThrough::current();
         if (!hook.send) {
-            m_noCardPath.occur(
-                [this] {
-                    writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
-                                             ": no receiving-card path");
-                },
-                [this](u64 n) { logNoCardPath(n); });
+            m_noCardPath.occur([this] {
+                writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
+                                         ": no receiving-card path");
+            });
             return;
         }
         hook.send(frame, length, [this] {

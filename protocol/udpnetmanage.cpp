@@ -22,7 +22,14 @@ udpnetManage* udpnetManage::pInstance() {
 }
 
 udpnetManage::udpnetManage(u16 commandPort, u16 wifiPort, bool loopback)
-    : PcLink(PcLinkId::Udp, kUdpRecordSize), m_port(commandPort), m_wifiPort(wifiPort), m_loopback(loopback) {}
+    : PcLink(PcLinkId::Udp, kUdpRecordSize),
+      m_port(commandPort),
+      m_wifiPort(wifiPort),
+      m_loopback(loopback),
+      m_wifiNoise([this](u64 count) {
+          debugPrintf("\n udp %u: %llu datagrams ignored in the last second \n", unsigned(m_boundWifiPort),
+                      static_cast<unsigned long long>(count));
+      }) {}
 
 udpnetManage::~udpnetManage() { stop(); }
 
@@ -42,7 +49,7 @@ int udpnetManage::initialize() {
 
 void udpnetManage::stop() {
     stopThread();
-    printWifiNoise(m_wifiNoise.takeAll());
+    m_wifiNoise.printHeld();
     LinkSocket::closeFd(m_fd);
     LinkSocket::closeFd(m_wifiFd);
 }
@@ -52,10 +59,7 @@ void udpnetManage::serveLoop() {
     while (running()) {
         servePassThrough();
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wifiFd, POLLIN, 0}};
-        // Held-back datagrams are counted on the console once their second
-        // is over, whether more come or not.
-        const int ready = waitEvents(fds, m_wifiFd >= 0 ? 2 : 1, m_wifiNoise.msUntilDue());
-        printWifiNoise(m_wifiNoise.takeDue());
+        const int ready = waitEvents(fds, m_wifiFd >= 0 ? 2 : 1);
         if (ready < 0) {
             pause(100);  // a descriptor that fails keeps failing: do not spin
             continue;
@@ -85,14 +89,7 @@ void udpnetManage::readWifi(std::vector<u8>& buf) {
     // The access point's command set is not served by this build; with the
     // port switched off its datagrams are dropped unread all the same.
     if (n > 0 && g_udpnetmode.load() != 0)
-        m_wifiNoise.occur([&] { debugPrintf("\n udp %u: %d bytes ignored \n", unsigned(m_boundWifiPort), int(n)); },
-                          [this](u64 count) { printWifiNoise(count); });
-}
-
-void udpnetManage::printWifiNoise(u64 count) {
-    if (count == 0) return;
-    debugPrintf("\n udp %u: %llu datagrams ignored in the last second \n", unsigned(m_boundWifiPort),
-                static_cast<unsigned long long>(count));
+        m_wifiNoise.occur([&] { debugPrintf("\n udp %u: %d bytes ignored \n", unsigned(m_boundWifiPort), int(n)); });
 }
 
 bool udpnetManage::sendTo(const sockaddr_in& to, const u8* data, u32 length) {

@@ -36,8 +36,6 @@ private:
     void serveLoop();
     void readCommand(std::vector<u8>& buf);
     void readWifi(std::vector<u8>& buf);
-    // Prints the count line of the port 13769 datagrams held back.
-    void printWifiNoise(u64 count);
     bool sendEncoded(const u8* data, u32 length) override;
     bool sendPassReply(const u8* data, u32 length) override;
     void notePassRequester() override;

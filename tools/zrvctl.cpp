@@ -59,13 +59,14 @@ u64 number(const std::string& s, const char* what, u64 lo, u64 hi) {
     return v;
 }
 
-Bytes hexBytes(const std::string& s) {
-    if (s.empty() || s.size() % 2) fail("BYTES needs an even, non-zero count of hexadecimal digits");
+// `what`: the argument's name as the help gives it.
+Bytes hexBytes(const std::string& s, const char* what) {
+    if (s.empty() || s.size() % 2) fail(std::string(what) + " needs an even, non-zero count of hexadecimal digits");
     Bytes out;
     for (size_t i = 0; i < s.size(); i += 2) {
         const std::string pair = s.substr(i, 2);
         if (!std::isxdigit(u8(pair[0])) || !std::isxdigit(u8(pair[1])))
-            fail("BYTES holds \"" + pair + "\", which is not a hexadecimal byte");
+            fail(std::string(what) + " holds \"" + pair + "\", which is not a hexadecimal byte");
         out.push_back(u8(std::stoul(pair, nullptr, 16)));
     }
     return out;
@@ -263,7 +264,7 @@ int cmdRamRead(Client& c, const Args& a) {
 
 int cmdRamWrite(Client& c, const Args& a) {
     const u32 addr = u32(number(a[0], "ADDR", 0, 0xFFFFFFFF));
-    const Bytes bytes = hexBytes(a[1]);
+    const Bytes bytes = hexBytes(a[1], "BYTES");
     Bytes req;
     put32(req, addr);
     put32(req, u32(bytes.size()));
@@ -386,7 +387,7 @@ int cmdTimeReport(Client& c, const Args&) {
 // for, which follow its status byte: a card may answer with a whole page.
 // Any other reply is printed whole.
 int cmdCard(Client& c, const Args& a) {
-    const Bytes frame = hexBytes(a[0]);
+    const Bytes frame = hexBytes(a[0], "HEX");
     if (frame.size() < 10 || frame.size() > 1022) fail("card: 10 to 1022 bytes before the check byte");
     // A short read would have the check byte taken for the top of its length.
     if (frame[9] == 0x61 && frame.size() < 18) fail("card: a RAM read (0x61) takes a u32 address and a u32 length");

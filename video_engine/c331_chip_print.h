@@ -1,7 +1,9 @@
 #pragma once
 // Console messages of the chip operations: blue for progress, blinking red
-// for errors, printed while debug printing is on; `always` ones regardless.
+// for errors, printed while debug printing is on (and the thread is not in a
+// DebugQuiet scope); `always` ones regardless.
 #include "core/global.h"
+#include "core/logMsg.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -27,7 +29,7 @@ inline void vout(const char* colour, const char* fmt, va_list ap) {
 }
 
 __attribute__((format(printf, 1, 2))) inline void dbg(const char* fmt, ...) {
-    if (g_debugSwitch.load() != 254) return;
+    if (!debugConsoleOn()) return;
     va_list ap;
     va_start(ap, fmt);
     vout("\033[1;34m", fmt, ap);
@@ -35,15 +37,16 @@ __attribute__((format(printf, 1, 2))) inline void dbg(const char* fmt, ...) {
 }
 
 __attribute__((format(printf, 1, 2))) inline void err(const char* fmt, ...) {
-    if (g_debugSwitch.load() != 254) return;
+    if (!debugConsoleOn()) return;
     va_list ap;
     va_start(ap, fmt);
     vout("\033[5m\033[1;31m", fmt, ap);
     va_end(ap);
 }
 
-// Printed whatever the debug switch says.
+// Printed whatever the debug switch says (not in a DebugQuiet scope).
 __attribute__((format(printf, 1, 2))) inline void always(const char* fmt, ...) {
+    if (DebugQuiet::on()) return;
     FILE* f = sink();
     va_list ap;
     va_start(ap, fmt);
@@ -54,6 +57,7 @@ __attribute__((format(printf, 1, 2))) inline void always(const char* fmt, ...) {
 
 // A line as puts prints it (the text and a newline), whatever the switch.
 inline void line(const char* text) {
+    if (DebugQuiet::on()) return;
     FILE* f = sink();
     std::fputs(text, f);
     std::fputc('\n', f);
@@ -63,7 +67,7 @@ inline void line(const char* text) {
 // Plain text (no colour) printed only while debug printing is on: the
 // closing messages of the factory sequences.
 __attribute__((format(printf, 1, 2))) inline void closing(const char* fmt, ...) {
-    if (g_debugSwitch.load() != 254) return;
+    if (!debugConsoleOn()) return;
     FILE* f = sink();
     va_list ap;
     va_start(ap, fmt);

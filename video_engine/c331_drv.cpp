@@ -13,12 +13,10 @@
 namespace {
 constexpr u32 kWriteHz = 10000000;
 constexpr u32 kReadHz = 5000000;
-// A failing bus reports at most once per this many ticks (plus a count of
-// what was suppressed), so a dead chip does not flood the log.
-constexpr u32 kReportEveryTicks = 500;
 }  // namespace
 
-c331_drv::c331_drv() {
+c331_drv::c331_drv()
+    : m_failureLines(LineLimiter::logCount(ERROR, "c331", "SPI failures and status time-outs")) {
     writeLogMsg(INFO, "====c331_drv::c331_drv()=====");
     m_cachedBank = -1;
 }
@@ -52,15 +50,7 @@ void c331_drv::reportFailure(const char* what) {
 }
 
 void c331_drv::logLimited(const std::string& text) {
-    const u32 now = G_timeTicks;
-    const u32 last = m_lastReportTick.load();
-    if (m_reported.exchange(true) && Utils::getTimeSpace(last, now) < kReportEveryTicks) {
-        m_suppressed.fetch_add(1);
-        return;
-    }
-    m_lastReportTick.store(now);
-    const u32 suppressed = m_suppressed.exchange(0);
-    writeLogMsg(ERROR, suppressed ? text + ", " + std::to_string(suppressed) + " more since last report" : text);
+    m_failureLines.occur([&] { writeLogMsg(ERROR, text); });
 }
 
 int c331_drv::transfer(int fd, const u8* tx, u8* rx, int len, u32 hz) {

@@ -7,6 +7,7 @@
 //   byte read       {register & 0x7F, 0xFF}  (data arrives in the second byte)
 // A multi-byte register is a run of byte registers, least significant first.
 #include "core/global.h"
+#include "core/line_limiter.h"
 
 #include <atomic>
 #include <memory>
@@ -109,15 +110,14 @@ private:
     bool selectBank(int fd, int bank);  // caller holds _c331_bnk_mutex
     int transfer(int fd, const u8* tx, u8* rx, int len, u32 hz);
     void reportFailure(const char* what);
-    // A failing bus or a stuck status bit reports at most once per few
-    // seconds, with a count of what was held back.
+    // A failing bus or a stuck status bit (which a PC's commands meet as
+    // often as it sends them) logs the first of a burst, then a count a
+    // second.
     void logLimited(const std::string& text);
 
     std::unique_ptr<SpiDevice> m_dev;
     int m_fd = -1;
     int m_cachedBank = -1;  // guarded by Utils::_c331_bnk_mutex
     std::atomic<u32> m_failures{0};
-    std::atomic<bool> m_reported{false};
-    std::atomic<u32> m_lastReportTick{0};
-    std::atomic<u32> m_suppressed{0};
+    LineLimiter m_failureLines;
 };

@@ -8,6 +8,7 @@
 // hanging its thread or reporting success.
 #include "video_engine/c331_manage.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "platform/board.h"
 
@@ -89,8 +90,12 @@ void c331_manage::sfl_pins(int fd) {
 
 bool c331_manage::sfl_wait(int fd, u32 code, u32 mask, u32 want, u32 boundMs, const char* message) {
     if (drv->wait_c331_bits_for(fd, code, mask, want, boundMs) == 0) return true;
-    debugPrintf("%s\n", message);
-    writeLogMsg(ERROR, message);
+    // A PC's flash commands meet a stuck flash as often as it sends them.
+    static LineLimiter timeouts(LineLimiter::logCount(ERROR, "c331", "serial flash time-outs"));
+    timeouts.occur([message] {
+        debugPrintf("%s\n", message);
+        writeLogMsg(ERROR, message);
+    });
     drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
     return false;
 }

@@ -1,6 +1,8 @@
 #include "video_engine/c331_manage.h"
 #include "video_engine/c331_chip.h"
+#include "video_engine/c331_chip_print.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
@@ -409,10 +411,23 @@ bool c331_manage::load_fonts(int fd) {
 }
 
 void c331_manage::c331managerdeal(void*) {
-    if (apply_flag.load() != 0)
+    if (apply_flag.load() != 0) {
+        // A PC may change parameters as fast as it is answered, and a pass
+        // prints what it programs, its poll step what the change moved: the
+        // first pass of a burst prints, those within its second are only
+        // counted.
+        static LineLimiter passes([](u64 n) {
+            debugPrintf("\n c331: %llu more parameter passes in the last second, their lines not printed \n",
+                        static_cast<unsigned long long>(n));
+        });
+        bool loud = false;
+        passes.occur([&] { loud = true; });
+        const DebugQuiet quiet(!loud);
         apply_pass();
-    else if (m_debugPending.load())
-        debug_pass();
+        if (thread_state.load() == 6) poll_step();
+        return;
+    }
+    if (m_debugPending.load()) debug_pass();
     if (thread_state.load() == 6) poll_step();
 }
 
@@ -628,7 +643,31 @@ void c331_manage::debug_pass() {
     serve_debug_requests();
 }
 
+namespace {
+// A PC may write the request registers as fast as it is answered, and a
+// dump runs to a hundred lines and more: the first request of a burst on
+// each register is served, those that follow within its second are only
+// counted, and the count is printed once the second is over.
+bool debugRequestServed(int reg) {
+    auto counted = [](int r) {
+        return [r](u64 n) {
+            c331print::always("\n c331: %llu more debug requests of register %d in the last second, not served\n",
+                              static_cast<unsigned long long>(n), r);
+        };
+    };
+    static LineLimiter limiters[] = {LineLimiter(counted(c331img::REG_TEST)), LineLimiter(counted(c331img::REG_DEBUG)),
+                                     LineLimiter(counted(c331img::REG_PARAM_DUMP)),
+                                     LineLimiter(counted(c331img::REG_GROUP_DUMP))};
+    bool served = false;
+    limiters[reg - c331img::REG_TEST].occur([&] { served = true; });
+    return served;
+}
+}  // namespace
+
 void c331_manage::serve_debug_requests() {
+    // A request served prints, in a quiet parameter pass too: it has a
+    // limiter of its own.
+    const DebugQuiet loud(false);
     // Cleared before the bytes are taken: a request written from here on
     // wakes another pass.
     m_debugPending.store(false);
@@ -639,7 +678,7 @@ void c331_manage::serve_debug_requests() {
     // The protocol threads write these bytes: take each with an exchange so a
     // request written meanwhile is not wiped.
     const u8 r34 = __atomic_exchange_n(&reg[c331img::REG_DEBUG], u8(0), __ATOMIC_SEQ_CST);
-    if (r34) {
+    if (r34 && debugRequestServed(c331img::REG_DEBUG)) {
         int bit = 0;
         while (!(r34 & (1u << bit))) ++bit;
         switch (bit) {
@@ -657,14 +696,16 @@ void c331_manage::serve_debug_requests() {
         }
     }
     const u8 r35 = __atomic_exchange_n(&reg[c331img::REG_PARAM_DUMP], u8(0), __ATOMIC_SEQ_CST);
-    if (r35) ops->zrvDbg_c331_param(r35 - 1);
+    if (r35 && debugRequestServed(c331img::REG_PARAM_DUMP)) ops->zrvDbg_c331_param(r35 - 1);
     const u8 r36 = __atomic_exchange_n(&reg[c331img::REG_GROUP_DUMP], u8(0), __ATOMIC_SEQ_CST);
-    if (r36 & 1) ops->zrvDbg_c331_print_regGrp(0);
+    if ((r36 & 1) && debugRequestServed(c331img::REG_GROUP_DUMP)) ops->zrvDbg_c331_print_regGrp(0);
     const u8 r33 = __atomic_exchange_n(&reg[c331img::REG_TEST], u8(0), __ATOMIC_SEQ_CST);
-    if (r33 & 1)
-        ops->sync_c331_device_test_input(fd);
-    else if (r33 & 2)
-        ops->sync_c331_device_test_frame_lock(fd);
+    if ((r33 & 3) && debugRequestServed(c331img::REG_TEST)) {
+        if (r33 & 1)
+            ops->sync_c331_device_test_input(fd);
+        else
+            ops->sync_c331_device_test_frame_lock(fd);
+    }
 }
 
 void c331_manage::poll_step() {

@@ -1,8 +1,12 @@
 #include "platform/linux/linux_shell.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 
 #include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <chrono>
 #include <csignal>
 #include <poll.h>
@@ -14,6 +18,24 @@
 extern char** environ;
 
 namespace {
+
+// A PC may send what runs a command (a clock setting, a network set-up) as
+// fast as it is answered, and a command that fails on this board fails each
+// time: each program's failures log the first of a burst, then a count a
+// second. The programs are the program's own, a handful.
+void logFailure(const std::string& command, _LogType level, const std::string& text) {
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<LineLimiter>> byProgram;
+    const std::string program = command.substr(0, command.find(' '));
+    LineLimiter* limiter;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_ptr<LineLimiter>& l = byProgram[program];
+        if (!l) l = std::make_unique<LineLimiter>(LineLimiter::logCount(WARNING, "shell", "failures of " + program));
+        limiter = l.get();
+    }
+    limiter->occur([&] { writeLogMsg(level, text); });
+}
 
 // Waits for the child until the deadline; true when it ended (status set).
 bool waitUntil(pid_t pid, int timeoutMs, int* status) {
@@ -60,7 +82,7 @@ int LinuxShellRunner::run(const std::string& command) {
     if (err != 0) {
         // No shell could be started at all, which no command's own status
         // explains; the caller only sees "failed".
-        writeLogMsg(ERROR, "shell could not run: " + command);
+        logFailure(command, ERROR, "shell could not run: " + command);
         return -1;
     }
     int status = 0;
@@ -68,9 +90,10 @@ int LinuxShellRunner::run(const std::string& command) {
         ::kill(-pid, SIGKILL);
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        writeLogMsg(ERROR, "shell command killed after " + std::to_string(m_timeoutMs) + " ms: " + command);
+        logFailure(command, ERROR, "shell command killed after " + std::to_string(m_timeoutMs) + " ms: " + command);
         return -1;
     }
-    if (status != 0) writeLogMsg(WARNING, "shell command failed (status " + std::to_string(status) + "): " + command);
+    if (status != 0)
+        logFailure(command, WARNING, "shell command failed (status " + std::to_string(status) + "): " + command);
     return status;
 }

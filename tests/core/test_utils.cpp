@@ -9,7 +9,17 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <unistd.h>
 
 class UtilsTest : public SimEnv {};
 
@@ -141,14 +151,37 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
     g_debugSwitch = 254;
 }
 
+// A console sent to a file, as the README suggests, gets each echoed line
+// when it is written, not once stdio's buffer is full.
+TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnce) {
+    g_debugSwitch = 254;
+    std::fflush(stdout);
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const int saved = ::dup(1);
+    ::dup2(fileno(file), 1);
+    // As stdio buffers a file or a pipe: whole blocks.
+    static char block[BUFSIZ];
+    std::setvbuf(stdout, block, _IOFBF, sizeof block);
+    writeLogMsg(WARNING, "fpga: FPGA 2 running");
+    char got[256] = {};
+    const ssize_t n = ::pread(fileno(file), got, sizeof got - 1, 0);
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::fclose(file);
+    EXPECT_EQ(std::string(got, size_t(std::max<ssize_t>(n, 0))), "fpga: FPGA 2 running\n");
+}
+
 TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
     ManualClock& clock = useManualClock();
     clock.setMs(0);
-    LineLimiter lim;
     std::vector<std::string> out;
+    LineLimiter lim([&](u64 n) { out.push_back("count " + std::to_string(n)); });
     auto occur = [&](u64 atMs) {
         clock.setMs(atMs);
-        lim.occur([&] { out.push_back("line"); }, [&](u64 n) { out.push_back("count " + std::to_string(n)); });
+        lim.occur([&] { out.push_back("line"); });
     };
     auto takeDue = [&](u64 atMs) {
         clock.setMs(atMs);
@@ -157,14 +190,12 @@ TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
     occur(0);
     for (u64 t = 10; t < 1000; t += 10) occur(t);  // 99 held back
     EXPECT_EQ(out, std::vector<std::string>{"line"});
-    clock.setMs(990);
-    EXPECT_EQ(lim.msUntilDue(), 10);
     // Due when the second ends, more coming or not.
-    EXPECT_EQ((Vals{takeDue(999), takeDue(1000), lim.msUntilDue()}), (Vals{0, 99, -1}));
+    EXPECT_EQ((Vals{takeDue(999), takeDue(1000)}), (Vals{0, 99}));
     // The count opened the next second: these are held for its end.
     occur(1200);
     occur(1700);
-    EXPECT_EQ((Vals{takeDue(1999), lim.msUntilDue(), takeDue(2000)}), (Vals{0, 1, 2}));
+    EXPECT_EQ((Vals{takeDue(1999), takeDue(2000)}), (Vals{0, 2}));
     // A quiet second closes the burst: the next one is printed again.
     EXPECT_EQ(takeDue(3000), 0u);
     occur(3050);
@@ -182,11 +213,120 @@ TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
     // second, and every occurrence in a line or a count.
     out.clear();
     clock.setMs(100000);
-    LineLimiter stream;
+    LineLimiter stream([&](u64 n) { out.push_back("count " + std::to_string(n)); });
     for (u64 t = 100000; t < 105000; ++t) {
         clock.setMs(t);
-        stream.occur([&] { out.push_back("line"); }, [&](u64 n) { out.push_back("count " + std::to_string(n)); });
+        stream.occur([&] { out.push_back("line"); });
     }
     EXPECT_EQ(out, (std::vector<std::string>{"line", "count 999", "count 1000", "count 1000", "count 1000"}));
     EXPECT_EQ(stream.takeAll(), 1000u);
+}
+
+// Every limiter's count is written by the tick once its second is over,
+// with no occurrence to bring it, whoever owns the limiter; the stop writes
+// what is held. A limiter that is gone is no longer asked.
+TEST_F(UtilsTest, EveryLimitersCountFallsDueOnTheTickAndTheStopWritesWhatIsHeld) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    // What earlier tests left held goes out before this test's lines.
+    LineLimiter::writeHeldCounts();
+    FileOps::removePath(kLogFile);
+    auto oversized = [] {
+        static LineLimiter l(LineLimiter::logCount(WARNING, "fpga", "PC frames for the cards not sent"));
+        return &l;
+    };
+    LineLimiter clockSet(LineLimiter::logCount(INFO, "clock set", "times"));
+    auto gone = std::make_unique<LineLimiter>(LineLimiter::logCount(INFO, "gone", "lines"));
+    auto lines = [&] {
+        std::vector<std::string> out;
+        const std::string log = readHostFile(hostPath(kLogFile));
+        for (size_t at = 0; at < log.size();) {
+            const size_t eol = log.find('\n', at);
+            const std::string line = log.substr(at, eol - at);
+            out.push_back(line.substr(line.find("# PELKMSG # ") + 12));
+            at = eol + 1;
+        }
+        return out;
+    };
+    for (int i = 0; i < 10; ++i) {
+        oversized()->occur([] { writeLogMsg(WARNING, "oversized"); });
+        clockSet.occur([] { writeLogMsg(INFO, "clock"); });
+        gone->occur([] { writeLogMsg(INFO, "gone"); });
+    }
+    gone.reset();
+    clock.setMs(999);
+    LineLimiter::writeDueCounts();
+    EXPECT_EQ(lines(), (std::vector<std::string>{"oversized", "clock", "gone"}));
+    clock.setMs(1000);
+    LineLimiter::writeDueCounts();
+    LineLimiter::writeDueCounts();
+    std::vector<std::string> counts = lines();
+    ASSERT_EQ(counts.size(), 5u);
+    counts.erase(counts.begin(), counts.begin() + 3);
+    std::sort(counts.begin(), counts.end());
+    EXPECT_EQ(counts, (std::vector<std::string>{"clock set: 9 more times in the last second",
+                                                "fpga: 9 more PC frames for the cards not sent in the last second"}));
+    // Held at the stop, however young their second.
+    clock.setMs(1100);
+    for (int i = 0; i < 3; ++i) oversized()->occur([] { writeLogMsg(WARNING, "oversized"); });
+    LineLimiter::writeHeldCounts();
+    LineLimiter::writeHeldCounts();
+    const std::vector<std::string> all = lines();
+    ASSERT_EQ(all.size(), 6u);
+    EXPECT_EQ(all.back(), "fpga: 3 more PC frames for the cards not sent in the last second");
+}
+
+namespace {
+// Virtual time whose next reading, once armed, runs `hook` after it has
+// taken the time, as a thread pre-empted right after its reading would.
+class PreemptedClock : public ManualClock {
+public:
+    uint64_t nowUs() override {
+        const uint64_t t = ManualClock::nowUs();
+        std::function<void()> h;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            h.swap(m_hook);
+        }
+        if (h) h();
+        return t;
+    }
+    void arm(std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hook = std::move(hook);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> m_hook;
+};
+}  // namespace
+
+// A thread that read the clock and lost the processor before the limiter's
+// lock must not open a second older than the one another thread opened
+// meanwhile: that would print a second line of one burst.
+TEST_F(UtilsTest, TheLimiterReadsTheClockUnderItsLock) {
+    auto owned = std::make_unique<PreemptedClock>();
+    PreemptedClock& clock = *owned;
+    board().setClock(std::move(owned));
+    clock.setMs(5000);
+    int printed = 0;
+    LineLimiter lim([](u64) {});
+    std::thread other;
+    std::promise<void> done;
+    clock.arm([&] {
+        // The other thread comes half a second later; it gets the lock, if
+        // at all, within a bound.
+        clock.setMs(5500);
+        std::future<void> finished = done.get_future();
+        other = std::thread([&] {
+            if (lim.admit()) ++printed;
+            done.set_value();
+        });
+        finished.wait_for(std::chrono::milliseconds(500));
+    });
+    const bool first = lim.admit();
+    other.join();
+    EXPECT_EQ((Vals{first, printed}), (Vals{1, 0}));
+    EXPECT_EQ(lim.takeAll(), 1u);
 }

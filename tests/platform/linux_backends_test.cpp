@@ -1,6 +1,8 @@
 // The real backends off the device: missing or wrong nodes fail cleanly,
 // the GPIO table drives the right registers, the SoC id is read from the
 // right words, and the uevent socket shares the netlink group.
+#include "core/line_limiter.h"
+#include "core/logMsg.h"
 #include "platform/linux/linux_gpio.h"
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_touch.h"
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <future>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -99,6 +102,28 @@ TEST_F(LinuxBackends, ShellCommandsEndWithinTheirTimeOutWithTheirChildren) {
     // The command's own child went with it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_TRUE(readHostFile(marker).empty() && ::access(marker.c_str(), F_OK) != 0);
+}
+
+// A command that fails on this board fails each time a PC asks for it: each
+// program's failures log the first of a burst, then a count a second.
+TEST_F(LinuxBackends, ACommandThatFailsAgainAndAgainLogsItsFirstFailureThenACount) {
+    ManualClock& clock = useManualClock();
+    LinuxShellRunner shell(3000);
+    for (int i = 0; i < 20; ++i) shell.run("exit 3");
+    shell.run("false");
+    clock.advanceMs(LineLimiter::kPeriodMs);
+    LineLimiter::writeDueCounts();
+    const std::string log = readHostFile(hostPath(kLogFile));
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < log.size();) {
+        const size_t eol = log.find('\n', at);
+        const std::string line = log.substr(at, eol - at);
+        lines.push_back(line.substr(line.find("# PELKMSG # ") + 12));
+        at = eol + 1;
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"shell command failed (status 768): exit 3",
+                                               "shell command failed (status 256): false",
+                                               "shell: 19 more failures of exit in the last second"}));
 }
 
 TEST(LinuxGpio, LinesDriveTheirRegistersAndNothingElse) {

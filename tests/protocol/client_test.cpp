@@ -77,6 +77,10 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"frob"}, "no command \"frob\""},
         // A RAM read one byte short of its u32 length.
         {{"card", "020010f010aa0101006180010000040000"}, "u32 length"},
+        // Each names its argument as the help does.
+        {{"card", "zz"}, "HEX holds \"zz\""},
+        {{"card", "fe0f1"}, "HEX needs an even"},
+        {{"ram-write", "0", "0g"}, "BYTES holds \"0g\""},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {

@@ -23,9 +23,17 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <poll.h>
 #include <sys/socket.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 
@@ -72,8 +80,11 @@ protected:
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral("[config]\nTcpPort=%1\n").arg(m_tcpPort).toLatin1());
         ini.close();
+        beforeStart();
         startProgram();
     }
+    // What a test leaves in the root for the first start.
+    virtual void beforeStart() {}
     // display: an X display to draw on instead of the offscreen platform.
     void startProgram(const QString& display = QString()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -140,6 +151,17 @@ protected:
             if (m_proc.state() == QProcess::NotRunning) return false;
             if (client(udp() + QStringList{"info"}) == 0) return true;
             QThread::msleep(250);
+        }
+        return false;
+    }
+    // The six cards behind port 6 of FPGA 0 (on a board that has them) are
+    // counted: the FPGAs come up within seconds of the start, and the
+    // search counts the cards. Every PC frame pauses the search for 80
+    // ticks: asked once a second. The last answer in out.
+    bool sixCardsCounted(QString* out) {
+        for (int i = 0; i < 45; ++i) {
+            QThread::msleep(1000);
+            if (client(udp() + QStringList{"ram-read", "0x101234", "2"}, out) == 0 && *out == "0600") return true;
         }
         return false;
     }
@@ -478,15 +500,7 @@ protected:
 TEST_F(EndToEndCards, FpgaRegistersRamBlocksAndCardsOnEveryLink) {
     ASSERT_TRUE(waitReady());
     QString out;
-    // The FPGAs come up within seconds of the start, and the search counts
-    // the cards. Every PC frame pauses the search for 80 ticks: ask once a
-    // second.
-    bool counted = false;
-    for (int i = 0; i < 45 && !counted; ++i) {
-        QThread::msleep(1000);
-        counted = client(udp() + QStringList{"ram-read", "0x101234", "2"}, &out) == 0 && out == "0600";
-    }
-    ASSERT_TRUE(counted) << out.toStdString();
+    ASSERT_TRUE(sixCardsCounted(&out)) << out.toStdString();
     EXPECT_EQ(client(udp() + QStringList{"reg-read", "1", "31", "1"}, &out), 0);
     EXPECT_EQ(out, "24");
     EXPECT_EQ(client(udp() + QStringList{"ram-read", "0x10000C", "4"}, &out), 0);
@@ -823,3 +837,535 @@ TEST_F(EndToEndBrightness, AnIdenticalTableStoredAgainAfterAWordComesBackAfterAS
         ASSERT_EQ(endWith(SIGTERM), 0);
     }
 }
+
+// ---------------------------------------------------------------- floods
+
+namespace {
+
+// How a flood reaches the program.
+enum class Via { Udp, Tcp, Rs485, Line4G, AccessPoint, TcpConnects };
+
+// One row of the flood table: frames a PC sends in turn, over and over, for
+// ten seconds, on one link.
+struct FloodRow {
+    const char* name;
+    Via via;
+    std::vector<Bytes> frames;  // decoded frames (AccessPoint: datagrams)
+    bool answered;              // the program answers every one
+    bool cards = false;         // receiving cards on the board, FPGAs running
+    bool raw = false;           // the frames go out as they are, not encoded
+    // Prepares the root before the program starts.
+    std::function<void(const QTemporaryDir&)> prepare = nullptr;
+    // Each frame causes one line holding `tally`, written or counted: a line
+    // of its own stands for 1, a count line ("... <n> more ...") for n, and
+    // together they must come to the frames sent (over a link that loses
+    // none).
+    const char* tally = nullptr;
+    // Console lines the row may add: more where one occurrence prints a
+    // dump of many.
+    int consoleLines = kFloodLines;
+    // At most four kinds of line a row: the first of each, ten counts and
+    // one more at the edges of the seconds.
+    static constexpr int kFloodLines = 4 * 12 + 4;
+    // Frames in flight before the sender waits for answers.
+    int window = 16;
+};
+
+// Rows are named in the test's name; gtest prints them by it too.
+void PrintTo(const FloodRow& row, std::ostream* os) { *os << row.name; }
+
+Bytes cardFrame(Bytes f) {
+    f.push_back(Utils::BCC(f.data(), u32(f.size())));
+    return f;
+}
+Bytes ramWriteFrame(u32 addr, const Bytes& bytes, u32 declared = ~0u) {
+    Bytes d;
+    put32(d, addr);
+    put32(d, declared == ~0u ? u32(bytes.size()) : declared);
+    d.insert(d.end(), bytes.begin(), bytes.end());
+    return makeFrame(PcCmd::RamWrite, d);
+}
+Bytes addrLenFrame(u8 cmd, u32 addr, u32 len) {
+    Bytes d;
+    put32(d, addr);
+    put32(d, len);
+    return makeFrame(cmd, d);
+}
+Bytes regWriteFrame(u16 reg, u8 mask, u8 value, u8 target = 0) {
+    Bytes d;
+    put16(d, reg);
+    d.push_back(mask);
+    d.push_back(value);
+    return makeFrame(PcCmd::RegWrite, d, target);
+}
+Bytes regReadFrame(u16 reg, u16 count, u8 target = 0) {
+    Bytes d;
+    put16(d, reg);
+    put16(d, count);
+    return makeFrame(PcCmd::RegRead, d, target);
+}
+// A whole file transfer: start, the data in one chunk, end.
+std::vector<Bytes> transferFrames(u8 type, const std::string& name, const Bytes& content) {
+    Bytes start = {type};
+    put32(start, u32(content.size()));
+    MD5 md5(content.data(), u32(content.size()));
+    start.insert(start.end(), md5.digest(), md5.digest() + 16);
+    start.insert(start.end(), name.begin(), name.end());
+    Bytes data;
+    put32(data, 0);
+    data.insert(data.end(), content.begin(), content.end());
+    return {makeFrame(PcCmd::FileStart, start), makeFrame(PcCmd::FileData, data), makeFrame(PcCmd::FileEnd, {})};
+}
+Bytes textBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+// The command block in the FPGA manager's RAM, then the register write that
+// runs it.
+std::vector<Bytes> commandBlockFrames(const Bytes& block) {
+    return {ramWriteFrame(PcRam::FpgaCmd, block), regWriteFrame(2, 0x04, 0x04, PcReg::TargetFpga0)};
+}
+std::vector<Bytes> joined(std::initializer_list<std::vector<Bytes>> parts) {
+    std::vector<Bytes> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+std::vector<FloodRow> floodRows() {
+    using namespace RamOffset;
+    const Bytes bcdClock = {0x09, 0x08, 0x07, 0x06, 0x05, 0x24, 0x20};
+    const Bytes badClock = {0x99, 0x08, 0x07, 0x06, 0x05, 0x24, 0x20};
+    Bytes net;
+    for (u8 b : {192, 168, 7, 20, 255, 255, 255, 0, 192, 168, 7, 1}) net.push_back(b);
+    Bytes badNet = net;
+    badNet[5] = 0;  // mask 255.0.255.0
+    Bytes unknownType = {77, 10, 0, 0, 0};
+    unknownType.insert(unknownType.end(), 17, 'a');
+    const std::string menu = R"({"name":"m","osdcount":0,"oactcount":0})";
+    const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"Desk"}]}})";
+    // Cards: six behind port 6 of FPGA 0, none behind port 10.
+    const Bytes search6 = cardFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, 0x06, 0x00, 0x10, 0, 0, 0, 0});
+    const Bytes search10 = cardFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, 0x0A, 0x00, 0x10, 0, 0, 0, 0});
+    // Every card of port 6 answers a RAM read of all cards.
+    const Bytes readAll6 = cardFrame({0xFF, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0x61, 0x80, 0x01, 0, 0,
+                                      0x04, 0, 0, 0});
+    Bytes oversized = {0x00, 0x10, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x06, 0x00, 0x60};
+    oversized.resize(1099, 0x33);
+    oversized = cardFrame(oversized);
+    const Bytes broadcast = cardFrame({0xFF, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0xFF, 0x00, 0x61, 0x80, 0x01, 0, 0,
+                                       0x04, 0, 0, 0});
+    const Bytes mode2 = cardFrame({0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x02, 0x06, 0x00, 0x61, 0, 0, 0, 0, 4, 0, 0, 0});
+    Bytes clockBlock = {0xAA, 1, 0, 0, 0, 0, 7, 0};
+    clockBlock.insert(clockBlock.end(), {0x24, 0x20, 0x05, 0x06, 0x07, 0x08, 0x09});
+    Bytes badClockBlock = {0xAA, 1, 0, 0, 0, 0, 7, 0};
+    badClockBlock.insert(badClockBlock.end(), {0x24, 0x20, 0x13, 0x06, 0x07, 0x08, 0x09});
+    const Bytes unknownBlock = {0xAA, 9, 0, 0, 0, 0, 1, 0, 0};
+    const Bytes shortBlock = {0xAA, 3, 0, 0, 0, 0, 0, 0};
+    Bytes badCheck = encode(makeFrame(PcCmd::DeviceInfo, {}));
+    badCheck[badCheck.size() - 2] ^= 0x40;
+    Bytes scan(3000, 's');
+
+    return {
+        {"RamWritesOfImageSlotAndFpgaBlocks",
+         Via::Udp,
+         {ramWriteFrame(CONTRAST, {61, 0}), ramWriteFrame(CONTRAST, {62, 0}), ramWriteFrame(0x1000 * 3, {0xAA, 0xAA}),
+          ramWriteFrame(PcRam::FpgaPara + 100, {1, 0}), ramWriteFrame(PcRam::FpgaExtend, {1, 2, 3})},
+         true},
+        {"PictureLayoutAndModeSaves",
+         Via::Udp,
+         {ramWriteFrame(BRIGHTNESS, {40, 0}), ramWriteFrame(BRIGHTNESS, {41, 0}), ramWriteFrame(win(0) + WIN_X, {8, 0}),
+          ramWriteFrame(win(0) + WIN_X, {0, 0}), ramWriteFrame(SAVE_REQUEST, {5, 0}), regWriteFrame(161, 0x02, 0x02)},
+         true, false, false, nullptr, nullptr,
+         // A pass that moves a window prints some 50 lines, and prints whole
+         // again after any quiet second (a loaded machine has some).
+         400},
+        {"WallSizeChanges",
+         Via::Udp,
+         {ramWriteFrame(WALL_WIDTH, {0x80, 0x07}), regWriteFrame(161, 0x02, 0x02), ramWriteFrame(WALL_WIDTH, {0x00, 0x04}),
+          regWriteFrame(161, 0x02, 0x02)},
+         true, false, false, nullptr, nullptr,
+         // The pass that sets the panel up prints its dump, some 300 lines,
+         // and comes every few seconds, while the FPGAs restart.
+         3000},
+        {"RamWritesRefused",
+         Via::Udp,
+         {ramWriteFrame(4093, {9, 9, 9, 9}), ramWriteFrame(PcRam::StatusBase, {1}), ramWriteFrame(100, {1, 2}, 3),
+          ramWriteFrame(0x2FFF, {1, 2, 3, 4}), ramWriteFrame(0x300000, {1})},
+         true},
+        {"RamReadsAndRefusals",
+         Via::Udp,
+         {addrLenFrame(PcCmd::RamRead, BRIGHTNESS, 2), addrLenFrame(PcCmd::RamRead, 0x3000, 64),
+          addrLenFrame(PcCmd::RamRead, PcRam::StatusBase, 1024),
+          addrLenFrame(PcCmd::RamRead, PcRam::FpgaPara, 256), addrLenFrame(PcCmd::RamRead, 0, 1025),
+          addrLenFrame(PcCmd::RamRead, 0x11000, 1)},
+         true},
+        {"SerialFlashEraseWriteReadAndRefusals",
+         Via::Udp,
+         [] {
+             Bytes erase;
+             put16(erase, 6144);
+             erase.push_back(0);
+             put16(erase, 1);
+             Bytes badErase = erase;
+             badErase[2] = 3;
+             Bytes write;
+             put32(write, 0x1800000);
+             put32(write, 16);
+             write.insert(write.end(), 16, 0x5A);
+             Bytes badWrite;
+             put32(badWrite, 0x1800000);
+             put32(badWrite, 17);
+             badWrite.insert(badWrite.end(), 16, 0x5A);
+             return std::vector<Bytes>{makeFrame(PcCmd::FlashErase, erase), makeFrame(PcCmd::FlashErase, badErase),
+                                       makeFrame(PcCmd::FlashWrite, write), makeFrame(PcCmd::FlashWrite, badWrite),
+                                       addrLenFrame(PcCmd::FlashRead, 0x1800000, 256),
+                                       addrLenFrame(PcCmd::FlashRead, 0x1FFFFFF, 2)};
+         }(),
+         true},
+        {"FileStartsRefused", Via::Tcp, {makeFrame(PcCmd::FileStart, unknownType)}, true, false, false, nullptr,
+         "file transfer refused: "},
+        {"FileDataAndEndsWithoutAStart",
+         Via::Udp,
+         {makeFrame(PcCmd::FileData, {0, 0, 0, 0, 1}), makeFrame(PcCmd::FileEnd, {}),
+          makeFrame(PcCmd::FileStart, Bytes(5, 0xFF))},
+         true},
+        {"SmallScanFiles", Via::Udp, transferFrames(PcFile::ScanFile, "QDFR1.qdfile", scan), true},
+        {"ScanFilesThatCannotBeStored", Via::Tcp, transferFrames(PcFile::ScanFile, "QDFR1", scan), true, false, false,
+         [](const QTemporaryDir& root) { QDir().mkpath(root.filePath("data/smartmapping/QDFR1")); }},
+        {"RecoveryOsdMenuAndAliasFiles",
+         Via::Udp,
+         joined({transferFrames(PcFile::RecoveryFile, "QDFX", scan),
+                 transferFrames(PcFile::OsdMenu, "omenu.json", textBytes(menu)),
+                 transferFrames(PcFile::AliasFile, "alias.json", textBytes(alias))}),
+         true},
+        {"KernelAndLogoImages",
+         Via::Udp,
+         joined({transferFrames(PcFile::KernelImage, "k", Bytes(100, 1)),
+                 transferFrames(PcFile::BootLogo, "l", Bytes(100, 2))}),
+         true},
+        {"DeleteCardFiles", Via::Udp, {makeFrame(PcCmd::DeleteCardFiles, {})}, true},
+        {"DeviceInfoTimeReportAndUnknownCommands",
+         Via::Udp,
+         {makeFrame(PcCmd::DeviceInfo, {}), makeFrame(PcCmd::TimeReport, {}), makeFrame(0xC4, {1, 2, 3}),
+          makeFrame(0x00, {}), makeFrame(0xFF, Bytes(40, 0xFF))},
+         true},
+        {"ClockSetAndRefused", Via::Tcp, {makeFrame(PcCmd::SetClock, bcdClock), makeFrame(PcCmd::SetClock, badClock)},
+         true},
+        {"NetworkSetUpAndRefused", Via::Udp, {makeFrame(PcCmd::NetworkSetup, net), makeFrame(PcCmd::NetworkSetup, badNet)},
+         true},
+        {"NetworkSetUpOverASettingsFileThatCannotBeRead", Via::Udp, {makeFrame(PcCmd::NetworkSetup, net)}, true, false,
+         false,
+         [](const QTemporaryDir& root) {
+             const QString ini = root.filePath("data/configs/tcpip.ini");
+             QFile::remove(ini);
+             QFile::link(QStringLiteral("/proc/self/mem"), ini);
+         }},
+        {"ControllerRegisterWritesAndRefused",
+         Via::Udp,
+         {regWriteFrame(161, 0x0E, 0x0E), regWriteFrame(160, 0xFF, 0x00), regWriteFrame(17, 0x01, 0x01),
+          regWriteFrame(100, 0xFF, 0x12), regWriteFrame(170, 0xFF, 1), regWriteFrame(10, 0xFF, 1, 3)},
+         true},
+        {"DebugDumpRequests",
+         Via::Udp,
+         {regWriteFrame(33, 0x01, 0x01), regWriteFrame(34, 0xFF, 0x20), regWriteFrame(35, 0xFF, 1),
+          regWriteFrame(36, 0x01, 0x01)},
+         true, false, false, nullptr, nullptr,
+         // Each register's first request prints its dump or sequence, some
+         // 350 lines in all, whole again after any quiet second.
+         2000},
+        {"FpgaRegisterWritesAndCommandBlocks",
+         Via::Udp,
+         joined({{regWriteFrame(23, 0xF0, 0x50, PcReg::TargetFpga0), regWriteFrame(200, 0xFF, 1, PcReg::TargetFpga1)},
+                 commandBlockFrames(clockBlock), commandBlockFrames(badClockBlock),
+                 commandBlockFrames(unknownBlock), commandBlockFrames(shortBlock)}),
+         true},
+        {"RegisterReadsAndRefusals",
+         Via::Udp,
+         {regReadFrame(0, 64), regReadFrame(1000, 61), regReadFrame(1000, 62), regReadFrame(80, 1, PcReg::TargetFpga0),
+          regReadFrame(160, 20, PcReg::TargetFpga1), regReadFrame(0, 0)},
+         true},
+        {"GarbageAndWrongCheckBytes",
+         Via::Udp,
+         {Bytes(300, 0xA5), {0xA5, 0xA5, 0xA5, 0x5A}, badCheck, Bytes(50, 0x00)},
+         false, false, true},
+        {"CardSearchesAndReadsOfAPort", Via::Udp, {search6, search10, readAll6}, false, true},
+        {"CardFramesTooLongToSend", Via::Tcp, {oversized}, false, true, false, nullptr, "not sent"},
+        {"CardBroadcastsAndRefusedModes", Via::Udp, {broadcast, mode2}, false, true},
+        // A frame at a time, as the PC sends them: the simulated cards keep
+        // every answer a flood asked for and hand them over for minutes.
+        {"CardFramesOverRs485", Via::Rs485, {search6, search6, search10, mode2}, false, true, false, nullptr, nullptr,
+         FloodRow::kFloodLines, 1},
+        {"CardFramesOver4G", Via::Line4G, {search6, search6, search10, mode2}, false, true, false, nullptr, nullptr,
+         FloodRow::kFloodLines, 1},
+        {"ReadsAndWritesOverRs485",
+         Via::Rs485,
+         {addrLenFrame(PcCmd::RamRead, BRIGHTNESS, 2), ramWriteFrame(CONTRAST, {61, 0}), makeFrame(0xC4, {1})},
+         true},
+        {"ReadsAndWritesOver4G",
+         Via::Line4G,
+         {addrLenFrame(PcCmd::RamRead, BRIGHTNESS, 2), ramWriteFrame(CONTRAST, {61, 0}), makeFrame(0xC4, {1})},
+         true},
+        {"AccessPointPortGarbage", Via::AccessPoint, {Bytes(7, 0x41), Bytes(200, 0)}, false, false, true},
+        {"TcpConnectionsRefused", Via::TcpConnects, {}, false},
+    };
+}
+
+}  // namespace
+
+namespace {
+
+class CommandFlood : public EndToEnd, public ::testing::WithParamInterface<FloodRow> {
+protected:
+    static constexpr int kFloodMs = 10000;
+
+    void SetUp() override {
+        if (GetParam().cards) {
+            QFile f(m_root.filePath("board.json"));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(R"({"ports": {"5": 6, "12": 4}})");
+        }
+        EndToEnd::SetUp();
+    }
+    void beforeStart() override {
+        if (GetParam().prepare) GetParam().prepare(m_root);
+    }
+
+    // A connected descriptor of the row's link; -1 when it cannot be had.
+    int open(Via via) {
+        if (via == Via::Rs485 || via == Via::Line4G) {
+            const QString path = m_root.filePath(via == Via::Rs485 ? "dev/ttyS2.pc" : "dev/ttyS1.pc");
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            termios t{};
+            if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
+                ::cfmakeraw(&t);
+                ::tcsetattr(fd, TCSANOW, &t);
+            }
+            return fd;
+        }
+        const bool tcp = via == Via::Tcp;
+        const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+        const sockaddr_in to = loopback(tcp ? m_tcpPort : via == Via::AccessPoint ? udpnetManage::kWifiPort
+                                                                                   : udpnetManage::kCommandPort);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    QByteArray file(const QString& name) {
+        QFile f(m_root.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QByteArray log() { return file("data/vimraqd/log/mwrEnglneLog"); }
+    QByteArray console() { return file("program.out"); }
+    // Waits until neither the log nor the console grew for `quietMs` (at
+    // most 45 s).
+    void settle(int quietMs) {
+        qint64 last = -1;
+        int quiet = 0;
+        for (int i = 0; i < 180 && quiet < quietMs / 250; ++i) {
+            const qint64 now = log().size() + console().size();
+            quiet = now == last ? quiet + 1 : 0;
+            last = now;
+            QThread::msleep(250);
+        }
+    }
+
+    // Sends the row's frames in turn for kFloodMs; returns how many went
+    // out, and the answers that came in `answers`.
+    long flood(const FloodRow& row, long* answers) {
+        const int fd = open(row.via);
+        if (fd < 0) return -1;
+        const bool tty = row.via == Via::Rs485 || row.via == Via::Line4G;
+        std::mutex m;
+        std::condition_variable cv;
+        long answered = 0;
+        bool lastAnswered = false;
+        std::atomic<bool> stop{false};
+        std::thread reader([&] {
+            FrameDecoder decoder(kUdpRecordSize);
+            u8 buf[65536];
+            while (!stop.load()) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 100) <= 0) continue;
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n <= 0) {
+                    if (n == 0) break;
+                    continue;
+                }
+                std::lock_guard<std::mutex> lock(m);
+                decoder.feed(buf, size_t(n), [&](const u8* f, u32 len) {
+                    ++answered;
+                    if (len > 9 && f[9] == PcCmd::DeviceInfo) lastAnswered = true;
+                });
+                cv.notify_all();
+            }
+        });
+        std::vector<Bytes> wire;
+        for (const Bytes& f : row.frames) wire.push_back(row.raw ? f : encode(f));
+        long sent = 0, forgiven = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFloodMs);
+        for (size_t i = 0; std::chrono::steady_clock::now() < end; i = (i + 1) % wire.size()) {
+            {
+                // Answered rows wait for their answers, a frame at a time a
+                // while for one; the others are paced so a datagram link is
+                // not merely flooded into its drops. An answer that does not
+                // come is taken for lost (UDP) or none.
+                std::unique_lock<std::mutex> lock(m);
+                const auto bound = std::chrono::milliseconds(row.answered ? 50 : row.window == 1 ? 20 : 2);
+                if (!cv.wait_for(lock, bound, [&] { return sent - answered - forgiven < row.window; }))
+                    forgiven = sent - answered;
+            }
+            const Bytes& w = wire[i];
+            const ssize_t n = tty ? ::write(fd, w.data(), w.size()) : ::send(fd, w.data(), w.size(), MSG_NOSIGNAL);
+            if (n != ssize_t(w.size())) break;
+            ++sent;
+        }
+        // Over a link that loses nothing, the answer to a last frame (a
+        // command no row floods) tells that every frame before it was taken.
+        if (row.via == Via::Tcp || tty) {
+            const Bytes last = encode(makeFrame(PcCmd::DeviceInfo, {}));
+            std::unique_lock<std::mutex> lock(m);
+            if (::write(fd, last.data(), last.size()) == ssize_t(last.size()))
+                cv.wait_for(lock, std::chrono::seconds(30), [&] { return lastAnswered; });
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        stop.store(true);
+        reader.join();
+        ::close(fd);
+        *answers = answered;
+        return sent;
+    }
+
+    // A client at work on the TCP link while other hosts connect as fast as
+    // they can, several at once (a connection the kernel could not queue
+    // waits a second for its retry); returns the connections made.
+    long floodConnects() {
+        const int client = open(Via::Tcp);
+        if (client < 0) return -1;
+        std::atomic<long> made{0};
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> hosts;
+        for (int h = 0; h < 16; ++h)
+            hosts.emplace_back([&] {
+                while (!stop.load()) {
+                    const int fd = open(Via::Tcp);
+                    if (fd >= 0) {
+                        ++made;
+                        ::close(fd);
+                    }
+                }
+            });
+        const Bytes info = encode(makeFrame(PcCmd::DeviceInfo, {}));
+        for (int i = 0; i < kFloodMs / 1000; ++i) {
+            ::send(client, info.data(), info.size(), MSG_NOSIGNAL);
+            QThread::msleep(1000);
+            u8 buf[256];
+            while (::recv(client, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+            }
+        }
+        stop.store(true);
+        for (std::thread& t : hosts) t.join();
+        ::close(client);
+        return made.load();
+    }
+};
+
+// Lines with something on them (the console's debug lines come with empty
+// ones around them).
+int lineCount(const QByteArray& text) {
+    int n = 0;
+    for (const QByteArray& line : text.split('\n'))
+        if (!line.trimmed().isEmpty()) ++n;
+    return n;
+}
+
+// What the lines naming `tally` count: 1 for a line of its own, n for a
+// count line.
+long tallied(const QByteArray& log, const char* tally) {
+    const QRegularExpression count(QStringLiteral("(\\d+) more"));
+    long n = 0;
+    for (const QByteArray& line : log.split('\n')) {
+        if (!line.contains(tally)) continue;
+        const QRegularExpressionMatch m = count.match(QString::fromLatin1(line));
+        n += m.hasMatch() ? m.captured(1).toLong() : 1;
+    }
+    return n;
+}
+
+}  // namespace
+
+// Ten seconds of each command a PC can send, answered or refused, on each
+// link whose handling differs: the log grows by the first line of each kind
+// and a count a second, every count is written within a second of its end
+// with no frame to bring it, and the console grows no faster.
+TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
+    const FloodRow& row = GetParam();
+    ASSERT_TRUE(waitReady());
+    if (row.cards) {
+        // The FPGAs up and the cards counted: the search's own lines are over.
+        QString out;
+        ASSERT_TRUE(sixCardsCounted(&out)) << out.toStdString();
+    }
+    // The start-up's lines are over once both FPGAs run (its last step) and
+    // all is quiet.
+    waitFor([&] { return log().contains("FPGA 1 running") && log().contains("FPGA 2 running"); }, 45000);
+    settle(1500);
+    const QByteArray logBefore = log(), consoleBefore = console();
+    long answers = 0;
+    const long sent = row.via == Via::TcpConnects ? floodConnects() : flood(row, &answers);
+    ASSERT_GT(sent, 0) << "the link could not be opened";
+    // The program may still work through what came (the cards' replies to
+    // the last frames); every count falls due within a second of the last
+    // occurrence, and the tick writes it: once all is quiet for longer,
+    // nothing is held.
+    settle(int(2 * LineLimiter::kPeriodMs + 500));
+    const QByteArray logAfter = log(), consoleAfter = console();
+    EXPECT_EQ(endWith(SIGTERM), 0);
+    const QByteArray logStopped = log();
+    std::printf("[ flood ] %s: %ld sent, %ld answers, log +%d lines, console +%d lines\n", row.name, sent, answers,
+                lineCount(logStopped) - lineCount(logBefore), lineCount(consoleAfter) - lineCount(consoleBefore));
+
+    // A flood the table would not tell from a limited one is no flood: a
+    // line of its own per frame would come to at least twice the bound.
+    EXPECT_GE(sent, 2 * FloodRow::kFloodLines);
+    if (row.answered && row.via != Via::Udp) {
+        EXPECT_EQ(answers, sent + 1);
+    }
+    ASSERT_TRUE(logStopped.startsWith(logBefore)) << "the log was removed or rewritten";
+    const QByteArray added = logStopped.mid(logBefore.size());
+    EXPECT_LE(lineCount(added), FloodRow::kFloodLines) << added.toStdString();
+    const QByteArray stop = logStopped.mid(logAfter.size());
+    EXPECT_FALSE(stop.contains("more")) << "a count held until the stop:\n" << stop.toStdString();
+    ASSERT_TRUE(consoleAfter.startsWith(consoleBefore));
+    const QByteArray printed = consoleAfter.mid(consoleBefore.size());
+    EXPECT_LE(lineCount(printed), row.consoleLines) << printed.left(4000).toStdString();
+    if (row.tally) {
+        EXPECT_EQ(tallied(added, row.tally), sent) << added.toStdString();
+    }
+}
+
+// Every command the dispatcher serves has a row in the table: a command
+// added later without one fails here. Asked with no data, a command it does
+// not serve is "unsupported", every other refuses the request or answers.
+using CommandFloodTable = SimEnv;
+TEST_F(CommandFloodTable, HasARowForEveryCommandTheDispatcherServes) {
+    std::set<int> rows;
+    for (const FloodRow& row : floodRows())
+        for (const Bytes& f : row.frames)
+            if (!row.raw && f.size() > 9 && !Frame::isPassThrough(f.data())) rows.insert(f[9]);
+    message_deal deal;
+    int served = 0;
+    for (int cmd = 0; cmd < 256; ++cmd) {
+        const Bytes req = makeFrame(u8(cmd), {});
+        Bytes reply(2048);
+        reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
+        if (replyStatus(reply) == ReplyStatus::Unsupported) continue;
+        ++served;
+        EXPECT_TRUE(rows.count(cmd)) << "no row floods command " << cmd;
+    }
+    EXPECT_EQ(served, 15);
+    EXPECT_TRUE(rows.count(0xC4)) << "no row floods a command that is not served";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandFlood, ::testing::ValuesIn(floodRows()),
+                         [](const ::testing::TestParamInfo<FloodRow>& info) { return std::string(info.param.name); });

@@ -4,6 +4,7 @@
 // parameter change.
 #include "test_c331_pipe_env.h"
 
+#include "core/line_limiter.h"
 #include "video_engine/c331_chip_print.h"
 
 #include <cstdio>
@@ -50,7 +51,9 @@ protected:
         C331PassEnv::TearDown();
     }
     // A request as the protocol writes it: the byte, then the thread's wake.
+    // Each a second after the one before: a burst is served only once.
     void request(int reg, u8 value) {
+        dynamic_cast<ManualClock&>(board().clock()).advanceMs(LineLimiter::kPeriodMs);
         model->reg_block.REG[reg] = value;
         m->request_debug();
     }

@@ -2,6 +2,7 @@
 // the chip operations: order, hand-over flags, nothing applied twice and
 // nothing lost, and the LED hand-over wait without the manager mutex.
 #include "support/quiet_c331_ops.h"
+#include "core/line_limiter.h"
 #include "core/zrvrampara.h"
 #include "test_c331_sim.h"
 #include "fpga/fpga_handover.h"
@@ -307,6 +308,7 @@ TEST_F(C331ManageTest, PanelWaitForLedHandOverIsBounded) {
 }
 
 TEST_F(C331ManageTest, DebugRequestsServeTheFirstBitAndClear) {
+    ManualClock& clock = useManualClock();
     model->reg_block.REG[34] = 0x41;
     model->reg_block.REG[35] = 3;
     edit(c331img::CONTRAST, 61);
@@ -314,6 +316,8 @@ TEST_F(C331ManageTest, DebugRequestsServeTheFirstBitAndClear) {
     EXPECT_EQ(ops.take(), (Calls{"Contrast(61)", "input_slidebar", "param(2)"}));
     EXPECT_EQ((Vals{model->reg_block.REG[34], model->reg_block.REG[35], mgr->thread_state.load()}), (Vals{0, 0, 6}));
 
+    // A second later: a burst of requests is served once.
+    clock.advanceMs(LineLimiter::kPeriodMs);
     model->reg_block.REG[34] = 0x40;
     mgr->apply_flag = 1;
     mgr->apply_pass();

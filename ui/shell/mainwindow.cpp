@@ -1,5 +1,6 @@
 #include "ui/shell/mainwindow.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
@@ -324,6 +325,8 @@ void MainWindow::getagelog() {
 }
 
 void MainWindow::slot_update_timer_ticks() {
+    // Counts of lines held back fall due with no new occurrence to bring them.
+    LineLimiter::writeDueCounts();
     lcd_touch::pInstance()->auto_timeout_back();
     if (g_tip) g_tip->tick();
     if (g_qround_bar) g_qround_bar->watch();
