@@ -296,9 +296,9 @@ public:
     void multi_port_send(u8* frame, u32 length);
     // Takes the replies already waiting in both FPGAs' receive pages (at
     // most kWaitingRepliesMax of each): called under the port mutex before a
-    // link's PC frame is handed over, so they go where they belong (the
-    // controller, or the link whose frame one answers) and none is taken
-    // for the answer of the frame not yet sent.
+    // link's PC frame, a job's frame or the sensor's read is sent, so they
+    // go where they belong (the controller, or the link whose frame one
+    // answers) and none is taken for the answer of the frame not yet sent.
     void take_waiting_replies();
     static constexpr int kWaitingRepliesMax = 32;
     // The reply for the PC that came on port (16 x FPGA + port) answers the

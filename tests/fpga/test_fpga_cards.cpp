@@ -465,6 +465,64 @@ TEST_F(FpgaCards, APcFrameIsAnsweredByItsOwnReplyWhateverWaitsBeforeIt) {
     }
 }
 
+// The controller's own frames too: a reply of an earlier frame still
+// waiting when it sends (a card's second acknowledgement of the save to the
+// port before, the light sensor's block of a read that gave up) is not the
+// answer it waits for.
+TEST_F(FpgaCards, TheControllersFramesAreAnsweredByTheirOwnRepliesOnly) {
+    Bytes block = hex("00 F0 00 50 10 BB 03 00 00 61 00");
+    block.resize(11 + 128, 0);
+    block[11 + 49] = 0xFF;  // a valid reading
+    block[11 + 52] = 9;     // asking for level 9
+    block.push_back(0);
+    card_frame::seal(block.data(), u32(block.size()));
+    struct Wait {
+        const char* what;
+        std::vector<std::pair<int, Bytes>> stale;  // on FPGA 0, by port
+        std::function<bool()> ownAnswerTaken;
+    };
+    const Wait waits[] = {
+        {"the save job's frame to FPGA 1 port 0, its cards silent",
+         {{5, sealed("00 F0 05 10 10 67 01 06 00 81 00")}, {5, sealed("00 F0 04 10 10 67 01 06 00 81 00")}},
+         [&] {
+             counted(6, 4, 6);
+             fpga[1]->setSilentPort(0, true);
+             g_send_para.job_step.store(u16(3 | 2 << 8));
+             g_send_para.port = 12;
+             g_send_para.cards_on_port = 4;
+             m->save_para_deal();
+             for (int i = 0; i < 5; ++i) {
+                 clock->advanceMs(10);
+                 {
+                     QMutexLocker lock(&m->port_mutex);
+                     m->reg_IRQ_Dealwith(0, 0);
+                     m->reg_IRQ_Dealwith(1, 0);
+                 }
+                 m->save_para_deal();
+             }
+             const bool waiting = g_send_para.job() == 3 && g_send_para.step() == 3;
+             g_send_para.finish();
+             fpga[1]->setSilentPort(0, false);
+             return waiting;
+         }},
+        {"the light sensor's read of FPGA 0 port 5, asking for level 4",
+         {{5, block}},
+         [&] {
+             board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+             m->g_change[27] = 2;
+             m->g_change[28] = 0x5000;
+             m->read_sensor();
+             return m->g_change[31] == 1 && m->sensor_block[52] == 4;
+         }},
+    };
+    for (const Wait& w : waits) {
+        for (const auto& [port, frame] : w.stale) fpga[0]->injectReply(port, frame);
+        EXPECT_TRUE(w.ownAnswerTaken()) << w.what;
+        QMutexLocker lock(&m->port_mutex);
+        for (int i = 0; i < 8; ++i) m->reg_IRQ_Dealwith(u8(i % 2), 0);
+    }
+}
+
 namespace {
 
 // The replies the cards send the controller itself (destination 0xF000 to
