@@ -610,6 +610,12 @@ void fpga_manage::Search_Card_Cmd() {
         return;
     }
     ++g_change[8];
+    {
+        // A search reply still waiting behind another frame of its pair (a
+        // pass held up, a PC's frames answered meanwhile) is an answer too.
+        QMutexLocker lock(&port_mutex);
+        take_waiting_replies();
+    }
     CHECK_search_cmd_status();
     const bool odd = g_change[8] & 1;
     if (odd)

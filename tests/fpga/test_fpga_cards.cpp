@@ -719,6 +719,21 @@ TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {
     EXPECT_TRUE(runUntil([this] { return m->get_port_card_num(5) == 6; }, 400));
 }
 
+// An odd search cycle whose reply from FPGA 0 port 5 waits behind a PC's
+// reply on the same pair when the next cycle judges it (the thread held up
+// for a cycle): the port answered, and keeps its 6 cards.
+TEST_F(FpgaCards, ASearchReplyWaitingBehindAnotherFrameStillCounts) {
+    counted(6, 4, 6);
+    m->g_change[8] = 0;  // the next cycle is odd
+    m->g_change[2] = G_timeTicks - 80;
+    fpga[0]->injectReply(5, sealed("10 F0 05 10 10 67 01 06 00 81 00"));
+    m->Search_Card_Cmd();
+    ASSERT_EQ((Vals{m->g_change[8], sent(0).size(), sent(1).size()}), (Vals{1, 1, 2}));
+    clock->advanceMs(810);
+    m->Search_Card_Cmd();
+    EXPECT_EQ((Vals{m->g_change[8], area(0, 564), area(1, 100), area(1, 102)}), (Vals{2, 6, 4, 6}));
+}
+
 TEST_F(FpgaCards, AnFpgaThatRestartedByItselfStartsAgainWithOutputsOn) {
     fpga[1]->setReg(31, 24);
     fpga[1]->setRestarted(true);
