@@ -109,8 +109,8 @@ private:
 // when none came).
 thread_local int t_lastExchangeMs = 0;
 
-// The first card replies that were not the answer asked for, with the
-// frames they came for, printed with the figures.
+// The first card replies and card counts that were not the answer asked
+// for, with the requests they came for, printed with the figures.
 std::mutex g_wrongMutex;
 std::string g_wrong;
 std::string hexOf(const Bytes& b) {
@@ -122,10 +122,10 @@ std::string hexOf(const Bytes& b) {
     }
     return s;
 }
-void noteWrong(const Bytes& frame, const Bytes& reply) {
+void noteWrong(const Bytes& frame, const Bytes& reply, const std::string& what = "card reply") {
     std::lock_guard<std::mutex> lock(g_wrongMutex);
     if (std::count(g_wrong.begin(), g_wrong.end(), '\n') >= 20) return;
-    g_wrong += "  for " + hexOf(frame) + "\n    came " + hexOf(reply) + "\n";
+    g_wrong += "  " + what + " for " + hexOf(frame) + "\n    came " + hexOf(reply) + "\n";
 }
 
 // One way to the program: a connected UDP or TCP socket, or a serial line.
@@ -634,6 +634,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
                             if (r == Reply::Ok && c.fpga == fpga && c.at >= first && c.at < first + 16 &&
                                 (back.size() < 16 || back[c.at - first] != c.cards || back[c.at - first + 1] != 0))
                                 r = Reply::Wrong;
+                        if (r == Reply::Wrong) noteWrong(read, back, "FPGA " + std::to_string(fpga + 1) + " counts");
                         n.at("udp card counts (verified)").add(r);
                     }
                 }
@@ -834,7 +835,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     figures += line;
     {
         std::lock_guard<std::mutex> lock(g_wrongMutex);
-        if (!g_wrong.empty()) figures += "card replies with other data:\n" + g_wrong;
+        if (!g_wrong.empty()) figures += "answers with other data:\n" + g_wrong;
     }
     std::fputs(figures.c_str(), stdout);
     // Printed by scripts/test after ctest, which shows a passing test's
