@@ -448,6 +448,8 @@ void fpga_manage::read_sensor() {
     g_change[30] = CMD_RAM_READ;
     {
         QMutexLocker lock(&port_mutex);
+        // A reply still waiting answers an earlier frame, not this read.
+        take_waiting_replies();
         ctrl_reply_flag = 0;
         m_send_budget = kSendWaitTicks;
         Send_to_port(frame, sizeof frame, port, fpga);

@@ -76,8 +76,11 @@ void fpga_manage::heartbeat_reset() {
 
 void fpga_manage::send_job_frame(const u8* frame, u32 length, u8 port) {
     if (port > 23) return;
-    g_send_para.reply.store(0);
     QMutexLocker lock(&port_mutex);
+    // Every card of a port acknowledges a frame to all of them: the
+    // acknowledgements still waiting answer the frame before, not this one.
+    take_waiting_replies();
+    g_send_para.reply.store(0);
     m_send_budget = kSendWaitTicks;
     Send_to_port(frame, length, localPort(port), fpgaOfPort(port));
     m_send_budget = kSendWaitTicks;

@@ -226,6 +226,8 @@ void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga) {
 }
 
 int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
+    // Until it is sent, no reply answers this frame: nor an earlier one's.
+    pass_asked = PassAsked{};
     if (!in || length < kMinLength || length > kMaxLength) {
         // A PC may send such frames as fast as its link carries them.
         static LineLimiter unsent(LineLimiter::logCount(WARNING, "fpga", "PC frames for the cards not sent"));
@@ -239,14 +241,22 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     u8 frame[kMaxLength];
     std::memcpy(frame, in, length);
     bc_collect = 0;
+    const u16 card = rd16(frame, DST) & 0x0FFF;
+    pass_asked.cls = frame[CLASS];
+    pass_asked.cmd = frame[CMD];
+    pass_asked.card = card >= kPortCards || frame[CMD] == CMD_SEARCH ? kAnyCard : card;
     for (u8 k = 0; k < 2; ++k) {
         write_to_register(147, 0x0F, 0, k);
         write_to_register(131, 0x0F, 0, k);
     }
     const u8 mode = frame[MODE], p7 = frame[PORT];
+    auto sent = [&](u8 port, u8 fpga) {
+        if (port < 16) pass_asked.ports |= 1u << (16 * fpga + port);
+    };
     auto single = [&](u8 port, u8 fpga) {
         setDestinationPort(frame, length, port);
         Send_to_port(frame, length, port, fpga);
+        sent(port, fpga);
     };
     if (mode == 1 || mode == 3 || mode == 0xFF) {
         if (p7 == PORT_ALL) {
@@ -254,7 +264,6 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
             replied_mask = 0;
             bc_sent = 0;
             bc_search = rd16(frame, DST) == kPortCards;
-            bc_class = frame[CLASS];
             multi_port_send(frame, length);
         } else if (p7 == 0) {
             single(u8(portBits(rd16(frame, DST))), 0);
@@ -265,8 +274,10 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
         }
     } else if (mode == 0) {
         if (p7 == 0) {
-            Send_to_port(frame, length, 0, 0);
-            Send_to_port(frame, length, 0, 1);
+            for (u8 k = 0; k < 2; ++k) {
+                Send_to_port(frame, length, 0, k);
+                sent(0, k);
+            }
         } else if (p7 <= 12) {
             single(u8(p7 - 1), 0);
         } else if (p7 <= 44) {
@@ -291,7 +302,6 @@ u32 fpga_manage::link_mask() {
 
 void fpga_manage::multi_port_send(u8* frame, u32 length) {
     const u32 links = link_mask();
-    bc_ports = 0;
     for (u8 pair = 0; pair < 6; ++pair) {
         for (u8 k = 0; k < 2; ++k) {
             for (u8 port = u8(2 * pair); port < 2 * pair + 2; ++port) {
@@ -299,7 +309,7 @@ void fpga_manage::multi_port_send(u8* frame, u32 length) {
                 if (!(links & bit) || get_port_card_num(u8(12 * k + port)) == 0) continue;
                 setDestinationPort(frame, length, port);
                 Send_to_port(frame, length, port, k);
-                bc_ports |= bit;
+                pass_asked.ports |= bit;
             }
         }
     }
@@ -477,26 +487,30 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             ctrl_reply_len = std::min<u32>(130, n - 1 - CMD);
             std::memcpy(ctrl_reply, frame + CMD, ctrl_reply_len);
         }
-        if (frame[CLASS] == CLASS_CONFIG) {
-            g_send_para.reply.store(1);
-            return;
-        }
-        // A reply the controller asked for is no answer to a PC's frame,
-        // and no other frame for it answers a PC's broadcast.
-        if (frame[CLASS] == CLASS_BRIGHT || asked || bc_collect) return;
-    } else if (dst == kPc && cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
+        if (frame[CLASS] == CLASS_CONFIG) g_send_para.reply.store(1);
+        // A reply for the controller answers none of a PC's frames, whose
+        // replies come for the PC.
+        return;
+    }
+    if (dst == kPc && cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
         u32 port = portInGroup;
         if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
         update_eth_rcv_num(frame, u8(std::min<u32>(port, 255)), fpga);
     }
 
-    if (!forController && (bc_collect || frame[PORT] == PORT_ALL)) {
+    // Every card behind a port answers a PC frame to all of them, and a
+    // reply to an earlier frame (the same link's or another's, given up
+    // meanwhile) may still come: only the first reply that answers the
+    // frame waiting is forwarded.
+    static LineLimiter unasked(
+        LineLimiter::logCount(INFO, "fpga", "card replies that answer no waiting PC frame dropped"));
+    const u32 port = 16u * fpga + portInGroup;
+    if (bc_collect || frame[PORT] == PORT_ALL) {
         // A reply to a broadcast whose answer has gone (or that a newer PC
         // frame replaced) answers nothing any more: it neither completes
         // the broadcast again nor stands for the next frame's answer.
-        if (!bc_collect || frame[CLASS] != bc_class) return;
-        const u32 bit = 1u << (16 * fpga + portInGroup);
-        if (!(bc_ports & bit)) return;
+        if (!bc_collect || !answers_pass(frame, port)) return;
+        const u32 bit = 1u << port;
         replied_mask |= bit;
         if (cmd == CMD_ANSWERED) answered39_mask |= bit;
         // Complete once every port the broadcast went to has answered. The
@@ -506,7 +520,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
         // differ from the ports asked, and the collected replies would
         // never reach the PC. A port whose link has dropped since will not
         // answer: it is no longer waited for.
-        const u32 expected = bc_ports & link_mask();
+        const u32 expected = pass_asked.ports & link_mask();
         if ((replied_mask & expected) != expected) return;
         wr16(frame, SRC, bc_search ? kPortCards : kAllCards);
         bc_search = 0;
@@ -519,20 +533,41 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             bc_sent = 0;
         }
     } else {
+        if (!answers_pass(frame, port)) {
+            unasked.occur([] { writeLogMsg(INFO, "fpga: a card reply that answers no waiting PC frame; dropped"); });
+            return;
+        }
         if (frame[PORT] == 0) frame[PORT] = u8((fpga == 0 ? 1 : 13) + portInGroup);
-        if (frame[PORT] != PORT_ALL) frame[3] &= 0xCF;
+        frame[3] &= 0xCF;
         seal(frame, n);
     }
     const u8 id = g_passby_trans_port.exchange(255);
     PcLink* link = id == 255 ? nullptr : PcLink::byId(id);
     if (!link || !link->passPending()) {
-        // Every card behind a port answers a PC frame to all of them; only
-        // the first answer finds the frame waiting.
-        static LineLimiter late(LineLimiter::logCount(INFO, "fpga", "card replies with no PC frame waiting dropped"));
-        late.occur([] { writeLogMsg(INFO, "fpga: a card reply came with no PC frame waiting; dropped"); });
+        unasked.occur([] { writeLogMsg(INFO, "fpga: a card reply that answers no waiting PC frame; dropped"); });
         return;
     }
     link->queuePassReply(frame, n);
+}
+
+bool fpga_manage::answers_pass(const u8* reply, u32 port) const {
+    if (rd16(reply, DST) != kPc || port > 31 || !(pass_asked.ports & (1u << port))) return false;
+    if (bc_collect && reply[CLASS] != pass_asked.cls) return false;
+    if (reply[CMD] != pass_asked.cmd && !(bc_collect && reply[CMD] == CMD_ANSWERED)) return false;
+    return pass_asked.card == kAnyCard || (rd16(reply, SRC) & 0x0FFF) == pass_asked.card;
+}
+
+void fpga_manage::take_waiting_replies() {
+    for (u8 k = 0; k < 2; ++k) {
+        const u8 mark = reg_image(k, RUN_MARK);
+        if (mark != 2 && mark != RUNNING) continue;
+        for (int i = 0; i < kWaitingRepliesMax; ++i) {
+            read_from_register(129, k);
+            read_from_register(145, k);
+            if (!((reg_image(k, 129) | reg_image(k, 145)) & 0x55)) break;
+            Rcv_data_from_eth(k);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- search
@@ -575,6 +610,12 @@ void fpga_manage::Search_Card_Cmd() {
         return;
     }
     ++g_change[8];
+    {
+        // A search reply still waiting behind another frame of its pair (a
+        // pass held up, a PC's frames answered meanwhile) is an answer too.
+        QMutexLocker lock(&port_mutex);
+        take_waiting_replies();
+    }
     CHECK_search_cmd_status();
     const bool odd = g_change[8] & 1;
     if (odd)

@@ -101,6 +101,7 @@ int fpga_manage::initialize(bool startThread) {
     // PC frames for the cards reach the ports through this manager.
     PassThrough::install({[this](const u8* frame, u32 length, const std::function<void()>& enter) {
                               QMutexLocker lock(&port_mutex);
+                              take_waiting_replies();
                               enter();
                               Dealwith1_PC_to_eth(length, frame);
                           },

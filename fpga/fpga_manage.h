@@ -294,6 +294,18 @@ public:
     u8 wait_fpga_send_ready(u8 port, u8 fpga);
     int Dealwith1_PC_to_eth(u32 length, const u8* frame);
     void multi_port_send(u8* frame, u32 length);
+    // Takes the replies already waiting in both FPGAs' receive pages (at
+    // most kWaitingRepliesMax of each): called under the port mutex before a
+    // link's PC frame, a job's frame or the sensor's read is sent, so they
+    // go where they belong (the controller, or the link whose frame one
+    // answers) and none is taken for the answer of the frame not yet sent.
+    void take_waiting_replies();
+    static constexpr int kWaitingRepliesMax = 32;
+    // The reply for the PC that came on port (16 x FPGA + port) answers the
+    // latest PC frame: it is for the PC, from a port the frame went to, with
+    // its command (a broadcast's also 0x39, and its class) and from the card
+    // it addressed.
+    bool answers_pass(const u8* reply, u32 port) const;
     // The ports with a link, read from both FPGAs now (bit 16 x FPGA +
     // port); an FPGA that does not run has none.
     u32 link_mask();
@@ -327,10 +339,21 @@ public:
     u8 bc_collect = 0;        // replies to a broadcast PC frame are collected (until its answer)
     u32 bc_tick = 0;
     u32 replied_mask = 0;     // bit 16 x FPGA + port
-    u32 bc_ports = 0;         // the ports the broadcast went to, bit 16 x FPGA + port
     u8 bc_sent = 0;
-    u8 bc_class = 0;
     u8 bc_search = 0;         // the broadcast was a search (0x0FFE)
+    // What the latest PC frame for the cards asked (under the port mutex):
+    // the ports it went to (bit 16 x FPGA + port; none when it was not
+    // sent), its class and command, and the card it addressed, kAnyCard for
+    // all cards, all cards of a port, or a search (the chain's last card
+    // answers it).
+    static constexpr u16 kAnyCard = 0xFFFF;
+    struct PassAsked {
+        u32 ports = 0;
+        u8 cls = 0;
+        u8 cmd = 0;
+        u16 card = kAnyCard;
+    };
+    PassAsked pass_asked;
     u32 answered39_mask = 0;
     u8 ctrl_reply_flag = 0;     // under the port mutex
     u8 ctrl_reply[130] = {};

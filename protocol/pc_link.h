@@ -27,14 +27,17 @@ constexpr u32 kTcpRecordSize = 131072;   // Tcp_Rec_Send_Data
 constexpr u32 kUdpRecordSize = 131072;   // Udp_Rec_Send_Data
 
 // The receiving-card side of the pass-through, installed by the FPGA
-// manager. send takes the port mutex, runs `enter` under it (the link
-// marks its frame pending and names itself as the one a reply goes to) and
-// hands one decoded PC frame for the cards over: no poll sees the link
-// pending before its frame is on its way, so a late reply to an earlier
-// frame is never taken for this one's. poll runs one poll for the cards'
-// replies, which arrive through PcLink::queuePassReply of the link that sent
-// the frame. Both are called from that link's receive thread. Without a hook
-// such frames are dropped with a log line.
+// manager. send takes the port mutex, takes the replies already waiting
+// (they answer earlier frames, and reach the link still waiting for one of
+// them or none), runs `enter` under it (the link marks its frame pending and
+// names itself as the one a reply goes to) and hands one decoded PC frame
+// for the cards over; only a reply that answers this frame (its command,
+// from a port it went to and the card it addressed) is then forwarded, so a
+// late reply to an earlier frame is never taken for this one's. poll runs
+// one poll for the cards' replies, which arrive through
+// PcLink::queuePassReply of the link that sent the frame. Both are called
+// from that link's receive thread. Without a hook such frames are dropped
+// with a log line.
 namespace PassThrough {
 struct Hook {
     std::function<void(const u8* frame, u32 length, const std::function<void()>& enter)> send;

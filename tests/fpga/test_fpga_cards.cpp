@@ -28,7 +28,7 @@ Bytes sealed(const std::string& text) {
 
 // A PC link whose replies the test reads.
 struct TestLink : PcLink {
-    TestLink() : PcLink(PcLinkId::Udp, kUdpRecordSize) {}
+    explicit TestLink(u8 id = PcLinkId::Udp) : PcLink(id, kUdpRecordSize) {}
     ~TestLink() override { stop(); }
     void stop() override {}
     using PcLink::handleFrame;
@@ -263,16 +263,19 @@ TEST_F(FpgaCards, APcSearchRightAfterTheFpgaThreadsOwnIsAnsweredAndNeitherGoesAs
 
 TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
     TestLink link;
-    // A frame to a port without cards leaves the link waiting.
-    Bytes quiet = hex("00 00 10 F0 10 67 01 0C 00 81 FF 00 00");
-    card_frame::seal(quiet.data(), u32(quiet.size()));
-    auto pending = [&] {
+    // A search of port 5 of FPGA 0 (byte 7 = 6) or 1 (byte 7 = 18) whose
+    // cards have not answered yet: the link waits.
+    auto pending = [&](int k) {
+        const Bytes search = sealed(k ? "FE 0F 10 F0 10 AA FF 12 00 10 00 00 00 00"
+                                      : "FE 0F 10 F0 10 AA FF 06 00 10 00 00 00 00");
+        fpga[k]->setSilentPort(5, true);
         link.replies.clear();
-        link.handleFrame(quiet.data(), u32(quiet.size()));
+        link.handleFrame(search.data(), u32(search.size()));
+        fpga[k]->setSilentPort(5, false);
     };
-    // A PC search reply from FPGA 0 port 5: count stored in mirror and
-    // page 1, forwarded with its port number and the port bits cleared.
-    pending();
+    // Its reply from FPGA 0 port 5, with byte 7 = 0: count stored in mirror
+    // and page 1, forwarded with its port number and the port bits cleared.
+    pending(0);
     fpga[0]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 06 00 00 A6"));
     link.servePassThrough();
     EXPECT_EQ((Vals{area(0, 564), ramWord(0, 564), fpga_manage::MCU_RAM_PARA_func[0][566]}), (Vals{6, 6, 0}));
@@ -282,7 +285,7 @@ TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
 
     // The same from FPGA 1 port 5: byte 7 = 13 + 5.
     board().scenario().setCardsOnPort(17, 3);
-    pending();
+    pending(1);
     fpga[1]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 03 00 00 A3"));
     link.servePassThrough();
     ASSERT_EQ(link.replies.size(), 1u);
@@ -290,7 +293,7 @@ TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
     EXPECT_EQ(area(1, 564), 3);
 
     // Bad check byte: acknowledged, no count, not forwarded.
-    pending();
+    pending(0);
     fpga[0]->injectReply(5, hex("10 F0 05 10 10 AA FF 00 00 10 00 09 00 00 00"));
     link.servePassThrough();
     EXPECT_EQ((Vals{area(0, 564), link.replies.size()}), (Vals{6, 0}));
@@ -299,7 +302,7 @@ TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
 
     // A RAM-read reply to the controller (the sensor's) is the controller's,
     // never the answer to a waiting PC frame.
-    pending();
+    pending(0);
     Bytes own = hex("00 F0 00 50 10 BB 03 00 00 61 00 07 09 00");
     card_frame::seal(own.data(), u32(own.size()));
     fpga[0]->injectReply(5, own);
@@ -349,12 +352,23 @@ TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     // Right after start-up the FPGA thread has sent its first searches, and
     // FPGA 1 port 1's count is not known yet when a search broadcast comes:
     // it goes to FPGA 0 port 5 and FPGA 1 port 0 only. The thread's search
-    // reply, polled during the collection, makes the count 6; the broadcast
-    // is still complete once both ports it went to have answered.
+    // reply, come while the broadcast goes out and polled during the
+    // collection, makes the count 6; the broadcast is still complete once
+    // both ports it went to have answered.
     m->MCU_RAM_PARA_func[1][102] = 0;
+    fpga[1]->setSilentPort(1, true);
     m->check_error_rcv_search_card_cmd(1, 1, 0, 0, 0);
+    fpga[1]->setSilentPort(1, false);
+    bool replied = false;
+    fpga[1]->setRegWriteHook([&](u8 reg, u8) {
+        if (reg == 132 && !replied) {
+            replied = true;
+            fpga[1]->injectReply(1, sealed("00 F0 05 10 10 AA FF 02 00 10 00 06 00 00"));
+        }
+    });
     const size_t before[2] = {sent(0).size(), sent(1).size()};
     const Bytes early = passThrough(link, req);
+    fpga[1]->setRegWriteHook({});
     EXPECT_EQ((Vals{sent(0).size() - before[0], sent(1).size() - before[1], sent(1).back().first}), (Vals{1, 1, 0}));
     EXPECT_EQ(m->get_port_card_num(13), 6);
     ASSERT_FALSE(early.empty()) << "the broadcast's replies were collected but never forwarded";
@@ -367,6 +381,146 @@ TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     m->write_to_register(80, 0xFF, 0, 1);
     link.handleFrame(bc.data(), u32(bc.size()));
     EXPECT_EQ((Vals{sent(0).size(), sent(1).size()}), (Vals{5, 8}));
+}
+
+namespace {
+
+// A reply that is not the answer to the PC frame waiting (a register write
+// from TCP to card 5 of FPGA 1 port 1), and when it reaches the receive
+// pages: already waiting when the frame is handed over, or while the frame
+// is sent (at its port select step, ahead of the frame's own answer). With
+// `owner` the 4G line's search of FPGA 0 port 5 still waits for its answer,
+// which this reply is.
+enum When { Waiting, WhileSent };
+struct Stray {
+    const char* what;
+    int fpga, port;      // where it arrives
+    const char* frame;   // without its check byte
+    When when;
+    bool owner;
+};
+const Stray kStrays[] = {
+    {"the 4G line's search answer, its line given up", 0, 5, "10 F0 05 10 10 AA FF 06 00 10 00 06 00 00", Waiting,
+     false},
+    {"the 4G line's search answer, its line still waiting", 0, 5, "10 F0 05 10 10 AA FF 06 00 10 00 06 00 00", Waiting,
+     true},
+    {"the 4G line's search answer, late", 0, 5, "10 F0 05 10 10 AA FF 06 00 10 00 06 00 00", WhileSent, false},
+    {"a search answer of the same port", 1, 1, "10 F0 05 10 10 AA FF 0E 00 10 00 06 00 00", WhileSent, false},
+    {"the same card's answer to a RAM write", 1, 1, "10 F0 05 10 10 67 01 0E 00 60 00", WhileSent, false},
+    {"another card's answer to a register write", 1, 1, "10 F0 03 10 10 67 01 0E 00 A0 00", WhileSent, false},
+    {"a register write answer from the other FPGA's port 1", 0, 1, "10 F0 05 10 10 67 01 0E 00 A0 00 77", WhileSent,
+     false},
+    {"an earlier register write to the card, refused", 1, 1, "10 F0 05 10 10 67 01 0E 00 A0 01", Waiting, false},
+    {"an answered broadcast's reply", 1, 1, "10 F0 05 10 10 67 01 FF 00 81 00", WhileSent, false},
+    {"a reply to the controller of a class it never asks for", 1, 1, "01 F0 05 10 10 CC 01 0E 00 A0 00", WhileSent,
+     false},
+    {"a reply for neither the PC nor the controller", 1, 1, "23 01 05 10 10 67 01 0E 00 A0 00", WhileSent, false},
+};
+
+}  // namespace
+
+// A PC frame for the cards is answered by its own reply only: whatever else
+// the cards sent is in the receive pages first, a reply of another frame
+// (the same link's or another's, a broadcast's, the controller's) neither
+// answers it nor keeps its own answer from it, and a reply already waiting
+// when a frame is handed over still reaches the link whose frame it answers.
+TEST_F(FpgaCards, APcFrameIsAnsweredByItsOwnReplyWhateverWaitsBeforeIt) {
+    const Bytes write = sealed("05 00 10 F0 10 67 01 0E 00 A0 00 10 01 05");
+    const Bytes search = sealed("FE 0F 10 F0 10 AA FF 06 00 10 00 00 00 00");
+    // Worked by hand: destination and source swapped, byte 7 kept (the
+    // card's port), the port bits of the card's address cleared, status 0.
+    const Bytes written = encode(sealed("10 F0 05 00 10 67 01 0E 00 A0 00"));
+    const Bytes found = encode(sealed("10 F0 05 00 10 AA FF 06 00 10 00 06 00 00"));
+    for (const Stray& s : kStrays) {
+        TestLink tcp(PcLinkId::Tcp), line4g(PcLinkId::Serial4G);
+        if (s.owner) {
+            fpga[0]->setSilentPort(5, true);
+            line4g.handleFrame(search.data(), u32(search.size()));
+            fpga[0]->setSilentPort(5, false);
+        }
+        const Bytes stray = sealed(s.frame);
+        if (s.when == Waiting) fpga[s.fpga]->injectReply(s.port, stray);
+        bool injected = false;
+        fpga[1]->setRegWriteHook([&](u8 reg, u8) {
+            if (s.when == WhileSent && reg == 132 && !injected) {
+                injected = true;
+                fpga[s.fpga]->injectReply(s.port, stray);
+            }
+        });
+        const Bytes answer = passThrough(tcp, write);
+        fpga[1]->setRegWriteHook({});
+        EXPECT_EQ((Vals{tcp.replies.size(), answer == written}), (Vals{1, 1})) << s.what;
+        if (s.owner) {
+            line4g.servePassThrough();
+            EXPECT_EQ((Vals{line4g.replies.size(), !line4g.replies.empty() && line4g.replies[0] == found}),
+                      (Vals{1, 1}))
+                << s.what;
+        }
+        g_passby_trans_port.store(255);
+        {
+            // Whatever the case left behind.
+            QMutexLocker lock(&m->port_mutex);
+            for (int i = 0; i < 8; ++i) m->reg_IRQ_Dealwith(u8(i % 2), 0);
+        }
+    }
+}
+
+// The controller's own frames too: a reply of an earlier frame still
+// waiting when it sends (a card's second acknowledgement of the save to the
+// port before, the light sensor's block of a read that gave up) is not the
+// answer it waits for.
+TEST_F(FpgaCards, TheControllersFramesAreAnsweredByTheirOwnRepliesOnly) {
+    Bytes block = hex("00 F0 00 50 10 BB 03 00 00 61 00");
+    block.resize(11 + 128, 0);
+    block[11 + 49] = 0xFF;  // a valid reading
+    block[11 + 52] = 9;     // asking for level 9
+    block.push_back(0);
+    card_frame::seal(block.data(), u32(block.size()));
+    struct Wait {
+        const char* what;
+        std::vector<std::pair<int, Bytes>> stale;  // on FPGA 0, by port
+        std::function<bool()> ownAnswerTaken;
+    };
+    const Wait waits[] = {
+        {"the save job's frame to FPGA 1 port 0, its cards silent",
+         {{5, sealed("00 F0 05 10 10 67 01 06 00 81 00")}, {5, sealed("00 F0 04 10 10 67 01 06 00 81 00")}},
+         [&] {
+             counted(6, 4, 6);
+             fpga[1]->setSilentPort(0, true);
+             g_send_para.job_step.store(u16(3 | 2 << 8));
+             g_send_para.port = 12;
+             g_send_para.cards_on_port = 4;
+             m->save_para_deal();
+             for (int i = 0; i < 5; ++i) {
+                 clock->advanceMs(10);
+                 {
+                     QMutexLocker lock(&m->port_mutex);
+                     m->reg_IRQ_Dealwith(0, 0);
+                     m->reg_IRQ_Dealwith(1, 0);
+                 }
+                 m->save_para_deal();
+             }
+             const bool waiting = g_send_para.job() == 3 && g_send_para.step() == 3;
+             g_send_para.finish();
+             fpga[1]->setSilentPort(0, false);
+             return waiting;
+         }},
+        {"the light sensor's read of FPGA 0 port 5, asking for level 4",
+         {{5, block}},
+         [&] {
+             board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+             m->g_change[27] = 2;
+             m->g_change[28] = 0x5000;
+             m->read_sensor();
+             return m->g_change[31] == 1 && m->sensor_block[52] == 4;
+         }},
+    };
+    for (const Wait& w : waits) {
+        for (const auto& [port, frame] : w.stale) fpga[0]->injectReply(port, frame);
+        EXPECT_TRUE(w.ownAnswerTaken()) << w.what;
+        QMutexLocker lock(&m->port_mutex);
+        for (int i = 0; i < 8; ++i) m->reg_IRQ_Dealwith(u8(i % 2), 0);
+    }
 }
 
 namespace {
@@ -465,7 +619,7 @@ TEST_F(FpgaCards, ABroadcastIsAnsweredOnceAndNotHeldBackByAPortWhoseLinkDropped)
     // each for an answer nobody waits for, and no answer to the next PC
     // frame (a save of FPGA 0 port 11, which has no cards).
     const Bytes again = sealed("10 F0 05 10 10 67 01 FF 00 81 00");
-    const std::string unrequested = "came with no PC frame waiting";
+    const std::string unrequested = "answers no waiting PC frame";
     const size_t before = logged(unrequested);
     for (int i = 0; i < 3; ++i) {
         fpga[0]->injectReply(5, again);
@@ -563,6 +717,21 @@ TEST_F(FpgaCards, PeriodicSearchKeepsTheCountsAndDropsASilentPort) {
     tick(2);
     EXPECT_EQ(pc_cmd_valid.load(), 0);
     EXPECT_TRUE(runUntil([this] { return m->get_port_card_num(5) == 6; }, 400));
+}
+
+// An odd search cycle whose reply from FPGA 0 port 5 waits behind a PC's
+// reply on the same pair when the next cycle judges it (the thread held up
+// for a cycle): the port answered, and keeps its 6 cards.
+TEST_F(FpgaCards, ASearchReplyWaitingBehindAnotherFrameStillCounts) {
+    counted(6, 4, 6);
+    m->g_change[8] = 0;  // the next cycle is odd
+    m->g_change[2] = G_timeTicks - 80;
+    fpga[0]->injectReply(5, sealed("10 F0 05 10 10 67 01 06 00 81 00"));
+    m->Search_Card_Cmd();
+    ASSERT_EQ((Vals{m->g_change[8], sent(0).size(), sent(1).size()}), (Vals{1, 1, 2}));
+    clock->advanceMs(810);
+    m->Search_Card_Cmd();
+    EXPECT_EQ((Vals{m->g_change[8], area(0, 564), area(1, 100), area(1, 102)}), (Vals{2, 6, 4, 6}));
 }
 
 TEST_F(FpgaCards, AnFpgaThatRestartedByItselfStartsAgainWithOutputsOn) {
