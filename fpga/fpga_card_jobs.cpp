@@ -5,6 +5,7 @@
 #include "fpga/card_walk.h"
 #include "fpga/fpga_manage.h"
 
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 
@@ -74,6 +75,21 @@ void fpga_manage::heartbeat_reset() {
     g_change[2] = G_timeTicks;
 }
 
+// The job goes on without the acknowledgement, as the cards may be gone;
+// the maintainer reads which port kept silent. A port with a faulty card
+// costs one line per job, and a job that meets many held back.
+void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks) {
+    static const char* const kJobs[] = {"", "quick set-up", "", "parameter save", "mapping switch"};
+    const u8 job = g_send_para.job();
+    static LineLimiter silent(
+        LineLimiter::logCount(WARNING, "fpga", "card frames of the panel's jobs not acknowledged"));
+    silent.occur([&] {
+        writeLogMsg(WARNING, std::string("fpga: ") + (job < 5 && *kJobs[job] ? kJobs[job] : "card job") +
+                                 ": no card of port LED" + std::to_string(port + 1) + " acknowledged in " +
+                                 std::to_string(waitedTicks / 100) + " s; going on");
+    });
+}
+
 void fpga_manage::send_job_frame(const u8* frame, u32 length, u8 port) {
     if (port > 23) return;
     QMutexLocker lock(&port_mutex);
@@ -138,13 +154,16 @@ void fpga_manage::SmartMapping_deal() {
         break;
     }
     case 3:
-    case 6:
-        if (p.reply.exchange(0) == 1 || Utils::getTimeSpace(p.step_tick) > kCardAckTicks) {
+    case 6: {
+        const bool acknowledged = p.reply.exchange(0) == 1;
+        if (acknowledged || Utils::getTimeSpace(p.step_tick) > kCardAckTicks) {
+            if (!acknowledged) note_no_acknowledgement(p.port, kCardAckTicks);
             p.setStep(p.step() == 3 ? 1 : 5);
             break;
         }
         heartbeat();
         break;
+    }
     case 4:
         p.setStep(9);
         job_progress(90);
@@ -207,7 +226,10 @@ void fpga_manage::port_walk_deal(bool save) {
     }
     case 3: {
         const u32 limit = save ? 100u * p.cards_on_port + kCardAckTicks : kCardAckTicks;
-        if (p.reply.exchange(0) == 1 || Utils::getTimeSpace(p.step_tick) > limit) {
+        const bool acknowledged = p.reply.exchange(0) == 1;
+        if (acknowledged || Utils::getTimeSpace(p.step_tick) > limit) {
+            // The frame went to the port before the one the walk is at.
+            if (!acknowledged) note_no_acknowledgement(u8(p.port - 1), limit);
             p.setStep(1);
             break;
         }

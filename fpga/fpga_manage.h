@@ -495,6 +495,7 @@ private:
     // Sends a built frame on port 0-23 (FPGA 1 for 12-23) with the reply
     // flag cleared.
     void send_job_frame(const u8* frame, u32 length, u8 port);
+    void note_no_acknowledgement(u8 port, u32 waitedTicks);
     void port_walk_deal(bool save);
     // To the error end (progress 100, the job word cleared a second later).
     // `failed` false: the job found nothing to work on, which the page is

@@ -362,17 +362,12 @@ TEST_F(ZrvRamParaTest, SlotFilesThePcCannotHaveWrittenReadBackEmptyAndLogALineAS
     }
     EXPECT_EQ(readBackSaved, 0);
     auto logSince = [&] { return readHostFile(hostPath(kLogFile)).substr(logged); };
-    auto count = [](const std::string& text, const std::string& what) {
-        size_t n = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-        return n;
-    };
-    EXPECT_EQ(count(logSince(), "user mode 3 file cannot be written"), 1u);
+    EXPECT_EQ(countIn(logSince(), "user mode 3 file cannot be written"), 1u);
     // The count falls due with no further failure: the panel's tick writes it.
     clock.advanceMs(1000);
     LineLimiter::writeDueCounts();
     EXPECT_NE(logSince().find("user mode files: 49 more failures in the last second"), std::string::npos);
-    EXPECT_EQ(count(logSince(), "user mode"), 2u);
+    EXPECT_EQ(countIn(logSince(), "user mode"), 2u);
 }
 
 TEST_F(ZrvRamParaTest, TornOrForeignModeFileIsKeptAsideAndLoadsAsEmptySlot) {

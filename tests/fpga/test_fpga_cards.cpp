@@ -81,12 +81,7 @@ protected:
         m->MCU_RAM_PARA_func[1][100] = port12;
         m->MCU_RAM_PARA_func[1][102] = port13;
     }
-    size_t logged(const std::string& text) {
-        const std::string log = readHostFile(hostPath(kLogFile));
-        size_t n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
+    size_t logged(const std::string& text) { return countIn(readHostFile(hostPath(kLogFile)), text); }
 };
 
 }  // namespace

@@ -202,6 +202,10 @@ TEST_F(CardJobs, QuickSetUpWaitsForASilentCardThenGoesOn) {
     EXPECT_LE(ticks, 1203);
     // The heartbeat rolls while it waits.
     EXPECT_GE(std::count(progress.begin(), progress.end(), 1), 1);
+    // The maintainer reads which port kept silent (index 5).
+    EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)),
+                      "fpga: quick set-up: no card of port LED6 acknowledged in 12 s; going on"),
+              1u);
 }
 
 TEST_F(CardJobs, QuickSetUpOfAPortWithoutCardsOrGridEndsAtOnceAsAFailure) {
@@ -236,6 +240,9 @@ TEST_F(CardJobs, SaveWaitsLongerForLongerChains) {
     while (framesWith(1, card_frame::CMD_SAVE) == 0 && ticks < 3000) tick(), ++ticks;
     EXPECT_GE(ticks, 2200);
     EXPECT_LE(ticks, 2204);
+    EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)),
+                      "fpga: parameter save: no card of port LED1 acknowledged in 22 s; going on"),
+              1u);
 }
 
 
@@ -300,6 +307,7 @@ TEST_F(CardJobs, JobsAfterAPcBroadcastGetEveryAcknowledgement) {
         ASSERT_TRUE(runUntil([] { return pc_cmd_valid.load() == 0; }, 100));
         EXPECT_EQ(ticksOf(jobs[i]), alone[i]) << jobs[i].what;
     }
+    EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)), "acknowledged in"), 0u);
 }
 
 namespace {

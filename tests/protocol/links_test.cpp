@@ -403,11 +403,6 @@ bool inPoll(const std::string& task) {
     return nr == SYS_ppoll;
 }
 
-int count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 }  // namespace
 
 TEST_F(PcLinks, GarbageOnTheAccessPointPortPrintsItsFirstLineThenACountASecond) {
@@ -429,7 +424,7 @@ TEST_F(PcLinks, GarbageOnTheAccessPointPortPrintsItsFirstLineThenACountASecond) 
         // printed or counted by now.
         ASSERT_TRUE(waitFor([&] { return udpQueued(udp.wifiPort()) == 0 && inPoll(*thread.begin()); }, 10000));
         std::string text = out.text();
-        EXPECT_EQ((Vals{count(text, " bytes ignored "), count(text, " datagrams ignored ")}), (Vals{1, 0})) << text;
+        EXPECT_EQ((Vals{countIn(text, " bytes ignored "), countIn(text, " datagrams ignored ")}), (Vals{1, 0})) << text;
         EXPECT_NE(text.find(first), std::string::npos) << text;
         // The count comes when the second is over, with no datagram to
         // bring it: the tick writes it.
@@ -438,7 +433,7 @@ TEST_F(PcLinks, GarbageOnTheAccessPointPortPrintsItsFirstLineThenACountASecond) 
         EXPECT_NE(out.text().find(counted), std::string::npos) << out.text();
         udp.stop();
         text = out.text();
-        EXPECT_EQ((Vals{count(text, " bytes ignored "), count(text, " datagrams ignored ")}), (Vals{1, 1})) << text;
+        EXPECT_EQ((Vals{countIn(text, " bytes ignored "), countIn(text, " datagrams ignored ")}), (Vals{1, 1})) << text;
     }
     g_debugSwitch.store(savedSwitch);
 }

@@ -16,9 +16,10 @@
 // of the thread checker fails the test, and so does a road left unanswered
 // or refused, an answer with other data (a flash read, or a card reply from
 // another port, for another command or with another card count), a panel
-// job never seen or not ended in time, a sensor read without its reading,
-// or the upgrade's font not found whole in the flash. The figures are
-// printed whether the run passes or not. Built and run only with ZRV_TSAN.
+// job never seen or a job frame without its acknowledgement, a sensor read
+// without its reading, or the upgrade's font not found whole in the flash.
+// The figures are printed whether the run passes or not. Built and run only
+// with ZRV_TSAN.
 #include "../fpga/upgrade_package.h"
 #include "../protocol/frame_helpers.h"
 
@@ -349,11 +350,6 @@ std::string readFile(const QString& path) {
     return std::string(b.constData(), size_t(b.size()));
 }
 
-size_t countOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // The first FPGA's frames for the cards as the simulated board logs them,
 // followed from a thread of its own while the program runs: the FPGA
@@ -750,7 +746,6 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     // search's alone: the panel goes on following the searches, as after a
     // job, so that the stop finds its thread in a job's wait.
     std::atomic<long long> panelEndMs{-1};
-    std::atomic<int> jobsUnended{0};
     drivers.emplace_back([&] {
         auto job = [&](std::initializer_list<const int*> clicks, FrameLog::Kind kind) {
             while (!stop.isSet()) {
@@ -759,11 +754,9 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
                 for (const int* xy : clicks)
                     if (!click(xy)) return false;
                 if (frames.waitBeyond(kind, seen, 2 * kTurnMs)) {
-                    // A job whose cards' acknowledgements are lost waits
-                    // 1200 ticks for each.
-                    if (!frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), 2 * kTurnMs) &&
-                        !stop.isSet())
-                        ++jobsUnended;
+                    // Whether the cards' acknowledgements reached the job
+                    // the program logs; how long it took is the machine's.
+                    frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), 2 * kTurnMs);
                     return true;
                 }
             }
@@ -809,10 +802,13 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
               mappings = frames.count(FrameLog::Mapping), searches = frames.count(FrameLog::Search),
               lost = frames.count(FrameLog::Lost), sensorReads = frames.count(FrameLog::Sensor);
     // The program logs a sensor read that got no reading, once for a run.
-    const size_t unread = countOf(readFile(m_root.filePath("data/vimraqd/log/mwrEnglneLog")),
-                                  "light sensor gave no reading");
+    const std::string log = readFile(m_root.filePath("data/vimraqd/log/mwrEnglneLog"));
+    const size_t unread = countIn(log, "light sensor gave no reading");
+    // A job frame no card acknowledged: its line, or the count of those
+    // held back.
+    const size_t unacknowledged = countIn(log, " acknowledged in ") + countIn(log, " jobs not acknowledged");
     const std::string report = reports();
-    const size_t reportCount = countOf(report, "WARNING: ThreadSanitizer");
+    const size_t reportCount = countIn(report, "WARNING: ThreadSanitizer");
     std::string figures = "stress run of " + std::to_string(seconds) +
                           " s (requests: ok, refused, wrong, silent; slowest answer in ms):\n";
     char line[1024];
@@ -828,7 +824,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
                   "FPGA searches of port 0", searches, "FPGA 0 frames sent to no port", lost,
                   "panel quick set-ups on port 0", setups,
                   "panel card saves on port 0", saves, "panel mapping jobs on port 0", mappings,
-                  "panel jobs not ended in 12 s", jobsUnended.load(), "light sensor reads", sensorReads,
+                  "job frames not acknowledged", int(unacknowledged), "light sensor reads", sensorReads,
                   "sensor runs without a reading", unread, "panel clicks",
                   panel.clicks, panelEndMs.load() - stopMs, "USB upgrade: font whole in flash",
                   upgradeWritten ? "yes" : "no", "thread reports", reportCount);
@@ -864,7 +860,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     EXPECT_GT(mappings, 0);
     // The FPGA thread's own card traffic after a PC broadcast: every job's
     // acknowledgements and every sensor reading reached it.
-    EXPECT_EQ(jobsUnended.load(), 0) << "panel jobs whose cards' acknowledgements did not come";
+    EXPECT_EQ(unacknowledged, 0u) << "panel job frames whose cards' acknowledgements did not come";
     EXPECT_GT(sensorReads, 0);
     EXPECT_EQ(unread, 0u) << "sensor reads that got no reading";
     EXPECT_TRUE(upgradeWritten) << fontBack.size() << " of " << font.size() << " bytes read back";

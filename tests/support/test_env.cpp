@@ -39,6 +39,12 @@ ManualClock& SimEnv::useManualClock() {
     return *m_manual;
 }
 
+size_t countIn(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 std::string readHostFile(const std::string& hostPath) {
     std::ifstream in(hostPath, std::ios::binary);
     std::ostringstream out;

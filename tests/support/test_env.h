@@ -51,6 +51,8 @@ private:
 
 // Reads a whole host file; empty when missing.
 std::string readHostFile(const std::string& hostPath);
+// How often `what` occurs in `text` (overlaps counted).
+size_t countIn(const std::string& text, const std::string& what);
 void writeHostFile(const std::string& hostPath, const std::string& data);
 
 // The program listens on fixed ports. Where the test may (root, as in CI),

@@ -72,13 +72,7 @@ TEST_F(C331WindowTest, ACropIdIsReadOneWayEverywhere) {
     chip->c331_SetWinSource(2, 0x8004, 3);
     img.setWord(RamOffset::crop(4), 0x8012);
     chip->outputs = 0;
-    const auto logLines = [&] {
-        const std::string log = readHostFile(hostPath(kLogFile));
-        size_t n = 0;
-        for (size_t at = log.find("names input 18"); at != std::string::npos; at = log.find("names input 18", at + 1))
-            ++n;
-        return n;
-    };
+    const auto logLines = [&] { return countIn(readHostFile(hostPath(kLogFile)), "names input 18"); };
     EXPECT_EQ((Vals{chip->applyCropEdits(), chip->applyCropEdits(), chip->outputs, m->gWininfo[1].input, logLines()}),
               (Vals{0, 0, 0, 2, 1}));
 
