@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -76,6 +77,20 @@ int Utils::fromBcd(u8 b) {
 
 void Utils::sleep_us(u32 microseconds) { Board::get().clock().sleepUs(microseconds); }
 void Utils::sleep_ms(u32 milliseconds) { Board::get().clock().sleepMs(milliseconds); }
+
+bool Utils::pollUntil(u32 boundMs, const std::function<bool()>& ready, u32 firstUs, u32 maxUs) {
+    Clock& clock = Board::get().clock();
+    const u64 end = clock.nowUs() + u64(boundMs) * 1000;
+    u64 pause = std::max<u32>(firstUs, 1);
+    for (;;) {
+        if (ready()) return true;
+        const u64 now = clock.nowUs();
+        if (now >= end) return false;
+        // The last pause ends at the bound, for the last read.
+        clock.sleepUs(std::min(pause, end - now));
+        pause = std::min<u64>(2 * pause, std::max(maxUs, firstUs));
+    }
+}
 
 int Utils::usleep_mutex(u32 microseconds) {
     QMutexLocker lock(&_usleep_mutex);

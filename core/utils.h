@@ -4,6 +4,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+
 class MtdDevice;
 
 class Utils {
@@ -42,6 +44,13 @@ public:
     // Sleeps through the board's clock (virtual in tests).
     static void sleep_us(u32 microseconds);
     static void sleep_ms(u32 milliseconds);
+    // Waits for a state of the hardware that no interrupt or descriptor
+    // reports: ready() is read at once, then after firstUs, the pauses
+    // doubling up to maxUs, until it holds or boundMs have passed on the
+    // board's clock (read once more at the bound). A state that comes at
+    // once costs no sleep; one that takes long is not read thousands of
+    // times a second. True when it held.
+    static bool pollUntil(u32 boundMs, const std::function<bool()>& ready, u32 firstUs = 1000, u32 maxUs = 4000);
 
     // MTD erase of the blocks covering [offset, offset + length); 0 when done,
     // 8 when a request failed, 9 when the geometry cannot be read. Never

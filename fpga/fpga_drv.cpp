@@ -14,8 +14,8 @@
 using namespace fpgareg;
 
 namespace {
-// Status polls while a flash works: a page program takes well under a
-// millisecond, an erase tens to hundreds.
+// First status polls while a flash works, growing eightfold: a page program
+// takes well under a millisecond, an erase tens to hundreds.
 constexpr u32 kProgramPollUs = 50;
 constexpr u32 kErasePollUs = 500;
 
@@ -60,23 +60,25 @@ int fpga_drv::SPI_Transfer(int fd, const u8* tx, u8* rx, int len) { return trans
 int fpga_drv::SPI_Transfer_Write(int fd, const u8* tx, int len) { return transfer(fd, tx, nullptr, len); }
 
 bool fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, u32 boundMs, u32 pollUs) {
-    Clock& clock = Board::get().clock();
-    const u64 start = clock.nowMs();
     const u8 tx[2] = {FL_STATUS, 0xFF};
-    for (;;) {
-        u8 rx[2] = {};
-        if (transfer(fd, tx, rx, 2) <= 0) return false;
-        if (!(rx[1] & FL_STATUS_BUSY)) {
-            if (fd >= 0 && fd < 4) m_busyFault[fd].ok();
-            return true;
-        }
-        if (clock.nowMs() - start >= boundMs) {
-            m_busyFault[fd].fail(std::string("fpga flash ") + kSpiDevices[fd] + " still busy after " +
-                                 std::to_string(boundMs) + " ms; operation abandoned");
-            return false;
-        }
-        Utils::sleep_us(pollUs);
+    bool failed = false, busy = true;
+    Utils::pollUntil(
+        boundMs,
+        [&] {
+            u8 rx[2] = {};
+            failed = transfer(fd, tx, rx, 2) <= 0;
+            busy = rx[1] & FL_STATUS_BUSY;
+            return failed || !busy;
+        },
+        pollUs, 8 * pollUs);
+    if (failed) return false;
+    if (!busy) {
+        if (fd >= 0 && fd < 4) m_busyFault[fd].ok();
+        return true;
     }
+    m_busyFault[fd].fail(std::string("fpga flash ") + kSpiDevices[fd] + " still busy after " +
+                         std::to_string(boundMs) + " ms; operation abandoned");
+    return false;
 }
 
 int fpga_drv::selectFlash(u8 flash) {

@@ -268,10 +268,10 @@ public:
     bool windowJoinsPorts(int win);
     bool windowInUse(int win) const;
 
-    // Longest wait for an output frame in wait1_povs (1 ms polls).
-    static constexpr int kPovsPolls = 200;
-    // Longest wait for an input frame in wait1_pivs (1 ms polls).
-    static constexpr int kPivsPolls = 45;
+    // Longest wait for an output frame in wait1_povs.
+    static constexpr u32 kPovsWaitMs = 200;
+    // Longest wait for an input frame in wait1_pivs.
+    static constexpr u32 kPivsWaitMs = 45;
 
 private:
     // Port of the window owning enhanced channel ich, -1 for none.

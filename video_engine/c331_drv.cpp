@@ -126,32 +126,13 @@ void c331_drv::write_c331_mask(int fd, u32 code, u32 value, u32 mask, u32 base) 
     write_C331(fd, code, (old & ~mask) | (value & mask), base);
 }
 
-int c331_drv::wait_c331_bits(int fd, u32 code, u32 mask, u32 want, u32 maxPolls, u32 sleepUs, u32 base,
-                             const char* what) {
-    if (!isOpen() || fd != m_fd) return 255;
-    for (u32 i = 0; i < maxPolls; ++i) {
-        if ((read_C331(fd, code, base) & mask) == (want & mask)) return 0;
-        if (sleepUs) Utils::sleep_us(sleepUs);
-    }
-    char text[160];
-    std::snprintf(text, sizeof text, "c331: %s timed out (register %06X, mask %02X) after %u reads",
-                  what ? what : "status wait", code, mask, maxPolls);
-    logLimited(text);
-    return 255;
-}
-
 int c331_drv::wait_c331_bits_for(int fd, u32 code, u32 mask, u32 want, u32 boundMs) {
     if (!isOpen() || fd != m_fd) return 255;
     constexpr u32 kBackToBack = 100;
-    constexpr u32 kSleepUs = 100;
     auto reached = [&] { return (read_C331(fd, code) & mask) == (want & mask); };
     for (u32 i = 0; i < kBackToBack; ++i)
         if (reached()) return 0;
-    Clock& clock = Board::get().clock();
-    const u64 start = clock.nowMs();
-    while (clock.nowMs() - start < boundMs) {
-        clock.sleepUs(kSleepUs);
-        if (reached()) return 0;
-    }
-    return 255;
+    // A FIFO empties within the first pauses; an erase of seconds is read
+    // every 2 ms, not every 100 us.
+    return Utils::pollUntil(boundMs, reached, 100, 2000) ? 0 : 255;
 }

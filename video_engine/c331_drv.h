@@ -89,16 +89,13 @@ public:
     // another thread writing the same register).
     void write_c331_mask(int fd, u32 code, u32 value, u32 mask, u32 base = 0);
 
-    // Polls a status register until (value & mask) == want. 0 when reached,
-    // 255 after maxPolls reads (logged with what, rate-limited), also at
-    // once when the device is not open. sleepUs between reads (0: none).
-    int wait_c331_bits(int fd, u32 code, u32 mask, u32 want, u32 maxPolls, u32 sleepUs, u32 base = 0,
-                       const char* what = nullptr);
-    // The same bounded in time on the board clock, for the flash controller
-    // and the graphics engine, whose operations take from microseconds (a
-    // FIFO) to seconds (a block erase): 100 reads back to back, then one
-    // read per 100 us sleep until boundMs passed. 0 when reached, 255 at the
-    // bound (not logged: the caller reports its own message).
+    // Polls a status register until (value & mask) == want, bounded in time
+    // on the board clock, for the flash controller and the graphics engine,
+    // whose operations take from microseconds (a FIFO) to seconds (a block
+    // erase): 100 reads back to back, then reads with pauses from 100 us
+    // growing to 2 ms until boundMs passed. 0 when reached, 255 at the bound
+    // (not logged: the caller reports its own message) or at once when the
+    // device is not open.
     int wait_c331_bits_for(int fd, u32 code, u32 mask, u32 want, u32 boundMs);
 
     // Failed transfers since start (tests, diagnostics).

@@ -10,6 +10,7 @@
 
 #include "core/line_limiter.h"
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "platform/board.h"
 
 #include <cstdint>
@@ -65,12 +66,8 @@ bool c331_manage::flash_erase_ok(int block, int count, int type) {
 std::unique_lock<std::mutex> c331_manage::flash_lock(bool wait) {
     std::unique_lock<std::mutex> lock(m_flashMutex, std::try_to_lock);
     if (lock.owns_lock() || !wait) return lock;
-    Clock& clock = Board::get().clock();
-    const u64 start = clock.nowMs();
-    while (clock.nowMs() - start < kFlashLockWaitMs) {
-        clock.sleepMs(1);
-        if (lock.try_lock()) return lock;
-    }
+    // On the board's clock, as every other wait of the flash.
+    if (Utils::pollUntil(kFlashLockWaitMs, [&] { return lock.try_lock(); })) return lock;
     writeLogMsg(WARNING, "c331: serial flash busy for 1 s; operation not started");
     return lock;
 }

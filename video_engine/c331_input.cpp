@@ -250,15 +250,9 @@ void c331_chip::wait1_pivs(int fd, int idx) {
     wr(c331reg::PIVS_REQ, 1u << idx);
     wr(c331reg::RTCT_HOLD, 0x80);
     const u32 stat = PIVS_STAT, cnt = ICH_NOINPUT(idx);
-    if (!(rd(stat) & (1u << idx)) && rd(cnt) != 0xFF) {
-        // Up to 45 re-reads a millisecond apart: about three input frames.
-        m.without_mutex([&] {
-            for (int i = 0; i < kPivsPolls; ++i) {
-                Utils::sleep_ms(1);
-                if ((rd(stat) & (1u << idx)) || rd(cnt) == 0xFF) break;
-            }
-        });
-    }
+    auto frameOrNoInput = [&] { return (rd(stat) & (1u << idx)) || rd(cnt) == 0xFF; };
+    // About three input frames at most.
+    if (!frameOrNoInput()) m.without_mutex([&] { Utils::pollUntil(kPivsWaitMs, frameOrNoInput); });
     wr(c331reg::PIVS_REQ, 0);
     wr(c331reg::RTCT_HOLD, 0);
 }

@@ -486,23 +486,17 @@ bool c331_chip::wait1_povs(int fd, int n) {
     if (n < 0 || n >= 8) return false;
     wr(POVS_REQ, 1u << n);
     wr(RTCT_HOLD, 0x80);
-    bool seen = rd(POVS_STAT) & (1u << n);
+    auto frameSeen = [&] { return (rd(POVS_STAT) & (1u << n)) != 0; };
+    bool seen = frameSeen();
+    // Writers get the manager's mutex while the frame comes; a missing
+    // output frame is given up after a few frame times.
+    if (!seen) m.without_mutex([&] { seen = Utils::pollUntil(kPovsWaitMs, frameSeen); });
     if (!seen) {
-        // Writers get the manager's mutex while the frame comes; a missing
-        // output frame is given up after a few frame times.
-        m.without_mutex([&] {
-            for (int i = 0; i < kPovsPolls && !seen; ++i) {
-                Utils::sleep_ms(1);
-                seen = rd(POVS_STAT) & (1u << n);
-            }
-        });
-        if (!seen) {
-            static u32 lastLog = 0;
-            const u32 now = G_timeTicks;
-            if (lastLog == 0 || now - lastLog > 6000) {
-                lastLog = now ? now : 1;
-                writeLogMsg(WARNING, "c331: no output frame seen; going on without it");
-            }
+        static u32 lastLog = 0;
+        const u32 now = G_timeTicks;
+        if (lastLog == 0 || now - lastLog > 6000) {
+            lastLog = now ? now : 1;
+            writeLogMsg(WARNING, "c331: no output frame seen; going on without it");
         }
     }
     wr(POVS_REQ, 0);

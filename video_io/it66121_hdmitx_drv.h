@@ -46,6 +46,7 @@ constexpr u8 DDC_CMD = 0x15, DDC_STATUS = 0x16, DDC_FIFO = 0x17;
 constexpr u8 DDC_CMD_EDID_READ = 0x03, DDC_CMD_FIFO_CLEAR = 0x09, DDC_CMD_ABORT = 0x0F;
 constexpr u8 DDC_DONE = 0x80, DDC_ERRORS = 0x38;
 constexpr int DDC_FIFO_SIZE = 32;
+constexpr u32 kDdcWaitMs = 200;  // longest wait for a DDC command to end
 constexpr u8 AFE_DRV = 0x61;
 constexpr u8 INPUT_MODE = 0x70;
 constexpr u8 HDMI_MODE = 0xC0;

@@ -130,11 +130,7 @@ void it66121_hdmitx_sys::hdmitx_AbortDDC() {
     m_drv.HDMITX_WriteI2C_Byte(DDC_MASTER, 0x01);
     for (int k = 0; k < 2; ++k) {
         m_drv.HDMITX_WriteI2C_Byte(DDC_CMD, DDC_CMD_ABORT);
-        for (int i = 0; i < 200; ++i) {
-            const u8 s = m_drv.HDMITX_ReadI2C_Byte(DDC_STATUS);
-            if (s & (DDC_DONE | DDC_ERRORS)) break;
-            Utils::sleep_ms(1);
-        }
+        Utils::pollUntil(kDdcWaitMs, [&] { return (m_drv.HDMITX_ReadI2C_Byte(DDC_STATUS) & (DDC_DONE | DDC_ERRORS)) != 0; });
     }
 }
 
@@ -150,14 +146,12 @@ bool it66121_hdmitx_sys::getHDMITX_EDIDBlock(int block, u8* out) {
         m_drv.HDMITX_WriteI2C_Byte(DDC_COUNT, DDC_FIFO_SIZE);
         m_drv.HDMITX_WriteI2C_Byte(DDC_SEGMENT, u8(block / 2));
         m_drv.HDMITX_WriteI2C_Byte(DDC_CMD, DDC_CMD_EDID_READ);
-        bool done = false;
-        for (int i = 0; i < 200 && !done; ++i) {
-            const u8 s = m_drv.HDMITX_ReadI2C_Byte(DDC_STATUS);
-            if (s & DDC_ERRORS) return false;
-            done = s & DDC_DONE;
-            if (!done) Utils::sleep_ms(1);
-        }
-        if (!done) return false;
+        u8 s = 0;
+        const bool ended = Utils::pollUntil(kDdcWaitMs, [&] {
+            s = m_drv.HDMITX_ReadI2C_Byte(DDC_STATUS);
+            return (s & (DDC_DONE | DDC_ERRORS)) != 0;
+        });
+        if (!ended || (s & DDC_ERRORS)) return false;
         for (int i = 0; i < DDC_FIFO_SIZE; ++i) out[off + i] = m_drv.HDMITX_ReadI2C_Byte(DDC_FIFO);
     }
     return true;

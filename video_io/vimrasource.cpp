@@ -187,8 +187,8 @@ void vimrasource::about_source_init_work_reset() {
         set_line(GpioName::kIt6805Reset, 0);
         p_ite6805->ite6805_sys_reset_init();
     }
+    // The reset is held for the ticks state 1 waits.
     enter_state(1);
-    Utils::sleep_ms(1);
 }
 
 // The waits are tick comparisons; between them the thread sleeps until the

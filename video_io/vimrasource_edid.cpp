@@ -280,11 +280,9 @@ void vimrasource::about_source_init_deault_edid() {
         ConfigEngine* c = ConfigEngine::p_config;
         if (!c || !c->write_config_variant(ConfigItem::EDIDCheck, QStringLiteral("Never")))
             writeLogMsg(ERROR, "EDID check: \"Never\" could not be stored");
-        Utils::sleep_ms(1);
         FileOps::syncAll();
     } else if (never) {
         reg_set_bit(source_reg::kEeproms, 0x5F);
         reg_set_bit(source_reg::kChips, source_reg::kEeprom0Readable);
     }
-    Utils::sleep_ms(1);
 }

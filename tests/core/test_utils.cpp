@@ -55,6 +55,37 @@ TEST_F(UtilsTest, TicksFollowTheBoardClockNotTheGuiTimer) {
     EXPECT_EQ((Vals{start, after, Utils::getTimeSpace(start)}), (Vals{100, 25, 28}));
 }
 
+// A hardware state polled on the board's clock: read at once, then after
+// pauses of 1, 2, 4, 4 ... ms (worked by hand: reads at 0, 1, 3, 7, 11, 15,
+// 19 ms), the last pause cut to end at the bound, where it is read once more.
+TEST_F(UtilsTest, APollBacksOffAndReadsOnceMoreAtItsBound) {
+    ManualClock& clock = useManualClock();
+    struct Case {
+        const char* what;
+        u64 readyAtMs;  // ~0: never
+        u32 boundMs;
+        bool held;
+        std::vector<long long> readsAtMs;
+    };
+    const Case cases[] = {
+        {"ready at once", 0, 20, true, {0}},
+        {"ready after 10 ms", 10, 20, true, {0, 1, 3, 7, 11}},
+        {"never ready", ~0ull, 20, false, {0, 1, 3, 7, 11, 15, 19, 20}},
+        {"no bound", ~0ull, 0, false, {0}},
+    };
+    for (const Case& c : cases) {
+        clock.setMs(1000);
+        std::vector<long long> reads;
+        const bool held = Utils::pollUntil(c.boundMs, [&] {
+            const u64 at = clock.nowMs() - 1000;
+            reads.push_back((long long)at);
+            return at >= c.readyAtMs;
+        });
+        EXPECT_EQ(held, c.held) << c.what;
+        EXPECT_EQ(reads, c.readsAtMs) << c.what;
+    }
+}
+
 TEST_F(UtilsTest, ShellCommandsAreRecordedNotRun) {
     int status = -1;
     EXPECT_EQ((Vals{Utils::system_mutex(QStringLiteral("reboot"), &status), status}), (Vals{0, 0}));

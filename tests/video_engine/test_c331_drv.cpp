@@ -86,29 +86,32 @@ TEST_F(C331DrvTest, FailedBusReadsZeroNeverTheChipId) {
     EXPECT_EQ(absent.read_C331(afd, c331reg::CHIP_ID), 0u);
     absent.write_C331(afd, 0x000801, 1);
     EXPECT_GT(absent.failureCount(), 0u);
-    EXPECT_EQ(absent.wait_c331_bits(afd, c331reg::GE_STATUS, 1, 0, 10, 0), 255);
+    EXPECT_EQ(absent.wait_c331_bits_for(afd, c331reg::GE_STATUS, 1, 0, 10), 255);
 }
 
 TEST_F(C331DrvTest, StatusWaitsAreBounded) {
-    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::GE_STATUS, 1, 0, 5, 0, 0, "graphics engine"), 0);
+    ManualClock& clock = useManualClock();
+    EXPECT_EQ(drv->wait_c331_bits_for(fd, c331reg::GE_STATUS, 1, 0, 5), 0);
     chip->setGraphicsBusy(true);
     chip->clearLog();
-    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::GE_STATUS, 1, 0, 5, 0, 0, "graphics engine"), 255);
+    const u64 start = clock.nowUs();
+    EXPECT_EQ(drv->wait_c331_bits_for(fd, c331reg::GE_STATUS, 1, 0, 5), 255);
     int reads = 0;
     for (const auto& a : chip->log())
         if (!a.write && a.bank == 0x04 && a.reg == 0x17) ++reads;
-    EXPECT_EQ(reads, 5);
+    // 100 back to back, then at 0, 0.1, 0.3, 0.7, 1.5, 3.1 and 5 ms (the
+    // pauses doubling from 100 us, 2 ms at most, the last cut at the bound).
+    EXPECT_EQ((Vals{reads, clock.nowUs() - start}), (Vals{107, 5000}));
 
     // An output frame shows only after it was asked for and one began.
-    useManualClock();
-    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 40, 1000), 255);
+    EXPECT_EQ(drv->wait_c331_bits_for(fd, c331reg::POVS_STAT, 1, 1, 40), 255);
     drv->write_C331(fd, c331reg::POVS_REQ, 1);
     chip->setVsyncMissing(true);
-    EXPECT_EQ(drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 40, 1000), 255);
+    EXPECT_EQ(drv->wait_c331_bits_for(fd, c331reg::POVS_STAT, 1, 1, 40), 255);
     chip->setVsyncMissing(false);
     drv->write_C331(fd, c331reg::POVS_REQ, 1);
-    EXPECT_EQ((Vals{drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 3, 0),
-                    drv->wait_c331_bits(fd, c331reg::POVS_STAT, 1, 1, 40, 1000)}),
+    EXPECT_EQ((Vals{drv->wait_c331_bits_for(fd, c331reg::POVS_STAT, 1, 1, 0),
+                    drv->wait_c331_bits_for(fd, c331reg::POVS_STAT, 1, 1, 40)}),
               (Vals{255, 0}));
 }
 
