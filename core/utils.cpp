@@ -100,24 +100,6 @@ int Utils::usleep_mutex(u32 microseconds) {
 
 int Utils::msleep_mutex(u32 milliseconds) { return usleep_mutex(milliseconds * 1000); }
 
-namespace {
-// The PC sends kernel and logo images as often as it likes: the lines of
-// their erases and failed writes print the first of a burst, then a count.
-LineLimiter& eraseLines() {
-    static LineLimiter l([](u64 n) {
-        debugPrintf("\r\n%llu more flash erases in the last second\n", static_cast<unsigned long long>(n));
-    });
-    return l;
-}
-LineLimiter& writeErrors() {
-    static LineLimiter l([](u64 n) {
-        debugPrintf("\n nand non_region_write: %llu more errors in the last second\n",
-                    static_cast<unsigned long long>(n));
-    });
-    return l;
-}
-}  // namespace
-
 u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) {
     MtdInfo info;
     // Without the geometry nothing can be erased: report it, the caller
@@ -126,8 +108,13 @@ u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) 
     if (offset < 0 || length < 0) return 8;
     u32 blocks = u32(length) / info.erasesize + ((u32(length) % info.erasesize) ? 1 : 0);
     u32 start = u32(offset);
+    // The PC sends kernel and logo images as often as it likes: the lines of
+    // their erases and failed writes print the first of a burst, then a count.
+    static LineLimiter eraseLines([](u64 n) {
+        debugPrintf("\r\n%llu more flash erases in the last second\n", static_cast<unsigned long long>(n));
+    });
     for (u32 i = 0; i < blocks; ++i) {
-        eraseLines().occur([&] {
+        eraseLines.occur([&] {
             debugPrintf("\r\nPerforming Flash Erase of length %u at offset 0x%x\n", info.erasesize, start);
         });
         if (unlock && mtd.unlock(start, info.erasesize) != 0) return 8;
@@ -138,6 +125,10 @@ u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) 
 }
 
 u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offset) {
+    static LineLimiter writeErrors([](u64 n) {
+        debugPrintf("\n nand non_region_write: %llu more errors in the last second\n",
+                    static_cast<unsigned long long>(n));
+    });
     MtdInfo info;
     if (mtd.getInfo(info) != 0 || info.writesize == 0 || length < 0 || offset < 0) return 1;
     const u32 piece = info.writesize;
@@ -146,7 +137,7 @@ u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offs
     while (total - done >= piece) {
         long n = mtd.pwrite(data + done, piece, u64(offset) + done);
         if (n != long(piece)) {
-            writeErrors().occur([&] {
+            writeErrors.occur([&] {
                 debugPrintf("\n nand non_region_write error %#x ,writesize=%#x,offset=%#x,size=%#x\n", unsigned(n),
                             piece, unsigned(offset) + done, total);
             });
@@ -157,7 +148,7 @@ u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offs
     if (done < total) {
         long n = mtd.pwrite(data + done, total - done, u64(offset) + done);
         if (n != long(total - done)) {
-            writeErrors().occur(
+            writeErrors.occur(
                 [&] { debugPrintf("\n nand non_region_write error %#x,size=%#x \n", unsigned(n), total - done); });
             return 1;
         }

@@ -411,23 +411,22 @@ bool c331_manage::load_fonts(int fd) {
 }
 
 void c331_manage::c331managerdeal(void*) {
-    if (apply_flag.load() != 0) {
-        // A PC may change parameters as fast as it is answered, and a pass
-        // prints what it programs, its poll step what the change moved: the
-        // first pass of a burst prints, those within its second are only
-        // counted.
-        static LineLimiter passes([](u64 n) {
-            debugPrintf("\n c331: %llu more parameter passes in the last second, their lines not printed \n",
-                        static_cast<unsigned long long>(n));
-        });
-        bool loud = false;
-        passes.occur([&] { loud = true; });
-        const DebugQuiet quiet(!loud);
+    // A PC may change parameters as fast as it is answered, and a pass
+    // prints what it programs, its poll step what the change moved: the
+    // first pass of a burst prints, those within its second are only
+    // counted.
+    static LineLimiter passes([](u64 n) {
+        debugPrintf("\n c331: %llu more parameter passes in the last second, their lines not printed \n",
+                    static_cast<unsigned long long>(n));
+    });
+    const bool applying = apply_flag.load() != 0;
+    bool loud = !applying;
+    if (applying) passes.occur([&] { loud = true; });
+    const DebugQuiet quiet(!loud);
+    if (applying)
         apply_pass();
-        if (thread_state.load() == 6) poll_step();
-        return;
-    }
-    if (m_debugPending.load()) debug_pass();
+    else if (m_debugPending.load())
+        debug_pass();
     if (thread_state.load() == 6) poll_step();
 }
 
