@@ -79,14 +79,17 @@ void fpga_manage::heartbeat_reset() {
 // the maintainer reads which port kept silent. A port with a faulty card
 // costs one line per job, and a job that meets many held back.
 void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks) {
-    static const char* const kJobs[] = {"", "quick set-up", "", "parameter save", "mapping switch"};
+    static const char* const kJobs[] = {"",           "quick set-up",   "scan file load", "parameter save",
+                                        "mapping switch", "card check", "self-recovery"};
     const u8 job = g_send_para.job();
     static LineLimiter silent(
         LineLimiter::logCount(WARNING, "fpga", "card frames of the panel's jobs not acknowledged"));
     silent.occur([&] {
-        writeLogMsg(WARNING, std::string("fpga: ") + (job < 5 && *kJobs[job] ? kJobs[job] : "card job") +
+        writeLogMsg(WARNING, std::string("fpga: ") + (job < 7 && *kJobs[job] ? kJobs[job] : "card job") +
                                  ": no card of port LED" + std::to_string(port + 1) + " acknowledged in " +
-                                 std::to_string(waitedTicks / 100) + " s; going on");
+                                 (waitedTicks % 100 == 0 ? std::to_string(waitedTicks / 100) + " s"
+                                                         : std::to_string(waitedTicks * 10) + " ms") +
+                                 "; going on");
     });
 }
 

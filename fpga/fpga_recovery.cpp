@@ -438,8 +438,11 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, u64 dataOffset, bool a
             heartbeat();
             return 0;
         }
+        // The frame and its retries all unanswered: the walk goes on.
+        const u32 waited = (kMaxRetries + 1u) * (m_op_wait_ms / 10);
         if (perCard && all && p.card_index != 0) {
             if (p.retry >= kMaxRetries) {
+                note_no_acknowledgement(p.port, waited);
                 --p.card_index;
                 p.retry = 0;
             } else {
@@ -450,7 +453,10 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, u64 dataOffset, bool a
             if (p.retry < kMaxRetries) {
                 ++p.retry;
                 p.operation_step = again;
-            } else if (again == OP_RAM && p.packet_index < p.packet_count) {
+                return 0;
+            }
+            note_no_acknowledgement(p.port, waited);
+            if (again == OP_RAM && p.packet_index < p.packet_count) {
                 p.retry = 0;
                 p.operation_step = OP_RAM;
             } else {
