@@ -8,6 +8,8 @@
 #include "fpga/fpga_manage.h"
 #include "fpga/usb_upgrade.h"
 #include "platform/board.h"
+#include "platform/instance_lock.h"
+#include "platform/root.h"
 #include "platform/tick_cpu.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/networkmanage.h"
@@ -41,6 +43,19 @@ int main(int argc, char** argv) {
     // where stdio would hold what is printed until a few KiB more came: each
     // line goes out when it ends.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Before anything touches a file or a device of the root: a second start
+    // beside a running one ends here.
+    Root::setFromEnvironment();
+    const InstanceLock::Outcome lock = InstanceLock::take();
+    const std::string where = Root::root().empty() ? std::string("/") : Root::root();
+    if (lock.state == InstanceLock::Outcome::HeldByOther) {
+        const std::string who = lock.holder ? "process " + std::to_string(lock.holder) : "a process of another namespace";
+        std::fprintf(stderr, "zrvK57N already runs on the root %s (%s holds %s); this start ends\n", where.c_str(),
+                     who.c_str(), Root::path(InstanceLock::kLockFile).c_str());
+        return 1;
+    }
+    if (lock.state == InstanceLock::Outcome::Unguarded)
+        writeLogMsg(WARNING, "no lock against a second start on " + where + ": " + lock.problem + "; running unguarded");
     AppShutdown::installSignalHandlers();
     Board::installFromEnvironment();
 

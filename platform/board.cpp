@@ -37,8 +37,7 @@ void Board::install(std::unique_ptr<Board> board) {
 }
 
 void Board::installFromEnvironment() {
-    const char* root = std::getenv("ZRV_ROOT");
-    Root::setRoot(root && *root ? root : "/");
+    Root::setFromEnvironment();
     const char* kind = std::getenv("ZRV_BOARD");
     if (kind && std::string(kind) == "sim") {
         const char* scenario = std::getenv("ZRV_BOARD_CONFIG");

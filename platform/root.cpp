@@ -1,5 +1,7 @@
 #include "platform/root.h"
 
+#include <cstdlib>
+
 namespace {
 std::string g_root;  // "" means the real "/"
 }
@@ -10,6 +12,11 @@ void setRoot(const std::string& folder) {
     std::string f = folder;
     while (!f.empty() && f.back() == '/') f.pop_back();
     g_root = f;
+}
+
+void setFromEnvironment() {
+    const char* root = std::getenv("ZRV_ROOT");
+    setRoot(root && *root ? root : "/");
 }
 
 const std::string& root() { return g_root; }

@@ -7,6 +7,7 @@
 
 namespace Root {
 void setRoot(const std::string& folder);   // once, at start-up (and by tests)
+void setFromEnvironment();                 // ZRV_ROOT, "/" when unset or empty
 const std::string& root();                 // without trailing slash ("" for "/")
 std::string path(const std::string& devicePath);
 QString qpath(const QString& devicePath);

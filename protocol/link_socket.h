@@ -6,8 +6,8 @@
 
 namespace LinkSocket {
 // A UDP socket bound to port (0: any free one) on 127.0.0.1 when loopback,
-// else on every interface with broadcast allowed. -1 on failure; bound gets
-// the port actually bound.
+// else on every interface with broadcast allowed. -1 on failure, errno
+// saying why; bound gets the port actually bound.
 int openUdp(u16 port, bool loopback, u16* bound);
 // A listening TCP socket, same binding rules.
 int openTcpListen(u16 port, bool loopback, u16* bound);

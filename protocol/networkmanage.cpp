@@ -4,6 +4,8 @@
 #include "platform/board.h"
 #include "protocol/link_socket.h"
 
+#include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,7 +36,7 @@ int networkManage::initialize() {
     if (g_networkMode.load() == 0) return 255;
     m_listenFd = LinkSocket::openTcpListen(m_port, m_loopback, &m_boundPort);
     if (m_listenFd < 0) {
-        writeLogMsg(ERROR, "TCP command port " + std::to_string(m_port) + " cannot be opened");
+        writeLogMsg(ERROR, "TCP command port " + std::to_string(m_port) + " cannot be opened: " + std::strerror(errno));
         return 255;
     }
     startThread("link tcp", [this] { serveLoop(); });

@@ -6,6 +6,8 @@
 #include "protocol/link_socket.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -37,11 +39,11 @@ int udpnetManage::initialize() {
     if (running()) return 0;
     m_fd = LinkSocket::openUdp(m_port, m_loopback, &m_boundPort);
     if (m_fd < 0) {
-        writeLogMsg(ERROR, "UDP command port " + std::to_string(m_port) + " cannot be opened");
+        writeLogMsg(ERROR, "UDP command port " + std::to_string(m_port) + " cannot be opened: " + std::strerror(errno));
         return 255;
     }
     m_wifiFd = LinkSocket::openUdp(m_wifiPort, m_loopback, &m_boundWifiPort);
-    if (m_wifiFd < 0) writeLogMsg(ERROR, "UDP port " + std::to_string(m_wifiPort) + " cannot be opened");
+    if (m_wifiFd < 0) writeLogMsg(ERROR, "UDP port " + std::to_string(m_wifiPort) + " cannot be opened: " + std::strerror(errno));
     // One thread serves both ports: the access point's port is only read.
     startThread("link udp", [this] { serveLoop(); });
     return 0;

@@ -2,13 +2,17 @@
 
 #include <functional>
 
+#include "core/logMsg.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
-#include <fstream>
 #include <sstream>
 
 namespace pt = boost::property_tree;
@@ -61,10 +65,7 @@ public:
 
 private:
     void refuse(const char* key, const std::string& value) {
-        std::string msg = "board scenario: " + m_input + ", key \"" + key + "\": unknown value \"" +
-                          value + "\"; the default stays";
-        std::fprintf(stderr, "%s\n", msg.c_str());
-        m_refusals.push_back(std::move(msg));
+        m_refusals.push_back(m_input + ", key \"" + key + "\": unknown value \"" + value + "\"; the default stays");
     }
     const pt::ptree& m_node;
     const std::string& m_input;
@@ -129,9 +130,7 @@ void parseFpga(const pt::ptree& node, SimFpgaScenario& f, std::vector<std::strin
         if (ok) {
             f.flashUid = bytes;
         } else {
-            std::string msg = "board scenario: fpga, key \"flash_uid\": unknown value \"" + *uid + "\"; the default stays";
-            std::fprintf(stderr, "%s\n", msg.c_str());
-            refusals.push_back(std::move(msg));
+            refusals.push_back("fpga, key \"flash_uid\": unknown value \"" + *uid + "\"; the default stays");
         }
     }
 }
@@ -217,14 +216,24 @@ int SimScenario::inputByName(const std::string& name) {
 }
 
 bool SimScenario::loadFile(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return loadJson(text.str());
+    QFile file(QString::fromStdString(hostPath));
+    const QFileInfo info(file);
+    std::string why;
+    if (!info.exists())
+        why = "cannot be read: there is no such file";
+    else if (!info.isFile())
+        why = "cannot be read: it is not a regular file";
+    else if (!file.open(QIODevice::ReadOnly))
+        why = "cannot be read: " + file.errorString().toStdString();
+    if (why.empty() && loadJson(file.readAll().toStdString(), &why)) {
+        for (const std::string& refused : warnings()) writeLogMsg(WARNING, "board scenario " + hostPath + ": " + refused);
+        return true;
+    }
+    writeLogMsg(ERROR, "board scenario " + hostPath + " " + why + "; the defaults serve");
+    return false;
 }
 
-bool SimScenario::loadJson(const std::string& json) {
+bool SimScenario::loadJson(const std::string& json, std::string* why) {
     pt::ptree tree;
     std::istringstream in(json);
     SimScenarioData data = snapshot();
@@ -232,7 +241,12 @@ bool SimScenario::loadJson(const std::string& json) {
     try {
         pt::read_json(in, tree);
         parseInto(tree, data, refusals);
-    } catch (const pt::ptree_error&) {
+    } catch (const pt::json_parser_error& e) {
+        if (why) *why = "is not JSON: line " + std::to_string(e.line()) + ": " + e.message();
+        return false;
+    } catch (const pt::ptree_error& e) {
+        // A member whose value is of another kind than the one it takes.
+        if (why) *why = std::string("is not a scenario: ") + e.what();
         return false;
     }
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -97,10 +97,12 @@ class SimScenario {
 public:
     // Reads the JSON scenario; false (and the defaults kept) when the file
     // cannot be read or parsed. Unknown members are ignored; unknown values
-    // are refused (see SimSource) and listed in warnings().
+    // are refused (see SimSource) and listed in warnings(). loadFile logs
+    // each refusal, or why the file was not taken (missing, not a regular
+    // file, the parser's line and message); loadJson says that in why.
     bool loadFile(const std::string& hostPath);
-    bool loadJson(const std::string& json);
-    // The refusals of the last load, one message each (also on stderr).
+    bool loadJson(const std::string& json, std::string* why = nullptr);
+    // The refusals of the last load, one message each.
     std::vector<std::string> warnings() const;
 
     SimScenarioData snapshot() const;

@@ -5,7 +5,8 @@
 //
 // The exit status is 0 when the device answered with status 0, 1 when it
 // answered with another status (printed with its meaning), 2 on a usage
-// error and 3 when no answer came in time.
+// error (an argument refused, a file argument that cannot be used: nothing
+// is sent) and 3 when no answer came in time or the link closed first.
 #include "core/md5.h"
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
@@ -15,6 +16,7 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,7 +29,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,18 +90,65 @@ void put32(Bytes& b, u32 v) {
 }
 u8 bcd(int v) { return u8(((v / 10) << 4) | (v % 10)); }
 
+// Every file a command sends passes here before anything is sent: a regular
+// file, readable, of 1 byte up to `most` (named as `mostText`), read whole.
+// Anything else is a usage error naming the file.
+Bytes inputFile(const std::string& path, u64 most, const std::string& mostText) {
+    // Non-blocking: a FIFO given by mistake must not hold the client.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) fail("cannot read the file " + path + ": " + std::strerror(errno));
+    struct stat st{};
+    std::string wrong;
+    if (::fstat(fd, &st) != 0)
+        wrong = std::string("cannot read the file ") + path + ": " + std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        wrong = "the file " + path + " is a folder";
+    else if (!S_ISREG(st.st_mode))
+        wrong = "the file " + path + " is not a regular file";
+    else if (st.st_size == 0 || u64(st.st_size) > most)
+        wrong = "the file " + path + " must hold 1 byte to " + mostText + ", not " + std::to_string(st.st_size);
+    Bytes content(wrong.empty() ? size_t(st.st_size) : 0);
+    for (size_t done = 0; wrong.empty() && done < content.size();) {
+        const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) wrong = "cannot read the file " + path + ": " + (n < 0 ? std::strerror(errno) : "it became shorter");
+        done += n > 0 ? size_t(n) : 0;
+    }
+    ::close(fd);
+    if (!wrong.empty()) fail(wrong);
+    return content;
+}
+
+// A file a command will write: checked before anything is asked of the
+// device, so a long read is not lost at its end.
+void checkOutputFile(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) fail("the file " + path + " is a folder");
+        if (::access(path.c_str(), W_OK) != 0) fail("cannot write the file " + path + ": " + std::strerror(errno));
+        return;
+    }
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::access(folder.c_str(), W_OK) != 0) fail("cannot write the file " + path + ": " + std::strerror(errno));
+}
+
 // One way to the device.
 class Link {
 public:
     virtual ~Link() = default;
     virtual bool send(const u8* data, size_t len) = 0;
-    // Bytes received within timeoutMs; empty on time-out.
+    // Bytes received within timeoutMs; empty on time-out or once closed().
     virtual Bytes receive(int timeoutMs) = 0;
+    // The far end closed the connection (a device that turns a second TCP
+    // client away): nothing more will come.
+    virtual bool closed() const = 0;
 };
 
 class FdLink : public Link {
 public:
-    explicit FdLink(int fd) : m_fd(fd) {}
+    // datagrams: an empty read is an empty datagram, not the end.
+    FdLink(int fd, bool datagrams) : m_fd(fd), m_datagrams(datagrams) {}
     ~FdLink() override {
         if (m_fd >= 0) ::close(m_fd);
     }
@@ -118,13 +166,20 @@ public:
         if (::poll(&p, 1, timeoutMs) <= 0) return {};
         Bytes buf(65536);
         const ssize_t n = ::read(m_fd, buf.data(), buf.size());
-        if (n <= 0) return {};
+        if (n <= 0) {
+            // A reset connection reads as an error once, then as its end.
+            m_closed = n == 0 && !m_datagrams;
+            return {};
+        }
         buf.resize(size_t(n));
         return buf;
     }
+    bool closed() const override { return m_closed; }
 
 private:
     int m_fd;
+    bool m_datagrams;
+    bool m_closed = false;
 };
 
 std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
@@ -147,13 +202,16 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
         if (fd >= 0) ::close(fd);
         std::exit(3);
     }
-    return std::make_unique<FdLink>(fd);
+    return std::make_unique<FdLink>(fd, !tcp);
 }
 
 std::unique_ptr<Link> openSerial(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "zrvctl: cannot open the serial line %s: %s\n", path.c_str(), std::strerror(errno));
+    const bool tty = fd >= 0 && ::isatty(fd);
+    if (!tty) {
+        std::fprintf(stderr, "zrvctl: cannot open the serial line %s: %s\n", path.c_str(),
+                     fd < 0 ? std::strerror(errno) : "not a terminal");
+        if (fd >= 0) ::close(fd);
         std::exit(3);
     }
     termios t{};
@@ -164,7 +222,7 @@ std::unique_ptr<Link> openSerial(const std::string& path) {
         tcsetattr(fd, TCSANOW, &t);
     }
     tcflush(fd, TCIOFLUSH);  // whatever waited on the line is not ours
-    return std::make_unique<FdLink>(fd);
+    return std::make_unique<FdLink>(fd, false);
 }
 
 class Client {
@@ -187,7 +245,7 @@ public:
         if (!m_link->send(enc.data(), enc.size())) return {};
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
         Bytes reply;
-        while (reply.empty()) {
+        while (reply.empty() && !m_link->closed()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now()).count();
             if (left <= 0) break;
@@ -201,10 +259,7 @@ public:
 
     // Status 0 with the reply data, or the exit status after saying why.
     int checked(const Bytes& reply, Bytes* data = nullptr) {
-        if (reply.size() < 12) {
-            std::fprintf(stderr, "zrvctl: no answer within %d ms\n", m_timeout);
-            return 3;
-        }
+        if (reply.size() < 12) return unanswered("");
         if (reply[10] != 0) {
             std::fprintf(stderr, "zrvctl: status %u: %s\n", reply[10], statusMeaning(reply[10]));
             return 1;
@@ -214,6 +269,15 @@ public:
     }
     int run(u8 cmd, const Bytes& req = {}, Bytes* data = nullptr, u8 target = 0) {
         return checked(call(cmd, req, target), data);
+    }
+    // Says why no reply came; the exit status.
+    int unanswered(const char* from) const {
+        if (m_link->closed())
+            std::fprintf(stderr, "zrvctl: the device closed the connection before answering%s (it serves one TCP "
+                                 "client at a time: another may be connected)\n", from);
+        else
+            std::fprintf(stderr, "zrvctl: no answer%s within %d ms\n", from, m_timeout);
+        return 3;
     }
     int timeout() const { return m_timeout; }
     void setTimeout(int ms) { m_timeout = ms; }
@@ -319,11 +383,8 @@ int cmdSendFile(Client& c, const Args& a) {
     const u8 type = u8(number(a[0], "TYPE", 0, 255));
     const std::string& path = a[1];
     const std::string name = a.size() == 3 ? a[2] : path.substr(path.find_last_of('/') + 1);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) fail("cannot read the file " + path + ": " + std::strerror(errno));
-    const Bytes content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (content.empty() || content.size() > 5u * 1024 * 1024)
-        fail("the file " + path + " must hold 1 byte to 5 MiB, not " + std::to_string(content.size()));
+    // The transfer buffer of the device.
+    const Bytes content = inputFile(path, 5u * 1024 * 1024, "5 MiB");
     MD5 md5(content.data(), u32(content.size()));
     Bytes start = {type};
     put32(start, u32(content.size()));
@@ -392,10 +453,7 @@ int cmdCard(Client& c, const Args& a) {
     // A short read would have the check byte taken for the top of its length.
     if (frame[9] == 0x61 && frame.size() < 18) fail("card: a RAM read (0x61) takes a u32 address and a u32 length");
     const Bytes reply = c.exchange(frame);
-    if (reply.empty()) {
-        std::fprintf(stderr, "zrvctl: no answer from the cards\n");
-        return 3;
-    }
+    if (reply.empty()) return c.unanswered(" from the cards");
     constexpr size_t kData = 11;  // after the command and the status byte
     if (frame[9] != 0x61) {
         printHex(reply);
@@ -441,17 +499,11 @@ int cmdFlashErase(Client& c, const Args& a) {
     return c.run(0x70, req);
 }
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) fail("cannot read the file " + path + ": " + std::strerror(errno));
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 int cmdFlashWrite(Client& c, const Args& a) {
     const u64 addr = number(a[0], "ADDRESS", 0, kFlashBytes - 1);
-    const Bytes content = readFile(a[1]);
-    if (content.empty() || content.size() > kFlashBytes - addr)
-        fail("the file " + a[1] + " must hold 1 byte up to the flash's end, not " + std::to_string(content.size()));
+    const u64 room = kFlashBytes - addr;
+    const std::string most = std::to_string(room) + (room == 1 ? " byte" : " bytes");
+    const Bytes content = inputFile(a[1], room, most + " (from ADDRESS to the flash's end)");
     int rc = 0;
     for (size_t off = 0; rc == 0 && off < content.size(); off += kFlashChunk) {
         const size_t n = std::min<size_t>(kFlashChunk, content.size() - off);
@@ -467,6 +519,7 @@ int cmdFlashWrite(Client& c, const Args& a) {
 int cmdFlashRead(Client& c, const Args& a) {
     const u64 addr = number(a[0], "ADDRESS", 0, kFlashBytes - 1);
     const u64 len = number(a[1], "LENGTH", 1, kFlashBytes - addr);
+    checkOutputFile(a[2]);
     Bytes all;
     int rc = 0;
     for (u64 off = 0; rc == 0 && off < len; off += kFlashChunk) {
@@ -589,7 +642,9 @@ void printHelp() {
     }
     std::printf(
         "\nExit status: 0 the device answered status 0; 1 another status (printed with its\n"
-        "meaning); 2 a usage error; 3 no answer.\n");
+        "meaning); 2 a usage error (a refused argument, or a file argument that is missing,\n"
+        "unreadable, not a regular file, empty or too large for its command: nothing is\n"
+        "sent); 3 no answer, or the device closed the connection first.\n");
 }
 
 void printCommandHelp(const Command& c) {

@@ -4,14 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct ClientRun {
-    int status = -1;
+    int status = -1;  // -1 also when it ended by a signal
     QString out, err;
 };
 
@@ -24,7 +31,7 @@ ClientRun zrvctl(const QStringList& args) {
         p.waitForFinished(2000);
         return r;
     }
-    r.status = p.exitCode();
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
@@ -60,9 +67,22 @@ TEST(Client, HelpListsEveryDocumentedCommandWithItsArguments) {
 TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
     QTemporaryDir dir;
     const QString missing = dir.filePath("alias.json");
+    // Every file a command names: a folder, a missing, an empty and an
+    // oversized one (5 MiB is the transfer's most; one byte is left from
+    // the flash's last address).
+    const QString folder = dir.filePath("folder"), empty = dir.filePath("empty");
+    const QString big = dir.filePath("big"), two = dir.filePath("two");
+    const QString fifo = dir.filePath("fifo");
+    QDir().mkpath(folder);
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    for (const auto& [path, size] : {std::pair{empty, 0}, {big, 5 * 1024 * 1024 + 1}, {two, 2}}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(size));
+    }
     struct Case {
         QStringList args;
-        const char* says;
+        QString says;
+        int status = 2;
     };
     const Case cases[] = {
         {{"word-read", "2177"}, "even"},
@@ -81,13 +101,59 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"card", "zz"}, "HEX holds \"zz\""},
         {{"card", "fe0f1"}, "HEX needs an even"},
         {{"ram-write", "0", "0g"}, "BYTES holds \"0g\""},
+        {{"send-file", "21", folder}, "folder is a folder"},
+        {{"send-file", "20", fifo}, "fifo is not a regular file"},
+        {{"send-file", "9", empty}, "empty must hold 1 byte to 5 MiB, not 0"},
+        {{"send-file", "13", big, "QDFR1"}, "big must hold 1 byte to 5 MiB, not 5242881"},
+        {{"flash-write", "0x1800000", folder}, "folder is a folder"},
+        {{"flash-write", "0x1800000", missing}, "alias.json: No such file"},
+        {{"flash-write", "0x1800000", empty}, "empty must hold 1 byte"},
+        {{"flash-write", "0x1FFFFFF", two}, "two must hold 1 byte to 1 byte"},
+        {{"flash-read", "0", "4", folder}, "folder is a folder"},
+        {{"flash-read", "0", "4", missing + "/back.bin"}, "alias.json/back.bin: No such file"},
+        // A line that cannot be opened is no answer.
+        {{"--serial", folder, "info"}, "serial line " + folder + ": Is a directory", 3},
+        {{"--serial", missing, "info"}, "alias.json: No such file", 3},
+        {{"--serial", empty, "info"}, "empty: not a terminal", 3},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {
         const ClientRun r = zrvctl(QStringList{"--udp", "127.0.0.1:9", "--timeout", "100"} + c.args);
-        EXPECT_EQ(r.status, 2) << c.args.join(' ').toStdString();
-        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
+        EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
     }
+}
+
+// A device that turns a TCP client away while another is at work closes the
+// connection: that is said at once, not after the whole wait.
+TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
+    const int door = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(door, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(::listen(door, 4), 0);
+    ::getsockname(door, reinterpret_cast<sockaddr*>(&a), &len);
+    // The first connection is closed on the frame it sent, unread (a reset);
+    // the second once its frame is read (an end of stream).
+    std::thread turnAway([door] {
+        for (int i = 0; i < 2; ++i) {
+            pollfd p{door, POLLIN, 0};
+            if (::poll(&p, 1, 20000) <= 0) return;
+            p.fd = ::accept(door, nullptr, nullptr);
+            char frame[4096];
+            if (::poll(&p, 1, 20000) > 0 && i == 1) (void)!::recv(p.fd, frame, sizeof frame, 0);
+            ::close(p.fd);
+        }
+    });
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port));
+    // A wait beyond the run's own bound of 10 s would end the run: -1.
+    for (const char* cmd : {"info", "time-report"}) {
+        const ClientRun r = zrvctl({"--tcp", where, "--timeout", "60000", cmd});
+        EXPECT_EQ(r.status, 3) << cmd;
+        EXPECT_TRUE(r.err.contains("the device closed the connection before answering")) << r.err.toStdString();
+    }
+    turnAway.join();
+    ::close(door);
 }
 
 }  // namespace

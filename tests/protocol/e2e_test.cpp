@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -324,6 +325,64 @@ TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
         ASSERT_GT(at, 0) << line;
         EXPECT_EQ(text[at - 1], '\n') << text.mid(std::max(0, at - 40), 80).toStdString();
     }
+}
+
+namespace {
+// Every entry under the root: a link's target, a file's bytes, else nothing.
+std::map<QString, QByteArray> rootEntries(const QString& root) {
+    std::map<QString, QByteArray> all;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    for (QFileInfo f; it.hasNext();) {
+        QFile file((f = QFileInfo(it.next())).filePath());
+        all[f.filePath()] = f.isSymLink() ? f.symLinkTarget().toUtf8()
+                            : f.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    return all;
+}
+
+// The process is stopped (state T): it writes nothing until continued.
+bool stopped(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return false;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "T";
+}
+}  // namespace
+
+// A second start on the root of a running program ends at once, naming the
+// running one, and leaves every file as it was; once the running one is
+// killed outright, the next start runs.
+TEST_F(EndToEnd, ASecondStartOnOneRootEndsNamingTheFirstAndTouchesNothing) {
+    ASSERT_TRUE(waitReady());
+    const qint64 first = m_proc.processId();
+    // Held still, the first writes nothing: whatever changes is the second's.
+    ::kill(pid_t(first), SIGSTOP);
+    ASSERT_TRUE(waitFor([&] { return stopped(first); }, 10000));
+    // Held in the middle of a settings write: its temporary is there, which
+    // a start of its own would remove.
+    writeHostFile(m_root.filePath("data/configs/tcpip.ini.new%1-1").arg(first).toStdString(), "[config]\n");
+    const auto before = rootEntries(m_root.path());
+    QProcess second;
+    second.setProcessEnvironment(m_proc.processEnvironment());
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(m_app, QStringList());
+    const bool ended = second.waitForFinished(20000);
+    ::kill(pid_t(first), SIGCONT);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(second.exitCode(), 0);
+    const QString said = QString::fromUtf8(second.readAll());
+    EXPECT_TRUE(said.contains(QStringLiteral("already runs on the root %1 (process %2 holds").arg(m_root.path()).arg(first)))
+        << said.toStdString();
+    const auto after = rootEntries(m_root.path());
+    EXPECT_TRUE(before == after) << "entries before " << before.size() << ", after " << after.size();
+    // The first still serves, on its serial line too.
+    EXPECT_EQ(client(serial() + QStringList{"info"}), 0);
+
+    EXPECT_EQ(endWith(SIGKILL), -1);
+    startProgram();
+    EXPECT_TRUE(waitReady());
 }
 
 TEST_F(EndToEnd, LosingTheDisplayEndsWithStatusZeroAndTheLastChangeOnDisk) {

@@ -123,6 +123,15 @@ TEST_F(PcLinks, UdpAnswersTheSenderAndSurvivesGarbage) {
     udpnetManage udp(0, 0, true);
     ASSERT_EQ(udp.initialize(), 0);
     Peer pc(connectTo(SOCK_DGRAM, udp.commandPort()));
+    // A port another program holds: the log line says so (the access
+    // point's port is only read: the link serves without it).
+    const std::string port = std::to_string(udp.commandPort());
+    udpnetManage taken(udp.commandPort(), 0, true), wifiTaken(0, udp.commandPort(), true);
+    EXPECT_EQ((Vals{taken.initialize(), wifiTaken.initialize()}), (Vals{255, 0}));
+    wifiTaken.stop();
+    const std::string log = readHostFile(hostPath(kLogFile));
+    EXPECT_EQ(countIn(log, "UDP command port " + port + " cannot be opened: Address already in use"), 1u);
+    EXPECT_EQ(countIn(log, "UDP port " + port + " cannot be opened: Address already in use"), 1u);
 
     Bytes garbage = encode(brightnessRead());
     garbage[garbage.size() - 2] ^= 0xFF;  // broken check byte
@@ -150,6 +159,11 @@ TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOverOnlyFromASilent
     ManualClock& clock = useManualClock();
     networkManage tcp(0, true);
     ASSERT_EQ(tcp.initialize(), 0);
+    networkManage taken(tcp.port(), true);
+    EXPECT_EQ(taken.initialize(), 255);
+    EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)),
+                      "TCP command port " + std::to_string(tcp.port()) + " cannot be opened: Address already in use"),
+              1u);
     Peer first(connectTo(SOCK_STREAM, tcp.port()));
     Bytes two = encode(brightnessRead());
     const Bytes info = encode(makeFrame(PcCmd::DeviceInfo, {}));

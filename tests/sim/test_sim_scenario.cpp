@@ -3,7 +3,12 @@
 #include "sim/sim_c331_inputs.h"
 #include "sim/sim_scenario.h"
 
+#include "core/logMsg.h"
+#include "support/test_env.h"
+
 #include <gtest/gtest.h>
+
+#include <QDir>
 
 #include <iterator>
 
@@ -56,6 +61,33 @@ TEST(SimScenarioSource, UnknownValuesAreRefusedAndDefaultsStay) {
     for (size_t i = 0; i < w.size(); ++i) {
         EXPECT_NE(w[i].find("HDMI1"), std::string::npos) << w[i];
         EXPECT_NE(w[i].find(std::string("\"") + keys[i] + "\""), std::string::npos) << w[i];
+    }
+}
+
+class SimScenarioFile : public SimEnv {};
+
+// A missing, a malformed and a refused scenario each leave their own line in
+// the log, naming the file and the reason; the defaults serve.
+TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
+    const std::string dir = hostPath("/scenarios/");
+    writeHostFile(dir + "comma.json", "{\"ports\": {\"0\": 4,\n}}");
+    writeHostFile(dir + "value.json", R"({"fpga": {"lock_errors": -1}})");
+    QDir().mkpath(QString::fromStdString(dir + "folder.json"));
+    struct Row {
+        const char* file;
+        const char* line;
+    };
+    const Row rows[] = {
+        {"missing.json", "missing.json cannot be read: there is no such file; the defaults serve"},
+        {"folder.json", "folder.json cannot be read: it is not a regular file; the defaults serve"},
+        {"comma.json", "comma.json is not JSON: line 2: "},
+        {"value.json", "value.json: fpga, key \"lock_errors\": unknown value \"-1\"; the default stays"},
+    };
+    for (const Row& row : rows) {
+        SimScenario sc;
+        sc.loadFile(dir + row.file);
+        EXPECT_EQ(sc.fpga().lockErrors, 0u) << row.file;
+        EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)), "board scenario " + dir + row.line), 1u) << row.line;
     }
 }
 
