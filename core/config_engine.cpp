@@ -86,21 +86,20 @@ struct IniFile {
 
 // Reads the INI file at the device path once and has the settings library
 // parse exactly those bytes: a second read could find other bytes, or fail
-// where the first did not. The file is refused when it is larger than a
-// settings file may be or the library finds it malformed.
+// where the first did not. The file is refused when it is no regular file,
+// larger than a settings file may be or the library finds it malformed.
 IniFile readIniOnce(const char* devicePath) {
     IniFile ini;
-    if (!FileOps::exists(devicePath)) return ini;
+    const FileOps::FileRead read = FileOps::readFile(devicePath, ini.text, FileCheck::kIniMax);
+    ini.why = read.why;
+    switch (read.outcome) {
+    case FileOps::FileRead::Missing: return ini;
+    case FileOps::FileRead::NotAFile:
+    case FileOps::FileRead::TooLarge: ini.state = IniFile::Refused; return ini;
+    case FileOps::FileRead::Failed: ini.state = IniFile::Unreadable; return ini;
+    case FileOps::FileRead::Read: break;
+    }
     ini.state = IniFile::Refused;
-    if (FileCheck::fileSize(devicePath) > FileCheck::kIniMax) {
-        ini.why = "larger than 64 KiB";
-        return ini;
-    }
-    if (!FileOps::readFile(devicePath, ini.text)) {
-        ini.state = IniFile::Unreadable;
-        ini.why = "a read failed";
-        return ini;
-    }
     const IniScratch scratch(devicePath, withoutByteOrderMark(ini.text));
     if (!scratch.ok()) {
         ini.state = IniFile::Unreadable;
@@ -134,8 +133,8 @@ ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QStr
     QByteArray text;
     if (base) {
         text = *base;
-    } else if (!FileOps::readFile(devicePath, text)) {
-        if (FileOps::exists(devicePath)) {
+    } else if (const FileOps::FileRead read = FileOps::readFile(devicePath, text); !read) {
+        if (read.outcome != FileOps::FileRead::Missing) {
             // A PC may send its network settings as fast as they are refused.
             static LineLimiter unread(LineLimiter::logCount(ERROR, "settings", "writes refused, the file unread"));
             unread.occur([&] {

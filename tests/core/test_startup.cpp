@@ -6,6 +6,7 @@
 #include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
+#include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
 #include "protocol/message_deal.h"
 #include "support/test_env.h"
@@ -18,6 +19,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <unistd.h>
 
 #include <functional>
 #include <set>
@@ -142,25 +145,69 @@ TEST(StartUp, RemovesWhatAKilledUpgradeOrWriteLeftAndLogsIt) {
     app.waitForFinished(5000);
 }
 
+// A FIFO where the settings file belongs (whose open would wait for a
+// writer for good), a folder where the parameter image belongs and a
+// socket, which nobody can open, where a user mode belongs: the start goes
+// on past each, keeps each and says so.
+TEST(StartUp, GoesOnPastWhatIsNoRegularFileInAStoredFilesPlaceAndKeepsIt) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const std::string at = root.path().toStdString();
+    const struct {
+        Odd odd;
+        std::string what, place, keptAt, logged;
+    } rows[] = {
+        {Odd::Fifo, "a FIFO", "/data/configs/tcpip.ini", "/data/configs/tcpip.ini.refused",
+         "settings file /data/configs/tcpip.ini refused: a FIFO, not a regular file; kept as"},
+        {Odd::Folder, "a folder", "/data/ram_device_info", "/data/ram_device_info.refused",
+         "parameter image file /data/ram_device_info refused: a folder, not a regular file; kept as"},
+        {Odd::Socket, "a socket", "/data/modes/custom_mode1", "/data/modes/custom_mode1",
+         "user-mode file /data/modes/custom_mode1 cannot be read (the open failed: No such device or address)"},
+    };
+    for (const auto& row : rows) ASSERT_TRUE(oddAt(row.odd, at + row.place)) << row.place;
+    const ProgramNetwork net;
+    QProcess app;
+    startProgram(app, root.path());
+    ASSERT_TRUE(app.waitForStarted(10000));
+    const std::string log = at + "/data/vimraqd/log/mwrEnglneLog";
+    for (const auto& row : rows) {
+        EXPECT_TRUE(waitFor([&] { return readHostFile(log).find(row.logged) != std::string::npos; }, 20000))
+            << readHostFile(log);
+        const bool kept = row.keptAt != row.place;
+        EXPECT_EQ(whatIsAt(at + row.keptAt), row.what) << row.place;
+        if (kept) {
+            EXPECT_TRUE(waitFor([&] { return whatIsAt(at + row.place) == "a file"; }, 20000)) << row.place;
+        }
+    }
+    EXPECT_TRUE(waitForImage(root.path()));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    app.kill();
+    app.waitForFinished(5000);
+}
+
 // Every kind of file the program checks on disk, refused twice: each time
 // it is kept aside whole as "<place>.refused" (one copy, the newest) with a
 // log line naming it, never removed; no list shows it, no upload may take
 // its name, and the start-up clean-up leaves it. A kind added to the checks
 // without a row here fails the first assertion.
-class RefusedFiles : public SimEnv {};
+class RefusedFiles : public SimEnv {
+protected:
+    struct Row {
+        FileCheck::Checked kind;
+        std::string place;
+        std::string first, second;  // two refused files, one after the other
+        std::function<void()> read;  // what reads the place
+    };
+    static std::vector<Row> rows();
+};
 
-TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
+std::vector<RefusedFiles::Row> RefusedFiles::rows() {
     using FileCheck::Checked;
     const auto loadModel = [] {
         ZrvRamPara m;
         m.load();
     };
-    const struct {
-        Checked kind;
-        std::string place;
-        std::string first, second;  // two refused files, one after the other
-        std::function<void()> read;  // what reads the place
-    } rows[] = {
+    return {
         {Checked::Settings, "/data/configs/tcpip.ini", "[config]\nTcpPort=6000\n\x07\n", std::string(70000, 's'),
          [] {
              delete ConfigEngine::p_config;
@@ -181,11 +228,15 @@ TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
              c331_manage::get()->ops->get_json_omenu_para(ZrvFiles::OMENU, list);
          }},
     };
+}
+
+TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
+    using FileCheck::Checked;
     std::set<Checked> covered;
-    for (const auto& row : rows) covered.insert(row.kind);
+    for (const auto& row : rows()) covered.insert(row.kind);
     ASSERT_EQ(covered.size(), size_t(Checked::Count)) << "a kind of checked file without a row";
 
-    for (const auto& row : rows) {
+    for (const auto& row : rows()) {
         SCOPED_TRACE(row.place);
         const std::string kept = row.place + ".refused";
         for (const std::string* bytes : {&row.first, &row.second}) {
@@ -214,4 +265,46 @@ TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
     // A scan file's upload may not take a kept-aside name either.
     EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1.refused"), "");
     EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1"), "/data/smartmapping/QDFR1");
+}
+
+// A folder, a FIFO and a socket in the place of every file the program
+// reads (each checked kind, a card file of the device's and of a stick):
+// the reader ends without a writer coming to the FIFO, whatever stood there
+// is kept (a checked kind's folder and FIFO aside, the socket, which cannot
+// be opened, where it was) and the log names the place and what was found.
+// A reader that opens its file another way than the one opener waits on
+// the FIFO for good.
+TEST_F(RefusedFiles, WhatIsNoRegularFileNeverHoldsItsReaderAndIsKept) {
+    std::vector<Row> all = rows();
+    for (const char* card : {"/data/rcvrecovery/QDFX", "/data/smartmapping/QDFR1", "/mnt/usb1/QDFR2.qdfile"})
+        all.push_back({FileCheck::Checked::Count, card, "", "", [card] {
+                           rcvRecovery r;
+                           EXPECT_EQ(r.get_rcvPackedFileNum(QString::fromLatin1(card)), 1);
+                       }});
+    const struct {
+        Odd odd;
+        std::string found;  // what is logged
+    } odds[] = {{Odd::Folder, "a folder, not a regular file"},
+                {Odd::Fifo, "a FIFO, not a regular file"},
+                {Odd::Socket, "the open failed: No such device or address"}};
+    for (const Row& row : all) {
+        for (const auto& odd : odds) {
+            SCOPED_TRACE(row.place + " " + odd.found);
+            ASSERT_TRUE(oddAt(odd.odd, hostPath(row.place)));
+            const std::string what = whatIsAt(hostPath(row.place));
+            EXPECT_TRUE(endsWithoutAWriter(row.place, row.read));
+            const bool card = row.kind == FileCheck::Checked::Count;
+            const bool aside = !card && odd.odd != Odd::Socket;
+            EXPECT_EQ(whatIsAt(hostPath(aside ? row.place + ".refused" : row.place)), what);
+            const std::string log = readHostFile(hostPath(kLogFile));
+            EXPECT_NE(log.find(row.place + (card ? ": cannot be opened (" : aside ? " refused: " : " cannot be read (") +
+                               odd.found),
+                      std::string::npos)
+                << log;
+            QDir(QString::fromStdString(hostPath(row.place + ".refused"))).removeRecursively();
+            ::unlink(hostPath(row.place + ".refused").c_str());
+            ::unlink(hostPath(row.place).c_str());
+            QDir(QString::fromStdString(hostPath(row.place))).removeRecursively();
+        }
+    }
 }
