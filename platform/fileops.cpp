@@ -278,7 +278,10 @@ bool setPermissions(const std::string& devicePath, unsigned mode) {
 }
 
 bool setSyncFlag(const std::string& devicePath) {
-    int fd = ::open(Root::path(devicePath).c_str(), O_RDONLY);
+    // Only a regular file has the flag; a FIFO left in its place must not
+    // hold the open.
+    FileRead found;
+    const int fd = openForRead(devicePath, found);
     if (fd < 0) return false;
     int flags = 0;
     bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;

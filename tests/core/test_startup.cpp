@@ -287,17 +287,21 @@ TEST_F(RefusedFiles, WhatIsNoRegularFileNeverHoldsItsReaderAndIsKept) {
     } odds[] = {{Odd::Folder, "a folder, not a regular file"},
                 {Odd::Fifo, "a FIFO, not a regular file"},
                 {Odd::Socket, "the open failed: No such device or address"}};
+    // Each also where nothing can be moved: then everything stays in place.
+    for (const bool fixed : {false, true})
     for (const Row& row : all) {
         for (const auto& odd : odds) {
-            SCOPED_TRACE(row.place + " " + odd.found);
+            SCOPED_TRACE(row.place + " " + odd.found + (fixed ? ", nothing can be moved" : ""));
             ASSERT_TRUE(oddAt(odd.odd, hostPath(row.place)));
             const std::string what = whatIsAt(hostPath(row.place));
+            FileOps::setReadOnly([fixed](const std::string&) { return fixed; });
             EXPECT_TRUE(endsWithoutAWriter(row.place, row.read));
+            FileOps::setReadOnly(nullptr);
             const bool card = row.kind == FileCheck::Checked::Count;
-            const bool aside = !card && odd.odd != Odd::Socket;
-            EXPECT_EQ(whatIsAt(hostPath(aside ? row.place + ".refused" : row.place)), what);
+            const bool refused = !card && odd.odd != Odd::Socket;
+            EXPECT_EQ(whatIsAt(hostPath(refused && !fixed ? row.place + ".refused" : row.place)), what);
             const std::string log = readHostFile(hostPath(kLogFile));
-            EXPECT_NE(log.find(row.place + (card ? ": cannot be opened (" : aside ? " refused: " : " cannot be read (") +
+            EXPECT_NE(log.find(row.place + (card ? ": cannot be opened (" : refused ? " refused: " : " cannot be read (") +
                                odd.found),
                       std::string::npos)
                 << log;
