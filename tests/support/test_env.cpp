@@ -69,6 +69,11 @@ bool oddAt(Odd kind, const std::string& host) {
     switch (kind) {
     case Odd::Folder: return QDir().mkpath(QString::fromStdString(host));
     case Odd::Fifo: return ::mkfifo(host.c_str(), 0644) == 0;
+    case Odd::Link: {
+        const std::string target = host + ".target";
+        writeHostFile(target, std::string("\0\0\0\1", 4));
+        return ::symlink(target.c_str(), host.c_str()) == 0;
+    }
     case Odd::Socket: {
         sockaddr_un at{};
         at.sun_family = AF_UNIX;

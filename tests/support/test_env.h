@@ -60,8 +60,9 @@ void writeHostFile(const std::string& hostPath, const std::string& data);
 // whatever is there (its folder made first): a folder; a FIFO, whose open
 // for reading waits for a writer; a socket, which nobody can open, root
 // included (mode bits do not stop root, and unlike a device node it takes
-// no privilege to make). True when made.
-enum class Odd { Folder, Fifo, Socket };
+// no privilege to make); a link to a card package of one packed file
+// beside it ("<path>.target"). True when made.
+enum class Odd { Folder, Fifo, Socket, Link };
 bool oddAt(Odd kind, const std::string& hostPath);
 inline bool fifoAt(const std::string& devicePath) { return oddAt(Odd::Fifo, Root::path(devicePath)); }
 // What stands at the host path: "a folder", "a FIFO", "a socket", "a file"
