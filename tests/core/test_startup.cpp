@@ -145,46 +145,6 @@ TEST(StartUp, RemovesWhatAKilledUpgradeOrWriteLeftAndLogsIt) {
     app.waitForFinished(5000);
 }
 
-// A FIFO where the settings file belongs (whose open would wait for a
-// writer for good), a folder where the parameter image belongs and a
-// socket, which nobody can open, where a user mode belongs: the start goes
-// on past each, keeps each and says so.
-TEST(StartUp, GoesOnPastWhatIsNoRegularFileInAStoredFilesPlaceAndKeepsIt) {
-    QTemporaryDir root;
-    ASSERT_TRUE(root.isValid());
-    const std::string at = root.path().toStdString();
-    const struct {
-        Odd odd;
-        std::string what, place, keptAt, logged;
-    } rows[] = {
-        {Odd::Fifo, "a FIFO", "/data/configs/tcpip.ini", "/data/configs/tcpip.ini.refused",
-         "settings file /data/configs/tcpip.ini refused: a FIFO, not a regular file; kept as"},
-        {Odd::Folder, "a folder", "/data/ram_device_info", "/data/ram_device_info.refused",
-         "parameter image file /data/ram_device_info refused: a folder, not a regular file; kept as"},
-        {Odd::Socket, "a socket", "/data/modes/custom_mode1", "/data/modes/custom_mode1",
-         "user-mode file /data/modes/custom_mode1 cannot be read (the open failed: No such device or address)"},
-    };
-    for (const auto& row : rows) ASSERT_TRUE(oddAt(row.odd, at + row.place)) << row.place;
-    const ProgramNetwork net;
-    QProcess app;
-    startProgram(app, root.path());
-    ASSERT_TRUE(app.waitForStarted(10000));
-    const std::string log = at + "/data/vimraqd/log/mwrEnglneLog";
-    for (const auto& row : rows) {
-        EXPECT_TRUE(waitFor([&] { return readHostFile(log).find(row.logged) != std::string::npos; }, 20000))
-            << readHostFile(log);
-        const bool kept = row.keptAt != row.place;
-        EXPECT_EQ(whatIsAt(at + row.keptAt), row.what) << row.place;
-        if (kept) {
-            EXPECT_TRUE(waitFor([&] { return whatIsAt(at + row.place) == "a file"; }, 20000)) << row.place;
-        }
-    }
-    EXPECT_TRUE(waitForImage(root.path()));
-    EXPECT_EQ(app.state(), QProcess::Running);
-    app.kill();
-    app.waitForFinished(5000);
-}
-
 // Every kind of file the program checks on disk, refused twice: each time
 // it is kept aside whole as "<place>.refused" (one copy, the newest) with a
 // log line naming it, never removed; no list shows it, no upload may take
