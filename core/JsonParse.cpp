@@ -1,6 +1,7 @@
 #include "core/JsonParse.h"
 
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -71,11 +72,16 @@ void refreshAlias() {
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         // Never read a file that big into memory: it is not an alias file.
-        if (now.st_size > FileCheck::kAliasMax) {
-            FileCheck::keepAside(FileCheck::Checked::AliasNames, kAliasFile, "larger than 64 KiB");
-            return;
+        const FileOps::FileRead read = FileOps::readFile(kAliasFile, text, FileCheck::kAliasMax);
+        if (read.outcome == FileOps::FileRead::Failed) {
+            // Tried again at the next look-up, which a PC may cause as often
+            // as it asks.
+            static LineLimiter unread(LineLimiter::logCount(ERROR, "alias file", "reads failed"));
+            unread.occur([&] { FileCheck::notTaken(FileCheck::Checked::AliasNames, kAliasFile, read); });
+        } else if (read.outcome != FileOps::FileRead::Missing && !read) {
+            FileCheck::notTaken(FileCheck::Checked::AliasNames, kAliasFile, read);
         }
-        if (!FileOps::readFile(kAliasFile, text)) return;  // tried again next time
+        if (!read) return;
     }
     ++g_aliasParses;
     if (!parseAlias(text, g_alias.root)) {

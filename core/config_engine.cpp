@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <memory>
 
 
@@ -86,21 +87,20 @@ struct IniFile {
 
 // Reads the INI file at the device path once and has the settings library
 // parse exactly those bytes: a second read could find other bytes, or fail
-// where the first did not. The file is refused when it is larger than a
-// settings file may be or the library finds it malformed.
+// where the first did not. The file is refused when it is no regular file,
+// larger than a settings file may be or the library finds it malformed.
 IniFile readIniOnce(const char* devicePath) {
     IniFile ini;
-    if (!FileOps::exists(devicePath)) return ini;
+    const FileOps::FileRead read = FileOps::readFile(devicePath, ini.text, FileCheck::kIniMax);
+    ini.why = read.why;
+    switch (read.outcome) {
+    case FileOps::FileRead::Missing: return ini;
+    case FileOps::FileRead::NotAFile:
+    case FileOps::FileRead::TooLarge: ini.state = IniFile::Refused; return ini;
+    case FileOps::FileRead::Failed: ini.state = IniFile::Unreadable; return ini;
+    case FileOps::FileRead::Read: break;
+    }
     ini.state = IniFile::Refused;
-    if (FileCheck::fileSize(devicePath) > FileCheck::kIniMax) {
-        ini.why = "larger than 64 KiB";
-        return ini;
-    }
-    if (!FileOps::readFile(devicePath, ini.text)) {
-        ini.state = IniFile::Unreadable;
-        ini.why = "a read failed";
-        return ini;
-    }
     const IniScratch scratch(devicePath, withoutByteOrderMark(ini.text));
     if (!scratch.ok()) {
         ini.state = IniFile::Unreadable;
@@ -134,8 +134,8 @@ ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QStr
     QByteArray text;
     if (base) {
         text = *base;
-    } else if (!FileOps::readFile(devicePath, text)) {
-        if (FileOps::exists(devicePath)) {
+    } else if (const FileOps::FileRead read = FileOps::readFile(devicePath, text); !read) {
+        if (read.outcome != FileOps::FileRead::Missing) {
             // A PC may send its network settings as fast as they are refused.
             static LineLimiter unread(LineLimiter::logCount(ERROR, "settings", "writes refused, the file unread"));
             unread.occur([&] {
@@ -149,6 +149,12 @@ ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QStr
     bool ok = scratch.ok();
     if (ok) {
         QSettings settings(scratch.path(), QSettings::IniFormat);
+        // Nothing to change is judged by the file, never by what memory
+        // holds: after a start that could not read it the two differ.
+        const bool same = std::all_of(values.begin(), values.end(), [&](const QPair<QString, QVariant>& kv) {
+            return settings.contains(kv.first) && settings.value(kv.first).toString() == kv.second.toString();
+        });
+        if (same && settings.status() == QSettings::NoError) return Fault::None;
         for (const auto& kv : values) settings.setValue(kv.first, kv.second);
         settings.sync();
         ok = settings.status() == QSettings::NoError;
@@ -344,6 +350,14 @@ bool ConfigEngine::write_network(const QString& ip, const QString& mask, const Q
         {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}}, fault);
 }
 
+ConfigEngine::NetworkFault ConfigEngine::apply_network(const QString& ip, const QString& mask,
+                                                       const QString& gateway) {
+    WriteFault fault = WriteFault::None;
+    if (!write_network(ip, mask, gateway, &fault))
+        return fault == WriteFault::Unreadable ? NetworkFault::Unreadable : NetworkFault::NotWritten;
+    return Utils::initIPAddress() == 0 ? NetworkFault::None : NetworkFault::NotTaken;
+}
+
 // ------------------------------------------------------------------ network
 
 int Utils::getIPAddress() {
@@ -394,10 +408,20 @@ int Utils::initIPAddress() {
         return 255;
     }
     system_mutex(QStringLiteral("route del default wlan0"));
-    system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask));
+    int status = 0;
+    const bool taken = system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask), &status) == 0;
     system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(gateway));
     system_mutex(QStringLiteral("route add default gw %1 metric 100").arg(gateway));
     system_mutex(QStringLiteral("route add -host 255.255.255.255 eth0"));
     system_mutex(QStringLiteral("route del 255.255.255.255 wlan1"));
-    return 0;
+    // The routes' own failures change nothing of the address; a set-up the
+    // interface did not take is no set-up. A PC may ask as often as it is
+    // answered.
+    if (taken) return 0;
+    static LineLimiter refused(LineLimiter::logCount(ERROR, "network set-up", "addresses eth0 did not take"));
+    refused.occur([&] {
+        writeLogMsg(ERROR, "network set-up: eth0 did not take " + ip.toStdString() + " netmask " + mask.toStdString() +
+                               " (ifconfig ended with status " + std::to_string(status) + ")");
+    });
+    return 255;
 }

@@ -73,6 +73,18 @@ public:
                                WriteFault* fault = nullptr);
     // The Ethernet address, mask and gateway together, as above.
     bool write_network(const QString& ip, const QString& mask, const QString& gateway, WriteFault* fault = nullptr);
+    // Why a network change did not take.
+    enum class NetworkFault {
+        None,
+        Unreadable,  // as WriteFault: nothing stored, eth0 left as it is
+        NotWritten,  // as WriteFault: nothing stored, eth0 left as it is
+        NotTaken,    // stored, but eth0 did not take it (Utils::initIPAddress)
+    };
+    // Stores the address, mask and gateway (write_network) and sets eth0 up
+    // with what is stored: None only when the file holds them and the
+    // interface took them. Values the file did not take never reach eth0,
+    // which would keep them only until the next start.
+    NetworkFault apply_network(const QString& ip, const QString& mask, const QString& gateway);
 
     static constexpr const char* kIniFile = "/data/configs/tcpip.ini";
     static constexpr const char* kLoaderIni = "/data/configs/led_load_config.ini";

@@ -6,7 +6,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 #include <algorithm>
@@ -45,11 +44,6 @@ bool jsonNestingWithin(const QByteArray& text, int maxDepth) {
     return !inString && open.isEmpty();
 }
 
-long long fileSize(const std::string& devicePath) {
-    const QFileInfo fi(Root::qpath(QString::fromStdString(devicePath)));
-    return fi.exists() && fi.isFile() ? fi.size() : -1;
-}
-
 const char* checkedName(Checked kind) {
     switch (kind) {
     case Checked::Settings: return "settings file";
@@ -78,6 +72,13 @@ bool keepAside(Checked kind, const std::string& devicePath, const std::string& w
                            (moved ? "kept as " + kept : "cannot be kept aside, left as it is") +
                            "; built-in values used");
     return moved;
+}
+
+bool notTaken(Checked kind, const std::string& devicePath, const FileOps::FileRead& read) {
+    if (read.outcome != FileOps::FileRead::Failed) return !keepAside(kind, devicePath, read.why);
+    writeLogMsg(ERROR, std::string(checkedName(kind)) + " " + devicePath + " cannot be read (" + read.why +
+                           "); built-in values used, the file left as it is");
+    return true;
 }
 
 namespace {

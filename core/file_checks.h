@@ -4,6 +4,8 @@
 // any parser sees it: a file that fails at arrival is refused, one found on
 // disk is kept aside (never removed: a maintainer may still recover what it
 // holds) and the built-in values are used.
+#include "platform/fileops.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -25,9 +27,6 @@ constexpr int kJsonDepth = 16;
 // text: the parser still has to accept it.
 bool jsonNestingWithin(const QByteArray& text, int maxDepth);
 
-// Size of the file at a device path; -1 when there is none.
-long long fileSize(const std::string& devicePath);
-
 // The kinds of file the program checks on disk before it parses them.
 enum class Checked { Settings, ParameterImage, UserMode, AliasNames, OsdMenu, Count };
 // What the log calls a kind ("settings file", ...).
@@ -44,6 +43,13 @@ bool keptAsideName(const std::string& fileName);
 // naming both and saying why. False when it could not be moved: the file is
 // then left where it is, and the caller must not write over it this run.
 bool keepAside(Checked kind, const std::string& devicePath, const std::string& why);
+// What a loader does with its kind's file when one read (FileOps::readFile)
+// took nothing though something is there: anything but a regular file, or
+// one larger than the kind, is kept aside (keepAside); one that cannot be
+// opened or read is left in its place with a log line, since a read error
+// says nothing of what it holds. True when the file stays in its place:
+// the loader must not write over it this run.
+bool notTaken(Checked kind, const std::string& devicePath, const FileOps::FileRead& read);
 
 // The one rule for the name of a file the device stores from the wire: 1 to
 // 64 characters, each a letter, a digit, ".", "_" or "-", not "." or "..",

@@ -61,7 +61,8 @@ public:
 
     // Settings into the shared globals (see ConfigEngine); returns 0.
     static int getIPAddress();
-    // Applies the Ethernet address, mask and gateway with shell commands.
+    // Applies the Ethernet address, mask and gateway with shell commands; 0
+    // when eth0 is there and took the address, else 255.
     static int initIPAddress();
     // True for a dotted-quad IPv4 text such as "192.168.1.199".
     static bool isDottedQuad(const QString& text);

@@ -211,20 +211,17 @@ void ZrvRamPara::load() {
     const char* path = ZrvFiles::RAM_DEVICE_INFO;
     bool loaded = false;
     bool fileHeld = false;  // the file stays as it is: not written this run
-    if (!FileOps::exists(path)) {
+    QMutexLocker fileLock(&Utils::_file_deal_mutex);
+    QByteArray f;
+    // Anything larger than the image file is not one: never read it whole.
+    const FileOps::FileRead read = FileOps::readFile(path, f, RamFile::FILE_SIZE);
+    if (read.outcome == FileOps::FileRead::Missing) {
         debugPrintf("\n %s file un exist \n", path);
     } else {
         debugPrintf("\n %s file exist \n", path);
-        QByteArray f;
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        // Anything larger than the image file is not one: never read it whole.
-        if (FileCheck::fileSize(path) > RamFile::FILE_SIZE) {
-            fileHeld = !FileCheck::keepAside(Checked::ParameterImage, path, "larger than the parameter image file");
-        } else if (!FileOps::readFile(path, f)) {
+        if (!read) {
             // A read error of the flash says nothing of what the file holds.
-            writeLogMsg(ERROR, std::string("parameter image file ") + path +
-                                   " cannot be read; built-in values used, the file is not written this run");
-            fileHeld = true;
+            fileHeld = FileCheck::notTaken(Checked::ParameterImage, path, read);
         } else {
             const auto* b = reinterpret_cast<const u8*>(f.constData());
             // A file too short to hold the whole image was torn: as bad as an
@@ -250,6 +247,7 @@ void ZrvRamPara::load() {
             }
         }
     }
+    fileLock.unlock();
     if (!loaded) {
         bri_last_change = bri_word_change = m_briWritten[0] = m_briWritten[1] = 0;
         m_imageFileHeld = fileHeld;
@@ -396,18 +394,15 @@ int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
     bool held = false;  // the file stays where it is, unread
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        const long long size = FileCheck::fileSize(path);
+        FileOps::FileRead read = FileOps::readFile(path, f, USER_MODE_FILE_SIZE);
         // A file of another size is no slot file: a short one was cut off
         // while being written, a longer one is someone else's. The slot
         // reads empty rather than recalling a half or foreign mode.
-        if (size >= 0 && size != USER_MODE_FILE_SIZE) {
-            held = !FileCheck::keepAside(FileCheck::Checked::UserMode, path,
-                                         "not " + std::to_string(USER_MODE_FILE_SIZE) + " bytes");
-        } else if (size >= 0) {
-            present = FileOps::readFile(path, f) && u32(f.size()) == USER_MODE_FILE_SIZE;
-            if (!present) writeLogMsg(ERROR, "user-mode file " + path + " cannot be read; slot left unread");
-            held = !present;
-        }
+        if (read.outcome == FileOps::FileRead::TooLarge || (read && u32(f.size()) != USER_MODE_FILE_SIZE))
+            read = {FileOps::FileRead::NotAFile, "not " + std::to_string(USER_MODE_FILE_SIZE) + " bytes"};
+        present = bool(read);
+        if (!present && read.outcome != FileOps::FileRead::Missing)
+            held = FileCheck::notTaken(FileCheck::Checked::UserMode, path, read);
     }
     QMutexLocker lock(&c331_manage::get()->mutex);
     if (!present) {

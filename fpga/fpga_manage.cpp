@@ -141,6 +141,18 @@ void fpga_manage::softinit() {
     MCU_RAM_CMD[28] = 0xFF;
     MCU_RAM_EXTEND[49] = 0x9F;
     MCU_RAM_EXTEND[50] = 0x1F;
+    // The screen state a PC reads before any write of register 0 (which
+    // keeps it after): the wall shows unless the image's blackout word says
+    // it is blacked out.
+    u8 screen = 1;
+    if (ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        screen = p->live_image.byte(RamOffset::BLACKOUT) ? 0 : 1;
+    }
+    {
+        QMutexLocker lock(&shadow_mutex);
+        MCU_RAM_EXTEND[29] = screen;
+    }
     g_send_para.job_step.store(0xFF00);
     g_send_para.reply.store(0);
 }

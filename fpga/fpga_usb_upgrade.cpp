@@ -17,7 +17,6 @@
 #include "fpga/usb_upgrade.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
-#include "platform/stick_file.h"
 #include "ui/shell/fpga_panel.h"
 #include "ui/shell/guibridge.h"
 #include "video_engine/c331_manage.h"
@@ -28,6 +27,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -41,7 +41,9 @@ namespace {
 class Package {
 public:
     explicit Package(const QString& devicePath) {
-        const int fd = StickFile::openForRead(devicePath.toStdString(), &m_why);
+        FileOps::FileRead found;
+        const int fd = FileOps::openForRead(devicePath.toStdString(), found, FileOps::Links::Refuse);
+        m_why = found.why;
         m_open = fd >= 0 && m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
         if (fd >= 0 && !m_open) ::close(fd);
         m_size = m_open ? u64(m_file.size()) : 0;
@@ -302,36 +304,29 @@ fpga_manage::EntryWrite fpga_manage::update_muc_file(const QString& path, u32 of
     std::vector<u8> buf(length);
     if (!pkg.read(offset, buf.data(), length)) return fail("short read of " + path);
 
-    const QString staged = Root::qpath(QString::fromLatin1(kAppStaged));
     {
+        // Written beside its place and renamed over it: whatever stood there
+        // (a FIFO would hold an open for writing) is replaced, never opened.
         QMutexLocker lock(&Utils::_file_deal_mutex);
         FileOps::makeDirs(kAppFolder);
-        QFile out(staged);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            out.write(reinterpret_cast<const char*>(buf.data()), length) != qint64(length) || !out.flush() ||
-            ::fsync(out.handle()) != 0) {
+        if (!FileOps::writeFileAtomic(kAppStaged, buf.data(), length)) {
             lock.unlock();
             return fail(QStringLiteral("cannot write %1").arg(kAppStaged));
         }
     }
     Utils::sleep_ms(10);
-    if (on_app_staged) on_app_staged(staged.toStdString());
+    if (on_app_staged) on_app_staged(Root::path(kAppStaged));
 
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    QFile in(staged);
-    if (!in.open(QIODevice::ReadOnly) || u64(in.size()) != length) {
+    QByteArray back;
+    if (!FileOps::readFile(kAppStaged, back, length) || u64(back.size()) != length) {
         lock.unlock();
         return fail(QStringLiteral("%1 reads back at another length").arg(kAppStaged));
     }
-    char block[1024];
-    for (u32 done = 0; done < length;) {
-        const u32 n = std::min<u32>(sizeof block, length - done);
-        if (in.read(block, n) != qint64(n) || std::memcmp(block, buf.data() + done, n) != 0) {
-            debugPrintf(n == sizeof block ? "\n read app found comare 01!!!!!! " : "\n read app found comare 02!!!!!! ");
-            lock.unlock();
-            return fail(QStringLiteral("%1 reads back different at byte %2").arg(kAppStaged).arg(done));
-        }
-        done += n;
+    const auto differs = std::mismatch(buf.begin(), buf.end(), reinterpret_cast<const u8*>(back.constData())).first;
+    if (differs != buf.end()) {
+        lock.unlock();
+        return fail(QStringLiteral("%1 reads back different at byte %2").arg(kAppStaged).arg(differs - buf.begin()));
     }
     return EntryWrite::Written;
 }

@@ -5,7 +5,6 @@
 #include "core/utils.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
-#include "platform/stick_file.h"
 
 #include <QDir>
 #include <QMutexLocker>
@@ -76,12 +75,12 @@ bool rcvRecovery::readAt(const QString& path, u64 offset, u8* out, u32 length) c
     // Read-only: a stick may be mounted read-only. A FIFO or a device in
     // the listed file's place is refused without waiting on it (with the
     // file mutex held, a FIFO would stall every file user).
-    std::string why;
-    const int fd = StickFile::openForRead(path.toStdString(), &why);
+    FileOps::FileRead found;
+    const int fd = FileOps::openForRead(path.toStdString(), found, FileOps::Links::Refuse);
     std::FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (!f) {
         if (fd >= 0) ::close(fd);
-        refuse(path, "cannot be opened (" + (fd >= 0 ? std::string("no stream") : why) + ")");
+        refuse(path, "cannot be opened (" + (fd >= 0 ? std::string("no stream") : found.why) + ")");
         return false;
     }
     bool ok = std::fseek(f, 0, SEEK_END) == 0;

@@ -12,9 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -65,6 +67,61 @@ bool readOnlyAt(const std::string& devicePath) {
     if (!g_readOnly(devicePath)) return false;
     errno = EROFS;
     return true;
+}
+
+// "64 KiB", "1 MiB", "4098 bytes".
+std::string sizeText(long long bytes) {
+    if (bytes > 0 && bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes > 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "something";
+}
+
+// Opens without waiting for a writer (a FIFO) or a carrier (a terminal),
+// then judges what was opened, not the name: what a name pointed to when it
+// was looked at may be something else by the open.
+int openRegular(const std::string& devicePath, FileOps::Links links, FileOps::FileRead& found, struct stat& st) {
+    using FileOps::FileRead;
+    const std::string host = Root::path(devicePath);
+    const bool refuseLinks = links == FileOps::Links::Refuse;
+    const int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0));
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENOTDIR)
+            found = {FileRead::Missing, "missing"};
+        else if (e == ELOOP && refuseLinks)
+            found = {FileRead::NotAFile, "a link, not a regular file"};
+        else
+            found = {FileRead::Failed, std::string("the open failed: ") + std::strerror(e)};
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0) {
+        found = {FileRead::Failed, std::string("its status cannot be read: ") + std::strerror(errno)};
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        found = {FileRead::NotAFile, std::string(kindOf(st.st_mode)) + ", not a regular file"};
+        ::close(fd);
+        return -1;
+    }
+    // Reads of a regular file never wait for a writer; the flag goes so the
+    // caller has the plain file it asked for.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        found = {FileRead::Failed, std::string("the open failed: ") + std::strerror(errno)};
+        ::close(fd);
+        return -1;
+    }
+    found = {FileRead::Read, ""};
+    return fd;
 }
 
 }  // namespace
@@ -139,11 +196,44 @@ bool writeFileAtomic(const std::string& devicePath, const QByteArray& data) {
     return writeFileAtomic(devicePath, data.constData(), size_t(data.size()));
 }
 
-bool readFile(const std::string& devicePath, QByteArray& out) {
-    QFile f(q(devicePath));
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    out = f.readAll();
-    return f.error() == QFileDevice::NoError;
+int openForRead(const std::string& devicePath, FileRead& found, Links links) {
+    struct stat st {};
+    return openRegular(devicePath, links, found, st);
+}
+
+FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes) {
+    out.clear();
+    FileRead found;
+    struct stat st {};
+    const int fd = openRegular(devicePath, Links::Follow, found, st);
+    if (fd < 0) return found;
+    auto tooLarge = [&] {
+        found = {FileRead::TooLarge, "larger than " + sizeText(maxBytes)};
+        out.clear();
+        ::close(fd);
+        return found;
+    };
+    if (maxBytes >= 0 && st.st_size > maxBytes) return tooLarge();
+    // Up to one byte past the limit: a file that grew since its size was
+    // taken is still never read whole.
+    char buf[65536];
+    for (;;) {
+        size_t want = sizeof buf;
+        if (maxBytes >= 0) want = size_t(std::min<long long>(want, maxBytes + 1 - out.size()));
+        const ssize_t n = ::read(fd, buf, want);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            found = {FileRead::Failed, std::string("a read failed: ") + std::strerror(errno)};
+            out.clear();
+            ::close(fd);
+            return found;
+        }
+        if (n == 0) break;
+        out.append(buf, int(n));
+        if (maxBytes >= 0 && out.size() > maxBytes) return tooLarge();
+    }
+    ::close(fd);
+    return found;
 }
 
 bool exists(const std::string& devicePath) { return QFileInfo::exists(q(devicePath)); }
@@ -188,7 +278,10 @@ bool setPermissions(const std::string& devicePath, unsigned mode) {
 }
 
 bool setSyncFlag(const std::string& devicePath) {
-    int fd = ::open(Root::path(devicePath).c_str(), O_RDONLY);
+    // Only a regular file has the flag; a FIFO left in its place must not
+    // hold the open.
+    FileRead found;
+    const int fd = openForRead(devicePath, found);
     if (fd < 0) return false;
     int flags = 0;
     bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;

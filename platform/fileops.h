@@ -29,8 +29,31 @@ void setCutBeforeRename(std::function<bool(const std::string& devicePath)> cut);
 // fails as on a read-only file system (EROFS) and changes nothing. Null
 // removes it.
 void setReadOnly(std::function<bool(const std::string& devicePath)> readOnly);
-// Reads the whole file; false when it is missing or unreadable.
-bool readFile(const std::string& devicePath, QByteArray& out);
+// What one open or read of a stored file found.
+struct FileRead {
+    enum Outcome {
+        Read,      // a regular file, opened (read whole by readFile)
+        Missing,   // nothing there
+        NotAFile,  // something else in the file's place (a folder, a FIFO, a device, a link)
+        TooLarge,  // a regular file larger than the reader takes; not read
+        Failed,    // there, but the open or a read failed: it may still hold a good file
+    };
+    Outcome outcome = Missing;
+    std::string why;  // for the log line: what was found instead, or what failed
+    explicit operator bool() const { return outcome == Read; }
+};
+// Whether the open follows a link in the file's place. A file the operator
+// brings (a stick's) is taken only as itself.
+enum class Links { Follow, Refuse };
+// The one way a stored file is opened for reading. The open never waits (a
+// FIFO in a file's place would hold the caller until some writer came, for
+// good at start-up) and only a regular file is kept, judged on the opened
+// descriptor. A read-only descriptor that blocks as a plain file's does, or
+// -1 with found saying why.
+int openForRead(const std::string& devicePath, FileRead& found, Links links = Links::Follow);
+// Reads the whole regular file through openForRead; a file larger than
+// maxBytes (when not negative) is not read.
+FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes = -1);
 bool exists(const std::string& devicePath);
 bool makeDirs(const std::string& devicePath);
 bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath);

@@ -811,17 +811,16 @@ u32 message_deal::network_setup(const Cmd_Frame& req, u8* out, u32 cap) {
         return status(out, cap, ReplyStatus::BadArgument);
     ConfigEngine* ce = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
     // A settings file that cannot be read is refused for good; a write that
-    // failed may pass on a retry.
-    ConfigEngine::WriteFault fault = ConfigEngine::WriteFault::None;
-    if (!ce->write_network(quad(ip), quad(mask), quad(gw), &fault)) {
-        // An unreadable file has its own line from the store.
-        if (fault != ConfigEngine::WriteFault::Unreadable)
-            writeFailed(SettingsNotStored, std::string("network settings not stored: ") + ConfigEngine::kIniFile +
-                                               " cannot be written");
-        return status(out, cap,
-                      fault == ConfigEngine::WriteFault::Unreadable ? ReplyStatus::BadArgument : ReplyStatus::Busy);
-    }
-    Utils::initIPAddress();
-    if (ZrvRamPara* p = model()) p->test_signal(1);
-    return status(out, cap, ReplyStatus::Ok);
+    // failed, or an address eth0 did not take, may pass on a retry.
+    using Fault = ConfigEngine::NetworkFault;
+    const Fault fault = ce->apply_network(quad(ip), quad(mask), quad(gw));
+    // An unreadable file and an address not taken have their own lines.
+    if (fault == Fault::NotWritten)
+        writeFailed(SettingsNotStored,
+                    std::string("network settings not stored: ") + ConfigEngine::kIniFile + " cannot be written");
+    // What was stored shows on the pages even when eth0 did not take it.
+    if (fault == Fault::None || fault == Fault::NotTaken)
+        if (ZrvRamPara* p = model()) p->test_signal(1);
+    if (fault == Fault::None) return status(out, cap, ReplyStatus::Ok);
+    return status(out, cap, fault == Fault::Unreadable ? ReplyStatus::BadArgument : ReplyStatus::Busy);
 }

@@ -568,15 +568,10 @@ bool c331_osd::omenu_text_usable(const QByteArray& text, std::string* why) {
 
 void c331_osd::get_json_omenu_para(const char* path, OSD_MENU_LIST& list) {
     list.osdcount = 0;
-    const long long size = FileCheck::fileSize(path);
-    if (size < 0) return;
-    if (size > FileCheck::kOsdMenuMax) {
-        FileCheck::keepAside(FileCheck::Checked::OsdMenu, path, "larger than 1 MiB, not read");
-        return;
-    }
     QByteArray text;
-    if (!FileOps::readFile(path, text)) {
-        writeLogMsg(ERROR, std::string("OSD menu: can't read ") + path);
+    const FileOps::FileRead read = FileOps::readFile(path, text, FileCheck::kOsdMenuMax);
+    if (!read) {
+        if (read.outcome != FileOps::FileRead::Missing) FileCheck::notTaken(FileCheck::Checked::OsdMenu, path, read);
         return;
     }
     pt::ptree root;

@@ -110,7 +110,7 @@ TEST_F(ConfigTest, ASettingsFileThatCannotBeReadIsLeftAsItIs) {
     EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 5005);
     EXPECT_EQ(QFileInfo(host).symLinkTarget(), QStringLiteral("/proc/self/mem"));
     const std::string log = readHostFile(hostPath(kLogFile));
-    EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read (a read failed); built-in values used"),
+    EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read (a read failed: Input/output error); built-in values used"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("settings: /data/configs/tcpip.ini cannot be read; not rewritten"), std::string::npos) << log;

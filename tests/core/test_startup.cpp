@@ -6,6 +6,7 @@
 #include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
+#include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
 #include "protocol/message_deal.h"
 #include "support/test_env.h"
@@ -18,6 +19,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <unistd.h>
 
 #include <functional>
 #include <set>
@@ -147,20 +150,24 @@ TEST(StartUp, RemovesWhatAKilledUpgradeOrWriteLeftAndLogsIt) {
 // log line naming it, never removed; no list shows it, no upload may take
 // its name, and the start-up clean-up leaves it. A kind added to the checks
 // without a row here fails the first assertion.
-class RefusedFiles : public SimEnv {};
+class RefusedFiles : public SimEnv {
+protected:
+    struct Row {
+        FileCheck::Checked kind;
+        std::string place;
+        std::string first, second;  // two refused files, one after the other
+        std::function<void()> read;  // what reads the place
+    };
+    static std::vector<Row> rows();
+};
 
-TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
+std::vector<RefusedFiles::Row> RefusedFiles::rows() {
     using FileCheck::Checked;
     const auto loadModel = [] {
         ZrvRamPara m;
         m.load();
     };
-    const struct {
-        Checked kind;
-        std::string place;
-        std::string first, second;  // two refused files, one after the other
-        std::function<void()> read;  // what reads the place
-    } rows[] = {
+    return {
         {Checked::Settings, "/data/configs/tcpip.ini", "[config]\nTcpPort=6000\n\x07\n", std::string(70000, 's'),
          [] {
              delete ConfigEngine::p_config;
@@ -181,11 +188,15 @@ TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
              c331_manage::get()->ops->get_json_omenu_para(ZrvFiles::OMENU, list);
          }},
     };
+}
+
+TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
+    using FileCheck::Checked;
     std::set<Checked> covered;
-    for (const auto& row : rows) covered.insert(row.kind);
+    for (const auto& row : rows()) covered.insert(row.kind);
     ASSERT_EQ(covered.size(), size_t(Checked::Count)) << "a kind of checked file without a row";
 
-    for (const auto& row : rows) {
+    for (const auto& row : rows()) {
         SCOPED_TRACE(row.place);
         const std::string kept = row.place + ".refused";
         for (const std::string* bytes : {&row.first, &row.second}) {
@@ -214,4 +225,53 @@ TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
     // A scan file's upload may not take a kept-aside name either.
     EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1.refused"), "");
     EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1"), "/data/smartmapping/QDFR1");
+}
+
+// A folder, a FIFO and a socket in the place of every file the program
+// reads (each checked kind, a card file of the device's and of a stick):
+// the reader ends without a writer coming to the FIFO, whatever stood there
+// is kept (a checked kind's folder and FIFO aside, the socket, which cannot
+// be opened, where it was) and the log names the place and what was found.
+// A reader that opens its file another way than the one opener waits on
+// the FIFO for good.
+TEST_F(RefusedFiles, WhatIsNoRegularFileNeverHoldsItsReaderAndIsKept) {
+    std::vector<Row> all = rows();
+    for (const char* card : {"/data/rcvrecovery/QDFX", "/data/smartmapping/QDFR1", "/mnt/usb1/QDFR2.qdfile"})
+        all.push_back({FileCheck::Checked::Count, card, "", "", [card] {
+                           rcvRecovery r;
+                           EXPECT_EQ(r.get_rcvPackedFileNum(QString::fromLatin1(card)), 1);
+                       }});
+    const struct {
+        Odd odd;
+        std::string found;  // what is logged
+    } odds[] = {{Odd::Folder, "a folder, not a regular file"},
+                {Odd::Fifo, "a FIFO, not a regular file"},
+                {Odd::Socket, "the open failed: No such device or address"},
+                // To a card package: a card file is taken only as itself.
+                {Odd::Link, "a link, not a regular file"}};
+    // Each also where nothing can be moved: then everything stays in place.
+    for (const bool fixed : {false, true})
+    for (const Row& row : all) {
+        for (const auto& odd : odds) {
+            const bool card = row.kind == FileCheck::Checked::Count;
+            if (odd.odd == Odd::Link && !card) continue;  // the device's own files may be links
+            SCOPED_TRACE(row.place + " " + odd.found + (fixed ? ", nothing can be moved" : ""));
+            ASSERT_TRUE(oddAt(odd.odd, hostPath(row.place)));
+            const std::string what = whatIsAt(hostPath(row.place));
+            FileOps::setReadOnly([fixed](const std::string&) { return fixed; });
+            EXPECT_TRUE(endsWithoutAWriter(row.place, row.read));
+            FileOps::setReadOnly(nullptr);
+            const bool refused = !card && odd.odd != Odd::Socket;
+            EXPECT_EQ(whatIsAt(hostPath(refused && !fixed ? row.place + ".refused" : row.place)), what);
+            const std::string log = readHostFile(hostPath(kLogFile));
+            EXPECT_NE(log.find(row.place + (card ? ": cannot be opened (" : refused ? " refused: " : " cannot be read (") +
+                               odd.found),
+                      std::string::npos)
+                << log;
+            QDir(QString::fromStdString(hostPath(row.place + ".refused"))).removeRecursively();
+            ::unlink(hostPath(row.place + ".refused").c_str());
+            ::unlink(hostPath(row.place).c_str());
+            QDir(QString::fromStdString(hostPath(row.place))).removeRecursively();
+        }
+    }
 }

@@ -32,26 +32,6 @@ inline void putClockBlock() {
 }
 inline void clearCommandBlock() { std::memset(fpga_manage::MCU_RAM_CMD, 0, 16); }
 
-// Makes a FIFO at the device path in place of whatever is there.
-inline bool fifoAt(const std::string& devicePath) {
-    const std::string host = Root::path(devicePath);
-    ::unlink(host.c_str());
-    return ::mkfifo(host.c_str(), 0644) == 0;
-}
-
-// Runs fn in a thread of its own; true when it ends within 10 s. A thread
-// held in the open of the FIFO at the device path is then released (a writer
-// comes and goes), so the test ends either way.
-inline bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn) {
-    auto done = std::async(std::launch::async, fn);
-    if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
-    for (;;) {
-        const int w = ::open(Root::path(fifoDevicePath).c_str(), O_WRONLY | O_NONBLOCK);
-        if (w >= 0) ::close(w);
-        if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) return false;
-    }
-}
-
 class FpgaEnv : public SimEnv {
 protected:
     void SetUp() override {

@@ -172,7 +172,7 @@ TEST_F(PackageReader, ListsHoldThePlainFilesOfTheirFolders) {
     int opened = 0;
     EXPECT_TRUE(endsWithoutAWriter("/mnt/usb1/QDFRfifo", [&] { opened = r.get_rcvPackedFileNum("/mnt/usb1/QDFRfifo"); }));
     EXPECT_EQ(opened, 1);
-    const std::string refused = "card package /mnt/usb1/QDFRfifo: cannot be opened (not a regular file)";
+    const std::string refused = "card package /mnt/usb1/QDFRfifo: cannot be opened (a FIFO, not a regular file)";
     EXPECT_NE(readHostFile(hostPath(kLogFile)).find(refused), std::string::npos);
     // A missing folder keeps the list; other folders change nothing.
     EXPECT_EQ(r.get_dir_file("/data/smartmapping"), 1);

@@ -31,6 +31,16 @@ TEST_F(FpgaRegister, ControlRegisterRunsTheCommandBlockAndNeverSendsBitsOneAndTw
 }
 
 TEST_F(FpgaRegister, BlackoutBitKeepsTheImageWordAndScreenStateInStep) {
+    // From the start, before any write of register 0, a PC reads the screen
+    // state the image's blackout word leaves: 1 showing, 0 blacked out.
+    for (const u8 word : {0, 1}) {
+        fpga_manage::MCU_RAM_EXTEND[29] = 0x55;
+        model->live_image.setByte(2116, word);
+        m->softinit();
+        EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[29], word ? 0 : 1) << "blackout word " << int(word);
+    }
+    model->live_image.setByte(2116, 0);
+
     m->write_to_register(0, 0x04, 0x04, 0);
     EXPECT_EQ((Vals{model->live_image.byte(2116), model->live_image.byte(2117), fpga_manage::MCU_RAM_EXTEND[29],
                     ScreenState.load(), fpga[0]->reg(0)}),

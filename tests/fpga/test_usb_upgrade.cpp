@@ -414,7 +414,7 @@ TEST_F(UsbUpgradeTest, APackageTurnedIntoAFifoAfterTheListingIsSkippedWithoutWai
     EXPECT_EQ(g_usb_grade.load(), 0);
     EXPECT_TRUE(chip->flash(0x410000, u32(f.size())) == f);
     EXPECT_TRUE(m->usb_grade_failed());
-    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("a.ZRV cannot be read (not a regular file); skipped"),
+    EXPECT_NE(readHostFile(hostPath(kLogFile)).find("a.ZRV cannot be read (a FIFO, not a regular file); skipped"),
               std::string::npos);
 }
 

@@ -12,9 +12,13 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <fstream>
 #include <sstream>
 
@@ -56,6 +60,51 @@ void writeHostFile(const std::string& hostPath, const std::string& data) {
     QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
     std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
     out << data;
+}
+
+bool oddAt(Odd kind, const std::string& host) {
+    QDir().mkpath(QFileInfo(QString::fromStdString(host)).absolutePath());
+    QDir(QString::fromStdString(host)).removeRecursively();
+    ::unlink(host.c_str());
+    switch (kind) {
+    case Odd::Folder: return QDir().mkpath(QString::fromStdString(host));
+    case Odd::Fifo: return ::mkfifo(host.c_str(), 0644) == 0;
+    case Odd::Link: {
+        const std::string target = host + ".target";
+        writeHostFile(target, std::string("\0\0\0\1", 4));
+        return ::symlink(target.c_str(), host.c_str()) == 0;
+    }
+    case Odd::Socket: {
+        sockaddr_un at{};
+        at.sun_family = AF_UNIX;
+        if (host.size() >= sizeof at.sun_path) return false;
+        std::memcpy(at.sun_path, host.c_str(), host.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
+        if (fd >= 0) ::close(fd);  // the socket's name stays behind
+        return bound;
+    }
+    }
+    return false;
+}
+
+std::string whatIsAt(const std::string& hostPath) {
+    struct stat st {};
+    if (::lstat(hostPath.c_str(), &st) != 0) return "nothing";
+    if (S_ISDIR(st.st_mode)) return "a folder";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    return S_ISREG(st.st_mode) ? "a file" : "something else";
+}
+
+bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn) {
+    auto done = std::async(std::launch::async, fn);
+    if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
+    for (;;) {
+        const int w = ::open(Root::path(fifoDevicePath).c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) ::close(w);
+        if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) return false;
+    }
 }
 
 ModelInstall::ModelInstall(ZrvRamPara* model) : m_saved(ZrvRamPara::p_zrvrampara_config) {

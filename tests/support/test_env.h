@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -54,6 +55,23 @@ std::string readHostFile(const std::string& hostPath);
 // How often `what` occurs in `text` (overlaps counted).
 size_t countIn(const std::string& text, const std::string& what);
 void writeHostFile(const std::string& hostPath, const std::string& data);
+
+// Something other than a regular file, made at a host path in place of
+// whatever is there (its folder made first): a folder; a FIFO, whose open
+// for reading waits for a writer; a socket, which nobody can open, root
+// included (mode bits do not stop root, and unlike a device node it takes
+// no privilege to make); a link to a card package of one packed file
+// beside it ("<path>.target"). True when made.
+enum class Odd { Folder, Fifo, Socket, Link };
+bool oddAt(Odd kind, const std::string& hostPath);
+inline bool fifoAt(const std::string& devicePath) { return oddAt(Odd::Fifo, Root::path(devicePath)); }
+// What stands at the host path: "a folder", "a FIFO", "a socket", "a file"
+// or "nothing" (a link is not followed).
+std::string whatIsAt(const std::string& hostPath);
+// Runs fn in a thread of its own; true when it ends within 10 s. A thread
+// held in the open of the FIFO at the device path is then released (a writer
+// comes and goes), so the test ends either way.
+bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn);
 
 // The program listens on fixed ports. Where the test may (root, as in CI),
 // it enters a network namespace of its own with the loopback interface up,

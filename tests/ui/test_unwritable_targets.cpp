@@ -44,6 +44,9 @@ using namespace RamOffset;
 
 constexpr u8 Ok = ReplyStatus::Ok, Busy = ReplyStatus::Busy;
 constexpr int kPanel = -1;  // a row the panel runs: no status
+// The command that gives eth0 its address ("ifconfig eth0 >..." only asks
+// whether it is there).
+constexpr const char* kSetEth0 = "ifconfig eth0 1";
 
 class UnwritableTargets : public AdvancedTest, protected PcRequests {
 protected:
@@ -105,6 +108,12 @@ protected:
         ASSERT_TRUE(isFile(ZrvFiles::customModePath(m - 1)));
     }
     QString ip() { return ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(); }
+    // The settings store as a new start builds it, with the globals.
+    void restartSettings() {
+        delete ConfigEngine::p_config;
+        ConfigEngine::p_config = nullptr;
+        ConfigEngine::pInstance();
+    }
 
     // A whole file transfer; the status of its end.
     u8 sendFile(u8 type, const std::string& name, const Bytes& content) {
@@ -165,17 +174,34 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
     u16 contrastBefore = 0;
     QString ipBefore;
     u8 scheduleMark = 0;
+    // "Reset ALL" from the advanced page, and what is seen when it was not
+    // done: nothing of the reset, and no button reads as done.
+    const auto resetAll = [&] {
+        page = open(PageRegistry::Advanced, PageRegistry::Settings);
+        press(page, "Button_factory");
+        press(page, "Button_reset");
+        press(page, "Button_reset3");
+        return kPanel;
+    };
+    // The communication page's Apply with the mask's third number changed.
+    const auto applyMask = [&](const char* third) {
+        return [&, third] {
+            page = open(PageRegistry::Communication, PageRegistry::Settings);
+            NumberKeyboard::setNextAnswer(third);
+            QTest::mouseClick(child<QLineEdit>(page, "lineEditMask3"), Qt::LeftButton);
+            press(page, "Button_net_apply");
+            return kPanel;
+        };
+    };
+    const auto resetNotDone = [&] {
+        EXPECT_EQ((Vals{model->live_image.word(CONTRAST), c331->apply_flag.load()}), (Vals{77, 0}));
+        EXPECT_FALSE(child<QPushButton>(page, "Button_reset3")->styleSheet().contains("#4777FF"));
+    };
     const Row rows[] = {
         // ---- the panel
         {"communication page: apply a new mask", PageRegistry::Communication, "Button_net_apply", 0,
          [&] { readOnly({ini}); },
-         [&] {
-             page = open(PageRegistry::Communication, PageRegistry::Settings);
-             NumberKeyboard::setNextAnswer("0");
-             QTest::mouseClick(child<QLineEdit>(page, "lineEditMask3"), Qt::LeftButton);
-             press(page, "Button_net_apply");
-             return kPanel;
-         },
+         applyMask("0"),
          TIP::Failed, "network settings not applied",
          [&] {
              EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::SubNetMask).toString(), "255.255.255.0");
@@ -189,20 +215,44 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
              readOnly({ini});
              board().simShell().clear();
          },
-         [&] {
-             page = open(PageRegistry::Advanced, PageRegistry::Settings);
-             press(page, "Button_factory");
-             press(page, "Button_reset");
-             press(page, "Button_reset3");
-             return kPanel;
-         },
+         resetAll,
          TIP::Failed, "factory reset: the network settings were not reset",
          [&] {
              EXPECT_EQ(ip(), "10.1.2.3");
              EXPECT_TRUE(board().simShell().commands().empty());
-             // Nothing of the reset was done, and no button reads as done.
-             EXPECT_EQ((Vals{model->live_image.word(CONTRAST), c331->apply_flag.load()}), (Vals{77, 0}));
-             EXPECT_FALSE(child<QPushButton>(page, "Button_reset3")->styleSheet().contains("#4777FF"));
+             resetNotDone();
+         }},
+        {"communication page: apply a new mask, eth0 does not take it", PageRegistry::Communication,
+         "Button_net_apply", 0, [&] { board().simShell().setResult(kSetEth0, 1); },
+         applyMask("128"),
+         TIP::Failed, "network settings not applied: eth0 did not take them", [] {}},
+        {"advanced page: reset all, eth0 does not take the factory address", PageRegistry::Advanced, "Button_reset3",
+         0,
+         [&] {
+             ASSERT_TRUE(ConfigEngine::p_config->write_network("10.1.2.3", "255.255.0.0", "10.1.0.1"));
+             model->live_image.setWord(CONTRAST, 77);
+             board().simShell().setResult(kSetEth0, 1);
+         },
+         resetAll,
+         TIP::Failed, "factory reset: the network settings were not reset, eth0 did not take the factory address",
+         resetNotDone},
+        // The start could not read the settings file: memory holds the
+        // factory address, the file may hold another.
+        {"advanced page: reset all, the settings file unreadable since the start", PageRegistry::Advanced,
+         "Button_reset3", 0,
+         [&] {
+             ASSERT_TRUE(oddAt(Odd::Socket, hostPath(ini)));
+             restartSettings();
+             model->live_image.setWord(CONTRAST, 77);
+         },
+         resetAll,
+         TIP::Failed, "factory reset: the network settings were not reset, the settings file did not take them",
+         [&] {
+             EXPECT_EQ(whatIsAt(hostPath(ini)), "a socket");
+             EXPECT_TRUE(board().simShell().commands().empty());
+             resetNotDone();
+             ::unlink(hostPath(ini).c_str());
+             restartSettings();
          }},
         {"user-mode page: save mode 3 over a folder in its file's place", PageRegistry::UserModes, "Button_save", 0,
          [&] { folderAt(ZrvFiles::customModePath(2)); },
@@ -305,6 +355,10 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
              EXPECT_EQ(ip(), ipBefore);
              EXPECT_TRUE(board().simShell().commands().empty());
          }},
+        {"PC: network set-up, eth0 does not take it", 0, nullptr, PcCmd::NetworkSetup,
+         [&] { board().simShell().setResult(kSetEth0, 1); },
+         [&] { return int(replyStatus(call(PcCmd::NetworkSetup, {10, 0, 0, 7, 255, 255, 0, 0, 10, 0, 0, 1}))); }, Busy,
+         "network set-up: eth0 did not take 10.0.0.7 netmask 255.255.0.0 (ifconfig ended with status 1)", [] {}},
         {"PC: set the clock, date fails", 0, nullptr, PcCmd::SetClock, [&] { board().simShell().setResult("date", 1); },
          [&] { return int(replyStatus(call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20}))); }, Busy,
          "clock not set to 2024-05-01 12:30:45: date ended with status 1",
@@ -390,6 +444,7 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
         // Limited lines print the first of each second: a second between rows.
         clock->advanceMs(2000);
         board().simShell().setResult("date", 0);
+        board().simShell().setResult(kSetEth0, 0);
         FileOps::setReadOnly(nullptr);
         c331->apply_flag = 0;
         g_tip->tip_create(TIP::RemoveOnly);

@@ -564,28 +564,26 @@ void AdvancedOption::syncUpdate(int code) {
 // ---------------------------------------------------------------- factory resets
 
 bool AdvancedOption::resetNetwork() {
-    bool same;
-    {
-        QMutexLocker lock(&settingsLock());
-        same = g_str_ip == QLatin1String(kDefaultIp) && g_srt_mask == QLatin1String(kDefaultMask) &&
-               g_str_gateway == QLatin1String(kDefaultGateway);
-    }
-    if (same) return true;
     ConfigEngine* config = ConfigEngine::p_config;
     if (!config) {
         writeLogMsg(ERROR, "factory reset: the settings store is not loaded, the network settings are kept");
         return false;
     }
-    if (!config->write_network(QString::fromLatin1(kDefaultIp), QString::fromLatin1(kDefaultMask),
-                               QString::fromLatin1(kDefaultGateway))) {
-        // Setting eth0 up again would only bring back the old address.
-        writeLogMsg(ERROR, "factory reset: the network settings were not reset, the settings file did not take them");
+    // Done only when the file holds the factory address and eth0 took it;
+    // what memory holds says nothing of the file after a start that could
+    // not read it.
+    switch (config->apply_network(QString::fromLatin1(kDefaultIp), QString::fromLatin1(kDefaultMask),
+                                  QString::fromLatin1(kDefaultGateway))) {
+    case ConfigEngine::NetworkFault::None: FileOps::syncAll(); return true;
+    case ConfigEngine::NetworkFault::NotTaken:
+        writeLogMsg(ERROR, "factory reset: the network settings were not reset, eth0 did not take the factory address");
         return false;
+    case ConfigEngine::NetworkFault::Unreadable:
+    case ConfigEngine::NetworkFault::NotWritten: break;
     }
-    FileOps::syncAll();
-    Utils::sleep_us(100);
-    Utils::initIPAddress();
-    return true;
+    // Setting eth0 up again would only bring back the old address.
+    writeLogMsg(ERROR, "factory reset: the network settings were not reset, the settings file did not take them");
+    return false;
 }
 
 void AdvancedOption::factoryReset(int k, QPushButton* b) {

@@ -116,7 +116,8 @@ private:
     // network settings first and stops there when they could not be reset.
     void factoryReset(int k, QPushButton* b);
     // The network settings to the factory values; false when the settings
-    // file did not take them (logged; eth0 is then left as it is).
+    // file did not take them (logged; eth0 is then left as it is) or eth0
+    // did not (logged).
     bool resetNetwork();
     // Starts card job 5 or 6 under the overlay; false when refused.
     bool startJob(u8 job);

@@ -319,20 +319,25 @@ void LinkOption::on_Button_net_apply_clicked() {
         writeLogMsg(ERROR, "network settings not applied: the settings store is not loaded");
         return;
     }
-    if (!config->write_network(ip, mask, gateway)) {
-        // The change signal would raise the confirmation: an address the
-        // settings file did not take must not read as applied, and eth0
-        // keeps what the file holds.
-        writeLogMsg(ERROR, "network settings not applied: the settings file did not take them");
-        if (g_tip)
-            g_tip->tip_failed(ShellText::pick("网络设置保存失败!", "Saving the network settings failed!",
-                                              "Ошибка сохранения настроек сети!", "Lưu cài đặt mạng thất bại!",
-                                              "網絡設置保存失敗!"));
+    // The change signal would raise the confirmation: an address the
+    // settings file or eth0 did not take must not read as applied.
+    switch (config->apply_network(ip, mask, gateway)) {
+    case ConfigEngine::NetworkFault::None:
+        FileOps::syncAll();
+        if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) model->test_signal(1);
         return;
+    case ConfigEngine::NetworkFault::NotTaken:
+        writeLogMsg(ERROR, "network settings not applied: eth0 did not take them; the settings file holds them");
+        break;
+    case ConfigEngine::NetworkFault::Unreadable:
+    case ConfigEngine::NetworkFault::NotWritten:
+        writeLogMsg(ERROR, "network settings not applied: the settings file did not take them");
+        break;
     }
-    FileOps::syncAll();
-    Utils::initIPAddress();
-    if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) model->test_signal(1);
+    if (g_tip)
+        g_tip->tip_failed(ShellText::pick("网络设置保存失败!", "Saving the network settings failed!",
+                                          "Ошибка сохранения настроек сети!", "Lưu cài đặt mạng thất bại!",
+                                          "網絡設置保存失敗!"));
 }
 
 void LinkOption::on_Button_net_cancel_clicked() {
