@@ -495,37 +495,30 @@ TEST_F(CardRecovery, AControllersFrameIsEndedByItsOwnReplyNeverByALateOneOfAnoth
     const LINE_TYPE_PARA l = grid(5, 1, 1, 10);
     const u32 on = 9;
     auto job = [&](u8 j, CardJobParams params = {}) { return [=] { post_card_job(j, params); }; };
-    auto sent = [&] { return fpga[0]->sentFrames().size(); };
     size_t sentAtReply = 0;
-    // The job's next frame, its closing progress (90 or more) or its end.
-    auto jobWaitEnded = [&] {
-        return sent() > sentAtReply || (!progress.empty() && progress.back() >= 90) ||
-               g_send_para.job_step.load() == 0;
-    };
     struct Waiter {
         const char* what;
         std::function<void()> start;
-        u8 cls, cmd;
+        u8 cmd;
         bool oneCard, afterFirst;  // afterFirst: the port's frame before it is answered
-        int wait;                  // ticks; 0: the wait runs inside start (the search's: to its next cycle)
-        std::function<bool()> ended;
+        int wait;                  // ticks (the sensor's runs inside start, the search's to its next cycle)
         const char* silent;
+        std::function<bool()> ended = {};  // none: the job's next frame, closing progress (90 or more) or end
     };
     const Waiter waiters[] = {
-        {"quick set-up, the card's position", job(1, {&l}), 0x67, 0x60, true, false, 1200, jobWaitEnded,
+        {"quick set-up, the card's position", job(1, {&l}), 0x60, true, false, 1200,
          "quick set-up: no card of port LED6 acknowledged in 12 s"},
-        {"quick set-up, the port's reset", job(1, {&l}), 0x67, 0xA0, false, true, 1200, jobWaitEnded,
+        {"quick set-up, the port's reset", job(1, {&l}), 0xA0, false, true, 1200,
          "quick set-up: no card of port LED6 acknowledged in 12 s"},
-        {"parameter save", job(3), 0x67, 0x81, false, false, 1300, jobWaitEnded,
+        {"parameter save", job(3), 0x81, false, false, 1300,
          "parameter save: no card of port LED6 acknowledged in 13 s"},
-        {"mapping switch", job(4, {nullptr, &on}), 0x67, 0xA0, false, false, 1200, jobWaitEnded,
+        {"mapping switch", job(4, {nullptr, &on}), 0xA0, false, false, 1200,
          "mapping switch: no card of port LED6 acknowledged in 12 s"},
-        {"scan file, a RAM write to all cards", job(2, {&l}), 0x67, 0x60, false, false, 100, jobWaitEnded,
+        {"scan file, RAM write to all cards", job(2, {&l}), 0x60, false, false, 100,
          "scan file load: no card of port LED6 acknowledged in 4 s"},
-        {"scan file, the card's firmware activated", job(2, {&l}), 0x67, 0xB4, true, true, 100, jobWaitEnded,
+        {"scan file, activation of the card", job(2, {&l}), 0xB4, true, true, 100,
          "scan file load: no card of port LED6 acknowledged in 4 s"},
-        {"card check", job(5), 0xAA, 0x10, false, false, 500, jobWaitEnded,
-         "card check: no card of port LED6 acknowledged in 5 s"},
+        {"card check", job(5), 0x10, false, false, 500, "card check: no card of port LED6 acknowledged in 5 s"},
         {"light sensor read",
          [&] {
              board().scenario().setSensor(5, SimSensor{true, 4, false, false});
@@ -534,22 +527,23 @@ TEST_F(CardRecovery, AControllersFrameIsEndedByItsOwnReplyNeverByALateOneOfAnoth
              m->sensor_unread = false;
              m->read_sensor();
          },
-         0xBB, 0x61, true, false, 0, [&] { return m->g_change[31] == 1; }, "light sensor gave no reading"},
-        {"periodic search",
-         [&] {
-             m->g_change[2] = G_timeTicks - 80;
-             m->Search_Card_Cmd();
-         },
-         0xAA, 0x10, false, false, 80, [&] { return (m->search_result_mask >> 2 & 1) == 1; }, nullptr},
+         0x61, true, false, 0, "light sensor gave no reading", [&] { return m->g_change[31] == 1; }},
+        {"periodic search", [&] { m->g_change[2] = G_timeTicks - 80, m->Search_Card_Cmd(); }, 0x10, false, false, 80,
+         nullptr, [&] { return (m->search_result_mask >> 2 & 1) == 1; }},
     };
+    // From status on: a card count of 1, the check's identity and no card to
+    // recover, a valid sensor reading of level 9; the check byte.
+    Bytes data = {0, 1, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0, 0, 0xFF, 0};
+    data.resize(1 + 128 + 1, 0);
+    data[1 + 49] = 0xFF;
+    data[1 + 52] = 9;
     enum Kind { Own, AnotherCard, AnotherPort, AnotherCommand };
     for (const Waiter& w : waiters) {
         for (Kind kind : {Own, AnotherCard, AnotherPort, AnotherCommand}) {
             if (kind == AnotherCard && !w.oneCard) continue;  // every card's reply is its own
             const std::string what = std::string(w.what) + ", reply kind " + std::to_string(kind);
             g_send_para.finish();
-            // The count a search of the silent port took away.
-            fpga_manage::MCU_RAM_PARA_func[0][564] = 1;
+            fpga_manage::MCU_RAM_PARA_func[0][564] = 1;  // the count a search of the silent port took away
             progress.clear();
             fpga[0]->clearLog();
             fpga[0]->setSilentPort(5, !w.afterFirst);
@@ -559,38 +553,33 @@ TEST_F(CardRecovery, AControllersFrameIsEndedByItsOwnReplyNeverByALateOneOfAnoth
                 if (replied || frames.empty() || frames.back().first != 5) return;
                 const Bytes f = frames.back().second;
                 fpga[0]->setSilentPort(5, true);
-                if (f[card_frame::CLASS] != w.cls || f[card_frame::CMD] != w.cmd) return;
-                // From the card addressed (the chain's only card for all of
-                // them), port 5's address bits 1 (port 4's 0).
+                if (f[card_frame::CMD] != w.cmd) return;
+                // From the card addressed (all cards: the only one), port 5's
+                // address bits 1 (port 4's 0).
                 const u16 dst = card_frame::rd16(f.data(), card_frame::DST);
-                const u16 card = u16((dst & 0x0FFF) < 0x0FFE ? dst & 0x0FFF : 0) + (kind == AnotherCard);
+                const u16 card = u16(((dst & 0x0FFF) < 0x0FFE ? dst & 0x0FFF : 0) + (kind == AnotherCard));
                 const u16 src = u16((kind == AnotherPort ? 0 : 0x1000) | (dst & 0x4000) | card);
                 const u8 cmd = u8(f[9] ^ (kind == AnotherCommand ? 0x21 : 0));
-                Bytes r = {0x00, 0xF0, u8(src), u8(src >> 8), 0x10, f[5], f[6], f[7], 0, cmd, 0};
-                // A card count of 1; the configuration identity, no card
-                // to recover; a valid sensor reading of level 9.
-                const Bytes data = {1, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0, 0, 0xFF, 0};
+                Bytes r = {0x00, 0xF0, u8(src), u8(src >> 8), 0x10, f[5], f[6], f[7], 0, cmd};
                 r.insert(r.end(), data.begin(), data.end());
-                r.resize(11 + 128, 0);
-                r[11 + 49] = 0xFF;
-                r[11 + 52] = 9;
-                r.push_back(0);
                 card_frame::seal(r.data(), u32(r.size()));
                 fpga[0]->injectReply(kind == AnotherPort ? 4 : 5, r);
                 sentAtReply = frames.size();
                 replied = true;
             });
+            auto ended = w.ended ? w.ended : [&] {
+                return fpga[0]->sentFrames().size() > sentAtReply || (!progress.empty() && progress.back() >= 90) ||
+                       g_send_para.job_step.load() == 0;
+            };
             const size_t silentBefore = w.silent ? countIn(readHostFile(hostPath(kLogFile)), w.silent) : 0;
             w.start();
             if (!runUntil([&] { return replied; }, 3000)) {
                 ADD_FAILURE() << what << ": the frame was not sent";
-                continue;
-            }
-            if (kind == Own) {
-                EXPECT_TRUE(runUntil(w.ended, 10)) << what;
+            } else if (kind == Own) {
+                EXPECT_TRUE(runUntil(ended, 10)) << what;
             } else {
                 tick(std::max(0, w.wait - 3));
-                EXPECT_FALSE(w.ended()) << what;
+                EXPECT_FALSE(ended()) << what;
                 runJob(5000);
                 if (w.silent) {
                     EXPECT_GT(countIn(readHostFile(hostPath(kLogFile)), w.silent), silentBefore) << what;
