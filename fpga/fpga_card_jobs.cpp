@@ -96,12 +96,12 @@ void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks) {
 void fpga_manage::send_job_frame(const u8* frame, u32 length, u8 port) {
     if (port > 23) return;
     QMutexLocker lock(&port_mutex);
-    // Every card of a port acknowledges a frame to all of them: the
-    // acknowledgements still waiting answer the frame before, not this one.
+    // The acknowledgements already waiting answer frames before this one;
+    // from here on the receive path takes only this frame's.
     take_waiting_replies();
     g_send_para.reply.store(0);
     m_send_budget = kSendWaitTicks;
-    Send_to_port(frame, length, localPort(port), fpgaOfPort(port));
+    Send_to_port(frame, length, localPort(port), fpgaOfPort(port), ctrl_wait);
     m_send_budget = kSendWaitTicks;
 }
 

@@ -205,8 +205,26 @@ u8 fpga_manage::wait_fpga_send_ready(u8 port, u8 fpga) {
     }
 }
 
-void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga) {
-    if (port > 15 || fpga > 1 || !frame || length < 1 || length > kMaxLength) return;
+void fpga_manage::CardWait::sent(const u8* frame, u32 port) {
+    const u16 addressed = rd16(frame, DST) & 0x0FFF;
+    cls = frame[CLASS];
+    cmd = frame[CMD];
+    card = addressed >= kPortCards || cmd == CMD_SEARCH ? kAnyCard : addressed;
+    ports |= 1u << port;
+}
+
+bool fpga_manage::CardWait::answeredBy(const u8* reply, u32 port) const {
+    if (port > 31 || !(ports & (1u << port))) return false;
+    if (!anyClass && reply[CLASS] != cls) return false;
+    if (reply[CMD] != cmd && !(answered39 && reply[CMD] == CMD_ANSWERED)) return false;
+    return card == kAnyCard || (rd16(reply, SRC) & 0x0FFF) == card;
+}
+
+void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga, CardWait& wait, bool morePorts) {
+    if (port > 15 || fpga > 1 || !frame || length < kMinLength || length > kMaxLength) return;
+    // Recorded before the frame leaves: its reply may come at once.
+    if (!morePorts) wait = CardWait{};
+    wait.sent(frame, 16u * fpga + port);
     const int pair = port / 2;
     // A pair whose send buffer stays busy gets the frame anyway once the
     // wait is spent; the time spent counts against the whole PC frame.
@@ -227,7 +245,7 @@ void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga) {
 
 int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     // Until it is sent, no reply answers this frame: nor an earlier one's.
-    pass_asked = PassAsked{};
+    pass_asked = CardWait{};
     if (!in || length < kMinLength || length > kMaxLength) {
         // A PC may send such frames as fast as its link carries them.
         static LineLimiter unsent(LineLimiter::logCount(WARNING, "fpga", "PC frames for the cards not sent"));
@@ -241,22 +259,18 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     u8 frame[kMaxLength];
     std::memcpy(frame, in, length);
     bc_collect = 0;
-    const u16 card = rd16(frame, DST) & 0x0FFF;
-    pass_asked.cls = frame[CLASS];
-    pass_asked.cmd = frame[CMD];
-    pass_asked.card = card >= kPortCards || frame[CMD] == CMD_SEARCH ? kAnyCard : card;
+    // A broadcast's collection takes only its class (and 0x39 as well); a
+    // frame to one port leaves the class to the PC.
+    pass_asked.anyClass = frame[PORT] != PORT_ALL;
+    pass_asked.answered39 = frame[PORT] == PORT_ALL;
     for (u8 k = 0; k < 2; ++k) {
         write_to_register(147, 0x0F, 0, k);
         write_to_register(131, 0x0F, 0, k);
     }
     const u8 mode = frame[MODE], p7 = frame[PORT];
-    auto sent = [&](u8 port, u8 fpga) {
-        if (port < 16) pass_asked.ports |= 1u << (16 * fpga + port);
-    };
     auto single = [&](u8 port, u8 fpga) {
         setDestinationPort(frame, length, port);
-        Send_to_port(frame, length, port, fpga);
-        sent(port, fpga);
+        Send_to_port(frame, length, port, fpga, pass_asked, true);
     };
     if (mode == 1 || mode == 3 || mode == 0xFF) {
         if (p7 == PORT_ALL) {
@@ -274,10 +288,7 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
         }
     } else if (mode == 0) {
         if (p7 == 0) {
-            for (u8 k = 0; k < 2; ++k) {
-                Send_to_port(frame, length, 0, k);
-                sent(0, k);
-            }
+            for (u8 k = 0; k < 2; ++k) Send_to_port(frame, length, 0, k, pass_asked, true);
         } else if (p7 <= 12) {
             single(u8(p7 - 1), 0);
         } else if (p7 <= 44) {
@@ -308,8 +319,7 @@ void fpga_manage::multi_port_send(u8* frame, u32 length) {
                 const u32 bit = 1u << (16 * k + port);
                 if (!(links & bit) || get_port_card_num(u8(12 * k + port)) == 0) continue;
                 setDestinationPort(frame, length, port);
-                Send_to_port(frame, length, port, k);
-                pass_asked.ports |= bit;
+                Send_to_port(frame, length, port, k, pass_asked, true);
             }
         }
     }
@@ -412,7 +422,11 @@ u8 fpga_manage::deal_with_search_concurrent(u8 fpga) {
         read_fpga_ram(frame, 0, u16(L + 1), u8(2 + 2 * pair), fpga);
         if (rd16(frame, DST) != kController || frame[CMD] != CMD_SEARCH) continue;
         if (checkOk(frame, L + 1)) {
-            search_result_mask |= 1u << (8 * fpga + pair);
+            // The pair answered this cycle's search only by a reply from a
+            // port the cycle searched; a count is stored whichever frame
+            // asked for it.
+            if (search_wait.answeredBy(frame, 16u * fpga + 4u * u32(pair / 2) + portBits(rd16(frame, SRC))))
+                search_result_mask |= 1u << (8 * fpga + pair);
             if (L >= kCountReplyLength && frame[REPLY_STATUS] == 0)
                 Search_concurrent_back_result(frame, u8(pair / 2), fpga, L + 1);
             readReady();
@@ -428,7 +442,10 @@ void fpga_manage::Search_concurrent_back_result(u8* frame, u8 group, u8 fpga, u3
     if (frame[PORT] == 0) frame[PORT] = u8(4 * group + portBits(rd16(frame, SRC)) + 1);
     const u32 port = u32(frame[PORT]) - 1;
     if (port > 15) return;
-    if (length >= kLongReplyLength + 1 && rd32(frame, IDENTITY) == recovery_identity)
+    // The card check waits for its own frame's answer: a reply of the
+    // frame to the net before, or of a search, names no card of this net.
+    if (length >= kLongReplyLength + 1 && rd32(frame, IDENTITY) == recovery_identity &&
+        ctrl_wait.answeredBy(frame, 16u * fpga + 4u * group + portBits(rd16(frame, SRC))))
         g_send_para.card_to_recover.store(rd16(frame, RECOVER));
     update_eth_rcv_num(frame, u8(port), fpga);
 }
@@ -472,30 +489,30 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
 
     const u8 group = u8(pair / 2);
     const u32 portInGroup = 4u * group + portBits(src);
-    // The controller's own replies first: its jobs, its brightness and
-    // sensor code and its searches wait for them, whatever a PC broadcast
-    // collects meanwhile or collected before.
+    const u32 port = 16u * fpga + portInGroup;
+    // The controller's own replies first: its jobs, its sensor code and its
+    // searches wait for them, whatever a PC broadcast collects meanwhile or
+    // collected before. Only a reply to the frame waiting ends its wait.
     const bool forController = dst >= kController && dst <= kController + 15 && src < kController;
     if (forController) {
         if (controllerSearch) {
             deal_with_search_concurrent(fpga);
             return;
         }
-        const bool asked = (cmd == CMD_REG_WRITE || cmd == CMD_RAM_READ) && dst == kController;
-        if (asked) {
+        if (ctrl_wait.answeredBy(frame, port)) {
             ctrl_reply_flag = 1;
             ctrl_reply_len = std::min<u32>(130, n - 1 - CMD);
             std::memcpy(ctrl_reply, frame + CMD, ctrl_reply_len);
+            g_send_para.reply.store(1);
         }
-        if (frame[CLASS] == CLASS_CONFIG) g_send_para.reply.store(1);
         // A reply for the controller answers none of a PC's frames, whose
         // replies come for the PC.
         return;
     }
     if (dst == kPc && cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0) {
-        u32 port = portInGroup;
-        if (frame[PORT] != 0) port = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
-        update_eth_rcv_num(frame, u8(std::min<u32>(port, 255)), fpga);
+        u32 counted = portInGroup;
+        if (frame[PORT] != 0) counted = u32(frame[PORT]) - 1 - (fpga == 1 && frame[PORT] > 12 ? 12 : 0);
+        update_eth_rcv_num(frame, u8(std::min<u32>(counted, 255)), fpga);
     }
 
     // Every card behind a port answers a PC frame to all of them, and a
@@ -504,7 +521,6 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     // frame waiting is forwarded.
     static LineLimiter unasked(
         LineLimiter::logCount(INFO, "fpga", "card replies that answer no waiting PC frame dropped"));
-    const u32 port = 16u * fpga + portInGroup;
     if (bc_collect || frame[PORT] == PORT_ALL) {
         // A reply to a broadcast whose answer has gone (or that a newer PC
         // frame replaced) answers nothing any more: it neither completes
@@ -551,10 +567,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
 }
 
 bool fpga_manage::answers_pass(const u8* reply, u32 port) const {
-    if (rd16(reply, DST) != kPc || port > 31 || !(pass_asked.ports & (1u << port))) return false;
-    if (bc_collect && reply[CLASS] != pass_asked.cls) return false;
-    if (reply[CMD] != pass_asked.cmd && !(bc_collect && reply[CMD] == CMD_ANSWERED)) return false;
-    return pass_asked.card == kAnyCard || (rd16(reply, SRC) & 0x0FFF) == pass_asked.card;
+    return rd16(reply, DST) == kPc && pass_asked.answeredBy(reply, port);
 }
 
 void fpga_manage::take_waiting_replies() {
@@ -572,7 +585,7 @@ void fpga_manage::take_waiting_replies() {
 
 // ---------------------------------------------------------------- search
 
-void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag) {
+void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag, CardWait& wait) {
     if (port > 15 || fpga > 1) return;
     // A send is several register steps, and the port select register is
     // shared by four pairs: a PC frame sent between them would move the
@@ -585,7 +598,7 @@ void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b
     u8 frame[30];
     search_frame_create(frame, port, a, b, flag);
     m_send_budget = kSendWaitTicks;
-    Send_to_port(frame, sizeof frame, port, fpga);
+    Send_to_port(frame, sizeof frame, port, fpga, wait, &wait == &search_wait);
     m_send_budget = kSendWaitTicks;
 }
 
@@ -627,7 +640,7 @@ void fpga_manage::Search_Card_Cmd() {
             const u8 first = u8(2 * pair + (odd ? 1 : 0)), second = u8(2 * pair + (odd ? 0 : 1));
             for (u8 port : {first, second}) {
                 if (!(links[k] & (1u << port))) continue;
-                check_error_rcv_search_card_cmd(port, k, 0, 0, 0);
+                check_error_rcv_search_card_cmd(port, k, 0, 0, 0, search_wait);
                 searched_mask |= 1u << (16 * k + port);
             }
         }
@@ -659,5 +672,9 @@ void fpga_manage::CHECK_search_cmd_status() {
     }
     search_result_mask = 0;
     searched_mask = 0;
+    {
+        QMutexLocker lock(&port_mutex);
+        search_wait = CardWait{};
+    }
     total_cards = u16(check_netport_card(0) + check_netport_card(1));
 }

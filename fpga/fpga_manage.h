@@ -290,7 +290,33 @@ public:
     static u32 search_frame_create(u8* buf, u8 port, u32 a, u32 b, u8 flag);
 
     // ---- sending on the ports
-    void Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga);
+    // What a frame sent to the cards waits for, recorded by Send_to_port as
+    // the frame leaves: the ports it went to (bit 16 x FPGA + port), its
+    // class and command, and the card it addressed, kAnyCard for all cards,
+    // all cards of a port, or a search (the chain's last card answers it).
+    // Every card of a port acknowledges a frame to all of them, and the
+    // save lets each card answer twice: acknowledgements of a frame before
+    // still come while the next waits. Each wait (a PC's frame, the
+    // controller's job frame, card check and sensor read, the periodic
+    // search) asks answeredBy, so a reply ends only the wait of a frame it
+    // answers.
+    static constexpr u16 kAnyCard = 0xFFFF;
+    struct CardWait {
+        u32 ports = 0;
+        u8 cls = 0;
+        u8 cmd = 0;
+        u16 card = kAnyCard;
+        bool anyClass = false;   // a PC's frame to one port: its class is the PC's business
+        bool answered39 = false; // a PC's broadcast: 0x39 answers it as well
+        // The frame left on port (16 x FPGA + port); the record holds it,
+        // with the ports of the same frame recorded before.
+        void sent(const u8* frame, u32 port);
+        // The reply that came on port (16 x FPGA + port) answers the frame.
+        bool answeredBy(const u8* reply, u32 port) const;
+    };
+    // Sends one frame and records it in `wait`: afresh, or with `morePorts`
+    // as one more port of the frame the wait already holds.
+    void Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga, CardWait& wait, bool morePorts = false);
     u8 wait_fpga_send_ready(u8 port, u8 fpga);
     int Dealwith1_PC_to_eth(u32 length, const u8* frame);
     void multi_port_send(u8* frame, u32 length);
@@ -302,9 +328,7 @@ public:
     void take_waiting_replies();
     static constexpr int kWaitingRepliesMax = 32;
     // The reply for the PC that came on port (16 x FPGA + port) answers the
-    // latest PC frame: it is for the PC, from a port the frame went to, with
-    // its command (a broadcast's also 0x39, and its class) and from the card
-    // it addressed.
+    // latest PC frame (pass_asked).
     bool answers_pass(const u8* reply, u32 port) const;
     // The ports with a link, read from both FPGAs now (bit 16 x FPGA +
     // port); an FPGA that does not run has none.
@@ -331,9 +355,11 @@ public:
     // ---- periodic search
     void Search_Card_Cmd();
     void CHECK_search_cmd_status();
-    // Sends one search frame under the port lock: never call it holding
-    // port_mutex (it is not recursive).
-    void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag);
+    // Sends one search frame under the port lock, recorded in `wait` (the
+    // periodic search adds each port to search_wait; the card check waits
+    // for its frame alone): never call it holding port_mutex (it is not
+    // recursive).
+    void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag, CardWait& wait);
 
     // Pass-through and search state.
     u8 bc_collect = 0;        // replies to a broadcast PC frame are collected (until its answer)
@@ -341,19 +367,13 @@ public:
     u32 replied_mask = 0;     // bit 16 x FPGA + port
     u8 bc_sent = 0;
     u8 bc_search = 0;         // the broadcast was a search (0x0FFE)
-    // What the latest PC frame for the cards asked (under the port mutex):
-    // the ports it went to (bit 16 x FPGA + port; none when it was not
-    // sent), its class and command, and the card it addressed, kAnyCard for
-    // all cards, all cards of a port, or a search (the chain's last card
-    // answers it).
-    static constexpr u16 kAnyCard = 0xFFFF;
-    struct PassAsked {
-        u32 ports = 0;
-        u8 cls = 0;
-        u8 cmd = 0;
-        u16 card = kAnyCard;
-    };
-    PassAsked pass_asked;
+    // The waits, under the port mutex: the latest PC frame for the cards
+    // (no ports when it was not sent); the controller's frame that waits
+    // for its reply (a job's frame, the card check's search, the sensor's
+    // read); the periodic search's frames of this cycle.
+    CardWait pass_asked;
+    CardWait ctrl_wait;
+    CardWait search_wait;
     u32 answered39_mask = 0;
     u8 ctrl_reply_flag = 0;     // under the port mutex
     u8 ctrl_reply[130] = {};

@@ -219,7 +219,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
         const u8 port = u8(rr.net.port);
         // The search takes the port lock itself.
         check_error_rcv_search_card_cmd(localPort(port), fpgaOfPort(port), rr.screen.identity, 0,
-                                        rr.recovery_files().isEmpty() ? 0 : 1);
+                                        rr.recovery_files().isEmpty() ? 0 : 1, ctrl_wait);
         job_progress(13 * 100 / 35);
         p.step_tick = G_timeTicks;
         heartbeat_reset();
@@ -228,12 +228,16 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
     }
     case 0x0E: {
         const u16 card = p.card_to_recover.load();
-        if (card == 0xFF || (card == 0xFFFF && Utils::getTimeSpace(p.step_tick) > kCheckWaitTicks))
+        if (card == 0xFFFF && Utils::getTimeSpace(p.step_tick) > kCheckWaitTicks) {
+            note_no_acknowledgement(u8(rr.net.port), kCheckWaitTicks);
             p.setStep(0x0F);
-        else if (card != 0xFFFF)
+        } else if (card == 0xFF) {
+            p.setStep(0x0F);
+        } else if (card != 0xFFFF) {
             p.setStep(S_FINISH);
-        else
+        } else {
             heartbeat();
+        }
         break;
     }
     case 0x0F:

@@ -5,6 +5,7 @@
 #include "sim/sim_board.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -65,6 +66,22 @@ void SimFpga::boot() {
     m_statusReads = 0;
     m_lockErrorsShown = 0;
     for (auto& q : m_rx) q.clear();
+    m_held.clear();
+}
+
+namespace {
+uint64_t steadyMs() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+}  // namespace
+
+void SimFpga::releaseHeld() {
+    while (!m_held.empty() && m_held.front().first <= steadyMs()) {
+        m_rx[m_held.front().second.first].push_back(std::move(m_held.front().second.second));
+        m_held.pop_front();
+    }
 }
 
 std::vector<uint8_t>& SimFpga::page(uint8_t p) {
@@ -220,7 +237,11 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
         r.insert(r.end(), data.begin(), data.end());
         r.push_back(xorOf(r, r.size()));
         if (m_corruptReplies) r.back() ^= 0x5A;
-        m_rx[port / 2].push_back(std::move(r));
+        const SimSlowReply slow = m_scenario.snapshot().slowReplies[size_t(m_index * 12 + port)];
+        if (slow.command == cmd)
+            m_held.push_back({steadyMs() + slow.ms, {port / 2, std::move(r)}});
+        else
+            m_rx[port / 2].push_back(std::move(r));
     };
     const SimSensor sensor = m_scenario.snapshot().sensors[size_t(m_index * 12 + port)];
     if (dst & 0x4000) {
@@ -322,6 +343,7 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
 
 int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool selected, bool command) {
     std::fill(rx, rx + len, uint8_t(0));
+    releaseHeld();
     if (!selected) {
         if (m_ignored++ == 0)
             writeLogMsg(WARNING, "sim fpga" + std::to_string(m_index) + ": message while not selected, ignored");

@@ -165,6 +165,9 @@ private:
     bool m_silent[12] = {};
     std::vector<Card> m_chains[12];
     std::deque<std::vector<uint8_t>> m_rx[6];
+    // Replies of slow cards (pair, frame) until their time (steady ms).
+    std::deque<std::pair<uint64_t, std::pair<int, std::vector<uint8_t>>>> m_held;
+    void releaseHeld();
     std::function<void(uint8_t, uint8_t)> m_regWriteHook;
     int m_hookReg = -1;  // the register the transfer under way wrote
     int m_pairBitsAtSearch[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};

@@ -185,6 +185,9 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
         s.silent = v.get<bool>("silent", false);
         s.invalid = v.get<bool>("invalid", false);
     });
+    perPort("slow_replies", [&](size_t port, const pt::ptree& v) {
+        data.slowReplies[port] = {v.get<int>("command", -1), v.get<uint32_t>("ms", 0)};
+    });
     if (auto fonts = tree.get_child_optional("c331_fonts")) {
         for (const auto& kv : *fonts) {
             const std::string name = kv.second.get_value<std::string>();

@@ -75,6 +75,14 @@ struct SimSensor {
     bool invalid = false;  // answers with byte 49 not 0xFF
 };
 
+// The cards of a port that take their time to answer one command (a save
+// to their flash, say): its replies reach the receive page `ms` after the
+// frame. JSON (key "slow_replies"): {"13": {"command": 160, "ms": 1100}}.
+struct SimSlowReply {
+    int command = -1;  // none
+    uint32_t ms = 0;
+};
+
 struct SimScenarioData {
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.
@@ -86,6 +94,7 @@ struct SimScenarioData {
     std::array<uint32_t, 24> cardIdentity{};
     std::array<std::vector<uint16_t>, 24> needsRecovery{};
     std::array<SimSensor, 24> sensors{};
+    std::array<SimSlowReply, 24> slowReplies{};
     std::array<uint16_t, 3> socIdWords{{0x1234, 0x5678, 0x9ABC}};
     // OSD fonts whose headers the c331's serial flash holds at start:
     // "ascii32", "cjk32", "ascii64", "cjk64" (key "c331_fonts", a list).

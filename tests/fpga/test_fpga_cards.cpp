@@ -82,6 +82,13 @@ protected:
         m->MCU_RAM_PARA_func[1][102] = port13;
     }
     size_t logged(const std::string& text) { return countIn(readHostFile(hostPath(kLogFile)), text); }
+    // The controller sent `request` (without its check byte) on port 16 x
+    // FPGA + port and waits for its reply.
+    void awaits(fpga_manage::CardWait& wait, const char* request, u32 port) {
+        QMutexLocker lock(&m->port_mutex);
+        wait = {};
+        wait.sent(sealed(request).data(), port);
+    }
 };
 
 }  // namespace
@@ -112,7 +119,7 @@ TEST(CardFrames, BuildersGiveTheCardsExactBytes) {
 
 TEST_F(FpgaCards, SendToPortUsesThePairsRegistersAndPage) {
     Bytes frame(300, 0x11);
-    m->Send_to_port(frame.data(), 300, 9, 0);
+    m->Send_to_port(frame.data(), 300, 9, 0, m->ctrl_wait);
     std::vector<std::tuple<int, int, int>> regs;
     for (const auto& w : fpga[0]->regWrites()) regs.emplace_back(w.reg, w.value, w.mask);
     EXPECT_EQ(regs, (std::vector<std::tuple<int, int, int>>{{148, 0x02, 0xFF}, {154, 0x2B, 0xFF}, {158, 0x01, 0x03},
@@ -124,8 +131,8 @@ TEST_F(FpgaCards, SendToPortUsesThePairsRegistersAndPage) {
     EXPECT_EQ(sent(0)[0].first, 9);
 
     fpga[0]->clearLog();
-    m->Send_to_port(frame.data(), 300, 16, 0);
-    m->Send_to_port(frame.data(), 0, 3, 0);
+    m->Send_to_port(frame.data(), 300, 16, 0, m->ctrl_wait);
+    m->Send_to_port(frame.data(), 0, 3, 0, m->ctrl_wait);
     EXPECT_TRUE(fpga[0]->regWrites().empty());
 
     // A pair that is free again soon is looked at again after a
@@ -134,11 +141,11 @@ TEST_F(FpgaCards, SendToPortUsesThePairsRegistersAndPage) {
     // broadcast to three such ports waits 300 ticks in all.
     fpga[0]->setSendBusy(1);
     u64 t0 = clock->nowMs();
-    m->Send_to_port(frame.data(), 20, 2, 0);
+    m->Send_to_port(frame.data(), 20, 2, 0, m->ctrl_wait);
     EXPECT_EQ((Vals{clock->nowMs() - t0, sent(0).size()}), (Vals{1, 1}));
     fpga[0]->setSendBusy(3000);
     t0 = clock->nowMs();
-    m->Send_to_port(frame.data(), 20, 2, 0);
+    m->Send_to_port(frame.data(), 20, 2, 0, m->ctrl_wait);
     EXPECT_EQ((Vals{clock->nowMs(), sent(0).size()}), (Vals{(t0 / 10 + 300) * 10, 2}));  // the 300th tick
     EXPECT_LT(3000 - fpga[0]->sendBusyLeft(), 400);
     fpga[0]->setSendBusy(-1);
@@ -242,7 +249,7 @@ TEST_F(FpgaCards, APcSearchRightAfterTheFpgaThreadsOwnIsAnsweredAndNeitherGoesAs
             m->port_mutex.unlock();
         }
     });
-    m->check_error_rcv_search_card_cmd(5, 0, 0, 0, 0);
+    m->check_error_rcv_search_card_cmd(5, 0, 0, 0, 0, m->search_wait);
     fpga[0]->setRegWriteHook({});
     EXPECT_EQ((Vals{steps, open}), (Vals{5, 0}));
     // The PC's search of the same port right after it: both reach port 5,
@@ -297,6 +304,7 @@ TEST_F(FpgaCards, RepliesAreCheckedCountedAndForwarded) {
 
     // A RAM-read reply to the controller (the sensor's) is the controller's,
     // never the answer to a waiting PC frame.
+    awaits(m->ctrl_wait, "00 50 00 F0 10 BB 03 00 00 61 00 00 00 02 80 00 00 00", 5);
     pending(0);
     Bytes own = hex("00 F0 00 50 10 BB 03 00 00 61 00 07 09 00");
     card_frame::seal(own.data(), u32(own.size()));
@@ -352,7 +360,7 @@ TEST_F(FpgaCards, BroadcastForwardsOnlyTheCompletingReply) {
     // both ports it went to have answered.
     m->MCU_RAM_PARA_func[1][102] = 0;
     fpga[1]->setSilentPort(1, true);
-    m->check_error_rcv_search_card_cmd(1, 1, 0, 0, 0);
+    m->check_error_rcv_search_card_cmd(1, 1, 0, 0, 0, m->search_wait);
     fpga[1]->setSilentPort(1, false);
     bool replied = false;
     fpga[1]->setRegWriteHook([&](u8 reg, u8) {
@@ -521,26 +529,35 @@ TEST_F(FpgaCards, TheControllersFramesAreAnsweredByTheirOwnRepliesOnly) {
 namespace {
 
 // The replies the cards send the controller itself (destination 0xF000 to
-// 0xF00F), as they come back on FPGA 1 port 1, and where each lands on the
-// controller's side: the jobs' reply flag, the stored reply of the
-// brightness and sensor code (its command), the search result of the pair.
+// 0xF00F), as they come back on FPGA 1 port 1, the controller's frame they
+// answer (sent on that port: a job's or the sensor's, or the search's), and
+// where each lands on the controller's side: the reply flag, the stored
+// reply (its command), the search result of the pair.
 struct OwnReply {
     const char* what;
     const char* frame;  // without its check byte
+    const char* asked;  // none: the controller waits for no such frame
+    bool search;
     int flag, stored, searched;
 };
 const OwnReply kOwnReplies[] = {
-    {"quick set-up acknowledgement", "00 F0 01 10 10 67 01 02 00 60 00", 1, 0, 0},
-    {"parameter save acknowledgement", "00 F0 05 10 10 67 01 02 00 81 00", 1, 0, 0},
-    {"mapping switch acknowledgement", "00 F0 05 10 10 67 01 02 00 A0 00", 1, 0xA0, 0},
-    {"acknowledgement to a second controller address", "0F F0 05 10 10 67 01 02 00 A0 00", 1, 0, 0},
-    {"brightness register acknowledgement", "00 F0 05 10 10 66 01 00 00 A0 00", 0, 0xA0, 0},
-    {"brightness save acknowledgement", "00 F0 05 10 10 66 01 00 00 81 00", 0, 0, 0},
-    {"light sensor block", "00 F0 00 50 10 BB 03 00 00 61 00 07 09 00", 0, 0x61, 0},
-    {"the controller's search", "00 F0 05 10 10 AA FF 02 00 10 00 06 00 00", 0, 0, 1},
+    {"quick set-up acknowledgement", "00 F0 01 10 10 67 01 02 00 60 00",
+     "01 10 00 F0 10 67 01 02 00 60 80 01 00 00 04 00 00 00 00 00 00 00", false, 1, 0x60, 0},
+    {"parameter save acknowledgement", "00 F0 05 10 10 67 01 02 00 81 00", "FF 0F 00 F0 10 67 01 02 00 81 FF 00",
+     false, 1, 0x81, 0},
+    {"mapping switch acknowledgement", "00 F0 05 10 10 67 01 02 00 A0 00", "FF 0F 00 F0 10 67 01 02 00 A0 03 0F 01 09",
+     false, 1, 0xA0, 0},
+    {"acknowledgement to a second controller address", "0F F0 05 10 10 67 01 02 00 A0 00",
+     "FF 0F 00 F0 10 67 01 02 00 A0 03 0F 01 09", false, 1, 0xA0, 0},
+    {"brightness register acknowledgement", "00 F0 05 10 10 66 01 00 00 A0 00", nullptr, false, 0, 0, 0},
+    {"brightness save acknowledgement", "00 F0 05 10 10 66 01 00 00 81 00", nullptr, false, 0, 0, 0},
+    {"light sensor block", "00 F0 00 50 10 BB 03 00 00 61 00 07 09 00",
+     "00 50 00 F0 10 BB 03 00 00 61 00 00 00 02 80 00 00 00", false, 1, 0x61, 0},
+    {"the controller's search", "00 F0 05 10 10 AA FF 02 00 10 00 06 00 00",
+     "FE 1F 00 F0 10 AA FF 02 00 10 00 00 00 00 00 00 00 00 00 00 00 FF 00 00 00 00 00 00 00", true, 0, 0, 1},
     // Of a class the controller never asks for: the PC's only when no
     // broadcast is collected, and here no frame of the PC is pending.
-    {"a frame of another class", "00 F0 05 10 10 CC 01 02 00 A5 00", 0, 0, 0},
+    {"a frame of another class", "00 F0 05 10 10 CC 01 02 00 A5 00", nullptr, false, 0, 0, 0},
 };
 
 // A PC broadcast of each class the controller's replies have, still
@@ -587,6 +604,9 @@ TEST_F(FpgaCards, TheControllersRepliesAreItsOwnWhateverBroadcastCameBefore) {
             m->ctrl_reply_flag = 0;
             m->ctrl_reply[0] = 0;
             m->search_result_mask = 0;
+            m->ctrl_wait = {};
+            m->search_wait = {};
+            if (r.asked) awaits(r.search ? m->search_wait : m->ctrl_wait, r.asked, 17);
             link.replies.clear();
             fpga[1]->injectReply(1, sealed(r.frame));
             if (link.passPending()) {

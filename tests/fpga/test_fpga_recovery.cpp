@@ -480,3 +480,113 @@ TEST_F(CardRecovery, DeletedFilesEmptyTheReadersLists) {
     EXPECT_TRUE(m->recovery->recovery_files().isEmpty());
     EXPECT_TRUE(m->recovery->scan_files().isEmpty());
 }
+
+// Every frame of the controller that waits for a card reply, sent to FPGA 0
+// port 5 (one card) whose card keeps silent, gets one reply as it leaves:
+// its own, or a late one of a frame before (from another card of the port,
+// from port 4 with the same command, with another command). Only its own
+// ends the wait; the others leave it its full length, and the silent port
+// is logged.
+TEST_F(CardRecovery, AControllersFrameIsEndedByItsOwnReplyNeverByALateOneOfAnother) {
+    start(R"({"5": 1})");
+    store("/mnt/usb1/wall.qdfile", pkg::scanFile({pkg::ramWrite(0x2000, {1, 2, 3, 4}, 1000), pkg::activate(1000)}));
+    set_qdfile_name("/mnt/usb1/wall.qdfile");
+    store(kQdfx, pkg::package({{{0x100, {{5, {{pkg::save()}}}}, {}}}}));
+    const LINE_TYPE_PARA l = grid(5, 1, 1, 10);
+    const u32 on = 9;
+    auto job = [&](u8 j, CardJobParams params = {}) { return [=] { post_card_job(j, params); }; };
+    size_t sentAtReply = 0;
+    struct Waiter {
+        const char* what;
+        std::function<void()> start;
+        u8 cmd;
+        bool oneCard, afterFirst;  // afterFirst: the port's frame before it is answered
+        int wait;                  // ticks (the sensor's runs inside start, the search's to its next cycle)
+        const char* silent;
+        std::function<bool()> ended = {};  // none: the job's next frame, closing progress (90 or more) or end
+    };
+    const Waiter waiters[] = {
+        {"quick set-up, the card's position", job(1, {&l}), 0x60, true, false, 1200,
+         "quick set-up: no card of port LED6 acknowledged in 12 s"},
+        {"quick set-up, the port's reset", job(1, {&l}), 0xA0, false, true, 1200,
+         "quick set-up: no card of port LED6 acknowledged in 12 s"},
+        {"parameter save", job(3), 0x81, false, false, 1300,
+         "parameter save: no card of port LED6 acknowledged in 13 s"},
+        {"mapping switch", job(4, {nullptr, &on}), 0xA0, false, false, 1200,
+         "mapping switch: no card of port LED6 acknowledged in 12 s"},
+        {"scan file, RAM write to all cards", job(2, {&l}), 0x60, false, false, 100,
+         "scan file load: no card of port LED6 acknowledged in 4 s"},
+        {"scan file, activation of the card", job(2, {&l}), 0xB4, true, true, 100,
+         "scan file load: no card of port LED6 acknowledged in 4 s"},
+        {"card check", job(5), 0x10, false, false, 500, "card check: no card of port LED6 acknowledged in 5 s"},
+        {"light sensor read",
+         [&] {
+             board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+             m->g_change[27] = 2;
+             m->g_change[28] = 0x5000;
+             m->sensor_unread = false;
+             m->read_sensor();
+         },
+         0x61, true, false, 0, "light sensor gave no reading", [&] { return m->g_change[31] == 1; }},
+        {"periodic search", [&] { m->g_change[2] = G_timeTicks - 80, m->Search_Card_Cmd(); }, 0x10, false, false, 80,
+         nullptr, [&] { return (m->search_result_mask >> 2 & 1) == 1; }},
+    };
+    // From status on: a card count of 1, the check's identity and no card to
+    // recover, a valid sensor reading of level 9; the check byte.
+    Bytes data = {0, 1, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0, 0, 0xFF, 0};
+    data.resize(1 + 128 + 1, 0);
+    data[1 + 49] = 0xFF;
+    data[1 + 52] = 9;
+    enum Kind { Own, AnotherCard, AnotherPort, AnotherCommand };
+    for (const Waiter& w : waiters) {
+        for (Kind kind : {Own, AnotherCard, AnotherPort, AnotherCommand}) {
+            if (kind == AnotherCard && !w.oneCard) continue;  // every card's reply is its own
+            const std::string what = std::string(w.what) + ", reply kind " + std::to_string(kind);
+            g_send_para.finish();
+            fpga_manage::MCU_RAM_PARA_func[0][564] = 1;  // the count a search of the silent port took away
+            progress.clear();
+            fpga[0]->clearLog();
+            fpga[0]->setSilentPort(5, !w.afterFirst);
+            bool replied = false;
+            fpga[0]->setRegWriteHook([&](u8, u8) {
+                const auto frames = fpga[0]->sentFrames();
+                if (replied || frames.empty() || frames.back().first != 5) return;
+                const Bytes f = frames.back().second;
+                fpga[0]->setSilentPort(5, true);
+                if (f[card_frame::CMD] != w.cmd) return;
+                // From the card addressed (all cards: the only one), port 5's
+                // address bits 1 (port 4's 0).
+                const u16 dst = card_frame::rd16(f.data(), card_frame::DST);
+                const u16 card = u16(((dst & 0x0FFF) < 0x0FFE ? dst & 0x0FFF : 0) + (kind == AnotherCard));
+                const u16 src = u16((kind == AnotherPort ? 0 : 0x1000) | (dst & 0x4000) | card);
+                const u8 cmd = u8(f[9] ^ (kind == AnotherCommand ? 0x21 : 0));
+                Bytes r = {0x00, 0xF0, u8(src), u8(src >> 8), 0x10, f[5], f[6], f[7], 0, cmd};
+                r.insert(r.end(), data.begin(), data.end());
+                card_frame::seal(r.data(), u32(r.size()));
+                fpga[0]->injectReply(kind == AnotherPort ? 4 : 5, r);
+                sentAtReply = frames.size();
+                replied = true;
+            });
+            auto ended = w.ended ? w.ended : [&] {
+                return fpga[0]->sentFrames().size() > sentAtReply || (!progress.empty() && progress.back() >= 90) ||
+                       g_send_para.job_step.load() == 0;
+            };
+            const size_t silentBefore = w.silent ? countIn(readHostFile(hostPath(kLogFile)), w.silent) : 0;
+            w.start();
+            if (!runUntil([&] { return replied; }, 3000)) {
+                ADD_FAILURE() << what << ": the frame was not sent";
+            } else if (kind == Own) {
+                EXPECT_TRUE(runUntil(ended, 10)) << what;
+            } else {
+                tick(std::max(0, w.wait - 3));
+                EXPECT_FALSE(ended()) << what;
+                runJob(5000);
+                if (w.silent) {
+                    EXPECT_GT(countIn(readHostFile(hostPath(kLogFile)), w.silent), silentBefore) << what;
+                }
+            }
+            fpga[0]->setRegWriteHook(nullptr);
+        }
+    }
+    fpga[0]->setSilentPort(5, false);
+}

@@ -1,25 +1,26 @@
 // The program of the thread-checking build under load: started in a network
 // namespace of its own on the simulated board, given a USB upgrade clicked
 // through the panel over the program's own VNC display while the FPGAs come
-// up, then, from the FPGA thread's first card search on, driven on every
-// road for 40 s and ended with SIGTERM. Each 6 s turn has a busy half, every
+// up, then, from the FPGA thread's first card search on, driven on every road
+// for 40 s (longer, 100 s at most, until the panel's last job and a sensor
+// read showed) and ended with SIGTERM. Each 6 s turn has a busy half, every
 // link at once (a UDP storm of parameter writes, user-mode saves, register
-// block reads and writes, FPGA registers and a receiver's hot-plug pulled
-// and given back; TCP writes, FPGA command blocks and FPGA registers; frames
-// and searches for the receiving cards; the video processor's serial flash),
-// and a quiet half in which the FPGA thread runs the panel's jobs (clicked
-// in turn), its periodic card search and its light sensor reads, and a
-// broadcast search from the 4G line, which reaches the same port, follows
-// each search as soon as it shows. A broadcast search is also the busy
-// half's last frame for the cards, so that the FPGA thread's own card
-// traffic always comes after an answered PC broadcast. Any report
-// of the thread checker fails the test, and so does a road left unanswered
-// or refused, an answer with other data (a flash read, or a card reply from
-// another port, for another command or with another card count), a panel
-// job never seen or a job frame without its acknowledgement, a sensor read
-// without its reading, or the upgrade's font not found whole in the flash.
-// The figures are printed whether the run passes or not. Built and run only
-// with ZRV_TSAN.
+// block reads and writes, FPGA registers and a receiver's hot-plug pulled and
+// given back; TCP writes, FPGA command blocks and FPGA registers; frames and
+// searches for the receiving cards; the video processor's serial flash), and
+// a quiet half in which the FPGA thread runs the panel's jobs (clicked in
+// turn), its periodic card search and its light sensor reads, and a broadcast
+// search from the 4G line, which reaches the same port, follows each search
+// as soon as it shows. A broadcast search is also the busy half's last frame
+// for the cards, so that the FPGA thread's own card traffic always comes
+// after an answered PC broadcast. Any report of the thread checker fails the
+// test, and so does a road left unanswered or refused, an answer with other
+// data (a flash read, or a card reply from another port, for another command
+// or with another card count), a card reply that answers no frame waited for
+// (a late one), a panel job never seen or a job frame without its
+// acknowledgement, a sensor read without its reading, or the upgrade's font
+// not found whole in the flash. The figures are printed whether the run
+// passes or not. Built and run only with ZRV_TSAN.
 #include "../fpga/upgrade_package.h"
 #include "../protocol/frame_helpers.h"
 
@@ -59,12 +60,20 @@ using std::chrono::milliseconds;
 
 // Three quiet halves go to the panel's jobs; the others give the broadcast
 // search from the 4G line the tries it needs to come while the FPGA thread
-// still sends its own searches, and the light sensor its reads.
+// still sends its own searches, and the light sensor its reads. A loaded
+// machine runs the jobs later, not never: the drive goes on, to
+// kDriveMaxSeconds at most, until the last job and a sensor read have shown.
 constexpr int kDriveSeconds = 40;
+constexpr int kDriveMaxSeconds = 100;
 constexpr int kTurnMs = 6000;  // a busy half, then a quiet one
 constexpr u16 kTcpPort = 5005;
 constexpr u16 kVncPort = 5901;
 constexpr int kReplyMs = 1000;
+// A frame for the cards may wait for the controller's frame being sent (300
+// ticks at most for a busy send buffer), then 300 ticks for its own, and its
+// link gives its reply up 200 ticks after taking the frame: an answer later
+// than that is the program's fault, not the machine's.
+constexpr int kCardReplyMs = 6000;
 // The cards of the board (FPGA, offset of the port's count in the FPGA's
 // parameter area, cards): ports 0 to 7 of both FPGAs.
 struct CardCount {
@@ -154,7 +163,9 @@ public:
     // to the PC with the same command byte (with cardReply, the first frame
     // back to the PC that the cards sent, whatever its command: the
     // controller's late answer to an earlier command of this link is not a
-    // card's); empty when none came in time.
+    // card's); empty when none came in time. A card reply that does not
+    // answer this frame is late (its frame was given up): a PC drops it, and
+    // it is counted.
     Bytes exchange(const Bytes& frame, int ms = kReplyMs, bool cardReply = false) {
         const Bytes enc = encode(frame);
         drain();
@@ -172,15 +183,24 @@ public:
             const ssize_t n = ::read(m_fd, buf, sizeof buf);
             if (n <= 0) break;
             m_decoder.feed(buf, size_t(n), [&](const u8* f, u32 len) {
-                const bool fits = cardReply ? Frame::source(f) < Frame::kController : f[9] == frame[9];
-                if (reply.empty() && len >= 11 && Frame::destination(f) == Frame::kPc && fits)
+                if (!reply.empty() || len < 11 || Frame::destination(f) != Frame::kPc) return;
+                if (Frame::source(f) < Frame::kController) {
+                    if (cardReply && answers(f, frame))
+                        reply.assign(f, f + len);
+                    else
+                        ++lateReplies;
+                } else if (!cardReply && f[9] == frame[9]) {
                     reply.assign(f, f + len);
+                }
             });
         }
         if (!reply.empty())
             t_lastExchangeMs = int(std::chrono::duration_cast<milliseconds>(Steady::now() - sent).count());
         return reply;
     }
+    // Card replies that answer no frame waiting for them: late ones, their
+    // frame given up.
+    static inline std::atomic<int> lateReplies{0};
     // A command to the controller and what came back.
     Reply command(u8 cmd, const Bytes& data, u8 target = 0, Bytes* out = nullptr, int ms = kReplyMs) {
         const Bytes r = exchange(makeFrame(cmd, data, target), ms);
@@ -225,7 +245,7 @@ public:
     // come from the port asked (byte 7), answer the command asked and, for a
     // search, give the number of cards on that port (0: any count).
     Reply cardFrame(const Bytes& frame, u8 port7, u16 cards = 0) {
-        const Bytes r = exchange(frame, kReplyMs, true);
+        const Bytes r = exchange(frame, kCardReplyMs, true);
         if (r.empty()) return Reply::Silent;
         const bool count = frame[9] != 0x10 || cards == 0 || (r.size() > 13 && (r[11] | r[12] << 8) == cards);
         if (r[7] == port7 && r[9] == frame[9] && r[10] == 0 && count) return Reply::Ok;
@@ -235,13 +255,26 @@ public:
 
 private:
     explicit Wire(int fd) : m_fd(fd) {}
+    // The frame a card reply answers, as a PC tells it: the port it came
+    // from (0xFF for a broadcast's), the command, and for a frame to one
+    // card (not a search) that card.
+    static bool answers(const u8* reply, const Bytes& frame) {
+        const u16 card = u16(frame[0] | frame[1] << 8) & 0x0FFF;
+        const bool one = card < 0x0FFE && frame[9] != 0x10;
+        return reply[7] == frame[7] && reply[9] == frame[9] && (!one || (Frame::source(reply) & 0x0FFF) == card);
+    }
     // What came after the last exchange's answer (a late reply the program
-    // still sent) is not taken for the next one's.
+    // still sent) is not taken for the next one's; a late card reply is
+    // counted.
     void drain() {
         u8 buf[4096];
         pollfd p{m_fd, POLLIN, 0};
-        while (m_fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && ::read(m_fd, buf, sizeof buf) > 0) {
-        }
+        ssize_t n;
+        while (m_fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && (n = ::read(m_fd, buf, sizeof buf)) > 0)
+            m_decoder.feed(buf, size_t(n), [&](const u8* f, u32 len) {
+                if (len >= 11 && Frame::destination(f) == Frame::kPc && Frame::source(f) < Frame::kController)
+                    ++lateReplies;
+            });
         m_decoder = FrameDecoder{65536};
     }
     static int net(int type, u16 port) {
@@ -459,13 +492,14 @@ protected:
         // quick set-up's), so that the FPGA thread's search of port 0 is
         // followed by searches of every pair of both FPGAs' first port
         // select register; the light sensor, asking for level 4, on FPGA 0
-        // port 5; a source on HDMI3, whose hot-plug the PC pulls and gives
-        // back, and one on HDMI1.
+        // port 5; cards on FPGA 1 port 1 that answer a register write after
+        // 1.1 s, which the PC must wait for; a source on HDMI3, whose
+        // hot-plug the PC pulls and gives back, and one on HDMI1.
         QFile board(m_root.filePath("board.json"));
         ASSERT_TRUE(board.open(QIODevice::WriteOnly));
         board.write(R"({"ports": {"0": 4, "1": 2, "2": 2, "3": 3, "4": 1, "5": 6, "6": 2, "7": 3,
                                   "12": 2, "13": 6, "14": 1, "15": 3, "16": 2, "17": 2, "18": 3, "19": 1},
-                        "sensors": {"5": {"level": 4}},
+                        "sensors": {"5": {"level": 4}}, "slow_replies": {"13": {"command": 160, "ms": 1100}},
                         "inputs": {"HDMI3": {"width": 1920, "height": 1080},
                                    "HDMI1": {"width": 1280, "height": 720}}})");
         board.close();
@@ -565,7 +599,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     auto busyHalf = [&] {
         const int at = msIntoTurn();
         if (at >= kTurnMs / 2 && !stop.pause(kTurnMs - at)) return false;
-        return !stop.isSet() && Steady::now() < deadline;
+        return !stop.isSet();
     };
     auto quietLeftMs = [&] {
         const int at = msIntoTurn();
@@ -692,7 +726,7 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
         auto search = [](u8 port7) {
             return cardFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, port7, 0x00, 0x10, 0, 0, 0});
         };
-        for (int i = 0; i < kBound && w.ok() && !stop.isSet() && Steady::now() < deadline; ++i) {
+        for (int i = 0; i < kBound && w.ok() && !stop.isSet(); ++i) {
             if (const int quiet = quietLeftMs()) {
                 const int seen = frames.count(FrameLog::Search);
                 if (frames.waitBeyond(FrameLog::Search, seen, quiet) && !stop.isSet()) {
@@ -771,7 +805,11 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     });
 
     // The checker stops the program at its first report: stop driving then.
-    while (Steady::now() < deadline && reports().find("ThreadSanitizer") == std::string::npos &&
+    auto roadsLeft = [&] {
+        return Steady::now() < start + std::chrono::seconds(kDriveMaxSeconds) &&
+               (frames.count(FrameLog::Mapping) == 0 || frames.count(FrameLog::Sensor) == 0);
+    };
+    while ((Steady::now() < deadline || roadsLeft()) && reports().find("ThreadSanitizer") == std::string::npos &&
            m_proc.state() == QProcess::Running)
         std::this_thread::sleep_for(milliseconds(500));
     const long long stopMs = std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
@@ -779,7 +817,8 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     for (auto& t : drivers) t.join();
 
     // The 64-dot font of the package, whole, where the chip's serial flash
-    // keeps it.
+    // keeps it. A read may find the flash held by another operation (busy)
+    // or be slow on a loaded machine: it is asked again, five times at most.
     Bytes fontBack;
     {
         Wire rs485 = Wire::serial(m_root.filePath("dev/ttyS2.pc"));
@@ -788,7 +827,9 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
             Bytes read, part;
             put32(read, 0x410000 + at);
             put32(read, len);
-            if (rs485.command(PcCmd::FlashRead, read, 0, &part) != Reply::Ok || part.size() != len) break;
+            Reply r = Reply::Silent;
+            for (int i = 0; i < 5 && r != Reply::Ok; ++i) r = rs485.command(PcCmd::FlashRead, read, 0, &part, 3000);
+            if (r != Reply::Ok || part.size() != len) break;
             fontBack.insert(fontBack.end(), part.begin(), part.end());
             at += len;
         }
@@ -820,14 +861,15 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     std::snprintf(line, sizeof line,
                   "  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n  %-32s %6d\n"
                   "  %-32s %6d\n  %-32s %6zu\n"
-                  "  %-32s %6d, the last %lld ms after the stop\n  %-32s %6s\n  %-32s %6zu\n",
+                  "  %-32s %6d, the last %lld ms after the stop\n  %-32s %6s\n  %-32s %6zu\n  %-32s %6d\n",
                   "FPGA searches of port 0", searches, "FPGA 0 frames sent to no port", lost,
                   "panel quick set-ups on port 0", setups,
                   "panel card saves on port 0", saves, "panel mapping jobs on port 0", mappings,
                   "job frames not acknowledged", int(unacknowledged), "light sensor reads", sensorReads,
                   "sensor runs without a reading", unread, "panel clicks",
                   panel.clicks, panelEndMs.load() - stopMs, "USB upgrade: font whole in flash",
-                  upgradeWritten ? "yes" : "no", "thread reports", reportCount);
+                  upgradeWritten ? "yes" : "no", "thread reports", reportCount, "card replies after a give-up",
+                  Wire::lateReplies.load());
     figures += line;
     {
         std::lock_guard<std::mutex> lock(g_wrongMutex);
@@ -853,6 +895,8 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
         EXPECT_LE(2 * c.refused.load(), c.total()) << kind << ": refused";
         EXPECT_EQ(c.wrong.load(), 0) << kind << ": answered with other data";
     }
+    // A card reply comes while its frame is waited for, never after.
+    EXPECT_EQ(Wire::lateReplies.load(), 0) << "card replies that came after their frame was given up";
     // The register steps of two frames never interleave: none went nowhere.
     EXPECT_EQ(lost, 0) << "frames started on a pair with no port selected";
     EXPECT_GT(setups, 0);
