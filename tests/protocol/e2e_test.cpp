@@ -28,6 +28,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <random>
 #include <mutex>
 #include <set>
 #include <poll.h>
@@ -869,6 +870,11 @@ struct FloodRow {
     static constexpr int kFloodLines = 4 * 12 + 4;
     // Frames in flight before the sender waits for answers.
     int window = 16;
+    // A line the row's values must cause: each row of refused image values
+    // reaches its refusal.
+    const char* refusal = nullptr;
+    // Log lines the row may add.
+    int logLines = kFloodLines;
 };
 
 // Rows are named in the test's name; gtest prints them by it too.
@@ -922,6 +928,34 @@ Bytes textBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::vector<Bytes> commandBlockFrames(const Bytes& block) {
     return {ramWriteFrame(PcRam::FpgaCmd, block), regWriteFrame(2, 0x04, 0x04, PcReg::TargetFpga0)};
 }
+Bytes word(u16 v) { return {u8(v), u8(v >> 8)}; }
+// Writes of the image that the video processor or the source thread refuse:
+// the setting frames, then two refused values in turn, so that every write
+// is a change.
+FloodRow refusedRow(const char* name, std::vector<Bytes> frames, const char* refusal, int consoleLines = 400,
+                    const char* menu = nullptr) {
+    FloodRow row{name, Via::Udp, std::move(frames), true};
+    row.consoleLines = consoleLines;
+    row.refusal = refusal;
+    if (menu)
+        row.prepare = [menu](const QTemporaryDir& root) {
+            QDir().mkpath(root.filePath("data/configs"));
+            QFile f(root.filePath("data/configs/omenu.json"));
+            if (f.open(QIODevice::WriteOnly)) f.write(menu);
+        };
+    return row;
+}
+// Random words at random places of the whole image, the same each run.
+std::vector<Bytes> randomImageWrites() {
+    std::mt19937 random(20261208);
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 4000; ++i) {
+        const u32 at = random() % (RamOffset::IMAGE_SIZE - 1);
+        frames.push_back(ramWriteFrame(at, word(u16(random()))));
+    }
+    return frames;
+}
+
 std::vector<Bytes> joined(std::initializer_list<std::vector<Bytes>> parts) {
     std::vector<Bytes> all;
     for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -1104,6 +1138,63 @@ std::vector<FloodRow> floodRows() {
          true},
         {"AccessPointPortGarbage", Via::AccessPoint, {Bytes(7, 0x41), Bytes(200, 0)}, false, false, true},
         {"TcpConnectionsRefused", Via::TcpConnects, {}, false},
+        // Values the image takes and the video processor or the source
+        // thread refuse, each at the rate of the apply pass.
+        refusedRow("WindowOnCropsThatDoNotExist",
+                   {ramWriteFrame(win(0) + WIN_SOURCE, word(0x802D)), ramWriteFrame(win(0) + WIN_SOURCE, word(0x802E))},
+                   "crop 45 does not exist"),
+        refusedRow("AudioWindowOnACropThatDoesNotExist",
+                   {ramWriteFrame(win(0) + WIN_AUDIO, word(0x8000)), ramWriteFrame(win(0) + WIN_SOURCE, word(0x802D)),
+                    ramWriteFrame(win(0) + WIN_SOURCE, word(0x802E))},
+                   "shows crop 46, out of range"),
+        refusedRow("WindowOnCropsNotInUse",
+                   {ramWriteFrame(crop(38) + CROP_ID, word(0)), ramWriteFrame(crop(39) + CROP_ID, word(0)),
+                    ramWriteFrame(win(0) + WIN_SOURCE, word(0x8026)), ramWriteFrame(win(0) + WIN_SOURCE, word(0x8027))},
+                   "crop record 39 is not in use"),
+        refusedRow("CropOfAWindowNamingNoInput",
+                   {ramWriteFrame(crop(0) + CROP_ID, word(0x8000)), ramWriteFrame(win(0) + WIN_AUDIO, word(0x8000)),
+                    ramWriteFrame(win(0) + WIN_SOURCE, word(0x8000)), ramWriteFrame(crop(0) + CROP_ID, word(0x8009)),
+                    ramWriteFrame(crop(0) + CROP_ID, word(0x8000)), ramWriteFrame(crop(0) + CROP_ID, word(0x800A))},
+                   "crop record 0 names input 10"),
+        refusedRow("TestPatternWithASecondWindow",
+                   {ramWriteFrame(win(1) + WIN_ENABLE, word(1)), ramWriteFrame(TEST_PATTERN, {1}),
+                    ramWriteFrame(TEST_PATTERN, {2})},
+                   "test pattern 2 waits until one window is shown"),
+        refusedRow("OsdMenuWithoutItsStatusNode", {ramWriteFrame(OSD_ON, word(1)), ramWriteFrame(OSD_ON, word(0))},
+                   "status", 400, R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":0}]})"),
+        refusedRow("OsdMenuItemNeitherTextNorBitmap", {ramWriteFrame(OSD_ON, word(1)), ramWriteFrame(OSD_ON, word(0))},
+                   "neither text nor bitmap", 400,
+                   R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":5,"status":"on"}]})"),
+        // A panel change prints its dump and restarts the FPGAs.
+        refusedRow("WallSizeOutOfRange",
+                   {ramWriteFrame(WALL_WIDTH, word(20000)), ramWriteFrame(WALL_WIDTH, word(20001))},
+                   "out of range, limited to", 3000),
+        refusedRow("OutputOneTallerThanTheWall",
+                   {ramWriteFrame(SPLICE_MODE, word(2)), ramWriteFrame(OUT1_HEIGHT, word(30000)),
+                    ramWriteFrame(OUT1_HEIGHT, word(30001))},
+                   "does not fit the 1920x1080 wall", 3000),
+        refusedRow("OutputChannelsTallerThanTheirTotals",
+                   {ramWriteFrame(SPLICE_MODE, word(2)), ramWriteFrame(WALL_HEIGHT, word(16000)),
+                    ramWriteFrame(WALL_HEIGHT, word(16001))},
+                   "does not fit the totals", 3000),
+        refusedRow("WindowLayoutOutOfRange",
+                   {ramWriteFrame(win(0) + WIN_X, word(30000)), ramWriteFrame(win(0) + WIN_X, word(30001))},
+                   "window layout out of range", 3000),
+        refusedRow("AudioWindowOutOfRange",
+                   {ramWriteFrame(AUDIO_WINDOW, word(7)), ramWriteFrame(AUDIO_WINDOW, word(8))},
+                   "audio window 8 out of range"),
+        // Each request restarts the input, whose receiver prints its start
+        // on the console, refused or not.
+        refusedRow("CustomEdidRefused",
+                   {ramWriteFrame(edid(0), word(9000)), ramWriteFrame(edid(0), word(9001))},
+                   "custom EDID of input 0 refused", 3000),
+        // It reaches some ten places that refuse a value, each writing its
+        // burst of six and a count every five seconds.
+        [] {
+            FloodRow row = refusedRow("RandomWordsAnywhereInTheImage", randomImageWrites(), nullptr, 3000);
+            row.logLines = 100;
+            return row;
+        }(),
     };
 }
 
@@ -1315,10 +1406,10 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     const long sent = row.via == Via::TcpConnects ? floodConnects() : flood(row, &answers);
     ASSERT_GT(sent, 0) << "the link could not be opened";
     // The program may still work through what came (the cards' replies to
-    // the last frames); every count falls due within a second of the last
-    // occurrence, and the tick writes it: once all is quiet for longer,
-    // nothing is held.
-    settle(int(2 * LineLimiter::kPeriodMs + 500));
+    // the last frames); every count falls due within a period of the line
+    // that opened it, and the tick writes it: once all is quiet for longer
+    // than the log's period, nothing is held.
+    settle(int(kLogPeriodMs + 1500));
     const QByteArray logAfter = log(), consoleAfter = console();
     EXPECT_EQ(endWith(SIGTERM), 0);
     const QByteArray logStopped = log();
@@ -1333,7 +1424,7 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     }
     ASSERT_TRUE(logStopped.startsWith(logBefore)) << "the log was removed or rewritten";
     const QByteArray added = logStopped.mid(logBefore.size());
-    EXPECT_LE(lineCount(added), FloodRow::kFloodLines) << added.toStdString();
+    EXPECT_LE(lineCount(added), row.logLines) << added.toStdString();
     const QByteArray stop = logStopped.mid(logAfter.size());
     EXPECT_FALSE(stop.contains("more")) << "a count held until the stop:\n" << stop.toStdString();
     ASSERT_TRUE(consoleAfter.startsWith(consoleBefore));
@@ -1341,6 +1432,9 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     EXPECT_LE(lineCount(printed), row.consoleLines) << printed.left(4000).toStdString();
     if (row.tally) {
         EXPECT_EQ(tallied(added, row.tally), sent) << added.toStdString();
+    }
+    if (row.refusal) {
+        EXPECT_TRUE(added.contains(row.refusal)) << added.toStdString();
     }
 }
 
