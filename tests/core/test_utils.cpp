@@ -363,11 +363,11 @@ TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
     }
     clock.setMs(21000);
     LineLimiter::writeDueCounts();
+    g_debugSwitch = 254;
     const std::vector<std::string> kindLines = logTexts();
     ASSERT_EQ(kindLines.size(), 24u);
     EXPECT_EQ((std::vector<std::string>{kindLines[11], kindLines[23]}),
               (std::vector<std::string>{"a kind", "kind 11: 2 more in the last second"}));
-    g_debugSwitch = 254;
 }
 
 namespace {

@@ -928,11 +928,12 @@ Bytes textBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::vector<Bytes> commandBlockFrames(const Bytes& block) {
     return {ramWriteFrame(PcRam::FpgaCmd, block), regWriteFrame(2, 0x04, 0x04, PcReg::TargetFpga0)};
 }
-Bytes word(u16 v) { return {u8(v), u8(v >> 8)}; }
 // Writes of the image that the video processor or the source thread refuse:
-// the setting frames, then two refused values in turn, so that every write
-// is a change.
-FloodRow refusedRow(const char* name, std::vector<Bytes> frames, const char* refusal, int consoleLines = 400,
+// the setting words, then two refused values in turn, so that every write is
+// a change.
+std::vector<Bytes> set(u32 at, u16 v) { return {ramWriteFrame(at, {u8(v), u8(v >> 8)})}; }
+std::vector<Bytes> flip(u32 at, u16 a, u16 b) { return {set(at, a)[0], set(at, b)[0]}; }
+FloodRow refusedRow(const char* name, const char* refusal, std::vector<Bytes> frames, int consoleLines = 400,
                     const char* menu = nullptr) {
     FloodRow row{name, Via::Udp, std::move(frames), true};
     row.consoleLines = consoleLines;
@@ -945,17 +946,6 @@ FloodRow refusedRow(const char* name, std::vector<Bytes> frames, const char* ref
         };
     return row;
 }
-// Random words at random places of the whole image, the same each run.
-std::vector<Bytes> randomImageWrites() {
-    std::mt19937 random(20261208);
-    std::vector<Bytes> frames;
-    for (int i = 0; i < 4000; ++i) {
-        const u32 at = random() % (RamOffset::IMAGE_SIZE - 1);
-        frames.push_back(ramWriteFrame(at, word(u16(random()))));
-    }
-    return frames;
-}
-
 std::vector<Bytes> joined(std::initializer_list<std::vector<Bytes>> parts) {
     std::vector<Bytes> all;
     for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -1140,58 +1130,40 @@ std::vector<FloodRow> floodRows() {
         {"TcpConnectionsRefused", Via::TcpConnects, {}, false},
         // Values the image takes and the video processor or the source
         // thread refuse, each at the rate of the apply pass.
-        refusedRow("WindowOnCropsThatDoNotExist",
-                   {ramWriteFrame(win(0) + WIN_SOURCE, word(0x802D)), ramWriteFrame(win(0) + WIN_SOURCE, word(0x802E))},
-                   "crop 45 does not exist"),
-        refusedRow("AudioWindowOnACropThatDoesNotExist",
-                   {ramWriteFrame(win(0) + WIN_AUDIO, word(0x8000)), ramWriteFrame(win(0) + WIN_SOURCE, word(0x802D)),
-                    ramWriteFrame(win(0) + WIN_SOURCE, word(0x802E))},
-                   "shows crop 46, out of range"),
-        refusedRow("WindowOnCropsNotInUse",
-                   {ramWriteFrame(crop(38) + CROP_ID, word(0)), ramWriteFrame(crop(39) + CROP_ID, word(0)),
-                    ramWriteFrame(win(0) + WIN_SOURCE, word(0x8026)), ramWriteFrame(win(0) + WIN_SOURCE, word(0x8027))},
-                   "crop record 39 is not in use"),
-        refusedRow("CropOfAWindowNamingNoInput",
-                   {ramWriteFrame(crop(0) + CROP_ID, word(0x8000)), ramWriteFrame(win(0) + WIN_AUDIO, word(0x8000)),
-                    ramWriteFrame(win(0) + WIN_SOURCE, word(0x8000)), ramWriteFrame(crop(0) + CROP_ID, word(0x8009)),
-                    ramWriteFrame(crop(0) + CROP_ID, word(0x8000)), ramWriteFrame(crop(0) + CROP_ID, word(0x800A))},
-                   "crop record 0 names input 10"),
-        refusedRow("TestPatternWithASecondWindow",
-                   {ramWriteFrame(win(1) + WIN_ENABLE, word(1)), ramWriteFrame(TEST_PATTERN, {1}),
-                    ramWriteFrame(TEST_PATTERN, {2})},
-                   "test pattern 2 waits until one window is shown"),
-        refusedRow("OsdMenuWithoutItsStatusNode", {ramWriteFrame(OSD_ON, word(1)), ramWriteFrame(OSD_ON, word(0))},
-                   "status", 400, R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":0}]})"),
-        refusedRow("OsdMenuItemNeitherTextNorBitmap", {ramWriteFrame(OSD_ON, word(1)), ramWriteFrame(OSD_ON, word(0))},
-                   "neither text nor bitmap", 400,
+        refusedRow("WindowOnCropsThatDoNotExist", "crop 45 does not exist", flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)),
+        refusedRow("AudioWindowOnACropThatDoesNotExist", "shows crop 46, out of range",
+                   joined({set(win(0) + WIN_AUDIO, 0x8000), flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)})),
+        refusedRow("WindowOnCropsNotInUse", "crop record 39 is not in use",
+                   joined({set(crop(38), 0), set(crop(39), 0), flip(win(0) + WIN_SOURCE, 0x8026, 0x8027)})),
+        refusedRow("CropOfAWindowNamingNoInput", "crop record 0 names input 10",
+                   joined({set(crop(0), 0x8000), set(win(0) + WIN_AUDIO, 0x8000), set(win(0) + WIN_SOURCE, 0x8000),
+                           flip(crop(0), 0x8009, 0x8000), set(crop(0), 0x800A)})),
+        refusedRow("TestPatternWithASecondWindow", "test pattern 2 waits until one window is shown",
+                   joined({set(win(1) + WIN_ENABLE, 1), flip(TEST_PATTERN, 1, 2)})),
+        refusedRow("OsdMenuWithoutItsStatusNode", "status", flip(OSD_ON, 1, 0), 400,
+                   R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":0}]})"),
+        refusedRow("OsdMenuItemNeitherTextNorBitmap", "neither text nor bitmap", flip(OSD_ON, 1, 0), 400,
                    R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":5,"status":"on"}]})"),
-        // A panel change prints its dump and restarts the FPGAs.
-        refusedRow("WallSizeOutOfRange",
-                   {ramWriteFrame(WALL_WIDTH, word(20000)), ramWriteFrame(WALL_WIDTH, word(20001))},
-                   "out of range, limited to", 3000),
-        refusedRow("OutputOneTallerThanTheWall",
-                   {ramWriteFrame(SPLICE_MODE, word(2)), ramWriteFrame(OUT1_HEIGHT, word(30000)),
-                    ramWriteFrame(OUT1_HEIGHT, word(30001))},
-                   "does not fit the 1920x1080 wall", 3000),
-        refusedRow("OutputChannelsTallerThanTheirTotals",
-                   {ramWriteFrame(SPLICE_MODE, word(2)), ramWriteFrame(WALL_HEIGHT, word(16000)),
-                    ramWriteFrame(WALL_HEIGHT, word(16001))},
-                   "does not fit the totals", 3000),
-        refusedRow("WindowLayoutOutOfRange",
-                   {ramWriteFrame(win(0) + WIN_X, word(30000)), ramWriteFrame(win(0) + WIN_X, word(30001))},
-                   "window layout out of range", 3000),
-        refusedRow("AudioWindowOutOfRange",
-                   {ramWriteFrame(AUDIO_WINDOW, word(7)), ramWriteFrame(AUDIO_WINDOW, word(8))},
-                   "audio window 8 out of range"),
+        refusedRow("AudioWindowOutOfRange", "audio window 8 out of range", flip(AUDIO_WINDOW, 7, 8)),
+        // A change of the panel or the layout prints its dump; the panel's
+        // restarts the FPGAs.
+        refusedRow("WallSizeOutOfRange", "out of range, limited to", flip(WALL_WIDTH, 20000, 20001), 3000),
+        refusedRow("OutputOneTallerThanTheWall", "does not fit the 1920x1080 wall",
+                   joined({set(SPLICE_MODE, 2), flip(OUT1_HEIGHT, 30000, 30001)}), 3000),
+        refusedRow("OutputChannelsTallerThanTheirTotals", "does not fit the totals",
+                   joined({set(SPLICE_MODE, 2), flip(WALL_HEIGHT, 16000, 16001)}), 3000),
+        refusedRow("WindowLayoutOutOfRange", "window layout out of range", flip(win(0) + WIN_X, 30000, 30001), 3000),
         // Each request restarts the input, whose receiver prints its start
         // on the console, refused or not.
-        refusedRow("CustomEdidRefused",
-                   {ramWriteFrame(edid(0), word(9000)), ramWriteFrame(edid(0), word(9001))},
-                   "custom EDID of input 0 refused", 3000),
-        // It reaches some ten places that refuse a value, each writing its
-        // burst of six and a count every five seconds.
+        refusedRow("CustomEdidRefused", "custom EDID of input 0 refused", flip(edid(0), 9000, 9001), 3000),
+        // Random words at random places, the same each run: some ten places
+        // refuse them, each writing its burst of six and a count every five
+        // seconds.
         [] {
-            FloodRow row = refusedRow("RandomWordsAnywhereInTheImage", randomImageWrites(), nullptr, 3000);
+            std::mt19937 random(20261208);
+            std::vector<Bytes> frames;
+            for (int i = 0; i < 4000; ++i) frames.push_back(set(random() % (IMAGE_SIZE - 1), u16(random()))[0]);
+            FloodRow row = refusedRow("RandomWordsAnywhereInTheImage", nullptr, frames, 3000);
             row.logLines = 100;
             return row;
         }(),
