@@ -116,8 +116,15 @@ private:
 
 LogSite& logSite(const char* file, int line) { return *new LogSite(placeOf(file, line)); }
 
+namespace {
+thread_local bool t_whole = false;
+}  // namespace
+
+LogWhole::LogWhole() : m_outer(t_whole) { t_whole = true; }
+LogWhole::~LogWhole() { t_whole = m_outer; }
+
 void writeLogMsgAt(LogSite& site, _LogType level, const std::string& text) {
-    if (LineLimiter::inside())
+    if (t_whole || LineLimiter::inside())
         appendLine(level, text);
     else
         site.write(level, text);

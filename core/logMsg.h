@@ -20,6 +20,21 @@ LogSite& logSite(const char* file, int line);
 constexpr unsigned kLogBurst = 6;
 constexpr unsigned long long kLogPeriodMs = 5000;
 
+// While one lives, the lines of its thread pass the limit of their places:
+// a run that must be written whole, a line for each thing it found, and that
+// no peer can make come again (the start's checks of the stored files, made
+// before any link exists).
+class LogWhole {
+public:
+    LogWhole();
+    ~LogWhole();
+    LogWhole(const LogWhole&) = delete;
+    LogWhole& operator=(const LogWhole&) = delete;
+
+private:
+    bool m_outer;
+};
+
 // Appends one line "[%Y-%m-%d %X] <tag> # PELKMSG # <text>" to
 // "/data/vimraqd/log/mwrEnglneLog" (and echoes the text on the console, by
 // level) within the calling place's limit; the file is removed once it

@@ -1135,7 +1135,7 @@ std::vector<FloodRow> floodRows() {
                    joined({set(win(0) + WIN_AUDIO, 0x8000), flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)})),
         refusedRow("WindowOnCropsNotInUse", "crop record 39 is not in use",
                    joined({set(crop(38), 0), set(crop(39), 0), flip(win(0) + WIN_SOURCE, 0x8026, 0x8027)})),
-        refusedRow("CropOfAWindowNamingNoInput", "crop record 0 names input 10",
+        refusedRow("CropOfAWindowNamingNoInput", "names input",
                    joined({set(crop(0), 0x8000), set(win(0) + WIN_AUDIO, 0x8000), set(win(0) + WIN_SOURCE, 0x8000),
                            flip(crop(0), 0x8009, 0x8000), set(crop(0), 0x800A)})),
         refusedRow("TestPatternWithASecondWindow", "test pattern 2 waits until one window is shown",
