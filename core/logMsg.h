@@ -22,8 +22,8 @@ constexpr unsigned long long kLogPeriodMs = 5000;
 
 // While one lives, the lines of its thread pass the limit of their places:
 // a run that must be written whole, a line for each thing it found, and that
-// no peer can make come again (the start's checks of the stored files, made
-// before any link exists).
+// no peer can make come again (the start's removal of the temporaries that
+// cut writes left, made before any link exists).
 class LogWhole {
 public:
     LogWhole();

@@ -48,21 +48,14 @@ int main(int argc, char** argv) {
     // Before the periodic threads start: they join this CPU (the GUI thread
     // last, once the threads it starts itself are running).
     tick_cpu::choose();
-    {
-        // What the start finds of each stored file is logged whole, a line
-        // a file: no link exists yet that could make it come again.
-        const LogWhole startChecks;
-        ConfigEngine::pInstance();
-        // Before the FPGA thread exists: it alone stages an application.
-        usbupgrade::removeLeftStagedApplication();
-        // Before anything lists or reads the folders: a write cut off by a
-        // power cut or a kill leaves its temporary beside the file it was to
-        // replace.
-        FileCheck::removeLeftTemporaries();
-        // The parameter image and the user modes before any manager reads
-        // them.
-        ZrvRamPara::pInstance();
-    }
+    ConfigEngine::pInstance();
+    // Before the FPGA thread exists: it alone stages an application.
+    usbupgrade::removeLeftStagedApplication();
+    // Before anything lists or reads the folders: a write cut off by a power
+    // cut or a kill leaves its temporary beside the file it was to replace.
+    FileCheck::removeLeftTemporaries();
+    // The parameter image before any manager reads it.
+    ZrvRamPara::pInstance();
     // Wired before any worker can raise the change signal, so no change
     // made in the first moments is lost. Delivered once the loop runs.
     shell_connect_model();
