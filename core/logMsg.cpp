@@ -85,8 +85,7 @@ std::string placeOf(const char* file, int line) {
     static const std::string self = __FILE__;
     static const std::string top = self.substr(0, self.size() - std::strlen("core/logMsg.cpp"));
     std::string path = file;
-    if (!top.empty() && path.compare(0, top.size(), top) == 0) path.erase(0, top.size());
-    while (path.compare(0, 2, "./") == 0 || path.compare(0, 3, "../") == 0) path.erase(0, path.find('/') + 1);
+    if (path.compare(0, top.size(), top) == 0) path.erase(0, top.size());
     return path + ":" + std::to_string(line);
 }
 
