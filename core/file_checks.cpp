@@ -122,6 +122,8 @@ bool listable(const QString& folder, const QString& name) {
 }
 
 int removeLeftTemporaries() {
+    // Run once, at the start: a line for each file removed, all of them.
+    const LogWhole whole;
     int removed = 0;
     for (const char* folder : kWrittenFolders) {
         // Files only, this folder only; a link is removed, never followed.

@@ -4,7 +4,9 @@
 // file stored, a clock set): the first of a burst is printed whole, the rest
 // are only counted and the count is printed once its second is over. A
 // hostile stream then costs a line a second instead of one per frame, and
-// the counts still add up to what came. Time is the board's clock.
+// the counts still add up to what came. Time is the board's clock. The log
+// itself keeps one for every place that writes to it (logMsg.h), with a
+// burst of several lines and a longer period.
 //
 // Every limiter of the process is on one list, so no count waits for an
 // occurrence to bring it: the panel's 10 ms tick writes the counts that fell
@@ -22,8 +24,10 @@ public:
     static constexpr u64 kPeriodMs = 1000;
 
     // count(n) prints the line of n occurrences held back (n > 0); it may
-    // run in any thread that calls into a limiter, so it only prints.
-    explicit LineLimiter(std::function<void(u64 n)> count);
+    // run in any thread that calls into a limiter, so it only prints. A
+    // burst of `burst` occurrences is printed whole before any is held; the
+    // count comes at the end of each `periodMs`.
+    explicit LineLimiter(std::function<void(u64 n)> count, u32 burst = 1, u64 periodMs = kPeriodMs);
     ~LineLimiter();
     LineLimiter(const LineLimiter&) = delete;
     LineLimiter& operator=(const LineLimiter&) = delete;
@@ -34,12 +38,15 @@ public:
     static std::function<void(u64 n)> logCount(_LogType level, std::string head, std::string what);
 
     // One occurrence: prints a count that fell due, then calls line() when
-    // this one is to be printed itself (the first after a quiet second);
-    // otherwise it is held back in the count.
+    // this one is to be printed itself (one of the burst after a quiet
+    // period); otherwise it is held back in the count.
     template <class Line>
     void occur(Line line) {
         print(takeDue());
-        if (admit()) line();
+        if (admit()) {
+            const Inside inside;
+            line();
+        }
     }
     // Prints every occurrence held back, due or not; the limiter starts
     // afresh (a link that stops).
@@ -50,6 +57,11 @@ public:
     static void writeDueCounts();
     static void writeHeldCounts();
 
+    // Whether the calling thread prints a line a limiter let through or its
+    // count: that limiter keeps it to a few a period already, in words of
+    // its own, and the log's limit of its place (logMsg.h) lets it pass.
+    static bool inside();
+
     // The steps of occur, for tests. admit: true when this occurrence is
     // printed, else it is held back. takeDue: the occurrences held back
     // over a second that has ended, handed over once; 0 when none is due.
@@ -59,13 +71,20 @@ public:
     u64 takeAll();
 
 private:
-    void print(u64 n) {
-        if (n) m_count(n);
-    }
+    // Marks the calling thread as printing for a limiter while it lives.
+    struct Inside {
+        Inside();
+        ~Inside();
+        const bool outer;
+    };
+    void print(u64 n);
 
     const std::function<void(u64)> m_count;
+    const u32 m_burst;
+    const u64 m_periodMs;
     std::mutex m_mutex;
-    bool m_open = false;  // a second runs since the last line printed
+    bool m_open = false;  // a period runs since the last line printed
     u64 m_since = 0;      // its start, board clock ms
+    u32 m_taken = 0;      // lines of its burst printed
     u64 m_held = 0;
 };

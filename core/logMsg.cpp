@@ -1,11 +1,13 @@
 #include "core/logMsg.h"
 
 #include "core/global.h"
+#include "core/line_limiter.h"
 #include "platform/root.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -43,9 +45,7 @@ bool echoed(_LogType level) {
     }
 }
 
-}  // namespace
-
-void writeLogMsg(_LogType level, const std::string& message) {
+void appendLine(_LogType level, const std::string& message) {
     const std::string text = message + "\n";
     char line[512] = {};
     std::time_t now = std::time(nullptr);
@@ -77,6 +77,56 @@ void writeLogMsg(_LogType level, const std::string& message) {
     long size = std::ftell(f);
     std::fclose(f);
     if (size >= 0xA00000L) std::remove(path.c_str());
+}
+
+// The place as a maintainer finds it in the sources: the path from the
+// source tree's top, whatever the compiler was given.
+std::string placeOf(const char* file, int line) {
+    static const std::string self = __FILE__;
+    static const std::string top = self.substr(0, self.size() - std::strlen("core/logMsg.cpp"));
+    std::string path = file;
+    if (path.compare(0, top.size(), top) == 0) path.erase(0, top.size());
+    return path + ":" + std::to_string(line);
+}
+
+}  // namespace
+
+class LogSite {
+public:
+    explicit LogSite(std::string place)
+        : m_place(std::move(place)), m_limiter([this](u64 n) { count(n); }, kLogBurst, kLogPeriodMs) {}
+
+    // The level as a number: the log takes any, and writes no tag for one
+    // it does not know.
+    void write(int level, const std::string& text) {
+        m_level.store(level);
+        m_limiter.occur([&] { appendLine(_LogType(level), text); });
+    }
+
+private:
+    void count(u64 n) {
+        appendLine(_LogType(m_level.load()), std::to_string(n) + " more lines from " + m_place + " suppressed");
+    }
+
+    const std::string m_place;
+    std::atomic<int> m_level{INFO};  // of its last line
+    LineLimiter m_limiter;
+};
+
+LogSite& logSite(const char* file, int line) { return *new LogSite(placeOf(file, line)); }
+
+namespace {
+thread_local bool t_whole = false;
+}  // namespace
+
+LogWhole::LogWhole() : m_outer(t_whole) { t_whole = true; }
+LogWhole::~LogWhole() { t_whole = m_outer; }
+
+void writeLogMsgAt(LogSite& site, _LogType level, const std::string& text) {
+    if (t_whole || LineLimiter::inside())
+        appendLine(level, text);
+    else
+        site.write(level, text);
 }
 
 namespace {

@@ -771,6 +771,8 @@ int ZrvRamPara::ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate, u32 
 // Language and user modes
 
 int ZrvRamPara::ZrvLanguageChanged() {
+    // A PC writes the live image from its link's thread, under this mutex.
+    QMutexLocker lock(&c331_manage::get()->mutex);
     if (live_image.word(LANGUAGE) == shadow_image.word(LANGUAGE)) return 0;
     g_language = live_image.byte(LANGUAGE);
     return 1;

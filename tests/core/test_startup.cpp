@@ -4,6 +4,7 @@
 #include "core/JsonParse.h"
 #include "core/config_engine.h"
 #include "core/file_checks.h"
+#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/zrvrampara.h"
 #include "fpga/rcv_recovery_file.h"
@@ -198,6 +199,9 @@ TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
 
     for (const auto& row : rows()) {
         SCOPED_TRACE(row.place);
+        // The rows' lines come from one place of the log's, faster than its
+        // limit lets through: each row starts afresh.
+        LineLimiter::writeHeldCounts();
         const std::string kept = row.place + ".refused";
         for (const std::string* bytes : {&row.first, &row.second}) {
             writeHostFile(hostPath(row.place), *bytes);

@@ -253,6 +253,21 @@ TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
     EXPECT_EQ(stream.takeAll(), 1000u);
 }
 
+namespace {
+// The texts of the log's lines, without time and tag.
+std::vector<std::string> logTexts() {
+    std::vector<std::string> out;
+    const std::string log = readHostFile(Root::path(kLogFile));
+    for (size_t at = 0; at < log.size();) {
+        const size_t eol = log.find('\n', at);
+        const std::string line = log.substr(at, eol - at);
+        out.push_back(line.substr(line.find("# PELKMSG # ") + 12));
+        at = eol + 1;
+    }
+    return out;
+}
+}  // namespace
+
 // Every limiter's count is written by the tick once its second is over,
 // with no occurrence to bring it, whoever owns the limiter; the stop writes
 // what is held. A limiter that is gone is no longer asked.
@@ -268,17 +283,7 @@ TEST_F(UtilsTest, EveryLimitersCountFallsDueOnTheTickAndTheStopWritesWhatIsHeld)
     };
     LineLimiter clockSet(LineLimiter::logCount(INFO, "clock set", "times"));
     auto gone = std::make_unique<LineLimiter>(LineLimiter::logCount(INFO, "gone", "lines"));
-    auto lines = [&] {
-        std::vector<std::string> out;
-        const std::string log = readHostFile(hostPath(kLogFile));
-        for (size_t at = 0; at < log.size();) {
-            const size_t eol = log.find('\n', at);
-            const std::string line = log.substr(at, eol - at);
-            out.push_back(line.substr(line.find("# PELKMSG # ") + 12));
-            at = eol + 1;
-        }
-        return out;
-    };
+    auto lines = logTexts;
     for (int i = 0; i < 10; ++i) {
         oversized()->occur([] { writeLogMsg(WARNING, "oversized"); });
         clockSet.occur([] { writeLogMsg(INFO, "clock"); });
@@ -305,6 +310,51 @@ TEST_F(UtilsTest, EveryLimitersCountFallsDueOnTheTickAndTheStopWritesWhatIsHeld)
     const std::vector<std::string> all = lines();
     ASSERT_EQ(all.size(), 6u);
     EXPECT_EQ(all.back(), "fpga: 3 more PC frames for the cards not sent in the last second");
+}
+
+// A place added anywhere that writes to the log, named nowhere, is limited
+// by the log itself: its burst whole, then a count a period while the lines
+// keep coming, the counts adding up to what came. Another place keeps its
+// own burst, and what many limiters of one place let through all passes.
+TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    LineLimiter::writeHeldCounts();
+    FileOps::removePath(kLogFile);
+    g_debugSwitch = 0;
+    const std::string place = "tests/core/test_utils.cpp:" + std::to_string(__LINE__ + 1);
+    auto scratch = [](int i) { writeLogMsg(WARNING, "scratch " + std::to_string(i)); };
+    // One line every 2 ms for 10 s, the tick between them.
+    for (int i = 0; i < 5000; ++i) {
+        clock.setMs(2 * u64(i));
+        scratch(i);
+        if (i == 4000) writeLogMsg(INFO, "another place");
+        LineLimiter::writeDueCounts();
+    }
+    clock.setMs(10000);
+    LineLimiter::writeDueCounts();
+    std::vector<std::string> want;
+    for (int i = 0; i < 6; ++i) want.push_back("scratch " + std::to_string(i));
+    want.push_back("2494 more lines from " + place + " suppressed");
+    want.push_back("another place");
+    want.push_back("2500 more lines from " + place + " suppressed");
+    EXPECT_EQ(logTexts(), want);
+
+    // Twelve limiters of one place: each lets its first line through and
+    // counts the rest, and every line they write passes.
+    FileOps::removePath(kLogFile);
+    std::vector<std::unique_ptr<LineLimiter>> kinds;
+    for (int k = 0; k < 12; ++k) {
+        kinds.push_back(std::make_unique<LineLimiter>(LineLimiter::logCount(INFO, "kind " + std::to_string(k), "")));
+        for (int i = 0; i < 3; ++i) kinds.back()->occur([] { writeLogMsg(INFO, "a kind"); });
+    }
+    clock.setMs(21000);
+    LineLimiter::writeDueCounts();
+    g_debugSwitch = 254;
+    const std::vector<std::string> kindLines = logTexts();
+    ASSERT_EQ(kindLines.size(), 24u);
+    EXPECT_EQ((std::vector<std::string>{kindLines[11], kindLines[23]}),
+              (std::vector<std::string>{"a kind", "kind 11: 2 more in the last second"}));
 }
 
 namespace {

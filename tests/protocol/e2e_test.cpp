@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <random>
 #include <mutex>
 #include <set>
 #include <poll.h>
@@ -928,6 +929,11 @@ struct FloodRow {
     static constexpr int kFloodLines = 4 * 12 + 4;
     // Frames in flight before the sender waits for answers.
     int window = 16;
+    // A line the row's values must cause: each row of refused image values
+    // reaches its refusal.
+    const char* refusal = nullptr;
+    // Log lines the row may add.
+    int logLines = kFloodLines;
 };
 
 // Rows are named in the test's name; gtest prints them by it too.
@@ -980,6 +986,24 @@ Bytes textBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 // runs it.
 std::vector<Bytes> commandBlockFrames(const Bytes& block) {
     return {ramWriteFrame(PcRam::FpgaCmd, block), regWriteFrame(2, 0x04, 0x04, PcReg::TargetFpga0)};
+}
+// Writes of the image that the video processor or the source thread refuse:
+// the setting words, then two refused values in turn, so that every write is
+// a change.
+std::vector<Bytes> set(u32 at, u16 v) { return {ramWriteFrame(at, {u8(v), u8(v >> 8)})}; }
+std::vector<Bytes> flip(u32 at, u16 a, u16 b) { return {set(at, a)[0], set(at, b)[0]}; }
+FloodRow refusedRow(const char* name, const char* refusal, std::vector<Bytes> frames, int consoleLines = 400,
+                    const char* menu = nullptr) {
+    FloodRow row{name, Via::Udp, std::move(frames), true};
+    row.consoleLines = consoleLines;
+    row.refusal = refusal;
+    if (menu)
+        row.prepare = [menu](const QTemporaryDir& root) {
+            QDir().mkpath(root.filePath("data/configs"));
+            QFile f(root.filePath("data/configs/omenu.json"));
+            if (f.open(QIODevice::WriteOnly)) f.write(menu);
+        };
+    return row;
 }
 std::vector<Bytes> joined(std::initializer_list<std::vector<Bytes>> parts) {
     std::vector<Bytes> all;
@@ -1163,6 +1187,45 @@ std::vector<FloodRow> floodRows() {
          true},
         {"AccessPointPortGarbage", Via::AccessPoint, {Bytes(7, 0x41), Bytes(200, 0)}, false, false, true},
         {"TcpConnectionsRefused", Via::TcpConnects, {}, false},
+        // Values the image takes and the video processor or the source
+        // thread refuse, each at the rate of the apply pass.
+        refusedRow("WindowOnCropsThatDoNotExist", "crop 45 does not exist", flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)),
+        refusedRow("AudioWindowOnACropThatDoesNotExist", "shows crop 46, out of range",
+                   joined({set(win(0) + WIN_AUDIO, 0x8000), flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)})),
+        refusedRow("WindowOnCropsNotInUse", "crop record 39 is not in use",
+                   joined({set(crop(38), 0), set(crop(39), 0), flip(win(0) + WIN_SOURCE, 0x8026, 0x8027)})),
+        refusedRow("CropOfAWindowNamingNoInput", "names input",
+                   joined({set(crop(0), 0x8000), set(win(0) + WIN_AUDIO, 0x8000), set(win(0) + WIN_SOURCE, 0x8000),
+                           flip(crop(0), 0x8009, 0x8000), set(crop(0), 0x800A)})),
+        refusedRow("TestPatternWithASecondWindow", "test pattern 2 waits until one window is shown",
+                   joined({set(win(1) + WIN_ENABLE, 1), flip(TEST_PATTERN, 1, 2)})),
+        refusedRow("OsdMenuWithoutItsStatusNode", "status", flip(OSD_ON, 1, 0), 400,
+                   R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":0}]})"),
+        refusedRow("OsdMenuItemNeitherTextNorBitmap", "neither text nor bitmap", flip(OSD_ON, 1, 0), 400,
+                   R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":5,"status":"on"}]})"),
+        refusedRow("AudioWindowOutOfRange", "audio window 8 out of range", flip(AUDIO_WINDOW, 7, 8)),
+        // A change of the panel or the layout prints its dump; the panel's
+        // restarts the FPGAs.
+        refusedRow("WallSizeOutOfRange", "out of range, limited to", flip(WALL_WIDTH, 20000, 20001), 3000),
+        refusedRow("OutputOneTallerThanTheWall", "does not fit the 1920x1080 wall",
+                   joined({set(SPLICE_MODE, 2), flip(OUT1_HEIGHT, 30000, 30001)}), 3000),
+        refusedRow("OutputChannelsTallerThanTheirTotals", "does not fit the totals",
+                   joined({set(SPLICE_MODE, 2), flip(WALL_HEIGHT, 16000, 16001)}), 3000),
+        refusedRow("WindowLayoutOutOfRange", "window layout out of range", flip(win(0) + WIN_X, 30000, 30001), 3000),
+        // Each request restarts the input, whose receiver prints its start
+        // on the console, refused or not.
+        refusedRow("CustomEdidRefused", "custom EDID of input 0 refused", flip(edid(0), 9000, 9001), 3000),
+        // Random words at random places, the same each run: some ten places
+        // refuse them, each writing its burst of six and a count every five
+        // seconds.
+        [] {
+            std::mt19937 random(20261208);
+            std::vector<Bytes> frames;
+            for (int i = 0; i < 4000; ++i) frames.push_back(set(random() % (IMAGE_SIZE - 1), u16(random()))[0]);
+            FloodRow row = refusedRow("RandomWordsAnywhereInTheImage", nullptr, frames, 3000);
+            row.logLines = 100;
+            return row;
+        }(),
     };
 }
 
@@ -1376,7 +1439,8 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     // The program may still work through what came (the cards' replies to
     // the last frames); every count falls due within a second of the last
     // occurrence, and the tick writes it: once all is quiet for longer,
-    // nothing is held.
+    // nothing is held but the log's own counts of its places, which the
+    // same tick writes every five seconds.
     settle(int(2 * LineLimiter::kPeriodMs + 500));
     const QByteArray logAfter = log(), consoleAfter = console();
     EXPECT_EQ(endWith(SIGTERM), 0);
@@ -1392,14 +1456,17 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     }
     ASSERT_TRUE(logStopped.startsWith(logBefore)) << "the log was removed or rewritten";
     const QByteArray added = logStopped.mid(logBefore.size());
-    EXPECT_LE(lineCount(added), FloodRow::kFloodLines) << added.toStdString();
+    EXPECT_LE(lineCount(added), row.logLines) << added.toStdString();
     const QByteArray stop = logStopped.mid(logAfter.size());
-    EXPECT_FALSE(stop.contains("more")) << "a count held until the stop:\n" << stop.toStdString();
+    EXPECT_FALSE(stop.contains("in the last second")) << "a count held until the stop:\n" << stop.toStdString();
     ASSERT_TRUE(consoleAfter.startsWith(consoleBefore));
     const QByteArray printed = consoleAfter.mid(consoleBefore.size());
     EXPECT_LE(lineCount(printed), row.consoleLines) << printed.left(4000).toStdString();
     if (row.tally) {
         EXPECT_EQ(tallied(added, row.tally), sent) << added.toStdString();
+    }
+    if (row.refusal) {
+        EXPECT_TRUE(added.contains(row.refusal)) << added.toStdString();
     }
 }
 
