@@ -31,9 +31,7 @@ protected:
     void SetUp() override {
         SimEnv::SetUp();
         if (GetParam()) {
-            const std::string node = scratchMtdNode();
-            if (node.empty()) GTEST_SKIP() << "no scratch MTD node (set ZRV_TEST_MTD)";
-            mtd = std::make_unique<LinuxMtdDevice>(node);
+            mtd = std::make_unique<LinuxMtdDevice>(scratchMtdNode());
         } else {
             mtd = board().openMtd("/dev/mtd8");
         }
@@ -79,7 +77,17 @@ TEST_P(MtdContract, UnalignedOrOutOfRangeEraseIsRefused) {
     EXPECT_NE(mtd->erase(info.size, info.erasesize), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, MtdContract, ::testing::Values(false, true),
+// The real backend's rows exist only where a scratch node does (a board, or
+// a host with the kernel's mtdram loaded): a row that could only skip would
+// read as run in every listing, and a host without MTD support (CI's) has
+// nothing for it to run on. ctest lists the rows when the tests are built,
+// so ZRV_TEST_MTD is set for the build as for the run.
+std::vector<bool> backends() {
+    if (scratchMtdNode().empty()) return {false};
+    return {false, true};
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, MtdContract, ::testing::ValuesIn(backends()),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Real" : "Simulated"; });
 
 }  // namespace
