@@ -14,6 +14,7 @@
 #include "video_engine/c331_manage.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <regex>
 #include <set>
 
 
@@ -281,4 +283,32 @@ TEST_F(RefusedFiles, WhatIsNoRegularFileNeverHoldsItsReaderAndIsKept) {
             QDir(QString::fromStdString(hostPath(row.place))).removeRecursively();
         }
     }
+}
+
+// The table above runs the readers there are; a reader written later that
+// opens a file its own way would wait on a FIFO as the settings did. No
+// program source opens a file for reading but the one opener, save these:
+// the log's append ("a+" opens a FIFO for reading and writing and never
+// waits) and the settings' scratch copy, a file the program itself made.
+TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
+    const std::regex opening(R"(\bfopen\(|ifstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::Read)");
+    const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp"};
+    std::set<std::string> seen;
+    for (const char* folder : {"core", "fpga", "video_io", "video_engine", "protocol", "ui"}) {
+        QDirIterator it(QStringLiteral(ZRV_SOURCE_DIR "/") + folder, {"*.cpp", "*.h"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile source(it.next());
+            ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+            const std::string name = QDir(QStringLiteral(ZRV_SOURCE_DIR)).relativeFilePath(source.fileName()).toStdString();
+            int line = 0;
+            for (const QByteArray& text : source.readAll().split('\n')) {
+                ++line;
+                if (!std::regex_search(text.toStdString(), opening)) continue;
+                if (allowed.count(name)) seen.insert(name);
+                else ADD_FAILURE() << name << ":" << line << " opens a file past the opener: " << text.toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(seen, allowed) << "an allowed place that no longer opens a file comes off the list";
 }
