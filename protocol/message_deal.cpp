@@ -783,7 +783,13 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
                                      std::to_string(dated));
         return status(out, cap, ReplyStatus::Busy);
     }
-    Utils::system_mutex(QStringLiteral("hwclock -w"));
+    // The clock set is the one the next power-up reads: a hardware clock
+    // that did not take it is a clock not set.
+    if (Utils::system_mutex(QStringLiteral("hwclock -w"), &dated) != 0) {
+        writeFailed(ClockNotSet, "clock not kept over a power cut at " + stamp.toStdString() +
+                                     ": hwclock ended with status " + std::to_string(dated));
+        return status(out, cap, ReplyStatus::Busy);
+    }
     m_clockSet.occur([&] { writeLogMsg(INFO, "clock set to " + stamp.toStdString()); });
     if (fpga_manage* f = fpga_manage::p_fpga_manage) f->clock_record.dealwith_record_timing();
     return status(out, cap, ReplyStatus::Ok);

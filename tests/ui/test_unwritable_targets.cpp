@@ -367,6 +367,10 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
              const auto cmds = board().simShell().commands();
              EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "hwclock -w"), 0);
          }},
+        {"PC: set the clock, the hardware clock does not take it", 0, nullptr, PcCmd::SetClock,
+         [&] { board().simShell().setResult("hwclock", 1); },
+         [&] { return int(replyStatus(call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20}))); }, Busy,
+         "clock not kept over a power cut at 2024-05-01 12:30:45: hwclock ended with status 1", [] {}},
         {"PC: erase the serial flash, its erase never ends", 0, nullptr, PcCmd::FlashErase,
          [&] {
              runningC331();
