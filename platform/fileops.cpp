@@ -19,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -84,6 +85,15 @@ const char* kindOf(mode_t mode) {
     return "something";
 }
 
+// Closes the descriptor it holds unless it is handed on.
+struct OwnedFd {
+    int fd;
+    ~OwnedFd() {
+        if (fd >= 0) ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
 // Opens without waiting for a writer (a FIFO) or a carrier (a terminal),
 // then judges what was opened, not the name: what a name pointed to when it
 // was looked at may be something else by the open.
@@ -91,8 +101,8 @@ int openRegular(const std::string& devicePath, FileOps::Links links, FileOps::Fi
     using FileOps::FileRead;
     const std::string host = Root::path(devicePath);
     const bool refuseLinks = links == FileOps::Links::Refuse;
-    const int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0));
-    if (fd < 0) {
+    OwnedFd owned{::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0))};
+    if (owned.fd < 0) {
         const int e = errno;
         if (e == ENOENT || e == ENOTDIR)
             found = {FileRead::Missing, "missing"};
@@ -102,26 +112,23 @@ int openRegular(const std::string& devicePath, FileOps::Links links, FileOps::Fi
             found = {FileRead::Failed, std::string("the open failed: ") + std::strerror(e)};
         return -1;
     }
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(owned.fd, &st) != 0) {
         found = {FileRead::Failed, std::string("its status cannot be read: ") + std::strerror(errno)};
-        ::close(fd);
         return -1;
     }
     if (!S_ISREG(st.st_mode)) {
         found = {FileRead::NotAFile, std::string(kindOf(st.st_mode)) + ", not a regular file"};
-        ::close(fd);
         return -1;
     }
     // Reads of a regular file never wait for a writer; the flag goes so the
     // caller has the plain file it asked for.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = ::fcntl(owned.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(owned.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         found = {FileRead::Failed, std::string("the open failed: ") + std::strerror(errno)};
-        ::close(fd);
         return -1;
     }
     found = {FileRead::Read, ""};
-    return fd;
+    return owned.release();
 }
 
 }  // namespace
@@ -205,35 +212,27 @@ FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxB
     out.clear();
     FileRead found;
     struct stat st {};
-    const int fd = openRegular(devicePath, Links::Follow, found, st);
-    if (fd < 0) return found;
-    auto tooLarge = [&] {
-        found = {FileRead::TooLarge, "larger than " + sizeText(maxBytes)};
+    const OwnedFd owned{openRegular(devicePath, Links::Follow, found, st)};
+    if (owned.fd < 0) return found;
+    auto notRead = [&](FileRead why) {
         out.clear();
-        ::close(fd);
-        return found;
+        return why;
     };
-    if (maxBytes >= 0 && st.st_size > maxBytes) return tooLarge();
+    const FileRead tooLarge{FileRead::TooLarge, "larger than " + sizeText(maxBytes)};
+    if (maxBytes >= 0 && st.st_size > maxBytes) return notRead(tooLarge);
     // Up to one byte past the limit: a file that grew since its size was
     // taken is still never read whole.
     char buf[65536];
     for (;;) {
         size_t want = sizeof buf;
         if (maxBytes >= 0) want = size_t(std::min<long long>(want, maxBytes + 1 - out.size()));
-        const ssize_t n = ::read(fd, buf, want);
+        const ssize_t n = ::read(owned.fd, buf, want);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            found = {FileRead::Failed, std::string("a read failed: ") + std::strerror(errno)};
-            out.clear();
-            ::close(fd);
-            return found;
-        }
-        if (n == 0) break;
+        if (n < 0) return notRead({FileRead::Failed, std::string("a read failed: ") + std::strerror(errno)});
+        if (n == 0) return found;
         out.append(buf, int(n));
-        if (maxBytes >= 0 && out.size() > maxBytes) return tooLarge();
+        if (maxBytes >= 0 && out.size() > maxBytes) return notRead(tooLarge);
     }
-    ::close(fd);
-    return found;
 }
 
 bool exists(const std::string& devicePath) { return QFileInfo::exists(q(devicePath)); }
