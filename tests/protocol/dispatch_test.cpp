@@ -339,12 +339,10 @@ TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
 // other's start did not come between its own start and end.
 TEST_F(FileTransfer, TwoPcsInterleavedStoreOnlyTheFileOfAnEndAnsweredDone) {
     const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"hall"}]}})";
-    struct Pc {
-        Transfer t;
-        std::string path;
-        u32 chunk;  // A: 9000 bytes in three chunks, B: one
-    } pcs[2] = {{{PcFile::ScanFile, "QDFR_A", content(9000), {}}, "/data/smartmapping/QDFR_A", 3000},
-                {{PcFile::AliasFile, "", Bytes(alias.begin(), alias.end()), {}}, "/data/configs/alias.json", 1000}};
+    // A: 9000 bytes in three chunks, B: one chunk.
+    const Transfer files[2] = {{PcFile::ScanFile, "QDFR_A", content(9000), {}},
+                               {PcFile::AliasFile, "", Bytes(alias.begin(), alias.end()), {}}};
+    const char* paths[2] = {"/data/smartmapping/QDFR_A", PcFile::AliasPath};
     const PcPeer pairs[][2] = {{{PcLinkId::Udp, 0x0A01A8C0, 5000}, {PcLinkId::Udp, 0x0A01A8C0, 5001}},
                                {{PcLinkId::Tcp, 0x0A01A8C0, 5000}, {PcLinkId::Tcp, 0x0B01A8C0, 5000}},
                                {{PcLinkId::Serial, 0, 0}, {PcLinkId::Serial4G, 0, 0}}};
@@ -352,34 +350,24 @@ TEST_F(FileTransfer, TwoPcsInterleavedStoreOnlyTheFileOfAnEndAnsweredDone) {
     for (const auto& pair : pairs) {
         for (unsigned order = 0; order < 256; ++order) {  // bit i set: frame i is A's
             if (__builtin_popcount(order) != 5) continue;
-            for (const Pc& pc : pcs) writeHostFile(hostPath(pc.path), "old");
+            for (const char* p : paths) writeHostFile(hostPath(p), "old");
             int step[2] = {0, 0};
             bool abandoned[2] = {false, false};
-            u8 endStatus[2] = {0xEE, 0xEE};
+            u8 got[2] = {};
             std::string trace;
             for (int i = 0; i < 8; ++i) {
-                const int x = (order >> i) & 1 ? 0 : 1;
-                const Pc& pc = pcs[x];
-                const u32 size = u32(pc.t.content.size()), last = (size + pc.chunk - 1) / pc.chunk + 1;
+                const int x = (order >> i) & 1 ? 0 : 1, s = step[x]++;
+                const Bytes& c = files[x].content;
+                const size_t at = s > 0 ? 3000 * size_t(s - 1) : 0;
+                auto upTo = [&c](size_t n) { return c.begin() + long(std::min(c.size(), n)); };
+                if (s == 0) abandoned[1 - x] = step[1 - x] > 0;
                 from = pair[x];
-                trace += char('A' + x) + std::to_string(step[x]) + " ";
-                u8 got;
-                if (step[x] == 0) {
-                    got = start(pc.t, size);
-                    abandoned[x] = false;
-                    abandoned[1 - x] = step[1 - x] > 0;
-                } else if (step[x] < int(last)) {
-                    const u32 off = u32(step[x] - 1) * pc.chunk;
-                    got = chunk(off, Bytes(pc.t.content.begin() + off,
-                                           pc.t.content.begin() + std::min(size, off + pc.chunk)));
-                } else {
-                    got = endStatus[x] = end();
-                }
-                EXPECT_EQ(int(got), step[x] > 0 && abandoned[x] ? Busy : Ok) << trace;
-                ++step[x];
+                trace += char('A' + x) + std::to_string(s) + " ";
+                got[x] = s == 0 ? start(files[x], u32(c.size()))
+                         : at >= c.size() ? end() : chunk(u32(at), Bytes(upTo(at), upTo(at + 3000)));
+                EXPECT_EQ(int(got[x]), s > 0 && abandoned[x] ? Busy : Ok) << trace;
             }
-            for (int x : {0, 1})
-                EXPECT_EQ(stored(pcs[x].path), endStatus[x] == Ok ? pcs[x].t.content : old) << trace;
+            for (int x : {0, 1}) EXPECT_EQ(stored(paths[x]), got[x] == Ok ? files[x].content : old) << trace;
             EXPECT_FALSE(deal.fileState().active) << trace;
         }
     }

@@ -215,11 +215,10 @@ TEST_F(PcLinks, AFileTransferIsCarriedOnOnlyByThePeerThatStartedIt) {
     ASSERT_EQ((Vals{udp.initialize(), tcp.initialize()}), (Vals{0, 0}));
     const std::string text = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"hall"}]}})";
     MD5 md5(text.data(), u32(text.size()));
-    Bytes start = {PcFile::AliasFile}, chunk(4, 0), junk(4, 0);
-    put32(start, u32(text.size()));
+    Bytes start = {PcFile::AliasFile, u8(text.size()), 0, 0, 0}, chunk(4, 0), junk(4 + text.size(), 0);
     start.insert(start.end(), md5.digest(), md5.digest() + 16);
     chunk.insert(chunk.end(), text.begin(), text.end());
-    junk.resize(chunk.size(), 'x');
+    std::fill(junk.begin() + 4, junk.end(), 'x');
     auto ask = [](Peer& pc, u8 cmd, const Bytes& d) {
         pc.write(encode(makeFrame(cmd, d)));
         return replyStatus(pc.frame());
