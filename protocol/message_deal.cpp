@@ -120,7 +120,7 @@ message_deal::message_deal()
     m_table[PcCmd::FlashRead] = &message_deal::flash_read;
 }
 
-u32 message_deal::message_group_deal(const u8* frame, u32 length, u8* reply, u32 replyCap) {
+u32 message_deal::message_group_deal(const u8* frame, u32 length, u8* reply, u32 replyCap, const PcPeer& from) {
     if (!frame || !reply || length < Frame::kMinLen || replyCap <= Frame::kMinLen) return 0;
     const Cmd_Frame req{frame, length};
     u8* out = reply + Frame::kHeaderLen;
@@ -128,6 +128,7 @@ u32 message_deal::message_group_deal(const u8* frame, u32 length, u8* reply, u32
     u32 n;
     {
         QMutexLocker lock(&m_dispatch);
+        m_from = from;
         const Handler h = m_table[req.command()];
         n = h ? (this->*h)(req, out, cap) : status(out, cap, ReplyStatus::Unsupported);
     }
@@ -546,6 +547,7 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     }
     m_file = ZrvFileDeal{};
     m_file.active = true;
+    m_file.owner = m_from;
     m_file.type = type;
     m_file.total = total;
     std::memcpy(m_file.md5, d + 5, 16);
@@ -554,8 +556,13 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     return status(out, cap, ReplyStatus::Ok);
 }
 
+// Another PC's chunk or end finds no transfer of its own: it is answered as
+// one without a transfer and touches nothing, so it can neither write into
+// the transfer in progress nor have it stored in its name.
+bool message_deal::transferOfSender() const { return m_file.active && m_file.owner == m_from; }
+
 u32 message_deal::file_data(const Cmd_Frame& req, u8* out, u32 cap) {
-    if (!m_file.active) return status(out, cap, ReplyStatus::Busy);
+    if (!transferOfSender()) return status(out, cap, ReplyStatus::Busy);
     if (req.dataLength() < 5) return status(out, cap, ReplyStatus::BadArgument);
     const u32 offset = rd32(req.data());
     const u32 len = req.dataLength() - 4;
@@ -569,7 +576,7 @@ u32 message_deal::file_data(const Cmd_Frame& req, u8* out, u32 cap) {
 }
 
 u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
-    if (!m_file.active) return status(out, cap, ReplyStatus::Busy);
+    if (!transferOfSender()) return status(out, cap, ReplyStatus::Busy);
     ZrvFileDeal done = std::move(m_file);
     m_file = ZrvFileDeal{};
     if (done.received != done.total) {

@@ -5,6 +5,7 @@
 // flashes exist once.
 #include "core/global.h"
 #include "core/line_limiter.h"
+#include "protocol/pc_link.h"
 #include "protocol/protocol_phy.h"
 
 #include <QByteArray>
@@ -106,6 +107,7 @@ constexpr u64 MinFreeBytes = 8ull * 1024 * 1024;
 // The one file transfer in progress.
 struct ZrvFileDeal {
     bool active = false;
+    PcPeer owner;         // who started it: only its chunks and end count
     u8 type = 0;
     u32 total = 0;        // announced length
     u32 received = 0;     // bytes from offset 0 that arrived
@@ -119,10 +121,11 @@ public:
     static message_deal* pInstance();
     message_deal();
 
-    // Handles one decoded frame (check byte verified, at least 11 bytes).
-    // Writes the reply frame, not yet stuffed, into reply and returns its
-    // length; 0 when there is no reply or it would not fit in replyCap.
-    u32 message_group_deal(const u8* frame, u32 length, u8* reply, u32 replyCap);
+    // Handles one decoded frame (check byte verified, at least 11 bytes)
+    // from the peer `from`. Writes the reply frame, not yet stuffed, into
+    // reply and returns its length; 0 when there is no reply or it would not
+    // fit in replyCap.
+    u32 message_group_deal(const u8* frame, u32 length, u8* reply, u32 replyCap, const PcPeer& from = PcPeer{});
 
     // Register 17 side effect: bit 0 of the mask asks for an SDI receiver
     // reset. Returns 0.
@@ -200,6 +203,8 @@ private:
     static u32 status(u8* out, u32 cap, u8 code);
     // Stores the checked file; status code.
     u8 storeFile();
+    // A transfer is in progress and the frame in hand comes from its starter.
+    bool transferOfSender() const;
 
     // A PC may send its frames as fast as they are answered: every line a
     // frame causes is logged whole for the first of a burst and then
@@ -217,6 +222,7 @@ private:
 
     QMutex m_dispatch;
     std::array<Handler, 256> m_table{};
+    PcPeer m_from;  // the sender of the frame in hand, under m_dispatch
     ZrvFileDeal m_file;
     std::vector<std::unique_ptr<LineLimiter>> m_refusals;
     std::vector<std::unique_ptr<LineLimiter>> m_writeFaults;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -68,7 +69,9 @@ void networkManage::serveLoop() {
         }
         if (r == 0) continue;
         if (fds[0].revents & POLLIN) {
-            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            sockaddr_in from{};
+            socklen_t fromLen = sizeof from;
+            const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &fromLen, SOCK_CLOEXEC);
             if (fd >= 0 && !clientMayBeReplaced()) {
                 // Any host that connects must not cut off a PC at work.
                 m_refusals.occur(
@@ -78,6 +81,7 @@ void networkManage::serveLoop() {
                 dropClient();
                 m_decoder.reset();
                 m_client.store(fd);
+                m_clientPeer = PcPeer{linkId(), from.sin_addr.s_addr, from.sin_port};
                 m_lastHeardMs = Board::get().clock().nowMs();
                 continue;
             }

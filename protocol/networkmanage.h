@@ -36,6 +36,7 @@ public:
 private:
     void serveLoop();
     bool sendEncoded(const u8* data, u32 length) override;
+    PcPeer peer() const override { return m_clientPeer; }
     void dropClient();
     // True when a new connection may replace the current client.
     bool clientMayBeReplaced();
@@ -46,5 +47,6 @@ private:
     std::atomic<int> m_client{-1};
     u16 m_boundPort = 0;
     u64 m_lastHeardMs = 0;  // link thread only
+    PcPeer m_clientPeer;    // the current client's address, link thread only
     LineLimiter m_refusals;  // a host may connect as often as it likes
 };

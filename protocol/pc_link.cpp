@@ -141,7 +141,8 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
         return;
     }
 
-    const u32 n = message_deal::pInstance()->message_group_deal(frame, length, m_reply.data(), u32(m_reply.size()));
+    const u32 n =
+        message_deal::pInstance()->message_group_deal(frame, length, m_reply.data(), u32(m_reply.size()), peer());
     if (n == 0) return;
     const u32 enc = protocol_phy::data_re_transf_meaning(m_reply.data(), n, m_encoded.data(), u32(m_encoded.size()));
     if (enc == 0) {

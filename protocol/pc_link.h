@@ -21,6 +21,17 @@ constexpr u8 Serial4G = 4;  // its own id, so a card reply goes back on the 4G l
 constexpr u8 None = 255;
 }  // namespace PcLinkId
 
+// Who sent a frame: the link, and on UDP and TCP the PC's IPv4 address and
+// port (network order). A serial line has one PC. What a PC starts (a file
+// transfer) is carried on only by the same peer.
+struct PcPeer {
+    u8 link = PcLinkId::None;
+    u32 addr = 0;
+    u16 port = 0;
+    bool operator==(const PcPeer& o) const { return link == o.link && addr == o.addr && port == o.port; }
+    bool operator!=(const PcPeer& o) const { return !(*this == o); }
+};
+
 // Record sizes of the links' receive and reply lists (encoded bytes).
 constexpr u32 kUartRecordSize = 65556;   // Uart_Rec_Send_Data
 constexpr u32 kTcpRecordSize = 131072;   // Tcp_Rec_Send_Data
@@ -110,6 +121,8 @@ protected:
     virtual bool sendPassReply(const u8* data, u32 length) { return sendEncoded(data, length); }
     // Remembers where the pending pass-through's reply goes (UDP).
     virtual void notePassRequester() {}
+    // The sender of the frame in hand; a serial line's is the line itself.
+    virtual PcPeer peer() const { return PcPeer{m_id, 0, 0}; }
 
     FrameDecoder m_decoder;
 

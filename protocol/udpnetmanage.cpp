@@ -104,3 +104,7 @@ bool udpnetManage::sendEncoded(const u8* data, u32 length) { return sendTo(m_rep
 bool udpnetManage::sendPassReply(const u8* data, u32 length) { return sendTo(m_passAddr, data, length); }
 
 void udpnetManage::notePassRequester() { m_passAddr = m_replyAddr; }
+
+PcPeer udpnetManage::peer() const {
+    return PcPeer{linkId(), m_lastSender.sin_addr.s_addr, m_lastSender.sin_port};
+}

@@ -39,6 +39,7 @@ private:
     bool sendEncoded(const u8* data, u32 length) override;
     bool sendPassReply(const u8* data, u32 length) override;
     void notePassRequester() override;
+    PcPeer peer() const override;
     bool sendTo(const sockaddr_in& to, const u8* data, u32 length);
 
     u16 m_port, m_wifiPort;
@@ -46,7 +47,7 @@ private:
     int m_fd = -1;
     int m_wifiFd = -1;
     u16 m_boundPort = 0, m_boundWifiPort = 0;
-    sockaddr_in m_lastSender{};
+    sockaddr_in m_lastSender{};  // the sender of the frame in hand
     sockaddr_in m_replyAddr{};  // where the reply to the frame in hand goes
     sockaddr_in m_passAddr{};   // where the pending card reply goes
     LineLimiter m_wifiNoise;    // port 13769's "ignored" lines

@@ -331,6 +331,48 @@ TEST_F(FileTransfer, ChunksMayRepeatButNotSkipOrOverrun) {
     EXPECT_EQ(stored("/data/configs/omenu.json"), c);
 }
 
+// Two PCs each send a file, their frames interleaved in every order, for
+// peers that differ only in port, only in address, or are the two serial
+// lines. A start abandons the transfer in progress whoever sent it; the
+// abandoned PC's chunks and end then find no transfer (status 2) and touch
+// nothing. So a PC's end is 0 and its file stored whole exactly when the
+// other's start did not come between its own start and end.
+TEST_F(FileTransfer, TwoPcsInterleavedStoreOnlyTheFileOfAnEndAnsweredDone) {
+    const std::string alias = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"hall"}]}})";
+    // A: 9000 bytes in three chunks, B: one chunk.
+    const Transfer files[2] = {{PcFile::ScanFile, "QDFR_A", content(9000), {}},
+                               {PcFile::AliasFile, "", Bytes(alias.begin(), alias.end()), {}}};
+    const char* paths[2] = {"/data/smartmapping/QDFR_A", PcFile::AliasPath};
+    const PcPeer pairs[][2] = {{{PcLinkId::Udp, 0x0A01A8C0, 5000}, {PcLinkId::Udp, 0x0A01A8C0, 5001}},
+                               {{PcLinkId::Tcp, 0x0A01A8C0, 5000}, {PcLinkId::Tcp, 0x0B01A8C0, 5000}},
+                               {{PcLinkId::Serial, 0, 0}, {PcLinkId::Serial4G, 0, 0}}};
+    const Bytes old = {'o', 'l', 'd'};
+    for (const auto& pair : pairs) {
+        for (unsigned order = 0; order < 256; ++order) {  // bit i set: frame i is A's
+            if (__builtin_popcount(order) != 5) continue;
+            for (const char* p : paths) writeHostFile(hostPath(p), "old");
+            int step[2] = {0, 0};
+            bool abandoned[2] = {false, false};
+            u8 got[2] = {};
+            std::string trace;
+            for (int i = 0; i < 8; ++i) {
+                const int x = (order >> i) & 1 ? 0 : 1, s = step[x]++;
+                const Bytes& c = files[x].content;
+                const size_t at = s > 0 ? 3000 * size_t(s - 1) : 0;
+                auto upTo = [&c](size_t n) { return c.begin() + long(std::min(c.size(), n)); };
+                if (s == 0) abandoned[1 - x] = step[1 - x] > 0;
+                from = pair[x];
+                trace += char('A' + x) + std::to_string(s) + " ";
+                got[x] = s == 0 ? start(files[x], u32(c.size()))
+                         : at >= c.size() ? end() : chunk(u32(at), Bytes(upTo(at), upTo(at + 3000)));
+                EXPECT_EQ(int(got[x]), s > 0 && abandoned[x] ? Busy : Ok) << trace;
+            }
+            for (int x : {0, 1}) EXPECT_EQ(stored(paths[x]), got[x] == Ok ? files[x].content : old) << trace;
+            EXPECT_FALSE(deal.fileState().active) << trace;
+        }
+    }
+}
+
 TEST_F(FileTransfer, HostileNamesAndSizesAreRefused) {
     // A second apart, so each refusal's line is logged whole.
     ManualClock& clock = useManualClock();

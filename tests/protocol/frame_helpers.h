@@ -59,12 +59,12 @@ inline Bytes replyData(const Bytes& reply) {
 }
 
 // The PC's requests handed to a dispatcher of its own, as a link hands them
-// over; the replies as they would go back.
+// over from the peer `from`; the replies as they would go back.
 struct PcRequests {
     Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
         const Bytes req = makeFrame(cmd, data, target);
         Bytes reply(2048);
-        reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size())));
+        reply.resize(deal.message_group_deal(req.data(), u32(req.size()), reply.data(), u32(reply.size()), from));
         return reply;
     }
     u8 regWrite(u16 reg, u8 mask, u8 value, u8 target = 0) {
@@ -100,6 +100,7 @@ struct PcRequests {
     }
 
     message_deal deal;
+    PcPeer from;
 };
 
 // The loopback address at a port.

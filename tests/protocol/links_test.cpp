@@ -1,6 +1,7 @@
 #include "frame_helpers.h"
 
 #include "core/line_limiter.h"
+#include "core/md5.h"
 #include "core/zrvrampara.h"
 #include "protocol/k57_wifi_config.h"
 #include "protocol/message_deal.h"
@@ -202,6 +203,38 @@ TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOverOnlyFromASilent
     Peer third(connectTo(SOCK_STREAM, tcp.port()));
     third.write(encode(brightnessRead()));
     EXPECT_EQ(replyData(third.frame()), (Bytes{100, 0}));
+    tcp.stop();
+}
+
+// A file transfer is carried on only by the peer that started it: another
+// UDP port, the TCP link, or a TCP client connected after the one that
+// started it finds none (status 2), and its chunk spoils nothing.
+TEST_F(PcLinks, AFileTransferIsCarriedOnOnlyByThePeerThatStartedIt) {
+    udpnetManage udp(0, 0, true);
+    networkManage tcp(0, true);
+    ASSERT_EQ((Vals{udp.initialize(), tcp.initialize()}), (Vals{0, 0}));
+    const std::string text = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"hall"}]}})";
+    MD5 md5(text.data(), u32(text.size()));
+    Bytes start = {PcFile::AliasFile, u8(text.size()), 0, 0, 0}, chunk(4, 0), junk(4 + text.size(), 0);
+    start.insert(start.end(), md5.digest(), md5.digest() + 16);
+    chunk.insert(chunk.end(), text.begin(), text.end());
+    std::fill(junk.begin() + 4, junk.end(), 'x');
+    auto ask = [](Peer& pc, u8 cmd, const Bytes& d) {
+        pc.write(encode(makeFrame(cmd, d)));
+        return replyStatus(pc.frame());
+    };
+    using namespace PcCmd;
+    Peer a(connectTo(SOCK_DGRAM, udp.commandPort())), b(connectTo(SOCK_DGRAM, udp.commandPort()));
+    Peer c(connectTo(SOCK_STREAM, tcp.port()));
+    EXPECT_EQ((Vals{ask(a, FileStart, start), ask(b, FileData, junk), ask(c, FileEnd, {}), ask(a, FileData, chunk),
+                    ask(b, FileEnd, {}), ask(a, FileEnd, {}), ask(c, FileStart, start)}),
+              (Vals{0, 2, 2, 0, 2, 0, 0}));
+    EXPECT_EQ(readHostFile(hostPath(PcFile::AliasPath)), text);
+    ::shutdown(c.fd(), SHUT_RDWR);
+    Peer d(connectTo(SOCK_STREAM, tcp.port()));
+    EXPECT_EQ((Vals{ask(d, FileData, chunk), ask(d, FileStart, start), ask(d, FileData, chunk), ask(d, FileEnd, {})}),
+              (Vals{2, 0, 0, 0}));
+    udp.stop();
     tcp.stop();
 }
 
