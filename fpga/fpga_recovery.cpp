@@ -18,9 +18,7 @@ constexpr const char* kStickDir = "/mnt/usb1/";
 constexpr u32 kWarmUpTicks = 239;
 constexpr u32 kCheckWaitTicks = 500;
 constexpr u32 kErrorEndTicks = 100;
-constexpr u32 kPacket = 1000;
-constexpr u32 kMaxData = kMaxLength - kMinLength;  // data after the command byte
-constexpr u32 kMaxUserData = kMaxLength - CMD - 1;  // command byte included
+constexpr u32 kPacket = rcvRecovery::kPacket;
 constexpr u8 kMaxRetries = 3;
 
 enum : u8 {
@@ -342,12 +340,6 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, u64 dataOffset, bool a
         heartbeat_reset();
         p.operation_step = OP_ACK;
     };
-    auto oversized = [&](u32 limit) {
-        if (op.length <= limit) return false;
-        writeLogMsg(WARNING, "fpga: an operation of type " + std::to_string(op.type) + " with " +
-                                 std::to_string(op.length) + " bytes does not fit a card frame");
-        return true;
-    };
     switch (p.operation_step) {
     case OP_START:
         p.retry = 0;
@@ -363,22 +355,15 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, u64 dataOffset, bool a
         p.packet_index = 0;
         m_op_wait_ms = op.time_ms;
         const u8 next = sendStep(op);
+        // The reader refused any operation whose time, length or packets
+        // are out of bounds.
         if (next == OP_RAM) {
-            const u32 packets = op.length == 0 ? 1 : (op.length + kPacket - 1) / kPacket;
-            if (packets > 255) {
-                writeLogMsg(WARNING, "fpga: a card RAM write of " + std::to_string(op.length) + " bytes is too long");
-                return 2;
-            }
-            p.packet_count = u8(packets);
-        } else if (next == OP_USER) {
-            if (op.length == 0 || oversized(kMaxUserData)) return 2;
-        } else if (next == OP_REG || next == OP_ACTIVATE || next == OP_RECONFIG || next == OP_SEARCH) {
-            if (oversized(kMaxData)) return 2;
+            p.packet_count = u8(rcvRecovery::packets(op));
         } else if (next == OP_SAVE) {
             m_op_wait_ms = u32(std::min<u64>(0xFFFFFFFFull, u64(op.time_ms) + 1000ull * p.cards_on_port));
         } else if (next == OP_DELAY) {
             p.step_tick = G_timeTicks;
-        } else if (op.type != 1) {
+        } else if (op.type != 1 && next == OP_DONE) {
             writeLogMsg(INFO, "fpga: card operation of type " + std::to_string(op.type) + " skipped");
         }
         p.operation_step = next;

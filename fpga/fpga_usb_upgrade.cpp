@@ -3,8 +3,9 @@
 // is newer than what runs: the application, the image in either FPGA's
 // flash, the OSD fonts in the c331's serial flash. Every length and offset
 // comes from the stick and is checked against the package and the target
-// before anything is erased or written; a target that was touched is only
-// put to use (application installed, FPGA reset) after a verified write.
+// before anything is erased or written, and each entry is read whole before
+// its target is touched; a target that was touched is only put to use
+// (application installed, FPGA reset) after a verified write.
 // An orderly stop of the program ends a run between two entries, never
 // inside one entry's erase, write and read-back.
 #include "fpga/fpga_manage.h"
@@ -70,6 +71,18 @@ QString clockText(const TimeRealType& t) {
 }
 
 void upgradeLog(const QString& text) { writeLogMsg(ERROR, "USB upgrade: " + text.toStdString()); }
+
+// An entry's bytes read whole from the stick, with `room` free bytes in
+// front; empty when the read came up short. Read before its target is
+// touched: a stick pulled (or failing) during the write then leaves the old
+// content or the whole new one, never the first part of the new one and
+// erased flash. Callers have checked len against its type's limit first,
+// which bounds the memory taken.
+std::vector<u8> wholeEntry(Package& pkg, u64 offset, u32 len, u32 room = 0) {
+    std::vector<u8> out(size_t(room) + len);
+    if (!pkg.read(offset, out.data() + room, len)) out.clear();
+    return out;
+}
 
 // Erases from `address` on over `length` bytes: a 32 KB block where one is
 // aligned and fits, else a 4 KB sector. false at the first failed erase.
@@ -185,7 +198,8 @@ void fpga_manage::get_usb_file_list_path() {
 
 void fpga_manage::usb_upgrade_main_deal() {
     // Each flag: an entry of its type was written in this run (an entry
-    // skipped as current leaves it as it was).
+    // skipped as current leaves it as it was); the font flag also when a
+    // font's write failed after its erase.
     m_upgrade = UpgradeFlags{};
     for (const QString& path : usb_file_list) {
         if (m_stop.load()) break;
@@ -277,7 +291,11 @@ void fpga_manage::upgrade_package(const QString& path) {
             if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config)
                 reg43 = __atomic_load_n(&zp->reg_block.REG[43], __ATOMIC_SEQ_CST);
             if ((reg43 & 0x3F) == 0x3F) continue;  // every font is there
-            if (written(update_c331_osd_font_file(path, e.offset, e.length))) m_upgrade.font = true;
+            // A font whose place was touched has its head read again, so a
+            // write that failed part-way counts absent at once.
+            const EntryWrite r = update_c331_osd_font_file(path, e.offset, e.length);
+            if (r != EntryWrite::Refused) m_upgrade.font = true;
+            written(r);
         }
     }
 }
@@ -301,8 +319,8 @@ fpga_manage::EntryWrite fpga_manage::update_muc_file(const QString& path, u32 of
         FileOps::removeDurably(kAppStaged);
         return EntryWrite::Failed;
     };
-    std::vector<u8> buf(length);
-    if (!pkg.read(offset, buf.data(), length)) return fail("short read of " + path);
+    const std::vector<u8> buf = wholeEntry(pkg, offset, length);
+    if (buf.empty()) return fail("short read of " + path);
 
     {
         // Written beside its place and renamed over it: whatever stood there
@@ -379,6 +397,13 @@ fpga_manage::EntryWrite fpga_manage::update_txc_file(const QString& path, u8 fla
         return EntryWrite::Refused;
     }
 
+    // Four bytes of room in front of each chunk, as the program routine
+    // takes it (it only reads the chunk behind them).
+    const std::vector<u8> image = wholeEntry(pkg, u64(offset) + kSubHeadBytes, len, 4);
+    if (image.empty()) {
+        upgradeLog("short read of " + path + "; FPGA flash untouched");
+        return EntryWrite::Refused;
+    }
     const bool erased = eraseRange(0, len, [&](u32 a, bool block) {
         return m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, a / fpgareg::kSectorSize, block ? 1 : 0, 1) == 1;
     });
@@ -386,18 +411,12 @@ fpga_manage::EntryWrite fpga_manage::update_txc_file(const QString& path, u8 fla
         upgradeLog("FPGA flash erase failed; FPGA left running");
         return EntryWrite::Failed;
     }
-    // Four bytes of room in front of each chunk, as the program routine
-    // takes it.
-    std::vector<u8> buf(4 + kFpgaChunk), back(kFpgaChunk);
+    std::vector<u8> back(kFpgaChunk);
     for (u32 at = 0; at < len; at += kFpgaChunk) {
         const u32 n = std::min(kFpgaChunk, len - at);
-        if (!pkg.read(u64(offset) + kSubHeadBytes + at, buf.data() + 4, n)) {
-            upgradeLog("short read of " + path + "; FPGA left running");
-            return EntryWrite::Failed;
-        }
-        if (m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, at, buf.data(), n) != 1 ||
+        if (m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, at, image.data() + at, n) != 1 ||
             m_drv->FPGA_SPI_FLASH_VBYONE_READ(flash, at, n, back.data()) != 1 ||
-            std::memcmp(back.data(), buf.data() + 4, n) != 0) {
+            std::memcmp(back.data(), image.data() + 4 + at, n) != 0) {
             upgradeLog(QStringLiteral("FPGA flash write not verified at %1; FPGA left running").arg(at));
             return EntryWrite::Failed;
         }
@@ -426,6 +445,11 @@ fpga_manage::EntryWrite fpga_manage::update_c331_osd_font_file(const QString& pa
         return EntryWrite::Refused;
     case FontCheck::Fits: break;
     }
+    const std::vector<u8> font = wholeEntry(pkg, offset, length);
+    if (font.empty()) {
+        upgradeLog("short read of " + path + "; font untouched");
+        return EntryWrite::Refused;
+    }
     c331_manage* c331 = c331_manage::get();
     const int fd = c331->c331_fd;
     const bool erased = eraseRange(place.address, length, [&](u32 a, bool block) {
@@ -435,13 +459,16 @@ fpga_manage::EntryWrite fpga_manage::update_c331_osd_font_file(const QString& pa
         upgradeLog("serial flash erase failed; font entry stopped");
         return EntryWrite::Failed;
     }
-    std::vector<u8> buf(kFontChunk);
-    for (u32 at = 0; at < length; at += kFontChunk) {
-        const u32 n = std::min(kFontChunk, length - at);
-        if (!pkg.read(u64(offset) + at, buf.data(), n) || c331->write_flash(fd, place.address + at, n, buf.data()) != 0) {
-            upgradeLog(QStringLiteral("font write failed at %1; font entry stopped").arg(at));
-            return EntryWrite::Failed;
-        }
-    }
+    // The head last: a font counts present by the head's first byte, so one
+    // whose write is cut off (a power cut, a failing flash) reads absent and
+    // the next stick writes it, instead of counting present for good.
+    auto write = [&](u32 from, u32 to) {
+        if (from >= to || c331->write_flash(fd, place.address + from, to - from, font.data() + from) == 0) return true;
+        upgradeLog(QStringLiteral("font write failed at %1; font entry stopped").arg(from));
+        return false;
+    };
+    for (u32 at = 0; at < length; at += kFontChunk)
+        if (!write(std::max(at, kFontHeadBytes), std::min(length - at, kFontChunk) + at)) return EntryWrite::Failed;
+    if (!write(0, kFontHeadBytes)) return EntryWrite::Failed;
     return EntryWrite::Written;
 }

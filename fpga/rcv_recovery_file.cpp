@@ -1,6 +1,7 @@
 #include "fpga/rcv_recovery_file.h"
 
 #include "core/file_checks.h"
+#include "fpga/card_frame.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -180,19 +182,20 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& path, u32 j) {
     if (j > kMaxIndex) return 1;
     // Each card's block follows the one before: walk them from card 0.
     u64 offset = 0;
-    u8 b[2];
-    for (u32 card = 0;; ++card) {
+    for (u32 card = 0; card < j; ++card) {
+        u8 b[2];
         if (!readAt(path, net_base() + offset, b, 2)) return 1;
         if (le16(b) > kMaxIndex) {
             refuse(path, std::to_string(le16(b)) + " operations for a card");
             return 1;
         }
-        if (card == j) break;
         offset += 4 + u64(kOperationSize) * le16(b);
         if (offset > 0xFFFFFFFFull) return 1;
     }
+    u16 count = 0;
+    if (!readBlock(path, net_base() + offset, count)) return 1;
     card_block_offset = u32(offset);
-    operation_count = le16(b);
+    operation_count = count;
     return 0;
 }
 
@@ -202,33 +205,93 @@ rcvRecovery::Operation operationFrom(const u8* b) {
 }
 }  // namespace
 
-int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, u32 r) {
-    if (r >= operation_count) return 1;
+u32 rcvRecovery::packets(const Operation& op) { return op.length == 0 ? 1 : (op.length - 1) / kPacket + 1; }
+
+u64 rcvRecovery::worstCaseMs(const Operation& op) {
+    // A pause waits its time once and a search is not sent again; any other
+    // frame (each packet of a RAM write) goes up to four times.
+    if (op.type == 6 || op.type == 7) return op.time_ms;
+    return u64(op.time_ms) * 4 * (op.type == 1 && op.target == 1 ? packets(op) : 1);
+}
+
+std::string rcvRecovery::operationProblem(const Operation& op) {
+    if (op.time_ms > kMaxWaitMs)
+        return "waits " + std::to_string(op.time_ms) + " ms, more than " + std::to_string(kMaxWaitMs);
+    // The data a frame carries after its command byte; a user-defined
+    // operation brings the command byte itself.
+    u64 limit = ~0ull;  // a pause or a save carries none
+    if (op.type == 1 && op.target == 1)
+        limit = u64(kPacket) * kMaxPackets;
+    else if (op.type == 16)
+        limit = card_frame::kMaxLength - card_frame::CMD - 1;
+    else if (op.type == 1 || op.type == 3 || op.type == 5 || op.type == 7)
+        limit = card_frame::kMaxLength - card_frame::kMinLength;
+    if (op.length > limit || (op.type == 16 && op.length == 0))
+        return "type " + std::to_string(op.type) + " carries " + std::to_string(op.length) + " bytes, 1 to " +
+               std::to_string(limit) + " fit";
+    return {};
+}
+
+namespace {
+// False, with the file and the operation's number in the log, when an
+// operation's numbers are out of bounds.
+bool inBounds(const QString& path, const rcvRecovery::Operation& op, u32 r) {
+    const std::string problem = rcvRecovery::operationProblem(op);
+    if (!problem.empty()) refuse(path, "operation " + std::to_string(r + 1) + " " + problem);
+    return problem.empty();
+}
+}  // namespace
+
+bool rcvRecovery::readBlock(const QString& path, u64 block, u16& count) const {
+    u8 b[2];
+    if (!readAt(path, block, b, 2)) return false;
+    const u16 n = le16(b);
+    if (n > kMaxIndex) {
+        refuse(path, std::to_string(n) + " operations");
+        return false;
+    }
+    std::vector<u8> records(size_t(kOperationSize) * n);
+    if (n != 0 && !readAt(path, block + 4, records.data(), u32(records.size()))) return false;
+    u64 worst = 0;
+    for (u32 r = 0; r < n; ++r) {
+        const Operation op = operationFrom(records.data() + size_t(kOperationSize) * r);
+        if (!inBounds(path, op, r)) return false;
+        worst += worstCaseMs(op);
+    }
+    if (worst > kMaxBlockMs) {
+        refuse(path, "its operations wait up to " + std::to_string(worst) + " ms when no card answers, more than " +
+                         std::to_string(kMaxBlockMs));
+        return false;
+    }
+    count = n;
+    return true;
+}
+
+bool rcvRecovery::readOperation(const QString& path, u64 block, u32 r) {
+    if (r >= operation_count) return false;
     u8 b[kOperationSize];
-    if (!readAt(path, net_base() + card_block_offset + 4 + u64(kOperationSize) * r, b, kOperationSize)) return 1;
-    operation = operationFrom(b);
-    return 0;
+    if (!readAt(path, block + 4 + u64(kOperationSize) * r, b, kOperationSize)) return false;
+    // Checked again: the file may have been replaced since its block was.
+    const Operation op = operationFrom(b);
+    if (!inBounds(path, op, r)) return false;
+    operation = op;
+    return true;
+}
+
+int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, u32 r) {
+    return readOperation(path, net_base() + card_block_offset, r) ? 0 : 1;
 }
 
 int rcvRecovery::update_smartDebugingOperateTimes(const QString& path, bool scan) {
     if (!scan && !entry(12)) return 1;
-    u8 b[2];
-    if (!readAt(path, scan ? kScanBlock : para_base(), b, 2)) return 1;
-    if (le16(b) > kMaxIndex) {
-        refuse(path, std::to_string(le16(b)) + " operations");
-        return 1;
-    }
-    operation_count = le16(b);
+    u16 count = 0;
+    if (!readBlock(path, scan ? kScanBlock : para_base(), count)) return 1;
+    operation_count = count;
     return 0;
 }
 
 int rcvRecovery::update_smartDebugingOperatepara(const QString& path, u32 r, bool scan) {
-    if (r >= operation_count) return 1;
-    u8 b[kOperationSize];
-    const u64 block = scan ? kScanBlock : para_base();
-    if (!readAt(path, block + 4 + u64(kOperationSize) * r, b, kOperationSize)) return 1;
-    operation = operationFrom(b);
-    return 0;
+    return readOperation(path, scan ? kScanBlock : para_base(), r) ? 0 : 1;
 }
 
 int rcvRecovery::update_rcvOperatedata(const QString& path, u64 offset, u8* buffer, u32 length) {

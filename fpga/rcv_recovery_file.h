@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <mutex>
+#include <string>
 
 class rcvRecovery {
 public:
@@ -45,6 +46,27 @@ public:
         u32 offset = 0, length = 0, address = 0, time_ms = 0;
         u8 type = 0, target = 0;
     };
+
+    // Bounds of an operation's numbers, checked when its block's count and
+    // when the operation itself is read, so that no file holds the card jobs
+    // (and the USB upgrade, refused meanwhile). An operation's time is a
+    // pause or the wait for a card's acknowledgement: a card answers a frame
+    // at once and restarts after a firmware activation or a reconfiguration
+    // in seconds, so 30 s is room enough, and a pause (which shows the
+    // overlay no progress) ends well inside the overlay's 2 minutes.
+    static constexpr u32 kMaxWaitMs = 30000;
+    // A RAM write goes in packets of 1000 bytes, counted in one byte.
+    static constexpr u32 kPacket = 1000;
+    static constexpr u32 kMaxPackets = 255;
+    // The replay of one block with no card answering (each frame sent four
+    // times, each waiting its time) ends within an hour.
+    static constexpr u64 kMaxBlockMs = 3600000;
+    // Packets of a RAM write (1 for none).
+    static u32 packets(const Operation& op);
+    // The longest the replay of op takes on one card that never answers.
+    static u64 worstCaseMs(const Operation& op);
+    // Why the operation is refused; empty when its numbers are in bounds.
+    static std::string operationProblem(const Operation& op);
 
     // Creates the folder (a device path) when it does not exist; 0 when it
     // existed, 1 when it was created (or could not be).
@@ -101,6 +123,11 @@ private:
     // Reads length bytes at offset of the file; false, logging why, when
     // the file cannot be read or the range does not lie within it.
     bool readAt(const QString& path, u64 offset, u8* out, u32 length) const;
+    // Reads the u16 count of the block at `block` and checks every operation
+    // of it and their worst case together; 0 for none.
+    bool readBlock(const QString& path, u64 block, u16& count) const;
+    // Reads operation record r of the block at `block` into `operation`.
+    bool readOperation(const QString& path, u64 block, u32 r);
 
     mutable std::mutex m_lists;
     QStringList m_recovery;

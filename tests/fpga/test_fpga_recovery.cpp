@@ -137,7 +137,7 @@ TEST_F(PackageReader, HostileFilesAreRefusedBeforeTheirFieldsAreUsed) {
     EXPECT_EQ(walk(r, f), 6);
     // Data that the record says is longer than the file.
     pkg::Package lie = threeCards();
-    lie.screens[0].nets[0].cards[2][0].length = 0x7FFFFFF0;
+    lie.screens[0].nets[0].cards[2][0].length = 250000;
     store(kQdfx, pkg::package(lie));
     ASSERT_EQ(walk(r, f), 0);  // the walk skips what does not fit its buffer
     ASSERT_EQ(r.update_rcvXYrcvOperateTimes(f, 2), 0);
@@ -468,6 +468,65 @@ TEST_F(CardRecovery, ScanFileFromTheStickConfiguresThePortCardByCard) {
     events.clear();
     ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted);
     expectErrorEnd("port without cards", false);
+}
+
+// Every number of a scan file from the stick at its bound and past it: a
+// file past one is refused whole with a line naming it and the operation,
+// nothing is sent, and the job word is free for the next job.
+TEST_F(CardRecovery, ScanFileNumbersPastTheirBoundsAreRefusedAndTheJobsStayFree) {
+    start(R"({"4": 1})");
+    ASSERT_TRUE(FileOps::makeDirs("/data/smartmapping"));
+    set_qdfile_name("/mnt/usb1/n.qdfile");
+    LINE_TYPE_PARA l;
+    l.port = 4;
+    const std::vector<pkg::Op> thirty(30, pkg::regWrite({1}, 30000));  // 30 x 4 x 30 s: one hour
+    std::vector<pkg::Op> thirtyOne = thirty;
+    thirtyOne.push_back(pkg::save(1));
+    const struct {
+        const char* what;
+        std::vector<pkg::Op> ops;
+        const char* refused;  // the log's words after the file's name; none: replayed
+    } rows[] = {
+        {"a pause of 30 s", {pkg::delay(30000)}, nullptr},
+        {"a pause of 30.001 s", {pkg::save(), pkg::delay(30001)},
+         "operation 2 waits 30001 ms, more than 30000"},
+        {"a pause of 49.7 days", {pkg::delay(0xFFFFFFFF)}, "operation 1 waits 4294967295 ms, more than 30000"},
+        {"an acknowledgement wait of 49.7 days", {pkg::regWrite({1}, 0xFFFFFFFF)},
+         "operation 1 waits 4294967295 ms"},
+        {"a save's wait past 30 s", {pkg::save(30001)}, "operation 1 waits 30001 ms"},
+        {"a RAM write of 255 packets", {pkg::ramWrite(0, counting(255000), 10)}, nullptr},
+        {"a RAM write of 256 packets", {pkg::ramWrite(0, counting(255001))},
+         "operation 1 type 1 carries 255001 bytes, 1 to 255000 fit"},
+        {"a register write of 1012 bytes", {pkg::regWrite(counting(1012))}, nullptr},
+        {"a register write of 1013 bytes", {pkg::regWrite(counting(1013))},
+         "operation 1 type 1 carries 1013 bytes, 1 to 1012 fit"},
+        {"a user frame of 1013 bytes", {pkg::user(counting(1013))}, nullptr},
+        {"a user frame of 1014 bytes", {pkg::user(counting(1014))},
+         "operation 1 type 16 carries 1014 bytes, 1 to 1013 fit"},
+        {"a user frame without its command", {pkg::user({})}, "operation 1 type 16 carries 0 bytes"},
+        {"an activation of 1013 bytes", {pkg::activate(), {3, 0, 0, 100, counting(1013)}},
+         "operation 2 type 3 carries"},
+        {"waits of one hour in all", thirty, nullptr},
+        {"waits past one hour in all", thirtyOne, "its operations wait up to 3600004 ms when no card answers"},
+        {"255 operations", std::vector<pkg::Op>(255, pkg::save(1)), nullptr},
+        {"256 operations", std::vector<pkg::Op>(256, pkg::save(1)), "256 operations"},
+    };
+    for (const auto& row : rows) {
+        store("/mnt/usb1/n.qdfile", pkg::scanFile(row.ops));
+        fpga[0]->clearLog();
+        events.clear();
+        progress.clear();
+        ASSERT_EQ(post_card_job(2, {&l}), JobPost::Posted) << row.what;
+        if (row.refused) {
+            expectErrorEnd(row.what);
+            EXPECT_TRUE(fpga[0]->sentFrames().empty()) << row.what;
+            const std::string line = std::string("card package /mnt/usb1/n.qdfile: ") + row.refused;
+            EXPECT_NE(readHostFile(hostPath(kLogFile)).find(line), std::string::npos) << row.what;
+        } else {
+            EXPECT_TRUE(runJob(3600)) << row.what;
+            EXPECT_EQ(std::count(events.begin(), events.end(), "failed 2"), 0) << row.what;
+        }
+    }
 }
 
 TEST_F(CardRecovery, DeletedFilesEmptyTheReadersLists) {

@@ -12,10 +12,13 @@
 #include "fpga/usb_upgrade.h"
 #include "sim/sim_c331.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QSettings>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 
 constexpr const char* kAppFile = "/data/app/zrvK57N";
@@ -287,6 +290,103 @@ TEST_F(UsbUpgradeTest, FontsGoToTheirPlaceInTheSerialFlashUnlessPresentOrUnknown
     model->reg_block.REG[43] = 0x1F;
     run();
     EXPECT_TRUE(chip->flash(0x410000, 135) == upkg::fontData(1, 0x40, 100));
+}
+
+// ---- a stick pulled
+
+// A stick pulled: what is open on it reads nothing more, and its folder is
+// gone.
+void pullStick(const std::string& hostStick) {
+    QDirIterator it(QString::fromStdString(hostStick), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) QFile::resize(it.next(), 0);
+    QDir(QString::fromStdString(hostStick)).removeRecursively();
+}
+
+TEST_F(UsbUpgradeTest, AStickPulledAtAnyStepLeavesTheOldOrTheWholeNewContent) {
+    enum Pull { AfterListing, AtErase, AtWrite };
+    enum Kind { Image, Font, App };
+    // The stick goes at the first sign of the row's step; -1 once gone.
+    auto pullAt = std::make_shared<std::atomic<int>>(-1);
+    const std::string stickDir = hostPath("/mnt/usb1");
+    auto pullOn = [pullAt, stickDir](bool erase, bool write) {
+        if ((*pullAt == AtErase && erase) || (*pullAt == AtWrite && write)) *pullAt = -1, pullStick(stickDir);
+    };
+    board().simGpio().watch([pullOn, f = flash[0].get()](const std::string&, int) {
+        for (const auto& c : f->commands()) pullOn(c.op == 0x52 || c.op == 0x20, c.op == 0x02);
+    });
+    // The serial flash: an erase started (04:48 := 4), a data byte (04:52).
+    chip->addWriteHook([pullOn](u8 bank, u8 reg, u8 v) {
+        pullOn(bank == 4 && reg == 0x48 && v == 4, bank == 4 && reg == 0x52);
+    });
+    m->on_app_staged = [pullOn](const std::string&) { pullOn(true, true); };
+    flash[0]->preload(0, upkg::pattern(40 * 1024, 90));
+    chip->setFlash(0, upkg::fontData(1, 0x20, 0x9000, 91));
+    writeHostFile(hostPath(kAppFile), "old");
+    const struct {
+        Kind kind;
+        Pull pull;
+        bool whole;  // the new content (else the old)
+    } rows[] = {{Image, AfterListing, false}, {Image, AtErase, true}, {Image, AtWrite, true},
+                {Font, AfterListing, false},  {Font, AtErase, true},  {Font, AtWrite, true},
+                {App, AfterListing, false},   {App, AtWrite, true}};
+    u8 seed = 0;
+    for (const auto& row : rows) {
+        const std::string what = "kind " + std::to_string(row.kind) + ", pull " + std::to_string(row.pull);
+        // Images of two chunks, fonts of three.
+        const Bytes data = row.kind == Image ? upkg::pattern(40 * 1024, ++seed)
+                           : row.kind == Font ? upkg::fontData(1, 0x20, 0x9000, ++seed)
+                                              : upkg::pattern(5000, ++seed);
+        auto content = [&] {
+            const std::string a = appFile();
+            return row.kind == Image ? flash[0]->read(0, u32(data.size()))
+                   : row.kind == Font ? chip->flash(0, u32(data.size())) : Bytes(a.begin(), a.end());
+        };
+        const Bytes old = content();
+        g_app_reset_flag.store(0);
+        for (auto& f : flash) f->clearLog();
+        stick({0, 0x7652,
+               {row.kind == Image ? upkg::fpga(0, upkg::fpgaImage(data))
+                                  : row.kind == Font ? upkg::font(data) : upkg::app(data)}});
+        *pullAt = row.pull;
+        ASSERT_EQ(post_usb_upgrade(), JobPost::Posted);
+        m->thread_turn();
+        m->thread_turn();
+        if (row.pull == AfterListing) *pullAt = -1, pullStick(stickDir);
+        ASSERT_TRUE(runUntil([] { return g_usb_grade.load() == 0; }, 10)) << what;
+        EXPECT_EQ(pullAt->load(), -1) << what;
+        EXPECT_TRUE(content() == (row.whole ? data : old)) << what;
+        EXPECT_EQ(m->usb_grade_failed(), !row.whole) << what;
+        // A new image restarts the FPGA: it runs again before the next row.
+        ASSERT_TRUE(runUntil([this] { return !fpga[0]->inReset() && m->get_fpga_status(); }, 3000)) << what;
+    }
+    m->on_app_staged = nullptr;
+}
+
+TEST_F(UsbUpgradeTest, AFontCutOffReadsAbsentAndTheNextStickWritesIt) {
+    // The three other fonts are there; the 32-dot ASCII font's write is cut
+    // off after 20000 bytes by a flash that stays busy (as a power cut).
+    for (const char* f : {"cjk32", "ascii64", "cjk64"}) ASSERT_TRUE(chip->preloadFont(f));
+    const Bytes font = upkg::fontData(1, 0x20, 0x9000);
+    auto bytes = std::make_shared<std::atomic<int>>(0);
+    chip->addWriteHook([bytes, c = chip.get()](u8 bank, u8 reg, u8) {
+        if (bank == 4 && reg == 0x52 && ++*bytes == 20000) c->setHeld(SimC331::Hold::WriteBusy, true);
+    });
+    auto present = [this] {
+        auto lock = c331->flash_lock(false);
+        c331->ops->read_c331_font(c331->c331_fd);
+        return model->reg_block.REG[43] & 0x3F;
+    };
+    stick({0, 0x7652, {upkg::font(font)}});
+    run();
+    EXPECT_GE(bytes->load(), 20000);
+    EXPECT_TRUE(m->usb_grade_failed());
+    EXPECT_EQ(present(), 0x02 | 0x14 | 0x28);
+
+    // The next stick writes it whole; then all four are there.
+    chip->setHeld(SimC331::Hold::WriteBusy, false);
+    run();
+    EXPECT_TRUE(chip->flash(0, u32(font.size())) == font);
+    EXPECT_EQ(present(), 0x3F);
 }
 
 // ---- entry count and stop
