@@ -19,11 +19,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -282,6 +285,64 @@ TEST_F(RefusedFiles, WhatIsNoRegularFileNeverHoldsItsReaderAndIsKept) {
             ::unlink(hostPath(row.place).c_str());
             QDir(QString::fromStdString(hostPath(row.place))).removeRecursively();
         }
+    }
+}
+
+// Bytes this thread has read so far, as the kernel counts its reads.
+long long bytesReadByThisThread() {
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    long long n = -1;
+    while (io >> key >> n)
+        if (key == "rchar:") return n;
+    return -1;
+}
+
+// Every reader of a stored file, given one grown far past its kind's
+// largest after the start (256 MiB, sparse, so that making it costs
+// nothing): each refuses it having read almost nothing of it, not even its
+// kind's largest (1 MiB at most), and a checked kind is kept aside as the
+// start keeps it; the loader's file is the loader's and stays.
+TEST_F(RefusedFiles, EveryReaderOfAStoredFileReadsNoMoreThanItsKindsLargest) {
+    ConfigEngine::pInstance();
+    std::vector<Row> all = rows();
+    all.push_back({FileCheck::Checked::Settings, ConfigEngine::kIniFile, "", "", [] {
+                       // A PC's network set-up: the new file holds every value.
+                       EXPECT_TRUE(ConfigEngine::pInstance()->write_network("10.1.2.3", "255.0.0.0", "10.0.0.1"));
+                       const QSettings ini(QString::fromStdString(Root::path(ConfigEngine::kIniFile)),
+                                           QSettings::IniFormat);
+                       EXPECT_EQ(ini.value("config/IPAddress").toString().toStdString(), "10.1.2.3");
+                       EXPECT_EQ(ini.value("config/UdpPort").toString().toStdString(), "5008");
+                   }});
+    all.push_back({FileCheck::Checked::OsdMenu, ZrvFiles::OMENU, "", "", [] {
+                       // A user mode saved with the OSD on copies the menu file.
+                       ZrvRamPara m;
+                       m.live().setWord(RamOffset::OSD_ON, 1);
+                       m.mode_file_write(2, 0);
+                       EXPECT_FALSE(FileOps::exists(ZrvFiles::modeOsdPath(2)));
+                   }});
+    all.push_back({FileCheck::Checked::Count, ConfigEngine::kLoaderIni, "", "",
+                   [] { EXPECT_FALSE(ConfigEngine::write_loader_keys()); }});
+    constexpr off_t kGrown = off_t(256) << 20;
+    for (const Row& row : all) {
+        SCOPED_TRACE(row.place);
+        LineLimiter::writeHeldCounts();
+        writeHostFile(hostPath(row.place), "[");
+        ASSERT_EQ(::truncate(hostPath(row.place).c_str(), kGrown), 0);
+        const long long before = bytesReadByThisThread();
+        row.read();
+        EXPECT_LT(bytesReadByThisThread() - before, 1 << 20);
+        const bool kept = row.kind != FileCheck::Checked::Count;
+        struct stat st {};
+        ASSERT_EQ(::stat(hostPath(kept ? row.place + ".refused" : row.place).c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, kGrown) << "kept whole";
+        const std::string log = readHostFile(hostPath(kLogFile));
+        EXPECT_NE(log.find(kept ? std::string(FileCheck::checkedName(row.kind)) + " " + row.place + " refused: "
+                                : "loader: " + row.place + " not taken (larger than "),
+                  std::string::npos)
+            << log;
+        ::unlink(hostPath(row.place + ".refused").c_str());
+        ::unlink(hostPath(row.place).c_str());
     }
 }
 
