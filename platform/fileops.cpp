@@ -78,6 +78,8 @@ std::string sizeText(long long bytes) {
 }
 
 const char* kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISLNK(mode)) return "a link";
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
@@ -236,6 +238,11 @@ FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxB
 }
 
 bool exists(const std::string& devicePath) { return QFileInfo::exists(q(devicePath)); }
+
+std::string kindAt(const std::string& devicePath) {
+    struct stat st {};
+    return ::lstat(Root::path(devicePath).c_str(), &st) == 0 ? kindOf(st.st_mode) : "";
+}
 
 bool makeDirs(const std::string& devicePath) {
     if (QFileInfo(q(devicePath)).isDir()) return true;

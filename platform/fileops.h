@@ -58,6 +58,10 @@ int openForRead(const std::string& devicePath, FileRead& found, Links links = Li
 // byte past it, however much the file grows while it is read.
 FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes);
 bool exists(const std::string& devicePath);
+// What stands at the device path, a link not followed: "a regular file",
+// "a folder", "a FIFO", "a device node", "a socket", "a link", or "" for
+// nothing.
+std::string kindAt(const std::string& devicePath);
 bool makeDirs(const std::string& devicePath);
 bool removePath(const std::string& devicePath);  // file or folder tree; true when gone
 // removePath, then flushes the folder that held it, so the removal itself

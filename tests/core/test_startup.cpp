@@ -9,6 +9,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
+#include "platform/instance_lock.h"
 #include "protocol/message_deal.h"
 #include "support/test_env.h"
 #include "video_engine/c331_manage.h"
@@ -343,6 +344,40 @@ TEST_F(RefusedFiles, EveryReaderOfAStoredFileReadsNoMoreThanItsKindsLargest) {
             << log;
         ::unlink(hostPath(row.place + ".refused").c_str());
         ::unlink(hostPath(row.place).c_str());
+    }
+}
+
+// Whatever stands where the instance lock belongs is kept aside as a
+// refused file is and the lock taken: a second start on the root then ends
+// at once, naming this process. Only where nothing can be moved does the
+// start run without the lock.
+TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
+    const std::string place = InstanceLock::kLockFile;
+    for (const bool fixed : {false, true})
+    for (const Odd odd : {Odd::Folder, Odd::Fifo, Odd::Socket, Odd::Link}) {
+        ASSERT_TRUE(oddAt(odd, hostPath(place)));
+        const std::string what = whatIsAt(hostPath(place));
+        SCOPED_TRACE(what + (fixed ? ", nothing can be moved" : ""));
+        LineLimiter::writeHeldCounts();
+        FileOps::setReadOnly([fixed](const std::string&) { return fixed; });
+        const InstanceLock::Outcome lock = InstanceLock::take();  // held by this process from here on
+        FileOps::setReadOnly(nullptr);
+        EXPECT_EQ(lock.state, fixed ? InstanceLock::Outcome::Unguarded : InstanceLock::Outcome::Held);
+        EXPECT_EQ(whatIsAt(hostPath(fixed ? place : place + ".refused")), what);
+        const std::string said = fixed ? lock.problem : readHostFile(hostPath(kLogFile));
+        EXPECT_NE(said.find(fixed ? " in the lock's place cannot be kept aside" : "instance lock " + place + " refused: "),
+                  std::string::npos)
+            << said;
+        if (lock.state == InstanceLock::Outcome::Held) {
+            QProcess second;
+            startProgram(second, QString::fromStdString(Root::root()));
+            const bool ended = second.waitForFinished(20000);
+            if (!ended) second.kill(), second.waitForFinished(5000);
+            EXPECT_TRUE(ended && second.exitCode() == 1);
+            EXPECT_TRUE(second.readAll().contains(QStringLiteral("(process %1 holds").arg(::getpid()).toUtf8()));
+        }
+        QDir(QString::fromStdString(hostPath(place + ".refused"))).removeRecursively();
+        for (const char* left : {".refused", "", ".target"}) ::unlink(hostPath(place + left).c_str());
     }
 }
 
