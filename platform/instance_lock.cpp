@@ -1,5 +1,6 @@
 #include "platform/instance_lock.h"
 
+#include "core/file_checks.h"
 #include "core/logMsg.h"
 #include "platform/fileops.h"
 #include "platform/root.h"
@@ -22,7 +23,7 @@ namespace {
 // one copy, the newest), so that the lock can be taken. False, with the
 // reason, when it cannot be moved.
 bool keepAside(const std::string& what, std::string& problem) {
-    const std::string kept = std::string(kLockFile) + ".refused";
+    const std::string kept = FileCheck::keptAsidePath(kLockFile);
     // An older kept copy that the rename cannot replace (a folder, or a file
     // where a folder goes) gives way to the newer one.
     bool moved = FileOps::renamePath(kLockFile, kept);
