@@ -124,18 +124,26 @@ IniFile readIniOnce(const char* devicePath) {
 // file whole: a power cut then leaves the old file or the new one, never
 // some keys of a change without the others. The keys go over `base`, the
 // bytes of the file as the caller read it, when given; else the file is read
-// here. A missing file starts empty; one that is there but cannot be read
+// here, no larger than a settings file may be. A missing file starts
+// empty. One the start would refuse (no regular file, too large) is, when
+// `whole` is given, refused as the start refuses it: kept aside, and the
+// new file holds `whole`, every value. One that is there but cannot be read
 // is left as it is, since a rewrite would hold only these keys, and so is
 // one the library finds malformed, whose rewrite would drop what it could
 // not read.
-ConfigEngine::WriteFault storeIni(const char* devicePath, const QList<QPair<QString, QVariant>>& values,
-                                  const QByteArray* base = nullptr) {
+ConfigEngine::WriteFault storeIni(const char* devicePath, QList<QPair<QString, QVariant>> values,
+                                  const QByteArray* base = nullptr,
+                                  const QList<QPair<QString, QVariant>>* whole = nullptr) {
     using Fault = ConfigEngine::WriteFault;
+    using FileOps::FileRead;
     QByteArray text;
     if (base) {
         text = *base;
-    } else if (const FileOps::FileRead read = FileOps::readFile(devicePath, text); !read) {
-        if (read.outcome != FileOps::FileRead::Missing) {
+    } else if (const FileRead read = FileOps::readFile(devicePath, text, FileCheck::kIniMax); !read) {
+        const bool refused = read.outcome == FileRead::NotAFile || read.outcome == FileRead::TooLarge;
+        if (refused && whole && FileCheck::keepAside(FileCheck::Checked::Settings, devicePath, read.why)) {
+            values = *whole;
+        } else if (read.outcome != FileRead::Missing) {
             // A PC may send its network settings as fast as they are refused.
             static LineLimiter unread(LineLimiter::logCount(ERROR, "settings", "writes refused, the file unread"));
             unread.occur([&] {
@@ -332,14 +340,20 @@ bool ConfigEngine::write_config_variants(const QList<QPair<ConfigItem::ConfigNam
     WriteFault& why = fault ? *fault : spare;
     why = WriteFault::NotWritten;
     QMutexLocker lock(&m_mutex);
-    QList<QPair<QString, QVariant>> stored;
+    std::vector<QVariant> next;  // every item's value once the write is done
+    for (const ConfigItem& item : m_items) next.push_back(item.value);
+    QList<QPair<QString, QVariant>> stored, whole;
     for (const auto& v : values) {
         if (v.first < 0 || size_t(v.first) >= m_items.size()) return false;
         const ConfigItem& item = m_items[size_t(v.first)];
         if (!item.noSave) stored.append({item.key, v.second});
+        next[size_t(v.first)] = v.second;
     }
+    // What a new file holds in place of a refused one.
+    for (const ConfigItem& item : m_items)
+        if (!item.noSave) whole.append({item.key, next[size_t(item.id)]});
     // Every item lives in the one settings file.
-    why = stored.isEmpty() ? WriteFault::None : storeIni(kIniFile, stored);
+    why = stored.isEmpty() ? WriteFault::None : storeIni(kIniFile, stored, nullptr, &whole);
     if (why != WriteFault::None) return false;
     for (const auto& v : values) m_items[size_t(v.first)].value = v.second;
     return true;

@@ -346,7 +346,13 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
         debugPrintf("\n cp  %s %s \n", ZrvFiles::OMENU, to.c_str());
         QMutexLocker lock(&Utils::_file_deal_mutex);
         static LineLimiter uncopied(LineLimiter::logCount(WARNING, "OSD menu", "copies failed"));
-        if (!FileOps::copyFile(ZrvFiles::OMENU, to))
+        // Read as the OSD reads it: a menu file it would refuse is refused
+        // here too, and never read whole.
+        QByteArray menu;
+        const FileOps::FileRead read = FileOps::readFile(ZrvFiles::OMENU, menu, FileCheck::kOsdMenuMax);
+        if (read.outcome != FileOps::FileRead::Read && read.outcome != FileOps::FileRead::Missing)
+            FileCheck::notTaken(FileCheck::Checked::OsdMenu, ZrvFiles::OMENU, read);
+        if (!read || !FileOps::writeFileAtomic(to, menu))
             uncopied.occur([&] { writeLogMsg(WARNING, "OSD menu copy failed: " + to); });
     }
     return 1;

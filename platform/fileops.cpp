@@ -78,6 +78,8 @@ std::string sizeText(long long bytes) {
 }
 
 const char* kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISLNK(mode)) return "a link";
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
@@ -218,34 +220,33 @@ FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxB
         out.clear();
         return why;
     };
+    maxBytes = std::max(maxBytes, 0LL);
     const FileRead tooLarge{FileRead::TooLarge, "larger than " + sizeText(maxBytes)};
-    if (maxBytes >= 0 && st.st_size > maxBytes) return notRead(tooLarge);
+    if (st.st_size > maxBytes) return notRead(tooLarge);
     // Up to one byte past the limit: a file that grew since its size was
     // taken is still never read whole.
     char buf[65536];
     for (;;) {
-        size_t want = sizeof buf;
-        if (maxBytes >= 0) want = size_t(std::min<long long>(want, maxBytes + 1 - out.size()));
+        const size_t want = size_t(std::min<long long>(sizeof buf, maxBytes + 1 - out.size()));
         const ssize_t n = ::read(owned.fd, buf, want);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return notRead({FileRead::Failed, std::string("a read failed: ") + std::strerror(errno)});
         if (n == 0) return found;
         out.append(buf, int(n));
-        if (maxBytes >= 0 && out.size() > maxBytes) return notRead(tooLarge);
+        if (out.size() > maxBytes) return notRead(tooLarge);
     }
 }
 
 bool exists(const std::string& devicePath) { return QFileInfo::exists(q(devicePath)); }
 
+std::string kindAt(const std::string& devicePath) {
+    struct stat st {};
+    return ::lstat(Root::path(devicePath).c_str(), &st) == 0 ? kindOf(st.st_mode) : "";
+}
+
 bool makeDirs(const std::string& devicePath) {
     if (QFileInfo(q(devicePath)).isDir()) return true;
     return !readOnlyAt(devicePath) && QDir().mkpath(q(devicePath));
-}
-
-bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath) {
-    QByteArray data;
-    if (!readFile(fromDevicePath, data)) return false;
-    return writeFileAtomic(toDevicePath, data);
 }
 
 bool removePath(const std::string& devicePath) {

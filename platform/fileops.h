@@ -49,14 +49,20 @@ enum class Links { Follow, Refuse };
 // FIFO in a file's place would hold the caller until some writer came, for
 // good at start-up) and only a regular file is kept, judged on the opened
 // descriptor. A read-only descriptor that blocks as a plain file's does, or
-// -1 with found saying why.
+// -1 with found saying why. It is for reads of given lengths at given
+// places (a package's parts); a whole file is read through readFile alone.
 int openForRead(const std::string& devicePath, FileRead& found, Links links = Links::Follow);
-// Reads the whole regular file through openForRead; a file larger than
-// maxBytes (when not negative) is not read.
-FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes = -1);
+// Reads the whole regular file through openForRead. Every stored file has
+// a largest size of its kind, and there is no read without one: a file
+// larger than maxBytes is not read (TooLarge), and never more than one
+// byte past it, however much the file grows while it is read.
+FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes);
 bool exists(const std::string& devicePath);
+// What stands at the device path, a link not followed: "a regular file",
+// "a folder", "a FIFO", "a device node", "a socket", "a link", or "" for
+// nothing.
+std::string kindAt(const std::string& devicePath);
 bool makeDirs(const std::string& devicePath);
-bool copyFile(const std::string& fromDevicePath, const std::string& toDevicePath);
 bool removePath(const std::string& devicePath);  // file or folder tree; true when gone
 // removePath, then flushes the folder that held it, so the removal itself
 // survives a power cut without a global sync.

@@ -1,5 +1,8 @@
 #include "platform/instance_lock.h"
 
+#include "core/file_checks.h"
+#include "core/logMsg.h"
+#include "platform/fileops.h"
 #include "platform/root.h"
 
 #include <QDir>
@@ -13,19 +16,61 @@
 
 namespace InstanceLock {
 
+namespace {
+
+// Something other than a regular file in the lock's place would leave every
+// start unguarded: it is kept aside as a refused file is ("<place>.refused",
+// one copy, the newest), so that the lock can be taken. False, with the
+// reason, when it cannot be moved.
+bool keepAside(const std::string& what, std::string& problem) {
+    const std::string kept = FileCheck::keptAsidePath(kLockFile);
+    // An older kept copy that the rename cannot replace (a folder, or a file
+    // where a folder goes) gives way to the newer one.
+    bool moved = FileOps::renamePath(kLockFile, kept);
+    int error = errno;
+    if (!moved && error != EROFS && FileOps::removePath(kept)) {
+        moved = FileOps::renamePath(kLockFile, kept);
+        error = errno;
+    }
+    if (!moved) {
+        problem = Root::path(kLockFile) + ": " + what + " in the lock's place cannot be kept aside (" +
+                  std::strerror(error) + ")";
+        return false;
+    }
+    writeLogMsg(ERROR, std::string("instance lock ") + kLockFile + " refused: " + what + ", not a regular file; kept as " +
+                           kept + "; the lock taken on a new file");
+    return true;
+}
+
+}  // namespace
+
 Outcome take() {
     Outcome out;
     const std::string path = Root::path(kLockFile);
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-    // Non-blocking: whatever lies at the path (a FIFO left by someone) must
-    // not hold the start; only a regular file is taken.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
-    struct stat st{};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        out.problem = path + (fd < 0 ? std::string(": ") + std::strerror(errno) : ": not a regular file");
-        if (fd >= 0) ::close(fd);
-        return out;
+    // Non-blocking: whatever lies at the path must not hold the start; only
+    // a regular file is taken, anything else is kept aside first. Only a
+    // root that cannot be written runs without the lock.
+    int fd = -1;
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        const std::string what = FileOps::kindAt(kLockFile);
+        if (!what.empty() && what != "a regular file" && !keepAside(what, out.problem)) return out;
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0644);
+        if (fd < 0) {
+            const int error = errno;
+            out.problem = path + ": " + std::strerror(error);
+            // Only something put in the place since the look is looked at
+            // again; a place that cannot be written stays unguarded.
+            if (error != ELOOP && error != EISDIR && error != ENXIO) return out;
+            continue;
+        }
+        struct stat st{};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) break;
+        out.problem = path + ": not a regular file";
+        ::close(fd);
+        fd = -1;
     }
+    if (fd < 0) return out;
     out.problem = path + ": the lock was refused and then found free three times";
     // A holder that ends between the refusal and the question leaves the
     // file unlocked: ask again, a few times at most.

@@ -25,14 +25,16 @@ struct Outcome {
         Held,         // this process holds the lock for the rest of its run
         HeldByOther,  // another process holds it: holder (0 when the kernel
                       // cannot name it, as from another process namespace)
-        Unguarded,    // no lock could be taken at all: problem says why
+        Unguarded,    // no lock could be taken at all (a root that cannot
+                      // be written): problem says why
     } state = Unguarded;
     pid_t holder = 0;
     std::string problem;
 };
 
 // Takes the lock once, before anything else of the start; kept until the
-// process ends.
+// process ends. Anything but a regular file in its place is first kept
+// aside as "<place>.refused", with a log line.
 Outcome take();
 
 }  // namespace InstanceLock

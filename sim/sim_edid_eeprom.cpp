@@ -18,7 +18,7 @@
 SimEdidEeprom::SimEdidEeprom(SimBoard& board, int input) : m_board(board), m_path(devicePath(input)) {
     std::memset(m_mem, 0xFF, sizeof m_mem);
     QByteArray stored;
-    if (FileOps::readFile(m_path, stored) && stored.size() == kSize) std::memcpy(m_mem, stored.constData(), kSize);
+    if (FileOps::readFile(m_path, stored, kSize) && stored.size() == kSize) std::memcpy(m_mem, stored.constData(), kSize);
 }
 
 std::string SimEdidEeprom::devicePath(int input) { return "/var/lib/sim/edid_eeprom" + std::to_string(input) + ".bin"; }

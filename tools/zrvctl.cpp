@@ -5,8 +5,9 @@
 //
 // The exit status is 0 when the device answered with status 0, 1 when it
 // answered with another status (printed with its meaning), 2 on a usage
-// error (an argument refused, a file argument that cannot be used: nothing
-// is sent) and 3 when no answer came in time or the link closed first.
+// error (an argument or a serial line refused, a file argument that cannot
+// be used: nothing is sent; or an output file that did not take what came)
+// and 3 when no answer came in time or the link closed first.
 #include "core/md5.h"
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
@@ -28,7 +29,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -119,19 +119,63 @@ Bytes inputFile(const std::string& path, u64 most, const std::string& mostText) 
     return content;
 }
 
-// A file a command will write: checked before anything is asked of the
-// device, so a long read is not lost at its end.
-void checkOutputFile(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) fail("the file " + path + " is a folder");
-        if (::access(path.c_str(), W_OK) != 0) fail("cannot write the file " + path + ": " + std::strerror(errno));
-        return;
+// The file a command writes, opened before anything is asked of the device
+// (a long read is not lost at its end) as the inputs are: without waiting
+// (a FIFO given by mistake must not hold the client) and only as a regular
+// file or a new one. An existing file keeps its bytes until the data to
+// write is there; a new one goes again when nothing is written into it.
+// Anything wrong is a usage error naming the file.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& path) : m_path(path) {
+        const int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+        m_fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        m_created = m_fd >= 0;
+        if (m_fd < 0 && errno == EEXIST) m_fd = ::open(path.c_str(), flags);
+        struct stat st{};
+        const int error = m_fd < 0 || ::fstat(m_fd, &st) != 0 ? errno : 0;
+        if (error == EISDIR || error == ENXIO)  // ENXIO: a FIFO nobody reads, a socket
+            fail("the file " + path + (error == EISDIR ? " is a folder" : " is not a regular file"));
+        if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
+        if (!S_ISREG(st.st_mode)) {
+            ::close(m_fd);
+            fail("the file " + path + " is not a regular file");
+        }
     }
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    if (::access(folder.c_str(), W_OK) != 0) fail("cannot write the file " + path + ": " + std::strerror(errno));
-}
+    ~OutputFile() {
+        if (m_fd >= 0) ::close(m_fd);
+        if (m_created && !m_written) ::unlink(m_path.c_str());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // The whole file, replacing what it held; a usage error naming the file
+    // when the disk does not take every byte.
+    void write(const Bytes& data) {
+        int error = ::ftruncate(m_fd, 0) == 0 ? 0 : errno;
+        for (size_t done = 0; !error && done < data.size();) {
+            const ssize_t n = ::write(m_fd, data.data() + done, data.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) error = n < 0 ? errno : EIO;
+            done += n > 0 ? size_t(n) : 0;
+        }
+        // A disk that is full may say so only when the data goes out.
+        if (!error && ::fsync(m_fd) != 0) error = errno;
+        if (::close(m_fd) != 0 && !error) error = errno;
+        m_fd = -1;
+        m_written = !error;
+        if (error) {
+            if (m_created) ::unlink(m_path.c_str());
+            fail("cannot write the file " + m_path + ": " + std::strerror(error));
+        }
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    bool m_created = false;
+    bool m_written = false;
+};
 
 // One way to the device.
 class Link {
@@ -206,13 +250,16 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
 }
 
 std::unique_ptr<Link> openSerial(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Without waiting for the line's carrier: a line that cannot be used is
+    // a refused argument, said at once, never a wait for an answer.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int error = errno;
     const bool tty = fd >= 0 && ::isatty(fd);
-    if (!tty) {
-        std::fprintf(stderr, "zrvctl: cannot open the serial line %s: %s\n", path.c_str(),
-                     fd < 0 ? std::strerror(errno) : "not a terminal");
+    const int flags = tty ? ::fcntl(fd, F_GETFL) : -1;
+    if (!tty || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         if (fd >= 0) ::close(fd);
-        std::exit(3);
+        fail("cannot open the serial line " + path + ": " +
+             (fd < 0 ? std::strerror(error) : tty ? std::strerror(errno) : "not a terminal"));
     }
     termios t{};
     if (tcgetattr(fd, &t) == 0) {
@@ -519,7 +566,7 @@ int cmdFlashWrite(Client& c, const Args& a) {
 int cmdFlashRead(Client& c, const Args& a) {
     const u64 addr = number(a[0], "ADDRESS", 0, kFlashBytes - 1);
     const u64 len = number(a[1], "LENGTH", 1, kFlashBytes - addr);
-    checkOutputFile(a[2]);
+    OutputFile file(a[2]);
     Bytes all;
     int rc = 0;
     for (u64 off = 0; rc == 0 && off < len; off += kFlashChunk) {
@@ -534,11 +581,8 @@ int cmdFlashRead(Client& c, const Args& a) {
         }
         all.insert(all.end(), d.begin(), d.end());
     }
-    if (rc != 0) return rc;
-    std::ofstream out(a[2], std::ios::binary | std::ios::trunc);
-    if (!out.write(reinterpret_cast<const char*>(all.data()), std::streamsize(all.size())))
-        fail("cannot write the file " + a[2] + ": " + std::strerror(errno));
-    return 0;
+    if (rc == 0) file.write(all);
+    return rc;
 }
 
 struct Command {
@@ -642,9 +686,10 @@ void printHelp() {
     }
     std::printf(
         "\nExit status: 0 the device answered status 0; 1 another status (printed with its\n"
-        "meaning); 2 a usage error (a refused argument, or a file argument that is missing,\n"
-        "unreadable, not a regular file, empty or too large for its command: nothing is\n"
-        "sent); 3 no answer, or the device closed the connection first.\n");
+        "meaning); 2 a usage error (a refused argument or serial line, or a file argument\n"
+        "that is missing, unreadable, not a regular file, empty or too large for its\n"
+        "command: nothing is sent; or an output file that did not take all it was given);\n"
+        "3 no answer, or the device closed the connection first.\n");
 }
 
 void printCommandHelp(const Command& c) {

@@ -9,6 +9,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
+#include "platform/instance_lock.h"
 #include "protocol/message_deal.h"
 #include "support/test_env.h"
 #include "video_engine/c331_manage.h"
@@ -19,11 +20,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -282,6 +286,98 @@ TEST_F(RefusedFiles, WhatIsNoRegularFileNeverHoldsItsReaderAndIsKept) {
             ::unlink(hostPath(row.place).c_str());
             QDir(QString::fromStdString(hostPath(row.place))).removeRecursively();
         }
+    }
+}
+
+// Bytes this thread has read so far, as the kernel counts its reads.
+long long bytesReadByThisThread() {
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    long long n = -1;
+    while (io >> key >> n)
+        if (key == "rchar:") return n;
+    return -1;
+}
+
+// Every reader of a stored file, given one grown far past its kind's
+// largest after the start (256 MiB, sparse, so that making it costs
+// nothing): each refuses it having read almost nothing of it, not even its
+// kind's largest (1 MiB at most), and a checked kind is kept aside as the
+// start keeps it; the loader's file is the loader's and stays.
+TEST_F(RefusedFiles, EveryReaderOfAStoredFileReadsNoMoreThanItsKindsLargest) {
+    ConfigEngine::pInstance();
+    std::vector<Row> all = rows();
+    all.push_back({FileCheck::Checked::Settings, ConfigEngine::kIniFile, "", "", [] {
+                       // A PC's network set-up: the new file holds every value.
+                       EXPECT_TRUE(ConfigEngine::pInstance()->write_network("10.1.2.3", "255.0.0.0", "10.0.0.1"));
+                       const QSettings ini(QString::fromStdString(Root::path(ConfigEngine::kIniFile)),
+                                           QSettings::IniFormat);
+                       EXPECT_EQ(ini.value("config/IPAddress").toString().toStdString(), "10.1.2.3");
+                       EXPECT_EQ(ini.value("config/UdpPort").toString().toStdString(), "5008");
+                   }});
+    all.push_back({FileCheck::Checked::OsdMenu, ZrvFiles::OMENU, "", "", [] {
+                       // A user mode saved with the OSD on copies the menu file.
+                       ZrvRamPara m;
+                       m.live().setWord(RamOffset::OSD_ON, 1);
+                       m.mode_file_write(2, 0);
+                       EXPECT_FALSE(FileOps::exists(ZrvFiles::modeOsdPath(2)));
+                   }});
+    all.push_back({FileCheck::Checked::Count, ConfigEngine::kLoaderIni, "", "",
+                   [] { EXPECT_FALSE(ConfigEngine::write_loader_keys()); }});
+    constexpr off_t kGrown = off_t(256) << 20;
+    for (const Row& row : all) {
+        SCOPED_TRACE(row.place);
+        LineLimiter::writeHeldCounts();
+        writeHostFile(hostPath(row.place), "[");
+        ASSERT_EQ(::truncate(hostPath(row.place).c_str(), kGrown), 0);
+        const long long before = bytesReadByThisThread();
+        row.read();
+        EXPECT_LT(bytesReadByThisThread() - before, 1 << 20);
+        const bool kept = row.kind != FileCheck::Checked::Count;
+        struct stat st {};
+        ASSERT_EQ(::stat(hostPath(kept ? row.place + ".refused" : row.place).c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, kGrown) << "kept whole";
+        const std::string log = readHostFile(hostPath(kLogFile));
+        EXPECT_NE(log.find(kept ? std::string(FileCheck::checkedName(row.kind)) + " " + row.place + " refused: "
+                                : "loader: " + row.place + " not taken (larger than "),
+                  std::string::npos)
+            << log;
+        ::unlink(hostPath(row.place + ".refused").c_str());
+        ::unlink(hostPath(row.place).c_str());
+    }
+}
+
+// Whatever stands where the instance lock belongs is kept aside as a
+// refused file is and the lock taken: a second start on the root then ends
+// at once, naming this process. Only where nothing can be moved does the
+// start run without the lock.
+TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
+    const std::string place = InstanceLock::kLockFile;
+    for (const bool fixed : {false, true})
+    for (const Odd odd : {Odd::Folder, Odd::Fifo, Odd::Socket, Odd::Link}) {
+        ASSERT_TRUE(oddAt(odd, hostPath(place)));
+        const std::string what = whatIsAt(hostPath(place));
+        SCOPED_TRACE(what + (fixed ? ", nothing can be moved" : ""));
+        LineLimiter::writeHeldCounts();
+        FileOps::setReadOnly([fixed](const std::string&) { return fixed; });
+        const InstanceLock::Outcome lock = InstanceLock::take();  // held by this process from here on
+        FileOps::setReadOnly(nullptr);
+        EXPECT_EQ(lock.state, fixed ? InstanceLock::Outcome::Unguarded : InstanceLock::Outcome::Held);
+        EXPECT_EQ(whatIsAt(hostPath(fixed ? place : place + ".refused")), what);
+        const std::string said = fixed ? lock.problem : readHostFile(hostPath(kLogFile));
+        EXPECT_NE(said.find(fixed ? " in the lock's place cannot be kept aside" : "instance lock " + place + " refused: "),
+                  std::string::npos)
+            << said;
+        if (lock.state == InstanceLock::Outcome::Held) {
+            QProcess second;
+            startProgram(second, QString::fromStdString(Root::root()));
+            const bool ended = second.waitForFinished(20000);
+            if (!ended) second.kill(), second.waitForFinished(5000);
+            EXPECT_TRUE(ended && second.exitCode() == 1);
+            EXPECT_TRUE(second.readAll().contains(QStringLiteral("(process %1 holds").arg(::getpid()).toUtf8()));
+        }
+        QDir(QString::fromStdString(hostPath(place + ".refused"))).removeRecursively();
+        for (const char* left : {".refused", "", ".target"}) ::unlink(hostPath(place + left).c_str());
     }
 }
 

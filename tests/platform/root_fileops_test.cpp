@@ -38,7 +38,7 @@ TEST_F(RootAndFiles, WriteFileAtomicReplacesTheWholeFileAndLeavesNoTemporary) {
     ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray(5000, 'a')));  // creates the folders
     ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray("short")));
     QByteArray back;
-    ASSERT_TRUE(FileOps::readFile(file, back));
+    ASSERT_TRUE(FileOps::readFile(file, back, 5000));
     EXPECT_EQ(back, QByteArray("short")) << "the old, longer content must not survive past the new end";
     EXPECT_EQ(readHostFile(hostPath(file)), "short");
     EXPECT_EQ(entriesOf(hostPath("/data/configs")), QStringList{"tcpip.ini"});
@@ -46,7 +46,7 @@ TEST_F(RootAndFiles, WriteFileAtomicReplacesTheWholeFileAndLeavesNoTemporary) {
     // A file replaced keeps the permissions it had.
     ASSERT_TRUE(FileOps::setPermissions(file, 0600));
     ASSERT_TRUE(FileOps::writeFileAtomic(file, QByteArray()));
-    ASSERT_TRUE(FileOps::readFile(file, back));
+    ASSERT_TRUE(FileOps::readFile(file, back, 5000));
     EXPECT_TRUE(back.isEmpty());
     struct stat st {};
     ASSERT_EQ(::stat(hostPath(file).c_str(), &st), 0);
@@ -90,7 +90,7 @@ TEST_F(RootAndFiles, AFailedWriteIsReportedAndTheOldFileStaysWhole) {
         EXPECT_FALSE(FileOps::writeFileAtomic(file, QByteArray(3000, 'n')));
     }
     QByteArray back;
-    ASSERT_TRUE(FileOps::readFile(file, back));
+    ASSERT_TRUE(FileOps::readFile(file, back, 5000));
     EXPECT_EQ(back, old);
     EXPECT_EQ(entriesOf(hostPath("/data")), QStringList{"ram_device_info"});
 }

@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <thread>
 
 namespace {
 
@@ -111,10 +116,13 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"flash-write", "0x1FFFFFF", two}, "two must hold 1 byte to 1 byte"},
         {{"flash-read", "0", "4", folder}, "folder is a folder"},
         {{"flash-read", "0", "4", missing + "/back.bin"}, "alias.json/back.bin: No such file"},
-        // A line that cannot be opened is no answer.
-        {{"--serial", folder, "info"}, "serial line " + folder + ": Is a directory", 3},
-        {{"--serial", missing, "info"}, "alias.json: No such file", 3},
-        {{"--serial", empty, "info"}, "empty: not a terminal", 3},
+        // Refused before anything is asked: a FIFO would hold the client
+        // until a reader came, a device may take nothing.
+        {{"flash-read", "0", "4", fifo}, "fifo is not a regular file"},
+        {{"flash-read", "0", "4", "/dev/full"}, "/dev/full is not a regular file"},
+        {{"--serial", folder, "info"}, "serial line " + folder + ": Is a directory"},
+        {{"--serial", missing, "info"}, "alias.json: No such file"},
+        {{"--serial", empty, "info"}, "empty: not a terminal"},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {
@@ -122,6 +130,53 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
     }
+}
+
+// A flash read into a disk that takes less than what came (a file size
+// limit stands in for a full disk) is no success, and the new file goes;
+// where the disk takes it, the same read fills the file.
+TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesNoFile) {
+    const int device = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(device, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ::getsockname(device, reinterpret_cast<sockaddr*>(&a), &len);
+    // Answers two flash reads with 600 bytes of 0x5A.
+    std::thread answer([device] {
+        for (int i = 0; i < 2; ++i) {
+            pollfd p{device, POLLIN, 0};
+            u8 frame[4096];
+            sockaddr_in from{};
+            socklen_t n = sizeof from;
+            if (::poll(&p, 1, 20000) <= 0 ||
+                ::recvfrom(device, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&from), &n) <= 0)
+                return;
+            Bytes data(601, 0x5A);
+            data[0] = 0;  // status: done
+            const Bytes reply = encode(makeFrame(0x72, data, 0, Frame::kPc, Frame::kController));
+            ::sendto(device, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), n);
+        }
+    });
+    QTemporaryDir dir;
+    const QString back = dir.filePath("back.bin");
+    const QStringList args = {"--udp", QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), "flash-read", "0", "600", back};
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit full = saved;
+    full.rlim_cur = 100;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of a signal
+    ::setrlimit(RLIMIT_FSIZE, &full);  // the client takes the limit with it
+    const ClientRun failed = zrvctl(args);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(failed.status, 2);
+    EXPECT_TRUE(failed.err.contains("cannot write the file " + back + ": File too large")) << failed.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(back));
+    const ClientRun taken = zrvctl(args);
+    EXPECT_EQ(taken.status, 0) << taken.err.toStdString();
+    EXPECT_EQ(QFileInfo(back).size(), 600);
+    answer.join();
+    ::close(device);
 }
 
 // A device that turns a TCP client away while another is at work closes the
