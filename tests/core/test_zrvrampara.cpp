@@ -12,9 +12,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 
@@ -480,19 +478,11 @@ TEST_F(ZrvRamParaTest, PcWriteIntoASlotWhileAStepWorksOnItIsKept) {
 // it wrote last is in memory and on disk every time.
 TEST_F(ZrvRamParaTest, ASaveRightAfterADeleteOfTheSlotIsNeverLost) {
     auto m = loadModel();
-    c331_manage* mgr = c331_manage::get();
-    std::mutex signalMutex;
-    std::condition_variable signalled;
-    int applied = 0;
-    bool pcDone = false;
+    std::atomic<int> applied{0};  // the PC's writes, each applied with bit 2
     auto pcApplies = [&](const u8* bytes, u16 len) {
-        {
-            QMutexLocker lock(&mgr->mutex);
-            ASSERT_EQ(m->ZrvModeUserRamParaDeal(bytes, len, 0x7000), 0);
-        }
-        std::lock_guard<std::mutex> lock(signalMutex);
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        m->ZrvModeUserRamParaDeal(bytes, len, 0x7000);
         ++applied;
-        signalled.notify_one();
     };
     std::mt19937 random(59);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -501,29 +491,26 @@ TEST_F(ZrvRamParaTest, ASaveRightAfterADeleteOfTheSlotIsNeverLost) {
         u8 mode[4098];
         std::memset(mode, u8(runs), sizeof mode);
         mode[0] = mode[1] = 0xAA;
-        const int delayUs = int(random() % 4000);
-        pcDone = false;
+        const auto delay = std::chrono::microseconds(random() % 4000);
+        std::atomic<bool> pcDone{false};
         std::thread pc([&] {
             const u8 empty[2] = {0xFF, 0xFF};
             pcApplies(empty, 2);
-            std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+            std::this_thread::sleep_for(delay);
             pcApplies(mode, sizeof mode);
-            std::lock_guard<std::mutex> lock(signalMutex);
             pcDone = true;
-            signalled.notify_one();
         });
-        // The GUI thread: one flag-2 pass for the applied come since the last.
-        int served = 0;
-        for (;;) {
-            std::unique_lock<std::mutex> lock(signalMutex);
-            signalled.wait_for(lock, std::chrono::seconds(1), [&] { return applied > served || pcDone; });
-            if (applied == served) {
-                if (pcDone) break;
-                continue;
+        // The GUI thread: a flag-2 pass for the writes applied since the last.
+        for (int served = 0; std::chrono::steady_clock::now() < until + std::chrono::seconds(5);) {
+            const bool done = pcDone;
+            if (applied != served) {
+                served = applied;
+                m->ram_para_persist(2);
+            } else if (done) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
             }
-            served = applied;
-            lock.unlock();
-            m->ram_para_persist(2);
         }
         pc.join();
         applied = 0;
