@@ -319,7 +319,7 @@ int ZrvRamPara::ram_para_reset() {
     return result;
 }
 
-int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT next, bool copyOsd) {
+int ZrvRamPara::writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd) {
     next.marker[0] = next.marker[1] = USER_MODE_SAVED;
     // Written whole beside its place and renamed over it: nothing is gained
     // by waiting here, and every other writer would wait with us.
@@ -328,6 +328,7 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
         QMutexLocker lock(&Utils::_file_deal_mutex);
         ok = FileOps::writeFileAtomic(ZrvFiles::customModePath(n), &next, USER_MODE_FILE_SIZE);
     }
+    if (on_slot_step) on_slot_step(SlotStep::Written, n);
     if (!ok) {
         // The slot stays as it was: marking it saved would recall data that
         // is not on disk.
@@ -339,7 +340,7 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
         // A PC write into the slot while the file was written is newer than
         // what was written: keep it (its own flag-2 pass writes it), never
         // put the older copy back over it.
-        if (std::memcmp(&user_mode[n], &before, sizeof before) == 0) user_mode[n] = next;
+        if (m_slotWrites[n] == writes) user_mode[n] = next;
     }
     if (copyOsd) {
         const std::string to = ZrvFiles::modeOsdPath(n);
@@ -360,15 +361,17 @@ int ZrvRamPara::writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT ne
 
 int ZrvRamPara::mode_file_write(int n, int kind) {
     if (!validSlot(n)) return 0;
-    USER_MODE_SLOT before, next;
+    USER_MODE_SLOT next;
+    u32 writes;
     bool osdOn;
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        before = next = user_mode[n];
+        next = user_mode[n];
+        writes = m_slotWrites[n];
         if (kind == 1) std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
         osdOn = live_image.word(OSD_ON) == 1;
     }
-    return writeSlot(n, before, next, kind == 0 && osdOn);
+    return writeSlot(n, writes, next, kind == 0 && osdOn);
 }
 
 void ZrvRamPara::modeFileFault(const std::string& line) {
@@ -377,21 +380,35 @@ void ZrvRamPara::modeFileFault(const std::string& line) {
 
 int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
     if (!validSlot(n)) return 0;
+    u32 writes;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        writes = m_slotWrites[n];
+    }
+    return dealSlot(n, op, writes, removed);
+}
+
+int ZrvRamPara::dealSlot(int n, int op, u32 writes, bool* removed) {
     if (removed) *removed = true;
     if (op == 1) {
+        bool hadOsd = false;
+        {
+            // The OSD copy of the mode the slot held when its deletion was
+            // asked for; a mode the PC wrote since has none.
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            const u32 osd = OSD_ON - MODE_BEGIN;
+            if (m_slotWrites[n] == writes) {
+                hadOsd = (user_mode[n].snapshot[osd] | (user_mode[n].snapshot[osd + 1] << 8)) == 1;
+                if (hadOsd) user_mode[n].snapshot[osd] = user_mode[n].snapshot[osd + 1] = 0;
+            }
+        }
         const bool gone = FileOps::removeDurably(ZrvFiles::customModePath(n));
         if (removed) *removed = gone;
         // Reloaded below: the slot keeps showing the mode that stayed.
         if (!gone) modeFileFault("user mode " + std::to_string(n + 1) + " file cannot be removed");
-        bool hadOsd;
-        {
-            QMutexLocker lock(&c331_manage::get()->mutex);
-            const u32 osd = OSD_ON - MODE_BEGIN;
-            hadOsd = (user_mode[n].snapshot[osd] | (user_mode[n].snapshot[osd + 1] << 8)) == 1;
-            if (hadOsd) user_mode[n].snapshot[osd] = user_mode[n].snapshot[osd + 1] = 0;
-        }
         if (hadOsd && !FileOps::removeDurably(ZrvFiles::modeOsdPath(n)))
             modeFileFault("user mode " + std::to_string(n + 1) + " OSD menu copy cannot be removed");
+        if (on_slot_step) on_slot_step(SlotStep::Removed, n);
     }
 
     const std::string path = ZrvFiles::customModePath(n);
@@ -411,6 +428,10 @@ int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
             held = FileCheck::notTaken(FileCheck::Checked::UserMode, path, read);
     }
     QMutexLocker lock(&c331_manage::get()->mutex);
+    // A PC write into the slot while its file was removed or read is newer
+    // than the file: marked empty over it, the next pass would delete the
+    // mode the PC was told was stored. It stays; its own pass stores it.
+    if (m_slotWrites[n] != writes) return 0;
     if (!present) {
         // An empty slot's file is removed by the protocol's next slot pass:
         // one that could not be read must not read empty.
@@ -421,9 +442,33 @@ int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
     return 1;
 }
 
-int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
+ZrvRamPara::Snapshot ZrvRamPara::snapshot() {
+    Snapshot s;
+    QMutexLocker lock(&c331_manage::get()->mutex);
+    copy_live(s.image.data, 0, IMAGE_SIZE);
+    // Taken with the image, so the brightness word and the change it holds
+    // never part.
+    s.lastChange = bri_last_change;
+    s.wordChange = bri_word_change;
+    return s;
+}
+
+int ZrvRamPara::ram_para_persist(int code, int* failedSave) { return persist(code, nullptr, failedSave); }
+
+int ZrvRamPara::ram_para_persist(int code, const Snapshot& looked, int* failedSave) {
+    Snapshot s = looked;
+    return persist(code, &s, failedSave);
+}
+
+int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
     c331_manage* mgr = c331_manage::get();
     if (failedSave) *failedSave = 0;
+    // This step's own edits of the save words, under the c331 manager's
+    // mutex: into the image it stores too, which may have been taken before.
+    auto ownEdit = [&](u32 off, u16 v) {
+        live_image.setWord(off, v);
+        if (looked) looked->image.setWord(off, v);
+    };
 
     // 1. A save request from the panel.
     int request, shadowRequest;
@@ -434,23 +479,25 @@ int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
     }
     if (request != 0 && request != shadowRequest) {
         if (request >= 1 && request <= ZRV_USER_MODE_COUNT) {
-            USER_MODE_SLOT before, next;
+            USER_MODE_SLOT next;
+            u32 writes;
             bool osdOn;
             {
                 QMutexLocker lock(&mgr->mutex);
-                before = next = user_mode[request - 1];
+                next = user_mode[request - 1];
+                writes = m_slotWrites[request - 1];
                 std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
                 osdOn = live_image.word(OSD_ON) == 1;
             }
-            const int ok = writeSlot(request - 1, before, next, osdOn);
+            const int ok = writeSlot(request - 1, writes, next, osdOn);
             if (!ok && failedSave) *failedSave = request;
             QMutexLocker lock(&mgr->mutex);
-            if (ok) live_image.setWord(LOADED_MODE, u16(request));
-            live_image.setWord(SAVE_REQUEST, 0);
+            if (ok) ownEdit(LOADED_MODE, u16(request));
+            ownEdit(SAVE_REQUEST, 0);
         } else {
             // Not a mode number: drop the request instead of indexing past the slots.
             QMutexLocker lock(&mgr->mutex);
-            live_image.setWord(SAVE_REQUEST, 0);
+            ownEdit(SAVE_REQUEST, 0);
         }
         static LineLimiter saves([](u64 n) {
             debugPrintf("\n %llu more user mode saves in the last second \n", static_cast<unsigned long long>(n));
@@ -462,37 +509,33 @@ int ZrvRamPara::ram_para_persist(int code, int* failedSave) {
     if (code == 2) {
         for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) {
             u8 m0, m1;
+            u32 writes;
             {
                 QMutexLocker lock(&mgr->mutex);
                 m0 = user_mode[slot].marker[0];
                 m1 = user_mode[slot].marker[1];
+                writes = m_slotWrites[slot];
             }
             if (m0 == USER_MODE_EMPTY || m1 == USER_MODE_EMPTY) {
-                mode_file_deal(slot, 1);
+                dealSlot(slot, 1, writes, nullptr);
                 QMutexLocker lock(&mgr->mutex);
-                live_image.setWord(SAVE_REQUEST, 0);
+                ownEdit(SAVE_REQUEST, 0);
             } else if (m0 == USER_MODE_SAVED || m1 == USER_MODE_SAVED) {
                 // A slot its file did not take reads as what the file holds
                 // (or empty): the PC reading it back and the pages must not
                 // see a mode that a restart would not find.
-                if (!mode_file_write(slot, 2)) mode_file_deal(slot, 0);
+                if (!mode_file_write(slot, 2)) dealSlot(slot, 0, writes, nullptr);
             }
         }
     }
 
-    // 3. The image file. The image is taken under the c331 manager's mutex
-    // so a writer's edit is either wholly in it or wholly after it; the
-    // shadow becomes exactly what was written, so a later edit still differs.
-    PARA_RAM_IMAGE snap;
-    u32 last, held;
-    {
-        QMutexLocker lock(&mgr->mutex);
-        copy_live(snap.data, 0, IMAGE_SIZE);
-        // Taken with the image, so the brightness word and the change it
-        // holds never part.
-        last = bri_last_change;
-        held = bri_word_change;
-    }
+    // 3. The image file: the image the page in front looked at, else the
+    // image now. Either was taken under the c331 manager's mutex, so a
+    // writer's edit is wholly in it or wholly after it; the shadow becomes
+    // exactly what was written, so a later edit still differs.
+    const Snapshot taken = looked ? *looked : snapshot();
+    const PARA_RAM_IMAGE& snap = taken.image;
+    const u32 last = taken.lastChange, held = taken.wordChange;
     if (std::memcmp(&snap.data[PERSIST_BEGIN], &shadow_image.data[PERSIST_BEGIN], PERSIST_LEN) == 0 &&
         last == m_briWritten[0] && held == m_briWritten[1])
         return 0;
@@ -574,7 +617,10 @@ int ZrvRamPara::ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr) {
         debugPrintf("\n %llu more writes of user modes in the last second \n", static_cast<unsigned long long>(n));
     });
     slotWrites.occur([s] { debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s)); });
-    if (len) std::memcpy(reinterpret_cast<u8*>(&user_mode[s - 1]) + off, data, len);
+    if (len) {
+        std::memcpy(reinterpret_cast<u8*>(&user_mode[s - 1]) + off, data, len);
+        ++m_slotWrites[s - 1];
+    }
     return 0;
 }
 

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -353,6 +354,20 @@ public:
     // whose file could not be written is loaded again from its file, so it
     // reads as what is stored.
     int ram_para_persist(int code, int* failedSave = nullptr);
+    // The live image with the brightness changes it holds, taken whole under
+    // the c331 manager's mutex.
+    struct Snapshot {
+        PARA_RAM_IMAGE image;
+        u32 lastChange;
+        u32 wordChange;
+    };
+    Snapshot snapshot();
+    // The same step storing `looked`, with this step's own edits of the save
+    // words, instead of the image as it is after steps 1 and 2. The refresh
+    // dispatcher takes it before the page in front looks at the image: the
+    // shadow then never holds a change that landed after the page looked,
+    // so the next refresh still sees it. Later changes bring their own signal.
+    int ram_para_persist(int code, const Snapshot& looked, int* failedSave = nullptr);
     // From now on the image file is written by a thread of its own: the
     // persisting step hands it the newest image and returns, so the GUI
     // thread never waits for the disk; a failed write is retried there.
@@ -369,7 +384,8 @@ public:
     int ZrvRamParaDeal(const u8* data, u16 len, u32 offset);
     // Protocol write into user-mode slot s - 1 (addr bits 19-12 = s, 1 to 16;
     // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused
-    // (nothing written). Takes no lock, like ZrvRamParaDeal.
+    // (nothing written). Takes no lock, like ZrvRamParaDeal: the caller holds
+    // the c331 manager's mutex, under which the write into the slot is counted.
     int ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr);
 
     // A window's source from an image (layout 0) or a user-mode snapshot
@@ -421,6 +437,12 @@ public:
     // removed, when given, tells whether the mode's file is gone after op
     // 1 (one that could not be removed is loaded again and logged).
     int mode_file_deal(int n, int op, bool* removed = nullptr);
+    // Test seam: called in the persisting step's thread where a PC's write
+    // into slot n meets the step: after the slot's file was written, before
+    // the slot is marked saved (Written), and after the slot's files were
+    // removed, before the slot is loaded again (Removed).
+    enum class SlotStep { Written, Removed };
+    std::function<void(SlotStep, int n)> on_slot_step;
 
 signals:
     void sig_update_para(int code);
@@ -439,10 +461,22 @@ private:
     // stored parameters, so no change of this run is written over it. A
     // reset to the defaults, which replaces it on purpose, clears it.
     std::atomic<bool> m_imageFileHeld{false};
+    int persist(int code, Snapshot* looked, int* failedSave);
+    // Writes into each slot from outside the persisting step (the PC's),
+    // counted where they enter, under the c331 manager's mutex. A step that
+    // works on a slot notes the count first and never puts an older state
+    // over the slot when it moved: what the PC wrote is newer, its own
+    // flag-2 pass stores it. A value compared instead would miss a write
+    // that brought the same bytes back.
+    u32 m_slotWrites[ZRV_USER_MODE_COUNT] = {};
     // Writes slot n's file from `next` (marked saved) and, only when that
-    // succeeded and the slot still equals `before` (the slot `next` was made
-    // from), makes it the slot.
-    int writeSlot(int n, const USER_MODE_SLOT& before, USER_MODE_SLOT next, bool copyOsd);
+    // succeeded and no write entered the slot since the count `writes`
+    // (taken with the slot `next` was made from), makes it the slot.
+    int writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd);
+    // mode_file_deal for a slot whose writes were counted `writes`: the
+    // files of the mode it held then are removed, and the slot is loaded
+    // again only when no write entered since.
+    int dealSlot(int n, int op, u32 writes, bool* removed);
     // A user-mode file that could not be written or removed. The PC can
     // cause these as often as it writes slots: limited like every line a
     // peer can cause.

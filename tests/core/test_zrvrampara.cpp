@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <random>
 #include <thread>
 
 namespace {
@@ -412,36 +413,111 @@ TEST_F(ZrvRamParaTest, AModeFileThatCannotBeReadIsNeitherRecalledNorRemoved) {
     EXPECT_EQ(loadModel()->ZrvUserModeSaved(4), 1);
 }
 
-TEST_F(ZrvRamParaTest, PcWriteIntoASlotWhileItsFileIsWrittenIsKept) {
-    auto m = loadModel();
+// The PC writes slot 5 whole while a step works on it: its write stays,
+// and the PC's own flag-2 pass stores it, whatever the step was doing.
+TEST_F(ZrvRamParaTest, PcWriteIntoASlotWhileAStepWorksOnItIsKept) {
+    using Step = ZrvRamPara::SlotStep;
+    enum Start { Written, Stored, MarkedEmpty };
+    struct Case {
+        const char* name;
+        Start start;
+        Step at;
+        bool panelDelete;  // the panel deletes the mode, else a flag-2 pass
+        bool unwritable;   // the slot's file cannot be written meanwhile
+    };
+    const Case cases[] = {
+        {"pass saving the slot", Written, Step::Written, false, false},
+        {"pass saving the slot, its file unwritable", Written, Step::Written, false, true},
+        {"pass deleting the slot", MarkedEmpty, Step::Removed, false, false},
+        {"panel deleting the mode", Stored, Step::Removed, true, false},
+    };
     c331_manage* mgr = c331_manage::get();
-    const u8 first[3] = {0xAA, 0xAA, 1};
-    const u8 second = 2;
-    {
+    auto pcWrite = [&](ZrvRamPara& m, const u8* bytes, u16 len) {
         QMutexLocker lock(&mgr->mutex);
-        // Only slot 4 takes part: the others are neither saved nor empty.
-        for (auto& slot : m->user_mode) slot.marker[0] = slot.marker[1] = 0;
-        ASSERT_EQ(m->ZrvModeUserRamParaDeal(first, 3, 0x5000), 0);
-    }
-    {
-        // The step copies the slot, then waits for the file mutex; the PC
-        // writes the slot again meanwhile.
-        QMutexLocker files(&Utils::_file_deal_mutex);
-        std::thread step([&] { m->ram_para_persist(2); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_EQ(m.ZrvModeUserRamParaDeal(bytes, len, 0x5000), 0);
+    };
+    u8 pc[4098];
+    std::memset(pc, 0x5C, sizeof pc);
+    pc[0] = pc[1] = 0xAA;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileOps::removePath("/data/modes/custom_mode5");
+        auto m = loadModel();
         {
+            // Only slot 4 takes part: the others are neither saved nor empty.
             QMutexLocker lock(&mgr->mutex);
-            ASSERT_EQ(m->ZrvModeUserRamParaDeal(&second, 1, 0x5002), 0);
+            for (auto& slot : m->user_mode) slot.marker[0] = slot.marker[1] = 0;
         }
-        files.unlock();
-        step.join();
+        const u8 older[3] = {0xAA, 0xAA, 1}, empty[2] = {0xFF, 0xFF};
+        pcWrite(*m, older, 3);
+        if (c.start != Written) {
+            ASSERT_EQ(m->mode_file_write(4, 2), 1);
+        }
+        if (c.start == MarkedEmpty) pcWrite(*m, empty, 2);
+        if (c.unwritable) FileOps::setReadOnly([](const std::string& p) { return p.find("custom_mode5") != p.npos; });
+        int met = 0;
+        m->on_slot_step = [&](Step at, int n) {
+            if (at == c.at && n == 4 && met++ == 0) pcWrite(*m, pc, sizeof pc);
+        };
+        if (c.panelDelete)
+            m->mode_file_deal(4, 1);
+        else
+            m->ram_para_persist(2);
+        FileOps::setReadOnly(nullptr);
+        m->on_slot_step = nullptr;
+        EXPECT_EQ(met, 1);
+        EXPECT_EQ(std::memcmp(&m->user_mode[4], pc, sizeof pc), 0) << "an older state was put over the PC's write";
+        m->ram_para_persist(2);
+        EXPECT_TRUE(readHostFile(hostPath("/data/modes/custom_mode5")) == std::string(pc, pc + 4096));
+        EXPECT_EQ(loadModel()->ZrvUserModeSaved(4), 1);
     }
-    EXPECT_EQ(m->user_mode[4].snapshot[0], 2) << "the step put its older copy back over the PC's write";
-    // The PC's own flag-2 pass then writes what it sent.
-    m->ram_para_persist(2);
-    const std::string f = readHostFile(hostPath("/data/modes/custom_mode5"));
-    ASSERT_EQ(f.size(), 4096u);
-    EXPECT_EQ((Vals{u8(f[0]), u8(f[2]), m->ZrvUserModeSaved(4)}), (Vals{0xAA, 2, 1}));
+}
+
+// The PC marks slot 7 empty and right after writes it whole, each answered
+// and applied at once, at varied distances from the delete pass: the mode
+// it wrote last is in memory and on disk every time.
+TEST_F(ZrvRamParaTest, ASaveRightAfterADeleteOfTheSlotIsNeverLost) {
+    auto m = loadModel();
+    std::atomic<int> applied{0};  // the PC's writes, each applied with bit 2
+    auto pcApplies = [&](const u8* bytes, u16 len) {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        m->ZrvModeUserRamParaDeal(bytes, len, 0x7000);
+        ++applied;
+    };
+    std::mt19937 random(59);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int runs = 0, lost = 0;
+    for (; runs < 300 && std::chrono::steady_clock::now() < until; ++runs) {
+        u8 mode[4098];
+        std::memset(mode, u8(runs), sizeof mode);
+        mode[0] = mode[1] = 0xAA;
+        const auto delay = std::chrono::microseconds(random() % 4000);
+        std::atomic<bool> pcDone{false};
+        std::thread pc([&] {
+            const u8 empty[2] = {0xFF, 0xFF};
+            pcApplies(empty, 2);
+            std::this_thread::sleep_for(delay);
+            pcApplies(mode, sizeof mode);
+            pcDone = true;
+        });
+        // The GUI thread: a flag-2 pass for the writes applied since the last.
+        for (int served = 0; std::chrono::steady_clock::now() < until + std::chrono::seconds(5);) {
+            const bool done = pcDone;
+            if (applied != served) {
+                served = applied;
+                m->ram_para_persist(2);
+            } else if (done) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        }
+        pc.join();
+        applied = 0;
+        const std::string f = readHostFile(hostPath("/data/modes/custom_mode7"));
+        if (std::memcmp(&m->user_mode[6], mode, sizeof mode) != 0 || f != std::string(mode, mode + 4096)) ++lost;
+    }
+    EXPECT_EQ(lost, 0) << "of " << runs;
 }
 
 TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {

@@ -130,19 +130,27 @@ void SyncUpdate::para_sync(int code) {
     // looked up afresh even if its time stamp did not move.
     if (code == 103) alias_file_changed();
 
-    // The page compares the new live image with the old shadow, so its
-    // refresh must run before the persisting step copies live to shadow.
+    // Port link states and the end of an upgrade change nothing of the
+    // image: they only redraw the page.
+    const bool persists = model && code != 11 && code != 104;
+    // The page compares the live image with the shadow, so its refresh runs
+    // before the persisting step brings the shadow up to date, and what the
+    // shadow becomes is taken before the page looks: a change that lands
+    // while it looks or after still differs from the shadow, and the next
+    // refresh shows it. Taken after, it would hold a change no page saw and
+    // hide it from every later refresh.
+    ZrvRamPara::Snapshot looked{};
+    if (persists) looked = model->snapshot();
     if (!PageRegistry::refresh(page, code) && model) model->ZrvLanguageChanged();
+    if (on_refreshed) on_refreshed(code);
 
     const int kind = tipKind(page, code);
     if (kind != TIP::None && g_tip) g_tip->tip_create(kind);
 
-    // Port link states and the end of an upgrade change nothing of the
-    // image: they only redraw the page.
-    if (!model || code == 11 || code == 104) return;
+    if (!persists) return;
     const ModeState before = modeState(model);
     int failedSave = 0;
-    model->ram_para_persist(code, &failedSave);
+    model->ram_para_persist(code, looked, &failedSave);
     // A save request carried out by the persisting step (a mode saved over
     // the protocol) changes the marked and saved modes after the page drew
     // them, and one that failed leaves them as they were after the page drew

@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -44,6 +45,10 @@ public:
     // change back from its file for long.
     static constexpr qint64 kMaxPauseMs = 200;
     static qint64 pauseAfterMs(qint64 busyMs);
+
+    // Test seam: called in para_sync after the page in front was refreshed,
+    // before the persisting step.
+    std::function<void(int code)> on_refreshed;
 
 public slots:
     void para_sync(int code);
