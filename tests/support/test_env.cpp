@@ -37,6 +37,9 @@ void SimEnv::SetUp() {
 }
 
 void SimEnv::TearDown() {
+    // A line the simulated shell could not judge as sh would was answered
+    // with a status nothing proves.
+    EXPECT_EQ(m_board->simShell().unjudged(), std::vector<std::string>{}) << "lines the simulated shell cannot judge";
     // The board stays installed until the next test replaces it: threads a
     // test started may still read the clock while the process ends.
 }
