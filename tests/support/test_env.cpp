@@ -5,6 +5,8 @@
 #include "sim/sim_devices.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -112,6 +114,25 @@ bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<v
         const int w = ::open(Root::path(fifoDevicePath).c_str(), O_WRONLY | O_NONBLOCK);
         if (w >= 0) ::close(w);
         if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) return false;
+    }
+}
+
+void eachSourceLine(const std::vector<const char*>& folders,
+                    const std::function<void(const std::string&, int, const std::string&)>& fn) {
+    const QDir top(QStringLiteral(ZRV_SOURCE_DIR));
+    for (const char* folder : folders) {
+        QDirIterator it(top.filePath(QString::fromLatin1(folder)), {"*.cpp", "*.h"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile source(it.next());
+            if (!source.open(QIODevice::ReadOnly)) {
+                ADD_FAILURE() << "cannot read " << source.fileName().toStdString();
+                continue;
+            }
+            const std::string name = top.relativeFilePath(source.fileName()).toStdString();
+            int line = 0;
+            for (const QByteArray& text : source.readAll().split('\n')) fn(name, ++line, text.toStdString());
+        }
     }
 }
 

@@ -73,6 +73,12 @@ std::string whatIsAt(const std::string& hostPath);
 // comes and goes), so the test ends either way.
 bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn);
 
+// Calls fn with each line of the sources (*.cpp and *.h) under the given
+// folders of the source tree, and its place: the file from the tree's top
+// and the line's number.
+void eachSourceLine(const std::vector<const char*>& folders,
+                    const std::function<void(const std::string& file, int line, const std::string& text)>& fn);
+
 // The program listens on fixed ports. Where the test may (root, as in CI),
 // it enters a network namespace of its own with the loopback interface up,
 // so the programs it starts from this thread share nothing with the host or
