@@ -110,11 +110,16 @@ std::string whatIsAt(const std::string& hostPath) {
 bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn) {
     auto done = std::async(std::launch::async, fn);
     if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
+    // A reader held open until the end releases a writer's open and takes
+    // what it writes.
+    const int r = ::open(Root::path(fifoDevicePath).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     for (;;) {
         const int w = ::open(Root::path(fifoDevicePath).c_str(), O_WRONLY | O_NONBLOCK);
         if (w >= 0) ::close(w);
-        if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) return false;
+        if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
     }
+    if (r >= 0) ::close(r);
+    return false;
 }
 
 void eachSourceLine(const std::vector<const char*>& folders,
