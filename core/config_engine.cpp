@@ -406,7 +406,12 @@ int Utils::getIPAddress() {
 }
 
 int Utils::initIPAddress() {
-    if (system_mutex(QStringLiteral("ifconfig eth0 >/dev/null 2>&1")) != 0) return 255;
+    int missing = 0;
+    if (system_mutex(QStringLiteral("ifconfig eth0 >/dev/null 2>&1"), &missing) != 0) {
+        writeLogMsg(ERROR, "network set-up: no eth0 interface (ifconfig eth0 ended with status " +
+                               std::to_string(missing) + "), address not set");
+        return 255;
+    }
     getIPAddress();
     QString ip, mask, gateway;
     {

@@ -136,16 +136,23 @@ int fpga_manage::Checktime(const u8* block) {
         refusedBlocks().occur([] { writeLogMsg(ERROR, "command block: clock setting refused, not a valid BCD time"); });
         return 1;
     }
-    const QString command = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\";hwclock -wu")
-                                .arg(century * 100 + yearLow)
-                                .arg(month)
-                                .arg(day)
-                                .arg(hour)
-                                .arg(minute)
-                                .arg(second);
-    if (Utils::system_mutex(command) != 0) {
+    const QString stamp =
+        QStringLiteral("%1-%2-%3 %4:%5:%6").arg(century * 100 + yearLow).arg(month).arg(day).arg(hour).arg(minute).arg(second);
+    // Two lines, as a shell answers a list with its last command's status:
+    // a date that did not take would be answered as done, and hwclock would
+    // keep the old time over the next power cut. Done only when both took.
+    int status = 0;
+    const char* step = "date";
+    if (Utils::system_mutex(QStringLiteral("date \"%1\"").arg(stamp), &status) == 0) {
+        step = "hwclock";
+        if (Utils::system_mutex(QStringLiteral("hwclock -wu"), &status) == 0) step = nullptr;
+    }
+    if (step) {
         static LineLimiter failed(LineLimiter::logCount(ERROR, "command block", "clock settings failed"));
-        failed.occur([] { writeLogMsg(ERROR, "command block: clock setting failed"); });
+        failed.occur([&] {
+            writeLogMsg(ERROR, "command block: clock setting failed at " + stamp.toStdString() + ", " + step +
+                                   " ended with status " + std::to_string(status));
+        });
         return 2;
     }
     clock_record.dealwith_record_timing();

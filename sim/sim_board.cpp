@@ -4,8 +4,6 @@
 #include "sim/sim_devices.h"
 #include "sim/sim_i2c_switch.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -136,8 +134,7 @@ class SimMtdDevice : public MtdDevice {
 public:
     SimMtdDevice(const std::string& hostPath, uint32_t size, uint32_t erasesize, uint32_t writesize)
         : m_size(size), m_erasesize(erasesize), m_writesize(writesize) {
-        QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
-        m_fd = ::open(hostPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        m_fd = simOpenFile(hostPath, O_RDWR | O_CREAT);
         if (m_fd < 0) return;
         off_t have = ::lseek(m_fd, 0, SEEK_END);
         if (have < off_t(size)) {
@@ -229,10 +226,8 @@ private:
         const std::string disk = "/devices/platform/soc/usb1/1-1/host0/target0:0:0/0:0:0:0/block/sda";
         const std::string action = present ? "add" : "remove";
         if (present) {
-            const QString storage = QString::fromStdString(Root::path("/proc/scsi/usb-storage"));
-            QDir().mkpath(QFileInfo(storage).path());
-            QFile f(storage);
-            if (!f.exists() && !f.open(QIODevice::WriteOnly)) std::fprintf(stderr, "sim: cannot create %s\n", qPrintable(storage));
+            const int fd = simOpenFile(Root::path("/proc/scsi/usb-storage"), O_WRONLY | O_CREAT);
+            if (fd >= 0) ::close(fd);
         }
         for (const std::string& dev : present ? std::vector<std::string>{disk, disk + "/sda1"}
                                               : std::vector<std::string>{disk + "/sda1", disk})

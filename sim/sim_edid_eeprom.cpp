@@ -7,13 +7,15 @@
 
 #include "platform/root.h"
 
+#include "core/logMsg.h"
+
 #include <QByteArray>
-#include <QDir>
-#include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 SimEdidEeprom::SimEdidEeprom(SimBoard& board, int input) : m_board(board), m_path(devicePath(input)) {
     std::memset(m_mem, 0xFF, sizeof m_mem);
@@ -88,10 +90,11 @@ void SimEdidEeprom::setAbsent(bool absent) {
 
 // Kept in step with the memory; a model needs no flush to disk.
 void SimEdidEeprom::save() {
-    const std::string host = Root::path(m_path);
-    QDir().mkpath(QFileInfo(QString::fromStdString(host)).absolutePath());
-    std::ofstream out(host, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(m_mem), sizeof m_mem);
+    const int fd = simOpenFile(Root::path(m_path), O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0) return;
+    if (::write(fd, m_mem, sizeof m_mem) != ssize_t(sizeof m_mem))
+        writeLogMsg(ERROR, "sim: " + Root::path(m_path) + " not written whole");
+    ::close(fd);
 }
 
 std::function<bool(std::vector<uint8_t>&)> simEdidReader(SimBoard& board, int input) {

@@ -4,9 +4,6 @@
 #include "platform/gpio.h"
 #include "sim/sim_board.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,14 +29,12 @@ SimFpgaFlash::~SimFpgaFlash() {
 
 bool SimFpgaFlash::open(bool create) {
     if (m_fd >= 0) return true;
-    m_fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);
+    // A file not there reads as an erased flash until the first write
+    // makes it.
+    m_fd = simOpenFile(m_path, O_RDWR);
     if (m_fd >= 0 || !create) return m_fd >= 0;
-    QDir().mkpath(QFileInfo(QString::fromStdString(m_path)).absolutePath());
-    m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        writeLogMsg(ERROR, "sim flash: can't create " + m_path);
-        return false;
-    }
+    m_fd = simOpenFile(m_path, O_RDWR | O_CREAT);
+    if (m_fd < 0) return false;
     const std::vector<uint8_t> erased(1 << 20, 0xFF);
     for (uint32_t at = 0; at < kSize; at += uint32_t(erased.size()))
         if (::pwrite(m_fd, erased.data(), erased.size(), off_t(at)) != ssize_t(erased.size())) {

@@ -1,7 +1,60 @@
 #include "sim/sim_log_file.h"
 
+#include "core/logMsg.h"
+
 #include <QDir>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "something";
+}
+
+int refused(const std::string& hostPath, const std::string& why) {
+    writeLogMsg(ERROR, "sim: " + hostPath + " not written: " + why);
+    return -1;
+}
+}  // namespace
+
+int simOpenFile(const std::string& hostPath, int flags) {
+    if (flags & O_CREAT) QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
+    const int fd = ::open(hostPath.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT && !(flags & O_CREAT)) return -1;  // not written yet: the caller's erased state
+        // A folder refuses a write open, a FIFO without a reader or a socket
+        // refuses one that may not wait: either way it is not the file.
+        struct stat st {};
+        if (::stat(hostPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return refused(hostPath, std::string(kindOf(st.st_mode)) + " is in its place");
+        return refused(hostPath, std::string("the open failed: ") + std::strerror(e));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const std::string what = st.st_mode ? std::string(kindOf(st.st_mode)) : "what is there";
+        ::close(fd);
+        return refused(hostPath, what + " is in its place");
+    }
+    // Writes to a regular file never wait; the flag goes so the caller has
+    // the plain file it asked for.
+    const int now = ::fcntl(fd, F_GETFL);
+    if (now < 0 || ::fcntl(fd, F_SETFL, now & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return refused(hostPath, std::string("the open failed: ") + std::strerror(errno));
+    }
+    return fd;
+}
 
 SimLogFile::~SimLogFile() { closeLocked(); }
 
@@ -14,13 +67,16 @@ void SimLogFile::closeLocked() {
 bool SimLogFile::openLocked(const std::string& hostPath) {
     closeLocked();
     m_path = hostPath;
-    QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
-    m_file = std::fopen(hostPath.c_str(), "a");
-    if (!m_file) return false;
+    const int fd = simOpenFile(hostPath, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0) return false;
+    m_file = ::fdopen(fd, "a");
+    if (!m_file) {
+        ::close(fd);
+        return false;
+    }
     // A file left by an earlier run counts towards the limit.
-    std::fseek(m_file, 0, SEEK_END);
-    const long at = std::ftell(m_file);
-    m_size = at > 0 ? uint64_t(at) : 0;
+    struct stat st {};
+    m_size = ::fstat(fd, &st) == 0 ? uint64_t(st.st_size) : 0;
     return true;
 }
 

@@ -10,6 +10,17 @@
 #include <mutex>
 #include <string>
 
+// The one way the simulated board opens a file of its own (its logs, its
+// flash images, its EEPROMs, its MTD devices), as the program opens its
+// stored files: the open never waits (a FIFO in the file's place would hold
+// the model, and whichever lock its caller holds, until a reader came) and
+// only a regular file, or a new one, is kept, judged on the descriptor.
+// Anything else is refused with a log line naming it; the caller skips its
+// write. The folder is made first when create is set. flags: O_RDWR or
+// O_WRONLY with O_APPEND, O_TRUNC, O_CREAT as wanted. A descriptor that
+// blocks as a plain file's does, or -1.
+int simOpenFile(const std::string& hostPath, int flags);
+
 class SimLogFile {
 public:
     static constexpr uint64_t kDefaultLimit = uint64_t(4) << 20;

@@ -206,6 +206,6 @@ TEST_F(ConfigTest, NetworkSetUpRefusesWhatIsNotADottedQuad) {
     // No eth0: nothing changes.
     c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.0.0.9"));
     board().simShell().clear();
-    board().simShell().setResult("ifconfig eth0 >", 256);
+    board().simShell().setResult("ifconfig eth0", 256);
     EXPECT_EQ((Vals{Utils::initIPAddress(), board().simShell().commands().size()}), (Vals{255, 1}));
 }

@@ -3,11 +3,15 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
+#include "protocol/k57_wifi_config.h"
 #include "support/test_env.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -102,6 +106,93 @@ TEST_F(UtilsTest, ShellCommandsAreRecordedNotRun) {
         logged << (m.hasMatch() ? m.captured(1) : QStringLiteral("no time: ") + l);
     }
     EXPECT_EQ(logged, (QStringList{"reboot", "ifconfig eth0 >/dev/null 2>&1"}));
+}
+
+// Every line the program gives the shell, its first program failing (1):
+// the simulated shell answers what /bin/sh answers (worked by hand, and
+// /bin/sh asked too, with programs of the same names that answer so), so a
+// line whose real status differs cannot pass. A call into the shell that no
+// row names fails the table; so does a line the simulated shell cannot judge.
+TEST_F(UtilsTest, EveryCommandLineIsJudgedAsShWouldWithItsFirstProgramFailing) {
+    struct Row {
+        const char* source;  // the line as the program's source gives it (none: the shell's own rows)
+        std::string line;    // as it reaches the shell
+        const char* failing;
+        int status;
+    };
+    const std::vector<Row> rows = {
+        {R"("date \"%1\"")", "date \"2030-1-2 3:4:5\"", "date", 1},
+        {R"("hwclock -wu")", "hwclock -wu", "hwclock", 1},
+        {R"("date -s \"%1\"")", "date -s \"2024-05-01 12:30:45\"", "date", 1},
+        {R"("hwclock -w")", "hwclock -w", "hwclock", 1},
+        {R"("ifconfig eth0 >/dev/null 2>&1")", "ifconfig eth0 >/dev/null 2>&1", "ifconfig", 1},
+        {R"("route del default wlan0")", "route del default wlan0", "route", 1},
+        {R"("ifconfig eth0 %1 netmask %2")", "ifconfig eth0 10.0.0.7 netmask 255.255.0.0", "ifconfig", 1},
+        {R"("route add -host %1 dev eth0")", "route add -host 10.0.0.1 dev eth0", "route", 1},
+        {R"("route add default gw %1 metric 100")", "route add default gw 10.0.0.1 metric 100", "route", 1},
+        {R"("route add -host 255.255.255.255 eth0")", "route add -host 255.255.255.255 eth0", "route", 1},
+        {R"("route del 255.255.255.255 wlan1")", "route del 255.255.255.255 wlan1", "route", 1},
+        {"kStartDhcp)", K57_WIFI_CONFIG::kStartDhcp, "udhcpd", 0},  // started in the background
+        {"kStartAp)", K57_WIFI_CONFIG::kStartAp, "/usr/bin/hostapd", 1},
+        // No process found: "kill -9" alone, its usage error.
+        {"kStopAp)", K57_WIFI_CONFIG::kStopAp, "pidof", 2},
+        {"kStopDhcp)", K57_WIFI_CONFIG::kStopDhcp, "pidof", 2},
+        {R"("reboot")", "reboot", "reboot", 1},
+        // A list answers with its last command: the clock line the command
+        // block once ran read as done with its date failing.
+        {nullptr, "date \"2030-1-2 3:4:5\";hwclock -wu", "date", 0},
+        {nullptr, "date \"2030-1-2 3:4:5\" && hwclock -wu", "date", 1},
+        {nullptr, "date 'x y' || hwclock -wu", "date", 0},
+        {nullptr, "date x | hwclock -wu 2>/dev/null", "date", 0},
+        {nullptr, "date \\x | hwclock -w", "hwclock", 1},
+        {nullptr, "hwclock -wu && reboot || date x", "hwclock", 0},
+        {nullptr, "hwclock -wu && reboot & date x; hwclock -w", "hwclock", 1},
+    };
+    const QStringList programs = {"date", "hwclock", "ifconfig", "route", "udhcpd", "hostapd", "pidof", "reboot"};
+    QTemporaryDir stubs;
+    ASSERT_TRUE(stubs.isValid());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        SimShell shell;
+        shell.setResult(row.failing, 1);
+        EXPECT_EQ(shell.run(row.line), row.status);
+        // /bin/sh with nothing on its path but programs that answer as the
+        // table says (every program path taken to them).
+        const QString failing = QFileInfo(QString::fromLatin1(row.failing)).fileName();
+        for (const QString& program : programs) {
+            QFile stub(stubs.filePath(program));
+            ASSERT_TRUE(stub.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            stub.write(program == failing ? "#!/bin/sh\nexit 1\n" : "#!/bin/sh\nexit 0\n");
+            stub.close();
+            stub.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        }
+        QProcess sh;
+        QProcessEnvironment env;
+        env.insert("PATH", stubs.path());
+        sh.setProcessEnvironment(env);
+        sh.start("/bin/sh", {"-c", QString::fromStdString(row.line)
+                                       .replace(QRegularExpression("(/usr)?/s?bin/"), stubs.path() + "/")});
+        ASSERT_TRUE(sh.waitForFinished(10000));
+        EXPECT_EQ(sh.exitCode(), row.status) << sh.readAllStandardError().toStdString();
+    }
+    // Past the sh the program's lines use: answered as a syntax error, and
+    // named.
+    const std::vector<std::string> beyond = {"date $X", "date `pidof \"$X\"`", "echo x >/tmp/x", "cat </dev/null",
+                                             "if date; then reboot; fi", "date ;; reboot", "&& date",
+                                             "date \"open", "(date)", "X=1 date", "rm *"};
+    SimShell shell;
+    for (const std::string& line : beyond) EXPECT_EQ(shell.run(line), SimShell::kCannotJudge) << line;
+    EXPECT_EQ(shell.unjudged(), beyond);
+
+    // Each call into the shell in the program's sources is a row.
+    eachSourceLine({"core", "fpga", "video_io", "video_engine", "protocol", "ui"},
+                   [&](const std::string& name, int, const std::string& text) {
+                       if (text.find("system_mutex(") == std::string::npos || name.rfind("core/utils.", 0) == 0)
+                           return;  // the door itself
+                       bool named = false;
+                       for (const Row& row : rows) named = named || (row.source && text.find(row.source) != std::string::npos);
+                       EXPECT_TRUE(named) << name << ": a shell line without a row: " << text;
+                   });
 }
 
 TEST_F(UtilsTest, MtdEraseCoversWholeBlocksAndWriteReadsBack) {

@@ -255,7 +255,7 @@ TEST_F(ClockRecord, CommandBlockSetsTheClockFromCheckedBcdAndMarksTheRecord) {
         EXPECT_TRUE(run(bad).empty());
     EXPECT_EQ(rec(kCopyA + 44, 1)[0], 0xFF);
     EXPECT_EQ(run(block({0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05}, 7)),
-              std::vector<std::string>{"date \"2030-1-2 3:4:5\";hwclock -wu"});
+              (std::vector<std::string>{"date \"2030-1-2 3:4:5\"", "hwclock -wu"}));
     EXPECT_EQ(rec(kCopyA + 44, 1)[0], 0x5A);
     std::memset(fpga_manage::MCU_RAM_CMD, 0, 16);
 }

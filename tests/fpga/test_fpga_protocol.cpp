@@ -27,7 +27,7 @@ TEST_F(FpgaProtocol, RegistersOfBothFpgasThroughTheMaskedWrite) {
     putClockBlock();
     board().simShell().clear();
     EXPECT_EQ(regWrite(2, 0x04, 0x04, PcReg::TargetFpga0), Ok);
-    EXPECT_EQ(board().simShell().commands().size(), 1u);
+    EXPECT_EQ(board().simShell().commands().size(), 2u);  // date, then hwclock
     clearCommandBlock();
     // Registers 0 to 169 only.
     u8 st = 0;

@@ -19,14 +19,14 @@ TEST_F(FpgaRegister, ControlRegisterRunsTheCommandBlockAndNeverSendsBitsOneAndTw
     putClockBlock();
     board().simShell().clear();
     m->write_to_register(2, 0x04, 0x04, 0);
-    EXPECT_EQ(board().simShell().commands().size(), 1u);
+    EXPECT_EQ(board().simShell().commands().size(), 2u);  // date, then hwclock
     ASSERT_EQ(fpga[0]->writesTo(2).size(), 1u);
     EXPECT_EQ(fpga[0]->writesTo(2)[0] & 0x06, 0);
     EXPECT_EQ(image(0, 2), 0x04);
     // The next write starts from what the FPGA holds: no second run.
     m->write_to_register(2, 0x03, 0x03, 0);
     EXPECT_EQ((Vals{board().simShell().commands().size(), fpga[0]->writesTo(2).back(), image(0, 2)}),
-              (Vals{1, 0x01, 0x03}));
+              (Vals{2, 0x01, 0x03}));
     clearCommandBlock();
 }
 

@@ -1,16 +1,26 @@
 // A long PC run keeps the simulated board small: the records the models
 // keep for tests are bounded rings holding the newest entries, and the
 // c331's 32 MiB flash takes room only where it was written; the board's log
-// files move aside at their limit and keep the newest lines.
+// files move aside at their limit and keep the newest lines; an odd thing in
+// the place of one of the board's own files is refused, never waited on.
 #include "platform/gpio.h"
 #include "sim/sim_board.h"
+#include "core/logMsg.h"
+#include "platform/root.h"
 #include "sim/sim_c331.h"
+#include "sim/sim_edid_eeprom.h"
 #include "sim/sim_fpga.h"
+#include "sim/sim_fpga_flash.h"
 #include "sim/sim_log_file.h"
 #include "support/test_env.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QString>
+
+#include <functional>
+#include <regex>
+#include <set>
 
 #include <cstdint>
 #include <vector>
@@ -176,6 +186,78 @@ TEST_F(SimBounds, LogFileMovesAsideAtItsLimitKeepingTheNewestLines) {
     again.append(path, "L100");
     EXPECT_EQ(readHostFile(path), "L100\n");
     EXPECT_EQ(readHostFile(path + ".1").size(), 56u);
+}
+
+// Each file the simulated board writes, a FIFO or a folder in its place:
+// the model goes on at once (a FIFO's open waited for a reader, holding the
+// model and the lock its caller held, the system mutex for the shell's log),
+// the log names the place, the write is skipped and the odd thing stays.
+TEST_F(SimBounds, AnOddThingInTheBoardsOwnFilesPlaceIsRefusedNeverWaitedOn) {
+    SimGpio gpio;
+    gpio.setLine(GpioName::kFpga0Reset, 1);
+    gpio.setLine(GpioName::kFpga0Select, 0);
+    struct Row {
+        std::string device;
+        std::function<void()> write;
+    };
+    const std::string fpgaLog = "/var/log/sim_fpga0_writes.log", flashLog = "/var/log/sim_fpga0_flash.log",
+                      flashImage = "/var/lib/sim/fpga0_flash.bin";
+    const Row rows[] = {
+        {SimShell::logDevicePath(), [] { SimShell().run("reboot"); }},
+        {SimGpio::kLogDevicePath, [] { SimGpio().setLine("line", 1); }},
+        {fpgaLog,
+         [&] {
+             auto fpga = SimFpga::create(0, gpio, board().scenario(), Root::path(fpgaLog));
+             FpgaWire{gpio, *fpga}.reg(7, 1);
+         }},
+        {flashImage, [&] { SimFpgaFlash(0, gpio, Root::path(flashImage)).preload(0, {0}); }},
+        {flashLog,
+         [&] {
+             // A sector erase: write enable, then the erase.
+             SimFpgaFlash flash(0, gpio, Root::path(flashImage + ".fresh"), Root::path(flashLog));
+             Bytes rx(4);
+             flash.transfer(Bytes{0x06}.data(), rx.data(), 1);
+             flash.transfer(Bytes{0x20, 0, 0, 0}.data(), rx.data(), 4);
+         }},
+        {SimEdidEeprom::devicePath(0), [&] { SimEdidEeprom(board(), 0).corruptExtensionChecksum(); }},
+        {"/dev/mtd10", [&] { EXPECT_FALSE(board().openMtd("/dev/mtd10")->isOpen()); }},
+        {"/proc/scsi/usb-storage",
+         [&] {
+             QDir().mkpath(QString::fromStdString(hostPath("/mnt/usb1")));
+             char event[256];
+             board().openUevents()->receive(event, sizeof event, 0);
+         }},
+    };
+    const std::string log = hostPath("/data/vimraqd/log/mwrEnglneLog");
+    for (const Row& row : rows) {
+        for (const Odd kind : {Odd::Fifo, Odd::Folder}) {
+            const std::string host = hostPath(row.device);
+            const std::string what = kind == Odd::Fifo ? "a FIFO" : "a folder";
+            SCOPED_TRACE(row.device + ", " + what);
+            ASSERT_TRUE(oddAt(kind, host));
+            const size_t logged = readHostFile(log).size();
+            EXPECT_TRUE(endsWithoutAWriter(row.device, [&] {
+                LogWhole whole;
+                row.write();
+            }));
+            EXPECT_NE(readHostFile(log).find("sim: " + host + " not written: " + what + " is in its place", logged),
+                      std::string::npos);
+            EXPECT_EQ(whatIsAt(host), what);
+        }
+    }
+}
+
+// The table above runs the files there are; one written later that opens
+// its own way would wait on a FIFO as the shell's log did.
+TEST(SimOpener, NoSimulatedBoardSourceOpensAFileButTheOpener) {
+    const std::regex opening(R"(\bfopen\(|[io]?fstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::)");
+    // The opener itself; the scenario file, the person's own, read only
+    // once it is a regular file.
+    const std::set<std::string> allowed = {"sim/sim_log_file.cpp", "sim/sim_scenario.cpp"};
+    eachSourceLine({"sim"}, [&](const std::string& name, int line, const std::string& text) {
+        if (std::regex_search(text, opening) && !allowed.count(name))
+            ADD_FAILURE() << name << ":" << line << " opens a file past the opener: " << text;
+    });
 }
 
 }  // namespace

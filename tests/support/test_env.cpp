@@ -5,6 +5,8 @@
 #include "sim/sim_devices.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -37,6 +39,9 @@ void SimEnv::SetUp() {
 }
 
 void SimEnv::TearDown() {
+    // A line the simulated shell could not judge as sh would was answered
+    // with a status nothing proves.
+    EXPECT_EQ(m_board->simShell().unjudged(), std::vector<std::string>{}) << "lines the simulated shell cannot judge";
     // The board stays installed until the next test replaces it: threads a
     // test started may still read the clock while the process ends.
 }
@@ -105,10 +110,34 @@ std::string whatIsAt(const std::string& hostPath) {
 bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn) {
     auto done = std::async(std::launch::async, fn);
     if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
+    // A reader held open until the end releases a writer's open and takes
+    // what it writes.
+    const int r = ::open(Root::path(fifoDevicePath).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     for (;;) {
         const int w = ::open(Root::path(fifoDevicePath).c_str(), O_WRONLY | O_NONBLOCK);
         if (w >= 0) ::close(w);
-        if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) return false;
+        if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
+    }
+    if (r >= 0) ::close(r);
+    return false;
+}
+
+void eachSourceLine(const std::vector<const char*>& folders,
+                    const std::function<void(const std::string&, int, const std::string&)>& fn) {
+    const QDir top(QStringLiteral(ZRV_SOURCE_DIR));
+    for (const char* folder : folders) {
+        QDirIterator it(top.filePath(QString::fromLatin1(folder)), {"*.cpp", "*.h"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile source(it.next());
+            if (!source.open(QIODevice::ReadOnly)) {
+                ADD_FAILURE() << "cannot read " << source.fileName().toStdString();
+                continue;
+            }
+            const std::string name = top.relativeFilePath(source.fileName()).toStdString();
+            int line = 0;
+            for (const QByteArray& text : source.readAll().split('\n')) fn(name, ++line, text.toStdString());
+        }
     }
 }
 

@@ -70,8 +70,14 @@ inline bool fifoAt(const std::string& devicePath) { return oddAt(Odd::Fifo, Root
 std::string whatIsAt(const std::string& hostPath);
 // Runs fn in a thread of its own; true when it ends within 10 s. A thread
 // held in the open of the FIFO at the device path is then released (a writer
-// comes and goes), so the test ends either way.
+// comes and goes; a reader stays until fn ends), so the test ends either way.
 bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn);
+
+// Calls fn with each line of the sources (*.cpp and *.h) under the given
+// folders of the source tree, and its place: the file from the tree's top
+// and the line's number.
+void eachSourceLine(const std::vector<const char*>& folders,
+                    const std::function<void(const std::string& file, int line, const std::string& text)>& fn);
 
 // The program listens on fixed ports. Where the test may (root, as in CI),
 // it enters a network namespace of its own with the loopback interface up,

@@ -222,10 +222,24 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
              EXPECT_TRUE(board().simShell().commands().empty());
              resetNotDone();
          }},
+        // Stored, not taken: the tip says so, not that the save failed.
         {"communication page: apply a new mask, eth0 does not take it", PageRegistry::Communication,
          "Button_net_apply", 0, [&] { board().simShell().setResult(kSetEth0, 1); },
          applyMask("128"),
-         TIP::Failed, "network settings not applied: eth0 did not take them", [] {}},
+         TIP::Failed, "network settings not applied: eth0 did not take them",
+         [&] {
+             EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::SubNetMask).toString(), "255.255.128.0");
+             EXPECT_EQ(g_tip->text(), "The network settings are stored, but eth0 did not take the address!");
+         }},
+        {"communication page: apply a new mask, no eth0", PageRegistry::Communication, "Button_net_apply", 0,
+         [&] { board().simShell().setResult("ifconfig eth0", 1); },
+         applyMask("64"),
+         TIP::Failed, "network set-up: no eth0 interface (ifconfig eth0 ended with status 1), address not set",
+         [&] {
+             EXPECT_EQ(board().simShell().commands(), std::vector<std::string>{"ifconfig eth0 >/dev/null 2>&1"});
+             EXPECT_EQ(g_tip->text(), "The network settings are stored, but eth0 did not take the address!");
+             board().simShell().setResult("ifconfig eth0", 0);
+         }},
         {"advanced page: reset all, eth0 does not take the factory address", PageRegistry::Advanced, "Button_reset3",
          0,
          [&] {
@@ -405,13 +419,28 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
              EXPECT_EQ(fpga_manage::MCU_REG_func[0][fpgareg::ONOFF_ACTIVE], scheduleMark);
              fpgaFlash()->setBusyPolls(0);
          }},
+        // Neither marks the run-time record; a date that failed is not
+        // written to the hardware clock.
         {"PC: command block setting the clock, date fails", 0, nullptr, PcCmd::RegWrite,
          [&] {
              startFpgaManager();
              board().simShell().setResult("date", 1);
+             g_clock_record.marker = 0xFF;
          },
          [&] { return int(commandBlock(1, 0, {0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05})); }, Busy,
-         "command block: clock setting failed", [] {}},
+         "command block: clock setting failed at 2030-1-2 3:4:5, date ended with status 1",
+         [&] {
+             EXPECT_EQ(board().simShell().commands(), std::vector<std::string>{"date \"2030-1-2 3:4:5\""});
+             EXPECT_EQ(g_clock_record.marker, 0xFF);
+         }},
+        {"PC: command block setting the clock, the hardware clock does not take it", 0, nullptr, PcCmd::RegWrite,
+         [&] {
+             board().simShell().setResult("hwclock", 1);
+             g_clock_record.marker = 0xFF;
+         },
+         [&] { return int(commandBlock(1, 0, {0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05})); }, Busy,
+         "command block: clock setting failed at 2030-1-2 3:4:5, hwclock ended with status 1",
+         [&] { EXPECT_EQ(g_clock_record.marker, 0xFF); }},
         // Parameter-RAM writes store into memory, which is what their status
         // says; the files are the persisting step's, which logs what it
         // could not write, and what is read back is what is stored.
@@ -448,6 +477,7 @@ TEST_F(UnwritableTargets, NoSaveResetOrWriteReadsAsDoneWhenItsTargetDidNotTakeIt
         // Limited lines print the first of each second: a second between rows.
         clock->advanceMs(2000);
         board().simShell().setResult("date", 0);
+        board().simShell().setResult("hwclock", 0);
         board().simShell().setResult(kSetEth0, 0);
         FileOps::setReadOnly(nullptr);
         c331->apply_flag = 0;

@@ -328,7 +328,15 @@ void LinkOption::on_Button_net_apply_clicked() {
         return;
     case ConfigEngine::NetworkFault::NotTaken:
         writeLogMsg(ERROR, "network settings not applied: eth0 did not take them; the settings file holds them");
-        break;
+        // Stored: the next start sets them up; saying the save failed would
+        // have the operator look for a fault in the file.
+        if (g_tip)
+            g_tip->tip_failed(ShellText::pick("网络设置已保存，但网口未接受该地址!",
+                                              "The network settings are stored, but eth0 did not take the address!",
+                                              "Настройки сети сохранены, но eth0 не принял адрес!",
+                                              "Đã lưu cài đặt mạng, nhưng eth0 không nhận địa chỉ!",
+                                              "網絡設置已保存，但網口未接受該地址!"));
+        return;
     case ConfigEngine::NetworkFault::Unreadable:
     case ConfigEngine::NetworkFault::NotWritten:
         writeLogMsg(ERROR, "network settings not applied: the settings file did not take them");
