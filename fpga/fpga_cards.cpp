@@ -549,11 +549,13 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             deal_with_search_concurrent(fpga);
             return;
         }
-        if (ctrl_wait.take(frame, port)) {
+        if (ctrl_wait.answeredBy(frame, port)) {
             // A job's own search of the cards (class 'g') is acknowledged as
-            // its other frames are; its count is stored as a search's.
+            // its other frames are; its count, and a card that asks for its
+            // data, are stored as a search's.
             if (cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0)
                 Search_concurrent_back_result(frame, group, fpga, n);
+            ctrl_wait.take(frame, port);
             ctrl_reply_flag = 1;
             ctrl_reply_len = std::min<u32>(130, n - 1 - CMD);
             std::memcpy(ctrl_reply, frame + CMD, ctrl_reply_len);
