@@ -223,7 +223,7 @@ void fpga_manage::CardWait::sent(const u8* frame, u32 port, u32 waitTicks) {
 }
 
 bool fpga_manage::CardWait::answeredBy(const u8* reply, u32 port) const {
-    if (port > 31 || !(open & (1u << port))) return false;
+    if (port > 31 || !(ports & (1u << port))) return false;
     if (!anyClass && reply[CLASS] != cls) return false;
     if (reply[CMD] != cmd && !(answered39 && reply[CMD] == CMD_ANSWERED)) return false;
     return card == kAnyCard || (rd16(reply, SRC) & 0x0FFF) == card;

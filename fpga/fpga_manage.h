@@ -299,7 +299,7 @@ public:
     // acknowledgements of a frame before still come while the next waits.
     // Each wait (a PC's frame, the controller's job frame, card check and
     // sensor read, the periodic search) takes its answers through take, so
-    // a reply ends only the wait of a frame it answers, and only once.
+    // a reply ends only the wait of a frame it answers.
     static constexpr u16 kAnyCard = 0xFFFF;
     struct CardWait {
         u32 ports = 0;
@@ -315,10 +315,9 @@ public:
         // The frame left on port (16 x FPGA + port); the record holds it,
         // with the ports of the same frame recorded before.
         void sent(const u8* frame, u32 port, u32 waitTicks = kCardAckTicks);
-        // The reply that came on port (16 x FPGA + port) answers the frame,
-        // whose answer on that port has not come yet.
+        // The reply that came on port (16 x FPGA + port) answers the frame.
         bool answeredBy(const u8* reply, u32 port) const;
-        // answeredBy; the port's answer is then taken.
+        // answeredBy; the port's answer has then come.
         bool take(const u8* reply, u32 port);
         // Its sender still waits for the answer on port.
         bool waiting(u32 port) const;
