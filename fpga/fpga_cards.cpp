@@ -67,7 +67,9 @@ const u8 kRecvLow[6] = {24, 133, 135, 137, 149, 150};
 // A reply to the controller's search of the cards (class 0xAA): the
 // periodic search's or the card check's. A job's search frame is of class
 // 'g' and is acknowledged as the job's other frames are.
-bool searchReply(const u8* f) { return rd16(f, DST) == kController && f[CMD] == CMD_SEARCH && f[CLASS] == CLASS_SEARCH; }
+bool searchReply(const u8* f) {
+    return rd16(f, DST) == kController && f[CMD] == CMD_SEARCH && f[CLASS] == CLASS_SEARCH;
+}
 
 struct Ready {
     u8 r129 = 0, r25 = 0, r145 = 0, r153 = 0;
@@ -242,7 +244,8 @@ bool fpga_manage::CardWait::waiting(u32 port) const {
 bool fpga_manage::CardWait::shares(const CardWait& o, u32 port) const {
     if (port > 31 || !(ports & o.ports & (1u << port)) || asker != o.asker) return false;
     const bool classes = anyClass || o.anyClass || cls == o.cls;
-    const bool commands = cmd == o.cmd || (answered39 && o.cmd == CMD_ANSWERED) || (o.answered39 && cmd == CMD_ANSWERED);
+    const bool commands =
+        cmd == o.cmd || (answered39 && o.cmd == CMD_ANSWERED) || (o.answered39 && cmd == CMD_ANSWERED);
     return classes && commands && (card == kAnyCard || o.card == kAnyCard || card == o.card);
 }
 
@@ -338,7 +341,8 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
         }
     } else if (mode == 0) {
         if (p7 == 0) {
-            for (u8 k = 0; k < 2; ++k) Send_to_port(frame, length, 0, k, pass_asked, true, PcLink::kPassTimeoutTicks);
+            for (u8 k = 0; k < 2; ++k)
+                Send_to_port(frame, length, 0, k, pass_asked, true, PcLink::kPassTimeoutTicks);
         } else if (p7 <= 12) {
             single(u8(p7 - 1), 0);
         } else if (p7 <= 44) {
@@ -494,7 +498,8 @@ void fpga_manage::Search_concurrent_back_result(u8* frame, u8 group, u8 fpga, u3
     if (port > 15) return;
     // The card check waits for its own frame's answer: a reply of the
     // frame to the net before, or of a search, names no card of this net.
-    if (length >= kLongReplyLength + 1 && ctrl_wait.take(frame, 16u * fpga + 4u * group + portBits(rd16(frame, SRC))) &&
+    if (length >= kLongReplyLength + 1 &&
+        ctrl_wait.take(frame, 16u * fpga + 4u * group + portBits(rd16(frame, SRC))) &&
         rd32(frame, IDENTITY) == recovery_identity)
         g_send_para.card_to_recover.store(rd16(frame, RECOVER));
     update_eth_rcv_num(frame, u8(port), fpga);

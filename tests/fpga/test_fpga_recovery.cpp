@@ -676,7 +676,8 @@ TEST_F(CardRecovery, FramesWaitingOnOnePortAtOnceEachFindTheirOwnAnswer) {
                     [=, &posted, &ended] { return ended - posted < 1000 && more(); }};
     };
     const std::map<Sent, Kind> kinds = {
-        {Search, {{}, {}, [&] { m->g_change[2] = G_timeTicks - 80, m->Search_Card_Cmd(); }, [&] { return searchAnswered; }}},
+        {Search,
+         {{}, {}, [&] { m->g_change[2] = G_timeTicks - 80, m->Search_Card_Cmd(); }, [&] { return searchAnswered; }}},
         {Check, job(5, {}, 0x0D, [&] { return std::count(events.begin(), events.end(), "entry 01/06/03/03") == 1; })},
         {QuickSetUp, job(1, {&l}, 0)},
         {Save, job(3, {}, 0)},
@@ -690,7 +691,8 @@ TEST_F(CardRecovery, FramesWaitingOnOnePortAtOnceEachFindTheirOwnAnswer) {
           [&] {
               std::vector<Bytes> frames;
               FrameDecoder d(65536);
-              for (const auto& r : link.replies) d.feed(r.data(), r.size(), [&](const u8* f, u32 n) { frames.emplace_back(f, f + n); });
+              for (const auto& r : link.replies)
+                  d.feed(r.data(), r.size(), [&](const u8* f, u32 n) { frames.emplace_back(f, f + n); });
               return frames == std::vector<Bytes>{counted};
           }}},
     };

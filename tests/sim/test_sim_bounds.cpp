@@ -174,12 +174,14 @@ TEST_F(SimBounds, FpgaRecordsKeepTheNewestEntries) {
     EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 1);
     // A controller that stops reading finds at most kRepliesKeep replies of
     // the pair waiting, and the slow cards hold at most kHeldKeep.
-    for (size_t i = 0; i < SimFpga::kRepliesKeep; ++i) send({0x00, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0xA0, 0x00, 0x10, 0x01, 0x05});
+    const Bytes write = {0x00, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0xA0, 0x00, 0x10, 0x01, 0x05};
+    for (size_t i = 0; i < SimFpga::kRepliesKeep; ++i) send(write);
     for (size_t i = 0; i <= SimFpga::kHeldKeep; ++i) send(save);
     size_t waiting = 0;
     for (; gpio.getLine(GpioName::kFpga0Irq) == 1 && waiting < 2 * SimFpga::kRepliesKeep; ++waiting) w.reg(130, 0x01);
     const std::string log = readHostFile(hostPath("/var/log/bounds_fpga.log"));
-    EXPECT_EQ((Vals{waiting, countIn(log, "pair 0 receive queue full: reply lost"), countIn(log, "port 0 slow replies full: reply lost")}),
+    EXPECT_EQ((Vals{waiting, countIn(log, "pair 0 receive queue full: reply lost"),
+                    countIn(log, "port 0 slow replies full: reply lost")}),
               (Vals{SimFpga::kRepliesKeep, 1, 1}));
 }
 
