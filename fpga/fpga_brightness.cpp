@@ -452,7 +452,7 @@ void fpga_manage::read_sensor() {
         take_waiting_replies();
         ctrl_reply_flag = 0;
         m_send_budget = kSendWaitTicks;
-        Send_to_port(frame, sizeof frame, port, fpga, ctrl_wait);
+        Send_to_port(frame, sizeof frame, port, fpga, ctrl_wait, false, kSensorTicks);
     }
     // The receive path raises no notification: poll it, a tick apart, for
     // at most kSensorTicks; the port mutex is let go between polls so a PC's

@@ -93,7 +93,7 @@ void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks) {
     });
 }
 
-void fpga_manage::send_job_frame(const u8* frame, u32 length, u8 port) {
+void fpga_manage::send_job_frame(const u8* frame, u32 length, u8 port, u32 waitTicks) {
     if (port > 23) return;
     QMutexLocker lock(&port_mutex);
     // The acknowledgements already waiting answer frames before this one;
@@ -101,7 +101,7 @@ void fpga_manage::send_job_frame(const u8* frame, u32 length, u8 port) {
     take_waiting_replies();
     g_send_para.reply.store(0);
     m_send_budget = kSendWaitTicks;
-    Send_to_port(frame, length, localPort(port), fpgaOfPort(port), ctrl_wait);
+    Send_to_port(frame, length, localPort(port), fpgaOfPort(port), ctrl_wait, false, waitTicks);
     m_send_budget = kSendWaitTicks;
 }
 
@@ -148,7 +148,7 @@ void fpga_manage::SmartMapping_deal() {
             writeLogMsg(WARNING, "fpga: quick set-up card " + std::to_string(p.card_index) +
                                      " lies outside the cabinet grid; placed at the offsets");
         rcv_card_cmd_create(frame, localPort(p.port), u16(x + line_type.x_offset), u16(y + line_type.y_offset));
-        send_job_frame(frame, 23, p.port);
+        send_job_frame(frame, 23, p.port, kCardAckTicks);
         ++p.card_index;
         p.setStep(3);
         p.step_tick = G_timeTicks;
@@ -178,7 +178,7 @@ void fpga_manage::SmartMapping_deal() {
             break;
         }
         ram_reset_cmd_create(frame, 1, 0xFFFF, localPort(p.port));
-        send_job_frame(frame, p.frame_length, p.port);
+        send_job_frame(frame, p.frame_length, p.port, kCardAckTicks);
         job_progress(p.card_index * 100 / (p.cards_on_port + 1));
         ++p.card_index;
         p.setStep(6);
@@ -203,6 +203,11 @@ void fpga_manage::save_para_deal() { port_walk_deal(true); }
 
 void fpga_manage::mapping_enable_deal() { port_walk_deal(false); }
 
+// The cards of a port save one after another.
+u32 fpga_manage::ack_ticks(bool save) const {
+    return save ? 100u * g_send_para.cards_on_port + kCardAckTicks : kCardAckTicks;
+}
+
 // Both jobs walk the 24 ports with one frame each.
 void fpga_manage::port_walk_deal(bool save) {
     SEND_PARA& p = g_send_para;
@@ -219,7 +224,7 @@ void fpga_manage::port_walk_deal(bool save) {
         break;
     case 2: {
         const u32 n = save ? save_para_cmd_create(frame, localPort(p.port)) : mapping_enable_cmd_create(localPort(p.port), frame);
-        send_job_frame(frame, n, p.port);
+        send_job_frame(frame, n, p.port, ack_ticks(save));
         job_progress(p.port * 100 / 25);
         ++p.port;
         p.setStep(3);
@@ -228,7 +233,7 @@ void fpga_manage::port_walk_deal(bool save) {
         break;
     }
     case 3: {
-        const u32 limit = save ? 100u * p.cards_on_port + kCardAckTicks : kCardAckTicks;
+        const u32 limit = ack_ticks(save);
         const bool acknowledged = p.reply.exchange(0) == 1;
         if (acknowledged || Utils::getTimeSpace(p.step_tick) > limit) {
             // The frame went to the port before the one the walk is at.

@@ -64,6 +64,13 @@ const int kSendPage[8] = {3, 5, 7, 9, 11, 13, 15, 17};
 const u8 kSendLow[8] = {26, 134, 136, 138, 154, 155, 156, 157};
 const u8 kRecvLow[6] = {24, 133, 135, 137, 149, 150};
 
+// A reply to the controller's search of the cards (class 0xAA): the
+// periodic search's or the card check's. A job's search frame is of class
+// 'g' and is acknowledged as the job's other frames are.
+bool searchReply(const u8* f) {
+    return rd16(f, DST) == kController && f[CMD] == CMD_SEARCH && f[CLASS] == CLASS_SEARCH;
+}
+
 struct Ready {
     u8 r129 = 0, r25 = 0, r145 = 0, r153 = 0;
     bool ready(int pair) const { return pair < 4 ? (r129 >> (2 * pair)) & 1 : (r145 >> (2 * (pair - 4))) & 1; }
@@ -205,12 +212,16 @@ u8 fpga_manage::wait_fpga_send_ready(u8 port, u8 fpga) {
     }
 }
 
-void fpga_manage::CardWait::sent(const u8* frame, u32 port) {
+void fpga_manage::CardWait::sent(const u8* frame, u32 port, u32 waitTicks) {
     const u16 addressed = rd16(frame, DST) & 0x0FFF;
+    asker = rd16(frame, SRC);
     cls = frame[CLASS];
     cmd = frame[CMD];
     card = addressed >= kPortCards || cmd == CMD_SEARCH ? kAnyCard : addressed;
     ports |= 1u << port;
+    open |= 1u << port;
+    since = G_timeTicks;
+    ticks = waitTicks;
 }
 
 bool fpga_manage::CardWait::answeredBy(const u8* reply, u32 port) const {
@@ -220,11 +231,53 @@ bool fpga_manage::CardWait::answeredBy(const u8* reply, u32 port) const {
     return card == kAnyCard || (rd16(reply, SRC) & 0x0FFF) == card;
 }
 
-void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga, CardWait& wait, bool morePorts) {
+bool fpga_manage::CardWait::take(const u8* reply, u32 port) {
+    if (!answeredBy(reply, port)) return false;
+    open &= ~(1u << port);
+    return true;
+}
+
+bool fpga_manage::CardWait::waiting(u32 port) const {
+    return port <= 31 && (open & (1u << port)) && Utils::getTimeSpace(since) <= ticks;
+}
+
+bool fpga_manage::CardWait::shares(const CardWait& o, u32 port) const {
+    if (port > 31 || !(ports & o.ports & (1u << port)) || asker != o.asker) return false;
+    const bool classes = anyClass || o.anyClass || cls == o.cls;
+    const bool commands =
+        cmd == o.cmd || (answered39 && o.cmd == CMD_ANSWERED) || (o.answered39 && cmd == CMD_ANSWERED);
+    return classes && commands && (card == kAnyCard || o.card == kAnyCard || card == o.card);
+}
+
+void fpga_manage::hold_for_port(const u8* frame, u8 port, u8 fpga, const CardWait& wait, bool morePorts) {
+    const u32 at = 16u * fpga + port;
+    CardWait next;
+    if (morePorts) next = wait;
+    next.ports = next.open = 0;
+    next.sent(frame, at);
+    auto held = [&] {
+        for (const CardWait* other : {&pass_asked, &ctrl_wait, &search_wait})
+            if (other != &wait && other->waiting(at) && other->shares(next, at)) return true;
+        return false;
+    };
+    // Bounded: a wait stops holding once its sender's time is over.
+    while (held()) {
+        port_mutex.unlock();
+        Utils::sleep_ms(10);
+        port_mutex.lock();
+        take_waiting_replies();
+    }
+}
+
+void fpga_manage::Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga, CardWait& wait, bool morePorts,
+                               u32 waitTicks) {
     if (port > 15 || fpga > 1 || !frame || length < kMinLength || length > kMaxLength) return;
-    // Recorded before the frame leaves: its reply may come at once.
+    // The frame before of this wait is given up: no reply is its answer
+    // while this one is held.
     if (!morePorts) wait = CardWait{};
-    wait.sent(frame, 16u * fpga + port);
+    hold_for_port(frame, port, fpga, wait, morePorts);
+    // Recorded before the frame leaves: its reply may come at once.
+    wait.sent(frame, 16u * fpga + port, waitTicks);
     const int pair = port / 2;
     // A pair whose send buffer stays busy gets the frame anyway once the
     // wait is spent; the time spent counts against the whole PC frame.
@@ -270,7 +323,7 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
     const u8 mode = frame[MODE], p7 = frame[PORT];
     auto single = [&](u8 port, u8 fpga) {
         setDestinationPort(frame, length, port);
-        Send_to_port(frame, length, port, fpga, pass_asked, true);
+        Send_to_port(frame, length, port, fpga, pass_asked, true, PcLink::kPassTimeoutTicks);
     };
     if (mode == 1 || mode == 3 || mode == 0xFF) {
         if (p7 == PORT_ALL) {
@@ -288,7 +341,8 @@ int fpga_manage::Dealwith1_PC_to_eth(u32 length, const u8* in) {
         }
     } else if (mode == 0) {
         if (p7 == 0) {
-            for (u8 k = 0; k < 2; ++k) Send_to_port(frame, length, 0, k, pass_asked, true);
+            for (u8 k = 0; k < 2; ++k)
+                Send_to_port(frame, length, 0, k, pass_asked, true, PcLink::kPassTimeoutTicks);
         } else if (p7 <= 12) {
             single(u8(p7 - 1), 0);
         } else if (p7 <= 44) {
@@ -319,7 +373,7 @@ void fpga_manage::multi_port_send(u8* frame, u32 length) {
                 const u32 bit = 1u << (16 * k + port);
                 if (!(links & bit) || get_port_card_num(u8(12 * k + port)) == 0) continue;
                 setDestinationPort(frame, length, port);
-                Send_to_port(frame, length, port, k, pass_asked, true);
+                Send_to_port(frame, length, port, k, pass_asked, true, PcLink::kPassTimeoutTicks);
             }
         }
     }
@@ -420,12 +474,12 @@ u8 fpga_manage::deal_with_search_concurrent(u8 fpga) {
             continue;
         }
         read_fpga_ram(frame, 0, u16(L + 1), u8(2 + 2 * pair), fpga);
-        if (rd16(frame, DST) != kController || frame[CMD] != CMD_SEARCH) continue;
+        if (!searchReply(frame)) continue;
         if (checkOk(frame, L + 1)) {
             // The pair answered this cycle's search only by a reply from a
             // port the cycle searched; a count is stored whichever frame
             // asked for it.
-            if (search_wait.answeredBy(frame, 16u * fpga + 4u * u32(pair / 2) + portBits(rd16(frame, SRC))))
+            if (search_wait.take(frame, 16u * fpga + 4u * u32(pair / 2) + portBits(rd16(frame, SRC))))
                 search_result_mask |= 1u << (8 * fpga + pair);
             if (L >= kCountReplyLength && frame[REPLY_STATUS] == 0)
                 Search_concurrent_back_result(frame, u8(pair / 2), fpga, L + 1);
@@ -444,8 +498,9 @@ void fpga_manage::Search_concurrent_back_result(u8* frame, u8 group, u8 fpga, u3
     if (port > 15) return;
     // The card check waits for its own frame's answer: a reply of the
     // frame to the net before, or of a search, names no card of this net.
-    if (length >= kLongReplyLength + 1 && rd32(frame, IDENTITY) == recovery_identity &&
-        ctrl_wait.answeredBy(frame, 16u * fpga + 4u * group + portBits(rd16(frame, SRC))))
+    if (length >= kLongReplyLength + 1 &&
+        ctrl_wait.take(frame, 16u * fpga + 4u * group + portBits(rd16(frame, SRC))) &&
+        rd32(frame, IDENTITY) == recovery_identity)
         g_send_para.card_to_recover.store(rd16(frame, RECOVER));
     update_eth_rcv_num(frame, u8(port), fpga);
 }
@@ -483,7 +538,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     read_fpga_ram(frame, 0, u16(n), u8(2 + 2 * pair), fpga);
     const u16 dst = rd16(frame, DST), src = rd16(frame, SRC);
     const u8 cmd = frame[CMD];
-    const bool controllerSearch = dst == kController && cmd == CMD_SEARCH;
+    const bool controllerSearch = searchReply(frame);
     if (!controllerSearch) acknowledge(*this, fpga, pair);
     if (!checkOk(frame, n)) return;  // acknowledged, nothing else
 
@@ -500,6 +555,12 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
             return;
         }
         if (ctrl_wait.answeredBy(frame, port)) {
+            // A job's own search of the cards (class 'g') is acknowledged as
+            // its other frames are; its count, and a card that asks for its
+            // data, are stored as a search's.
+            if (cmd == CMD_SEARCH && L >= kCountReplyLength && frame[REPLY_STATUS] == 0)
+                Search_concurrent_back_result(frame, group, fpga, n);
+            ctrl_wait.take(frame, port);
             ctrl_reply_flag = 1;
             ctrl_reply_len = std::min<u32>(130, n - 1 - CMD);
             std::memcpy(ctrl_reply, frame + CMD, ctrl_reply_len);
@@ -566,8 +627,8 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     link->queuePassReply(frame, n);
 }
 
-bool fpga_manage::answers_pass(const u8* reply, u32 port) const {
-    return rd16(reply, DST) == kPc && pass_asked.answeredBy(reply, port);
+bool fpga_manage::answers_pass(const u8* reply, u32 port) {
+    return rd16(reply, DST) == kPc && pass_asked.take(reply, port);
 }
 
 void fpga_manage::take_waiting_replies() {
@@ -585,7 +646,8 @@ void fpga_manage::take_waiting_replies() {
 
 // ---------------------------------------------------------------- search
 
-void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag, CardWait& wait) {
+void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag, CardWait& wait,
+                                                   u32 waitTicks) {
     if (port > 15 || fpga > 1) return;
     // A send is several register steps, and the port select register is
     // shared by four pairs: a PC frame sent between them would move the
@@ -594,11 +656,15 @@ void fpga_manage::check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b
     // pair is bounded), so a PC frame waits at most one search send.
     QMutexLocker lock(&port_mutex);
     const int pair = port / 2;
-    write_to_register(port < 8 ? 131 : 147, u8(1 << (pair % 4)), 0, fpga);
     u8 frame[30];
     search_frame_create(frame, port, a, b, flag);
+    const bool morePorts = &wait == &search_wait;
+    // Held before the first register step, so the five stay together.
+    if (!morePorts) wait = CardWait{};
+    hold_for_port(frame, port, fpga, wait, morePorts);
+    write_to_register(port < 8 ? 131 : 147, u8(1 << (pair % 4)), 0, fpga);
     m_send_budget = kSendWaitTicks;
-    Send_to_port(frame, sizeof frame, port, fpga, wait, &wait == &search_wait);
+    Send_to_port(frame, sizeof frame, port, fpga, wait, morePorts, waitTicks);
     m_send_budget = kSendWaitTicks;
 }
 
@@ -640,7 +706,7 @@ void fpga_manage::Search_Card_Cmd() {
             const u8 first = u8(2 * pair + (odd ? 1 : 0)), second = u8(2 * pair + (odd ? 0 : 1));
             for (u8 port : {first, second}) {
                 if (!(links[k] & (1u << port))) continue;
-                check_error_rcv_search_card_cmd(port, k, 0, 0, 0, search_wait);
+                check_error_rcv_search_card_cmd(port, k, 0, 0, 0, search_wait, kSearchTicks);
                 searched_mask |= 1u << (16 * k + port);
             }
         }

@@ -292,31 +292,50 @@ public:
     // ---- sending on the ports
     // What a frame sent to the cards waits for, recorded by Send_to_port as
     // the frame leaves: the ports it went to (bit 16 x FPGA + port), its
-    // class and command, and the card it addressed, kAnyCard for all cards,
-    // all cards of a port, or a search (the chain's last card answers it).
-    // Every card of a port acknowledges a frame to all of them, and the
-    // save lets each card answer twice: acknowledgements of a frame before
-    // still come while the next waits. Each wait (a PC's frame, the
-    // controller's job frame, card check and sensor read, the periodic
-    // search) asks answeredBy, so a reply ends only the wait of a frame it
-    // answers.
+    // source (the replies come back to it), class and command, and the card
+    // it addressed, kAnyCard for all cards, all cards of a port, or a search
+    // (the chain's last card answers it). Every card of a port acknowledges
+    // a frame to all of them, and the save lets each card answer twice:
+    // acknowledgements of a frame before still come while the next waits.
+    // Each wait (a PC's frame, the controller's job frame, card check and
+    // sensor read, the periodic search) takes its answers through take, so
+    // a reply ends only the wait of a frame it answers.
     static constexpr u16 kAnyCard = 0xFFFF;
     struct CardWait {
         u32 ports = 0;
+        u32 open = 0;     // of the ports, those whose answer has not come
+        u16 asker = 0;
         u8 cls = 0;
         u8 cmd = 0;
         u16 card = kAnyCard;
         bool anyClass = false;   // a PC's frame to one port: its class is the PC's business
         bool answered39 = false; // a PC's broadcast: 0x39 answers it as well
+        u32 since = 0;           // tick the frame last left
+        u32 ticks = 0;           // how long its sender waits for the answer
         // The frame left on port (16 x FPGA + port); the record holds it,
         // with the ports of the same frame recorded before.
-        void sent(const u8* frame, u32 port);
+        void sent(const u8* frame, u32 port, u32 waitTicks = kCardAckTicks);
         // The reply that came on port (16 x FPGA + port) answers the frame.
         bool answeredBy(const u8* reply, u32 port) const;
+        // answeredBy; the port's answer has then come.
+        bool take(const u8* reply, u32 port);
+        // Its sender still waits for the answer on port.
+        bool waiting(u32 port) const;
+        // One reply on port could answer this frame and `other`.
+        bool shares(const CardWait& other, u32 port) const;
     };
     // Sends one frame and records it in `wait`: afresh, or with `morePorts`
-    // as one more port of the frame the wait already holds.
-    void Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga, CardWait& wait, bool morePorts = false);
+    // as one more port of the frame the wait already holds; its sender waits
+    // `waitTicks` for the answer. A frame whose reply could not be told from
+    // the reply of a frame of another wait still waiting on the port (the
+    // card check's search and the periodic search's ask the same) is held
+    // until that one has its answer or its sender gave up: the port mutex,
+    // which the caller holds, is let go between looks at the receive pages.
+    void Send_to_port(const u8* frame, u32 length, u8 port, u8 fpga, CardWait& wait, bool morePorts = false,
+                      u32 waitTicks = kCardAckTicks);
+    // The hold of Send_to_port, for senders with register steps of their own
+    // before it.
+    void hold_for_port(const u8* frame, u8 port, u8 fpga, const CardWait& wait, bool morePorts);
     u8 wait_fpga_send_ready(u8 port, u8 fpga);
     int Dealwith1_PC_to_eth(u32 length, const u8* frame);
     void multi_port_send(u8* frame, u32 length);
@@ -328,8 +347,8 @@ public:
     void take_waiting_replies();
     static constexpr int kWaitingRepliesMax = 32;
     // The reply for the PC that came on port (16 x FPGA + port) answers the
-    // latest PC frame (pass_asked).
-    bool answers_pass(const u8* reply, u32 port) const;
+    // latest PC frame (pass_asked), whose answer on that port it takes.
+    bool answers_pass(const u8* reply, u32 port);
     // The ports with a link, read from both FPGAs now (bit 16 x FPGA +
     // port); an FPGA that does not run has none.
     u32 link_mask();
@@ -359,7 +378,10 @@ public:
     // periodic search adds each port to search_wait; the card check waits
     // for its frame alone): never call it holding port_mutex (it is not
     // recursive).
-    void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag, CardWait& wait);
+    void check_error_rcv_search_card_cmd(u8 port, u8 fpga, u32 a, u32 b, u8 flag, CardWait& wait,
+                                         u32 waitTicks = kSearchTicks);
+    // A search frame waits one cycle for its answer.
+    static constexpr u32 kSearchTicks = 80;
 
     // Pass-through and search state.
     u8 bc_collect = 0;        // replies to a broadcast PC frame are collected (until its answer)
@@ -513,10 +535,12 @@ private:
     void heartbeat();
     void heartbeat_reset();
     // Sends a built frame on port 0-23 (FPGA 1 for 12-23) with the reply
-    // flag cleared.
-    void send_job_frame(const u8* frame, u32 length, u8 port);
+    // flag cleared; the job waits `waitTicks` for its acknowledgement.
+    void send_job_frame(const u8* frame, u32 length, u8 port, u32 waitTicks);
     void note_no_acknowledgement(u8 port, u32 waitedTicks);
     void port_walk_deal(bool save);
+    // How long the walk waits for a port's acknowledgement.
+    u32 ack_ticks(bool save) const;
     // To the error end (progress 100, the job word cleared a second later).
     // `failed` false: the job found nothing to work on, which the page is
     // not told as a failure.

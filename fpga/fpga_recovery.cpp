@@ -217,7 +217,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
         const u8 port = u8(rr.net.port);
         // The search takes the port lock itself.
         check_error_rcv_search_card_cmd(localPort(port), fpgaOfPort(port), rr.screen.identity, 0,
-                                        rr.recovery_files().isEmpty() ? 0 : 1, ctrl_wait);
+                                        rr.recovery_files().isEmpty() ? 0 : 1, ctrl_wait, kCheckWaitTicks);
         job_progress(13 * 100 / 35);
         p.step_tick = G_timeTicks;
         heartbeat_reset();
@@ -335,7 +335,7 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, u64 dataOffset, bool a
         return recovery->update_rcvOperatedata(path, at, data, length) == 0;
     };
     auto sent = [&](u32 length) {
-        send_job_frame(frame, length, port);
+        send_job_frame(frame, length, port, m_op_wait_ms / 10);
         p.step_tick = G_timeTicks;
         heartbeat_reset();
         p.operation_step = OP_ACK;

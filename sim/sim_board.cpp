@@ -48,9 +48,24 @@ int SimGpio::setLine(const std::string& name, int value) {
 }
 
 int SimGpio::getLine(const std::string& name) {
+    std::function<int()> driver;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto d = m_drivers.find(name);
+        if (d != m_drivers.end()) driver = d->second;
+    }
+    if (driver) {
+        const int v = driver();
+        if (v >= 0) return v ? 1 : 0;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_lines.find(name);
     return it == m_lines.end() ? 0 : it->second;
+}
+
+void SimGpio::drive(const std::string& name, std::function<int()> level) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_drivers[name] = std::move(level);
 }
 
 void SimGpio::watch(Watcher w) {

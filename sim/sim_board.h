@@ -25,6 +25,11 @@ public:
     // Called (outside the lock) whenever a line is set; models watch resets.
     using Watcher = std::function<void(const std::string& name, int value)>;
     void watch(Watcher w);
+    // An input a model drives from its own state: a read of the line asks it
+    // (outside the lock), so the line is up the moment the model has
+    // something to show, bus traffic or not. A negative answer (the model
+    // gone) reads the level last set.
+    void drive(const std::string& name, std::function<int()> level);
     // The newest kHistoryKeep sets in order, for tests.
     static constexpr size_t kHistoryKeep = 4096;
     std::vector<std::pair<std::string, int>> history() const;
@@ -45,6 +50,7 @@ private:
     std::function<uint64_t()> m_now;
     std::function<void(const std::string&, int)> m_sink;
     std::map<std::string, int> m_lines;
+    std::map<std::string, std::function<int()>> m_drivers;
     // Replaced whole by watch(): a set calls the list it found without
     // copying every watcher (the FPGAs' lines move with each SPI access).
     std::shared_ptr<const std::vector<Watcher>> m_watchers = std::make_shared<std::vector<Watcher>>();

@@ -5,7 +5,6 @@
 #include "sim/sim_board.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -45,6 +44,10 @@ std::shared_ptr<SimFpga> SimFpga::create(int index, SimGpio& gpio, SimScenario& 
         if (name != line) return;
         if (auto m = weak.lock()) m->resetLine(value);
     });
+    gpio.drive(index & 1 ? GpioName::kFpga1Irq : GpioName::kFpga0Irq, [weak] {
+        auto m = weak.lock();
+        return m ? m->irqNow() : -1;
+    });
     return model;
 }
 
@@ -69,18 +72,37 @@ void SimFpga::boot() {
     m_held.clear();
 }
 
-namespace {
-uint64_t steadyMs() {
-    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
-}
-}  // namespace
-
 void SimFpga::releaseHeld() {
-    while (!m_held.empty() && m_held.front().first <= steadyMs()) {
-        m_rx[m_held.front().second.first].push_back(std::move(m_held.front().second.second));
-        m_held.pop_front();
+    if (m_held.empty()) return;
+    const uint64_t now = Board::get().clock().nowMs();
+    while (!m_held.empty() && m_held.begin()->first <= now) {
+        queueReply(m_held.begin()->second.first, std::move(m_held.begin()->second.second));
+        m_held.erase(m_held.begin());
+    }
+}
+
+int SimFpga::irqNow() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    releaseHeld();
+    return irqLevel();
+}
+
+void SimFpga::queueReply(int pair, std::vector<uint8_t> reply) {
+    if (m_rx[pair].size() >= kRepliesKeep) {
+        logLine("pair " + std::to_string(pair) + " receive queue full: reply lost");
+        return;
+    }
+    m_rx[pair].push_back(std::move(reply));
+}
+
+void SimFpga::deliver(int port, std::vector<uint8_t> reply) {
+    const SimSlowReply slow = m_scenario.snapshot().slowReplies[size_t(m_index * 12 + port)];
+    if (!slow.delays(reply[9])) {
+        queueReply(port / 2, std::move(reply));
+    } else if (m_held.size() >= kHeldKeep) {
+        logLine("port " + std::to_string(port) + " slow replies full: reply lost");
+    } else {
+        m_held.emplace(Board::get().clock().nowMs() + slow.ms, std::make_pair(port / 2, std::move(reply)));
     }
 }
 
@@ -237,11 +259,7 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
         r.insert(r.end(), data.begin(), data.end());
         r.push_back(xorOf(r, r.size()));
         if (m_corruptReplies) r.back() ^= 0x5A;
-        const SimSlowReply slow = m_scenario.snapshot().slowReplies[size_t(m_index * 12 + port)];
-        if (slow.command == cmd)
-            m_held.push_back({steadyMs() + slow.ms, {port / 2, std::move(r)}});
-        else
-            m_rx[port / 2].push_back(std::move(r));
+        deliver(port, std::move(r));
     };
     const SimSensor sensor = m_scenario.snapshot().sensors[size_t(m_index * 12 + port)];
     if (dst & 0x4000) {
@@ -255,7 +273,7 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
         std::vector<uint8_t> r = {f[2], f[3], uint8_t(dst), uint8_t(dst >> 8), 0x10, f[5], f[6], f[7], 0, cmd, 0};
         r.insert(r.end(), block.begin(), block.end());
         r.push_back(xorOf(r, r.size()));
-        m_rx[port / 2].push_back(std::move(r));
+        deliver(port, std::move(r));
         return;
     }
     if (cmd == 0x10) {
@@ -521,7 +539,7 @@ void SimFpga::injectReply(int port, const std::vector<uint8_t>& frame) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (port < 0 || port >= 12) return;
-        m_rx[port / 2].push_back(frame);
+        queueReply(port / 2, frame);
     }
     m_gpio.setLine(m_index ? GpioName::kFpga1Irq : GpioName::kFpga0Irq, 1);
 }

@@ -23,6 +23,12 @@
 // or 146, lower nibble) takes it away. The interrupt line is high while a
 // reply waits or a restart is shown. A port may also carry the scenario's
 // light sensor (SimSensor), which answers the frames addressed to it.
+// Replies of slow cards (the scenario's "slow_replies") reach their pair's
+// queue at their time on the board's clock: the model drives its interrupt
+// line, so a read of the line shows them then, whether the bus is used or
+// not. A pair queues at most kRepliesKeep replies and the model holds at
+// most kHeldKeep slow ones; a reply beyond is lost, with a write-log line,
+// as the cards' answers to a controller that stopped reading.
 //
 // Registers 131 and 147 hold one bit per port pair, bit pair % 4 (131 for
 // ports 0-7, 147 for 8-15), which the controller clears before it sends a
@@ -74,6 +80,8 @@ public:
     static constexpr size_t kRegLogKeep = 1u << 16;
     static constexpr size_t kRamLogKeep = 1u << 11;
     static constexpr size_t kSentKeep = 1u << 11;
+    static constexpr size_t kRepliesKeep = 256;
+    static constexpr size_t kHeldKeep = 1024;
     uint8_t reg(uint8_t r) const;
     void setReg(uint8_t r, uint8_t value);
     std::vector<uint8_t> ram(uint8_t page, uint16_t address, uint16_t length) const;
@@ -135,6 +143,13 @@ private:
     int transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool selected, bool command);
     void startSend(int pair);
     void answer(int port, const std::vector<uint8_t>& frame);
+    // A reply of the cards of a port: into its pair's queue, or held until
+    // its time when the port's cards are slow to give this command's.
+    void deliver(int port, std::vector<uint8_t> reply);
+    void queueReply(int pair, std::vector<uint8_t> reply);
+    // The interrupt line as the FPGA drives it now (held replies due by
+    // the board's clock released first).
+    int irqNow();
     std::vector<Card>& chain(int port);
     const std::vector<uint8_t>* head(int pair) const;
     int irqLevel() const;
@@ -165,8 +180,8 @@ private:
     bool m_silent[12] = {};
     std::vector<Card> m_chains[12];
     std::deque<std::vector<uint8_t>> m_rx[6];
-    // Replies of slow cards (pair, frame) until their time (steady ms).
-    std::deque<std::pair<uint64_t, std::pair<int, std::vector<uint8_t>>>> m_held;
+    // Replies of slow cards (pair, frame) by their time (board ms).
+    std::multimap<uint64_t, std::pair<int, std::vector<uint8_t>>> m_held;
     void releaseHeld();
     std::function<void(uint8_t, uint8_t)> m_regWriteHook;
     int m_hookReg = -1;  // the register the transfer under way wrote

@@ -186,7 +186,7 @@ bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::st
         s.invalid = v.get<bool>("invalid", false);
     });
     perPort("slow_replies", [&](size_t port, const pt::ptree& v) {
-        data.slowReplies[port] = {v.get<int>("command", -1), v.get<uint32_t>("ms", 0)};
+        data.slowReplies[port] = {v.get<int>("command", SimSlowReply::kEvery), v.get<uint32_t>("ms", 0)};
     });
     if (auto fonts = tree.get_child_optional("c331_fonts")) {
         for (const auto& kv : *fonts) {

@@ -76,11 +76,14 @@ struct SimSensor {
 };
 
 // The cards of a port that take their time to answer one command (a save
-// to their flash, say): its replies reach the receive page `ms` after the
-// frame. JSON (key "slow_replies"): {"13": {"command": 160, "ms": 1100}}.
+// to their flash, say), or every command when none is given: its replies
+// reach the receive page `ms` after the frame. JSON (key "slow_replies"):
+// {"13": {"command": 160, "ms": 1100}}, {"5": {"ms": 300}}.
 struct SimSlowReply {
+    static constexpr int kEvery = -2;
     int command = -1;  // none
     uint32_t ms = 0;
+    bool delays(uint8_t cmd) const { return command == kEvery || command == cmd; }
 };
 
 struct SimScenarioData {

@@ -4,6 +4,7 @@
 #include "core/zrvrampara.h"
 #include "fpga/fpga_handover.h"
 #include "fpga/fpga_manage.h"
+#include "protocol/pc_link.h"
 #include "video_io/source_handover.h"
 #include "sim/sim_fpga.h"
 #include "sim/sim_fpga_flash.h"
@@ -31,6 +32,20 @@ inline void putClockBlock() {
     std::memcpy(fpga_manage::MCU_RAM_CMD, b, sizeof b);
 }
 inline void clearCommandBlock() { std::memset(fpga_manage::MCU_RAM_CMD, 0, 16); }
+
+// A PC link whose replies (encoded, as sent) the test reads.
+struct TestLink : PcLink {
+    explicit TestLink(u8 id = PcLinkId::Udp) : PcLink(id, kUdpRecordSize) {}
+    ~TestLink() override { stop(); }
+    void stop() override {}
+    using PcLink::handleFrame;
+    using PcLink::servePassThrough;
+    bool sendEncoded(const u8* data, u32 length) override {
+        replies.emplace_back(data, data + length);
+        return true;
+    }
+    std::vector<std::vector<u8>> replies;
+};
 
 class FpgaEnv : public SimEnv {
 protected:

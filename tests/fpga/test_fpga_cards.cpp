@@ -4,7 +4,6 @@
 
 #include "../protocol/frame_helpers.h"
 #include "fpga/card_frame.h"
-#include "protocol/pc_link.h"
 
 #include <sstream>
 
@@ -25,20 +24,6 @@ Bytes sealed(const std::string& text) {
     card_frame::seal(f.data(), u32(f.size()));
     return f;
 }
-
-// A PC link whose replies the test reads.
-struct TestLink : PcLink {
-    explicit TestLink(u8 id = PcLinkId::Udp) : PcLink(id, kUdpRecordSize) {}
-    ~TestLink() override { stop(); }
-    void stop() override {}
-    using PcLink::handleFrame;
-    using PcLink::servePassThrough;
-    bool sendEncoded(const u8* data, u32 length) override {
-        replies.emplace_back(data, data + length);
-        return true;
-    }
-    std::vector<Bytes> replies;
-};
 
 // The frames in a link's encoded reply.
 struct Decoded {

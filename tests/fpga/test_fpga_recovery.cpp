@@ -9,6 +9,9 @@
 #include "fpga/rcv_recovery_file.h"
 #include "platform/fileops.h"
 #include "protocol/message_deal.h"
+#include "protocol/protocol_phy.h"
+
+#include <map>
 
 using pkg::Bytes;
 
@@ -283,6 +286,14 @@ TEST_F(CardRecovery, CheckWaitsForASilentNetThenGoesOn) {
     EXPECT_LE(ticks, 504);
     ASSERT_TRUE(runJob(600));
     EXPECT_EQ(searches(), 6);
+    // A periodic search of the silent port, whose replies would be alike,
+    // holds the check's frame to it for the search's one cycle, no longer.
+    m->g_change[2] = G_timeTicks - 80;
+    m->Search_Card_Cmd();
+    const u32 before = G_timeTicks;
+    m->check_error_rcv_search_card_cmd(1, 0, 0x100, 0, 0, m->ctrl_wait, 500);
+    EXPECT_GE(Utils::getTimeSpace(before), 80u);
+    EXPECT_LE(Utils::getTimeSpace(before), 82u);
 }
 
 TEST_F(CardRecovery, CheckWithTwoFilesOrNoScreenFileEndsWithoutSending) {
@@ -577,6 +588,15 @@ TEST_F(CardRecovery, AControllersFrameIsEndedByItsOwnReplyNeverByALateOneOfAnoth
          "scan file load: no card of port LED6 acknowledged in 4 s"},
         {"scan file, activation of the card", job(2, {&l}), 0xB4, true, true, 100,
          "scan file load: no card of port LED6 acknowledged in 4 s"},
+        // The cards' search of a scan file is a job frame of class 'g': its
+        // acknowledgement is the job's, not the periodic search's answer.
+        {"scan file, the cards' search",
+         [&] {
+             store("/mnt/usb1/search.qdfile", pkg::scanFile({{7, 0, 0, 1000, {0, 0, 0, 0}}}));
+             set_qdfile_name("/mnt/usb1/search.qdfile");
+             post_card_job(2, {&l});
+         },
+         0x10, false, false, 100, nullptr},
         {"card check", job(5), 0x10, false, false, 500, "card check: no card of port LED6 acknowledged in 5 s"},
         {"light sensor read",
          [&] {
@@ -648,4 +668,119 @@ TEST_F(CardRecovery, AControllersFrameIsEndedByItsOwnReplyNeverByALateOneOfAnoth
         }
     }
     fpga[0]->setSilentPort(5, false);
+}
+
+namespace {
+
+// The frames the controller can have waiting for an answer on one port at
+// once, and the pairs of them that meet: the FPGA thread sends one frame of
+// the panel's jobs or of its idle work at a time, so a job's frame meets a
+// search sent just before the job was posted; a PC's frame meets whatever
+// the thread sent before it, and, when the cards answer the PC later than
+// the 80 ticks it holds the thread back, whatever the thread sends next.
+enum Sent { Search, Check, QuickSetUp, Save, Mapping, Scan, Sensor, Pc };
+const char* const kFrameNames[] = {"periodic search", "card check", "quick set-up", "parameter save",
+                                   "mapping switch",  "scan file",  "sensor read",  "PC's search"};
+const std::pair<Sent, Sent> kMeetings[] = {
+    {Search, Check}, {Search, QuickSetUp}, {Search, Save}, {Search, Mapping}, {Search, Scan}, {Search, Sensor},
+    {Search, Pc},    {Check, Pc},          {QuickSetUp, Pc}, {Save, Pc},     {Mapping, Pc},   {Scan, Pc},
+    {Pc, Search},    {Pc, Check},          {Pc, Save},       {Pc, Scan},     {Pc, Sensor},
+};
+
+}  // namespace
+
+// FPGA 0 port 5: three cards of identity 0x100, card 2 lost its
+// configuration, the light sensor asks for level 4, and every reply comes
+// 300 ms late. Of each pair, the second frame is sent while the first still
+// waits; each finds its own answer: the search its reply, the check card 2,
+// each job its acknowledgements (one missed would cost it 1000 ticks or
+// more), the sensor its level, the PC its count of 3.
+TEST_F(CardRecovery, FramesWaitingOnOnePortAtOnceEachFindTheirOwnAnswer) {
+    start(R"({"5": 3})");
+    board().scenario().loadJson(R"({"ports": {"5": 3}, "slow_replies": {"5": {"ms": 300}}})");
+    identify(0, 5, 0x100, 2);
+    board().scenario().setSensor(5, SimSensor{true, 4, false, false});
+    store(kQdfx, pkg::package({{{0x100, {{5, {{pkg::save()}, {pkg::save()}, {pkg::save()}}}}, {}}}}));
+    store("/mnt/usb1/all.qdfile",
+          pkg::scanFile({pkg::ramWrite(0x2000, {1, 2, 3, 4}, 10000), pkg::regWrite({0x34, 0x12, 1, 0x77}, 10000),
+                         pkg::activate(10000), {7, 0, 0, 10000, {0, 0, 0, 0}}, pkg::user({0x42, 1}, 10000)}));
+    set_qdfile_name("/mnt/usb1/all.qdfile");
+    const LINE_TYPE_PARA l = grid(5, 1, 3, 10);
+    const u32 on = 9;
+    TestLink link;
+    Bytes pcSearch = {0xFE, 0x0F, 0x10, 0xF0, 0x10, 0xAA, 0xFF, 0x06, 0x00, 0x10, 0, 0, 0, 0, 0};
+    // Worked by hand: from the last card (index 2, port bits cleared), 3
+    // cards, the sensor's status byte 1.
+    Bytes counted = {0x10, 0xF0, 0x02, 0x00, 0x10, 0xAA, 0xFF, 0x06, 0x00, 0x10, 0x00, 0x03, 0x00, 0x01, 0};
+    for (Bytes* f : {&pcSearch, &counted}) card_frame::seal(f->data(), u32(f->size()));
+
+    u32 posted = 0, ended = 0;
+    bool searchAnswered = false;
+    struct Kind {
+        std::function<void()> post;  // a job: posted, then run until armed
+        std::function<bool()> armed;
+        std::function<void()> fire;  // sends the frame
+        std::function<bool()> own;
+    };
+    auto job = [&](u8 j, CardJobParams params, u8 sendingStep, std::function<bool()> more = [] { return true; }) {
+        return Kind{[=, &posted] {
+                        posted = G_timeTicks;
+                        post_card_job(j, params);
+                    },
+                    [=] { return g_send_para.step() == sendingStep; },
+                    [&] {
+                        const size_t n = fpga[0]->sentFrames().size();
+                        runUntil([&] { return fpga[0]->sentFrames().size() > n; }, 100);
+                    },
+                    [=, &posted, &ended] { return ended - posted < 1000 && more(); }};
+    };
+    const std::map<Sent, Kind> kinds = {
+        {Search,
+         {{}, {}, [&] { m->g_change[2] = G_timeTicks - 80, m->Search_Card_Cmd(); }, [&] { return searchAnswered; }}},
+        {Check, job(5, {}, 0x0D, [&] { return std::count(events.begin(), events.end(), "entry 01/06/03/03") == 1; })},
+        {QuickSetUp, job(1, {&l}, 0)},
+        {Save, job(3, {}, 0)},
+        {Mapping, job(4, {nullptr, &on}, 0)},
+        {Scan, job(2, {&l}, 0x12)},
+        {Sensor,
+         {{}, {}, [&] { m->g_change[27] = 2, m->g_change[28] = 0x5000, m->read_sensor(); },
+          [&] { return m->g_change[31] == 1 && m->sensor_block[52] == 4; }}},
+        {Pc,
+         {{}, {}, [&] { link.handleFrame(pcSearch.data(), u32(pcSearch.size())), pc_cmd_valid.store(0); },
+          [&] {
+              std::vector<Bytes> frames;
+              FrameDecoder d(65536);
+              for (const auto& r : link.replies)
+                  d.feed(r.data(), r.size(), [&](const u8* f, u32 n) { frames.emplace_back(f, f + n); });
+              return frames == std::vector<Bytes>{counted};
+          }}},
+    };
+    for (const auto& [first, second] : kMeetings) {
+        const Kind &a = kinds.at(first), &b = kinds.at(second);
+        const std::string what = std::string(kFrameNames[first]) + ", then " + kFrameNames[second];
+        g_send_para.finish();
+        pc_cmd_valid.store(0);
+        events.clear();
+        link.replies.clear();
+        m->g_change[31] = 0;
+        m->sensor_block[52] = 0;
+        searchAnswered = false;
+        posted = ended = 0;
+        for (const Kind* k : {&b, &a}) {
+            if (!k->post) continue;
+            k->post();
+            ASSERT_TRUE(runUntil(k->armed, 600)) << what;
+        }
+        a.fire();
+        if (!b.post) b.fire();
+        for (int i = 0; i < 3000 && (i < 40 || g_send_para.job_step.load() != 0 || link.passPending()); ++i) {
+            searchAnswered |= (m->search_result_mask >> 2) & 1;
+            tick();
+            link.servePassThrough();
+            if (g_send_para.job_step.load() == 0 && ended == 0) ended = G_timeTicks;
+        }
+        EXPECT_TRUE(a.own()) << what << ", the first";
+        EXPECT_TRUE(b.own()) << what << ", the second";
+        tick(40);  // whatever is still on its way
+    }
 }

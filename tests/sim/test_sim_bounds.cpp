@@ -162,6 +162,37 @@ TEST_F(SimBounds, FpgaRecordsKeepTheNewestEntries) {
     EXPECT_EQ((Vals{ram.front().bytes[0], ram.back().bytes[0], sent.front().second[0], sent.back().second[0]}),
               (Vals{5, 4, 5, 4}));
     EXPECT_EQ(sent.back().first, -1);
+
+    // A save to the one card of port 0, which answers it 300 ms later: the
+    // interrupt line shows the reply at its time on the board's clock, with
+    // no bus traffic meanwhile.
+    ManualClock& clock = useManualClock();
+    board().scenario().loadJson(R"({"ports": {"0": 1}, "slow_replies": {"0": {"command": 129, "ms": 300}}})");
+    auto send = [&](Bytes f) {
+        f.push_back(0);
+        for (size_t i = 0; i + 1 < f.size(); ++i) f.back() ^= f[i];
+        w.reg(132, 0x01);
+        w.ram(3, 0, f);
+        w.reg(26, uint8_t(f.size() - 1));
+        w.reg(130, 0x10);
+    };
+    const Bytes save = {0xFF, 0x0F, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x81, 0xFF, 0x00};
+    send(save);
+    clock.advanceMs(299);
+    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 0);
+    clock.advanceMs(1);
+    EXPECT_EQ(gpio.getLine(GpioName::kFpga0Irq), 1);
+    // A controller that stops reading finds at most kRepliesKeep replies of
+    // the pair waiting, and the slow cards hold at most kHeldKeep.
+    const Bytes write = {0x00, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0xA0, 0x00, 0x10, 0x01, 0x05};
+    for (size_t i = 0; i < SimFpga::kRepliesKeep; ++i) send(write);
+    for (size_t i = 0; i <= SimFpga::kHeldKeep; ++i) send(save);
+    size_t waiting = 0;
+    for (; gpio.getLine(GpioName::kFpga0Irq) == 1 && waiting < 2 * SimFpga::kRepliesKeep; ++waiting) w.reg(130, 0x01);
+    const std::string log = readHostFile(hostPath("/var/log/bounds_fpga.log"));
+    EXPECT_EQ((Vals{waiting, countIn(log, "pair 0 receive queue full: reply lost"),
+                    countIn(log, "port 0 slow replies full: reply lost")}),
+              (Vals{SimFpga::kRepliesKeep, 1, 1}));
 }
 
 TEST_F(SimBounds, LogFileMovesAsideAtItsLimitKeepingTheNewestLines) {
