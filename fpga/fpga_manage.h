@@ -11,6 +11,7 @@
 // access); the shadow mutex (register images, screen state), only after the
 // SPI mutex was released.
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "fpga/clock_record_run.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_jobs.h"
@@ -515,7 +516,8 @@ private:
     // Sends a built frame on port 0-23 (FPGA 1 for 12-23) with the reply
     // flag cleared.
     void send_job_frame(const u8* frame, u32 length, u8 port);
-    void note_no_acknowledgement(u8 port, u32 waitedTicks);
+    // Its line is the caller's place in the log.
+    void note_no_acknowledgement(u8 port, u32 waitedTicks, LogPlace at = {});
     void port_walk_deal(bool save);
     // To the error end (progress 100, the job word cleared a second later).
     // `failed` false: the job found nothing to work on, which the page is

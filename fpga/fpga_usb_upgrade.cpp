@@ -69,7 +69,8 @@ QString clockText(const TimeRealType& t) {
     return QStringLiteral("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
 }
 
-void upgradeLog(const QString& text) { writeLogMsg(ERROR, "USB upgrade: " + text.toStdString()); }
+// At the caller's place: each step's line has its own limit.
+void upgradeLog(const QString& text, LogPlace at = {}) { writeLogMsg(ERROR, "USB upgrade: " + text.toStdString(), at); }
 
 // Erases from `address` on over `length` bytes: a 32 KB block where one is
 // aligned and fits, else a 4 KB sector. false at the first failed erase.
