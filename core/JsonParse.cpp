@@ -1,7 +1,6 @@
 #include "core/JsonParse.h"
 
 #include "core/file_checks.h"
-#include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
@@ -73,14 +72,11 @@ void refreshAlias() {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         // Never read a file that big into memory: it is not an alias file.
         const FileOps::FileRead read = FileOps::readFile(kAliasFile, text, FileCheck::kAliasMax);
-        if (read.outcome == FileOps::FileRead::Failed) {
-            // Tried again at the next look-up, which a PC may cause as often
-            // as it asks.
-            static LineLimiter unread(LineLimiter::logCount(ERROR, "alias file", "reads failed"));
-            unread.occur([&] { FileCheck::notTaken(FileCheck::Checked::AliasNames, kAliasFile, read); });
-        } else if (read.outcome != FileOps::FileRead::Missing && !read) {
+        // A read that failed is tried again at the next look-up, which a PC
+        // may cause as often as it asks: the log's limit of the place keeps
+        // it to a few lines.
+        if (read.outcome != FileOps::FileRead::Missing && !read)
             FileCheck::notTaken(FileCheck::Checked::AliasNames, kAliasFile, read);
-        }
         if (!read) return;
     }
     ++g_aliasParses;

@@ -31,10 +31,11 @@ QtMessageHandler g_previousHandler = nullptr;
 
 // The console is often left in the middle of a line (the debug prints end
 // without a newline, a terminal echoes "^C"): the line that says why the
-// program stops starts on one of its own. The log file gets the line alone.
-void stopLine(_LogType level, const std::string& text) {
+// program stops starts on one of its own. The log file gets the line alone,
+// at the caller's place.
+void stopLine(_LogType level, const std::string& text, LogPlace at = {}) {
     std::fputc('\n', stdout);
-    writeLogMsg(level, text);
+    writeLogMsg(level, text, at);
     std::fflush(stdout);
 }
 

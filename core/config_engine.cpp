@@ -133,7 +133,7 @@ IniFile readIniOnce(const char* devicePath) {
 // not read.
 ConfigEngine::WriteFault storeIni(const char* devicePath, QList<QPair<QString, QVariant>> values,
                                   const QByteArray* base = nullptr,
-                                  const QList<QPair<QString, QVariant>>* whole = nullptr) {
+                                  const QList<QPair<QString, QVariant>>* whole = nullptr, LogPlace at = {}) {
     using Fault = ConfigEngine::WriteFault;
     using FileOps::FileRead;
     QByteArray text;
@@ -141,13 +141,13 @@ ConfigEngine::WriteFault storeIni(const char* devicePath, QList<QPair<QString, Q
         text = *base;
     } else if (const FileRead read = FileOps::readFile(devicePath, text, FileCheck::kIniMax); !read) {
         const bool refused = read.outcome == FileRead::NotAFile || read.outcome == FileRead::TooLarge;
-        if (refused && whole && FileCheck::keepAside(FileCheck::Checked::Settings, devicePath, read.why)) {
+        if (refused && whole && FileCheck::keepAside(FileCheck::Checked::Settings, devicePath, read.why, at)) {
             values = *whole;
         } else if (read.outcome != FileRead::Missing) {
             // A PC may send its network settings as fast as they are refused.
             static LineLimiter unread(LineLimiter::logCount(ERROR, "settings", "writes refused, the file unread"));
             unread.occur([&] {
-                writeLogMsg(ERROR, std::string("settings: ") + devicePath + " cannot be read; not rewritten");
+                writeLogMsg(ERROR, std::string("settings: ") + devicePath + " cannot be read; not rewritten", at);
             });
             return Fault::Unreadable;
         }
@@ -435,12 +435,9 @@ int Utils::initIPAddress() {
     system_mutex(QStringLiteral("route del 255.255.255.255 wlan1"));
     // The routes' own failures change nothing of the address; a set-up the
     // interface did not take is no set-up. A PC may ask as often as it is
-    // answered.
+    // answered: the log's limit of the place keeps it to a few lines.
     if (taken) return 0;
-    static LineLimiter refused(LineLimiter::logCount(ERROR, "network set-up", "addresses eth0 did not take"));
-    refused.occur([&] {
-        writeLogMsg(ERROR, "network set-up: eth0 did not take " + ip.toStdString() + " netmask " + mask.toStdString() +
-                               " (ifconfig ended with status " + std::to_string(status) + ")");
-    });
+    writeLogMsg(ERROR, "network set-up: eth0 did not take " + ip.toStdString() + " netmask " + mask.toStdString() +
+                           " (ifconfig ended with status " + std::to_string(status) + ")");
     return 255;
 }

@@ -63,21 +63,24 @@ bool keptAsideName(const std::string& name) {
     return name.size() > n && name.compare(name.size() - n, n, kKeptAsideSuffix) == 0;
 }
 
-bool keepAside(Checked kind, const std::string& devicePath, const std::string& why) {
+bool keepAside(Checked kind, const std::string& devicePath, const std::string& why, LogPlace at) {
     const std::string kept = keptAsidePath(devicePath);
     // A rename keeps the bytes as they were found and replaces an older
     // kept copy in one step.
     const bool moved = FileOps::renamePath(devicePath, kept);
     writeLogMsg(ERROR, std::string(checkedName(kind)) + " " + devicePath + " refused: " + why + "; " +
                            (moved ? "kept as " + kept : "cannot be kept aside, left as it is") +
-                           "; built-in values used");
+                           "; built-in values used",
+                at);
     return moved;
 }
 
-bool notTaken(Checked kind, const std::string& devicePath, const FileOps::FileRead& read) {
-    if (read.outcome != FileOps::FileRead::Failed) return !keepAside(kind, devicePath, read.why);
-    writeLogMsg(ERROR, std::string(checkedName(kind)) + " " + devicePath + " cannot be read (" + read.why +
-                           "); built-in values used, the file left as it is");
+bool notTaken(Checked kind, const std::string& devicePath, const FileOps::FileRead& read, LogPlace at) {
+    if (read.outcome != FileOps::FileRead::Failed) return !keepAside(kind, devicePath, read.why, at);
+    writeLogMsg(ERROR,
+                std::string(checkedName(kind)) + " " + devicePath + " cannot be read (" + read.why +
+                    "); built-in values used, the file left as it is",
+                at);
     return true;
 }
 

@@ -4,6 +4,7 @@
 // any parser sees it: a file that fails at arrival is refused, one found on
 // disk is kept aside (never removed: a maintainer may still recover what it
 // holds) and the built-in values are used.
+#include "core/logMsg.h"
 #include "platform/fileops.h"
 
 #include <QByteArray>
@@ -42,14 +43,15 @@ bool keptAsideName(const std::string& fileName);
 // Moves a file found bad on disk to its kept-aside place, with a log line
 // naming both and saying why. False when it could not be moved: the file is
 // then left where it is, and the caller must not write over it this run.
-bool keepAside(Checked kind, const std::string& devicePath, const std::string& why);
+// The line is the caller's place in the log (so is notTaken's).
+bool keepAside(Checked kind, const std::string& devicePath, const std::string& why, LogPlace at = {});
 // What a loader does with its kind's file when one read (FileOps::readFile)
 // took nothing though something is there: anything but a regular file, or
 // one larger than the kind, is kept aside (keepAside); one that cannot be
 // opened or read is left in its place with a log line, since a read error
 // says nothing of what it holds. True when the file stays in its place:
 // the loader must not write over it this run.
-bool notTaken(Checked kind, const std::string& devicePath, const FileOps::FileRead& read);
+bool notTaken(Checked kind, const std::string& devicePath, const FileOps::FileRead& read, LogPlace at = {});
 
 // The one rule for the name of a file the device stores from the wire: 1 to
 // 64 characters, each a letter, a digit, ".", "_" or "-", not "." or "..",

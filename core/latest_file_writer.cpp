@@ -48,7 +48,9 @@ void LatestFileWriter::run() {
         m_busy = true;
         lock.unlock();
         const bool ok = m_write(content);
-        if (!ok) writeLogMsg(ERROR, m_what + " cannot be written; trying again");
+        // Each writer's line has its own limit: one file's failing disk
+        // never hides another's.
+        if (!ok) writeLogMsgFor(m_what, ERROR, m_what + " cannot be written; trying again");
         lock.lock();
         m_busy = false;
         m_failed = !ok;

@@ -4,17 +4,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <vector>
 
 namespace {
 
 // The limiters alive and what they hold in all. Never destroyed: a limiter
 // that is a static of its function leaves the list at exit, after any
-// static this file could own. Recursive: a count line may be the first line
-// of its place in the log, whose limiter joins the list while the counts are
-// being written.
+// static this file could own. The lock guards the list and each limiter's
+// m_printing; it is never held while a line is written.
 struct Registry {
-    std::recursive_mutex mutex;
+    std::mutex mutex;
+    std::condition_variable printed;
     std::vector<LineLimiter*> all;
 };
 Registry& registry() {
@@ -22,22 +23,32 @@ Registry& registry() {
     return *r;
 }
 std::atomic<u64> g_heldAnywhere{0};
-thread_local bool t_inside = false;
+
+// The installed board's clock, which tests drive; before any board is
+// installed (a line its installation writes, or one written before it) the
+// system's monotonic clock. Never installs a board: installing writes lines.
+u64 nowMs() {
+    static SystemClock* before = new SystemClock;
+    Board* board = Board::installed();
+    return (board ? board->clock() : *before).nowMs();
+}
 
 }  // namespace
 
 LineLimiter::LineLimiter(std::function<void(u64 n)> count, u32 burst, u64 periodMs)
     : m_count(std::move(count)), m_burst(std::max<u32>(burst, 1)), m_periodMs(periodMs) {
     Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    std::lock_guard<std::mutex> lock(r.mutex);
     r.all.push_back(this);
 }
 
 LineLimiter::~LineLimiter() {
     {
+        // A count of this limiter being written goes out whole first.
         Registry& r = registry();
-        std::lock_guard<std::recursive_mutex> lock(r.mutex);
+        std::unique_lock<std::mutex> lock(r.mutex);
         r.all.erase(std::remove(r.all.begin(), r.all.end(), this), r.all.end());
+        r.printed.wait(lock, [this] { return m_printing == 0; });
     }
     // What it held leaves the total with it, unprinted: its owner (a link
     // of a test) printed what it wanted at its stop.
@@ -45,11 +56,12 @@ LineLimiter::~LineLimiter() {
     g_heldAnywhere -= m_held;
 }
 
-std::function<void(u64 n)> LineLimiter::logCount(_LogType level, std::string head, std::string what) {
+std::function<void(u64 n)> LineLimiter::logCount(_LogType level, std::string head, std::string what, LogPlace at) {
+    const std::string kind = head + (head.empty() || what.empty() ? "" : " ") + what;
     if (!head.empty()) head += ": ";
     if (!what.empty()) what += ' ';
-    return [level, head, what](u64 n) {
-        writeLogMsg(level, head + std::to_string(n) + " more " + what + "in the last second");
+    return [level, head, what, kind, at](u64 n) {
+        writeLogMsgFor(kind, level, head + std::to_string(n) + " more " + what + "in the last second", at);
     };
 }
 
@@ -58,7 +70,7 @@ bool LineLimiter::admit() {
     // Read under the lock: a thread that read the clock and was pre-empted
     // before the lock would take an older time than the second opened
     // meanwhile, and the window would run backwards.
-    const u64 now = Board::get().clock().nowMs();
+    const u64 now = nowMs();
     // A period that ended with nothing held back is over: this one starts
     // the next burst and is printed.
     if (!m_open || (m_held == 0 && now - m_since >= m_periodMs)) {
@@ -78,7 +90,7 @@ bool LineLimiter::admit() {
 
 u64 LineLimiter::takeDue() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const u64 now = Board::get().clock().nowMs();
+    const u64 now = nowMs();
     if (!m_open || now - m_since < m_periodMs) return 0;
     const u64 n = m_held;
     m_held = 0;
@@ -101,26 +113,32 @@ u64 LineLimiter::takeAll() {
     return n;
 }
 
-LineLimiter::Inside::Inside() : outer(t_inside) { t_inside = true; }
-LineLimiter::Inside::~Inside() { t_inside = outer; }
-bool LineLimiter::inside() { return t_inside; }
-
 void LineLimiter::print(u64 n) {
-    if (!n) return;
-    const Inside inside;
-    m_count(n);
+    if (n) m_count(n);
 }
 
-// By index: a limiter may join the list while a count is printed.
+void LineLimiter::writeCounts(bool all) {
+    Registry& r = registry();
+    std::vector<std::pair<LineLimiter*, u64>> due;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        for (LineLimiter* l : r.all) {
+            const u64 n = all ? l->takeAll() : l->takeDue();
+            if (!n) continue;
+            ++l->m_printing;
+            due.emplace_back(l, n);
+        }
+    }
+    for (const auto& d : due) {
+        d.first->print(d.second);
+        std::lock_guard<std::mutex> lock(r.mutex);
+        --d.first->m_printing;
+    }
+    if (!due.empty()) r.printed.notify_all();
+}
+
 void LineLimiter::writeDueCounts() {
-    if (g_heldAnywhere.load() == 0) return;
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> lock(r.mutex);
-    for (size_t i = 0; i < r.all.size(); ++i) r.all[i]->print(r.all[i]->takeDue());
+    if (g_heldAnywhere.load() != 0) writeCounts(false);
 }
 
-void LineLimiter::writeHeldCounts() {
-    Registry& r = registry();
-    std::lock_guard<std::recursive_mutex> lock(r.mutex);
-    for (size_t i = 0; i < r.all.size(); ++i) r.all[i]->printHeld();
-}
+void LineLimiter::writeHeldCounts() { writeCounts(true); }

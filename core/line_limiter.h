@@ -4,14 +4,18 @@
 // file stored, a clock set): the first of a burst is printed whole, the rest
 // are only counted and the count is printed once its second is over. A
 // hostile stream then costs a line a second instead of one per frame, and
-// the counts still add up to what came. Time is the board's clock. The log
-// itself keeps one for every place that writes to it (logMsg.h), with a
-// burst of several lines and a longer period.
+// the counts still add up to what came. Time is the installed board's
+// clock (the system's before any board is installed). The log itself keeps
+// one for every place that writes to it (logMsg.h), with a burst of several
+// lines and a longer period; what a limiter here lets through, and its
+// counts, still take the log's limit of their places.
 //
 // Every limiter of the process is on one list, so no count waits for an
 // occurrence to bring it: the panel's 10 ms tick writes the counts that fell
 // due (writeDueCounts), and the stop writes those still held
-// (writeHeldCounts) once the threads that count are gone.
+// (writeHeldCounts) once the threads that count are gone. No lock is held
+// while a count is written: a count line may be the first line of its
+// place, whose limiter then joins the list, in this thread or another.
 #include "core/global.h"
 #include "core/logMsg.h"
 
@@ -34,8 +38,11 @@ public:
 
     // The usual count line, written to the log at `level`:
     // "<head>: <n> more <what> in the last second" (no "<head>: " when head
-    // is empty, no "<what> " when what is).
-    static std::function<void(u64 n)> logCount(_LogType level, std::string head, std::string what);
+    // is empty, no "<what> " when what is). Its counts have the log's limit
+    // of a place of their own: the place that made the limiter, with head
+    // and what.
+    static std::function<void(u64 n)> logCount(_LogType level, std::string head, std::string what,
+                                               LogPlace at = {});
 
     // One occurrence: prints a count that fell due, then calls line() when
     // this one is to be printed itself (one of the burst after a quiet
@@ -43,10 +50,7 @@ public:
     template <class Line>
     void occur(Line line) {
         print(takeDue());
-        if (admit()) {
-            const Inside inside;
-            line();
-        }
+        if (admit()) line();
     }
     // Prints every occurrence held back, due or not; the limiter starts
     // afresh (a link that stops).
@@ -57,11 +61,6 @@ public:
     static void writeDueCounts();
     static void writeHeldCounts();
 
-    // Whether the calling thread prints a line a limiter let through or its
-    // count: that limiter keeps it to a few a period already, in words of
-    // its own, and the log's limit of its place (logMsg.h) lets it pass.
-    static bool inside();
-
     // The steps of occur, for tests. admit: true when this occurrence is
     // printed, else it is held back. takeDue: the occurrences held back
     // over a second that has ended, handed over once; 0 when none is due.
@@ -71,13 +70,9 @@ public:
     u64 takeAll();
 
 private:
-    // Marks the calling thread as printing for a limiter while it lives.
-    struct Inside {
-        Inside();
-        ~Inside();
-        const bool outer;
-    };
     void print(u64 n);
+    // The counts taken under the list's lock, written once it is released.
+    static void writeCounts(bool all);
 
     const std::function<void(u64)> m_count;
     const u32 m_burst;
@@ -87,4 +82,7 @@ private:
     u64 m_since = 0;      // its start, board clock ms
     u32 m_taken = 0;      // lines of its burst printed
     u64 m_held = 0;
+    // Counts of this limiter being written by writeCounts, off the list's
+    // lock; its destructor waits for them (guarded by the list's lock).
+    u32 m_printing = 0;
 };

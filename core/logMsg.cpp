@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -45,8 +47,31 @@ bool echoed(_LogType level) {
     }
 }
 
+// The text as one line: each control character written as an escape.
+std::string oneLine(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F) {
+            out += ch;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", unsigned(c));
+            out += code;
+        }
+    }
+    return out;
+}
+
 void appendLine(_LogType level, const std::string& message) {
-    const std::string text = message + "\n";
+    const std::string text = oneLine(message) + "\n";
     char line[512] = {};
     std::time_t now = std::time(nullptr);
     std::tm tmNow{};
@@ -63,6 +88,8 @@ void appendLine(_LogType level, const std::string& message) {
     }
     appendCut(line, "# PELKMSG # ");
     appendCut(line, text.c_str());
+    // A text cut to fit still ends its line: the next one never joins it.
+    line[std::strlen(line) - 1] = '\n';
 
     const std::string path = Root::path(kLogFile);
     FILE* f = std::fopen(path.c_str(), "a+");
@@ -91,6 +118,9 @@ std::string placeOf(const char* file, int line) {
 
 }  // namespace
 
+namespace {
+
+// One place's limit (or one thing's of a place, see writeLogMsgFor).
 class LogSite {
 public:
     explicit LogSite(std::string place)
@@ -113,20 +143,38 @@ private:
     LineLimiter m_limiter;
 };
 
-LogSite& logSite(const char* file, int line) { return *new LogSite(placeOf(file, line)); }
+// Every place that wrote a line, found by its name; made on its first line,
+// never freed (the places are the program's own, a bounded set). The lock
+// is held to find or make one, never while a line is written.
+LogSite& siteOf(const LogPlace& at, const std::string* what) {
+    static std::mutex* mutex = new std::mutex;
+    static auto* sites = new std::map<std::string, LogSite*>;
+    std::string name = placeOf(at.file, at.line);
+    if (what) name += " (" + *what + ")";
+    std::lock_guard<std::mutex> lock(*mutex);
+    LogSite*& site = (*sites)[name];
+    if (!site) site = new LogSite(name);
+    return *site;
+}
 
-namespace {
 thread_local bool t_whole = false;
+
+void writeAt(const LogPlace& at, const std::string* what, _LogType level, const std::string& text) {
+    if (t_whole)
+        appendLine(level, text);
+    else
+        siteOf(at, what).write(level, text);
+}
+
 }  // namespace
 
 LogWhole::LogWhole() : m_outer(t_whole) { t_whole = true; }
 LogWhole::~LogWhole() { t_whole = m_outer; }
 
-void writeLogMsgAt(LogSite& site, _LogType level, const std::string& text) {
-    if (t_whole || LineLimiter::inside())
-        appendLine(level, text);
-    else
-        site.write(level, text);
+void writeLogMsg(_LogType level, const std::string& text, LogPlace at) { writeAt(at, nullptr, level, text); }
+
+void writeLogMsgFor(const std::string& what, _LogType level, const std::string& text, LogPlace at) {
+    writeAt(at, &what, level, text);
 }
 
 namespace {

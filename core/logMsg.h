@@ -3,11 +3,16 @@
 
 enum _LogType { CRITICAL = 0, ERROR = 1, WARNING = 2, INFO = 3, DEBUG = 4 };
 
-// One place in the code that writes to the log, with its own limit: a line
-// that a peer's values make a place write at the peer's rate costs a few
-// lines, whichever place it is. Made on the place's first line, never freed.
-class LogSite;
-LogSite& logSite(const char* file, int line);
+// Where a line is written from: the place whose limit it spends (below).
+// A helper that writes lines for its callers (a fault note, a refusal, a
+// file check) takes its caller's place as its last argument, defaulted as
+// here, and hands it on: one caller's flood then never spends the limit of
+// another's line.
+struct LogPlace {
+    const char* file;
+    int line;
+    constexpr LogPlace(const char* f = __builtin_FILE(), int l = __builtin_LINE()) : file(f), line(l) {}
+};
 
 // Each place takes a burst of kLogBurst lines whole (a start writes a line a
 // place for each of the six inputs at most); once it is spent, the
@@ -16,14 +21,16 @@ LogSite& logSite(const char* file, int line);
 // lines keep coming, the place writes only that count, one a period; a
 // period without one gives the next line a whole burst again. The counts add
 // up to what came; the panel's tick writes one that fell due with no line
-// to bring it, and the stop the ones still held.
+// to bring it, and the stop the ones still held. Every line takes this road,
+// those a LineLimiter lets through and its counts included.
 constexpr unsigned kLogBurst = 6;
 constexpr unsigned long long kLogPeriodMs = 5000;
 
 // While one lives, the lines of its thread pass the limit of their places:
-// a run that must be written whole, a line for each thing it found, and that
-// no peer can make come again (the start's removal of the temporaries that
-// cut writes left, made before any link exists).
+// a run that must be written whole, a line for each thing it found, bounded
+// by what there is and that no peer can make come again (the start's removal
+// of the temporaries that cut writes left, its load of the parameter image
+// and the user modes, made before any link exists).
 class LogWhole {
 public:
     LogWhole();
@@ -37,17 +44,20 @@ private:
 
 // Appends one line "[%Y-%m-%d %X] <tag> # PELKMSG # <text>" to
 // "/data/vimraqd/log/mwrEnglneLog" (and echoes the text on the console, by
-// level) within the calling place's limit; the file is removed once it
-// reaches 10 MiB. A line that a LineLimiter let through, and its count,
-// pass: that limiter keeps them to a few a period already.
-void writeLogMsgAt(LogSite& site, _LogType level, const std::string& text);
-#define writeLogMsg(level, text)                                             \
-    writeLogMsgAt(                                                           \
-        []() -> LogSite& {                                                   \
-            static LogSite& zrvLogSite_ = logSite(__FILE__, __LINE__);       \
-            return zrvLogSite_;                                              \
-        }(),                                                                 \
-        (level), (text))
+// level) within the limit of the place `at`; the file is removed once it
+// reaches 10 MiB. The text is one line whatever it holds: a control
+// character (a newline, a carriage return, an escape) is written as an
+// escape ("\n", "\r", "\x1B"), so no name from a stick, a PC or a file
+// can make a line of its own or reach the console as a command. Calls
+// nothing that writes to the log, and no lock is held while a line is
+// written: any thread may write at any time, a board's installation too.
+void writeLogMsg(_LogType level, const std::string& text, LogPlace at = {});
+// As writeLogMsg, for one of several things one place writes for (each
+// program a shell runs, each kind of line a LineLimiter counts): each has
+// the limit of a place of its own, named "<file>:<line> (<what>)". `what`
+// comes from a set the program knows, never from a peer: each is kept for
+// good.
+void writeLogMsgFor(const std::string& what, _LogType level, const std::string& text, LogPlace at = {});
 
 // Console debug output, printed only while g_debugSwitch is 254 and the
 // calling thread is not in a DebugQuiet scope.

@@ -207,6 +207,8 @@ void ZrvRamPara::writeImageFileInBackground() {
 bool ZrvRamPara::drainImageFile() { return !m_imageWriter || m_imageWriter->drain(); }
 
 void ZrvRamPara::load() {
+    // Once, at the start: a line for each file refused, however many.
+    const LogWhole whole;
     using FileCheck::Checked;
     const char* path = ZrvFiles::RAM_DEVICE_INFO;
     bool loaded = false;
@@ -374,8 +376,8 @@ int ZrvRamPara::mode_file_write(int n, int kind) {
     return writeSlot(n, writes, next, kind == 0 && osdOn);
 }
 
-void ZrvRamPara::modeFileFault(const std::string& line) {
-    m_modeFileFaults.occur([&] { writeLogMsg(ERROR, line); });
+void ZrvRamPara::modeFileFault(const std::string& line, LogPlace at) {
+    m_modeFileFaults.occur([&] { writeLogMsg(ERROR, line, at); });
 }
 
 int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {

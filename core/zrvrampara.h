@@ -480,6 +480,6 @@ private:
     // A user-mode file that could not be written or removed. The PC can
     // cause these as often as it writes slots: limited like every line a
     // peer can cause.
-    void modeFileFault(const std::string& line);
+    void modeFileFault(const std::string& line, LogPlace at = {});
     LineLimiter m_modeFileFaults{LineLimiter::logCount(ERROR, "user mode files", "failures")};
 };

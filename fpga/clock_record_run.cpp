@@ -44,9 +44,9 @@ clock_record_run::~clock_record_run() {
 namespace {
 // A PC may set the clock (which marks the record) as fast as it is
 // answered: a failing flash logs the first of a burst, then a count.
-void flashFailed(const char* what) {
+void flashFailed(const char* what, LogPlace at = {}) {
     static LineLimiter failures(LineLimiter::logCount(ERROR, "run-time record", "flash operations failed"));
-    failures.occur([what] { writeLogMsg(ERROR, std::string("run-time record: flash ") + what + " failed"); });
+    failures.occur([what, at] { writeLogMsg(ERROR, std::string("run-time record: flash ") + what + " failed", at); });
 }
 }  // namespace
 

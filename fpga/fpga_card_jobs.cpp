@@ -78,7 +78,7 @@ void fpga_manage::heartbeat_reset() {
 // The job goes on without the acknowledgement, as the cards may be gone;
 // the maintainer reads which port kept silent. A port with a faulty card
 // costs one line per job, and a job that meets many held back.
-void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks) {
+void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks, LogPlace at) {
     static const char* const kJobs[] = {"",           "quick set-up",   "scan file load", "parameter save",
                                         "mapping switch", "card check", "self-recovery"};
     const u8 job = g_send_para.job();
@@ -89,7 +89,8 @@ void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks) {
                                  ": no card of port LED" + std::to_string(port + 1) + " acknowledged in " +
                                  (waitedTicks % 100 == 0 ? std::to_string(waitedTicks / 100) + " s"
                                                          : std::to_string(waitedTicks * 10) + " ms") +
-                                 "; going on");
+                                 "; going on",
+                    at);
     });
 }
 

@@ -11,6 +11,7 @@
 // access); the shadow mutex (register images, screen state), only after the
 // SPI mutex was released.
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "fpga/clock_record_run.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_jobs.h"
@@ -537,7 +538,8 @@ private:
     // Sends a built frame on port 0-23 (FPGA 1 for 12-23) with the reply
     // flag cleared; the job waits `waitTicks` for its acknowledgement.
     void send_job_frame(const u8* frame, u32 length, u8 port, u32 waitTicks);
-    void note_no_acknowledgement(u8 port, u32 waitedTicks);
+    // Its line is the caller's place in the log.
+    void note_no_acknowledgement(u8 port, u32 waitedTicks, LogPlace at = {});
     void port_walk_deal(bool save);
     // How long the walk waits for a port's acknowledgement.
     u32 ack_ticks(bool save) const;

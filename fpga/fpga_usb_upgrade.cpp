@@ -70,7 +70,8 @@ QString clockText(const TimeRealType& t) {
     return QStringLiteral("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
 }
 
-void upgradeLog(const QString& text) { writeLogMsg(ERROR, "USB upgrade: " + text.toStdString()); }
+// At the caller's place: each step's line has its own limit.
+void upgradeLog(const QString& text, LogPlace at = {}) { writeLogMsg(ERROR, "USB upgrade: " + text.toStdString(), at); }
 
 // An entry's bytes read whole from the stick, with `room` free bytes in
 // front; empty when the read came up short. Read before its target is

@@ -25,8 +25,9 @@ constexpr const char* kStickDir = "/mnt/usb1";
 u16 le16(const u8* b) { return u16(b[0] | b[1] << 8); }
 u32 le32(const u8* b) { return u32(b[0]) | u32(b[1]) << 8 | u32(b[2]) << 16 | u32(b[3]) << 24; }
 
-void refuse(const QString& path, const std::string& why) {
-    writeLogMsg(WARNING, "card package " + path.toStdString() + ": " + why);
+// At the caller's place: each check's refusal has its own limit.
+void refuse(const QString& path, const std::string& why, LogPlace at = {}) {
+    writeLogMsg(WARNING, "card package " + path.toStdString() + ": " + why, at);
 }
 
 }  // namespace

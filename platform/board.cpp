@@ -10,6 +10,8 @@ std::unique_ptr<Board> makeLinuxBoard();
 std::unique_ptr<Board> makeSimBoard(const std::string& scenarioFile);
 
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -31,12 +33,26 @@ Board& Board::get() {
     return *b;
 }
 
+Board* Board::installed() { return g_board.load(); }
+
 void Board::install(std::unique_ptr<Board> board) {
     g_board.store(board.get());
     boards().push_back(std::move(board));
 }
 
 void Board::installFromEnvironment() {
+    // Once: two threads that find no board make one between them. A board
+    // being made that asks for the board would wait here for itself: it is
+    // a fault of the program, told at once rather than hanging the start.
+    static std::mutex installing;
+    static thread_local bool inside = false;
+    if (inside) {
+        std::fprintf(stderr, "zrvK57N: the board was asked for while it was being installed\n");
+        std::abort();
+    }
+    std::lock_guard<std::mutex> lock(installing);
+    if (g_board.load()) return;
+    inside = true;
     Root::setFromEnvironment();
     const char* kind = std::getenv("ZRV_BOARD");
     if (kind && std::string(kind) == "sim") {
@@ -45,4 +61,5 @@ void Board::installFromEnvironment() {
     } else {
         install(makeLinuxBoard());
     }
+    inside = false;
 }

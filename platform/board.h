@@ -21,13 +21,16 @@ public:
     virtual ~Board() = default;
 
     // The installed board; installs the one the environment names on first
-    // use when none was installed.
+    // use when none was installed (once, whichever threads ask).
     static Board& get();
+    // The installed board, or null: never installs one. For the log, whose
+    // lines an installation writes.
+    static Board* installed();
     // Replaces the board (start-up, tests). Not thread-safe: call it before
     // any worker thread runs.
     static void install(std::unique_ptr<Board> board);
     // ZRV_BOARD, ZRV_ROOT and ZRV_BOARD_CONFIG: builds and installs the board
-    // and sets the root folder.
+    // and sets the root folder, unless a board is installed already.
     static void installFromEnvironment();
 
     virtual bool isSimulated() const = 0;

@@ -608,12 +608,14 @@ u32 message_deal::file_end(const Cmd_Frame&, u8* out, u32 cap) {
     return status(out, cap, code);
 }
 
-void message_deal::refuse(Refusal check, const std::string& why) {
-    m_refusals[check]->occur([&] { writeLogMsg(kRefusalKinds[check].level, "file transfer refused: " + why); });
+void message_deal::refuse(Refusal check, const std::string& why, LogPlace at) {
+    m_refusals[check]->occur([&] {
+        writeLogMsgFor(kRefusalKinds[check].check, kRefusalKinds[check].level, "file transfer refused: " + why, at);
+    });
 }
 
-void message_deal::writeFailed(WriteFault kind, const std::string& line) {
-    m_writeFaults[kind]->occur([&] { writeLogMsg(ERROR, line); });
+void message_deal::writeFailed(WriteFault kind, const std::string& line, LogPlace at) {
+    m_writeFaults[kind]->occur([&] { writeLogMsgFor(kWriteFaultNames[kind], ERROR, line, at); });
 }
 
 std::string message_deal::cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes) {

@@ -211,14 +211,15 @@ private:
     // counted a second (see LineLimiter), each check's refusals on their
     // own.
     enum Refusal : u8 { NameSize, Type, Name, Length, Arrived, Digest, AliasShape, OsdMenu, Room, Space, kRefusals };
-    // Logs "file transfer refused: <why>" or counts it.
-    void refuse(Refusal check, const std::string& why);
+    // Logs "file transfer refused: <why>" or counts it; the line is the
+    // caller's place in the log, each check's its own.
+    void refuse(Refusal check, const std::string& why, LogPlace at = {});
 
     // Writes a PC asked for that did not take (the answer is a non-zero
     // status), each kind limited like the refusals: a PC may repeat them as
     // fast as they are answered.
     enum WriteFault : u8 { CardFilesKept, ClockNotSet, SettingsNotStored, kWriteFaults };
-    void writeFailed(WriteFault kind, const std::string& line);
+    void writeFailed(WriteFault kind, const std::string& line, LogPlace at = {});
 
     QMutex m_dispatch;
     std::array<Handler, 256> m_table{};

@@ -4,14 +4,17 @@
 
 #include "core/logMsg.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 
@@ -219,16 +222,26 @@ int SimScenario::inputByName(const std::string& name) {
 }
 
 bool SimScenario::loadFile(const std::string& hostPath) {
-    QFile file(QString::fromStdString(hostPath));
-    const QFileInfo info(file);
+    // Opened without waiting: a FIFO in the file's place would hold the start
+    // until some writer came. Only a regular file is read, judged on the
+    // opened descriptor.
     std::string why;
-    if (!info.exists())
-        why = "cannot be read: there is no such file";
-    else if (!info.isFile())
+    std::string text;
+    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0)
+        why = errno == ENOENT ? "cannot be read: there is no such file" : std::string("cannot be read: ") + std::strerror(errno);
+    else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         why = "cannot be read: it is not a regular file";
-    else if (!file.open(QIODevice::ReadOnly))
-        why = "cannot be read: " + file.errorString().toStdString();
-    if (why.empty() && loadJson(file.readAll().toStdString(), &why)) {
+    for (char buf[4096]; why.empty();) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) why = std::string("cannot be read: ") + std::strerror(errno);
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+    }
+    if (fd >= 0) ::close(fd);
+    if (why.empty() && loadJson(text, &why)) {
         for (const std::string& refused : warnings()) writeLogMsg(WARNING, "board scenario " + hostPath + ": " + refused);
         return true;
     }

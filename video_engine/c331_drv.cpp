@@ -44,13 +44,13 @@ void c331_drv::init_reg_acc_param() {
     m_cachedBank = -1;
 }
 
-void c331_drv::reportFailure(const char* what) {
+void c331_drv::reportFailure(const char* what, LogPlace at) {
     m_failures.fetch_add(1);
-    logLimited(std::string("c331: can't send spi message (") + what + ")");
+    logLimited(std::string("c331: can't send spi message (") + what + ")", at);
 }
 
-void c331_drv::logLimited(const std::string& text) {
-    m_failureLines.occur([&] { writeLogMsg(ERROR, text); });
+void c331_drv::logLimited(const std::string& text, LogPlace at) {
+    m_failureLines.occur([&] { writeLogMsg(ERROR, text, at); });
 }
 
 int c331_drv::transfer(int fd, const u8* tx, u8* rx, int len, u32 hz) {

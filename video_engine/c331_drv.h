@@ -106,11 +106,12 @@ public:
 private:
     bool selectBank(int fd, int bank);  // caller holds _c331_bnk_mutex
     int transfer(int fd, const u8* tx, u8* rx, int len, u32 hz);
-    void reportFailure(const char* what);
+    // Its line is the caller's place in the log (so is logLimited's).
+    void reportFailure(const char* what, LogPlace at = {});
     // A failing bus or a stuck status bit (which a PC's commands meet as
     // often as it sends them) logs the first of a burst, then a count a
     // second.
-    void logLimited(const std::string& text);
+    void logLimited(const std::string& text, LogPlace at = {});
 
     std::unique_ptr<SpiDevice> m_dev;
     int m_fd = -1;

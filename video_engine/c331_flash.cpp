@@ -85,13 +85,13 @@ void c331_manage::sfl_pins(int fd) {
     debugPrintf("GIO setting OK.");
 }
 
-bool c331_manage::sfl_wait(int fd, u32 code, u32 mask, u32 want, u32 boundMs, const char* message) {
+bool c331_manage::sfl_wait(int fd, u32 code, u32 mask, u32 want, u32 boundMs, const char* message, LogPlace at) {
     if (drv->wait_c331_bits_for(fd, code, mask, want, boundMs) == 0) return true;
     // A PC's flash commands meet a stuck flash as often as it sends them.
     static LineLimiter timeouts(LineLimiter::logCount(ERROR, "c331", "serial flash time-outs"));
-    timeouts.occur([message] {
+    timeouts.occur([message, at] {
         debugPrintf("%s\n", message);
-        writeLogMsg(ERROR, message);
+        writeLogMsg(ERROR, message, at);
     });
     drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
     return false;

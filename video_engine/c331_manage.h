@@ -7,6 +7,7 @@
 // opens the FPGA thread's start gate (g_fpga_c331_start) and then runs
 // passes: the apply pass while the apply flag is set, then the poll step.
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "video_engine/c331_chip_ops.h"
 #include "video_engine/c331_drv.h"
 #include "video_engine/c331_state.h"
@@ -266,7 +267,8 @@ private:
     void sfl_pins(int fd);
     // Waits for a controller status; at the bound logs `message`, sets the
     // controller idle and returns false.
-    bool sfl_wait(int fd, u32 code, u32 mask, u32 want, u32 boundMs, const char* message);
+    // A time-out's line is the caller's place in the log.
+    bool sfl_wait(int fd, u32 code, u32 mask, u32 want, u32 boundMs, const char* message, LogPlace at = {});
     // After a program or erase: clears a write-enable latch left set.
     bool sfl_clear_latch(int fd);
     bool sfl_reissue(int fd, u32 address);

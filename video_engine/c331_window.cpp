@@ -15,10 +15,11 @@
 using namespace c331print;
 
 namespace {
-void logWarn(const char* fmt, int a, int b = 0, int c = 0) {
+// Each refusal is its caller's place in the log.
+void logWarn(const char* fmt, int a, int b = 0, int c = 0, LogPlace at = {}) {
     char text[160];
     std::snprintf(text, sizeof text, fmt, a, b, c);
-    writeLogMsg(WARNING, text);
+    writeLogMsg(WARNING, text, at);
 }
 }  // namespace
 

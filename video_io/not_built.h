@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
-inline void log_not_built(std::atomic<bool>& logged, const char* operation) {
-    if (!logged.exchange(true)) writeLogMsg(WARNING, std::string(operation) + ": not built");
+// At the caller's place: each operation's line has its own limit.
+inline void log_not_built(std::atomic<bool>& logged, const char* operation, LogPlace at = {}) {
+    if (!logged.exchange(true)) writeLogMsg(WARNING, std::string(operation) + ": not built", at);
 }

@@ -44,10 +44,11 @@ inline int pollIn(int fd, pollfd& p, int timeoutMs) {
 class FaultNote {
 public:
     // Logs the line at ERROR unless this fault was already logged and no
-    // success came in between.
-    void fail(const std::string& line) {
+    // success came in between; at the caller's place, so one device's
+    // fault that comes and goes never spends another's lines.
+    void fail(const std::string& line, LogPlace at = {}) {
         if (m_noted.exchange(true)) return;
-        writeLogMsg(ERROR, line);
+        writeLogMsg(ERROR, line, at);
     }
     void ok() { m_noted.store(false, std::memory_order_relaxed); }
 

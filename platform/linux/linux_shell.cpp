@@ -22,8 +22,9 @@ namespace {
 // A PC may send what runs a command (a clock setting, a network set-up) as
 // fast as it is answered, and a command that fails on this board fails each
 // time: each program's failures log the first of a burst, then a count a
-// second. The programs are the program's own, a handful.
-void logFailure(const std::string& command, _LogType level, const std::string& text) {
+// second. The programs are the program's own, a handful; each has the log's
+// limit of a place of its own at each of the caller's places.
+void logFailure(const std::string& command, _LogType level, const std::string& text, LogPlace at = {}) {
     static std::mutex mutex;
     static std::map<std::string, std::unique_ptr<LineLimiter>> byProgram;
     const std::string program = command.substr(0, command.find(' '));
@@ -34,7 +35,7 @@ void logFailure(const std::string& command, _LogType level, const std::string& t
         if (!l) l = std::make_unique<LineLimiter>(LineLimiter::logCount(WARNING, "shell", "failures of " + program));
         limiter = l.get();
     }
-    limiter->occur([&] { writeLogMsg(level, text); });
+    limiter->occur([&] { writeLogMsgFor(program, level, text, at); });
 }
 
 // Waits for the child until the deadline; true when it ended (status set).

@@ -31,6 +31,7 @@
 #include <functional>
 #include <regex>
 #include <set>
+#include <sstream>
 
 
 namespace {
@@ -237,6 +238,26 @@ TEST_F(RefusedFiles, EveryKindTheStartChecksIsKeptAsideNeverRemoved) {
     EXPECT_EQ(message_deal::filePathFor(PcFile::ScanFile, "QDFR1"), "/data/smartmapping/QDFR1");
 }
 
+// A start that finds the image and ten user modes damaged names all
+// eleven: what it finds is bounded by the files there are, and no peer can
+// make it come again.
+TEST_F(RefusedFiles, AStartNamesEveryFileItRefuses) {
+    LineLimiter::writeHeldCounts();
+    FileOps::removePath(kLogFile);
+    std::vector<std::string> places = {"/data/ram_device_info"};
+    writeHostFile(hostPath(places[0]), std::string(4096, '\x55'));
+    for (int mode = 3; mode <= 12; ++mode) {
+        places.push_back("/data/modes/custom_mode" + std::to_string(mode));
+        writeHostFile(hostPath(places.back()), std::string(100, 'm'));
+    }
+    ZrvRamPara model;
+    model.load();
+    const std::string log = readHostFile(hostPath(kLogFile));
+    for (const std::string& place : places)
+        EXPECT_NE(log.find(place + " refused: "), std::string::npos) << place << " not named:\n" << log;
+    EXPECT_EQ(log.find("suppressed"), std::string::npos) << log;
+}
+
 // A folder, a FIFO and a socket in the place of every file the program
 // reads (each checked kind, a card file of the device's and of a stick):
 // the reader ends without a writer coming to the FIFO, whatever stood there
@@ -381,6 +402,25 @@ TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
     }
 }
 
+namespace {
+// Each program source under the folders: its path from the source tree's
+// top and its lines.
+void forEachSource(std::initializer_list<const char*> folders,
+                   const std::function<void(const std::string&, const std::vector<std::string>&)>& take) {
+    for (const char* folder : folders) {
+        QDirIterator it(QStringLiteral(ZRV_SOURCE_DIR "/") + folder, {"*.cpp", "*.h"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile source(it.next());
+            ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+            std::vector<std::string> lines;
+            for (const QByteArray& text : source.readAll().split('\n')) lines.push_back(text.toStdString());
+            take(QDir(QStringLiteral(ZRV_SOURCE_DIR)).relativeFilePath(source.fileName()).toStdString(), lines);
+        }
+    }
+}
+}  // namespace
+
 // The table above runs the readers there are; a reader written later that
 // opens a file its own way would wait on a FIFO as the settings did. No
 // program source opens a file for reading but the one opener, save these:
@@ -390,21 +430,61 @@ TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
     const std::regex opening(R"(\bfopen\(|ifstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::Read)");
     const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp"};
     std::set<std::string> seen;
-    for (const char* folder : {"core", "fpga", "video_io", "video_engine", "protocol", "ui"}) {
-        QDirIterator it(QStringLiteral(ZRV_SOURCE_DIR "/") + folder, {"*.cpp", "*.h"}, QDir::Files,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile source(it.next());
-            ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-            const std::string name = QDir(QStringLiteral(ZRV_SOURCE_DIR)).relativeFilePath(source.fileName()).toStdString();
-            int line = 0;
-            for (const QByteArray& text : source.readAll().split('\n')) {
-                ++line;
-                if (!std::regex_search(text.toStdString(), opening)) continue;
-                if (allowed.count(name)) seen.insert(name);
-                else ADD_FAILURE() << name << ":" << line << " opens a file past the opener: " << text.toStdString();
+    forEachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui"},
+                  [&](const std::string& name, const std::vector<std::string>& lines) {
+                      for (size_t i = 0; i < lines.size(); ++i) {
+                          if (!std::regex_search(lines[i], opening)) continue;
+                          if (allowed.count(name)) seen.insert(name);
+                          else ADD_FAILURE() << name << ":" << i + 1 << " opens a file past the opener: " << lines[i];
+                      }
+                  });
+    EXPECT_EQ(seen, allowed) << "an allowed place that no longer opens a file comes off the list";
+}
+
+// A helper that writes a text its caller gave into a log line is one place
+// of the log for all its callers unless it takes its caller's place: one
+// device whose fault comes and goes would spend the limit of another's
+// failure. No function of the program writes a string parameter to the log
+// without a LogPlace parameter, save these, which write about their own
+// work on the one file they are given, from one caller.
+TEST(LogPlaces, EveryFunctionThatLogsItsCallersTextTakesTheCallersPlace) {
+    const std::set<std::string> own = {"LinuxGpio::mapWindow", "linuxReadSocIdWords", "SimScenario::loadFile",
+                                       "c331_osd::get_json_omenu_para"};
+    const std::regex signature(R"(^( {0,4})[A-Za-z][\w:<>,*& ]*?\b([A-Za-z_][\w:~]*)\(([^;{]*)\)\s*(?:const\s*)?(?:override\s*)?\{(.*)$)");
+    const std::regex stringParam(R"((?:std::string|char\s*\*|QString)[\s&*]*(\w+)\s*(?:=.*)?$)");
+    const std::regex logCall(R"(writeLogMsg(?:For)?\(([^;]*);)");
+    std::set<std::string> seen;
+    forEachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
+                  [&](const std::string& name, const std::vector<std::string>& lines) {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            // A signature may take a few lines; the body ends at its indent.
+            std::string head = lines[i];
+            size_t end = i;
+            while (end + 1 < lines.size() && end < i + 3 && head.find('(') != std::string::npos &&
+                   head.find_first_of("{;") == std::string::npos)
+                head += " " + lines[++end];
+            std::smatch m;
+            if (!std::regex_match(head, m, signature)) continue;
+            std::string body = m[4];
+            if (body.find('}') == std::string::npos)
+                for (i = end + 1; i < lines.size() && lines[i].rfind(m[1].str() + "}", 0) != 0; ++i) body += "\n" + lines[i];
+            std::vector<std::string> texts;
+            for (std::sregex_iterator c(body.begin(), body.end(), logCall), none; c != none; ++c) texts.push_back((*c)[1]);
+            const std::string params = m[3];
+            if (texts.empty() || params.find("LogPlace") != std::string::npos) continue;
+            std::stringstream list(params);
+            for (std::string param; std::getline(list, param, ',');) {
+                std::smatch p;
+                if (!std::regex_search(param, p, stringParam)) continue;
+                const std::regex word("\\b" + p[1].str() + "\\b");
+                for (const std::string& text : texts) {
+                    if (!std::regex_search(text, word)) continue;
+                    if (own.count(m[2].str())) seen.insert(m[2].str());
+                    else ADD_FAILURE() << name << ": " << m[2] << " logs its caller's " << p[1] << " at a place of its own";
+                    break;
+                }
             }
         }
-    }
-    EXPECT_EQ(seen, allowed) << "an allowed place that no longer opens a file comes off the list";
+    });
+    EXPECT_EQ(seen, own) << "a function on the list that no longer logs a text it is given comes off it";
 }

@@ -1,10 +1,14 @@
+#include "core/file_checks.h"
 #include "core/global.h"
 #include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/fileops.h"
+#include "platform/linux/linux_fault.h"
 #include "protocol/k57_wifi_config.h"
 #include "support/test_env.h"
+#include "ui/settings/settings_pages.h"
+#include "video_io/not_built.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -274,9 +278,13 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
 }
 
 // A console sent to a file, as the README suggests, gets each echoed line
-// when it is written, not once stdio's buffer is full.
-TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnce) {
+// when it is written, not once stdio's buffer is full. A name from a stick
+// holding a newline, a carriage return and an escape sequence is one line,
+// on the console and in the log: it forges no line of its own and sends the
+// console no command.
+TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnceAndWhole) {
     g_debugSwitch = 254;
+    FileOps::removePath(kLogFile);
     std::fflush(stdout);
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
@@ -286,6 +294,7 @@ TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnce) {
     static char block[BUFSIZ];
     std::setvbuf(stdout, block, _IOFBF, sizeof block);
     writeLogMsg(WARNING, "fpga: FPGA 2 running");
+    writeLogMsg(ERROR, "USB upgrade: a\n[2026-12-08 10:00:00] USB upgrade: FPGA 2 image written\r\x1b[2J");
     char got[256] = {};
     const ssize_t n = ::pread(fileno(file), got, sizeof got - 1, 0);
     std::fflush(stdout);
@@ -293,7 +302,10 @@ TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnce) {
     ::close(saved);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::fclose(file);
-    EXPECT_EQ(std::string(got, size_t(std::max<ssize_t>(n, 0))), "fpga: FPGA 2 running\n");
+    const std::string oneLine = "USB upgrade: a\\n[2026-12-08 10:00:00] USB upgrade: FPGA 2 image written\\r\\x1B[2J\n";
+    EXPECT_EQ(std::string(got, size_t(std::max<ssize_t>(n, 0))), "fpga: FPGA 2 running\n" + oneLine);
+    const std::string log = readHostFile(hostPath(kLogFile));
+    EXPECT_EQ(log.substr(log.rfind("# PELKMSG # ") + 12), oneLine);
 }
 
 TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
@@ -406,7 +418,8 @@ TEST_F(UtilsTest, EveryLimitersCountFallsDueOnTheTickAndTheStopWritesWhatIsHeld)
 // A place added anywhere that writes to the log, named nowhere, is limited
 // by the log itself: its burst whole, then a count a period while the lines
 // keep coming, the counts adding up to what came. Another place keeps its
-// own burst, and what many limiters of one place let through all passes.
+// own burst. What limiters let through takes the same road: twelve of one
+// place pass six of their lines, while each one's count is a place of its own.
 TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
     ManualClock& clock = useManualClock();
     clock.setMs(0);
@@ -431,10 +444,9 @@ TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
     want.push_back("2500 more lines from " + place + " suppressed");
     EXPECT_EQ(logTexts(), want);
 
-    // Twelve limiters of one place: each lets its first line through and
-    // counts the rest, and every line they write passes.
     FileOps::removePath(kLogFile);
     std::vector<std::unique_ptr<LineLimiter>> kinds;
+    const std::string kindPlace = "tests/core/test_utils.cpp:" + std::to_string(__LINE__ + 3);
     for (int k = 0; k < 12; ++k) {
         kinds.push_back(std::make_unique<LineLimiter>(LineLimiter::logCount(INFO, "kind " + std::to_string(k), "")));
         for (int i = 0; i < 3; ++i) kinds.back()->occur([] { writeLogMsg(INFO, "a kind"); });
@@ -442,10 +454,12 @@ TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
     clock.setMs(21000);
     LineLimiter::writeDueCounts();
     g_debugSwitch = 254;
-    const std::vector<std::string> kindLines = logTexts();
-    ASSERT_EQ(kindLines.size(), 24u);
-    EXPECT_EQ((std::vector<std::string>{kindLines[11], kindLines[23]}),
-              (std::vector<std::string>{"a kind", "kind 11: 2 more in the last second"}));
+    std::vector<std::string> kindLines = logTexts();
+    std::sort(kindLines.begin(), kindLines.end());
+    ASSERT_EQ(kindLines.size(), 19u);
+    EXPECT_EQ((std::vector<std::string>{kindLines[0], kindLines[5], kindLines[6], kindLines[7], kindLines[18]}),
+              (std::vector<std::string>{"6 more lines from " + kindPlace + " suppressed", "a kind", "a kind",
+                                        "kind 0: 2 more in the last second", "kind 9: 2 more in the last second"}));
 }
 
 namespace {
@@ -501,4 +515,89 @@ TEST_F(UtilsTest, TheLimiterReadsTheClockUnderItsLock) {
     other.join();
     EXPECT_EQ((Vals{first, printed}), (Vals{1, 0}));
     EXPECT_EQ(lim.takeAll(), 1u);
+}
+
+// Helpers that write lines for their callers: a flood through one caller (a
+// device whose fault comes and goes, a refusal at a peer's rate) spends that
+// caller's place only, and another caller's line comes out whole.
+TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    g_debugSwitch = 0;
+    struct Row {
+        const char* helper;
+        std::function<void(int i)> flood;
+        std::function<void()> other;
+        std::string line;
+    };
+    FaultNote serialRead, spiTransfer;
+    std::atomic<bool> notBuilt[20] = {}, otherNotBuilt{false};
+    const std::vector<Row> rows = {
+        {"FaultNote::fail",
+         [&](int) {
+             serialRead.fail("serial read /dev/ttyS2: I/O error");
+             serialRead.ok();
+         },
+         [&] { spiTransfer.fail("can't send spi message on /dev/spidev1.0"); },
+         "can't send spi message on /dev/spidev1.0"},
+        {"FileCheck::keepAside",
+         [](int i) { FileCheck::keepAside(FileCheck::Checked::UserMode, "/data/modes/m" + std::to_string(i), "bad"); },
+         [] { FileCheck::keepAside(FileCheck::Checked::OsdMenu, "/data/configs/omenu.json", "not JSON"); },
+         "OSD menu file /data/configs/omenu.json refused: not JSON; cannot be kept aside, left as it is; built-in "
+         "values used"},
+        {"FileCheck::notTaken",
+         [](int) {
+             FileCheck::notTaken(FileCheck::Checked::AliasNames, "/data/configs/alias.json",
+                                 {FileOps::FileRead::Failed, "a read failed"});
+         },
+         [] {
+             FileCheck::notTaken(FileCheck::Checked::Settings, "/data/configs/tcpip.ini",
+                                 {FileOps::FileRead::Failed, "EIO"});
+         },
+         "settings file /data/configs/tcpip.ini cannot be read (EIO); built-in values used, the file left as it is"},
+        {"log_not_built", [&](int i) { log_not_built(notBuilt[i], "it6805 CEC"); },
+         [&] { log_not_built(otherNotBuilt, "SDI receiver reset"); }, "SDI receiver reset: not built"},
+        {"SettingsPages::limitedValue", [](int) { SettingsPages::limitedValue("x", 1, 40, "crop x"); },
+         [] { SettingsPages::limitedValue("9999", 1, 4096, "EDID width"); }, "EDID width \"9999\" held to 4096"},
+    };
+    for (const Row& row : rows) {
+        LineLimiter::writeHeldCounts();
+        FileOps::removePath(kLogFile);
+        for (int i = 0; i < 20; ++i) row.flood(i);
+        row.other();
+        const std::vector<std::string> lines = logTexts();
+        EXPECT_EQ(lines.size(), kLogBurst + 1) << row.helper;
+        EXPECT_EQ(lines.back(), row.line) << row.helper;
+    }
+    g_debugSwitch = 254;
+}
+
+// A count written by the tick (or the stop) may be the first line of its
+// place, whose limiter joins the list, while another thread makes a
+// limiter or writes a place's first line: the list is not held while a
+// count is written, or the two would wait for each other for good.
+TEST_F(UtilsTest, ACountIsWrittenWithoutHoldingTheListOfLimiters) {
+    ManualClock& clock = useManualClock();
+    clock.setMs(0);
+    LineLimiter::writeHeldCounts();
+    bool joined[2] = {false, false};
+    std::future<void> others[2];  // ended once the counts are written, whatever they held
+    for (bool atStop : {false, true}) {
+        LineLimiter lim([&](u64) {
+            // Bounded: under a lock held here the other thread waits for good.
+            others[atStop] = std::async(std::launch::async, [] {
+                LineLimiter another([](u64) {});
+                writeLogMsg(INFO, "a place's first line");
+            });
+            joined[atStop] = others[atStop].wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        });
+        lim.occur([] {});
+        lim.occur([] {});
+        clock.advanceMs(LineLimiter::kPeriodMs);
+        if (atStop)
+            LineLimiter::writeHeldCounts();
+        else
+            LineLimiter::writeDueCounts();
+    }
+    EXPECT_EQ((Vals{joined[0], joined[1]}), (Vals{1, 1}));
 }

@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -108,7 +109,8 @@ protected:
         env.insert("LSAN_OPTIONS", "suppressions=" ZRV_LSAN_SUPP);
         // A test that wants a board scenario leaves it in the root.
         env.remove("ZRV_BOARD_CONFIG");
-        if (QFileInfo::exists(m_root.filePath("board.json"))) env.insert("ZRV_BOARD_CONFIG", m_root.filePath("board.json"));
+        if (m_scenarioNamed || QFileInfo::exists(m_root.filePath("board.json")))
+            env.insert("ZRV_BOARD_CONFIG", m_root.filePath("board.json"));
         m_proc.setProcessEnvironment(env);
         m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_proc.setStandardOutputFile(m_root.filePath("program.out"), QIODevice::Append);
@@ -187,6 +189,7 @@ protected:
     QProcess m_proc;
     QString m_app, m_client;
     u16 m_tcpPort = 0;
+    bool m_scenarioNamed = false;  // the board is given board.json, there or not
 };
 
 }  // namespace
@@ -1495,3 +1498,47 @@ TEST_F(CommandFloodTable, HasARowForEveryCommandTheDispatcherServes) {
 
 INSTANTIATE_TEST_SUITE_P(Table, CommandFlood, ::testing::ValuesIn(floodRows()),
                          [](const ::testing::TestParamInfo<FloodRow>& info) { return std::string(info.param.name); });
+
+namespace {
+// A scenario the simulated board does not take, made at the given path.
+struct UntakenScenario {
+    const char* name;
+    std::function<bool(const std::string& path)> make;
+};
+void PrintTo(const UntakenScenario& row, std::ostream* os) { *os << row.name; }
+
+class ScenarioNotTaken : public EndToEnd, public ::testing::WithParamInterface<UntakenScenario> {
+protected:
+    void beforeStart() override {
+        ASSERT_TRUE(GetParam().make(m_root.filePath("board.json").toStdString()));
+        m_scenarioNamed = true;
+        m_started.start();
+    }
+    QElapsedTimer m_started;
+};
+}  // namespace
+
+// The board's scenario is not taken: the program writes why, naming the
+// file, and runs on the defaults; it answers a PC and stops on a SIGTERM.
+TEST_P(ScenarioNotTaken, StartsOnTheDefaultsNamesTheFileAndStops) {
+    ASSERT_TRUE(waitReady());
+    EXPECT_LT(m_started.elapsed(), 30000);
+    QFile log(m_root.filePath("data/vimraqd/log/mwrEnglneLog"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains(("board scenario " + m_root.filePath("board.json")).toUtf8()));
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(endWith(SIGTERM), 0);
+    EXPECT_LT(stopping.elapsed(), 5000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScenarioNotTaken,
+    ::testing::Values(
+        UntakenScenario{"NotJson", [](const std::string& p) { writeHostFile(p, "{\"inputs\": "); return true; }},
+        UntakenScenario{"RefusedMember",
+                        [](const std::string& p) { writeHostFile(p, R"({"fpga": {"lock_errors": -3}})"); return true; }},
+        UntakenScenario{"Folder", [](const std::string& p) { return oddAt(Odd::Folder, p); }},
+        UntakenScenario{"Fifo", [](const std::string& p) { return oddAt(Odd::Fifo, p); }},
+        UntakenScenario{"Missing", [](const std::string& p) { return !QFileInfo::exists(QString::fromStdString(p)); }}),
+    [](const ::testing::TestParamInfo<UntakenScenario>& info) { return std::string(info.param.name); });

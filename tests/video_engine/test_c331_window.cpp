@@ -45,6 +45,9 @@ TEST_F(C331WindowTest, RefusedCropsLeaveTheWindowAlone) {
         const char* what;
         int word;
     } cases[] = {{"index 40", 0x8028}, {"free record", 0x8005}, {"input 9", 0x8006}};
+    // A PC that repeats one refusal at every pass spends that refusal's
+    // lines only: the next refusal's line comes whole.
+    for (int i = 0; i < 20; ++i) chip->c331_SetWinSource(2, 0x8028, 3);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         chip->outputs = 0;

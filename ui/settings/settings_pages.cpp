@@ -317,7 +317,7 @@ void openKeypad(QLineEdit* field, const QString& title) {
     g_numberkeyboard->exec();
 }
 
-int limitedValue(const QString& text, int lo, int hi, const char* field) {
+int limitedValue(const QString& text, int lo, int hi, const char* field, LogPlace at) {
     bool digits = !text.isEmpty();
     for (QChar c : text) digits = digits && c.isDigit();
     bool ok = false;
@@ -330,12 +330,12 @@ int limitedValue(const QString& text, int lo, int hi, const char* field) {
     else
         value = std::max(lo, int(v));
     if (!digits || !ok || v != qulonglong(value))
-        writeLogMsg(WARNING, std::string(field) + " \"" + text.toStdString() + "\" held to " + std::to_string(value));
+        writeLogMsg(WARNING, std::string(field) + " \"" + text.toStdString() + "\" held to " + std::to_string(value), at);
     return value;
 }
 
-QString limitedText(const QString& text, int lo, int hi, const char* field) {
-    return QString::number(limitedValue(text, lo, hi, field));
+QString limitedText(const QString& text, int lo, int hi, const char* field, LogPlace at) {
+    return QString::number(limitedValue(text, lo, hi, field, at));
 }
 
 }  // namespace SettingsPages

@@ -2,6 +2,8 @@
 // The video settings pages' place in the shell and the widgets they share:
 // the openers, the input-column strip, frames rebuilt whole, the entry tile
 // of a list, the edit buttons and keypad values held to their limits.
+#include "core/logMsg.h"
+
 #include <QPointer>
 #include <Qt>
 #include <QRect>
@@ -121,9 +123,9 @@ bool ownsKeypadField(const QWidget* page);
 void openKeypad(QLineEdit* field, const QString& title);
 
 // A keypad value held to lo..hi: no number at all counts as lo. A limited
-// value writes one log line naming field.
-int limitedValue(const QString& text, int lo, int hi, const char* field);
+// value writes one log line naming field, at the caller's place.
+int limitedValue(const QString& text, int lo, int hi, const char* field, LogPlace at = {});
 // The text the field shows after a value arrived (the limit when limited).
-QString limitedText(const QString& text, int lo, int hi, const char* field);
+QString limitedText(const QString& text, int lo, int hi, const char* field, LogPlace at = {});
 
 }  // namespace SettingsPages

@@ -21,12 +21,14 @@ int itemOfMode(int mode) { return mode == Horizontal ? ItemHorizontal : mode == 
 
 namespace {
 
-// value held to lo..hi (hi below lo counts as lo), logged when held.
-int held(int value, int lo, int hi, const char* what) {
+// value held to lo..hi (hi below lo counts as lo), logged when held, at
+// the caller's place.
+int held(int value, int lo, int hi, const char* what, LogPlace at = {}) {
     const int v = std::max(lo, std::min(value, std::max(lo, hi)));
     if (v != value)
         writeLogMsg(WARNING, std::string("output page: ") + what + " " + std::to_string(value) + " held to " +
-                                 std::to_string(v));
+                                 std::to_string(v),
+                    at);
     return v;
 }
 

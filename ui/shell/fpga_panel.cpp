@@ -150,8 +150,9 @@ const char* jobRefusal() {
     if (jobRunning()) return "a card job or an upgrade is in progress";
     return nullptr;
 }
-bool refuse(u8 job, const char* why) {
-    writeLogMsg(WARNING, "card job " + std::to_string(job) + " refused: " + why);
+// At the caller's place: each way a job is refused has its own limit.
+bool refuse(u8 job, const char* why, LogPlace at = {}) {
+    writeLogMsg(WARNING, "card job " + std::to_string(job) + " refused: " + why, at);
     return false;
 }
 }  // namespace
