@@ -22,7 +22,7 @@ namespace {
 // start unguarded: it is kept aside as a refused file is ("<place>.refused",
 // one copy, the newest), so that the lock can be taken. False, with the
 // reason, when it cannot be moved.
-bool keepAside(const std::string& what, std::string& problem) {
+bool keepAside(const std::string& what, std::string& problem, LogPlace at = {}) {
     const std::string kept = FileCheck::keptAsidePath(kLockFile);
     // An older kept copy that the rename cannot replace (a folder, or a file
     // where a folder goes) gives way to the newer one.
@@ -38,7 +38,8 @@ bool keepAside(const std::string& what, std::string& problem) {
         return false;
     }
     writeLogMsg(ERROR, std::string("instance lock ") + kLockFile + " refused: " + what + ", not a regular file; kept as " +
-                           kept + "; the lock taken on a new file");
+                           kept + "; the lock taken on a new file",
+                at);
     return true;
 }
 

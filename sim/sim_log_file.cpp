@@ -21,13 +21,13 @@ const char* kindOf(mode_t mode) {
     return "something";
 }
 
-int refused(const std::string& hostPath, const std::string& why) {
-    writeLogMsg(ERROR, "sim: " + hostPath + " not written: " + why);
+int refused(const std::string& hostPath, const std::string& why, LogPlace at) {
+    writeLogMsg(ERROR, "sim: " + hostPath + " not written: " + why, at);
     return -1;
 }
 }  // namespace
 
-int simOpenFile(const std::string& hostPath, int flags) {
+int simOpenFile(const std::string& hostPath, int flags, LogPlace at) {
     if (flags & O_CREAT) QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
     const int fd = ::open(hostPath.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -37,21 +37,21 @@ int simOpenFile(const std::string& hostPath, int flags) {
         // refuses one that may not wait: either way it is not the file.
         struct stat st {};
         if (::stat(hostPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-            return refused(hostPath, std::string(kindOf(st.st_mode)) + " is in its place");
-        return refused(hostPath, std::string("the open failed: ") + std::strerror(e));
+            return refused(hostPath, std::string(kindOf(st.st_mode)) + " is in its place", at);
+        return refused(hostPath, std::string("the open failed: ") + std::strerror(e), at);
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const std::string what = st.st_mode ? std::string(kindOf(st.st_mode)) : "what is there";
         ::close(fd);
-        return refused(hostPath, what + " is in its place");
+        return refused(hostPath, what + " is in its place", at);
     }
     // Writes to a regular file never wait; the flag goes so the caller has
     // the plain file it asked for.
     const int now = ::fcntl(fd, F_GETFL);
     if (now < 0 || ::fcntl(fd, F_SETFL, now & ~O_NONBLOCK) != 0) {
         ::close(fd);
-        return refused(hostPath, std::string("the open failed: ") + std::strerror(errno));
+        return refused(hostPath, std::string("the open failed: ") + std::strerror(errno), at);
     }
     return fd;
 }

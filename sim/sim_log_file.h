@@ -5,6 +5,8 @@
 // replacing the one before, and starts the file anew. A PC run left for
 // days keeps at most two files of the limit each, the newest lines last.
 // Locked: the models append from whichever thread drives them.
+#include "core/logMsg.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -19,7 +21,7 @@
 // write. The folder is made first when create is set. flags: O_RDWR or
 // O_WRONLY with O_APPEND, O_TRUNC, O_CREAT as wanted. A descriptor that
 // blocks as a plain file's does, or -1.
-int simOpenFile(const std::string& hostPath, int flags);
+int simOpenFile(const std::string& hostPath, int flags, LogPlace at = {});
 
 class SimLogFile {
 public:
