@@ -541,10 +541,17 @@ TEST_F(EndToEnd, ADebugDumpRequestIsPrintedAtOnceAndClearedAfter) {
     // The panel set-up at start ends with the full dump (no name line): the
     // video processor thread is running once it is there.
     ASSERT_TRUE(waitFor([&] { return console().contains("<<===PI HDMI INFO"); }, 10000));
+    // The start's last parameter pass comes with the FPGAs' bring-up: once
+    // both run, no pass of the start's would serve the request.
+    const QString log = m_root.filePath("data/vimraqd/log/mwrEnglneLog");
+    ASSERT_TRUE(waitFor([&] {
+        QFile f(log);
+        const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return text.contains("FPGA 1 running") && text.contains("FPGA 2 running");
+    }, 45000));
     ASSERT_FALSE(console().contains("[zrvDbg_c331_param] c331_param"));
     ASSERT_EQ(client(udp() + QStringList{"reg-write", "0", "35", "0xFF", "1"}), 0);
-    // Served without any parameter change to wake the thread: without the
-    // wake nothing would serve it.
+    // Served without any parameter change to wake the thread.
     EXPECT_TRUE(waitFor([&] { return console().contains("[zrvDbg_c331_param] c331_param\n<<===OCH SPEC"); }, 10000));
     QString out;
     EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "35", "1"}, &out), 0);
