@@ -890,9 +890,9 @@ TEST_F(EndToEndBrightness, ABrightnessAcknowledgedBeforeTheFpgasRunOutlivesAPowe
 
 // The PC's half-hour table of level 8 stored, 70 % written to the word, the
 // same table stored again 0.3 s later: the table is the later change. After
-// an orderly stop or a kill -9 once the flash holds it, the next start brings
-// the table back (level 8 in 16 steps: register 6 = 8 x 16 - 1 = 127, shown as 50 %,
-// 49.8), not the 70 % (178).
+// an orderly stop or a kill -9 once the flash holds it, the next start
+// brings the table back (level 8 in 16 steps: register 6 = 8 x 16 - 1 = 127,
+// shown as 50 %, 49.8), not the 70 % (178).
 TEST_F(EndToEndBrightness, AnIdenticalTableStoredAgainAfterAWordComesBackAfterAStopOrAKill) {
     ASSERT_TRUE(waitReady());
     ASSERT_EQ(endWith(SIGTERM), 0);
