@@ -501,8 +501,8 @@ int cmdFlashErase(Client& c, const Args& a) {
     req.push_back(u8(number(a[1], "MODE", 0, 2)));
     const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
     put16(req, count);
-    // A block erase takes up to 3 s on the device before it answers.
-    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3000ull * count)));
+    // A block erase takes up to 3.1 s on the device before it answers.
+    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3100ull * count)));
     return c.run(0x70, req);
 }
 
