@@ -490,6 +490,9 @@ int cmdTimeReport(Client& c, const Args&) {
     return rc;
 }
 
+// How long the device may hold a frame for the cards before it goes out.
+constexpr u64 kCardHoldMs = 6000;
+
 // A frame for the receiving cards, passed through the FPGAs. The reply of a
 // RAM read (command 0x61: u32 address, u32 length) is cut to the bytes asked
 // for, which follow its status byte: a card may answer with a whole page.
@@ -499,6 +502,10 @@ int cmdCard(Client& c, const Args& a) {
     if (frame.size() < 10 || frame.size() > 1022) fail("card: 10 to 1022 bytes before the check byte");
     // A short read would have the check byte taken for the top of its length.
     if (frame[9] == 0x61 && frame.size() < 18) fail("card: a RAM read (0x61) takes a u32 address and a u32 length");
+    // The device may hold the frame 6 s before it goes out (behind the
+    // controller's own frame, then for busy send buffers); the cards' reply
+    // comes within the time-out after that.
+    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + kCardHoldMs)));
     const Bytes reply = c.exchange(frame);
     if (reply.empty()) return c.unanswered(" from the cards");
     constexpr size_t kData = 11;  // after the command and the status byte
@@ -541,8 +548,8 @@ int cmdFlashErase(Client& c, const Args& a) {
     req.push_back(u8(number(a[1], "MODE", 0, 2)));
     const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
     put16(req, count);
-    // A block erase takes up to 3 s on the device before it answers.
-    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3000ull * count)));
+    // A block erase takes up to 3.1 s on the device before it answers.
+    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3100ull * count)));
     return c.run(0x70, req);
 }
 
@@ -638,7 +645,9 @@ const Command kCommands[] = {
      "on port 1: card fe0f10f010aaff010010000000\n"
      "Reading 4 bytes of RAM at 0x180 (the position the quick set-up stores, x then y, u16\n"
      "each) of card 2 on port 1, command 0x61 with u32 address and u32 length:\n"
-     "card 020010f010aa010100618001000004000000 prints those 4 bytes.\n",
+     "card 020010f010aa010100618001000004000000 prints those 4 bytes.\n"
+     "It waits the time-out and 6 s more: the device may hold a frame for the cards that\n"
+     "long before it goes out.\n",
      cmdCard},
     {"network", "IP MASK GATEWAY", 0x93, 3, 3, "sets the device's address, mask and gateway",
      "Example: network 192.168.1.199 255.255.255.0 192.168.1.1\n"

@@ -211,4 +211,31 @@ TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
     ::close(door);
 }
 
+// A device may hold a frame for the cards 6 s before it goes out: the
+// client waits that long beyond its time-out for the cards' reply.
+TEST(Client, ACardReplyIsWaitedForAsLongAsTheDeviceMayHoldItsFrame) {
+    const int device = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(device, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ::getsockname(device, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread holdAndAnswer([device] {
+        pollfd p{device, POLLIN, 0};
+        if (::poll(&p, 1, 20000) <= 0) return;
+        u8 frame[4096];
+        sockaddr_in pc{};
+        socklen_t pcLen = sizeof pc;
+        if (::recvfrom(device, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&pc), &pcLen) <= 0) return;
+        // Held behind busy send buffers, ten times the client's time-out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        const Bytes reply = encode(makeFrame(0x10, {0, 4, 0}, 1, Frame::kPc, 0x0001));
+        ::sendto(device, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&pc), pcLen);
+    });
+    const ClientRun r = zrvctl({"--udp", QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), "--timeout", "100",
+                                "card", "fe0f10f010aaff010010000000"});
+    holdAndAnswer.join();
+    ::close(device);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+}
+
 }  // namespace
