@@ -136,11 +136,9 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
 // limit stands in for a full disk) is no success, and the new file goes;
 // where the disk takes it, the same read fills the file.
 TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesNoFile) {
-    const int device = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(device, reinterpret_cast<sockaddr*>(&a), len), 0);
-    ::getsockname(device, reinterpret_cast<sockaddr*>(&a), &len);
+    sockaddr_in a{};
+    const int device = boundToLoopback(SOCK_DGRAM, a);
+    ASSERT_GE(device, 0);
     // Answers two flash reads with 600 bytes of 0x5A.
     std::thread answer([device] {
         for (int i = 0; i < 2; ++i) {
@@ -182,12 +180,10 @@ TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesNoFile) {
 // A device that turns a TCP client away while another is at work closes the
 // connection: that is said at once, not after the whole wait.
 TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
-    const int door = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(door, reinterpret_cast<sockaddr*>(&a), len), 0);
+    sockaddr_in a{};
+    const int door = boundToLoopback(SOCK_STREAM, a);
+    ASSERT_GE(door, 0);
     ASSERT_EQ(::listen(door, 4), 0);
-    ::getsockname(door, reinterpret_cast<sockaddr*>(&a), &len);
     // The first connection is closed on the frame it sent, unread (a reset);
     // the second once its frame is read (an end of stream).
     std::thread turnAway([door] {
@@ -214,11 +210,9 @@ TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
 // A device may hold a frame for the cards 6 s before it goes out: the
 // client waits that long beyond its time-out for the cards' reply.
 TEST(Client, ACardReplyIsWaitedForAsLongAsTheDeviceMayHoldItsFrame) {
-    const int device = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(device, reinterpret_cast<sockaddr*>(&a), len), 0);
-    ::getsockname(device, reinterpret_cast<sockaddr*>(&a), &len);
+    sockaddr_in a{};
+    const int device = boundToLoopback(SOCK_DGRAM, a);
+    ASSERT_GE(device, 0);
     std::thread holdAndAnswer([device] {
         pollfd p{device, POLLIN, 0};
         if (::poll(&p, 1, 20000) <= 0) return;

@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdint>
@@ -110,6 +111,18 @@ inline sockaddr_in loopback(u16 port) {
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
+}
+
+// A socket of the type bound to a free loopback port, which `at` is given;
+// -1 when it cannot be had.
+inline int boundToLoopback(int type, sockaddr_in& at) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    at = loopback(0);
+    socklen_t len = sizeof at;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&at), len) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len) != 0)
+        return -1;
+    return fd;
 }
 
 // Polls a condition every 10 ms for up to ms milliseconds.
