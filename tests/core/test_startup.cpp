@@ -402,24 +402,6 @@ TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
     }
 }
 
-namespace {
-// Each program source under the folders: its path from the source tree's
-// top and its lines.
-void forEachSource(std::initializer_list<const char*> folders,
-                   const std::function<void(const std::string&, const std::vector<std::string>&)>& take) {
-    for (const char* folder : folders) {
-        QDirIterator it(QStringLiteral(ZRV_SOURCE_DIR "/") + folder, {"*.cpp", "*.h"}, QDir::Files,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile source(it.next());
-            ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-            std::vector<std::string> lines;
-            for (const QByteArray& text : source.readAll().split('\n')) lines.push_back(text.toStdString());
-            take(QDir(QStringLiteral(ZRV_SOURCE_DIR)).relativeFilePath(source.fileName()).toStdString(), lines);
-        }
-    }
-}
-}  // namespace
 
 // The table above runs the readers there are; a reader written later that
 // opens a file its own way would wait on a FIFO as the settings did. No
@@ -430,7 +412,7 @@ TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
     const std::regex opening(R"(\bfopen\(|ifstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::Read)");
     const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp"};
     std::set<std::string> seen;
-    forEachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui"},
+    eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui"},
                   [&](const std::string& name, const std::vector<std::string>& lines) {
                       for (size_t i = 0; i < lines.size(); ++i) {
                           if (!std::regex_search(lines[i], opening)) continue;
@@ -454,7 +436,7 @@ TEST(LogPlaces, EveryFunctionThatLogsItsCallersTextTakesTheCallersPlace) {
     const std::regex stringParam(R"((?:std::string|char\s*\*|QString)[\s&*]*(\w+)\s*(?:=.*)?$)");
     const std::regex logCall(R"(writeLogMsg(?:For)?\(([^;]*);)");
     std::set<std::string> seen;
-    forEachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
+    eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
                   [&](const std::string& name, const std::vector<std::string>& lines) {
         for (size_t i = 0; i < lines.size(); ++i) {
             // A signature may take a few lines; the body ends at its indent.

@@ -122,8 +122,8 @@ bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<v
     return false;
 }
 
-void eachSourceLine(const std::vector<const char*>& folders,
-                    const std::function<void(const std::string&, int, const std::string&)>& fn) {
+void eachSource(const std::vector<const char*>& folders,
+                const std::function<void(const std::string&, const std::vector<std::string>&)>& fn) {
     const QDir top(QStringLiteral(ZRV_SOURCE_DIR));
     for (const char* folder : folders) {
         QDirIterator it(top.filePath(QString::fromLatin1(folder)), {"*.cpp", "*.h"}, QDir::Files,
@@ -134,11 +134,18 @@ void eachSourceLine(const std::vector<const char*>& folders,
                 ADD_FAILURE() << "cannot read " << source.fileName().toStdString();
                 continue;
             }
-            const std::string name = top.relativeFilePath(source.fileName()).toStdString();
-            int line = 0;
-            for (const QByteArray& text : source.readAll().split('\n')) fn(name, ++line, text.toStdString());
+            std::vector<std::string> lines;
+            for (const QByteArray& text : source.readAll().split('\n')) lines.push_back(text.toStdString());
+            fn(top.relativeFilePath(source.fileName()).toStdString(), lines);
         }
     }
+}
+
+void eachSourceLine(const std::vector<const char*>& folders,
+                    const std::function<void(const std::string&, int, const std::string&)>& fn) {
+    eachSource(folders, [&](const std::string& name, const std::vector<std::string>& lines) {
+        for (size_t i = 0; i < lines.size(); ++i) fn(name, int(i + 1), lines[i]);
+    });
 }
 
 ModelInstall::ModelInstall(ZrvRamPara* model) : m_saved(ZrvRamPara::p_zrvrampara_config) {

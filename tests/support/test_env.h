@@ -73,6 +73,11 @@ std::string whatIsAt(const std::string& hostPath);
 // comes and goes; a reader stays until fn ends), so the test ends either way.
 bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn);
 
+// Calls fn with each source (*.cpp and *.h) under the given folders of the
+// source tree: the file from the tree's top and its lines.
+void eachSource(const std::vector<const char*>& folders,
+                const std::function<void(const std::string& file, const std::vector<std::string>& lines)>& fn);
+
 // Calls fn with each line of the sources (*.cpp and *.h) under the given
 // folders of the source tree, and its place: the file from the tree's top
 // and the line's number.
