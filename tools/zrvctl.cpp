@@ -134,22 +134,21 @@ class OutputFile {
 public:
     explicit OutputFile(const std::string& path) : m_path(path), m_place(path) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        int error = fd < 0 ? errno : 0;
-        if (fd >= 0) {
-            if (::fstat(fd, &m_old) != 0) error = errno;
-            ::close(fd);
-            if (!error && !S_ISREG(m_old.st_mode)) fail("the file " + path + " is not a regular file");
-            m_exists = !error;
-        }
+        int error = fd < 0 || ::fstat(fd, &m_old) != 0 ? errno : 0;
+        if (fd >= 0) ::close(fd);
         struct stat link{};
         if (error == ENOENT && ::lstat(path.c_str(), &link) != 0) error = 0;  // nothing there, not even a link
         if (error == EISDIR || error == ENXIO)  // ENXIO: a FIFO nobody reads, a socket
             fail("the file " + path + (error == EISDIR ? " is a folder" : " is not a regular file"));
+        if (fd >= 0 && !error && !S_ISREG(m_old.st_mode)) fail("the file " + path + " is not a regular file");
+        m_exists = fd >= 0 && !error;
         // Through a link the file it leads to is replaced, the link kept.
-        char* real = m_exists ? ::realpath(path.c_str(), nullptr) : nullptr;
-        if (m_exists && !real) error = errno;
-        if (real) m_place = real;
-        std::free(real);
+        if (char* real = m_exists ? ::realpath(path.c_str(), nullptr) : nullptr) {
+            m_place = real;
+            std::free(real);
+        } else if (m_exists) {
+            error = errno;
+        }
         // The file beside it must be possible where it goes.
         if (!error && ::access(folderOf(m_place).c_str(), W_OK | X_OK) != 0) error = errno;
         if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
@@ -424,8 +423,7 @@ private:
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
         bool done = !m_link->send(enc.data(), enc.size());
         Verdict last{Verdict::Other, {}};
-        std::string passedOver;  // the first frame that answered something else
-        size_t passed = 0;
+        std::string others;  // said with the reason when no answer comes
         while (!done && !m_link->closed()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now()).count();
@@ -436,7 +434,7 @@ private:
                 last = judge(sent, fr, n, expect);
                 done = last.kind != Verdict::Other;
                 if (last.kind == Verdict::Answer) answer.assign(fr, fr + n);
-                if (!done && passed++ == 0) passedOver = last.why;
+                if (!done && others.empty()) others = "; what came answers another request: " + last.why;
             });
         }
         if (done && last.kind == Verdict::Answer) return 0;
@@ -445,12 +443,6 @@ private:
                          last.why.c_str());
             return 3;
         }
-        // What answered other requests is said with the reason.
-        const std::string others =
-            !passed     ? ""
-            : passed == 1 ? "; what came answers another request: " + passedOver
-                          : "; " + std::to_string(passed) + " frames came that answer other requests, the first " +
-                                passedOver;
         if (m_link->closed())
             std::fprintf(stderr, "zrvctl: the device closed the connection before answering%s (it serves one TCP "
                                  "client at a time: another may be connected)%s\n", from, others.c_str());
@@ -469,15 +461,17 @@ void printHex(const Bytes& b) {
     std::printf("\n");
 }
 
-// Text from the device as the terminal may take it: a control character or
-// a byte outside ASCII in it is written as "\xNN", a backslash as "\\".
+// Text from the device as the terminal may take it: printable ASCII as it
+// is, anything else as the log writes a control character ("\n", "\r",
+// "\t", "\x1B"), so that no device can send the terminal a command.
 std::string escaped(const u8* p, size_t n) {
     std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '\\') out += char(p[i]);
-        else if (p[i] == '\\') out += "\\\\";
-        else out += "\\x" + hex8(p[i]).substr(2);
-    }
+    for (const u8* end = p + n; p < end; ++p)
+        out += *p >= 0x20 && *p < 0x7F ? std::string(1, char(*p))
+               : *p == '\n'           ? "\\n"
+               : *p == '\r'           ? "\\r"
+               : *p == '\t'           ? "\\t"
+                                      : "\\x" + hex8(*p).substr(2);
     return out;
 }
 

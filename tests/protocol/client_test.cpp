@@ -5,14 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -35,75 +34,48 @@ struct ClientRun {
     QString out, err;
 };
 
-// How a client that ended ended.
-ClientRun ended(QProcess& p) {
+// `boundMs`: how long the run may take before it is killed (status -1).
+ClientRun zrvctl(const QStringList& args, int boundMs = 10000) {
     ClientRun r;
+    QProcess p;
+    p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
+    if (!p.waitForFinished(boundMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
 
-ClientRun zrvctl(const QStringList& args) {
-    QProcess p;
-    p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
-    if (p.waitForFinished(10000)) return ended(p);
-    p.kill();
-    p.waitForFinished(2000);
-    return {};
-}
-
-// Runs the client with every list of arguments, `most` at a time, the next
-// starting as soon as one ends: waits that are the client's own run side by
-// side. A run still going after waitMs in all is killed (status -1).
-std::vector<ClientRun> zrvctlSideBySide(const std::vector<QStringList>& runs, int waitMs, size_t most = 16) {
-    std::vector<std::unique_ptr<QProcess>> started;
-    std::vector<ClientRun> runsEnded(runs.size());
-    size_t over = 0;
-    QEventLoop loop;
-    std::function<void()> startNext = [&] {
-        const size_t i = started.size();
-        started.push_back(std::make_unique<QProcess>());
-        QProcess* p = started.back().get();
-        auto end = [&, i, p](bool ran) {
-            if (ran) runsEnded[i] = ended(*p);
-            if (started.size() < runs.size()) startNext();
-            if (++over == runs.size()) loop.quit();
-        };
-        QObject::connect(p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), [end] { end(true); });
-        QObject::connect(p, &QProcess::errorOccurred, [end](QProcess::ProcessError e) {
-            if (e == QProcess::FailedToStart) end(false);
+// Every run of zrvctl(), sixteen at a time: waits that are the client's own
+// run side by side.
+std::vector<ClientRun> zrvctlSideBySide(const std::vector<QStringList>& runs, int boundMs) {
+    std::vector<ClientRun> ended(runs.size());
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 16; ++w)
+        workers.emplace_back([&] {
+            for (size_t i; (i = next++) < runs.size();) ended[i] = zrvctl(runs[i], boundMs);
         });
-        p->start(binary("ZRV_CLIENT_BINARY", "zrvctl"), runs[i]);
-    };
-    while (started.size() < std::min(most, runs.size())) startNext();
-    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-    if (over < runs.size()) loop.exec();
-    for (auto& p : started) {
-        p->disconnect();
-        p->kill();
-        p->waitForFinished(2000);
-    }
-    return runsEnded;
+    for (std::thread& w : workers) w.join();
+    return ended;
 }
 
-// The frame a device sends back for `request` (decoded, its check byte
-// last): addresses swapped, bytes 4 to 9 echoed, then `data` (its status
-// first); without the check byte, which withCheck() appends.
+// The frame a device sends back for `request`, without its check byte:
+// addresses swapped, bytes 4 to 9 echoed, then `data` (its status first).
 Bytes replyTo(const Bytes& request, const Bytes& data) {
     Bytes r(request.begin(), request.begin() + 10);
     std::swap_ranges(r.begin(), r.begin() + 2, r.begin() + 2);
     r.insert(r.end(), data.begin(), data.end());
     return r;
 }
-Bytes withCheck(Bytes f) {
-    f.push_back(Utils::BCC(f.data(), u32(f.size())));
-    return f;
-}
 
 // Devices on loopback UDP ports, all served by one thread: each hands every
 // frame sent to it, with its number from 0, to its answer, and sends back
-// the frame the answer gives (with its check byte); none, no reply.
+// the frame the answer gives, its check byte appended; none, no reply.
 class FakeDevices {
 public:
     using Answer = std::function<std::optional<Bytes>(const Bytes& request, int index)>;
@@ -147,7 +119,9 @@ private:
         d.decoder.feed(datagram, size_t(std::max<ssize_t>(n, 0)), [&](const u8* f, u32 size) {
             const std::optional<Bytes> reply = d.answer(Bytes(f, f + size), d.count++);
             if (!reply) return;
-            const Bytes enc = encode(withCheck(*reply));
+            Bytes frame = *reply;
+            frame.push_back(Utils::BCC(frame.data(), u32(frame.size())));
+            const Bytes enc = encode(frame);
             ::sendto(d.fd, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
         });
     }
@@ -293,7 +267,8 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     // Every command the help lists has its row.
     QSet<QString> named;
     for (const Row& row : rows) named << row.args[0];
-    const QRegularExpression listed(QStringLiteral("^  ([a-z-]+) .*\\[0x[0-9A-F]{2}\\]"), QRegularExpression::MultilineOption);
+    const QRegularExpression listed(QStringLiteral("^  ([a-z-]+) .*\\[0x[0-9A-F]{2}\\]"),
+                                    QRegularExpression::MultilineOption);
     for (auto it = listed.globalMatch(zrvctl({"help"}).out); it.hasNext();) {
         const QString name = it.next().captured(1);
         EXPECT_TRUE(named.contains(name)) << name.toStdString() << " has no row";
@@ -307,11 +282,12 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     for (const Row& row : rows) {
         for (int f = 0; f < kFaults; ++f) {
             const Fault fault = Fault(f);
-            const QString device = devices.add([&row, fault](const Bytes& request, int index) -> std::optional<Bytes> {
+            const QString device = devices.add([&row, fault](const Bytes& request, int index) {
+                using Reply = std::optional<Bytes>;
                 const size_t i = size_t(index);
                 const bool last = i + 1 == row.data.size();
-                if (i >= row.data.size() || (last && fault == Silent)) return std::nullopt;
-                if (last && fault == Short && row.data[i] == 0) return replyTo(request, {});
+                if (i >= row.data.size() || (last && fault == Silent)) return Reply();
+                if (last && fault == Short && row.data[i] == 0) return Reply(replyTo(request, {}));
                 size_t data = row.data[i];
                 if (last && fault == Short) data -= 1;
                 if (last && fault == Long) data = row.cards ? 1013 : data + 1;
@@ -319,7 +295,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                 reply[10] = 0;  // done
                 if (last && fault == OtherCommand) ++reply[9];
                 if (last && fault == OtherRequest) ++reply[7];
-                return reply;
+                return Reply(reply);
             });
             const QString wait = fault == Silent ? "200" : "3000";
             runs.push_back(QStringList{"--udp", device, "--timeout", wait} + row.args);
@@ -327,27 +303,34 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         }
     }
     devices.start();
-    const std::vector<ClientRun> ended = zrvctlSideBySide(runs, 120000);
+    const std::vector<ClientRun> ended = zrvctlSideBySide(runs, 30000);
 
+    const char* faultNames[kFaults] = {"right", "short", "long", "other command", "other request", "silent"};
+    auto hex = [](int byte) {
+        return QStringLiteral("0x") + QStringLiteral("%1").arg(byte, 2, 16, QChar('0')).toUpper();
+    };
     for (size_t r = 0; r < std::size(rows); ++r) {
         const Row& row = rows[r];
         const size_t d = row.data.back();
-        const QString command = QStringLiteral("0x") + QStringLiteral("%1").arg(row.command, 2, 16, QChar('0')).toUpper();
         const QString from = row.cards ? " from the cards" : "";
-        const QString wrong = "zrvctl: wrong answer" + from + " to command " + command + ": ";
+        const QString wrong = "zrvctl: wrong answer" + from + " to command " + hex(row.command) + ": ";
         const QString unanswered = QStringLiteral("zrvctl: no answer%1 within %2 ms").arg(from);
-        const QString other = unanswered.arg(3000 + row.longer) + "; what came answers another request: a frame of command ";
+        const QString other =
+            unanswered.arg(3000 + row.longer) + "; what came answers another request: a frame of command ";
         const QString said[kFaults] = {
             "",
-            wrong + (d == 0 ? "no status byte" : QStringLiteral("%1 data bytes, not %2").arg(d - 1).arg(d) + (row.cards ? " to 1012" : "")),
-            wrong + (row.cards ? "1025 bytes, more than a card's reply holds" : QStringLiteral("%1 data bytes, not %2").arg(d + 1).arg(d)),
-            other + QStringLiteral("0x") + QStringLiteral("%1").arg(row.command + 1, 2, 16, QChar('0')).toUpper(),
-            row.cards ? "" : other + command + " that echoes another request",
+            wrong + (d == 0       ? QStringLiteral("no status byte")
+                     : row.cards ? QStringLiteral("%1 data bytes, not %2 to 1012").arg(d - 1).arg(d)
+                                 : QStringLiteral("%1 data bytes, not %2").arg(d - 1).arg(d)),
+            wrong + (row.cards ? QStringLiteral("1025 bytes, more than a card's reply holds")
+                               : QStringLiteral("%1 data bytes, not %2").arg(d + 1).arg(d)),
+            other + hex(row.command + 1),
+            row.cards ? "" : other + hex(row.command) + " that echoes another request",
             unanswered.arg(200 + row.longer),
         };
         for (int f = 0; f < kFaults; ++f) {
             const ClientRun& run = ended[r * kFaults + size_t(f)];
-            const std::string where = runs[r * kFaults + size_t(f)].mid(4).join(' ').toStdString();
+            const std::string where = row.args.join(' ').toStdString() + ", " + faultNames[f];
             if (said[f].isEmpty()) {
                 EXPECT_EQ(run.status, 0) << where << ": " << run.err.toStdString();
                 continue;
@@ -358,6 +341,25 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
             EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("out%1.bin").arg(f)))) << where;
         }
     }
+}
+
+// The device id is printed as text: whatever else the device puts in it
+// reaches the terminal escaped, up to the NUL that ends it.
+TEST(Client, TheDeviceIdReachesTheTerminalEscaped) {
+    FakeDevices devices;
+    const QString device = devices.add([](const Bytes& request, int) {
+        const std::string id = "AB\x1b[2J\r\n\t\x7f\xc2\x9b";  // 11 of its 32 bytes, NULs after them
+        Bytes data = {0};  // done
+        data.insert(data.end(), id.begin(), id.end());
+        data.resize(1 + 32);
+        data.insert(data.end(), {1, 17, 0, 0, 192, 168, 1, 199, 255, 255, 255, 0, 192, 168, 1, 1});
+        return std::optional<Bytes>(replyTo(request, data));
+    });
+    devices.start();
+    const ClientRun r = zrvctl({"--udp", device, "info"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), "id AB\\x1B[2J\\r\\n\\t\\x7F\\xC2\\x9B\nversion 1.17.0.0\nip 192.168.1.199\n"
+                                   "mask 255.255.255.0\ngateway 192.168.1.1\n");
 }
 
 // A flash read into a disk that takes less than what came (a file size
@@ -376,7 +378,9 @@ TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesTheFolderAsItWas) {
     });
     devices.start();
     QTemporaryDir dir;
-    auto read = [&](const QString& file) { return QStringList{"--udp", device, "flash-read", "0", "600", dir.filePath(file)}; };
+    auto read = [&](const QString& file) {
+        return QStringList{"--udp", device, "flash-read", "0", "600", dir.filePath(file)};
+    };
     auto onAFullDisk = [&](const QString& file) {
         rlimit saved{};
         ::getrlimit(RLIMIT_FSIZE, &saved);
