@@ -323,8 +323,8 @@ constexpr size_t kReplyFrame = Frame::kMinLen + 1;
 // status byte of a reply that says done (status 0).
 struct Expect {
     size_t least, most;
-    // A card answers with header bytes of its own, and a status of its own
-    // with whatever it holds; only the controller echoes the request's.
+    // A card answers with header bytes of its own; only the controller
+    // echoes the request's.
     bool fromCards;
 
     static Expect exactly(size_t n) { return {n, n, false}; }
@@ -361,13 +361,10 @@ Verdict judge(const Bytes& sent, const u8* f, size_t n, const Expect& e) {
     if (n < kReplyFrame) return {Verdict::Wrong, "no status byte"};
     if (e.fromCards && n > kCardReplyMost)
         return {Verdict::Wrong, std::to_string(n) + " bytes, more than a card's reply holds"};
+    // Another status than done is the answer whatever follows it.
     const size_t data = n - kReplyFrame;
-    const u8 status = f[10];
-    // Another status than done comes alone, but from a card.
-    const size_t least = status ? 0 : e.least, most = status ? (e.fromCards ? e.most : 0) : e.most;
-    if (data < least || data > most)
-        return {Verdict::Wrong, (status ? "status " + std::to_string(status) + " with " : std::string()) +
-                                    std::to_string(data) + " data bytes, not " + byteRange(least, most)};
+    if (f[10] == 0 && (data < e.least || data > e.most))
+        return {Verdict::Wrong, std::to_string(data) + " data bytes, not " + byteRange(e.least, e.most)};
     return {Verdict::Answer, {}};
 }
 
