@@ -349,22 +349,24 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
 }
 
 // The device id is printed as text: whatever else the device puts in it
-// reaches the terminal escaped, up to the NUL that ends it.
+// reaches the terminal escaped, up to a NUL that ends it or all 32 bytes.
 TEST(Client, TheDeviceIdReachesTheTerminalEscaped) {
+    const std::string ids[] = {std::string("AB\x1b[2J\r\n\t\x7f\xc2\x9b\0Z", 13), std::string(32, '7')};
     FakeDevices devices;
-    const QString device = devices.add([](const Bytes& request, int) {
-        const std::string id = "AB\x1b[2J\r\n\t\x7f\xc2\x9b";  // 11 of its 32 bytes, NULs after them
+    const QString device = devices.add([&ids](const Bytes& request, int index) {
         Bytes data = {0};  // done
-        data.insert(data.end(), id.begin(), id.end());
+        data.insert(data.end(), ids[index % 2].begin(), ids[index % 2].end());
         data.resize(1 + 32);
         data.insert(data.end(), {1, 17, 0, 0, 192, 168, 1, 199, 255, 255, 255, 0, 192, 168, 1, 1});
         return std::optional<Bytes>(replyTo(request, data));
     });
     devices.start();
-    const ClientRun r = zrvctl({"--udp", device, "info"});
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.toStdString(), "id AB\\x1B[2J\\r\\n\\t\\x7F\\xC2\\x9B\nversion 1.17.0.0\nip 192.168.1.199\n"
-                                   "mask 255.255.255.0\ngateway 192.168.1.1\n");
+    const std::string rest = "\nversion 1.17.0.0\nip 192.168.1.199\nmask 255.255.255.0\ngateway 192.168.1.1\n";
+    for (const std::string& id : {std::string("AB\\x1B[2J\\r\\n\\t\\x7F\\xC2\\x9B"), std::string(32, '7')}) {
+        const ClientRun r = zrvctl({"--udp", device, "info"});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out.toStdString(), "id " + id + rest);
+    }
 }
 
 // A flash read into a disk that takes less than what came (a file size
