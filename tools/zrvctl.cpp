@@ -186,7 +186,8 @@ private:
         int error = 0;
         if (m_exists) {
             // The old file's owner and permissions go to the new one (only
-            // root may give a file away: another user's file becomes theirs).
+            // root can give a file away: a user who replaces another's file
+            // owns the new one).
             (void)!::fchown(fd, m_old.st_uid, m_old.st_gid);
             if (::fchmod(fd, m_old.st_mode & 07777) != 0) error = errno;
         }
