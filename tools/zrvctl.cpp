@@ -7,7 +7,9 @@
 // answered with another status (printed with its meaning), 2 on a usage
 // error (an argument or a serial line refused, a file argument that cannot
 // be used: nothing is sent; or an output file that did not take what came)
-// and 3 when no answer came in time or the link closed first.
+// and 3 when no answer came in time, the link closed first, or the answer
+// was not the one asked for (another length, no status byte); nothing of a
+// wrong answer is printed as if it were the answer.
 #include "core/md5.h"
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
@@ -24,6 +26,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -119,62 +122,102 @@ Bytes inputFile(const std::string& path, u64 most, const std::string& mostText) 
     return content;
 }
 
-// The file a command writes, opened before anything is asked of the device
-// (a long read is not lost at its end) as the inputs are: without waiting
-// (a FIFO given by mistake must not hold the client) and only as a regular
-// file or a new one. An existing file keeps its bytes until the data to
-// write is there; a new one goes again when nothing is written into it.
-// Anything wrong is a usage error naming the file.
+// The file a command writes, judged before anything is asked of the device
+// (a long read is not lost at its end) as the inputs are: without waiting (a
+// FIFO given by mistake must not hold the client) and only as a writable
+// regular file or a new one in a folder that can be written. The data goes
+// into a file beside it, which is flushed and then renamed over it, so the
+// file holds its old bytes or all the new ones, never a part: a disk that
+// does not take every byte, or an answer that never comes, leaves it as it
+// was and nothing beside it. Anything wrong is a usage error naming the file.
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& path) : m_path(path) {
-        const int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-        m_fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
-        m_created = m_fd >= 0;
-        if (m_fd < 0 && errno == EEXIST) m_fd = ::open(path.c_str(), flags);
-        struct stat st{};
-        const int error = m_fd < 0 || ::fstat(m_fd, &st) != 0 ? errno : 0;
+    explicit OutputFile(const std::string& path) : m_path(path), m_place(path) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        int error = fd < 0 || ::fstat(fd, &m_old) != 0 ? errno : 0;
+        if (fd >= 0) ::close(fd);
+        struct stat link{};
+        if (error == ENOENT && ::lstat(path.c_str(), &link) != 0) error = 0;  // nothing there, not even a link
         if (error == EISDIR || error == ENXIO)  // ENXIO: a FIFO nobody reads, a socket
             fail("the file " + path + (error == EISDIR ? " is a folder" : " is not a regular file"));
-        if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
-        if (!S_ISREG(st.st_mode)) {
-            ::close(m_fd);
-            fail("the file " + path + " is not a regular file");
+        if (fd >= 0 && !error && !S_ISREG(m_old.st_mode)) fail("the file " + path + " is not a regular file");
+        m_exists = fd >= 0 && !error;
+        // Through a link the file it leads to is replaced, the link kept.
+        if (char* real = m_exists ? ::realpath(path.c_str(), nullptr) : nullptr) {
+            m_place = real;
+            std::free(real);
+        } else if (m_exists) {
+            error = errno;
         }
+        // The file beside it must be possible where it goes.
+        if (!error && ::access(folderOf(m_place).c_str(), W_OK | X_OK) != 0) error = errno;
+        if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
     }
-    ~OutputFile() {
-        if (m_fd >= 0) ::close(m_fd);
-        if (m_created && !m_written) ::unlink(m_path.c_str());
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
 
-    // The whole file, replacing what it held; a usage error naming the file
-    // when the disk does not take every byte.
+    // The whole file, in place of what it held.
     void write(const Bytes& data) {
-        int error = ::ftruncate(m_fd, 0) == 0 ? 0 : errno;
+        // A Ctrl+C waits until the file is whole or gone: nothing is left
+        // beside it.
+        sigset_t stops, before;
+        sigemptyset(&stops);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, s);
+        ::sigprocmask(SIG_BLOCK, &stops, &before);
+        const int error = replace(data);
+        ::sigprocmask(SIG_SETMASK, &before, nullptr);
+        if (error) fail("cannot write the file " + m_path + ": " + std::strerror(error));
+    }
+
+private:
+    static std::string folderOf(const std::string& path) {
+        const size_t slash = path.find_last_of('/');
+        return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    }
+
+    // 0, or the error that left the old file in place.
+    int replace(const Bytes& data) {
+        std::string temporary;
+        int fd = -1;
+        for (int n = 0; fd < 0 && n < 100; ++n) {
+            temporary = m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n);
+            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, m_exists ? 0600 : 0644);
+            if (fd < 0 && errno != EEXIST) return errno;
+        }
+        if (fd < 0) return EEXIST;
+        int error = 0;
+        if (m_exists) {
+            // The old file's owner and permissions go to the new one (only
+            // root can give a file away: a user who replaces another's file
+            // owns the new one).
+            (void)!::fchown(fd, m_old.st_uid, m_old.st_gid);
+            if (::fchmod(fd, m_old.st_mode & 07777) != 0) error = errno;
+        }
         for (size_t done = 0; !error && done < data.size();) {
-            const ssize_t n = ::write(m_fd, data.data() + done, data.size() - done);
+            const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) error = n < 0 ? errno : EIO;
             done += n > 0 ? size_t(n) : 0;
         }
         // A disk that is full may say so only when the data goes out.
-        if (!error && ::fsync(m_fd) != 0) error = errno;
-        if (::close(m_fd) != 0 && !error) error = errno;
-        m_fd = -1;
-        m_written = !error;
+        if (!error && ::fsync(fd) != 0) error = errno;
+        if (::close(fd) != 0 && !error) error = errno;
+        if (!error && ::rename(temporary.c_str(), m_place.c_str()) != 0) error = errno;
         if (error) {
-            if (m_created) ::unlink(m_path.c_str());
-            fail("cannot write the file " + m_path + ": " + std::strerror(error));
+            ::unlink(temporary.c_str());
+            return error;
         }
+        // The rename itself survives a power cut once the folder is flushed.
+        const int folder = ::open(folderOf(m_place).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+        return 0;
     }
 
-private:
-    std::string m_path;
-    int m_fd = -1;
-    bool m_created = false;
-    bool m_written = false;
+    std::string m_path;   // as given, for the messages
+    std::string m_place;  // what is replaced: the file a link leads to
+    bool m_exists = false;
+    struct stat m_old{};
 };
 
 // One way to the device.
@@ -272,41 +315,74 @@ std::unique_ptr<Link> openSerial(const std::string& path) {
     return std::make_unique<FdLink>(fd, false);
 }
 
+// A card's reply fills at most one receive page of its FPGA.
+constexpr size_t kCardReplyMost = 1024;
+// Header, status byte and check byte around a reply's data.
+constexpr size_t kReplyFrame = Frame::kMinLen + 1;
+
+// What a command takes for its answer: how many data bytes follow the
+// status byte of a reply that says done (status 0).
+struct Expect {
+    size_t least, most;
+    // A card answers with header bytes of its own; only the controller
+    // echoes the request's.
+    bool fromCards;
+
+    static Expect exactly(size_t n) { return {n, n, false}; }
+    static Expect cards(size_t least) { return {least, kCardReplyMost - kReplyFrame, true}; }
+};
+
+// How a frame that came stands to the request `sent` (without its check
+// byte): the answer, a frame that answers something else (passed over: a
+// late reply to an earlier request may still come), or the answer in a
+// shape the request does not take. `why` says what is wrong.
+struct Verdict {
+    enum Kind { Answer, Other, Wrong } kind;
+    std::string why;
+};
+
+std::string hex8(unsigned v) {
+    char b[8];
+    std::snprintf(b, sizeof b, "0x%02X", v);
+    return b;
+}
+
+std::string byteRange(size_t least, size_t most) {
+    return std::to_string(least) + (most <= least ? "" : " to " + std::to_string(most));
+}
+
+// The one judge of every frame that comes back, whatever the command.
+Verdict judge(const Bytes& sent, const u8* f, size_t n, const Expect& e) {
+    // The decoder gives no frame shorter than its header and check byte.
+    if (Frame::destination(f) != Frame::kPc) return {Verdict::Other, "a frame for " + hex8(Frame::destination(f))};
+    if (f[9] != sent[9]) return {Verdict::Other, "a frame of command " + hex8(f[9])};
+    if (!e.fromCards && (Frame::source(f) != Frame::destination(sent.data()) ||
+                         !std::equal(f + 4, f + 9, sent.begin() + 4)))
+        return {Verdict::Other, "a frame of command " + hex8(f[9]) + " that echoes another request"};
+    if (n < kReplyFrame) return {Verdict::Wrong, "no status byte"};
+    if (e.fromCards && n > kCardReplyMost)
+        return {Verdict::Wrong, std::to_string(n) + " bytes, more than a card's reply holds"};
+    // Another status than done is the answer whatever follows it.
+    const size_t data = n - kReplyFrame;
+    if (f[10] == 0 && (data < e.least || data > e.most))
+        return {Verdict::Wrong, std::to_string(data) + " data bytes, not " + byteRange(e.least, e.most)};
+    return {Verdict::Answer, {}};
+}
+
+// Every exchange with the device goes through ask(), and every frame that
+// comes back through judge(): a command cannot take a reply unjudged.
 class Client {
 public:
     Client(std::unique_ptr<Link> link, int timeoutMs) : m_link(std::move(link)), m_timeout(timeoutMs) {}
 
-    // Sends one command; returns the reply frame (empty on time-out).
-    Bytes call(u8 cmd, const Bytes& data, u8 target = 0) {
+    // Sends one command to the controller. 0 with the reply data when it
+    // answered done in the shape `expect` gives, 1 for another status (said
+    // with its meaning), 3 for no answer or a wrong one (said).
+    int run(u8 cmd, const Bytes& req, const Expect& expect, Bytes* data = nullptr, u8 target = 0) {
         Bytes f = {0x00, 0xF0, 0x10, 0xF0, 0x00, 0x00, 0x00, target, 0x00, cmd};
-        f.insert(f.end(), data.begin(), data.end());
-        return exchange(f);
-    }
-    // Sends a frame (without its check byte, which is appended) and returns
-    // the first frame back to the PC with the same command byte.
-    Bytes exchange(Bytes f) {
-        const u8 cmd = f.size() > 9 ? f[9] : 0;
-        f.push_back(Utils::BCC(f.data(), u32(f.size())));
-        Bytes enc(protocol_phy::encodedMax(u32(f.size())));
-        enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
-        if (!m_link->send(enc.data(), enc.size())) return {};
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
+        f.insert(f.end(), req.begin(), req.end());
         Bytes reply;
-        while (reply.empty() && !m_link->closed()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now()).count();
-            if (left <= 0) break;
-            const Bytes got = m_link->receive(int(left));
-            m_decoder.feed(got.data(), got.size(), [&](const u8* fr, u32 n) {
-                if (n >= 11 && Frame::destination(fr) == Frame::kPc && fr[9] == cmd) reply.assign(fr, fr + n);
-            });
-        }
-        return reply;
-    }
-
-    // Status 0 with the reply data, or the exit status after saying why.
-    int checked(const Bytes& reply, Bytes* data = nullptr) {
-        if (reply.size() < 12) return unanswered("");
+        if (const int rc = ask(f, expect, reply)) return rc;
         if (reply[10] != 0) {
             std::fprintf(stderr, "zrvctl: status %u: %s\n", reply[10], statusMeaning(reply[10]));
             return 1;
@@ -314,17 +390,11 @@ public:
         if (data) data->assign(reply.begin() + 11, reply.end() - 1);
         return 0;
     }
-    int run(u8 cmd, const Bytes& req = {}, Bytes* data = nullptr, u8 target = 0) {
-        return checked(call(cmd, req, target), data);
-    }
-    // Says why no reply came; the exit status.
-    int unanswered(const char* from) const {
-        if (m_link->closed())
-            std::fprintf(stderr, "zrvctl: the device closed the connection before answering%s (it serves one TCP "
-                                 "client at a time: another may be connected)\n", from);
-        else
-            std::fprintf(stderr, "zrvctl: no answer%s within %d ms\n", from, m_timeout);
-        return 3;
+    // Sends a frame for the cards (without its check byte); 0 with the whole
+    // reply when one came that holds at least `least` data bytes after a
+    // status 0, else 3 (said).
+    int cards(const Bytes& frame, size_t least, Bytes& reply) {
+        return ask(frame, Expect::cards(least), reply, " from the cards");
     }
     int timeout() const { return m_timeout; }
     void setTimeout(int ms) { m_timeout = ms; }
@@ -340,6 +410,45 @@ public:
     }
 
 private:
+    // Sends the frame (its check byte appended) and takes the first frame
+    // back that answers it: 0 with it in `answer`, or 3 after saying why
+    // none did.
+    int ask(Bytes f, const Expect& expect, Bytes& answer, const char* from = "") {
+        const Bytes sent = f;
+        f.push_back(Utils::BCC(f.data(), u32(f.size())));
+        Bytes enc(protocol_phy::encodedMax(u32(f.size())));
+        enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
+        bool done = !m_link->send(enc.data(), enc.size());
+        Verdict last{Verdict::Other, {}};
+        std::string others;  // said with the reason when no answer comes
+        while (!done && !m_link->closed()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now()).count();
+            if (left <= 0) break;
+            const Bytes got = m_link->receive(int(left));
+            m_decoder.feed(got.data(), got.size(), [&](const u8* fr, u32 n) {
+                if (done) return;
+                last = judge(sent, fr, n, expect);
+                done = last.kind != Verdict::Other;
+                if (last.kind == Verdict::Answer) answer.assign(fr, fr + n);
+                if (!done && others.empty()) others = "; what came answers another request: " + last.why;
+            });
+        }
+        if (done && last.kind == Verdict::Answer) return 0;
+        if (done && last.kind == Verdict::Wrong) {
+            std::fprintf(stderr, "zrvctl: wrong answer%s to command %s: %s\n", from, hex8(sent[9]).c_str(),
+                         last.why.c_str());
+            return 3;
+        }
+        if (m_link->closed())
+            std::fprintf(stderr, "zrvctl: the device closed the connection before answering%s (it serves one TCP "
+                                 "client at a time: another may be connected)%s\n", from, others.c_str());
+        else
+            std::fprintf(stderr, "zrvctl: no answer%s within %d ms%s\n", from, m_timeout, others.c_str());
+        return 3;
+    }
+
     std::unique_ptr<Link> m_link;
     int m_timeout;
     FrameDecoder m_decoder{65536};
@@ -350,14 +459,29 @@ void printHex(const Bytes& b) {
     std::printf("\n");
 }
 
+// Text from the device as the terminal may take it: printable ASCII as it
+// is, anything else as the log writes a control character ("\n", "\r",
+// "\t", "\x1B"), so that no device can send the terminal a command.
+std::string escaped(const u8* p, size_t n) {
+    std::string out;
+    for (const u8* end = p + n; p < end; ++p)
+        out += *p >= 0x20 && *p < 0x7F ? std::string(1, char(*p))
+               : *p == '\n'           ? "\\n"
+               : *p == '\r'           ? "\\r"
+               : *p == '\t'           ? "\\t"
+                                      : "\\x" + hex8(*p).substr(2);
+    return out;
+}
+
 // ---------------------------------------------------------------- commands
 
+// The device id (32 characters, up to a NUL), the version and three addresses.
 int cmdInfo(Client& c, const Args&) {
     Bytes d;
-    const int rc = c.run(0x90, {}, &d);
-    if (rc == 0 && d.size() >= 48) {
-        std::printf("id %.*s\nversion %u.%u.%u.%u\n", 32, reinterpret_cast<const char*>(d.data()), d[32], d[33],
-                    d[34], d[35]);
+    const int rc = c.run(0x90, {}, Expect::exactly(32 + 4 + 12), &d);
+    if (rc == 0) {
+        const size_t id = size_t(std::find(d.begin(), d.begin() + 32, 0) - d.begin());
+        std::printf("id %s\nversion %u.%u.%u.%u\n", escaped(d.data(), id).c_str(), d[32], d[33], d[34], d[35]);
         std::printf("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40],
                     d[41], d[42], d[43], d[44], d[45], d[46], d[47]);
     }
@@ -367,8 +491,9 @@ int cmdInfo(Client& c, const Args&) {
 int cmdRamRead(Client& c, const Args& a) {
     Bytes req, d;
     put32(req, u32(number(a[0], "ADDR", 0, 0xFFFFFFFF)));
-    put32(req, u32(number(a[1], "LEN", 1, 1024)));
-    const int rc = c.run(0x61, req, &d);
+    const u32 len = u32(number(a[1], "LEN", 1, 1024));
+    put32(req, len);
+    const int rc = c.run(0x61, req, Expect::exactly(len), &d);
     if (rc == 0) printHex(d);
     return rc;
 }
@@ -380,7 +505,7 @@ int cmdRamWrite(Client& c, const Args& a) {
     put32(req, addr);
     put32(req, u32(bytes.size()));
     req.insert(req.end(), bytes.begin(), bytes.end());
-    return c.run(0x60, req);
+    return c.run(0x60, req, Expect::exactly(0));
 }
 
 // A word of the image starts at an even offset.
@@ -394,8 +519,8 @@ int cmdWordRead(Client& c, const Args& a) {
     Bytes req, d;
     put32(req, wordOffset(a[0]));
     put32(req, 2);
-    const int rc = c.run(0x61, req, &d);
-    if (rc == 0 && d.size() == 2) std::printf("%u\n", unsigned(d[0] | (d[1] << 8)));
+    const int rc = c.run(0x61, req, Expect::exactly(2), &d);
+    if (rc == 0) std::printf("%u\n", unsigned(d[0] | (d[1] << 8)));
     return rc;
 }
 
@@ -404,15 +529,16 @@ int cmdWordWrite(Client& c, const Args& a) {
     put32(req, wordOffset(a[0]));
     put32(req, 2);
     put16(req, u32(number(a[1], "VALUE", 0, 0xFFFF)));
-    return c.run(0x60, req);
+    return c.run(0x60, req, Expect::exactly(0));
 }
 
 int cmdRegRead(Client& c, const Args& a) {
     const u8 target = u8(number(a[0], "TARGET", 0, 2));
     Bytes req, d;
     put16(req, u32(number(a[1], "REG", 0, 1060)));
-    put16(req, u32(number(a[2], "COUNT", 1, 1024)));
-    const int rc = c.run(0xA1, req, &d, target);
+    const u32 count = u32(number(a[2], "COUNT", 1, 1024));
+    put16(req, count);
+    const int rc = c.run(0xA1, req, Expect::exactly(count), &d, target);
     if (rc == 0) printHex(d);
     return rc;
 }
@@ -423,7 +549,7 @@ int cmdRegWrite(Client& c, const Args& a) {
     put16(req, u32(number(a[1], "REG", 0, 169)));
     req.push_back(u8(number(a[2], "MASK", 0, 255)));
     req.push_back(u8(number(a[3], "VALUE", 0, 255)));
-    return c.run(0xA0, req, nullptr, target);
+    return c.run(0xA0, req, Expect::exactly(0), nullptr, target);
 }
 
 int cmdSendFile(Client& c, const Args& a) {
@@ -437,19 +563,19 @@ int cmdSendFile(Client& c, const Args& a) {
     put32(start, u32(content.size()));
     start.insert(start.end(), md5.digest(), md5.digest() + 16);
     start.insert(start.end(), name.begin(), name.end());
-    int rc = c.run(0x80, start);
+    int rc = c.run(0x80, start, Expect::exactly(0));
     constexpr size_t kChunk = 1024;
     for (size_t off = 0; rc == 0 && off < content.size(); off += kChunk) {
         Bytes chunk;
         put32(chunk, u32(off));
         chunk.insert(chunk.end(), content.begin() + long(off),
                      content.begin() + long(std::min(content.size(), off + kChunk)));
-        rc = c.run(0x81, chunk);
+        rc = c.run(0x81, chunk, Expect::exactly(0));
     }
-    return rc ? rc : c.run(0x82);
+    return rc ? rc : c.run(0x82, {}, Expect::exactly(0));
 }
 
-int cmdDeleteFiles(Client& c, const Args&) { return c.run(0x83); }
+int cmdDeleteFiles(Client& c, const Args&) { return c.run(0x83, {}, Expect::exactly(0)); }
 
 int cmdSetClock(Client& c, const Args& a) {
     std::tm t{};
@@ -465,18 +591,14 @@ int cmdSetClock(Client& c, const Args& a) {
     if (year < 2000 || year > 9999) fail("the year must be 2000 to 9999, not " + std::to_string(year));
     const Bytes req = {bcd(t.tm_sec), bcd(t.tm_min), bcd(t.tm_hour), bcd(t.tm_mday), bcd(t.tm_mon + 1),
                        bcd(year % 100), bcd(year / 100)};
-    return c.run(0x91, req);
+    return c.run(0x91, req, Expect::exactly(0));
 }
 
 // The run-time record's 22 bytes, one named value a line.
 int cmdTimeReport(Client& c, const Args&) {
     Bytes d;
-    const int rc = c.run(0x92, {}, &d);
+    const int rc = c.run(0x92, {}, Expect::exactly(22), &d);
     if (rc != 0) return rc;
-    if (d.size() != 22) {
-        printHex(d);
-        return rc;
-    }
     auto le = [&](size_t at, size_t n) {
         u32 v = 0;
         for (size_t k = n; k-- > 0;) v = v << 8 | d[at + k];
@@ -496,20 +618,21 @@ constexpr u64 kCardHoldMs = 6000;
 // A frame for the receiving cards, passed through the FPGAs. The reply of a
 // RAM read (command 0x61: u32 address, u32 length) is cut to the bytes asked
 // for, which follow its status byte: a card may answer with a whole page.
-// Any other reply is printed whole.
+// Any other reply is printed whole, whatever the cards' status.
 int cmdCard(Client& c, const Args& a) {
     const Bytes frame = hexBytes(a[0], "HEX");
     if (frame.size() < 10 || frame.size() > 1022) fail("card: 10 to 1022 bytes before the check byte");
     // A short read would have the check byte taken for the top of its length.
     if (frame[9] == 0x61 && frame.size() < 18) fail("card: a RAM read (0x61) takes a u32 address and a u32 length");
+    const bool read = frame[9] == 0x61;
+    const u32 asked = read ? u32(frame[14]) | u32(frame[15]) << 8 | u32(frame[16]) << 16 | u32(frame[17]) << 24 : 0;
     // The device may hold the frame 6 s before it goes out (behind the
     // controller's own frame, then for busy send buffers); the cards' reply
     // comes within the time-out after that.
     c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + kCardHoldMs)));
-    const Bytes reply = c.exchange(frame);
-    if (reply.empty()) return c.unanswered(" from the cards");
-    constexpr size_t kData = 11;  // after the command and the status byte
-    if (frame[9] != 0x61) {
+    Bytes reply;
+    if (const int rc = c.cards(frame, asked, reply)) return rc;
+    if (!read) {
         printHex(reply);
         std::printf("\n");
         return 0;
@@ -518,15 +641,8 @@ int cmdCard(Client& c, const Args& a) {
         std::fprintf(stderr, "zrvctl: the cards answered status %u\n", reply[10]);
         return 1;
     }
-    const u32 asked = u32(frame[14]) | u32(frame[15]) << 8 | u32(frame[16]) << 16 | u32(frame[17]) << 24;
-    // The reply ends in its check byte.
-    const size_t got = reply.size() > kData + 1 ? reply.size() - kData - 1 : 0;
-    const size_t n = std::min<size_t>(asked, got);
-    printHex(Bytes(reply.begin() + long(kData), reply.begin() + long(kData + n)));
-    if (n < asked) {
-        std::fprintf(stderr, "zrvctl: the cards answered %zu of the %u bytes asked for\n", n, asked);
-        return 1;
-    }
+    constexpr long kData = 11;  // after the command and the status byte
+    printHex(Bytes(reply.begin() + kData, reply.begin() + kData + long(asked)));
     return 0;
 }
 
@@ -535,7 +651,7 @@ int cmdNetwork(Client& c, const Args& a) {
     putAddress(req, a[0], "IP");
     putAddress(req, a[1], "MASK");
     putAddress(req, a[2], "GATEWAY");
-    return c.run(0x93, req);
+    return c.run(0x93, req, Expect::exactly(0));
 }
 
 // The serial flash goes in chunks of at most one reply's worth.
@@ -550,7 +666,7 @@ int cmdFlashErase(Client& c, const Args& a) {
     put16(req, count);
     // A block erase takes up to 3.1 s on the device before it answers.
     c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3100ull * count)));
-    return c.run(0x70, req);
+    return c.run(0x70, req, Expect::exactly(0));
 }
 
 int cmdFlashWrite(Client& c, const Args& a) {
@@ -565,7 +681,7 @@ int cmdFlashWrite(Client& c, const Args& a) {
         put32(req, u32(addr + off));
         put32(req, u32(n));
         req.insert(req.end(), content.begin() + long(off), content.begin() + long(off + n));
-        rc = c.run(0x71, req);
+        rc = c.run(0x71, req, Expect::exactly(0));
     }
     return rc;
 }
@@ -581,11 +697,7 @@ int cmdFlashRead(Client& c, const Args& a) {
         Bytes req, d;
         put32(req, u32(addr + off));
         put32(req, n);
-        rc = c.run(0x72, req, &d);
-        if (rc == 0 && d.size() != n) {
-            std::fprintf(stderr, "zrvctl: %zu bytes came instead of %u\n", d.size(), n);
-            return 1;
-        }
+        rc = c.run(0x72, req, Expect::exactly(n), &d);
         all.insert(all.end(), d.begin(), d.end());
     }
     if (rc == 0) file.write(all);
@@ -698,7 +810,8 @@ void printHelp() {
         "meaning); 2 a usage error (a refused argument or serial line, or a file argument\n"
         "that is missing, unreadable, not a regular file, empty or too large for its\n"
         "command: nothing is sent; or an output file that did not take all it was given);\n"
-        "3 no answer, or the device closed the connection first.\n");
+        "3 no answer, the device closed the connection first, or its answer was not of the\n"
+        "length the command asked for (nothing of it is printed).\n");
 }
 
 void printCommandHelp(const Command& c) {

@@ -1,5 +1,5 @@
-// The client as a user meets it before any device answers: its help, and
-// what it says about arguments it refuses.
+// The client as a user meets it: its help, what it says about arguments it
+// refuses, and what it makes of the replies of fake devices.
 #include "frame_helpers.h"
 
 #include <gtest/gtest.h>
@@ -9,15 +9,22 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -27,11 +34,12 @@ struct ClientRun {
     QString out, err;
 };
 
-ClientRun zrvctl(const QStringList& args) {
+// `boundMs`: how long the run may take before it is killed (status -1).
+ClientRun zrvctl(const QStringList& args, int boundMs = 10000) {
     ClientRun r;
     QProcess p;
     p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
-    if (!p.waitForFinished(10000)) {
+    if (!p.waitForFinished(boundMs)) {
         p.kill();
         p.waitForFinished(2000);
         return r;
@@ -41,6 +49,87 @@ ClientRun zrvctl(const QStringList& args) {
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
+
+// Every run of zrvctl(), sixteen at a time: waits that are the client's own
+// run side by side.
+std::vector<ClientRun> zrvctlSideBySide(const std::vector<QStringList>& runs, int boundMs) {
+    std::vector<ClientRun> ended(runs.size());
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 16; ++w)
+        workers.emplace_back([&] {
+            for (size_t i; (i = next++) < runs.size();) ended[i] = zrvctl(runs[i], boundMs);
+        });
+    for (std::thread& w : workers) w.join();
+    return ended;
+}
+
+// The frame a device sends back for `request`, without its check byte:
+// addresses swapped, bytes 4 to 9 echoed, then `data` (its status first).
+Bytes replyTo(const Bytes& request, const Bytes& data) {
+    Bytes r(request.begin(), request.begin() + 10);
+    std::swap_ranges(r.begin(), r.begin() + 2, r.begin() + 2);
+    r.insert(r.end(), data.begin(), data.end());
+    return r;
+}
+
+// Devices on loopback UDP ports, all served by one thread: each hands every
+// frame sent to it, with its number from 0, to its answer, and sends back
+// the frame the answer gives, its check byte appended; none, no reply.
+class FakeDevices {
+public:
+    using Answer = std::function<std::optional<Bytes>(const Bytes& request, int index)>;
+    FakeDevices() { (void)!::pipe2(m_wake, O_CLOEXEC); }
+    ~FakeDevices() {
+        (void)!::write(m_wake[1], "x", 1);
+        if (m_thread.joinable()) m_thread.join();
+        for (auto& d : m_devices) ::close(d->fd);
+        ::close(m_wake[0]);
+        ::close(m_wake[1]);
+    }
+    // A new device's port; all are added before start().
+    QString add(Answer answer) {
+        sockaddr_in a{};
+        m_devices.push_back(std::make_unique<Device>(Device{boundToLoopback(SOCK_DGRAM, a), std::move(answer)}));
+        return QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port));
+    }
+    void start() {
+        m_thread = std::thread([this] {
+            std::vector<pollfd> fds{{m_wake[0], POLLIN, 0}};
+            for (auto& d : m_devices) fds.push_back({d->fd, POLLIN, 0});
+            // Each wait is bounded; the end of the test wakes it.
+            while (::poll(fds.data(), fds.size(), 60000) > 0 && !fds[0].revents)
+                for (size_t i = 1; i < fds.size(); ++i)
+                    if (fds[i].revents) serve(*m_devices[i - 1]);
+        });
+    }
+
+private:
+    struct Device {
+        int fd;
+        Answer answer;
+        FrameDecoder decoder{65536};
+        int count = 0;
+    };
+    static void serve(Device& d) {
+        u8 datagram[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = ::recvfrom(d.fd, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        d.decoder.feed(datagram, size_t(std::max<ssize_t>(n, 0)), [&](const u8* f, u32 size) {
+            const std::optional<Bytes> reply = d.answer(Bytes(f, f + size), d.count++);
+            if (!reply) return;
+            Bytes frame = *reply;
+            frame.push_back(Utils::BCC(frame.data(), u32(frame.size())));
+            const Bytes enc = encode(frame);
+            ::sendto(d.fd, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
+        });
+    }
+
+    std::vector<std::unique_ptr<Device>> m_devices;
+    int m_wake[2] = {-1, -1};
+    std::thread m_thread;
+};
 
 // Command codes of the command table of docs/protocol.md.
 QStringList documentedCommands() {
@@ -132,49 +221,222 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
     }
 }
 
-// A flash read into a disk that takes less than what came (a file size
-// limit stands in for a full disk) is no success, and the new file goes;
-// where the disk takes it, the same read fills the file.
-TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesNoFile) {
-    sockaddr_in a{};
-    const int device = boundToLoopback(SOCK_DGRAM, a);
-    ASSERT_GE(device, 0);
-    // Answers two flash reads with 600 bytes of 0x5A.
-    std::thread answer([device] {
-        for (int i = 0; i < 2; ++i) {
-            pollfd p{device, POLLIN, 0};
-            u8 frame[4096];
-            sockaddr_in from{};
-            socklen_t n = sizeof from;
-            if (::poll(&p, 1, 20000) <= 0 ||
-                ::recvfrom(device, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&from), &n) <= 0)
-                return;
-            Bytes data(601, 0x5A);
-            data[0] = 0;  // status: done
-            const Bytes reply = encode(makeFrame(0x72, data, 0, Frame::kPc, Frame::kController));
-            ::sendto(device, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), n);
-        }
-    });
+// Every command of the help takes as its answer only the device's reply to
+// it, in the length it asked for: a reply a byte short or long, of another
+// command, to another request (another target byte echoed) or none at all is
+// no answer (status 3, said), and nothing of it is printed. Where a command
+// sends several frames, the one answered wrongly is the last, the others
+// right. Data lengths from the command table of docs/protocol.md; a card's
+// reply holds at most a receive page, 1024 bytes: 1012 after the header, the
+// status and the check byte.
+TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     QTemporaryDir dir;
-    const QString back = dir.filePath("back.bin");
-    const QStringList args = {"--udp", QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), "flash-read", "0", "600", back};
-    rlimit saved{};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit full = saved;
-    full.rlim_cur = 100;
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of a signal
-    ::setrlimit(RLIMIT_FSIZE, &full);  // the client takes the limit with it
-    const ClientRun failed = zrvctl(args);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
+    const QString file = dir.filePath("file.bin");  // 1025 bytes: 1024 and 1 in two frames
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(1025));
+    }
+    struct Row {
+        QStringList args;  // "%1": the file written
+        std::vector<size_t> data;  // of each frame's right reply, after the status byte
+        u8 command;  // of the last frame
+        bool cards = false;  // answered by the cards, who echo nothing
+        int longer = 0;  // ms the client waits beyond its time-out
+    };
+    const Row rows[] = {
+        // The longest waits first, so that they run beside all the others.
+        // A search, and 4 bytes of RAM; the device may hold the frame 6 s.
+        {{"card", "fe0f10f010aaff010010000000"}, {0}, 0x10, true, 6000},
+        {{"card", "020010f010aa010100618001000004000000"}, {4}, 0x61, true, 6000},
+        {{"flash-erase", "6144", "0", "1"}, {0}, 0x70, false, 3100},  // a block's erase may take 3.1 s
+        {{"info"}, {48}, 0x90},  // id 32, version 4, address, mask and gateway 4 each
+        {{"ram-read", "0x200000", "4"}, {4}, 0x61},
+        {{"ram-write", "0x882", "3c00"}, {0}, 0x60},
+        {{"word-read", "2176"}, {2}, 0x61},
+        {{"word-write", "2176", "50"}, {0}, 0x60},
+        {{"reg-read", "1", "31", "2"}, {2}, 0xA1},
+        {{"reg-write", "2", "23", "0xF0", "0x50"}, {0}, 0xA0},
+        {{"send-file", "21", file}, {0, 0, 0, 0}, 0x82},  // start, 1024 bytes, 1 byte, end
+        {{"delete-files"}, {0}, 0x83},
+        {{"set-clock", "2024-05-06", "07:08:09"}, {0}, 0x91},
+        {{"time-report"}, {22}, 0x92},
+        {{"network", "192.168.1.199", "255.255.255.0", "192.168.1.1"}, {0}, 0x93},
+        {{"flash-write", "0x1800000", file}, {0, 0}, 0x71},
+        {{"flash-read", "0x1800000", "1030", "%1"}, {1024, 6}, 0x72},
+    };
+    // Every command the help lists has its row.
+    QSet<QString> named;
+    for (const Row& row : rows) named << row.args[0];
+    const QRegularExpression listed(QStringLiteral("^  ([a-z-]+) .*\\[0x[0-9A-F]{2}\\]"),
+                                    QRegularExpression::MultilineOption);
+    for (auto it = listed.globalMatch(zrvctl({"help"}).out); it.hasNext();) {
+        const QString name = it.next().captured(1);
+        EXPECT_TRUE(named.contains(name)) << name.toStdString() << " has no row";
+        named.remove(name);
+    }
+    EXPECT_TRUE(named.isEmpty());
+
+    enum Fault { Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, kFaults };
+    FakeDevices devices;
+    std::vector<QStringList> runs;
+    for (const Row& row : rows) {
+        for (int f = 0; f < kFaults; ++f) {
+            const Fault fault = Fault(f);
+            const QString device = devices.add([&row, fault](const Bytes& request, int index) {
+                using Reply = std::optional<Bytes>;
+                const size_t i = size_t(index);
+                const bool last = i + 1 == row.data.size();
+                if (i >= row.data.size() || (last && fault == Silent)) return Reply();
+                if (last && fault == Short && row.data[i] == 0) return Reply(replyTo(request, {}));
+                size_t data = row.data[i];
+                if (last && fault == Short) data -= 1;
+                if (last && fault == Long) data = row.cards ? 1013 : data + 1;
+                Bytes reply = replyTo(request, Bytes(data + 1, 0x5A));
+                reply[10] = last && fault == Failed ? 1 : 0;
+                if (last && fault == OtherCommand) ++reply[9];
+                if (last && fault == OtherRequest) ++reply[7];
+                return Reply(reply);
+            });
+            const QString wait = fault == Silent ? "200" : "3000";
+            runs.push_back(QStringList{"--udp", device, "--timeout", wait} + row.args);
+            runs.back().replaceInStrings("%1", dir.filePath(QStringLiteral("out%1.bin").arg(f)));
+        }
+    }
+    devices.start();
+    const std::vector<ClientRun> ended = zrvctlSideBySide(runs, 30000);
+
+    const char* faultNames[kFaults] = {"right",         "failed",        "short", "long",
+                                       "other command", "other request", "silent"};
+    auto hex = [](int byte) {
+        return QStringLiteral("0x") + QStringLiteral("%1").arg(byte, 2, 16, QChar('0')).toUpper();
+    };
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        const Row& row = rows[r];
+        const size_t d = row.data.back();
+        const QString from = row.cards ? " from the cards" : "";
+        const QString wrong = "zrvctl: wrong answer" + from + " to command " + hex(row.command) + ": ";
+        const QString unanswered = QStringLiteral("zrvctl: no answer%1 within %2 ms").arg(from);
+        const QString other =
+            unanswered.arg(3000 + row.longer) + "; what came answers another request: a frame of command ";
+        // Another status than done is said; but for a read, the cards' reply is printed whole.
+        const QString failed =
+            row.cards ? "zrvctl: the cards answered status 1" : "zrvctl: status 1: bad argument or out of range";
+        const QString said[kFaults] = {
+            "",
+            row.command == 0x10 ? "" : failed,
+            wrong + (d == 0       ? QStringLiteral("no status byte")
+                     : row.cards ? QStringLiteral("%1 data bytes, not %2 to 1012").arg(d - 1).arg(d)
+                                 : QStringLiteral("%1 data bytes, not %2").arg(d - 1).arg(d)),
+            wrong + (row.cards ? QStringLiteral("1025 bytes, more than a card's reply holds")
+                               : QStringLiteral("%1 data bytes, not %2").arg(d + 1).arg(d)),
+            other + hex(row.command + 1),
+            row.cards ? "" : other + hex(row.command) + " that echoes another request",
+            unanswered.arg(200 + row.longer),
+        };
+        for (int f = 0; f < kFaults; ++f) {
+            const ClientRun& run = ended[r * kFaults + size_t(f)];
+            const std::string where = row.args.join(' ').toStdString() + ", " + faultNames[f];
+            if (said[f].isEmpty()) {
+                EXPECT_EQ(run.status, 0) << where << ": " << run.err.toStdString();
+                continue;
+            }
+            EXPECT_EQ(run.status, f == Failed ? 1 : 3) << where;
+            EXPECT_EQ(run.err.toStdString(), (said[f] + "\n").toStdString()) << where;
+            EXPECT_EQ(run.out.toStdString(), "") << where;
+            EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("out%1.bin").arg(f)))) << where;
+        }
+    }
+}
+
+// The device id is printed as text: whatever else the device puts in it
+// reaches the terminal escaped, up to a NUL that ends it or all 32 bytes.
+TEST(Client, TheDeviceIdReachesTheTerminalEscaped) {
+    const std::string ids[] = {std::string("AB\x1b[2J\r\n\t\x7f\xc2\x9b\0Z", 13), std::string(32, '7')};
+    FakeDevices devices;
+    const QString device = devices.add([&ids](const Bytes& request, int index) {
+        Bytes data = {0};  // done
+        data.insert(data.end(), ids[index % 2].begin(), ids[index % 2].end());
+        data.resize(1 + 32);
+        data.insert(data.end(), {1, 17, 0, 0, 192, 168, 1, 199, 255, 255, 255, 0, 192, 168, 1, 1});
+        return std::optional<Bytes>(replyTo(request, data));
+    });
+    devices.start();
+    const std::string rest = "\nversion 1.17.0.0\nip 192.168.1.199\nmask 255.255.255.0\ngateway 192.168.1.1\n";
+    for (const std::string& id : {std::string("AB\\x1B[2J\\r\\n\\t\\x7F\\xC2\\x9B"), std::string(32, '7')}) {
+        const ClientRun r = zrvctl({"--udp", device, "info"});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out.toStdString(), "id " + id + rest);
+    }
+}
+
+// A flash read into a disk that takes less than what came (a file size
+// limit stands in for a full disk) is no success, and leaves the folder as
+// it was: no new file, an old one with its old bytes, nothing beside them.
+// Where the disk takes it, the same read fills a new file or replaces an
+// old one whole, keeping its permissions, and through a link the file the
+// link leads to.
+TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesTheFolderAsItWas) {
+    // Answers every flash read with 600 bytes of 0x5A.
+    FakeDevices devices;
+    const QString device = devices.add([](const Bytes& request, int) {
+        Bytes data(601, 0x5A);
+        data[0] = 0;  // status: done
+        return std::optional<Bytes>(replyTo(request, data));
+    });
+    devices.start();
+    QTemporaryDir dir;
+    auto read = [&](const QString& file) {
+        return QStringList{"--udp", device, "flash-read", "0", "600", dir.filePath(file)};
+    };
+    auto onAFullDisk = [&](const QString& file) {
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit full = saved;
+        full.rlim_cur = 100;
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of a signal
+        ::setrlimit(RLIMIT_FSIZE, &full);  // the client takes the limit with it
+        const ClientRun r = zrvctl(read(file));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+        return r;
+    };
+    auto content = [&](const QString& file) {
+        QFile f(dir.filePath(file));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    };
+    auto folder = [&] { return QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot); };
+
+    const ClientRun failed = onAFullDisk("back.bin");
     EXPECT_EQ(failed.status, 2);
-    EXPECT_TRUE(failed.err.contains("cannot write the file " + back + ": File too large")) << failed.err.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(back));
-    const ClientRun taken = zrvctl(args);
-    EXPECT_EQ(taken.status, 0) << taken.err.toStdString();
-    EXPECT_EQ(QFileInfo(back).size(), 600);
-    answer.join();
-    ::close(device);
+    EXPECT_TRUE(failed.err.contains("cannot write the file " + dir.filePath("back.bin") + ": File too large"))
+        << failed.err.toStdString();
+    EXPECT_EQ(folder(), QStringList());
+    {
+        QFile old(dir.filePath("keep.bin"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    }
+    ASSERT_EQ(::chmod(dir.filePath("keep.bin").toUtf8().constData(), 0640), 0);
+    ASSERT_TRUE(QFile::link(dir.filePath("keep.bin"), dir.filePath("link.bin")));
+    for (const char* file : {"keep.bin", "link.bin"}) {
+        const ClientRun kept = onAFullDisk(file);
+        EXPECT_EQ(kept.status, 2) << file;
+        EXPECT_TRUE(kept.err.contains("File too large")) << kept.err.toStdString();
+        EXPECT_EQ(content("keep.bin"), QByteArray("old")) << file;
+        EXPECT_EQ(folder(), (QStringList{"keep.bin", "link.bin"})) << file;
+    }
+
+    const QByteArray read600(600, 0x5A);
+    for (const char* file : {"back.bin", "link.bin"}) {
+        const ClientRun taken = zrvctl(read(file));
+        EXPECT_EQ(taken.status, 0) << taken.err.toStdString();
+        EXPECT_EQ(content(file), read600) << file;
+    }
+    EXPECT_EQ(content("keep.bin"), read600);
+    EXPECT_TRUE(QFileInfo(dir.filePath("link.bin")).isSymLink());
+    struct stat st{};
+    ASSERT_EQ(::stat(dir.filePath("keep.bin").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(folder(), (QStringList{"back.bin", "keep.bin", "link.bin"}));
 }
 
 // A device that turns a TCP client away while another is at work closes the
