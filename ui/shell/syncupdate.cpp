@@ -122,6 +122,22 @@ void SyncUpdate::flush() {
     m_readyAtMs = end + pauseAfterMs(end - start);
 }
 
+void SyncUpdate::persistAtStop(int untaken) {
+    std::vector<int> codes;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        codes.swap(m_pending);
+        m_scheduled = false;
+    }
+    m_pause.stop();
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    if (!model) return;
+    // One step serves every code: the saves and the image file are each
+    // step's, the slot pass code 2's.
+    const bool slotPass = untaken == 2 || std::find(codes.begin(), codes.end(), 2) != codes.end();
+    model->ram_para_persist(slotPass ? 2 : 1);
+}
+
 void SyncUpdate::para_sync(int code) {
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
     const int page = g_page_focus.load();
@@ -130,9 +146,7 @@ void SyncUpdate::para_sync(int code) {
     // looked up afresh even if its time stamp did not move.
     if (code == 103) alias_file_changed();
 
-    // Port link states and the end of an upgrade change nothing of the
-    // image: they only redraw the page.
-    const bool persists = model && code != 11 && code != 104;
+    const bool persist = model && persists(code);
     // The page compares the live image with the shadow, so its refresh runs
     // before the persisting step brings the shadow up to date, and what the
     // shadow becomes is taken before the page looks: a change that lands
@@ -140,14 +154,14 @@ void SyncUpdate::para_sync(int code) {
     // refresh shows it. Taken after, it would hold a change no page saw and
     // hide it from every later refresh.
     ZrvRamPara::Snapshot looked{};
-    if (persists) looked = model->snapshot();
+    if (persist) looked = model->snapshot();
     if (!PageRegistry::refresh(page, code) && model) model->ZrvLanguageChanged();
     if (on_refreshed) on_refreshed(code);
 
     const int kind = tipKind(page, code);
     if (kind != TIP::None && g_tip) g_tip->tip_create(kind);
 
-    if (!persists) return;
+    if (!persist) return;
     const ModeState before = modeState(model);
     int failedSave = 0;
     model->ram_para_persist(code, looked, &failedSave);
