@@ -177,8 +177,9 @@ TEST_F(DispatchTest, AModeSavedByThePersistingStepIsMarkedAtOnce) {
     model->shadow_image = model->live_image;
     g_page_focus = PageRegistry::MainMenu;
     {
+        const u8 five[2] = {5, 0};
         QMutexLocker lock(&c331_manage::get()->mutex);
-        model->live_image.setWord(RamOffset::SAVE_REQUEST, 5);
+        ASSERT_EQ(model->ZrvRamParaDeal(five, 2, RamOffset::SAVE_REQUEST), 0);
     }
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ((Vals{model->live_image.word(RamOffset::LOADED_MODE), model->ZrvUserModeSaved(4)}), (Vals{5, 1}));
