@@ -120,11 +120,17 @@ void stopWorkersAndPersist() {
     // included) and a change the c331 thread had not taken up yet.
     const int untaken = c331 ? c331->apply_flag.exchange(0) : 0;
     SyncUpdate::pInstance()->persistAtStop(untaken);
-    if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) model->drainImageFile();
+    // The image file's writer is given a bound: a disk that hangs does not
+    // keep the program from ending.
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    const bool stored = !model || model->drainImageFile();
     // Lines counted since their last line, with no tick left to write the
     // count when it falls due.
     LineLimiter::writeHeldCounts();
-    writeLogMsg(INFO, "worker threads stopped, parameters persisted");
+    if (stored)
+        writeLogMsg(INFO, "worker threads stopped, parameters persisted");
+    else
+        writeLogMsg(ERROR, "worker threads stopped, parameter image file not written");
 }
 
 }  // namespace AppShutdown

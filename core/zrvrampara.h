@@ -374,7 +374,8 @@ public:
     // The singleton has it; other objects write the file in place.
     void writeImageFileInBackground();
     // Waits until the newest image handed over is on disk (true), or its
-    // write failed (false; it is tried again). True without the writer.
+    // write failed or did not end within the writer's bound (false; it is
+    // tried again). True without the writer.
     bool drainImageFile();
 
     // Protocol parameter-RAM write into the live image: 0 done, 1 refused
