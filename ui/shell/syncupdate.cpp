@@ -146,7 +146,9 @@ void SyncUpdate::para_sync(int code) {
     // looked up afresh even if its time stamp did not move.
     if (code == 103) alias_file_changed();
 
-    const bool persist = model && persists(code);
+    // Port link states and the end of an upgrade change nothing of the
+    // image: they only redraw the page.
+    const bool persists = model && code != 11 && code != 104;
     // The page compares the live image with the shadow, so its refresh runs
     // before the persisting step brings the shadow up to date, and what the
     // shadow becomes is taken before the page looks: a change that lands
@@ -154,14 +156,14 @@ void SyncUpdate::para_sync(int code) {
     // refresh shows it. Taken after, it would hold a change no page saw and
     // hide it from every later refresh.
     ZrvRamPara::Snapshot looked{};
-    if (persist) looked = model->snapshot();
+    if (persists) looked = model->snapshot();
     if (!PageRegistry::refresh(page, code) && model) model->ZrvLanguageChanged();
     if (on_refreshed) on_refreshed(code);
 
     const int kind = tipKind(page, code);
     if (kind != TIP::None && g_tip) g_tip->tip_create(kind);
 
-    if (!persist) return;
+    if (!persists) return;
     const ModeState before = modeState(model);
     int failedSave = 0;
     model->ram_para_persist(code, looked, &failedSave);

@@ -64,9 +64,6 @@ public slots:
 
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
-    // Port link states and the end of an upgrade change nothing of the
-    // image: they only redraw the page.
-    static bool persists(int code) { return code != 11 && code != 104; }
     // GUI thread: runs the pending refresh now, or when the pause is over.
     void kick();
 
