@@ -530,17 +530,16 @@ TEST_F(ZrvRamParaTest, EveryAnsweredSaveStandsUntilALaterRequestOfItsMode) {
     enum Kind { None, PcSave, PanelSave, PcSlot, PcDelete, PanelDelete, Recall, Reset, Pass };
     struct Op {
         Kind kind;
-        int mode;
-        int value;  // the contrast saved or written; the code of a pass
+        int mode, value;  // value: the contrast saved or written; a pass's code
     };
     struct Case {
         const char* name;
         std::vector<Op> ops;
-        Op during;
+        Op during;  // at step `at` of mode atMode's slot
         Step at;
         int atMode;
         std::vector<std::pair<int, int>> stored;  // mode, contrast (-1 empty)
-        int current, contrast;
+        int current, contrast;                    // words 866 and 2178 at the end
     };
     const Case cases[] = {
         {"save beside another PC's delete pass", {{PcDelete, 2, 0}, {Pass, 0, 2}, {Pass, 0, 1}},
@@ -599,14 +598,11 @@ TEST_F(ZrvRamParaTest, EveryAnsweredSaveStandsUntilALaterRequestOfItsMode) {
         };
         int met = 0;
         m->on_slot_step = [&](Step at, int n) {
-            if (c.during.kind != None && at == c.at && n == c.atMode - 1 && met == 0) {
-                ++met;
-                run(c.during);
-            }
+            if (c.during.kind != None && at == c.at && n == c.atMode - 1 && !met++) run(c.during);
         };
         for (const Op& op : c.ops) run(op);
         m->on_slot_step = nullptr;
-        EXPECT_EQ(met, c.during.kind != None ? 1 : 0);
+        EXPECT_EQ(met > 0, c.during.kind != None);
         EXPECT_EQ((Vals{m->live_image.word(O::LOADED_MODE), m->live_image.word(O::SAVE_REQUEST),
                         m->live_image.word(O::CONTRAST)}),
                   (Vals{c.current, 0, c.contrast}));

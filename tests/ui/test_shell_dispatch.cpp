@@ -114,7 +114,7 @@ TEST_F(DispatchTest, TheStopPersistsWhatWaitsBehindThePauseWithItsSlotPass) {
         int untaken;
         bool slotStored;
     };
-    const Case cases[] = {{{2}, 0, true}, {{1, 11}, 2, true}, {{1, 11}, 1, false}, {{}, 0, false}};
+    const Case cases[] = {{{2}, 0, true}, {{1, 11}, 2, true}, {{1, 11}, 1, false}};
     QDialog page;
     PageOps ops;
     ops.refresh = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(30)); };
