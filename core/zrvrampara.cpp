@@ -303,10 +303,7 @@ int ZrvRamPara::ram_para_reset() {
         QMutexLocker lock(&mgr->mutex);
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
         countBrightnessWrite();
-        // No mode is current; the user modes themselves, and the saves
-        // asked before with their settings, stay.
-        ++m_modeMarks;
-        live_image.setWord(SAVE_REQUEST, latestSaveRequest());
+        factoryWordsWritten();
         last = bri_last_change;
         held = bri_word_change;
         mgr->raise_apply(1);
@@ -918,6 +915,12 @@ int ZrvRamPara::ZrvRecallUserMode(int m) {
     if (!user_mode_recall_locked(m)) return 0;
     mgr->raise_apply(1);
     return 1;
+}
+
+void ZrvRamPara::factoryWordsWritten() {
+    // The user modes themselves stay, and so do the saves asked before.
+    ++m_modeMarks;
+    live_image.setWord(SAVE_REQUEST, latestSaveRequest());
 }
 
 int ZrvRamPara::ZrvRequestUserModeSave(int m) {

@@ -428,6 +428,11 @@ public:
     // The same for a caller that already holds the c331 manager's mutex; it
     // raises the apply flag itself.
     int user_mode_recall_locked(int m);
+    // A writer put the factory values over the persistent words (a factory
+    // reset), holding the c331 manager's mutex: no mode is current any more,
+    // which is counted, and word 868 goes on showing the saves still pending,
+    // which keep the settings they were asked with.
+    void factoryWordsWritten();
     // Panel save request of user mode m (1 to 16) with the settings as they
     // are now: word 868 := m and apply flag 1, carried out by the persisting
     // step; 1 requested, 0 refused.
