@@ -10,6 +10,7 @@
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
+#include "ui/shell/syncupdate.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/vimrasource.h"
 
@@ -115,16 +116,21 @@ void stopWorkersAndPersist() {
 
     // Change signals already raised wait in the GUI thread's queue.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-    // A change the c331 thread had not taken up yet.
-    if (ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config) {
-        const int code = c331 ? c331->apply_flag.exchange(0) : 0;
-        model->ram_para_persist(code ? code : 1);
-        model->drainImageFile();
-    }
+    // What the refresh dispatcher still holds (a slot pass behind its pause
+    // included) and a change the c331 thread had not taken up yet.
+    const int untaken = c331 ? c331->apply_flag.exchange(0) : 0;
+    SyncUpdate::pInstance()->persistAtStop(untaken);
+    // The image file's writer is given a bound: a disk that hangs does not
+    // keep the program from ending.
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    const bool stored = !model || model->drainImageFile();
     // Lines counted since their last line, with no tick left to write the
     // count when it falls due.
     LineLimiter::writeHeldCounts();
-    writeLogMsg(INFO, "worker threads stopped, parameters persisted");
+    if (stored)
+        writeLogMsg(INFO, "worker threads stopped, parameters persisted");
+    else
+        writeLogMsg(ERROR, "worker threads stopped, parameter image file not written");
 }
 
 }  // namespace AppShutdown

@@ -62,8 +62,9 @@ const std::vector<ImageField>& fields() {
         {TEST_PATTERN, 1, 1, "test pattern shown: 0 none, 1 to 8 the pattern; cleared at start", 0, 8, nullptr},
         {LOADED_MODE, 2, 2, "user mode last loaded or saved, 0 none; writing it and register 161 bit 1 "
                             "recalls that mode", 0, 16, nullptr},
-        {SAVE_REQUEST, 2, 2, "user-mode save request: writing m saves the current settings as user mode m",
-         0, 16, nullptr},
+        {SAVE_REQUEST, 2, 2, "user-mode save request: writing m (1 to 16) saves the settings as they are then "
+                             "as user mode m, whatever is recalled before it is carried out; reads the mode of "
+                             "the latest save not carried out yet, 0 when none", 0, 16, nullptr},
         {edid(0), EDID_SIZE * ZRV_INPUT_COUNT, 2,
          "custom EDID timing of input i at 896 + 6 i: width, height, refresh rate in Hz", 0, 65535, nullptr},
         {SPLICE_MODE, 2, 2, "splice mode of the two outputs: 2 vertical, 3 horizontal, 4 copy", 2, 4, nullptr},

@@ -5,6 +5,8 @@
 
 #include <pthread.h>
 
+#include <chrono>
+
 #include <utility>
 
 LatestFileWriter::LatestFileWriter(std::function<bool(const Bytes&)> write, std::string what)
@@ -31,10 +33,11 @@ void LatestFileWriter::post(Bytes content) {
     m_work.notify_all();
 }
 
-bool LatestFileWriter::drain() {
+bool LatestFileWriter::drain(uint64_t maxMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_idle.wait(lock, [this] { return !m_busy && (!m_pending || m_failed); });
-    return !m_failed;
+    const bool idle = m_idle.wait_for(lock, std::chrono::milliseconds(maxMs),
+                                      [this] { return !m_busy && (!m_pending || m_failed); });
+    return idle && !m_failed;
 }
 
 void LatestFileWriter::run() {

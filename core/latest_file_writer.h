@@ -25,11 +25,14 @@ public:
     ~LatestFileWriter();
 
     void post(Bytes content);
-    // Waits until nothing waits and nothing is being written; false when
-    // the last write failed (its content is kept and tried again).
-    bool drain();
+    // Waits until nothing waits and nothing is being written, at most maxMs
+    // of real time, so a disk that hangs never holds the caller (the stop)
+    // for good; false when the time ran out or the last write failed (its
+    // content is kept and tried again).
+    bool drain(uint64_t maxMs = kDrainMs);
 
     static constexpr uint64_t kRetryMs = 1000;
+    static constexpr uint64_t kDrainMs = 10000;
 
 private:
     void run();

@@ -11,7 +11,9 @@
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 ZrvRamPara* ZrvRamPara::p_zrvrampara_config = nullptr;
 u8 g_cut_source_state[30];
@@ -261,8 +263,8 @@ void ZrvRamPara::load() {
 
     // Run-time fields never survive a restart.
     live_image.setWord(BLACKOUT, 0);
-    // A save request is never carried over a restart: left in both images it
-    // would look carried out and block every later save of that mode.
+    // A save request is never carried over a restart: the word shows only
+    // the requests of this run.
     live_image.setWord(SAVE_REQUEST, 0);
     for (u32 b = TEST_PATTERN; b < TEST_PATTERN + 4; ++b) live_image.setByte(b, 0);
     g_language = live_image.byte(LANGUAGE);
@@ -301,6 +303,7 @@ int ZrvRamPara::ram_para_reset() {
         QMutexLocker lock(&mgr->mutex);
         std::memcpy(&live_image.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
         countBrightnessWrite();
+        factoryWordsWritten();
         last = bri_last_change;
         held = bri_word_change;
         mgr->raise_apply(1);
@@ -321,8 +324,14 @@ int ZrvRamPara::ram_para_reset() {
     return result;
 }
 
-int ZrvRamPara::writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd) {
+ZrvRamPara::SlotWrite ZrvRamPara::writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd) {
     next.marker[0] = next.marker[1] = USER_MODE_SAVED;
+    {
+        // A PC's write or delete of the slot answered since is the later
+        // word: the file is not written over with the older content.
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        if (m_slotWrites[n] != writes) return SlotWrite::Superseded;
+    }
     // Written whole beside its place and renamed over it: nothing is gained
     // by waiting here, and every other writer would wait with us.
     bool ok;
@@ -335,16 +344,18 @@ int ZrvRamPara::writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd) 
         // The slot stays as it was: marking it saved would recall data that
         // is not on disk.
         modeFileFault("user mode " + std::to_string(n + 1) + " file cannot be written");
-        return 0;
+        return SlotWrite::Failed;
     }
+    bool kept;
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
         // A PC write into the slot while the file was written is newer than
         // what was written: keep it (its own flag-2 pass writes it), never
         // put the older copy back over it.
-        if (m_slotWrites[n] == writes) user_mode[n] = next;
+        kept = m_slotWrites[n] == writes;
+        if (kept) user_mode[n] = next;
     }
-    if (copyOsd) {
+    if (copyOsd && kept) {
         const std::string to = ZrvFiles::modeOsdPath(n);
         debugPrintf("\n cp  %s %s \n", ZrvFiles::OMENU, to.c_str());
         QMutexLocker lock(&Utils::_file_deal_mutex);
@@ -358,7 +369,7 @@ int ZrvRamPara::writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd) 
         if (!read || !FileOps::writeFileAtomic(to, menu))
             uncopied.occur([&] { writeLogMsg(WARNING, "OSD menu copy failed: " + to); });
     }
-    return 1;
+    return kept ? SlotWrite::Written : SlotWrite::Superseded;
 }
 
 int ZrvRamPara::mode_file_write(int n, int kind) {
@@ -373,7 +384,7 @@ int ZrvRamPara::mode_file_write(int n, int kind) {
         if (kind == 1) std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
         osdOn = live_image.word(OSD_ON) == 1;
     }
-    return writeSlot(n, writes, next, kind == 0 && osdOn);
+    return writeSlot(n, writes, next, kind == 0 && osdOn) == SlotWrite::Written;
 }
 
 void ZrvRamPara::modeFileFault(const std::string& line, LogPlace at) {
@@ -385,6 +396,9 @@ int ZrvRamPara::mode_file_deal(int n, int op, bool* removed) {
     u32 writes;
     {
         QMutexLocker lock(&c331_manage::get()->mutex);
+        // The panel's Delete: a save of the mode asked before it would bring
+        // the mode back right after.
+        if (op == 1) slotChanged(n);
         writes = m_slotWrites[n];
     }
     return dealSlot(n, op, writes, removed);
@@ -472,39 +486,45 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
         if (looked) looked->image.setWord(off, v);
     };
 
-    // 1. A save request from the panel.
-    int request, shadowRequest;
+    // 1. Saves asked for (the panel's, a PC's word 868), in the order they
+    // were, each with the settings it was asked with. One asked while this
+    // step works waits for the next step, which its apply flag brings.
+    struct Due {
+        int mode;
+        SaveRequest save;
+    };
+    std::vector<Due> due;
     {
         QMutexLocker lock(&mgr->mutex);
-        request = live_image.word(SAVE_REQUEST);
-        shadowRequest = shadow_image.word(SAVE_REQUEST);
+        for (int n = 0; n < ZRV_USER_MODE_COUNT; ++n)
+            if (m_saves[n].request) due.push_back({n + 1, m_saves[n]});
     }
-    if (request != 0 && request != shadowRequest) {
-        if (request >= 1 && request <= ZRV_USER_MODE_COUNT) {
-            USER_MODE_SLOT next;
-            u32 writes;
-            bool osdOn;
-            {
-                QMutexLocker lock(&mgr->mutex);
-                next = user_mode[request - 1];
-                writes = m_slotWrites[request - 1];
-                std::memcpy(next.snapshot, &live_image.data[MODE_BEGIN], MODE_LEN);
-                osdOn = live_image.word(OSD_ON) == 1;
-            }
-            const int ok = writeSlot(request - 1, writes, next, osdOn);
-            if (!ok && failedSave) *failedSave = request;
+    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.save.request < b.save.request; });
+    for (const Due& d : due) {
+        const int n = d.mode - 1;
+        USER_MODE_SLOT next;
+        {
             QMutexLocker lock(&mgr->mutex);
-            if (ok) ownEdit(LOADED_MODE, u16(request));
-            ownEdit(SAVE_REQUEST, 0);
-        } else {
-            // Not a mode number: drop the request instead of indexing past the slots.
-            QMutexLocker lock(&mgr->mutex);
-            ownEdit(SAVE_REQUEST, 0);
+            next = user_mode[n];
         }
-        static LineLimiter saves([](u64 n) {
-            debugPrintf("\n %llu more user mode saves in the last second \n", static_cast<unsigned long long>(n));
+        std::memcpy(next.snapshot, d.save.settings, MODE_LEN);
+        const u32 osd = OSD_ON - MODE_BEGIN;
+        const bool osdOn = (d.save.settings[osd] | (d.save.settings[osd + 1] << 8)) == 1;
+        const SlotWrite done = writeSlot(n, d.save.slotWrites, next, osdOn);
+        if (done == SlotWrite::Failed && failedSave) *failedSave = d.mode;
+        {
+            QMutexLocker lock(&mgr->mutex);
+            // Only the request carried out: one asked meanwhile is newer.
+            if (m_saves[n].request == d.save.request) m_saves[n].request = 0;
+            // The mode is current unless a recall or another choice came
+            // after the save was asked.
+            if (done == SlotWrite::Written && m_modeMarks == d.save.modeMarks) ownEdit(LOADED_MODE, u16(d.mode));
+            ownEdit(SAVE_REQUEST, latestSaveRequest());
+        }
+        static LineLimiter saves([](u64 count) {
+            debugPrintf("\n %llu more user mode saves in the last second \n", static_cast<unsigned long long>(count));
         });
-        saves.occur([request] { debugPrintf("\n user mode save change ,%#x \n", unsigned(request)); });
+        saves.occur([&d] { debugPrintf("\n user mode save change ,%#x \n", unsigned(d.mode)); });
     }
 
     // 2. Slots written by the protocol.
@@ -518,10 +538,10 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
                 m1 = user_mode[slot].marker[1];
                 writes = m_slotWrites[slot];
             }
+            // A save of the mode asked before the PC's write was dropped
+            // where the write entered; one asked after it stands.
             if (m0 == USER_MODE_EMPTY || m1 == USER_MODE_EMPTY) {
                 dealSlot(slot, 1, writes, nullptr);
-                QMutexLocker lock(&mgr->mutex);
-                ownEdit(SAVE_REQUEST, 0);
             } else if (m0 == USER_MODE_SAVED || m1 == USER_MODE_SAVED) {
                 // A slot its file did not take reads as what the file holds
                 // (or empty): the PC reading it back and the pages must not
@@ -559,8 +579,8 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
     m_briWritten[1] = held;
     QMutexLocker lock(&mgr->mutex);
     shadow_image = snap;
-    // A save request that came in after step 1 is not carried out yet: the
-    // shadow must not hide it from the next step.
+    // The shadow never holds a save request: the pages draw a save still
+    // pending from the live word differing from it.
     shadow_image.setWord(SAVE_REQUEST, 0);
     return 1;
 }
@@ -578,7 +598,16 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
         QMutexLocker lock(&mutex);
         std::memcpy(&live_image.data[offset], data, len);
     }
-    if (offset < BRIGHTNESS + 2 && BRIGHTNESS < offset + len) countBrightnessWrite();
+    auto covers = [&](u32 word) { return offset < word + 2 && word < offset + len; };
+    if (covers(BRIGHTNESS)) countBrightnessWrite();
+    if (covers(LOADED_MODE)) ++m_modeMarks;
+    if (covers(SAVE_REQUEST)) {
+        const u16 m = live_image.word(SAVE_REQUEST);
+        if (m >= 1 && m <= ZRV_USER_MODE_COUNT)
+            enterSaveRequest(m);
+        else
+            live_image.setWord(SAVE_REQUEST, latestSaveRequest());
+    }
     return 0;
 }
 
@@ -621,9 +650,33 @@ int ZrvRamPara::ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr) {
     slotWrites.occur([s] { debugPrintf("\n write ram_user_mode = %#x \n", unsigned(s)); });
     if (len) {
         std::memcpy(reinterpret_cast<u8*>(&user_mode[s - 1]) + off, data, len);
-        ++m_slotWrites[s - 1];
+        slotChanged(int(s) - 1);
     }
     return 0;
+}
+
+void ZrvRamPara::slotChanged(int n) {
+    ++m_slotWrites[n];
+    if (!m_saves[n].request) return;
+    m_saves[n].request = 0;
+    live_image.setWord(SAVE_REQUEST, latestSaveRequest());
+}
+
+void ZrvRamPara::enterSaveRequest(int m) {
+    SaveRequest& save = m_saves[m - 1];
+    if (++m_saveRequests == 0) ++m_saveRequests;  // 0 is none
+    save.request = m_saveRequests;
+    save.slotWrites = m_slotWrites[m - 1];
+    save.modeMarks = m_modeMarks;
+    std::memcpy(save.settings, &live_image.data[MODE_BEGIN], MODE_LEN);
+    live_image.setWord(SAVE_REQUEST, u16(m));
+}
+
+u16 ZrvRamPara::latestSaveRequest() const {
+    int latest = 0;
+    for (int n = 0; n < ZRV_USER_MODE_COUNT; ++n)
+        if (m_saves[n].request && (!latest || m_saves[n].request > m_saves[latest - 1].request)) latest = n + 1;
+    return u16(latest);
 }
 
 // ---------------------------------------------------------------------------
@@ -791,7 +844,10 @@ void ZrvRamPara::ZrvSetImageSource(int sel, char input, char window) {
     c331_manage* mgr = c331_manage::get();
     QMutexLocker lock(&mgr->mutex);
     live_image.setWord(win(u32(w)) + WIN_SOURCE, word);
-    if (live_image.word(LOADED_MODE) == shadow_image.word(LOADED_MODE)) live_image.setWord(LOADED_MODE, 0);
+    if (live_image.word(LOADED_MODE) == shadow_image.word(LOADED_MODE)) {
+        live_image.setWord(LOADED_MODE, 0);
+        ++m_modeMarks;
+    }
     mgr->raise_apply(1);
 }
 
@@ -847,7 +903,9 @@ int ZrvRamPara::user_mode_recall_locked(int m) {
     std::memcpy(&live_image.data[MODE_BEGIN], user_mode[m - 1].snapshot, MODE_LEN);
     countBrightnessWrite();
     live_image.setWord(LOADED_MODE, u16(m));
-    live_image.setWord(SAVE_REQUEST, 0);
+    ++m_modeMarks;
+    // A save asked before stays: it keeps the settings it was asked with,
+    // not the ones recalled over them.
     return 1;
 }
 
@@ -859,13 +917,18 @@ int ZrvRamPara::ZrvRecallUserMode(int m) {
     return 1;
 }
 
+void ZrvRamPara::factoryWordsWritten() {
+    // The user modes themselves stay, and so do the saves asked before.
+    ++m_modeMarks;
+    live_image.setWord(SAVE_REQUEST, latestSaveRequest());
+}
+
 int ZrvRamPara::ZrvRequestUserModeSave(int m) {
     if (m < 1 || m > ZRV_USER_MODE_COUNT) return 0;
     c331_manage* mgr = c331_manage::get();
     QMutexLocker lock(&mgr->mutex);
-    if (live_image.word(SAVE_REQUEST) != m) {
-        live_image.setWord(SAVE_REQUEST, u16(m));
-        mgr->raise_apply(1);
-    }
+    // Asked again, it is a new request with the settings as they are now.
+    enterSaveRequest(m);
+    mgr->raise_apply(1);
     return 1;
 }

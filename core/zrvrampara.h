@@ -374,18 +374,23 @@ public:
     // The singleton has it; other objects write the file in place.
     void writeImageFileInBackground();
     // Waits until the newest image handed over is on disk (true), or its
-    // write failed (false; it is tried again). True without the writer.
+    // write failed or did not end within the writer's bound (false; it is
+    // tried again). True without the writer.
     bool drainImageFile();
 
     // Protocol parameter-RAM write into the live image: 0 done, 1 refused
     // (nothing written). A write that covers a byte of the brightness word
-    // counts a change of it, whatever the bytes. Takes no lock: the caller
-    // holds the c331 manager's mutex and raises the apply flag.
+    // counts a change of it, whatever the bytes; one that covers word 868
+    // with a mode number 1 to 16 asks for that mode's save, whatever the
+    // word held (any other number asks for none, and the word goes on
+    // showing the save still pending). Takes no lock: the caller holds the
+    // c331 manager's mutex and raises the apply flag.
     int ZrvRamParaDeal(const u8* data, u16 len, u32 offset);
     // Protocol write into user-mode slot s - 1 (addr bits 19-12 = s, 1 to 16;
     // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused
     // (nothing written). Takes no lock, like ZrvRamParaDeal: the caller holds
-    // the c331 manager's mutex, under which the write into the slot is counted.
+    // the c331 manager's mutex, under which the write into the slot is
+    // counted and drops a save of the mode asked before it.
     int ZrvModeUserRamParaDeal(const u8* data, u16 len, u32 addr);
 
     // A window's source from an image (layout 0) or a user-mode snapshot
@@ -416,13 +421,21 @@ public:
     int ZrvGetCurrentModeIndex();
 
     // Recall of user mode m (1 to 16) into the live image under the c331
-    // manager's mutex with the apply flag raised; 1 done, 0 empty or out of range.
+    // manager's mutex with the apply flag raised; 1 done, 0 empty or out of
+    // range. Saves not carried out yet stay: they keep the settings they
+    // were asked with.
     int ZrvRecallUserMode(int m);
     // The same for a caller that already holds the c331 manager's mutex; it
     // raises the apply flag itself.
     int user_mode_recall_locked(int m);
-    // Panel save request of user mode m (1 to 16): word 868 := m and apply
-    // flag 1, carried out by the persisting step; 1 requested, 0 refused.
+    // A writer put the factory values over the persistent words (a factory
+    // reset), holding the c331 manager's mutex: no mode is current any more,
+    // which is counted, and word 868 goes on showing the saves still pending,
+    // which keep the settings they were asked with.
+    void factoryWordsWritten();
+    // Panel save request of user mode m (1 to 16) with the settings as they
+    // are now: word 868 := m and apply flag 1, carried out by the persisting
+    // step; 1 requested, 0 refused.
     int ZrvRequestUserModeSave(int m);
 
     // The file routines below must be called without holding the c331
@@ -431,7 +444,8 @@ public:
     // menu file when the OSD is on), 1 snapshot the live image first, 2 slot
     // written by the protocol. 1 written, 0 refused or failed.
     int mode_file_write(int n, int kind);
-    // op 1 deletes slot n's files first; then loads slot n from its file.
+    // op 1 deletes slot n's files first (and drops a save of the mode asked
+    // before); then loads slot n from its file.
     // 1 loaded, 0 missing or refused (the slot then reads empty; a refused
     // file is kept aside) or unreadable (the slot reads USER_MODE_UNREAD).
     // removed, when given, tells whether the mode's file is gone after op
@@ -471,8 +485,35 @@ private:
     u32 m_slotWrites[ZRV_USER_MODE_COUNT] = {};
     // Writes slot n's file from `next` (marked saved) and, only when that
     // succeeded and no write entered the slot since the count `writes`
-    // (taken with the slot `next` was made from), makes it the slot.
-    int writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd);
+    // (taken with the slot `next` was made from), makes it the slot. A
+    // write that entered before the file is begun leaves the file alone.
+    enum class SlotWrite { Failed, Written, Superseded };
+    SlotWrite writeSlot(int n, u32 writes, USER_MODE_SLOT next, bool copyOsd);
+    // A change entered slot n from outside the persisting step (a PC's
+    // write, the panel's Delete): counted, and a save of the mode asked
+    // before it is dropped, as the change is the later word. Caller holds
+    // the c331 manager's mutex.
+    void slotChanged(int n);
+    // Save requests, counted where they enter (the panel's Save, a PC's
+    // write of word 868) and held per mode with the settings of that moment:
+    // a later recall, reset or save of another mode neither drops one nor
+    // gives it other settings. Word 868 shows the mode of the latest one
+    // not carried out yet, 0 when none is. Under the c331 manager's mutex.
+    struct SaveRequest {
+        u32 request = 0;     // its count; 0 none
+        u32 slotWrites = 0;  // the slot's writes counted when it was asked
+        u32 modeMarks = 0;   // word 866's writes counted then
+        u8 settings[RamOffset::MODE_LEN];
+    };
+    SaveRequest m_saves[ZRV_USER_MODE_COUNT];
+    u32 m_saveRequests = 0;
+    // Writes of word 866 by anyone but the persisting step (a recall, a
+    // source chosen, a reset, a PC's write): a save asked before one marks
+    // its mode current no more.
+    u32 m_modeMarks = 0;
+    // Caller holds the c331 manager's mutex.
+    void enterSaveRequest(int m);
+    u16 latestSaveRequest() const;
     // mode_file_deal for a slot whose writes were counted `writes`: the
     // files of the mode it held then are removed, and the slot is loaded
     // again only when no write entered since.

@@ -520,6 +520,104 @@ TEST_F(ZrvRamParaTest, ASaveRightAfterADeleteOfTheSlotIsNeverLost) {
     EXPECT_EQ(lost, 0) << "of " << runs;
 }
 
+// Two PCs and the panel, each request answered in the order of the row,
+// with the persisting steps their apply flags bring; `during` comes while a
+// step works on a mode's slot. Mode 3 holds contrast 77, the live image 50.
+// A save keeps the contrast it was asked with and stands until a later
+// write or delete of its mode; the mode last saved or recalled is current.
+TEST_F(ZrvRamParaTest, EveryAnsweredSaveStandsUntilALaterRequestOfItsMode) {
+    using Step = ZrvRamPara::SlotStep;
+    enum Kind { None, PcSave, PanelSave, PcSlot, PcDelete, PanelDelete, Recall, Reset, Pass };
+    struct Op {
+        Kind kind;
+        int mode, value;  // value: the contrast saved or written; a pass's code
+    };
+    struct Case {
+        const char* name;
+        std::vector<Op> ops;
+        Op during;  // at step `at` of mode atMode's slot
+        Step at;
+        int atMode;
+        std::vector<std::pair<int, int>> stored;  // mode, contrast (-1 empty)
+        int current, contrast;                    // words 866 and 2178 at the end
+    };
+    const Case cases[] = {
+        {"save beside another PC's delete pass", {{PcDelete, 2, 0}, {Pass, 0, 2}, {Pass, 0, 1}},
+         {PcSave, 6, 40}, Step::Removed, 2, {{6, 40}, {3, 77}}, 6, 40},
+        {"delete after a save", {{PcSave, 5, 33}, {PcDelete, 5, 0}, {Pass, 0, 2}}, {}, {}, 0, {{5, -1}}, 0, 33},
+        {"panel save, then a PC's delete", {{PanelSave, 5, 33}, {PcDelete, 5, 0}, {Pass, 0, 2}}, {}, {}, 0,
+         {{5, -1}}, 0, 33},
+        {"slot write after a save", {{PcSave, 5, 33}, {PcSlot, 5, 61}, {Pass, 0, 2}}, {}, {}, 0, {{5, 61}}, 0, 33},
+        {"save after a delete", {{PcSlot, 5, 61}, {Pass, 0, 2}, {PcDelete, 5, 0}, {PcSave, 5, 33}, {Pass, 0, 2}},
+         {}, {}, 0, {{5, 33}}, 5, 33},
+        {"recall after a save", {{PcSave, 5, 33}, {Recall, 3, 0}, {Pass, 0, 1}}, {}, {}, 0, {{5, 33}, {3, 77}}, 3, 77},
+        {"save after a recall", {{Recall, 3, 0}, {PcSave, 5, 0}, {Pass, 0, 1}}, {}, {}, 0, {{5, 77}}, 5, 77},
+        {"two saves of a mode", {{PcSave, 5, 33}, {PanelSave, 5, 44}, {Pass, 0, 1}}, {}, {}, 0, {{5, 44}}, 5, 44},
+        {"saves of two modes", {{PcSave, 6, 33}, {PanelSave, 5, 44}, {Pass, 0, 1}}, {}, {}, 0,
+         {{6, 33}, {5, 44}}, 5, 44},
+        {"panel delete after a save", {{PcSave, 5, 33}, {PanelDelete, 5, 0}, {Pass, 0, 1}}, {}, {}, 0,
+         {{5, -1}}, 0, 33},
+        {"reset after a save", {{PcSave, 5, 33}, {Reset, 0, 0}, {Pass, 0, 1}}, {}, {}, 0, {{5, 33}}, 0, 50},
+        {"save again while the file is written", {{PcSave, 5, 33}, {Pass, 0, 1}, {Pass, 0, 1}}, {PcSave, 5, 44},
+         Step::Written, 5, {{5, 44}}, 5, 44},
+        {"delete while the save's file is written", {{PcSave, 5, 33}, {Pass, 0, 1}, {Pass, 0, 2}}, {PcDelete, 5, 0},
+         Step::Written, 5, {{5, -1}}, 0, 33},
+        {"delete of a mode due while another's file is written", {{PcSave, 5, 33}, {PcSave, 6, 44}, {Pass, 0, 1}},
+         {PcDelete, 6, 0}, Step::Written, 5, {{5, 33}, {6, -1}}, 5, 44},
+        {"recall while the save's file is written", {{PcSave, 5, 33}, {Pass, 0, 1}}, {Recall, 3, 0}, Step::Written, 5,
+         {{5, 33}, {3, 77}}, 3, 77},
+    };
+    c331_manage* mgr = c331_manage::get();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileOps::removePath("/data/modes");
+        auto m = loadModel();
+        edit(*m, O::CONTRAST, 77);
+        ASSERT_EQ(m->mode_file_write(2, 1), 1);
+        edit(*m, O::CONTRAST, 50);
+        m->ram_para_persist(1);
+        auto run = [&](const Op& op) {
+            u8 slot[4098] = {};
+            slot[0] = slot[1] = op.kind == PcDelete ? 0xFF : 0xAA;
+            slot[2 + O::CONTRAST - O::MODE_BEGIN] = u8(op.value);
+            const u8 save[2] = {u8(op.mode), 0};
+            if ((op.kind == PcSave || op.kind == PanelSave) && op.value) edit(*m, O::CONTRAST, u16(op.value));
+            int refused = 0;
+            {
+                QMutexLocker lock(&mgr->mutex);
+                if (op.kind == PcSave) refused = m->ZrvRamParaDeal(save, 2, O::SAVE_REQUEST);
+                if (op.kind == PcSlot || op.kind == PcDelete)
+                    refused = m->ZrvModeUserRamParaDeal(slot, op.kind == PcDelete ? 2 : 4098, 0x1000 * u32(op.mode));
+                if (op.kind == Recall) refused = !m->user_mode_recall_locked(op.mode);
+            }
+            if (op.kind == PanelSave) refused = !m->ZrvRequestUserModeSave(op.mode);
+            if (op.kind == PanelDelete) m->mode_file_deal(op.mode - 1, 1);
+            if (op.kind == Reset) refused = m->ram_para_reset();
+            if (op.kind == Pass) m->ram_para_persist(op.value);
+            EXPECT_EQ(refused, 0) << "request " << op.kind;
+        };
+        int met = 0;
+        m->on_slot_step = [&](Step at, int n) {
+            if (c.during.kind != None && at == c.at && n == c.atMode - 1 && !met++) run(c.during);
+        };
+        for (const Op& op : c.ops) run(op);
+        m->on_slot_step = nullptr;
+        EXPECT_EQ(met > 0, c.during.kind != None);
+        EXPECT_EQ((Vals{m->live_image.word(O::LOADED_MODE), m->live_image.word(O::SAVE_REQUEST),
+                        m->live_image.word(O::CONTRAST)}),
+                  (Vals{c.current, 0, c.contrast}));
+        auto again = loadModel();
+        for (const auto& [mode, contrast] : c.stored) {
+            const std::string f = readHostFile(hostPath(ZrvFiles::customModePath(mode - 1)));
+            const int inFile = f.size() == 4096 ? u8(f[2 + O::CONTRAST - O::MODE_BEGIN]) : -1;
+            auto held = [&](ZrvRamPara& z) {
+                return z.ZrvUserModeSaved(mode - 1) ? z.user_mode[mode - 1].snapshot[O::CONTRAST - O::MODE_BEGIN] : -1;
+            };
+            EXPECT_EQ((Vals{held(*m), inFile, held(*again)}), (Vals{contrast, contrast, contrast})) << "mode " << mode;
+        }
+    }
+}
+
 TEST_F(ZrvRamParaTest, RecallCopiesTheSnapshotOnlyFromSavedSlots) {
     auto m = loadModel();
     edit(*m, O::WALL_WIDTH, 3840);

@@ -211,10 +211,18 @@ TEST_F(CommandDispatch, FlagRegisterRecallsTheUserModeThePcChose) {
     std::memset(&slot, 0, sizeof slot);
     slot.marker[0] = slot.marker[1] = 0xAA;
     slot.snapshot[CONTRAST - MODE_BEGIN] = 77;
-    live().setWord(LOADED_MODE, 5);
-    live().setWord(SAVE_REQUEST, 3);
+    // One PC saves mode 3 with contrast 33, then another chooses mode 5.
+    live().setWord(CONTRAST, 33);
+    ASSERT_EQ((Vals{ramWrite(SAVE_REQUEST, {3, 0}), ramWrite(LOADED_MODE, {5, 0})}), (Vals{Ok, Ok}));
     regWrite(PcReg::McuFlag, 0x02, 0);
-    EXPECT_EQ((Vals{live().word(CONTRAST), live().word(LOADED_MODE), live().word(SAVE_REQUEST)}), (Vals{77, 5, 0}));
+    // Recalled, and the save asked before still waits for its step.
+    EXPECT_EQ((Vals{live().word(CONTRAST), live().word(LOADED_MODE), live().word(SAVE_REQUEST)}), (Vals{77, 5, 3}));
+    // Carried out with the settings it was asked with; mode 5, recalled
+    // after it, stays the current one.
+    m_model.ram_para_persist(1);
+    EXPECT_EQ((Vals{m_model.ZrvUserModeSaved(2), m_model.user_mode[2].snapshot[CONTRAST - MODE_BEGIN],
+                    live().word(CONTRAST), live().word(LOADED_MODE), live().word(SAVE_REQUEST)}),
+              (Vals{1, 33, 77, 5, 0}));
 
     // An empty slot is not recalled.
     live().setWord(CONTRAST, 50);

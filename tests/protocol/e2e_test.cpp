@@ -312,8 +312,26 @@ TEST_F(EndToEnd, AFloodOfRefusedFileStartsLogsAFewLinesAndTheStopWritesTheCountH
 TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
     ASSERT_TRUE(waitReady());
     ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", "71"}), 0);
+    // Slot s written whole (markers 0xAA, then bytes s) and applied.
+    auto slotHex = [](int s) { return "aaaa" + QStringLiteral("%1").arg(s, 2, 16, QLatin1Char('0')).repeated(4096); };
+    auto writeSlot = [&](int s) {
+        return client(udp() + QStringList{"ram-write", QString::number(0x1000 * s), slotHex(s)}) == 0 &&
+               client(udp() + QStringList{"reg-write", "0", "161", "0x04", "0x04"}) == 0;
+    };
+    auto slotFile = [&](int s) {
+        QFile f(m_root.filePath(QStringLiteral("data/modes/custom_mode%1").arg(s)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    // Slots 1 to 13 hold modes, so each slot pass writes a dozen files and
+    // the refresh after it owes a pause; slot 15 is applied during that
+    // pause, and the stop comes at once.
+    for (int s = 1; s <= 13; ++s) ASSERT_TRUE(writeSlot(s));
+    ASSERT_TRUE(waitFor([&] { return !slotFile(13).isEmpty(); }, 10000));
+    ASSERT_TRUE(writeSlot(14));
+    ASSERT_TRUE(writeSlot(15));
     EXPECT_EQ(endWith(SIGTERM), 0);
     EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 71);
+    for (int s : {14, 15}) EXPECT_EQ(slotFile(s).toHex(), slotHex(s).left(8192).toLatin1()) << s;
 
     // The next start reads it back; an interrupt ends that one the same way.
     startProgram();

@@ -340,11 +340,22 @@ TEST_F(FactoryTest, ResetsKeepWhatTheyShouldAndRebuildTheCrops) {
     customise();
     model->ZrvCropSourceInit();
     ASSERT_EQ(model->ZrvGetCropID(2, 1), 1);
+    // A PC asked to save mode 5 just before the reset.
+    {
+        const u8 five[2] = {5, 0};
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        ASSERT_EQ(model->ZrvRamParaDeal(five, 2, SAVE_REQUEST), 0);
+    }
 
     QTest::mouseClick(ui->Button_reset2, Qt::LeftButton);
     EXPECT_EQ((Vals{live().word(edid(0)), live().word(edid(0) + 2), live().word(1374), live().word(BRIGHTNESS),
-                    applyFlag()}),
-              (Vals{1280, 720, 0x1234, 100, 1}));
+                    applyFlag(), live().word(SAVE_REQUEST)}),
+              (Vals{1280, 720, 0x1234, 100, 1, 5}));
+    // Carried out with the settings it was asked with, and not current.
+    applied();
+    EXPECT_EQ((Vals{model->ZrvUserModeSaved(4), model->user_mode[4].snapshot[SPLICE_MODE - MODE_BEGIN],
+                    live().word(LOADED_MODE)}),
+              (Vals{1, 2, 0}));
     EXPECT_EQ((Vals{live().byte(767), live().byte(895), live().word(SPLICE_MODE), live().byte(4095)}),
               (Vals{0x33, 0, 4, 0}));
     EXPECT_EQ(model->ZrvGetCropID(2, 1), 0);  // the factory table's crops only

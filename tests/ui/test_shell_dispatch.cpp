@@ -3,6 +3,7 @@
 #include "shell_fixture.h"
 
 #include "core/usbserver.h"
+#include "platform/fileops.h"
 #include "ui/shell/guibridge.h"
 #include "ui/shell/shell_start.h"
 
@@ -102,6 +103,51 @@ TEST_F(DispatchTest, ARefreshThatHeldTheGuiThreadLongIsFollowedByAPause) {
     EXPECT_EQ((Vals{SyncUpdate::pauseAfterMs(30), SyncUpdate::pauseAfterMs(5000)}), (Vals{200, 200}));
 }
 
+// The orderly stop, after the workers were joined and the queued calls
+// delivered: the PC wrote slot 6 (contrast 66) and contrast 71, and the
+// codes of the row wait in the dispatcher behind the pause a slow refresh
+// left, or in the c331 thread's untaken flag. What was applied with code
+// 2 is stored; a slot write never applied is not.
+TEST_F(DispatchTest, TheStopPersistsWhatWaitsBehindThePauseWithItsSlotPass) {
+    struct Case {
+        std::vector<int> pending;
+        int untaken;
+        bool slotStored;
+    };
+    const Case cases[] = {{{2}, 0, true}, {{1, 11}, 2, true}, {{1, 11}, 1, false}};
+    QDialog page;
+    PageOps ops;
+    ops.refresh = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(30)); };
+    PageRegistry::enter(PageRegistry::Advanced, &page, ops);
+    g_page_focus = PageRegistry::Advanced;
+    SyncUpdate* sync = SyncUpdate::pInstance();
+    const std::string slotFile = hostPath(ZrvFiles::customModePath(5));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.untaken);
+        FileOps::removePath(ZrvFiles::customModePath(5));
+        // A slow refresh: the next one owes a pause.
+        sync->post(1);
+        QTRY_VERIFY(sync->pendingCodes().empty());
+        u8 slot[4098] = {0xAA, 0xAA};
+        slot[2 + RamOffset::CONTRAST - RamOffset::MODE_BEGIN] = 66;
+        const u8 contrast[2] = {71, 0};
+        {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            ASSERT_EQ(model->ZrvModeUserRamParaDeal(slot, sizeof slot, 0x6000), 0);
+            ASSERT_EQ(model->ZrvRamParaDeal(contrast, 2, RamOffset::CONTRAST), 0);
+        }
+        for (int code : c.pending) sync->post(code);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        ASSERT_EQ(sync->pendingCodes(), c.pending) << "served before the stop";
+        sync->persistAtStop(c.untaken);
+        const std::string stored = readHostFile(slotFile);
+        EXPECT_EQ((Vals{stored.size() == 4096 ? u8(stored[2 + RamOffset::CONTRAST - RamOffset::MODE_BEGIN]) : -1,
+                        u8(readHostFile(hostPath(ZrvFiles::RAM_DEVICE_INFO))[RamOffset::CONTRAST - 766]),
+                        sync->pendingCodes().size()}),
+                  (Vals{c.slotStored ? 66 : -1, 71, 0}));
+    }
+}
+
 TEST_F(DispatchTest, RegistryForgetsOnlyTheLeavingPage) {
     QDialog a, b;
     int backs = 0;
@@ -177,8 +223,9 @@ TEST_F(DispatchTest, AModeSavedByThePersistingStepIsMarkedAtOnce) {
     model->shadow_image = model->live_image;
     g_page_focus = PageRegistry::MainMenu;
     {
+        const u8 five[2] = {5, 0};
         QMutexLocker lock(&c331_manage::get()->mutex);
-        model->live_image.setWord(RamOffset::SAVE_REQUEST, 5);
+        ASSERT_EQ(model->ZrvRamParaDeal(five, 2, RamOffset::SAVE_REQUEST), 0);
     }
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ((Vals{model->live_image.word(RamOffset::LOADED_MODE), model->ZrvUserModeSaved(4)}), (Vals{5, 1}));

@@ -612,6 +612,7 @@ void AdvancedOption::factoryReset(int k, QPushButton* b) {
         std::memcpy(&live.data[PERSIST_BEGIN], &default_para_ramlist[RamFile::DATA_OFFSET], PERSIST_LEN);
         if (k == 2) std::memcpy(&live.data[kKeptBegin], kept, kKeptLength);
         p->countBrightnessWrite();
+        p->factoryWordsWritten();
         if (live.word(SPLICE_MODE) != shadow.word(SPLICE_MODE) || live.word(WALL_WIDTH) != shadow.word(WALL_WIDTH) ||
             live.word(WALL_HEIGHT) != shadow.word(WALL_HEIGHT))
             FpgaPanel::requestLedReinit();

@@ -141,26 +141,19 @@ void CustomMode::on_Button_save_clicked() {
 }
 
 void CustomMode::on_Button_delete_clicked() {
-    // The file routine takes the manager's mutex itself.
+    // The file routine takes the manager's mutex itself, and drops a save of
+    // this mode not carried out yet, which would bring it back right after.
     bool removed = true;
     model().mode_file_deal(m_mode - 1, 1, &removed);
     c331_manage* c331 = c331_manage::get();
     {
         QMutexLocker lock(&c331->mutex);
         PARA_RAM_IMAGE& live = model().live_image;
-        bool changed = false;
         // A mode whose file stayed is still stored, and still current.
         if (removed && live.word(LOADED_MODE) == m_mode) {
             live.setWord(LOADED_MODE, 0);
-            changed = true;
+            c331->raise_apply(1);
         }
-        // A save of this mode not carried out yet would bring it back right
-        // after the delete.
-        if (live.word(SAVE_REQUEST) == m_mode) {
-            live.setWord(SAVE_REQUEST, 0);
-            changed = true;
-        }
-        if (changed) c331->raise_apply(1);
     }
     mode_update();
     // The log has the line (the file routine's).

@@ -122,6 +122,22 @@ void SyncUpdate::flush() {
     m_readyAtMs = end + pauseAfterMs(end - start);
 }
 
+void SyncUpdate::persistAtStop(int untaken) {
+    std::vector<int> codes;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        codes.swap(m_pending);
+        m_scheduled = false;
+    }
+    m_pause.stop();
+    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
+    if (!model) return;
+    // One step serves every code: the saves and the image file are each
+    // step's, the slot pass code 2's.
+    const bool slotPass = untaken == 2 || std::find(codes.begin(), codes.end(), 2) != codes.end();
+    model->ram_para_persist(slotPass ? 2 : 1);
+}
+
 void SyncUpdate::para_sync(int code) {
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
     const int page = g_page_focus.load();

@@ -50,6 +50,13 @@ public:
     // before the persisting step.
     std::function<void(int code)> on_refreshed;
 
+    // The orderly stop, GUI thread, once every worker was joined: the
+    // refresh still pending (whatever pause it owes, which no loop would end
+    // now) and the change the c331 thread never took (its apply flag,
+    // untaken) go through one persisting step, with the protocol's slot
+    // pass when either asks for it. No page is refreshed any more.
+    void persistAtStop(int untaken);
+
 public slots:
     void para_sync(int code);
     // Serves the pending refresh: para_sync for each of its codes.
