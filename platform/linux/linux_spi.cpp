@@ -47,8 +47,9 @@ int LinuxSpiDevice::configure(uint8_t mode, uint32_t speedHz, uint8_t bitsPerWor
         return -1;
     }
     if ((mBack & 3) != mode || bBack != bitsPerWord || sBack != speedHz) {
-        writeLogMsgFor(m_path, ERROR, "SPI set-up " + m_path + ": the controller did not keep mode " + std::to_string(mode) +
-                               ", " + std::to_string(bitsPerWord) + " bits, " + std::to_string(speedHz) + " Hz");
+        writeLogMsgFor(m_path, ERROR,
+                       "SPI set-up " + m_path + ": the controller did not keep mode " + std::to_string(mode) + ", " +
+                           std::to_string(bitsPerWord) + " bits, " + std::to_string(speedHz) + " Hz");
         return -1;
     }
     m_speedHz = speedHz;

@@ -489,8 +489,9 @@ TEST(LogPlaces, EveryLineThatNamesOneOfSeveralDevicesIsAPlaceForEach) {
         {"sim/sim_scenario.cpp", "board scenario "},             // the one scenario file
     };
     const std::regex call(R"(\bwriteLogMsg\(([^;]*);)");
-    const std::regex device(
-        R"(\b(input|FPGA|fpga|port|port LED|link|line|address|device)\s*"\s*\+\s*[^"\s]|\bm_path\b|\bhostPath\b|kSpiDevices\[)");
+    // A device word closing a literal that a variable follows, or a node's path.
+    const std::regex device(R"(\b(input|FPGA|fpga|port|port LED|link|line|address|device)\s*"\s*\+\s*[^"\s])"
+                            R"(|\bm_path\b|\bhostPath\b|kSpiDevices\[)");
     std::set<std::pair<std::string, std::string>> seen;
     eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
                [&](const std::string& name, const std::vector<std::string>& lines) {

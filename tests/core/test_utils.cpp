@@ -545,12 +545,16 @@ TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) 
     };
     FaultNote serialRead, spiTransfer, spiA, spiB;
     std::atomic<bool> notBuilt[20] = {}, otherNotBuilt{false};
-    auto spiFault = [](FaultNote& note, const std::string& node) { note.fail(node, "can't send spi message on " + node); };
+    auto spiFault = [](FaultNote& note, const std::string& node) {
+        note.fail(node, "can't send spi message on " + node);
+    };
+    // Plain files where the nodes belong: every request of theirs fails.
     const std::string node[2] = {hostPath("/dev/spidev32766.1"), hostPath("/dev/spidev32766.2")};
-    for (const std::string& n : {node[0], node[1], hostPath("/dev/mtd10"), hostPath("/dev/mtd8")}) writeHostFile(n, "x");
+    for (const char* n : {"/dev/spidev32766.1", "/dev/spidev32766.2", "/dev/ttyS1", "/dev/ttyS2", "/dev/mtd10",
+                          "/dev/mtd8", "/dev/i2c-0"})
+        writeHostFile(hostPath(n), "x");
     LinuxSpiDevice spi0(node[0]), spi1(node[1]);
     LinuxMtdDevice kernel(hostPath("/dev/mtd10")), logo(hostPath("/dev/mtd8"));
-    writeHostFile(hostPath("/dev/i2c-0"), "x");
     LinuxI2cBus i2c(hostPath("/dev/i2c-0"));
     auto absent = [&](u16 chip) {
         u8 byte = 0;
@@ -561,8 +565,10 @@ TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) 
     LinuxGpio gpio(window, sizeof window);
     size_t gpioLines = 0;
     const GpioLineDesc* gpioTable = gpioBoardTable(gpioLines);
+    // Folders where two of the simulated board's files belong, opened from one line.
     const std::string simFile[2] = {hostPath("/var/log/sim_fpga0.log"), hostPath("/var/lib/sim/edid_eeprom3.bin")};
     for (const std::string& f : simFile) QDir().mkpath(QString::fromStdString(f));
+    auto simOpen = [](const std::string& file) { simOpenFile(file, O_WRONLY | O_APPEND | O_CREAT); };
     MtdInfo info;
     const std::vector<Row> rows = {
         {"FaultNote::fail",
@@ -580,21 +586,21 @@ TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) 
          [&] { spiFault(spiB, "/dev/spidev32766.4"); }, "can't send spi message on /dev/spidev32766.4"},
         {"LinuxSpiDevice::configure", [&](int) { spi0.configure(3, 10000000); }, [&] { spi1.configure(3, 10000000); },
          "can't set spi mode " + node[1] + ": Inappropriate ioctl for device"},
-        {"LinuxSerialPort", [&](int) { LinuxSerialPort(node[0], 115200); }, [&] { LinuxSerialPort(node[1], 115200); },
-         "serial set-up (not a tty?) " + node[1] + ": Inappropriate ioctl for device"},
+        {"LinuxSerialPort", [&](int) { LinuxSerialPort(hostPath("/dev/ttyS2"), 115200); },
+         [&] { LinuxSerialPort(hostPath("/dev/ttyS1"), 115200); },
+         "serial set-up (not a tty?) " + hostPath("/dev/ttyS1") + ": Inappropriate ioctl for device"},
         {"LinuxMtdDevice::getInfo", [&](int) { kernel.getInfo(info); }, [&] { logo.getInfo(info); },
          "MEMGETINFO " + hostPath("/dev/mtd8") + ": Inappropriate ioctl for device"},
         {"LinuxI2cBus::transfer, a chip absent at each address", [&](int i) { absent(u16(0x10 + i)); },
-         [&] { absent(0x50); }, "I2C transfer to 0xA0 on " + hostPath("/dev/i2c-0") + ": Inappropriate ioctl for device",
-         21},
+         [&] { absent(0x50); },
+         "I2C transfer to 0xA0 on " + hostPath("/dev/i2c-0") + ": Inappropriate ioctl for device", 21},
         {"LinuxGpio, every line outside its window",
          [&](int i) { gpio.setLine(gpioTable[size_t(i) % (gpioLines - 1)].name, 1); },
          [&] { gpio.setLine(GpioName::kSdiTransmitter, 1); },
          "GPIO line sdi_transmitter: register offset unknown on this board", gpioLines},
         {"Drv_I2C0::i2c_write", [](int) { Drv_I2C0::i2c_write(3, 0x98, 0, nullptr, 300); },
          [] { Drv_I2C0::i2c_write(3, 0xA0, 0, nullptr, 300); }, "i2c_write: 300 bytes to device 160 refused"},
-        {"simOpenFile", [&](int) { simOpenFile(simFile[0], O_WRONLY | O_APPEND | O_CREAT); },
-         [&] { simOpenFile(simFile[1], O_WRONLY | O_CREAT | O_TRUNC); },
+        {"simOpenFile", [&](int) { simOpen(simFile[0]); }, [&] { simOpen(simFile[1]); },
          "sim: " + simFile[1] + " not written: a folder is in its place"},
         {"FileCheck::keepAside",
          [](int i) { FileCheck::keepAside(FileCheck::Checked::UserMode, "/data/modes/m" + std::to_string(i), "bad"); },
