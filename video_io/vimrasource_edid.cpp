@@ -147,10 +147,9 @@ bool vimrasource::Set_Custom_HDMI_EDID(int width, int height, int rate, int inpu
     const int vblank = b.vfp + b.vsw + b.vbp;
     int64_t clock = 0;
     if (!custom_edid_fits(width, height, rate, input, &clock)) {
-        writeLogMsgFor(inputName(input), WARNING,
-                       "custom EDID of " + inputName(input) + " refused: " + std::to_string(width) + "x" +
-                           std::to_string(height) + " at " + std::to_string(rate) + " Hz, clock " +
-                           std::to_string(clock) + " x 10 kHz");
+        writeLogMsg(WARNING, "custom EDID of input " + std::to_string(input) + " refused: " + std::to_string(width) +
+                                 "x" + std::to_string(height) + " at " + std::to_string(rate) + " Hz, clock " +
+                                 std::to_string(clock) + " x 10 kHz");
         return false;
     }
     const u8 d[12] = {u8(clock), u8(clock >> 8), u8(width), u8(hblank),

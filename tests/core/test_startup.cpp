@@ -477,7 +477,9 @@ TEST(LogPlaces, EveryFunctionThatLogsItsCallersTextTakesTheCallersPlace) {
 // place of the log for each device, or one input's EEPROM failing at every
 // write spends the line's limit and another input's failure is never
 // written. No log line names a device from a variable without giving it as
-// what the line is for, save these, which name no device of several.
+// what the line is for, save these, which name no device of several, or
+// refuse a value given for a device rather than tell of its fault: a PC
+// floods those as fast as it writes, and each such place keeps one limit.
 TEST(LogPlaces, EveryLineThatNamesOneOfSeveralDevicesIsAPlaceForEach) {
     // Each by its file and a piece of its text.
     const std::set<std::pair<std::string, std::string>> one = {
@@ -486,6 +488,8 @@ TEST(LogPlaces, EveryLineThatNamesOneOfSeveralDevicesIsAPlaceForEach) {
         {"protocol/udpnetmanage.cpp", "UDP port "},              // the one Wi-Fi port
         {"fpga/fpga_card_jobs.cpp", "cannot be placed"},         // a job's settings refused
         {"video_io/vimrasource.cpp", " names input "},           // an input past the last
+        {"video_io/vimrasource_edid.cpp", "custom EDID of input "},  // a PC's timing refused
+        {"ui/settings/edidset.cpp", " Hz for input "},           // the panel's timing refused
         {"sim/sim_scenario.cpp", "board scenario "},             // the one scenario file
     };
     const std::regex call(R"(\bwriteLogMsg\(([^;]*);)");

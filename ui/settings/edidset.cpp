@@ -183,12 +183,10 @@ void EDIDset::zrv_button_ok_clicked() {
         // Stored, the input would refuse it and keep offering its old EDID
         // while this page showed the new one: nothing is stored, the panel
         // stays open for another value.
-        const std::string input = "input " + std::to_string(m_input);
-        writeLogMsgFor(input, WARNING,
-                       "EDID page: " + std::to_string(width) + "x" + std::to_string(height) + " at " +
-                           std::to_string(ok ? refresh : 0) + " Hz for " + input +
-                           " not stored, the EDID cannot carry it (pixel clock " + std::to_string(clock) +
-                           " x 10 kHz)");
+        writeLogMsg(WARNING, "EDID page: " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                                 std::to_string(ok ? refresh : 0) + " Hz for input " + std::to_string(m_input) +
+                                 " not stored, the EDID cannot carry it (pixel clock " + std::to_string(clock) +
+                                 " x 10 kHz)");
         if (g_tip)
             g_tip->tip_failed(ShellText::pick("EDID不支持该分辨率!", "The EDID cannot carry this timing!",
                                               "EDID не поддерживает это разрешение!",
