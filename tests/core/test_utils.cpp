@@ -549,8 +549,9 @@ TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) 
         note.fail(node, "can't send spi message on " + node);
     };
     // Plain files where the nodes belong: every request of theirs fails.
-    const std::string node[2] = {hostPath("/dev/spidev32766.1"), hostPath("/dev/spidev32766.2")};
-    for (const char* n : {"/dev/spidev32766.1", "/dev/spidev32766.2", "/dev/ttyS1", "/dev/ttyS2", "/dev/mtd10",
+    // The c331's SPI node and FPGA 2's.
+    const std::string node[2] = {hostPath("/dev/spidev32766.0"), hostPath("/dev/spidev32766.2")};
+    for (const char* n : {"/dev/spidev32766.0", "/dev/spidev32766.2", "/dev/ttyS1", "/dev/ttyS2", "/dev/mtd10",
                           "/dev/mtd8", "/dev/i2c-0"})
         writeHostFile(hostPath(n), "x");
     LinuxSpiDevice spi0(node[0]), spi1(node[1]);
