@@ -142,3 +142,12 @@ void LineLimiter::writeDueCounts() {
 }
 
 void LineLimiter::writeHeldCounts() { writeCounts(true); }
+
+LineLimiter& LineLimiterSet::of(const std::string& thing) {
+    // A new limiter joins the list under this lock; nothing that holds the
+    // list's lock comes here (no count is written under it).
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_ptr<LineLimiter>& l = m_limiters[thing];
+    if (!l) l = std::make_unique<LineLimiter>(m_countOf(thing));
+    return *l;
+}

@@ -20,6 +20,8 @@
 #include "core/logMsg.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -85,4 +87,25 @@ private:
     // Counts of this limiter being written by writeCounts, off the list's
     // lock; its destructor waits for them (guarded by the list's lock).
     u32 m_printing = 0;
+};
+
+// A limiter for each of several things one line of code speaks of (each
+// device, each program a shell runs), made at a thing's first occurrence
+// and kept for good: one thing's flood never holds back another's first
+// line, nor adds to its count. The things come from a set the program
+// knows (its devices, its own programs), never from a peer.
+class LineLimiterSet {
+public:
+    // countOf(thing) gives the count line of that thing's limiter.
+    explicit LineLimiterSet(std::function<std::function<void(u64 n)>(const std::string& thing)> countOf)
+        : m_countOf(std::move(countOf)) {}
+    LineLimiterSet(const LineLimiterSet&) = delete;
+    LineLimiterSet& operator=(const LineLimiterSet&) = delete;
+
+    LineLimiter& of(const std::string& thing);
+
+private:
+    const std::function<std::function<void(u64 n)>(const std::string& thing)> m_countOf;
+    std::mutex m_mutex;
+    std::map<std::string, std::unique_ptr<LineLimiter>> m_limiters;
 };

@@ -156,7 +156,7 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
         // as running until the release starts it over.
         write_to_register(RUN_MARK, 0xFF, s.held.load() ? 0 : RUNNING, fpga);
         s.vbo.store(7);
-        writeLogMsg(INFO, "fpga: FPGA " + std::to_string(n) + " brought up");
+        writeLogMsgFor(fpgaName(fpga), INFO, "fpga: " + fpgaName(fpga) + " brought up");
         return;
     default:
         stepTick = G_timeTicks;
@@ -242,8 +242,8 @@ void fpga_manage::fpgainit(u8 fpga) {
     st[fpga].ram_ok = check_fpga_ram_param(fpga);
     if (!st[fpga].ram_ok) {
         debugPrintf("\n check fpga%d ram error ,start to reset .... \n", fpga + 1);
-        writeLogMsg(ERROR, "fpga: parameter area of FPGA " + std::to_string(fpga + 1) +
-                               " did not read back; resetting it");
+        writeLogMsgFor(fpgaName(fpga), ERROR,
+                       "fpga: parameter area of " + fpgaName(fpga) + " did not read back; resetting it");
         reset_fpga_rst(fpga);
     }
 }
@@ -282,7 +282,7 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga) {
             ++s.c1;
         } else {
             ++s.c2;
-            writeLogMsg(WARNING, "fpga: FPGA " + std::to_string(fpga + 1) + " not ready; resetting it");
+            writeLogMsgFor(fpgaName(fpga), WARNING, "fpga: " + fpgaName(fpga) + " not ready; resetting it");
             reset_fpga_rst(fpga);
             s.vbo.store(17);
         }
@@ -363,7 +363,7 @@ void fpga_manage::power_up_check_fpga_status(u8 fpga) {
         write_to_register(OUTPUT, OUTPUT_ON, OUTPUT_ON, fpga);
         s.run.store(18);
         s.run_tick = G_timeTicks;
-        writeLogMsg(INFO, "fpga: FPGA " + std::to_string(fpga + 1) + " running");
+        writeLogMsgFor(fpgaName(fpga), INFO, "fpga: " + fpgaName(fpga) + " running");
         return;
     default:
         return;

@@ -77,20 +77,24 @@ void fpga_manage::heartbeat_reset() {
 
 // The job goes on without the acknowledgement, as the cards may be gone;
 // the maintainer reads which port kept silent. A port with a faulty card
-// costs one line per job, and a job that meets many held back.
+// costs one line per job, and a job that meets many held back; each port
+// its own line and count, so a silent port never hides another's.
 void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks, LogPlace at) {
     static const char* const kJobs[] = {"",           "quick set-up",   "scan file load", "parameter save",
                                         "mapping switch", "card check", "self-recovery"};
     const u8 job = g_send_para.job();
-    static LineLimiter silent(
-        LineLimiter::logCount(WARNING, "fpga", "card frames of the panel's jobs not acknowledged"));
-    silent.occur([&] {
-        writeLogMsg(WARNING, std::string("fpga: ") + (job < 7 && *kJobs[job] ? kJobs[job] : "card job") +
-                                 ": no card of port LED" + std::to_string(port + 1) + " acknowledged in " +
-                                 (waitedTicks % 100 == 0 ? std::to_string(waitedTicks / 100) + " s"
-                                                         : std::to_string(waitedTicks * 10) + " ms") +
-                                 "; going on",
-                    at);
+    static LineLimiterSet silent([](const std::string& name) {
+        return LineLimiter::logCount(WARNING, "fpga: " + name, "card frames of the panel's jobs not acknowledged");
+    });
+    const std::string name = fpgareg::portName(port);
+    silent.of(name).occur([&] {
+        writeLogMsgFor(name, WARNING,
+                       std::string("fpga: ") + (job < 7 && *kJobs[job] ? kJobs[job] : "card job") + ": no card of " +
+                           name + " acknowledged in " +
+                           (waitedTicks % 100 == 0 ? std::to_string(waitedTicks / 100) + " s"
+                                                   : std::to_string(waitedTicks * 10) + " ms") +
+                           "; going on",
+                       at);
     });
 }
 
@@ -132,8 +136,8 @@ void fpga_manage::SmartMapping_deal() {
         p.cards_on_port = get_port_card_num(p.port);
         if (p.cards_on_port == 0) {
             // Nothing was set up: the operator must not read the end as done.
-            writeLogMsg(WARNING, "fpga: quick set-up of port LED" + std::to_string(p.port + 1) +
-                                     ": no cards on it; nothing sent");
+            writeLogMsgFor(fpgareg::portName(p.port), WARNING,
+                           "fpga: quick set-up of " + fpgareg::portName(p.port) + ": no cards on it; nothing sent");
             m_job_failed = true;
             p.setStep(4);
         } else if (p.card_index >= p.cards_on_port) {

@@ -419,7 +419,7 @@ void fpga_manage::reg_IRQ_Dealwith(u8 fpga, u8 force) {
         if (version < VERSION_MIN || version > VERSION_MAX) {
             // The FPGA restarted by itself: the whole start again, run-state
             // sequence included, so its outputs come back on.
-            writeLogMsg(WARNING, "fpga: FPGA " + std::to_string(fpga + 1) + " restarted; starting it again");
+            writeLogMsgFor(fpgaName(fpga), WARNING, "fpga: " + fpgaName(fpga) + " restarted; starting it again");
             {
                 QMutexLocker lock(&shadow_mutex);
                 m_reg[fpga][RUN_MARK] = 0;
@@ -529,9 +529,15 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     const u32 n = L + 1;
     u8* frame = m_rx[fpga];
     if (n > kPageSize || n < kMinLength) {
-        // The cards answer the PC's frames, as many as it sends.
-        static LineLimiter odd(LineLimiter::logCount(WARNING, "fpga", "card replies of no frame's length dropped"));
-        odd.occur([&] { writeLogMsg(WARNING, "fpga: a card reply of " + std::to_string(n) + " bytes dropped"); });
+        // The cards answer the PC's frames, as many as it sends; each
+        // FPGA's count its own.
+        static LineLimiterSet odd([](const std::string& name) {
+            return LineLimiter::logCount(WARNING, "fpga: " + name, "card replies of no frame's length dropped");
+        });
+        odd.of(fpgaName(fpga)).occur([&] {
+            writeLogMsgFor(fpgaName(fpga), WARNING,
+                           "fpga: a card reply of " + std::to_string(n) + " bytes dropped on " + fpgaName(fpga));
+        });
         acknowledge(*this, fpga, pair);
         return;
     }
@@ -580,8 +586,14 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     // reply to an earlier frame (the same link's or another's, given up
     // meanwhile) may still come: only the first reply that answers the
     // frame waiting is forwarded.
-    static LineLimiter unasked(
-        LineLimiter::logCount(INFO, "fpga", "card replies that answer no waiting PC frame dropped"));
+    static LineLimiterSet unaskedOf([](const std::string& name) {
+        return LineLimiter::logCount(INFO, "fpga: " + name, "card replies that answer no waiting PC frame dropped");
+    });
+    LineLimiter& unasked = unaskedOf.of(fpgaName(fpga));
+    const auto unaskedLine = [fpga] {
+        writeLogMsgFor(fpgaName(fpga), INFO,
+                       "fpga: a card reply on " + fpgaName(fpga) + " that answers no waiting PC frame; dropped");
+    };
     if (bc_collect || frame[PORT] == PORT_ALL) {
         // A reply to a broadcast whose answer has gone (or that a newer PC
         // frame replaced) answers nothing any more: it neither completes
@@ -611,7 +623,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
         }
     } else {
         if (!answers_pass(frame, port)) {
-            unasked.occur([] { writeLogMsg(INFO, "fpga: a card reply that answers no waiting PC frame; dropped"); });
+            unasked.occur(unaskedLine);
             return;
         }
         if (frame[PORT] == 0) frame[PORT] = u8((fpga == 0 ? 1 : 13) + portInGroup);
@@ -621,7 +633,7 @@ void fpga_manage::Rcv_data_from_eth(u8 fpga) {
     const u8 id = g_passby_trans_port.exchange(255);
     PcLink* link = id == 255 ? nullptr : PcLink::byId(id);
     if (!link || !link->passPending()) {
-        unasked.occur([] { writeLogMsg(INFO, "fpga: a card reply that answers no waiting PC frame; dropped"); });
+        unasked.occur(unaskedLine);
         return;
     }
     link->queuePassReply(frame, n);

@@ -30,7 +30,7 @@ int fpga_drv::initialize_vbyne1(int index) {
     if (index < 0 || index > 3) return -1;
     m_dev[index] = Board::get().openSpi(kSpiDevices[index]);
     if (!m_dev[index] || !m_dev[index]->isOpen()) {
-        writeLogMsg(ERROR, std::string("fpga_drv: can't open ") + kSpiDevices[index]);
+        writeLogMsgFor(kSpiDevices[index], ERROR, std::string("fpga_drv: can't open ") + kSpiDevices[index]);
         return -1;
     }
     debugPrintf("\n fpga_drv SPI - Open Succeed. Start Init SPI...");
@@ -50,8 +50,8 @@ int fpga_drv::transfer(int fd, const u8* tx, u8* rx, int len) {
     }
     if (rx) std::fill(rx, rx + len, u8(0));
     const int slot = fd >= 0 && fd < 4 ? fd : 0;
-    m_transferFault[slot].fail(std::string("can't send spi message on ") +
-                               (fd >= 0 && fd < 4 ? kSpiDevices[fd] : "a device that did not open"));
+    const char* device = fd >= 0 && fd < 4 ? kSpiDevices[fd] : "a device that did not open";
+    m_transferFault[slot].fail(device, std::string("can't send spi message on ") + device);
     return -1;
 }
 
@@ -76,8 +76,8 @@ bool fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, u32 boundMs, u32 pollUs) {
         if (fd >= 0 && fd < 4) m_busyFault[fd].ok();
         return true;
     }
-    m_busyFault[fd].fail(std::string("fpga flash ") + kSpiDevices[fd] + " still busy after " +
-                         std::to_string(boundMs) + " ms; operation abandoned");
+    m_busyFault[fd].fail(kSpiDevices[fd], std::string("fpga flash ") + kSpiDevices[fd] + " still busy after " +
+                                              std::to_string(boundMs) + " ms; operation abandoned");
     return false;
 }
 

@@ -252,8 +252,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode) {
         p.port = scan ? line_type.port : recovery_port;
         const u16 cards = get_port_card_num(p.port);
         if (cards == 0 || (!scan && recovery_card >= cards)) {
-            writeLogMsg(WARNING, "fpga: port " + std::to_string(p.port + 1) + " has " + std::to_string(cards) +
-                                     " cards; nothing replayed");
+            writeLogMsgFor(fpgareg::portName(p.port), WARNING,
+                           "fpga: port " + std::to_string(p.port + 1) + " has " + std::to_string(cards) +
+                               " cards; nothing replayed");
             // A scan file for a port without cards has nothing to do; a
             // recovery whose card is not there has failed.
             end_with_error(!scan || cards != 0);

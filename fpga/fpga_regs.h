@@ -5,6 +5,8 @@
 // flash areas read at bring-up.
 #include "core/global.h"
 
+#include <string>
+
 namespace fpgareg {
 
 constexpr int kFpgaCount = 2;
@@ -139,5 +141,12 @@ constexpr u32 kOnOffRecordBytes = 50;
 constexpr u32 kBrightRecordBytes = 57;
 constexpr u8 kRecordValid = 0xAA;
 constexpr u8 kRecordFlash = 2;
+
+// An FPGA (0 or 1) and an output port (0 to 23) as the log names them,
+// "FPGA 1" and "port LED13": each line that speaks of one of them has a
+// place of its own for each, so one FPGA or port that keeps failing never
+// hides another's line.
+inline std::string fpgaName(int fpga) { return "FPGA " + std::to_string(fpga + 1); }
+inline std::string portName(int port) { return "port LED" + std::to_string(port + 1); }
 
 }  // namespace fpgareg

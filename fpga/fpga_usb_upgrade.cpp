@@ -221,7 +221,8 @@ void fpga_manage::usb_upgrade_main_deal() {
     }
     for (u8 k = 0; k < 2; ++k) {
         if (!m_upgrade.fpga[k]) continue;
-        writeLogMsg(INFO, "USB upgrade: FPGA " + std::to_string(k + 1) + " image written; FPGA reset");
+        const std::string fpga = fpgareg::fpgaName(k);
+        writeLogMsgFor(fpga, INFO, "USB upgrade: " + fpga + " image written; FPGA reset");
         // Released 200 ticks later by the normal pass; it starts from its
         // new image and is brought up again.
         reset_fpga_rst(k);

@@ -80,6 +80,10 @@ constexpr RefusalKind kRefusalKinds[] = {
 // What each write fault's count line names, in the order of
 // message_deal::WriteFault.
 constexpr const char* kWriteFaultNames[] = {"scan and recovery files kept", "clock not set", "network settings not stored"};
+// The count of one flash's lines of a kind: "flash <path>: <n> more <what>".
+std::function<std::function<void(u64)>(const std::string&)> flashCount(_LogType level, const char* what) {
+    return [level, what](const std::string& flash) { return LineLimiter::logCount(level, "flash " + flash, what); };
+}
 std::function<void(u64)> refusalCount(u8 check) {
     return LineLimiter::logCount(kRefusalKinds[check].level, "file transfer refused",
                                  std::string("for ") + kRefusalKinds[check].check);
@@ -92,9 +96,9 @@ message_deal* message_deal::pInstance() {
 }
 
 message_deal::message_deal()
-    : m_flashMissing(LineLimiter::logCount(ERROR, "flash", "received images found no flash to take them")),
-      m_flashFailed(LineLimiter::logCount(ERROR, "flash", "writes of a received image failed")),
-      m_flashWritten(LineLimiter::logCount(INFO, "flash", "received images written")),
+    : m_flashMissing(flashCount(ERROR, "received images found no flash to take them")),
+      m_flashFailed(flashCount(ERROR, "writes of a received image failed")),
+      m_flashWritten(flashCount(INFO, "received images written")),
       m_storeFailed(LineLimiter::logCount(ERROR, "file transfer", "received files not stored")),
       m_received(LineLimiter::logCount(INFO, "file transfer", "files received")),
       m_clockSet(LineLimiter::logCount(INFO, "clock set", "times")) {
@@ -667,18 +671,20 @@ u8 message_deal::storeFile() {
         std::unique_ptr<MtdDevice> mtd = Board::get().openMtd(path);
         MtdInfo info;
         if (!mtd || !mtd->isOpen() || mtd->getInfo(info) != 0 || u32(data.size()) > info.size) {
-            m_flashMissing.occur([&] {
-                writeLogMsg(ERROR, "flash " + path + " not available for " + std::to_string(data.size()) + " bytes");
+            m_flashMissing.of(path).occur([&] {
+                writeLogMsgFor(path, ERROR,
+                               "flash " + path + " not available for " + std::to_string(data.size()) + " bytes");
             });
             return ReplyStatus::Busy;
         }
         if (Utils::non_region_erase(*mtd, 0, data.size(), 1) != 0 ||
             Utils::non_region_write(*mtd, reinterpret_cast<const u8*>(data.constData()), data.size(), 0) != 0) {
-            m_flashFailed.occur([&] { writeLogMsg(ERROR, "writing " + path + " failed"); });
+            m_flashFailed.of(path).occur([&] { writeLogMsgFor(path, ERROR, "writing " + path + " failed"); });
             return ReplyStatus::Busy;
         }
-        m_flashWritten.occur(
-            [&] { writeLogMsg(INFO, "flash " + path + " written, " + std::to_string(data.size()) + " bytes"); });
+        m_flashWritten.of(path).occur([&] {
+            writeLogMsgFor(path, INFO, "flash " + path + " written, " + std::to_string(data.size()) + " bytes");
+        });
         return ReplyStatus::Ok;
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);

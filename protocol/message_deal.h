@@ -227,6 +227,8 @@ private:
     ZrvFileDeal m_file;
     std::vector<std::unique_ptr<LineLimiter>> m_refusals;
     std::vector<std::unique_ptr<LineLimiter>> m_writeFaults;
-    // The other lines of the handlers, by what they tell.
-    LineLimiter m_flashMissing, m_flashFailed, m_flashWritten, m_storeFailed, m_received, m_clockSet;
+    // The other lines of the handlers, by what they tell; the flashes'
+    // (kernel and logo) each flash's own.
+    LineLimiterSet m_flashMissing, m_flashFailed, m_flashWritten;
+    LineLimiter m_storeFailed, m_received, m_clockSet;
 };

@@ -40,7 +40,7 @@ PcLink::PcLink(u8 linkId, u32 recordSize)
       m_noCardPath(LineLimiter::logCount(WARNING, "", "frames for the receiving cards dropped on link " +
                                                           std::to_string(linkId))),
       m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (m_wakeFd < 0) writeLogMsg(ERROR, "link " + std::to_string(m_id) + ": no wake descriptor");
+    if (m_wakeFd < 0) writeLogMsgFor(linkName(), ERROR, linkName() + ": no wake descriptor");
     std::lock_guard<std::mutex> lock(g_linksMutex);
     g_links[m_id] = this;
 }
@@ -123,8 +123,8 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
         const PassThrough::Hook hook = PassThrough::current();
         if (!hook.send) {
             m_noCardPath.occur([this] {
-                writeLogMsg(WARNING, "frame for the receiving cards dropped on link " + std::to_string(m_id) +
-                                         ": no receiving-card path");
+                writeLogMsgFor(linkName(), WARNING,
+                               "frame for the receiving cards dropped on " + linkName() + ": no receiving-card path");
             });
             return;
         }
@@ -146,7 +146,8 @@ void PcLink::handleFrame(const u8* frame, u32 length) {
     if (n == 0) return;
     const u32 enc = protocol_phy::data_re_transf_meaning(m_reply.data(), n, m_encoded.data(), u32(m_encoded.size()));
     if (enc == 0) {
-        writeLogMsg(ERROR, "reply of command " + std::to_string(frame[9]) + " does not fit the link record");
+        writeLogMsgFor(linkName(), ERROR,
+                       "reply of command " + std::to_string(frame[9]) + " does not fit the record of " + linkName());
         return;
     }
     sendEncoded(m_encoded.data(), enc);
@@ -187,7 +188,7 @@ void PcLink::servePassThrough() {
         return;
     }
     if (Utils::getTimeSpace(m_pendingSince) > kPassTimeoutTicks) {
-        writeLogMsg(WARNING, "no reply from the receiving cards on link " + std::to_string(m_id) + ", given up");
+        writeLogMsgFor(linkName(), WARNING, "no reply from the receiving cards on " + linkName() + ", given up");
         m_pending.store(false);
         clearPassPort();
     }

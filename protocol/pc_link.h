@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -78,6 +79,10 @@ public:
     PcLink& operator=(const PcLink&) = delete;
 
     u8 linkId() const { return m_id; }
+    // "link <id>" as the log names it: each line of the links has a place of
+    // its own for each link, so a PC flooding one link never hides
+    // another link's line.
+    std::string linkName() const { return "link " + std::to_string(m_id); }
     // The live link with this id, or null. Used by the FPGA side to queue a
     // card reply on the link named by g_passby_trans_port.
     static PcLink* byId(u8 id);

@@ -23,7 +23,7 @@ int serial_modules::initialize(int baud) {
     if (running()) return 0;
     m_port = Board::get().openSerial(m_path, baud);
     if (!m_port || !m_port->isOpen()) {
-        writeLogMsg(ERROR, "serial line " + m_path + " cannot be opened");
+        writeLogMsgFor(m_path, ERROR, "serial line " + m_path + " cannot be opened");
         m_port.reset();
         return 255;
     }

@@ -93,7 +93,7 @@ void SimEdidEeprom::save() {
     const int fd = simOpenFile(Root::path(m_path), O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) return;
     if (::write(fd, m_mem, sizeof m_mem) != ssize_t(sizeof m_mem))
-        writeLogMsg(ERROR, "sim: " + Root::path(m_path) + " not written whole");
+        writeLogMsgFor(m_path, ERROR, "sim: " + Root::path(m_path) + " not written whole");
     ::close(fd);
 }
 

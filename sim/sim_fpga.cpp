@@ -364,7 +364,8 @@ int SimFpga::transferLocked(const uint8_t* tx, uint8_t* rx, uint32_t len, bool s
     releaseHeld();
     if (!selected) {
         if (m_ignored++ == 0)
-            writeLogMsg(WARNING, "sim fpga" + std::to_string(m_index) + ": message while not selected, ignored");
+            writeLogMsgFor("fpga" + std::to_string(m_index), WARNING,
+                           "sim fpga" + std::to_string(m_index) + ": message while not selected, ignored");
         return -1;
     }
     if (command) {

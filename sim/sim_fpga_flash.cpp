@@ -38,7 +38,7 @@ bool SimFpgaFlash::open(bool create) {
     const std::vector<uint8_t> erased(1 << 20, 0xFF);
     for (uint32_t at = 0; at < kSize; at += uint32_t(erased.size()))
         if (::pwrite(m_fd, erased.data(), erased.size(), off_t(at)) != ssize_t(erased.size())) {
-            writeLogMsg(ERROR, "sim flash: can't write " + m_path);
+            writeLogMsgFor(m_path, ERROR, "sim flash: can't write " + m_path);
             break;
         }
     return true;
@@ -62,14 +62,14 @@ void SimFpgaFlash::programLocked(uint32_t address, const uint8_t* data, uint32_t
     if (::pread(m_fd, page, kPage, off_t(base)) != ssize_t(kPage)) return;
     for (uint32_t i = 0; i < length; ++i) page[(address + i) % kPage] &= data[i];
     if (::pwrite(m_fd, page, kPage, off_t(base)) != ssize_t(kPage))
-        writeLogMsg(ERROR, "sim flash: can't write " + m_path);
+        writeLogMsgFor(m_path, ERROR, "sim flash: can't write " + m_path);
 }
 
 void SimFpgaFlash::eraseLocked(uint32_t address, uint32_t length) {
     if (!open(true)) return;
     const std::vector<uint8_t> erased(length, 0xFF);
     if (::pwrite(m_fd, erased.data(), length, off_t(address)) != ssize_t(length))
-        writeLogMsg(ERROR, "sim flash: can't write " + m_path);
+        writeLogMsgFor(m_path, ERROR, "sim flash: can't write " + m_path);
     for (uint32_t s = address / kSector; s < (address + length) / kSector; ++s) ++m_erases[s];
     if (!m_logPath.empty()) {
         char line[48];

@@ -21,8 +21,11 @@ const char* kindOf(mode_t mode) {
     return "something";
 }
 
+// Every file of the board is refused here, each one at a place of its own:
+// a FIFO left in one file's place, refused at each write, never hides
+// another file's refusal.
 int refused(const std::string& hostPath, const std::string& why, LogPlace at) {
-    writeLogMsg(ERROR, "sim: " + hostPath + " not written: " + why, at);
+    writeLogMsgFor(hostPath, ERROR, "sim: " + hostPath + " not written: " + why, at);
     return -1;
 }
 }  // namespace

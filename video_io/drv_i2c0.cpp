@@ -21,6 +21,9 @@ std::shared_ptr<I2cBus> busOf(int fd) {
     auto it = g_buses.find(fd);
     return it == g_buses.end() ? nullptr : it->second;
 }
+
+// A chip as the lines name it, and the device each of its lines is for.
+std::string deviceName(u8 device) { return "device " + std::to_string(device); }
 }  // namespace
 
 int Drv_I2C0::initialize() {
@@ -39,8 +42,8 @@ void Drv_I2C0::release(int fd) {
 
 int Drv_I2C0::i2c_write(int fd, u8 device, u8 reg, const u8* data, int count) {
     if (count < 0 || count > kMaxWrite || (count > 0 && !data)) {
-        writeLogMsg(ERROR, "i2c_write: " + std::to_string(count) + " bytes to device " + std::to_string(device) +
-                               " refused");
+        writeLogMsgFor(deviceName(device), ERROR,
+                       "i2c_write: " + std::to_string(count) + " bytes to " + deviceName(device) + " refused");
         return 0;
     }
     auto bus = busOf(fd);
@@ -55,8 +58,8 @@ int Drv_I2C0::i2c_write(int fd, u8 device, u8 reg, const u8* data, int count) {
 
 int Drv_I2C0::i2c_read(int fd, u8 device, u8 reg, u8* data, int count) {
     if (count <= 0 || count > kMaxRead || !data) {
-        writeLogMsg(ERROR, "i2c_read: " + std::to_string(count) + " bytes from device " + std::to_string(device) +
-                               " refused");
+        writeLogMsgFor(deviceName(device), ERROR,
+                       "i2c_read: " + std::to_string(count) + " bytes from " + deviceName(device) + " refused");
         return 0;
     }
     auto bus = busOf(fd);

@@ -23,6 +23,10 @@ namespace {
 
 ZrvRamPara* model() { return ZrvRamPara::p_zrvrampara_config; }
 
+// An input as its lines name it, and the device each of its lines is for:
+// one input's EEPROM failing at every write never hides another's.
+std::string inputName(int input) { return "input " + std::to_string(input); }
+
 constexpr int kEdidSize = 256;
 constexpr int kPage = 8;
 
@@ -219,7 +223,7 @@ void vimrasource::about_set_edid_deal() {
         eeprom_idle = 0;
         write_audio(audio_code);
         if (select_mem(kChannel[i]) && !eeprom_write(default_edid(i)))
-            writeLogMsg(ERROR, "EDID EEPROM of input " + std::to_string(i) + ": custom EDID not written");
+            writeLogMsgFor(inputName(i), ERROR, "EDID EEPROM of " + inputName(i) + ": custom EDID not written");
         edid_written[i] = wanted;
         set_line(GpioName::kEdidWrite, 1);
         eeprom_idle = 1;
@@ -254,7 +258,7 @@ void vimrasource::about_source_init_deault_edid() {
         set_line(GpioName::kEdidWrite, 0);
         write_audio(0);
         if (!eeprom_write(default_edid(i)))
-            writeLogMsg(ERROR, "EDID EEPROM of input " + std::to_string(i) + ": built-in EDID not written");
+            writeLogMsgFor(inputName(i), ERROR, "EDID EEPROM of " + inputName(i) + ": built-in EDID not written");
         std::memset(buf, 0, sizeof buf);
         Utils::sleep_ms(10);
         eeprom_read(buf);

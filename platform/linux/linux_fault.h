@@ -44,11 +44,15 @@ inline int pollIn(int fd, pollfd& p, int timeoutMs) {
 class FaultNote {
 public:
     // Logs the line at ERROR unless this fault was already logged and no
-    // success came in between; at the caller's place, so one device's
-    // fault that comes and goes never spends another's lines.
-    void fail(const std::string& line, LogPlace at = {}) {
+    // success came in between. One line of code serves every device of its
+    // kind (each bus, node, serial or GPIO line): the line has a place of
+    // its own for each device it names (the caller's place for that
+    // device), so one device's fault that comes and goes never spends
+    // another's lines. The device's name is the program's own (its path, its
+    // line's name), never text from a peer.
+    void fail(const std::string& device, const std::string& line, LogPlace at = {}) {
         if (m_noted.exchange(true)) return;
-        writeLogMsg(ERROR, line, at);
+        writeLogMsgFor(device, ERROR, line, at);
     }
     void ok() { m_noted.store(false, std::memory_order_relaxed); }
 

@@ -103,23 +103,25 @@ bool LinuxGpio::mapWindow(const std::string& msysHostPath, const std::string& me
 }
 
 const GpioLineDesc* LinuxGpio::usable(const std::string& name, size_t& index) {
-    if (!m_window) {
-        m_closedFault.fail("GPIO line " + name + ": the register window is not mapped");
-        return nullptr;
-    }
     for (index = 0; index < kLineCount; ++index)
         if (name == kBoardLines[index].name) break;
     if (index == kLineCount) {
-        m_unknownNameFault.fail("GPIO line " + name + ": no such line on this board");
+        m_unknownNameFault.fail(name, "GPIO line " + name + ": no such line on this board");
+        return nullptr;
+    }
+    // Each line's faults are its own, a window not mapped included: the
+    // first line used never hides the others'.
+    if (!m_window) {
+        m_lineFault[index].fail(name, "GPIO line " + name + ": the register window is not mapped");
         return nullptr;
     }
     const GpioLineDesc& d = kBoardLines[index];
     const bool placed = d.offset != GpioLineDesc::kUnknown && size_t(d.offset) + 2 <= m_length &&
                         (d.offset2 == GpioLineDesc::kUnknown || size_t(d.offset2) + 2 <= m_length);
     if (!placed) {
-        m_lineFault[index].fail(d.offset == GpioLineDesc::kUnknown
-                                    ? "GPIO line " + name + ": register offset unknown on this board"
-                                    : "GPIO line " + name + ": register outside the mapped window");
+        m_lineFault[index].fail(name, d.offset == GpioLineDesc::kUnknown
+                                          ? "GPIO line " + name + ": register offset unknown on this board"
+                                          : "GPIO line " + name + ": register outside the mapped window");
         return nullptr;
     }
     return &d;
@@ -130,7 +132,7 @@ int LinuxGpio::setLine(const std::string& name, int value) {
     const GpioLineDesc* d = usable(name, index);
     if (!d) return -1;
     if (d->direction != GpioLineDesc::Out) {
-        m_lineFault[index].fail("GPIO line " + name + ": an input cannot be driven");
+        m_lineFault[index].fail(name, "GPIO line " + name + ": an input cannot be driven");
         return -1;
     }
     const uint16_t v = value ? d->onValue : 0;

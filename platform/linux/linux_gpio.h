@@ -53,7 +53,6 @@ private:
     volatile uint8_t* m_window = nullptr;
     size_t m_length = 0;
     bool m_mapped = false;  // the window is ours to unmap
-    FaultNote m_closedFault;
     FaultNote m_unknownNameFault;
     std::unique_ptr<FaultNote[]> m_lineFault;
 };

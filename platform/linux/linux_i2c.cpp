@@ -25,7 +25,7 @@ std::string hex2(unsigned v) {
 LinuxI2cBus::LinuxI2cBus(const std::string& hostPath) : m_path(hostPath) {
     for (auto& n : m_nackNoted) n.store(false);
     m_fd = ::open(hostPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0) writeLogMsg(ERROR, linuxfault::describe("I2C open", m_path, errno));
+    if (m_fd < 0) writeLogMsgFor(m_path, ERROR, linuxfault::describe("I2C open", m_path, errno));
 }
 
 LinuxI2cBus::~LinuxI2cBus() {
@@ -35,7 +35,7 @@ LinuxI2cBus::~LinuxI2cBus() {
 int LinuxI2cBus::transfer(I2cMsg* msgs, int count) {
     if (m_fd < 0) return -1;
     if (!msgs || count <= 0 || count > kMaxMessages) {
-        writeLogMsg(ERROR, "I2C transfer " + m_path + ": " + std::to_string(count) + " messages refused");
+        writeLogMsgFor(m_path, ERROR, "I2C transfer " + m_path + ": " + std::to_string(count) + " messages refused");
         return -1;
     }
     i2c_msg km[kMaxMessages];
@@ -43,7 +43,8 @@ int LinuxI2cBus::transfer(I2cMsg* msgs, int count) {
         // A caller's 8-bit address or a null buffer would reach the wrong
         // chip or make the kernel fault the request; refuse both here.
         if (msgs[i].addr > 0x7F || (msgs[i].len && !msgs[i].buf)) {
-            writeLogMsg(ERROR, "I2C transfer " + m_path + ": bad message to address " + hex2(msgs[i].addr));
+            writeLogMsgFor(m_path + " " + hex2(msgs[i].addr), ERROR,
+                           "I2C transfer " + m_path + ": bad message to address " + hex2(msgs[i].addr));
             return -1;
         }
         km[i].addr = msgs[i].addr;
@@ -58,8 +59,11 @@ int LinuxI2cBus::transfer(I2cMsg* msgs, int count) {
     const unsigned addr = msgs[0].addr;
     if (r != count) {
         const int err = r < 0 ? errno : 0;
+        // Each chip its own place: every absent chip of a start is named,
+        // however many.
         if (!m_nackNoted[addr].exchange(true))
-            writeLogMsg(ERROR, linuxfault::describe("I2C transfer to " + hex2(addr << 1) + " on", m_path, err));
+            writeLogMsgFor(m_path + " " + hex2(addr << 1), ERROR,
+                           linuxfault::describe("I2C transfer to " + hex2(addr << 1) + " on", m_path, err));
         return -1;
     }
     m_nackNoted[addr].store(false, std::memory_order_relaxed);

@@ -12,7 +12,7 @@
 
 LinuxMtdDevice::LinuxMtdDevice(const std::string& hostPath) : m_path(hostPath) {
     m_fd = ::open(hostPath.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
-    if (m_fd < 0) writeLogMsg(ERROR, linuxfault::describe("MTD open", m_path, errno));
+    if (m_fd < 0) writeLogMsgFor(m_path, ERROR, linuxfault::describe("MTD open", m_path, errno));
 }
 
 LinuxMtdDevice::~LinuxMtdDevice() {
@@ -24,7 +24,7 @@ int LinuxMtdDevice::getInfo(MtdInfo& info) {
     mtd_info_user mi;
     std::memset(&mi, 0, sizeof mi);
     if (::ioctl(m_fd, MEMGETINFO, &mi) != 0) {
-        writeLogMsg(ERROR, linuxfault::describe("MEMGETINFO", m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe("MEMGETINFO", m_path, errno));
         return -1;
     }
     info.type = mi.type;
@@ -42,7 +42,7 @@ int LinuxMtdDevice::unlock(uint32_t start, uint32_t length) {
         // Flashes without lock bits answer "not supported": nothing was
         // locked, so the erase that follows may go ahead.
         if (errno == EOPNOTSUPP || errno == ENOTTY) return 0;
-        writeLogMsg(ERROR, linuxfault::describe("MEMUNLOCK", m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe("MEMUNLOCK", m_path, errno));
         return -1;
     }
     return 0;
@@ -52,7 +52,7 @@ int LinuxMtdDevice::erase(uint32_t start, uint32_t length) {
     if (m_fd < 0) return -1;
     erase_info_user ei{start, length};
     if (::ioctl(m_fd, MEMERASE, &ei) != 0) {
-        writeLogMsg(ERROR, linuxfault::describe("MEMERASE", m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe("MEMERASE", m_path, errno));
         return -1;
     }
     return 0;
@@ -66,7 +66,7 @@ long LinuxMtdDevice::pwrite(const void* data, size_t len, uint64_t offset) {
         const ssize_t n = ::pwrite(m_fd, p + done, len - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            writeLogMsg(ERROR, linuxfault::describe("MTD write", m_path, errno));
+            writeLogMsgFor(m_path, ERROR, linuxfault::describe("MTD write", m_path, errno));
             return done ? long(done) : -1;
         }
         if (n == 0) break;  // end of the partition: the caller sees the short count
@@ -83,7 +83,7 @@ long LinuxMtdDevice::pread(void* data, size_t len, uint64_t offset) {
         const ssize_t n = ::pread(m_fd, p + done, len - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            writeLogMsg(ERROR, linuxfault::describe("MTD read", m_path, errno));
+            writeLogMsgFor(m_path, ERROR, linuxfault::describe("MTD read", m_path, errno));
             return done ? long(done) : -1;
         }
         if (n == 0) break;  // end of the partition

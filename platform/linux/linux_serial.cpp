@@ -34,19 +34,19 @@ unsigned LinuxSerialPort::speedConstant(int baud) {
 LinuxSerialPort::LinuxSerialPort(const std::string& hostPath, int baud) : m_path(hostPath) {
     const speed_t speed = speed_t(speedConstant(baud));
     if (speed == 0) {
-        writeLogMsg(ERROR, "serial " + m_path + ": unsupported baud rate " + std::to_string(baud));
+        writeLogMsgFor(m_path, ERROR, "serial " + m_path + ": unsupported baud rate " + std::to_string(baud));
         return;
     }
     // Opened non-blocking so a line without carrier cannot hang the open;
     // reads wait in poll() with their own time-out instead.
     int fd = ::open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        writeLogMsg(ERROR, linuxfault::describe("serial open", m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe("serial open", m_path, errno));
         return;
     }
     termios tio;
     if (::tcgetattr(fd, &tio) != 0) {
-        writeLogMsg(ERROR, linuxfault::describe("serial set-up (not a tty?)", m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe("serial set-up (not a tty?)", m_path, errno));
         ::close(fd);
         return;
     }
@@ -57,7 +57,7 @@ LinuxSerialPort::LinuxSerialPort(const std::string& hostPath, int baud) : m_path
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 || ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        writeLogMsg(ERROR, linuxfault::describe("serial set-up", m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe("serial set-up", m_path, errno));
         ::close(fd);
         return;
     }
@@ -77,20 +77,20 @@ long LinuxSerialPort::readTimeout(uint8_t* buf, size_t cap, int timeoutMs) {
     pollfd p;
     const int r = linuxfault::pollIn(m_fd, p, timeoutMs);
     if (r < 0) {
-        m_readFault.fail(linuxfault::describe("serial poll", m_path, errno));
+        m_readFault.fail(m_path, linuxfault::describe("serial poll", m_path, errno));
         return -1;
     }
     if (r == 0) return 0;
     const ssize_t n = ::read(m_fd, buf, cap);
     if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) return 0;
-        m_readFault.fail(linuxfault::describe("serial read", m_path, errno));
+        m_readFault.fail(m_path, linuxfault::describe("serial read", m_path, errno));
         return -1;
     }
     if (n == 0 && (p.revents & (POLLHUP | POLLERR))) {
         // The far end is gone: an error, or the caller would spin on
         // "readable, nothing read".
-        m_readFault.fail("serial read " + m_path + ": line hung up");
+        m_readFault.fail(m_path, "serial read " + m_path + ": line hung up");
         return -1;
     }
     m_readFault.ok();
@@ -117,7 +117,7 @@ long LinuxSerialPort::write(const uint8_t* data, size_t len) {
             ++idleWaits;
             continue;
         }
-        m_writeFault.fail(linuxfault::describe("serial write", m_path, n < 0 ? errno : 0));
+        m_writeFault.fail(m_path, linuxfault::describe("serial write", m_path, n < 0 ? errno : 0));
         return done ? long(done) : -1;
     }
     m_writeFault.ok();
@@ -134,7 +134,7 @@ int LinuxSerialPort::setRts(bool on) {
     if (m_fd < 0) return -1;
     int bits = TIOCM_RTS;
     if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
-        m_rtsFault.fail(linuxfault::describe("serial RTS", m_path, errno));
+        m_rtsFault.fail(m_path, linuxfault::describe("serial RTS", m_path, errno));
         return -1;
     }
     m_rtsFault.ok();

@@ -4,9 +4,6 @@
 #include "core/logMsg.h"
 
 #include <cerrno>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <chrono>
 #include <csignal>
 #include <poll.h>
@@ -25,17 +22,10 @@ namespace {
 // second. The programs are the program's own, a handful; each has the log's
 // limit of a place of its own at each of the caller's places.
 void logFailure(const std::string& command, _LogType level, const std::string& text, LogPlace at = {}) {
-    static std::mutex mutex;
-    static std::map<std::string, std::unique_ptr<LineLimiter>> byProgram;
+    static LineLimiterSet byProgram(
+        [](const std::string& program) { return LineLimiter::logCount(WARNING, "shell", "failures of " + program); });
     const std::string program = command.substr(0, command.find(' '));
-    LineLimiter* limiter;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::unique_ptr<LineLimiter>& l = byProgram[program];
-        if (!l) l = std::make_unique<LineLimiter>(LineLimiter::logCount(WARNING, "shell", "failures of " + program));
-        limiter = l.get();
-    }
-    limiter->occur([&] { writeLogMsgFor(program, level, text, at); });
+    byProgram.of(program).occur([&] { writeLogMsgFor(program, level, text, at); });
 }
 
 // Waits for the child until the deadline; true when it ended (status set).

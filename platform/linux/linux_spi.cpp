@@ -10,7 +10,7 @@
 
 LinuxSpiDevice::LinuxSpiDevice(const std::string& hostPath) : m_path(hostPath) {
     m_fd = ::open(hostPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0) writeLogMsg(ERROR, linuxfault::describe("SPI open", m_path, errno));
+    if (m_fd < 0) writeLogMsgFor(m_path, ERROR, linuxfault::describe("SPI open", m_path, errno));
 }
 
 LinuxSpiDevice::~LinuxSpiDevice() {
@@ -20,7 +20,7 @@ LinuxSpiDevice::~LinuxSpiDevice() {
 int LinuxSpiDevice::configure(uint8_t mode, uint32_t speedHz, uint8_t bitsPerWord) {
     if (m_fd < 0) return -1;
     if (mode > 3 || speedHz == 0 || bitsPerWord == 0) {
-        writeLogMsg(ERROR, "SPI set-up " + m_path + ": invalid mode, speed or word size");
+        writeLogMsgFor(m_path, ERROR, "SPI set-up " + m_path + ": invalid mode, speed or word size");
         return -1;
     }
     // Drivers sharing the bus set their clock before each transfer. The
@@ -43,12 +43,13 @@ int LinuxSpiDevice::configure(uint8_t mode, uint32_t speedHz, uint8_t bitsPerWor
     else if (::ioctl(m_fd, SPI_IOC_WR_MAX_SPEED_HZ, &s) < 0) step = "can't set max speed hz";
     else if (::ioctl(m_fd, SPI_IOC_RD_MAX_SPEED_HZ, &sBack) < 0) step = "can't get max speed hz";
     if (step) {
-        writeLogMsg(ERROR, linuxfault::describe(step, m_path, errno));
+        writeLogMsgFor(m_path, ERROR, linuxfault::describe(step, m_path, errno));
         return -1;
     }
     if ((mBack & 3) != mode || bBack != bitsPerWord || sBack != speedHz) {
-        writeLogMsg(ERROR, "SPI set-up " + m_path + ": the controller did not keep mode " + std::to_string(mode) +
-                               ", " + std::to_string(bitsPerWord) + " bits, " + std::to_string(speedHz) + " Hz");
+        writeLogMsgFor(m_path, ERROR,
+                       "SPI set-up " + m_path + ": the controller did not keep mode " + std::to_string(mode) + ", " +
+                           std::to_string(bitsPerWord) + " bits, " + std::to_string(speedHz) + " Hz");
         return -1;
     }
     m_speedHz = speedHz;
@@ -74,7 +75,7 @@ int LinuxSpiDevice::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     // the whole message is a failed transfer, not a short success.
     const int r = ::ioctl(m_fd, SPI_IOC_MESSAGE(1), &t);
     if (r < 0 || uint32_t(r) != len) {
-        m_transferFault.fail(r < 0 ? linuxfault::describe("can't send spi message", m_path, errno)
+        m_transferFault.fail(m_path, r < 0 ? linuxfault::describe("can't send spi message", m_path, errno)
                                    : "can't send spi message " + m_path + ": short transfer");
         return -1;
     }

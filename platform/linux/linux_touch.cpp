@@ -8,7 +8,7 @@
 
 LinuxTouchSource::LinuxTouchSource(const std::string& hostPath) : m_path(hostPath) {
     m_fd = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0) writeLogMsg(ERROR, linuxfault::describe("touch open", m_path, errno));
+    if (m_fd < 0) writeLogMsgFor(m_path, ERROR, linuxfault::describe("touch open", m_path, errno));
 }
 
 LinuxTouchSource::~LinuxTouchSource() {
@@ -30,7 +30,7 @@ bool LinuxTouchSource::takeActivity() {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) {
-            m_readFault.fail(linuxfault::describe("touch read", m_path, errno));
+            m_readFault.fail(m_path, linuxfault::describe("touch read", m_path, errno));
             return any;
         }
         break;

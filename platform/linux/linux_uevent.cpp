@@ -61,7 +61,7 @@ long LinuxUeventSource::receive(char* buf, size_t cap, int timeoutMs) {
         r = ::poll(p, 2, timeoutMs < 0 ? 0 : timeoutMs);
     } while (r < 0 && errno == EINTR);
     if (r < 0) {
-        m_receiveFault.fail(linuxfault::describe("UsbServer select error", "", errno));
+        m_receiveFault.fail("uevent socket", linuxfault::describe("UsbServer select error", "", errno));
         return -1;
     }
     // Stopped, or nothing on the socket. An error condition on it goes on
@@ -74,7 +74,7 @@ long LinuxUeventSource::receive(char* buf, size_t cap, int timeoutMs) {
     if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) return 0;
         if (errno == ENOBUFS) return 0;  // the kernel dropped events for a full buffer; read on
-        m_receiveFault.fail(linuxfault::describe("UsbServer receive error", "", errno));
+        m_receiveFault.fail("uevent socket", linuxfault::describe("UsbServer receive error", "", errno));
         return -1;
     }
     m_receiveFault.ok();

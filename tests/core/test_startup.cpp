@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -469,4 +470,50 @@ TEST(LogPlaces, EveryFunctionThatLogsItsCallersTextTakesTheCallersPlace) {
         }
     });
     EXPECT_EQ(seen, own) << "a function on the list that no longer logs a text it is given comes off it";
+}
+
+// One line of code that speaks of one of several devices (an input, an FPGA,
+// a port, a link, a serial or GPIO line, a chip's address, a node) is a
+// place of the log for each device, or one input's EEPROM failing at every
+// write spends the line's limit and another input's failure is never
+// written. No log line names a device from a variable without giving it as
+// what the line is for, save these, which name no device of several, or
+// refuse a value given for a device rather than tell of its fault: a PC
+// floods those as fast as it writes, and each such place keeps one limit.
+TEST(LogPlaces, EveryLineThatNamesOneOfSeveralDevicesIsAPlaceForEach) {
+    // Each by its file and a piece of its text.
+    const std::set<std::pair<std::string, std::string>> one = {
+        {"protocol/networkmanage.cpp", "TCP command port "},     // the one TCP port
+        {"protocol/udpnetmanage.cpp", "UDP command port "},      // the one command port
+        {"protocol/udpnetmanage.cpp", "UDP port "},              // the one Wi-Fi port
+        {"fpga/fpga_card_jobs.cpp", "cannot be placed"},         // a job's settings refused
+        {"video_io/vimrasource.cpp", " names input "},           // an input past the last
+        {"video_io/vimrasource_edid.cpp", "custom EDID of input "},  // a PC's timing refused
+        {"ui/settings/edidset.cpp", " Hz for input "},           // the panel's timing refused
+        {"sim/sim_scenario.cpp", "board scenario "},             // the one scenario file
+    };
+    const std::regex call(R"(\bwriteLogMsg\(([^;]*);)");
+    // A device word closing a literal that a variable follows, or a node's path.
+    const std::regex device(R"(\b(input|FPGA|fpga|port|port LED|link|line|address|device)\s*"\s*\+\s*[^"\s])"
+                            R"(|\bm_path\b|\bhostPath\b|kSpiDevices\[)");
+    std::set<std::pair<std::string, std::string>> seen;
+    eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
+               [&](const std::string& name, const std::vector<std::string>& lines) {
+                   std::string text;
+                   for (const std::string& l : lines) text += l + "\n";
+                   for (std::sregex_iterator c(text.begin(), text.end(), call), none; c != none; ++c) {
+                       const std::string args = (*c)[1];
+                       if (!std::regex_search(args, device)) continue;
+                       const auto listed = std::find_if(one.begin(), one.end(), [&](const auto& o) {
+                           return o.first == name && args.find(o.second) != std::string::npos;
+                       });
+                       if (listed != one.end()) {
+                           seen.insert(*listed);
+                           continue;
+                       }
+                       ADD_FAILURE() << name << ":" << 1 + std::count(text.begin(), text.begin() + c->position(), '\n')
+                                     << " names a device without a place for it: " << c->str();
+                   }
+               });
+    EXPECT_EQ(seen, one) << "a line on the list that no longer names a device comes off it";
 }

@@ -5,11 +5,19 @@
 #include "core/utils.h"
 #include "platform/fileops.h"
 #include "platform/linux/linux_fault.h"
+#include "platform/linux/linux_gpio.h"
+#include "platform/linux/linux_i2c.h"
+#include "platform/linux/linux_mtd.h"
+#include "platform/linux/linux_serial.h"
+#include "platform/linux/linux_spi.h"
 #include "protocol/k57_wifi_config.h"
+#include "sim/sim_log_file.h"
 #include "support/test_env.h"
 #include "ui/settings/settings_pages.h"
+#include "video_io/drv_i2c0.h"
 #include "video_io/not_built.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -27,6 +35,7 @@
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 class UtilsTest : public SimEnv {};
@@ -517,9 +526,12 @@ TEST_F(UtilsTest, TheLimiterReadsTheClockUnderItsLock) {
     EXPECT_EQ(lim.takeAll(), 1u);
 }
 
-// Helpers that write lines for their callers: a flood through one caller (a
-// device whose fault comes and goes, a refusal at a peer's rate) spends that
-// caller's place only, and another caller's line comes out whole.
+// Helpers that write lines for their callers, and lines that serve several
+// devices: a flood through one caller or one device (a device whose fault
+// comes and goes, a refusal at a peer's rate) spends that one's place only,
+// and another caller's or device's line comes out whole. Where each device
+// fails once (every absent chip, every GPIO line of a window too small),
+// every line is written.
 TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) {
     ManualClock& clock = useManualClock();
     clock.setMs(0);
@@ -529,17 +541,68 @@ TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) 
         std::function<void(int i)> flood;
         std::function<void()> other;
         std::string line;
+        size_t lines = kLogBurst + 1;
     };
-    FaultNote serialRead, spiTransfer;
+    FaultNote serialRead, spiTransfer, spiA, spiB;
     std::atomic<bool> notBuilt[20] = {}, otherNotBuilt{false};
+    auto spiFault = [](FaultNote& note, const std::string& node) {
+        note.fail(node, "can't send spi message on " + node);
+    };
+    // Plain files where the nodes belong: every request of theirs fails.
+    // The c331's SPI node and FPGA 2's.
+    const std::string node[2] = {hostPath("/dev/spidev32766.0"), hostPath("/dev/spidev32766.2")};
+    for (const char* n : {"/dev/spidev32766.0", "/dev/spidev32766.2", "/dev/ttyS1", "/dev/ttyS2", "/dev/mtd10",
+                          "/dev/mtd8", "/dev/i2c-0"})
+        writeHostFile(hostPath(n), "x");
+    LinuxSpiDevice spi0(node[0]), spi1(node[1]);
+    LinuxMtdDevice kernel(hostPath("/dev/mtd10")), logo(hostPath("/dev/mtd8"));
+    LinuxI2cBus i2c(hostPath("/dev/i2c-0"));
+    auto absent = [&](u16 chip) {
+        u8 byte = 0;
+        I2cMsg msg{chip, I2cMsg::Read, 1, &byte};
+        i2c.transfer(&msg, 1);
+    };
+    static volatile uint8_t window[2];
+    LinuxGpio gpio(window, sizeof window);
+    size_t gpioLines = 0;
+    const GpioLineDesc* gpioTable = gpioBoardTable(gpioLines);
+    // Folders where two of the simulated board's files belong, opened from one line.
+    const std::string simFile[2] = {hostPath("/var/log/sim_fpga0.log"), hostPath("/var/lib/sim/edid_eeprom3.bin")};
+    for (const std::string& f : simFile) QDir().mkpath(QString::fromStdString(f));
+    auto simOpen = [](const std::string& file) { simOpenFile(file, O_WRONLY | O_APPEND | O_CREAT); };
+    MtdInfo info;
     const std::vector<Row> rows = {
         {"FaultNote::fail",
          [&](int) {
-             serialRead.fail("serial read /dev/ttyS2: I/O error");
+             serialRead.fail("/dev/ttyS2", "serial read /dev/ttyS2: I/O error");
              serialRead.ok();
          },
-         [&] { spiTransfer.fail("can't send spi message on /dev/spidev1.0"); },
+         [&] { spiTransfer.fail("/dev/spidev1.0", "can't send spi message on /dev/spidev1.0"); },
          "can't send spi message on /dev/spidev1.0"},
+        {"FaultNote::fail, one line for two devices",
+         [&](int) {
+             spiFault(spiA, "/dev/spidev32766.3");
+             spiA.ok();
+         },
+         [&] { spiFault(spiB, "/dev/spidev32766.4"); }, "can't send spi message on /dev/spidev32766.4"},
+        {"LinuxSpiDevice::configure", [&](int) { spi0.configure(3, 10000000); }, [&] { spi1.configure(3, 10000000); },
+         "can't set spi mode " + node[1] + ": Inappropriate ioctl for device"},
+        {"LinuxSerialPort", [&](int) { LinuxSerialPort(hostPath("/dev/ttyS2"), 115200); },
+         [&] { LinuxSerialPort(hostPath("/dev/ttyS1"), 115200); },
+         "serial set-up (not a tty?) " + hostPath("/dev/ttyS1") + ": Inappropriate ioctl for device"},
+        {"LinuxMtdDevice::getInfo", [&](int) { kernel.getInfo(info); }, [&] { logo.getInfo(info); },
+         "MEMGETINFO " + hostPath("/dev/mtd8") + ": Inappropriate ioctl for device"},
+        {"LinuxI2cBus::transfer, a chip absent at each address", [&](int i) { absent(u16(0x10 + i)); },
+         [&] { absent(0x50); },
+         "I2C transfer to 0xA0 on " + hostPath("/dev/i2c-0") + ": Inappropriate ioctl for device", 21},
+        {"LinuxGpio, every line outside its window",
+         [&](int i) { gpio.setLine(gpioTable[size_t(i) % (gpioLines - 1)].name, 1); },
+         [&] { gpio.setLine(GpioName::kSdiTransmitter, 1); },
+         "GPIO line sdi_transmitter: register offset unknown on this board", gpioLines},
+        {"Drv_I2C0::i2c_write", [](int) { Drv_I2C0::i2c_write(3, 0x98, 0, nullptr, 300); },
+         [] { Drv_I2C0::i2c_write(3, 0xA0, 0, nullptr, 300); }, "i2c_write: 300 bytes to device 160 refused"},
+        {"simOpenFile", [&](int) { simOpen(simFile[0]); }, [&] { simOpen(simFile[1]); },
+         "sim: " + simFile[1] + " not written: a folder is in its place"},
         {"FileCheck::keepAside",
          [](int i) { FileCheck::keepAside(FileCheck::Checked::UserMode, "/data/modes/m" + std::to_string(i), "bad"); },
          [] { FileCheck::keepAside(FileCheck::Checked::OsdMenu, "/data/configs/omenu.json", "not JSON"); },
@@ -566,7 +629,7 @@ TEST_F(UtilsTest, AFloodThroughOneCallerOfAHelperLeavesAnotherCallersLineWhole) 
         for (int i = 0; i < 20; ++i) row.flood(i);
         row.other();
         const std::vector<std::string> lines = logTexts();
-        EXPECT_EQ(lines.size(), kLogBurst + 1) << row.helper;
+        EXPECT_EQ(lines.size(), row.lines) << row.helper;
         EXPECT_EQ(lines.back(), row.line) << row.helper;
     }
     g_debugSwitch = 254;

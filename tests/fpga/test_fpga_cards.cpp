@@ -5,6 +5,8 @@
 #include "../protocol/frame_helpers.h"
 #include "fpga/card_frame.h"
 
+#include "platform/fileops.h"
+
 #include <sstream>
 
 namespace {
@@ -743,4 +745,43 @@ TEST_F(FpgaCards, AnFpgaThatRestartedByItselfStartsAgainWithOutputsOn) {
     fpga[1]->setReg(3, 0);
     EXPECT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 2000));
     EXPECT_EQ(fpga[1]->reg(3) & 0x20, 0x20);
+}
+
+// Lines and counts that serve every port or every flash: one port's or
+// flash's flood spends its own only, and the other's line, once meanwhile,
+// is written whole.
+TEST_F(FpgaCards, OnePortsOrFlashsFloodLeavesAnothersLineWhole) {
+    struct Row {
+        const char* what;
+        std::function<void(int k)> fail;  // port or flash k
+        std::string line;                 // of k = 1
+    };
+    auto busyFlash = [this](int k) {
+        u8 data[4 + 16] = {};  // room for the command before the bytes
+        flash[k]->setBusyPolls(-1);
+        m->drv().FPGA_SPI_FLASH_VBYONE_WRITE(u8(2 + k), 0, data, 16);
+        flash[k]->setBusyPolls(0);
+        m->drv().FPGA_SPI_FLASH_VBYONE_WRITE(u8(2 + k), 0, data, 16);
+    };
+    // A quick set-up step whose frame to port LED6 or LED7 no card acknowledged.
+    auto silentPort = [this](int k) {
+        g_send_para.port = u8(5 + k);
+        g_send_para.setStep(3);
+        g_send_para.reply.store(0);
+        g_send_para.step_tick = G_timeTicks - 1300;
+        m->SmartMapping_deal();
+    };
+    const std::vector<Row> rows = {
+        {"port without acknowledgement", silentPort,
+         "fpga: card job: no card of port LED7 acknowledged in 12 s; going on"},
+        {"busy flash", busyFlash, "fpga flash /dev/spidev32766.4 still busy after 20 ms; operation abandoned"},
+    };
+    for (const Row& row : rows) {
+        LineLimiter::writeHeldCounts();
+        FileOps::removePath(kLogFile);
+        for (int i = 0; i < 20; ++i) row.fail(0);
+        row.fail(1);
+        EXPECT_EQ(logged(row.line + "\n"), 1u) << row.what;
+    }
+    g_send_para.finish();
 }

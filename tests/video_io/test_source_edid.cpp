@@ -204,6 +204,25 @@ TEST_F(SourceEdidTest, UnansweredSelectOrRefusedTimingWritesNothingButRestartsOn
                                                       "init_1(0) @01", "FSM(1) run=0 @10"}));
 }
 
+// Every input's EEPROM failure is written from one line: input 0's failing
+// at each custom EDID a PC writes spends its own lines only, and input 3's,
+// once meanwhile, is written whole.
+TEST_F(SourceEdidTest, OneInputsEepromFailingAtEveryWriteLeavesAnotherInputsFailureWhole) {
+    polling();
+    eeprom(0)->setAbsent(true);
+    for (int i = 0; i < 20; ++i) {
+        setCustom(0, u16(1280 + i), 720, 60);
+        src->about_set_edid_deal();
+    }
+    eeprom(3)->setAbsent(true);
+    setCustom(3, 1024, 768, 60);
+    src->about_set_edid_deal();
+    const std::string log = readHostFile(hostPath(kLogFile));
+    EXPECT_EQ((Vals{countIn(log, "# EDID EEPROM of input 0: custom EDID not written\n"),
+                    countIn(log, "# EDID EEPROM of input 3: custom EDID not written\n")}),
+              (Vals{6, 1}));
+}
+
 TEST_F(SourceEdidTest, StartupCheckRepairsBadEepromsAndStoresNever) {
     ConfigEngine::pInstance();
     board().enableEventLog(true);
