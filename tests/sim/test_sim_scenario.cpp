@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -308,4 +310,86 @@ TEST(SimScenarioSource, FollowsOnlyAValidEdid) {
     const SimSource f = sc.snapshot().inputs[2];
     EXPECT_EQ((std::vector<uint32_t>{f.width, f.height, f.refreshHz}), (std::vector<uint32_t>{1280, 720, 60}));
     EXPECT_TRUE(f.followsEdid);
+}
+
+namespace {
+// Runs one step of scripts/run alone (a function of scripts/places.sh) on
+// a place, with the file `input` on its standard input; its exit status,
+// or -1 when it has not ended within 20 s (it is then killed). err gets
+// what it wrote on standard error.
+int runStep(const char* step, const std::string& place, const std::string& input = "/dev/null", QByteArray* err = nullptr) {
+    QProcess sh;
+    sh.setStandardInputFile(QString::fromStdString(input));
+    sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("set -euo pipefail; . \"$0\"; %1 \"$1\"").arg(step),
+                                      QStringLiteral(ZRV_SOURCE_DIR "/scripts/places.sh"), QString::fromStdString(place)});
+    const bool ended = sh.waitForFinished(20000);
+    if (!ended) sh.kill(), sh.waitForFinished(5000);
+    if (err) *err = sh.readAllStandardError();
+    return ended && sh.exitStatus() == QProcess::NormalExit ? sh.exitCode() : -1;
+}
+}  // namespace
+
+// The start script's default scenario is written only where nothing
+// stands: a FIFO, a folder, a link (to nothing or to a file) or a file is
+// left as it is, for the program to say what it found, and the step ends at
+// once whatever is there. A folder's place (run-root/, the build folder)
+// holding anything but a folder has it moved aside and a folder made; a
+// folder, or a link to one, is used as it is.
+TEST_F(SimScenarioFile, TheStartScriptMakesEachPlaceOnlyWhereNothingStands) {
+    const std::string place = hostPath("/run/board.json");
+    auto isLink = [](const std::string& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    };
+    struct Row {
+        const char* name;
+        std::function<bool(const std::string&)> make;  // nothing: the place stays empty
+        std::string what;                               // whatIsAt the place, a link not followed
+    };
+    const Row rows[] = {
+        {"nothing", nullptr, "nothing"},
+        {"a FIFO", [](const std::string& p) { return oddAt(Odd::Fifo, p); }, "a FIFO"},
+        {"a folder", [](const std::string& p) { return oddAt(Odd::Folder, p) && (writeHostFile(p + "/mine", "kept"), true); },
+         "a folder"},
+        {"a link to nothing", [](const std::string& p) { return ::symlink((p + ".gone").c_str(), p.c_str()) == 0; },
+         "something else"},
+        {"a link to a file", [](const std::string& p) { return oddAt(Odd::Link, p); }, "something else"},
+        {"a file", [](const std::string& p) { return writeHostFile(p, "{\"ports\": {\"5\": 1}}"), true; }, "a file"},
+    };
+    const std::string text = "{\"ports\": {\"0\": 4}}\n", input = hostPath("/default.json");
+    writeHostFile(input, text);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(QString::fromStdString(hostPath("/run"))).removeRecursively();
+        QDir().mkpath(QString::fromStdString(hostPath("/run")));
+        ASSERT_TRUE(!row.make || row.make(place));
+        // What a regular file there, or a link's file, holds (a FIFO is not read).
+        auto held = [&] { return QFileInfo(QString::fromStdString(place)).isFile() ? readHostFile(place) : ""; };
+        const std::string before = held();
+        EXPECT_EQ(runStep("zrv_default_file", place, input), 0);
+        EXPECT_EQ(whatIsAt(place), row.make ? row.what : "a file");
+        EXPECT_EQ(held(), row.make ? before : text);
+        EXPECT_EQ(whatIsAt(place + ".gone"), "nothing") << "written through a link";
+        const QStringList beside = QDir(QString::fromStdString(hostPath("/run")))
+                                       .entryList({"board.json.*"}, QDir::AllEntries | QDir::System | QDir::Hidden);
+        EXPECT_TRUE(beside.isEmpty() || beside == QStringList{"board.json.target"}) << beside.join(' ').toStdString();
+        // The same things where a folder belongs.
+        const std::string folder = hostPath("/run/run-root");
+        ASSERT_TRUE(!row.make || row.make(folder));
+        QByteArray said;
+        EXPECT_EQ(runStep("zrv_folder_at", folder, "/dev/null", &said), 0);
+        const bool used = !row.make || row.what == "a folder";
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(folder)).isDir());
+        EXPECT_EQ(whatIsAt(folder + ".refused"), used ? "nothing" : row.what);
+        EXPECT_EQ(said.contains(("kept as " + folder + ".refused").c_str()), !used) << said.toStdString();
+        EXPECT_EQ(readHostFile(folder + "/mine"), row.what == "a folder" ? "kept" : "");
+    }
+    // A link to a folder is used as that folder.
+    const std::string folder = hostPath("/run/run-root"), elsewhere = hostPath("/run/elsewhere");
+    QDir(QString::fromStdString(hostPath("/run"))).removeRecursively();
+    QDir().mkpath(QString::fromStdString(elsewhere));
+    ASSERT_EQ(::symlink(elsewhere.c_str(), folder.c_str()), 0);
+    EXPECT_EQ(runStep("zrv_folder_at", folder), 0);
+    EXPECT_TRUE(isLink(folder));
+    EXPECT_EQ(whatIsAt(folder + ".refused"), "nothing");
 }
