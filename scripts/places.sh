@@ -40,12 +40,12 @@ zrv_folder_at() {
 # (a link to nothing is something): what is there is the user's, and the
 # program says what it makes of it. The text is written beside the place
 # and linked in with ln, which makes the name only where nothing stands,
-# never opening what does.
+# never opening what does (-T: nor putting it inside a folder there).
 zrv_default_file() {
     local place=$1 beside
     beside=$(mktemp -- "$place.XXXXXX") || return 0
     cat > "$beside"
-    ln -- "$beside" "$place" 2>/dev/null || true
+    ln -T -- "$beside" "$place" 2>/dev/null || true
     rm -f -- "$beside"
 }
 

@@ -370,6 +370,9 @@ TEST_F(SimScenarioFile, TheStartScriptMakesEachPlaceOnlyWhereNothingStands) {
         EXPECT_EQ(whatIsAt(place), row.make ? row.what : "a file");
         EXPECT_EQ(held(), row.make ? before : text);
         EXPECT_EQ(whatIsAt(place + ".gone"), "nothing") << "written through a link";
+        EXPECT_EQ(QDir(QString::fromStdString(place)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).join(' ').toStdString(),
+                  row.what == "a folder" ? "mine" : "")
+            << "written into a folder";
         const QStringList beside = QDir(QString::fromStdString(hostPath("/run")))
                                        .entryList({"board.json.*"}, QDir::AllEntries | QDir::System | QDir::Hidden);
         EXPECT_TRUE(beside.isEmpty() || beside == QStringList{"board.json.target"}) << beside.join(' ').toStdString();
