@@ -312,7 +312,8 @@ void parseInto(const QJsonObject& tree, SimScenarioData& data, Refusals& refuse)
             const QJsonArray list = fonts.toArray();
             for (int i = 0; i < list.size(); ++i) {
                 const std::string name = list[i].toString().toStdString();
-                if (list[i].isString() && (name == "ascii32" || name == "cjk32" || name == "ascii64" || name == "cjk64"))
+                const bool known = name == "ascii32" || name == "cjk32" || name == "ascii64" || name == "cjk64";
+                if (list[i].isString() && known)
                     names.push_back(name);
                 else
                     refuse.entry("c331_fonts", i, list[i]);

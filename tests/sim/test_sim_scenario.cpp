@@ -126,26 +126,32 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
          {R"(ports_range.json: ports, key "1": unknown value 4095; the)",
           R"(ports_range.json: ports, key "2": unknown value -1; the)",
           R"(ports_range.json: ports, key "3": unknown value 2.5; the)"},
-         [](const Data& d) { return d.cardsPerPort[1] + d.cardsPerPort[2] + d.cardsPerPort[3] == 0 && d.cardsPerPort[23] == 4094; }},
+         [](const Data& d) {
+             return d.cardsPerPort[1] + d.cardsPerPort[2] + d.cardsPerPort[3] == 0 && d.cardsPerPort[23] == 4094;
+         }},
         {"ports_kind.json", R"({"ports": {"1": true, "2": [4], "3": null}})",
          {R"(ports_kind.json: ports, key "1": unknown value true; the)",
           R"(ports_kind.json: ports, key "2": unknown value [4]; the)",
           R"(ports_kind.json: ports, key "3": unknown value null; the)"}},
         {"ports_key.json", R"({"ports": {"port3": 2, "24": 2, "-1": 2, "3x": 2, " 3": 2}})",
-         {R"(ports_key.json: ports: unknown key "port3" with value 2; not taken)", R"(ports_key.json: ports: unknown key "24" with)",
+         {R"(ports_key.json: ports: unknown key "port3" with value 2; not taken)",
+          R"(ports_key.json: ports: unknown key "24" with)",
           R"(ports_key.json: ports: unknown key "-1" with)", R"(ports_key.json: ports: unknown key "3x" with)",
           R"(ports_key.json: ports: unknown key " 3" with)"},
          [](const Data& d) { return d.cardsPerPort[3] == 0; }},
-        {"ports_list.json", R"({"ports": [4, 4]})", {R"(ports_list.json: key "ports": unknown value [4,4]; the default stays)"},
+        {"ports_list.json", R"({"ports": [4, 4]})",
+         {R"(ports_list.json: key "ports": unknown value [4,4]; the default stays)"},
          [](const Data& d) { return d.cardsPerPort[0] == 0; }},
         // SoC id: three words 0-65535; a word refused keeps its own default.
         {"soc_text.json", R"({"soc_id": ["0x1234", 1, 2]})",
          {R"(soc_text.json: soc_id, entry 0: unknown value "0x1234"; the default stays)"},
          [soc](const Data& d) { return d.socIdWords == std::array<uint16_t, 3>{{soc[0], 1, 2}}; }},
         {"soc_range.json", R"({"soc_id": [1, 65536, -1]})",
-         {R"(soc_range.json: soc_id, entry 1: unknown value 65536; the)", R"(soc_range.json: soc_id, entry 2: unknown value -1; the)"},
+         {R"(soc_range.json: soc_id, entry 1: unknown value 65536; the)",
+          R"(soc_range.json: soc_id, entry 2: unknown value -1; the)"},
          [soc](const Data& d) { return d.socIdWords == std::array<uint16_t, 3>{{1, soc[1], soc[2]}}; }},
-        {"soc_short.json", R"({"soc_id": [1, 2]})", {R"(soc_short.json: key "soc_id": unknown value [1,2]; the default stays)"},
+        {"soc_short.json", R"({"soc_id": [1, 2]})",
+         {R"(soc_short.json: key "soc_id": unknown value [1,2]; the default stays)"},
          [soc](const Data& d) { return d.socIdWords == std::array<uint16_t, 3>{{soc[0], soc[1], soc[2]}}; }},
         {"soc_word.json", R"({"soc_id": 4660})", {R"(soc_word.json: key "soc_id": unknown value 4660; the)"}},
         // Inputs: one of the six names, each an object of known keys.
@@ -160,20 +166,23 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
         {"input_text.json", R"({"inputs": {"HDMI1": {"width": "1920", "height": 1080}}})",
          {R"(input_text.json: input HDMI1, key "width": unknown value "1920"; the default stays)"},
          [](const Data& d) { return !d.inputs[2].present; }},
-        {"inputs_list.json", R"({"inputs": ["HDMI1"]})", {R"(inputs_list.json: key "inputs": unknown value ["HDMI1"]; the)"}},
+        {"inputs_list.json", R"({"inputs": ["HDMI1"]})",
+         {R"(inputs_list.json: key "inputs": unknown value ["HDMI1"]; the)"}},
         {"escaped.json", R"({"inputs": {"HDMI1": {"signal": "a\"b\nc\u001b"}}, "a\"b": 1})",
          {R"(escaped.json: input HDMI1, key "signal": unknown value "a\"b\nc\u001b"; the default stays)",
           R"(escaped.json: unknown key "a\"b" with value 1; not taken)"},
          [](const Data& d) { return !d.inputs[2].dvi; }},
         {"long.json", R"({"inputs": {"HDMI1": {"color": ")" + std::string(200, 'x') + R"("}}})",
-         {"long.json: input HDMI1, key \"color\": unknown value \"" + std::string(63, 'x') + "... (202 bytes); the default stays"}},
+         {"long.json: input HDMI1, key \"color\": unknown value \"" + std::string(63, 'x') +
+          "... (202 bytes); the default stays"}},
         // Sensors: a level 1-16 and two truth values.
-        {"sensor_level.json", R"({"sensors": {"3": {"level": 40}, "4": {"level": 0}, "5": {"level": 1}, "6": {"level": 16}}})",
+        {"sensor_level.json",
+         R"({"sensors": {"3": {"level": 40}, "4": {"level": 0}, "5": {"level": 1}, "6": {"level": 16}}})",
          {R"(sensor_level.json: sensors port 3, key "level": unknown value 40; the default stays)",
           R"(sensor_level.json: sensors port 4, key "level": unknown value 0; the)"},
          [](const Data& d) {
-             return d.sensors[3].present && d.sensors[3].level == 16 && d.sensors[4].level == 16 && d.sensors[5].level == 1 &&
-                    d.sensors[6].level == 16;
+             return d.sensors[3].present && d.sensors[3].level == 16 && d.sensors[4].level == 16 &&
+                    d.sensors[5].level == 1 && d.sensors[6].level == 16;
          }},
         {"sensor_flags.json", R"({"sensors": {"3": {"silent": "yes", "invalid": 1, "lux": 5}}})",
          {R"(sensor_flags.json: sensors port 3, key "silent": unknown value "yes"; the)",
@@ -189,7 +198,9 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
          {R"(identity.json: card_identity, key "3": unknown value "0x55AA"; the default stays)",
           R"(identity.json: card_identity, key "4": unknown value 4294967296; the)",
           R"(identity.json: card_identity: unknown key "24" with value 1; not taken)"},
-         [](const Data& d) { return d.cardIdentity[3] == 0 && d.cardIdentity[4] == 0 && d.cardIdentity[5] == 0xFFFFFFFF; }},
+         [](const Data& d) {
+             return d.cardIdentity[3] == 0 && d.cardIdentity[4] == 0 && d.cardIdentity[5] == 0xFFFFFFFF;
+         }},
         {"recovery.json", R"({"needs_recovery": {"3": [1, "2", 4094, 4093], "4": 1}})",
          {R"(recovery.json: needs_recovery port 3, entry 1: unknown value "2"; not taken)",
           R"(recovery.json: needs_recovery port 3, entry 2: unknown value 4094; not taken)",
@@ -207,18 +218,22 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
           R"(slow.json: slow_replies, key "16": unknown value 1100; the default stays)"},
          [](const Data& d) {
              const auto& s = d.slowReplies;
-             return s[13].ms == 100 && s[13].delays(0x10) && s[13].delays(0xA0) && s[14].ms == 0 && !s[16].delays(0xA0) &&
-                    s[17].ms == 60000 && s[17].delays(160) && !s[17].delays(0x10);
+             return s[13].ms == 100 && s[13].delays(0x10) && s[13].delays(0xA0) && s[14].ms == 0 &&
+                    !s[16].delays(0xA0) && s[17].ms == 60000 && s[17].delays(160) && !s[17].delays(0x10);
          }},
         // Fonts: a list of the four names; eight refused entries all named.
         {"fonts_kind.json", R"({"c331_fonts": "ascii32"})",
          {R"(fonts_kind.json: key "c331_fonts": unknown value "ascii32"; the default stays)"},
          [](const Data& d) { return d.c331Fonts.empty(); }},
         {"fonts.json", R"({"c331_fonts": ["ascii32", "cjk16", 5, null, true, [], {}, "ASCII32", "cjk64 "]})",
-         {R"(fonts.json: c331_fonts, entry 1: unknown value "cjk16"; not taken)", R"(fonts.json: c331_fonts, entry 2: unknown value 5;)",
-          R"(fonts.json: c331_fonts, entry 3: unknown value null;)", R"(fonts.json: c331_fonts, entry 4: unknown value true;)",
-          R"(fonts.json: c331_fonts, entry 5: unknown value [];)", R"(fonts.json: c331_fonts, entry 6: unknown value {};)",
-          R"(fonts.json: c331_fonts, entry 7: unknown value "ASCII32";)", R"(fonts.json: c331_fonts, entry 8: unknown value "cjk64 ";)"},
+         {R"(fonts.json: c331_fonts, entry 1: unknown value "cjk16"; not taken)",
+          R"(fonts.json: c331_fonts, entry 2: unknown value 5;)",
+          R"(fonts.json: c331_fonts, entry 3: unknown value null;)",
+          R"(fonts.json: c331_fonts, entry 4: unknown value true;)",
+          R"(fonts.json: c331_fonts, entry 5: unknown value [];)",
+          R"(fonts.json: c331_fonts, entry 6: unknown value {};)",
+          R"(fonts.json: c331_fonts, entry 7: unknown value "ASCII32";)",
+          R"(fonts.json: c331_fonts, entry 8: unknown value "cjk64 ";)"},
          [](const Data& d) { return d.c331Fonts == std::vector<std::string>{"ascii32"}; }},
         // The FPGAs: each member's kind and range, an unknown key.
         {"fpga_kind.json", R"({"fpga": 1})", {R"(fpga_kind.json: key "fpga": unknown value 1; the default stays)"}},
@@ -233,14 +248,18 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
         {"fpga_uid.json", R"({"fpga": {"flash_uid": "01020304050607"}})",
          {R"(fpga_uid.json: fpga, key "flash_uid": unknown value "01020304050607"; the default stays)"},
          [](const Data& d) { return d.fpga.flashUid == std::array<uint8_t, 8>{{1, 2, 3, 4, 5, 6, 7, 8}}; }},
-        {"fpga_uid_hex.json", R"({"fpga": {"flash_uid": "a1a2a3a4a5a6a7ag"}})", {R"(fpga_uid_hex.json: fpga, key "flash_uid")"},
+        {"fpga_uid_hex.json", R"({"fpga": {"flash_uid": "a1a2a3a4a5a6a7ag"}})",
+         {R"(fpga_uid_hex.json: fpga, key "flash_uid")"},
          [](const Data& d) { return d.fpga.flashUid[0] == 1; }},
-        {"fpga_uid_number.json", R"({"fpga": {"flash_uid": 1234}})", {R"(fpga_uid_number.json: fpga, key "flash_uid")"}},
+        {"fpga_uid_number.json", R"({"fpga": {"flash_uid": 1234}})",
+         {R"(fpga_uid_number.json: fpga, key "flash_uid")"}},
         {"fpga_counts.json", R"({"fpga": {"ready_after_reads": 1.5, "flash_busy_polls": -2, "lock_errors": "2"}})",
          {R"(fpga_counts.json: fpga, key "ready_after_reads": unknown value 1.5; the)",
           R"(fpga_counts.json: fpga, key "flash_busy_polls": unknown value -2; the)",
           R"(fpga_counts.json: fpga, key "lock_errors": unknown value "2"; the)"},
-         [](const Data& d) { return d.fpga.readyAfterReads == 0 && d.fpga.flashBusyPolls == 0 && d.fpga.lockErrors == 0; }},
+         [](const Data& d) {
+             return d.fpga.readyAfterReads == 0 && d.fpga.flashBusyPolls == 0 && d.fpga.lockErrors == 0;
+         }},
         {"fpga_ends.json", R"({"fpga": {"flash_busy_polls": -1, "ready_after_reads": 1000000}})", {},
          [](const Data& d) { return d.fpga.flashBusyPolls == -1 && d.fpga.readyAfterReads == 1000000; }},
         // A member the scenario does not have.
@@ -317,11 +336,13 @@ namespace {
 // a place, with the file `input` on its standard input; its exit status,
 // or -1 when it has not ended within 20 s (it is then killed). err gets
 // what it wrote on standard error.
-int runStep(const char* step, const std::string& place, const std::string& input = "/dev/null", QByteArray* err = nullptr) {
+int runStep(const char* step, const std::string& place, const std::string& input = "/dev/null",
+            QByteArray* err = nullptr) {
     QProcess sh;
     sh.setStandardInputFile(QString::fromStdString(input));
-    sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("set -euo pipefail; . \"$0\"; %1 \"$1\"").arg(step),
-                                      QStringLiteral(ZRV_SOURCE_DIR "/scripts/places.sh"), QString::fromStdString(place)});
+    const QString line = QStringLiteral("set -euo pipefail; . \"$0\"; %1 \"$1\"").arg(step);
+    sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), line, QStringLiteral(ZRV_SOURCE_DIR "/scripts/places.sh"),
+                                      QString::fromStdString(place)});
     const bool ended = sh.waitForFinished(20000);
     if (!ended) sh.kill(), sh.waitForFinished(5000);
     if (err) *err = sh.readAllStandardError();
@@ -349,7 +370,8 @@ TEST_F(SimScenarioFile, TheStartScriptMakesEachPlaceOnlyWhereNothingStands) {
     const Row rows[] = {
         {"nothing", nullptr, "nothing"},
         {"a FIFO", [](const std::string& p) { return oddAt(Odd::Fifo, p); }, "a FIFO"},
-        {"a folder", [](const std::string& p) { return oddAt(Odd::Folder, p) && (writeHostFile(p + "/mine", "kept"), true); },
+        {"a folder",
+         [](const std::string& p) { return oddAt(Odd::Folder, p) && (writeHostFile(p + "/mine", "kept"), true); },
          "a folder"},
         {"a link to nothing", [](const std::string& p) { return ::symlink((p + ".gone").c_str(), p.c_str()) == 0; },
          "something else"},
@@ -370,9 +392,9 @@ TEST_F(SimScenarioFile, TheStartScriptMakesEachPlaceOnlyWhereNothingStands) {
         EXPECT_EQ(whatIsAt(place), row.make ? row.what : "a file");
         EXPECT_EQ(held(), row.make ? before : text);
         EXPECT_EQ(whatIsAt(place + ".gone"), "nothing") << "written through a link";
-        EXPECT_EQ(QDir(QString::fromStdString(place)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).join(' ').toStdString(),
-                  row.what == "a folder" ? "mine" : "")
-            << "written into a folder";
+        const QStringList inside =
+            QDir(QString::fromStdString(place)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        EXPECT_EQ(inside.join(' ').toStdString(), row.what == "a folder" ? "mine" : "") << "written into a folder";
         const QStringList beside = QDir(QString::fromStdString(hostPath("/run")))
                                        .entryList({"board.json.*"}, QDir::AllEntries | QDir::System | QDir::Hidden);
         EXPECT_TRUE(beside.isEmpty() || beside == QStringList{"board.json.target"}) << beside.join(' ').toStdString();
