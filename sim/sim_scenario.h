@@ -82,7 +82,7 @@ struct SimSensor {
 // {"13": {"command": 160, "ms": 1100}}, {"5": {"ms": 300}}.
 struct SimSlowReply {
     static constexpr int kEvery = -2;
-    static constexpr uint32_t kMaxMs = 60000;
+    static constexpr uint32_t kMaxMs = 60000;  // the longest delay a scenario gives
     int command = -1;  // none
     uint32_t ms = 0;
     bool delays(uint8_t cmd) const { return command == kEvery || command == cmd; }
