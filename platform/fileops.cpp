@@ -99,9 +99,8 @@ struct OwnedFd {
 // Opens without waiting for a writer (a FIFO) or a carrier (a terminal),
 // then judges what was opened, not the name: what a name pointed to when it
 // was looked at may be something else by the open.
-int openRegular(const std::string& devicePath, FileOps::Links links, FileOps::FileRead& found, struct stat& st) {
+int openRegular(const std::string& host, FileOps::Links links, FileOps::FileRead& found, struct stat& st) {
     using FileOps::FileRead;
-    const std::string host = Root::path(devicePath);
     const bool refuseLinks = links == FileOps::Links::Refuse;
     OwnedFd owned{::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0))};
     if (owned.fd < 0) {
@@ -207,14 +206,18 @@ bool writeFileAtomic(const std::string& devicePath, const QByteArray& data) {
 
 int openForRead(const std::string& devicePath, FileRead& found, Links links) {
     struct stat st {};
-    return openRegular(devicePath, links, found, st);
+    return openRegular(Root::path(devicePath), links, found, st);
 }
 
 FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes) {
+    return readFileOnHost(Root::path(devicePath), out, maxBytes);
+}
+
+FileRead readFileOnHost(const std::string& hostPath, QByteArray& out, long long maxBytes) {
     out.clear();
     FileRead found;
     struct stat st {};
-    const OwnedFd owned{openRegular(devicePath, Links::Follow, found, st)};
+    const OwnedFd owned{openRegular(hostPath, Links::Follow, found, st)};
     if (owned.fd < 0) return found;
     auto notRead = [&](FileRead why) {
         out.clear();

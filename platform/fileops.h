@@ -57,6 +57,9 @@ int openForRead(const std::string& devicePath, FileRead& found, Links links = Li
 // larger than maxBytes is not read (TooLarge), and never more than one
 // byte past it, however much the file grows while it is read.
 FileRead readFile(const std::string& devicePath, QByteArray& out, long long maxBytes);
+// The same for a file named by its host path, outside the device's tree:
+// the simulated board's scenario, which the environment names.
+FileRead readFileOnHost(const std::string& hostPath, QByteArray& out, long long maxBytes);
 bool exists(const std::string& devicePath);
 // What stands at the device path, a link not followed: "a regular file",
 // "a folder", "a FIFO", "a device node", "a socket", "a link", or "" for

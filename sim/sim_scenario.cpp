@@ -1,78 +1,151 @@
 #include "sim/sim_scenario.h"
 
-#include <functional>
-
 #include "core/logMsg.h"
+#include "platform/fileops.h"
 
-#include <fcntl.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <boost/property_tree/json_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <cmath>
+#include <functional>
 #include <iterator>
-#include <sstream>
-
-namespace pt = boost::property_tree;
 
 namespace {
 
 const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
 
-// Reads the keys of one input; a value it does not know leaves the field
-// at its default and adds a refusal naming input and key.
-class SourceReader {
-public:
-    SourceReader(const pt::ptree& node, const std::string& input, std::vector<std::string>& refusals)
-        : m_node(node), m_input(input), m_refusals(refusals) {}
+// The file's own JSON text of a value or a key, its strings escaped as JSON
+// escapes them, so a log line shows it as it stands in the file and nothing
+// in it can pass for the line's own quotes. A long one is cut.
+std::string shown(const QJsonValue& value) {
+    QByteArray text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    text = text.mid(1, text.size() - 2);  // the array's brackets
+    constexpr int kShown = 64;
+    if (text.size() <= kShown + 16) return text.toStdString();
+    int cut = kShown;
+    while (cut > 0 && (uchar(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    return text.left(cut).toStdString() + "... (" + std::to_string(text.size()) + " bytes)";
+}
+std::string shown(const QString& key) { return shown(QJsonValue(key)); }
 
-    template <class T>
-    void number(const char* key, T& field, T low, T high) {
-        auto text = m_node.get_optional<std::string>(key);
-        if (!text) return;
-        try {
-            size_t used = 0;
-            const long long v = std::stoll(*text, &used);
-            if (used == text->size() && v >= (long long)low && v <= (long long)high) {
-                field = T(v);
-                return;
-            }
-        } catch (const std::exception&) {
-        }
-        refuse(key, *text);
+// The whole number a value holds, when it is a JSON number within the range.
+bool whole(const QJsonValue& value, double low, double high, long long& out) {
+    if (!value.isDouble()) return false;
+    const double d = value.toDouble();
+    if (!(d >= low && d <= high) || std::floor(d) != d) return false;
+    out = static_cast<long long>(d);
+    return true;
+}
+
+// A port key: "0" to "23", in decimal digits only; -1 for any other.
+int portOf(const QString& key) {
+    if (key.isEmpty() || key.size() > 2) return -1;
+    for (const QChar c : key)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return -1;
+    const int port = key.toInt();
+    return port < 24 ? port : -1;
+}
+
+// Refusals, one line each: where in the file, the key or the entry, and the
+// value as the file writes it.
+class Refusals {
+public:
+    explicit Refusals(std::vector<std::string>& lines) : m_lines(lines) {}
+    // A value of the wrong kind or range: the field keeps what it had.
+    void value(const std::string& where, const std::string& place, const QJsonValue& v) {
+        m_lines.push_back(at(where, place) + ": unknown value " + shown(v) + "; the default stays");
     }
-    void flag(const char* key, bool& field) {
-        auto text = m_node.get_optional<std::string>(key);
-        if (!text) return;
-        if (*text == "true" || *text == "false")
-            field = *text == "true";
-        else
-            refuse(key, *text);
+    // A list entry of the wrong kind or range, left out of the list.
+    void entry(const std::string& where, int index, const QJsonValue& v) {
+        m_lines.push_back(at(where, "entry " + std::to_string(index)) + ": unknown value " + shown(v) + "; not taken");
     }
-    template <class E, size_t N>
-    void choice(const char* key, E& field, const std::pair<const char*, E> (&names)[N]) {
-        auto text = m_node.get_optional<std::string>(key);
-        if (!text) return;
-        for (const auto& n : names)
-            if (*text == n.first) {
-                field = n.second;
-                return;
-            }
-        refuse(key, *text);
+    // A key that names nothing the scenario has.
+    void key(const std::string& where, const QString& k, const QJsonValue& v) {
+        m_lines.push_back((where.empty() ? "" : where + ": ") + "unknown key " + shown(k) + " with value " + shown(v) +
+                          "; not taken");
     }
 
 private:
-    void refuse(const char* key, const std::string& value) {
-        m_refusals.push_back(m_input + ", key \"" + key + "\": unknown value \"" + value + "\"; the default stays");
+    static std::string at(const std::string& where, const std::string& what) {
+        return where.empty() ? what : where + ", " + what;
     }
-    const pt::ptree& m_node;
-    const std::string& m_input;
-    std::vector<std::string>& m_refusals;
+    std::vector<std::string>& m_lines;
+};
+
+// The members of one JSON object. Each reader takes its key: a value of the
+// wrong kind or range is refused and the field keeps what it had; the keys
+// no reader took are refused by rest().
+class Members {
+public:
+    Members(const QJsonObject& object, std::string where, Refusals& refuse)
+        : m_object(object), m_where(std::move(where)), m_refuse(refuse) {}
+
+    // The value of the key, taken; false when the object has none.
+    bool take(const char* key, QJsonValue& value) {
+        const QString k = QString::fromLatin1(key);
+        if (!m_object.contains(k)) return false;
+        m_taken.push_back(k);
+        value = m_object.value(k);
+        return true;
+    }
+    void refuse(const char* key, const QJsonValue& value) {
+        m_refuse.value(m_where, "key " + shown(QString::fromLatin1(key)), value);
+    }
+    template <class T>
+    void number(const char* key, T& field, double low, double high) {
+        QJsonValue v;
+        long long n = 0;
+        if (!take(key, v)) return;
+        if (whole(v, low, high, n))
+            field = T(n);
+        else
+            refuse(key, v);
+    }
+    void flag(const char* key, bool& field) {
+        QJsonValue v;
+        if (!take(key, v)) return;
+        if (v.isBool())
+            field = v.toBool();
+        else
+            refuse(key, v);
+    }
+    template <class E, size_t N>
+    void choice(const char* key, E& field, const std::pair<const char*, E> (&names)[N]) {
+        QJsonValue v;
+        if (!take(key, v)) return;
+        for (const auto& n : names)
+            if (v.isString() && v.toString() == QLatin1String(n.first)) {
+                field = n.second;
+                return;
+            }
+        refuse(key, v);
+    }
+    // An object member: its value when it is an object, else refused.
+    bool object(const char* key, QJsonObject& out) {
+        QJsonValue v;
+        if (!take(key, v)) return false;
+        if (v.isObject()) {
+            out = v.toObject();
+            return true;
+        }
+        refuse(key, v);
+        return false;
+    }
+    void rest() {
+        for (auto it = m_object.begin(); it != m_object.end(); ++it)
+            if (std::find(m_taken.begin(), m_taken.end(), it.key()) == m_taken.end())
+                m_refuse.key(m_where, it.key(), it.value());
+    }
+
+private:
+    const QJsonObject& m_object;
+    const std::string m_where;
+    Refusals& m_refuse;
+    std::vector<QString> m_taken;
 };
 
 const std::pair<const char*, bool> kSignals[] = {{"HDMI", false}, {"DVI", true}};
@@ -85,28 +158,33 @@ const std::pair<const char*, SimSource::Range> kRanges[] = {{"default", SimSourc
                                                             {"full", SimSource::Range::Full}};
 const std::pair<const char*, SimSource::Colorimetry> kColorimetries[] = {
     {"none", SimSource::Colorimetry::None}, {"601", SimSource::Colorimetry::BT601}, {"709", SimSource::Colorimetry::BT709}};
-const std::pair<const char*, uint32_t> kAudioRates[] = {{"32000", 32000},   {"44100", 44100},   {"48000", 48000},
-                                                        {"88200", 88200},   {"96000", 96000},   {"176400", 176400},
-                                                        {"192000", 192000}};
+const uint32_t kAudioRates[] = {32000, 44100, 48000, 88200, 96000, 176400, 192000};
 
-SimSource parseSource(const pt::ptree& node, const std::string& name, std::vector<std::string>& refusals) {
+SimSource parseSource(const QJsonObject& node, const std::string& where, Refusals& refuse) {
     SimSource s;
     s.refreshHz = 60;
-    const std::string where = "input " + name;
-    SourceReader r(node, where, refusals);
-    r.number<uint32_t>("width", s.width, 0, 8192);
-    r.number<uint32_t>("height", s.height, 0, 8192);
-    r.number<uint32_t>("refresh", s.refreshHz, 0, 240);
-    r.flag("interlaced", s.interlaced);
-    r.choice("signal", s.dvi, kSignals);
-    r.choice("color", s.color, kColors);
-    r.choice("quantization", s.range, kRanges);
-    r.choice("colorimetry", s.colorimetry, kColorimetries);
-    r.choice("audio_rate", s.audioRateHz, kAudioRates);
+    Members m(node, where, refuse);
+    m.number<uint32_t>("width", s.width, 0, 8192);
+    m.number<uint32_t>("height", s.height, 0, 8192);
+    m.number<uint32_t>("refresh", s.refreshHz, 0, 240);
+    m.flag("interlaced", s.interlaced);
+    m.choice("signal", s.dvi, kSignals);
+    m.choice("color", s.color, kColors);
+    m.choice("quantization", s.range, kRanges);
+    m.choice("colorimetry", s.colorimetry, kColorimetries);
+    QJsonValue rate;
+    if (m.take("audio_rate", rate)) {
+        long long hz = 0;
+        if (whole(rate, 0, 192000, hz) && std::count(std::begin(kAudioRates), std::end(kAudioRates), hz))
+            s.audioRateHz = uint32_t(hz);
+        else
+            m.refuse("audio_rate", rate);
+    }
     if (s.audioRateHz) s.audioChannels = 2;
-    r.number<uint8_t>("audio_channels", s.audioChannels, 2, 8);
+    m.number<uint8_t>("audio_channels", s.audioChannels, 2, 8);
     if (!s.audioRateHz) s.audioChannels = 0;
-    r.flag("follows_edid", s.followsEdid);
+    m.flag("follows_edid", s.followsEdid);
+    m.rest();
     s.present = s.width && s.height && s.refreshHz;
     return s;
 }
@@ -114,101 +192,154 @@ SimSource parseSource(const pt::ptree& node, const std::string& name, std::vecto
 // "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
 //          "flash_uid": "0102030405060708", "ready_after_reads": 0,
 //          "lock_errors": 0, "flash_busy_polls": 0}
-void parseFpga(const pt::ptree& node, SimFpgaScenario& f, std::vector<std::string>& refusals) {
-    const std::string where = "fpga";
-    SourceReader r(node, where, refusals);
-    r.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
-    r.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
-    r.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
-    if (auto input = node.get_child_optional("input")) {
-        SourceReader in(*input, where, refusals);
+void parseFpga(const QJsonObject& node, SimFpgaScenario& f, Refusals& refuse) {
+    Members m(node, "fpga", refuse);
+    m.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
+    m.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
+    m.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
+    QJsonObject input;
+    if (m.object("input", input)) {
+        Members in(input, "fpga input", refuse);
         in.number<uint32_t>("width", f.inputWidth, 0, 0xFFFF);
         in.number<uint32_t>("height", f.inputHeight, 0, 0xFFFF);
         in.number<uint32_t>("period", f.inputPeriod, 0, 0xFFFFFFFF);
+        in.rest();
     }
-    if (auto uid = node.get_optional<std::string>("flash_uid")) {
-        std::array<uint8_t, 8> bytes{};
-        bool ok = uid->size() == 16 && uid->find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-        for (size_t i = 0; ok && i < 8; ++i) bytes[i] = uint8_t(std::stoul(uid->substr(2 * i, 2), nullptr, 16));
+    QJsonValue uid;
+    if (m.take("flash_uid", uid)) {
+        const std::string text = uid.toString().toStdString();
+        const bool ok = uid.isString() && text.size() == 16 &&
+                        text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
         if (ok) {
-            f.flashUid = bytes;
+            for (size_t i = 0; i < 8; ++i) f.flashUid[i] = uint8_t(std::stoul(text.substr(2 * i, 2), nullptr, 16));
         } else {
-            refusals.push_back("fpga, key \"flash_uid\": unknown value \"" + *uid + "\"; the default stays");
+            m.refuse("flash_uid", uid);
         }
+    }
+    m.rest();
+}
+
+// The members that give something per output port: {"3": ..., "13": ...}.
+// take says whether it took the value; one it did not is refused here.
+void perPort(Members& top, const char* member, Refusals& refuse,
+             const std::function<bool(size_t port, const QJsonValue&, const std::string& where)>& take) {
+    QJsonObject ports;
+    if (!top.object(member, ports)) return;
+    for (auto it = ports.begin(); it != ports.end(); ++it) {
+        const int port = portOf(it.key());
+        if (port < 0)
+            refuse.key(member, it.key(), it.value());
+        else if (!take(size_t(port), it.value(), std::string(member) + " port " + std::to_string(port)))
+            refuse.value(member, "key " + shown(it.key()), it.value());
     }
 }
 
-bool parseInto(const pt::ptree& tree, SimScenarioData& data, std::vector<std::string>& refusals) {
-    // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60, ...}},
-    //  "ports": {"0": 4, "13": 2}, "soc_id": [4660, 22136, 39612]}
-    if (auto inputs = tree.get_child_optional("inputs")) {
-        for (const auto& kv : *inputs) {
-            int input = SimScenario::inputByName(kv.first);
-            if (input < 0) continue;
-            data.inputs[size_t(input)] = parseSource(kv.second, kv.first, refusals);
+void parseInto(const QJsonObject& tree, SimScenarioData& data, Refusals& refuse) {
+    Members top(tree, "", refuse);
+    // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60, ...}}}
+    QJsonObject inputs;
+    if (top.object("inputs", inputs)) {
+        Members named(inputs, "inputs", refuse);
+        for (int input = 0; input < 6; ++input) {
+            QJsonObject source;
+            if (named.object(kInputNames[input], source))
+                data.inputs[size_t(input)] = parseSource(source, std::string("input ") + kInputNames[input], refuse);
         }
+        named.rest();
     }
-    if (auto ports = tree.get_child_optional("ports")) {
-        for (const auto& kv : *ports) {
-            int port = -1;
-            try {
-                port = std::stoi(kv.first);
-            } catch (...) {
-                continue;
-            }
-            if (port < 0 || port >= 24) continue;
-            data.cardsPerPort[size_t(port)] = kv.second.get_value<uint16_t>(0);
-        }
-    }
+    // {"ports": {"0": 4, "13": 2}}: cards behind a port, each with an
+    // address of its own below the two broadcast ones.
+    perPort(top, "ports", refuse, [&](size_t port, const QJsonValue& v, const std::string&) {
+        long long cards = 0;
+        if (!whole(v, 0, SimScenarioData::kMaxCards, cards)) return false;
+        data.cardsPerPort[port] = uint16_t(cards);
+        return true;
+    });
     // {"card_identity": {"3": 4660}, "needs_recovery": {"3": [1]}}
-    auto perPort = [&](const char* key, const std::function<void(size_t, const pt::ptree&)>& take) {
-        if (auto ports = tree.get_child_optional(key)) {
-            for (const auto& kv : *ports) {
-                int port = -1;
-                try {
-                    port = std::stoi(kv.first);
-                } catch (...) {
-                }
-                if (port < 0 || port >= 24) {
-                    refusals.push_back(std::string(key) + ": no port \"" + kv.first + "\"");
-                    continue;
-                }
-                take(size_t(port), kv.second);
+    perPort(top, "card_identity", refuse, [&](size_t port, const QJsonValue& v, const std::string&) {
+        long long identity = 0;
+        if (!whole(v, 0, 0xFFFFFFFF, identity)) return false;
+        data.cardIdentity[port] = uint32_t(identity);
+        return true;
+    });
+    perPort(top, "needs_recovery", refuse, [&](size_t port, const QJsonValue& v, const std::string& where) {
+        if (!v.isArray()) return false;
+        std::vector<uint16_t> cards;
+        const QJsonArray list = v.toArray();
+        for (int i = 0; i < list.size(); ++i) {
+            long long card = 0;
+            if (whole(list[i], 0, SimScenarioData::kMaxCards - 1, card))
+                cards.push_back(uint16_t(card));
+            else
+                refuse.entry(where, i, list[i]);
+        }
+        data.needsRecovery[port] = std::move(cards);
+        return true;
+    });
+    // {"sensors": {"3": {"level": 10, "silent": false, "invalid": false}}}
+    perPort(top, "sensors", refuse, [&](size_t port, const QJsonValue& v, const std::string& where) {
+        if (!v.isObject()) return false;
+        const QJsonObject fields = v.toObject();
+        Members m(fields, where, refuse);
+        SimSensor s;
+        s.present = true;
+        m.number<uint8_t>("level", s.level, 1, 16);
+        m.flag("silent", s.silent);
+        m.flag("invalid", s.invalid);
+        m.rest();
+        data.sensors[port] = s;
+        return true;
+    });
+    // {"slow_replies": {"13": {"command": 160, "ms": 1100}}}, without
+    // "command" for every reply.
+    perPort(top, "slow_replies", refuse, [&](size_t port, const QJsonValue& v, const std::string& where) {
+        if (!v.isObject()) return false;
+        const QJsonObject fields = v.toObject();
+        Members m(fields, where, refuse);
+        SimSlowReply slow{SimSlowReply::kEvery, 0};
+        m.number<int>("command", slow.command, 0, 255);
+        m.number<uint32_t>("ms", slow.ms, 0, SimSlowReply::kMaxMs);
+        m.rest();
+        data.slowReplies[port] = slow;
+        return true;
+    });
+    QJsonValue fonts;
+    if (top.take("c331_fonts", fonts)) {
+        if (!fonts.isArray()) {
+            top.refuse("c331_fonts", fonts);
+        } else {
+            std::vector<std::string> names;
+            const QJsonArray list = fonts.toArray();
+            for (int i = 0; i < list.size(); ++i) {
+                const std::string name = list[i].toString().toStdString();
+                const bool known = name == "ascii32" || name == "cjk32" || name == "ascii64" || name == "cjk64";
+                if (list[i].isString() && known)
+                    names.push_back(name);
+                else
+                    refuse.entry("c331_fonts", i, list[i]);
+            }
+            data.c331Fonts = std::move(names);
+        }
+    }
+    // {"soc_id": [4660, 22136, 39612]}: a word refused keeps its own value.
+    QJsonValue soc;
+    if (top.take("soc_id", soc)) {
+        if (!soc.isArray() || soc.toArray().size() != 3) {
+            top.refuse("soc_id", soc);
+        } else {
+            const QJsonArray words = soc.toArray();
+            for (int i = 0; i < 3; ++i) {
+                long long word = 0;
+                if (whole(words[i], 0, 0xFFFF, word))
+                    data.socIdWords[size_t(i)] = uint16_t(word);
+                else
+                    refuse.value("soc_id", "entry " + std::to_string(i), words[i]);
             }
         }
-    };
-    perPort("card_identity", [&](size_t port, const pt::ptree& v) { data.cardIdentity[port] = v.get_value<uint32_t>(0); });
-    perPort("needs_recovery", [&](size_t port, const pt::ptree& v) {
-        for (const auto& card : v) data.needsRecovery[port].push_back(card.second.get_value<uint16_t>(0));
-    });
-    perPort("sensors", [&](size_t port, const pt::ptree& v) {
-        SimSensor& s = data.sensors[port];
-        s.present = true;
-        s.level = uint8_t(std::min(v.get<unsigned>("level", 16), 255u));
-        s.silent = v.get<bool>("silent", false);
-        s.invalid = v.get<bool>("invalid", false);
-    });
-    perPort("slow_replies", [&](size_t port, const pt::ptree& v) {
-        data.slowReplies[port] = {v.get<int>("command", SimSlowReply::kEvery), v.get<uint32_t>("ms", 0)};
-    });
-    if (auto fonts = tree.get_child_optional("c331_fonts")) {
-        for (const auto& kv : *fonts) {
-            const std::string name = kv.second.get_value<std::string>();
-            if (name == "ascii32" || name == "cjk32" || name == "ascii64" || name == "cjk64")
-                data.c331Fonts.push_back(name);
-            else
-                refusals.push_back("c331_fonts: unknown font \"" + name + "\"");
-        }
     }
-    if (auto soc = tree.get_child_optional("soc_id")) {
-        size_t i = 0;
-        for (const auto& kv : *soc) {
-            if (i >= 3) break;
-            data.socIdWords[i++] = kv.second.get_value<uint16_t>(0);
-        }
-    }
-    if (auto fpga = tree.get_child_optional("fpga")) parseFpga(*fpga, data.fpga, refusals);
-    return true;
+    QJsonObject fpga;
+    if (top.object("fpga", fpga)) parseFpga(fpga, data.fpga, refuse);
+    top.rest();
 }
 
 }  // namespace
@@ -222,26 +353,21 @@ int SimScenario::inputByName(const std::string& name) {
 }
 
 bool SimScenario::loadFile(const std::string& hostPath) {
-    // Opened without waiting: a FIFO in the file's place would hold the start
-    // until some writer came. Only a regular file is read, judged on the
-    // opened descriptor.
+    // Each of its lines, however many: the file is the operator's, read
+    // once at the start.
+    const LogWhole whole;
+    // Read as every stored file is: never waiting on a FIFO, only a regular
+    // file, and never more than a scenario's largest.
+    QByteArray text;
+    const FileOps::FileRead read = FileOps::readFileOnHost(hostPath, text, kFileMax);
     std::string why;
-    std::string text;
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0)
-        why = errno == ENOENT ? "cannot be read: there is no such file" : std::string("cannot be read: ") + std::strerror(errno);
-    else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        why = "cannot be read: it is not a regular file";
-    for (char buf[4096]; why.empty();) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) why = std::string("cannot be read: ") + std::strerror(errno);
-        if (n <= 0) break;
-        text.append(buf, size_t(n));
-    }
-    if (fd >= 0) ::close(fd);
-    if (why.empty() && loadJson(text, &why)) {
+    if (read.outcome == FileOps::FileRead::Missing) {
+        struct stat st {};
+        why = ::lstat(hostPath.c_str(), &st) == 0 ? "cannot be read: a link to nothing there"
+                                                   : "cannot be read: there is no such file";
+    } else if (!read) {
+        why = "cannot be read: " + read.why;
+    } else if (loadJson(text.toStdString(), &why)) {
         for (const std::string& refused : warnings()) writeLogMsg(WARNING, "board scenario " + hostPath + ": " + refused);
         return true;
     }
@@ -250,21 +376,25 @@ bool SimScenario::loadFile(const std::string& hostPath) {
 }
 
 bool SimScenario::loadJson(const std::string& json, std::string* why) {
-    pt::ptree tree;
-    std::istringstream in(json);
-    SimScenarioData data = snapshot();
-    std::vector<std::string> refusals;
-    try {
-        pt::read_json(in, tree);
-        parseInto(tree, data, refusals);
-    } catch (const pt::json_parser_error& e) {
-        if (why) *why = "is not JSON: line " + std::to_string(e.line()) + ": " + e.message();
-        return false;
-    } catch (const pt::ptree_error& e) {
-        // A member whose value is of another kind than the one it takes.
-        if (why) *why = std::string("is not a scenario: ") + e.what();
+    // Qt's reader keeps each value's kind (the property tree keeps every
+    // value as text), so a count given as "four" or a flag given as 1 is
+    // told apart from the number or the truth value the member takes.
+    const QByteArray text = QByteArray::fromStdString(json);
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        if (why) *why = "is not JSON: line " + std::to_string(text.left(error.offset).count('\n') + 1) + ": " +
+                        error.errorString().toStdString();
         return false;
     }
+    if (!doc.isObject()) {
+        if (why) *why = "is not a scenario: a list, not an object of members";
+        return false;
+    }
+    SimScenarioData data = snapshot();
+    std::vector<std::string> refusals;
+    Refusals refuse(refusals);
+    parseInto(doc.object(), data, refuse);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_data = data;
     m_warnings = std::move(refusals);

@@ -24,8 +24,9 @@
 //   "follows_edid" (bool, default false): at each rise of the input's
 //                  hot-plug the source reads the input's EDID memory and
 //                  takes the size and rate of its first timing descriptor
-// An unknown value is refused with a message naming the input and the key,
-// and that field keeps its default.
+// A value of another kind or out of range, or an unknown key, is refused
+// with a message naming the input, the key and the value, and that field
+// keeps its default.
 struct SimSource {
     enum class Color : uint8_t { RGB = 0, YUV422 = 1, YUV444 = 2, YUV420 = 3 };  // AVI Y1Y0
     enum class Range : uint8_t { Default = 0, Limited = 1, Full = 2 };          // AVI Q1Q0
@@ -81,12 +82,16 @@ struct SimSensor {
 // {"13": {"command": 160, "ms": 1100}}, {"5": {"ms": 300}}.
 struct SimSlowReply {
     static constexpr int kEvery = -2;
+    static constexpr uint32_t kMaxMs = 60000;  // the longest delay a scenario gives
     int command = -1;  // none
     uint32_t ms = 0;
     bool delays(uint8_t cmd) const { return command == kEvery || command == cmd; }
 };
 
 struct SimScenarioData {
+    // Cards a port may have: each answers at an address of its own below
+    // the two broadcast ones (0x0FFE, 0x0FFF).
+    static constexpr int kMaxCards = 0x0FFE;
     // Inputs by the device's numbering: 0 EXT, 1 DVI, 2 HDMI1, 3 HDMI2,
     // 4 HDMI3, 5 HDMI4.
     std::array<SimSource, 6> inputs{};
@@ -108,10 +113,13 @@ struct SimScenarioData {
 class SimScenario {
 public:
     // Reads the JSON scenario; false (and the defaults kept) when the file
-    // cannot be read or parsed. Unknown members are ignored; unknown values
-    // are refused (see SimSource) and listed in warnings(). loadFile logs
-    // each refusal, or why the file was not taken (missing, not a regular
-    // file, the parser's line and message); loadJson says that in why.
+    // cannot be read or parsed. A member or a value of the wrong kind or
+    // range, and an unknown member, is refused, listed in warnings(), and
+    // what it would have set keeps what it had. loadFile logs each refusal,
+    // or why the file was not taken (missing, not a regular file, larger
+    // than kFileMax, the parser's line and message); loadJson says that in
+    // why.
+    static constexpr long long kFileMax = 64 * 1024;
     bool loadFile(const std::string& hostPath);
     bool loadJson(const std::string& json, std::string* why = nullptr);
     // The refusals of the last load, one message each.

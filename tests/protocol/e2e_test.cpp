@@ -1618,5 +1618,18 @@ INSTANTIATE_TEST_SUITE_P(
                         [](const std::string& p) { writeHostFile(p, R"({"fpga": {"lock_errors": -3}})"); return true; }},
         UntakenScenario{"Folder", [](const std::string& p) { return oddAt(Odd::Folder, p); }},
         UntakenScenario{"Fifo", [](const std::string& p) { return oddAt(Odd::Fifo, p); }},
-        UntakenScenario{"Missing", [](const std::string& p) { return !QFileInfo::exists(QString::fromStdString(p)); }}),
+        UntakenScenario{"Missing", [](const std::string& p) { return !QFileInfo::exists(QString::fromStdString(p)); }},
+        UntakenScenario{"LinkToNothing",
+                        [](const std::string& p) { return ::symlink((p + ".gone").c_str(), p.c_str()) == 0; }},
+        UntakenScenario{"SparseGiB",
+                        [](const std::string& p) {
+                            writeHostFile(p, "{");
+                            return ::truncate(p.c_str(), off_t(1) << 30) == 0;
+                        }},
+        UntakenScenario{"RefusedValues", [](const std::string& p) {
+                            writeHostFile(p, R"({"ports": {"0": 4, "1": "four", "port3": 2},
+                                                "soc_id": ["0x1234", 22136, 39612], "inputs": {"HDMI9": {}},
+                                                "sensors": {"3": {"level": 40}}})");
+                            return true;
+                        }}),
     [](const ::testing::TestParamInfo<UntakenScenario>& info) { return std::string(info.param.name); });

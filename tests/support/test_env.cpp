@@ -53,6 +53,15 @@ ManualClock& SimEnv::useManualClock() {
     return *m_manual;
 }
 
+long long bytesReadByThisThread() {
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    long long n = -1;
+    while (io >> key >> n)
+        if (key == "rchar:") return n;
+    return -1;
+}
+
 size_t countIn(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;

@@ -52,6 +52,8 @@ private:
 
 // Reads a whole host file; empty when missing.
 std::string readHostFile(const std::string& hostPath);
+// Bytes this thread has read so far, as the kernel counts its reads.
+long long bytesReadByThisThread();
 // How often `what` occurs in `text` (overlaps counted).
 size_t countIn(const std::string& text, const std::string& what);
 void writeHostFile(const std::string& hostPath, const std::string& data);
