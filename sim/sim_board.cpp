@@ -353,6 +353,7 @@ void SimBoard::setMtdGeometry(const std::string& devicePath, uint32_t size, uint
 void SimBoard::injectUevent(const std::string& message) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_uevents.size() >= kUeventsKeep) m_uevents.pop_front();
         m_uevents.push_back(message);
     }
     m_ueventCv.notify_all();
@@ -425,7 +426,7 @@ void SimBoard::enableEventLog(bool on) {
 
 std::vector<std::string> SimBoard::eventLog() const {
     std::lock_guard<std::mutex> lock(m_eventMutex);
-    return m_events;
+    return m_events.items();
 }
 
 void SimBoard::clearEventLog() {
@@ -435,5 +436,5 @@ void SimBoard::clearEventLog() {
 
 void SimBoard::logEvent(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_eventMutex);
-    if (m_eventsOn) m_events.push_back(text);
+    if (m_eventsOn) m_events.push(text);
 }
