@@ -356,9 +356,11 @@ TEST_F(SimBounds, FpgaRecordsKeepTheNewestEntries) {
     for (uint32_t at = 0; at <= SimFpga::kCardRamKeep; at += 128) ramWrite(at, Bytes(128, uint8_t(at >> 7)));
     ramWrite(0, {0xA5});
     const SimFpga::Card card = fpga->card(0, 0);
-    EXPECT_EQ((Vals{card.ram.size(), card.ram.at(0), card.ram.at(SimFpga::kCardRamKeep - 1), card.ram.count(SimFpga::kCardRamKeep)}),
-              (Vals{SimFpga::kCardRamKeep, 0xA5, 1023 & 0xFF, 0}));
-    EXPECT_EQ(countIn(readHostFile(hostPath("/var/log/bounds_fpga.log")), "port 0 card 0 RAM full: 128 bytes lost"), 1u);
+    const size_t keep = SimFpga::kCardRamKeep;
+    EXPECT_EQ((Vals{card.ram.size(), card.ram.at(0), card.ram.at(keep - 1), card.ram.count(keep)}),
+              (Vals{keep, 0xA5, 1023 & 0xFF, 0}));
+    EXPECT_EQ(countIn(readHostFile(hostPath("/var/log/bounds_fpga.log")), "port 0 card 0 RAM full: 128 bytes lost"),
+              1u);
 }
 
 TEST_F(SimBounds, LogFileMovesAsideAtItsLimitKeepingTheNewestLines) {
