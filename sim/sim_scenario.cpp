@@ -113,11 +113,12 @@ SimSource parseSource(const pt::ptree& node, const std::string& name, std::vecto
 
 // "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
 //          "flash_uid": "0102030405060708", "ready_after_reads": 0,
-//          "lock_errors": 0, "flash_busy_polls": 0}
+//          "lock_errors": 0, "flash_busy_polls": 0, "flash_protected": false}
 void parseFpga(const pt::ptree& node, SimFpgaScenario& f, std::vector<std::string>& refusals) {
     const std::string where = "fpga";
     SourceReader r(node, where, refusals);
     r.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
+    r.flag("flash_protected", f.flashProtected);
     r.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
     r.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
     if (auto input = node.get_child_optional("input")) {
