@@ -150,6 +150,11 @@ TEST_F(SimBounds, RecordsKeepTheNewestEntries) {
 // keeps a byte shows its low byte, the direction line its low bit).
 TEST_F(SimBounds, EachModelsRecordKeepsItsNewestEntries) {
     using Ids = std::vector<uint32_t>;
+    auto ids = [](const auto& items, auto id) {
+        Ids out;
+        for (const auto& x : items) out.push_back(uint32_t(id(x)));
+        return out;
+    };
     SimGpio& gpio = board().simGpio();
     gpio.setLine(GpioName::kFpga0Select, 0);
     gpio.setLine(GpioName::kFpga0FlashSelect, 0);
@@ -162,7 +167,9 @@ TEST_F(SimBounds, EachModelsRecordKeepsItsNewestEntries) {
     hdmi3->setLogging(true);
     auto rs485 = board().openSerial("/dev/ttyS2", 115200);
     auto uevents = board().openUevents();
+    board().enableEventLog(true);
     auto send = [](I2cModel& m, Bytes b) { m.write(b.data(), uint16_t(b.size())); };
+    auto number = [](const std::string& s) { return std::stoul(s); };
     const struct {
         const char* record;
         size_t bound;
@@ -173,85 +180,45 @@ TEST_F(SimBounds, EachModelsRecordKeepsItsNewestEntries) {
         {"FPGA flash commands", SimFpgaFlash::kLogKeep, 0xFFFFFF,
          [&](uint32_t i) {
              const Bytes read = {0x0B, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i), 0};
-             Bytes rx(read.size());
-             flash.transfer(read.data(), rx.data(), uint32_t(read.size()));
+             Bytes rx(5);
+             flash.transfer(read.data(), rx.data(), 5);
          },
-         [&] {
-             Ids ids;
-             for (const auto& c : flash.commands()) ids.push_back(c.address);
-             return ids;
-         }},
-        {"c331 flash copies", SimC331::kDmasKeep, 0xFFFFFFFF,
-         [&](uint32_t i) {
-             w.address(i);
-             w.write(0x48, 2);
-         },
-         [&] {
-             Ids ids;
-             for (const auto& d : chip.dmas()) ids.push_back(d.src);
-             return ids;
-         }},
+         [&] { return ids(flash.commands(), [](const auto& c) { return c.address; }); }},
+        {"c331 flash copies", SimC331::kDmasKeep, 0xFFFFFFFF, [&](uint32_t i) { w.address(i), w.write(0x48, 2); },
+         [&] { return ids(chip.dmas(), [](const auto& d) { return d.src; }); }},
         {"SDI transmitter writes", SimIt66121::kWritesKeep, 0xFF, [&](uint32_t i) { send(sdi, {0x10, uint8_t(i)}); },
-         [&] {
-             Ids ids;
-             for (const auto& x : sdi.writes()) ids.push_back(x.value);
-             return ids;
-         }},
+         [&] { return ids(sdi.writes(), [](const auto& x) { return x.value; }); }},
         {"audio switch values", SimAudioSwitch::kHistoryKeep, 0xFF, [&](uint32_t i) { send(audio, {0, uint8_t(i)}); },
-         [&] {
-             const auto h = audio.history();
-             return Ids(h.begin(), h.end());
-         }},
+         [&] { return ids(audio.history(), [](uint8_t v) { return v; }); }},
         {"RS-485 direction changes", kSimSerialRtsKeep, 1, [&](uint32_t i) { rs485->setRts(i & 1); },
-         [&] {
-             const auto h = simSerialRtsHistory("/dev/ttyS2");
-             return Ids(h.begin(), h.end());
-         }},
+         [&] { return ids(simSerialRtsHistory("/dev/ttyS2"), [](bool on) { return on; }); }},
         {"HDMI3 receiver CEC messages sent", SimIt6805::kCecSentKeep, 0xFF,
          [&](uint32_t i) {
-             send(*hdmi3->cec(), {it6805::CEC_REG_TX_BUF, uint8_t(i)});
-             send(*hdmi3->cec(), {it6805::CEC_REG_TX_LEN, 1});
-             send(*hdmi3->cec(), {it6805::CEC_REG_FIRE, 0x08});
-             send(*hdmi3->cec(), {it6805::CEC_REG_FIRE, 0x88});
+             for (Bytes b : {Bytes{it6805::CEC_REG_TX_BUF, uint8_t(i)}, Bytes{it6805::CEC_REG_TX_LEN, 1},
+                             Bytes{it6805::CEC_REG_FIRE, 0x08}, Bytes{it6805::CEC_REG_FIRE, 0x88}})
+                 send(*hdmi3->cec(), b);
          },
-         [&] {
-             Ids ids;
-             for (const auto& m : hdmi3->cecSent()) ids.push_back(m.bytes.at(0));
-             return ids;
-         }},
+         [&] { return ids(hdmi3->cecSent(), [](const auto& m) { return m.bytes.at(0); }); }},
         {"HDMI3 receiver register writes", SimIt6805::kWritesKeep, 0xFF,
          [&](uint32_t i) { send(*hdmi3, {it6805::REG_BANK, uint8_t(i)}); },
-         [&] {
-             Ids ids;
-             for (uint32_t x : hdmi3->writes()) ids.push_back(x & 0xFF);
-             return ids;
-         }},
-        {"board event log", SimBoard::kEventsKeep, 0xFFFFFFFF,
-         [&](uint32_t i) {
-             board().enableEventLog(true);
-             board().logEvent(std::to_string(i));
-         },
-         [&] {
-             Ids ids;
-             for (const auto& e : board().eventLog()) ids.push_back(uint32_t(std::stoul(e)));
-             return ids;
-         }},
+         [&] { return ids(hdmi3->writes(), [](uint32_t x) { return x & 0xFF; }); }},
+        {"board event log", SimBoard::kEventsKeep, 0xFFFFFFFF, [&](uint32_t i) { board().logEvent(std::to_string(i)); },
+         [&] { return ids(board().eventLog(), number); }},
         {"uevents not yet received", SimBoard::kUeventsKeep, 0xFFFFFFFF,
          [&](uint32_t i) { board().injectUevent(std::to_string(i)); },
          [&] {
-             Ids ids;
-             char event[64];
-             for (long n; (n = uevents->receive(event, sizeof event - 1, 0)) > 0;)
-                 ids.push_back(uint32_t(std::stoul(std::string(event, size_t(n)))));
-             return ids;
+             std::vector<std::string> events;
+             char event[64] = {};
+             while (uevents->receive(event, sizeof event - 1, 0) > 0) events.push_back(event);
+             return ids(events, number);
          }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.record);
         for (uint32_t i = 0; i < row.bound + 10; ++i) row.add(i);
-        Ids ids = row.kept();
-        if (ids.empty()) ids.push_back(~0u);
-        EXPECT_EQ((Vals{ids.size(), ids.front(), ids.back()}),
+        Ids kept = row.kept();
+        if (kept.empty()) kept.push_back(~0u);
+        EXPECT_EQ((Vals{kept.size(), kept.front(), kept.back()}),
                   (Vals{row.bound, 10 & row.mask, (row.bound + 9) & row.mask}));
     }
     board().enableEventLog(false);
