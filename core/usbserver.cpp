@@ -16,7 +16,7 @@ UsbServer* UsbServer::p_UsbServer = nullptr;
 namespace {
 constexpr const char* kUsbStorage = "/proc/scsi/usb-storage";
 // How long one receive waits for the kernel. Events and the stop end it at
-// once; the bound only lets the simulated board look for its stick folder.
+// once (the simulated board looks for its stick folder within the wait).
 constexpr int kReceiveWaitMs = 1000;
 // The driver registers usb-storage within a second or two of the partition
 // event; after this the stick is taken as unusable.

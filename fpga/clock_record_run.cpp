@@ -62,19 +62,19 @@ bool clock_record_run::ExFlash_RD(u32 address, u8* dst, u32 len) {
     return false;
 }
 
+// Both true only when the flash reads back what was asked.
 bool clock_record_run::ExFlash_WR(u32 address, const u8* src, u32 len) {
     // The flash routine takes its data four bytes into the buffer.
     u8 buf[4 + kSectorBytes];
     if (len == 0 || len > kSectorBytes) return false;
     std::memcpy(buf + 4, src, len);
-    if (m_manager.drv().FPGA_SPI_FLASH_VBYONE_WRITE(kFlash0, address + kFlashOffset, buf, len)) return true;
+    if (m_manager.drv().program_verified(kFlash0, address + kFlashOffset, buf, len)) return true;
     flashFailed("write");
     return false;
 }
 
 bool clock_record_run::ExFlash_Erase_Format(u32 sector, u8 type, u32 count) {
-    if (m_manager.drv().FPGA_SPI_FLASH_VBYONE_ERASE(kFlash0, sector + kFlashOffset / kSectorBytes, type, count))
-        return true;
+    if (m_manager.drv().erase_verified(kFlash0, sector + kFlashOffset / kSectorBytes, type, count)) return true;
     flashFailed("erase");
     return false;
 }
@@ -121,27 +121,29 @@ void clock_record_run::take_time() {
     b[6] = bcd(t.second);
 }
 
-void clock_record_run::get_new_seq(u32 minutes) {
+bool clock_record_run::get_new_seq(u32 minutes) {
     CLOCK_RECORD& r = g_clock_record;
     u8 m[4];
     put32(m, minutes);
-    ExFlash_WR(slotAddress(r.seq) + 8, m, 4);
+    bool stored = ExFlash_WR(slotAddress(r.seq) + 8, m, 4);
     r.seq = next_seq(r.seq);
     const u32 slot = r.seq & 0xFFFFF;
     r.slot_addr = slotAddress(r.seq);
     r.seq_sector = u8(slot / 256);
-    if (slot % 256 == 0) ExFlash_Erase_Format(r.slot_addr / kSectorBytes, 0, 1);
+    if (slot % 256 == 0) stored = ExFlash_Erase_Format(r.slot_addr / kSectorBytes, 0, 1) && stored;
+    return stored;
 }
 
-void clock_record_run::new_record_group_init(u8 group, bool firstOfRun) {
+bool clock_record_run::new_record_group_init(u8 group, bool firstOfRun) {
     CLOCK_RECORD& r = g_clock_record;
+    bool stored = true;
     if (group >= kGroups) {
         group = 0;
         r.group_index = 0;
         u8 head[2];
         ExFlash_RD(kCopyA, head, 2);
-        if (head[0] != 0xFF || head[1] != 0xFF) ExFlash_Erase_Format(kCopyA / kSectorBytes, 0, 1);
-        ExFlash_Erase_Format(kCopyB / kSectorBytes, 0, 1);
+        if (head[0] != 0xFF || head[1] != 0xFF) stored = ExFlash_Erase_Format(kCopyA / kSectorBytes, 0, 1);
+        stored = ExFlash_Erase_Format(kCopyB / kSectorBytes, 0, 1) && stored;
     }
     for (u32 base : {kCopyA, kCopyB}) {
         const u32 a = base + kGroupBytes * group;
@@ -151,15 +153,16 @@ void clock_record_run::new_record_group_init(u8 group, bool firstOfRun) {
         put32(head + 7, r.cumulative);
         head[11] = 0xFF;
         put24(head + 12, r.seq);
-        ExFlash_WR(a + 1, head, sizeof head);
-        if (r.marker == kMark) write_byte(a + 44, kMark);
+        stored = ExFlash_WR(a + 1, head, sizeof head) && stored;
+        if (r.marker == kMark) stored = write_byte(a + 44, kMark) && stored;
         if (firstOfRun) {
             static constexpr u8 kFirst[4] = {0x55, 0x55, 0x55, 0xD5};
-            ExFlash_WR(a + 33, r.time_bcd, 7);
-            ExFlash_WR(a + kProgressStart, kFirst, 4);
+            stored = ExFlash_WR(a + 33, r.time_bcd, 7) && stored;
+            stored = ExFlash_WR(a + kProgressStart, kFirst, 4) && stored;
         }
-        write_byte(a, kOpened);
+        stored = write_byte(a, kOpened) && stored;
     }
+    return stored;
 }
 
 void clock_record_run::clock_record_init() {
@@ -218,23 +221,26 @@ void clock_record_run::clock_record_deal() {
     ++r.minutes_on;
     ++r.minutes_reported;
     ++r.minute_count;
-    if (r.minute_count & 1) {
-        r.tick = G_timeTicks;
-        return;
-    }
+    // A step the flash did not take leaves the record as the flash holds it
+    // (the minutes since power-on count on): the next step writes it again.
+    const CLOCK_RECORD before = r;
+    if (!(r.minute_count & 1) && !step()) r = before;
+    r.tick = G_timeTicks;
+}
+
+bool clock_record_run::step() {
+    CLOCK_RECORD& r = g_clock_record;
+    bool stored = true;
     if (r.group_not_open) {
-        if (r.minutes_on < kFirstGroupMinutes) {
-            r.tick = G_timeTicks;
-            return;
-        }
-        new_record_group_init(r.group_index, true);
+        if (r.minutes_on < kFirstGroupMinutes) return true;
+        stored = new_record_group_init(r.group_index, true);
         u8 slot[15];
         std::memcpy(slot, r.time_bcd, 7);
         std::memset(slot + 7, 0xFF, 4);
         slot[11] = r.marker;
         put24(slot + 12, r.seq);
-        ExFlash_WR(r.slot_addr + 1, slot, sizeof slot);
-        write_byte(r.slot_addr, kOpened);
+        stored = ExFlash_WR(r.slot_addr + 1, slot, sizeof slot) && stored;
+        stored = write_byte(r.slot_addr, kOpened) && stored;
         r.group_not_open = 0;
         r.step = 14;
         r.progress_offset = kProgressStart + 3;
@@ -242,39 +248,43 @@ void clock_record_run::clock_record_deal() {
     } else {
         r.progress_offset = kProgressStart + r.step / 4;
         r.last_progress = kProgress[r.step % 4];
-        write_byte(r.addr_a + r.progress_offset, r.last_progress);
-        write_byte(r.addr_b + r.progress_offset, r.last_progress);
+        stored = write_byte(r.addr_a + r.progress_offset, r.last_progress);
+        stored = write_byte(r.addr_b + r.progress_offset, r.last_progress) && stored;
     }
     // A group holds exactly 1440 steps: its last progress byte is byte 407.
-    if (++r.step >= kGroupSteps) {
+    if (stored && ++r.step >= kGroupSteps) {
         ++r.group_index;
         take_time();
-        get_new_seq(kGroupMinutes);
+        stored = get_new_seq(kGroupMinutes);
         r.cumulative += kGroupMinutes;
         ++r.closed_in_run;
-        new_record_group_init(r.group_index, false);
+        stored = new_record_group_init(r.group_index, false) && stored;
         r.step = 0;
     }
-    r.tick = G_timeTicks;
+    return stored;
 }
 
-void clock_record_run::dealwith_record_timing() {
+bool clock_record_run::dealwith_record_timing() {
     QMutexLocker lock(&record_mutex());
     CLOCK_RECORD& r = g_clock_record;
-    r.marker = kMark;
+    // The mark counts once the flash holds it: the marker stays as the
+    // flash has it, and the answer says the record was not marked.
+    bool stored = true;
     if (!r.group_not_open) {
-        write_byte(r.slot_addr + 12, kMark);
-        write_byte(r.addr_a + 44, kMark);
-        return;
+        stored = write_byte(r.slot_addr + 12, kMark);
+        stored = write_byte(r.addr_a + 44, kMark) && stored;
+    } else {
+        u8 group = r.group_index;
+        if (group >= kGroups) {
+            group = 0;
+            u8 head[2];
+            ExFlash_RD(kCopyA, head, 2);
+            if (head[0] != 0xFF || head[1] != 0xFF) stored = ExFlash_Erase_Format(kCopyA / kSectorBytes, 0, 1);
+        }
+        stored = stored && write_byte(kCopyA + kGroupBytes * group + 44, kMark);
     }
-    u8 group = r.group_index;
-    if (group >= kGroups) {
-        group = 0;
-        u8 head[2];
-        ExFlash_RD(kCopyA, head, 2);
-        if (head[0] != 0xFF || head[1] != 0xFF) ExFlash_Erase_Format(kCopyA / kSectorBytes, 0, 1);
-    }
-    write_byte(kCopyA + kGroupBytes * group + 44, kMark);
+    if (stored) r.marker = kMark;
+    return stored;
 }
 
 bool clock_record_run::report(u8 out[kReportBytes]) {

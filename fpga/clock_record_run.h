@@ -69,8 +69,9 @@ public:
     void clock_record_init();
     // One minute step when a minute has passed; called every pass.
     void clock_record_deal();
-    // Marks the open group (or the next one) after the clock was set.
-    void dealwith_record_timing();
+    // Marks the open group (or the next one) after the clock was set; false
+    // (logged) when the flash does not read the mark back.
+    bool dealwith_record_timing();
 
     // The time report: total minutes, minutes since power-on, sequence
     // number (3 bytes), power-on time (7 BCD), minutes reported since
@@ -90,8 +91,10 @@ public:
     static u32 next_seq(u32 seq);
 
 private:
-    void get_new_seq(u32 minutes);
-    void new_record_group_init(u8 group, bool firstOfRun);
+    // Each false when the flash did not read back all it wrote.
+    bool step();
+    bool get_new_seq(u32 minutes);
+    bool new_record_group_init(u8 group, bool firstOfRun);
     void copy_sector(u32 from, u32 to);
     void take_time();
     bool write_byte(u32 address, u8 value) { return ExFlash_WR(address, &value, 1); }

@@ -62,8 +62,10 @@ bool fpga_manage::store_record(u32 address, const u8* record, u32 length) {
     std::vector<u8> have(want.size());
     if (m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, address, u32(have.size()), have.data()) && have == want)
         return true;
-    bool ok = m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(kRecordFlash, address / kSectorSize, 0, 1) == 1;
-    if (ok && record) ok = m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(kRecordFlash, address, record, length) == 1;
+    // Stored only when the flash reads back the erase and the record: a
+    // protected sector takes both commands and keeps what it held.
+    bool ok = m_drv->erase_verified(kRecordFlash, address / kSectorSize, 0, 1);
+    if (ok && record) ok = m_drv->program_verified(kRecordFlash, address, record, length);
     if (!ok) {
         // The PC's command block stores its schedule as often as it is run.
         static LineLimiter failures(LineLimiter::logCount(ERROR, "fpga", "records not stored"));
@@ -344,11 +346,15 @@ void fpga_manage::record_onoff_time(u8 flash) {
         QMutexLocker shadow(&shadow_mutex);
         if (m_reg[0][RUN_MARK] != RUNNING && flash != kRecordFlash) return;
     }
+    if (take_onoff_record()) write_to_register(ONOFF_ACTIVE, 0xFF, 1, 0);
+}
+
+bool fpga_manage::take_onoff_record() {
     u8 rec[kOnOffRecordBytes];
     if (!m_drv->FPGA_SPI_FLASH_VBYONE_READ(kRecordFlash, FLASH_ONOFF, sizeof rec, rec) || rec[0] != kRecordValid)
-        return;
+        return false;
     OnOff_time(rec);
-    write_to_register(ONOFF_ACTIVE, 0xFF, 1, 0);
+    return true;
 }
 
 void fpga_manage::OnOff_time(const u8* block) {

@@ -82,8 +82,13 @@ int fpga_manage::Dealwith_mcu_ram() {
     if (kind == 2) {
         OnOff_time(block);
         if (store == kStore || store == kErase) {
-            // A record the flash did not take is not marked as stored.
-            if (!store_record(FLASH_ONOFF, store == kStore ? record : nullptr, len + kHead)) return 2;
+            // A record the flash did not take (or an erase it did not do)
+            // is not marked as done: the schedule and register 66 are the
+            // ones the flash holds, as after the next start.
+            if (!store_record(FLASH_ONOFF, store == kStore ? record : nullptr, len + kHead)) {
+                write_to_register(ONOFF_ACTIVE, 0xFF, take_onoff_record() ? 1 : 0, 0);
+                return 2;
+            }
             write_to_register(ONOFF_ACTIVE, 0xFF, store == kStore ? 1 : 0, 0);
         }
         return 0;
@@ -147,14 +152,21 @@ int fpga_manage::Checktime(const u8* block) {
         step = "hwclock";
         if (Utils::system_mutex(QStringLiteral("hwclock -wu"), &status) == 0) step = nullptr;
     }
+    static LineLimiter failed(LineLimiter::logCount(ERROR, "command block", "clock settings failed"));
     if (step) {
-        static LineLimiter failed(LineLimiter::logCount(ERROR, "command block", "clock settings failed"));
         failed.occur([&] {
             writeLogMsg(ERROR, "command block: clock setting failed at " + stamp.toStdString() + ", " + step +
                                    " ended with status " + std::to_string(status));
         });
         return 2;
     }
-    clock_record.dealwith_record_timing();
+    // Done once the run-time record in the flash holds its mark too.
+    if (!clock_record.dealwith_record_timing()) {
+        failed.occur([&] {
+            writeLogMsg(ERROR, "command block: clock set to " + stamp.toStdString() +
+                                   ", but the run-time record not marked");
+        });
+        return 2;
+    }
     return 0;
 }

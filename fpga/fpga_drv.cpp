@@ -181,3 +181,22 @@ u8 fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(u8 flash, u8* dst) {
     if (ok) std::memcpy(dst, rx + 5, kUidLength);
     return ok ? 1 : 0;
 }
+
+bool fpga_drv::erase_verified(u8 flash, u32 sector, u8 type, u32 count) {
+    static const u32 kSectors[3] = {1, 8, 16};
+    if (FPGA_SPI_FLASH_VBYONE_ERASE(flash, sector, type, count) != 1) return false;
+    std::vector<u8> back(kSectorSize);
+    const u32 sectors = count * kSectors[type];
+    for (u32 s = sector; s < sector + sectors; ++s) {
+        if (FPGA_SPI_FLASH_VBYONE_READ(flash, s * kSectorSize, kSectorSize, back.data()) != 1) return false;
+        if (std::any_of(back.begin(), back.end(), [](u8 b) { return b != 0xFF; })) return false;
+    }
+    return true;
+}
+
+bool fpga_drv::program_verified(u8 flash, u32 address, const u8* buffer, u32 len) {
+    if (FPGA_SPI_FLASH_VBYONE_WRITE(flash, address, buffer, len) != 1) return false;
+    std::vector<u8> back(len);
+    return FPGA_SPI_FLASH_VBYONE_READ(flash, address, len, back.data()) == 1 &&
+           std::memcmp(back.data(), buffer + 4, len) == 0;
+}

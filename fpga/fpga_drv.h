@@ -48,6 +48,15 @@ public:
     // The flash's 8-byte unique id; 1 when read, 0 when the transfer failed.
     u8 FPGA_SPI_FLASH_SSTF016B_RD_UID(u8 flash, u8* dst);
 
+    // The erase and the program above, done only when the flash reads back
+    // what was asked: every byte of the blocks erased, the bytes programmed.
+    // A flash whose protection bits cover the place takes the commands and
+    // keeps its bytes, and a program over bytes not erased clears bits
+    // only; both answer false here. Whatever the program stores in a flash
+    // goes through these two, so nothing is called stored that was not.
+    bool erase_verified(u8 flash, u32 sector, u8 type, u32 count);
+    bool program_verified(u8 flash, u32 address, const u8* buffer, u32 len);
+
     // How long a flash may stay busy: page program and write enable, a
     // 4 KB erase, a 32 or 64 KB erase.
     static constexpr u32 kProgramBoundMs = 20;

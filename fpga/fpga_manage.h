@@ -164,6 +164,9 @@ public:
     // Reload the stored records (parameter load at bring-up).
     void record_bright_change();
     void record_onoff_time(u8 flash);
+    // Arms the schedule the flash holds; false when it holds none. Caller
+    // holds bri_mutex.
+    bool take_onoff_record();
     void reload_bright_record();  // caller holds bri_mutex
     // Idle work: record reload request, brightness task, on/off check.
     void Extension_function();
@@ -189,7 +192,8 @@ public:
     // Makes the record at address in the flash behind FPGA 0 hold length
     // bytes from record + 4 (null: an erased record): erases its sector and
     // programs them, unless the flash already reads back what that would
-    // give. False (logged) when the flash failed.
+    // give. False (logged) when the flash failed or does not read back the
+    // erase and the record.
     bool store_record(u32 address, const u8* record, u32 length);
     // The brightness record is stored once its value has stood for
     // kRecordQuietTicks (or at stop()): a dragged slider or a burst of PC

@@ -407,18 +407,15 @@ fpga_manage::EntryWrite fpga_manage::update_txc_file(const QString& path, u8 fla
         return EntryWrite::Refused;
     }
     const bool erased = eraseRange(0, len, [&](u32 a, bool block) {
-        return m_drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, a / fpgareg::kSectorSize, block ? 1 : 0, 1) == 1;
+        return m_drv->erase_verified(flash, a / fpgareg::kSectorSize, block ? 1 : 0, 1);
     });
     if (!erased) {
         upgradeLog("FPGA flash erase failed; FPGA left running");
         return EntryWrite::Failed;
     }
-    std::vector<u8> back(kFpgaChunk);
     for (u32 at = 0; at < len; at += kFpgaChunk) {
         const u32 n = std::min(kFpgaChunk, len - at);
-        if (m_drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, at, image.data() + at, n) != 1 ||
-            m_drv->FPGA_SPI_FLASH_VBYONE_READ(flash, at, n, back.data()) != 1 ||
-            std::memcmp(back.data(), image.data() + 4 + at, n) != 0) {
+        if (!m_drv->program_verified(flash, at, image.data() + at, n)) {
             upgradeLog(QStringLiteral("FPGA flash write not verified at %1; FPGA left running").arg(at));
             return EntryWrite::Failed;
         }

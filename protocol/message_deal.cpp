@@ -806,7 +806,13 @@ u32 message_deal::set_clock(const Cmd_Frame& req, u8* out, u32 cap) {
         return status(out, cap, ReplyStatus::Busy);
     }
     m_clockSet.occur([&] { writeLogMsg(INFO, "clock set to " + stamp.toStdString()); });
-    if (fpga_manage* f = fpga_manage::p_fpga_manage) f->clock_record.dealwith_record_timing();
+    // The setting is done once the run-time record in the flash holds its
+    // mark too.
+    fpga_manage* f = fpga_manage::p_fpga_manage;
+    if (f && !f->clock_record.dealwith_record_timing()) {
+        writeFailed(ClockNotSet, "clock set to " + stamp.toStdString() + ", but the run-time record not marked");
+        return status(out, cap, ReplyStatus::Busy);
+    }
     return status(out, cap, ReplyStatus::Ok);
 }
 

@@ -78,6 +78,7 @@ void networkManage::serveLoop() {
                     [] { writeLogMsg(WARNING, "TCP connection refused: the current client is still active"); });
                 ::close(fd);
             } else if (fd >= 0) {
+                serveRest(buf);
                 dropClient();
                 m_decoder.reset();
                 m_client.store(fd);
@@ -101,16 +102,34 @@ void networkManage::serveLoop() {
     }
 }
 
+bool networkManage::peerGone(int client) {
+    // The peer's end of the stream, seen by the kernel even while bytes it
+    // sent before it are still unread.
+    pollfd p{client, POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) < 0) return true;
+    return p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL);
+}
+
 bool networkManage::clientMayBeReplaced() {
     const int client = m_client.load();
     if (client < 0) return true;
     if (Board::get().clock().nowMs() - m_lastHeardMs >= kClientSilenceMs) return true;
     // A peer that closed or reset its end is gone, however recently it spoke.
-    pollfd p{client, POLLIN, 0};
-    if (::poll(&p, 1, 0) < 0) return true;
-    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
-    char c;
-    return (p.revents & POLLIN) && ::recv(client, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    return peerGone(client);
+}
+
+void networkManage::serveRest(std::vector<u8>& buf) {
+    // What a peer sent before it closed is served before it goes: its end
+    // bounds it, and a request sent then closed is carried out as if the
+    // link had read it first.
+    const int client = m_client.load();
+    if (client < 0 || !peerGone(client)) return;
+    for (;;) {
+        const ssize_t n = ::recv(client, buf.data(), buf.size(), MSG_DONTWAIT);
+        if (n <= 0) return;
+        feed(buf.data(), size_t(n));
+        if (m_client.load() != client) return;
+    }
 }
 
 bool networkManage::sendEncoded(const u8* data, u32 length) {

@@ -10,6 +10,7 @@
 #include "protocol/pc_link.h"
 
 #include <atomic>
+#include <vector>
 
 class networkManage : public PcLink {
 public:
@@ -40,6 +41,10 @@ private:
     void dropClient();
     // True when a new connection may replace the current client.
     bool clientMayBeReplaced();
+    // True when the client's peer closed or reset its end.
+    static bool peerGone(int client);
+    // Serves the bytes a client whose peer is gone sent before its end.
+    void serveRest(std::vector<u8>& buf);
 
     u16 m_port;
     bool m_loopback;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -206,20 +207,31 @@ private:
 
 class SimUeventSource : public UeventSource {
 public:
+    // The stick folder is looked at this often within a receive, so a stick
+    // is noticed within 100 ms however long the caller waits for events.
+    static constexpr int kStickLookMs = 50;
+
     explicit SimUeventSource(SimBoard& board) : m_board(board) {}
     bool isOpen() const override { return true; }
     long receive(char* buf, size_t cap, int timeoutMs) override {
-        followStickFolder();
-        std::unique_lock<std::mutex> lock(m_board.m_mutex);
-        if (!m_board.m_ueventCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                         [&] { return m_interrupted || !m_board.m_uevents.empty(); }) ||
-            m_interrupted)
-            return 0;
-        std::string msg = std::move(m_board.m_uevents.front());
-        m_board.m_uevents.pop_front();
-        size_t n = std::min(cap, msg.size());
-        std::memcpy(buf, msg.data(), n);
-        return long(n);
+        using std::chrono::milliseconds;
+        using std::chrono::steady_clock;
+        const auto until = steady_clock::now() + milliseconds(std::max(timeoutMs, 0));
+        for (;;) {
+            followStickFolder();
+            std::unique_lock<std::mutex> lock(m_board.m_mutex);
+            const auto look = std::min(until, steady_clock::now() + milliseconds(kStickLookMs));
+            if (m_board.m_ueventCv.wait_until(lock, look,
+                                              [&] { return m_interrupted || !m_board.m_uevents.empty(); })) {
+                if (m_interrupted) return 0;
+                std::string msg = std::move(m_board.m_uevents.front());
+                m_board.m_uevents.pop_front();
+                size_t n = std::min(cap, msg.size());
+                std::memcpy(buf, msg.data(), n);
+                return long(n);
+            }
+            if (look >= until) return 0;
+        }
     }
 
     void interrupt() override {
@@ -353,6 +365,7 @@ void SimBoard::setMtdGeometry(const std::string& devicePath, uint32_t size, uint
 void SimBoard::injectUevent(const std::string& message) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_uevents.size() >= kUeventsKeep) m_uevents.pop_front();
         m_uevents.push_back(message);
     }
     m_ueventCv.notify_all();
@@ -425,7 +438,7 @@ void SimBoard::enableEventLog(bool on) {
 
 std::vector<std::string> SimBoard::eventLog() const {
     std::lock_guard<std::mutex> lock(m_eventMutex);
-    return m_events;
+    return m_events.items();
 }
 
 void SimBoard::clearEventLog() {
@@ -435,5 +448,5 @@ void SimBoard::clearEventLog() {
 
 void SimBoard::logEvent(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_eventMutex);
-    if (m_eventsOn) m_events.push_back(text);
+    if (m_eventsOn) m_events.push(text);
 }

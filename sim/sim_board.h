@@ -97,7 +97,8 @@ public:
     int i2cCollisions() const { return m_collisions.load(); }
 
     // Ordered log of I2C messages and GPIO sets (off until enabled):
-    // "W 77 00 04", "R 50 8 nack", "edid_write=0".
+    // "W 77 00 04", "R 50 8 nack", "edid_write=0"; the newest kEventsKeep.
+    static constexpr size_t kEventsKeep = 1u << 16;
     void enableEventLog(bool on);
     std::vector<std::string> eventLog() const;
     void clearEventLog();
@@ -109,7 +110,11 @@ public:
     void setMtdGeometry(const std::string& devicePath, uint32_t size, uint32_t erasesize, uint32_t writesize);
     void setSocIdReadable(bool readable) { m_socReadable = readable; }
 
-    void injectUevent(const std::string& message);  // NUL-separated like the kernel's
+    // NUL-separated like the kernel's. At most kUeventsKeep wait to be
+    // received (the kernel's socket holds a bounded queue too): past them
+    // the oldest goes.
+    static constexpr size_t kUeventsKeep = 256;
+    void injectUevent(const std::string& message);
     void setClock(std::unique_ptr<Clock> clock) { m_clock = std::move(clock); }
 
     SimScenario& scenario() { return m_scenario; }
@@ -140,7 +145,7 @@ private:
     std::atomic<int> m_collisions{0};
     mutable std::mutex m_eventMutex;
     std::atomic<bool> m_eventsOn{false};
-    std::vector<std::string> m_events;
+    SimRing<std::string> m_events{kEventsKeep};
     std::map<std::string, MtdGeometry> m_mtdGeometry;
     std::deque<std::string> m_uevents;
     std::condition_variable m_ueventCv;

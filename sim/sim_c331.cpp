@@ -212,11 +212,16 @@ uint32_t SimC331::flashAddress() const { return regs32(kGeBank, kSflAddr) % kFla
 
 void SimC331::bankFourWrite(uint8_t reg, uint8_t value) {
     if (reg == kSflData) {
-        m_page.push_back(value);
+        // Programming only clears bits: two bytes on one place are both
+        // programmed there.
+        if (m_page.size() < kFlashPage)
+            m_page.push_back(value);
+        else
+            m_page[m_pageFold++ % kFlashPage] &= value;
         return;
     }
     if (reg == kGeCharData && m_collectChars) {
-        m_charBytes.push_back(value);
+        if (m_charBytes.size() < 5 * kCharsKeep) m_charBytes.push_back(value);
         return;
     }
     // The address register's first byte programs what the page buffer holds
@@ -227,7 +232,10 @@ void SimC331::bankFourWrite(uint8_t reg, uint8_t value) {
         m_flashPtr = flashAddress();
         m_pageAddr = m_flashPtr;
     }
-    if (reg == kSflCtrl && value == 0x80) m_page.clear();
+    if (reg == kSflCtrl && value == 0x80) {
+        m_page.clear();
+        m_pageFold = 0;
+    }
     if (reg == kSflCmdStart) flashCommand(value);
     if (reg == kGeStart) graphicsCommand(value);
     if (reg == kGeCharPtr || reg == kGeCharPtr + 1) {
@@ -244,6 +252,7 @@ void SimC331::programPage() {
         *flashBlockFor(pageBase + (m_pageAddr + uint32_t(i)) % kFlashPage) &= m_page[i];
     }
     m_page.clear();
+    m_pageFold = 0;
     if (m_latchLeftSet) m_wel = true;
 }
 
@@ -295,7 +304,7 @@ void SimC331::flashCommand(uint8_t value) {
         const uint8_t mode = m_regs[idx(kGeBank, kSflDmaMode)] & 15;
         const uint32_t src = flashAddress();
         const uint32_t n = std::min(size, kFlashSize - src);
-        m_dmas.push_back({src, dst, size, mode});
+        m_dmas.push({src, dst, size, mode});
         if (mode == 0) {
             dmaToMemory(src, dst, n);
         } else if (mode == 4) {
@@ -408,7 +417,7 @@ uint32_t SimC331::flashEraseCount() const {
 
 std::vector<SimC331::Dma> SimC331::dmas() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dmas;
+    return m_dmas.items();
 }
 
 void SimC331::setHeld(Hold bit, bool on) {

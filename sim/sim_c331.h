@@ -112,10 +112,12 @@ public:
     uint32_t flashEraseCount() const;
     // Bytes of flash that have been allocated by writes.
     size_t flashResident() const;
-    // Flash-to-chip-memory copies started (source, destination, size).
+    // The newest kDmasKeep flash-to-chip-memory copies started (source,
+    // destination, size).
     struct Dma {
         uint32_t src, dst, size, mode;
     };
+    static constexpr size_t kDmasKeep = 1u << 12;
     std::vector<Dma> dmas() const;
     // Write-disable commands (04:48 := 5) received.
     uint32_t writeDisableCount() const;
@@ -145,6 +147,8 @@ public:
         std::vector<std::array<uint8_t, 5>> chars;
     };
     static constexpr size_t kGraphicsKeep = 1u << 14;
+    // A string's characters the chip holds for its next draw; more are lost.
+    static constexpr size_t kCharsKeep = 4096;
     std::vector<GraphicsOp> graphics() const;
     void clearGraphics();
 
@@ -185,8 +189,11 @@ private:
     std::vector<std::unique_ptr<uint8_t[]>> m_flash;
     uint32_t m_flashPtr = 0;
     uint32_t m_eraseCount = 0;
-    std::vector<Dma> m_dmas;
-    std::vector<uint8_t> m_page;     // bytes waiting for the next address write
+    SimRing<Dma> m_dmas{kDmasKeep};
+    // Bytes waiting for the next address write, one page: a byte past the
+    // page lands on the one a page before it (m_pageFold counts round).
+    std::vector<uint8_t> m_page;
+    size_t m_pageFold = 0;
     uint32_t m_pageAddr = 0;
     bool m_wel = false;
     uint32_t m_wrdiCount = 0;

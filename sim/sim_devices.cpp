@@ -54,6 +54,7 @@ void simAttachDevices(SimBoard& board) {
                                                     Root::path("/var/log/sim_fpga" + n + "_flash.log"));
         flash->setUid(fpga.flashUid);
         flash->setBusyPolls(fpga.flashBusyPolls);
+        if (fpga.flashProtected) flash->setProtected(0, SimFpgaFlash::kSize);
         board.attachSpi("/dev/spidev32766." + std::to_string(3 + k), flash);
     }
 }

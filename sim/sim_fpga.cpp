@@ -310,7 +310,19 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
         switch (cmd) {
         case 0x60: {
             const uint32_t a = le32(f, 10), n = le32(f, 14);
-            for (uint32_t k = 0; k < n && 18 + k < f.size() - 1; ++k) c.ram[a + k] = f[18 + k];
+            uint32_t lost = 0;
+            for (uint32_t k = 0; k < n && 18 + k < f.size() - 1; ++k) {
+                auto it = c.ram.find(a + k);
+                if (it != c.ram.end())
+                    it->second = f[18 + k];
+                else if (c.ram.size() < kCardRamKeep)
+                    c.ram.emplace(a + k, f[18 + k]);
+                else
+                    ++lost;
+            }
+            if (lost)
+                logLine("port " + std::to_string(port) + " card " + std::to_string(i) + " RAM full: " +
+                        std::to_string(lost) + " bytes lost");
             break;
         }
         case 0x61: {
@@ -328,7 +340,7 @@ void SimFpga::answer(int port, const std::vector<uint8_t>& f) {
         case 0x81: ++c.saves; break;
         case 0xB4: ++c.activations; break;
         case 0x84: ++c.reconfigs; break;
-        default: c.otherCommands.push_back(cmd); break;
+        default: c.otherCommands.push(cmd); break;
         }
     }
     reply(uint32_t(last), data);

@@ -119,14 +119,18 @@ public:
     // register steps. An empty function removes the hook.
     void setRegWriteHook(std::function<void(uint8_t reg, uint8_t value)> hook);
 
-    // What the cards of a port hold (tests).
+    // What the cards of a port hold (tests): at most kCardRamKeep bytes of
+    // RAM (a write to another address past them is lost, with a write-log
+    // line) and the newest kCardCommandsKeep commands they do not act on.
+    static constexpr size_t kCardRamKeep = 1u << 17;
+    static constexpr size_t kCardCommandsKeep = 256;
     struct Card {
         std::map<uint32_t, uint8_t> ram;
         std::map<uint16_t, uint8_t> regs;
         int saves = 0, activations = 0, reconfigs = 0;
         uint32_t identity = 0;
         bool needsRecovery = false;
-        std::vector<uint8_t> otherCommands;
+        SimRing<uint8_t> otherCommands{kCardCommandsKeep};
     };
     Card card(int port, int index) const;
     void setCard(int port, int index, const Card& card);

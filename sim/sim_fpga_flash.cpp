@@ -91,7 +91,7 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     switch (op) {
     case 0x06:
         m_writeEnabled = true;
-        m_log.push_back({op, 0, 0});
+        m_log.push({op, 0, 0});
         return;
     case 0x05: {
         bool busy = m_busyLeft != 0;
@@ -105,9 +105,9 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
         if (len < 4) return;
         const uint32_t size = op == 0x20 ? 4096 : op == 0x52 ? 32768 : 65536;
         const uint32_t a = addr24(tx + 1);
-        m_log.push_back({op, a, 0});
+        m_log.push({op, a, 0});
         if (!m_writeEnabled || a % size || a + size > kSize) return;
-        eraseLocked(a, size);
+        if (!protectedLocked(a, size)) eraseLocked(a, size);
         m_writeEnabled = false;
         m_busyLeft = m_busyPolls;
         return;
@@ -115,24 +115,25 @@ void SimFpgaFlash::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len) {
     case 0x02: {
         if (len < 5) return;
         const uint32_t a = addr24(tx + 1);
-        m_log.push_back({op, a, len - 4});
+        m_log.push({op, a, len - 4});
         if (!m_writeEnabled) return;
-        programLocked(a, tx + 4, len - 4);
+        // The page the command programs wraps at its end.
+        if (!protectedLocked(a & ~(kPage - 1), kPage)) programLocked(a, tx + 4, len - 4);
         m_writeEnabled = false;
         m_busyLeft = m_busyPolls;
         return;
     }
     case 0x0B:
         if (len < 5) return;
-        m_log.push_back({op, addr24(tx + 1), len - 5});
+        m_log.push({op, addr24(tx + 1), len - 5});
         readLocked(addr24(tx + 1), rx + 5, len - 5);
         return;
     case 0x4B:
-        m_log.push_back({op, 0, 0});
+        m_log.push({op, 0, 0});
         for (uint32_t i = 5; i < len && i < 13; ++i) rx[i] = m_uid[i - 5];
         return;
     default:
-        m_log.push_back({op, 0, 0});
+        m_log.push({op, 0, 0});
         return;
     }
 }
@@ -156,7 +157,7 @@ void SimFpgaFlash::preload(uint32_t address, const std::vector<uint8_t>& bytes) 
 
 std::vector<SimFpgaFlash::Command> SimFpgaFlash::commands() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
+    return m_log.items();
 }
 
 void SimFpgaFlash::clearLog() {
@@ -179,6 +180,17 @@ void SimFpgaFlash::setBusyPolls(int polls) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_busyPolls = polls;
     m_busyLeft = polls < 0 ? -1 : 0;
+}
+
+bool SimFpgaFlash::protectedLocked(uint32_t address, uint32_t length) const {
+    return m_protectedLength != 0 && address < m_protectedFrom + m_protectedLength &&
+           m_protectedFrom < address + length;
+}
+
+void SimFpgaFlash::setProtected(uint32_t address, uint32_t length) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_protectedFrom = address;
+    m_protectedLength = length;
 }
 
 void SimFpgaFlash::setUid(const std::array<uint8_t, 8>& uid) {

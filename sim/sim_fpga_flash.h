@@ -12,8 +12,13 @@
 // them and an untouched flash costs neither memory nor disk. Each erase
 // also goes, as a line, to a log file when one is given: a test outside the
 // process counts a sector's erases from it.
+//
+// A range can be protected, as the protection bits of a real part protect
+// one: an erase or program there is taken (write enable used up, busy as
+// usual) and changes nothing.
 #include "sim/sim_log_file.h"
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 
 #include <array>
 #include <map>
@@ -26,6 +31,8 @@ class SimGpio;
 class SimFpgaFlash : public SpiModel {
 public:
     static constexpr uint32_t kSize = 0x800000;
+    // The command record keeps the newest kLogKeep commands.
+    static constexpr size_t kLogKeep = 1u << 16;
 
     struct Command {
         uint8_t op;
@@ -53,12 +60,16 @@ public:
     // Busy for this many status polls after each erase or program; -1 for ever.
     void setBusyPolls(int polls);
     void setUid(const std::array<uint8_t, 8>& uid);
+    // Erases and programs that touch [address, address + length) change
+    // nothing; a length of 0 protects nothing.
+    void setProtected(uint32_t address, uint32_t length);
 
 private:
     bool open(bool create);  // caller holds m_mutex
     void readLocked(uint32_t address, uint8_t* out, uint32_t length);
     void programLocked(uint32_t address, const uint8_t* data, uint32_t length);
     void eraseLocked(uint32_t address, uint32_t length);
+    bool protectedLocked(uint32_t address, uint32_t length) const;
 
     const int m_fpga;
     SimGpio& m_gpio;
@@ -71,7 +82,8 @@ private:
     int m_busyPolls = 0;
     int m_busyLeft = 0;
     std::array<uint8_t, 8> m_uid{};
-    std::vector<Command> m_log;
+    uint32_t m_protectedFrom = 0, m_protectedLength = 0;
+    SimRing<Command> m_log{kLogKeep};
     std::map<uint32_t, uint32_t> m_erases;
     int m_ignored = 0;
 };

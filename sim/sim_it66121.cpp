@@ -18,7 +18,7 @@ bool SimIt66121::write(const uint8_t* data, uint16_t len) {
     m_pointer = data[0];
     for (uint16_t i = 1; i < len; ++i, ++m_pointer) {
         const uint8_t r = m_pointer, v = data[i];
-        m_writes.push_back(Write{r >= 0x30 ? (m_regs[0][0x0F] & 1) : 0, r, v});
+        m_writes.push(Write{r >= 0x30 ? (m_regs[0][0x0F] & 1) : 0, r, v});
         at(r) = v;
         if (r == 0x15 && v == 0x03) {
             // EDID read: segment 0x14, offset 0x12, count 0x13.
@@ -57,7 +57,7 @@ bool SimIt66121::read(uint8_t* buf, uint16_t len) {
 
 std::vector<SimIt66121::Write> SimIt66121::writes() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writes;
+    return m_writes.items();
 }
 
 void SimIt66121::clearLog() {

@@ -7,6 +7,7 @@
 // and 0x07, the DDC status 0x16, and the sink's EDID, which an EDID read
 // command (0x15 := 3) copies into the FIFO read at 0x17.
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 
 #include <cstdint>
 #include <mutex>
@@ -24,6 +25,8 @@ public:
         uint8_t reg, value;
         bool operator==(const Write& o) const { return std::tie(bank, reg, value) == std::tie(o.bank, o.reg, o.value); }
     };
+    // The newest kWritesKeep writes, oldest first.
+    static constexpr size_t kWritesKeep = 1u << 14;
     std::vector<Write> writes() const;
     void clearLog();
     uint8_t reg(int bank, uint8_t r) const;
@@ -52,5 +55,5 @@ private:
     std::vector<uint8_t> m_fifo;
     size_t m_fifoPos = 0;
     int m_accesses = 0;
-    std::vector<Write> m_writes;
+    SimRing<Write> m_writes{kWritesKeep};
 };

@@ -177,7 +177,7 @@ void SimIt6805::setCecRxStatus(uint8_t status) {
 
 std::vector<SimIt6805::CecSent> SimIt6805::cecSent() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_cecSent;
+    return m_cecSent.items();
 }
 
 uint8_t SimIt6805::reg(int bank, uint8_t r) const {
@@ -208,7 +208,7 @@ void SimIt6805::setLogging(bool on) {
 
 std::vector<uint32_t> SimIt6805::writes() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writes;
+    return m_writes.items();
 }
 
 // ---------------------------------------------------------------- signal
@@ -465,7 +465,7 @@ uint8_t SimIt6805::rxRead(uint8_t r) {
 
 void SimIt6805::rxWrite(uint8_t r, uint8_t v) {
     const int b = r == REG_BANK ? 0 : bank();
-    if (m_logging) m_writes.push_back(uint32_t(b) << 16 | uint32_t(r) << 8 | v);
+    if (m_logging) m_writes.push(uint32_t(b) << 16 | uint32_t(r) << 8 | v);
     if (r == REG_BANK) {
         m_regs[0][REG_BANK] = v;
         return;
@@ -527,14 +527,13 @@ void SimIt6805::cecWrite(uint8_t r, uint8_t v) {
     case CEC_REG_INT: m_cecRegs[r] &= uint8_t(~v); return;
     case CEC_REG_FIRE: {
         const uint8_t old = m_cecRegs[r];
-        m_fireWrites.push_back(v);
+        m_fireWrites.push(v);
         if ((old & 0x88) == 0x08 && (v & 0x88) == 0x88) {
             CecSent sent;
             const size_t len = std::min<size_t>(m_cecRegs[CEC_REG_TX_LEN], 0x20);
             sent.bytes.assign(m_cecRegs.begin() + CEC_REG_TX_BUF, m_cecRegs.begin() + CEC_REG_TX_BUF + len);
-            const size_t keep = std::min<size_t>(m_fireWrites.size(), 2);
-            sent.fireWrites.assign(m_fireWrites.end() - long(keep), m_fireWrites.end());
-            m_cecSent.push_back(sent);
+            sent.fireWrites = m_fireWrites.items();
+            m_cecSent.push(std::move(sent));
             m_fireWrites.clear();
             m_cecRegs[CEC_REG_INT] |= CEC_INT_TX_DONE;
         }

@@ -10,6 +10,7 @@
 // store. Fault and script knobs let tests drive the equaliser, the
 // interrupts and the CEC receive FIFO.
 #include "sim/sim_models.h"
+#include "sim/sim_ring.h"
 #include "sim/sim_scenario.h"
 
 #include <array>
@@ -73,8 +74,10 @@ public:
     void setCecRxStatus(uint8_t status);  // 0x51
     struct CecSent {
         std::vector<uint8_t> bytes;
-        std::vector<uint8_t> fireWrites;  // register 0x08 values written before it fired
+        std::vector<uint8_t> fireWrites;  // the last two register 0x08 values written before it fired
     };
+    // The newest kCecSentKeep messages sent.
+    static constexpr size_t kCecSentKeep = 1024;
     std::vector<CecSent> cecSent() const;
 
     // ---- observation
@@ -83,7 +86,8 @@ public:
     bool hotPlugHigh() const;
     uint64_t messages() const;                // bus messages seen (both faces)
     // Every register write in order as (bank << 16 | reg << 8 | value),
-    // recorded while logging is on.
+    // recorded while logging is on: the newest kWritesKeep.
+    static constexpr size_t kWritesKeep = 1u << 16;
     void setLogging(bool on);
     std::vector<uint32_t> writes() const;
 
@@ -160,12 +164,12 @@ private:
     CecMsg m_cecCurrent;
     size_t m_cecOperand = 0;
     bool m_cecStuck = false;
-    std::vector<uint8_t> m_fireWrites;
-    std::vector<CecSent> m_cecSent;
+    SimRing<uint8_t> m_fireWrites{2};
+    SimRing<CecSent> m_cecSent{kCecSentKeep};
 
     uint64_t m_messages = 0;
     bool m_logging = false;
-    std::vector<uint32_t> m_writes;
+    SimRing<uint32_t> m_writes{kWritesKeep};
 };
 
 class SimBoard;

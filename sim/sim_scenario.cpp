@@ -191,10 +191,11 @@ SimSource parseSource(const QJsonObject& node, const std::string& where, Refusal
 
 // "fpga": {"input": {"width": 1920, "height": 1080, "period": 833333},
 //          "flash_uid": "0102030405060708", "ready_after_reads": 0,
-//          "lock_errors": 0, "flash_busy_polls": 0}
+//          "lock_errors": 0, "flash_busy_polls": 0, "flash_protected": false}
 void parseFpga(const QJsonObject& node, SimFpgaScenario& f, Refusals& refuse) {
     Members m(node, "fpga", refuse);
     m.number<int>("flash_busy_polls", f.flashBusyPolls, -1, 1000000);
+    m.flag("flash_protected", f.flashProtected);
     m.number<uint32_t>("ready_after_reads", f.readyAfterReads, 0, 1000000);
     m.number<uint32_t>("lock_errors", f.lockErrors, 0, 1000000);
     QJsonObject input;

@@ -61,6 +61,9 @@ struct SimFpgaScenario {
     // The flashes stay busy this many status polls after each command
     // (-1: for ever, an absent or broken flash).
     int flashBusyPolls = 0;
+    // Both flashes protect every sector: erases and programs are taken and
+    // change nothing.
+    bool flashProtected = false;
 };
 
 // A light sensor on a multifunction card in a port's chain, addressed as

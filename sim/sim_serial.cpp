@@ -2,6 +2,7 @@
 
 #include "platform/root.h"
 #include "sim/sim_board.h"
+#include "sim/sim_ring.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -25,7 +26,7 @@
 namespace {
 
 std::mutex g_rtsMutex;
-std::map<std::string, std::vector<bool>> g_rts;
+std::map<std::string, SimRing<bool>> g_rts;
 
 void makeRaw(int fd) {
     termios t{};
@@ -145,7 +146,7 @@ public:
 
     int setRts(bool on) override {
         std::lock_guard<std::mutex> lock(g_rtsMutex);
-        g_rts[m_device].push_back(on);
+        g_rts.try_emplace(m_device, kSimSerialRtsKeep).first->second.push(on);
         return 0;
     }
 
@@ -211,7 +212,7 @@ private:
 std::vector<bool> simSerialRtsHistory(const std::string& devicePath) {
     std::lock_guard<std::mutex> lock(g_rtsMutex);
     auto it = g_rts.find(devicePath);
-    return it == g_rts.end() ? std::vector<bool>{} : it->second;
+    return it == g_rts.end() ? std::vector<bool>{} : it->second.items();
 }
 
 void simSerialClearRtsHistory() {

@@ -3,11 +3,13 @@
 // pairs joined by a relay: the program's side is published under the root
 // as the device path ("<root>/dev/ttyS2"), the far side as the device path
 // plus ".pc", where a test, the client or a person connects.
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // RTS changes made on the line with this device path, in order (true =
-// asserted), since the start or the last clear.
+// asserted), since the start or the last clear: the newest kSimSerialRtsKeep.
+constexpr size_t kSimSerialRtsKeep = 4096;
 std::vector<bool> simSerialRtsHistory(const std::string& devicePath);
 void simSerialClearRtsHistory();
 

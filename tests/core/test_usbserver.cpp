@@ -2,11 +2,16 @@
 #include "support/test_env.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -119,6 +124,42 @@ TEST_F(UsbServerTest, InterruptEndsTheSimulatedReceiveInProgressAndLaterOnes) {
     EXPECT_EQ(waiting.get(), 0);
     board().injectUevent(partition);
     EXPECT_EQ(source->receive(buf, sizeof buf, 60000), 0) << "an interrupted source went on receiving";
+}
+
+// A PC run plugs the stick by making its folder: a receive already waiting
+// notices it (and its removal) within its wait, not at the next receive. The
+// receive waits a minute; the stick goes in or out once the receive sleeps
+// (in the kernel's futex wait), past the look it made as it began.
+TEST_F(UsbServerTest, TheSimulatedBoardNoticesAStickPluggedOrPulledWhileAReceiveWaits) {
+    auto source = board().openUevents();
+    const QString stick = QString::fromStdString(hostPath("/mnt/usb1"));
+    // The first NUL-terminated string of a message.
+    auto header = [&](int waitMs) {
+        char buf[512] = {};
+        source->receive(buf, sizeof buf - 1, waitMs);
+        return std::string(buf);
+    };
+    std::vector<std::string> events;
+    for (const bool plug : {true, false}) {
+        std::atomic<long> tid{0};
+        std::thread waiting([&] {
+            tid.store(syscall(SYS_gettid));
+            events.push_back(header(60000));
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            std::ifstream in("/proc/self/task/" + std::to_string(tid.load()) + "/syscall");
+            long nr = -1;
+            return tid.load() != 0 && (in >> nr) && nr == SYS_futex;
+        }, 10000));
+        ASSERT_TRUE(plug ? QDir().mkpath(stick) : QDir(stick).removeRecursively());
+        const auto start = std::chrono::steady_clock::now();
+        waiting.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << plug;
+        events.push_back(header(0));
+    }
+    const std::string disk = "@/devices/platform/soc/usb1/1-1/host0/target0:0:0/0:0:0:0/block/sda";
+    EXPECT_EQ(events, (std::vector<std::string>{"add" + disk, "add" + disk + "/sda1", "remove" + disk + "/sda1",
+                                                "remove" + disk}));
 }
 
 TEST_F(UsbServerTest, RemovalAndMissingUsbStorageNeverReportReadiness) {

@@ -28,8 +28,9 @@ protected:
     }
     void up() { ASSERT_TRUE(bringUpBoth()); }
     // A command block of `kind` with store byte `store` and data, length
-    // `len` (the data's size when 0).
-    void run(u8 kind, u8 store, const Bytes& data, int len = -1) {
+    // `len` (the data's size when 0); what the register write answers (0
+    // done, 1 refused, 2 not done).
+    int run(u8 kind, u8 store, const Bytes& data, int len = -1) {
         if (len < 0) len = int(data.size());
         Bytes b = {0xAA, kind, store, 0, 0, 0, u8(len), u8(len >> 8)};
         b.insert(b.end(), data.begin(), data.end());
@@ -37,9 +38,10 @@ protected:
             QMutexLocker lock(&Utils::_fpga_multicast_mutex);
             std::memcpy(fpga_manage::MCU_RAM_CMD, b.data(), b.size());
         }
-        m->write_to_register(2, 0x04, 0x04, 0);
+        const int answer = m->write_to_register(2, 0x04, 0x04, 0);
         QMutexLocker lock(&Utils::_fpga_multicast_mutex);
         std::memset(fpga_manage::MCU_RAM_CMD, 0, 16);
+        return answer;
     }
     void at(int day, int hour, int minute) {
         std::tm t{};
@@ -609,6 +611,104 @@ TEST_F(Brightness, TheCommandBlockRunsBeforeRegisterTwoIsWritten) {
         if (w.reg == 2 || w.reg == 6) order.push_back(w.reg);
     EXPECT_EQ(order, (std::vector<int>{6, 2}));
     EXPECT_EQ((Vals{fpga[0]->writesTo(2).back() & 0x04, reg6(0)}), (Vals{0, 77}));
+}
+
+// Every record kept in FPGA 0's flash, stored while the flash protects
+// itself (it takes each erase and program and keeps its bytes): none is
+// answered done, each logs its line, and what the program goes on with is
+// what the flash holds. The brightness records are stored a quiet second
+// after their change, outside any answer; the run-time record's minute step
+// has none.
+TEST_F(Brightness, EveryRecordTheFlashDoesNotTakeIsNotDoneAndStaysAsTheFlashHoldsIt) {
+    up();
+    constexpr u32 kCopyA = 0x6F4000;  // the run-time record's group 0, copy A
+    constexpr int kNone = -1;         // no answer
+    const Bytes oldSchedule = {1, 0x07, 0x00, 0x19, 0x00}, newSchedule = {1, 0x08, 0x30, 0x20, 0x00};
+    u32 settled = 0;
+    PcRequests pc;
+    auto minutes = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            clock->advanceMs(60010);
+            m->clock_record.clock_record_deal();
+        }
+    };
+    const struct {
+        const char* record;
+        std::function<void()> before;  // with the flash not protected
+        std::function<int()> act;
+        int answer;
+        std::function<Vals()> state;
+        Vals expected;
+        const char* line;
+    } rows[] = {
+        {"on/off schedule stored, none held", [&] { run(2, 0x55, oldSchedule); },
+         [&] { return run(2, 0xAA, newSchedule); }, 2,
+         [&] { return Vals{image(0, 66), rec(FLASH_ONOFF, 1)[0]}; }, {0, 0xFF},
+         "fpga: on/off schedule record not stored"},
+        // The schedule in use is the one held: 07:00 on, not 08:30.
+        {"on/off schedule stored over one held", [&] { run(2, 0xAA, oldSchedule); },
+         [&] { return run(2, 0xAA, newSchedule); }, 2,
+         [&] { return Vals{image(0, 66), m->onoff[0].on_hour, m->onoff[0].on_minute, rec(FLASH_ONOFF + 9, 1)[0]}; },
+         {1, 7, 0, 0x07}, "fpga: on/off schedule record not stored"},
+        {"on/off schedule erased", [&] { run(2, 0xAA, oldSchedule); }, [&] { return run(2, 0x55, newSchedule); }, 2,
+         [&] { return Vals{image(0, 66), m->onoff[0].on_hour, rec(FLASH_ONOFF, 1)[0]}; }, {1, 7, 0xAA},
+         "fpga: on/off schedule record not stored"},
+        {"brightness record of the PC's half-hour table",
+         [&] {
+             run(3, 0x55, {2});
+             quietSecond();
+             settled = m->bri_settled;
+         },
+         [&] {
+             run(3, 0xAA, table());
+             quietSecond();
+             return kNone;
+         },
+         kNone, [&] { return Vals{rec(FLASH_BRIGHT, 2)[1], m->bri_settled == settled}; }, {0xFF, 1},
+         "fpga: brightness record not stored"},
+        {"brightness record of the panel's value", [&] { settled = m->bri_settled; },
+         [&] {
+             panelChange(40);
+             quietSecond();
+             return kNone;
+         },
+         kNone, [&] { return Vals{rec(FLASH_BRIGHT, 2)[1], m->bri_settled == settled}; }, {0xFF, 1},
+         "fpga: brightness record not stored"},
+        {"run-time record's mark by the command block's clock setting", [] {},
+         [&] { return run(1, 0, {0x30, 0x20, 0x01, 0x02, 0x03, 0x04, 0x05}); }, 2,
+         [&] { return Vals{g_clock_record.marker, flash[0]->read(kCopyA + 44, 1)[0]}; }, {0xFF, 0xFF},
+         "command block: clock set to 2030-1-2 3:4:5, but the run-time record not marked"},
+        {"run-time record's mark by the PC's clock setting", [] {},
+         [&] { return int(replyStatus(pc.call(PcCmd::SetClock, {0x45, 0x30, 0x12, 0x01, 0x05, 0x24, 0x20}))); },
+         ReplyStatus::Busy, [&] { return Vals{g_clock_record.marker, flash[0]->read(kCopyA + 44, 1)[0]}; },
+         {0xFF, 0xFF}, "clock set to 2024-05-01 12:30:45, but the run-time record not marked"},
+        {"run-time record's first group, after 30 minutes", [] {},
+         [&] {
+             minutes(30);
+             return kNone;
+         },
+         kNone, [&] { return Vals{g_clock_record.group_not_open, flash[0]->read(kCopyA, 1)[0]}; }, {1, 0xFF},
+         "run-time record: flash write failed"},
+    };
+    const std::string log = hostPath(kLogFile);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.record);
+        // Each row's line is the first of its second.
+        clock->advanceMs(LineLimiter::kPeriodMs);
+        row.before();
+        flash[0]->setProtected(0, SimFpgaFlash::kSize);
+        const size_t lines = countIn(readHostFile(log), row.line);
+        {
+            LogWhole whole;
+            EXPECT_EQ(row.act(), row.answer);
+        }
+        EXPECT_EQ(row.state(), row.expected);
+        EXPECT_EQ(countIn(readHostFile(log), row.line), lines + 1);
+        flash[0]->setProtected(0, 0);
+    }
+    // Once the flash takes it, the group the step could not open opens.
+    minutes(2);
+    EXPECT_EQ((Vals{g_clock_record.group_not_open, flash[0]->read(kCopyA, 1)[0]}), (Vals{0, 0xAA}));
 }
 
 // ---------------------------------------------------------------- who changed it

@@ -8,6 +8,7 @@
 #include <QMutex>
 
 #include <algorithm>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -176,6 +177,21 @@ TEST_F(FpgaWire, BusyOrAbsentFlashFailsWithinItsBoundAndFreesTheBus) {
     EXPECT_EQ(readResult.load(), 0);
     ASSERT_TRUE(Utils::_spi_mutex.tryLock());
     Utils::_spi_mutex.unlock();
+}
+
+// What the program stores in an FPGA's flash is done only once the flash
+// reads it back (a protected flash takes the commands and keeps its
+// bytes): every erase and program outside the driver goes through its
+// verified pair. A store added later that calls the plain routines fails
+// here.
+TEST(FpgaFlashStores, EveryEraseAndProgramOutsideTheDriverIsReadBack) {
+    const std::regex plain(R"(FPGA_SPI_FLASH_VBYONE_(WRITE|ERASE)\b)");
+    eachSourceLine({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "fuzz"},
+                   [&](const std::string& name, int line, const std::string& text) {
+                       if (name == "fpga/fpga_drv.cpp" || name == "fpga/fpga_drv.h") return;
+                       if (std::regex_search(text, plain))
+                           ADD_FAILURE() << name << ":" << line << " erases or programs unverified: " << text;
+                   });
 }
 
 namespace {

@@ -79,6 +79,16 @@ protected:
             if (c.op == 0x20 || c.op == 0x52 || c.op == 0xD8) out.push_back(c);
         return out;
     }
+    // Bytes below `end` read from flash k after its first page program.
+    u32 readAfterWriting(int k, u32 end) {
+        u32 n = 0;
+        bool written = false;
+        for (const auto& c : flash[k]->commands()) {
+            written = written || c.op == 0x02;
+            if (written && c.op == 0x0B && c.address < end) n += c.length;
+        }
+        return n;
+    }
     int touches(int k) {
         int n = 0;
         for (const auto& c : flash[k]->commands()) n += c.op == 0x20 || c.op == 0x52 || c.op == 0xD8 || c.op == 0x02;
@@ -202,11 +212,9 @@ TEST_F(UsbUpgradeTest, FpgaImageIsErasedWrittenVerifiedAndTheFpgaRestarts) {
               (Vals{0x52, 0, 0x20, 0x8000, 0x20, 0x9000}));
     EXPECT_TRUE(flash[0]->read(0, u32(image.size())) == image);
     EXPECT_EQ(flash[0]->read(u32(image.size()), 16), Bytes(16, 0xFF));
-    // Read back over the whole image.
-    u32 readBack = 0;
-    for (const auto& c : flash[0]->commands())
-        if (c.op == 0x0B && c.address < image.size()) readBack += c.length;
-    EXPECT_EQ(readBack, image.size());
+    // Read back over the whole image once written (the erase's read back
+    // comes before).
+    EXPECT_EQ(readAfterWriting(0, u32(image.size())), image.size());
     EXPECT_EQ(touches(1), 0);
     // Reset, released and brought up again by the normal passes.
     EXPECT_EQ((Vals{resetsOf(0), resetsOf(1)}), (Vals{1, 0}));
@@ -259,6 +267,22 @@ TEST_F(UsbUpgradeTest, FpgaIsResetOnlyAfterAVerifiedWrite) {
     EXPECT_EQ(erases(1).size(), 1u);
     EXPECT_TRUE(flash[1]->read(0, 4096) != upkg::pattern(4096, 9));
     EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status(), m->usb_grade_failed()}), (Vals{0, 1, 1}));
+
+    // A flash whose protection covers the image, holding an older one,
+    // takes the erase and keeps its bytes: the erase does not read back,
+    // nothing is programmed, the FPGA keeps running from the older image.
+    const Bytes older = upkg::pattern(4096, 5);
+    ASSERT_EQ(flash[1]->read(0, 4096), Bytes(4096, 0xFF));
+    flash[1]->preload(0, older);
+    flash[1]->setProtected(0, SimFpgaFlash::kSize);
+    flash[1]->clearLog();
+    const std::string failed = "USB upgrade: FPGA flash erase failed; FPGA left running";
+    const size_t lines = countIn(readHostFile(hostPath(kLogFile)), failed);
+    run();
+    flash[1]->setProtected(0, 0);
+    EXPECT_EQ((Vals{erases(1).size(), touches(1), flash[1]->read(0, 4096) == older}), (Vals{1, 1, 1}));
+    EXPECT_EQ((Vals{resetsOf(1), m->get_fpga_status(), m->usb_grade_failed()}), (Vals{0, 1, 1}));
+    EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)), failed), lines + 1);
 }
 
 // ---- fonts
@@ -438,10 +462,7 @@ TEST_F(UsbUpgradeTest, AStopEndsTheRunAfterTheEntryInProgressIsWrittenAndReadBac
     // The entry in progress is whole in the flash and was read back over
     // its 40 KB.
     EXPECT_TRUE(flash[0]->read(0, u32(image0.size())) == image0);
-    u32 readBack = 0;
-    for (const auto& c : flash[0]->commands())
-        if (c.op == 0x0B && c.address < image0.size()) readBack += c.length;
-    EXPECT_EQ(readBack, image0.size());
+    EXPECT_EQ(readAfterWriting(0, u32(image0.size())), image0.size());
     // The next entry never began; nothing is put to use.
     EXPECT_EQ((Vals{touches(1), resetsOf(0), resetsOf(1)}), (Vals{0, 0, 0}));
 }

@@ -975,6 +975,39 @@ TEST_F(EndToEndBrightness, AnIdenticalTableStoredAgainAfterAWordComesBackAfterAS
     }
 }
 
+// The flash behind FPGA 1 protects every sector (the scenario's
+// "flash_protected"): it takes the erase and the program of the PC's on/off
+// schedule and keeps its bytes. The register write that stores it answers
+// status 2, and register 66 reads 0, as the flash holds no schedule, before
+// and after a restart.
+TEST_F(EndToEndBrightness, AScheduleTheFlashDoesNotTakeIsAnsweredTwoAndNotActiveBeforeOrAfterARestart) {
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(endWith(SIGTERM), 0);
+    writeBoard(R"({"fpga": {"flash_protected": true}})");
+    auto active = [&] {
+        QString out;
+        return client(udp() + QStringList{"reg-read", "1", "66", "1"}, &out) == 0 ? out : QStringLiteral("no answer");
+    };
+    startProgram();
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(fpgasUp());
+    ASSERT_EQ(client(udp() + QStringList{"ram-write", "0x100000", "aa02aa00000005000101020304"}), 0);
+    QString err;
+    EXPECT_EQ(client(udp() + QStringList{"reg-write", "1", "2", "4", "4"}, nullptr, &err), 1);
+    EXPECT_TRUE(err.startsWith("zrvctl: status 2")) << err.toStdString();
+    EXPECT_EQ(active(), "00");
+    EXPECT_NE(readHostFile(m_root.filePath("data/vimraqd/log/mwrEnglneLog").toStdString())
+                  .find("fpga: on/off schedule record not stored"),
+              std::string::npos);
+    ASSERT_EQ(endWith(SIGTERM), 0);
+
+    startProgram();
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(fpgasUp());
+    EXPECT_EQ(active(), "00");
+    ASSERT_EQ(endWith(SIGTERM), 0);
+}
+
 // ---------------------------------------------------------------- floods
 
 namespace {

@@ -22,10 +22,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <chrono>
@@ -47,6 +49,10 @@ public:
         if (m_fd >= 0) ::close(m_fd);
     }
     int fd() const { return m_fd; }
+    void hangUp() {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     void write(const Bytes& b) { ASSERT_EQ(::write(m_fd, b.data(), b.size()), ssize_t(b.size())); }
     // The next decoded frame within timeoutMs; empty on time-out. The
     // default only bounds a reply that is due: a loaded machine may be slow.
@@ -98,6 +104,40 @@ Bytes brightnessRead() {
     put32(d, RamOffset::BRIGHTNESS);
     put32(d, 2);
     return makeFrame(PcCmd::RamRead, d);
+}
+
+Bytes brightnessWrite(u8 percent) {
+    Bytes d;
+    put32(d, RamOffset::BRIGHTNESS);
+    put32(d, 2);
+    d.push_back(percent);
+    d.push_back(0);
+    return makeFrame(PcCmd::RamWrite, d);
+}
+
+// The local port of a socket.
+u16 portOf(int fd) {
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    return ntohs(a.sin_port);
+}
+
+// The state (as /proc/net/tcp gives it, 8 for CLOSE_WAIT) of this host's
+// loopback TCP socket from port `local` to port `remote`; -1 when none.
+int tcpState(u16 local, u16 remote) {
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string sl, from, to, st;
+        f >> sl >> from >> to >> st;
+        if (std::stoul(from.substr(from.find(':') + 1), nullptr, 16) == local &&
+            std::stoul(to.substr(to.find(':') + 1), nullptr, 16) == remote)
+            return int(std::stoul(st, nullptr, 16));
+    }
+    return -1;
 }
 
 class PcLinks : public SimEnv {
@@ -203,6 +243,41 @@ TEST_F(PcLinks, TcpServesConcatenatedFramesAndANewClientTakesOverOnlyFromASilent
     Peer third(connectTo(SOCK_STREAM, tcp.port()));
     third.write(encode(brightnessRead()));
     EXPECT_EQ(replyData(third.frame()), (Bytes{100, 0}));
+
+    // A client that sends a request and closes, with the next one already
+    // connecting, while the link is held (in a card frame's hand-over): the
+    // link meets both at once, the request unread before the end of the
+    // stream, the close seen first. The request is served and the new
+    // client takes over.
+    constexpr int kClosing = 8;  // the device's side of a stream its peer closed
+    std::mutex holdMutex;
+    std::condition_variable holdCv;
+    bool held = false, release = false;
+    PassThrough::install({[&](const u8*, u32, const std::function<void()>&) {
+                              std::unique_lock<std::mutex> lock(holdMutex);
+                              held = true;
+                              holdCv.notify_all();
+                              holdCv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+                          },
+                          [] {}});
+    third.write(encode(makeFrame(0x10, {0, 0, 0, 0}, 0, 0x0FFF, Frame::kPc)));
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        ASSERT_TRUE(holdCv.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
+    }
+    third.write(encode(brightnessWrite(42)));
+    const u16 thirdPort = portOf(third.fd());
+    third.hangUp();
+    EXPECT_TRUE(waitFor([&] { return tcpState(tcp.port(), thirdPort) == kClosing; }, 10000));
+    Peer fourth(connectTo(SOCK_STREAM, tcp.port()));
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        release = true;
+    }
+    holdCv.notify_all();
+    fourth.write(encode(brightnessRead()));
+    EXPECT_EQ(replyData(fourth.frame()), (Bytes{42, 0}));
+    EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)), "the current client is still active"), 1u);
     tcp.stop();
 }
 

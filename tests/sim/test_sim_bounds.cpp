@@ -10,9 +10,16 @@
 #include "sim/sim_c331.h"
 #include "sim/sim_edid_eeprom.h"
 #include "sim/sim_fpga.h"
+#include "sim/sim_audio_switch.h"
 #include "sim/sim_fpga_flash.h"
+#include "sim/sim_it66121.h"
+#include "sim/sim_it6805.h"
 #include "sim/sim_log_file.h"
+#include "sim/sim_serial.h"
+#include "platform/serial.h"
+#include "platform/uevent.h"
 #include "support/test_env.h"
+#include "video_io/ite6805_reg.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -87,6 +94,13 @@ TEST_F(SimBounds, C331FlashTakesRoomOnlyWhereWritten) {
     // The last byte of the flash, set from a test.
     chip.setFlash(SimC331::kFlashSize - 1, {0x5A});
     EXPECT_EQ(chip.flash(SimC331::kFlashSize - 2, 4), (Bytes{0xFF, 0x5A}));
+
+    // 257 bytes with no address write between: the chip holds one page, the
+    // last byte lands on the first and both are programmed there.
+    w.address(3 * kBlock);
+    for (int i = 0; i < 257; ++i) w.write(0x52, i == 256 ? 0xF0 : 0x0F);
+    w.address(3 * kBlock + 257);
+    EXPECT_EQ(chip.flash(3 * kBlock, 3), (Bytes{0x00, 0x0F, 0x0F}));
 }
 
 TEST_F(SimBounds, RecordsKeepTheNewestEntries) {
@@ -117,6 +131,97 @@ TEST_F(SimBounds, RecordsKeepTheNewestEntries) {
     ASSERT_EQ(commands.size(), size_t(4096));
     EXPECT_EQ((std::vector<std::string>{commands.front(), commands.back()}),
               (std::vector<std::string>{"date -s 904", "date -s 4999"}));
+
+    // A string of one character more than the chip holds for a draw: the
+    // draw has the first kCharsKeep, the last of them character 4095.
+    w.bank(0x04);
+    w.write(0x27, 0);
+    w.write(0x28, 0);
+    for (size_t c = 0; c <= SimC331::kCharsKeep; ++c)
+        for (int k = 0; k < 5; ++k) w.write(0x29, uint8_t(c));
+    w.write(0x08, 3);
+    const auto chars = chip.graphics().back().chars;
+    ASSERT_EQ(chars.size(), SimC331::kCharsKeep);
+    EXPECT_EQ(chars.back()[0], uint8_t(4095));
+}
+
+// Every other record a model keeps, each pushed ten entries past its bound:
+// the bound's newest stay, from entry 10 to entry bound + 9 (a record that
+// keeps a byte shows its low byte, the direction line its low bit).
+TEST_F(SimBounds, EachModelsRecordKeepsItsNewestEntries) {
+    using Ids = std::vector<uint32_t>;
+    auto ids = [](const auto& items, auto id) {
+        Ids out;
+        for (const auto& x : items) out.push_back(uint32_t(id(x)));
+        return out;
+    };
+    SimGpio& gpio = board().simGpio();
+    gpio.setLine(GpioName::kFpga0Select, 0);
+    gpio.setLine(GpioName::kFpga0FlashSelect, 0);
+    SimFpgaFlash flash(0, gpio, hostPath("/var/lib/sim/bounds_flash.bin"));
+    SimC331 chip;
+    Wire w{chip};
+    SimIt66121 sdi;
+    SimAudioSwitch audio;
+    auto hdmi3 = std::make_shared<SimIt6805>(board().scenario(), 4);
+    hdmi3->setLogging(true);
+    auto rs485 = board().openSerial("/dev/ttyS2", 115200);
+    auto uevents = board().openUevents();
+    board().enableEventLog(true);
+    auto send = [](I2cModel& m, Bytes b) { m.write(b.data(), uint16_t(b.size())); };
+    auto number = [](const std::string& s) { return std::stoul(s); };
+    const struct {
+        const char* record;
+        size_t bound;
+        uint32_t mask;
+        std::function<void(uint32_t)> add;
+        std::function<Ids()> kept;
+    } rows[] = {
+        {"FPGA flash commands", SimFpgaFlash::kLogKeep, 0xFFFFFF,
+         [&](uint32_t i) {
+             const Bytes read = {0x0B, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i), 0};
+             Bytes rx(5);
+             flash.transfer(read.data(), rx.data(), 5);
+         },
+         [&] { return ids(flash.commands(), [](const auto& c) { return c.address; }); }},
+        {"c331 flash copies", SimC331::kDmasKeep, 0xFFFFFFFF, [&](uint32_t i) { w.address(i), w.write(0x48, 2); },
+         [&] { return ids(chip.dmas(), [](const auto& d) { return d.src; }); }},
+        {"SDI transmitter writes", SimIt66121::kWritesKeep, 0xFF, [&](uint32_t i) { send(sdi, {0x10, uint8_t(i)}); },
+         [&] { return ids(sdi.writes(), [](const auto& x) { return x.value; }); }},
+        {"audio switch values", SimAudioSwitch::kHistoryKeep, 0xFF, [&](uint32_t i) { send(audio, {0, uint8_t(i)}); },
+         [&] { return ids(audio.history(), [](uint8_t v) { return v; }); }},
+        {"RS-485 direction changes", kSimSerialRtsKeep, 1, [&](uint32_t i) { rs485->setRts(i & 1); },
+         [&] { return ids(simSerialRtsHistory("/dev/ttyS2"), [](bool on) { return on; }); }},
+        {"HDMI3 receiver CEC messages sent", SimIt6805::kCecSentKeep, 0xFF,
+         [&](uint32_t i) {
+             for (Bytes b : {Bytes{it6805::CEC_REG_TX_BUF, uint8_t(i)}, Bytes{it6805::CEC_REG_TX_LEN, 1},
+                             Bytes{it6805::CEC_REG_FIRE, 0x08}, Bytes{it6805::CEC_REG_FIRE, 0x88}})
+                 send(*hdmi3->cec(), b);
+         },
+         [&] { return ids(hdmi3->cecSent(), [](const auto& m) { return m.bytes.at(0); }); }},
+        {"HDMI3 receiver register writes", SimIt6805::kWritesKeep, 0xFF,
+         [&](uint32_t i) { send(*hdmi3, {it6805::REG_BANK, uint8_t(i)}); },
+         [&] { return ids(hdmi3->writes(), [](uint32_t x) { return x & 0xFF; }); }},
+        {"board event log", SimBoard::kEventsKeep, 0xFFFFFFFF, [&](uint32_t i) { board().logEvent(std::to_string(i)); },
+         [&] { return ids(board().eventLog(), number); }},
+        {"uevents not yet received", SimBoard::kUeventsKeep, 0xFFFFFFFF,
+         [&](uint32_t i) { board().injectUevent(std::to_string(i)); },
+         [&] {
+             std::vector<std::string> events;
+             char event[64] = {};
+             while (uevents->receive(event, sizeof event - 1, 0) > 0) events.push_back(event);
+             return ids(events, number);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.record);
+        for (uint32_t i = 0; i < row.bound + 10; ++i) row.add(i);
+        Ids kept = row.kept();
+        if (kept.empty()) kept.push_back(~0u);
+        EXPECT_EQ((Vals{kept.size(), kept.front(), kept.back()}),
+                  (Vals{row.bound, 10 & row.mask, (row.bound + 9) & row.mask}));
+    }
+    board().enableEventLog(false);
 }
 
 // The FPGA's wire: the header with the command line high, then the data.
@@ -193,6 +298,36 @@ TEST_F(SimBounds, FpgaRecordsKeepTheNewestEntries) {
     EXPECT_EQ((Vals{waiting, countIn(log, "pair 0 receive queue full: reply lost"),
                     countIn(log, "port 0 slow replies full: reply lost")}),
               (Vals{SimFpga::kRepliesKeep, 1, 1}));
+
+    // The card keeps the newest 256 commands it does not act on: of 266,
+    // 0x20 to 0x3F in turn, the oldest kept is the eleventh (0x2A), the
+    // newest the 266th (0x29).
+    auto frameOf = [](uint8_t cmd, const Bytes& data) {
+        Bytes f = {0x00, 0x00, 0x00, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, cmd};
+        f.insert(f.end(), data.begin(), data.end());
+        return f;
+    };
+    for (uint32_t i = 0; i < SimFpga::kCardCommandsKeep + 10; ++i) send(frameOf(uint8_t(0x20 + i % 32), {}));
+    const auto other = fpga->card(0, 0).otherCommands.items();
+    EXPECT_EQ((Vals{other.size(), other.front(), other.back()}), (Vals{SimFpga::kCardCommandsKeep, 0x2A, 0x29}));
+    // 1025 RAM writes of 128 bytes, one after the other: the first 1024
+    // fill the card's 128 KiB, the last one's bytes are lost; a byte the card
+    // holds still takes a new value.
+    auto ramWrite = [&](uint32_t at, const Bytes& data) {
+        const uint32_t n = uint32_t(data.size());
+        Bytes d = {uint8_t(at), uint8_t(at >> 8), uint8_t(at >> 16), uint8_t(at >> 24),
+                   uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
+        d.insert(d.end(), data.begin(), data.end());
+        send(frameOf(0x60, d));
+    };
+    for (uint32_t at = 0; at <= SimFpga::kCardRamKeep; at += 128) ramWrite(at, Bytes(128, uint8_t(at >> 7)));
+    ramWrite(0, {0xA5});
+    const SimFpga::Card card = fpga->card(0, 0);
+    const size_t keep = SimFpga::kCardRamKeep;
+    EXPECT_EQ((Vals{card.ram.size(), card.ram.at(0), card.ram.at(keep - 1), card.ram.count(keep)}),
+              (Vals{keep, 0xA5, 1023 & 0xFF, 0}));
+    EXPECT_EQ(countIn(readHostFile(hostPath("/var/log/bounds_fpga.log")), "port 0 card 0 RAM full: 128 bytes lost"),
+              1u);
 }
 
 TEST_F(SimBounds, LogFileMovesAsideAtItsLimitKeepingTheNewestLines) {
