@@ -647,34 +647,23 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     // receiver writes its signal summary while the image is read and copied;
     // both FPGAs' status and port 0 receive registers, which the card polls
     // of the 4G line (FPGA 0) and of TCP (FPGA 1) read meanwhile; and the
-    // card counts of both FPGAs' ports. Besides what the panel's pages show
-    // (their refreshes read it beside these writes): the key lock, user
-    // mode 16's slot emptied and marked saved by turns and applied, and the
-    // crop that a second window shows of HDMI3, which the c331 thread's
-    // poll step reads again after each hot-plug.
+    // card counts of both FPGAs' ports. Besides, what the main menu and the
+    // user-mode page show (read when they open and refresh): the key lock,
+    // and user mode 16's slot marked empty and saved by turns, applied now
+    // and then.
     drivers.emplace_back([&] {
         Wire w = Wire::udp();
         auto hotPlug = Steady::now();
         bool plugged = true;
-        {
-            Bytes crop, window;
-            for (u16 v : {0x8004, 0, 0, 960, 540}) put16(crop, v);  // crop 1 of HDMI3 in record 0
-            for (u16 v : {1, 0, 0, 0, 0x8000, 960, 0, 960, 540, 0, 0, 0, 0}) put16(window, v);
-            n.at("udp image writes").add(w.ramWrite(RamOffset::crop(0), crop));
-            n.at("udp image writes").add(w.ramWrite(RamOffset::win(1), window));
-        }
         for (int i = 0; i < kBound && busyHalf(); ++i) {
             n.at("udp image writes").add(w.wordWrite(RamOffset::CONTRAST, u16(40 + i % 50)));
             n.at("udp image writes").add(w.wordWrite(RamOffset::SATURATION, u16(30 + i % 40)));
-            n.at("udp image writes").add(w.wordWrite(RamOffset::crop(0) + RamOffset::CROP_X, u16(8 * (i % 2))));
-            if (i % 4 == 0) n.at("udp image writes").add(w.wordWrite(RamOffset::KEY_LOCK, 0));
+            n.at("udp image writes").add(w.wordWrite(RamOffset::KEY_LOCK, 0));
             if (i % 10 == 0)
                 n.at("udp user-mode saves").add(w.wordWrite(RamOffset::SAVE_REQUEST, u16(1 + (i / 10) % 16)));
-            if (i % 20 == 5) {
-                const u8 mark = i % 40 == 5 ? 0xFF : 0xAA;
-                n.at("udp user-mode slot writes").add(w.ramWrite(16 * PcRam::SlotBase, {mark, mark}));
-                n.at("udp user-mode slot writes").add(w.regWrite(0, PcReg::McuFlag, 0x04, 0x04));
-            }
+            const u8 mark = i % 4 < 2 ? 0xFF : 0xAA;
+            n.at("udp user-mode slot writes").add(w.ramWrite(16 * PcRam::SlotBase, {mark, mark}));
+            if (i % 20 == 5) n.at("udp user-mode slot writes").add(w.regWrite(0, PcReg::McuFlag, 0x04, 0x04));
             n.at("udp register and image reads").add(w.regRead(0, 37, 7));
             n.at("udp register and image reads").add(w.ramRead(PcRam::StatusBase, 8));
             n.at("udp register and image reads").add(w.ramRead(RamOffset::SIGNAL_BASE, 36));
