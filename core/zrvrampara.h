@@ -8,7 +8,9 @@
 // The c331 thread applies the change and calls test_signal(flag); the GUI
 // thread's refresh dispatcher refreshes the page in front and then calls
 // ram_para_persist(code), which carries out user-mode saves, writes the image
-// file when something changed and brings the shadow up to date.
+// file when something changed and brings the shadow up to date. A thread
+// that reads the image or the slots beside the writers holds the same mutex
+// or reads a copy taken under it (ImageView, core/image_view.h).
 #include "core/global.h"
 #include "core/latest_file_writer.h"
 #include "core/line_limiter.h"
