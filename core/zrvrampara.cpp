@@ -698,21 +698,31 @@ int ZrvRamPara::ZrvGetImageSource(const u8* image, u8 window, short* is_crop, ch
     return word(crop(r) + CROP_ID) & 0xFF;
 }
 
-int ZrvRamPara::ZrvGetSourceNum(int input, int count) {
+PARA_RAM_IMAGE ZrvRamPara::liveCrops() {
+    PARA_RAM_IMAGE crops{};
+    QMutexLocker lock(&c331_manage::get()->mutex);
+    std::memcpy(&crops.data[CROP_BASE], &live_image.data[CROP_BASE], CROP_SIZE * CROP_COUNT);
+    return crops;
+}
+
+int ZrvRamPara::ZrvGetSourceNum(int input, int count) { return cropsOf(liveCrops(), input, count); }
+
+int ZrvRamPara::cropsOf(const PARA_RAM_IMAGE& image, int input, int count) {
     if (count < 1 || !validInput(input)) return 0;
     if (count > int(CROP_COUNT)) count = CROP_COUNT;
     int n = 0;
     for (int r = 0; r < count; ++r) {
-        const u16 id = live_image.word(crop(r) + CROP_ID);
+        const u16 id = image.word(crop(r) + CROP_ID);
         if ((id & 0x8000) && (id & 0xFF) == input) ++n;
     }
     return n;
 }
 
 void ZrvRamPara::ZrvCropSourceInit() {
+    const PARA_RAM_IMAGE crops = liveCrops();
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     for (u32 r = 0; r < CROP_COUNT; ++r) {
-        const u16 id = live_image.word(crop(r) + CROP_ID);
+        const u16 id = crops.word(crop(r) + CROP_ID);
         if (!(id & 0x8000)) continue;
         const int input = id & 0xFF;
         const int number = cropNumber(id);
@@ -757,26 +767,33 @@ int findCropRecord(const PARA_RAM_IMAGE& img, int input, int number) {
 }  // namespace
 
 void ZrvRamPara::ZrvGetCropPara(int input, int n, CROP_PARA* para, int* index) {
-    const int r = validInput(input) ? findCropRecord(live_image, input, ZrvGetCropID(input, n)) : int(CROP_COUNT);
+    const int r = cropParaOf(liveCrops(), input, n, para);
     if (index) *index = r;
-    if (r >= int(CROP_COUNT) || !para) return;
+}
+
+int ZrvRamPara::cropParaOf(const PARA_RAM_IMAGE& image, int input, int n, CROP_PARA* para) {
+    const int r = validInput(input) ? findCropRecord(image, input, ZrvGetCropID(input, n)) : int(CROP_COUNT);
+    if (r >= int(CROP_COUNT) || !para) return r;
     const u32 b = crop(u32(r));
-    para->id = live_image.word(b + CROP_ID);
-    para->x = live_image.word(b + CROP_X);
-    para->y = live_image.word(b + CROP_Y);
-    para->w = live_image.word(b + CROP_W);
-    para->h = live_image.word(b + CROP_H);
+    para->id = image.word(b + CROP_ID);
+    para->x = image.word(b + CROP_X);
+    para->y = image.word(b + CROP_Y);
+    para->w = image.word(b + CROP_W);
+    para->h = image.word(b + CROP_H);
+    return r;
 }
 
 void ZrvRamPara::ZrvSetCropPara(char input, char n, const CROP_PARA* para) {
     const int in = static_cast<signed char>(input);
     if (!validInput(in) || !para) return;
-    const int r = findCropRecord(live_image, in, ZrvGetCropID(in, static_cast<signed char>(n)));
-    if (r >= int(CROP_COUNT)) return;
+    const int number = ZrvGetCropID(in, static_cast<signed char>(n));
     // Applied and persisted at once, like adding or deleting: an edit left
-    // waiting for an unrelated change would be lost at power-off.
+    // waiting for an unrelated change would be lost at power-off. The record
+    // is looked up under the same lock: a PC writes the table under it.
     c331_manage* mgr = c331_manage::get();
     QMutexLocker lock(&mgr->mutex);
+    const int r = findCropRecord(live_image, in, number);
+    if (r >= int(CROP_COUNT)) return;
     const u32 b = crop(u32(r));
     live_image.setWord(b + CROP_X, u16(para->x));
     live_image.setWord(b + CROP_Y, u16(para->y));
@@ -811,11 +828,12 @@ void ZrvRamPara::ZrvAddNewCrop(int input, const CROP_PARA* para) {
 void ZrvRamPara::ZrvDeleteCrop(char input, char n) {
     const int in = static_cast<signed char>(input);
     if (!validInput(in)) return;
-    const int r = findCropRecord(live_image, in, ZrvGetCropID(in, static_cast<signed char>(n)));
-    if (r >= int(CROP_COUNT)) return;
+    const int number = ZrvGetCropID(in, static_cast<signed char>(n));
     c331_manage* mgr = c331_manage::get();
     {
         QMutexLocker lock(&mgr->mutex);
+        const int r = findCropRecord(live_image, in, number);
+        if (r >= int(CROP_COUNT)) return;
         live_image.setWord(crop(u32(r)) + CROP_ID, 0);
         // Windows that show the crop fall back to its input's whole picture
         // in the same edit: left on the freed record they would silently
@@ -833,16 +851,17 @@ void ZrvRamPara::ZrvSetImageSource(int sel, char input, char window) {
     const int in = static_cast<signed char>(input);
     const int w = static_cast<signed char>(window);
     if (!validInput(in) || w < 0 || w >= int(WIN_COUNT) || sel < 0) return;
+    const int number = sel > 0 ? ZrvGetCropID(in, sel) : 0;
+    c331_manage* mgr = c331_manage::get();
+    QMutexLocker lock(&mgr->mutex);
     u16 word = u16(in);
     if (sel > 0) {
-        const int r = findCropRecord(live_image, in, ZrvGetCropID(in, sel));
+        const int r = findCropRecord(live_image, in, number);
         // No such crop: leave the window alone rather than point it at
         // record 0, which belongs to whatever crop happens to be there.
         if (r >= int(CROP_COUNT)) return;
         word = u16(0x8000 | r);
     }
-    c331_manage* mgr = c331_manage::get();
-    QMutexLocker lock(&mgr->mutex);
     live_image.setWord(win(u32(w)) + WIN_SOURCE, word);
     if (live_image.word(LOADED_MODE) == shadow_image.word(LOADED_MODE)) {
         live_image.setWord(LOADED_MODE, 0);
@@ -860,6 +879,11 @@ void ZrvRamPara::ZrvSetEDIDPara(int input, short width, short height, short refr
     live_image.setWord(b + 2, u16(height));
     live_image.setWord(b + 4, u16(refresh));
     mgr->raise_apply(1);
+}
+
+SIGNAL_PARA ZrvRamPara::ZrvGetSignalPara(int input) {
+    QMutexLocker lock(&mutex);
+    return live_image.signal(input);
 }
 
 int ZrvRamPara::ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate) {
@@ -893,8 +917,10 @@ int ZrvRamPara::ZrvUserModeSaved(int n) {
     return user_mode[n].marker[0] == USER_MODE_SAVED && user_mode[n].marker[1] == USER_MODE_SAVED;
 }
 
-int ZrvRamPara::ZrvGetCurrentModeIndex() {
-    const u16 m = live_image.word(LOADED_MODE);
+int ZrvRamPara::ZrvGetCurrentModeIndex() { return currentModeOf(live_image); }
+
+int ZrvRamPara::currentModeOf(const PARA_RAM_IMAGE& image) {
+    const u16 m = image.word(LOADED_MODE);
     return m < 17 ? (m & 0xFF) : 0;
 }
 

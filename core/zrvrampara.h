@@ -8,7 +8,9 @@
 // The c331 thread applies the change and calls test_signal(flag); the GUI
 // thread's refresh dispatcher refreshes the page in front and then calls
 // ram_para_persist(code), which carries out user-mode saves, writes the image
-// file when something changed and brings the shadow up to date.
+// file when something changed and brings the shadow up to date. A thread
+// that reads the image or the slots beside the writers holds the same mutex
+// or reads a copy taken under it (ImageView, core/image_view.h).
 #include "core/global.h"
 #include "core/latest_file_writer.h"
 #include "core/line_limiter.h"
@@ -396,12 +398,21 @@ public:
     // A window's source from an image (layout 0) or a user-mode snapshot
     // (layout 1): the input; for a crop source *is_crop gets 1 and
     // *crop_index the record. 255 for a window or crop out of range.
-    int ZrvGetImageSource(const u8* image, u8 window, short* is_crop, char* crop_index, u8 layout);
+    static int ZrvGetImageSource(const u8* image, u8 window, short* is_crop, char* crop_index, u8 layout);
+    // The reads below that look at the live image copy what they need under
+    // the c331 manager's mutex, the lock its writers hold: call them without
+    // it. A reader that holds a copy of the image (ImageView) reads that copy
+    // with the static forms, which take no lock.
     int ZrvGetSourceNum(int input, int count);
+    static int cropsOf(const PARA_RAM_IMAGE& image, int input, int count);
+    // Rebuilds g_cut_source_state, which only the GUI thread uses.
     void ZrvCropSourceInit();
-    int ZrvGetCropID(int input, int n);
+    static int ZrvGetCropID(int input, int n);
     int ZrvAddCropID(int input);
     void ZrvGetCropPara(int input, int n, CROP_PARA* para, int* index);
+    // ZrvGetCropPara on an image: the record index (CROP_COUNT when none;
+    // para then stays as it was).
+    static int cropParaOf(const PARA_RAM_IMAGE& image, int input, int n, CROP_PARA* para);
     void ZrvSetCropPara(char input, char n, const CROP_PARA* para);
     void ZrvAddNewCrop(int input, const CROP_PARA* para);
     // Frees the record of the input's n-th crop; windows showing it get the
@@ -417,8 +428,14 @@ public:
     // under the one lock so a reader never sees the two halves disagree.
     int ZrvSetSignalPara(int input, u16 width, u16 height, u8 rate, u32 rawOffset, const u8 raw[3]);
     int ZrvLanguageChanged();
+    // Caller holds the c331 manager's mutex (the link threads write the
+    // slots and word 866 under it); other readers use an ImageView.
     int ZrvUserModeSaved(int n);
     int ZrvGetCurrentModeIndex();
+    static int currentModeOf(const PARA_RAM_IMAGE& image);
+    // An input's signal summary, under the model's own mutex (which every
+    // writer of the summaries holds): no wait for the c331 thread's passes.
+    SIGNAL_PARA ZrvGetSignalPara(int input);
 
     // Recall of user mode m (1 to 16) into the live image under the c331
     // manager's mutex with the apply flag raised; 1 done, 0 empty or out of
@@ -476,6 +493,9 @@ private:
     // reset to the defaults, which replaces it on purpose, clears it.
     std::atomic<bool> m_imageFileHeld{false};
     int persist(int code, Snapshot* looked, int* failedSave);
+    // The crop records of the live image (the rest zero), copied under the
+    // c331 manager's mutex.
+    PARA_RAM_IMAGE liveCrops();
     // Writes into each slot from outside the persisting step (the PC's),
     // counted where they enter, under the c331 manager's mutex. A step that
     // works on a slot notes the count first and never puts an older state

@@ -68,10 +68,8 @@ c331_chip::~c331_chip() = default;
 
 const PARA_RAM_IMAGE& c331_chip::image() const {
     if (m_image) return *m_image;
-    if (ZrvRamPara::p_zrvrampara_config) return ZrvRamPara::p_zrvrampara_config->live_image;
-    // No model yet: an all-zero image means "no window enabled".
-    static const PARA_RAM_IMAGE empty{};
-    return empty;
+    // No model yet: the manager's copy is all zero, "no window enabled".
+    return m.chip_image();
 }
 
 void c331_chip::wr(u32 code, u32 value, u32 base) { m.drv->write_C331(m.c331_fd, code, value, base); }

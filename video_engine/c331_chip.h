@@ -38,8 +38,9 @@ public:
     void resetPipeState();
 
     // The parameter image the layout is built from (and the panel set-up
-    // writes the output-channel layout into): the live image of the
-    // parameter model unless a test gives its own.
+    // writes the output-channel layout into): the manager's chip_image()
+    // (the live image during a pass, the poll step's copy outside one)
+    // unless a test gives its own.
     void setImage(PARA_RAM_IMAGE* image);
     const PARA_RAM_IMAGE& image() const;
 

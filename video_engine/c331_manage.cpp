@@ -81,7 +81,9 @@ c331_manage* c331_manage::pInstance() {
         // the chip is identified is applied by the first pass.
         if (ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config) {
             QMutexLocker lock(&m->mutex);
-            std::memcpy(m->m_applied, zp->live_image.data, sizeof m->m_applied);
+            // The receivers already write their signal summaries, under the
+            // model's own mutex.
+            zp->copy_live(m->m_applied, 0, sizeof m->m_applied);
             m->m_appliedBriChange = zp->bri_word_change;
         }
         m->initialize();
@@ -351,7 +353,7 @@ void c331_manage::init_chip() {
     // they change after this copy differs from the record and is applied by
     // the first pass.
     u8 seen[c331img::kImageSize] = {};
-    if (zp) std::memcpy(seen, zp->live_image.data, sizeof seen);
+    if (zp) zp->copy_live(seen, 0, sizeof seen);
     const u8* live = seen;
     const int fd = c331_fd;
 
@@ -707,8 +709,24 @@ void c331_manage::serve_debug_requests() {
     }
 }
 
+const PARA_RAM_IMAGE& c331_manage::chip_image() const {
+    ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
+    return m_passHolds && zp ? zp->live_image : m_pollImage;
+}
+
+void c331_manage::take_poll_image() {
+    ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
+    if (!zp) return;
+    QMutexLocker lock(&mutex);
+    zp->copy_live(m_pollImage.data, 0, sizeof m_pollImage.data);
+}
+
 void c331_manage::poll_step() {
     if (pattern_gen) return;
+    // The step reads the windows and crops without the manager's mutex: from
+    // a copy taken whole under it. A change made meanwhile raised the apply
+    // flag, and the next pass applies it.
+    take_poll_image();
     const int fd = c331_fd;
     ops->load_hdmi();
     ops->check_port_valid(fd);

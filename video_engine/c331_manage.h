@@ -8,6 +8,7 @@
 // passes: the apply pass while the apply flag is set, then the poll step.
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/zrvrampara.h"
 #include "video_engine/c331_chip_ops.h"
 #include "video_engine/c331_drv.h"
 #include "video_engine/c331_state.h"
@@ -162,6 +163,11 @@ public:
     void apply_pass();
     // The poll step (without the manager mutex).
     void poll_step();
+    // The parameter image the chip operations read (c331 thread): the live
+    // image while a pass holds the manager mutex, else the copy the poll
+    // step took under it at its start; never the live image unlocked, which
+    // the links and the panel write.
+    const PARA_RAM_IMAGE& chip_image() const;
     // A pass that serves only the pending debug requests (takes the manager
     // mutex itself).
     void debug_pass();
@@ -241,6 +247,9 @@ private:
     std::unique_ptr<c331_chip_ops> m_ownOps;
     bool m_started = false;
     u32 m_idFailures = 0;
+    // The poll step's copy of the live image (chip_image()).
+    PARA_RAM_IMAGE m_pollImage{};
+    void take_poll_image();
     // The image as last applied: the apply pass compares the image it took
     // at its start against it, so no change is lost when the shadow is
     // overwritten or the image is edited while the pass waits for the chip.

@@ -1,9 +1,11 @@
+#include "core/image_view.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/line_limiter.h"
 #include "core/zrvrampara.h"
 #include "platform/fileops.h"
 #include "read_faults.h"
+#include "support/quiet_c331_ops.h"
 #include "support/test_env.h"
 #include "video_engine/c331_manage.h"
 
@@ -12,8 +14,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <regex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -790,6 +797,136 @@ TEST_F(ZrvRamParaTest, LanguageChangeIsReportedUntilPersisted) {
     EXPECT_EQ((Vals{m->ZrvLanguageChanged(), g_language.load(), m->ram_para_persist(1), m->ZrvLanguageChanged()}),
               (Vals{1, 1, 1, 0}));
     g_language = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Readers beside the writers
+
+// A link writes a crop record under the c331 manager's mutex, a receiver a
+// signal summary under the model's own; each takes the lock, writes the
+// first field, holds on a while, writes the second. Every reader the other
+// threads use waits for the lock and sees both fields written, never one.
+TEST_F(ZrvRamParaTest, EveryReaderBesideTheWritersSeesARecordWhole) {
+    struct Seen {
+        int first, second;
+    };
+    // The poll step's chip operation that reads the crop (the crop offsets
+    // after a timing change).
+    struct CropReadingOps : QuietC331Ops {
+        Seen seen{-1, -1};
+        void check_input_port(int) override {
+            const CROP_RECORD c = c331_manage::get()->chip_image().crop(5);
+            seen = {c.x, c.y};
+        }
+    };
+    auto m = loadModel();
+    const ModelInstall install(m.get());
+    c331_manage* mgr = c331_manage::get();
+    // Crop 1 of HDMI1 (input 2) in record 5, and HDMI1's signal summary.
+    m->live_image.setCrop(5, CROP_RECORD{0x8000 | 2, 10, 20, 640, 360});
+    m->ZrvCropSourceInit();
+    m->ZrvSetSignalPara(2, 1280, 720, 60);
+    struct Row {
+        const char* reader;
+        bool receiver;  // the writer: a receiver (signal summary), else a link (crop record 5)
+        std::function<Seen()> read;
+    };
+    const Row rows[] = {
+        {"a page's view", false,
+         [] {
+             const CROP_RECORD c = ImageView::take().live.crop(5);
+             return Seen{c.x, c.y};
+         }},
+        {"the crop pages' look-up", false,
+         [&] {
+             CROP_PARA p{};
+             int index = -1;
+             m->ZrvGetCropPara(2, 1, &p, &index);
+             return Seen{p.x, p.y};
+         }},
+        {"the c331 thread's poll step", false,
+         [&] {
+             CropReadingOps ops;
+             c331_chip_ops* saved = mgr->ops;
+             mgr->setChipOps(&ops);
+             mgr->pattern_gen = 0;
+             mgr->poll_step();
+             mgr->setChipOps(saved);
+             return ops.seen;
+         }},
+        {"the home page's signal summary", true,
+         [&] {
+             const SIGNAL_PARA s = m->ZrvGetSignalPara(2);
+             return Seen{s.width, s.height};
+         }},
+    };
+    int round = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.reader);
+        ++round;
+        const u16 first = u16(1000 + round), second = u16(2000 + round);
+        std::mutex stateMutex;
+        std::condition_variable changed;
+        bool held = false, read = false, readWhileHeld = false;
+        std::thread writer([&] {
+            QMutex& lock = row.receiver ? m->mutex : mgr->mutex;
+            lock.lock();
+            if (row.receiver)
+                m->live_image.setWord(O::signal(2), first);
+            else
+                m->live_image.setWord(O::crop(5) + O::CROP_X, first);
+            std::unique_lock<std::mutex> state(stateMutex);
+            held = true;
+            changed.notify_all();
+            // Time for a reader that does not wait for the lock to finish.
+            readWhileHeld = changed.wait_for(state, std::chrono::milliseconds(300), [&] { return read; });
+            state.unlock();
+            if (row.receiver)
+                m->live_image.setWord(O::signal(2) + 2, second);
+            else
+                m->live_image.setWord(O::crop(5) + O::CROP_Y, second);
+            lock.unlock();
+        });
+        {
+            std::unique_lock<std::mutex> state(stateMutex);
+            ASSERT_TRUE(changed.wait_for(state, std::chrono::seconds(10), [&] { return held; }));
+        }
+        const Seen seen = row.read();
+        {
+            std::lock_guard<std::mutex> state(stateMutex);
+            read = true;
+        }
+        changed.notify_all();
+        writer.join();
+        EXPECT_FALSE(readWhileHeld) << "read while the writer held its lock";
+        EXPECT_EQ((Vals{seen.first, seen.second}), (Vals{first, second}));
+    }
+}
+
+// The threads beside the writers read through the readers above. A page that
+// named the model's image, slots or register block itself, or a chip
+// operation that took the live image itself (the poll step runs without the
+// lock), would read what a link writes half done.
+TEST(ImageReaders, NoPageNorChipOperationReadsTheModelButThroughItsReaders) {
+    const std::regex raw(R"(\b(live_image|shadow_image|user_mode|reg_block|copy_live|ZrvUserModeSaved|)"
+                         R"(ZrvGetCurrentModeIndex)\b|(\.|->)(live|shadow)\(\))");
+    const std::regex image(R"(\b(live_image|shadow_image|user_mode)\b|(\.|->)(live|shadow)\(\))");
+    struct Scan {
+        const char* folder;
+        const std::regex& pattern;
+        // The manager's own reads under its mutex, and the pass's write of
+        // the output-channel layout.
+        std::set<std::string> allowed;
+    };
+    const Scan scans[] = {
+        {"ui", raw, {}},
+        {"video_engine", image, {"video_engine/c331_manage.cpp", "video_engine/c331_timing.cpp"}},
+    };
+    for (const Scan& scan : scans)
+        eachSourceLine({scan.folder}, [&](const std::string& name, int line, const std::string& text) {
+            if (std::regex_search(text, scan.pattern) && !scan.allowed.count(name))
+                ADD_FAILURE() << name << ":" << line << " reads the model past its readers: " << text;
+        });
 }
 
 }  // namespace

@@ -4,16 +4,18 @@
 // up, then, from the FPGA thread's first card search on, driven on every road
 // for 40 s (longer, 100 s at most, until the panel's last job and a sensor
 // read showed) and ended with SIGTERM. Each 6 s turn has a busy half, every
-// link at once (a UDP storm of parameter writes, user-mode saves, register
-// block reads and writes, FPGA registers and a receiver's hot-plug pulled and
-// given back; TCP writes, FPGA command blocks and FPGA registers; frames and
-// searches for the receiving cards; the video processor's serial flash), and
-// a quiet half in which the FPGA thread runs the panel's jobs (clicked in
-// turn), its periodic card search and its light sensor reads, and a broadcast
-// search from the 4G line, which reaches the same port, follows each search
-// as soon as it shows. A broadcast search is also the busy half's last frame
-// for the cards, so that the FPGA thread's own card traffic always comes
-// after an answered PC broadcast. Any report of the thread checker fails the
+// link at once (a UDP storm of parameter writes, user-mode saves and slot
+// writes, register block reads and writes, FPGA registers and a receiver's
+// hot-plug pulled and given back; TCP writes, FPGA command blocks and FPGA
+// registers; frames and searches for the receiving cards; the video
+// processor's serial flash), and a quiet half in which the FPGA thread runs
+// the panel's jobs (clicked in turn from the second turn on; the first turn
+// the panel goes through the pages that show the image, whose refreshes read
+// it beside the PCs' writes), its periodic card search and its light sensor
+// reads, and a broadcast search from the 4G line, which reaches the same
+// port, follows each search as soon as it shows. A broadcast search is also
+// the busy half's last frame for the cards, so that the FPGA thread's own
+// card traffic always comes after an answered PC broadcast. Any report of the thread checker fails the
 // test, and so does a road left unanswered or refused, an answer with other
 // data (a flash read, or a card reply from another port, for another command
 // or with another card count), a card reply that answers no frame waited for
@@ -384,6 +386,9 @@ const int confirm[2] = {671, 434};         // save to the cards
 const int mappingSwitch[2] = {696, 95};
 const int usbTab[2] = {97, 232};           // communication page
 const int upgradeOk[2] = {690, 433};
+const int sourceTile[2] = {205, 136};      // main menu
+const int userModesTile[2] = {600, 136};
+const int qualityTile[2] = {494, 180};     // settings menu, third tile
 }  // namespace at
 
 std::string readFile(const QString& path) {
@@ -619,7 +624,8 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     constexpr int kBound = 200000;  // operations per driver at most
 
     std::map<std::string, Count> n;
-    for (const char* k : {"udp image writes", "udp user-mode saves", "udp register and image reads",
+    for (const char* k : {"udp image writes", "udp user-mode saves", "udp user-mode slot writes",
+                          "udp register and image reads",
                           "udp controller register writes", "udp FPGA register reads", "udp card counts (verified)",
                           "tcp image writes", "tcp command blocks", "tcp FPGA register reads", "tcp card register writes",
                           "4G card searches", "4G card broadcast searches", "4G broadcasts after the FPGA's search",
@@ -641,7 +647,10 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
     // receiver writes its signal summary while the image is read and copied;
     // both FPGAs' status and port 0 receive registers, which the card polls
     // of the 4G line (FPGA 0) and of TCP (FPGA 1) read meanwhile; and the
-    // card counts of both FPGAs' ports.
+    // card counts of both FPGAs' ports. Besides, what the main menu and the
+    // user-mode page show (read when they open and refresh): the key lock,
+    // and user mode 16's slot marked empty and saved by turns, applied now
+    // and then.
     drivers.emplace_back([&] {
         Wire w = Wire::udp();
         auto hotPlug = Steady::now();
@@ -649,8 +658,12 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
         for (int i = 0; i < kBound && busyHalf(); ++i) {
             n.at("udp image writes").add(w.wordWrite(RamOffset::CONTRAST, u16(40 + i % 50)));
             n.at("udp image writes").add(w.wordWrite(RamOffset::SATURATION, u16(30 + i % 40)));
+            n.at("udp image writes").add(w.wordWrite(RamOffset::KEY_LOCK, 0));
             if (i % 10 == 0)
                 n.at("udp user-mode saves").add(w.wordWrite(RamOffset::SAVE_REQUEST, u16(1 + (i / 10) % 16)));
+            const u8 mark = i % 4 < 2 ? 0xFF : 0xAA;
+            n.at("udp user-mode slot writes").add(w.ramWrite(16 * PcRam::SlotBase, {mark, mark}));
+            if (i % 20 == 5) n.at("udp user-mode slot writes").add(w.regWrite(0, PcReg::McuFlag, 0x04, 0x04));
             n.at("udp register and image reads").add(w.regRead(0, 37, 7));
             n.at("udp register and image reads").add(w.ramRead(PcRam::StatusBase, 8));
             n.at("udp register and image reads").add(w.ramRead(RamOffset::SIGNAL_BASE, 36));
@@ -783,7 +796,11 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
             n.at("rs485 FPGA register reads").add(w.regRead(1, 129, 17));
         }
     });
-    // The panel: the quick set-up (job 1), saving to the cards (job 3) and
+    // The panel: first, in the first turn, the pages that show the image,
+    // each in front while the PCs write what it shows, so that its
+    // refreshes read the image beside the links' writes; then back in the
+    // quick set-up menu, from the next turn on, the quick set-up (job 1),
+    // saving to the cards (job 3) and
     // the mapping switch (job 4), each clicked in a quiet half until its
     // frame shows on port 0, and then followed until the FPGA thread's next
     // search, which it runs only once no job is left (the page refuses its
@@ -807,10 +824,17 @@ TEST_F(Stress, EveryRoadAtOnceForFortySecondsGivesNoThreadReport) {
             }
             return false;
         };
-        if (upgradeClicked && job({at::shortcut, at::nextOrSend, at::nextOrSend, at::nextOrSend}, FrameLog::SetUp) &&
+        const std::pair<const int*, int> tour[] = {
+            {at::back, 350},       {at::qualityTile, 900},   {at::back, 350}, {at::back, 350},
+            {at::sourceTile, 900}, {at::back, 700},          {at::userModesTile, 900},
+            {at::back, 350},       {at::settingsTile, 350},  {at::wizardTile, 350}};
+        bool toured = upgradeClicked;
+        for (const auto& [xy, stayMs] : tour) toured = toured && click(xy, stayMs);
+        if (toured && quietLeftMs() > 0) stop.pause(quietLeftMs());
+        if (toured && job({at::shortcut, at::nextOrSend, at::nextOrSend, at::nextOrSend}, FrameLog::SetUp) &&
             job({at::curing, at::confirm}, FrameLog::Save))
             job({at::mapping, at::mappingSwitch}, FrameLog::Mapping);
-        while (upgradeClicked && !stop.isSet())
+        while (toured && !stop.isSet())
             frames.waitBeyond(FrameLog::Search, frames.count(FrameLog::Search), kJobWaitMs);
         panelEndMs = std::chrono::duration_cast<milliseconds>(Steady::now() - start).count();
     });

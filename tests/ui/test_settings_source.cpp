@@ -2,6 +2,7 @@
 #include "settings_fixture.h"
 
 #include "core/JsonParse.h"
+#include "core/image_view.h"
 #include "ui/settings/input_entries.h"
 #include "ui/settings/settings_pages.h"
 
@@ -27,7 +28,8 @@ TEST_F(EntriesTest, PagingOfOneSixSevenAndFortyOneEntries) {
               (Vals{6, 6, 5, 0}));
     // Counts from the table: forty crops of HDMI2 give 41 entries, other inputs 1.
     for (int r = 0; r < 40; ++r) putCrop(r, 3, 40 - r);
-    EXPECT_EQ((Vals{InputEntries::count(*model, 3), InputEntries::count(*model, 2), InputEntries::count(*model, 6)}),
+    const ImageView view = ImageView::take();
+    EXPECT_EQ((Vals{InputEntries::count(view, 3), InputEntries::count(view, 2), InputEntries::count(view, 6)}),
               (Vals{41, 1, 0}));
 }
 

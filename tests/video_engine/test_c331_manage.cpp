@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -76,7 +77,12 @@ public:
     void set_output(int) override { rec("set_output"); }
     void load_hdmi() override { rec("load_hdmi"); }
     void check_port_valid(int) override { rec("check_port_valid"); }
-    void check_input_port(int) override { rec("check_input_port"); }
+    void check_input_port(int) override {
+        rec("check_input_port");
+        if (inputCheck) inputCheck();
+    }
+    // Runs inside the poll step's input check (which reads the crops).
+    std::function<void()> inputCheck;
     int zrvApi_OsdSet(int k, int v) override { return rec("OsdSet(%d,%d)", k, v), 1; }
     int update_osd(int) override { return rec("update_osd"), 0; }
     void set_osd(int, int s) override { rec("set_osd(%d)", s); }
@@ -341,6 +347,23 @@ TEST_F(C331ManageTest, PollStepFollowsMeasurementChangesAndYieldsToPatterns) {
     mgr->poll_step();
     EXPECT_TRUE(ops.take().empty());
     mgr->pattern_gen = 0;
+}
+
+// The poll step holds no lock while it works: its operations read the image
+// as the step copied it at its start, so a link's edit that lands meanwhile
+// is never read half done; its apply flag brings it to the next pass.
+TEST_F(C331ManageTest, PollStepReadsTheImageAsItWasWhenTheStepBegan) {
+    model->live_image.setCrop(5, CROP_RECORD{0x8002, 10, 20, 640, 360});
+    CROP_RECORD seen{};
+    ops.inputCheck = [&] {
+        edit(c331img::CROP_TABLE + 10 * 5 + 2, 300);  // crop 5's x, as a PC writes it
+        seen = mgr->chip_image().crop(5);
+    };
+    mgr->poll_step();
+    ops.inputCheck = nullptr;
+    EXPECT_EQ((Vals{seen.x, seen.y, mgr->apply_flag.load()}), (Vals{10, 20, 1}));
+    mgr->apply_pass();
+    ops.take();
 }
 
 TEST_F(C331ManageTest, IdentificationNeedsFiveIdReadsAndBacksOffOnFailure) {

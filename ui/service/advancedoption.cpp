@@ -14,13 +14,13 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/it66121_sys.h"
 #include "video_io/vimrasource.h"
 
-#include <QMutexLocker>
 #include <QPushButton>
 #include <QVariant>
 
@@ -259,13 +259,11 @@ void AdvancedOption::on_Button_never_clicked() { setAutoLock(kNeverLock); }
 
 // ---------------------------------------------------------------- other settings
 
-int AdvancedOption::audioWindow(int index) const {
-    ZrvRamPara* p = model();
-    if (!p || index < 0 || index > 5) return -1;
-    QMutexLocker lock(&c331_manage::get()->mutex);
+int AdvancedOption::audioWindow(const PARA_RAM_IMAGE& live, int index) {
+    if (index < 0 || index > 5) return -1;
     int seen = 0;
     for (u32 w = 0; w < WIN_COUNT; ++w) {
-        if (p->live_image.word(win(w) + WIN_ENABLE) == 0) continue;
+        if (live.word(win(w) + WIN_ENABLE) == 0) continue;
         if (seen++ == index) return int(w);
     }
     return -1;
@@ -275,14 +273,11 @@ void AdvancedOption::para_init() {
     ZrvRamPara* p = model();
     if (!p) return;
     ui->ImageVolume->clear();
-    int audio;
+    int audio = 0;
     u16 enabled = 0;  // bit w: window w is on
-    u8 wifi;
-    u16 effect, dbd;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        PARA_RAM_IMAGE& img = p->live_image;
+    u8 wifi = 0;
+    u16 effect = 0, dbd = 0;
+    editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
         for (u32 w = 0; w < WIN_COUNT; ++w)
             if (img.word(win(w) + WIN_ENABLE) != 0) enabled |= u16(1u << w);
         audio = img.sword(AUDIO_WINDOW);
@@ -295,7 +290,8 @@ void AdvancedOption::para_init() {
         wifi = img.byte(WIFI_AP);
         effect = img.word(SWITCH_EFFECT);
         dbd = img.word(DOT_BY_DOT);
-    }
+        return false;
+    });
     int index = 0, before = 0;
     for (int w = 0; w < int(WIN_COUNT); ++w) {
         if (!(enabled & (1u << w))) continue;
@@ -322,33 +318,28 @@ void AdvancedOption::para_init() {
 
 void AdvancedOption::on_ImageVolume_currentIndexChanged(int index) {
     if (index > 5) return;
-    const int w = audioWindow(index);
-    bool on = false;
-    if (w >= 0) {
-        QMutexLocker lock(&c331_manage::get()->mutex);
-        on = model()->live_image.word(win(u32(w)) + WIN_AUDIO) & 0x8000;
-    }
+    const ImageView view = PageView::get();
+    const int w = audioWindow(view.live, index);
+    const bool on = w >= 0 && (view.live.word(win(u32(w)) + WIN_AUDIO) & 0x8000);
     ui->Button_volume_state->setIcon(picture(on ? "button_on.png" : "button_off.png"));
 }
 
 void AdvancedOption::on_Button_volume_state_clicked() {
     const int index = ui->ImageVolume->currentIndex();
     if (index > 5) return;
-    const int w = audioWindow(index);
+    bool on = false;
     // No current item names no window: there is nothing to switch (the
     // rest of the system knows audio windows 0 to 5 only).
-    if (w < 0) return;
-    bool on;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        PARA_RAM_IMAGE& img = model()->live_image;
-        const u32 at = win(u32(w)) + WIN_AUDIO;
-        on = !(img.word(at) & 0x8000);
-        img.setWord(AUDIO_WINDOW, u16(w));
-        img.setWord(at, on ? kAudioOn : 0);
-        mgr->raise_apply(1);
-    }
+    if (!editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
+            const int w = audioWindow(img, index);
+            if (w < 0) return false;
+            const u32 at = win(u32(w)) + WIN_AUDIO;
+            on = !(img.word(at) & 0x8000);
+            img.setWord(AUDIO_WINDOW, u16(w));
+            img.setWord(at, on ? kAudioOn : 0);
+            return true;
+        }))
+        return;
     ui->Button_volume_state->setIcon(picture(on ? "button_on.png" : "button_off.png"));
 }
 
@@ -359,10 +350,7 @@ void AdvancedOption::setEffect(bool fade) {
         setRadio(ui->Button_seamless, {ui->Button_fade});
     ZrvRamPara* p = model();
     if (!p) return;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        PARA_RAM_IMAGE& img = p->live_image;
+    editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
         img.setByte(SWITCH_EFFECT, fade ? 1 : 0);
         for (u32 s = 0; s < WIN_SLOTS; ++s) {
             const u32 flags = win(s) + WIN_OUTPUT;
@@ -374,8 +362,8 @@ void AdvancedOption::setEffect(bool fade) {
                 img.setByte(flags, u8(img.byte(flags) & ~0x04));
             }
         }
-        mgr->raise_apply(1);
-    }
+        return true;
+    });
     p->ram_para_save();
 }
 
@@ -389,14 +377,12 @@ void AdvancedOption::setPointToPoint(bool on) {
         setRadio(ui->Button_DBD_close, {ui->Button_DBD_open});
     ZrvRamPara* p = model();
     if (!p) return;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        p->live_image.setByte(DOT_BY_DOT, on ? 1 : 0);
+    editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
+        img.setByte(DOT_BY_DOT, on ? 1 : 0);
         // The high byte of the output flags: bit 8 on or off, bits 9 to 15 clear.
-        for (u32 s = 0; s < WIN_SLOTS; ++s) p->live_image.setByte(win(s) + WIN_OUTPUT + 1, on ? 1 : 0);
-        mgr->raise_apply(1);
-    }
+        for (u32 s = 0; s < WIN_SLOTS; ++s) img.setByte(win(s) + WIN_OUTPUT + 1, on ? 1 : 0);
+        return true;
+    });
     p->ram_para_save();
 }
 
@@ -404,16 +390,13 @@ void AdvancedOption::on_Button_DBD_open_clicked() { setPointToPoint(true); }
 void AdvancedOption::on_Button_DBD_close_clicked() { setPointToPoint(false); }
 
 void AdvancedOption::on_Button_wifi_state_clicked() {
-    ZrvRamPara* p = model();
-    if (!p) return;
-    bool turnOn;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        turnOn = p->live_image.byte(WIFI_AP) != 0;
-        p->live_image.setByte(WIFI_AP, turnOn ? 0 : 1);
-        mgr->raise_apply(1);
-    }
+    if (!model()) return;
+    bool turnOn = false;
+    editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
+        turnOn = img.byte(WIFI_AP) != 0;
+        img.setByte(WIFI_AP, turnOn ? 0 : 1);
+        return true;
+    });
     if (turnOn) {
         if (K57_WIFI_CONFIG* wifi = K57_WIFI_CONFIG::p_wifi)
             wifi->set_wifi_reset_flag();
@@ -439,15 +422,12 @@ void AdvancedOption::on_modeButton_clicked() {
 // ---------------------------------------------------------------- languages
 
 void AdvancedOption::setLanguage(int n) {
-    ZrvRamPara* p = model();
-    if (!p) return;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        if (p->live_image.byte(LANGUAGE) == n) return;
-        p->live_image.setByte(LANGUAGE, u8(n));
-        mgr->raise_apply(1);
-    }
+    const bool changed = editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
+        if (img.byte(LANGUAGE) == n) return false;
+        img.setByte(LANGUAGE, u8(n));
+        return true;
+    });
+    if (!changed) return;
     markLanguage(n);
     g_language.store(u8(n));
     language_changed();
@@ -533,17 +513,12 @@ void AdvancedOption::syncUpdate(int code) {
         markLanguage(ShellText::language());
     }
 
-    bool audioChanged;
-    {
-        QMutexLocker lock(&c331_manage::get()->mutex);
-        const PARA_RAM_IMAGE& live = p->live_image;
-        const PARA_RAM_IMAGE& shadow = p->shadow_image;
-        auto differs = [&](u32 at) { return live.word(at) != shadow.word(at); };
-        const int audio = live.sword(AUDIO_WINDOW);
-        audioChanged = differs(AUDIO_WINDOW) || differs(SWITCH_EFFECT) ||
-                       (audio >= 0 && audio <= 5 && differs(win(u32(audio)) + WIN_AUDIO));
-        for (u32 w = 0; w < WIN_COUNT; ++w) audioChanged = audioChanged || differs(win(w) + WIN_ENABLE);
-    }
+    const ImageView view = PageView::get();
+    auto differs = [&](u32 at) { return view.differs(at, 2); };
+    const int audio = view.live.sword(AUDIO_WINDOW);
+    bool audioChanged = differs(AUDIO_WINDOW) || differs(SWITCH_EFFECT) ||
+                        (audio >= 0 && audio <= 5 && differs(win(u32(audio)) + WIN_AUDIO));
+    for (u32 w = 0; w < WIN_COUNT; ++w) audioChanged = audioChanged || differs(win(w) + WIN_ENABLE);
     if (language || audioChanged) para_init();
 
     // A file stored or deleted over the protocol: the entry follows the
@@ -600,12 +575,8 @@ void AdvancedOption::factoryReset(int k, QPushButton* b) {
                                               "網絡設置複位失敗!"));
         return;
     }
-    bool wifiBack;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        PARA_RAM_IMAGE& live = p->live_image;
-        const PARA_RAM_IMAGE& shadow = p->shadow_image;
+    bool wifiBack = false;
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE& shadow) {
         const u8 wifiBefore = live.byte(WIFI_AP);
         u8 kept[kKeptLength];
         std::memcpy(kept, &live.data[kKeptBegin], kKeptLength);
@@ -618,8 +589,8 @@ void AdvancedOption::factoryReset(int k, QPushButton* b) {
             FpgaPanel::requestLedReinit();
         // The access point comes back now, as the page will show it.
         wifiBack = wifiBefore == 1 && live.byte(WIFI_AP) == 0;
-        mgr->raise_apply(1);
-    }
+        return true;
+    });
     // The factory table's crops replace the old ones: the crop pages must
     // not offer crops whose records are gone.
     p->ZrvCropSourceInit();

@@ -18,6 +18,7 @@
 
 class QPushButton;
 class Ui_AdvancedOption;
+struct PARA_RAM_IMAGE;
 
 class AdvancedOption : public QDialog {
     Q_OBJECT
@@ -124,7 +125,7 @@ private:
     // Job 5 or 6 ended in an error.
     void jobFailed(int job);
     // The window of list index i of ImageVolume; -1 when none.
-    int audioWindow(int index) const;
+    static int audioWindow(const PARA_RAM_IMAGE& live, int index);
     void setRadio(QPushButton* on, std::initializer_list<QPushButton*> off);
     // A new style for a button whose text is fitted: the fitting is done
     // again on the new style, and the next fitting keeps it.

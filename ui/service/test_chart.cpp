@@ -1,14 +1,13 @@
 #include "ui/service/test_chart.h"
 
+#include "core/image_view.h"
 #include "core/logMsg.h"
-#include "core/zrvrampara.h"
 #include "ui/service/service_pages.h"
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
 #include "ui/shell/shell_text.h"
-#include "video_engine/c331_manage.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -136,12 +135,10 @@ void test_chart::language_changed() {
 }
 
 void test_chart::writePattern(u8 pattern) {
-    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    if (!model) return;
-    c331_manage* c331 = c331_manage::get();
-    QMutexLocker lock(&c331->mutex);
-    c331->raise_apply(1);
-    model->live_image.setByte(RamOffset::TEST_PATTERN, pattern);
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE&) {
+        live.setByte(RamOffset::TEST_PATTERN, pattern);
+        return true;
+    });
 }
 
 void test_chart::unmark() {

@@ -7,13 +7,12 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
-#include "video_engine/c331_manage.h"
 
 #include <QFontMetrics>
 #include <QLabel>
-#include <QMutexLocker>
 #include <QPushButton>
 
 QPointer<CustomMode> g_custommode;
@@ -28,11 +27,6 @@ ZrvRamPara& model() { return *ZrvRamPara::p_zrvrampara_config; }
 // mode has the orange frame of the window menus.
 const char* const kModeStyle = "background-color: %1;color:%2;border:%3;border-radius:6px;font: 18px;";
 const char* const kActionStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px";
-
-bool pendingSave(int m) {
-    const ZrvRamPara& p = model();
-    return p.live_image.word(SAVE_REQUEST) == m && p.shadow_image.word(SAVE_REQUEST) != m;
-}
 
 }  // namespace
 
@@ -75,17 +69,19 @@ CustomMode::CustomMode(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
 
 CustomMode::~CustomMode() { PageRegistry::leave(PageRegistry::UserModes, this); }
 
-bool CustomMode::shownSaved(int m) { return model().ZrvUserModeSaved(m - 1) || pendingSave(m); }
-
-bool CustomMode::shownCurrent(int m) {
-    return pendingSave(m) || (model().ZrvGetCurrentModeIndex() == m && model().ZrvUserModeSaved(m - 1));
+bool CustomMode::shownSaved(const ImageView& view, int m) {
+    return view.modeSaved(m - 1) || view.pendingSave() == m;
 }
 
-u32 CustomMode::shownMarks() {
+bool CustomMode::shownCurrent(const ImageView& view, int m) {
+    return view.pendingSave() == m || (view.currentMode() == m && view.modeSaved(m - 1));
+}
+
+u32 CustomMode::shownMarks(const ImageView& view) {
     u32 marks = 0;
     for (int m = 1; m <= 16; ++m) {
-        if (shownSaved(m)) marks |= 1u << (m - 1);
-        if (shownCurrent(m)) marks |= 1u << (m + 15);
+        if (shownSaved(view, m)) marks |= 1u << (m - 1);
+        if (shownCurrent(view, m)) marks |= 1u << (m + 15);
     }
     return marks;
 }
@@ -100,11 +96,12 @@ void CustomMode::language_changed() {
 }
 
 void CustomMode::mode_update() {
-    m_drawnMarks = shownMarks();
+    const ImageView view = PageView::get();
+    m_drawnMarks = shownMarks(view);
     for (int m = 1; m <= 16; ++m) {
         QPushButton* b = m_modes[m - 1];
-        const bool saved = shownSaved(m);
-        const bool current = shownCurrent(m);
+        const bool saved = shownSaved(view, m);
+        const bool current = shownCurrent(view, m);
         const QString border = m == m_mode ? QStringLiteral("3px solid rgb(255,171,84)")
                                            : QStringLiteral("1px solid %1").arg(saved ? "#FFFFFF" : "#60647A");
         b->setStyleSheet(QString::fromLatin1(kModeStyle)
@@ -130,8 +127,8 @@ void CustomMode::zrv_button_mode_clicked() {
 }
 
 void CustomMode::on_Button_recall_clicked() {
-    if (!model().ZrvUserModeSaved(m_mode - 1)) return;
-    MainWindow::recallUserMode(m_mode);
+    // The recall itself finds an empty slot under the lock and does nothing.
+    if (!MainWindow::recallUserMode(m_mode)) return;
     mode_update();
 }
 
@@ -145,16 +142,12 @@ void CustomMode::on_Button_delete_clicked() {
     // this mode not carried out yet, which would bring it back right after.
     bool removed = true;
     model().mode_file_deal(m_mode - 1, 1, &removed);
-    c331_manage* c331 = c331_manage::get();
-    {
-        QMutexLocker lock(&c331->mutex);
-        PARA_RAM_IMAGE& live = model().live_image;
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE&) {
         // A mode whose file stayed is still stored, and still current.
-        if (removed && live.word(LOADED_MODE) == m_mode) {
-            live.setWord(LOADED_MODE, 0);
-            c331->raise_apply(1);
-        }
-    }
+        if (!removed || live.word(LOADED_MODE) != m_mode) return false;
+        live.setWord(LOADED_MODE, 0);
+        return true;
+    });
     mode_update();
     // The log has the line (the file routine's).
     if (!removed && g_tip)
@@ -173,7 +166,7 @@ void CustomMode::syncUpdate(int code) {
     // What the buttons show, not what changed in the image: a save drawn
     // while pending is drawn again once the persisting step carried it out
     // or failed.
-    if (code == 2 || shownMarks() != m_drawnMarks) mode_update();
+    if (code == 2 || shownMarks(PageView::get()) != m_drawnMarks) mode_update();
 }
 
 void CustomMode::on_Button_back_clicked() {

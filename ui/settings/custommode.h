@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+struct ImageView;
 
 class CustomMode : public QDialog {
     Q_OBJECT
@@ -20,18 +21,19 @@ public:
 
     void syncUpdate(int code);
     void language_changed();
-    // Names and the saved and current marks from the model.
+    // Names and the saved and current marks from the model (a view of it
+    // taken now, or the refresh's).
     void mode_update();
 
     int chosenMode() const { return m_mode; }
-    // Mode m (1 to 16) as the page shows it: saved, or current. A save still
-    // pending (word 868) counts as both: the persisting step carries it out
-    // right after the refresh.
-    static bool shownSaved(int m);
-    static bool shownCurrent(int m);
-    // The marks of all sixteen modes as the page would draw them now: bit
-    // m - 1 saved, bit m + 15 current.
-    static u32 shownMarks();
+    // Mode m (1 to 16) as the page shows it from a view: saved, or current.
+    // A save still pending (word 868) counts as both: the persisting step
+    // carries it out right after the refresh.
+    static bool shownSaved(const ImageView& view, int m);
+    static bool shownCurrent(const ImageView& view, int m);
+    // The marks of all sixteen modes as the page would draw them from the
+    // view: bit m - 1 saved, bit m + 15 current.
+    static u32 shownMarks(const ImageView& view);
 
 public slots:
     void zrv_button_mode_clicked();

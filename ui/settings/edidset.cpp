@@ -7,6 +7,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
 #include "video_io/vimrasource.h"
@@ -14,8 +15,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-#include <cstring>
 
 QPointer<EDIDset> g_edidset;
 
@@ -125,7 +124,8 @@ void EDIDset::source_init() {
                               QStringLiteral("#frame_source{border:1px solid rgb(71, 119, 255);}"));
     tile->lower();
     m_font.setPointSize(12);
-    const PARA_RAM_IMAGE& img = model().live_image;
+    const ImageView view = PageView::get();
+    const PARA_RAM_IMAGE& img = view.live;
     const u32 b = edid(u32(m_input));
     const QString timing = QStringLiteral("%1x%2@%3Hz").arg(img.sword(b)).arg(img.sword(b + 2)).arg(img.sword(b + 4));
     QPushButton* button = addEntryTile(tile, QPoint(0, 0), m_input, ShellText::inputName(m_input), timing, m_font);
@@ -137,7 +137,8 @@ void EDIDset::source_init() {
 void EDIDset::zrv_button_source_clicked() {
     fitText(m_source, ShellText::pick("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") +
                           ShellText::inputName(m_input));
-    const PARA_RAM_IMAGE& img = model().live_image;
+    const ImageView view = PageView::get();
+    const PARA_RAM_IMAGE& img = view.live;
     const u32 b = edid(u32(m_input));
     m_w->setText(QString::number(img.sword(b)));
     m_h->setText(QString::number(img.sword(b + 2)));
@@ -206,10 +207,8 @@ void EDIDset::zrv_button_cancel_clicked() {
 }
 
 void EDIDset::syncUpdate() {
-    ZrvRamPara& m = model();
-    if (m.ZrvLanguageChanged()) language_changed();
-    const u32 b = edid(u32(m_input));
-    if (std::memcmp(&m.live_image.data[b], &m.shadow_image.data[b], EDID_SIZE) != 0) source_init();
+    if (model().ZrvLanguageChanged()) language_changed();
+    if (PageView::get().differs(edid(u32(m_input)), EDID_SIZE)) source_init();
 }
 
 void EDIDset::on_Button_back_clicked() {

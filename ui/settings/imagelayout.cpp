@@ -7,13 +7,12 @@
 #include "ui/settings/settings_pages.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-#include <cstring>
 
 QPointer<ImageLayout> g_imagelayout;
 
@@ -87,17 +86,20 @@ void ImageLayout::language_changed() {
     image_para_update();
 }
 
-void ImageLayout::image_init() {
-    if (!SettingsPages::windowShown(model().live_image, m_window)) m_window = 0;
-    const auto tiles = SettingsPages::addWindowMenu(m_menu, this, m_window, m_windowMarker,
-                                                    [](int w) { return SourceNames::windowInput(model(), w); });
+void ImageLayout::image_init() { image_init(PageView::get()); }
+
+void ImageLayout::image_init(const ImageView& view) {
+    if (!SettingsPages::windowShown(view.live, m_window)) m_window = 0;
+    const auto tiles = SettingsPages::addWindowMenu(view.live, m_menu, this, m_window, m_windowMarker,
+                                                    [&](int w) { return SourceNames::windowInput(view, w); });
     for (const SettingsPages::WindowTile& t : tiles)
         connect(t.button, &QPushButton::clicked, this, &ImageLayout::zrv_image_button_clicked);
 }
 
-void ImageLayout::image_para_update() {
-    ZrvRamPara& m = model();
-    const PARA_RAM_IMAGE& img = m.live_image;
+void ImageLayout::image_para_update() { image_para_update(PageView::get()); }
+
+void ImageLayout::image_para_update(const ImageView& view) {
+    const PARA_RAM_IMAGE& img = view.live;
     const u32 rec = win(u32(m_window));
     SettingsPages::fitText(m_windowName, ShellText::pick("窗口%1", "Window %1", "Окно %1", "Cửa sổ %1", "視窗%1")
                                              .arg(m_window + 1));
@@ -107,7 +109,7 @@ void ImageLayout::image_para_update() {
 
     short isCrop = 0;
     char record = 0;
-    const int input = m.ZrvGetImageSource(img.data, u8(m_window), &isCrop, &record, 0);
+    const int input = view.windowInput(m_window, &isCrop, &record);
     QString source;
     if (input >= 0 && input < ZRV_INPUT_COUNT) {
         if (isCrop) {
@@ -135,14 +137,11 @@ void ImageLayout::zrv_image_button_clicked() {
 }
 
 void ImageLayout::syncUpdate(int) {
-    ZrvRamPara& m = model();
-    if (m.ZrvLanguageChanged()) language_changed();
-    auto differs = [&m](u32 begin, u32 len) {
-        return std::memcmp(&m.live_image.data[begin], &m.shadow_image.data[begin], len) != 0;
-    };
-    if (differs(WIN_BASE, WIN_SIZE * WIN_COUNT) || differs(CROP_BASE, CROP_SIZE * CROP_COUNT)) {
-        image_init();
-        image_para_update();
+    if (model().ZrvLanguageChanged()) language_changed();
+    const ImageView view = PageView::get();
+    if (view.differs(WIN_BASE, WIN_SIZE * WIN_COUNT) || view.differs(CROP_BASE, CROP_SIZE * CROP_COUNT)) {
+        image_init(view);
+        image_para_update(view);
     }
 }
 

@@ -9,6 +9,7 @@
 class QFrame;
 class QLabel;
 class QPushButton;
+struct ImageView;
 
 class ImageLayout : public QDialog {
     Q_OBJECT
@@ -33,6 +34,10 @@ public slots:
 
 private:
     enum Row { State, Source, X, Y, Width, Height, RowCount };
+
+    // The same from a view the caller took (PageView).
+    void image_init(const ImageView& view);
+    void image_para_update(const ImageView& view);
 
     QLabel* m_title;
     QPushButton* m_sourceButton;

@@ -6,10 +6,9 @@
 #include "ui/settings/ui_imagequality.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
-#include "video_engine/c331_manage.h"
 
-#include <QMutexLocker>
 #include <QSignalBlocker>
 
 QPointer<ImageQuality> g_imagequality;
@@ -100,22 +99,23 @@ void ImageQuality::language_changed() {
 }
 
 void ImageQuality::para_init() {
-    for (int c = 0; c < ControlCount; ++c) load(c);
-    loadPreset();
+    const ImageView view = PageView::get();
+    for (int c = 0; c < ControlCount; ++c) load(view.live, c);
+    loadPreset(view.live);
 }
 
-void ImageQuality::load(int control) {
+void ImageQuality::load(const PARA_RAM_IMAGE& live, int control) {
     QSlider* s = m_sliders[size_t(control)];
     {
         const QSignalBlocker quiet(s);
-        s->setValue(sliderFromWord(control, storedWord(model().live_image, control)));
+        s->setValue(sliderFromWord(control, storedWord(live, control)));
     }
     m_values[size_t(control)]->setText(QString::number(s->value()));
 }
 
-void ImageQuality::loadPreset() {
+void ImageQuality::loadPreset(const PARA_RAM_IMAGE& live) {
     const QSignalBlocker quiet(ui->comboBox);
-    const int preset = model().live_image.word(RamOffset::COLOR_TEMP);
+    const int preset = live.word(RamOffset::COLOR_TEMP);
     ui->comboBox->setCurrentIndex(preset >= 0 && preset < ui->comboBox->count() ? preset : 0);
 }
 
@@ -142,10 +142,7 @@ void ImageQuality::step(int control, int delta) {
 void ImageQuality::write(int control) {
     const int word = wordFromSlider(control, m_sliders[size_t(control)]->value());
     bool toCustom = false;
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
-        PARA_RAM_IMAGE& img = model().live_image;
+    editImage([&](PARA_RAM_IMAGE& img, const PARA_RAM_IMAGE&) {
         if (isGain(control)) {
             img.setByte(wordOf(control), u8(word));
             // The chip applies the gains only with the custom preset.
@@ -157,39 +154,37 @@ void ImageQuality::write(int control) {
             img.setWord(wordOf(control), u16(word));
             if (control == Bright) model().countBrightnessWrite();
         }
-        mgr->raise_apply(1);
-    }
-    if (toCustom) loadPreset();
+        return true;
+    });
+    if (toCustom) loadPreset(PageView::get().live);
 }
 
 void ImageQuality::on_comboBox_currentIndexChanged(int index) {
     if (index < 0) return;
-    c331_manage* mgr = c331_manage::get();
-    QMutexLocker lock(&mgr->mutex);
-    model().live_image.setWord(RamOffset::COLOR_TEMP, u16(index));
-    mgr->raise_apply(1);
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE&) {
+        live.setWord(RamOffset::COLOR_TEMP, u16(index));
+        return true;
+    });
 }
 
 void ImageQuality::on_Button_reset_clicked() {
-    {
-        c331_manage* mgr = c331_manage::get();
-        QMutexLocker lock(&mgr->mutex);
+    editImage([](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE&) {
         for (u32 off = RamOffset::BRIGHTNESS; off < RamOffset::BLUE_GAIN + 2; ++off)
-            model().live_image.setByte(off, default_para_ramlist[RamFile::DATA_OFFSET + off - RamOffset::PERSIST_BEGIN]);
+            live.setByte(off, default_para_ramlist[RamFile::DATA_OFFSET + off - RamOffset::PERSIST_BEGIN]);
         model().countBrightnessWrite();
-        mgr->raise_apply(1);
-    }
+        return true;
+    });
     para_init();
 }
 
 void ImageQuality::syncUpdate(int) {
-    ZrvRamPara& m = model();
-    if (m.ZrvLanguageChanged()) language_changed();
+    if (model().ZrvLanguageChanged()) language_changed();
+    const ImageView view = PageView::get();
     for (int c = 0; c < ControlCount; ++c) {
         if (m_sliders[size_t(c)]->isSliderDown()) continue;  // the operator holds it
-        if (storedWord(m.live_image, c) != storedWord(m.shadow_image, c)) load(c);
+        if (storedWord(view.live, c) != storedWord(view.shadow, c)) load(view.live, c);
     }
-    if (m.live_image.word(RamOffset::COLOR_TEMP) != m.shadow_image.word(RamOffset::COLOR_TEMP)) loadPreset();
+    if (view.differs(RamOffset::COLOR_TEMP, 2)) loadPreset(view.live);
 }
 
 void ImageQuality::selectMenu(QPushButton* button) {

@@ -13,6 +13,7 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class Ui_ImageQuality;
+struct PARA_RAM_IMAGE;
 
 namespace ImageQualityWords {
 
@@ -82,8 +83,9 @@ private:
     void released(int control);
     void step(int control, int delta);
     void write(int control);
-    void load(int control);
-    void loadPreset();
+    // From the live image of a view the caller took (PageView).
+    void load(const PARA_RAM_IMAGE& live, int control);
+    void loadPreset(const PARA_RAM_IMAGE& live);
     void selectMenu(QPushButton* button);
 
     std::unique_ptr<Ui_ImageQuality> ui;

@@ -1,7 +1,7 @@
 #include "ui/settings/input_entries.h"
 
 #include "core/JsonParse.h"
-#include "core/zrvrampara.h"
+#include "core/image_view.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/shell_text.h"
 
@@ -11,9 +11,9 @@
 
 namespace InputEntries {
 
-int count(ZrvRamPara& model, int input) {
+int count(const ImageView& view, int input) {
     if (input < 0 || input >= ZRV_INPUT_COUNT) return 0;
-    return model.ZrvGetSourceNum(input, int(RamOffset::CROP_COUNT)) + 1;
+    return view.cropCount(input) + 1;
 }
 
 int lastPage(int count) { return count <= 0 ? 0 : (count - 1) / kPerPage; }
@@ -74,8 +74,8 @@ QString crop(int record, int input, int number, const QFont& font, int width) {
     return name;
 }
 
-QString windowInput(ZrvRamPara& model, int window) {
-    const int input = model.ZrvGetImageSource(model.live_image.data, u8(window), nullptr, nullptr, 0);
+QString windowInput(const ImageView& view, int window) {
+    const int input = view.windowInput(window);
     return input >= 0 && input < ZRV_INPUT_COUNT ? ShellText::inputName(input) : QString();
 }
 

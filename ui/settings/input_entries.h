@@ -6,7 +6,7 @@
 #include <QString>
 
 class QFont;
-class ZrvRamPara;
+struct ImageView;
 struct PARA_RAM_IMAGE;
 
 namespace InputEntries {
@@ -14,7 +14,7 @@ namespace InputEntries {
 constexpr int kPerPage = 6;
 
 // The input and its valid crop records; 0 for an input out of range.
-int count(ZrvRamPara& model, int input);
+int count(const ImageView& view, int input);
 // Index of the last page of a list of count entries (0 for an empty list).
 int lastPage(int count);
 // How many entries page shows (0 past the last page).
@@ -44,6 +44,6 @@ QString input(int input, const QFont& font, int width);
 QString crop(int record, int input, int number, const QFont& font, int width);
 // The built-in name of the input a window shows (a crop's input); empty for
 // a source naming no input.
-QString windowInput(ZrvRamPara& model, int window);
+QString windowInput(const ImageView& view, int window);
 
 }  // namespace SourceNames

@@ -9,6 +9,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
 
@@ -16,8 +17,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-#include <cstring>
 
 QPointer<InputChoose> g_inputchoose;
 
@@ -46,10 +45,6 @@ const Column kColumns[6] = {
 };
 
 const char* const kWhite = "color: rgb(255, 255, 255);";
-
-bool differs(u32 begin, u32 len) {
-    return std::memcmp(&model().live_image.data[begin], &model().shadow_image.data[begin], len) != 0;
-}
 
 }  // namespace
 
@@ -129,12 +124,13 @@ InputChoose::InputChoose(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     connect(m_popupEdid, &QPushButton::clicked, this, &InputChoose::zrv_button_EDID_clicked);
 
     model().ZrvCropSourceInit();
-    crop_source_num_update();
-    initMenu();
-    image_select();
+    const ImageView view = PageView::get();
+    crop_source_num_update(view);
+    initMenu(view);
+    image_select(view);
     // A window 0 that shows no known input leaves HDMI1, and the grid is
     // built for it all the same.
-    if (!m_grid) chooseInput(SettingsPages::columnOf(m_input));
+    if (!m_grid) chooseInput(SettingsPages::columnOf(m_input), view);
     language_changed();
 
     SettingsPages::enterPage(this, PageRegistry::SourceSelect, [this](int code) { syncUpdate(code); },
@@ -155,57 +151,59 @@ void InputChoose::language_changed() {
     SettingsPages::fitText(m_popupEdid, ShellText::pick("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
 }
 
-void InputChoose::chooseInput(int column) {
+void InputChoose::chooseInput(int column) { chooseInput(column, PageView::get()); }
+
+void InputChoose::chooseInput(int column, const ImageView& view) {
     m_page = 0;
     m_input = SettingsPages::kColumnInput[column];
-    initSource();
+    initSource(view);
     m_inputMarker->setGeometry(20 + 130 * column, 173, 120, 85);
     m_inputMarker->setStyleSheet(QString::fromLatin1(SettingsPages::kColumnMarkerStyle));
 }
 
-QString InputChoose::windowSourceName(int window, bool withCrop) const {
-    const PARA_RAM_IMAGE& img = model().live_image;
+QString InputChoose::windowSourceName(const ImageView& view, int window, bool withCrop) const {
     short isCrop = 0;
     char record = 0;
-    model().ZrvGetImageSource(img.data, u8(window), &isCrop, &record, 0);
-    QString name = SourceNames::windowInput(model(), window);
+    view.windowInput(window, &isCrop, &record);
+    QString name = SourceNames::windowInput(view, window);
     if (withCrop && isCrop && !name.isEmpty()) {
-        const u16 id = img.word(crop(u8(record)) + CROP_ID);
+        const u16 id = view.live.word(crop(u8(record)) + CROP_ID);
         name += QStringLiteral("_Crop%1").arg(((id >> 8) & 0x7F) + 1);
     }
     return name;
 }
 
-void InputChoose::initMenu() {
+void InputChoose::initMenu(const ImageView& view) {
     for (auto& label : m_tileLabel) label = nullptr;
-    const auto tiles = SettingsPages::addWindowMenu(m_menu, this, m_window, m_windowMarker,
-                                                    [this](int w) { return windowSourceName(w, false); });
+    const auto tiles = SettingsPages::addWindowMenu(view.live, m_menu, this, m_window, m_windowMarker,
+                                                    [&](int w) { return windowSourceName(view, w, false); });
     for (const SettingsPages::WindowTile& t : tiles) {
         m_tileLabel[t.window] = t.label;
         connect(t.button, &QPushButton::clicked, this, &InputChoose::zrv_image_button_clicked);
     }
 }
 
-void InputChoose::input_source_changed(int window) {
+void InputChoose::input_source_changed(int window, const ImageView& view) {
     if (window < 0 || window >= 6 || !m_tileLabel[window]) return;
-    SettingsPages::fitText(m_tileLabel[window], windowSourceName(window, true));
+    SettingsPages::fitText(m_tileLabel[window], windowSourceName(view, window, true));
 }
 
-void InputChoose::image_select() {
-    const int input = model().ZrvGetImageSource(model().live_image.data, u8(m_window), nullptr, nullptr, 0);
-    if (input >= 0 && input < ZRV_INPUT_COUNT) chooseInput(SettingsPages::columnOf(input));
+void InputChoose::image_select(const ImageView& view) {
+    const int input = view.windowInput(m_window);
+    if (input >= 0 && input < ZRV_INPUT_COUNT) chooseInput(SettingsPages::columnOf(input), view);
 }
 
-void InputChoose::initSource() {
-    ZrvRamPara& m = model();
-    const int count = InputEntries::count(m, m_input);
+void InputChoose::initSource() { initSource(PageView::get()); }
+
+void InputChoose::initSource(const ImageView& view) {
+    const int count = InputEntries::count(view, m_input);
     m_lastPage = InputEntries::lastPage(count);
     const int shown = InputEntries::shownOnPage(count, m_page);
 
     short isCrop = 0;
     char record = 0;
-    const int usedInput = m.ZrvGetImageSource(m.live_image.data, u8(m_window), &isCrop, &record, 0);
-    const int used = isCrop ? InputEntries::usedEntry(m.live_image, u8(record)) : 0;
+    const int usedInput = view.windowInput(m_window, &isCrop, &record);
+    const int used = isCrop ? InputEntries::usedEntry(view.live, u8(record)) : 0;
 
     QFrame* grid = SettingsPages::renewFrame(m_grid, this, "frame", QRect(20, 257, 770, 215),
                                              QStringLiteral("#frame{border:1px solid rgb(71, 119, 255);}"));
@@ -237,8 +235,7 @@ void InputChoose::initSource() {
             SettingsPages::fitText(size, InputEntries::signalText(m_input));
         } else {
             CROP_PARA para{};
-            int index = int(CROP_COUNT);
-            m.ZrvGetCropPara(m_input, e, &para, &index);
+            const int index = view.cropPara(m_input, e, &para);
             const bool found = index < int(CROP_COUNT);
             const int number = found ? ((para.id >> 8) & 0x7F) + 1 : 0;
             SettingsPages::fitText(name, SourceNames::crop(index, m_input, number, gridFont, name->width()));
@@ -290,8 +287,9 @@ void InputChoose::zrv_source_button_clicked() {
     if (!s) return;
     const int entry = s->objectName().toInt() + InputEntries::kPerPage * m_page;
     model().ZrvSetImageSource(entry, char(m_input), char(m_window));
-    initSource();
-    input_source_changed(m_window);
+    const ImageView view = PageView::get();
+    initSource(view);
+    input_source_changed(m_window, view);
     if (g_tip) g_tip->tip_create(TIP::RemoveOnly);
 }
 
@@ -299,7 +297,7 @@ void InputChoose::zrv_image_button_clicked() {
     auto* b = qobject_cast<QWidget*>(sender());
     if (!b) return;
     m_window = b->objectName().toInt();
-    image_select();
+    image_select(PageView::get());
     if (m_windowMarker) m_windowMarker->setGeometry(b->x(), 0, 126, 96);
 }
 
@@ -328,10 +326,12 @@ void InputChoose::zrv_Button_next_clicked() {
 void InputChoose::zrv_button_inputcut_clicked() { PageRegistry::open(PageRegistry::Crop); }
 void InputChoose::zrv_button_EDID_clicked() { PageRegistry::open(PageRegistry::Edid); }
 
-void InputChoose::crop_source_num_update() {
+void InputChoose::crop_source_num_update() { crop_source_num_update(PageView::get()); }
+
+void InputChoose::crop_source_num_update(const ImageView& view) {
     for (int k = 0; k < 6; ++k)
         m_inputCount[k]->setText(
-            QStringLiteral("(%1)").arg(InputEntries::count(model(), SettingsPages::kColumnInput[k])));
+            QStringLiteral("(%1)").arg(InputEntries::count(view, SettingsPages::kColumnInput[k])));
     source_name_update();
     source_check_update();
 }
@@ -353,48 +353,49 @@ void InputChoose::source_check_update() {
 
 void InputChoose::syncUpdate(int code) {
     ZrvRamPara& m = model();
+    const ImageView view = PageView::get();
     if (m.ZrvLanguageChanged()) {
         language_changed();
         // The grid's "Using" badge and no-signal text are chosen when it is
         // built: a new language needs a new grid.
-        initSource();
+        initSource(view);
     }
 
     bool enables = false;
     for (int w = 0; w < int(WIN_COUNT); ++w) {
-        if (differs(win(u32(w)) + WIN_ENABLE, 2)) enables = true;
-        if (differs(win(u32(w)) + WIN_SOURCE, 2)) input_source_changed(w);
+        if (view.differs(win(u32(w)) + WIN_ENABLE, 2)) enables = true;
+        if (view.differs(win(u32(w)) + WIN_SOURCE, 2)) input_source_changed(w, view);
     }
     bool summaries = false;
     for (int i = 0; i < ZRV_INPUT_COUNT; ++i)
-        if (differs(signal(u32(i)), 6)) summaries = true;
+        if (view.differs(signal(u32(i)), 6)) summaries = true;
     enum { None, Source, Signal } kind = None;
-    if (differs(win(u32(m_window)) + WIN_SOURCE, 2))
+    if (view.differs(win(u32(m_window)) + WIN_SOURCE, 2))
         kind = Source;
-    else if (differs(signal(u32(m_input)), 6))
+    else if (view.differs(signal(u32(m_input)), 6))
         kind = Signal;
-    const bool crops = differs(CROP_BASE, CROP_SIZE * CROP_COUNT);
+    const bool crops = view.differs(CROP_BASE, CROP_SIZE * CROP_COUNT);
 
     if (enables) {
-        if (m.live_image.byte(win(u32(m_window)) + WIN_ENABLE) != 0) {
-            initMenu();
-            if (kind == Source) image_select();
-            if (kind == Signal) initSource();
+        if (view.live.byte(win(u32(m_window)) + WIN_ENABLE) != 0) {
+            initMenu(view);
+            if (kind == Source) image_select(view);
+            if (kind == Signal) initSource(view);
         } else {
             m_window = 0;
-            image_select();
-            initMenu();
+            image_select(view);
+            initMenu(view);
         }
     } else if (kind == Source) {
-        image_select();
+        image_select(view);
     } else if (kind == Signal) {
-        initSource();
+        initSource(view);
     }
 
     if (code == 103 || crops) {
         m.ZrvCropSourceInit();
-        initSource();
-        crop_source_num_update();
+        initSource(view);
+        crop_source_num_update(view);
         return;
     }
     if (summaries) source_check_update();

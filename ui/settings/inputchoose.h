@@ -10,6 +10,7 @@
 class QFrame;
 class QLabel;
 class QPushButton;
+struct ImageView;
 
 class InputChoose : public QDialog {
     Q_OBJECT
@@ -44,15 +45,19 @@ public slots:
     void on_Button_back_clicked();
 
 private:
+    // Each turn reads one view of the model (PageView) and hands it down.
     void chooseInput(int column);
-    void initMenu();
-    void image_select();
-    void input_source_changed(int window);
+    void chooseInput(int column, const ImageView& view);
+    void initSource(const ImageView& view);
+    void crop_source_num_update(const ImageView& view);
+    void initMenu(const ImageView& view);
+    void image_select(const ImageView& view);
+    void input_source_changed(int window, const ImageView& view);
     void source_name_update();
     void source_check_update();
     // Built-in name of the input of a window's source; for a crop with the
     // "_Crop" suffix when withCrop is set. Empty for an input above 5.
-    QString windowSourceName(int window, bool withCrop) const;
+    QString windowSourceName(const ImageView& view, int window, bool withCrop) const;
     // Back to the image layout page, which opened this one.
     void backToImageLayout();
 

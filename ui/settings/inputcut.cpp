@@ -8,13 +8,12 @@
 #include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-#include <cstring>
 
 QPointer<InputCut> g_inputcut;
 
@@ -75,8 +74,9 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frameless
 
     m_strip = std::make_unique<InputStrip>(this, [this](int column) { zrv_button_input_clicked(column); });
     model().ZrvCropSourceInit();
-    crop_source_num_update();
-    source_init();
+    const ImageView view = PageView::get();
+    crop_source_num_update(view);
+    source_init(view);
 
     m_font.setPointSize(12);
     m_cancel = addEditButton(this, "Button_cancel", m_font);
@@ -106,9 +106,11 @@ void InputCut::language_changed() {
     fitText(m_delete, ShellText::pick("删除", "Delete", "Удалить", "Xoá bỏ", "删除"));
 }
 
-void InputCut::crop_source_num_update() {
+void InputCut::crop_source_num_update() { crop_source_num_update(PageView::get()); }
+
+void InputCut::crop_source_num_update(const ImageView& view) {
     for (int k = 0; k < 6; ++k)
-        m_count[k]->setText(QStringLiteral("(%1)").arg(InputEntries::count(model(), kColumnInput[k])));
+        m_count[k]->setText(QStringLiteral("(%1)").arg(InputEntries::count(view, kColumnInput[k])));
 }
 
 void InputCut::zrv_button_input_clicked(int column) {
@@ -119,9 +121,10 @@ void InputCut::zrv_button_input_clicked(int column) {
     para_changed_over();
 }
 
-void InputCut::source_init() {
-    ZrvRamPara& m = model();
-    const int count = InputEntries::count(m, m_input);
+void InputCut::source_init() { source_init(PageView::get()); }
+
+void InputCut::source_init(const ImageView& view) {
+    const int count = InputEntries::count(view, m_input);
     m_lastPage = InputEntries::lastPage(count);
     const int shown = InputEntries::shownOnPage(count, m_page);
 
@@ -138,8 +141,7 @@ void InputCut::source_init() {
             size = InputEntries::signalText(m_input);
         } else {
             CROP_PARA para{};
-            int index = int(CROP_COUNT);
-            m.ZrvGetCropPara(m_input, e, &para, &index);
+            const int index = view.cropPara(m_input, e, &para);
             const bool found = index < int(CROP_COUNT);
             title = SourceNames::crop(index, m_input, found ? ((para.id >> 8) & 0x7F) + 1 : 0, m_font, 172);
             if (found) size = QStringLiteral("%1x%2").arg(para.w).arg(para.h);
@@ -166,8 +168,7 @@ void InputCut::zrv_button_source_clicked() {
     m_mode = 0;
     m_entry = InputEntries::kPerPage * m_page + s->objectName().toInt();
     CROP_PARA para{};
-    int index = int(CROP_COUNT);
-    if (m_entry != 0) model().ZrvGetCropPara(m_input, m_entry, &para, &index);
+    const int index = m_entry != 0 ? PageView::get().cropPara(m_input, m_entry, &para) : int(CROP_COUNT);
     // The input itself, or a crop whose record cannot be found: nothing to edit.
     if (index >= int(CROP_COUNT)) {
         para_changed_over();
@@ -192,7 +193,7 @@ void InputCut::zrv_button_add_clicked() {
     m_mode = 1;
     if (m_add) m_add->hide();
     m_header->setText(ShellText::pick("名称:", "Name:", "Название:", "Tên:", "名稱:") + ShellText::inputName(m_input) +
-                      QStringLiteral("-Crop-%1").arg(InputEntries::count(model(), m_input)));
+                      QStringLiteral("-Crop-%1").arg(InputEntries::count(PageView::get(), m_input)));
     m_x->setText(QStringLiteral("0"));
     m_y->setText(QStringLiteral("0"));
     m_w->setText(QStringLiteral("1920"));
@@ -264,8 +265,9 @@ void InputCut::zrv_button_delete_clicked() {
 
 void InputCut::finishEdit() {
     model().ZrvCropSourceInit();
-    crop_source_num_update();
-    source_init();
+    const ImageView view = PageView::get();
+    crop_source_num_update(view);
+    source_init(view);
     para_changed_over();
 }
 
@@ -282,12 +284,11 @@ void InputCut::para_changed_over() {
 void InputCut::syncUpdate(int reason) {
     ZrvRamPara& m = model();
     if (m.ZrvLanguageChanged()) language_changed();
-    const bool crops = std::memcmp(&m.live_image.data[CROP_BASE], &m.shadow_image.data[CROP_BASE],
-                                   CROP_SIZE * CROP_COUNT) != 0;
-    if (crops || reason == 103) {
+    const ImageView view = PageView::get();
+    if (view.differs(CROP_BASE, CROP_SIZE * CROP_COUNT) || reason == 103) {
         m.ZrvCropSourceInit();
-        crop_source_num_update();
-        source_init();
+        crop_source_num_update(view);
+        source_init(view);
     }
 }
 

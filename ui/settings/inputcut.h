@@ -15,6 +15,7 @@ class My_lineEdit;
 class QFrame;
 class QLabel;
 class QPushButton;
+struct ImageView;
 
 class InputCut : public QDialog {
     Q_OBJECT
@@ -48,6 +49,9 @@ public slots:
 
 private:
     void finishEdit();
+    // The same from a view the caller took (PageView).
+    void crop_source_num_update(const ImageView& view);
+    void source_init(const ImageView& view);
 
     std::unique_ptr<SettingsPages::InputStrip> m_strip;
     QPointer<QFrame> m_list;

@@ -9,6 +9,7 @@
 #include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 
 #include <QComboBox>
@@ -278,7 +279,8 @@ void setNumber(QLineEdit* e, int v) {
 }  // namespace
 
 void OutputSet::para_init() {
-    const PARA_RAM_IMAGE& img = ZrvRamPara::p_zrvrampara_config->live_image;
+    const ImageView view = PageView::get();
+    const PARA_RAM_IMAGE& img = view.live;
     using namespace RamOffset;
     setNumber(ui->lineEdit_width, img.sword(WALL_WIDTH));
     setNumber(ui->lineEdit_height, img.sword(WALL_HEIGHT));

@@ -149,14 +149,13 @@ bool windowShown(const PARA_RAM_IMAGE& image, int window) {
                            image.byte(RamOffset::win(u32(window)) + RamOffset::WIN_ENABLE) == 1);
 }
 
-std::vector<WindowTile> addWindowMenu(QPointer<QFrame>& frame, QWidget* page, int chosen, QPointer<QFrame>& marker,
-                                      const std::function<QString(int)>& tileText) {
+std::vector<WindowTile> addWindowMenu(const PARA_RAM_IMAGE& image, QPointer<QFrame>& frame, QWidget* page,
+                                      int chosen, QPointer<QFrame>& marker, const std::function<QString(int)>& tileText) {
     static const char* const kTileStyle[6] = {
         "background-color: #867AE9;font: 16px", "background-color: #005A8D;font: 16px",
         "background-color: #39A9CB;font: 16px", "background-color: #EBA83A;font: 16px",
         "background-color: #FF96AD;font: 16px", "background-color: #D5E5FF;font: 16px",
     };
-    const PARA_RAM_IMAGE& image = ZrvRamPara::p_zrvrampara_config->live_image;
     QFrame* menu = renewFrame(frame, page, "frame_windows", QRect(0, 64, 800, 96), QString());
     // Made first, so it lies below the tiles.
     marker = new QFrame(menu);

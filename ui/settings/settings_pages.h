@@ -88,8 +88,9 @@ QFrame* addEditPanel(QWidget* page);
 QPushButton* addIconButton(QWidget* parent, const char* name, const QRect& where, const char* icon);
 
 // The window menu of the source and image layout pages: a tile for window 0
-// and for each other window whose enable byte is 1, packed from the left in
-// window order, in the frame "frame_windows" (0, 64, 800, 96) rebuilt whole.
+// and for each other window whose enable byte is 1 in image (a page's
+// view), packed from the left in window order, in the frame
+// "frame_windows" (0, 64, 800, 96) rebuilt whole.
 // The marker frames the chosen window's tile button. Each tile's label
 // shows tileText(window); the caller connects the buttons, whose object
 // names are the window numbers.
@@ -99,7 +100,8 @@ struct WindowTile {
     QPushButton* button;
     QLabel* label;
 };
-std::vector<WindowTile> addWindowMenu(QPointer<QFrame>& menu, QWidget* page, int chosen, QPointer<QFrame>& marker,
+std::vector<WindowTile> addWindowMenu(const PARA_RAM_IMAGE& image, QPointer<QFrame>& menu, QWidget* page,
+                                      int chosen, QPointer<QFrame>& marker,
                                       const std::function<QString(int window)>& tileText);
 
 // Enters page under id in the page registry with its refresh and back.

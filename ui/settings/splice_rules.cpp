@@ -1,11 +1,8 @@
 #include "ui/settings/splice_rules.h"
 
+#include "core/image_view.h"
 #include "core/logMsg.h"
-#include "core/zrvrampara.h"
 #include "ui/shell/fpga_panel.h"
-#include "video_engine/c331_manage.h"
-
-#include <QMutexLocker>
 
 #include <algorithm>
 
@@ -122,35 +119,35 @@ bool apply(const Fields& f) {
     }
     const u16 W = u16(g.wallWidth), H = u16(g.wallHeight);
 
-    c331_manage* mgr = c331_manage::get();
-    QMutexLocker lock(&mgr->mutex);
-    PARA_RAM_IMAGE& live = model->live_image;
-    live.setWord(WALL_WIDTH, W);
-    live.setWord(WALL_HEIGHT, H);
-    live.setWord(SPLICE_MODE, u16(u8(g.mode)));
-    u16 out[6];  // 1412 to 1422
-    if (g.mode == Horizontal) {
-        const u16 w = u16(g.out1Width), h = u16(g.out1Height);
-        out[0] = w, out[1] = h, out[2] = w, out[3] = 0, out[4] = u16(W - w), out[5] = h;
-    } else if (g.mode == Vertical) {
-        const u16 w = u16(g.out1Width), h = u16(g.out1Height);
-        out[0] = w, out[1] = h, out[2] = 0, out[3] = h, out[4] = w, out[5] = u16(g.out2Height);
-    } else {
-        out[0] = W, out[1] = H, out[2] = 0, out[3] = 0, out[4] = W, out[5] = H;
-    }
-    for (u32 k = 0; k < 6; ++k) live.setWord(OUT1_WIDTH + 2 * k, out[k]);
+    bool changed = false;
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE& shadow) {
+        live.setWord(WALL_WIDTH, W);
+        live.setWord(WALL_HEIGHT, H);
+        live.setWord(SPLICE_MODE, u16(u8(g.mode)));
+        u16 out[6];  // 1412 to 1422
+        if (g.mode == Horizontal) {
+            const u16 w = u16(g.out1Width), h = u16(g.out1Height);
+            out[0] = w, out[1] = h, out[2] = w, out[3] = 0, out[4] = u16(W - w), out[5] = h;
+        } else if (g.mode == Vertical) {
+            const u16 w = u16(g.out1Width), h = u16(g.out1Height);
+            out[0] = w, out[1] = h, out[2] = 0, out[3] = h, out[4] = w, out[5] = u16(g.out2Height);
+        } else {
+            out[0] = W, out[1] = H, out[2] = 0, out[3] = 0, out[4] = W, out[5] = H;
+        }
+        for (u32 k = 0; k < 6; ++k) live.setWord(OUT1_WIDTH + 2 * k, out[k]);
 
-    const bool changed = wallChanged(live, model->shadow_image);
-    if (changed) {
-        // The old layout does not fit the new wall: one window over all of it.
-        live.setWord(win(0) + WIN_X, 0);
-        live.setWord(win(0) + WIN_Y, 0);
-        live.setWord(win(0) + WIN_WIDTH, W);
-        live.setWord(win(0) + WIN_HEIGHT, H);
-        for (u32 w = 1; w < WIN_COUNT; ++w) live.setWord(win(w) + WIN_ENABLE, 0);
-        FpgaPanel::requestLedReinit();
-    }
-    mgr->raise_apply(1);
+        changed = wallChanged(live, shadow);
+        if (changed) {
+            // The old layout does not fit the new wall: one window over all of it.
+            live.setWord(win(0) + WIN_X, 0);
+            live.setWord(win(0) + WIN_Y, 0);
+            live.setWord(win(0) + WIN_WIDTH, W);
+            live.setWord(win(0) + WIN_HEIGHT, H);
+            for (u32 w = 1; w < WIN_COUNT; ++w) live.setWord(win(w) + WIN_ENABLE, 0);
+            FpgaPanel::requestLedReinit();
+        }
+        return true;
+    });
     return changed;
 }
 

@@ -13,7 +13,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLocale>
-#include <QMutexLocker>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -42,8 +41,7 @@ SIGNAL_PARA readSignal(int input) {
     SIGNAL_PARA s{};
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
     if (!model || input < 0 || input >= ZRV_INPUT_COUNT) return s;
-    QMutexLocker lock(&model->mutex);  // the receiver drivers write under it
-    return model->live_image.signal(input);
+    return model->ZrvGetSignalPara(input);
 }
 
 bool present(const SIGNAL_PARA& s) { return s.width != 0 && s.height != 0 && s.rate != 0; }

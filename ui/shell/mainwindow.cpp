@@ -14,9 +14,9 @@
 #include "ui/shell/option.h"
 #include "ui/shell/page_frame.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
-#include "video_engine/c331_manage.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -58,17 +58,18 @@ const char* kModeCurrent = "QPushButton{background-color:#4777FF;color:#FFFFFF;"
 // A word of the live image changed under the change protocol, so the c331
 // thread applies it and the persisting step stores it.
 void writeLiveWord(u32 offset, u16 value) {
-    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    if (!model) return;
-    c331_manage* c331 = c331_manage::get();
-    QMutexLocker lock(&c331->mutex);
-    model->live_image.setWord(offset, value);
-    c331->raise_apply(1);
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE&) {
+        live.setWord(offset, value);
+        return true;
+    });
 }
 
-u16 liveWord(u32 offset) {
-    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    return model ? model->live_image.word(offset) : 0;
+// A toggle: the word flips from what it holds when the edit runs.
+void toggleLiveWord(u32 offset) {
+    editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE&) {
+        live.setWord(offset, live.word(offset) ? 0 : 1);
+        return true;
+    });
 }
 
 void countRise(int previous, int now, u32& d3, u32& d5, u32& d10, u32& d20, u32& dmore) {
@@ -188,16 +189,16 @@ void MainWindow::language_changed() {
 }
 
 void MainWindow::updateStates() {
-    ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
-    m_keylock = u8(liveWord(RamOffset::KEY_LOCK) & 0xFF) == 1 ? 1 : 0;
-    const bool black = liveWord(RamOffset::BLACKOUT) != 0;
+    const ImageView view = PageView::get();
+    m_keylock = view.live.byte(RamOffset::KEY_LOCK) == 1 ? 1 : 0;
+    const bool black = view.live.word(RamOffset::BLACKOUT) != 0;
     m_lock->setIcon(QIcon(ShellText::picture(m_keylock ? "icon_lock.png" : "icon_unlock.png")));
     m_lock->setStyleSheet(QString::fromLatin1(kTopStyle).arg(m_keylock ? ShellText::kSelected : ShellText::kUnselected));
     m_blackout->setIcon(QIcon(ShellText::picture("icon_blackout.png")));
     m_blackout->setStyleSheet(QString::fromLatin1(kTopStyle).arg(black ? ShellText::kSelected : ShellText::kUnselected));
-    const int current = model ? model->ZrvGetCurrentModeIndex() : 0;
+    const int current = view.currentMode();
     for (int i = 0; i < 16; ++i) {
-        const bool saved = model && model->ZrvUserModeSaved(i);
+        const bool saved = view.modeSaved(i);
         const char* style = (current == i + 1 && saved) ? kModeCurrent : saved ? kModeSaved : kModeEmpty;
         m_modes[i]->setStyleSheet(QString::fromLatin1(style));
         m_modes[i]->setEnabled(!m_keylock);
@@ -233,7 +234,7 @@ void MainWindow::on_Button_lock_clicked() {
 
 void MainWindow::on_Button_blackout_clicked() {
     if (m_keylock == 1) return;
-    writeLiveWord(RamOffset::BLACKOUT, liveWord(RamOffset::BLACKOUT) ? 0 : 1);
+    toggleLiveWord(RamOffset::BLACKOUT);
     updateStates();
 }
 
@@ -251,19 +252,18 @@ void MainWindow::zrv_button_mode_clicked() {
 bool MainWindow::recallUserMode(int m) {
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
     if (!model) return false;
-    c331_manage* c331 = c331_manage::get();
-    QMutexLocker lock(&c331->mutex);
-    if (!model->user_mode_recall_locked(m)) return false;
-    // The recalled mode may split another wall: the LED outputs follow it
-    // like any other change of the wall (its own windows stay as saved).
-    for (u32 off : {RamOffset::SPLICE_MODE, RamOffset::WALL_WIDTH, RamOffset::WALL_HEIGHT}) {
-        if (model->live_image.word(off) != model->shadow_image.word(off)) {
-            FpgaPanel::requestLedReinit();
-            break;
+    return editImage([&](PARA_RAM_IMAGE& live, const PARA_RAM_IMAGE& shadow) {
+        if (!model->user_mode_recall_locked(m)) return false;
+        // The recalled mode may split another wall: the LED outputs follow it
+        // like any other change of the wall (its own windows stay as saved).
+        for (u32 off : {RamOffset::SPLICE_MODE, RamOffset::WALL_WIDTH, RamOffset::WALL_HEIGHT}) {
+            if (live.word(off) != shadow.word(off)) {
+                FpgaPanel::requestLedReinit();
+                break;
+            }
         }
-    }
-    c331->raise_apply(1);
-    return true;
+        return true;
+    });
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {

@@ -4,11 +4,9 @@
 #include "core/global.h"
 #include "core/zrvrampara.h"
 #include "ui/shell/page_registry.h"
+#include "ui/shell/page_view.h"
 #include "ui/shell/shell_text.h"
 #include "ui/shell/tip.h"
-#include "video_engine/c331_manage.h"
-
-#include <QMutexLocker>
 
 #include <QMetaObject>
 
@@ -29,14 +27,11 @@ struct ModeState {
     }
 };
 
-ModeState modeState(ZrvRamPara* model) {
+ModeState modeState(const ImageView& view) {
     ModeState s;
-    QMutexLocker lock(&c331_manage::get()->mutex);
-    s.current = model->ZrvGetCurrentModeIndex();
-    for (int i = 0; i < ZRV_USER_MODE_COUNT; ++i)
-        if (model->ZrvUserModeSaved(i)) s.saved |= 1u << i;
-    const u16 request = model->live_image.word(RamOffset::SAVE_REQUEST);
-    if (request != model->shadow_image.word(RamOffset::SAVE_REQUEST)) s.pending = request;
+    s.current = view.currentMode();
+    s.saved = view.savedModes;
+    s.pending = view.pendingSave();
     return s;
 }
 
@@ -151,28 +146,33 @@ void SyncUpdate::para_sync(int code) {
     const bool persists = model && code != 11 && code != 104;
     // The page compares the live image with the shadow, so its refresh runs
     // before the persisting step brings the shadow up to date, and what the
-    // shadow becomes is taken before the page looks: a change that lands
-    // while it looks or after still differs from the shadow, and the next
-    // refresh shows it. Taken after, it would hold a change no page saw and
-    // hide it from every later refresh.
-    ZrvRamPara::Snapshot looked{};
-    if (persists) looked = model->snapshot();
-    if (!PageRegistry::refresh(page, code) && model) model->ZrvLanguageChanged();
+    // shadow becomes is what the page looked at, taken before it looked: a
+    // change that lands while it looks or after still differs from the
+    // shadow, and the next refresh shows it. Taken after, it would hold a
+    // change no page saw and hide it from every later refresh.
+    const ImageView looked = ImageView::take();
+    {
+        const PageView::Refresh refreshing(looked);
+        if (!PageRegistry::refresh(page, code) && model) model->ZrvLanguageChanged();
+    }
     if (on_refreshed) on_refreshed(code);
 
     const int kind = tipKind(page, code);
     if (kind != TIP::None && g_tip) g_tip->tip_create(kind);
 
     if (!persists) return;
-    const ModeState before = modeState(model);
     int failedSave = 0;
-    model->ram_para_persist(code, looked, &failedSave);
+    model->ram_para_persist(code, looked.snapshot(), &failedSave);
     // A save request carried out by the persisting step (a mode saved over
     // the protocol) changes the marked and saved modes after the page drew
     // them, and one that failed leaves them as they were after the page drew
     // the save as done: the page in front shows what is stored now, not at
     // the next change.
-    if (modeState(model) != before) PageRegistry::refresh(g_page_focus.load(), code);
+    const ImageView stored = ImageView::take();
+    if (modeState(stored) != modeState(looked)) {
+        const PageView::Refresh refreshing(stored);
+        PageRegistry::refresh(g_page_focus.load(), code);
+    }
     if (failedSave && g_tip)
         g_tip->tip_failed(ShellText::pick("用户模式%1保存失败!", "Saving user mode %1 failed!",
                                           "Ошибка сохранения режима %1!", "Lưu chế độ %1 thất bại!",
