@@ -1,3 +1,4 @@
+#include "core/console.h"
 #include "core/file_checks.h"
 #include "core/global.h"
 #include "core/line_limiter.h"
@@ -304,6 +305,7 @@ TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnceAndWhole) {
     std::setvbuf(stdout, block, _IOFBF, sizeof block);
     writeLogMsg(WARNING, "fpga: FPGA 2 running");
     writeLogMsg(ERROR, "USB upgrade: a\n[2026-12-08 10:00:00] USB upgrade: FPGA 2 image written\r\x1b[2J");
+    Console::drain(std::chrono::seconds(10));
     char got[256] = {};
     const ssize_t n = ::pread(fileno(file), got, sizeof got - 1, 0);
     std::fflush(stdout);
