@@ -84,9 +84,13 @@ void writerLoop(Queue& q) {
         {
             std::unique_lock<std::mutex> lock(q.mutex);
             q.writing = false;
-            if (q.pieces.empty()) q.emptied.notify_all();
-            while (q.pieces.empty()) q.filled.wait_for(lock, std::chrono::seconds(1));
+            if (q.pieces.empty() && q.lost == 0) q.emptied.notify_all();
+            while (q.pieces.empty() && q.lost == 0) q.filled.wait_for(lock, std::chrono::seconds(1));
             batch.swap(q.pieces);
+            // Lines lost after the last piece: their count closes the batch,
+            // with no piece to wait for.
+            if (q.lost) batch.push_back({Stream::Out, std::string(), q.lost});
+            q.lost = 0;
             q.bytes = 0;
             q.writing = true;
         }
@@ -104,9 +108,10 @@ void writerLoop(Queue& q) {
                     refused = missing;
                 }
             }
+            if (piece.text.empty()) continue;
             if (writeAll(fd, piece.text)) {
                 // Written after the note, or the note is still owed.
-                if (!piece.text.empty()) atLineStart = piece.text.back() == '\n';
+                atLineStart = piece.text.back() == '\n';
             } else {
                 refused += linesIn(piece.text);
             }
@@ -138,6 +143,7 @@ void put(Stream stream, std::string text) {
     // empty; anything else that does not fit is counted.
     if (!q.started || (q.bytes > 0 && q.bytes + text.size() > kQueueBytes)) {
         q.lost += linesIn(text);
+        q.filled.notify_one();
         return;
     }
     q.bytes += text.size();
@@ -381,7 +387,7 @@ void line(const std::string& text) { put(Stream::Out, escaped(text) + "\n"); }
 bool drain(std::chrono::milliseconds bound) {
     Queue& q = queue();
     std::unique_lock<std::mutex> lock(q.mutex);
-    return q.emptied.wait_for(lock, bound, [&q] { return q.pieces.empty() && !q.writing; });
+    return q.emptied.wait_for(lock, bound, [&q] { return q.pieces.empty() && q.lost == 0 && !q.writing; });
 }
 
 }  // namespace Console

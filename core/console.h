@@ -55,6 +55,6 @@ bool drain(std::chrono::milliseconds bound);
 
 // The most text the queue holds (bytes) before further text is counted
 // as lost.
-constexpr size_t kQueueBytes = 256 * 1024;
+constexpr size_t kQueueBytes = 64 * 1024;
 
 }  // namespace Console

@@ -178,12 +178,8 @@ void writeFile(const std::string& line, std::vector<std::pair<_LogType, std::str
     struct stat st {};
     const bool full = ::fstat(fd, &st) == 0 && st.st_size >= 0xA00000L;
     ::close(fd);
-    if (!full) return;
-    // Only the file this thread measured: whatever stands at the path now
-    // (a file begun by someone else) stays.
-    struct stat at {};
-    const std::string path = Root::path(kLogFile);
-    if (::lstat(path.c_str(), &at) == 0 && at.st_ino == st.st_ino && at.st_dev == st.st_dev) ::unlink(path.c_str());
+    // Under the lock the file at the path is still the one measured.
+    if (full) ::unlink(Root::path(kLogFile).c_str());
 }
 
 void appendLine(_LogType level, const std::string& message) {

@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -393,6 +394,57 @@ TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
     }
 }
 
+
+// Whatever stands where the log belongs (a folder, a FIFO with or without a
+// reader that never reads, a socket) never holds a thread that writes a
+// line: it is kept aside as a refused file is, a new log is begun whose
+// first line names it, and every line is in the new log. Where nothing can
+// be moved the lines are counted, and the count is written once the log
+// can be written again.
+TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
+    const std::string place = kLogFile;
+    const struct {
+        Odd odd;
+        bool reader;  // a reader holds the FIFO open and never reads
+        const char* found;
+    } odds[] = {{Odd::Folder, false, "a folder"},
+                {Odd::Fifo, false, "a FIFO"},
+                {Odd::Fifo, true, "a FIFO"},
+                {Odd::Socket, false, "a socket"}};
+    constexpr int kLines = 300;  // some 150 KiB: more than a pipe holds
+    const std::string kept = "log file " + place + " refused: ";
+    g_debugSwitch = 0;
+    for (const bool fixed : {false, true})
+    for (const auto& odd : odds) {
+        SCOPED_TRACE(std::string(odd.found) + (odd.reader ? " with a reader" : "") +
+                     (fixed ? ", nothing can be moved" : ""));
+        ASSERT_TRUE(oddAt(odd.odd, hostPath(place)));
+        const int reader = odd.reader ? ::open(hostPath(place).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+        FileOps::setReadOnly([fixed](const std::string&) { return fixed; });
+        EXPECT_TRUE(endsWithoutAWriter(place, [] {
+            const LogWhole whole;
+            for (int i = 0; i < kLines; ++i) writeLogMsg(INFO, "line " + std::to_string(i) + std::string(400, '.'));
+        }));
+        FileOps::setReadOnly(nullptr);
+        if (reader >= 0) ::close(reader);
+        EXPECT_EQ(whatIsAt(hostPath(fixed ? place : place + ".refused")), odd.found);
+        // The log can be written again: what stands there goes aside now.
+        if (fixed) writeLogMsg(INFO, "line " + std::to_string(kLines));
+        const std::string log = readHostFile(hostPath(place));
+        EXPECT_EQ(log.find(kept + odd.found + ", not a regular file; kept as " + place + ".refused; a new log begun\n"),
+                  log.find("# PELKMSG # ") + 12)
+            << log.substr(0, 300);
+        const std::string lost = "log: " + std::to_string(kLines) + " lines lost while " + place +
+                                 " could not be written (" + odd.found +
+                                 " in its place, which cannot be kept aside (Read-only file system))\n";
+        EXPECT_EQ(log.find(lost) != std::string::npos, fixed) << log.substr(0, 600);
+        EXPECT_EQ(countIn(log, "# PELKMSG # line "), fixed ? 1u : size_t(kLines));
+        QDir(QString::fromStdString(hostPath(place + ".refused"))).removeRecursively();
+        ::unlink(hostPath(place + ".refused").c_str());
+        ::unlink(hostPath(place).c_str());
+    }
+    g_debugSwitch = 254;
+}
 
 // The table above runs the readers there are; a reader written later that
 // opens a file its own way would wait on a FIFO as the settings did. No
