@@ -449,11 +449,12 @@ TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
 // The table above runs the readers there are; a reader written later that
 // opens a file its own way would wait on a FIFO as the settings did. No
 // program source opens a file for reading but the one opener, save these:
-// the log's append ("a+" opens a FIFO for reading and writing and never
-// waits), the settings' scratch copy, a file the program itself made, and
-// the simulated board's opener of the files that stand for its devices
-// (which never waits either and takes only a regular file). The simulated
-// board's scenario, too, is read through the opener, with its bound.
+// the log's append (opened without waiting and taken only as a regular
+// file, as the opener takes one), the settings' scratch copy, a file the
+// program itself made, and the simulated board's opener of the files that
+// stand for its devices (which never waits either and takes only a regular
+// file). The simulated board's scenario, too, is read through the opener,
+// with its bound.
 TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
     const std::regex opening(R"(\bfopen\(|ifstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::Read)");
     const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp", "sim/sim_log_file.cpp"};
@@ -467,6 +468,43 @@ TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
                       }
                   });
     EXPECT_EQ(seen, allowed) << "an allowed place that no longer opens a file comes off the list";
+}
+
+// Everything the program prints reaches the console through its one road
+// (core/console.cpp), which never waits for the console and escapes every
+// argument of a format. No program source writes to standard output or
+// standard error another way, and every format handed to the road is the
+// program's own literal text: a debug line added later that printed a name
+// with printf would wait for a console nobody reads and bring the name raw,
+// and a name handed over as the format would escape nothing.
+TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
+    const std::regex direct(R"((^|[^\w])(printf|vprintf|puts|putchar|perror|dprintf|vdprintf)\s*\()"
+                            R"(|std::(cout|cerr|clog)\b|\bstd(out|err)\b|STD(OUT|ERR)_FILENO|\bwrite\s*\(\s*[12]\s*,)");
+    const std::regex printing(R"(\b(debugPrintf|Console::print|Console::printErr|dbg|err|always|closing)\s*\()");
+    // Its declaration, or its call with a literal or a choice of two.
+    const std::regex ownFormat(R"(^\s*(const char\* fmt|"|[^,"]*\?\s*"[^"]*"\s*:\s*"))");
+    const std::set<std::string> road = {"core/console.cpp"};
+    std::set<std::string> seen;
+    eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
+               [&](const std::string& name, const std::vector<std::string>& lines) {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string code = lines[i].substr(0, lines[i].find("//"));
+            if (std::regex_search(code, direct)) {
+                if (road.count(name)) seen.insert(name);
+                else ADD_FAILURE() << name << ":" << i + 1 << " prints past the console's road: " << lines[i];
+            }
+            for (std::sregex_iterator m(code.begin(), code.end(), printing), none; m != none; ++m) {
+                // The format: the first argument, on this line or the next;
+                // a literal, or one of two literals.
+                std::string rest = code.substr(size_t(m->position(0) + m->length(0)));
+                if (rest.find_first_not_of(" \t") == std::string::npos && i + 1 < lines.size()) rest = lines[i + 1];
+                if (!std::regex_search(rest, ownFormat))
+                    ADD_FAILURE() << name << ":" << i + 1 << " hands the console a format that is not a literal: "
+                                  << lines[i];
+            }
+        }
+    });
+    EXPECT_EQ(seen, road) << "the road itself writes to the console's descriptors";
 }
 
 // A helper that writes a text its caller gave into a log line is one place
