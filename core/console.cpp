@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/types.h>
@@ -383,6 +384,18 @@ void printErr(const char* fmt, ...) {
 }
 
 void line(const std::string& text) { put(Stream::Out, escaped(text) + "\n"); }
+
+void holdStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest number free: this one.
+        const int held = ::open("/dev/null", O_RDWR);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
 
 bool drain(std::chrono::milliseconds bound) {
     Queue& q = queue();

@@ -53,6 +53,11 @@ std::string escaped(const std::string& text, size_t limit = std::string::npos);
 // the process ends, so the stop lines reach a console that takes them.
 bool drain(std::chrono::milliseconds bound);
 
+// Holds each standard descriptor that is closed (a launcher that closed
+// the console) open on /dev/null: else the next file the program opens
+// would take its number and get the console's lines. Call first in main.
+void holdStandardDescriptors();
+
 // The most text the queue holds (bytes) before further text is counted
 // as lost.
 constexpr size_t kQueueBytes = 64 * 1024;

@@ -39,6 +39,8 @@ void startDelay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any file is opened: a closed console's number would go to it.
+    Console::holdStandardDescriptors();
     // Before anything touches a file or a device of the root: a second start
     // beside a running one ends here.
     Root::setFromEnvironment();

@@ -48,8 +48,10 @@ bool waitFor(const std::function<bool()>& cond, int ms) {
     return true;
 }
 
-// Starts the program on the simulated board under `root`.
-void startProgram(QProcess& app, const QString& root) {
+// Starts the program on the simulated board under `root`; with its
+// standard output and error closed, as a launcher may start it, when
+// `consoleClosed`.
+void startProgram(QProcess& app, const QString& root, bool consoleClosed = false) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZRV_BOARD", "sim");
     env.insert("ZRV_ROOT", root);
@@ -59,7 +61,10 @@ void startProgram(QProcess& app, const QString& root) {
     env.remove("ZRV_BOARD_CONFIG");
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(ZRV_APP_PATH), QStringList());
+    if (consoleClosed)
+        app.start(QStringLiteral("/bin/sh"), {"-c", "exec \"$0\" >&- 2>&-", QStringLiteral(ZRV_APP_PATH)});
+    else
+        app.start(QStringLiteral(ZRV_APP_PATH), QStringList());
 }
 
 // The parameter image of a first start is written whole once start-up has
@@ -98,6 +103,26 @@ TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
         EXPECT_EQ(text.find("reboot"), std::string::npos) << text;
     }
 
+    app.kill();
+    app.waitForFinished(5000);
+}
+
+// A start with its console closed (a launcher that closed standard output
+// and error) prints into no file: the console's numbers would otherwise go
+// to the first files the start opens, the instance lock first.
+TEST(StartUp, AConsoleClosedBeforeTheStartPrintsIntoNoFile) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const ProgramNetwork net;
+    QProcess app;
+    startProgram(app, root.path(), true);
+    ASSERT_TRUE(app.waitForStarted(10000));
+    const QString log = root.path() + "/data/vimraqd/log/mwrEnglneLog";
+    // The video processor's start has printed its lines by then.
+    EXPECT_TRUE(waitFor([&] { return readHostFile(log.toStdString()).find("FPGA 1 running") != std::string::npos; },
+                        45000));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(QFileInfo(root.path() + "/data/app/zrvK57N.lock").size(), 0);
     app.kill();
     app.waitForFinished(5000);
 }
@@ -451,13 +476,15 @@ TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
 // program source opens a file for reading but the one opener, save these:
 // the log's append (opened without waiting and taken only as a regular
 // file, as the opener takes one), the settings' scratch copy, a file the
-// program itself made, and the simulated board's opener of the files that
+// program itself made, the console's /dev/null in place of a closed
+// standard descriptor, and the simulated board's opener of the files that
 // stand for its devices (which never waits either and takes only a regular
 // file). The simulated board's scenario, too, is read through the opener,
 // with its bound.
 TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
     const std::regex opening(R"(\bfopen\(|ifstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::Read)");
-    const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp", "sim/sim_log_file.cpp"};
+    const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp", "core/console.cpp",
+                                           "sim/sim_log_file.cpp"};
     std::set<std::string> seen;
     eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "sim"},
                   [&](const std::string& name, const std::vector<std::string>& lines) {
