@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -40,7 +41,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
 
