@@ -1,5 +1,6 @@
 #include "core/app_shutdown.h"
 
+#include "core/console.h"
 #include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "core/usbserver.h"
@@ -19,7 +20,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -28,16 +28,14 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
-QtMessageHandler g_previousHandler = nullptr;
 
 // The console is often left in the middle of a line (the debug prints end
 // without a newline, a terminal echoes "^C"): the line that says why the
 // program stops starts on one of its own. The log file gets the line alone,
 // at the caller's place.
 void stopLine(_LogType level, const std::string& text, LogPlace at = {}) {
-    std::fputc('\n', stdout);
+    Console::print("\n");
     writeLogMsg(level, text, at);
-    std::fflush(stdout);
 }
 
 extern "C" void onSignal(int sig) {
@@ -47,19 +45,29 @@ extern "C" void onSignal(int sig) {
     errno = saved;
 }
 
-// Qt's X11 platform reports a broken display connection with this warning
-// and then calls exit(1) while every worker still runs.
+// A write to a pipe whose reader has gone (the console of "| head") and one
+// past the file size limit raise these signals, whose default ends the
+// process. Caught, the write fails instead, and the writer counts what it
+// lost. A handler, not SIG_IGN: a handler goes back to the default in the
+// programs the shell runner starts, as it was before, where an ignored
+// signal would stay ignored in them.
+extern "C" void onWriteSignal(int) {}
+
+// Qt's messages take the console's road (standard error), as Qt's own
+// handler would print them, so they neither wait for a console nobody reads
+// nor bring a name they quote to it raw. Qt's X11 platform reports a broken
+// display connection with a warning and then calls exit(1) while every
+// worker still runs.
 void onMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
-    else
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    Console::printErr("%s\n", qFormatLogMessage(type, context, text).toLocal8Bit().constData());
     if (type == QtWarningMsg && text.startsWith(QLatin1String("The X11 connection broke"))) {
         stopLine(WARNING, "display lost: stopping");
         AppShutdown::stopWorkersAndPersist();
-        std::fflush(nullptr);
+        AppShutdown::drainConsole();
         std::_Exit(0);
     }
+    // Qt aborts once a fatal message is handled: its line goes out first.
+    if (type == QtFatalMsg) AppShutdown::drainConsole();
 }
 
 }  // namespace
@@ -79,7 +87,19 @@ void installSignalHandlers() {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
-    g_previousHandler = qInstallMessageHandler(onMessage);
+    // Where the program was started with the signal ignored it stays so, in
+    // its children as before.
+    sa.sa_handler = onWriteSignal;
+    for (const int sig : {SIGPIPE, SIGXFSZ}) {
+        struct sigaction was;
+        if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) ::sigaction(sig, &sa, nullptr);
+    }
+    qInstallMessageHandler(onMessage);
+}
+
+void drainConsole() {
+    // A console that does not take the last lines does not hold the stop.
+    Console::drain(kConsoleDrain);
 }
 
 void watchSignals() {

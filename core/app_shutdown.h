@@ -5,9 +5,12 @@
 // before that exit. Either way every worker thread is stopped and joined
 // before static destruction, a pending change is persisted, and the exit
 // status is 0.
+#include <chrono>
+
 namespace AppShutdown {
 
-// Installs the signal handlers. Call at the very start of main: a signal
+// Installs the signal handlers (and the handler of Qt's messages, which
+// prints them on the console's road). Call at the very start of main: a signal
 // that arrives before the event loop runs ends it as soon as it starts.
 void installSignalHandlers();
 // Watches the pipe from the GUI thread; call once the QApplication exists.
@@ -18,5 +21,11 @@ void watchSignals();
 // signals already queued and persists the change the c331 thread had not
 // taken yet. GUI thread; runs once.
 void stopWorkersAndPersist();
+
+// How long the stop waits for the console to take its last lines.
+constexpr std::chrono::milliseconds kConsoleDrain{2000};
+// Waits that long at most for what was printed to be written out; called
+// last, before the process ends.
+void drainConsole();
 
 }  // namespace AppShutdown

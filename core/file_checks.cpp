@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <string>
 
 namespace FileCheck {
@@ -63,11 +64,23 @@ bool keptAsideName(const std::string& name) {
     return name.size() > n && name.compare(name.size() - n, n, kKeptAsideSuffix) == 0;
 }
 
-bool keepAside(Checked kind, const std::string& devicePath, const std::string& why, LogPlace at) {
+bool moveAside(const std::string& devicePath) {
     const std::string kept = keptAsidePath(devicePath);
     // A rename keeps the bytes as they were found and replaces an older
-    // kept copy in one step.
-    const bool moved = FileOps::renamePath(devicePath, kept);
+    // kept copy in one step; an older copy that it cannot replace (a
+    // folder, or a file where a folder goes) gives way to the newer one.
+    if (FileOps::renamePath(devicePath, kept)) return true;
+    const int error = errno;
+    if (error == EROFS || !FileOps::removePath(kept)) {
+        errno = error;
+        return false;
+    }
+    return FileOps::renamePath(devicePath, kept);
+}
+
+bool keepAside(Checked kind, const std::string& devicePath, const std::string& why, LogPlace at) {
+    const std::string kept = keptAsidePath(devicePath);
+    const bool moved = moveAside(devicePath);
     writeLogMsg(ERROR, std::string(checkedName(kind)) + " " + devicePath + " refused: " + why + "; " +
                            (moved ? "kept as " + kept : "cannot be kept aside, left as it is") +
                            "; built-in values used",

@@ -40,6 +40,12 @@ std::string keptAsidePath(const std::string& devicePath);
 // True for a file name (no folder) of that shape. No list shows such a
 // file, no upload may take its name, and the start-up clean-up leaves it.
 bool keptAsideName(const std::string& fileName);
+// Moves whatever stands at the device path (a file, a folder, a FIFO, a
+// link) to its kept-aside place in one step, the older kept copy giving way
+// where a rename cannot replace it (a folder). Writes no log line, so the
+// log itself may keep aside what stands in its place. False, with errno
+// saying why, when nothing could be moved.
+bool moveAside(const std::string& devicePath);
 // Moves a file found bad on disk to its kept-aside place, with a log line
 // naming both and saying why. False when it could not be moved: the file is
 // then left where it is, and the caller must not write over it this run.

@@ -1,29 +1,30 @@
 #include "core/logMsg.h"
 
+#include "core/console.h"
+#include "core/file_checks.h"
 #include "core/global.h"
 #include "core/line_limiter.h"
+#include "platform/fileops.h"
 #include "platform/root.h"
 
-#include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-
-// Appends src to a 512-byte line, cutting it to keep the line at 511
-// characters.
-void appendCut(char* line, const char* src) {
-    size_t have = std::strlen(line);
-    if (have >= 511) return;
-    std::strncat(line, src, 511 - have);
-}
 
 const char* tagOf(_LogType level) {
     switch (level) {
@@ -47,63 +48,148 @@ bool echoed(_LogType level) {
     }
 }
 
-// The text as one line: each control character written as an escape.
-std::string oneLine(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c != 0x7F) {
-            out += ch;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02X", unsigned(c));
-            out += code;
-        }
-    }
-    return out;
-}
-
-void appendLine(_LogType level, const std::string& message) {
-    const std::string text = oneLine(message) + "\n";
-    char line[512] = {};
+// The line as it stands in the file: time, tag, mark and the text as one
+// line, cut so that the whole keeps to 511 characters, its newline
+// included. The cut falls between two characters or escapes, never inside
+// one.
+std::string fileLine(_LogType level, const std::string& text) {
     std::time_t now = std::time(nullptr);
     std::tm tmNow{};
     localtime_r(&now, &tmNow);
     char stamp[64];
     std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %X]", &tmNow);
-    appendCut(line, stamp);
-    appendCut(line, tagOf(level));
-    if (echoed(level)) {
-        // On a console sent to a file or a pipe stdio would keep the line
-        // in its buffer until a few KiB more came, for minutes or for ever.
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
-    }
-    appendCut(line, "# PELKMSG # ");
-    appendCut(line, text.c_str());
-    // A text cut to fit still ends its line: the next one never joins it.
-    line[std::strlen(line) - 1] = '\n';
+    std::string line = std::string(stamp) + tagOf(level) + "# PELKMSG # ";
+    constexpr size_t kLineMax = 511;
+    line += Console::escaped(text, kLineMax - 1 - std::min(line.size(), kLineMax - 1));
+    return line + "\n";
+}
 
+// The log file's writes, one at a time: the removal at 10 MiB takes only the
+// file that was measured, never one another thread has just begun, and a
+// line that could not be written whole is taken back before the next one is
+// written. Only the file is touched under the lock: nothing here writes to
+// the console or to the log, and a regular file never waits for a reader.
+struct LogFile {
+    std::mutex mutex;
+    unsigned long long lost = 0;  // lines not written since the last one that was
+    std::string why;              // what kept the first of them out
+};
+LogFile& logFile() {
+    static LogFile* f = new LogFile;
+    return *f;
+}
+
+// The log opened to append to: the regular file at its place, or a new one.
+// The open never waits (a FIFO without a reader fails at once, one with a
+// reader is opened and judged); anything but a regular file in the place
+// is kept aside as a refused file is, and `kept` tells of it. -1, with
+// `why`, when there is no log to write to.
+int openLog(std::string& why, std::string& kept) {
     const std::string path = Root::path(kLogFile);
-    FILE* f = std::fopen(path.c_str(), "a+");
-    if (!f) {
-        // The folder is missing on a first start; make it once and retry.
-        QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-        f = std::fopen(path.c_str(), "a+");
-        if (!f) return;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        std::string what;
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+            ::close(fd);
+            what = FileOps::kindAt(kLogFile);
+        } else {
+            const int error = errno;
+            why = std::strerror(error);
+            if (error == ENOENT && attempt == 0) {
+                // The folder is missing on a first start.
+                FileOps::makeDirs(QFileInfo(QString::fromLatin1(kLogFile)).path().toStdString());
+                continue;
+            }
+            // A FIFO without a reader, a socket, a device without a driver,
+            // a folder: something that is no file.
+            if (error != ENXIO && error != EISDIR && error != ELOOP) return -1;
+            what = FileOps::kindAt(kLogFile);
+        }
+        if (what.empty()) continue;  // gone meanwhile
+        const std::string keptPath = FileCheck::keptAsidePath(kLogFile);
+        if (!FileCheck::moveAside(kLogFile)) {
+            why = what + " in its place, which cannot be kept aside (" + std::strerror(errno) + ")";
+            return -1;
+        }
+        kept = std::string("log file ") + kLogFile + " refused: " + what + ", not a regular file; kept as " +
+               keptPath + "; a new log begun";
     }
-    std::fputs(line, f);
-    std::fflush(f);
-    long size = std::ftell(f);
-    std::fclose(f);
-    if (size >= 0xA00000L) std::remove(path.c_str());
+    why = "its place changes under it";
+    return -1;
+}
+
+// Appends the line whole or not at all: a write cut short (a full disk, a
+// file size limit) is taken back, and a line left cut off all the same
+// (the take-back failed) is ended before the next one, which never joins
+// it. False, with `why`, when the line is not in the file.
+bool appendWhole(int fd, const std::string& line, std::string& why) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    std::string text = line;
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') text.insert(0, 1, '\n');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = n < 0 ? std::strerror(errno) : "nothing written";
+            if (done > 0 && ::ftruncate(fd, st.st_size) != 0) {
+                // Left as it is: the next line starts a line of its own.
+            }
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Writes the line to the file; what the console is to be told besides the
+// line's own echo (a refused file kept aside, lines lost or found lost)
+// comes back in `notes`, for after the lock.
+void writeFile(const std::string& line, std::vector<std::pair<_LogType, std::string>>& notes) {
+    LogFile& f = logFile();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    std::string why, kept;
+    const int fd = openLog(why, kept);
+    auto lose = [&](const std::string& reason) {
+        if (f.lost++ == 0) {
+            f.why = reason;
+            notes.emplace_back(ERROR, std::string("log: ") + kLogFile + " cannot be written (" + reason +
+                                          "); its lines are counted until it can be");
+        }
+    };
+    if (fd < 0) return lose(why);
+    auto note = [&](_LogType noteLevel, const std::string& text) {
+        if (!appendWhole(fd, fileLine(noteLevel, text), why)) return false;
+        notes.emplace_back(noteLevel, text);
+        return true;
+    };
+    if (!kept.empty()) note(ERROR, kept);
+    if (f.lost != 0 && note(WARNING, "log: " + std::to_string(f.lost) + " lines lost while " + kLogFile +
+                                         " could not be written (" + f.why + ")"))
+        f.lost = 0;
+    if (!appendWhole(fd, line, why)) lose(why);
+    struct stat st {};
+    const bool full = ::fstat(fd, &st) == 0 && st.st_size >= 0xA00000L;
+    ::close(fd);
+    // Under the lock the file at the path is still the one measured.
+    if (full) ::unlink(Root::path(kLogFile).c_str());
+}
+
+void appendLine(_LogType level, const std::string& message) {
+    std::vector<std::pair<_LogType, std::string>> notes;
+    writeFile(fileLine(level, message), notes);
+    // The record on disk first, then the console's echo: the console may be
+    // slow or gone, the file never waits on it.
+    for (const auto& n : notes)
+        if (echoed(n.first)) Console::line(n.second);
+    if (echoed(level)) Console::line(message);
 }
 
 // The place as a maintainer finds it in the sources: the path from the
@@ -191,7 +277,6 @@ void debugPrintf(const char* fmt, ...) {
     if (!debugConsoleOn()) return;
     va_list ap;
     va_start(ap, fmt);
-    std::vprintf(fmt, ap);
+    Console::vprint(Console::Stream::Out, fmt, ap);
     va_end(ap);
-    std::fflush(stdout);
 }

@@ -43,14 +43,19 @@ private:
 };
 
 // Appends one line "[%Y-%m-%d %X] <tag> # PELKMSG # <text>" to
-// "/data/vimraqd/log/mwrEnglneLog" (and echoes the text on the console, by
-// level) within the limit of the place `at`; the file is removed once it
-// reaches 10 MiB. The text is one line whatever it holds: a control
-// character (a newline, a carriage return, an escape) is written as an
-// escape ("\n", "\r", "\x1B"), so no name from a stick, a PC or a file
-// can make a line of its own or reach the console as a command. Calls
-// nothing that writes to the log, and no lock is held while a line is
-// written: any thread may write at any time, a board's installation too.
+// "/data/vimraqd/log/mwrEnglneLog" and then echoes the text on the console
+// (by level; see console.h), within the limit of the place `at`; the file is
+// removed once it reaches 10 MiB. The text is one line whatever it holds,
+// escaped as Console::escaped says (a newline is "\n", an escape "\x1B", a
+// backslash "\\"), so no name from a stick, a PC or a file can make a line
+// of its own or reach the console as a command. The file is taken only as a
+// regular file (or a new one) and never waited on: anything else in its
+// place is kept aside as "<name>.refused" and a new log begun. A line is
+// written whole or not at all; lines that could not be written are counted,
+// and the count is written, and told on the console, once a line can be.
+// Calls nothing that writes to the log, and no lock is held while the
+// console is written to: any thread may write at any time, a board's
+// installation too.
 void writeLogMsg(_LogType level, const std::string& text, LogPlace at = {});
 // As writeLogMsg, for one of several things one place writes for (each
 // program a shell runs, each kind of line a LineLimiter counts): each has
@@ -60,7 +65,9 @@ void writeLogMsg(_LogType level, const std::string& text, LogPlace at = {});
 void writeLogMsgFor(const std::string& what, _LogType level, const std::string& text, LogPlace at = {});
 
 // Console debug output, printed only while g_debugSwitch is 254 and the
-// calling thread is not in a DebugQuiet scope.
+// calling thread is not in a DebugQuiet scope, through the console's road
+// (console.h): it never waits for the console, and every %s and %c argument
+// is escaped.
 void debugPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 bool debugConsoleOn();
 

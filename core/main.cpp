@@ -1,5 +1,6 @@
 #include "core/app_shutdown.h"
 #include "core/config_engine.h"
+#include "core/console.h"
 #include "core/file_checks.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -23,7 +24,6 @@
 
 #include <QApplication>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -39,10 +39,8 @@ void startDelay() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The console is often a file or a pipe (a maintainer's "> console.txt"),
-    // where stdio would hold what is printed until a few KiB more came: each
-    // line goes out when it ends.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Before any file is opened: a closed console's number would go to it.
+    Console::holdStandardDescriptors();
     // Before anything touches a file or a device of the root: a second start
     // beside a running one ends here.
     Root::setFromEnvironment();
@@ -50,8 +48,9 @@ int main(int argc, char** argv) {
     const std::string where = Root::root().empty() ? std::string("/") : Root::root();
     if (lock.state == InstanceLock::Outcome::HeldByOther) {
         const std::string who = lock.holder ? "process " + std::to_string(lock.holder) : "a process of another namespace";
-        std::fprintf(stderr, "zrvK57N already runs on the root %s (%s holds %s); this start ends\n", where.c_str(),
-                     who.c_str(), Root::path(InstanceLock::kLockFile).c_str());
+        Console::printErr("zrvK57N already runs on the root %s (%s holds %s); this start ends\n", where.c_str(),
+                          who.c_str(), Root::path(InstanceLock::kLockFile).c_str());
+        AppShutdown::drainConsole();
         return 1;
     }
     if (lock.state == InstanceLock::Outcome::Unguarded)
@@ -102,5 +101,6 @@ int main(int argc, char** argv) {
     const int status = app.exec();
     // Before static destruction takes the board from under the workers.
     AppShutdown::stopWorkersAndPersist();
+    AppShutdown::drainConsole();
     return status;
 }

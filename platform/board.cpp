@@ -1,5 +1,6 @@
 #include "platform/board.h"
 
+#include "core/console.h"
 #include "platform/root.h"
 
 #include <cstdlib>
@@ -47,7 +48,8 @@ void Board::installFromEnvironment() {
     static std::mutex installing;
     static thread_local bool inside = false;
     if (inside) {
-        std::fprintf(stderr, "zrvK57N: the board was asked for while it was being installed\n");
+        Console::printErr("zrvK57N: the board was asked for while it was being installed\n");
+        Console::drain(std::chrono::seconds(2));
         std::abort();
     }
     std::lock_guard<std::mutex> lock(installing);

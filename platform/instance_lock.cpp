@@ -24,17 +24,9 @@ namespace {
 // reason, when it cannot be moved.
 bool keepAside(const std::string& what, std::string& problem, LogPlace at = {}) {
     const std::string kept = FileCheck::keptAsidePath(kLockFile);
-    // An older kept copy that the rename cannot replace (a folder, or a file
-    // where a folder goes) gives way to the newer one.
-    bool moved = FileOps::renamePath(kLockFile, kept);
-    int error = errno;
-    if (!moved && error != EROFS && FileOps::removePath(kept)) {
-        moved = FileOps::renamePath(kLockFile, kept);
-        error = errno;
-    }
-    if (!moved) {
+    if (!FileCheck::moveAside(kLockFile)) {
         problem = Root::path(kLockFile) + ": " + what + " in the lock's place cannot be kept aside (" +
-                  std::strerror(error) + ")";
+                  std::strerror(errno) + ")";
         return false;
     }
     writeLogMsg(ERROR, std::string("instance lock ") + kLockFile + " refused: " + what + ", not a regular file; kept as " +

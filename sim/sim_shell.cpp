@@ -1,5 +1,6 @@
 #include "sim/sim_shell.h"
 
+#include "core/console.h"
 #include "platform/root.h"
 
 #include <cctype>
@@ -311,8 +312,8 @@ int SimShell::run(const std::string& command) {
             m_unjudged.push(command);
         }
     }
-    if (!judged) std::fprintf(stderr, "sim shell: cannot judge this line as sh would, answered %d: %s\n", kCannotJudge,
-                              command.c_str());
+    if (!judged) Console::printErr("sim shell: cannot judge this line as sh would, answered %d: %s\n", kCannotJudge,
+                                   command.c_str());
     // The wall-clock time of each line, so a person can match it with what
     // they did on the panel or with the client.
     const std::time_t now = std::time(nullptr);

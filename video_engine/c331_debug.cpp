@@ -23,7 +23,7 @@ constexpr int kDumpKinds = 14;
 const char* const kDumpNames[kDumpKinds] = {"c331_param", "c331_win", "c331_mem", "c331_mwi", "c331_mw1s",
                                             "c331_PI",    "none",     "none",     "none",     "none",
                                             "none",       "none",     "none",     "none"};
-const char* const kRule = "////////////////////////////////////////////////////////////////";
+const char kRule[] = "////////////////////////////////////////////////////////////////";
 
 // ---- the register list: every one-byte register 0x01 to 0x7F of banks 0x00
 // to 0x8F and of the status banks, in bank order. The chip maker's list had

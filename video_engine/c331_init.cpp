@@ -1,5 +1,6 @@
 // Bringing the c331 from reset to a working state, the clock-domain control
 // registers, and the manager's working parameter set.
+#include "core/console.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "video_engine/c331_manage.h"
@@ -102,7 +103,7 @@ void c331_manage::load_param() {
         debugPrintf("[load_param] ....data = %#x, [PM_WIN_STITCHING][%#x]=%#x \n", w, w, PM_WIN_STITCHING[w]);
     }
     for (int w = 0; w < C331_WIN_NUM; ++w)
-        std::printf("load_param  WIN[%d]  win=%d  dbd=%d  input=%d  pri=%d\n", w, PM_WIN_STITCHING[w],
+        Console::print("load_param  WIN[%d]  win=%d  dbd=%d  input=%d  pri=%d\n", w, PM_WIN_STITCHING[w],
                     PM_WIN_DBD_MODE[w], PM_INPUT[w], PM_OVERLAY_PRI[w]);
 }
 

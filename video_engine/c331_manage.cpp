@@ -3,6 +3,7 @@
 #include "video_engine/c331_chip_print.h"
 
 #include "core/line_limiter.h"
+#include "core/console.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
@@ -747,7 +748,7 @@ void c331_manage::poll_step() {
     for (int p = 0; p < C331_PORT_NUM; ++p) {
         for (int w = 0; w < C331_WIN_NUM; ++w) {
             if (PM_INPUT[w] != p || (!PI_UPDATE[p] && !PI_UPDATE2[p])) continue;
-            std::printf("\n [c331_main]PI_UPDATE[%d]=%d   PI_ACT  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n", p,
+            Console::print("\n [c331_main]PI_UPDATE[%d]=%d   PI_ACT  HST=%4d  HW=%4d  VST=%4d  VW=%4d\n", p,
                         PI_UPDATE[p], PI_ACT[p][0], PI_ACT[p][1], PI_ACT[p][2], PI_ACT[p][3]);
             g_chg_input[w] = 3;
             ops->set_output(fd);

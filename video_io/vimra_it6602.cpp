@@ -1,5 +1,6 @@
 #include "video_io/vimra_it6602.h"
 
+#include "core/console.h"
 #include "core/utils.h"
 #include "video_io/drv_i2c0.h"
 #include "video_io/it6602_reg.h"
@@ -76,7 +77,7 @@ void vimra_it6602::delay1ms(u32 ms) { Utils::sleep_ms(ms); }
 
 int vimra_it6602::IT6602_fsm_init(int fd_, int input) {
     select(fd_, input);
-    std::printf("IT6602_fsm_init(%d )\n", input);
+    Console::print("IT6602_fsm_init(%d )\n", input);
     const int found = IT6602_Identify_Chip();
     IT6602_Rst();
     return found;
@@ -112,7 +113,7 @@ int vimra_it6602::IT6602_Identify_Chip() {
         bool all = true;
         for (u8 reg = 0; reg < 4; ++reg) {
             if (hdmirxrd_it6602(u8(R::ID0 + reg)) != R::kId[reg]) {
-                std::printf("I2C Addr %X Error: Can not find IT6602 Chip !!!\n", addr);
+                Console::print("I2C Addr %X Error: Can not find IT6602 Chip !!!\n", addr);
                 publishPresence(false);
                 ++m_idFail[m_in];
                 all = false;
@@ -121,7 +122,7 @@ int vimra_it6602::IT6602_Identify_Chip() {
             publishPresence(true);
         }
         if (all) {
-            std::printf("OK , Find IT6602 Chip I2C Addr %X !!!\n", addr);
+            Console::print("OK , Find IT6602 Chip I2C Addr %X !!!\n", addr);
             return 1;
         }
     }
@@ -312,7 +313,7 @@ void vimra_it6602::IT6602SwitchVideoState(u8 state) {
     IT6602_dev_data& d = dev();
     if (d.m_VState == state) return;
     d.m_VState = state;
-    if (state < 14) std::printf("IT6602[%d] %s\n", m_in, VStateStr[state]);
+    if (state < 14) Console::print("IT6602[%d] %s\n", m_in, VStateStr[state]);
     if (state > VSTATE_VideoOn) return;
     switch (state) {
     case VSTATE_Off:
@@ -361,7 +362,7 @@ void vimra_it6602::IT6602SwitchVideoState(u8 state) {
                 r.stable = 1;
                 r.nosignal = 0;
             });
-        std::printf("\t VSTATE_VideoOn %d stable=1\n", m_in);
+        Console::print("\t VSTATE_VideoOn %d stable=1\n", m_in);
         hdmirxwr_it6602(R::VID_CTRL, 0x8F);
         hdmirxwr_it6602(R::VID_MODE, 0x81);
         d.m_ucSCDTOffCount = 0;
@@ -454,7 +455,7 @@ void vimra_it6602::IPLLOvw_chk(int port) {
         return;
     }
     u8& count = m_ipllCount[m_in];
-    std::printf("IPLL check %x\n", count);
+    Console::print("IPLL check %x\n", count);
     if (count < 16) {
         ++count;
         return;
@@ -466,8 +467,8 @@ void vimra_it6602::IPLLOvw_chk(int port) {
     const u8 st = hdmirxrd_it6602(P.status);
     const u8 r4e = hdmirxrd_it6602(R::PLL_OVWR);
     if (clk < 28 && !(r4e & P.pllBits) && st < 0x80) {
-        std::printf(" Regsts=%02X, Reg4Eh=%02X, reg0=%02X, reg1=%02X\n", st, r4e, hdmirxrd_it6602(R::TMDS_DIV), raw);
-        std::printf("OverWrite IPLL/OPLL \n");
+        Console::print(" Regsts=%02X, Reg4Eh=%02X, reg0=%02X, reg1=%02X\n", st, r4e, hdmirxrd_it6602(R::TMDS_DIV), raw);
+        Console::print("OverWrite IPLL/OPLL \n");
         chgbank_it6602(1);
         hdmirxset_it6602(R::B1_PLL_CTRL, 0x05, 0x04);
         hdmirxset_it6602(R::B1_IPLL_P0, 0xE0, 0xE0);
@@ -662,7 +663,7 @@ float vimra_it6602::it6602_measure_pfreq() {
     chgbank_it6602(0);
     const u32 n = (c1 << 12) + c2 * 16 + (c0 >> 4);
     if (n != 0) pfreq = float(n) / 1000.0f;
-    std::printf(" hdminfo[%d].pfreq:%f\n", m_in, double(pfreq));
+    Console::print(" hdminfo[%d].pfreq:%f\n", m_in, double(pfreq));
     return pfreq;
 }
 
@@ -696,7 +697,7 @@ void vimra_it6602::IT6602SwitchAudioState(u8 state) {
     IT6602_dev_data& d = dev();
     if (d.m_AState == state) return;
     d.m_AState = state;
-    if (state < 6) std::printf("IT6602[%d] %s\n", m_in, AStateStr[state]);
+    if (state < 6) Console::print("IT6602[%d] %s\n", m_in, AStateStr[state]);
     switch (state) {
     case ASTATE_AudioOff:
         hdmirxset_it6602(R::RESET, 0x02, 0x02);
@@ -712,7 +713,7 @@ void vimra_it6602::IT6602SwitchAudioState(u8 state) {
         break;
     case ASTATE_AudioOn:
         hdmirxset_it6602(R::OUT_CTRL, 0x1F, 0x00);
-        std::printf("Cat6023 Audio--> Audio flag=%02X,Ch No=%02X,Fs=%02X ...\n", d.m_bAudioFlag, d.m_bAudioChannel,
+        Console::print("Cat6023 Audio--> Audio flag=%02X,Ch No=%02X,Fs=%02X ...\n", d.m_bAudioFlag, d.m_bAudioChannel,
                     d.m_bAudioSampleFreq);
         break;
     default:
@@ -750,7 +751,7 @@ void vimra_it6602::IT6602AudioHandler() {
         if (d.m_bAudioFlag & 0x80) {
             hdmirxset_it6602(R::AUD_CTRL, 0x70, 0x10);
             if (d.m_bAudioFlag & 0x40) {
-                std::printf("+++++++++++ B_CAP_HBR_AUDIO +++++++++++++++++\n");
+                Console::print("+++++++++++ B_CAP_HBR_AUDIO +++++++++++++++++\n");
                 hdmirxset_it6602(R::AUD_CTRL, 0x70, 0x00);
             } else if (!(d.m_bAudioFlag & 0x20)) {
                 hdmirxset_it6602(R::AUD_MUTE, 0x10, 0x00);
@@ -803,12 +804,12 @@ u8 vimra_it6602::IT6602_DE3DFrame() {
     }
     m_3dVic[m_in] = hdmirxrd_it6602(R::B2_AVI_VIC);
     u8* info = m_3dInfo[m_in];
-    std::printf("\nIT653x - HDMI_DumpDE3DFrameInfo:");
+    Console::print("\nIT653x - HDMI_DumpDE3DFrameInfo:");
     for (int i = 0; i < 11; ++i) {
         info[i] = hdmirxrd_it6602(u8(R::B2_VSI_TYPE + i));
-        std::printf(" %02X", info[i]);
+        Console::print(" %02X", info[i]);
     }
-    std::printf("\n");
+    Console::print("\n");
     chgbank_it6602(0);
     const u8 pb4 = info[0x2B - 0x24], pb5 = info[0x2C - 0x24];
     if ((pb4 >> 5) == 2) {
@@ -819,14 +820,14 @@ u8 vimra_it6602::IT6602_DE3DFrame() {
                     frame3dSyncGen(*row);
                     break;
                 }
-            std::printf("it660x - HDMI_3DFORMAT is FRAME_PACKING\n");
+            Console::print("it660x - HDMI_3DFORMAT is FRAME_PACKING\n");
         } else if (structure == 6) {
-            std::printf("it660x - HDMI_3DFORMAT is TOP_AND_BOTTOM\n");
+            Console::print("it660x - HDMI_3DFORMAT is TOP_AND_BOTTOM\n");
         } else if (structure == 8) {
-            std::printf("it660x - HDMI_3DFORMAT is SIDE_BY_SIDE\n");
+            Console::print("it660x - HDMI_3DFORMAT is SIDE_BY_SIDE\n");
         }
     }
-    std::printf("\nit660x - HDMI_3D_SourceConfiguration:\n");
+    Console::print("\nit660x - HDMI_3D_SourceConfiguration:\n");
     return 1;
 }
 
@@ -848,6 +849,6 @@ void vimra_it6602::frame3dSyncGen(const Sync3D& row) {
     chgbank_it6602(0);
     hdmirxset_it6602(R::FRAME_3D, 0x10, 0x10);
     hdmirxset_it6602(R::FRAME_3D_EN, 0x20, 0x20);
-    std::printf("3D sync: vtotal %u, vact start %u, vact end %u, vsync end %u, lr %u-%u\n", row.vtotal, row.vactStart,
+    Console::print("3D sync: vtotal %u, vact start %u, vact end %u, vsync end %u, lr %u-%u\n", row.vtotal, row.vactStart,
                 row.vactEnd, row.vsyncEnd, lrStart, lrEnd);
 }

@@ -1,5 +1,6 @@
 #include "video_io/vimrasource.h"
 
+#include "core/console.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/zrvrampara.h"
@@ -124,7 +125,7 @@ int vimrasource::initialize() {
         m_thread = std::thread([this] { checksourceThread(this); });
         pthread_setname_np(m_thread.native_handle(), "source");
     } catch (...) {
-        std::printf("create manage thread failed\n");
+        Console::print("create manage thread failed\n");
         writeLogMsg(ERROR, "create check source thread failed");
         return 255;
     }

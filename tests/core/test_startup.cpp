@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,8 +48,10 @@ bool waitFor(const std::function<bool()>& cond, int ms) {
     return true;
 }
 
-// Starts the program on the simulated board under `root`.
-void startProgram(QProcess& app, const QString& root) {
+// Starts the program on the simulated board under `root`; with its
+// standard output and error closed, as a launcher may start it, when
+// `consoleClosed`.
+void startProgram(QProcess& app, const QString& root, bool consoleClosed = false) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZRV_BOARD", "sim");
     env.insert("ZRV_ROOT", root);
@@ -58,7 +61,10 @@ void startProgram(QProcess& app, const QString& root) {
     env.remove("ZRV_BOARD_CONFIG");
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(ZRV_APP_PATH), QStringList());
+    if (consoleClosed)
+        app.start(QStringLiteral("/bin/sh"), {"-c", "exec \"$0\" >&- 2>&-", QStringLiteral(ZRV_APP_PATH)});
+    else
+        app.start(QStringLiteral(ZRV_APP_PATH), QStringList());
 }
 
 // The parameter image of a first start is written whole once start-up has
@@ -97,6 +103,26 @@ TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
         EXPECT_EQ(text.find("reboot"), std::string::npos) << text;
     }
 
+    app.kill();
+    app.waitForFinished(5000);
+}
+
+// A start with its console closed (a launcher that closed standard output
+// and error) prints into no file: the console's numbers would otherwise go
+// to the first files the start opens, the instance lock first.
+TEST(StartUp, AConsoleClosedBeforeTheStartPrintsIntoNoFile) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const ProgramNetwork net;
+    QProcess app;
+    startProgram(app, root.path(), true);
+    ASSERT_TRUE(app.waitForStarted(10000));
+    const QString log = root.path() + "/data/vimraqd/log/mwrEnglneLog";
+    // The video processor's start has printed its lines by then.
+    EXPECT_TRUE(waitFor([&] { return readHostFile(log.toStdString()).find("FPGA 1 running") != std::string::npos; },
+                        45000));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(QFileInfo(root.path() + "/data/app/zrvK57N.lock").size(), 0);
     app.kill();
     app.waitForFinished(5000);
 }
@@ -394,17 +420,71 @@ TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
 }
 
 
+// Whatever stands where the log belongs (a folder, a FIFO with or without a
+// reader that never reads, a socket) never holds a thread that writes a
+// line: it is kept aside as a refused file is, a new log is begun whose
+// first line names it, and every line is in the new log. Where nothing can
+// be moved the lines are counted, and the count is written once the log
+// can be written again.
+TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
+    const std::string place = kLogFile;
+    const struct {
+        Odd odd;
+        bool reader;  // a reader holds the FIFO open and never reads
+        const char* found;
+    } odds[] = {{Odd::Folder, false, "a folder"},
+                {Odd::Fifo, false, "a FIFO"},
+                {Odd::Fifo, true, "a FIFO"},
+                {Odd::Socket, false, "a socket"}};
+    constexpr int kLines = 300;  // some 150 KiB: more than a pipe holds
+    const std::string kept = "log file " + place + " refused: ";
+    g_debugSwitch = 0;
+    for (const bool fixed : {false, true})
+    for (const auto& odd : odds) {
+        SCOPED_TRACE(std::string(odd.found) + (odd.reader ? " with a reader" : "") +
+                     (fixed ? ", nothing can be moved" : ""));
+        ASSERT_TRUE(oddAt(odd.odd, hostPath(place)));
+        const int reader = odd.reader ? ::open(hostPath(place).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+        FileOps::setReadOnly([fixed](const std::string&) { return fixed; });
+        EXPECT_TRUE(endsWithoutAWriter(place, [] {
+            const LogWhole whole;
+            for (int i = 0; i < kLines; ++i) writeLogMsg(INFO, "line " + std::to_string(i) + std::string(400, '.'));
+        }));
+        FileOps::setReadOnly(nullptr);
+        if (reader >= 0) ::close(reader);
+        EXPECT_EQ(whatIsAt(hostPath(fixed ? place : place + ".refused")), odd.found);
+        // The log can be written again: what stands there goes aside now.
+        if (fixed) writeLogMsg(INFO, "line " + std::to_string(kLines));
+        const std::string log = readHostFile(hostPath(place));
+        EXPECT_EQ(log.find(kept + odd.found + ", not a regular file; kept as " + place + ".refused; a new log begun\n"),
+                  log.find("# PELKMSG # ") + 12)
+            << log.substr(0, 300);
+        const std::string lost = "log: " + std::to_string(kLines) + " lines lost while " + place +
+                                 " could not be written (" + odd.found +
+                                 " in its place, which cannot be kept aside (Read-only file system))\n";
+        EXPECT_EQ(log.find(lost) != std::string::npos, fixed) << log.substr(0, 600);
+        EXPECT_EQ(countIn(log, "# PELKMSG # line "), fixed ? 1u : size_t(kLines));
+        QDir(QString::fromStdString(hostPath(place + ".refused"))).removeRecursively();
+        ::unlink(hostPath(place + ".refused").c_str());
+        ::unlink(hostPath(place).c_str());
+    }
+    g_debugSwitch = 254;
+}
+
 // The table above runs the readers there are; a reader written later that
 // opens a file its own way would wait on a FIFO as the settings did. No
 // program source opens a file for reading but the one opener, save these:
-// the log's append ("a+" opens a FIFO for reading and writing and never
-// waits), the settings' scratch copy, a file the program itself made, and
-// the simulated board's opener of the files that stand for its devices
-// (which never waits either and takes only a regular file). The simulated
-// board's scenario, too, is read through the opener, with its bound.
+// the log's append (opened without waiting and taken only as a regular
+// file, as the opener takes one), the settings' scratch copy, a file the
+// program itself made, the console's /dev/null in place of a closed
+// standard descriptor, and the simulated board's opener of the files that
+// stand for its devices (which never waits either and takes only a regular
+// file). The simulated board's scenario, too, is read through the opener,
+// with its bound.
 TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
     const std::regex opening(R"(\bfopen\(|ifstream|(^|[^A-Za-z_])::open\(|\.open\(QIODevice::Read)");
-    const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp", "sim/sim_log_file.cpp"};
+    const std::set<std::string> allowed = {"core/logMsg.cpp", "core/config_engine.cpp", "core/console.cpp",
+                                           "sim/sim_log_file.cpp"};
     std::set<std::string> seen;
     eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "sim"},
                   [&](const std::string& name, const std::vector<std::string>& lines) {
@@ -415,6 +495,43 @@ TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
                       }
                   });
     EXPECT_EQ(seen, allowed) << "an allowed place that no longer opens a file comes off the list";
+}
+
+// Everything the program prints reaches the console through its one road
+// (core/console.cpp), which never waits for the console and escapes every
+// argument of a format. No program source writes to standard output or
+// standard error another way, and every format handed to the road is the
+// program's own literal text: a debug line added later that printed a name
+// with printf would wait for a console nobody reads and bring the name raw,
+// and a name handed over as the format would escape nothing.
+TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
+    const std::regex direct(R"((^|[^\w])(printf|vprintf|puts|putchar|perror|dprintf|vdprintf)\s*\()"
+                            R"(|std::(cout|cerr|clog)\b|\bstd(out|err)\b|STD(OUT|ERR)_FILENO|\bwrite\s*\(\s*[12]\s*,)");
+    const std::regex printing(R"(\b(debugPrintf|Console::print|Console::printErr|dbg|err|always|closing)\s*\()");
+    // Its declaration, or its call with a literal or a choice of two.
+    const std::regex ownFormat(R"(^\s*(const char\* fmt|"|[^,"]*\?\s*"[^"]*"\s*:\s*"))");
+    const std::set<std::string> road = {"core/console.cpp"};
+    std::set<std::string> seen;
+    eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
+               [&](const std::string& name, const std::vector<std::string>& lines) {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string code = lines[i].substr(0, lines[i].find("//"));
+            if (std::regex_search(code, direct)) {
+                if (road.count(name)) seen.insert(name);
+                else ADD_FAILURE() << name << ":" << i + 1 << " prints past the console's road: " << lines[i];
+            }
+            for (std::sregex_iterator m(code.begin(), code.end(), printing), none; m != none; ++m) {
+                // The format: the first argument, on this line or the next;
+                // a literal, or one of two literals.
+                std::string rest = code.substr(size_t(m->position(0) + m->length(0)));
+                if (rest.find_first_not_of(" \t") == std::string::npos && i + 1 < lines.size()) rest = lines[i + 1];
+                if (!std::regex_search(rest, ownFormat))
+                    ADD_FAILURE() << name << ":" << i + 1 << " hands the console a format that is not a literal: "
+                                  << lines[i];
+            }
+        }
+    });
+    EXPECT_EQ(seen, road) << "the road itself writes to the console's descriptors";
 }
 
 // A helper that writes a text its caller gave into a log line is one place

@@ -1,3 +1,4 @@
+#include "core/console.h"
 #include "core/file_checks.h"
 #include "core/global.h"
 #include "core/line_limiter.h"
@@ -13,6 +14,7 @@
 #include "protocol/k57_wifi_config.h"
 #include "sim/sim_log_file.h"
 #include "support/test_env.h"
+#include "video_engine/c331_chip_print.h"
 #include "ui/settings/settings_pages.h"
 #include "video_io/drv_i2c0.h"
 #include "video_io/not_built.h"
@@ -27,15 +29,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 class UtilsTest : public SimEnv {};
@@ -258,6 +264,35 @@ TEST(UtilsChecks, EraseWithoutGeometryIsAFailure) {
     EXPECT_NE(Utils::non_region_write(mtd, reinterpret_cast<const u8*>("x"), 1, 0), 0u);
 }
 
+namespace {
+// What the console's writer puts on standard output while fn runs, the
+// console a file meanwhile.
+std::string consoleOf(const std::function<void()>& fn) {
+    Console::drain(std::chrono::seconds(10));
+    std::fflush(stdout);
+    std::FILE* file = std::tmpfile();
+    if (!file) return "(no file)";
+    const int saved = ::dup(1);
+    ::dup2(fileno(file), 1);
+    fn();
+    const bool drained = Console::drain(std::chrono::seconds(10));
+    ::dup2(saved, 1);
+    ::close(saved);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::pread(fileno(file), buf, sizeof buf, off_t(text.size()))) > 0;) text.append(buf, size_t(n));
+    std::fclose(file);
+    return drained ? text : "(not drained) " + text;
+}
+
+// The log's last line.
+std::string lastLogLine(const std::string& hostLog) {
+    const std::string log = readHostFile(hostLog);
+    const size_t from = log.rfind('\n', log.size() >= 2 ? log.size() - 2 : 0);
+    return log.substr(from == std::string::npos ? 0 : from + 1);
+}
+}  // namespace
+
 TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
     g_debugSwitch = 0;
     writeLogMsg(WARNING, "hello");
@@ -286,6 +321,77 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
     g_debugSwitch = 254;
 }
 
+// A disk that fills (here a file size limit) takes no half line: a line it
+// cuts short is taken back, so the next one never joins it, and the lines
+// it refuses are counted. The console is told when the log stops taking
+// lines, and the count is written, on the console too, once one fits again.
+TEST_F(UtilsTest, AFullDiskLeavesNoHalfLineAndItsLostLinesAreCounted) {
+    g_debugSwitch = 254;
+    const std::string before = "[2026-12-08 20:27:33] # PELKMSG # " + std::string(70000, 'p') + "\n";
+    writeHostFile(hostPath(kLogFile), before);
+    struct sigaction ignore {}, was {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &was), 0);
+    rlimit unlimited{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    const std::string console = consoleOf([&] {
+        // Room for part of a line, not for a whole one.
+        rlimit full = unlimited;
+        full.rlim_cur = before.size() + 100;
+        ::setrlimit(RLIMIT_FSIZE, &full);
+        {
+            const LogWhole whole;
+            for (int i = 0; i < 5; ++i) writeLogMsg(INFO, "fpga: " + std::string(200, 'f'));
+        }
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        writeLogMsg(INFO, "after");
+    });
+    ::sigaction(SIGXFSZ, &was, nullptr);
+    const std::string log = readHostFile(hostPath(kLogFile));
+    const std::string lost = "log: 5 lines lost while /data/vimraqd/log/mwrEnglneLog could not be written (File too large)";
+    ASSERT_EQ(log.compare(0, before.size(), before), 0);
+    std::vector<std::string> added;
+    std::istringstream rest(log.substr(before.size()));
+    for (std::string line; std::getline(rest, line);) added.push_back(line.substr(line.find("# PELKMSG # ") + 12));
+    EXPECT_EQ(added, (std::vector<std::string>{lost, "after"}));
+    EXPECT_EQ(log.back(), '\n');
+    // The echo of each line as before, the log's failure before the first.
+    std::string echoed = "log: /data/vimraqd/log/mwrEnglneLog cannot be written (File too large); its lines are "
+                         "counted until it can be\n";
+    for (int i = 0; i < 5; ++i) echoed += "fpga: " + std::string(200, 'f') + "\n";
+    EXPECT_EQ(console, echoed + lost + "\nafter\n");
+}
+
+// The removal at 10 MiB takes the file its writer measured, never one
+// another thread has begun since: with several threads writing across the
+// 10 MiB, every line is in the file removed or in the new one.
+TEST_F(UtilsTest, TheRemovalAtTenMiBTakesOnlyTheFileItMeasured) {
+    g_debugSwitch = 0;
+    constexpr int kThreads = 8, kLines = 400;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        writeHostFile(hostPath(kLogFile), std::string(0xA00000 - 8000, 'x') + "\n");
+        // Held open, the removed file stays readable.
+        const int removed = ::open(hostPath(kLogFile).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(removed, 0);
+        std::vector<std::thread> writers;
+        for (int t = 0; t < kThreads; ++t)
+            writers.emplace_back([t] {
+                const LogWhole whole;
+                for (int i = 0; i < kLines; ++i) writeLogMsg(INFO, "w " + std::to_string(t) + " " + std::to_string(i));
+            });
+        for (std::thread& w : writers) w.join();
+        std::string old;
+        char buf[65536];
+        for (ssize_t n; (n = ::read(removed, buf, sizeof buf)) > 0;) old.append(buf, size_t(n));
+        ::close(removed);
+        EXPECT_GE(old.size(), size_t(0xA00000));
+        EXPECT_EQ(countIn(old, "# PELKMSG # w ") + countIn(readHostFile(hostPath(kLogFile)), "# PELKMSG # w "),
+                  size_t(kThreads * kLines));
+    }
+    g_debugSwitch = 254;
+}
+
 // A console sent to a file, as the README suggests, gets each echoed line
 // when it is written, not once stdio's buffer is full. A name from a stick
 // holding a newline, a carriage return and an escape sequence is one line,
@@ -304,6 +410,7 @@ TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnceAndWhole) {
     std::setvbuf(stdout, block, _IOFBF, sizeof block);
     writeLogMsg(WARNING, "fpga: FPGA 2 running");
     writeLogMsg(ERROR, "USB upgrade: a\n[2026-12-08 10:00:00] USB upgrade: FPGA 2 image written\r\x1b[2J");
+    Console::drain(std::chrono::seconds(10));
     char got[256] = {};
     const ssize_t n = ::pread(fileno(file), got, sizeof got - 1, 0);
     std::fflush(stdout);
@@ -315,6 +422,147 @@ TEST_F(UtilsTest, AnEchoedLogLineReachesAConsoleThatIsAFileAtOnceAndWhole) {
     EXPECT_EQ(std::string(got, size_t(std::max<ssize_t>(n, 0))), "fpga: FPGA 2 running\n" + oneLine);
     const std::string log = readHostFile(hostPath(kLogFile));
     EXPECT_EQ(log.substr(log.rfind("# PELKMSG # ") + 12), oneLine);
+}
+
+// Text from outside is one line of plain characters wherever it is printed:
+// in the log, in the log's echo and as an argument of a debug line, the
+// format's own colour codes kept. A backslash is doubled, so a name that
+// spells an escape cannot pass for one; a C1 control (an 8-bit CSI) and a
+// byte that is no UTF-8 are escaped byte by byte; a Chinese name stays
+// readable. The log's cut at 511 characters falls between two characters
+// or escapes, never inside one.
+TEST_F(UtilsTest, OutsideTextIsEscapedAlikeInTheLogItsEchoAndTheDebugLines) {
+    g_debugSwitch = 254;
+    const struct {
+        const char* what;
+        std::string text, shown;
+    } rows[] = {
+        {"backslashes", "a\\nb \\x1B", "a\\\\nb \\\\x1B"},
+        {"line ends", "a\nb\r\tc", "a\\nb\\r\\tc"},
+        {"escape and DEL", "\x1b[2J\x7f", "\\x1B[2J\\x7F"},
+        {"C1 as characters", "\xc2\x9b" "2J \xc2\x80", "\\xC2\\x9B2J \\xC2\\x80"},
+        {"C1 as a byte", "\x9b" "2J", "\\x9B2J"},
+        {"a lead byte without its continuation", "\xc3(", "\\xC3("},
+        {"a character cut off at the end", "ab\xe4\xb8", "ab\\xE4\\xB8"},
+        {"an overlong slash", "\xc0\xaf", "\\xC0\\xAF"},
+        {"a surrogate", "\xed\xa0\x80", "\\xED\\xA0\\x80"},
+        {"past U+10FFFF", "\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},
+        {"Chinese, an accent, a no-break space", "屏幕 é\xc2\xa0", "屏幕 é\xc2\xa0"},
+    };
+    const LogWhole whole;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string console = consoleOf([&] {
+            writeLogMsg(WARNING, row.text);
+            debugPrintf("\033[1;34m[%s]\033[0m\n", row.text.c_str());
+        });
+        EXPECT_EQ(console, row.shown + "\n\033[1;34m[" + row.shown + "]\033[0m\n");
+        const std::string line = lastLogLine(hostPath(kLogFile));
+        EXPECT_EQ(line.substr(line.find("# PELKMSG # ") + 12), row.shown + "\n");
+    }
+    // The chip's debug lines: their colour stays, an argument's is escaped.
+    std::FILE* sink = std::tmpfile();
+    ASSERT_NE(sink, nullptr);
+    c331print::setSink(sink);
+    c331print::dbg("%s", "\x1b]0;OWNED\x07");
+    c331print::setSink(nullptr);
+    char got[128] = {};
+    EXPECT_STREQ((::pread(fileno(sink), got, sizeof got - 1, 0), got), "\033[1;34m\\x1B]0;OWNED\\x07\033[0m");
+    std::fclose(sink);
+    // Numbers and padding come out as printf prints them.
+    const std::string console = consoleOf([] {
+        debugPrintf("%5d|%-4s|%.*s|%05.1f|%llx|%zu|%c|%%|%+i\n", 42, "ab", 3, "abcdef", 3.14159, 0xABCDEFULL,
+                    size_t(7), 'z', -3);
+        debugPrintf("%c%c\n", '\x1b', '\\');
+    });
+    char want[128];
+    std::snprintf(want, sizeof want, "%5d|%-4s|%.*s|%05.1f|%llx|%zu|%c|%%|%+i\n", 42, "ab", 3, "abcdef", 3.14159,
+                  0xABCDEFULL, size_t(7), 'z', -3);
+    EXPECT_EQ(console, std::string(want) + "\\x1B\\\\\n");
+
+    // The cut: the text's room is what the line's 511 characters leave
+    // after its head and its newline.
+    FileOps::removePath(kLogFile);
+    writeLogMsg(INFO, "x");
+    const std::string probe = readHostFile(hostPath(kLogFile));
+    const size_t room = 511 - (probe.find("# PELKMSG # ") + 12) - 1;
+    const struct {
+        std::string last, shown;  // the text's last character, as the line shows it
+    } ends[] = {{"\x1b", "\\x1B"}, {"屏", "屏"}, {"\\", "\\\\"}, {"\xc2\x9b", "\\xC2\\x9B"}, {"\xff", "\\xFF"}};
+    g_debugSwitch = 0;
+    for (const auto& end : ends) {
+        // Room left for it whole, and one byte less.
+        for (const size_t left : {end.shown.size(), end.shown.size() - 1}) {
+            SCOPED_TRACE(end.shown + " with " + std::to_string(left) + " bytes left");
+            FileOps::removePath(kLogFile);
+            writeLogMsg(INFO, std::string(room - left, 'a') + end.last);
+            const std::string line = readHostFile(hostPath(kLogFile));
+            const std::string text = line.substr(line.find("# PELKMSG # ") + 12);
+            const bool whole = left == end.shown.size();
+            EXPECT_EQ(line.size(), whole ? 511u : 511u - left);
+            EXPECT_EQ(text.substr(room - left), whole ? end.shown + "\n" : "\n");
+        }
+    }
+    g_debugSwitch = 254;
+}
+
+// A console that stops taking lines (a pipe nobody reads, "| less" held)
+// never holds the thread that prints, whatever lock it holds: what does not
+// fit is counted, and the count is printed where the gap is once the
+// console takes lines again, so that the lines shown and the counts add up
+// to what was printed.
+TEST_F(UtilsTest, AConsoleThatStopsTakingLinesCostsTheLinesItMissedAndTheirCount) {
+    g_debugSwitch = 254;
+    Console::drain(std::chrono::seconds(10));
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    ::fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);
+    std::fflush(stdout);
+    const int saved = ::dup(1);
+    ::dup2(pipeEnds[1], 1);
+    ::close(pipeEnds[1]);
+    // Some 280 KiB: past the pipe and the console's queue together.
+    constexpr int kLines = 20000;
+    std::mutex held;  // as the video processor's manager holds its own
+    auto printing = std::async(std::launch::async, [&] {
+        std::lock_guard<std::mutex> lock(held);
+        for (int i = 0; i < kLines; ++i) debugPrintf("line %05d\n", i);
+    });
+    const bool returned = printing.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    // Now read: a thread held in a write comes free too.
+    std::string got;
+    std::thread reader([&] {
+        char buf[65536];
+        for (ssize_t n; (n = ::read(pipeEnds[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+    });
+    printing.wait();
+    const bool drained = Console::drain(std::chrono::seconds(20));
+    ::dup2(saved, 1);  // the pipe's last writer gone: the reader sees its end
+    ::close(saved);
+    reader.join();
+    ::close(pipeEnds[0]);
+    EXPECT_TRUE(returned) << "the printing thread waited for the console";
+    EXPECT_TRUE(drained);
+    const std::regex note("console: (\\d+) lines not printed: the console did not take them");
+    int next = 0, notes = 0;
+    long long said = 0;  // lines the counts since the last line printed say were missed
+    std::istringstream lines(got);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, note)) {
+            ++notes;
+            said += std::stoll(m[1]);
+            continue;
+        }
+        ASSERT_EQ(line.substr(0, 5), "line ") << line;
+        // In order, each gap as large as its count says.
+        const int at = std::stoi(line.substr(5));
+        EXPECT_EQ(at, next + said) << "after line " << next - 1;
+        next = at + 1;
+        said = 0;
+    }
+    EXPECT_GE(notes, 1);
+    EXPECT_EQ(next + said, kLines);
 }
 
 TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {

@@ -34,6 +34,7 @@
 #include <mutex>
 #include <set>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <thread>
@@ -113,7 +114,8 @@ protected:
             env.insert("ZRV_BOARD_CONFIG", m_root.filePath("board.json"));
         m_proc.setProcessEnvironment(env);
         m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_proc.setStandardOutputFile(m_root.filePath("program.out"), QIODevice::Append);
+        m_proc.setStandardOutputFile(m_console.isEmpty() ? m_root.filePath("program.out") : m_console,
+                                     QIODevice::Append);
         m_proc.start(m_app, QStringList());
         ASSERT_TRUE(m_proc.waitForStarted(10000));
     }
@@ -198,6 +200,7 @@ protected:
     QString m_app, m_client;
     u16 m_tcpPort = 0;
     bool m_scenarioNamed = false;  // the board is given board.json, there or not
+    QString m_console;             // where standard output goes, when not program.out
 };
 
 }  // namespace
@@ -355,6 +358,62 @@ TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
         ASSERT_GT(at, 0) << line;
         EXPECT_EQ(text[at - 1], '\n') << text.mid(std::max(0, at - 40), 80).toStdString();
     }
+}
+
+namespace {
+// The program's console is a pipe (a FIFO in the root) of 4 KiB that its
+// reader holds open without reading, as "./scripts/run | less" paused; the
+// program's start alone prints more than that.
+class EndToEndConsolePipe : public EndToEnd {
+protected:
+    void beforeStart() override {
+        const QString fifo = m_root.filePath("console.fifo");
+        ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        m_reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(m_reader, 0);
+        ::fcntl(m_reader, F_SETPIPE_SZ, 4096);
+        m_console = fifo;
+    }
+    void TearDown() override {
+        EndToEnd::TearDown();
+        if (m_reader >= 0) ::close(m_reader);
+    }
+    // The wall width changed n times, a second apart: each change prints the
+    // video processor's whole parameter dump, some 12 KiB.
+    void changeTheWallWidth(int n) {
+        for (int i = 0; i < n; ++i) {
+            if (i) QThread::msleep(LineLimiter::kPeriodMs + 100);
+            ASSERT_EQ(client(udp() + QStringList{"word-write", "1378", i % 2 ? "1920" : "1984"}), 0) << "change " << i;
+        }
+    }
+    int m_reader = -1;
+};
+}  // namespace
+
+// While nobody reads the console, a PC's changes are answered and stored,
+// and a SIGTERM stops the program in order within its bound: the lines the
+// console does not take are lost, nothing else.
+TEST_F(EndToEndConsolePipe, AConsoleNobodyReadsLeavesThePcAnsweredAndTheStopInOrder) {
+    ASSERT_TRUE(waitReady());
+    changeTheWallWidth(3);
+    ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", "76"}), 0);
+    EXPECT_EQ(client(serial() + QStringList{"info"}), 0);
+    EXPECT_EQ(endWith(SIGTERM), 0);
+    EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 76);
+}
+
+// A console whose reader has gone ("| head" done, "less" quit) costs the
+// lines printed to it, nothing else: the program lives on, answers, stores
+// the change it answered and stops in order.
+TEST_F(EndToEndConsolePipe, AConsoleWhoseReaderHasGoneCostsOnlyItsLines) {
+    ASSERT_TRUE(waitReady());
+    ::close(m_reader);
+    m_reader = -1;
+    changeTheWallWidth(2);
+    ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", "77"}), 0);
+    EXPECT_EQ(client(udp() + QStringList{"info"}), 0);
+    EXPECT_EQ(endWith(SIGTERM), 0);
+    EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 77);
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "frame_helpers.h"
 
+#include "core/console.h"
 #include "core/line_limiter.h"
 #include "core/md5.h"
 #include "core/zrvrampara.h"
@@ -469,21 +470,24 @@ TEST_F(PcLinks, WifiAccessPointStartsAndRestartsOnlyWhileSwitchedOn) {
 
 namespace {
 // What the program prints on standard output while this lives, readable at
-// any moment.
+// any moment: what the console's writer has written by then.
 class StdoutTap {
 public:
     StdoutTap() : m_file(std::tmpfile()) {
+        Console::drain(std::chrono::seconds(10));
         std::fflush(stdout);
         m_saved = ::dup(1);
         ::dup2(fileno(m_file), 1);
     }
     ~StdoutTap() {
+        Console::drain(std::chrono::seconds(10));
         std::fflush(stdout);
         ::dup2(m_saved, 1);
         ::close(m_saved);
         std::fclose(m_file);
     }
     std::string text() {
+        Console::drain(std::chrono::seconds(10));
         std::fflush(stdout);
         std::string s;
         char buf[4096];

@@ -169,8 +169,8 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
         {"inputs_list.json", R"({"inputs": ["HDMI1"]})",
          {R"(inputs_list.json: key "inputs": unknown value ["HDMI1"]; the)"}},
         {"escaped.json", R"({"inputs": {"HDMI1": {"signal": "a\"b\nc\u001b"}}, "a\"b": 1})",
-         {R"(escaped.json: input HDMI1, key "signal": unknown value "a\"b\nc\u001b"; the default stays)",
-          R"(escaped.json: unknown key "a\"b" with value 1; not taken)"},
+         {R"(escaped.json: input HDMI1, key "signal": unknown value "a\\"b\\nc\\u001b"; the default stays)",
+          R"(escaped.json: unknown key "a\\"b" with value 1; not taken)"},
          [](const Data& d) { return !d.inputs[2].dvi; }},
         {"long.json", R"({"inputs": {"HDMI1": {"color": ")" + std::string(200, 'x') + R"("}}})",
          {"long.json: input HDMI1, key \"color\": unknown value \"" + std::string(63, 'x') +

@@ -125,6 +125,9 @@ bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<v
     for (;;) {
         const int w = ::open(Root::path(fifoDevicePath).c_str(), O_WRONLY | O_NONBLOCK);
         if (w >= 0) ::close(w);
+        char buf[4096];
+        while (r >= 0 && ::read(r, buf, sizeof buf) > 0) {
+        }
         if (done.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
     }
     if (r >= 0) ::close(r);

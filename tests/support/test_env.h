@@ -71,8 +71,9 @@ inline bool fifoAt(const std::string& devicePath) { return oddAt(Odd::Fifo, Root
 // or "nothing" (a link is not followed).
 std::string whatIsAt(const std::string& hostPath);
 // Runs fn in a thread of its own; true when it ends within 10 s. A thread
-// held in the open of the FIFO at the device path is then released (a writer
-// comes and goes; a reader stays until fn ends), so the test ends either way.
+// held in the open of the FIFO at the device path, or in a write to it, is
+// then released (a writer comes and goes; a reader stays until fn ends and
+// takes what is written), so the test ends either way.
 bool endsWithoutAWriter(const std::string& fifoDevicePath, const std::function<void()>& fn);
 
 // Calls fn with each source (*.cpp and *.h) under the given folders of the
