@@ -1008,6 +1008,42 @@ TEST_F(EndToEndBrightness, AScheduleTheFlashDoesNotTakeIsAnsweredTwoAndNotActive
     ASSERT_EQ(endWith(SIGTERM), 0);
 }
 
+namespace {
+// The video processor's serial flash protects every sector (the scenario's
+// "c331_flash_protected"): it takes the PC's write and keeps its bytes.
+class EndToEndProtectedSerialFlash : public EndToEnd {
+protected:
+    void beforeStart() override {
+        QFile board(m_root.filePath("board.json"));
+        ASSERT_TRUE(board.open(QIODevice::WriteOnly));
+        board.write(R"({"c331_flash_protected": true})");
+    }
+};
+}  // namespace
+
+// Once the chip runs (a read is answered), a write the flash does not keep
+// is answered status 2 with its log line, and the flash reads as it was.
+TEST_F(EndToEndProtectedSerialFlash, AWriteTheFlashDoesNotKeepIsAnsweredTwoAndTheFlashReadsAsItWas) {
+    ASSERT_TRUE(waitReady());
+    const QString back = m_root.filePath("back.bin"), data = m_root.filePath("data.bin");
+    const QStringList read = udp() + QStringList{"flash-read", "0x1800000", "16", back};
+    QElapsedTimer spent;
+    spent.start();
+    bool running = false;
+    while (!(running = client(read) == 0) && spent.elapsed() < 30000) QThread::msleep(250);
+    ASSERT_TRUE(running);
+    writeHostFile(data.toStdString(), "sixteen bytes..!");
+    QString err;
+    EXPECT_EQ(client(udp() + QStringList{"flash-write", "0x1800000", data}, nullptr, &err), 1);
+    EXPECT_TRUE(err.startsWith("zrvctl: status 2")) << err.toStdString();
+    ASSERT_EQ(client(read), 0);
+    EXPECT_EQ(readHostFile(back.toStdString()), std::string(16, '\xFF'));
+    EXPECT_NE(readHostFile(m_root.filePath("data/vimraqd/log/mwrEnglneLog").toStdString())
+                  .find("c331: serial flash does not read back the bytes written at 0x1800000 (16 bytes)"),
+              std::string::npos);
+    EXPECT_EQ(endWith(SIGTERM), 0);
+}
+
 // ---------------------------------------------------------------- floods
 
 namespace {
