@@ -185,6 +185,12 @@ protected:
         if (b.size() < at + 2) return -1;
         return u8(b[at]) | (u8(b[at + 1]) << 8);
     }
+    // The board scenario of the next start.
+    void writeBoard(const char* json) {
+        QFile board(m_root.filePath("board.json"));
+        ASSERT_TRUE(board.open(QIODevice::WriteOnly));
+        board.write(json);
+    }
     void sendRaw(const Bytes& bytes) {
         const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         const sockaddr_in a = loopback(udpnetManage::kCommandPort);
@@ -604,10 +610,7 @@ namespace {
 class EndToEndCards : public EndToEnd {
 protected:
     void SetUp() override {
-        QFile f(m_root.filePath("board.json"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(R"({"ports": {"5": 6, "12": 4}})");
-        f.close();
+        writeBoard(R"({"ports": {"5": 6, "12": 4}})");
         EndToEnd::SetUp();
     }
 };
@@ -776,11 +779,6 @@ protected:
         const int ra = client(udp() + QStringList{"reg-read", "1", "6", "1"}, &a);
         const int rb = client(udp() + QStringList{"reg-read", "2", "6", "1"}, &b);
         return Vals{ra, rb, a.toInt(nullptr, 16), b.toInt(nullptr, 16)};
-    }
-    void writeBoard(const char* json) {
-        QFile board(m_root.filePath("board.json"));
-        ASSERT_TRUE(board.open(QIODevice::WriteOnly));
-        board.write(json);
     }
     // A fixed level of `value` used as it is: mode 16 and 48 copies of it.
     static Bytes fixedLevel(u8 value) {
@@ -1013,11 +1011,7 @@ namespace {
 // "c331_flash_protected"): it takes the PC's write and keeps its bytes.
 class EndToEndProtectedSerialFlash : public EndToEnd {
 protected:
-    void beforeStart() override {
-        QFile board(m_root.filePath("board.json"));
-        ASSERT_TRUE(board.open(QIODevice::WriteOnly));
-        board.write(R"({"c331_flash_protected": true})");
-    }
+    void beforeStart() override { writeBoard(R"({"c331_flash_protected": true})"); }
 };
 }  // namespace
 
