@@ -270,12 +270,15 @@ TEST(FlashStores, EveryEraseAndWriteOfTheSerialFlashAndOfAnMtdDeviceIsReadBack) 
         bool mtdFiles;
         int found;
     } rules[] = {
-        {"serial flash data written", "SFL_DATA", std::regex(R"(write_C331\([^;]*SFL_DATA)"), {{c331, "sfl_program"}}, false, 0},
-        {"serial flash erase started", "kCmdErase", std::regex(R"(\bkCmdErase\))"), {{c331, "sfl_erase_block"}}, false, 0},
+        {"serial flash data written", "SFL_DATA", std::regex(R"(write_C331\([^;]*SFL_DATA)"),
+         {{c331, "sfl_program"}}, false, 0},
+        {"serial flash erase started", "kCmdErase", std::regex(R"(\bkCmdErase\))"), {{c331, "sfl_erase_block"}},
+         false, 0},
         {"serial flash erase or program unchecked", "sfl_", std::regex(R"(\bsfl_(erase_block|program)\s*\()"),
          {{c331, "sfl_erase"}, {c331, "sfl_write"}, {"video_engine/c331_manage.h", "*"}}, false, 0},
         {"MTD write", "pwrite", std::regex(R"((\.|->)\s*pwrite\s*\()"), {{utils, "non_region_write"}}, false, 0},
-        {"MTD erase or unlock", "", std::regex(R"((\.|->)\s*(erase|unlock)\s*\()"), {{utils, "non_region_erase"}}, true, 0},
+        {"MTD erase or unlock", "", std::regex(R"((\.|->)\s*(erase|unlock)\s*\()"), {{utils, "non_region_erase"}},
+         true, 0},
     };
     // A definition starts at the line's first column; its name is the last
     // one before the parenthesis.
@@ -299,7 +302,8 @@ TEST(FlashStores, EveryEraseAndWriteOfTheSerialFlashAndOfAnMtdDeviceIsReadBack) 
                                !std::regex_search(lines[i], rule.raw))
                                continue;
                            bool placed = false;
-                           for (const auto& p : rule.places) placed = placed || (p.first == name && (p.second == "*" || p.second == function));
+                           for (const auto& p : rule.places)
+                               placed = placed || (p.first == name && (p.second == "*" || p.second == function));
                            if (placed)
                                ++rule.found;
                            else
