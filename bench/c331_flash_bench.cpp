@@ -1,7 +1,10 @@
 // The c331's serial flash and OSD on the simulated chip: bytes per second of
-// a 64 KiB write and a 1 KiB read with the SPI frames each byte costs (the
-// fonts are about 14 MB), beside a memcpy of the same bytes; and a full OSD
-// redraw of 64 lines of 127 characters, which the poll step waits for.
+// a 64 KiB block erased and written and a 1 KiB read with the SPI frames
+// each byte costs (the fonts are about 14 MB), beside a memcpy of the same
+// bytes; and a full OSD redraw of 64 lines of 127 characters, which the
+// poll step waits for. The erase and the write each read the flash back
+// (one frame a byte), so the block costs about three frames a byte: the
+// erase's read-back, the write, and the write's read-back.
 #include "bench_ref.h"
 #include "sim/sim_c331.h"
 #include "sim_bench_env.h"

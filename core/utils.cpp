@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 QMutex Utils::_system_mutex;
 QMutex Utils::_spi_mutex;
@@ -100,6 +101,24 @@ int Utils::usleep_mutex(u32 microseconds) {
 
 int Utils::msleep_mutex(u32 milliseconds) { return usleep_mutex(milliseconds * 1000); }
 
+namespace {
+// True when the MTD device holds `want` over [offset, offset + length)
+// (every byte 0xFF for null), read through the device in pieces.
+bool mtdHolds(MtdDevice& mtd, u32 offset, u32 length, const u8* want) {
+    constexpr u32 kPiece = 64 * 1024;
+    std::vector<u8> back(std::min(length, kPiece));
+    for (u32 done = 0; done < length;) {
+        const u32 n = std::min(length - done, kPiece);
+        if (mtd.pread(back.data(), n, u64(offset) + done) != long(n)) return false;
+        const bool same = want ? std::memcmp(back.data(), want + done, n) == 0
+                               : std::all_of(back.begin(), back.begin() + n, [](u8 b) { return b == 0xFF; });
+        if (!same) return false;
+        done += n;
+    }
+    return true;
+}
+}  // namespace
+
 u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) {
     MtdInfo info;
     // Without the geometry nothing can be erased: report it, the caller
@@ -119,6 +138,8 @@ u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) 
         });
         if (unlock && mtd.unlock(start, info.erasesize) != 0) return 8;
         if (mtd.erase(start, info.erasesize) != 0) return 8;
+        // A block its protection covers takes the erase and keeps its bytes.
+        if (!mtdHolds(mtd, start, info.erasesize, nullptr)) return 10;
         start += info.erasesize;
     }
     return 0;
@@ -153,7 +174,9 @@ u32 Utils::non_region_write(MtdDevice& mtd, const u8* data, int length, int offs
             return 1;
         }
     }
-    return 0;
+    // Written is what the flash gives back: a protected block takes the
+    // write and keeps its bytes, a block not erased only clears bits.
+    return mtdHolds(mtd, u32(offset), total, data) ? 0 : 2;
 }
 
 bool Utils::isDottedQuad(const QString& text) {

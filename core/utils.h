@@ -52,11 +52,15 @@ public:
     // times a second. True when it held.
     static bool pollUntil(u32 boundMs, const std::function<bool()>& ready, u32 firstUs = 1000, u32 maxUs = 4000);
 
-    // MTD erase of the blocks covering [offset, offset + length); 0 when done,
-    // 8 when a request failed, 9 when the geometry cannot be read. Never
-    // closes the device.
+    // MTD erase of the blocks covering [offset, offset + length), each read
+    // back as erased (all 0xFF) before the next; 0 when done, 8 when a
+    // request failed, 9 when the geometry cannot be read, 10 when a block
+    // does not read back erased. Never closes the device.
     static u32 non_region_erase(MtdDevice& mtd, int offset, int length, int unlock);
-    // Writes length bytes at offset in pieces of the write size; 0 or 1.
+    // Writes length bytes at offset in pieces of the write size, then reads
+    // them back through the device; 0 when it holds them, 1 when a write
+    // failed, 2 when it does not read them back. Every erase and write of an
+    // MTD device goes through these two.
     static u32 non_region_write(MtdDevice& mtd, const u8* data, int length, int offset);
 
     // Settings into the shared globals (see ConfigEngine); returns 0.

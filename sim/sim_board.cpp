@@ -145,11 +145,14 @@ private:
 };
 
 // A NOR-like flash in a file under the root: erase sets 0xFF, a write can
-// only clear bits, so a write without its erase shows up as corruption.
+// only clear bits, so a write without its erase shows up as corruption. The
+// bytes of a protected range take erases and writes and keep their content.
 class SimMtdDevice : public MtdDevice {
 public:
-    SimMtdDevice(const std::string& hostPath, uint32_t size, uint32_t erasesize, uint32_t writesize)
-        : m_size(size), m_erasesize(erasesize), m_writesize(writesize) {
+    SimMtdDevice(const std::string& hostPath, uint32_t size, uint32_t erasesize, uint32_t writesize,
+                 uint32_t protectedFrom, uint32_t protectedLength)
+        : m_size(size), m_erasesize(erasesize), m_writesize(writesize), m_protectedFrom(protectedFrom),
+          m_protectedEnd(uint64_t(protectedFrom) + protectedLength) {
         m_fd = simOpenFile(hostPath, O_RDWR | O_CREAT);
         if (m_fd < 0) return;
         off_t have = ::lseek(m_fd, 0, SEEK_END);
@@ -177,8 +180,11 @@ public:
     int unlock(uint32_t start, uint32_t length) override { return inRange(start, length) ? 0 : -1; }
     int erase(uint32_t start, uint32_t length) override {
         if (!inRange(start, length) || start % m_erasesize || length % m_erasesize) return -1;
-        std::vector<uint8_t> ff(length, 0xFF);
-        return ::pwrite(m_fd, ff.data(), length, start) == ssize_t(length) ? 0 : -1;
+        std::vector<uint8_t> cur(length);
+        if (::pread(m_fd, cur.data(), length, start) != ssize_t(length)) return -1;
+        for (uint32_t i = 0; i < length; ++i)
+            if (!isProtected(uint64_t(start) + i)) cur[i] = 0xFF;
+        return ::pwrite(m_fd, cur.data(), length, start) == ssize_t(length) ? 0 : -1;
     }
     long pwrite(const void* data, size_t len, uint64_t offset) override {
         if (m_fd < 0 || offset > m_size) return -1;
@@ -186,7 +192,8 @@ public:
         std::vector<uint8_t> cur(len);
         if (::pread(m_fd, cur.data(), len, off_t(offset)) != ssize_t(len)) return -1;
         const uint8_t* in = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < len; ++i) cur[i] &= in[i];
+        for (size_t i = 0; i < len; ++i)
+            if (!isProtected(offset + i)) cur[i] &= in[i];
         return ::pwrite(m_fd, cur.data(), len, off_t(offset));
     }
     long pread(void* data, size_t len, uint64_t offset) override {
@@ -199,8 +206,10 @@ private:
     bool inRange(uint32_t start, uint32_t length) const {
         return m_fd >= 0 && start <= m_size && length <= m_size - start;
     }
+    bool isProtected(uint64_t at) const { return at >= m_protectedFrom && at < m_protectedEnd; }
     int m_fd = -1;
     uint32_t m_size, m_erasesize, m_writesize;
+    uint64_t m_protectedFrom, m_protectedEnd;
 };
 
 }  // namespace
@@ -307,12 +316,16 @@ std::unique_ptr<I2cBus> SimBoard::openI2c(const std::string& devicePath) {
 
 std::unique_ptr<MtdDevice> SimBoard::openMtd(const std::string& devicePath) {
     MtdGeometry g{0x100000, 0x10000, 0x800};
+    std::pair<uint32_t, uint32_t> kept{0, 0};
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_mtdGeometry.find(devicePath);
         if (it != m_mtdGeometry.end()) g = it->second;
+        auto p = m_mtdProtected.find(devicePath);
+        if (p != m_mtdProtected.end()) kept = p->second;
     }
-    return std::make_unique<SimMtdDevice>(Root::path(devicePath), g.size, g.erasesize, g.writesize);
+    return std::make_unique<SimMtdDevice>(Root::path(devicePath), g.size, g.erasesize, g.writesize, kept.first,
+                                          kept.second);
 }
 
 std::unique_ptr<SerialPort> SimBoard::openSerial(const std::string& devicePath, int baud) {
@@ -360,6 +373,11 @@ void SimBoard::setMtdGeometry(const std::string& devicePath, uint32_t size, uint
                               uint32_t writesize) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_mtdGeometry[devicePath] = {size, erasesize, writesize};
+}
+
+void SimBoard::setMtdProtected(const std::string& devicePath, uint32_t from, uint32_t length) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mtdProtected[devicePath] = {from, length};
 }
 
 void SimBoard::injectUevent(const std::string& message) {

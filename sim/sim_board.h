@@ -108,6 +108,10 @@ public:
 
     // MTD geometry used when the backing file under the root is created.
     void setMtdGeometry(const std::string& devicePath, uint32_t size, uint32_t erasesize, uint32_t writesize);
+    // Devices opened from now on take erases and writes of the bytes in
+    // [from, from + length) and keep them, as blocks under a flash's
+    // protection; a length of 0 protects nothing.
+    void setMtdProtected(const std::string& devicePath, uint32_t from, uint32_t length);
     void setSocIdReadable(bool readable) { m_socReadable = readable; }
 
     // NUL-separated like the kernel's. At most kUeventsKeep wait to be
@@ -147,6 +151,7 @@ private:
     std::atomic<bool> m_eventsOn{false};
     SimRing<std::string> m_events{kEventsKeep};
     std::map<std::string, MtdGeometry> m_mtdGeometry;
+    std::map<std::string, std::pair<uint32_t, uint32_t>> m_mtdProtected;
     std::deque<std::string> m_uevents;
     std::condition_variable m_ueventCv;
     bool m_touched = false;

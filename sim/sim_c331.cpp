@@ -82,6 +82,16 @@ void SimC331::eraseFlash(uint32_t start, uint32_t size) {
     }
 }
 
+bool SimC331::flashProtected(uint32_t start, uint32_t size) const {
+    return m_protectedLength != 0 && start < m_protectedFrom + m_protectedLength && m_protectedFrom < start + size;
+}
+
+void SimC331::setFlashProtected(uint32_t address, uint32_t length) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_protectedFrom = address;
+    m_protectedLength = length;
+}
+
 size_t SimC331::flashResident() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     size_t n = 0;
@@ -247,7 +257,7 @@ void SimC331::bankFourWrite(uint8_t reg, uint8_t value) {
 void SimC331::programPage() {
     if (m_page.empty()) return;
     const uint32_t pageBase = m_pageAddr / kFlashPage * kFlashPage;
-    for (size_t i = 0; i < m_page.size(); ++i) {
+    for (size_t i = 0; i < m_page.size() && !flashProtected(pageBase, kFlashPage); ++i) {
         // Programming only clears bits, as on the real part.
         *flashBlockFor(pageBase + (m_pageAddr + uint32_t(i)) % kFlashPage) &= m_page[i];
     }
@@ -292,7 +302,7 @@ void SimC331::flashCommand(uint8_t value) {
         default: break;
         }
         const uint32_t start = flashAddress() / size * size;
-        eraseFlash(start, size);
+        if (!flashProtected(start, size)) eraseFlash(start, size);
         ++m_eraseCount;
         if (m_latchLeftSet) m_wel = true;
     } else if (value == 5) {

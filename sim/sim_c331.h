@@ -119,6 +119,10 @@ public:
     };
     static constexpr size_t kDmasKeep = 1u << 12;
     std::vector<Dma> dmas() const;
+    // Erases and page programs that touch [address, address + length) are
+    // taken and change nothing, as sectors under the flash's protection
+    // bits; a length of 0 protects nothing.
+    void setFlashProtected(uint32_t address, uint32_t length);
     // Write-disable commands (04:48 := 5) received.
     uint32_t writeDisableCount() const;
     // Preloads the 35-byte header of a font ('P', cell width at byte 17,
@@ -186,9 +190,11 @@ private:
     uint8_t flashByte(uint32_t address) const;
     uint8_t* flashBlockFor(uint32_t address);  // allocates
     void eraseFlash(uint32_t start, uint32_t size);
+    bool flashProtected(uint32_t start, uint32_t size) const;
     std::vector<std::unique_ptr<uint8_t[]>> m_flash;
     uint32_t m_flashPtr = 0;
     uint32_t m_eraseCount = 0;
+    uint32_t m_protectedFrom = 0, m_protectedLength = 0;
     SimRing<Dma> m_dmas{kDmasKeep};
     // Bytes waiting for the next address write, one page: a byte past the
     // page lands on the one a page before it (m_pageFold counts round).

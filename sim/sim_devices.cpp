@@ -40,7 +40,9 @@ void simAttachDevices(SimBoard& board) {
     board.attachSpi("/dev/spidev32766.0", std::make_shared<SimC331>());
     if (auto c331 = std::dynamic_pointer_cast<SimC331>(board.spiModel("/dev/spidev32766.0"))) {
         simC331AttachInputs(board, *c331);
-        for (const std::string& font : board.scenario().snapshot().c331Fonts) c331->preloadFont(font);
+        const SimScenarioData scenario = board.scenario().snapshot();
+        for (const std::string& font : scenario.c331Fonts) c331->preloadFont(font);
+        if (scenario.c331FlashProtected) c331->setFlashProtected(0, SimC331::kFlashSize);
     }
     attachSourceBus(board);
 

@@ -304,6 +304,7 @@ void parseInto(const QJsonObject& tree, SimScenarioData& data, Refusals& refuse)
         data.slowReplies[port] = slow;
         return true;
     });
+    top.flag("c331_flash_protected", data.c331FlashProtected);
     QJsonValue fonts;
     if (top.take("c331_fonts", fonts)) {
         if (!fonts.isArray()) {

@@ -110,6 +110,9 @@ struct SimScenarioData {
     // OSD fonts whose headers the c331's serial flash holds at start:
     // "ascii32", "cjk32", "ascii64", "cjk64" (key "c331_fonts", a list).
     std::vector<std::string> c331Fonts;
+    // The c331's serial flash protects every sector: it takes each erase
+    // and program and keeps its bytes (key "c331_flash_protected").
+    bool c331FlashProtected = false;
     SimFpgaScenario fpga;
 };
 

@@ -664,8 +664,9 @@ int cmdFlashErase(Client& c, const Args& a) {
     req.push_back(u8(number(a[1], "MODE", 0, 2)));
     const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
     put16(req, count);
-    // A block erase takes up to 3.1 s on the device before it answers.
-    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3100ull * count)));
+    // A block's erase and its read-back take up to 3.2 s on the device
+    // before it answers.
+    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3200ull * count)));
     return c.run(0x70, req, Expect::exactly(0));
 }
 
@@ -767,9 +768,10 @@ const Command kCommands[] = {
      cmdNetwork},
     {"flash-erase", "START MODE COUNT", 0x70, 3, 3, "erases COUNT blocks of the video processor's serial flash",
      "START is a 4 KiB block number; MODE 0 erases 4 KiB blocks, 1 32 KiB, 2 64 KiB (START\n"
-     "aligned to the block size); the range must end within the 32 MiB flash. Waits 3 s\n"
-     "per block for the answer. The fonts and the OSD bitmap lie below 0x10D4000; above\n"
-     "it the flash is free. Example: flash-erase 6144 0 1 erases 0x1800000-0x1800FFF.",
+     "aligned to the block size); the range must end within the 32 MiB flash. Waits\n"
+     "3.2 s per block for the answer (its erase, then reading it back). The fonts and the\n"
+     "OSD bitmap lie below 0x10D4000; above it the flash is free. Example:\n"
+     "flash-erase 6144 0 1 erases 0x1800000-0x1800FFF.",
      cmdFlashErase},
     {"flash-write", "ADDRESS FILE", 0x71, 2, 2, "writes FILE into the serial flash at ADDRESS",
      "Sent in 1024-byte pieces. The flash is not erased first: erase the range with\n"

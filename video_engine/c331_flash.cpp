@@ -13,7 +13,10 @@
 #include "core/utils.h"
 #include "platform/board.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <vector>
 
 namespace {
 namespace r = c331reg;
@@ -117,37 +120,32 @@ bool c331_manage::sfl_reissue(int fd, u32 address) {
            sfl_wait(fd, r::SFL_RDSR, kRdsrWip, 0, kSflWaitMs, kWipTimeout) && sfl_clear_latch(fd);
 }
 
-int c331_manage::sfl_erase(int fd, u32 address, int count, int type) {
-    sfl_pins(fd);
-    const u32 size = eraseSize(type);
+int c331_manage::sfl_erase_block(int fd, u32 address, int type) {
     drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
     drv->write_C331(fd, r::SFL_CTRL, kCtrlReset);
     drv->write_C331(fd, r::SFL_CTRL, 1);
     drv->write_C331(fd, r::SFL_WREN_CMD, 6);
     drv->write_C331(fd, r::SFL_RDSR_CMD, 5);
     drv->write_C331(fd, r::SFL_MODE, 1);
+    // A write disable uses the same command register: set the erase command
+    // for every block, or the next one would erase 64 KiB.
+    drv->write_C331(fd, r::SFL_ERASE_CMD, eraseCommand(type));
+    drv->write_C331(fd, r::SFL_ADDR, address);
+    drv->write_C331(fd, r::SFL_CMD_START, kCmdErase);
+    // One bound for the whole block: the erase, then the flash's own
+    // write-in-progress.
     Clock& clock = Board::get().clock();
-    for (int i = 0; i < count; ++i) {
-        // A write disable uses the same command register: set the erase
-        // command for every block, or the next one would erase 64 KiB.
-        drv->write_C331(fd, r::SFL_ERASE_CMD, eraseCommand(type));
-        drv->write_C331(fd, r::SFL_ADDR, address + u32(i) * size);
-        drv->write_C331(fd, r::SFL_CMD_START, kCmdErase);
-        // One bound for the whole block: the erase, then the flash's own
-        // write-in-progress.
-        const u64 start = clock.nowMs();
-        if (!sfl_wait(fd, r::SFL_STAT, kStatEraseBusy, 0, kSflEraseMs, kEraseTimeout)) return 2;
-        const u64 spent = clock.nowMs() - start;
-        const u32 left = spent >= kSflEraseMs ? 0 : u32(kSflEraseMs - spent);
-        if (!sfl_wait(fd, r::SFL_RDSR, kRdsrWip, 0, left, kWipTimeout)) return 2;
-        if (!sfl_clear_latch(fd)) return 2;
-        drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
-    }
+    const u64 start = clock.nowMs();
+    if (!sfl_wait(fd, r::SFL_STAT, kStatEraseBusy, 0, kSflEraseMs, kEraseTimeout)) return 2;
+    const u64 spent = clock.nowMs() - start;
+    const u32 left = spent >= kSflEraseMs ? 0 : u32(kSflEraseMs - spent);
+    if (!sfl_wait(fd, r::SFL_RDSR, kRdsrWip, 0, left, kWipTimeout)) return 2;
+    if (!sfl_clear_latch(fd)) return 2;
+    drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
     return 0;
 }
 
-int c331_manage::sfl_write(int fd, u32 address, u32 length, const u8* data) {
-    sfl_pins(fd);
+int c331_manage::sfl_program(int fd, u32 address, u32 length, const u8* data) {
     drv->write_C331(fd, r::SFL_CTRL, kCtrlReset);
     drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
     drv->write_C331(fd, r::SFL_CTRL, 0x31);
@@ -169,8 +167,46 @@ int c331_manage::sfl_write(int fd, u32 address, u32 length, const u8* data) {
     return 0;
 }
 
+int c331_manage::sfl_holds(int fd, u32 address, u32 length, const u8* want, const char* what) {
+    std::vector<u8> back(length);
+    if (sfl_fetch(fd, address, length, back.data(), false) != 0) return 2;
+    const bool held = want ? std::equal(back.begin(), back.end(), want)
+                           : std::all_of(back.begin(), back.end(), [](u8 b) { return b == 0xFF; });
+    if (held) return 0;
+    // A PC may send its flash commands to a protected flash without a break.
+    static LineLimiter differs(LineLimiter::logCount(ERROR, "c331", "serial flash read-backs that differ"));
+    differs.occur([&] {
+        char line[128];
+        std::snprintf(line, sizeof line, "c331: serial flash does not read back %s at 0x%06X (%u bytes)", what,
+                      unsigned(address), unsigned(length));
+        writeLogMsg(ERROR, line);
+    });
+    return 4;
+}
+
+int c331_manage::sfl_erase(int fd, u32 address, int count, int type) {
+    sfl_pins(fd);
+    const u32 size = eraseSize(type);
+    for (int i = 0; i < count; ++i) {
+        const u32 block = address + u32(i) * size;
+        if (const int r = sfl_erase_block(fd, block, type)) return r;
+        if (const int r = sfl_holds(fd, block, size, nullptr, "the block erased")) return r;
+    }
+    return 0;
+}
+
+int c331_manage::sfl_write(int fd, u32 address, u32 length, const u8* data) {
+    sfl_pins(fd);
+    if (const int r = sfl_program(fd, address, length, data)) return r;
+    return sfl_holds(fd, address, length, data, "the bytes written");
+}
+
 int c331_manage::sfl_read(int fd, u32 address, u32 length, u8* buffer) {
     sfl_pins(fd);
+    return sfl_fetch(fd, address, length, buffer, true);
+}
+
+int c331_manage::sfl_fetch(int fd, u32 address, u32 length, u8* buffer, bool progress) {
     drv->write_C331(fd, r::SFL_CMD_START, kCmdIdle);
     drv->write_C331(fd, r::SFL_CTRL, kCtrlReset);
     drv->write_C331(fd, r::SFL_CTRL, 0x31);
@@ -184,7 +220,8 @@ int c331_manage::sfl_read(int fd, u32 address, u32 length, u8* buffer) {
     drv->write_C331(fd, r::SFL_DTCTL, 0);
     for (u32 i = 0; i < length; ++i) {
         buffer[i] = u8(drv->read_C331(fd, r::SFL_DATA));
-        if ((i + 1) % 1024 == 0) debugPrintf("#### %8u byte of %8u byte read finish. ###\n", i + 1, length);
+        if (progress && (i + 1) % 1024 == 0)
+            debugPrintf("#### %8u byte of %8u byte read finish. ###\n", i + 1, length);
     }
     drv->write_C331(fd, r::SFL_ADDR, address);
     return 0;

@@ -181,7 +181,10 @@ public:
 
     // ---- the serial flash behind the chip (any thread)
     // Results: 0 done; 1 refused, nothing touched; 2 the flash did not
-    // answer within its bound; 3 the flash lock was not obtained in 1 s.
+    // answer within its bound; 3 the flash lock was not obtained in 1 s;
+    // 4 the flash does not read back what was erased or written (sectors
+    // its protection covers take the commands and keep their bytes, and a
+    // write over bytes not erased only clears bits), with a log line.
     static constexpr u32 kFlashSize = 32u * 1024 * 1024;
     // The checks the operations make before touching anything: a range
     // inside the flash (computed without overflow), an erase aligned to its
@@ -211,7 +214,10 @@ public:
     static constexpr u32 kFlashLockWaitMs = 1000;
     std::unique_lock<std::mutex> flash_lock(bool wait);
     // The operations with the flash lock held by the caller; results as
-    // above (no refusal: the ranges are the caller's).
+    // above (no refusal: the ranges are the caller's). The erase reads each
+    // block back as erased (all 0xFF) before the next, the write reads its
+    // bytes back: every erase and program of the flash goes through these
+    // two, so nothing is answered stored that the flash does not hold.
     int sfl_erase(int fd, u32 address, int count, int type);
     int sfl_write(int fd, u32 address, u32 length, const u8* data);
     int sfl_read(int fd, u32 address, u32 length, u8* buffer);
@@ -281,6 +287,16 @@ private:
     // After a program or erase: clears a write-enable latch left set.
     bool sfl_clear_latch(int fd);
     bool sfl_reissue(int fd, u32 address);
+    // The controller's sequences of one block's erase, of a program and of
+    // a read, without the pin set-up; the erase and the program are called
+    // only by the checked pair above.
+    int sfl_erase_block(int fd, u32 address, int type);
+    int sfl_program(int fd, u32 address, u32 length, const u8* data);
+    int sfl_fetch(int fd, u32 address, u32 length, u8* buffer, bool progress);
+    // 0 when the flash holds `want` over the range (every byte 0xFF for
+    // null), 4 and a log line naming `what` when not, 2 when it does not
+    // answer.
+    int sfl_holds(int fd, u32 address, u32 length, const u8* want, const char* what);
     std::mutex m_flashMutex;
     std::atomic<bool> m_fontReload{false};
     std::atomic<u32> m_fontStatus{0};

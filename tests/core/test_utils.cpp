@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -239,6 +240,85 @@ TEST_F(UtilsTest, MtdEraseCoversWholeBlocksAndWriteReadsBack) {
     EXPECT_EQ(got, data);
     // Past the end of the device: a short write is a failure.
     EXPECT_EQ(Utils::non_region_write(*mtd, data.data(), int(data.size()), 3 * 0x1000), 1u);
+
+    // A block its protection covers takes the erase and the write and keeps
+    // its bytes: the erase stops at it (10), block 3 never erased, and a
+    // write reaching into it does not read back (2).
+    board().setMtdProtected("/dev/mtd8", 0x2000, 0x1000);
+    mtd = board().openMtd("/dev/mtd8");
+    std::vector<u8> blockTwo(0x1000);
+    mtd->pread(blockTwo.data(), blockTwo.size(), 0x2000);
+    EXPECT_EQ(Utils::non_region_erase(*mtd, 0x1000, 3 * 0x1000, 1), 10u);
+    mtd->pread(back.data(), back.size(), 0);
+    EXPECT_EQ(std::vector<u8>(back.begin() + 0x1000, back.begin() + 0x2000), std::vector<u8>(0x1000, 0xFF));
+    EXPECT_EQ(std::vector<u8>(back.begin() + 0x2000, back.begin() + 0x3000), blockTwo);
+    EXPECT_EQ(std::vector<u8>(back.begin() + 0x3000, back.end()), std::vector<u8>(0x1000, 0x00));
+    const std::vector<u8> other(0x1100, 0x5A);
+    EXPECT_EQ(Utils::non_region_write(*mtd, other.data(), int(other.size()), 0x1000), 2u);
+    board().setMtdProtected("/dev/mtd8", 0, 0);
+}
+
+// Whatever the program stores in the c331's serial flash or in an MTD
+// device is done only once the flash reads it back (a protected block takes
+// the requests and keeps its bytes): the raw erase and program of each stand
+// only inside the pair that reads back. A store added later that erases or
+// writes any other way fails here.
+TEST(FlashStores, EveryEraseAndWriteOfTheSerialFlashAndOfAnMtdDeviceIsReadBack) {
+    const std::string c331 = "video_engine/c331_flash.cpp", utils = "core/utils.cpp";
+    struct Rule {
+        const char* what;
+        const char* word;  // in every line the pattern matches (a quick look first)
+        std::regex raw;
+        // The files and functions it may stand in ("*": anywhere in the file).
+        std::vector<std::pair<std::string, std::string>> places;
+        // Only in files that open or are handed an MTD device.
+        bool mtdFiles;
+        int found;
+    } rules[] = {
+        {"serial flash data written", "SFL_DATA", std::regex(R"(write_C331\([^;]*SFL_DATA)"),
+         {{c331, "sfl_program"}}, false, 0},
+        {"serial flash erase started", "kCmdErase", std::regex(R"(\bkCmdErase\))"), {{c331, "sfl_erase_block"}},
+         false, 0},
+        {"serial flash erase or program unchecked", "sfl_", std::regex(R"(\bsfl_(erase_block|program)\s*\()"),
+         {{c331, "sfl_erase"}, {c331, "sfl_write"}, {"video_engine/c331_manage.h", "*"}}, false, 0},
+        {"MTD write", "pwrite", std::regex(R"((\.|->)\s*pwrite\s*\()"), {{utils, "non_region_write"}}, false, 0},
+        {"MTD erase or unlock", "", std::regex(R"((\.|->)\s*(erase|unlock)\s*\()"), {{utils, "non_region_erase"}},
+         true, 0},
+    };
+    // A definition starts at the line's first column; its name is the last
+    // one before the parenthesis.
+    const std::regex definition(R"(^[A-Za-z_][^;=(]*?(\w+)\()");
+    const std::regex mtdUse(R"(\bMtdDevice\b|\bopenMtd\s*\()");
+    eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "fuzz"},
+               [&](const std::string& name, const std::vector<std::string>& lines) {
+                   const bool mtdFile = std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+                       return l.find("Mtd") != std::string::npos && std::regex_search(l, mtdUse);
+                   });
+                   std::string function;
+                   for (size_t i = 0; i < lines.size(); ++i) {
+                       std::smatch m;
+                       if (!lines[i].empty() && std::isalpha(u8(lines[i][0])) &&
+                           std::regex_search(lines[i], m, definition)) {
+                           function = m[1];
+                           continue;
+                       }
+                       for (Rule& rule : rules) {
+                           if ((rule.mtdFiles && !mtdFile) || lines[i].find(rule.word) == std::string::npos ||
+                               !std::regex_search(lines[i], rule.raw))
+                               continue;
+                           bool placed = false;
+                           for (const auto& p : rule.places)
+                               placed = placed || (p.first == name && (p.second == "*" || p.second == function));
+                           if (placed)
+                               ++rule.found;
+                           else
+                               ADD_FAILURE() << name << ":" << i + 1 << " (" << rule.what << ", in " << function
+                                             << ") stores without reading back: " << lines[i];
+                       }
+                   }
+               });
+    // Each rule meets its pair: a scan that finds nothing proves nothing.
+    for (const Rule& rule : rules) EXPECT_GT(rule.found, 0) << rule.what;
 }
 
 namespace {

@@ -413,6 +413,46 @@ TEST_F(UsbUpgradeTest, AFontCutOffReadsAbsentAndTheNextStickWritesIt) {
     EXPECT_EQ(present(), 0x3F);
 }
 
+// A flash whose protection covers the font's place takes the erase and the
+// writes and keeps its bytes: the entry counts failed, with its line, and a
+// font whose body did not take never gets its head.
+TEST_F(UsbUpgradeTest, AFontTheFlashDoesNotKeepFailsAndNeverGetsItsHead) {
+    const Bytes font = upkg::fontData(1, 0x20, 0x9000);  // 32-dot ASCII, at 0
+    const Bytes older = upkg::fontData(1, 0x20, 0x9000, 91);
+    Bytes bodyCut(font.size(), 0xFF);  // the first chunk only, without its head
+    std::copy(font.begin() + 35, font.begin() + 0x4000, bodyCut.begin() + 35);
+    const struct {
+        const char* what;
+        Bytes before;
+        u32 protectFrom, protectLength;
+        Bytes after;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {"an older font, all protected", older, 0, SimC331::kFlashSize, older,
+         {"USB upgrade: serial flash erase failed; font entry stopped",
+          "c331: serial flash does not read back the block erased at 0x000000 (32768 bytes)"}},
+        {"blank, the second chunk protected", Bytes(font.size(), 0xFF), 0x4000, 0x4000, bodyCut,
+         {"USB upgrade: font write failed at 16384; font entry stopped",
+          "c331: serial flash does not read back the bytes written at 0x004000 (16384 bytes)"}},
+    };
+    stick({0, 0x7652, {upkg::font(font)}});
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        clock->advanceMs(5000);  // each row's lines are the first of their second
+        model->reg_block.REG[43] = 0;
+        chip->setFlashProtected(0, 0);
+        chip->setFlash(0, row.before);
+        chip->setFlashProtected(row.protectFrom, row.protectLength);
+        const std::string logBefore = readHostFile(hostPath(kLogFile));
+        run();
+        EXPECT_TRUE(m->usb_grade_failed());
+        EXPECT_TRUE(chip->flash(0, u32(font.size())) == row.after);
+        const std::string log = readHostFile(hostPath(kLogFile));
+        for (const std::string& line : row.lines) EXPECT_EQ(countIn(log, line), countIn(logBefore, line) + 1) << line;
+    }
+    chip->setFlashProtected(0, 0);
+}
+
 // ---- entry count and stop
 
 TEST_F(UsbUpgradeTest, APackageOfMoreThan64EntriesIsRefusedWholeAndOneOf64IsApplied) {

@@ -248,7 +248,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         // A search, and 4 bytes of RAM; the device may hold the frame 6 s.
         {{"card", "fe0f10f010aaff010010000000"}, {0}, 0x10, true, 6000},
         {{"card", "020010f010aa010100618001000004000000"}, {4}, 0x61, true, 6000},
-        {{"flash-erase", "6144", "0", "1"}, {0}, 0x70, false, 3100},  // a block's erase may take 3.1 s
+        {{"flash-erase", "6144", "0", "1"}, {0}, 0x70, false, 3200},  // a block's erase and read-back may take 3.2 s
         {{"info"}, {48}, 0x90},  // id 32, version 4, address, mask and gateway 4 each
         {{"ram-read", "0x200000", "4"}, {4}, 0x61},
         {{"ram-write", "0x882", "3c00"}, {0}, 0x60},

@@ -9,6 +9,7 @@
 #include "core/zrvrampara.h"
 #include "platform/fileops.h"
 #include "protocol/message_deal.h"
+#include "sim/sim_c331.h"
 #include "support/test_env.h"
 #include "video_engine/c331_manage.h"
 #include "video_io/source_handover.h"
@@ -625,6 +626,73 @@ TEST_F(FileTransfer, KernelImageReachesItsFlashOnlyAfterTheCheck) {
     ASSERT_GE(flash.size(), c.size());
     flash.resize(c.size());
     EXPECT_EQ(flash, c);
+}
+
+// Every store into a flash that takes the requests and keeps its bytes
+// (sectors or blocks under its protection): the PC's erase and write of the
+// c331's serial flash, a kernel image and a boot logo. Each is answered 2
+// with its log line, and the flash holds what it held.
+TEST_F(FileTransfer, EveryStoreIntoAFlashThatKeepsItsBytesIsAnsweredTwoAndTheFlashIsAsItWas) {
+    ManualClock& clock = useManualClock();
+    c331_manage* c331 = c331_manage::get();
+    const u8 state = c331->thread_state.load();
+    c331->c331_fd = c331->drv->initialize();
+    c331->thread_state = 6;
+    const auto chip = std::dynamic_pointer_cast<SimC331>(board().spiModel(c331reg::kSpiDevice));
+    ASSERT_TRUE(chip);
+    const Bytes image = content(3000);
+    Bytes old = content(0x1000);
+    for (u8& b : old) b = u8(~b);  // no bit of it left where the image has one
+    // A kernel partition holding an older image; a blank logo partition.
+    {
+        auto kernel = board().openMtd("/dev/mtd10");
+        ASSERT_EQ(Utils::non_region_erase(*kernel, 0, 0x1000, 1), 0u);
+        ASSERT_EQ(Utils::non_region_write(*kernel, old.data(), int(old.size()), 0), 0u);
+    }
+    board().setMtdProtected("/dev/mtd10", 0, 0x800000);
+    board().setMtdProtected("/dev/mtd8", 0, 0x100000);
+    // An older record in the serial flash's free area, blank beside it.
+    chip->setFlash(0x1800000, old);
+    chip->setFlashProtected(0x1800000, 0x2000);
+    auto mtd = [&](const char* device) {
+        Bytes b(old.size());
+        board().openMtd(device)->pread(b.data(), b.size(), 0);
+        return b;
+    };
+    const struct {
+        const char* what;
+        std::function<u8()> store;
+        std::function<Bytes()> flash;
+        Bytes held;
+        const char* line;
+    } rows[] = {
+        {"0x70 erase", [&] { return replyStatus(call(PcCmd::FlashErase, {0x00, 0x18, 0, 1, 0})); },
+         [&] { return chip->flash(0x1800000, 0x1000); }, old,
+         "c331: serial flash does not read back the block erased at 0x1800000 (4096 bytes)"},
+        {"0x71 write",
+         [&] {
+             Bytes d = {0x00, 0x10, 0x80, 0x01, 0x08, 0, 0, 0};
+             d.insert(d.end(), old.begin(), old.begin() + 8);
+             return replyStatus(call(PcCmd::FlashWrite, d));
+         },
+         [&] { return chip->flash(0x1801000, 0x1000); }, Bytes(0x1000, 0xFF),
+         "c331: serial flash does not read back the bytes written at 0x1801000 (8 bytes)"},
+        {"kernel image", [&] { return send({PcFile::KernelImage, "uImage", image, {}}); },
+         [&] { return mtd("/dev/mtd10"); }, old,
+         "writing /dev/mtd10 failed: the flash does not read back what was stored"},
+        {"boot logo", [&] { return send({PcFile::BootLogo, "logo", image, {}}); }, [&] { return mtd("/dev/mtd8"); },
+         Bytes(0x1000, 0xFF), "writing /dev/mtd8 failed: the flash does not read back what was stored"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        clock.advanceMs(5000);  // each row's line is the first of its second
+        const size_t lines = countIn(readHostFile(hostPath(kLogFile)), row.line);
+        EXPECT_EQ(row.store(), Busy);
+        EXPECT_TRUE(row.flash() == row.held);
+        EXPECT_EQ(countIn(readHostFile(hostPath(kLogFile)), row.line), lines + 1);
+    }
+    EXPECT_TRUE(m_codes.empty());
+    c331->thread_state = state;
 }
 
 TEST_F(FileTransfer, DeleteRemovesScanAndRecoveryFiles) {

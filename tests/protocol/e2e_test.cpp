@@ -187,6 +187,12 @@ protected:
         if (b.size() < at + 2) return -1;
         return u8(b[at]) | (u8(b[at + 1]) << 8);
     }
+    // The board scenario of the next start.
+    void writeBoard(const char* json) {
+        QFile board(m_root.filePath("board.json"));
+        ASSERT_TRUE(board.open(QIODevice::WriteOnly));
+        board.write(json);
+    }
     void sendRaw(const Bytes& bytes) {
         const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         const sockaddr_in a = loopback(udpnetManage::kCommandPort);
@@ -663,10 +669,7 @@ namespace {
 class EndToEndCards : public EndToEnd {
 protected:
     void SetUp() override {
-        QFile f(m_root.filePath("board.json"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(R"({"ports": {"5": 6, "12": 4}})");
-        f.close();
+        writeBoard(R"({"ports": {"5": 6, "12": 4}})");
         EndToEnd::SetUp();
     }
 };
@@ -835,11 +838,6 @@ protected:
         const int ra = client(udp() + QStringList{"reg-read", "1", "6", "1"}, &a);
         const int rb = client(udp() + QStringList{"reg-read", "2", "6", "1"}, &b);
         return Vals{ra, rb, a.toInt(nullptr, 16), b.toInt(nullptr, 16)};
-    }
-    void writeBoard(const char* json) {
-        QFile board(m_root.filePath("board.json"));
-        ASSERT_TRUE(board.open(QIODevice::WriteOnly));
-        board.write(json);
     }
     // A fixed level of `value` used as it is: mode 16 and 48 copies of it.
     static Bytes fixedLevel(u8 value) {
@@ -1065,6 +1063,38 @@ TEST_F(EndToEndBrightness, AScheduleTheFlashDoesNotTakeIsAnsweredTwoAndNotActive
     ASSERT_TRUE(fpgasUp());
     EXPECT_EQ(active(), "00");
     ASSERT_EQ(endWith(SIGTERM), 0);
+}
+
+namespace {
+// The video processor's serial flash protects every sector (the scenario's
+// "c331_flash_protected"): it takes the PC's write and keeps its bytes.
+class EndToEndProtectedSerialFlash : public EndToEnd {
+protected:
+    void beforeStart() override { writeBoard(R"({"c331_flash_protected": true})"); }
+};
+}  // namespace
+
+// Once the chip runs (a read is answered), a write the flash does not keep
+// is answered status 2 with its log line, and the flash reads as it was.
+TEST_F(EndToEndProtectedSerialFlash, AWriteTheFlashDoesNotKeepIsAnsweredTwoAndTheFlashReadsAsItWas) {
+    ASSERT_TRUE(waitReady());
+    const QString back = m_root.filePath("back.bin"), data = m_root.filePath("data.bin");
+    const QStringList read = udp() + QStringList{"flash-read", "0x1800000", "16", back};
+    QElapsedTimer spent;
+    spent.start();
+    bool running = false;
+    while (!(running = client(read) == 0) && spent.elapsed() < 30000) QThread::msleep(250);
+    ASSERT_TRUE(running);
+    writeHostFile(data.toStdString(), "sixteen bytes..!");
+    QString err;
+    EXPECT_EQ(client(udp() + QStringList{"flash-write", "0x1800000", data}, nullptr, &err), 1);
+    EXPECT_TRUE(err.startsWith("zrvctl: status 2")) << err.toStdString();
+    ASSERT_EQ(client(read), 0);
+    EXPECT_EQ(readHostFile(back.toStdString()), std::string(16, '\xFF'));
+    EXPECT_NE(readHostFile(m_root.filePath("data/vimraqd/log/mwrEnglneLog").toStdString())
+                  .find("c331: serial flash does not read back the bytes written at 0x1800000 (16 bytes)"),
+              std::string::npos);
+    EXPECT_EQ(endWith(SIGTERM), 0);
 }
 
 // ---------------------------------------------------------------- floods

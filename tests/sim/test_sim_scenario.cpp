@@ -235,6 +235,12 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
           R"(fonts.json: c331_fonts, entry 7: unknown value "ASCII32";)",
           R"(fonts.json: c331_fonts, entry 8: unknown value "cjk64 ";)"},
          [](const Data& d) { return d.c331Fonts == std::vector<std::string>{"ascii32"}; }},
+        // The c331's serial flash protected: true or false only.
+        {"c331_flash_kind.json", R"({"c331_flash_protected": 1})",
+         {R"(c331_flash_kind.json: key "c331_flash_protected": unknown value 1; the default stays)"},
+         [](const Data& d) { return !d.c331FlashProtected; }},
+        {"c331_flash.json", R"({"c331_flash_protected": true})", {},
+         [](const Data& d) { return d.c331FlashProtected; }},
         // The FPGAs: each member's kind and range, an unknown key.
         {"fpga_kind.json", R"({"fpga": 1})", {R"(fpga_kind.json: key "fpga": unknown value 1; the default stays)"}},
         {"fpga_input.json", R"({"fpga": {"input": {"width": "wide", "period": -1, "rate": 60}}})",

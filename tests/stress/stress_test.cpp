@@ -74,10 +74,10 @@ constexpr u16 kTcpPort = 5005;
 constexpr u16 kVncPort = 5901;
 // What the program promises (docs/protocol.md). Handlers run one at a time:
 // a request may wait for another link's, the longest the drive sends being
-// the serial flash's block erase (1 s for the flash, 3.1 s for the block),
+// the serial flash's block erase (1 s for the flash, 3.2 s for the block),
 // and its own takes as long at most. A loaded machine answers later, not
 // never: what comes within these bounds is an answer.
-constexpr int kEraseMs = 1000 + 3100;
+constexpr int kEraseMs = 1000 + 3200;
 constexpr int kReplyMs = 2 * kEraseMs;
 // A frame for the cards may wait for the controller's frame being sent (300
 // ticks at most for a busy send buffer); its link then takes it and gives its
