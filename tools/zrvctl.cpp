@@ -664,9 +664,9 @@ int cmdFlashErase(Client& c, const Args& a) {
     req.push_back(u8(number(a[1], "MODE", 0, 2)));
     const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
     put16(req, count);
-    // A block's erase and its read-back take up to 3.2 s on the device
-    // before it answers.
-    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 3200ull * count)));
+    // The device answers an erase within 1 s and 3.2 s for each block (its
+    // erase and read-back): waited beyond the time-out given.
+    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 1000 + 3200ull * count)));
     return c.run(0x70, req, Expect::exactly(0));
 }
 
@@ -676,12 +676,17 @@ int cmdFlashWrite(Client& c, const Args& a) {
     const std::string most = std::to_string(room) + (room == 1 ? " byte" : " bytes");
     const Bytes content = inputFile(a[1], room, most + " (from ADDRESS to the flash's end)");
     int rc = 0;
+    const int given = c.timeout();
     for (size_t off = 0; rc == 0 && off < content.size(); off += kFlashChunk) {
         const size_t n = std::min<size_t>(kFlashChunk, content.size() - off);
         Bytes req;
         put32(req, u32(addr + off));
         put32(req, u32(n));
         req.insert(req.end(), content.begin() + long(off), content.begin() + long(off + n));
+        // The device answers a write within 1.1 s and 0.4 s for each
+        // 256-byte page it touches: waited beyond the time-out given.
+        const u64 pages = (addr + off + n - 1) / 256 - (addr + off) / 256 + 1;
+        c.setTimeout(int(std::min<u64>(600000, u64(given) + 1100 + 400 * pages)));
         rc = c.run(0x71, req, Expect::exactly(0));
     }
     return rc;
@@ -768,13 +773,14 @@ const Command kCommands[] = {
      cmdNetwork},
     {"flash-erase", "START MODE COUNT", 0x70, 3, 3, "erases COUNT blocks of the video processor's serial flash",
      "START is a 4 KiB block number; MODE 0 erases 4 KiB blocks, 1 32 KiB, 2 64 KiB (START\n"
-     "aligned to the block size); the range must end within the 32 MiB flash. Waits\n"
-     "3.2 s per block for the answer (its erase, then reading it back). The fonts and the\n"
-     "OSD bitmap lie below 0x10D4000; above it the flash is free. Example:\n"
+     "aligned to the block size); the range must end within the 32 MiB flash. Waits its\n"
+     "time-out, 1 s and 3.2 s per block for the answer (its erase, then reading it back).\n"
+     "The fonts and the OSD bitmap lie below 0x10D4000; above it the flash is free. Example:\n"
      "flash-erase 6144 0 1 erases 0x1800000-0x1800FFF.",
      cmdFlashErase},
     {"flash-write", "ADDRESS FILE", 0x71, 2, 2, "writes FILE into the serial flash at ADDRESS",
-     "Sent in 1024-byte pieces. The flash is not erased first: erase the range with\n"
+     "Sent in 1024-byte pieces; waits for each its time-out, 1.1 s and 0.4 s for each\n"
+     "256-byte page it touches. The flash is not erased first: erase the range with\n"
      "flash-erase before, or the bytes come back wrong. Example: flash-write 0x1800000 my.bin",
      cmdFlashWrite},
     {"flash-read", "ADDRESS LENGTH FILE", 0x72, 3, 3, "reads LENGTH bytes of the serial flash into FILE",
