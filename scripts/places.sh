@@ -3,6 +3,14 @@
 # be written waits for a reader) nor stops it (a file where a folder
 # belongs). Sourced by scripts/run; the tests run these steps alone.
 
+# Prints its arguments as one line on standard output (">&2": standard
+# error) from a subshell of its own: a console whose reader has gone
+# ("./scripts/run | head -3") costs that line, where bash itself would die
+# of SIGPIPE before the program is started.
+zrv_say() {
+    ( printf '%s\n' "$*" ) 2>/dev/null || true
+}
+
 # What stands at a path, a link not followed: "a folder", "a FIFO", ...
 zrv_kind_at() {
     local p=$1
@@ -28,10 +36,10 @@ zrv_folder_at() {
         what=$(zrv_kind_at "$place")
         rm -rf -- "$place.refused"
         if ! mv -T -- "$place" "$place.refused"; then
-            echo "$place: $what stands where a folder belongs and cannot be moved aside" >&2
+            zrv_say "$place: $what stands where a folder belongs and cannot be moved aside" >&2
             return 1
         fi
-        echo "$place: $what stood where a folder belongs; kept as $place.refused, a new folder made" >&2
+        zrv_say "$place: $what stood where a folder belongs; kept as $place.refused, a new folder made" >&2
     fi
     mkdir -p -- "$place"
 }

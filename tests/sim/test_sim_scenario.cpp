@@ -11,8 +11,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <functional>
@@ -423,4 +427,36 @@ TEST_F(SimScenarioFile, TheStartScriptMakesEachPlaceOnlyWhereNothingStands) {
     EXPECT_EQ(runStep("zrv_folder_at", folder), 0);
     EXPECT_TRUE(isLink(folder));
     EXPECT_EQ(whatIsAt(folder + ".refused"), "nothing");
+}
+
+// The start script's lines to a console whose reader has gone ("| head -3")
+// cost those lines only: the script goes on to start the program. Its
+// standard output is a pipe with no reader at all, so every write to it
+// meets SIGPIPE, whatever the machine's load.
+TEST(StartScript, ALineToAConsoleWhoseReaderHasGoneCostsThatLineOnly) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    ::close(pipeEnds[0]);
+    QTemporaryDir dir;
+    const std::string reached = dir.filePath("reached").toStdString();
+    const char* line =
+        "set -euo pipefail; . \"$0\"; zrv_say one; zrv_say two >&2; zrv_say three; echo reached > \"$1\"";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(pipeEnds[1], 1);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execlp("bash", "bash", "-c", line, ZRV_SOURCE_DIR "/scripts/places.sh", reached.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(pipeEnds[1]);
+    ASSERT_GT(child, 0);
+    int status = -1;
+    for (int i = 0; i < 400 && ::waitpid(child, &status, WNOHANG) == 0; ++i) ::usleep(50000);
+    if (::waitpid(child, &status, WNOHANG) == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the script did not end within 20 s";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(readHostFile(reached), "reached\n");
 }
