@@ -383,7 +383,7 @@ void printErr(const char* fmt, ...) {
     va_end(ap);
 }
 
-void line(const std::string& text) { put(Stream::Out, escaped(text) + "\n"); }
+void line(const std::string& text, Stream stream) { put(stream, escaped(text) + "\n"); }
 
 void holdStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {

@@ -37,7 +37,7 @@ void vprint(Stream stream, const char* fmt, va_list ap);
 // The text print would hand to the console, for a test's own sink.
 std::string format(const char* fmt, va_list ap);
 // A line of outside text: the text escaped, then a newline.
-void line(const std::string& text);
+void line(const std::string& text, Stream stream = Stream::Out);
 
 // Outside text as one line of plain characters: a control character (C0,
 // DEL, and the C1 controls U+0080 to U+009F) is written as an escape ("\n",

@@ -503,15 +503,20 @@ TEST(OneOpener, NoProgramSourceOpensAFileToReadButTheOpener) {
 // standard error another way, and every format handed to the road is the
 // program's own literal text: a debug line added later that printed a name
 // with printf would wait for a console nobody reads and bring the name raw,
-// and a name handed over as the format would escape nothing.
+// and a name handed over as the format would escape nothing. Nor does any
+// program it starts print past the road: only the shell runner starts one,
+// and it gives the child the road's pipes as its standard output and error
+// (a child started elsewhere would get the console itself, and wait in its
+// write for a console nobody reads until its time-out ends it).
 TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
     const std::regex direct(R"((^|[^\w])(printf|vprintf|puts|putchar|perror|dprintf|vdprintf)\s*\()"
                             R"(|std::(cout|cerr|clog)\b|\bstd(out|err)\b|STD(OUT|ERR)_FILENO|\bwrite\s*\(\s*[12]\s*,)");
     const std::regex printing(R"(\b(debugPrintf|Console::print|Console::printErr|dbg|err|always|closing)\s*\()");
     // Its declaration, or its call with a literal or a choice of two.
     const std::regex ownFormat(R"(^\s*(const char\* fmt|"|[^,"]*\?\s*"[^"]*"\s*:\s*"))");
-    const std::set<std::string> road = {"core/console.cpp"};
-    std::set<std::string> seen;
+    const std::regex starting(R"(posix_spawn\w*\s*\(|\b(v?fork|exec[lv]p?e?|popen|system|clone)\s*\(|QProcess)");
+    const std::set<std::string> road = {"core/console.cpp", "platform/linux/linux_shell.cpp"};
+    std::set<std::string> seen, started;
     eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
                [&](const std::string& name, const std::vector<std::string>& lines) {
         for (size_t i = 0; i < lines.size(); ++i) {
@@ -519,6 +524,10 @@ TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
             if (std::regex_search(code, direct)) {
                 if (road.count(name)) seen.insert(name);
                 else ADD_FAILURE() << name << ":" << i + 1 << " prints past the console's road: " << lines[i];
+            }
+            if (std::regex_search(code, starting)) {
+                if (name == "platform/linux/linux_shell.cpp") started.insert(name);
+                else ADD_FAILURE() << name << ":" << i + 1 << " starts a program past the shell runner: " << lines[i];
             }
             for (std::sregex_iterator m(code.begin(), code.end(), printing), none; m != none; ++m) {
                 // The format: the first argument, on this line or the next;
@@ -531,7 +540,8 @@ TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
             }
         }
     });
-    EXPECT_EQ(seen, road) << "the road itself writes to the console's descriptors";
+    EXPECT_EQ(seen, road) << "the road itself writes to the console's descriptors, the runner gives its pipes";
+    EXPECT_EQ(started, (std::set<std::string>{"platform/linux/linux_shell.cpp"}));
 }
 
 // A helper that writes a text its caller gave into a log line is one place

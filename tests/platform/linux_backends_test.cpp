@@ -1,6 +1,7 @@
 // The real backends off the device: missing or wrong nodes fail cleanly,
 // the GPIO table drives the right registers, the SoC id is read from the
 // right words, and the uevent socket shares the netlink group.
+#include "core/console.h"
 #include "core/line_limiter.h"
 #include "core/logMsg.h"
 #include "platform/linux/linux_gpio.h"
@@ -11,13 +12,17 @@
 
 #include <fcntl.h>
 #include <linux/input.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +109,204 @@ TEST_F(LinuxBackends, ShellCommandsEndWithinTheirTimeOutWithTheirChildren) {
     // The command's own child went with it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_TRUE(readHostFile(marker).empty() && ::access(marker.c_str(), F_OK) != 0);
+}
+
+// The console's descriptors (standard output and error) on the given ones
+// while it lives, what was printed before written out first where it
+// belongs, and SIGPIPE caught as the program catches it: a handler, so a
+// write to a console whose reader has gone fails instead of ending the
+// process, while the programs it starts get the default again (SIG_IGN
+// would stay with them and spare them the signal). No check may fail
+// meanwhile: gtest prints on the console too.
+class ConsoleOn {
+public:
+    ConsoleOn(int out, int err) {
+        Console::drain(std::chrono::seconds(10));
+        std::fflush(nullptr);
+        struct sigaction caught {};
+        caught.sa_handler = [](int) {};
+        ::sigaction(SIGPIPE, &caught, &m_was);
+        for (int fd : {1, 2}) m_saved[fd - 1] = ::dup(fd);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+    }
+    ~ConsoleOn() {
+        for (int fd : {1, 2}) {
+            ::dup2(m_saved[fd - 1], fd);
+            ::close(m_saved[fd - 1]);
+        }
+        ::sigaction(SIGPIPE, &m_was, nullptr);
+    }
+
+private:
+    int m_saved[2];
+    struct sigaction m_was {};
+};
+
+// A child given the console itself would wait in its write for a console
+// that does not take lines until its time-out kills it, and die of SIGPIPE
+// on one whose reader has gone: a clock setting answered failed because of
+// the console. What a command prints goes through the console's road
+// instead: its status is its own, and the lines the console could not take
+// are counted as the road counts them.
+TEST_F(LinuxBackends, ACommandsStatusIsItsOwnWhateverTheConsoleDoes) {
+    constexpr int kLines = 60000;  // of 17 bytes: 1 MiB
+    const std::string flood = "yes 0123456789abcdef | head -n " + std::to_string(kLines) + "; echo done >&2";
+    LinuxShellRunner shell;
+    for (const bool readerGone : {false, true}) {
+        SCOPED_TRACE(readerGone ? "a console whose reader has gone" : "a console nobody reads");
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+        if (readerGone) ::close(ends[0]);
+        int status = -2;
+        bool drained = false;
+        std::string got;
+        std::thread reader;
+        {
+            const ConsoleOn console(ends[1], ends[1]);
+            ::close(ends[1]);
+            status = shell.run(flood);
+            // Now read: the console's writer held in its write comes free.
+            if (!readerGone)
+                reader = std::thread([&] {
+                    char buf[65536];
+                    for (ssize_t n; (n = ::read(ends[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+                });
+            drained = Console::drain(std::chrono::seconds(20));
+        }  // the pipe's last writer gone: the reader sees its end
+        if (reader.joinable()) {
+            reader.join();
+            ::close(ends[0]);
+        }
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(drained);
+        if (readerGone) {
+            // All refused, and counted where the console takes lines again.
+            {
+                const int file = ::open(hostPath("/console").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+                const ConsoleOn console(file, file);
+                ::close(file);
+                Console::print("after\n");
+                drained = Console::drain(std::chrono::seconds(10));
+            }
+            EXPECT_TRUE(drained);
+            EXPECT_EQ(readHostFile(hostPath("/console")),
+                      "console: 60001 lines not printed: the console did not take them\nafter\n");
+            continue;
+        }
+        // Every line printed or counted.
+        long long printed = 0, said = 0, notes = 0;
+        std::istringstream lines(got);
+        for (std::string line; std::getline(lines, line);) {
+            const long long missed = consoleNoteCount(line);
+            if (missed >= 0) {
+                ++notes;
+                said += missed;
+            } else if (line == "0123456789abcdef" || line == "done") {
+                ++printed;
+            } else {
+                ADD_FAILURE() << "a line of neither: " << line;
+            }
+        }
+        EXPECT_GE(notes, 1);
+        EXPECT_EQ(printed + said, kLines + 1);
+    }
+}
+
+// What a command prints is outside text: each line reaches the console
+// escaped, so no escape sequence of it commands the console and nothing it
+// hides behind a carriage return stands as a line of the program's. Its
+// standard error reaches the console's standard error. A line it leaves
+// unended is printed when it ends, not joined to the next command's; a line
+// longer than 2048 bytes is printed in pieces of at most that, each cut
+// between two characters.
+TEST_F(LinuxBackends, WhatACommandPrintsReachesTheConsoleEscapedALineAtATime) {
+    auto times = [](const std::string& text, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += text;
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> commands;
+        std::string out, err;
+    } rows[] = {
+        {"an escape sequence and a line forged behind a carriage return",
+         {"printf 'ok\\033[2J\\033]0;OWNED\\007\\rfpga: FPGA 1 lost\\n'"},
+         "ok\\x1B[2J\\x1B]0;OWNED\\x07\\rfpga: FPGA 1 lost\n", ""},
+        {"standard output and error apart", {"echo out; echo err >&2"}, "out\n", "err\n"},
+        {"a line left unended", {"printf 'no end'", "echo next"}, "no end\nnext\n", ""},
+        // Only its 1 and 2 lead to the pipes: a daemon that kept the read end
+        // of one would never see its reader go.
+        {"no other end of the pipes",
+         {"o=$(readlink /proc/$$/fd/1); e=$(readlink /proc/$$/fd/2); "
+          "ls -l /proc/$$/fd | grep -c -F \"$o\"; ls -l /proc/$$/fd | grep -c -F \"$e\""},
+         "1\n1\n", ""},
+        {"a long line", {"printf a; head -c 3000 /dev/zero | tr '\\0' x | sed 's/x/é/g'"},
+         "a" + times("é", 1023) + "\n" + times("é", 1024) + "\n" + times("é", 953) + "\n", ""},
+    };
+    LinuxShellRunner shell;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string out = hostPath("/out"), err = hostPath("/err");
+        std::vector<int> statuses;
+        bool drained = false;
+        {
+            const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const ConsoleOn console(outFd, errFd);
+            ::close(outFd);
+            ::close(errFd);
+            for (const std::string& command : row.commands) statuses.push_back(shell.run(command));
+            drained = Console::drain(std::chrono::seconds(10));
+        }
+        EXPECT_EQ(statuses, std::vector<int>(row.commands.size(), 0));
+        EXPECT_TRUE(drained);
+        EXPECT_EQ(readHostFile(out), row.out);
+        EXPECT_EQ(readHostFile(err), row.err);
+    }
+}
+
+// A daemon started in the background (udhcpd, hostapd) keeps what it was
+// given as its output for its whole life: it holds neither the command
+// that started it nor the next, and a console nobody reads does not hold it.
+TEST_F(LinuxBackends, ABackgroundChildThatKeepsPrintingHoldsNoCommandAndIsNotHeld) {
+    // The child's words, on a FIFO the test holds open at both ends.
+    const std::string fifo = hostPath("/said"), stop = hostPath("/stop");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int said = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int kept = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_TRUE(said >= 0 && kept >= 0);
+    auto hear = [said] {
+        pollfd p{said, POLLIN, 0};
+        char buf[64] = {};
+        return ::poll(&p, 1, 20000) == 1 && ::read(said, buf, sizeof buf - 1) > 0 ? std::string(buf) : "";
+    };
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    LinuxShellRunner shell;
+    int started = -2, next = -2;
+    std::string flooded, ended;
+    {
+        const ConsoleOn console(ends[1], ends[1]);
+        ::close(ends[1]);
+        started = shell.run("(yes background | head -n 60000; echo flooded >'" + fifo + "'; while [ ! -e '" + stop +
+                            "' ]; do echo background; sleep 0.05; done; echo ended >'" + fifo + "') &");
+        flooded = hear();
+        next = shell.run("echo next");
+        writeHostFile(stop, "");
+        ended = hear();
+        // The console's reader goes: its writer's held write fails.
+        ::close(ends[0]);
+        Console::drain(std::chrono::seconds(10));
+    }
+    ::close(said);
+    ::close(kept);
+    EXPECT_EQ((Vals{started, next}), (Vals{0, 0}));
+    EXPECT_EQ(flooded, "flooded\n");
+    EXPECT_EQ(ended, "ended\n");
 }
 
 // A command that fails on this board fails each time a PC asks for it: each

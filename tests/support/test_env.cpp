@@ -23,6 +23,7 @@
 #include <cstring>
 #include <future>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 void SimEnv::SetUp() {
@@ -60,6 +61,12 @@ long long bytesReadByThisThread() {
     while (io >> key >> n)
         if (key == "rchar:") return n;
     return -1;
+}
+
+long long consoleNoteCount(const std::string& line) {
+    static const std::regex note("console: (\\d+) lines not printed: the console did not take them");
+    std::smatch m;
+    return std::regex_match(line, m, note) ? std::stoll(m[1]) : -1;
 }
 
 size_t countIn(const std::string& text, const std::string& what) {

@@ -56,6 +56,9 @@ std::string readHostFile(const std::string& hostPath);
 long long bytesReadByThisThread();
 // How often `what` occurs in `text` (overlaps counted).
 size_t countIn(const std::string& text, const std::string& what);
+// The lines a console's note of those it did not take counts ("console: N
+// lines not printed: the console did not take them"); -1 for another line.
+long long consoleNoteCount(const std::string& line);
 void writeHostFile(const std::string& hostPath, const std::string& data);
 
 // Something other than a regular file, made at a host path in place of
