@@ -27,7 +27,7 @@ QString q(const std::string& devicePath) { return QString::fromStdString(Root::p
 
 void syncFolderOf(const QString& file) {
     const QByteArray dir = QFileInfo(file).absolutePath().toLocal8Bit();
-    int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);

@@ -239,6 +239,12 @@ int LinuxShellRunner::run(const std::string& command) {
         posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&files, STDOUT_FILENO, STDERR_FILENO);
     }
+    // Nothing of the program's but its standard descriptors (after the
+    // copies above, which read the pipes' ends): a daemon a command starts
+    // would otherwise keep for its life whatever descriptor someone opened
+    // without close-on-exec (a socket's port, a device, the instance lock),
+    // beyond the program's end.
+    posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // Its own process group, so a time-out ends the command's children too.

@@ -243,10 +243,15 @@ TEST_F(LinuxBackends, WhatACommandPrintsReachesTheConsoleEscapedALineAtATime) {
          {"o=$(readlink /proc/$$/fd/1); e=$(readlink /proc/$$/fd/2); "
           "ls -l /proc/$$/fd | grep -c -F \"$o\"; ls -l /proc/$$/fd | grep -c -F \"$e\""},
          "1\n1\n", ""},
+        // Nothing else of the program's, even what it opened inheritable
+        // (below).
+        {"only the standard descriptors", {"ls /proc/$$/fd | tr '\\n' ' '; echo"}, "0 1 2 \n", ""},
         {"a long line", {"printf a; head -c 3000 /dev/zero | tr '\\0' x | sed 's/x/é/g'"},
          "a" + times("é", 1023) + "\n" + times("é", 1024) + "\n" + times("é", 953) + "\n", ""},
     };
     LinuxShellRunner shell;
+    const int inheritable = ::open("/dev/null", O_RDONLY);
+    ASSERT_GT(inheritable, STDERR_FILENO);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const std::string out = hostPath("/out"), err = hostPath("/err");
@@ -266,6 +271,7 @@ TEST_F(LinuxBackends, WhatACommandPrintsReachesTheConsoleEscapedALineAtATime) {
         EXPECT_EQ(readHostFile(out), row.out);
         EXPECT_EQ(readHostFile(err), row.err);
     }
+    ::close(inheritable);
 }
 
 // A daemon started in the background (udhcpd, hostapd) keeps what it was
