@@ -194,11 +194,11 @@ void appendHex(std::string& out, unsigned char c) {
 // The conversion is the format's own from "%" on: flags, width, precision
 // (a "*" replaced by its argument), length and conversion character.
 template <class T>
-std::string formatted(const std::string& spec, T value) {
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+std::string formatted(const std::string& directive, T value) {
+    const int n = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (n <= 0) return std::string();
     std::string out(size_t(n) + 1, '\0');
-    std::snprintf(&out[0], out.size(), spec.c_str(), value);
+    std::snprintf(&out[0], out.size(), directive.c_str(), value);
     out.resize(size_t(n));
     return out;
 }
@@ -266,24 +266,24 @@ std::string format(const char* fmt, va_list ap) {
             continue;
         }
         const char* start = p++;
-        std::string spec = "%";
-        while (*p && std::strchr("-+ #0'", *p)) spec += *p++;
+        std::string directive = "%";
+        while (*p && std::strchr("-+ #0'", *p)) directive += *p++;
         if (*p == '*') {
-            spec += std::to_string(va_arg(args, int));
+            directive += std::to_string(va_arg(args, int));
             ++p;
         } else {
-            while (*p >= '0' && *p <= '9') spec += *p++;
+            while (*p >= '0' && *p <= '9') directive += *p++;
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
                 // A negative precision is taken as none.
                 const int precision = va_arg(args, int);
-                if (precision >= 0) spec += "." + std::to_string(precision);
+                if (precision >= 0) directive += "." + std::to_string(precision);
                 ++p;
             } else {
-                spec += '.';
-                while (*p >= '0' && *p <= '9') spec += *p++;
+                directive += '.';
+                while (*p >= '0' && *p <= '9') directive += *p++;
             }
         }
         // The length modifier; hh and h take an int as none does.
@@ -296,7 +296,7 @@ std::string format(const char* fmt, va_list ap) {
         else if (given[0] == 'z') length = Size;
         else if (given[0] == 't') length = Diff;
         else if (given[0] == 'L') length = LongDouble;
-        spec += given;
+        directive += given;
         p += given.size();
         const char conversion = *p;
         if (!conversion) {
@@ -304,17 +304,17 @@ std::string format(const char* fmt, va_list ap) {
             break;
         }
         ++p;
-        spec += conversion;
+        directive += conversion;
         switch (conversion) {
         case 'd':
         case 'i':
             switch (length) {
-            case Long: out += formatted(spec, va_arg(args, long)); break;
-            case LongLong: out += formatted(spec, va_arg(args, long long)); break;
-            case Max: out += formatted(spec, va_arg(args, intmax_t)); break;
-            case Size: out += formatted(spec, va_arg(args, ssize_t)); break;
-            case Diff: out += formatted(spec, va_arg(args, ptrdiff_t)); break;
-            default: out += formatted(spec, va_arg(args, int)); break;
+            case Long: out += formatted(directive, va_arg(args, long)); break;
+            case LongLong: out += formatted(directive, va_arg(args, long long)); break;
+            case Max: out += formatted(directive, va_arg(args, intmax_t)); break;
+            case Size: out += formatted(directive, va_arg(args, ssize_t)); break;
+            case Diff: out += formatted(directive, va_arg(args, ptrdiff_t)); break;
+            default: out += formatted(directive, va_arg(args, int)); break;
             }
             break;
         case 'o':
@@ -322,12 +322,12 @@ std::string format(const char* fmt, va_list ap) {
         case 'x':
         case 'X':
             switch (length) {
-            case Long: out += formatted(spec, va_arg(args, unsigned long)); break;
-            case LongLong: out += formatted(spec, va_arg(args, unsigned long long)); break;
-            case Max: out += formatted(spec, va_arg(args, uintmax_t)); break;
-            case Size: out += formatted(spec, va_arg(args, size_t)); break;
-            case Diff: out += formatted(spec, va_arg(args, ptrdiff_t)); break;
-            default: out += formatted(spec, va_arg(args, unsigned)); break;
+            case Long: out += formatted(directive, va_arg(args, unsigned long)); break;
+            case LongLong: out += formatted(directive, va_arg(args, unsigned long long)); break;
+            case Max: out += formatted(directive, va_arg(args, uintmax_t)); break;
+            case Size: out += formatted(directive, va_arg(args, size_t)); break;
+            case Diff: out += formatted(directive, va_arg(args, ptrdiff_t)); break;
+            default: out += formatted(directive, va_arg(args, unsigned)); break;
             }
             break;
         case 'f':
@@ -339,24 +339,24 @@ std::string format(const char* fmt, va_list ap) {
         case 'a':
         case 'A':
             if (length == LongDouble)
-                out += formatted(spec, va_arg(args, long double));
+                out += formatted(directive, va_arg(args, long double));
             else
-                out += formatted(spec, va_arg(args, double));
+                out += formatted(directive, va_arg(args, double));
             break;
-        case 'p': out += formatted(spec, va_arg(args, void*)); break;
+        case 'p': out += formatted(directive, va_arg(args, void*)); break;
         case 'c':
             // Outside text, as every %s.
             if (length == Long)
-                out += escaped(formatted(spec, va_arg(args, wint_t)));
+                out += escaped(formatted(directive, va_arg(args, wint_t)));
             else
-                out += escaped(formatted(spec, va_arg(args, int)));
+                out += escaped(formatted(directive, va_arg(args, int)));
             break;
         case 's':
             if (length == Long) {
-                out += escaped(formatted(spec, va_arg(args, const wchar_t*)));
+                out += escaped(formatted(directive, va_arg(args, const wchar_t*)));
             } else {
                 const char* text = va_arg(args, const char*);
-                out += escaped(formatted(spec, text ? text : "(null)"));
+                out += escaped(formatted(directive, text ? text : "(null)"));
             }
             break;
         case 'n': (void)va_arg(args, void*); break;

@@ -37,6 +37,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <thread>
 
