@@ -29,11 +29,22 @@
 namespace {
 
 // The device's loader starts us while the rest of the board is still
-// settling; a PC run may shorten the wait.
+// settling; a PC run may shorten the wait. Only decimal digits up to the
+// longest wait are taken: strtoul would make "-1" a wait of 49 days, with
+// nothing said and no signal heard, and "2s" no wait at all.
 void startDelay() {
-    unsigned ms = 3000;
-    if (const char* v = std::getenv("ZRV_START_DELAY_MS")) ms = unsigned(std::strtoul(v, nullptr, 10));
-    Utils::sleep_ms(ms);
+    constexpr unsigned long kDefaultMs = 3000, kMostMs = 600000;
+    unsigned long ms = kDefaultMs;
+    if (const char* v = std::getenv("ZRV_START_DELAY_MS")) {
+        const std::string text(v);
+        const bool digits = !text.empty() && text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
+        if (digits && std::stoul(text) <= kMostMs)
+            ms = std::stoul(text);
+        else
+            writeLogMsg(WARNING, "ZRV_START_DELAY_MS \"" + text + "\" is not a wait of 0 to " + std::to_string(kMostMs) +
+                                     " ms; the 3 s wait serves");
+    }
+    Utils::sleep_ms(unsigned(ms));
 }
 
 }  // namespace

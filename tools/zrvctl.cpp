@@ -10,6 +10,7 @@
 // and 3 when no answer came in time, the link closed first, or the answer
 // was not the one asked for (another length, no status byte); nothing of a
 // wrong answer is printed as if it were the answer.
+#include "core/console.h"
 #include "core/md5.h"
 #include "core/utils.h"
 #include "protocol/protocol_phy.h"
@@ -45,8 +46,17 @@ constexpr u16 kUdpPort = 5008;
 constexpr u16 kTcpPort = 5005;
 constexpr int kDefaultTimeoutMs = 2000;
 
+// Every line the client says on standard error, escaped as the program's
+// log escapes outside text: a file name, a host or a device's text given to
+// it (a name with a newline or an escape, made by a stick or a device) can
+// neither forge a line nor send the terminal a command.
+void say(const std::string& line) {
+    std::fprintf(stderr, "zrvctl: %s\n", Console::escaped(line).c_str());
+}
+
 [[noreturn]] void fail(const std::string& why) {
-    std::fprintf(stderr, "zrvctl: %s\nrun 'zrvctl help' for the commands and their arguments\n", why.c_str());
+    say(why);
+    std::fprintf(stderr, "run 'zrvctl help' for the commands and their arguments\n");
     std::exit(2);
 }
 
@@ -285,7 +295,7 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
     const int err = errno;
     freeaddrinfo(res);
     if (!ok) {
-        std::fprintf(stderr, "zrvctl: cannot reach %s port %s: %s\n", host.c_str(), port.c_str(), std::strerror(err));
+        say("cannot reach " + host + " port " + port + ": " + std::strerror(err));
         if (fd >= 0) ::close(fd);
         std::exit(3);
     }
@@ -384,7 +394,7 @@ public:
         Bytes reply;
         if (const int rc = ask(f, expect, reply)) return rc;
         if (reply[10] != 0) {
-            std::fprintf(stderr, "zrvctl: status %u: %s\n", reply[10], statusMeaning(reply[10]));
+            say("status " + std::to_string(reply[10]) + ": " + statusMeaning(reply[10]));
             return 1;
         }
         if (data) data->assign(reply.begin() + 11, reply.end() - 1);
@@ -437,15 +447,14 @@ private:
         }
         if (done && last.kind == Verdict::Answer) return 0;
         if (done && last.kind == Verdict::Wrong) {
-            std::fprintf(stderr, "zrvctl: wrong answer%s to command %s: %s\n", from, hex8(sent[9]).c_str(),
-                         last.why.c_str());
+            say("wrong answer" + std::string(from) + " to command " + hex8(sent[9]) + ": " + last.why);
             return 3;
         }
         if (m_link->closed())
-            std::fprintf(stderr, "zrvctl: the device closed the connection before answering%s (it serves one TCP "
-                                 "client at a time: another may be connected)%s\n", from, others.c_str());
+            say("the device closed the connection before answering" + std::string(from) +
+                " (it serves one TCP client at a time: another may be connected)" + others);
         else
-            std::fprintf(stderr, "zrvctl: no answer%s within %d ms%s\n", from, m_timeout, others.c_str());
+            say("no answer" + std::string(from) + " within " + std::to_string(m_timeout) + " ms" + others);
         return 3;
     }
 
@@ -459,20 +468,6 @@ void printHex(const Bytes& b) {
     std::printf("\n");
 }
 
-// Text from the device as the terminal may take it: printable ASCII as it
-// is, anything else as the log writes a control character ("\n", "\r",
-// "\t", "\x1B"), so that no device can send the terminal a command.
-std::string escaped(const u8* p, size_t n) {
-    std::string out;
-    for (const u8* end = p + n; p < end; ++p)
-        out += *p >= 0x20 && *p < 0x7F ? std::string(1, char(*p))
-               : *p == '\n'           ? "\\n"
-               : *p == '\r'           ? "\\r"
-               : *p == '\t'           ? "\\t"
-                                      : "\\x" + hex8(*p).substr(2);
-    return out;
-}
-
 // ---------------------------------------------------------------- commands
 
 // The device id (32 characters, up to a NUL), the version and three addresses.
@@ -481,7 +476,7 @@ int cmdInfo(Client& c, const Args&) {
     const int rc = c.run(0x90, {}, Expect::exactly(32 + 4 + 12), &d);
     if (rc == 0) {
         const size_t id = size_t(std::find(d.begin(), d.begin() + 32, 0) - d.begin());
-        std::printf("id %s\nversion %u.%u.%u.%u\n", escaped(d.data(), id).c_str(), d[32], d[33], d[34], d[35]);
+        std::printf("id %s\nversion %u.%u.%u.%u\n", Console::escaped(std::string(d.begin(), d.begin() + long(id))).c_str(), d[32], d[33], d[34], d[35]);
         std::printf("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40],
                     d[41], d[42], d[43], d[44], d[45], d[46], d[47]);
     }
@@ -638,7 +633,7 @@ int cmdCard(Client& c, const Args& a) {
         return 0;
     }
     if (reply[10] != 0) {
-        std::fprintf(stderr, "zrvctl: the cards answered status %u\n", reply[10]);
+        say("the cards answered status " + std::to_string(reply[10]));
         return 1;
     }
     constexpr long kData = 11;  // after the command and the status byte
@@ -875,6 +870,10 @@ int main(int argc, char** argv) {
     }
     if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
 
+    // A file size limit (ulimit -f) makes a write that passes it fail, as a
+    // full disk does, rather than end the client with its file half written
+    // beside the one it was to replace.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::unique_ptr<Link> link = linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp");
     Client client(std::move(link), timeoutMs);
     return cmd->run(client, rest);

@@ -50,12 +50,12 @@ bool waitFor(const std::function<bool()>& cond, int ms) {
 
 // Starts the program on the simulated board under `root`; with its
 // standard output and error closed, as a launcher may start it, when
-// `consoleClosed`.
-void startProgram(QProcess& app, const QString& root, bool consoleClosed = false) {
+// `consoleClosed`; `delay` as ZRV_START_DELAY_MS.
+void startProgram(QProcess& app, const QString& root, bool consoleClosed = false, const QString& delay = "0") {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZRV_BOARD", "sim");
     env.insert("ZRV_ROOT", root);
-    env.insert("ZRV_START_DELAY_MS", "0");
+    env.insert("ZRV_START_DELAY_MS", delay);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("LSAN_OPTIONS", "suppressions=" ZRV_LSAN_SUPP);
     env.remove("ZRV_BOARD_CONFIG");
@@ -105,6 +105,32 @@ TEST(StartUp, CreatesSettingsAndLogUnderItsRootAndRunsNothingOnTheHost) {
 
     app.kill();
     app.waitForFinished(5000);
+}
+
+// A start wait given as no count of milliseconds within its range (a
+// negative one, one with a unit, one past 10 minutes) is said in the log,
+// and the 3 s wait serves: the program starts, neither at once nor after
+// the 49 days that "-1" read as an unsigned number would make.
+TEST(StartUp, AStartWaitOutsideItsRangeIsSaidAndTheDefaultServes) {
+    for (const QString delay : {"-1", "2s", "600001"}) {
+        QTemporaryDir root;
+        ASSERT_TRUE(root.isValid());
+        const ProgramNetwork net;
+        QProcess app;
+        QElapsedTimer started;
+        started.start();
+        startProgram(app, root.path(), false, delay);
+        ASSERT_TRUE(app.waitForStarted(10000));
+        EXPECT_TRUE(waitForImage(root.path())) << delay.toStdString();
+        EXPECT_GE(started.elapsed(), 3000) << delay.toStdString();
+        const std::string log = readHostFile(root.path().toStdString() + "/data/vimraqd/log/mwrEnglneLog");
+        EXPECT_NE(log.find("ZRV_START_DELAY_MS \"" + delay.toStdString() +
+                           "\" is not a wait of 0 to 600000 ms; the 3 s wait serves"),
+                  std::string::npos)
+            << log;
+        app.kill();
+        app.waitForFinished(5000);
+    }
 }
 
 // A start with its console closed (a launcher that closed standard output

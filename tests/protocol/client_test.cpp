@@ -35,10 +35,15 @@ struct ClientRun {
 };
 
 // `boundMs`: how long the run may take before it is killed (status -1).
-ClientRun zrvctl(const QStringList& args, int boundMs = 10000) {
+// `under`: a program (with its arguments) that runs the client, as a shell's
+// limits would.
+ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {}) {
     ClientRun r;
     QProcess p;
-    p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
+    if (under.isEmpty())
+        p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
+    else
+        p.start(under[0], under.mid(1) + QStringList{binary("ZRV_CLIENT_BINARY", "zrvctl")} + args);
     if (!p.waitForFinished(boundMs)) {
         p.kill();
         p.waitForFinished(2000);
@@ -212,12 +217,16 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"--serial", folder, "info"}, "serial line " + folder + ": Is a directory"},
         {{"--serial", missing, "info"}, "alias.json: No such file"},
         {{"--serial", empty, "info"}, "empty: not a terminal"},
+        // A name's control bytes reach the terminal escaped.
+        {{"flash-read", "0", "4", dir.filePath("odd\x1b[2J\n\\/back.bin")}, "odd\\x1B[2J\\n\\\\/back.bin: No such file"},
+        {{"--serial", dir.filePath("tty\xc2\x9b\x07"), "info"}, "tty\\xC2\\x9B\\x07: No such file"},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {
         const ClientRun r = zrvctl(QStringList{"--udp", "127.0.0.1:9", "--timeout", "100"} + c.args);
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains(QRegularExpression("[\\x00-\\x09\\x0B-\\x1F\\x7F]"))) << r.err.toStdString();
     }
 }
 
@@ -390,15 +399,11 @@ TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesTheFolderAsItWas) {
     auto read = [&](const QString& file) {
         return QStringList{"--udp", device, "flash-read", "0", "600", dir.filePath(file)};
     };
+    // As a shell's "ulimit -f" gives it: the limit with the signal it sends
+    // at its default, which ends a program that does not see to it.
     auto onAFullDisk = [&](const QString& file) {
-        rlimit saved{};
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit full = saved;
-        full.rlim_cur = 100;
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of a signal
-        ::setrlimit(RLIMIT_FSIZE, &full);  // the client takes the limit with it
-        const ClientRun r = zrvctl(read(file));
-        ::setrlimit(RLIMIT_FSIZE, &saved);
+        const auto handler = std::signal(SIGXFSZ, SIG_DFL);
+        const ClientRun r = zrvctl(read(file), 10000, {"prlimit", "--fsize=100", "--"});
         std::signal(SIGXFSZ, handler);
         return r;
     };
