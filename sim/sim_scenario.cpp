@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <iterator>
@@ -41,9 +42,10 @@ bool whole(const QJsonValue& value, double low, double high, long long& out) {
     return true;
 }
 
-// A port key: "0" to "23", in decimal digits only; -1 for any other.
+// A port key: "0" to "23", in decimal digits only and without a leading
+// zero ("03" would stand for port 3 beside "3" itself); -1 for any other.
 int portOf(const QString& key) {
-    if (key.isEmpty() || key.size() > 2) return -1;
+    if (key.isEmpty() || key.size() > 2 || (key.size() == 2 && key[0] == QLatin1Char('0'))) return -1;
     for (const QChar c : key)
         if (c < QLatin1Char('0') || c > QLatin1Char('9')) return -1;
     const int port = key.toInt();
@@ -62,6 +64,11 @@ public:
     // A list entry of the wrong kind or range, left out of the list.
     void entry(const std::string& where, int index, const QJsonValue& v) {
         m_lines.push_back(at(where, "entry " + std::to_string(index)) + ": unknown value " + shown(v) + "; not taken");
+    }
+    // A member given again later in its object: the later one stands.
+    void repeated(const std::string& where, const QString& k, const QJsonValue& v) {
+        m_lines.push_back(at(where, "key " + shown(k)) + ": value " + shown(v) +
+                          " not taken: the same key follows it");
     }
     // A key that names nothing the scenario has.
     void key(const std::string& where, const QString& k, const QJsonValue& v) {
@@ -235,6 +242,93 @@ void perPort(Members& top, const char* member, Refusals& refuse,
     }
 }
 
+// The one JSON value `text` holds (a key with its quotes, a member's value).
+QJsonValue valueIn(const QByteArray& text) {
+    return QJsonDocument::fromJson("[" + text + "]").array().at(0);
+}
+
+// A key on the way to a member: as it is when it is a plain name, else as
+// the file writes it, cut as a value is.
+std::string pathKey(const QString& key) {
+    const bool plain = !key.isEmpty() && key.size() <= 32 && std::all_of(key.begin(), key.end(), [](QChar c) {
+        return (c.isLetterOrNumber() && c.unicode() < 0x80) || c == QLatin1Char('_');
+    });
+    return plain ? key.toStdString() : shown(key);
+}
+
+// Qt's reader keeps the last of the members an object gives one key and
+// drops the others unsaid (and, for a list or an object, never frees it):
+// each member a later one of its key replaces is refused here, named by the
+// keys that lead to it and with its value as the file writes it, and the
+// text for the reader has that value blanked to a 0 of the same lines, so
+// the reader replaces a number. Whatever the text is: a value is blanked
+// only where it is one value of JSON, so what the reader refuses it still
+// refuses, at the same line.
+QByteArray withoutRepeatedMembers(QByteArray text, Refusals& refuse) {
+    struct Level {
+        bool object;
+        std::string where;
+        std::vector<std::pair<QString, std::pair<int, int>>> members;  // key, where its value stands
+        QString key;
+        int valueAt = -1;  // where the current member's value starts
+        bool wantKey = true;
+    };
+    std::vector<Level> levels;
+    auto endMember = [&](int end) {
+        Level& l = levels.back();
+        if (!l.object || l.valueAt < 0) return;
+        int first = l.valueAt;
+        while (first < end && std::isspace(uchar(text[first]))) ++first;
+        if (first == end) return;
+        auto same = std::find_if(l.members.begin(), l.members.end(), [&](const auto& m) { return m.first == l.key; });
+        if (same != l.members.end()) {
+            const int from = same->second.first, to = same->second.second;
+            const QByteArray earlier = "[" + text.mid(from, to - from) + "]";
+            QJsonParseError error{};
+            const QJsonArray one = QJsonDocument::fromJson(earlier, &error).array();
+            if (error.error == QJsonParseError::NoError && one.size() == 1) {
+                refuse.repeated(l.where, l.key, one.at(0));
+                for (int k = from; k < to; ++k)
+                    if (text[k] != '\n') text[k] = ' ';
+                text[from] = '0';
+            }
+            same->second = {first, end};
+        } else {
+            l.members.emplace_back(l.key, std::make_pair(first, end));
+        }
+        l.valueAt = -1;
+    };
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            int end = i + 1;
+            while (end < text.size() && text[end] != '"') end += text[end] == '\\' ? 2 : 1;
+            if (!levels.empty() && levels.back().object && levels.back().wantKey) {
+                levels.back().key = valueIn(text.mid(i, end - i + 1)).toString();
+                levels.back().wantKey = false;
+            }
+            i = end;
+        } else if (c == ':' && !levels.empty()) {
+            levels.back().valueAt = i + 1;
+        } else if (c == '{' || c == '[') {
+            std::string where;
+            if (!levels.empty()) {
+                const Level& up = levels.back();
+                where = up.where;
+                if (up.object) where += (where.empty() ? "" : " ") + pathKey(up.key);
+            }
+            levels.push_back(Level{c == '{', where, {}, {}, -1, true});
+        } else if ((c == '}' || c == ']') && !levels.empty()) {
+            endMember(i);
+            levels.pop_back();
+        } else if (c == ',' && !levels.empty()) {
+            endMember(i);
+            levels.back().wantKey = true;
+        }
+    }
+    return text;
+}
+
 void parseInto(const QJsonObject& tree, SimScenarioData& data, Refusals& refuse) {
     Members top(tree, "", refuse);
     // {"inputs": {"HDMI1": {"width": 1920, "height": 1080, "refresh": 60, ...}}}
@@ -382,8 +476,10 @@ bool SimScenario::loadJson(const std::string& json, std::string* why) {
     // value as text), so a count given as "four" or a flag given as 1 is
     // told apart from the number or the truth value the member takes.
     const QByteArray text = QByteArray::fromStdString(json);
+    std::vector<std::string> refusals;
+    Refusals refuse(refusals);
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(withoutRepeatedMembers(text, refuse), &error);
     if (error.error != QJsonParseError::NoError) {
         if (why) *why = "is not JSON: line " + std::to_string(text.left(error.offset).count('\n') + 1) + ": " +
                         error.errorString().toStdString();
@@ -394,8 +490,6 @@ bool SimScenario::loadJson(const std::string& json, std::string* why) {
         return false;
     }
     SimScenarioData data = snapshot();
-    std::vector<std::string> refusals;
-    Refusals refuse(refusals);
     parseInto(doc.object(), data, refuse);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_data = data;

@@ -272,6 +272,27 @@ TEST_F(SimScenarioFile, EachFileNotTakenOrValueRefusedIsLoggedWithItsReason) {
          }},
         {"fpga_ends.json", R"({"fpga": {"flash_busy_polls": -1, "ready_after_reads": 1000000}})", {},
          [](const Data& d) { return d.fpga.flashBusyPolls == -1 && d.fpga.readyAfterReads == 1000000; }},
+        // A key given twice in one object: the later one stands, the
+        // earlier is named; a port key with a leading zero is no port's.
+        {"repeated.json", R"({"ports": {"0": 4, "0": 3, "00": 2, "07": 1}, "soc_id": [1, 2, 3], "soc_id": [4, 5, 6],
+                              "inputs": {"HDMI1": {"width": 1920, "height": 1080, "width": 1280}},
+                              "c331_fonts": [{"a": 1, "a": [2]}], "fpga": {"lock_errors": 1}, "fpga": {}})",
+         {R"(repeated.json: ports, key "0": value 4 not taken: the same key follows it)",
+          R"(repeated.json: ports: unknown key "00" with value 2; not taken)",
+          R"(repeated.json: ports: unknown key "07" with value 1; not taken)",
+          R"(repeated.json: key "soc_id": value [1,2,3] not taken: the same key follows it)",
+          R"(repeated.json: inputs HDMI1, key "width": value 1920 not taken: the same key follows it)",
+          R"(repeated.json: c331_fonts, key "a": value 1 not taken: the same key follows it)",
+          R"(repeated.json: c331_fonts, entry 0: unknown value {"a":[2]}; not taken)",
+          R"(repeated.json: key "fpga": value {"lock_errors":1} not taken: the same key follows it)"},
+         [soc](const Data& d) {
+             return d.cardsPerPort[0] == 3 && d.cardsPerPort[7] == 0 &&
+                    d.socIdWords == std::array<uint16_t, 3>{{4, 5, 6}} && d.inputs[2].width == 1280;
+         }},
+        // Not JSON with a key given twice: said at its line, nothing else.
+        {"repeated_comma.json", "{\"soc_id\": [1,\n 2, 3], \"soc_id\": [4, 5, 6],\n \"ports\": {\"0\": 4,}}",
+         {"repeated_comma.json is not JSON: line 3: "},
+         [soc](const Data& d) { return d.socIdWords == std::array<uint16_t, 3>{{soc[0], soc[1], soc[2]}}; }},
         // A member the scenario does not have.
         {"member.json", R"({"port": {"0": 4}})", {R"(member.json: unknown key "port" with value {"0":4}; not taken)"},
          [](const Data& d) { return d.cardsPerPort[0] == 0; }},
