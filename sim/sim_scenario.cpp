@@ -14,6 +14,7 @@
 #include <cmath>
 #include <functional>
 #include <iterator>
+#include <map>
 
 namespace {
 
@@ -265,10 +266,11 @@ std::string pathKey(const QString& key) {
 // only where it is one value of JSON, so what the reader refuses it still
 // refuses, at the same line.
 QByteArray withoutRepeatedMembers(QByteArray text, Refusals& refuse) {
+    constexpr size_t kWhereMost = 200;
     struct Level {
         bool object;
         std::string where;
-        std::vector<std::pair<QString, std::pair<int, int>>> members;  // key, where its value stands
+        std::map<QString, std::pair<int, int>> members;  // each key's value: where it stands
         QString key;
         int valueAt = -1;  // where the current member's value starts
         bool wantKey = true;
@@ -280,7 +282,7 @@ QByteArray withoutRepeatedMembers(QByteArray text, Refusals& refuse) {
         int first = l.valueAt;
         while (first < end && std::isspace(uchar(text[first]))) ++first;
         if (first == end) return;
-        auto same = std::find_if(l.members.begin(), l.members.end(), [&](const auto& m) { return m.first == l.key; });
+        const auto same = l.members.find(l.key);
         if (same != l.members.end()) {
             const int from = same->second.first, to = same->second.second;
             const QByteArray earlier = "[" + text.mid(from, to - from) + "]";
@@ -294,7 +296,7 @@ QByteArray withoutRepeatedMembers(QByteArray text, Refusals& refuse) {
             }
             same->second = {first, end};
         } else {
-            l.members.emplace_back(l.key, std::make_pair(first, end));
+            l.members.emplace(l.key, std::make_pair(first, end));
         }
         l.valueAt = -1;
     };
@@ -315,7 +317,9 @@ QByteArray withoutRepeatedMembers(QByteArray text, Refusals& refuse) {
             if (!levels.empty()) {
                 const Level& up = levels.back();
                 where = up.where;
-                if (up.object) where += (where.empty() ? "" : " ") + pathKey(up.key);
+                // A file nested thousands deep names no more than the
+                // first keys: each level keeps its own copy.
+                if (up.object && where.size() < kWhereMost) where += (where.empty() ? "" : " ") + pathKey(up.key);
             }
             levels.push_back(Level{c == '{', where, {}, {}, -1, true});
         } else if ((c == '}' || c == ']') && !levels.empty()) {
