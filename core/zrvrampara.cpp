@@ -530,14 +530,18 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
     // 2. Slots written by the protocol.
     if (code == 2) {
         for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) {
-            u8 m0, m1;
+            // The marks, the content and the write count taken together: a
+            // PC's write landing after them (a delete included) is newer
+            // than what this pass stores, and its own pass stores it.
+            USER_MODE_SLOT seen;
             u32 writes;
             {
                 QMutexLocker lock(&mgr->mutex);
-                m0 = user_mode[slot].marker[0];
-                m1 = user_mode[slot].marker[1];
+                seen = user_mode[slot];
                 writes = m_slotWrites[slot];
             }
+            if (on_slot_step) on_slot_step(SlotStep::Looked, slot);
+            const u8 m0 = seen.marker[0], m1 = seen.marker[1];
             // A save of the mode asked before the PC's write was dropped
             // where the write entered; one asked after it stands.
             if (m0 == USER_MODE_EMPTY || m1 == USER_MODE_EMPTY) {
@@ -546,7 +550,7 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
                 // A slot its file did not take reads as what the file holds
                 // (or empty): the PC reading it back and the pages must not
                 // see a mode that a restart would not find.
-                if (!mode_file_write(slot, 2)) dealSlot(slot, 0, writes, nullptr);
+                if (writeSlot(slot, writes, seen, false) == SlotWrite::Failed) dealSlot(slot, 0, writes, nullptr);
             }
         }
     }

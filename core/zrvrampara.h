@@ -470,9 +470,10 @@ public:
     int mode_file_deal(int n, int op, bool* removed = nullptr);
     // Test seam: called in the persisting step's thread where a PC's write
     // into slot n meets the step: after the slot's file was written, before
-    // the slot is marked saved (Written), and after the slot's files were
-    // removed, before the slot is loaded again (Removed).
-    enum class SlotStep { Written, Removed };
+    // the slot is marked saved (Written), after the slot's files were
+    // removed, before the slot is loaded again (Removed), and after the
+    // protocol's slot pass took the slot as it stores it (Looked).
+    enum class SlotStep { Written, Removed, Looked };
     std::function<void(SlotStep, int n)> on_slot_step;
 
 signals:
