@@ -597,10 +597,20 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
     if (offset > IMAGE_SIZE || len > IMAGE_SIZE - offset) return 1;
     if (len == 0) return 0;
     if (!data) return 1;
+    const u32 watched[] = {LOADED_MODE, SPLICE_MODE, WALL_WIDTH, WALL_HEIGHT};
+    u16 before[4];
+    for (size_t i = 0; i < 4; ++i) before[i] = live_image.word(watched[i]);
     // The run-time bytes include the signal summaries of the receivers.
     {
         QMutexLocker lock(&mutex);
         std::memcpy(&live_image.data[offset], data, len);
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        if (live_image.word(watched[i]) == before[i]) continue;
+        if (i == 0)
+            m_pcMode = live_image.word(LOADED_MODE);
+        else
+            m_pcWall = true;
     }
     auto covers = [&](u32 word) { return offset < word + 2 && word < offset + len; };
     if (covers(BRIGHTNESS)) countBrightnessWrite();
@@ -613,6 +623,15 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
             live_image.setWord(SAVE_REQUEST, latestSaveRequest());
     }
     return 0;
+}
+
+ZrvRamPara::PcChanges ZrvRamPara::takePcChanges() {
+    PcChanges c;
+    c.modeChosen = m_pcMode != 0 && live_image.word(LOADED_MODE) == m_pcMode;
+    c.wall = m_pcWall;
+    m_pcMode = 0;
+    m_pcWall = false;
+    return c;
 }
 
 u32 ZrvRamPara::countBrightnessWrite() {
