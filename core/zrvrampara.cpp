@@ -530,14 +530,18 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
     // 2. Slots written by the protocol.
     if (code == 2) {
         for (int slot = 0; slot < ZRV_USER_MODE_COUNT; ++slot) {
-            u8 m0, m1;
+            // The marks, the content and the write count taken together: a
+            // PC's write landing after them (a delete included) is newer
+            // than what this pass stores, and its own pass stores it.
+            USER_MODE_SLOT seen;
             u32 writes;
             {
                 QMutexLocker lock(&mgr->mutex);
-                m0 = user_mode[slot].marker[0];
-                m1 = user_mode[slot].marker[1];
+                seen = user_mode[slot];
                 writes = m_slotWrites[slot];
             }
+            if (on_slot_step) on_slot_step(SlotStep::Looked, slot);
+            const u8 m0 = seen.marker[0], m1 = seen.marker[1];
             // A save of the mode asked before the PC's write was dropped
             // where the write entered; one asked after it stands.
             if (m0 == USER_MODE_EMPTY || m1 == USER_MODE_EMPTY) {
@@ -546,7 +550,7 @@ int ZrvRamPara::persist(int code, Snapshot* looked, int* failedSave) {
                 // A slot its file did not take reads as what the file holds
                 // (or empty): the PC reading it back and the pages must not
                 // see a mode that a restart would not find.
-                if (!mode_file_write(slot, 2)) dealSlot(slot, 0, writes, nullptr);
+                if (writeSlot(slot, writes, seen, false) == SlotWrite::Failed) dealSlot(slot, 0, writes, nullptr);
             }
         }
     }
@@ -593,10 +597,20 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
     if (offset > IMAGE_SIZE || len > IMAGE_SIZE - offset) return 1;
     if (len == 0) return 0;
     if (!data) return 1;
+    const u32 watched[] = {LOADED_MODE, SPLICE_MODE, WALL_WIDTH, WALL_HEIGHT};
+    u16 before[4];
+    for (size_t i = 0; i < 4; ++i) before[i] = live_image.word(watched[i]);
     // The run-time bytes include the signal summaries of the receivers.
     {
         QMutexLocker lock(&mutex);
         std::memcpy(&live_image.data[offset], data, len);
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        if (live_image.word(watched[i]) == before[i]) continue;
+        if (i == 0)
+            m_pcMode = live_image.word(LOADED_MODE);
+        else
+            m_pcWall = true;
     }
     auto covers = [&](u32 word) { return offset < word + 2 && word < offset + len; };
     if (covers(BRIGHTNESS)) countBrightnessWrite();
@@ -609,6 +623,15 @@ int ZrvRamPara::ZrvRamParaDeal(const u8* data, u16 len, u32 offset) {
             live_image.setWord(SAVE_REQUEST, latestSaveRequest());
     }
     return 0;
+}
+
+ZrvRamPara::PcChanges ZrvRamPara::takePcChanges() {
+    PcChanges c;
+    c.modeChosen = m_pcMode != 0 && live_image.word(LOADED_MODE) == m_pcMode;
+    c.wall = m_pcWall;
+    m_pcMode = 0;
+    m_pcWall = false;
+    return c;
 }
 
 u32 ZrvRamPara::countBrightnessWrite() {

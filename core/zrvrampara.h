@@ -388,6 +388,17 @@ public:
     // showing the save still pending). Takes no lock: the caller holds the
     // c331 manager's mutex and raises the apply flag.
     int ZrvRamParaDeal(const u8* data, u16 len, u32 offset);
+    // What the PC's image writes changed since its last apply (register 161
+    // bit 1) took them: the user mode it chose in word 866 (when the word
+    // still holds it: a recall or save since marked another), the wall's
+    // size or splice mode. Counted where the writes enter, as the shadow
+    // cannot tell it: the persisting step that each write brings stores it
+    // before the apply comes. Caller holds the c331 manager's mutex.
+    struct PcChanges {
+        bool modeChosen = false;
+        bool wall = false;
+    };
+    PcChanges takePcChanges();
     // Protocol write into user-mode slot s - 1 (addr bits 19-12 = s, 1 to 16;
     // bits 11-0 = byte in the slot, markers included): 0 done, 1 refused
     // (nothing written). Takes no lock, like ZrvRamParaDeal: the caller holds
@@ -470,9 +481,10 @@ public:
     int mode_file_deal(int n, int op, bool* removed = nullptr);
     // Test seam: called in the persisting step's thread where a PC's write
     // into slot n meets the step: after the slot's file was written, before
-    // the slot is marked saved (Written), and after the slot's files were
-    // removed, before the slot is loaded again (Removed).
-    enum class SlotStep { Written, Removed };
+    // the slot is marked saved (Written), after the slot's files were
+    // removed, before the slot is loaded again (Removed), and after the
+    // protocol's slot pass took the slot as it stores it (Looked).
+    enum class SlotStep { Written, Removed, Looked };
     std::function<void(SlotStep, int n)> on_slot_step;
 
 signals:
@@ -531,6 +543,10 @@ private:
     // source chosen, a reset, a PC's write): a save asked before one marks
     // its mode current no more.
     u32 m_modeMarks = 0;
+    // What takePcChanges gives next: the mode the PC last wrote into word
+    // 866 (0: none since the last apply), whether it changed the wall.
+    u16 m_pcMode = 0;
+    bool m_pcWall = false;
     // Caller holds the c331 manager's mutex.
     void enterSaveRequest(int m);
     u16 latestSaveRequest() const;

@@ -23,6 +23,7 @@
 #include <QMutexLocker>
 #include <QStorageInfo>
 
+#include <array>
 #include <cstring>
 
 
@@ -366,17 +367,24 @@ int message_deal::REG_mcu_flag(u8 /*value*/, u8 mask) {
     if (mask & 0x02) {
         QMutexLocker lock(&c331->mutex);
         PARA_RAM_IMAGE& live = p->live_image;
-        const PARA_RAM_IMAGE& shadow = p->shadow_image;
 
-        // The PC chose a user mode: recall it when its slot holds one.
-        const u16 mode = live.word(LOADED_MODE);
-        if (mode != shadow.word(LOADED_MODE)) p->user_mode_recall_locked(mode);
+        // What the PC's writes changed since its last apply, whatever was
+        // persisted in between.
+        const ZrvRamPara::PcChanges changed = p->takePcChanges();
+        auto wall = [&] {
+            return std::array<u16, 3>{live.word(WALL_WIDTH), live.word(WALL_HEIGHT), live.word(SPLICE_MODE)};
+        };
+        const auto wallBefore = wall();
+        // The PC chose a user mode: recall it when its slot holds one. The
+        // mode keeps its own windows; the LED outputs follow its wall.
+        if (changed.modeChosen && p->user_mode_recall_locked(live.word(LOADED_MODE)) && !changed.wall &&
+            wall() != wallBefore)
+            fpga_manage::request_led_para_if_running();
         // The sound must come from a window that exists and is shown.
         const u16 audio = live.word(AUDIO_WINDOW);
         if (audio > 5 || live.word(win(audio) + WIN_ENABLE) == 0) live.setWord(AUDIO_WINDOW, 0);
-        // A new wall or splice mode invalidates the window layout.
-        if (live.word(WALL_WIDTH) != shadow.word(WALL_WIDTH) || live.word(WALL_HEIGHT) != shadow.word(WALL_HEIGHT) ||
-            live.word(SPLICE_MODE) != shadow.word(SPLICE_MODE)) {
+        // A new wall or splice mode the PC wrote invalidates the window layout.
+        if (changed.wall) {
             live.setWord(win(0) + WIN_ENABLE, 1);
             live.setWord(win(0) + WIN_X, 0);
             live.setWord(win(0) + WIN_Y, 0);

@@ -573,6 +573,8 @@ TEST_F(ZrvRamParaTest, EveryAnsweredSaveStandsUntilALaterRequestOfItsMode) {
          {PcDelete, 6, 0}, Step::Written, 5, {{5, 33}, {6, -1}}, 5, 44},
         {"recall while the save's file is written", {{PcSave, 5, 33}, {Pass, 0, 1}}, {Recall, 3, 0}, Step::Written, 5,
          {{5, 33}, {3, 77}}, 3, 77},
+        {"delete as the slot pass takes the written slot", {{PcSlot, 5, 61}, {Pass, 0, 2}, {Pass, 0, 2}},
+         {PcDelete, 5, 0}, Step::Looked, 5, {{5, -1}}, 0, 50},
     };
     c331_manage* mgr = c331_manage::get();
     for (const Case& c : cases) {

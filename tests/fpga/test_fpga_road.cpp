@@ -58,9 +58,12 @@ TEST_F(FpgaRoad, GateOpensBothRunTheC331GetsItsPassAndBlackoutReachesBoth) {
 }
 
 TEST_F(FpgaRoad, FlagRegisterAsksForTheLedSequenceOnlyWhileBothRun) {
+    // The PC writes a wider wall before each apply.
     auto changeWall = [this] {
         QMutexLocker lock(&c331_manage::get()->mutex);
-        model->live_image.setWord(RamOffset::WALL_WIDTH, u16(model->shadow_image.word(RamOffset::WALL_WIDTH) + 64));
+        const u16 width = u16(model->live_image.word(RamOffset::WALL_WIDTH) + 64);
+        const u8 bytes[2] = {u8(width), u8(width >> 8)};
+        ASSERT_EQ(model->ZrvRamParaDeal(bytes, 2, RamOffset::WALL_WIDTH), 0);
     };
     changeWall();
     message_deal::REG_mcu_flag(0x02, 0x02);
@@ -68,13 +71,29 @@ TEST_F(FpgaRoad, FlagRegisterAsksForTheLedSequenceOnlyWhileBothRun) {
 
     ASSERT_TRUE(bringUpBoth());
     m->write_to_register(80, 0xFF, 0, 1);
+    changeWall();
     message_deal::REG_mcu_flag(0x02, 0x02);
     EXPECT_EQ(g_set_led_para.load(), 0);
 
     m->write_to_register(80, 0xFF, 3, 1);
     g_set_led_setup.store(2);
+    changeWall();
     message_deal::REG_mcu_flag(0x02, 0x02);
     EXPECT_EQ((Vals{g_set_led_para.load(), g_set_led_setup.load()}), (Vals{1, 0}));
+
+    // A user mode on another wall, chosen by the PC: the LEDs follow it too.
+    g_set_led_para.store(0);
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        USER_MODE_SLOT& slot = model->user_mode[3];
+        std::memcpy(slot.snapshot, &model->live_image.data[RamOffset::MODE_BEGIN], RamOffset::MODE_LEN);
+        slot.marker[0] = slot.marker[1] = 0xAA;
+        slot.snapshot[RamOffset::WALL_HEIGHT - RamOffset::MODE_BEGIN] ^= 0x40;
+        const u8 mode[2] = {4, 0};
+        ASSERT_EQ(model->ZrvRamParaDeal(mode, 2, RamOffset::LOADED_MODE), 0);
+    }
+    message_deal::REG_mcu_flag(0x02, 0x02);
+    EXPECT_EQ(g_set_led_para.load(), 1);
     c331_manage::get()->apply_flag.store(0);
 }
 

@@ -187,10 +187,11 @@ TEST_F(CommandDispatch, FlagRegisterParameterApply) {
     img.setWord(SWITCH_EFFECT, 1);
     img.setWord(win(3) + WIN_OUTPUT, 0x010D);
     m_model.shadow_image = img;
-    // and a new wall size.
-    img.setWord(WALL_WIDTH, 3840);
-    img.setWord(WALL_HEIGHT, 1080);
+    // and a new wall size, which a persisting step stores before the apply
+    // comes, as the write brings one.
     img.setWord(win(4) + WIN_ENABLE, 1);
+    ASSERT_EQ(ramWrite(WALL_WIDTH, {0x00, 0x0F, 0x38, 0x04}), Ok);
+    m_model.ram_para_persist(1);
 
     EXPECT_EQ(regWrite(PcReg::McuFlag, 0x02, 0), Ok);
     // Sound reset, window 0 at the wall size, window 4 off, output bits 2-3
@@ -230,6 +231,21 @@ TEST_F(CommandDispatch, FlagRegisterRecallsTheUserModeThePcChose) {
     m_model.shadow_image.setWord(LOADED_MODE, 0);
     live().setWord(LOADED_MODE, 6);
     regWrite(PcReg::McuFlag, 0x02, 0);
+    EXPECT_EQ(live().word(CONTRAST), 50);
+
+    // Mode 5 chosen again, its word stored by a persisting step before the
+    // apply comes (each write brings one): recalled all the same, once, and
+    // with its own windows on its own wall.
+    slot.snapshot[WALL_WIDTH - MODE_BEGIN + 1] = 0x0F;
+    slot.snapshot[win(1) + WIN_ENABLE - MODE_BEGIN] = 1;
+    ASSERT_EQ((Vals{ramWrite(LOADED_MODE, {0, 0}), regWrite(PcReg::McuFlag, 0x02, 0), ramWrite(LOADED_MODE, {5, 0})}),
+              (Vals{Ok, Ok, Ok}));
+    m_model.ram_para_persist(1);
+    regWrite(PcReg::McuFlag, 0x02, 0);
+    const Vals recalled{live().word(CONTRAST), live().word(WALL_WIDTH), live().word(win(1) + WIN_ENABLE)};
+    live().setWord(CONTRAST, 50);
+    regWrite(PcReg::McuFlag, 0x02, 0);
+    EXPECT_EQ(recalled, (Vals{77, 0x0F00, 1}));
     EXPECT_EQ(live().word(CONTRAST), 50);
 }
 
