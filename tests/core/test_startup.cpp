@@ -421,9 +421,10 @@ TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
 
 
 // Whatever stands where the log belongs (a folder, a FIFO with or without a
-// reader that never reads, a socket) never holds a thread that writes a
-// line: it is kept aside as a refused file is, a new log is begun whose
-// first line names it, and every line is in the new log. Where nothing can
+// reader that never reads, a socket, a link to a file, which is left as it
+// was) never holds a thread that writes a line: it is kept aside as a
+// refused file is, a new log is begun whose first line names it, and every
+// line is in the new log. Where nothing can
 // be moved the lines are counted, and the count is written once the log
 // can be written again.
 TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
@@ -435,7 +436,8 @@ TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
     } odds[] = {{Odd::Folder, false, "a folder"},
                 {Odd::Fifo, false, "a FIFO"},
                 {Odd::Fifo, true, "a FIFO"},
-                {Odd::Socket, false, "a socket"}};
+                {Odd::Socket, false, "a socket"},
+                {Odd::Link, false, "a link"}};
     constexpr int kLines = 300;  // some 150 KiB: more than a pipe holds
     const std::string kept = "log file " + place + " refused: ";
     g_debugSwitch = 0;
@@ -464,6 +466,9 @@ TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
                                  " in its place, which cannot be kept aside (Read-only file system))\n";
         EXPECT_EQ(log.find(lost) != std::string::npos, fixed) << log.substr(0, 600);
         EXPECT_EQ(countIn(log, "# PELKMSG # line "), fixed ? 1u : size_t(kLines));
+        if (odd.odd == Odd::Link) {
+            EXPECT_EQ(readHostFile(hostPath(place) + ".target"), std::string("\0\0\0\1", 4));
+        }
         QDir(QString::fromStdString(hostPath(place + ".refused"))).removeRecursively();
         ::unlink(hostPath(place + ".refused").c_str());
         ::unlink(hostPath(place).c_str());
