@@ -318,7 +318,7 @@ TEST_F(EndToEnd, AFloodOfRefusedFileStartsLogsAFewLinesAndTheStopWritesTheCountH
     EXPECT_EQ(echoed, lines);
 }
 
-TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
+TEST_F(EndToEnd, TermInterruptAndHangupEndWithStatusZeroAndTheLastChangeOnDisk) {
     ASSERT_TRUE(waitReady());
     ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", "71"}), 0);
     // Slot s written whole (markers 0xAA, then bytes s) and applied.
@@ -355,11 +355,18 @@ TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
     EXPECT_EQ(endWith(SIGINT), 0);
     EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 72);
 
+    // A terminal that goes (its window closed) hangs up: the same stop.
+    startProgram();
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(client(udp() + QStringList{"word-write", "2178", "73"}), 0);
+    EXPECT_EQ(endWith(SIGHUP), 0);
+    EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 73);
+
     // Each stop line starts a line of the console of its own.
     QFile console(m_root.filePath("program.out"));
     ASSERT_TRUE(console.open(QIODevice::ReadOnly));
     const QByteArray text = console.readAll();
-    for (const char* line : {"signal 15: stopping\n", "signal 2: stopping\n"}) {
+    for (const char* line : {"signal 15: stopping\n", "signal 2: stopping\n", "signal 1: stopping\n"}) {
         const int at = text.indexOf(line);
         ASSERT_GT(at, 0) << line;
         EXPECT_EQ(text[at - 1], '\n') << text.mid(std::max(0, at - 40), 80).toStdString();
