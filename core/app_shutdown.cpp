@@ -87,6 +87,12 @@ void installSignalHandlers() {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
+    // A terminal that goes (its window closed, the login dropped) hangs up:
+    // the console is gone, and the program stops as on SIGTERM, storing what
+    // it answered, where the default would end it at once. Started with it
+    // ignored ("nohup"), it goes on.
+    struct sigaction hangup;
+    if (::sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &sa, nullptr);
     // Where the program was started with the signal ignored it stays so, in
     // its children as before.
     sa.sa_handler = onWriteSignal;

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -76,6 +77,14 @@ bool writeAll(int fd, const std::string& text) {
 }
 
 void writerLoop(Queue& q) {
+    // A terminal set to stop a background job that writes to it ("stty
+    // tostop", the program started with "&") would stop the whole process
+    // at this thread's first write: blocked here, the signal is not sent
+    // and the write goes through, as it does without tostop.
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &held, nullptr);
     // Lines the console refused since it last took one, and whether what it
     // took last ended its line (a count starts a line of its own).
     unsigned long long refused = 0;

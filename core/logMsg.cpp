@@ -87,7 +87,10 @@ LogFile& logFile() {
 int openLog(std::string& why, std::string& kept) {
     const std::string path = Root::path(kLogFile);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        // A link is not followed: the lines would go wherever it points (a
+        // stored file, a device), or nowhere for a link to nothing.
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666);
         std::string what;
         if (fd >= 0) {
             struct stat st {};
@@ -103,7 +106,7 @@ int openLog(std::string& why, std::string& kept) {
                 continue;
             }
             // A FIFO without a reader, a socket, a device without a driver,
-            // a folder: something that is no file.
+            // a folder, a link: something that is no file.
             if (error != ENXIO && error != EISDIR && error != ELOOP) return -1;
             what = FileOps::kindAt(kLogFile);
         }

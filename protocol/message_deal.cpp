@@ -33,14 +33,6 @@ u16 rd16(const u8* p) { return u16(p[0] | (p[1] << 8)); }
 
 ZrvRamPara* model() { return ZrvRamPara::p_zrvrampara_config; }
 
-// A name from the wire as the log shows it: a NUL or a line break would cut
-// or forge log lines, so every byte outside printable ASCII shows as "?".
-std::string printable(std::string text) {
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-    return text;
-}
-
 // Two BCD digits; -1 when either nibble is not a decimal digit.
 // A network text for the settings and the command line: four bytes as a
 // dotted quad, which is the only form that may reach a shell.
@@ -546,7 +538,7 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
         refusal = "unknown type " + std::to_string(type);
     } else if (path.empty()) {
         check = Name;
-        refusal = "name \"" + printable(name) +
+        refusal = "name \"" + name +
                   "\" (a scan file's name starts with QDFR and holds letters, digits, '.', '_', '-', no temporary name)";
     } else if (total == 0 || total > most) {
         check = Length;
@@ -764,7 +756,7 @@ u32 message_deal::delete_files(const Cmd_Frame&, u8* out, u32 cap) {
     // The files still there are still offered: the PC must not take them
     // for gone.
     writeFailed(CardFilesKept, "deleting scan and recovery files: " + std::to_string(kept.count) +
-                                   " could not be removed, " + printable(kept.first) + " among them");
+                                   " could not be removed, " + kept.first + " among them");
     return status(out, cap, ReplyStatus::Busy);
 }
 

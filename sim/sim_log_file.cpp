@@ -14,6 +14,7 @@
 
 namespace {
 const char* kindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return "a link";
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
@@ -32,14 +33,17 @@ int refused(const std::string& hostPath, const std::string& why, LogPlace at) {
 
 int simOpenFile(const std::string& hostPath, int flags, LogPlace at) {
     if (flags & O_CREAT) QDir().mkpath(QFileInfo(QString::fromStdString(hostPath)).absolutePath());
-    const int fd = ::open(hostPath.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    // A link is not followed: the board's files stay under the root, and a
+    // link to nothing would have the file made wherever it points.
+    const int fd = ::open(hostPath.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         const int e = errno;
         if (e == ENOENT && !(flags & O_CREAT)) return -1;  // not written yet: the caller's erased state
         // A folder refuses a write open, a FIFO without a reader or a socket
-        // refuses one that may not wait: either way it is not the file.
+        // refuses one that may not wait, a link any open: either way it is
+        // not the file.
         struct stat st {};
-        if (::stat(hostPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        if (::lstat(hostPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
             return refused(hostPath, std::string(kindOf(st.st_mode)) + " is in its place", at);
         return refused(hostPath, std::string("the open failed: ") + std::strerror(e), at);
     }

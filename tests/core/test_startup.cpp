@@ -447,9 +447,10 @@ TEST_F(RefusedFiles, WhatStandsInTheLocksPlaceIsKeptAsideAndTheLockTaken) {
 
 
 // Whatever stands where the log belongs (a folder, a FIFO with or without a
-// reader that never reads, a socket) never holds a thread that writes a
-// line: it is kept aside as a refused file is, a new log is begun whose
-// first line names it, and every line is in the new log. Where nothing can
+// reader that never reads, a socket, a link to a file, which is left as it
+// was) never holds a thread that writes a line: it is kept aside as a
+// refused file is, a new log is begun whose first line names it, and every
+// line is in the new log. Where nothing can
 // be moved the lines are counted, and the count is written once the log
 // can be written again.
 TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
@@ -461,7 +462,8 @@ TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
     } odds[] = {{Odd::Folder, false, "a folder"},
                 {Odd::Fifo, false, "a FIFO"},
                 {Odd::Fifo, true, "a FIFO"},
-                {Odd::Socket, false, "a socket"}};
+                {Odd::Socket, false, "a socket"},
+                {Odd::Link, false, "a link"}};
     constexpr int kLines = 300;  // some 150 KiB: more than a pipe holds
     const std::string kept = "log file " + place + " refused: ";
     g_debugSwitch = 0;
@@ -490,6 +492,9 @@ TEST_F(RefusedFiles, WhatStandsInTheLogsPlaceIsKeptAsideAndANewLogBegun) {
                                  " in its place, which cannot be kept aside (Read-only file system))\n";
         EXPECT_EQ(log.find(lost) != std::string::npos, fixed) << log.substr(0, 600);
         EXPECT_EQ(countIn(log, "# PELKMSG # line "), fixed ? 1u : size_t(kLines));
+        if (odd.odd == Odd::Link) {
+            EXPECT_EQ(readHostFile(hostPath(place) + ".target"), std::string("\0\0\0\1", 4));
+        }
         QDir(QString::fromStdString(hostPath(place + ".refused"))).removeRecursively();
         ::unlink(hostPath(place + ".refused").c_str());
         ::unlink(hostPath(place).c_str());
@@ -538,13 +543,24 @@ TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
     const std::regex direct(R"((^|[^\w])(printf|vprintf|puts|putchar|perror|dprintf|vdprintf)\s*\()"
                             R"(|std::(cout|cerr|clog)\b|\bstd(out|err)\b|STD(OUT|ERR)_FILENO|\bwrite\s*\(\s*[12]\s*,)");
     const std::regex printing(R"(\b(debugPrintf|Console::print|Console::printErr|dbg|err|always|closing)\s*\()");
-    // Its declaration, or its call with a literal or a choice of two.
-    const std::regex ownFormat(R"(^\s*(const char\* fmt|"|[^,"]*\?\s*"[^"]*"\s*:\s*"))");
+    // The chip's own lines print their text as the format: unqualified in
+    // the files that use their namespace, qualified anywhere; the header
+    // that defines them hands its caller's text on.
+    const std::regex chipLine(R"((^|[^:\w.>])(line|ownLine)\s*\(|\bc331print::(line|ownLine)\s*\()");
+    const std::regex chipLineQualified(R"(\bc331print::(line|ownLine)\s*\()");
+    // Its declaration, or its call with a literal, a choice of two, or a
+    // constant of the program's own.
+    const std::regex ownFormat(R"(^\s*(const char\* fmt|"|k[A-Z]\w*\s*\)|[^,"]*\?\s*"[^"]*"\s*:\s*"))");
     const std::regex starting(R"(posix_spawn\w*\s*\(|\b(v?fork|exec[lv]p?e?|popen|system|clone)\s*\(|QProcess)");
     const std::set<std::string> road = {"core/console.cpp", "platform/linux/linux_shell.cpp"};
     std::set<std::string> seen, started;
     eachSource({"core", "fpga", "video_io", "video_engine", "protocol", "ui", "platform", "sim"},
                [&](const std::string& name, const std::vector<std::string>& lines) {
+        const bool chipNamespace = std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("using namespace c331print;") != std::string::npos;
+        });
+        std::vector<const std::regex*> formats{&printing};
+        if (name != "video_engine/c331_chip_print.h") formats.push_back(chipNamespace ? &chipLine : &chipLineQualified);
         for (size_t i = 0; i < lines.size(); ++i) {
             const std::string code = lines[i].substr(0, lines[i].find("//"));
             if (std::regex_search(code, direct)) {
@@ -555,7 +571,8 @@ TEST(OneConsole, NoProgramSourcePrintsButThroughTheConsolesRoad) {
                 if (name == "platform/linux/linux_shell.cpp") started.insert(name);
                 else ADD_FAILURE() << name << ":" << i + 1 << " starts a program past the shell runner: " << lines[i];
             }
-            for (std::sregex_iterator m(code.begin(), code.end(), printing), none; m != none; ++m) {
+            for (const std::regex* format : formats)
+            for (std::sregex_iterator m(code.begin(), code.end(), *format), none; m != none; ++m) {
                 // The format: the first argument, on this line or the next;
                 // a literal, or one of two literals.
                 std::string rest = code.substr(size_t(m->position(0) + m->length(0)));

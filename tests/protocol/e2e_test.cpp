@@ -36,6 +36,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -91,6 +92,14 @@ protected:
     virtual void beforeStart() {}
     // display: an X display to draw on instead of the offscreen platform.
     void startProgram(const QString& display = QString()) {
+        m_proc.setProcessEnvironment(programEnvironment(display));
+        m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_proc.setStandardOutputFile(m_console.isEmpty() ? m_root.filePath("program.out") : m_console,
+                                     QIODevice::Append);
+        m_proc.start(m_app, QStringList());
+        ASSERT_TRUE(m_proc.waitForStarted(10000));
+    }
+    QProcessEnvironment programEnvironment(const QString& display = QString()) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ZRV_BOARD", "sim");
         env.insert("ZRV_ROOT", m_root.path());
@@ -112,12 +121,7 @@ protected:
         env.remove("ZRV_BOARD_CONFIG");
         if (m_scenarioNamed || QFileInfo::exists(m_root.filePath("board.json")))
             env.insert("ZRV_BOARD_CONFIG", m_root.filePath("board.json"));
-        m_proc.setProcessEnvironment(env);
-        m_proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_proc.setStandardOutputFile(m_console.isEmpty() ? m_root.filePath("program.out") : m_console,
-                                     QIODevice::Append);
-        m_proc.start(m_app, QStringList());
-        ASSERT_TRUE(m_proc.waitForStarted(10000));
+        return env;
     }
     void TearDown() override {
         if (m_proc.state() != QProcess::NotRunning) {
@@ -318,7 +322,7 @@ TEST_F(EndToEnd, AFloodOfRefusedFileStartsLogsAFewLinesAndTheStopWritesTheCountH
     EXPECT_EQ(echoed, lines);
 }
 
-TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
+TEST_F(EndToEnd, TermInterruptAndHangupEndWithStatusZeroAndTheLastChangeOnDisk) {
     ASSERT_TRUE(waitReady());
     ASSERT_EQ(client(tcp() + QStringList{"word-write", "2178", "71"}), 0);
     // Slot s written whole (markers 0xAA, then bytes s) and applied.
@@ -355,14 +359,114 @@ TEST_F(EndToEnd, TermAndInterruptEndWithStatusZeroAndTheLastChangeOnDisk) {
     EXPECT_EQ(endWith(SIGINT), 0);
     EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 72);
 
+    // A terminal that goes (its window closed) hangs up: the same stop.
+    startProgram();
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(client(udp() + QStringList{"word-write", "2178", "73"}), 0);
+    EXPECT_EQ(endWith(SIGHUP), 0);
+    EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 73);
+
     // Each stop line starts a line of the console of its own.
     QFile console(m_root.filePath("program.out"));
     ASSERT_TRUE(console.open(QIODevice::ReadOnly));
     const QByteArray text = console.readAll();
-    for (const char* line : {"signal 15: stopping\n", "signal 2: stopping\n"}) {
+    for (const char* line : {"signal 15: stopping\n", "signal 2: stopping\n", "signal 1: stopping\n"}) {
         const int at = text.indexOf(line);
         ASSERT_GT(at, 0) << line;
         EXPECT_EQ(text[at - 1], '\n') << text.mid(std::max(0, at - 40), 80).toStdString();
+    }
+}
+
+// A terminal that stops a background job's writes ("stty tostop"), the
+// program started on it with "&": the console's writes never stop the
+// program, which answers, stores what it answered and stops in order.
+TEST_F(EndToEnd, ATerminalThatStopsABackgroundJobsWritesNeverStopsTheProgram) {
+    // The fixture's own start ends first: one program runs on a root.
+    ASSERT_TRUE(waitReady());
+    ASSERT_EQ(endWith(SIGTERM), 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string terminal = ::ptsname(master);
+    {
+        const int tty = ::open(terminal.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(tty, 0);
+        termios mode{};
+        ASSERT_EQ(::tcgetattr(tty, &mode), 0);
+        mode.c_lflag |= TOSTOP;
+        ASSERT_EQ(::tcsetattr(tty, TCSANOW, &mode), 0);
+        ::close(tty);
+    }
+    // Built before the fork: the children call only what a forked child of
+    // a threaded process may.
+    const QByteArray app = QFile::encodeName(m_app);
+    std::vector<QByteArray> envText;
+    for (const QString& kv : programEnvironment().toStringList()) envText.push_back(kv.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& kv : envText) envp.push_back(kv.data());
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(app.constData()), nullptr};
+    // Its standard error apart: the sanitizers' report at the end is
+    // written past the console's road.
+    const int errors = ::open(QFile::encodeName(m_root.filePath("program.err")).constData(),
+                              O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    ASSERT_GE(errors, 0);
+    int told[2];
+    ASSERT_EQ(::pipe2(told, O_CLOEXEC), 0);
+    // A session of its own whose terminal this is: its leader stays in the
+    // foreground and the program runs in a group of its own behind it.
+    const pid_t leader = ::fork();
+    ASSERT_GE(leader, 0);
+    if (leader == 0) {
+        ::setsid();
+        const int tty = ::open(terminal.c_str(), O_RDWR);  // the session's terminal
+        const pid_t program = ::fork();
+        if (program == 0) {
+            ::setpgid(0, 0);
+            ::dup2(tty, STDOUT_FILENO);
+            ::dup2(errors, STDERR_FILENO);
+            ::execve(argv[0], argv, envp.data());
+            ::_exit(127);
+        }
+        (void)!::write(told[1], &program, sizeof program);
+        int status = 0;
+        while (::waitpid(program, &status, 0) < 0 && errno == EINTR) {
+        }
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+    ::close(told[1]);
+    ::close(errors);
+    pid_t program = -1;
+    const bool known = ::read(told[0], &program, sizeof program) == ssize_t(sizeof program);
+    ::close(told[0]);
+    auto leaderStatus = [&](int boundMs) {
+        int status = 0;
+        const bool ended = waitFor([&] { return ::waitpid(leader, &status, WNOHANG) == leader; }, boundMs);
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_TRUE(known);
+    bool ready = false;
+    QElapsedTimer spent;
+    spent.start();
+    while (known && !ready && spent.elapsed() < 30000) {
+        ready = client(udp() + QStringList{"info"}, nullptr, nullptr, 1000) == 0;
+        if (!ready) QThread::msleep(250);
+    }
+    EXPECT_TRUE(ready) << "the program does not answer";
+    if (ready) {
+        EXPECT_EQ(client(udp() + QStringList{"word-write", "2178", "74"}), 0);
+    }
+    if (known) ::kill(program, SIGTERM);
+    const int status = leaderStatus(15000);
+    EXPECT_EQ(status, 0);
+    if (status < 0) {
+        if (known) ::kill(program, SIGKILL);
+        leaderStatus(5000);
+    }
+    ::close(master);
+    if (ready) {
+        EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 74);
     }
 }
 

@@ -354,10 +354,11 @@ TEST_F(SimBounds, LogFileMovesAsideAtItsLimitKeepingTheNewestLines) {
     EXPECT_EQ(readHostFile(path + ".1").size(), 56u);
 }
 
-// Each file the simulated board writes, a FIFO or a folder in its place:
-// the model goes on at once (a FIFO's open waited for a reader, holding the
-// model and the lock its caller held, the system mutex for the shell's log),
-// the log names the place, the write is skipped and the odd thing stays.
+// Each file the simulated board writes, a FIFO, a folder or a link in its
+// place: the model goes on at once (a FIFO's open waited for a reader,
+// holding the model and the lock its caller held, the system mutex for the
+// shell's log), the log names the place, the write is skipped and the odd
+// thing stays; what a link points at is left as it was.
 TEST_F(SimBounds, AnOddThingInTheBoardsOwnFilesPlaceIsRefusedNeverWaitedOn) {
     SimGpio gpio;
     gpio.setLine(GpioName::kFpga0Reset, 1);
@@ -396,9 +397,9 @@ TEST_F(SimBounds, AnOddThingInTheBoardsOwnFilesPlaceIsRefusedNeverWaitedOn) {
     };
     const std::string log = hostPath("/data/vimraqd/log/mwrEnglneLog");
     for (const Row& row : rows) {
-        for (const Odd kind : {Odd::Fifo, Odd::Folder}) {
+        for (const Odd kind : {Odd::Fifo, Odd::Folder, Odd::Link}) {
             const std::string host = hostPath(row.device);
-            const std::string what = kind == Odd::Fifo ? "a FIFO" : "a folder";
+            const std::string what = kind == Odd::Fifo ? "a FIFO" : kind == Odd::Folder ? "a folder" : "a link";
             SCOPED_TRACE(row.device + ", " + what);
             ASSERT_TRUE(oddAt(kind, host));
             const size_t logged = readHostFile(log).size();
@@ -409,6 +410,9 @@ TEST_F(SimBounds, AnOddThingInTheBoardsOwnFilesPlaceIsRefusedNeverWaitedOn) {
             EXPECT_NE(readHostFile(log).find("sim: " + host + " not written: " + what + " is in its place", logged),
                       std::string::npos);
             EXPECT_EQ(whatIsAt(host), what);
+            if (kind == Odd::Link) {
+                EXPECT_EQ(readHostFile(host + ".target"), std::string("\0\0\0\1", 4));
+            }
         }
     }
 }

@@ -405,8 +405,8 @@ TEST_F(SimScenarioFile, TheStartScriptMakesEachPlaceOnlyWhereNothingStands) {
          [](const std::string& p) { return oddAt(Odd::Folder, p) && (writeHostFile(p + "/mine", "kept"), true); },
          "a folder"},
         {"a link to nothing", [](const std::string& p) { return ::symlink((p + ".gone").c_str(), p.c_str()) == 0; },
-         "something else"},
-        {"a link to a file", [](const std::string& p) { return oddAt(Odd::Link, p); }, "something else"},
+         "a link"},
+        {"a link to a file", [](const std::string& p) { return oddAt(Odd::Link, p); }, "a link"},
         {"a file", [](const std::string& p) { return writeHostFile(p, "{\"ports\": {\"5\": 1}}"), true; }, "a file"},
     };
     const std::string text = "{\"ports\": {\"0\": 4}}\n", input = hostPath("/default.json");

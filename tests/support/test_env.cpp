@@ -120,6 +120,7 @@ std::string whatIsAt(const std::string& hostPath) {
     if (S_ISDIR(st.st_mode)) return "a folder";
     if (S_ISFIFO(st.st_mode)) return "a FIFO";
     if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISLNK(st.st_mode)) return "a link";
     return S_ISREG(st.st_mode) ? "a file" : "something else";
 }
 

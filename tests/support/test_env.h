@@ -70,8 +70,8 @@ void writeHostFile(const std::string& hostPath, const std::string& data);
 enum class Odd { Folder, Fifo, Socket, Link };
 bool oddAt(Odd kind, const std::string& hostPath);
 inline bool fifoAt(const std::string& devicePath) { return oddAt(Odd::Fifo, Root::path(devicePath)); }
-// What stands at the host path: "a folder", "a FIFO", "a socket", "a file"
-// or "nothing" (a link is not followed).
+// What stands at the host path: "a folder", "a FIFO", "a socket", "a link",
+// "a file" or "nothing" (a link is not followed).
 std::string whatIsAt(const std::string& hostPath);
 // Runs fn in a thread of its own; true when it ends within 10 s. A thread
 // held in the open of the FIFO at the device path, or in a write to it, is
