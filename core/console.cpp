@@ -26,14 +26,16 @@ namespace {
 
 // What one caller handed over, with the lines lost just before it.
 struct Piece {
-    Stream stream;
     std::string text;
     unsigned long long lostBefore;
 };
 
-// The queue between the callers and the writer thread. Never destroyed: a
-// line printed while the process ends (a static's destructor, a worker
-// still running) must find it, and the writer may still be held in a write.
+// The queue between the callers and the writer thread of one stream. Each
+// stream has its own: standard output sent to a file and standard error to
+// a terminal held with flow control, the file still gets every line. Never
+// destroyed: a line printed while the process ends (a static's destructor,
+// a worker still running) must find it, and the writer may still be held in
+// a write.
 struct Queue {
     std::mutex mutex;
     std::condition_variable filled;   // a piece came
@@ -76,7 +78,7 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
-void writerLoop(Queue& q) {
+void writerLoop(Queue& q, int fd) {
     // A terminal set to stop a background job that writes to it ("stty
     // tostop", the program started with "&") would stop the whole process
     // at this thread's first write: blocked here, the signal is not sent
@@ -99,13 +101,12 @@ void writerLoop(Queue& q) {
             batch.swap(q.pieces);
             // Lines lost after the last piece: their count closes the batch,
             // with no piece to wait for.
-            if (q.lost) batch.push_back({Stream::Out, std::string(), q.lost});
+            if (q.lost) batch.push_back({std::string(), q.lost});
             q.lost = 0;
             q.bytes = 0;
             q.writing = true;
         }
         for (Piece& piece : batch) {
-            const int fd = piece.stream == Stream::Err ? STDERR_FILENO : STDOUT_FILENO;
             const unsigned long long missing = refused + piece.lostBefore;
             if (missing) {
                 char note[160];
@@ -130,19 +131,21 @@ void writerLoop(Queue& q) {
     }
 }
 
-Queue& queue() {
-    static Queue* q = new Queue;
-    return *q;
+Queue& queue(Stream stream) {
+    static Queue* const out = new Queue;
+    static Queue* const err = new Queue;
+    return stream == Stream::Err ? *err : *out;
 }
 
 void put(Stream stream, std::string text) {
     if (text.empty()) return;
-    Queue& q = queue();
+    Queue& q = queue(stream);
     std::lock_guard<std::mutex> lock(q.mutex);
     if (!q.started) {
         q.started = true;
+        const int fd = stream == Stream::Err ? STDERR_FILENO : STDOUT_FILENO;
         try {
-            std::thread writer([&q] { writerLoop(q); });
+            std::thread writer([&q, fd] { writerLoop(q, fd); });
             pthread_setname_np(writer.native_handle(), "console");
             writer.detach();
         } catch (...) {
@@ -157,7 +160,7 @@ void put(Stream stream, std::string text) {
         return;
     }
     q.bytes += text.size();
-    q.pieces.push_back({stream, std::move(text), q.lost});
+    q.pieces.push_back({std::move(text), q.lost});
     q.lost = 0;
     q.filled.notify_one();
 }
@@ -407,9 +410,16 @@ void holdStandardDescriptors() {
 }
 
 bool drain(std::chrono::milliseconds bound) {
-    Queue& q = queue();
-    std::unique_lock<std::mutex> lock(q.mutex);
-    return q.emptied.wait_for(lock, bound, [&q] { return q.pieces.empty() && q.lost == 0 && !q.writing; });
+    // One bound for both streams.
+    const auto until = std::chrono::steady_clock::now() + bound;
+    bool drained = true;
+    for (const Stream stream : {Stream::Out, Stream::Err}) {
+        Queue& q = queue(stream);
+        std::unique_lock<std::mutex> lock(q.mutex);
+        drained = q.emptied.wait_until(lock, until, [&q] { return q.pieces.empty() && q.lost == 0 && !q.writing; }) &&
+                  drained;
+    }
+    return drained;
 }
 
 }  // namespace Console

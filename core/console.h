@@ -8,7 +8,8 @@
 // held), or a pipe whose reader has gone ("| head"): a caller (the c331
 // thread under its manager's mutex, the GUI thread at a stop) must not
 // stand still with it. So a caller only hands its text to a queue, and a
-// writer thread of the console's own writes it out. The descriptors are
+// writer thread of the stream's own writes it out (a standard error that
+// does not take lines never holds standard output). The descriptors are
 // left blocking: their file description is shared with the terminal and
 // the shell that started the program, which a non-blocking flag would
 // break. While the console does not take its lines the queue fills; what

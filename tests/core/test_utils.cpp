@@ -42,6 +42,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -641,6 +642,55 @@ TEST_F(UtilsTest, AConsoleThatStopsTakingLinesCostsTheLinesItMissedAndTheirCount
     }
     EXPECT_GE(notes, 1);
     EXPECT_EQ(next + said, kLines);
+}
+
+// Standard error held (a terminal paused with flow control) while standard
+// output goes to a file or a pipe that is read: standard output still gets
+// every line as it is printed.
+TEST_F(UtilsTest, AStandardErrorThatStopsTakingLinesCostsStandardOutputNothing) {
+    Console::drain(std::chrono::seconds(10));
+    int errEnds[2], outEnds[2];
+    ASSERT_EQ(::pipe2(errEnds, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(outEnds, O_CLOEXEC), 0);
+    ::fcntl(errEnds[1], F_SETPIPE_SZ, 4096);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = ::dup(1), savedErr = ::dup(2);
+    ::dup2(errEnds[1], 2);
+    ::close(errEnds[1]);
+    ::dup2(outEnds[1], 1);
+    ::close(outEnds[1]);
+    // More than the pipe takes, and nobody reads it.
+    Console::printErr("%s\n", std::string(8192, 'e').c_str());
+    std::string want;
+    for (int i = 0; i < 100; ++i) {
+        Console::print("line %d\n", i);
+        want += "line " + std::to_string(i) + "\n";
+    }
+    std::string got;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (got.size() < want.size() && std::chrono::steady_clock::now() < until) {
+        pollfd in{outEnds[0], POLLIN, 0};
+        if (::poll(&in, 1, 100) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = ::read(outEnds[0], buf, sizeof buf);
+        if (n > 0) got.append(buf, size_t(n));
+    }
+    // Standard error read now: its writer comes free.
+    std::thread reader([&] {
+        char buf[4096];
+        while (::read(errEnds[0], buf, sizeof buf) > 0) {
+        }
+    });
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    ::close(savedOut);
+    ::close(savedErr);
+    EXPECT_TRUE(Console::drain(std::chrono::seconds(10)));
+    reader.join();
+    ::close(errEnds[0]);
+    ::close(outEnds[0]);
+    EXPECT_EQ(got, want);
 }
 
 TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
