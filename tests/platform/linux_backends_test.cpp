@@ -182,17 +182,23 @@ TEST_F(LinuxBackends, ACommandsStatusIsItsOwnWhateverTheConsoleDoes) {
         EXPECT_EQ(status, 0);
         EXPECT_TRUE(drained);
         if (readerGone) {
-            // All refused, and counted where the console takes lines again.
+            // All refused, and counted where the console takes lines again:
+            // each stream its own, the flood on standard output, "done" on
+            // standard error.
+            bool drainedErr = false;
             {
                 const int file = ::open(hostPath("/console").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
                 const ConsoleOn console(file, file);
                 ::close(file);
                 Console::print("after\n");
                 drained = Console::drain(std::chrono::seconds(10));
+                Console::printErr("after\n");
+                drainedErr = Console::drain(std::chrono::seconds(10));
             }
-            EXPECT_TRUE(drained);
+            EXPECT_TRUE(drained && drainedErr);
             EXPECT_EQ(readHostFile(hostPath("/console")),
-                      "console: 60001 lines not printed: the console did not take them\nafter\n");
+                      "console: 60000 lines not printed: the console did not take them\nafter\n"
+                      "console: 1 lines not printed: the console did not take them\nafter\n");
             continue;
         }
         // Every line printed or counted.
