@@ -1233,7 +1233,9 @@ struct FloodRow {
     // Frames in flight before the sender waits for answers.
     int window = 16;
     // A line the row's values must cause: each row of refused image values
-    // reaches its refusal.
+    // reaches its refusal (a pattern: a thread that looks at the image now
+    // and then finds either of the two values a row writes in turn, and
+    // only the first lines of a place are written).
     const char* refusal = nullptr;
     // Log lines the row may add.
     int logLines = kFloodLines;
@@ -1492,10 +1494,10 @@ std::vector<FloodRow> floodRows() {
         {"TcpConnectionsRefused", Via::TcpConnects, {}, false},
         // Values the image takes and the video processor or the source
         // thread refuse, each at the rate of the apply pass.
-        refusedRow("WindowOnCropsThatDoNotExist", "crop 45 does not exist", flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)),
-        refusedRow("AudioWindowOnACropThatDoesNotExist", "shows crop 46, out of range",
+        refusedRow("WindowOnCropsThatDoNotExist", "crop 4[56] does not exist", flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)),
+        refusedRow("AudioWindowOnACropThatDoesNotExist", "shows crop 4[56], out of range",
                    joined({set(win(0) + WIN_AUDIO, 0x8000), flip(win(0) + WIN_SOURCE, 0x802D, 0x802E)})),
-        refusedRow("WindowOnCropsNotInUse", "crop record 39 is not in use",
+        refusedRow("WindowOnCropsNotInUse", "crop record 3[89] is not in use",
                    joined({set(crop(38), 0), set(crop(39), 0), flip(win(0) + WIN_SOURCE, 0x8026, 0x8027)})),
         refusedRow("CropOfAWindowNamingNoInput", "names input",
                    joined({set(crop(0), 0x8000), set(win(0) + WIN_AUDIO, 0x8000), set(win(0) + WIN_SOURCE, 0x8000),
@@ -1506,7 +1508,7 @@ std::vector<FloodRow> floodRows() {
                    R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":0}]})"),
         refusedRow("OsdMenuItemNeitherTextNorBitmap", "neither text nor bitmap", flip(OSD_ON, 1, 0), 400,
                    R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":5,"status":"on"}]})"),
-        refusedRow("AudioWindowOutOfRange", "audio window 8 out of range", flip(AUDIO_WINDOW, 7, 8)),
+        refusedRow("AudioWindowOutOfRange", "audio window [78] out of range", flip(AUDIO_WINDOW, 7, 8)),
         // A change of the panel or the layout prints its dump; the panel's
         // restarts the FPGAs.
         refusedRow("WallSizeOutOfRange", "out of range, limited to", flip(WALL_WIDTH, 20000, 20001), 3000),
@@ -1773,7 +1775,8 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
         EXPECT_EQ(tallied(added, row.tally), sent) << added.toStdString();
     }
     if (row.refusal) {
-        EXPECT_TRUE(added.contains(row.refusal)) << added.toStdString();
+        EXPECT_TRUE(QRegularExpression(QString::fromLatin1(row.refusal)).match(QString::fromUtf8(added)).hasMatch())
+            << added.toStdString();
     }
 }
 
