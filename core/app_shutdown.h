@@ -5,6 +5,8 @@
 // before that exit. Either way every worker thread is stopped and joined
 // before static destruction, a pending change is persisted, and the exit
 // status is 0.
+#include "core/console.h"
+
 #include <chrono>
 
 namespace AppShutdown {
@@ -23,7 +25,7 @@ void watchSignals();
 void stopWorkersAndPersist();
 
 // How long the stop waits for the console to take its last lines.
-constexpr std::chrono::milliseconds kConsoleDrain{2000};
+constexpr std::chrono::milliseconds kConsoleDrain = Console::kLastLinesWait;
 // Waits that long at most for what was printed to be written out; called
 // last, before the process ends.
 void drainConsole();

@@ -53,6 +53,9 @@ std::string escaped(const std::string& text, size_t limit = std::string::npos);
 // written or counted as lost; true when it has. The stop calls it before
 // the process ends, so the stop lines reach a console that takes them.
 bool drain(std::chrono::milliseconds bound);
+// How long a process about to end waits for the console to take its last
+// lines.
+constexpr std::chrono::milliseconds kLastLinesWait{2000};
 
 // Holds each standard descriptor that is closed (a launcher that closed
 // the console) open on /dev/null: else the next file the program opens

@@ -49,7 +49,7 @@ void Board::installFromEnvironment() {
     static thread_local bool inside = false;
     if (inside) {
         Console::printErr("zrvK57N: the board was asked for while it was being installed\n");
-        Console::drain(std::chrono::seconds(2));
+        Console::drain(Console::kLastLinesWait);
         std::abort();
     }
     std::lock_guard<std::mutex> lock(installing);

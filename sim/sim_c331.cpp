@@ -257,9 +257,11 @@ void SimC331::bankFourWrite(uint8_t reg, uint8_t value) {
 void SimC331::programPage() {
     if (m_page.empty()) return;
     const uint32_t pageBase = m_pageAddr / kFlashPage * kFlashPage;
-    for (size_t i = 0; i < m_page.size() && !flashProtected(pageBase, kFlashPage); ++i) {
-        // Programming only clears bits, as on the real part.
-        *flashBlockFor(pageBase + (m_pageAddr + uint32_t(i)) % kFlashPage) &= m_page[i];
+    if (!flashProtected(pageBase, kFlashPage)) {
+        for (size_t i = 0; i < m_page.size(); ++i) {
+            // Programming only clears bits, as on the real part.
+            *flashBlockFor(pageBase + (m_pageAddr + uint32_t(i)) % kFlashPage) &= m_page[i];
+        }
     }
     m_page.clear();
     m_pageFold = 0;

@@ -101,7 +101,7 @@ std::vector<int> SyncUpdate::pendingCodes() const {
     return m_pending;
 }
 
-void SyncUpdate::flush() {
+std::vector<int> SyncUpdate::takePending() {
     std::vector<int> codes;
     {
         // Signals from now on schedule the next refresh: a change applied
@@ -111,6 +111,11 @@ void SyncUpdate::flush() {
         m_scheduled = false;
     }
     m_pause.stop();
+    return codes;
+}
+
+void SyncUpdate::flush() {
+    const std::vector<int> codes = takePending();
     const qint64 start = m_clock.elapsed();
     for (int code : codes) para_sync(code);
     const qint64 end = m_clock.elapsed();
@@ -118,13 +123,7 @@ void SyncUpdate::flush() {
 }
 
 void SyncUpdate::persistAtStop(int untaken) {
-    std::vector<int> codes;
-    {
-        std::lock_guard<std::mutex> lock(m_pendingMutex);
-        codes.swap(m_pending);
-        m_scheduled = false;
-    }
-    m_pause.stop();
+    const std::vector<int> codes = takePending();
     ZrvRamPara* model = ZrvRamPara::p_zrvrampara_config;
     if (!model) return;
     // One step serves every code: the saves and the image file are each

@@ -66,6 +66,9 @@ private:
     explicit SyncUpdate(QObject* parent = nullptr);
     // GUI thread: runs the pending refresh now, or when the pause is over.
     void kick();
+    // The codes of the pending refresh, taken whole; the next signal
+    // schedules a refresh of its own.
+    std::vector<int> takePending();
 
     mutable std::mutex m_pendingMutex;
     std::vector<int> m_pending;
