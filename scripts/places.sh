@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The places scripts/run makes and writes, each made only where nothing
 # stands: whatever is found there never holds the script (a FIFO opened to
 # be written waits for a reader) nor stops it (a file where a folder

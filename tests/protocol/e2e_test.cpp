@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <map>
@@ -642,6 +644,277 @@ TEST_F(EndToEnd, LosingTheDisplayEndsWithStatusZeroAndTheLastChangeOnDisk) {
     ASSERT_TRUE(m_proc.waitForFinished(15000));
     EXPECT_EQ((Vals{m_proc.exitStatus(), m_proc.exitCode()}), (Vals{QProcess::NormalExit, 0}));
     EXPECT_EQ(persistedWord(RamOffset::CONTRAST), 74);
+}
+
+namespace {
+// The processes whose environment holds the entry. A zombie shows none,
+// and holds no display or port either.
+std::set<pid_t> processesWith(const std::string& entry) {
+    std::set<pid_t> found;
+    for (const QString& name : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const pid_t pid = pid_t(name.toInt(&number));
+        QFile environ("/proc/" + name + "/environ");
+        if (!number || !environ.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& kv : environ.readAll().split('\0'))
+            if (kv.toStdString() == entry) found.insert(pid);
+    }
+    return found;
+}
+// A process's state ('T': stopped; 'Z': a zombie), '?' once it is gone.
+char processState(pid_t pid) {
+    const std::string stat = readHostFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(')');
+    return end == std::string::npos || end + 2 >= stat.size() ? '?' : stat[end + 2];
+}
+std::string processName(pid_t pid) {
+    return QByteArray::fromStdString(readHostFile("/proc/" + std::to_string(pid) + "/comm")).trimmed().toStdString();
+}
+// The X displays listening in this network namespace (the abstract
+// socket "@/tmp/.X11-unix/X<N>" and the file's), with the inode of each
+// socket.
+std::multimap<int, std::string> displaySockets() {
+    std::multimap<int, std::string> found;
+    const QRegularExpression x("^\\S+:(?:\\s+\\S+){5}\\s+(\\d+) @?/tmp/\\.X11-unix/X(\\d+)$");
+    for (const QString& line : QString::fromStdString(readHostFile("/proc/thread-self/net/unix")).split('\n')) {
+        const QRegularExpressionMatch m = x.match(line);
+        if (m.hasMatch()) found.emplace(m.captured(2).toInt(), m.captured(1).toStdString());
+    }
+    return found;
+}
+// The displays the processes serve: those whose sockets they hold.
+std::set<int> displaysServedBy(const std::set<pid_t>& pids) {
+    std::set<std::string> held;
+    for (pid_t p : pids) {
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(p);
+        for (const QString& fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            char target[64] = {};
+            const QByteArray link = QFile::encodeName(fds + "/" + fd);
+            if (::readlink(link.constData(), target, sizeof target - 1) > 0 && !strncmp(target, "socket:[", 8))
+                held.insert(std::string(target + 8, strcspn(target + 8, "]")));
+        }
+    }
+    std::set<int> displays;
+    for (const auto& [display, inode] : displaySockets())
+        if (held.count(inode)) displays.insert(display);
+    return displays;
+}
+bool displayServed(int display) { return displaySockets().count(display) > 0; }
+bool tcpPortFree(u16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in a = loopback(port);
+    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+}  // namespace
+
+// The screen of scripts/run (Xvfb and x11vnc, where DISPLAY is unset) ends
+// with the run whatever stops it and whenever: a Ctrl+C (SIGINT to the
+// terminal's process group), a kill (SIGTERM to the process), a terminal
+// closed (SIGHUP to the group) or a kill -9, before Xvfb starts, at each
+// point of the set-up (each helper's own process too, before it is tied to
+// the run), or once the program has taken over the process, which then
+// stops in order (but for the kill -9). Another run's screen beside it
+// stays, and a run's display and VNC port are free once it has ended. The
+// script's set-up step runs alone, as scripts/run runs it, and hands over
+// to the program built for the tests.
+TEST_F(EndToEnd, TheStartScriptsScreenEndsWithTheRunWheneverItIsStopped) {
+    endWith(SIGKILL);  // the offscreen one the fixture started
+    QProcessEnvironment base = programEnvironment(":0");
+    base.remove("DISPLAY");
+    const QByteArray bash = QFile::encodeName(QStandardPaths::findExecutable("bash"));
+    ASSERT_FALSE(bash.isEmpty());
+    int runs = 0;
+    struct Run {
+        pid_t pid = -1;
+        std::string mark;  // an entry of its environment, and of its helpers'
+        QString console;
+        // The set-up's lines and the program's console.
+        QString said() const {
+            QFile f(console);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        }
+        // The VNC port it said it serves on; 0 when it did not say.
+        u16 port() const {
+            const QRegularExpressionMatch m = QRegularExpression("connect a viewer to 127\\.0\\.0\\.1:(\\d+) ").match(said());
+            return m.hasMatch() ? u16(m.captured(1).toUInt()) : 0;
+        }
+        // Its process (the script's, then the program's) has ended: true
+        // with the status, reaped.
+        bool ended(int* status) const { return ::waitpid(pid, status, WNOHANG) == pid; }
+    };
+    // What a failed check leaves of the runs is killed at the end.
+    struct Sweep {
+        std::vector<std::pair<pid_t, std::string>> runs;
+        ~Sweep() {
+            for (const auto& [pid, mark] : runs) {
+                for (pid_t p : processesWith(mark)) ::kill(p, SIGKILL);
+                waitFor([pid = pid] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, 10000);
+            }
+        }
+    } sweep;
+    // A run as a terminal starts it, a process group of its own with the
+    // signals' own ends, stopping itself at the point named.
+    auto start = [&](const QString& pauseAt, const QStringList& program) {
+        Run run;
+        run.mark = "ZRV_TEST_RUN=" + std::to_string(::getpid()) + "." + std::to_string(++runs);
+        run.console = m_root.filePath(QStringLiteral("run%1.out").arg(runs));
+        QProcessEnvironment env = base;
+        if (!pauseAt.isEmpty()) env.insert("ZRV_RUN_PAUSE_AT", pauseAt);
+        // Built before the fork: the child calls only what a forked child
+        // of a threaded process may.
+        std::vector<QByteArray> text;
+        for (const QString& kv : env.toStringList()) text.push_back(kv.toLocal8Bit());
+        text.push_back(QByteArray::fromStdString(run.mark));
+        std::vector<char*> envp;
+        for (QByteArray& kv : text) envp.push_back(kv.data());
+        envp.push_back(nullptr);
+        std::vector<QByteArray> args = {bash, "-c",
+                                        "set -euo pipefail; . \"$0/places.sh\"; . \"$0/screen.sh\"; "
+                                        "zrv_serve_screen; zrv_pause_at served; exec \"$@\"",
+                                        ZRV_SOURCE_DIR "/scripts"};
+        for (const QString& a : program) args.push_back(QFile::encodeName(a));
+        std::vector<char*> argv;
+        for (QByteArray& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int out = ::open(QFile::encodeName(run.console).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        run.pid = ::fork();
+        if (run.pid == 0) {
+            ::setpgid(0, 0);
+            sigset_t none;
+            ::sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) ::signal(sig, SIG_DFL);
+            ::dup2(in, STDIN_FILENO);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out);
+        ::close(in);
+        sweep.runs.emplace_back(run.pid, run.mark);
+        return run;
+    };
+    // The run's process stopped at its point (its own or a helper's); -1
+    // when none stopped within a minute.
+    auto paused = [&](const Run& run) {
+        pid_t at = -1;
+        waitFor(
+            [&] {
+                for (pid_t p : processesWith(run.mark))
+                    if (processState(p) == 'T') return at = p, true;
+                return false;
+            },
+            60000);
+        return at;
+    };
+    // Waits for the run's end and then for every process of its own to
+    // have gone: true when all have (those left are named and killed).
+    auto gone = [&](const Run& run, int* status) {
+        const bool ended = waitFor([&] { return run.ended(status); }, 60000);
+        if (!ended) ::kill(-run.pid, SIGKILL), waitFor([&] { return run.ended(status); }, 10000);
+        EXPECT_TRUE(ended) << "the run did not end";
+        std::set<pid_t> left;
+        waitFor([&] { return (left = processesWith(run.mark)).empty(); }, 30000);
+        for (pid_t p : left) {
+            ADD_FAILURE() << "left running: " << processName(p) << " (" << p << ")";
+            ::kill(p, SIGKILL);
+        }
+        return ended && left.empty();
+    };
+    auto hasScreenAndServer = [](const std::set<pid_t>& pids) {
+        std::multiset<std::string> names;
+        for (pid_t p : pids) names.insert(processName(p));
+        return names.count("Xvfb") == 1 && names.count("x11vnc") == 1;
+    };
+
+    // Another run beside, its screen served, stopped where it would hand
+    // over.
+    const Run other = start("served", {"sleep", "600"});
+    const pid_t otherPaused = paused(other);
+    ASSERT_EQ(otherPaused, other.pid);
+    const std::set<pid_t> others = processesWith(other.mark);
+    ASSERT_TRUE(hasScreenAndServer(others));
+    const std::set<int> otherDisplays = displaysServedBy(others);
+    ASSERT_EQ(otherDisplays.size(), 1u);
+    ASSERT_NE(other.port(), 0) << other.said().toStdString();
+    auto otherStays = [&] {
+        for (pid_t p : others)
+            if (processState(p) == '?' || processState(p) == 'Z') return false;
+        return displaysServedBy(others) == otherDisplays && !tcpPortFree(other.port());
+    };
+
+    const struct {
+        int sig;
+        bool group;  // to the run's process group, as a terminal sends it
+    } stops[] = {{SIGINT, true}, {SIGTERM, false}, {SIGHUP, true}, {SIGKILL, false}};
+    // "": once the program has taken over.
+    const char* points[] = {"screen", "xvfb child", "xvfb", "display", "vnc child", "vnc", "served", ""};
+    for (const char* point : points) {
+        for (const auto& stop : stops) {
+            SCOPED_TRACE(std::string("at \"") + point + "\", signal " + std::to_string(stop.sig));
+            const Run run = start(point, {m_app});
+            pid_t at = -1;
+            if (*point) {
+                at = paused(run);
+                ASSERT_GT(at, 0) << run.said().toStdString();
+            } else {
+                bool ready = false;
+                QElapsedTimer spent;
+                spent.start();
+                while (!ready && processState(run.pid) != 'Z' && spent.elapsed() < 60000) {
+                    ready = client(udp() + QStringList{"info"}, nullptr, nullptr, 1000) == 0;
+                    if (!ready) QThread::msleep(250);
+                }
+                EXPECT_TRUE(ready) << run.said().toStdString();
+                EXPECT_EQ(QFileInfo("/proc/" + QString::number(run.pid) + "/exe").canonicalFilePath(),
+                          QFileInfo(m_app).canonicalFilePath());
+            }
+            const std::set<pid_t> mine = processesWith(run.mark);
+            const std::set<int> displays = displaysServedBy(mine);
+            if (!*point || !strcmp(point, "served")) {
+                EXPECT_TRUE(hasScreenAndServer(mine));
+                EXPECT_EQ(displays.size(), 1u);
+            }
+            ::kill(stop.group ? -run.pid : run.pid, stop.sig);
+            if (at > 0) ::kill(at, SIGCONT);
+            int status = 0;
+            const bool clean = gone(run, &status);
+            if (*point) {
+                EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == stop.sig) ||
+                            (WIFEXITED(status) && WEXITSTATUS(status) == 128 + stop.sig))
+                    << "status " << status;
+            } else if (stop.sig == SIGKILL) {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+            } else {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+                const QString said = run.said();
+                EXPECT_TRUE(said.contains(QStringLiteral("signal %1: stopping\n").arg(stop.sig)) &&
+                            said.contains("worker threads stopped, parameters persisted"))
+                    << said.toStdString();
+            }
+            EXPECT_TRUE(clean);
+            if (clean) {
+                for (int display : displays) EXPECT_FALSE(displayServed(display)) << ":" << display;
+                if (run.port()) {
+                    EXPECT_TRUE(tcpPortFree(run.port())) << run.port();
+                }
+            }
+            ASSERT_TRUE(otherStays());
+        }
+    }
+    // The one beside ends with its own run too.
+    ::kill(other.pid, SIGTERM);
+    ::kill(other.pid, SIGCONT);
+    int status = 0;
+    EXPECT_TRUE(gone(other, &status));
+    EXPECT_FALSE(displayServed(*otherDisplays.begin()));
+    EXPECT_TRUE(tcpPortFree(other.port()));
 }
 
 TEST_F(EndToEnd, HostileFilesAreRefusedOrKeptInTheirFolderAndTheProgramGoesOn) {
