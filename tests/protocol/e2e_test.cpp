@@ -98,9 +98,10 @@ protected:
                                      QIODevice::Append);
         QStringList args;
         if (m_framebuffer) {
-            // One frame of the device's LCD: 800x480 pixels of 32 bits.
+            // One frame of the device's LCD, 800x480 pixels of 32 bits, all
+            // black before each start.
             QFile fb(m_root.filePath("fb"));
-            ASSERT_TRUE(fb.open(QIODevice::ReadWrite) && fb.resize(800 * 480 * 4));
+            ASSERT_TRUE(fb.open(QIODevice::WriteOnly | QIODevice::Truncate) && fb.resize(800 * 480 * 4));
             args << "-platform" << "linuxfb:fb=" + fb.fileName() + ":nographicsmodeswitch";
         }
         m_proc.start(m_app, args);
@@ -406,8 +407,14 @@ TEST_F(EndToEnd, TermInterruptAndHangupEndWithStatusZeroAndTheLastChangeOnDisk) 
         QString out;
         EXPECT_EQ(client(udp() + QStringList{"word-read", "2178"}, &out), 0) << row;
         EXPECT_EQ(out, QString::number(value)) << row;
+        // On the framebuffer, once the panel is drawn there.
+        auto drawn = [&] {
+            QFile fb(m_root.filePath("fb"));
+            return fb.open(QIODevice::ReadOnly) && fb.readAll().count('\0') < fb.size();
+        };
         if (stop.framebuffer) {
             ASSERT_TRUE(waitFor([&] { return console(from).contains("fpga: FPGA 2 running"); }, 60000)) << row;
+            ASSERT_TRUE(waitFor(drawn, 60000)) << row;
         }
         ASSERT_EQ(client(udp() + QStringList{"word-write", "2178", QString::number(++value)}), 0) << row;
         if (stop.storedFirst) {
