@@ -29,6 +29,15 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
+// Every signal's handling as the program set it up, before the display
+// platform was loaded.
+struct sigaction g_ownHandling[NSIG];
+bool g_ownHandlingKnown[NSIG] = {};
+
+bool sameHandling(const struct sigaction& a, const struct sigaction& b) {
+    return a.sa_handler == b.sa_handler && (a.sa_flags & SA_SIGINFO) == (b.sa_flags & SA_SIGINFO);
+}
+
 // The console is often left in the middle of a line (the debug prints end
 // without a newline, a terminal echoes "^C"): the line that says why the
 // program stops starts on one of its own. The log file gets the line alone,
@@ -76,6 +85,12 @@ namespace AppShutdown {
 
 void installSignalHandlers() {
     if (g_signalPipe[0] >= 0) return;
+    // Qt's framebuffer platforms (linuxfb, the device's, and eglfs) would
+    // otherwise take SIGINT, SIGTERM, SIGTSTP and SIGCONT while the
+    // QApplication is built, and their handler ends the process at once
+    // with status 1: what the program answered would not be stored. Set
+    // before any thread runs, as the environment must be.
+    ::setenv("QT_QPA_NO_SIGNAL_HANDLER", "1", 1);
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         writeLogMsg(ERROR, "no signal pipe: SIGTERM and SIGINT end the program without persisting");
         return;
@@ -100,6 +115,11 @@ void installSignalHandlers() {
         struct sigaction was;
         if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) ::sigaction(sig, &sa, nullptr);
     }
+    // Every signal as set up here, for watchSignals to give back what the
+    // display platform takes. SIGTSTP and SIGCONT keep what they had: Ctrl+Z
+    // suspends the program as any other, and it goes on when continued.
+    for (int sig = 1; sig < NSIG; ++sig)
+        g_ownHandlingKnown[sig] = ::sigaction(sig, nullptr, &g_ownHandling[sig]) == 0;
     qInstallMessageHandler(onMessage);
 }
 
@@ -109,6 +129,19 @@ void drainConsole() {
 }
 
 void watchSignals() {
+    // Whatever a display platform took while it was loaded (one that does
+    // not heed the variable above, a later Qt) is the program's again.
+    std::string taken;
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction now;
+        if (!g_ownHandlingKnown[sig] || ::sigaction(sig, nullptr, &now) != 0 || sameHandling(now, g_ownHandling[sig]))
+            continue;
+        ::sigaction(sig, &g_ownHandling[sig], nullptr);
+        const char* name = sigdescr_np(sig);
+        taken += (taken.empty() ? "" : ", ") + std::to_string(sig) + " (" + (name ? name : "real-time") + ")";
+    }
+    if (!taken.empty())
+        writeLogMsg(WARNING, "the display platform took signals " + taken + "; the program's handling restored");
     if (g_signalPipe[0] < 0 || !QCoreApplication::instance()) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [] {

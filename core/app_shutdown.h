@@ -1,6 +1,7 @@
 #pragma once
 // Orderly end of the program. SIGTERM and SIGINT end the Qt event loop (the
-// handler only writes to a pipe that the GUI thread watches); the loss of
+// handler only writes to a pipe that the GUI thread watches), on every
+// display platform: none may take a signal from the program; the loss of
 // the X display, which Qt's X11 platform answers with exit(1), is caught
 // before that exit. Either way every worker thread is stopped and joined
 // before static destruction, a pending change is persisted, and the exit
@@ -15,7 +16,9 @@ namespace AppShutdown {
 // prints them on the console's road). Call at the very start of main: a signal
 // that arrives before the event loop runs ends it as soon as it starts.
 void installSignalHandlers();
-// Watches the pipe from the GUI thread; call once the QApplication exists.
+// Gives back to the program each signal the display platform took while the
+// QApplication was built, with a line in the log, and watches the pipe from
+// the GUI thread; call once the QApplication exists.
 void watchSignals();
 
 // Stops and joins the links, the Wi-Fi thread, the USB watcher, the source

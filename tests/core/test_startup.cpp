@@ -2,6 +2,7 @@
 // root and checks what start-up leaves there; and what becomes of each kind
 // of file the start checks when it refuses one.
 #include "core/JsonParse.h"
+#include "core/app_shutdown.h"
 #include "core/config_engine.h"
 #include "core/file_checks.h"
 #include "core/line_limiter.h"
@@ -24,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -679,4 +681,47 @@ TEST(LogPlaces, EveryLineThatNamesOneOfSeveralDevicesIsAPlaceForEach) {
                    }
                });
     EXPECT_EQ(seen, one) << "a line on the list that no longer names a device comes off it";
+}
+
+namespace {
+extern "C" void platformsHandler(int) {}
+class PlatformSignals : public SimEnv {};
+}  // namespace
+
+// A display platform may take signals while the QApplication is built: Qt's
+// framebuffer platforms take SIGINT, SIGTERM, SIGTSTP and SIGCONT and end
+// the process at once on the first two; another may ignore a signal or set
+// it back to its default. Once the QApplication exists each is the
+// program's again, as it set it up, with a line in the log.
+TEST_F(PlatformSignals, EverySignalThePlatformTookIsTheProgramsAgainAndLogged) {
+    struct sigaction before[NSIG], own[NSIG];
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, nullptr, &before[sig]);
+    AppShutdown::installSignalHandlers();
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, nullptr, &own[sig]);
+    struct Taken {
+        int sig;
+        void (*platform)(int);
+    };
+    const Taken taken[] = {{SIGINT, platformsHandler},  {SIGTERM, platformsHandler}, {SIGTSTP, platformsHandler},
+                           {SIGCONT, platformsHandler}, {SIGHUP, platformsHandler},  {SIGUSR1, platformsHandler},
+                           {SIGPIPE, SIG_DFL},          {SIGXFSZ, SIG_DFL},          {SIGQUIT, SIG_IGN}};
+    for (const Taken& t : taken) {
+        struct sigaction sa {};
+        sa.sa_handler = t.platform;
+        ASSERT_EQ(::sigaction(t.sig, &sa, nullptr), 0) << t.sig;
+    }
+    AppShutdown::watchSignals();
+    const std::string log = readHostFile(hostPath(kLogFile));
+    const std::string::size_type line = log.find("the display platform took signals ");
+    ASSERT_NE(line, std::string::npos) << log;
+    const std::string named = log.substr(line, log.find('\n', line) - line);
+    for (const Taken& t : taken) {
+        struct sigaction now;
+        ASSERT_EQ(::sigaction(t.sig, nullptr, &now), 0);
+        EXPECT_EQ(now.sa_handler, own[t.sig].sa_handler) << t.sig;
+        EXPECT_TRUE(std::regex_search(named, std::regex("[ ,]" + std::to_string(t.sig) + " \\("))) << t.sig << ": " << named;
+    }
+    // The test program's own handling and messages as they were.
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &before[sig], nullptr);
+    qInstallMessageHandler(nullptr);
 }
