@@ -20,10 +20,6 @@ protected:
 
 class FpgaScreenState : public FpgaEnv, protected PcRequests {
 protected:
-    void TearDown() override {
-        board().scenario().loadJson(R"({"fpga": {"lock_errors": 0, "ready_after_reads": 0}})");
-        FpgaEnv::TearDown();
-    }
     // Power cut and back: both FPGAs in reset, a new manager, the image's
     // blackout word cleared as a start leaves it.
     void powerUp() {
