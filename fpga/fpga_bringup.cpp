@@ -155,6 +155,7 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
         // A failed parameter check put the FPGA into reset: it does not count
         // as running until the release starts it over.
         write_to_register(RUN_MARK, 0xFF, s.held.load() ? 0 : RUNNING, fpga);
+        if (!s.held.load()) restore_screen(fpga);
         s.vbo.store(7);
         writeLogMsgFor(fpgaName(fpga), INFO, "fpga: " + fpgaName(fpga) + " brought up");
         return;
@@ -162,6 +163,13 @@ void fpga_manage::power_up_fpga_start(u8 skipWhenDone, u8 fpga) {
         stepTick = G_timeTicks;
         return;
     }
+}
+
+void fpga_manage::restore_screen(u8 fpga) {
+    // Every start passes here; the screen state a PC reads follows from the
+    // register write, as for any other write of register 0.
+    const bool black = imageWord(RamOffset::BLACKOUT) != 0;
+    write_to_register(SCREEN, SCREEN_BLACK, black ? SCREEN_BLACK : 0, fpga, true);
 }
 
 void fpga_manage::get_control_uid(u8 fpga) {

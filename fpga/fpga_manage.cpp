@@ -355,7 +355,7 @@ void fpga_manage::read_from_register(u8 reg, u8 fpga) {
     m_reg[fpga][reg] = value;
 }
 
-int fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
+int fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga, bool keepWord) {
     if (fpga > 1 || reg >= kImageSize) return 0;
     if (imageOnly(reg)) {
         QMutexLocker lock(&shadow_mutex);
@@ -389,7 +389,7 @@ int fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga) {
         } else if (reg == SCREEN) {
             screen = (merged & SCREEN_BLACK) ? 0 : 1;
             ScreenState.store(screen);
-            blackoutWord = mask == SCREEN_BLACK && g_set_led_para.load() == 0;
+            blackoutWord = !keepWord && mask == SCREEN_BLACK && g_set_led_para.load() == 0;
             QMutexLocker lock(&shadow_mutex);
             MCU_RAM_EXTEND[29] = screen;
         }

@@ -101,8 +101,12 @@ public:
     // The one masked register write (image and wire). Takes the register
     // lock and, for a blackout write of register 0, the c331 manager's mutex
     // after it: no caller may hold the c331 manager's mutex. Returns what
-    // the command block it ran returned (register 2 bit 2), else 0.
-    int write_to_register(u8 reg, u8 mask, u8 value, u8 fpga);
+    // the command block it ran returned (register 2 bit 2), else 0. A write
+    // of register 0 sets the screen state a PC reads (MCU_RAM_EXTEND byte
+    // 29) from what the FPGA then holds; one of its blackout bit alone also
+    // sets the image's blackout word, unless the LED sequence runs or
+    // `keepWord` (the write carries the word's own state to an FPGA).
+    int write_to_register(u8 reg, u8 mask, u8 value, u8 fpga, bool keepWord = false);
     // Runs the command block MCU_RAM_CMD (a copy of it): kind 1 the clock,
     // 2 the on/off schedule, 3 the brightness. A block whose length does
     // not fit the block or is short for its kind is refused and logged.
@@ -121,6 +125,10 @@ public:
 
     // ---- bring-up and supervision
     void power_up_fpga_start(u8 skipWhenDone, u8 fpga);
+    // Register 0's blackout bit of a started FPGA as the image's blackout
+    // word asks: a start (power-up, reset or a restart of its own) leaves
+    // register 0 cleared.
+    void restore_screen(u8 fpga);
     void fpgainit(u8 fpga);
     void power_up_check_fpga_status(u8 fpga);
     void reset_fpga_rst(u8 fpga);

@@ -18,21 +18,29 @@ struct Known {
 };
 
 // Usual timings: active, sync, back porch, total per direction, CEA code,
-// pixel clock.
+// pixel clock. The last two are the VESA ones of the monitors sources most
+// often send to (1280x1024 DMT, 1920x1200 reduced blanking), without a code.
 const Known kKnown[] = {
     {1920, 1080, 60, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 60, false, 16, 148500}},
     {1920, 1080, 50, false, {1920, 44, 148, 2640, 1080, 5, 36, 1125, 50, false, 31, 148500}},
     {1920, 1080, 30, false, {1920, 44, 148, 2200, 1080, 5, 36, 1125, 30, false, 34, 74250}},
+    {1920, 1080, 25, false, {1920, 44, 148, 2640, 1080, 5, 36, 1125, 25, false, 33, 74250}},
+    {1920, 1080, 24, false, {1920, 44, 148, 2750, 1080, 5, 36, 1125, 24, false, 32, 74250}},
     {1920, 1080, 60, true, {1920, 44, 148, 2200, 540, 5, 15, 562, 60, true, 5, 74250}},
     {1920, 1080, 50, true, {1920, 44, 148, 2640, 540, 5, 15, 562, 50, true, 20, 74250}},
     {1280, 720, 60, false, {1280, 40, 220, 1650, 720, 5, 20, 750, 60, false, 4, 74250}},
     {1280, 720, 50, false, {1280, 40, 220, 1980, 720, 5, 20, 750, 50, false, 19, 74250}},
+    {1280, 720, 30, false, {1280, 40, 220, 3300, 720, 5, 20, 750, 30, false, 62, 74250}},
+    {1280, 720, 25, false, {1280, 40, 220, 3960, 720, 5, 20, 750, 25, false, 61, 74250}},
+    {1280, 720, 24, false, {1280, 40, 220, 3300, 720, 5, 20, 750, 24, false, 60, 59400}},
     {3840, 2160, 60, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 60, false, 97, 594000}},
     {3840, 2160, 30, false, {3840, 88, 296, 4400, 2160, 10, 72, 2250, 30, false, 95, 297000}},
     {720, 480, 60, false, {720, 62, 60, 858, 480, 6, 30, 525, 60, false, 2, 27000}},
     {720, 480, 60, true, {720, 62, 57, 858, 240, 3, 15, 262, 60, true, 6, 13500}},
     {720, 576, 50, false, {720, 64, 68, 864, 576, 5, 39, 625, 50, false, 17, 27000}},
     {720, 576, 50, true, {720, 63, 69, 864, 288, 3, 19, 312, 50, true, 21, 13500}},
+    {1280, 1024, 60, false, {1280, 112, 248, 1688, 1024, 3, 38, 1066, 60, false, 0, 108000}},
+    {1920, 1200, 60, false, {1920, 32, 80, 2080, 1200, 6, 26, 1235, 60, false, 0, 154000}},
 };
 
 // Which measurement of which c331 port a register holds, and which byte.
@@ -118,7 +126,7 @@ bool simC331InputRegister(const std::array<SimSource, 6>& inputs, uint8_t bank, 
     case HTT: v = on ? t.htotal - 1 : 0xFFFF; break;
     case VTT: v = on ? t.vtotal : 0; break;
     case VCNT: v = on ? t.vtotal - 1 : 0xFFFF; break;
-    case PERIOD: v = on ? (kMeasureClock + t.rate / 2) / t.rate - 1 : 0xFFFFFF; break;
+    case PERIOD: v = on ? kMeasureClock / t.rate - 1 : 0xFFFFFF; break;  // whole 200 MHz periods
     case HW: v = on ? t.hact : 0; break;
     default: break;
     }

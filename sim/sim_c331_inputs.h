@@ -30,10 +30,12 @@ class SimBoard;
 class SimC331;
 
 // The timing a source of the scenario is sent with: the usual CEA timings
-// for the sizes that have one, a reduced blanking otherwise. For an
-// interlaced source the vertical values are those of one field and the
-// rate is the field rate. `vic` is the CEA video code of the usual
-// timings (0 for the others); `pixelKHz` the pixel clock they are sent with.
+// for the sizes and rates that have one (1080p and 720p at 24, 25, 30, 50
+// and 60 Hz, 4K, 480 and 576 lines), VESA's for 1280x1024 and 1920x1200 at
+// 60 Hz, a reduced blanking otherwise. For an interlaced source the
+// vertical values are those of one field and the rate is the field rate.
+// `vic` is the CEA video code of the usual timings (0 for the others);
+// `pixelKHz` the pixel clock they are sent with.
 struct SimVideoTiming {
     uint32_t hact = 0, hsync = 0, hback = 0, htotal = 0;
     uint32_t vact = 0, vsync = 0, vback = 0, vtotal = 0;

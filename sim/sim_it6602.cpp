@@ -33,7 +33,10 @@ uint8_t rateCode(uint32_t hz) {
     }
 }
 
-uint8_t clampCount(double c) { return uint8_t(std::lround(std::min(255.0, std::max(1.0, c)))); }
+// A clock count is the whole periods of the reference the chip counts in its
+// window, so it drops the part period: a count rounded up would make the
+// clock read slow (3162 / 74.25 MHz = 42.6 counts 42, not 43).
+uint8_t clampCount(double c) { return uint8_t(std::min(255.0, std::max(1.0, std::floor(c)))); }
 
 }  // namespace
 

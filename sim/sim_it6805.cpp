@@ -322,11 +322,12 @@ uint8_t SimIt6805::rxRead(uint8_t r) {
         case REG_TMDS_SCALE:
         case REG_TMDS_COUNT: {
             if (!s.locked || !s.tmdsKHz) return r == REG_TMDS_SCALE ? 0 : 0xFF;
-            // The largest scale whose count still fits a byte.
+            // The largest scale whose count still fits a byte; the count is
+            // of whole reference periods, as the pixel clock's below.
             static const uint32_t scales[] = {1024, 512, 256, 128};
             static const uint8_t bits[] = {0x80, 0x40, 0x20, 0x00};
             for (int i = 0; i < 4; ++i) {
-                const uint64_t count = (uint64_t(m_oscKHz) * scales[i] + s.tmdsKHz / 2) / s.tmdsKHz;
+                const uint64_t count = uint64_t(m_oscKHz) * scales[i] / s.tmdsKHz;
                 if (count <= 255 || i == 3)
                     return r == REG_TMDS_SCALE ? bits[i] : uint8_t(std::min<uint64_t>(std::max<uint64_t>(count, 1), 255) - 1);
             }

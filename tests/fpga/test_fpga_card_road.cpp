@@ -64,7 +64,7 @@ protected:
         release(0);
         release(1);
         g_fpga_c331_start.store(1);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return m->get_fpga_status() && m->total_cards == expected; }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m->get_fpga_status() && m->total_cards == expected; }, kThreadWorkMs));
         g_send_para.job_step.store(0);
     }
     // Posted like a page, then polled until the job word is empty and the
@@ -74,7 +74,7 @@ protected:
         if (post_card_job(job, params) != JobPost::Posted) return false;
         return QTest::qWaitFor(
                    [this] { return g_send_para.job_step.load() == 0 && !progress.empty() && progress.back() == 100; },
-                   10000) &&
+                   kThreadWorkMs) &&
                std::count(progress.begin(), progress.end(), -1) == 0;
     }
     u8 sendFile(u8 type, const std::string& name, const Bytes& content) {

@@ -1,9 +1,10 @@
 // The FPGAs' registers and the manager's RAM blocks through the command
-// protocol.
+// protocol; the screen state a PC reads after every start of the FPGAs.
 #include "fpga_env.h"
 
 #include "../protocol/frame_helpers.h"
 #include "protocol/message_deal.h"
+#include "ui/shell/fpga_panel.h"
 
 namespace {
 
@@ -15,6 +16,43 @@ protected:
         FpgaEnv::SetUp();
         ASSERT_TRUE(bringUpBoth());
     }
+};
+
+class FpgaScreenState : public FpgaEnv, protected PcRequests {
+protected:
+    // Power cut and back: both FPGAs in reset, a new manager, the image's
+    // blackout word cleared as a start leaves it.
+    void powerUp() {
+        m.reset();
+        for (int k = 0; k < 2; ++k) {
+            board().simGpio().setLine(k ? GpioName::kFpga1Reset : GpioName::kFpga0Reset, 0);
+            source_handover::g_output_clock_state[k].store(0);
+        }
+        g_fpga_c331_start.store(0);
+        blackout(0);
+        takeHandOvers();
+        m = std::make_unique<fpga_manage>();
+        fpga_manage::p_fpga_manage = m.get();
+        ASSERT_EQ(m->initialize(false), 0);
+    }
+    // The operator's blackout, as the panel or the c331's pass hands it on.
+    void blackout(u8 on) {
+        {
+            QMutexLocker lock(&c331_manage::get()->mutex);
+            model->live_image.setWord(RamOffset::BLACKOUT, on);
+        }
+        fpga_handover::raise_output_status();
+    }
+    // The LED sequence asked for, run to its end, and the c331's hand-over
+    // once it has set up the new panel.
+    void ledSequence(const std::function<void()>& ask) {
+        ask();
+        ASSERT_EQ(g_set_led_para.load(), 1);
+        ASSERT_TRUE(runUntil([] { return g_set_led_para.load() == 0; }, 400));
+        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        fpga_handover::end_led_para(2);
+    }
+    static int first(const Bytes& b) { return b.empty() ? -1 : b[0]; }
 };
 
 }  // namespace
@@ -60,4 +98,87 @@ TEST_F(FpgaProtocol, RamBlocksByteForByte) {
     EXPECT_TRUE(ramRead(0x103400 + 130, 7, &st).empty());
     EXPECT_EQ(st, Bad);
     EXPECT_EQ(ramRead(0x103400 + 130, 6).size(), 6u);
+}
+
+// Every start of the FPGAs a PC or the panel brings about (and those after a
+// fault) leaves both FPGAs' register 0 as the image's blackout word asks, and
+// the screen state a PC reads at 0x10041D (1 shown, 0 blacked out) as they
+// show it.
+TEST_F(FpgaScreenState, EveryStartLeavesTheScreenStateAsTheFpgasShowIt) {
+    auto pcWall = [this] {
+        ledSequence([this] {
+            const int width = first(ramRead(1379, 1)) == 0x0A ? 0x09 : 0x0A;  // 2304 or 2560
+            ASSERT_EQ(ramWrite(1378, {0x00, u8(width)}), Ok);
+            ASSERT_EQ(regWrite(161, 0x02, 0x02), Ok);
+        });
+    };
+    auto panelWall = [this] { ledSequence([] { FpgaPanel::requestLedReinit(); }); };
+    const struct Row {
+        const char* start;
+        u8 blackout;                         // the word, before the start
+        std::function<void()> fault;         // of the board, before the first start
+        std::function<void()> restart;       // after the first start
+    } rows[] = {
+        {"first start", 0, {}, {}},
+        {"first start, blacked out while the FPGAs come up", 1, {}, {}},
+        {"first start, Vby-One lock errors: each FPGA reset twice", 1,
+         [this] { board().scenario().loadJson(R"({"fpga": {"lock_errors": 5}})"); }, {}},
+        {"first start, not ready at first: each FPGA reset", 1,
+         [this] {
+             board().scenario().loadJson(R"({"fpga": {"ready_after_reads": 1000000}})");
+             release(0);
+             release(1);
+             g_fpga_c331_start.store(1);
+             ASSERT_TRUE(runUntil([this] { return m->st[0].c2 > 0 && m->st[1].c2 > 0; }, 3000));
+             board().scenario().loadJson(R"({"fpga": {"ready_after_reads": 0}})");
+         },
+         {}},
+        {"the PC's new wall: LED outputs re-initialised", 0, {}, pcWall},
+        {"the PC's new wall while blacked out", 1, {}, pcWall},
+        {"the panel's new wall", 0, {}, panelWall},
+        {"the panel's new wall while blacked out", 1, {}, panelWall},
+        {"an FPGA image from the stick: FPGA 2 reset", 1, {}, [this] { m->reset_fpga_rst(1); }},
+        {"FPGA 2 restarted by itself", 1, {},
+         [this] {
+             fpga[1]->setReg(31, 24);
+             fpga[1]->setReg(0, 0);
+             fpga[1]->setRestarted(true);
+             ASSERT_TRUE(runUntil([this] { return !m->get_fpga_status(); }, 100));
+             fpga[1]->setReg(31, 0x24);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.start);
+        powerUp();
+        if (row.fault) row.fault();
+        if (!row.restart) blackout(row.blackout);
+        ASSERT_TRUE(bringUpBoth());
+        if (row.restart) {
+            blackout(row.blackout);
+            tick();
+            row.restart();
+            ASSERT_TRUE(runUntil([this] { return !m->get_fpga_status(); }, 400));
+            ASSERT_TRUE(runUntil([this] { return m->get_fpga_status(); }, 3000));
+        }
+        tick(5);
+        const int shown = row.blackout ? 0 : 1, black = row.blackout ? 4 : 0;
+        EXPECT_EQ((Vals{first(ramRead(0x10041D, 1)), first(regRead(0, 1, PcReg::TargetFpga0)) & 4,
+                        first(regRead(0, 1, PcReg::TargetFpga1)) & 4, first(ramRead(2116, 1)), ScreenState.load()}),
+                  (Vals{shown, black, black, row.blackout, shown}));
+        board().scenario().loadJson(R"({"fpga": {"lock_errors": 0, "ready_after_reads": 0}})");
+    }
+
+    // The operator blacks out just as a start writes register 0: the start
+    // leaves the word to the operator, whose change the c331 then hands on.
+    powerUp();
+    bool asked = false;
+    fpga[1]->setRegWriteHook([&](u8 reg, u8) {
+        if (reg != 0 || asked) return;
+        asked = true;
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        model->live_image.setWord(RamOffset::BLACKOUT, 1);
+    });
+    ASSERT_TRUE(bringUpBoth());
+    fpga[1]->setRegWriteHook(nullptr);
+    EXPECT_EQ((Vals{asked, first(ramRead(2116, 1))}), (Vals{1, 1}));
 }

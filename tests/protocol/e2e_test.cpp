@@ -1089,6 +1089,34 @@ TEST_F(EndToEnd, ADebugDumpRequestIsPrintedAtOnceAndClearedAfter) {
     EXPECT_EQ(out.toInt(nullptr, 16), 0) << out.toStdString();
 }
 
+// A PC's new wall re-initialises the LED outputs: blacked out, both FPGAs
+// restarted; once they run again the wall shows and a PC reads it so.
+TEST_F(EndToEnd, AfterAWallChangeThePcReadsTheScreenShownAsItIs) {
+    ASSERT_TRUE(waitReady());
+    auto log = [&] {
+        QFile f(m_root.filePath("data/vimraqd/log/mwrEnglneLog"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    auto bothRunning = [&](int times) {
+        const QByteArray text = log();
+        return text.count("FPGA 1 running") >= times && text.count("FPGA 2 running") >= times;
+    };
+    ASSERT_TRUE(waitFor([&] { return bothRunning(1); }, 45000));
+    ASSERT_EQ(client(udp() + QStringList{"word-write", "1378", "2560"}), 0);
+    ASSERT_EQ(client(udp() + QStringList{"reg-write", "0", "161", "0x02", "0x02"}), 0);
+    ASSERT_TRUE(waitFor([&] { return log().contains("LED outputs re-initialised") && bothRunning(2); }, 60000))
+        << log().toStdString();
+    QString screen, fpga0, fpga1, word;
+    EXPECT_EQ(client(udp() + QStringList{"ram-read", "0x10041D", "1"}, &screen), 0);
+    EXPECT_EQ(client(udp() + QStringList{"reg-read", "1", "0", "1"}, &fpga0), 0);
+    EXPECT_EQ(client(udp() + QStringList{"reg-read", "2", "0", "1"}, &fpga1), 0);
+    EXPECT_EQ(client(udp() + QStringList{"word-read", "2116"}, &word), 0);
+    // Answered in hex, the word in decimal; -1 for an empty answer.
+    auto hex = [](const QString& v) { return v.isEmpty() ? -1 : v.toInt(nullptr, 16); };
+    EXPECT_EQ((Vals{hex(screen), hex(fpga0) & 4, hex(fpga1) & 4, word.isEmpty() ? -1 : word.toInt()}),
+              (Vals{1, 0, 0, 0}));
+}
+
 namespace {
 // The program with receiving cards behind port 6 of FPGA 0 and port 1 of
 // FPGA 1.

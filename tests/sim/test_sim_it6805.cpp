@@ -67,4 +67,7 @@ TEST_F(SimIt6805Test, BanksLatchesAndCalibration) {
     unsigned sum = 0;
     for (int i = 0; i < 20; ++i) sum += unsigned(rd(0x99)) + (unsigned(rd(0x9A)) & 3) * 256;
     EXPECT_EQ(sum, 10240u * 20000u / 148500u);
+    // The TMDS count too is of whole periods: 20 MHz x 1024 / 148.5 MHz =
+    // 137.9 counts 137, read as 136.
+    EXPECT_EQ((Vals{rd(0x43), rd(0x48)}), (Vals{0x80, 136}));
 }

@@ -33,6 +33,13 @@ private:
     ManualClock* m_manual = nullptr;
 };
 
+// How long a test waits for what a thread of the program runs through in
+// virtual time on its own (a bring-up of the FPGAs, a card job, a refresh
+// it raised): the thread gives the CPU away at each of its virtual sleeps,
+// so on a loaded machine what takes it a fraction of a second takes many.
+// Only a thread that never gets there meets this bound.
+constexpr int kThreadWorkMs = 60000;
+
 // Several integer values checked in one assertion, evaluated left to
 // right: EXPECT_EQ((Vals{a, b}), (Vals{1, 2})).
 struct Vals : std::vector<long long> {

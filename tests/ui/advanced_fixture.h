@@ -52,7 +52,7 @@ protected:
         settle();
     }
     void settle() {
-        QTRY_VERIFY_WITH_TIMEOUT(SyncUpdate::pInstance()->pendingCodes().empty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(SyncUpdate::pInstance()->pendingCodes().empty(), kThreadWorkMs);
         QApplication::processEvents();
     }
     u8 persisted(u32 imageByte) {

@@ -49,7 +49,7 @@ protected:
             source_handover::g_output_clock_state[k].store(2);
         }
         g_fpga_c331_start.store(1);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return m->get_fpga_status() && m->total_cards == expected; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m->get_fpga_status() && m->total_cards == expected; }, kThreadWorkMs));
         g_send_para.job_step.store(0);
     }
     QStringList rows(AdvancedOption* page) {
@@ -63,7 +63,7 @@ protected:
     // from the page to its end, the job's change signal served.
     void sendPackage(AdvancedOption* page, const pkg::Package& p) {
         ASSERT_EQ(pkg::sendFile(deal, PcFile::RecoveryFile, "package.bin", pkg::package(p)), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(int(page->recoveryFileCount()), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->recoveryFileCount()), 1, kThreadWorkMs);
         QTest::mouseClick(page->form()->Button_rcv_recovery, Qt::LeftButton);
     }
     // The job reads as ended before the FPGA thread's turn that ended it is
@@ -71,7 +71,7 @@ protected:
     // then whatever change it raised is served.
     void runFromPage(QPushButton* button) {
         QTest::mouseClick(button, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(g_qround_bar.isNull() && g_send_para.idle(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(g_qround_bar.isNull() && g_send_para.idle(), kThreadWorkMs);
         turnEnded();
         settle();
     }
@@ -79,7 +79,7 @@ protected:
     // does only between two turns.
     void turnEnded() {
         fpga_handover::wake_fpga_thread();
-        QTRY_VERIFY_WITH_TIMEOUT(wakeTaken(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(wakeTaken(), kThreadWorkMs);
     }
     static bool wakeTaken() {
         std::lock_guard<std::mutex> lock(fpga_handover::g_wake_mutex);
@@ -105,22 +105,22 @@ TEST_F(AdvancedRoadTest, APackageSentWhileOpenIsCheckedAndTheCardRecovered) {
     pkg::Net second{3, {{pkg::ramWrite(0x400, {9, 9})}, {pkg::ramWrite(0x2000, table)}}};
     ASSERT_EQ(pkg::sendFile(deal, PcFile::RecoveryFile, "package.bin", pkg::package({{{0x55AA, {first, second}, {}}}})),
               0);
-    QTRY_COMPARE_WITH_TIMEOUT(int(page->recoveryFileCount()), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(page->recoveryFileCount()), 1, kThreadWorkMs);
     EXPECT_EQ(ui->Button_rcv_recovery->styleSheet(), "background-color: #10101C;color:rgb(255,255,255)");
 
     QTest::mouseClick(ui->Button_rcv_recovery, Qt::LeftButton);
     QTest::mouseClick(ui->Button_check, Qt::LeftButton);
     EXPECT_FALSE(g_qround_bar.isNull());
-    QTRY_VERIFY_WITH_TIMEOUT(g_qround_bar.isNull() && g_send_para.idle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(g_qround_bar.isNull() && g_send_para.idle(), kThreadWorkMs);
     QTRY_COMPARE_WITH_TIMEOUT(rows(page), (QStringList{"Find Screen01, LED04, Rcv<font color = #FFFFFF >02</font>"}),
-                              5000);
+                              kThreadWorkMs);
     EXPECT_EQ(page->entries(), (QStringList{"01/04/02/02"}));
 
     QTest::mouseClick(ui->Button_self_recovery, Qt::LeftButton);
     EXPECT_FALSE(g_qround_bar.isNull());
     QSignalSpy progress(page, &AdvancedOption::sig_qround_bar_update);
-    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toInt() == 100, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(rows(page), (QStringList{"No receiving cards that need to be updated!"}), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toInt() == 100, kThreadWorkMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(page), (QStringList{"No receiving cards that need to be updated!"}), kThreadWorkMs);
     EXPECT_EQ((Vals{page->shownCount(), page->entries().size(), g_qround_bar.isNull()}), (Vals{0, 0, 1}));
     const SimFpga::Card card = std::dynamic_pointer_cast<SimFpga>(board().spiModel(fpgareg::kSpiDevices[0]))->card(3, 1);
     pkg::Bytes got;

@@ -152,13 +152,16 @@ TEST_F(C331InputTest, SimulatedMeasurementFollowsTheScenario) {
     sc.inputs[4].present = true, sc.inputs[4].width = 3840, sc.inputs[4].height = 2160, sc.inputs[4].refreshHz = 60;
     ASSERT_TRUE(simC331InputRegister(sc, 0xB2, 0x64, v));
     EXPECT_EQ(v, 0x80);  // HDMI3 is Vby-One channel 1
-    // Frame period of channel 1, lane pair 2: 200 MHz / 60 - 1.
-    u32 period = 0;
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(simC331InputRegister(sc, 0xAE, u8(0x68 + 6 + i), v));
-        period |= u32(v) << (8 * i);
-    }
-    EXPECT_EQ(period, 3333332u);
+    // Frame period of channel 1, lane pair 2: whole 200 MHz periods - 1.
+    auto period = [&] {
+        u32 p = 0;
+        for (int i = 0; i < 3; ++i) p |= simC331InputRegister(sc, 0xAE, u8(0x68 + 6 + i), v) ? u32(v) << (8 * i) : 0;
+        return p;
+    };
+    EXPECT_EQ(period(), 3333332u);
+    // 144 Hz: 1388888.9 counts 1388888.
+    sc.inputs[4].width = 1920, sc.inputs[4].height = 1080, sc.inputs[4].refreshHz = 144;
+    EXPECT_EQ(period(), 1388887u);
 }
 
 }  // namespace

@@ -174,6 +174,9 @@ TEST_F(It6602Env, RatesAndMeasurementFaults) {
     // 720x480 at 59.94 measures 59 with the coarse clock word (27 MHz) and
     // is published as 60.
     EXPECT_EQ(drv().timing(2)[TM_PCLK], 27);
+    // The TMDS count of 27 MHz is 6144 / 27 = 227.6 whole periods, 227:
+    // 6144 / 227 = 27 MHz.
+    EXPECT_EQ(drv().tmdsClock(2), 27u);
 
     // No clock count (a NACKed or empty 0x9A) and no clock word: clock 0,
     // rate 0, no crash.

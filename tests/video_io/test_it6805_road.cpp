@@ -1,5 +1,6 @@
 // IT6805 inputs driven by the source manager's passes: register-32 hot-plug
-// commands and the restart after a custom EDID.
+// commands and the restart after a custom EDID; the six inputs together, and
+// the rate each publishes for the common timings.
 #include "core/utils.h"
 #include "video_engine/c331_manage.h"
 #include "sim/sim_edid_eeprom.h"
@@ -103,4 +104,56 @@ TEST_F(It6805RoadTest, WholeBoardBringsUpSixDifferentSourcesTogether) {
     EXPECT_EQ((Vals{hdmi3.Hact, hdmi3.Vtotal, hdmi3.lane, hdmi3.stable, hdmi1.Hact, hdmi1.Vtotal, hdmi1.stable}),
               (Vals{3840, 2250, 4, 1, 1920, 1125, 1}));
     EXPECT_EQ(board().i2cCollisions(), 0);
+}
+
+TEST_F(It6805RoadTest, EveryInputPublishesTheRateOfEachCommonTiming) {
+    // Inputs 0-3 (IT6602): clock count = 3162 / MHz in whole periods, clock
+    // = 31620 / count / 10 in whole MHz, rate = 1000000 x clock / (H x V
+    // totals). Inputs 4-5 (IT6805): rate = 1000 x clock in kHz / (H x V).
+    // A rate of 55 or more is published as 60.
+    //   timing          totals      MHz     count       MHz  IT6602 rate          IT6805 rate
+    //   1080p60         2200x1125   148.5   21.29 -> 21  150  150e6/2475000 = 60.6  60.0
+    //   1080p50         2640x1125   148.5   21           150  150e6/2970000 = 50.5  50.0
+    //   1080p30         2200x1125   74.25   42.59 -> 42   75   75e6/2475000 = 30.3  30.0
+    //   1080p25         2640x1125   74.25   42            75   75e6/2970000 = 25.3  25.0
+    //   1080p24         2750x1125   74.25   42            75   75e6/3093750 = 24.2  24.0
+    //   720p60          1650x750    74.25   42            75   75e6/1237500 = 60.6  60.0
+    //   720p50          1980x750    74.25   42            75   75e6/1485000 = 50.5  50.0
+    //   720p30          3300x750    74.25   42            75   75e6/2475000 = 30.3  30.0
+    //   720p25          3960x750    74.25   42            75   75e6/2970000 = 25.3  25.0
+    //   576p50          864x625     27      117.1 -> 117  27   27e6/540000  = 50.0  50.0
+    //   480p59.94       858x525     27      117           27   27e6/450450  = 59.9  59.9 -> 60
+    //   1280x1024@60    1688x1066   108     29.28 -> 29  109  109e6/1799408 = 60.6  60.0
+    //   1920x1200@60 RB 2080x1235   154     20.53 -> 20  158  158e6/2568800 = 61.5  59.95 -> 60
+    struct Row {
+        u16 w, h;
+        u32 hz;
+        u8 published;
+    } rows[] = {{1920, 1080, 60, 60}, {1920, 1080, 50, 50}, {1920, 1080, 30, 30}, {1920, 1080, 25, 25},
+                {1920, 1080, 24, 24}, {1280, 720, 60, 60},  {1280, 720, 50, 50},  {1280, 720, 30, 30},
+                {1280, 720, 25, 25},  {720, 576, 50, 50},   {720, 480, 60, 60},   {1280, 1024, 60, 60},
+                {1920, 1200, 60, 60}};
+    src->poll_mask = 0x3F;
+    // Passes until every input shows what `want` gives it (or the limit).
+    auto until = [&](const std::function<bool(const SIGNAL_PARA&)>& want) {
+        for (int pass = 0; pass < 80; ++pass) {
+            bool all = true;
+            for (int i = 0; i < 6; ++i) all = all && want(model->live_image.signal(i));
+            if (all) return;
+            src->step();
+        }
+    };
+    for (const Row& r : rows) {
+        for (int i = 0; i < 6; ++i) board().scenario().unplug(i);
+        until([](const SIGNAL_PARA& p) { return p.width == 0; });
+        SimSource s;
+        s.present = true, s.width = r.w, s.height = r.h, s.refreshHz = r.hz;
+        for (int i = 0; i < 6; ++i) board().scenario().setInput(i, s);
+        until([&](const SIGNAL_PARA& p) { return p.width == r.w && p.height == r.h && p.rate == r.published; });
+        for (int i = 0; i < 6; ++i) {
+            const SIGNAL_PARA p = model->live_image.signal(i);
+            EXPECT_EQ((Vals{p.width, p.height, p.rate}), (Vals{r.w, r.h, r.published}))
+                << r.w << "x" << r.h << "@" << r.hz << " on input " << i;
+        }
+    }
 }
