@@ -114,39 +114,6 @@ TEST_F(LinuxBackends, ShellCommandsEndWithinTheirTimeOutWithTheirChildren) {
     EXPECT_TRUE(readHostFile(marker).empty() && ::access(marker.c_str(), F_OK) != 0);
 }
 
-// The console's descriptors (standard output and error) on the given ones
-// while it lives, what was printed before written out first where it
-// belongs, and SIGPIPE and SIGXFSZ at their default, as a start has them
-// before it installs its handlers: a write to a console whose reader has
-// gone or past the file size limit must fail without them, or the test
-// program ends. No check may fail meanwhile: gtest prints on the console
-// too.
-class ConsoleOn {
-public:
-    ConsoleOn(int out, int err) {
-        Console::drain(std::chrono::seconds(10));
-        std::fflush(nullptr);
-        struct sigaction byDefault {};
-        byDefault.sa_handler = SIG_DFL;
-        for (int i : {0, 1}) ::sigaction(kSignals[i], &byDefault, &m_was[i]);
-        for (int fd : {1, 2}) m_saved[fd - 1] = ::dup(fd);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-    }
-    ~ConsoleOn() {
-        for (int fd : {1, 2}) {
-            ::dup2(m_saved[fd - 1], fd);
-            ::close(m_saved[fd - 1]);
-        }
-        for (int i : {0, 1}) ::sigaction(kSignals[i], &m_was[i], nullptr);
-    }
-
-private:
-    static constexpr int kSignals[2] = {SIGPIPE, SIGXFSZ};
-    int m_saved[2];
-    struct sigaction m_was[2] {};
-};
-
 // What `print` puts on the console's standard output and error, each a file
 // meanwhile; "(not drained)" when the console did not take it all.
 std::pair<std::string, std::string> printedBy(const std::function<void()>& print) {
