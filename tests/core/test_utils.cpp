@@ -805,6 +805,32 @@ private:
 };
 }  // namespace
 
+namespace {
+// What a console got after its first line, up to its line "after": lines
+// in order, each the next that `want` gives, and the counts between them.
+// {counts, lines printed and counted}; a line out of order fails.
+Vals printedAndCounted(const std::string& got, const std::string& first,
+                       const std::function<std::string(int)>& want) {
+    std::istringstream lines(got);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, first);
+    int next = 0, notes = 0;
+    long long said = 0;
+    while (std::getline(lines, line) && line != "after") {
+        if (const long long missed = consoleNoteCount(line); missed >= 0) {
+            ++notes;
+            said += missed;
+        } else if (line != want(next++)) {
+            ADD_FAILURE() << "line " << next - 1 << " after " << notes << " counts: " << line.substr(0, 40);
+            break;
+        }
+    }
+    EXPECT_EQ(line, "after");
+    return {notes, next + said};
+}
+}  // namespace
+
 // A console sent to a file gets each line as it is printed, however many
 // and however slowly its disk takes them: a regular file has no reader that
 // may stop, so a caller waits for room in the queue while the disk takes
@@ -829,24 +855,12 @@ TEST_F(UtilsTest, AConsoleFileGetsEveryLineOnASlowDiskAndAHungDiskHoldsNobody) {
         });
         ASSERT_TRUE(held) << "no disk to slow";
         EXPECT_TRUE(returned) << "the printing thread waited for the disk";
-        std::istringstream lines(console);
-        std::string line;
-        std::getline(lines, line);
-        EXPECT_EQ(line, "start");
-        int next = 0, notes = 0;
-        long long said = 0;
-        while (std::getline(lines, line) && line != "after") {
-            if (const long long missed = consoleNoteCount(line); missed >= 0) {
-                ++notes;
-                said += missed;
-                continue;
-            }
-            char want[16];
-            std::snprintf(want, sizeof want, "line %05d", next++);
-            ASSERT_EQ(line, want) << (notes ? "after the count" : "");
-        }
-        EXPECT_EQ(line, "after");
-        EXPECT_EQ((Vals{notes, next + said}), (Vals{hung ? 1 : 0, kLines}));
+        const auto line = [](int i) {
+            char text[16];
+            std::snprintf(text, sizeof text, "line %05d", i);
+            return std::string(text);
+        };
+        EXPECT_EQ(printedAndCounted(console, "start", line), (Vals{hung ? 1 : 0, kLines}));
     }
 }
 
@@ -886,25 +900,12 @@ TEST_F(UtilsTest, AGapInTheConsoleIsOneCountOnALineOfItsOwn) {
     }  // the pipe's last writer gone: the reader sees its end
     reader.join();
     ::close(ends[0]);
-    std::istringstream lines(got);
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, fill);
-    int next = 0, notes = 0;
-    long long said = 0;
-    while (std::getline(lines, line) && line != "after") {
-        if (const long long missed = consoleNoteCount(line); missed >= 0) {
-            ++notes;
-            said += missed;
-            continue;
-        }
-        char want[16];
-        std::snprintf(want, sizeof want, next % 2 ? "short %03d" : "long %03d ", next / 2);
-        ASSERT_EQ(line, next % 2 ? want : want + l) << "after " << notes << " counts";
-        ++next;
-    }
-    EXPECT_EQ(line, "after");
-    EXPECT_EQ((Vals{notes, next + said}), (Vals{1, 2 * kPairs}));
+    const auto line = [&](int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, i % 2 ? "short %03d" : "long %03d ", i / 2);
+        return i % 2 ? text : text + l;
+    };
+    EXPECT_EQ(printedAndCounted(got, fill, line), (Vals{1, 2 * kPairs}));
 
     // Room in the file for 15 bytes of the first line.
     const std::string path = hostPath("/console");
