@@ -89,14 +89,19 @@ private:
     // split.
     static void printPieces(std::string& text, Console::Stream stream, bool ended) {
         constexpr size_t kCharMax = 4;
+        size_t from = 0;
         for (;;) {
+            // A line's room takes fewer bytes than this, and a character
+            // begun within that room ends within this.
             size_t taken = 0;
-            Console::escaped(text, Console::kLineMax - 1, &taken);
-            if (taken == text.size() ? !ended : !ended && text.size() - taken < kCharMax) return;
-            Console::line(text.substr(0, taken), stream);
-            text.erase(0, taken);
-            if (text.empty()) return;
+            Console::escaped(text.substr(from, Console::kLineMax + kCharMax), Console::kLineMax - 1, &taken);
+            const size_t rest = text.size() - from - taken;
+            if (rest == 0 ? !ended : !ended && rest < kCharMax) break;
+            Console::line(text.substr(from, taken), stream);
+            from += taken;
+            if (rest == 0) break;
         }
+        text.erase(0, from);
     }
 
     static ChildOutput* make() {
