@@ -52,7 +52,7 @@ struct Queue {
     std::mutex mutex;
     std::condition_variable filled;   // a piece came
     std::condition_variable emptied;  // the writer has nothing left
-    std::condition_variable room;     // the writer took what waited
+    std::condition_variable room;     // the writer took what waited, or a gap began
     std::deque<Piece> pieces;
     size_t bytes = 0;
     unsigned long long lost = 0;  // lines that did not fit since the last piece queued
@@ -158,7 +158,7 @@ void writerLoop(Queue& q, int fd) {
             q.writing = true;
             q.room.notify_all();
         }
-        // The batch as one text, each count where its gap is; one write.
+        // The batch as one text, each count where its gap is.
         batch.front().lostBefore += refused;
         refused = 0;
         text.clear();
@@ -318,9 +318,9 @@ bool regularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Waits, the queue's lock held, until the writer has taken what waits or
-// room for `size` bytes has come; false when the writer finished no write
-// for kStallWait, or another caller found it so.
+// Waits, the queue's lock let go meanwhile, until the writer has taken what
+// waits or room for `size` bytes has come; false when the writer finished
+// no write for kStallWait, or another caller found it so.
 bool waitForRoom(Queue& q, std::unique_lock<std::mutex>& lock, size_t size) {
     for (;;) {
         const unsigned long long seen = q.progress.load();
