@@ -1,6 +1,8 @@
 #include "core/console.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <condition_variable>
@@ -12,11 +14,14 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -30,6 +35,13 @@ struct Piece {
     unsigned long long lostBefore;
 };
 
+// Where a stream's current line stands, for the cut at kLineMax.
+struct LineState {
+    size_t column = 0;      // bytes the line holds so far
+    bool cut = false;       // the line is full: the rest of it is dropped
+    bool coloured = false;  // a colour code of the program's own is in force
+};
+
 // The queue between the callers and the writer thread of one stream. Each
 // stream has its own: standard output sent to a file and standard error to
 // a terminal held with flow control, the file still gets every line. Never
@@ -40,58 +52,96 @@ struct Queue {
     std::mutex mutex;
     std::condition_variable filled;   // a piece came
     std::condition_variable emptied;  // the writer has nothing left
+    std::condition_variable room;     // the writer took what waited, or a gap began
     std::deque<Piece> pieces;
     size_t bytes = 0;
     unsigned long long lost = 0;  // lines that did not fit since the last piece queued
-    bool writing = false;         // the writer holds pieces taken from the queue
+    // Text was lost since the writer last took the queue: nothing more is
+    // taken until it does, so that the gap has one count.
+    bool gap = false;
+    bool writing = false;  // the writer holds pieces taken from the queue
     bool started = false;
+    LineState line;
+    // Writes the writer finished, for a caller waiting for room.
+    std::atomic<unsigned long long> progress{0};
 };
 
 // The lines a text stands for: its line ends, and a text without one counts
 // as one.
-unsigned long long linesIn(const std::string& text) {
-    return std::max<unsigned long long>(1, std::count(text.begin(), text.end(), '\n'));
+unsigned long long linesIn(const char* text, size_t n) {
+    return std::max<unsigned long long>(1, std::count(text, text + n, '\n'));
 }
+unsigned long long linesIn(const std::string& text) { return linesIn(text.data(), text.size()); }
 
-// Writes it all to the descriptor; false when the console refused it (a
-// reader gone, a terminal hung up, a descriptor closed). Waits as long as
-// the console does not take it: nobody waits for this thread but a stop,
-// and that for a bounded time. A descriptor that someone else made
-// non-blocking is waited on a second at a time instead of spun on.
-bool writeAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
+// Writes as much of it as the console takes; the bytes written, all of them
+// unless the console refused the rest (a reader gone, a terminal hung up, a
+// full disk). Waits as long as the console does not take it: nobody waits
+// for this thread but a stop, for a bounded time, and a caller at a regular
+// file, which counts each write finished. A descriptor that someone else
+// made non-blocking is waited on a second at a time instead of spun on.
+// Each write ends at a line's end and holds at most PIPE_BUF bytes, which a
+// pipe takes whole: standard output and error on one pipe ("2>&1 | less")
+// never split each other's lines.
+size_t writeAll(int fd, const std::string& text, std::atomic<unsigned long long>& progress) {
+    size_t done = 0;
+    while (done < text.size()) {
+        size_t chunk = std::min<size_t>(text.size() - done, PIPE_BUF);
+        if (done + chunk < text.size())
+            if (const void* end = ::memrchr(text.data() + done, '\n', chunk))
+                chunk = size_t(static_cast<const char*>(end) - (text.data() + done)) + 1;
+        const ssize_t n = ::write(fd, text.data() + done, chunk);
         if (n > 0) {
-            p += n;
-            left -= size_t(n);
+            done += size_t(n);
+            ++progress;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd out{fd, POLLOUT, 0};
             ::poll(&out, 1, 1000);
         } else {
-            return false;
+            // The signal the refusal raised (held in this thread) is taken
+            // back, so that it is never delivered later.
+            sigset_t raised;
+            sigemptyset(&raised);
+            sigaddset(&raised, SIGPIPE);
+            sigaddset(&raised, SIGXFSZ);
+            const timespec now{0, 0};
+            while (::sigtimedwait(&raised, nullptr, &now) > 0) {
+            }
+            ++progress;
+            break;
         }
     }
-    return true;
+    return done;
 }
+
+// One part of a batch's text: a count note or a caller's piece.
+struct Part {
+    size_t end;                    // where it ends in the batch's text
+    unsigned long long noteCount;  // a note's count; 0 for a piece
+};
 
 void writerLoop(Queue& q, int fd) {
     // A terminal set to stop a background job that writes to it ("stty
     // tostop", the program started with "&") would stop the whole process
     // at this thread's first write: blocked here, the signal is not sent
-    // and the write goes through, as it does without tostop.
+    // and the write goes through, as it does without tostop. A pipe whose
+    // reader has gone and a file at its size limit raise signals that end
+    // the process unless a handler is installed: blocked, they stay with
+    // this thread and the write fails, whenever it comes.
     sigset_t held;
     sigemptyset(&held);
     sigaddset(&held, SIGTTOU);
+    sigaddset(&held, SIGPIPE);
+    sigaddset(&held, SIGXFSZ);
     pthread_sigmask(SIG_BLOCK, &held, nullptr);
-    // Lines the console refused since it last took one, and whether what it
-    // took last ended its line (a count starts a line of its own).
+    // Lines the console refused since it last took text, and whether what
+    // it took last ended its line (a count starts a line of its own).
     unsigned long long refused = 0;
     bool atLineStart = true;
     std::deque<Piece> batch;
+    std::string text;
+    std::vector<Part> parts;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(q.mutex);
@@ -104,30 +154,43 @@ void writerLoop(Queue& q, int fd) {
             if (q.lost) batch.push_back({std::string(), q.lost});
             q.lost = 0;
             q.bytes = 0;
+            q.gap = false;
             q.writing = true;
+            q.room.notify_all();
         }
-        for (Piece& piece : batch) {
-            const unsigned long long missing = refused + piece.lostBefore;
-            if (missing) {
+        // The batch as one text, each count where its gap is.
+        batch.front().lostBefore += refused;
+        refused = 0;
+        text.clear();
+        parts.clear();
+        for (const Piece& piece : batch) {
+            if (piece.lostBefore) {
                 char note[160];
+                const bool lineStart = text.empty() ? atLineStart : text.back() == '\n';
                 std::snprintf(note, sizeof note, "%sconsole: %llu lines not printed: the console did not take them\n",
-                              atLineStart ? "" : "\n", missing);
-                if (writeAll(fd, note)) {
-                    refused = 0;
-                    atLineStart = true;
-                } else {
-                    refused = missing;
-                }
+                              lineStart ? "" : "\n", piece.lostBefore);
+                text += note;
+                parts.push_back({text.size(), piece.lostBefore});
             }
             if (piece.text.empty()) continue;
-            if (writeAll(fd, piece.text)) {
-                // Written after the note, or the note is still owed.
-                atLineStart = piece.text.back() == '\n';
-            } else {
-                refused += linesIn(piece.text);
-            }
+            text += piece.text;
+            parts.push_back({text.size(), 0});
         }
         batch.clear();
+        const size_t written = writeAll(fd, text, q.progress);
+        // What reached the console, a part of a line too, says where the
+        // next text starts.
+        if (written > 0) atLineStart = text[written - 1] == '\n';
+        // What did not: a count still owed, the lines of a piece that did
+        // not reach the console whole.
+        size_t begin = 0;
+        for (const Part& part : parts) {
+            if (part.end > written) {
+                const size_t from = std::max(begin, written);
+                refused += part.noteCount ? part.noteCount : linesIn(text.data() + from, part.end - from);
+            }
+            begin = part.end;
+        }
     }
 }
 
@@ -135,34 +198,6 @@ Queue& queue(Stream stream) {
     static Queue* const out = new Queue;
     static Queue* const err = new Queue;
     return stream == Stream::Err ? *err : *out;
-}
-
-void put(Stream stream, std::string text) {
-    if (text.empty()) return;
-    Queue& q = queue(stream);
-    std::lock_guard<std::mutex> lock(q.mutex);
-    if (!q.started) {
-        q.started = true;
-        const int fd = stream == Stream::Err ? STDERR_FILENO : STDOUT_FILENO;
-        try {
-            std::thread writer([&q, fd] { writerLoop(q, fd); });
-            pthread_setname_np(writer.native_handle(), "console");
-            writer.detach();
-        } catch (...) {
-            q.started = false;
-        }
-    }
-    // A text larger than the whole queue still goes out once the queue is
-    // empty; anything else that does not fit is counted.
-    if (!q.started || (q.bytes > 0 && q.bytes + text.size() > kQueueBytes)) {
-        q.lost += linesIn(text);
-        q.filled.notify_one();
-        return;
-    }
-    q.bytes += text.size();
-    q.pieces.push_back({std::move(text), q.lost});
-    q.lost = 0;
-    q.filled.notify_one();
 }
 
 // The length of the UTF-8 character at s (at most n bytes), with its code
@@ -215,15 +250,141 @@ std::string formatted(const std::string& directive, T value) {
     return out;
 }
 
+// The length of the unit of text at i that a cut must not split: an escape
+// ("\x1B", "\\"), a colour code or another escape sequence, a UTF-8
+// character; else one byte.
+size_t unitAt(const std::string& text, size_t i) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    if (i + 1 == n || s[i + 1] == '\n') return 1;
+    if (s[i] == '\\') return s[i + 1] == 'x' && i + 3 < n && std::isxdigit(s[i + 2]) && std::isxdigit(s[i + 3]) ? 4 : 2;
+    if (s[i] == 0x1B) {
+        if (s[i + 1] != '[') return 2;
+        size_t j = i + 2;
+        while (j < n && s[j] >= 0x20 && s[j] <= 0x3F) ++j;
+        return (j < n && s[j] >= 0x40 && s[j] <= 0x7E ? j + 1 : j) - i;
+    }
+    unsigned cp;
+    const size_t len = s[i] >= 0x80 ? utf8Char(s + i, n - i, &cp) : 0;
+    return len ? len : 1;
+}
+
+// The text as the console shows it after what the stream's line already
+// holds: each line cut at kLineMax. A line's end always stays; past the
+// cut, only the program's reset of a colour in force goes out, for which
+// a coloured line keeps room. The text's own bytes are the format's and
+// escaped arguments: an escape byte in it is the program's own.
+std::string cutLines(const std::string& text, LineState& line) {
+    static const std::string kReset = "\033[0m";
+    constexpr size_t kRoom = kLineMax - 1;  // the newline's byte kept
+    std::string out;
+    out.reserve(std::min(text.size(), kLineMax));
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] == '\n') {
+            out += '\n';
+            line.column = 0;
+            line.cut = false;
+            ++i;
+            continue;
+        }
+        const size_t len = unitAt(text, i);
+        const bool colour = len >= 3 && text[i] == 0x1B && text[i + 1] == '[' && text[i + len - 1] == 'm';
+        const bool reset = colour && text.find_first_not_of("0;", i + 2) == i + len - 1;
+        if (!line.cut) {
+            const bool colouredAfter = colour ? !reset : line.coloured;
+            if (line.column + len + (colouredAfter ? kReset.size() : 0) <= kRoom) {
+                out.append(text, i, len);
+                line.column += len;
+                line.coloured = colouredAfter;
+                i += len;
+                continue;
+            }
+            line.cut = true;
+        }
+        if (reset && line.coloured) {
+            out += kReset;
+            line.column += kReset.size();
+            line.coloured = false;
+        }
+        i += len;
+    }
+    return out;
+}
+
+// Whether the stream's descriptor is a regular file, which has no reader
+// that may stop taking lines.
+bool regularFile(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Waits, the queue's lock let go meanwhile, until the writer has taken what
+// waits or room for `size` bytes has come; false when the writer finished
+// no write for kStallWait, or another caller found it so.
+bool waitForRoom(Queue& q, std::unique_lock<std::mutex>& lock, size_t size) {
+    for (;;) {
+        const unsigned long long seen = q.progress.load();
+        if (q.room.wait_for(lock, kStallWait, [&] { return q.gap || q.bytes == 0 || q.bytes + size <= kQueueBytes; }))
+            return !q.gap;
+        if (q.progress.load() == seen) return false;
+    }
+}
+
+void put(Stream stream, const std::string& text) {
+    if (text.empty()) return;
+    Queue& q = queue(stream);
+    const int fd = stream == Stream::Err ? STDERR_FILENO : STDOUT_FILENO;
+    std::unique_lock<std::mutex> lock(q.mutex);
+    if (!q.started) {
+        q.started = true;
+        try {
+            std::thread writer([&q, fd] { writerLoop(q, fd); });
+            pthread_setname_np(writer.native_handle(), "console");
+            writer.detach();
+        } catch (...) {
+            q.started = false;
+        }
+    }
+    for (;;) {
+        LineState line = q.line;
+        std::string shown = cutLines(text, line);
+        if (shown.empty()) {
+            q.line = line;
+            return;
+        }
+        // A text larger than the whole queue still goes out once the queue
+        // is empty.
+        if (q.started && !q.gap && (q.bytes == 0 || q.bytes + shown.size() <= kQueueBytes)) {
+            q.line = line;
+            q.bytes += shown.size();
+            q.pieces.push_back({std::move(shown), q.lost});
+            q.lost = 0;
+            q.filled.notify_one();
+            return;
+        }
+        if (q.started && !q.gap && regularFile(fd) && waitForRoom(q, lock, shown.size())) continue;
+        // Counted: its count, where the writer puts it, ends a line, so the
+        // next text starts one.
+        q.gap = true;
+        q.room.notify_all();
+        q.line.column = 0;
+        q.line.cut = false;
+        q.lost += linesIn(shown);
+        q.filled.notify_one();
+        return;
+    }
+}
+
 }  // namespace
 
-std::string escaped(const std::string& text, size_t limit) {
+std::string escaped(const std::string& text, size_t limit, size_t* taken) {
     std::string out;
     out.reserve(std::min(text.size(), limit));
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
     std::string unit;
-    for (size_t i = 0; i < n;) {
+    size_t i = 0;
+    while (i < n) {
         const unsigned char c = s[i];
         size_t take = 1;
         unit.clear();
@@ -256,6 +417,7 @@ std::string escaped(const std::string& text, size_t limit) {
         out += unit;
         i += take;
     }
+    if (taken) *taken = i;
     return out;
 }
 
@@ -359,16 +521,16 @@ std::string format(const char* fmt, va_list ap) {
         case 'c':
             // Outside text, as every %s.
             if (length == Long)
-                out += escaped(formatted(directive, va_arg(args, wint_t)));
+                out += escaped(formatted(directive, va_arg(args, wint_t)), kLineMax);
             else
-                out += escaped(formatted(directive, va_arg(args, int)));
+                out += escaped(formatted(directive, va_arg(args, int)), kLineMax);
             break;
         case 's':
             if (length == Long) {
-                out += escaped(formatted(directive, va_arg(args, const wchar_t*)));
+                out += escaped(formatted(directive, va_arg(args, const wchar_t*)), kLineMax);
             } else {
                 const char* text = va_arg(args, const char*);
-                out += escaped(formatted(directive, text ? text : "(null)"));
+                out += escaped(formatted(directive, text ? text : "(null)"), kLineMax);
             }
             break;
         case 'n': (void)va_arg(args, void*); break;
@@ -395,7 +557,7 @@ void printErr(const char* fmt, ...) {
     va_end(ap);
 }
 
-void line(const std::string& text, Stream stream) { put(stream, escaped(text) + "\n"); }
+void line(const std::string& text, Stream stream) { put(stream, escaped(text, kLineMax) + "\n"); }
 
 void holdStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {

@@ -14,13 +14,30 @@
 // the shell that started the program, which a non-blocking flag would
 // break. While the console does not take its lines the queue fills; what
 // does not fit is counted, and the count is printed where the gap is once
-// the console takes lines again ("console: N lines not printed ...").
+// the console takes lines again ("console: N lines not printed ..."). Once
+// a text did not fit, nothing more is taken until the writer has taken
+// what waits, so a gap is one gap with one count, not a gap broken by the
+// short texts that still fitted. A console that is a regular file has no
+// reader that may stop: there a caller waits for room for as long as the
+// writer gets text into the file, and at most kStallWait past the last
+// write it finished (a disk that hangs); a full disk refuses at once.
+//
+// A writer's write to a pipe whose reader has gone, or past the file size
+// limit, fails (EPIPE, EFBIG) whatever the process's signal handlers are
+// at the time: the writers hold SIGPIPE and SIGXFSZ, which would end the
+// process, and take back the one such a write raised.
 //
 // Text from outside (a PC's names and texts, a stick's file names, a file's
 // contents) can never reach the console as a line of its own or as a
 // terminal command: every %s and %c argument of a format is escaped as the
 // log escapes it (escaped() below), while the format itself, the program's
-// own text with its line ends and colour codes, is printed as it is.
+// own text with its line ends and colour codes, is printed as it is. No
+// console line is longer than a log line (kLineMax, its newline included):
+// what a line holds past that is dropped, wherever it comes from (a long
+// argument, a line printed in many pieces), cut between two characters,
+// escapes or colour codes, never inside one; the line's end stays, and so
+// does the program's reset of a colour in force at the cut, so that a cut
+// line never leaves the terminal coloured.
 #include <chrono>
 #include <cstdarg>
 #include <string>
@@ -46,8 +63,13 @@ void line(const std::string& text, Stream stream = Stream::Out);
 // a backslash is written "\\", so that no escape can be forged by text that
 // spells one. Other UTF-8 characters (a Chinese name) stay as they are. At
 // most `limit` bytes: the text is cut before the first escape or character
-// that would not fit whole.
-std::string escaped(const std::string& text, size_t limit = std::string::npos);
+// that would not fit whole; `taken`, when given, gets the number of the
+// text's bytes that the result stands for.
+std::string escaped(const std::string& text, size_t limit = std::string::npos, size_t* taken = nullptr);
+
+// The longest console line, as the longest log line: bytes, its newline
+// included.
+constexpr size_t kLineMax = 511;
 
 // Waits, at most `bound`, until everything handed over so far has been
 // written or counted as lost; true when it has. The stop calls it before
@@ -65,5 +87,8 @@ void holdStandardDescriptors();
 // The most text the queue holds (bytes) before further text is counted
 // as lost.
 constexpr size_t kQueueBytes = 64 * 1024;
+// How long a caller waits for room in the queue of a console that is a
+// regular file, past the writer's last finished write.
+constexpr std::chrono::milliseconds kStallWait{2000};
 
 }  // namespace Console

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,7 +61,7 @@ std::string fileLine(_LogType level, const std::string& text) {
     char stamp[64];
     std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %X]", &tmNow);
     std::string line = std::string(stamp) + tagOf(level) + "# PELKMSG # ";
-    constexpr size_t kLineMax = 511;
+    constexpr size_t kLineMax = Console::kLineMax;
     line += Console::escaped(text, kLineMax - 1 - std::min(line.size(), kLineMax - 1));
     return line + "\n";
 }
@@ -123,11 +125,35 @@ int openLog(std::string& why, std::string& kept) {
     return -1;
 }
 
+// A write past the file size limit raises SIGXFSZ, which ends the process
+// unless a handler is installed, and a start writes its first lines (a lock
+// file kept aside, a start unguarded) before it installs one. Held while
+// the log is written, it fails the write instead (EFBIG), and the one it
+// raised is taken back before it is let go.
+class FileSizeSignalHeld {
+public:
+    FileSizeSignalHeld() {
+        sigemptyset(&m_signal);
+        sigaddset(&m_signal, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &m_signal, &m_was);
+    }
+    ~FileSizeSignalHeld() {
+        const timespec now{0, 0};
+        while (::sigtimedwait(&m_signal, nullptr, &now) > 0) {
+        }
+        pthread_sigmask(SIG_SETMASK, &m_was, nullptr);
+    }
+
+private:
+    sigset_t m_signal, m_was;
+};
+
 // Appends the line whole or not at all: a write cut short (a full disk, a
 // file size limit) is taken back, and a line left cut off all the same
 // (the take-back failed) is ended before the next one, which never joins
 // it. False, with `why`, when the line is not in the file.
 bool appendWhole(int fd, const std::string& line, std::string& why) {
+    const FileSizeSignalHeld held;
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         why = std::strerror(errno);

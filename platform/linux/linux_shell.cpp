@@ -82,8 +82,27 @@ private:
         int write = -1;
         std::string partial;  // a line begun and not yet ended
     };
-    // A line longer than this is printed in pieces of it.
-    static constexpr size_t kLineBytes = 2048;
+    // A line longer than a console line is printed in pieces that each
+    // fill one, so that the console's cut drops nothing of it. Where the
+    // line has not ended, a piece is cut off only with bytes enough behind
+    // it for a whole character, so that no character still arriving is
+    // split.
+    static void printPieces(std::string& text, Console::Stream stream, bool ended) {
+        constexpr size_t kCharMax = 4;
+        size_t from = 0;
+        for (;;) {
+            // A line's room takes fewer bytes than this, and a character
+            // begun within that room ends within this.
+            size_t taken = 0;
+            Console::escaped(text.substr(from, Console::kLineMax + kCharMax), Console::kLineMax - 1, &taken);
+            const size_t rest = text.size() - from - taken;
+            if (rest == 0 ? !ended : !ended && rest < kCharMax) break;
+            Console::line(text.substr(from, taken), stream);
+            from += taken;
+            if (rest == 0) break;
+        }
+        text.erase(0, from);
+    }
 
     static ChildOutput* make() {
         auto* made = new ChildOutput;
@@ -144,10 +163,7 @@ private:
             }
             for (Pipe* p : {&m_out, &m_err}) {
                 take(*p);
-                if ((ready == 0 || asked) && !p->partial.empty()) {
-                    Console::line(p->partial, p->stream);
-                    p->partial.clear();
-                }
+                if ((ready == 0 || asked) && !p->partial.empty()) printPieces(p->partial, p->stream, true);
             }
             if (asked) {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -168,16 +184,12 @@ private:
             if (n <= 0) return;
             p.partial.append(buf, size_t(n));
             size_t from = 0;
-            for (size_t eol; (eol = p.partial.find('\n', from)) != std::string::npos; from = eol + 1)
-                Console::line(p.partial.substr(from, eol - from), p.stream);
-            p.partial.erase(0, from);
-            while (p.partial.size() >= kLineBytes) {
-                // Cut before a UTF-8 character the piece would split.
-                size_t cut = kLineBytes;
-                while (cut > kLineBytes - 3 && (static_cast<unsigned char>(p.partial[cut]) & 0xC0) == 0x80) --cut;
-                Console::line(p.partial.substr(0, cut), p.stream);
-                p.partial.erase(0, cut);
+            for (size_t eol; (eol = p.partial.find('\n', from)) != std::string::npos; from = eol + 1) {
+                std::string line = p.partial.substr(from, eol - from);
+                printPieces(line, p.stream, true);
             }
+            p.partial.erase(0, from);
+            printPieces(p.partial, p.stream, false);
         }
     }
 

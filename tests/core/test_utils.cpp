@@ -28,8 +28,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -43,7 +45,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <linux/userfaultfd.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 class UtilsTest : public SimEnv {};
@@ -406,13 +413,15 @@ TEST_F(UtilsTest, LogLineFormatAndTenMiBRemoval) {
 // cuts short is taken back, so the next one never joins it, and the lines
 // it refuses are counted. The console is told when the log stops taking
 // lines, and the count is written, on the console too, once one fits again.
+// SIGXFSZ is at its default, as a start has it when it writes its first log
+// lines: the write past the limit fails, the process goes on.
 TEST_F(UtilsTest, AFullDiskLeavesNoHalfLineAndItsLostLinesAreCounted) {
     g_debugSwitch = 254;
     const std::string before = "[2026-12-08 20:27:33] # PELKMSG # " + std::string(70000, 'p') + "\n";
     writeHostFile(hostPath(kLogFile), before);
-    struct sigaction ignore {}, was {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &was), 0);
+    struct sigaction byDefault {}, was {};
+    byDefault.sa_handler = SIG_DFL;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &byDefault, &was), 0);
     rlimit unlimited{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
     const std::string console = consoleOf([&] {
@@ -691,6 +700,246 @@ TEST_F(UtilsTest, AStandardErrorThatStopsTakingLinesCostsStandardOutputNothing) 
     ::close(errEnds[0]);
     ::close(outEnds[0]);
     EXPECT_EQ(got, want);
+}
+
+namespace {
+// What `print` puts on standard output, the console meanwhile the file at
+// `path` as "> path" would give it (appending).
+std::string consoleAt(const std::string& path, const std::function<void()>& print) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return "(no file)";
+    bool drained = false;
+    {
+        const ConsoleOn console(fd, STDERR_FILENO);
+        ::close(fd);
+        print();
+        drained = Console::drain(std::chrono::seconds(20));
+    }
+    return drained ? readHostFile(path) : "(not drained)";
+}
+
+// The file at a path on a disk that is slow, or hangs until let go: every
+// other write to the file waits while a write of the disk's own holds the
+// file's lock, a write from a page of memory that the kernel asks the disk
+// for first (userfaultfd) and gets after 10 ms when paced, else once let go.
+// Paced, the disk takes the lock again at once. Its write puts the file's
+// first byte back as it is.
+class SlowDisk {
+public:
+    SlowDisk(const std::string& path, bool paced) : m_paced(paced) {
+        const std::string first = readHostFile(path).substr(0, 1);
+        m_fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        m_uffd = int(::syscall(SYS_userfaultfd, O_CLOEXEC | O_NONBLOCK));  // polled only so
+        void* pages = ::mmap(nullptr, 2 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        uffdio_api api{UFFD_API, 0, {}};
+        if (first.empty() || m_fd < 0 || m_uffd < 0 || pages == MAP_FAILED || ::ioctl(m_uffd, UFFDIO_API, &api) != 0)
+            return;
+        m_page = static_cast<char*>(pages);
+        std::memset(m_page + kPage, first[0], kPage);
+        uffdio_register asked{{u64(uintptr_t(m_page)), kPage}, UFFDIO_REGISTER_MODE_MISSING, 0};
+        if (::ioctl(m_uffd, UFFDIO_REGISTER, &asked) != 0) return;
+        m_holder = std::thread([this] {
+            while (!m_done) {
+                ::madvise(m_page, kPage, MADV_DONTNEED);
+                (void)!::pwrite(m_fd, m_page, 1, 0);
+            }
+            (void)!::eventfd_write(m_ended, 1);
+        });
+        m_server = std::thread([this] { serve(); });
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_heldCv.wait_for(lock, std::chrono::seconds(10), [this] { return m_held; });
+    }
+    ~SlowDisk() {
+        letGo();
+        if (m_page) ::munmap(m_page, 2 * kPage);
+        for (int fd : {m_fd, m_uffd, m_stop, m_ended})
+            if (fd >= 0) ::close(fd);
+    }
+    // The file's lock is held: the disk's write waits for its page.
+    bool holding() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_held;
+    }
+    void letGo() {
+        m_done = true;
+        (void)!::eventfd_write(m_stop, 1);
+        for (std::thread* t : {&m_holder, &m_server})
+            if (t->joinable()) t->join();
+    }
+
+private:
+    static constexpr size_t kPage = 4096;
+    void serve() {
+        for (;;) {
+            pollfd asked[2] = {{m_uffd, POLLIN, 0}, {m_ended, POLLIN, 0}};
+            if (::poll(asked, 2, 1000) <= 0) continue;
+            if (asked[0].revents & POLLIN) {
+                uffd_msg msg{};
+                if (::read(m_uffd, &msg, sizeof msg) != ssize_t(sizeof msg)) continue;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_held = true;
+                }
+                m_heldCv.notify_all();
+                pollfd stop{m_stop, POLLIN, 0};
+                if (m_paced) ::poll(&stop, 1, 10);
+                else
+                    while (::poll(&stop, 1, 1000) == 0) {
+                    }
+                uffdio_copy page{u64(uintptr_t(m_page)), u64(uintptr_t(m_page + kPage)), kPage, 0, 0};
+                ::ioctl(m_uffd, UFFDIO_COPY, &page);
+            } else if (asked[1].revents & POLLIN) {
+                return;
+            }
+        }
+    }
+    const bool m_paced;
+    int m_fd = -1, m_uffd = -1;
+    const int m_stop = ::eventfd(0, EFD_CLOEXEC), m_ended = ::eventfd(0, EFD_CLOEXEC);
+    char* m_page = nullptr;
+    std::atomic<bool> m_done{false};
+    std::mutex m_mutex;
+    std::condition_variable m_heldCv;
+    bool m_held = false;
+    std::thread m_holder, m_server;
+};
+}  // namespace
+
+namespace {
+// What a console got after its first line, up to its line "after": the
+// lines printed in order, each the one `want` gives for its place, and the
+// counts between them, each skipping the places its gap took. {counts,
+// places passed, whether each run of lines before a count is what the
+// writer takes whole, a full queue less at most one line}; a line out of
+// its place fails.
+Vals printedAndCounted(const std::string& got, const std::string& first,
+                       const std::function<std::string(long long)>& want) {
+    std::istringstream lines(got);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, first);
+    long long notes = 0, next = 0;
+    size_t run = 0;
+    bool wholeRuns = true;
+    while (std::getline(lines, line) && line != "after") {
+        if (const long long missed = consoleNoteCount(line); missed >= 0) {
+            ++notes;
+            next += missed;
+            wholeRuns = wholeRuns && run > Console::kQueueBytes - Console::kLineMax;
+            run = 0;
+        } else if (line == want(next)) {
+            ++next;
+            run += line.size() + 1;
+        } else {
+            ADD_FAILURE() << "place " << next << " after " << notes << " counts: " << line.substr(0, 40);
+            break;
+        }
+    }
+    EXPECT_EQ(line, "after");
+    return {notes, next, wholeRuns};
+}
+}  // namespace
+
+// A console sent to a file gets each line as it is printed, however many
+// and however slowly its disk takes them: a regular file has no reader that
+// may stop, so a caller waits for room in the queue while the disk takes
+// lines. A disk that hangs holds a caller at most 2 s past its last write;
+// what it then misses is counted as on a terminal.
+TEST_F(UtilsTest, AConsoleFileGetsEveryLineOnASlowDiskAndAHungDiskHoldsNobody) {
+    constexpr int kLines = 20000;  // 220 KB: three times the queue
+    for (const bool hung : {false, true}) {
+        SCOPED_TRACE(hung ? "a disk that hangs" : "a slow disk");
+        const std::string path = hostPath("/console");
+        writeHostFile(path, "start\n");
+        bool held = false, returned = false;
+        const std::string console = consoleAt(path, [&] {
+            SlowDisk disk(path, !hung);
+            held = disk.holding();
+            auto printing = std::async(std::launch::async, [] {
+                for (int i = 0; i < kLines; ++i) Console::print("line %05d\n", i);
+            });
+            returned = printing.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+            // Let go, the writer writes what waited and takes lines again.
+            disk.letGo();
+            Console::drain(std::chrono::seconds(20));
+            Console::print("after\n");
+        });
+        ASSERT_TRUE(held) << "no disk to slow";
+        EXPECT_TRUE(returned) << "the printing thread waited for the disk";
+        const auto line = [](long long i) {
+            char text[16];
+            std::snprintf(text, sizeof text, "line %05lld", i);
+            return std::string(text);
+        };
+        const Vals got = printedAndCounted(console, "start", line);
+        EXPECT_EQ((Vals{got[0] > 0, got[1], got[2]}), (Vals{hung, kLines, 1}));
+    }
+}
+
+// A gap in what the console took is one count, on a line of its own. A
+// console held while long lines and short ones come gets one count for
+// each time the queue filled, though the queue's last bytes would still
+// have room for a short line between two long ones that do not fit, and
+// no short line between two counts; a disk that fills in the
+// middle of a line (a file size limit) leaves the count after the part of
+// the line it took, not joined to it, and that line among those counted.
+TEST_F(UtilsTest, AGapInTheConsoleIsOneCountOnALineOfItsOwn) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    // Full before the first line: the writer is held in its first write.
+    const std::string fill(size_t(::fcntl(ends[1], F_GETPIPE_SZ)) - 1, 'p');
+    ASSERT_EQ(::write(ends[1], (fill + "\n").data(), fill.size() + 1), ssize_t(fill.size() + 1));
+    constexpr int kPairs = 400;  // of 510 bytes: three times the queue
+    const std::string l(490, 'l');
+    std::string got;
+    std::thread reader;
+    {
+        const ConsoleOn console(ends[1], STDERR_FILENO);
+        ::close(ends[1]);
+        for (int i = 0; i < kPairs; ++i) {
+            Console::print("long %03d %s\n", i, l.c_str());
+            Console::print("short %03d\n", i);
+        }
+        // Now read: the writer comes free, and takes lines again once it
+        // has written what waited.
+        reader = std::thread([&] {
+            char buf[65536];
+            for (ssize_t n; (n = ::read(ends[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+        });
+        Console::drain(std::chrono::seconds(20));
+        Console::print("after\n");
+        Console::drain(std::chrono::seconds(20));
+    }  // the pipe's last writer gone: the reader sees its end
+    reader.join();
+    ::close(ends[0]);
+    const auto line = [&](long long i) {
+        char text[16];
+        std::snprintf(text, sizeof text, i % 2 ? "short %03lld" : "long %03lld ", i / 2);
+        return i % 2 ? text : text + l;
+    };
+    // A count for each time the queue filled: once while the writer was
+    // held, and once more if it took its first lines only once the queue
+    // was full. Never a short line between two counts.
+    const Vals printed = printedAndCounted(got, fill, line);
+    EXPECT_EQ((Vals{printed[0] > 0, printed[1], printed[2]}), (Vals{1, 2 * kPairs, 1}));
+
+    // Room in the file for 15 bytes of the first line.
+    const std::string path = hostPath("/console");
+    writeHostFile(path, "start\n");
+    rlimit unlimited{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    const std::string console = consoleAt(path, [&] {
+        rlimit full = unlimited;
+        full.rlim_cur = 6 + 15;
+        ::setrlimit(RLIMIT_FSIZE, &full);
+        Console::print("line one is long\n");
+        Console::print("second\n");
+        Console::drain(std::chrono::seconds(10));
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        Console::print("after\n");
+    });
+    EXPECT_EQ(console, "start\nline one is lon\nconsole: 2 lines not printed: the console did not take them\nafter\n");
 }
 
 TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {

@@ -8,7 +8,9 @@
 #include "platform/linux/linux_shell.h"
 #include "platform/linux/linux_touch.h"
 #include "platform/linux/linux_uevent.h"
+#include "platform/root.h"
 #include "support/test_env.h"
+#include "video_engine/c331_chip_print.h"
 
 #include <fcntl.h>
 #include <linux/input.h>
@@ -20,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <set>
 #include <sstream>
@@ -111,37 +114,29 @@ TEST_F(LinuxBackends, ShellCommandsEndWithinTheirTimeOutWithTheirChildren) {
     EXPECT_TRUE(readHostFile(marker).empty() && ::access(marker.c_str(), F_OK) != 0);
 }
 
-// The console's descriptors (standard output and error) on the given ones
-// while it lives, what was printed before written out first where it
-// belongs, and SIGPIPE caught as the program catches it: a handler, so a
-// write to a console whose reader has gone fails instead of ending the
-// process, while the programs it starts get the default again (SIG_IGN
-// would stay with them and spare them the signal). No check may fail
-// meanwhile: gtest prints on the console too.
-class ConsoleOn {
-public:
-    ConsoleOn(int out, int err) {
-        Console::drain(std::chrono::seconds(10));
-        std::fflush(nullptr);
-        struct sigaction caught {};
-        caught.sa_handler = [](int) {};
-        ::sigaction(SIGPIPE, &caught, &m_was);
-        for (int fd : {1, 2}) m_saved[fd - 1] = ::dup(fd);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
+// What `print` puts on the console's standard output and error, each a file
+// meanwhile; "(not drained)" when the console did not take it all.
+std::pair<std::string, std::string> printedBy(const std::function<void()>& print) {
+    const std::string out = Root::path("/out"), err = Root::path("/err");
+    bool drained = false;
+    {
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const ConsoleOn console(outFd, errFd);
+        ::close(outFd);
+        ::close(errFd);
+        print();
+        drained = Console::drain(std::chrono::seconds(10));
     }
-    ~ConsoleOn() {
-        for (int fd : {1, 2}) {
-            ::dup2(m_saved[fd - 1], fd);
-            ::close(m_saved[fd - 1]);
-        }
-        ::sigaction(SIGPIPE, &m_was, nullptr);
-    }
+    if (!drained) return {"(not drained)", ""};
+    return {readHostFile(out), readHostFile(err)};
+}
 
-private:
-    int m_saved[2];
-    struct sigaction m_was {};
-};
+std::string times(const std::string& text, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += text;
+    return out;
+}
 
 // A child given the console itself would wait in its write for a console
 // that does not take lines until its time-out kills it, and die of SIGPIPE
@@ -225,14 +220,10 @@ TEST_F(LinuxBackends, ACommandsStatusIsItsOwnWhateverTheConsoleDoes) {
 // hides behind a carriage return stands as a line of the program's. Its
 // standard error reaches the console's standard error. A line it leaves
 // unended is printed when it ends, not joined to the next command's; a line
-// longer than 2048 bytes is printed in pieces of at most that, each cut
-// between two characters.
+// longer than a console line is printed in pieces that each fill one, cut
+// between two characters, so that nothing of it is lost to the console's
+// cut.
 TEST_F(LinuxBackends, WhatACommandPrintsReachesTheConsoleEscapedALineAtATime) {
-    auto times = [](const std::string& text, int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i) out += text;
-        return out;
-    };
     const struct {
         const char* what;
         std::vector<std::string> commands;
@@ -250,34 +241,93 @@ TEST_F(LinuxBackends, WhatACommandPrintsReachesTheConsoleEscapedALineAtATime) {
           "ls -l /proc/$$/fd | grep -c -F \"$o\"; ls -l /proc/$$/fd | grep -c -F \"$e\""},
          "1\n1\n", ""},
         // Nothing else of the program's, even what it opened inheritable
-        // (below).
-        {"only the standard descriptors", {"ls /proc/$$/fd | tr '\\n' ' '; echo"}, "0 1 2 \n", ""},
+        // (below). Listed by a subshell into a file: the shell holds a
+        // pipeline's pipe, and a redirection's saved descriptor, itself
+        // while its command starts.
+        {"only the standard descriptors",
+         {"f=$(mktemp); (ls /proc/$$/fd > \"$f\"); tr '\\n' ' ' < \"$f\"; rm \"$f\"; echo"}, "0 1 2 \n", ""},
+        // 510 bytes a line: "a" and 254 characters of 2 bytes, then 255.
         {"a long line", {"printf a; head -c 3000 /dev/zero | tr '\\0' x | sed 's/x/é/g'"},
-         "a" + times("é", 1023) + "\n" + times("é", 1024) + "\n" + times("é", 953) + "\n", ""},
+         "a" + times("é", 254) + "\n" + times(times("é", 255) + "\n", 10) + times("é", 196) + "\n", ""},
     };
     LinuxShellRunner shell;
     const int inheritable = ::open("/dev/null", O_RDONLY);
     ASSERT_GT(inheritable, STDERR_FILENO);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const std::string out = hostPath("/out"), err = hostPath("/err");
         std::vector<int> statuses;
-        bool drained = false;
-        {
-            const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            const ConsoleOn console(outFd, errFd);
-            ::close(outFd);
-            ::close(errFd);
+        const auto printed = printedBy([&] {
             for (const std::string& command : row.commands) statuses.push_back(shell.run(command));
-            drained = Console::drain(std::chrono::seconds(10));
-        }
+        });
         EXPECT_EQ(statuses, std::vector<int>(row.commands.size(), 0));
-        EXPECT_TRUE(drained);
-        EXPECT_EQ(readHostFile(out), row.out);
-        EXPECT_EQ(readHostFile(err), row.err);
+        EXPECT_EQ(printed, std::make_pair(row.out, row.err));
     }
     ::close(inheritable);
+}
+
+// No console line is longer than a log line (511 bytes, its newline
+// included), whichever road it takes and however long the outside text it
+// quotes: an OSD menu's name of 170,000 control bytes, escaped four bytes
+// each. What a line holds past that is dropped, between two escapes or
+// characters; its end stays, and so does the program's reset of a colour
+// in force, for which a coloured line keeps 4 bytes. A command's line
+// comes in pieces, each as long as a line may be.
+TEST_F(LinuxBackends, NoConsoleLineIsLongerThanALogLineWhicheverRoadItTakes) {
+    const std::string name(170000, '\x01'), chinese = times("屏", 200);
+    const std::string x01 = "\\x01";
+    g_debugSwitch = 254;
+    LinuxShellRunner shell;
+    const struct {
+        const char* road;
+        std::function<void()> print;
+        std::string out, err;
+    } rows[] = {
+        {"a line", [&] { Console::line(name); }, times(x01, 127) + "\n", ""},
+        {"a line of standard error", [&] { Console::line(name, Console::Stream::Err); }, "",
+         times(x01, 127) + "\n"},
+        {"a line that fits whole", [] { Console::line(std::string(510, 'x')); }, std::string(510, 'x') + "\n", ""},
+        {"a line one byte longer", [] { Console::line(std::string(511, 'x')); }, std::string(510, 'x') + "\n", ""},
+        {"an argument", [&] { Console::print("menu %s loaded\n", name.c_str()); }, "menu " + times(x01, 126) + "\n",
+         ""},
+        {"an argument of standard error", [&] { Console::printErr("%s\n", name.c_str()); }, "",
+         times(x01, 127) + "\n"},
+        {"characters of three bytes", [&] { Console::print("a%s\n", chinese.c_str()); },
+         "a" + times("屏", 169) + "\n", ""},
+        {"the log's echo",
+         [&] {
+             const LogWhole whole;
+             writeLogMsg(WARNING, name);
+         },
+         times(x01, 127) + "\n", ""},
+        {"a debug line", [&] { debugPrintf("osd: %s\n", name.c_str()); }, "osd: " + times(x01, 126) + "\n", ""},
+        {"a line printed in pieces",
+         [] {
+             for (int i = 0; i < 1000; ++i) Console::print("%s", "ab");
+             Console::print("\n");
+         },
+         times("ab", 255) + "\n", ""},
+        // The chip's colour, its reset after the line's end (on the next
+        // line, here ended).
+        {"a coloured debug line",
+         [&] {
+             c331print::dbg("[%s]\n", name.c_str());
+             Console::print("\n");
+         },
+         "\033[1;34m[" + times(x01, 124) + "\n\033[0m\n", ""},
+        {"a reset within the line", [&] { Console::print("\033[5m\033[1;31m%s\033[0m\n", name.c_str()); },
+         "\033[5m\033[1;31m" + times(x01, 123) + "\033[0m\n", ""},
+        // 170,000 = 1338 pieces of 127, and 74.
+        {"a command's line", [&] { shell.run("head -c 170000 /dev/zero | tr '\\0' '\\1'"); },
+         times(times(x01, 127) + "\n", 1338) + times(x01, 74) + "\n", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.road);
+        const auto printed = printedBy(row.print);
+        // Compared only when they differ: a mismatch of 680 KB would be
+        // printed whole.
+        EXPECT_TRUE(printed == std::make_pair(row.out, row.err))
+            << printed.first.substr(0, 600) << "|" << printed.second.substr(0, 600);
+    }
 }
 
 // A daemon started in the background (udhcpd, hostapd) keeps what it was

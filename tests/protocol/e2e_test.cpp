@@ -38,6 +38,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -620,7 +621,10 @@ QString changedEntries(const std::map<QString, QByteArray>& a, const std::map<QS
 
 // A second start on the root of a running program ends at once, naming the
 // running one, and leaves every file as it was; once the running one is
-// killed outright, the next start runs.
+// killed outright, the next start runs. So it does on every console it may
+// be given: it ends with status 1, never killed by what its console's
+// writes raise (SIGPIPE of a pipe whose reader has gone, SIGXFSZ of a file
+// at its size limit), and says why where the console takes it.
 TEST_F(EndToEnd, ASecondStartOnOneRootEndsNamingTheFirstAndTouchesNothing) {
     ASSERT_TRUE(waitReady());
     const qint64 first = m_proc.processId();
@@ -636,6 +640,65 @@ TEST_F(EndToEnd, ASecondStartOnOneRootEndsNamingTheFirstAndTouchesNothing) {
     second.setProcessChannelMode(QProcess::MergedChannels);
     second.start(m_app, QStringList());
     const bool ended = second.waitForFinished(20000);
+
+    // Its standard output and error on each console, made outside the root.
+    QTemporaryDir elsewhere;
+    int gone[2], held[2];
+    ASSERT_EQ(::pipe2(gone, O_CLOEXEC) | ::pipe2(held, O_CLOEXEC | O_NONBLOCK), 0);
+    ::close(gone[0]);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const struct {
+        const char* what;
+        int console;  // -1: closed
+        int said;     // where its words can be read, or -1
+        bool sizeLimit;
+    } consoles[] = {
+        {"a pipe whose reader has gone", gone[1], -1, false},
+        {"a pipe nobody reads", held[1], held[0], false},
+        {"closed", -1, -1, false},
+        {"a file at its size limit",
+         ::open(QFile::encodeName(elsewhere.filePath("console")).constData(),
+                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600),
+         -1, true},
+        {"a full disk", ::open("/dev/full", O_WRONLY | O_CLOEXEC), -1, false},
+        {"a terminal", ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC), master, false},
+    };
+    // Built before the fork: the child calls only what a forked child of a
+    // threaded process may.
+    const QByteArray app = QFile::encodeName(m_app);
+    std::vector<QByteArray> envText;
+    for (const QString& kv : m_proc.processEnvironment().toStringList()) envText.push_back(kv.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& kv : envText) envp.push_back(kv.data());
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(app.constData()), nullptr};
+    // Room for the files a sanitizer's runtime writes as the program
+    // starts, none past the console's end.
+    const rlimit limit{1 << 20, 1 << 20};
+    for (const auto& c : consoles) EXPECT_TRUE(!c.sizeLimit || ::ftruncate(c.console, off_t(limit.rlim_cur)) == 0);
+    for (const auto& c : consoles) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int fd : {STDOUT_FILENO, STDERR_FILENO}) c.console >= 0 ? ::dup2(c.console, fd) : ::close(fd);
+            if (c.sizeLimit) ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGPIPE, SIG_DFL);
+            ::signal(SIGXFSZ, SIG_DFL);
+            ::execve(argv[0], argv, envp.data());
+            ::_exit(127);
+        }
+        int status = -1;
+        EXPECT_TRUE(waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20000)) << c.what;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.what << ": status " << status;
+        if (c.said < 0) continue;
+        char text[4096] = {};
+        const ssize_t n = ::read(c.said, text, sizeof text - 1);
+        EXPECT_NE(std::string(text, size_t(std::max<ssize_t>(0, n))).find("already runs on the root"), std::string::npos)
+            << c.what;
+    }
+    for (const auto& c : consoles) ::close(c.console);
+    for (int fd : {held[0], master}) ::close(fd);
     // Looked at before the first goes on, which then writes again.
     const auto after = rootEntries(m_root.path());
     ::kill(pid_t(first), SIGCONT);

@@ -1,5 +1,6 @@
 #include "support/test_env.h"
 
+#include "core/console.h"
 #include "core/line_limiter.h"
 #include "core/zrvrampara.h"
 #include "sim/sim_devices.h"
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <fstream>
@@ -61,6 +63,29 @@ long long bytesReadByThisThread() {
     while (io >> key >> n)
         if (key == "rchar:") return n;
     return -1;
+}
+
+namespace {
+constexpr int kConsoleSignals[2] = {SIGPIPE, SIGXFSZ};
+}  // namespace
+
+ConsoleOn::ConsoleOn(int out, int err) {
+    Console::drain(std::chrono::seconds(10));
+    std::fflush(nullptr);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int i : {0, 1}) ::sigaction(kConsoleSignals[i], &byDefault, &m_was[i]);
+    for (int fd : {1, 2}) m_saved[fd - 1] = ::dup(fd);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+}
+
+ConsoleOn::~ConsoleOn() {
+    for (int fd : {1, 2}) {
+        ::dup2(m_saved[fd - 1], fd);
+        ::close(m_saved[fd - 1]);
+    }
+    for (int i : {0, 1}) ::sigaction(kConsoleSignals[i], &m_was[i], nullptr);
 }
 
 long long consoleNoteCount(const std::string& line) {

@@ -8,6 +8,7 @@
 
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 
@@ -67,6 +68,23 @@ size_t countIn(const std::string& text, const std::string& what);
 // lines not printed: the console did not take them"); -1 for another line.
 long long consoleNoteCount(const std::string& line);
 void writeHostFile(const std::string& hostPath, const std::string& data);
+
+// The console's descriptors (standard output and error) on the given ones
+// while it lives, what was printed before written out first where it
+// belongs, and SIGPIPE and SIGXFSZ at their default, as a start has them
+// before it installs its handlers: a write to a console whose reader has
+// gone or past the file size limit must fail without them, or the test
+// program ends. No check may fail meanwhile: gtest prints on the console
+// too.
+class ConsoleOn {
+public:
+    ConsoleOn(int out, int err);
+    ~ConsoleOn();
+
+private:
+    int m_saved[2];
+    struct sigaction m_was[2];
+};
 
 // Something other than a regular file, made at a host path in place of
 // whatever is there (its folder made first): a folder; a FIFO, whose open
