@@ -281,11 +281,11 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
     // oversized one (5 MiB is the transfer's most; one byte is left from
     // the flash's last address).
     const QString folder = dir.filePath("folder"), empty = dir.filePath("empty");
-    const QString big = dir.filePath("big"), two = dir.filePath("two");
+    const QString big = dir.filePath("big"), two = dir.filePath("two"), alias = dir.filePath("alias");
     const QString fifo = dir.filePath("fifo");
     QDir().mkpath(folder);
     ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
-    for (const auto& [path, size] : {std::pair{empty, 0}, {big, 5 * 1024 * 1024 + 1}, {two, 2}}) {
+    for (const auto& [path, size] : {std::pair{empty, 0}, {big, 5 * 1024 * 1024 + 1}, {two, 2}, {alias, 65537}}) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(size));
     }
@@ -331,6 +331,32 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         // A name's control bytes reach the terminal escaped.
         {{"flash-read", "0", "4", dir.filePath("odd\x1b[2J\n\\/back.bin")}, "odd\\x1B[2J\\n\\\\/back.bin: No such file"},
         {{"--serial", dir.filePath("tty\xc2\x9b\x07"), "info"}, "tty\\xC2\\x9B\\x07: No such file"},
+        // Numbers as the help gives them, decimal or 0x hexadecimal, and
+        // nothing else, whichever argument they are.
+        {{"ram-read", " 5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \" 5\""},
+        {{"ram-read", "5 ", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"5 \""},
+        {{"ram-read", "+5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"+5\""},
+        {{"ram-read", "-5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"-5\""},
+        {{"ram-read", "", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"\""},
+        {{"ram-read", "0x", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"0x\""},
+        {{"ram-read", "0x+5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"0x+5\""},
+        {{"ram-read", "4294967296", "4"}, "ADDR must be 0 to 4294967295, not 4294967296"},
+        {{"ram-read", "18446744073709551617", "4"}, "ADDR must be 0 to 4294967295, not 18446744073709551617"},
+        {{"word-write", "0770", "0x10000"}, "VALUE must be 0 to 65535, not 0x10000"},
+        {{"--timeout", "1e3", "info"}, "MS must be a number (decimal or 0x hexadecimal), not \"1e3\""},
+        {{"--udp", "127.0.0.1:+9", "info"}, "PORT must be a number (decimal or 0x hexadecimal), not \"+9\""},
+        {{"--udp", "0177.0.0.1", "info"}, "HOST must be a dotted address of four decimal numbers"},
+        {{"--udp", "127.1", "info"}, "HOST must be a dotted address of four decimal numbers"},
+        {{"set-clock", "2024-5-6", "7:8:9"}, "YYYY-MM-DD HH:MM:SS"},
+        {{"set-clock", "2024-02-30", "00:00:00"}, "YYYY-MM-DD HH:MM:SS and be one"},
+        // What the device refuses at a transfer's start (docs/protocol.md).
+        {{"send-file", "7", two}, "TYPE must be 9, 13, 20, 21, 30 or 31, not 7"},
+        {{"send-file", "21", two, QString(65, 'n')}, "NAME must be at most 64 bytes, not 65"},
+        {{"send-file", "13", two, "scan.qdfile"}, "no file of type 13 by the name \"scan.qdfile\""},
+        {{"send-file", "21", alias}, "alias must hold 1 byte to 64 KiB, not 65537"},
+        // A descriptor not open to write, another process's.
+        {{"flash-read", "0", "4", "/dev/fd/987"}, "cannot write the file /dev/fd/987: Bad file descriptor"},
+        {{"flash-read", "0", "4", "/proc/1/fd/1"}, "/proc/1/fd/1 is a descriptor of another process"},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {
@@ -398,8 +424,9 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     }
     EXPECT_TRUE(named.isEmpty());
 
-    // Twice: every answer comes twice; Stale: the last request gets the
-    // answer to the one before again, then its own, failed; Strangers: a
+    // Twice: every answer comes twice, the second time with the next one;
+    // Stale: the last request gets the answer to the one before again, then
+    // its own, failed; Strangers: a
     // failed answer from another host and another port comes first;
     // Unprinted: standard output is a full disk.
     enum Fault { Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, Twice, Stale, Strangers, Unprinted, kFaults };
@@ -434,8 +461,9 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                         if (last && fault == OtherCommand) ++reply[9];
                         if (last && fault == OtherRequest) ++reply[7];
                         Reply replies{reply};
-                        if (fault == Twice) replies.push_back(reply);
-                        if (last && fault == Stale && !earlier.empty()) replies.insert(replies.begin(), earlier);
+                        if (fault == Twice && last) replies.push_back(reply);
+                        if ((fault == Twice || (last && fault == Stale)) && !earlier.empty())
+                            replies.insert(replies.begin(), earlier);
                         earlier = reply;
                         return replies;
                     },
@@ -698,6 +726,148 @@ TEST(Client, AFlashAnswerIsWaitedForAsLongAsTheDeviceMayTakeIt) {
         ::close(device);
         EXPECT_EQ(r.status, 0) << row.args.join(' ').toStdString() << ": " << r.err.toStdString();
     }
+}
+
+// A number with a leading zero is decimal, 0x or 0X hexadecimal: the device
+// that answers a RAM read with the address it was asked shows what was sent.
+TEST(Client, NumbersAreReadAsTheHelpGivesThem) {
+    FakeDevices devices;
+    const QStringList device = devices.add([](const Bytes& request, int) {
+        return std::vector<Bytes>{replyTo(request, {0, request[10], request[11], request[12], request[13]})};
+    });
+    devices.start();
+    const std::pair<QString, std::string> forms[] = {
+        {"0770", "02030000"}, {"010", "0a000000"},        {"0768", "00030000"},         {"00", "00000000"},
+        {"0x1F", "1f000000"}, {"0XfF", "ff000000"},       {"0x000000ff", "ff000000"}, {"4294967295", "ffffffff"},
+    };
+    for (const auto& [form, sent] : forms) {
+        const ClientRun r = zrvctl(device + QStringList{"ram-read", form, "4"});
+        EXPECT_EQ(r.status, 0) << form.toStdString() << ": " << r.err.toStdString();
+        EXPECT_EQ(r.out.toStdString(), sent + "\n") << form.toStdString();
+    }
+}
+
+// A flash read into one of the client's descriptors (standard output, a
+// descriptor a shell opened) goes through it, after what was written there
+// and before what follows, and a result printed on standard output that
+// does not take it fails (2) with a line; a descriptor that cannot be
+// written is refused before anything is sent.
+TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
+    FakeDevices devices;
+    // Each read (16 bytes asked) gets "0123456789abcdef", the device's
+    // information 48 bytes of it.
+    const QStringList device = devices.add([](const Bytes& request, int) {
+        Bytes data{0};
+        for (size_t i = 0; i < (request[9] == 0x90 ? 48u : 16u); ++i) data.push_back(u8("0123456789abcdef"[i % 16]));
+        return std::vector<Bytes>{replyTo(request, data)};
+    });
+    devices.start();
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::link("/dev/stdout", dir.filePath("out.lnk")));
+    const QString read = "\"$Z\" $L flash-read 0x1800000 16 ", log = "before\n0123456789abcdef\nafter\n";
+    struct Row {
+        QString shell;  // "$Z" $L: the client and its link
+        int status;
+        QString log;  // app.log afterwards
+        QString said = {};
+    } rows[] = {
+        {"{ echo before; " + read + "/dev/stdout; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "/dev/fd/1; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "/proc/self/fd/1; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; sh -c 'exec " + read + "/proc/$$/fd/1'; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "out.lnk; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "/dev/stdout | cat; echo; echo after; } >> app.log", 0, log},
+        {"exec 3>>app.log; echo before >&3; " + read + "/dev/fd/3; echo >&3; echo after >&3", 0, log},
+        {"{ echo before >&2; " + read + "/dev/stderr; echo >&2; echo after >&2; } 2>>app.log", 0, log},
+        {read + "/dev/stdout >&-", 2, "", "cannot write the file /dev/stdout: Bad file descriptor"},
+        {read + "/dev/fd/3 3</dev/null", 2, "", "cannot write the file /dev/fd/3: Bad file descriptor"},
+        // Printed into a full disk (a file size limit stands in), a closed
+        // output, a device that takes nothing.
+        {"ulimit -f 0; \"$Z\" $L ram-read 0 16 > app.log", 2, "", "did not take what was to be printed: File too large"},
+        {"\"$Z\" $L info >&-", 2, "", "did not take what was to be printed: Bad file descriptor"},
+        {"\"$Z\" $L reg-read 0 0 16 > /dev/full", 2, "", "did not take what was to be printed: No space left on device"},
+    };
+    for (const Row& row : rows) {
+        QFile::remove(dir.filePath("app.log"));
+        QProcess sh;
+        sh.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("Z", binary("ZRV_CLIENT_BINARY", "zrvctl"));
+        env.insert("L", device.join(' '));
+        sh.setProcessEnvironment(env);
+        sh.start("sh", {"-c", "set -e; " + row.shell});
+        ASSERT_TRUE(sh.waitForFinished(20000)) << row.shell.toStdString();
+        EXPECT_EQ(sh.exitCode(), row.status) << row.shell.toStdString();
+        QFile app(dir.filePath("app.log"));
+        EXPECT_EQ(app.open(QIODevice::ReadOnly) ? app.readAll() : QByteArray(), row.log.toUtf8()) << row.shell.toStdString();
+        const QString err = QString::fromUtf8(sh.readAllStandardError());
+        EXPECT_TRUE(err.contains(row.said)) << row.shell.toStdString() << ": " << err.toStdString();
+    }
+}
+
+// A device's answer that comes after the client gave up on it (late, on a
+// serial line) is no answer to the next run's request.
+TEST(Client, ALateAnswerIsNoAnswerToTheNextRunsRequest) {
+    FakeDevices devices;
+    // The first request's answer (the word holds 1) is held until the next
+    // request comes, which then gets it before its own (the word holds 2).
+    const QStringList line = devices.add(
+        [held = Bytes()](const Bytes& request, int index) mutable {
+            if (index == 0) held = replyTo(request, {0, 1, 0});
+            return index == 0 ? std::vector<Bytes>{} : std::vector<Bytes>{held, replyTo(request, {0, 2, 0})};
+        },
+        FakeDevices::Serial);
+    devices.start();
+    EXPECT_EQ(zrvctl(line + QStringList{"--timeout", "200", "word-read", "2176"}).status, 3);
+    const ClientRun r = zrvctl(line + QStringList{"word-read", "2176"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), "2\n");
+}
+
+// Any signal that would end the client, coming while flash-read writes its
+// file (the temporary beside it has appeared), waits until the file is the
+// whole new one, nothing beside it, and then ends the client; the two it
+// ignores end nothing.
+TEST(Client, ASignalWhileAFlashReadWritesItsFileLeavesItWhole) {
+    FakeDevices devices;
+    const QStringList device = devices.add([](const Bytes& request, int) {
+        Bytes data(17, 'N');
+        data[0] = 0;
+        return std::vector<Bytes>{replyTo(request, data)};
+    });
+    devices.start();
+    // Every signal whose default ends a process and that a process can catch.
+    std::vector<int> ending = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP,   SIGABRT,   SIGBUS,  SIGFPE,
+                                SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM,   SIGTERM,   SIGSTKFLT, SIGXCPU,
+                                SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS};
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) ending.push_back(s);
+    QTemporaryDir dir;
+    const QString back = dir.filePath("back.bin");
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().toUtf8().constData(), IN_CREATE), 0);
+    for (int sig : ending) {
+        QFile old(back);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        char events[4096];
+        while (::read(watch, events, sizeof events) > 0) {
+        }
+        QProcess p;
+        // No core files from the signals that would leave one.
+        p.start("prlimit", QStringList{"--core=0", "--", binary("ZRV_CLIENT_BINARY", "zrvctl")} + device +
+                               QStringList{"flash-read", "0", "16", back});
+        pollfd created{watch, POLLIN, 0};
+        ASSERT_EQ(::poll(&created, 1, 20000), 1) << "signal " << sig;
+        ::kill(pid_t(p.processId()), sig);
+        ASSERT_TRUE(p.waitForFinished(20000)) << "signal " << sig;
+        // (A sanitizer's handler ends it for the fault signals, in its own way.)
+        const bool carriedOn = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        EXPECT_EQ(carriedOn, sig == SIGPIPE || sig == SIGXFSZ) << "signal " << sig;
+        QFile now(back);
+        EXPECT_EQ(now.open(QIODevice::ReadOnly) ? now.readAll() : QByteArray(), QByteArray(16, 'N')) << "signal " << sig;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"back.bin"}) << "signal " << sig;
+    }
+    ::close(watch);
 }
 
 }  // namespace
