@@ -673,9 +673,10 @@ int cmdInfo(Client& c, const Args&) {
     const int rc = c.run(0x90, {}, Expect::exactly(32 + 4 + 12), &d);
     if (rc == 0) {
         const size_t id = size_t(std::find(d.begin(), d.begin() + 32, 0) - d.begin());
-        print("id %s\nversion %u.%u.%u.%u\n", Console::escaped(std::string(d.begin(), d.begin() + long(id))).c_str(), d[32], d[33], d[34], d[35]);
-        print("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40],
-                    d[41], d[42], d[43], d[44], d[45], d[46], d[47]);
+        print("id %s\nversion %u.%u.%u.%u\n", Console::escaped(std::string(d.begin(), d.begin() + long(id))).c_str(),
+              d[32], d[33], d[34], d[35]);
+        print("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40], d[41],
+              d[42], d[43], d[44], d[45], d[46], d[47]);
     }
     return rc;
 }
@@ -824,7 +825,7 @@ int cmdTimeReport(Client& c, const Args&) {
     auto two = [&](size_t at) { return Utils::fromBcd(d[at]); };
     print("total minutes %u\nminutes since power-on %u\nsequence %u\n", le(0, 4), le(4, 4), le(8, 3));
     print("power-on %02d%02d-%02d-%02d %02d:%02d:%02d\n", two(12), two(11), two(13), two(14), two(15), two(16),
-                two(17));
+          two(17));
     print("minutes reported since power-on %u\n", le(18, 4));
     return rc;
 }
