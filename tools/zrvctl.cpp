@@ -1055,7 +1055,9 @@ void printCommandHelp(const Command& c) {
 
 bool isHelp(const std::string& s) { return s == "help" || s == "--help" || s == "-h"; }
 
-// The command line's command; its status.
+// The command line's command; its status. The link it opens is closed when
+// it returns, before what it printed is written: a standard output the
+// client was started without, whose number the link took, is closed again.
 int command(const Args& args) {
     if (args.empty()) {
         printHelp();
@@ -1108,12 +1110,6 @@ int command(const Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A descriptor 0, 1 or 2 the client was started without is held by
-    // /dev/null, read only: no link can take its number (a result printed
-    // into the device's socket), and what is printed there fails as it does
-    // on a closed one.
-    for (int fd = 0; fd <= 2; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) (void)!::open("/dev/null", O_RDONLY);
     // A file size limit (ulimit -f) makes a write that passes it fail, as a
     // full disk does, rather than end the client with its file half written
     // beside the one it was to replace; an output whose reader has gone (a

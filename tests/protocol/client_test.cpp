@@ -127,8 +127,8 @@ private:
 // on the loopback answers the sender, as the PC run does; one on a
 // PeerNetwork answers to the broadcast address at the sender's port, as the
 // device does on a network, and, with `strangers`, first sends each request
-// a failed answer from another host (10.9.0.3) and from another port of its
-// own. A serial device is a pseudo-terminal.
+// a failed answer from another host (10.9.0.3) at its port and from another
+// port of its own. A serial device is a pseudo-terminal.
 class FakeDevices {
 public:
     enum Link { Udp, Tcp, Serial };
@@ -138,12 +138,12 @@ public:
         (void)!::write(m_wake[1], "x", 1);
         if (m_thread.joinable()) m_thread.join();
         for (auto& d : m_devices)
-            for (int fd : {d->fd, d->connection, d->slave}) ::close(fd);
-        for (int fd : {m_wake[0], m_wake[1], m_strangers[0], m_strangers[1]}) ::close(fd);
+            for (int fd : {d->fd, d->connection, d->slave, d->strangers[0], d->strangers[1]}) ::close(fd);
+        for (int fd : m_wake) ::close(fd);
     }
     // A new device's LINK arguments; all are added before start().
     QStringList add(Answer answer, Link link = Udp, bool strangers = false) {
-        auto d = std::make_unique<Device>(Device{link, -1, -1, -1, std::move(answer), strangers && link == Udp});
+        auto d = std::make_unique<Device>(Device{link, -1, -1, -1, std::move(answer)});
         sockaddr_in a = loopback(0);
         if (link == Serial) {
             d->fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -157,12 +157,12 @@ public:
             return {"--serial", QString::fromLocal8Bit(::ptsname(m_devices.back()->fd))};
         }
         auto open = [&] {
-            if (m_network) a = bound(u32(INADDR_ANY), 0, link == Tcp ? SOCK_STREAM : SOCK_DGRAM, &d->fd);
+            if (m_network) a = bound(0x0A090002, 0, link == Tcp ? SOCK_STREAM : SOCK_DGRAM, &d->fd);
             else d->fd = boundToLoopback(link == Tcp ? SOCK_STREAM : SOCK_DGRAM, a);
             if (link == Tcp) ::listen(d->fd, 4);
-            if (m_strangers[0] < 0 && m_network) {
-                bound(0x0A090003, 0, SOCK_DGRAM, &m_strangers[0]);
-                bound(0x0A090002, 0, SOCK_DGRAM, &m_strangers[1]);
+            if (strangers && m_network && link == Udp) {
+                bound(0x0A090003, ntohs(a.sin_port), SOCK_DGRAM, &d->strangers[0]);
+                bound(0x0A090002, 0, SOCK_DGRAM, &d->strangers[1]);
             }
         };
         if (m_network) m_network->onDevice(open);
@@ -189,7 +189,7 @@ private:
         Link link;
         int fd, connection, slave;
         Answer answer;
-        bool strangers;
+        int strangers[2] = {-1, -1};
         FrameDecoder decoder{65536};
         int count = 0;
     };
@@ -222,8 +222,6 @@ private:
             ::close(d.connection);
             d.connection = -1;
         }
-        // The host's own broadcasts reach its sockets too: only the PC asks.
-        if (m_network && d.link == Udp && from.sin_addr.s_addr != htonl(0x0A090001)) return;
         // On a network the answer goes to every host's port of the sender.
         if (m_network) from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         auto send = [&](int through, Bytes frame) {
@@ -234,8 +232,8 @@ private:
         };
         d.decoder.feed(got, size_t(std::max<ssize_t>(n, 0)), [&](const u8* f, u32 size) {
             const Bytes request(f, f + size);
-            for (int stranger : m_strangers)
-                if (d.strangers && stranger >= 0) send(stranger, replyTo(request, {1}));
+            for (int stranger : d.strangers)
+                if (stranger >= 0) send(stranger, replyTo(request, {1}));
             for (const Bytes& reply : d.answer(request, d.count++)) send(fd, reply);
         });
     }
@@ -243,7 +241,6 @@ private:
     PeerNetwork* m_network;
     std::vector<std::unique_ptr<Device>> m_devices;
     int m_wake[2] = {-1, -1};
-    int m_strangers[2] = {-1, -1};
     std::thread m_thread;
 };
 
@@ -779,8 +776,10 @@ TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
         {"{ echo before; " + read + "/dev/stdout | cat; echo; echo after; } >> app.log", 0, log},
         {"exec 3>>app.log; echo before >&3; " + read + "/dev/fd/3; echo >&3; echo after >&3", 0, log},
         {"{ echo before >&2; " + read + "/dev/stderr; echo >&2; echo after >&2; } 2>>app.log", 0, log},
-        {read + "/dev/stdout >&-", 2, "", "cannot write the file /dev/stdout: Bad file descriptor"},
-        {read + "/dev/fd/3 3</dev/null", 2, "", "cannot write the file /dev/fd/3: Bad file descriptor"},
+        // Refused before anything is sent: to a port nobody serves, a read
+        // sent would end in 3.
+        {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/stdout >&-", 2, "", "/dev/stdout: Bad file descriptor"},
+        {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/fd/3 3</dev/null", 2, "", "/dev/fd/3: Bad file descriptor"},
         // Printed into a full disk (a file size limit stands in), a closed
         // output, a device that takes nothing.
         {"ulimit -f 0; \"$Z\" $L ram-read 0 16 > app.log", 2, "", "did not take what was to be printed: File too large"},
