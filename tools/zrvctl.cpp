@@ -453,7 +453,8 @@ in_addr hostAddress(const std::string& host) {
     in_addr a{};
     if (::inet_pton(AF_INET, host.c_str(), &a) == 1) return a;
     if (::inet_aton(host.c_str(), &a) != 0)
-        fail("HOST must be a dotted address of four decimal numbers like 192.168.1.199, or a name, not \"" + host + "\"");
+        fail("HOST must be a dotted address of four decimal numbers like 192.168.1.199, or a name, not \"" + host +
+             "\"");
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* res = nullptr;

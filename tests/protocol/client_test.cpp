@@ -95,8 +95,9 @@ public:
         if (::unshare(CLONE_NEWNET) != 0 || (m_device = netns()) < 0 || ::unshare(CLONE_NEWNET) != 0 ||
             (m_pc = netns()) < 0)
             return;
-        m_up = ip(QStringLiteral("link add zpc type veth peer name zdev netns /proc/%1/fd/%2").arg(::getpid()).arg(m_device)) &&
-               ip("addr add 10.9.0.1/24 dev zpc") && ip("link set zpc up") && ip("link set lo up");
+        const QString device = QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(m_device);
+        m_up = ip("link add zpc type veth peer name zdev netns " + device) && ip("addr add 10.9.0.1/24 dev zpc") &&
+               ip("link set zpc up") && ip("link set lo up");
         onDevice([this] {
             m_up = m_up && ip("addr add 10.9.0.2/24 dev zdev") && ip("addr add 10.9.0.3/24 dev zdev") &&
                    ip("link set zdev up") && ip("route add default dev zdev");
@@ -148,7 +149,8 @@ public:
         if (link == Serial) {
             d->fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             // Held open, so the line stays whole while no client has it.
-            if (::grantpt(d->fd) == 0 && ::unlockpt(d->fd) == 0) d->slave = ::open(::ptsname(d->fd), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            if (::grantpt(d->fd) == 0 && ::unlockpt(d->fd) == 0)
+                d->slave = ::open(::ptsname(d->fd), O_RDWR | O_NOCTTY | O_CLOEXEC);
             termios t{};
             ::tcgetattr(d->slave, &t);
             ::cfmakeraw(&t);
@@ -227,8 +229,10 @@ private:
         auto send = [&](int through, Bytes frame) {
             frame.push_back(Utils::BCC(frame.data(), u32(frame.size())));
             const Bytes enc = encode(frame);
-            if (d.link == Udp) ::sendto(through, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
-            else (void)!::write(through, enc.data(), enc.size());
+            if (d.link == Udp)
+                ::sendto(through, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
+            else
+                (void)!::write(through, enc.data(), enc.size());
         };
         d.decoder.feed(got, size_t(std::max<ssize_t>(n, 0)), [&](const u8* f, u32 size) {
             const Bytes request(f, f + size);
@@ -426,7 +430,9 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     // its own, failed; Strangers: a
     // failed answer from another host and another port comes first;
     // Unprinted: standard output is a full disk.
-    enum Fault { Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, Twice, Stale, Strangers, Unprinted, kFaults };
+    enum Fault {
+        Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, Twice, Stale, Strangers, Unprinted, kFaults
+    };
     // Over UDP to a device on another host, over TCP and on a serial line.
     const FakeDevices::Link links[] = {FakeDevices::Udp, FakeDevices::Tcp, FakeDevices::Serial};
     rlimit files{};
@@ -466,7 +472,8 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                     },
                     link, fault == Strangers);
                 const QString wait = fault == Silent ? "200" : "3000";
-                runs.push_back({device + QStringList{"--timeout", wait} + row.args, fault == Unprinted ? "/dev/full" : ""});
+                const QString output = fault == Unprinted ? "/dev/full" : "";
+                runs.push_back({device + QStringList{"--timeout", wait} + row.args, output});
                 runs.back().first.replaceInStrings("%1", written(runs.size() - 1));
             }
         }
@@ -510,13 +517,14 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
             "",
             failed,
             "",
-            right.out.isEmpty() ? "" : "zrvctl: standard output did not take what was to be printed: No space left on device",
+            right.out.isEmpty() ? ""
+                                : "zrvctl: standard output did not take what was to be printed: No space left on device",
         };
         for (int f = 0; f < kFaults; ++f) {
             const size_t at = k * kFaults + size_t(f);
             const ClientRun& run = ended[at];
-            const std::string where = row.args.join(' ').toStdString() + ", " + runs[k * kFaults].first[0].toStdString() +
-                                      ", " + faultNames[f];
+            const std::string where = row.args.join(' ').toStdString() + ", " +
+                                      runs[k * kFaults].first[0].toStdString() + ", " + faultNames[f];
             if (said[f].isEmpty()) {
                 EXPECT_EQ(run.status, 0) << where << ": " << run.err.toStdString();
                 if (f != Twice && f != Strangers) continue;
@@ -782,9 +790,9 @@ TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
         {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/fd/3 3</dev/null", 2, "", "/dev/fd/3: Bad file descriptor"},
         // Printed into a full disk (a file size limit stands in), a closed
         // output, a device that takes nothing.
-        {"ulimit -f 0; \"$Z\" $L ram-read 0 16 > app.log", 2, "", "did not take what was to be printed: File too large"},
-        {"\"$Z\" $L info >&-", 2, "", "did not take what was to be printed: Bad file descriptor"},
-        {"\"$Z\" $L reg-read 0 0 16 > /dev/full", 2, "", "did not take what was to be printed: No space left on device"},
+        {"ulimit -f 0; \"$Z\" $L ram-read 0 16 > app.log", 2, "", "printed: File too large"},
+        {"\"$Z\" $L info >&-", 2, "", "printed: Bad file descriptor"},
+        {"\"$Z\" $L reg-read 0 0 16 > /dev/full", 2, "", "printed: No space left on device"},
     };
     for (const Row& row : rows) {
         QFile::remove(dir.filePath("app.log"));
@@ -798,7 +806,8 @@ TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
         ASSERT_TRUE(sh.waitForFinished(20000)) << row.shell.toStdString();
         EXPECT_EQ(sh.exitCode(), row.status) << row.shell.toStdString();
         QFile app(dir.filePath("app.log"));
-        EXPECT_EQ(app.open(QIODevice::ReadOnly) ? app.readAll() : QByteArray(), row.log.toUtf8()) << row.shell.toStdString();
+        const QByteArray logged = app.open(QIODevice::ReadOnly) ? app.readAll() : QByteArray();
+        EXPECT_EQ(logged, row.log.toUtf8()) << row.shell.toStdString();
         const QString err = QString::fromUtf8(sh.readAllStandardError());
         EXPECT_TRUE(err.contains(row.said)) << row.shell.toStdString() << ": " << err.toStdString();
     }
@@ -863,7 +872,8 @@ TEST(Client, ASignalWhileAFlashReadWritesItsFileLeavesItWhole) {
         const bool carriedOn = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         EXPECT_EQ(carriedOn, sig == SIGPIPE || sig == SIGXFSZ) << "signal " << sig;
         QFile now(back);
-        EXPECT_EQ(now.open(QIODevice::ReadOnly) ? now.readAll() : QByteArray(), QByteArray(16, 'N')) << "signal " << sig;
+        const QByteArray written = now.open(QIODevice::ReadOnly) ? now.readAll() : QByteArray();
+        EXPECT_EQ(written, QByteArray(16, 'N')) << "signal " << sig;
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"back.bin"}) << "signal " << sig;
     }
     ::close(watch);
