@@ -392,12 +392,7 @@ class StreamLink : public Link {
 public:
     explicit StreamLink(int fd) : m_fd(fd) {}
     ~StreamLink() override { ::close(m_fd); }
-    int send(const u8* data, size_t len) override {
-        const int error = writeAll(m_fd, data, len);
-        // A device that turned the client away: said as a connection closed.
-        m_closed = m_closed || error == EPIPE || error == ECONNRESET;
-        return error;
-    }
+    int send(const u8* data, size_t len) override { return writeAll(m_fd, data, len); }
     Bytes receive(int timeoutMs) override {
         pollfd p{m_fd, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0) return {};
@@ -621,11 +616,11 @@ private:
         if (!m_link) m_link = m_open();
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
         const int unsent = m_link->send(enc.data(), enc.size());
-        if (unsent && !m_link->closed()) {
+        if (unsent) {
             say(std::string("cannot send to the device: ") + std::strerror(unsent));
             return 3;
         }
-        bool done = unsent != 0;
+        bool done = false;
         Verdict last{Verdict::Other, {}};
         std::string others;  // said with the reason when no answer comes
         while (!done && !m_link->closed()) {

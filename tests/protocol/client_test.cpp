@@ -483,6 +483,10 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     }
     devices.start();
     const std::vector<ClientRun> ended = zrvctlSideBySide(runs, 40000);
+    // A request that cannot go out is said at once: no route leads there.
+    const ClientRun unsent = zrvctl({"--udp", "192.0.2.1", "info"});
+    EXPECT_EQ((std::pair{unsent.status, unsent.err.toStdString()}),
+              (std::pair{3, std::string("zrvctl: cannot send to the device: Network is unreachable\n")}));
 
     const char* faultNames[kFaults] = {"right", "failed", "short", "long", "other command", "other request",
                                        "silent", "twice", "stale", "strangers", "unprinted"};
@@ -792,12 +796,14 @@ TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
         {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/stdout >&-", 2, "", "/dev/stdout: Bad file descriptor"},
         {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/fd/3 3</dev/null", 2, "", "/dev/fd/3: Bad file descriptor"},
         // Printed into a full disk (a tmpfs of one page, filled first), a
-        // closed output, a device that takes nothing.
+        // closed output, a device that takes nothing, a pipe whose reader
+        // has gone.
         {"mkdir full; unshare -m sh -c 'mount -t tmpfs -o size=4k tmpfs full; cat /dev/zero > full/fill;"
          " exec \"$Z\" $L ram-read 0 16 > full/dump.txt'",
          2, "", "printed: No space left on device"},
         {"\"$Z\" $L info >&-", 2, "", "printed: Bad file descriptor"},
         {"\"$Z\" $L reg-read 0 0 16 > /dev/full", 2, "", "printed: No space left on device"},
+        {"mkfifo p; exec 3<>p 4>p; exec 3>&-; \"$Z\" $L ram-read 0 16 >&4", 2, "", "printed: Broken pipe"},
     };
     for (const Row& row : rows) {
         QFile::remove(dir.filePath("app.log"));
