@@ -117,13 +117,6 @@ int writeAll(int fd, const u8* data, size_t n) {
     for (size_t done = 0; done < n;) {
         const ssize_t w = ::write(fd, data + done, n - done);
         if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno == EAGAIN) {
-            // A descriptor handed over non-blocking is waited for as a
-            // blocking one would be.
-            pollfd p{fd, POLLOUT, 0};
-            ::poll(&p, 1, -1);
-            continue;
-        }
         if (w <= 0) return w < 0 ? errno : EIO;
         done += size_t(w);
     }
