@@ -508,6 +508,31 @@ std::string message_deal::filePathFor(u8 type, const std::string& name) {
     }
 }
 
+u32 message_deal::transferMost(u8 type) {
+    // An alias file is a few KiB: a larger one is refused before buffering.
+    return type == PcFile::AliasFile ? u32(FileCheck::kAliasMax)
+           : type == PcFile::OsdMenu ? u32(FileCheck::kOsdMenuMax)
+                                     : PcFile::MaxLength;
+}
+
+message_deal::Refusal message_deal::startRefusal(u8 type, const std::string& name, u32 total, std::string& why) {
+    const u32 most = transferMost(type);
+    if (filePathFor(type, "QDFR").empty()) {
+        why = "unknown type " + std::to_string(type);
+        return Type;
+    }
+    if (filePathFor(type, name).empty()) {
+        why = "name \"" + name +
+              "\" (a scan file's name starts with QDFR and holds letters, digits, '.', '_', '-', no temporary name)";
+        return Name;
+    }
+    if (total == 0 || total > most) {
+        why = "length " + std::to_string(total) + " (1 to " + std::to_string(most) + ")";
+        return Length;
+    }
+    return kRefusals;
+}
+
 u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     // type, length, digest: 21 bytes before the name.
     if (req.dataLength() < 21) return status(out, cap, ReplyStatus::BadArgument);
@@ -525,25 +550,9 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     // the full one fails.
     std::string name(reinterpret_cast<const char*>(d + 21), nameLen);
     while (!name.empty() && name.back() == '\0') name.pop_back();
-    const std::string path = filePathFor(type, name);
     // Which check refused it goes to the log: the PC only sees status 1.
-    // An alias file is a few KiB: a larger one is refused before buffering.
-    const u32 most = type == PcFile::AliasFile ? u32(FileCheck::kAliasMax)
-                     : type == PcFile::OsdMenu ? u32(FileCheck::kOsdMenuMax)
-                                               : PcFile::MaxLength;
-    Refusal check = kRefusals;
     std::string refusal;
-    if (filePathFor(type, "QDFR").empty()) {
-        check = Type;
-        refusal = "unknown type " + std::to_string(type);
-    } else if (path.empty()) {
-        check = Name;
-        refusal = "name \"" + name +
-                  "\" (a scan file's name starts with QDFR and holds letters, digits, '.', '_', '-', no temporary name)";
-    } else if (total == 0 || total > most) {
-        check = Length;
-        refusal = "length " + std::to_string(total) + " (1 to " + std::to_string(most) + ")";
-    }
+    const Refusal check = startRefusal(type, name, total, refusal);
     if (check != kRefusals) {
         refuse(check, "type " + std::to_string(type) + ", " + refusal);
         m_file = ZrvFileDeal{};
@@ -555,7 +564,7 @@ u32 message_deal::file_start(const Cmd_Frame& req, u8* out, u32 cap) {
     m_file.type = type;
     m_file.total = total;
     std::memcpy(m_file.md5, d + 5, 16);
-    m_file.path = path;
+    m_file.path = filePathFor(type, name);
     m_file.data.resize(int(total));
     return status(out, cap, ReplyStatus::Ok);
 }

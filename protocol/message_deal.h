@@ -169,6 +169,17 @@ public:
     // PcFile::MinFreeBytes stay free. Empty when it may, else the reason.
     static std::string cardFileRoomFault(const std::string& target, u64 size, u64 freeBytes);
 
+    // The checks that refuse a file transfer (0x80 to 0x82), in their order.
+    enum Refusal : u8 { NameSize, Type, Name, Length, Arrived, Digest, AliasShape, OsdMenu, Room, Space, kRefusals };
+    // The check that refuses the start of a transfer (0x80) of this type,
+    // name (its NUL padding dropped) and announced length, with the reason
+    // in `why`; kRefusals when none does. The client judges its arguments
+    // with it before it sends anything.
+    static Refusal startRefusal(u8 type, const std::string& name, u32 total, std::string& why);
+    // The most a transfer of the type may announce: the transfer buffer, or
+    // less for the files read on arrival.
+    static u32 transferMost(u8 type);
+
     // Software version of this program, the same four bytes the FPGA
     // command block reports; the device-information page shows it too.
     static constexpr std::array<u8, 4> kSoftwareVersion{1, 17, 0, 0};
@@ -210,7 +221,6 @@ private:
     // frame causes is logged whole for the first of a burst and then
     // counted a second (see LineLimiter), each check's refusals on their
     // own.
-    enum Refusal : u8 { NameSize, Type, Name, Length, Arrived, Digest, AliasShape, OsdMenu, Room, Space, kRefusals };
     // Logs "file transfer refused: <why>" or counts it; the line is the
     // caller's place in the log, each check's its own.
     void refuse(Refusal check, const std::string& why, LogPlace at = {});

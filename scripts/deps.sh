@@ -1,8 +1,9 @@
 # shellcheck shell=bash
-# Installs the Debian packages the build, the tests and the panel's fonts
-# need, only those that are missing. Sourced by scripts/run and scripts/test.
+# Installs the Debian packages the build, the tests (iproute2: the client's
+# tests put a device on a network of its own) and the panel's fonts need,
+# only those that are missing. Sourced by scripts/run and scripts/test.
 ZRV_PACKAGES="cmake ninja-build g++ ccache pkg-config qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-libboost-dev googletest libgtest-dev libbenchmark-dev fonts-noto-cjk fonts-dejavu-core xvfb x11vnc"
+libboost-dev googletest libgtest-dev libbenchmark-dev fonts-noto-cjk fonts-dejavu-core xvfb x11vnc iproute2"
 
 zrv_install_deps() {
     local missing=()

@@ -6,16 +6,19 @@
 // The exit status is 0 when the device answered with status 0, 1 when it
 // answered with another status (printed with its meaning), 2 on a usage
 // error (an argument or a serial line refused, a file argument that cannot
-// be used: nothing is sent; or an output file that did not take what came)
-// and 3 when no answer came in time, the link closed first, or the answer
-// was not the one asked for (another length, no status byte); nothing of a
-// wrong answer is printed as if it were the answer.
+// be used: nothing is sent; or an output file or standard output that did
+// not take what came) and 3 when no answer came in time, the link closed
+// first, or the answer was not the one asked for (another length, no status
+// byte); nothing of a wrong answer is printed as if it were the answer.
 #include "core/console.h"
 #include "core/md5.h"
 #include "core/utils.h"
+#include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
 
 #include <arpa/inet.h>
+#include <climits>
+#include <cstdarg>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -33,7 +36,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -60,17 +65,72 @@ void say(const std::string& line) {
     std::exit(2);
 }
 
-// A number in decimal or 0x hexadecimal within [lo, hi]; what is wrong is
-// named with the argument's name and the range.
+// Every numeric argument is read here, as the help gives numbers: decimal
+// digits, a leading zero included (0770 is 770, never octal), or 0x and
+// hexadecimal digits; no sign, no space, nothing else. Within [lo, hi]; what
+// is wrong is named with the argument's name and the range.
 u64 number(const std::string& s, const char* what, u64 lo, u64 hi) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = s.empty() || s[0] == '-' ? 0 : std::strtoull(s.c_str(), &end, 0);
-    if (s.empty() || s[0] == '-' || errno || *end)
-        fail(std::string(what) + " must be a number (decimal or 0x hexadecimal), not \"" + s + "\"");
-    if (v < lo || v > hi)
+    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    const u64 base = hex ? 16 : 10;
+    bool digits = s.size() > (hex ? 2u : 0u), above = false;
+    u64 v = 0;
+    for (size_t i = hex ? 2 : 0; digits && i < s.size(); ++i) {
+        const char c = s[i];
+        const int d = c >= '0' && c <= '9'             ? c - '0'
+                      : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                    : -1;
+        digits = d >= 0;
+        const u64 digit = u64(std::max(d, 0));
+        // Once past `hi` the value is not counted on: it cannot overflow.
+        above = above || digit > hi || v > (hi - digit) / base;
+        if (!above) v = v * base + digit;
+    }
+    if (!digits) fail(std::string(what) + " must be a number (decimal or 0x hexadecimal), not \"" + s + "\"");
+    if (above || v < lo || v > hi)
         fail(std::string(what) + " must be " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + s);
     return v;
+}
+
+// Everything a command prints on standard output, written in one place at
+// its end (printed()), where a standard output that does not take it fails
+// the command.
+std::string g_printed;
+
+__attribute__((format(printf, 1, 2))) void print(const char* format, ...) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+        const size_t at = g_printed.size();
+        g_printed.resize(at + size_t(n) + 1);
+        std::vsnprintf(&g_printed[at], size_t(n) + 1, format, again);
+        g_printed.resize(at + size_t(n));
+    }
+    va_end(again);
+}
+
+// Writes all of it: 0, or the error that stopped it.
+int writeAll(int fd, const u8* data, size_t n) {
+    for (size_t done = 0; done < n;) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return w < 0 ? errno : EIO;
+        done += size_t(w);
+    }
+    return 0;
+}
+
+// The command's status, unless what it printed could not be written whole
+// (a full disk, /dev/full, a closed or broken output): then 2, as for an
+// output file that did not take what came, said on standard error.
+int printed(int rc) {
+    const int error = writeAll(STDOUT_FILENO, reinterpret_cast<const u8*>(g_printed.data()), g_printed.size());
+    if (!error) return rc;
+    say(std::string("standard output did not take what was to be printed: ") + std::strerror(error));
+    return rc ? rc : 2;
 }
 
 // `what`: the argument's name as the help gives it.
@@ -132,6 +192,68 @@ Bytes inputFile(const std::string& path, u64 most, const std::string& mostText) 
     return content;
 }
 
+bool allDigits(const std::string& s) {
+    return !s.empty() && s.size() < 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::vector<std::string> pathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    for (size_t at = 0; at <= path.size();) {
+        const size_t slash = std::min(path.find('/', at), path.size());
+        const std::string part = path.substr(at, slash - at);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        at = slash + 1;
+    }
+    return parts;
+}
+
+// The descriptor of this client that a path names through the system's
+// links to open descriptors (/dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N, /proc/PID/fd/N, and any link to them): N; -1 when it
+// names none, -2 when it names another process's. The path is followed link
+// by link as the system would, up to the folder of descriptors of /proc;
+// whatever the descriptor leads to (a file, a pipe) is not looked at.
+int descriptorNamed(const std::string& path) {
+    std::vector<std::string> todo;  // parts still to follow, the next last
+    auto follow = [&todo](const std::string& p) {
+        const std::vector<std::string> parts = pathParts(p);
+        todo.insert(todo.end(), parts.rbegin(), parts.rend());
+    };
+    std::string done;  // the folder reached, without links ("" for /)
+    if (path.empty() || path[0] != '/') {
+        char* here = ::getcwd(nullptr, 0);
+        if (!here) return -1;
+        done = here == std::string("/") ? "" : here;
+        std::free(here);
+    }
+    follow(path);
+    for (int links = 0; !todo.empty();) {
+        const std::string part = todo.back();
+        todo.pop_back();
+        if (part == "..") {
+            done.erase(std::min(done.size(), done.rfind('/')));
+            continue;
+        }
+        // "/proc/PID/fd" or "/proc/PID/task/TID/fd": the part is a descriptor.
+        const std::vector<std::string> at = pathParts(done);
+        if (at.size() >= 3 && at[0] == "proc" && at.back() == "fd" && allDigits(at[1]) &&
+            (at.size() == 3 || (at.size() == 5 && at[2] == "task" && allDigits(at[3])))) {
+            if (!todo.empty() || !allDigits(part)) return -1;
+            return std::stoi(at[1]) == ::getpid() ? std::stoi(part) : -2;
+        }
+        done += "/" + part;
+        struct stat st{};
+        if (::lstat(done.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(done.c_str(), &target[0], target.size());
+        if (n <= 0 || ++links > 40) return -1;
+        target.resize(size_t(n));
+        done.erase(target[0] == '/' ? 0 : done.rfind('/'));
+        follow(target);
+    }
+    return -1;
+}
+
 // The file a command writes, judged before anything is asked of the device
 // (a long read is not lost at its end) as the inputs are: without waiting (a
 // FIFO given by mistake must not hold the client) and only as a writable
@@ -140,9 +262,22 @@ Bytes inputFile(const std::string& path, u64 most, const std::string& mostText) 
 // file holds its old bytes or all the new ones, never a part: a disk that
 // does not take every byte, or an answer that never comes, leaves it as it
 // was and nothing beside it. Anything wrong is a usage error naming the file.
+// A path that names one of the client's own descriptors (/dev/stdout, a
+// shell's "3>>log" as /dev/fd/3) is written through that descriptor, where
+// it writes, as a redirection of the shell would be: the file behind it is
+// never replaced.
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& path) : m_path(path), m_place(path) {
+    explicit OutputFile(const std::string& path) : m_path(path), m_place(path), m_descriptor(descriptorNamed(path)) {
+        if (m_descriptor == -2) fail("the file " + path + " is a descriptor of another process");
+        if (m_descriptor >= 0) {
+            // It must be open for writing: the link is opened only later and
+            // can never be the descriptor named.
+            const int flags = ::fcntl(m_descriptor, F_GETFL);
+            if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
+                fail("cannot write the file " + path + ": " + std::strerror(EBADF));
+            return;
+        }
         const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         int error = fd < 0 || ::fstat(fd, &m_old) != 0 ? errno : 0;
         if (fd >= 0) ::close(fd);
@@ -164,14 +299,20 @@ public:
         if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
     }
 
-    // The whole file, in place of what it held.
+    // The whole file, in place of what it held; or all of it through the
+    // descriptor named.
     void write(const Bytes& data) {
-        // A Ctrl+C waits until the file is whole or gone: nothing is left
-        // beside it.
-        sigset_t stops, before;
-        sigemptyset(&stops);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, s);
-        ::sigprocmask(SIG_BLOCK, &stops, &before);
+        if (m_descriptor >= 0) {
+            if (const int error = writeAll(m_descriptor, data.data(), data.size()))
+                fail("cannot write the file " + m_path + ": " + std::strerror(error));
+            return;
+        }
+        // Every signal that would end the client (a Ctrl+C, a kill, an alarm
+        // or a user signal) waits until the file is whole or the old one is
+        // left as it was, and then ends it: nothing is left beside the file.
+        sigset_t all, before;
+        sigfillset(&all);
+        ::sigprocmask(SIG_BLOCK, &all, &before);
         const int error = replace(data);
         ::sigprocmask(SIG_SETMASK, &before, nullptr);
         if (error) fail("cannot write the file " + m_path + ": " + std::strerror(error));
@@ -201,12 +342,7 @@ private:
             (void)!::fchown(fd, m_old.st_uid, m_old.st_gid);
             if (::fchmod(fd, m_old.st_mode & 07777) != 0) error = errno;
         }
-        for (size_t done = 0; !error && done < data.size();) {
-            const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) error = n < 0 ? errno : EIO;
-            done += n > 0 ? size_t(n) : 0;
-        }
+        if (!error) error = writeAll(fd, data.data(), data.size());
         // A disk that is full may say so only when the data goes out.
         if (!error && ::fsync(fd) != 0) error = errno;
         if (::close(fd) != 0 && !error) error = errno;
@@ -226,6 +362,7 @@ private:
 
     std::string m_path;   // as given, for the messages
     std::string m_place;  // what is replaced: the file a link leads to
+    int m_descriptor;     // the client's own descriptor named, or below 0
     bool m_exists = false;
     struct stat m_old{};
 };
@@ -234,7 +371,8 @@ private:
 class Link {
 public:
     virtual ~Link() = default;
-    virtual bool send(const u8* data, size_t len) = 0;
+    // 0, or the error that stopped it.
+    virtual int send(const u8* data, size_t len) = 0;
     // Bytes received within timeoutMs; empty on time-out or once closed().
     virtual Bytes receive(int timeoutMs) = 0;
     // The far end closed the connection (a device that turns a second TCP
@@ -242,64 +380,94 @@ public:
     virtual bool closed() const = 0;
 };
 
-class FdLink : public Link {
+// A connection (TCP) or a serial line: a stream of bytes both ways.
+class StreamLink : public Link {
 public:
-    // datagrams: an empty read is an empty datagram, not the end.
-    FdLink(int fd, bool datagrams) : m_fd(fd), m_datagrams(datagrams) {}
-    ~FdLink() override {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    bool send(const u8* data, size_t len) override {
-        size_t done = 0;
-        while (done < len) {
-            const ssize_t n = ::write(m_fd, data + done, len - done);
-            if (n <= 0) return false;
-            done += size_t(n);
-        }
-        return true;
-    }
+    explicit StreamLink(int fd) : m_fd(fd) {}
+    ~StreamLink() override { ::close(m_fd); }
+    int send(const u8* data, size_t len) override { return writeAll(m_fd, data, len); }
     Bytes receive(int timeoutMs) override {
         pollfd p{m_fd, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0) return {};
         Bytes buf(65536);
         const ssize_t n = ::read(m_fd, buf.data(), buf.size());
-        if (n <= 0) {
-            // A reset connection reads as an error once, then as its end.
-            m_closed = n == 0 && !m_datagrams;
-            return {};
-        }
-        buf.resize(size_t(n));
+        // A reset connection reads as an error once, then as its end.
+        m_closed = m_closed || n == 0;
+        buf.resize(size_t(std::max<ssize_t>(n, 0)));
         return buf;
     }
     bool closed() const override { return m_closed; }
 
 private:
     int m_fd;
-    bool m_datagrams;
     bool m_closed = false;
 };
 
-std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
-    const size_t colon = address.rfind(':');
-    std::string host = colon == std::string::npos ? address : address.substr(0, colon);
-    const std::string port = colon == std::string::npos ? std::to_string(tcp ? kTcpPort : kUdpPort)
-                                                        : std::to_string(number(address.substr(colon + 1), "PORT", 1, 65535));
-    if (host.empty()) host = "127.0.0.1";
+// UDP. The device answers on the network to the broadcast address at the
+// port the request came from (the PC run answers the sender on 127.0.0.1):
+// the socket is bound to no address, so both reach it, and only datagrams
+// from the device asked, its address and port, are taken.
+class UdpLink : public Link {
+public:
+    UdpLink(int fd, const sockaddr_in& device) : m_fd(fd), m_device(device) {}
+    ~UdpLink() override { ::close(m_fd); }
+    int send(const u8* data, size_t len) override {
+        const ssize_t n = ::sendto(m_fd, data, len, 0, reinterpret_cast<const sockaddr*>(&m_device), sizeof m_device);
+        return n == ssize_t(len) ? 0 : n < 0 ? errno : EMSGSIZE;
+    }
+    Bytes receive(int timeoutMs) override {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return {};
+        Bytes buf(65536);
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = ::recvfrom(m_fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        const bool device = n > 0 && from.sin_family == AF_INET && from.sin_addr.s_addr == m_device.sin_addr.s_addr &&
+                            from.sin_port == m_device.sin_port;
+        buf.resize(device ? size_t(n) : 0);
+        return buf;
+    }
+    bool closed() const override { return false; }
+
+private:
+    int m_fd;
+    sockaddr_in m_device;
+};
+
+// HOST's address: a dotted address of four decimal numbers, or a name. A
+// form the system would also read as an address (192.168.1.010 as octal,
+// 0xC0A801C7, 192.168.455) is refused, as numbers other than the help's are.
+in_addr hostAddress(const std::string& host) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, host.c_str(), &a) == 1) return a;
+    if (::inet_aton(host.c_str(), &a) != 0)
+        fail("HOST must be a dotted address of four decimal numbers like 192.168.1.199, or a name, not \"" + host +
+             "\"");
     addrinfo hints{};
     hints.ai_family = AF_INET;
-    hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
     addrinfo* res = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0 || !res) fail("unknown host \"" + host + "\"");
-    const int fd = ::socket(res->ai_family, res->ai_socktype | SOCK_CLOEXEC, 0);
-    const bool ok = fd >= 0 && ::connect(fd, res->ai_addr, res->ai_addrlen) == 0;
-    const int err = errno;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) fail("unknown host \"" + host + "\"");
+    a = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr;
     freeaddrinfo(res);
-    if (!ok) {
-        say("cannot reach " + host + " port " + port + ": " + std::strerror(err));
-        if (fd >= 0) ::close(fd);
+    return a;
+}
+
+std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
+    const size_t colon = address.rfind(':');
+    const std::string host = address.substr(0, colon);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(u16(colon == std::string::npos ? (tcp ? kTcpPort : kUdpPort)
+                                                       : number(address.substr(colon + 1), "PORT", 1, 65535)));
+    to.sin_addr = host.empty() ? in_addr{htonl(INADDR_LOOPBACK)} : hostAddress(host);
+    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && !tcp) return std::make_unique<UdpLink>(fd, to);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        say("cannot reach " + (host.empty() ? std::string("127.0.0.1") : host) + " port " +
+            std::to_string(ntohs(to.sin_port)) + ": " + std::strerror(errno));
         std::exit(3);
     }
-    return std::make_unique<FdLink>(fd, !tcp);
+    return std::make_unique<StreamLink>(fd);
 }
 
 std::unique_ptr<Link> openSerial(const std::string& path) {
@@ -322,7 +490,7 @@ std::unique_ptr<Link> openSerial(const std::string& path) {
         tcsetattr(fd, TCSANOW, &t);
     }
     tcflush(fd, TCIOFLUSH);  // whatever waited on the line is not ours
-    return std::make_unique<FdLink>(fd, false);
+    return std::make_unique<StreamLink>(fd);
 }
 
 // A card's reply fills at most one receive page of its FPGA.
@@ -383,13 +551,23 @@ Verdict judge(const Bytes& sent, const u8* f, size_t n, const Expect& e) {
 // comes back through judge(): a command cannot take a reply unjudged.
 class Client {
 public:
-    Client(std::unique_ptr<Link> link, int timeoutMs) : m_link(std::move(link)), m_timeout(timeoutMs) {}
+    // The link is opened for the first request, once every argument (an
+    // output file among them) has been judged.
+    Client(std::function<std::unique_ptr<Link>()> open, int timeoutMs)
+        : m_open(std::move(open)), m_timeout(timeoutMs), m_tag(std::random_device{}()) {}
 
     // Sends one command to the controller. 0 with the reply data when it
     // answered done in the shape `expect` gives, 1 for another status (said
     // with its meaning), 3 for no answer or a wrong one (said).
     int run(u8 cmd, const Bytes& req, const Expect& expect, Bytes* data = nullptr, u8 target = 0) {
-        Bytes f = {0x00, 0xF0, 0x10, 0xF0, 0x00, 0x00, 0x00, target, 0x00, cmd};
+        // The controller echoes header bytes 4 to 8; byte 7 is the target of
+        // the register commands, the others are each request's own tag. So
+        // no answer to another request is taken for this one's: neither a
+        // doubled one (a network repeats datagrams, a device answers twice)
+        // nor a late one (after a time-out, or an earlier run's on the same
+        // serial line: the tags start anywhere).
+        const u32 tag = m_tag++;
+        Bytes f = {0x00, 0xF0, 0x10, 0xF0, u8(tag), u8(tag >> 8), u8(tag >> 16), target, u8(tag >> 24), cmd};
         f.insert(f.end(), req.begin(), req.end());
         Bytes reply;
         if (const int rc = ask(f, expect, reply)) return rc;
@@ -428,8 +606,14 @@ private:
         f.push_back(Utils::BCC(f.data(), u32(f.size())));
         Bytes enc(protocol_phy::encodedMax(u32(f.size())));
         enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
+        if (!m_link) m_link = m_open();
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
-        bool done = !m_link->send(enc.data(), enc.size());
+        const int unsent = m_link->send(enc.data(), enc.size());
+        if (unsent) {
+            say(std::string("cannot send to the device: ") + std::strerror(unsent));
+            return 3;
+        }
+        bool done = false;
         Verdict last{Verdict::Other, {}};
         std::string others;  // said with the reason when no answer comes
         while (!done && !m_link->closed()) {
@@ -458,14 +642,16 @@ private:
         return 3;
     }
 
+    std::function<std::unique_ptr<Link>()> m_open;
     std::unique_ptr<Link> m_link;
     int m_timeout;
+    u32 m_tag;
     FrameDecoder m_decoder{65536};
 };
 
 void printHex(const Bytes& b) {
-    for (u8 v : b) std::printf("%02x", v);
-    std::printf("\n");
+    for (u8 v : b) print("%02x", v);
+    print("\n");
 }
 
 // ---------------------------------------------------------------- commands
@@ -476,9 +662,10 @@ int cmdInfo(Client& c, const Args&) {
     const int rc = c.run(0x90, {}, Expect::exactly(32 + 4 + 12), &d);
     if (rc == 0) {
         const size_t id = size_t(std::find(d.begin(), d.begin() + 32, 0) - d.begin());
-        std::printf("id %s\nversion %u.%u.%u.%u\n", Console::escaped(std::string(d.begin(), d.begin() + long(id))).c_str(), d[32], d[33], d[34], d[35]);
-        std::printf("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40],
-                    d[41], d[42], d[43], d[44], d[45], d[46], d[47]);
+        print("id %s\nversion %u.%u.%u.%u\n", Console::escaped(std::string(d.begin(), d.begin() + long(id))).c_str(),
+              d[32], d[33], d[34], d[35]);
+        print("ip %u.%u.%u.%u\nmask %u.%u.%u.%u\ngateway %u.%u.%u.%u\n", d[36], d[37], d[38], d[39], d[40], d[41],
+              d[42], d[43], d[44], d[45], d[46], d[47]);
     }
     return rc;
 }
@@ -515,7 +702,7 @@ int cmdWordRead(Client& c, const Args& a) {
     put32(req, wordOffset(a[0]));
     put32(req, 2);
     const int rc = c.run(0x61, req, Expect::exactly(2), &d);
-    if (rc == 0) std::printf("%u\n", unsigned(d[0] | (d[1] << 8)));
+    if (rc == 0) print("%u\n", unsigned(d[0] | (d[1] << 8)));
     return rc;
 }
 
@@ -547,12 +734,27 @@ int cmdRegWrite(Client& c, const Args& a) {
     return c.run(0xA0, req, Expect::exactly(0), nullptr, target);
 }
 
+// "5 MiB", "64 KiB": the most a file may hold.
+std::string sizeText(u32 bytes) {
+    return bytes % (1024 * 1024) == 0 ? std::to_string(bytes >> 20) + " MiB"
+           : bytes % 1024 == 0        ? std::to_string(bytes >> 10) + " KiB"
+                                      : std::to_string(bytes) + " bytes";
+}
+
 int cmdSendFile(Client& c, const Args& a) {
     const u8 type = u8(number(a[0], "TYPE", 0, 255));
     const std::string& path = a[1];
     const std::string name = a.size() == 3 ? a[2] : path.substr(path.find_last_of('/') + 1);
-    // The transfer buffer of the device.
-    const Bytes content = inputFile(path, 5u * 1024 * 1024, "5 MiB");
+    // What the device would refuse at the start is refused here, by its own
+    // checks, before anything is sent.
+    if (name.size() > PcFile::MaxName)
+        fail("NAME must be at most " + std::to_string(PcFile::MaxName) + " bytes, not " + std::to_string(name.size()));
+    std::string why;
+    const auto refused = message_deal::startRefusal(type, name, 1, why);
+    if (refused == message_deal::Type) fail("TYPE must be 9, 13, 20, 21, 30 or 31, not " + a[0]);
+    if (refused != message_deal::kRefusals) fail("the device takes no file of type " + a[0] + " by the " + why);
+    const u32 most = message_deal::transferMost(type);
+    const Bytes content = inputFile(path, most, sizeText(most));
     MD5 md5(content.data(), u32(content.size()));
     Bytes start = {type};
     put32(start, u32(content.size()));
@@ -579,8 +781,18 @@ int cmdSetClock(Client& c, const Args& a) {
         localtime_r(&now, &t);
     } else {
         const std::string when = a.size() == 2 ? a[0] + " " + a[1] : a[0];
-        const char* end = strptime(when.c_str(), "%Y-%m-%d %H:%M:%S", &t);
-        if (!end || *end) fail("the time must read YYYY-MM-DD HH:MM:SS, not \"" + when + "\"");
+        // Digit for digit as the help gives it (the system's reading would
+        // take " 2024-5-6 7:8:9"), and a time that is one: the system puts
+        // 2024-02-30 on 1 March.
+        constexpr char kShape[] = "dddd-dd-dd dd:dd:dd";
+        bool shaped = when.size() == sizeof kShape - 1;
+        for (size_t i = 0; shaped && i < when.size(); ++i)
+            shaped = kShape[i] == 'd' ? when[i] >= '0' && when[i] <= '9' : when[i] == kShape[i];
+        const char* end = shaped ? strptime(when.c_str(), "%Y-%m-%d %H:%M:%S", &t) : nullptr;
+        std::tm normal = t;
+        if (end && !*end) ::timegm(&normal);
+        if (!end || *end || normal.tm_mday != t.tm_mday || normal.tm_mon != t.tm_mon || normal.tm_sec != t.tm_sec)
+            fail("the time must read YYYY-MM-DD HH:MM:SS and be one, not \"" + when + "\"");
     }
     const int year = t.tm_year + 1900;
     if (year < 2000 || year > 9999) fail("the year must be 2000 to 9999, not " + std::to_string(year));
@@ -600,20 +812,22 @@ int cmdTimeReport(Client& c, const Args&) {
         return unsigned(v);
     };
     auto two = [&](size_t at) { return Utils::fromBcd(d[at]); };
-    std::printf("total minutes %u\nminutes since power-on %u\nsequence %u\n", le(0, 4), le(4, 4), le(8, 3));
-    std::printf("power-on %02d%02d-%02d-%02d %02d:%02d:%02d\n", two(12), two(11), two(13), two(14), two(15), two(16),
-                two(17));
-    std::printf("minutes reported since power-on %u\n", le(18, 4));
+    print("total minutes %u\nminutes since power-on %u\nsequence %u\n", le(0, 4), le(4, 4), le(8, 3));
+    print("power-on %02d%02d-%02d-%02d %02d:%02d:%02d\n", two(12), two(11), two(13), two(14), two(15), two(16),
+          two(17));
+    print("minutes reported since power-on %u\n", le(18, 4));
     return rc;
 }
 
 // How long the device may hold a frame for the cards before it goes out.
 constexpr u64 kCardHoldMs = 6000;
 
-// A frame for the receiving cards, passed through the FPGAs. The reply of a
+// A frame for the receiving cards, passed through the FPGAs. Its header
+// bytes are the cards' (mode, port), so it carries no tag: its answer is the
+// cards' reply with its command, the one frame a run sends. The reply of a
 // RAM read (command 0x61: u32 address, u32 length) is cut to the bytes asked
 // for, which follow its status byte: a card may answer with a whole page.
-// Any other reply is printed whole, whatever the cards' status.
+// Any other reply of status 0 is printed whole.
 int cmdCard(Client& c, const Args& a) {
     const Bytes frame = hexBytes(a[0], "HEX");
     if (frame.size() < 10 || frame.size() > 1022) fail("card: 10 to 1022 bytes before the check byte");
@@ -627,14 +841,14 @@ int cmdCard(Client& c, const Args& a) {
     c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + kCardHoldMs)));
     Bytes reply;
     if (const int rc = c.cards(frame, asked, reply)) return rc;
-    if (!read) {
-        printHex(reply);
-        std::printf("\n");
-        return 0;
-    }
+    // Another status than done is said and fails, as the controller's.
     if (reply[10] != 0) {
         say("the cards answered status " + std::to_string(reply[10]));
         return 1;
+    }
+    if (!read) {
+        printHex(reply);
+        return 0;
     }
     constexpr long kData = 11;  // after the command and the status byte
     printHex(Bytes(reply.begin() + kData, reply.begin() + kData + long(asked)));
@@ -741,7 +955,9 @@ const Command kCommands[] = {
      cmdRegWrite},
     {"send-file", "TYPE PATH [NAME]", 0x80, 2, 3, "sends a file (commands 0x80, 0x81, 0x82)",
      "TYPE 9 card recovery file, 13 scan file (NAME starts with QDFR), 20 OSD menu,\n"
-     "21 alias names, 30 kernel image, 31 boot logo. NAME defaults to the file's name.",
+     "21 alias names, 30 kernel image, 31 boot logo. NAME defaults to the file's name and\n"
+     "holds at most 64 bytes. The file holds at most 64 KiB (alias names), 1 MiB (OSD\n"
+     "menu) or 5 MiB (the others).",
      cmdSendFile},
     {"delete-files", "", 0x83, 0, 0, "deletes the scan and card recovery files on the device", "", cmdDeleteFiles},
     {"set-clock", "[YYYY-MM-DD HH:MM:SS]", 0x91, 0, 2, "sets the device's clock (default: this PC's time)",
@@ -754,7 +970,8 @@ const Command kCommands[] = {
     {"card", "HEX", 0x00, 1, 1, "sends a frame to the receiving cards and prints the reply",
      "HEX is the frame without its check byte: destination, source F010, 10, class, mode,\n"
      "port (1-12 FPGA 0, 13-24 FPGA 1, 0xFF all), 0, command, data. The reply is printed\n"
-     "whole, but for a RAM read (command 0x61) only the bytes read. Example, a card search\n"
+     "whole, but for a RAM read (command 0x61) only the bytes read; a reply of another\n"
+     "status than 0 is said, and the exit status is 1. Example, a card search\n"
      "on port 1: card fe0f10f010aaff010010000000\n"
      "Reading 4 bytes of RAM at 0x180 (the position the quick set-up stores, x then y, u16\n"
      "each) of card 2 on port 1, command 0x61 with u32 address and u32 length:\n"
@@ -779,7 +996,9 @@ const Command kCommands[] = {
      "flash-erase before, or the bytes come back wrong. Example: flash-write 0x1800000 my.bin",
      cmdFlashWrite},
     {"flash-read", "ADDRESS LENGTH FILE", 0x72, 3, 3, "reads LENGTH bytes of the serial flash into FILE",
-     "Read in 1024-byte pieces. Example: flash-read 0x1800000 1024 back.bin", cmdFlashRead},
+     "Read in 1024-byte pieces; FILE is replaced whole once all of it came. A FILE that is\n"
+     "one of the client's own descriptors (/dev/stdout, /dev/fd/3) is written through it,\n"
+     "where it writes. Example: flash-read 0x1800000 1024 back.bin", cmdFlashRead},
 };
 
 const Command* findCommand(const std::string& name) {
@@ -793,7 +1012,7 @@ std::string usageLine(const Command& c) {
 }
 
 void printHelp() {
-    std::printf(
+    print(
         "zrvctl: client of the device's command protocol\n\n"
         "usage: zrvctl [LINK] [--timeout MS] COMMAND ARGS...\n"
         "       zrvctl help [COMMAND]\n\n"
@@ -806,28 +1025,29 @@ void printHelp() {
         kUdpPort, kTcpPort, kDefaultTimeoutMs);
     for (const Command& c : kCommands) {
         const std::string left = std::string(c.name) + (*c.args ? " " : "") + c.args;
-        std::printf("  %-31s [0x%02X] %s\n", left.c_str(), c.code, c.summary);
+        print("  %-31s [0x%02X] %s\n", left.c_str(), c.code, c.summary);
     }
-    std::printf(
+    print(
         "\nExit status: 0 the device answered status 0; 1 another status (printed with its\n"
         "meaning); 2 a usage error (a refused argument or serial line, or a file argument\n"
         "that is missing, unreadable, not a regular file, empty or too large for its\n"
-        "command: nothing is sent; or an output file that did not take all it was given);\n"
+        "command: nothing is sent; or an output file or standard output that did not take\n"
+        "all it was given, said on standard error);\n"
         "3 no answer, the device closed the connection first, or its answer was not of the\n"
         "length the command asked for (nothing of it is printed).\n");
 }
 
 void printCommandHelp(const Command& c) {
-    std::printf("usage: %s\n[0x%02X] %s\n", usageLine(c).c_str(), c.code, c.summary);
-    if (*c.detail) std::printf("%s\n", c.detail);
+    print("usage: %s\n[0x%02X] %s\n", usageLine(c).c_str(), c.code, c.summary);
+    if (*c.detail) print("%s\n", c.detail);
 }
 
 bool isHelp(const std::string& s) { return s == "help" || s == "--help" || s == "-h"; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const Args args(argv + 1, argv + argc);
+// The command line's command; its status. The link it opens is closed when
+// it returns, before what it printed is written: a standard output the
+// client was started without, whose number the link took, is closed again.
+int command(const Args& args) {
     if (args.empty()) {
         printHelp();
         return 2;
@@ -870,11 +1090,21 @@ int main(int argc, char** argv) {
     }
     if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
 
+    Client client(
+        [&] { return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp"); },
+        timeoutMs);
+    return cmd->run(client, rest);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     // A file size limit (ulimit -f) makes a write that passes it fail, as a
     // full disk does, rather than end the client with its file half written
-    // beside the one it was to replace.
+    // beside the one it was to replace; an output whose reader has gone (a
+    // "| head" that ended) fails as any other that does not take what it is
+    // given, said, and so does a connection the device closed.
     std::signal(SIGXFSZ, SIG_IGN);
-    std::unique_ptr<Link> link = linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp");
-    Client client(std::move(link), timeoutMs);
-    return cmd->run(client, rest);
+    std::signal(SIGPIPE, SIG_IGN);
+    return printed(command(Args(argv + 1, argv + argc)));
 }

@@ -14,9 +14,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +27,6 @@
 #include <csignal>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <thread>
 
 namespace {
@@ -36,10 +38,12 @@ struct ClientRun {
 
 // `boundMs`: how long the run may take before it is killed (status -1).
 // `under`: a program (with its arguments) that runs the client, as a shell's
-// limits would.
-ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {}) {
+// limits would. `output`: a file standard output goes to.
+ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {},
+                 const QString& output = {}) {
     ClientRun r;
     QProcess p;
+    if (!output.isEmpty()) p.setStandardOutputFile(output);
     if (under.isEmpty())
         p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
     else
@@ -55,15 +59,15 @@ ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList
     return r;
 }
 
-// Every run of zrvctl(), sixteen at a time: waits that are the client's own
-// run side by side.
-std::vector<ClientRun> zrvctlSideBySide(const std::vector<QStringList>& runs, int boundMs) {
+// Every run of zrvctl() (its arguments, and where its standard output goes),
+// sixteen at a time: waits that are the client's own run side by side.
+std::vector<ClientRun> zrvctlSideBySide(const std::vector<std::pair<QStringList, QString>>& runs, int boundMs) {
     std::vector<ClientRun> ended(runs.size());
     std::atomic<size_t> next{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < 16; ++w)
         workers.emplace_back([&] {
-            for (size_t i; (i = next++) < runs.size();) ended[i] = zrvctl(runs[i], boundMs);
+            for (size_t i; (i = next++) < runs.size();) ended[i] = zrvctl(runs[i].first, boundMs, {}, runs[i].second);
         });
     for (std::thread& w : workers) w.join();
     return ended;
@@ -78,59 +82,167 @@ Bytes replyTo(const Bytes& request, const Bytes& data) {
     return r;
 }
 
-// Devices on loopback UDP ports, all served by one thread: each hands every
-// frame sent to it, with its number from 0, to its answer, and sends back
-// the frame the answer gives, its check byte appended; none, no reply.
+// A device on another host of the network: the calling thread moves into a
+// network namespace of its own, joined by a veth pair to the device's, where
+// the device is 10.9.0.2 (10.9.0.3 another host on its link), with its
+// gateway; the test's end is 10.9.0.1. The processes and threads the calling
+// thread starts share its namespace; sockets made in onDevice() are the
+// device's. Both namespaces are new, so no other test meets their names and
+// addresses; at the end the thread returns to its own.
+class PeerNetwork {
+public:
+    PeerNetwork() : m_home(netns()) {
+        if (::unshare(CLONE_NEWNET) != 0 || (m_device = netns()) < 0 || ::unshare(CLONE_NEWNET) != 0 ||
+            (m_pc = netns()) < 0)
+            return;
+        const QString device = QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(m_device);
+        m_up = ip("link add zpc type veth peer name zdev netns " + device) && ip("addr add 10.9.0.1/24 dev zpc") &&
+               ip("link set zpc up") && ip("link set lo up");
+        onDevice([this] {
+            m_up = m_up && ip("addr add 10.9.0.2/24 dev zdev") && ip("addr add 10.9.0.3/24 dev zdev") &&
+                   ip("link set zdev up") && ip("route add default dev zdev");
+        });
+    }
+    ~PeerNetwork() {
+        ::setns(m_home, CLONE_NEWNET);
+        for (int fd : {m_home, m_device, m_pc}) ::close(fd);
+    }
+    bool up() const { return m_up; }
+    template <class F>
+    void onDevice(F f) {
+        ::setns(m_device, CLONE_NEWNET);
+        f();
+        ::setns(m_pc, CLONE_NEWNET);
+    }
+
+private:
+    static int netns() { return ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC); }
+    static bool ip(const QString& args) { return QProcess::execute("ip", args.split(' ')) == 0; }
+    int m_home, m_device = -1, m_pc = -1;
+    bool m_up = false;
+};
+
+// Fake devices, all served by one thread: each hands every frame sent to
+// it, with its number from 0, to its answer, and sends back each frame the
+// answer gives (none, one or more), its check byte appended. On UDP a device
+// on the loopback answers the sender, as the PC run does; one on a
+// PeerNetwork answers to the broadcast address at the sender's port, as the
+// device does on a network, and, with `strangers`, first sends each request
+// a failed answer from another host (10.9.0.3) at its port and from another
+// port of its own. A serial device is a pseudo-terminal.
 class FakeDevices {
 public:
-    using Answer = std::function<std::optional<Bytes>(const Bytes& request, int index)>;
-    FakeDevices() { (void)!::pipe2(m_wake, O_CLOEXEC); }
+    enum Link { Udp, Tcp, Serial };
+    using Answer = std::function<std::vector<Bytes>(const Bytes& request, int index)>;
+    explicit FakeDevices(PeerNetwork* network = nullptr) : m_network(network) { (void)!::pipe2(m_wake, O_CLOEXEC); }
     ~FakeDevices() {
         (void)!::write(m_wake[1], "x", 1);
         if (m_thread.joinable()) m_thread.join();
-        for (auto& d : m_devices) ::close(d->fd);
-        ::close(m_wake[0]);
-        ::close(m_wake[1]);
+        for (auto& d : m_devices)
+            for (int fd : {d->fd, d->connection, d->slave, d->strangers[0], d->strangers[1]}) ::close(fd);
+        for (int fd : m_wake) ::close(fd);
     }
-    // A new device's port; all are added before start().
-    QString add(Answer answer) {
-        sockaddr_in a{};
-        m_devices.push_back(std::make_unique<Device>(Device{boundToLoopback(SOCK_DGRAM, a), std::move(answer)}));
-        return QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port));
+    // A new device's LINK arguments; all are added before start().
+    QStringList add(Answer answer, Link link = Udp, bool strangers = false) {
+        auto d = std::make_unique<Device>(Device{link, -1, -1, -1, std::move(answer)});
+        sockaddr_in a = loopback(0);
+        if (link == Serial) {
+            d->fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            // Held open, so the line stays whole while no client has it.
+            if (::grantpt(d->fd) == 0 && ::unlockpt(d->fd) == 0)
+                d->slave = ::open(::ptsname(d->fd), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            termios t{};
+            ::tcgetattr(d->slave, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(d->slave, TCSANOW, &t);
+            m_devices.push_back(std::move(d));
+            return {"--serial", QString::fromLocal8Bit(::ptsname(m_devices.back()->fd))};
+        }
+        auto open = [&] {
+            if (m_network) a = bound(0x0A090002, 0, link == Tcp ? SOCK_STREAM : SOCK_DGRAM, &d->fd);
+            else d->fd = boundToLoopback(link == Tcp ? SOCK_STREAM : SOCK_DGRAM, a);
+            if (link == Tcp) ::listen(d->fd, 4);
+            if (strangers && m_network && link == Udp) {
+                bound(0x0A090003, ntohs(a.sin_port), SOCK_DGRAM, &d->strangers[0]);
+                bound(0x0A090002, 0, SOCK_DGRAM, &d->strangers[1]);
+            }
+        };
+        if (m_network) m_network->onDevice(open);
+        else open();
+        m_devices.push_back(std::move(d));
+        return {link == Tcp ? "--tcp" : "--udp",
+                QStringLiteral("%1:%2").arg(m_network ? "10.9.0.2" : "127.0.0.1").arg(ntohs(a.sin_port))};
     }
     void start() {
         m_thread = std::thread([this] {
-            std::vector<pollfd> fds{{m_wake[0], POLLIN, 0}};
-            for (auto& d : m_devices) fds.push_back({d->fd, POLLIN, 0});
             // Each wait is bounded; the end of the test wakes it.
-            while (::poll(fds.data(), fds.size(), 60000) > 0 && !fds[0].revents)
+            for (;;) {
+                std::vector<pollfd> fds{{m_wake[0], POLLIN, 0}};
+                for (auto& d : m_devices) fds.push_back({d->connection >= 0 ? d->connection : d->fd, POLLIN, 0});
+                if (::poll(fds.data(), fds.size(), 60000) <= 0 || fds[0].revents) return;
                 for (size_t i = 1; i < fds.size(); ++i)
                     if (fds[i].revents) serve(*m_devices[i - 1]);
+            }
         });
     }
 
 private:
     struct Device {
-        int fd;
+        Link link;
+        int fd, connection, slave;
         Answer answer;
+        int strangers[2] = {-1, -1};
         FrameDecoder decoder{65536};
         int count = 0;
     };
-    static void serve(Device& d) {
-        u8 datagram[65536];
+    // A socket bound to the address and port (host order), its port in the answer.
+    static sockaddr_in bound(u32 address, u16 port, int type, int* fd) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(address);
+        a.sin_port = htons(port);
+        socklen_t len = sizeof a;
+        const int one = 1;
+        *fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+        ::setsockopt(*fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        ::bind(*fd, reinterpret_cast<sockaddr*>(&a), len);
+        ::getsockname(*fd, reinterpret_cast<sockaddr*>(&a), &len);
+        return a;
+    }
+    void serve(Device& d) {
+        if (d.link == Tcp && d.connection < 0) {
+            d.connection = ::accept4(d.fd, nullptr, nullptr, SOCK_CLOEXEC);
+            return;
+        }
+        u8 got[65536];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(d.fd, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        d.decoder.feed(datagram, size_t(std::max<ssize_t>(n, 0)), [&](const u8* f, u32 size) {
-            const std::optional<Bytes> reply = d.answer(Bytes(f, f + size), d.count++);
-            if (!reply) return;
-            Bytes frame = *reply;
+        const int fd = d.connection >= 0 ? d.connection : d.fd;
+        const ssize_t n = d.link == Udp ? ::recvfrom(fd, got, sizeof got, 0, reinterpret_cast<sockaddr*>(&from), &len)
+                                        : ::read(fd, got, sizeof got);
+        if (n <= 0 && d.connection >= 0) {
+            ::close(d.connection);
+            d.connection = -1;
+        }
+        // On a network the answer goes to every host's port of the sender.
+        if (m_network) from.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        auto send = [&](int through, Bytes frame) {
             frame.push_back(Utils::BCC(frame.data(), u32(frame.size())));
             const Bytes enc = encode(frame);
-            ::sendto(d.fd, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
+            if (d.link == Udp)
+                ::sendto(through, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
+            else
+                (void)!::write(through, enc.data(), enc.size());
+        };
+        d.decoder.feed(got, size_t(std::max<ssize_t>(n, 0)), [&](const u8* f, u32 size) {
+            const Bytes request(f, f + size);
+            for (int stranger : d.strangers)
+                if (stranger >= 0) send(stranger, replyTo(request, {1}));
+            for (const Bytes& reply : d.answer(request, d.count++)) send(fd, reply);
         });
     }
 
+    PeerNetwork* m_network;
     std::vector<std::unique_ptr<Device>> m_devices;
     int m_wake[2] = {-1, -1};
     std::thread m_thread;
@@ -170,11 +282,11 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
     // oversized one (5 MiB is the transfer's most; one byte is left from
     // the flash's last address).
     const QString folder = dir.filePath("folder"), empty = dir.filePath("empty");
-    const QString big = dir.filePath("big"), two = dir.filePath("two");
+    const QString big = dir.filePath("big"), two = dir.filePath("two"), alias = dir.filePath("alias");
     const QString fifo = dir.filePath("fifo");
     QDir().mkpath(folder);
     ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
-    for (const auto& [path, size] : {std::pair{empty, 0}, {big, 5 * 1024 * 1024 + 1}, {two, 2}}) {
+    for (const auto& [path, size] : {std::pair{empty, 0}, {big, 5 * 1024 * 1024 + 1}, {two, 2}, {alias, 65537}}) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(size));
     }
@@ -220,6 +332,32 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         // A name's control bytes reach the terminal escaped.
         {{"flash-read", "0", "4", dir.filePath("odd\x1b[2J\n\\/back.bin")}, "odd\\x1B[2J\\n\\\\/back.bin: No such file"},
         {{"--serial", dir.filePath("tty\xc2\x9b\x07"), "info"}, "tty\\xC2\\x9B\\x07: No such file"},
+        // Numbers as the help gives them, decimal or 0x hexadecimal, and
+        // nothing else, whichever argument they are.
+        {{"ram-read", " 5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \" 5\""},
+        {{"ram-read", "5 ", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"5 \""},
+        {{"ram-read", "+5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"+5\""},
+        {{"ram-read", "-5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"-5\""},
+        {{"ram-read", "", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"\""},
+        {{"ram-read", "0x", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"0x\""},
+        {{"ram-read", "0x+5", "4"}, "ADDR must be a number (decimal or 0x hexadecimal), not \"0x+5\""},
+        {{"ram-read", "4294967296", "4"}, "ADDR must be 0 to 4294967295, not 4294967296"},
+        {{"ram-read", "18446744073709551617", "4"}, "ADDR must be 0 to 4294967295, not 18446744073709551617"},
+        {{"word-write", "0770", "0x10000"}, "VALUE must be 0 to 65535, not 0x10000"},
+        {{"--timeout", "1e3", "info"}, "MS must be a number (decimal or 0x hexadecimal), not \"1e3\""},
+        {{"--udp", "127.0.0.1:+9", "info"}, "PORT must be a number (decimal or 0x hexadecimal), not \"+9\""},
+        {{"--udp", "0177.0.0.1", "info"}, "HOST must be a dotted address of four decimal numbers"},
+        {{"--udp", "127.1", "info"}, "HOST must be a dotted address of four decimal numbers"},
+        {{"set-clock", "2024-5-6", "7:8:9"}, "YYYY-MM-DD HH:MM:SS"},
+        {{"set-clock", "2024-02-30", "00:00:00"}, "YYYY-MM-DD HH:MM:SS and be one"},
+        // What the device refuses at a transfer's start (docs/protocol.md).
+        {{"send-file", "7", two}, "TYPE must be 9, 13, 20, 21, 30 or 31, not 7"},
+        {{"send-file", "21", two, QString(65, 'n')}, "NAME must be at most 64 bytes, not 65"},
+        {{"send-file", "13", two, "scan.qdfile"}, "no file of type 13 by the name \"scan.qdfile\""},
+        {{"send-file", "21", alias}, "alias must hold 1 byte to 64 KiB, not 65537"},
+        // A descriptor not open to write, another process's.
+        {{"flash-read", "0", "4", "/dev/fd/987"}, "cannot write the file /dev/fd/987: Bad file descriptor"},
+        {{"flash-read", "0", "4", "/proc/1/fd/1"}, "/proc/1/fd/1 is a descriptor of another process"},
     };
     // A port nobody serves: a command that went out would wait and end in 3.
     for (const Case& c : cases) {
@@ -287,54 +425,94 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     }
     EXPECT_TRUE(named.isEmpty());
 
-    enum Fault { Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, kFaults };
-    FakeDevices devices;
-    std::vector<QStringList> runs;
-    for (const Row& row : rows) {
-        for (int f = 0; f < kFaults; ++f) {
-            const Fault fault = Fault(f);
-            const QString device = devices.add([&row, fault](const Bytes& request, int index) {
-                using Reply = std::optional<Bytes>;
-                const size_t i = size_t(index);
-                const bool last = i + 1 == row.data.size();
-                if (i >= row.data.size() || (last && fault == Silent)) return Reply();
-                if (last && fault == Short && row.data[i] == 0) return Reply(replyTo(request, {}));
-                size_t data = row.data[i];
-                if (last && fault == Short) data -= 1;
-                if (last && fault == Long) data = row.cards ? 1013 : data + 1;
-                Bytes reply = replyTo(request, Bytes(data + 1, 0x5A));
-                reply[10] = last && fault == Failed ? 1 : 0;
-                if (last && fault == OtherCommand) ++reply[9];
-                if (last && fault == OtherRequest) ++reply[7];
-                return Reply(reply);
-            });
-            const QString wait = fault == Silent ? "200" : "3000";
-            runs.push_back(QStringList{"--udp", device, "--timeout", wait} + row.args);
-            runs.back().replaceInStrings("%1", dir.filePath(QStringLiteral("out%1.bin").arg(f)));
+    // Twice: every answer comes twice, the second time with the next one;
+    // Stale: the last request gets the answer to the one before again, then
+    // its own, failed; Strangers: a
+    // failed answer from another host and another port comes first;
+    // Unprinted: standard output is a full disk.
+    enum Fault {
+        Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, Twice, Stale, Strangers, Unprinted, kFaults
+    };
+    // Over UDP to a device on another host, over TCP and on a serial line.
+    const FakeDevices::Link links[] = {FakeDevices::Udp, FakeDevices::Tcp, FakeDevices::Serial};
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;  // a device on each of 561 sockets or lines
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    PeerNetwork network;
+    ASSERT_TRUE(network.up());
+    FakeDevices devices(&network);
+    std::vector<std::pair<QStringList, QString>> runs;
+    auto written = [&](size_t run) { return dir.filePath(QStringLiteral("out%1.bin").arg(run)); };
+    for (FakeDevices::Link link : links) {
+        for (const Row& row : rows) {
+            for (int f = 0; f < kFaults; ++f) {
+                const Fault fault = Fault(f);
+                const QStringList device = devices.add(
+                    [&row, fault, earlier = Bytes()](const Bytes& request, int index) mutable {
+                        using Reply = std::vector<Bytes>;
+                        const size_t i = size_t(index);
+                        const bool last = i + 1 == row.data.size();
+                        if (i >= row.data.size() || (last && fault == Silent)) return Reply();
+                        if (last && fault == Short && row.data[i] == 0) return Reply{replyTo(request, {})};
+                        size_t data = row.data[i];
+                        if (last && fault == Short) data -= 1;
+                        if (last && fault == Long) data = row.cards ? 1013 : data + 1;
+                        // The data of each request's answer its own: '0' for the first, '1' the next.
+                        Bytes reply = replyTo(request, Bytes(data + 1, u8('0' + i)));
+                        reply[10] = last && (fault == Failed || fault == Stale) ? 1 : 0;
+                        if (last && fault == OtherCommand) ++reply[9];
+                        if (last && fault == OtherRequest) ++reply[7];
+                        Reply replies{reply};
+                        if (fault == Twice && last) replies.push_back(reply);
+                        if ((fault == Twice || (last && fault == Stale)) && !earlier.empty())
+                            replies.insert(replies.begin(), earlier);
+                        earlier = reply;
+                        return replies;
+                    },
+                    link, fault == Strangers);
+                // An answer ends the wait at once: only the runs that must
+                // wait it out (nothing, or only other frames, comes) wait long.
+                const bool waitedOut = fault == Silent || fault == OtherCommand || fault == OtherRequest;
+                const QString wait = fault == Silent ? "200" : waitedOut ? "5000" : "20000";
+                const QString output = fault == Unprinted ? "/dev/full" : "";
+                runs.push_back({device + QStringList{"--timeout", wait} + row.args, output});
+                runs.back().first.replaceInStrings("%1", written(runs.size() - 1));
+            }
         }
     }
     devices.start();
-    const std::vector<ClientRun> ended = zrvctlSideBySide(runs, 30000);
+    const std::vector<ClientRun> ended = zrvctlSideBySide(runs, 40000);
+    // A request that cannot go out is said at once: no route leads there.
+    const ClientRun unsent = zrvctl({"--udp", "192.0.2.1", "info"});
+    EXPECT_EQ((std::pair{unsent.status, unsent.err.toStdString()}),
+              (std::pair{3, std::string("zrvctl: cannot send to the device: Network is unreachable\n")}));
 
-    const char* faultNames[kFaults] = {"right",         "failed",        "short", "long",
-                                       "other command", "other request", "silent"};
+    const char* faultNames[kFaults] = {"right", "failed", "short", "long", "other command", "other request",
+                                       "silent", "twice", "stale", "strangers", "unprinted"};
     auto hex = [](int byte) {
         return QStringLiteral("0x") + QStringLiteral("%1").arg(byte, 2, 16, QChar('0')).toUpper();
     };
-    for (size_t r = 0; r < std::size(rows); ++r) {
-        const Row& row = rows[r];
+    auto content = [&](size_t run) {
+        QFile read(written(run));
+        return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray("(none)");
+    };
+    // 1024 bytes of the first answer, 6 of the second.
+    EXPECT_EQ(content((2 * std::size(rows) - 1) * kFaults), QByteArray(1024, '0') + QByteArray(6, '1'));
+    for (size_t k = 0; k < std::size(links) * std::size(rows); ++k) {
+        const Row& row = rows[k % std::size(rows)];
         const size_t d = row.data.back();
         const QString from = row.cards ? " from the cards" : "";
         const QString wrong = "zrvctl: wrong answer" + from + " to command " + hex(row.command) + ": ";
         const QString unanswered = QStringLiteral("zrvctl: no answer%1 within %2 ms").arg(from);
         const QString other =
-            unanswered.arg(3000 + row.longer) + "; what came answers another request: a frame of command ";
-        // Another status than done is said; but for a read, the cards' reply is printed whole.
+            unanswered.arg(5000 + row.longer) + "; what came answers another request: a frame of command ";
         const QString failed =
             row.cards ? "zrvctl: the cards answered status 1" : "zrvctl: status 1: bad argument or out of range";
+        const ClientRun& right = ended[k * kFaults];
         const QString said[kFaults] = {
             "",
-            row.command == 0x10 ? "" : failed,
+            failed,
             wrong + (d == 0       ? QStringLiteral("no status byte")
                      : row.cards ? QStringLiteral("%1 data bytes, not %2 to 1012").arg(d - 1).arg(d)
                                  : QStringLiteral("%1 data bytes, not %2").arg(d - 1).arg(d)),
@@ -343,18 +521,28 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
             other + hex(row.command + 1),
             row.cards ? "" : other + hex(row.command) + " that echoes another request",
             unanswered.arg(200 + row.longer),
+            "",
+            failed,
+            "",
+            right.out.isEmpty() ? ""
+                                : "zrvctl: standard output did not take what was to be printed: No space left on device",
         };
         for (int f = 0; f < kFaults; ++f) {
-            const ClientRun& run = ended[r * kFaults + size_t(f)];
-            const std::string where = row.args.join(' ').toStdString() + ", " + faultNames[f];
+            const size_t at = k * kFaults + size_t(f);
+            const ClientRun& run = ended[at];
+            const std::string where = row.args.join(' ').toStdString() + ", " +
+                                      runs[k * kFaults].first[0].toStdString() + ", " + faultNames[f];
             if (said[f].isEmpty()) {
                 EXPECT_EQ(run.status, 0) << where << ": " << run.err.toStdString();
+                if (f != Twice && f != Strangers) continue;
+                EXPECT_EQ(run.out.toStdString(), right.out.toStdString()) << where;
+                EXPECT_EQ(content(at), content(k * kFaults)) << where;
                 continue;
             }
-            EXPECT_EQ(run.status, f == Failed ? 1 : 3) << where;
+            EXPECT_EQ(run.status, f == Failed || f == Stale ? 1 : f == Unprinted ? 2 : 3) << where;
             EXPECT_EQ(run.err.toStdString(), (said[f] + "\n").toStdString()) << where;
             EXPECT_EQ(run.out.toStdString(), "") << where;
-            EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("out%1.bin").arg(f)))) << where;
+            EXPECT_FALSE(QFileInfo::exists(written(at))) << where;
         }
     }
 }
@@ -364,17 +552,17 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
 TEST(Client, TheDeviceIdReachesTheTerminalEscaped) {
     const std::string ids[] = {std::string("AB\x1b[2J\r\n\t\x7f\xc2\x9b\0Z", 13), std::string(32, '7')};
     FakeDevices devices;
-    const QString device = devices.add([&ids](const Bytes& request, int index) {
+    const QStringList device = devices.add([&ids](const Bytes& request, int index) {
         Bytes data = {0};  // done
         data.insert(data.end(), ids[index % 2].begin(), ids[index % 2].end());
         data.resize(1 + 32);
         data.insert(data.end(), {1, 17, 0, 0, 192, 168, 1, 199, 255, 255, 255, 0, 192, 168, 1, 1});
-        return std::optional<Bytes>(replyTo(request, data));
+        return std::vector<Bytes>{replyTo(request, data)};
     });
     devices.start();
     const std::string rest = "\nversion 1.17.0.0\nip 192.168.1.199\nmask 255.255.255.0\ngateway 192.168.1.1\n";
     for (const std::string& id : {std::string("AB\\x1B[2J\\r\\n\\t\\x7F\\xC2\\x9B"), std::string(32, '7')}) {
-        const ClientRun r = zrvctl({"--udp", device, "info"});
+        const ClientRun r = zrvctl(device + QStringList{"info"});
         EXPECT_EQ(r.status, 0) << r.err.toStdString();
         EXPECT_EQ(r.out.toStdString(), "id " + id + rest);
     }
@@ -389,15 +577,15 @@ TEST(Client, TheDeviceIdReachesTheTerminalEscaped) {
 TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesTheFolderAsItWas) {
     // Answers every flash read with 600 bytes of 0x5A.
     FakeDevices devices;
-    const QString device = devices.add([](const Bytes& request, int) {
+    const QStringList device = devices.add([](const Bytes& request, int) {
         Bytes data(601, 0x5A);
         data[0] = 0;  // status: done
-        return std::optional<Bytes>(replyTo(request, data));
+        return std::vector<Bytes>{replyTo(request, data)};
     });
     devices.start();
     QTemporaryDir dir;
     auto read = [&](const QString& file) {
-        return QStringList{"--udp", device, "flash-read", "0", "600", dir.filePath(file)};
+        return device + QStringList{"flash-read", "0", "600", dir.filePath(file)};
     };
     // As a shell's "ulimit -f" gives it: the limit with the signal it sends
     // at its default, which ends a program that does not see to it.
@@ -550,6 +738,160 @@ TEST(Client, AFlashAnswerIsWaitedForAsLongAsTheDeviceMayTakeIt) {
         ::close(device);
         EXPECT_EQ(r.status, 0) << row.args.join(' ').toStdString() << ": " << r.err.toStdString();
     }
+}
+
+// A number with a leading zero is decimal, 0x or 0X hexadecimal: the device
+// that answers a RAM read with the address it was asked shows what was sent.
+TEST(Client, NumbersAreReadAsTheHelpGivesThem) {
+    FakeDevices devices;
+    const QStringList device = devices.add([](const Bytes& request, int) {
+        return std::vector<Bytes>{replyTo(request, {0, request[10], request[11], request[12], request[13]})};
+    });
+    devices.start();
+    const std::pair<QString, std::string> forms[] = {
+        {"0770", "02030000"}, {"010", "0a000000"},        {"0768", "00030000"},         {"00", "00000000"},
+        {"0x1F", "1f000000"}, {"0XfF", "ff000000"},       {"0x000000ff", "ff000000"}, {"4294967295", "ffffffff"},
+    };
+    for (const auto& [form, sent] : forms) {
+        const ClientRun r = zrvctl(device + QStringList{"ram-read", form, "4"});
+        EXPECT_EQ(r.status, 0) << form.toStdString() << ": " << r.err.toStdString();
+        EXPECT_EQ(r.out.toStdString(), sent + "\n") << form.toStdString();
+    }
+}
+
+// A flash read into one of the client's descriptors (standard output, a
+// descriptor a shell opened) goes through it, after what was written there
+// and before what follows, and a result printed on standard output that
+// does not take it fails (2) with a line; a descriptor that cannot be
+// written is refused before anything is sent.
+TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
+    FakeDevices devices;
+    // Each read (16 bytes asked) gets "0123456789abcdef", the device's
+    // information 48 bytes of it.
+    const QStringList device = devices.add([](const Bytes& request, int) {
+        Bytes data{0};
+        for (size_t i = 0; i < (request[9] == 0x90 ? 48u : 16u); ++i) data.push_back(u8("0123456789abcdef"[i % 16]));
+        return std::vector<Bytes>{replyTo(request, data)};
+    });
+    devices.start();
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::link("/dev/stdout", dir.filePath("out.lnk")));
+    const QString read = "\"$Z\" $L flash-read 0x1800000 16 ", log = "before\n0123456789abcdef\nafter\n";
+    struct Row {
+        QString shell;  // "$Z" $L: the client and its link
+        int status;
+        QString log;  // app.log afterwards
+        QString said = {};
+    } rows[] = {
+        {"{ echo before; " + read + "/dev/stdout; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "/dev/fd/1; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "/proc/self/fd/1; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; sh -c 'exec " + read + "/proc/$$/fd/1'; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "out.lnk; echo; echo after; } >> app.log", 0, log},
+        {"{ echo before; " + read + "/dev/stdout | cat; echo; echo after; } >> app.log", 0, log},
+        {"exec 3>>app.log; echo before >&3; " + read + "/dev/fd/3; echo >&3; echo after >&3", 0, log},
+        {"{ echo before >&2; " + read + "/dev/stderr; echo >&2; echo after >&2; } 2>>app.log", 0, log},
+        // Refused before anything is sent: to a port nobody serves, a read
+        // sent would end in 3.
+        {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/stdout >&-", 2, "", "/dev/stdout: Bad file descriptor"},
+        {"\"$Z\" --udp 127.0.0.1:9 flash-read 0 16 /dev/fd/3 3</dev/null", 2, "", "/dev/fd/3: Bad file descriptor"},
+        // Printed into a full disk (a tmpfs of one page, filled first), a
+        // closed output, a device that takes nothing, a pipe whose reader
+        // has gone.
+        {"mkdir full; unshare -m sh -c 'mount -t tmpfs -o size=4k tmpfs full; cat /dev/zero > full/fill;"
+         " exec \"$Z\" $L ram-read 0 16 > full/dump.txt'",
+         2, "", "printed: No space left on device"},
+        {"\"$Z\" $L info >&-", 2, "", "printed: Bad file descriptor"},
+        {"\"$Z\" $L reg-read 0 0 16 > /dev/full", 2, "", "printed: No space left on device"},
+        {"mkfifo p; exec 3<>p 4>p; exec 3>&-; \"$Z\" $L ram-read 0 16 >&4", 2, "", "printed: Broken pipe"},
+    };
+    for (const Row& row : rows) {
+        QFile::remove(dir.filePath("app.log"));
+        QProcess sh;
+        sh.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("Z", binary("ZRV_CLIENT_BINARY", "zrvctl"));
+        env.insert("L", device.join(' '));
+        sh.setProcessEnvironment(env);
+        sh.start("sh", {"-c", "set -e; " + row.shell});
+        ASSERT_TRUE(sh.waitForFinished(20000)) << row.shell.toStdString();
+        EXPECT_EQ(sh.exitCode(), row.status) << row.shell.toStdString();
+        QFile app(dir.filePath("app.log"));
+        const QByteArray logged = app.open(QIODevice::ReadOnly) ? app.readAll() : QByteArray();
+        EXPECT_EQ(logged, row.log.toUtf8()) << row.shell.toStdString();
+        const QString err = QString::fromUtf8(sh.readAllStandardError());
+        EXPECT_TRUE(err.contains(row.said)) << row.shell.toStdString() << ": " << err.toStdString();
+    }
+}
+
+// A device's answer that comes after the client gave up on it (late, on a
+// serial line) is no answer to the next run's request.
+TEST(Client, ALateAnswerIsNoAnswerToTheNextRunsRequest) {
+    FakeDevices devices;
+    // The first request's answer (the word holds 1) is held until the next
+    // request comes, which then gets it before its own (the word holds 2).
+    const QStringList line = devices.add(
+        [held = Bytes()](const Bytes& request, int index) mutable {
+            if (index == 0) held = replyTo(request, {0, 1, 0});
+            return index == 0 ? std::vector<Bytes>{} : std::vector<Bytes>{held, replyTo(request, {0, 2, 0})};
+        },
+        FakeDevices::Serial);
+    devices.start();
+    EXPECT_EQ(zrvctl(line + QStringList{"--timeout", "200", "word-read", "2176"}).status, 3);
+    const ClientRun r = zrvctl(line + QStringList{"word-read", "2176"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), "2\n");
+}
+
+// Any signal that would end the client, coming while flash-read writes its
+// file (the temporary beside it has appeared), waits until the file is the
+// whole new one, nothing beside it.
+TEST(Client, ASignalWhileAFlashReadWritesItsFileLeavesItWhole) {
+    FakeDevices devices;
+    const QStringList device = devices.add([](const Bytes& request, int) {
+        Bytes data(17, 'N');
+        data[0] = 0;
+        return std::vector<Bytes>{replyTo(request, data)};
+    });
+    devices.start();
+    // Every signal whose default ends a process and that a process can catch.
+    std::vector<int> ending = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP,   SIGABRT,   SIGBUS,  SIGFPE,
+                                SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM,   SIGTERM,   SIGSTKFLT, SIGXCPU,
+                                SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS};
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) ending.push_back(s);
+    QTemporaryDir dir;
+    const QString back = dir.filePath("back.bin");
+    // The fault signals take their default action, as in a build without a
+    // sanitizer, whose own handler would report them as a crash.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* options : {"ASAN_OPTIONS", "TSAN_OPTIONS"})
+        env.insert(options, env.value(options) + ":handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0");
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().toUtf8().constData(), IN_CREATE), 0);
+    for (int sig : ending) {
+        QFile old(back);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        char events[4096];
+        while (::read(watch, events, sizeof events) > 0) {
+        }
+        QProcess p;
+        p.setProcessEnvironment(env);
+        // No core files from the signals that would leave one.
+        p.start("prlimit", QStringList{"--core=0", "--", binary("ZRV_CLIENT_BINARY", "zrvctl")} + device +
+                               QStringList{"flash-read", "0", "16", back});
+        pollfd created{watch, POLLIN, 0};
+        ASSERT_EQ(::poll(&created, 1, 20000), 1) << "signal " << sig;
+        ::kill(pid_t(p.processId()), sig);
+        // Whether the signal came before the client ended or after (a busy
+        // machine may let it finish first), the file is whole.
+        ASSERT_TRUE(p.waitForFinished(20000)) << "signal " << sig;
+        QFile now(back);
+        const QByteArray written = now.open(QIODevice::ReadOnly) ? now.readAll() : QByteArray();
+        EXPECT_EQ(written, QByteArray(16, 'N')) << "signal " << sig;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"back.bin"}) << "signal " << sig;
+    }
+    ::close(watch);
 }
 
 }  // namespace
