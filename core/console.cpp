@@ -44,7 +44,8 @@ struct LineState {
 
 // The queue between the callers and the writer thread of one stream. Each
 // stream has its own: standard output sent to a file and standard error to
-// a terminal held with flow control, the file still gets every line. Never
+// a terminal held with flow control, the file still gets every line. Both
+// streams on one console share standard output's (see put()). Never
 // destroyed: a line printed while the process ends (a static's destructor,
 // a worker still running) must find it, and the writer may still be held in
 // a write.
@@ -318,6 +319,13 @@ bool regularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Whether the two descriptors lead to one console: the same file, terminal
+// or pipe ("2>&1", a terminal both were opened on).
+bool sameConsole(int a, int b) {
+    struct stat sa {}, sb {};
+    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 // Waits, the queue's lock let go meanwhile, until the writer has taken what
 // waits or room for `size` bytes has come; false when the writer finished
 // no write for kStallWait, or another caller found it so.
@@ -332,6 +340,11 @@ bool waitForRoom(Queue& q, std::unique_lock<std::mutex>& lock, size_t size) {
 
 void put(Stream stream, const std::string& text) {
     if (text.empty()) return;
+    // Standard error on the console of standard output goes through its
+    // queue and writer: the console's line is one line, cut as one, and the
+    // lines of both come in the order they were printed. Asked at each text:
+    // the descriptors may be given another file at any time.
+    if (stream == Stream::Err && sameConsole(STDOUT_FILENO, STDERR_FILENO)) stream = Stream::Out;
     Queue& q = queue(stream);
     const int fd = stream == Stream::Err ? STDERR_FILENO : STDOUT_FILENO;
     std::unique_lock<std::mutex> lock(q.mutex);

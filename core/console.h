@@ -9,7 +9,10 @@
 // thread under its manager's mutex, the GUI thread at a stop) must not
 // stand still with it. So a caller only hands its text to a queue, and a
 // writer thread of the stream's own writes it out (a standard error that
-// does not take lines never holds standard output). The descriptors are
+// does not take lines never holds standard output); standard error that is
+// the same file, terminal or pipe as standard output ("2>&1") goes through
+// standard output's queue and writer, so that the console's one line is cut
+// as one and the lines of both keep their order. The descriptors are
 // left blocking: their file description is shared with the terminal and
 // the shell that started the program, which a non-blocking flag would
 // break. While the console does not take its lines the queue fills; what

@@ -594,6 +594,7 @@ void vimra_it6602::get_vid_info() {
                       ((flags & 1) << 2));
     const int port = hdmirxrd_it6602(R::PORT_SEL) & 0x01;
     m_tmdsClk[m_in] = tmdsClockOf(port);
+    m_fineKHz[m_in] = fineClockKHz();
 }
 
 void vimra_it6602::show_vid_info() {
@@ -606,7 +607,17 @@ void vimra_it6602::show_vid_info() {
     m_outQuant[m_in] = (hdmirxrd_it6602(R::OUT_FMT) >> 4) & 0x03;
     const u16* t = m_timing[m_in];
     const u64 frame = u64(t[TM_HTOTAL]) * t[TM_VTOTAL];
-    const u32 rate = frame ? u32(1000000ull * t[TM_PCLK] / frame) : 0;
+    // The rate from the fine clock, to the nearest hertz. The clock word in
+    // whole MHz from the coarse count is too rough for it (59.4 MHz reads 59,
+    // 297 reads 316: 720p24 came out 23, 3840x2160 at 30 Hz 31), and a count
+    // of whole periods may read a hair below a whole rate (148499 kHz at
+    // 2640 x 1125 is 49.9997 Hz). The clock word is left only when the fine
+    // counter reads nothing.
+    u32 rate = 0;
+    if (frame && m_fineKHz[m_in])
+        rate = u32((1000ull * m_fineKHz[m_in] + frame / 2) / frame);
+    else if (frame)
+        rate = u32(1000000ull * t[TM_PCLK] / frame);
     m_source.publish_signal(m_in, t[TM_HACT], t[TM_VACT], rate);
 }
 
@@ -652,6 +663,14 @@ float vimra_it6602::it6602_measure_pfreq() {
     const u32 osc = OSCvalueCompare(CP_OCLK());
     const u8 count = hdmirxrd_it6602(R::PCLK_CNT);
     float pfreq = count ? float(osc) / 400.0f * 255.0f / float(count) / 10.0f : 0.0f;
+    // The fine clock the rate was published from, so the record and the
+    // rate say the same clock.
+    if (m_fineKHz[m_in] != 0) pfreq = float(m_fineKHz[m_in]) / 1000.0f;
+    Console::print(" hdminfo[%d].pfreq:%f\n", m_in, double(pfreq));
+    return pfreq;
+}
+
+u32 vimra_it6602::fineClockKHz() {
     hdmirxset_it6602(R::PCLK_LATCH, 0x01, 0x01);
     chgbank_it6602(2);
     hdmirxrd_it6602(R::B2_PCLK0);
@@ -661,10 +680,7 @@ float vimra_it6602::it6602_measure_pfreq() {
     const u32 c2 = hdmirxrd_it6602(R::B2_PCLK2);
     const u32 c1 = hdmirxrd_it6602(R::B2_PCLK1);
     chgbank_it6602(0);
-    const u32 n = (c1 << 12) + c2 * 16 + (c0 >> 4);
-    if (n != 0) pfreq = float(n) / 1000.0f;
-    Console::print(" hdminfo[%d].pfreq:%f\n", m_in, double(pfreq));
-    return pfreq;
+    return (c1 << 12) + c2 * 16 + (c0 >> 4);
 }
 
 void vimra_it6602::IT6602_SetVideoMute(bool mute) {

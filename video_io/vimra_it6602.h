@@ -162,6 +162,7 @@ private:
     void get_vid_info();
     void show_vid_info();
     float it6602_measure_pfreq();
+    u32 fineClockKHz();
     u32 CP_OCLK();
     void IT6602_SetVideoMute(bool mute);
     void IT6602SwitchAudioState(u8 state);
@@ -202,6 +203,7 @@ private:
     it6602::IT6602_dev_data m_dev[4];
     u16 m_timing[4][it6602::TM_WORDS] = {};
     u32 m_tmdsClk[4] = {};
+    u32 m_fineKHz[4] = {};
     u8 m_ipllCount[4] = {};
     it6602::EqBook m_eq[4][2];
     u8 m_toggles[4][2] = {};

@@ -129,7 +129,7 @@ TEST_F(It6602Env, StandardDefinitionSourceIsMeasuredWhole) {
     EXPECT_EQ((Vals{r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal, r.Vact, r.Vsync, r.Vback, r.Vpol, r.Vtotal, r.ip}),
               (Vals{720, 62, 60, 1, 858, 480, 6, 30, 1, 525, 0}));
     EXPECT_FLOAT_EQ(r.pfreq, 26.973f);
-    // 1000000 x 27 / (858 x 525) = 59, shown as 60.
+    // 1000 x 26973 / (858 x 525) = 59.88: 60.
     EXPECT_EQ(summary(2), (std::vector<u8>{0xD0, 0x02, 0xE0, 0x01, 0x3C, 0x00}));
 }
 
@@ -162,17 +162,25 @@ TEST_F(It6602Env, SyncSeenWhileWaitingTurnsVideoOnTwoPollsLater) {
 }
 
 TEST_F(It6602Env, RatesAndMeasurementFaults) {
+    // The fine clock as the chip counts it, or forced: a count a hair low
+    // (148499 kHz = 0x24413 at 2640 x 1125: 49.9997 Hz, 50), or none (the
+    // clock in whole MHz stands: 720p24 count 53, 59 MHz, 23.8 Hz, 23).
     struct Case {
         u32 w, h, hz, published;
-    } cases[] = {{1920, 1080, 50, 50}, {1920, 1080, 60, 60}, {720, 480, 60, 60}, {720, 576, 50, 50}};
+        int fineKHz;
+    } cases[] = {{1920, 1080, 50, 50, 148499}, {1280, 720, 24, 23, 0}, {1920, 1080, 50, 50, -1},
+                 {1920, 1080, 60, 60, -1},     {720, 480, 60, 60, -1},  {720, 576, 50, 50, -1}};
     for (const Case& c : cases) {
         plug(2, source(c.w, c.h, c.hz));
+        const int fine = c.fineKHz;
+        chips[2]->force(2, R::B2_PCLK0, fine < 0 ? -1 : (fine & 0x0F) << 4);
+        chips[2]->force(2, R::B2_PCLK2, fine < 0 ? -1 : (fine >> 4) & 0xFF);
+        chips[2]->force(2, R::B2_PCLK1, fine < 0 ? -1 : fine >> 12);
         state(2) = 0;
         ASSERT_TRUE(untilVideoOn(2)) << c.w << "x" << c.h << "@" << c.hz;
         EXPECT_EQ(summary(2)[4], c.published) << c.w << "x" << c.h << "@" << c.hz;
     }
-    // 720x480 at 59.94 measures 59 with the coarse clock word (27 MHz) and
-    // is published as 60.
+    // The coarse clock word of 27 MHz: count 117, 31620 / 117 / 10.
     EXPECT_EQ(drv().timing(2)[TM_PCLK], 27);
     // The TMDS count of 27 MHz is 6144 / 27 = 227.6 whole periods, 227:
     // 6144 / 227 = 27 MHz.

@@ -107,24 +107,31 @@ TEST_F(It6805RoadTest, WholeBoardBringsUpSixDifferentSourcesTogether) {
 }
 
 TEST_F(It6805RoadTest, EveryInputPublishesTheRateOfEachCommonTiming) {
-    // Inputs 0-3 (IT6602): clock count = 3162 / MHz in whole periods, clock
-    // = 31620 / count / 10 in whole MHz, rate = 1000000 x clock / (H x V
-    // totals). Inputs 4-5 (IT6805): rate = 1000 x clock in kHz / (H x V).
-    // A rate of 55 or more is published as 60.
-    //   timing          totals      MHz     count       MHz  IT6602 rate          IT6805 rate
-    //   1080p60         2200x1125   148.5   21.29 -> 21  150  150e6/2475000 = 60.6  60.0
-    //   1080p50         2640x1125   148.5   21           150  150e6/2970000 = 50.5  50.0
-    //   1080p30         2200x1125   74.25   42.59 -> 42   75   75e6/2475000 = 30.3  30.0
-    //   1080p25         2640x1125   74.25   42            75   75e6/2970000 = 25.3  25.0
-    //   1080p24         2750x1125   74.25   42            75   75e6/3093750 = 24.2  24.0
-    //   720p60          1650x750    74.25   42            75   75e6/1237500 = 60.6  60.0
-    //   720p50          1980x750    74.25   42            75   75e6/1485000 = 50.5  50.0
-    //   720p30          3300x750    74.25   42            75   75e6/2475000 = 30.3  30.0
-    //   720p25          3960x750    74.25   42            75   75e6/2970000 = 25.3  25.0
-    //   576p50          864x625     27      117.1 -> 117  27   27e6/540000  = 50.0  50.0
-    //   480p59.94       858x525     27      117           27   27e6/450450  = 59.9  59.9 -> 60
-    //   1280x1024@60    1688x1066   108     29.28 -> 29  109  109e6/1799408 = 60.6  60.0
-    //   1920x1200@60 RB 2080x1235   154     20.53 -> 20  158  158e6/2568800 = 61.5  59.95 -> 60
+    // Every input: rate = 1000 x clock in kHz / (H x V totals), the IT6602s
+    // (inputs 0-3) to the nearest Hz; 55 or more is published as 60. A
+    // timing with no standard one has totals of active + 160 and + 45.
+    //   timing          totals      kHz     rate
+    //   1080p60         2200x1125   148500  60.0
+    //   1080p50         2640x1125   148500  50.0
+    //   1080p30         2200x1125   74250   30.0
+    //   1080p25         2640x1125   74250   25.0
+    //   1080p24         2750x1125   74250   24.0
+    //   720p60          1650x750    74250   60.0
+    //   720p50          1980x750    74250   50.0
+    //   720p30          3300x750    74250   30.0
+    //   720p25          3960x750    74250   25.0
+    //   576p50          864x625     27000   50.0
+    //   480p59.94       858x525     27000   59.9 -> 60
+    //   1280x1024@60    1688x1066   108000  60.0
+    //   1920x1200@60 RB 2080x1235   154000  59.95 -> 60
+    //   720p24          3300x750    59400   24.0
+    //   1024x768@50     1184x813    48130   50.0
+    //   1080p48         2080x1125   112320  48.0
+    //   2160p30         4400x2250   297000  30.0
+    // The IT6602's clock in whole MHz (31620 / count / 10, the count 3162 /
+    // MHz in whole periods) is too rough for the last four: 720p24 count 53,
+    // 59 MHz, 23.8 Hz; 1024x768@50 count 65, 48 MHz, 49.9; 1080p48 count 28,
+    // 112 MHz, 47.9; 2160p30 count 10, 316 MHz, 31.9.
     struct Row {
         u16 w, h;
         u32 hz;
@@ -132,7 +139,8 @@ TEST_F(It6805RoadTest, EveryInputPublishesTheRateOfEachCommonTiming) {
     } rows[] = {{1920, 1080, 60, 60}, {1920, 1080, 50, 50}, {1920, 1080, 30, 30}, {1920, 1080, 25, 25},
                 {1920, 1080, 24, 24}, {1280, 720, 60, 60},  {1280, 720, 50, 50},  {1280, 720, 30, 30},
                 {1280, 720, 25, 25},  {720, 576, 50, 50},   {720, 480, 60, 60},   {1280, 1024, 60, 60},
-                {1920, 1200, 60, 60}};
+                {1920, 1200, 60, 60}, {1280, 720, 24, 24},  {1024, 768, 50, 50},  {1920, 1080, 48, 48},
+                {3840, 2160, 30, 30}};
     src->poll_mask = 0x3F;
     // Passes until every input shows what `want` gives it (or the limit).
     auto until = [&](const std::function<bool(const SIGNAL_PARA&)>& want) {
