@@ -116,6 +116,20 @@ size_t writeAll(int fd, const std::string& text, std::atomic<unsigned long long>
     return done;
 }
 
+// Whether a colour of the program's own is in force after the text, given
+// whether one was before it. Every escape byte in a queued text is the
+// program's own (outside text is escaped); a code of only 0s and ;s resets.
+bool colourAfter(const char* text, size_t n, bool coloured) {
+    for (size_t i = 0; i + 1 < n; ++i) {
+        if (text[i] != 0x1B || text[i + 1] != '[') continue;
+        size_t end = i + 2;
+        while (end < n && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == ';')) ++end;
+        if (end < n && text[end] == 'm')
+            coloured = std::find_if(text + i + 2, text + end, [](char c) { return c != '0' && c != ';'; }) != text + end;
+    }
+    return coloured;
+}
+
 // One part of a batch's text: a count note or a caller's piece.
 struct Part {
     size_t end;                    // where it ends in the batch's text
@@ -140,6 +154,11 @@ void writerLoop(Queue& q, int fd) {
     // it took last ended its line (a count starts a line of its own).
     unsigned long long refused = 0;
     bool atLineStart = true;
+    // Whether what reached the console left a colour in force: the reset
+    // that ends it may be among the text it refused, and a count then
+    // starts with a reset of its own, so that a gap never leaves the
+    // console coloured.
+    bool colouredOut = false;
     std::deque<Piece> batch;
     std::string text;
     std::vector<Part> parts;
@@ -164,21 +183,25 @@ void writerLoop(Queue& q, int fd) {
         refused = 0;
         text.clear();
         parts.clear();
+        bool coloured = colouredOut;  // at the end of the batch's text so far
         for (const Piece& piece : batch) {
             if (piece.lostBefore) {
                 char note[160];
                 const bool lineStart = text.empty() ? atLineStart : text.back() == '\n';
-                std::snprintf(note, sizeof note, "%sconsole: %llu lines not printed: the console did not take them\n",
-                              lineStart ? "" : "\n", piece.lostBefore);
+                std::snprintf(note, sizeof note, "%s%sconsole: %llu lines not printed: the console did not take them\n",
+                              coloured ? "\033[0m" : "", lineStart ? "" : "\n", piece.lostBefore);
+                coloured = false;
                 text += note;
                 parts.push_back({text.size(), piece.lostBefore});
             }
             if (piece.text.empty()) continue;
             text += piece.text;
             parts.push_back({text.size(), 0});
+            coloured = colourAfter(piece.text.data(), piece.text.size(), coloured);
         }
         batch.clear();
         const size_t written = writeAll(fd, text, q.progress);
+        colouredOut = colourAfter(text.data(), written, colouredOut);
         // What reached the console, a part of a line too, says where the
         // next text starts.
         if (written > 0) atLineStart = text[written - 1] == '\n';

@@ -17,7 +17,8 @@
 // the shell that started the program, which a non-blocking flag would
 // break. While the console does not take its lines the queue fills; what
 // does not fit is counted, and the count is printed where the gap is once
-// the console takes lines again ("console: N lines not printed ..."). Once
+// the console takes lines again ("console: N lines not printed ..."), after
+// a reset of the colour that what the console took left in force. Once
 // a text did not fit, nothing more is taken until the writer has taken
 // what waits, so a gap is one gap with one count, not a gap broken by the
 // short texts that still fitted. A console that is a regular file has no
