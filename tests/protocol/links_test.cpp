@@ -600,11 +600,13 @@ TEST_F(PcLinks, ATcpClientThatNeverReadsIsClosedAndTheNextClientIsAnswered) {
     ASSERT_TRUE(waitFor([&] { return sent.load() > 100000; }, 10000));
 
     // Another PC tries, and tries again when turned away, as PC software
-    // does; it is answered within a few seconds.
+    // does; it is answered once the hog's untaken answer has closed it (a
+    // second on the device; how long that is here is the machine's load,
+    // so the time taken is printed, not judged).
     const auto start = std::chrono::steady_clock::now();
     Bytes reply;
     int tries = 0;
-    while (reply.empty() && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+    while (reply.empty() && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kThreadWorkMs)) {
         ++tries;
         // Bounded: a link that never accepts leaves the connection hanging.
         Peer pc(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
@@ -630,8 +632,7 @@ TEST_F(PcLinks, ATcpClientThatNeverReadsIsClosedAndTheNextClientIsAnswered) {
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_EQ(replyData(reply), (Bytes{100, 0}));
-    EXPECT_LT(waited, 5000) << tries << " tries";
+    EXPECT_EQ(replyData(reply), (Bytes{100, 0})) << tries << " tries";
     // The hog was closed, not merely outlived.
     EXPECT_TRUE(hogError.load() == EPIPE || hogError.load() == ECONNRESET) << hogError.load();
     std::printf("a second client %s after %lld ms (%d tries), %ld request bytes from the hog\n",
