@@ -367,39 +367,70 @@ private:
     struct stat m_old{};
 };
 
-// One way to the device.
+// One way to the device. Every wait on it is bounded by the time left.
 class Link {
 public:
     virtual ~Link() = default;
-    // 0, or the error that stopped it.
-    virtual int send(const u8* data, size_t len) = 0;
+    // 0, or the error that stopped it (ETIMEDOUT: it could not go out
+    // within timeoutMs).
+    virtual int send(const u8* data, size_t len, int timeoutMs) = 0;
     // Bytes received within timeoutMs; empty on time-out or once closed().
     virtual Bytes receive(int timeoutMs) = 0;
-    // The far end closed the connection (a device that turns a second TCP
-    // client away): nothing more will come.
+    // The far end closed the link (a device that turns a second TCP client
+    // away, a serial line that hung up): nothing more will come.
     virtual bool closed() const = 0;
+    // What closed() means on this link, for the message.
+    virtual std::string closedText() const { return {}; }
 };
 
-// A connection (TCP) or a serial line: a stream of bytes both ways.
+// A connection (TCP) or a serial line: a stream of bytes both ways, its
+// descriptor non-blocking, so that neither a device that takes nothing nor
+// one that sends nothing holds the client past its time-out.
 class StreamLink : public Link {
 public:
-    explicit StreamLink(int fd) : m_fd(fd) {}
+    StreamLink(int fd, std::string closedText) : m_fd(fd), m_closedText(std::move(closedText)) {
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+    }
     ~StreamLink() override { ::close(m_fd); }
-    int send(const u8* data, size_t len) override { return writeAll(m_fd, data, len); }
+    int send(const u8* data, size_t len, int timeoutMs) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (size_t done = 0; done < len;) {
+            const ssize_t w = ::write(m_fd, data + done, len - done);
+            if (w > 0) {
+                done += size_t(w);
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return w < 0 ? errno : EIO;
+            const long long left = msLeft(until);
+            pollfd p{m_fd, POLLOUT, 0};
+            if (left <= 0 || (::poll(&p, 1, int(left)) == 0 && msLeft(until) <= 0)) return ETIMEDOUT;
+        }
+        return 0;
+    }
     Bytes receive(int timeoutMs) override {
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return {};
+        if (m_closed || ::poll(&p, 1, timeoutMs) <= 0) return {};
         Bytes buf(65536);
         const ssize_t n = ::read(m_fd, buf.data(), buf.size());
-        // A reset connection reads as an error once, then as its end.
-        m_closed = m_closed || n == 0;
+        // An end (0), an error (a reset connection, a serial line gone: EIO)
+        // or a hang-up with nothing left to read: nothing more will come.
+        const bool nothing = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        m_closed = n == 0 || (n < 0 && !nothing) || (nothing && (p.revents & (POLLHUP | POLLERR)));
         buf.resize(size_t(std::max<ssize_t>(n, 0)));
         return buf;
     }
     bool closed() const override { return m_closed; }
+    std::string closedText() const override { return m_closedText; }
+
+    static long long msLeft(std::chrono::steady_clock::time_point until) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+    }
 
 private:
     int m_fd;
+    std::string m_closedText;
     bool m_closed = false;
 };
 
@@ -411,7 +442,7 @@ class UdpLink : public Link {
 public:
     UdpLink(int fd, const sockaddr_in& device) : m_fd(fd), m_device(device) {}
     ~UdpLink() override { ::close(m_fd); }
-    int send(const u8* data, size_t len) override {
+    int send(const u8* data, size_t len, int) override {
         const ssize_t n = ::sendto(m_fd, data, len, 0, reinterpret_cast<const sockaddr*>(&m_device), sizeof m_device);
         return n == ssize_t(len) ? 0 : n < 0 ? errno : EMSGSIZE;
     }
@@ -452,7 +483,9 @@ in_addr hostAddress(const std::string& host) {
     return a;
 }
 
-std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
+// The link to HOST[:PORT]; a TCP connection is made within timeoutMs (a
+// host that does not answer would hold the connect for minutes).
+std::unique_ptr<Link> openNet(const std::string& address, bool tcp, int timeoutMs) {
     const size_t colon = address.rfind(':');
     const std::string host = address.substr(0, colon);
     sockaddr_in to{};
@@ -460,27 +493,44 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
     to.sin_port = htons(u16(colon == std::string::npos ? (tcp ? kTcpPort : kUdpPort)
                                                        : number(address.substr(colon + 1), "PORT", 1, 65535)));
     to.sin_addr = host.empty() ? in_addr{htonl(INADDR_LOOPBACK)} : hostAddress(host);
-    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM | SOCK_NONBLOCK : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (fd >= 0 && !tcp) return std::make_unique<UdpLink>(fd, to);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        say("cannot reach " + (host.empty() ? std::string("127.0.0.1") : host) + " port " +
-            std::to_string(ntohs(to.sin_port)) + ": " + std::strerror(errno));
+    const std::string where = (host.empty() ? std::string("127.0.0.1") : host) + " port " +
+                              std::to_string(ntohs(to.sin_port));
+    int error = fd < 0 ? errno : 0;
+    if (!error && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) error = errno;
+    if (error == EINPROGRESS) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        pollfd p{fd, POLLOUT, 0};
+        int ready = 0;
+        for (long long left; (left = StreamLink::msLeft(until)) > 0 && (ready = ::poll(&p, 1, int(left))) <= 0;) {
+        }
+        socklen_t len = sizeof error;
+        if (ready <= 0) {
+            say("no answer from " + where + " within " + std::to_string(timeoutMs) +
+                " ms: the connection was not taken");
+            std::exit(3);
+        }
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+    }
+    if (error) {
+        say("cannot reach " + where + ": " + std::strerror(error));
         std::exit(3);
     }
-    return std::make_unique<StreamLink>(fd);
+    return std::make_unique<StreamLink>(
+        fd, "the device closed the connection before answering (it serves one TCP client at a time: another may "
+            "be connected)");
 }
 
 std::unique_ptr<Link> openSerial(const std::string& path) {
     // Without waiting for the line's carrier: a line that cannot be used is
     // a refused argument, said at once, never a wait for an answer.
+    // It stays non-blocking: its link waits only as long as time is left.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     const int error = errno;
-    const bool tty = fd >= 0 && ::isatty(fd);
-    const int flags = tty ? ::fcntl(fd, F_GETFL) : -1;
-    if (!tty || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (fd < 0 || !::isatty(fd)) {
         if (fd >= 0) ::close(fd);
-        fail("cannot open the serial line " + path + ": " +
-             (fd < 0 ? std::strerror(error) : tty ? std::strerror(errno) : "not a terminal"));
+        fail("cannot open the serial line " + path + ": " + (fd < 0 ? std::strerror(error) : "not a terminal"));
     }
     termios t{};
     if (tcgetattr(fd, &t) == 0) {
@@ -490,7 +540,7 @@ std::unique_ptr<Link> openSerial(const std::string& path) {
         tcsetattr(fd, TCSANOW, &t);
     }
     tcflush(fd, TCIOFLUSH);  // whatever waited on the line is not ours
-    return std::make_unique<StreamLink>(fd);
+    return std::make_unique<StreamLink>(fd, "the serial line " + path + " hung up before an answer came");
 }
 
 // A card's reply fills at most one receive page of its FPGA.
@@ -553,7 +603,7 @@ class Client {
 public:
     // The link is opened for the first request, once every argument (an
     // output file among them) has been judged.
-    Client(std::function<std::unique_ptr<Link>()> open, int timeoutMs)
+    Client(std::function<std::unique_ptr<Link>(int timeoutMs)> open, int timeoutMs)
         : m_open(std::move(open)), m_timeout(timeoutMs), m_tag(std::random_device{}()) {}
 
     // Sends one command to the controller. 0 with the reply data when it
@@ -606,9 +656,15 @@ private:
         f.push_back(Utils::BCC(f.data(), u32(f.size())));
         Bytes enc(protocol_phy::encodedMax(u32(f.size())));
         enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
-        if (!m_link) m_link = m_open();
+        // The time-out counts from the request's start: making the
+        // connection and sending it take their part of it.
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
-        const int unsent = m_link->send(enc.data(), enc.size());
+        if (!m_link) m_link = m_open(m_timeout);
+        const int unsent = m_link->send(enc.data(), enc.size(), int(std::max(0LL, StreamLink::msLeft(until))));
+        if (unsent == ETIMEDOUT) {
+            say("the request could not go out within " + std::to_string(m_timeout) + " ms: the device takes nothing");
+            return 3;
+        }
         if (unsent) {
             say(std::string("cannot send to the device: ") + std::strerror(unsent));
             return 3;
@@ -617,8 +673,7 @@ private:
         Verdict last{Verdict::Other, {}};
         std::string others;  // said with the reason when no answer comes
         while (!done && !m_link->closed()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now()).count();
+            const long long left = StreamLink::msLeft(until);
             if (left <= 0) break;
             const Bytes got = m_link->receive(int(left));
             m_decoder.feed(got.data(), got.size(), [&](const u8* fr, u32 n) {
@@ -635,14 +690,13 @@ private:
             return 3;
         }
         if (m_link->closed())
-            say("the device closed the connection before answering" + std::string(from) +
-                " (it serves one TCP client at a time: another may be connected)" + others);
+            say(m_link->closedText() + others);
         else
             say("no answer" + std::string(from) + " within " + std::to_string(m_timeout) + " ms" + others);
         return 3;
     }
 
-    std::function<std::unique_ptr<Link>()> m_open;
+    std::function<std::unique_ptr<Link>(int)> m_open;
     std::unique_ptr<Link> m_link;
     int m_timeout;
     u32 m_tag;
@@ -1091,7 +1145,7 @@ int command(const Args& args) {
     if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
 
     Client client(
-        [&] { return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp"); },
+        [&](int ms) { return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp", ms); },
         timeoutMs);
     return cmd->run(client, rest);
 }

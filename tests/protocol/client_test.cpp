@@ -635,7 +635,10 @@ TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesTheFolderAsItWas) {
 }
 
 // A device that turns a TCP client away while another is at work closes the
-// connection: that is said at once, not after the whole wait.
+// connection, and a serial line may hang up (the far end goes): that is
+// said at once, not after the whole wait. A host that does not take the
+// connection at all (its queue of connections is full, so it drops the
+// client's) is no answer within the time-out, not a wait of minutes.
 TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
     sockaddr_in a{};
     const int door = boundToLoopback(SOCK_STREAM, a);
@@ -662,6 +665,38 @@ TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
     }
     turnAway.join();
     ::close(door);
+
+    // A serial line whose far end closes once the request came.
+    const int far = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(far >= 0 && ::grantpt(far) == 0 && ::unlockpt(far) == 0);
+    const QString line = QString::fromLocal8Bit(::ptsname(far));
+    // Held open until the far end closes, so the line is whole till then.
+    const int near = ::open(::ptsname(far), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    std::thread hangUp([far] {
+        pollfd p{far, POLLIN, 0};
+        ::poll(&p, 1, 20000);
+        ::close(far);
+    });
+    const ClientRun hung = zrvctl({"--serial", line, "--timeout", "60000", "info"});
+    hangUp.join();
+    ::close(near);
+    EXPECT_EQ((std::pair{hung.status, hung.err.toStdString()}),
+              (std::pair{3, "zrvctl: the serial line " + line.toStdString() + " hung up before an answer came\n"}));
+
+    // A queue of one connection, filled: the next ones are dropped.
+    sockaddr_in b{};
+    const int full = boundToLoopback(SOCK_STREAM, b);
+    ASSERT_EQ(::listen(full, 0), 0);
+    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    (void)!::connect(taken, reinterpret_cast<const sockaddr*>(&b), sizeof b);
+    pollfd connected{taken, POLLOUT, 0};
+    ASSERT_EQ(::poll(&connected, 1, 20000), 1);
+    const ClientRun notTaken =
+        zrvctl({"--tcp", QStringLiteral("127.0.0.1:%1").arg(ntohs(b.sin_port)), "--timeout", "300", "info"});
+    EXPECT_EQ((std::pair{notTaken.status, notTaken.err.toStdString()}),
+              (std::pair{3, QStringLiteral("zrvctl: no answer from 127.0.0.1 port %1 within 300 ms: the connection "
+                                           "was not taken\n").arg(ntohs(b.sin_port)).toStdString()}));
+    for (int fd : {taken, full}) ::close(fd);
 }
 
 // A device may hold a frame for the cards 6 s before it goes out: the
