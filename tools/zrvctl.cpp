@@ -13,8 +13,11 @@
 #include "core/console.h"
 #include "core/md5.h"
 #include "core/utils.h"
+#include "core/zrvrampara.h"
+#include "fpga/fpga_regs.h"
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
+#include "video_engine/c331_manage.h"
 
 #include <arpa/inet.h>
 #include <climits>
@@ -90,6 +93,46 @@ u64 number(const std::string& s, const char* what, u64 lo, u64 hi) {
     if (above || v < lo || v > hi)
         fail(std::string(what) + " must be " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + s);
     return v;
+}
+
+// The places of the device's RAM (docs/protocol.md, RAM addresses): `count`
+// areas of `size` bytes, the next `step` after the one before. An area is
+// entered below its next one's start; a slot's 4098 bytes run 2 into the
+// next slot's addresses, which are that slot's own start.
+struct Area {
+    u64 base, size, step, count;
+    bool writable;
+};
+constexpr u64 kFpgaBlock = 1024;
+const Area kRam[] = {
+    {PcRam::ImageBase, PcRam::ImageEnd - PcRam::ImageBase, 0, 1, true},
+    {PcRam::SlotBase, PcRam::SlotBytes, 0x1000, ZRV_USER_MODE_COUNT, true},
+    {PcRam::FpgaCmd, kFpgaBlock, 0x400, 3, true},  // command block, extend, zoom
+    {PcRam::FpgaPara, kFpgaBlock, 0x400, 2, true},
+    {PcRam::FpgaTx, kFpgaBlock, 0x400, 2, true},
+    {PcRam::FpgaBack, fpgareg::kBackSize, 0x400, 2, true},
+    {PcRam::StatusBase, PcRam::StatusBytes, 0, 1, false},
+};
+
+// Every address and length a command sends passes here before anything is
+// sent: LENGTH bytes from ADDRESS must lie within one area the device
+// serves for it, or the device would only refuse them (status 1), after a
+// long transfer's earlier pieces perhaps. Computed in 64 bits: no sum wraps.
+void inOneArea(u64 address, u64 length, bool write, const char* what) {
+    for (const Area& a : kRam) {
+        for (u64 k = 0; k < a.count; ++k) {
+            const u64 start = a.base + k * a.step;
+            const u64 entered = std::min(a.size, a.step ? a.step : a.size);
+            if (address < start || address >= start + entered) continue;
+            if ((write && !a.writable) || length > start + a.size - address) break;
+            return;
+        }
+    }
+    char range[64];
+    std::snprintf(range, sizeof range, "0x%06llX to 0x%06llX", static_cast<unsigned long long>(address),
+                  static_cast<unsigned long long>(address + length - 1));
+    fail(std::string(what) + ": " + range + " is not within one area the device " + (write ? "writes" : "reads") +
+         " (see 'zrvctl help " + what + "')");
 }
 
 // Everything a command prints on standard output, written in one place at
@@ -726,8 +769,10 @@ int cmdInfo(Client& c, const Args&) {
 
 int cmdRamRead(Client& c, const Args& a) {
     Bytes req, d;
-    put32(req, u32(number(a[0], "ADDR", 0, 0xFFFFFFFF)));
+    const u32 addr = u32(number(a[0], "ADDR", 0, 0xFFFFFFFF));
     const u32 len = u32(number(a[1], "LEN", 1, 1024));
+    inOneArea(addr, len, false, "ram-read");
+    put32(req, addr);
     put32(req, len);
     const int rc = c.run(0x61, req, Expect::exactly(len), &d);
     if (rc == 0) printHex(d);
@@ -737,6 +782,7 @@ int cmdRamRead(Client& c, const Args& a) {
 int cmdRamWrite(Client& c, const Args& a) {
     const u32 addr = u32(number(a[0], "ADDR", 0, 0xFFFFFFFF));
     const Bytes bytes = hexBytes(a[1], "BYTES");
+    inOneArea(addr, bytes.size(), true, "ram-write");
     Bytes req;
     put32(req, addr);
     put32(req, u32(bytes.size()));
@@ -771,8 +817,14 @@ int cmdWordWrite(Client& c, const Args& a) {
 int cmdRegRead(Client& c, const Args& a) {
     const u8 target = u8(number(a[0], "TARGET", 0, 2));
     Bytes req, d;
-    put16(req, u32(number(a[1], "REG", 0, 1060)));
+    const u32 reg = u32(number(a[1], "REG", 0, PcReg::LastReadable));
+    put16(req, reg);
     const u32 count = u32(number(a[2], "COUNT", 1, 1024));
+    // The controller's block holds registers 0 to 1060, an FPGA's 0 to 169.
+    const u64 last = target == PcReg::TargetController ? PcReg::LastReadable : fpgareg::kImageSize - 1;
+    if (reg + count - 1 > last)
+        fail("REG and COUNT must name registers 0 to " + std::to_string(last) + " of TARGET " + a[0] + ", not " +
+             std::to_string(reg) + " to " + std::to_string(reg + count - 1));
     put16(req, count);
     const int rc = c.run(0xA1, req, Expect::exactly(count), &d, target);
     if (rc == 0) printHex(d);
@@ -923,9 +975,15 @@ constexpr u64 kFlashBytes = 32u * 1024 * 1024;
 
 int cmdFlashErase(Client& c, const Args& a) {
     Bytes req;
-    put16(req, u32(number(a[0], "START", 0, 0xFFFF)));
-    req.push_back(u8(number(a[1], "MODE", 0, 2)));
+    const u32 start = u32(number(a[0], "START", 0, 0xFFFF));
+    const u32 mode = u32(number(a[1], "MODE", 0, 2));
     const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
+    // The device's own check: aligned to the block size, ending within the flash.
+    if (!c331_manage::flash_erase_ok(int(start), int(count), int(mode)))
+        fail("START " + a[0] + ", MODE " + a[1] + " and COUNT " + a[2] +
+             " must name blocks aligned to their size that end within the 32 MiB flash");
+    put16(req, start);
+    req.push_back(u8(mode));
     put16(req, count);
     // The device answers an erase within 1 s and 3.2 s for each block (its
     // erase and read-back): waited beyond the time-out given.

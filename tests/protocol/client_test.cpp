@@ -355,6 +355,23 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"send-file", "21", two, QString(65, 'n')}, "NAME must be at most 64 bytes, not 65"},
         {{"send-file", "13", two, "scan.qdfile"}, "no file of type 13 by the name \"scan.qdfile\""},
         {{"send-file", "21", alias}, "alias must hold 1 byte to 64 KiB, not 65537"},
+        // Ranges the device serves none of (docs/protocol.md): past the
+        // image's end, past a slot's 4098 bytes, beyond the last slot, past a
+        // port back-up area's 136 bytes, into the read-only status window,
+        // past the end of a register block or the flash, a misaligned
+        // erase, and a sum that would wrap in 32 bits.
+        {{"ram-read", "0xFFE", "4"}, "ram-read: 0x000FFE to 0x001001 is not within one area the device reads"},
+        {{"ram-read", "0x1FFF", "4"}, "ram-read: 0x001FFF to 0x002002 is not within one area"},
+        {{"ram-read", "0x11000", "1"}, "ram-read: 0x011000 to 0x011000 is not within one area"},
+        {{"ram-read", "0x103080", "16"}, "ram-read: 0x103080 to 0x10308F is not within one area"},
+        {{"ram-read", "0xFFFFFFFF", "1024"}, "ram-read: 0xFFFFFFFF to 0x1000003FE is not within one area"},
+        {{"ram-write", "0xFFF", "0000"}, "ram-write: 0x000FFF to 0x001000 is not within one area the device writes"},
+        {{"ram-write", "0x200000", "00"}, "ram-write: 0x200000 to 0x200000 is not within one area the device writes"},
+        {{"reg-read", "1", "169", "2"}, "REG and COUNT must name registers 0 to 169 of TARGET 1, not 169 to 170"},
+        {{"reg-read", "0", "1060", "2"}, "REG and COUNT must name registers 0 to 1060 of TARGET 0, not 1060 to 1061"},
+        {{"flash-erase", "6145", "1", "1"}, "must name blocks aligned to their size that end within the 32 MiB flash"},
+        {{"flash-erase", "8191", "0", "2"}, "must name blocks aligned to their size that end within the 32 MiB flash"},
+        {{"flash-read", "0x1FFFFFF", "2", dir.filePath("back.bin")}, "LENGTH must be 1 to 1, not 2"},
         // A descriptor not open to write, another process's.
         {{"flash-read", "0", "4", "/dev/fd/987"}, "cannot write the file /dev/fd/987: Bad file descriptor"},
         {{"flash-read", "0", "4", "/proc/1/fd/1"}, "/proc/1/fd/1 is a descriptor of another process"},
@@ -785,7 +802,7 @@ TEST(Client, NumbersAreReadAsTheHelpGivesThem) {
     devices.start();
     const std::pair<QString, std::string> forms[] = {
         {"0770", "02030000"}, {"010", "0a000000"},        {"0768", "00030000"},         {"00", "00000000"},
-        {"0x1F", "1f000000"}, {"0XfF", "ff000000"},       {"0x000000ff", "ff000000"}, {"4294967295", "ffffffff"},
+        {"0x1F", "1f000000"}, {"0XfF", "ff000000"},       {"0x000000ff", "ff000000"}, {"2098172", "fc032000"},
     };
     for (const auto& [form, sent] : forms) {
         const ClientRun r = zrvctl(device + QStringList{"ram-read", form, "4"});
