@@ -337,8 +337,16 @@ public:
         } else if (m_exists) {
             error = errno;
         }
-        // The file beside it must be possible where it goes.
-        if (!error && ::access(folderOf(m_place).c_str(), W_OK | X_OK) != 0) error = errno;
+        // The file beside it must be possible where it goes: in a folder
+        // that can be written, its longest name one the folder takes.
+        const std::string folder = folderOf(m_place);
+        if (!error && ::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+        const long nameMost = error ? -1 : ::pathconf(folder.c_str(), _PC_NAME_MAX);
+        const std::string longest = temporaryOf(99);
+        if (!error && m_place.empty()) error = ENOENT;  // "" names nothing
+        else if (!error && (longest.size() >= PATH_MAX ||
+                            (nameMost > 0 && longest.size() - longest.find_last_of('/') - 1 > size_t(nameMost))))
+            error = ENAMETOOLONG;
         if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
     }
 
@@ -367,12 +375,15 @@ private:
         return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     }
 
+    // The n-th name tried for the file beside it.
+    std::string temporaryOf(int n) const { return m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n); }
+
     // 0, or the error that left the old file in place.
     int replace(const Bytes& data) {
         std::string temporary;
         int fd = -1;
         for (int n = 0; fd < 0 && n < 100; ++n) {
-            temporary = m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n);
+            temporary = temporaryOf(n);
             fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, m_exists ? 0600 : 0644);
             if (fd < 0 && errno != EEXIST) return errno;
         }

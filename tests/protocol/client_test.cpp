@@ -322,6 +322,10 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"flash-write", "0x1FFFFFF", two}, "two must hold 1 byte to 1 byte"},
         {{"flash-read", "0", "4", folder}, "folder is a folder"},
         {{"flash-read", "0", "4", missing + "/back.bin"}, "alias.json/back.bin: No such file"},
+        // A name that names nothing, and one whose file beside it (the name
+        // and ".new<process id>-<n>") the folder cannot take.
+        {{"flash-read", "0", "4", ""}, "cannot write the file : No such file or directory"},
+        {{"flash-read", "0", "4", dir.filePath(QString(250, 'n'))}, QString(250, 'n') + ": File name too long"},
         // Refused before anything is asked: a FIFO would hold the client
         // until a reader came, a device may take nothing.
         {{"flash-read", "0", "4", fifo}, "fifo is not a regular file"},
