@@ -609,8 +609,13 @@ struct Expect {
     // A card answers with header bytes of its own; only the controller
     // echoes the request's.
     bool fromCards;
+    // What is wrong with data of the right length that holds values no
+    // answer has ("" when nothing is), or none to check.
+    std::string (*malformed)(const u8* data) = nullptr;
 
-    static Expect exactly(size_t n) { return {n, n, false}; }
+    static Expect exactly(size_t n, std::string (*malformed)(const u8*) = nullptr) {
+        return {n, n, false, malformed};
+    }
     static Expect cards(size_t least) { return {least, kCardReplyMost - kReplyFrame, true}; }
 };
 
@@ -648,6 +653,8 @@ Verdict judge(const Bytes& sent, const u8* f, size_t n, const Expect& e) {
     const size_t data = n - kReplyFrame;
     if (f[10] == 0 && (data < e.least || data > e.most))
         return {Verdict::Wrong, std::to_string(data) + " data bytes, not " + byteRange(e.least, e.most)};
+    if (f[10] == 0 && e.malformed)
+        if (std::string why = e.malformed(f + 11); !why.empty()) return {Verdict::Wrong, why};
     return {Verdict::Answer, {}};
 }
 
@@ -918,10 +925,29 @@ int cmdSetClock(Client& c, const Args& a) {
     return c.run(0x91, req, Expect::exactly(0));
 }
 
+// The power-on time of a time report (bytes 11 to 17: BCD year within the
+// century, century, month, day, hour, minute, second): "" when it is a time
+// there is, else what is wrong, its bytes in hexadecimal. Printed, anything
+// else would be a date that never was.
+std::string powerOnTimeFault(const u8* d) {
+    int v[7];
+    bool bcd = true;
+    for (int i = 0; i < 7; ++i) bcd = (v[i] = Utils::fromBcd(d[11 + i])) >= 0 && bcd;
+    const int year = v[1] * 100 + v[0], month = v[2], day = v[3];
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (bcd && month >= 1 && month <= 12 && day >= 1 && day <= days[month - 1] && v[4] <= 23 && v[5] <= 59 &&
+        v[6] <= 59)
+        return {};
+    std::string bytes;
+    for (int i = 0; i < 7; ++i) bytes += (i ? " " : "") + hex8(d[11 + i]).substr(2);
+    return "a power-on time that is no time (" + bytes + ")";
+}
+
 // The run-time record's 22 bytes, one named value a line.
 int cmdTimeReport(Client& c, const Args&) {
     Bytes d;
-    const int rc = c.run(0x92, {}, Expect::exactly(22), &d);
+    const int rc = c.run(0x92, {}, Expect::exactly(22, powerOnTimeFault), &d);
     if (rc != 0) return rc;
     auto le = [&](size_t at, size_t n) {
         u32 v = 0;

@@ -410,6 +410,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         u8 command;  // of the last frame
         bool cards = false;  // answered by the cards, who echo nothing
         int longer = 0;  // ms the client waits beyond its time-out
+        u8 fill = '0';  // each byte of the first answer's data, the next answers' counted on from it
     };
     const Row rows[] = {
         // The longest waits first, so that they run beside all the others.
@@ -428,7 +429,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         {{"send-file", "21", file}, {0, 0, 0, 0}, 0x82},  // start, 1024 bytes, 1 byte, end
         {{"delete-files"}, {0}, 0x83},
         {{"set-clock", "2024-05-06", "07:08:09"}, {0}, 0x91},
-        {{"time-report"}, {22}, 0x92},
+        {{"time-report"}, {22}, 0x92, false, 0, 0x01},  // power-on 0101-01-01 01:01:01, a time there is
         {{"network", "192.168.1.199", "255.255.255.0", "192.168.1.1"}, {0}, 0x93},
         // 1.1 s and 0.4 s a page: the last piece, 1 byte, touches one.
         {{"flash-write", "0x1800000", file}, {0, 0}, 0x71, false, 1500},
@@ -480,7 +481,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                         if (last && fault == Short) data -= 1;
                         if (last && fault == Long) data = row.cards ? 1013 : data + 1;
                         // The data of each request's answer its own: '0' for the first, '1' the next.
-                        Bytes reply = replyTo(request, Bytes(data + 1, u8('0' + i)));
+                        Bytes reply = replyTo(request, Bytes(data + 1, u8(row.fill + i)));
                         reply[10] = last && (fault == Failed || fault == Stale) ? 1 : 0;
                         if (last && fault == OtherCommand) ++reply[9];
                         if (last && fault == OtherRequest) ++reply[7];
@@ -565,6 +566,58 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
             EXPECT_EQ(run.out.toStdString(), "") << where;
             EXPECT_FALSE(QFileInfo::exists(written(at))) << where;
         }
+    }
+}
+
+// A time report's power-on time (bytes 11 to 17: BCD year within the
+// century, century, month, day, hour, minute, second) is printed only when
+// it is a time there is; anything else is a wrong answer (3), nothing of it
+// printed. The other values: 2880 total minutes, 5 since power-on, slot 3
+// of wrap 1 (0x100003), 5 reported.
+TEST(Client, ATimeReportIsPrintedOnlyWithAPowerOnTimeThereIs) {
+    struct Row {
+        Bytes powerOn;
+        std::string out;  // or, empty, said: the bytes given back
+    };
+    const Row rows[] = {
+        {{0x24, 0x20, 0x02, 0x29, 0x23, 0x59, 0x58}, "2024-02-29 23:59:58"},
+        {{0x00, 0x20, 0x12, 0x31, 0x00, 0x00, 0x00}, "2000-12-31 00:00:00"},
+        {{0x23, 0x20, 0x02, 0x29, 0x00, 0x00, 0x00}, ""},  // 2023 is no leap year
+        {{0x00, 0x21, 0x02, 0x29, 0x00, 0x00, 0x00}, ""},  // nor is 2100
+        {{0x24, 0x20, 0x04, 0x31, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x13, 0x01, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x00, 0x01, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x00, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x01, 0x24, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x01, 0x00, 0x60, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x01, 0x00, 0x00, 0x60}, ""},
+        {{0x2A, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00}, ""},  // not BCD
+        {{0x24, 0x20, 0x01, 0x01, 0x00, 0x00, 0x1F}, ""},
+    };
+    FakeDevices devices;
+    const QStringList device = devices.add([&rows](const Bytes& request, int index) {
+        Bytes data = {0, 0x40, 0x0B, 0, 0, 5, 0, 0, 0, 0x03, 0x00, 0x10};
+        const Bytes& at = rows[size_t(index) % std::size(rows)].powerOn;
+        data.insert(data.end(), at.begin(), at.end());
+        data.insert(data.end(), {5, 0, 0, 0});
+        return std::vector<Bytes>{replyTo(request, data)};
+    });
+    devices.start();
+    for (const Row& row : rows) {
+        const ClientRun r = zrvctl(device + QStringList{"time-report"});
+        QString bytes;
+        for (u8 b : row.powerOn) bytes += QStringLiteral("%1 ").arg(b, 2, 16, QChar('0')).toUpper();
+        if (!row.out.empty()) {
+            EXPECT_EQ((std::pair{r.status, r.out.toStdString()}),
+                      (std::pair{0, "total minutes 2880\nminutes since power-on 5\nsequence 1048579\npower-on " +
+                                        row.out + "\nminutes reported since power-on 5\n"}))
+                << r.err.toStdString();
+            continue;
+        }
+        EXPECT_EQ((std::vector<std::string>{std::to_string(r.status), r.out.toStdString(), r.err.toStdString()}),
+                  (std::vector<std::string>{"3", "",
+                                            "zrvctl: wrong answer to command 0x92: a power-on time that is no time (" +
+                                                bytes.trimmed().toStdString() + ")\n"}));
     }
 }
 
