@@ -376,7 +376,9 @@ private:
     }
 
     // The n-th name tried for the file beside it.
-    std::string temporaryOf(int n) const { return m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n); }
+    std::string temporaryOf(int n) const {
+        return m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n);
+    }
 
     // 0, or the error that left the old file in place.
     int replace(const Bytes& data) {
@@ -1245,7 +1247,9 @@ int command(const Args& args) {
     if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
 
     Client client(
-        [&](int ms) { return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp", ms); },
+        [&](int ms) {
+            return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp", ms);
+        },
         timeoutMs);
     return cmd->run(client, rest);
 }
