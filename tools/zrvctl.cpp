@@ -1189,8 +1189,8 @@ void printHelp() {
         "that is missing, unreadable, not a regular file, empty or too large for its\n"
         "command: nothing is sent; or an output file or standard output that did not take\n"
         "all it was given, said on standard error);\n"
-        "3 no answer, the device closed the connection first, or its answer was not of the\n"
-        "length the command asked for (nothing of it is printed).\n");
+        "3 no answer, the device closed the connection or the serial line hung up first, or\n"
+        "its answer was not the one asked for (nothing of it is printed).\n");
 }
 
 void printCommandHelp(const Command& c) {
