@@ -13,8 +13,11 @@
 #include "core/console.h"
 #include "core/md5.h"
 #include "core/utils.h"
+#include "core/zrvrampara.h"
+#include "fpga/fpga_regs.h"
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
+#include "video_engine/c331_manage.h"
 
 #include <arpa/inet.h>
 #include <climits>
@@ -90,6 +93,46 @@ u64 number(const std::string& s, const char* what, u64 lo, u64 hi) {
     if (above || v < lo || v > hi)
         fail(std::string(what) + " must be " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + s);
     return v;
+}
+
+// The places of the device's RAM (docs/protocol.md, RAM addresses): `count`
+// areas of `size` bytes, the next `step` after the one before. An area is
+// entered below its next one's start; a slot's 4098 bytes run 2 into the
+// next slot's addresses, which are that slot's own start.
+struct Area {
+    u64 base, size, step, count;
+    bool writable;
+};
+constexpr u64 kFpgaBlock = 1024;
+const Area kRam[] = {
+    {PcRam::ImageBase, PcRam::ImageEnd - PcRam::ImageBase, 0, 1, true},
+    {PcRam::SlotBase, PcRam::SlotBytes, 0x1000, ZRV_USER_MODE_COUNT, true},
+    {PcRam::FpgaCmd, kFpgaBlock, 0x400, 3, true},  // command block, extend, zoom
+    {PcRam::FpgaPara, kFpgaBlock, 0x400, 2, true},
+    {PcRam::FpgaTx, kFpgaBlock, 0x400, 2, true},
+    {PcRam::FpgaBack, fpgareg::kBackSize, 0x400, 2, true},
+    {PcRam::StatusBase, PcRam::StatusBytes, 0, 1, false},
+};
+
+// Every address and length a command sends passes here before anything is
+// sent: LENGTH bytes from ADDRESS must lie within one area the device
+// serves for it, or the device would only refuse them (status 1), after a
+// long transfer's earlier pieces perhaps. Computed in 64 bits: no sum wraps.
+void inOneArea(u64 address, u64 length, bool write, const char* what) {
+    for (const Area& a : kRam) {
+        for (u64 k = 0; k < a.count; ++k) {
+            const u64 start = a.base + k * a.step;
+            const u64 entered = std::min(a.size, a.step ? a.step : a.size);
+            if (address < start || address >= start + entered) continue;
+            if ((write && !a.writable) || length > start + a.size - address) break;
+            return;
+        }
+    }
+    char range[64];
+    std::snprintf(range, sizeof range, "0x%06llX to 0x%06llX", static_cast<unsigned long long>(address),
+                  static_cast<unsigned long long>(address + length - 1));
+    fail(std::string(what) + ": " + range + " is not within one area the device " + (write ? "writes" : "reads") +
+         " (see 'zrvctl help " + what + "')");
 }
 
 // Everything a command prints on standard output, written in one place at
@@ -294,8 +337,16 @@ public:
         } else if (m_exists) {
             error = errno;
         }
-        // The file beside it must be possible where it goes.
-        if (!error && ::access(folderOf(m_place).c_str(), W_OK | X_OK) != 0) error = errno;
+        // The file beside it must be possible where it goes: in a folder
+        // that can be written, its longest name one the folder takes.
+        const std::string folder = folderOf(m_place);
+        if (!error && ::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+        const long nameMost = error ? -1 : ::pathconf(folder.c_str(), _PC_NAME_MAX);
+        const std::string longest = temporaryOf(99);
+        if (!error && m_place.empty()) error = ENOENT;  // "" names nothing
+        else if (!error && (longest.size() >= PATH_MAX ||
+                            (nameMost > 0 && longest.size() - longest.find_last_of('/') - 1 > size_t(nameMost))))
+            error = ENAMETOOLONG;
         if (error) fail("cannot write the file " + path + ": " + std::strerror(error));
     }
 
@@ -324,12 +375,17 @@ private:
         return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     }
 
+    // The n-th name tried for the file beside it.
+    std::string temporaryOf(int n) const {
+        return m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n);
+    }
+
     // 0, or the error that left the old file in place.
     int replace(const Bytes& data) {
         std::string temporary;
         int fd = -1;
         for (int n = 0; fd < 0 && n < 100; ++n) {
-            temporary = m_place + ".new" + std::to_string(::getpid()) + "-" + std::to_string(n);
+            temporary = temporaryOf(n);
             fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, m_exists ? 0600 : 0644);
             if (fd < 0 && errno != EEXIST) return errno;
         }
@@ -367,39 +423,70 @@ private:
     struct stat m_old{};
 };
 
-// One way to the device.
+// One way to the device. Every wait on it is bounded by the time left.
 class Link {
 public:
     virtual ~Link() = default;
-    // 0, or the error that stopped it.
-    virtual int send(const u8* data, size_t len) = 0;
+    // 0, or the error that stopped it (ETIMEDOUT: it could not go out
+    // within timeoutMs).
+    virtual int send(const u8* data, size_t len, int timeoutMs) = 0;
     // Bytes received within timeoutMs; empty on time-out or once closed().
     virtual Bytes receive(int timeoutMs) = 0;
-    // The far end closed the connection (a device that turns a second TCP
-    // client away): nothing more will come.
+    // The far end closed the link (a device that turns a second TCP client
+    // away, a serial line that hung up): nothing more will come.
     virtual bool closed() const = 0;
+    // What closed() means on this link, for the message.
+    virtual std::string closedText() const { return {}; }
 };
 
-// A connection (TCP) or a serial line: a stream of bytes both ways.
+// A connection (TCP) or a serial line: a stream of bytes both ways, its
+// descriptor non-blocking, so that neither a device that takes nothing nor
+// one that sends nothing holds the client past its time-out.
 class StreamLink : public Link {
 public:
-    explicit StreamLink(int fd) : m_fd(fd) {}
+    StreamLink(int fd, std::string closedText) : m_fd(fd), m_closedText(std::move(closedText)) {
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+    }
     ~StreamLink() override { ::close(m_fd); }
-    int send(const u8* data, size_t len) override { return writeAll(m_fd, data, len); }
+    int send(const u8* data, size_t len, int timeoutMs) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (size_t done = 0; done < len;) {
+            const ssize_t w = ::write(m_fd, data + done, len - done);
+            if (w > 0) {
+                done += size_t(w);
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return w < 0 ? errno : EIO;
+            const long long left = msLeft(until);
+            pollfd p{m_fd, POLLOUT, 0};
+            if (left <= 0 || (::poll(&p, 1, int(left)) == 0 && msLeft(until) <= 0)) return ETIMEDOUT;
+        }
+        return 0;
+    }
     Bytes receive(int timeoutMs) override {
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return {};
+        if (m_closed || ::poll(&p, 1, timeoutMs) <= 0) return {};
         Bytes buf(65536);
         const ssize_t n = ::read(m_fd, buf.data(), buf.size());
-        // A reset connection reads as an error once, then as its end.
-        m_closed = m_closed || n == 0;
+        // An end (0), an error (a reset connection, a serial line gone: EIO)
+        // or a hang-up with nothing left to read: nothing more will come.
+        const bool nothing = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        m_closed = n == 0 || (n < 0 && !nothing) || (nothing && (p.revents & (POLLHUP | POLLERR)));
         buf.resize(size_t(std::max<ssize_t>(n, 0)));
         return buf;
     }
     bool closed() const override { return m_closed; }
+    std::string closedText() const override { return m_closedText; }
+
+    static long long msLeft(std::chrono::steady_clock::time_point until) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+    }
 
 private:
     int m_fd;
+    std::string m_closedText;
     bool m_closed = false;
 };
 
@@ -411,7 +498,7 @@ class UdpLink : public Link {
 public:
     UdpLink(int fd, const sockaddr_in& device) : m_fd(fd), m_device(device) {}
     ~UdpLink() override { ::close(m_fd); }
-    int send(const u8* data, size_t len) override {
+    int send(const u8* data, size_t len, int) override {
         const ssize_t n = ::sendto(m_fd, data, len, 0, reinterpret_cast<const sockaddr*>(&m_device), sizeof m_device);
         return n == ssize_t(len) ? 0 : n < 0 ? errno : EMSGSIZE;
     }
@@ -452,7 +539,9 @@ in_addr hostAddress(const std::string& host) {
     return a;
 }
 
-std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
+// The link to HOST[:PORT]; a TCP connection is made within timeoutMs (a
+// host that does not answer would hold the connect for minutes).
+std::unique_ptr<Link> openNet(const std::string& address, bool tcp, int timeoutMs) {
     const size_t colon = address.rfind(':');
     const std::string host = address.substr(0, colon);
     sockaddr_in to{};
@@ -460,27 +549,44 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp) {
     to.sin_port = htons(u16(colon == std::string::npos ? (tcp ? kTcpPort : kUdpPort)
                                                        : number(address.substr(colon + 1), "PORT", 1, 65535)));
     to.sin_addr = host.empty() ? in_addr{htonl(INADDR_LOOPBACK)} : hostAddress(host);
-    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, (tcp ? SOCK_STREAM | SOCK_NONBLOCK : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (fd >= 0 && !tcp) return std::make_unique<UdpLink>(fd, to);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        say("cannot reach " + (host.empty() ? std::string("127.0.0.1") : host) + " port " +
-            std::to_string(ntohs(to.sin_port)) + ": " + std::strerror(errno));
+    const std::string where = (host.empty() ? std::string("127.0.0.1") : host) + " port " +
+                              std::to_string(ntohs(to.sin_port));
+    int error = fd < 0 ? errno : 0;
+    if (!error && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) error = errno;
+    if (error == EINPROGRESS) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        pollfd p{fd, POLLOUT, 0};
+        int ready = 0;
+        for (long long left; (left = StreamLink::msLeft(until)) > 0 && (ready = ::poll(&p, 1, int(left))) <= 0;) {
+        }
+        socklen_t len = sizeof error;
+        if (ready <= 0) {
+            say("no answer from " + where + " within " + std::to_string(timeoutMs) +
+                " ms: the connection was not taken");
+            std::exit(3);
+        }
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+    }
+    if (error) {
+        say("cannot reach " + where + ": " + std::strerror(error));
         std::exit(3);
     }
-    return std::make_unique<StreamLink>(fd);
+    return std::make_unique<StreamLink>(
+        fd, "the device closed the connection before answering (it serves one TCP client at a time: another may "
+            "be connected)");
 }
 
 std::unique_ptr<Link> openSerial(const std::string& path) {
     // Without waiting for the line's carrier: a line that cannot be used is
     // a refused argument, said at once, never a wait for an answer.
+    // It stays non-blocking: its link waits only as long as time is left.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     const int error = errno;
-    const bool tty = fd >= 0 && ::isatty(fd);
-    const int flags = tty ? ::fcntl(fd, F_GETFL) : -1;
-    if (!tty || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (fd < 0 || !::isatty(fd)) {
         if (fd >= 0) ::close(fd);
-        fail("cannot open the serial line " + path + ": " +
-             (fd < 0 ? std::strerror(error) : tty ? std::strerror(errno) : "not a terminal"));
+        fail("cannot open the serial line " + path + ": " + (fd < 0 ? std::strerror(error) : "not a terminal"));
     }
     termios t{};
     if (tcgetattr(fd, &t) == 0) {
@@ -490,7 +596,7 @@ std::unique_ptr<Link> openSerial(const std::string& path) {
         tcsetattr(fd, TCSANOW, &t);
     }
     tcflush(fd, TCIOFLUSH);  // whatever waited on the line is not ours
-    return std::make_unique<StreamLink>(fd);
+    return std::make_unique<StreamLink>(fd, "the serial line " + path + " hung up before an answer came");
 }
 
 // A card's reply fills at most one receive page of its FPGA.
@@ -505,8 +611,13 @@ struct Expect {
     // A card answers with header bytes of its own; only the controller
     // echoes the request's.
     bool fromCards;
+    // What is wrong with data of the right length that holds values no
+    // answer has ("" when nothing is), or none to check.
+    std::string (*malformed)(const u8* data) = nullptr;
 
-    static Expect exactly(size_t n) { return {n, n, false}; }
+    static Expect exactly(size_t n, std::string (*malformed)(const u8*) = nullptr) {
+        return {n, n, false, malformed};
+    }
     static Expect cards(size_t least) { return {least, kCardReplyMost - kReplyFrame, true}; }
 };
 
@@ -534,6 +645,11 @@ Verdict judge(const Bytes& sent, const u8* f, size_t n, const Expect& e) {
     // The decoder gives no frame shorter than its header and check byte.
     if (Frame::destination(f) != Frame::kPc) return {Verdict::Other, "a frame for " + hex8(Frame::destination(f))};
     if (f[9] != sent[9]) return {Verdict::Other, "a frame of command " + hex8(f[9])};
+    // The cards' reply comes from a card: a frame of the controller with the
+    // same command (a late answer to a RAM read on the same serial line)
+    // answers another request, whatever it holds.
+    if (e.fromCards && Frame::source(f) >= Frame::kController)
+        return {Verdict::Other, "a frame of command " + hex8(f[9]) + " from the controller"};
     if (!e.fromCards && (Frame::source(f) != Frame::destination(sent.data()) ||
                          !std::equal(f + 4, f + 9, sent.begin() + 4)))
         return {Verdict::Other, "a frame of command " + hex8(f[9]) + " that echoes another request"};
@@ -544,6 +660,8 @@ Verdict judge(const Bytes& sent, const u8* f, size_t n, const Expect& e) {
     const size_t data = n - kReplyFrame;
     if (f[10] == 0 && (data < e.least || data > e.most))
         return {Verdict::Wrong, std::to_string(data) + " data bytes, not " + byteRange(e.least, e.most)};
+    if (f[10] == 0 && e.malformed)
+        if (std::string why = e.malformed(f + 11); !why.empty()) return {Verdict::Wrong, why};
     return {Verdict::Answer, {}};
 }
 
@@ -553,7 +671,7 @@ class Client {
 public:
     // The link is opened for the first request, once every argument (an
     // output file among them) has been judged.
-    Client(std::function<std::unique_ptr<Link>()> open, int timeoutMs)
+    Client(std::function<std::unique_ptr<Link>(int timeoutMs)> open, int timeoutMs)
         : m_open(std::move(open)), m_timeout(timeoutMs), m_tag(std::random_device{}()) {}
 
     // Sends one command to the controller. 0 with the reply data when it
@@ -606,9 +724,15 @@ private:
         f.push_back(Utils::BCC(f.data(), u32(f.size())));
         Bytes enc(protocol_phy::encodedMax(u32(f.size())));
         enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
-        if (!m_link) m_link = m_open();
+        // The time-out counts from the request's start: making the
+        // connection and sending it take their part of it.
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
-        const int unsent = m_link->send(enc.data(), enc.size());
+        if (!m_link) m_link = m_open(m_timeout);
+        const int unsent = m_link->send(enc.data(), enc.size(), int(std::max(0LL, StreamLink::msLeft(until))));
+        if (unsent == ETIMEDOUT) {
+            say("the request could not go out within " + std::to_string(m_timeout) + " ms: the device takes nothing");
+            return 3;
+        }
         if (unsent) {
             say(std::string("cannot send to the device: ") + std::strerror(unsent));
             return 3;
@@ -617,8 +741,7 @@ private:
         Verdict last{Verdict::Other, {}};
         std::string others;  // said with the reason when no answer comes
         while (!done && !m_link->closed()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now()).count();
+            const long long left = StreamLink::msLeft(until);
             if (left <= 0) break;
             const Bytes got = m_link->receive(int(left));
             m_decoder.feed(got.data(), got.size(), [&](const u8* fr, u32 n) {
@@ -635,14 +758,13 @@ private:
             return 3;
         }
         if (m_link->closed())
-            say("the device closed the connection before answering" + std::string(from) +
-                " (it serves one TCP client at a time: another may be connected)" + others);
+            say(m_link->closedText() + others);
         else
             say("no answer" + std::string(from) + " within " + std::to_string(m_timeout) + " ms" + others);
         return 3;
     }
 
-    std::function<std::unique_ptr<Link>()> m_open;
+    std::function<std::unique_ptr<Link>(int)> m_open;
     std::unique_ptr<Link> m_link;
     int m_timeout;
     u32 m_tag;
@@ -672,8 +794,10 @@ int cmdInfo(Client& c, const Args&) {
 
 int cmdRamRead(Client& c, const Args& a) {
     Bytes req, d;
-    put32(req, u32(number(a[0], "ADDR", 0, 0xFFFFFFFF)));
+    const u32 addr = u32(number(a[0], "ADDR", 0, 0xFFFFFFFF));
     const u32 len = u32(number(a[1], "LEN", 1, 1024));
+    inOneArea(addr, len, false, "ram-read");
+    put32(req, addr);
     put32(req, len);
     const int rc = c.run(0x61, req, Expect::exactly(len), &d);
     if (rc == 0) printHex(d);
@@ -683,6 +807,7 @@ int cmdRamRead(Client& c, const Args& a) {
 int cmdRamWrite(Client& c, const Args& a) {
     const u32 addr = u32(number(a[0], "ADDR", 0, 0xFFFFFFFF));
     const Bytes bytes = hexBytes(a[1], "BYTES");
+    inOneArea(addr, bytes.size(), true, "ram-write");
     Bytes req;
     put32(req, addr);
     put32(req, u32(bytes.size()));
@@ -717,8 +842,14 @@ int cmdWordWrite(Client& c, const Args& a) {
 int cmdRegRead(Client& c, const Args& a) {
     const u8 target = u8(number(a[0], "TARGET", 0, 2));
     Bytes req, d;
-    put16(req, u32(number(a[1], "REG", 0, 1060)));
+    const u32 reg = u32(number(a[1], "REG", 0, PcReg::LastReadable));
+    put16(req, reg);
     const u32 count = u32(number(a[2], "COUNT", 1, 1024));
+    // The controller's block holds registers 0 to 1060, an FPGA's 0 to 169.
+    const u64 last = target == PcReg::TargetController ? PcReg::LastReadable : fpgareg::kImageSize - 1;
+    if (reg + count - 1 > last)
+        fail("REG and COUNT must name registers 0 to " + std::to_string(last) + " of TARGET " + a[0] + ", not " +
+             std::to_string(reg) + " to " + std::to_string(reg + count - 1));
     put16(req, count);
     const int rc = c.run(0xA1, req, Expect::exactly(count), &d, target);
     if (rc == 0) printHex(d);
@@ -801,10 +932,29 @@ int cmdSetClock(Client& c, const Args& a) {
     return c.run(0x91, req, Expect::exactly(0));
 }
 
+// The power-on time of a time report (bytes 11 to 17: BCD year within the
+// century, century, month, day, hour, minute, second): "" when it is a time
+// there is, else what is wrong, its bytes in hexadecimal. Printed, anything
+// else would be a date that never was.
+std::string powerOnTimeFault(const u8* d) {
+    int v[7];
+    bool bcd = true;
+    for (int i = 0; i < 7; ++i) bcd = (v[i] = Utils::fromBcd(d[11 + i])) >= 0 && bcd;
+    const int year = v[1] * 100 + v[0], month = v[2], day = v[3];
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (bcd && month >= 1 && month <= 12 && day >= 1 && day <= days[month - 1] && v[4] <= 23 && v[5] <= 59 &&
+        v[6] <= 59)
+        return {};
+    std::string bytes;
+    for (int i = 0; i < 7; ++i) bytes += (i ? " " : "") + hex8(d[11 + i]).substr(2);
+    return "a power-on time that is no time (" + bytes + ")";
+}
+
 // The run-time record's 22 bytes, one named value a line.
 int cmdTimeReport(Client& c, const Args&) {
     Bytes d;
-    const int rc = c.run(0x92, {}, Expect::exactly(22), &d);
+    const int rc = c.run(0x92, {}, Expect::exactly(22, powerOnTimeFault), &d);
     if (rc != 0) return rc;
     auto le = [&](size_t at, size_t n) {
         u32 v = 0;
@@ -869,9 +1019,15 @@ constexpr u64 kFlashBytes = 32u * 1024 * 1024;
 
 int cmdFlashErase(Client& c, const Args& a) {
     Bytes req;
-    put16(req, u32(number(a[0], "START", 0, 0xFFFF)));
-    req.push_back(u8(number(a[1], "MODE", 0, 2)));
+    const u32 start = u32(number(a[0], "START", 0, 0xFFFF));
+    const u32 mode = u32(number(a[1], "MODE", 0, 2));
     const u32 count = u32(number(a[2], "COUNT", 0, 0xFFFF));
+    // The device's own check: aligned to the block size, ending within the flash.
+    if (!c331_manage::flash_erase_ok(int(start), int(count), int(mode)))
+        fail("START " + a[0] + ", MODE " + a[1] + " and COUNT " + a[2] +
+             " must name blocks aligned to their size that end within the 32 MiB flash");
+    put16(req, start);
+    req.push_back(u8(mode));
     put16(req, count);
     // The device answers an erase within 1 s and 3.2 s for each block (its
     // erase and read-back): waited beyond the time-out given.
@@ -1033,8 +1189,8 @@ void printHelp() {
         "that is missing, unreadable, not a regular file, empty or too large for its\n"
         "command: nothing is sent; or an output file or standard output that did not take\n"
         "all it was given, said on standard error);\n"
-        "3 no answer, the device closed the connection first, or its answer was not of the\n"
-        "length the command asked for (nothing of it is printed).\n");
+        "3 no answer, the device closed the connection or the serial line hung up first, or\n"
+        "its answer was not the one asked for (nothing of it is printed).\n");
 }
 
 void printCommandHelp(const Command& c) {
@@ -1091,7 +1247,9 @@ int command(const Args& args) {
     if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
 
     Client client(
-        [&] { return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp"); },
+        [&](int ms) {
+            return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp", ms);
+        },
         timeoutMs);
     return cmd->run(client, rest);
 }

@@ -322,6 +322,10 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"flash-write", "0x1FFFFFF", two}, "two must hold 1 byte to 1 byte"},
         {{"flash-read", "0", "4", folder}, "folder is a folder"},
         {{"flash-read", "0", "4", missing + "/back.bin"}, "alias.json/back.bin: No such file"},
+        // A name that names nothing, and one whose file beside it (the name
+        // and ".new<process id>-<n>") the folder cannot take.
+        {{"flash-read", "0", "4", ""}, "cannot write the file : No such file or directory"},
+        {{"flash-read", "0", "4", dir.filePath(QString(250, 'n'))}, QString(250, 'n') + ": File name too long"},
         // Refused before anything is asked: a FIFO would hold the client
         // until a reader came, a device may take nothing.
         {{"flash-read", "0", "4", fifo}, "fifo is not a regular file"},
@@ -355,6 +359,23 @@ TEST(Client, RefusedArgumentsSayWhatIsWrongAndSendNothing) {
         {{"send-file", "21", two, QString(65, 'n')}, "NAME must be at most 64 bytes, not 65"},
         {{"send-file", "13", two, "scan.qdfile"}, "no file of type 13 by the name \"scan.qdfile\""},
         {{"send-file", "21", alias}, "alias must hold 1 byte to 64 KiB, not 65537"},
+        // Ranges the device serves none of (docs/protocol.md): past the
+        // image's end, past a slot's 4098 bytes, beyond the last slot, past a
+        // port back-up area's 136 bytes, into the read-only status window,
+        // past the end of a register block or the flash, a misaligned
+        // erase, and a sum that would wrap in 32 bits.
+        {{"ram-read", "0xFFE", "4"}, "ram-read: 0x000FFE to 0x001001 is not within one area the device reads"},
+        {{"ram-read", "0x1FFF", "4"}, "ram-read: 0x001FFF to 0x002002 is not within one area"},
+        {{"ram-read", "0x11000", "1"}, "ram-read: 0x011000 to 0x011000 is not within one area"},
+        {{"ram-read", "0x103080", "16"}, "ram-read: 0x103080 to 0x10308F is not within one area"},
+        {{"ram-read", "0xFFFFFFFF", "1024"}, "ram-read: 0xFFFFFFFF to 0x1000003FE is not within one area"},
+        {{"ram-write", "0xFFF", "0000"}, "ram-write: 0x000FFF to 0x001000 is not within one area the device writes"},
+        {{"ram-write", "0x200000", "00"}, "ram-write: 0x200000 to 0x200000 is not within one area the device writes"},
+        {{"reg-read", "1", "169", "2"}, "REG and COUNT must name registers 0 to 169 of TARGET 1, not 169 to 170"},
+        {{"reg-read", "0", "1060", "2"}, "REG and COUNT must name registers 0 to 1060 of TARGET 0, not 1060 to 1061"},
+        {{"flash-erase", "6145", "1", "1"}, "must name blocks aligned to their size that end within the 32 MiB flash"},
+        {{"flash-erase", "8191", "0", "2"}, "must name blocks aligned to their size that end within the 32 MiB flash"},
+        {{"flash-read", "0x1FFFFFF", "2", dir.filePath("back.bin")}, "LENGTH must be 1 to 1, not 2"},
         // A descriptor not open to write, another process's.
         {{"flash-read", "0", "4", "/dev/fd/987"}, "cannot write the file /dev/fd/987: Bad file descriptor"},
         {{"flash-read", "0", "4", "/proc/1/fd/1"}, "/proc/1/fd/1 is a descriptor of another process"},
@@ -389,6 +410,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         u8 command;  // of the last frame
         bool cards = false;  // answered by the cards, who echo nothing
         int longer = 0;  // ms the client waits beyond its time-out
+        u8 fill = '0';  // each byte of the first answer's data, the next answers' counted on from it
     };
     const Row rows[] = {
         // The longest waits first, so that they run beside all the others.
@@ -407,7 +429,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         {{"send-file", "21", file}, {0, 0, 0, 0}, 0x82},  // start, 1024 bytes, 1 byte, end
         {{"delete-files"}, {0}, 0x83},
         {{"set-clock", "2024-05-06", "07:08:09"}, {0}, 0x91},
-        {{"time-report"}, {22}, 0x92},
+        {{"time-report"}, {22}, 0x92, false, 0, 0x01},  // power-on 0101-01-01 01:01:01, a time there is
         {{"network", "192.168.1.199", "255.255.255.0", "192.168.1.1"}, {0}, 0x93},
         // 1.1 s and 0.4 s a page: the last piece, 1 byte, touches one.
         {{"flash-write", "0x1800000", file}, {0, 0}, 0x71, false, 1500},
@@ -429,15 +451,18 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
     // Stale: the last request gets the answer to the one before again, then
     // its own, failed; Strangers: a
     // failed answer from another host and another port comes first;
+    // Controller: the controller's failed answer to another request with
+    // the command comes first (a late one on a serial line);
     // Unprinted: standard output is a full disk.
     enum Fault {
-        Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, Twice, Stale, Strangers, Unprinted, kFaults
+        Right, Failed, Short, Long, OtherCommand, OtherRequest, Silent, Twice, Stale, Strangers, Controller,
+        Unprinted, kFaults
     };
     // Over UDP to a device on another host, over TCP and on a serial line.
     const FakeDevices::Link links[] = {FakeDevices::Udp, FakeDevices::Tcp, FakeDevices::Serial};
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;  // a device on each of 561 sockets or lines
+    files.rlim_cur = files.rlim_max;  // a device on each of 612 sockets or lines
     ::setrlimit(RLIMIT_NOFILE, &files);
     PeerNetwork network;
     ASSERT_TRUE(network.up());
@@ -459,7 +484,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                         if (last && fault == Short) data -= 1;
                         if (last && fault == Long) data = row.cards ? 1013 : data + 1;
                         // The data of each request's answer its own: '0' for the first, '1' the next.
-                        Bytes reply = replyTo(request, Bytes(data + 1, u8('0' + i)));
+                        Bytes reply = replyTo(request, Bytes(data + 1, u8(row.fill + i)));
                         reply[10] = last && (fault == Failed || fault == Stale) ? 1 : 0;
                         if (last && fault == OtherCommand) ++reply[9];
                         if (last && fault == OtherRequest) ++reply[7];
@@ -467,6 +492,13 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                         if (fault == Twice && last) replies.push_back(reply);
                         if ((fault == Twice || (last && fault == Stale)) && !earlier.empty())
                             replies.insert(replies.begin(), earlier);
+                        if (last && fault == Controller) {
+                            Bytes other = replyTo(request, {1});
+                            other[2] = 0x00;
+                            other[3] = 0xF0;
+                            ++other[4];
+                            replies.insert(replies.begin(), other);
+                        }
                         earlier = reply;
                         return replies;
                     },
@@ -489,7 +521,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
               (std::pair{3, std::string("zrvctl: cannot send to the device: Network is unreachable\n")}));
 
     const char* faultNames[kFaults] = {"right", "failed", "short", "long", "other command", "other request",
-                                       "silent", "twice", "stale", "strangers", "unprinted"};
+                                       "silent", "twice", "stale", "strangers", "controller", "unprinted"};
     auto hex = [](int byte) {
         return QStringLiteral("0x") + QStringLiteral("%1").arg(byte, 2, 16, QChar('0')).toUpper();
     };
@@ -524,6 +556,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
             "",
             failed,
             "",
+            "",
             right.out.isEmpty() ? ""
                                 : "zrvctl: standard output did not take what was to be printed: No space left on device",
         };
@@ -534,7 +567,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                                       runs[k * kFaults].first[0].toStdString() + ", " + faultNames[f];
             if (said[f].isEmpty()) {
                 EXPECT_EQ(run.status, 0) << where << ": " << run.err.toStdString();
-                if (f != Twice && f != Strangers) continue;
+                if (f != Twice && f != Strangers && f != Controller) continue;
                 EXPECT_EQ(run.out.toStdString(), right.out.toStdString()) << where;
                 EXPECT_EQ(content(at), content(k * kFaults)) << where;
                 continue;
@@ -544,6 +577,58 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
             EXPECT_EQ(run.out.toStdString(), "") << where;
             EXPECT_FALSE(QFileInfo::exists(written(at))) << where;
         }
+    }
+}
+
+// A time report's power-on time (bytes 11 to 17: BCD year within the
+// century, century, month, day, hour, minute, second) is printed only when
+// it is a time there is; anything else is a wrong answer (3), nothing of it
+// printed. The other values: 2880 total minutes, 5 since power-on, slot 3
+// of wrap 1 (0x100003), 5 reported.
+TEST(Client, ATimeReportIsPrintedOnlyWithAPowerOnTimeThereIs) {
+    struct Row {
+        Bytes powerOn;
+        std::string out;  // or, empty, said: the bytes given back
+    };
+    const Row rows[] = {
+        {{0x24, 0x20, 0x02, 0x29, 0x23, 0x59, 0x58}, "2024-02-29 23:59:58"},
+        {{0x00, 0x20, 0x12, 0x31, 0x00, 0x00, 0x00}, "2000-12-31 00:00:00"},
+        {{0x23, 0x20, 0x02, 0x29, 0x00, 0x00, 0x00}, ""},  // 2023 is no leap year
+        {{0x00, 0x21, 0x02, 0x29, 0x00, 0x00, 0x00}, ""},  // nor is 2100
+        {{0x24, 0x20, 0x04, 0x31, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x13, 0x01, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x00, 0x01, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x00, 0x00, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x01, 0x24, 0x00, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x01, 0x00, 0x60, 0x00}, ""},
+        {{0x24, 0x20, 0x01, 0x01, 0x00, 0x00, 0x60}, ""},
+        {{0x2A, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00}, ""},  // not BCD
+        {{0x24, 0x20, 0x01, 0x01, 0x00, 0x00, 0x1F}, ""},
+    };
+    FakeDevices devices;
+    const QStringList device = devices.add([&rows](const Bytes& request, int index) {
+        Bytes data = {0, 0x40, 0x0B, 0, 0, 5, 0, 0, 0, 0x03, 0x00, 0x10};
+        const Bytes& at = rows[size_t(index) % std::size(rows)].powerOn;
+        data.insert(data.end(), at.begin(), at.end());
+        data.insert(data.end(), {5, 0, 0, 0});
+        return std::vector<Bytes>{replyTo(request, data)};
+    });
+    devices.start();
+    for (const Row& row : rows) {
+        const ClientRun r = zrvctl(device + QStringList{"time-report"});
+        QString bytes;
+        for (u8 b : row.powerOn) bytes += QStringLiteral("%1 ").arg(b, 2, 16, QChar('0')).toUpper();
+        if (!row.out.empty()) {
+            EXPECT_EQ((std::pair{r.status, r.out.toStdString()}),
+                      (std::pair{0, "total minutes 2880\nminutes since power-on 5\nsequence 1048579\npower-on " +
+                                        row.out + "\nminutes reported since power-on 5\n"}))
+                << r.err.toStdString();
+            continue;
+        }
+        EXPECT_EQ((std::vector<std::string>{std::to_string(r.status), r.out.toStdString(), r.err.toStdString()}),
+                  (std::vector<std::string>{"3", "",
+                                            "zrvctl: wrong answer to command 0x92: a power-on time that is no time (" +
+                                                bytes.trimmed().toStdString() + ")\n"}));
     }
 }
 
@@ -635,7 +720,10 @@ TEST(Client, AFlashReadTheDiskDoesNotTakeWholeFailsAndLeavesTheFolderAsItWas) {
 }
 
 // A device that turns a TCP client away while another is at work closes the
-// connection: that is said at once, not after the whole wait.
+// connection, and a serial line may hang up (the far end goes): that is
+// said at once, not after the whole wait. A host that does not take the
+// connection at all (its queue of connections is full, so it drops the
+// client's) is no answer within the time-out, not a wait of minutes.
 TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
     sockaddr_in a{};
     const int door = boundToLoopback(SOCK_STREAM, a);
@@ -662,6 +750,38 @@ TEST(Client, AConnectionTheDeviceClosesIsReportedAtOnce) {
     }
     turnAway.join();
     ::close(door);
+
+    // A serial line whose far end closes once the request came.
+    const int far = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(far >= 0 && ::grantpt(far) == 0 && ::unlockpt(far) == 0);
+    const QString line = QString::fromLocal8Bit(::ptsname(far));
+    // Held open until the far end closes, so the line is whole till then.
+    const int near = ::open(::ptsname(far), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    std::thread hangUp([far] {
+        pollfd p{far, POLLIN, 0};
+        ::poll(&p, 1, 20000);
+        ::close(far);
+    });
+    const ClientRun hung = zrvctl({"--serial", line, "--timeout", "60000", "info"});
+    hangUp.join();
+    ::close(near);
+    EXPECT_EQ((std::pair{hung.status, hung.err.toStdString()}),
+              (std::pair{3, "zrvctl: the serial line " + line.toStdString() + " hung up before an answer came\n"}));
+
+    // A queue of one connection, filled: the next ones are dropped.
+    sockaddr_in b{};
+    const int full = boundToLoopback(SOCK_STREAM, b);
+    ASSERT_EQ(::listen(full, 0), 0);
+    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    (void)!::connect(taken, reinterpret_cast<const sockaddr*>(&b), sizeof b);
+    pollfd connected{taken, POLLOUT, 0};
+    ASSERT_EQ(::poll(&connected, 1, 20000), 1);
+    const ClientRun notTaken =
+        zrvctl({"--tcp", QStringLiteral("127.0.0.1:%1").arg(ntohs(b.sin_port)), "--timeout", "300", "info"});
+    EXPECT_EQ((std::pair{notTaken.status, notTaken.err.toStdString()}),
+              (std::pair{3, QStringLiteral("zrvctl: no answer from 127.0.0.1 port %1 within 300 ms: the connection "
+                                           "was not taken\n").arg(ntohs(b.sin_port)).toStdString()}));
+    for (int fd : {taken, full}) ::close(fd);
 }
 
 // A device may hold a frame for the cards 6 s before it goes out: the
@@ -750,7 +870,7 @@ TEST(Client, NumbersAreReadAsTheHelpGivesThem) {
     devices.start();
     const std::pair<QString, std::string> forms[] = {
         {"0770", "02030000"}, {"010", "0a000000"},        {"0768", "00030000"},         {"00", "00000000"},
-        {"0x1F", "1f000000"}, {"0XfF", "ff000000"},       {"0x000000ff", "ff000000"}, {"4294967295", "ffffffff"},
+        {"0x1F", "1f000000"}, {"0XfF", "ff000000"},       {"0x000000ff", "ff000000"}, {"2098172", "fc032000"},
     };
     for (const auto& [form, sent] : forms) {
         const ClientRun r = zrvctl(device + QStringList{"ram-read", form, "4"});

@@ -228,6 +228,26 @@ protected:
         ::close(fd);
     }
 
+    // The status the program answers a frame with, sent as it is: past the
+    // client, which refuses before sending what the program would refuse.
+    u8 rawStatus(const Bytes& frame) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in a = loopback(udpnetManage::kCommandPort);
+        const Bytes enc = encode(frame);
+        ::sendto(fd, enc.data(), enc.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        FrameDecoder decoder(65536);
+        Bytes reply;
+        std::vector<u8> buf(65536);
+        pollfd p{fd, POLLIN, 0};
+        while (reply.empty() && ::poll(&p, 1, kThreadWorkMs) == 1) {
+            const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+            decoder.feed(buf.data(), size_t(std::max<ssize_t>(n, 0)),
+                         [&](const u8* f, u32 size) { reply.assign(f, f + size); });
+        }
+        ::close(fd);
+        return replyStatus(reply);
+    }
+
     std::unique_ptr<ProgramNetwork> m_net;
     QTemporaryDir m_root;
     QProcess m_proc;
@@ -276,7 +296,8 @@ TEST_F(EndToEnd, HostileFramesLeaveTheProgramServing) {
     EXPECT_EQ(client(udp() + QStringList{"word-read", "2176"}, &out), 0);
     EXPECT_EQ(out, "100");
     EXPECT_EQ(client(udp() + QStringList{"ram-read", "0", "1025"}), 2);  // refused by the client itself
-    EXPECT_EQ(client(udp() + QStringList{"reg-read", "0", "1060", "2"}), 1);
+    // Registers 1060 and 1061, one past the block.
+    EXPECT_EQ(rawStatus(makeFrame(PcCmd::RegRead, {0x24, 0x04, 2, 0})), ReplyStatus::BadArgument);
     EXPECT_EQ(m_proc.state(), QProcess::Running);
     EXPECT_FALSE(QFileInfo::exists(m_root.filePath("etc/QDFRx")));
 }
@@ -1206,9 +1227,11 @@ TEST_F(EndToEndCards, FpgaRegistersRamBlocksAndCardsOnEveryLink) {
     EXPECT_EQ(out, "0400");
     EXPECT_EQ(client(tcp() + QStringList{"ram-read", "0x100018", "4"}, &out), 0);
     EXPECT_EQ(out, "01110000");
-    EXPECT_EQ((Vals{client(udp() + QStringList{"reg-read", "2", "170", "1"}),
-                    client(udp() + QStringList{"reg-read", "2", "160", "20"}),
-                    client(udp() + QStringList{"ram-read", "0x1003FF", "2"})}),
+    // FPGA 1's register 170, its 160 to 179, and 2 bytes from the command
+    // block's last.
+    EXPECT_EQ((Vals{rawStatus(makeFrame(PcCmd::RegRead, {170, 0, 1, 0}, PcReg::TargetFpga1)),
+                    rawStatus(makeFrame(PcCmd::RegRead, {160, 0, 20, 0}, PcReg::TargetFpga1)),
+                    rawStatus(makeFrame(PcCmd::RamRead, {0xFF, 0x03, 0x10, 0, 2, 0, 0, 0}))}),
               (Vals{1, 1, 1}));
     EXPECT_EQ(client(udp() + QStringList{"reg-write", "2", "23", "0xF0", "0x50"}), 0);
     EXPECT_EQ(client(serial() + QStringList{"reg-read", "2", "23", "1"}, &out), 0);
