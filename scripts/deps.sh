@@ -15,14 +15,24 @@ zrv_install_deps() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    local log
+    local log try
     log=$(mktemp)
-    if ! { $sudo apt-get update -qq &&
-           DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
-        cat "$log"
-        rm -f "$log"
-        echo "Installing the packages failed." >&2
-        return 1
-    fi
+    # A mirror caught in the middle of a sync ("File has unexpected size")
+    # or a dropped connection fails one try; a few minutes later it serves
+    # again. Each download is retried too.
+    for try in 1 2 3 4; do
+        if { $sudo apt-get update -qq -o Acquire::Retries=3 &&
+             DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o Acquire::Retries=3 \
+                 --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+            rm -f "$log"
+            return 0
+        fi
+        [ "$try" -lt 4 ] || break
+        echo "Installing the packages failed (try $try of 4); trying again in $((try * 30)) s" >&2
+        sleep $((try * 30))
+    done
+    cat "$log"
     rm -f "$log"
+    echo "Installing the packages failed." >&2
+    return 1
 }
