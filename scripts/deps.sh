@@ -19,11 +19,11 @@ zrv_install_deps() {
     log=$(mktemp)
     # A mirror caught in the middle of a sync ("File has unexpected size")
     # or a dropped connection fails one try; a few minutes later it serves
-    # again. Each download is retried too.
+    # again. Each download is retried too. An index that could not be
+    # fetched leaves the one fetched before, which may still serve.
     for try in 1 2 3 4; do
-        if { $sudo apt-get update -qq -o Acquire::Retries=3 &&
-             DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o Acquire::Retries=3 \
-                 --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+        if { $sudo apt-get update -qq -o Acquire::Retries=3 || true
+             zrv_apt_install "${missing[@]}"; } >"$log" 2>&1; then
             rm -f "$log"
             return 0
         fi
@@ -36,3 +36,45 @@ zrv_install_deps() {
     echo "Installing the packages failed." >&2
     return 1
 }
+
+# Installs the packages. A package of another architecture (qtbase5-dev:armhf)
+# needs each library that both architectures hold (Multi-Arch: same) at one
+# version on both; when the registry's index of one architecture lags the
+# other's, apt finds no such version by itself and gives up. Each library it
+# then names is asked for at the version the other architecture's index
+# has, on both architectures (an upgrade mostly, a downgrade where the
+# host's came from an index the other has not caught up with), until apt
+# finds the whole set.
+zrv_apt_install() {
+    local apt=(apt-get install -y -qq -o Acquire::Retries=3 --no-install-recommends)
+    [ "$(id -u)" -ne 0 ] && apt=(sudo "${apt[@]}")
+    DEBIAN_FRONTEND=noninteractive "${apt[@]}" "$@" && return 0
+    local foreign native
+    foreign=$(printf '%s\n' "$@" | sed -n 's/^[^:]*:\([a-z0-9]*\)$/\1/p' | head -n 1)
+    [ -n "$foreign" ] || return 1
+    native=$(dpkg --print-architecture)
+    local synced=() round out names name version
+    for round in 1 2 3 4 5 6 7 8; do
+        if out=$(apt-get install -s --allow-downgrades --no-install-recommends "$@" "${synced[@]}" 2>&1); then
+            echo "Installing with the libraries of both architectures at one version: ${synced[*]}"
+            DEBIAN_FRONTEND=noninteractive "${apt[@]}" --allow-downgrades "$@" "${synced[@]}"
+            return
+        fi
+        names=$(grep -oE "(Depends|Conflicts|Breaks): [a-z0-9.+-]+:$foreign" <<<"$out" | sed 's/^[A-Za-z-]*: //; s/:.*//' | sort -u)
+        local added=0
+        for name in $names; do
+            version=$(apt-cache policy "$name:$foreign" | awk '/Candidate:/ { print $2 }')
+            [ -n "$version" ] && [ "$version" != "(none)" ] || continue
+            case " ${synced[*]} " in *" $name:$foreign=$version "*) continue ;; esac
+            if dpkg-query -W -f='${Status}' "$name:$native" 2>/dev/null | grep -q "install ok installed"; then
+                synced+=("$name:$native=$version")
+            fi
+            synced+=("$name:$foreign=$version")
+            added=1
+        done
+        [ "$added" = 1 ] || break
+    done
+    echo "$out"
+    return 1
+}
+
