@@ -116,19 +116,7 @@ size_t writeAll(int fd, const std::string& text, std::atomic<unsigned long long>
     return done;
 }
 
-// Whether a colour of the program's own is in force after the text, given
-// whether one was before it. Every escape byte in a queued text is the
-// program's own (outside text is escaped); a code of only 0s and ;s resets.
-bool colourAfter(const char* text, size_t n, bool coloured) {
-    for (size_t i = 0; i + 1 < n; ++i) {
-        if (text[i] != 0x1B || text[i + 1] != '[') continue;
-        size_t end = i + 2;
-        while (end < n && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == ';')) ++end;
-        if (end < n && text[end] == 'm')
-            coloured = std::find_if(text + i + 2, text + end, [](char c) { return c != '0' && c != ';'; }) != text + end;
-    }
-    return coloured;
-}
+bool colourAfter(const std::string& text, size_t from, size_t to, bool coloured);
 
 // One part of a batch's text: a count note or a caller's piece.
 struct Part {
@@ -196,12 +184,12 @@ void writerLoop(Queue& q, int fd) {
             }
             if (piece.text.empty()) continue;
             text += piece.text;
+            coloured = colourAfter(text, parts.empty() ? 0 : parts.back().end, text.size(), coloured);
             parts.push_back({text.size(), 0});
-            coloured = colourAfter(piece.text.data(), piece.text.size(), coloured);
         }
         batch.clear();
         const size_t written = writeAll(fd, text, q.progress);
-        colouredOut = colourAfter(text.data(), written, colouredOut);
+        colouredOut = colourAfter(text, 0, written, colouredOut);
         // What reached the console, a part of a line too, says where the
         // next text starts.
         if (written > 0) atLineStart = text[written - 1] == '\n';
@@ -293,6 +281,26 @@ size_t unitAt(const std::string& text, size_t i) {
     return len ? len : 1;
 }
 
+// What the unit of `len` bytes at i does to the colour in force: a colour
+// code sets one, or resets it when it holds only 0s and ;s.
+enum class Colour { None, Set, Reset };
+Colour colourOf(const std::string& text, size_t i, size_t len) {
+    if (len < 3 || text[i] != 0x1B || text[i + 1] != '[' || text[i + len - 1] != 'm') return Colour::None;
+    return text.find_first_not_of("0;", i + 2) == i + len - 1 ? Colour::Reset : Colour::Set;
+}
+
+// Whether a colour of the program's own is in force after the text's bytes
+// from..to, given whether one was before them: for a count that follows
+// text the console took, perhaps without the reset that was to end it.
+bool colourAfter(const std::string& text, size_t from, size_t to, bool coloured) {
+    for (size_t i = from, len; i < to; i += len) {
+        len = unitAt(text, i);
+        if (i + len > to) break;
+        if (const Colour c = colourOf(text, i, len); c != Colour::None) coloured = c == Colour::Set;
+    }
+    return coloured;
+}
+
 // The text as the console shows it after what the stream's line already
 // holds: each line cut at kLineMax. A line's end always stays; past the
 // cut, only the program's reset of a colour in force goes out, for which
@@ -312,10 +320,10 @@ std::string cutLines(const std::string& text, LineState& line) {
             continue;
         }
         const size_t len = unitAt(text, i);
-        const bool colour = len >= 3 && text[i] == 0x1B && text[i + 1] == '[' && text[i + len - 1] == 'm';
-        const bool reset = colour && text.find_first_not_of("0;", i + 2) == i + len - 1;
+        const Colour colour = colourOf(text, i, len);
+        const bool reset = colour == Colour::Reset;
         if (!line.cut) {
-            const bool colouredAfter = colour ? !reset : line.coloured;
+            const bool colouredAfter = colour == Colour::None ? line.coloured : !reset;
             if (line.column + len + (colouredAfter ? kReset.size() : 0) <= kRoom) {
                 out.append(text, i, len);
                 line.column += len;
