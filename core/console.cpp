@@ -106,9 +106,7 @@ size_t writeAll(int fd, const std::string& text, std::atomic<unsigned long long>
             sigemptyset(&raised);
             sigaddset(&raised, SIGPIPE);
             sigaddset(&raised, SIGXFSZ);
-            const timespec now{0, 0};
-            while (::sigtimedwait(&raised, nullptr, &now) > 0) {
-            }
+            takeBackPending(raised);
             ++progress;
             break;
         }
@@ -602,6 +600,12 @@ void printErr(const char* fmt, ...) {
 }
 
 void line(const std::string& text, Stream stream) { put(stream, escaped(text, kLineMax) + "\n"); }
+
+void takeBackPending(const sigset_t& held) {
+    const timespec now{0, 0};
+    while (::sigtimedwait(&held, nullptr, &now) > 0) {
+    }
+}
 
 void holdStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {

@@ -46,6 +46,8 @@
 #include <cstdarg>
 #include <string>
 
+#include <signal.h>
+
 namespace Console {
 
 enum class Stream { Out, Err };
@@ -70,6 +72,11 @@ void line(const std::string& text, Stream stream = Stream::Out);
 // that would not fit whole; `taken`, when given, gets the number of the
 // text's bytes that the result stands for.
 std::string escaped(const std::string& text, size_t limit = std::string::npos, size_t* taken = nullptr);
+
+// Takes back, without waiting, each of the signals pending for the calling
+// thread, which holds them: the one a write that failed raised (a pipe's
+// reader gone, a file at its size limit) is then never delivered later.
+void takeBackPending(const sigset_t& held);
 
 // The longest console line, as the longest log line: bytes, its newline
 // included.

@@ -138,9 +138,7 @@ public:
         pthread_sigmask(SIG_BLOCK, &m_signal, &m_was);
     }
     ~FileSizeSignalHeld() {
-        const timespec now{0, 0};
-        while (::sigtimedwait(&m_signal, nullptr, &now) > 0) {
-        }
+        Console::takeBackPending(m_signal);
         pthread_sigmask(SIG_SETMASK, &m_was, nullptr);
     }
 
