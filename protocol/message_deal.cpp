@@ -145,6 +145,34 @@ void message_deal::raiseApplyFlag(u8 want) {
 
 // ---------------------------------------------------------------- RAM
 
+bool PcRam::served(u64 address, u64 length, bool write) {
+    // `count` areas of `size` bytes, the next `step` after the one before.
+    // An area is entered below its next one's start; a slot's 4098 bytes
+    // run 2 into the next slot's addresses, which are that slot's own start.
+    struct Area {
+        u64 base, size, step, count;
+        bool writable;
+    };
+    static const Area kAreas[] = {
+        {ImageBase, ImageEnd - ImageBase, 0, 1, true},
+        {SlotBase, SlotBytes, 0x1000, ZRV_USER_MODE_COUNT, true},
+        {FpgaCmd, 1024, 0x400, 3, true},  // command block, extend, zoom
+        {FpgaPara, 1024, 0x400, 2, true},
+        {FpgaTx, 1024, 0x400, 2, true},
+        {FpgaBack, fpgareg::kBackSize, 0x400, 2, true},
+        {StatusBase, StatusBytes, 0, 1, false},
+    };
+    for (const Area& a : kAreas) {
+        for (u64 k = 0; k < a.count; ++k) {
+            const u64 start = a.base + k * a.step;
+            const u64 entered = std::min(a.size, a.step ? a.step : a.size);
+            if (address < start || address >= start + entered) continue;
+            return (a.writable || !write) && length <= start + a.size - address;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 // The FPGA manager's block that holds [addr, addr + len), or null when the
@@ -221,11 +249,11 @@ u32 message_deal::ram_write(const Cmd_Frame& req, u8* out, u32 cap) {
     if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
     const u32 addr = rd32(req.data());
     const u32 len = rd32(req.data() + 4);
-    if (len == 0 || len > 0xFFFF || len > req.dataLength() - 8) return status(out, cap, ReplyStatus::BadArgument);
+    if (len == 0 || len > 0xFFFF || len > req.dataLength() - 8 || !PcRam::served(addr, len, true))
+        return status(out, cap, ReplyStatus::BadArgument);
     const u8* bytes = req.data() + 8;
 
-    if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return fpga_ram_write(addr, bytes, len, out, cap);
-    if (addr >= PcRam::StatusBase) return status(out, cap, ReplyStatus::BadArgument);
+    if (addr >= PcRam::FpgaBase) return fpga_ram_write(addr, bytes, len, out, cap);
     ZrvRamPara* p = model();
     if (!p) return status(out, cap, ReplyStatus::Busy);
 
@@ -236,16 +264,10 @@ u32 message_deal::ram_write(const Cmd_Frame& req, u8* out, u32 cap) {
         raiseApplyFlag(1);
         return status(out, cap, ReplyStatus::Ok);
     }
-    if (addr < PcRam::SlotEnd) {
-        // The slot is applied later through register 161 bit 2; a write may
-        // not run into the next slot.
-        if ((addr & 0xFFF) + len > PcRam::SlotBytes) return status(out, cap, ReplyStatus::BadArgument);
-        QMutexLocker lock(&c331->mutex);
-        if (p->ZrvModeUserRamParaDeal(bytes, u16(len), addr) != 0)
-            return status(out, cap, ReplyStatus::BadArgument);
-        return status(out, cap, ReplyStatus::Ok);
-    }
-    return status(out, cap, ReplyStatus::BadArgument);
+    // A user mode's slot, applied later through register 161 bit 2.
+    QMutexLocker lock(&c331->mutex);
+    if (p->ZrvModeUserRamParaDeal(bytes, u16(len), addr) != 0) return status(out, cap, ReplyStatus::BadArgument);
+    return status(out, cap, ReplyStatus::Ok);
 }
 
 namespace {
@@ -268,7 +290,8 @@ u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
     if (req.dataLength() < 8) return status(out, cap, ReplyStatus::BadArgument);
     const u32 addr = rd32(req.data());
     const u32 len = rd32(req.data() + 4);
-    if (len == 0 || len > PcRam::MaxRead) return status(out, cap, ReplyStatus::BadArgument);
+    if (len == 0 || len > PcRam::MaxRead || !PcRam::served(addr, len, false))
+        return status(out, cap, ReplyStatus::BadArgument);
     if (cap < 1 + len) return status(out, cap, ReplyStatus::BadArgument);
 
     if (addr >= PcRam::FpgaBase && addr < PcRam::StatusBase) return fpga_ram_read(addr, len, out, cap);
@@ -276,23 +299,13 @@ u32 message_deal::ram_read(const Cmd_Frame& req, u8* out, u32 cap) {
     if (!p) return status(out, cap, ReplyStatus::Busy);
     c331_manage* c331 = c331_manage::get();
 
-    if (addr < PcRam::ImageEnd) {
-        if (addr + len > PcRam::ImageEnd) return status(out, cap, ReplyStatus::BadArgument);
-        QMutexLocker lock(&c331->mutex);
+    QMutexLocker lock(&c331->mutex);
+    if (addr < PcRam::ImageEnd)
         p->copy_live(out + 1, addr, len);
-    } else if (addr < PcRam::SlotEnd) {
-        const u32 slot = addr >> 12;
-        const u32 off = addr & 0xFFF;
-        if (slot < 1 || slot > u32(ZRV_USER_MODE_COUNT) || off + len > PcRam::SlotBytes)
-            return status(out, cap, ReplyStatus::BadArgument);
-        QMutexLocker lock(&c331->mutex);
-        std::memcpy(out + 1, reinterpret_cast<const u8*>(&p->user_mode[slot - 1]) + off, len);
-    } else if (addr >= PcRam::StatusBase && addr - PcRam::StatusBase + len <= PcRam::StatusBytes) {
-        QMutexLocker lock(&c331->mutex);
+    else if (addr < PcRam::SlotEnd)
+        std::memcpy(out + 1, reinterpret_cast<const u8*>(&p->user_mode[(addr >> 12) - 1]) + (addr & 0xFFF), len);
+    else
         regCopy(out + 1, p->reg_block.REG + PcRam::StatusFirstReg + (addr - PcRam::StatusBase), len);
-    } else {
-        return status(out, cap, ReplyStatus::BadArgument);
-    }
     out[0] = ReplyStatus::Ok;
     return 1 + len;
 }

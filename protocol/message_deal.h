@@ -62,6 +62,11 @@ constexpr u32 StatusBase = 0x200000;    // REG 37 to REG 1060, read only
 constexpr u32 StatusFirstReg = 37;
 constexpr u32 StatusBytes = 1024;
 constexpr u32 MaxRead = 1024;
+// Whether `length` bytes from `address` lie within one area the device
+// serves, for a write or a read: the one description of the areas for the
+// device's answers and for a client that checks before it sends. Computed
+// in 64 bits: no sum wraps.
+bool served(u64 address, u64 length, bool write);
 }  // namespace PcRam
 
 // Protocol register numbers with a meaning of their own.

@@ -13,7 +13,6 @@
 #include "core/console.h"
 #include "core/md5.h"
 #include "core/utils.h"
-#include "core/zrvrampara.h"
 #include "fpga/fpga_regs.h"
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
@@ -95,39 +94,11 @@ u64 number(const std::string& s, const char* what, u64 lo, u64 hi) {
     return v;
 }
 
-// The places of the device's RAM (docs/protocol.md, RAM addresses): `count`
-// areas of `size` bytes, the next `step` after the one before. An area is
-// entered below its next one's start; a slot's 4098 bytes run 2 into the
-// next slot's addresses, which are that slot's own start.
-struct Area {
-    u64 base, size, step, count;
-    bool writable;
-};
-constexpr u64 kFpgaBlock = 1024;
-const Area kRam[] = {
-    {PcRam::ImageBase, PcRam::ImageEnd - PcRam::ImageBase, 0, 1, true},
-    {PcRam::SlotBase, PcRam::SlotBytes, 0x1000, ZRV_USER_MODE_COUNT, true},
-    {PcRam::FpgaCmd, kFpgaBlock, 0x400, 3, true},  // command block, extend, zoom
-    {PcRam::FpgaPara, kFpgaBlock, 0x400, 2, true},
-    {PcRam::FpgaTx, kFpgaBlock, 0x400, 2, true},
-    {PcRam::FpgaBack, fpgareg::kBackSize, 0x400, 2, true},
-    {PcRam::StatusBase, PcRam::StatusBytes, 0, 1, false},
-};
-
 // Every address and length a command sends passes here before anything is
-// sent: LENGTH bytes from ADDRESS must lie within one area the device
-// serves for it, or the device would only refuse them (status 1), after a
-// long transfer's earlier pieces perhaps. Computed in 64 bits: no sum wraps.
+// sent: the device would only refuse a range that leaves its areas (status
+// 1), after a long transfer's earlier pieces perhaps.
 void inOneArea(u64 address, u64 length, bool write, const char* what) {
-    for (const Area& a : kRam) {
-        for (u64 k = 0; k < a.count; ++k) {
-            const u64 start = a.base + k * a.step;
-            const u64 entered = std::min(a.size, a.step ? a.step : a.size);
-            if (address < start || address >= start + entered) continue;
-            if ((write && !a.writable) || length > start + a.size - address) break;
-            return;
-        }
-    }
+    if (PcRam::served(address, length, write)) return;
     char range[64];
     std::snprintf(range, sizeof range, "0x%06llX to 0x%06llX", static_cast<unsigned long long>(address),
                   static_cast<unsigned long long>(address + length - 1));
