@@ -521,14 +521,20 @@ void fpga_manage::filter_sensor() {
 
 void fpga_manage::dealwith_onoff() {
     const TimeRealType now = current_time;
-    // On-times first, then off-times: screen code 1 shows, 0 blacks out.
+    // On-times first, then off-times.
     for (const bool on : {true, false}) {
         for (u8 i = 0; i < onoff_count; ++i) {
             OnOffEntry& e = onoff[i];
             bool& armed = on ? e.on_armed : e.off_armed;
             if (!armed || (on ? e.on_hour : e.off_hour) != now.hour || (on ? e.on_minute : e.off_minute) != now.minute)
                 continue;
-            SCREEN_fpgactrl_status(on ? 1 : 0);
+            // Screen code 1 shows, 0 blacks out; the operator's blackout word
+            // follows the write. An LED set-up holds the outputs: the word
+            // alone changes, and its end shows the wall as the word says.
+            if (led_setup_busy())
+                set_blackout_word(!on);
+            else
+                SCREEN_fpgactrl_status(on ? 1 : 0);
             armed = false;
             onoff_state = on ? 0 : 1;
         }

@@ -204,17 +204,21 @@ int fpga_manage::set_fpga_lcd() {
 }
 
 int fpga_manage::set_output_status() {
-    if (!get_fpga_status()) return 0;
+    if (!get_fpga_status() || led_setup_busy()) return 0;
+    show_blackout_word();
+    return 1;
+}
+
+void fpga_manage::show_blackout_word() {
     u8 blackout = 0;
     if (ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config) {
         QMutexLocker lock(&c331_manage::get()->mutex);
         blackout = p->live_image.byte(RamOffset::BLACKOUT);
     }
-    SCREEN_fpgactrl_status(blackout == 0 ? 1 : 0);
-    return 1;
+    SCREEN_fpgactrl_status(blackout == 0 ? 1 : 0, true);
 }
 
-void fpga_manage::SCREEN_fpgactrl_status(u8 code) {
+void fpga_manage::SCREEN_fpgactrl_status(u8 code, bool keepWord) {
     struct Action {
         u8 reg, mask, value;
     };
@@ -228,7 +232,7 @@ void fpga_manage::SCREEN_fpgactrl_status(u8 code) {
         if (code == 9)
             read_from_register(STATUS, k);
         else
-            write_to_register(kActions[code].reg, kActions[code].mask, kActions[code].value, k);
+            write_to_register(kActions[code].reg, kActions[code].mask, kActions[code].value, k, keepWord);
     }
 }
 
@@ -245,32 +249,52 @@ void fpga_manage::SCREEN_fpgactrl_status2(u8 code, u8 fpga) {
 void fpga_manage::set_led_para_deal() {
     if (!get_fpga_status()) return;
     u8 request, step;
+    bool owed = true;
     {
+        // The c331's record and the request read together: the pass that
+        // sets the panel up raises 2 under the same mutex it records the
+        // panel under, so "nothing owed" with a 1 or 0 here means no pass
+        // will bring the restart.
+        QMutexLocker c331Lock(&c331_manage::get()->mutex);
         QMutexLocker lock(&Utils::_led_para_init_mutex);
         request = g_set_led_para.load();
         step = g_set_led_setup.load();
         if (request == 2) {
             g_set_led_setup.store(0);
             fpga_handover::end_led_para(0);
+        } else {
+            owed = c331_manage::get()->panel_owed_locked();
+            if (!owed && request == 1) {
+                g_set_led_setup.store(0);
+                fpga_handover::end_led_para(0);
+            }
         }
     }
     if (request == 2) {
         writeLogMsg(INFO, "fpga: LED outputs re-initialised for the new panel, both FPGAs restart");
+        m_led_held.store(false);
         reset_fpga_rst(0);
         reset_fpga_rst(1);
         return;
     }
+    if (!owed) {
+        // Nothing to set up: whatever this set-up blacked out shows again.
+        if (m_led_held.exchange(false)) end_led_hold();
+        return;
+    }
     if (request != 1) return;
     // The register writes run outside the hand-over's mutex; the step only
-    // moves on when no writer restarted the request meanwhile.
+    // moves on when no writer restarted the request meanwhile. They are the
+    // set-up's own: the operator's blackout word stays as it is.
     u8 next = step;
     if (step == 0) {
-        SCREEN_fpgactrl_status(0);
+        m_led_held.store(true);
+        SCREEN_fpgactrl_status(0, true);
         m_led_tick = G_timeTicks;
         next = 1;
     } else if (step == 1 && Utils::getTimeSpace(m_led_tick) >= 11) {
         m_led_tick = G_timeTicks;
-        SCREEN_fpgactrl_status(5);
+        SCREEN_fpgactrl_status(5, true);
         next = 2;
     } else if (step == 2 && Utils::getTimeSpace(m_led_tick) >= 31) {
         m_led_tick = G_timeTicks;
@@ -281,6 +305,12 @@ void fpga_manage::set_led_para_deal() {
     if (g_set_led_para.load() != 1 || g_set_led_setup.load() != step) return;
     g_set_led_setup.store(next);
     if (step == 2) fpga_handover::end_led_para(0);
+}
+
+void fpga_manage::end_led_hold() {
+    writeLogMsg(INFO, "fpga: LED set-up found no new panel to set up; outputs shown again");
+    SCREEN_fpgactrl_status(4);
+    show_blackout_word();
 }
 
 bool fpga_manage::request_led_para_if_running() {

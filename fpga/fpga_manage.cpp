@@ -191,7 +191,7 @@ u32 fpga_manage::pass_interval_ms() {
     // steps in passes or poll for answers: they keep the short pass.
     const u8 job = g_send_para.job();
     const bool busy = g_usb_grade.load() != 0 || (job >= 1 && job <= 6) || pc_cmd_valid.load() != 0 ||
-                      g_set_led_para.load() != 0 || fpga_handover::g_bri_set_flag.load() != 0 ||
+                      led_setup_busy() || fpga_handover::g_bri_set_flag.load() != 0 ||
                       fpga_handover::g_lcd_set_flag.load() != 0 || fpga_handover::g_output_status_flag.load() != 0 ||
                       st[0].lane_fault || st[1].lane_fault || !get_fpga_status();
     return busy ? kPassMs : kQuietPassMs;
@@ -223,7 +223,7 @@ void fpga_manage::pass() {
     if (fpga_handover::take_output_layout() && set_fpga_lcd() != 1) fpga_handover::restore_output_layout();
     if (fpga_handover::take_brightness() && set_fpga_bri_val() != 1) fpga_handover::restore_brightness();
     store_pending_bright(false);
-    if (g_set_led_para.load() != 0) set_led_para_deal();
+    if (led_setup_busy()) set_led_para_deal();
     if (get_fpga_status() && Utils::getTimeSpace(m_time_tick) >= 26) {
         IT8563WE_Get(&current_time);
         m_time_tick = G_timeTicks;
@@ -389,23 +389,33 @@ int fpga_manage::write_to_register(u8 reg, u8 mask, u8 value, u8 fpga, bool keep
         } else if (reg == SCREEN) {
             screen = (merged & SCREEN_BLACK) ? 0 : 1;
             ScreenState.store(screen);
-            blackoutWord = !keepWord && mask == SCREEN_BLACK && g_set_led_para.load() == 0;
+            fpga_handover::note_screen(fpga, screen == 0);
+            // Whoever writes the blackout bit without carrying the word's
+            // own state (a PC, the schedule) changes the operator's
+            // blackout: the word follows, during an LED set-up too, whose
+            // end then shows the wall as this last change asked.
+            blackoutWord = !keepWord && (mask & SCREEN_BLACK);
             QMutexLocker lock(&shadow_mutex);
             MCU_RAM_EXTEND[29] = screen;
         }
         write_fpga_register(reg, send, fpga, mask);
     }
-    if (blackoutWord) {
-        ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
-        if (!p) return block;
-        {
-            QMutexLocker lock(&c331_manage::get()->mutex);
-            p->live_image.setByte(RamOffset::BLACKOUT, screen ? 0 : 1);
-            p->live_image.setByte(RamOffset::BLACKOUT + 1, 0);
-        }
-        p->test_signal(1);
-    }
+    if (blackoutWord) set_blackout_word(screen == 0);
     return block;
+}
+
+void fpga_manage::set_blackout_word(bool black) {
+    ZrvRamPara* p = ZrvRamPara::p_zrvrampara_config;
+    if (!p) return;
+    {
+        QMutexLocker lock(&c331_manage::get()->mutex);
+        p->live_image.setByte(RamOffset::BLACKOUT, black ? 1 : 0);
+        p->live_image.setByte(RamOffset::BLACKOUT + 1, 0);
+    }
+    p->test_signal(1);
+    // The other FPGA follows the word: a PC writes the FPGAs one by one,
+    // and the wall shows one state.
+    fpga_handover::raise_output_status();
 }
 
 void fpga_manage::FPGA_to_RAM(u8 fpga) {

@@ -272,14 +272,33 @@ public:
     u32 get_wlan_state();
     void check_wlanonline_state();
     int set_fpga_lcd();
+    // Both FPGAs' blackout bit as the image's blackout word says; 0 (kept
+    // for a later pass) while they do not both run or an LED set-up holds
+    // the outputs, whose end shows the wall as the word then says.
     int set_output_status();
+    // One step of the LED set-up. A request the c331 owes no panel for
+    // (nothing to set up, or set up already) ends at once, and outputs it
+    // blacked out and switched off are shown again: a set-up ends with the
+    // restart that the c331's new panel brings, or with that restore.
     void set_led_para_deal();
-    void SCREEN_fpgactrl_status(u8 code);
+    // Codes that write register 0's blackout bit change the image's blackout
+    // word with it unless `keepWord` (the write carries the word's own state,
+    // or blacks out for an LED set-up).
+    void SCREEN_fpgactrl_status(u8 code, bool keepWord = false);
     void SCREEN_fpgactrl_status2(u8 code, u8 fpga);
     // The wall or splice mode changed: when both FPGAs run (register 80 of
-    // both images at 3) raise the LED-parameter request. Writers call it
-    // with the c331 manager's mutex held; true when raised.
+    // both images at 3) raise the LED-parameter request (which ends at once
+    // when the c331 owes no new panel). Writers call it with the c331
+    // manager's mutex held; true when raised.
     static bool request_led_para_if_running();
+    // The operator's blackout (image word 2116) changed from here (a PC's
+    // write of register 0's blackout bit, the on/off schedule): the word is
+    // stored and signalled, and both FPGAs follow it through the output
+    // status step. Takes the c331 manager's mutex: the caller holds none.
+    void set_blackout_word(bool black);
+    // Whether an LED set-up holds the outputs (requested, running, or done
+    // and waiting for the c331's new panel).
+    bool led_setup_busy() const { return g_set_led_para.load() != 0 || m_led_held.load(); }
 
     // ---- receiving-card frames (each builder seals the frame; port is the
     // port within its FPGA, 0-11; the length is returned and, where the
@@ -592,6 +611,14 @@ private:
     bool m_handed_back = false;  // the c331 got its picture back since the last release
     u32 m_time_tick = 0;
     u32 m_led_tick = 0;
+    // The LED set-up blacked the outputs out and switched them off; cleared
+    // by the restart that ends it or by the restore when nothing is owed.
+    std::atomic<bool> m_led_held{false};
+    // Shows the outputs again after an LED set-up that found nothing to set
+    // up: switched on, register 0 as the blackout word says.
+    void end_led_hold();
+    // Both FPGAs' register 0 as the image's blackout word says.
+    void show_blackout_word();
     u32 m_online_word[2] = {0, 0};
     // Ticks a send may still wait for a busy pair: one budget per frame of
     // the thread that sends it (a link's PC frame, the FPGA thread's search

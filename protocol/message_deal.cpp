@@ -375,7 +375,11 @@ int message_deal::REG_mcu_flag(u8 /*value*/, u8 mask) {
 
         // What the PC's writes changed since its last apply, whatever was
         // persisted in between.
-        const ZrvRamPara::PcChanges changed = p->takePcChanges();
+        ZrvRamPara::PcChanges changed = p->takePcChanges();
+        // A wall the c331 has set up already (the write's own pass met it
+        // and restarted the LED outputs) is carried out: it is not laid out
+        // and set up a second time.
+        changed.wall = changed.wall && c331->panel_owed_locked();
         auto wall = [&] {
             return std::array<u16, 3>{live.word(WALL_WIDTH), live.word(WALL_HEIGHT), live.word(SPLICE_MODE)};
         };

@@ -442,12 +442,24 @@ void c331_manage::wait_led_handover() {
     if (timedOut) writeLogMsg(WARNING, "c331: LED settings still being applied after 3 s; setting up the panel anyway");
 }
 
+namespace {
+const int kPanelWords[] = {c331img::SPLICE_MODE, c331img::LED_WIDTH, c331img::LED_HEIGHT, c331img::OUT1_WIDTH,
+                           c331img::OUT1_HEIGHT};
+
+bool panelDiffers(const u8* live, const u8* applied) {
+    for (int off : kPanelWords)
+        if (word(live, off) != word(applied, off)) return true;
+    return false;
+}
+}  // namespace
+
+bool c331_manage::panel_owed_locked() const {
+    const ZrvRamPara* zp = ZrvRamPara::p_zrvrampara_config;
+    return zp && panelDiffers(zp->live_image.data, m_applied);
+}
+
 void c331_manage::apply_panel(const u8* live) {
-    const int words[] = {c331img::SPLICE_MODE, c331img::LED_WIDTH, c331img::LED_HEIGHT, c331img::OUT1_WIDTH,
-                         c331img::OUT1_HEIGHT};
-    bool changed = false;
-    for (int off : words) changed = changed || word(live, off) != word(m_applied, off);
-    if (!changed) return;
+    if (!panelDiffers(live, m_applied)) return;
     wait_led_handover();
     ops->zrvApi_PnlInit2(word(live, c331img::LED_WIDTH), word(live, c331img::LED_HEIGHT),
                          word(live, c331img::OUT1_WIDTH), word(live, c331img::OUT1_HEIGHT),
@@ -610,8 +622,14 @@ void c331_manage::apply_pass() {
         if (audio) source_handover::raise_audio_changed();
     }
 
-    // 9. Blackout. 10. Output-channel layout (also written by the panel set-up).
-    if (differs(c331img::BLACKOUT)) fpga_handover::raise_output_status();
+    // 9. Blackout: handed on when the word changed, and whenever the FPGAs
+    // show otherwise than it says. Roads other than this pass change the
+    // word or the FPGAs (a PC's register write, the on/off schedule): a
+    // later change is then carried out even when it brings the word back
+    // to the value this pass last saw.
+    if (differs(c331img::BLACKOUT) || !fpga_handover::screen_is(word(live, c331img::BLACKOUT) != 0))
+        fpga_handover::raise_output_status();
+    // 10. Output-channel layout (also written by the panel set-up).
     if (differs(c331img::OCH_XOFFS) || differs(c331img::OCH_YOFFS)) fpga_handover::raise_output_layout();
 
     // 11. OSD.

@@ -174,6 +174,12 @@ public:
 
     // Longest wait for the FPGA thread's LED hand-over in the panel step.
     static constexpr u32 kLedWaitMs = 3000;
+    // Whether the live image asks for a panel (splice mode, LED wall, output
+    // 1 size) other than the one the chip was last set up for. Only then has
+    // an LED set-up anything to wait for: the pass that meets the difference
+    // sets the panel up and has both FPGAs restart, which shows the wall
+    // again. Caller holds the manager's mutex.
+    bool panel_owed_locked() const;
     // Upper bound of a fade step count taken from the image.
     static constexpr s32 kMaxFadeSteps = 255;
 

@@ -47,15 +47,21 @@ TEST_F(FpgaRegister, BlackoutBitKeepsTheImageWordAndScreenStateInStep) {
               (Vals{1, 0, 0, 0, 0x04}));
     EXPECT_EQ(signals_, std::vector<int>{1});
 
-    // During an LED re-initialisation the screen state follows, the word not.
+    // The LED re-initialisation's own write: the screen state follows, the
+    // word not. A PC's write meanwhile is the operator's last word, which
+    // the re-initialisation's end shows.
     g_set_led_para.store(1);
-    m->write_to_register(0, 0x04, 0x00, 1);
+    m->write_to_register(0, 0x04, 0x00, 1, true);
     EXPECT_EQ((Vals{model->live_image.byte(2116), fpga_manage::MCU_RAM_EXTEND[29], signals_.size()}),
               (Vals{1, 1, 1}));
+    m->write_to_register(0, 0xFF, 0x00, 1);
+    EXPECT_EQ((Vals{model->live_image.byte(2116), fpga_manage::MCU_RAM_EXTEND[29], signals_.size()}),
+              (Vals{0, 1, 2}));
     // A write of another bit of register 0 leaves the word alone.
     g_set_led_para.store(0);
-    m->write_to_register(0, 0x0C, 0x00, 0);
-    EXPECT_EQ((Vals{model->live_image.byte(2116), signals_.size()}), (Vals{1, 1}));
+    m->write_to_register(0, 0x04, 0x04, 0);
+    m->write_to_register(0, 0x0B, 0x00, 0);
+    EXPECT_EQ((Vals{model->live_image.byte(2116), signals_.size()}), (Vals{1, 3}));
 }
 
 TEST_F(FpgaRegister, RegistersOutsideTheMirrorStayOffTheWire) {
