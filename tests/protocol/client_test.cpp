@@ -37,18 +37,10 @@ struct ClientRun {
     QString out, err;
 };
 
-// `boundMs`: how long the run may take before it is killed (status -1).
-// `under`: a program (with its arguments) that runs the client, as a shell's
-// limits would. `output`: a file standard output goes to.
-ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {},
-                 const QString& output = {}) {
+// What a started run ends with, once it ended within `boundMs`; killed
+// after that (status -1).
+ClientRun finished(QProcess& p, int boundMs) {
     ClientRun r;
-    QProcess p;
-    if (!output.isEmpty()) p.setStandardOutputFile(output);
-    if (under.isEmpty())
-        p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
-    else
-        p.start(under[0], under.mid(1) + QStringList{binary("ZRV_CLIENT_BINARY", "zrvctl")} + args);
     if (!p.waitForFinished(boundMs)) {
         p.kill();
         p.waitForFinished(2000);
@@ -60,10 +52,23 @@ ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList
     return r;
 }
 
+// `boundMs`: how long the run may take before it is killed (status -1).
+// `under`: a program (with its arguments) that runs the client, as a shell's
+// limits would. `output`: a file standard output goes to.
+ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {},
+                 const QString& output = {}) {
+    QProcess p;
+    if (!output.isEmpty()) p.setStandardOutputFile(output);
+    if (under.isEmpty())
+        p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
+    else
+        p.start(under[0], under.mid(1) + QStringList{binary("ZRV_CLIENT_BINARY", "zrvctl")} + args);
+    return finished(p, boundMs);
+}
+
 // A shell line run in `folder` ("set -e" first), where "$Z" is the client
 // and $L its link: what a shell's redirections make of a run.
 ClientRun zrvctlInShell(const QString& line, const QStringList& link, const QString& folder) {
-    ClientRun r;
     QProcess sh;
     sh.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -71,15 +76,7 @@ ClientRun zrvctlInShell(const QString& line, const QStringList& link, const QStr
     env.insert("L", link.join(' '));
     sh.setProcessEnvironment(env);
     sh.start("sh", {"-c", "set -e; " + line});
-    if (!sh.waitForFinished(20000)) {
-        sh.kill();
-        sh.waitForFinished(2000);
-        return r;
-    }
-    r.status = sh.exitStatus() == QProcess::NormalExit ? sh.exitCode() : -1;
-    r.out = QString::fromUtf8(sh.readAllStandardOutput());
-    r.err = QString::fromUtf8(sh.readAllStandardError());
-    return r;
+    return finished(sh, 20000);
 }
 
 // Every run of zrvctl() (its arguments, and where its standard output goes),
