@@ -607,11 +607,11 @@ void takeBackPending(const sigset_t& held) {
     }
 }
 
-void holdStandardDescriptors() {
+void holdStandardDescriptors(HeldWrites writes) {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
         // The lowest number free: this one.
-        const int held = ::open("/dev/null", O_RDWR);
+        const int held = ::open("/dev/null", writes == HeldWrites::Fail ? O_RDONLY : O_RDWR);
         if (held >= 0 && held != fd) {
             ::dup2(held, fd);
             ::close(held);

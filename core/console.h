@@ -93,7 +93,11 @@ constexpr std::chrono::milliseconds kLastLinesWait{2000};
 // Holds each standard descriptor that is closed (a launcher that closed
 // the console) open on /dev/null: else the next file the program opens
 // would take its number and get the console's lines. Call first in main.
-void holdStandardDescriptors();
+// What a write to a held descriptor does: the program's console goes into
+// /dev/null; a tool's output may fail as on the closed descriptor (EBADF),
+// so that what it had to print is never taken for printed.
+enum class HeldWrites { Vanish, Fail };
+void holdStandardDescriptors(HeldWrites writes = HeldWrites::Vanish);
 
 // The most text the queue holds (bytes) before further text is counted
 // as lost.

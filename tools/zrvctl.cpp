@@ -16,6 +16,7 @@
 #include "fpga/fpga_regs.h"
 #include "protocol/message_deal.h"
 #include "protocol/protocol_phy.h"
+#include "tools/zrvctl_wait.h"
 #include "video_engine/c331_manage.h"
 
 #include <arpa/inet.h>
@@ -394,6 +395,16 @@ private:
     struct stat m_old{};
 };
 
+using ClientWait::Wait;
+
+// The milliseconds left until `until`, none once it passed, as poll() takes
+// them: a longer wait is waited in slices, each caller asking again.
+int msLeft(std::chrono::steady_clock::time_point until) {
+    const long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+    return int(std::clamp<long long>(left, 0, INT_MAX));
+}
+
 // One way to the device. Every wait on it is bounded by the time left.
 class Link {
 public:
@@ -430,9 +441,9 @@ public:
             }
             if (w < 0 && errno == EINTR) continue;
             if (w == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return w < 0 ? errno : EIO;
-            const long long left = msLeft(until);
+            const int left = msLeft(until);
             pollfd p{m_fd, POLLOUT, 0};
-            if (left <= 0 || (::poll(&p, 1, int(left)) == 0 && msLeft(until) <= 0)) return ETIMEDOUT;
+            if (left <= 0 || (::poll(&p, 1, left) == 0 && msLeft(until) <= 0)) return ETIMEDOUT;
         }
         return 0;
     }
@@ -450,10 +461,6 @@ public:
     }
     bool closed() const override { return m_closed; }
     std::string closedText() const override { return m_closedText; }
-
-    static long long msLeft(std::chrono::steady_clock::time_point until) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
-    }
 
 private:
     int m_fd;
@@ -510,9 +517,9 @@ in_addr hostAddress(const std::string& host) {
     return a;
 }
 
-// The link to HOST[:PORT]; a TCP connection is made within timeoutMs (a
+// The link to HOST[:PORT]; a TCP connection is made within the wait (a
 // host that does not answer would hold the connect for minutes).
-std::unique_ptr<Link> openNet(const std::string& address, bool tcp, int timeoutMs) {
+std::unique_ptr<Link> openNet(const std::string& address, bool tcp, const Wait& wait) {
     const size_t colon = address.rfind(':');
     const std::string host = address.substr(0, colon);
     sockaddr_in to{};
@@ -527,15 +534,14 @@ std::unique_ptr<Link> openNet(const std::string& address, bool tcp, int timeoutM
     int error = fd < 0 ? errno : 0;
     if (!error && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) error = errno;
     if (error == EINPROGRESS) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto until = std::chrono::steady_clock::now() + wait.total;
         pollfd p{fd, POLLOUT, 0};
         int ready = 0;
-        for (long long left; (left = StreamLink::msLeft(until)) > 0 && (ready = ::poll(&p, 1, int(left))) <= 0;) {
+        for (int left; (left = msLeft(until)) > 0 && (ready = ::poll(&p, 1, left)) <= 0;) {
         }
         socklen_t len = sizeof error;
         if (ready <= 0) {
-            say("no answer from " + where + " within " + std::to_string(timeoutMs) +
-                " ms: the connection was not taken");
+            say("no answer from " + where + " within " + ClientWait::text(wait) + ": the connection was not taken");
             std::exit(3);
         }
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
@@ -642,8 +648,9 @@ class Client {
 public:
     // The link is opened for the first request, once every argument (an
     // output file among them) has been judged.
-    Client(std::function<std::unique_ptr<Link>(int timeoutMs)> open, int timeoutMs)
-        : m_open(std::move(open)), m_timeout(timeoutMs), m_tag(std::random_device{}()) {}
+    Client(std::function<std::unique_ptr<Link>(const Wait&)> open, int timeoutMs)
+        : m_open(std::move(open)), m_timeout(timeoutMs), m_wait(ClientWait::wait(timeoutMs)),
+          m_tag(std::random_device{}()) {}
 
     // Sends one command to the controller. 0 with the reply data when it
     // answered done in the shape `expect` gives, 1 for another status (said
@@ -673,8 +680,9 @@ public:
     int cards(const Bytes& frame, size_t least, Bytes& reply) {
         return ask(frame, Expect::cards(least), reply, " from the cards");
     }
+    // The time-out given; the wait of the requests that follow, made from it.
     int timeout() const { return m_timeout; }
-    void setTimeout(int ms) { m_timeout = ms; }
+    void setWait(const Wait& wait) { m_wait = wait; }
 
     static const char* statusMeaning(u8 s) {
         switch (s) {
@@ -697,11 +705,11 @@ private:
         enc.resize(protocol_phy::data_re_transf_meaning(f.data(), u32(f.size()), enc.data(), u32(enc.size())));
         // The time-out counts from the request's start: making the
         // connection and sending it take their part of it.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout);
-        if (!m_link) m_link = m_open(m_timeout);
-        const int unsent = m_link->send(enc.data(), enc.size(), int(std::max(0LL, StreamLink::msLeft(until))));
+        const auto until = std::chrono::steady_clock::now() + m_wait.total;
+        if (!m_link) m_link = m_open(m_wait);
+        const int unsent = m_link->send(enc.data(), enc.size(), msLeft(until));
         if (unsent == ETIMEDOUT) {
-            say("the request could not go out within " + std::to_string(m_timeout) + " ms: the device takes nothing");
+            say("the request could not go out within " + ClientWait::text(m_wait) + ": the device takes nothing");
             return 3;
         }
         if (unsent) {
@@ -712,9 +720,9 @@ private:
         Verdict last{Verdict::Other, {}};
         std::string others;  // said with the reason when no answer comes
         while (!done && !m_link->closed()) {
-            const long long left = StreamLink::msLeft(until);
+            const int left = msLeft(until);
             if (left <= 0) break;
-            const Bytes got = m_link->receive(int(left));
+            const Bytes got = m_link->receive(left);
             m_decoder.feed(got.data(), got.size(), [&](const u8* fr, u32 n) {
                 if (done) return;
                 last = judge(sent, fr, n, expect);
@@ -731,13 +739,15 @@ private:
         if (m_link->closed())
             say(m_link->closedText() + others);
         else
-            say("no answer" + std::string(from) + " within " + std::to_string(m_timeout) + " ms" + others);
+            say("no answer" + std::string(from) + " within " + ClientWait::text(m_wait) +
+                (m_wait.beyond ? std::string(": ") + m_wait.beyond : "") + others);
         return 3;
     }
 
-    std::function<std::unique_ptr<Link>(int)> m_open;
+    std::function<std::unique_ptr<Link>(const Wait&)> m_open;
     std::unique_ptr<Link> m_link;
     int m_timeout;
+    Wait m_wait;
     u32 m_tag;
     FrameDecoder m_decoder{65536};
 };
@@ -940,9 +950,6 @@ int cmdTimeReport(Client& c, const Args&) {
     return rc;
 }
 
-// How long the device may hold a frame for the cards before it goes out.
-constexpr u64 kCardHoldMs = 6000;
-
 // A frame for the receiving cards, passed through the FPGAs. Its header
 // bytes are the cards' (mode, port), so it carries no tag: its answer is the
 // cards' reply with its command, the one frame a run sends. The reply of a
@@ -956,10 +963,9 @@ int cmdCard(Client& c, const Args& a) {
     if (frame[9] == 0x61 && frame.size() < 18) fail("card: a RAM read (0x61) takes a u32 address and a u32 length");
     const bool read = frame[9] == 0x61;
     const u32 asked = read ? u32(frame[14]) | u32(frame[15]) << 8 | u32(frame[16]) << 16 | u32(frame[17]) << 24 : 0;
-    // The device may hold the frame 6 s before it goes out (behind the
-    // controller's own frame, then for busy send buffers); the cards' reply
-    // comes within the time-out after that.
-    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + kCardHoldMs)));
+    // The device may hold the frame before it goes out (behind the
+    // controller's own frame, then for busy send buffers).
+    c.setWait(ClientWait::cards(c.timeout()));
     Bytes reply;
     if (const int rc = c.cards(frame, asked, reply)) return rc;
     // Another status than done is said and fails, as the controller's.
@@ -1000,9 +1006,7 @@ int cmdFlashErase(Client& c, const Args& a) {
     put16(req, start);
     req.push_back(u8(mode));
     put16(req, count);
-    // The device answers an erase within 1 s and 3.2 s for each block (its
-    // erase and read-back): waited beyond the time-out given.
-    c.setTimeout(int(std::min<u64>(600000, u64(c.timeout()) + 1000 + 3200ull * count)));
+    c.setWait(ClientWait::erase(c.timeout(), count));
     return c.run(0x70, req, Expect::exactly(0));
 }
 
@@ -1012,17 +1016,14 @@ int cmdFlashWrite(Client& c, const Args& a) {
     const std::string most = std::to_string(room) + (room == 1 ? " byte" : " bytes");
     const Bytes content = inputFile(a[1], room, most + " (from ADDRESS to the flash's end)");
     int rc = 0;
-    const int given = c.timeout();
     for (size_t off = 0; rc == 0 && off < content.size(); off += kFlashChunk) {
         const size_t n = std::min<size_t>(kFlashChunk, content.size() - off);
         Bytes req;
         put32(req, u32(addr + off));
         put32(req, u32(n));
         req.insert(req.end(), content.begin() + long(off), content.begin() + long(off + n));
-        // The device answers a write within 1.1 s and 0.4 s for each
-        // 256-byte page it touches: waited beyond the time-out given.
         const u64 pages = (addr + off + n - 1) / 256 - (addr + off) / 256 + 1;
-        c.setTimeout(int(std::min<u64>(600000, u64(given) + 1100 + 400 * pages)));
+        c.setWait(ClientWait::write(c.timeout(), pages));
         rc = c.run(0x71, req, Expect::exactly(0));
     }
     return rc;
@@ -1172,8 +1173,7 @@ void printCommandHelp(const Command& c) {
 bool isHelp(const std::string& s) { return s == "help" || s == "--help" || s == "-h"; }
 
 // The command line's command; its status. The link it opens is closed when
-// it returns, before what it printed is written: a standard output the
-// client was started without, whose number the link took, is closed again.
+// it returns, before what it printed is written.
 int command(const Args& args) {
     if (args.empty()) {
         printHelp();
@@ -1218,8 +1218,8 @@ int command(const Args& args) {
     if (rest.size() < cmd->minArgs || rest.size() > cmd->maxArgs) fail("usage: " + usageLine(*cmd));
 
     Client client(
-        [&](int ms) {
-            return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp", ms);
+        [&](const Wait& wait) {
+            return linkKind == "--serial" ? openSerial(linkWhere) : openNet(linkWhere, linkKind == "--tcp", wait);
         },
         timeoutMs);
     return cmd->run(client, rest);
@@ -1228,6 +1228,12 @@ int command(const Args& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the link or a file is opened: one would else take the number
+    // of a standard descriptor the client was started without, and a
+    // closed standard error would send the client's lines to the device.
+    // A closed standard output still takes nothing, as before: a command
+    // whose output is lost fails.
+    Console::holdStandardDescriptors(Console::HeldWrites::Fail);
     // A file size limit (ulimit -f) makes a write that passes it fail, as a
     // full disk does, rather than end the client with its file half written
     // beside the one it was to replace; an output whose reader has gone (a

@@ -1,6 +1,7 @@
 // The client as a user meets it: its help, what it says about arguments it
 // refuses, and what it makes of the replies of fake devices.
 #include "frame_helpers.h"
+#include "tools/zrvctl_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -36,18 +37,10 @@ struct ClientRun {
     QString out, err;
 };
 
-// `boundMs`: how long the run may take before it is killed (status -1).
-// `under`: a program (with its arguments) that runs the client, as a shell's
-// limits would. `output`: a file standard output goes to.
-ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {},
-                 const QString& output = {}) {
+// What a started run ends with, once it ended within `boundMs`; killed
+// after that (status -1).
+ClientRun finished(QProcess& p, int boundMs) {
     ClientRun r;
-    QProcess p;
-    if (!output.isEmpty()) p.setStandardOutputFile(output);
-    if (under.isEmpty())
-        p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
-    else
-        p.start(under[0], under.mid(1) + QStringList{binary("ZRV_CLIENT_BINARY", "zrvctl")} + args);
     if (!p.waitForFinished(boundMs)) {
         p.kill();
         p.waitForFinished(2000);
@@ -57,6 +50,33 @@ ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+// `boundMs`: how long the run may take before it is killed (status -1).
+// `under`: a program (with its arguments) that runs the client, as a shell's
+// limits would. `output`: a file standard output goes to.
+ClientRun zrvctl(const QStringList& args, int boundMs = 10000, const QStringList& under = {},
+                 const QString& output = {}) {
+    QProcess p;
+    if (!output.isEmpty()) p.setStandardOutputFile(output);
+    if (under.isEmpty())
+        p.start(binary("ZRV_CLIENT_BINARY", "zrvctl"), args);
+    else
+        p.start(under[0], under.mid(1) + QStringList{binary("ZRV_CLIENT_BINARY", "zrvctl")} + args);
+    return finished(p, boundMs);
+}
+
+// A shell line run in `folder` ("set -e" first), where "$Z" is the client
+// and $L its link: what a shell's redirections make of a run.
+ClientRun zrvctlInShell(const QString& line, const QStringList& link, const QString& folder) {
+    QProcess sh;
+    sh.setWorkingDirectory(folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("Z", binary("ZRV_CLIENT_BINARY", "zrvctl"));
+    env.insert("L", link.join(' '));
+    sh.setProcessEnvironment(env);
+    sh.start("sh", {"-c", "set -e; " + line});
+    return finished(sh, 20000);
 }
 
 // Every run of zrvctl() (its arguments, and where its standard output goes),
@@ -411,14 +431,16 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         bool cards = false;  // answered by the cards, who echo nothing
         int longer = 0;  // ms the client waits beyond its time-out
         u8 fill = '0';  // each byte of the first answer's data, the next answers' counted on from it
+        QString beyond = {};  // said of a wait longer than the time-out, which is said in seconds
     };
+    const QString kHeld = "the time-out and the 6 s the device may hold the frame";
     const Row rows[] = {
         // The longest waits first, so that they run beside all the others.
         // A search, and 4 bytes of RAM; the device may hold the frame 6 s.
-        {{"card", "fe0f10f010aaff010010000000"}, {0}, 0x10, true, 6000},
-        {{"card", "020010f010aa010100618001000004000000"}, {4}, 0x61, true, 6000},
+        {{"card", "fe0f10f010aaff010010000000"}, {0}, 0x10, true, 6000, '0', kHeld},
+        {{"card", "020010f010aa010100618001000004000000"}, {4}, 0x61, true, 6000, '0', kHeld},
         // A block's erase and read-back: 1 s and 3.2 s a block.
-        {{"flash-erase", "6144", "0", "1"}, {0}, 0x70, false, 4200},
+        {{"flash-erase", "6144", "0", "1"}, {0}, 0x70, false, 4200, '0', "the erase may still be running"},
         {{"info"}, {48}, 0x90},  // id 32, version 4, address, mask and gateway 4 each
         {{"ram-read", "0x200000", "4"}, {4}, 0x61},
         {{"ram-write", "0x882", "3c00"}, {0}, 0x60},
@@ -432,7 +454,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         {{"time-report"}, {22}, 0x92, false, 0, 0x01},  // power-on 0101-01-01 01:01:01, a time there is
         {{"network", "192.168.1.199", "255.255.255.0", "192.168.1.1"}, {0}, 0x93},
         // 1.1 s and 0.4 s a page: the last piece, 1 byte, touches one.
-        {{"flash-write", "0x1800000", file}, {0, 0}, 0x71, false, 1500},
+        {{"flash-write", "0x1800000", file}, {0, 0}, 0x71, false, 1500, '0', "the write may still be running"},
         {{"flash-read", "0x1800000", "1030", "%1"}, {1024, 6}, 0x72},
     };
     // Every command the help lists has its row.
@@ -536,9 +558,13 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
         const size_t d = row.data.back();
         const QString from = row.cards ? " from the cards" : "";
         const QString wrong = "zrvctl: wrong answer" + from + " to command " + hex(row.command) + ": ";
-        const QString unanswered = QStringLiteral("zrvctl: no answer%1 within %2 ms").arg(from);
-        const QString other =
-            unanswered.arg(5000 + row.longer) + "; what came answers another request: a frame of command ";
+        // 200 ms, or 4.4 s with what may still be under way.
+        auto unanswered = [&](int given) {
+            return "zrvctl: no answer" + from + " within " +
+                   (row.longer ? QString::number((given + row.longer) / 1000.0) + " s: " + row.beyond
+                               : QString::number(given) + " ms");
+        };
+        const QString other = unanswered(5000) + "; what came answers another request: a frame of command ";
         const QString failed =
             row.cards ? "zrvctl: the cards answered status 1" : "zrvctl: status 1: bad argument or out of range";
         const ClientRun& right = ended[k * kFaults];
@@ -552,7 +578,7 @@ TEST(Client, EveryCommandTakesOnlyTheAnswerToWhatItAsked) {
                                : QStringLiteral("%1 data bytes, not %2").arg(d + 1).arg(d)),
             other + hex(row.command + 1),
             row.cards ? "" : other + hex(row.command) + " that echoes another request",
-            unanswered.arg(200 + row.longer),
+            unanswered(200),
             "",
             failed,
             "",
@@ -860,6 +886,30 @@ TEST(Client, AFlashAnswerIsWaitedForAsLongAsTheDeviceMayTakeIt) {
     }
 }
 
+// However long the device may take, the client waits for it: the time-out
+// given and the command's own bound (docs/protocol.md), never cut to a bound
+// of the client's. An erase of 200 blocks the device answers after 615 s is
+// waited 2 + 1 + 200 x 3.2 s; one of the whole flash in 4 KiB blocks past
+// 7 hours. A wait longer than the time-out given is said in seconds.
+TEST(Client, ALongCommandIsWaitedForAllTheDeviceMayTake) {
+    struct Row {
+        ClientWait::Wait wait;
+        long long ms;
+        std::string said;
+    };
+    const Row rows[] = {
+        {ClientWait::erase(2000, 200), 643000, "643 s"},
+        {ClientWait::erase(600000, 8192), 26815400, "26815.4 s"},
+        {ClientWait::erase(2000, 512), 1641400, "1641.4 s"},  // the whole flash in 64 KiB blocks
+        {ClientWait::erase(1, 0), 1001, "1.001 s"},
+        {ClientWait::write(600000, 5), 603100, "603.1 s"},
+        {ClientWait::cards(600000), 606000, "606 s"},
+        {ClientWait::wait(600000), 600000, "600000 ms"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ((std::pair{static_cast<long long>(row.wait.total.count()), ClientWait::text(row.wait)}), (std::pair{row.ms, row.said}));
+}
+
 // A number with a leading zero is decimal, 0x or 0X hexadecimal: the device
 // that answers a RAM read with the address it was asked shows what was sent.
 TEST(Client, NumbersAreReadAsTheHelpGivesThem) {
@@ -927,21 +977,72 @@ TEST(Client, WhatIsReadOrPrintedGoesWhereTheShellSendsItOrFails) {
     };
     for (const Row& row : rows) {
         QFile::remove(dir.filePath("app.log"));
-        QProcess sh;
-        sh.setWorkingDirectory(dir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("Z", binary("ZRV_CLIENT_BINARY", "zrvctl"));
-        env.insert("L", device.join(' '));
-        sh.setProcessEnvironment(env);
-        sh.start("sh", {"-c", "set -e; " + row.shell});
-        ASSERT_TRUE(sh.waitForFinished(20000)) << row.shell.toStdString();
-        EXPECT_EQ(sh.exitCode(), row.status) << row.shell.toStdString();
+        const ClientRun sh = zrvctlInShell(row.shell, device, dir.path());
+        ASSERT_NE(sh.status, -1) << row.shell.toStdString();
+        EXPECT_EQ(sh.status, row.status) << row.shell.toStdString();
         QFile app(dir.filePath("app.log"));
         const QByteArray logged = app.open(QIODevice::ReadOnly) ? app.readAll() : QByteArray();
         EXPECT_EQ(logged, row.log.toUtf8()) << row.shell.toStdString();
-        const QString err = QString::fromUtf8(sh.readAllStandardError());
-        EXPECT_TRUE(err.contains(row.said)) << row.shell.toStdString() << ": " << err.toStdString();
+        EXPECT_TRUE(sh.err.contains(row.said)) << row.shell.toStdString() << ": " << sh.err.toStdString();
     }
+}
+
+// A standard descriptor the client was started without is held: neither
+// the link nor a file takes its number. The device hears the request and
+// nothing else, to the end of the connection (the line about its status 1
+// went nowhere), and the exit status is the one of a run with every
+// descriptor open: 1 for the refused write, 2 for a read whose value a
+// closed standard output did not take.
+TEST(Client, AClosedStandardDescriptorSendsTheDeviceNothingOfTheClients) {
+    struct Row {
+        QString shell;
+        int status;
+        QString said = {};
+    } rows[] = {
+        {"\"$Z\" $L word-write 2176 1", 1, "zrvctl: status 1: bad argument or out of range\n"},
+        {"\"$Z\" $L word-write 2176 1 2>&-", 1},
+        {"\"$Z\" $L word-write 2176 1 <&- 2>&-", 1},
+        {"\"$Z\" $L word-read 2176 >&-", 2, "zrvctl: standard output did not take what was to be printed: Bad file "
+                                            "descriptor\n"},
+        {"\"$Z\" $L word-read 2176 <&- >&- 2>&-", 2},
+    };
+    sockaddr_in a{};
+    const int door = boundToLoopback(SOCK_STREAM, a);
+    ASSERT_GE(door, 0);
+    ASSERT_EQ(::listen(door, 4), 0);
+    const QStringList link = {"--tcp", QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port))};
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        // A write is refused (status 1), a read answered with the word 2.
+        Bytes heard;
+        std::thread device([door, &heard] {
+            pollfd p{door, POLLIN, 0};
+            if (::poll(&p, 1, 20000) <= 0) return;
+            p.fd = ::accept4(door, nullptr, nullptr, SOCK_CLOEXEC);
+            FrameDecoder decoder(65536);
+            u8 got[4096];
+            for (ssize_t n; ::poll(&p, 1, 20000) > 0 && (n = ::read(p.fd, got, sizeof got)) > 0;) {
+                heard.insert(heard.end(), got, got + n);
+                decoder.feed(got, size_t(n), [&](const u8* f, u32 size) {
+                    Bytes reply = replyTo(Bytes(f, f + size), f[9] == 0x61 ? Bytes{0, 2, 0} : Bytes{1});
+                    reply.push_back(Utils::BCC(reply.data(), u32(reply.size())));
+                    const Bytes enc = encode(reply);
+                    (void)!::write(p.fd, enc.data(), enc.size());
+                });
+            }
+            ::close(p.fd);
+        });
+        const ClientRun r = zrvctlInShell(row.shell, link, dir.path());
+        device.join();
+        Collector frames;
+        FrameDecoder decoder(65536);
+        frames.feed(decoder, heard);
+        EXPECT_EQ(frames.frames.size(), 1u) << row.shell.toStdString();
+        EXPECT_EQ(frames.frames.empty() ? Bytes() : encode(frames.frames[0]), heard) << row.shell.toStdString();
+        EXPECT_EQ((std::pair{r.status, r.err.toStdString()}), (std::pair{row.status, row.said.toStdString()}))
+            << row.shell.toStdString();
+    }
+    ::close(door);
 }
 
 // A device's answer that comes after the client gave up on it (late, on a
