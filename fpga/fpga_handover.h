@@ -92,6 +92,7 @@ inline void raise_output_status() {
     wake_fpga_thread();
 }
 inline bool take_output_status() { return g_output_status_flag.exchange(0) != 0; }
+inline void restore_output_status() { g_output_status_flag.store(1); }
 
 // Register 0's blackout bit as last written to each FPGA (bit k: FPGA k),
 // written by the FPGA manager's one register write; read by the c331 pass,
@@ -106,6 +107,5 @@ inline void note_screen(u8 fpga, bool black) {
 }
 // Whether both FPGAs were last written blacked out (`black`) or showing.
 inline bool screen_is(bool black) { return g_screen_black.load() == (black ? 3 : 0); }
-inline void restore_output_status() { g_output_status_flag.store(1); }
 
 }  // namespace fpga_handover
