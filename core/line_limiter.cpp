@@ -68,12 +68,14 @@ std::function<void(u64 n)> LineLimiter::logCount(_LogType level, std::string hea
 bool LineLimiter::admit() {
     std::lock_guard<std::mutex> lock(m_mutex);
     // Read under the lock: a thread that read the clock and was pre-empted
-    // before the lock would take an older time than the second opened
+    // before the lock would take an older time than the period opened
     // meanwhile, and the window would run backwards.
     const u64 now = nowMs();
-    // A period that ended with nothing held back is over: this one starts
-    // the next burst and is printed.
-    if (!m_open || (m_held == 0 && now - m_since >= m_periodMs)) {
+    // The period is fixed from the occurrence that opened it: once it has
+    // passed, this one opens the next and is printed, however many came in
+    // between. A stream that never pauses is then seen once a period, not
+    // only at its start.
+    if (!m_open || now - m_since >= m_periodMs) {
         m_open = true;
         m_since = now;
         m_taken = 1;
@@ -95,12 +97,9 @@ u64 LineLimiter::takeDue() {
     const u64 n = m_held;
     m_held = 0;
     g_heldAnywhere -= n;
-    // A count line opens the next period, which prints no burst: a stream
-    // that goes on costs a count a period. A period without one closes the
-    // burst.
-    m_open = n != 0;
-    m_since = now;
-    m_taken = m_burst;
+    // The period is over and its count handed over: the next occurrence
+    // opens another.
+    m_open = false;
     return n;
 }
 

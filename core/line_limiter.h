@@ -1,11 +1,15 @@
 #pragma once
 // A console or log line that a peer can cause as often as it sends (a
 // garbage datagram, a refused connection, a frame too long to pass on, a
-// file stored, a clock set): the first of a burst is printed whole, the rest
-// are only counted and the count is printed once its second is over. A
-// hostile stream then costs a line a second instead of one per frame, and
-// the counts still add up to what came. Time is the installed board's
-// clock (the system's before any board is installed). The log itself keeps
+// file stored, a clock set): the first of each second is printed whole, the
+// rest of that second are only counted and the count is printed once the
+// second is over. The second is a fixed period that starts with the line
+// printed; the first occurrence after it is printed again and starts the
+// next, however many came in between. A hostile stream then costs a line
+// and a count a second instead of a line per frame, a stream that goes on
+// still shows what it is doing now, and the counts add up to what came.
+// Time is the installed board's clock (the system's before any board is
+// installed). The log itself keeps
 // one for every place that writes to it (logMsg.h), with a burst of several
 // lines and a longer period; what a limiter here lets through, and its
 // counts, still take the log's limit of their places.
@@ -30,9 +34,10 @@ public:
     static constexpr u64 kPeriodMs = 1000;
 
     // count(n) prints the line of n occurrences held back (n > 0); it may
-    // run in any thread that calls into a limiter, so it only prints. A
-    // burst of `burst` occurrences is printed whole before any is held; the
-    // count comes at the end of each `periodMs`.
+    // run in any thread that calls into a limiter, so it only prints. The
+    // first `burst` occurrences of each period of `periodMs` (from the
+    // first of them) are printed whole, the rest held; their count comes
+    // at the period's end.
     explicit LineLimiter(std::function<void(u64 n)> count, u32 burst = 1, u64 periodMs = kPeriodMs);
     ~LineLimiter();
     LineLimiter(const LineLimiter&) = delete;
@@ -47,7 +52,7 @@ public:
                                                LogPlace at = {});
 
     // One occurrence: prints a count that fell due, then calls line() when
-    // this one is to be printed itself (one of the burst after a quiet
+    // this one is to be printed itself (one of the first `burst` of its
     // period); otherwise it is held back in the count.
     template <class Line>
     void occur(Line line) {
@@ -80,8 +85,8 @@ private:
     const u32 m_burst;
     const u64 m_periodMs;
     std::mutex m_mutex;
-    bool m_open = false;  // a period runs since the last line printed
-    u64 m_since = 0;      // its start, board clock ms
+    bool m_open = false;  // a period runs, its count not yet handed over
+    u64 m_since = 0;      // its start: the occurrence that opened it, board clock ms
     u32 m_taken = 0;      // lines of its burst printed
     u64 m_held = 0;
     // Counts of this limiter being written by writeCounts, off the list's

@@ -16,10 +16,11 @@ struct LogPlace {
 
 // Each place takes a burst of kLogBurst lines whole (a start writes a line a
 // place for each of the six inputs at most); once it is spent, the
-// place's further lines are counted, and at the end of the period the count
-// is written as "<n> more lines from <file>:<line> suppressed". While the
-// lines keep coming, the place writes only that count, one a period; a
-// period without one gives the next line a whole burst again. The counts add
+// place's further lines are counted, and at the end of the period (from the
+// burst's first line) the count is written as "<n> more lines from
+// <file>:<line> suppressed". The first line after the period opens the next
+// with a whole burst: while the lines keep coming, the place writes a burst
+// and a count a period, so the log goes on showing what it says. The counts add
 // up to what came; the panel's tick writes one that fell due with no line
 // to bring it, and the stop the ones still held. Every line takes this road,
 // those a LineLimiter lets through and its counts included.
@@ -73,7 +74,7 @@ bool debugConsoleOn();
 
 // While one that was made quiet lives, the debug console lines of its
 // thread are not printed: a pass that a peer can repeat as fast as it sends
-// prints for the first of a burst and is only counted after (see
+// prints for the first of each second and is only counted after (see
 // LineLimiter). One made loud inside it prints again for its own life.
 class DebugQuiet {
 public:

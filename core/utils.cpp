@@ -128,7 +128,8 @@ u32 Utils::non_region_erase(MtdDevice& mtd, int offset, int length, int unlock) 
     u32 blocks = u32(length) / info.erasesize + ((u32(length) % info.erasesize) ? 1 : 0);
     u32 start = u32(offset);
     // The PC sends kernel and logo images as often as it likes: the lines of
-    // their erases and failed writes print the first of a burst, then a count.
+    // their erases and failed writes print the first of each second, then a
+    // count.
     static LineLimiter eraseLines([](u64 n) {
         debugPrintf("\r\n%llu more flash erases in the last second\n", static_cast<unsigned long long>(n));
     });

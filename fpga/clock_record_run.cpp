@@ -43,7 +43,7 @@ clock_record_run::~clock_record_run() {
 
 namespace {
 // A PC may set the clock (which marks the record) as fast as it is
-// answered: a failing flash logs the first of a burst, then a count.
+// answered: a failing flash logs the first of each second, then a count.
 void flashFailed(const char* what, LogPlace at = {}) {
     static LineLimiter failures(LineLimiter::logCount(ERROR, "run-time record", "flash operations failed"));
     failures.occur([what, at] { writeLogMsg(ERROR, std::string("run-time record: flash ") + what + " failed", at); });

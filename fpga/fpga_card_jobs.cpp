@@ -77,7 +77,7 @@ void fpga_manage::heartbeat_reset() {
 
 // The job goes on without the acknowledgement, as the cards may be gone;
 // the maintainer reads which port kept silent. A port with a faulty card
-// costs one line per job, and a job that meets many held back; each port
+// costs a line a second, and a job that meets many held back; each port
 // its own line and count, so a silent port never hides another's.
 void fpga_manage::note_no_acknowledgement(u8 port, u32 waitedTicks, LogPlace at) {
     static const char* const kJobs[] = {"",           "quick set-up",   "scan file load", "parameter save",

@@ -20,7 +20,7 @@ using namespace fpgareg;
 namespace {
 
 // The PC runs the block as often as it writes the register: each refusal
-// is logged for the first of a burst, then counted.
+// is logged for the first of each second, then counted.
 LineLimiter& refusedBlocks() {
     static LineLimiter l(LineLimiter::logCount(WARNING, "command block", "blocks refused"));
     return l;

@@ -223,8 +223,8 @@ private:
     bool transferOfSender() const;
 
     // A PC may send its frames as fast as they are answered: every line a
-    // frame causes is logged whole for the first of a burst and then
-    // counted a second (see LineLimiter), each check's refusals on their
+    // frame causes is logged whole for the first of each second and then
+    // counted (see LineLimiter), each check's refusals on their
     // own.
     // Logs "file transfer refused: <why>" or counts it; the line is the
     // caller's place in the log, each check's its own.

@@ -109,8 +109,8 @@ private:
     // Its line is the caller's place in the log (so is logLimited's).
     void reportFailure(const char* what, LogPlace at = {});
     // A failing bus or a stuck status bit (which a PC's commands meet as
-    // often as it sends them) logs the first of a burst, then a count a
-    // second.
+    // often as it sends them) logs the first of each second, then a
+    // count.
     void logLimited(const std::string& text, LogPlace at = {});
 
     std::unique_ptr<SpiDevice> m_dev;

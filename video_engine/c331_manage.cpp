@@ -416,8 +416,8 @@ bool c331_manage::load_fonts(int fd) {
 void c331_manage::c331managerdeal(void*) {
     // A PC may change parameters as fast as it is answered, and a pass
     // prints what it programs, its poll step what the change moved: the
-    // first pass of a burst prints, those within its second are only
-    // counted.
+    // first pass of each second prints, those within that second are
+    // only counted.
     static LineLimiter passes([](u64 n) {
         debugPrintf("\n c331: %llu more parameter passes in the last second, their lines not printed \n",
                     static_cast<unsigned long long>(n));
@@ -665,8 +665,8 @@ void c331_manage::debug_pass() {
 
 namespace {
 // A PC may write the request registers as fast as it is answered, and a
-// dump runs to a hundred lines and more: the first request of a burst on
-// each register is served, those that follow within its second are only
+// dump runs to a hundred lines and more: the first request of each second
+// on each register is served, those that follow within its second are only
 // counted, and the count is printed once the second is over.
 bool debugRequestServed(int reg) {
     auto counted = [](int r) {

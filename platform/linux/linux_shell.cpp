@@ -28,8 +28,8 @@ namespace {
 
 // A PC may send what runs a command (a clock setting, a network set-up) as
 // fast as it is answered, and a command that fails on this board fails each
-// time: each program's failures log the first of a burst, then a count a
-// second. The programs are the program's own, a handful; each has the log's
+// time: each program's failures log the first of each second, then a
+// count. The programs are the program's own, a handful; each has the log's
 // limit of a place of its own at each of the caller's places.
 void logFailure(const std::string& command, _LogType level, const std::string& text, LogPlace at = {}) {
     static LineLimiterSet byProgram(

@@ -982,11 +982,10 @@ TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
     EXPECT_EQ(out, std::vector<std::string>{"line"});
     // Due when the second ends, more coming or not.
     EXPECT_EQ((Vals{takeDue(999), takeDue(1000)}), (Vals{0, 99}));
-    // The count opened the next second: these are held for its end.
+    // The next one opens a second of its own, from its own time.
     occur(1200);
     occur(1700);
-    EXPECT_EQ((Vals{takeDue(1999), takeDue(2000)}), (Vals{0, 2}));
-    // A quiet second closes the burst: the next one is printed again.
+    EXPECT_EQ((Vals{takeDue(2199), takeDue(2200)}), (Vals{0, 1}));
     EXPECT_EQ(takeDue(3000), 0u);
     occur(3050);
     occur(3100);
@@ -995,11 +994,11 @@ TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
     EXPECT_EQ(lim.takeAll(), 2u);
     occur(3300);
     occur(3400);
-    occur(4400);  // the held one comes out first; this one is held
-    EXPECT_EQ(takeDue(5400), 1u);
-    EXPECT_EQ(out, (std::vector<std::string>{"line", "line", "line", "count 1"}));
+    occur(4400);  // the held one comes out first; this one opens a second
+    EXPECT_EQ(takeDue(5400), 0u);
+    EXPECT_EQ(out, (std::vector<std::string>{"line", "line", "line", "line", "count 1", "line"}));
 
-    // A stream of one a millisecond for 5 s: the first line, a count at each
+    // A stream of one a millisecond for 5 s: a line and a count at each
     // second, and every occurrence in a line or a count.
     out.clear();
     clock.setMs(100000);
@@ -1008,8 +1007,78 @@ TEST_F(UtilsTest, LimitedLinePrintsTheFirstThenACountASecondAndLosesNothing) {
         clock.setMs(t);
         stream.occur([&] { out.push_back("line"); });
     }
-    EXPECT_EQ(out, (std::vector<std::string>{"line", "count 999", "count 1000", "count 1000", "count 1000"}));
-    EXPECT_EQ(stream.takeAll(), 1000u);
+    EXPECT_EQ(out, (std::vector<std::string>{"line", "count 999", "line", "count 999", "line", "count 999", "line",
+                                             "count 999", "line"}));
+    EXPECT_EQ(stream.takeAll(), 999u);
+}
+
+// The period is fixed from the occurrence printed: the first one after it
+// prints again, however closely the others came, and the count of those in
+// between comes at the period's end, from the tick when nothing else brings
+// it. The tick runs every 10 ms, after the occurrences of its time.
+TEST_F(UtilsTest, ALimiterPrintsTheFirstOfEachPeriodOfAStreamThatNeverPauses) {
+    ManualClock& clock = useManualClock();
+    LineLimiter::writeHeldCounts();
+    auto every = [](u64 from, u64 step, u64 to) {
+        std::vector<u64> t;
+        for (u64 at = from; at < to; at += step) t.push_back(at);
+        return t;
+    };
+    auto linesAndCounts = [](int periods, u64 periodMs, int lines, const std::string& count) {
+        std::vector<std::string> want;
+        for (int p = 0; p < periods; ++p) {
+            if (p) want.push_back(count + "@" + std::to_string(p * periodMs));
+            for (int i = 0; i < lines; ++i) want.push_back("line@" + std::to_string(p * periodMs + i * 500));
+        }
+        return want;
+    };
+    const struct {
+        const char* name;
+        u32 burst;
+        u64 periodMs;
+        std::vector<u64> at;  // the occurrences, multiples of 10 ms
+        u64 endMs;            // the last tick
+        std::vector<std::string> want;
+    } rows[] = {
+        // A slider dragged: 4 a second for 8 s, 8 lines and 8 counts of 3
+        // (32 - 8), the last one written by the tick.
+        {"4 a second for 8 s", 1, 1000, every(0, 250, 8000), 8000,
+         [&] {
+             auto w = linesAndCounts(8, 1000, 1, "count 3");
+             w.push_back("count 3@8000");
+             return w;
+         }()},
+        {"a burst, then silence", 1, 1000, every(0, 10, 100), 3000, {"line@0", "count 9@1000"}},
+        {"one a period", 1, 1000, every(0, 1000, 4000), 5000, {"line@0", "line@1000", "line@2000", "line@3000"}},
+        // The one at 990 is counted at 1000 by the tick; the one at 1980
+        // opens the next period.
+        {"a little faster than one a period", 1, 1000, every(0, 990, 4000), 5000,
+         {"line@0", "count 1@1000", "line@1980", "count 1@2980", "line@3960"}},
+        // The log's limit: 6 lines whole in 5 s, then a count; each 5 s of a
+        // stream begins with a whole burst again.
+        {"a burst of 6 in 5 s, 2 a second for 12 s", 6, 5000, every(0, 500, 12000), 12000, [&] {
+             auto w = linesAndCounts(3, 5000, 6, "count 4");
+             w.resize(w.size() - 2);  // the last 5 s have 4 lines, none held
+             return w;
+         }()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        clock.setMs(0);
+        std::vector<std::string> out;
+        u64 now = 0;
+        LineLimiter lim([&](u64 n) { out.push_back("count " + std::to_string(n) + "@" + std::to_string(now)); },
+                        row.burst, row.periodMs);
+        auto next = row.at.begin();
+        for (now = 0; now <= row.endMs; now += 10) {
+            clock.setMs(now);
+            for (; next != row.at.end() && *next == now; ++next)
+                lim.occur([&] { out.push_back("line@" + std::to_string(now)); });
+            LineLimiter::writeDueCounts();
+        }
+        EXPECT_EQ(out, row.want);
+        EXPECT_EQ(lim.takeAll(), 0u);
+    }
 }
 
 namespace {
@@ -1061,21 +1130,25 @@ TEST_F(UtilsTest, EveryLimitersCountFallsDueOnTheTickAndTheStopWritesWhatIsHeld)
     std::sort(counts.begin(), counts.end());
     EXPECT_EQ(counts, (std::vector<std::string>{"clock set: 9 more times in the last second",
                                                 "fpga: 9 more PC frames for the cards not sent in the last second"}));
-    // Held at the stop, however young their second.
+    // The first after the second is printed again; the others are held at
+    // the stop, however young their second.
     clock.setMs(1100);
     for (int i = 0; i < 3; ++i) oversized()->occur([] { writeLogMsg(WARNING, "oversized"); });
     LineLimiter::writeHeldCounts();
     LineLimiter::writeHeldCounts();
-    const std::vector<std::string> all = lines();
-    ASSERT_EQ(all.size(), 6u);
-    EXPECT_EQ(all.back(), "fpga: 3 more PC frames for the cards not sent in the last second");
+    std::vector<std::string> all = lines();
+    ASSERT_EQ(all.size(), 7u);
+    all.erase(all.begin(), all.begin() + 5);
+    EXPECT_EQ(all, (std::vector<std::string>{"oversized",
+                                             "fpga: 2 more PC frames for the cards not sent in the last second"}));
 }
 
 // A place added anywhere that writes to the log, named nowhere, is limited
-// by the log itself: its burst whole, then a count a period while the lines
-// keep coming, the counts adding up to what came. Another place keeps its
-// own burst. What limiters let through takes the same road: twelve of one
-// place pass six of their lines, while each one's count is a place of its own.
+// by the log itself: its burst whole, then a count, and while the lines keep
+// coming a burst and a count each period, all adding up to what came.
+// Another place keeps its own burst. What limiters let through takes the
+// same road: twelve of one place pass six of their lines, while each one's
+// count is a place of its own.
 TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
     ManualClock& clock = useManualClock();
     clock.setMs(0);
@@ -1096,8 +1169,9 @@ TEST_F(UtilsTest, EveryPlaceThatWritesToTheLogIsLimitedWithoutBeingNamed) {
     std::vector<std::string> want;
     for (int i = 0; i < 6; ++i) want.push_back("scratch " + std::to_string(i));
     want.push_back("2494 more lines from " + place + " suppressed");
+    for (int i = 2500; i < 2506; ++i) want.push_back("scratch " + std::to_string(i));
     want.push_back("another place");
-    want.push_back("2500 more lines from " + place + " suppressed");
+    want.push_back("2494 more lines from " + place + " suppressed");
     EXPECT_EQ(logTexts(), want);
 
     FileOps::removePath(kLogFile);

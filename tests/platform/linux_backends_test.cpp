@@ -394,7 +394,7 @@ TEST_F(LinuxBackends, ABackgroundChildThatKeepsPrintingHoldsNoCommandAndIsNotHel
 }
 
 // A command that fails on this board fails each time a PC asks for it: each
-// program's failures log the first of a burst, then a count a second.
+// program's failures log the first of each second, then a count.
 TEST_F(LinuxBackends, ACommandThatFailsAgainAndAgainLogsItsFirstFailureThenACount) {
     ManualClock& clock = useManualClock();
     LinuxShellRunner shell(3000);

@@ -1665,9 +1665,10 @@ struct FloodRow {
     // Console lines the row may add: more where one occurrence prints a
     // dump of many.
     int consoleLines = kFloodLines;
-    // At most four kinds of line a row: the first of each, ten counts and
-    // one more at the edges of the seconds.
-    static constexpr int kFloodLines = 4 * 12 + 4;
+    // At most four kinds of line a row: of each, a line and a count each
+    // second, eleven of each where the ten seconds meet eleven, and one
+    // more at the edges.
+    static constexpr int kFloodLines = 4 * 2 * 11 + 4;
     // Frames in flight before the sender waits for answers.
     int window = 16;
     // A line the row's values must cause: each row of refused image values
@@ -1799,9 +1800,9 @@ std::vector<FloodRow> floodRows() {
          {ramWriteFrame(BRIGHTNESS, {40, 0}), ramWriteFrame(BRIGHTNESS, {41, 0}), ramWriteFrame(win(0) + WIN_X, {8, 0}),
           ramWriteFrame(win(0) + WIN_X, {0, 0}), ramWriteFrame(SAVE_REQUEST, {5, 0}), regWriteFrame(161, 0x02, 0x02)},
          true, false, false, nullptr, nullptr,
-         // A pass that moves a window prints some 50 lines, and prints whole
-         // again after any quiet second (a loaded machine has some).
-         400},
+         // A pass that moves a window prints some 50 lines, once a second,
+         // beside the counts.
+         700},
         {"WallSizeChanges",
          Via::Udp,
          {ramWriteFrame(WALL_WIDTH, {0x80, 0x07}), regWriteFrame(161, 0x02, 0x02), ramWriteFrame(WALL_WIDTH, {0x00, 0x04}),
@@ -1893,9 +1894,9 @@ std::vector<FloodRow> floodRows() {
          {regWriteFrame(33, 0x01, 0x01), regWriteFrame(34, 0xFF, 0x20), regWriteFrame(35, 0xFF, 1),
           regWriteFrame(36, 0x01, 0x01)},
          true, false, false, nullptr, nullptr,
-         // Each register's first request prints its dump or sequence, some
-         // 350 lines in all, whole again after any quiet second.
-         2000},
+         // Each register's first request of each second prints its dump or
+         // sequence, some 350 lines in all.
+         4000},
         {"FpgaRegisterWritesAndCommandBlocks",
          Via::Udp,
          joined({{regWriteFrame(23, 0xF0, 0x50, PcReg::TargetFpga0), regWriteFrame(200, 0xFF, 1, PcReg::TargetFpga1)},
@@ -1947,26 +1948,28 @@ std::vector<FloodRow> floodRows() {
         refusedRow("OsdMenuItemNeitherTextNorBitmap", "neither text nor bitmap", flip(OSD_ON, 1, 0), 400,
                    R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":5,"status":"on"}]})"),
         refusedRow("AudioWindowOutOfRange", "audio window [78] out of range", flip(AUDIO_WINDOW, 7, 8)),
-        // A change of the panel or the layout prints its dump; the panel's
-        // restarts the FPGAs.
-        refusedRow("WallSizeOutOfRange", "out of range, limited to", flip(WALL_WIDTH, 20000, 20001), 3000),
+        // A change of the panel or the layout prints its dump, some 300
+        // lines, at a pass a second; the panel's restarts the FPGAs.
+        refusedRow("WallSizeOutOfRange", "out of range, limited to", flip(WALL_WIDTH, 20000, 20001), 4000),
         refusedRow("OutputOneTallerThanTheWall", "does not fit the 1920x1080 wall",
-                   joined({set(SPLICE_MODE, 2), flip(OUT1_HEIGHT, 30000, 30001)}), 3000),
+                   joined({set(SPLICE_MODE, 2), flip(OUT1_HEIGHT, 30000, 30001)}), 4000),
         refusedRow("OutputChannelsTallerThanTheirTotals", "does not fit the totals",
-                   joined({set(SPLICE_MODE, 2), flip(WALL_HEIGHT, 16000, 16001)}), 3000),
-        refusedRow("WindowLayoutOutOfRange", "window layout out of range", flip(win(0) + WIN_X, 30000, 30001), 3000),
+                   joined({set(SPLICE_MODE, 2), flip(WALL_HEIGHT, 16000, 16001)}), 4000),
+        refusedRow("WindowLayoutOutOfRange", "window layout out of range", flip(win(0) + WIN_X, 30000, 30001), 4000),
         // Each request restarts the input, whose receiver prints its start
         // on the console, refused or not.
         refusedRow("CustomEdidRefused", "custom EDID of input 0 refused", flip(edid(0), 9000, 9001), 3000),
         // Random words at random places, the same each run: some ten places
         // refuse them, each writing its burst of six and a count every five
-        // seconds.
+        // seconds, three times in the ten seconds at most. On the console,
+        // a panel's dump a second, and the inputs' restarts as a custom
+        // EDID's (some 700 lines).
         [] {
             std::mt19937 random(20261208);
             std::vector<Bytes> frames;
             for (int i = 0; i < 4000; ++i) frames.push_back(set(random() % (IMAGE_SIZE - 1), u16(random()))[0]);
-            FloodRow row = refusedRow("RandomWordsAnywhereInTheImage", nullptr, frames, 3000);
-            row.logLines = 100;
+            FloodRow row = refusedRow("RandomWordsAnywhereInTheImage", nullptr, frames, 5000);
+            row.logLines = 10 * 3 * (6 + 1);
             return row;
         }(),
     };
@@ -2164,9 +2167,9 @@ long tallied(const QByteArray& log, const char* tally) {
 }  // namespace
 
 // Ten seconds of each command a PC can send, answered or refused, on each
-// link whose handling differs: the log grows by the first line of each kind
-// and a count a second, every count is written within a second of its end
-// with no frame to bring it, and the console grows no faster.
+// link whose handling differs: the log grows by a line and a count a second
+// of each kind, every count is written within a second of its end with no
+// frame to bring it, and the console grows no faster.
 TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     const FloodRow& row = GetParam();
     ASSERT_TRUE(waitReady());
