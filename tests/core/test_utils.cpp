@@ -177,15 +177,17 @@ TEST_F(UtilsTest, EveryCommandLineIsJudgedAsShWouldWithItsFirstProgramFailing) {
         {nullptr, "hwclock -wu && reboot & date x; hwclock -w", "hwclock", 1},
     };
     const QStringList programs = {"date", "hwclock", "ifconfig", "route", "udhcpd", "hostapd", "pidof", "reboot"};
-    QTemporaryDir stubs;
-    ASSERT_TRUE(stubs.isValid());
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
         SimShell shell;
         shell.setResult(row.failing, 1);
         EXPECT_EQ(shell.run(row.line), row.status);
         // /bin/sh with nothing on its path but programs that answer as the
-        // table says (every program path taken to them).
+        // table says (every program path taken to them). Each row has its
+        // own: a program an earlier row left running in the background may
+        // still be starting, and its file cannot be rewritten meanwhile.
+        QTemporaryDir stubs;
+        ASSERT_TRUE(stubs.isValid());
         const QString failing = QFileInfo(QString::fromLatin1(row.failing)).fileName();
         for (const QString& program : programs) {
             QFile stub(stubs.filePath(program));
