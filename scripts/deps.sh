@@ -5,16 +5,43 @@
 ZRV_PACKAGES="cmake ninja-build g++ ccache pkg-config qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
 libboost-dev googletest libgtest-dev libbenchmark-dev fonts-noto-cjk fonts-dejavu-core xvfb x11vnc iproute2"
 
-zrv_install_deps() {
-    local missing=()
+# The packages of ZRV_PACKAGES not installed, one a line.
+zrv_missing_deps() {
     local p
     for p in $ZRV_PACKAGES; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
     done
+}
+
+zrv_install_deps() {
+    [ -n "$(zrv_missing_deps)" ] || return 0
+    # CI runs its stages side by side, each installing what it misses; apt
+    # and dpkg serve one at a time and fail a second at once: the installs
+    # take turns here, each asking again what is still missing.
+    (
+        flock 9
+        zrv_install_missing_deps
+    ) 9>"${TMPDIR:-/tmp}/zrv-install-deps.lock"
+}
+
+zrv_install_missing_deps() {
+    local missing
+    mapfile -t missing < <(zrv_missing_deps)
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    # A package of another architecture (qtbase5-dev:armhf) needs that
+    # architecture added to dpkg first.
+    local p arch
+    for p in "${missing[@]}"; do
+        arch=${p##*:}
+        [ "$arch" != "$p" ] || continue
+        [ "$arch" != "$(dpkg --print-architecture)" ] || continue
+        dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+        echo "Adding the Debian architecture $arch"
+        $sudo dpkg --add-architecture "$arch"
+    done
+    echo "Installing: ${missing[*]}"
     local log try
     log=$(mktemp)
     # A mirror caught in the middle of a sync ("File has unexpected size")
