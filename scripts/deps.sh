@@ -64,6 +64,16 @@ zrv_install_missing_deps() {
     return 1
 }
 
+# Builds the tree given first; the rest goes to cmake --build. ZRV_JOBS
+# compilers at once (one a core by default), at the niceness ZRV_BUILD_NICE
+# (0 by default): CI builds beside the tests that wait, and a build at a
+# higher niceness takes only the time the tests leave.
+zrv_build() {
+    local build=$1
+    shift
+    nice -n "${ZRV_BUILD_NICE:-0}" cmake --build "$build" -j"${ZRV_JOBS:-$(nproc)}" "$@"
+}
+
 # Installs the packages. A package of another architecture (qtbase5-dev:armhf)
 # needs each library that both architectures hold (Multi-Arch: same) at one
 # version on both; when the registry's index of one architecture lags the
