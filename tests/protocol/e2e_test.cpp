@@ -2183,6 +2183,8 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     waitFor([&] { return log().contains("FPGA 1 running") && log().contains("FPGA 2 running"); }, 45000);
     settle(1500);
     const QByteArray logBefore = log(), consoleBefore = console();
+    QElapsedTimer window;
+    window.start();
     long answers = 0;
     const long sent = row.via == Via::TcpConnects ? floodConnects() : flood(row, &answers);
     ASSERT_GT(sent, 0) << "the link could not be opened";
@@ -2191,8 +2193,12 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     // a second of the last occurrence, and the tick writes it: once all is
     // quiet for longer, nothing is held but the log's own counts of its
     // places, which the same tick writes every five seconds.
-    settle(int(2 * LineLimiter::kPeriodMs + 500 + (row.cards ? 10 * PcLink::kPassTimeoutTicks : 0)));
+    const int settleMs = int(2 * LineLimiter::kPeriodMs + 500 + (row.cards ? 10 * PcLink::kPassTimeoutTicks : 0));
+    settle(settleMs);
     const QByteArray logAfter = log(), consoleAfter = console();
+    // The console prints the first of each second: its bound is a rate, so a
+    // loaded machine that stretches the window gets the seconds it took.
+    const double stretch = std::max(1.0, double(window.elapsed()) / double(kFloodMs + settleMs));
     EXPECT_EQ(endWith(SIGTERM), 0);
     const QByteArray logStopped = log();
     std::printf("[ flood ] %s: %ld sent, %ld answers, log +%d lines, console +%d lines\n", row.name, sent, answers,
@@ -2211,7 +2217,8 @@ TEST_P(CommandFlood, GrowsTheLogByAFewLinesAndCountsEveryFrame) {
     EXPECT_FALSE(stop.contains("in the last second")) << "a count held until the stop:\n" << stop.toStdString();
     ASSERT_TRUE(consoleAfter.startsWith(consoleBefore));
     const QByteArray printed = consoleAfter.mid(consoleBefore.size());
-    EXPECT_LE(lineCount(printed), row.consoleLines) << printed.left(4000).toStdString();
+    EXPECT_LE(lineCount(printed), int(row.consoleLines * stretch))
+        << "in " << window.elapsed() << " ms:\n" << printed.left(4000).toStdString();
     if (row.tally) {
         EXPECT_EQ(tallied(added, row.tally), sent) << added.toStdString();
     }
