@@ -156,9 +156,11 @@ protected:
     }
     // Sends the signal and waits for the program to end: its exit status,
     // or -1 when it crashed or did not end.
+    // The wait bounds a program that does not stop; a loaded machine stops
+    // it later.
     int endWith(int sig) {
         ::kill(pid_t(m_proc.processId()), sig);
-        if (!m_proc.waitForFinished(15000)) return -1;
+        if (!m_proc.waitForFinished(60000)) return -1;
         return m_proc.exitStatus() == QProcess::NormalExit ? m_proc.exitCode() : -1;
     }
 
